@@ -1,0 +1,46 @@
+# Tagvert: build helpers shared by every subsystem.
+# SPDX-License-Identifier: Apache-2.0
+
+# tagvert_add_library(name DEPS dep...): a static library from every .cpp of the
+# calling folder, with the warning list applied and src/ on the include path.
+function(tagvert_add_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS;SOURCES" ${ARGN})
+  if(ARG_SOURCES)
+    set(sources ${ARG_SOURCES})
+  else()
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  endif()
+  if(NOT sources)
+    # A subsystem whose sources have not been written yet: headers only.
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    if(ARG_DEPS)
+      target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+    endif()
+    return()
+  endif()
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_compile_options(${name} PRIVATE ${TAGVERT_WARNINGS})
+  if(ARG_DEPS)
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  endif()
+endfunction()
+
+# tagvert_add_test(name DEPS dep...): one GoogleTest binary from every *_test.cpp of
+# the calling folder, registered as one CTest test.
+function(tagvert_add_test name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${name} ${sources})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_compile_options(${name} PRIVATE ${TAGVERT_WARNINGS})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} tagvert_testsupport GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    TAGVERT_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
+    TAGVERT_SAMPLES_DIR="${TAGVERT_SAMPLES_DIR}")
+  add_test(NAME ${name} COMMAND ${name})
+endfunction()

@@ -1,0 +1,5 @@
+// Tagvert: the tagvert command.
+// SPDX-License-Identifier: Apache-2.0
+int main() {
+  return 0;
+}

@@ -1,0 +1,46 @@
+// Tagvert: text-level operations: references, escaping, whitespace modes, no-break spaces.
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <string>
+
+#include "storage/data_storage.h"
+
+namespace tagvert {
+
+/// Works on the text of an element (its SourceText) rather than on its markup.
+class CTextProcessor {
+ public:
+  /// Escape count := 5 for mode 0, 2 for mode 1, 0 for any other mode. `storage` is not owned
+  /// and is asked by EscapeChar whether the output can encode a unit.
+  CTextProcessor(CBaseStorage* storage, int mode);
+  virtual ~CTextProcessor() = default;
+
+  /// The form the unit takes in markup output: an entity reference, a numeric reference for a
+  /// unit the output cannot encode, or the unit itself.
+  std::u16string EscapeChar(char16_t unit) const;
+  /// Replaces `text` by the concatenation of EscapeChar of each of its units.
+  void EscapeText(std::u16string& text) const;
+  /// Resolves every character and entity reference in `text`.
+  void DecodeEntities(std::u16string& text) const;
+  /// The replacement for one reference (name without "&" and ";").
+  static std::u16string ResolveEntity(const std::u16string& name, bool hasSemicolon);
+  /// Applies a whitespace mode (0 preserve, 1 remove, 2 normalize, 4 normalize-significant).
+  static void NormalizeWhitespace(std::u16string& text, int mode);
+  /// The unit is U+00A0.
+  static bool IsNbsp(char16_t unit) { return unit == 0x00A0; }
+  /// The text contains U+00A0.
+  static bool ContainsNbsp(const std::u16string& text);
+  /// Inserts a space after every U+00A0.
+  static void SpaceAfterNbsp(std::u16string& text);
+  /// Removes every space next to a U+00A0, on either side.
+  void CollapseNbsp(std::u16string& text) const;
+
+  int GetEscapeCount() const { return m_escapeCount; }
+
+ private:
+  int m_escapeCount;
+  CBaseStorage* m_storage;
+};
+
+}  // namespace tagvert

@@ -1,0 +1,198 @@
+// Tagvert: one item of a markup document (IElementX, CElementX) and its attributes (CAttributeX).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tagvert {
+
+class CElementsStackX;
+
+/// TagType values: the markup role of an element.
+inline constexpr int kTagOpen = 0xFFFF;    ///< start tag, not (yet) paired
+inline constexpr int kTagClose = 0xFFFD;   ///< end tag, not (yet) paired
+inline constexpr int kTagSingle = 0xFFFE;  ///< item without partner (also every text run)
+inline constexpr int kTagPairedOpen = 1;   ///< start tag paired with a later end tag
+inline constexpr int kTagPairedClose = 2;  ///< end tag paired with an earlier start tag
+
+/// RuleType values.
+inline constexpr int kRuleBlock = 0;
+inline constexpr int kRuleInline = 1;
+inline constexpr int kRuleProperty = 2;
+
+/// Whitespace modes.
+inline constexpr int kWhitespacePreserve = 0;
+inline constexpr int kWhitespaceRemove = 1;
+inline constexpr int kWhitespaceNormalize = 2;
+inline constexpr int kWhitespaceNormalizeSignificant = 4;
+
+/// Algorithm values.
+inline constexpr int kAlgorithmTranslate = 0;
+inline constexpr int kAlgorithmSkip = 1;
+inline constexpr int kAlgorithmLeave = 2;
+inline constexpr int kAlgorithmRemove = 3;
+inline constexpr int kAlgorithmReserve = 4;
+
+/// Attribute added with an empty value to special markup and to tags broken off by a `<`.
+inline constexpr char16_t kBrokenTagMarker[] = u"uN604P";
+/// Attribute name that RebuildSourceText never writes.
+inline constexpr char16_t kHiddenAttributeName[] = u"cL976P";
+
+/// One attribute of a markup element, owned by value by its element.
+class CAttributeX {
+ public:
+  CAttributeX() = default;
+  CAttributeX(std::u16string name, std::u16string value, int kind)
+      : m_name(std::move(name)), m_value(std::move(value)), m_kind(kind) {}
+  CAttributeX(const CAttributeX&) = default;
+  CAttributeX& operator=(const CAttributeX&) = default;
+  CAttributeX(CAttributeX&&) noexcept = default;
+  CAttributeX& operator=(CAttributeX&&) noexcept = default;
+  virtual ~CAttributeX() = default;
+
+  std::u16string m_name;   ///< name as written
+  std::u16string m_value;  ///< value as written, without quotes; references not decoded
+  bool m_noValue = false;  ///< the attribute had no `=`
+  int m_kind = 2;          ///< stored and copied, never interpreted (1 for "formatX")
+  char m_mark = 0;         ///< compared by FindAttributeByMark
+};
+
+/// One text run or one piece of markup, keeping its exact source text.
+class IElementX {
+ public:
+  virtual ~IElementX() = default;
+  /// A new element in its initial state; the caller owns it.
+  virtual IElementX* CreateElement() = 0;
+  /// Index of the first attribute whose name equals `name` exactly, or -1.
+  virtual int FindAttribute(const std::u16string& name) const = 0;
+  /// Value of the attribute at `index` (an index out of range gives an empty string).
+  virtual const std::u16string& GetAttributeValueAt(int index) const = 0;
+  /// Value of FindAttribute(name), or an empty string.
+  virtual std::u16string GetAttributeValue(const std::u16string& name) const = 0;
+  /// Adds an attribute named by one character, empty value, kind 2.
+  virtual void AddCharAttribute(char16_t c) = 0;
+  /// Appends an attribute; returns its index.
+  virtual int AddAttribute(const std::u16string& name, const std::u16string& value, int kind) = 0;
+  virtual bool HasAttributes() const = 0;
+  /// The attribute vector itself.
+  virtual std::vector<CAttributeX>& GetAttributes() = 0;
+  virtual void SetTransMethod(const std::u16string& s) = 0;
+  virtual const std::u16string& GetTransMethod() const = 0;
+  virtual void AppendPropertyCode(char16_t c) = 0;
+  virtual const std::u16string& GetPropertyCodes() const = 0;
+  virtual void SetFlagged(bool b) = 0;
+  virtual void SetName(const std::u16string& s) = 0;
+  virtual void SetUpperName(const std::u16string& s) = 0;
+  virtual void SetSourceText(const std::u16string& s) = 0;
+  virtual void SetPairId(const int& v) = 0;
+  virtual void SetTagType(const int& v) = 0;
+  virtual void SetRuleType(const int& v) = 0;
+  virtual void SetIsTag(const int& v) = 0;
+  virtual void SetWhitespace(const int& v) = 0;
+  virtual void SetTransliterate(bool b) = 0;
+  virtual void SetSemantic(const int& v) = 0;
+  virtual void SetAlgorithm(const int& v) = 0;
+  /// Modified := m; when m is true the source text is emptied as well.
+  virtual void SetModified(bool m) = 0;
+  virtual bool GetFlagged() const = 0;
+  virtual std::u16string GetName() const = 0;
+  virtual std::u16string& GetNameRef() = 0;
+  virtual std::u16string GetUpperName() const = 0;
+  virtual std::u16string& GetUpperNameRef() = 0;
+  virtual std::u16string GetSourceText() const = 0;
+  virtual std::u16string& GetSourceTextRef() = 0;
+  virtual int GetPairId() const = 0;
+  virtual int GetTagType() const = 0;
+  virtual int GetRuleType() const = 0;
+  virtual int GetIsTag() const = 0;
+  virtual int GetWhitespace() const = 0;
+  virtual bool GetTransliterate() const = 0;
+  virtual int GetSemantic() const = 0;
+  virtual int GetAlgorithm() const = 0;
+  /// A nested element list, or null (always null for CElementX).
+  virtual CElementsStackX* GetSubElements() = 0;
+  /// Back to the initial state; PropertyCodes and TransMethod are kept.
+  virtual void Reset() = 0;
+  /// Regenerates SourceText from Name, TagType and the attributes; clears Modified.
+  virtual std::u16string& RebuildSourceText() = 0;
+  virtual bool IsModified() const = 0;
+};
+
+/// The one implementation of IElementX.
+class CElementX : public IElementX {
+ public:
+  CElementX() = default;
+  ~CElementX() override = default;
+
+  IElementX* CreateElement() override;
+  int FindAttribute(const std::u16string& name) const override;
+  const std::u16string& GetAttributeValueAt(int index) const override;
+  std::u16string GetAttributeValue(const std::u16string& name) const override;
+  void AddCharAttribute(char16_t c) override;
+  int AddAttribute(const std::u16string& name, const std::u16string& value, int kind) override;
+  bool HasAttributes() const override { return !m_attributes.empty(); }
+  std::vector<CAttributeX>& GetAttributes() override { return m_attributes; }
+  void SetTransMethod(const std::u16string& s) override { m_transMethod = s; }
+  const std::u16string& GetTransMethod() const override { return m_transMethod; }
+  void AppendPropertyCode(char16_t c) override { m_propertyCodes.push_back(c); }
+  const std::u16string& GetPropertyCodes() const override { return m_propertyCodes; }
+  void SetFlagged(bool b) override { m_flagged = b; }
+  void SetName(const std::u16string& s) override { m_name = s; }
+  void SetUpperName(const std::u16string& s) override { m_upperName = s; }
+  void SetSourceText(const std::u16string& s) override { m_sourceText = s; }
+  void SetPairId(const int& v) override { m_pairId = v; }
+  void SetTagType(const int& v) override { m_tagType = v; }
+  void SetRuleType(const int& v) override { m_ruleType = v; }
+  void SetIsTag(const int& v) override { m_isTag = v; }
+  void SetWhitespace(const int& v) override { m_whitespace = v; }
+  void SetTransliterate(bool b) override { m_transliterate = b; }
+  void SetSemantic(const int& v) override { m_semantic = v; }
+  void SetAlgorithm(const int& v) override { m_algorithm = v; }
+  void SetModified(bool m) override;
+  bool GetFlagged() const override { return m_flagged; }
+  std::u16string GetName() const override { return m_name; }
+  std::u16string& GetNameRef() override { return m_name; }
+  std::u16string GetUpperName() const override { return m_upperName; }
+  std::u16string& GetUpperNameRef() override { return m_upperName; }
+  std::u16string GetSourceText() const override { return m_sourceText; }
+  std::u16string& GetSourceTextRef() override { return m_sourceText; }
+  int GetPairId() const override { return m_pairId; }
+  int GetTagType() const override { return m_tagType; }
+  int GetRuleType() const override { return m_ruleType; }
+  int GetIsTag() const override { return m_isTag; }
+  int GetWhitespace() const override { return m_whitespace; }
+  bool GetTransliterate() const override { return m_transliterate; }
+  int GetSemantic() const override { return m_semantic; }
+  int GetAlgorithm() const override { return m_algorithm; }
+  CElementsStackX* GetSubElements() override { return nullptr; }
+  void Reset() override;
+  std::u16string& RebuildSourceText() override;
+  bool IsModified() const override { return m_modified; }
+
+  /// Index of the first attribute whose Mark equals `mark`, or -1.
+  virtual int FindAttributeByMark(char mark) const;
+  /// Appends an attribute with empty name and value and kind 2; returns its index.
+  virtual int AddBlankAttribute();
+
+ private:
+  std::u16string m_name;
+  std::u16string m_upperName;
+  std::u16string m_sourceText;
+  int m_pairId = 0;
+  int m_tagType = kTagSingle;
+  int m_ruleType = kRuleInline;
+  int m_isTag = 0;
+  int m_whitespace = kWhitespacePreserve;
+  int m_algorithm = kAlgorithmTranslate;
+  bool m_transliterate = false;
+  int m_semantic = -1;
+  std::vector<CAttributeX> m_attributes;
+  std::u16string m_propertyCodes;
+  std::u16string m_transMethod;
+  bool m_flagged = false;
+  bool m_modified = false;
+};
+
+}  // namespace tagvert

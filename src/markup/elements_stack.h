@@ -1,0 +1,35 @@
+// Tagvert: the ordered, owning list of a document's elements and tag pairing (CElementsStackX).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "markup/element.h"
+
+namespace tagvert {
+
+/// The document's elements in reading order. It is the vector (public inheritance), so other
+/// passes may index, insert and erase; it owns every element it holds at its end and deletes
+/// them (null entries are skipped). A pass that erases an element deletes it itself.
+class CElementsStackX : public std::vector<IElementX*> {
+ public:
+  CElementsStackX() = default;
+  CElementsStackX(const CElementsStackX&) = delete;
+  CElementsStackX& operator=(const CElementsStackX&) = delete;
+  virtual ~CElementsStackX();
+
+  /// Appends `element` and takes ownership; always true.
+  bool Push(IElementX* element);
+  /// The next 16-bit pair id: 101 first, never in 0xE000..0xEFFF nor 0xFFFB..0xFFFF, and after
+  /// 0xFFFA back to 100.
+  std::uint16_t NextPairId();
+  /// The pairing pass: gives every start tag and its end tag one shared id (see the notes in
+  /// the implementation for how it stays near-linear while giving the exact ids).
+  void PairTags();
+
+ private:
+  std::uint32_t m_pairIdCounter = 100;
+};
+
+}  // namespace tagvert

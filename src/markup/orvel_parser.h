@@ -1,0 +1,36 @@
+// Tagvert: the abstract reader and writer of one format over a storage (COrvelParser).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <string>
+
+#include "markup/element.h"
+#include "storage/data_storage.h"
+
+namespace tagvert {
+
+/// Reads and writes one element per call over a storage it does not own (the storage must
+/// outlive the parser).
+class COrvelParser {
+ public:
+  explicit COrvelParser(CDataStorage* storage) : m_storage(storage) {}
+  COrvelParser(const COrvelParser&) = delete;
+  COrvelParser& operator=(const COrvelParser&) = delete;
+  virtual ~COrvelParser() = default;
+
+  /// Reads the next item into `element` (a fresh one); false when the input is exhausted.
+  virtual bool ReadElement(IElementX* element) = 0;
+  /// Writes one element.
+  virtual void WriteElement(IElementX* element) = 0;
+  /// The storage's PutString.
+  virtual void WriteString(const std::u16string& s) = 0;
+  /// The storage's PutChar.
+  virtual void WriteChar(char16_t c) = 0;
+  /// The storage's IsEOF.
+  virtual bool IsEnd() = 0;
+
+ protected:
+  CDataStorage* m_storage;
+};
+
+}  // namespace tagvert

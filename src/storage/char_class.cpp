@@ -1,0 +1,119 @@
+// Tagvert: locale-independent character classification and case mapping of UTF-16 units.
+// SPDX-License-Identifier: Apache-2.0
+#include "storage/char_class.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "storage/char_class_tab.h"
+
+namespace tagvert {
+
+bool CharIsAlnum(char16_t c) {
+  return (detail::kAlnumBits[c >> 6] >> (c & 63)) & 1U;
+}
+
+char16_t CharToUpper(char16_t c) {
+  if (c < 0x80) return CharAsciiUpper(c);
+  const auto* first = std::begin(detail::kUpperPairs);
+  const auto* last = std::end(detail::kUpperPairs);
+  const auto* it = std::lower_bound(
+      first, last, c, [](const std::uint16_t(&pair)[2], char16_t v) { return pair[0] < v; });
+  return (it != last && (*it)[0] == c) ? static_cast<char16_t>((*it)[1]) : c;
+}
+
+int StringCompareNoCase(std::u16string_view a, std::u16string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    // Fold to lower case, as the C runtime's case-insensitive compare does.
+    char16_t x = a[i] >= u'A' && a[i] <= u'Z' ? static_cast<char16_t>(a[i] + 0x20) : a[i];
+    char16_t y = b[i] >= u'A' && b[i] <= u'Z' ? static_cast<char16_t>(b[i] + 0x20) : b[i];
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+std::u16string StringToUpper(std::u16string_view s) {
+  std::u16string out(s);
+  for (auto& c : out)
+    c = CharToUpper(c);
+  return out;
+}
+
+std::u16string StringAsciiUpper(std::u16string_view s) {
+  std::u16string out(s);
+  for (auto& c : out)
+    c = CharAsciiUpper(c);
+  return out;
+}
+
+std::u16string Utf8ToUtf16(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    char32_t cp = 0xFFFD;
+    size_t len = 1;
+    auto cont = [&](size_t k) {
+      return i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+    };
+    if (b < 0x80) {
+      cp = b;
+    } else if (b >= 0xC2 && b < 0xE0 && cont(1)) {
+      cp = ((b & 0x1FU) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3FU);
+      len = 2;
+    } else if (b >= 0xE0 && b < 0xF0 && cont(1) && cont(2)) {
+      cp = ((b & 0x0FU) << 12) | ((static_cast<unsigned char>(s[i + 1]) & 0x3FU) << 6) |
+           (static_cast<unsigned char>(s[i + 2]) & 0x3FU);
+      len = 3;
+    } else if (b >= 0xF0 && b < 0xF5 && cont(1) && cont(2) && cont(3)) {
+      cp = ((b & 0x07U) << 18) | ((static_cast<unsigned char>(s[i + 1]) & 0x3FU) << 12) |
+           ((static_cast<unsigned char>(s[i + 2]) & 0x3FU) << 6) |
+           (static_cast<unsigned char>(s[i + 3]) & 0x3FU);
+      len = 4;
+      if (cp > 0x10FFFF) cp = 0xFFFD;
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += len;
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view s) {
+  std::string out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    char32_t cp = s[i];
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+        s[i + 1] < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    }
+    if (cp < 0x80) {
+      out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+  }
+  return out;
+}
+
+}  // namespace tagvert

@@ -1,0 +1,170 @@
+// Tagvert: the character stream over one source and one target (CBaseStorage, CDataStorage).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "storage/byte_stream.h"
+#include "storage/hresult.h"
+
+namespace tagvert {
+
+/// Encoding modes of the input and output sides (16-bit values of the storage).
+inline constexpr std::int16_t kModeNone = 0;    ///< no input opened; output discarded
+inline constexpr std::int16_t kModeSingle = 1;  ///< single-byte, refined by a code-page index
+inline constexpr std::int16_t kModeUtf16 = 2;   ///< UTF-16 little-endian (input may be big-endian)
+inline constexpr std::int16_t kModeUtf8 = 3;    ///< UTF-8, units up to U+FFFF
+
+/// The abstract character stream: every reader and writer talks to the outside through it.
+/// One character is one UTF-16 code unit; surrogates are never paired.
+class CBaseStorage {
+ public:
+  virtual ~CBaseStorage() = default;
+  /// Delivers the next unit into `ch`; false at the end of the input.
+  virtual bool GetChar(char16_t& ch) = 0;
+  /// Pushes the last delivered unit back (one level only).
+  virtual void UngetChar() = 0;
+  /// Writes one unit (encoded by the output mode, or captured).
+  virtual void PutChar(char16_t ch) = 0;
+  /// The end-of-input flag: set once a read of the source returned no bytes.
+  virtual bool IsEOF() const = 0;
+  /// Reports a 32-bit state code and aborts with CHResultError(E_FAIL). Does not return.
+  [[noreturn]] virtual void Fail(std::int32_t code) = 0;
+  /// Arms the IF start rule for the next PutChar.
+  virtual void MarkOutputStart() = 0;
+  /// Units delivered by GetChar, less those pushed back.
+  virtual std::int32_t GetCharCount() const = 0;
+  /// Looks for a byte-order mark at the start of the input and sets the input mode.
+  virtual bool DetectBOM() = 0;
+  /// PutChar for every unit of `s`, embedded zero units included.
+  virtual void PutString(const std::u16string& s) = 0;
+  /// PutChar for every unit up to the terminating zero.
+  virtual void PutString(const char16_t* s) = 0;
+  virtual void SetInputMode(std::int16_t mode) = 0;
+  virtual void SetOutputMode(std::int16_t mode) = 0;
+  /// Whether the output mode represents `ch` without turning it into "?".
+  virtual bool CanEncode(char16_t ch) const = 0;
+  /// Puts the output mode's byte-order mark straight into the output buffer.
+  virtual void PutBOM() = 0;
+  virtual void SetInputMode(std::int16_t mode, std::int16_t codePage) = 0;
+  virtual void SetOutputMode(std::int16_t mode, std::int16_t codePage) = 0;
+  /// Sets the capture flag and empties the capture text.
+  virtual void SetCapture(bool on) = 0;
+  /// Writes the capture text out through PutChar (only while capture is on).
+  virtual void FlushCapture() = 0;
+  /// Length of the capture text in units.
+  virtual std::size_t GetCaptureLength() const = 0;
+  /// Erases the one unit of the capture text at `pos` (nothing when out of range).
+  virtual void EraseCaptured(std::size_t pos) = 0;
+};
+
+/// The storage: one input and one output (file by name or byte stream), byte buffers that start
+/// at 1024 bytes and double up to 4 MiB, one-unit push-back, counters and progress, a capture
+/// buffer and the error path. Failures throw CHResultError.
+///
+///   input buffer:  [ consumed | unread bytes            | free         ]
+///                  0          m_inputPosition           m_inputFilled   m_inputCapacity
+///   output buffer: [ pending bytes        | free                          ]
+///                  0                      m_outputPending                 m_outputCapacity
+///   push-back:     m_pushedBack set => the next GetChar re-delivers m_lastChar
+class CDataStorage : public CBaseStorage {
+ public:
+  /// Stores the two modes; nothing is opened.
+  CDataStorage(std::int16_t inputMode, std::int16_t outputMode);
+  ~CDataStorage() override;
+  CDataStorage(const CDataStorage&) = delete;
+  CDataStorage& operator=(const CDataStorage&) = delete;
+
+  /// Opens the input (when the input mode is not 0) and the output (when the output mode is not
+  /// 0). Throws E_INVALIDARG for a value that is neither a file name nor a stream, a file that
+  /// cannot be opened or created, or a null stream. Resets code pages, counters and buffers.
+  void Open(const CEndpoint& input, const CEndpoint& output);
+  /// Writes the pending output bytes; a short write calls Fail(0x8003).
+  void Flush();
+  /// Releases streams and files and frees the buffers; does not flush.
+  void Close();
+  /// Makes at least `n` unread bytes available; false at the true end of the input (an
+  /// incomplete trailing character is then dropped and the end reported).
+  bool FillInput(std::uint32_t n);
+  /// Percentage of the input consumed (0..100); 100 when the size is 0 or unknown.
+  std::int32_t GetProgress() const;
+  /// True when an input stream or file is held.
+  bool HasInput() const;
+
+  bool GetChar(char16_t& ch) override;
+  void UngetChar() override;
+  void PutChar(char16_t ch) override;
+  bool IsEOF() const override;
+  [[noreturn]] void Fail(std::int32_t code) override;
+  void MarkOutputStart() override;
+  std::int32_t GetCharCount() const override;
+  bool DetectBOM() override;
+  void PutString(const std::u16string& s) override;
+  void PutString(const char16_t* s) override;
+  void SetInputMode(std::int16_t mode) override;
+  void SetOutputMode(std::int16_t mode) override;
+  bool CanEncode(char16_t ch) const override;
+  void PutBOM() override;
+  void SetInputMode(std::int16_t mode, std::int16_t codePage) override;
+  void SetOutputMode(std::int16_t mode, std::int16_t codePage) override;
+  void SetCapture(bool on) override;
+  void FlushCapture() override;
+  std::size_t GetCaptureLength() const override;
+  void EraseCaptured(std::size_t pos) override;
+
+  /// Current modes and code pages (for tests and the frame).
+  std::int16_t GetInputMode() const { return m_inputMode; }
+  std::int16_t GetOutputMode() const { return m_outputMode; }
+  std::int16_t GetInputCodePage() const { return m_inputCodePage; }
+  std::int16_t GetOutputCodePage() const { return m_outputCodePage; }
+  /// Size of the next input buffer and of the output buffer, in bytes.
+  std::uint32_t GetInputCapacity() const { return m_inputCapacity; }
+  std::uint32_t GetOutputCapacity() const { return m_outputCapacity; }
+  /// Total size of the source in bytes (0 when unknown) and bytes consumed so far.
+  std::uint64_t GetInputSize() const { return m_inputSize; }
+  std::uint64_t GetInputConsumed() const { return m_inputRead - (m_inputFilled - m_inputPosition); }
+
+ private:
+  bool DecodeUnit(char16_t& ch);
+  void EncodeUnit(char16_t ch);
+
+  std::int16_t m_inputMode;
+  std::int16_t m_outputMode;
+  std::int16_t m_inputCodePage = 0;
+  std::int16_t m_outputCodePage = 0;
+  bool m_inputByteSwap = false;
+  std::u16string m_inputFileName;
+  std::int32_t m_charCount = 0;
+  std::uint32_t m_inputPosition = 0;
+  std::uint32_t m_outputPending = 0;
+  std::uint32_t m_inputFilled = 0;
+  std::uint64_t m_inputStart = 0;
+  std::uint64_t m_inputRead = 0;
+  std::uint64_t m_inputSize = 0;
+  bool m_outputStartArmed = false;
+  char16_t m_lastChar = 0;
+  bool m_pushedBack = false;
+  std::uint32_t m_inputCapacity = 1024;
+  std::uint32_t m_outputCapacity = 1024;
+  bool m_endOfInput = false;
+  std::unique_ptr<std::uint8_t[]> m_inputBuffer;
+  std::unique_ptr<std::uint8_t[]> m_outputBuffer;
+  ByteStreamPtr m_inputStream;  // a file opened by name is held here too
+  bool m_inputIsFile = false;
+  ByteStreamPtr m_outputStream;  // likewise for a created output file
+  bool m_outputIsFile = false;
+  std::u16string m_captureText;
+  bool m_captureOn = false;
+  bool m_hzShiftGb = false;  // HZ shift state (GB when true); ASCII after Open
+};
+
+/// Opens an existing file for reading with shared read access; null when it cannot be opened.
+/// Implemented once per platform.
+ByteStreamPtr PlatformOpenFileForReading(const std::u16string& name);
+/// Creates a file for writing, always anew, with shared read access; null on failure.
+/// Implemented once per platform.
+ByteStreamPtr PlatformCreateFileForWriting(const std::u16string& name);
+
+}  // namespace tagvert
