@@ -8,6 +8,7 @@
 #include <string>
 
 #include "storage/char_class.h"
+#include "rules/message_text.h"
 #include "storage/data_storage.h"
 
 namespace tagvert {
@@ -77,5 +78,8 @@ ByteStreamPtr PlatformCreateFileForWriting(const std::u16string& name) {
   if (fd < 0) return nullptr;
   return std::make_shared<CPosixFileStream>(fd);
 }
+
+// POSIX systems keep no message texts for the rule loader: every text is empty.
+std::u16string PlatformGetMessageText(int /*number*/) { return {}; }
 
 }  // namespace tagvert
