@@ -544,7 +544,8 @@ constexpr char16_t kWindows1252High[32] = {
 bool NameEquals(const char16_t* entryName, std::u16string_view name) {
   std::size_t i = 0;
   for (; i < name.size(); ++i) {
-    if (entryName[i] != name[i]) return false;  // also stops at the entry's terminating zero
+    // A zero unit inside `name` must not match the entry's terminator.
+    if (entryName[i] == 0 || entryName[i] != name[i]) return false;
   }
   return entryName[i] == 0;
 }
