@@ -1,0 +1,58 @@
+// Tagvert: the command line's arguments (ParseArguments) and exit statuses.
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tagvert::cli {
+
+/// Exit statuses of the tagvert command.
+enum class ExitCode { Success = 0, Failed = 1, Usage = 2 };
+
+enum class Command { None, ToIf, FromIf, Detect, Info };
+
+/// What the user asked for.
+struct CCliOptions {
+  Command command = Command::None;
+  bool help = false;                  ///< --help: describe the command (or the tool without one)
+  bool version = false;               ///< --version
+  bool quiet = false;                 ///< --quiet: no progress bar and no summary line
+  bool events = false;                ///< --events: print every conversion event on standard error
+  std::vector<std::string> inputs;    ///< INPUT (to-if, from-if) or FILE... (detect)
+  std::optional<std::string> output;  ///< -o OUTPUT ("-" is standard output)
+  std::optional<std::int32_t> direction;  ///< --direction VALUE, as the Direction number
+};
+
+/// The outcome of parsing: the options, or a usage error message (one sentence).
+struct CParseResult {
+  CCliOptions options;
+  std::string error;
+  bool ok() const { return error.empty(); }
+};
+
+/// Parses the arguments after the program name. Pure: no I/O.
+CParseResult ParseArguments(const std::vector<std::string>& args);
+
+/// Reads a Direction value: a decimal or 0x hexadecimal number that fits in 32 bits (taken as
+/// its two's complement bits), or a language tag of the language table in either letter case
+/// (its code in the high 16 bits, 0 in the low 16 bits). Nothing for anything else.
+std::optional<std::int32_t> ParseDirection(const std::string& text);
+
+/// The language tags that --direction accepts, separated by ", ".
+std::string KnownLanguageTags();
+
+/// The default output name of to-if: INPUT with ".if" appended.
+std::string DefaultToIfOutput(const std::string& input);
+
+/// The default output name of from-if: ".if" dropped and ".out" put before the extension
+/// ("doc.ttx.if" and "doc.if" give "doc.out.ttx").
+std::string DefaultFromIfOutput(const std::string& input);
+
+/// Help texts.
+std::string UsageText();
+std::string CommandHelp(Command command);
+
+}  // namespace tagvert::cli

@@ -1,0 +1,282 @@
+// Tagvert: the converter frame shared by both directions.
+// SPDX-License-Identifier: Apache-2.0
+#include "frame/converter_base.h"
+
+#include <new>
+
+namespace tagvert {
+
+CTTXConverterBase::CTTXConverterBase() : CDataStorage(kModeSingle, kModeSingle) {}
+
+CTTXConverterBase::~CTTXConverterBase() = default;
+
+HResult CTTXConverterBase::ConvertToIF(const CEndpoint& source, const CEndpoint& target) {
+  return RunConversion(true, source, target);
+}
+
+HResult CTTXConverterBase::ConvertFromIF(const CEndpoint& source, const CEndpoint& target) {
+  return RunConversion(false, source, target);
+}
+
+HResult CTTXConverterBase::RunConversion(bool toIF, const CEndpoint& source,
+                                         const CEndpoint& target) {
+  HResult result = kSOk;
+  try {
+    m_stopRequested.store(false);
+    // The readers and writers that the driver builds refine these modes.
+    SetInputMode(toIF ? kModeSingle : kModeUtf16);
+    SetOutputMode(toIF ? kModeUtf16 : kModeSingle);
+    m_lastSource = source;
+    m_lastTarget = target;
+    Open(source, target);
+    FireStateChange(kStateConverting);
+    FireTextChange(GetCaption(toIF));
+    if (toIF) {
+      DoConvertToIF();
+    } else {
+      DoConvertFromIF();
+    }
+    FireStateChange(kStateIdle);
+    Flush();
+  } catch (const CHResultError& e) {
+    result = ReportFailure(e.Code());
+  } catch (...) {
+    result = ReportFailure(kEFail);
+  }
+  Close();
+  return result;
+}
+
+HResult CTTXConverterBase::ReportFailure(HResult code) {
+  // A stopped conversion is a success for the caller; the target keeps what was flushed.
+  const bool stopped = code == kEAbort && m_stopRequested.load();
+  try {
+    FireStateChange(stopped ? kStateStopped : kStateFailed);
+  } catch (...) {
+    // Only an allocation failure inside the delivery gets here; the result stands.
+  }
+  return stopped ? kSOk : code;
+}
+
+HResult CTTXConverterBase::IsFormatAvailable(const CEndpoint& source) {
+  HResult result;
+  try {
+    SetInputMode(kModeSingle);
+    SetOutputMode(kModeNone);
+    Open(source, CEndpoint());
+    DetectBOM();
+    result = CheckFormat() ? kSOk : kENotFormat;
+  } catch (const CHResultError& e) {
+    result = e.Code();
+  } catch (...) {
+    result = kEFail;
+  }
+  Close();
+  return result;
+}
+
+HResult CTTXConverterBase::Stop() {
+  m_stopRequested.store(true);
+  return OnStop();
+}
+
+bool CTTXConverterBase::GetChar(char16_t& ch) {
+  if (m_stopRequested.load(std::memory_order_relaxed)) ThrowHResult(kEAbort);
+  const std::int32_t progress = GetProgress();
+  if (progress != m_lastProgress && progress % 10 == 0) {
+    FireProgressChange(progress, 100);
+    m_lastProgress = progress;
+  }
+  return CDataStorage::GetChar(ch);
+}
+
+void CTTXConverterBase::PutChar(char16_t ch) {
+  if (m_stopRequested.load(std::memory_order_relaxed)) ThrowHResult(kEAbort);
+  CDataStorage::PutChar(ch);
+}
+
+void CTTXConverterBase::Fail(std::int32_t code) {
+  FireStateChange(code);
+  ThrowHResult(kEFail);
+}
+
+std::optional<std::u16string> CTTXConverterBase::LookupKernelText(bool formatName,
+                                                                  std::int32_t number) {
+  if (m_textService == nullptr) return std::nullopt;
+  try {
+    HResult hr = kSOk;
+    std::unique_ptr<IKernelTextService> service = m_textService(hr);
+    if (!service) return std::nullopt;
+    std::optional<std::u16string> text;
+    hr = formatName ? service->GetFormatName(number, text) : service->GetActionText(number, text);
+    if (Failed(hr)) return std::nullopt;
+    return text;
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+std::u16string CTTXConverterBase::GetCaption(bool /*toIF*/) {
+  return {};
+}
+
+// The general property scheme. The base converter has no properties: puts are ignored, gets
+// give empty values.
+void CTTXConverterBase::PutStringProperty(std::int32_t, const std::u16string&) {}
+void CTTXConverterBase::PutIntProperty(std::int32_t, std::int32_t) {}
+void CTTXConverterBase::PutBoolProperty(std::int32_t, bool) {}
+void CTTXConverterBase::PutUnknownProperty(std::int32_t, std::shared_ptr<void> value) {
+  value.reset();
+}
+void CTTXConverterBase::PutListSelection(std::int32_t, std::int32_t) {}
+void CTTXConverterBase::PutArrayProperty(std::int32_t, std::uint64_t) {}
+std::u16string CTTXConverterBase::GetStringProperty(std::int32_t) {
+  return {};
+}
+std::int32_t CTTXConverterBase::GetIntProperty(std::int32_t) {
+  return 0;
+}
+bool CTTXConverterBase::GetBoolProperty(std::int32_t) {
+  return false;
+}
+std::shared_ptr<void> CTTXConverterBase::GetUnknownProperty(std::int32_t) {
+  return nullptr;
+}
+std::int32_t CTTXConverterBase::GetListSelection(std::int32_t) {
+  return -1;
+}
+std::uint64_t CTTXConverterBase::GetArrayProperty(std::int32_t) {
+  return 0;
+}
+std::u16string CTTXConverterBase::GetListItem(std::int32_t, std::int32_t) {
+  return {};
+}
+std::int32_t CTTXConverterBase::GetListCount(std::int32_t) {
+  return 0;
+}
+std::int32_t CTTXConverterBase::GetPropertyCount() {
+  return 0;
+}
+std::u16string CTTXConverterBase::GetPropertyName(std::int32_t) {
+  return {};
+}
+std::int32_t CTTXConverterBase::GetPropertyType(std::int32_t) {
+  return kPropertyNone;
+}
+bool CTTXConverterBase::FindProperty(const std::u16string&, std::int32_t&, std::int32_t&) {
+  return false;
+}
+std::u16string CTTXConverterBase::GetPropertyDisplayName(std::int32_t) {
+  return {};
+}
+bool CTTXConverterBase::CanConvertFromIF() {
+  return true;
+}
+bool CTTXConverterBase::CanConvertToIF() {
+  return true;
+}
+HResult CTTXConverterBase::OnStop() {
+  return kSOk;
+}
+
+HResult CTTXConverterBase::GetProperty(const CVariant& prop, CVariant& result) {
+  try {
+    std::int32_t index = -1;
+    std::int32_t item = -1;
+    switch (prop.GetType()) {
+      case CVariant::Type::String:
+        if (prop.IsNullString()) return kEInvalidArg;
+        if (!FindProperty(prop.GetString(), index, item)) return kEInvalidArg;
+        break;
+      case CVariant::Type::Int32:
+        index = prop.GetInt();
+        break;
+      default:
+        return kEInvalidArg;
+    }
+    if (index < 0) return kEInvalidArg;
+    switch (GetPropertyType(index)) {
+      case 0:
+      case 1:
+        result = CVariant::String(GetStringProperty(index));
+        break;
+      case kPropertyInteger:
+        result = CVariant::Int32(GetIntProperty(index));
+        break;
+      case kPropertyBoolean:
+        result = CVariant::Int16(GetBoolProperty(index) ? 1 : 0);
+        break;
+      case kPropertyInterface:
+        result = CVariant::Interface(GetUnknownProperty(index));
+        break;
+      case kPropertyList:
+        if (item == 0) {
+          result = CVariant::Int32(GetListCount(index));
+        } else if (item < 0) {
+          result = CVariant::Int32(GetListSelection(index));
+        } else {
+          result = CVariant::String(GetListItem(index, item - 1));
+        }
+        break;
+      case kPropertyRaw:
+        result = CVariant::Array(GetArrayProperty(index));
+        break;
+      default:
+        return kEInvalidArg;
+    }
+    return kSOk;
+  } catch (const CHResultError& e) {
+    return e.Code();
+  } catch (...) {
+    return kEFail;
+  }
+}
+
+HResult CTTXConverterBase::PutProperty(const CVariant& prop, const CVariant& newVal) {
+  try {
+    std::int32_t index = -1;
+    std::int32_t item = -1;
+    if (prop.GetType() == CVariant::Type::String && !prop.IsNullString()) {
+      if (!FindProperty(prop.GetString(), index, item)) return kEInvalidArg;
+    } else {
+      const HResult hr = prop.ToInt32(index);
+      if (Failed(hr)) return hr;
+    }
+    if (index < 0) return kEInvalidArg;
+    if (GetPropertyType(index) == kPropertyList) {
+      std::int32_t value = 0;
+      const HResult hr = newVal.ToInt32(value);
+      if (Failed(hr)) return hr;
+      PutListSelection(index, value);
+    } else {
+      switch (newVal.GetType()) {
+        case CVariant::Type::String:
+          PutStringProperty(index, newVal.GetString());
+          break;
+        case CVariant::Type::Int16:
+        case CVariant::Type::Int32:
+          PutIntProperty(index, newVal.GetInt());
+          break;
+        case CVariant::Type::Bool:
+          PutBoolProperty(index, newVal.GetInt() == -1);
+          break;
+        case CVariant::Type::Interface:
+          PutUnknownProperty(index, newVal.GetInterface());
+          break;
+        case CVariant::Type::Array:
+          PutArrayProperty(index, newVal.GetWord());
+          break;
+        default:
+          return kEInvalidArg;
+      }
+    }
+    FirePropertyChange(prop, newVal);
+    return kSOk;
+  } catch (const CHResultError& e) {
+    return e.Code();
+  } catch (...) {
+    return kEFail;
+  }
+}
+
+}  // namespace tagvert

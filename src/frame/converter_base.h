@@ -1,0 +1,134 @@
+// Tagvert: the converter frame shared by both directions (CTTXConverterBase).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "frame/trans_events.h"
+#include "frame/variant.h"
+#include "storage/byte_stream.h"
+#include "storage/data_storage.h"
+
+namespace tagvert {
+
+/// The kernel's text service: maps a number to a display text. A host supplies a factory that
+/// creates a fresh service for each lookup; without one the fallbacks apply.
+class IKernelTextService {
+ public:
+  virtual ~IKernelTextService() = default;
+  /// Caption texts (30: to IF, 31: from IF). Sets `text` to nothing when the service has none;
+  /// returns a failure code on failure.
+  virtual HResult GetActionText(std::int32_t number, std::optional<std::u16string>& text) = 0;
+  /// Format names (31: TTX). Same contract as GetActionText.
+  virtual HResult GetFormatName(std::int32_t number, std::optional<std::u16string>& text) = 0;
+};
+
+/// Creates a kernel text service; on failure returns null and sets `hr` to the failure code.
+using KernelTextServiceFactory = std::unique_ptr<IKernelTextService> (*)(HResult& hr);
+
+/// Property type codes of the general property scheme.
+inline constexpr std::int32_t kPropertyString = 0;
+inline constexpr std::int32_t kPropertyInteger = 2;
+inline constexpr std::int32_t kPropertyBoolean = 3;
+inline constexpr std::int32_t kPropertyInterface = 4;
+inline constexpr std::int32_t kPropertyList = 5;
+inline constexpr std::int32_t kPropertyRaw = 6;
+inline constexpr std::int32_t kPropertyNone = -1;
+
+/// The frame that the host holds: one storage (the frame is the storage), the stop flag, the
+/// last progress value, the event listeners and the virtual operations through which the two
+/// direction drivers, the identity and the property code plug in. One object runs one
+/// conversion or format test at a time on the caller's thread; Stop may come from any thread.
+class CTTXConverterBase : public CTransEventsBase, public CDataStorage {
+ public:
+  CTTXConverterBase();
+  ~CTTXConverterBase() override;
+
+  /// Converts a TTX source into IF. Returns kSOk on success and after a stop, otherwise the
+  /// failure code (E_INVALIDARG when the source or target cannot be opened, E_FAIL after a
+  /// storage failure or any exception that carries no code). Never throws.
+  HResult ConvertToIF(const CEndpoint& source, const CEndpoint& target);
+  /// Converts translated IF back into TTX; same contract as ConvertToIF.
+  HResult ConvertFromIF(const CEndpoint& source, const CEndpoint& target);
+  /// The format test: kSOk for TTX, kENotFormat (0x800401C2) when not, or the storage's code
+  /// when the source cannot be read. Fires no state or text event. Never throws.
+  HResult IsFormatAvailable(const CEndpoint& source);
+  /// Requests the running conversion to stop at its next character read or write; callable
+  /// from any thread (and from a signal handler: it only sets an atomic flag and calls OnStop).
+  HResult Stop();
+
+  /// Property get by name (string) or index (32-bit integer). Never throws.
+  HResult GetProperty(const CVariant& prop, CVariant& result);
+  /// Property put by name or index; fires PropertyChange after a successful put. Never throws.
+  HResult PutProperty(const CVariant& prop, const CVariant& newVal);
+
+  /// The host's kernel text service, or null for none (the default).
+  void SetKernelTextServiceFactory(KernelTextServiceFactory factory) { m_textService = factory; }
+
+  // The frame's virtual operations.
+  virtual bool CheckFormat() = 0;
+  virtual void DoConvertToIF() = 0;
+  virtual void DoConvertFromIF() = 0;
+  virtual std::u16string GetConverterName() = 0;
+  virtual std::u16string GetCaption(bool toIF);
+  virtual std::int32_t GetFormatId() = 0;
+  virtual std::u16string GetFilterString() = 0;
+  virtual std::u16string GetDefaultExtension() = 0;
+  virtual std::u16string GetMIMEContentType() = 0;
+  virtual std::int32_t GetTargetId() = 0;
+  virtual void PutStringProperty(std::int32_t index, const std::u16string& value);
+  virtual void PutIntProperty(std::int32_t index, std::int32_t value);
+  virtual void PutBoolProperty(std::int32_t index, bool value);
+  virtual void PutUnknownProperty(std::int32_t index, std::shared_ptr<void> value);
+  virtual void PutListSelection(std::int32_t index, std::int32_t value);
+  virtual void PutArrayProperty(std::int32_t index, std::uint64_t word);
+  virtual std::u16string GetStringProperty(std::int32_t index);
+  virtual std::int32_t GetIntProperty(std::int32_t index);
+  virtual bool GetBoolProperty(std::int32_t index);
+  virtual std::shared_ptr<void> GetUnknownProperty(std::int32_t index);
+  virtual std::int32_t GetListSelection(std::int32_t index);
+  virtual std::uint64_t GetArrayProperty(std::int32_t index);
+  virtual std::u16string GetListItem(std::int32_t index, std::int32_t item);
+  virtual std::int32_t GetListCount(std::int32_t index);
+  virtual std::int32_t GetPropertyCount();
+  virtual std::u16string GetPropertyName(std::int32_t index);
+  virtual std::int32_t GetPropertyType(std::int32_t index);
+  virtual bool FindProperty(const std::u16string& name, std::int32_t& index, std::int32_t& item);
+  virtual std::u16string GetPropertyDisplayName(std::int32_t index);
+  virtual bool CanConvertFromIF();
+  virtual bool CanConvertToIF();
+  virtual HResult OnStop();
+
+  /// The Direction property (high 16 bits: the target language's code).
+  std::int32_t GetDirection() const { return m_direction.load(); }
+
+  // Storage hooks: the stop check and progress before every read, the stop check before every
+  // write, and the state event for a storage failure code.
+  bool GetChar(char16_t& ch) override;
+  void PutChar(char16_t ch) override;
+  [[noreturn]] void Fail(std::int32_t code) override;
+
+ protected:
+  /// Asks the kernel text service; nothing when there is none or it fails.
+  std::optional<std::u16string> LookupKernelText(bool formatName, std::int32_t number);
+  /// Whether a stop was requested and not yet cleared by the next conversion.
+  bool IsStopRequested() const { return m_stopRequested.load(std::memory_order_relaxed); }
+
+  std::atomic<std::int32_t> m_direction{0};
+
+ private:
+  HResult RunConversion(bool toIF, const CEndpoint& source, const CEndpoint& target);
+  HResult ReportFailure(HResult code);
+
+  std::atomic<bool> m_stopRequested{false};
+  std::int32_t m_lastProgress = -1;
+  CEndpoint m_lastSource;
+  CEndpoint m_lastTarget;
+  KernelTextServiceFactory m_textService = nullptr;
+};
+
+}  // namespace tagvert

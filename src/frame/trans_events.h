@@ -1,0 +1,83 @@
+// Tagvert: conversion events and the listener list (ITransEventsListener, CTransEventsBase).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "frame/variant.h"
+#include "storage/hresult.h"
+
+namespace tagvert {
+
+/// Conversion states carried by State and StateChange.
+inline constexpr std::int32_t kStateIdle = 0;
+inline constexpr std::int32_t kStateConverting = 1;
+inline constexpr std::int32_t kStateStopped = 2;
+inline constexpr std::int32_t kStateFailed = 0x8000;
+
+/// Connection results of the listener list.
+inline constexpr HResult kConnectENoConnection = MakeHResult(0x80040200);
+inline constexpr HResult kConnectEAdviseLimit = MakeHResult(0x80040201);
+inline constexpr HResult kConnectECannotConnect = MakeHResult(0x80040202);
+
+/// A listener of the four conversion events. Events arrive synchronously on the converting
+/// thread; a listener may call back into the converter (State, Stop, Advise, Unadvise).
+/// Exceptions thrown by a listener are swallowed: listeners cannot make a conversion fail.
+class ITransEventsListener {
+ public:
+  virtual ~ITransEventsListener() = default;
+  /// A property put succeeded; the values are those the caller passed.
+  virtual void OnPropertyChange(const CVariant& /*prop*/, const CVariant& /*newVal*/) {}
+  /// The converter's state changed (0 idle, 1 converting, 2 stopped, 0x8000 failed, or a
+  /// storage failure code such as 0x8003 just before 0x8000).
+  virtual void OnStateChange(std::int32_t /*state*/) {}
+  /// The caption for the running conversion (possibly empty).
+  virtual void OnTextChange(const std::u16string& /*caption*/) {}
+  /// Progress in percent of the input read, at each multiple of ten.
+  virtual void OnProgressChange(std::int32_t /*progress*/, std::int32_t /*maxProgress*/) {}
+};
+
+using TransEventsListenerPtr = std::shared_ptr<ITransEventsListener>;
+
+/// The listener list with its object lock, and the four firing operations. Slots start at 4
+/// and double when full; a cookie is the 1-based slot index and stays valid because slots are
+/// never compacted. The lock is held only to read the count, update the state and take one
+/// listener; never while an event is delivered.
+class CTransEventsBase {
+ public:
+  CTransEventsBase();
+  virtual ~CTransEventsBase() = default;
+  CTransEventsBase(const CTransEventsBase&) = delete;
+  CTransEventsBase& operator=(const CTransEventsBase&) = delete;
+
+  /// Adds a listener in the first empty slot; `cookie` receives its 1-based slot number.
+  /// A null listener is refused with CONNECT_E_CANNOTCONNECT.
+  HResult Advise(TransEventsListenerPtr listener, std::uint32_t& cookie);
+  /// Empties the slot of `cookie`; CONNECT_E_NOCONNECTION when it holds no listener.
+  HResult Unadvise(std::uint32_t cookie);
+  /// The listeners currently advised, in slot order.
+  std::vector<TransEventsListenerPtr> EnumConnections() const;
+  /// The last state fired (read without the lock).
+  std::int32_t State() const { return m_state.load(); }
+
+ protected:
+  void FireStateChange(std::int32_t state);
+  void FireTextChange(const std::u16string& text);
+  void FireProgressChange(std::int32_t progress, std::int32_t maxProgress);
+  void FirePropertyChange(const CVariant& prop, const CVariant& newVal);
+
+ private:
+  template <typename DeliverFn>
+  void Deliver(std::size_t count, DeliverFn&& deliver);
+
+  mutable std::mutex m_lock;
+  std::vector<TransEventsListenerPtr> m_sinks;
+  std::atomic<std::int32_t> m_state{kStateIdle};
+};
+
+}  // namespace tagvert

@@ -1,0 +1,132 @@
+// Tagvert: the two direction drivers and the creatable TTX converter.
+// SPDX-License-Identifier: Apache-2.0
+#include "frame/ttx_converter.h"
+
+#include <memory>
+
+#include "ifcodec/if_parser.h"
+#include "ifcodec/text_processor.h"
+#include "markup/elements_stack.h"
+#include "markup/sgml_parser.h"
+#include "storage/char_class.h"
+
+namespace tagvert {
+
+namespace {
+
+// IF header: U+E804, the source format's name, U+E000.
+constexpr char16_t kIfHeaderStart = 0xE804;
+constexpr char16_t kIfBoundary = 0xE000;
+constexpr char16_t kIfFormatName[] = u"TTX";
+
+// Construction arguments of the readers and writers.
+constexpr std::uint8_t kSgmlReadDetect = 0x01;  // input code 1: byte-order mark, else UTF-8
+constexpr int kSgmlInputDetect = 1;
+constexpr std::uint8_t kSgmlWriteWithBom = 0x12;
+constexpr int kSgmlOutputUtf8 = 2;
+constexpr int kIfRead = 1;
+constexpr int kIfWrite = 2;
+constexpr int kTextProcessorEscapeMarkup = 1;
+
+// The root must be among the first six items of a TTX document.
+constexpr int kFormatTestItems = 6;
+constexpr char16_t kRootName[] = u"TRADOStag";
+constexpr char16_t kDirectionName[] = u"Direction";
+
+}  // namespace
+
+void CTTXToIfConverter::DoConvertToIF() {
+  CElementsStackX elements;
+  COrvelSgmlParser reader(this, kSgmlReadDetect, kSgmlInputDetect, 0);
+  CIFParser writer(this, kIfWrite);
+
+  for (;;) {
+    auto element = std::make_unique<CElementX>();
+    if (!reader.ReadElement(element.get())) break;
+    elements.Push(element.release());
+  }
+  elements.PairTags();
+
+  writer.WriteChar(kIfHeaderStart);
+  writer.WriteString(kIfFormatName);
+  writer.WriteChar(kIfBoundary);
+  for (IElementX* element : elements)
+    writer.WriteElement(element);
+}
+
+void CTTXFromIfConverter::DoConvertFromIF() {
+  CIFParser reader(this, kIfRead);
+  COrvelSgmlParser writer(this, kSgmlWriteWithBom, 0, kSgmlOutputUtf8);
+  CTextProcessor text(this, kTextProcessorEscapeMarkup);
+
+  // One element in memory at a time: the output streams out as the input is read.
+  CElementX element;
+  for (;;) {
+    element.Reset();
+    element.GetSourceTextRef().clear();
+    if (!reader.ReadElement(&element)) break;
+    if (element.GetIsTag() == 0) {
+      std::u16string& source = element.GetSourceTextRef();
+      text.CollapseNbsp(source);
+      text.EscapeText(source);
+    }
+    writer.WriteElement(&element);
+  }
+}
+
+CTagvertConverter::CTagvertConverter() = default;
+
+CTagvertConverter::~CTagvertConverter() = default;
+
+bool CTagvertConverter::CheckFormat() {
+  COrvelSgmlParser reader(this, kSgmlReadDetect, kSgmlInputDetect, 0);
+  for (int examined = 1;; ++examined) {
+    CElementX element;
+    // Whether an item was read does not matter: an exhausted input gives empty items.
+    reader.ReadElement(&element);
+    if (element.GetNameRef() == kRootName) return true;
+    if (examined == kFormatTestItems) return false;
+  }
+}
+
+std::u16string CTagvertConverter::GetConverterName() {
+  auto name = LookupKernelText(true, GetFormatId());
+  return name ? *name : std::u16string(u"TTX");
+}
+
+std::u16string CTagvertConverter::GetCaption(bool toIF) {
+  auto caption = LookupKernelText(false, toIF ? 30 : 31);
+  return caption ? *caption : std::u16string();
+}
+
+void CTagvertConverter::PutIntProperty(std::int32_t index, std::int32_t value) {
+  if (index == 0) m_direction.store(value);
+}
+
+std::int32_t CTagvertConverter::GetIntProperty(std::int32_t index) {
+  return index == 0 ? m_direction.load() : 0;
+}
+
+std::u16string CTagvertConverter::GetPropertyName(std::int32_t index) {
+  return index == 0 ? std::u16string(kDirectionName) : std::u16string();
+}
+
+std::int32_t CTagvertConverter::GetPropertyType(std::int32_t index) {
+  return index == 0 ? kPropertyInteger : kPropertyNone;
+}
+
+bool CTagvertConverter::FindProperty(const std::u16string& name, std::int32_t& index,
+                                     std::int32_t& /*item*/) {
+  if (StringEqualsNoCase(name, kDirectionName)) {
+    index = 0;
+    return true;
+  }
+  index = -1;
+  return false;
+}
+
+std::u16string CTagvertConverter::GetPropertyDisplayName(std::int32_t index) {
+  return GetPropertyName(index);
+}
+
+}  // namespace tagvert

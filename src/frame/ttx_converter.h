@@ -1,0 +1,53 @@
+// Tagvert: the two direction drivers and the creatable TTX converter.
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "frame/converter_base.h"
+
+namespace tagvert {
+
+/// Supplies the TTX to IF driver: reads the whole document into an element list, pairs the
+/// tags, runs the classification and structuring stage and writes the list as IF.
+class CTTXToIfConverter : public virtual CTTXConverterBase {
+ public:
+  void DoConvertToIF() override;
+};
+
+/// Supplies the IF to TTX driver: streams the IF element by element, escapes text runs and
+/// writes every element's source text as UTF-8 with a byte-order mark.
+class CTTXFromIfConverter : public virtual CTTXConverterBase {
+ public:
+  void DoConvertFromIF() override;
+};
+
+/// Format number of TTX in the kernel's list of converters.
+inline constexpr std::int32_t kTTXFormatId = 31;
+
+/// The converter a host creates: both directions over one shared frame, the TTX identity, the
+/// format test and the one property, Direction.
+class CTagvertConverter : public CTTXToIfConverter, public CTTXFromIfConverter {
+ public:
+  CTagvertConverter();
+  ~CTagvertConverter() override;
+
+  bool CheckFormat() override;
+  std::u16string GetConverterName() override;
+  std::u16string GetCaption(bool toIF) override;
+  std::int32_t GetFormatId() override { return kTTXFormatId; }
+  std::u16string GetFilterString() override { return u"*.ttx"; }
+  std::u16string GetDefaultExtension() override { return u"ttx"; }
+  std::u16string GetMIMEContentType() override { return u"text/ttx"; }
+  std::int32_t GetTargetId() override { return kTTXFormatId; }
+  void PutIntProperty(std::int32_t index, std::int32_t value) override;
+  std::int32_t GetIntProperty(std::int32_t index) override;
+  std::int32_t GetPropertyCount() override { return 1; }
+  std::u16string GetPropertyName(std::int32_t index) override;
+  std::int32_t GetPropertyType(std::int32_t index) override;
+  bool FindProperty(const std::u16string& name, std::int32_t& index, std::int32_t& item) override;
+  std::u16string GetPropertyDisplayName(std::int32_t index) override;
+};
+
+}  // namespace tagvert
