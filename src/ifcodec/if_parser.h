@@ -1,0 +1,70 @@
+// Tagvert: the reader and writer of the kernel's internal format, IF (CIFParser).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <string>
+
+#include "markup/element.h"
+#include "markup/orvel_parser.h"
+#include "storage/data_storage.h"
+
+namespace tagvert {
+
+/// Codes of the IF vocabulary. Units in U+E000..U+EFFF are codes, every other unit is text. The
+/// reader divides the codes into four bands: U+E000..U+E3FF end an element (boundary),
+/// U+E400..U+E7FF set a property of the element being read (flag), U+E800..U+EBFF open a group
+/// that runs up to the next code, U+EC00..U+EFFF open text that is dropped up to the next code.
+inline constexpr char16_t kIfBoundary = 0xE000;         ///< ends the header and every group
+inline constexpr char16_t kIfFlaggedBoundary = 0xE012;  ///< read only: boundary that flags
+inline constexpr char16_t kIfPropertyE00B = 0xE402;     ///< written for property code U+E00B
+inline constexpr char16_t kIfEndTag = 0xE404;           ///< end tag; read: TagType 2
+inline constexpr char16_t kIfBlock = 0xE405;            ///< block tag; read: RuleType 0
+inline constexpr char16_t kIfPropertyE00C = 0xE40C;     ///< written for property code U+E00C
+inline constexpr char16_t kIfFlagged = 0xE411;          ///< flagged tag or property code U+E00A
+inline constexpr char16_t kIfPropertyBase = 0xE700;     ///< U+E001..U+E009 -> U+E700..U+E708
+inline constexpr char16_t kIfHeader = 0xE804;           ///< starts the header group
+inline constexpr char16_t kIfTagGroup = 0xE805;         ///< pair-id unit, source text, U+E000
+inline constexpr char16_t kIfReserveGroup = 0xE80A;     ///< semantic, transliterate, U+E000
+inline constexpr char16_t kIfTransMethod = 0xEC03;      ///< skipped text: the TransMethod
+
+/// Constructor flags of CIFParser.
+inline constexpr int kIfParserRead = 1;   ///< the storage's input mode becomes 2 (UTF-16)
+inline constexpr int kIfParserWrite = 2;  ///< the storage's output mode becomes 2 (UTF-16)
+
+/// Reads and writes IF, one element per call, over a storage it does not own. IF is UTF-16
+/// little-endian without a byte-order mark; neither side detects or writes one. Keeps no state
+/// between calls apart from what the storage holds.
+class CIFParser : public COrvelParser {
+ public:
+  /// Flag kIfParserRead calls storage->SetInputMode(2), kIfParserWrite SetOutputMode(2).
+  /// Throws CHResultError(kEPointer) for a null storage.
+  CIFParser(CDataStorage* storage, int flags);
+  ~CIFParser() override = default;
+
+  /// Fills `element` (fresh, as created by the caller) from the next IF element: a text run
+  /// (IsTag 0), a tag group (IsTag 1, pair id and SourceText), or an empty tag element for a
+  /// boundary or any other group. Flags before the element set TagType 2 (U+E404), RuleType 0
+  /// (U+E405) and Flagged (U+E411, U+E012). Returns false at the end of the input, also when
+  /// the input ends after flags or skipped text. Never reports a format error; storage errors
+  /// (CHResultError) pass through.
+  bool ReadElement(IElementX* element) override;
+  /// Writes `element` as IF: sub-elements first, then a text run as it is, or a tag with its
+  /// block mark, flag, reserve groups, end mark, TransMethod, property codes and tag group.
+  /// Storage errors (CHResultError) pass through.
+  void WriteElement(IElementX* element) override;
+  /// The storage's PutString.
+  void WriteString(const std::u16string& s) override;
+  /// The storage's PutChar.
+  void WriteChar(char16_t c) override;
+  /// The storage's IsEOF.
+  bool IsEnd() override;
+
+ private:
+  void WriteReserveGroup(IElementX* element);
+  // Takes units until a code comes (pushed back, or consumed when it is U+E000 and
+  // `consumeBoundary` is set); appends them to `text` when it is not null. Returns the code
+  // that ended the run, or 0 when the input ended.
+  char16_t ReadUntilCode(std::u16string* text, bool consumeBoundary);
+};
+
+}  // namespace tagvert

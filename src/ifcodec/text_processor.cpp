@@ -1,0 +1,260 @@
+// Tagvert: text-level operations: references, escaping, whitespace modes, no-break spaces.
+// SPDX-License-Identifier: Apache-2.0
+#include "ifcodec/text_processor.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "ifcodec/entity_tables.h"
+#include "markup/element.h"
+#include "storage/char_class.h"
+
+namespace tagvert {
+
+namespace {
+
+constexpr char16_t kAmpersand = u'&';
+constexpr char16_t kSemicolon = u';';
+constexpr char16_t kNumberSign = u'#';
+constexpr char16_t kSpace = u' ';
+constexpr char16_t kNbsp = 0x00A0;
+
+// Values of numeric references above this cannot be written in UTF-16.
+constexpr std::uint32_t kMaxCodePoint = 0x10FFFF;
+
+int HexDigitValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  return -1;
+}
+
+int DecimalDigitValue(char16_t c) {
+  return (c >= u'0' && c <= u'9') ? c - u'0' : -1;
+}
+
+// Reads digits from the front of `digits` the way "%x" or "%d" does: the leading run of ASCII
+// digits of the base counts and whatever follows is ignored; "%x" also takes an optional "0x"
+// or "0X" before the digits. False when not one digit can be read. A value that grows past the
+// largest code point is kept just above it, which the caller treats like any value out of range.
+bool ReadNumber(std::u16string_view digits, int base, std::uint32_t& value) {
+  std::size_t i = 0;
+  if (base == 16 && digits.size() > 2 && digits[0] == u'0' &&
+      (digits[1] == u'x' || digits[1] == u'X') && HexDigitValue(digits[2]) >= 0) {
+    i = 2;
+  }
+  value = 0;
+  bool any = false;
+  for (; i < digits.size(); ++i) {
+    const int digit = base == 16 ? HexDigitValue(digits[i]) : DecimalDigitValue(digits[i]);
+    if (digit < 0) break;
+    any = true;
+    if (value <= kMaxCodePoint) value = value * static_cast<std::uint32_t>(base) + digit;
+  }
+  return any;
+}
+
+// The reference as written: "&", the name and, when it had one, the semicolon.
+std::u16string ReferenceAsWritten(const std::u16string& name, bool hasSemicolon) {
+  std::u16string result;
+  result.reserve(name.size() + 2);
+  result.push_back(kAmpersand);
+  result += name;
+  if (hasSemicolon) result.push_back(kSemicolon);
+  return result;
+}
+
+// A numeric reference (name beginning with the number sign).
+//
+// Cases the reading alone leaves open, decided here:
+// - no digit can be read ("&#;", "&#x;", "&#xZ;"): the reference stays as written, since a
+//   U+0000 in the text helps no one;
+// - the value 0 and values above U+10FFFF: likewise left as written;
+// - values U+10000..U+10FFFF: the surrogate pair, so that the character survives intact;
+// - digits followed by other letters ("&#12ab;"): the leading digits give the value and the
+//   rest of the name is dropped with the reference, as a scanf-style read does.
+std::u16string ResolveNumeric(const std::u16string& name, bool hasSemicolon) {
+  std::u16string_view digits(name);
+  int base = 10;
+  if (name.size() >= 2 && CharAsciiUpper(name[1]) == u'X') {
+    digits.remove_prefix(2);
+    base = 16;
+  } else {
+    digits.remove_prefix(1);
+  }
+  std::uint32_t value = 0;
+  if (!ReadNumber(digits, base, value) || value == 0 || value > kMaxCodePoint) {
+    return ReferenceAsWritten(name, hasSemicolon);
+  }
+  if (value >= 128 && value <= 159) {
+    return std::u16string(1, Windows1252ToUnit(static_cast<std::uint8_t>(value)));
+  }
+  if (value <= 0xFFFF) return std::u16string(1, static_cast<char16_t>(value));
+  const std::uint32_t offset = value - 0x10000;
+  return std::u16string{static_cast<char16_t>(0xD800 + (offset >> 10)),
+                        static_cast<char16_t>(0xDC00 + (offset & 0x3FF))};
+}
+
+bool IsLineBreakOrTab(char16_t c) {
+  return c == u'\r' || c == u'\n' || c == u'\t';
+}
+
+}  // namespace
+
+CTextProcessor::CTextProcessor(CBaseStorage* storage, int mode)
+    : m_escapeCount(mode == 0 ? 5 : (mode == 1 ? 2 : 0)), m_storage(storage) {}
+
+std::u16string CTextProcessor::EscapeChar(char16_t unit) const {
+  if (const CEntityEntry* entry = EntityFindByUnit(kEscapeTable, m_escapeCount, unit)) {
+    return ReferenceAsWritten(entry->name, true);
+  }
+  // Without a storage there is no output to ask, so every unit is taken as encodable.
+  if (m_storage != nullptr && !m_storage->CanEncode(unit)) {
+    return u"&#" + Utf8ToUtf16(std::to_string(static_cast<unsigned>(unit))) + u";";
+  }
+  return std::u16string(1, unit);
+}
+
+void CTextProcessor::EscapeText(std::u16string& text) const {
+  std::u16string escaped;
+  escaped.reserve(text.size() + text.size() / 8);
+  for (const char16_t unit : text) {
+    const CEntityEntry* entry = EntityFindByUnit(kEscapeTable, m_escapeCount, unit);
+    if (entry == nullptr && (m_storage == nullptr || m_storage->CanEncode(unit))) {
+      escaped.push_back(unit);  // the common case, without a temporary string
+    } else {
+      escaped += EscapeChar(unit);
+    }
+  }
+  text.swap(escaped);
+}
+
+void CTextProcessor::DecodeEntities(std::u16string& text) const {
+  if (text.find(kAmpersand) == std::u16string::npos) return;
+  // One walk that copies into a new text: a replacement is appended to the output and the walk
+  // goes on in the input after the reference, so a produced unit is never read again.
+  std::u16string decoded;
+  decoded.reserve(text.size());
+  const std::size_t size = text.size();
+  std::size_t i = 0;
+  while (i < size) {
+    const std::size_t amp = text.find(kAmpersand, i);
+    if (amp == std::u16string::npos) {
+      decoded.append(text, i, std::u16string::npos);
+      break;
+    }
+    decoded.append(text, i, amp - i);
+    std::size_t end = amp + 1;
+    if (end < size && text[end] == kNumberSign) ++end;
+    while (end < size && CharIsAlnum(text[end]))
+      ++end;
+    const std::u16string name = text.substr(amp + 1, end - amp - 1);
+    const bool hasSemicolon = end < size && text[end] == kSemicolon;
+    decoded += ResolveEntity(name, hasSemicolon);
+    i = hasSemicolon ? end + 1 : end;
+  }
+  text.swap(decoded);
+}
+
+std::u16string CTextProcessor::ResolveEntity(const std::u16string& name, bool hasSemicolon) {
+  if (name.empty()) return hasSemicolon ? u"&;" : u"&";
+  if (name[0] == kNumberSign) return ResolveNumeric(name, hasSemicolon);
+  if (const CEntityEntry* entry = EntityFindByName(kEscapeTable, name)) {
+    return std::u16string(1, entry->unit);
+  }
+  return ReferenceAsWritten(name, hasSemicolon);
+}
+
+void CTextProcessor::NormalizeWhitespace(std::u16string& text, int mode) {
+  if (mode != kWhitespaceRemove && mode != kWhitespaceNormalize &&
+      mode != kWhitespaceNormalizeSignificant) {
+    return;
+  }
+  bool allSpace = true;
+  for (const char16_t unit : text) {
+    if (!CharIsSpace(unit)) {
+      allSpace = false;
+      break;
+    }
+  }
+  if (allSpace) {
+    if (mode != kWhitespaceNormalizeSignificant) text.clear();
+    return;
+  }
+  if (mode == kWhitespaceRemove) return;
+
+  std::u16string normalized;
+  normalized.reserve(text.size());
+  bool pending = false;
+  const std::size_t size = text.size();
+  std::size_t i = 0;
+  while (i < size) {
+    const char16_t unit = text[i];
+    if (IsLineBreakOrTab(unit)) {
+      pending = true;
+      ++i;
+      continue;
+    }
+    if (!pending) {
+      normalized.push_back(unit);
+      ++i;
+      continue;
+    }
+    // A line break or tab together with the spaces after it becomes one space. A CR ends the
+    // skipping and is kept like any other unit.
+    normalized.push_back(kSpace);
+    pending = false;
+    while (i < size && (text[i] == kSpace || text[i] == u'\n' || text[i] == u'\t'))
+      ++i;
+    if (i < size) normalized.push_back(text[i++]);
+  }
+  if (pending) normalized.push_back(kSpace);
+  text.swap(normalized);
+}
+
+bool CTextProcessor::ContainsNbsp(const std::u16string& text) {
+  return text.find(kNbsp) != std::u16string::npos;
+}
+
+void CTextProcessor::SpaceAfterNbsp(std::u16string& text) {
+  if (!ContainsNbsp(text)) return;
+  std::u16string spaced;
+  spaced.reserve(text.size() + 8);
+  for (const char16_t unit : text) {
+    spaced.push_back(unit);
+    if (unit == kNbsp) spaced.push_back(kSpace);
+  }
+  text.swap(spaced);
+}
+
+void CTextProcessor::CollapseNbsp(std::u16string& text) const {
+  if (!ContainsNbsp(text)) return;
+  // A run of spaces goes as a whole when a no-break space stands right before or right after
+  // it: the same result as removing the spaces after each no-break space and then those before
+  // each, in one compacting walk.
+  const std::size_t size = text.size();
+  std::size_t write = 0;
+  char16_t previous = 0;
+  std::size_t i = 0;
+  while (i < size) {
+    if (text[i] != kSpace) {
+      previous = text[i];
+      text[write++] = text[i++];
+      continue;
+    }
+    std::size_t runEnd = i;
+    while (runEnd < size && text[runEnd] == kSpace)
+      ++runEnd;
+    const bool nextToNbsp = previous == kNbsp || (runEnd < size && text[runEnd] == kNbsp);
+    if (!nextToNbsp) {
+      for (; i < runEnd; ++i)
+        text[write++] = kSpace;
+    }
+    i = runEnd;
+    previous = kSpace;
+  }
+  text.resize(write);
+}
+
+}  // namespace tagvert
