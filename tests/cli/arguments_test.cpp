@@ -1,0 +1,97 @@
+// Tagvert: tests of the command line's argument parsing and default names.
+// SPDX-License-Identifier: Apache-2.0
+#include "cli/arguments.h"
+
+#include <gtest/gtest.h>
+
+namespace tagvert::cli {
+namespace {
+
+TEST(ParseArgumentsTest, ToIfWithOutputAndDirection) {
+  const auto r = ParseArguments({"to-if", "a.ttx", "-o", "b.if", "--direction", "0x00040000"});
+  ASSERT_TRUE(r.ok()) << r.error;
+  EXPECT_EQ(r.options.command, Command::ToIf);
+  EXPECT_EQ(r.options.inputs, std::vector<std::string>{"a.ttx"});
+  EXPECT_EQ(r.options.output, "b.if");
+  EXPECT_EQ(r.options.direction, 0x00040000);
+}
+
+TEST(ParseArgumentsTest, OptionsMayComeFirstAndUseEqualsForms) {
+  const auto r = ParseArguments({"--quiet", "to-if", "--output=x.if", "--direction=262144", "-"});
+  ASSERT_TRUE(r.ok()) << r.error;
+  EXPECT_TRUE(r.options.quiet);
+  EXPECT_EQ(r.options.output, "x.if");
+  EXPECT_EQ(r.options.direction, 262144);
+  EXPECT_EQ(r.options.inputs, std::vector<std::string>{"-"});
+}
+
+TEST(ParseArgumentsTest, DoubleDashEndsOptions) {
+  const auto r = ParseArguments({"detect", "--", "-odd-name.ttx"});
+  ASSERT_TRUE(r.ok()) << r.error;
+  EXPECT_EQ(r.options.inputs, std::vector<std::string>{"-odd-name.ttx"});
+}
+
+TEST(ParseArgumentsTest, UsageErrors) {
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"convert", "a"},
+      {"to-if"},
+      {"to-if", "a", "b"},
+      {"to-if", "a", "-o"},
+      {"to-if", "a", "--direction"},
+      {"to-if", "a", "--direction", "12x"},
+      {"to-if", "a", "--direction", "0x100000000"},
+      {"to-if", "a", "--bogus"},
+      {"from-if", "a", "--direction", "1"},
+      {"detect"},
+      {"info", "x"},
+  };
+  for (const auto& args : cases) {
+    std::string joined;
+    for (const auto& a : args)
+      joined += a + " ";
+    SCOPED_TRACE(joined);
+    const auto r = ParseArguments(args);
+    EXPECT_FALSE(r.ok());
+    EXPECT_EQ(r.error.back(), '.');  // one sentence
+  }
+}
+
+TEST(ParseArgumentsTest, HelpNeedsNoInput) {
+  auto r = ParseArguments({"to-if", "--help"});
+  ASSERT_TRUE(r.ok());
+  EXPECT_TRUE(r.options.help);
+  EXPECT_EQ(r.options.command, Command::ToIf);
+  r = ParseArguments({"--help"});
+  ASSERT_TRUE(r.ok());
+  EXPECT_NE(CommandHelp(r.options.command).find("to-if"), std::string::npos);
+}
+
+TEST(ParseDirectionTest, NumbersInBothBases) {
+  EXPECT_EQ(ParseDirection("0"), 0);
+  EXPECT_EQ(ParseDirection("262144"), 0x40000);
+  EXPECT_EQ(ParseDirection("0x40000"), 0x40000);
+  EXPECT_EQ(ParseDirection("0XFFFFFFFF"), -1);
+  EXPECT_EQ(ParseDirection("4294967295"), -1);
+  EXPECT_FALSE(ParseDirection(""));
+  EXPECT_FALSE(ParseDirection("0x"));
+  EXPECT_FALSE(ParseDirection("-1"));
+  EXPECT_FALSE(ParseDirection("4294967296"));
+}
+
+TEST(DefaultOutputTest, ToIfAppendsIf) {
+  EXPECT_EQ(DefaultToIfOutput("doc.ttx"), "doc.ttx.if");
+  EXPECT_EQ(DefaultToIfOutput("dir.v2/doc"), "dir.v2/doc.if");
+}
+
+TEST(DefaultOutputTest, FromIfDropsIfAndInsertsOut) {
+  EXPECT_EQ(DefaultFromIfOutput("doc.ttx.if"), "doc.out.ttx");
+  EXPECT_EQ(DefaultFromIfOutput("doc.if"), "doc.out.ttx");
+  EXPECT_EQ(DefaultFromIfOutput("DOC.TTX.IF"), "DOC.out.TTX");
+  EXPECT_EQ(DefaultFromIfOutput("a.b/doc.if"), "a.b/doc.out.ttx");
+  EXPECT_EQ(DefaultFromIfOutput("a.b/doc.ttx"), "a.b/doc.out.ttx");
+  EXPECT_EQ(DefaultFromIfOutput("dir/.hidden.if"), "dir/.hidden.out.ttx");
+}
+
+}  // namespace
+}  // namespace tagvert::cli

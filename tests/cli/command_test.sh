@@ -1,0 +1,116 @@
+#!/bin/sh
+# Tagvert: runs the built tagvert command over files and checks messages, exit statuses,
+# output names, atomic writing and the expected output of the golden documents.
+# Usage: command_test.sh TAGVERT DATA_DIR [SAMPLES_DIR]
+set -u
+tagvert="$1"
+data="$2"
+samples="${3:-}"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# expect STATUS CMD...: runs CMD, checks its exit status; stderr is kept in $work/err.
+expect() {
+  want="$1"
+  shift
+  "$@" >"$work/out" 2>"$work/err"
+  got=$?
+  [ "$got" -eq "$want" ] || fail "'$*' exited $got, expected $want: $(cat "$work/err")"
+}
+
+contains() {
+  grep -q -- "$2" "$1" || fail "$1 lacks '$2': $(cat "$1")"
+}
+
+printf '<TRADOStag><Body>Hello</Body></TRADOStag>' >"$work/a.ttx"
+
+# Usage errors: status 2, one line naming the problem.
+expect 2 "$tagvert"
+expect 2 "$tagvert" frobnicate
+contains "$work/err" "unknown command 'frobnicate'"
+expect 2 "$tagvert" to-if
+expect 0 "$tagvert" --help
+contains "$work/out" "to-if INPUT"
+expect 0 "$tagvert" to-if --help
+contains "$work/out" "--direction"
+
+# Missing and unreadable input: status 1, one sentence naming the file.
+expect 1 "$tagvert" to-if "$work/missing.ttx"
+contains "$work/err" "cannot read '$work/missing.ttx': the file does not exist."
+[ "$(wc -l <"$work/err")" -eq 1 ] || fail "more than one line for a missing file"
+expect 1 "$tagvert" to-if "$work"
+contains "$work/err" "it is a folder"
+
+# Default output names; the summary line names the output.
+expect 0 "$tagvert" to-if "$work/a.ttx"
+[ -f "$work/a.ttx.if" ] || fail "to-if did not write a.ttx.if"
+contains "$work/err" "converted '$work/a.ttx'"
+expect 0 "$tagvert" from-if "$work/a.ttx.if" --quiet
+[ -f "$work/a.out.ttx" ] || fail "from-if did not write a.out.ttx"
+[ -s "$work/err" ] && fail "--quiet printed: $(cat "$work/err")"
+
+# The input is never overwritten.
+expect 2 "$tagvert" to-if "$work/a.ttx" -o "$work/a.ttx"
+contains "$work/err" "it is the input file"
+printf '<TRADOStag><Body>Hello</Body></TRADOStag>' | cmp -s "$work/a.ttx" - || fail "the input changed"
+
+# Standard input and output.
+"$tagvert" to-if - <"$work/a.ttx" >"$work/stdout.if" 2>/dev/null || fail "to-if - failed"
+cmp -s "$work/stdout.if" "$work/a.ttx.if" || fail "to-if through stdin/stdout differs"
+"$tagvert" from-if - -o - <"$work/a.ttx.if" >"$work/stdout.ttx" 2>/dev/null || fail "from-if - failed"
+cmp -s "$work/stdout.ttx" "$work/a.out.ttx" || fail "from-if through stdin/stdout differs"
+
+# A target in a folder that does not exist: status 1, nothing left behind.
+expect 1 "$tagvert" to-if "$work/a.ttx" -o "$work/nofolder/x.if"
+contains "$work/err" "cannot write '$work/nofolder/x.if'"
+
+# A failed conversion leaves an existing target untouched and no temporary file.
+if [ "$(id -u)" -ne 0 ]; then
+  printf 'x' >"$work/locked.ttx"
+  chmod 000 "$work/locked.ttx"
+  expect 1 "$tagvert" to-if "$work/locked.ttx"
+  contains "$work/err" "permission denied"
+fi
+ls -a "$work" | grep -q tagvert- && fail "a temporary file was left behind"
+
+# detect: one line per file, status 0 only when every file is TTX.
+printf '<html></html>' >"$work/b.html"
+expect 1 "$tagvert" detect "$work/a.ttx" "$work/b.html" "$work/missing.ttx"
+contains "$work/out" "$work/a.ttx: TTX"
+contains "$work/out" "$work/b.html: not TTX"
+contains "$work/out" "$work/missing.ttx: error: the file does not exist"
+expect 0 "$tagvert" detect "$work/a.ttx"
+
+# info lists the identity and the property.
+expect 0 "$tagvert" info
+contains "$work/out" "text/ttx"
+contains "$work/out" "Direction"
+
+# Golden documents: tests/data/NAME.ttx converts to NAME.ttx.if (direction in NAME.direction).
+for ttx in "$data"/golden/*.ttx; do
+  [ -f "$ttx" ] || continue
+  base="${ttx%.ttx}"
+  direction=0
+  [ -f "$base.direction" ] && direction="$(cat "$base.direction")"
+  "$tagvert" to-if "$ttx" -o "$work/golden.if" --direction "$direction" --quiet ||
+    fail "to-if $ttx failed"
+  cmp -s "$work/golden.if" "$ttx.if" || fail "IF of $ttx differs from $ttx.if"
+done
+
+# Real documents, when present: TTX -> IF -> TTX succeeds and keeps every tag.
+if [ -n "$samples" ] && [ -d "$samples" ]; then
+  for ttx in "$samples"/*/*.ttx; do
+    "$tagvert" detect "$ttx" >/dev/null || fail "$ttx not detected as TTX"
+    "$tagvert" to-if "$ttx" -o "$work/s.if" --direction fr-fr --quiet || fail "to-if $ttx failed"
+    "$tagvert" from-if "$work/s.if" -o "$work/s.ttx" --quiet || fail "from-if $ttx failed"
+  done
+fi
+
+[ "$failures" -eq 0 ] && echo "command tests passed"
+exit "$failures"

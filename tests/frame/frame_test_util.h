@@ -1,0 +1,62 @@
+// Tagvert: helpers of the frame tests: an event recorder and in-memory conversions.
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "frame/ttx_converter.h"
+#include "storage/memory_stream.h"
+#include "support/test_streams.h"
+
+namespace tagvert::test {
+
+/// Records every event as one line ("State 1", "Text ", "Progress 10/100", "Property").
+class CEventRecorder : public ITransEventsListener {
+ public:
+  void OnPropertyChange(const CVariant&, const CVariant& newVal) override {
+    Add("Property " + std::to_string(newVal.GetInt()));
+  }
+  void OnStateChange(std::int32_t state) override { Add("State " + std::to_string(state)); }
+  void OnTextChange(const std::u16string& caption) override { Add("Text " + Printable(caption)); }
+  void OnProgressChange(std::int32_t progress, std::int32_t maxProgress) override {
+    Add("Progress " + std::to_string(progress) + "/" + std::to_string(maxProgress));
+    if (onProgress) onProgress(progress);
+  }
+
+  std::vector<std::string> events;
+  std::function<void(int)> onProgress;
+
+ private:
+  void Add(std::string e) { events.push_back(std::move(e)); }
+};
+
+/// Output and result of one in-memory conversion.
+struct CConversion {
+  HResult result = 0;
+  std::vector<std::uint8_t> output;
+};
+
+/// Converts `input` bytes to IF with the converter (a fresh one when null).
+inline CConversion ToIf(const std::vector<std::uint8_t>& input, CTagvertConverter* converter) {
+  auto source = std::make_shared<CMemoryStream>(input);
+  auto target = std::make_shared<CSinkStream>();
+  CConversion c;
+  c.result = converter->ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(target));
+  c.output = target->Bytes();
+  return c;
+}
+
+/// Converts `input` bytes (IF) back to TTX.
+inline CConversion FromIf(const std::vector<std::uint8_t>& input, CTagvertConverter* converter) {
+  auto source = std::make_shared<CMemoryStream>(input);
+  auto target = std::make_shared<CSinkStream>();
+  CConversion c;
+  c.result = converter->ConvertFromIF(CEndpoint::Stream(source), CEndpoint::Stream(target));
+  c.output = target->Bytes();
+  return c;
+}
+
+}  // namespace tagvert::test
