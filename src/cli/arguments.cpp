@@ -4,6 +4,9 @@
 
 #include <cstdlib>
 
+#include "rules/ttx_rules_processor.h"
+#include "storage/char_class.h"
+
 namespace tagvert::cli {
 
 namespace {

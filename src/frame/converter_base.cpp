@@ -4,9 +4,15 @@
 
 #include <new>
 
+#include "rules/builtin_rules.h"
+
 namespace tagvert {
 
-CTTXConverterBase::CTTXConverterBase() : CDataStorage(kModeSingle, kModeSingle) {}
+CTTXConverterBase::CTTXConverterBase() : CDataStorage(kModeSingle, kModeSingle) {
+  // The outcome is not checked: a rule set that failed to load stays as the load left it, and
+  // only the classification stage of a TTX to IF conversion reads it.
+  m_rules.LoadStream(OpenBuiltinRulesStream(), false);
+}
 
 CTTXConverterBase::~CTTXConverterBase() = default;
 

@@ -10,6 +10,7 @@
 
 #include "frame/trans_events.h"
 #include "frame/variant.h"
+#include "rules/transml_rules.h"
 #include "storage/byte_stream.h"
 #include "storage/data_storage.h"
 
@@ -105,6 +106,9 @@ class CTTXConverterBase : public CTransEventsBase, public CDataStorage {
 
   /// The Direction property (high 16 bits: the target language's code).
   std::int32_t GetDirection() const { return m_direction.load(); }
+  /// The rule set loaded from the built-in TTX rules at construction. A load failure does not
+  /// stop the converter: it converts with what was loaded.
+  CRules& GetRules() { return m_rules; }
 
   // Storage hooks: the stop check and progress before every read, the stop check before every
   // write, and the state event for a storage failure code.
@@ -129,6 +133,7 @@ class CTTXConverterBase : public CTransEventsBase, public CDataStorage {
   CEndpoint m_lastSource;
   CEndpoint m_lastTarget;
   KernelTextServiceFactory m_textService = nullptr;
+  CRules m_rules;
 };
 
 }  // namespace tagvert

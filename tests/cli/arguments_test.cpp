@@ -95,3 +95,29 @@ TEST(DefaultOutputTest, FromIfDropsIfAndInsertsOut) {
 
 }  // namespace
 }  // namespace tagvert::cli
+
+namespace tagvert::cli {
+namespace {
+
+TEST(ParseDirectionTest, LanguageTagsInEitherCase) {
+  EXPECT_EQ(ParseDirection("de-de"), 0x00040000);
+  EXPECT_EQ(ParseDirection("DE-DE"), 0x00040000);
+  EXPECT_EQ(ParseDirection("en-gb"), 0x04020000);
+  EXPECT_EQ(ParseDirection("en-us"), 0x00010000);
+  EXPECT_EQ(ParseDirection("Zh-Tw"), 0x04000000);
+  EXPECT_FALSE(ParseDirection("unk-unk"));
+  EXPECT_FALSE(ParseDirection("de"));
+}
+
+TEST(ParseDirectionTest, UnknownTagIsAUsageErrorListingTheKnownOnes) {
+  const auto r = ParseArguments({"to-if", "a.ttx", "--direction", "xx-yy"});
+  ASSERT_FALSE(r.ok());
+  EXPECT_NE(r.error.find("'xx-yy'"), std::string::npos);
+  EXPECT_NE(r.error.find("de-de"), std::string::npos);
+  EXPECT_NE(r.error.find("tr-tr"), std::string::npos);
+  // en-us has two codes but is listed once.
+  EXPECT_EQ(r.error.find("en-us"), r.error.rfind("en-us"));
+}
+
+}  // namespace
+}  // namespace tagvert::cli
