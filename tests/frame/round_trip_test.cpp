@@ -1,0 +1,138 @@
+// Tagvert: round trips TTX -> IF -> TTX over test documents and, when present, real ones.
+// SPDX-License-Identifier: Apache-2.0
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "frame/frame_test_util.h"
+#include "ifcodec/text_processor.h"
+#include "markup/sgml_parser.h"
+#include "storage/char_class.h"
+
+namespace tagvert {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A document as markup items and text runs. Text is compared in a canonical form: references
+// decoded, white space runs collapsed, spaces next to no-break spaces dropped, blank runs
+// dropped. Markup is compared exactly.
+struct CItems {
+  std::vector<std::u16string> markup;
+  std::vector<std::u16string> texts;
+  std::vector<bool> order;  // true: markup
+};
+
+std::u16string CanonicalText(std::u16string text) {
+  CTextProcessor processor(nullptr, 1);
+  processor.DecodeEntities(text);
+  std::u16string out;
+  bool space = false;
+  for (char16_t c : text) {
+    if (CharIsSpace(c)) {
+      space = true;
+      continue;
+    }
+    if (space && !out.empty() && c != 0x00A0 && out.back() != 0x00A0) out.push_back(u' ');
+    space = false;
+    out.push_back(c);
+  }
+  return out;
+}
+
+CItems Parse(const std::vector<std::uint8_t>& bytes) {
+  CDataStorage storage(kModeSingle, kModeNone);
+  storage.Open(CEndpoint::Stream(std::make_shared<CMemoryStream>(bytes)), CEndpoint());
+  COrvelSgmlParser reader(&storage, 1, 1, 0);
+  CItems items;
+  std::u16string pending;
+  auto flush = [&] {
+    const std::u16string canonical = CanonicalText(pending);
+    if (!canonical.empty()) {
+      items.texts.push_back(canonical);
+      items.order.push_back(false);
+    }
+    pending.clear();
+  };
+  for (;;) {
+    CElementX element;
+    if (!reader.ReadElement(&element)) break;
+    if (element.GetIsTag()) {
+      flush();
+      items.markup.push_back(element.GetSourceText());
+      items.order.push_back(true);
+    } else {
+      pending += element.GetSourceTextRef();
+    }
+  }
+  flush();
+  return items;
+}
+
+void CheckRoundTrip(const fs::path& path, std::int32_t direction) {
+  SCOPED_TRACE(path.string());
+  const auto original = test::ReadFileBytes(path.string());
+  ASSERT_FALSE(original.empty());
+  CTagvertConverter converter;
+  ASSERT_EQ(converter.PutProperty(CVariant::Int32(0), CVariant::Int32(direction)), kSOk);
+  const auto toIf = test::ToIf(original, &converter);
+  ASSERT_EQ(toIf.result, kSOk);
+  const auto back = test::FromIf(toIf.output, &converter);
+  ASSERT_EQ(back.result, kSOk);
+  ASSERT_GE(back.output.size(), 3U);
+  EXPECT_EQ(back.output[0], 0xEF);  // UTF-8 with a byte-order mark
+
+  const CItems before = Parse(original);
+  const CItems after = Parse(back.output);
+  ASSERT_EQ(before.markup.size(), after.markup.size());
+  for (size_t i = 0; i < before.markup.size(); ++i) {
+    ASSERT_EQ(test::Printable(before.markup[i]), test::Printable(after.markup[i])) << i;
+  }
+  ASSERT_EQ(before.texts.size(), after.texts.size());
+  for (size_t i = 0; i < before.texts.size(); ++i) {
+    EXPECT_EQ(test::Printable(before.texts[i]), test::Printable(after.texts[i])) << i;
+  }
+  EXPECT_EQ(before.order, after.order);
+}
+
+std::vector<fs::path> TtxFiles(const fs::path& folder) {
+  std::vector<fs::path> files;
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) return files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    if (entry.path().extension() == ".ttx") files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+TEST(RoundTripTest, OwnDocumentsKeepMarkupAndText) {
+  const auto files = TtxFiles(fs::path(TAGVERT_TEST_DATA_DIR) / "roundtrip");
+  ASSERT_GE(files.size(), 4U);
+  for (const auto& file : files) {
+    CheckRoundTrip(file, 0x00080000);  // French target
+    CheckRoundTrip(file, 0);           // no target: every Tuv carried whole
+  }
+}
+
+TEST(RoundTripTest, BundledExamples) {
+  const auto files =
+      TtxFiles(fs::path(TAGVERT_TEST_DATA_DIR).parent_path().parent_path() / "examples");
+  ASSERT_GE(files.size(), 2U);
+  for (const auto& file : files)
+    CheckRoundTrip(file, 0x00040000);
+}
+
+TEST(RoundTripTest, RealDocumentCorpus) {
+  const auto files = TtxFiles(TAGVERT_SAMPLES_DIR);
+  if (files.empty()) GTEST_SKIP() << "no sample documents at " << TAGVERT_SAMPLES_DIR;
+  for (const auto& file : files) {
+    CheckRoundTrip(file, 0x00080000);
+    CheckRoundTrip(file, 0x00040000);
+  }
+}
+
+}  // namespace
+}  // namespace tagvert
