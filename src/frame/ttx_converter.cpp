@@ -8,7 +8,9 @@
 #include "ifcodec/text_processor.h"
 #include "markup/elements_stack.h"
 #include "markup/sgml_parser.h"
+#include "rules/ttx_rules_processor.h"
 #include "storage/char_class.h"
+#include "structure/ttx_stack_processor.h"
 
 namespace tagvert {
 
@@ -39,6 +41,8 @@ void CTTXToIfConverter::DoConvertToIF() {
   CElementsStackX elements;
   COrvelSgmlParser reader(this, kSgmlReadDetect, kSgmlInputDetect, 0);
   CIFParser writer(this, kIfWrite);
+  CTTXStackProcessor structurer;
+  structurer.SetTextProcessor(new CTextProcessor(this, kTextProcessorEscapeMarkup));
 
   for (;;) {
     auto element = std::make_unique<CElementX>();
@@ -46,6 +50,22 @@ void CTTXToIfConverter::DoConvertToIF() {
     elements.Push(element.release());
   }
   elements.PairTags();
+
+  // Classification: the target language from Direction goes into the Tuv rules, then every
+  // element is classified and the decisions of paired tags spread over their content.
+  CTTXRulesProcessor rules;
+  rules.Init(elements, static_cast<std::uint32_t>(GetDirection()));
+  rules.ApplyTargetLanguage(GetRules());
+  rules.Process(elements, &GetRules());
+
+  // Structuring, in this order: skipped blocks become opaque elements, text runs are
+  // normalised and decoded, no-break spaces are cut out, ut placeholders are named after the
+  // tags they carry and the list is paired again.
+  structurer.CollapseSkipped(elements);
+  structurer.NormalizeTexts(elements);
+  structurer.DecodeTexts(elements);
+  structurer.SplitNonBreakingSpaces(elements);
+  structurer.ResolveUtTags(elements);
 
   writer.WriteChar(kIfHeaderStart);
   writer.WriteString(kIfFormatName);

@@ -36,9 +36,9 @@ TEST(CTTXConverterBaseTest, WritesTheHeaderAndTagGroups) {
   ASSERT_EQ(c.result, kSOk);
   EXPECT_EQ(Utf16LeUnits(c.output),
             u"\uE804TTX\uE000"
-            u"\uE805\u0065<a>\uE000"
+            u"\uE805\u0066<a>\uE000"
             u"x"
-            u"\uE404\uE805\u0065</a>\uE000");
+            u"\uE404\uE805\u0066</a>\uE000");
   EXPECT_EQ(converter.State(), kStateIdle);
 }
 
