@@ -1,0 +1,185 @@
+// Tagvert: the application of a TransML rule set to a document's element list.
+// SPDX-License-Identifier: Apache-2.0
+#include "rules/rules_processor.h"
+
+#include <unordered_map>
+
+#include "markup/element.h"
+#include "markup/elements_stack.h"
+#include "rules/transml_rules.h"
+#include "storage/char_class.h"
+
+namespace tagvert {
+
+CRulesProcessor::~CRulesProcessor() = default;
+
+bool CRulesProcessor::NamesMatch(const std::u16string& a, const std::u16string& b,
+                                 bool caseSensitive) {
+  return caseSensitive ? a == b : StringEqualsNoCase(a, b);
+}
+
+bool CRulesProcessor::CheckCondition(const CAttributeCondition& condition, IElementX& element) {
+  const CAttributeX* found = nullptr;
+  for (const CAttributeX& attribute : element.GetAttributes()) {
+    if (NamesMatch(attribute.m_name, condition.m_name, condition.m_nameCaseSensitive)) {
+      found = &attribute;
+      break;
+    }
+  }
+  static const std::u16string kEmpty;
+  const std::u16string& value = found != nullptr ? found->m_value : kEmpty;
+  switch (condition.m_condition) {
+    case kConditionEqual:
+      return value == condition.m_value;
+    case kConditionNotEqual:
+      return value != condition.m_value;
+    case kConditionExist:
+      return found != nullptr;
+    case kConditionNotExist:
+      return found == nullptr;
+    case kConditionContain:
+      return value.find(condition.m_value) != std::u16string::npos;
+    case kConditionNotContain:
+      return value.find(condition.m_value) == std::u16string::npos;
+    default:
+      return true;
+  }
+}
+
+bool CRulesProcessor::ApplyRule(const CRule& rule, IElementX& element) {
+  for (const auto& condition : rule.m_conditions) {
+    if (!CheckCondition(*condition, element)) return false;
+  }
+  if (rule.m_whitespace != kRuleWhitespaceNone) element.SetWhitespace(rule.m_whitespace);
+  int algorithm = rule.m_algorithm;
+  if (algorithm == kRuleAlgorithmLeave) {
+    algorithm = kAlgorithmSkip;
+  } else if (algorithm == 5 || algorithm == kRuleAlgorithmNone) {
+    // 5 is no keyword's value; 6 means that the rule gave no algorithm.
+    algorithm = kAlgorithmTranslate;
+  }
+  element.SetAlgorithm(algorithm);
+  int type = rule.m_type;
+  // Property (and the values 3 and 4, which no keyword gives) make the element inline.
+  if (type >= kRuleTypeProperty && type <= 4) type = kRuleInline;
+  element.SetRuleType(type);
+  return true;
+}
+
+void CRulesProcessor::ApplyRules(IElementX& element) {
+  if (m_rules == nullptr) return;
+  for (const auto& rule : m_rules->GetNamelessRules())
+    ApplyRule(*rule, element);
+  const std::u16string& name = element.GetNameRef();
+  for (const auto& rule : m_rules->GetNamedRules()) {
+    if (NamesMatch(rule->m_name, name, rule->m_nameCaseSensitive) && ApplyRule(*rule, element)) {
+      return;
+    }
+  }
+}
+
+std::vector<std::size_t> CRulesProcessor::NextWithSamePairId(const CElementsStackX& elements) {
+  const std::size_t count = elements.size();
+  std::vector<std::size_t> next(count, count);
+  // Walking backwards, the last index seen for an id is the first later element carrying it;
+  // this stays exact when ids repeat after the counter wrapped.
+  std::unordered_map<int, std::size_t> seen;
+  seen.reserve(count / 2 + 1);
+  for (std::size_t i = count; i-- > 0;) {
+    if (elements[i] == nullptr) continue;
+    const auto [it, inserted] = seen.try_emplace(elements[i]->GetPairId(), i);
+    if (!inserted) {
+      next[i] = it->second;
+      it->second = i;
+    }
+  }
+  return next;
+}
+
+void CRulesProcessor::Process(CElementsStackX& elements, CRules* rules) {
+  m_rules = rules;
+  // The passes change no PairId, so the partners found once serve all three.
+  const std::vector<std::size_t> partner = NextWithSamePairId(elements);
+  ClassificationPass(elements, partner);
+  WhitespacePass(elements, partner);
+  AlgorithmPass(elements, partner);
+}
+
+void CRulesProcessor::ClassificationPass(CElementsStackX& elements,
+                                         const std::vector<std::size_t>& partner) {
+  for (std::size_t i = 0; i < elements.size(); ++i) {
+    IElementX* element = elements[i];
+    if (element == nullptr) continue;
+    switch (element->GetTagType()) {
+      case kTagPairedOpen:
+        ApplyRules(*element);
+        if (partner[i] < elements.size()) {
+          IElementX* end = elements[partner[i]];
+          end->SetWhitespace(element->GetWhitespace());
+          end->SetAlgorithm(element->GetAlgorithm());
+          end->SetRuleType(element->GetRuleType());
+        }
+        break;
+      case kTagOpen:
+      case kTagClose:
+      case kTagSingle:
+        ApplyRules(*element);
+        // Skip and reserve hold only for a paired start tag and its end tag.
+        if (element->GetAlgorithm() != kAlgorithmRemove) element->SetAlgorithm(kAlgorithmTranslate);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+void CRulesProcessor::WhitespacePass(CElementsStackX& elements,
+                                     const std::vector<std::size_t>& partner) {
+  std::size_t i = 0;
+  while (i < elements.size()) {
+    IElementX* element = elements[i];
+    const std::size_t end = partner[i];
+    if (element == nullptr || element->GetTagType() != kTagPairedOpen || end >= elements.size()) {
+      ++i;
+      continue;
+    }
+    const int mode = element->GetWhitespace();
+    if (mode != kWhitespaceRemove && mode != kWhitespaceNormalize &&
+        mode != kWhitespaceNormalizeSignificant) {
+      ++i;
+      continue;
+    }
+    for (std::size_t j = i + 1; j < end; ++j) {
+      if (elements[j] != nullptr && elements[j]->GetIsTag() == 0) elements[j]->SetWhitespace(mode);
+    }
+    i = end + 1;
+  }
+}
+
+void CRulesProcessor::AlgorithmPass(CElementsStackX& elements,
+                                    const std::vector<std::size_t>& partner) {
+  std::size_t i = 0;
+  while (i < elements.size()) {
+    IElementX* element = elements[i];
+    const std::size_t end = partner[i];
+    if (element == nullptr || element->GetTagType() != kTagPairedOpen || end >= elements.size()) {
+      ++i;
+      continue;
+    }
+    const int algorithm = element->GetAlgorithm();
+    if (algorithm != kAlgorithmSkip && algorithm != kAlgorithmRemove &&
+        algorithm != kAlgorithmReserve) {
+      ++i;
+      continue;
+    }
+    const int inner = algorithm == kAlgorithmRemove ? kAlgorithmRemove : kAlgorithmTranslate;
+    for (std::size_t j = i + 1; j < end; ++j) {
+      if (elements[j] == nullptr) continue;
+      elements[j]->SetAlgorithm(inner);
+      elements[j]->SetRuleType(kRuleInline);
+    }
+    i = end + 1;
+  }
+}
+
+}  // namespace tagvert
