@@ -1,0 +1,56 @@
+// Tagvert: the TTX pass over the structured element list: ut placeholders (CTTXStackProcessor).
+// SPDX-License-Identifier: Apache-2.0
+#include "structure/ttx_stack_processor.h"
+
+#include <string>
+
+#include "storage/char_class.h"
+
+namespace tagvert {
+
+namespace {
+
+const std::u16string kUtName = u"ut";
+const std::u16string kDisplayTextName = u"DisplayText";
+const std::u16string kTypeName = u"Type";
+const std::u16string kStyleName = u"Style";
+constexpr char16_t kTypeStart[] = u"start";
+constexpr char16_t kTypeEnd[] = u"end";
+constexpr char16_t kStyleExternal[] = u"external";
+
+void ResolveUt(IElementX& element) {
+  const int displayText = element.FindAttribute(kDisplayTextName);
+  if (displayText >= 0) {
+    const std::u16string& name = element.GetAttributeValueAt(displayText);
+    element.SetName(name);
+    element.SetUpperName(StringAsciiUpper(name));
+  }
+  int tagType = kTagSingle;
+  const int type = element.FindAttribute(kTypeName);
+  if (type >= 0) {
+    const std::u16string& value = element.GetAttributeValueAt(type);
+    if (value == kTypeEnd) {
+      tagType = kTagClose;
+    } else if (value == kTypeStart) {
+      tagType = kTagOpen;
+    }
+  }
+  element.SetTagType(tagType);
+  const int style = element.FindAttribute(kStyleName);
+  if (style >= 0 && element.GetAttributeValueAt(style) == kStyleExternal) {
+    element.SetRuleType(kRuleBlock);
+  }
+}
+
+}  // namespace
+
+CTTXStackProcessor::~CTTXStackProcessor() = default;
+
+void CTTXStackProcessor::ResolveUtTags(CElementsStackX& elements) {
+  for (IElementX* element : elements) {
+    if (element != nullptr && element->GetNameRef() == kUtName) ResolveUt(*element);
+  }
+  elements.PairTags();
+}
+
+}  // namespace tagvert

@@ -1,0 +1,26 @@
+// Tagvert: the TTX pass over the structured element list: ut placeholders (CTTXStackProcessor).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include "structure/sgml_stack_processor.h"
+
+namespace tagvert {
+
+/// The stack processor of the TTX to IF conversion: the passes of CSgmlStackProcessor plus the
+/// pass that turns every ut element into a start, end or standalone item named after the tag of
+/// the original document that it carries.
+class CTTXStackProcessor : public CSgmlStackProcessor {
+ public:
+  CTTXStackProcessor() = default;
+  ~CTTXStackProcessor() override;
+
+  /// For every element whose Name is exactly "ut": Name := its "DisplayText" value and UpperName
+  /// := that value with only ASCII a-z upper-cased (when the attribute exists); TagType :=
+  /// TagOpen for Type "start", TagClose for Type "end", TagSingle otherwise (values compare
+  /// exactly); RuleType := 0 (block) for Style "external". Then pairs the list again with
+  /// PairTags, which pairs the ut items by their new names and renumbers every pair.
+  /// Keeps no state; does not use the text processor.
+  void ResolveUtTags(CElementsStackX& elements);
+};
+
+}  // namespace tagvert
