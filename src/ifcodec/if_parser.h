@@ -60,10 +60,12 @@ class CIFParser : public COrvelParser {
   bool IsEnd() override;
 
  private:
+  /// Writes U+E80A, the semantic unit (low 16 bits, 0 when negative), the transliterate unit
+  /// (0 or 1) and U+E000.
   void WriteReserveGroup(IElementX* element);
-  // Takes units until a code comes (pushed back, or consumed when it is U+E000 and
-  // `consumeBoundary` is set); appends them to `text` when it is not null. Returns the code
-  // that ended the run, or 0 when the input ended.
+  /// Takes units until a code comes (pushed back, or consumed when it is U+E000 and
+  /// `consumeBoundary` is set); appends them to `text` when it is not null. Returns the code
+  /// that ended the run, or 0 when the input ended.
   char16_t ReadUntilCode(std::u16string* text, bool consumeBoundary);
 };
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "markup/element.h"
+#include "markup/elements_stack.h"
 #include "storage/data_storage.h"
 #include "storage/memory_stream.h"
 #include "support/test_streams.h"
@@ -244,6 +245,34 @@ TEST(CIFParserTest, SkipAndLeaveWriteLikeTranslate) {
     element.SetAlgorithm(algorithm);
     EXPECT_EQ(Printable(WriteOne(element)), Printable(u"\uE805D<s>\uE000")) << algorithm;
   }
+}
+
+// An element that carries a nested list, as the element model allows.
+class CNestingElement : public CElementX {
+ public:
+  CElementsStackX* GetSubElements() override { return &m_subElements; }
+
+ private:
+  CElementsStackX m_subElements;
+};
+
+TEST(CIFParserTest, SubElementsAreWrittenFirst) {
+  CNestingElement outer;
+  outer.SetIsTag(1);
+  outer.SetTagType(kTagPairedOpen);
+  outer.SetPairId(0x50);
+  outer.SetSourceText(u"<o>");
+  auto* inner = new CNestingElement;
+  inner->SetSourceText(u"in");
+  auto* innermost = new CElementX;
+  innermost->SetIsTag(1);
+  innermost->SetSourceText(u"<x/>");
+  inner->GetSubElements()->Push(innermost);
+  outer.GetSubElements()->Push(inner);
+  outer.GetSubElements()->push_back(nullptr);  // skipped
+  outer.GetSubElements()->Push(new CElementX(Text(u"!")));
+  EXPECT_EQ(Printable(WriteOne(outer)),
+            Printable(std::u16string(u"\uE805") + u'\0' + u"<x/>\uE000in!\uE805P<o>\uE000"));
 }
 
 // --- reading -------------------------------------------------------------------------------
