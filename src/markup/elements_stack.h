@@ -28,6 +28,12 @@ class CElementsStackX : public std::vector<IElementX*> {
   /// the implementation for how it stays near-linear while giving the exact ids).
   void PairTags();
 
+  /// The last id handed out (100 before the first). For tests and diagnostics.
+  std::uint32_t GetPairIdCounter() const { return m_pairIdCounter; }
+  /// Sets the last id handed out, so that the next NextPairId continues from `value` (tests use
+  /// it to reach the wrap points 0xDFFF and 0xFFFA without pairing tens of thousands of tags).
+  void SetPairIdCounter(std::uint32_t value) { m_pairIdCounter = value; }
+
  private:
   std::uint32_t m_pairIdCounter = 100;
 };

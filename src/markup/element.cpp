@@ -1,0 +1,96 @@
+// Tagvert: one item of a markup document (CElementX) and its attributes.
+// SPDX-License-Identifier: Apache-2.0
+#include "markup/element.h"
+
+namespace tagvert {
+
+namespace {
+
+// Returned for an attribute index outside the vector, so callers always get a valid reference.
+const std::u16string kEmptyString;
+
+}  // namespace
+
+IElementX* CElementX::CreateElement() {
+  return new CElementX();
+}
+
+int CElementX::FindAttribute(const std::u16string& name) const {
+  for (std::size_t i = 0; i < m_attributes.size(); ++i) {
+    if (m_attributes[i].m_name == name) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+const std::u16string& CElementX::GetAttributeValueAt(int index) const {
+  if (index < 0 || static_cast<std::size_t>(index) >= m_attributes.size()) return kEmptyString;
+  return m_attributes[static_cast<std::size_t>(index)].m_value;
+}
+
+std::u16string CElementX::GetAttributeValue(const std::u16string& name) const {
+  const int index = FindAttribute(name);
+  return index < 0 ? std::u16string() : m_attributes[static_cast<std::size_t>(index)].m_value;
+}
+
+void CElementX::AddCharAttribute(char16_t c) {
+  AddAttribute(std::u16string(1, c), std::u16string(), 2);
+}
+
+int CElementX::AddAttribute(const std::u16string& name, const std::u16string& value, int kind) {
+  m_attributes.emplace_back(name, value, kind);
+  return static_cast<int>(m_attributes.size()) - 1;
+}
+
+void CElementX::SetModified(bool m) {
+  m_modified = m;
+  if (m) m_sourceText.clear();
+}
+
+void CElementX::Reset() {
+  m_name.clear();
+  m_upperName.clear();
+  m_sourceText.clear();
+  m_pairId = 0;
+  m_tagType = kTagSingle;
+  m_ruleType = kRuleInline;
+  m_isTag = 0;
+  m_whitespace = kWhitespacePreserve;
+  m_algorithm = kAlgorithmTranslate;
+  m_transliterate = false;
+  m_semantic = -1;
+  m_attributes.clear();
+  m_flagged = false;
+  m_modified = false;
+}
+
+std::u16string& CElementX::RebuildSourceText() {
+  m_sourceText.assign(1, u'<');
+  if (m_tagType == kTagPairedClose || m_tagType == kTagClose) m_sourceText.push_back(u'/');
+  m_sourceText.append(m_name);
+  for (const CAttributeX& attribute : m_attributes) {
+    if (attribute.m_name == kHiddenAttributeName) continue;
+    m_sourceText.push_back(u' ');
+    m_sourceText.append(attribute.m_name);
+    m_sourceText.append(u"=\"");
+    m_sourceText.append(attribute.m_value);
+    m_sourceText.push_back(u'"');
+  }
+  const bool paired = m_tagType == kTagOpen || m_tagType == kTagClose ||
+                      m_tagType == kTagPairedOpen || m_tagType == kTagPairedClose;
+  m_sourceText.append(paired ? u">" : u"/>");
+  m_modified = false;
+  return m_sourceText;
+}
+
+int CElementX::FindAttributeByMark(char mark) const {
+  for (std::size_t i = 0; i < m_attributes.size(); ++i) {
+    if (m_attributes[i].m_mark == mark) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+int CElementX::AddBlankAttribute() {
+  return AddAttribute(std::u16string(), std::u16string(), 2);
+}
+
+}  // namespace tagvert

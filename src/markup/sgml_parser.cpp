@@ -1,0 +1,326 @@
+// Tagvert: the tolerant SGML/XML reader and the verbatim writer (COrvelSgmlParser).
+// SPDX-License-Identifier: Apache-2.0
+#include "markup/sgml_parser.h"
+
+#include <algorithm>
+
+#include "storage/char_class.h"
+#include "storage/hresult.h"
+
+namespace tagvert {
+
+namespace {
+
+// Raised by NextChar when the storage has no more units. It happens at most once per document,
+// so an exception keeps the tag reader free of status checks after every unit.
+struct CEndOfInput {};
+
+bool IsAttributeNameChar(char16_t c) {
+  return c == u'_' || c == u'-' || c == u'.' || c == u':' || CharIsAlnum(c);
+}
+
+// The storage mode an encoding code selects; code 1 on input is handled by the constructor.
+std::int16_t ModeOf(int code) {
+  if (code == kSgmlEncodingUtf8) return kModeUtf8;
+  if (code == kSgmlEncodingUtf16) return kModeUtf16;
+  return kModeNone;
+}
+
+constexpr char16_t kCDataKeyword[] = u"CDATA[";
+constexpr char16_t kCDataName[] = u"![CDATA[";
+constexpr std::u16string_view kCDataEnd = u"]]>";
+
+}  // namespace
+
+COrvelSgmlParser::COrvelSgmlParser(CDataStorage* storage, std::uint8_t flags, int inputCode,
+                                   int outputCode)
+    : COrvelParser(storage) {
+  if (m_storage == nullptr) ThrowHResult(kEPointer);
+  if ((flags & kSgmlSetInput) != 0) {
+    if (inputCode == kSgmlEncodingDetect) {
+      if (!m_storage->DetectBOM()) m_storage->SetInputMode(kModeUtf8);
+    } else {
+      m_storage->SetInputMode(ModeOf(inputCode));
+    }
+  }
+  if ((flags & kSgmlSetOutput) != 0) m_storage->SetOutputMode(ModeOf(outputCode));
+  if ((flags & kSgmlPutBom) != 0) m_storage->PutBOM();
+}
+
+void COrvelSgmlParser::WriteElement(IElementX* element) {
+  m_storage->PutString(element->GetSourceTextRef());
+}
+
+void COrvelSgmlParser::WriteString(const std::u16string& s) {
+  m_storage->PutString(s);
+}
+
+void COrvelSgmlParser::WriteChar(char16_t c) {
+  m_storage->PutChar(c);
+}
+
+bool COrvelSgmlParser::IsEnd() {
+  return m_storage->IsEOF();
+}
+
+bool COrvelSgmlParser::ReadElement(IElementX* element) {
+  m_element = element;
+  m_source = &element->GetSourceTextRef();
+  m_name = &element->GetNameRef();
+  m_upperName = &element->GetUpperNameRef();
+
+  // The run is built in place; a caller that passed a used element gets its old text back when
+  // nothing is read, as it would with a separate buffer.
+  std::u16string previous;
+  previous.swap(*m_source);
+  std::u16string& text = *m_source;
+
+  char16_t c = 0;
+  while (m_storage->GetChar(c)) {
+    if (c != u'<') {
+      text.push_back(c);
+      continue;
+    }
+    if (!text.empty()) {
+      // The `<` starts the next element.
+      m_storage->UngetChar();
+      element->SetIsTag(0);
+      return true;
+    }
+    text.push_back(c);
+    try {
+      ReadTag();
+    } catch (const CEndOfInput&) {
+      // Cut-off markup keeps what was read; the next call finds the input exhausted.
+    }
+    element->SetIsTag(1);
+    return true;
+  }
+  if (text.empty()) {
+    text.swap(previous);
+    return false;
+  }
+  element->SetIsTag(0);
+  return true;
+}
+
+char16_t COrvelSgmlParser::NextChar() {
+  char16_t c = 0;
+  if (!m_storage->GetChar(c)) throw CEndOfInput{};
+  m_source->push_back(c);
+  return c;
+}
+
+void COrvelSgmlParser::AppendName(char16_t c) {
+  m_name->push_back(c);
+  m_upperName->push_back(CharToUpper(c));
+}
+
+char16_t COrvelSgmlParser::SkipSpace(char16_t c) {
+  while (CharIsSpace(c))
+    c = NextChar();
+  return c;
+}
+
+void COrvelSgmlParser::TakeBackStray() {
+  m_source->pop_back();
+  IElementX& element = *m_element;
+  element.SetFlagged(false);
+  m_name->clear();
+  m_upperName->clear();
+  element.SetPairId(0);
+  element.SetTagType(kTagSingle);
+  element.SetRuleType(kRuleInline);
+  element.SetIsTag(1);
+  element.SetWhitespace(kWhitespacePreserve);
+  element.SetTransliterate(false);
+  element.SetSemantic(-1);
+  element.SetAlgorithm(kAlgorithmTranslate);
+  element.SetModified(false);
+  element.GetAttributes().clear();
+  m_storage->UngetChar();
+}
+
+void COrvelSgmlParser::BreakTag() {
+  m_element->SetTagType(kTagSingle);
+  m_element->AddAttribute(kBrokenTagMarker, std::u16string(), 2);
+  m_source->pop_back();
+  m_storage->UngetChar();
+}
+
+void COrvelSgmlParser::ReadTag() {
+  IElementX& element = *m_element;
+  std::vector<CAttributeX>& attributes = element.GetAttributes();
+  element.SetTagType(kTagOpen);
+  char16_t c = NextChar();
+  if (c == u'<') return TakeBackStray();
+
+  bool closeFlag = false;
+  if (c == u'/') {
+    element.SetTagType(kTagClose);
+    c = NextChar();
+  } else if (c == u'!' || c == u'%') {
+    AppendName(c);
+    return ReadSpecial(c);
+  }
+  if (c == u'?') element.SetTagType(kTagSingle);  // a processing instruction, named "?xml" etc.
+
+  if (!CharIsSpace(c)) {
+    for (;;) {
+      if (c == u'>') return;
+      if (c == u'/') {
+        closeFlag = true;
+        c = NextChar();
+        break;
+      }
+      if (c == u'<') return TakeBackStray();
+      AppendName(c);
+      c = NextChar();
+      if (CharIsSpace(c)) break;
+    }
+  }
+
+  while (c != u'>') {
+    // A `/` counts only when nothing but `>` follows it.
+    closeFlag = false;
+    c = SkipSpace(c);
+    CAttributeX attribute;
+    while (IsAttributeNameChar(c)) {
+      attribute.m_name.push_back(c);
+      c = NextChar();
+    }
+    if (c == u'<') return BreakTag();
+    if (c == u'/') closeFlag = true;
+    // Also without a `/`, so that white space before `=` still leads to the value.
+    c = SkipSpace(c);
+    if (c != u'=') {
+      attribute.m_noValue = true;
+      if (!attribute.m_name.empty()) {
+        attributes.push_back(std::move(attribute));
+      } else if (c != u'>') {
+        c = NextChar();  // a unit that starts no attribute is passed over
+      }
+      continue;
+    }
+    c = SkipSpace(NextChar());
+    if (c == u'"' || c == u'\'') {
+      const char16_t quote = c;
+      c = NextChar();
+      while (c != quote) {
+        if (c == u'<') return TakeBackStray();
+        attribute.m_value.push_back(c);
+        c = NextChar();
+      }
+      c = NextChar();
+      attributes.push_back(std::move(attribute));
+      continue;
+    }
+    for (;;) {
+      if (c == u'>' || CharIsSpace(c)) {
+        attributes.push_back(std::move(attribute));
+        break;
+      }
+      if (c == u'<') return TakeBackStray();
+      if (c == u'/') {
+        c = NextChar();
+        if (c == u'>') {
+          element.SetTagType(kTagSingle);
+          attributes.push_back(std::move(attribute));
+          break;
+        }
+        attribute.m_value.push_back(u'/');
+        continue;
+      }
+      attribute.m_value.push_back(c);
+      c = NextChar();
+    }
+  }
+  if (closeFlag) element.SetTagType(kTagSingle);
+}
+
+void COrvelSgmlParser::ReadSpecial(char16_t opener) {
+  bool nameDone = false;
+  if (opener == u'%') {
+    ReadUntil(u"%>", true, nameDone);
+  } else {
+    char16_t c = NextChar();
+    if (c == u'<') return TakeBackStray();
+    if (CharIsSpace(c)) {
+      nameDone = true;
+      ReadUntil(u">", true, nameDone);
+    } else {
+      AppendName(c);
+      if (c == u'-') {
+        c = NextChar();
+        if (c == u'-') {
+          // A comment: quotes in it mean nothing.
+          nameDone = true;
+          ReadUntil(u"-->", false, nameDone);
+        } else if (CharIsSpace(c)) {
+          nameDone = true;
+          ReadUntil(u">", true, nameDone);
+        } else {
+          AppendName(c);
+          ReadUntil(u">", true, nameDone);
+        }
+      } else if (c == u'[') {
+        bool cdata = true;
+        for (const char16_t expected : std::u16string_view(kCDataKeyword)) {
+          if (NextChar() != expected) {
+            cdata = false;
+            break;
+          }
+        }
+        if (cdata) {
+          // Only a `>` that completes "]]>" ends the section.
+          while (NextChar() != u'>' || !m_source->ends_with(kCDataEnd)) {
+          }
+          *m_name = kCDataName;
+        } else {
+          ReadUntil(u">", true, nameDone);
+        }
+      } else {
+        ReadUntil(u">", true, nameDone);
+      }
+    }
+  }
+  m_element->SetTagType(kTagSingle);
+  m_element->AddAttribute(kBrokenTagMarker, std::u16string(), 2);
+}
+
+// Reads units until the last ones read, counted since the start or since the end of the last
+// quoted stretch, equal `terminator`. Until `nameDone` is set by the first white space, every
+// unit is also appended to the name. With `quotes` on, a quote character opens a stretch that
+// runs to the same quote and is skipped as a whole, so a terminator inside quotes does not end
+// the markup. A name that ran into the terminator loses it again (UpperName keeps it).
+void COrvelSgmlParser::ReadUntil(std::u16string_view terminator, bool quotes, bool& nameDone) {
+  // The window holds the last terminator.size() units (at most 3) since its last reset.
+  char16_t window[3] = {};
+  std::size_t filled = 0;
+  const std::size_t length = terminator.size();
+  for (;;) {
+    const char16_t c = NextChar();
+    if (!nameDone) {
+      if (CharIsSpace(c)) {
+        nameDone = true;
+      } else {
+        AppendName(c);
+      }
+    }
+    if (quotes && (c == u'"' || c == u'\'')) {
+      ReadUntil(std::u16string_view(&c, 1), false, nameDone);
+      filled = 0;
+      continue;
+    }
+    if (filled < length) {
+      window[filled++] = c;
+    } else {
+      std::copy(window + 1, window + length, window);
+      window[length - 1] = c;
+    }
+    if (filled == length && std::u16string_view(window, length) == terminator) break;
+  }
+  if (!nameDone && m_name->ends_with(terminator)) m_name->resize(m_name->size() - length);
+}
+
+}  // namespace tagvert

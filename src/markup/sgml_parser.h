@@ -1,0 +1,79 @@
+// Tagvert: the tolerant SGML/XML reader and the verbatim writer (COrvelSgmlParser).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "markup/element.h"
+#include "markup/orvel_parser.h"
+#include "storage/data_storage.h"
+
+namespace tagvert {
+
+/// Construction flags of COrvelSgmlParser, applied in this order.
+inline constexpr std::uint8_t kSgmlSetInput = 0x01;   ///< set the input encoding from its code
+inline constexpr std::uint8_t kSgmlSetOutput = 0x02;  ///< set the output encoding from its code
+inline constexpr std::uint8_t kSgmlPutBom = 0x10;     ///< write the output byte-order mark at once
+
+/// Encoding codes of COrvelSgmlParser. Any other code selects the storage's mode 0.
+inline constexpr int kSgmlEncodingDetect = 1;  ///< input: byte-order mark, else UTF-8; output: 0
+inline constexpr int kSgmlEncodingUtf8 = 2;    ///< UTF-8 (storage mode 3)
+inline constexpr int kSgmlEncodingUtf16 = 3;   ///< UTF-16 (storage mode 2)
+
+/// Cuts a markup document into a flat sequence of elements, one text run or one piece of markup
+/// per ReadElement, and writes elements back as their exact source text. Builds no tree, decodes
+/// no reference, checks no well-formedness and never fails on content: every unit read lands in
+/// exactly one element's SourceText, so the SourceText of the elements in order is the decoded
+/// input. Storage failures (CHResultError) pass through. The storage is not owned.
+class COrvelSgmlParser : public COrvelParser {
+ public:
+  /// Applies the flags in the order kSgmlSetInput (code 1: DetectBOM, UTF-8 without a mark;
+  /// 2: UTF-8; 3: UTF-16; other: mode 0), kSgmlSetOutput (2: UTF-8; 3: UTF-16; other: mode 0)
+  /// and kSgmlPutBom (the storage's PutBOM). The storage must be open when kSgmlSetInput with
+  /// code 1 or kSgmlPutBom is given. Throws CHResultError(kEPointer) for a null storage.
+  COrvelSgmlParser(CDataStorage* storage, std::uint8_t flags, int inputCode, int outputCode);
+  ~COrvelSgmlParser() override = default;
+
+  /// Reads the next item into `element`, which must be fresh (as constructed): a text run up to
+  /// the next `<` or the end of input (IsTag 0), or one piece of markup from `<` (IsTag 1, with
+  /// Name, UpperName, TagType and attributes). Returns false, leaving the element untouched,
+  /// when the input is exhausted before any unit. Markup cut off by the end of input keeps what
+  /// was read and is returned; the next call returns false.
+  bool ReadElement(IElementX* element) override;
+  /// Writes the element's SourceText unchanged with the storage's PutString.
+  void WriteElement(IElementX* element) override;
+  /// The storage's PutString.
+  void WriteString(const std::u16string& s) override;
+  /// The storage's PutChar.
+  void WriteChar(char16_t c) override;
+  /// The storage's IsEOF.
+  bool IsEnd() override;
+
+ private:
+  /// Takes the next unit from the storage and appends it to the current SourceText. At
+  /// the end of input throws the private end-of-input condition that ReadElement catches.
+  char16_t NextChar();
+  /// Appends `c` to Name and its upper case to UpperName.
+  void AppendName(char16_t c);
+  /// Reads units while `c` is white space; returns the first other unit.
+  char16_t SkipSpace(char16_t c);
+  /// The tag after its `<`.
+  void ReadTag();
+  /// Markup after `<!` or `<%` (`opener` is `!` or `%`).
+  void ReadSpecial(char16_t opener);
+  /// Reads up to and including `terminator`; see the implementation.
+  void ReadUntil(std::u16string_view terminator, bool quotes, bool& nameDone);
+  /// A `<` where the tag reader does not expect one: ends the element before it.
+  void TakeBackStray();
+  /// A `<` where an attribute name would begin: ends the element as a broken tag.
+  void BreakTag();
+
+  IElementX* m_element = nullptr;         ///< the element ReadElement fills; not owned
+  std::u16string* m_source = nullptr;     ///< its SourceText
+  std::u16string* m_name = nullptr;       ///< its Name
+  std::u16string* m_upperName = nullptr;  ///< its UpperName
+};
+
+}  // namespace tagvert
