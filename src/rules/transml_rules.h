@@ -140,7 +140,8 @@ class CRules {
 
   /// Text of the last load failure (empty when none, and wherever the platform has no texts).
   const std::u16string& GetErrorMessage() const { return m_errorMessage; }
-  /// Character count just after the "<" of the tag that failed; 0 when nothing failed.
+  /// Character count just after the "<" of the tag that failed. Noted for every tag read, so
+  /// after a successful load it is that of the last tag; 0 before any tag.
   std::int32_t GetErrorPosition() const { return m_errorPosition; }
   /// Code of the last load failure, or kRulesNoErrorCode (also when a message string was thrown).
   int GetErrorCode() const { return m_errorCode; }

@@ -67,7 +67,7 @@ TEST(CRulesTest, BuiltinRulesLoadIntoFourteenNamedRules) {
   ASSERT_TRUE(LoadBuiltinRules(rules));
   EXPECT_TRUE(rules.IsLoaded());
   EXPECT_EQ(rules.GetErrorCode(), kRulesNoErrorCode);
-  EXPECT_EQ(rules.GetErrorPosition(), 0);
+  EXPECT_EQ(rules.GetErrorMessage(), u"");
   EXPECT_EQ(rules.GetLoadState(), RulesLoadState::Done);
   EXPECT_EQ(rules.GetRuleSetName(), u"TTX");
   EXPECT_TRUE(rules.GetNamelessRules().empty());
@@ -215,9 +215,9 @@ TEST(CRulesTest, RulesReadBeforeAFailureStayLoaded) {
 TEST(CRulesTest, ASuccessfulLoadClearsThePreviousError) {
   CRules rules;
   ASSERT_FALSE(LoadRulesText(rules, "<Bad/>"));
+  EXPECT_FALSE(rules.IsLoaded());
   ASSERT_TRUE(LoadRulesText(rules, "<Orvel-TransML/>"));
   EXPECT_EQ(rules.GetErrorCode(), kRulesNoErrorCode);
-  EXPECT_EQ(rules.GetErrorPosition(), 0);
   EXPECT_TRUE(rules.IsLoaded());
 }
 
@@ -450,7 +450,9 @@ TEST(CRulesTest, TextAfterTheRootEndTagIsNeverRead) {
   CRules rules;
   EXPECT_TRUE(rules.Load(storage, false));
   EXPECT_EQ(rules.GetLoadState(), RulesLoadState::Done);
-  EXPECT_EQ(storage.GetCharCount(), static_cast<std::int32_t>(document.find("><Rule") + 1));
+  const std::string rootEnd = "</Orvel-TransML>";
+  EXPECT_EQ(storage.GetCharCount(),
+            static_cast<std::int32_t>(document.find(rootEnd) + rootEnd.size()));
 }
 
 TEST(CRulesTest, InputWithoutRootEndTagStillLoads) {
@@ -525,10 +527,13 @@ std::unique_ptr<CRules> LoadThrowing(int after, Exception exception) {
 }
 
 TEST(CRulesTest, ThrownWideStringBecomesTheMessage) {
-  const auto rules = LoadThrowing(25, std::u16string(u"broken stream"));
+  auto rules = LoadThrowing(25, std::u16string(u"broken stream"));
   EXPECT_EQ(rules->GetErrorMessage(), u"broken stream");
   EXPECT_EQ(rules->GetErrorCode(), kRulesNoErrorCode);
   EXPECT_EQ(rules->GetErrorPosition(), 23);
+  // The next load starts with an empty message.
+  EXPECT_TRUE(LoadRulesText(*rules, "<Orvel-TransML/>"));
+  EXPECT_EQ(rules->GetErrorMessage(), u"");
 }
 
 TEST(CRulesTest, OtherExceptionsBecomeCodeFive) {
