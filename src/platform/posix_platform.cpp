@@ -1,14 +1,17 @@
-// Tagvert: operating-system services on POSIX systems (files).
+// Tagvert: operating-system services on POSIX systems (files, code pages, message texts).
 // SPDX-License-Identifier: Apache-2.0
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
-#include "storage/char_class.h"
 #include "rules/message_text.h"
+#include "storage/char_class.h"
+#include "storage/code_page_platform.h"
 #include "storage/data_storage.h"
 
 namespace tagvert {
@@ -59,7 +62,77 @@ class CPosixFileStream : public IByteStream {
   int m_fd;
 };
 
+// One iconv conversion from a Chinese code page to UTF-16LE. A descriptor carries shift state
+// and must not be used by two threads at once, so each thread keeps its own (see below).
+class CIconvDecoder {
+ public:
+  explicit CIconvDecoder(const char* charset) : m_cd(::iconv_open("UTF-16LE", charset)) {}
+  ~CIconvDecoder() {
+    if (m_cd != kNoDescriptor) ::iconv_close(m_cd);
+  }
+  CIconvDecoder(const CIconvDecoder&) = delete;
+  CIconvDecoder& operator=(const CIconvDecoder&) = delete;
+
+  bool Decode(const std::uint8_t* bytes, std::size_t size, char16_t& unit) {
+    if (m_cd == kNoDescriptor || size == 0 || size > 4) return false;
+    ::iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+    char in[4];
+    std::memcpy(in, bytes, size);
+    char* inPtr = in;
+    std::size_t inLeft = size;
+    char out[16];
+    char* outPtr = out;
+    std::size_t outLeft = sizeof out;
+    if (::iconv(m_cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) ||
+        inLeft != 0) {
+      return false;
+    }
+    // Exactly one unit: two characters, or one beyond U+FFFF (a surrogate pair), do not count.
+    if (outPtr - out != 2) return false;
+    unit = static_cast<char16_t>(static_cast<unsigned char>(out[0]) |
+                                 (static_cast<unsigned char>(out[1]) << 8));
+    return true;
+  }
+
+ private:
+  static inline const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
+  iconv_t m_cd;
+};
+
+// glibc's GBK leaves the end-user-defined areas of code page 936 unmapped, which the platform
+// conversion of code page 936 maps to the Private Use Area in three consecutive blocks.
+bool DecodeCp936UserDefined(std::uint8_t lead, std::uint8_t trail, char16_t& unit) {
+  if (lead >= 0xAA && lead <= 0xAF && trail >= 0xA1 && trail <= 0xFE) {
+    unit = static_cast<char16_t>(0xE000 + (lead - 0xAA) * 94 + (trail - 0xA1));
+    return true;
+  }
+  if (lead >= 0xF8 && lead <= 0xFE && trail >= 0xA1 && trail <= 0xFE) {
+    unit = static_cast<char16_t>(0xE234 + (lead - 0xF8) * 94 + (trail - 0xA1));
+    return true;
+  }
+  if (lead >= 0xA1 && lead <= 0xA7 && trail >= 0x40 && trail <= 0xA0 && trail != 0x7F) {
+    unit =
+        static_cast<char16_t>(0xE4C6 + (lead - 0xA1) * 96 + (trail - (trail < 0x7F ? 0x40 : 0x41)));
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+bool PlatformDecodeCodePage(unsigned codePage, const std::uint8_t* bytes, std::size_t size,
+                            char16_t& unit) {
+  if (codePage == kCodePage936) {
+    thread_local CIconvDecoder gbk("GBK");
+    if (gbk.Decode(bytes, size, unit)) return true;
+    return size == 2 && DecodeCp936UserDefined(bytes[0], bytes[1], unit);
+  }
+  if (codePage == kCodePage54936) {
+    thread_local CIconvDecoder gb18030("GB18030");
+    return gb18030.Decode(bytes, size, unit);
+  }
+  return false;
+}
 
 ByteStreamPtr PlatformOpenFileForReading(const std::u16string& name) {
   const std::string path = Utf16ToUtf8(name);
@@ -80,6 +153,8 @@ ByteStreamPtr PlatformCreateFileForWriting(const std::u16string& name) {
 }
 
 // POSIX systems keep no message texts for the rule loader: every text is empty.
-std::u16string PlatformGetMessageText(int /*number*/) { return {}; }
+std::u16string PlatformGetMessageText(int /*number*/) {
+  return {};
+}
 
 }  // namespace tagvert

@@ -64,11 +64,13 @@ class CBaseStorage {
 /// at 1024 bytes and double up to 4 MiB, one-unit push-back, counters and progress, a capture
 /// buffer and the error path. Failures throw CHResultError.
 ///
-///   input buffer:  [ consumed | unread bytes            | free         ]
-///                  0          m_inputPosition           m_inputFilled   m_inputCapacity
-///   output buffer: [ pending bytes        | free                          ]
-///                  0                      m_outputPending                 m_outputCapacity
+///   input buffer:  [ consumed | unread bytes            | free           ]
+///                  0          m_inputPosition           m_inputFilled    m_inputBufferSize
+///                  (m_inputCapacity is the size the next refill allocates)
+///   output buffer: [ pending bytes        | free                            ]
+///                  0                      m_outputPending                   m_outputCapacity
 ///   push-back:     m_pushedBack set => the next GetChar re-delivers m_lastChar
+///   capture:       m_captureOn set => PutChar appends to m_captureText instead of encoding
 class CDataStorage : public CBaseStorage {
  public:
   /// Stores the two modes; nothing is opened.
@@ -119,7 +121,8 @@ class CDataStorage : public CBaseStorage {
   std::int16_t GetOutputMode() const { return m_outputMode; }
   std::int16_t GetInputCodePage() const { return m_inputCodePage; }
   std::int16_t GetOutputCodePage() const { return m_outputCodePage; }
-  /// Size of the next input buffer and of the output buffer, in bytes.
+  /// Size of the next input buffer and of the output buffer, in bytes (the output capacity is
+  /// 0 while no output buffer exists: before Open and after Close).
   std::uint32_t GetInputCapacity() const { return m_inputCapacity; }
   std::uint32_t GetOutputCapacity() const { return m_outputCapacity; }
   /// Total size of the source in bytes (0 when unknown) and bytes consumed so far.
@@ -127,8 +130,26 @@ class CDataStorage : public CBaseStorage {
   std::uint64_t GetInputConsumed() const { return m_inputRead - (m_inputFilled - m_inputPosition); }
 
  private:
-  bool DecodeUnit(char16_t& ch);
-  void EncodeUnit(char16_t ch);
+  /// Reads until `n` unread bytes are buffered or a read returns nothing. With `endAtShortfall`
+  /// the true end drops an incomplete trailing character and sets the end of input; without it
+  /// (the byte-order-mark probe) the bytes stay for the decoders and the end is set only when
+  /// nothing at all is left.
+  bool Refill(std::uint32_t n, bool endAtShortfall);
+  /// True when `n` unread bytes are buffered, refilling when needed.
+  bool Need(std::uint32_t n) { return m_inputFilled - m_inputPosition >= n || FillInput(n); }
+  /// Decoders of the input modes and code pages; each returns false, having consumed nothing
+  /// more it could use, when FillInput cannot supply the bytes it needs.
+  bool DecodeUtf8(char16_t& ch);
+  bool DecodeSingleByte(char16_t& ch);
+  bool DecodeGb18030(char16_t& ch);
+  bool DecodeGbk(char16_t& ch);
+  bool DecodeHz(char16_t& ch);
+  /// Encodes one unit of output mode 1 by the output code page.
+  void EncodeSingleByte(char16_t ch);
+  /// Makes room for one unit when the output buffer is full (or missing: E_POINTER).
+  void MakeOutputRoom();
+  /// Re-derives the table pointer of the input code page.
+  void SelectInputTable();
 
   std::int16_t m_inputMode;
   std::int16_t m_outputMode;
@@ -147,9 +168,11 @@ class CDataStorage : public CBaseStorage {
   char16_t m_lastChar = 0;
   bool m_pushedBack = false;
   std::uint32_t m_inputCapacity = 1024;
-  std::uint32_t m_outputCapacity = 1024;
+  // 0 while no output buffer exists, so that the first PutChar takes the slow path.
+  std::uint32_t m_outputCapacity = 0;
   bool m_endOfInput = false;
   std::unique_ptr<std::uint8_t[]> m_inputBuffer;
+  std::uint32_t m_inputBufferSize = 0;  // bytes allocated for m_inputBuffer
   std::unique_ptr<std::uint8_t[]> m_outputBuffer;
   ByteStreamPtr m_inputStream;  // a file opened by name is held here too
   bool m_inputIsFile = false;
@@ -157,7 +180,8 @@ class CDataStorage : public CBaseStorage {
   bool m_outputIsFile = false;
   std::u16string m_captureText;
   bool m_captureOn = false;
-  bool m_hzShiftGb = false;  // HZ shift state (GB when true); ASCII after Open
+  const char16_t* m_inputTable = nullptr;  // units of 0x80..0xFF for a table code page
+  bool m_hzShiftGb = false;                // HZ shift state (GB when true); ASCII after Open
 };
 
 /// Opens an existing file for reading with shared read access; null when it cannot be opened.

@@ -1,0 +1,447 @@
+// Tagvert: the character stream over one source and one target: opening, buffers, push-back,
+// progress, capture, byte-order marks, and the UTF-16 and UTF-8 codecs.
+// SPDX-License-Identifier: Apache-2.0
+#include "storage/data_storage.h"
+
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "storage/code_page_tables.h"
+
+namespace tagvert {
+namespace {
+
+// Both buffers double after each refill or flush while below this size, so they stop at it.
+constexpr std::uint32_t kMaxCapacity = 0x400000;
+constexpr std::uint32_t kInitialCapacity = 1024;
+
+// The IF start rule: an IF output may begin directly only with U+E000..U+E3FF or U+E800..U+EBFF.
+constexpr bool NeedsIfStartCode(char16_t ch) {
+  return ch < 0xE000 || ch > 0xEFFF || (ch >= 0xE400 && ch <= 0xE7FF) || ch >= 0xEC00;
+}
+
+constexpr bool IsUtf8Continuation(std::uint8_t b) {
+  return (b & 0xC0) == 0x80;
+}
+
+// Resolves a source or target value to a stream: a file by name through the platform, or the
+// stream itself. Everything else, a missing file and an object without a stream are refused.
+ByteStreamPtr OpenEndpoint(const CEndpoint& endpoint, bool forReading, bool& isFile) {
+  isFile = false;
+  switch (endpoint.GetKind()) {
+    case CEndpoint::Kind::Stream:
+      if (!endpoint.GetStream()) ThrowHResult(kEInvalidArg);
+      return endpoint.GetStream();
+    case CEndpoint::Kind::FileName: {
+      ByteStreamPtr file = forReading ? PlatformOpenFileForReading(endpoint.GetFileName())
+                                      : PlatformCreateFileForWriting(endpoint.GetFileName());
+      if (!file) ThrowHResult(kEInvalidArg);
+      isFile = true;
+      return file;
+    }
+    case CEndpoint::Kind::Empty:
+    case CEndpoint::Kind::Other:
+      break;
+  }
+  ThrowHResult(kEInvalidArg);
+}
+
+}  // namespace
+
+CDataStorage::CDataStorage(std::int16_t inputMode, std::int16_t outputMode)
+    : m_inputMode(inputMode), m_outputMode(outputMode) {}
+
+CDataStorage::~CDataStorage() {
+  Close();
+}
+
+void CDataStorage::Open(const CEndpoint& input, const CEndpoint& output) {
+  m_inputCodePage = 0;
+  m_outputCodePage = 0;
+  m_inputTable = nullptr;
+  m_inputByteSwap = false;
+  m_hzShiftGb = false;
+
+  if (m_inputMode != kModeNone) {
+    bool isFile = false;
+    ByteStreamPtr stream = OpenEndpoint(input, true, isFile);
+    m_inputStream = std::move(stream);
+    m_inputIsFile = isFile;
+    m_inputFileName = isFile ? input.GetFileName() : std::u16string();
+    std::uint64_t size = 0;
+    m_inputSize = m_inputStream->Size(size) ? size : 0;
+    m_inputStart = m_inputStream->Position();
+  }
+
+  if (m_outputMode != kModeNone) {
+    bool isFile = false;
+    ByteStreamPtr stream = OpenEndpoint(output, false, isFile);
+    m_outputStream = std::move(stream);
+    m_outputIsFile = isFile;
+  }
+
+  m_inputRead = m_inputStart;
+  m_endOfInput = false;
+  m_inputFilled = 0;
+  m_inputPosition = 0;
+  m_outputPending = 0;
+  m_inputBuffer.reset();
+  m_inputBufferSize = 0;
+  m_inputCapacity = kInitialCapacity;
+  m_outputCapacity = kInitialCapacity;
+  m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(m_outputCapacity);
+  m_outputStartArmed = false;
+  m_pushedBack = false;
+  m_charCount = 0;
+}
+
+void CDataStorage::Close() {
+  m_inputStream.reset();
+  m_inputIsFile = false;
+  m_inputFileName.clear();
+  m_outputStream.reset();
+  m_outputIsFile = false;
+  m_inputBuffer.reset();
+  m_inputBufferSize = 0;
+  m_inputFilled = 0;
+  m_inputPosition = 0;
+  m_outputBuffer.reset();
+  m_outputCapacity = 0;
+  m_outputPending = 0;
+}
+
+bool CDataStorage::HasInput() const {
+  return m_inputStream != nullptr;
+}
+
+bool CDataStorage::FillInput(std::uint32_t n) {
+  return Refill(n, true);
+}
+
+bool CDataStorage::Refill(std::uint32_t n, bool endAtShortfall) {
+  const std::uint32_t unread = m_inputFilled - m_inputPosition;
+  if (unread >= n) return true;
+  if (n > m_inputCapacity) return false;
+  if (!m_inputStream) ThrowHResult(kEPointer);
+
+  // Move the unread tail (at most a few bytes) to the front of a buffer of the input capacity;
+  // once the capacity has stopped growing the buffer is reused instead of reallocated.
+  if (!m_inputBuffer || m_inputBufferSize != m_inputCapacity) {
+    auto fresh = std::make_unique_for_overwrite<std::uint8_t[]>(m_inputCapacity);
+    if (unread != 0) std::memcpy(fresh.get(), m_inputBuffer.get() + m_inputPosition, unread);
+    m_inputBuffer = std::move(fresh);
+    m_inputBufferSize = m_inputCapacity;
+  } else if (unread != 0) {
+    std::memmove(m_inputBuffer.get(), m_inputBuffer.get() + m_inputPosition, unread);
+  }
+  m_inputPosition = 0;
+  m_inputFilled = unread;
+
+  // A stream may deliver fewer bytes than asked in the middle of the data: read again until
+  // the character is complete or a read delivers nothing, which is the true end.
+  while (m_inputFilled < n) {
+    const std::uint32_t room = m_inputBufferSize - m_inputFilled;
+    std::uint32_t got = m_inputStream->Read(m_inputBuffer.get() + m_inputFilled, room);
+    if (got == 0) {
+      if (endAtShortfall) {
+        // The incomplete trailing character is dropped, so the progress reaches the end too.
+        m_inputPosition = m_inputFilled;
+        m_endOfInput = true;
+      } else if (m_inputFilled == 0) {
+        m_endOfInput = true;
+      }
+      return false;
+    }
+    // Guard: a stream that reports more bytes than it was given room for.
+    if (got > room) got = room;
+    m_inputRead += got;
+    m_inputFilled += got;
+    if (m_inputCapacity < kMaxCapacity) m_inputCapacity *= 2;
+  }
+  return true;
+}
+
+void CDataStorage::Flush() {
+  if (m_outputPending == 0) return;
+  if (!m_outputStream) ThrowHResult(kEPointer);
+  const std::uint32_t written = m_outputStream->Write(m_outputBuffer.get(), m_outputPending);
+  if (written < m_outputPending) Fail(kStateShortWrite);
+  m_outputPending = 0;
+  if (m_outputCapacity < kMaxCapacity) {
+    m_outputCapacity *= 2;
+    m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(m_outputCapacity);
+  }
+}
+
+void CDataStorage::MakeOutputRoom() {
+  Flush();
+  // Writing before Open or after Close: there is no target to write to.
+  if (!m_outputBuffer) ThrowHResult(kEPointer);
+}
+
+std::int32_t CDataStorage::GetProgress() const {
+  if (m_inputSize == 0) return 100;
+  const double percent =
+      static_cast<double>(GetInputConsumed()) * 100.0 / static_cast<double>(m_inputSize);
+  // Guard: a stream that holds more than its size query said.
+  if (percent >= static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
+    return std::numeric_limits<std::int32_t>::max();
+  }
+  return static_cast<std::int32_t>(percent);
+}
+
+bool CDataStorage::GetChar(char16_t& ch) {
+  if (m_pushedBack) {
+    ch = m_lastChar;
+    ++m_charCount;
+    m_pushedBack = false;
+    return true;
+  }
+  if (m_endOfInput) return false;
+
+  char16_t unit;
+  switch (m_inputMode) {
+    case kModeUtf16: {
+      if (!Need(2)) return false;
+      const std::uint8_t* p = m_inputBuffer.get() + m_inputPosition;
+      unit = m_inputByteSwap ? static_cast<char16_t>((p[0] << 8) | p[1])
+                             : static_cast<char16_t>(p[0] | (p[1] << 8));
+      m_inputPosition += 2;
+      break;
+    }
+    case kModeUtf8: {
+      if (!Need(1)) return false;
+      const std::uint8_t b = m_inputBuffer[m_inputPosition];
+      if (b < 0x80) {
+        unit = b;
+        ++m_inputPosition;
+      } else if (!DecodeUtf8(unit)) {
+        return false;
+      }
+      break;
+    }
+    case kModeSingle:
+      if (!DecodeSingleByte(unit)) return false;
+      break;
+    default:
+      // No decoder: nothing is read in mode 0, so the input is at its end.
+      m_endOfInput = true;
+      return false;
+  }
+  ++m_charCount;
+  m_lastChar = unit;
+  ch = unit;
+  return true;
+}
+
+bool CDataStorage::DecodeUtf8(char16_t& ch) {
+  const std::uint8_t b = m_inputBuffer[m_inputPosition];
+  if (b < 0xE0) {
+    if (!Need(2)) return false;
+    const std::uint8_t* p = m_inputBuffer.get() + m_inputPosition;
+    if (IsUtf8Continuation(p[1])) {
+      ch = static_cast<char16_t>(((p[0] & 0x1F) << 6) | (p[1] & 0x3F));
+      m_inputPosition += 2;
+      return true;
+    }
+  } else if (b < 0xF0) {
+    if (!Need(3)) return false;
+    const std::uint8_t* p = m_inputBuffer.get() + m_inputPosition;
+    if (IsUtf8Continuation(p[1]) && IsUtf8Continuation(p[2])) {
+      ch = static_cast<char16_t>(((p[0] & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+      m_inputPosition += 3;
+      return true;
+    }
+  }
+  // Not a character of one to three bytes: a space, and only the lead byte is consumed.
+  ch = u' ';
+  ++m_inputPosition;
+  return true;
+}
+
+void CDataStorage::UngetChar() {
+  m_pushedBack = true;
+  if (m_charCount > 0) --m_charCount;
+}
+
+void CDataStorage::PutChar(char16_t ch) {
+  if (m_outputStartArmed && m_outputMode == kModeUtf16) {
+    m_outputStartArmed = false;
+    if (NeedsIfStartCode(ch)) PutChar(u'\uE000');
+  }
+  if (m_captureOn) {
+    m_captureText.push_back(ch);
+    return;
+  }
+  // The mode number is the largest byte count of one unit in that mode.
+  if (m_outputPending + static_cast<std::uint32_t>(m_outputMode) > m_outputCapacity) {
+    MakeOutputRoom();
+  }
+  std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
+  switch (m_outputMode) {
+    case kModeUtf16:
+      p[0] = static_cast<std::uint8_t>(ch & 0xFF);
+      p[1] = static_cast<std::uint8_t>(ch >> 8);
+      m_outputPending += 2;
+      break;
+    case kModeUtf8:
+      if (ch < 0x80) {
+        p[0] = static_cast<std::uint8_t>(ch);
+        m_outputPending += 1;
+      } else if (ch < 0x800) {
+        p[0] = static_cast<std::uint8_t>(0xC0 | ((ch >> 6) & 0x1F));
+        p[1] = static_cast<std::uint8_t>(0x80 | (ch & 0x3F));
+        m_outputPending += 2;
+      } else {
+        p[0] = static_cast<std::uint8_t>(0xE0 | ((ch >> 12) & 0x0F));
+        p[1] = static_cast<std::uint8_t>(0x80 | ((ch >> 6) & 0x3F));
+        p[2] = static_cast<std::uint8_t>(0x80 | (ch & 0x3F));
+        m_outputPending += 3;
+      }
+      break;
+    case kModeSingle:
+      EncodeSingleByte(ch);
+      break;
+    default:
+      break;
+  }
+}
+
+bool CDataStorage::IsEOF() const {
+  return m_endOfInput;
+}
+
+void CDataStorage::Fail(std::int32_t /*code*/) {
+  ThrowHResult(kEFail);
+}
+
+void CDataStorage::MarkOutputStart() {
+  m_outputStartArmed = true;
+}
+
+std::int32_t CDataStorage::GetCharCount() const {
+  return m_charCount;
+}
+
+bool CDataStorage::DetectBOM() {
+  m_inputPosition = 0;
+  if (!Refill(2, false)) return false;
+  const std::uint8_t* p = m_inputBuffer.get() + m_inputPosition;
+  if (p[0] == 0xFF && p[1] == 0xFE) {
+    m_inputMode = kModeUtf16;
+    m_inputByteSwap = false;
+    m_inputPosition += 2;
+    return true;
+  }
+  if (p[0] == 0xFE && p[1] == 0xFF) {
+    m_inputMode = kModeUtf16;
+    m_inputByteSwap = true;
+    m_inputPosition += 2;
+    return true;
+  }
+  if (!Refill(3, false)) return false;
+  p = m_inputBuffer.get() + m_inputPosition;
+  if (p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+    m_inputMode = kModeUtf8;
+    m_inputPosition += 3;
+    return true;
+  }
+  return false;
+}
+
+void CDataStorage::PutString(const std::u16string& s) {
+  for (const char16_t ch : s)
+    PutChar(ch);
+}
+
+void CDataStorage::PutString(const char16_t* s) {
+  if (s == nullptr) return;
+  for (; *s != 0; ++s)
+    PutChar(*s);
+}
+
+void CDataStorage::SetInputMode(std::int16_t mode) {
+  m_inputMode = mode;
+}
+
+void CDataStorage::SetOutputMode(std::int16_t mode) {
+  m_outputMode = mode;
+}
+
+void CDataStorage::SetInputMode(std::int16_t mode, std::int16_t codePage) {
+  m_inputMode = mode;
+  m_inputCodePage = codePage;
+  SelectInputTable();
+}
+
+void CDataStorage::SetOutputMode(std::int16_t mode, std::int16_t codePage) {
+  m_outputMode = mode;
+  m_outputCodePage = codePage;
+}
+
+void CDataStorage::SelectInputTable() {
+  m_inputTable = CodePageTable(m_inputCodePage);
+}
+
+bool CDataStorage::CanEncode(char16_t ch) const {
+  switch (m_outputMode) {
+    case kModeUtf16:
+    case kModeUtf8:
+      return true;
+    case kModeSingle:
+      if (ch < 0x80) return true;
+      switch (m_outputCodePage) {
+        case kCodePageWindows1251:
+        case kCodePageKoi8R:
+        case kCodePageKoi8U:
+        case kCodePageCp866:
+        case kCodePageIso8859_5:
+          return CodePageTableEncode(m_outputCodePage, ch) != 0;
+        case kCodePageAscii:
+          return false;
+        default:
+          return ch <= 0xFF;
+      }
+    default:
+      return false;
+  }
+}
+
+void CDataStorage::PutBOM() {
+  if (m_outputCapacity - m_outputPending < 3) MakeOutputRoom();
+  std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
+  if (m_outputMode == kModeUtf16) {
+    p[0] = 0xFF;
+    p[1] = 0xFE;
+    m_outputPending += 2;
+  } else if (m_outputMode == kModeUtf8) {
+    p[0] = 0xEF;
+    p[1] = 0xBB;
+    p[2] = 0xBF;
+    m_outputPending += 3;
+  }
+}
+
+void CDataStorage::SetCapture(bool on) {
+  m_captureOn = on;
+  m_captureText.clear();
+}
+
+void CDataStorage::FlushCapture() {
+  if (!m_captureOn) return;
+  m_captureOn = false;
+  PutString(m_captureText);
+  m_captureText.clear();
+  m_captureOn = true;
+}
+
+std::size_t CDataStorage::GetCaptureLength() const {
+  return m_captureText.size();
+}
+
+void CDataStorage::EraseCaptured(std::size_t pos) {
+  if (pos < m_captureText.size()) m_captureText.erase(pos, 1);
+}
+
+}  // namespace tagvert
