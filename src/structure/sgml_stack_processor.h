@@ -21,14 +21,17 @@ inline constexpr int kFormatAttributeKind = 1;
 ///
 /// Every pass is one walk over the list from first to last that changes it in place. Elements
 /// taken out of the list are deleted by the pass; elements it creates are owned by the list.
-/// Null entries of the list are passed over. On an exception (only allocation failures can
-/// occur) the list is left holding every live element exactly once and no dangling pointer,
+/// Null entries of the list are passed over (inside a collapsed block they are dropped). The
+/// passes fail on no content; on an exception (an allocation failure) the list is left holding
+/// every live element exactly once, no dangling pointer and no null entry of its own making,
 /// although the pass may be half done.
 class CSgmlStackProcessor {
  public:
   /// A processor without a text processor.
   CSgmlStackProcessor() = default;
+  /// Not copyable: it owns its text processor.
   CSgmlStackProcessor(const CSgmlStackProcessor&) = delete;
+  /// Not copyable: it owns its text processor.
   CSgmlStackProcessor& operator=(const CSgmlStackProcessor&) = delete;
   /// Destroys the text processor, if there is one.
   virtual ~CSgmlStackProcessor();

@@ -11,7 +11,9 @@ namespace tagvert {
 /// the original document that it carries.
 class CTTXStackProcessor : public CSgmlStackProcessor {
  public:
+  /// A processor without a text processor.
   CTTXStackProcessor() = default;
+  /// Destroys the text processor, if there is one.
   ~CTTXStackProcessor() override;
 
   /// For every element whose Name is exactly "ut": Name := its "DisplayText" value and UpperName

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -379,6 +380,53 @@ TEST(CSgmlStackProcessorTest, SplitKeepsOtherElementsInPlace) {
   EXPECT_EQ(b.List()[8], close);
   EXPECT_EQ(open->GetPairId(), pairId);
   EXPECT_EQ(close->GetPairId(), pairId);
+}
+
+// Failure half-way: the list keeps every live element exactly once
+
+// A text run whose source cannot be read by reference: stands in for an allocation failure.
+class CThrowingElement : public CCountedElement {
+ public:
+  std::u16string& GetSourceTextRef() override { throw std::runtime_error("source unavailable"); }
+};
+
+TEST(CSgmlStackProcessorTest, CollapseFailingHalfWayLeavesAConsistentList) {
+  CStructureListBuilder b;
+  const auto first = b.Open(u"ut");
+  b.Text(u"1");
+  b.Close(u"ut");
+  const auto second = b.Open(u"ut");
+  b.Text(u"2");
+  b.List().Push(new CThrowingElement());
+  b.Close(u"ut");
+  b.Text(u"after");
+  b.Paired();
+  b.ClassifyBlock(first, kAlgorithmSkip);
+  b.ClassifyBlock(second, kAlgorithmSkip);
+
+  CSgmlStackProcessor processor;
+  EXPECT_THROW(processor.CollapseSkipped(b.List()), std::runtime_error);
+
+  // The first block is done, the second half-swallowed; nothing is lost, null or repeated.
+  EXPECT_EQ(SourceTexts(b.List()), (Texts{u"<ut>1</ut>", u"<ut>2", u"", u"</ut>", u"after"}));
+  EXPECT_EQ(CCountedElement::s_live, static_cast<int>(b.List().size()));
+}
+
+TEST(CSgmlStackProcessorTest, SplitFailingHalfWayLeavesAConsistentList) {
+  const std::u16string nb(1, kNbsp);
+  CStructureListBuilder b;
+  b.Text(u"a" + nb + u"b");
+  b.Open(u"p");
+  b.List().Push(new CThrowingElement());
+  b.Text(u"c" + nb);
+  const int counted = CCountedElement::s_live;
+
+  CSgmlStackProcessor processor;
+  EXPECT_THROW(processor.SplitNonBreakingSpaces(b.List()), std::runtime_error);
+
+  // The first run is replaced by its pieces; the rest is as it was.
+  EXPECT_EQ(SourceTexts(b.List()), (Texts{u"a", nb, u" b", u"<p>", u"", u"c" + nb}));
+  EXPECT_EQ(CCountedElement::s_live, counted - 1);
 }
 
 // Text processor ownership
