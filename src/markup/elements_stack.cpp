@@ -49,27 +49,28 @@ std::vector<std::size_t> MatchOpenTags(CElementsStackX& elements) {
 // min-heap with lazy deletion: an entry is valid while its position lies ahead of the walk and
 // the element there still carries the group's id. Every change of an id ahead of the walk adds
 // an entry, so the valid entries of a group are exactly the positions ahead carrying that id.
+// Ids are 16-bit values in practice: on long lists they index a flat table, whose setup cost is
+// small next to the list; on short lists and for any other value the groups sit in a map.
 class CPairIdIndex {
  public:
   CPairIdIndex(CElementsStackX& elements, std::size_t from) : m_elements(elements) {
+    if (elements.size() >= kSmallIds) m_small.resize(kSmallIds);
     for (std::size_t i = from; i < elements.size(); ++i) {
       // Positions are added in ascending order, which already is a valid min-heap.
-      if (elements[i] != nullptr) m_heaps[elements[i]->GetPairId()].push_back(i);
+      if (elements[i] != nullptr) Group(elements[i]->GetPairId()).push_back(i);
     }
   }
 
   // Records that the element at `position` (ahead of the walk) now carries `pairId`.
   void Add(int pairId, std::size_t position) {
-    std::vector<std::size_t>& heap = m_heaps[pairId];
+    std::vector<std::size_t>& heap = Group(pairId);
     heap.push_back(position);
     std::push_heap(heap.begin(), heap.end(), std::greater<>());
   }
 
   // The first position after `current` whose element carries `pairId` now, or kNoPartner.
   std::size_t FindAfter(int pairId, std::size_t current) {
-    auto it = m_heaps.find(pairId);
-    if (it == m_heaps.end()) return kNoPartner;
-    std::vector<std::size_t>& heap = it->second;
+    std::vector<std::size_t>& heap = Group(pairId);
     while (!heap.empty()) {
       const std::size_t top = heap.front();
       if (top > current && m_elements[top]->GetPairId() == pairId) return top;
@@ -80,8 +81,17 @@ class CPairIdIndex {
   }
 
  private:
+  static constexpr std::size_t kSmallIds = 0x10000;
+
+  std::vector<std::size_t>& Group(int pairId) {
+    if (pairId >= 0 && static_cast<std::size_t>(pairId) < m_small.size())
+      return m_small[static_cast<std::size_t>(pairId)];
+    return m_other[pairId];
+  }
+
   CElementsStackX& m_elements;
-  std::unordered_map<int, std::vector<std::size_t>> m_heaps;
+  std::vector<std::vector<std::size_t>> m_small;
+  std::unordered_map<int, std::vector<std::size_t>> m_other;
 };
 
 }  // namespace
