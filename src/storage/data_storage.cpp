@@ -265,15 +265,22 @@ void CDataStorage::UngetChar() {
   if (m_charCount > 0) --m_charCount;
 }
 
-void CDataStorage::PutChar(char16_t ch) {
+bool CDataStorage::PutCharPrologue(char16_t ch) {
   if (m_outputStartArmed && m_outputMode == kModeUtf16) {
     m_outputStartArmed = false;
     if (NeedsIfStartCode(ch)) PutChar(u'\uE000');
   }
   if (m_captureOn) {
     m_captureText.push_back(ch);
-    return;
+    return true;
   }
+  return false;
+}
+
+void CDataStorage::PutChar(char16_t ch) {
+  // The start rule and capture are rare: kept out of line so that the common path saves no
+  // registers.
+  if ((m_outputStartArmed || m_captureOn) && PutCharPrologue(ch)) return;
   // The mode number is the largest byte count of one unit in that mode.
   if (m_outputPending + static_cast<std::uint32_t>(m_outputMode) > m_outputCapacity) {
     MakeOutputRoom();

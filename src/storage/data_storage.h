@@ -146,6 +146,8 @@ class CDataStorage : public CBaseStorage {
   bool DecodeHz(char16_t& ch);
   /// Encodes one unit of output mode 1 by the output code page.
   void EncodeSingleByte(char16_t ch);
+  /// The IF start rule and capture of PutChar; true when the unit was captured.
+  [[gnu::noinline]] bool PutCharPrologue(char16_t ch);
   /// Makes room for one unit when the output buffer is full (or missing: E_POINTER).
   void MakeOutputRoom();
   /// Re-derives the table pointer of the input code page.
