@@ -1,0 +1,145 @@
+// Tagvert: operating-system services on Windows (files, code pages, message texts).
+// SPDX-License-Identifier: Apache-2.0
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "rules/message_text.h"
+#include "storage/code_page_platform.h"
+#include "storage/data_storage.h"
+
+namespace tagvert {
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "the platform's wide characters are UTF-16");
+
+// The registry key whose values hold the rule loader's message texts.
+constexpr char kMessageKey[] = "Software\\Orvel Labs\\Lexcore\\Internal Format\\Tagvert";
+
+const wchar_t* WidePath(const std::u16string& name) {
+  return reinterpret_cast<const wchar_t*>(name.c_str());
+}
+
+// A file handle as a byte stream. Only byte counts matter to the storage, so a failed read or
+// write simply reports what it transferred (nothing).
+class CWin32FileStream : public IByteStream {
+ public:
+  explicit CWin32FileStream(HANDLE handle) : m_handle(handle) {}
+  ~CWin32FileStream() override { ::CloseHandle(m_handle); }
+  CWin32FileStream(const CWin32FileStream&) = delete;
+  CWin32FileStream& operator=(const CWin32FileStream&) = delete;
+
+  std::uint32_t Read(void* buffer, std::uint32_t size) override {
+    DWORD read = 0;
+    if (!::ReadFile(m_handle, buffer, size, &read, nullptr)) return 0;
+    return read;
+  }
+
+  std::uint32_t Write(const void* data, std::uint32_t size) override {
+    DWORD written = 0;
+    if (!::WriteFile(m_handle, data, size, &written, nullptr)) return 0;
+    return written;
+  }
+
+  std::uint64_t Position() override {
+    LARGE_INTEGER zero{};
+    LARGE_INTEGER position{};
+    if (!::SetFilePointerEx(m_handle, zero, &position, FILE_CURRENT)) return 0;
+    return static_cast<std::uint64_t>(position.QuadPart);
+  }
+
+  bool Size(std::uint64_t& size) override {
+    LARGE_INTEGER fileSize{};
+    if (!::GetFileSizeEx(m_handle, &fileSize)) return false;
+    size = static_cast<std::uint64_t>(fileSize.QuadPart);
+    return true;
+  }
+
+ private:
+  HANDLE m_handle;
+};
+
+ByteStreamPtr OpenFile(const std::u16string& name, DWORD access, DWORD disposition) {
+  if (name.empty()) return nullptr;
+  const HANDLE handle = ::CreateFileW(WidePath(name), access, FILE_SHARE_READ, nullptr, disposition,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_shared<CWin32FileStream>(handle);
+}
+
+// Text in the system ANSI code page widened to UTF-16: exactly the converted characters.
+std::u16string WidenAnsi(const char* text, int length) {
+  if (length <= 0) return {};
+  const int units = ::MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
+  if (units <= 0) return {};
+  std::u16string wide(static_cast<std::size_t>(units), u'\0');
+  const int done = ::MultiByteToWideChar(CP_ACP, 0, text, length,
+                                         reinterpret_cast<wchar_t*>(wide.data()), units);
+  if (done <= 0) return {};
+  wide.resize(static_cast<std::size_t>(done));
+  return wide;
+}
+
+}  // namespace
+
+ByteStreamPtr PlatformOpenFileForReading(const std::u16string& name) {
+  // Without FILE_FLAG_BACKUP_SEMANTICS a folder cannot be opened, as wanted for a source.
+  return OpenFile(name, GENERIC_READ, OPEN_EXISTING);
+}
+
+ByteStreamPtr PlatformCreateFileForWriting(const std::u16string& name) {
+  return OpenFile(name, GENERIC_WRITE, CREATE_ALWAYS);
+}
+
+bool PlatformDecodeCodePage(unsigned codePage, const std::uint8_t* bytes, std::size_t size,
+                            char16_t& unit) {
+  if ((codePage != kCodePage936 && codePage != kCodePage54936) || size == 0 || size > 4) {
+    return false;
+  }
+  // Room for more than one unit, so that two characters or a surrogate pair are seen as such
+  // rather than as a buffer that is too small.
+  wchar_t out[4] = {};
+  const int units =
+      ::MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(bytes),
+                            static_cast<int>(size), out, 4);
+  if (units != 1) return false;
+  unit = static_cast<char16_t>(out[0]);
+  return true;
+}
+
+std::u16string PlatformGetMessageText(int number) {
+  HKEY key = nullptr;
+  if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMessageKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return {};
+  }
+  char valueName[32];
+  std::snprintf(valueName, sizeof valueName, "String%02d", number);
+  std::u16string text;
+  DWORD type = 0;
+  DWORD size = 0;
+  if (::RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+      (type == REG_SZ || type == REG_EXPAND_SZ) && size > 0) {
+    // One byte more than asked for, so that a value stored without its terminator still ends.
+    std::vector<char> bytes(static_cast<std::size_t>(size) + 1, '\0');
+    DWORD read = size;
+    if (::RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()),
+                           &read) == ERROR_SUCCESS) {
+      std::size_t length = 0;
+      while (length < read && bytes[length] != '\0')
+        ++length;
+      text = WidenAnsi(bytes.data(), static_cast<int>(length));
+    }
+  }
+  ::RegCloseKey(key);
+  return text;
+}
+
+}  // namespace tagvert
