@@ -63,11 +63,26 @@ std::optional<std::int32_t> ParseNumber(const std::string& text) {
 }  // namespace
 
 std::optional<std::int32_t> ParseDirection(const std::string& text) {
-  return ParseNumber(text);
+  if (auto number = ParseNumber(text)) return number;
+  const std::u16string tag = Utf8ToUtf16(text);
+  for (const CLanguageEntry& entry : CTTXRulesProcessor::LanguageTable()) {
+    if (StringEqualsNoCase(tag, entry.tag)) {
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(entry.code) << 16);
+    }
+  }
+  return std::nullopt;
 }
 
 std::string KnownLanguageTags() {
-  return {};
+  std::string tags;
+  for (const CLanguageEntry& entry : CTTXRulesProcessor::LanguageTable()) {
+    const std::string tag = Utf16ToUtf8(entry.tag);
+    // Two codes share en-us; list each tag once.
+    if (tags.find(tag) != std::string::npos) continue;
+    if (!tags.empty()) tags += ", ";
+    tags += tag;
+  }
+  return tags;
 }
 
 std::string DefaultToIfOutput(const std::string& input) {

@@ -16,9 +16,7 @@ namespace tagvert {
 
 namespace {
 
-// IF header: U+E804, the source format's name, U+E000.
-constexpr char16_t kIfHeaderStart = 0xE804;
-constexpr char16_t kIfBoundary = 0xE000;
+// The IF header names the source format.
 constexpr char16_t kIfFormatName[] = u"TTX";
 
 // Construction arguments of the readers and writers.
@@ -67,7 +65,7 @@ void CTTXToIfConverter::DoConvertToIF() {
   structurer.SplitNonBreakingSpaces(elements);
   structurer.ResolveUtTags(elements);
 
-  writer.WriteChar(kIfHeaderStart);
+  writer.WriteChar(kIfHeader);
   writer.WriteString(kIfFormatName);
   writer.WriteChar(kIfBoundary);
   for (IElementX* element : elements)
