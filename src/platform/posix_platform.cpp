@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <string>
 
+#include "platform/cp936_pua_tab.h"
 #include "rules/message_text.h"
 #include "storage/char_class.h"
 #include "storage/code_page_platform.h"
@@ -99,9 +102,11 @@ class CIconvDecoder {
   iconv_t m_cd;
 };
 
-// glibc's GBK leaves the end-user-defined areas of code page 936 unmapped, which the platform
-// conversion of code page 936 maps to the Private Use Area in three consecutive blocks.
-bool DecodeCp936UserDefined(std::uint8_t lead, std::uint8_t trail, char16_t& unit) {
+// Code page 936 gives every double-byte position (lead 0x81..0xFE, trail 0x40..0xFE but 0x7F) a
+// unit; glibc's GBK leaves the positions it has no character for unmapped. The platform
+// conversion maps them to the Private Use Area: the end-user-defined areas in three blocks from
+// U+E000, the remaining positions in byte order from U+E766.
+bool DecodeCp936PrivateUse(std::uint8_t lead, std::uint8_t trail, char16_t& unit) {
   if (lead >= 0xAA && lead <= 0xAF && trail >= 0xA1 && trail <= 0xFE) {
     unit = static_cast<char16_t>(0xE000 + (lead - 0xAA) * 94 + (trail - 0xA1));
     return true;
@@ -115,7 +120,13 @@ bool DecodeCp936UserDefined(std::uint8_t lead, std::uint8_t trail, char16_t& uni
         static_cast<char16_t>(0xE4C6 + (lead - 0xA1) * 96 + (trail - (trail < 0x7F ? 0x40 : 0x41)));
     return true;
   }
-  return false;
+  const auto position = static_cast<std::uint16_t>((lead << 8) | trail);
+  const auto* first = std::begin(detail::kCp936PrivateUsePositions);
+  const auto* last = std::end(detail::kCp936PrivateUsePositions);
+  const auto* it = std::lower_bound(first, last, position);
+  if (it == last || *it != position) return false;
+  unit = static_cast<char16_t>(0xE766 + (it - first));
+  return true;
 }
 
 }  // namespace
@@ -125,7 +136,7 @@ bool PlatformDecodeCodePage(unsigned codePage, const std::uint8_t* bytes, std::s
   if (codePage == kCodePage936) {
     thread_local CIconvDecoder gbk("GBK");
     if (gbk.Decode(bytes, size, unit)) return true;
-    return size == 2 && DecodeCp936UserDefined(bytes[0], bytes[1], unit);
+    return size == 2 && DecodeCp936PrivateUse(bytes[0], bytes[1], unit);
   }
   if (codePage == kCodePage54936) {
     thread_local CIconvDecoder gb18030("GB18030");

@@ -10,7 +10,6 @@
 #include <fstream>
 #include <random>
 
-#include "storage/char_class.h"
 #include "storage/memory_stream.h"
 #include "storage/storage_test_util.h"
 #include "support/test_streams.h"
@@ -615,8 +614,7 @@ TEST(CDataStorageTest, FilesAreReadAndWrittenByName) {
   std::ofstream(outPath) << "old content that must disappear";
   {
     CDataStorage storage(kModeSingle, kModeUtf16);
-    storage.Open(CEndpoint::File(Utf8ToUtf16(inPath.string())),
-                 CEndpoint::File(Utf8ToUtf16(outPath.string())));
+    storage.Open(CEndpoint::File(inPath.u16string()), CEndpoint::File(outPath.u16string()));
     EXPECT_EQ(storage.GetInputSize(), Utf8Bytes(text, true).size());
     ASSERT_TRUE(storage.DetectBOM());
     char16_t ch = 0;
