@@ -22,11 +22,14 @@ inline constexpr std::int16_t kModeUtf8 = 3;    ///< UTF-8, units up to U+FFFF
 class CBaseStorage {
  public:
   virtual ~CBaseStorage() = default;
-  /// Delivers the next unit into `ch`; false at the end of the input.
+  /// Delivers the next unit into `ch`; false at the end of the input. A pushed-back unit is
+  /// delivered even after the end. Throws the stream's CHResultError when a read fails and
+  /// E_POINTER when there is no source.
   virtual bool GetChar(char16_t& ch) = 0;
   /// Pushes the last delivered unit back (one level only).
   virtual void UngetChar() = 0;
-  /// Writes one unit (encoded by the output mode, or captured).
+  /// Writes one unit (encoded by the output mode, or captured). A full buffer is flushed first:
+  /// a short write calls Fail(0x8003); no target throws E_POINTER.
   virtual void PutChar(char16_t ch) = 0;
   /// The end-of-input flag: set once a read of the source returned no bytes.
   virtual bool IsEOF() const = 0;
@@ -42,13 +45,18 @@ class CBaseStorage {
   virtual void PutString(const std::u16string& s) = 0;
   /// PutChar for every unit up to the terminating zero.
   virtual void PutString(const char16_t* s) = 0;
+  /// Sets the input encoding mode; the code page stays.
   virtual void SetInputMode(std::int16_t mode) = 0;
+  /// Sets the output encoding mode; the code page stays.
   virtual void SetOutputMode(std::int16_t mode) = 0;
   /// Whether the output mode represents `ch` without turning it into "?".
   virtual bool CanEncode(char16_t ch) const = 0;
   /// Puts the output mode's byte-order mark straight into the output buffer.
   virtual void PutBOM() = 0;
+  /// Sets the input mode and the input code page (see code_page_tables.h); call after Open,
+  /// which resets the code pages.
   virtual void SetInputMode(std::int16_t mode, std::int16_t codePage) = 0;
+  /// Sets the output mode and the output code page; call after Open.
   virtual void SetOutputMode(std::int16_t mode, std::int16_t codePage) = 0;
   /// Sets the capture flag and empties the capture text.
   virtual void SetCapture(bool on) = 0;
