@@ -35,6 +35,7 @@ HResult CTTXConverterBase::RunConversion(bool toIF, const CEndpoint& source,
     m_lastSource = source;
     m_lastTarget = target;
     Open(source, target);
+    m_progressCheckAt = 0;
     FireStateChange(kStateConverting);
     FireTextChange(GetCaption(toIF));
     if (toIF) {
@@ -70,6 +71,7 @@ HResult CTTXConverterBase::IsFormatAvailable(const CEndpoint& source) {
     SetInputMode(kModeSingle);
     SetOutputMode(kModeNone);
     Open(source, CEndpoint());
+    m_progressCheckAt = 0;
     DetectBOM();
     result = CheckFormat() ? kSOk : kENotFormat;
   } catch (const CHResultError& e) {
@@ -88,12 +90,29 @@ HResult CTTXConverterBase::Stop() {
 
 bool CTTXConverterBase::GetChar(char16_t& ch) {
   if (m_stopRequested.load(std::memory_order_relaxed)) ThrowHResult(kEAbort);
+  // The percentage is a step function of the bytes consumed: it is computed again only once
+  // enough bytes have been consumed for it to change, which gives the same events as computing
+  // it before every character.
+  if (GetInputConsumed() >= m_progressCheckAt) UpdateProgress();
+  return CDataStorage::GetChar(ch);
+}
+
+void CTTXConverterBase::UpdateProgress() {
   const std::int32_t progress = GetProgress();
+  const std::uint64_t size = GetInputSize();
+  // A lower bound of the byte count at which the percentage can next change (with an empty or
+  // unsized input it stays at 100).
+  if (size == 0 || progress < 0) {
+    m_progressCheckAt = UINT64_MAX;
+  } else {
+    // Guard: size overflow
+    const unsigned __int128 next = (static_cast<unsigned __int128>(progress) + 1) * size / 100;
+    m_progressCheckAt = next > UINT64_MAX ? UINT64_MAX : static_cast<std::uint64_t>(next);
+  }
   if (progress != m_lastProgress && progress % 10 == 0) {
     FireProgressChange(progress, 100);
     m_lastProgress = progress;
   }
-  return CDataStorage::GetChar(ch);
 }
 
 void CTTXConverterBase::PutChar(char16_t ch) {

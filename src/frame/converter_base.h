@@ -127,9 +127,11 @@ class CTTXConverterBase : public CTransEventsBase, public CDataStorage {
  private:
   HResult RunConversion(bool toIF, const CEndpoint& source, const CEndpoint& target);
   HResult ReportFailure(HResult code);
+  void UpdateProgress();
 
   std::atomic<bool> m_stopRequested{false};
   std::int32_t m_lastProgress = -1;
+  std::uint64_t m_progressCheckAt = 0;  // consumed bytes at which progress is computed again
   CEndpoint m_lastSource;
   CEndpoint m_lastTarget;
   KernelTextServiceFactory m_textService = nullptr;

@@ -216,3 +216,63 @@ TEST(CTTXConverterBaseTest, FromIfOfNothingIsTheBomAlone) {
 
 }  // namespace
 }  // namespace tagvert
+
+namespace tagvert {
+namespace {
+
+std::vector<std::string> ProgressEvents(const std::vector<std::string>& events) {
+  std::vector<std::string> out;
+  for (const auto& e : events) {
+    if (e.rfind("Progress", 0) == 0) out.push_back(e);
+  }
+  return out;
+}
+
+TEST(CTTXConverterBaseTest, ProgressOfAStreamHandedOverPartWay) {
+  CTagvertConverter converter;
+  auto recorder = std::make_shared<test::CEventRecorder>();
+  std::uint32_t cookie = 0;
+  converter.Advise(recorder, cookie);
+  // 1000 bytes, positioned at 500: the first read reports 50, the end 100.
+  auto source =
+      std::make_shared<test::CChunkedStream>(test::Utf8Bytes(std::u16string(1000, u'x')), 7, 500);
+  ASSERT_EQ(converter.ConvertToIF(CEndpoint::Stream(source),
+                                  CEndpoint::Stream(std::make_shared<test::CSinkStream>())),
+            kSOk);
+  EXPECT_EQ(ProgressEvents(recorder->events), Progress(50, 100));
+}
+
+TEST(CTTXConverterBaseTest, UnsizedSourceReportsHundredOnce) {
+  CTagvertConverter converter;
+  auto recorder = std::make_shared<test::CEventRecorder>();
+  std::uint32_t cookie = 0;
+  converter.Advise(recorder, cookie);
+  auto source = std::make_shared<test::CChunkedStream>(test::Utf8Bytes(u"<a>text</a>"), 3);
+  source->HideSize();
+  ASSERT_EQ(converter.ConvertToIF(CEndpoint::Stream(source),
+                                  CEndpoint::Stream(std::make_shared<test::CSinkStream>())),
+            kSOk);
+  EXPECT_EQ(ProgressEvents(recorder->events), (std::vector<std::string>{"Progress 100/100"}));
+}
+
+TEST(CTTXConverterBaseTest, ProgressOfUnevenSizesMeetsEachTenthOnce) {
+  // Sizes whose tenths fall between characters, read with multi-byte characters.
+  for (int n : {7, 13, 99, 101, 997, 4099}) {
+    SCOPED_TRACE(n);
+    CTagvertConverter converter;
+    auto recorder = std::make_shared<test::CEventRecorder>();
+    std::uint32_t cookie = 0;
+    converter.Advise(recorder, cookie);
+    ASSERT_EQ(ToIf(Utf8Bytes(std::u16string(static_cast<size_t>(n), u'\u20AC')), &converter).result,
+              kSOk);
+    EXPECT_EQ(ProgressEvents(recorder->events).front(), "Progress 0/100");
+    EXPECT_EQ(ProgressEvents(recorder->events).back(), "Progress 100/100");
+    // Every 3-byte character moves the percentage by less than 10 from 34 characters on.
+    if (n >= 34) {
+      EXPECT_EQ(ProgressEvents(recorder->events), Progress(0, 100));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tagvert
