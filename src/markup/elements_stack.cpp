@@ -25,8 +25,9 @@ constexpr std::uint32_t kWrapTo = 100;
 
 // For every TagOpen, the position of the end tag that the forward depth scan would choose, or
 // kNoPartner. Per-name stack matching: a start tag is pushed on the stack of its name, an end
-// tag pops the innermost open start tag of its name.
-std::vector<std::size_t> MatchOpenTags(CElementsStackX& elements) {
+// tag pops the innermost open start tag of its name. Also finds the first TagPairedOpen.
+std::vector<std::size_t> MatchOpenTags(CElementsStackX& elements, std::size_t& firstPairedOpen) {
+  firstPairedOpen = kNoPartner;
   std::vector<std::size_t> partner(elements.size(), kNoPartner);
   std::unordered_map<std::u16string_view, std::vector<std::size_t>> openByName;
   for (std::size_t i = 0; i < elements.size(); ++i) {
@@ -40,6 +41,8 @@ std::vector<std::size_t> MatchOpenTags(CElementsStackX& elements) {
       if (it == openByName.end() || it->second.empty()) continue;
       partner[it->second.back()] = i;
       it->second.pop_back();
+    } else if (tagType == kTagPairedOpen && firstPairedOpen == kNoPartner) {
+      firstPairedOpen = i;
     }
   }
   return partner;
@@ -142,15 +145,8 @@ void CElementsStackX::PairTags() {
   const std::size_t count = size();
   if (count == 0) return;
 
-  const std::vector<std::size_t> partner = MatchOpenTags(*this);
-
   std::size_t firstPairedOpen = kNoPartner;
-  for (std::size_t i = 0; i < count; ++i) {
-    if ((*this)[i] != nullptr && (*this)[i]->GetTagType() == kTagPairedOpen) {
-      firstPairedOpen = i;
-      break;
-    }
-  }
+  const std::vector<std::size_t> partner = MatchOpenTags(*this, firstPairedOpen);
   std::unique_ptr<CPairIdIndex> index;
   if (firstPairedOpen != kNoPartner) index = std::make_unique<CPairIdIndex>(*this, firstPairedOpen);
 

@@ -208,31 +208,5 @@ TEST(CElementXTest, RebuildSourceTextEdgeCases) {
   }
 }
 
-TEST(CElementXTest, RebuildSourceTextReturnsTheElementsOwnString) {
-  CElementX element;
-  element.SetName(u"p");
-  std::u16string& rebuilt = element.RebuildSourceText();
-  EXPECT_EQ(&rebuilt, &element.GetSourceTextRef());
-}
-
-TEST(CAttributeXTest, ConstructorsSetTheDocumentedFields) {
-  CAttributeX plain;
-  EXPECT_TRUE(plain.m_name.empty());
-  EXPECT_TRUE(plain.m_value.empty());
-  EXPECT_FALSE(plain.m_noValue);
-  EXPECT_EQ(plain.m_kind, 2);
-  EXPECT_EQ(plain.m_mark, 0);
-
-  CAttributeX named(u"n", u"v", 1);
-  named.m_noValue = true;
-  named.m_mark = 'm';
-  const CAttributeX copy(named);
-  EXPECT_EQ(copy.m_name, u"n");
-  EXPECT_EQ(copy.m_value, u"v");
-  EXPECT_TRUE(copy.m_noValue);
-  EXPECT_EQ(copy.m_kind, 1);
-  EXPECT_EQ(copy.m_mark, 'm');
-}
-
 }  // namespace
 }  // namespace tagvert
