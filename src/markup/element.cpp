@@ -93,4 +93,24 @@ int CElementX::AddBlankAttribute() {
   return AddAttribute(std::u16string(), std::u16string(), 2);
 }
 
+namespace {
+const std::u16string kEmptyText;
+}  // namespace
+
+void CElementX::SetTransMethod(const std::u16string& s) {
+  Extras().transMethod = s;
+}
+
+const std::u16string& CElementX::GetTransMethod() const {
+  return m_extras ? m_extras->transMethod : kEmptyText;
+}
+
+void CElementX::AppendPropertyCode(char16_t c) {
+  Extras().propertyCodes.push_back(c);
+}
+
+const std::u16string& CElementX::GetPropertyCodes() const {
+  return m_extras ? m_extras->propertyCodes : kEmptyText;
+}
+
 }  // namespace tagvert
