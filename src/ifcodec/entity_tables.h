@@ -21,11 +21,12 @@ inline constexpr int kEntityTableSize = 256;
 /// "iexcl" to "yuml" (with "brkbar", "die" and "hibar" after "brvbar", "uml" and "macr"), the
 /// special names "OElig" to "rsaquo", the symbol names "fnof" to "diams" (with "euro"), and "nbsp"
 /// last. Followed by the terminating entry {u"", 0}.
-extern const CEntityEntry kEscapeTable[kEntityTableSize + 1];
+extern const CEntityEntry* const kEscapeTable;
 
 /// The table used by the rule-set loader: identical to kEscapeTable except that it begins "lt",
 /// "gt", "amp", "quot", "apos" (the rule set's basic entities are its first 5 entries).
-extern const CEntityEntry kRulesTable[kEntityTableSize + 1];
+/// Both point to kEntityTableSize + 1 entries.
+extern const CEntityEntry* const kRulesTable;
 
 /// The first entry of `table` (terminated by an entry with an empty name) whose name equals
 /// `name` exactly, or null. An empty `name` is never found.

@@ -28,7 +28,8 @@ void PlatformRemoveFile(const std::string& path);
 /// Whether two paths name the same existing file.
 bool PlatformSameFile(const std::string& a, const std::string& b);
 
-/// Standard input (which 0) or standard output (which 1) as a byte stream.
+/// Standard input (which 0) or standard output (which 1) as a byte stream (implemented with the
+/// platform's file streams).
 ByteStreamPtr PlatformStandardStream(int which);
 
 /// Calls `handler` (from a signal context: it must only touch atomics) on an interrupt from

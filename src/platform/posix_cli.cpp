@@ -38,42 +38,6 @@ std::string ErrnoPhrase(int error) {
   }
 }
 
-class CFdStream : public IByteStream {
- public:
-  explicit CFdStream(int fd) : m_fd(fd) {}
-  std::uint32_t Read(void* buffer, std::uint32_t size) override {
-    for (;;) {
-      const ssize_t n = ::read(m_fd, buffer, size);
-      if (n >= 0) return static_cast<std::uint32_t>(n);
-      if (errno != EINTR) return 0;
-    }
-  }
-  std::uint32_t Write(const void* data, std::uint32_t size) override {
-    const auto* p = static_cast<const char*>(data);
-    std::uint32_t done = 0;
-    while (done < size) {
-      const ssize_t n = ::write(m_fd, p + done, size - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<std::uint32_t>(n);
-    }
-    return done;
-  }
-  std::uint64_t Position() override {
-    const off_t pos = ::lseek(m_fd, 0, SEEK_CUR);
-    return pos < 0 ? 0 : static_cast<std::uint64_t>(pos);
-  }
-  bool Size(std::uint64_t& size) override {
-    struct stat st {};
-    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    size = static_cast<std::uint64_t>(st.st_size);
-    return true;
-  }
-
- private:
-  int m_fd;
-};
-
 std::atomic<void (*)()> g_interruptHandler{nullptr};
 std::atomic<int> g_interrupts{0};
 
@@ -132,10 +96,6 @@ bool PlatformSameFile(const std::string& a, const std::string& b) {
   struct stat sb {};
   if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
-ByteStreamPtr PlatformStandardStream(int which) {
-  return std::make_shared<CFdStream>(which == 0 ? STDIN_FILENO : STDOUT_FILENO);
 }
 
 void PlatformOnInterrupt(void (*handler)()) {

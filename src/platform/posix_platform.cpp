@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 
+#include "platform/cli_services.h"
 #include "platform/cp936_pua_tab.h"
 #include "rules/message_text.h"
 #include "storage/char_class.h"
@@ -24,8 +25,11 @@ namespace {
 // the end of the data, as the storage judges only the byte counts of file calls.
 class CPosixFileStream : public IByteStream {
  public:
-  explicit CPosixFileStream(int fd) : m_fd(fd) {}
-  ~CPosixFileStream() override { ::close(m_fd); }
+  // A stream over standard input or output leaves the descriptor open.
+  explicit CPosixFileStream(int fd, bool owned = true) : m_fd(fd), m_owned(owned) {}
+  ~CPosixFileStream() override {
+    if (m_owned) ::close(m_fd);
+  }
   CPosixFileStream(const CPosixFileStream&) = delete;
   CPosixFileStream& operator=(const CPosixFileStream&) = delete;
 
@@ -63,6 +67,7 @@ class CPosixFileStream : public IByteStream {
 
  private:
   int m_fd;
+  bool m_owned;
 };
 
 // One iconv conversion from a Chinese code page to UTF-16LE. A descriptor carries shift state
@@ -166,6 +171,10 @@ ByteStreamPtr PlatformCreateFileForWriting(const std::u16string& name) {
 // POSIX systems keep no message texts for the rule loader: every text is empty.
 std::u16string PlatformGetMessageText(int /*number*/) {
   return {};
+}
+
+ByteStreamPtr PlatformStandardStream(int which) {
+  return std::make_shared<CPosixFileStream>(which == 0 ? STDIN_FILENO : STDOUT_FILENO, false);
 }
 
 }  // namespace tagvert

@@ -133,53 +133,63 @@ void CRulesProcessor::ClassificationPass(CElementsStackX& elements,
   }
 }
 
-void CRulesProcessor::WhitespacePass(CElementsStackX& elements,
-                                     const std::vector<std::size_t>& partner) {
+namespace {
+
+// Walks the list from first to last; at each paired start tag for which `spreads` holds, calls
+// `apply` for every element strictly between it and its end tag, then goes on after the end
+// tag, so start tags nested in that range start no range of their own.
+template <typename Spreads, typename Apply>
+void SpreadOverRanges(CElementsStackX& elements, const std::vector<std::size_t>& partner,
+                      Spreads spreads, Apply apply) {
   std::size_t i = 0;
   while (i < elements.size()) {
     IElementX* element = elements[i];
     const std::size_t end = partner[i];
-    if (element == nullptr || element->GetTagType() != kTagPairedOpen || end >= elements.size()) {
-      ++i;
-      continue;
-    }
-    const int mode = element->GetWhitespace();
-    if (mode != kWhitespaceRemove && mode != kWhitespaceNormalize &&
-        mode != kWhitespaceNormalizeSignificant) {
+    if (element == nullptr || element->GetTagType() != kTagPairedOpen || end >= elements.size() ||
+        !spreads(*element)) {
       ++i;
       continue;
     }
     for (std::size_t j = i + 1; j < end; ++j) {
-      if (elements[j] != nullptr && elements[j]->GetIsTag() == 0) elements[j]->SetWhitespace(mode);
+      if (elements[j] != nullptr) apply(*element, *elements[j]);
     }
     i = end + 1;
   }
 }
 
+}  // namespace
+
+void CRulesProcessor::WhitespacePass(CElementsStackX& elements,
+                                     const std::vector<std::size_t>& partner) {
+  SpreadOverRanges(
+      elements, partner,
+      [](IElementX& start) {
+        const int mode = start.GetWhitespace();
+        return mode == kWhitespaceRemove || mode == kWhitespaceNormalize ||
+               mode == kWhitespaceNormalizeSignificant;
+      },
+      [](IElementX& start, IElementX& inner) {
+        // Only text runs take the mode; markup in the range keeps its own.
+        if (inner.GetIsTag() == 0) inner.SetWhitespace(start.GetWhitespace());
+      });
+}
+
 void CRulesProcessor::AlgorithmPass(CElementsStackX& elements,
                                     const std::vector<std::size_t>& partner) {
-  std::size_t i = 0;
-  while (i < elements.size()) {
-    IElementX* element = elements[i];
-    const std::size_t end = partner[i];
-    if (element == nullptr || element->GetTagType() != kTagPairedOpen || end >= elements.size()) {
-      ++i;
-      continue;
-    }
-    const int algorithm = element->GetAlgorithm();
-    if (algorithm != kAlgorithmSkip && algorithm != kAlgorithmRemove &&
-        algorithm != kAlgorithmReserve) {
-      ++i;
-      continue;
-    }
-    const int inner = algorithm == kAlgorithmRemove ? kAlgorithmRemove : kAlgorithmTranslate;
-    for (std::size_t j = i + 1; j < end; ++j) {
-      if (elements[j] == nullptr) continue;
-      elements[j]->SetAlgorithm(inner);
-      elements[j]->SetRuleType(kRuleInline);
-    }
-    i = end + 1;
-  }
+  SpreadOverRanges(
+      elements, partner,
+      [](IElementX& start) {
+        const int algorithm = start.GetAlgorithm();
+        return algorithm == kAlgorithmSkip || algorithm == kAlgorithmRemove ||
+               algorithm == kAlgorithmReserve;
+      },
+      [](IElementX& start, IElementX& inner) {
+        // The content is flattened into inline items: removed with a removed range, otherwise
+        // translated (the stack processor treats a skipped range as one unit).
+        inner.SetAlgorithm(start.GetAlgorithm() == kAlgorithmRemove ? kAlgorithmRemove
+                                                                    : kAlgorithmTranslate);
+        inner.SetRuleType(kRuleInline);
+      });
 }
 
 }  // namespace tagvert
