@@ -50,7 +50,13 @@ echo "== the IF, with its codes shown as <XXXX>:"
 python3 - "$out/sample.ttx.if" 2>/dev/null <<'PY' || od -c "$out/sample.ttx.if" | head -20
 import sys
 text = open(sys.argv[1], "rb").read().decode("utf-16-le")
-print("".join("<%04X>" % ord(c) if 0xE000 <= ord(c) <= 0xEFFF or ord(c) < 0x20 and c not in "\r\n" else c for c in text))
+out, after_group = [], False
+for c in text:
+    code = 0xE000 <= ord(c) <= 0xEFFF or (ord(c) < 0x20 and c not in "\r\n")
+    # The unit after U+E805 is the tag's pair id.
+    out.append("<%04X>" % ord(c) if code or after_group else c)
+    after_group = ord(c) == 0xE805
+print("".join(out))
 PY
 echo "== tagvert from-if $out/sample.ttx.if (writes $out/sample.out.ttx)"
 build/release/tagvert from-if "$out/sample.ttx.if"

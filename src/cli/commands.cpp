@@ -191,8 +191,12 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
     err << (toIF ? " to IF " : " to TTX ") << outputName;
     if (!outputIsStd) err << " (" << FileSize(output) << " bytes)";
     char timing[32];
-    std::snprintf(timing, sizeof timing, "%.3f", seconds);
-    err << " in " << timing << " s.\n";
+    if (seconds < 1.0) {
+      std::snprintf(timing, sizeof timing, "%.1f ms", seconds * 1000.0);
+    } else {
+      std::snprintf(timing, sizeof timing, "%.2f s", seconds);
+    }
+    err << " in " << timing << ".\n";
   }
   return ExitCode::Success;
 }
