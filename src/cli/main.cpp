@@ -6,7 +6,30 @@
 
 #include "cli/commands.h"
 
+#ifdef _WIN32
+#include <shellapi.h>
+#include <windows.h>
+
+#include "storage/char_class.h"
+
+// The arguments as UTF-8, whatever the console's code page: from the wide command line.
+static std::vector<std::string> Arguments(int, char**) {
+  std::vector<std::string> args;
+  int count = 0;
+  wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+  for (int i = 1; wide != nullptr && i < count; ++i) {
+    const std::wstring arg(wide[i]);
+    args.push_back(tagvert::Utf16ToUtf8(std::u16string(arg.begin(), arg.end())));
+  }
+  ::LocalFree(wide);
+  return args;
+}
+#else
+static std::vector<std::string> Arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+#endif
+
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  return static_cast<int>(tagvert::cli::RunCli(args, std::cout, std::cerr));
+  return static_cast<int>(tagvert::cli::RunCli(Arguments(argc, argv), std::cout, std::cerr));
 }

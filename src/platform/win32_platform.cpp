@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cli_services.h"
 #include "rules/message_text.h"
 #include "storage/code_page_platform.h"
 #include "storage/data_storage.h"
@@ -32,8 +33,11 @@ const wchar_t* WidePath(const std::u16string& name) {
 // write simply reports what it transferred (nothing).
 class CWin32FileStream : public IByteStream {
  public:
-  explicit CWin32FileStream(HANDLE handle) : m_handle(handle) {}
-  ~CWin32FileStream() override { ::CloseHandle(m_handle); }
+  // A stream over standard input or output leaves the handle open.
+  explicit CWin32FileStream(HANDLE handle, bool owned = true) : m_handle(handle), m_owned(owned) {}
+  ~CWin32FileStream() override {
+    if (m_owned) ::CloseHandle(m_handle);
+  }
   CWin32FileStream(const CWin32FileStream&) = delete;
   CWin32FileStream& operator=(const CWin32FileStream&) = delete;
 
@@ -58,13 +62,16 @@ class CWin32FileStream : public IByteStream {
 
   bool Size(std::uint64_t& size) override {
     LARGE_INTEGER fileSize{};
-    if (!::GetFileSizeEx(m_handle, &fileSize)) return false;
+    if (::GetFileType(m_handle) != FILE_TYPE_DISK || !::GetFileSizeEx(m_handle, &fileSize)) {
+      return false;
+    }
     size = static_cast<std::uint64_t>(fileSize.QuadPart);
     return true;
   }
 
  private:
   HANDLE m_handle;
+  bool m_owned;
 };
 
 ByteStreamPtr OpenFile(const std::u16string& name, DWORD access, DWORD disposition) {
@@ -140,6 +147,11 @@ std::u16string PlatformGetMessageText(int number) {
   }
   ::RegCloseKey(key);
   return text;
+}
+
+ByteStreamPtr PlatformStandardStream(int which) {
+  const HANDLE handle = ::GetStdHandle(which == 0 ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE);
+  return std::make_shared<CWin32FileStream>(handle, false);
 }
 
 }  // namespace tagvert
