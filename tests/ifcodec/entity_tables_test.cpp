@@ -7,9 +7,9 @@
 
 #include <fstream>
 #include <map>
-#include <set>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "storage/char_class.h"
@@ -17,248 +17,115 @@
 namespace tagvert {
 namespace {
 
-struct ListedEntity {
-  std::string set;
-  std::u16string name;
-  char16_t unit;
-};
+using namespace std::literals;
+using Entry = std::pair<std::u16string, char16_t>;
 
-// tests/data/html401_entities.txt, written by tools/gen_entity_listing.py from the HTML 4.01
-// entity files and Python's html.entities.
-std::vector<ListedEntity> ReadListing() {
-  std::ifstream in(std::string(TAGVERT_TEST_DATA_DIR) + "/html401_entities.txt");
-  std::vector<ListedEntity> rows;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
+// The non-comment lines of a listing in tests/data, written by tools/gen_entity_listing.py.
+std::vector<std::string> ListingLines(const char* file) {
+  std::ifstream in(std::string(TAGVERT_TEST_DATA_DIR) + "/" + file);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && line[0] != '#') lines.push_back(line);
+  return lines;
+}
+
+// Both tables entry by entry, as the HTML 4.01 listing ("<set> <name> <code point>") implies
+// them: the five basic names, the Latin-1 names by code point with the three extra names after
+// their HTML twins, the special names above U+00FF without euro, the symbol names with euro
+// before weierp, nbsp last. The rules table swaps the second and third entries.
+TEST(EntityTablesTest, TablesFollowTheGeneratedListing) {
+  std::map<std::u16string, char16_t> unitOf;
+  std::map<char16_t, std::u16string> latin1;
+  std::vector<Entry> special, symbol;
+  for (const std::string& line : ListingLines("html401_entities.txt")) {
     std::istringstream fields(line);
     std::string set, name;
-    long value = 0;
-    fields >> set >> name >> value;
-    rows.push_back({set, Utf8ToUtf16(name), static_cast<char16_t>(value)});
+    long unit = 0;
+    fields >> set >> name >> unit;
+    const std::u16string wide = Utf8ToUtf16(name);
+    unitOf[wide] = static_cast<char16_t>(unit);
+    if (set == "lat1" && name != "nbsp") latin1[static_cast<char16_t>(unit)] = wide;
+    if (set == "special" && unit >= 0x100 && name != "euro") special.emplace_back(wide, unit);
+    if (set == "symbol") symbol.emplace_back(wide, unit);
   }
-  return rows;
-}
+  ASSERT_EQ(unitOf.size(), 252u) << "tests/data/html401_entities.txt missing or incomplete";
+  std::vector<Entry> expected = {{u"lt", unitOf[u"lt"]},
+                                 {u"amp", unitOf[u"amp"]},
+                                 {u"gt", unitOf[u"gt"]},
+                                 {u"quot", unitOf[u"quot"]},
+                                 {u"apos", u'\''}};
+  const std::map<std::u16string, std::u16string> twin = {
+      {u"brvbar", u"brkbar"}, {u"uml", u"die"}, {u"macr", u"hibar"}};
+  for (const auto& [unit, name] : latin1) {
+    expected.emplace_back(name, unit);
+    if (twin.contains(name)) expected.emplace_back(twin.at(name), unit);
+  }
+  expected.insert(expected.end(), special.begin(), special.end());
+  for (const Entry& entry : symbol) {
+    if (entry.first == u"weierp") expected.emplace_back(u"euro", unitOf[u"euro"]);
+    expected.push_back(entry);
+  }
+  expected.emplace_back(u"nbsp", 0xA0);
+  ASSERT_EQ(expected.size(), static_cast<std::size_t>(kEntityTableSize));
+  std::vector<Entry> rulesOrder = expected;
+  std::swap(rulesOrder[1], rulesOrder[2]);
 
-std::string Narrow(const char16_t* name) {
-  return Utf16ToUtf8(name);
-}
-
-std::vector<std::u16string> TableNames(const CEntityEntry* table) {
-  std::vector<std::u16string> names;
-  for (int i = 0; i < kEntityTableSize; ++i)
-    names.emplace_back(table[i].name);
-  return names;
-}
-
-TEST(EntityTablesTest, ListingHoldsTheHtml401Names) {
-  const std::vector<ListedEntity> rows = ReadListing();
-  ASSERT_EQ(rows.size(), 252u) << "tests/data/html401_entities.txt missing or incomplete";
-}
-
-TEST(EntityTablesTest, BothTablesHold256EntriesAndTheTerminator) {
-  for (const CEntityEntry* table : {kEscapeTable, kRulesTable}) {
+  for (const auto& [table, want] :
+       {std::pair{kEscapeTable, &expected}, {kRulesTable, &rulesOrder}}) {
     SCOPED_TRACE(table == kEscapeTable ? "escape table" : "rules table");
     for (int i = 0; i < kEntityTableSize; ++i) {
-      ASSERT_NE(table[i].name[0], u'\0') << "entry " << i;
-      ASSERT_NE(table[i].unit, 0) << "entry " << i;
+      EXPECT_EQ(Utf16ToUtf8(table[i].name), Utf16ToUtf8((*want)[i].first)) << "entry " << i;
+      EXPECT_EQ(table[i].unit, (*want)[i].second) << Utf16ToUtf8(table[i].name);
     }
     EXPECT_EQ(table[kEntityTableSize].name[0], u'\0');
     EXPECT_EQ(table[kEntityTableSize].unit, 0);
   }
 }
 
-TEST(EntityTablesTest, EveryListedNameHasItsCodePointInBothTables) {
-  const std::vector<ListedEntity> rows = ReadListing();
-  ASSERT_EQ(rows.size(), 252u);
-  for (const CEntityEntry* table : {kEscapeTable, kRulesTable}) {
-    for (const ListedEntity& row : rows) {
-      SCOPED_TRACE(Utf16ToUtf8(row.name));
-      const CEntityEntry* entry = EntityFindByName(table, row.name);
-      ASSERT_NE(entry, nullptr);
-      EXPECT_EQ(entry->unit, row.unit);
-    }
-  }
-}
-
-TEST(EntityTablesTest, TablesHoldTheListedNamesAndFourMoreEachOnce) {
-  const std::vector<ListedEntity> rows = ReadListing();
-  std::multiset<std::u16string> expected;
-  for (const ListedEntity& row : rows)
-    expected.insert(row.name);
-  expected.insert({u"apos", u"brkbar", u"die", u"hibar"});
-  for (const CEntityEntry* table : {kEscapeTable, kRulesTable}) {
-    const std::vector<std::u16string> names = TableNames(table);
-    EXPECT_EQ(std::multiset<std::u16string>(names.begin(), names.end()), expected);
-  }
-}
-
-TEST(EntityTablesTest, ExtraNamesCarryTheirUnits) {
+// The code points themselves are checked above; here the lookups: exact names, prefixes, and the
+// first of two names for a unit.
+TEST(EntityTablesTest, LookupsAreExactAndSeeOnlyTheirPrefix) {
   const struct {
-    const char16_t* name;
-    char16_t unit;
-  } cases[] = {{u"apos", 0x27}, {u"brkbar", 0xA6}, {u"die", 0xA8}, {u"hibar", 0xAF}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(Narrow(c.name));
-    for (const CEntityEntry* table : {kEscapeTable, kRulesTable}) {
-      const CEntityEntry* entry = EntityFindByName(table, c.name);
-      ASSERT_NE(entry, nullptr);
-      EXPECT_EQ(entry->unit, c.unit);
-    }
+    const CEntityEntry* table;
+    int count;  // -1: the whole table, up to the terminating entry
+    std::u16string_view name;
+    int unit;  // -1: not found
+  } byName[] = {{kEscapeTable, -1, u"Agrave", 0xC0}, {kEscapeTable, -1, u"agrave", 0xE0},
+                {kEscapeTable, -1, u"AMP", -1},      {kEscapeTable, -1, u"", -1},
+                {kEscapeTable, -1, u"am", -1},       {kEscapeTable, -1, u"ampx", -1},
+                {kEscapeTable, -1, u"amp\0"sv, -1},  {kEscapeTable, 2, u"gt", -1},
+                {kEscapeTable, 5, u"gt", u'>'},      {kRulesTable, 2, u"gt", u'>'}};
+  for (const auto& c : byName) {
+    const CEntityEntry* entry = c.count < 0 ? EntityFindByName(c.table, c.name)
+                                            : EntityFindByName(c.table, c.count, c.name);
+    EXPECT_EQ(entry == nullptr ? -1 : entry->unit, c.unit) << Utf16ToUtf8(c.name) << " " << c.count;
   }
-}
-
-TEST(EntityTablesTest, TablesBeginWithTheirOwnFiveBasicNames) {
-  const std::vector<std::u16string> escape = TableNames(kEscapeTable);
-  const std::vector<std::u16string> rules = TableNames(kRulesTable);
-  EXPECT_EQ(std::vector<std::u16string>(escape.begin(), escape.begin() + 5),
-            (std::vector<std::u16string>{u"lt", u"amp", u"gt", u"quot", u"apos"}));
-  EXPECT_EQ(std::vector<std::u16string>(rules.begin(), rules.begin() + 5),
-            (std::vector<std::u16string>{u"lt", u"gt", u"amp", u"quot", u"apos"}));
-  for (int i = 5; i < kEntityTableSize; ++i) {
-    EXPECT_EQ(escape[i], rules[i]) << "entry " << i;
-    EXPECT_EQ(kEscapeTable[i].unit, kRulesTable[i].unit) << "entry " << i;
-  }
-}
-
-// The order from the sixth entry on, derived from the listing: Latin-1 by code point from
-// iexcl to yuml with the three extra names after their HTML twins, the special names without
-// the four basic ones and without euro, the symbol names with euro before weierp (between the
-// General Punctuation and the Letterlike Symbols), nbsp last.
-TEST(EntityTablesTest, OrderFollowsTheListing) {
-  const std::vector<ListedEntity> rows = ReadListing();
-  ASSERT_EQ(rows.size(), 252u);
-  std::map<char16_t, std::u16string> latin1;
-  std::vector<std::u16string> special, symbol;
-  for (const ListedEntity& row : rows) {
-    if (row.set == "lat1" && row.name != u"nbsp") latin1[row.unit] = row.name;
-    if (row.set == "special" && row.unit >= 0x100 && row.name != u"euro")
-      special.push_back(row.name);
-    if (row.set == "symbol") {
-      if (row.name == u"weierp") symbol.push_back(u"euro");
-      symbol.push_back(row.name);
-    }
-  }
-  std::vector<std::u16string> expected;
-  for (const auto& [unit, name] : latin1) {
-    expected.push_back(name);
-    if (name == u"brvbar") expected.push_back(u"brkbar");
-    if (name == u"uml") expected.push_back(u"die");
-    if (name == u"macr") expected.push_back(u"hibar");
-  }
-  ASSERT_EQ(latin1.begin()->second, u"iexcl");
-  ASSERT_EQ(latin1.rbegin()->second, u"yuml");
-  ASSERT_EQ(special.front(), u"OElig");
-  ASSERT_EQ(special.back(), u"rsaquo");
-  ASSERT_EQ(symbol.front(), u"fnof");
-  ASSERT_EQ(symbol.back(), u"diams");
-  expected.insert(expected.end(), special.begin(), special.end());
-  expected.insert(expected.end(), symbol.begin(), symbol.end());
-  expected.push_back(u"nbsp");
-
-  const std::vector<std::u16string> names = TableNames(kEscapeTable);
-  ASSERT_EQ(expected.size(), names.size() - 5);
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(Utf16ToUtf8(names[i + 5]), Utf16ToUtf8(expected[i])) << "entry " << i + 5;
-  }
-}
-
-TEST(EntityTablesTest, MathematicalSymbolsResolve) {
   const struct {
-    const char16_t* name;
+    int count;
     char16_t unit;
-  } cases[] = {{u"sum", 0x2211},   {u"minus", 0x2212}, {u"and", 0x2227},  {u"or", 0x2228},
-               {u"asymp", 0x2248}, {u"cong", 0x2245},  {u"perp", 0x22A5}, {u"euro", 0x20AC}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(Narrow(c.name));
-    const CEntityEntry* entry = EntityFindByName(kEscapeTable, c.name);
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(entry->unit, c.unit);
+    const char* name;
+  } byUnit[] = {{256, 0xA6, "brvbar"}, {256, 0xA8, "uml"}, {256, 0xAF, "macr"},
+                {2, u'>', "(none)"},   {5, u'>', "gt"},    {256, 0, "(none)"}};
+  for (const auto& c : byUnit) {
+    const CEntityEntry* entry = EntityFindByUnit(kEscapeTable, c.count, c.unit);
+    EXPECT_EQ(entry == nullptr ? "(none)" : Utf16ToUtf8(entry->name), c.name) << c.count;
   }
 }
 
-TEST(EntityTablesTest, NamesAreCaseSensitive) {
-  EXPECT_EQ(EntityFindByName(kEscapeTable, u"AMP"), nullptr);
-  EXPECT_EQ(EntityFindByName(kEscapeTable, u"Amp"), nullptr);
-  ASSERT_NE(EntityFindByName(kEscapeTable, u"Agrave"), nullptr);
-  ASSERT_NE(EntityFindByName(kEscapeTable, u"agrave"), nullptr);
-  EXPECT_EQ(EntityFindByName(kEscapeTable, u"Agrave")->unit, 0xC0);
-  EXPECT_EQ(EntityFindByName(kEscapeTable, u"agrave")->unit, 0xE0);
-}
-
-TEST(EntityTablesTest, NameLookupNeedsTheWholeName) {
-  EXPECT_EQ(EntityFindByName(kEscapeTable, u""), nullptr);
-  EXPECT_EQ(EntityFindByName(kEscapeTable, u"am"), nullptr);
-  EXPECT_EQ(EntityFindByName(kEscapeTable, u"ampx"), nullptr);
-  EXPECT_EQ(EntityFindByName(kEscapeTable, std::u16string_view(u"amp\0", 4)), nullptr);
-}
-
-TEST(EntityTablesTest, PrefixLookupsSeeOnlyThePrefix) {
-  EXPECT_EQ(EntityFindByName(kEscapeTable, 2, u"gt"), nullptr);
-  ASSERT_NE(EntityFindByName(kEscapeTable, 5, u"gt"), nullptr);
-  EXPECT_EQ(EntityFindByName(kRulesTable, 2, u"gt")->unit, u'>');
-  EXPECT_EQ(EntityFindByName(kRulesTable, 5, u"eacute"), nullptr);
-  EXPECT_EQ(EntityFindByUnit(kEscapeTable, 2, u'>'), nullptr);
-  ASSERT_NE(EntityFindByUnit(kEscapeTable, 5, u'\''), nullptr);
-  EXPECT_EQ(std::u16string(EntityFindByUnit(kEscapeTable, 5, u'\'')->name), u"apos");
-  EXPECT_EQ(EntityFindByUnit(kEscapeTable, kEntityTableSize, 0), nullptr);
-}
-
-TEST(EntityTablesTest, UnitLookupGivesTheHtmlNameOfTwoNameUnits) {
-  const struct {
-    char16_t unit;
-    const char16_t* name;
-  } cases[] = {{0xA6, u"brvbar"}, {0xA8, u"uml"}, {0xAF, u"macr"}, {0xA0, u"nbsp"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(Narrow(c.name));
-    const CEntityEntry* entry = EntityFindByUnit(kRulesTable, kEntityTableSize, c.unit);
-    ASSERT_NE(entry, nullptr);
-    EXPECT_EQ(std::u16string(entry->name), c.name);
-  }
-}
-
-TEST(EntityTablesTest, OnlyThreeUnitsHaveTwoNames) {
-  std::map<char16_t, int> counts;
-  for (int i = 0; i < kEntityTableSize; ++i)
-    ++counts[kEscapeTable[i].unit];
-  std::set<char16_t> twice;
-  for (const auto& [unit, count] : counts) {
-    EXPECT_LE(count, 2);
-    if (count > 1) twice.insert(unit);
-  }
-  EXPECT_EQ(twice, (std::set<char16_t>{0xA6, 0xA8, 0xAF}));
-}
-
-TEST(Windows1252ToUnitTest, HighBytesFollowTheListing) {
-  std::ifstream in(std::string(TAGVERT_TEST_DATA_DIR) + "/cp1252_high.txt");
-  std::string line;
-  int seen = 0;
-  while (std::getline(in, line)) {
-    if (line.empty() || line[0] == '#') continue;
+TEST(Windows1252ToUnitTest, HighBytesFollowTheListingAndOthersKeepTheirValue) {
+  std::map<int, unsigned> high;
+  for (const std::string& line : ListingLines("cp1252_high.txt")) {
     std::istringstream fields(line);
     unsigned byte = 0, unit = 0;
     fields >> std::hex >> byte >> unit;
-    SCOPED_TRACE(line);
-    EXPECT_EQ(Windows1252ToUnit(static_cast<std::uint8_t>(byte)), unit);
-    ++seen;
+    high[static_cast<int>(byte)] = unit;
   }
-  EXPECT_EQ(seen, 32);
-}
-
-TEST(Windows1252ToUnitTest, KnownBytes) {
-  EXPECT_EQ(Windows1252ToUnit(150), 0x2013);
-  EXPECT_EQ(Windows1252ToUnit(0x80), 0x20AC);
-  EXPECT_EQ(Windows1252ToUnit(0x9F), 0x0178);
-  for (std::uint8_t unassigned : {0x81, 0x8D, 0x8F, 0x90, 0x9D}) {
-    EXPECT_EQ(Windows1252ToUnit(unassigned), unassigned);
-  }
-}
-
-TEST(Windows1252ToUnitTest, BytesOutsideTheHighRangeKeepTheirValue) {
+  ASSERT_EQ(high.size(), 32u) << "tests/data/cp1252_high.txt missing or incomplete";
   for (int byte = 0; byte < 256; ++byte) {
-    if (byte >= 0x80 && byte <= 0x9F) continue;
-    EXPECT_EQ(Windows1252ToUnit(static_cast<std::uint8_t>(byte)), byte);
+    const unsigned expected = high.contains(byte) ? high[byte] : static_cast<unsigned>(byte);
+    EXPECT_EQ(Windows1252ToUnit(static_cast<std::uint8_t>(byte)), expected) << byte;
   }
+  EXPECT_EQ(Windows1252ToUnit(150), 0x2013);  // the listing itself is right where it matters
 }
 
 }  // namespace
