@@ -76,7 +76,7 @@ struct ReadBack {
 
 std::string Describe(const ReadBack& r) {
   std::string text = r.isTag ? "[" + Printable(r.source) + "]|" : Printable(r.source) + "|";
-  char pairId[8] = "";
+  char pairId[16] = "";
   if (r.pairId != 0) std::snprintf(pairId, sizeof pairId, "#%X", static_cast<unsigned>(r.pairId));
   text += pairId;
   return text + (r.end ? "E" : "") + (r.block ? "B" : "") + (r.flagged ? "F" : "");
@@ -94,9 +94,10 @@ std::string ReadIf(const std::u16string& units, std::uint32_t chunk) {
     CElementX e;
     if (!parser.ReadElement(&e)) break;
     EXPECT_TRUE(e.GetTagType() == kTagSingle || e.GetTagType() == kTagPairedClose);
-    read += (read.empty() ? "" : " ") + Describe({e.GetIsTag() == 1, e.GetSourceText(),
-                                                  e.GetPairId(), e.GetTagType() == kTagPairedClose,
-                                                  e.GetRuleType() == kRuleBlock, e.GetFlagged()});
+    read += read.empty() ? "" : " ";
+    read += Describe({e.GetIsTag() == 1, e.GetSourceText(), e.GetPairId(),
+                      e.GetTagType() == kTagPairedClose, e.GetRuleType() == kRuleBlock,
+                      e.GetFlagged()});
   }
   EXPECT_TRUE(parser.IsEnd()) << "the reader stopped advancing";
   return read;
@@ -207,7 +208,7 @@ std::unique_ptr<CElementX> RandomElement(std::mt19937& random, std::vector<ReadB
   Spec s{.type = kTypes[random() % 5],
          .id = static_cast<int>(random() % 10 == 0 ? 0xF000 + random() % 0xFFB
                                                    : 1 + random() % 0xDFFF),
-         .src = u"<" + randomText(8),
+         .src = std::u16string(1, u'<').append(randomText(8)),
          .rule = static_cast<int>(random() % 2),
          .flag = random() % 4 == 0,
          .alg = kAlgorithms[random() % 4],
@@ -247,7 +248,7 @@ TEST_P(CIFParserRoundTripTest, RandomElementsReadBackWithTheirIfFields) {
       elements.push_back(RandomElement(random, expected));
     std::string described;
     for (const ReadBack& r : expected)
-      described += (described.empty() ? "" : " ") + Describe(r);
+      described.append(described.empty() ? "" : " ").append(Describe(r));
     const std::u16string written = WriteIf(elements, true);
     EXPECT_EQ(ReadIf(written, GetParam()), described)
         << "document " << document << ": " << Printable(written);
