@@ -29,8 +29,10 @@ std::unique_ptr<CDataStorage> TagSource(std::string_view text) {
 // Attributes as name=value (decoded), a name alone when it has no value.
 std::string Attributes(const CSgmlElementBase& tag) {
   std::string text;
-  for (const auto& a : tag.GetAttributes())
-    text += " " + Printable(a.m_name) + (a.m_noValue ? "" : "=" + Printable(a.m_value));
+  for (const auto& a : tag.GetAttributes()) {
+    ((text += ' ') += Printable(a.m_name)) += a.m_noValue ? "" : "=";
+    text += Printable(a.m_value);
+  }
   return text;
 }
 

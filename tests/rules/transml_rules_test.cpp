@@ -23,6 +23,14 @@ bool LoadText(CRules& rules, std::string_view text, bool append = false) {
   return rules.LoadStream(std::make_shared<CMemoryStream>(text.data(), text.size()), append);
 }
 
+// Concatenation by appending (GCC 12 warns falsely, -Wrestrict, on a literal + a temporary).
+template <typename... Parts>
+std::string Cat(const Parts&... parts) {
+  std::string text;
+  ((text += parts), ...);
+  return text;
+}
+
 // Every rule, nameless ones first: name, "!" when NameCaseSensitive, ":", type, algorithm and
 // whitespace digits, {TransMethod,Semantic,Transliterate} when not the defaults, then
 // [name=type] per attribute type and (name condition value) per condition.
@@ -31,19 +39,19 @@ std::string Describe(const CRules& rules) {
   const auto sensitive = [](bool yes) { return yes ? "!" : ""; };
   for (const auto* list : {&rules.GetNamelessRules(), &rules.GetNamedRules()}) {
     for (const auto& r : *list) {
-      out += (out.empty() ? "" : " ") + Printable(r->m_name) + sensitive(r->m_nameCaseSensitive) +
-             ":" + std::to_string(r->m_type) + std::to_string(r->m_algorithm) +
-             std::to_string(r->m_whitespace);
+      out += Cat(out.empty() ? "" : " ", Printable(r->m_name), sensitive(r->m_nameCaseSensitive),
+                 ":", std::to_string(r->m_type), std::to_string(r->m_algorithm),
+                 std::to_string(r->m_whitespace));
       if (!r->m_transMethod.empty() || r->m_semantic != -1 || r->m_transliterate)
-        out += "{" + Printable(r->m_transMethod) + "," + std::to_string(r->m_semantic) + "," +
-               std::to_string(r->m_transliterate) + "}";
+        out += Cat("{", Printable(r->m_transMethod), ",", std::to_string(r->m_semantic), ",",
+                   std::to_string(r->m_transliterate), "}");
       for (const auto& t : r->m_attributeTypes)
-        out += "[" + Printable(t->m_name) + sensitive(t->m_nameCaseSensitive) + "=" +
-               std::to_string(t->m_type) + "]";
+        out += Cat("[", Printable(t->m_name), sensitive(t->m_nameCaseSensitive), "=",
+                   std::to_string(t->m_type), "]");
       for (const auto& c : r->m_conditions)
-        out += "(" + Printable(c->m_name) + sensitive(c->m_nameCaseSensitive) + " " +
-               std::to_string(c->m_condition) + " " + Printable(c->m_value) +
-               sensitive(c->m_caseSensitive) + ")";
+        out += Cat("(", Printable(c->m_name), sensitive(c->m_nameCaseSensitive), " ",
+                   std::to_string(c->m_condition), " ", Printable(c->m_value),
+                   sensitive(c->m_caseSensitive), ")");
     }
   }
   return out;
