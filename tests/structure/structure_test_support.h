@@ -1,8 +1,9 @@
-// Tagvert: helper for the structuring tests: element lists read from markup.
+// Tagvert: helpers for the structuring tests: element lists read from markup, descriptions.
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "markup/elements_stack.h"
@@ -12,6 +13,23 @@
 #include "support/test_streams.h"
 
 namespace tagvert::test {
+
+/// Concatenation by appending (GCC 12 warns falsely, -Wrestrict, on a literal + a temporary).
+template <typename... Parts>
+std::string Cat(const Parts&... parts) {
+  std::string text;
+  ((text += parts), ...);
+  return text;
+}
+
+/// o or c for a paired start or end tag, O or C for an unpaired one, `single` otherwise.
+inline const char* TypeLetter(int tagType, const char* single) {
+  return tagType == kTagPairedOpen    ? "o"
+         : tagType == kTagPairedClose ? "c"
+         : tagType == kTagOpen        ? "O"
+         : tagType == kTagClose       ? "C"
+                                      : single;
+}
 
 /// The elements of `document` as the reader cuts them, paired.
 inline std::unique_ptr<CElementsStackX> ReadPaired(std::u16string_view document) {

@@ -48,15 +48,10 @@ TEST(CTTXStackProcessorTest, UtItemsAreNamedTypedAndPairedByDisplayText) {
     CTTXStackProcessor().ResolveUtTags(*list);
     std::string resolved;
     for (const IElementX* e : *list) {
-      const int type = e->GetTagType();
-      resolved += (resolved.empty() ? "" : "|") + Printable(e->GetName()) + "/" +
-                  Printable(e->GetUpperName()) + " " +
-                  (type == kTagPairedOpen    ? "o"
-                   : type == kTagPairedClose ? "c"
-                   : type == kTagOpen        ? "O"
-                   : type == kTagClose       ? "C"
-                                             : "-") +
-                  std::to_string(e->GetPairId()) + (e->GetRuleType() == kRuleBlock ? "B" : "");
+      resolved +=
+          test::Cat(resolved.empty() ? "" : "|", Printable(e->GetName()), "/",
+                    Printable(e->GetUpperName()), " ", test::TypeLetter(e->GetTagType(), "-"),
+                    std::to_string(e->GetPairId()), e->GetRuleType() == kRuleBlock ? "B" : "");
     }
     EXPECT_EQ(resolved, c.resolved);
   }
