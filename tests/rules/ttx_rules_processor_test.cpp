@@ -5,9 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
-#include <tuple>
+#include <utility>
 
 #include "markup/elements_stack.h"
 #include "rules/transml_rules.h"
@@ -39,26 +40,31 @@ TEST(CTTXRulesProcessorTest, TargetLanguageComesFromTheHighWordOfDirection) {
   }
 }
 
+// The first element named exactly UserSettings gives the source language by the attribute named
+// exactly SourceLanguage; the target language always comes from Direction.
 TEST(CTTXRulesProcessorTest, UserSettingsGiveTheSourceLanguageOnly) {
   CElementsStackX list;
-  for (const auto& [name, attribute, value] :
-       {std::tuple{u"usersettings", u"SourceLanguage", u"XX-XX"},
-        {u"UserSettings", u"sourcelanguage", u"YY-YY"},
-        {u"UserSettings", u"TargetLanguage", u"FR-FR"},
-        {u"UserSettings", u"SourceLanguage", u"JA-JP"}}) {
-    auto* element = new CElementX();
-    element->SetName(name);
-    element->AddAttribute(attribute, value, 2);
-    list.Push(element);
-  }
-  list[2]->AddAttribute(u"SourceLanguage", u"EN-US", 2);  // the first UserSettings counts
+  using Attributes = std::initializer_list<std::pair<const char16_t*, const char16_t*>>;
+  const auto add = [&](const char16_t* name, Attributes attributes) {
+    list.Push(new CElementX());
+    list.back()->SetName(name);
+    for (const auto& [attribute, value] : attributes)
+      list.back()->AddAttribute(attribute, value, 2);
+  };
+  add(u"usersettings", {{u"SourceLanguage", u"XX-XX"}});
+  add(u"UserSettings", {{u"sourcelanguage", u"YY-YY"},
+                        {u"SourceLanguage", u"EN-US"},
+                        {u"TargetLanguage", u"FR-FR"}});
+  add(u"UserSettings", {{u"SourceLanguage", u"JA-JP"}});
   CTTXRulesProcessor processor;
   processor.Init(list, 0x00040000);
-  EXPECT_EQ(processor.GetSourceLanguage(), u"");  // "sourcelanguage" is another attribute
+  EXPECT_EQ(processor.GetSourceLanguage(), u"EN-US");
   EXPECT_EQ(processor.GetTargetLanguage(), u"DE-DE");
+  CTTXRulesProcessor without;
   CElementsStackX none;
-  processor.Init(none, 0x00080000);
-  EXPECT_EQ(processor.GetTargetLanguage(), u"FR-FR");
+  without.Init(none, 0x00080000);
+  EXPECT_EQ(without.GetSourceLanguage(), u"");
+  EXPECT_EQ(without.GetTargetLanguage(), u"FR-FR");
 }
 
 TEST(CTTXRulesProcessorTest, ApplyTargetLanguageSetsTheFirstConditionOfTuvRules) {
