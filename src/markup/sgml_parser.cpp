@@ -65,15 +65,12 @@ bool COrvelSgmlParser::IsEnd() {
 
 bool COrvelSgmlParser::ReadElement(IElementX* element) {
   m_element = element;
-  m_source = &element->GetSourceTextRef();
+  m_source = &m_text;
   m_name = &element->GetNameRef();
   m_upperName = &element->GetUpperNameRef();
-
-  // The run is built in place; a caller that passed a used element gets its old text back when
-  // nothing is read, as it would with a separate buffer.
-  std::u16string previous;
-  previous.swap(*m_source);
-  std::u16string& text = *m_source;
+  m_text.clear();
+  m_attributes.clear();
+  std::u16string& text = m_text;
 
   char16_t c = 0;
   while (m_storage->GetChar(c)) {
@@ -85,6 +82,7 @@ bool COrvelSgmlParser::ReadElement(IElementX* element) {
       // The `<` starts the next element.
       m_storage->UngetChar();
       element->SetIsTag(0);
+      Deliver();
       return true;
     }
     text.push_back(c);
@@ -94,14 +92,24 @@ bool COrvelSgmlParser::ReadElement(IElementX* element) {
       // Cut-off markup keeps what was read; the next call finds the input exhausted.
     }
     element->SetIsTag(1);
+    Deliver();
     return true;
   }
-  if (text.empty()) {
-    text.swap(previous);
-    return false;
-  }
+  // A caller that passed a used element keeps its old text when nothing is read.
+  if (text.empty()) return false;
   element->SetIsTag(0);
+  Deliver();
   return true;
+}
+
+void COrvelSgmlParser::Deliver() {
+  m_element->GetSourceTextRef().assign(m_text);
+  if (m_attributes.empty()) return;
+  std::vector<CAttributeX>& attributes = m_element->GetAttributes();
+  attributes.reserve(attributes.size() + m_attributes.size());
+  for (CAttributeX& attribute : m_attributes)
+    attributes.push_back(std::move(attribute));
+  m_attributes.clear();
 }
 
 char16_t COrvelSgmlParser::NextChar() {
@@ -138,19 +146,20 @@ void COrvelSgmlParser::TakeBackStray() {
   element.SetAlgorithm(kAlgorithmTranslate);
   element.SetModified(false);
   element.GetAttributes().clear();
+  m_attributes.clear();
   m_storage->UngetChar();
 }
 
 void COrvelSgmlParser::BreakTag() {
   m_element->SetTagType(kTagSingle);
-  m_element->AddAttribute(kBrokenTagMarker, std::u16string(), 2);
+  m_attributes.emplace_back(kBrokenTagMarker, std::u16string(), 2);
   m_source->pop_back();
   m_storage->UngetChar();
 }
 
 void COrvelSgmlParser::ReadTag() {
   IElementX& element = *m_element;
-  std::vector<CAttributeX>& attributes = element.GetAttributes();
+  std::vector<CAttributeX>& attributes = m_attributes;
   element.SetTagType(kTagOpen);
   char16_t c = NextChar();
   if (c == u'<') return TakeBackStray();
@@ -203,20 +212,23 @@ void COrvelSgmlParser::ReadTag() {
       continue;
     }
     c = SkipSpace(NextChar());
+    m_value.clear();
     if (c == u'"' || c == u'\'') {
       const char16_t quote = c;
       c = NextChar();
       while (c != quote) {
         if (c == u'<') return TakeBackStray();
-        attribute.m_value.push_back(c);
+        m_value.push_back(c);
         c = NextChar();
       }
       c = NextChar();
+      attribute.m_value.assign(m_value);
       attributes.push_back(std::move(attribute));
       continue;
     }
     for (;;) {
       if (c == u'>' || CharIsSpace(c)) {
+        attribute.m_value.assign(m_value);
         attributes.push_back(std::move(attribute));
         break;
       }
@@ -225,13 +237,14 @@ void COrvelSgmlParser::ReadTag() {
         c = NextChar();
         if (c == u'>') {
           element.SetTagType(kTagSingle);
+          attribute.m_value.assign(m_value);
           attributes.push_back(std::move(attribute));
           break;
         }
-        attribute.m_value.push_back(u'/');
+        m_value.push_back(u'/');
         continue;
       }
-      attribute.m_value.push_back(c);
+      m_value.push_back(c);
       c = NextChar();
     }
   }

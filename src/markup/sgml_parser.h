@@ -70,10 +70,19 @@ class COrvelSgmlParser : public COrvelParser {
   /// A `<` where an attribute name would begin: ends the element as a broken tag.
   void BreakTag();
 
+  /// Moves what was read from the scratch buffers into the element.
+  void Deliver();
+
   IElementX* m_element = nullptr;         ///< the element ReadElement fills; not owned
-  std::u16string* m_source = nullptr;     ///< its SourceText
+  std::u16string* m_source = nullptr;     ///< where SourceText is built (m_text)
   std::u16string* m_name = nullptr;       ///< its Name
   std::u16string* m_upperName = nullptr;  ///< its UpperName
+  // Scratch buffers that keep their capacity from element to element: an element's strings and
+  // attribute vector are then allocated once, at their final size, instead of growing unit by
+  // unit, which matters for documents of millions of elements.
+  std::u16string m_text;                  ///< the element's SourceText while it is read
+  std::u16string m_value;                 ///< the attribute value being read
+  std::vector<CAttributeX> m_attributes;  ///< the attributes read so far
 };
 
 }  // namespace tagvert
