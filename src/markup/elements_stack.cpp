@@ -26,8 +26,10 @@ constexpr std::uint32_t kWrapTo = 100;
 // For every TagOpen, the position of the end tag that the forward depth scan would choose, or
 // kNoPartner. Per-name stack matching: a start tag is pushed on the stack of its name, an end
 // tag pops the innermost open start tag of its name. Also finds the first TagPairedOpen.
-std::vector<std::size_t> MatchOpenTags(CElementsStackX& elements, std::size_t& firstPairedOpen) {
+std::vector<std::size_t> MatchOpenTags(CElementsStackX& elements, std::size_t& firstPairedOpen,
+                                       bool& pairedOpenWithoutId) {
   firstPairedOpen = kNoPartner;
+  pairedOpenWithoutId = false;
   std::vector<std::size_t> partner(elements.size(), kNoPartner);
   std::unordered_map<std::u16string_view, std::vector<std::size_t>> openByName;
   for (std::size_t i = 0; i < elements.size(); ++i) {
@@ -41,8 +43,9 @@ std::vector<std::size_t> MatchOpenTags(CElementsStackX& elements, std::size_t& f
       if (it == openByName.end() || it->second.empty()) continue;
       partner[it->second.back()] = i;
       it->second.pop_back();
-    } else if (tagType == kTagPairedOpen && firstPairedOpen == kNoPartner) {
-      firstPairedOpen = i;
+    } else if (tagType == kTagPairedOpen) {
+      if (firstPairedOpen == kNoPartner) firstPairedOpen = i;
+      if (element->GetPairId() == 0) pairedOpenWithoutId = true;
     }
   }
   return partner;
@@ -56,11 +59,15 @@ std::vector<std::size_t> MatchOpenTags(CElementsStackX& elements, std::size_t& f
 // small next to the list; on short lists and for any other value the groups sit in a map.
 class CPairIdIndex {
  public:
-  CPairIdIndex(CElementsStackX& elements, std::size_t from) : m_elements(elements) {
+  // Id 0 (text runs and single items) is searched for only when a paired start tag carries it
+  // at the start of the run; new ids are never 0.
+  CPairIdIndex(CElementsStackX& elements, std::size_t from, bool withZero) : m_elements(elements) {
     if (elements.size() >= kSmallIds) m_small.resize(kSmallIds);
     for (std::size_t i = from; i < elements.size(); ++i) {
+      if (elements[i] == nullptr) continue;
+      const int pairId = elements[i]->GetPairId();
       // Positions are added in ascending order, which already is a valid min-heap.
-      if (elements[i] != nullptr) Group(elements[i]->GetPairId()).push_back(i);
+      if (pairId != 0 || withZero) Group(pairId).push_back(i);
     }
   }
 
@@ -146,9 +153,13 @@ void CElementsStackX::PairTags() {
   if (count == 0) return;
 
   std::size_t firstPairedOpen = kNoPartner;
-  const std::vector<std::size_t> partner = MatchOpenTags(*this, firstPairedOpen);
+  bool pairedOpenWithoutId = false;
+  const std::vector<std::size_t> partner =
+      MatchOpenTags(*this, firstPairedOpen, pairedOpenWithoutId);
   std::unique_ptr<CPairIdIndex> index;
-  if (firstPairedOpen != kNoPartner) index = std::make_unique<CPairIdIndex>(*this, firstPairedOpen);
+  if (firstPairedOpen != kNoPartner) {
+    index = std::make_unique<CPairIdIndex>(*this, firstPairedOpen, pairedOpenWithoutId);
+  }
 
   for (std::size_t i = 0; i < count; ++i) {
     IElementX* element = (*this)[i];
