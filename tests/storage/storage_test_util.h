@@ -1,6 +1,9 @@
-// Tagvert: helpers of the storage tests: a storage over bytes, reading everything, a target.
+// Tagvert: helpers of the storage tests: a storage over bytes, a storage into a sink, and the
+// check of one decoding case.
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <memory>
@@ -15,41 +18,82 @@ namespace tagvert::test {
 /// The chunk sizes every storage read is repeated with: tiny, odd, and around one buffer.
 inline const std::uint32_t kChunkSizes[] = {1, 2, 3, 7, 1023, 1024, 1025};
 
-/// A storage opened on `bytes` read through a CChunkedStream of `chunk`, writing into a sink.
+/// Input mode of a CDecodeCase that starts in single-byte mode and calls DetectBOM first.
+inline constexpr std::int16_t kModeDetect = -1;
+
+/// Bytes, and the units a storage reading them in `mode` and `codePage` delivers.
+struct CDecodeCase {
+  std::string name;
+  std::int16_t mode;
+  std::int16_t codePage;
+  std::vector<std::uint8_t> bytes;
+  std::u16string units;
+};
+
+/// A storage reading `bytes` in input `mode` (and code page), at most `chunk` bytes per read.
 struct CStorageOverBytes {
   CStorageOverBytes(std::vector<std::uint8_t> bytes, std::uint32_t chunk,
-                    std::int16_t inputMode = kModeUtf8, std::int16_t outputMode = kModeUtf16)
+                    std::int16_t mode = kModeUtf8, std::int16_t codePage = 0)
       : source(std::make_shared<CChunkedStream>(std::move(bytes), chunk)),
-        sink(std::make_shared<CSinkStream>()),
-        storage(inputMode, outputMode) {
-    storage.Open(CEndpoint::Stream(source), CEndpoint::Stream(sink));
+        storage(mode, kModeNone) {
+    storage.Open(CEndpoint::Stream(source), CEndpoint());
+    storage.SetInputMode(mode, codePage);
   }
-
-  /// Every unit GetChar delivers until it returns false.
-  std::u16string ReadAll() {
-    std::u16string units;
-    char16_t ch = 0;
-    while (storage.GetChar(ch))
-      units.push_back(ch);
-    return units;
-  }
-
   std::shared_ptr<CChunkedStream> source;
-  std::shared_ptr<CSinkStream> sink;
   CDataStorage storage;
 };
 
-/// `count` ASCII bytes of a repeating pattern, so that a shifted or repeated block is seen.
-inline std::vector<std::uint8_t> AsciiPattern(std::size_t count) {
-  std::vector<std::uint8_t> bytes(count);
-  for (std::size_t i = 0; i < count; ++i)
-    bytes[i] = static_cast<std::uint8_t>('!' + i % 90);
-  return bytes;
+/// Reads `c.bytes` at most `chunk` bytes per read and checks the units, the count, that the
+/// end is reported only by the GetChar after the last unit, and the final progress.
+inline void ExpectDecodes(const CDecodeCase& c, std::uint32_t chunk) {
+  SCOPED_TRACE(c.name);
+  const bool detect = c.mode == kModeDetect;
+  CStorageOverBytes s(c.bytes, chunk, detect ? kModeSingle : c.mode, c.codePage);
+  if (detect) {
+    const bool detected = s.storage.DetectBOM();
+    EXPECT_EQ(detected, s.storage.GetInputMode() != kModeSingle);
+  }
+  std::u16string units;
+  char16_t ch = 0;
+  while (units.size() < c.units.size() && s.storage.GetChar(ch))
+    units.push_back(ch);
+  EXPECT_EQ(Printable(units), Printable(c.units));
+  EXPECT_FALSE(s.storage.IsEOF());
+  EXPECT_FALSE(s.storage.GetChar(ch));
+  EXPECT_TRUE(s.storage.IsEOF());
+  EXPECT_EQ(s.storage.GetCharCount(), static_cast<std::int32_t>(c.units.size()));
+  EXPECT_EQ(s.storage.GetProgress(), 100);
 }
 
-/// The units of a byte vector taken one byte per unit.
-inline std::u16string Latin1Units(const std::vector<std::uint8_t>& bytes) {
-  return std::u16string(bytes.begin(), bytes.end());
+/// The HRESULT that `action` throws, or 0 when it returns.
+template <class TAction>
+HResult ThrownCode(TAction&& action) {
+  try {
+    action();
+  } catch (const CHResultError& e) {
+    return e.Code();
+  }
+  return 0;
 }
+
+/// A storage of type `TStorage` writing in output `mode` (and code page) into a sink that
+/// accepts at most `limit` bytes.
+template <class TStorage = CDataStorage>
+struct CStorageToSink {
+  explicit CStorageToSink(std::int16_t mode, std::int16_t codePage = 0,
+                          std::uint64_t limit = UINT64_MAX)
+      : sink(std::make_shared<CSinkStream>(limit)), storage(kModeNone, mode) {
+    storage.Open(CEndpoint(), CEndpoint::Stream(sink));
+    storage.SetOutputMode(mode, codePage);
+  }
+  /// Writes `units`, flushes, and returns everything the sink holds.
+  std::vector<std::uint8_t> Write(const std::u16string& units) {
+    storage.PutString(units);
+    storage.Flush();
+    return sink->Bytes();
+  }
+  std::shared_ptr<CSinkStream> sink;
+  TStorage storage;
+};
 
 }  // namespace tagvert::test
