@@ -2,7 +2,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -131,6 +133,54 @@ TEST(RoundTripTest, RealDocumentCorpus) {
   for (const auto& file : files) {
     CheckRoundTrip(file, 0x00080000);
     CheckRoundTrip(file, 0x00040000);
+  }
+}
+
+}  // namespace
+}  // namespace tagvert
+
+namespace tagvert {
+namespace {
+
+// Broken input is data: mutated documents convert in both directions without failing, and
+// every IF read back gives TTX again.
+TEST(RoundTripTest, MutatedDocumentsNeverFail) {
+  const auto seed = test::ReadFileBytes(
+      (fs::path(TAGVERT_TEST_DATA_DIR) / "roundtrip" / "utf8_bom_units_refs_nbsp.ttx").string());
+  ASSERT_FALSE(seed.empty());
+  std::mt19937 random(7);
+  const std::uint8_t specials[] = {'<', '>', '&', '/', '"', '\'', ';', '#', '!', 0xC2, 0xA0, 0xEE};
+  CTagvertConverter converter;
+  converter.PutProperty(CVariant::Int32(0), CVariant::Int32(0x00080000));
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE(round);
+    std::vector<std::uint8_t> bytes = seed;
+    for (int edits = 1 + static_cast<int>(random() % 8); edits > 0; --edits) {
+      const std::size_t at = random() % bytes.size();
+      switch (random() % 3) {
+        case 0:
+          bytes[at] = specials[random() % std::size(specials)];
+          break;
+        case 1:
+          bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                       specials[random() % std::size(specials)]);
+          break;
+        default:
+          bytes.resize(std::max<std::size_t>(at, 1));
+      }
+    }
+    const auto toIf = test::ToIf(bytes, &converter);
+    ASSERT_EQ(toIf.result, kSOk);
+    ASSERT_EQ(test::Utf16LeUnits(toIf.output).substr(0, 5), u"\uE804TTX\uE000");
+    ASSERT_EQ(test::FromIf(toIf.output, &converter).result, kSOk);
+    // Arbitrary units read as IF, including codes in every band.
+    std::vector<std::uint8_t> noise(
+        toIf.output.begin(),
+        toIf.output.begin() + static_cast<std::ptrdiff_t>(random() % toIf.output.size()));
+    for (auto& b : noise) {
+      if (random() % 16 == 0) b = static_cast<std::uint8_t>(random());
+    }
+    ASSERT_EQ(test::FromIf(noise, &converter).result, kSOk);
   }
 }
 
