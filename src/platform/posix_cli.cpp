@@ -70,7 +70,8 @@ std::string PlatformCreateTempBeside(const std::string& target, std::string& err
   std::string pattern = folder + "." + base + ".tagvert-XXXXXX";
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) {
-    error = ErrnoPhrase(errno);
+    // The output itself need not exist: a missing entry is its folder.
+    error = errno == ENOENT ? "its folder does not exist" : ErrnoPhrase(errno);
     return {};
   }
   // mkstemp creates the file private to the user; give it the usual permissions.

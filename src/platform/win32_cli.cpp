@@ -88,7 +88,11 @@ std::string PlatformCreateTempBeside(const std::string& target, std::string& err
   const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
   wchar_t path[MAX_PATH + 1];
   if (::GetTempFileNameW(Wide(folder).c_str(), L"tgv", 0, path) == 0) {
-    error = ErrorPhrase(::GetLastError());
+    const DWORD code = ::GetLastError();
+    // The output itself need not exist: a missing entry is its folder.
+    error = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
+                ? "its folder does not exist"
+                : ErrorPhrase(code);
     return {};
   }
   std::u16string units(reinterpret_cast<const char16_t*>(path));

@@ -68,7 +68,7 @@ cmp -s "$work/stdout.ttx" "$work/a.out.ttx" || fail "from-if through stdin/stdou
 
 # A target in a folder that does not exist: status 1, nothing left behind.
 expect 1 "$tagvert" to-if "$work/a.ttx" -o "$work/nofolder/x.if"
-contains "$work/err" "cannot write '$work/nofolder/x.if'"
+contains "$work/err" "cannot write '$work/nofolder/x.if': its folder does not exist."
 
 # A failed conversion leaves an existing target untouched and no temporary file.
 if [ "$(id -u)" -ne 0 ]; then
