@@ -1,5 +1,6 @@
-// Tagvert: tests of rule application (CRulesProcessor, and CTTXRulesProcessor with the built-in
-// rules) on documents cut by the markup reader.
+// Tagvert: tests of rule application (CRulesProcessor) and of the TTX rules processor
+// (CTTXRulesProcessor): language codes, target language, and the built-in rules on documents cut
+// by the markup reader.
 // SPDX-License-Identifier: Apache-2.0
 #include "rules/rules_processor.h"
 
@@ -8,7 +9,6 @@
 #include <algorithm>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "markup/elements_stack.h"
 #include "markup/sgml_parser.h"
@@ -48,33 +48,41 @@ std::string Classes(const CElementsStackX& list) {
   return out;
 }
 
-// One rule set for all cases, so that each conversion must use its own target language.
+bool LoadText(CRules& rules, std::string_view text) {
+  return rules.LoadStream(std::make_shared<CMemoryStream>(text.data(), text.size()), false);
+}
+
+// One rule set for all cases, so that each conversion must use its own target language. The
+// source language comes from the first element named exactly UserSettings, by the attribute named
+// exactly SourceLanguage; the target language only from Direction.
 TEST(CTTXRulesProcessorTest, BuiltinRulesClassifyTtxDocuments) {
   const struct {
     const char16_t* document;
     std::uint32_t direction;
+    const char16_t* source;
     const char* classes;
   } cases[] = {
       {u"<?xml version=\"1.0\"?><TRADOStag><FrontMatter><ToolSettings CreationTool=\"x\"> t "
        u"</ToolSettings><UserSettings SourceLanguage=\"EN-US\"></UserSettings></FrontMatter>"
        u"</TRADOStag>",
-       0x00040000, "BTP BTP BSP ITP ITP ITP ITP ITP BSP BTP"},
+       0x00040000, u"EN-US", "BTP BTP BSP ITP ITP ITP ITP ITP BSP BTP"},
       {u"<Tu MatchPercent=\"0\"></Tu><Tu MatchPercent=\"100\"></Tu><Tu></Tu>"
-       u"<Tu MatchPercent=\"\"></Tu><TU MatchPercent=\"0\"></TU><tu MatchPercent=\"99\"></tu>",
-       0x00040000, "BTN BTN BSP BSP BTP BTP BSP BSP BTN BTN BSP BSP"},
+       u"<Tu MatchPercent=\"\"></Tu><TU MatchPercent=\"0\"></TU>",
+       0x00040000, u"", "BTN BTN BSP BSP BTP BTP BSP BSP BTN BTN"},
       {u"<Raw><Tu MatchPercent=\"0\"><Tuv Lang=\"EN-US\">Hello  <df>x</Tuv><Tuv Lang=\"DE-DE\">"
        u"Hallo<Tuv Lang=\"de-de\">x</Tuv></Tuv></Tu></Raw>",
-       0x00040001, "BTN BTN BSP ITN ITN ITN BSP BTN ITN BSP ITN BSP BTN BTN BTN"},
-      {u"<Raw>Intro <Tu><Tuv Lang=\"EN-US\">One</Tuv></Tu></Raw>", 0,
+       0x00040001, u"", "BTN BTN BSP ITN ITN ITN BSP BTN ITN BSP ITN BSP BTN BTN BTN"},
+      {u"<Raw>Intro <Tu><Tuv Lang=\"EN-US\">One</Tuv></Tu></Raw>", 0, u"",
        "BTN ITN BTP BSP ITN BSP BTP BTN"},
       {u"<Tu MatchPercent=\"0\"><Tuv Lang=\"EN-US\">a</Tuv><Tuv Lang=\"DE-DE\">b</Tuv></Tu>",
-       0x04010004, "BTN BTN ITN BTN BSP ITN BSP BTN"},
-      {u"<df><ut Type=\"start\"><Tu MatchPercent=\"0\">x</Tu></ut><ut/></df>", 0x00040000,
+       0x04010004, u"", "BTN BTN ITN BTN BSP ITN BSP BTN"},
+      {u"<df><ut Type=\"start\"><Tu MatchPercent=\"0\">x</Tu></ut><ut/></df>", 0x00040000, u"",
        "ITN ISP ITN ITN ITN ISP ITP ITN"},
-      {u"  loose <Unknown></Unknown></Stray><FrontMatter>", 0x00040000, "ITP ITP ITP ITP BTP"},
-      {u"<UserSettings TargetLanguage=\"FR-FR\"/><Tu><Tuv Lang=\"FR-FR\"></Tuv>"
-       u"<Tuv Lang=\"DE-DE\"></Tuv></Tu>",
-       0x00040000, "BTP BTP BSP BSP BTN BTN BTP"},
+      {u"  loose <Unknown></Unknown></Stray><FrontMatter>", 0x00040000, u"", "ITP ITP ITP ITP BTP"},
+      {u"<usersettings SourceLanguage=\"XX\"/><UserSettings sourcelanguage=\"YY\" "
+       u"SourceLanguage=\"JA-JP\" TargetLanguage=\"FR-FR\"/><UserSettings SourceLanguage=\"ZZ\"/>"
+       u"<Tu><Tuv Lang=\"FR-FR\"></Tuv><Tuv Lang=\"DE-DE\"></Tuv></Tu>",
+       0x00040000, u"JA-JP", "BTP BTP BTP BTP BSP BSP BTN BTN BTP"},
   };
   CRules rules;
   ASSERT_TRUE(rules.LoadStream(OpenBuiltinRulesStream(), false));
@@ -86,7 +94,52 @@ TEST(CTTXRulesProcessorTest, BuiltinRulesClassifyTtxDocuments) {
     processor.ApplyTargetLanguage(rules);
     processor.Process(*list, &rules);
     EXPECT_EQ(Classes(*list), c.classes);
+    EXPECT_EQ(processor.GetSourceLanguage(), c.source);
   }
+}
+
+TEST(CTTXRulesProcessorTest, TargetLanguageComesFromTheHighWordOfDirection) {
+  const struct {
+    std::uint16_t code;
+    const char16_t* tag;
+  } cases[] = {
+      {0x0001, u"EN-US"},   {0x0002, u"RU-RU"},   {0x0004, u"DE-DE"},   {0x0008, u"FR-FR"},
+      {0x0010, u"IT-IT"},   {0x0020, u"ES-ES"},   {0x0040, u"PT-PT"},   {0x0080, u"UK-UA"},
+      {0x0100, u"LT-LT"},   {0x0200, u"ZH-CN"},   {0x0400, u"ZH-TW"},   {0x0401, u"EN-US"},
+      {0x0402, u"EN-GB"},   {0x0403, u"LV-LV"},   {0x0404, u"PL-PL"},   {0x0405, u"KK-KZ"},
+      {0x0406, u"JA-JP"},   {0x0407, u"NL-NL"},   {0x0408, u"TR-TR"},   {0x0000, u"UNK-UNK"},
+      {0x0003, u"UNK-UNK"}, {0x0409, u"UNK-UNK"}, {0xFFFF, u"UNK-UNK"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(CTTXRulesProcessor::LanguageCode(c.code), c.tag);
+    CElementsStackX list;  // the low word names the source language and does not count
+    CTTXRulesProcessor processor;
+    processor.Init(list, (static_cast<std::uint32_t>(c.code) << 16) | 0x0004);
+    EXPECT_EQ(processor.GetTargetLanguage(), c.tag) << c.code;
+    EXPECT_TRUE(processor.IsInitialized());
+  }
+}
+
+// Only rules named Tuv (as NamesMatch compares) change, and only their first condition.
+TEST(CTTXRulesProcessorTest, ApplyTargetLanguageSetsTheFirstConditionOfTuvRules) {
+  CRules rules;
+  ASSERT_TRUE(LoadText(
+      rules,
+      "<Orvel-TransML><Rules><Rule Name=\"TUV\"><Attribute-Condition Name=\"Lang\" Value=\"a\"/>"
+      "<Attribute-Condition Name=\"Other\" Value=\"b\"/></Rule><Rule Name=\"tuv\"/>"
+      "<Rule Name=\"Tuv\" NameCaseSensitive><Attribute-Condition Name=\"Lang\" Value=\"c\"/></Rule>"
+      "<Rule Name=\"Tu\"><Attribute-Condition Name=\"Lang\" Value=\"d\"/></Rule></Rules>"));
+  CElementsStackX none;
+  CTTXRulesProcessor processor;
+  processor.Init(none, 0x00080000);
+  processor.ApplyTargetLanguage(rules);
+  const auto& named = rules.GetNamedRules();
+  EXPECT_EQ(named[0]->m_conditions[0]->m_value, u"FR-FR");
+  EXPECT_EQ(named[0]->m_conditions[1]->m_value, u"b");
+  EXPECT_TRUE(named[1]->m_conditions.empty());
+  // The case-sensitive rule is named TUV after loading, which does not equal Tuv exactly.
+  EXPECT_EQ(named[2]->m_conditions[0]->m_value, u"c");
+  EXPECT_EQ(named[3]->m_conditions[0]->m_value, u"d");
 }
 
 TEST(CRulesProcessorTest, RulesApplyAndSpreadOverPairs) {
@@ -127,17 +180,11 @@ TEST(CRulesProcessorTest, RulesApplyAndSpreadOverPairs) {
        "Value=\"1\"/><Attribute-Condition Name=\"b\" Condition=\"Exist\"/></Rule><Rule Name=\"x\" "
        "Algorithm=\"Reserve\" Whitespace=\"Remove\"/><Rule Name=\"x\" Algorithm=\"Skip\"/>",
        u"<x a=\"1\" b=\"\"></x><x a=\"1\"></x>", "BXP BXP BVR BVR"},
-      // Equal with an empty value holds for an element without the attribute.
-      {"<Rule Name=\"p\" Algorithm=\"Skip\"><Attribute-Condition Name=\"class\" "
-       "Condition=\"Equal\" "
-       "Value=\"\"/></Rule>",
-       u"<p></p><p class=\"x\"></p>", "BSP BSP ITP ITP"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rules);
     CRules rules;
-    const std::string text = std::string("<Orvel-TransML><Rules>") + c.rules + "</Rules>";
-    ASSERT_TRUE(rules.LoadStream(std::make_shared<CMemoryStream>(text.data(), text.size()), false));
+    ASSERT_TRUE(LoadText(rules, std::string("<Orvel-TransML><Rules>").append(c.rules)));
     auto list = Read(c.document);
     CRulesProcessor().Process(*list, &rules);
     EXPECT_EQ(Classes(*list), c.classes);
@@ -159,7 +206,7 @@ TEST(CRulesProcessorTest, ConditionsCompareAttributeValues) {
       {u"class", false, kConditionEqual, u"note big", true},
       {u"class", true, kConditionEqual, u"second", true},
       {u"CLASS", false, kConditionEqual, u"NOTE BIG", false},
-      {u"class", false, kConditionNotEqual, u"second", true},
+      {u"missing", false, kConditionEqual, u"", true},
       {u"missing", false, kConditionNotEqual, u"", false},
       {u"missing", false, kConditionExist, u"", false},
       {u"empty", false, kConditionExist, u"", true},
@@ -168,9 +215,7 @@ TEST(CRulesProcessorTest, ConditionsCompareAttributeValues) {
       {u"class", false, kConditionContain, u"big", true},
       {u"class", false, kConditionContain, u"Big", false},
       {u"missing", false, kConditionContain, u"", true},
-      {u"class", false, kConditionNotContain, u"small", true},
       {u"class", false, kConditionNotContain, u"note", false},
-      {u"missing", false, kConditionNone, u"x", true},
       {u"class", false, 99, u"x", true},
   };
   CRulesProcessor processor;
@@ -179,17 +224,6 @@ TEST(CRulesProcessorTest, ConditionsCompareAttributeValues) {
     EXPECT_EQ(processor.CheckCondition(condition, element), c.holds)
         << test::Printable(c.name) << " " << c.condition << " " << test::Printable(c.value);
   }
-}
-
-TEST(CRulesProcessorTest, PartnerIsTheFirstLaterElementWithTheSameId) {
-  // Ids repeat as after the counter wrapped: each start tag finds the nearest later 7.
-  CElementsStackX list;
-  for (int id : {7, 8, 7, 0, 8, 7, 0, 7, 9}) {
-    list.Push(new CElementX());
-    list.back()->SetPairId(id);
-  }
-  EXPECT_EQ(CRulesProcessor::NextWithSamePairId(list),
-            (std::vector<std::size_t>{2, 4, 5, 6, 9, 7, 9, 9, 9}));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,38 +24,27 @@ bool LoadText(CRules& rules, std::string_view text, bool append = false) {
   return rules.LoadStream(std::make_shared<CMemoryStream>(text.data(), text.size()), append);
 }
 
-// Concatenation by appending (GCC 12 warns falsely, -Wrestrict, on a literal + a temporary).
-template <typename... Parts>
-std::string Cat(const Parts&... parts) {
-  std::string text;
-  ((text += parts), ...);
-  return text;
-}
-
 // Every rule, nameless ones first: name, "!" when NameCaseSensitive, ":", type, algorithm and
 // whitespace digits, {TransMethod,Semantic,Transliterate} when not the defaults, then
 // [name=type] per attribute type and (name condition value) per condition.
 std::string Describe(const CRules& rules) {
-  std::string out;
-  const auto sensitive = [](bool yes) { return yes ? "!" : ""; };
+  std::ostringstream out;
+  const auto cs = [](bool yes) { return yes ? "!" : ""; };
   for (const auto* list : {&rules.GetNamelessRules(), &rules.GetNamedRules()}) {
     for (const auto& r : *list) {
-      out += Cat(out.empty() ? "" : " ", Printable(r->m_name), sensitive(r->m_nameCaseSensitive),
-                 ":", std::to_string(r->m_type), std::to_string(r->m_algorithm),
-                 std::to_string(r->m_whitespace));
+      out << (out.tellp() > 0 ? " " : "") << Printable(r->m_name) << cs(r->m_nameCaseSensitive)
+          << ':' << r->m_type << r->m_algorithm << r->m_whitespace;
       if (!r->m_transMethod.empty() || r->m_semantic != -1 || r->m_transliterate)
-        out += Cat("{", Printable(r->m_transMethod), ",", std::to_string(r->m_semantic), ",",
-                   std::to_string(r->m_transliterate), "}");
+        out << '{' << Printable(r->m_transMethod) << ',' << r->m_semantic << ','
+            << r->m_transliterate << '}';
       for (const auto& t : r->m_attributeTypes)
-        out += Cat("[", Printable(t->m_name), sensitive(t->m_nameCaseSensitive), "=",
-                   std::to_string(t->m_type), "]");
+        out << '[' << Printable(t->m_name) << cs(t->m_nameCaseSensitive) << '=' << t->m_type << ']';
       for (const auto& c : r->m_conditions)
-        out += Cat("(", Printable(c->m_name), sensitive(c->m_nameCaseSensitive), " ",
-                   std::to_string(c->m_condition), " ", Printable(c->m_value),
-                   sensitive(c->m_caseSensitive), ")");
+        out << '(' << Printable(c->m_name) << cs(c->m_nameCaseSensitive) << ' ' << c->m_condition
+            << ' ' << Printable(c->m_value) << cs(c->m_caseSensitive) << ')';
     }
   }
-  return out;
+  return out.str();
 }
 
 TEST(CRulesTest, BuiltinRulesLoadWithTheBasicEntities) {
@@ -71,14 +61,12 @@ TEST(CRulesTest, BuiltinRulesLoadWithTheBasicEntities) {
     const CEntity& entity = rules.GetEntities()[i];
     EXPECT_EQ(entity.m_name, kRulesTable[i].name);
     EXPECT_TRUE(entity.m_hasChar && entity.m_needBackward && entity.m_value.empty());
-    EXPECT_EQ(entity.m_char, kRulesTable[i].unit);
   }
   // The resource is the TransML file as it is: UTF-8 without a byte-order mark, CRLF line ends.
   const auto bytes = BuiltinRulesBytes();
   EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.end()),
             test::ReadFileBytes(TAGVERT_TEST_DATA_DIR "/../../src/rules/ttx_rules.transml"));
-  ASSERT_FALSE(bytes.empty());
-  EXPECT_EQ(bytes[0], '<');
+  ASSERT_TRUE(!bytes.empty() && bytes[0] == '<');
   for (std::size_t i = 0; i < bytes.size(); ++i)
     EXPECT_TRUE(bytes[i] != '\n' || (i > 0 && bytes[i - 1] == '\r')) << "bare LF at " << i;
 }
@@ -93,24 +81,22 @@ TEST(CRulesTest, LoadsRulesAsWritten) {
        "<!-- between --><Rule Name=\"a\"/><![CDATA[ <Rule Name=\"no\"/> ]]><% <Rule/> %>"
        "<Rule Name=\"b\"><!-- inside --><Attribute-Condition Name=\"c\"/></Rule></Rules>",
        "a:063 b:063(c 0 )"},
-      {"<Orvel-TransML><Rules><Rule Name=\"p\" Algorithm=\"skip\"/>", "p:013"},
       {"<Orvel-TransML><Rules><Rule Name=\"a\" TYPE=\"property\" algorithm=\"ReSeRvE\" "
        "whitespace=\"normalizesignificant\"/><Rule Name=\"b\" Type=\"INLINE\" Algorithm=\"leave\" "
        "Whitespace=\"remove\"><Attribute-Condition Name=\"x\" Condition=\"notcontain\" "
        "Value=\"v\"/>"
        "<Attribute-Condition Name=\"y\" Condition=\"Exist\"/></Rule><Rule Name=\"c\" "
-       "Whitespace=\"collapse\"/>",
-       "a:244 b:121(x 6 v)(y 3 ) c:063"},
+       "Algorithm=\"skip\" Whitespace=\"collapse\"/>",
+       "a:244 b:121(x 6 v)(y 3 ) c:013"},
       {"<Orvel-TransML><Rules><Rule Name=\"Para\" NameCaseSensitive=\"no\" TransMethod=\"MT &amp; "
        "more\" Semantic=\"-17\" Transliterate><Attribute-Type Name=\"alt\" Type=\"Translate\"/>"
        "<Attribute-Type Type=\"Unique\"/><Attribute-Type Name=\"id\" NameCaseSensitive "
        "Type=\"leave\"/><Attribute-Condition Name=\"Class\" NameCaseSensitive Condition=\"Equal\" "
        "Value=\"note\" CaseSensitive/></Rule>",
        "PARA!:063{MT & more,-17,1}[=3][alt=0][id!=2](Class! 1 NOTE!)"},
-      {"<Orvel-TransML><Rules><Rule Type=\"Inline\"/><Rule Name=\"\"/><Rule Name=\"a\"/>",
-       ":163 :063 a:063"},
-      {"<Orvel-TransML><Rules><Rule Name='a&amp;b&#x41;&#150;&zzz;&#65&eacute;&' />",
-       "a&bA\\u2013&zzz;A\\u00E9&:063"},
+      {"<Orvel-TransML><Rules><Rule Type=\"Inline\"/><Rule Name=\"\"/><Rule Name='a&amp;b&#x41;' "
+       "/>",
+       ":163 :063 a&bA:063"},
       {"<Orvel-TransML><Rules/></Orvel-TransML><Rule Name=\"never read", ""},
   };
   for (const auto& c : cases) {
@@ -134,10 +120,8 @@ TEST(CRulesTest, MalformedRuleSetsFailWithCodeAndPosition) {
       {"<Wrong-Root/>", 6, 1, ""},
       {"</Orvel-TransML>", 6, 1, ""},
       {"<Orvel-TransML><Rule Name=\"a\"/></Orvel-TransML>", 6, 16, ""},
-      {"<Orvel-TransML><?pi x?></Orvel-TransML>", 6, 16, ""},
       {"<Orvel-TransML><Rules><Entity Name=\"a\" Char=\"65\"/></Rules>", 6, 23, ""},
       {"<Orvel-TransML><Rules></Rule>", 6, 23, ""},
-      {"<Orvel-TransML><Rules><Attribute-Condition Name=\"a\"/></Rules>", 6, 23, ""},
       {"<Orvel-TransML><Rules><Rule Name=\"a\" Type=\"Paragraph\"/></Rules>", 8, 23, ""},
       {"<Orvel-TransML><Rules><Rule/><Rule Name=\"b\" Algorithm=\"Copy\"/>", 9, 30, ":063"},
       {"<Orvel-TransML><Rules><Rule Name=\"a\"><Attribute-Type Name=\"t\"/>", 10, 38, "a:063"},
@@ -152,8 +136,6 @@ TEST(CRulesTest, MalformedRuleSetsFailWithCodeAndPosition) {
       {"<Orvel-TransML><Entities></Entity></Entities>", 6, 26, ""},
       {"<Orvel-TransML><Entities><Rule Name=\"a\"/></Entities>", 6, 26, ""},
       {"<Orvel-TransML><Rules><Rule Name=\"a", 0, 23, ""},
-      {"<Orvel-TransML><!-- never closed -", 0, 16, ""},
-      {"<Orvel-TransML><![CDATA[ never closed ]]", 0, 16, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.document);
@@ -168,8 +150,8 @@ TEST(CRulesTest, MalformedRuleSetsFailWithCodeAndPosition) {
     EXPECT_EQ(rules.GetErrorCode(), kRulesNoErrorCode);
   }
   // A failing input stream is an exception other than a code: code 5.
-  const std::string document = "<Orvel-TransML><Rules><Rule Name=\"a\"/></Rules>";
-  auto stream = std::make_shared<test::CChunkedStream>(test::Bytes(document), 1);
+  auto stream = std::make_shared<test::CChunkedStream>(
+      test::Bytes("<Orvel-TransML><Rules><Rule Name=\"a\"/></Rules>"), 1);
   stream->FailAfter(25, kEFail);
   CRules rules;
   EXPECT_FALSE(rules.LoadStream(stream, false));
@@ -177,29 +159,27 @@ TEST(CRulesTest, MalformedRuleSetsFailWithCodeAndPosition) {
   EXPECT_EQ(rules.GetErrorPosition(), 23);
 }
 
+// USEHTML counts by its presence; an entity of the same name is replaced in place.
 TEST(CRulesTest, EntitiesComeFromTheTableAndReplaceByName) {
-  for (const char* useHtml : {" UseHTML=\"no\"", " UseHTML=\"\"", " UseHTML"}) {
-    CRules rules;
-    ASSERT_TRUE(LoadText(rules, std::string("<Orvel-TransML><Entities") + useHtml + "/>"));
-    ASSERT_EQ(rules.GetEntityChars().size(), 256u) << useHtml;
-    for (int i = 0; i < kEntityTableSize; ++i) {
-      ASSERT_EQ(rules.GetEntities()[i].m_name, kRulesTable[i].name) << i;
-      ASSERT_EQ(rules.GetEntityChars()[i], kRulesTable[i].unit) << i;
-    }
-  }
   CRules rules;
+  ASSERT_TRUE(LoadText(rules, "<Orvel-TransML><Entities UseHTML=\"no\"/>"));
+  ASSERT_EQ(rules.GetEntityChars().size(), 256u);
+  for (int i = 0; i < kEntityTableSize; ++i) {
+    ASSERT_EQ(rules.GetEntities()[i].m_name, kRulesTable[i].name) << i;
+    ASSERT_EQ(rules.GetEntityChars()[i], kRulesTable[i].unit) << i;
+  }
   ASSERT_TRUE(LoadText(rules,
                        "<Orvel-TransML><Entities><Entity Name=\"amp\" Char=\"x41\"/>"
-                       "<Entity Name=\"Amp\" Char=\"X1F600\" NeedBackward/>"
-                       "<Entity Name=\"c\" Value=\"(c) &amp; more\" NeedBackward/></Entities>"));
-  EXPECT_EQ(Printable(rules.GetEntityChars()), "<>A\"'\\uF600\\uFFFF");
+                       "<Entity Name=\"Amp\" Char=\"X1F600\" NeedBackward/><Entity Name=\"d\" "
+                       "Char=\"66\"/><Entity Name=\"c\" Value=\"(c) &amp; more\" NeedBackward/>"));
+  EXPECT_EQ(Printable(rules.GetEntityChars()), "<>A\"'\\uF600B\\uFFFF");
   const auto& entities = rules.GetEntities();
-  ASSERT_EQ(entities.size(), 7u);
+  ASSERT_EQ(entities.size(), 8u);
   EXPECT_TRUE(entities[2].m_name == u"amp" && entities[2].m_hasChar && !entities[2].m_needBackward);
   EXPECT_TRUE(entities[5].m_name == u"Amp" && entities[5].m_needBackward);
-  EXPECT_TRUE(!entities[6].m_hasChar && !entities[6].m_needBackward &&
-              entities[6].m_char == 0xFFFF);
-  EXPECT_EQ(entities[6].m_value, u"(c) & more");
+  EXPECT_TRUE(!entities[7].m_hasChar && !entities[7].m_needBackward &&
+              entities[7].m_char == 0xFFFF);
+  EXPECT_EQ(entities[7].m_value, u"(c) & more");
 }
 
 TEST(CRulesTest, AppendKeepsWhatWasLoaded) {
