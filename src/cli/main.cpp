@@ -7,8 +7,9 @@
 #include "cli/commands.h"
 
 #ifdef _WIN32
-#include <shellapi.h>
 #include <windows.h>
+// windows.h first: the headers below need its types.
+#include <shellapi.h>
 
 #include "storage/char_class.h"
 

@@ -6,9 +6,10 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <windows.h>
+// windows.h first: the headers below need its types.
 #include <io.h>
 #include <psapi.h>
-#include <windows.h>
 
 #include <atomic>
 #include <cstdlib>
