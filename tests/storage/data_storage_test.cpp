@@ -1,10 +1,11 @@
-// Tagvert: tests of the data storage: buffer boundaries, push-back, buffers, flushing, progress,
-// the IF start rule, capture and opening.
+// Tagvert: tests of the data storage: decoding by mode and mark at every buffer boundary,
+// push-back, buffers, flushing, progress, encoding by mode, the IF start rule, capture, opening.
 // SPDX-License-Identifier: Apache-2.0
 #include "storage/data_storage.h"
 
 #include <gtest/gtest.h>
 
+#include "storage/code_page_tables.h"
 #include "storage/storage_test_util.h"
 #include "support/test_streams.h"
 
@@ -15,6 +16,7 @@ using test::CChunkedStream;
 using test::CSinkStream;
 using test::CStorageOverBytes;
 using test::CStorageToSink;
+using test::kModeDetect;
 using test::Utf16LeBytes;
 using test::Utf8Bytes;
 
@@ -48,15 +50,37 @@ class CDataStorageChunkTest : public ::testing::TestWithParam<std::uint32_t> {};
 
 INSTANTIATE_TEST_SUITE_P(ChunkSizes, CDataStorageChunkTest, ::testing::ValuesIn(test::kChunkSizes));
 
-TEST_P(CDataStorageChunkTest, DeliversInputsAroundOneBuffer) {
-  std::vector<test::CDecodeCase> cases;
+// Bytes that do not form a UTF-8 character become a space, only the lead byte consumed;
+// four-byte sequences are not decoded; overlong forms and surrogates are taken as they are.
+TEST_P(CDataStorageChunkTest, DecodesByModeAndMark) {
+  std::vector<test::CDecodeCase> cases = {
+      {"two and three bytes", kModeUtf8, 0, {0xC3, 0xA9, 0xE2, 0x82, 0xAC}, u"\u00E9\u20AC"},
+      {"lead without continuation", kModeUtf8, 0, {0xC3, 0x41, 0xC3, 0xC3, 0xA9}, u" A \u00E9"},
+      {"four-byte sequence", kModeUtf8, 0, {0xF0, 0x9F, 0x98, 0x80, 0x41, 0x42}, u" \u07D8 AB"},
+      {"three-byte lead, one continuation",
+       kModeUtf8,
+       0,
+       {0xE2, 0x82, 0xE2, 0x82, 0xAC},
+       u"  \u20AC"},
+      {"continuation as lead", kModeUtf8, 0, {0x80, 0x80}, std::u16string(1, u'\0')},
+      {"overlong and surrogate", kModeUtf8, 0, {0xC0, 0xAF, 0xED, 0xA0, 0xBD}, u"/\xD83D"},
+      {"highest lead bytes", kModeUtf8, 0, {0xF8, 0xFF, 0x41}, u"  A"},
+      {"UTF-16", kModeUtf16, 0, {0x41, 0x00, 0xAC, 0x20}, u"A\u20AC"},
+      {"single byte", kModeSingle, 0, {0x80, 0xE9, 0xFF}, u"\u0080\u00E9\u00FF"},
+      {"mark FF FE", kModeDetect, 0, {0xFF, 0xFE, 0x41, 0x00}, u"A"},
+      {"mark FE FF", kModeDetect, 0, {0xFE, 0xFF, 0x00, 0x41, 0x20, 0xAC}, u"A\u20AC"},
+      {"mark EF BB BF", kModeDetect, 0, {0xEF, 0xBB, 0xBF, 0xC3, 0xA9}, u"\u00E9"},
+      {"no mark", kModeDetect, 0, {0x3C, 0xE9, 0x3E}, u"<\u00E9>"},
+      {"half a mark", kModeDetect, 0, {0xEF, 0xBB}, u"\u00EF\u00BB"},
+      {"only a mark", kModeDetect, 0, {0xFF, 0xFE}, u""},
+      {"empty", kModeUtf8, 0, {}, u""},
+  };
+  // Inputs around one buffer, with characters split across the refill.
   for (std::size_t size : {1023u, 1024u, 1025u})
-    cases.push_back(
-        {"ASCII " + std::to_string(size), kModeUtf8, 0, Utf8Bytes(Pattern(size)), Pattern(size)});
+    cases.push_back({"ASCII", kModeUtf8, 0, Utf8Bytes(Pattern(size)), Pattern(size)});
   for (std::size_t prefix = 1021; prefix <= 1024; ++prefix) {
     const std::u16string text = Pattern(prefix) + u"\u20AC\u00E9\u4E2Db";
-    cases.push_back(
-        {"UTF-8 split at " + std::to_string(prefix), kModeUtf8, 0, Utf8Bytes(text), text});
+    cases.push_back({"UTF-8 split", kModeUtf8, 0, Utf8Bytes(text), text});
   }
   std::u16string cyrillic = Pattern(513);
   for (char16_t& u : cyrillic)
@@ -67,11 +91,11 @@ TEST_P(CDataStorageChunkTest, DeliversInputsAroundOneBuffer) {
   auto cutUtf8 = Utf8Bytes(Pattern(1023));
   cutUtf8.insert(cutUtf8.end(), {0xE2, 0x82});
   cases.push_back({"UTF-8, cut final sequence", kModeUtf8, 0, cutUtf8, Pattern(1023)});
-  cases.push_back({"empty", kModeUtf8, 0, {}, u""});
   for (const auto& c : cases)
     test::ExpectDecodes(c, GetParam());
 }
 
+// A pushed-back unit is counted again, and delivered even after the end was reported.
 TEST_P(CDataStorageChunkTest, PushBackSurvivesRefillAndEnd) {
   const std::u16string units = Pattern(1025);
   CStorageOverBytes s(Utf8Bytes(units), GetParam());
@@ -80,15 +104,11 @@ TEST_P(CDataStorageChunkTest, PushBackSurvivesRefillAndEnd) {
     ASSERT_TRUE(s.storage.GetChar(ch));
   s.storage.UngetChar();
   EXPECT_EQ(s.storage.GetCharCount(), 1023);
-  ASSERT_TRUE(s.storage.GetChar(ch));
-  EXPECT_EQ(ch, units[1023]);
-  ASSERT_TRUE(s.storage.GetChar(ch));
-  ASSERT_FALSE(s.storage.GetChar(ch));
+  EXPECT_TRUE(s.storage.GetChar(ch) && ch == units[1023]);
+  EXPECT_TRUE(s.storage.GetChar(ch) && !s.storage.GetChar(ch));
   s.storage.UngetChar();
-  ASSERT_TRUE(s.storage.GetChar(ch));
-  EXPECT_EQ(ch, units[1024]);
+  EXPECT_TRUE(s.storage.GetChar(ch) && ch == units[1024] && !s.storage.GetChar(ch));
   EXPECT_EQ(s.storage.GetCharCount(), 1025);
-  EXPECT_FALSE(s.storage.GetChar(ch));
 }
 
 TEST_P(CDataStorageChunkTest, ReadErrorIsRaisedAsItCame) {
@@ -177,13 +197,12 @@ TEST(CDataStorageTest, IfStartRuleAddsE000BeforeOtherUnits) {
     EXPECT_EQ(test::Utf16LeUnits(out.Write(std::u16string{first, u'z'})), written + u"z");
     EXPECT_EQ(out.storage.seen, written + u"z");  // the added unit went through PutChar too
   }
-}
-
-TEST(CDataStorageTest, StartRuleWaitsForUtf16AndIgnoresTheMark) {
+  // Armed in another mode it waits for UTF-16; a byte-order mark neither triggers it nor is
+  // captured.
   CStorageToSink out(kModeUtf8);
   out.storage.MarkOutputStart();
   out.storage.SetCapture(true);
-  out.storage.PutBOM();  // straight into the buffer: not captured
+  out.storage.PutBOM();
   out.storage.SetCapture(false);
   out.storage.PutChar(u'a');
   out.storage.SetOutputMode(kModeUtf16);
@@ -209,6 +228,39 @@ TEST(CDataStorageTest, CaptureHoldsUnitsUntilFlushed) {
   out.storage.SetCapture(false);
   out.storage.FlushCapture();  // capture off: nothing happens
   EXPECT_EQ(out.Write(u""), Utf8Bytes(u"<a\u00E9cd"));
+}
+
+// Single-byte table pages write the table's byte or "?", index 3 "?" above U+007F, the other
+// indexes as index 0. CanEncode is true exactly for the units written without turning into "?".
+TEST(CDataStorageTest, EncodesByModeAndCodePage) {
+  const struct {
+    std::int16_t mode, codePage;
+    std::u16string units;
+    std::vector<std::uint8_t> bytes;
+  } cases[] = {
+      {kModeUtf8, 0, u"\u00E9\u20AC", {0xC3, 0xA9, 0xE2, 0x82, 0xAC}},
+      {kModeUtf8, 0, u"\xD83D\xDE00", {0xED, 0xA0, 0xBD, 0xED, 0xB8, 0x80}},
+      {kModeUtf8, 0, u"\u007F\u0080\u07FF\u0800", {0x7F, 0xC2, 0x80, 0xDF, 0xBF, 0xE0, 0xA0, 0x80}},
+      {kModeUtf16, 0, u"A\u20AC\xD800", {0x41, 0x00, 0xAC, 0x20, 0x00, 0xD8}},
+      {kModeSingle, 0, u"a\u00E9\u00FF\u0100\u0098\xD800", {'a', 0xE9, 0xFF, '?', 0x98, '?'}},
+      {kModeSingle, kCodePageWindows1251, u"\u0416\u00E9\u0098z", {0xC6, '?', 0x98, 'z'}},
+      {kModeSingle, kCodePageKoi8R, u"\u0430\u00E9\u0098", {0xC1, '?', '?'}},
+      {kModeSingle, kCodePageAscii, u"a\u00E9\u0080", {'a', '?', '?'}},
+      {kModeSingle, kCodePageLatin1, u"\u00E9\u0100", {0xE9, '?'}},
+      {kModeSingle, kCodePageHz, u"\u00FF\u554A", {0xFF, '?'}},
+      {kModeSingle, 42, u"\u00E9\u0416", {0xE9, '?'}},
+      {kModeNone, 0, u"abc", {}},
+      {7, 0, u"abc", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << c.mode << ", page " << c.codePage);
+    CStorageToSink out(c.mode, c.codePage);
+    EXPECT_EQ(out.Write(c.units), c.bytes);
+    for (std::size_t i = 0; i < c.units.size(); ++i) {
+      const bool can = c.mode == kModeSingle ? c.bytes[i] != '?' : !c.bytes.empty();
+      EXPECT_EQ(out.storage.CanEncode(c.units[i]), can) << "unit " << i;
+    }
+  }
 }
 
 TEST(CDataStorageTest, OpenRefusesWhatIsNeitherFileNorStream) {

@@ -1,5 +1,5 @@
-// Tagvert: helpers of the storage tests: a storage over bytes, a storage into a sink, and the
-// check of one decoding case.
+// Tagvert: helpers of the storage tests: storages over bytes and into a sink, the check of one
+// decoding case, the HRESULT an action throws.
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
@@ -24,8 +24,7 @@ inline constexpr std::int16_t kModeDetect = -1;
 /// Bytes, and the units a storage reading them in `mode` and `codePage` delivers.
 struct CDecodeCase {
   std::string name;
-  std::int16_t mode;
-  std::int16_t codePage;
+  std::int16_t mode, codePage;
   std::vector<std::uint8_t> bytes;
   std::u16string units;
 };
