@@ -62,26 +62,24 @@ TEST(CTTXRulesProcessorTest, BuiltinRulesClassifyTtxDocuments) {
     const char16_t* source;
     const char* classes;
   } cases[] = {
-      {u"<?xml version=\"1.0\"?><TRADOStag><FrontMatter><ToolSettings CreationTool=\"x\"> t "
-       u"</ToolSettings><UserSettings SourceLanguage=\"EN-US\"></UserSettings></FrontMatter>"
+      {u"<?xml version='1.0'?><TRADOStag><FrontMatter><ToolSettings CreationTool='x'> t "
+       u"</ToolSettings><UserSettings SourceLanguage='EN-US'></UserSettings></FrontMatter>"
        u"</TRADOStag>",
        0x00040000, u"EN-US", "BTP BTP BSP ITP ITP ITP ITP ITP BSP BTP"},
-      {u"<Tu MatchPercent=\"0\"></Tu><Tu MatchPercent=\"100\"></Tu><Tu></Tu>"
-       u"<Tu MatchPercent=\"\"></Tu><TU MatchPercent=\"0\"></TU>",
+      {u"<Tu MatchPercent='0'></Tu><Tu MatchPercent='100'></Tu><Tu></Tu>"
+       u"<Tu MatchPercent=''></Tu><TU MatchPercent='0'></TU>",
        0x00040000, u"", "BTN BTN BSP BSP BTP BTP BSP BSP BTN BTN"},
-      {u"<Raw><Tu MatchPercent=\"0\"><Tuv Lang=\"EN-US\">Hello  <df>x</Tuv><Tuv Lang=\"DE-DE\">"
-       u"Hallo<Tuv Lang=\"de-de\">x</Tuv></Tuv></Tu></Raw>",
+      {u"<Raw><Tu MatchPercent='0'><Tuv Lang='EN-US'>Hello  <df>x</Tuv><Tuv Lang='DE-DE'>"
+       u"Hallo<Tuv Lang='de-de'>x</Tuv></Tuv></Tu></Raw>",
        0x00040001, u"", "BTN BTN BSP ITN ITN ITN BSP BTN ITN BSP ITN BSP BTN BTN BTN"},
-      {u"<Raw>Intro <Tu><Tuv Lang=\"EN-US\">One</Tuv></Tu></Raw>", 0, u"",
+      {u"<Raw>Intro <Tu><Tuv Lang='EN-US'>One</Tuv></Tu></Raw>", 0, u"",
        "BTN ITN BTP BSP ITN BSP BTP BTN"},
-      {u"<Tu MatchPercent=\"0\"><Tuv Lang=\"EN-US\">a</Tuv><Tuv Lang=\"DE-DE\">b</Tuv></Tu>",
-       0x04010004, u"", "BTN BTN ITN BTN BSP ITN BSP BTN"},
-      {u"<df><ut Type=\"start\"><Tu MatchPercent=\"0\">x</Tu></ut><ut/></df>", 0x00040000, u"",
+      {u"<df><ut Type='start'><Tu MatchPercent='0'>x</Tu></ut><ut/></df>", 0x00040000, u"",
        "ITN ISP ITN ITN ITN ISP ITP ITN"},
       {u"  loose <Unknown></Unknown></Stray><FrontMatter>", 0x00040000, u"", "ITP ITP ITP ITP BTP"},
-      {u"<usersettings SourceLanguage=\"XX\"/><UserSettings sourcelanguage=\"YY\" "
-       u"SourceLanguage=\"JA-JP\" TargetLanguage=\"FR-FR\"/><UserSettings SourceLanguage=\"ZZ\"/>"
-       u"<Tu><Tuv Lang=\"FR-FR\"></Tuv><Tuv Lang=\"DE-DE\"></Tuv></Tu>",
+      {u"<usersettings SourceLanguage='XX'/><UserSettings sourcelanguage='YY' "
+       u"SourceLanguage='JA-JP' TargetLanguage='FR-FR'/><UserSettings SourceLanguage='ZZ'/>"
+       u"<Tu><Tuv Lang='FR-FR'></Tuv><Tuv Lang='DE-DE'></Tuv></Tu>",
        0x00040000, u"JA-JP", "BTP BTP BTP BTP BSP BSP BTN BTN BTP"},
   };
   CRules rules;
@@ -111,7 +109,6 @@ TEST(CTTXRulesProcessorTest, TargetLanguageComesFromTheHighWordOfDirection) {
       {0x0003, u"UNK-UNK"}, {0x0409, u"UNK-UNK"}, {0xFFFF, u"UNK-UNK"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(CTTXRulesProcessor::LanguageCode(c.code), c.tag);
     CElementsStackX list;  // the low word names the source language and does not count
     CTTXRulesProcessor processor;
     processor.Init(list, (static_cast<std::uint32_t>(c.code) << 16) | 0x0004);
@@ -125,10 +122,10 @@ TEST(CTTXRulesProcessorTest, ApplyTargetLanguageSetsTheFirstConditionOfTuvRules)
   CRules rules;
   ASSERT_TRUE(LoadText(
       rules,
-      "<Orvel-TransML><Rules><Rule Name=\"TUV\"><Attribute-Condition Name=\"Lang\" Value=\"a\"/>"
-      "<Attribute-Condition Name=\"Other\" Value=\"b\"/></Rule><Rule Name=\"tuv\"/>"
-      "<Rule Name=\"Tuv\" NameCaseSensitive><Attribute-Condition Name=\"Lang\" Value=\"c\"/></Rule>"
-      "<Rule Name=\"Tu\"><Attribute-Condition Name=\"Lang\" Value=\"d\"/></Rule></Rules>"));
+      "<Orvel-TransML><Rules><Rule Name='TUV'><Attribute-Condition Name='Lang' Value='a'/>"
+      "<Attribute-Condition Name='Other' Value='b'/></Rule><Rule Name='tuv'/>"
+      "<Rule Name='Tuv' NameCaseSensitive><Attribute-Condition Name='Lang' Value='c'/></Rule>"
+      "<Rule Name='Tu'><Attribute-Condition Name='Lang' Value='d'/></Rule></Rules>"));
   CElementsStackX none;
   CTTXRulesProcessor processor;
   processor.Init(none, 0x00080000);
@@ -149,37 +146,37 @@ TEST(CRulesProcessorTest, RulesApplyAndSpreadOverPairs) {
     const char* classes;
   } cases[] = {
       // Property is inline, leave is skip, no algorithm is translate, no whitespace keeps it.
-      {"<Rule Name=\"p\" Type=\"Property\" Algorithm=\"Leave\"/><Rule Name=\"n\" Type=\"Inline\" "
-       "Whitespace=\"Remove\"/><Rule Name=\"q\" Algorithm=\"Reserve\" "
-       "Whitespace=\"NormalizeSignificant\"/>",
+      {"<Rule Name='p' Type='Property' Algorithm='Leave'/><Rule Name='n' Type='Inline' "
+       "Whitespace='Remove'/><Rule Name='q' Algorithm='Reserve' "
+       "Whitespace='NormalizeSignificant'/>",
        u"<p></p><n></n><q></q>", "ISP ISP ITR ITR BVG BVG"},
       // Skip and reserve stick only to paired start tags and their end tags; remove sticks.
-      {"<Rule Name=\"s\" Algorithm=\"Skip\"/><Rule Name=\"r\" Algorithm=\"Remove\"/>"
-       "<Rule Name=\"v\" Algorithm=\"Reserve\"/>",
+      {"<Rule Name='s' Algorithm='Skip'/><Rule Name='r' Algorithm='Remove'/>"
+       "<Rule Name='v' Algorithm='Reserve'/>",
        u"</s><s><s/><r><r/><v/>", "BTP BTP BTP BXP BXP BTP"},
-      {"<Rule Name=\"keep\" Algorithm=\"Reserve\" Whitespace=\"Remove\"/><Rule Name=\"drop\" "
-       "Algorithm=\"Remove\"/><Rule Name=\"b\" Type=\"Block\" Algorithm=\"Remove\" "
-       "Whitespace=\"Normalize\"/>",
+      {"<Rule Name='keep' Algorithm='Reserve' Whitespace='Remove'/><Rule Name='drop' "
+       "Algorithm='Remove'/><Rule Name='b' Type='Block' Algorithm='Remove' "
+       "Whitespace='Normalize'/>",
        u"<keep><b>x</b></keep><drop><other>y</other></drop>",
        "BVR ITN ITR ITN BVR BXP IXP IXP IXP BXP"},
       // A range nested in another starts no range of its own; preserve spreads nothing.
-      {"<Rule Name=\"outer\" Whitespace=\"Normalize\"/><Rule Name=\"inner\" Algorithm=\"Skip\" "
-       "Whitespace=\"Remove\"/><Rule Name=\"keep\" Whitespace=\"Preserve\"/>",
+      {"<Rule Name='outer' Whitespace='Normalize'/><Rule Name='inner' Algorithm='Skip' "
+       "Whitespace='Remove'/><Rule Name='keep' Whitespace='Preserve'/>",
        u"<outer><inner>a</inner></outer><keep>b</keep>c", "BTN BSR ITN BSR BTN BTP ITP BTP ITP"},
       // Nameless rules apply to every element; named ones override them.
-      {"<Rule Type=\"Block\" Whitespace=\"Normalize\"/><Rule Type=\"Inline\" Algorithm=\"Reserve\" "
-       "Whitespace=\"Remove\"><Attribute-Condition Name=\"mark\" Condition=\"Exist\"/></Rule>"
-       "<Rule Name=\"em\" Type=\"Inline\"/>",
-       u"<p>t<em></em><span mark=\"\"></span></p>", "BTN BTN ITN ITN IVR IVR BTN"},
+      {"<Rule Type='Block' Whitespace='Normalize'/><Rule Type='Inline' Algorithm='Reserve' "
+       "Whitespace='Remove'><Attribute-Condition Name='mark' Condition='Exist'/></Rule>"
+       "<Rule Name='em' Type='Inline'/>",
+       u"<p>t<em></em><span mark=''></span></p>", "BTN BTN ITN ITN IVR IVR BTN"},
       // Rule names match without regard to case, unless case-sensitive (then upper-cased).
-      {"<Rule Name=\"code\" NameCaseSensitive Type=\"Inline\" Algorithm=\"Remove\"/>"
-       "<Rule Name=\"Para\"/>",
+      {"<Rule Name='code' NameCaseSensitive Type='Inline' Algorithm='Remove'/>"
+       "<Rule Name='Para'/>",
        u"<CODE/><code/><PARA/><pArA/><Par/>", "IXP ITP BTP BTP ITP"},
       // The first named rule whose conditions all hold wins.
-      {"<Rule Name=\"x\" Algorithm=\"Remove\"><Attribute-Condition Name=\"a\" Condition=\"Equal\" "
-       "Value=\"1\"/><Attribute-Condition Name=\"b\" Condition=\"Exist\"/></Rule><Rule Name=\"x\" "
-       "Algorithm=\"Reserve\" Whitespace=\"Remove\"/><Rule Name=\"x\" Algorithm=\"Skip\"/>",
-       u"<x a=\"1\" b=\"\"></x><x a=\"1\"></x>", "BXP BXP BVR BVR"},
+      {"<Rule Name='x' Algorithm='Remove'><Attribute-Condition Name='a' Condition='Equal' "
+       "Value='1'/><Attribute-Condition Name='b' Condition='Exist'/></Rule><Rule Name='x' "
+       "Algorithm='Reserve' Whitespace='Remove'/><Rule Name='x' Algorithm='Skip'/>",
+       u"<x a='1' b=''></x><x a='1'></x>", "BXP BXP BVR BVR"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rules);
@@ -191,6 +188,8 @@ TEST(CRulesProcessorTest, RulesApplyAndSpreadOverPairs) {
   }
 }
 
+// Conditions 1 equal, 2 not equal, 3 exist, 4 not exist, 5 contain, 6 not contain; any other
+// holds. A missing attribute has the empty value.
 TEST(CRulesProcessorTest, ConditionsCompareAttributeValues) {
   CElementX element;
   element.AddAttribute(u"Class", u"note big", 2);
@@ -198,32 +197,26 @@ TEST(CRulesProcessorTest, ConditionsCompareAttributeValues) {
   element.AddAttribute(u"empty", u"", 2);
   const struct {
     const char16_t* name;
-    bool nameCaseSensitive;
     int condition;
     const char16_t* value;
     bool holds;
   } cases[] = {
-      {u"class", false, kConditionEqual, u"note big", true},
-      {u"class", true, kConditionEqual, u"second", true},
-      {u"CLASS", false, kConditionEqual, u"NOTE BIG", false},
-      {u"missing", false, kConditionEqual, u"", true},
-      {u"missing", false, kConditionNotEqual, u"", false},
-      {u"missing", false, kConditionExist, u"", false},
-      {u"empty", false, kConditionExist, u"", true},
-      {u"missing", false, kConditionNotExist, u"x", true},
-      {u"empty", false, kConditionNotExist, u"", false},
-      {u"class", false, kConditionContain, u"big", true},
-      {u"class", false, kConditionContain, u"Big", false},
-      {u"missing", false, kConditionContain, u"", true},
-      {u"class", false, kConditionNotContain, u"note", false},
-      {u"class", false, 99, u"x", true},
+      {u"class", 1, u"note big", true}, {u"CLASS", 1, u"NOTE BIG", false},
+      {u"missing", 1, u"", true},       {u"missing", 2, u"", false},
+      {u"missing", 3, u"", false},      {u"empty", 3, u"", true},
+      {u"missing", 4, u"x", true},      {u"empty", 4, u"", false},
+      {u"class", 5, u"big", true},      {u"class", 5, u"Big", false},
+      {u"missing", 5, u"", true},       {u"class", 6, u"big", false},
+      {u"class", 6, u"small", true},    {u"class", 99, u"x", true},
   };
   CRulesProcessor processor;
   for (const auto& c : cases) {
-    const CAttributeCondition condition{c.name, c.nameCaseSensitive, c.condition, c.value};
+    const CAttributeCondition condition{c.name, false, c.condition, c.value};
     EXPECT_EQ(processor.CheckCondition(condition, element), c.holds)
         << test::Printable(c.name) << " " << c.condition << " " << test::Printable(c.value);
   }
+  // A case-sensitive name finds the attribute written exactly so.
+  EXPECT_TRUE(processor.CheckCondition({u"class", true, kConditionEqual, u"second"}, element));
 }
 
 }  // namespace

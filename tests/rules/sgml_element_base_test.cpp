@@ -73,15 +73,6 @@ TEST(CSgmlElementBaseTest, ParsesEachKindOfTag) {
     const std::string text(c.text, static_cast<std::size_t>(c.consumed));
     EXPECT_EQ(tag.GetText(), std::u16string(text.begin(), text.end()));
   }
-  auto storage = TagSource("<Rule Name=\"first\" NAME=\"second\" type=\"Block\">");
-  CSgmlElementBase tag(*storage);
-  tag.Parse();
-  EXPECT_EQ(tag.IndexOfAttribute(u"TYPE"), 2);
-  EXPECT_EQ(tag.IndexOfAttribute(u"Type"), -1);
-  EXPECT_EQ(tag.AttributeOr(u"NAME"), u"first");
-  const std::u16string fallback = u"kept";
-  EXPECT_EQ(tag.AttributeOr(u"ALGORITHM", &fallback), u"kept");
-  EXPECT_EQ(tag.AttributeOr(u"ALGORITHM"), u"");
 }
 
 TEST(CSgmlElementBaseTest, EndOfInputInsideATagThrowsZero) {
