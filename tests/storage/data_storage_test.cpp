@@ -77,10 +77,12 @@ TEST_P(CDataStorageChunkTest, DecodesByModeAndMark) {
   };
   // Inputs around one buffer, with characters split across the refill.
   for (std::size_t size : {1023u, 1024u, 1025u})
-    cases.push_back({"ASCII", kModeUtf8, 0, Utf8Bytes(Pattern(size)), Pattern(size)});
+    cases.push_back({std::string("ASCII ").append(std::to_string(size)), kModeUtf8, 0,
+                     Utf8Bytes(Pattern(size)), Pattern(size)});
   for (std::size_t prefix = 1021; prefix <= 1024; ++prefix) {
     const std::u16string text = Pattern(prefix) + u"\u20AC\u00E9\u4E2Db";
-    cases.push_back({"UTF-8 split", kModeUtf8, 0, Utf8Bytes(text), text});
+    cases.push_back({std::string("UTF-8 split at ").append(std::to_string(prefix)), kModeUtf8, 0,
+                     Utf8Bytes(text), text});
   }
   std::u16string cyrillic = Pattern(513);
   for (char16_t& u : cyrillic)
