@@ -16,24 +16,11 @@
 #include "rules/transml_rules.h"
 #include "rules/ttx_rules_processor.h"
 #include "storage/memory_stream.h"
+#include "support/read_document.h"
 #include "support/test_streams.h"
 
 namespace tagvert {
 namespace {
-
-// The elements of `document` as the reader cuts them, paired.
-std::unique_ptr<CElementsStackX> Read(std::u16string_view document) {
-  CDataStorage storage(kModeUtf8, kModeNone);
-  storage.Open(CEndpoint::Stream(std::make_shared<CMemoryStream>(test::Utf8Bytes(document))),
-               CEndpoint());
-  COrvelSgmlParser parser(&storage, 0, 0, 0);
-  auto list = std::make_unique<CElementsStackX>();
-  for (auto e = std::make_unique<CElementX>(); parser.ReadElement(e.get());
-       e = std::make_unique<CElementX>())
-    list->Push(e.release());
-  list->PairTags();
-  return list;
-}
 
 // Per element: B block or I inline; T translate, S skip, X remove or V reserve; whitespace P
 // preserve, R remove, N normalize or G normalize-significant.
@@ -86,7 +73,7 @@ TEST(CTTXRulesProcessorTest, BuiltinRulesClassifyTtxDocuments) {
   ASSERT_TRUE(rules.LoadStream(OpenBuiltinRulesStream(), false));
   for (const auto& c : cases) {
     SCOPED_TRACE(test::Printable(c.document));
-    auto list = Read(c.document);
+    auto list = test::ReadPaired(c.document);
     CTTXRulesProcessor processor;
     processor.Init(*list, c.direction);
     processor.ApplyTargetLanguage(rules);
@@ -182,7 +169,7 @@ TEST(CRulesProcessorTest, RulesApplyAndSpreadOverPairs) {
     SCOPED_TRACE(c.rules);
     CRules rules;
     ASSERT_TRUE(LoadText(rules, std::string("<Orvel-TransML><Rules>").append(c.rules)));
-    auto list = Read(c.document);
+    auto list = test::ReadPaired(c.document);
     CRulesProcessor().Process(*list, &rules);
     EXPECT_EQ(Classes(*list), c.classes);
   }

@@ -17,26 +17,13 @@
 #include "rules/transml_rules.h"
 #include "storage/memory_stream.h"
 #include "structure/ttx_stack_processor.h"
+#include "support/read_document.h"
 #include "support/test_streams.h"
 
 namespace tagvert {
 namespace {
 
 using test::Printable;
-
-// The elements of `document` as the reader cuts them, paired.
-std::unique_ptr<CElementsStackX> ReadPaired(std::u16string_view document) {
-  CDataStorage storage(kModeUtf8, kModeNone);
-  storage.Open(CEndpoint::Stream(std::make_shared<CMemoryStream>(test::Utf8Bytes(document))),
-               CEndpoint());
-  COrvelSgmlParser parser(&storage, 0, 0, 0);
-  auto list = std::make_unique<CElementsStackX>();
-  for (auto e = std::make_unique<CElementX>(); parser.ReadElement(e.get());
-       e = std::make_unique<CElementX>())
-    list->Push(e.release());
-  list->PairTags();
-  return list;
-}
 
 // o or c for a paired start or end tag, O or C for an unpaired one, `single` otherwise.
 const char* TypeLetter(int tagType, const char* single) {
@@ -100,7 +87,7 @@ TEST(CSgmlStackProcessorTest, StructuresClassifiedDocuments) {
   ASSERT_TRUE(set.LoadStream(std::make_shared<CMemoryStream>(rules.data(), rules.size()), false));
   for (const auto& c : cases) {
     SCOPED_TRACE(Printable(c.document));
-    auto list = ReadPaired(c.document);
+    auto list = test::ReadPaired(c.document);
     CRulesProcessor().Process(*list, &set);
     CSgmlStackProcessor processor;
     processor.SetTextProcessor(new CTextProcessor(nullptr, 1));
@@ -178,7 +165,7 @@ TEST(CTTXStackProcessorTest, UtItemsAreNamedTypedAndPairedByDisplayText) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(Printable(c.document));
-    auto list = ReadPaired(c.document);
+    auto list = test::ReadPaired(c.document);
     CTTXStackProcessor().ResolveUtTags(*list);
     std::ostringstream resolved;
     for (const IElementX* e : *list) {
