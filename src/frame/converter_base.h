@@ -70,38 +70,62 @@ class CTTXConverterBase : public CTransEventsBase, public CDataStorage {
   /// The host's kernel text service, or null for none (the default).
   void SetKernelTextServiceFactory(KernelTextServiceFactory factory) { m_textService = factory; }
 
-  // The frame's virtual operations.
+  // The frame's virtual operations. Failures inside them throw CHResultError; the entry
+  // points turn that into their result.
+
+  /// Whether the open source is a TTX document (the root among its first six items).
   virtual bool CheckFormat() = 0;
+  /// The TTX to IF driver, run with the storage open on source and target.
   virtual void DoConvertToIF() = 0;
+  /// The IF to TTX driver, run with the storage open on source and target.
   virtual void DoConvertFromIF() = 0;
+  /// The converter's display name.
   virtual std::u16string GetConverterName() = 0;
+  /// The caption of a conversion to IF (true) or from IF (false); empty in the base.
   virtual std::u16string GetCaption(bool toIF);
+  /// The format number in the kernel's list of converters.
   virtual std::int32_t GetFormatId() = 0;
+  /// The file filter, such as "*.ttx".
   virtual std::u16string GetFilterString() = 0;
+  /// The default file extension without a dot.
   virtual std::u16string GetDefaultExtension() = 0;
+  /// The MIME content type of the format.
   virtual std::u16string GetMIMEContentType() = 0;
+  /// The target format number.
   virtual std::int32_t GetTargetId() = 0;
+
+  /// Typed property puts by index; the base ignores them (an interface is released).
   virtual void PutStringProperty(std::int32_t index, const std::u16string& value);
   virtual void PutIntProperty(std::int32_t index, std::int32_t value);
   virtual void PutBoolProperty(std::int32_t index, bool value);
   virtual void PutUnknownProperty(std::int32_t index, std::shared_ptr<void> value);
   virtual void PutListSelection(std::int32_t index, std::int32_t value);
   virtual void PutArrayProperty(std::int32_t index, std::uint64_t word);
+  /// Typed property gets by index; the base gives empty, 0, false, null, -1 (list selection).
   virtual std::u16string GetStringProperty(std::int32_t index);
   virtual std::int32_t GetIntProperty(std::int32_t index);
   virtual bool GetBoolProperty(std::int32_t index);
   virtual std::shared_ptr<void> GetUnknownProperty(std::int32_t index);
   virtual std::int32_t GetListSelection(std::int32_t index);
   virtual std::uint64_t GetArrayProperty(std::int32_t index);
+  /// The text of list item `item` (0-based) of a list property.
   virtual std::u16string GetListItem(std::int32_t index, std::int32_t item);
+  /// The number of items of a list property.
   virtual std::int32_t GetListCount(std::int32_t index);
+  /// The number of properties (0 in the base).
   virtual std::int32_t GetPropertyCount();
+  /// The name of property `index`; empty for an index without a property.
   virtual std::u16string GetPropertyName(std::int32_t index);
+  /// The type code of property `index` (kPropertyString ... kPropertyRaw), or kPropertyNone.
   virtual std::int32_t GetPropertyType(std::int32_t index);
+  /// Finds a property by name; sets `index` (-1 when not found) and leaves `item` as given.
   virtual bool FindProperty(const std::u16string& name, std::int32_t& index, std::int32_t& item);
+  /// The display name of property `index`.
   virtual std::u16string GetPropertyDisplayName(std::int32_t index);
+  /// Whether the converter converts from IF / to IF (true in the base).
   virtual bool CanConvertFromIF();
   virtual bool CanConvertToIF();
+  /// Called by Stop after the flag is set; the base returns kSOk.
   virtual HResult OnStop();
 
   /// The Direction property (high 16 bits: the target language's code).
