@@ -20,7 +20,7 @@ class CFakeKernel : public IKernelTextService {
     return n == 31 ? kEFail : kSOk;
   }
   HResult GetFormatName(std::int32_t n, std::optional<std::u16string>& text) override {
-    if (n == 31) text = u"TagEditor document";
+    if (n == 31) text = u"TTX document";
     return kSOk;
   }
 };
@@ -39,7 +39,7 @@ TEST(CTagvertConverterTest, IdentityAndKernelTexts) {
   c.SetKernelTextServiceFactory([](HResult&) -> std::unique_ptr<IKernelTextService> {
     return std::make_unique<CFakeKernel>();
   });
-  EXPECT_EQ(c.GetConverterName(), u"TagEditor document");
+  EXPECT_EQ(c.GetConverterName(), u"TTX document");
   EXPECT_EQ(c.GetCaption(true), u"Converting TTX to IF");
   EXPECT_EQ(c.GetCaption(false), u"");  // the service failed
   auto recorder = std::make_shared<test::CEventRecorder>();

@@ -19,7 +19,7 @@ using namespace std::literals;
 using test::Printable;
 
 // An element to write; the defaults are an inline, translated, paired start tag.
-struct Spec {
+struct CElementFields {
   int isTag = 1, type = kTagPairedOpen, id = 0x41;
   std::u16string src = u"<t>";
   int rule = kRuleInline;
@@ -30,7 +30,7 @@ struct Spec {
 };
 
 // The UTF-16 units a parser with flag 2 writes for the element.
-std::u16string WriteIf(const Spec& s) {
+std::u16string WriteIf(const CElementFields& s) {
   CElementX e;
   e.SetIsTag(s.isTag);
   e.SetTagType(s.type);
@@ -78,7 +78,7 @@ std::string ReadIf(const std::u16string& units, std::uint32_t chunk) {
 
 TEST(CIFParserTest, WritesEachKindOfElement) {
   const struct {
-    Spec element;
+    CElementFields element;
     std::u16string expected;
   } cases[] = {
       {{.isTag = 0, .src = u"Hi", .rule = kRuleBlock, .flag = true, .tm = u"m", .props = u"\uE001"},
