@@ -103,7 +103,15 @@ bool COrvelSgmlParser::ReadElement(IElementX* element) {
 }
 
 void COrvelSgmlParser::Deliver() {
-  m_element->GetSourceTextRef().assign(m_text);
+  // A long run is handed over whole rather than copied, so that it is never held twice; the
+  // scratch buffer then starts small again.
+  constexpr std::size_t kCopyLimit = 64 * 1024;
+  if (m_text.size() > kCopyLimit) {
+    m_element->GetSourceTextRef().swap(m_text);
+    std::u16string().swap(m_text);
+  } else {
+    m_element->GetSourceTextRef().assign(m_text);
+  }
   if (m_attributes.empty()) return;
   std::vector<CAttributeX>& attributes = m_element->GetAttributes();
   attributes.reserve(attributes.size() + m_attributes.size());

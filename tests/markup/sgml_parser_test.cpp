@@ -62,10 +62,14 @@ std::vector<std::vector<std::u16string>> ReaderCases() {
   const std::u16string longValue(2500, u'\x00E9');
   std::u16string longTag = u"<a v=\"";
   ((longTag += longValue) += u"\">|O|a v=") += longValue;
+  // Runs longer than the reader's scratch buffer keeps, twice in a row.
+  std::u16string longRun(70000, u'x');
+  longRun += u"|s|";
   // clang-format off
   return {
       {},
       {u"abc|s|"},
+      {longRun, u"<b>|O|b", longRun, u"<!-- -->|S|!- #", u"y|s|"},
       {u"a|s|", u"<b>|O|b", u"c|s|"},
       {u"<>|O|", u"</a >|C|a"},
       // A stray `<` ends the element before it and clears what was derived.
