@@ -39,24 +39,24 @@ struct CConversion {
   std::vector<std::uint8_t> output;
 };
 
-/// Converts `input` bytes to IF with the converter (a fresh one when null).
-inline CConversion ToIf(const std::vector<std::uint8_t>& input, CTagvertConverter* converter) {
-  auto source = std::make_shared<CMemoryStream>(input);
+/// Converts `input` bytes in memory, TTX to IF (`toIf`) or IF to TTX.
+inline CConversion Convert(bool toIf, const std::vector<std::uint8_t>& input,
+                           CTagvertConverter* converter) {
+  const auto source = CEndpoint::Stream(std::make_shared<CMemoryStream>(input));
   auto target = std::make_shared<CSinkStream>();
   CConversion c;
-  c.result = converter->ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(target));
+  c.result = toIf ? converter->ConvertToIF(source, CEndpoint::Stream(target))
+                  : converter->ConvertFromIF(source, CEndpoint::Stream(target));
   c.output = target->Bytes();
   return c;
 }
 
-/// Converts `input` bytes (IF) back to TTX.
+inline CConversion ToIf(const std::vector<std::uint8_t>& input, CTagvertConverter* converter) {
+  return Convert(true, input, converter);
+}
+
 inline CConversion FromIf(const std::vector<std::uint8_t>& input, CTagvertConverter* converter) {
-  auto source = std::make_shared<CMemoryStream>(input);
-  auto target = std::make_shared<CSinkStream>();
-  CConversion c;
-  c.result = converter->ConvertFromIF(CEndpoint::Stream(source), CEndpoint::Stream(target));
-  c.output = target->Bytes();
-  return c;
+  return Convert(false, input, converter);
 }
 
 }  // namespace tagvert::test

@@ -15,7 +15,6 @@ CChunkedStream::CChunkedStream(std::vector<std::uint8_t> bytes, std::uint32_t ch
     : m_bytes(std::move(bytes)), m_chunk(chunk == 0 ? 1 : chunk), m_position(start) {}
 
 std::uint32_t CChunkedStream::Read(void* buffer, std::uint32_t size) {
-  ++m_readCalls;
   m_requested.push_back(size);
   if (m_position >= m_failAfter) ThrowHResult(m_failCode);
   if (m_position >= m_bytes.size()) return 0;

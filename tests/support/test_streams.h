@@ -29,8 +29,6 @@ class CChunkedStream : public IByteStream {
   }
   /// Make the size query fail.
   void HideSize() { m_hideSize = true; }
-  /// Number of Read calls made.
-  int ReadCalls() const { return m_readCalls; }
   /// Sizes requested by each Read call.
   const std::vector<std::uint32_t>& RequestedSizes() const { return m_requested; }
 
@@ -41,7 +39,6 @@ class CChunkedStream : public IByteStream {
   std::uint64_t m_failAfter = UINT64_MAX;
   HResult m_failCode = 0;
   bool m_hideSize = false;
-  int m_readCalls = 0;
   std::vector<std::uint32_t> m_requested;
 };
 
