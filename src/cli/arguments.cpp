@@ -11,10 +11,6 @@ namespace tagvert::cli {
 
 namespace {
 
-bool StartsWith(const std::string& s, const std::string& prefix) {
-  return s.compare(0, prefix.size(), prefix) == 0;
-}
-
 bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
   if (s.size() < suffix.size()) return false;
   for (size_t i = 0; i < suffix.size(); ++i) {
@@ -113,7 +109,7 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
     const std::string& a = args[i];
     auto takeValue = [&](const std::string& name, std::string& value) -> bool {
       const std::string eq = name + "=";
-      if (StartsWith(a, eq)) {
+      if (a.starts_with(eq)) {
         value = a.substr(eq.size());
         return true;
       }
@@ -132,12 +128,12 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
       o.quiet = true;
     } else if (!optionsEnded && a == "--events") {
       o.events = true;
-    } else if (!optionsEnded && (a == "-o" || a == "--output" || StartsWith(a, "--output="))) {
+    } else if (!optionsEnded && (a == "-o" || a == "--output" || a.starts_with("--output="))) {
       std::string value;
       if (!takeValue("--output", value)) return fail("option " + a + " needs a file name.");
       if (value.empty()) return fail("option " + a + " needs a file name.");
       o.output = value;
-    } else if (!optionsEnded && (a == "--direction" || StartsWith(a, "--direction="))) {
+    } else if (!optionsEnded && (a == "--direction" || a.starts_with("--direction="))) {
       std::string value;
       if (!takeValue("--direction", value)) return fail("option --direction needs a value.");
       o.direction = ParseDirection(value);
