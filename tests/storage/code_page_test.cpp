@@ -1,5 +1,5 @@
 // Tagvert: tests of single-byte mode by code page: the Cyrillic tables against iconv, the
-// byte-for-byte indexes, the Chinese input encodings GBK, GB18030 and HZ, and the reset by Open.
+// byte-for-byte indexes, and the Chinese input encodings GBK, GB18030 and HZ.
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
@@ -41,11 +41,11 @@ int IconvUnit(const char* charset, std::uint8_t byte) {
 #endif
 
 TEST(CodePageTablesTest, TablesMatchIconvAndRoundTrip) {
-  const std::pair<std::int16_t, const char*> tables[] = {{kCodePageWindows1251, "CP1251"},
-                                                         {kCodePageKoi8R, "KOI8-R"},
-                                                         {kCodePageKoi8U, "KOI8-U"},
-                                                         {kCodePageCp866, "CP866"},
-                                                         {kCodePageIso8859_5, "ISO-8859-5"}};
+  const std::pair<std::int16_t, const char*> tables[] = {
+      {kCodePageWindows1251, "CP1251"},   {kCodePageKoi8R, "KOI8-R"},
+      {kCodePageKoi8U, "KOI8-U"},         {kCodePageCp866, "CP866"},
+      {kCodePageIso8859_5, "ISO-8859-5"},
+  };
   std::vector<std::uint8_t> bytes(256);
   for (int b = 0; b < 256; ++b)
     bytes[b] = static_cast<std::uint8_t>(b);
@@ -80,30 +80,19 @@ TEST_P(CodePageChunkTest, DecodesByCodePage) {
   const std::u16string padUnits(1022, u'0');
   const test::CDecodeCase cases[] = {
       {"index 3", kModeSingle, kCodePageAscii, {0x41, 0x80, 0xFF}, u"A\u0080\u00FF"},
-      {"index 7", kModeSingle, kCodePageLatin1, {0x41, 0x80, 0xFF}, u"A\u0080\u00FF"},
       {"unknown index", kModeSingle, 11, {0x41, 0x80, 0xFF}, u"A\u0080\u00FF"},
-      {"GBK pair", kModeSingle, kGbk, {0xB0, 0xA1, 0x41}, u"\u554AA"},
-      {"GBK extension", kModeSingle, kGbk, {0x81, 0x40}, u"\u4E02"},
-      {"GBK 0x80 as itself", kModeSingle, kGbk, {0x80, 0x41}, u"\u0080A"},
+      {"GBK pair, 0x80 as itself", kModeSingle, kGbk, {0xB0, 0xA1, 0x80}, u"\u554A\u0080"},
       {"GBK bad trail, both taken", kModeSingle, kGbk, {0x81, 0x20, 0x41}, u"*A"},
       {"GBK lone lead at the end", kModeSingle, kGbk, {0x41, 0xB0}, u"A"},
       {"GBK across the buffer", kModeSingle, kGbk, Bytes(pad + "0\xB0\xA1"), padUnits + u"0\u554A"},
-      {"GBK cut after the buffer", kModeSingle, kGbk, Bytes(pad + "00\xB0"), padUnits + u"00"},
-      {"GB18030 pair", kModeSingle, k18030, {0xB0, 0xA1}, u"\u554A"},
       {"GB18030 four bytes", kModeSingle, k18030, {0x81, 0x30, 0x81, 0x30}, u"\u0080"},
       {"GB18030 beyond the BMP", kModeSingle, k18030, {0x90, 0x30, 0x81, 0x30, 0x41}, u"*A"},
-      {"GB18030 no character", kModeSingle, k18030, {0x84, 0x31, 0xA5, 0x30}, u"*"},
-      {"GB18030 leads 80, FF", kModeSingle, k18030, {0x80, 0xFF, 0xB0, 0xA1}, u"**\u554A"},
-      {"GB18030 bad second byte", kModeSingle, k18030, {0x81, 0x7F, 0x41}, u"*A"},
       {"GB18030 cut at the end", kModeSingle, k18030, {0x41, 0x81, 0x30, 0x81}, u"A"},
       {"GB18030 across the buffer", kModeSingle, k18030, Bytes(pad + "\x81\x30\x81\x30"),
        padUnits + u"\u0080"},
       {"HZ shifts", kModeSingle, kHz, Bytes("~{0!0\"~}A"), u"\u554A\u963FA"},
       {"HZ tilde pair", kModeSingle, kHz, Bytes("~~"), u"~"},
       {"HZ tilde and another byte", kModeSingle, kHz, Bytes("~x"), u"x"},
-      {"HZ shifts back to back", kModeSingle, kHz, Bytes("~{~}~{0!"), u"\u554A"},
-      {"HZ invalid pair", kModeSingle, kHz, Bytes("~{0\x7F~}z"), u"*z"},
-      {"HZ shift at the end", kModeSingle, kHz, Bytes("A~{"), u"A"},
       {"HZ half a pair at the end", kModeSingle, kHz, Bytes("~{0!0"), u"\u554A"},
       {"HZ across the buffer", kModeSingle, kHz, Bytes(pad + "0~{0!"), padUnits + u"0\u554A"},
   };
@@ -111,27 +100,6 @@ TEST_P(CodePageChunkTest, DecodesByCodePage) {
   for (const auto& c : cases) {
     if (c.codePage != k18030 || hasGb18030) test::ExpectDecodes(c, GetParam());
   }
-}
-
-TEST(CodePageTablesTest, OpenResetsCodePagesAndHzShift) {
-  CDataStorage storage(kModeSingle, kModeSingle);
-  const auto open = [&storage](std::string_view bytes) {
-    storage.Open(CEndpoint::Stream(std::make_shared<test::CChunkedStream>(Bytes(bytes), 1)),
-                 CEndpoint::Stream(std::make_shared<test::CSinkStream>()));
-  };
-  char16_t ch = 0;
-  open("~{0!");
-  storage.SetInputMode(kModeSingle, kCodePageHz);
-  ASSERT_TRUE(storage.GetChar(ch));  // the shift state is now GB
-  storage.SetInputMode(kModeSingle, kCodePageKoi8R);
-  storage.SetOutputMode(kModeSingle, kCodePageKoi8R);
-  open("\xC1!!");
-  EXPECT_TRUE(storage.CanEncode(u'\u00E9'));
-  ASSERT_TRUE(storage.GetChar(ch));
-  EXPECT_EQ(ch, u'\u00C1');
-  storage.SetInputMode(kModeSingle, kCodePageHz);
-  ASSERT_TRUE(storage.GetChar(ch));
-  EXPECT_EQ(ch, u'!');
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Tagvert: helpers of the storage tests: storages over bytes and into a sink, the check of one
-// decoding case, the HRESULT an action throws.
+// Tagvert: helpers of the storage tests: storages over bytes and into a sink, a decoding check.
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
@@ -62,17 +61,6 @@ inline void ExpectDecodes(const CDecodeCase& c, std::uint32_t chunk) {
   EXPECT_TRUE(s.storage.IsEOF());
   EXPECT_EQ(s.storage.GetCharCount(), static_cast<std::int32_t>(c.units.size()));
   EXPECT_EQ(s.storage.GetProgress(), 100);
-}
-
-/// The HRESULT that `action` throws, or 0 when it returns.
-template <class TAction>
-HResult ThrownCode(TAction&& action) {
-  try {
-    action();
-  } catch (const CHResultError& e) {
-    return e.Code();
-  }
-  return 0;
 }
 
 /// A storage of type `TStorage` writing in output `mode` (and code page) into a sink that
