@@ -129,6 +129,9 @@ TEST(CRulesTest, EntitiesReplaceByName) {
   EXPECT_TRUE(entities[5].m_name == u"Amp" && entities[5].m_needBackward);
   EXPECT_TRUE(!entities[6].m_hasChar && !entities[6].m_needBackward);
   EXPECT_EQ(entities[6].m_value, u"(c) & more");
+  // USEHTML counts by its presence, whatever its value: all 251 further names.
+  ASSERT_TRUE(LoadText(rules, "<Orvel-TransML><Entities UseHTML='no'/>"));
+  EXPECT_EQ(rules.GetEntities().size(), 256u);
 }
 
 }  // namespace
