@@ -23,9 +23,9 @@ namespace {
 using test::Printable;
 
 // o or c for a paired start or end tag, O or C for an unpaired one, - otherwise.
-std::string TypeLetter(int t) {
-  return {"-ocCO"[(t == kTagPairedOpen) + 2 * (t == kTagPairedClose) + 3 * (t == kTagClose) +
-                  4 * (t == kTagOpen)]};
+char TypeLetter(int t) {
+  return "-ocCO"[(t == kTagPairedOpen) + 2 * (t == kTagPairedClose) + 3 * (t == kTagClose) +
+                 4 * (t == kTagOpen)];
 }
 
 // Per element, "|"-separated: text as is, markup as [source] and type; {formatX}, B, ~Algorithm.
@@ -33,8 +33,8 @@ std::string Describe(std::span<IElementX* const> list) {
   std::ostringstream out;
   for (const IElementX* e : list) {
     const bool tag = e->GetIsTag() != 0;
-    out << (out.tellp() > 0 ? "|" : "") << (tag ? "[" : "") << Printable(e->GetSourceText())
-        << (tag ? "]" + TypeLetter(e->GetTagType()) : "");
+    out << (out.tellp() > 0 ? "|" : "") << (tag ? "[" : "") << Printable(e->GetSourceText());
+    if (tag) out << ']' << TypeLetter(e->GetTagType());
     if (const int format = e->FindAttribute(kFormatAttributeName); format >= 0)
       out << '{' << Printable(e->GetAttributeValueAt(format)) << '}';
     out << (e->GetRuleType() == kRuleBlock ? "B" : "");
