@@ -33,5 +33,20 @@ TEST(CElementXTest, RebuildSourceTextWritesTagsFromNameTypeAndAttributes) {
   }
 }
 
+TEST(CElementXTest, ResetKeepsPropertyCodesAndTransMethod) {
+  CElementX element;
+  element.AppendPropertyCode(u'\uE002');
+  element.SetTransMethod(u"mt");
+  element.SetSemantic(4);
+  element.AddAttribute(u"a", u"b", 2);
+  const CElementX copy = element;
+  element.Reset();
+  EXPECT_EQ(element.GetPropertyCodes(), u"\uE002");
+  EXPECT_EQ(element.GetTransMethod(), u"mt");
+  EXPECT_EQ(element.GetSemantic(), -1);
+  EXPECT_FALSE(element.HasAttributes());
+  EXPECT_EQ(copy.GetTransMethod(), u"mt");  // copies carry their own
+}
+
 }  // namespace
 }  // namespace tagvert
