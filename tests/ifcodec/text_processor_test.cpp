@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -90,6 +91,21 @@ TEST(CTextProcessorTest, NoBreakSpaces) {
                {u"\u00A0 x \u00A0 y z", u"\u00A0x\u00A0y z"},
                {u"\t\u00A0\t", u"\t\u00A0\t"}},
               [](std::u16string& text, int) { CTextProcessor(nullptr, 1).CollapseNbsp(text); });
+}
+
+// One walk each: a quadratic decode or collapse would take minutes on these.
+TEST(CTextProcessorTest, LongTextsTakeOneWalk) {
+  CTextProcessor processor(nullptr, 1);
+  std::u16string text;
+  for (int i = 0; i < 200000; ++i)
+    text += u"&amp;";
+  const auto start = std::chrono::steady_clock::now();
+  processor.DecodeEntities(text);
+  EXPECT_EQ(text, std::u16string(200000, u'&'));
+  text = std::u16string(400000, u' ') + u'\u00A0' + std::u16string(400000, u' ');
+  processor.CollapseNbsp(text);
+  EXPECT_EQ(text, u"\u00A0");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 }  // namespace
