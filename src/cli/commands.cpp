@@ -4,10 +4,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <system_error>
+#include <thread>
 
 #include "cli/progress_bar.h"
 #include "frame/ttx_converter.h"
@@ -202,6 +206,44 @@ void ReportFailure(std::ostream& err, HResult hr, const CCliListener& listener,
       << Hex(hr) << ").\n";
 }
 
+// How long a stopped conversion may take to unwind before the command ends without it: the
+// stop is seen within one element, but releasing a large document's elements takes longer.
+constexpr auto kStopGrace = std::chrono::milliseconds(50);
+
+// Runs `convert` on a thread of its own and returns its result. When a stop signal comes and
+// the conversion has not ended within kStopGrace, calls `abandon` and ends the process as the
+// signal does, so that a stop takes effect at once at any moment of a conversion.
+template <class Convert, class Abandon>
+HResult RunUntilDoneOrStopped(Convert convert, Abandon abandon) {
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  HResult result = kSOk;
+  std::thread worker([&] {
+    const HResult hr = convert();
+    const std::lock_guard<std::mutex> lock(mutex);
+    result = hr;
+    done = true;
+    ended.notify_one();
+  });
+  std::unique_lock<std::mutex> lock(mutex);
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  while (!done) {
+    // A signal handler cannot wake the waiting thread safely, so the flag is polled.
+    ended.wait_for(lock, std::chrono::milliseconds(10), [&] { return done; });
+    if (done) break;
+    const int signal = PlatformStopSignal();
+    if (signal == 0) continue;
+    if (!deadline) deadline = std::chrono::steady_clock::now() + kStopGrace;
+    if (std::chrono::steady_clock::now() < *deadline) continue;
+    abandon();
+    PlatformEndBySignal(signal);
+  }
+  lock.unlock();
+  worker.join();
+  return result;
+}
+
 // Runs to-if or from-if.
 ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   const std::string& input = o.inputs.front();
@@ -257,8 +299,19 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, *listener));
 
   const auto started = std::chrono::steady_clock::now();
-  const HResult hr =
-      toIF ? converter.ConvertToIF(source, target) : converter.ConvertFromIF(source, target);
+  const HResult hr = RunUntilDoneOrStopped(
+      [&] {
+        return toIF ? converter.ConvertToIF(source, target)
+                    : converter.ConvertFromIF(source, target);
+      },
+      [&] {
+        // The conversion is still unwinding from the stop: its output is abandoned at once.
+        const bool direct = out.temp.empty();
+        PlatformAbandonOutput(out);
+        if (bar) err << "\n";
+        err << "tagvert: the conversion of " << Quote(input) << " was stopped; "
+            << (direct ? "the output is incomplete.\n" : "no output file was written.\n");
+      });
   g_running.store(nullptr);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

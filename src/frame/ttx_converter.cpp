@@ -37,6 +37,8 @@ constexpr char16_t kDirectionName[] = u"Direction";
 
 void CTTXToIfConverter::DoConvertToIF() {
   CElementsStackX elements;
+  // The passes between reading and writing see a stop request once per element.
+  elements.SetStopFlag(&GetStopFlag());
   COrvelSgmlParser reader(this, kSgmlReadDetect, kSgmlInputDetect, 0);
   CIFParser writer(this, kIfWrite);
   CTTXStackProcessor structurer;

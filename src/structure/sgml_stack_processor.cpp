@@ -26,6 +26,7 @@ std::size_t SwallowBlock(CElementsStackX& elements, std::size_t index, IElementX
   std::u16string& source = start.GetSourceTextRef();
   const std::size_t count = elements.size();
   while (index < count) {
+    elements.CheckStop();
     IElementX* element = elements[index];
     ++index;
     if (element == nullptr) continue;
@@ -85,6 +86,7 @@ void CSgmlStackProcessor::CollapseSkipped(CElementsStackX& elements) {
   try {
     std::size_t index = 0;
     while (index < count) {
+      elements.CheckStop();
       IElementX* start = elements[index++];
       kept.push_back(start);
       if (start == nullptr || start->GetTagType() != kTagPairedOpen ||
@@ -113,6 +115,7 @@ void CSgmlStackProcessor::CollapseSkipped(CElementsStackX& elements) {
 
 void CSgmlStackProcessor::NormalizeTexts(CElementsStackX& elements) {
   for (IElementX* element : elements) {
+    elements.CheckStop();
     if (element == nullptr || element->GetIsTag() != 0) continue;
     CTextProcessor::NormalizeWhitespace(element->GetSourceTextRef(), element->GetWhitespace());
   }
@@ -121,6 +124,7 @@ void CSgmlStackProcessor::NormalizeTexts(CElementsStackX& elements) {
 void CSgmlStackProcessor::DecodeTexts(CElementsStackX& elements) {
   if (!m_textProcessor) ThrowHResult(kEPointer);
   for (IElementX* element : elements) {
+    elements.CheckStop();
     if (element == nullptr || element->GetIsTag() != 0) continue;
     m_textProcessor->DecodeEntities(element->GetSourceTextRef());
   }
@@ -138,6 +142,7 @@ void CSgmlStackProcessor::SplitNonBreakingSpaces(CElementsStackX& elements) {
   std::size_t index = 0;
   try {
     for (; index < count; ++index) {
+      elements.CheckStop();
       IElementX* element = elements[index];
       if (element == nullptr || element->GetIsTag() != 0 ||
           !CTextProcessor::ContainsNbsp(element->GetSourceTextRef())) {
