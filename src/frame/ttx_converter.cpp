@@ -84,13 +84,21 @@ void DeclareUtf8(std::u16string& source) {
   }
 }
 
-// "]]>" may not stand in XML text: the ">" of every "]]>" becomes "&gt;".
+// "]]>" may not stand in XML text: the ">" of every "]]>" becomes "&gt;", in one walk.
 void EscapeCDataEnd(std::u16string& text) {
   constexpr std::u16string_view kCDataEnd = u"]]>";
-  for (std::size_t at = text.find(kCDataEnd); at != std::u16string::npos;
-       at = text.find(kCDataEnd, at + 2)) {
-    text.replace(at + 2, 1, u"&gt;");
+  std::size_t at = text.find(kCDataEnd);
+  if (at == std::u16string::npos) return;
+  std::u16string escaped;
+  escaped.reserve(text.size() + 8);
+  std::size_t from = 0;
+  for (; at != std::u16string::npos; at = text.find(kCDataEnd, from)) {
+    escaped.append(text, from, at + 2 - from);
+    escaped += u"&gt;";
+    from = at + 3;
   }
+  escaped.append(text, from, std::u16string::npos);
+  text.swap(escaped);
 }
 
 }  // namespace
