@@ -26,6 +26,7 @@ std::optional<Command> CommandByName(const std::string& name) {
   if (name == "from-if") return Command::FromIf;
   if (name == "detect") return Command::Detect;
   if (name == "info") return Command::Info;
+  if (name == "languages") return Command::Languages;
   return std::nullopt;
 }
 
@@ -85,10 +86,27 @@ std::string DefaultToIfOutput(const std::string& input) {
   return input + ".if";
 }
 
-std::string DefaultFromIfOutput(const std::string& input) {
+namespace {
+
+std::string::size_type LastSeparator(const std::string& path, bool backslash) {
+  return path.find_last_of(backslash ? "/\\" : "/");
+}
+
+}  // namespace
+
+std::string OutputInFolder(const std::string& dir, const std::string& output, bool backslash) {
+  const auto slash = LastSeparator(output, backslash);
+  const std::string base = slash == std::string::npos ? output : output.substr(slash + 1);
+  if (dir.empty()) return base;
+  const char last = dir.back();
+  if (last == '/' || (backslash && last == '\\')) return dir + base;
+  return dir + (backslash ? "\\" : "/") + base;
+}
+
+std::string DefaultFromIfOutput(const std::string& input, bool backslash) {
   std::string stem = input;
   if (EndsWithNoCase(stem, ".if")) stem.resize(stem.size() - 3);
-  const auto slash = stem.find_last_of('/');
+  const auto slash = LastSeparator(stem, backslash);
   const auto dot = stem.find_last_of('.');
   const bool hasExtension =
       dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
@@ -144,6 +162,30 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
         if (!tags.empty()) message += " or one of the language tags " + tags;
         return fail(message + ".");
       }
+    } else if (!optionsEnded &&
+               (a == "-O" || a == "--output-dir" || a.starts_with("--output-dir="))) {
+      std::string value;
+      if (!takeValue("--output-dir", value) || value.empty()) {
+        return fail("option " + a + " needs a folder name.");
+      }
+      o.outputDir = value;
+    } else if (!optionsEnded && (a == "-j" || a == "--jobs" || a.starts_with("--jobs=") ||
+                                 (a.starts_with("-j") && a.size() > 2))) {
+      std::string value;
+      if (a.starts_with("-j") && a.size() > 2) {
+        value = a.substr(2);
+      } else if (!takeValue("--jobs", value)) {
+        return fail("option " + a + " needs a number.");
+      }
+      const auto jobs = ParseNumber(value);
+      if (!jobs || *jobs < 1 || value.starts_with("0x") || value.starts_with("0X")) {
+        return fail("'" + value + "' is not a number of jobs: give a whole number from 1.");
+      }
+      o.jobs = static_cast<unsigned>(*jobs);
+    } else if (!optionsEnded && (a == "-k" || a == "--keep-going")) {
+      o.keepGoing = true;
+    } else if (!optionsEnded && (a == "-f" || a == "--force")) {
+      o.force = true;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
       return fail("unknown option '" + a + "'.");
     } else if (o.command == Command::None) {
@@ -162,17 +204,35 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
     case Command::ToIf:
     case Command::FromIf:
       if (o.inputs.empty()) return fail("no input file given.");
-      if (o.inputs.size() > 1) return fail("only one input file can be converted at a time.");
       if (o.direction && o.command == Command::FromIf) {
         return fail("--direction applies only to to-if.");
+      }
+      if (o.output && o.outputDir) return fail("give either -o or -O, not both.");
+      if (o.output && o.inputs.size() > 1) {
+        return fail("-o names the output of one input; give -O DIR for several inputs.");
+      }
+      if (o.inputs.size() > 1) {
+        for (const std::string& input : o.inputs) {
+          if (input == "-") return fail("standard input (-) can only be converted alone.");
+        }
+      }
+      if (o.outputDir && o.inputs.front() == "-") {
+        return fail("standard input has no file name to put into -O DIR; give -o.");
       }
       break;
     case Command::Detect:
       if (o.inputs.empty()) return fail("no file given to detect.");
-      if (o.output || o.direction) return fail("detect takes only file names.");
+      if (o.output || o.direction || o.outputDir || o.jobs != 0 || o.keepGoing || o.force) {
+        return fail("detect takes only file names.");
+      }
       break;
     case Command::Info:
-      if (!o.inputs.empty() || o.output || o.direction) return fail("info takes no arguments.");
+    case Command::Languages:
+      if (!o.inputs.empty() || o.output || o.direction || o.outputDir || o.jobs != 0 ||
+          o.keepGoing || o.force) {
+        return fail(std::string(o.command == Command::Info ? "info" : "languages") +
+                    " takes no arguments.");
+      }
       break;
   }
   return result;
@@ -185,68 +245,101 @@ std::string UsageText() {
          "translation kernel and translated IF back into TTX.\n"
          "\n"
          "Commands:\n"
-         "  to-if INPUT [-o OUTPUT] [--direction VALUE]   convert a TTX file to IF\n"
-         "  from-if INPUT [-o OUTPUT]                     convert an IF file back to TTX\n"
-         "  detect FILE...                                tell whether files are TTX\n"
-         "  info                                          show the converter's identity\n"
+         "  to-if FILE...     convert TTX files to IF\n"
+         "  from-if FILE...   convert translated IF files back to TTX\n"
+         "  detect FILE...    tell whether files are TTX\n"
+         "  languages         list the target languages the kernel knows\n"
+         "  info              show the converter's identity\n"
          "\n"
          "Options:\n"
-         "  -h, --help      describe a command (tagvert COMMAND --help)\n"
-         "  --version       print the version\n"
+         "  -h, --help        describe a command (tagvert COMMAND --help)\n"
+         "  --version         print the version\n"
          "\n"
          "Exit status: 0 on success, 1 when a conversion or detection fails, 2 for a usage\n"
          "error.\n";
 }
 
+namespace {
+
+// The options of to-if and from-if, one line each.
+constexpr char kConversionOptions[] =
+    "  -o, --output FILE      the output of a single input; - writes standard output\n"
+    "  -O, --output-dir DIR   write every output into DIR (made when missing)\n"
+    "  -j, --jobs N           convert N files at a time (default: one per processor core)\n"
+    "  -k, --keep-going       try every input even after one failed\n"
+    "  -f, --force            convert an input that does not look like the expected format\n"
+    "  -q, --quiet            no progress line, no summary and no warnings\n"
+    "  --events               print every conversion event on standard error (one input)\n"
+    "  -h, --help             show this help\n";
+
+constexpr char kBatchText[] =
+    "\n"
+    "Several inputs make a batch: each file is converted by a converter of its own, N at a\n"
+    "time. Without --keep-going the first failure stops the batch: conversions under way are\n"
+    "stopped and leave no output, files converted before keep theirs. On a terminal one\n"
+    "progress line follows the batch; a summary ends it. Two inputs that would write the\n"
+    "same output are refused before anything starts. Every output is written to a temporary\n"
+    "file beside it and renamed over it only when its conversion succeeded; an input is\n"
+    "never overwritten. Exit status 1 when any file failed.\n";
+
+}  // namespace
+
 std::string CommandHelp(Command command) {
   switch (command) {
     case Command::ToIf:
-      return "Usage: tagvert to-if INPUT [-o OUTPUT] [--direction VALUE] [--quiet] [--events]\n"
+      return std::string(
+                 "Usage: tagvert to-if FILE... [-o OUTPUT | -O DIR] [-j N] [--direction VALUE]\n"
+                 "\n"
+                 "Converts TTX documents (UTF-8 or UTF-16, by the byte-order mark; UTF-8\n"
+                 "without one) into IF (UTF-16 little-endian), by default FILE.if beside each\n"
+                 "input; - reads standard input and writes standard output.\n"
+                 "\n"
+                 "  --direction VALUE      target language: a number (high 16 bits) or a tag\n") +
+             kConversionOptions +
              "\n"
-             "Converts the TTX document INPUT (UTF-8 or UTF-16, by its byte-order mark; UTF-8\n"
-             "without one) into IF (UTF-16 little-endian).\n"
-             "\n"
-             "  INPUT               the TTX file; - reads standard input\n"
-             "  -o, --output FILE   the IF file to write; - writes standard output.\n"
-             "                      Default: INPUT with .if appended (standard output when\n"
-             "                      INPUT is -)\n"
-             "  --direction VALUE   the kernel's translation direction: a decimal or 0x\n"
-             "                      hexadecimal number whose high 16 bits name the target\n"
-             "                      language, or a language tag such as de-de. Default 0\n"
-             "                      (unknown target: every Tuv is carried untranslated)\n"
-             "  -q, --quiet         no progress bar and no summary line\n"
-             "  --events            print every conversion event on standard error\n"
-             "\n"
-             "The output is written to a temporary file beside OUTPUT and renamed over it only\n"
-             "when the conversion succeeded; the input file is never overwritten. Ctrl-C stops\n"
-             "the conversion and leaves no output file.\n";
+             "Without --direction the target language is the TargetLanguage of the document's\n"
+             "first UserSettings when 'tagvert languages' lists it (letter case aside); else\n"
+             "every Tuv is carried untranslated, with a warning. A warning also names the\n"
+             "languages of the document's Tuvs when none is the target language. An input\n"
+             "that is not TTX (no TRADOStag start tag among its first items) is refused\n"
+             "unless --force is given. Warnings never change the exit status.\n" +
+             kBatchText;
     case Command::FromIf:
-      return "Usage: tagvert from-if INPUT [-o OUTPUT] [--quiet] [--events]\n"
+      return std::string(
+                 "Usage: tagvert from-if FILE... [-o OUTPUT | -O DIR] [-j N]\n"
+                 "\n"
+                 "Converts translated IF files back into TTX documents, written as UTF-8 with a\n"
+                 "byte-order mark. The default output drops .if and puts .out before the\n"
+                 "extension (doc.ttx.if and doc.if give doc.out.ttx); - reads standard input.\n"
+                 "\n") +
+             kConversionOptions +
              "\n"
-             "Converts the translated IF file INPUT back into a TTX document, written as UTF-8\n"
-             "with a byte-order mark.\n"
-             "\n"
-             "  INPUT               the IF file; - reads standard input\n"
-             "  -o, --output FILE   the TTX file to write; - writes standard output.\n"
-             "                      Default: INPUT with .if dropped and .out put before the\n"
-             "                      extension (doc.ttx.if and doc.if give doc.out.ttx), so the\n"
-             "                      source document is never overwritten\n"
-             "  -q, --quiet         no progress bar and no summary line\n"
-             "  --events            print every conversion event on standard error\n"
-             "\n"
-             "The output is written to a temporary file beside OUTPUT and renamed over it only\n"
-             "when the conversion succeeded; the output is never the input.\n";
+             "An input that does not begin with the IF header is refused unless --force is\n"
+             "given.\n" +
+             kBatchText;
     case Command::Detect:
       return "Usage: tagvert detect FILE...\n"
              "\n"
              "Prints one line per file: 'FILE: TTX', 'FILE: not TTX' or 'FILE: error: CAUSE'.\n"
              "A file is TTX when one of its first six items is the TRADOStag root tag.\n"
-             "Exit status 0 when every file is TTX, 1 otherwise.\n";
+             "Exit status 0 when every file is TTX, 1 otherwise.\n"
+             "\n"
+             "  -h, --help             show this help\n";
+    case Command::Languages:
+      return "Usage: tagvert languages\n"
+             "\n"
+             "Lists the kernel's language table: the tag, the language code and the value of\n"
+             "--direction that selects it as the target language. A Tuv is translated when\n"
+             "its Lang is the tag in capitals.\n"
+             "\n"
+             "  -h, --help             show this help\n";
     case Command::Info:
       return "Usage: tagvert info\n"
              "\n"
              "Prints the converter's name, default extension, filter, MIME type, format id,\n"
-             "target id, both availability flags and its property table.\n";
+             "target id, both availability flags and its property table.\n"
+             "\n"
+             "  -h, --help             show this help\n";
     case Command::None:
       break;
   }

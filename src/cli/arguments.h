@@ -12,7 +12,7 @@ namespace tagvert::cli {
 /// Exit statuses of the tagvert command.
 enum class ExitCode { Success = 0, Failed = 1, Usage = 2 };
 
-enum class Command { None, ToIf, FromIf, Detect, Info };
+enum class Command { None, ToIf, FromIf, Detect, Info, Languages };
 
 /// What the user asked for.
 struct CCliOptions {
@@ -24,6 +24,10 @@ struct CCliOptions {
   std::vector<std::string> inputs;    ///< INPUT (to-if, from-if) or FILE... (detect)
   std::optional<std::string> output;  ///< -o OUTPUT ("-" is standard output)
   std::optional<std::int32_t> direction;  ///< --direction VALUE, as the Direction number
+  std::optional<std::string> outputDir;   ///< -O DIR: the folder of the outputs
+  unsigned jobs = 0;                      ///< -j N: conversions at a time; 0 for one per core
+  bool keepGoing = false;                 ///< --keep-going: try every input of a batch
+  bool force = false;                     ///< --force: convert an input that fails the checks
 };
 
 /// The outcome of parsing: the options, or a usage error message (one sentence).
@@ -47,9 +51,21 @@ std::string KnownLanguageTags();
 /// The default output name of to-if: INPUT with ".if" appended.
 std::string DefaultToIfOutput(const std::string& input);
 
+/// Whether file names take `\` as a folder separator besides `/` (on Windows).
+#ifdef _WIN32
+inline constexpr bool kBackslashSeparates = true;
+#else
+inline constexpr bool kBackslashSeparates = false;
+#endif
+
 /// The default output name of from-if: ".if" dropped and ".out" put before the extension
-/// ("doc.ttx.if" and "doc.if" give "doc.out.ttx").
-std::string DefaultFromIfOutput(const std::string& input);
+/// ("doc.ttx.if" and "doc.if" give "doc.out.ttx"). A dot in a folder name is no extension;
+/// `backslash` makes `\` a folder separator too.
+std::string DefaultFromIfOutput(const std::string& input, bool backslash = kBackslashSeparates);
+
+/// The name `output` (a default output name) placed in the folder `dir` instead of its own.
+std::string OutputInFolder(const std::string& dir, const std::string& output,
+                           bool backslash = kBackslashSeparates);
 
 /// Help texts.
 std::string UsageText();

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/commands.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -10,12 +12,16 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
 
+#include "cli/document_scan.h"
 #include "cli/progress_bar.h"
 #include "frame/ttx_converter.h"
 #include "platform/cli_services.h"
+#include "rules/ttx_rules_processor.h"
 #include "storage/char_class.h"
 
 namespace tagvert::cli {
@@ -188,6 +194,160 @@ std::string Quote(const std::string& path) {
   return path == "-" ? "standard input" : "'" + path + "'";
 }
 
+// The command's messages on standard error, from any thread of a batch: each is one whole line,
+// and a progress line drawn on a terminal is cleared before it and drawn again after it.
+class CMessages {
+ public:
+  CMessages(std::ostream& err, bool quiet) : m_err(err), m_quiet(quiet) {}
+
+  /// An error: always shown.
+  void Error(const std::string& text) { Put("tagvert: " + text); }
+  /// A warning: never changes the exit status; --quiet silences it.
+  void Warning(const std::string& text) {
+    if (!m_quiet) Put("tagvert: warning: " + text);
+  }
+  /// A note on what the command chose; --quiet silences it.
+  void Note(const std::string& text) {
+    if (!m_quiet) Put("tagvert: " + text);
+  }
+  /// Draws the progress line (without a line end).
+  void Progress(const std::string& line) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    const std::size_t pad = m_progressWidth > line.size() ? m_progressWidth - line.size() : 0;
+    m_err << "\r" << line << std::string(pad, ' ') << std::flush;
+    m_progressWidth = line.size();
+  }
+  /// Clears the progress line for good.
+  void EndProgress() {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    ClearProgress();
+  }
+  bool Quiet() const { return m_quiet; }
+  std::ostream& Stream() { return m_err; }
+
+ private:
+  void Put(const std::string& line) {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    ClearProgress();
+    m_err << line << "\n" << std::flush;
+  }
+  void ClearProgress() {
+    if (m_progressWidth == 0) return;
+    m_err << "\r" << std::string(m_progressWidth, ' ') << "\r";
+    m_progressWidth = 0;
+  }
+
+  std::ostream& m_err;
+  bool m_quiet;
+  std::mutex m_mutex;
+  std::size_t m_progressWidth = 0;
+};
+
+// The IF header's first unit, U+E804, as UTF-16 little-endian bytes, and the boundary U+E000
+// that ends the header.
+constexpr unsigned char kIfHeaderBytes[2] = {0x04, 0xE8};
+constexpr unsigned char kIfBoundaryBytes[2] = {0x00, 0xE0};
+// The header names the converter in a few units; a boundary further away is no header.
+constexpr std::uint32_t kIfHeaderUnits = 64;
+
+// Checks that `input` is of the format its command converts: a TTX document for to-if (the
+// converter's format test), the IF header for from-if. Returns an empty string when it is,
+// else the sentence that refuses it. Standard input is not checked: it cannot be read twice.
+std::string CheckInputFormat(const std::string& input, bool toIF) {
+  if (input == "-") return {};
+  std::string why;
+  const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
+  if (!in) return "cannot read '" + input + "': " + why + ".";
+  if (toIF) {
+    CTagvertConverter converter;
+    const HResult hr = converter.IsFormatAvailable(
+        CEndpoint::Stream(std::make_shared<CBoundedStream>(in, kFormatTestBytes)));
+    if (hr == kSOk) return {};
+    if (hr != kENotFormat) {
+      const std::string phrase = PlatformErrorPhrase(hr);
+      return "cannot read '" + input + "': " + (phrase.empty() ? DescribeHResult(hr) : phrase) +
+             ".";
+    }
+    return "'" + input +
+           "' is not a TTX document (no TRADOStag start tag among its first items); --force "
+           "converts it anyway.";
+  }
+  unsigned char head[2 * kIfHeaderUnits];
+  std::uint32_t got = 0;
+  try {
+    while (got < sizeof head) {
+      const std::uint32_t n = in->Read(head + got, static_cast<std::uint32_t>(sizeof head) - got);
+      if (n == 0) break;
+      got += n;
+    }
+  } catch (const CHResultError& e) {
+    return "cannot read '" + input + "': " + PlatformErrorPhrase(e.Code()) + ".";
+  }
+  bool header = got >= 4 && head[0] == kIfHeaderBytes[0] && head[1] == kIfHeaderBytes[1];
+  if (header) {
+    header = false;
+    for (std::uint32_t i = 2; i + 1 < got; i += 2) {
+      if (head[i] == kIfBoundaryBytes[0] && head[i + 1] == kIfBoundaryBytes[1]) {
+        header = true;
+        break;
+      }
+    }
+  }
+  if (header) return {};
+  return "'" + input +
+         "' is not an IF document (it does not begin with the IF header); --force "
+         "converts it anyway.";
+}
+
+// The Direction of a conversion to IF: --direction, else the target language the document
+// names when the kernel knows it. Says on standard error what was chosen, and warns when no Tuv
+// of the document will be translated.
+std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMessages& messages) {
+  const std::string name = Quote(input);
+  if (input == "-") {
+    if (!o.direction) {
+      messages.Warning(name +
+                       " is not read ahead for its target language: every Tuv is carried "
+                       "untranslated (give --direction).");
+    }
+    return o.direction.value_or(0);
+  }
+  // Nothing to say and nothing to find: the scan is skipped.
+  if (o.direction && messages.Quiet()) return *o.direction;
+  CDocumentLanguages languages;
+  std::string why;
+  const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
+  if (!in) return o.direction.value_or(0);  // the conversion reports the cause
+  try {
+    languages = ScanLanguages(in);
+  } catch (const CHResultError&) {
+    return o.direction.value_or(0);  // the conversion reports the cause
+  }
+  std::int32_t direction = 0;
+  if (o.direction) {
+    direction = *o.direction;
+  } else if (const auto found = languages.targetLanguage
+                                    ? DirectionOfLanguage(*languages.targetLanguage)
+                                    : std::nullopt) {
+    direction = *found;
+    messages.Note(name + ": target language " + Narrow(*languages.targetLanguage) +
+                  ", from the document.");
+  } else {
+    if (languages.tuvLanguages.empty()) return 0;
+    const std::string named = languages.targetLanguage ? "names the target language '" +
+                                                             Narrow(*languages.targetLanguage) +
+                                                             "', which is not in the language table"
+                                                       : "names no target language";
+    messages.Warning(name + ": the document " + named +
+                     ": every Tuv is carried untranslated (give --direction; 'tagvert "
+                     "languages' lists the table).");
+    return 0;
+  }
+  const std::string mismatch = TuvMismatch(languages, direction);
+  if (!mismatch.empty()) messages.Warning(name + ": " + mismatch + ".");
+  return direction;
+}
+
 // One sentence for a failed conversion: a read or write of the system names its cause.
 void ReportFailure(std::ostream& err, HResult hr, const CCliListener& listener,
                    const CCliOutput& out, const std::string& input, const std::string& outputName) {
@@ -244,7 +404,29 @@ HResult RunUntilDoneOrStopped(Convert convert, Abandon abandon) {
   return result;
 }
 
-// Runs to-if or from-if.
+// The output of `input` when no -o names it: the default name, in -O DIR when given.
+std::string DefaultOutput(const CCliOptions& o, const std::string& input, bool toIF) {
+  const std::string name = toIF ? DefaultToIfOutput(input) : DefaultFromIfOutput(input);
+  return o.outputDir ? OutputInFolder(*o.outputDir, name) : name;
+}
+
+// A file name of the command (UTF-8) as a path of the file system.
+std::filesystem::path FsPath(const std::string& name) {
+  return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
+// Makes the folder of -O when it does not exist yet.
+bool MakeFolder(const std::string& dir, CMessages& messages) {
+  std::error_code ec;
+  std::filesystem::create_directories(FsPath(dir), ec);
+  if (ec && !std::filesystem::is_directory(FsPath(dir))) {
+    messages.Error("cannot make the folder '" + dir + "': " + ec.message() + ".");
+    return false;
+  }
+  return true;
+}
+
+// Runs to-if or from-if on one input.
 ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   const std::string& input = o.inputs.front();
   const bool inputIsStd = input == "-";
@@ -254,7 +436,7 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   } else if (inputIsStd) {
     output = "-";
   } else {
-    output = toIF ? DefaultToIfOutput(input) : DefaultFromIfOutput(input);
+    output = DefaultOutput(o, input, toIF);
   }
   const bool outputIsStd = output == "-";
   const std::string outputName = outputIsStd ? "standard output" : "'" + output + "'";
@@ -271,10 +453,21 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
     return ExitCode::Usage;
   }
 
+  CMessages messages(err, o.quiet);
+  if (!o.force) {
+    const std::string refused = CheckInputFormat(input, toIF);
+    if (!refused.empty()) {
+      messages.Error(refused);
+      return ExitCode::Failed;
+    }
+  }
+  if (o.outputDir && !MakeFolder(*o.outputDir, messages)) return ExitCode::Failed;
+
   CTagvertConverter converter;
-  if (o.direction) {
+  const std::int32_t direction = toIF ? ChooseDirection(o, input, messages) : 0;
+  if (direction != 0 || o.direction) {
     const HResult hr =
-        converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(*o.direction));
+        converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(direction));
     if (Failed(hr)) {
       err << "tagvert: cannot set the direction: " << DescribeHResult(hr) << ".\n";
       return ExitCode::Failed;
@@ -353,6 +546,337 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
       std::snprintf(timing, sizeof timing, "%.2f s", seconds);
     }
     err << " in " << timing << ".\n";
+  }
+  return ExitCode::Success;
+}
+
+// One input of a batch and its output.
+struct CJob {
+  std::string input;
+  std::string output;
+  std::uint64_t size = 0;  ///< the input's size when the batch started
+};
+
+// A key under which two names of the same file meet: the absolute, normalised path (without
+// letter case on Windows, where names compare so).
+std::string PathKey(const std::string& name) {
+  std::error_code ec;
+  std::filesystem::path path = std::filesystem::absolute(FsPath(name), ec);
+  if (ec) path = FsPath(name);
+  const std::u8string text = path.lexically_normal().u8string();
+  std::string key(text.begin(), text.end());
+#ifdef _WIN32
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c == '/') c = '\\';
+  }
+#endif
+  return key;
+}
+
+// Refuses a batch in which two inputs would write one output, or an output is an input.
+// Returns the sentence that refuses it, empty when there is none.
+std::string FindCollision(const std::vector<CJob>& jobs) {
+  std::unordered_map<std::string, std::size_t> outputs;
+  std::unordered_map<std::string, std::size_t> inputs;
+  for (std::size_t i = 0; i < jobs.size(); ++i)
+    inputs.emplace(PathKey(jobs[i].input), i);
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    const std::string key = PathKey(jobs[i].output);
+    const auto [at, added] = outputs.emplace(key, i);
+    if (!added) {
+      return "'" + jobs[at->second].input + "' and '" + jobs[i].input + "' would both write '" +
+             jobs[i].output + "'; nothing was converted.";
+    }
+    const auto input = inputs.find(key);
+    if (input != inputs.end() || PlatformSameFile(jobs[i].input, jobs[i].output)) {
+      return "will not write '" + jobs[i].output + "': it is the input file '" +
+             jobs[input != inputs.end() ? input->second : i].input + "'; nothing was converted.";
+    }
+  }
+  return {};
+}
+
+std::string Bytes(std::uint64_t bytes) {
+  char text[32];
+  if (bytes < 1024 * 1024) {
+    std::snprintf(text, sizeof text, "%.1f kB", static_cast<double>(bytes) / 1024.0);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  }
+  return text;
+}
+
+std::string Seconds(double seconds) {
+  char text[32];
+  if (seconds < 1.0) {
+    std::snprintf(text, sizeof text, "%.1f ms", seconds * 1000.0);
+  } else {
+    std::snprintf(text, sizeof text, "%.2f s", seconds);
+  }
+  return text;
+}
+
+// What became of one job.
+enum class JobOutcome { Converted, Failed, Stopped };
+
+// The shared state of a batch: the next job, the counts, and the converters running now, which
+// a failure (without --keep-going) or a stop signal stops.
+class CBatch {
+ public:
+  CBatch(const CCliOptions& o, bool toIF, std::vector<CJob> jobs, CMessages& messages)
+      : m_options(o), m_toIF(toIF), m_jobs(std::move(jobs)), m_messages(messages) {
+    for (const CJob& job : m_jobs)
+      m_totalBytes += job.size;
+  }
+
+  /// Runs the batch on `workers` threads; returns when every job has ended.
+  void Run(unsigned workers);
+
+  /// Stops every running conversion and lets no further job start.
+  void StopAll() {
+    m_stopping.store(true);
+    for (auto& slot : m_running) {
+      if (CTTXConverterBase* converter = slot.load()) converter->Stop();
+    }
+  }
+
+  std::size_t Converted() const { return m_converted.load(); }
+  std::size_t FailedCount() const { return m_failed.load(); }
+  std::size_t Total() const { return m_jobs.size(); }
+  std::uint64_t BytesIn() const { return m_bytesIn.load(); }
+  std::uint64_t BytesOut() const { return m_bytesOut.load(); }
+  std::uint64_t TotalBytes() const { return m_totalBytes; }
+
+  /// The progress line: files done, bytes read, rate and the time left.
+  std::string ProgressText(double elapsed) const {
+    const std::size_t done = m_converted.load() + m_failed.load();
+    const std::uint64_t bytes = m_bytesIn.load() + m_bytesFailed.load();
+    std::string line = "  " + std::to_string(done) + "/" + std::to_string(m_jobs.size()) +
+                       " files, " + Bytes(bytes) + " of " + Bytes(m_totalBytes);
+    if (elapsed > 0.0 && bytes > 0) {
+      const double rate = static_cast<double>(bytes) / elapsed;
+      line += ", " + Bytes(static_cast<std::uint64_t>(rate)) + "/s";
+      const double left = static_cast<double>(m_totalBytes - std::min(bytes, m_totalBytes)) / rate;
+      char eta[32];
+      std::snprintf(eta, sizeof eta, ", %.0f s left", left);
+      line += eta;
+    }
+    return line;
+  }
+
+ private:
+  void Work(std::size_t slot);
+  JobOutcome Convert(const CJob& job, std::size_t slot);
+
+  const CCliOptions& m_options;
+  bool m_toIF;
+  std::vector<CJob> m_jobs;
+  CMessages& m_messages;
+  std::uint64_t m_totalBytes = 0;
+  std::atomic<std::size_t> m_next{0};
+  std::atomic<bool> m_stopping{false};
+  std::atomic<std::size_t> m_converted{0};
+  std::atomic<std::size_t> m_failed{0};
+  std::atomic<std::uint64_t> m_bytesIn{0};
+  std::atomic<std::uint64_t> m_bytesFailed{0};
+  std::atomic<std::uint64_t> m_bytesOut{0};
+  std::array<std::atomic<CTTXConverterBase*>, kMaxTemporaryOutputs> m_running{};
+};
+
+// The batch that a stop signal stops.
+std::atomic<CBatch*> g_batch{nullptr};
+
+void StopRunningBatch() {
+  if (CBatch* batch = g_batch.load()) batch->StopAll();
+}
+
+void CBatch::Run(unsigned workers) {
+  std::vector<std::thread> threads;
+  for (unsigned i = 0; i < workers; ++i)
+    threads.emplace_back([this, i] { Work(i); });
+  for (std::thread& thread : threads)
+    thread.join();
+}
+
+void CBatch::Work(std::size_t slot) {
+  while (!m_stopping.load()) {
+    const std::size_t index = m_next.fetch_add(1);
+    if (index >= m_jobs.size()) break;
+    switch (Convert(m_jobs[index], slot)) {
+      case JobOutcome::Converted:
+        m_converted.fetch_add(1);
+        break;
+      case JobOutcome::Failed:
+        m_failed.fetch_add(1);
+        m_bytesFailed.fetch_add(m_jobs[index].size);
+        // Without --keep-going the first failure ends the batch.
+        if (!m_options.keepGoing) StopAll();
+        break;
+      case JobOutcome::Stopped:
+        break;
+    }
+  }
+}
+
+JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
+  if (!m_options.force) {
+    const std::string refused = CheckInputFormat(job.input, m_toIF);
+    if (!refused.empty()) {
+      m_messages.Error(refused);
+      return JobOutcome::Failed;
+    }
+  }
+  std::string why;
+  const std::shared_ptr<CCliFile> in = PlatformOpenInput(job.input, why);
+  if (!in) {
+    m_messages.Error("cannot read '" + job.input + "': " + why + ".");
+    return JobOutcome::Failed;
+  }
+  CTagvertConverter converter;
+  if (m_toIF) {
+    const std::int32_t direction = ChooseDirection(m_options, job.input, m_messages);
+    converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(direction));
+  }
+  auto listener = std::make_shared<CCliListener>(m_messages.Stream(), false, false, m_toIF);
+  std::uint32_t cookie = 0;
+  converter.Advise(listener, cookie);
+
+  // Registered before the output exists, so that a stop never misses a conversion under way.
+  m_running[slot].store(&converter);
+  struct CUnregister {
+    std::atomic<CTTXConverterBase*>& slot;
+    ~CUnregister() { slot.store(nullptr); }
+  } unregister{m_running[slot]};
+  if (m_stopping.load()) return JobOutcome::Stopped;
+
+  CCliOutput out;
+  if (!PlatformOpenOutput(job.output, out, why)) {
+    m_messages.Error("cannot write '" + job.output + "': " + why + ".");
+    return JobOutcome::Failed;
+  }
+  const CEndpoint source = CEndpoint::Stream(in);
+  const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, *listener));
+  const HResult hr =
+      m_toIF ? converter.ConvertToIF(source, target) : converter.ConvertFromIF(source, target);
+  if (Failed(hr) || converter.State() == kStateStopped) {
+    PlatformAbandonOutput(out);
+    if (!Failed(hr) || m_stopping.load()) return JobOutcome::Stopped;
+    std::ostringstream text;
+    ReportFailure(text, hr, *listener, out, job.input, "'" + job.output + "'");
+    std::string line = text.str();
+    // ReportFailure writes "tagvert: ...\n"; the messages add their own.
+    if (line.starts_with("tagvert: ")) line.erase(0, 9);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    m_messages.Error(line);
+    return JobOutcome::Failed;
+  }
+  if (in->ChangedWhileRead()) {
+    PlatformAbandonOutput(out);
+    m_messages.Error("cannot read '" + job.input +
+                     "': the file changed while it was read; no output file was written.");
+    return JobOutcome::Failed;
+  }
+  if (!PlatformCommitOutput(out, why)) {
+    m_messages.Error("cannot write '" + job.output + "': " + why + ".");
+    return JobOutcome::Failed;
+  }
+  m_bytesIn.fetch_add(job.size);
+  m_bytesOut.fetch_add(FileSize(out.target));
+  return JobOutcome::Converted;
+}
+
+// Runs to-if or from-if on several inputs.
+ExitCode RunBatch(const CCliOptions& o, bool toIF, std::ostream& err) {
+  CMessages messages(err, o.quiet);
+  std::vector<CJob> jobs;
+  jobs.reserve(o.inputs.size());
+  for (const std::string& input : o.inputs) {
+    jobs.push_back({input, DefaultOutput(o, input, toIF), FileSize(input)});
+  }
+  const std::string collision = FindCollision(jobs);
+  if (!collision.empty()) {
+    messages.Error(collision);
+    return ExitCode::Usage;
+  }
+  if (o.outputDir && !MakeFolder(*o.outputDir, messages)) return ExitCode::Failed;
+
+  unsigned workers = o.jobs != 0 ? o.jobs : std::max(1U, std::thread::hardware_concurrency());
+  workers = std::min<unsigned>(workers, static_cast<unsigned>(kMaxTemporaryOutputs));
+  workers = std::min<unsigned>(workers, static_cast<unsigned>(jobs.size()));
+
+  CBatch batch(o, toIF, std::move(jobs), messages);
+  g_batch.store(&batch);
+  PlatformOnInterrupt(&StopRunningBatch);
+  const bool bar = !o.quiet && PlatformStderrIsTerminal();
+  const auto started = std::chrono::steady_clock::now();
+  auto elapsed = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  };
+
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::thread runner([&] {
+    batch.Run(workers);
+    const std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+    ended.notify_one();
+  });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    auto nextDraw = std::chrono::steady_clock::now();
+    while (!done) {
+      // A signal handler cannot wake this thread safely, so the flag is polled.
+      ended.wait_for(lock, std::chrono::milliseconds(10), [&] { return done; });
+      if (done) break;
+      if (bar && std::chrono::steady_clock::now() >= nextDraw) {
+        messages.Progress(batch.ProgressText(elapsed()));
+        nextDraw = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+      }
+      const int signal = PlatformStopSignal();
+      if (signal == 0) continue;
+      if (!deadline) deadline = std::chrono::steady_clock::now() + kStopGrace;
+      if (std::chrono::steady_clock::now() < *deadline) continue;
+      // The conversions are still unwinding from the stop: their outputs go at once.
+      PlatformRemoveTemporaryOutputs();
+      messages.EndProgress();
+      messages.Error("the batch was stopped; no partial output file was left.");
+      PlatformEndBySignal(signal);
+    }
+  }
+  runner.join();
+  g_batch.store(nullptr);
+  messages.EndProgress();
+
+  const std::size_t notConverted = batch.Total() - batch.Converted() - batch.FailedCount();
+  if (const int signal = PlatformStopSignal()) {
+    messages.Error("the batch was stopped; no partial output file was left.");
+    PlatformEndBySignal(signal);
+  }
+  if (!o.quiet || batch.FailedCount() != 0) {
+    std::string summary = std::to_string(batch.Converted()) + " of " +
+                          std::to_string(batch.Total()) + " files converted";
+    if (batch.FailedCount() != 0) summary += ", " + std::to_string(batch.FailedCount()) + " failed";
+    if (notConverted != 0) {
+      summary += ", " + std::to_string(notConverted) + " not converted (the batch stopped)";
+    }
+    summary += "; " + Bytes(batch.BytesIn()) + " read, " + Bytes(batch.BytesOut()) +
+               " written in " + Seconds(elapsed()) + ".";
+    messages.Error(summary);
+  }
+  return batch.FailedCount() != 0 ? ExitCode::Failed : ExitCode::Success;
+}
+
+// Lists the language table.
+ExitCode RunLanguages(std::ostream& out) {
+  out << "tag     code    direction\n";
+  for (const CLanguageEntry& entry : CTTXRulesProcessor::LanguageTable()) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%-7s 0x%04X  0x%08X\n", Narrow(entry.tag).c_str(),
+                  static_cast<unsigned>(entry.code), static_cast<unsigned>(entry.code) << 16);
+    out << line;
   }
   return ExitCode::Success;
 }
@@ -445,9 +969,12 @@ ExitCode RunCli(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   switch (o.command) {
     case Command::ToIf:
-      return RunConversion(o, true, err);
-    case Command::FromIf:
-      return RunConversion(o, false, err);
+    case Command::FromIf: {
+      const bool toIF = o.command == Command::ToIf;
+      return o.inputs.size() > 1 ? RunBatch(o, toIF, err) : RunConversion(o, toIF, err);
+    }
+    case Command::Languages:
+      return RunLanguages(out);
     case Command::Detect:
       return RunDetect(o, out);
     case Command::Info:

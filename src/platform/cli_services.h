@@ -45,7 +45,12 @@ struct CCliOutput {
   std::shared_ptr<CCliFile> file;
   std::string target;  ///< the file finally written: the name given, symlinks followed
   std::string temp;    ///< the temporary file; empty when the target is written directly
+  int tempSlot = -1;   ///< where the stop handler finds the temporary file's name; -1 for none
 };
+
+/// How many temporary outputs the stop handler keeps track of at once (one per running job of
+/// a batch); a batch runs at most this many jobs at a time.
+inline constexpr int kMaxTemporaryOutputs = 64;
 
 /// Whether standard error is a terminal.
 bool PlatformStderrIsTerminal();
@@ -77,6 +82,10 @@ bool PlatformCommitOutput(CCliOutput& output, std::string& why);
 
 /// Abandons the output: closes it and removes the temporary file; the target stays untouched.
 void PlatformAbandonOutput(CCliOutput& output);
+
+/// Removes every temporary output that exists now (a batch stopped by a signal, just before the
+/// process ends).
+void PlatformRemoveTemporaryOutputs();
 
 /// Whether two paths name the same existing file.
 bool PlatformSameFile(const std::string& a, const std::string& b);

@@ -50,9 +50,20 @@ std::atomic<void (*)()> g_interruptHandler{nullptr};
 std::atomic<int> g_requests{0};
 std::atomic<int> g_stopSignal{0};
 
-// The temporary output, visible to the signal handler: a fixed buffer, published by the flag.
-char g_tempPath[4096];
-std::atomic<bool> g_tempSet{false};
+// The temporary outputs, visible to the signal handler: fixed buffers, each published by its
+// flag (0 free, 1 being written, 2 published). A batch has one temporary output per running job.
+struct CTempSlot {
+  char path[4096];
+  std::atomic<int> state{0};
+};
+CTempSlot g_temps[kMaxTemporaryOutputs];
+
+// Removes every published temporary output; only async-signal-safe calls.
+void RemovePublishedTemps() {
+  for (CTempSlot& slot : g_temps) {
+    if (slot.state.load() == 2) ::unlink(slot.path);
+  }
+}
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
@@ -89,7 +100,7 @@ class CStopSignalsBlocked {
 extern "C" void OnStopSignal(int number) {
   if (g_requests.fetch_add(1) > 0) {
     // A second request ends the process at once, but never leaves the temporary file behind.
-    if (g_tempSet.load()) ::unlink(g_tempPath);
+    RemovePublishedTemps();
     EndBySignalNow(number);
   }
   g_stopSignal.store(number);
@@ -100,10 +111,22 @@ bool StopSignalled() {
   return g_stopSignal.load() != 0;
 }
 
-void PublishTemp(const std::string& path) {
-  if (path.size() >= sizeof g_tempPath) return;
-  std::memcpy(g_tempPath, path.c_str(), path.size() + 1);
-  g_tempSet.store(true);
+// Publishes a temporary output; returns its slot, -1 when the name is too long or no slot is free.
+int PublishTemp(const std::string& path) {
+  if (path.size() >= sizeof g_temps[0].path) return -1;
+  for (int i = 0; i < kMaxTemporaryOutputs; ++i) {
+    int expected = 0;
+    if (!g_temps[i].state.compare_exchange_strong(expected, 1)) continue;
+    std::memcpy(g_temps[i].path, path.c_str(), path.size() + 1);
+    g_temps[i].state.store(2);
+    return i;
+  }
+  return -1;
+}
+
+void WithdrawTemp(CCliOutput& output) {
+  if (output.tempSlot >= 0) g_temps[output.tempSlot].state.store(0);
+  output.tempSlot = -1;
 }
 
 // Follows symbolic links (relative ones from their own folder) to the name finally written.
@@ -214,7 +237,7 @@ bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string
     why = errno == ENOENT ? "its folder does not exist" : ErrnoPhrase(errno);
     return false;
   }
-  PublishTemp(pattern);
+  output.tempSlot = PublishTemp(pattern);
   ::fcntl(fd, F_SETFD, FD_CLOEXEC);
   if (exists) {
     // The replacement keeps the old file's owner where permitted (changing the owner first, as
@@ -251,7 +274,7 @@ bool PlatformCommitOutput(CCliOutput& output, std::string& why) {
     why = ErrnoPhrase(errno);
     ::unlink(output.temp.c_str());
   }
-  g_tempSet.store(false);
+  WithdrawTemp(output);
   output.temp.clear();
   return why.empty();
 }
@@ -261,8 +284,12 @@ void PlatformAbandonOutput(CCliOutput& output) {
   if (output.temp.empty()) return;
   CStopSignalsBlocked blocked;
   ::unlink(output.temp.c_str());
-  g_tempSet.store(false);
+  WithdrawTemp(output);
   output.temp.clear();
+}
+
+void PlatformRemoveTemporaryOutputs() {
+  RemovePublishedTemps();
 }
 
 bool PlatformSameFile(const std::string& a, const std::string& b) {

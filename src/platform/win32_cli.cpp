@@ -66,9 +66,36 @@ std::atomic<void (*)()> g_interruptHandler{nullptr};
 std::atomic<int> g_requests{0};
 std::atomic<int> g_stopSignal{0};
 
-// The temporary output, visible to the console handler: a fixed buffer, published by the flag.
-wchar_t g_tempPath[MAX_PATH + 1];
-std::atomic<bool> g_tempSet{false};
+// The temporary outputs, visible to the console handler: fixed buffers, each published by its
+// flag (0 free, 1 being written, 2 published). A batch has one temporary output per running job.
+struct CTempSlot {
+  wchar_t path[MAX_PATH + 1];
+  std::atomic<int> state{0};
+};
+CTempSlot g_temps[kMaxTemporaryOutputs];
+
+void RemovePublishedTemps() {
+  for (CTempSlot& slot : g_temps) {
+    if (slot.state.load() == 2) ::DeleteFileW(slot.path);
+  }
+}
+
+// Publishes a temporary output; returns its slot, -1 when no slot is free.
+int PublishTemp(const wchar_t (&path)[MAX_PATH + 1]) {
+  for (int i = 0; i < kMaxTemporaryOutputs; ++i) {
+    int expected = 0;
+    if (!g_temps[i].state.compare_exchange_strong(expected, 1)) continue;
+    std::memcpy(g_temps[i].path, path, sizeof path);
+    g_temps[i].state.store(2);
+    return i;
+  }
+  return -1;
+}
+
+void WithdrawTemp(CCliOutput& output) {
+  if (output.tempSlot >= 0) g_temps[output.tempSlot].state.store(0);
+  output.tempSlot = -1;
+}
 
 // The signal numbers of the C runtime for the console events, so that both platforms report a
 // stop the same way.
@@ -98,7 +125,7 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
   }
   if (g_requests.fetch_add(1) > 0) {
     // A second request ends the process at once, but never leaves the temporary file behind.
-    if (g_tempSet.load()) ::DeleteFileW(g_tempPath);
+    RemovePublishedTemps();
     ::ExitProcess(kStatusControlCExit);
   }
   g_stopSignal.store(number);
@@ -193,8 +220,7 @@ bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string
                                                                        : ErrorPhrase(code);
     return false;
   }
-  std::memcpy(g_tempPath, temp, sizeof temp);
-  g_tempSet.store(true);
+  output.tempSlot = PublishTemp(temp);
   output.temp = Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(temp)));
   const HANDLE handle = ::CreateFileW(temp, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -229,7 +255,7 @@ bool PlatformCommitOutput(CCliOutput& output, std::string& why) {
     why = ErrorPhrase(::GetLastError());
     ::DeleteFileW(temp.c_str());
   }
-  g_tempSet.store(false);
+  WithdrawTemp(output);
   output.temp.clear();
   return why.empty();
 }
@@ -238,8 +264,12 @@ void PlatformAbandonOutput(CCliOutput& output) {
   if (output.file) output.file->Finish(false);
   if (output.temp.empty()) return;
   ::DeleteFileW(Wide(output.temp).c_str());
-  g_tempSet.store(false);
+  WithdrawTemp(output);
   output.temp.clear();
+}
+
+void PlatformRemoveTemporaryOutputs() {
+  RemovePublishedTemps();
 }
 
 bool PlatformSameFile(const std::string& a, const std::string& b) {

@@ -1,0 +1,86 @@
+// Tagvert: what the command reads from a TTX document before converting it.
+// SPDX-License-Identifier: Apache-2.0
+#include "cli/document_scan.h"
+
+#include <algorithm>
+
+#include "markup/element.h"
+#include "markup/sgml_parser.h"
+#include "rules/ttx_rules_processor.h"
+#include "storage/char_class.h"
+#include "storage/data_storage.h"
+
+namespace tagvert::cli {
+
+namespace {
+
+// The attribute `name` of `element` compared without case; null when it has none.
+const std::u16string* Attribute(IElementX& element, std::u16string_view name) {
+  for (const CAttributeX& attribute : element.GetAttributes()) {
+    if (StringEqualsNoCase(attribute.m_name, std::u16string(name))) return &attribute.m_value;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+CDocumentLanguages ScanLanguages(const ByteStreamPtr& source) {
+  CDocumentLanguages result;
+  CDataStorage storage(kModeUtf8, kModeNone);
+  storage.Open(CEndpoint::Stream(source), CEndpoint());
+  COrvelSgmlParser reader(&storage, kSgmlSetInput, kSgmlEncodingDetect, 0);
+  bool settingsSeen = false;
+  for (;;) {
+    CElementX element;
+    if (!reader.ReadElement(&element)) break;
+    if (element.GetIsTag() == 0) continue;
+    const std::u16string& name = element.GetUpperNameRef();
+    if (name == u"TUV" && element.GetTagType() != kTagClose) {
+      const std::u16string* lang = Attribute(element, u"Lang");
+      const std::u16string value = lang != nullptr ? *lang : std::u16string();
+      // A document names a handful of languages: a linear look-up stays cheap.
+      if (std::find(result.tuvLanguages.begin(), result.tuvLanguages.end(), value) ==
+          result.tuvLanguages.end()) {
+        result.tuvLanguages.push_back(value);
+      }
+    } else if (!settingsSeen && name == u"USERSETTINGS") {
+      settingsSeen = true;
+      if (const std::u16string* target = Attribute(element, u"TargetLanguage")) {
+        result.targetLanguage = *target;
+      }
+    }
+  }
+  storage.Close();
+  return result;
+}
+
+std::optional<std::int32_t> DirectionOfLanguage(const std::u16string& tag) {
+  for (const CLanguageEntry& entry : CTTXRulesProcessor::LanguageTable()) {
+    if (StringEqualsNoCase(tag, entry.tag)) {
+      return static_cast<std::int32_t>(static_cast<std::uint32_t>(entry.code) << 16);
+    }
+  }
+  return std::nullopt;
+}
+
+std::u16string TuvLanguageOf(std::int32_t direction) {
+  return CTTXRulesProcessor::LanguageCode(
+      static_cast<std::uint16_t>(static_cast<std::uint32_t>(direction) >> 16));
+}
+
+std::string TuvMismatch(const CDocumentLanguages& languages, std::int32_t direction) {
+  if (languages.tuvLanguages.empty()) return {};
+  const std::u16string wanted = TuvLanguageOf(direction);
+  // The Tuv rules compare the Lang value exactly with the capitalised tag.
+  for (const std::u16string& lang : languages.tuvLanguages) {
+    if (lang == wanted) return {};
+  }
+  std::string found;
+  for (const std::u16string& lang : languages.tuvLanguages) {
+    if (!found.empty()) found += ", ";
+    found += lang.empty() ? std::string("(no Lang)") : Utf16ToUtf8(lang);
+  }
+  return "no Tuv in " + Utf16ToUtf8(wanted) + "; the document has " + found;
+}
+
+}  // namespace tagvert::cli

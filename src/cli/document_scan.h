@@ -1,0 +1,41 @@
+// Tagvert: what the command reads from a TTX document before converting it (ScanLanguages).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "storage/byte_stream.h"
+
+namespace tagvert::cli {
+
+/// The languages a TTX document names.
+struct CDocumentLanguages {
+  /// TargetLanguage of the first UserSettings element, as written; nothing when that element or
+  /// its attribute is missing.
+  std::optional<std::u16string> targetLanguage;
+  /// The distinct Lang values of the Tuv elements, in the order of their first appearance
+  /// (a Tuv without Lang counts as an empty value).
+  std::vector<std::u16string> tuvLanguages;
+};
+
+/// Reads the whole document with the markup reader, one element at a time (memory stays flat):
+/// the first UserSettings' TargetLanguage and the Lang of every Tuv. Element and attribute names
+/// compare without case, as the rules match them. Throws CHResultError when the source fails.
+CDocumentLanguages ScanLanguages(const ByteStreamPtr& source);
+
+/// The Direction value for a language tag of the kernel's table compared without case; nothing
+/// for a tag the table does not have.
+std::optional<std::int32_t> DirectionOfLanguage(const std::u16string& tag);
+
+/// The Lang value that a Tuv must carry to be translated for `direction` (the table's tag in
+/// capitals, "UNK-UNK" for a language the table does not have).
+std::u16string TuvLanguageOf(std::int32_t direction);
+
+/// The command's warning when no Tuv of the document matches the target language: "no Tuv in
+/// FR-FR; the document has fr, en". Empty when one does, or when the document has no Tuv.
+std::string TuvMismatch(const CDocumentLanguages& languages, std::int32_t direction);
+
+}  // namespace tagvert::cli
