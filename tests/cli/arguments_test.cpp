@@ -36,7 +36,16 @@ TEST(ParseArgumentsTest, UsageErrors) {
       {},
       {"convert", "a"},
       {"to-if"},
-      {"to-if", "a", "b"},
+      {"to-if", "a", "b", "-o", "x.if"},
+      {"to-if", "a", "-o", "x.if", "-O", "out"},
+      {"to-if", "a", "-"},
+      {"to-if", "-", "-O", "out"},
+      {"to-if", "a", "-j", "0"},
+      {"to-if", "a", "-j", "0x2"},
+      {"to-if", "a", "-jx"},
+      {"to-if", "a", "-O"},
+      {"detect", "a", "-k"},
+      {"languages", "a"},
       {"to-if", "a", "-o"},
       {"to-if", "a", "--direction"},
       {"to-if", "a", "--direction", "12x"},
@@ -54,6 +63,50 @@ TEST(ParseArgumentsTest, UsageErrors) {
     const auto r = ParseArguments(args);
     EXPECT_FALSE(r.ok());
     EXPECT_EQ(r.error.back(), '.');  // one sentence
+  }
+}
+
+TEST(ParseArgumentsTest, BatchOptions) {
+  const struct {
+    std::vector<std::string> args;
+    unsigned jobs;
+    bool keepGoing;
+    bool force;
+  } rows[] = {
+      {{"to-if", "a", "b", "-O", "out", "-j", "3"}, 3, false, false},
+      {{"from-if", "a", "b", "--output-dir=out", "-j4", "-k"}, 4, true, false},
+      {{"to-if", "a", "b", "-O", "out", "--jobs=12", "--keep-going", "-f"}, 12, true, true},
+      {{"to-if", "a", "-O", "out", "--force"}, 0, false, true},
+  };
+  for (const auto& row : rows) {
+    const auto r = ParseArguments(row.args);
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(r.options.outputDir, "out");
+    EXPECT_EQ(r.options.jobs, row.jobs);
+    EXPECT_EQ(r.options.keepGoing, row.keepGoing);
+    EXPECT_EQ(r.options.force, row.force);
+  }
+}
+
+TEST(ParseArgumentsTest, EveryCommandHasHelpWithOneLinePerOption) {
+  for (const Command command :
+       {Command::ToIf, Command::FromIf, Command::Detect, Command::Languages, Command::Info}) {
+    const std::string help = CommandHelp(command);
+    EXPECT_TRUE(help.starts_with("Usage: tagvert ")) << help;
+    EXPECT_NE(help.find("--help"), std::string::npos) << help;
+    // An option line names the option and says what it does on the same line.
+    std::size_t at = 0;
+    while ((at = help.find("\n  -", at)) != std::string::npos) {
+      const std::size_t end = help.find('\n', at + 1);
+      const std::string line = help.substr(at + 1, end - at - 1);
+      EXPECT_NE(line.find("   "), std::string::npos) << line;
+      EXPECT_LE(line.size(), 90U) << line;
+      at = end;
+    }
+  }
+  const std::string usage = UsageText();
+  for (const char* name : {"to-if", "from-if", "detect", "languages", "info"}) {
+    EXPECT_NE(usage.find(std::string("  ") + name + " "), std::string::npos) << name;
   }
 }
 
@@ -91,6 +144,43 @@ TEST(DefaultOutputTest, FromIfDropsIfAndInsertsOut) {
   EXPECT_EQ(DefaultFromIfOutput("a.b/doc.if"), "a.b/doc.out.ttx");
   EXPECT_EQ(DefaultFromIfOutput("a.b/doc.ttx"), "a.b/doc.out.ttx");
   EXPECT_EQ(DefaultFromIfOutput("dir/.hidden.if"), "dir/.hidden.out.ttx");
+}
+
+TEST(DefaultOutputTest, BackslashSeparatesFoldersOnWindows) {
+  const struct {
+    const char* input;
+    const char* expected;
+  } rows[] = {
+      {"C:\\work\\v1.2\\doc.if", "C:\\work\\v1.2\\doc.out.ttx"},
+      {"C:\\work\\v1.2\\doc.ttx.if", "C:\\work\\v1.2\\doc.out.ttx"},
+      {"C:/work/v1.2\\doc", "C:/work/v1.2\\doc.out.ttx"},
+      {"C:\\work/v1.2/doc.if", "C:\\work/v1.2/doc.out.ttx"},
+      {"\\\\server\\share.x\\.hidden.if", "\\\\server\\share.x\\.hidden.out.ttx"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(DefaultFromIfOutput(row.input, true), row.expected) << row.input;
+  }
+  // Elsewhere a backslash is a character of the name.
+  EXPECT_EQ(DefaultFromIfOutput("v1.2\\doc.if", false), "v1.out.2\\doc");
+}
+
+TEST(DefaultOutputTest, OutputInFolderKeepsTheFileName) {
+  const struct {
+    const char* dir;
+    const char* output;
+    bool backslash;
+    const char* expected;
+  } rows[] = {
+      {"out", "a/b/doc.ttx.if", false, "out/doc.ttx.if"},
+      {"out/", "doc.ttx.if", false, "out/doc.ttx.if"},
+      {"out", "a\\doc.if", false, "out/a\\doc.if"},
+      {"D:\\out", "C:\\in\\doc.out.ttx", true, "D:\\out\\doc.out.ttx"},
+      {"D:\\out\\", "C:/in/doc.out.ttx", true, "D:\\out\\doc.out.ttx"},
+      {"out/", "C:\\in/x\\doc.ttx.if", true, "out/doc.ttx.if"},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(OutputInFolder(row.dir, row.output, row.backslash), row.expected) << row.output;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,166 @@
+#!/bin/sh
+# Tagvert: runs the built tagvert command over batches and checks outputs, exit statuses and
+# messages: parallel jobs against one file at a time, a failure with and without --keep-going,
+# colliding outputs, the target language taken from the document, the input checks and --force.
+# Usage: batch_test.sh TAGVERT [SAMPLES_DIR]
+set -u
+tagvert="$1"
+samples="${2:-}"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# expect STATUS CMD...: runs CMD, checks its exit status; stdout in $work/out, stderr in $work/err.
+expect() {
+  want="$1"
+  shift
+  "$@" >"$work/out" 2>"$work/err"
+  got=$?
+  [ "$got" -eq "$want" ] || fail "'$*' exited $got, expected $want: $(cat "$work/err")"
+}
+
+contains() {
+  grep -q -- "$2" "$1" || fail "$1 lacks '$2': $(cat "$1")"
+}
+
+lacks() {
+  grep -q -- "$2" "$1" && fail "$1 has '$2': $(cat "$1")"
+}
+
+no_temporary_files() {
+  find "$work" -name '*tagvert-*' | grep -q . && fail "a temporary file was left behind: $1"
+}
+
+mkdir "$work/in"
+for name in a b c d; do
+  printf '<TRADOStag><FrontMatter><UserSettings TargetLanguage="DE-DE"/></FrontMatter><Body><Tu MatchPercent="0"><Tuv Lang="EN-US">%s one</Tuv><Tuv Lang="DE-DE">%s eins</Tuv></Tu></Body></TRADOStag>' \
+    "$name" "$name" >"$work/in/$name.ttx"
+done
+
+# A batch beside the inputs and one into a folder made for it; from-if takes the outputs back.
+expect 0 "$tagvert" to-if -j 2 "$work/in/a.ttx" "$work/in/b.ttx"
+[ -f "$work/in/a.ttx.if" ] && [ -f "$work/in/b.ttx.if" ] || fail "the batch wrote no outputs beside"
+contains "$work/err" "2 of 2 files converted"
+expect 0 "$tagvert" to-if -j 3 -O "$work/new/out" "$work"/in/*.ttx
+for name in a b c d; do
+  cmp -s "$work/new/out/$name.ttx.if" "$work/in/a.ttx.if" 2>/dev/null
+  [ -f "$work/new/out/$name.ttx.if" ] || fail "-O wrote no $name.ttx.if"
+done
+cmp -s "$work/new/out/a.ttx.if" "$work/in/a.ttx.if" || fail "-O gives other bytes than beside"
+expect 0 "$tagvert" from-if -O "$work/back" "$work"/new/out/*.if --quiet
+[ -s "$work/err" ] && fail "--quiet printed: $(cat "$work/err")"
+[ "$(ls "$work/back" | wc -l)" -eq 4 ] || fail "from-if batch: $(ls "$work/back")"
+[ -f "$work/back/a.out.ttx" ] || fail "from-if batch named its output otherwise: $(ls "$work/back")"
+
+# The target language comes from the document and is said on standard error: the IF is the one
+# of --direction de-de, not the one of no target language.
+expect 0 "$tagvert" to-if "$work/in/a.ttx" -o "$work/a.if"
+contains "$work/err" "target language DE-DE, from the document"
+expect 0 "$tagvert" to-if "$work/in/a.ttx" -o "$work/a0.if" --direction 0 --quiet
+cmp -s "$work/a.if" "$work/a0.if" && fail "--direction 0 gives the same IF as the document's language"
+[ -s "$work/err" ] && fail "--quiet printed: $(cat "$work/err")"
+expect 0 "$tagvert" to-if "$work/in/a.ttx" -o "$work/a1.if" --direction de-de
+cmp -s "$work/a.if" "$work/a1.if" || fail "--direction de-de differs from the document's language"
+lacks "$work/err" "from the document"
+
+# A language no direction matches, a missing one, and a target no Tuv carries.
+printf '<TRADOStag><UserSettings TargetLanguage="fr"/><Tuv Lang="en">x</Tuv><Tuv Lang="fr">y</Tuv></TRADOStag>' >"$work/fr.ttx"
+expect 0 "$tagvert" to-if "$work/fr.ttx" -o "$work/fr.if"
+contains "$work/err" "warning: '$work/fr.ttx': the document names the target language 'fr', which is not in the language table: every Tuv is carried untranslated"
+expect 0 "$tagvert" to-if "$work/fr.ttx" -o "$work/fr.if" --direction fr-fr
+contains "$work/err" "no Tuv in FR-FR; the document has en, fr"
+expect 0 "$tagvert" to-if "$work/fr.ttx" -o "$work/fr.if" --direction fr-fr --quiet
+[ -s "$work/err" ] && fail "--quiet printed a warning: $(cat "$work/err")"
+printf '<TRADOStag><Tuv Lang="EN-US">x</Tuv></TRADOStag>' >"$work/none.ttx"
+expect 0 "$tagvert" to-if "$work/none.ttx" -o "$work/none.if"
+contains "$work/err" "names no target language: every Tuv is carried untranslated"
+
+# languages lists the table with the direction value of each tag.
+expect 0 "$tagvert" languages
+contains "$work/out" "fr-fr   0x0008  0x00080000"
+contains "$work/out" "en-gb   0x0402  0x04020000"
+
+# Input checks: empty, random bytes, an IF file given to to-if, a TTX file given to from-if.
+: >"$work/empty.ttx"
+printf '\001\002\003\377garbage' >"$work/random.ttx"
+for bad in "$work/empty.ttx" "$work/random.ttx" "$work/a.if"; do
+  expect 1 "$tagvert" to-if "$bad" -o "$work/bad.if"
+  contains "$work/err" "'$bad' is not a TTX document (no TRADOStag start tag among its first items)"
+  [ -e "$work/bad.if" ] && fail "to-if wrote an output for $bad"
+done
+expect 1 "$tagvert" from-if "$work/in/a.ttx" -o "$work/bad.ttx"
+contains "$work/err" "is not an IF document (it does not begin with the IF header)"
+[ -e "$work/bad.ttx" ] && fail "from-if wrote an output for a TTX input"
+expect 0 "$tagvert" to-if "$work/random.ttx" -o "$work/bad.if" --force --quiet
+[ -f "$work/bad.if" ] || fail "--force wrote no output"
+expect 0 "$tagvert" from-if "$work/in/a.ttx" -o "$work/bad.ttx" --force --quiet
+
+# A failure stops the batch: with one job in order, the file before it keeps its output, the
+# files after it are not converted, nothing is half written; exit status 1.
+rm -rf "$work/o1" "$work/o2"
+expect 1 "$tagvert" to-if -j 1 -O "$work/o1" "$work/in/a.ttx" "$work/random.ttx" "$work/in/c.ttx" "$work/in/d.ttx"
+contains "$work/err" "is not a TTX document"
+contains "$work/err" "1 of 4 files converted, 1 failed, 2 not converted"
+[ -f "$work/o1/a.ttx.if" ] || fail "the file before the failure lost its output"
+[ -e "$work/o1/c.ttx.if" ] || [ -e "$work/o1/d.ttx.if" ] && fail "the batch went on after a failure"
+no_temporary_files "stopped batch"
+# With --keep-going every file is tried.
+expect 1 "$tagvert" to-if -j 2 -k -O "$work/o2" "$work/in/a.ttx" "$work/random.ttx" "$work/missing.ttx" "$work/in/c.ttx" "$work/in/d.ttx"
+contains "$work/err" "3 of 5 files converted, 2 failed"
+contains "$work/err" "cannot read '$work/missing.ttx': the file does not exist."
+[ "$(ls "$work/o2" | wc -l)" -eq 3 ] || fail "--keep-going: $(ls "$work/o2")"
+no_temporary_files "batch with --keep-going"
+
+# Two inputs that would write one output, or an output that is an input: refused up front.
+mkdir "$work/other"
+cp "$work/in/a.ttx" "$work/other/a.ttx"
+expect 2 "$tagvert" to-if -O "$work/o3" "$work/in/a.ttx" "$work/other/a.ttx"
+contains "$work/err" "would both write '$work/o3/a.ttx.if'"
+[ -e "$work/o3" ] && fail "a refused batch made its folder"
+expect 2 "$tagvert" to-if "$work/in/a.ttx" "$work/in/./a.ttx"
+contains "$work/err" "would both write"
+cp "$work/in/a.ttx" "$work/x"
+cp "$work/in/a.ttx" "$work/x.if"
+expect 2 "$tagvert" to-if "$work/x" "$work/x.if"
+contains "$work/err" "it is the input file"
+cmp -s "$work/x.if" "$work/in/a.ttx" || fail "a refused batch changed an input"
+
+# The real documents: a batch with two jobs gives the same bytes as one file at a time, each with
+# its target language from the document, and the way back gives the same bytes too.
+if [ -n "$samples" ] && [ -d "$samples" ]; then
+  mkdir "$work/serial" "$work/serialback"
+  for ttx in "$samples"/*/*.ttx; do
+    "$tagvert" to-if "$ttx" -o "$work/serial/$(basename "$ttx").if" --quiet || fail "to-if $ttx"
+  done
+  expect 0 "$tagvert" to-if -j 2 -O "$work/batch" "$samples"/*/*.ttx
+  count=$(ls "$samples"/*/*.ttx | wc -l)
+  contains "$work/err" "$count of $count files converted"
+  for ttx in "$samples"/*/*.ttx; do
+    name="$(basename "$ttx").if"
+    cmp -s "$work/serial/$name" "$work/batch/$name" || fail "batch and single differ for $name"
+  done
+  expect 0 "$tagvert" from-if -j 2 -O "$work/batchback" "$work"/batch/*.if --quiet
+  for f in "$work"/serial/*.if; do
+    "$tagvert" from-if "$f" -o "$work/serialback/x.ttx" --quiet || fail "from-if $f"
+    name="$(basename "$f" .if)"
+    cmp -s "$work/serialback/x.ttx" "$work/batchback/${name%.ttx}.out.ttx" ||
+      fail "from-if batch and single differ for $name"
+  done
+  # The document that names TargetLanguage="FR-FR" has its French Tuvs translated.
+  allseg="$samples/okapi/filters_Test02_allseg.html.ttx"
+  if [ -f "$allseg" ]; then
+    "$tagvert" to-if "$allseg" -o "$work/allseg0.if" --direction 0 --quiet
+    "$tagvert" to-if "$allseg" -o "$work/allsegfr.if" --direction fr-fr --quiet
+    cmp -s "$work/batch/filters_Test02_allseg.html.ttx.if" "$work/allsegfr.if" ||
+      fail "the batch did not take FR-FR from $allseg"
+    cmp -s "$work/allsegfr.if" "$work/allseg0.if" && fail "FR-FR made no difference for $allseg"
+  fi
+fi
+
+[ "$failures" -eq 0 ] && echo "batch tests passed"
+exit "$failures"
