@@ -250,11 +250,20 @@ constexpr unsigned char kIfBoundaryBytes[2] = {0x00, 0xE0};
 // The header names the converter in a few units; a boundary further away is no header.
 constexpr std::uint32_t kIfHeaderUnits = 64;
 
+// Whether the command may read `input` before converting it: a regular file (a pipe, a device
+// or standard input gives its bytes once).
+bool ReadTwice(const std::string& input) {
+  std::error_code ec;
+  return input != "-" && std::filesystem::is_regular_file(
+                             std::filesystem::path(std::u8string(input.begin(), input.end())), ec);
+}
+
 // Checks that `input` is of the format its command converts: a TTX document for to-if (the
 // converter's format test), the IF header for from-if. Returns an empty string when it is,
-// else the sentence that refuses it. Standard input is not checked: it cannot be read twice.
+// else the sentence that refuses it. Standard input, a pipe or a device is not checked: it cannot
+// be read twice.
 std::string CheckInputFormat(const std::string& input, bool toIF) {
-  if (input == "-") return {};
+  if (!ReadTwice(input)) return {};
   std::string why;
   const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
   if (!in) return "cannot read '" + input + "': " + why + ".";
@@ -304,7 +313,7 @@ std::string CheckInputFormat(const std::string& input, bool toIF) {
 // of the document will be translated.
 std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMessages& messages) {
   const std::string name = Quote(input);
-  if (input == "-") {
+  if (!ReadTwice(input)) {
     if (!o.direction) {
       messages.Warning(name +
                        " is not read ahead for its target language: every Tuv is carried "
