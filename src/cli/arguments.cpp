@@ -27,6 +27,7 @@ std::optional<Command> CommandByName(const std::string& name) {
   if (name == "detect") return Command::Detect;
   if (name == "info") return Command::Info;
   if (name == "languages") return Command::Languages;
+  if (name == "show") return Command::Show;
   return std::nullopt;
 }
 
@@ -186,6 +187,8 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
       o.keepGoing = true;
     } else if (!optionsEnded && (a == "-f" || a == "--force")) {
       o.force = true;
+    } else if (!optionsEnded && a == "--codes") {
+      o.codes = true;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
       return fail("unknown option '" + a + "'.");
     } else if (o.command == Command::None) {
@@ -204,6 +207,7 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
     case Command::ToIf:
     case Command::FromIf:
       if (o.inputs.empty()) return fail("no input file given.");
+      if (o.codes) return fail("--codes applies only to show.");
       if (o.direction && o.command == Command::FromIf) {
         return fail("--direction applies only to to-if.");
       }
@@ -220,16 +224,23 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
         return fail("standard input has no file name to put into -O DIR; give -o.");
       }
       break;
+    case Command::Show:
+      if (o.inputs.size() != 1) return fail("show takes one file.");
+      if (o.output || o.outputDir || o.jobs != 0 || o.keepGoing) {
+        return fail("show writes to standard output and takes no -o, -O, -j or --keep-going.");
+      }
+      break;
     case Command::Detect:
       if (o.inputs.empty()) return fail("no file given to detect.");
-      if (o.output || o.direction || o.outputDir || o.jobs != 0 || o.keepGoing || o.force) {
+      if (o.output || o.direction || o.outputDir || o.jobs != 0 || o.keepGoing || o.force ||
+          o.codes) {
         return fail("detect takes only file names.");
       }
       break;
     case Command::Info:
     case Command::Languages:
       if (!o.inputs.empty() || o.output || o.direction || o.outputDir || o.jobs != 0 ||
-          o.keepGoing || o.force) {
+          o.keepGoing || o.force || o.codes) {
         return fail(std::string(o.command == Command::Info ? "info" : "languages") +
                     " takes no arguments.");
       }
@@ -247,6 +258,7 @@ std::string UsageText() {
          "Commands:\n"
          "  to-if FILE...     convert TTX files to IF\n"
          "  from-if FILE...   convert translated IF files back to TTX\n"
+         "  show FILE         show an IF (or the IF of a TTX file) as a person reads it\n"
          "  detect FILE...    tell whether files are TTX\n"
          "  languages         list the target languages the kernel knows\n"
          "  info              show the converter's identity\n"
@@ -317,6 +329,21 @@ std::string CommandHelp(Command command) {
              "An input that does not begin with the IF header is refused unless --force is\n"
              "given.\n" +
              kBatchText;
+    case Command::Show:
+      return "Usage: tagvert show FILE [--codes] [--direction VALUE]\n"
+             "\n"
+             "Writes the IF file FILE (- reads standard input) as a person reads it: text as\n"
+             "text; each tag group as {#PAIR FLAGS: SOURCE TEXT}, with its pair id, the block,\n"
+             "end and flagged marks; {reserve ...}, {skipped U+XXXX: ...}, {boundary U+XXXX}.\n"
+             "A block tag starts a new line. On a terminal the tags are coloured instead of\n"
+             "bracketed (NO_COLOR turns colours off). A TTX file is converted in memory first\n"
+             "(its target language chosen as by to-if), so this shows what the kernel sees.\n"
+             "\n"
+             "  --codes                every code unit and group data unit as <XXXX>\n"
+             "  --direction VALUE      target language of a TTX file (as for to-if)\n"
+             "  -f, --force            convert a FILE that is neither IF nor TTX anyway\n"
+             "  -q, --quiet            no notes and no warnings\n"
+             "  -h, --help             show this help\n";
     case Command::Detect:
       return "Usage: tagvert detect FILE...\n"
              "\n"

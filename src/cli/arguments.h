@@ -12,7 +12,7 @@ namespace tagvert::cli {
 /// Exit statuses of the tagvert command.
 enum class ExitCode { Success = 0, Failed = 1, Usage = 2 };
 
-enum class Command { None, ToIf, FromIf, Detect, Info, Languages };
+enum class Command { None, ToIf, FromIf, Detect, Info, Languages, Show };
 
 /// What the user asked for.
 struct CCliOptions {
@@ -28,6 +28,7 @@ struct CCliOptions {
   unsigned jobs = 0;                      ///< -j N: conversions at a time; 0 for one per core
   bool keepGoing = false;                 ///< --keep-going: try every input of a batch
   bool force = false;                     ///< --force: convert an input that fails the checks
+  bool codes = false;                     ///< --codes (show): every code unit as <XXXX>
 };
 
 /// The outcome of parsing: the options, or a usage error message (one sentence).

@@ -18,11 +18,13 @@
 #include <unordered_map>
 
 #include "cli/document_scan.h"
+#include "cli/if_view.h"
 #include "cli/progress_bar.h"
 #include "frame/ttx_converter.h"
 #include "platform/cli_services.h"
 #include "rules/ttx_rules_processor.h"
 #include "storage/char_class.h"
+#include "storage/memory_stream.h"
 
 namespace tagvert::cli {
 
@@ -878,6 +880,52 @@ ExitCode RunBatch(const CCliOptions& o, bool toIF, std::ostream& err) {
   return batch.FailedCount() != 0 ? ExitCode::Failed : ExitCode::Success;
 }
 
+// Shows an IF, or the IF of a TTX document converted in memory.
+ExitCode RunShow(const CCliOptions& o, std::ostream& out, std::ostream& err) {
+  CMessages messages(err, o.quiet);
+  const std::string& input = o.inputs.front();
+  const IfViewMode mode = o.codes                            ? IfViewMode::Codes
+                          : PlatformStdoutIsColourTerminal() ? IfViewMode::Colour
+                                                             : IfViewMode::Plain;
+  std::string why;
+  const bool isIF = !ReadTwice(input) || CheckInputFormat(input, false).empty();
+  const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
+  if (!in) {
+    messages.Error("cannot read " + Quote(input) + ": " + why + ".");
+    return ExitCode::Failed;
+  }
+  try {
+    if (isIF) {
+      ShowIf(*in, out, mode);
+      return ExitCode::Success;
+    }
+    if (!o.force) {
+      const std::string refused = CheckInputFormat(input, true);
+      if (!refused.empty()) {
+        messages.Error("'" + input + "' is neither IF nor TTX; --force shows it as TTX.");
+        return ExitCode::Failed;
+      }
+    }
+    CTagvertConverter converter;
+    converter.PutProperty(CVariant::String(u"Direction"),
+                          CVariant::Int32(ChooseDirection(o, input, messages)));
+    auto memory = std::make_shared<CMemoryStream>();
+    const HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(memory));
+    if (Failed(hr)) {
+      const std::string phrase = PlatformErrorPhrase(hr);
+      messages.Error("cannot convert " + Quote(input) + ": " +
+                     (phrase.empty() ? DescribeHResult(hr) : phrase) + ".");
+      return ExitCode::Failed;
+    }
+    CMemoryStream view(memory->Bytes());
+    ShowIf(view, out, mode);
+  } catch (const CHResultError& e) {
+    messages.Error("cannot read " + Quote(input) + ": " + PlatformErrorPhrase(e.Code()) + ".");
+    return ExitCode::Failed;
+  }
+  return out.good() ? ExitCode::Success : ExitCode::Failed;
+}
+
 // Lists the language table.
 ExitCode RunLanguages(std::ostream& out) {
   out << "tag     code    direction\n";
@@ -984,6 +1032,8 @@ ExitCode RunCli(const std::vector<std::string>& args, std::ostream& out, std::os
     }
     case Command::Languages:
       return RunLanguages(out);
+    case Command::Show:
+      return RunShow(o, out, err);
     case Command::Detect:
       return RunDetect(o, out);
     case Command::Info:

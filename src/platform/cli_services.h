@@ -52,6 +52,9 @@ struct CCliOutput {
 /// a batch); a batch runs at most this many jobs at a time.
 inline constexpr int kMaxTemporaryOutputs = 64;
 
+/// Whether standard output is a terminal that shows colours (and NO_COLOR is not set).
+bool PlatformStdoutIsColourTerminal();
+
 /// Whether standard error is a terminal.
 bool PlatformStderrIsTerminal();
 

@@ -147,6 +147,11 @@ std::string FollowLinks(std::string path) {
 
 }  // namespace
 
+bool PlatformStdoutIsColourTerminal() {
+  const char* noColour = std::getenv("NO_COLOR");
+  return ::isatty(STDOUT_FILENO) == 1 && (noColour == nullptr || *noColour == '\0');
+}
+
 bool PlatformStderrIsTerminal() {
   return ::isatty(STDERR_FILENO) == 1;
 }

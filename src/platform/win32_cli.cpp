@@ -145,6 +145,16 @@ bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
 
 }  // namespace
 
+bool PlatformStdoutIsColourTerminal() {
+  const char* noColour = std::getenv("NO_COLOR");
+  if (_isatty(_fileno(stdout)) == 0 || (noColour != nullptr && *noColour != '\0')) return false;
+  // Colours are escape sequences, which the console reads only in virtual-terminal mode.
+  const HANDLE handle = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  return ::GetConsoleMode(handle, &mode) != 0 &&
+         ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 bool PlatformStderrIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }

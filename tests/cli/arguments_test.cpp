@@ -46,6 +46,10 @@ TEST(ParseArgumentsTest, UsageErrors) {
       {"to-if", "a", "-O"},
       {"detect", "a", "-k"},
       {"languages", "a"},
+      {"show"},
+      {"show", "a", "b"},
+      {"show", "a", "-o", "x"},
+      {"to-if", "a", "--codes"},
       {"to-if", "a", "-o"},
       {"to-if", "a", "--direction"},
       {"to-if", "a", "--direction", "12x"},
@@ -105,7 +109,7 @@ TEST(ParseArgumentsTest, EveryCommandHasHelpWithOneLinePerOption) {
     }
   }
   const std::string usage = UsageText();
-  for (const char* name : {"to-if", "from-if", "detect", "languages", "info"}) {
+  for (const char* name : {"to-if", "from-if", "detect", "languages", "info", "show"}) {
     EXPECT_NE(usage.find(std::string("  ") + name + " "), std::string::npos) << name;
   }
 }

@@ -2,7 +2,8 @@
 # Tagvert: runs the built tagvert command over batches and checks outputs, exit statuses and
 # messages: parallel jobs against one file at a time, a failure with and without --keep-going,
 # colliding outputs, the target language taken from the document, the input checks and --force.
-# Usage: batch_test.sh TAGVERT [SAMPLES_DIR]
+# show: a small IF as text with markers (golden text), every code with --codes, a TTX file.
+# Usage: workflow_test.sh TAGVERT [SAMPLES_DIR]
 set -u
 tagvert="$1"
 samples="${2:-}"
@@ -162,5 +163,42 @@ if [ -n "$samples" ] && [ -d "$samples" ]; then
   fi
 fi
 
-[ "$failures" -eq 0 ] && echo "batch tests passed"
+# show on a small IF made unit by unit (UTF-16 little-endian): header, a block tag group, text,
+# a reserve group after an end flag, skipped text, a flagged tag, a stray flagged boundary and a
+# tag group cut off by the end of the file.
+unit() { for u in "$@"; do printf "\\$(printf %03o $((u & 255)))\\$(printf %03o $((u >> 8)))"; done; }
+text() { printf '%s' "$1" | od -An -v -tu1 | tr -s ' \n' '  '; }
+{
+  unit 0xE804 84 84 88 0xE000
+  unit 0xE405 0xE805 0x66 $(text '<df Size="8">') 0xE000
+  unit $(text 'Hi ') 0xE404 0xE80A 1 0 0xE000 0xEC03 $(text 'mt')
+  unit 0xE411 0xE805 0x67 $(text '<b>') 0xE000 0xE012 0xE805 0x68 $(text '<i')
+} >"$work/small.if"
+expect 0 "$tagvert" show "$work/small.if"
+cat >"$work/expected" <<'END'
+{header: TTX}
+{#0066 block: <df Size="8">}Hi {reserve semantic 1 transliterate 0 end}{skipped U+EC03: mt}{#0067 flagged: <b>}{flagged boundary U+E012}{#0068 (cut off by the end of the IF): <i}
+END
+cmp -s "$work/out" "$work/expected" || fail "show: $(cat "$work/out")"
+expect 0 "$tagvert" show --codes "$work/small.if"
+cat >"$work/expected" <<'END'
+<E804>TTX<E000>
+<E405><E805><0066><df Size="8"><E000>
+Hi <E404><E80A><0001><0000><E000>
+<EC03>mt<E411><E805><0067><b><E000>
+<E012><E805><0068><i
+END
+cmp -s "$work/out" "$work/expected" || fail "show --codes: $(cat "$work/out")"
+# A TTX file is shown as the IF it converts to, with its target language from the document.
+expect 0 "$tagvert" show "$work/in/a.ttx"
+contains "$work/err" "target language DE-DE, from the document"
+contains "$work/out" '{#0000 block: <Tuv Lang="EN-US">a one</Tuv>}'
+contains "$work/out" "a eins"
+"$tagvert" show "$work/a.if" >"$work/from-if.txt"
+cmp -s "$work/out" "$work/from-if.txt" || fail "show of a TTX file differs from show of its IF"
+expect 1 "$tagvert" show "$work/random.ttx"
+contains "$work/err" "is neither IF nor TTX"
+expect 2 "$tagvert" show "$work/a.if" "$work/a.if"
+
+[ "$failures" -eq 0 ] && echo "workflow tests passed"
 exit "$failures"

@@ -1,0 +1,71 @@
+// Tagvert: the IF as a person reads it (CIfView).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "storage/byte_stream.h"
+
+namespace tagvert::cli {
+
+/// How CIfView writes.
+enum class IfViewMode {
+  Plain,   ///< text as text, every group as a bracketed marker: {#0066 block end: </df>}
+  Colour,  ///< text as text, every group's source text in a colour of its kind (a terminal)
+  Codes,   ///< text as text, every code unit and every unit of a group's data as <XXXX>
+};
+
+/// Writes IF units as they come, keeping only the group being read: text runs as text; the
+/// header; each tag group with its pair id, the flags before it (block, end, flagged, property
+/// codes) and its source text; reserve groups with their two units; skipped text with its code;
+/// boundaries that end no group. A block tag starts a new line.
+class CIfView {
+ public:
+  CIfView(std::ostream& out, IfViewMode mode) : m_out(out), m_mode(mode) {}
+
+  /// Takes the next units of the IF.
+  void Feed(const char16_t* units, std::size_t count);
+  /// Ends the view: a group cut off by the end of the IF is shown as it is, marked so.
+  void Finish();
+
+ private:
+  enum class State {
+    Text,
+    Header,
+    TagPair,
+    TagSource,
+    ReserveSemantic,
+    ReserveTranslit,
+    ReserveEnd,
+    Group,
+    Skipped
+  };
+
+  void Unit(char16_t unit);
+  void Code(char16_t code);
+  void CodesUnit(char16_t unit);
+  void FlushText();
+  void EndGroup(bool cutOff);
+  void PutMarker(const std::string& kind, const std::string& detail, const std::string& source);
+  std::string FlagsText();
+
+  std::ostream& m_out;
+  IfViewMode m_mode;
+  State m_state = State::Text;
+  std::u16string m_text;          ///< text, or the content of the group being read
+  std::vector<char16_t> m_flags;  ///< flag codes waiting for their element
+  char16_t m_group = 0;           ///< the code that opened the group being read
+  char16_t m_pair = 0;            ///< the pair-id unit of a tag group
+  char16_t m_semantic = 0;        ///< the first unit of a reserve group
+  char16_t m_translit = 0;        ///< its second unit
+  bool m_lineStart = true;        ///< nothing written yet on the current line
+};
+
+/// Reads the IF from `source` in pieces and shows it (memory stays flat). Throws CHResultError
+/// when the source fails.
+void ShowIf(IByteStream& source, std::ostream& out, IfViewMode mode);
+
+}  // namespace tagvert::cli
