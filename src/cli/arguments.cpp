@@ -187,6 +187,14 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
       o.keepGoing = true;
     } else if (!optionsEnded && (a == "-f" || a == "--force")) {
       o.force = true;
+    } else if (!optionsEnded && (a == "--against" || a.starts_with("--against="))) {
+      std::string value;
+      if (!takeValue("--against", value) || value.empty()) {
+        return fail("option --against needs a file name.");
+      }
+      o.against = value;
+    } else if (!optionsEnded && a == "--strict") {
+      o.strict = true;
     } else if (!optionsEnded && a == "--codes") {
       o.codes = true;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
@@ -208,6 +216,12 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
     case Command::FromIf:
       if (o.inputs.empty()) return fail("no input file given.");
       if (o.codes) return fail("--codes applies only to show.");
+      if ((o.against || o.strict) && o.command == Command::ToIf) {
+        return fail("--against and --strict apply only to from-if.");
+      }
+      if (o.against && o.inputs.size() > 1) {
+        return fail("--against names the IF sent for one input; convert one file with it.");
+      }
       if (o.direction && o.command == Command::FromIf) {
         return fail("--direction applies only to to-if.");
       }
@@ -226,21 +240,21 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
       break;
     case Command::Show:
       if (o.inputs.size() != 1) return fail("show takes one file.");
-      if (o.output || o.outputDir || o.jobs != 0 || o.keepGoing) {
+      if (o.output || o.outputDir || o.jobs != 0 || o.keepGoing || o.against || o.strict) {
         return fail("show writes to standard output and takes no -o, -O, -j or --keep-going.");
       }
       break;
     case Command::Detect:
       if (o.inputs.empty()) return fail("no file given to detect.");
       if (o.output || o.direction || o.outputDir || o.jobs != 0 || o.keepGoing || o.force ||
-          o.codes) {
+          o.codes || o.against || o.strict) {
         return fail("detect takes only file names.");
       }
       break;
     case Command::Info:
     case Command::Languages:
       if (!o.inputs.empty() || o.output || o.direction || o.outputDir || o.jobs != 0 ||
-          o.keepGoing || o.force || o.codes) {
+          o.keepGoing || o.force || o.codes || o.against || o.strict) {
         return fail(std::string(o.command == Command::Info ? "info" : "languages") +
                     " takes no arguments.");
       }
@@ -318,16 +332,23 @@ std::string CommandHelp(Command command) {
              kBatchText;
     case Command::FromIf:
       return std::string(
-                 "Usage: tagvert from-if FILE... [-o OUTPUT | -O DIR] [-j N]\n"
+                 "Usage: tagvert from-if FILE... [-o OUTPUT | -O DIR] [-j N] [--against IF] "
+                 "[--strict]\n"
                  "\n"
                  "Converts translated IF files back into TTX documents, written as UTF-8 with a\n"
                  "byte-order mark. The default output drops .if and puts .out before the\n"
                  "extension (doc.ttx.if and doc.if give doc.out.ttx); - reads standard input.\n"
                  "\n") +
              kConversionOptions +
+             "  --against FILE         the IF sent to the kernel: every tag of it must come back\n"
+             "  --strict               tag damage is an error: exit 1 and no output\n"
              "\n"
              "An input that does not begin with the IF header is refused unless --force is\n"
-             "given.\n" +
+             "given. Each IF is checked as it streams: every paired start tag meets its end\n"
+             "tag (same pair id, properly nested) and no tag group appears twice; with\n"
+             "--against every tag group of the sent IF is present exactly once and no inline\n"
+             "tag moved across a block boundary. Each problem is a warning naming the tag and\n"
+             "its position in units ('unit 41: tag <b>, pair 0x0067: no end tag').\n" +
              kBatchText;
     case Command::Show:
       return "Usage: tagvert show FILE [--codes] [--direction VALUE]\n"

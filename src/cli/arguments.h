@@ -28,6 +28,8 @@ struct CCliOptions {
   unsigned jobs = 0;                      ///< -j N: conversions at a time; 0 for one per core
   bool keepGoing = false;                 ///< --keep-going: try every input of a batch
   bool force = false;                     ///< --force: convert an input that fails the checks
+  std::optional<std::string> against;     ///< --against FILE (from-if): the IF sent to the kernel
+  bool strict = false;                    ///< --strict (from-if): tag damage is an error
   bool codes = false;                     ///< --codes (show): every code unit as <XXXX>
 };
 

@@ -20,6 +20,7 @@
 #include "cli/document_scan.h"
 #include "cli/if_view.h"
 #include "cli/progress_bar.h"
+#include "cli/tag_check.h"
 #include "frame/ttx_converter.h"
 #include "platform/cli_services.h"
 #include "rules/ttx_rules_processor.h"
@@ -415,6 +416,80 @@ HResult RunUntilDoneOrStopped(Convert convert, Abandon abandon) {
   return result;
 }
 
+// The translated IF passes through the tag check on its way to the converter.
+class CCheckedStream : public IByteStream {
+ public:
+  CCheckedStream(ByteStreamPtr inner, CTagCheck& check)
+      : m_inner(std::move(inner)), m_check(check) {}
+
+  std::uint32_t Read(void* buffer, std::uint32_t size) override {
+    const std::uint32_t n = m_inner->Read(buffer, size);
+    m_check.Feed(buffer, n);
+    return n;
+  }
+  std::uint32_t Write(const void* data, std::uint32_t size) override {
+    return m_inner->Write(data, size);
+  }
+  std::uint64_t Position() override { return m_inner->Position(); }
+  bool Size(std::uint64_t& size) override { return m_inner->Size(size); }
+
+ private:
+  ByteStreamPtr m_inner;
+  CTagCheck& m_check;
+};
+
+// The tag check of one conversion from IF, its problems reported as warnings.
+std::unique_ptr<CTagCheck> MakeTagCheck(const std::string& input, CMessages& messages) {
+  return std::make_unique<CTagCheck>(
+      [&messages, name = Quote(input)](std::uint64_t unit, const std::string& text) {
+        messages.Warning(name + ": unit " + std::to_string(unit) + ": " + text + ".");
+      });
+}
+
+// Reads the IF of --against into the check. False, with the error said, when it cannot be read
+// or is not IF.
+bool LoadSent(const std::string& sent, CTagCheck& check, CMessages& messages) {
+  const std::string refused = CheckInputFormat(sent, false);
+  if (!refused.empty()) {
+    messages.Error("--against: " + refused);
+    return false;
+  }
+  std::string why;
+  const std::shared_ptr<CCliFile> in = PlatformOpenInput(sent, why);
+  if (!in) {
+    messages.Error("cannot read '" + sent + "': " + why + ".");
+    return false;
+  }
+  try {
+    check.SetSent(*in);
+  } catch (const CHResultError& e) {
+    messages.Error("cannot read '" + sent + "': " + PlatformErrorPhrase(e.Code()) + ".");
+    return false;
+  }
+  return true;
+}
+
+// Ends the tag check of a conversion from IF that succeeded. False, with the error said, when
+// --strict refuses the output.
+bool FinishTagCheck(const CCliOptions& o, CTagCheck& check, const std::string& input,
+                    CMessages& messages) {
+  check.Finish();
+  if (o.against) {
+    std::string why;
+    const std::shared_ptr<CCliFile> sent = PlatformOpenInput(*o.against, why);
+    try {
+      if (sent) check.NameMissing(*sent);
+    } catch (const CHResultError&) {
+      // Read once already: a failure now leaves the missing tags unnamed, no more.
+    }
+  }
+  if (!o.strict || check.Problems() == 0) return true;
+  messages.Error(std::to_string(check.Problems()) + " tag problem" +
+                 (check.Problems() == 1 ? "" : "s") + " in " + Quote(input) +
+                 " (--strict); no output file was written.");
+  return false;
+}
+
 // The output of `input` when no -o names it: the default name, in -O DIR when given.
 std::string DefaultOutput(const CCliOptions& o, const std::string& input, bool toIF) {
   const std::string name = toIF ? DefaultToIfOutput(input) : DefaultFromIfOutput(input);
@@ -499,7 +574,18 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
     if (const int signal = PlatformStopSignal()) PlatformEndBySignal(signal);
     return ExitCode::Failed;
   }
-  const CEndpoint source = CEndpoint::Stream(std::make_shared<CWatchedStream>(in, *listener));
+  std::unique_ptr<CTagCheck> check;
+  ByteStreamPtr sourceStream = std::make_shared<CWatchedStream>(in, *listener);
+  if (!toIF) {
+    check = MakeTagCheck(input, messages);
+    if (o.against && !LoadSent(*o.against, *check, messages)) {
+      PlatformAbandonOutput(out);
+      g_running.store(nullptr);
+      return ExitCode::Failed;
+    }
+    sourceStream = std::make_shared<CCheckedStream>(sourceStream, *check);
+  }
+  const CEndpoint source = CEndpoint::Stream(sourceStream);
   const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, *listener));
 
   const auto started = std::chrono::steady_clock::now();
@@ -533,6 +619,10 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
     }
     // The conventional status of a stopped command, so that a shell loop over many files stops.
     if (signal != 0) PlatformEndBySignal(signal);
+    return ExitCode::Failed;
+  }
+  if (check && !FinishTagCheck(o, *check, input, messages)) {
+    PlatformAbandonOutput(out);
     return ExitCode::Failed;
   }
   if (in->ChangedWhileRead()) {
@@ -766,7 +856,13 @@ JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
     m_messages.Error("cannot write '" + job.output + "': " + why + ".");
     return JobOutcome::Failed;
   }
-  const CEndpoint source = CEndpoint::Stream(in);
+  std::unique_ptr<CTagCheck> check;
+  ByteStreamPtr sourceStream = in;
+  if (!m_toIF) {
+    check = MakeTagCheck(job.input, m_messages);
+    sourceStream = std::make_shared<CCheckedStream>(sourceStream, *check);
+  }
+  const CEndpoint source = CEndpoint::Stream(sourceStream);
   const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, *listener));
   const HResult hr =
       m_toIF ? converter.ConvertToIF(source, target) : converter.ConvertFromIF(source, target);
@@ -780,6 +876,10 @@ JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
     if (line.starts_with("tagvert: ")) line.erase(0, 9);
     if (!line.empty() && line.back() == '\n') line.pop_back();
     m_messages.Error(line);
+    return JobOutcome::Failed;
+  }
+  if (check && !FinishTagCheck(m_options, *check, job.input, m_messages)) {
+    PlatformAbandonOutput(out);
     return JobOutcome::Failed;
   }
   if (in->ChangedWhileRead()) {

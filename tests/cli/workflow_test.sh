@@ -33,6 +33,10 @@ lacks() {
   grep -q -- "$2" "$1" && fail "$1 has '$2': $(cat "$1")"
 }
 
+# unit U...: UTF-16 little-endian units; text TEXT: the units of an ASCII text.
+unit() { for u in "$@"; do printf "\\$(printf %03o $((u & 255)))\\$(printf %03o $((u >> 8)))"; done; }
+text() { printf '%s' "$1" | od -An -v -tu1 | tr -s ' \n' '  '; }
+
 no_temporary_files() {
   find "$work" -name '*tagvert-*' | grep -q . && fail "a temporary file was left behind: $1"
 }
@@ -131,6 +135,64 @@ expect 2 "$tagvert" to-if "$work/x" "$work/x.if"
 contains "$work/err" "it is the input file"
 cmp -s "$work/x.if" "$work/in/a.ttx" || fail "a refused batch changed an input"
 
+# Tag damage in a translated IF: a sent IF and translations of it with a misnested, a dropped,
+# a doubled and a moved tag, checked without and with --against, and --strict.
+tag() { unit 0xE805 "$1" $(text "$2") 0xE000; }                       # tag PAIR SOURCE
+blk() { unit 0xE405; [ "${3:-}" = end ] && unit 0xE404; tag "$1" "$2"; } # block tag
+end() { unit 0xE404; tag "$1" "$2"; }
+txt() { unit $(text "$1"); }
+# make_if VARIANT: the sent IF and damaged translations of it
+make_if() {
+  unit 0xE804 84 84 88 0xE000
+  blk 0x10 '<p>'
+  txt 'A '
+  case "$1" in
+    misnested) tag 0x11 '<b>'; txt 'b'; tag 0x12 '<i>'; end 0x11 '</b>'; end 0x12 '</i>' ;;
+    dropped) tag 0x11 '<b>'; txt 'b'; tag 0x12 '<i>'; txt 'i'; end 0x12 '</i>' ;;
+    moved) tag 0x11 "<b>"; txt b; end 0x11 "</b>" ;;
+    *) tag 0x11 '<b>'; txt 'b'; end 0x11 '</b>'; tag 0x12 '<i>'; txt 'i'; end 0x12 '</i>' ;;
+  esac
+  [ "$1" = doubled ] && { tag 0x12 '<i>'; txt 'i'; end 0x12 '</i>'; }
+  tag 0 '<br/>'
+  blk 0x10 '</p>' end
+  blk 0x20 '<p>'
+  txt 'B'
+  [ "$1" = moved ] && { tag 0x12 '<i>'; end 0x12 '</i>'; }
+  blk 0x20 '</p>' end
+}
+for variant in sent misnested dropped doubled moved; do make_if "$variant" >"$work/$variant.if"; done
+while IFS='|' read -r variant option message; do
+  if [ -n "$option" ]; then
+    "$tagvert" from-if "$work/$variant.if" -o "$work/t.ttx" --against "$work/sent.if" 2>"$work/err"
+  else
+    "$tagvert" from-if "$work/$variant.if" -o "$work/t.ttx" 2>"$work/err"
+  fi
+  [ $? -eq 0 ] || fail "from-if $variant $option: $(cat "$work/err")"
+  if [ -z "$message" ]; then
+    lacks "$work/err" "warning"
+  else
+    contains "$work/err" "warning: '$work/$variant.if': $message"
+  fi
+done <<'END'
+sent||
+misnested||unit 28: tag </b>, pair 0x0011: closes its start tag while <i> (pair 0x0012) is still open: the tags are misnested.
+dropped||unit 14: tag <b>, pair 0x0011: no end tag.
+doubled||unit 44: tag <i>, pair 0x0012: appears twice.
+moved||
+sent|--against|
+dropped|--against|unit 22: tag </b>, pair 0x0011: missing (at this unit of the IF sent to the kernel).
+doubled|--against|unit 52: tag </i>, pair 0x0012: appears more often than in the IF sent to the kernel.
+moved|--against|unit 54: tag <i>, pair 0x0012: moved across a block boundary.
+END
+expect 1 "$tagvert" from-if "$work/doubled.if" -o "$work/strict.ttx" --strict
+contains "$work/err" "1 tag problem in '$work/doubled.if' (--strict); no output file was written."
+[ -e "$work/strict.ttx" ] && fail "--strict wrote an output"
+expect 1 "$tagvert" from-if "$work/moved.if" -o "$work/strict.ttx" --strict --against "$work/sent.if" --quiet
+[ -e "$work/strict.ttx" ] && fail "--strict --against wrote an output"
+expect 0 "$tagvert" from-if "$work/sent.if" -o "$work/strict.ttx" --strict --against "$work/sent.if"
+expect 1 "$tagvert" from-if "$work/sent.if" -o "$work/strict.ttx" --against "$work/in/a.ttx"
+contains "$work/err" "--against: '$work/in/a.ttx' is not an IF document"
+
 # The real documents: a batch with two jobs gives the same bytes as one file at a time, each with
 # its target language from the document, and the way back gives the same bytes too.
 if [ -n "$samples" ] && [ -d "$samples" ]; then
@@ -145,7 +207,12 @@ if [ -n "$samples" ] && [ -d "$samples" ]; then
     name="$(basename "$ttx").if"
     cmp -s "$work/serial/$name" "$work/batch/$name" || fail "batch and single differ for $name"
   done
-  expect 0 "$tagvert" from-if -j 2 -O "$work/batchback" "$work"/batch/*.if --quiet
+  expect 0 "$tagvert" from-if -j 2 -O "$work/batchback" "$work"/batch/*.if
+  lacks "$work/err" "warning"
+  for f in "$work"/batch/*.if; do
+    "$tagvert" from-if "$f" -o "$work/t.ttx" --against "$f" --strict 2>"$work/err" ||
+      fail "tag check of the untouched IF of $f: $(cat "$work/err")"
+  done
   for f in "$work"/serial/*.if; do
     "$tagvert" from-if "$f" -o "$work/serialback/x.ttx" --quiet || fail "from-if $f"
     name="$(basename "$f" .if)"
@@ -166,8 +233,6 @@ fi
 # show on a small IF made unit by unit (UTF-16 little-endian): header, a block tag group, text,
 # a reserve group after an end flag, skipped text, a flagged tag, a stray flagged boundary and a
 # tag group cut off by the end of the file.
-unit() { for u in "$@"; do printf "\\$(printf %03o $((u & 255)))\\$(printf %03o $((u >> 8)))"; done; }
-text() { printf '%s' "$1" | od -An -v -tu1 | tr -s ' \n' '  '; }
 {
   unit 0xE804 84 84 88 0xE000
   unit 0xE405 0xE805 0x66 $(text '<df Size="8">') 0xE000

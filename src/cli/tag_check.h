@@ -1,0 +1,83 @@
+// Tagvert: tag damage in a translated IF (CTagCheck).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "storage/byte_stream.h"
+
+namespace tagvert::cli {
+
+/// One tag group of an IF, as CIfTagGroups hands it over.
+struct CIfTagGroup {
+  std::uint64_t unit = 0;  ///< position of its group code, in units from the start of the IF
+  bool end = false;        ///< an end-tag flag came before it
+  bool block = false;      ///< a block flag came before it
+  char16_t pair = 0;       ///< its pair id (0: a tag without a partner)
+  std::u16string source;   ///< the tag's source text
+};
+
+/// Cuts IF units, as they come, into tag groups; everything else is passed over. Keeps only the
+/// group being read.
+class CIfTagGroups {
+ public:
+  explicit CIfTagGroups(std::function<void(const CIfTagGroup&)> onGroup)
+      : m_onGroup(std::move(onGroup)) {}
+  void Feed(const char16_t* units, std::size_t count);
+  /// Hands over a tag group cut off by the end of the IF.
+  void Finish();
+
+ private:
+  enum class State { Text, Pair, Source, Reserve, Group };
+  std::function<void(const CIfTagGroup&)> m_onGroup;
+  State m_state = State::Text;
+  CIfTagGroup m_group;
+  bool m_end = false;
+  bool m_block = false;
+  int m_reserveLeft = 0;
+  std::uint64_t m_unit = 0;
+};
+
+/// Checks a translated IF while it streams: every paired start tag meets its end tag (same pair
+/// id, properly nested) and no tag group appears twice. With the IF that was sent to the kernel
+/// (SetSent), every tag group of that IF must be present exactly once and an inline tag must stay
+/// in the block it was in. Keeps the open tags, a bit per pair id, and with the sent IF a
+/// counter per pair id (tags without a pair id are counted by their source text's hash bucket)
+/// and the block of each inline tag: memory does not grow with the document.
+class CTagCheck {
+ public:
+  /// `report` receives each problem: the unit position and the sentence.
+  explicit CTagCheck(std::function<void(std::uint64_t, const std::string&)> report);
+  ~CTagCheck();
+
+  /// Reads the IF that was sent to the kernel. Throws CHResultError when it fails.
+  void SetSent(IByteStream& sent);
+  /// Takes the next bytes of the translated IF (UTF-16 little-endian).
+  void Feed(const void* bytes, std::size_t count);
+  /// Ends the translated IF: tags left open are reported.
+  void Finish();
+  /// With the sent IF: reads it once more to name the tag groups the translated IF lacks
+  /// (reported at their position in the sent IF). Throws CHResultError when it fails.
+  void NameMissing(IByteStream& sent);
+  /// The number of problems reported so far.
+  std::size_t Problems() const { return m_problems; }
+
+ private:
+  struct CState;
+  void OnGroup(const CIfTagGroup& group);
+  void Report(std::uint64_t unit, const std::u16string& source, char16_t pair,
+              const std::string& what);
+
+  std::function<void(std::uint64_t, const std::string&)> m_report;
+  std::unique_ptr<CState> m_state;
+  std::size_t m_problems = 0;
+};
+
+/// Reads a whole IF stream in pieces into `groups`.
+void ReadIfGroups(IByteStream& source, CIfTagGroups& groups);
+
+}  // namespace tagvert::cli
