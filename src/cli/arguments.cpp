@@ -28,6 +28,7 @@ std::optional<Command> CommandByName(const std::string& name) {
   if (name == "info") return Command::Info;
   if (name == "languages") return Command::Languages;
   if (name == "show") return Command::Show;
+  if (name == "stats") return Command::Stats;
   return std::nullopt;
 }
 
@@ -195,6 +196,8 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
       o.against = value;
     } else if (!optionsEnded && a == "--strict") {
       o.strict = true;
+    } else if (!optionsEnded && a == "--json") {
+      o.json = true;
     } else if (!optionsEnded && a == "--codes") {
       o.codes = true;
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
@@ -216,6 +219,7 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
     case Command::FromIf:
       if (o.inputs.empty()) return fail("no input file given.");
       if (o.codes) return fail("--codes applies only to show.");
+      if (o.json) return fail("--json applies only to stats.");
       if ((o.against || o.strict) && o.command == Command::ToIf) {
         return fail("--against and --strict apply only to from-if.");
       }
@@ -238,7 +242,15 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
         return fail("standard input has no file name to put into -O DIR; give -o.");
       }
       break;
+    case Command::Stats:
+      if (o.inputs.empty()) return fail("no file given to count.");
+      if (o.output || o.outputDir || o.jobs != 0 || o.keepGoing || o.against || o.strict ||
+          o.codes) {
+        return fail("stats takes files, --json, --direction and --force.");
+      }
+      break;
     case Command::Show:
+      if (o.json) return fail("--json applies only to stats.");
       if (o.inputs.size() != 1) return fail("show takes one file.");
       if (o.output || o.outputDir || o.jobs != 0 || o.keepGoing || o.against || o.strict) {
         return fail("show writes to standard output and takes no -o, -O, -j or --keep-going.");
@@ -247,14 +259,14 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
     case Command::Detect:
       if (o.inputs.empty()) return fail("no file given to detect.");
       if (o.output || o.direction || o.outputDir || o.jobs != 0 || o.keepGoing || o.force ||
-          o.codes || o.against || o.strict) {
+          o.codes || o.against || o.strict || o.json) {
         return fail("detect takes only file names.");
       }
       break;
     case Command::Info:
     case Command::Languages:
       if (!o.inputs.empty() || o.output || o.direction || o.outputDir || o.jobs != 0 ||
-          o.keepGoing || o.force || o.codes || o.against || o.strict) {
+          o.keepGoing || o.force || o.codes || o.against || o.strict || o.json) {
         return fail(std::string(o.command == Command::Info ? "info" : "languages") +
                     " takes no arguments.");
       }
@@ -273,6 +285,7 @@ std::string UsageText() {
          "  to-if FILE...     convert TTX files to IF\n"
          "  from-if FILE...   convert translated IF files back to TTX\n"
          "  show FILE         show an IF (or the IF of a TTX file) as a person reads it\n"
+         "  stats FILE...     count units, matched units, text runs, words and tags\n"
          "  detect FILE...    tell whether files are TTX\n"
          "  languages         list the target languages the kernel knows\n"
          "  info              show the converter's identity\n"
@@ -363,6 +376,20 @@ std::string CommandHelp(Command command) {
              "  --codes                every code unit and group data unit as <XXXX>\n"
              "  --direction VALUE      target language of a TTX file (as for to-if)\n"
              "  -f, --force            convert a FILE that is neither IF nor TTX anyway\n"
+             "  -q, --quiet            no notes and no warnings\n"
+             "  -h, --help             show this help\n";
+    case Command::Stats:
+      return "Usage: tagvert stats FILE... [--json] [--direction VALUE]\n"
+             "\n"
+             "Counts per TTX document and in total: translation units (Tu), units already\n"
+             "matched (MatchPercent other than 0), and in the IF the kernel will get for the\n"
+             "target language (chosen as by to-if): text runs, words and tags. A word is a run\n"
+             "of letters and digits; each CJK character (ideograph, kana, Hangul syllable) is a\n"
+             "word of its own.\n"
+             "\n"
+             "  --json                 the figures as one JSON object\n"
+             "  --direction VALUE      target language (as for to-if)\n"
+             "  -f, --force            count a FILE that does not look like TTX anyway\n"
              "  -q, --quiet            no notes and no warnings\n"
              "  -h, --help             show this help\n";
     case Command::Detect:

@@ -12,7 +12,7 @@ namespace tagvert::cli {
 /// Exit statuses of the tagvert command.
 enum class ExitCode { Success = 0, Failed = 1, Usage = 2 };
 
-enum class Command { None, ToIf, FromIf, Detect, Info, Languages, Show };
+enum class Command { None, ToIf, FromIf, Detect, Info, Languages, Show, Stats };
 
 /// What the user asked for.
 struct CCliOptions {
@@ -30,6 +30,7 @@ struct CCliOptions {
   bool force = false;                     ///< --force: convert an input that fails the checks
   std::optional<std::string> against;     ///< --against FILE (from-if): the IF sent to the kernel
   bool strict = false;                    ///< --strict (from-if): tag damage is an error
+  bool json = false;                      ///< --json (stats): the figures as JSON
   bool codes = false;                     ///< --codes (show): every code unit as <XXXX>
 };
 

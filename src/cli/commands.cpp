@@ -20,6 +20,7 @@
 #include "cli/document_scan.h"
 #include "cli/if_view.h"
 #include "cli/progress_bar.h"
+#include "cli/stats.h"
 #include "cli/tag_check.h"
 #include "frame/ttx_converter.h"
 #include "platform/cli_services.h"
@@ -314,7 +315,8 @@ std::string CheckInputFormat(const std::string& input, bool toIF) {
 // The Direction of a conversion to IF: --direction, else the target language the document
 // names when the kernel knows it. Says on standard error what was chosen, and warns when no Tuv
 // of the document will be translated.
-std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMessages& messages) {
+std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
+                             CDocumentLanguages* scanned = nullptr) {
   const std::string name = Quote(input);
   if (!ReadTwice(input)) {
     if (!o.direction) {
@@ -325,7 +327,7 @@ std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMe
     return o.direction.value_or(0);
   }
   // Nothing to say and nothing to find: the scan is skipped.
-  if (o.direction && messages.Quiet()) return *o.direction;
+  if (o.direction && messages.Quiet() && scanned == nullptr) return *o.direction;
   CDocumentLanguages languages;
   std::string why;
   const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
@@ -335,6 +337,7 @@ std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMe
   } catch (const CHResultError&) {
     return o.direction.value_or(0);  // the conversion reports the cause
   }
+  if (scanned != nullptr) *scanned = languages;
   std::int32_t direction = 0;
   if (o.direction) {
     direction = *o.direction;
@@ -1026,6 +1029,124 @@ ExitCode RunShow(const CCliOptions& o, std::ostream& out, std::ostream& err) {
   return out.good() ? ExitCode::Success : ExitCode::Failed;
 }
 
+// The figures of one document, or of all.
+struct CStats {
+  std::uint64_t units = 0, matched = 0, runs = 0, words = 0, tags = 0;
+  void Add(const CStats& other) {
+    units += other.units;
+    matched += other.matched;
+    runs += other.runs;
+    words += other.words;
+    tags += other.tags;
+  }
+};
+
+std::string JsonString(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      quoted += escaped;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+std::string JsonStats(const CStats& s) {
+  return "\"units\": " + std::to_string(s.units) + ", \"matched\": " + std::to_string(s.matched) +
+         ", \"runs\": " + std::to_string(s.runs) + ", \"words\": " + std::to_string(s.words) +
+         ", \"tags\": " + std::to_string(s.tags);
+}
+
+std::string TextStats(const std::string& name, const CStats& s) {
+  char line[64];
+  std::snprintf(line, sizeof line, "%8llu %8llu %8llu %9llu %8llu  ",
+                static_cast<unsigned long long>(s.units),
+                static_cast<unsigned long long>(s.matched), static_cast<unsigned long long>(s.runs),
+                static_cast<unsigned long long>(s.words), static_cast<unsigned long long>(s.tags));
+  return line + name + "\n";
+}
+
+// Counts one document: its units from the markup, the rest from its IF made in memory.
+bool CountDocument(const CCliOptions& o, const std::string& input, CMessages& messages,
+                   CStats& stats) {
+  if (!o.force) {
+    const std::string refused = CheckInputFormat(input, true);
+    if (!refused.empty()) {
+      messages.Error(refused);
+      return false;
+    }
+  }
+  std::string why;
+  const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
+  if (!in) {
+    messages.Error("cannot read " + Quote(input) + ": " + why + ".");
+    return false;
+  }
+  CDocumentLanguages languages;
+  const std::int32_t direction = ChooseDirection(o, input, messages, &languages);
+  stats.units = languages.units;
+  stats.matched = languages.matchedUnits;
+  CTagvertConverter converter;
+  converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(direction));
+  auto memory = std::make_shared<CMemoryStream>();
+  const HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(memory));
+  if (Failed(hr)) {
+    const std::string phrase = PlatformErrorPhrase(hr);
+    messages.Error("cannot convert " + Quote(input) + ": " +
+                   (phrase.empty() ? DescribeHResult(hr) : phrase) + ".");
+    return false;
+  }
+  const std::vector<std::uint8_t>& bytes = memory->Bytes();
+  std::vector<char16_t> units(bytes.size() / 2);
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+  CIfCounter counter;
+  counter.Feed(units.data(), units.size());
+  counter.Finish();
+  stats.runs = counter.Runs();
+  stats.words = counter.Words();
+  stats.tags = counter.Tags();
+  return true;
+}
+
+ExitCode RunStats(const CCliOptions& o, std::ostream& out, std::ostream& err) {
+  CMessages messages(err, o.quiet);
+  CStats total;
+  bool allCounted = true;
+  std::string json = "{\"files\": [";
+  if (!o.json) out << "   units  matched     runs     words     tags  file\n";
+  bool first = true;
+  for (const std::string& input : o.inputs) {
+    CStats stats;
+    if (!CountDocument(o, input, messages, stats)) {
+      allCounted = false;
+      continue;
+    }
+    total.Add(stats);
+    if (o.json) {
+      json += (first ? "\n  {\"file\": " : ",\n  {\"file\": ") + JsonString(input) + ", " +
+              JsonStats(stats) + "}";
+    } else {
+      out << TextStats(input, stats);
+    }
+    first = false;
+  }
+  if (o.json) {
+    out << json << "\n],\n\"total\": {" << JsonStats(total) << "}}\n";
+  } else {
+    out << TextStats("total", total);
+  }
+  return allCounted ? ExitCode::Success : ExitCode::Failed;
+}
+
 // Lists the language table.
 ExitCode RunLanguages(std::ostream& out) {
   out << "tag     code    direction\n";
@@ -1134,6 +1255,8 @@ ExitCode RunCli(const std::vector<std::string>& args, std::ostream& out, std::os
       return RunLanguages(out);
     case Command::Show:
       return RunShow(o, out, err);
+    case Command::Stats:
+      return RunStats(o, out, err);
     case Command::Detect:
       return RunDetect(o, out);
     case Command::Info:

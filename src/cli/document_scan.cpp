@@ -43,6 +43,11 @@ CDocumentLanguages ScanLanguages(const ByteStreamPtr& source) {
           result.tuvLanguages.end()) {
         result.tuvLanguages.push_back(value);
       }
+    } else if (name == u"TU" && element.GetTagType() != kTagClose) {
+      // The rules skip a unit whose MatchPercent exists and is not "0".
+      ++result.units;
+      const std::u16string* match = Attribute(element, u"MatchPercent");
+      if (match != nullptr && *match != u"0") ++result.matchedUnits;
     } else if (!settingsSeen && name == u"USERSETTINGS") {
       settingsSeen = true;
       if (const std::u16string* target = Attribute(element, u"TargetLanguage")) {

@@ -19,6 +19,8 @@ struct CDocumentLanguages {
   /// The distinct Lang values of the Tuv elements, in the order of their first appearance
   /// (a Tuv without Lang counts as an empty value).
   std::vector<std::u16string> tuvLanguages;
+  std::uint64_t units = 0;         ///< Tu start tags: translation units
+  std::uint64_t matchedUnits = 0;  ///< of them, those with a MatchPercent other than "0"
 };
 
 /// Reads the whole document with the markup reader, one element at a time (memory stays flat):

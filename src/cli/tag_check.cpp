@@ -260,7 +260,8 @@ void CTagCheck::OnGroup(const CIfTagGroup& g) {
     return;
   }
   std::size_t at = s.open.size();
-  while (at > 0 && s.open[at - 1].pair != g.pair) --at;
+  while (at > 0 && s.open[at - 1].pair != g.pair)
+    --at;
   if (at > 0) {
     const auto& closed = s.open[at - 1];
     if (closed.crossed) {

@@ -219,6 +219,26 @@ if [ -n "$samples" ] && [ -d "$samples" ]; then
     cmp -s "$work/serialback/x.ttx" "$work/batchback/${name%.ttx}.out.ttx" ||
       fail "from-if batch and single differ for $name"
   done
+  # stats: figures counted by hand from the documents and from show. Test01 (FR-FR from the
+  # document): 6 Tu, 4 with MatchPercent 1, 90, 100, 101; runs "Texte en ", "gras", ".",
+  # "Seconde ", "phrase.", "Text with ", "bold and ", "italics", " and plain display" (13 words).
+  # integration_Test01 with fr-fr matches no Tuv (Lang="fr"): only the 4 runs outside units.
+  test01="$samples/derived/Test01.utf8-bom.ttx"
+  integration="$samples/okapi/integration_Test01.html.ttx"
+  if [ -f "$test01" ] && [ -f "$integration" ]; then
+    expect 0 "$tagvert" stats --json --direction fr-fr "$test01" "$integration" --quiet
+    cat >"$work/expected" <<END
+{"files": [
+  {"file": "$test01", "units": 6, "matched": 4, "runs": 9, "words": 13, "tags": 50},
+  {"file": "$integration", "units": 6, "matched": 4, "runs": 4, "words": 8, "tags": 43}
+],
+"total": {"units": 12, "matched": 8, "runs": 13, "words": 21, "tags": 93}}
+END
+    cmp -s "$work/out" "$work/expected" || fail "stats --json: $(cat "$work/out")"
+    expect 0 "$tagvert" stats "$test01"
+    contains "$work/out" "       6        4        9        13       50  $test01"
+    contains "$work/err" "target language FR-FR, from the document"
+  fi
   # The document that names TargetLanguage="FR-FR" has its French Tuvs translated.
   allseg="$samples/okapi/filters_Test02_allseg.html.ttx"
   if [ -f "$allseg" ]; then
@@ -264,6 +284,11 @@ cmp -s "$work/out" "$work/from-if.txt" || fail "show of a TTX file differs from 
 expect 1 "$tagvert" show "$work/random.ttx"
 contains "$work/err" "is neither IF nor TTX"
 expect 2 "$tagvert" show "$work/a.if" "$work/a.if"
+
+# stats refuses what is not TTX, counts the rest, and exits 1.
+expect 1 "$tagvert" stats "$work/random.ttx" "$work/in/a.ttx" --quiet
+contains "$work/err" "is not a TTX document"
+contains "$work/out" "1        0        1         2       10  $work/in/a.ttx"
 
 [ "$failures" -eq 0 ] && echo "workflow tests passed"
 exit "$failures"

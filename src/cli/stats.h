@@ -1,0 +1,39 @@
+// Tagvert: what the kernel will translate in an IF, counted (CIfCounter).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tagvert::cli {
+
+/// Counts, as IF units come: text runs that hold more than white space, their words, and tag
+/// groups. A word is a run of letters and digits (Unicode categories L and N); each CJK
+/// character (ideographs, kana, Hangul syllables, and characters beyond U+FFFF in planes 2 and 3)
+/// is a word of its own, as translation tools count them. Everything inside a group (a tag's
+/// source text, the header, reserve data) and skipped text is not text.
+class CIfCounter {
+ public:
+  void Feed(const char16_t* units, std::size_t count);
+  void Finish();
+
+  std::uint64_t Runs() const { return m_runs; }
+  std::uint64_t Words() const { return m_words; }
+  std::uint64_t Tags() const { return m_tags; }
+
+ private:
+  enum class State { Text, Pair, Group, Reserve };
+  void TextUnit(char16_t unit);
+  void EndRun();
+
+  State m_state = State::Text;
+  int m_reserveLeft = 0;
+  bool m_inWord = false;
+  bool m_runHasText = false;
+  char16_t m_high = 0;  ///< a high surrogate waiting for its low half
+  std::uint64_t m_runs = 0;
+  std::uint64_t m_words = 0;
+  std::uint64_t m_tags = 0;
+};
+
+}  // namespace tagvert::cli

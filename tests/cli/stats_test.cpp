@@ -1,0 +1,58 @@
+// Tagvert: tests of the word and run counts of an IF.
+// SPDX-License-Identifier: Apache-2.0
+#include "cli/stats.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace tagvert::cli {
+namespace {
+
+struct CCounts {
+  std::uint64_t runs, words, tags;
+  bool operator==(const CCounts&) const = default;
+};
+
+CCounts Count(const std::u16string& units) {
+  CIfCounter counter;
+  // Fed in two pieces: the counts must not depend on where the input is cut.
+  const std::size_t half = units.size() / 2;
+  counter.Feed(units.data(), half);
+  counter.Feed(units.data() + half, units.size() - half);
+  counter.Finish();
+  return {counter.Runs(), counter.Words(), counter.Tags()};
+}
+
+TEST(IfCounterTest, RunsWordsAndTags) {
+  const struct {
+    const char* name;
+    std::u16string units;
+    CCounts expected;
+  } rows[] = {
+      {"plain words", u"The quick brown fox", {1, 4, 0}},
+      {"digits and punctuation split words", u"Version 2.0, page 17-18!", {1, 6, 0}},
+      {"accented letters", u"Très élégant, naïve", {1, 3, 0}},
+      {"CJK characters are words", u"日本語のテキスト abc", {1, 9, 0}},
+      {"Hangul syllables", u"한국어", {1, 3, 0}},
+      {"beyond U+FFFF: plane 2 ideograph, then a letter-like symbol",
+       std::u16string{0xD840, 0xDC0B, 0xD835, 0xDC00, u'x'},
+       {1, 2, 0}},
+      {"white space only is no run", u" \n\t", {0, 0, 0}},
+      {"header and tag source text are not text",
+       u"\uE804TTX\uE000\uE405\uE805\u0066<b class=\"x\">\uE000Bold\uE404\uE805\u0066</b>\uE000 "
+       u"text",
+       {2, 2, 2}},
+      {"a pair id in the code range is data", u"\uE805\uE000<i>\uE000word", {1, 1, 1}},
+      {"reserve data and skipped text are not text",
+       u"a\uE80A\u0041\u0042\uE000\uEC03mt\uE805\u0007<br/>\uE000b",
+       {2, 2, 1}},
+      {"a word cut by a tag is two", u"in\uE805\u0001<b>\uE000side", {2, 2, 1}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(Count(row.units), row.expected) << row.name;
+  }
+}
+
+}  // namespace
+}  // namespace tagvert::cli
