@@ -29,6 +29,7 @@ std::optional<Command> CommandByName(const std::string& name) {
   if (name == "languages") return Command::Languages;
   if (name == "show") return Command::Show;
   if (name == "stats") return Command::Stats;
+  if (name == "pseudo") return Command::Pseudo;
   return std::nullopt;
 }
 
@@ -105,15 +106,29 @@ std::string OutputInFolder(const std::string& dir, const std::string& output, bo
   return dir + (backslash ? "\\" : "/") + base;
 }
 
-std::string DefaultFromIfOutput(const std::string& input, bool backslash) {
-  std::string stem = input;
-  if (EndsWithNoCase(stem, ".if")) stem.resize(stem.size() - 3);
+namespace {
+
+// `stem` with `infix` put before its extension, or with infix and ".ttx" appended when it has
+// none. A dot in a folder name or at the start of a file name is no extension.
+std::string BeforeExtension(const std::string& stem, const std::string& infix, bool backslash) {
   const auto slash = LastSeparator(stem, backslash);
   const auto dot = stem.find_last_of('.');
   const bool hasExtension =
       dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-  if (!hasExtension) return stem + ".out.ttx";
-  return stem.substr(0, dot) + ".out" + stem.substr(dot);
+  if (!hasExtension) return stem + infix + ".ttx";
+  return stem.substr(0, dot) + infix + stem.substr(dot);
+}
+
+}  // namespace
+
+std::string DefaultFromIfOutput(const std::string& input, bool backslash) {
+  std::string stem = input;
+  if (EndsWithNoCase(stem, ".if")) stem.resize(stem.size() - 3);
+  return BeforeExtension(stem, ".out", backslash);
+}
+
+std::string DefaultPseudoOutput(const std::string& input, bool backslash) {
+  return BeforeExtension(input, ".pseudo", backslash);
 }
 
 CParseResult ParseArguments(const std::vector<std::string>& args) {
@@ -242,6 +257,19 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
         return fail("standard input has no file name to put into -O DIR; give -o.");
       }
       break;
+    case Command::Pseudo:
+      if (o.inputs.empty()) return fail("no file given to pseudo-translate.");
+      if (o.jobs != 0 || o.keepGoing || o.against || o.strict || o.codes || o.json) {
+        return fail("pseudo takes files, -o, -O, --direction and --force.");
+      }
+      if (o.output && o.outputDir) return fail("give either -o or -O, not both.");
+      if (o.output && o.inputs.size() > 1) {
+        return fail("-o names the output of one input; give -O DIR for several inputs.");
+      }
+      for (const std::string& input : o.inputs) {
+        if (input == "-") return fail("pseudo reads files, not standard input.");
+      }
+      break;
     case Command::Stats:
       if (o.inputs.empty()) return fail("no file given to count.");
       if (o.output || o.outputDir || o.jobs != 0 || o.keepGoing || o.against || o.strict ||
@@ -285,6 +313,7 @@ std::string UsageText() {
          "  to-if FILE...     convert TTX files to IF\n"
          "  from-if FILE...   convert translated IF files back to TTX\n"
          "  show FILE         show an IF (or the IF of a TTX file) as a person reads it\n"
+         "  pseudo FILE...    pseudo-translate TTX files (TTX -> IF -> TTX)\n"
          "  stats FILE...     count units, matched units, text runs, words and tags\n"
          "  detect FILE...    tell whether files are TTX\n"
          "  languages         list the target languages the kernel knows\n"
@@ -376,6 +405,20 @@ std::string CommandHelp(Command command) {
              "  --codes                every code unit and group data unit as <XXXX>\n"
              "  --direction VALUE      target language of a TTX file (as for to-if)\n"
              "  -f, --force            convert a FILE that is neither IF nor TTX anyway\n"
+             "  -q, --quiet            no notes and no warnings\n"
+             "  -h, --help             show this help\n";
+    case Command::Pseudo:
+      return "Usage: tagvert pseudo FILE... [-o OUTPUT | -O DIR] [--direction VALUE]\n"
+             "\n"
+             "The localization smoke test: converts each TTX document to IF, gives every text\n"
+             "run accented letters, 30% more length and brackets ([Ŧĥé qüíçķ ƀŕöŵñ ƒöx······]),\n"
+             "leaves every code as it is, and converts the result back to TTX, by default\n"
+             "FILE with .pseudo before its extension (doc.ttx gives doc.pseudo.ttx).\n"
+             "\n"
+             "  -o, --output FILE      the output of a single input\n"
+             "  -O, --output-dir DIR   write every output into DIR (made when missing)\n"
+             "  --direction VALUE      target language (as for to-if)\n"
+             "  -f, --force            pseudo-translate a FILE that does not look like TTX\n"
              "  -q, --quiet            no notes and no warnings\n"
              "  -h, --help             show this help\n";
     case Command::Stats:

@@ -12,7 +12,7 @@ namespace tagvert::cli {
 /// Exit statuses of the tagvert command.
 enum class ExitCode { Success = 0, Failed = 1, Usage = 2 };
 
-enum class Command { None, ToIf, FromIf, Detect, Info, Languages, Show, Stats };
+enum class Command { None, ToIf, FromIf, Detect, Info, Languages, Show, Stats, Pseudo };
 
 /// What the user asked for.
 struct CCliOptions {
@@ -66,6 +66,10 @@ inline constexpr bool kBackslashSeparates = false;
 /// ("doc.ttx.if" and "doc.if" give "doc.out.ttx"). A dot in a folder name is no extension;
 /// `backslash` makes `\` a folder separator too.
 std::string DefaultFromIfOutput(const std::string& input, bool backslash = kBackslashSeparates);
+
+/// The default output of pseudo: ".pseudo" put before the extension ("doc.ttx" gives
+/// "doc.pseudo.ttx").
+std::string DefaultPseudoOutput(const std::string& input, bool backslash = kBackslashSeparates);
 
 /// The name `output` (a default output name) placed in the folder `dir` instead of its own.
 std::string OutputInFolder(const std::string& dir, const std::string& output,

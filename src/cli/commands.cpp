@@ -20,6 +20,7 @@
 #include "cli/document_scan.h"
 #include "cli/if_view.h"
 #include "cli/progress_bar.h"
+#include "cli/pseudo.h"
 #include "cli/stats.h"
 #include "cli/tag_check.h"
 #include "frame/ttx_converter.h"
@@ -1147,6 +1148,90 @@ ExitCode RunStats(const CCliOptions& o, std::ostream& out, std::ostream& err) {
   return allCounted ? ExitCode::Success : ExitCode::Failed;
 }
 
+// Pseudo-translates one document: TTX -> IF -> pseudo-translated IF -> TTX.
+bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::string& output,
+                    CMessages& messages) {
+  if (!o.force) {
+    const std::string refused = CheckInputFormat(input, true);
+    if (!refused.empty()) {
+      messages.Error(refused);
+      return false;
+    }
+  }
+  std::string why;
+  const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
+  if (!in) {
+    messages.Error("cannot read " + Quote(input) + ": " + why + ".");
+    return false;
+  }
+  CTagvertConverter converter;
+  converter.PutProperty(CVariant::String(u"Direction"),
+                        CVariant::Int32(ChooseDirection(o, input, messages)));
+  auto memory = std::make_shared<CMemoryStream>();
+  HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(memory));
+  if (Failed(hr)) {
+    const std::string phrase = PlatformErrorPhrase(hr);
+    messages.Error("cannot convert " + Quote(input) + ": " +
+                   (phrase.empty() ? DescribeHResult(hr) : phrase) + ".");
+    return false;
+  }
+  const std::vector<std::uint8_t>& bytes = memory->Bytes();
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+  const std::u16string pseudo = PseudoTranslate(units);
+  memory.reset();
+  std::vector<std::uint8_t> pseudoBytes(pseudo.size() * 2);
+  for (std::size_t i = 0; i < pseudo.size(); ++i) {
+    pseudoBytes[2 * i] = static_cast<std::uint8_t>(pseudo[i] & 0xFF);
+    pseudoBytes[2 * i + 1] = static_cast<std::uint8_t>(pseudo[i] >> 8);
+  }
+  CCliOutput out;
+  if (!PlatformOpenOutput(output, out, why)) {
+    messages.Error("cannot write '" + output + "': " + why + ".");
+    return false;
+  }
+  hr = converter.ConvertFromIF(
+      CEndpoint::Stream(std::make_shared<CMemoryStream>(std::move(pseudoBytes))),
+      CEndpoint::Stream(out.file));
+  if (Failed(hr)) {
+    PlatformAbandonOutput(out);
+    const std::string phrase = out.file ? PlatformErrorPhrase(out.file->WriteError()) : "";
+    messages.Error("cannot write '" + output +
+                   "': " + (phrase.empty() ? DescribeHResult(hr) : phrase) + ".");
+    return false;
+  }
+  if (!PlatformCommitOutput(out, why)) {
+    messages.Error("cannot write '" + output + "': " + why + ".");
+    return false;
+  }
+  return true;
+}
+
+ExitCode RunPseudo(const CCliOptions& o, std::ostream& err) {
+  CMessages messages(err, o.quiet);
+  std::vector<CJob> jobs;
+  for (const std::string& input : o.inputs) {
+    std::string output = o.output ? *o.output : DefaultPseudoOutput(input);
+    if (o.outputDir) output = OutputInFolder(*o.outputDir, output);
+    jobs.push_back({input, output, 0});
+  }
+  const std::string collision = FindCollision(jobs);
+  if (!collision.empty()) {
+    messages.Error(collision);
+    return ExitCode::Usage;
+  }
+  if (o.outputDir && !MakeFolder(*o.outputDir, messages)) return ExitCode::Failed;
+  std::size_t done = 0;
+  for (const CJob& job : jobs) {
+    if (PseudoDocument(o, job.input, job.output, messages)) ++done;
+  }
+  messages.Note("pseudo-translated " + std::to_string(done) + " of " + std::to_string(jobs.size()) +
+                " files.");
+  return done == jobs.size() ? ExitCode::Success : ExitCode::Failed;
+}
+
 // Lists the language table.
 ExitCode RunLanguages(std::ostream& out) {
   out << "tag     code    direction\n";
@@ -1257,6 +1342,8 @@ ExitCode RunCli(const std::vector<std::string>& args, std::ostream& out, std::os
       return RunShow(o, out, err);
     case Command::Stats:
       return RunStats(o, out, err);
+    case Command::Pseudo:
+      return RunPseudo(o, err);
     case Command::Detect:
       return RunDetect(o, out);
     case Command::Info:

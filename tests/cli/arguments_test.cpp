@@ -109,7 +109,8 @@ TEST(ParseArgumentsTest, EveryCommandHasHelpWithOneLinePerOption) {
     }
   }
   const std::string usage = UsageText();
-  for (const char* name : {"to-if", "from-if", "detect", "languages", "info", "show"}) {
+  for (const char* name :
+       {"to-if", "from-if", "detect", "languages", "info", "show", "stats", "pseudo"}) {
     EXPECT_NE(usage.find(std::string("  ") + name + " "), std::string::npos) << name;
   }
 }
@@ -148,6 +149,8 @@ TEST(DefaultOutputTest, FromIfDropsIfAndInsertsOut) {
   EXPECT_EQ(DefaultFromIfOutput("a.b/doc.if"), "a.b/doc.out.ttx");
   EXPECT_EQ(DefaultFromIfOutput("a.b/doc.ttx"), "a.b/doc.out.ttx");
   EXPECT_EQ(DefaultFromIfOutput("dir/.hidden.if"), "dir/.hidden.out.ttx");
+  EXPECT_EQ(DefaultPseudoOutput("a.b/doc.ttx", false), "a.b/doc.pseudo.ttx");
+  EXPECT_EQ(DefaultPseudoOutput("C:\\v1.2\\doc", true), "C:\\v1.2\\doc.pseudo.ttx");
 }
 
 TEST(DefaultOutputTest, BackslashSeparatesFoldersOnWindows) {

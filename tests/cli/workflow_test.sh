@@ -239,6 +239,18 @@ END
     contains "$work/out" "       6        4        9        13       50  $test01"
     contains "$work/err" "target language FR-FR, from the document"
   fi
+  # pseudo: every real document comes back well-formed, with the same tags and runs.
+  expect 0 "$tagvert" pseudo -O "$work/pseudo" "$samples"/*/*.ttx --direction fr-fr --quiet
+  for ttx in "$samples"/*/*.ttx; do
+    name="$(basename "$ttx" .ttx).pseudo.ttx"
+    xmllint --noout "$work/pseudo/$name" 2>"$work/err" || fail "pseudo of $ttx: $(cat "$work/err")"
+    "$tagvert" stats --json --direction fr-fr -q "$ttx" | sed -n 's/.*"runs": \([0-9]*\).*"tags": \([0-9]*\).*/\1 \2/p' >"$work/before"
+    "$tagvert" stats --json --direction fr-fr -q "$work/pseudo/$name" | sed -n 's/.*"runs": \([0-9]*\).*"tags": \([0-9]*\).*/\1 \2/p' >"$work/after"
+    [ -s "$work/before" ] || fail "stats gave no figures for $ttx"
+    cmp -s "$work/before" "$work/after" || fail "pseudo of $ttx changed runs or tags: $(cat "$work/before") / $(cat "$work/after")"
+  done
+  grep -q "\[Ŧéxŧé éñ ···\]" "$work/pseudo/Test01.utf8-bom.pseudo.ttx" 2>/dev/null ||
+    [ ! -f "$samples/derived/Test01.utf8-bom.ttx" ] || fail "pseudo text not found"
   # The document that names TargetLanguage="FR-FR" has its French Tuvs translated.
   allseg="$samples/okapi/filters_Test02_allseg.html.ttx"
   if [ -f "$allseg" ]; then
