@@ -30,6 +30,7 @@ std::optional<Command> CommandByName(const std::string& name) {
   if (name == "show") return Command::Show;
   if (name == "stats") return Command::Stats;
   if (name == "pseudo") return Command::Pseudo;
+  if (name == "check") return Command::Check;
   return std::nullopt;
 }
 
@@ -270,6 +271,13 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
         if (input == "-") return fail("pseudo reads files, not standard input.");
       }
       break;
+    case Command::Check:
+      if (o.inputs.empty()) return fail("no file given to check.");
+      if (o.output || o.outputDir || o.jobs != 0 || o.keepGoing || o.against || o.strict ||
+          o.codes || o.json || o.force) {
+        return fail("check takes files and --direction.");
+      }
+      break;
     case Command::Stats:
       if (o.inputs.empty()) return fail("no file given to count.");
       if (o.output || o.outputDir || o.jobs != 0 || o.keepGoing || o.against || o.strict ||
@@ -314,6 +322,7 @@ std::string UsageText() {
          "  from-if FILE...   convert translated IF files back to TTX\n"
          "  show FILE         show an IF (or the IF of a TTX file) as a person reads it\n"
          "  pseudo FILE...    pseudo-translate TTX files (TTX -> IF -> TTX)\n"
+         "  check FILE...     list problems of TTX files as FILE:LINE:COLUMN: lines\n"
          "  stats FILE...     count units, matched units, text runs, words and tags\n"
          "  detect FILE...    tell whether files are TTX\n"
          "  languages         list the target languages the kernel knows\n"
@@ -419,6 +428,19 @@ std::string CommandHelp(Command command) {
              "  -O, --output-dir DIR   write every output into DIR (made when missing)\n"
              "  --direction VALUE      target language (as for to-if)\n"
              "  -f, --force            pseudo-translate a FILE that does not look like TTX\n"
+             "  -q, --quiet            no notes and no warnings\n"
+             "  -h, --help             show this help\n";
+    case Command::Check:
+      return "Usage: tagvert check FILE... [--direction VALUE]\n"
+             "\n"
+             "Lists the problems a translator wants to know before sending a TTX file out, one\n"
+             "'FILE:LINE:COLUMN: message' line each: end tags without a start, start tags never\n"
+             "closed, ut placeholders without their partner, Tu without a Tuv in the target\n"
+             "language (chosen as by to-if), empty target Tuvs, and text that is not\n"
+             "well-formed XML (a stray < or &, markup cut off). Exit status 1 when it found\n"
+             "a problem.\n"
+             "\n"
+             "  --direction VALUE      target language (as for to-if)\n"
              "  -q, --quiet            no notes and no warnings\n"
              "  -h, --help             show this help\n";
     case Command::Stats:

@@ -12,7 +12,7 @@ namespace tagvert::cli {
 /// Exit statuses of the tagvert command.
 enum class ExitCode { Success = 0, Failed = 1, Usage = 2 };
 
-enum class Command { None, ToIf, FromIf, Detect, Info, Languages, Show, Stats, Pseudo };
+enum class Command { None, ToIf, FromIf, Detect, Info, Languages, Show, Stats, Pseudo, Check };
 
 /// What the user asked for.
 struct CCliOptions {

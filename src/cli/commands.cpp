@@ -17,6 +17,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "cli/document_check.h"
 #include "cli/document_scan.h"
 #include "cli/if_view.h"
 #include "cli/progress_bar.h"
@@ -1232,6 +1233,33 @@ ExitCode RunPseudo(const CCliOptions& o, std::ostream& err) {
   return done == jobs.size() ? ExitCode::Success : ExitCode::Failed;
 }
 
+ExitCode RunCheck(const CCliOptions& o, std::ostream& out, std::ostream& err) {
+  CMessages messages(err, o.quiet);
+  bool clean = true;
+  for (const std::string& input : o.inputs) {
+    std::string why;
+    const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
+    if (!in) {
+      messages.Error("cannot read " + Quote(input) + ": " + why + ".");
+      clean = false;
+      continue;
+    }
+    const std::int32_t direction = ChooseDirection(o, input, messages);
+    const std::u16string target = direction != 0 ? TuvLanguageOf(direction) : std::u16string();
+    try {
+      const std::size_t problems = CheckDocument(
+          in, target, [&](std::uint64_t line, std::uint64_t column, const std::string& text) {
+            out << input << ":" << line << ":" << column << ": " << text << "\n";
+          });
+      if (problems != 0) clean = false;
+    } catch (const CHResultError& e) {
+      messages.Error("cannot read " + Quote(input) + ": " + PlatformErrorPhrase(e.Code()) + ".");
+      clean = false;
+    }
+  }
+  return clean ? ExitCode::Success : ExitCode::Failed;
+}
+
 // Lists the language table.
 ExitCode RunLanguages(std::ostream& out) {
   out << "tag     code    direction\n";
@@ -1344,6 +1372,8 @@ ExitCode RunCli(const std::vector<std::string>& args, std::ostream& out, std::os
       return RunStats(o, out, err);
     case Command::Pseudo:
       return RunPseudo(o, err);
+    case Command::Check:
+      return RunCheck(o, out, err);
     case Command::Detect:
       return RunDetect(o, out);
     case Command::Info:

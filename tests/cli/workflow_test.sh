@@ -135,6 +135,28 @@ expect 2 "$tagvert" to-if "$work/x" "$work/x.if"
 contains "$work/err" "it is the input file"
 cmp -s "$work/x.if" "$work/in/a.ttx" || fail "a refused batch changed an input"
 
+# check: a document made to carry each problem, one line each, and a clean document.
+printf '<TRADOStag><UserSettings TargetLanguage="DE-DE"/><Body>\n<Tu MatchPercent="0"><Tuv Lang="EN-US">a &amp; b & c</Tuv></Tu>\n<Tu><Tuv Lang="EN-US">x</Tuv><Tuv Lang="DE-DE"> </Tuv></Tu>\n<Tu><Tuv Lang="EN-US"><ut Type="start" DisplayText="b">a</ut><ut Type="end" DisplayText="b">b</ut><ut Type="end" DisplayText="i">c</ut></Tuv><Tuv Lang="DE-DE">y<ut Type="start" DisplayText="b">d</ut></Tuv></Tu>\n<ut Type="start" Style="external">e</ut><df><b>x</df></i> 1 < 2 <Raw\n</Body>' >"$work/bad.ttx"
+expect 1 "$tagvert" check "$work/bad.ttx" -q
+sed "s|^$work/||" "$work/out" >"$work/got"
+cat >"$work/expected" <<'END'
+bad.ttx:2:50: '&' that starts no reference (write &amp;)
+bad.ttx:2:1: Tu without a Tuv in DE-DE
+bad.ttx:3:30: empty Tuv in DE-DE
+bad.ttx:4:99: ut placeholder of Type="end" without its start
+bad.ttx:4:161: ut placeholder of Type="start" without its end
+bad.ttx:5:45: start tag <b> never closed (</df> at 5:49 closes its parent)
+bad.ttx:5:54: end tag </i> without a start tag
+bad.ttx:5:61: '<' that starts no markup (write &lt;)
+bad.ttx:5:65: markup cut off: <Raw
+bad.ttx:1:1: start tag <TRADOStag> never closed
+END
+cmp -s "$work/got" "$work/expected" || fail "check: $(cat "$work/got")"
+expect 0 "$tagvert" check "$work/in/a.ttx" -q
+[ -s "$work/out" ] && fail "check found problems in a clean document: $(cat "$work/out")"
+expect 1 "$tagvert" check "$work/in/a.ttx" "$work/fr.ttx" --direction fr-fr -q
+contains "$work/out" "in/a.ttx:1:83: Tu without a Tuv in FR-FR"
+
 # Tag damage in a translated IF: a sent IF and translations of it with a misnested, a dropped,
 # a doubled and a moved tag, checked without and with --against, and --strict.
 tag() { unit 0xE805 "$1" $(text "$2") 0xE000; }                       # tag PAIR SOURCE

@@ -1,0 +1,25 @@
+// Tagvert: problems of a TTX document a translator wants to know before sending it out
+// (CheckDocument).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "storage/byte_stream.h"
+
+namespace tagvert::cli {
+
+/// Reads the document once with the markup reader (memory holds the open elements only) and
+/// calls `report(line, column, message)` for each problem: end tags without a start, start tags
+/// never closed, ut placeholders without their partner, Tu without a Tuv whose Lang is
+/// `targetLang` and empty Tuvs of that language (both skipped when `targetLang` is empty), and
+/// text that is not well-formed XML (a stray '<' or '&', markup cut off). Lines and columns
+/// count from 1; a column counts UTF-16 units. Returns the number of problems. Throws
+/// CHResultError when the source fails.
+std::size_t CheckDocument(
+    const ByteStreamPtr& source, const std::u16string& targetLang,
+    const std::function<void(std::uint64_t, std::uint64_t, const std::string&)>& report);
+
+}  // namespace tagvert::cli
