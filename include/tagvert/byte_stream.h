@@ -17,6 +17,7 @@ namespace tagvert {
 /// Streams are shared (std::shared_ptr) because the storage and the caller both hold them.
 class TAGVERT_API IByteStream {
  public:
+  /// Streams are destroyed through this interface (their holders share them).
   virtual ~IByteStream() = default;
   /// Reads up to `size` bytes into `buffer`; returns the number read, 0 at the end of the data.
   /// Throws CHResultError when the read fails.

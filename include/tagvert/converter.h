@@ -14,6 +14,7 @@
 
 namespace tagvert {
 
+/// The engine's converter, private to the library.
 class CTagvertConverter;
 
 /// Converts TTX documents into the kernel's IF and translated IF back into TTX.
@@ -30,8 +31,11 @@ class TAGVERT_API CConverter {
   /// A converter with the built-in TTX rules and Direction 0 (no target language: every Tuv is
   /// carried untranslated). Throws std::bad_alloc when memory runs out.
   CConverter();
+  /// Releases the listeners and the rules. Must not run while a conversion runs.
   ~CConverter();
+  /// A converter is neither copied nor moved: listeners and Stop callers refer to it.
   CConverter(const CConverter&) = delete;
+  /// Not assignable, like the copy.
   CConverter& operator=(const CConverter&) = delete;
 
   /// Converts a TTX source (UTF-16 or UTF-8 by its byte-order mark, UTF-8 without one) into IF

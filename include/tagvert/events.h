@@ -12,15 +12,24 @@
 
 namespace tagvert {
 
-/// Conversion states carried by State and StateChange.
+// Conversion states carried by State and StateChange.
+
+/// No conversion runs (also the state after a successful one).
 inline constexpr std::int32_t kStateIdle = 0;
+/// A conversion runs.
 inline constexpr std::int32_t kStateConverting = 1;
+/// The last conversion was stopped (its call returned kSOk).
 inline constexpr std::int32_t kStateStopped = 2;
+/// The last conversion failed (its call returned the failure code).
 inline constexpr std::int32_t kStateFailed = 0x8000;
 
-/// Connection results of the listener list.
+// Connection results of the listener list.
+
+/// Unadvise: the cookie names no listener.
 inline constexpr HResult kConnectENoConnection = MakeHResult(0x80040200);
+/// Advise: no more listeners can be added.
 inline constexpr HResult kConnectEAdviseLimit = MakeHResult(0x80040201);
+/// Advise: the listener is null.
 inline constexpr HResult kConnectECannotConnect = MakeHResult(0x80040202);
 
 /// A listener of the four conversion events. Events arrive synchronously on the converting
@@ -28,6 +37,7 @@ inline constexpr HResult kConnectECannotConnect = MakeHResult(0x80040202);
 /// Exceptions thrown by a listener are swallowed: listeners cannot make a conversion fail.
 class TAGVERT_API ITransEventsListener {
  public:
+  /// Listeners are destroyed through this interface (the converter holds them shared).
   virtual ~ITransEventsListener() = default;
   /// A property put succeeded; the values are those the caller passed.
   virtual void OnPropertyChange(const CVariant& /*prop*/, const CVariant& /*newVal*/) {}

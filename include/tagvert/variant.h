@@ -11,8 +11,9 @@
 
 namespace tagvert {
 
-/// Result codes of the variant conversion to a 32-bit integer.
+/// The variant conversion's result for a value that is no number.
 inline constexpr HResult kDispETypeMismatch = MakeHResult(0x80020005);
+/// The variant conversion's result for a number outside the 32-bit range.
 inline constexpr HResult kDispEOverflow = MakeHResult(0x8002000A);
 
 /// The values a host passes as property names, indexes and property values: empty, a string

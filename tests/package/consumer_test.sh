@@ -38,7 +38,7 @@ cmake --install "$build" --prefix "$work/stage" >"$work/install.log" 2>&1 ||
   { cat "$work/install.log" >&2; fail "cmake --install failed"; exit 1; }
 mv "$work/stage" "$work/prefix"
 prefix="$work/prefix"
-(cd "$prefix" && find . -type f | sort) >"$work/tree"
+(cd "$prefix" && find . -type f -o -type l | sort) >"$work/tree"
 for want in bin/tagvert include/tagvert/tagvert.h include/tagvert/converter.h \
   include/tagvert/version.h include/tagvert/export.h cmake/Tagvert/TagvertConfig.cmake \
   cmake/Tagvert/TagvertConfigVersion.cmake pkgconfig/tagvert.pc share/man/man1/tagvert.1 \

@@ -34,7 +34,7 @@ for want in usr/share/man/man1/tagvert.1 usr/share/bash-completion/completions/t
   [ -f "$root/$want" ] || fail "the package lacks /$want"
 done
 for want in 'cmake/Tagvert/TagvertConfig.cmake' 'pkgconfig/tagvert.pc' 'libtagvert\.(a|so)'; do
-  (cd "$root" && find usr/lib* -type f) | grep -qE "/$want\$" || fail "the package lacks $want"
+  (cd "$root" && find usr/lib* -type f -o -type l) | grep -qE "/$want\$" || fail "the package lacks $want"
 done
 grep -q "\"tagvert $version\"" "$root/usr/share/man/man1/tagvert.1" ||
   fail "the packaged man page does not carry version $version"
