@@ -11,9 +11,10 @@ cd "$(dirname "$0")/.."
 what="${1:-}"
 case "$what" in
   demo) packages="cmake ninja-build g++" ;;
-  # The tests also build the GoogleTest suites, compile a consumer against the installed tree
-  # with pkg-config, unpack the .deb and check the man page and the bash completion.
-  test) packages="cmake ninja-build g++ libgtest-dev pkgconf groff-base" ;;
+  # The tests also build the GoogleTest suites (the frame's compare with expat), compile a
+  # consumer against the installed tree with pkg-config, unpack the .deb and check the man page
+  # and the bash completion.
+  test) packages="cmake ninja-build g++ libgtest-dev libexpat1-dev pkgconf groff-base" ;;
   *) echo "usage: tools/quickstart.sh demo|test" >&2; exit 2 ;;
 esac
 
