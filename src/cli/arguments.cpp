@@ -61,6 +61,26 @@ std::optional<std::int32_t> ParseNumber(const std::string& text) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
+// A ", "-separated list as indented lines of at most 80 columns.
+std::string WrapList(const std::string& list) {
+  std::string text = " ";
+  size_t column = 1;
+  size_t start = 0;
+  while (start < list.size()) {
+    size_t end = list.find(' ', start);
+    if (end == std::string::npos) end = list.size();
+    const std::string word = list.substr(start, end - start);
+    if (column + 1 + word.size() > 80) {
+      text += "\n ";
+      column = 1;
+    }
+    text += " " + word;
+    column += 1 + word.size();
+    start = end + 1;
+  }
+  return text;
+}
+
 }  // namespace
 
 std::optional<std::int32_t> ParseDirection(const std::string& text) {
@@ -380,7 +400,8 @@ std::string CommandHelp(Command command) {
              "languages of the document's Tuvs when none is the target language. An input\n"
              "that is not TTX (no TRADOStag start tag among its first items) is refused\n"
              "unless --force is given. Warnings never change the exit status.\n" +
-             kBatchText;
+             kBatchText + "\nLanguage tags (either letter case):\n" +
+             WrapList(KnownLanguageTags()) + "\n";
     case Command::FromIf:
       return std::string(
                  "Usage: tagvert from-if FILE... [-o OUTPUT | -O DIR] [-j N] [--against IF] "
