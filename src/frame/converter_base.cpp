@@ -12,6 +12,10 @@ CTTXConverterBase::CTTXConverterBase() : CDataStorage(kModeSingle, kModeSingle) 
   // The outcome is not checked: a rule set that failed to load stays as the load left it, and
   // only the classification stage of a TTX to IF conversion reads it.
   m_rules.LoadStream(OpenBuiltinRulesStream(), false);
+  // The storage's bulk reads and writes honour the stop flag and the progress hook of the
+  // GetChar and PutChar overrides below.
+  SetUnitHooks(&m_stopRequested);
+  SetProgressCheckAt(0);
 }
 
 CTTXConverterBase::~CTTXConverterBase() = default;
@@ -35,7 +39,7 @@ HResult CTTXConverterBase::RunConversion(bool toIF, const CEndpoint& source,
     m_lastSource = source;
     m_lastTarget = target;
     Open(source, target);
-    m_progressCheckAt = 0;
+    SetProgressCheckAt(0);
     FireStateChange(kStateConverting);
     FireTextChange(GetCaption(toIF));
     if (toIF) {
@@ -71,7 +75,7 @@ HResult CTTXConverterBase::IsFormatAvailable(const CEndpoint& source) {
     SetInputMode(kModeSingle);
     SetOutputMode(kModeNone);
     Open(source, CEndpoint());
-    m_progressCheckAt = 0;
+    SetProgressCheckAt(0);
     DetectBOM();
     result = CheckFormat() ? kSOk : kENotFormat;
   } catch (const CHResultError& e) {
@@ -103,11 +107,11 @@ void CTTXConverterBase::UpdateProgress() {
   // A lower bound of the byte count at which the percentage can next change (with an empty or
   // unsized input it stays at 100).
   if (size == 0 || progress < 0) {
-    m_progressCheckAt = UINT64_MAX;
+    SetProgressCheckAt(UINT64_MAX);
   } else {
     // Guard: size overflow
     const unsigned __int128 next = (static_cast<unsigned __int128>(progress) + 1) * size / 100;
-    m_progressCheckAt = next > UINT64_MAX ? UINT64_MAX : static_cast<std::uint64_t>(next);
+    SetProgressCheckAt(next > UINT64_MAX ? UINT64_MAX : static_cast<std::uint64_t>(next));
   }
   if (progress != m_lastProgress && progress % 10 == 0) {
     FireProgressChange(progress, 100);

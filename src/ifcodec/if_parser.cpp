@@ -99,15 +99,12 @@ void CIFParser::WriteElement(IElementX* element) {
 }
 
 char16_t CIFParser::ReadUntilCode(std::u16string* text, bool consumeBoundary) {
+  // The run up to the code is read in bulk; the code is then read again from the push-back.
+  m_storage->ReadRunBeforeCode(text);
   char16_t c = 0;
-  while (m_storage->GetChar(c)) {
-    if (IsCode(c)) {
-      if (!(consumeBoundary && c == kIfBoundary)) m_storage->UngetChar();
-      return c;
-    }
-    if (text != nullptr) text->push_back(c);
-  }
-  return 0;
+  if (!m_storage->GetChar(c)) return 0;
+  if (!(consumeBoundary && c == kIfBoundary)) m_storage->UngetChar();
+  return c;
 }
 
 bool CIFParser::ReadElement(IElementX* element) {

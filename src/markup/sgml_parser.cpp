@@ -73,11 +73,9 @@ bool COrvelSgmlParser::ReadElement(IElementX* element) {
   std::u16string& text = m_text;
 
   char16_t c = 0;
-  while (m_storage->GetChar(c)) {
-    if (c != u'<') {
-      text.push_back(c);
-      continue;
-    }
+  // A text run is read in bulk up to the `<`, which is then read again from the push-back.
+  m_storage->ReadRunBeforeLess(text);
+  if (m_storage->GetChar(c)) {
     if (!text.empty()) {
       // The `<` starts the next element.
       m_storage->UngetChar();
@@ -122,7 +120,7 @@ void COrvelSgmlParser::Deliver() {
 
 char16_t COrvelSgmlParser::NextChar() {
   char16_t c = 0;
-  if (!m_storage->GetChar(c)) throw CEndOfInput{};
+  if (!m_storage->TakeChar(c)) throw CEndOfInput{};
   m_source->push_back(c);
   return c;
 }

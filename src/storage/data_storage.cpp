@@ -3,6 +3,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "storage/data_storage.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -358,14 +359,141 @@ bool CDataStorage::DetectBOM() {
 }
 
 void CDataStorage::PutString(const std::u16string& s) {
-  for (const char16_t ch : s)
-    PutChar(ch);
+  PutUnits(s.data(), s.size());
 }
 
 void CDataStorage::PutString(const char16_t* s) {
   if (s == nullptr) return;
-  for (; *s != 0; ++s)
-    PutChar(*s);
+  PutUnits(s, std::char_traits<char16_t>::length(s));
+}
+
+void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
+  std::size_t i = 0;
+  while (i < n) {
+    // The units that PutChar would only encode are copied straight into the buffer, with the
+    // same flush points: a flush comes before the unit that would not fit in the worst case.
+    if (!m_outputStartArmed && !m_captureOn && m_outputBuffer && !StopRequested()) {
+      if (m_outputMode == kModeUtf16) {
+        if (m_outputPending + 2 > m_outputCapacity) MakeOutputRoom();
+        std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
+        const std::size_t room = (m_outputCapacity - m_outputPending) / 2;
+        const std::size_t end = i + std::min(room, n - i);
+        const std::size_t begin = i;
+        for (; i < end && !StopRequested(); ++i, p += 2) {
+          p[0] = static_cast<std::uint8_t>(s[i] & 0xFF);
+          p[1] = static_cast<std::uint8_t>(s[i] >> 8);
+        }
+        m_outputPending += static_cast<std::uint32_t>(2 * (i - begin));
+        if (i == end) continue;
+      } else if (m_outputMode == kModeUtf8) {
+        if (m_outputPending + 3 > m_outputCapacity) MakeOutputRoom();
+        std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
+        // An ASCII unit takes one byte but is written only while three would fit.
+        const std::size_t room = m_outputCapacity - m_outputPending - 2;
+        const std::size_t end = i + std::min(room, n - i);
+        const std::size_t begin = i;
+        for (; i < end && s[i] < 0x80 && !StopRequested(); ++i)
+          *p++ = static_cast<std::uint8_t>(s[i]);
+        m_outputPending += static_cast<std::uint32_t>(i - begin);
+        if (i == end) continue;
+        if (s[i] >= 0x80 && !StopRequested()) {
+          PutChar(s[i++]);
+          continue;
+        }
+      }
+    }
+    // Everything else, and a stop request, through the virtual PutChar.
+    PutChar(s[i++]);
+  }
+}
+
+void CDataStorage::ReadRunBeforeLess(std::u16string& out) {
+  ReadRun(&out, [](char16_t ch) { return ch == u'<'; });
+}
+
+void CDataStorage::ReadRunBeforeCode(std::u16string* out) {
+  ReadRun(out, [](char16_t ch) { return ch >= 0xE000 && ch <= 0xEFFF; });
+}
+
+template <class IsStop>
+void CDataStorage::ReadRun(std::u16string* out, IsStop isStop) {
+  for (;;) {
+    // The units that GetChar would deliver without any hook acting: nothing pushed back, no
+    // stop request, fewer bytes consumed than the read hook waits for. They are taken straight
+    // from the buffer (ASCII bytes of UTF-8, units of UTF-16).
+    if (!m_pushedBack && !m_endOfInput && m_inputBuffer) {
+      const std::uint64_t bufferBase = m_inputRead - m_inputFilled;
+      std::uint32_t limit = m_inputFilled;
+      if (m_readHookAt < bufferBase + limit) {
+        limit =
+            m_readHookAt <= bufferBase ? 0 : static_cast<std::uint32_t>(m_readHookAt - bufferBase);
+      }
+      const std::uint8_t* buffer = m_inputBuffer.get();
+      std::uint32_t pos = m_inputPosition;
+      const std::uint32_t start = pos;
+      bool stopped = false;
+      if (m_inputMode == kModeUtf8) {
+        while (pos < limit && buffer[pos] < 0x80 && !StopRequested()) {
+          if (isStop(buffer[pos])) {
+            stopped = true;
+            break;
+          }
+          ++pos;
+        }
+        if (out != nullptr && pos != start) {
+          const std::size_t old = out->size();
+          out->resize(old + (pos - start));
+          std::copy(buffer + start, buffer + pos, out->begin() + static_cast<std::ptrdiff_t>(old));
+        }
+        if (pos != start) m_lastChar = buffer[pos - 1];
+        m_charCount += static_cast<std::int32_t>(pos - start);
+        m_inputPosition = pos;
+        if (stopped) {
+          // The stop unit is read and pushed back, as GetChar and UngetChar would leave it.
+          m_lastChar = buffer[pos];
+          m_inputPosition = pos + 1;
+          m_pushedBack = true;
+          return;
+        }
+      } else if (m_inputMode == kModeUtf16) {
+        std::size_t units = 0;
+        char16_t unit = 0;
+        while (pos < limit && m_inputFilled - pos >= 2 && !StopRequested()) {
+          unit = DecodeUtf16At(pos);
+          if (isStop(unit)) {
+            stopped = true;
+            break;
+          }
+          pos += 2;
+          ++units;
+        }
+        if (out != nullptr && units != 0) {
+          const std::size_t old = out->size();
+          out->resize(old + units);
+          char16_t* to = out->data() + old;
+          for (std::uint32_t at = start; at < pos; at += 2)
+            *to++ = DecodeUtf16At(at);
+        }
+        if (units != 0) m_lastChar = DecodeUtf16At(pos - 2);
+        m_charCount += static_cast<std::int32_t>(units);
+        m_inputPosition = pos;
+        if (stopped) {
+          m_lastChar = unit;
+          m_inputPosition = pos + 2;
+          m_pushedBack = true;
+          return;
+        }
+      }
+    }
+    // One unit through the virtual GetChar: its hooks act, or it needs more bytes or decoding.
+    char16_t ch = 0;
+    if (!GetChar(ch)) return;
+    if (isStop(ch)) {
+      UngetChar();
+      return;
+    }
+    if (out != nullptr) out->push_back(ch);
+  }
 }
 
 void CDataStorage::SetInputMode(std::int16_t mode) {
