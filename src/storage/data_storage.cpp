@@ -4,8 +4,10 @@
 #include "storage/data_storage.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "storage/code_page_tables.h"
@@ -368,18 +370,21 @@ void CDataStorage::PutString(const char16_t* s) {
 }
 
 void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
+  const std::atomic<bool>& stop = *m_stopFlag;
   std::size_t i = 0;
   while (i < n) {
     // The units that PutChar would only encode are copied straight into the buffer, with the
     // same flush points: a flush comes before the unit that would not fit in the worst case.
-    if (!m_outputStartArmed && !m_captureOn && m_outputBuffer && !StopRequested()) {
+    // The stop flag is looked at before every unit, as PutChar does.
+    if (!m_outputStartArmed && !m_captureOn && m_outputBuffer &&
+        !stop.load(std::memory_order_relaxed)) {
       if (m_outputMode == kModeUtf16) {
         if (m_outputPending + 2 > m_outputCapacity) MakeOutputRoom();
         std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
-        const std::size_t room = (m_outputCapacity - m_outputPending) / 2;
-        const std::size_t end = i + std::min(room, n - i);
+        const std::size_t end =
+            i + std::min<std::size_t>((m_outputCapacity - m_outputPending) / 2, n - i);
         const std::size_t begin = i;
-        for (; i < end && !StopRequested(); ++i, p += 2) {
+        for (; i < end && !stop.load(std::memory_order_relaxed); ++i, p += 2) {
           p[0] = static_cast<std::uint8_t>(s[i] & 0xFF);
           p[1] = static_cast<std::uint8_t>(s[i] >> 8);
         }
@@ -389,20 +394,17 @@ void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
         if (m_outputPending + 3 > m_outputCapacity) MakeOutputRoom();
         std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
         // An ASCII unit takes one byte but is written only while three would fit.
-        const std::size_t room = m_outputCapacity - m_outputPending - 2;
-        const std::size_t end = i + std::min(room, n - i);
+        const std::size_t end =
+            i + std::min<std::size_t>(m_outputCapacity - m_outputPending - 2, n - i);
         const std::size_t begin = i;
-        for (; i < end && s[i] < 0x80 && !StopRequested(); ++i)
+        for (; i < end && s[i] < 0x80 && !stop.load(std::memory_order_relaxed); ++i)
           *p++ = static_cast<std::uint8_t>(s[i]);
         m_outputPending += static_cast<std::uint32_t>(i - begin);
         if (i == end) continue;
-        if (s[i] >= 0x80 && !StopRequested()) {
-          PutChar(s[i++]);
-          continue;
-        }
       }
     }
-    // Everything else, and a stop request, through the virtual PutChar.
+    // Everything else (a unit to encode in several bytes, another mode, the IF start rule,
+    // capture, a stop request) through the virtual PutChar.
     PutChar(s[i++]);
   }
 }
@@ -432,8 +434,9 @@ void CDataStorage::ReadRun(std::u16string* out, IsStop isStop) {
       std::uint32_t pos = m_inputPosition;
       const std::uint32_t start = pos;
       bool stopped = false;
+      const std::atomic<bool>& stop = *m_stopFlag;
       if (m_inputMode == kModeUtf8) {
-        while (pos < limit && buffer[pos] < 0x80 && !StopRequested()) {
+        while (pos < limit && buffer[pos] < 0x80 && !stop.load(std::memory_order_relaxed)) {
           if (isStop(buffer[pos])) {
             stopped = true;
             break;
@@ -456,23 +459,36 @@ void CDataStorage::ReadRun(std::u16string* out, IsStop isStop) {
           return;
         }
       } else if (m_inputMode == kModeUtf16) {
-        std::size_t units = 0;
+        // Units start at positions below `end` (a whole unit buffered, no hook due).
+        const std::uint32_t end = m_inputFilled > 0 ? std::min(limit, m_inputFilled - 1) : 0;
         char16_t unit = 0;
-        while (pos < limit && m_inputFilled - pos >= 2 && !StopRequested()) {
-          unit = DecodeUtf16At(pos);
-          if (isStop(unit)) {
-            stopped = true;
-            break;
+        const bool swapped = m_inputByteSwap;
+        auto scan = [&](auto high) {
+          while (pos < end && !stop.load(std::memory_order_relaxed)) {
+            unit = static_cast<char16_t>(buffer[pos + 1 - high] | (buffer[pos + high] << 8));
+            if (isStop(unit)) {
+              stopped = true;
+              break;
+            }
+            pos += 2;
           }
-          pos += 2;
-          ++units;
+        };
+        if (swapped) {
+          scan(std::integral_constant<std::uint32_t, 0>());
+        } else {
+          scan(std::integral_constant<std::uint32_t, 1>());
         }
+        const std::size_t units = (pos - start) / 2;
         if (out != nullptr && units != 0) {
           const std::size_t old = out->size();
           out->resize(old + units);
           char16_t* to = out->data() + old;
-          for (std::uint32_t at = start; at < pos; at += 2)
-            *to++ = DecodeUtf16At(at);
+          if (std::endian::native == std::endian::little && !swapped) {
+            std::memcpy(to, buffer + start, 2 * units);
+          } else {
+            for (std::uint32_t at = start; at < pos; at += 2)
+              *to++ = DecodeUtf16At(at);
+          }
         }
         if (units != 0) m_lastChar = DecodeUtf16At(pos - 2);
         m_charCount += static_cast<std::int32_t>(units);

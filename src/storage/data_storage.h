@@ -180,14 +180,14 @@ class CDataStorage : public CBaseStorage {
   /// a read once the bytes consumed have reached the value of SetReadHookAt. The bulk
   /// operations do the same without a virtual call per unit and call the overrides wherever
   /// they would act. Without hooks (the default) nothing is added.
-  void SetUnitHooks(const std::atomic<bool>* stopFlag) { m_stopFlag = stopFlag; }
+  void SetUnitHooks(const std::atomic<bool>* stopFlag) {
+    m_stopFlag = stopFlag != nullptr ? stopFlag : &kNoStopRequest;
+  }
   /// The consumed byte count at which the derived GetChar's hook next has to run.
   void SetReadHookAt(std::uint64_t consumed) { m_readHookAt = consumed; }
 
  private:
-  bool StopRequested() const {
-    return m_stopFlag != nullptr && m_stopFlag->load(std::memory_order_relaxed);
-  }
+  bool StopRequested() const { return m_stopFlag->load(std::memory_order_relaxed); }
   char16_t DecodeUtf16At(std::uint32_t position) const {
     const std::uint8_t* p = m_inputBuffer.get() + position;
     return m_inputByteSwap ? static_cast<char16_t>((p[0] << 8) | p[1])
@@ -248,10 +248,12 @@ class CDataStorage : public CBaseStorage {
   bool m_outputIsFile = false;
   std::u16string m_captureText;
   bool m_captureOn = false;
-  const char16_t* m_inputTable = nullptr;         // units of 0x80..0xFF for a table code page
-  bool m_hzShiftGb = false;                       // HZ shift state (GB when true); ASCII after Open
-  const std::atomic<bool>* m_stopFlag = nullptr;  // see SetUnitHooks
-  std::uint64_t m_readHookAt = UINT64_MAX;        // see SetReadHookAt
+  const char16_t* m_inputTable = nullptr;  // units of 0x80..0xFF for a table code page
+  bool m_hzShiftGb = false;                // HZ shift state (GB when true); ASCII after Open
+  // The stop flag of the hooks; a flag that is never set when there are none.
+  static inline const std::atomic<bool> kNoStopRequest{false};
+  const std::atomic<bool>* m_stopFlag = &kNoStopRequest;
+  std::uint64_t m_readHookAt = UINT64_MAX;  // see SetReadHookAt
 };
 
 /// Opens an existing file for reading with shared read access; null when it cannot be opened.
