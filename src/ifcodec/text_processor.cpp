@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ifcodec/text_processor.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -200,6 +201,8 @@ void CTextProcessor::NormalizeWhitespace(std::u16string& text, int mode) {
     return;
   }
   if (mode == kWhitespaceRemove) return;
+  // Only line breaks and tabs start a change: a text without them stays as it is.
+  if (std::find_if(text.begin(), text.end(), IsLineBreakOrTab) == text.end()) return;
 
   std::u16string normalized;
   normalized.reserve(text.size());

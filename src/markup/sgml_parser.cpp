@@ -30,7 +30,19 @@ constexpr char16_t kCDataKeyword[] = u"CDATA[";
 constexpr char16_t kCDataName[] = u"![CDATA[";
 constexpr std::u16string_view kCDataEnd = u"]]>";
 
+[[noreturn, gnu::noinline]] void ThrowEndOfInput() {
+  throw CEndOfInput{};
+}
+
 }  // namespace
+
+// Called for every unit of markup: kept inline, with the storage's inline read.
+inline char16_t COrvelSgmlParser::NextChar() {
+  char16_t c = 0;
+  if (!m_storage->TakeChar(c)) ThrowEndOfInput();
+  m_source->push_back(c);
+  return c;
+}
 
 COrvelSgmlParser::COrvelSgmlParser(CDataStorage* storage, std::uint8_t flags, int inputCode,
                                    int outputCode)
@@ -116,13 +128,6 @@ void COrvelSgmlParser::Deliver() {
   for (CAttributeX& attribute : m_attributes)
     attributes.push_back(std::move(attribute));
   m_attributes.clear();
-}
-
-char16_t COrvelSgmlParser::NextChar() {
-  char16_t c = 0;
-  if (!m_storage->TakeChar(c)) throw CEndOfInput{};
-  m_source->push_back(c);
-  return c;
 }
 
 void COrvelSgmlParser::AppendName(char16_t c) {
