@@ -376,8 +376,7 @@ void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
     // The units that PutChar would only encode are copied straight into the buffer, with the
     // same flush points: a flush comes before the unit that would not fit in the worst case.
     // The stop flag is looked at before every unit, as PutChar does.
-    if (!m_outputStartArmed && !m_captureOn && m_outputBuffer &&
-        !stop.load(std::memory_order_relaxed)) {
+    if (PlainWrite() && !stop.load(std::memory_order_relaxed)) {
       if (m_outputMode == kModeUtf16) {
         if (m_outputPending + 2 > m_outputCapacity) MakeOutputRoom();
         std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
@@ -423,7 +422,7 @@ void CDataStorage::ReadRun(std::u16string* out, IsStop isStop) {
     // The units that GetChar would deliver without any hook acting: nothing pushed back, no
     // stop request, fewer bytes consumed than the read hook waits for. They are taken straight
     // from the buffer (ASCII bytes of UTF-8, units of UTF-16).
-    if (!m_pushedBack && !m_endOfInput && m_inputBuffer) {
+    if (NothingPendingToRead() && !m_endOfInput && m_inputBuffer) {
       const std::uint64_t bufferBase = m_inputRead - m_inputFilled;
       std::uint32_t limit = m_inputFilled;
       if (m_readHookAt < bufferBase + limit) {

@@ -135,7 +135,7 @@ class CDataStorage : public CBaseStorage {
   /// GetChar without a virtual call in the common case (an ASCII byte of UTF-8 or one UTF-16
   /// unit in the buffer, nothing pushed back, no hook due); otherwise the virtual GetChar.
   bool TakeChar(char16_t& ch) {
-    if (!m_pushedBack && m_inputPosition < m_inputFilled && !StopRequested() &&
+    if (NothingPendingToRead() && m_inputPosition < m_inputFilled && !StopRequested() &&
         GetInputConsumed() < m_readHookAt) {
       if (m_inputMode == kModeUtf8) {
         const std::uint8_t b = m_inputBuffer[m_inputPosition];
@@ -188,6 +188,11 @@ class CDataStorage : public CBaseStorage {
 
  private:
   bool StopRequested() const { return m_stopFlag->load(std::memory_order_relaxed); }
+  /// No unit waits to be delivered before the next input bytes (the push-back).
+  bool NothingPendingToRead() const { return !m_pushedBack; }
+  /// PutChar would only encode the next unit: no IF start rule armed, no capture, an output
+  /// buffer to write to.
+  bool PlainWrite() const { return !m_outputStartArmed && !m_captureOn && m_outputBuffer; }
   char16_t DecodeUtf16At(std::uint32_t position) const {
     const std::uint8_t* p = m_inputBuffer.get() + position;
     return m_inputByteSwap ? static_cast<char16_t>((p[0] << 8) | p[1])
