@@ -382,12 +382,18 @@ void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
         std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
         const std::size_t end =
             i + std::min<std::size_t>((m_outputCapacity - m_outputPending) / 2, n - i);
-        const std::size_t begin = i;
-        for (; i < end && !stop.load(std::memory_order_relaxed); ++i, p += 2) {
-          p[0] = static_cast<std::uint8_t>(s[i] & 0xFF);
-          p[1] = static_cast<std::uint8_t>(s[i] >> 8);
+        const char16_t* from = s + i;
+        for (const char16_t* const last = s + end; from < last; ++from, p += 2) {
+          if (stop.load(std::memory_order_relaxed)) break;
+          if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(p, from, 2);
+          } else {
+            p[0] = static_cast<std::uint8_t>(*from & 0xFF);
+            p[1] = static_cast<std::uint8_t>(*from >> 8);
+          }
         }
-        m_outputPending += static_cast<std::uint32_t>(2 * (i - begin));
+        m_outputPending += static_cast<std::uint32_t>(2 * (from - (s + i)));
+        i = static_cast<std::size_t>(from - s);
         if (i == end) continue;
       } else if (m_outputMode == kModeUtf8) {
         if (m_outputPending + 3 > m_outputCapacity) MakeOutputRoom();
@@ -395,10 +401,13 @@ void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
         // An ASCII unit takes one byte but is written only while three would fit.
         const std::size_t end =
             i + std::min<std::size_t>(m_outputCapacity - m_outputPending - 2, n - i);
-        const std::size_t begin = i;
-        for (; i < end && s[i] < 0x80 && !stop.load(std::memory_order_relaxed); ++i)
-          *p++ = static_cast<std::uint8_t>(s[i]);
-        m_outputPending += static_cast<std::uint32_t>(i - begin);
+        const char16_t* from = s + i;
+        for (const char16_t* const last = s + end; from < last && *from < 0x80; ++from) {
+          if (stop.load(std::memory_order_relaxed)) break;
+          *p++ = static_cast<std::uint8_t>(*from);
+        }
+        m_outputPending += static_cast<std::uint32_t>(from - (s + i));
+        i = static_cast<std::size_t>(from - s);
         if (i == end) continue;
       }
     }
@@ -435,13 +444,16 @@ void CDataStorage::ReadRun(std::u16string* out, IsStop isStop) {
       bool stopped = false;
       const std::atomic<bool>& stop = *m_stopFlag;
       if (m_inputMode == kModeUtf8) {
-        while (pos < limit && buffer[pos] < 0x80 && !stop.load(std::memory_order_relaxed)) {
-          if (isStop(buffer[pos])) {
+        const std::uint8_t* p = buffer + pos;
+        const std::uint8_t* const last = buffer + limit;
+        for (; p < last && *p < 0x80; ++p) {
+          if (stop.load(std::memory_order_relaxed)) break;
+          if (isStop(*p)) {
             stopped = true;
             break;
           }
-          ++pos;
         }
+        pos = static_cast<std::uint32_t>(p - buffer);
         if (out != nullptr && pos != start) {
           const std::size_t old = out->size();
           out->resize(old + (pos - start));
@@ -462,20 +474,29 @@ void CDataStorage::ReadRun(std::u16string* out, IsStop isStop) {
         const std::uint32_t end = m_inputFilled > 0 ? std::min(limit, m_inputFilled - 1) : 0;
         char16_t unit = 0;
         const bool swapped = m_inputByteSwap;
-        auto scan = [&](auto high) {
-          while (pos < end && !stop.load(std::memory_order_relaxed)) {
-            unit = static_cast<char16_t>(buffer[pos + 1 - high] | (buffer[pos + high] << 8));
-            if (isStop(unit)) {
+        // The unit at `p` in the run's byte order; `swap` is fixed per run.
+        auto scan = [&](auto swap) {
+          const std::uint8_t* p = buffer + pos;
+          const std::uint8_t* const last = buffer + end;
+          for (; p < last; p += 2) {
+            if (stop.load(std::memory_order_relaxed)) break;
+            std::uint16_t raw;
+            std::memcpy(&raw, p, 2);
+            if constexpr (decltype(swap)::value)
+              raw = static_cast<std::uint16_t>((raw << 8) | (raw >> 8));
+            if (isStop(static_cast<char16_t>(raw))) {
+              unit = static_cast<char16_t>(raw);
               stopped = true;
               break;
             }
-            pos += 2;
           }
+          pos = static_cast<std::uint32_t>(p - buffer);
         };
-        if (swapped) {
-          scan(std::integral_constant<std::uint32_t, 0>());
+        // Bytes in memory order: little-endian input on a little-endian machine needs no swap.
+        if (swapped == (std::endian::native == std::endian::little)) {
+          scan(std::true_type());
         } else {
-          scan(std::integral_constant<std::uint32_t, 1>());
+          scan(std::false_type());
         }
         const std::size_t units = (pos - start) / 2;
         if (out != nullptr && units != 0) {
