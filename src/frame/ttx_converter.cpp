@@ -6,6 +6,7 @@
 
 #include "ifcodec/if_parser.h"
 #include "ifcodec/text_processor.h"
+#include "markup/element_pool.h"
 #include "markup/elements_stack.h"
 #include "markup/sgml_parser.h"
 #include "rules/ttx_rules_processor.h"
@@ -36,6 +37,9 @@ constexpr char16_t kDirectionName[] = u"Direction";
 }  // namespace
 
 void CTTXToIfConverter::DoConvertToIF() {
+  // Every element of the conversion comes from the pool; the list, which destroys them, is
+  // destroyed before it.
+  CElementPool pool;
   CElementsStackX elements;
   COrvelSgmlParser reader(this, kSgmlReadDetect, kSgmlInputDetect, 0);
   CIFParser writer(this, kIfWrite);
