@@ -72,11 +72,14 @@ void CIFParser::WriteReserveGroup(IElementX* element) {
 }
 
 void CIFParser::WriteText(const std::u16string& text) {
-  for (const char16_t unit : text) {
-    if (!IsCode(unit)) {
-      m_storage->PutChar(unit);
-      continue;
-    }
+  // The runs between code-range units are written in bulk.
+  const std::size_t size = text.size();
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t unit = text[i];
+    if (!IsCode(unit)) continue;
+    m_storage->PutUnits(text.data() + runStart, i - runStart);
+    runStart = i + 1;
     // The kernel sees an ordinary inline code, and the way back writes the reference, which
     // XML readers read as the same character.
     m_storage->PutChar(kIfTagGroup);
@@ -84,6 +87,7 @@ void CIFParser::WriteText(const std::u16string& text) {
     m_storage->PutString(CodeReference(unit));
     m_storage->PutChar(kIfBoundary);
   }
+  m_storage->PutUnits(text.data() + runStart, size - runStart);
 }
 
 void CIFParser::WriteSourceText(const std::u16string& source) {

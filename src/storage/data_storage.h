@@ -192,11 +192,14 @@ class CDataStorage : public CBaseStorage {
 
  private:
   bool StopRequested() const { return m_stopFlag->load(std::memory_order_relaxed); }
-  /// No unit waits to be delivered before the next input bytes (the push-back).
-  bool NothingPendingToRead() const { return !m_pushedBack; }
+  /// No unit waits to be delivered before the next input bytes (the push-back, the low half
+  /// of a four-byte UTF-8 character).
+  bool NothingPendingToRead() const { return !m_pushedBack && m_pendingLowSurrogate == 0; }
   /// PutChar would only encode the next unit: no IF start rule armed, no capture, an output
-  /// buffer to write to.
-  bool PlainWrite() const { return !m_outputStartArmed && !m_captureOn && m_outputBuffer; }
+  /// buffer to write to, no high surrogate waiting for its low half.
+  bool PlainWrite() const {
+    return !m_outputStartArmed && !m_captureOn && m_outputBuffer && m_pendingHighSurrogate == 0;
+  }
   char16_t DecodeUtf16At(std::uint32_t position) const {
     const std::uint8_t* p = m_inputBuffer.get() + position;
     return m_inputByteSwap ? static_cast<char16_t>((p[0] << 8) | p[1])
