@@ -105,7 +105,8 @@ TEST_P(CBulkReadTest, RunsReadLikeTheUnitLoop) {
   std::u16string markup;
   for (int length : {0, 1, 5, 1000, 1030, 2100})
     markup += std::u16string(static_cast<std::size_t>(length), u'a') + u"<b x='1'>";
-  markup += u"\u00E9t\u00E9 \u20AC<\u4E2D";
+  // A four-byte character before and after a `<`: its low half is delivered from the storage.
+  markup += u"\u00E9t\u00E9 \u20AC<\u4E2D\U0001F600<\U0001F600a";
   std::vector<std::uint8_t> utf8 = Utf8Bytes(markup);
   utf8.insert(utf8.begin() + 40, {0xC3, 0x41, 0xFF});
   std::u16string ifText = u"\uE804TTX\uE000";
@@ -143,12 +144,13 @@ TEST_P(CBulkReadTest, RunsReadLikeTheUnitLoop) {
   }
 }
 
-// PutString writes what PutChar unit by unit writes, with the same flushes; the IF start rule,
-// capture and a stop request still act on the unit they concern.
+// PutString writes what PutChar unit by unit writes, with the same flushes (surrogate pairs and
+// a lone high surrogate before ASCII included); the IF start rule, capture and a stop request
+// still act on the unit they concern.
 TEST(CBulkWriteTest, PutStringWritesLikePutChar) {
   std::u16string text;
   for (int i = 0; i < 900; ++i)
-    text += (i % 50 == 0) ? u"\u00E9\u20AC" : u"ab<";
+    text += (i % 50 == 0) ? u"\u00E9\u20AC" : (i % 70 == 0) ? u"\U0001F600\xD83Dx" : u"ab<";
   for (const std::int16_t mode : {kModeUtf8, kModeUtf16, kModeSingle}) {
     for (const int variant : {0, 1, 2, 3}) {
       SCOPED_TRACE("mode " + std::to_string(mode) + ", variant " + std::to_string(variant));
