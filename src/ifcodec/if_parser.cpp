@@ -91,13 +91,16 @@ void CIFParser::WriteText(const std::u16string& text) {
 }
 
 void CIFParser::WriteSourceText(const std::u16string& source) {
-  for (const char16_t unit : source) {
-    if (IsCode(unit)) {
-      m_storage->PutString(CodeReference(unit));
-    } else {
-      m_storage->PutChar(unit);
-    }
+  // The runs between code-range units are written in bulk.
+  const std::size_t size = source.size();
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (!IsCode(source[i])) continue;
+    m_storage->PutUnits(source.data() + runStart, i - runStart);
+    m_storage->PutString(CodeReference(source[i]));
+    runStart = i + 1;
   }
+  m_storage->PutUnits(source.data() + runStart, size - runStart);
 }
 
 void CIFParser::WriteElement(IElementX* element) {
