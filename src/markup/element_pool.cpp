@@ -55,7 +55,7 @@ void* CElementPool::Allocate(std::size_t size) {
   return ::operator new(size);
 }
 
-void CElementPool::Release(void* p, std::size_t size) {
+void CElementPool::Release(void* p, std::size_t /*size*/) {
   if (p == nullptr) return;
   CElementPool* pool = t_currentPool;
   for (; pool != nullptr; pool = pool->m_previous) {
@@ -65,7 +65,7 @@ void CElementPool::Release(void* p, std::size_t size) {
       return;
     }
   }
-  ::operator delete(p, size);
+  ::operator delete(p);
 }
 
 void* CElementPool::Take() {
