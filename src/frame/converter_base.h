@@ -143,6 +143,8 @@ class CTTXConverterBase : public CTransEventsBase, public CDataStorage {
  protected:
   /// Asks the kernel text service; nothing when there is none or it fails.
   std::optional<std::u16string> LookupKernelText(bool formatName, std::int32_t number);
+  /// The stop-requested flag, for the passes of a driver that check it once per element.
+  const std::atomic<bool>& GetStopFlag() const { return m_stopRequested; }
   /// Whether a stop was requested and not yet cleared by the next conversion.
   bool IsStopRequested() const { return m_stopRequested.load(std::memory_order_relaxed); }
 

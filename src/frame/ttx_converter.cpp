@@ -109,6 +109,8 @@ void CTTXToIfConverter::DoConvertToIF() {
   // destroyed before it.
   CElementPool pool;
   CElementsStackX elements;
+  // The passes between reading and writing see a stop request once per element.
+  elements.SetStopFlag(&GetStopFlag());
   COrvelSgmlParser reader(this, kSgmlReadDetect, kSgmlInputDetect, 0);
   CIFParser writer(this, kIfWrite);
   CTTXStackProcessor structurer;

@@ -33,6 +33,7 @@ std::vector<std::size_t> MatchOpenTags(CElementsStackX& elements, std::size_t& f
   std::vector<std::size_t> partner(elements.size(), kNoPartner);
   std::unordered_map<std::u16string_view, std::vector<std::size_t>> openByName;
   for (std::size_t i = 0; i < elements.size(); ++i) {
+    elements.CheckStop();
     IElementX* element = elements[i];
     if (element == nullptr) continue;
     const int tagType = element->GetTagType();
@@ -64,6 +65,7 @@ class CPairIdIndex {
   CPairIdIndex(CElementsStackX& elements, std::size_t from, bool withZero) : m_elements(elements) {
     if (elements.size() >= kSmallIds) m_small.resize(kSmallIds);
     for (std::size_t i = from; i < elements.size(); ++i) {
+      elements.CheckStop();
       if (elements[i] == nullptr) continue;
       const int pairId = elements[i]->GetPairId();
       // Positions are added in ascending order, which already is a valid min-heap.
@@ -162,6 +164,7 @@ void CElementsStackX::PairTags() {
   }
 
   for (std::size_t i = 0; i < count; ++i) {
+    CheckStop();
     IElementX* element = (*this)[i];
     if (element == nullptr) continue;
     switch (element->GetTagType()) {

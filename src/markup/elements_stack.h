@@ -2,10 +2,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
 #include "markup/element.h"
+#include "storage/hresult.h"
 
 namespace tagvert {
 
@@ -28,6 +30,15 @@ class CElementsStackX : public std::vector<IElementX*> {
   /// the implementation for how it stays near-linear while giving the exact ids).
   void PairTags();
 
+  /// The stop flag of the conversion that owns the list (not owned; null when nothing can stop
+  /// it). The passes between reading and writing check it once per element.
+  void SetStopFlag(const std::atomic<bool>* flag) { m_stopFlag = flag; }
+  /// Throws CHResultError(E_ABORT) when a stop was requested, as a character read does. One
+  /// relaxed load: cheap next to the work a pass does per element.
+  void CheckStop() const {
+    if (m_stopFlag != nullptr && m_stopFlag->load(std::memory_order_relaxed)) ThrowHResult(kEAbort);
+  }
+
   /// The last id handed out (100 before the first). For tests and diagnostics.
   std::uint32_t GetPairIdCounter() const { return m_pairIdCounter; }
   /// Sets the last id handed out, so that the next NextPairId continues from `value` (tests use
@@ -36,6 +47,7 @@ class CElementsStackX : public std::vector<IElementX*> {
 
  private:
   std::uint32_t m_pairIdCounter = 100;
+  const std::atomic<bool>* m_stopFlag = nullptr;
 };
 
 }  // namespace tagvert

@@ -1,6 +1,7 @@
 // Tagvert: operating-system services of the command line on POSIX systems.
 // SPDX-License-Identifier: Apache-2.0
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "platform/cli_services.h"
+#include "platform/posix_file_stream.h"
 
 namespace tagvert {
 namespace {
@@ -33,17 +35,91 @@ std::string ErrnoPhrase(int error) {
       return "the file system is read-only";
     case ENOTDIR:
       return "a part of the path is not a folder";
+    case EIO:
+      return "input/output error";
+    case EFBIG:
+      return "the output file is too large for this system's limit";
+    case EPIPE:
+      return "the reader of the output has gone";
     default:
       return std::strerror(error);
   }
 }
 
 std::atomic<void (*)()> g_interruptHandler{nullptr};
-std::atomic<int> g_interrupts{0};
+std::atomic<int> g_requests{0};
+std::atomic<int> g_stopSignal{0};
 
-extern "C" void OnSigint(int) {
-  if (g_interrupts.fetch_add(1) > 0) std::_Exit(130);
+// The temporary output, visible to the signal handler: a fixed buffer, published by the flag.
+char g_tempPath[4096];
+std::atomic<bool> g_tempSet{false};
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+
+// Blocks the stop signals while a temporary file is created and published or renamed and
+// withdrawn, so that the handler never sees a file that is not registered or a stale name.
+class CStopSignalsBlocked {
+ public:
+  CStopSignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int number : kStopSignals)
+      sigaddset(&set, number);
+    ::pthread_sigmask(SIG_BLOCK, &set, &m_old);
+  }
+  ~CStopSignalsBlocked() { ::pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
+  CStopSignalsBlocked(const CStopSignalsBlocked&) = delete;
+  CStopSignalsBlocked& operator=(const CStopSignalsBlocked&) = delete;
+
+ private:
+  sigset_t m_old;
+};
+
+// Only async-signal-safe calls: the signal's default action, unblocked, then raised.
+[[noreturn]] void EndBySignalNow(int number) {
+  ::signal(number, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, number);
+  ::pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  ::raise(number);
+  ::_exit(128 + number);
+}
+
+extern "C" void OnStopSignal(int number) {
+  if (g_requests.fetch_add(1) > 0) {
+    // A second request ends the process at once, but never leaves the temporary file behind.
+    if (g_tempSet.load()) ::unlink(g_tempPath);
+    EndBySignalNow(number);
+  }
+  g_stopSignal.store(number);
   if (auto handler = g_interruptHandler.load()) handler();
+}
+
+bool StopSignalled() {
+  return g_stopSignal.load() != 0;
+}
+
+void PublishTemp(const std::string& path) {
+  if (path.size() >= sizeof g_tempPath) return;
+  std::memcpy(g_tempPath, path.c_str(), path.size() + 1);
+  g_tempSet.store(true);
+}
+
+// Follows symbolic links (relative ones from their own folder) to the name finally written.
+std::string FollowLinks(std::string path) {
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::string link(4096, '\0');
+    const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return path;
+    link.resize(static_cast<std::size_t>(n));
+    const auto slash = path.find_last_of('/');
+    if (link.front() != '/' && slash != std::string::npos) link = path.substr(0, slash + 1) + link;
+    path = std::move(link);
+  }
+  return path;
 }
 
 }  // namespace
@@ -62,34 +138,131 @@ std::string PlatformCheckReadable(const std::string& path) {
   return {};
 }
 
-std::string PlatformCreateTempBeside(const std::string& target, std::string& error) {
-  const auto slash = target.find_last_of('/');
+std::string PlatformErrorPhrase(HResult code) {
+  const auto bits = static_cast<std::uint32_t>(code);
+  if ((bits & 0xFFFF0000U) != 0x80070000U) return {};
+  switch (bits & 0xFFFFU) {
+    case kSystemReadFault:
+    case kSystemWriteFault:
+      return ErrnoPhrase(EIO);
+    case kSystemDirectory:
+      return ErrnoPhrase(EISDIR);
+    case kSystemAccessDenied:
+      return ErrnoPhrase(EACCES);
+    case kSystemDiskFull:
+    case kSystemHandleDiskFull:
+      return ErrnoPhrase(ENOSPC);
+    case kSystemQuotaExceeded:
+      return "the disk quota is exhausted";
+    case kSystemFileTooLarge:
+      return ErrnoPhrase(EFBIG);
+    case kSystemBrokenPipe:
+      return ErrnoPhrase(EPIPE);
+    default:
+      return {};
+  }
+}
+
+std::shared_ptr<CCliFile> PlatformOpenInput(const std::string& path, std::string& why) {
+  if (path == "-")
+    return std::make_shared<detail::CPosixFileStream>(STDIN_FILENO, false, &StopSignalled);
+  why = PlatformCheckReadable(path);
+  if (!why.empty()) return nullptr;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    why = ErrnoPhrase(errno);
+    return nullptr;
+  }
+  return std::make_shared<detail::CPosixFileStream>(fd, true, &StopSignalled);
+}
+
+bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string& why) {
+  output = CCliOutput();
+  if (path == "-") {
+    output.target = path;
+    output.file = std::make_shared<detail::CPosixFileStream>(STDOUT_FILENO, false, &StopSignalled);
+    return true;
+  }
+  output.target = FollowLinks(path);
+  struct stat st {};
+  const bool exists = ::stat(output.target.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
+    why = ErrnoPhrase(EISDIR);
+    return false;
+  }
+  if (exists && !S_ISREG(st.st_mode)) {
+    // A device, a pipe or a socket is written directly: replacing it by a file would break it.
+    const int fd = ::open(output.target.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+      why = ErrnoPhrase(errno);
+      return false;
+    }
+    output.file = std::make_shared<detail::CPosixFileStream>(fd, true, &StopSignalled);
+    return true;
+  }
+
+  const auto slash = output.target.find_last_of('/');
   const std::string folder =
-      slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+      slash == std::string::npos ? std::string() : output.target.substr(0, slash + 1);
+  const std::string base =
+      slash == std::string::npos ? output.target : output.target.substr(slash + 1);
   std::string pattern = folder + "." + base + ".tagvert-XXXXXX";
+  CStopSignalsBlocked blocked;
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) {
     // The output itself need not exist: a missing entry is its folder.
-    error = errno == ENOENT ? "its folder does not exist" : ErrnoPhrase(errno);
-    return {};
+    why = errno == ENOENT ? "its folder does not exist" : ErrnoPhrase(errno);
+    return false;
   }
-  // mkstemp creates the file private to the user; give it the usual permissions.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
-  ::close(fd);
-  return pattern;
+  PublishTemp(pattern);
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  if (exists) {
+    // The replacement keeps the old file's owner where permitted (changing the owner first, as
+    // it may clear the set-id bits) and its mode.
+    if (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) {
+      if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
+        // Not permitted: keep at least the group where this user belongs to it.
+        [[maybe_unused]] const int ignored = ::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+      }
+    }
+    ::fchmod(fd, st.st_mode & 07777);
+  } else {
+    // mkstemp creates the file private to the user; give a new file the usual permissions.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+  }
+  output.temp = pattern;
+  output.file = std::make_shared<detail::CPosixFileStream>(fd, true, &StopSignalled);
+  return true;
 }
 
-bool PlatformReplaceFile(const std::string& from, const std::string& to, std::string& error) {
-  if (::rename(from.c_str(), to.c_str()) == 0) return true;
-  error = ErrnoPhrase(errno);
-  return false;
+bool PlatformCommitOutput(CCliOutput& output, std::string& why) {
+  const HResult finished = output.file ? output.file->Finish(true) : kSOk;
+  if (Failed(finished)) {
+    why = PlatformErrorPhrase(finished);
+    if (why.empty()) why = "the output accepted fewer bytes than were written";
+    PlatformAbandonOutput(output);
+    return false;
+  }
+  if (output.temp.empty()) return true;
+  CStopSignalsBlocked blocked;
+  if (::rename(output.temp.c_str(), output.target.c_str()) != 0) {
+    why = ErrnoPhrase(errno);
+    ::unlink(output.temp.c_str());
+  }
+  g_tempSet.store(false);
+  output.temp.clear();
+  return why.empty();
 }
 
-void PlatformRemoveFile(const std::string& path) {
-  ::unlink(path.c_str());
+void PlatformAbandonOutput(CCliOutput& output) {
+  if (output.file) output.file->Finish(false);
+  if (output.temp.empty()) return;
+  CStopSignalsBlocked blocked;
+  ::unlink(output.temp.c_str());
+  g_tempSet.store(false);
+  output.temp.clear();
 }
 
 bool PlatformSameFile(const std::string& a, const std::string& b) {
@@ -102,10 +275,23 @@ bool PlatformSameFile(const std::string& a, const std::string& b) {
 void PlatformOnInterrupt(void (*handler)()) {
   g_interruptHandler.store(handler);
   struct sigaction action {};
-  action.sa_handler = OnSigint;
+  action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
+  // One handler runs at a time: a second request waits until the first has set the flag.
+  for (const int number : kStopSignals)
+    sigaddset(&action.sa_mask, number);
+  for (const int number : kStopSignals)
+    ::sigaction(number, &action, nullptr);
+  // Beyond the file size limit a write then fails with EFBIG, which is reported like a full disk.
+  ::signal(SIGXFSZ, SIG_IGN);
+}
+
+int PlatformStopSignal() {
+  return g_stopSignal.load();
+}
+
+void PlatformEndBySignal(int number) {
+  EndBySignalNow(number);
 }
 
 unsigned long long PlatformPeakMemory() {

@@ -13,6 +13,7 @@
 
 #include "platform/cli_services.h"
 #include "platform/cp936_pua_tab.h"
+#include "platform/posix_file_stream.h"
 #include "rules/message_text.h"
 #include "storage/char_class.h"
 #include "storage/code_page_platform.h"
@@ -20,55 +21,6 @@
 
 namespace tagvert {
 namespace {
-
-// A file descriptor as a byte stream. Reads and writes retry on EINTR; a failed read reports
-// the end of the data, as the storage judges only the byte counts of file calls.
-class CPosixFileStream : public IByteStream {
- public:
-  // A stream over standard input or output leaves the descriptor open.
-  explicit CPosixFileStream(int fd, bool owned = true) : m_fd(fd), m_owned(owned) {}
-  ~CPosixFileStream() override {
-    if (m_owned) ::close(m_fd);
-  }
-  CPosixFileStream(const CPosixFileStream&) = delete;
-  CPosixFileStream& operator=(const CPosixFileStream&) = delete;
-
-  std::uint32_t Read(void* buffer, std::uint32_t size) override {
-    for (;;) {
-      const ssize_t n = ::read(m_fd, buffer, size);
-      if (n >= 0) return static_cast<std::uint32_t>(n);
-      if (errno != EINTR) return 0;
-    }
-  }
-
-  std::uint32_t Write(const void* data, std::uint32_t size) override {
-    const auto* p = static_cast<const char*>(data);
-    std::uint32_t done = 0;
-    while (done < size) {
-      const ssize_t n = ::write(m_fd, p + done, size - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<std::uint32_t>(n);
-    }
-    return done;
-  }
-
-  std::uint64_t Position() override {
-    const off_t pos = ::lseek(m_fd, 0, SEEK_CUR);
-    return pos < 0 ? 0 : static_cast<std::uint64_t>(pos);
-  }
-
-  bool Size(std::uint64_t& size) override {
-    struct stat st {};
-    if (::fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    size = static_cast<std::uint64_t>(st.st_size);
-    return true;
-  }
-
- private:
-  int m_fd;
-  bool m_owned;
-};
 
 // One iconv conversion from a Chinese code page to UTF-16LE. A descriptor carries shift state
 // and must not be used by two threads at once, so each thread keeps its own (see below).
@@ -157,7 +109,7 @@ ByteStreamPtr PlatformOpenFileForReading(const std::u16string& name) {
   if (path.empty() || ::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return nullptr;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
-  return std::make_shared<CPosixFileStream>(fd);
+  return std::make_shared<detail::CPosixFileStream>(fd);
 }
 
 ByteStreamPtr PlatformCreateFileForWriting(const std::u16string& name) {
@@ -165,7 +117,7 @@ ByteStreamPtr PlatformCreateFileForWriting(const std::u16string& name) {
   if (path.empty()) return nullptr;
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
-  return std::make_shared<CPosixFileStream>(fd);
+  return std::make_shared<detail::CPosixFileStream>(fd);
 }
 
 // POSIX systems keep no message texts for the rule loader: every text is empty.
@@ -174,7 +126,8 @@ std::u16string PlatformGetMessageText(int /*number*/) {
 }
 
 ByteStreamPtr PlatformStandardStream(int which) {
-  return std::make_shared<CPosixFileStream>(which == 0 ? STDIN_FILENO : STDOUT_FILENO, false);
+  return std::make_shared<detail::CPosixFileStream>(which == 0 ? STDIN_FILENO : STDOUT_FILENO,
+                                                    false);
 }
 
 }  // namespace tagvert

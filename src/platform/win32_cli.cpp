@@ -13,9 +13,11 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/cli_services.h"
+#include "platform/win32_file_stream.h"
 #include "storage/char_class.h"
 
 namespace tagvert {
@@ -42,17 +44,64 @@ std::string ErrorPhrase(DWORD error) {
       return "the disk is full";
     case ERROR_WRITE_PROTECT:
       return "the medium is write-protected";
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_CRC:
+      return "input/output error";
+    case ERROR_DIRECTORY:
+      return "it is a folder";
+    case ERROR_FILE_TOO_LARGE:
+      return "the output file is too large for this system's limit";
+    case ERROR_BROKEN_PIPE:
+    case ERROR_NO_DATA:
+      return "the reader of the output has gone";
+    case kSystemQuotaExceeded:
+      return "the disk quota is exhausted";
     default:
       return "system error " + std::to_string(error);
   }
 }
 
 std::atomic<void (*)()> g_interruptHandler{nullptr};
-std::atomic<int> g_interrupts{0};
+std::atomic<int> g_requests{0};
+std::atomic<int> g_stopSignal{0};
+
+// The temporary output, visible to the console handler: a fixed buffer, published by the flag.
+wchar_t g_tempPath[MAX_PATH + 1];
+std::atomic<bool> g_tempSet{false};
+
+// The signal numbers of the C runtime for the console events, so that both platforms report a
+// stop the same way.
+constexpr int kSignalInterrupt = 2;
+constexpr int kSignalHangUp = 1;
+constexpr int kSignalBreak = 21;
+
+// The status with which a console program ends when Ctrl-C ends it.
+constexpr UINT kStatusControlCExit = 0xC000013A;
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
-  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
-  if (g_interrupts.fetch_add(1) > 0) std::_Exit(130);
+  int number = 0;
+  switch (type) {
+    case CTRL_C_EVENT:
+      number = kSignalInterrupt;
+      break;
+    case CTRL_BREAK_EVENT:
+      number = kSignalBreak;
+      break;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      number = kSignalHangUp;
+      break;
+    default:
+      return FALSE;
+  }
+  if (g_requests.fetch_add(1) > 0) {
+    // A second request ends the process at once, but never leaves the temporary file behind.
+    if (g_tempSet.load()) ::DeleteFileW(g_tempPath);
+    ::ExitProcess(kStatusControlCExit);
+  }
+  g_stopSignal.store(number);
   if (auto handler = g_interruptHandler.load()) handler();
   return TRUE;
 }
@@ -84,33 +133,113 @@ std::string PlatformCheckReadable(const std::string& path) {
   return {};
 }
 
-std::string PlatformCreateTempBeside(const std::string& target, std::string& error) {
-  const auto slash = target.find_last_of("/\\");
-  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-  wchar_t path[MAX_PATH + 1];
-  if (::GetTempFileNameW(Wide(folder).c_str(), L"tgv", 0, path) == 0) {
-    const DWORD code = ::GetLastError();
-    // The output itself need not exist: a missing entry is its folder.
-    error = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
-                ? "its folder does not exist"
-                : ErrorPhrase(code);
-    return {};
-  }
-  std::u16string units(reinterpret_cast<const char16_t*>(path));
-  return Utf16ToUtf8(units);
+std::string PlatformErrorPhrase(HResult code) {
+  const auto bits = static_cast<std::uint32_t>(code);
+  if ((bits & 0xFFFF0000U) != 0x80070000U) return {};
+  const DWORD error = bits & 0xFFFFU;
+  std::string phrase = ErrorPhrase(error);
+  // Causes the command does not name are left to the caller's own wording.
+  return phrase.rfind("system error ", 0) == 0 ? std::string() : phrase;
 }
 
-bool PlatformReplaceFile(const std::string& from, const std::string& to, std::string& error) {
-  if (::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+std::shared_ptr<CCliFile> PlatformOpenInput(const std::string& path, std::string& why) {
+  if (path == "-") {
+    return std::make_shared<detail::CWin32FileStream>(::GetStdHandle(STD_INPUT_HANDLE), false);
+  }
+  why = PlatformCheckReadable(path);
+  if (!why.empty()) return nullptr;
+  const HANDLE handle = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    why = ErrorPhrase(::GetLastError());
+    return nullptr;
+  }
+  return std::make_shared<detail::CWin32FileStream>(handle);
+}
+
+bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string& why) {
+  output = CCliOutput();
+  output.target = path;
+  if (path == "-") {
+    output.file =
+        std::make_shared<detail::CWin32FileStream>(::GetStdHandle(STD_OUTPUT_HANDLE), false);
     return true;
   }
-  error = ErrorPhrase(::GetLastError());
-  return false;
+  const std::wstring wide = Wide(path);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    why = "it is a folder";
+    return false;
+  }
+  // A device (NUL, CON, a named pipe) is written directly: it cannot be replaced by a file.
+  const HANDLE probe =
+      ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (probe != INVALID_HANDLE_VALUE) {
+    if (::GetFileType(probe) != FILE_TYPE_DISK) {
+      output.file = std::make_shared<detail::CWin32FileStream>(probe);
+      return true;
+    }
+    ::CloseHandle(probe);
+  }
+
+  const auto slash = path.find_last_of("/\\");
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  wchar_t temp[MAX_PATH + 1];
+  if (::GetTempFileNameW(Wide(folder).c_str(), L"tgv", 0, temp) == 0) {
+    const DWORD code = ::GetLastError();
+    // The output itself need not exist: a missing entry is its folder.
+    why = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? "its folder does not exist"
+                                                                       : ErrorPhrase(code);
+    return false;
+  }
+  std::memcpy(g_tempPath, temp, sizeof temp);
+  g_tempSet.store(true);
+  output.temp = Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(temp)));
+  const HANDLE handle = ::CreateFileW(temp, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    why = ErrorPhrase(::GetLastError());
+    PlatformAbandonOutput(output);
+    return false;
+  }
+  output.file = std::make_shared<detail::CWin32FileStream>(handle);
+  return true;
 }
 
-void PlatformRemoveFile(const std::string& path) {
-  ::DeleteFileW(Wide(path).c_str());
+bool PlatformCommitOutput(CCliOutput& output, std::string& why) {
+  const HResult finished = output.file ? output.file->Finish(true) : kSOk;
+  if (Failed(finished)) {
+    why = PlatformErrorPhrase(finished);
+    if (why.empty()) why = "the output accepted fewer bytes than were written";
+    PlatformAbandonOutput(output);
+    return false;
+  }
+  if (output.temp.empty()) return true;
+  // Replacing keeps the old file's attributes and security; a new target is simply moved.
+  const std::wstring target = Wide(output.target);
+  const std::wstring temp = Wide(output.temp);
+  BOOL moved = ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr,
+                              REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+  if (!moved) {
+    moved = ::MoveFileExW(temp.c_str(), target.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  }
+  if (!moved) {
+    why = ErrorPhrase(::GetLastError());
+    ::DeleteFileW(temp.c_str());
+  }
+  g_tempSet.store(false);
+  output.temp.clear();
+  return why.empty();
+}
+
+void PlatformAbandonOutput(CCliOutput& output) {
+  if (output.file) output.file->Finish(false);
+  if (output.temp.empty()) return;
+  ::DeleteFileW(Wide(output.temp).c_str());
+  g_tempSet.store(false);
+  output.temp.clear();
 }
 
 bool PlatformSameFile(const std::string& a, const std::string& b) {
@@ -124,6 +253,14 @@ bool PlatformSameFile(const std::string& a, const std::string& b) {
 void PlatformOnInterrupt(void (*handler)()) {
   g_interruptHandler.store(handler);
   ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+int PlatformStopSignal() {
+  return g_stopSignal.load();
+}
+
+void PlatformEndBySignal(int /*number*/) {
+  ::ExitProcess(kStatusControlCExit);
 }
 
 unsigned long long PlatformPeakMemory() {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/cli_services.h"
+#include "platform/win32_file_stream.h"
 #include "rules/message_text.h"
 #include "storage/code_page_platform.h"
 #include "storage/data_storage.h"
@@ -29,57 +30,12 @@ const wchar_t* WidePath(const std::u16string& name) {
   return reinterpret_cast<const wchar_t*>(name.c_str());
 }
 
-// A file handle as a byte stream. Only byte counts matter to the storage, so a failed read or
-// write simply reports what it transferred (nothing).
-class CWin32FileStream : public IByteStream {
- public:
-  // A stream over standard input or output leaves the handle open.
-  explicit CWin32FileStream(HANDLE handle, bool owned = true) : m_handle(handle), m_owned(owned) {}
-  ~CWin32FileStream() override {
-    if (m_owned) ::CloseHandle(m_handle);
-  }
-  CWin32FileStream(const CWin32FileStream&) = delete;
-  CWin32FileStream& operator=(const CWin32FileStream&) = delete;
-
-  std::uint32_t Read(void* buffer, std::uint32_t size) override {
-    DWORD read = 0;
-    if (!::ReadFile(m_handle, buffer, size, &read, nullptr)) return 0;
-    return read;
-  }
-
-  std::uint32_t Write(const void* data, std::uint32_t size) override {
-    DWORD written = 0;
-    if (!::WriteFile(m_handle, data, size, &written, nullptr)) return 0;
-    return written;
-  }
-
-  std::uint64_t Position() override {
-    LARGE_INTEGER zero{};
-    LARGE_INTEGER position{};
-    if (!::SetFilePointerEx(m_handle, zero, &position, FILE_CURRENT)) return 0;
-    return static_cast<std::uint64_t>(position.QuadPart);
-  }
-
-  bool Size(std::uint64_t& size) override {
-    LARGE_INTEGER fileSize{};
-    if (::GetFileType(m_handle) != FILE_TYPE_DISK || !::GetFileSizeEx(m_handle, &fileSize)) {
-      return false;
-    }
-    size = static_cast<std::uint64_t>(fileSize.QuadPart);
-    return true;
-  }
-
- private:
-  HANDLE m_handle;
-  bool m_owned;
-};
-
 ByteStreamPtr OpenFile(const std::u16string& name, DWORD access, DWORD disposition) {
   if (name.empty()) return nullptr;
   const HANDLE handle = ::CreateFileW(WidePath(name), access, FILE_SHARE_READ, nullptr, disposition,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  return std::make_shared<CWin32FileStream>(handle);
+  return std::make_shared<detail::CWin32FileStream>(handle);
 }
 
 // Text in the system ANSI code page widened to UTF-16: exactly the converted characters.
@@ -151,7 +107,7 @@ std::u16string PlatformGetMessageText(int number) {
 
 ByteStreamPtr PlatformStandardStream(int which) {
   const HANDLE handle = ::GetStdHandle(which == 0 ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE);
-  return std::make_shared<CWin32FileStream>(handle, false);
+  return std::make_shared<detail::CWin32FileStream>(handle, false);
 }
 
 }  // namespace tagvert

@@ -86,6 +86,7 @@ std::vector<std::size_t> CRulesProcessor::NextWithSamePairId(const CElementsStac
   std::unordered_map<int, std::size_t> seen;
   seen.reserve(count / 2 + 1);
   for (std::size_t i = count; i-- > 0;) {
+    elements.CheckStop();
     if (elements[i] == nullptr) continue;
     const auto [it, inserted] = seen.try_emplace(elements[i]->GetPairId(), i);
     if (!inserted) {
@@ -108,6 +109,7 @@ void CRulesProcessor::Process(CElementsStackX& elements, CRules* rules) {
 void CRulesProcessor::ClassificationPass(CElementsStackX& elements,
                                          const std::vector<std::size_t>& partner) {
   for (std::size_t i = 0; i < elements.size(); ++i) {
+    elements.CheckStop();
     IElementX* element = elements[i];
     if (element == nullptr) continue;
     switch (element->GetTagType()) {
@@ -143,6 +145,7 @@ void SpreadOverRanges(CElementsStackX& elements, const std::vector<std::size_t>&
                       Spreads spreads, Apply apply) {
   std::size_t i = 0;
   while (i < elements.size()) {
+    elements.CheckStop();
     IElementX* element = elements[i];
     const std::size_t end = partner[i];
     if (element == nullptr || element->GetTagType() != kTagPairedOpen || end >= elements.size() ||
@@ -151,6 +154,7 @@ void SpreadOverRanges(CElementsStackX& elements, const std::vector<std::size_t>&
       continue;
     }
     for (std::size_t j = i + 1; j < end; ++j) {
+      elements.CheckStop();
       if (elements[j] != nullptr) apply(*element, *elements[j]);
     }
     i = end + 1;

@@ -97,6 +97,16 @@ std::u16string DecodeTransmlReferences(std::u16string_view value) {
   return out;
 }
 
+namespace {
+
+// Units read since `start`: the count wraps past 2^31 units, the difference does not.
+int CountSince(const CBaseStorage& storage, std::int32_t start) {
+  return static_cast<int>(static_cast<std::uint32_t>(storage.GetCharCount()) -
+                          static_cast<std::uint32_t>(start));
+}
+
+}  // namespace
+
 CSgmlElementBase::CSgmlElementBase(CBaseStorage& storage)
     : m_text(u"<"), m_storage(storage), m_startCount(storage.GetCharCount()) {}
 
@@ -115,7 +125,7 @@ int CSgmlElementBase::Parse() {
   }
   if (c == u'!' || c == u'%') {
     ParseSpecial(c);
-    return m_storage.GetCharCount() - m_startCount;
+    return CountSince(m_storage, m_startCount);
   }
   if (c == u'?') m_isEmpty = true;
 
@@ -178,7 +188,7 @@ int CSgmlElementBase::Parse() {
   }
   m_isSpecial = false;
   if (slash) m_isEmpty = true;
-  return m_storage.GetCharCount() - m_startCount;
+  return CountSince(m_storage, m_startCount);
 }
 
 void CSgmlElementBase::ParseSpecial(char16_t first) {

@@ -47,6 +47,7 @@ std::u16string CTTXRulesProcessor::LanguageCode(std::uint16_t code) {
 
 void CTTXRulesProcessor::Init(CElementsStackX& elements, std::uint32_t direction) {
   for (IElementX* element : elements) {
+    elements.CheckStop();
     if (element == nullptr || element->GetNameRef() != u"UserSettings") continue;
     const int target = element->FindAttribute(u"TargetLanguage");
     if (target >= 0) m_targetLanguage = element->GetAttributeValueAt(target);

@@ -334,7 +334,7 @@ bool CDataStorage::DecodeUtf8(char16_t& ch) {
 
 void CDataStorage::UngetChar() {
   m_pushedBack = true;
-  if (m_charCount > 0) --m_charCount;
+  if (m_charCount != 0) --m_charCount;
 }
 
 bool CDataStorage::PutCharPrologue(char16_t ch) {
@@ -421,7 +421,7 @@ void CDataStorage::MarkOutputStart() {
 }
 
 std::int32_t CDataStorage::GetCharCount() const {
-  return m_charCount;
+  return static_cast<std::int32_t>(m_charCount);
 }
 
 bool CDataStorage::DetectBOM() {

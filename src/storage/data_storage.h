@@ -244,7 +244,9 @@ class CDataStorage : public CBaseStorage {
   std::int16_t m_outputCodePage = 0;
   bool m_inputByteSwap = false;
   std::u16string m_inputFileName;
-  std::int32_t m_charCount = 0;
+  // Counted modulo 2^32 (a document of more than 2^31 units wraps instead of overflowing) and
+  // read as the signed 32-bit count.
+  std::uint32_t m_charCount = 0;
   std::uint32_t m_inputPosition = 0;
   std::uint32_t m_outputPending = 0;
   std::uint32_t m_inputFilled = 0;

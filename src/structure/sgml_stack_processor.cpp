@@ -39,6 +39,7 @@ std::size_t SwallowBlock(CElementsStackX& elements, std::size_t index, IElementX
   source.reserve(sourceSize);
   inner.reserve(innerSize);
   while (index < count) {
+    elements.CheckStop();
     IElementX* element = elements[index];
     ++index;
     if (element == nullptr) continue;
@@ -98,6 +99,7 @@ void CSgmlStackProcessor::CollapseSkipped(CElementsStackX& elements) {
   try {
     std::size_t index = 0;
     while (index < count) {
+      elements.CheckStop();
       IElementX* start = elements[index++];
       kept.push_back(start);
       if (start == nullptr || start->GetTagType() != kTagPairedOpen ||
@@ -126,6 +128,7 @@ void CSgmlStackProcessor::CollapseSkipped(CElementsStackX& elements) {
 
 void CSgmlStackProcessor::NormalizeTexts(CElementsStackX& elements) {
   for (IElementX* element : elements) {
+    elements.CheckStop();
     if (element == nullptr || element->GetIsTag() != 0) continue;
     CTextProcessor::NormalizeWhitespace(element->GetSourceTextRef(), element->GetWhitespace());
   }
@@ -134,6 +137,7 @@ void CSgmlStackProcessor::NormalizeTexts(CElementsStackX& elements) {
 void CSgmlStackProcessor::DecodeTexts(CElementsStackX& elements) {
   if (!m_textProcessor) ThrowHResult(kEPointer);
   for (IElementX* element : elements) {
+    elements.CheckStop();
     if (element == nullptr || element->GetIsTag() != 0) continue;
     m_textProcessor->DecodeEntities(element->GetSourceTextRef());
   }
@@ -151,6 +155,7 @@ void CSgmlStackProcessor::SplitNonBreakingSpaces(CElementsStackX& elements) {
   std::size_t index = 0;
   try {
     for (; index < count; ++index) {
+      elements.CheckStop();
       IElementX* element = elements[index];
       if (element == nullptr || element->GetIsTag() != 0 ||
           !CTextProcessor::ContainsNbsp(element->GetSourceTextRef())) {

@@ -48,6 +48,7 @@ CTTXStackProcessor::~CTTXStackProcessor() = default;
 
 void CTTXStackProcessor::ResolveUtTags(CElementsStackX& elements) {
   for (IElementX* element : elements) {
+    elements.CheckStop();
     if (element != nullptr && element->GetNameRef() == kUtName) ResolveUt(*element);
   }
   elements.PairTags();

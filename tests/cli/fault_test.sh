@@ -1,0 +1,192 @@
+#!/bin/sh
+# Tagvert: the command under faults: read errors, files changed while read, full disks, size
+# limits, outputs that are not plain files, and stop signals. Whatever happens, an existing
+# output is either replaced whole or left as it was, and no temporary file stays behind.
+# Usage: fault_test.sh TAGVERT FAULT_SHIM DATA_DIR
+set -u
+tagvert="$1"
+shim="$2"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+failures=0
+# The shim is loaded before a sanitizer runtime, which then must not insist on coming first.
+export ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0"
+
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+contains() {
+  grep -q -- "$2" "$1" || fail "$1 lacks '$2': $(cat "$1")"
+}
+
+# no_temp: no temporary file is left in the work folder.
+no_temp() {
+  ls -a "$work" | grep -q tagvert- && fail "$1: a temporary file was left behind"
+}
+
+# faulty VAR=VALUE... -- ARGS: runs tagvert with the shim and the fault settings; sets $status.
+faulty() {
+  env LD_PRELOAD="$shim" "$@" >"$work/out" 2>"$work/err"
+  status=$?
+}
+
+# A document of some 40 KB, read and written in several calls.
+{
+  printf '<?xml version="1.0"?>\n<TRADOStag Version="2.0"><FrontMatter/><Body><Raw>\n'
+  i=0
+  while [ $i -lt 300 ]; do
+    printf '<Tu MatchPercent="0"><Tuv Lang="EN-US">Sentence %d &amp; more</Tuv>' $i
+    printf '<Tuv Lang="FR-FR">Phrase %d</Tuv></Tu>\n' $i
+    i=$((i + 1))
+  done
+  printf '</Raw></Body></TRADOStag>\n'
+} >"$work/doc.ttx"
+"$tagvert" to-if "$work/doc.ttx" -o "$work/good.if" --direction fr-fr --quiet || fail "reference"
+"$tagvert" from-if "$work/good.if" -o "$work/good.ttx" --quiet || fail "reference back"
+
+# A folder on standard input is a read error, not an empty document.
+"$tagvert" to-if - <"$work" >"$work/out" 2>"$work/err"
+[ $? -eq 1 ] || fail "to-if from a folder on standard input did not fail"
+contains "$work/err" "cannot read standard input: it is a folder."
+
+# Every read of the input failing in turn: status 1, one sentence with the cause, the old output
+# untouched, no temporary file; past the last read the conversion succeeds.
+for direction in to-if from-if; do
+  if [ $direction = to-if ]; then
+    src="$work/doc.ttx" want="$work/good.if" name=doc.ttx opts="--direction fr-fr"
+  else
+    src="$work/good.if" want="$work/good.ttx" name=good.if opts=""
+  fi
+  k=1
+  while :; do
+    echo old >"$work/target"
+    faulty TAGVERT_FAULT_FILE="$name" TAGVERT_FAULT_READ=$k \
+      "$tagvert" $direction "$src" -o "$work/target" $opts --quiet
+    if [ $status -eq 0 ]; then
+      cmp -s "$work/target" "$want" || fail "$direction read $k: succeeded with a wrong output"
+      break
+    fi
+    [ $status -eq 1 ] || fail "$direction read fault $k: status $status"
+    contains "$work/err" "cannot read '$src': input/output error."
+    [ "$(cat "$work/target")" = old ] || fail "$direction read fault $k: the old output changed"
+    no_temp "$direction read fault $k"
+    k=$((k + 1))
+    [ $k -gt 40 ] && { fail "$direction: reads never stop failing"; break; }
+  done
+  [ $k -gt 2 ] || fail "$direction: the input was read in one call; the loop tried nothing"
+
+  # A short read anywhere changes nothing.
+  j=1
+  while [ $j -lt $k ]; do
+    faulty TAGVERT_FAULT_FILE="$name" TAGVERT_FAULT_SHORT=$j \
+      "$tagvert" $direction "$src" -o "$work/target" $opts --quiet
+    [ $status -eq 0 ] && cmp -s "$work/target" "$want" || fail "$direction short read $j"
+    j=$((j + 1))
+  done
+
+  # The file grows while it is read: no output.
+  echo old >"$work/target"
+  cp "$src" "$work/grow.in"
+  faulty TAGVERT_FAULT_FILE=grow.in TAGVERT_FAULT_GROW=2 \
+    "$tagvert" $direction "$work/grow.in" -o "$work/target" --quiet
+  [ $status -eq 1 ] || fail "$direction: a file that grew while read gave status $status"
+  contains "$work/err" "the file changed while it was read"
+  [ "$(cat "$work/target")" = old ] || fail "$direction: changed input: the old output changed"
+  no_temp "$direction changed input"
+
+  # Every write of the output failing in turn (half written, then a full disk).
+  k=1
+  while :; do
+    echo old >"$work/target"
+    faulty TAGVERT_FAULT_FILE=target.tagvert- TAGVERT_FAULT_WRITE=$k \
+      "$tagvert" $direction "$src" -o "$work/target" $opts --quiet
+    if [ $status -eq 0 ]; then
+      cmp -s "$work/target" "$want" || fail "$direction write $k: succeeded with a wrong output"
+      break
+    fi
+    [ $status -eq 1 ] || fail "$direction write fault $k: status $status"
+    contains "$work/err" "cannot write '$work/target': the disk is full."
+    [ "$(cat "$work/target")" = old ] || fail "$direction write fault $k: the old output changed"
+    no_temp "$direction write fault $k"
+    k=$((k + 1))
+    [ $k -gt 40 ] && { fail "$direction: writes never stop failing"; break; }
+  done
+  [ $k -gt 2 ] || fail "$direction: the output was written in one call; the loop tried nothing"
+done
+
+# detect names the cause of a read error.
+faulty TAGVERT_FAULT_FILE=doc.ttx TAGVERT_FAULT_READ=1 "$tagvert" detect "$work/doc.ttx"
+[ $status -eq 1 ] || fail "detect with a read error: status $status"
+contains "$work/out" "doc.ttx: error: input/output error"
+
+# detect ends on an endless input.
+"$tagvert" detect /dev/zero >"$work/out" 2>&1
+contains "$work/out" "/dev/zero: not TTX"
+
+# Beyond the file size limit: reported like a full disk, the old output untouched.
+echo old >"$work/target"
+(ulimit -f 8 && "$tagvert" to-if "$work/doc.ttx" -o "$work/target" --quiet) 2>"$work/err"
+[ $? -eq 1 ] || fail "a write beyond the size limit did not fail with status 1"
+contains "$work/err" "the output file is too large for this system's limit."
+[ "$(cat "$work/target")" = old ] || fail "size limit: the old output changed"
+no_temp "size limit"
+
+# A replaced output keeps its mode, and its owner where permitted.
+echo old >"$work/mode.if"
+chmod 640 "$work/mode.if"
+if [ "$(id -u)" -eq 0 ]; then chown 65534:65534 "$work/mode.if"; fi
+"$tagvert" to-if "$work/doc.ttx" -o "$work/mode.if" --direction fr-fr --quiet || fail "mode.if"
+[ "$(stat -c %a "$work/mode.if")" = 640 ] || fail "the output's mode became $(stat -c %a "$work/mode.if")"
+if [ "$(id -u)" -eq 0 ]; then
+  [ "$(stat -c %u:%g "$work/mode.if")" = 65534:65534 ] || fail "the output's owner changed"
+fi
+cmp -s "$work/mode.if" "$work/good.if" || fail "mode.if has the wrong content"
+
+# A symbolic link is followed: the link stays, its target gets the output.
+echo old >"$work/real.if"
+ln -s real.if "$work/link.if"
+"$tagvert" to-if "$work/doc.ttx" -o "$work/link.if" --direction fr-fr --quiet || fail "link.if"
+[ -L "$work/link.if" ] || fail "the symbolic link was replaced"
+cmp -s "$work/real.if" "$work/good.if" || fail "the link's target did not get the output"
+
+# A named pipe is written into, not replaced by a file.
+mkfifo "$work/pipe"
+cat "$work/pipe" >"$work/from-pipe" &
+reader=$!
+"$tagvert" to-if "$work/doc.ttx" -o "$work/pipe" --direction fr-fr --quiet || fail "-o pipe"
+wait $reader
+[ -p "$work/pipe" ] || fail "the named pipe was replaced"
+cmp -s "$work/from-pipe" "$work/good.if" || fail "the pipe's reader did not get the output"
+no_temp "named pipe"
+
+# Stop signals: the conventional status 128 + n, the old output untouched, no temporary file.
+# The input is a pipe kept open, so the signal surely comes while the command reads.
+mkfifo "$work/slow"
+for signal in INT:130 TERM:143 HUP:129 INT+INT:130; do
+  name="${signal%%:*}"
+  want="${signal##*:}"
+  echo old >"$work/target"
+  (printf '<TRADOStag><Body>'; sleep 3) >"$work/slow" &
+  writer=$!
+  "$tagvert" to-if "$work/slow" -o "$work/target" 2>"$work/err" &
+  pid=$!
+  sleep 0.5
+  for one in $(echo "$name" | tr + ' '); do kill -s "$one" $pid; done
+  wait $pid
+  status=$?
+  [ $status -eq "$want" ] || fail "SIG$name: status $status, expected $want"
+  [ "$(cat "$work/target")" = old ] || fail "SIG$name: the old output changed"
+  no_temp "SIG$name"
+  kill $writer 2>/dev/null
+  wait $writer 2>/dev/null
+done
+
+# A reader of standard output that goes away: status 141 (SIGPIPE), as for any filter.
+awk 'BEGIN { print "<TRADOStag><Body>"; for (i = 0; i < 200000; i++) print "<b>text</b>"; print "</Body></TRADOStag>" }' >"$work/long.ttx"
+{ "$tagvert" to-if "$work/long.ttx" -o - 2>/dev/null; echo $? >"$work/status"; } | head -c 10 >/dev/null
+[ "$(cat "$work/status")" -eq 141 ] || fail "a closed standard output gave status $(cat "$work/status")"
+
+[ "$failures" -eq 0 ] && echo "fault tests passed"
+exit "$failures"

@@ -1,0 +1,48 @@
+#!/bin/sh
+# Tagvert: runs one fuzz target of the `fuzz` preset for a while, one process, from seeds made of
+# the test documents (and the real documents beside the repository, when present).
+# Usage: tests/fuzz/run.sh TARGET SECONDS [extra libFuzzer options...]
+#   TARGET: tag_reader, if_reader, transml or pipeline
+# The corpus grows in build/fuzz/corpus/TARGET; a failing input is saved in build/fuzz/findings.
+set -eu
+cd "$(dirname "$0")/../.."
+target="$1"
+seconds="$2"
+shift 2
+binary="build/fuzz/tests/fuzz/fuzz_$target"
+corpus="build/fuzz/corpus/$target"
+findings="build/fuzz/findings/$target"
+mkdir -p "$corpus" "$findings"
+samples="$(cd .. && pwd)/shared/samples"
+
+seed() {
+  for file in "$@"; do
+    [ -f "$file" ] && cp "$file" "$corpus/seed-$(basename "$file")"
+  done
+  return 0
+}
+case "$target" in
+  tag_reader | pipeline)
+    seed tests/data/golden/*.ttx tests/data/roundtrip/*.ttx
+    [ -d "$samples" ] && seed "$samples"/*/*.ttx
+    ;;
+  if_reader)
+    seed tests/data/golden/*.if
+    # The IF of every test document, made by the release build when it is there.
+    if [ -x build/release/tagvert ]; then
+      for ttx in tests/data/roundtrip/*.ttx; do
+        build/release/tagvert to-if "$ttx" -o "$corpus/seed-$(basename "$ttx").if" --quiet || true
+      done
+    fi
+    ;;
+  transml)
+    seed src/rules/ttx_rules.transml
+    ;;
+  *)
+    echo "unknown target '$target'" >&2
+    exit 2
+    ;;
+esac
+
+exec "$binary" "$corpus" -dict=tests/fuzz/tagvert.dict -max_total_time="$seconds" \
+  -max_len=8192 -timeout=30 -rss_limit_mb=4096 -artifact_prefix="$findings/" -print_final_stats=1 "$@"
