@@ -235,3 +235,63 @@ TEST(CTTXFromIfConverterTest, WritesBomAndEscapesTextOnly) {
 
 }  // namespace
 }  // namespace tagvert
+
+namespace tagvert {
+namespace {
+
+// IF of one tag group with pair id 1, and of the inline single tag of one no-break space.
+std::u16string Tag(std::u16string_view source) {
+  return u"\uE805\u0001" + std::u16string(source) + u"\uE000";
+}
+const std::u16string kNbspTag = std::u16string(u"\uE805\0\u00A0\uE000", 4);
+
+// The way back gives the document its own spacing after no-break spaces, keeps "]]>" out of
+// text, labels the declaration of the UTF-8 it writes and writes a surrogate pair as one
+// character. Each row: the IF after the header, and the TTX written back (after its mark).
+TEST(CTTXFromIfConverterTest, WayBackRestoresWhatTheWayInChanged) {
+  const struct {
+    const char* name;
+    std::u16string ifBody, ttx;
+  } cases[] = {
+      {"space after a no-break space", u"1.7" + kNbspTag + u" l.", u"1.7\u00A0l."},
+      {"only one space goes", kNbspTag + u"  x", u"\u00A0 x"},
+      {"no space to take", kNbspTag + u"x", u"\u00A0x"},
+      {"run of one space", kNbspTag + u" " + Tag(u"<b>"), u"\u00A0<b>"},
+      {"then spaces next to a no-break space in the run", kNbspTag + u"  \u00A0 y",
+       u"\u00A0\u00A0y"},
+      {"not directly after", kNbspTag + Tag(u"<b>") + u" x", u"\u00A0<b> x"},
+      {"tag of two no-break spaces", Tag(u"\u00A0\u00A0") + u" x", u"\u00A0\u00A0 x"},
+      {"not after a no-break space", Tag(u"<b>") + u" x", u"<b> x"},
+      {"]]> in text", u"a]]>b", u"a]]&gt;b"},
+      {"]]]> and two in a row", u"]]]>]]>", u"]]]&gt;]]&gt;"},
+      {"no ]]>", u"] ]>]>a<b&c>d", u"] ]>]>a&lt;b&amp;c>d"},
+      {"]]> in markup", Tag(u"<![CDATA[a]]>"), u"<![CDATA[a]]>"},
+      {"declared UTF-16", Tag(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>") + u"\r\n",
+       u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"},
+      {"quotes and spacing stay",
+       Tag(u"<?xml\tversion='1.0'\r\n encoding = 'utf-16' standalone='no' ?>"),
+       u"<?xml\tversion='1.0'\r\n encoding = 'UTF-8' standalone='no' ?>"},
+      {"declared UTF-8 in any case", Tag(u"<?xml version=\"1.0\" encoding=\"utf-8\"?>"),
+       u"<?xml version=\"1.0\" encoding=\"utf-8\"?>"},
+      {"no encoding", Tag(u"<?xml version='1.0'?>"), u"<?xml version='1.0'?>"},
+      {"not a declaration", Tag(u"<?xml-model encoding=\"UTF-16\"?>"),
+       u"<?xml-model encoding=\"UTF-16\"?>"},
+      {"not at the start", Tag(u"<a>") + Tag(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>"),
+       u"<a><?xml version=\"1.0\" encoding=\"UTF-16\"?>"},
+      {"unterminated", Tag(u"<?xml encoding=\"UTF-16\""), u"<?xml encoding=\"UTF-16\""},
+      {"reference of a code-range unit", u"a" + std::u16string(u"\uE805\0&#xE000;\uE000b", 12),
+       u"a&#xE000;b"},
+      {"surrogate pair in text and markup", u"\xD83D\xDE00" + Tag(u"<a t=\"\xD840\xDC00\">"),
+       u"\xD83D\xDE00<a t=\"\xD840\xDC00\">"},
+  };
+  CTagvertConverter converter;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto back = test::FromIf(test::Utf16LeBytes(u"\uE804TTX\uE000" + c.ifBody), &converter);
+    ASSERT_EQ(back.result, kSOk);
+    EXPECT_EQ(back.output, Utf8Bytes(c.ttx, true));
+  }
+}
+
+}  // namespace
+}  // namespace tagvert
