@@ -56,13 +56,10 @@ HRESULT CConverterObject::Create(IUnknown* outer, REFIID riid, void** object) {
 
 CConverterObject::CConverterObject(IUnknown* outer)
     : m_controlling(outer != nullptr ? outer : &m_inner),
-      m_connectionPoint(m_controlling, this, m_converter) {
-  ModuleLock();
-}
+      m_connectionPoint(m_controlling, this, m_converter) {}
 
 CConverterObject::~CConverterObject() {
   if (m_marshaler != nullptr) m_marshaler->Release();
-  ModuleUnlock();
 }
 
 HRESULT CConverterObject::FinalConstruct() {
