@@ -2,7 +2,9 @@
 # SPDX-License-Identifier: Apache-2.0
 
 # tagvert_add_library(name DEPS dep...): a static library from every .cpp of the
-# calling folder, with the warning list applied and src/ on the include path.
+# calling folder, with the warning list applied and src/ and the public include/ on the include
+# path. Its symbols are hidden except those the public headers mark TAGVERT_API, so that the
+# public library built from these objects exports only its API.
 function(tagvert_add_library name)
   cmake_parse_arguments(ARG "" "" "DEPS;SOURCES" ${ARGN})
   if(ARG_SOURCES)
@@ -13,15 +15,20 @@ function(tagvert_add_library name)
   if(NOT sources)
     # A subsystem whose sources have not been written yet: headers only.
     add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src
+      ${PROJECT_SOURCE_DIR}/include ${TAGVERT_GENERATED_INCLUDE_DIR})
     if(ARG_DEPS)
       target_link_libraries(${name} INTERFACE ${ARG_DEPS})
     endif()
     return()
   endif()
   add_library(${name} STATIC ${sources})
-  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src
+    ${PROJECT_SOURCE_DIR}/include ${TAGVERT_GENERATED_INCLUDE_DIR})
   target_compile_options(${name} PRIVATE ${TAGVERT_WARNINGS})
+  target_compile_definitions(${name} PUBLIC TAGVERT_BUILDING_LIBRARY)
+  set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
   if(ARG_DEPS)
     target_link_libraries(${name} PUBLIC ${ARG_DEPS})
   endif()

@@ -56,6 +56,26 @@ std::optional<std::int32_t> ParseNumber(const std::string& text) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
 }
 
+// A ", "-separated list as indented lines of at most 80 columns.
+std::string WrapList(const std::string& list) {
+  std::string text = " ";
+  size_t column = 1;
+  size_t start = 0;
+  while (start < list.size()) {
+    size_t end = list.find(' ', start);
+    if (end == std::string::npos) end = list.size();
+    const std::string word = list.substr(start, end - start);
+    if (column + 1 + word.size() > 80) {
+      text += "\n ";
+      column = 1;
+    }
+    text += " " + word;
+    column += 1 + word.size();
+    start = end + 1;
+  }
+  return text;
+}
+
 }  // namespace
 
 std::optional<std::int32_t> ParseDirection(const std::string& text) {
@@ -219,7 +239,10 @@ std::string CommandHelp(Command command) {
              "\n"
              "The output is written to a temporary file beside OUTPUT and renamed over it only\n"
              "when the conversion succeeded; the input file is never overwritten. Ctrl-C stops\n"
-             "the conversion and leaves no output file.\n";
+             "the conversion and leaves no output file.\n"
+             "\n"
+             "Language tags (either letter case):\n" +
+             WrapList(KnownLanguageTags()) + "\n";
     case Command::FromIf:
       return "Usage: tagvert from-if INPUT [-o OUTPUT] [--quiet] [--events]\n"
              "\n"

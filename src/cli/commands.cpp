@@ -12,12 +12,11 @@
 #include "frame/ttx_converter.h"
 #include "platform/cli_services.h"
 #include "storage/char_class.h"
+#include "tagvert/version.h"
 
 namespace tagvert::cli {
 
 namespace {
-
-constexpr char kVersion[] = "tagvert 1.0.0";
 
 // The converter that Ctrl-C stops. Stop only sets an atomic flag, so calling it from the
 // signal handler is safe.
@@ -282,7 +281,7 @@ ExitCode RunCli(const std::vector<std::string>& args, std::ostream& out, std::os
     return ExitCode::Success;
   }
   if (o.version) {
-    out << kVersion << "\n";
+    out << "tagvert " << GetVersion() << "\n";
     return ExitCode::Success;
   }
   switch (o.command) {

@@ -1,4 +1,5 @@
-// Tagvert: conversion events and the listener list (ITransEventsListener, CTransEventsBase).
+// Tagvert: the listener list and the firing of conversion events (CTransEventsBase); the
+// states and the listener are declared with the public API (tagvert/events.h).
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
@@ -9,48 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "frame/variant.h"
 #include "storage/hresult.h"
+#include "tagvert/events.h"
 
 namespace tagvert {
-
-/// Conversion states carried by State and StateChange.
-inline constexpr std::int32_t kStateIdle = 0;
-inline constexpr std::int32_t kStateConverting = 1;
-inline constexpr std::int32_t kStateStopped = 2;
-inline constexpr std::int32_t kStateFailed = 0x8000;
-
-/// Connection results of the listener list.
-inline constexpr HResult kConnectENoConnection = MakeHResult(0x80040200);
-inline constexpr HResult kConnectEAdviseLimit = MakeHResult(0x80040201);
-inline constexpr HResult kConnectECannotConnect = MakeHResult(0x80040202);
-
-/// A listener of the four conversion events. Events arrive synchronously on the converting
-/// thread; a listener may call back into the converter (State, Stop, Advise, Unadvise).
-/// A listener that cannot be reached at all throws CHResultError: the delivery ends and the
-/// firing operation raises that code (inside a conversion, the conversion fails with it).
-/// Any other exception thrown by a listener is swallowed.
-class ITransEventsListener {
- public:
-  virtual ~ITransEventsListener() = default;
-  /// A property put succeeded; the values are those the caller passed.
-  virtual void OnPropertyChange(const CVariant& /*prop*/, const CVariant& /*newVal*/) {}
-  /// The converter's state changed (0 idle, 1 converting, 2 stopped, 0x8000 failed, or a
-  /// storage failure code such as 0x8003 just before 0x8000).
-  virtual void OnStateChange(std::int32_t /*state*/) {}
-  /// The caption for the running conversion (possibly empty).
-  virtual void OnTextChange(const std::u16string& /*caption*/) {}
-  /// Progress in percent of the input read, at each multiple of ten.
-  virtual void OnProgressChange(std::int32_t /*progress*/, std::int32_t /*maxProgress*/) {}
-};
-
-using TransEventsListenerPtr = std::shared_ptr<ITransEventsListener>;
-
-/// One advised listener with its cookie.
-struct CConnection {
-  std::uint32_t cookie = 0;
-  TransEventsListenerPtr listener;
-};
 
 /// The listener list with its object lock, and the four firing operations. Slots start at 4
 /// and double when full; a cookie is the 1-based slot index and stays valid because slots are

@@ -1,0 +1,135 @@
+// Tagvert: the public API as a host sees it: only <tagvert/tagvert.h> and the library, no
+// internal header. In a shared build this runs across the library's boundary, so it also
+// checks that what a host needs is exported and that exceptions and listeners cross it.
+// SPDX-License-Identifier: Apache-2.0
+#include <gtest/gtest.h>
+#include <tagvert/tagvert.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using tagvert::CConverter;
+using tagvert::CEndpoint;
+
+// A host's stream over a byte string; a read fails with `failWith` when it is set.
+class CHostStream : public tagvert::IByteStream {
+ public:
+  explicit CHostStream(std::string data = {}, tagvert::HResult failWith = tagvert::kSOk)
+      : m_data(std::move(data)), m_failWith(failWith) {}
+  std::uint32_t Read(void* buffer, std::uint32_t size) override {
+    if (m_failWith != tagvert::kSOk) throw tagvert::CHResultError(m_failWith);
+    const std::size_t n = std::min<std::size_t>(size, m_data.size() - m_position);
+    std::memcpy(buffer, m_data.data() + m_position, n);
+    m_position += n;
+    return static_cast<std::uint32_t>(n);
+  }
+  std::uint32_t Write(const void* data, std::uint32_t size) override {
+    m_data.append(static_cast<const char*>(data), size);
+    return size;
+  }
+  std::uint64_t Position() override { return m_position; }
+  bool Size(std::uint64_t& size) override {
+    size = m_data.size();
+    return true;
+  }
+  const std::string& Data() const { return m_data; }
+
+ private:
+  std::string m_data;
+  std::size_t m_position = 0;
+  tagvert::HResult m_failWith;
+};
+
+// Records the states; stops the conversion at the first progress event when asked to.
+class CRecorder : public tagvert::ITransEventsListener {
+ public:
+  explicit CRecorder(CConverter* stopThis = nullptr) : m_stopThis(stopThis) {}
+  void OnStateChange(std::int32_t state) override { states.push_back(state); }
+  void OnProgressChange(std::int32_t, std::int32_t) override {
+    if (m_stopThis != nullptr) m_stopThis->Stop();
+  }
+  std::vector<std::int32_t> states;
+
+ private:
+  CConverter* m_stopThis;
+};
+
+const std::string kDocument =
+    "<TRADOStag><Body><Raw>Hello &amp; welcome</Raw></Body></TRADOStag>" + std::string(4096, ' ');
+
+TEST(CConverterTest, VersionOfHeadersAndLibraryAgree) {
+  EXPECT_STREQ(tagvert::GetVersion(), TAGVERT_VERSION_STRING);
+  EXPECT_EQ(std::to_string(TAGVERT_VERSION_MAJOR) + "." + std::to_string(TAGVERT_VERSION_MINOR) +
+                "." + std::to_string(TAGVERT_VERSION_PATCH),
+            TAGVERT_VERSION_STRING);
+}
+
+TEST(CConverterTest, HostStreamsRoundTrip) {
+  CConverter converter;
+  auto recorder = std::make_shared<CRecorder>();
+  std::uint32_t cookie = 0;
+  ASSERT_EQ(converter.Advise(recorder, cookie), tagvert::kSOk);
+  auto source = std::make_shared<CHostStream>(kDocument);
+  auto ifStream = std::make_shared<CHostStream>();
+  ASSERT_EQ(converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(ifStream)),
+            tagvert::kSOk);
+  EXPECT_EQ(recorder->states,
+            (std::vector<std::int32_t>{tagvert::kStateConverting, tagvert::kStateIdle}));
+  auto back = std::make_shared<CHostStream>();
+  ASSERT_EQ(
+      converter.ConvertFromIF(CEndpoint::Stream(std::make_shared<CHostStream>(ifStream->Data())),
+                              CEndpoint::Stream(back)),
+      tagvert::kSOk);
+  EXPECT_NE(back->Data().find("Hello &amp; welcome"), std::string::npos) << back->Data();
+  EXPECT_EQ(converter.Unadvise(cookie), tagvert::kSOk);
+  EXPECT_EQ(converter.Unadvise(cookie), tagvert::kConnectENoConnection);
+}
+
+// The host's exception comes back as its code: its type is recognised inside the library.
+TEST(CConverterTest, HostStreamFailureComesBackAsItsCode) {
+  const tagvert::HResult code = tagvert::MakeHResult(0x8007001E);
+  CConverter converter;
+  EXPECT_EQ(converter.ConvertToIF(CEndpoint::Stream(std::make_shared<CHostStream>("", code)),
+                                  CEndpoint::Stream(std::make_shared<CHostStream>())),
+            code);
+  EXPECT_EQ(converter.State(), tagvert::kStateFailed);
+}
+
+TEST(CConverterTest, StopFromListenerEndsInStoppedState) {
+  CConverter converter;
+  auto recorder = std::make_shared<CRecorder>(&converter);
+  std::uint32_t cookie = 0;
+  converter.Advise(recorder, cookie);
+  EXPECT_EQ(converter.ConvertToIF(CEndpoint::Stream(std::make_shared<CHostStream>(kDocument)),
+                                  CEndpoint::Stream(std::make_shared<CHostStream>())),
+            tagvert::kSOk);
+  EXPECT_EQ(converter.State(), tagvert::kStateStopped);
+}
+
+TEST(CConverterTest, FormatTestAndDirection) {
+  CConverter converter;
+  EXPECT_EQ(
+      converter.IsFormatAvailable(CEndpoint::Stream(std::make_shared<CHostStream>(kDocument))),
+      tagvert::kSOk);
+  EXPECT_EQ(converter.IsFormatAvailable(
+                CEndpoint::Stream(std::make_shared<CHostStream>("<html></html>"))),
+            tagvert::kENotFormat);
+  EXPECT_EQ(converter.IsFormatAvailable(CEndpoint::File(u"/nonexistent/doc.ttx")),
+            tagvert::kEInvalidArg);
+
+  ASSERT_EQ(converter.PutProperty(tagvert::CVariant::String(u"Direction"),
+                                  tagvert::CVariant::Int32(0x00040000)),
+            tagvert::kSOk);
+  tagvert::CVariant value;
+  ASSERT_EQ(converter.GetProperty(tagvert::CVariant::Int32(0), value), tagvert::kSOk);
+  EXPECT_EQ(value.GetInt(), 0x00040000);
+  EXPECT_EQ(converter.GetProperty(tagvert::CVariant::String(u"Colour"), value),
+            tagvert::kEInvalidArg);
+  EXPECT_EQ(converter.GetFormatId(), 31);
+  EXPECT_EQ(converter.GetDefaultExtension(), u"ttx");
+}
+
+}  // namespace
