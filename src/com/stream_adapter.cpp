@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "storage/hresult.h"
+
 namespace tagvert::com {
 
 CEndpoint CComByteStream::EndpointFor(IUnknown* object) {

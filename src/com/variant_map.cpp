@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "com/stream_adapter.h"
+#include "storage/hresult.h"
 
 namespace tagvert::com {
 
