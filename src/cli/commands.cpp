@@ -271,6 +271,11 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   }
 
   CTagvertConverter converter;
+  const bool bar = !o.quiet && PlatformStderrIsTerminal();
+  auto listener = std::make_shared<CCliListener>(err, bar, o.events, toIF);
+  std::uint32_t cookie = 0;
+  // Listening first, so that --events also shows the Direction put with the code it resolved.
+  converter.Advise(listener, cookie);
   if (o.direction) {
     const HResult hr =
         converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(*o.direction));
@@ -279,10 +284,6 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
       return ExitCode::Failed;
     }
   }
-  const bool bar = !o.quiet && PlatformStderrIsTerminal();
-  auto listener = std::make_shared<CCliListener>(err, bar, o.events, toIF);
-  std::uint32_t cookie = 0;
-  converter.Advise(listener, cookie);
 
   // Signals are caught before a temporary file exists, so that none can leave one behind.
   g_running.store(&converter);
