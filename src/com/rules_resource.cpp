@@ -1,0 +1,101 @@
+// Tagvert: the converters' rule set from the DLL's own "RULES" resource (Windows).
+// SPDX-License-Identifier: Apache-2.0
+#include "com/rules_resource.h"
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <objbase.h>
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+
+#include "rules/builtin_rules.h"
+#include "storage/hresult.h"
+
+namespace tagvert {
+namespace {
+
+// The platform stream over the global memory block, as the rule loader's byte stream. Holds its
+// reference until the loader's storage lets go; the last release frees the block.
+class CGlobalMemoryStream : public IByteStream {
+ public:
+  explicit CGlobalMemoryStream(IStream* stream) : m_stream(stream) {}
+  ~CGlobalMemoryStream() override { m_stream->Release(); }
+  CGlobalMemoryStream(const CGlobalMemoryStream&) = delete;
+  CGlobalMemoryStream& operator=(const CGlobalMemoryStream&) = delete;
+
+  std::uint32_t Read(void* buffer, std::uint32_t size) override {
+    ULONG read = 0;
+    ThrowIfFailed(m_stream->Read(buffer, size, &read));
+    return read;
+  }
+  std::uint32_t Write(const void* data, std::uint32_t size) override {
+    ULONG written = 0;
+    ThrowIfFailed(m_stream->Write(data, size, &written));
+    return written;
+  }
+  std::uint64_t Position() override {
+    LARGE_INTEGER zero{};
+    ULARGE_INTEGER position{};
+    ThrowIfFailed(m_stream->Seek(zero, STREAM_SEEK_CUR, &position));
+    return position.QuadPart;
+  }
+  bool Size(std::uint64_t& size) override {
+    STATSTG stat{};
+    if (FAILED(m_stream->Stat(&stat, STATFLAG_NONAME))) return false;
+    size = stat.cbSize.QuadPart;
+    return true;
+  }
+
+ private:
+  IStream* m_stream;
+};
+
+HMODULE ThisModule() {
+  HMODULE module = nullptr;
+  ::GetModuleHandleExW(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCWSTR>(&OpenModuleRulesResource), &module);
+  return module;
+}
+
+}  // namespace
+
+ByteStreamPtr OpenModuleRulesResource() {
+  const HMODULE module = ThisModule();
+  const HRSRC info = ::FindResourceW(module, MAKEINTRESOURCEW(kRulesResourceId), L"RULES");
+  if (info == nullptr) return nullptr;
+  const HGLOBAL resource = ::LoadResource(module, info);
+  const DWORD size = ::SizeofResource(module, info);
+  const void* bytes = resource != nullptr ? ::LockResource(resource) : nullptr;
+  if (bytes == nullptr) return nullptr;
+  const HGLOBAL block = ::GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size);
+  if (block == nullptr) return nullptr;
+  void* copy = ::GlobalLock(block);
+  if (copy == nullptr) {
+    ::GlobalFree(block);
+    return nullptr;
+  }
+  std::memcpy(copy, bytes, size);
+  ::GlobalUnlock(block);
+  IStream* stream = nullptr;
+  // TRUE: the stream frees the block on its last release.
+  if (FAILED(::CreateStreamOnHGlobal(block, TRUE, &stream))) {
+    ::GlobalFree(block);
+    return nullptr;
+  }
+  try {
+    return std::make_shared<CGlobalMemoryStream>(stream);
+  } catch (...) {
+    stream->Release();
+    return nullptr;
+  }
+}
+
+void UseModuleRulesResource() {
+  SetRulesStreamSource(&OpenModuleRulesResource);
+}
+
+}  // namespace tagvert
