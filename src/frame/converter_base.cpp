@@ -105,9 +105,17 @@ void CTTXConverterBase::UpdateProgress() {
   if (size == 0 || progress < 0) {
     m_progressCheckAt = UINT64_MAX;
   } else {
+    // (progress + 1) * size / 100, split as size = 100q + r so that no product needs more than
+    // 64 bits (32-bit targets have no 128-bit integer).
+    const std::uint64_t factor = static_cast<std::uint64_t>(progress) + 1;
+    const std::uint64_t q = size / 100;
+    const std::uint64_t r = size % 100;
     // Guard: size overflow
-    const unsigned __int128 next = (static_cast<unsigned __int128>(progress) + 1) * size / 100;
-    m_progressCheckAt = next > UINT64_MAX ? UINT64_MAX : static_cast<std::uint64_t>(next);
+    if (q > (UINT64_MAX - 100) / factor) {
+      m_progressCheckAt = UINT64_MAX;
+    } else {
+      m_progressCheckAt = q * factor + r * factor / 100;
+    }
   }
   if (progress != m_lastProgress && progress % 10 == 0) {
     FireProgressChange(progress, 100);
