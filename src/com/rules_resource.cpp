@@ -98,4 +98,12 @@ void UseModuleRulesResource() {
   SetRulesStreamSource(&OpenModuleRulesResource);
 }
 
+namespace {
+
+// This file is linked into the DLL only: from the moment the DLL is loaded, its converters take
+// their rules from its own resource.
+[[maybe_unused]] const bool kModuleRulesInstalled = (UseModuleRulesResource(), true);
+
+}  // namespace
+
 }  // namespace tagvert

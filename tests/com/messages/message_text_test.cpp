@@ -45,11 +45,11 @@ std::u16string LoadMessage(const std::string& transml) {
   return rules.GetErrorMessage();
 }
 
-const std::string kWrongRoot = "<Rules></Rules>";                                    // code 6
-const std::string kBadCondition =                                                    // code 12
+const std::string kWrongRoot = "<Rules></Rules>";  // code 6
+const std::string kBadCondition =                  // code 12
     "<Orvel-TransML><Rules><Rule Type=\"Block\" Name=\"x\">"
     "<Attribute-Condition Name=\"a\" Condition=\"Sometimes\"/></Rule></Rules></Orvel-TransML>";
-const std::string kEndInTag = "<Orvel-TransML";                                      // code 0
+const std::string kEndInTag = "<Orvel-TransML";  // code 0
 
 TEST(MessageTextTest, LoaderFailureTakesTheTextOfItsCodeFromTheRegistry) {
   struct Case {
@@ -62,10 +62,16 @@ TEST(MessageTextTest, LoaderFailureTakesTheTextOfItsCodeFromTheRegistry) {
   const Case cases[] = {
       {"no key", {}, false, kWrongRoot, u""},
       {"key without the value", {{"String05", "other"}}, true, kWrongRoot, u""},
-      {"two digits", {{"String06", "Unexpected tag"}, {"String6", "not this"}}, true, kWrongRoot,
+      {"two digits",
+       {{"String06", "Unexpected tag"}, {"String6", "not this"}},
+       true,
+       kWrongRoot,
        u"Unexpected tag"},
       {"code 12", {{"String12", "Bad condition"}}, true, kBadCondition, u"Bad condition"},
-      {"code 0", {{"String00", "The input ends inside a tag"}}, true, kEndInTag,
+      {"code 0",
+       {{"String00", "The input ends inside a tag"}},
+       true,
+       kEndInTag,
        u"The input ends inside a tag"},
       {"empty value", {{"String06", ""}}, true, kWrongRoot, u""},
   };

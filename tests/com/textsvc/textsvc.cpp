@@ -130,8 +130,8 @@ class CEventForwarder : public CDispatchImpl<CEventForwarder> {
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
                                    EXCEPINFO*, UINT*) override {
-    static const wchar_t* const kEvents[] = {L"", L"PropertyChange", L"StateChange",
-                                             L"TextChange", L"ProgressChange"};
+    static const wchar_t* const kEvents[] = {L"", L"PropertyChange", L"StateChange", L"TextChange",
+                                             L"ProgressChange"};
     if (id < 1 || id > 4 || params == nullptr) return DISP_E_MEMBERNOTFOUND;
     const UINT given = params->cArgs < 2 ? params->cArgs : 2;
     // The handler gets (name, first, second); DISPPARAMS hold arguments last first, on both
@@ -146,8 +146,9 @@ class CEventForwarder : public CDispatchImpl<CEventForwarder> {
     DISPPARAMS call{ordered, nullptr, 3, 0};
     VARIANT result;
     ::VariantInit(&result);
-    const HRESULT hr =
-        m_handler->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_METHOD, &call, &result, nullptr, nullptr);
+    const IID noInterface{};
+    const HRESULT hr = m_handler->Invoke(DISPID_VALUE, noInterface, 0, DISPATCH_METHOD, &call,
+                                         &result, nullptr, nullptr);
     ::VariantClear(&result);
     for (VARIANT& arg : ordered)
       ::VariantClear(&arg);
@@ -291,7 +292,8 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid,
   if (IsEqualCLSID(clsid, CLSID_OrvKernelTextService)) {
     return g_textServiceFactory.QueryInterface(riid, object);
   }
-  if (IsEqualCLSID(clsid, CLSID_TestEventBridge)) return g_bridgeFactory.QueryInterface(riid, object);
+  if (IsEqualCLSID(clsid, CLSID_TestEventBridge))
+    return g_bridgeFactory.QueryInterface(riid, object);
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
