@@ -38,17 +38,19 @@ function onEvent(name, first, second) {
   events.push(text + ")");
 }
 var bridge = new ActiveXObject("TagvertTest.EventBridge");
-attempt("Connect", function () { bridge.Connect(c, onEvent); });
 
 for (var i = 1; i < args.length; i++) {
   var input = args(i);
   var base = outDir + "\\" + (i - 1);
-  attempt("IsFormatAvailable " + input, function () { c.IsFormatAvailable(input); });
+  // The events of the first conversion (the format test comes after it, so that the conversion
+  // starts with ProgressChange(0, 100)).
+  if (i == 1) attempt("Connect", function () { bridge.Connect(c, onEvent); });
   attempt("ConvertToIF " + input, function () { c.ConvertToIF(input, base + ".js.if"); });
   if (i == 1) {
     bridge.Disconnect();
     WScript.Echo("events: " + events.join(" "));
   }
+  attempt("IsFormatAvailable " + input, function () { c.IsFormatAvailable(input); });
   attempt("ConvertFromIF " + input, function () {
     c.ConvertFromIF(base + ".js.if", base + ".js.ttx");
   });
