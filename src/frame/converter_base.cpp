@@ -58,7 +58,9 @@ HResult CTTXConverterBase::ReportFailure(HResult code) {
   // A stopped conversion is a success for the caller; the target keeps what was flushed.
   const bool stopped = code == kEAbort && m_stopRequested.load();
   try {
-    FireStateChange(stopped ? kStateStopped : kStateFailed);
+    // The result is decided: a listener that cannot be reached is skipped rather than
+    // replacing it, and the others still learn how the conversion ended.
+    FireStateChange(stopped ? kStateStopped : kStateFailed, true);
   } catch (...) {
     // Only an allocation failure inside the delivery gets here; the result stands.
   }

@@ -42,6 +42,12 @@ class CVariant {
   const std::shared_ptr<void>& GetInterface() const { return m_object; }
   std::uint64_t GetWord() const { return m_word; }
 
+  /// The platform value this variant was made from, if any (a COM VARIANT in the DLL). The
+  /// frame never looks at it; events hand it back to listeners of the same platform, so that a
+  /// host sees exactly the value it passed. Not part of the comparison.
+  const std::shared_ptr<const void>& GetNative() const { return m_native; }
+  void SetNative(std::shared_ptr<const void> native) { m_native = std::move(native); }
+
   /// Converts to a 32-bit integer as the platform's variant conversion does: integers as they
   /// are, a boolean as -1 or 0, empty as 0, a string holding a decimal number (surrounding
   /// blanks allowed) as that number. Returns kSOk, kDispETypeMismatch or kDispEOverflow.
@@ -56,6 +62,7 @@ class CVariant {
   std::int32_t m_int = 0;
   std::uint64_t m_word = 0;
   std::shared_ptr<void> m_object;
+  std::shared_ptr<const void> m_native;
 };
 
 }  // namespace tagvert

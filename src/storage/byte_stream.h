@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "storage/hresult.h"
+
 namespace tagvert {
 
 /// A byte stream in the role of a platform stream object: memory streams in tests and for the
@@ -41,11 +43,13 @@ class CEndpoint {
     e.m_fileName = std::move(name);
     return e;
   }
-  /// A stream; a null pointer stands for an object that offers no stream.
-  static CEndpoint Stream(ByteStreamPtr stream) {
+  /// A stream; a null pointer stands for an object that offers no stream, which the storage
+  /// refuses at open with `openFailure` (E_INVALIDARG unless the object said why).
+  static CEndpoint Stream(ByteStreamPtr stream, HResult openFailure = kEInvalidArg) {
     CEndpoint e;
     e.m_kind = Kind::Stream;
     e.m_stream = std::move(stream);
+    e.m_openFailure = openFailure;
     return e;
   }
   /// A value of a kind that is neither a file name nor a stream (a number, say).
@@ -58,11 +62,14 @@ class CEndpoint {
   Kind GetKind() const { return m_kind; }
   const std::u16string& GetFileName() const { return m_fileName; }
   const ByteStreamPtr& GetStream() const { return m_stream; }
+  /// The code with which opening a stream endpoint without a stream fails.
+  HResult GetOpenFailure() const { return m_openFailure; }
 
  private:
   Kind m_kind = Kind::Empty;
   std::u16string m_fileName;
   ByteStreamPtr m_stream;
+  HResult m_openFailure = kEInvalidArg;
 };
 
 }  // namespace tagvert

@@ -31,7 +31,7 @@ ByteStreamPtr OpenEndpoint(const CEndpoint& endpoint, bool forReading, bool& isF
   isFile = false;
   switch (endpoint.GetKind()) {
     case CEndpoint::Kind::Stream:
-      if (!endpoint.GetStream()) ThrowHResult(kEInvalidArg);
+      if (!endpoint.GetStream()) ThrowHResult(endpoint.GetOpenFailure());
       return endpoint.GetStream();
     case CEndpoint::Kind::FileName: {
       ByteStreamPtr file = forReading ? PlatformOpenFileForReading(endpoint.GetFileName())
