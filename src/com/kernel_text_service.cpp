@@ -22,11 +22,13 @@ class CKernelTextServiceClient : public IKernelTextService {
 
   HResult GetActionText(std::int32_t number, std::optional<std::u16string>& text) override {
     BSTR result = nullptr;
-    return Answer(m_service->GetActionText(number, &result), result, text);
+    const HRESULT hr = m_service->GetActionText(number, &result);
+    return Answer(hr, result, text);
   }
   HResult GetFormatName(std::int32_t number, std::optional<std::u16string>& text) override {
     BSTR result = nullptr;
-    return Answer(m_service->GetFormatName(number, &result), result, text);
+    const HRESULT hr = m_service->GetFormatName(number, &result);
+    return Answer(hr, result, text);
   }
 
  private:

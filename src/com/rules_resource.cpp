@@ -11,47 +11,12 @@
 #include <cstring>
 #include <memory>
 
+#include "com/stream_adapter.h"
 #include "rules/builtin_rules.h"
 #include "storage/hresult.h"
 
 namespace tagvert {
 namespace {
-
-// The platform stream over the global memory block, as the rule loader's byte stream. Holds its
-// reference until the loader's storage lets go; the last release frees the block.
-class CGlobalMemoryStream : public IByteStream {
- public:
-  explicit CGlobalMemoryStream(IStream* stream) : m_stream(stream) {}
-  ~CGlobalMemoryStream() override { m_stream->Release(); }
-  CGlobalMemoryStream(const CGlobalMemoryStream&) = delete;
-  CGlobalMemoryStream& operator=(const CGlobalMemoryStream&) = delete;
-
-  std::uint32_t Read(void* buffer, std::uint32_t size) override {
-    ULONG read = 0;
-    ThrowIfFailed(m_stream->Read(buffer, size, &read));
-    return read;
-  }
-  std::uint32_t Write(const void* data, std::uint32_t size) override {
-    ULONG written = 0;
-    ThrowIfFailed(m_stream->Write(data, size, &written));
-    return written;
-  }
-  std::uint64_t Position() override {
-    LARGE_INTEGER zero{};
-    ULARGE_INTEGER position{};
-    ThrowIfFailed(m_stream->Seek(zero, STREAM_SEEK_CUR, &position));
-    return position.QuadPart;
-  }
-  bool Size(std::uint64_t& size) override {
-    STATSTG stat{};
-    if (FAILED(m_stream->Stat(&stat, STATFLAG_NONAME))) return false;
-    size = stat.cbSize.QuadPart;
-    return true;
-  }
-
- private:
-  IStream* m_stream;
-};
 
 HMODULE ThisModule() {
   HMODULE module = nullptr;
@@ -87,7 +52,8 @@ ByteStreamPtr OpenModuleRulesResource() {
     return nullptr;
   }
   try {
-    return std::make_shared<CGlobalMemoryStream>(stream);
+    // The loader's byte stream holds the stream; its last release frees the block.
+    return std::make_shared<com::CComByteStream>(stream);
   } catch (...) {
     stream->Release();
     return nullptr;

@@ -54,7 +54,7 @@ compare() {
 
 wine regsvr32 /u /s "$service" >/dev/null 2>&1 || true
 wine regsvr32 /s "$dll" || fail "regsvr32 $dll"
-# The event bridge lives in the test server; the text service is unregistered again just below.
+# The script helper lives in the test server; the text service is unregistered again just below.
 wine regsvr32 /s "$service" || fail "regsvr32 $service"
 wine reg delete "HKCR\\CLSID\\{07549542-56D1-4F42-B713-6179628E83B8}" /f >/dev/null 2>&1 ||
   fail "cannot remove the text service's class"
@@ -82,7 +82,10 @@ Tagvert.Converter: $table
 Tagvert.Converter.2: $identity
 Tagvert.Converter.2: $table
 Direction=524288 524288 Long
+Property(0)=5
 IsFormatAvailable(IF)=800401C2
+IsFormatAvailable(variable)=5
+SrcFormatId=31 Integer
 done"
 
 run_script js "$(winpath "$here/convert.js")" "$(winpath "$work")" "$@"
@@ -91,7 +94,7 @@ case "$events" in
   "StateChange(1) TextChange() ProgressChange(0, 100) "*"ProgressChange(100, 100) StateChange(0)") ;;
   *) fail "JScript handler saw: $events" ;;
 esac
-expect_output js "Name=TTX Id=31 DefaultExtension=ttx FilterString=*.ttx MIMEContentType=text/ttx PropertyCount=1 PropertyName(0)=Direction PropertyType(0)=2 Legacy.Id=31
+expect_output js "Name=TTX Id=31 DefaultExtension=ttx FilterString=*.ttx MIMEContentType=text/ttx PropertyCount=1 PropertyName(0)=Direction PropertyType(0)=2 Other.Id=31 SrcFormatId=31
 Direction=0 0
 events: $events
 done"
@@ -105,15 +108,17 @@ done
 echo "ok: $count documents, TTX -> IF -> TTX, identical to the native tagvert (VBScript and JScript, VARIANT and File forms)"
 
 first="$(winpath "$(sed -n 1p "$work/inputs")")"
-run_script events "$(winpath "$here/events.vbs")" "$first" "$(winpath "$work/events.if")"
+run_script events "$(winpath "$here/events.vbs")" "$first" "$(winpath "$work/events.if")" "$(winpath "$work/events.ttx")"
 expect_output events "Name=TTX
-events: StateChange(1) TextChange() $(echo "$events" | sed 's/^StateChange(1) TextChange() //')"
+events: StateChange(1) TextChange() $(echo "$events" | sed 's/^StateChange(1) TextChange() //')
+back:"
 
 # With the kernel text service registered, the name and the captions come from it.
 wine regsvr32 /s "$service" || fail "regsvr32 $service"
-run_script events-service "$(winpath "$here/events.vbs")" "$first" "$(winpath "$work/events.if")"
+run_script events-service "$(winpath "$here/events.vbs")" "$first" "$(winpath "$work/events.if")" "$(winpath "$work/events.ttx")"
 expect_output events-service "Name=TTX (test service)
-events: StateChange(1) TextChange(Test service: converting TTX to IF) $(echo "$events" | sed 's/^StateChange(1) TextChange() //')"
+events: StateChange(1) TextChange(Test service: converting TTX to IF) $(echo "$events" | sed 's/^StateChange(1) TextChange() //')
+back:Test service: converting IF to TTX"
 
 wine regsvr32 /u /s "$service" || fail "regsvr32 /u $service"
 wine regsvr32 /u /s "$dll" || fail "regsvr32 /u $dll"

@@ -4,7 +4,7 @@
 // is only read here (the VBScript host sets it).
 // Writes for input number i (from 0) OUTDIR\i.js.if / .ttx (ConvertToIF / ConvertFromIF) and
 // OUTDIR\i.jsfile.if / .ttx (the File forms); prints the identity and, for the first input, every
-// event received through a JScript function (handed to the test's event bridge). Any failure
+// event received through a JScript function (handed to the test's script helper). Any failure
 // prints "FAILED <what>: <number>" and ends with exit code 1.
 var args = WScript.Arguments;
 var outDir = args(0);
@@ -20,15 +20,20 @@ function attempt(what, action) {
 }
 
 var c = new ActiveXObject("Tagvert.Converter.2");
-var legacy = new ActiveXObject("Tagvert.Converter");
+var other = new ActiveXObject("Tagvert.Converter");
+// Late binding sees only the default interface; the File forms live on IOrvIFConverter, which
+// the test's script helper hands out (a script cannot QueryInterface).
+var helper = new ActiveXObject("TagvertTest.ScriptHelper");
+var legacy = helper.LegacyFace(other);
 attempt("identity", function () {
   WScript.Echo("Name=" + c.Name + " Id=" + c.Id + " DefaultExtension=" + c.DefaultExtension +
       " FilterString=" + c.FilterString + " MIMEContentType=" + c.MIMEContentType +
       " PropertyCount=" + c.PropertyCount + " PropertyName(0)=" + c.PropertyName(0) +
-      " PropertyType(0)=" + c.PropertyType(0) + " Legacy.Id=" + legacy.Id);
+      " PropertyType(0)=" + c.PropertyType(0) + " Other.Id=" + other.Id +
+      " SrcFormatId=" + legacy.SrcFormatId);
 });
 attempt("Direction", function () {
-  WScript.Echo("Direction=" + c.Property("Direction") + " " + legacy.Property(0));
+  WScript.Echo("Direction=" + c.Property("Direction") + " " + other.Property(0));
 });
 
 var events = [];
@@ -37,17 +42,16 @@ function onEvent(name, first, second) {
   if (second !== undefined && second !== null) text += ", " + second;
   events.push(text + ")");
 }
-var bridge = new ActiveXObject("TagvertTest.EventBridge");
 
 for (var i = 1; i < args.length; i++) {
   var input = args(i);
   var base = outDir + "\\" + (i - 1);
   // The events of the first conversion (the format test comes after it, so that the conversion
   // starts with ProgressChange(0, 100)).
-  if (i == 1) attempt("Connect", function () { bridge.Connect(c, onEvent); });
+  if (i == 1) attempt("Connect", function () { helper.Connect(c, onEvent); });
   attempt("ConvertToIF " + input, function () { c.ConvertToIF(input, base + ".js.if"); });
   if (i == 1) {
-    bridge.Disconnect();
+    helper.Disconnect();
     WScript.Echo("events: " + events.join(" "));
   }
   attempt("IsFormatAvailable " + input, function () { c.IsFormatAvailable(input); });

@@ -31,7 +31,7 @@ Sub ShowIdentity(progId)
 End Sub
 
 On Error Resume Next
-Dim direction, outDir, i, c, c2, input, base
+Dim direction, outDir, i, c, c2, legacy, input, base
 direction = CLng(WScript.Arguments(0))
 outDir = WScript.Arguments(1)
 
@@ -40,25 +40,36 @@ ShowIdentity "Tagvert.Converter.2"
 
 Set c = CreateObject("Tagvert.Converter")
 Set c2 = CreateObject("Tagvert.Converter.2")
-c.Property("Direction") = direction
-c2.Property(0) = direction
+' Late binding sees only the default interface; the File forms live on IOrvIFConverter, which the
+' test's script helper hands out (a script cannot QueryInterface).
+Set legacy = CreateObject("TagvertTest.ScriptHelper").LegacyFace(c)
+Check "LegacyFace"
+' A variable would be passed by reference, which Property put refuses; CLng passes a value.
+c.Property("Direction") = CLng(direction)
+' A put accepts a 16-bit index (VBScript's 0), a get wants a 32-bit one.
+c2.Property(0) = CLng(direction)
 Check "put Direction"
-WScript.Echo "Direction=" & c.Property("Direction") & " " & c2.Property(0) & " " & _
+WScript.Echo "Direction=" & c.Property("Direction") & " " & c2.Property(CLng(0)) & " " & _
   TypeName(c.Property("direction"))
 Check "get Direction"
+Dim refused: refused = c2.Property(0)
+WScript.Echo "Property(0)=" & Err.Number
+Err.Clear
 
 For i = 2 To WScript.Arguments.Count - 1
   input = WScript.Arguments(i)
   base = outDir & "\" & (i - 2)
-  c2.IsFormatAvailable input
+  ' A variable is passed by reference, which the format test refuses (E_INVALIDARG); the
+  ' parentheses pass its value.
+  c2.IsFormatAvailable (input)
   Check "IsFormatAvailable " & input
   c2.ConvertToIF input, base & ".vbs.if"
   Check "ConvertToIF " & input
   c2.ConvertFromIF base & ".vbs.if", base & ".vbs.ttx"
   Check "ConvertFromIF " & input
-  c.ConvertToIFFile input, base & ".vbsfile.if"
+  legacy.ConvertToIFFile input, base & ".vbsfile.if"
   Check "ConvertToIFFile " & input
-  c.ConvertFromIFFile base & ".vbsfile.if", base & ".vbsfile.ttx"
+  legacy.ConvertFromIFFile base & ".vbsfile.if", base & ".vbsfile.ttx"
   Check "ConvertFromIFFile " & input
 Next
 
@@ -66,6 +77,11 @@ Next
 c.IsFormatAvailable outDir & "\0.vbs.if"
 WScript.Echo "IsFormatAvailable(IF)=" & Hex(Err.Number)
 Err.Clear
+' A variable (by reference) is refused: E_INVALIDARG, VBScript's error 5.
+c.IsFormatAvailable input
+WScript.Echo "IsFormatAvailable(variable)=" & Err.Number
+Err.Clear
+WScript.Echo "SrcFormatId=" & legacy.SrcFormatId & " " & TypeName(legacy.SrcFormatId)
 
 If failures > 0 Then WScript.Quit 1
 WScript.Echo "done"

@@ -1,10 +1,12 @@
 // Tagvert tests: a second small COM server, registered in the test's Wine prefix.
 //  - the kernel text service (class OrvKernelTextService): captions for 30 and 31 and the format
 //    name for 31, so that the converter's Name and TextChange come from it;
-//  - an event bridge (ProgID TagvertTest.EventBridge) that a script uses to receive the
-//    converter's events: Wine's script host has no WScript.ConnectObject, so the bridge advises
-//    the converter's connection point and calls the script's handler for every event, with the
-//    event's name and its arguments.
+//  - a script helper (ProgID TagvertTest.ScriptHelper) for what script languages cannot do
+//    themselves: Connect(converter, handler) advises the converter's connection point and calls
+//    the script's handler for every event, with the event's name and its arguments (Wine's
+//    script host has no WScript.ConnectObject); LegacyFace(converter) answers the converter's
+//    IOrvIFConverter face (the File and Stream forms), which late binding cannot reach because
+//    a script sees only the default interface and cannot QueryInterface.
 // SPDX-License-Identifier: Apache-2.0
 #include <initguid.h>
 // initguid.h first: the identifiers of the header below are defined in this file.
@@ -23,7 +25,7 @@
 #include "tagvert_com.h"
 
 // {EFF27D30-E5F6-460B-9BBD-1A2DB259A778}
-DEFINE_GUID(CLSID_TestEventBridge, 0xEFF27D30, 0xE5F6, 0x460B, 0x9B, 0xBD, 0x1A, 0x2D, 0xB2, 0x59,
+DEFINE_GUID(CLSID_TestScriptHelper, 0xEFF27D30, 0xE5F6, 0x460B, 0x9B, 0xBD, 0x1A, 0x2D, 0xB2, 0x59,
             0xA7, 0x78);
 
 namespace {
@@ -159,19 +161,21 @@ class CEventForwarder : public CDispatchImpl<CEventForwarder> {
   IDispatch* m_handler;
 };
 
-// Connect(converter, handler) / Disconnect() for scripts.
-class CEventBridge : public CDispatchImpl<CEventBridge> {
+// Connect(converter, handler) / Disconnect() / LegacyFace(converter) for scripts.
+class CScriptHelper : public CDispatchImpl<CScriptHelper> {
  public:
   static constexpr DISPID kConnect = 1;
   static constexpr DISPID kDisconnect = 2;
-  static constexpr std::pair<const wchar_t*, DISPID> kNames[] = {{L"Connect", kConnect},
-                                                                 {L"Disconnect", kDisconnect}};
+  static constexpr DISPID kLegacyFace = 3;
+  static constexpr std::pair<const wchar_t*, DISPID> kNames[] = {
+      {L"Connect", kConnect}, {L"Disconnect", kDisconnect}, {L"LegacyFace", kLegacyFace}};
 
-  ~CEventBridge() override { Disconnect(); }
+  ~CScriptHelper() override { Disconnect(); }
 
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*,
-                                   EXCEPINFO*, UINT*) override {
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO*, UINT*) override {
     if (id == kDisconnect) return Disconnect();
+    if (id == kLegacyFace) return LegacyFace(params, result);
     if (id != kConnect) return DISP_E_MEMBERNOTFOUND;
     if (params == nullptr || params->cArgs != 2) return DISP_E_BADPARAMCOUNT;
     // Arguments come last first: rgvarg[1] is the converter, rgvarg[0] the handler.
@@ -194,6 +198,20 @@ class CEventBridge : public CDispatchImpl<CEventBridge> {
   }
 
  private:
+  static HRESULT LegacyFace(DISPPARAMS* params, VARIANT* result) {
+    if (params == nullptr || params->cArgs != 1) return DISP_E_BADPARAMCOUNT;
+    if (result == nullptr) return E_INVALIDARG;
+    IDispatch* converter = DispatchOf(params->rgvarg[0]);
+    if (converter == nullptr) return DISP_E_TYPEMISMATCH;
+    IOrvIFConverter* face = nullptr;
+    const HRESULT hr =
+        converter->QueryInterface(IID_IOrvIFConverter, reinterpret_cast<void**>(&face));
+    if (FAILED(hr)) return hr;
+    ::VariantInit(result);
+    result->vt = VT_DISPATCH;
+    result->pdispVal = face;
+    return S_OK;
+  }
   static IDispatch* DispatchOf(const VARIANT& value) {
     const VARIANT* v = value.vt == (VT_VARIANT | VT_BYREF) ? value.pvarVal : &value;
     if (v->vt == VT_DISPATCH) return v->pdispVal;
@@ -215,7 +233,7 @@ class CEventBridge : public CDispatchImpl<CEventBridge> {
 
 class CClassFactory : public IClassFactory {
  public:
-  explicit CClassFactory(bool bridge) : m_bridge(bridge) {}
+  explicit CClassFactory(bool helper) : m_helper(helper) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (object == nullptr) return E_POINTER;
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
@@ -231,7 +249,7 @@ class CClassFactory : public IClassFactory {
     if (object == nullptr) return E_POINTER;
     *object = nullptr;
     if (outer != nullptr) return CLASS_E_NOAGGREGATION;
-    IUnknown* created = m_bridge ? static_cast<IUnknown*>(new (std::nothrow) CEventBridge)
+    IUnknown* created = m_helper ? static_cast<IUnknown*>(new (std::nothrow) CScriptHelper)
                                  : static_cast<IUnknown*>(new (std::nothrow) CTextService);
     if (created == nullptr) return E_OUTOFMEMORY;
     const HRESULT hr = created->QueryInterface(riid, object);
@@ -248,11 +266,11 @@ class CClassFactory : public IClassFactory {
   }
 
  private:
-  bool m_bridge;
+  bool m_helper;
 };
 
 CClassFactory g_textServiceFactory(false);
-CClassFactory g_bridgeFactory(true);
+CClassFactory g_helperFactory(true);
 
 HRESULT RunScript(bool registering) {
   try {
@@ -292,8 +310,8 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid,
   if (IsEqualCLSID(clsid, CLSID_OrvKernelTextService)) {
     return g_textServiceFactory.QueryInterface(riid, object);
   }
-  if (IsEqualCLSID(clsid, CLSID_TestEventBridge))
-    return g_bridgeFactory.QueryInterface(riid, object);
+  if (IsEqualCLSID(clsid, CLSID_TestScriptHelper))
+    return g_helperFactory.QueryInterface(riid, object);
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
