@@ -14,7 +14,8 @@ case "$what" in
     state="${1:-$TAGVERT_WINE_STATE}"
     prefix="$(mktemp -d "${TMPDIR:-/tmp}/tagvert-wine.XXXXXX")"
     export WINEPREFIX="$prefix"
-    wineserver -p
+    # Its output must not be the test's: CTest waits until every writer of that pipe has gone.
+    wineserver -p </dev/null >/dev/null 2>&1
     # The first start of a fresh prefix creates it; do it once here, not inside a test.
     wine cmd /c exit 0 >/dev/null 2>&1 || true
     printf '%s\n' "$prefix" >"$state"

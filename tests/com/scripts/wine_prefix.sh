@@ -7,7 +7,7 @@ if [ -n "${TAGVERT_WINE_STATE:-}" ] && [ -s "$TAGVERT_WINE_STATE" ]; then
 else
   WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/tagvert-wine.XXXXXX")"
   export WINEPREFIX
-  wineserver -p
+  wineserver -p </dev/null >/dev/null 2>&1
   trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 fi
 
