@@ -11,7 +11,7 @@ case "$what" in
   *) echo "usage: tools/quickstart.sh demo|test" >&2; exit 2 ;;
 esac
 
-packages="cmake ninja-build g++ clang libgtest-dev libgmock-dev googletest"
+packages="cmake ninja-build g++ clang libgtest-dev libgmock-dev googletest libexpat1-dev"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -126,6 +126,11 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   }
 
   CTagvertConverter converter;
+  const bool bar = !o.quiet && PlatformStderrIsTerminal();
+  auto listener = std::make_shared<CCliListener>(err, bar, o.events);
+  std::uint32_t cookie = 0;
+  // Listening first, so that --events also shows the Direction put with the code it resolved.
+  converter.Advise(listener, cookie);
   if (o.direction) {
     const HResult hr =
         converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(*o.direction));
@@ -134,10 +139,6 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
       return ExitCode::Failed;
     }
   }
-  const bool bar = !o.quiet && PlatformStderrIsTerminal();
-  auto listener = std::make_shared<CCliListener>(err, bar, o.events);
-  std::uint32_t cookie = 0;
-  converter.Advise(listener, cookie);
 
   std::string temp;
   if (!outputIsStd) {

@@ -3,6 +3,8 @@
 #include "frame/ttx_converter.h"
 
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "ifcodec/if_parser.h"
 #include "ifcodec/text_processor.h"
@@ -32,6 +34,72 @@ constexpr int kTextProcessorEscapeMarkup = 1;
 constexpr int kFormatTestItems = 6;
 constexpr char16_t kRootName[] = u"TRADOStag";
 constexpr char16_t kDirectionName[] = u"Direction";
+
+// The way in cuts every no-break space out as an element of its own and starts the text after
+// it with a space.
+constexpr char16_t kNbspSource[] = u"\u00A0";
+
+bool IsXmlSpace(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
+
+// The TTX written back is UTF-8: an XML declaration at the start of `source` ("<?xml", white
+// space, pseudo-attributes, "?>") whose encoding names anything else gets "UTF-8" as its value.
+// Only the value changes; a declaration that cannot be read is left as it is.
+void DeclareUtf8(std::u16string& source) {
+  constexpr std::u16string_view kOpen = u"<?xml";
+  if (source.size() <= kOpen.size() || source.compare(0, kOpen.size(), kOpen) != 0 ||
+      !IsXmlSpace(source[kOpen.size()])) {
+    return;
+  }
+  const std::size_t end = source.find(u"?>", kOpen.size());
+  if (end == std::u16string::npos) return;
+  std::size_t i = kOpen.size();
+  for (;;) {
+    while (i < end && IsXmlSpace(source[i]))
+      ++i;
+    const std::size_t nameStart = i;
+    while (i < end && !IsXmlSpace(source[i]) && source[i] != u'=')
+      ++i;
+    if (i == nameStart) return;
+    const std::u16string_view name(source.data() + nameStart, i - nameStart);
+    while (i < end && IsXmlSpace(source[i]))
+      ++i;
+    if (i >= end || source[i] != u'=') return;
+    ++i;
+    while (i < end && IsXmlSpace(source[i]))
+      ++i;
+    if (i >= end || (source[i] != u'"' && source[i] != u'\'')) return;
+    const std::size_t valueStart = i + 1;
+    const std::size_t valueEnd = source.find(source[i], valueStart);
+    if (valueEnd == std::u16string::npos || valueEnd >= end) return;
+    if (name == u"encoding") {
+      const std::u16string_view value(source.data() + valueStart, valueEnd - valueStart);
+      if (!StringEqualsNoCase(value, u"UTF-8")) {
+        source.replace(valueStart, valueEnd - valueStart, u"UTF-8");
+      }
+      return;
+    }
+    i = valueEnd + 1;
+  }
+}
+
+// "]]>" may not stand in XML text: the ">" of every "]]>" becomes "&gt;", in one walk.
+void EscapeCDataEnd(std::u16string& text) {
+  constexpr std::u16string_view kCDataEnd = u"]]>";
+  std::size_t at = text.find(kCDataEnd);
+  if (at == std::u16string::npos) return;
+  std::u16string escaped;
+  escaped.reserve(text.size() + 8);
+  std::size_t from = 0;
+  for (; at != std::u16string::npos; at = text.find(kCDataEnd, from)) {
+    escaped.append(text, from, at + 2 - from);
+    escaped += u"&gt;";
+    from = at + 3;
+  }
+  escaped.append(text, from, std::u16string::npos);
+  text.swap(escaped);
+}
 
 }  // namespace
 
@@ -79,15 +147,26 @@ void CTTXFromIfConverter::DoConvertFromIF() {
 
   // One element in memory at a time: the output streams out as the input is read.
   CElementX element;
+  bool afterNbsp = false;
+  bool atStart = true;
   for (;;) {
     element.Reset();
     element.GetSourceTextRef().clear();
     if (!reader.ReadElement(&element)) break;
+    std::u16string& source = element.GetSourceTextRef();
+    const bool isNbsp = source == kNbspSource;
     if (element.GetIsTag() == 0) {
-      std::u16string& source = element.GetSourceTextRef();
+      // The space that the way in put after a no-break space goes again, so that the
+      // document keeps its own spacing however often it travels.
+      if (afterNbsp && !source.empty() && source.front() == u' ') source.erase(0, 1);
       text.CollapseNbsp(source);
       text.EscapeText(source);
+      EscapeCDataEnd(source);
+    } else if (atStart && !source.empty()) {
+      DeclareUtf8(source);
     }
+    if (!source.empty()) atStart = false;
+    afterNbsp = isNbsp;
     writer.WriteElement(&element);
   }
 }

@@ -22,6 +22,17 @@ constexpr bool IsGroupBand(char16_t c) {
   return c >= 0xE800 && c <= 0xEBFF;
 }
 
+// The numeric reference "&#xHHHH;" (four upper-case hexadecimal digits) that stands for a unit
+// of the code range found in the document.
+std::u16string CodeReference(char16_t unit) {
+  constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
+  std::u16string reference = u"&#x";
+  for (int shift = 12; shift >= 0; shift -= 4)
+    reference.push_back(kHexDigits[(unit >> shift) & 0xF]);
+  reference.push_back(u';');
+  return reference;
+}
+
 // The IF code of one property code, or 0 for a unit that has none.
 constexpr char16_t PropertyCodeToIf(char16_t code) {
   if (code >= 0xE001 && code <= 0xE009)
@@ -60,6 +71,31 @@ void CIFParser::WriteReserveGroup(IElementX* element) {
   m_storage->PutChar(kIfBoundary);
 }
 
+void CIFParser::WriteText(const std::u16string& text) {
+  for (const char16_t unit : text) {
+    if (!IsCode(unit)) {
+      m_storage->PutChar(unit);
+      continue;
+    }
+    // The kernel sees an ordinary inline code, and the way back writes the reference, which
+    // XML readers read as the same character.
+    m_storage->PutChar(kIfTagGroup);
+    m_storage->PutChar(0);
+    m_storage->PutString(CodeReference(unit));
+    m_storage->PutChar(kIfBoundary);
+  }
+}
+
+void CIFParser::WriteSourceText(const std::u16string& source) {
+  for (const char16_t unit : source) {
+    if (IsCode(unit)) {
+      m_storage->PutString(CodeReference(unit));
+    } else {
+      m_storage->PutChar(unit);
+    }
+  }
+}
+
 void CIFParser::WriteElement(IElementX* element) {
   if (CElementsStackX* subElements = element->GetSubElements()) {
     for (IElementX* sub : *subElements) {
@@ -67,7 +103,7 @@ void CIFParser::WriteElement(IElementX* element) {
     }
   }
   if (element->GetIsTag() == 0) {
-    m_storage->PutString(element->GetSourceTextRef());
+    WriteText(element->GetSourceTextRef());
     return;
   }
   if (element->GetRuleType() == kRuleBlock) m_storage->PutChar(kIfBlock);
@@ -91,7 +127,7 @@ void CIFParser::WriteElement(IElementX* element) {
   }
   m_storage->PutChar(kIfTagGroup);
   m_storage->PutChar(tagType == kTagSingle ? 0 : static_cast<char16_t>(element->GetPairId()));
-  m_storage->PutString(element->GetSourceTextRef());
+  WriteSourceText(element->GetSourceTextRef());
   m_storage->PutChar(kIfBoundary);
   if (element->GetAlgorithm() == kAlgorithmReserve && tagType == kTagPairedOpen) {
     WriteReserveGroup(element);

@@ -48,9 +48,11 @@ class CIFParser : public COrvelParser {
   /// the input ends after flags or skipped text. Never reports a format error; storage errors
   /// (CHResultError) pass through.
   bool ReadElement(IElementX* element) override;
-  /// Writes `element` as IF: sub-elements first, then a text run as it is, or a tag with its
-  /// block mark, flag, reserve groups, end mark, TransMethod, property codes and tag group.
-  /// Storage errors (CHResultError) pass through.
+  /// Writes `element` as IF: sub-elements first, then a text run, or a tag with its block mark,
+  /// flag, reserve groups, end mark, TransMethod, property codes and tag group. A unit of the
+  /// code range in the document is never written as itself: in a text run it becomes an inline
+  /// single tag whose source text is its reference "&#xHHHH;", in a tag's source text that
+  /// reference. Storage errors (CHResultError) pass through.
   void WriteElement(IElementX* element) override;
   /// The storage's PutString.
   void WriteString(const std::u16string& s) override;
@@ -63,6 +65,10 @@ class CIFParser : public COrvelParser {
   /// Writes U+E80A, the semantic unit (low 16 bits, 0 when negative), the transliterate unit
   /// (0 or 1) and U+E000.
   void WriteReserveGroup(IElementX* element);
+  /// Writes a text run, each unit of the code range as an inline single tag of its reference.
+  void WriteText(const std::u16string& text);
+  /// Writes a tag's source text, each unit of the code range as its reference.
+  void WriteSourceText(const std::u16string& source);
   /// Takes units until a code comes (pushed back, or consumed when it is U+E000 and
   /// `consumeBoundary` is set); appends them to `text` when it is not null. Returns the code
   /// that ended the run, or 0 when the input ended.

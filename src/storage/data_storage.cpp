@@ -25,6 +25,37 @@ constexpr bool IsUtf8Continuation(std::uint8_t b) {
   return (b & 0xC0) == 0x80;
 }
 
+constexpr bool IsSurrogate(char16_t ch) {
+  return (ch & 0xF800) == 0xD800;
+}
+constexpr bool IsHighSurrogate(char16_t ch) {
+  return (ch & 0xFC00) == 0xD800;
+}
+constexpr bool IsLowSurrogate(char16_t ch) {
+  return (ch & 0xFC00) == 0xDC00;
+}
+
+// Characters beyond U+FFFF: four UTF-8 bytes, two UTF-16 units.
+constexpr std::uint32_t kFirstSupplementary = 0x10000;
+constexpr std::uint32_t kLastCodePoint = 0x10FFFF;
+
+// Writes one unit as UTF-8 at `p` (room for three bytes); returns the byte count.
+inline std::uint32_t EncodeUtf8Unit(std::uint8_t* p, char16_t ch) {
+  if (ch < 0x80) {
+    p[0] = static_cast<std::uint8_t>(ch);
+    return 1;
+  }
+  if (ch < 0x800) {
+    p[0] = static_cast<std::uint8_t>(0xC0 | ((ch >> 6) & 0x1F));
+    p[1] = static_cast<std::uint8_t>(0x80 | (ch & 0x3F));
+    return 2;
+  }
+  p[0] = static_cast<std::uint8_t>(0xE0 | ((ch >> 12) & 0x0F));
+  p[1] = static_cast<std::uint8_t>(0x80 | ((ch >> 6) & 0x3F));
+  p[2] = static_cast<std::uint8_t>(0x80 | (ch & 0x3F));
+  return 3;
+}
+
 // Resolves a source or target value to a stream: a file by name through the platform, or the
 // stream itself. Everything else, a missing file and an object without a stream are refused.
 ByteStreamPtr OpenEndpoint(const CEndpoint& endpoint, bool forReading, bool& isFile) {
@@ -93,6 +124,8 @@ void CDataStorage::Open(const CEndpoint& input, const CEndpoint& output) {
   m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(m_outputCapacity);
   m_outputStartArmed = false;
   m_pushedBack = false;
+  m_pendingLowSurrogate = 0;
+  m_pendingHighSurrogate = 0;
   m_charCount = 0;
 }
 
@@ -109,6 +142,7 @@ void CDataStorage::Close() {
   m_outputBuffer.reset();
   m_outputCapacity = 0;
   m_outputPending = 0;
+  m_pendingHighSurrogate = 0;
 }
 
 bool CDataStorage::HasInput() const {
@@ -163,6 +197,16 @@ bool CDataStorage::Refill(std::uint32_t n, bool endAtShortfall) {
 }
 
 void CDataStorage::Flush() {
+  // The conversion has ended: a high surrogate can no longer be paired.
+  if (m_pendingHighSurrogate != 0) {
+    const char16_t high = m_pendingHighSurrogate;
+    m_pendingHighSurrogate = 0;
+    PutUtf8Unit(high);
+  }
+  WriteOutputBuffer();
+}
+
+void CDataStorage::WriteOutputBuffer() {
   if (m_outputPending == 0) return;
   if (!m_outputStream) ThrowHResult(kEPointer);
   const std::uint32_t written = m_outputStream->Write(m_outputBuffer.get(), m_outputPending);
@@ -175,7 +219,8 @@ void CDataStorage::Flush() {
 }
 
 void CDataStorage::MakeOutputRoom() {
-  Flush();
+  // A full buffer is written out without the pending high surrogate: its low half may follow.
+  WriteOutputBuffer();
   // Writing before Open or after Close: there is no target to write to.
   if (!m_outputBuffer) ThrowHResult(kEPointer);
 }
@@ -196,6 +241,14 @@ bool CDataStorage::GetChar(char16_t& ch) {
     ch = m_lastChar;
     ++m_charCount;
     m_pushedBack = false;
+    return true;
+  }
+  if (m_pendingLowSurrogate != 0) {
+    // The second unit of a four-byte character, whose bytes are consumed already.
+    ch = m_pendingLowSurrogate;
+    m_pendingLowSurrogate = 0;
+    ++m_charCount;
+    m_lastChar = ch;
     return true;
   }
   if (m_endOfInput) return false;
@@ -253,8 +306,24 @@ bool CDataStorage::DecodeUtf8(char16_t& ch) {
       m_inputPosition += 3;
       return true;
     }
+  } else if (b <= 0xF4) {
+    // A character beyond U+FFFF: delivered as its surrogate pair, the low half by the next call.
+    if (!Need(4)) return false;
+    const std::uint8_t* p = m_inputBuffer.get() + m_inputPosition;
+    if (IsUtf8Continuation(p[1]) && IsUtf8Continuation(p[2]) && IsUtf8Continuation(p[3])) {
+      const std::uint32_t value =
+          ((p[0] & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
+      // Overlong forms and values past the last code point are not characters.
+      if (value >= kFirstSupplementary && value <= kLastCodePoint) {
+        const std::uint32_t offset = value - kFirstSupplementary;
+        ch = static_cast<char16_t>(0xD800 + (offset >> 10));
+        m_pendingLowSurrogate = static_cast<char16_t>(0xDC00 + (offset & 0x3FF));
+        m_inputPosition += 4;
+        return true;
+      }
+    }
   }
-  // Not a character of one to three bytes: a space, and only the lead byte is consumed.
+  // Not a character: a space, and only the lead byte is consumed.
   ch = u' ';
   ++m_inputPosition;
   return true;
@@ -293,18 +362,10 @@ void CDataStorage::PutChar(char16_t ch) {
       m_outputPending += 2;
       break;
     case kModeUtf8:
-      if (ch < 0x80) {
-        p[0] = static_cast<std::uint8_t>(ch);
-        m_outputPending += 1;
-      } else if (ch < 0x800) {
-        p[0] = static_cast<std::uint8_t>(0xC0 | ((ch >> 6) & 0x1F));
-        p[1] = static_cast<std::uint8_t>(0x80 | (ch & 0x3F));
-        m_outputPending += 2;
+      if (IsSurrogate(ch) || m_pendingHighSurrogate != 0) {
+        PutUtf8Surrogate(ch);
       } else {
-        p[0] = static_cast<std::uint8_t>(0xE0 | ((ch >> 12) & 0x0F));
-        p[1] = static_cast<std::uint8_t>(0x80 | ((ch >> 6) & 0x3F));
-        p[2] = static_cast<std::uint8_t>(0x80 | (ch & 0x3F));
-        m_outputPending += 3;
+        m_outputPending += EncodeUtf8Unit(p, ch);
       }
       break;
     case kModeSingle:
@@ -313,6 +374,35 @@ void CDataStorage::PutChar(char16_t ch) {
     default:
       break;
   }
+}
+
+void CDataStorage::PutUtf8Surrogate(char16_t ch) {
+  const char16_t high = m_pendingHighSurrogate;
+  m_pendingHighSurrogate = 0;
+  if (high != 0 && IsLowSurrogate(ch)) {
+    const std::uint32_t value =
+        kFirstSupplementary + ((static_cast<std::uint32_t>(high - 0xD800) << 10) | (ch - 0xDC00));
+    if (m_outputPending + 4 > m_outputCapacity) MakeOutputRoom();
+    std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
+    p[0] = static_cast<std::uint8_t>(0xF0 | (value >> 18));
+    p[1] = static_cast<std::uint8_t>(0x80 | ((value >> 12) & 0x3F));
+    p[2] = static_cast<std::uint8_t>(0x80 | ((value >> 6) & 0x3F));
+    p[3] = static_cast<std::uint8_t>(0x80 | (value & 0x3F));
+    m_outputPending += 4;
+    return;
+  }
+  // A high surrogate not followed by its low half stands alone: three bytes, as any unit.
+  if (high != 0) PutUtf8Unit(high);
+  if (IsHighSurrogate(ch)) {
+    m_pendingHighSurrogate = ch;  // written with the next unit, or by the final flush
+  } else {
+    PutUtf8Unit(ch);
+  }
+}
+
+void CDataStorage::PutUtf8Unit(char16_t ch) {
+  if (m_outputPending + 3 > m_outputCapacity) MakeOutputRoom();
+  m_outputPending += EncodeUtf8Unit(m_outputBuffer.get() + m_outputPending, ch);
 }
 
 bool CDataStorage::IsEOF() const {

@@ -15,10 +15,13 @@ namespace tagvert {
 inline constexpr std::int16_t kModeNone = 0;    ///< no input opened; output discarded
 inline constexpr std::int16_t kModeSingle = 1;  ///< single-byte, refined by a code-page index
 inline constexpr std::int16_t kModeUtf16 = 2;   ///< UTF-16 little-endian (input may be big-endian)
-inline constexpr std::int16_t kModeUtf8 = 3;    ///< UTF-8, units up to U+FFFF
+inline constexpr std::int16_t kModeUtf8 =
+    3;  ///< UTF-8; a character above U+FFFF is a surrogate pair
 
 /// The abstract character stream: every reader and writer talks to the outside through it.
-/// One character is one UTF-16 code unit; surrogates are never paired.
+/// One character is one UTF-16 code unit. Only the UTF-8 codec knows surrogates: a four-byte
+/// character is delivered as its two units, and a pair written in a row is encoded as one
+/// four-byte character.
 class CBaseStorage {
  public:
   virtual ~CBaseStorage() = default;
@@ -91,7 +94,8 @@ class CDataStorage : public CBaseStorage {
   /// 0). Throws E_INVALIDARG for a value that is neither a file name nor a stream, a file that
   /// cannot be opened or created, or a null stream. Resets code pages, counters and buffers.
   void Open(const CEndpoint& input, const CEndpoint& output);
-  /// Writes the pending output bytes; a short write calls Fail(0x8003).
+  /// Writes the pending output bytes; a short write calls Fail(0x8003). A high surrogate still
+  /// waiting for its low half in UTF-8 mode is written first, alone, as three bytes.
   void Flush();
   /// Releases streams and files and frees the buffers; does not flush.
   void Close();
@@ -158,6 +162,13 @@ class CDataStorage : public CBaseStorage {
   [[gnu::noinline]] bool PutCharPrologue(char16_t ch);
   /// Makes room for one unit when the output buffer is full (or missing: E_POINTER).
   void MakeOutputRoom();
+  /// Writes the output buffer out (a short write calls Fail(0x8003)) and lets it grow.
+  void WriteOutputBuffer();
+  /// UTF-8 output of a surrogate, or of any unit while a high surrogate waits: a pair becomes
+  /// one four-byte character, a lone surrogate three bytes.
+  [[gnu::noinline]] void PutUtf8Surrogate(char16_t ch);
+  /// Writes one unit as one to three UTF-8 bytes, making room first.
+  void PutUtf8Unit(char16_t ch);
   /// Re-derives the table pointer of the input code page.
   void SelectInputTable();
 
@@ -177,6 +188,8 @@ class CDataStorage : public CBaseStorage {
   bool m_outputStartArmed = false;
   char16_t m_lastChar = 0;
   bool m_pushedBack = false;
+  char16_t m_pendingLowSurrogate = 0;   // second unit of a decoded four-byte character, or 0
+  char16_t m_pendingHighSurrogate = 0;  // UTF-8 output: a high surrogate not yet written, or 0
   std::uint32_t m_inputCapacity = 1024;
   // 0 while no output buffer exists, so that the first PutChar takes the slow path.
   std::uint32_t m_outputCapacity = 0;

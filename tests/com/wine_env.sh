@@ -14,10 +14,11 @@ case "$what" in
     state="${1:-$TAGVERT_WINE_STATE}"
     prefix="$(mktemp -d "${TMPDIR:-/tmp}/tagvert-wine.XXXXXX")"
     export WINEPREFIX="$prefix"
-    # Its output must not be the test's: CTest waits until every writer of that pipe has gone.
+    # The server and the prefix's own services outlive this script: none of them may keep the
+    # caller's output open (CTest waits for it to close).
     wineserver -p </dev/null >/dev/null 2>&1
     # The first start of a fresh prefix creates it; do it once here, not inside a test.
-    wine cmd /c exit 0 >/dev/null 2>&1 || true
+    wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
     printf '%s\n' "$prefix" >"$state"
     ;;
   run)

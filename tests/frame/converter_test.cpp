@@ -158,6 +158,52 @@ TEST_F(CConverterTest, ListenersComeAndGoDuringAnEvent) {
   EXPECT_EQ(recorder->events.back(), "State 0");
 }
 
+TEST_F(CConverterTest, ListenerAdvisedDuringDeliveryIsReachedWithinTheAllocatedSlots) {
+  // Slot 2 of the 4 allocated: reached by the delivery that advised it.
+  auto late = std::make_shared<test::CEventRecorder>();
+  std::uint32_t lateCookie = 0;
+  recorder->onProgress = [&](int p) {
+    if (p == 0) converter.Advise(late, lateCookie);
+  };
+  ASSERT_EQ(test::ToIf(Utf8Bytes(u"abc"), &converter).result, kSOk);
+  ASSERT_EQ(lateCookie, 2U);
+  ASSERT_FALSE(late->events.empty());
+  EXPECT_EQ(late->events.front(), "Progress 0/100");
+
+  // All four slots taken: the fifth lies beyond the count read when the delivery began.
+  std::uint32_t cookie = 0;
+  converter.Advise(std::make_shared<test::CEventRecorder>(), cookie);
+  converter.Advise(std::make_shared<test::CEventRecorder>(), cookie);
+  auto fifth = std::make_shared<test::CEventRecorder>();
+  recorder->onProgress = [&](int p) {
+    if (p == 0) converter.Advise(fifth, cookie);
+  };
+  ASSERT_EQ(test::ToIf(Utf8Bytes(u"abc"), &converter).result, kSOk);
+  ASSERT_EQ(cookie, 5U);
+  ASSERT_FALSE(fifth->events.empty());
+  EXPECT_EQ(fifth->events.front(), "Progress 100/100");
+}
+
+// A listener that cannot be reached throws CHResultError.
+class CUnreachable : public ITransEventsListener {
+ public:
+  void OnTextChange(const std::u16string&) override { ThrowHResult(MakeHResult(0x8000FFFF)); }
+  void OnStateChange(std::int32_t state) override {
+    if (state == kStateFailed) ThrowHResult(MakeHResult(0x8000FFFF));
+  }
+};
+
+TEST_F(CConverterTest, UnreachableListenerFailsTheConversionButNotTheFinalState) {
+  std::uint32_t cookie = 0;
+  converter.Advise(std::make_shared<CUnreachable>(), cookie);
+  auto after = std::make_shared<test::CEventRecorder>();
+  converter.Advise(after, cookie);
+  EXPECT_EQ(test::ToIf(Utf8Bytes(u"abc"), &converter).result, MakeHResult(0x8000FFFF));
+  // The text ended its delivery before the listener behind it; the failure reached everyone.
+  EXPECT_EQ(after->events, (Events{"State 1", "State 32768"}));
+  EXPECT_EQ(converter.State(), kStateFailed);
+}
+
 TEST(CTransEventsBaseTest, CookiesAreSlotNumbersAndSlotsAreReused) {
   CTagvertConverter converter;
   std::vector<std::uint32_t> cookies(4);
@@ -185,6 +231,66 @@ TEST(CTTXFromIfConverterTest, WritesBomAndEscapesTextOnly) {
   const auto c = test::FromIf(test::Utf16LeBytes(ifText), &converter);
   ASSERT_EQ(c.result, kSOk);
   EXPECT_EQ(c.output, Utf8Bytes(u"<a href=\"x&amp;y\">a&lt;b &amp; c\u00A0d", true));
+}
+
+}  // namespace
+}  // namespace tagvert
+
+namespace tagvert {
+namespace {
+
+// IF of one tag group with pair id 1, and of the inline single tag of one no-break space.
+std::u16string Tag(std::u16string_view source) {
+  return u"\uE805\u0001" + std::u16string(source) + u"\uE000";
+}
+const std::u16string kNbspTag = std::u16string(u"\uE805\0\u00A0\uE000", 4);
+
+// The way back gives the document its own spacing after no-break spaces, keeps "]]>" out of
+// text, labels the declaration of the UTF-8 it writes and writes a surrogate pair as one
+// character. Each row: the IF after the header, and the TTX written back (after its mark).
+TEST(CTTXFromIfConverterTest, WayBackRestoresWhatTheWayInChanged) {
+  const struct {
+    const char* name;
+    std::u16string ifBody, ttx;
+  } cases[] = {
+      {"space after a no-break space", u"1.7" + kNbspTag + u" l.", u"1.7\u00A0l."},
+      {"only one space goes", kNbspTag + u"  x", u"\u00A0 x"},
+      {"no space to take", kNbspTag + u"x", u"\u00A0x"},
+      {"run of one space", kNbspTag + u" " + Tag(u"<b>"), u"\u00A0<b>"},
+      {"then spaces next to a no-break space in the run", kNbspTag + u"  \u00A0 y",
+       u"\u00A0\u00A0y"},
+      {"not directly after", kNbspTag + Tag(u"<b>") + u" x", u"\u00A0<b> x"},
+      {"tag of two no-break spaces", Tag(u"\u00A0\u00A0") + u" x", u"\u00A0\u00A0 x"},
+      {"not after a no-break space", Tag(u"<b>") + u" x", u"<b> x"},
+      {"]]> in text", u"a]]>b", u"a]]&gt;b"},
+      {"]]]> and two in a row", u"]]]>]]>", u"]]]&gt;]]&gt;"},
+      {"no ]]>", u"] ]>]>a<b&c>d", u"] ]>]>a&lt;b&amp;c>d"},
+      {"]]> in markup", Tag(u"<![CDATA[a]]>"), u"<![CDATA[a]]>"},
+      {"declared UTF-16", Tag(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>") + u"\r\n",
+       u"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"},
+      {"quotes and spacing stay",
+       Tag(u"<?xml\tversion='1.0'\r\n encoding = 'utf-16' standalone='no' ?>"),
+       u"<?xml\tversion='1.0'\r\n encoding = 'UTF-8' standalone='no' ?>"},
+      {"declared UTF-8 in any case", Tag(u"<?xml version=\"1.0\" encoding=\"utf-8\"?>"),
+       u"<?xml version=\"1.0\" encoding=\"utf-8\"?>"},
+      {"no encoding", Tag(u"<?xml version='1.0'?>"), u"<?xml version='1.0'?>"},
+      {"not a declaration", Tag(u"<?xml-model encoding=\"UTF-16\"?>"),
+       u"<?xml-model encoding=\"UTF-16\"?>"},
+      {"not at the start", Tag(u"<a>") + Tag(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>"),
+       u"<a><?xml version=\"1.0\" encoding=\"UTF-16\"?>"},
+      {"unterminated", Tag(u"<?xml encoding=\"UTF-16\""), u"<?xml encoding=\"UTF-16\""},
+      {"reference of a code-range unit", u"a" + std::u16string(u"\uE805\0&#xE000;\uE000b", 12),
+       u"a&#xE000;b"},
+      {"surrogate pair in text and markup", u"\xD83D\xDE00" + Tag(u"<a t=\"\xD840\xDC00\">"),
+       u"\xD83D\xDE00<a t=\"\xD840\xDC00\">"},
+  };
+  CTagvertConverter converter;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto back = test::FromIf(test::Utf16LeBytes(u"\uE804TTX\uE000" + c.ifBody), &converter);
+    ASSERT_EQ(back.result, kSOk);
+    EXPECT_EQ(back.output, Utf8Bytes(c.ttx, true));
+  }
 }
 
 }  // namespace

@@ -88,6 +88,14 @@ TEST(CIFParserTest, WritesEachKindOfElement) {
       {{.alg = kAlgorithmReserve, .tl = true}, u"\uE805A<t>\uE000\uE80A\0\u0001\uE000"s},
       {{.type = kTagPairedClose, .flag = 1, .alg = kAlgorithmReserve, .sem = 0x12345},
        u"\uE411\uE404\uE80A\u2345\0\uE000\uE404\uE805A<t>\uE000"s},
+      // Code-range units of the document: inline single tags of their references in text, the
+      // references in a tag's source text; the units next to the range stay as they are.
+      {{.isTag = 0, .src = u"a\uE000b\uEFFF\xDFFF\uF000"},
+       u"a\uE805\0&#xE000;\uE000b\uE805\0&#xEFFF;\uE000\xDFFF\uF000"s},
+      {{.isTag = 0, .src = u"\uE805\uE00A"}, u"\uE805\0&#xE805;\uE000\uE805\0&#xE00A;\uE000"s},
+      {{.id = 0x65, .src = u"<a t=\"\uE1A0\xDFFF\">"},
+       u"\uE805\u0065<a t=\"&#xE1A0;\xDFFF\">\uE000"},
+      {{.type = kTagSingle, .src = u"\uEABC"}, u"\uE805\0&#xEABC;\uE000"s},
   };
   for (const auto& [element, expected] : cases)
     EXPECT_EQ(Printable(WriteIf(element)), Printable(expected));

@@ -41,13 +41,33 @@ class CDataStorageChunkTest : public ::testing::TestWithParam<std::uint32_t> {};
 
 INSTANTIATE_TEST_SUITE_P(ChunkSizes, CDataStorageChunkTest, ::testing::ValuesIn(test::kChunkSizes));
 
-// Bytes that do not form a UTF-8 character become a space, only the lead byte consumed;
-// four-byte sequences are not decoded; overlong forms and surrogates are taken as they are.
+// Bytes that do not form a UTF-8 character become a space, only the lead byte consumed; a
+// four-byte character becomes its surrogate pair; overlong forms of two and three bytes and
+// encoded surrogates are taken as they are.
 TEST_P(CDataStorageChunkTest, DecodesByModeAndMark) {
   std::vector<test::CDecodeCase> cases = {
       {"two and three bytes", kModeUtf8, 0, {0xC3, 0xA9, 0xE2, 0x82, 0xAC}, u"\u00E9\u20AC"},
       {"lead without continuation", kModeUtf8, 0, {0xC3, 0x41, 0xC3, 0xC3, 0xA9}, u" A \u00E9"},
-      {"four-byte sequence", kModeUtf8, 0, {0xF0, 0x9F, 0x98, 0x80, 0x41, 0x42}, u" \u07D8 AB"},
+      {"four-byte character",
+       kModeUtf8,
+       0,
+       {0xF0, 0x9F, 0x98, 0x80, 0x41},
+       u"\xD83D\xDE00"
+       u"A"},
+      {"first and last four-byte characters",
+       kModeUtf8,
+       0,
+       {0xF0, 0x90, 0x80, 0x80, 0xF4, 0x8F, 0xBF, 0xBF},
+       u"\xD800\xDC00\xDBFF\xDFFF"},
+      // Each refused lead is one space; the bytes after it are read again as leads.
+      {"overlong four bytes", kModeUtf8, 0, {0xF0, 0x8F, 0xBF, 0xBF, 0x41}, u" \u03FF A"},
+      {"above U+10FFFF", kModeUtf8, 0, {0xF4, 0x90, 0x80, 0x80, 0x41}, u" \u0400 A"},
+      {"lead F5 and FF", kModeUtf8, 0, {0xF5, 0x41, 0xFF, 0x42}, u" A B"},
+      {"four-byte lead without continuation",
+       kModeUtf8,
+       0,
+       {0xF0, 0x9F, 0x41, 0x42, 0x43},
+       u"  ABC"},
       {"overlong and surrogate", kModeUtf8, 0, {0xC0, 0xAF, 0xED, 0xA0, 0xBD}, u"/\xD83D"},
       {"UTF-16", kModeUtf16, 0, {0x41, 0x00, 0xAC, 0x20}, u"A\u20AC"},
       {"single byte", kModeSingle, 0, {0x80, 0xE9, 0xFF}, u"\u0080\u00E9\u00FF"},
@@ -59,8 +79,10 @@ TEST_P(CDataStorageChunkTest, DecodesByModeAndMark) {
   };
   // Inputs around one buffer, with characters split across the refill.
   cases.push_back({"ASCII 1024", kModeUtf8, 0, Utf8Bytes(Pattern(1024)), Pattern(1024)});
-  for (std::size_t prefix = 1021; prefix <= 1024; ++prefix) {
-    const std::u16string text = Pattern(prefix) + u"\u20AC\u00E9\u4E2Db";
+  for (std::size_t prefix = 1020; prefix <= 1024; ++prefix) {
+    const std::u16string text = Pattern(prefix) +
+                                u"\u20AC\u00E9\u4E2D\xD83D\xDE00"
+                                u"b";
     cases.push_back({std::string("UTF-8 split at ").append(std::to_string(prefix)), kModeUtf8, 0,
                      Utf8Bytes(text), text});
   }
@@ -70,6 +92,9 @@ TEST_P(CDataStorageChunkTest, DecodesByModeAndMark) {
   auto cutUtf8 = Utf8Bytes(Pattern(1023));
   cutUtf8.insert(cutUtf8.end(), {0xE2, 0x82});
   cases.push_back({"UTF-8, cut final sequence", kModeUtf8, 0, cutUtf8, Pattern(1023)});
+  auto cutFourBytes = Utf8Bytes(Pattern(1022));
+  cutFourBytes.insert(cutFourBytes.end(), {0xF0, 0x9F, 0x98});
+  cases.push_back({"UTF-8, cut four-byte character", kModeUtf8, 0, cutFourBytes, Pattern(1022)});
   for (const auto& c : cases)
     test::ExpectDecodes(c, GetParam());
 }
@@ -88,6 +113,22 @@ TEST_P(CDataStorageChunkTest, PushBackSurvivesRefillAndEnd) {
   s.storage.UngetChar();
   EXPECT_TRUE(s.storage.GetChar(ch) && ch == units[1024] && !s.storage.GetChar(ch));
   EXPECT_EQ(s.storage.GetCharCount(), 1025);
+}
+
+// The two units of a four-byte character are delivered, counted and pushed back one by one.
+TEST(CDataStorageTest, FourByteCharacterPushesBackPerUnit) {
+  test::CStorageOverBytes s({0xF0, 0x9F, 0x98, 0x80}, 1);
+  char16_t ch = 0;
+  EXPECT_TRUE(s.storage.GetChar(ch) && ch == 0xD83D);
+  s.storage.UngetChar();
+  EXPECT_EQ(s.storage.GetCharCount(), 0);
+  EXPECT_TRUE(s.storage.GetChar(ch) && ch == 0xD83D);
+  EXPECT_TRUE(s.storage.GetChar(ch) && ch == 0xDE00);
+  s.storage.UngetChar();
+  EXPECT_EQ(s.storage.GetCharCount(), 1);
+  EXPECT_TRUE(s.storage.GetChar(ch) && ch == 0xDE00);
+  EXPECT_FALSE(s.storage.GetChar(ch));
+  EXPECT_EQ(s.storage.GetCharCount(), 2);
 }
 
 TEST(CDataStorageTest, BuffersDoubleUpToFourMiBAndNoFurther) {
@@ -145,6 +186,66 @@ TEST(CDataStorageTest, IfStartRuleAddsE000BeforeOtherUnits) {
   }
 }
 
+// A high surrogate right before a low one makes one four-byte character; any other surrogate
+// is three bytes by itself, a high one at the final flush too.
+TEST(CDataStorageTest, Utf8PairsSurrogatesWrittenInARow) {
+  const struct {
+    const char* name;
+    std::u16string units;
+    std::vector<std::uint8_t> bytes;
+  } cases[] = {
+      {"pair", u"\xD83D\xDE00", {0xF0, 0x9F, 0x98, 0x80}},
+      {"high, letter",
+       u"\xD83D"
+       u"A",
+       {0xED, 0xA0, 0xBD, 0x41}},
+      {"lone low", u"A\xDE00", {0x41, 0xED, 0xB8, 0x80}},
+      {"low, high", u"\xDE00\xD83D", {0xED, 0xB8, 0x80, 0xED, 0xA0, 0xBD}},
+      {"high, pair", u"\xD83D\xD83D\xDE00", {0xED, 0xA0, 0xBD, 0xF0, 0x9F, 0x98, 0x80}},
+      {"pair, low", u"\xD840\xDC00\xDC00", {0xF0, 0xA0, 0x80, 0x80, 0xED, 0xB0, 0x80}},
+      {"high at the end", u"A\xDBFF", {0x41, 0xED, 0xAF, 0xBF}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CStorageToSink out(kModeUtf8);
+    EXPECT_EQ(out.Write(c.units), c.bytes);
+  }
+}
+
+// The output buffer fills up and is written out between the two halves of a pair, at every
+// offset around its first size; one final flush ends the output.
+TEST(CDataStorageTest, Utf8PairSurvivesFullBufferFlush) {
+  for (std::size_t prefix = 1018; prefix <= 1026; ++prefix) {
+    SCOPED_TRACE(prefix);
+    CStorageToSink out(kModeUtf8);
+    const std::u16string text = Pattern(prefix) + u"\xD83D\xDE00z\xD83D";
+    for (const char16_t ch : text)
+      out.storage.PutChar(ch);
+    out.storage.Flush();
+    auto expected = Utf8Bytes(Pattern(prefix));
+    expected.insert(expected.end(), {0xF0, 0x9F, 0x98, 0x80, 'z', 0xED, 0xA0, 0xBD});
+    EXPECT_EQ(out.sink->Bytes(), expected);
+    EXPECT_EQ(out.sink->WriteSizes().size(), 2U);
+  }
+}
+
+// Captured units are encoded when the capture is written out, pairing with a high surrogate
+// written before the capture began.
+TEST(CDataStorageTest, Utf8PairThroughCapture) {
+  CStorageToSink out(kModeUtf8);
+  out.storage.SetCapture(true);
+  out.storage.PutString(u"\xD83D\xDE00");
+  out.storage.FlushCapture();
+  out.storage.SetCapture(false);
+  out.storage.PutChar(0xD83D);
+  out.storage.SetCapture(true);
+  out.storage.PutChar(0xDE00);
+  out.storage.FlushCapture();
+  out.storage.SetCapture(false);
+  EXPECT_EQ(out.Write(u""),
+            (std::vector<std::uint8_t>{0xF0, 0x9F, 0x98, 0x80, 0xF0, 0x9F, 0x98, 0x80}));
+}
+
 TEST(CDataStorageTest, CaptureHoldsUnitsUntilFlushed) {
   CStorageToSink out(kModeUtf8);
   out.storage.SetCapture(true);
@@ -163,7 +264,7 @@ TEST(CDataStorageTest, EncodesByModeAndCodePage) {
     std::vector<std::uint8_t> bytes;
   } cases[] = {
       {kModeUtf8, 0, u"\u007F\u0080\u07FF\u0800", {0x7F, 0xC2, 0x80, 0xDF, 0xBF, 0xE0, 0xA0, 0x80}},
-      {kModeUtf8, 0, u"\xD83D\xDE00", {0xED, 0xA0, 0xBD, 0xED, 0xB8, 0x80}},
+      {kModeUtf8, 0, u"\xD83D\xDE00", {0xF0, 0x9F, 0x98, 0x80}},
       {kModeUtf16, 0, u"A\u20AC\xD800", {0x41, 0x00, 0xAC, 0x20, 0x00, 0xD8}},
       {kModeSingle, 0, u"a\u00E9\u00FF\u0100\u0098\xD800", {'a', 0xE9, 0xFF, '?', 0x98, '?'}},
       {kModeSingle, kCodePageWindows1251, u"\u0416\u00E9\u0098z", {0xC6, '?', 0x98, 'z'}},
