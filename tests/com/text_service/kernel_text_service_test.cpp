@@ -21,7 +21,7 @@ namespace {
 enum class Answer { Texts, NullText, EmptyText, Failure, NoInterface };
 
 // A service object; with Answer::NoInterface it offers only IUnknown.
-class CFakeService : public IOrvKernelTextService {
+class CFakeService final : public IOrvKernelTextService {
  public:
   explicit CFakeService(Answer answer) : m_answer(answer) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
@@ -69,7 +69,7 @@ class CFakeService : public IOrvKernelTextService {
   std::atomic<ULONG> m_refs{1};
 };
 
-class CFakeFactory : public IClassFactory {
+class CFakeFactory final : public IClassFactory {
  public:
   explicit CFakeFactory(Answer answer) : m_answer(answer) {}
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
