@@ -53,12 +53,10 @@ class CSnapshotEnum final : public Interface {
       : m_items(std::move(items)), m_position(position) {
     for (auto& item : m_items)
       Traits::Hold(item);
-    ModuleLock();
   }
   ~CSnapshotEnum() {
     for (auto& item : m_items)
       Traits::Drop(item);
-    ModuleUnlock();
   }
   CSnapshotEnum(const CSnapshotEnum&) = delete;
   CSnapshotEnum& operator=(const CSnapshotEnum&) = delete;
@@ -113,6 +111,7 @@ class CSnapshotEnum final : public Interface {
   }
 
  private:
+  CModuleLockHolder m_moduleLock;
   std::atomic<ULONG> m_refs{0};
   std::vector<Item> m_items;
   std::size_t m_position;

@@ -58,14 +58,12 @@ HRESULT CConverterObject::Create(IUnknown* outer, REFIID riid, void** object) {
 CConverterObject::CConverterObject(IUnknown* outer)
     : m_controlling(outer != nullptr ? outer : &m_inner),
       m_connectionPoint(m_controlling, this, m_converter) {
-  ModuleLock();
   // Name and captions come from the kernel's text service when one is installed.
   m_converter.SetKernelTextServiceFactory(&CreateKernelTextService);
 }
 
 CConverterObject::~CConverterObject() {
   if (m_marshaler != nullptr) m_marshaler->Release();
-  ModuleUnlock();
 }
 
 HRESULT CConverterObject::FinalConstruct() {

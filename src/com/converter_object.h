@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "com/connection_point.h"
+#include "com/module.h"
 #include "frame/ttx_converter.h"
 #include "tagvert_com.h"
 
@@ -115,6 +116,7 @@ class CConverterObject final : public IOrvIFConverterEx4, public IConnectionPoin
   ULONG InnerRelease();
   HRESULT Convert(bool toIF, const VARIANT& source, const VARIANT& target);
 
+  CModuleLockHolder m_moduleLock;
   std::atomic<ULONG> m_refs{0};
   CInnerUnknown m_inner{*this};
   IUnknown* m_controlling;

@@ -19,6 +19,16 @@ void ModuleUnlock();
 /// The current module lock count.
 long ModuleLockCount();
 
+/// Holds one module lock for its lifetime. As the first member of an object it is released
+/// last, after everything else of the object is gone.
+class CModuleLockHolder {
+ public:
+  CModuleLockHolder() { ModuleLock(); }
+  ~CModuleLockHolder() { ModuleUnlock(); }
+  CModuleLockHolder(const CModuleLockHolder&) = delete;
+  CModuleLockHolder& operator=(const CModuleLockHolder&) = delete;
+};
+
 /// Converts the current exception (inside a catch block) into the HRESULT it carries:
 /// CHResultError gives its code, an allocation failure E_OUTOFMEMORY, anything else E_FAIL.
 HRESULT HResultFromCurrentException() noexcept;

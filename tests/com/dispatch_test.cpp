@@ -26,39 +26,14 @@ HRESULT Call(IDispatch* dispatch, const wchar_t* name, WORD flags, std::vector<V
                           nullptr);
 }
 
-TEST(CConverterDispatchTest, NamesMapToTheirIds) {
+TEST(CConverterDispatchTest, EachFaceAnswersFromItsOwnTypeInfo) {
   auto converter = CreateConverter();
-  auto legacy = converter.As<IDispatch>(IID_IDispatch);
-  CPtr<IOrvIFConverter> old = converter.As<IOrvIFConverter>(IID_IOrvIFConverter);
-  const struct {
-    const wchar_t* name;
-    DISPID id;
-  } modern[] = {{L"Property", 1},
-                {L"State", 2},
-                {L"Stop", 3},
-                {L"PropertyCount", 4},
-                {L"PropertyName", 5},
-                {L"PropertyType", 6},
-                {L"PropertyDisplayName", 7},
-                {L"Name", 11},
-                {L"DefaultExtension", 12},
-                {L"FilterString", 13},
-                {L"Id", 14},
-                {L"IsFormatAvailable", 15},
-                {L"ConvertToIF", 16},
-                {L"ConvertFromIF", 17},
-                {L"IsConvertToIFAvailable", 18},
-                {L"IsConvertFromIFAvailable", 19},
-                {L"MIMEContentType", 20},
-                {L"TargetId", 21}},
-    older[] = {
-        {L"SrcFormatId", 1},        {L"IsFormatAvailableFile", 2}, {L"IsFormatAvailableStream", 3},
-        {L"ConvertToIFFile", 4},    {L"ConvertToIFStream", 5},     {L"ConvertFromIFFile", 6},
-        {L"ConvertFromIFStream", 7}};
-  for (const auto& row : modern)
-    EXPECT_EQ(IdOf(legacy.Get(), row.name), row.id);
-  for (const auto& row : older)
-    EXPECT_EQ(IdOf(old.Get(), row.name), row.id);
+  auto modern = converter.As<IDispatch>(IID_IDispatch);
+  auto old = converter.As<IOrvIFConverter>(IID_IOrvIFConverter);
+  EXPECT_EQ(IdOf(modern.Get(), L"Property"), 1);
+  EXPECT_EQ(IdOf(modern.Get(), L"TargetId"), 21);
+  EXPECT_EQ(IdOf(old.Get(), L"SrcFormatId"), 1);
+  EXPECT_EQ(IdOf(old.Get(), L"ConvertFromIFStream"), 7);
   EXPECT_EQ(IdOf(old.Get(), L"TargetId"), DISPID_UNKNOWN);
   UINT count = 0;
   EXPECT_EQ(old->GetTypeInfoCount(&count), S_OK);

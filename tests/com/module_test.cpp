@@ -106,27 +106,5 @@ TEST(CConverterObjectTest, AnswersExactlyItsInterfacesWithOneIdentity) {
   EXPECT_EQ(static_cast<IUnknown*>(dispatch.Get()), static_cast<IUnknown*>(converter.Get()));
 }
 
-TEST(CConverterObjectTest, ReferencesAreCountedAcrossThreads) {
-  auto converter = CreateConverter();
-  ASSERT_TRUE(converter);
-  IOrvIFConverterEx4* raw = converter.Get();
-  auto work = [](LPVOID p) -> DWORD {
-    auto* c = static_cast<IOrvIFConverterEx4*>(p);
-    for (int i = 0; i < 20000; ++i) {
-      c->AddRef();
-      c->Release();
-    }
-    return 0;
-  };
-  HANDLE threads[4];
-  for (auto& t : threads)
-    t = ::CreateThread(nullptr, 0, work, raw, 0, nullptr);
-  ::WaitForMultipleObjects(4, threads, TRUE, INFINITE);
-  for (auto t : threads)
-    ::CloseHandle(t);
-  EXPECT_EQ(raw->AddRef(), 2U);
-  EXPECT_EQ(raw->Release(), 1U);
-}
-
 }  // namespace
 }  // namespace tagvert::comtest
