@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "com/dispatch.h"
+#include "com/kernel_text_service.h"
 #include "com/module.h"
 #include "com/variant_map.h"
 
@@ -56,7 +57,10 @@ HRESULT CConverterObject::Create(IUnknown* outer, REFIID riid, void** object) {
 
 CConverterObject::CConverterObject(IUnknown* outer)
     : m_controlling(outer != nullptr ? outer : &m_inner),
-      m_connectionPoint(m_controlling, this, m_converter) {}
+      m_connectionPoint(m_controlling, this, m_converter) {
+  // Name and captions come from the kernel's text service when one is installed.
+  m_converter.SetKernelTextServiceFactory(&CreateKernelTextService);
+}
 
 CConverterObject::~CConverterObject() {
   if (m_marshaler != nullptr) m_marshaler->Release();

@@ -11,7 +11,7 @@ namespace tagvert {
 CTTXConverterBase::CTTXConverterBase() : CDataStorage(kModeSingle, kModeSingle) {
   // The outcome is not checked: a rule set that failed to load stays as the load left it, and
   // only the classification stage of a TTX to IF conversion reads it.
-  m_rules.LoadStream(OpenBuiltinRulesStream(), false);
+  if (const ByteStreamPtr rules = GetRulesStreamSource()()) m_rules.LoadStream(rules, false);
   // The storage's bulk reads and writes honour the stop flag and the progress hook of the
   // GetChar and PutChar overrides below.
   SetUnitHooks(&m_stopRequested);
