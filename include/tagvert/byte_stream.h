@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "tagvert/export.h"
+#include "tagvert/hresult.h"
 
 namespace tagvert {
 
@@ -49,11 +50,13 @@ class TAGVERT_API CEndpoint {
     e.m_fileName = std::move(name);
     return e;
   }
-  /// A stream; a null pointer stands for an object that offers no stream.
-  static CEndpoint Stream(ByteStreamPtr stream) {
+  /// A stream; a null pointer stands for an object that offers no stream, which the storage
+  /// refuses at open with `openFailure` (E_INVALIDARG unless the object said why).
+  static CEndpoint Stream(ByteStreamPtr stream, HResult openFailure = kEInvalidArg) {
     CEndpoint e;
     e.m_kind = Kind::Stream;
     e.m_stream = std::move(stream);
+    e.m_openFailure = openFailure;
     return e;
   }
   /// A value of a kind that is neither a file name nor a stream (a number, say).
@@ -69,11 +72,14 @@ class TAGVERT_API CEndpoint {
   const std::u16string& GetFileName() const { return m_fileName; }
   /// The stream (null unless Kind::Stream with a stream).
   const ByteStreamPtr& GetStream() const { return m_stream; }
+  /// The code with which opening a stream endpoint without a stream fails.
+  HResult GetOpenFailure() const { return m_openFailure; }
 
  private:
   Kind m_kind = Kind::Empty;
   std::u16string m_fileName;
   ByteStreamPtr m_stream;
+  HResult m_openFailure = kEInvalidArg;
 };
 
 }  // namespace tagvert

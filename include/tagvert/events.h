@@ -34,7 +34,9 @@ inline constexpr HResult kConnectECannotConnect = MakeHResult(0x80040202);
 
 /// A listener of the four conversion events. Events arrive synchronously on the converting
 /// thread; a listener may call back into the converter (State, Stop, Advise, Unadvise).
-/// Exceptions thrown by a listener are swallowed: listeners cannot make a conversion fail.
+/// A listener that cannot be reached at all throws CHResultError: the delivery ends and the
+/// firing operation raises that code (inside a conversion, the conversion fails with it; see
+/// the final states in CTransEventsBase). Any other exception thrown by a listener is swallowed.
 class TAGVERT_API ITransEventsListener {
  public:
   /// Listeners are destroyed through this interface (the converter holds them shared).
@@ -52,5 +54,11 @@ class TAGVERT_API ITransEventsListener {
 
 /// A shared listener.
 using TransEventsListenerPtr = std::shared_ptr<ITransEventsListener>;
+
+/// One advised listener with its cookie.
+struct CConnection {
+  std::uint32_t cookie = 0;
+  TransEventsListenerPtr listener;
+};
 
 }  // namespace tagvert

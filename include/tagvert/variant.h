@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "tagvert/export.h"
 #include "tagvert/hresult.h"
@@ -58,6 +59,12 @@ class TAGVERT_API CVariant {
   /// The raw word of an Array value (0 otherwise).
   std::uint64_t GetWord() const { return m_word; }
 
+  /// The platform value this variant was made from, if any (a COM VARIANT in the DLL). The
+  /// converter never looks at it; events hand it back to listeners of the same platform, so
+  /// that a host sees exactly the value it passed. Not part of the comparison.
+  const std::shared_ptr<const void>& GetNative() const { return m_native; }
+  void SetNative(std::shared_ptr<const void> native) { m_native = std::move(native); }
+
   /// Converts to a 32-bit integer as the platform's variant conversion does: integers as they
   /// are, a boolean as -1 or 0, empty as 0, a string holding a decimal number (surrounding
   /// blanks allowed) as that number. Returns kSOk, kDispETypeMismatch or kDispEOverflow.
@@ -73,6 +80,7 @@ class TAGVERT_API CVariant {
   std::int32_t m_int = 0;
   std::uint64_t m_word = 0;
   std::shared_ptr<void> m_object;
+  std::shared_ptr<const void> m_native;
 };
 
 }  // namespace tagvert

@@ -554,6 +554,11 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   if (o.outputDir && !MakeFolder(*o.outputDir, messages)) return ExitCode::Failed;
 
   CTagvertConverter converter;
+  const bool bar = !o.quiet && PlatformStderrIsTerminal();
+  auto listener = std::make_shared<CCliListener>(err, bar, o.events, toIF);
+  std::uint32_t cookie = 0;
+  // Listening first, so that --events also shows the Direction put with the code it resolved.
+  converter.Advise(listener, cookie);
   const std::int32_t direction = toIF ? ChooseDirection(o, input, messages) : 0;
   if (direction != 0 || o.direction) {
     const HResult hr =
@@ -563,10 +568,6 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
       return ExitCode::Failed;
     }
   }
-  const bool bar = !o.quiet && PlatformStderrIsTerminal();
-  auto listener = std::make_shared<CCliListener>(err, bar, o.events, toIF);
-  std::uint32_t cookie = 0;
-  converter.Advise(listener, cookie);
 
   // Signals are caught before a temporary file exists, so that none can leave one behind.
   g_running.store(&converter);

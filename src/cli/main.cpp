@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/register_command.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -32,5 +33,10 @@ static std::vector<std::string> Arguments(int argc, char** argv) {
 #endif
 
 int main(int argc, char** argv) {
-  return static_cast<int>(tagvert::cli::RunCli(Arguments(argc, argv), std::cout, std::cerr));
+  const std::vector<std::string> args = Arguments(argc, argv);
+  // register / unregister (Windows): the DLL's own exports, kept apart from the converter commands.
+  if (const auto registration = tagvert::cli::RunRegistrationCommand(args, std::cout, std::cerr)) {
+    return static_cast<int>(*registration);
+  }
+  return static_cast<int>(tagvert::cli::RunCli(args, std::cout, std::cerr));
 }

@@ -11,7 +11,11 @@ namespace tagvert {
 CTTXConverterBase::CTTXConverterBase() : CDataStorage(kModeSingle, kModeSingle) {
   // The outcome is not checked: a rule set that failed to load stays as the load left it, and
   // only the classification stage of a TTX to IF conversion reads it.
-  m_rules.LoadStream(OpenBuiltinRulesStream(), false);
+  if (const ByteStreamPtr rules = GetRulesStreamSource()()) m_rules.LoadStream(rules, false);
+  // The storage's bulk reads and writes honour the stop flag and the progress hook of the
+  // GetChar and PutChar overrides below.
+  SetUnitHooks(&m_stopRequested);
+  SetProgressCheckAt(0);
 }
 
 CTTXConverterBase::~CTTXConverterBase() = default;
@@ -35,7 +39,7 @@ HResult CTTXConverterBase::RunConversion(bool toIF, const CEndpoint& source,
     m_lastSource = source;
     m_lastTarget = target;
     Open(source, target);
-    m_progressCheckAt = 0;
+    SetProgressCheckAt(0);
     FireStateChange(kStateConverting);
     FireTextChange(GetCaption(toIF));
     if (toIF) {
@@ -58,7 +62,9 @@ HResult CTTXConverterBase::ReportFailure(HResult code) {
   // A stopped conversion is a success for the caller; the target keeps what was flushed.
   const bool stopped = code == kEAbort && m_stopRequested.load();
   try {
-    FireStateChange(stopped ? kStateStopped : kStateFailed);
+    // The result is decided: a listener that cannot be reached is skipped rather than
+    // replacing it, and the others still learn how the conversion ended.
+    FireStateChange(stopped ? kStateStopped : kStateFailed, true);
   } catch (...) {
     // Only an allocation failure inside the delivery gets here; the result stands.
   }
@@ -71,7 +77,7 @@ HResult CTTXConverterBase::IsFormatAvailable(const CEndpoint& source) {
     SetInputMode(kModeSingle);
     SetOutputMode(kModeNone);
     Open(source, CEndpoint());
-    m_progressCheckAt = 0;
+    SetProgressCheckAt(0);
     DetectBOM();
     result = CheckFormat() ? kSOk : kENotFormat;
   } catch (const CHResultError& e) {
@@ -103,11 +109,19 @@ void CTTXConverterBase::UpdateProgress() {
   // A lower bound of the byte count at which the percentage can next change (with an empty or
   // unsized input it stays at 100).
   if (size == 0 || progress < 0) {
-    m_progressCheckAt = UINT64_MAX;
+    SetProgressCheckAt(UINT64_MAX);
   } else {
+    // (progress + 1) * size / 100, split as size = 100q + r so that no product needs more than
+    // 64 bits (32-bit targets have no 128-bit integer).
+    const std::uint64_t factor = static_cast<std::uint64_t>(progress) + 1;
+    const std::uint64_t q = size / 100;
+    const std::uint64_t r = size % 100;
     // Guard: size overflow
-    const unsigned __int128 next = (static_cast<unsigned __int128>(progress) + 1) * size / 100;
-    m_progressCheckAt = next > UINT64_MAX ? UINT64_MAX : static_cast<std::uint64_t>(next);
+    if (q > (UINT64_MAX - 100) / factor) {
+      SetProgressCheckAt(UINT64_MAX);
+    } else {
+      SetProgressCheckAt(q * factor + r * factor / 100);
+    }
   }
   if (progress != m_lastProgress && progress % 10 == 0) {
     FireProgressChange(progress, 100);

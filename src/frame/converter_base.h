@@ -154,6 +154,10 @@ class CTTXConverterBase : public CTransEventsBase, public CDataStorage {
   HResult RunConversion(bool toIF, const CEndpoint& source, const CEndpoint& target);
   HResult ReportFailure(HResult code);
   void UpdateProgress();
+  void SetProgressCheckAt(std::uint64_t consumed) {
+    m_progressCheckAt = consumed;
+    SetReadHookAt(consumed);
+  }
 
   std::atomic<bool> m_stopRequested{false};
   std::int32_t m_lastProgress = -1;

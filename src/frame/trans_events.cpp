@@ -2,14 +2,18 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "frame/trans_events.h"
 
+#include <new>
+
 namespace tagvert {
 
 namespace {
 constexpr std::size_t kInitialSlots = 4;
+// Cookies are 32-bit slot numbers.
+constexpr std::size_t kMaxSlots = UINT32_MAX / 2;
 }  // namespace
 
 CTransEventsBase::CTransEventsBase() {
-  m_sinks.reserve(kInitialSlots);
+  m_sinks.resize(kInitialSlots);
 }
 
 HResult CTransEventsBase::Advise(TransEventsListenerPtr listener, std::uint32_t& cookie) {
@@ -23,12 +27,16 @@ HResult CTransEventsBase::Advise(TransEventsListenerPtr listener, std::uint32_t&
       return kSOk;
     }
   }
-  if (m_sinks.size() >= UINT32_MAX / 2) return kConnectEAdviseLimit;
-  if (m_sinks.size() == m_sinks.capacity()) {
-    m_sinks.reserve(m_sinks.empty() ? kInitialSlots : m_sinks.size() * 2);
+  // Every slot is taken: double them.
+  const std::size_t used = m_sinks.size();
+  if (used > kMaxSlots) return kConnectEAdviseLimit;
+  try {
+    m_sinks.resize(used == 0 ? kInitialSlots : used * 2);
+  } catch (const std::bad_alloc&) {
+    return kConnectEAdviseLimit;
   }
-  m_sinks.push_back(std::move(listener));
-  cookie = static_cast<std::uint32_t>(m_sinks.size());
+  m_sinks[used] = std::move(listener);
+  cookie = static_cast<std::uint32_t>(used + 1);
   return kSOk;
 }
 
@@ -41,17 +49,22 @@ HResult CTransEventsBase::Unadvise(std::uint32_t cookie) {
   return kSOk;
 }
 
-std::vector<TransEventsListenerPtr> CTransEventsBase::EnumConnections() const {
+std::vector<CConnection> CTransEventsBase::EnumConnections() const {
   std::lock_guard lock(m_lock);
-  std::vector<TransEventsListenerPtr> out;
-  for (const auto& sink : m_sinks) {
-    if (sink) out.push_back(sink);
+  std::vector<CConnection> out;
+  for (std::size_t i = 0; i < m_sinks.size(); ++i) {
+    if (m_sinks[i]) out.push_back({static_cast<std::uint32_t>(i + 1), m_sinks[i]});
   }
   return out;
 }
 
+std::size_t CTransEventsBase::SlotCount() const {
+  std::lock_guard lock(m_lock);
+  return m_sinks.size();
+}
+
 template <typename DeliverFn>
-void CTransEventsBase::Deliver(std::size_t count, DeliverFn&& deliver) {
+void CTransEventsBase::Deliver(std::size_t count, bool skipUnreachable, DeliverFn&& deliver) {
   for (std::size_t i = 0; i < count; ++i) {
     TransEventsListenerPtr sink;
     {
@@ -59,49 +72,37 @@ void CTransEventsBase::Deliver(std::size_t count, DeliverFn&& deliver) {
       if (i < m_sinks.size()) sink = m_sinks[i];
     }
     if (!sink) continue;
-    // A listener's failure is its own: delivery goes on to the next one.
     try {
       deliver(*sink);
+    } catch (const CHResultError&) {
+      if (!skipUnreachable) throw;
     } catch (...) {
+      // A listener's own failure is its own: delivery goes on to the next one.
     }
   }
 }
 
-void CTransEventsBase::FireStateChange(std::int32_t state) {
+void CTransEventsBase::FireStateChange(std::int32_t state, bool skipUnreachable) {
   std::size_t count;
   {
     std::lock_guard lock(m_lock);
     count = m_sinks.size();
     m_state.store(state);
   }
-  Deliver(count, [state](ITransEventsListener& l) { l.OnStateChange(state); });
+  Deliver(count, skipUnreachable, [state](ITransEventsListener& l) { l.OnStateChange(state); });
 }
 
 void CTransEventsBase::FireTextChange(const std::u16string& text) {
-  std::size_t count;
-  {
-    std::lock_guard lock(m_lock);
-    count = m_sinks.size();
-  }
-  Deliver(count, [&text](ITransEventsListener& l) { l.OnTextChange(text); });
+  Deliver(SlotCount(), false, [&text](ITransEventsListener& l) { l.OnTextChange(text); });
 }
 
 void CTransEventsBase::FireProgressChange(std::int32_t progress, std::int32_t maxProgress) {
-  std::size_t count;
-  {
-    std::lock_guard lock(m_lock);
-    count = m_sinks.size();
-  }
-  Deliver(count, [=](ITransEventsListener& l) { l.OnProgressChange(progress, maxProgress); });
+  Deliver(SlotCount(), false,
+          [=](ITransEventsListener& l) { l.OnProgressChange(progress, maxProgress); });
 }
 
 void CTransEventsBase::FirePropertyChange(const CVariant& prop, const CVariant& newVal) {
-  std::size_t count;
-  {
-    std::lock_guard lock(m_lock);
-    count = m_sinks.size();
-  }
-  Deliver(count, [&](ITransEventsListener& l) { l.OnPropertyChange(prop, newVal); });
+  Deliver(SlotCount(), false, [&](ITransEventsListener& l) { l.OnPropertyChange(prop, newVal); });
 }
 
 }  // namespace tagvert

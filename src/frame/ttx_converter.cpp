@@ -8,6 +8,7 @@
 
 #include "ifcodec/if_parser.h"
 #include "ifcodec/text_processor.h"
+#include "markup/element_pool.h"
 #include "markup/elements_stack.h"
 #include "markup/sgml_parser.h"
 #include "rules/ttx_rules_processor.h"
@@ -104,6 +105,9 @@ void EscapeCDataEnd(std::u16string& text) {
 }  // namespace
 
 void CTTXToIfConverter::DoConvertToIF() {
+  // Every element of the conversion comes from the pool; the list, which destroys them, is
+  // destroyed before it.
+  CElementPool pool;
   CElementsStackX elements;
   // The passes between reading and writing see a stop request once per element.
   elements.SetStopFlag(&GetStopFlag());

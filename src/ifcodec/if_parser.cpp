@@ -72,11 +72,14 @@ void CIFParser::WriteReserveGroup(IElementX* element) {
 }
 
 void CIFParser::WriteText(const std::u16string& text) {
-  for (const char16_t unit : text) {
-    if (!IsCode(unit)) {
-      m_storage->PutChar(unit);
-      continue;
-    }
+  // The runs between code-range units are written in bulk.
+  const std::size_t size = text.size();
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    const char16_t unit = text[i];
+    if (!IsCode(unit)) continue;
+    m_storage->PutUnits(text.data() + runStart, i - runStart);
+    runStart = i + 1;
     // The kernel sees an ordinary inline code, and the way back writes the reference, which
     // XML readers read as the same character.
     m_storage->PutChar(kIfTagGroup);
@@ -84,16 +87,20 @@ void CIFParser::WriteText(const std::u16string& text) {
     m_storage->PutString(CodeReference(unit));
     m_storage->PutChar(kIfBoundary);
   }
+  m_storage->PutUnits(text.data() + runStart, size - runStart);
 }
 
 void CIFParser::WriteSourceText(const std::u16string& source) {
-  for (const char16_t unit : source) {
-    if (IsCode(unit)) {
-      m_storage->PutString(CodeReference(unit));
-    } else {
-      m_storage->PutChar(unit);
-    }
+  // The runs between code-range units are written in bulk.
+  const std::size_t size = source.size();
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (!IsCode(source[i])) continue;
+    m_storage->PutUnits(source.data() + runStart, i - runStart);
+    m_storage->PutString(CodeReference(source[i]));
+    runStart = i + 1;
   }
+  m_storage->PutUnits(source.data() + runStart, size - runStart);
 }
 
 void CIFParser::WriteElement(IElementX* element) {
@@ -135,15 +142,12 @@ void CIFParser::WriteElement(IElementX* element) {
 }
 
 char16_t CIFParser::ReadUntilCode(std::u16string* text, bool consumeBoundary) {
+  // The run up to the code is read in bulk; the code is then read again from the push-back.
+  m_storage->ReadRunBeforeCode(text);
   char16_t c = 0;
-  while (m_storage->GetChar(c)) {
-    if (IsCode(c)) {
-      if (!(consumeBoundary && c == kIfBoundary)) m_storage->UngetChar();
-      return c;
-    }
-    if (text != nullptr) text->push_back(c);
-  }
-  return 0;
+  if (!m_storage->GetChar(c)) return 0;
+  if (!(consumeBoundary && c == kIfBoundary)) m_storage->UngetChar();
+  return c;
 }
 
 bool CIFParser::ReadElement(IElementX* element) {

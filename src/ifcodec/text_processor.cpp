@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ifcodec/text_processor.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -103,7 +104,12 @@ bool IsLineBreakOrTab(char16_t c) {
 }  // namespace
 
 CTextProcessor::CTextProcessor(CBaseStorage* storage, int mode)
-    : m_escapeCount(mode == 0 ? 5 : (mode == 1 ? 2 : 0)), m_storage(storage) {}
+    : m_escapeCount(mode == 0 ? 5 : (mode == 1 ? 2 : 0)), m_storage(storage) {
+  for (char16_t unit = 0; unit < 0x80; ++unit) {
+    if (unit == u']' || EntityFindByUnit(kEscapeTable, m_escapeCount, unit) != nullptr) continue;
+    m_plainAscii[unit / 64] |= std::uint64_t{1} << (unit % 64);
+  }
+}
 
 std::u16string CTextProcessor::EscapeChar(char16_t unit) const {
   if (const CEntityEntry* entry = EntityFindByUnit(kEscapeTable, m_escapeCount, unit)) {
@@ -117,9 +123,21 @@ std::u16string CTextProcessor::EscapeChar(char16_t unit) const {
 }
 
 void CTextProcessor::EscapeText(std::u16string& text) const {
+  // The leading stretch of plain ASCII stays as it is (when the output holds ASCII at all);
+  // most texts are nothing else and are left untouched.
+  std::size_t plain = 0;
+  if (m_storage == nullptr || m_storage->CanEncode(u'A')) {
+    const std::size_t size = text.size();
+    while (plain < size && text[plain] < 0x80 &&
+           ((m_plainAscii[text[plain] / 64] >> (text[plain] % 64)) & 1) != 0) {
+      ++plain;
+    }
+    if (plain == size) return;
+  }
   std::u16string escaped;
   escaped.reserve(text.size() + text.size() / 8);
-  for (const char16_t unit : text) {
+  escaped.assign(text, 0, plain);
+  for (const char16_t unit : std::u16string_view(text).substr(plain)) {
     const CEntityEntry* entry = EntityFindByUnit(kEscapeTable, m_escapeCount, unit);
     if (entry == nullptr && (m_storage == nullptr || m_storage->CanEncode(unit))) {
       escaped.push_back(unit);  // the common case, without a temporary string
@@ -183,6 +201,8 @@ void CTextProcessor::NormalizeWhitespace(std::u16string& text, int mode) {
     return;
   }
   if (mode == kWhitespaceRemove) return;
+  // Only line breaks and tabs start a change: a text without them stays as it is.
+  if (std::find_if(text.begin(), text.end(), IsLineBreakOrTab) == text.end()) return;
 
   std::u16string normalized;
   normalized.reserve(text.size());

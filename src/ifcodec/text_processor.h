@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "storage/data_storage.h"
@@ -41,6 +42,9 @@ class CTextProcessor {
  private:
   int m_escapeCount;
   CBaseStorage* m_storage;
+  // ASCII units that EscapeText always keeps as they are (bit u of word u / 64): those without
+  // an entity in the escape table, except `]`, which escaping rules about "]]>" look at.
+  std::uint64_t m_plainAscii[2] = {};
 };
 
 }  // namespace tagvert

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "markup/element.h"
 
+#include "markup/element_pool.h"
+
 namespace tagvert {
 
 namespace {
@@ -10,6 +12,14 @@ namespace {
 const std::u16string kEmptyString;
 
 }  // namespace
+
+void* CElementX::operator new(std::size_t size) {
+  return CElementPool::Allocate(size);
+}
+
+void CElementX::operator delete(void* p, std::size_t size) {
+  CElementPool::Release(p, size);
+}
 
 IElementX* CElementX::CreateElement() {
   return new CElementX();

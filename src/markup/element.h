@@ -126,6 +126,9 @@ class CElementX : public IElementX {
  public:
   CElementX() = default;
   ~CElementX() override = default;
+  /// Elements are served by the thread's CElementPool while one lives (element_pool.h).
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p, std::size_t size);
 
   IElementX* CreateElement() override;
   int FindAttribute(const std::u16string& name) const override;

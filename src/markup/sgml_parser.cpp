@@ -30,7 +30,19 @@ constexpr char16_t kCDataKeyword[] = u"CDATA[";
 constexpr char16_t kCDataName[] = u"![CDATA[";
 constexpr std::u16string_view kCDataEnd = u"]]>";
 
+[[noreturn, gnu::noinline]] void ThrowEndOfInput() {
+  throw CEndOfInput{};
+}
+
 }  // namespace
+
+// Called for every unit of markup: kept inline, with the storage's inline read.
+inline char16_t COrvelSgmlParser::NextChar() {
+  char16_t c = 0;
+  if (!m_storage->TakeChar(c)) ThrowEndOfInput();
+  m_source->push_back(c);
+  return c;
+}
 
 COrvelSgmlParser::COrvelSgmlParser(CDataStorage* storage, std::uint8_t flags, int inputCode,
                                    int outputCode)
@@ -73,11 +85,9 @@ bool COrvelSgmlParser::ReadElement(IElementX* element) {
   std::u16string& text = m_text;
 
   char16_t c = 0;
-  while (m_storage->GetChar(c)) {
-    if (c != u'<') {
-      text.push_back(c);
-      continue;
-    }
+  // A text run is read in bulk up to the `<`, which is then read again from the push-back.
+  m_storage->ReadRunBeforeLess(text);
+  if (m_storage->GetChar(c)) {
     if (!text.empty()) {
       // The `<` starts the next element.
       m_storage->UngetChar();
@@ -118,13 +128,6 @@ void COrvelSgmlParser::Deliver() {
   for (CAttributeX& attribute : m_attributes)
     attributes.push_back(std::move(attribute));
   m_attributes.clear();
-}
-
-char16_t COrvelSgmlParser::NextChar() {
-  char16_t c = 0;
-  if (!m_storage->GetChar(c)) throw CEndOfInput{};
-  m_source->push_back(c);
-  return c;
 }
 
 void COrvelSgmlParser::AppendName(char16_t c) {
@@ -202,10 +205,12 @@ void COrvelSgmlParser::ReadTag() {
     closeFlag = false;
     c = SkipSpace(c);
     CAttributeX attribute;
-    while (IsAttributeNameChar(c)) {
-      attribute.m_name.push_back(c);
+    // Names and values are runs of the source text read so far (its last unit is `c`): they
+    // are cut out of it once complete instead of being built unit by unit.
+    const std::size_t nameStart = m_source->size() - 1;
+    while (IsAttributeNameChar(c))
       c = NextChar();
-    }
+    attribute.m_name.assign(*m_source, nameStart, m_source->size() - 1 - nameStart);
     if (c == u'<') return BreakTag();
     if (c == u'/') closeFlag = true;
     // Also without a `/`, so that white space before `=` still leads to the value.
@@ -220,24 +225,30 @@ void COrvelSgmlParser::ReadTag() {
       continue;
     }
     c = SkipSpace(NextChar());
-    m_value.clear();
+    // The value runs from here up to the unit before the last one read when it ends.
+    auto takeValue = [&](std::size_t start, std::size_t after) {
+      attribute.m_value.assign(*m_source, start, m_source->size() - after - start);
+      attributes.push_back(std::move(attribute));
+    };
     if (c == u'"' || c == u'\'') {
       const char16_t quote = c;
       c = NextChar();
+      const std::size_t valueStart = m_source->size() - 1;
       while (c != quote) {
         if (c == u'<') return TakeBackStray();
-        m_value.push_back(c);
         c = NextChar();
       }
+      const std::size_t valueEnd = m_source->size() - 1;
+      // Cut off by the end of input after the quote, the attribute is not added.
       c = NextChar();
-      attribute.m_value.assign(m_value);
+      attribute.m_value.assign(*m_source, valueStart, valueEnd - valueStart);
       attributes.push_back(std::move(attribute));
       continue;
     }
+    const std::size_t valueStart = m_source->size() - 1;
     for (;;) {
       if (c == u'>' || CharIsSpace(c)) {
-        attribute.m_value.assign(m_value);
-        attributes.push_back(std::move(attribute));
+        takeValue(valueStart, 1);
         break;
       }
       if (c == u'<') return TakeBackStray();
@@ -245,14 +256,11 @@ void COrvelSgmlParser::ReadTag() {
         c = NextChar();
         if (c == u'>') {
           element.SetTagType(kTagSingle);
-          attribute.m_value.assign(m_value);
-          attributes.push_back(std::move(attribute));
+          takeValue(valueStart, 2);  // without the `/` before the `>`
           break;
         }
-        m_value.push_back(u'/');
-        continue;
+        continue;  // the `/` stays in the value; `c` is looked at again
       }
-      m_value.push_back(c);
       c = NextChar();
     }
   }

@@ -81,7 +81,6 @@ class COrvelSgmlParser : public COrvelParser {
   // attribute vector are then allocated once, at their final size, instead of growing unit by
   // unit, which matters for documents of millions of elements.
   std::u16string m_text;                  ///< the element's SourceText while it is read
-  std::u16string m_value;                 ///< the attribute value being read
   std::vector<CAttributeX> m_attributes;  ///< the attributes read so far
 };
 

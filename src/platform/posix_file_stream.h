@@ -65,6 +65,9 @@ class CPosixFileStream : public CCliFile {
     if (::fstat(m_fd, &st) == 0 && S_ISREG(st.st_mode)) {
       m_regular = true;
       m_sizeAtOpen = static_cast<std::uint64_t>(st.st_size);
+      // Standard input may be handed over part-way into a file.
+      const off_t start = ::lseek(m_fd, 0, SEEK_CUR);
+      if (start > 0) m_startAtOpen = static_cast<std::uint64_t>(start);
     }
   }
   ~CPosixFileStream() override {
@@ -117,9 +120,7 @@ class CPosixFileStream : public CCliFile {
   bool ChangedWhileRead() override {
     if (!m_regular) return false;
     std::uint64_t now = 0;
-    // The bytes consumed are counted from the position at open, which is the start for a file
-    // opened by name.
-    return !Size(now) || now != m_sizeAtOpen || m_bytesRead != m_sizeAtOpen;
+    return !Size(now) || now != m_sizeAtOpen || m_startAtOpen + m_bytesRead != m_sizeAtOpen;
   }
 
   HResult Finish(bool durable) override {
@@ -143,6 +144,7 @@ class CPosixFileStream : public CCliFile {
   bool (*m_stopped)();
   bool m_regular = false;
   std::uint64_t m_sizeAtOpen = 0;
+  std::uint64_t m_startAtOpen = 0;
   std::uint64_t m_bytesRead = 0;
   HResult m_writeError = kSOk;
 };

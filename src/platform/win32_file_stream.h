@@ -36,6 +36,8 @@ class CWin32FileStream : public CCliFile {
     if (::GetFileType(m_handle) == FILE_TYPE_DISK && ::GetFileSizeEx(m_handle, &size)) {
       m_disk = true;
       m_sizeAtOpen = static_cast<std::uint64_t>(size.QuadPart);
+      // Standard input may be handed over part-way into a file.
+      m_startAtOpen = Position();
     }
   }
   ~CWin32FileStream() override {
@@ -86,7 +88,7 @@ class CWin32FileStream : public CCliFile {
   bool ChangedWhileRead() override {
     if (!m_disk) return false;
     std::uint64_t now = 0;
-    return !Size(now) || now != m_sizeAtOpen || m_bytesRead != m_sizeAtOpen;
+    return !Size(now) || now != m_sizeAtOpen || m_startAtOpen + m_bytesRead != m_sizeAtOpen;
   }
 
   HResult Finish(bool durable) override {
@@ -108,6 +110,7 @@ class CWin32FileStream : public CCliFile {
   bool m_owned;
   bool m_disk = false;
   std::uint64_t m_sizeAtOpen = 0;
+  std::uint64_t m_startAtOpen = 0;
   std::uint64_t m_bytesRead = 0;
   HResult m_writeError = kSOk;
 };

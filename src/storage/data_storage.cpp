@@ -3,8 +3,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "storage/data_storage.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "storage/code_page_tables.h"
@@ -62,7 +65,7 @@ ByteStreamPtr OpenEndpoint(const CEndpoint& endpoint, bool forReading, bool& isF
   isFile = false;
   switch (endpoint.GetKind()) {
     case CEndpoint::Kind::Stream:
-      if (!endpoint.GetStream()) ThrowHResult(kEInvalidArg);
+      if (!endpoint.GetStream()) ThrowHResult(endpoint.GetOpenFailure());
       return endpoint.GetStream();
     case CEndpoint::Kind::FileName: {
       ByteStreamPtr file = forReading ? PlatformOpenFileForReading(endpoint.GetFileName())
@@ -448,14 +451,175 @@ bool CDataStorage::DetectBOM() {
 }
 
 void CDataStorage::PutString(const std::u16string& s) {
-  for (const char16_t ch : s)
-    PutChar(ch);
+  PutUnits(s.data(), s.size());
 }
 
 void CDataStorage::PutString(const char16_t* s) {
   if (s == nullptr) return;
-  for (; *s != 0; ++s)
-    PutChar(*s);
+  PutUnits(s, std::char_traits<char16_t>::length(s));
+}
+
+void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
+  const std::atomic<bool>& stop = *m_stopFlag;
+  std::size_t i = 0;
+  while (i < n) {
+    // The units that PutChar would only encode are copied straight into the buffer, with the
+    // same flush points: a flush comes before the unit that would not fit in the worst case.
+    // The stop flag is looked at before every unit, as PutChar does.
+    if (PlainWrite() && !stop.load(std::memory_order_relaxed)) {
+      if (m_outputMode == kModeUtf16) {
+        if (m_outputPending + 2 > m_outputCapacity) MakeOutputRoom();
+        std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
+        const std::size_t end =
+            i + std::min<std::size_t>((m_outputCapacity - m_outputPending) / 2, n - i);
+        const char16_t* from = s + i;
+        for (const char16_t* const last = s + end; from < last; ++from, p += 2) {
+          if (stop.load(std::memory_order_relaxed)) break;
+          if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(p, from, 2);
+          } else {
+            p[0] = static_cast<std::uint8_t>(*from & 0xFF);
+            p[1] = static_cast<std::uint8_t>(*from >> 8);
+          }
+        }
+        m_outputPending += static_cast<std::uint32_t>(2 * (from - (s + i)));
+        i = static_cast<std::size_t>(from - s);
+        if (i == end) continue;
+      } else if (m_outputMode == kModeUtf8) {
+        if (m_outputPending + 3 > m_outputCapacity) MakeOutputRoom();
+        std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
+        // An ASCII unit takes one byte but is written only while three would fit.
+        const std::size_t end =
+            i + std::min<std::size_t>(m_outputCapacity - m_outputPending - 2, n - i);
+        const char16_t* from = s + i;
+        for (const char16_t* const last = s + end; from < last && *from < 0x80; ++from) {
+          if (stop.load(std::memory_order_relaxed)) break;
+          *p++ = static_cast<std::uint8_t>(*from);
+        }
+        m_outputPending += static_cast<std::uint32_t>(from - (s + i));
+        i = static_cast<std::size_t>(from - s);
+        if (i == end) continue;
+      }
+    }
+    // Everything else (a unit to encode in several bytes, another mode, the IF start rule,
+    // capture, a stop request) through the virtual PutChar.
+    PutChar(s[i++]);
+  }
+}
+
+void CDataStorage::ReadRunBeforeLess(std::u16string& out) {
+  ReadRun(&out, [](char16_t ch) { return ch == u'<'; });
+}
+
+void CDataStorage::ReadRunBeforeCode(std::u16string* out) {
+  ReadRun(out, [](char16_t ch) { return ch >= 0xE000 && ch <= 0xEFFF; });
+}
+
+template <class IsStop>
+void CDataStorage::ReadRun(std::u16string* out, IsStop isStop) {
+  for (;;) {
+    // The units that GetChar would deliver without any hook acting: nothing pushed back, no
+    // stop request, fewer bytes consumed than the read hook waits for. They are taken straight
+    // from the buffer (ASCII bytes of UTF-8, units of UTF-16).
+    if (NothingPendingToRead() && !m_endOfInput && m_inputBuffer) {
+      const std::uint64_t bufferBase = m_inputRead - m_inputFilled;
+      std::uint32_t limit = m_inputFilled;
+      if (m_readHookAt < bufferBase + limit) {
+        limit =
+            m_readHookAt <= bufferBase ? 0 : static_cast<std::uint32_t>(m_readHookAt - bufferBase);
+      }
+      const std::uint8_t* buffer = m_inputBuffer.get();
+      std::uint32_t pos = m_inputPosition;
+      const std::uint32_t start = pos;
+      bool stopped = false;
+      const std::atomic<bool>& stop = *m_stopFlag;
+      if (m_inputMode == kModeUtf8) {
+        const std::uint8_t* p = buffer + pos;
+        const std::uint8_t* const last = buffer + limit;
+        for (; p < last && *p < 0x80; ++p) {
+          if (stop.load(std::memory_order_relaxed)) break;
+          if (isStop(*p)) {
+            stopped = true;
+            break;
+          }
+        }
+        pos = static_cast<std::uint32_t>(p - buffer);
+        if (out != nullptr && pos != start) {
+          const std::size_t old = out->size();
+          out->resize(old + (pos - start));
+          std::copy(buffer + start, buffer + pos, out->begin() + static_cast<std::ptrdiff_t>(old));
+        }
+        if (pos != start) m_lastChar = buffer[pos - 1];
+        m_charCount += static_cast<std::int32_t>(pos - start);
+        m_inputPosition = pos;
+        if (stopped) {
+          // The stop unit is read and pushed back, as GetChar and UngetChar would leave it.
+          m_lastChar = buffer[pos];
+          m_inputPosition = pos + 1;
+          m_pushedBack = true;
+          return;
+        }
+      } else if (m_inputMode == kModeUtf16) {
+        // Units start at positions below `end` (a whole unit buffered, no hook due).
+        const std::uint32_t end = m_inputFilled > 0 ? std::min(limit, m_inputFilled - 1) : 0;
+        char16_t unit = 0;
+        const bool swapped = m_inputByteSwap;
+        // The unit at `p` in the run's byte order; `swap` is fixed per run.
+        auto scan = [&](auto swap) {
+          const std::uint8_t* p = buffer + pos;
+          const std::uint8_t* const last = buffer + end;
+          for (; p < last; p += 2) {
+            if (stop.load(std::memory_order_relaxed)) break;
+            std::uint16_t raw;
+            std::memcpy(&raw, p, 2);
+            if constexpr (decltype(swap)::value)
+              raw = static_cast<std::uint16_t>((raw << 8) | (raw >> 8));
+            if (isStop(static_cast<char16_t>(raw))) {
+              unit = static_cast<char16_t>(raw);
+              stopped = true;
+              break;
+            }
+          }
+          pos = static_cast<std::uint32_t>(p - buffer);
+        };
+        // Bytes in memory order: little-endian input on a little-endian machine needs no swap.
+        if (swapped == (std::endian::native == std::endian::little)) {
+          scan(std::true_type());
+        } else {
+          scan(std::false_type());
+        }
+        const std::size_t units = (pos - start) / 2;
+        if (out != nullptr && units != 0) {
+          const std::size_t old = out->size();
+          out->resize(old + units);
+          char16_t* to = out->data() + old;
+          if (std::endian::native == std::endian::little && !swapped) {
+            std::memcpy(to, buffer + start, 2 * units);
+          } else {
+            for (std::uint32_t at = start; at < pos; at += 2)
+              *to++ = DecodeUtf16At(at);
+          }
+        }
+        if (units != 0) m_lastChar = DecodeUtf16At(pos - 2);
+        m_charCount += static_cast<std::int32_t>(units);
+        m_inputPosition = pos;
+        if (stopped) {
+          m_lastChar = unit;
+          m_inputPosition = pos + 2;
+          m_pushedBack = true;
+          return;
+        }
+      }
+    }
+    // One unit through the virtual GetChar: its hooks act, or it needs more bytes or decoding.
+    char16_t ch = 0;
+    if (!GetChar(ch)) return;
+    if (isStop(ch)) {
+      UngetChar();
+      return;
+    }
+    if (out != nullptr) out->push_back(ch);
+  }
 }
 
 void CDataStorage::SetInputMode(std::int16_t mode) {

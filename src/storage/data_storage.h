@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -128,6 +129,42 @@ class CDataStorage : public CBaseStorage {
   std::size_t GetCaptureLength() const override;
   void EraseCaptured(std::size_t pos) override;
 
+  /// Bulk reading for the readers' long runs: appends to `out` the units up to the next `<`
+  /// (ReadRunBeforeLess) or up to the next unit of U+E000..U+EFFF (ReadRunBeforeCode; `out` may
+  /// be null to pass the units over). The unit that ends the run is read and pushed back, and
+  /// the end of the input ends the run too: the storage is left exactly as the loop "GetChar,
+  /// UngetChar at the stop unit" leaves it, with the same hook calls (see SetUnitHooks).
+  void ReadRunBeforeLess(std::u16string& out);
+  void ReadRunBeforeCode(std::u16string* out);
+  /// GetChar without a virtual call in the common case (an ASCII byte of UTF-8 or one UTF-16
+  /// unit in the buffer, nothing pushed back, no hook due); otherwise the virtual GetChar.
+  bool TakeChar(char16_t& ch) {
+    if (NothingPendingToRead() && m_inputPosition < m_inputFilled && !StopRequested() &&
+        GetInputConsumed() < m_readHookAt) {
+      if (m_inputMode == kModeUtf8) {
+        const std::uint8_t b = m_inputBuffer[m_inputPosition];
+        if (b < 0x80) {
+          ++m_inputPosition;
+          ++m_charCount;
+          m_lastChar = b;
+          ch = b;
+          return true;
+        }
+      } else if (m_inputMode == kModeUtf16 && m_inputFilled - m_inputPosition >= 2) {
+        ch = DecodeUtf16At(m_inputPosition);
+        m_inputPosition += 2;
+        ++m_charCount;
+        m_lastChar = ch;
+        return true;
+      }
+    }
+    return GetChar(ch);
+  }
+  /// PutString of `n` units, written in bulk: every unit is written as PutChar writes it, and
+  /// whenever PutChar would do more than encode (the IF start rule, capture, a stop request of
+  /// the hooks) the unit goes through the virtual PutChar.
+  void PutUnits(const char16_t* s, std::size_t n);
+
   /// Current modes and code pages (for tests and the frame).
   std::int16_t GetInputMode() const { return m_inputMode; }
   std::int16_t GetOutputMode() const { return m_outputMode; }
@@ -141,7 +178,36 @@ class CDataStorage : public CBaseStorage {
   std::uint64_t GetInputSize() const { return m_inputSize; }
   std::uint64_t GetInputConsumed() const { return m_inputRead - (m_inputFilled - m_inputPosition); }
 
+ protected:
+  /// Declares what the GetChar and PutChar overrides of a derived class add to this class's:
+  /// both throw CHResultError(E_ABORT) while `*stopFlag` is set, and GetChar runs a hook before
+  /// a read once the bytes consumed have reached the value of SetReadHookAt. The bulk
+  /// operations do the same without a virtual call per unit and call the overrides wherever
+  /// they would act. Without hooks (the default) nothing is added.
+  void SetUnitHooks(const std::atomic<bool>* stopFlag) {
+    m_stopFlag = stopFlag != nullptr ? stopFlag : &kNoStopRequest;
+  }
+  /// The consumed byte count at which the derived GetChar's hook next has to run.
+  void SetReadHookAt(std::uint64_t consumed) { m_readHookAt = consumed; }
+
  private:
+  bool StopRequested() const { return m_stopFlag->load(std::memory_order_relaxed); }
+  /// No unit waits to be delivered before the next input bytes (the push-back, the low half
+  /// of a four-byte UTF-8 character).
+  bool NothingPendingToRead() const { return !m_pushedBack && m_pendingLowSurrogate == 0; }
+  /// PutChar would only encode the next unit: no IF start rule armed, no capture, an output
+  /// buffer to write to, no high surrogate waiting for its low half.
+  bool PlainWrite() const {
+    return !m_outputStartArmed && !m_captureOn && m_outputBuffer && m_pendingHighSurrogate == 0;
+  }
+  char16_t DecodeUtf16At(std::uint32_t position) const {
+    const std::uint8_t* p = m_inputBuffer.get() + position;
+    return m_inputByteSwap ? static_cast<char16_t>((p[0] << 8) | p[1])
+                           : static_cast<char16_t>(p[0] | (p[1] << 8));
+  }
+  /// The run reader behind ReadRunBeforeLess and ReadRunBeforeCode.
+  template <class IsStop>
+  void ReadRun(std::u16string* out, IsStop isStop);
   /// Reads until `n` unread bytes are buffered or a read returns nothing. With `endAtShortfall`
   /// the true end drops an incomplete trailing character and sets the end of input; without it
   /// (the byte-order-mark probe) the bytes stay for the decoders and the end is set only when
@@ -207,6 +273,10 @@ class CDataStorage : public CBaseStorage {
   bool m_captureOn = false;
   const char16_t* m_inputTable = nullptr;  // units of 0x80..0xFF for a table code page
   bool m_hzShiftGb = false;                // HZ shift state (GB when true); ASCII after Open
+  // The stop flag of the hooks; a flag that is never set when there are none.
+  static inline const std::atomic<bool> kNoStopRequest{false};
+  const std::atomic<bool>* m_stopFlag = &kNoStopRequest;
+  std::uint64_t m_readHookAt = UINT64_MAX;  // see SetReadHookAt
 };
 
 /// Opens an existing file for reading with shared read access; null when it cannot be opened.

@@ -25,6 +25,19 @@ std::size_t SwallowBlock(CElementsStackX& elements, std::size_t index, IElementX
   const int pairId = start.GetPairId();
   std::u16string& source = start.GetSourceTextRef();
   const std::size_t count = elements.size();
+  // The joined texts are sized first, so that each grows once instead of once per element.
+  std::size_t sourceSize = source.size();
+  std::size_t innerSize = inner.size();
+  for (std::size_t i = index; i < count; ++i) {
+    IElementX* element = elements[i];
+    if (element == nullptr) continue;
+    const std::size_t size = element->GetSourceTextRef().size();
+    sourceSize += size;
+    if (element->GetPairId() == pairId) break;
+    innerSize += size;
+  }
+  source.reserve(sourceSize);
+  inner.reserve(innerSize);
   while (index < count) {
     elements.CheckStop();
     IElementX* element = elements[index];

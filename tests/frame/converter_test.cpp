@@ -158,6 +158,52 @@ TEST_F(CConverterTest, ListenersComeAndGoDuringAnEvent) {
   EXPECT_EQ(recorder->events.back(), "State 0");
 }
 
+TEST_F(CConverterTest, ListenerAdvisedDuringDeliveryIsReachedWithinTheAllocatedSlots) {
+  // Slot 2 of the 4 allocated: reached by the delivery that advised it.
+  auto late = std::make_shared<test::CEventRecorder>();
+  std::uint32_t lateCookie = 0;
+  recorder->onProgress = [&](int p) {
+    if (p == 0) converter.Advise(late, lateCookie);
+  };
+  ASSERT_EQ(test::ToIf(Utf8Bytes(u"abc"), &converter).result, kSOk);
+  ASSERT_EQ(lateCookie, 2U);
+  ASSERT_FALSE(late->events.empty());
+  EXPECT_EQ(late->events.front(), "Progress 0/100");
+
+  // All four slots taken: the fifth lies beyond the count read when the delivery began.
+  std::uint32_t cookie = 0;
+  converter.Advise(std::make_shared<test::CEventRecorder>(), cookie);
+  converter.Advise(std::make_shared<test::CEventRecorder>(), cookie);
+  auto fifth = std::make_shared<test::CEventRecorder>();
+  recorder->onProgress = [&](int p) {
+    if (p == 0) converter.Advise(fifth, cookie);
+  };
+  ASSERT_EQ(test::ToIf(Utf8Bytes(u"abc"), &converter).result, kSOk);
+  ASSERT_EQ(cookie, 5U);
+  ASSERT_FALSE(fifth->events.empty());
+  EXPECT_EQ(fifth->events.front(), "Progress 100/100");
+}
+
+// A listener that cannot be reached throws CHResultError.
+class CUnreachable : public ITransEventsListener {
+ public:
+  void OnTextChange(const std::u16string&) override { ThrowHResult(MakeHResult(0x8000FFFF)); }
+  void OnStateChange(std::int32_t state) override {
+    if (state == kStateFailed) ThrowHResult(MakeHResult(0x8000FFFF));
+  }
+};
+
+TEST_F(CConverterTest, UnreachableListenerFailsTheConversionButNotTheFinalState) {
+  std::uint32_t cookie = 0;
+  converter.Advise(std::make_shared<CUnreachable>(), cookie);
+  auto after = std::make_shared<test::CEventRecorder>();
+  converter.Advise(after, cookie);
+  EXPECT_EQ(test::ToIf(Utf8Bytes(u"abc"), &converter).result, MakeHResult(0x8000FFFF));
+  // The text ended its delivery before the listener behind it; the failure reached everyone.
+  EXPECT_EQ(after->events, (Events{"State 1", "State 32768"}));
+  EXPECT_EQ(converter.State(), kStateFailed);
+}
+
 TEST(CTransEventsBaseTest, CookiesAreSlotNumbersAndSlotsAreReused) {
   CTagvertConverter converter;
   std::vector<std::uint32_t> cookies(4);

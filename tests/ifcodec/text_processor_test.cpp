@@ -41,7 +41,11 @@ TEST(CTextProcessorTest, EscapeText) {
                {u"<>&\"'x", u"&lt;&gt;&amp;&quot;&apos;x", 0},
                {u"<&>\u0416", u"<&>\u0416", 2},
                {u"\u0416<\u00E9\u20AC\uFFFF\u00FF", u"&#1046;&lt;\u00E9&#8364;&#65535;\u00FF", 11},
-               {u"\u0416\uFFFF\u00A0<", u"\u0416\uFFFF\u00A0&lt;", 31}},
+               {u"\u0416\uFFFF\u00A0<", u"\u0416\uFFFF\u00A0&lt;", 31},
+               // A plain ASCII stretch before the first unit to escape, and nothing else.
+               {u"plain words, then x<y", u"plain words, then x&lt;y", 31},
+               {u"plain words, then \u0416", u"plain words, then &#1046;", 11},
+               {u"only plain ASCII: a-z 0-9 ()[]/", u"only plain ASCII: a-z 0-9 ()[]/", 31}},
               [&](std::u16string& text, int mode) {
                 CDataStorage* output = mode < 10 ? nullptr : mode < 30 ? &singleByte : &utf8;
                 CTextProcessor(output, mode % 10).EscapeText(text);

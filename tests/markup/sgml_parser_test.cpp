@@ -79,7 +79,7 @@ std::vector<std::vector<std::u16string>> ReaderCases() {
       {u"<! x>|S|! #", u"<!-x>|S|!-x #", u"<!ELEMENT a 'q>'>|S|!ELEMENT #"},
       {uR"(<%= a "%>" %>|S|%= #)", u"<%foo%>|S|%foo #", uR"(<%a%"x">b%>|S|%a%"x>b #)"},
       {u"ab|s|", u"<|O|"}, {uR"(<a b="1" c|O|a b=1)"}, {uR"(<a href="x|O|a)"}, {u"<?pi x|S|?pi"},
-      {u"<!-- a -|O|!-"},
+      {u"<!-- a -|O|!-"}, {uR"(<a b="1"|O|a)"}, {u"<a b=x/|O|a"}, {u"<a bc|O|a"},
   };
   // clang-format on
 }

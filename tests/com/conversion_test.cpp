@@ -1,0 +1,145 @@
+// Tagvert: conversions through COM, compared byte for byte with the native build's output for
+// the same documents (the golden documents and the real samples).
+// SPDX-License-Identifier: Apache-2.0
+#include <gtest/gtest.h>
+
+#include <shlwapi.h>
+
+#include "com_test_util.h"
+
+namespace tagvert::comtest {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// The ways a host hands over a source and a target.
+enum class Way { FileNames, FileVariants, ByRefVariants, FileStreams, MemoryStreams };
+
+const char* WayName(Way way) {
+  switch (way) {
+    case Way::FileNames:
+      return "ConvertXFile with names";
+    case Way::FileVariants:
+      return "ConvertX with BSTR VARIANTs";
+    case Way::ByRefVariants:
+      return "ConvertX with by-reference VARIANTs";
+    case Way::FileStreams:
+      return "ConvertXStream with SHCreateStreamOnFileEx";
+    case Way::MemoryStreams:
+      return "ConvertX with CreateStreamOnHGlobal in VARIANTs";
+  }
+  return "";
+}
+
+// Converts `input` (a file) one way and returns the output bytes and the result.
+HRESULT Convert(IOrvIFConverterEx4* converter, bool toIF, Way way, const std::wstring& input,
+                Bytes& output) {
+  CPtr<IOrvIFConverter> legacy;
+  converter->QueryInterface(IID_IOrvIFConverter, legacy.OutVoid());
+  const std::wstring outFile = WorkFile(toIF ? "out.if" : "out.ttx");
+  ::DeleteFileW(outFile.c_str());
+  CVar reserv;
+  HRESULT hr = E_UNEXPECTED;
+  switch (way) {
+    case Way::FileNames: {
+      CBstr in(input), out(outFile);
+      hr = toIF ? legacy->ConvertToIFFile(in.Get(), out.Get(), reserv.v)
+                : legacy->ConvertFromIFFile(in.Get(), out.Get(), reserv.v);
+      output = ReadBytes(outFile);
+      break;
+    }
+    case Way::FileVariants:
+    case Way::ByRefVariants: {
+      CVar in(input), out(outFile);
+      VARIANT inRef, outRef;
+      ::VariantInit(&inRef);
+      ::VariantInit(&outRef);
+      V_VT(&inRef) = VT_BSTR | VT_BYREF;
+      V_BSTRREF(&inRef) = &V_BSTR(&in.v);
+      V_VT(&outRef) = VT_VARIANT | VT_BYREF;
+      V_VARIANTREF(&outRef) = &out.v;
+      const VARIANT& s = way == Way::ByRefVariants ? inRef : in.v;
+      const VARIANT& t = way == Way::ByRefVariants ? outRef : out.v;
+      // Reserv is accepted whatever it holds.
+      CVar anything = CVar::I4(7);
+      hr = toIF ? converter->ConvertToIF(s, t, anything.v)
+                : converter->ConvertFromIF(s, t, reserv.v);
+      output = ReadBytes(outFile);
+      break;
+    }
+    case Way::FileStreams: {
+      CPtr<IStream> in, out;
+      ::SHCreateStreamOnFileEx(input.c_str(), STGM_READ | STGM_SHARE_DENY_NONE,
+                               FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, in.Out());
+      ::SHCreateStreamOnFileEx(outFile.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_DENY_NONE,
+                               FILE_ATTRIBUTE_NORMAL, TRUE, nullptr, out.Out());
+      hr = toIF ? legacy->ConvertToIFStream(in.Get(), out.Get(), reserv.v)
+                : legacy->ConvertFromIFStream(in.Get(), out.Get(), reserv.v);
+      output = StreamBytes(out.Get());
+      break;
+    }
+    case Way::MemoryStreams: {
+      auto in = MemoryStream(ReadBytes(input));
+      auto out = MemoryStream();
+      hr = toIF ? converter->ConvertToIF(CVar::Unknown(in.Get()).v, CVar::Unknown(out.Get()).v,
+                                         reserv.v)
+                : converter->ConvertFromIF(CVar::Unknown(in.Get()).v, CVar::Unknown(out.Get()).v,
+                                           reserv.v);
+      output = StreamBytes(out.Get());
+      break;
+    }
+  }
+  return hr;
+}
+
+TEST(CConverterConversionTest, EveryWayGivesTheNativeBytes) {
+  const auto references = References();
+  ASSERT_GE(references.size(), 2U);
+  auto converter = CreateConverter();
+  ASSERT_TRUE(converter);
+  for (const auto& r : references) {
+    SCOPED_TRACE(r.name);
+    const Bytes expectedIf = ReadBytes(r.expectedIf);
+    const Bytes expectedTtx = ReadBytes(r.expectedTtx);
+    ASSERT_FALSE(expectedIf.empty());
+    ASSERT_EQ(converter->put_Property(CVar(L"Direction").v, CVar::I4(r.direction).v), S_OK);
+    for (Way way : {Way::FileNames, Way::FileVariants, Way::ByRefVariants, Way::FileStreams,
+                    Way::MemoryStreams}) {
+      SCOPED_TRACE(WayName(way));
+      Bytes output;
+      ASSERT_EQ(Convert(converter.Get(), true, way, r.input, output), S_OK);
+      EXPECT_TRUE(output == expectedIf)
+          << output.size() << " bytes, expected " << expectedIf.size();
+      ASSERT_EQ(Convert(converter.Get(), false, way, r.expectedIf, output), S_OK);
+      EXPECT_TRUE(output == expectedTtx)
+          << output.size() << " bytes, expected " << expectedTtx.size();
+    }
+  }
+}
+
+TEST(CConverterConversionTest, MissingSourceAndUnusableTargetsFailAtOpen) {
+  auto converter = CreateConverter();
+  auto sink = MakeSink();
+  Advise(converter.Get(), sink.Get());
+  auto out = MemoryStream();
+  CVar reserv;
+  const struct {
+    const char* name;
+    CVar source;
+    CVar target;
+  } rows[] = {
+      {"missing file", CVar(WorkFile("missing.ttx")), CVar::Unknown(out.Get())},
+      {"a number", CVar::I4(1), CVar::Unknown(out.Get())},
+      {"an object without IStream", CVar::Unknown(sink.Get()), CVar::Unknown(out.Get())},
+      {"an empty target", CVar::Unknown(MemoryStream().Get()), CVar()},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    sink->events.clear();
+    EXPECT_EQ(converter->ConvertToIF(row.source.v, row.target.v, reserv.v), E_INVALIDARG);
+    EXPECT_EQ(sink->events, std::vector<std::string>{"State 32768"});
+  }
+}
+
+}  // namespace
+}  // namespace tagvert::comtest

@@ -1,0 +1,184 @@
+// Tagvert: tests of the storage's bulk reads and writes: they leave the storage, the hooks and
+// the target exactly as the unit-by-unit loops they replace.
+// SPDX-License-Identifier: Apache-2.0
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+
+#include "storage/data_storage.h"
+#include "storage/storage_test_util.h"
+#include "support/test_streams.h"
+
+namespace tagvert {
+namespace {
+
+using test::Utf8Bytes;
+
+// A storage with the converter's kind of overrides: a stop flag checked before every read and
+// write, and a read hook that records the bytes consumed whenever it is due and then waits
+// `step` bytes more. `stopAtHook` (when not 0) sets the stop flag at that hook call.
+class CHookedStorage : public CDataStorage {
+ public:
+  CHookedStorage(std::int16_t inputMode, std::int16_t outputMode)
+      : CDataStorage(inputMode, outputMode) {
+    SetUnitHooks(&stop);
+    SetReadHookAt(0);
+  }
+  bool GetChar(char16_t& ch) override {
+    if (stop.load()) ThrowHResult(kEAbort);
+    if (GetInputConsumed() >= hookAt) {
+      hookCalls.push_back(GetInputConsumed());
+      if (hookCalls.size() == stopAtHook) stop.store(true);
+      hookAt = GetInputConsumed() + step;
+      SetReadHookAt(hookAt);
+    }
+    return CDataStorage::GetChar(ch);
+  }
+  void PutChar(char16_t ch) override {
+    if (stop.load()) ThrowHResult(kEAbort);
+    CDataStorage::PutChar(ch);
+  }
+  std::atomic<bool> stop{false};
+  std::uint64_t hookAt = 0, step = 1;
+  std::size_t stopAtHook = 0;
+  std::vector<std::uint64_t> hookCalls;
+};
+
+struct CReadOutcome {
+  std::vector<std::u16string> runs;  // each run, then the unit that ended it
+  std::vector<std::uint64_t> hookCalls;
+  std::int32_t count = 0;
+  bool aborted = false;
+  bool operator==(const CReadOutcome&) const = default;
+};
+
+// Reads `bytes` run by run (with the bulk read or with GetChar until a stop unit and UngetChar)
+// and takes each stop unit with GetChar, until the end or an abort.
+CReadOutcome ReadRuns(const std::vector<std::uint8_t>& bytes, std::uint32_t chunk,
+                      std::int16_t mode, bool bulk, bool toCode, std::uint64_t step,
+                      std::size_t stopAtHook) {
+  auto source = std::make_shared<test::CChunkedStream>(bytes, chunk);
+  CHookedStorage storage(mode, kModeNone);
+  storage.Open(CEndpoint::Stream(source), CEndpoint());
+  if (mode == kModeSingle) storage.DetectBOM();
+  storage.step = step;
+  storage.stopAtHook = stopAtHook;
+  auto isStop = [&](char16_t c) { return toCode ? c >= 0xE000 && c <= 0xEFFF : c == u'<'; };
+  CReadOutcome outcome;
+  try {
+    for (;;) {
+      std::u16string run;
+      if (bulk) {
+        toCode ? storage.ReadRunBeforeCode(&run) : storage.ReadRunBeforeLess(run);
+      } else {
+        char16_t c = 0;
+        while (storage.GetChar(c)) {
+          if (isStop(c)) {
+            storage.UngetChar();
+            break;
+          }
+          run.push_back(c);
+        }
+      }
+      outcome.runs.push_back(run);
+      char16_t stopUnit = 0;
+      if (!storage.GetChar(stopUnit)) break;
+      outcome.runs.push_back(std::u16string(1, stopUnit));
+    }
+  } catch (const CHResultError& e) {
+    outcome.aborted = e.Code() == kEAbort;
+  }
+  outcome.hookCalls = storage.hookCalls;
+  outcome.count = storage.GetCharCount();
+  return outcome;
+}
+
+class CBulkReadTest : public ::testing::TestWithParam<std::uint32_t> {};
+
+INSTANTIATE_TEST_SUITE_P(ChunkSizes, CBulkReadTest, ::testing::ValuesIn(test::kChunkSizes));
+
+// Runs of every length around one buffer, non-ASCII and undecodable bytes inside runs, both
+// byte orders, a document that ends inside a run; hooks due at every byte, every 7 bytes and
+// every 500 bytes, and a stop request made by a hook.
+TEST_P(CBulkReadTest, RunsReadLikeTheUnitLoop) {
+  std::u16string markup;
+  for (int length : {0, 1, 5, 1000, 1030, 2100})
+    markup += std::u16string(static_cast<std::size_t>(length), u'a') + u"<b x='1'>";
+  // A four-byte character before and after a `<`: its low half is delivered from the storage.
+  markup += u"\u00E9t\u00E9 \u20AC<\u4E2D\U0001F600<\U0001F600a";
+  std::vector<std::uint8_t> utf8 = Utf8Bytes(markup);
+  utf8.insert(utf8.begin() + 40, {0xC3, 0x41, 0xFF});
+  std::u16string ifText = u"\uE804TTX\uE000";
+  for (int length : {3, 1100, 0, 700})
+    ifText += std::u16string(static_cast<std::size_t>(length), u'z') + u"\uE805\u0065<t>\uE000";
+  ifText += u"\u00A0end";
+  std::vector<std::uint8_t> bigEndian = {0xFE, 0xFF};
+  for (const char16_t unit : ifText) {
+    bigEndian.push_back(static_cast<std::uint8_t>(unit >> 8));
+    bigEndian.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+  }
+  struct CCase {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    std::int16_t mode;
+    bool toCode;
+  } cases[] = {{"UTF-8 markup", utf8, kModeUtf8, false},
+               {"UTF-16 markup", test::Utf16LeBytes(markup), kModeUtf16, false},
+               {"UTF-16 IF", test::Utf16LeBytes(ifText), kModeUtf16, true},
+               {"UTF-16 IF, big-endian", bigEndian, kModeSingle, true},
+               {"empty", {}, kModeUtf8, false}};
+  for (const CCase& c : cases) {
+    for (const std::uint64_t step : {1, 7, 500}) {
+      for (const std::size_t stopAtHook : {0, 3}) {
+        SCOPED_TRACE(std::string(c.name) + ", step " + std::to_string(step) + ", stop at hook " +
+                     std::to_string(stopAtHook));
+        const CReadOutcome units =
+            ReadRuns(c.bytes, GetParam(), c.mode, false, c.toCode, step, stopAtHook);
+        const CReadOutcome bulk =
+            ReadRuns(c.bytes, GetParam(), c.mode, true, c.toCode, step, stopAtHook);
+        EXPECT_EQ(units.aborted, stopAtHook != 0 && !c.bytes.empty());
+        EXPECT_TRUE(bulk == units);
+      }
+    }
+  }
+}
+
+// PutString writes what PutChar unit by unit writes, with the same flushes (surrogate pairs and
+// a lone high surrogate before ASCII included); the IF start rule, capture and a stop request
+// still act on the unit they concern.
+TEST(CBulkWriteTest, PutStringWritesLikePutChar) {
+  std::u16string text;
+  for (int i = 0; i < 900; ++i)
+    text += (i % 50 == 0) ? u"\u00E9\u20AC" : (i % 70 == 0) ? u"\U0001F600\xD83Dx" : u"ab<";
+  for (const std::int16_t mode : {kModeUtf8, kModeUtf16, kModeSingle}) {
+    for (const int variant : {0, 1, 2, 3}) {
+      SCOPED_TRACE("mode " + std::to_string(mode) + ", variant " + std::to_string(variant));
+      auto write = [&](bool bulk) {
+        test::CStorageToSink<CHookedStorage> out(mode);
+        if (variant == 1) out.storage.MarkOutputStart();
+        if (variant == 2) out.storage.SetCapture(true);
+        if (variant == 3) out.storage.stop.store(true);
+        bool aborted = false;
+        try {
+          if (bulk) {
+            out.storage.PutString(text);
+          } else {
+            for (const char16_t unit : text)
+              out.storage.PutChar(unit);
+          }
+        } catch (const CHResultError& e) {
+          aborted = e.Code() == kEAbort;
+        }
+        EXPECT_EQ(aborted, variant == 3);
+        const std::size_t captured = out.storage.GetCaptureLength();
+        out.storage.Flush();
+        return std::make_tuple(out.sink->Bytes(), out.sink->WriteSizes(), captured);
+      };
+      EXPECT_EQ(write(true), write(false));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tagvert
