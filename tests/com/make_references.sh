@@ -21,11 +21,11 @@ for input in "$@"; do
   code=0
   if [ -f "$directionFile" ]; then
     direction="$(tr -d ' \r\n' <"$directionFile")"
-    trace="$("$tagvert" to-if "$input" -o "$out/$name.if" --direction "$direction" --events 2>&1)"
+    trace="$("$tagvert" to-if "$input" -o "$out/$name.if" --direction "$direction" --force --events 2>&1)"
     code="$(printf '%s\n' "$trace" | sed -n 's/.*PropertyChange(Direction, \(-\{0,1\}[0-9]*\)).*/\1/p')"
     [ -n "$code" ] || { echo "no direction code for $input" >&2; exit 1; }
   else
-    "$tagvert" to-if "$input" -o "$out/$name.if" --quiet
+    "$tagvert" to-if "$input" -o "$out/$name.if" --direction 0 --force --quiet
   fi
   "$tagvert" from-if "$out/$name.if" -o "$out/$name.ttx" --quiet
   printf '%s\t%s\t%s\n' "$name" "$input" "$code" >>"$out/manifest.txt"

@@ -69,7 +69,7 @@ while read -r input; do
   # The native reference: fr-fr (0x00080000, what the VBScript host sets) and 0 (JScript's).
   "$native" to-if "$input" -o "$work/$i.native.if" --direction 0x00080000 --quiet
   "$native" from-if "$work/$i.native.if" -o "$work/$i.native.ttx" --quiet
-  "$native" to-if "$input" -o "$work/$i.native0.if" --quiet
+  "$native" to-if "$input" -o "$work/$i.native0.if" --direction 0 --quiet
   "$native" from-if "$work/$i.native0.if" -o "$work/$i.native0.ttx" --quiet
   i=$((i + 1))
 done <"$work/inputs"

@@ -12,6 +12,7 @@ idl="$2"
 dll="$(winpath "$build/tagvert.dll")"
 clsid="$(idl_uuid "$idl" 'coclass TagvertConverter')"
 iid="$(idl_uuid "$idl" 'interface IOrvIFConverterEx4 ')"
+libid="$(idl_uuid "$idl" '^library TAGVERTLib')"
 shared='HKLM\SOFTWARE\Orvel Labs\Lexcore\Internal Format'
 [ -n "$clsid" ] && [ -n "$iid" ] || fail "no class or interface id in $idl"
 
@@ -90,6 +91,9 @@ expect_tree() {
 expect_typelib() {
   if wine reg query "HKCR\\Interface\\$iid\\TypeLib" >/dev/null 2>&1; then found=yes; else found=no; fi
   [ "$found" = "$1" ] || fail "type library registered: $found, expected $1"
+  # Hosts find the library by the id the published header gives (LoadRegTypeLib).
+  if wine reg query "HKCR\\TypeLib\\$libid\\1.0" >/dev/null 2>&1; then found=yes; else found=no; fi
+  [ "$found" = "$1" ] || fail "type library $libid registered: $found, expected $1"
 }
 
 # Start from nothing, whatever an earlier test left.
