@@ -8,25 +8,7 @@ data="$2"
 samples="${3:-}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-
-# expect STATUS CMD...: runs CMD, checks its exit status; stderr is kept in $work/err.
-expect() {
-  want="$1"
-  shift
-  "$@" >"$work/out" 2>"$work/err"
-  got=$?
-  [ "$got" -eq "$want" ] || fail "'$*' exited $got, expected $want: $(cat "$work/err")"
-}
-
-contains() {
-  grep -q -- "$2" "$1" || fail "$1 lacks '$2': $(cat "$1")"
-}
+. "$(dirname "$0")/test_lib.sh"
 
 printf '<TRADOStag><Body>Hello</Body></TRADOStag>' >"$work/a.ttx"
 
