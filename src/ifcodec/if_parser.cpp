@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ifcodec/if_parser.h"
 
+#include <iterator>
+
 #include "markup/elements_stack.h"
 #include "storage/hresult.h"
 
@@ -71,7 +73,7 @@ void CIFParser::WriteReserveGroup(IElementX* element) {
   m_storage->PutChar(kIfBoundary);
 }
 
-void CIFParser::WriteText(const std::u16string& text) {
+void CIFParser::WriteText(std::u16string_view text) {
   // The runs between code-range units are written in bulk.
   const std::size_t size = text.size();
   std::size_t runStart = 0;
@@ -90,7 +92,7 @@ void CIFParser::WriteText(const std::u16string& text) {
   m_storage->PutUnits(text.data() + runStart, size - runStart);
 }
 
-void CIFParser::WriteSourceText(const std::u16string& source) {
+void CIFParser::WriteSourceText(std::u16string_view source) {
   // The runs between code-range units are written in bulk.
   const std::size_t size = source.size();
   std::size_t runStart = 0;
@@ -138,6 +140,62 @@ void CIFParser::WriteElement(IElementX* element) {
   m_storage->PutChar(kIfBoundary);
   if (element->GetAlgorithm() == kAlgorithmReserve && tagType == kTagPairedOpen) {
     WriteReserveGroup(element);
+  }
+}
+
+void CIFParser::WriteNbspText(std::u16string_view text) {
+  static constexpr char16_t kNbspTag[] = {kIfTagGroup, 0, 0x00A0, kIfBoundary};
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != 0x00A0) continue;
+    WriteText(text.substr(runStart, i - runStart));
+    m_storage->PutUnits(kNbspTag, std::size(kNbspTag));
+    runStart = i + 1;
+  }
+  WriteText(text.substr(runStart));
+}
+
+void CIFParser::WriteTable(const CElementTable& table) {
+  // The codes around a tag's text are gathered and written with one bulk call; PutUnits writes
+  // each unit as PutChar would, stop check included.
+  char16_t codes[12];
+  for (const CElementRecord& record : table.Records()) {
+    const std::u16string_view text = table.Text(record);
+    if (!record.IsTag()) {
+      if ((record.bits & CElementRecord::kRecordNbsp) != 0) {
+        WriteNbspText(text);
+      } else {
+        WriteText(text);
+      }
+      continue;
+    }
+    std::size_t n = 0;
+    if (record.GetRuleType() == RuleType::Block) codes[n++] = kIfBlock;
+    // A removed element leaves only its block mark behind (records are never flagged).
+    if (record.algorithm == Algorithm::Remove) {
+      m_storage->PutUnits(codes, n);
+      continue;
+    }
+    const TagType tagType = record.tagType;
+    const bool reserve = record.algorithm == Algorithm::Reserve;
+    // A record has no semantic (written as 0), is not transliterated, and has neither a
+    // TransMethod nor property codes.
+    if (reserve && tagType == TagType::PairedClose) {
+      for (const char16_t c : {kIfEndTag, kIfReserveGroup, char16_t{0}, char16_t{0}, kIfBoundary})
+        codes[n++] = c;
+    }
+    if (tagType == TagType::PairedClose || tagType == TagType::Close) codes[n++] = kIfEndTag;
+    codes[n++] = kIfTagGroup;
+    codes[n++] = tagType == TagType::Single ? 0 : static_cast<char16_t>(record.pairId);
+    m_storage->PutUnits(codes, n);
+    WriteSourceText(text);
+    n = 0;
+    codes[n++] = kIfBoundary;
+    if (reserve && tagType == TagType::PairedOpen) {
+      for (const char16_t c : {kIfReserveGroup, char16_t{0}, char16_t{0}, kIfBoundary})
+        codes[n++] = c;
+    }
+    m_storage->PutUnits(codes, n);
   }
 }
 

@@ -511,6 +511,17 @@ void CDataStorage::ReadRunBeforeLess(std::u16string& out) {
   ReadRun(&out, [](char16_t ch) { return ch == u'<'; });
 }
 
+void CDataStorage::ReadAllUnits(std::u16string& out) {
+  if (m_inputSize > GetInputConsumed()) {
+    const std::uint64_t left = m_inputSize - GetInputConsumed();
+    // A UTF-8 byte gives at most one unit (a four-byte character two), a UTF-16 unit takes two.
+    const std::uint64_t units = m_inputMode == kModeUtf16 ? left / 2 + 1 : left + 1;
+    // Guard: size overflow
+    if (units < out.max_size() - out.size()) out.reserve(out.size() + units);
+  }
+  ReadRun(&out, [](char16_t) { return false; });
+}
+
 void CDataStorage::ReadRunBeforeCode(std::u16string* out) {
   ReadRun(out, [](char16_t ch) { return ch >= 0xE000 && ch <= 0xEFFF; });
 }

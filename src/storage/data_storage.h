@@ -136,6 +136,10 @@ class CDataStorage : public CBaseStorage {
   /// UngetChar at the stop unit" leaves it, with the same hook calls (see SetUnitHooks).
   void ReadRunBeforeLess(std::u16string& out);
   void ReadRunBeforeCode(std::u16string* out);
+  /// Appends every unit left in the input to `out` with the same hook calls and the same end
+  /// state as GetChar called until it returns false; room for the rest of the input (by its
+  /// size, when known) is reserved first, so that `out` is allocated once.
+  void ReadAllUnits(std::u16string& out);
   /// GetChar without a virtual call in the common case (an ASCII byte of UTF-8 or one UTF-16
   /// unit in the buffer, nothing pushed back, no hook due); otherwise the virtual GetChar.
   bool TakeChar(char16_t& ch) {
