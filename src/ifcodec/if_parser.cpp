@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ifcodec/if_parser.h"
 
+#include <cstring>
 #include <iterator>
 
 #include "markup/elements_stack.h"
@@ -22,6 +23,23 @@ constexpr bool IsFlagBand(char16_t c) {
 }
 constexpr bool IsGroupBand(char16_t c) {
   return c >= 0xE800 && c <= 0xEBFF;
+}
+
+// The position of the first unit of the code range in `text`, or its size. Four units are
+// tested at a time: a lane of (x & 0xF000) ^ 0xE000 is zero exactly for a code.
+std::size_t FindCode(std::u16string_view text) {
+  const std::size_t size = text.size();
+  std::size_t i = 0;
+  for (; i + 4 <= size; i += 4) {
+    std::uint64_t x;
+    std::memcpy(&x, text.data() + i, sizeof x);
+    const std::uint64_t y = (x & 0xF000F000F000F000ULL) ^ 0xE000E000E000E000ULL;
+    if (((y - 0x0001000100010001ULL) & ~y & 0x8000800080008000ULL) != 0) break;
+  }
+  for (; i < size; ++i) {
+    if (IsCode(text[i])) return i;
+  }
+  return size;
 }
 
 // The numeric reference "&#xHHHH;" (four upper-case hexadecimal digits) that stands for a unit
@@ -75,34 +93,29 @@ void CIFParser::WriteReserveGroup(IElementX* element) {
 
 void CIFParser::WriteText(std::u16string_view text) {
   // The runs between code-range units are written in bulk.
-  const std::size_t size = text.size();
-  std::size_t runStart = 0;
-  for (std::size_t i = 0; i < size; ++i) {
-    const char16_t unit = text[i];
-    if (!IsCode(unit)) continue;
-    m_storage->PutUnits(text.data() + runStart, i - runStart);
-    runStart = i + 1;
+  for (;;) {
+    const std::size_t at = FindCode(text);
+    m_storage->PutUnits(text.data(), at);
+    if (at == text.size()) return;
     // The kernel sees an ordinary inline code, and the way back writes the reference, which
     // XML readers read as the same character.
     m_storage->PutChar(kIfTagGroup);
     m_storage->PutChar(0);
-    m_storage->PutString(CodeReference(unit));
+    m_storage->PutString(CodeReference(text[at]));
     m_storage->PutChar(kIfBoundary);
+    text.remove_prefix(at + 1);
   }
-  m_storage->PutUnits(text.data() + runStart, size - runStart);
 }
 
 void CIFParser::WriteSourceText(std::u16string_view source) {
   // The runs between code-range units are written in bulk.
-  const std::size_t size = source.size();
-  std::size_t runStart = 0;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (!IsCode(source[i])) continue;
-    m_storage->PutUnits(source.data() + runStart, i - runStart);
-    m_storage->PutString(CodeReference(source[i]));
-    runStart = i + 1;
+  for (;;) {
+    const std::size_t at = FindCode(source);
+    m_storage->PutUnits(source.data(), at);
+    if (at == source.size()) return;
+    m_storage->PutString(CodeReference(source[at]));
+    source.remove_prefix(at + 1);
   }
-  m_storage->PutUnits(source.data() + runStart, size - runStart);
 }
 
 void CIFParser::WriteElement(IElementX* element) {

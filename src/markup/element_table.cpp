@@ -4,6 +4,7 @@
 #include "markup/element_table.h"
 
 #include <algorithm>
+#include <array>
 #include <limits>
 #include <memory>
 
@@ -63,7 +64,7 @@ void CElementTable::SetAttributeRange(CElementRecord& record, std::size_t first)
 std::u16string_view CElementTable::AttributeName(std::size_t index) const {
   const CAttributeSpan& span = m_attributes[index];
   if (span.nameStart == kMarkerNameStart) return kBrokenTagMarker;
-  return {m_source.data() + span.nameStart, span.nameLength};
+  return {m_source.Data() + span.nameStart, span.nameLength};
 }
 
 bool CElementTable::FindAttribute(const CElementRecord& record, std::u16string_view name,
@@ -87,8 +88,16 @@ struct CEndOfSource {};
   throw CEndOfSource{};
 }
 
+// ASCII units that may stand in an attribute name, looked up instead of classified.
+const std::array<bool, 128> kAsciiNameChars = [] {
+  std::array<bool, 128> chars{};
+  for (char16_t c = 0; c < 128; ++c)
+    chars[c] = c == u'_' || c == u'-' || c == u'.' || c == u':' || CharIsAlnum(c);
+  return chars;
+}();
+
 bool IsAttributeNameChar(char16_t c) {
-  return c == u'_' || c == u'-' || c == u'.' || c == u':' || CharIsAlnum(c);
+  return c < 128 ? kAsciiNameChars[c] : CharIsAlnum(c);
 }
 
 constexpr char16_t kCDataKeyword[] = u"CDATA[";
@@ -102,8 +111,8 @@ class CScanner {
   explicit CScanner(CElementTable& table)
       : m_table(table),
         m_attributes(table.Attributes()),
-        m_s(table.Source().data()),
-        m_n(table.Source().size()) {}
+        m_s(table.Source().Data()),
+        m_n(table.Source().Size()) {}
 
   void Run();
 
@@ -131,6 +140,21 @@ class CScanner {
                             static_cast<std::uint32_t>(valueEnd - valueStart)});
   }
   void AddMarker() { m_attributes.push_back({CElementTable::kMarkerNameStart, 0, 0, 0}); }
+  // A document has a dozen or so names: a small cache keyed by length and end units answers
+  // nearly every lookup with one comparison instead of hashing the name.
+  std::uint32_t NameId(std::u16string_view name) {
+    CCachedName& slot =
+        m_nameCache[(name.size() * 31 + name.front() + name.back() * 7) % std::size(m_nameCache)];
+    if (slot.name == name) return slot.id;
+    slot.id = m_table.Names().Intern(name);
+    slot.name = m_table.Names().Name(slot.id);
+    return slot.id;
+  }
+  struct CCachedName {
+    std::u16string_view name;
+    std::uint32_t id = 0;
+  };
+  CCachedName m_nameCache[64];
 
   CElementTable& m_table;
   std::vector<CAttributeSpan>& m_attributes;
@@ -179,8 +203,7 @@ void CScanner::Run() {
     if (m_nameBuilt) {
       m_record.nameId = m_table.Names().Intern(m_name);
     } else if (m_nameStart != kNoPosition) {
-      m_record.nameId =
-          m_table.Names().Intern(std::u16string_view(m_s + m_nameStart, m_nameEnd - m_nameStart));
+      m_record.nameId = NameId(std::u16string_view(m_s + m_nameStart, m_nameEnd - m_nameStart));
     }
     m_table.SetAttributeRange(m_record, m_firstAttribute);
     records.push_back(m_record);
@@ -385,7 +408,7 @@ void CScanner::ReadUntil(std::u16string_view terminator, bool quotes, bool& name
 
 void ScanElements(CElementTable& table) {
   // Guard: size overflow
-  if (table.Source().size() >= std::numeric_limits<std::uint32_t>::max()) {
+  if (table.Source().Size() >= std::numeric_limits<std::uint32_t>::max()) {
     ThrowHResult(kEOutOfMemory);
   }
   CScanner(table).Run();

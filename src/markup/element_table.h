@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "storage/hresult.h"
+#include "storage/unit_buffer.h"
 
 namespace tagvert {
 
@@ -111,8 +112,8 @@ class CElementTable {
   CElementTable& operator=(const CElementTable&) = delete;
 
   /// The decoded input; the reader fills it before cutting it into records.
-  std::u16string& Source() { return m_source; }
-  const std::u16string& Source() const { return m_source; }
+  CUnitBuffer& Source() { return m_source; }
+  const CUnitBuffer& Source() const { return m_source; }
   std::vector<CElementRecord>& Records() { return m_records; }
   const std::vector<CElementRecord>& Records() const { return m_records; }
   std::vector<CAttributeSpan>& Attributes() { return m_attributes; }
@@ -121,9 +122,9 @@ class CElementTable {
 
   /// The text of `record`.
   std::u16string_view Text(const CElementRecord& record) const {
-    const std::u16string& buffer =
-        (record.bits & CElementRecord::kRecordEdited) ? m_edited : m_source;
-    return {buffer.data() + record.textStart, record.textLength};
+    const char16_t* buffer =
+        (record.bits & CElementRecord::kRecordEdited) ? m_edited.data() : m_source.Data();
+    return {buffer + record.textStart, record.textLength};
   }
   /// Replaces the text of `record` by `text` (kept in the edited buffer).
   void SetText(CElementRecord& record, std::u16string_view text);
@@ -140,7 +141,7 @@ class CElementTable {
   std::u16string_view AttributeName(std::size_t index) const;
   std::u16string_view AttributeValue(std::size_t index) const {
     const CAttributeSpan& span = m_attributes[index];
-    return {m_source.data() + span.valueStart, span.valueLength};
+    return {m_source.Data() + span.valueStart, span.valueLength};
   }
   /// The value of the first attribute of `record` named exactly `name`; false when none.
   bool FindAttribute(const CElementRecord& record, std::u16string_view name,
@@ -161,7 +162,7 @@ class CElementTable {
   static constexpr std::uint32_t kMarkerNameStart = 0xFFFFFFFF;
 
  private:
-  std::u16string m_source;
+  CUnitBuffer m_source;
   std::u16string m_edited;
   std::vector<CElementRecord> m_records;
   std::vector<CAttributeSpan> m_attributes;

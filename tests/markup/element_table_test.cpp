@@ -69,7 +69,7 @@ std::vector<std::u16string> ReadWithElementReader(std::u16string_view input) {
 
 std::vector<std::u16string> ReadWithTable(std::u16string_view input) {
   CElementTable table;
-  table.Source() = input;
+  table.Source().Assign(input);
   ScanElements(table);
   std::vector<std::u16string> lines;
   for (const CElementRecord& record : table.Records()) {
@@ -172,7 +172,7 @@ TEST(CElementTableTest, AttributeCountsBeyondSixteenBits) {
     input += u" b";
   input += u" last=v>";
   CElementTable table;
-  table.Source() = input;
+  table.Source().Assign(input);
   ScanElements(table);
   ASSERT_EQ(table.Records().size(), 1u);
   const CElementRecord& record = table.Records()[0];
