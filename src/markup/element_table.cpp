@@ -175,6 +175,8 @@ void CScanner::Run() {
   std::vector<CElementRecord>& records = m_table.Records();
   // About one element per 20 units in real documents.
   records.reserve(m_n / 16 + 16);
+  // Address space only: the pages are touched as the attributes are read.
+  m_attributes.reserve(m_n / 16 + 16);
   while (m_p < m_n) {
     const std::size_t start = m_p;
     if (m_s[m_p] != u'<') {
@@ -288,12 +290,16 @@ void CScanner::ReadTag() {
     c = SkipSpace(Next());
     if (c == u'"' || c == u'\'') {
       const char16_t quote = c;
-      c = Next();
-      const std::size_t valueStart = m_p - 1;
-      while (c != quote) {
-        if (c == u'<') return TakeBackStray();
-        c = Next();
-      }
+      const std::size_t valueStart = m_p;
+      // The value runs to the quote; a `<` before it is a stray one.
+      const char16_t* q = m_s + m_p;
+      const char16_t* const end = m_s + m_n;
+      while (q != end && *q != quote && *q != u'<')
+        ++q;
+      m_p = static_cast<std::size_t>(q - m_s);
+      if (q == end) ThrowEndOfSource();
+      ++m_p;
+      if (*q == u'<') return TakeBackStray();
       const std::size_t valueEnd = m_p - 1;
       // Cut off by the end of input after the quote, the attribute is not added.
       c = Next();
@@ -419,6 +425,8 @@ namespace {
 // The records as the pairing walk sees them: no gaps, names by id.
 class CRecordAccess {
  public:
+  // Scanning guarantees fewer than 2^32 - 1 units, hence records.
+  using Position = std::uint32_t;
   explicit CRecordAccess(CElementTable& table)
       : m_table(table), m_records(table.Records()), m_openByName(table.Names().Size()) {}
   std::size_t Size() const { return m_records.size(); }
@@ -427,14 +435,14 @@ class CRecordAccess {
   void SetType(std::size_t i, TagType type) { m_records[i].tagType = type; }
   int PairId(std::size_t i) const { return m_records[i].pairId; }
   void SetPairId(std::size_t i, int id) { m_records[i].pairId = static_cast<std::uint16_t>(id); }
-  std::vector<std::size_t>& OpenStack(std::size_t i) { return m_openByName[m_records[i].nameId]; }
+  std::vector<Position>& OpenStack(std::size_t i) { return m_openByName[m_records[i].nameId]; }
   std::uint16_t NextPairId() { return detail::NextPairId(m_table.PairIdCounter()); }
   void CheckStop() const { m_table.CheckStop(); }
 
  private:
   CElementTable& m_table;
   std::vector<CElementRecord>& m_records;
-  std::vector<std::vector<std::size_t>> m_openByName;
+  std::vector<std::vector<Position>> m_openByName;
 };
 
 }  // namespace

@@ -15,6 +15,7 @@ namespace {
 // The element list as the pairing walk sees it.
 class CListAccess {
  public:
+  using Position = std::size_t;
   explicit CListAccess(CElementsStackX& list) : m_list(list) {}
   std::size_t Size() const { return m_list.size(); }
   bool Present(std::size_t i) const { return m_list[i] != nullptr; }

@@ -30,41 +30,43 @@ inline std::uint16_t NextPairId(std::uint32_t& counter) {
   return static_cast<std::uint16_t>(counter);
 }
 
-inline constexpr std::size_t kNoPartner = std::numeric_limits<std::size_t>::max();
+/// No partner: the largest position of the position type.
+template <class Position>
+inline constexpr Position kNoPartner = std::numeric_limits<Position>::max();
 
 // The walk works on a list through an accessor `L` with:
+//   using Position = ...;  // an unsigned type that holds every position (and one more value)
 //   std::size_t Size() const;
 //   bool Present(std::size_t i) const;  // false for a gap
 //   std::optional<TagType> Type(std::size_t i) const;  // nothing for a gap or another value
 //   void SetType(std::size_t i, TagType type);
 //   int PairId(std::size_t i) const;
 //   void SetPairId(std::size_t i, int id);
-//   std::vector<std::size_t>& OpenStack(std::size_t i);  // the stack of element i's name
+//   std::vector<Position>& OpenStack(std::size_t i);  // the stack of element i's name
 //   std::uint16_t NextPairId();
 //   void CheckStop() const;
 
 /// For every TagOpen, the position of the end tag that the forward depth scan would choose, or
 /// kNoPartner: a start tag is pushed on the stack of its name, an end tag pops the innermost
 /// open start tag of its name. Also finds the first TagPairedOpen.
-template <class L>
-std::vector<std::size_t> MatchOpenTags(L& list, std::size_t& firstPairedOpen,
-                                       bool& pairedOpenWithoutId) {
-  firstPairedOpen = kNoPartner;
+template <class L, class Position = typename L::Position>
+std::vector<Position> MatchOpenTags(L& list, Position& firstPairedOpen, bool& pairedOpenWithoutId) {
+  firstPairedOpen = kNoPartner<Position>;
   pairedOpenWithoutId = false;
-  std::vector<std::size_t> partner(list.Size(), kNoPartner);
-  for (std::size_t i = 0; i < list.Size(); ++i) {
+  std::vector<Position> partner(list.Size(), kNoPartner<Position>);
+  for (Position i = 0; i < list.Size(); ++i) {
     list.CheckStop();
     const std::optional<TagType> type = list.Type(i);
     if (!type) continue;
     if (*type == TagType::Open) {
       list.OpenStack(i).push_back(i);
     } else if (*type == TagType::Close) {
-      std::vector<std::size_t>& stack = list.OpenStack(i);
+      std::vector<Position>& stack = list.OpenStack(i);
       if (stack.empty()) continue;
       partner[stack.back()] = i;
       stack.pop_back();
     } else if (*type == TagType::PairedOpen) {
-      if (firstPairedOpen == kNoPartner) firstPairedOpen = i;
+      if (firstPairedOpen == kNoPartner<Position>) firstPairedOpen = i;
       if (list.PairId(i) == 0) pairedOpenWithoutId = true;
     }
   }
@@ -77,14 +79,14 @@ std::vector<std::size_t> MatchOpenTags(L& list, std::size_t& firstPairedOpen,
 /// an entry, so the valid entries of a group are exactly the positions ahead carrying that id.
 /// Ids are 16-bit values in practice: on long lists they index a flat table, whose setup cost is
 /// small next to the list; on short lists and for any other value the groups sit in a map.
-template <class L>
+template <class L, class Position = typename L::Position>
 class CPairIdIndex {
  public:
   // Id 0 (text runs and single items) is searched for only when a paired start tag carries it
   // at the start of the run; new ids are never 0.
-  CPairIdIndex(L& list, std::size_t from, bool withZero) : m_list(list) {
+  CPairIdIndex(L& list, Position from, bool withZero) : m_list(list) {
     if (list.Size() >= kSmallIds) m_small.resize(kSmallIds);
-    for (std::size_t i = from; i < list.Size(); ++i) {
+    for (Position i = from; i < list.Size(); ++i) {
       list.CheckStop();
       if (!list.Present(i)) continue;
       const int pairId = list.PairId(i);
@@ -94,36 +96,36 @@ class CPairIdIndex {
   }
 
   // Records that the element at `position` (ahead of the walk) now carries `pairId`.
-  void Add(int pairId, std::size_t position) {
-    std::vector<std::size_t>& heap = Group(pairId);
+  void Add(int pairId, Position position) {
+    std::vector<Position>& heap = Group(pairId);
     heap.push_back(position);
     std::push_heap(heap.begin(), heap.end(), std::greater<>());
   }
 
   // The first position after `current` whose element carries `pairId` now, or kNoPartner.
-  std::size_t FindAfter(int pairId, std::size_t current) {
-    std::vector<std::size_t>& heap = Group(pairId);
+  Position FindAfter(int pairId, Position current) {
+    std::vector<Position>& heap = Group(pairId);
     while (!heap.empty()) {
-      const std::size_t top = heap.front();
+      const Position top = heap.front();
       if (top > current && m_list.PairId(top) == pairId) return top;
       std::pop_heap(heap.begin(), heap.end(), std::greater<>());
       heap.pop_back();
     }
-    return kNoPartner;
+    return kNoPartner<Position>;
   }
 
  private:
   static constexpr std::size_t kSmallIds = 0x10000;
 
-  std::vector<std::size_t>& Group(int pairId) {
+  std::vector<Position>& Group(int pairId) {
     if (pairId >= 0 && static_cast<std::size_t>(pairId) < m_small.size())
       return m_small[static_cast<std::size_t>(pairId)];
     return m_other[pairId];
   }
 
   L& m_list;
-  std::vector<std::vector<std::size_t>> m_small;
-  std::unordered_map<int, std::vector<std::size_t>> m_other;
+  std::vector<std::vector<Position>> m_small;
+  std::unordered_map<int, std::vector<Position>> m_other;
 };
 
 /// The pairing pass. It visits the elements from first to last and acts on each by its TagType
@@ -153,19 +155,19 @@ class CPairIdIndex {
 /// Gaps are skipped.
 template <class L>
 void PairTags(L& list) {
+  using Position = typename L::Position;
   const std::size_t count = list.Size();
   if (count == 0) return;
 
-  std::size_t firstPairedOpen = kNoPartner;
+  Position firstPairedOpen = kNoPartner<Position>;
   bool pairedOpenWithoutId = false;
-  const std::vector<std::size_t> partner =
-      MatchOpenTags(list, firstPairedOpen, pairedOpenWithoutId);
+  const std::vector<Position> partner = MatchOpenTags(list, firstPairedOpen, pairedOpenWithoutId);
   std::unique_ptr<CPairIdIndex<L>> index;
-  if (firstPairedOpen != kNoPartner) {
+  if (firstPairedOpen != kNoPartner<Position>) {
     index = std::make_unique<CPairIdIndex<L>>(list, firstPairedOpen, pairedOpenWithoutId);
   }
 
-  for (std::size_t i = 0; i < count; ++i) {
+  for (Position i = 0; i < count; ++i) {
     list.CheckStop();
     const std::optional<TagType> type = list.Type(i);
     if (!type) continue;
@@ -179,7 +181,7 @@ void PairTags(L& list) {
       case TagType::Open: {
         const int id = list.NextPairId();
         list.SetPairId(i, id);
-        if (partner[i] == kNoPartner) break;
+        if (partner[i] == kNoPartner<Position>) break;
         list.SetPairId(partner[i], id);
         list.SetType(i, TagType::PairedOpen);
         list.SetType(partner[i], TagType::PairedClose);
@@ -187,8 +189,8 @@ void PairTags(L& list) {
         break;
       }
       case TagType::PairedOpen: {
-        const std::size_t other = index->FindAfter(list.PairId(i), i);
-        if (other == kNoPartner) break;
+        const Position other = index->FindAfter(list.PairId(i), i);
+        if (other == kNoPartner<Position>) break;
         const int id = list.NextPairId();
         list.SetPairId(i, id);
         list.SetPairId(other, id);

@@ -162,5 +162,17 @@ TEST(RecordPipelineTest, IdsWrapAround) {
   ExpectSameIf(test::Bytes(document), 0x0004u << 16);
 }
 
+// A skipped unit whose first later element with the same id is, after a wrap of the ids, the
+// start of another skipped unit: that start neither takes the first unit's spreading nor starts
+// a range of its own, so a Tuv in it keeps its own decision. 61334 unpaired end tags take the
+// ids from 102 round to 100.
+TEST(RecordPipelineTest, RangeEndingAtAnotherStartTag) {
+  std::string document = "<Tu MatchPercent=\"100\">";
+  for (int i = 0; i < 61334; ++i)
+    document += "</x>";
+  document += "<Tu MatchPercent=\"100\"><Tuv Lang=\"EN-US\">b</Tuv></Tu>c</Tu>";
+  ExpectSameIf(test::Bytes(document), 0x0004u << 16);
+}
+
 }  // namespace
 }  // namespace tagvert
