@@ -7,6 +7,7 @@
 #include "ifcodec/text_processor.h"
 #include "markup/element.h"
 #include "markup/element_table.h"
+#include "storage/char_class.h"
 
 namespace tagvert {
 
@@ -21,11 +22,23 @@ constexpr std::u16string_view kTypeStart = u"start";
 constexpr std::u16string_view kTypeEnd = u"end";
 constexpr std::u16string_view kStyleExternal = u"external";
 
-bool HasReferenceOrNbsp(std::u16string_view text) {
+// Whether normalizing with `mode`, decoding and cutting at no-break spaces can change `text`:
+// one walk instead of a copy and three. Normalizing changes a text only when it is all white
+// space (emptied, except with mode 4) or, with modes 2 and 4, holds a line break or tab.
+bool TextNeedsWork(std::u16string_view text, int mode) {
+  bool allSpace = true;
+  bool breakOrTab = false;
   for (const char16_t c : text) {
     if (c == u'&' || c == kNbsp) return true;
+    if (c == u'\r' || c == u'\n' || c == u'\t') breakOrTab = true;
+    if (allSpace && !CharIsSpace(c)) allSpace = false;
   }
-  return false;
+  if (mode != kWhitespaceRemove && mode != kWhitespaceNormalize &&
+      mode != kWhitespaceNormalizeSignificant) {
+    return false;
+  }
+  if (allSpace) return mode != kWhitespaceNormalizeSignificant && !text.empty();
+  return mode != kWhitespaceRemove && breakOrTab;
 }
 
 class CStructurer {
@@ -50,10 +63,7 @@ class CStructurer {
   void ProcessText(CElementRecord& record) {
     const std::u16string_view text = m_table.Text(record);
     const auto mode = static_cast<int>(record.whitespace);
-    if (mode != kWhitespaceRemove && mode != kWhitespaceNormalize &&
-        mode != kWhitespaceNormalizeSignificant && !HasReferenceOrNbsp(text)) {
-      return;
-    }
+    if (!TextNeedsWork(text, mode)) return;
     m_scratch.assign(text);
     CTextProcessor::NormalizeWhitespace(m_scratch, mode);
     m_text.DecodeEntities(m_scratch);
