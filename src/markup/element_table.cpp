@@ -449,7 +449,7 @@ class CRecordAccess {
 
 void PairRecords(CElementTable& table) {
   CRecordAccess access(table);
-  detail::PairTags(access);
+  detail::PairTags(access, table.Workspace());
 }
 
 }  // namespace tagvert

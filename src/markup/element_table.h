@@ -155,6 +155,11 @@ class CElementTable {
     if (m_stopFlag != nullptr && m_stopFlag->load(std::memory_order_relaxed)) ThrowHResult(kEAbort);
   }
 
+  /// Working room of one 32-bit value per record that the passes hand on to each other (the
+  /// pairing's partner table, then the classification's next-with-the-same-id table), so that
+  /// its memory is touched once rather than once per pass.
+  std::vector<std::uint32_t>& Workspace() { return m_workspace; }
+
   /// The last pair id handed out (100 before the first); pairing continues from it.
   std::uint32_t& PairIdCounter() { return m_pairIdCounter; }
 
@@ -166,6 +171,7 @@ class CElementTable {
   std::u16string m_edited;
   std::vector<CElementRecord> m_records;
   std::vector<CAttributeSpan> m_attributes;
+  std::vector<std::uint32_t> m_workspace;
   std::unordered_map<std::uint32_t, std::size_t> m_longAttributeCounts;  // by firstAttribute
   CNameTable m_names;
   const std::atomic<bool>* m_stopFlag = nullptr;
@@ -178,7 +184,7 @@ class CElementTable {
 void ScanElements(CElementTable& table);
 
 /// The pairing pass of CElementsStackX::PairTags over the records, with names compared by id
-/// and the table's pair id counter.
+/// and the table's pair id counter. Uses (and overwrites) the table's workspace.
 void PairRecords(CElementTable& table);
 
 }  // namespace tagvert

@@ -71,7 +71,8 @@ std::uint16_t CElementsStackX::NextPairId() {
 // See detail::PairTags for how the walk stays near-linear while giving the exact ids.
 void CElementsStackX::PairTags() {
   CListAccess access(*this);
-  detail::PairTags(access);
+  std::vector<std::size_t> partner;
+  detail::PairTags(access, partner);
 }
 
 }  // namespace tagvert

@@ -50,10 +50,11 @@ inline constexpr Position kNoPartner = std::numeric_limits<Position>::max();
 /// kNoPartner: a start tag is pushed on the stack of its name, an end tag pops the innermost
 /// open start tag of its name. Also finds the first TagPairedOpen.
 template <class L, class Position = typename L::Position>
-std::vector<Position> MatchOpenTags(L& list, Position& firstPairedOpen, bool& pairedOpenWithoutId) {
+void MatchOpenTags(L& list, std::vector<Position>& partner, Position& firstPairedOpen,
+                   bool& pairedOpenWithoutId) {
   firstPairedOpen = kNoPartner<Position>;
   pairedOpenWithoutId = false;
-  std::vector<Position> partner(list.Size(), kNoPartner<Position>);
+  partner.assign(list.Size(), kNoPartner<Position>);
   for (Position i = 0; i < list.Size(); ++i) {
     list.CheckStop();
     const std::optional<TagType> type = list.Type(i);
@@ -70,7 +71,6 @@ std::vector<Position> MatchOpenTags(L& list, Position& firstPairedOpen, bool& pa
       if (list.PairId(i) == 0) pairedOpenWithoutId = true;
     }
   }
-  return partner;
 }
 
 /// Positions still ahead of the pairing walk, grouped by the PairId they carry. Each group is a
@@ -153,15 +153,16 @@ class CPairIdIndex {
 ///    the list holds paired start tags.
 ///
 /// Gaps are skipped.
-template <class L>
-void PairTags(L& list) {
-  using Position = typename L::Position;
+/// `partner` is working room (its content is replaced), so that a caller can lend the same
+/// memory to several passes.
+template <class L, class Position = typename L::Position>
+void PairTags(L& list, std::vector<Position>& partner) {
   const std::size_t count = list.Size();
   if (count == 0) return;
 
   Position firstPairedOpen = kNoPartner<Position>;
   bool pairedOpenWithoutId = false;
-  const std::vector<Position> partner = MatchOpenTags(list, firstPairedOpen, pairedOpenWithoutId);
+  MatchOpenTags(list, partner, firstPairedOpen, pairedOpenWithoutId);
   std::unique_ptr<CPairIdIndex<L>> index;
   if (firstPairedOpen != kNoPartner<Position>) {
     index = std::make_unique<CPairIdIndex<L>>(list, firstPairedOpen, pairedOpenWithoutId);

@@ -147,10 +147,11 @@ class CClassifier {
 
 // For each record, the first later record with the same PairId: walking backwards, the last
 // position seen for an id is the one. Exact also when ids repeat after the counter wrapped.
-std::vector<std::uint32_t> NextWithSamePairId(const CElementTable& table) {
+void NextWithSamePairId(CElementTable& table) {
   const std::vector<CElementRecord>& records = table.Records();
   const auto count = static_cast<std::uint32_t>(records.size());
-  std::vector<std::uint32_t> next(count, count);
+  std::vector<std::uint32_t>& next = table.Workspace();
+  next.assign(count, count);
   std::vector<std::uint32_t> seen(0x10000, count);
   for (std::uint32_t i = count; i-- > 0;) {
     table.CheckStop();
@@ -158,7 +159,6 @@ std::vector<std::uint32_t> NextWithSamePairId(const CElementTable& table) {
     next[i] = last;
     last = i;
   }
-  return next;
 }
 
 bool SpreadsWhitespace(Whitespace mode) {
@@ -182,9 +182,10 @@ struct CRange {
 
 }  // namespace
 
-std::vector<std::uint32_t> ClassifyRecords(CElementTable& table, const CRules* rules) {
+const std::vector<std::uint32_t>& ClassifyRecords(CElementTable& table, const CRules* rules) {
   std::vector<CElementRecord>& records = table.Records();
-  std::vector<std::uint32_t> next = NextWithSamePairId(table);
+  NextWithSamePairId(table);
+  const std::vector<std::uint32_t>& next = table.Workspace();
   const auto count = static_cast<std::uint32_t>(records.size());
   CClassifier classifier(table, rules);
   // Classification, the whitespace spreading and the algorithm spreading were three walks; in

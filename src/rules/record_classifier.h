@@ -16,7 +16,8 @@ class CRules;
 /// per distinct name, and their outcome is kept per name when none of them has conditions.
 /// `rules` is not owned; null applies no rules. Checks the table's stop flag per record.
 /// Returns for each record the index of the first later record with the same PairId (the
-/// number of records when there is none); the walk uses it as each start tag's end.
-std::vector<std::uint32_t> ClassifyRecords(CElementTable& table, const CRules* rules);
+/// number of records when there is none), which the walk uses as each start tag's end: the
+/// table's workspace, valid until the next pass that uses it (PairRecords).
+const std::vector<std::uint32_t>& ClassifyRecords(CElementTable& table, const CRules* rules);
 
 }  // namespace tagvert

@@ -22,7 +22,8 @@ class CTextProcessor;
 /// - a text run is normalized by its Whitespace mode and decoded by `text`; one that then holds
 ///   U+00A0 gets a space after each and kRecordNbsp, and the writer cuts it into its pieces;
 /// - a record named "ut" takes its name, type and block mark from its attributes.
-/// `next` is what ClassifyRecords returned for the table. Checks the stop flag per record.
+/// `next` is what ClassifyRecords returned for the table (its workspace, which the second
+/// pairing then reuses). Checks the stop flag per record.
 void StructureRecords(CElementTable& table, const std::vector<std::uint32_t>& next,
                       const CTextProcessor& text);
 
