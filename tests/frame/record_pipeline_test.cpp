@@ -3,7 +3,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -13,11 +15,14 @@
 #include "frame_test_util.h"
 #include "ifcodec/if_parser.h"
 #include "ifcodec/text_processor.h"
+#include "markup/element_table.h"
 #include "markup/elements_stack.h"
 #include "markup/sgml_parser.h"
 #include "rules/builtin_rules.h"
+#include "rules/record_classifier.h"
 #include "rules/transml_rules.h"
 #include "rules/ttx_rules_processor.h"
+#include "structure/record_structure.h"
 #include "structure/ttx_stack_processor.h"
 
 namespace tagvert {
@@ -172,6 +177,40 @@ TEST(RecordPipelineTest, RangeEndingAtAnotherStartTag) {
     document += "</x>";
   document += "<Tu MatchPercent=\"100\"><Tuv Lang=\"EN-US\">b</Tuv></Tu>c</Tu>";
   ExpectSameIf(test::Bytes(document), 0x0004u << 16);
+}
+
+// A stop requested after the input was read ends every pass between reading and writing at its
+// first record, with E_ABORT.
+TEST(RecordPipelineTest, PassesStopAtTheStopFlag) {
+  CRules rules;
+  rules.LoadStream(OpenBuiltinRulesStream(), false);
+  CDataStorage storage(kModeNone, kModeNone);
+  const CTextProcessor text(&storage, 1);
+  const std::function<void(CElementTable&)> passes[] = {
+      [](CElementTable& table) { PairRecords(table); },
+      [&](CElementTable& table) { ClassifyRecords(table, &rules); },
+      [&](CElementTable& table) {
+        // Classified without a stop, then structured with one.
+        const std::atomic<bool> stop{true};
+        const std::vector<std::uint32_t>& next = ClassifyRecords(table, &rules);
+        table.SetStopFlag(&stop);
+        StructureRecords(table, next, text);
+      },
+  };
+  for (std::size_t i = 0; i < std::size(passes); ++i) {
+    SCOPED_TRACE(i);
+    CElementTable table;
+    table.Source().Assign(u"<TRADOStag><Tu MatchPercent=\"100\">x</Tu></TRADOStag>");
+    ScanElements(table);
+    std::atomic<bool> stop{i != 2};
+    table.SetStopFlag(&stop);
+    try {
+      passes[i](table);
+      ADD_FAILURE() << "the pass did not stop";
+    } catch (const CHResultError& e) {
+      EXPECT_EQ(e.Code(), kEAbort);
+    }
+  }
 }
 
 }  // namespace
