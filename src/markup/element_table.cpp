@@ -11,6 +11,7 @@
 #include "markup/element.h"
 #include "markup/pairing.h"
 #include "storage/char_class.h"
+#include "storage/unit_scan.h"
 
 namespace tagvert {
 
@@ -180,7 +181,7 @@ void CScanner::Run() {
   while (m_p < m_n) {
     const std::size_t start = m_p;
     if (m_s[m_p] != u'<') {
-      const char16_t* const end = std::find(m_s + m_p, m_s + m_n, u'<');
+      const char16_t* const end = FindUnit(m_s + m_p, m_s + m_n, u'<');
       m_p = static_cast<std::size_t>(end - m_s);
       CElementRecord text;
       text.textStart = static_cast<std::uint32_t>(start);
@@ -292,10 +293,8 @@ void CScanner::ReadTag() {
       const char16_t quote = c;
       const std::size_t valueStart = m_p;
       // The value runs to the quote; a `<` before it is a stray one.
-      const char16_t* q = m_s + m_p;
       const char16_t* const end = m_s + m_n;
-      while (q != end && *q != quote && *q != u'<')
-        ++q;
+      const char16_t* const q = FindUnitOf(m_s + m_p, end, quote, u'<');
       m_p = static_cast<std::size_t>(q - m_s);
       if (q == end) ThrowEndOfSource();
       ++m_p;

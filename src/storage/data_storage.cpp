@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "storage/code_page_tables.h"
+#include "storage/unit_scan.h"
 
 namespace tagvert {
 namespace {
@@ -540,15 +541,13 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
       if (m_inputMode == kModeUtf8) {
         while (pos < limit) {
           if (stop.load(std::memory_order_relaxed)) break;
-          // Eight ASCII bytes at a time.
-          if (limit - pos >= 8) {
-            std::uint64_t eight;
-            std::memcpy(&eight, buffer + pos, 8);
-            if ((eight & 0x8080808080808080ULL) == 0) {
-              for (int k = 0; k < 8; ++k)
-                to[k] = buffer[pos + k];
-              to += 8;
-              pos += 8;
+          // ASCII bytes sixteen at a time, up to 256 between two looks at the stop flag.
+          if (limit - pos >= 16) {
+            const std::size_t ascii =
+                WidenAsciiBlocks(buffer + pos, std::min<std::uint32_t>(limit - pos, 256), to);
+            if (ascii != 0) {
+              to += ascii;
+              pos += static_cast<std::uint32_t>(ascii);
               continue;
             }
           }
