@@ -444,9 +444,53 @@ class CRecordAccess {
   std::vector<std::vector<Position>> m_openByName;
 };
 
+// Pairing of records that hold no paired tags yet, in one walk. The two walks of PairTags hand
+// out ids in reading order to every start tag and to every end tag left without a start; a
+// matched end tag takes its start tag's id. Here the start tag takes its id when it is met and
+// its end tag copies it when the end is met: the same ids in the same order.
+void PairUnpairedRecords(CElementTable& table) {
+  std::vector<CElementRecord>& records = table.Records();
+  std::vector<std::vector<std::uint32_t>> openByName(table.Names().Size());
+  std::uint32_t& counter = table.PairIdCounter();
+  const auto count = static_cast<std::uint32_t>(records.size());
+  for (std::uint32_t i = 0; i < count; ++i) {
+    table.CheckStop();
+    CElementRecord& record = records[i];
+    switch (record.tagType) {
+      case TagType::Open:
+        record.pairId = detail::NextPairId(counter);
+        openByName[record.nameId].push_back(i);
+        break;
+      case TagType::Close: {
+        std::vector<std::uint32_t>& stack = openByName[record.nameId];
+        if (stack.empty()) {
+          record.pairId = detail::NextPairId(counter);
+          break;
+        }
+        CElementRecord& open = records[stack.back()];
+        stack.pop_back();
+        open.tagType = TagType::PairedOpen;
+        record.tagType = TagType::PairedClose;
+        record.pairId = open.pairId;
+        break;
+      }
+      case TagType::Single:
+        record.pairId = 0;
+        break;
+      default:
+        break;
+    }
+  }
+}
+
 }  // namespace
 
 void PairRecords(CElementTable& table) {
+  if (table.Unpaired()) {
+    PairUnpairedRecords(table);
+    table.Unpaired() = false;
+    return;
+  }
   CRecordAccess access(table);
   detail::PairTags(access, table.Workspace());
 }

@@ -162,6 +162,9 @@ class CElementTable {
 
   /// The last pair id handed out (100 before the first); pairing continues from it.
   std::uint32_t& PairIdCounter() { return m_pairIdCounter; }
+  /// True until the first PairRecords: the records are start, end and empty tags and text runs
+  /// as the reader gives them, none of them a paired start or end tag yet.
+  bool& Unpaired() { return m_unpaired; }
 
   /// Marker for CAttributeSpan::nameStart: the attribute is the broken-tag marker.
   static constexpr std::uint32_t kMarkerNameStart = 0xFFFFFFFF;
@@ -176,6 +179,7 @@ class CElementTable {
   CNameTable m_names;
   const std::atomic<bool>* m_stopFlag = nullptr;
   std::uint32_t m_pairIdCounter = 100;
+  bool m_unpaired = true;
 };
 
 /// Cuts the table's source into records exactly as COrvelSgmlParser::ReadElement cuts the same
@@ -184,7 +188,8 @@ class CElementTable {
 void ScanElements(CElementTable& table);
 
 /// The pairing pass of CElementsStackX::PairTags over the records, with names compared by id
-/// and the table's pair id counter. Uses (and overwrites) the table's workspace.
+/// and the table's pair id counter. Uses (and overwrites) the table's workspace, except on
+/// records never paired before, which it pairs in one walk without it.
 void PairRecords(CElementTable& table);
 
 }  // namespace tagvert
