@@ -13,6 +13,7 @@
 #include "markup/sgml_parser.h"
 #include "rules/ttx_rules_processor.h"
 #include "storage/char_class.h"
+#include "storage/unit_scan.h"
 #include "structure/ttx_stack_processor.h"
 
 namespace tagvert {
@@ -165,9 +166,14 @@ void CTTXFromIfConverter::DoConvertFromIF() {
       // The space that the way in put after a no-break space goes again, so that the
       // document keeps its own spacing however often it travels.
       if (afterNbsp && !source.empty() && source.front() == u' ') source.erase(0, 1);
-      text.CollapseNbsp(source);
-      text.EscapeText(source);
-      EscapeCDataEnd(source);
+      // Most runs hold none of the units these passes change (with a UTF-8 target every unit
+      // can be written): one scan finds that out.
+      if (GetOutputMode() != kModeUtf8 ||
+          UnitsFindMarkupSpecial(source.data(), source.size()) != source.size()) {
+        text.CollapseNbsp(source);
+        text.EscapeText(source);
+        EscapeCDataEnd(source);
+      }
     } else if (atStart && !source.empty()) {
       DeclareUtf8(source);
     }
