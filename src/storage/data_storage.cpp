@@ -217,8 +217,13 @@ void CDataStorage::WriteOutputBuffer() {
   if (written < m_outputPending) Fail(kStateShortWrite);
   m_outputPending = 0;
   if (m_outputCapacity < kMaxCapacity) {
+    // The capacity, and with it the flush size, doubles; the memory behind it is taken once, at
+    // the largest size, when the capacity first leaves its initial value, so that the pages
+    // written before are used again instead of fresh ones being faulted in at every doubling.
+    if (m_outputCapacity == kInitialCapacity) {
+      m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(kMaxCapacity);
+    }
     m_outputCapacity *= 2;
-    m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(m_outputCapacity);
   }
 }
 
