@@ -13,7 +13,6 @@
 #include "markup/sgml_parser.h"
 #include "rules/ttx_rules_processor.h"
 #include "storage/char_class.h"
-#include "storage/unit_scan.h"
 #include "structure/ttx_stack_processor.h"
 
 namespace tagvert {
@@ -168,8 +167,7 @@ void CTTXFromIfConverter::DoConvertFromIF() {
       if (afterNbsp && !source.empty() && source.front() == u' ') source.erase(0, 1);
       // Most runs hold none of the units these passes change (with a UTF-8 target every unit
       // can be written): one scan finds that out.
-      if (GetOutputMode() != kModeUtf8 ||
-          UnitsFindMarkupSpecial(source.data(), source.size()) != source.size()) {
+      if (GetOutputMode() != kModeUtf8 || CTextProcessor::HoldsMarkupSpecial(source)) {
         text.CollapseNbsp(source);
         text.EscapeText(source);
         EscapeCDataEnd(source);

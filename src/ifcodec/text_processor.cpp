@@ -10,6 +10,7 @@
 #include "ifcodec/entity_tables.h"
 #include "markup/element.h"
 #include "storage/char_class.h"
+#include "storage/unit_scan.h"
 
 namespace tagvert {
 
@@ -236,6 +237,10 @@ void CTextProcessor::NormalizeWhitespace(std::u16string& text, int mode) {
   }
   if (pending) normalized.push_back(kSpace);
   text.swap(normalized);
+}
+
+bool CTextProcessor::HoldsMarkupSpecial(const std::u16string& text) {
+  return UnitsFindMarkupSpecial(text.data(), text.size()) != text.size();
 }
 
 bool CTextProcessor::ContainsNbsp(const std::u16string& text) {
