@@ -510,12 +510,15 @@ void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
     std::uint8_t* p = buffer + m_outputPending;
     std::uint8_t* const limit = buffer + m_outputCapacity - 2;
     while (i < n && p < limit) {
-      const std::size_t ascii = UnitsCopyAscii(
-          s + i, std::min<std::size_t>(n - i, static_cast<std::size_t>(limit - p)), p);
-      i += ascii;
-      p += ascii;
-      if (i == n || p >= limit) break;
       const char16_t ch = s[i];
+      if (ch < 0x80) {
+        // An ASCII stretch (at least this unit) in blocks.
+        const std::size_t ascii = UnitsCopyAscii(
+            s + i, std::min<std::size_t>(n - i, static_cast<std::size_t>(limit - p)), p);
+        i += ascii;
+        p += ascii;
+        continue;
+      }
       if (IsSurrogate(ch)) break;
       p += EncodeUtf8Unit(p, ch);
       ++i;

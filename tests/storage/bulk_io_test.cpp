@@ -182,10 +182,14 @@ TEST(CBulkWriteTest, PutStringWritesLikePutChar) {
 }
 
 // ASCII stretches that end at every offset around a flush and around the eight-unit blocks of
-// the bulk copy, followed by units of two and three bytes and a surrogate pair: the bytes and the
-// write sizes are those of PutChar.
+// the bulk copy, followed by units of two and three bytes, surrogate pairs and a long run of
+// three-byte units: the bytes and the write sizes are those of PutChar.
 TEST(CBulkWriteTest, StretchesEndingAtEveryOffsetAroundAFlush) {
-  for (const char16_t* tail : {u"\u00E9", u"\u20AC\u00E9", u"\U0001F600", u"<&]"}) {
+  // A run of three-byte units longer than the first buffer crosses a flush by itself.
+  const std::u16string longRun = std::u16string(400, u'\u4E2D') + u"\u0416\U0001F600";
+  for (const std::u16string& tail :
+       {std::u16string(u"\u00E9"), std::u16string(u"\u20AC\u00E9"), std::u16string(u"\U0001F600"),
+        std::u16string(u"<&]"), longRun}) {
     for (std::size_t length = 1010; length <= 1030; ++length) {
       SCOPED_TRACE("length " + std::to_string(length));
       std::u16string text(length, u'a');
