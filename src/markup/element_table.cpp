@@ -11,7 +11,7 @@
 #include "markup/element.h"
 #include "markup/pairing.h"
 #include "storage/char_class.h"
-#include "storage/unit_scan.h"
+#include "storage/input_scan.h"
 
 namespace tagvert {
 

@@ -1,0 +1,70 @@
+// Tagvert: scans of the decoded input for the tag reader and of ASCII input for the decoder.
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define TAGVERT_INPUT_SCAN_SSE2 1
+#endif
+
+namespace tagvert {
+
+/// The first unit in [p, end) equal to `a` or `b`, or `end`. Text runs between tags are most
+/// of a document: this loop compares eight units per step where the processor allows.
+inline const char16_t* FindUnitOf(const char16_t* p, const char16_t* end, char16_t a, char16_t b) {
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+  const __m128i va = _mm_set1_epi16(static_cast<short>(a));
+  const __m128i vb = _mm_set1_epi16(static_cast<short>(b));
+  while (end - p >= 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int mask =
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi16(units, va), _mm_cmpeq_epi16(units, vb)));
+    if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask)) / 2;
+    p += 8;
+  }
+#endif
+  while (p != end && *p != a && *p != b)
+    ++p;
+  return p;
+}
+
+/// The first unit in [p, end) equal to `a`, or `end`.
+inline const char16_t* FindUnit(const char16_t* p, const char16_t* end, char16_t a) {
+  return FindUnitOf(p, end, a, a);
+}
+
+/// Widens the leading ASCII bytes of [in, in + n) into units at `out`, sixteen at a time while
+/// sixteen remain; returns how many bytes it took (a multiple of 16, at most n). The bytes after
+/// them are left to the caller: the first non-ASCII one, or fewer than sixteen.
+inline std::size_t WidenAsciiBlocks(const std::uint8_t* in, std::size_t n, char16_t* out) {
+  std::size_t done = 0;
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+  const __m128i zero = _mm_setzero_si128();
+  while (n - done >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done));
+    if (_mm_movemask_epi8(bytes) != 0) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done + 8), _mm_unpackhi_epi8(bytes, zero));
+    done += 16;
+  }
+#else
+  while (n - done >= 16) {
+    std::uint64_t low;
+    std::uint64_t high;
+    std::memcpy(&low, in + done, 8);
+    std::memcpy(&high, in + done + 8, 8);
+    if (((low | high) & 0x8080808080808080ULL) != 0) break;
+    for (int k = 0; k < 16; ++k)
+      out[done + k] = in[done + k];
+    done += 16;
+  }
+#endif
+  return done;
+}
+
+}  // namespace tagvert
