@@ -51,3 +51,17 @@ function(tagvert_add_test name)
     TAGVERT_SAMPLES_DIR="${TAGVERT_SAMPLES_DIR}")
   add_test(NAME ${name} COMMAND ${name})
 endfunction()
+
+# tagvert_strict_warnings(TARGETS target... SOURCES file...): the strict warning set on whole
+# targets, or on single files of a target whose other files do not pass it yet (call it in the
+# folder that declares that target: file properties belong to their folder).
+function(tagvert_strict_warnings)
+  cmake_parse_arguments(ARG "" "" "TARGETS;SOURCES" ${ARGN})
+  foreach(target ${ARG_TARGETS})
+    target_compile_options(${target} PRIVATE
+      $<$<COMPILE_LANGUAGE:CXX>:${TAGVERT_STRICT_WARNINGS}>)
+  endforeach()
+  if(ARG_SOURCES)
+    set_property(SOURCE ${ARG_SOURCES} APPEND PROPERTY COMPILE_OPTIONS ${TAGVERT_STRICT_WARNINGS})
+  endif()
+endfunction()

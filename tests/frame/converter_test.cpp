@@ -35,7 +35,8 @@ class CConverterTest : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(converter.Advise(recorder, cookie), kSOk); }
 
   HResult Convert(ByteStreamPtr source, ByteStreamPtr target = std::make_shared<CSinkStream>()) {
-    return converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(target));
+    return converter.ConvertToIF(CEndpoint::Stream(std::move(source)),
+                                 CEndpoint::Stream(std::move(target)));
   }
   Events ProgressEvents() const {
     Events out;

@@ -17,6 +17,7 @@ namespace tagvert {
 namespace {
 
 namespace fs = std::filesystem;
+using test::TtxFiles;
 using Bytes = std::vector<std::uint8_t>;
 
 // What expat makes of a document: whether it is well-formed (else the reason), and the
@@ -123,17 +124,6 @@ void Report(const char* what, const CTally& tally) {
   std::cout << what << ": " << tally.conversions << " round trips, " << tally.wellFormedSources
             << " of well-formed sources, " << tally.wellFormedBack << " well-formed back, "
             << tally.stable << " unchanged by a second round trip\n";
-}
-
-std::vector<fs::path> TtxFiles(const fs::path& folder) {
-  std::vector<fs::path> files;
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) return files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.path().extension() == ".ttx") files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
 }
 
 void CheckFiles(const std::vector<fs::path>& files, const char* what) {
