@@ -134,12 +134,30 @@ class CCliListener : public ITransEventsListener {
   std::int32_t m_storageCode = 0;
 };
 
-// The command's input or output as the library sees it: passes every call through and tells the
-// listener when the input ends and when output is written, which are the phases of a conversion.
-class CWatchedStream : public IByteStream {
+// A stream over another one: every call passes through unless a subclass changes it.
+class CForwardingStream : public IByteStream {
+ public:
+  explicit CForwardingStream(ByteStreamPtr inner) : m_inner(std::move(inner)) {}
+
+  std::uint32_t Read(void* buffer, std::uint32_t size) override {
+    return m_inner->Read(buffer, size);
+  }
+  std::uint32_t Write(const void* data, std::uint32_t size) override {
+    return m_inner->Write(data, size);
+  }
+  std::uint64_t Position() override { return m_inner->Position(); }
+  bool Size(std::uint64_t& size) override { return m_inner->Size(size); }
+
+ protected:
+  ByteStreamPtr m_inner;
+};
+
+// The command's input or output as the library sees it: tells the listener when the input ends
+// and when output is written, which are the phases of a conversion.
+class CWatchedStream : public CForwardingStream {
  public:
   CWatchedStream(ByteStreamPtr inner, CCliListener& listener)
-      : m_inner(std::move(inner)), m_listener(listener) {}
+      : CForwardingStream(std::move(inner)), m_listener(listener) {}
 
   std::uint32_t Read(void* buffer, std::uint32_t size) override {
     const std::uint32_t n = m_inner->Read(buffer, size);
@@ -151,11 +169,8 @@ class CWatchedStream : public IByteStream {
     m_listener.OnOutput(n);
     return n;
   }
-  std::uint64_t Position() override { return m_inner->Position(); }
-  bool Size(std::uint64_t& size) override { return m_inner->Size(size); }
 
  private:
-  ByteStreamPtr m_inner;
   CCliListener& m_listener;
 };
 
@@ -168,10 +183,10 @@ class CWatchedStream : public IByteStream {
 constexpr std::uint32_t kFormatTestBytes = 1U << 20;
 
 // A source that ends after a given number of bytes.
-class CBoundedStream : public IByteStream {
+class CBoundedStream : public CForwardingStream {
  public:
   CBoundedStream(ByteStreamPtr inner, std::uint64_t limit)
-      : m_inner(std::move(inner)), m_left(limit) {}
+      : CForwardingStream(std::move(inner)), m_left(limit) {}
 
   std::uint32_t Read(void* buffer, std::uint32_t size) override {
     if (m_left == 0) return 0;
@@ -181,11 +196,8 @@ class CBoundedStream : public IByteStream {
     return n;
   }
   std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
-  std::uint64_t Position() override { return m_inner->Position(); }
-  bool Size(std::uint64_t& size) override { return m_inner->Size(size); }
 
  private:
-  ByteStreamPtr m_inner;
   std::uint64_t m_left;
 };
 
@@ -421,24 +433,18 @@ HResult RunUntilDoneOrStopped(Convert convert, Abandon abandon) {
 }
 
 // The translated IF passes through the tag check on its way to the converter.
-class CCheckedStream : public IByteStream {
+class CCheckedStream : public CForwardingStream {
  public:
   CCheckedStream(ByteStreamPtr inner, CTagCheck& check)
-      : m_inner(std::move(inner)), m_check(check) {}
+      : CForwardingStream(std::move(inner)), m_check(check) {}
 
   std::uint32_t Read(void* buffer, std::uint32_t size) override {
     const std::uint32_t n = m_inner->Read(buffer, size);
     m_check.Feed(buffer, n);
     return n;
   }
-  std::uint32_t Write(const void* data, std::uint32_t size) override {
-    return m_inner->Write(data, size);
-  }
-  std::uint64_t Position() override { return m_inner->Position(); }
-  bool Size(std::uint64_t& size) override { return m_inner->Size(size); }
 
  private:
-  ByteStreamPtr m_inner;
   CTagCheck& m_check;
 };
 

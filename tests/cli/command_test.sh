@@ -6,8 +6,6 @@ set -u
 tagvert="$1"
 data="$2"
 samples="${3:-}"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
 . "$(dirname "$0")/test_lib.sh"
 
 printf '<TRADOStag><Body>Hello</Body></TRADOStag>' >"$work/a.ttx"
