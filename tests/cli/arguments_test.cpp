@@ -94,7 +94,7 @@ TEST(ParseArgumentsTest, UsageErrorsSayWhatIsWrongInOneSentence) {
   }
 }
 
-TEST(ParseArgumentsTest, BatchOptions) {
+TEST(ParseArgumentsTest, BatchOptionsSetJobsKeepGoingAndForce) {
   const struct {
     std::vector<std::string> args;
     unsigned jobs;

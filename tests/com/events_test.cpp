@@ -42,7 +42,7 @@ TEST(CConnectionPointTest, CookiesAreSlotsAndEnumerationsListWhatIsThere) {
   for (auto& s : sinks)
     s = MakeSink();
   std::vector<DWORD> cookies;
-  for (int i = 0; i < 4; ++i)
+  for (std::size_t i = 0; i < 4; ++i)
     cookies.push_back(Advise(converter.Get(), sinks[i].Get()));
   EXPECT_EQ(cookies, (std::vector<DWORD>{1, 2, 3, 4}));
   EXPECT_EQ(point->Unadvise(2), S_OK);

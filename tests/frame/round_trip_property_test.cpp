@@ -137,7 +137,7 @@ void CheckFiles(const std::vector<fs::path>& files, const char* what) {
   Report(what, tally);
 }
 
-TEST(RoundTripPropertyTest, TestDocuments) {
+TEST(RoundTripPropertyTest, TestDocumentsStayWellFormedAndStable) {
   const fs::path data(TAGVERT_TEST_DATA_DIR);
   auto files = TtxFiles(data);
   const auto examples = TtxFiles(data.parent_path().parent_path() / "examples");
@@ -146,7 +146,7 @@ TEST(RoundTripPropertyTest, TestDocuments) {
   CheckFiles(files, "test documents");
 }
 
-TEST(RoundTripPropertyTest, RealDocuments) {
+TEST(RoundTripPropertyTest, RealDocumentsStayWellFormedAndStable) {
   const auto files = TtxFiles(TAGVERT_SAMPLES_DIR);
   if (files.empty()) GTEST_SKIP() << "no sample documents at " << TAGVERT_SAMPLES_DIR;
   CheckFiles(files, "real documents");
@@ -241,7 +241,7 @@ Bytes Encode(const std::u16string& doc, int encoding) {
 
 // Generated documents, all well-formed, in every encoding: the TTX written back is well-formed
 // too, holds the same elements, attributes and text, and a second round trip changes nothing.
-TEST(RoundTripPropertyTest, GeneratedDocuments) {
+TEST(RoundTripPropertyTest, GeneratedDocumentsKeepTheirXmlContentAndStayStable) {
   std::mt19937 random(20261206);
   CTally tally;
   for (int index = 0; index < 120; ++index) {

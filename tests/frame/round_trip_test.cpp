@@ -81,7 +81,7 @@ TEST(RoundTripTest, OwnDocumentsKeepMarkupAndText) {
   }
 }
 
-TEST(RoundTripTest, BundledExamples) {
+TEST(RoundTripTest, BundledExamplesKeepMarkupAndText) {
   const auto files =
       TtxFiles(fs::path(TAGVERT_TEST_DATA_DIR).parent_path().parent_path() / "examples");
   ASSERT_GE(files.size(), 2U);
@@ -89,7 +89,7 @@ TEST(RoundTripTest, BundledExamples) {
     CheckRoundTrip(file, 0x00040000);
 }
 
-TEST(RoundTripTest, RealDocumentCorpus) {
+TEST(RoundTripTest, RealDocumentsKeepMarkupAndText) {
   const auto files = TtxFiles(TAGVERT_SAMPLES_DIR);
   if (files.empty()) GTEST_SKIP() << "no sample documents at " << TAGVERT_SAMPLES_DIR;
   for (const auto& file : files) {
