@@ -51,3 +51,22 @@ function(tagvert_add_test name)
     TAGVERT_SAMPLES_DIR="${TAGVERT_SAMPLES_DIR}")
   add_test(NAME ${name} COMMAND ${name})
 endfunction()
+
+# tagvert_strict_warnings([COM] TARGETS target... SOURCES file...): the strict warning set on
+# whole targets, or on single files of a target whose other files do not pass it yet (call it in
+# the folder that declares that target: file properties belong to their folder). COM: the target
+# implements COM interfaces, which have no virtual destructor by design (an object is destroyed
+# through Release, never through an interface pointer), so -Wnon-virtual-dtor is left out.
+function(tagvert_strict_warnings)
+  cmake_parse_arguments(ARG "COM" "" "TARGETS;SOURCES" ${ARGN})
+  set(flags ${TAGVERT_STRICT_WARNINGS})
+  if(ARG_COM)
+    list(REMOVE_ITEM flags -Wnon-virtual-dtor)
+  endif()
+  foreach(target ${ARG_TARGETS})
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:${flags}>)
+  endforeach()
+  if(ARG_SOURCES)
+    set_property(SOURCE ${ARG_SOURCES} APPEND PROPERTY COMPILE_OPTIONS ${flags})
+  endif()
+endfunction()

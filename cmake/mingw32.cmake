@@ -1,15 +1,6 @@
-# Tagvert: cross-compiling for 32-bit Windows with MinGW-w64 (POSIX threads): the DLL a 32-bit
-# host loads. Built and inspected only; there is no 32-bit Wine to run it here.
-set(CMAKE_SYSTEM_NAME Windows)
+# Tagvert: cross-compiling for 32-bit Windows with MinGW-w64: the DLL a 32-bit host loads.
+# Built and inspected only; there is no 32-bit Wine to run it here.
 set(CMAKE_SYSTEM_PROCESSOR x86)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(TAGVERT_WIDL i686-w64-mingw32-widl)
+set(TAGVERT_MINGW_TRIPLE i686-w64-mingw32)
 set(TAGVERT_WIDL_TARGET --win32)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw_common.cmake)

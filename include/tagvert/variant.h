@@ -74,6 +74,8 @@ class TAGVERT_API CVariant {
   bool operator==(const CVariant& other) const;
 
  private:
+  explicit CVariant(Type type) : m_type(type) {}
+
   Type m_type = Type::Empty;
   bool m_null = false;
   std::u16string m_string;

@@ -4,8 +4,10 @@
 
 #include <cstdlib>
 
-#include "rules/ttx_rules_processor.h"
+#include "cli/document_scan.h"
 #include "storage/char_class.h"
+#include "storage/language_table.h"
+#include "storage/number_text.h"
 
 namespace tagvert::cli {
 
@@ -34,31 +36,11 @@ std::optional<Command> CommandByName(const std::string& name) {
   return std::nullopt;
 }
 
+// A decimal or "0x" hexadecimal number of up to 32 bits, the bits taken as a signed value.
 std::optional<std::int32_t> ParseNumber(const std::string& text) {
-  if (text.empty()) return std::nullopt;
-  std::uint64_t value = 0;
-  size_t i = 0;
-  unsigned base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    i = 2;
-  }
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    unsigned digit;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<unsigned>(c - '0');
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      digit = static_cast<unsigned>(c - 'a' + 10);
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      digit = static_cast<unsigned>(c - 'A' + 10);
-    } else {
-      return std::nullopt;
-    }
-    value = value * base + digit;
-    if (value > 0xFFFFFFFFULL) return std::nullopt;
-  }
-  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+  const auto value = NumberParseUnsigned(std::string_view(text), 0xFFFFFFFF);
+  if (!value) return std::nullopt;
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(*value));
 }
 
 // A ", "-separated list as indented lines of at most 80 columns.
@@ -85,18 +67,12 @@ std::string WrapList(const std::string& list) {
 
 std::optional<std::int32_t> ParseDirection(const std::string& text) {
   if (auto number = ParseNumber(text)) return number;
-  const std::u16string tag = Utf8ToUtf16(text);
-  for (const CLanguageEntry& entry : CTTXRulesProcessor::LanguageTable()) {
-    if (StringEqualsNoCase(tag, entry.tag)) {
-      return static_cast<std::int32_t>(static_cast<std::uint32_t>(entry.code) << 16);
-    }
-  }
-  return std::nullopt;
+  return DirectionOfLanguage(Utf8ToUtf16(text));
 }
 
 std::string KnownLanguageTags() {
   std::string tags;
-  for (const CLanguageEntry& entry : CTTXRulesProcessor::LanguageTable()) {
+  for (const CLanguageEntry& entry : LanguageTable()) {
     const std::string tag = Utf16ToUtf8(entry.tag);
     // Two codes share en-us; list each tag once.
     if (tags.find(tag) != std::string::npos) continue;
@@ -120,7 +96,7 @@ std::string::size_type LastSeparator(const std::string& path, bool backslash) {
 
 std::string OutputInFolder(const std::string& dir, const std::string& output, bool backslash) {
   const auto slash = LastSeparator(output, backslash);
-  const std::string base = slash == std::string::npos ? output : output.substr(slash + 1);
+  std::string base = slash == std::string::npos ? output : output.substr(slash + 1);
   if (dir.empty()) return base;
   const char last = dir.back();
   if (last == '/' || (backslash && last == '\\')) return dir + base;

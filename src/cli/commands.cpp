@@ -26,8 +26,8 @@
 #include "cli/tag_check.h"
 #include "frame/ttx_converter.h"
 #include "platform/cli_services.h"
-#include "rules/ttx_rules_processor.h"
 #include "storage/char_class.h"
+#include "storage/language_table.h"
 #include "storage/memory_stream.h"
 #include "tagvert/version.h"
 
@@ -134,12 +134,30 @@ class CCliListener : public ITransEventsListener {
   std::int32_t m_storageCode = 0;
 };
 
-// The command's input or output as the library sees it: passes every call through and tells the
-// listener when the input ends and when output is written, which are the phases of a conversion.
-class CWatchedStream : public IByteStream {
+// A stream over another one: every call passes through unless a subclass changes it.
+class CForwardingStream : public IByteStream {
+ public:
+  explicit CForwardingStream(ByteStreamPtr inner) : m_inner(std::move(inner)) {}
+
+  std::uint32_t Read(void* buffer, std::uint32_t size) override {
+    return m_inner->Read(buffer, size);
+  }
+  std::uint32_t Write(const void* data, std::uint32_t size) override {
+    return m_inner->Write(data, size);
+  }
+  std::uint64_t Position() override { return m_inner->Position(); }
+  bool Size(std::uint64_t& size) override { return m_inner->Size(size); }
+
+ protected:
+  ByteStreamPtr m_inner;
+};
+
+// The command's input or output as the library sees it: tells the listener when the input ends
+// and when output is written, which are the phases of a conversion.
+class CWatchedStream : public CForwardingStream {
  public:
   CWatchedStream(ByteStreamPtr inner, CCliListener& listener)
-      : m_inner(std::move(inner)), m_listener(listener) {}
+      : CForwardingStream(std::move(inner)), m_listener(listener) {}
 
   std::uint32_t Read(void* buffer, std::uint32_t size) override {
     const std::uint32_t n = m_inner->Read(buffer, size);
@@ -151,11 +169,8 @@ class CWatchedStream : public IByteStream {
     m_listener.OnOutput(n);
     return n;
   }
-  std::uint64_t Position() override { return m_inner->Position(); }
-  bool Size(std::uint64_t& size) override { return m_inner->Size(size); }
 
  private:
-  ByteStreamPtr m_inner;
   CCliListener& m_listener;
 };
 
@@ -168,10 +183,10 @@ class CWatchedStream : public IByteStream {
 constexpr std::uint32_t kFormatTestBytes = 1U << 20;
 
 // A source that ends after a given number of bytes.
-class CBoundedStream : public IByteStream {
+class CBoundedStream : public CForwardingStream {
  public:
   CBoundedStream(ByteStreamPtr inner, std::uint64_t limit)
-      : m_inner(std::move(inner)), m_left(limit) {}
+      : CForwardingStream(std::move(inner)), m_left(limit) {}
 
   std::uint32_t Read(void* buffer, std::uint32_t size) override {
     if (m_left == 0) return 0;
@@ -181,11 +196,8 @@ class CBoundedStream : public IByteStream {
     return n;
   }
   std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
-  std::uint64_t Position() override { return m_inner->Position(); }
-  bool Size(std::uint64_t& size) override { return m_inner->Size(size); }
 
  private:
-  ByteStreamPtr m_inner;
   std::uint64_t m_left;
 };
 
@@ -421,24 +433,18 @@ HResult RunUntilDoneOrStopped(Convert convert, Abandon abandon) {
 }
 
 // The translated IF passes through the tag check on its way to the converter.
-class CCheckedStream : public IByteStream {
+class CCheckedStream : public CForwardingStream {
  public:
   CCheckedStream(ByteStreamPtr inner, CTagCheck& check)
-      : m_inner(std::move(inner)), m_check(check) {}
+      : CForwardingStream(std::move(inner)), m_check(check) {}
 
   std::uint32_t Read(void* buffer, std::uint32_t size) override {
     const std::uint32_t n = m_inner->Read(buffer, size);
     m_check.Feed(buffer, n);
     return n;
   }
-  std::uint32_t Write(const void* data, std::uint32_t size) override {
-    return m_inner->Write(data, size);
-  }
-  std::uint64_t Position() override { return m_inner->Position(); }
-  bool Size(std::uint64_t& size) override { return m_inner->Size(size); }
 
  private:
-  ByteStreamPtr m_inner;
   CTagCheck& m_check;
 };
 
@@ -705,7 +711,7 @@ std::string FindCollision(const std::vector<CJob>& jobs) {
 
 std::string Bytes(std::uint64_t bytes) {
   char text[32];
-  if (bytes < 1024 * 1024) {
+  if (bytes < std::uint64_t{1024} * 1024) {
     std::snprintf(text, sizeof text, "%.1f kB", static_cast<double>(bytes) / 1024.0);
   } else {
     std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
@@ -1075,43 +1081,54 @@ std::string TextStats(const std::string& name, const CStats& s) {
   return line + name + "\n";
 }
 
-// Counts one document: its units from the markup, the rest from its IF made in memory.
-bool CountDocument(const CCliOptions& o, const std::string& input, CMessages& messages,
-                   CStats& stats) {
+// Converts one TTX document to IF in memory, as the commands that look at the IF (stats,
+// pseudo, show) need it: the input checks, the direction, then the IF as UTF-16 units. Reports
+// what goes wrong through `messages` and returns nullopt then.
+std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const std::string& input,
+                                                  CMessages& messages,
+                                                  CDocumentLanguages* languages = nullptr) {
   if (!o.force) {
     const std::string refused = CheckInputFormat(input, true);
     if (!refused.empty()) {
       messages.Error(refused);
-      return false;
+      return std::nullopt;
     }
   }
   std::string why;
   const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
   if (!in) {
     messages.Error("cannot read " + Quote(input) + ": " + why + ".");
-    return false;
+    return std::nullopt;
   }
-  CDocumentLanguages languages;
-  const std::int32_t direction = ChooseDirection(o, input, messages, &languages);
-  stats.units = languages.units;
-  stats.matched = languages.matchedUnits;
   CTagvertConverter converter;
-  converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(direction));
-  auto memory = std::make_shared<CMemoryStream>();
+  converter.PutProperty(CVariant::String(u"Direction"),
+                        CVariant::Int32(ChooseDirection(o, input, messages, languages)));
+  const auto memory = std::make_shared<CMemoryStream>();
   const HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(memory));
   if (Failed(hr)) {
     const std::string phrase = PlatformErrorPhrase(hr);
     messages.Error("cannot convert " + Quote(input) + ": " +
                    (phrase.empty() ? DescribeHResult(hr) : phrase) + ".");
-    return false;
+    return std::nullopt;
   }
   const std::vector<std::uint8_t>& bytes = memory->Bytes();
-  std::vector<char16_t> units(bytes.size() / 2);
+  std::u16string units(bytes.size() / 2, u'\0');
   for (std::size_t i = 0; i < units.size(); ++i) {
     units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
   }
+  return units;
+}
+
+// Counts one document: its units from the markup, the rest from its IF made in memory.
+bool CountDocument(const CCliOptions& o, const std::string& input, CMessages& messages,
+                   CStats& stats) {
+  CDocumentLanguages languages;
+  const auto units = ConvertToIfInMemory(o, input, messages, &languages);
+  if (!units) return false;
+  stats.units = languages.units;
+  stats.matched = languages.matchedUnits;
   CIfCounter counter;
-  counter.Feed(units.data(), units.size());
+  counter.Feed(units->data(), units->size());
   counter.Finish();
   stats.runs = counter.Runs();
   stats.words = counter.Words();
@@ -1152,48 +1169,22 @@ ExitCode RunStats(const CCliOptions& o, std::ostream& out, std::ostream& err) {
 // Pseudo-translates one document: TTX -> IF -> pseudo-translated IF -> TTX.
 bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::string& output,
                     CMessages& messages) {
-  if (!o.force) {
-    const std::string refused = CheckInputFormat(input, true);
-    if (!refused.empty()) {
-      messages.Error(refused);
-      return false;
-    }
-  }
-  std::string why;
-  const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
-  if (!in) {
-    messages.Error("cannot read " + Quote(input) + ": " + why + ".");
-    return false;
-  }
-  CTagvertConverter converter;
-  converter.PutProperty(CVariant::String(u"Direction"),
-                        CVariant::Int32(ChooseDirection(o, input, messages)));
-  auto memory = std::make_shared<CMemoryStream>();
-  HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(memory));
-  if (Failed(hr)) {
-    const std::string phrase = PlatformErrorPhrase(hr);
-    messages.Error("cannot convert " + Quote(input) + ": " +
-                   (phrase.empty() ? DescribeHResult(hr) : phrase) + ".");
-    return false;
-  }
-  const std::vector<std::uint8_t>& bytes = memory->Bytes();
-  std::u16string units(bytes.size() / 2, u'\0');
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  }
-  const std::u16string pseudo = PseudoTranslate(units);
-  memory.reset();
+  const auto units = ConvertToIfInMemory(o, input, messages);
+  if (!units) return false;
+  const std::u16string pseudo = PseudoTranslate(*units);
   std::vector<std::uint8_t> pseudoBytes(pseudo.size() * 2);
   for (std::size_t i = 0; i < pseudo.size(); ++i) {
     pseudoBytes[2 * i] = static_cast<std::uint8_t>(pseudo[i] & 0xFF);
     pseudoBytes[2 * i + 1] = static_cast<std::uint8_t>(pseudo[i] >> 8);
   }
+  std::string why;
   CCliOutput out;
   if (!PlatformOpenOutput(output, out, why)) {
     messages.Error("cannot write '" + output + "': " + why + ".");
     return false;
   }
-  hr = converter.ConvertFromIF(
+  CTagvertConverter converter;
+  const HResult hr = converter.ConvertFromIF(
       CEndpoint::Stream(std::make_shared<CMemoryStream>(std::move(pseudoBytes))),
       CEndpoint::Stream(out.file));
   if (Failed(hr)) {
@@ -1263,7 +1254,7 @@ ExitCode RunCheck(const CCliOptions& o, std::ostream& out, std::ostream& err) {
 // Lists the language table.
 ExitCode RunLanguages(std::ostream& out) {
   out << "tag     code    direction\n";
-  for (const CLanguageEntry& entry : CTTXRulesProcessor::LanguageTable()) {
+  for (const CLanguageEntry& entry : LanguageTable()) {
     char line[64];
     std::snprintf(line, sizeof line, "%-7s 0x%04X  0x%08X\n", Narrow(entry.tag).c_str(),
                   static_cast<unsigned>(entry.code), static_cast<unsigned>(entry.code) << 16);

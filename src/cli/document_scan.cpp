@@ -6,9 +6,9 @@
 
 #include "markup/element.h"
 #include "markup/sgml_parser.h"
-#include "rules/ttx_rules_processor.h"
 #include "storage/char_class.h"
 #include "storage/data_storage.h"
+#include "storage/language_table.h"
 
 namespace tagvert::cli {
 
@@ -60,17 +60,13 @@ CDocumentLanguages ScanLanguages(const ByteStreamPtr& source) {
 }
 
 std::optional<std::int32_t> DirectionOfLanguage(const std::u16string& tag) {
-  for (const CLanguageEntry& entry : CTTXRulesProcessor::LanguageTable()) {
-    if (StringEqualsNoCase(tag, entry.tag)) {
-      return static_cast<std::int32_t>(static_cast<std::uint32_t>(entry.code) << 16);
-    }
-  }
-  return std::nullopt;
+  const auto code = LanguageCodeOfTag(tag);
+  if (!code) return std::nullopt;
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(*code) << 16);
 }
 
 std::u16string TuvLanguageOf(std::int32_t direction) {
-  return CTTXRulesProcessor::LanguageCode(
-      static_cast<std::uint16_t>(static_cast<std::uint32_t>(direction) >> 16));
+  return LanguageTagUpper(static_cast<std::uint16_t>(static_cast<std::uint32_t>(direction) >> 16));
 }
 
 std::string TuvMismatch(const CDocumentLanguages& languages, std::int32_t direction) {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
 
@@ -51,12 +52,10 @@ void CIfView::CodesUnit(char16_t unit) {
   } else {
     m_text += unit;
   }
-  if (m_state == State::TagPair) {
+  if (m_state == State::TagPair || m_state == State::ReserveTranslit) {
     m_state = State::Text;
   } else if (m_state == State::ReserveSemantic) {
     m_state = State::ReserveTranslit;
-  } else if (m_state == State::ReserveTranslit) {
-    m_state = State::Text;
   } else if (unit == kIfTagGroup) {
     m_state = State::TagPair;
   } else if (unit == kIfReserveGroup) {
@@ -219,24 +218,10 @@ void CIfView::Finish() {
 
 void ShowIf(IByteStream& source, std::ostream& out, IfViewMode mode) {
   CIfView view(out, mode);
-  std::vector<unsigned char> bytes(1U << 16);
-  std::vector<char16_t> units;
-  std::size_t kept = 0;  // an odd byte waiting for its partner
-  for (;;) {
-    const std::uint32_t n =
-        source.Read(bytes.data() + kept, static_cast<std::uint32_t>(bytes.size() - kept));
-    if (n == 0) break;
-    const std::size_t have = kept + n;
-    units.resize(have / 2);
-    for (std::size_t i = 0; i + 1 < have; i += 2) {
-      units[i / 2] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-    }
-    view.Feed(units.data(), units.size());
-    kept = have % 2;
-    if (kept != 0) bytes[0] = bytes[have - 1];
-  }
+  const auto oddByte =
+      ReadIfUnits(source, [&](const char16_t* units, std::size_t n) { view.Feed(units, n); });
   view.Finish();
-  if (kept != 0) out << "{an odd last byte 0x" << UnitHex(bytes[0]).substr(2) << "}\n";
+  if (oddByte) out << "{an odd last byte 0x" << UnitHex(*oddByte).substr(2) << "}\n";
 }
 
 }  // namespace tagvert::cli

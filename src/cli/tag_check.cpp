@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
 
@@ -112,22 +113,7 @@ void CIfTagGroups::Finish() {
 }
 
 void ReadIfGroups(IByteStream& source, CIfTagGroups& groups) {
-  std::vector<unsigned char> bytes(1U << 16);
-  std::vector<char16_t> units;
-  std::size_t kept = 0;
-  for (;;) {
-    const std::uint32_t n =
-        source.Read(bytes.data() + kept, static_cast<std::uint32_t>(bytes.size() - kept));
-    if (n == 0) break;
-    const std::size_t have = kept + n;
-    units.resize(have / 2);
-    for (std::size_t i = 0; i + 1 < have; i += 2) {
-      units[i / 2] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-    }
-    groups.Feed(units.data(), units.size());
-    kept = have % 2;
-    if (kept != 0) bytes[0] = bytes[have - 1];
-  }
+  ReadIfUnits(source, [&](const char16_t* units, std::size_t n) { groups.Feed(units, n); });
   groups.Finish();
 }
 

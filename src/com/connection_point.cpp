@@ -243,7 +243,7 @@ STDMETHODIMP CConnectionPoint::Unadvise(DWORD cookie) {
 STDMETHODIMP CConnectionPoint::EnumConnections(IEnumConnections** connections) {
   if (connections == nullptr) return E_POINTER;
   *connections = nullptr;
-  try {
+  return HResultOf([&]() -> HRESULT {
     std::vector<CONNECTDATA> items;
     for (const auto& c : m_events.EnumConnections()) {
       // Every listener of this object was advised here.
@@ -254,24 +254,20 @@ STDMETHODIMP CConnectionPoint::EnumConnections(IEnumConnections** connections) {
     e->AddRef();
     *connections = e;
     return S_OK;
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  });
 }
 
 HRESULT CreateConnectionPointEnumerator(IConnectionPoint* const* points, ULONG count,
                                         IEnumConnectionPoints** out) {
   if (out == nullptr) return E_POINTER;
   *out = nullptr;
-  try {
+  return HResultOf([&]() -> HRESULT {
     auto* e = new CSnapshotEnum<IEnumConnectionPoints, CPointTraits>(
         std::vector<IConnectionPoint*>(points, points + count));
     e->AddRef();
     *out = e;
     return S_OK;
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  });
 }
 
 }  // namespace tagvert::com

@@ -154,19 +154,17 @@ STDMETHODIMP CConverterObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, 
 STDMETHODIMP CConverterObject::get_Property(VARIANT prop, VARIANT* value) {
   if (value == nullptr) return E_POINTER;
   ::VariantInit(value);
-  try {
+  return HResultOf([&]() -> HRESULT {
     CVariant result;
     const HRESULT hr = m_converter.GetProperty(PropertyValueFromVariant(prop), result);
     if (FAILED(hr)) return hr;
     VariantFromValue(result, value);
     return S_OK;
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  });
 }
 
 STDMETHODIMP CConverterObject::put_Property(VARIANT prop, VARIANT newVal) {
-  try {
+  return HResultOf([&]() -> HRESULT {
     // A name is a non-null BSTR; anything else is an index, converted by the platform.
     CVariant name;
     std::int32_t index = -1;
@@ -196,9 +194,7 @@ STDMETHODIMP CConverterObject::put_Property(VARIANT prop, VARIANT newVal) {
       value = PropertyValueFromVariant(newVal);
     }
     return m_converter.PutProperty(name, value);
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  });
 }
 
 STDMETHODIMP CConverterObject::get_State(LONG* state) {
@@ -213,64 +209,40 @@ STDMETHODIMP CConverterObject::Stop() {
 
 STDMETHODIMP CConverterObject::get_PropertyCount(LONG* count) {
   if (count == nullptr) return E_POINTER;
-  try {
+  return HResultOf([&] {
     *count = m_converter.GetPropertyCount();
     return S_OK;
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  });
 }
 
 STDMETHODIMP CConverterObject::get_PropertyName(LONG index, BSTR* name) {
-  try {
-    return ReturnString(m_converter.GetPropertyName(index), name);
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  return HResultOf([&] { return ReturnString(m_converter.GetPropertyName(index), name); });
 }
 
 STDMETHODIMP CConverterObject::get_PropertyType(LONG index, LONG* type) {
   if (type == nullptr) return E_POINTER;
-  try {
+  return HResultOf([&] {
     *type = m_converter.GetPropertyType(index);
     return S_OK;
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  });
 }
 
 STDMETHODIMP CConverterObject::get_PropertyDisplayName(LONG index, BSTR* name) {
-  try {
-    return ReturnString(m_converter.GetPropertyDisplayName(index), name);
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  return HResultOf([&] { return ReturnString(m_converter.GetPropertyDisplayName(index), name); });
 }
 
 // IOrvIFConverterEx and its extensions.
 
 STDMETHODIMP CConverterObject::get_Name(BSTR* name) {
-  try {
-    return ReturnString(m_converter.GetConverterName(), name);
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  return HResultOf([&] { return ReturnString(m_converter.GetConverterName(), name); });
 }
 
 STDMETHODIMP CConverterObject::get_DefaultExtension(BSTR* extension) {
-  try {
-    return ReturnString(m_converter.GetDefaultExtension(), extension);
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  return HResultOf([&] { return ReturnString(m_converter.GetDefaultExtension(), extension); });
 }
 
 STDMETHODIMP CConverterObject::get_FilterString(BSTR* filter) {
-  try {
-    return ReturnString(m_converter.GetFilterString(), filter);
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  return HResultOf([&] { return ReturnString(m_converter.GetFilterString(), filter); });
 }
 
 STDMETHODIMP CConverterObject::get_Id(LONG* id) {
@@ -280,12 +252,10 @@ STDMETHODIMP CConverterObject::get_Id(LONG* id) {
 }
 
 STDMETHODIMP CConverterObject::IsFormatAvailable(VARIANT source) {
-  try {
+  return HResultOf([&]() -> HRESULT {
     // Not dereferenced: a by-reference source is refused by the storage (E_INVALIDARG).
     return m_converter.IsFormatAvailable(EndpointFromVariant(source));
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  });
 }
 
 HRESULT CConverterObject::Convert(bool toIF, const VARIANT& source, const VARIANT& target) {
@@ -294,13 +264,11 @@ HRESULT CConverterObject::Convert(bool toIF, const VARIANT& source, const VARIAN
   CVariantHolder tgt;
   ::VariantCopyInd(src.Ptr(), const_cast<VARIANT*>(&source));
   ::VariantCopyInd(tgt.Ptr(), const_cast<VARIANT*>(&target));
-  try {
+  return HResultOf([&]() -> HRESULT {
     const CEndpoint in = EndpointFromVariant(src.Get());
     const CEndpoint out = EndpointFromVariant(tgt.Get());
     return toIF ? m_converter.ConvertToIF(in, out) : m_converter.ConvertFromIF(in, out);
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  });
 }
 
 STDMETHODIMP CConverterObject::ConvertToIF(VARIANT source, VARIANT target, VARIANT) {
@@ -324,11 +292,7 @@ STDMETHODIMP CConverterObject::get_IsConvertFromIFAvailable(LONG* available) {
 }
 
 STDMETHODIMP CConverterObject::get_MIMEContentType(BSTR* type) {
-  try {
-    return ReturnString(m_converter.GetMIMEContentType(), type);
-  } catch (...) {
-    return HResultFromCurrentException();
-  }
+  return HResultOf([&] { return ReturnString(m_converter.GetMIMEContentType(), type); });
 }
 
 STDMETHODIMP CConverterObject::get_TargetId(LONG* id) {

@@ -33,4 +33,15 @@ class CModuleLockHolder {
 /// CHResultError gives its code, an allocation failure E_OUTOFMEMORY, anything else E_FAIL.
 HRESULT HResultFromCurrentException() noexcept;
 
+/// Runs `body` (which returns an HRESULT) at a COM method's edge: what it throws becomes its
+/// HRESULT as HResultFromCurrentException gives it, so that no exception leaves the method.
+template <typename Body>
+HRESULT HResultOf(Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return HResultFromCurrentException();
+  }
+}
+
 }  // namespace tagvert::com

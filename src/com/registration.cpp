@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "com/module.h"
 #include "com/registrar/registrar_script.h"
 #include "com/registrar/win32_registry.h"
 #include "storage/char_class.h"
@@ -104,16 +105,10 @@ void UnregisterModuleTypeLib() {
 // Runs one registration step and turns what it throws into its result.
 template <typename Step>
 HRESULT Run(Step step) {
-  try {
+  return com::HResultOf([&] {
     step();
     return S_OK;
-  } catch (const CHResultError& e) {
-    return e.Code();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 }  // namespace

@@ -5,62 +5,54 @@
 #include <limits>
 
 #include "storage/char_class.h"
+#include "storage/number_text.h"
 
 namespace tagvert {
 
 CVariant CVariant::String(std::u16string s) {
-  CVariant v;
-  v.m_type = Type::String;
+  CVariant v(Type::String);
   v.m_string = std::move(s);
   return v;
 }
 
 CVariant CVariant::NullString() {
-  CVariant v;
-  v.m_type = Type::String;
+  CVariant v(Type::String);
   v.m_null = true;
   return v;
 }
 
 CVariant CVariant::Int16(std::int16_t value) {
-  CVariant v;
-  v.m_type = Type::Int16;
+  CVariant v(Type::Int16);
   v.m_int = value;
   return v;
 }
 
 CVariant CVariant::Int32(std::int32_t value) {
-  CVariant v;
-  v.m_type = Type::Int32;
+  CVariant v(Type::Int32);
   v.m_int = value;
   return v;
 }
 
 CVariant CVariant::Bool(bool value) {
-  CVariant v;
-  v.m_type = Type::Bool;
+  CVariant v(Type::Bool);
   v.m_int = value ? -1 : 0;
   return v;
 }
 
 CVariant CVariant::Interface(std::shared_ptr<void> object) {
-  CVariant v;
-  v.m_type = Type::Interface;
+  CVariant v(Type::Interface);
   v.m_object = std::move(object);
   return v;
 }
 
 CVariant CVariant::Array(std::uint64_t word) {
-  CVariant v;
-  v.m_type = Type::Array;
+  CVariant v(Type::Array);
   v.m_word = word;
   return v;
 }
 
 CVariant CVariant::Other() {
-  CVariant v;
-  v.m_type = Type::Other;
-  return v;
+  return CVariant(Type::Other);
 }
 
 HResult CVariant::ToInt32(std::int32_t& out) const {
@@ -80,13 +72,13 @@ HResult CVariant::ToInt32(std::int32_t& out) const {
         ++i;
       bool negative = false;
       if (i < n && (m_string[i] == u'-' || m_string[i] == u'+')) negative = m_string[i++] == u'-';
-      const size_t digitsStart = i;
-      std::int64_t value = 0;
-      while (i < n && m_string[i] >= u'0' && m_string[i] <= u'9') {
-        value = value * 10 + (m_string[i++] - u'0');
-        if (value > (std::int64_t{1} << 32)) return kDispEOverflow;
-      }
-      if (i == digitsStart) return kDispETypeMismatch;
+      // Scanning stops past 2^32 as too large; the sign and the range come after.
+      const CNumberScan scan =
+          NumberScanDigits(std::u16string_view(m_string), i, 10, std::uint64_t{1} << 32);
+      if (scan.status == NumberScanStatus::TooLarge) return kDispEOverflow;
+      if (scan.status == NumberScanStatus::NoDigits) return kDispETypeMismatch;
+      i = scan.end;
+      std::int64_t value = static_cast<std::int64_t>(scan.value);
       while (i < n && CharIsSpace(m_string[i]))
         ++i;
       if (i != n) return kDispETypeMismatch;

@@ -1,4 +1,4 @@
-// Tagvert: the rules processor for TTX documents and its language table.
+// Tagvert: the rules processor for TTX documents.
 // SPDX-License-Identifier: Apache-2.0
 #include "rules/ttx_rules_processor.h"
 
@@ -10,39 +10,11 @@
 #include "storage/char_class.h"
 
 namespace tagvert {
-namespace {
-
-constexpr std::array<CLanguageEntry, 19> kLanguages{{
-    {0x0001, u"en-us"}, {0x0002, u"ru-ru"}, {0x0004, u"de-de"}, {0x0008, u"fr-fr"},
-    {0x0010, u"it-it"}, {0x0020, u"es-es"}, {0x0040, u"pt-pt"}, {0x0080, u"uk-ua"},
-    {0x0100, u"lt-lt"}, {0x0200, u"zh-cn"}, {0x0400, u"zh-tw"}, {0x0401, u"en-us"},
-    {0x0402, u"en-gb"}, {0x0403, u"lv-lv"}, {0x0404, u"pl-pl"}, {0x0405, u"kk-kz"},
-    {0x0406, u"ja-jp"}, {0x0407, u"nl-nl"}, {0x0408, u"tr-tr"},
-}};
-
-constexpr char16_t kUnknownLanguage[] = u"unk-unk";
-
-}  // namespace
 
 CTTXRulesProcessor::~CTTXRulesProcessor() = default;
 
 void CTTXRulesProcessor::Process(CElementsStackX& elements, CRules* rules) {
   CRulesProcessor::Process(elements, rules);
-}
-
-std::span<const CLanguageEntry> CTTXRulesProcessor::LanguageTable() {
-  return kLanguages;
-}
-
-std::u16string CTTXRulesProcessor::LanguageCode(std::uint16_t code) {
-  const char16_t* tag = kUnknownLanguage;
-  for (const CLanguageEntry& entry : kLanguages) {
-    if (entry.code == code) {
-      tag = entry.tag;
-      break;
-    }
-  }
-  return StringAsciiUpper(tag);
 }
 
 void CTTXRulesProcessor::Init(CElementsStackX& elements, std::uint32_t direction) {

@@ -1,4 +1,4 @@
-// Tagvert: the rules processor for TTX documents (CTTXRulesProcessor) and its language table.
+// Tagvert: the rules processor for TTX documents (CTTXRulesProcessor).
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
@@ -7,15 +7,9 @@
 #include <string>
 
 #include "rules/rules_processor.h"
+#include "storage/language_table.h"
 
 namespace tagvert {
-
-/// One entry of the language table: the kernel's language number (the high 16 bits of the
-/// Direction property) and its language tag in lower case.
-struct CLanguageEntry {
-  std::uint16_t code;
-  const char16_t* tag;
-};
 
 /// The rules processor of the TTX to IF conversion: takes the target language from Direction,
 /// writes its code into the Tuv rules of the rule set, then classifies as CRulesProcessor does.
@@ -44,10 +38,7 @@ class CTTXRulesProcessor : public CRulesProcessor {
 
   /// The language tag of `code` from the table in capitals (ASCII letters only), "UNK-UNK" for a
   /// code not in the table.
-  static std::u16string LanguageCode(std::uint16_t code);
-
-  /// The language table in its order (codes 1 and 0x0401 both give "en-us").
-  static std::span<const CLanguageEntry> LanguageTable();
+  static std::u16string LanguageCode(std::uint16_t code) { return LanguageTagUpper(code); }
 
   /// The document's SourceLanguage from UserSettings (empty when there is none).
   const std::u16string& GetSourceLanguage() const { return m_sourceLanguage; }

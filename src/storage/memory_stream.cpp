@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "storage/hresult.h"
+
 namespace tagvert {
 
 CMemoryStream::CMemoryStream(const void* data, std::size_t size)
@@ -23,7 +25,9 @@ std::uint32_t CMemoryStream::Read(void* buffer, std::uint32_t size) {
 std::uint32_t CMemoryStream::Write(const void* data, std::uint32_t size) {
   const auto* p = static_cast<const std::uint8_t*>(data);
   const std::uint64_t end = m_position + size;
-  if (end > m_bytes.size()) m_bytes.resize(end);
+  // Guard: size overflow (a 32-bit build holds less than 4 GiB in memory)
+  if (end > m_bytes.max_size()) ThrowHResult(kEOutOfMemory);
+  if (end > m_bytes.size()) m_bytes.resize(static_cast<std::size_t>(end));
   std::copy(p, p + size, m_bytes.begin() + static_cast<std::ptrdiff_t>(m_position));
   m_position = end;
   return size;

@@ -6,17 +6,17 @@ set -u
 tagvert="$1"
 data="$2"
 samples="${3:-}"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
 . "$(dirname "$0")/test_lib.sh"
 
 printf '<TRADOStag><Body>Hello</Body></TRADOStag>' >"$work/a.ttx"
 
-# Usage errors: status 2, one line naming the problem.
+# Usage errors: status 2, one line naming the problem (all of them: tests/cli/arguments_test.cpp).
 expect 2 "$tagvert"
+contains "$work/err" "no command given."
 expect 2 "$tagvert" frobnicate
-contains "$work/err" "unknown command 'frobnicate'"
+contains "$work/err" "unknown command 'frobnicate'."
 expect 2 "$tagvert" to-if
+contains "$work/err" "no input file given."
 expect 0 "$tagvert" --help
 contains "$work/out" "to-if FILE..."
 expect 0 "$tagvert" to-if --help
@@ -52,12 +52,18 @@ cmp -s "$work/stdout.ttx" "$work/a.out.ttx" || fail "from-if through stdin/stdou
 expect 1 "$tagvert" to-if "$work/a.ttx" -o "$work/nofolder/x.if"
 contains "$work/err" "cannot write '$work/nofolder/x.if': its folder does not exist."
 
-# A failed conversion leaves an existing target untouched and no temporary file.
+# A conversion that fails after its output was opened (here the --against file is no IF) leaves
+# an existing target as it was and no temporary file; so does an unreadable input.
+printf 'old' >"$work/target.ttx"
+expect 1 "$tagvert" from-if "$work/a.ttx.if" -o "$work/target.ttx" --against "$work/a.ttx"
+contains "$work/err" "--against: '$work/a.ttx' is not an IF document"
+[ "$(cat "$work/target.ttx")" = old ] || fail "a failed conversion changed the existing target"
 if [ "$(id -u)" -ne 0 ]; then
   printf 'x' >"$work/locked.ttx"
   chmod 000 "$work/locked.ttx"
-  expect 1 "$tagvert" to-if "$work/locked.ttx"
+  expect 1 "$tagvert" to-if "$work/locked.ttx" -o "$work/target.ttx"
   contains "$work/err" "permission denied"
+  [ "$(cat "$work/target.ttx")" = old ] || fail "an unreadable input changed the existing target"
 fi
 ls -a "$work" | grep -q tagvert- && fail "a temporary file was left behind"
 

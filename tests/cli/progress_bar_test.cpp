@@ -9,7 +9,7 @@
 namespace tagvert::cli {
 namespace {
 
-TEST(ProgressLineTest, BarPercentageAndPhase) {
+TEST(ProgressLineTest, ShowsBarPercentageAndPhaseOfTheConversion) {
   const std::string empty(30, '.');
   const std::string full(30, '#');
   const struct {

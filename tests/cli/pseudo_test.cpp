@@ -7,7 +7,7 @@
 namespace tagvert::cli {
 namespace {
 
-TEST(PseudoTest, TextRuns) {
+TEST(PseudoTest, TextRunIsAccentedBracketedAndLengthenedButWhiteSpaceStays) {
   const struct {
     std::u16string run;
     std::u16string expected;
@@ -23,7 +23,7 @@ TEST(PseudoTest, TextRuns) {
   }
 }
 
-TEST(PseudoTest, CodesAndGroupsStay) {
+TEST(PseudoTest, CodesAndGroupContentsStayUnchanged) {
   // Header, a block tag group with text in its source, text, a reserve group whose data units
   // look like letters, skipped text, a tag whose pair id is a letter, and a trailing run.
   const std::u16string in =

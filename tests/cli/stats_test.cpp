@@ -24,7 +24,7 @@ CCounts Count(const std::u16string& units) {
   return {counter.Runs(), counter.Words(), counter.Tags()};
 }
 
-TEST(IfCounterTest, RunsWordsAndTags) {
+TEST(IfCounterTest, CountsTextRunsWordsAndTagGroups) {
   const struct {
     const char* name;
     std::u16string units;

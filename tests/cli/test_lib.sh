@@ -1,5 +1,10 @@
-# Tagvert: helpers shared by the command's shell tests. Source it after setting $work.
+# Tagvert: helpers shared by the shell tests: a scratch folder $work (made here and removed at
+# exit, unless the test set one), a failure counter, expect and contains.
 # SPDX-License-Identifier: Apache-2.0
+if [ -z "${work:-}" ]; then
+  work="$(mktemp -d)"
+  trap 'rm -rf "$work"' EXIT
+fi
 failures=0
 
 # fail MESSAGE: reports a failure and counts it; the test goes on.

@@ -7,8 +7,6 @@
 set -u
 tagvert="$1"
 samples="${2:-}"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
 . "$(dirname "$0")/test_lib.sh"
 
 lacks() {

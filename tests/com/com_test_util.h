@@ -84,7 +84,8 @@ CPtr<IOrvIFConverterEx4> CreateConverter();
 class CBstr {
  public:
   CBstr() = default;
-  explicit CBstr(const std::wstring& text) : m_s(::SysAllocStringLen(text.data(), text.size())) {}
+  explicit CBstr(const std::wstring& text)
+      : m_s(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
   ~CBstr() { ::SysFreeString(m_s); }
   CBstr(const CBstr&) = delete;
   CBstr& operator=(const CBstr&) = delete;
@@ -106,7 +107,7 @@ class CVar {
   CVar() { ::VariantInit(&v); }
   explicit CVar(const std::wstring& text) : CVar() {
     V_VT(&v) = VT_BSTR;
-    V_BSTR(&v) = ::SysAllocStringLen(text.data(), text.size());
+    V_BSTR(&v) = ::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
   }
   static CVar I4(LONG value) {
     CVar out;

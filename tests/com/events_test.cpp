@@ -42,7 +42,7 @@ TEST(CConnectionPointTest, CookiesAreSlotsAndEnumerationsListWhatIsThere) {
   for (auto& s : sinks)
     s = MakeSink();
   std::vector<DWORD> cookies;
-  for (int i = 0; i < 4; ++i)
+  for (std::size_t i = 0; i < 4; ++i)
     cookies.push_back(Advise(converter.Get(), sinks[i].Get()));
   EXPECT_EQ(cookies, (std::vector<DWORD>{1, 2, 3, 4}));
   EXPECT_EQ(point->Unadvise(2), S_OK);
@@ -152,17 +152,10 @@ TEST(CEventDeliveryTest, StopFromInsideProgressEndsTheConversionAsStopped) {
                                   "Progress 20/100", "State 2"}));
 }
 
-// A source that blocks its second read until another thread has asked the converter to stop.
-class CGatedStream final : public IStream {
+// A stream on the stack for one test: not counted, every method the test does not give refused.
+class CTestStream : public IStream {
  public:
-  explicit CGatedStream(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {
-    gate = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    reading = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  }
-  ~CGatedStream() {
-    ::CloseHandle(gate);
-    ::CloseHandle(reading);
-  }
+  virtual ~CTestStream() = default;
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
     if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IStream) ||
         IsEqualIID(riid, IID_ISequentialStream)) {
@@ -174,6 +167,35 @@ class CGatedStream final : public IStream {
   }
   STDMETHODIMP_(ULONG) AddRef() override { return 2; }
   STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP Read(void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER* position) override {
+    if (position) position->QuadPart = 0;
+    return S_OK;
+  }
+  STDMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP Revert() override { return E_NOTIMPL; }
+  STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
+};
+
+// A source that blocks its second read until another thread has asked the converter to stop.
+class CGatedStream final : public CTestStream {
+ public:
+  explicit CGatedStream(std::vector<std::uint8_t> bytes) : m_bytes(std::move(bytes)) {
+    gate = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    reading = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  }
+  ~CGatedStream() override {
+    ::CloseHandle(gate);
+    ::CloseHandle(reading);
+  }
   STDMETHODIMP Read(void* buffer, ULONG size, ULONG* read) override {
     if (++m_reads == 2) {
       ::SetEvent(reading);
@@ -186,25 +208,15 @@ class CGatedStream final : public IStream {
     *read = n;
     return S_OK;
   }
-  STDMETHODIMP Write(const void*, ULONG, ULONG*) override { return E_NOTIMPL; }
   STDMETHODIMP Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER* position) override {
     if (position) position->QuadPart = m_at;
     return S_OK;
   }
-  STDMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-  STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP Revert() override { return E_NOTIMPL; }
-  STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
   STDMETHODIMP Stat(STATSTG* stat, DWORD) override {
     *stat = STATSTG{};
     stat->cbSize.QuadPart = m_bytes.size();
     return S_OK;
   }
-  STDMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
 
   HANDLE gate;
   HANDLE reading;
@@ -247,37 +259,12 @@ TEST(CEventDeliveryTest, StopFromAnotherThreadEndsTheConversionAsStopped) {
 }
 
 // A target that takes only half of what it is offered.
-class CShortStream final : public IStream {
+class CShortStream final : public CTestStream {
  public:
-  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IStream)) {
-      *object = static_cast<IStream*>(this);
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-  STDMETHODIMP_(ULONG) Release() override { return 1; }
-  STDMETHODIMP Read(void*, ULONG, ULONG*) override { return E_NOTIMPL; }
   STDMETHODIMP Write(const void*, ULONG size, ULONG* written) override {
     *written = size / 2;
     return S_OK;
   }
-  STDMETHODIMP Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER* position) override {
-    if (position) position->QuadPart = 0;
-    return S_OK;
-  }
-  STDMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-  STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP Revert() override { return E_NOTIMPL; }
-  STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
-  STDMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
 };
 
 TEST(CEventDeliveryTest, ShortWriteFiresItsCodeThenFailure) {

@@ -35,7 +35,8 @@ class CConverterTest : public ::testing::Test {
   void SetUp() override { ASSERT_EQ(converter.Advise(recorder, cookie), kSOk); }
 
   HResult Convert(ByteStreamPtr source, ByteStreamPtr target = std::make_shared<CSinkStream>()) {
-    return converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(target));
+    return converter.ConvertToIF(CEndpoint::Stream(std::move(source)),
+                                 CEndpoint::Stream(std::move(target)));
   }
   Events ProgressEvents() const {
     Events out;
@@ -201,15 +202,15 @@ TEST_F(CConverterTest, ListenerAdvisedDuringDeliveryIsReachedWithinTheAllocatedS
   EXPECT_EQ(late->events.front(), "Progress 0/100");
 
   // All four slots taken: the fifth lies beyond the count read when the delivery began.
-  std::uint32_t cookie = 0;
-  converter.Advise(std::make_shared<test::CEventRecorder>(), cookie);
-  converter.Advise(std::make_shared<test::CEventRecorder>(), cookie);
+  std::uint32_t fifthCookie = 0;
+  converter.Advise(std::make_shared<test::CEventRecorder>(), fifthCookie);
+  converter.Advise(std::make_shared<test::CEventRecorder>(), fifthCookie);
   auto fifth = std::make_shared<test::CEventRecorder>();
   recorder->onProgress = [&](int p) {
-    if (p == 0) converter.Advise(fifth, cookie);
+    if (p == 0) converter.Advise(fifth, fifthCookie);
   };
   ASSERT_EQ(test::ToIf(Utf8Bytes(u"abc"), &converter).result, kSOk);
-  ASSERT_EQ(cookie, 5U);
+  ASSERT_EQ(fifthCookie, 5U);
   ASSERT_FALSE(fifth->events.empty());
   EXPECT_EQ(fifth->events.front(), "Progress 100/100");
 }
@@ -224,10 +225,10 @@ class CUnreachable : public ITransEventsListener {
 };
 
 TEST_F(CConverterTest, UnreachableListenerFailsTheConversionButNotTheFinalState) {
-  std::uint32_t cookie = 0;
-  converter.Advise(std::make_shared<CUnreachable>(), cookie);
+  std::uint32_t otherCookie = 0;
+  converter.Advise(std::make_shared<CUnreachable>(), otherCookie);
   auto after = std::make_shared<test::CEventRecorder>();
-  converter.Advise(after, cookie);
+  converter.Advise(after, otherCookie);
   EXPECT_EQ(test::ToIf(Utf8Bytes(u"abc"), &converter).result, MakeHResult(0x8000FFFF));
   // The text ended its delivery before the listener behind it; the failure reached everyone.
   EXPECT_EQ(after->events, (Events{"State 1", "State 32768"}));

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -57,6 +59,18 @@ inline CConversion ToIf(const std::vector<std::uint8_t>& input, CTagvertConverte
 
 inline CConversion FromIf(const std::vector<std::uint8_t>& input, CTagvertConverter* converter) {
   return Convert(false, input, converter);
+}
+
+/// The .ttx files below `folder`, in name order (none when the folder does not exist).
+inline std::vector<std::filesystem::path> TtxFiles(const std::filesystem::path& folder) {
+  std::vector<std::filesystem::path> files;
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder, ec)) return files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    if (entry.path().extension() == ".ttx") files.push_back(entry.path());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
 }  // namespace tagvert::test

@@ -17,6 +17,7 @@ namespace tagvert {
 namespace {
 
 namespace fs = std::filesystem;
+using test::TtxFiles;
 
 // A document as its markup items (exact, marked "M ") and text runs (marked "T "), readable.
 // Text is compared in a canonical form: references decoded, white space runs collapsed, spaces
@@ -71,17 +72,6 @@ void CheckRoundTrip(const fs::path& path, std::int32_t direction) {
   EXPECT_EQ(Items(original), Items(back.output));
 }
 
-std::vector<fs::path> TtxFiles(const fs::path& folder) {
-  std::vector<fs::path> files;
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) return files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (entry.path().extension() == ".ttx") files.push_back(entry.path());
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 TEST(RoundTripTest, OwnDocumentsKeepMarkupAndText) {
   const auto files = TtxFiles(fs::path(TAGVERT_TEST_DATA_DIR) / "roundtrip");
   ASSERT_GE(files.size(), 4U);
@@ -91,7 +81,7 @@ TEST(RoundTripTest, OwnDocumentsKeepMarkupAndText) {
   }
 }
 
-TEST(RoundTripTest, BundledExamples) {
+TEST(RoundTripTest, BundledExamplesKeepMarkupAndText) {
   const auto files =
       TtxFiles(fs::path(TAGVERT_TEST_DATA_DIR).parent_path().parent_path() / "examples");
   ASSERT_GE(files.size(), 2U);
@@ -99,7 +89,7 @@ TEST(RoundTripTest, BundledExamples) {
     CheckRoundTrip(file, 0x00040000);
 }
 
-TEST(RoundTripTest, RealDocumentCorpus) {
+TEST(RoundTripTest, RealDocumentsKeepMarkupAndText) {
   const auto files = TtxFiles(TAGVERT_SAMPLES_DIR);
   if (files.empty()) GTEST_SKIP() << "no sample documents at " << TAGVERT_SAMPLES_DIR;
   for (const auto& file : files) {
@@ -107,12 +97,6 @@ TEST(RoundTripTest, RealDocumentCorpus) {
     CheckRoundTrip(file, 0x00040000);
   }
 }
-
-}  // namespace
-}  // namespace tagvert
-
-namespace tagvert {
-namespace {
 
 // Broken input is data: mutated documents convert in both directions without failing, and
 // every IF read back gives TTX again.

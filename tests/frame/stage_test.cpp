@@ -30,7 +30,7 @@ std::u16string Tag(char16_t pairId, const std::u16string& source) {
   return std::u16string(u"\uE805") + pairId + source + u"\uE000";
 }
 
-TEST(StageTest, WorkedExampleMatchesByteForByte) {
+TEST(StageTest, SourceTuvIsCarriedAsATagAndTargetTuvTextIsTranslated) {
   const std::u16string tu = u"<Tu MatchPercent=\"0\">";
   const std::u16string tuvEn = u"<Tuv Lang=\"EN-US\">";
   const std::u16string tuvDe = u"<Tuv Lang=\"DE-DE\">";

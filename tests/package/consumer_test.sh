@@ -10,14 +10,7 @@ build="$1"
 source="$2"
 cxx="$3"
 sample="$4"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/../cli/test_lib.sh"
 
 # The README shows the consumer's files: the fenced block after the line naming each file.
 readme_block() {

@@ -6,14 +6,7 @@
 set -u
 build="$1"
 sample="$2"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/../cli/test_lib.sh"
 
 version="$("$build/tagvert" --version | awk '{ print $2 }')"
 (cd "$build" && cpack -G DEB -B "$work/pkg") >"$work/cpack.log" 2>&1 ||

@@ -7,14 +7,7 @@ set -u
 tagvert="$1"
 page="$2"
 completion="$3"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/../cli/test_lib.sh"
 
 # same WHAT EXPECTED GOT: compares two word lists as sets.
 same() {

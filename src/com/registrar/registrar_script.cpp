@@ -5,6 +5,9 @@
 #include <cstddef>
 #include <utility>
 
+#include "storage/char_class.h"
+#include "storage/number_text.h"
+
 namespace tagvert {
 namespace {
 
@@ -16,23 +19,11 @@ bool IsScriptSpace(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
 }
 
-char16_t FoldAscii(char16_t c) {
-  return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - u'a' + u'A') : c;
-}
-
-bool EqualsNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
-}
-
 struct CScriptToken {
   std::u16string text;
   bool quoted = false;
 
-  bool Is(std::u16string_view word) const { return !quoted && EqualsNoCase(text, word); }
+  bool Is(std::u16string_view word) const { return !quoted && StringEqualsNoCase(text, word); }
   bool IsStructural() const { return !quoted && (text == u"{" || text == u"}" || text == u"="); }
 };
 
@@ -96,29 +87,9 @@ std::u16string Replace(const std::u16string& text, const CRegistrarScript::Repla
 }
 
 std::uint32_t ParseNumber(const std::u16string& text) {
-  std::size_t i = 0;
-  unsigned base = 10;
-  if (text.size() > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) {
-    base = 16;
-    i = 2;
-  }
-  if (i >= text.size()) ThrowSyntaxError();
-  std::uint64_t value = 0;
-  for (; i < text.size(); ++i) {
-    const char16_t c = FoldAscii(text[i]);
-    unsigned digit;
-    if (c >= u'0' && c <= u'9') {
-      digit = static_cast<unsigned>(c - u'0');
-    } else if (base == 16 && c >= u'A' && c <= u'F') {
-      digit = static_cast<unsigned>(c - u'A' + 10);
-    } else {
-      ThrowSyntaxError();
-    }
-    value = value * base + digit;
-    // Guard: value overflow
-    if (value > UINT32_MAX) ThrowSyntaxError();
-  }
-  return static_cast<std::uint32_t>(value);
+  const auto value = NumberParseUnsigned(std::u16string_view(text), UINT32_MAX);
+  if (!value) ThrowSyntaxError();
+  return static_cast<std::uint32_t>(*value);
 }
 
 class CScriptParser {
