@@ -134,8 +134,8 @@ std::string FollowLinks(const std::string& path) {
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return path;
   std::wstring name(MAX_PATH, L'\0');
-  DWORD length = ::GetFinalPathNameByHandleW(handle, name.data(),
-                                             static_cast<DWORD>(name.size()), VOLUME_NAME_DOS);
+  DWORD length = ::GetFinalPathNameByHandleW(handle, name.data(), static_cast<DWORD>(name.size()),
+                                             VOLUME_NAME_DOS);
   if (length >= name.size()) {
     name.resize(length);
     length = ::GetFinalPathNameByHandleW(handle, name.data(), static_cast<DWORD>(name.size()),
@@ -232,8 +232,7 @@ bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string
   }
 
   const auto slash = output.target.find_last_of("/\\");
-  const std::string folder =
-      slash == std::string::npos ? "." : output.target.substr(0, slash + 1);
+  const std::string folder = slash == std::string::npos ? "." : output.target.substr(0, slash + 1);
   wchar_t temp[MAX_PATH + 1];
   if (::GetTempFileNameW(Wide(folder).c_str(), L"tgv", 0, temp) == 0) {
     const DWORD code = ::GetLastError();
