@@ -1,13 +1,9 @@
 // Tagvert: operating-system services of the command line on Windows.
 // SPDX-License-Identifier: Apache-2.0
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-// windows.h first: the headers below need its types.
+// The file stream's header includes windows.h the one way the platform's sources use it; first,
+// as the headers below need its types.
+#include "platform/win32_file_stream.h"
+
 #include <io.h>
 #include <psapi.h>
 
@@ -19,7 +15,6 @@
 
 #include "platform/cli_output.h"
 #include "platform/cli_services.h"
-#include "platform/win32_file_stream.h"
 #include "storage/char_class.h"
 
 namespace tagvert {
