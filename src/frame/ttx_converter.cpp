@@ -5,15 +5,17 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "ifcodec/if_parser.h"
 #include "ifcodec/text_processor.h"
-#include "markup/element_pool.h"
+#include "markup/element_table.h"
 #include "markup/elements_stack.h"
 #include "markup/sgml_parser.h"
+#include "rules/record_classifier.h"
 #include "rules/ttx_rules_processor.h"
 #include "storage/char_class.h"
-#include "structure/ttx_stack_processor.h"
+#include "structure/record_structure.h"
 
 namespace tagvert {
 
@@ -105,45 +107,33 @@ void EscapeCDataEnd(std::u16string& text) {
 }  // namespace
 
 void CTTXToIfConverter::DoConvertToIF() {
-  // Every element of the conversion comes from the pool; the list, which destroys them, is
-  // destroyed before it.
-  CElementPool pool;
-  CElementsStackX elements;
-  // The passes between reading and writing see a stop request once per element.
-  elements.SetStopFlag(&GetStopFlag());
-  COrvelSgmlParser reader(this, kSgmlReadDetect, kSgmlInputDetect, 0);
+  // The modes as the reader and the writer set them: a byte-order mark, else UTF-8, in; IF out.
+  if (!DetectBOM()) SetInputMode(kModeUtf8);
   CIFParser writer(this, kIfWrite);
-  CTTXStackProcessor structurer;
-  structurer.SetTextProcessor(new CTextProcessor(this, kTextProcessorEscapeMarkup));
+  const CTextProcessor text(this, kTextProcessorEscapeMarkup);
 
-  for (;;) {
-    auto element = std::make_unique<CElementX>();
-    if (!reader.ReadElement(element.get())) break;
-    elements.Push(element.release());
-  }
-  elements.PairTags();
+  // The whole input is decoded into one buffer, which the records point into.
+  CElementTable table;
+  table.SetStopFlag(&GetStopFlag());
+  ReadAllUnits(table.Source());
+  ScanElements(table);
+  PairRecords(table);
 
   // Classification: the target language from Direction goes into the Tuv rules, then every
   // element is classified and the decisions of paired tags spread over their content.
   CTTXRulesProcessor rules;
-  rules.Init(elements, static_cast<std::uint32_t>(GetDirection()));
+  rules.InitDirection(static_cast<std::uint32_t>(GetDirection()));
   rules.ApplyTargetLanguage(GetRules());
-  rules.Process(elements, &GetRules());
-
-  // Structuring, in this order: skipped blocks become opaque elements, text runs are
-  // normalised and decoded, no-break spaces are cut out, ut placeholders are named after the
-  // tags they carry and the list is paired again.
-  structurer.CollapseSkipped(elements);
-  structurer.NormalizeTexts(elements);
-  structurer.DecodeTexts(elements);
-  structurer.SplitNonBreakingSpaces(elements);
-  structurer.ResolveUtTags(elements);
+  const std::vector<std::uint32_t>& next = ClassifyRecords(table, &GetRules());
+  // Skipped blocks become opaque elements, text runs are normalised and decoded, no-break
+  // spaces are marked for cutting out, ut placeholders are named after the tags they carry and
+  // the table is paired again.
+  StructureRecords(table, next, text);
 
   writer.WriteChar(kIfHeader);
   writer.WriteString(kIfFormatName);
   writer.WriteChar(kIfBoundary);
-  for (IElementX* element : elements)
-    writer.WriteElement(element);
+  writer.WriteTable(table);
 }
 
 void CTTXFromIfConverter::DoConvertFromIF() {

@@ -2,6 +2,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ifcodec/if_parser.h"
 
+#include <cstring>
+#include <iterator>
+
 #include "markup/elements_stack.h"
 #include "storage/hresult.h"
 
@@ -20,6 +23,23 @@ constexpr bool IsFlagBand(char16_t c) {
 }
 constexpr bool IsGroupBand(char16_t c) {
   return c >= 0xE800 && c <= 0xEBFF;
+}
+
+// The position of the first unit of the code range in `text`, or its size. Four units are
+// tested at a time: a lane of (x & 0xF000) ^ 0xE000 is zero exactly for a code.
+std::size_t FindCode(std::u16string_view text) {
+  const std::size_t size = text.size();
+  std::size_t i = 0;
+  for (; i + 4 <= size; i += 4) {
+    std::uint64_t x;
+    std::memcpy(&x, text.data() + i, sizeof x);
+    const std::uint64_t y = (x & 0xF000F000F000F000ULL) ^ 0xE000E000E000E000ULL;
+    if (((y - 0x0001000100010001ULL) & ~y & 0x8000800080008000ULL) != 0) break;
+  }
+  for (; i < size; ++i) {
+    if (IsCode(text[i])) return i;
+  }
+  return size;
 }
 
 // The numeric reference "&#xHHHH;" (four upper-case hexadecimal digits) that stands for a unit
@@ -71,36 +91,31 @@ void CIFParser::WriteReserveGroup(IElementX* element) {
   m_storage->PutChar(kIfBoundary);
 }
 
-void CIFParser::WriteText(const std::u16string& text) {
+void CIFParser::WriteText(std::u16string_view text) {
   // The runs between code-range units are written in bulk.
-  const std::size_t size = text.size();
-  std::size_t runStart = 0;
-  for (std::size_t i = 0; i < size; ++i) {
-    const char16_t unit = text[i];
-    if (!IsCode(unit)) continue;
-    m_storage->PutUnits(text.data() + runStart, i - runStart);
-    runStart = i + 1;
+  for (;;) {
+    const std::size_t at = FindCode(text);
+    m_storage->PutUnits(text.data(), at);
+    if (at == text.size()) return;
     // The kernel sees an ordinary inline code, and the way back writes the reference, which
     // XML readers read as the same character.
     m_storage->PutChar(kIfTagGroup);
     m_storage->PutChar(0);
-    m_storage->PutString(CodeReference(unit));
+    m_storage->PutString(CodeReference(text[at]));
     m_storage->PutChar(kIfBoundary);
+    text.remove_prefix(at + 1);
   }
-  m_storage->PutUnits(text.data() + runStart, size - runStart);
 }
 
-void CIFParser::WriteSourceText(const std::u16string& source) {
+void CIFParser::WriteSourceText(std::u16string_view source) {
   // The runs between code-range units are written in bulk.
-  const std::size_t size = source.size();
-  std::size_t runStart = 0;
-  for (std::size_t i = 0; i < size; ++i) {
-    if (!IsCode(source[i])) continue;
-    m_storage->PutUnits(source.data() + runStart, i - runStart);
-    m_storage->PutString(CodeReference(source[i]));
-    runStart = i + 1;
+  for (;;) {
+    const std::size_t at = FindCode(source);
+    m_storage->PutUnits(source.data(), at);
+    if (at == source.size()) return;
+    m_storage->PutString(CodeReference(source[at]));
+    source.remove_prefix(at + 1);
   }
-  m_storage->PutUnits(source.data() + runStart, size - runStart);
 }
 
 void CIFParser::WriteElement(IElementX* element) {
@@ -138,6 +153,62 @@ void CIFParser::WriteElement(IElementX* element) {
   m_storage->PutChar(kIfBoundary);
   if (element->GetAlgorithm() == kAlgorithmReserve && tagType == kTagPairedOpen) {
     WriteReserveGroup(element);
+  }
+}
+
+void CIFParser::WriteNbspText(std::u16string_view text) {
+  static constexpr char16_t kNbspTag[] = {kIfTagGroup, 0, 0x00A0, kIfBoundary};
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != 0x00A0) continue;
+    WriteText(text.substr(runStart, i - runStart));
+    m_storage->PutUnits(kNbspTag, std::size(kNbspTag));
+    runStart = i + 1;
+  }
+  WriteText(text.substr(runStart));
+}
+
+void CIFParser::WriteTable(const CElementTable& table) {
+  // The codes around a tag's text are gathered and written with one bulk call; PutUnits writes
+  // each unit as PutChar would, stop check included.
+  char16_t codes[12];
+  for (const CElementRecord& record : table.Records()) {
+    const std::u16string_view text = table.Text(record);
+    if (!record.IsTag()) {
+      if ((record.bits & CElementRecord::kRecordNbsp) != 0) {
+        WriteNbspText(text);
+      } else {
+        WriteText(text);
+      }
+      continue;
+    }
+    std::size_t n = 0;
+    if (record.GetRuleType() == RuleType::Block) codes[n++] = kIfBlock;
+    // A removed element leaves only its block mark behind (records are never flagged).
+    if (record.algorithm == Algorithm::Remove) {
+      m_storage->PutUnits(codes, n);
+      continue;
+    }
+    const TagType tagType = record.tagType;
+    const bool reserve = record.algorithm == Algorithm::Reserve;
+    // A record has no semantic (written as 0), is not transliterated, and has neither a
+    // TransMethod nor property codes.
+    if (reserve && tagType == TagType::PairedClose) {
+      for (const char16_t c : {kIfEndTag, kIfReserveGroup, char16_t{0}, char16_t{0}, kIfBoundary})
+        codes[n++] = c;
+    }
+    if (tagType == TagType::PairedClose || tagType == TagType::Close) codes[n++] = kIfEndTag;
+    codes[n++] = kIfTagGroup;
+    codes[n++] = tagType == TagType::Single ? 0 : static_cast<char16_t>(record.pairId);
+    m_storage->PutUnits(codes, n);
+    WriteSourceText(text);
+    n = 0;
+    codes[n++] = kIfBoundary;
+    if (reserve && tagType == TagType::PairedOpen) {
+      for (const char16_t c : {kIfReserveGroup, char16_t{0}, char16_t{0}, kIfBoundary})
+        codes[n++] = c;
+    }
+    m_storage->PutUnits(codes, n);
   }
 }
 

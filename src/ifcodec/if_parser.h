@@ -3,8 +3,10 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "markup/element.h"
+#include "markup/element_table.h"
 #include "markup/orvel_parser.h"
 #include "storage/data_storage.h"
 
@@ -54,6 +56,9 @@ class CIFParser : public COrvelParser {
   /// single tag whose source text is its reference "&#xHHHH;", in a tag's source text that
   /// reference. Storage errors (CHResultError) pass through.
   void WriteElement(IElementX* element) override;
+  /// Writes every record of `table` as WriteElement writes the element it stands for (a text
+  /// run marked kRecordNbsp as its pieces), copying texts and codes into the output in bulk.
+  void WriteTable(const CElementTable& table);
   /// The storage's PutString.
   void WriteString(const std::u16string& s) override;
   /// The storage's PutChar.
@@ -66,9 +71,12 @@ class CIFParser : public COrvelParser {
   /// (0 or 1) and U+E000.
   void WriteReserveGroup(IElementX* element);
   /// Writes a text run, each unit of the code range as an inline single tag of its reference.
-  void WriteText(const std::u16string& text);
+  void WriteText(std::u16string_view text);
+  /// Writes a text run in which a space follows every U+00A0 as its pieces: the stretches
+  /// between the U+00A0 as text, each U+00A0 as an inline single tag.
+  void WriteNbspText(std::u16string_view text);
   /// Writes a tag's source text, each unit of the code range as its reference.
-  void WriteSourceText(const std::u16string& source);
+  void WriteSourceText(std::u16string_view source);
   /// Takes units until a code comes (pushed back, or consumed when it is U+E000 and
   /// `consumeBoundary` is set); appends them to `text` when it is not null. Returns the code
   /// that ended the run, or 0 when the input ended.

@@ -55,6 +55,10 @@ void CTTXRulesProcessor::Init(CElementsStackX& elements, std::uint32_t direction
     if (source >= 0) m_sourceLanguage = element->GetAttributeValueAt(source);
     break;
   }
+  InitDirection(direction);
+}
+
+void CTTXRulesProcessor::InitDirection(std::uint32_t direction) {
   m_targetLanguage = LanguageCode(static_cast<std::uint16_t>(direction >> 16));
   m_initialized = true;
 }

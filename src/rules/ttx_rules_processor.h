@@ -33,6 +33,10 @@ class CTTXRulesProcessor : public CRulesProcessor {
   /// document never chooses the target language. Marks the processor initialised.
   void Init(CElementsStackX& elements, std::uint32_t direction);
 
+  /// Sets the target language to LanguageCode(direction >> 16) and marks the processor
+  /// initialised, without looking at a document (Init without its SourceLanguage lookup).
+  void InitDirection(std::uint32_t direction);
+
   /// Sets the value of the first condition of every named rule matching "Tuv" (by NamesMatch with
   /// the rule's NameCaseSensitive) to the target language. Changes the shared rule set, which
   /// keeps the value until the next call; rules without conditions are left alone.

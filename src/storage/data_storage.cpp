@@ -511,6 +511,112 @@ void CDataStorage::ReadRunBeforeLess(std::u16string& out) {
   ReadRun(&out, [](char16_t ch) { return ch == u'<'; });
 }
 
+void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
+  if (m_inputSize > GetInputConsumed()) {
+    const std::uint64_t left = m_inputSize - GetInputConsumed();
+    // A UTF-8 byte gives at most one unit (a four-byte character two), a UTF-16 unit takes two.
+    const std::uint64_t units = m_inputMode == kModeUtf16 ? left / 2 + 1 : left + 1;
+    // Guard: size overflow
+    if (units < SIZE_MAX / sizeof(char16_t) - out.Size()) out.Reserve(out.Size() + units);
+  }
+  const std::atomic<bool>& stop = *m_stopFlag;
+  for (;;) {
+    if (NothingPendingToRead() && !m_endOfInput && m_inputBuffer &&
+        !stop.load(std::memory_order_relaxed) &&
+        (m_inputMode == kModeUtf8 || m_inputMode == kModeUtf16)) {
+      // Units are read in bulk while the bytes consumed before them stay below the read hook.
+      const std::uint64_t bufferBase = m_inputRead - m_inputFilled;
+      const std::uint64_t hookAt =
+          m_readHookAt <= bufferBase
+              ? 0
+              : std::min<std::uint64_t>(m_readHookAt - bufferBase, UINT32_MAX);
+      const std::uint32_t filled = m_inputFilled;
+      const std::uint32_t limit =
+          static_cast<std::uint32_t>(std::min<std::uint64_t>(hookAt, filled));
+      const std::uint8_t* const buffer = m_inputBuffer.get();
+      std::uint32_t pos = m_inputPosition;
+      char16_t* const first = out.Extend(limit > pos ? limit - pos : 0);
+      char16_t* to = first;
+      if (m_inputMode == kModeUtf8) {
+        while (pos < limit) {
+          if (stop.load(std::memory_order_relaxed)) break;
+          // Eight ASCII bytes at a time.
+          if (limit - pos >= 8) {
+            std::uint64_t eight;
+            std::memcpy(&eight, buffer + pos, 8);
+            if ((eight & 0x8080808080808080ULL) == 0) {
+              for (int k = 0; k < 8; ++k)
+                to[k] = buffer[pos + k];
+              to += 8;
+              pos += 8;
+              continue;
+            }
+          }
+          const std::uint8_t* p = buffer + pos;
+          const std::uint8_t b = p[0];
+          if (b < 0x80) {
+            *to++ = b;
+            ++pos;
+            continue;
+          }
+          // As DecodeUtf8; a sequence not wholly buffered is left to GetChar, which refills.
+          std::uint32_t length = b < 0xE0 ? 2 : b < 0xF0 ? 3 : b <= 0xF4 ? 4 : 1;
+          if (filled - pos < length) break;
+          if (length == 2 && IsUtf8Continuation(p[1])) {
+            *to++ = static_cast<char16_t>(((p[0] & 0x1F) << 6) | (p[1] & 0x3F));
+          } else if (length == 3 && IsUtf8Continuation(p[1]) && IsUtf8Continuation(p[2])) {
+            *to++ =
+                static_cast<char16_t>(((p[0] & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
+          } else if (length == 4 && IsUtf8Continuation(p[1]) && IsUtf8Continuation(p[2]) &&
+                     IsUtf8Continuation(p[3])) {
+            const std::uint32_t value = ((p[0] & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) |
+                                        ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
+            if (value >= kFirstSupplementary && value <= kLastCodePoint) {
+              // The low half is delivered by a read of its own, before which the hook may act.
+              if (pos + 4 >= hookAt) break;
+              const std::uint32_t offset = value - kFirstSupplementary;
+              *to++ = static_cast<char16_t>(0xD800 + (offset >> 10));
+              *to++ = static_cast<char16_t>(0xDC00 + (offset & 0x3FF));
+            } else {
+              length = 1;
+              *to++ = u' ';
+            }
+          } else {
+            // Not a character: a space, and only the lead byte is consumed.
+            length = 1;
+            *to++ = u' ';
+          }
+          pos += length;
+        }
+      } else {
+        // Units start at positions below `end` (a whole unit buffered, no hook due).
+        const std::uint32_t end = filled > 0 ? std::min(limit, filled - 1) : 0;
+        while (pos < end && !stop.load(std::memory_order_relaxed)) {
+          const std::uint32_t blockEnd = std::min(end, pos + 8192);
+          if (std::endian::native == std::endian::little && !m_inputByteSwap) {
+            const std::uint32_t units = (blockEnd - pos + 1) / 2;
+            std::memcpy(to, buffer + pos, 2 * std::size_t{units});
+            to += units;
+            pos += 2 * units;
+          } else {
+            for (; pos < blockEnd; pos += 2)
+              *to++ = DecodeUtf16At(pos);
+          }
+        }
+      }
+      const auto units = static_cast<std::size_t>(to - first);
+      out.Commit(units);
+      if (units != 0) m_lastChar = to[-1];
+      m_charCount += static_cast<std::uint32_t>(units);
+      m_inputPosition = pos;
+    }
+    // One unit through the virtual GetChar: its hooks act, or it needs more bytes or decoding.
+    char16_t ch = 0;
+    if (!GetChar(ch)) return;
+    out.PushBack(ch);
+  }
+}
+
 void CDataStorage::ReadRunBeforeCode(std::u16string* out) {
   ReadRun(out, [](char16_t ch) { return ch >= 0xE000 && ch <= 0xEFFF; });
 }

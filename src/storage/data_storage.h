@@ -9,6 +9,7 @@
 
 #include "storage/byte_stream.h"
 #include "storage/hresult.h"
+#include "storage/unit_buffer.h"
 
 namespace tagvert {
 
@@ -136,6 +137,14 @@ class CDataStorage : public CBaseStorage {
   /// UngetChar at the stop unit" leaves it, with the same hook calls (see SetUnitHooks).
   void ReadRunBeforeLess(std::u16string& out);
   void ReadRunBeforeCode(std::u16string* out);
+  /// Appends every unit left in the input to `out`, as GetChar called until it returns false
+  /// would deliver them, with the same hook calls and end state. Room for the rest of the input
+  /// (by its size, when known) is reserved first, so that `out` is allocated once. Between two
+  /// points where the read hook acts the units are decoded in bulk (ASCII eight bytes at a
+  /// time, well-formed UTF-8 sequences, UTF-16 by copy or byte swap) and the stop flag is looked
+  /// at per group of units: nothing is written while the input is read, so a stop is seen at
+  /// the same point of the conversion.
+  void ReadAllUnits(CUnitBuffer& out);
   /// GetChar without a virtual call in the common case (an ASCII byte of UTF-8 or one UTF-16
   /// unit in the buffer, nothing pushed back, no hook due); otherwise the virtual GetChar.
   bool TakeChar(char16_t& ch) {

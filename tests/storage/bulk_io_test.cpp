@@ -29,6 +29,7 @@ class CHookedStorage : public CDataStorage {
     if (stop.load()) ThrowHResult(kEAbort);
     if (GetInputConsumed() >= hookAt) {
       hookCalls.push_back(GetInputConsumed());
+      hookCounts.push_back(static_cast<std::uint64_t>(GetCharCount()));
       if (hookCalls.size() == stopAtHook) stop.store(true);
       hookAt = GetInputConsumed() + step;
       SetReadHookAt(hookAt);
@@ -43,6 +44,7 @@ class CHookedStorage : public CDataStorage {
   std::uint64_t hookAt = 0, step = 1;
   std::size_t stopAtHook = 0;
   std::vector<std::uint64_t> hookCalls;
+  std::vector<std::uint64_t> hookCounts;  // units delivered when the hook acted
 };
 
 struct CReadOutcome {
@@ -137,6 +139,86 @@ TEST_P(CBulkReadTest, RunsReadLikeTheUnitLoop) {
             ReadRuns(c.bytes, GetParam(), c.mode, false, c.toCode, step, stopAtHook);
         const CReadOutcome bulk =
             ReadRuns(c.bytes, GetParam(), c.mode, true, c.toCode, step, stopAtHook);
+        EXPECT_EQ(units.aborted, stopAtHook != 0 && !c.bytes.empty());
+        EXPECT_TRUE(bulk == units);
+      }
+    }
+  }
+}
+
+// Reads the whole input with ReadAllUnits or with GetChar until it returns false.
+CReadOutcome ReadAll(const std::vector<std::uint8_t>& bytes, std::uint32_t chunk, std::int16_t mode,
+                     bool bulk, std::uint64_t step, std::size_t stopAtHook) {
+  auto source = std::make_shared<test::CChunkedStream>(bytes, chunk);
+  CHookedStorage storage(mode, kModeNone);
+  storage.Open(CEndpoint::Stream(source), CEndpoint());
+  if (mode == kModeSingle) storage.DetectBOM();
+  storage.step = step;
+  storage.stopAtHook = stopAtHook;
+  CReadOutcome outcome;
+  CUnitBuffer units;
+  try {
+    if (bulk) {
+      storage.ReadAllUnits(units);
+    } else {
+      for (char16_t c = 0; storage.GetChar(c);)
+        units.PushBack(c);
+    }
+  } catch (const CHResultError& e) {
+    outcome.aborted = e.Code() == kEAbort;
+  }
+  outcome.runs.emplace_back(units.View());
+  outcome.hookCalls = storage.hookCalls;
+  // Where the hook acts between units, not only after how many bytes (the low half of a
+  // four-byte character consumes none).
+  outcome.hookCalls.insert(outcome.hookCalls.end(), storage.hookCounts.begin(),
+                           storage.hookCounts.end());
+  outcome.count = storage.GetCharCount();
+  // The storage is left as the loop leaves it: the last unit can be pushed back.
+  char16_t last = 0;
+  storage.UngetChar();
+  if (!outcome.aborted && storage.GetChar(last)) outcome.runs.emplace_back(1, last);
+  return outcome;
+}
+
+// Every UTF-8 form (ASCII runs longer than the eight-byte steps, two-, three- and four-byte
+// characters, a lone continuation byte, a cut-off sequence, bytes above F4, an overlong
+// four-byte form, a truncated character at the very end) and both UTF-16 byte orders, with hooks
+// due at every byte, every 7 and every 500 bytes, and a stop request made by a hook.
+TEST_P(CBulkReadTest, WholeInputReadLikeTheUnitLoop) {
+  std::u16string text;
+  for (int i = 0; i < 300; ++i)
+    text += (i % 3 == 0)   ? u"plain ascii text, "
+            : (i % 3 == 1) ? u"\u00E9t\u00E9 \u20AC\u4E2D"
+                           : u"\U0001F600a";
+  std::vector<std::uint8_t> utf8 = Utf8Bytes(text);
+  for (const std::size_t at : {17, 400, 1500, 2900}) {
+    utf8.insert(utf8.begin() + static_cast<std::ptrdiff_t>(at),
+                {0x80, 0xC3, 0x41, 0xE2, 0x82, 0x20, 0xF8, 0xF0, 0x80, 0x80, 0x80, 0xF4, 0x41});
+  }
+  std::vector<std::uint8_t> cutOff = utf8;
+  cutOff.insert(cutOff.end(), {0xF0, 0x9F, 0x98});
+  std::vector<std::uint8_t> bigEndian = {0xFE, 0xFF};
+  for (const char16_t unit : text) {
+    bigEndian.push_back(static_cast<std::uint8_t>(unit >> 8));
+    bigEndian.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+  }
+  struct CCase {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    std::int16_t mode;
+  } cases[] = {{"UTF-8", utf8, kModeUtf8},
+               {"UTF-8 cut off", cutOff, kModeUtf8},
+               {"UTF-16", test::Utf16LeBytes(text), kModeUtf16},
+               {"UTF-16 big-endian", bigEndian, kModeSingle},
+               {"empty", {}, kModeUtf8}};
+  for (const CCase& c : cases) {
+    for (const std::uint64_t step : {1, 7, 500}) {
+      for (const std::size_t stopAtHook : {0, 3}) {
+        SCOPED_TRACE(std::string(c.name) + ", step " + std::to_string(step) + ", stop at hook " +
+                     std::to_string(stopAtHook));
+        const CReadOutcome units = ReadAll(c.bytes, GetParam(), c.mode, false, step, stopAtHook);
+        const CReadOutcome bulk = ReadAll(c.bytes, GetParam(), c.mode, true, step, stopAtHook);
         EXPECT_EQ(units.aborted, stopAtHook != 0 && !c.bytes.empty());
         EXPECT_TRUE(bulk == units);
       }

@@ -1,0 +1,244 @@
+// Tagvert: classification of an element table by a rule set.
+// SPDX-License-Identifier: Apache-2.0
+#include "rules/record_classifier.h"
+
+#include <optional>
+#include <string_view>
+
+#include "markup/element_table.h"
+#include "rules/transml_rules.h"
+#include "storage/char_class.h"
+
+namespace tagvert {
+
+namespace {
+
+bool NamesMatch(std::u16string_view a, std::u16string_view b, bool caseSensitive) {
+  return caseSensitive ? a == b : StringEqualsNoCase(a, b);
+}
+
+// What applying rules does to an element: each field is set by the last rule that set it.
+struct COutcome {
+  bool applied = false;  // some rule applied: Algorithm and RuleType are set
+  bool whitespaceSet = false;
+  Whitespace whitespace = Whitespace::Preserve;
+  Algorithm algorithm = Algorithm::Translate;
+  RuleType ruleType = RuleType::Inline;
+
+  void Apply(const CRule& rule) {
+    applied = true;
+    if (rule.m_whitespace != kRuleWhitespaceNone) {
+      whitespaceSet = true;
+      whitespace = static_cast<Whitespace>(rule.m_whitespace);
+    }
+    int value = rule.m_algorithm;
+    if (value == kRuleAlgorithmLeave) {
+      value = kRuleAlgorithmSkip;
+    } else if (value == 5 || value == kRuleAlgorithmNone) {
+      // 5 is no keyword's value; 6 means that the rule gave no algorithm.
+      value = kRuleAlgorithmTranslate;
+    }
+    algorithm = static_cast<Algorithm>(value);
+    // Property (and the values 3 and 4, which no keyword gives) make the element inline; only
+    // block (0) is ever told apart from the others.
+    ruleType = rule.m_type == kRuleTypeBlock ? RuleType::Block : RuleType::Inline;
+  }
+  void WriteTo(CElementRecord& record) const {
+    if (!applied) return;
+    if (whitespaceSet) record.whitespace = whitespace;
+    record.algorithm = algorithm;
+    record.SetRuleType(ruleType);
+  }
+};
+
+// The rules that can apply to the elements of one name, in the order they are tried.
+struct CPlan {
+  bool built = false;
+  bool conditional = false;              // some rule has conditions
+  std::vector<const CRule*> namedRules;  // named rules matching the name
+  COutcome fixed;                        // the outcome when no rule has conditions
+};
+
+class CClassifier {
+ public:
+  CClassifier(CElementTable& table, const CRules* rules)
+      : m_table(table), m_rules(rules), m_plans(table.Names().Size()) {}
+
+  void Classify(CElementRecord& record) {
+    if (m_rules == nullptr) return;
+    const CPlan& plan = Plan(record.nameId);
+    if (!plan.conditional) {
+      plan.fixed.WriteTo(record);
+      return;
+    }
+    COutcome outcome;
+    for (const auto& rule : m_rules->GetNamelessRules()) {
+      if (ConditionsHold(*rule, record)) outcome.Apply(*rule);
+    }
+    for (const CRule* rule : plan.namedRules) {
+      if (ConditionsHold(*rule, record)) {
+        outcome.Apply(*rule);
+        break;
+      }
+    }
+    outcome.WriteTo(record);
+  }
+
+ private:
+  const CPlan& Plan(std::uint32_t nameId) {
+    CPlan& plan = m_plans[nameId];
+    if (plan.built) return plan;
+    plan.built = true;
+    const std::u16string& name = m_table.Names().Name(nameId);
+    for (const auto& rule : m_rules->GetNamelessRules()) {
+      if (!rule->m_conditions.empty()) plan.conditional = true;
+      plan.fixed.Apply(*rule);
+    }
+    for (const auto& rule : m_rules->GetNamedRules()) {
+      if (!NamesMatch(rule->m_name, name, rule->m_nameCaseSensitive)) continue;
+      plan.namedRules.push_back(rule.get());
+      if (!rule->m_conditions.empty()) plan.conditional = true;
+    }
+    if (!plan.namedRules.empty()) plan.fixed.Apply(*plan.namedRules.front());
+    return plan;
+  }
+
+  bool ConditionsHold(const CRule& rule, const CElementRecord& record) const {
+    for (const auto& condition : rule.m_conditions) {
+      if (!ConditionHolds(*condition, record)) return false;
+    }
+    return true;
+  }
+
+  bool ConditionHolds(const CAttributeCondition& condition, const CElementRecord& record) const {
+    bool found = false;
+    std::u16string_view value;
+    const std::size_t end = record.firstAttribute + m_table.AttributeCount(record);
+    for (std::size_t i = record.firstAttribute; i < end; ++i) {
+      if (NamesMatch(m_table.AttributeName(i), condition.m_name, condition.m_nameCaseSensitive)) {
+        found = true;
+        value = m_table.AttributeValue(i);
+        break;
+      }
+    }
+    const std::u16string_view expected = condition.m_value;
+    switch (condition.m_condition) {
+      case kConditionEqual:
+        return value == expected;
+      case kConditionNotEqual:
+        return value != expected;
+      case kConditionExist:
+        return found;
+      case kConditionNotExist:
+        return !found;
+      case kConditionContain:
+        return value.find(expected) != std::u16string_view::npos;
+      case kConditionNotContain:
+        return value.find(expected) == std::u16string_view::npos;
+      default:
+        return true;
+    }
+  }
+
+  CElementTable& m_table;
+  const CRules* m_rules;
+  std::vector<CPlan> m_plans;
+};
+
+// For each record, the first later record with the same PairId: walking backwards, the last
+// position seen for an id is the one. Exact also when ids repeat after the counter wrapped.
+void NextWithSamePairId(CElementTable& table) {
+  const std::vector<CElementRecord>& records = table.Records();
+  const auto count = static_cast<std::uint32_t>(records.size());
+  std::vector<std::uint32_t>& next = table.Workspace();
+  next.assign(count, count);
+  std::vector<std::uint32_t> seen(0x10000, count);
+  for (std::uint32_t i = count; i-- > 0;) {
+    table.CheckStop();
+    std::uint32_t& last = seen[records[i].pairId];
+    next[i] = last;
+    last = i;
+  }
+}
+
+bool SpreadsWhitespace(Whitespace mode) {
+  return mode == Whitespace::Remove || mode == Whitespace::Normalize ||
+         mode == Whitespace::NormalizeSignificant;
+}
+
+bool SpreadsAlgorithm(Algorithm algorithm) {
+  return algorithm == Algorithm::Skip || algorithm == Algorithm::Remove ||
+         algorithm == Algorithm::Reserve;
+}
+
+// A range that a paired start tag spreads a decision over: the elements strictly between it
+// and its end, which start no range of the same kind themselves; the end tag neither takes the
+// decision nor starts a range.
+struct CRange {
+  std::optional<std::uint32_t> end;
+  bool Inside(std::uint32_t i) const { return end && i < *end; }
+  bool AtEnd(std::uint32_t i) const { return end && i == *end; }
+};
+
+}  // namespace
+
+const std::vector<std::uint32_t>& ClassifyRecords(CElementTable& table, const CRules* rules) {
+  std::vector<CElementRecord>& records = table.Records();
+  NextWithSamePairId(table);
+  const std::vector<std::uint32_t>& next = table.Workspace();
+  const auto count = static_cast<std::uint32_t>(records.size());
+  CClassifier classifier(table, rules);
+  // Classification, the whitespace spreading and the algorithm spreading were three walks; in
+  // one walk each element is classified first (its end tag taking the decision before any
+  // spreading, as before), then takes what the ranges around it spread. Classification writes
+  // only the element and its end, which lies ahead, so every start tag has its final values
+  // when it is visited.
+  CRange whitespaceRange;
+  CRange algorithmRange;
+  Whitespace spreadWhitespace = Whitespace::Preserve;
+  bool spreadRemove = false;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    table.CheckStop();
+    CElementRecord& record = records[i];
+    switch (record.tagType) {
+      case TagType::PairedOpen:
+        classifier.Classify(record);
+        if (next[i] < count) {
+          CElementRecord& end = records[next[i]];
+          end.whitespace = record.whitespace;
+          end.algorithm = record.algorithm;
+          end.SetRuleType(record.GetRuleType());
+        }
+        break;
+      case TagType::Open:
+      case TagType::Close:
+      case TagType::Single:
+        classifier.Classify(record);
+        // Skip and reserve hold only for a paired start tag and its end tag.
+        if (record.algorithm != Algorithm::Remove) record.algorithm = Algorithm::Translate;
+        break;
+      default:
+        break;
+    }
+    const bool startsRange = record.tagType == TagType::PairedOpen && next[i] < count;
+    if (whitespaceRange.Inside(i)) {
+      // Only text runs take the mode; markup in the range keeps its own.
+      if (!record.IsTag()) record.whitespace = spreadWhitespace;
+    } else if (!whitespaceRange.AtEnd(i) && startsRange && SpreadsWhitespace(record.whitespace)) {
+      whitespaceRange.end = next[i];
+      spreadWhitespace = record.whitespace;
+    }
+    if (algorithmRange.Inside(i)) {
+      // The content is flattened into inline items: removed with a removed range, otherwise
+      // translated (a skipped range is collapsed into one item afterwards).
+      record.algorithm = spreadRemove ? Algorithm::Remove : Algorithm::Translate;
+      record.SetRuleType(RuleType::Inline);
+    } else if (!algorithmRange.AtEnd(i) && startsRange && SpreadsAlgorithm(record.algorithm)) {
+      algorithmRange.end = next[i];
+      spreadRemove = record.algorithm == Algorithm::Remove;
+    }
+  }
+  return next;
+}
+
+}  // namespace tagvert

@@ -1,0 +1,23 @@
+// Tagvert: classification of an element table by a rule set (ClassifyRecords).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tagvert {
+
+class CElementTable;
+class CRules;
+
+/// Classifies the records of a paired table exactly as CRulesProcessor::Process classifies the
+/// same elements in a list (RuleType, Algorithm, Whitespace, and the decisions of paired start
+/// tags spread over what they enclose), in one walk. The rules that can apply are found once
+/// per distinct name, and their outcome is kept per name when none of them has conditions.
+/// `rules` is not owned; null applies no rules. Checks the table's stop flag per record.
+/// Returns for each record the index of the first later record with the same PairId (the
+/// number of records when there is none), which the walk uses as each start tag's end: the
+/// table's workspace, valid until the next pass that uses it (PairRecords).
+const std::vector<std::uint32_t>& ClassifyRecords(CElementTable& table, const CRules* rules);
+
+}  // namespace tagvert

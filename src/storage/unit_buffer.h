@@ -1,0 +1,59 @@
+// Tagvert: a growable buffer of UTF-16 units that is never zero-filled (CUnitBuffer).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+namespace tagvert {
+
+/// Holds a document's decoded units. Unlike a string it does not write the room it grows by
+/// before the decoder does: for a buffer of hundreds of MB that is one pass over memory less.
+class CUnitBuffer {
+ public:
+  CUnitBuffer() = default;
+  CUnitBuffer(const CUnitBuffer&) = delete;
+  CUnitBuffer& operator=(const CUnitBuffer&) = delete;
+
+  const char16_t* Data() const { return m_units.get(); }
+  std::size_t Size() const { return m_size; }
+  std::size_t Capacity() const { return m_capacity; }
+  std::u16string_view View() const { return {m_units.get(), m_size}; }
+
+  /// Makes room for `n` units in all without growing again.
+  void Reserve(std::size_t n) {
+    if (n <= m_capacity) return;
+    auto units = std::make_unique_for_overwrite<char16_t[]>(n);
+    if (m_size != 0) std::memcpy(units.get(), m_units.get(), m_size * sizeof(char16_t));
+    m_units = std::move(units);
+    m_capacity = n;
+  }
+  /// Room for `n` more units at the end, to be written and then kept with Commit. The pointer
+  /// is valid until the next call that grows the buffer.
+  char16_t* Extend(std::size_t n) {
+    if (m_capacity - m_size < n) Reserve(std::max(m_size + n, 2 * m_capacity));
+    return m_units.get() + m_size;
+  }
+  /// Keeps `n` units written after an Extend.
+  void Commit(std::size_t n) { m_size += n; }
+  void PushBack(char16_t c) {
+    *Extend(1) = c;
+    ++m_size;
+  }
+  /// Replaces the content by `units`.
+  void Assign(std::u16string_view units) {
+    m_size = 0;
+    std::copy(units.begin(), units.end(), Extend(units.size()));
+    m_size = units.size();
+  }
+
+ private:
+  std::unique_ptr<char16_t[]> m_units;
+  std::size_t m_size = 0;
+  std::size_t m_capacity = 0;
+};
+
+}  // namespace tagvert

@@ -1,0 +1,134 @@
+// Tagvert: the structuring passes over a classified element table.
+// SPDX-License-Identifier: Apache-2.0
+#include "structure/record_structure.h"
+
+#include <string_view>
+
+#include "ifcodec/text_processor.h"
+#include "markup/element.h"
+#include "markup/element_table.h"
+#include "storage/char_class.h"
+
+namespace tagvert {
+
+namespace {
+
+constexpr char16_t kNbsp = 0x00A0;
+constexpr std::u16string_view kUtName = u"ut";
+constexpr std::u16string_view kDisplayTextName = u"DisplayText";
+constexpr std::u16string_view kTypeName = u"Type";
+constexpr std::u16string_view kStyleName = u"Style";
+constexpr std::u16string_view kTypeStart = u"start";
+constexpr std::u16string_view kTypeEnd = u"end";
+constexpr std::u16string_view kStyleExternal = u"external";
+
+// Whether normalizing with `mode`, decoding and cutting at no-break spaces can change `text`:
+// one walk instead of a copy and three. Normalizing changes a text only when it is all white
+// space (emptied, except with mode 4) or, with modes 2 and 4, holds a line break or tab.
+bool TextNeedsWork(std::u16string_view text, int mode) {
+  bool allSpace = true;
+  bool breakOrTab = false;
+  for (const char16_t c : text) {
+    if (c == u'&' || c == kNbsp) return true;
+    if (c == u'\r' || c == u'\n' || c == u'\t') breakOrTab = true;
+    if (allSpace && !CharIsSpace(c)) allSpace = false;
+  }
+  if (mode != kWhitespaceRemove && mode != kWhitespaceNormalize &&
+      mode != kWhitespaceNormalizeSignificant) {
+    return false;
+  }
+  if (allSpace) return mode != kWhitespaceNormalizeSignificant && !text.empty();
+  return mode != kWhitespaceRemove && breakOrTab;
+}
+
+class CStructurer {
+ public:
+  CStructurer(CElementTable& table, const CTextProcessor& text)
+      : m_table(table), m_text(text), m_utId(table.Names().Find(kUtName)) {}
+
+  void Collapse(CElementRecord& start, std::uint32_t end, std::uint32_t count) {
+    const std::vector<CElementRecord>& records = m_table.Records();
+    // Nothing has edited a text yet, so the block's texts are consecutive runs of the source.
+    const CElementRecord& last = records[end < count ? end : count - 1];
+    const std::uint32_t innerStart = start.textStart + start.textLength;
+    const std::uint32_t blockEnd = last.textStart + last.textLength;
+    const std::uint32_t innerEnd = end < count ? last.textStart : blockEnd;
+    start.textLength = blockEnd - start.textStart;
+    start.algorithm = Algorithm::Translate;
+    start.tagType = TagType::Single;
+    start.pairId = 0;
+    if (innerEnd > innerStart) start.bits |= CElementRecord::kRecordFormat;
+  }
+
+  void ProcessText(CElementRecord& record) {
+    const std::u16string_view text = m_table.Text(record);
+    const auto mode = static_cast<int>(record.whitespace);
+    if (!TextNeedsWork(text, mode)) return;
+    m_scratch.assign(text);
+    CTextProcessor::NormalizeWhitespace(m_scratch, mode);
+    m_text.DecodeEntities(m_scratch);
+    if (CTextProcessor::ContainsNbsp(m_scratch)) {
+      CTextProcessor::SpaceAfterNbsp(m_scratch);
+      record.bits |= CElementRecord::kRecordNbsp;
+    }
+    if (m_scratch != text) m_table.SetText(record, m_scratch);
+  }
+
+  void ResolveUt(CElementRecord& record) {
+    if (record.nameId != m_utId) return;
+    std::u16string_view value;
+    if (m_table.FindAttribute(record, kDisplayTextName, value)) {
+      record.nameId = m_table.Names().Intern(value);
+    }
+    TagType type = TagType::Single;
+    if (m_table.FindAttribute(record, kTypeName, value)) {
+      if (value == kTypeEnd) {
+        type = TagType::Close;
+      } else if (value == kTypeStart) {
+        type = TagType::Open;
+      }
+    }
+    record.tagType = type;
+    if (m_table.FindAttribute(record, kStyleName, value) && value == kStyleExternal) {
+      record.SetRuleType(RuleType::Block);
+    }
+  }
+
+ private:
+  CElementTable& m_table;
+  const CTextProcessor& m_text;
+  std::uint32_t m_utId;
+  std::u16string m_scratch;
+};
+
+}  // namespace
+
+void StructureRecords(CElementTable& table, const std::vector<std::uint32_t>& next,
+                      const CTextProcessor& text) {
+  std::vector<CElementRecord>& records = table.Records();
+  const auto count = static_cast<std::uint32_t>(records.size());
+  CStructurer structurer(table, text);
+  // The passes that were separate walks act on each element alone, so one walk does all of
+  // them in their order; the records kept move down over the dropped ones.
+  std::uint32_t kept = 0;
+  std::uint32_t i = 0;
+  while (i < count) {
+    table.CheckStop();
+    CElementRecord record = records[i];
+    std::uint32_t after = i + 1;
+    if (record.tagType == TagType::PairedOpen && record.algorithm == Algorithm::Skip) {
+      const std::uint32_t end = next[i];
+      structurer.Collapse(record, end, count);
+      after = end < count ? end + 1 : count;
+    } else if (!record.IsTag()) {
+      structurer.ProcessText(record);
+    }
+    structurer.ResolveUt(record);
+    records[kept++] = record;
+    i = after;
+  }
+  records.resize(kept);
+  PairRecords(table);
+}
+
+}  // namespace tagvert

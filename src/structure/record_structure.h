@@ -1,0 +1,30 @@
+// Tagvert: the structuring passes over a classified element table (StructureRecords).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace tagvert {
+
+class CElementTable;
+class CTextProcessor;
+
+/// Structures a classified table as CTTXStackProcessor structures the same elements in a list
+/// (CollapseSkipped, NormalizeTexts, DecodeTexts, SplitNonBreakingSpaces, ResolveUtTags), with
+/// the same outcome, in one walk that compacts the records in place, followed by the second
+/// pairing:
+/// - a skipped block (a TagPairedOpen with Algorithm skip, up to `next[start]`, the first later
+///   record with its PairId, or the end) becomes its start record, whose text is the run of the
+///   source from the start tag through the end tag; the records inside are dropped. Its
+///   "formatX" attribute is only noted (kRecordFormat): nothing after this pass reads it, so
+///   its value is never built;
+/// - a text run is normalized by its Whitespace mode and decoded by `text`; one that then holds
+///   U+00A0 gets a space after each and kRecordNbsp, and the writer cuts it into its pieces;
+/// - a record named "ut" takes its name, type and block mark from its attributes.
+/// `next` is what ClassifyRecords returned for the table (its workspace, which the second
+/// pairing then reuses). Checks the stop flag per record.
+void StructureRecords(CElementTable& table, const std::vector<std::uint32_t>& next,
+                      const CTextProcessor& text);
+
+}  // namespace tagvert
