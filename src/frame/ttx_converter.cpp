@@ -155,9 +155,13 @@ void CTTXFromIfConverter::DoConvertFromIF() {
       // The space that the way in put after a no-break space goes again, so that the
       // document keeps its own spacing however often it travels.
       if (afterNbsp && !source.empty() && source.front() == u' ') source.erase(0, 1);
-      text.CollapseNbsp(source);
-      text.EscapeText(source);
-      EscapeCDataEnd(source);
+      // Most runs hold none of the units these passes change (with a UTF-8 target every unit
+      // can be written): one scan finds that out.
+      if (GetOutputMode() != kModeUtf8 || CTextProcessor::HoldsMarkupSpecial(source)) {
+        text.CollapseNbsp(source);
+        text.EscapeText(source);
+        EscapeCDataEnd(source);
+      }
     } else if (atStart && !source.empty()) {
       DeclareUtf8(source);
     }

@@ -216,7 +216,7 @@ char16_t CIFParser::ReadUntilCode(std::u16string* text, bool consumeBoundary) {
   // The run up to the code is read in bulk; the code is then read again from the push-back.
   m_storage->ReadRunBeforeCode(text);
   char16_t c = 0;
-  if (!m_storage->GetChar(c)) return 0;
+  if (!m_storage->TakeUtf16Char(c)) return 0;
   if (!(consumeBoundary && c == kIfBoundary)) m_storage->UngetChar();
   return c;
 }
@@ -225,7 +225,7 @@ bool CIFParser::ReadElement(IElementX* element) {
   if (m_storage->IsEOF()) return false;
   for (;;) {
     char16_t c = 0;
-    if (!m_storage->GetChar(c)) return false;
+    if (!m_storage->TakeUtf16Char(c)) return false;
     if (IsFlagBand(c)) {
       if (c == kIfEndTag) element->SetTagType(kTagPairedClose);
       if (c == kIfBlock) element->SetRuleType(kRuleBlock);
@@ -241,7 +241,7 @@ bool CIFParser::ReadElement(IElementX* element) {
       if (c == kIfTagGroup) {
         char16_t pairId = 0;
         // The pair-id unit is taken as it is, even when it lies in the code range.
-        if (m_storage->GetChar(pairId)) {
+        if (m_storage->TakeUtf16Char(pairId)) {
           element->SetPairId(static_cast<int>(pairId));
           if (element->GetPairId() == 0) element->SetTagType(kTagSingle);
           text = &element->GetSourceTextRef();

@@ -10,6 +10,7 @@
 #include "ifcodec/entity_tables.h"
 #include "markup/element.h"
 #include "storage/char_class.h"
+#include "storage/unit_scan.h"
 
 namespace tagvert {
 
@@ -123,27 +124,32 @@ std::u16string CTextProcessor::EscapeChar(char16_t unit) const {
 }
 
 void CTextProcessor::EscapeText(std::u16string& text) const {
-  // The leading stretch of plain ASCII stays as it is (when the output holds ASCII at all);
-  // most texts are nothing else and are left untouched.
-  std::size_t plain = 0;
-  if (m_storage == nullptr || m_storage->CanEncode(u'A')) {
-    const std::size_t size = text.size();
-    while (plain < size && text[plain] < 0x80 &&
-           ((m_plainAscii[text[plain] / 64] >> (text[plain] % 64)) & 1) != 0) {
-      ++plain;
+  // Stretches of units that stay as they are are copied whole; only the units between them are
+  // turned into references. A text made of such units alone is left untouched.
+  const bool asciiEncodable = m_storage == nullptr || m_storage->CanEncode(u'A');
+  auto isPlain = [&](char16_t unit) {
+    if (unit < 0x80 && asciiEncodable && ((m_plainAscii[unit / 64] >> (unit % 64)) & 1) != 0) {
+      return true;
     }
-    if (plain == size) return;
-  }
+    return EntityFindByUnit(kEscapeTable, m_escapeCount, unit) == nullptr &&
+           (m_storage == nullptr || m_storage->CanEncode(unit));
+  };
+  const std::size_t size = text.size();
+  auto nextEscaped = [&](std::size_t from) {
+    while (from < size && isPlain(text[from]))
+      ++from;
+    return from;
+  };
+  std::size_t at = nextEscaped(0);
+  if (at == size) return;
   std::u16string escaped;
-  escaped.reserve(text.size() + text.size() / 8);
-  escaped.assign(text, 0, plain);
-  for (const char16_t unit : std::u16string_view(text).substr(plain)) {
-    const CEntityEntry* entry = EntityFindByUnit(kEscapeTable, m_escapeCount, unit);
-    if (entry == nullptr && (m_storage == nullptr || m_storage->CanEncode(unit))) {
-      escaped.push_back(unit);  // the common case, without a temporary string
-    } else {
-      escaped += EscapeChar(unit);
-    }
+  escaped.reserve(size + size / 8);
+  escaped.assign(text, 0, at);
+  while (at < size) {
+    escaped += EscapeChar(text[at]);
+    const std::size_t next = nextEscaped(at + 1);
+    escaped.append(text, at + 1, next - at - 1);
+    at = next;
   }
   text.swap(escaped);
 }
@@ -231,6 +237,10 @@ void CTextProcessor::NormalizeWhitespace(std::u16string& text, int mode) {
   }
   if (pending) normalized.push_back(kSpace);
   text.swap(normalized);
+}
+
+bool CTextProcessor::HoldsMarkupSpecial(const std::u16string& text) {
+  return UnitsFindMarkupSpecial(text.data(), text.size()) != text.size();
 }
 
 bool CTextProcessor::ContainsNbsp(const std::u16string& text) {

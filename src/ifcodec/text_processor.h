@@ -36,6 +36,10 @@ class CTextProcessor {
   static void SpaceAfterNbsp(std::u16string& text);
   /// Removes every space next to a U+00A0, on either side.
   void CollapseNbsp(std::u16string& text) const;
+  /// The text holds a unit that the way back to markup looks at: `<` or `&` (escaped), `]` (a
+  /// "]]>" to break) or U+00A0 (spaces next to it go). Without one, and with an output that
+  /// encodes every unit, CollapseNbsp and EscapeText leave the text as it is.
+  static bool HoldsMarkupSpecial(const std::u16string& text);
 
   int GetEscapeCount() const { return m_escapeCount; }
 

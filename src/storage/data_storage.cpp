@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "storage/code_page_tables.h"
+#include "storage/unit_scan.h"
 
 namespace tagvert {
 namespace {
@@ -216,8 +217,13 @@ void CDataStorage::WriteOutputBuffer() {
   if (written < m_outputPending) Fail(kStateShortWrite);
   m_outputPending = 0;
   if (m_outputCapacity < kMaxCapacity) {
+    // The capacity, and with it the flush size, doubles; the memory behind it is taken once, at
+    // the largest size, when the capacity first leaves its initial value, so that the pages
+    // written before are used again instead of fresh ones being faulted in at every doubling.
+    if (m_outputCapacity == kInitialCapacity) {
+      m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(kMaxCapacity);
+    }
     m_outputCapacity *= 2;
-    m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(m_outputCapacity);
   }
 }
 
@@ -459,51 +465,67 @@ void CDataStorage::PutString(const char16_t* s) {
   PutUnits(s, std::char_traits<char16_t>::length(s));
 }
 
+// The stop request in the bulk operations. Stop may come from another thread at any time, and
+// the converting thread's hooks (progress events, whose listeners may call Stop) run only inside
+// the virtual GetChar, PutChar and Fail. So within a stretch of units that involves none of those
+// calls, the flag can only change by another thread, and such a store has no order with respect
+// to any particular unit: a stretch that has begun is finished as if the request had come just
+// after its last unit, which a check per unit could equally have seen. The flag is therefore
+// looked at before every stretch, and every stretch ends before a flush and before any virtual
+// call, so a request made during an event, or before a flush, still stops before the very next
+// unit, and the target never receives a flushed stretch that a check per unit would have kept
+// back.
 void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
-  const std::atomic<bool>& stop = *m_stopFlag;
   std::size_t i = 0;
   while (i < n) {
-    // The units that PutChar would only encode are copied straight into the buffer, with the
-    // same flush points: a flush comes before the unit that would not fit in the worst case.
-    // The stop flag is looked at before every unit, as PutChar does.
-    if (PlainWrite() && !stop.load(std::memory_order_relaxed)) {
-      if (m_outputMode == kModeUtf16) {
-        if (m_outputPending + 2 > m_outputCapacity) MakeOutputRoom();
-        std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
-        const std::size_t end =
-            i + std::min<std::size_t>((m_outputCapacity - m_outputPending) / 2, n - i);
-        const char16_t* from = s + i;
-        for (const char16_t* const last = s + end; from < last; ++from, p += 2) {
-          if (stop.load(std::memory_order_relaxed)) break;
-          if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(p, from, 2);
-          } else {
-            p[0] = static_cast<std::uint8_t>(*from & 0xFF);
-            p[1] = static_cast<std::uint8_t>(*from >> 8);
-          }
-        }
-        m_outputPending += static_cast<std::uint32_t>(2 * (from - (s + i)));
-        i = static_cast<std::size_t>(from - s);
-        if (i == end) continue;
-      } else if (m_outputMode == kModeUtf8) {
-        if (m_outputPending + 3 > m_outputCapacity) MakeOutputRoom();
-        std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
-        // An ASCII unit takes one byte but is written only while three would fit.
-        const std::size_t end =
-            i + std::min<std::size_t>(m_outputCapacity - m_outputPending - 2, n - i);
-        const char16_t* from = s + i;
-        for (const char16_t* const last = s + end; from < last && *from < 0x80; ++from) {
-          if (stop.load(std::memory_order_relaxed)) break;
-          *p++ = static_cast<std::uint8_t>(*from);
-        }
-        m_outputPending += static_cast<std::uint32_t>(from - (s + i));
-        i = static_cast<std::size_t>(from - s);
-        if (i == end) continue;
-      }
+    if (!PlainWrite() || StopRequested() ||
+        (m_outputMode != kModeUtf16 && m_outputMode != kModeUtf8)) {
+      // The IF start rule, capture, a waiting high surrogate, a stop request or another mode:
+      // the virtual PutChar does it.
+      PutChar(s[i++]);
+      continue;
     }
-    // Everything else (a unit to encode in several bytes, another mode, the IF start rule,
-    // capture, a stop request) through the virtual PutChar.
-    PutChar(s[i++]);
+    if (m_outputMode == kModeUtf16) {
+      // PutChar flushes when the two bytes of a unit would not fit.
+      if (m_outputPending + 2 > m_outputCapacity) MakeOutputRoom();
+      std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
+      const std::size_t count =
+          std::min<std::size_t>((m_outputCapacity - m_outputPending) / 2, n - i);
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, s + i, 2 * count);
+      } else {
+        for (std::size_t k = 0; k < count; ++k) {
+          p[2 * k] = static_cast<std::uint8_t>(s[i + k] & 0xFF);
+          p[2 * k + 1] = static_cast<std::uint8_t>(s[i + k] >> 8);
+        }
+      }
+      m_outputPending += static_cast<std::uint32_t>(2 * count);
+      i += count;
+      continue;
+    }
+    // UTF-8: PutChar flushes when three bytes would not fit, whatever the unit needs; a unit is
+    // written here only while it starts below `limit`.
+    if (m_outputPending + 3 > m_outputCapacity) MakeOutputRoom();
+    std::uint8_t* const buffer = m_outputBuffer.get();
+    std::uint8_t* p = buffer + m_outputPending;
+    std::uint8_t* const limit = buffer + m_outputCapacity - 2;
+    while (i < n && p < limit) {
+      const char16_t ch = s[i];
+      if (ch < 0x80) {
+        // An ASCII stretch (at least this unit) in blocks.
+        const std::size_t ascii = UnitsCopyAscii(
+            s + i, std::min<std::size_t>(n - i, static_cast<std::size_t>(limit - p)), p);
+        i += ascii;
+        p += ascii;
+        continue;
+      }
+      if (IsSurrogate(ch)) break;
+      p += EncodeUtf8Unit(p, ch);
+      ++i;
+    }
+    m_outputPending = static_cast<std::uint32_t>(p - buffer);
+    // A surrogate pairs up in PutChar (with room for it: otherwise the next stretch flushes).
+    if (i < n && p < limit && IsSurrogate(s[i])) PutChar(s[i++]);
   }
 }
 
@@ -618,7 +640,56 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
 }
 
 void CDataStorage::ReadRunBeforeCode(std::u16string* out) {
+  if (m_inputMode == kModeUtf16 && !m_inputByteSwap && std::endian::native == std::endian::little) {
+    ReadUtf16RunBeforeCode(out);
+    return;
+  }
   ReadRun(out, [](char16_t ch) { return ch >= 0xE000 && ch <= 0xEFFF; });
+}
+
+void CDataStorage::ReadUtf16RunBeforeCode(std::u16string* out) {
+  for (;;) {
+    // The units that GetChar would deliver without any hook acting: nothing pending, no stop
+    // request (looked at once per stretch, as PutUnits explains), and only units that start
+    // before the byte at which the read hook is due and lie whole in the buffer.
+    if (NothingPendingToRead() && !m_endOfInput && m_inputBuffer && !StopRequested()) {
+      const std::uint64_t bufferBase = m_inputRead - m_inputFilled;
+      std::uint32_t limit = m_inputFilled;
+      if (m_readHookAt < bufferBase + limit) {
+        limit =
+            m_readHookAt <= bufferBase ? 0 : static_cast<std::uint32_t>(m_readHookAt - bufferBase);
+      }
+      const std::uint32_t end = m_inputFilled > 0 ? std::min(limit, m_inputFilled - 1) : 0;
+      const std::uint32_t pos = m_inputPosition;
+      const std::size_t available = end > pos ? (end - pos + 1) / 2 : 0;
+      const std::uint8_t* const from = m_inputBuffer.get() + pos;
+      const std::size_t units = UnitsFindIfCode(from, available);
+      if (out != nullptr && units != 0) {
+        const std::size_t old = out->size();
+        out->resize(old + units);
+        std::memcpy(out->data() + old, from, 2 * units);
+      }
+      m_charCount += static_cast<std::uint32_t>(units);
+      const std::uint32_t next = pos + static_cast<std::uint32_t>(2 * units);
+      if (units != 0) m_lastChar = DecodeUtf16At(next - 2);
+      m_inputPosition = next;
+      if (units < available) {
+        // The code is read and pushed back, as GetChar and UngetChar would leave it.
+        m_lastChar = DecodeUtf16At(next);
+        m_inputPosition = next + 2;
+        m_pushedBack = true;
+        return;
+      }
+    }
+    // One unit through the virtual GetChar: its hooks act, or it needs more bytes.
+    char16_t ch = 0;
+    if (!GetChar(ch)) return;
+    if (ch >= 0xE000 && ch <= 0xEFFF) {
+      UngetChar();
+      return;
+    }
+    if (out != nullptr) out->push_back(ch);
+  }
 }
 
 template <class IsStop>

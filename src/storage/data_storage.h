@@ -169,10 +169,33 @@ class CDataStorage : public CBaseStorage {
     }
     return GetChar(ch);
   }
-  /// PutString of `n` units, written in bulk: every unit is written as PutChar writes it, and
-  /// whenever PutChar would do more than encode (the IF start rule, capture, a stop request of
-  /// the hooks) the unit goes through the virtual PutChar.
+  /// PutString of `n` units, written in bulk: every unit is written as PutChar writes it, with
+  /// the same flush points, and whenever PutChar would do more than encode (the IF start rule,
+  /// capture, a surrogate in UTF-8, a stop request of the hooks) the unit goes through the
+  /// virtual PutChar. A stop request is looked at before each stretch that fits in the output
+  /// buffer (see the .cpp for why that stops where a check per unit would).
   void PutUnits(const char16_t* s, std::size_t n);
+  /// GetChar for the IF reader's codes: a pushed-back unit, or one UTF-16 unit in the buffer, is
+  /// delivered without a virtual call when no hook would act (no stop request, fewer bytes
+  /// consumed than the read hook waits for); otherwise the virtual GetChar.
+  bool TakeUtf16Char(char16_t& ch) {
+    if (m_pendingLowSurrogate == 0 && !StopRequested() && GetInputConsumed() < m_readHookAt) {
+      if (m_pushedBack) {
+        ch = m_lastChar;
+        ++m_charCount;
+        m_pushedBack = false;
+        return true;
+      }
+      if (m_inputMode == kModeUtf16 && m_inputFilled - m_inputPosition >= 2) {
+        ch = DecodeUtf16At(m_inputPosition);
+        m_inputPosition += 2;
+        ++m_charCount;
+        m_lastChar = ch;
+        return true;
+      }
+    }
+    return GetChar(ch);
+  }
 
   /// Current modes and code pages (for tests and the frame).
   std::int16_t GetInputMode() const { return m_inputMode; }
@@ -217,6 +240,9 @@ class CDataStorage : public CBaseStorage {
   /// The run reader behind ReadRunBeforeLess and ReadRunBeforeCode.
   template <class IsStop>
   void ReadRun(std::u16string* out, IsStop isStop);
+  /// ReadRunBeforeCode over little-endian UTF-16 input on a little-endian machine: whole
+  /// stretches of the buffer are scanned and copied at once.
+  void ReadUtf16RunBeforeCode(std::u16string* out);
   /// Reads until `n` unread bytes are buffered or a read returns nothing. With `endAtShortfall`
   /// the true end drops an incomplete trailing character and sets the end of input; without it
   /// (the byte-order-mark probe) the bytes stay for the decoders and the end is set only when

@@ -45,7 +45,10 @@ TEST(CTextProcessorTest, EscapeText) {
                // A plain ASCII stretch before the first unit to escape, and nothing else.
                {u"plain words, then x<y", u"plain words, then x&lt;y", 31},
                {u"plain words, then \u0416", u"plain words, then &#1046;", 11},
-               {u"only plain ASCII: a-z 0-9 ()[]/", u"only plain ASCII: a-z 0-9 ()[]/", 31}},
+               {u"only plain ASCII: a-z 0-9 ()[]/", u"only plain ASCII: a-z 0-9 ()[]/", 31},
+               // Units to escape side by side, first and last, with plain stretches between.
+               {u"<<ab&&\u0416c]\u0416<", u"&lt;&lt;ab&amp;&amp;&#1046;c]&#1046;&lt;", 11},
+               {u"&x\u00E9\u00A0<", u"&amp;x\u00E9\u00A0&lt;", 31}},
               [&](std::u16string& text, int mode) {
                 CDataStorage* output = mode < 10 ? nullptr : mode < 30 ? &singleByte : &utf8;
                 CTextProcessor(output, mode % 10).EscapeText(text);

@@ -56,7 +56,7 @@ struct CReadOutcome {
 };
 
 // Reads `bytes` run by run (with the bulk read or with GetChar until a stop unit and UngetChar)
-// and takes each stop unit with GetChar, until the end or an abort.
+// and takes each stop unit (with TakeUtf16Char or GetChar), until the end or an abort.
 CReadOutcome ReadRuns(const std::vector<std::uint8_t>& bytes, std::uint32_t chunk,
                       std::int16_t mode, bool bulk, bool toCode, std::uint64_t step,
                       std::size_t stopAtHook) {
@@ -84,8 +84,9 @@ CReadOutcome ReadRuns(const std::vector<std::uint8_t>& bytes, std::uint32_t chun
         }
       }
       outcome.runs.push_back(run);
+      // The IF reader takes the unit that ended a run with TakeUtf16Char.
       char16_t stopUnit = 0;
-      if (!storage.GetChar(stopUnit)) break;
+      if (!(bulk ? storage.TakeUtf16Char(stopUnit) : storage.GetChar(stopUnit))) break;
       outcome.runs.push_back(std::u16string(1, stopUnit));
     }
   } catch (const CHResultError& e) {
@@ -256,6 +257,37 @@ TEST(CBulkWriteTest, PutStringWritesLikePutChar) {
         const std::size_t captured = out.storage.GetCaptureLength();
         out.storage.Flush();
         return std::make_tuple(out.sink->Bytes(), out.sink->WriteSizes(), captured);
+      };
+      EXPECT_EQ(write(true), write(false));
+    }
+  }
+}
+
+// ASCII stretches that end at every offset around a flush and around the eight-unit blocks of
+// the bulk copy, followed by units of two and three bytes, surrogate pairs and a long run of
+// three-byte units: the bytes and the write sizes are those of PutChar.
+TEST(CBulkWriteTest, StretchesEndingAtEveryOffsetAroundAFlush) {
+  // A run of three-byte units longer than the first buffer crosses a flush by itself.
+  const std::u16string longRun = std::u16string(400, u'\u4E2D') + u"\u0416\U0001F600";
+  for (const std::u16string& tail :
+       {std::u16string(u"\u00E9"), std::u16string(u"\u20AC\u00E9"), std::u16string(u"\U0001F600"),
+        std::u16string(u"<&]"), longRun}) {
+    for (std::size_t length = 1010; length <= 1030; ++length) {
+      SCOPED_TRACE("length " + std::to_string(length));
+      std::u16string text(length, u'a');
+      text += tail;
+      text += std::u16string(2100, u'b') + tail + std::u16string(9, u'c');
+      auto write = [&](bool bulk) {
+        test::CStorageToSink<CHookedStorage> out(kModeUtf8);
+        out.storage.PutBOM();
+        if (bulk) {
+          out.storage.PutString(text);
+        } else {
+          for (const char16_t unit : text)
+            out.storage.PutChar(unit);
+        }
+        out.storage.Flush();
+        return std::make_pair(out.sink->Bytes(), out.sink->WriteSizes());
       };
       EXPECT_EQ(write(true), write(false));
     }

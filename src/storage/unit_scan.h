@@ -1,0 +1,138 @@
+// Tagvert: scans over runs of UTF-16 units for the bulk reads and writes: the next IF code, the
+// next unit that markup output must look at, and the leading ASCII of a run copied as bytes.
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
+#include <emmintrin.h>
+#define TAGVERT_UNITS_SSE2 1
+#else
+#define TAGVERT_UNITS_SSE2 0
+#endif
+
+namespace tagvert {
+
+namespace detail {
+
+// Portable forms, four units per 64-bit word; the vector forms below fall back on them for the
+// tail of a run and on machines without SSE2 (the 32-bit Windows build).
+
+/// Index of the first of the `n` little-endian units at `p` that lies in U+E000..U+EFFF; `n`
+/// when there is none.
+inline std::size_t UnitsFindIfCodePortable(const std::uint8_t* p, std::size_t n) {
+  std::size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr std::uint64_t kHigh = 0xF000F000F000F000u;
+    constexpr std::uint64_t kCode = 0xE000E000E000E000u;
+    constexpr std::uint64_t kOnes = 0x0001000100010001u;
+    constexpr std::uint64_t kSign = 0x8000800080008000u;
+    for (; i + 4 <= n; i += 4) {
+      std::uint64_t word;
+      std::memcpy(&word, p + 2 * i, 8);
+      // A lane is a code when its top four bits are 1110: the lane of `y` is then zero. The
+      // zero-lane test may also flag lanes above a zero lane (borrow), never one below it.
+      const std::uint64_t y = (word ^ kCode) & kHigh;
+      if (((y - kOnes) & ~y & kSign) != 0) break;
+    }
+  }
+  for (; i < n; ++i) {
+    if ((p[2 * i + 1] & 0xF0) == 0xE0) return i;
+  }
+  return n;
+}
+
+/// Copies the leading units of `s[0..n)` that are below U+0080 to `out` as one byte each and
+/// returns their count; `out` has room for `n` bytes.
+inline std::size_t UnitsCopyAsciiPortable(const char16_t* s, std::size_t n, std::uint8_t* out) {
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    if (((s[i] | s[i + 1] | s[i + 2] | s[i + 3]) & 0xFF80) != 0) break;
+    out[i] = static_cast<std::uint8_t>(s[i]);
+    out[i + 1] = static_cast<std::uint8_t>(s[i + 1]);
+    out[i + 2] = static_cast<std::uint8_t>(s[i + 2]);
+    out[i + 3] = static_cast<std::uint8_t>(s[i + 3]);
+  }
+  for (; i < n && s[i] < 0x80; ++i)
+    out[i] = static_cast<std::uint8_t>(s[i]);
+  return i;
+}
+
+constexpr bool IsMarkupSpecial(char16_t c) {
+  return c == u'<' || c == u'&' || c == u']' || c == 0x00A0;
+}
+
+/// Index of the first unit of `s[0..n)` that is `<`, `&`, `]` or U+00A0; `n` when there is none.
+inline std::size_t UnitsFindMarkupSpecialPortable(const char16_t* s, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    if (IsMarkupSpecial(s[i])) return i;
+  }
+  return n;
+}
+
+}  // namespace detail
+
+/// Index of the first of the `n` little-endian UTF-16 units at `p` (2 `n` bytes, any alignment)
+/// that lies in the IF code range U+E000..U+EFFF; `n` when there is none.
+inline std::size_t UnitsFindIfCode(const std::uint8_t* p, std::size_t n) {
+#if TAGVERT_UNITS_SSE2
+  const __m128i high = _mm_set1_epi16(static_cast<short>(0xF000));
+  const __m128i code = _mm_set1_epi16(static_cast<short>(0xE000));
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i));
+    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), code));
+    if (mask != 0) return i + static_cast<std::size_t>(std::countr_zero(unsigned(mask))) / 2;
+  }
+  return i + detail::UnitsFindIfCodePortable(p + 2 * i, n - i);
+#else
+  return detail::UnitsFindIfCodePortable(p, n);
+#endif
+}
+
+/// Copies the leading units of `s[0..n)` that are below U+0080 to `out` as one byte each (the
+/// UTF-8 of an ASCII run) and returns their count; `out` has room for `n` bytes.
+inline std::size_t UnitsCopyAscii(const char16_t* s, std::size_t n, std::uint8_t* out) {
+#if TAGVERT_UNITS_SSE2
+  const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, nonAscii), zero)) != 0xFFFF) break;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(v, v));
+  }
+  return i + detail::UnitsCopyAsciiPortable(s + i, n - i, out + i);
+#else
+  return detail::UnitsCopyAsciiPortable(s, n, out);
+#endif
+}
+
+/// Index of the first unit of `s[0..n)` that markup output has to look at in text: `<` or `&`
+/// (escaped), `]` (a possible "]]>"), U+00A0 (spaces around it go); `n` when there is none.
+inline std::size_t UnitsFindMarkupSpecial(const char16_t* s, std::size_t n) {
+#if TAGVERT_UNITS_SSE2
+  const __m128i less = _mm_set1_epi16(u'<');
+  const __m128i amp = _mm_set1_epi16(u'&');
+  const __m128i bracket = _mm_set1_epi16(u']');
+  const __m128i nbsp = _mm_set1_epi16(0x00A0);
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    const __m128i hit =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, less), _mm_cmpeq_epi16(v, amp)),
+                     _mm_or_si128(_mm_cmpeq_epi16(v, bracket), _mm_cmpeq_epi16(v, nbsp)));
+    const int mask = _mm_movemask_epi8(hit);
+    if (mask != 0) return i + static_cast<std::size_t>(std::countr_zero(unsigned(mask))) / 2;
+  }
+  return i + detail::UnitsFindMarkupSpecialPortable(s + i, n - i);
+#else
+  return detail::UnitsFindMarkupSpecialPortable(s, n);
+#endif
+}
+
+}  // namespace tagvert

@@ -1,0 +1,103 @@
+// Tagvert: tests of the run scans: the vector and the portable forms find the same unit as a
+// plain loop, at every position within and across the eight-unit blocks.
+// SPDX-License-Identifier: Apache-2.0
+#include "storage/unit_scan.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tagvert {
+namespace {
+
+std::vector<std::uint8_t> LittleEndian(const std::u16string& units) {
+  std::vector<std::uint8_t> bytes;
+  for (const char16_t unit : units) {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  return bytes;
+}
+
+// Runs of up to 40 units of `filler` with `probe` at each position (or absent), scanned from an
+// odd byte offset too; the flags tell which scan stops at `probe`.
+struct CScanCase {
+  const char* name;
+  char16_t filler;
+  char16_t probe;
+  bool codeScanStops;
+  bool specialScanStops;
+};
+
+const CScanCase kScanCases[] = {
+    {"first code", u'a', 0xE000, true, false},
+    {"last code", u'a', 0xEFFF, true, false},
+    {"below codes", u'a', 0xDFFF, false, false},
+    {"above codes", u'a', 0xF000, false, false},
+    {"code bits in low byte", u'a', 0x00E0, false, false},
+    {"code among codes' neighbours", 0xD000, 0xE805, true, false},
+    {"less-than", u'b', u'<', false, true},
+    {"ampersand", u'b', u'&', false, true},
+    {"bracket", u'b', u']', false, true},
+    {"no-break space", u'b', 0x00A0, false, true},
+    {"greater-than", u'b', u'>', false, false},
+    {"space", u'b', u' ', false, false},
+    {"A0 in high byte", u'b', 0xA000, false, false},
+    {"3C in high byte", u'b', 0x3C00, false, false},
+};
+
+TEST(CUnitScanTest, FindsTheFirstStopUnitAtEveryPosition) {
+  for (const CScanCase& c : kScanCases) {
+    for (std::size_t length = 0; length <= 40; ++length) {
+      for (std::size_t at = 0; at <= length; ++at) {
+        SCOPED_TRACE(std::string(c.name) + ", length " + std::to_string(length) + ", at " +
+                     std::to_string(at));
+        std::u16string units(length, c.filler);
+        if (at < length) units[at] = c.probe;
+        // A second probe later on must not hide the first.
+        if (at + 9 < length) units[at + 9] = c.probe;
+        const std::size_t codeAt = c.codeScanStops && at < length ? at : length;
+        const std::size_t specialAt = c.specialScanStops && at < length ? at : length;
+        // One byte of padding in front: the scan does not rely on alignment.
+        std::vector<std::uint8_t> bytes = LittleEndian(units);
+        bytes.insert(bytes.begin(), 0xEE);
+        EXPECT_EQ(UnitsFindIfCode(bytes.data() + 1, length), codeAt);
+        EXPECT_EQ(detail::UnitsFindIfCodePortable(bytes.data() + 1, length), codeAt);
+        EXPECT_EQ(UnitsFindMarkupSpecial(units.data(), length), specialAt);
+        EXPECT_EQ(detail::UnitsFindMarkupSpecialPortable(units.data(), length), specialAt);
+      }
+    }
+  }
+}
+
+// The ASCII prefix is copied byte for byte and ends at the first unit from U+0080 up, whatever
+// its low byte; the bytes after the prefix are not written.
+TEST(CUnitScanTest, CopiesTheAsciiPrefix) {
+  for (const char16_t stop :
+       {char16_t{0x0080}, char16_t{0x0100}, char16_t{0x00FF}, char16_t{0xD83D}, char16_t{0x8000}}) {
+    for (std::size_t length = 0; length <= 40; ++length) {
+      for (std::size_t at = 0; at <= length; ++at) {
+        SCOPED_TRACE("stop " + std::to_string(stop) + ", length " + std::to_string(length) +
+                     ", at " + std::to_string(at));
+        std::u16string units;
+        for (std::size_t i = 0; i < length; ++i)
+          units.push_back(static_cast<char16_t>(i % 2 == 0 ? u'!' + i : 0x7F));
+        if (at < length) units[at] = stop;
+        for (const bool portable : {false, true}) {
+          std::vector<std::uint8_t> out(length + 1, 0xAA);
+          const std::size_t copied =
+              portable ? detail::UnitsCopyAsciiPortable(units.data(), length, out.data())
+                       : UnitsCopyAscii(units.data(), length, out.data());
+          ASSERT_EQ(copied, at);
+          for (std::size_t i = 0; i < at; ++i)
+            EXPECT_EQ(out[i], units[i]);
+          EXPECT_EQ(out[at], 0xAA);
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tagvert
