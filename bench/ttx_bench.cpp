@@ -4,15 +4,21 @@
 //   tagvert_bench generate MB FILE   writes a TTX document of about MB megabytes
 //   tagvert_bench to-if FILE          converts FILE to FILE.if and reports MB/s and peak memory
 //   tagvert_bench from-if FILE.if     converts FILE.if back to TTX and reports the same
+//   tagvert_bench stop FILE POINTS    stops TTX -> IF conversions of FILE at POINTS moments and
+//                                     reports how long the library takes to return
 //
 // Each conversion runs in a process of its own, so the peak resident memory it reports belongs
 // to that conversion alone. bench/run.sh runs the 5 MB and 50 MB cases.
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "frame/ttx_converter.h"
 #include "platform/cli_services.h"
@@ -139,6 +145,54 @@ int Convert(bool toIF, const std::string& input) {
   return 0;
 }
 
+// How long the library takes to return after Stop at `points` evenly spaced moments of a TTX ->
+// IF conversion of `input` (the moments are fractions of one full conversion's time): the time
+// from Stop to the return of ConvertToIF, which includes releasing the document's elements.
+int StopLatency(const std::string& input, int points) {
+  const CEndpoint source = CEndpoint::File(tagvert::Utf8ToUtf16(input));
+  const CEndpoint target = CEndpoint::File(tagvert::Utf8ToUtf16(input + ".if"));
+  const auto run = [&](CTagvertConverter& converter) {
+    converter.PutProperty(tagvert::CVariant::String(u"Direction"),
+                          tagvert::CVariant::Int32(0x00040000));
+    return converter.ConvertToIF(source, target);
+  };
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  {
+    CTagvertConverter converter;
+    if (run(converter) != tagvert::kSOk) return 1;
+  }
+  const auto total = Clock::now() - start;
+  std::vector<double> latencies;
+  for (int i = 1; i <= points; ++i) {
+    CTagvertConverter converter;
+    std::atomic<bool> returned{false};
+    Clock::time_point end;
+    std::thread worker([&] {
+      run(converter);
+      end = Clock::now();
+      returned = true;
+    });
+    std::this_thread::sleep_for(total * i / (points + 1));
+    const auto stop = Clock::now();
+    const bool early = returned.load();
+    converter.Stop();
+    worker.join();
+    const double ms = std::chrono::duration<double, std::milli>(end - stop).count();
+    std::printf("  at %2d/%d: %s\n", i, points + 1,
+                early ? "ended before the stop" : (std::to_string(ms) + " ms").c_str());
+    if (!early) latencies.push_back(ms);
+  }
+  if (latencies.empty()) return 1;
+  std::sort(latencies.begin(), latencies.end());
+  std::printf(
+      "stop latency of the library over %zu moments of %.2f s: min %.1f ms, median %.1f "
+      "ms, max %.1f ms\n",
+      latencies.size(), std::chrono::duration<double>(total).count(), latencies.front(),
+      latencies[latencies.size() / 2], latencies.back());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -148,6 +202,9 @@ int main(int argc, char** argv) {
   }
   if (argc == 3 && std::string(argv[1]) == "to-if") return Convert(true, argv[2]);
   if (argc == 3 && std::string(argv[1]) == "from-if") return Convert(false, argv[2]);
-  std::fprintf(stderr, "usage: tagvert_bench generate MB FILE | to-if FILE | from-if FILE.if\n");
+  if (argc == 4 && std::string(argv[1]) == "stop") return StopLatency(argv[2], std::atoi(argv[3]));
+  std::fprintf(stderr,
+               "usage: tagvert_bench generate MB FILE | to-if FILE | from-if FILE.if | stop FILE "
+               "POINTS\n");
   return 2;
 }

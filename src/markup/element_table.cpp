@@ -179,6 +179,8 @@ void CScanner::Run() {
   // Address space only: the pages are touched as the attributes are read.
   m_attributes.reserve(m_n / 16 + 16);
   while (m_p < m_n) {
+    // A stop is seen once per element here too: cutting a large document takes seconds.
+    m_table.CheckStop();
     const std::size_t start = m_p;
     if (m_s[m_p] != u'<') {
       const char16_t* const end = FindUnit(m_s + m_p, m_s + m_n, u'<');

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/cli_output.h"
 #include "platform/cli_services.h"
 #include "platform/posix_file_stream.h"
 
@@ -50,19 +51,12 @@ std::atomic<void (*)()> g_interruptHandler{nullptr};
 std::atomic<int> g_requests{0};
 std::atomic<int> g_stopSignal{0};
 
-// The temporary outputs, visible to the signal handler: fixed buffers, each published by its
-// flag (0 free, 1 being written, 2 published). A batch has one temporary output per running job.
-struct CTempSlot {
-  char path[4096];
-  std::atomic<int> state{0};
-};
-CTempSlot g_temps[kMaxTemporaryOutputs];
+// The temporary outputs, visible to the signal handler.
+detail::CTempOutputTable<char, 4096> g_temps;
 
 // Removes every published temporary output; only async-signal-safe calls.
 void RemovePublishedTemps() {
-  for (CTempSlot& slot : g_temps) {
-    if (slot.state.load() == 2) ::unlink(slot.path);
-  }
+  g_temps.RemoveAll([](const char* path) { ::unlink(path); });
 }
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
@@ -111,22 +105,22 @@ bool StopSignalled() {
   return g_stopSignal.load() != 0;
 }
 
-// Publishes a temporary output; returns its slot, -1 when the name is too long or no slot is free.
-int PublishTemp(const std::string& path) {
-  if (path.size() >= sizeof g_temps[0].path) return -1;
-  for (int i = 0; i < kMaxTemporaryOutputs; ++i) {
-    int expected = 0;
-    if (!g_temps[i].state.compare_exchange_strong(expected, 1)) continue;
-    std::memcpy(g_temps[i].path, path.c_str(), path.size() + 1);
-    g_temps[i].state.store(2);
-    return i;
-  }
-  return -1;
+// The folder that holds `path`, with its final slash ("" for the current folder).
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-void WithdrawTemp(CCliOutput& output) {
-  if (output.tempSlot >= 0) g_temps[output.tempSlot].state.store(0);
-  output.tempSlot = -1;
+// Forces the folder's entries to the disk, so that a rename into it survives a crash. Returns 0
+// or the errno of the failure; a file system that cannot sync a folder (EINVAL) has nothing more
+// to do and counts as success.
+int SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int error = ::fsync(fd) == 0 ? 0 : errno;
+  if (error == EINVAL || error == ENOTSUP) error = 0;
+  ::close(fd);
+  return error;
 }
 
 // Follows symbolic links (relative ones from their own folder) to the name finally written.
@@ -229,11 +223,8 @@ bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string
     return true;
   }
 
-  const auto slash = output.target.find_last_of('/');
-  const std::string folder =
-      slash == std::string::npos ? std::string() : output.target.substr(0, slash + 1);
-  const std::string base =
-      slash == std::string::npos ? output.target : output.target.substr(slash + 1);
+  const std::string folder = FolderOf(output.target);
+  const std::string base = output.target.substr(folder.size());
   std::string pattern = folder + "." + base + ".tagvert-XXXXXX";
   CStopSignalsBlocked blocked;
   const int fd = ::mkstemp(pattern.data());
@@ -242,7 +233,7 @@ bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string
     why = errno == ENOENT ? "its folder does not exist" : ErrnoPhrase(errno);
     return false;
   }
-  output.tempSlot = PublishTemp(pattern);
+  output.tempSlot = g_temps.Publish(pattern.data(), pattern.size());
   ::fcntl(fd, F_SETFD, FD_CLOEXEC);
   if (exists) {
     // The replacement keeps the old file's owner where permitted (changing the owner first, as
@@ -266,22 +257,28 @@ bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string
 }
 
 bool PlatformCommitOutput(CCliOutput& output, std::string& why) {
-  const HResult finished = output.file ? output.file->Finish(true) : kSOk;
-  if (Failed(finished)) {
-    why = PlatformErrorPhrase(finished);
-    if (why.empty()) why = "the output accepted fewer bytes than were written";
-    PlatformAbandonOutput(output);
+  if (!detail::FinishOutput(output, why)) return false;
+  if (output.temp.empty()) return true;
+  {
+    CStopSignalsBlocked blocked;
+    const bool renamed = ::rename(output.temp.c_str(), output.target.c_str()) == 0;
+    if (!renamed) {
+      why = ErrnoPhrase(errno);
+      ::unlink(output.temp.c_str());
+    }
+    g_temps.Withdraw(output);
+    output.temp.clear();
+    if (!renamed) return false;
+  }
+  // The new name is durable only once the folder is: the file's own data was synced before.
+  const int error = SyncFolder(FolderOf(output.target));
+  if (error != 0) {
+    why = ErrnoPhrase(error) +
+          " while saving the folder to the disk; the new output is in place but may not survive a "
+          "system crash";
     return false;
   }
-  if (output.temp.empty()) return true;
-  CStopSignalsBlocked blocked;
-  if (::rename(output.temp.c_str(), output.target.c_str()) != 0) {
-    why = ErrnoPhrase(errno);
-    ::unlink(output.temp.c_str());
-  }
-  WithdrawTemp(output);
-  output.temp.clear();
-  return why.empty();
+  return true;
 }
 
 void PlatformAbandonOutput(CCliOutput& output) {
@@ -289,7 +286,7 @@ void PlatformAbandonOutput(CCliOutput& output) {
   if (output.temp.empty()) return;
   CStopSignalsBlocked blocked;
   ::unlink(output.temp.c_str());
-  WithdrawTemp(output);
+  g_temps.Withdraw(output);
   output.temp.clear();
 }
 

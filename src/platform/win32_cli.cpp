@@ -1,23 +1,20 @@
 // Tagvert: operating-system services of the command line on Windows.
 // SPDX-License-Identifier: Apache-2.0
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-// windows.h first: the headers below need its types.
+// The file stream's header includes windows.h the one way the platform's sources use it; first,
+// as the headers below need its types.
+#include "platform/win32_file_stream.h"
+
 #include <io.h>
 #include <psapi.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
+#include "platform/cli_output.h"
 #include "platform/cli_services.h"
-#include "platform/win32_file_stream.h"
 #include "storage/char_class.h"
 
 namespace tagvert {
@@ -66,35 +63,11 @@ std::atomic<void (*)()> g_interruptHandler{nullptr};
 std::atomic<int> g_requests{0};
 std::atomic<int> g_stopSignal{0};
 
-// The temporary outputs, visible to the console handler: fixed buffers, each published by its
-// flag (0 free, 1 being written, 2 published). A batch has one temporary output per running job.
-struct CTempSlot {
-  wchar_t path[MAX_PATH + 1];
-  std::atomic<int> state{0};
-};
-CTempSlot g_temps[kMaxTemporaryOutputs];
+// The temporary outputs, visible to the console handler.
+detail::CTempOutputTable<wchar_t, MAX_PATH + 1> g_temps;
 
 void RemovePublishedTemps() {
-  for (CTempSlot& slot : g_temps) {
-    if (slot.state.load() == 2) ::DeleteFileW(slot.path);
-  }
-}
-
-// Publishes a temporary output; returns its slot, -1 when no slot is free.
-int PublishTemp(const wchar_t (&path)[MAX_PATH + 1]) {
-  for (int i = 0; i < kMaxTemporaryOutputs; ++i) {
-    int expected = 0;
-    if (!g_temps[i].state.compare_exchange_strong(expected, 1)) continue;
-    std::memcpy(g_temps[i].path, path, sizeof path);
-    g_temps[i].state.store(2);
-    return i;
-  }
-  return -1;
-}
-
-void WithdrawTemp(CCliOutput& output) {
-  if (output.tempSlot >= 0) g_temps[output.tempSlot].state.store(0);
-  output.tempSlot = -1;
+  g_temps.RemoveAll([](const wchar_t* path) { ::DeleteFileW(path); });
 }
 
 // The signal numbers of the C runtime for the console events, so that both platforms report a
@@ -141,6 +114,38 @@ bool FileIdentity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
   const BOOL ok = ::GetFileInformationByHandle(handle, &info);
   ::CloseHandle(handle);
   return ok != FALSE;
+}
+
+// The name of the existing file that `path` leads to, following symbolic links and junctions,
+// so that the file is replaced and a link stays; the name as it is when it does not exist (or is
+// a link that leads nowhere). Asked of the file itself rather than read from a reparse point, so
+// that it also holds where links are not reported as reparse points (Wine's links of the host).
+std::string FollowLinks(const std::string& path) {
+  // A device name ("\\.\pipe\x") is left alone: opening a pipe would take one of its instances.
+  if (path.rfind("\\\\.\\", 0) == 0 || path.rfind("//./", 0) == 0) return path;
+  const std::wstring wide = Wide(path);
+  const HANDLE handle =
+      ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return path;
+  std::wstring name(MAX_PATH, L'\0');
+  DWORD length = ::GetFinalPathNameByHandleW(handle, name.data(), static_cast<DWORD>(name.size()),
+                                             VOLUME_NAME_DOS);
+  if (length >= name.size()) {
+    name.resize(length);
+    length = ::GetFinalPathNameByHandleW(handle, name.data(), static_cast<DWORD>(name.size()),
+                                         VOLUME_NAME_DOS);
+  }
+  ::CloseHandle(handle);
+  if (length == 0 || length >= name.size()) return path;
+  name.resize(length);
+  // The name comes back in its long form: "\\?\C:\..." or "\\?\UNC\server\...".
+  if (name.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    name.replace(0, 8, L"\\\\");
+  } else if (name.rfind(L"\\\\?\\", 0) == 0) {
+    name.erase(0, 4);
+  }
+  return Utf16ToUtf8(std::u16string(name.begin(), name.end()));
 }
 
 }  // namespace
@@ -202,7 +207,8 @@ bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string
         std::make_shared<detail::CWin32FileStream>(::GetStdHandle(STD_OUTPUT_HANDLE), false);
     return true;
   }
-  const std::wstring wide = Wide(path);
+  output.target = FollowLinks(path);
+  const std::wstring wide = Wide(output.target);
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     why = "it is a folder";
@@ -220,8 +226,8 @@ bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string
     ::CloseHandle(probe);
   }
 
-  const auto slash = path.find_last_of("/\\");
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const auto slash = output.target.find_last_of("/\\");
+  const std::string folder = slash == std::string::npos ? "." : output.target.substr(0, slash + 1);
   wchar_t temp[MAX_PATH + 1];
   if (::GetTempFileNameW(Wide(folder).c_str(), L"tgv", 0, temp) == 0) {
     const DWORD code = ::GetLastError();
@@ -230,7 +236,7 @@ bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string
                                                                        : ErrorPhrase(code);
     return false;
   }
-  output.tempSlot = PublishTemp(temp);
+  output.tempSlot = g_temps.Publish(temp, std::wcslen(temp));
   output.temp = Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(temp)));
   const HANDLE handle = ::CreateFileW(temp, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -244,15 +250,11 @@ bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string
 }
 
 bool PlatformCommitOutput(CCliOutput& output, std::string& why) {
-  const HResult finished = output.file ? output.file->Finish(true) : kSOk;
-  if (Failed(finished)) {
-    why = PlatformErrorPhrase(finished);
-    if (why.empty()) why = "the output accepted fewer bytes than were written";
-    PlatformAbandonOutput(output);
-    return false;
-  }
+  if (!detail::FinishOutput(output, why)) return false;
   if (output.temp.empty()) return true;
-  // Replacing keeps the old file's attributes and security; a new target is simply moved.
+  // The file's data was flushed before. Windows has no sync of a folder: replacing keeps the
+  // old file's attributes and security (the file system journals the change of names), and a
+  // new target is moved with MOVEFILE_WRITE_THROUGH, which returns once the move is on the disk.
   const std::wstring target = Wide(output.target);
   const std::wstring temp = Wide(output.temp);
   BOOL moved = ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr,
@@ -265,7 +267,7 @@ bool PlatformCommitOutput(CCliOutput& output, std::string& why) {
     why = ErrorPhrase(::GetLastError());
     ::DeleteFileW(temp.c_str());
   }
-  WithdrawTemp(output);
+  g_temps.Withdraw(output);
   output.temp.clear();
   return why.empty();
 }
@@ -274,7 +276,7 @@ void PlatformAbandonOutput(CCliOutput& output) {
   if (output.file) output.file->Finish(false);
   if (output.temp.empty()) return;
   ::DeleteFileW(Wide(output.temp).c_str());
-  WithdrawTemp(output);
+  g_temps.Withdraw(output);
   output.temp.clear();
 }
 

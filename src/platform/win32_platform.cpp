@@ -1,19 +1,13 @@
 // Tagvert: operating-system services on Windows (files, code pages, message texts).
 // SPDX-License-Identifier: Apache-2.0
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+// The file stream's header includes windows.h the one way the platform's sources use it.
+#include "platform/win32_file_stream.h"
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "platform/cli_services.h"
-#include "platform/win32_file_stream.h"
 #include "rules/message_text.h"
 #include "storage/code_page_platform.h"
 #include "storage/data_storage.h"

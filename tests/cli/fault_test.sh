@@ -51,42 +51,51 @@ faulty() {
 [ $? -eq 1 ] || fail "to-if from a folder on standard input did not fail"
 contains "$work/err" "cannot read standard input: it is a folder."
 
-# Every read of the input failing in turn: status 1, one sentence with the cause, the old output
-# untouched, no temporary file; past the last read the conversion succeeds.
+# every_fault KIND WATCH MESSAGE: makes the k-th KIND call (READ or WRITE) on the file named like
+# WATCH fail, for k = 1, 2, ... until the conversion ($direction of $src) succeeds with $want.
+# Each failure: status 1, MESSAGE, the old output untouched, no temporary file. Leaves in $k the
+# first call that made no failure.
+every_fault() {
+  kind=$1
+  k=1
+  while :; do
+    echo old >"$work/target"
+    faulty TAGVERT_FAULT_FILE="$2" "TAGVERT_FAULT_$kind=$k" \
+      "$tagvert" $direction "$src" -o "$work/target" $opts --quiet
+    if [ $status -eq 0 ]; then
+      cmp -s "$work/target" "$want" || fail "$direction $kind $k: succeeded with a wrong output"
+      break
+    fi
+    [ $status -eq 1 ] || fail "$direction $kind fault $k: status $status"
+    contains "$work/err" "$3"
+    [ "$(cat "$work/target")" = old ] || fail "$direction $kind fault $k: the old output changed"
+    no_temp "$direction $kind fault $k"
+    k=$((k + 1))
+    [ $k -gt 40 ] && { fail "$direction: $kind calls never stop failing"; break; }
+  done
+  [ $k -gt 2 ] || fail "$direction: one $kind call did all; the loop tried nothing"
+}
+
+# Every read of the input, then every write of the output, failing in turn (a write stores half
+# its bytes, then the disk is full); a short read anywhere changes nothing; an input that grows
+# while it is read gives no output.
 for direction in to-if from-if; do
   if [ $direction = to-if ]; then
     src="$work/doc.ttx" want="$work/good.if" name=doc.ttx opts="--direction fr-fr"
   else
     src="$work/good.if" want="$work/good.ttx" name=good.if opts=""
   fi
-  k=1
-  while :; do
-    echo old >"$work/target"
-    faulty TAGVERT_FAULT_FILE="$name" TAGVERT_FAULT_READ=$k \
-      "$tagvert" $direction "$src" -o "$work/target" $opts --quiet
-    if [ $status -eq 0 ]; then
-      cmp -s "$work/target" "$want" || fail "$direction read $k: succeeded with a wrong output"
-      break
-    fi
-    [ $status -eq 1 ] || fail "$direction read fault $k: status $status"
-    contains "$work/err" "cannot read '$src': input/output error."
-    [ "$(cat "$work/target")" = old ] || fail "$direction read fault $k: the old output changed"
-    no_temp "$direction read fault $k"
-    k=$((k + 1))
-    [ $k -gt 40 ] && { fail "$direction: reads never stop failing"; break; }
-  done
-  [ $k -gt 2 ] || fail "$direction: the input was read in one call; the loop tried nothing"
+  every_fault READ "$name" "cannot read '$src': input/output error."
+  reads=$k
 
-  # A short read anywhere changes nothing.
   j=1
-  while [ $j -lt $k ]; do
+  while [ $j -lt $reads ]; do
     faulty TAGVERT_FAULT_FILE="$name" TAGVERT_FAULT_SHORT=$j \
       "$tagvert" $direction "$src" -o "$work/target" $opts --quiet
     [ $status -eq 0 ] && cmp -s "$work/target" "$want" || fail "$direction short read $j"
     j=$((j + 1))
   done
 
-  # The file grows while it is read: no output.
   echo old >"$work/target"
   cp "$src" "$work/grow.in"
   faulty TAGVERT_FAULT_FILE=grow.in TAGVERT_FAULT_GROW=2 \
@@ -96,25 +105,28 @@ for direction in to-if from-if; do
   [ "$(cat "$work/target")" = old ] || fail "$direction: changed input: the old output changed"
   no_temp "$direction changed input"
 
-  # Every write of the output failing in turn (half written, then a full disk).
-  k=1
-  while :; do
-    echo old >"$work/target"
-    faulty TAGVERT_FAULT_FILE=target.tagvert- TAGVERT_FAULT_WRITE=$k \
-      "$tagvert" $direction "$src" -o "$work/target" $opts --quiet
-    if [ $status -eq 0 ]; then
-      cmp -s "$work/target" "$want" || fail "$direction write $k: succeeded with a wrong output"
-      break
-    fi
-    [ $status -eq 1 ] || fail "$direction write fault $k: status $status"
-    contains "$work/err" "cannot write '$work/target': the disk is full."
-    [ "$(cat "$work/target")" = old ] || fail "$direction write fault $k: the old output changed"
-    no_temp "$direction write fault $k"
-    k=$((k + 1))
-    [ $k -gt 40 ] && { fail "$direction: writes never stop failing"; break; }
-  done
-  [ $k -gt 2 ] || fail "$direction: the output was written in one call; the loop tried nothing"
+  every_fault WRITE target.tagvert- "cannot write '$work/target': the disk is full."
 done
+
+# A failed sync of the output's data leaves the old output; a failed sync of its folder after
+# the rename leaves the new output in place, but the command fails and says that it may not
+# survive a crash. The folder of the work is watched: the file's sync is the first, the
+# folder's the second.
+direction=to-if src="$work/doc.ttx" opts="--direction fr-fr"
+echo old >"$work/target"
+faulty TAGVERT_FAULT_FILE="$(basename "$work")" TAGVERT_FAULT_FSYNC=1 \
+  "$tagvert" $direction "$src" -o "$work/target" $opts --quiet
+[ $status -eq 1 ] || fail "a failed sync of the data gave status $status"
+contains "$work/err" "cannot write '$work/target': input/output error."
+[ "$(cat "$work/target")" = old ] || fail "a failed sync of the data changed the old output"
+no_temp "failed sync of the data"
+faulty TAGVERT_FAULT_FILE="$(basename "$work")" TAGVERT_FAULT_FSYNC=2 \
+  "$tagvert" $direction "$src" -o "$work/target" $opts --quiet
+[ $status -eq 1 ] || fail "a failed sync of the folder gave status $status"
+contains "$work/err" "cannot write '$work/target': input/output error while saving the folder \
+to the disk; the new output is in place but may not survive a system crash."
+cmp -s "$work/target" "$work/good.if" || fail "a failed sync of the folder: no new output"
+no_temp "failed sync of the folder"
 
 # detect names the cause of a read error.
 faulty TAGVERT_FAULT_FILE=doc.ttx TAGVERT_FAULT_READ=1 "$tagvert" detect "$work/doc.ttx"

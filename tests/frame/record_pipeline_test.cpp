@@ -213,5 +213,22 @@ TEST(RecordPipelineTest, PassesStopAtTheStopFlag) {
   }
 }
 
+// Cutting the input into records sees a stop too: on a large document it is the longest pass.
+TEST(RecordPipelineTest, ScanningStopsAtTheStopFlag) {
+  for (const char16_t* input : {u"<TRADOStag>x</TRADOStag>", u"text", u"<<<"}) {
+    CElementTable table;
+    table.Source().Assign(input);
+    const std::atomic<bool> stop{true};
+    table.SetStopFlag(&stop);
+    try {
+      ScanElements(table);
+      ADD_FAILURE() << "the scan did not stop";
+    } catch (const CHResultError& e) {
+      EXPECT_EQ(e.Code(), kEAbort);
+    }
+    EXPECT_TRUE(table.Records().empty());
+  }
+}
+
 }  // namespace
 }  // namespace tagvert

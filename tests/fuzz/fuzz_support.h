@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "markup/element.h"
@@ -39,10 +40,14 @@ inline std::u16string DecodeMarkup(const std::vector<std::uint8_t>& bytes) {
   return units;
 }
 
-/// One item of a markup document: whether it is markup, and its exact source text.
+/// One item of a markup document: whether it is markup, its exact source text, and as the
+/// reader cut it: tag type, name and attributes (name and value as written).
 struct CItem {
   bool markup;
   std::u16string source;
+  int tagType = 0;
+  std::u16string name;
+  std::vector<std::pair<std::u16string, std::u16string>> attributes;
   bool operator==(const CItem&) const = default;
 };
 
@@ -54,7 +59,13 @@ inline std::vector<CItem> ReadMarkupItems(const std::vector<std::uint8_t>& bytes
   for (;;) {
     CElementX element;
     if (!reader.ReadElement(&element)) break;
-    items.push_back({element.GetIsTag() != 0, element.GetSourceTextRef()});
+    CItem& item = items.emplace_back();
+    item.markup = element.GetIsTag() != 0;
+    item.source = element.GetSourceTextRef();
+    item.tagType = element.GetTagType();
+    item.name = element.GetNameRef();
+    for (const CAttributeX& attribute : element.GetAttributes())
+      item.attributes.emplace_back(attribute.m_name, attribute.m_value);
   }
   return items;
 }

@@ -1,14 +1,59 @@
 // Tagvert: fuzz target: the tag reader cuts any bytes into items whose source texts, put
-// together, are exactly the decoded input.
+// together, are exactly the decoded input; the element table's scanner cuts the same units into
+// the same items (texts, kinds, tag types, names and attributes).
 // SPDX-License-Identifier: Apache-2.0
 #include "fuzz/fuzz_support.h"
+#include "markup/element_table.h"
+
+namespace {
+
+using namespace tagvert;
+
+// The tag type numbers of the element interface for the table's tag types.
+int TagTypeNumber(TagType type) {
+  switch (type) {
+    case TagType::Open:
+      return kTagOpen;
+    case TagType::Close:
+      return kTagClose;
+    case TagType::Single:
+      return kTagSingle;
+    case TagType::PairedOpen:
+      return kTagPairedOpen;
+    case TagType::PairedClose:
+      return kTagPairedClose;
+  }
+  return -1;
+}
+
+std::vector<fuzz::CItem> ScanItems(const std::u16string& units) {
+  CElementTable table;
+  table.Source().Assign(units);
+  ScanElements(table);
+  std::vector<fuzz::CItem> items;
+  for (const CElementRecord& record : table.Records()) {
+    fuzz::CItem& item = items.emplace_back();
+    item.markup = record.IsTag();
+    item.source = table.Text(record);
+    item.tagType = TagTypeNumber(record.tagType);
+    item.name = table.Name(record);
+    const std::size_t end = record.firstAttribute + table.AttributeCount(record);
+    for (std::size_t i = record.firstAttribute; i < end; ++i)
+      item.attributes.emplace_back(table.AttributeName(i), table.AttributeValue(i));
+  }
+  return items;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  using namespace tagvert;
   const std::vector<std::uint8_t> bytes(data, data + size);
+  const std::vector<fuzz::CItem> items = fuzz::ReadMarkupItems(bytes);
+  const std::u16string units = fuzz::DecodeMarkup(bytes);
   std::u16string joined;
-  for (const fuzz::CItem& item : fuzz::ReadMarkupItems(bytes))
+  for (const fuzz::CItem& item : items)
     joined += item.source;
-  TAGVERT_FUZZ_CHECK(joined == fuzz::DecodeMarkup(bytes));
+  TAGVERT_FUZZ_CHECK(joined == units);
+  TAGVERT_FUZZ_CHECK(ScanItems(units) == items);
   return 0;
 }

@@ -7,6 +7,8 @@
 //                        while it is read)
 //   TAGVERT_FAULT_WRITE  k: the k-th write stores half of its bytes; the write after it fails
 //                        with TAGVERT_FAULT_ERRNO (a number, ENOSPC by default)
+//   TAGVERT_FAULT_FSYNC  k: the k-th fsync() of a watched descriptor (a file or a folder) fails
+//                        with EIO
 // SPDX-License-Identifier: Apache-2.0
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -21,6 +23,7 @@ namespace {
 
 using ReadFn = ssize_t (*)(int, void*, size_t);
 using WriteFn = ssize_t (*)(int, const void*, size_t);
+using SyncFn = int (*)(int);
 
 long Setting(const char* name) {
   const char* value = std::getenv(name);
@@ -43,6 +46,7 @@ bool Watched(int fd) {
 
 long g_reads = 0;
 long g_writes = 0;
+long g_syncs = 0;
 bool g_writeFailsNext = false;
 
 }  // namespace
@@ -83,4 +87,13 @@ extern "C" ssize_t write(int fd, const void* data, size_t size) {
     }
   }
   return real(fd, data, size);
+}
+
+extern "C" int fsync(int fd) {
+  static const auto real = reinterpret_cast<SyncFn>(::dlsym(RTLD_NEXT, "fsync"));
+  if (Watched(fd) && ++g_syncs == Setting("TAGVERT_FAULT_FSYNC")) {
+    errno = EIO;
+    return -1;
+  }
+  return real(fd);
 }
