@@ -52,7 +52,8 @@ bool ReadNumber(std::u16string_view digits, int base, std::uint32_t& value) {
     const int digit = base == 16 ? HexDigitValue(digits[i]) : DecimalDigitValue(digits[i]);
     if (digit < 0) break;
     any = true;
-    if (value <= kMaxCodePoint) value = value * static_cast<std::uint32_t>(base) + digit;
+    if (value <= kMaxCodePoint)
+      value = value * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(digit);
   }
   return any;
 }

@@ -540,7 +540,8 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
     // A UTF-8 byte gives at most one unit (a four-byte character two), a UTF-16 unit takes two.
     const std::uint64_t units = m_inputMode == kModeUtf16 ? left / 2 + 1 : left + 1;
     // Guard: size overflow
-    if (units < SIZE_MAX / sizeof(char16_t) - out.Size()) out.Reserve(out.Size() + units);
+    if (units < SIZE_MAX / sizeof(char16_t) - out.Size())
+      out.Reserve(out.Size() + static_cast<std::size_t>(units));
   }
   const std::atomic<bool>& stop = *m_stopFlag;
   for (;;) {
@@ -726,7 +727,7 @@ void CDataStorage::ReadRun(std::u16string* out, IsStop isStop) {
           std::copy(buffer + start, buffer + pos, out->begin() + static_cast<std::ptrdiff_t>(old));
         }
         if (pos != start) m_lastChar = buffer[pos - 1];
-        m_charCount += static_cast<std::int32_t>(pos - start);
+        m_charCount += static_cast<std::uint32_t>(pos - start);
         m_inputPosition = pos;
         if (stopped) {
           // The stop unit is read and pushed back, as GetChar and UngetChar would leave it.
@@ -777,7 +778,7 @@ void CDataStorage::ReadRun(std::u16string* out, IsStop isStop) {
           }
         }
         if (units != 0) m_lastChar = DecodeUtf16At(pos - 2);
-        m_charCount += static_cast<std::int32_t>(units);
+        m_charCount += static_cast<std::uint32_t>(units);
         m_inputPosition = pos;
         if (stopped) {
           m_lastChar = unit;

@@ -59,7 +59,7 @@ inline std::size_t WidenAsciiBlocks(const std::uint8_t* in, std::size_t n, char1
     std::memcpy(&low, in + done, 8);
     std::memcpy(&high, in + done + 8, 8);
     if (((low | high) & 0x8080808080808080ULL) != 0) break;
-    for (int k = 0; k < 16; ++k)
+    for (std::size_t k = 0; k < 16; ++k)
       out[done + k] = in[done + k];
     done += 16;
   }
