@@ -6,14 +6,7 @@
 set -u
 exe="$1"
 wine_env="$2"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-failures=0
-
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
+. "$(dirname "$0")/../cli/test_lib.sh"
 
 # Runs tagvert.exe in the work folder (relative names: Wine maps the folder to a drive).
 tagvert() {
