@@ -57,9 +57,9 @@ std::size_t CheckDocument(
     ++problems;
     report(p.line, p.column, message);
   };
-  CDataStorage storage(kModeUtf8, kModeNone);
+  CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
   storage.Open(CEndpoint::Stream(source), CEndpoint());
-  COrvelSgmlParser reader(&storage, kSgmlSetInput, kSgmlEncodingDetect, 0);
+  COrvelSgmlParser reader(&storage, kSgmlDetectInput);
 
   CPosition here;
   std::vector<COpenElement> open;
@@ -91,7 +91,7 @@ std::size_t CheckDocument(
         ++here.column;
       }
     }
-    if (element.GetIsTag() == 0) {
+    if (!element.GetIsTag()) {
       if (inTargetTuv) {
         for (const char16_t c : text)
           targetTuvEmpty = targetTuvEmpty && CharIsSpace(c);

@@ -26,16 +26,16 @@ const std::u16string* Attribute(IElementX& element, std::u16string_view name) {
 
 CDocumentLanguages ScanLanguages(const ByteStreamPtr& source) {
   CDocumentLanguages result;
-  CDataStorage storage(kModeUtf8, kModeNone);
+  CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
   storage.Open(CEndpoint::Stream(source), CEndpoint());
-  COrvelSgmlParser reader(&storage, kSgmlSetInput, kSgmlEncodingDetect, 0);
+  COrvelSgmlParser reader(&storage, kSgmlDetectInput);
   bool settingsSeen = false;
   for (;;) {
     CElementX element;
     if (!reader.ReadElement(&element)) break;
-    if (element.GetIsTag() == 0) continue;
+    if (!element.GetIsTag()) continue;
     const std::u16string& name = element.GetUpperNameRef();
-    if (name == u"TUV" && element.GetTagType() != kTagClose) {
+    if (name == u"TUV" && element.GetTagType() != TagType::Close) {
       const std::u16string* lang = Attribute(element, u"Lang");
       const std::u16string value = lang != nullptr ? *lang : std::u16string();
       // A document names a handful of languages: a linear look-up stays cheap.
@@ -43,7 +43,7 @@ CDocumentLanguages ScanLanguages(const ByteStreamPtr& source) {
           result.tuvLanguages.end()) {
         result.tuvLanguages.push_back(value);
       }
-    } else if (name == u"TU" && element.GetTagType() != kTagClose) {
+    } else if (name == u"TU" && element.GetTagType() != TagType::Close) {
       // The rules skip a unit whose MatchPercent exists and is not "0".
       ++result.units;
       const std::u16string* match = Attribute(element, u"MatchPercent");

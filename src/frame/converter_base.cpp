@@ -8,7 +8,7 @@
 
 namespace tagvert {
 
-CTTXConverterBase::CTTXConverterBase() : CDataStorage(kModeSingle, kModeSingle) {
+CTTXConverterBase::CTTXConverterBase() : CDataStorage(EncodingMode::Single, EncodingMode::Single) {
   // The outcome is not checked: a rule set that failed to load stays as the load left it, and
   // only the classification stage of a TTX to IF conversion reads it.
   if (const ByteStreamPtr rules = GetRulesStreamSource()()) m_rules.LoadStream(rules, false);
@@ -34,8 +34,8 @@ HResult CTTXConverterBase::RunConversion(bool toIF, const CEndpoint& source,
   try {
     m_stopRequested.store(false);
     // The readers and writers that the driver builds refine these modes.
-    SetInputMode(toIF ? kModeSingle : kModeUtf16);
-    SetOutputMode(toIF ? kModeUtf16 : kModeSingle);
+    SetInputMode(toIF ? EncodingMode::Single : EncodingMode::Utf16);
+    SetOutputMode(toIF ? EncodingMode::Utf16 : EncodingMode::Single);
     m_lastSource = source;
     m_lastTarget = target;
     Open(source, target);
@@ -74,8 +74,8 @@ HResult CTTXConverterBase::ReportFailure(HResult code) {
 HResult CTTXConverterBase::IsFormatAvailable(const CEndpoint& source) {
   HResult result;
   try {
-    SetInputMode(kModeSingle);
-    SetOutputMode(kModeNone);
+    SetInputMode(EncodingMode::Single);
+    SetOutputMode(EncodingMode::None);
     Open(source, CEndpoint());
     SetProgressCheckAt(0);
     DetectBOM();

@@ -24,14 +24,9 @@ namespace {
 // The IF header names the source format.
 constexpr char16_t kIfFormatName[] = u"TTX";
 
-// Construction arguments of the readers and writers.
-constexpr std::uint8_t kSgmlReadDetect = 0x01;  // input code 1: byte-order mark, else UTF-8
-constexpr int kSgmlInputDetect = 1;
-constexpr std::uint8_t kSgmlWriteWithBom = 0x12;
-constexpr int kSgmlOutputUtf8 = 2;
-constexpr int kIfRead = 1;
-constexpr int kIfWrite = 2;
-constexpr int kTextProcessorEscapeMarkup = 1;
+// The kernel text service's numbers of the captions of the two directions.
+constexpr std::int32_t kCaptionToIf = 30;
+constexpr std::int32_t kCaptionFromIf = 31;
 
 // The root must be among the first six items of a TTX document.
 constexpr int kFormatTestItems = 6;
@@ -108,9 +103,9 @@ void EscapeCDataEnd(std::u16string& text) {
 
 void CTTXToIfConverter::DoConvertToIF() {
   // The modes as the reader and the writer set them: a byte-order mark, else UTF-8, in; IF out.
-  if (!DetectBOM()) SetInputMode(kModeUtf8);
-  CIFParser writer(this, kIfWrite);
-  const CTextProcessor text(this, kTextProcessorEscapeMarkup);
+  if (!DetectBOM()) SetInputMode(EncodingMode::Utf8);
+  CIFParser writer(this, kIfParserWrite);
+  const CTextProcessor text(this, EscapeMode::Markup);
 
   // The whole input is decoded into one buffer, which the records point into.
   CElementTable table;
@@ -137,9 +132,9 @@ void CTTXToIfConverter::DoConvertToIF() {
 }
 
 void CTTXFromIfConverter::DoConvertFromIF() {
-  CIFParser reader(this, kIfRead);
-  COrvelSgmlParser writer(this, kSgmlWriteWithBom, 0, kSgmlOutputUtf8);
-  CTextProcessor text(this, kTextProcessorEscapeMarkup);
+  CIFParser reader(this, kIfParserRead);
+  COrvelSgmlParser writer(this, kSgmlSetOutput | kSgmlPutBom, EncodingMode::Utf8);
+  CTextProcessor text(this, EscapeMode::Markup);
 
   // One element in memory at a time: the output streams out as the input is read.
   CElementX element;
@@ -151,13 +146,13 @@ void CTTXFromIfConverter::DoConvertFromIF() {
     if (!reader.ReadElement(&element)) break;
     std::u16string& source = element.GetSourceTextRef();
     const bool isNbsp = source == kNbspSource;
-    if (element.GetIsTag() == 0) {
+    if (!element.GetIsTag()) {
       // The space that the way in put after a no-break space goes again, so that the
       // document keeps its own spacing however often it travels.
       if (afterNbsp && !source.empty() && source.front() == u' ') source.erase(0, 1);
       // Most runs hold none of the units these passes change (with a UTF-8 target every unit
       // can be written): one scan finds that out.
-      if (GetOutputMode() != kModeUtf8 || CTextProcessor::HoldsMarkupSpecial(source)) {
+      if (GetOutputMode() != EncodingMode::Utf8 || CTextProcessor::HoldsMarkupSpecial(source)) {
         text.CollapseNbsp(source);
         text.EscapeText(source);
         EscapeCDataEnd(source);
@@ -176,7 +171,7 @@ CTagvertConverter::CTagvertConverter() = default;
 CTagvertConverter::~CTagvertConverter() = default;
 
 bool CTagvertConverter::CheckFormat() {
-  COrvelSgmlParser reader(this, kSgmlReadDetect, kSgmlInputDetect, 0);
+  COrvelSgmlParser reader(this, kSgmlDetectInput);
   for (int examined = 1;; ++examined) {
     CElementX element;
     // Whether an item was read does not matter: an exhausted input gives empty items.
@@ -192,7 +187,7 @@ std::u16string CTagvertConverter::GetConverterName() {
 }
 
 std::u16string CTagvertConverter::GetCaption(bool toIF) {
-  auto caption = LookupKernelText(false, toIF ? 30 : 31);
+  auto caption = LookupKernelText(false, toIF ? kCaptionToIf : kCaptionFromIf);
   return caption ? *caption : std::u16string();
 }
 

@@ -73,8 +73,8 @@ constexpr char16_t PropertyCodeToIf(char16_t code) {
 
 CIFParser::CIFParser(CDataStorage* storage, int flags) : COrvelParser(storage) {
   if (m_storage == nullptr) ThrowHResult(kEPointer);
-  if ((flags & kIfParserRead) != 0) m_storage->SetInputMode(kModeUtf16);
-  if ((flags & kIfParserWrite) != 0) m_storage->SetOutputMode(kModeUtf16);
+  if ((flags & kIfParserRead) != 0) m_storage->SetInputMode(EncodingMode::Utf16);
+  if ((flags & kIfParserWrite) != 0) m_storage->SetOutputMode(EncodingMode::Utf16);
 }
 
 void CIFParser::WriteString(const std::u16string& s) {
@@ -130,20 +130,20 @@ void CIFParser::WriteElement(IElementX* element) {
       if (sub != nullptr) WriteElement(sub);
     }
   }
-  if (element->GetIsTag() == 0) {
+  if (!element->GetIsTag()) {
     WriteText(element->GetSourceTextRef());
     return;
   }
-  if (element->GetRuleType() == kRuleBlock) m_storage->PutChar(kIfBlock);
+  if (element->GetRuleType() == RuleType::Block) m_storage->PutChar(kIfBlock);
   if (element->GetFlagged()) m_storage->PutChar(kIfFlagged);
   // A removed element leaves only its block mark and flag behind.
-  if (element->GetAlgorithm() == kAlgorithmRemove) return;
-  const int tagType = element->GetTagType();
-  if (element->GetAlgorithm() == kAlgorithmReserve && tagType == kTagPairedClose) {
+  if (element->GetAlgorithm() == Algorithm::Remove) return;
+  const TagType tagType = element->GetTagType();
+  if (element->GetAlgorithm() == Algorithm::Reserve && tagType == TagType::PairedClose) {
     m_storage->PutChar(kIfEndTag);
     WriteReserveGroup(element);
   }
-  if (tagType == kTagPairedClose || tagType == kTagClose) m_storage->PutChar(kIfEndTag);
+  if (tagType == TagType::PairedClose || tagType == TagType::Close) m_storage->PutChar(kIfEndTag);
   const std::u16string& transMethod = element->GetTransMethod();
   if (!transMethod.empty()) {
     m_storage->PutChar(kIfTransMethod);
@@ -154,10 +154,10 @@ void CIFParser::WriteElement(IElementX* element) {
     if (ifCode != 0) m_storage->PutChar(ifCode);
   }
   m_storage->PutChar(kIfTagGroup);
-  m_storage->PutChar(tagType == kTagSingle ? 0 : static_cast<char16_t>(element->GetPairId()));
+  m_storage->PutChar(tagType == TagType::Single ? 0 : static_cast<char16_t>(element->GetPairId()));
   WriteSourceText(element->GetSourceTextRef());
   m_storage->PutChar(kIfBoundary);
-  if (element->GetAlgorithm() == kAlgorithmReserve && tagType == kTagPairedOpen) {
+  if (element->GetAlgorithm() == Algorithm::Reserve && tagType == TagType::PairedOpen) {
     WriteReserveGroup(element);
   }
 }
@@ -233,13 +233,13 @@ bool CIFParser::ReadElement(IElementX* element) {
     char16_t c = 0;
     if (!m_storage->TakeUtf16Char(c)) return false;
     if (IsFlagBand(c)) {
-      if (c == kIfEndTag) element->SetTagType(kTagPairedClose);
-      if (c == kIfBlock) element->SetRuleType(kRuleBlock);
+      if (c == kIfEndTag) element->SetTagType(TagType::PairedClose);
+      if (c == kIfBlock) element->SetRuleType(RuleType::Block);
       if (c == kIfFlagged) element->SetFlagged(true);
     } else if (IsBoundaryBand(c)) {
       // A boundary here yields an empty tag carrying the flags read before it.
       if (c == kIfFlaggedBoundary) element->SetFlagged(true);
-      element->SetIsTag(1);
+      element->SetIsTag(true);
       return true;
     } else if (IsGroupBand(c)) {
       std::u16string* text = nullptr;
@@ -249,19 +249,19 @@ bool CIFParser::ReadElement(IElementX* element) {
         // The pair-id unit is taken as it is, even when it lies in the code range.
         if (m_storage->TakeUtf16Char(pairId)) {
           element->SetPairId(static_cast<int>(pairId));
-          if (element->GetPairId() == 0) element->SetTagType(kTagSingle);
+          if (element->GetPairId() == 0) element->SetTagType(TagType::Single);
           text = &element->GetSourceTextRef();
         } else {
           groupOpen = false;
         }
       }
       if (groupOpen && ReadUntilCode(text, true) == kIfFlaggedBoundary) element->SetFlagged(true);
-      element->SetIsTag(1);
+      element->SetIsTag(true);
       return true;
     } else if (IsCode(c)) {
       ReadUntilCode(nullptr, false);  // skipped text
     } else {
-      element->SetIsTag(0);
+      element->SetIsTag(false);
       std::u16string& text = element->GetSourceTextRef();
       text.push_back(c);
       ReadUntilCode(&text, false);

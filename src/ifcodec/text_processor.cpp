@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "ifcodec/entity_tables.h"
-#include "markup/element.h"
 #include "storage/char_class.h"
 #include "storage/unit_scan.h"
 
@@ -105,8 +104,9 @@ bool IsLineBreakOrTab(char16_t c) {
 
 }  // namespace
 
-CTextProcessor::CTextProcessor(CBaseStorage* storage, int mode)
-    : m_escapeCount(mode == 0 ? 5 : (mode == 1 ? 2 : 0)), m_storage(storage) {
+CTextProcessor::CTextProcessor(CBaseStorage* storage, EscapeMode mode)
+    : m_escapeCount(mode == EscapeMode::All ? 5 : (mode == EscapeMode::Markup ? 2 : 0)),
+      m_storage(storage) {
   for (char16_t unit = 0; unit < 0x80; ++unit) {
     if (unit == u']' || EntityFindByUnit(kEscapeTable, m_escapeCount, unit) != nullptr) continue;
     m_plainAscii[unit / 64] |= std::uint64_t{1} << (unit % 64);
@@ -191,9 +191,9 @@ std::u16string CTextProcessor::ResolveEntity(const std::u16string& name, bool ha
   return ReferenceAsWritten(name, hasSemicolon);
 }
 
-void CTextProcessor::NormalizeWhitespace(std::u16string& text, int mode) {
-  if (mode != kWhitespaceRemove && mode != kWhitespaceNormalize &&
-      mode != kWhitespaceNormalizeSignificant) {
+void CTextProcessor::NormalizeWhitespace(std::u16string& text, Whitespace mode) {
+  if (mode != Whitespace::Remove && mode != Whitespace::Normalize &&
+      mode != Whitespace::NormalizeSignificant) {
     return;
   }
   bool allSpace = true;
@@ -204,10 +204,10 @@ void CTextProcessor::NormalizeWhitespace(std::u16string& text, int mode) {
     }
   }
   if (allSpace) {
-    if (mode != kWhitespaceNormalizeSignificant) text.clear();
+    if (mode != Whitespace::NormalizeSignificant) text.clear();
     return;
   }
-  if (mode == kWhitespaceRemove) return;
+  if (mode == Whitespace::Remove) return;
   // Only line breaks and tabs start a change: a text without them stays as it is.
   if (std::find_if(text.begin(), text.end(), IsLineBreakOrTab) == text.end()) return;
 

@@ -5,16 +5,24 @@
 #include <cstdint>
 #include <string>
 
+#include "markup/element_kinds.h"
 #include "storage/data_storage.h"
 
 namespace tagvert {
 
+/// Which units EscapeText always writes as entity references.
+enum class EscapeMode : std::uint8_t {
+  All = 0,     ///< `<`, `&`, `>`, `"` and `'`
+  Markup = 1,  ///< `<` and `&`
+  None = 2,    ///< none (only units the output cannot encode become references)
+};
+
 /// Works on the text of an element (its SourceText) rather than on its markup.
 class CTextProcessor {
  public:
-  /// Escape count := 5 for mode 0, 2 for mode 1, 0 for any other mode. `storage` is not owned
-  /// and is asked by EscapeChar whether the output can encode a unit.
-  CTextProcessor(CBaseStorage* storage, int mode);
+  /// Escapes the units that `mode` names. `storage` is not owned and is asked by EscapeChar
+  /// whether the output can encode a unit.
+  CTextProcessor(CBaseStorage* storage, EscapeMode mode);
   virtual ~CTextProcessor() = default;
 
   /// The form the unit takes in markup output: an entity reference, a numeric reference for a
@@ -26,8 +34,8 @@ class CTextProcessor {
   void DecodeEntities(std::u16string& text) const;
   /// The replacement for one reference (name without "&" and ";").
   static std::u16string ResolveEntity(const std::u16string& name, bool hasSemicolon);
-  /// Applies a whitespace mode (0 preserve, 1 remove, 2 normalize, 4 normalize-significant).
-  static void NormalizeWhitespace(std::u16string& text, int mode);
+  /// Applies a whitespace mode.
+  static void NormalizeWhitespace(std::u16string& text, Whitespace mode);
   /// The unit is U+00A0.
   static bool IsNbsp(char16_t unit) { return unit == 0x00A0; }
   /// The text contains U+00A0.
@@ -40,8 +48,6 @@ class CTextProcessor {
   /// "]]>" to break) or U+00A0 (spaces next to it go). Without one, and with an output that
   /// encodes every unit, CollapseNbsp and EscapeText leave the text as it is.
   static bool HoldsMarkupSpecial(const std::u16string& text);
-
-  int GetEscapeCount() const { return m_escapeCount; }
 
  private:
   int m_escapeCount;

@@ -61,11 +61,11 @@ void CElementX::Reset() {
   m_upperName.clear();
   m_sourceText.clear();
   m_pairId = 0;
-  m_tagType = kTagSingle;
-  m_ruleType = kRuleInline;
-  m_isTag = 0;
-  m_whitespace = kWhitespacePreserve;
-  m_algorithm = kAlgorithmTranslate;
+  m_tagType = TagType::Single;
+  m_ruleType = RuleType::Inline;
+  m_isTag = false;
+  m_whitespace = Whitespace::Preserve;
+  m_algorithm = Algorithm::Translate;
   m_transliterate = false;
   m_semantic = -1;
   m_attributes.clear();
@@ -75,7 +75,8 @@ void CElementX::Reset() {
 
 std::u16string& CElementX::RebuildSourceText() {
   m_sourceText.assign(1, u'<');
-  if (m_tagType == kTagPairedClose || m_tagType == kTagClose) m_sourceText.push_back(u'/');
+  if (m_tagType == TagType::PairedClose || m_tagType == TagType::Close)
+    m_sourceText.push_back(u'/');
   m_sourceText.append(m_name);
   for (const CAttributeX& attribute : m_attributes) {
     if (attribute.m_name == kHiddenAttributeName) continue;
@@ -85,8 +86,8 @@ std::u16string& CElementX::RebuildSourceText() {
     m_sourceText.append(attribute.m_value);
     m_sourceText.push_back(u'"');
   }
-  const bool paired = m_tagType == kTagOpen || m_tagType == kTagClose ||
-                      m_tagType == kTagPairedOpen || m_tagType == kTagPairedClose;
+  const bool paired = m_tagType == TagType::Open || m_tagType == TagType::Close ||
+                      m_tagType == TagType::PairedOpen || m_tagType == TagType::PairedClose;
   m_sourceText.append(paired ? u">" : u"/>");
   m_modified = false;
   return m_sourceText;

@@ -7,34 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "markup/element_kinds.h"
+
 namespace tagvert {
 
 class CElementsStackX;
-
-/// TagType values: the markup role of an element.
-inline constexpr int kTagOpen = 0xFFFF;    ///< start tag, not (yet) paired
-inline constexpr int kTagClose = 0xFFFD;   ///< end tag, not (yet) paired
-inline constexpr int kTagSingle = 0xFFFE;  ///< item without partner (also every text run)
-inline constexpr int kTagPairedOpen = 1;   ///< start tag paired with a later end tag
-inline constexpr int kTagPairedClose = 2;  ///< end tag paired with an earlier start tag
-
-/// RuleType values.
-inline constexpr int kRuleBlock = 0;
-inline constexpr int kRuleInline = 1;
-inline constexpr int kRuleProperty = 2;
-
-/// Whitespace modes.
-inline constexpr int kWhitespacePreserve = 0;
-inline constexpr int kWhitespaceRemove = 1;
-inline constexpr int kWhitespaceNormalize = 2;
-inline constexpr int kWhitespaceNormalizeSignificant = 4;
-
-/// Algorithm values.
-inline constexpr int kAlgorithmTranslate = 0;
-inline constexpr int kAlgorithmSkip = 1;
-inline constexpr int kAlgorithmLeave = 2;
-inline constexpr int kAlgorithmRemove = 3;
-inline constexpr int kAlgorithmReserve = 4;
 
 /// Attribute added with an empty value to special markup and to tags broken off by a `<`.
 inline constexpr char16_t kBrokenTagMarker[] = u"uN604P";
@@ -87,15 +64,15 @@ class IElementX {
   virtual void SetName(const std::u16string& s) = 0;
   virtual void SetUpperName(const std::u16string& s) = 0;
   virtual void SetSourceText(const std::u16string& s) = 0;
-  virtual void SetPairId(const int& v) = 0;
-  virtual void SetTagType(const int& v) = 0;
-  virtual void SetRuleType(const int& v) = 0;
-  virtual void SetIsTag(const int& v) = 0;
-  virtual void SetWhitespace(const int& v) = 0;
+  virtual void SetPairId(int v) = 0;
+  virtual void SetTagType(TagType v) = 0;
+  virtual void SetRuleType(RuleType v) = 0;
+  virtual void SetIsTag(bool v) = 0;
+  virtual void SetWhitespace(Whitespace v) = 0;
   virtual void SetTransliterate(bool b) = 0;
-  virtual void SetSemantic(const int& v) = 0;
-  virtual void SetAlgorithm(const int& v) = 0;
-  /// Modified := m; when m is true the source text is emptied as well.
+  virtual void SetSemantic(int v) = 0;
+  virtual void SetAlgorithm(Algorithm v) = 0;
+  /// Sets Modified; setting it also empties the source text.
   virtual void SetModified(bool m) = 0;
   virtual bool GetFlagged() const = 0;
   virtual std::u16string GetName() const = 0;
@@ -105,13 +82,13 @@ class IElementX {
   virtual std::u16string GetSourceText() const = 0;
   virtual std::u16string& GetSourceTextRef() = 0;
   virtual int GetPairId() const = 0;
-  virtual int GetTagType() const = 0;
-  virtual int GetRuleType() const = 0;
-  virtual int GetIsTag() const = 0;
-  virtual int GetWhitespace() const = 0;
+  virtual TagType GetTagType() const = 0;
+  virtual RuleType GetRuleType() const = 0;
+  virtual bool GetIsTag() const = 0;
+  virtual Whitespace GetWhitespace() const = 0;
   virtual bool GetTransliterate() const = 0;
   virtual int GetSemantic() const = 0;
-  virtual int GetAlgorithm() const = 0;
+  virtual Algorithm GetAlgorithm() const = 0;
   /// A nested element list, or null (always null for CElementX).
   virtual CElementsStackX* GetSubElements() = 0;
   /// Back to the initial state; PropertyCodes and TransMethod are kept.
@@ -146,14 +123,14 @@ class CElementX : public IElementX {
   void SetName(const std::u16string& s) override { m_name = s; }
   void SetUpperName(const std::u16string& s) override { m_upperName = s; }
   void SetSourceText(const std::u16string& s) override { m_sourceText = s; }
-  void SetPairId(const int& v) override { m_pairId = v; }
-  void SetTagType(const int& v) override { m_tagType = v; }
-  void SetRuleType(const int& v) override { m_ruleType = v; }
-  void SetIsTag(const int& v) override { m_isTag = v; }
-  void SetWhitespace(const int& v) override { m_whitespace = v; }
+  void SetPairId(int v) override { m_pairId = v; }
+  void SetTagType(TagType v) override { m_tagType = v; }
+  void SetRuleType(RuleType v) override { m_ruleType = v; }
+  void SetIsTag(bool v) override { m_isTag = v; }
+  void SetWhitespace(Whitespace v) override { m_whitespace = v; }
   void SetTransliterate(bool b) override { m_transliterate = b; }
-  void SetSemantic(const int& v) override { m_semantic = v; }
-  void SetAlgorithm(const int& v) override { m_algorithm = v; }
+  void SetSemantic(int v) override { m_semantic = v; }
+  void SetAlgorithm(Algorithm v) override { m_algorithm = v; }
   void SetModified(bool m) override;
   bool GetFlagged() const override { return m_flagged; }
   std::u16string GetName() const override { return m_name; }
@@ -163,13 +140,13 @@ class CElementX : public IElementX {
   std::u16string GetSourceText() const override { return m_sourceText; }
   std::u16string& GetSourceTextRef() override { return m_sourceText; }
   int GetPairId() const override { return m_pairId; }
-  int GetTagType() const override { return m_tagType; }
-  int GetRuleType() const override { return m_ruleType; }
-  int GetIsTag() const override { return m_isTag; }
-  int GetWhitespace() const override { return m_whitespace; }
+  TagType GetTagType() const override { return m_tagType; }
+  RuleType GetRuleType() const override { return m_ruleType; }
+  bool GetIsTag() const override { return m_isTag; }
+  Whitespace GetWhitespace() const override { return m_whitespace; }
   bool GetTransliterate() const override { return m_transliterate; }
   int GetSemantic() const override { return m_semantic; }
-  int GetAlgorithm() const override { return m_algorithm; }
+  Algorithm GetAlgorithm() const override { return m_algorithm; }
   CElementsStackX* GetSubElements() override { return nullptr; }
   void Reset() override;
   std::u16string& RebuildSourceText() override;
@@ -185,11 +162,11 @@ class CElementX : public IElementX {
   std::u16string m_upperName;
   std::u16string m_sourceText;
   int m_pairId = 0;
-  int m_tagType = kTagSingle;
-  int m_ruleType = kRuleInline;
-  int m_isTag = 0;
-  int m_whitespace = kWhitespacePreserve;
-  int m_algorithm = kAlgorithmTranslate;
+  TagType m_tagType = TagType::Single;
+  RuleType m_ruleType = RuleType::Inline;
+  bool m_isTag = false;
+  Whitespace m_whitespace = Whitespace::Preserve;
+  Algorithm m_algorithm = Algorithm::Translate;
   bool m_transliterate = false;
   int m_semantic = -1;
   std::vector<CAttributeX> m_attributes;

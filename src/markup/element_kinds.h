@@ -6,10 +6,17 @@
 
 namespace tagvert {
 
-/// The markup role of a record (the TagType values of the element interface, as small values).
-enum class TagType : std::uint8_t { Open, Close, Single, PairedOpen, PairedClose };
-/// Block or inline; the numbers are those of the element interface.
-enum class RuleType : std::uint8_t { Block = 0, Inline = 1 };
+/// The markup role of an element. The values are small so that a record keeps it in one byte;
+/// no output carries them.
+enum class TagType : std::uint8_t {
+  Open,        ///< start tag, not (yet) paired
+  Close,       ///< end tag, not (yet) paired
+  Single,      ///< item without partner (also every text run)
+  PairedOpen,  ///< start tag paired with a later end tag
+  PairedClose  ///< end tag paired with an earlier start tag
+};
+/// Block or inline (property only as a rule's type: it classifies an element as inline).
+enum class RuleType : std::uint8_t { Block = 0, Inline = 1, Property = 2 };
 /// Translate, skip, leave, remove or reserve; the numbers are those of the element interface.
 enum class Algorithm : std::uint8_t { Translate = 0, Skip = 1, Leave = 2, Remove = 3, Reserve = 4 };
 /// Whitespace modes; the numbers are those of the element interface.

@@ -22,22 +22,22 @@ class CListAccess {
   std::optional<TagType> Type(std::size_t i) const {
     if (m_list[i] == nullptr) return std::nullopt;
     switch (m_list[i]->GetTagType()) {
-      case kTagOpen:
+      case TagType::Open:
         return TagType::Open;
-      case kTagClose:
+      case TagType::Close:
         return TagType::Close;
-      case kTagSingle:
+      case TagType::Single:
         return TagType::Single;
-      case kTagPairedOpen:
+      case TagType::PairedOpen:
         return TagType::PairedOpen;
-      case kTagPairedClose:
+      case TagType::PairedClose:
         return TagType::PairedClose;
       default:
         return std::nullopt;
     }
   }
   void SetType(std::size_t i, TagType type) {
-    m_list[i]->SetTagType(type == TagType::PairedOpen ? kTagPairedOpen : kTagPairedClose);
+    m_list[i]->SetTagType(type == TagType::PairedOpen ? TagType::PairedOpen : TagType::PairedClose);
   }
   int PairId(std::size_t i) const { return m_list[i]->GetPairId(); }
   void SetPairId(std::size_t i, int id) { m_list[i]->SetPairId(id); }

@@ -19,13 +19,6 @@ bool IsAttributeNameChar(char16_t c) {
   return c == u'_' || c == u'-' || c == u'.' || c == u':' || CharIsAlnum(c);
 }
 
-// The storage mode an encoding code selects; code 1 on input is handled by the constructor.
-std::int16_t ModeOf(int code) {
-  if (code == kSgmlEncodingUtf8) return kModeUtf8;
-  if (code == kSgmlEncodingUtf16) return kModeUtf16;
-  return kModeNone;
-}
-
 constexpr char16_t kCDataKeyword[] = u"CDATA[";
 constexpr char16_t kCDataName[] = u"![CDATA[";
 constexpr std::u16string_view kCDataEnd = u"]]>";
@@ -44,18 +37,13 @@ inline char16_t COrvelSgmlParser::NextChar() {
   return c;
 }
 
-COrvelSgmlParser::COrvelSgmlParser(CDataStorage* storage, std::uint8_t flags, int inputCode,
-                                   int outputCode)
+COrvelSgmlParser::COrvelSgmlParser(CDataStorage* storage, std::uint8_t flags, EncodingMode output)
     : COrvelParser(storage) {
   if (m_storage == nullptr) ThrowHResult(kEPointer);
-  if ((flags & kSgmlSetInput) != 0) {
-    if (inputCode == kSgmlEncodingDetect) {
-      if (!m_storage->DetectBOM()) m_storage->SetInputMode(kModeUtf8);
-    } else {
-      m_storage->SetInputMode(ModeOf(inputCode));
-    }
+  if ((flags & kSgmlDetectInput) != 0 && !m_storage->DetectBOM()) {
+    m_storage->SetInputMode(EncodingMode::Utf8);
   }
-  if ((flags & kSgmlSetOutput) != 0) m_storage->SetOutputMode(ModeOf(outputCode));
+  if ((flags & kSgmlSetOutput) != 0) m_storage->SetOutputMode(output);
   if ((flags & kSgmlPutBom) != 0) m_storage->PutBOM();
 }
 
@@ -91,7 +79,7 @@ bool COrvelSgmlParser::ReadElement(IElementX* element) {
     if (!text.empty()) {
       // The `<` starts the next element.
       m_storage->UngetChar();
-      element->SetIsTag(0);
+      element->SetIsTag(false);
       Deliver();
       return true;
     }
@@ -101,13 +89,13 @@ bool COrvelSgmlParser::ReadElement(IElementX* element) {
     } catch (const CEndOfInput&) {
       // Cut-off markup keeps what was read; the next call finds the input exhausted.
     }
-    element->SetIsTag(1);
+    element->SetIsTag(true);
     Deliver();
     return true;
   }
   // A caller that passed a used element keeps its old text when nothing is read.
   if (text.empty()) return false;
-  element->SetIsTag(0);
+  element->SetIsTag(false);
   Deliver();
   return true;
 }
@@ -143,26 +131,14 @@ char16_t COrvelSgmlParser::SkipSpace(char16_t c) {
 
 void COrvelSgmlParser::TakeBackStray() {
   m_source->pop_back();
-  IElementX& element = *m_element;
-  element.SetFlagged(false);
-  m_name->clear();
-  m_upperName->clear();
-  element.SetPairId(0);
-  element.SetTagType(kTagSingle);
-  element.SetRuleType(kRuleInline);
-  element.SetIsTag(1);
-  element.SetWhitespace(kWhitespacePreserve);
-  element.SetTransliterate(false);
-  element.SetSemantic(-1);
-  element.SetAlgorithm(kAlgorithmTranslate);
-  element.SetModified(false);
-  element.GetAttributes().clear();
+  // The element goes back to its initial state; ReadElement marks it as markup.
+  m_element->Reset();
   m_attributes.clear();
   m_storage->UngetChar();
 }
 
 void COrvelSgmlParser::BreakTag() {
-  m_element->SetTagType(kTagSingle);
+  m_element->SetTagType(TagType::Single);
   m_attributes.emplace_back(kBrokenTagMarker, std::u16string(), 2);
   m_source->pop_back();
   m_storage->UngetChar();
@@ -171,19 +147,20 @@ void COrvelSgmlParser::BreakTag() {
 void COrvelSgmlParser::ReadTag() {
   IElementX& element = *m_element;
   std::vector<CAttributeX>& attributes = m_attributes;
-  element.SetTagType(kTagOpen);
+  element.SetTagType(TagType::Open);
   char16_t c = NextChar();
   if (c == u'<') return TakeBackStray();
 
   bool closeFlag = false;
   if (c == u'/') {
-    element.SetTagType(kTagClose);
+    element.SetTagType(TagType::Close);
     c = NextChar();
   } else if (c == u'!' || c == u'%') {
     AppendName(c);
     return ReadSpecial(c);
   }
-  if (c == u'?') element.SetTagType(kTagSingle);  // a processing instruction, named "?xml" etc.
+  if (c == u'?')
+    element.SetTagType(TagType::Single);  // a processing instruction, named "?xml" etc.
 
   if (!CharIsSpace(c)) {
     for (;;) {
@@ -255,7 +232,7 @@ void COrvelSgmlParser::ReadTag() {
       if (c == u'/') {
         c = NextChar();
         if (c == u'>') {
-          element.SetTagType(kTagSingle);
+          element.SetTagType(TagType::Single);
           takeValue(valueStart, 2);  // without the `/` before the `>`
           break;
         }
@@ -264,7 +241,7 @@ void COrvelSgmlParser::ReadTag() {
       c = NextChar();
     }
   }
-  if (closeFlag) element.SetTagType(kTagSingle);
+  if (closeFlag) element.SetTagType(TagType::Single);
 }
 
 void COrvelSgmlParser::ReadSpecial(char16_t opener) {
@@ -313,7 +290,7 @@ void COrvelSgmlParser::ReadSpecial(char16_t opener) {
       }
     }
   }
-  m_element->SetTagType(kTagSingle);
+  m_element->SetTagType(TagType::Single);
   m_element->AddAttribute(kBrokenTagMarker, std::u16string(), 2);
 }
 

@@ -13,14 +13,9 @@
 namespace tagvert {
 
 /// Construction flags of COrvelSgmlParser, applied in this order.
-inline constexpr std::uint8_t kSgmlSetInput = 0x01;   ///< set the input encoding from its code
-inline constexpr std::uint8_t kSgmlSetOutput = 0x02;  ///< set the output encoding from its code
-inline constexpr std::uint8_t kSgmlPutBom = 0x10;     ///< write the output byte-order mark at once
-
-/// Encoding codes of COrvelSgmlParser. Any other code selects the storage's mode 0.
-inline constexpr int kSgmlEncodingDetect = 1;  ///< input: byte-order mark, else UTF-8; output: 0
-inline constexpr int kSgmlEncodingUtf8 = 2;    ///< UTF-8 (storage mode 3)
-inline constexpr int kSgmlEncodingUtf16 = 3;   ///< UTF-16 (storage mode 2)
+inline constexpr std::uint8_t kSgmlDetectInput = 0x01;  ///< input: byte-order mark, else UTF-8
+inline constexpr std::uint8_t kSgmlSetOutput = 0x02;    ///< output: the mode given
+inline constexpr std::uint8_t kSgmlPutBom = 0x10;  ///< write the output byte-order mark at once
 
 /// Cuts a markup document into a flat sequence of elements, one text run or one piece of markup
 /// per ReadElement, and writes elements back as their exact source text. Builds no tree, decodes
@@ -29,11 +24,12 @@ inline constexpr int kSgmlEncodingUtf16 = 3;   ///< UTF-16 (storage mode 2)
 /// input. Storage failures (CHResultError) pass through. The storage is not owned.
 class COrvelSgmlParser : public COrvelParser {
  public:
-  /// Applies the flags in the order kSgmlSetInput (code 1: DetectBOM, UTF-8 without a mark;
-  /// 2: UTF-8; 3: UTF-16; other: mode 0), kSgmlSetOutput (2: UTF-8; 3: UTF-16; other: mode 0)
-  /// and kSgmlPutBom (the storage's PutBOM). The storage must be open when kSgmlSetInput with
-  /// code 1 or kSgmlPutBom is given. Throws CHResultError(kEPointer) for a null storage.
-  COrvelSgmlParser(CDataStorage* storage, std::uint8_t flags, int inputCode, int outputCode);
+  /// Applies the flags in the order kSgmlDetectInput (the storage's DetectBOM, UTF-8 without a
+  /// mark), kSgmlSetOutput (`output` becomes the output mode) and kSgmlPutBom (the storage's
+  /// PutBOM). The storage must be open when kSgmlDetectInput or kSgmlPutBom is given. Throws
+  /// CHResultError(kEPointer) for a null storage.
+  explicit COrvelSgmlParser(CDataStorage* storage, std::uint8_t flags = 0,
+                            EncodingMode output = EncodingMode::None);
   ~COrvelSgmlParser() override = default;
 
   /// Reads the next item into `element`, which must be fresh (as constructed): a text run up to

@@ -27,21 +27,12 @@ struct COutcome {
 
   void Apply(const CRule& rule) {
     applied = true;
-    if (rule.m_whitespace != kRuleWhitespaceNone) {
+    if (rule.m_whitespace) {
       whitespaceSet = true;
-      whitespace = static_cast<Whitespace>(rule.m_whitespace);
+      whitespace = *rule.m_whitespace;
     }
-    int value = rule.m_algorithm;
-    if (value == kRuleAlgorithmLeave) {
-      value = kRuleAlgorithmSkip;
-    } else if (value == 5 || value == kRuleAlgorithmNone) {
-      // 5 is no keyword's value; 6 means that the rule gave no algorithm.
-      value = kRuleAlgorithmTranslate;
-    }
-    algorithm = static_cast<Algorithm>(value);
-    // Property (and the values 3 and 4, which no keyword gives) make the element inline; only
-    // block (0) is ever told apart from the others.
-    ruleType = rule.m_type == kRuleTypeBlock ? RuleType::Block : RuleType::Inline;
+    algorithm = rule.ElementAlgorithm();
+    ruleType = rule.ElementRuleType();
   }
   void WriteTo(CElementRecord& record) const {
     if (!applied) return;
@@ -121,23 +112,7 @@ class CClassifier {
         break;
       }
     }
-    const std::u16string_view expected = condition.m_value;
-    switch (condition.m_condition) {
-      case kConditionEqual:
-        return value == expected;
-      case kConditionNotEqual:
-        return value != expected;
-      case kConditionExist:
-        return found;
-      case kConditionNotExist:
-        return !found;
-      case kConditionContain:
-        return value.find(expected) != std::u16string_view::npos;
-      case kConditionNotContain:
-        return value.find(expected) == std::u16string_view::npos;
-      default:
-        return true;
-    }
+    return condition.Holds(found, value);
   }
 
   CElementTable& m_table;

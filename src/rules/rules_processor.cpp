@@ -26,43 +26,16 @@ bool CRulesProcessor::CheckCondition(const CAttributeCondition& condition, IElem
       break;
     }
   }
-  static const std::u16string kEmpty;
-  const std::u16string& value = found != nullptr ? found->m_value : kEmpty;
-  switch (condition.m_condition) {
-    case kConditionEqual:
-      return value == condition.m_value;
-    case kConditionNotEqual:
-      return value != condition.m_value;
-    case kConditionExist:
-      return found != nullptr;
-    case kConditionNotExist:
-      return found == nullptr;
-    case kConditionContain:
-      return value.find(condition.m_value) != std::u16string::npos;
-    case kConditionNotContain:
-      return value.find(condition.m_value) == std::u16string::npos;
-    default:
-      return true;
-  }
+  return found != nullptr ? condition.Holds(true, found->m_value) : condition.Holds(false, {});
 }
 
 bool CRulesProcessor::ApplyRule(const CRule& rule, IElementX& element) {
   for (const auto& condition : rule.m_conditions) {
     if (!CheckCondition(*condition, element)) return false;
   }
-  if (rule.m_whitespace != kRuleWhitespaceNone) element.SetWhitespace(rule.m_whitespace);
-  int algorithm = rule.m_algorithm;
-  if (algorithm == kRuleAlgorithmLeave) {
-    algorithm = kAlgorithmSkip;
-  } else if (algorithm == 5 || algorithm == kRuleAlgorithmNone) {
-    // 5 is no keyword's value; 6 means that the rule gave no algorithm.
-    algorithm = kAlgorithmTranslate;
-  }
-  element.SetAlgorithm(algorithm);
-  int type = rule.m_type;
-  // Property (and the values 3 and 4, which no keyword gives) make the element inline.
-  if (type >= kRuleTypeProperty && type <= 4) type = kRuleInline;
-  element.SetRuleType(type);
+  if (rule.m_whitespace) element.SetWhitespace(*rule.m_whitespace);
+  element.SetAlgorithm(rule.ElementAlgorithm());
+  element.SetRuleType(rule.ElementRuleType());
   return true;
 }
 
@@ -113,7 +86,7 @@ void CRulesProcessor::ClassificationPass(CElementsStackX& elements,
     IElementX* element = elements[i];
     if (element == nullptr) continue;
     switch (element->GetTagType()) {
-      case kTagPairedOpen:
+      case TagType::PairedOpen:
         ApplyRules(*element);
         if (partner[i] < elements.size()) {
           IElementX* end = elements[partner[i]];
@@ -122,12 +95,13 @@ void CRulesProcessor::ClassificationPass(CElementsStackX& elements,
           end->SetRuleType(element->GetRuleType());
         }
         break;
-      case kTagOpen:
-      case kTagClose:
-      case kTagSingle:
+      case TagType::Open:
+      case TagType::Close:
+      case TagType::Single:
         ApplyRules(*element);
         // Skip and reserve hold only for a paired start tag and its end tag.
-        if (element->GetAlgorithm() != kAlgorithmRemove) element->SetAlgorithm(kAlgorithmTranslate);
+        if (element->GetAlgorithm() != Algorithm::Remove)
+          element->SetAlgorithm(Algorithm::Translate);
         break;
       default:
         break;
@@ -148,8 +122,8 @@ void SpreadOverRanges(CElementsStackX& elements, const std::vector<std::size_t>&
     elements.CheckStop();
     IElementX* element = elements[i];
     const std::size_t end = partner[i];
-    if (element == nullptr || element->GetTagType() != kTagPairedOpen || end >= elements.size() ||
-        !spreads(*element)) {
+    if (element == nullptr || element->GetTagType() != TagType::PairedOpen ||
+        end >= elements.size() || !spreads(*element)) {
       ++i;
       continue;
     }
@@ -168,13 +142,13 @@ void CRulesProcessor::WhitespacePass(CElementsStackX& elements,
   SpreadOverRanges(
       elements, partner,
       [](IElementX& start) {
-        const int mode = start.GetWhitespace();
-        return mode == kWhitespaceRemove || mode == kWhitespaceNormalize ||
-               mode == kWhitespaceNormalizeSignificant;
+        const Whitespace mode = start.GetWhitespace();
+        return mode == Whitespace::Remove || mode == Whitespace::Normalize ||
+               mode == Whitespace::NormalizeSignificant;
       },
       [](IElementX& start, IElementX& inner) {
         // Only text runs take the mode; markup in the range keeps its own.
-        if (inner.GetIsTag() == 0) inner.SetWhitespace(start.GetWhitespace());
+        if (!inner.GetIsTag()) inner.SetWhitespace(start.GetWhitespace());
       });
 }
 
@@ -183,16 +157,16 @@ void CRulesProcessor::AlgorithmPass(CElementsStackX& elements,
   SpreadOverRanges(
       elements, partner,
       [](IElementX& start) {
-        const int algorithm = start.GetAlgorithm();
-        return algorithm == kAlgorithmSkip || algorithm == kAlgorithmRemove ||
-               algorithm == kAlgorithmReserve;
+        const Algorithm algorithm = start.GetAlgorithm();
+        return algorithm == Algorithm::Skip || algorithm == Algorithm::Remove ||
+               algorithm == Algorithm::Reserve;
       },
       [](IElementX& start, IElementX& inner) {
         // The content is flattened into inline items: removed with a removed range, otherwise
         // translated (the stack processor treats a skipped range as one unit).
-        inner.SetAlgorithm(start.GetAlgorithm() == kAlgorithmRemove ? kAlgorithmRemove
-                                                                    : kAlgorithmTranslate);
-        inner.SetRuleType(kRuleInline);
+        inner.SetAlgorithm(start.GetAlgorithm() == Algorithm::Remove ? Algorithm::Remove
+                                                                     : Algorithm::Translate);
+        inner.SetRuleType(RuleType::Inline);
       });
 }
 

@@ -19,55 +19,65 @@ namespace {
 constexpr int kBasicEntityCount = 5;
 constexpr std::size_t kEntityReserve = 64;
 
+template <typename T>
 struct CKeyword {
   std::u16string_view word;
-  int value;
+  T value;
 };
 
-constexpr std::array<CKeyword, 3> kRuleTypes{{
-    {u"BLOCK", kRuleTypeBlock},
-    {u"INLINE", kRuleTypeInline},
-    {u"PROPERTY", kRuleTypeProperty},
+constexpr std::array<CKeyword<RuleType>, 3> kRuleTypes{{
+    {u"BLOCK", RuleType::Block},
+    {u"INLINE", RuleType::Inline},
+    {u"PROPERTY", RuleType::Property},
 }};
 
-constexpr std::array<CKeyword, 5> kAlgorithms{{
-    {u"TRANSLATE", kRuleAlgorithmTranslate},
-    {u"SKIP", kRuleAlgorithmSkip},
-    {u"LEAVE", kRuleAlgorithmLeave},
-    {u"REMOVE", kRuleAlgorithmRemove},
-    {u"RESERVE", kRuleAlgorithmReserve},
+constexpr std::array<CKeyword<Algorithm>, 5> kAlgorithms{{
+    {u"TRANSLATE", Algorithm::Translate},
+    {u"SKIP", Algorithm::Skip},
+    {u"LEAVE", Algorithm::Leave},
+    {u"REMOVE", Algorithm::Remove},
+    {u"RESERVE", Algorithm::Reserve},
 }};
 
-constexpr std::array<CKeyword, 4> kWhitespaceModes{{
-    {u"PRESERVE", kRuleWhitespacePreserve},
-    {u"REMOVE", kRuleWhitespaceRemove},
-    {u"NORMALIZE", kRuleWhitespaceNormalize},
-    {u"NORMALIZESIGNIFICANT", kRuleWhitespaceNormalizeSignificant},
+constexpr std::array<CKeyword<Whitespace>, 4> kWhitespaceModes{{
+    {u"PRESERVE", Whitespace::Preserve},
+    {u"REMOVE", Whitespace::Remove},
+    {u"NORMALIZE", Whitespace::Normalize},
+    {u"NORMALIZESIGNIFICANT", Whitespace::NormalizeSignificant},
 }};
 
-constexpr std::array<CKeyword, 4> kAttributeTypes{{
-    {u"TRANSLATE", kAttributeTypeTranslate},
-    {u"REMOVE", kAttributeTypeRemove},
-    {u"LEAVE", kAttributeTypeLeave},
-    {u"UNIQUE", kAttributeTypeUnique},
+constexpr std::array<CKeyword<AttributeTypeKind>, 4> kAttributeTypes{{
+    {u"TRANSLATE", AttributeTypeKind::Translate},
+    {u"REMOVE", AttributeTypeKind::Remove},
+    {u"LEAVE", AttributeTypeKind::Leave},
+    {u"UNIQUE", AttributeTypeKind::Unique},
 }};
 
-constexpr std::array<CKeyword, 6> kConditions{{
-    {u"EQUAL", kConditionEqual},
-    {u"NOTEQUAL", kConditionNotEqual},
-    {u"EXIST", kConditionExist},
-    {u"NOTEXIST", kConditionNotExist},
-    {u"CONTAIN", kConditionContain},
-    {u"NOTCONTAIN", kConditionNotContain},
+constexpr std::array<CKeyword<ConditionKind>, 6> kConditions{{
+    {u"EQUAL", ConditionKind::Equal},
+    {u"NOTEQUAL", ConditionKind::NotEqual},
+    {u"EXIST", ConditionKind::Exist},
+    {u"NOTEXIST", ConditionKind::NotExist},
+    {u"CONTAIN", ConditionKind::Contain},
+    {u"NOTCONTAIN", ConditionKind::NotContain},
 }};
 
-// The keyword's value, or `missing` when the word is none of them.
-template <std::size_t N>
-int KeywordValue(const std::array<CKeyword, N>& keywords, std::u16string_view word, int missing) {
-  for (const CKeyword& keyword : keywords) {
+// The keyword's value, or none when the word is none of them.
+template <typename T, std::size_t N>
+std::optional<T> KeywordValue(const std::array<CKeyword<T>, N>& keywords,
+                              std::u16string_view word) {
+  for (const CKeyword<T>& keyword : keywords) {
     if (StringEqualsNoCase(keyword.word, word)) return keyword.value;
   }
-  return missing;
+  return std::nullopt;
+}
+
+// The keyword's value; throws the loader's `error` when the word is none of them.
+template <typename T, std::size_t N>
+T RequiredKeyword(const std::array<CKeyword<T>, N>& keywords, std::u16string_view word, int error) {
+  const std::optional<T> value = KeywordValue(keywords, word);
+  if (!value) throw error;
+  return *value;
 }
 
 bool HasAttribute(const CSgmlElementBase& tag, std::u16string_view upperName) {
@@ -84,10 +94,30 @@ std::u16string GetMessageText(int number) {
   return PlatformGetMessageText(number);
 }
 
+bool CAttributeCondition::Holds(bool found, std::u16string_view value) const {
+  switch (m_condition) {
+    case ConditionKind::Equal:
+      return value == m_value;
+    case ConditionKind::NotEqual:
+      return value != m_value;
+    case ConditionKind::Exist:
+      return found;
+    case ConditionKind::NotExist:
+      return !found;
+    case ConditionKind::Contain:
+      return value.find(m_value) != std::u16string_view::npos;
+    case ConditionKind::NotContain:
+      return value.find(m_value) == std::u16string_view::npos;
+    case ConditionKind::None:
+      break;
+  }
+  return true;
+}
+
 CRules::~CRules() = default;
 
 bool CRules::LoadStream(const ByteStreamPtr& stream, bool append) {
-  CDataStorage storage(kModeSingle, kModeNone);
+  CDataStorage storage(EncodingMode::Single, EncodingMode::None);
   storage.Open(CEndpoint::Stream(stream), CEndpoint());
   const bool result = Load(storage, append);
   storage.Close();
@@ -225,12 +255,11 @@ void CRules::AddRule(const CSgmlElementBase& tag) {
   rule->m_nameCaseSensitive = HasAttribute(tag, u"NAMECASESENSITIVE");
   if (rule->m_nameCaseSensitive) rule->m_name = StringToUpper(rule->m_name);
   if (HasAttribute(tag, u"TYPE")) {
-    rule->m_type = KeywordValue(kRuleTypes, tag.AttributeOr(u"TYPE"), -1);
-    if (rule->m_type < 0) throw kRulesErrorRuleType;
+    rule->m_type = RequiredKeyword(kRuleTypes, tag.AttributeOr(u"TYPE"), kRulesErrorRuleType);
   }
   if (HasAttribute(tag, u"ALGORITHM")) {
-    rule->m_algorithm = KeywordValue(kAlgorithms, tag.AttributeOr(u"ALGORITHM"), -1);
-    if (rule->m_algorithm < 0) throw kRulesErrorRuleAlgorithm;
+    rule->m_algorithm =
+        RequiredKeyword(kAlgorithms, tag.AttributeOr(u"ALGORITHM"), kRulesErrorRuleAlgorithm);
   }
   rule->m_transMethod = tag.AttributeOr(u"TRANSMETHOD");
   if (HasAttribute(tag, u"SEMANTIC")) {
@@ -240,8 +269,7 @@ void CRules::AddRule(const CSgmlElementBase& tag) {
   }
   rule->m_transliterate = HasAttribute(tag, u"TRANSLITERATE");
   if (HasAttribute(tag, u"WHITESPACE")) {
-    rule->m_whitespace =
-        KeywordValue(kWhitespaceModes, tag.AttributeOr(u"WHITESPACE"), kRuleWhitespaceNone);
+    rule->m_whitespace = KeywordValue(kWhitespaceModes, tag.AttributeOr(u"WHITESPACE"));
   }
 
   CRule* added = rule.get();
@@ -259,8 +287,8 @@ void CRules::AddAttributeType(const CSgmlElementBase& tag) {
   type->m_name = tag.AttributeOr(u"NAME");
   type->m_nameCaseSensitive = HasAttribute(tag, u"NAMECASESENSITIVE");
   if (!HasAttribute(tag, u"TYPE")) throw kRulesErrorAttributeTypeMissing;
-  type->m_type = KeywordValue(kAttributeTypes, tag.AttributeOr(u"TYPE"), -1);
-  if (type->m_type < 0) throw kRulesErrorAttributeType;
+  type->m_type =
+      RequiredKeyword(kAttributeTypes, tag.AttributeOr(u"TYPE"), kRulesErrorAttributeType);
   if (type->m_name.empty()) {
     m_currentRule->m_attributeTypes.push_front(std::move(type));
   } else {
@@ -273,8 +301,8 @@ void CRules::AddCondition(const CSgmlElementBase& tag) {
   condition->m_name = tag.AttributeOr(u"NAME");
   condition->m_nameCaseSensitive = HasAttribute(tag, u"NAMECASESENSITIVE");
   if (HasAttribute(tag, u"CONDITION")) {
-    condition->m_condition = KeywordValue(kConditions, tag.AttributeOr(u"CONDITION"), -1);
-    if (condition->m_condition < 0) throw kRulesErrorCondition;
+    condition->m_condition =
+        RequiredKeyword(kConditions, tag.AttributeOr(u"CONDITION"), kRulesErrorCondition);
   }
   condition->m_value = tag.AttributeOr(u"VALUE");
   condition->m_caseSensitive = HasAttribute(tag, u"CASESENSITIVE");

@@ -5,10 +5,13 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "markup/element_kinds.h"
 #include "storage/byte_stream.h"
 
 namespace tagvert {
@@ -16,40 +19,19 @@ namespace tagvert {
 class CDataStorage;
 class CSgmlElementBase;
 
-/// Rule types (TYPE of a RULE).
-inline constexpr int kRuleTypeBlock = 0;
-inline constexpr int kRuleTypeInline = 1;
-inline constexpr int kRuleTypeProperty = 2;
-
-/// Rule algorithms (ALGORITHM of a RULE); kRuleAlgorithmNone when none was given.
-inline constexpr int kRuleAlgorithmTranslate = 0;
-inline constexpr int kRuleAlgorithmSkip = 1;
-inline constexpr int kRuleAlgorithmLeave = 2;
-inline constexpr int kRuleAlgorithmRemove = 3;
-inline constexpr int kRuleAlgorithmReserve = 4;
-inline constexpr int kRuleAlgorithmNone = 6;
-
-/// Whitespace modes (WHITESPACE of a RULE); kRuleWhitespaceNone when none was given.
-inline constexpr int kRuleWhitespacePreserve = 0;
-inline constexpr int kRuleWhitespaceRemove = 1;
-inline constexpr int kRuleWhitespaceNormalize = 2;
-inline constexpr int kRuleWhitespaceNone = 3;
-inline constexpr int kRuleWhitespaceNormalizeSignificant = 4;
-
 /// Attribute types (TYPE of an ATTRIBUTE-TYPE).
-inline constexpr int kAttributeTypeTranslate = 0;
-inline constexpr int kAttributeTypeRemove = 1;
-inline constexpr int kAttributeTypeLeave = 2;
-inline constexpr int kAttributeTypeUnique = 3;
+enum class AttributeTypeKind : std::uint8_t { Translate = 0, Remove = 1, Leave = 2, Unique = 3 };
 
-/// Conditions (CONDITION of an ATTRIBUTE-CONDITION); kConditionNone when none was given.
-inline constexpr int kConditionNone = 0;
-inline constexpr int kConditionEqual = 1;
-inline constexpr int kConditionNotEqual = 2;
-inline constexpr int kConditionExist = 3;
-inline constexpr int kConditionNotExist = 4;
-inline constexpr int kConditionContain = 5;
-inline constexpr int kConditionNotContain = 6;
+/// Conditions (CONDITION of an ATTRIBUTE-CONDITION); None when none was given.
+enum class ConditionKind : std::uint8_t {
+  None = 0,
+  Equal = 1,
+  NotEqual = 2,
+  Exist = 3,
+  NotExist = 4,
+  Contain = 5,
+  NotContain = 6,
+};
 
 /// Error codes of the loader; each is also the number of its message text.
 inline constexpr int kRulesErrorEndInTag = 0;       ///< the input ends inside a tag
@@ -84,34 +66,49 @@ struct CEntity {
 
 /// One ATTRIBUTE-TYPE element. Loaded, not applied by the processors.
 struct CAttributeType {
-  std::u16string m_name;                 ///< NAME (empty when absent)
-  bool m_nameCaseSensitive = false;      ///< NAMECASESENSITIVE present
-  int m_type = kAttributeTypeTranslate;  ///< TYPE (required)
+  std::u16string m_name;                                    ///< NAME (empty when absent)
+  bool m_nameCaseSensitive = false;                         ///< NAMECASESENSITIVE present
+  AttributeTypeKind m_type = AttributeTypeKind::Translate;  ///< TYPE (required)
 };
 
 /// One ATTRIBUTE-CONDITION element.
 struct CAttributeCondition {
-  std::u16string m_name;             ///< NAME (empty when absent), as written
-  bool m_nameCaseSensitive = false;  ///< NAMECASESENSITIVE present
-  int m_condition = kConditionNone;  ///< CONDITION (kConditionNone when absent)
-  std::u16string m_value;            ///< VALUE; upper-cased (CharToUpper) when CASESENSITIVE
-  bool m_caseSensitive = false;      ///< CASESENSITIVE present
+  std::u16string m_name;                            ///< NAME (empty when absent), as written
+  bool m_nameCaseSensitive = false;                 ///< NAMECASESENSITIVE present
+  ConditionKind m_condition = ConditionKind::None;  ///< CONDITION (None when absent)
+  std::u16string m_value;        ///< VALUE; upper-cased (CharToUpper) when CASESENSITIVE
+  bool m_caseSensitive = false;  ///< CASESENSITIVE present
+
+  /// Whether the condition holds for an element whose first attribute named m_name has `value`;
+  /// `found` is false (and `value` empty) when the element has no such attribute. A condition
+  /// without a kind always holds.
+  bool Holds(bool found, std::u16string_view value) const;
 };
 
 /// One RULE element. Owns its attribute types and conditions.
 struct CRule {
   std::u16string m_name;                 ///< NAME; upper-cased (CharToUpper) when NAMECASESENSITIVE
   bool m_nameCaseSensitive = false;      ///< NAMECASESENSITIVE present (its value is not looked at)
-  int m_type = kRuleTypeBlock;           ///< TYPE
-  int m_algorithm = kRuleAlgorithmNone;  ///< ALGORITHM
+  RuleType m_type = RuleType::Block;     ///< TYPE
+  std::optional<Algorithm> m_algorithm;  ///< ALGORITHM (none when absent)
   std::u16string m_transMethod;          ///< TRANSMETHOD as written (references resolved)
   int m_semantic = -1;                   ///< SEMANTIC as a decimal number
   bool m_transliterate = false;          ///< TRANSLITERATE present
-  int m_whitespace = kRuleWhitespaceNone;  ///< WHITESPACE
+  std::optional<Whitespace> m_whitespace;  ///< WHITESPACE (none when absent or unknown)
   /// ATTRIBUTE-TYPE children: named ones appended, nameless ones put in front.
   std::deque<std::unique_ptr<CAttributeType>> m_attributeTypes;
   /// ATTRIBUTE-CONDITION children in the order read.
   std::deque<std::unique_ptr<CAttributeCondition>> m_conditions;
+
+  /// The algorithm the rule gives an element: leave acts as skip, none as translate.
+  Algorithm ElementAlgorithm() const {
+    if (!m_algorithm) return Algorithm::Translate;
+    return *m_algorithm == Algorithm::Leave ? Algorithm::Skip : *m_algorithm;
+  }
+  /// The rule type the rule gives an element: property acts as inline.
+  RuleType ElementRuleType() const {
+    return m_type == RuleType::Block ? RuleType::Block : RuleType::Inline;
+  }
 };
 
 /// A loaded TransML rule set: rules (named and nameless), entities and root attributes.

@@ -85,7 +85,7 @@ ByteStreamPtr OpenEndpoint(const CEndpoint& endpoint, bool forReading, bool& isF
 
 }  // namespace
 
-CDataStorage::CDataStorage(std::int16_t inputMode, std::int16_t outputMode)
+CDataStorage::CDataStorage(EncodingMode inputMode, EncodingMode outputMode)
     : m_inputMode(inputMode), m_outputMode(outputMode) {}
 
 CDataStorage::~CDataStorage() {
@@ -99,7 +99,7 @@ void CDataStorage::Open(const CEndpoint& input, const CEndpoint& output) {
   m_inputByteSwap = false;
   m_hzShiftGb = false;
 
-  if (m_inputMode != kModeNone) {
+  if (m_inputMode != EncodingMode::None) {
     bool isFile = false;
     ByteStreamPtr stream = OpenEndpoint(input, true, isFile);
     m_inputStream = std::move(stream);
@@ -110,7 +110,7 @@ void CDataStorage::Open(const CEndpoint& input, const CEndpoint& output) {
     m_inputStart = m_inputStream->Position();
   }
 
-  if (m_outputMode != kModeNone) {
+  if (m_outputMode != EncodingMode::None) {
     bool isFile = false;
     ByteStreamPtr stream = OpenEndpoint(output, false, isFile);
     m_outputStream = std::move(stream);
@@ -265,7 +265,7 @@ bool CDataStorage::GetChar(char16_t& ch) {
 
   char16_t unit;
   switch (m_inputMode) {
-    case kModeUtf16: {
+    case EncodingMode::Utf16: {
       if (!Need(2)) return false;
       const std::uint8_t* p = m_inputBuffer.get() + m_inputPosition;
       unit = m_inputByteSwap ? static_cast<char16_t>((p[0] << 8) | p[1])
@@ -273,7 +273,7 @@ bool CDataStorage::GetChar(char16_t& ch) {
       m_inputPosition += 2;
       break;
     }
-    case kModeUtf8: {
+    case EncodingMode::Utf8: {
       if (!Need(1)) return false;
       const std::uint8_t b = m_inputBuffer[m_inputPosition];
       if (b < 0x80) {
@@ -284,7 +284,7 @@ bool CDataStorage::GetChar(char16_t& ch) {
       }
       break;
     }
-    case kModeSingle:
+    case EncodingMode::Single:
       if (!DecodeSingleByte(unit)) return false;
       break;
     default:
@@ -345,7 +345,7 @@ void CDataStorage::UngetChar() {
 }
 
 bool CDataStorage::PutCharPrologue(char16_t ch) {
-  if (m_outputStartArmed && m_outputMode == kModeUtf16) {
+  if (m_outputStartArmed && m_outputMode == EncodingMode::Utf16) {
     m_outputStartArmed = false;
     if (NeedsIfStartCode(ch)) PutChar(u'\uE000');
   }
@@ -366,19 +366,19 @@ void CDataStorage::PutChar(char16_t ch) {
   }
   std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
   switch (m_outputMode) {
-    case kModeUtf16:
+    case EncodingMode::Utf16:
       p[0] = static_cast<std::uint8_t>(ch & 0xFF);
       p[1] = static_cast<std::uint8_t>(ch >> 8);
       m_outputPending += 2;
       break;
-    case kModeUtf8:
+    case EncodingMode::Utf8:
       if (IsSurrogate(ch) || m_pendingHighSurrogate != 0) {
         PutUtf8Surrogate(ch);
       } else {
         m_outputPending += EncodeUtf8Unit(p, ch);
       }
       break;
-    case kModeSingle:
+    case EncodingMode::Single:
       EncodeSingleByte(ch);
       break;
     default:
@@ -436,13 +436,13 @@ bool CDataStorage::DetectBOM() {
   if (!Refill(2, false)) return false;
   const std::uint8_t* p = m_inputBuffer.get() + m_inputPosition;
   if (p[0] == 0xFF && p[1] == 0xFE) {
-    m_inputMode = kModeUtf16;
+    m_inputMode = EncodingMode::Utf16;
     m_inputByteSwap = false;
     m_inputPosition += 2;
     return true;
   }
   if (p[0] == 0xFE && p[1] == 0xFF) {
-    m_inputMode = kModeUtf16;
+    m_inputMode = EncodingMode::Utf16;
     m_inputByteSwap = true;
     m_inputPosition += 2;
     return true;
@@ -450,7 +450,7 @@ bool CDataStorage::DetectBOM() {
   if (!Refill(3, false)) return false;
   p = m_inputBuffer.get() + m_inputPosition;
   if (p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
-    m_inputMode = kModeUtf8;
+    m_inputMode = EncodingMode::Utf8;
     m_inputPosition += 3;
     return true;
   }
@@ -480,13 +480,13 @@ void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
   std::size_t i = 0;
   while (i < n) {
     if (!PlainWrite() || StopRequested() ||
-        (m_outputMode != kModeUtf16 && m_outputMode != kModeUtf8)) {
+        (m_outputMode != EncodingMode::Utf16 && m_outputMode != EncodingMode::Utf8)) {
       // The IF start rule, capture, a waiting high surrogate, a stop request or another mode:
       // the virtual PutChar does it.
       PutChar(s[i++]);
       continue;
     }
-    if (m_outputMode == kModeUtf16) {
+    if (m_outputMode == EncodingMode::Utf16) {
       // PutChar flushes when the two bytes of a unit would not fit.
       if (m_outputPending + 2 > m_outputCapacity) MakeOutputRoom();
       std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
@@ -538,7 +538,7 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
   if (m_inputSize > GetInputConsumed()) {
     const std::uint64_t left = m_inputSize - GetInputConsumed();
     // A UTF-8 byte gives at most one unit (a four-byte character two), a UTF-16 unit takes two.
-    const std::uint64_t units = m_inputMode == kModeUtf16 ? left / 2 + 1 : left + 1;
+    const std::uint64_t units = m_inputMode == EncodingMode::Utf16 ? left / 2 + 1 : left + 1;
     // Guard: size overflow
     if (units < SIZE_MAX / sizeof(char16_t) - out.Size())
       out.Reserve(out.Size() + static_cast<std::size_t>(units));
@@ -547,7 +547,7 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
   for (;;) {
     if (NothingPendingToRead() && !m_endOfInput && m_inputBuffer &&
         !stop.load(std::memory_order_relaxed) &&
-        (m_inputMode == kModeUtf8 || m_inputMode == kModeUtf16)) {
+        (m_inputMode == EncodingMode::Utf8 || m_inputMode == EncodingMode::Utf16)) {
       // Units are read in bulk while the bytes consumed before them stay below the read hook.
       const std::uint64_t bufferBase = m_inputRead - m_inputFilled;
       const std::uint64_t hookAt =
@@ -561,7 +561,7 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
       std::uint32_t pos = m_inputPosition;
       char16_t* const first = out.Extend(limit > pos ? limit - pos : 0);
       char16_t* to = first;
-      if (m_inputMode == kModeUtf8) {
+      if (m_inputMode == EncodingMode::Utf8) {
         while (pos < limit) {
           if (stop.load(std::memory_order_relaxed)) break;
           // ASCII bytes sixteen at a time, up to 256 between two looks at the stop flag.
@@ -640,7 +640,8 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
 }
 
 void CDataStorage::ReadRunBeforeCode(std::u16string* out) {
-  if (m_inputMode == kModeUtf16 && !m_inputByteSwap && std::endian::native == std::endian::little) {
+  if (m_inputMode == EncodingMode::Utf16 && !m_inputByteSwap &&
+      std::endian::native == std::endian::little) {
     ReadUtf16RunBeforeCode(out);
     return;
   }
@@ -710,7 +711,7 @@ void CDataStorage::ReadRun(std::u16string* out, IsStop isStop) {
       const std::uint32_t start = pos;
       bool stopped = false;
       const std::atomic<bool>& stop = *m_stopFlag;
-      if (m_inputMode == kModeUtf8) {
+      if (m_inputMode == EncodingMode::Utf8) {
         const std::uint8_t* p = buffer + pos;
         const std::uint8_t* const last = buffer + limit;
         for (; p < last && *p < 0x80; ++p) {
@@ -736,7 +737,7 @@ void CDataStorage::ReadRun(std::u16string* out, IsStop isStop) {
           m_pushedBack = true;
           return;
         }
-      } else if (m_inputMode == kModeUtf16) {
+      } else if (m_inputMode == EncodingMode::Utf16) {
         // Units start at positions below `end` (a whole unit buffered, no hook due).
         const std::uint32_t end = m_inputFilled > 0 ? std::min(limit, m_inputFilled - 1) : 0;
         char16_t unit = 0;
@@ -799,21 +800,21 @@ void CDataStorage::ReadRun(std::u16string* out, IsStop isStop) {
   }
 }
 
-void CDataStorage::SetInputMode(std::int16_t mode) {
+void CDataStorage::SetInputMode(EncodingMode mode) {
   m_inputMode = mode;
 }
 
-void CDataStorage::SetOutputMode(std::int16_t mode) {
+void CDataStorage::SetOutputMode(EncodingMode mode) {
   m_outputMode = mode;
 }
 
-void CDataStorage::SetInputMode(std::int16_t mode, std::int16_t codePage) {
+void CDataStorage::SetInputMode(EncodingMode mode, std::int16_t codePage) {
   m_inputMode = mode;
   m_inputCodePage = codePage;
   SelectInputTable();
 }
 
-void CDataStorage::SetOutputMode(std::int16_t mode, std::int16_t codePage) {
+void CDataStorage::SetOutputMode(EncodingMode mode, std::int16_t codePage) {
   m_outputMode = mode;
   m_outputCodePage = codePage;
 }
@@ -824,10 +825,10 @@ void CDataStorage::SelectInputTable() {
 
 bool CDataStorage::CanEncode(char16_t ch) const {
   switch (m_outputMode) {
-    case kModeUtf16:
-    case kModeUtf8:
+    case EncodingMode::Utf16:
+    case EncodingMode::Utf8:
       return true;
-    case kModeSingle:
+    case EncodingMode::Single:
       if (ch < 0x80) return true;
       switch (m_outputCodePage) {
         case kCodePageWindows1251:
@@ -849,11 +850,11 @@ bool CDataStorage::CanEncode(char16_t ch) const {
 void CDataStorage::PutBOM() {
   if (m_outputCapacity - m_outputPending < 3) MakeOutputRoom();
   std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
-  if (m_outputMode == kModeUtf16) {
+  if (m_outputMode == EncodingMode::Utf16) {
     p[0] = 0xFF;
     p[1] = 0xFE;
     m_outputPending += 2;
-  } else if (m_outputMode == kModeUtf8) {
+  } else if (m_outputMode == EncodingMode::Utf8) {
     p[0] = 0xEF;
     p[1] = 0xBB;
     p[2] = 0xBF;

@@ -13,12 +13,13 @@
 
 namespace tagvert {
 
-/// Encoding modes of the input and output sides (16-bit values of the storage).
-inline constexpr std::int16_t kModeNone = 0;    ///< no input opened; output discarded
-inline constexpr std::int16_t kModeSingle = 1;  ///< single-byte, refined by a code-page index
-inline constexpr std::int16_t kModeUtf16 = 2;   ///< UTF-16 little-endian (input may be big-endian)
-inline constexpr std::int16_t kModeUtf8 =
-    3;  ///< UTF-8; a character above U+FFFF is a surrogate pair
+/// Encoding modes of the input and output sides.
+enum class EncodingMode : std::int16_t {
+  None = 0,    ///< no input opened; output discarded
+  Single = 1,  ///< single-byte, refined by a code-page index
+  Utf16 = 2,   ///< UTF-16 little-endian (input may be big-endian)
+  Utf8 = 3,    ///< UTF-8; a character above U+FFFF is a surrogate pair
+};
 
 /// The abstract character stream: every reader and writer talks to the outside through it.
 /// One character is one UTF-16 code unit. Only the UTF-8 codec knows surrogates: a four-byte
@@ -51,18 +52,18 @@ class CBaseStorage {
   /// PutChar for every unit up to the terminating zero.
   virtual void PutString(const char16_t* s) = 0;
   /// Sets the input encoding mode; the code page stays.
-  virtual void SetInputMode(std::int16_t mode) = 0;
+  virtual void SetInputMode(EncodingMode mode) = 0;
   /// Sets the output encoding mode; the code page stays.
-  virtual void SetOutputMode(std::int16_t mode) = 0;
+  virtual void SetOutputMode(EncodingMode mode) = 0;
   /// Whether the output mode represents `ch` without turning it into "?".
   virtual bool CanEncode(char16_t ch) const = 0;
   /// Puts the output mode's byte-order mark straight into the output buffer.
   virtual void PutBOM() = 0;
   /// Sets the input mode and the input code page (see code_page_tables.h); call after Open,
   /// which resets the code pages.
-  virtual void SetInputMode(std::int16_t mode, std::int16_t codePage) = 0;
+  virtual void SetInputMode(EncodingMode mode, std::int16_t codePage) = 0;
   /// Sets the output mode and the output code page; call after Open.
-  virtual void SetOutputMode(std::int16_t mode, std::int16_t codePage) = 0;
+  virtual void SetOutputMode(EncodingMode mode, std::int16_t codePage) = 0;
   /// Sets the capture flag and empties the capture text.
   virtual void SetCapture(bool on) = 0;
   /// Writes the capture text out through PutChar (only while capture is on).
@@ -87,7 +88,7 @@ class CBaseStorage {
 class CDataStorage : public CBaseStorage {
  public:
   /// Stores the two modes; nothing is opened.
-  CDataStorage(std::int16_t inputMode, std::int16_t outputMode);
+  CDataStorage(EncodingMode inputMode, EncodingMode outputMode);
   ~CDataStorage() override;
   CDataStorage(const CDataStorage&) = delete;
   CDataStorage& operator=(const CDataStorage&) = delete;
@@ -119,12 +120,12 @@ class CDataStorage : public CBaseStorage {
   bool DetectBOM() override;
   void PutString(const std::u16string& s) override;
   void PutString(const char16_t* s) override;
-  void SetInputMode(std::int16_t mode) override;
-  void SetOutputMode(std::int16_t mode) override;
+  void SetInputMode(EncodingMode mode) override;
+  void SetOutputMode(EncodingMode mode) override;
   bool CanEncode(char16_t ch) const override;
   void PutBOM() override;
-  void SetInputMode(std::int16_t mode, std::int16_t codePage) override;
-  void SetOutputMode(std::int16_t mode, std::int16_t codePage) override;
+  void SetInputMode(EncodingMode mode, std::int16_t codePage) override;
+  void SetOutputMode(EncodingMode mode, std::int16_t codePage) override;
   void SetCapture(bool on) override;
   void FlushCapture() override;
   std::size_t GetCaptureLength() const override;
@@ -150,7 +151,7 @@ class CDataStorage : public CBaseStorage {
   bool TakeChar(char16_t& ch) {
     if (NothingPendingToRead() && m_inputPosition < m_inputFilled && !StopRequested() &&
         GetInputConsumed() < m_readHookAt) {
-      if (m_inputMode == kModeUtf8) {
+      if (m_inputMode == EncodingMode::Utf8) {
         const std::uint8_t b = m_inputBuffer[m_inputPosition];
         if (b < 0x80) {
           ++m_inputPosition;
@@ -159,7 +160,7 @@ class CDataStorage : public CBaseStorage {
           ch = b;
           return true;
         }
-      } else if (m_inputMode == kModeUtf16 && m_inputFilled - m_inputPosition >= 2) {
+      } else if (m_inputMode == EncodingMode::Utf16 && m_inputFilled - m_inputPosition >= 2) {
         ch = DecodeUtf16At(m_inputPosition);
         m_inputPosition += 2;
         ++m_charCount;
@@ -186,7 +187,7 @@ class CDataStorage : public CBaseStorage {
         m_pushedBack = false;
         return true;
       }
-      if (m_inputMode == kModeUtf16 && m_inputFilled - m_inputPosition >= 2) {
+      if (m_inputMode == EncodingMode::Utf16 && m_inputFilled - m_inputPosition >= 2) {
         ch = DecodeUtf16At(m_inputPosition);
         m_inputPosition += 2;
         ++m_charCount;
@@ -198,8 +199,8 @@ class CDataStorage : public CBaseStorage {
   }
 
   /// Current modes and code pages (for tests and the frame).
-  std::int16_t GetInputMode() const { return m_inputMode; }
-  std::int16_t GetOutputMode() const { return m_outputMode; }
+  EncodingMode GetInputMode() const { return m_inputMode; }
+  EncodingMode GetOutputMode() const { return m_outputMode; }
   std::int16_t GetInputCodePage() const { return m_inputCodePage; }
   std::int16_t GetOutputCodePage() const { return m_outputCodePage; }
   /// Size of the next input buffer and of the output buffer, in bytes (the output capacity is
@@ -273,8 +274,8 @@ class CDataStorage : public CBaseStorage {
   /// Re-derives the table pointer of the input code page.
   void SelectInputTable();
 
-  std::int16_t m_inputMode;
-  std::int16_t m_outputMode;
+  EncodingMode m_inputMode;
+  EncodingMode m_outputMode;
   std::int16_t m_inputCodePage = 0;
   std::int16_t m_outputCodePage = 0;
   bool m_inputByteSwap = false;

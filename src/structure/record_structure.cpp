@@ -25,7 +25,7 @@ constexpr std::u16string_view kStyleExternal = u"external";
 // Whether normalizing with `mode`, decoding and cutting at no-break spaces can change `text`:
 // one walk instead of a copy and three. Normalizing changes a text only when it is all white
 // space (emptied, except with mode 4) or, with modes 2 and 4, holds a line break or tab.
-bool TextNeedsWork(std::u16string_view text, int mode) {
+bool TextNeedsWork(std::u16string_view text, Whitespace mode) {
   bool allSpace = true;
   bool breakOrTab = false;
   for (const char16_t c : text) {
@@ -33,12 +33,12 @@ bool TextNeedsWork(std::u16string_view text, int mode) {
     if (c == u'\r' || c == u'\n' || c == u'\t') breakOrTab = true;
     if (allSpace && !CharIsSpace(c)) allSpace = false;
   }
-  if (mode != kWhitespaceRemove && mode != kWhitespaceNormalize &&
-      mode != kWhitespaceNormalizeSignificant) {
+  if (mode != Whitespace::Remove && mode != Whitespace::Normalize &&
+      mode != Whitespace::NormalizeSignificant) {
     return false;
   }
-  if (allSpace) return mode != kWhitespaceNormalizeSignificant && !text.empty();
-  return mode != kWhitespaceRemove && breakOrTab;
+  if (allSpace) return mode != Whitespace::NormalizeSignificant && !text.empty();
+  return mode != Whitespace::Remove && breakOrTab;
 }
 
 class CStructurer {
@@ -62,7 +62,7 @@ class CStructurer {
 
   void ProcessText(CElementRecord& record) {
     const std::u16string_view text = m_table.Text(record);
-    const auto mode = static_cast<int>(record.whitespace);
+    const Whitespace mode = record.whitespace;
     if (!TextNeedsWork(text, mode)) return;
     m_scratch.assign(text);
     CTextProcessor::NormalizeWhitespace(m_scratch, mode);

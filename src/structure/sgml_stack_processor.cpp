@@ -58,9 +58,9 @@ std::unique_ptr<IElementX> MakePiece(std::u16string text, int isTag) {
   auto piece = std::make_unique<CElementX>();
   piece->GetSourceTextRef() = std::move(text);
   piece->SetIsTag(isTag);
-  piece->SetRuleType(kRuleInline);
-  piece->SetAlgorithm(kAlgorithmTranslate);
-  piece->SetTagType(kTagSingle);
+  piece->SetRuleType(RuleType::Inline);
+  piece->SetAlgorithm(Algorithm::Translate);
+  piece->SetTagType(TagType::Single);
   piece->SetPairId(0);
   return piece;
 }
@@ -102,18 +102,18 @@ void CSgmlStackProcessor::CollapseSkipped(CElementsStackX& elements) {
       elements.CheckStop();
       IElementX* start = elements[index++];
       kept.push_back(start);
-      if (start == nullptr || start->GetTagType() != kTagPairedOpen ||
-          start->GetAlgorithm() != kAlgorithmSkip) {
+      if (start == nullptr || start->GetTagType() != TagType::PairedOpen ||
+          start->GetAlgorithm() != Algorithm::Skip) {
         continue;
       }
       inner.clear();
       index = SwallowBlock(elements, index, *start, inner);
-      start->SetAlgorithm(kAlgorithmTranslate);
-      start->SetTagType(kTagSingle);
+      start->SetAlgorithm(Algorithm::Translate);
+      start->SetTagType(TagType::Single);
       start->SetPairId(0);
       // The attribute is added whenever there was inner text, even when normalizing empties it.
       if (!inner.empty()) {
-        CTextProcessor::NormalizeWhitespace(inner, kWhitespaceNormalize);
+        CTextProcessor::NormalizeWhitespace(inner, Whitespace::Normalize);
         start->GetAttributes().emplace_back(kFormatAttributeName, std::move(inner),
                                             kFormatAttributeKind);
       }
@@ -129,7 +129,7 @@ void CSgmlStackProcessor::CollapseSkipped(CElementsStackX& elements) {
 void CSgmlStackProcessor::NormalizeTexts(CElementsStackX& elements) {
   for (IElementX* element : elements) {
     elements.CheckStop();
-    if (element == nullptr || element->GetIsTag() != 0) continue;
+    if (element == nullptr || element->GetIsTag()) continue;
     CTextProcessor::NormalizeWhitespace(element->GetSourceTextRef(), element->GetWhitespace());
   }
 }
@@ -138,7 +138,7 @@ void CSgmlStackProcessor::DecodeTexts(CElementsStackX& elements) {
   if (!m_textProcessor) ThrowHResult(kEPointer);
   for (IElementX* element : elements) {
     elements.CheckStop();
-    if (element == nullptr || element->GetIsTag() != 0) continue;
+    if (element == nullptr || element->GetIsTag()) continue;
     m_textProcessor->DecodeEntities(element->GetSourceTextRef());
   }
 }
@@ -157,7 +157,7 @@ void CSgmlStackProcessor::SplitNonBreakingSpaces(CElementsStackX& elements) {
     for (; index < count; ++index) {
       elements.CheckStop();
       IElementX* element = elements[index];
-      if (element == nullptr || element->GetIsTag() != 0 ||
+      if (element == nullptr || element->GetIsTag() ||
           !CTextProcessor::ContainsNbsp(element->GetSourceTextRef())) {
         result.push_back(element);
         continue;

@@ -25,20 +25,20 @@ void ResolveUt(IElementX& element) {
     element.SetName(name);
     element.SetUpperName(StringAsciiUpper(name));
   }
-  int tagType = kTagSingle;
+  TagType tagType = TagType::Single;
   const int type = element.FindAttribute(kTypeName);
   if (type >= 0) {
     const std::u16string& value = element.GetAttributeValueAt(type);
     if (value == kTypeEnd) {
-      tagType = kTagClose;
+      tagType = TagType::Close;
     } else if (value == kTypeStart) {
-      tagType = kTagOpen;
+      tagType = TagType::Open;
     }
   }
   element.SetTagType(tagType);
   const int style = element.FindAttribute(kStyleName);
   if (style >= 0 && element.GetAttributeValueAt(style) == kStyleExternal) {
-    element.SetRuleType(kRuleBlock);
+    element.SetRuleType(RuleType::Block);
   }
 }
 

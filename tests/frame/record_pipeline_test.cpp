@@ -33,17 +33,17 @@ namespace fs = std::filesystem;
 // The IF of `input` as the passes over an element list write it.
 std::vector<std::uint8_t> ElementListToIf(const std::vector<std::uint8_t>& input,
                                           std::uint32_t direction) {
-  CDataStorage storage(kModeSingle, kModeUtf16);
+  CDataStorage storage(EncodingMode::Single, EncodingMode::Utf16);
   auto target = std::make_shared<test::CSinkStream>();
   storage.Open(CEndpoint::Stream(std::make_shared<CMemoryStream>(input)),
                CEndpoint::Stream(target));
   CRules rules;
   rules.LoadStream(OpenBuiltinRulesStream(), false);
   CElementsStackX elements;
-  COrvelSgmlParser reader(&storage, kSgmlSetInput, kSgmlEncodingDetect, 0);
+  COrvelSgmlParser reader(&storage, kSgmlDetectInput);
   CIFParser writer(&storage, kIfParserWrite);
   CTTXStackProcessor structurer;
-  structurer.SetTextProcessor(new CTextProcessor(&storage, 1));
+  structurer.SetTextProcessor(new CTextProcessor(&storage, EscapeMode::Markup));
   for (;;) {
     auto element = std::make_unique<CElementX>();
     if (!reader.ReadElement(element.get())) break;
@@ -184,8 +184,8 @@ TEST(RecordPipelineTest, RangeEndingAtAnotherStartTag) {
 TEST(RecordPipelineTest, PassesStopAtTheStopFlag) {
   CRules rules;
   rules.LoadStream(OpenBuiltinRulesStream(), false);
-  CDataStorage storage(kModeNone, kModeNone);
-  const CTextProcessor text(&storage, 1);
+  CDataStorage storage(EncodingMode::None, EncodingMode::None);
+  const CTextProcessor text(&storage, EscapeMode::Markup);
   const std::function<void(CElementTable&)> passes[] = {
       [](CElementTable& table) { PairRecords(table); },
       [&](CElementTable& table) { ClassifyRecords(table, &rules); },

@@ -23,10 +23,10 @@ using test::TtxFiles;
 // Text is compared in a canonical form: references decoded, white space runs collapsed, spaces
 // next to no-break spaces and blank runs dropped.
 std::vector<std::string> Items(const std::vector<std::uint8_t>& bytes) {
-  CDataStorage storage(kModeSingle, kModeNone);
+  CDataStorage storage(EncodingMode::Single, EncodingMode::None);
   storage.Open(CEndpoint::Stream(std::make_shared<CMemoryStream>(bytes)), CEndpoint());
-  COrvelSgmlParser reader(&storage, 1, 1, 0);
-  const CTextProcessor processor(nullptr, 1);
+  COrvelSgmlParser reader(&storage, kSgmlDetectInput);
+  const CTextProcessor processor(nullptr, EscapeMode::Markup);
   std::vector<std::string> items;
   std::u16string pending;
   auto flush = [&] {
@@ -46,7 +46,7 @@ std::vector<std::string> Items(const std::vector<std::uint8_t>& bytes) {
     pending.clear();
   };
   for (CElementX element; reader.ReadElement(&element); element.Reset()) {
-    if (element.GetIsTag() == 0) {
+    if (!element.GetIsTag()) {
       pending += element.GetSourceTextRef();
       continue;
     }

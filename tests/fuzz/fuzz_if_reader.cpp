@@ -11,7 +11,7 @@ using namespace tagvert;
 // Reads `bytes` as IF and writes every item again as IF; returns the IF written.
 std::vector<std::uint8_t> Rewrite(const std::vector<std::uint8_t>& bytes) {
   auto output = std::make_shared<CMemoryStream>();
-  CDataStorage storage(kModeUtf16, kModeUtf16);
+  CDataStorage storage(EncodingMode::Utf16, EncodingMode::Utf16);
   storage.Open(CEndpoint::Stream(std::make_shared<CMemoryStream>(bytes)),
                CEndpoint::Stream(output));
   CIFParser parser(&storage, kIfParserRead | kIfParserWrite);

@@ -23,7 +23,7 @@ namespace tagvert::fuzz {
 
 /// A storage reading `bytes` from memory, with no output.
 inline std::unique_ptr<CDataStorage> OpenBytes(const std::vector<std::uint8_t>& bytes) {
-  auto storage = std::make_unique<CDataStorage>(kModeSingle, kModeNone);
+  auto storage = std::make_unique<CDataStorage>(EncodingMode::Single, EncodingMode::None);
   storage->Open(CEndpoint::Stream(std::make_shared<CMemoryStream>(bytes)), CEndpoint());
   return storage;
 }
@@ -32,7 +32,7 @@ inline std::unique_ptr<CDataStorage> OpenBytes(const std::vector<std::uint8_t>& 
 /// there is none.
 inline std::u16string DecodeMarkup(const std::vector<std::uint8_t>& bytes) {
   auto storage = OpenBytes(bytes);
-  if (!storage->DetectBOM()) storage->SetInputMode(kModeUtf8);
+  if (!storage->DetectBOM()) storage->SetInputMode(EncodingMode::Utf8);
   std::u16string units;
   char16_t ch = 0;
   while (storage->GetChar(ch))
@@ -45,7 +45,7 @@ inline std::u16string DecodeMarkup(const std::vector<std::uint8_t>& bytes) {
 struct CItem {
   bool markup;
   std::u16string source;
-  int tagType = 0;
+  TagType tagType = TagType::Single;
   std::u16string name;
   std::vector<std::pair<std::u16string, std::u16string>> attributes;
   bool operator==(const CItem&) const = default;
@@ -54,13 +54,13 @@ struct CItem {
 /// The items of a markup document as the reader cuts them.
 inline std::vector<CItem> ReadMarkupItems(const std::vector<std::uint8_t>& bytes) {
   auto storage = OpenBytes(bytes);
-  COrvelSgmlParser reader(storage.get(), 1, 1, 0);
+  COrvelSgmlParser reader(storage.get(), kSgmlDetectInput);
   std::vector<CItem> items;
   for (;;) {
     CElementX element;
     if (!reader.ReadElement(&element)) break;
     CItem& item = items.emplace_back();
-    item.markup = element.GetIsTag() != 0;
+    item.markup = element.GetIsTag();
     item.source = element.GetSourceTextRef();
     item.tagType = element.GetTagType();
     item.name = element.GetNameRef();

@@ -21,8 +21,14 @@ using test::Printable;
 
 // An element to write; the defaults are an inline, translated, paired start tag.
 struct CElementFields {
-  int isTag = 1, type = kTagPairedOpen, id = 0x41, rule = kRuleInline, flag = 0;
-  int alg = kAlgorithmTranslate, sem = -1, tl = 0;
+  bool isTag = true;
+  TagType type = TagType::PairedOpen;
+  int id = 0x41;
+  RuleType rule = RuleType::Inline;
+  bool flag = false;
+  Algorithm alg = Algorithm::Translate;
+  int sem = -1;
+  bool tl = false;
   std::u16string src = u"<t>", tm = u"", props = u"";
 };
 
@@ -42,7 +48,7 @@ std::u16string WriteIf(const CElementFields& s) {
   for (char16_t code : s.props)
     e.AppendPropertyCode(code);
   auto sink = std::make_shared<test::CSinkStream>();
-  CDataStorage storage(kModeNone, kModeSingle);
+  CDataStorage storage(EncodingMode::None, EncodingMode::Single);
   storage.Open(CEndpoint(), CEndpoint::Stream(sink));
   CIFParser(&storage, kIfParserWrite).WriteElement(&e);
   storage.Flush();
@@ -52,7 +58,7 @@ std::u16string WriteIf(const CElementFields& s) {
 // What a parser with flag 1 reads from `units` at `chunk` bytes per read: per element "[source]"
 // or the text, "|", #pair id (hex) when not 0, E for TagType 2, B for RuleType 0, F for Flagged.
 std::string ReadIf(const std::u16string& units, std::uint32_t chunk) {
-  CDataStorage storage(kModeUtf8, kModeNone);
+  CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
   storage.Open(
       CEndpoint::Stream(std::make_shared<test::CChunkedStream>(test::Utf16LeBytes(units), chunk)),
       CEndpoint());
@@ -61,12 +67,12 @@ std::string ReadIf(const std::u16string& units, std::uint32_t chunk) {
   for (std::size_t count = 0; count <= units.size(); ++count) {
     CElementX e;
     if (!parser.ReadElement(&e)) break;
-    EXPECT_TRUE(e.GetTagType() == kTagSingle || e.GetTagType() == kTagPairedClose);
+    EXPECT_TRUE(e.GetTagType() == TagType::Single || e.GetTagType() == TagType::PairedClose);
     read << (count == 0 ? "" : " ") << (e.GetIsTag() ? "[" : "") << Printable(e.GetSourceText())
          << (e.GetIsTag() ? "]|" : "|");
     if (e.GetPairId() != 0) read << '#' << std::hex << std::uppercase << e.GetPairId();
-    read << (e.GetTagType() == kTagPairedClose ? "E" : "")
-         << (e.GetRuleType() == kRuleBlock ? "B" : "") << (e.GetFlagged() ? "F" : "");
+    read << (e.GetTagType() == TagType::PairedClose ? "E" : "")
+         << (e.GetRuleType() == RuleType::Block ? "B" : "") << (e.GetFlagged() ? "F" : "");
   }
   EXPECT_TRUE(parser.IsEnd()) << "the reader stopped advancing";
   return read.str();
@@ -74,28 +80,32 @@ std::string ReadIf(const std::u16string& units, std::uint32_t chunk) {
 
 TEST(CIFParserTest, WritesEachKindOfElement) {
   const std::pair<CElementFields, std::u16string> cases[] = {
-      {{.isTag = 0, .flag = 1, .src = u"Hi", .tm = u"m", .props = u"\uE001"}, u"Hi"},
+      {{.isTag = false, .flag = true, .src = u"Hi", .tm = u"m", .props = u"\uE001"}, u"Hi"},
       {{.id = 0x65, .src = u"<b>"}, u"\uE805\u0065<b>\uE000"},
-      {{.type = kTagPairedClose, .rule = kRuleBlock}, u"\uE405\uE404\uE805A<t>\uE000"},
-      {{.type = kTagOpen, .id = 7}, u"\uE805\u0007<t>\uE000"},
-      {{.type = kTagSingle, .id = 0x1234}, u"\uE805\0<t>\uE000"s},
-      {{.rule = kRuleBlock, .flag = 1, .alg = kAlgorithmRemove}, u"\uE405\uE411"},
+      {{.type = TagType::PairedClose, .rule = RuleType::Block}, u"\uE405\uE404\uE805A<t>\uE000"},
+      {{.type = TagType::Open, .id = 7}, u"\uE805\u0007<t>\uE000"},
+      {{.type = TagType::Single, .id = 0x1234}, u"\uE805\0<t>\uE000"s},
+      {{.rule = RuleType::Block, .flag = true, .alg = Algorithm::Remove}, u"\uE405\uE411"},
       {{.props = u"\uE001\uE002\uE003\uE004\uE005\uE006\uE007\uE008\uE009\uE00A\uE00B\uE00C\uE000"
                  u"\uE041a"},
        u"\uE700\uE701\uE702\uE703\uE704\uE705\uE706\uE707\uE708\uE411\uE402\uE40C\uE805A<t>\uE000"},
-      {{.type = kTagClose, .rule = kRuleBlock, .flag = 1, .tm = u"mt", .props = u"\uE003"},
+      {{.type = TagType::Close,
+        .rule = RuleType::Block,
+        .flag = true,
+        .tm = u"mt",
+        .props = u"\uE003"},
        u"\uE405\uE411\uE404\uEC03mt\uE702\uE805A<t>\uE000"},
-      {{.alg = kAlgorithmReserve, .tl = true}, u"\uE805A<t>\uE000\uE80A\0\u0001\uE000"s},
-      {{.type = kTagPairedClose, .flag = 1, .alg = kAlgorithmReserve, .sem = 0x12345},
+      {{.alg = Algorithm::Reserve, .tl = true}, u"\uE805A<t>\uE000\uE80A\0\u0001\uE000"s},
+      {{.type = TagType::PairedClose, .flag = true, .alg = Algorithm::Reserve, .sem = 0x12345},
        u"\uE411\uE404\uE80A\u2345\0\uE000\uE404\uE805A<t>\uE000"s},
       // Code-range units of the document: inline single tags of their references in text, the
       // references in a tag's source text; the units next to the range stay as they are.
-      {{.isTag = 0, .src = u"a\uE000b\uEFFF\xDFFF\uF000"},
+      {{.isTag = false, .src = u"a\uE000b\uEFFF\xDFFF\uF000"},
        u"a\uE805\0&#xE000;\uE000b\uE805\0&#xEFFF;\uE000\xDFFF\uF000"s},
-      {{.isTag = 0, .src = u"\uE805\uE00A"}, u"\uE805\0&#xE805;\uE000\uE805\0&#xE00A;\uE000"s},
+      {{.isTag = false, .src = u"\uE805\uE00A"}, u"\uE805\0&#xE805;\uE000\uE805\0&#xE00A;\uE000"s},
       {{.id = 0x65, .src = u"<a t=\"\uE1A0\xDFFF\">"},
        u"\uE805\u0065<a t=\"&#xE1A0;\xDFFF\">\uE000"},
-      {{.type = kTagSingle, .src = u"\uEABC"}, u"\uE805\0&#xEABC;\uE000"s},
+      {{.type = TagType::Single, .src = u"\uEABC"}, u"\uE805\0&#xEABC;\uE000"s},
   };
   for (const auto& [element, expected] : cases)
     EXPECT_EQ(Printable(WriteIf(element)), Printable(expected));

@@ -34,7 +34,8 @@ void ExpectCases(std::initializer_list<TextCase> cases, Apply apply) {
 
 // Mode: the escape mode, +10 for a single-byte output (to U+00FF), +30 for UTF-8, else none.
 TEST(CTextProcessorTest, EscapeText) {
-  CDataStorage singleByte(kModeNone, kModeSingle), utf8(kModeNone, kModeUtf8);
+  CDataStorage singleByte(EncodingMode::None, EncodingMode::Single),
+      utf8(EncodingMode::None, EncodingMode::Utf8);
   for (CDataStorage* storage : {&singleByte, &utf8})
     storage->Open(CEndpoint(), CEndpoint::Stream(std::make_shared<CMemoryStream>()));
   ExpectCases({{u"a<b&c>d\"e'f", u"a&lt;b&amp;c>d\"e'f", 1},
@@ -51,7 +52,7 @@ TEST(CTextProcessorTest, EscapeText) {
                {u"&x\u00E9\u00A0<", u"&amp;x\u00E9\u00A0&lt;", 31}},
               [&](std::u16string& text, int mode) {
                 CDataStorage* output = mode < 10 ? nullptr : mode < 30 ? &singleByte : &utf8;
-                CTextProcessor(output, mode % 10).EscapeText(text);
+                CTextProcessor(output, static_cast<EscapeMode>(mode % 10)).EscapeText(text);
               });
 }
 
@@ -71,23 +72,26 @@ TEST(CTextProcessorTest, DecodeEntities) {
        {u"&#12ab;&#x41zz;&#x0x41;&#0065;&#66\u0661;", u"\u000CAAAB"},
        {u"&#128;&#x80;&#129;&#x9D;&#150;&#153;&#159;&#127;&#160;",
         u"\u20AC\u20AC\u0081\u009D\u2013\u2122\u0178\u007F\u00A0"}},
-      [](std::u16string& text, int) { CTextProcessor(nullptr, 1).DecodeEntities(text); });
+      [](std::u16string& text, int) {
+        CTextProcessor(nullptr, EscapeMode::Markup).DecodeEntities(text);
+      });
 }
 
 // Only CR, LF and TAB start a break, and a CR ends the skipping of the spaces after one; a
 // no-break space is not whitespace.
 TEST(CTextProcessorTest, NormalizeWhitespace) {
-  ExpectCases(
-      {{u"   \n\u3000\u2028\t", u"", 2},
-       {u"\n a \n b\r\n  c  d\t", u" a  b c  d ", 2},
-       {u"a\n \rb\u3000\nc\u000Bd", u"a \rb\u3000 c\u000Bd", 2},
-       {u"  \n", u"  \n", 4},
-       {u"a\n b", u"a b", 4},
-       {u"  \t\r\n", u"", 1},
-       {u"a\n b", u"a\n b", 1},
-       {u" \n a\t", u" \n a\t", 0},
-       {u" \n", u" \n", 3}},
-      [](std::u16string& text, int mode) { CTextProcessor::NormalizeWhitespace(text, mode); });
+  ExpectCases({{u"   \n\u3000\u2028\t", u"", 2},
+               {u"\n a \n b\r\n  c  d\t", u" a  b c  d ", 2},
+               {u"a\n \rb\u3000\nc\u000Bd", u"a \rb\u3000 c\u000Bd", 2},
+               {u"  \n", u"  \n", 4},
+               {u"a\n b", u"a b", 4},
+               {u"  \t\r\n", u"", 1},
+               {u"a\n b", u"a\n b", 1},
+               {u" \n a\t", u" \n a\t", 0},
+               {u" \n", u" \n", 3}},
+              [](std::u16string& text, int mode) {
+                CTextProcessor::NormalizeWhitespace(text, static_cast<Whitespace>(mode));
+              });
 }
 
 TEST(CTextProcessorTest, NoBreakSpaces) {
@@ -97,13 +101,15 @@ TEST(CTextProcessorTest, NoBreakSpaces) {
                {u"a   \u00A0\u00A0   b", u"a\u00A0\u00A0b"},
                {u"\u00A0 x \u00A0 y z", u"\u00A0x\u00A0y z"},
                {u"\t\u00A0\t", u"\t\u00A0\t"}},
-              [](std::u16string& text, int) { CTextProcessor(nullptr, 1).CollapseNbsp(text); });
+              [](std::u16string& text, int) {
+                CTextProcessor(nullptr, EscapeMode::Markup).CollapseNbsp(text);
+              });
 }
 
 // One walk each: a quadratic decode or collapse would take minutes on these, thousands of times
 // as long as building the texts (a linear baseline measured alongside, in processor time).
 TEST(CTextProcessorTest, LongTextsTakeOneWalk) {
-  CTextProcessor processor(nullptr, 1);
+  CTextProcessor processor(nullptr, EscapeMode::Markup);
   std::u16string entities;
   std::u16string spaces;
   const double building = test::CpuSeconds([&] {

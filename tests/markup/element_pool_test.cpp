@@ -26,7 +26,7 @@ TEST(CElementPoolTest, ServesElementsOfItsThreadAndReusesThem) {
   std::unique_ptr<IElementX> b(new CElementX());
   EXPECT_EQ(b.get(), aAddress);
   EXPECT_EQ(b->GetSourceTextRef(), u"");
-  EXPECT_EQ(b->GetTagType(), kTagSingle);
+  EXPECT_EQ(b->GetTagType(), TagType::Single);
   EXPECT_EQ(outer.GetServedCount(), 2u);
   {
     // The newest pool serves; an element of the outer pool destroyed meanwhile goes back to it.

@@ -30,35 +30,20 @@ std::u16string Describe(std::u16string_view text, bool isTag, char16_t type,
   return line;
 }
 
-char16_t TypeLetter(int type) {
-  switch (type) {
-    case kTagOpen:
-      return u'O';
-    case kTagClose:
-      return u'C';
-    case kTagPairedOpen:
-      return u'P';
-    case kTagPairedClose:
-      return u'Q';
-    default:
-      return u'S';
-  }
-}
-
 char16_t TypeLetter(TagType type) {
   constexpr char16_t kLetters[] = u"OCSPQ";
   return kLetters[static_cast<int>(type)];
 }
 
 std::vector<std::u16string> ReadWithElementReader(std::u16string_view input) {
-  CDataStorage storage(kModeUtf16, kModeNone);
+  CDataStorage storage(EncodingMode::Utf16, EncodingMode::None);
   storage.Open(
       CEndpoint::Stream(std::make_shared<test::CChunkedStream>(test::Utf16LeBytes(input), 1024)),
       CEndpoint());
-  COrvelSgmlParser parser(&storage, 0, 0, 0);
+  COrvelSgmlParser parser(&storage);
   std::vector<std::u16string> lines;
   for (CElementX element; parser.ReadElement(&element); element.Reset()) {
-    std::u16string line = Describe(element.GetSourceTextRef(), element.GetIsTag() != 0,
+    std::u16string line = Describe(element.GetSourceTextRef(), element.GetIsTag(),
                                    TypeLetter(element.GetTagType()), element.GetNameRef());
     for (const CAttributeX& attribute : element.GetAttributes())
       (((line += u' ') += attribute.m_name) += u'=') += attribute.m_value;
@@ -198,7 +183,6 @@ TEST(CElementTableTest, PairingGivesTheIdsOfTheElementList) {
   std::mt19937 random(3);
   const std::u16string names[] = {u"a", u"b", u"ut", u""};
   const TagType types[] = {TagType::Open, TagType::Close, TagType::Single};
-  const int listTypes[] = {kTagOpen, kTagClose, kTagSingle};
   for (int round = 0; round < 40; ++round) {
     CElementsStackX list;
     CElementTable table;
@@ -211,7 +195,7 @@ TEST(CElementTableTest, PairingGivesTheIdsOfTheElementList) {
       const std::size_t type = random() % std::size(types);
       list.Push(new CElementX());
       list.back()->SetName(names[name]);
-      list.back()->SetTagType(listTypes[type]);
+      list.back()->SetTagType(types[type]);
       CElementRecord record;
       record.nameId = table.Names().Intern(names[name]);
       record.tagType = types[type];
@@ -228,7 +212,7 @@ TEST(CElementTableTest, PairingGivesTheIdsOfTheElementList) {
       }
       // Between the runs some tags are turned back into start and end tags, as the ut pass does.
       for (std::size_t i = 0; i < count; i += 5) {
-        list[i]->SetTagType(kTagOpen);
+        list[i]->SetTagType(TagType::Open);
         table.Records()[i].tagType = TagType::Open;
       }
     }

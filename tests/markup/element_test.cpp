@@ -12,10 +12,10 @@ namespace {
 
 TEST(CElementXTest, RebuildSourceTextWritesTagsFromNameTypeAndAttributes) {
   // clang-format off
-  const std::tuple<int, std::vector<CAttributeX>, const char16_t*> cases[] = {
-      {kTagClose, {}, u"</x>"}, {kTagPairedClose, {}, u"</x>"}, {kTagPairedOpen, {}, u"<x>"},
-      {kTagSingle, {}, u"<x/>"}, {12345, {}, u"<x/>"},
-      {kTagOpen, {{u"href", u"p q", 2}, {kHiddenAttributeName, u"v", 2}, {u"t", u"\"hi\" & <", 2},
+  const std::tuple<TagType, std::vector<CAttributeX>, const char16_t*> cases[] = {
+      {TagType::Close, {}, u"</x>"}, {TagType::PairedClose, {}, u"</x>"}, {TagType::PairedOpen, {}, u"<x>"},
+      {TagType::Single, {}, u"<x/>"}, {static_cast<TagType>(7), {}, u"<x/>"},
+      {TagType::Open, {{u"href", u"p q", 2}, {kHiddenAttributeName, u"v", 2}, {u"t", u"\"hi\" & <", 2},
                   {u"CL976P", u"shown", 2}, {u"nowrap", u"", 2}},
        u"<x href=\"p q\" t=\"\"hi\" & <\" CL976P=\"shown\" nowrap=\"\">"}};
   // clang-format on
@@ -27,7 +27,7 @@ TEST(CElementXTest, RebuildSourceTextWritesTagsFromNameTypeAndAttributes) {
     for (CAttributeX& attribute : element.GetAttributes())
       attribute.m_noValue = attribute.m_value.empty();  // still written with empty quotes
     element.SetModified(true);
-    EXPECT_EQ(element.RebuildSourceText(), expected) << tagType;
+    EXPECT_EQ(element.RebuildSourceText(), expected) << static_cast<int>(tagType);
     EXPECT_EQ(element.GetSourceText(), expected);
     EXPECT_FALSE(element.IsModified());
   }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
 #include <tuple>
@@ -19,15 +20,16 @@ namespace {
 // times; a quadratic pass takes hundreds of times as long).
 constexpr double kLinearMargin = 20.0;
 
-using Item = std::tuple<std::u16string, int, int>;  // name, TagType (0 for a gap), PairId
+// Name, tag type (none for a gap), pair id.
+using Item = std::tuple<std::u16string, std::optional<TagType>, int>;
 
 void Fill(CElementsStackX& list, const std::vector<Item>& items, bool gaps = true) {
   for (const auto& [name, type, id] : items) {
-    if (type == 0 && gaps) list.Push(nullptr);
-    if (type == 0) continue;
+    if (!type && gaps) list.Push(nullptr);
+    if (!type) continue;
     list.Push(new CElementX());
     list.back()->SetName(name);
-    list.back()->SetTagType(type);
+    list.back()->SetTagType(*type);
     list.back()->SetPairId(id);
   }
 }
@@ -35,7 +37,7 @@ void Fill(CElementsStackX& list, const std::vector<Item>& items, bool gaps = tru
 std::vector<std::pair<int, int>> TypesAndIds(const CElementsStackX& list) {
   std::vector<std::pair<int, int>> result;
   for (const IElementX* e : list)
-    if (e != nullptr) result.emplace_back(e->GetTagType(), e->GetPairId());
+    if (e != nullptr) result.emplace_back(static_cast<int>(e->GetTagType()), e->GetPairId());
   return result;
 }
 
@@ -43,22 +45,22 @@ std::vector<std::pair<int, int>> TypesAndIds(const CElementsStackX& list) {
 void ReferencePairTags(CElementsStackX& list) {
   for (std::size_t i = 0; i < list.size(); ++i) {
     IElementX& item = *list[i];
-    if (item.GetTagType() == kTagSingle) item.SetPairId(0);
-    if (item.GetTagType() == kTagClose) item.SetPairId(list.NextPairId());
-    if (item.GetTagType() == kTagOpen) {
+    if (item.GetTagType() == TagType::Single) item.SetPairId(0);
+    if (item.GetTagType() == TagType::Close) item.SetPairId(list.NextPairId());
+    if (item.GetTagType() == TagType::Open) {
       item.SetPairId(list.NextPairId());
       for (std::size_t j = i + 1, depth = 1; j < list.size(); ++j) {
         IElementX& other = *list[j];
         if (other.GetNameRef() != item.GetNameRef()) continue;
-        if (other.GetTagType() == kTagOpen) ++depth;
-        if (other.GetTagType() == kTagClose && --depth == 0) {
+        if (other.GetTagType() == TagType::Open) ++depth;
+        if (other.GetTagType() == TagType::Close && --depth == 0) {
           other.SetPairId(item.GetPairId());
-          other.SetTagType(kTagPairedClose);
-          item.SetTagType(kTagPairedOpen);
+          other.SetTagType(TagType::PairedClose);
+          item.SetTagType(TagType::PairedOpen);
           break;
         }
       }
-    } else if (item.GetTagType() == kTagPairedOpen) {
+    } else if (item.GetTagType() == TagType::PairedOpen) {
       for (std::size_t j = i + 1; j < list.size(); ++j) {
         if (list[j]->GetPairId() != item.GetPairId()) continue;
         item.SetPairId(list.NextPairId());
@@ -87,12 +89,15 @@ TEST(CElementsStackXTest, PairTagsMatchesTheLiteralPassOnRandomLists) {
   std::mt19937 random(20240611);
   auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(random); };
   const char16_t* const names[] = {u"a", u"b", u"A", u"tu"};
-  const int types[] = {kTagOpen,       kTagOpen,        kTagOpen,   kTagClose, kTagClose, kTagClose,
-                       kTagPairedOpen, kTagPairedClose, kTagSingle, 3,         0};
+  // A value that no reader gives, and a gap.
+  const std::optional<TagType> types[] = {
+      TagType::Open,   TagType::Open,           TagType::Open,       TagType::Close,
+      TagType::Close,  TagType::Close,          TagType::PairedOpen, TagType::PairedClose,
+      TagType::Single, static_cast<TagType>(7), std::nullopt};
   const int ids[] = {0, 100, 101, 102, 103, 0xDFFF, 0xF000, 0xF001, 0xFFF9, 0xFFFA};
   const std::uint32_t counters[] = {100, 0xDFF0, 0xDFFE, 0xFFF0, 0xFFF8, 0xFFFA};
   for (int round = 0; round < 2000; ++round) {
-    std::vector<Item> items(round % 400 == 0 ? 0x10000 : 0, {u"", kTagSingle, 0});
+    std::vector<Item> items(round % 400 == 0 ? 0x10000 : 0, {u"", TagType::Single, 0});
     for (int i = pick(round % 10 == 0 ? 400 : 40); i > 0; --i)
       items.emplace_back(names[pick(4)], types[pick(11)], ids[pick(10)]);
     CElementsStackX list, reference;
@@ -117,16 +122,16 @@ TEST(CElementsStackXTest, PairTagsIsNearLinearOnUnclosedAndDeeplyNestedTags) {
   constexpr std::size_t kOpen = 200000, kPairs = 1000000;
   CElementsStackX list;
   const double building = test::CpuSeconds([&] {
-    Fill(list, std::vector<Item>(kOpen, {u"p", kTagOpen, 0}));
-    Fill(list, std::vector<Item>(kPairs, {u"b", kTagOpen, 0}));
-    Fill(list, std::vector<Item>(kPairs, {u"b", kTagClose, 0}));
+    Fill(list, std::vector<Item>(kOpen, {u"p", TagType::Open, 0}));
+    Fill(list, std::vector<Item>(kPairs, {u"b", TagType::Open, 0}));
+    Fill(list, std::vector<Item>(kPairs, {u"b", TagType::Close, 0}));
   });
   const double pairing = test::CpuSeconds([&] {
     list.PairTags();
     list.PairTags();  // the second run renumbers every pair
   });
   EXPECT_LT(pairing, kLinearMargin * building);
-  EXPECT_EQ(list[kOpen - 1]->GetTagType(), kTagOpen);
+  EXPECT_EQ(list[kOpen - 1]->GetTagType(), TagType::Open);
   EXPECT_EQ(list[kOpen + kPairs - 1]->GetPairId(), list[kOpen + kPairs]->GetPairId());
 }
 

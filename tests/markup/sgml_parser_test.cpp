@@ -27,18 +27,19 @@ std::vector<std::u16string> Read(std::u16string_view input, int encoding, std::u
       encoding < 2 ? test::Utf16LeBytes(input, true) : test::Utf8Bytes(input, encoding == 2);
   for (std::size_t i = 0; encoding == 1 && i + 1 < bytes.size(); i += 2)
     std::swap(bytes[i], bytes[i + 1]);
-  CDataStorage storage(kModeUtf8, kModeNone);
+  CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
   storage.Open(CEndpoint::Stream(std::make_shared<test::CChunkedStream>(bytes, chunk)),
                CEndpoint());
-  COrvelSgmlParser parser(&storage, kSgmlSetInput, kSgmlEncodingDetect, 0);
+  COrvelSgmlParser parser(&storage, kSgmlDetectInput);
   std::vector<std::u16string> elements;
   for (CElementX element; elements.size() <= input.size() && parser.ReadElement(&element);
        element.Reset()) {
-    const int type = element.GetTagType();
-    const int kind = (type == kTagOpen) + 2 * (type == kTagClose) + 3 * (type == kTagSingle);
+    const TagType type = element.GetTagType();
+    const int kind =
+        (type == TagType::Open) + 2 * (type == TagType::Close) + 3 * (type == TagType::Single);
     std::u16string& text = elements.emplace_back(element.GetSourceText());
     EXPECT_FALSE(text.empty()) << "an empty element";
-    (((text += u'|') += (element.GetIsTag() == 0 ? u"?ocs" : u"?OCS")[kind]) += u'|') +=
+    (((text += u'|') += (!element.GetIsTag() ? u"?ocs" : u"?OCS")[kind]) += u'|') +=
         element.GetName();
     for (const CAttributeX& attribute : element.GetAttributes()) {
       const bool marker = attribute.m_name == kBrokenTagMarker;
@@ -125,9 +126,9 @@ TEST(COrvelSgmlParserTest, WriterWritesSourceTextUnchanged) {
   stale.SetSourceText(u"<old x='1'>");
   stale.SetName(u"new");
   auto sink = std::make_shared<test::CSinkStream>();
-  CDataStorage storage(kModeNone, kModeSingle);
+  CDataStorage storage(EncodingMode::None, EncodingMode::Single);
   storage.Open(CEndpoint(), CEndpoint::Stream(sink));
-  COrvelSgmlParser writer(&storage, 0x12, 0, kSgmlEncodingUtf8);
+  COrvelSgmlParser writer(&storage, kSgmlSetOutput | kSgmlPutBom, EncodingMode::Utf8);
   for (CElementX* element : {&text, &stale})
     writer.WriteElement(element);
   storage.Flush();

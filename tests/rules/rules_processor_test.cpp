@@ -26,9 +26,11 @@ std::string Classes(const CElementsStackX& list) {
   std::string out;
   for (const IElementX* e : list) {
     out += out.empty() ? "" : " ";
-    out += e->GetRuleType() == kRuleBlock ? 'B' : e->GetRuleType() == kRuleInline ? 'I' : '?';
-    out += "TSLXV?"[std::min(e->GetAlgorithm(), 5)];
-    out += "PRN?G?"[std::min(e->GetWhitespace(), 5)];
+    out += e->GetRuleType() == RuleType::Block    ? 'B'
+           : e->GetRuleType() == RuleType::Inline ? 'I'
+                                                  : '?';
+    out += "TSLXV?"[std::min(static_cast<int>(e->GetAlgorithm()), 5)];
+    out += "PRN?G?"[std::min(static_cast<int>(e->GetWhitespace()), 5)];
   }
   return out;
 }
@@ -144,12 +146,13 @@ TEST(CRulesProcessorTest, ConditionsCompareAttributeValues) {
   };
   CRulesProcessor processor;
   for (const auto& c : cases) {
-    const CAttributeCondition condition{c.name, false, c.condition, c.value};
+    const CAttributeCondition condition{c.name, false, static_cast<ConditionKind>(c.condition),
+                                        c.value};
     EXPECT_EQ(processor.CheckCondition(condition, element), c.holds)
         << test::Printable(c.name) << " " << c.condition << " " << test::Printable(c.value);
   }
   // A case-sensitive name finds the attribute written exactly so.
-  EXPECT_TRUE(processor.CheckCondition({u"class", true, kConditionEqual, u"second"}, element));
+  EXPECT_TRUE(processor.CheckCondition({u"class", true, ConditionKind::Equal, u"second"}, element));
 }
 
 }  // namespace

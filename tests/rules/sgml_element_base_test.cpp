@@ -18,7 +18,7 @@ using test::Printable;
 
 // A storage over `text` (one byte one unit) with its leading "<" already read.
 std::unique_ptr<CDataStorage> TagSource(std::string_view text) {
-  auto storage = std::make_unique<CDataStorage>(kModeSingle, kModeNone);
+  auto storage = std::make_unique<CDataStorage>(EncodingMode::Single, EncodingMode::None);
   storage->Open(CEndpoint::Stream(std::make_shared<CMemoryStream>(text.data(), text.size())),
                 CEndpoint());
   char16_t c = 0;

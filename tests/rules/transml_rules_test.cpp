@@ -30,15 +30,19 @@ std::string Describe(const CRules& rules) {
   for (const auto* list : {&rules.GetNamelessRules(), &rules.GetNamedRules()}) {
     for (const auto& r : *list) {
       out << (out.tellp() > 0 ? " " : "") << Printable(r->m_name) << cs(r->m_nameCaseSensitive)
-          << ':' << r->m_type << r->m_algorithm << r->m_whitespace;
+          << ':' << static_cast<int>(r->m_type)
+          << (r->m_algorithm ? static_cast<int>(*r->m_algorithm) : 6)
+          << (r->m_whitespace ? static_cast<int>(*r->m_whitespace) : 3);
       if (!r->m_transMethod.empty() || r->m_semantic != -1 || r->m_transliterate)
         out << '{' << Printable(r->m_transMethod) << ',' << r->m_semantic << ','
             << r->m_transliterate << '}';
       for (const auto& t : r->m_attributeTypes)
-        out << '[' << Printable(t->m_name) << cs(t->m_nameCaseSensitive) << '=' << t->m_type << ']';
+        out << '[' << Printable(t->m_name) << cs(t->m_nameCaseSensitive) << '='
+            << static_cast<int>(t->m_type) << ']';
       for (const auto& c : r->m_conditions)
-        out << '(' << Printable(c->m_name) << cs(c->m_nameCaseSensitive) << ' ' << c->m_condition
-            << ' ' << Printable(c->m_value) << cs(c->m_caseSensitive) << ')';
+        out << '(' << Printable(c->m_name) << cs(c->m_nameCaseSensitive) << ' '
+            << static_cast<int>(c->m_condition) << ' ' << Printable(c->m_value)
+            << cs(c->m_caseSensitive) << ')';
     }
   }
   return out.str();

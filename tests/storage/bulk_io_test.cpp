@@ -20,7 +20,7 @@ using test::Utf8Bytes;
 // `step` bytes more. `stopAtHook` (when not 0) sets the stop flag at that hook call.
 class CHookedStorage : public CDataStorage {
  public:
-  CHookedStorage(std::int16_t inputMode, std::int16_t outputMode)
+  CHookedStorage(EncodingMode inputMode, EncodingMode outputMode)
       : CDataStorage(inputMode, outputMode) {
     SetUnitHooks(&stop);
     SetReadHookAt(0);
@@ -58,12 +58,12 @@ struct CReadOutcome {
 // Reads `bytes` run by run (with the bulk read or with GetChar until a stop unit and UngetChar)
 // and takes each stop unit (with TakeUtf16Char or GetChar), until the end or an abort.
 CReadOutcome ReadRuns(const std::vector<std::uint8_t>& bytes, std::uint32_t chunk,
-                      std::int16_t mode, bool bulk, bool toCode, std::uint64_t step,
+                      EncodingMode mode, bool bulk, bool toCode, std::uint64_t step,
                       std::size_t stopAtHook) {
   auto source = std::make_shared<test::CChunkedStream>(bytes, chunk);
-  CHookedStorage storage(mode, kModeNone);
+  CHookedStorage storage(mode, EncodingMode::None);
   storage.Open(CEndpoint::Stream(source), CEndpoint());
-  if (mode == kModeSingle) storage.DetectBOM();
+  if (mode == EncodingMode::Single) storage.DetectBOM();
   storage.step = step;
   storage.stopAtHook = stopAtHook;
   auto isStop = [&](char16_t c) { return toCode ? c >= 0xE000 && c <= 0xEFFF : c == u'<'; };
@@ -124,13 +124,13 @@ TEST_P(CBulkReadTest, RunsReadLikeTheUnitLoop) {
   struct CCase {
     const char* name;
     std::vector<std::uint8_t> bytes;
-    std::int16_t mode;
+    EncodingMode mode;
     bool toCode;
-  } cases[] = {{"UTF-8 markup", utf8, kModeUtf8, false},
-               {"UTF-16 markup", test::Utf16LeBytes(markup), kModeUtf16, false},
-               {"UTF-16 IF", test::Utf16LeBytes(ifText), kModeUtf16, true},
-               {"UTF-16 IF, big-endian", bigEndian, kModeSingle, true},
-               {"empty", {}, kModeUtf8, false}};
+  } cases[] = {{"UTF-8 markup", utf8, EncodingMode::Utf8, false},
+               {"UTF-16 markup", test::Utf16LeBytes(markup), EncodingMode::Utf16, false},
+               {"UTF-16 IF", test::Utf16LeBytes(ifText), EncodingMode::Utf16, true},
+               {"UTF-16 IF, big-endian", bigEndian, EncodingMode::Single, true},
+               {"empty", {}, EncodingMode::Utf8, false}};
   for (const CCase& c : cases) {
     for (const std::uint64_t step : {1, 7, 500}) {
       for (const std::size_t stopAtHook : {0, 3}) {
@@ -148,12 +148,12 @@ TEST_P(CBulkReadTest, RunsReadLikeTheUnitLoop) {
 }
 
 // Reads the whole input with ReadAllUnits or with GetChar until it returns false.
-CReadOutcome ReadAll(const std::vector<std::uint8_t>& bytes, std::uint32_t chunk, std::int16_t mode,
+CReadOutcome ReadAll(const std::vector<std::uint8_t>& bytes, std::uint32_t chunk, EncodingMode mode,
                      bool bulk, std::uint64_t step, std::size_t stopAtHook) {
   auto source = std::make_shared<test::CChunkedStream>(bytes, chunk);
-  CHookedStorage storage(mode, kModeNone);
+  CHookedStorage storage(mode, EncodingMode::None);
   storage.Open(CEndpoint::Stream(source), CEndpoint());
-  if (mode == kModeSingle) storage.DetectBOM();
+  if (mode == EncodingMode::Single) storage.DetectBOM();
   storage.step = step;
   storage.stopAtHook = stopAtHook;
   CReadOutcome outcome;
@@ -207,12 +207,12 @@ TEST_P(CBulkReadTest, WholeInputReadLikeTheUnitLoop) {
   struct CCase {
     const char* name;
     std::vector<std::uint8_t> bytes;
-    std::int16_t mode;
-  } cases[] = {{"UTF-8", utf8, kModeUtf8},
-               {"UTF-8 cut off", cutOff, kModeUtf8},
-               {"UTF-16", test::Utf16LeBytes(text), kModeUtf16},
-               {"UTF-16 big-endian", bigEndian, kModeSingle},
-               {"empty", {}, kModeUtf8}};
+    EncodingMode mode;
+  } cases[] = {{"UTF-8", utf8, EncodingMode::Utf8},
+               {"UTF-8 cut off", cutOff, EncodingMode::Utf8},
+               {"UTF-16", test::Utf16LeBytes(text), EncodingMode::Utf16},
+               {"UTF-16 big-endian", bigEndian, EncodingMode::Single},
+               {"empty", {}, EncodingMode::Utf8}};
   for (const CCase& c : cases) {
     for (const std::uint64_t step : {1, 7, 500}) {
       for (const std::size_t stopAtHook : {0, 3}) {
@@ -234,9 +234,10 @@ TEST(CBulkWriteTest, PutStringWritesLikePutChar) {
   std::u16string text;
   for (int i = 0; i < 900; ++i)
     text += (i % 50 == 0) ? u"\u00E9\u20AC" : (i % 70 == 0) ? u"\U0001F600\xD83Dx" : u"ab<";
-  for (const std::int16_t mode : {kModeUtf8, kModeUtf16, kModeSingle}) {
+  for (const EncodingMode mode : {EncodingMode::Utf8, EncodingMode::Utf16, EncodingMode::Single}) {
     for (const int variant : {0, 1, 2, 3}) {
-      SCOPED_TRACE("mode " + std::to_string(mode) + ", variant " + std::to_string(variant));
+      SCOPED_TRACE("mode " + std::to_string(static_cast<int>(mode)) + ", variant " +
+                   std::to_string(variant));
       auto write = [&](bool bulk) {
         test::CStorageToSink<CHookedStorage> out(mode);
         if (variant == 1) out.storage.MarkOutputStart();
@@ -278,7 +279,7 @@ TEST(CBulkWriteTest, StretchesEndingAtEveryOffsetAroundAFlush) {
       text += tail;
       text += std::u16string(2100, u'b') + tail + std::u16string(9, u'c');
       auto write = [&](bool bulk) {
-        test::CStorageToSink<CHookedStorage> out(kModeUtf8);
+        test::CStorageToSink<CHookedStorage> out(EncodingMode::Utf8);
         out.storage.PutBOM();
         if (bulk) {
           out.storage.PutString(text);

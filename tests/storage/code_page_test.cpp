@@ -65,8 +65,8 @@ TEST(CodePageTablesTest, TablesMatchIconvAndRoundTrip) {
 #endif
       units[b] = static_cast<char16_t>(unit);
     }
-    test::ExpectDecodes({charset, kModeSingle, index, bytes, units}, 1024);
-    EXPECT_EQ(test::CStorageToSink(kModeSingle, index).Write(units), bytes);
+    test::ExpectDecodes({charset, EncodingMode::Single, index, bytes, units}, 1024);
+    EXPECT_EQ(test::CStorageToSink(EncodingMode::Single, index).Write(units), bytes);
   }
 }
 
@@ -79,22 +79,28 @@ TEST_P(CodePageChunkTest, DecodesByCodePage) {
   const std::string pad(1022, '0');
   const std::u16string padUnits(1022, u'0');
   const test::CDecodeCase cases[] = {
-      {"index 3", kModeSingle, kCodePageAscii, {0x41, 0x80, 0xFF}, u"A\u0080\u00FF"},
-      {"unknown index", kModeSingle, 11, {0x41, 0x80, 0xFF}, u"A\u0080\u00FF"},
-      {"GBK pair, 0x80 as itself", kModeSingle, kGbk, {0xB0, 0xA1, 0x80}, u"\u554A\u0080"},
-      {"GBK bad trail, both taken", kModeSingle, kGbk, {0x81, 0x20, 0x41}, u"*A"},
-      {"GBK lone lead at the end", kModeSingle, kGbk, {0x41, 0xB0}, u"A"},
-      {"GBK across the buffer", kModeSingle, kGbk, Bytes(pad + "0\xB0\xA1"), padUnits + u"0\u554A"},
-      {"GB18030 four bytes", kModeSingle, k18030, {0x81, 0x30, 0x81, 0x30}, u"\u0080"},
-      {"GB18030 beyond the BMP", kModeSingle, k18030, {0x90, 0x30, 0x81, 0x30, 0x41}, u"*A"},
-      {"GB18030 cut at the end", kModeSingle, k18030, {0x41, 0x81, 0x30, 0x81}, u"A"},
-      {"GB18030 across the buffer", kModeSingle, k18030, Bytes(pad + "\x81\x30\x81\x30"),
+      {"index 3", EncodingMode::Single, kCodePageAscii, {0x41, 0x80, 0xFF}, u"A\u0080\u00FF"},
+      {"unknown index", EncodingMode::Single, 11, {0x41, 0x80, 0xFF}, u"A\u0080\u00FF"},
+      {"GBK pair, 0x80 as itself", EncodingMode::Single, kGbk, {0xB0, 0xA1, 0x80}, u"\u554A\u0080"},
+      {"GBK bad trail, both taken", EncodingMode::Single, kGbk, {0x81, 0x20, 0x41}, u"*A"},
+      {"GBK lone lead at the end", EncodingMode::Single, kGbk, {0x41, 0xB0}, u"A"},
+      {"GBK across the buffer", EncodingMode::Single, kGbk, Bytes(pad + "0\xB0\xA1"),
+       padUnits + u"0\u554A"},
+      {"GB18030 four bytes", EncodingMode::Single, k18030, {0x81, 0x30, 0x81, 0x30}, u"\u0080"},
+      {"GB18030 beyond the BMP",
+       EncodingMode::Single,
+       k18030,
+       {0x90, 0x30, 0x81, 0x30, 0x41},
+       u"*A"},
+      {"GB18030 cut at the end", EncodingMode::Single, k18030, {0x41, 0x81, 0x30, 0x81}, u"A"},
+      {"GB18030 across the buffer", EncodingMode::Single, k18030, Bytes(pad + "\x81\x30\x81\x30"),
        padUnits + u"\u0080"},
-      {"HZ shifts", kModeSingle, kHz, Bytes("~{0!0\"~}A"), u"\u554A\u963FA"},
-      {"HZ tilde pair", kModeSingle, kHz, Bytes("~~"), u"~"},
-      {"HZ tilde and another byte", kModeSingle, kHz, Bytes("~x"), u"x"},
-      {"HZ half a pair at the end", kModeSingle, kHz, Bytes("~{0!0"), u"\u554A"},
-      {"HZ across the buffer", kModeSingle, kHz, Bytes(pad + "0~{0!"), padUnits + u"0\u554A"},
+      {"HZ shifts", EncodingMode::Single, kHz, Bytes("~{0!0\"~}A"), u"\u554A\u963FA"},
+      {"HZ tilde pair", EncodingMode::Single, kHz, Bytes("~~"), u"~"},
+      {"HZ tilde and another byte", EncodingMode::Single, kHz, Bytes("~x"), u"x"},
+      {"HZ half a pair at the end", EncodingMode::Single, kHz, Bytes("~{0!0"), u"\u554A"},
+      {"HZ across the buffer", EncodingMode::Single, kHz, Bytes(pad + "0~{0!"),
+       padUnits + u"0\u554A"},
   };
   const bool hasGb18030 = PlatformHasGb18030();
   for (const auto& c : cases) {

@@ -48,31 +48,39 @@ INSTANTIATE_TEST_SUITE_P(ChunkSizes, CDataStorageChunkTest, ::testing::ValuesIn(
 // encoded surrogates are taken as they are.
 TEST_P(CDataStorageChunkTest, DecodesByModeAndMark) {
   std::vector<test::CDecodeCase> cases = {
-      {"two and three bytes", kModeUtf8, 0, {0xC3, 0xA9, 0xE2, 0x82, 0xAC}, u"\u00E9\u20AC"},
-      {"lead without continuation", kModeUtf8, 0, {0xC3, 0x41, 0xC3, 0xC3, 0xA9}, u" A \u00E9"},
+      {"two and three bytes",
+       EncodingMode::Utf8,
+       0,
+       {0xC3, 0xA9, 0xE2, 0x82, 0xAC},
+       u"\u00E9\u20AC"},
+      {"lead without continuation",
+       EncodingMode::Utf8,
+       0,
+       {0xC3, 0x41, 0xC3, 0xC3, 0xA9},
+       u" A \u00E9"},
       {"four-byte character",
-       kModeUtf8,
+       EncodingMode::Utf8,
        0,
        {0xF0, 0x9F, 0x98, 0x80, 0x41},
        u"\xD83D\xDE00"
        u"A"},
       {"first and last four-byte characters",
-       kModeUtf8,
+       EncodingMode::Utf8,
        0,
        {0xF0, 0x90, 0x80, 0x80, 0xF4, 0x8F, 0xBF, 0xBF},
        u"\xD800\xDC00\xDBFF\xDFFF"},
       // Each refused lead is one space; the bytes after it are read again as leads.
-      {"overlong four bytes", kModeUtf8, 0, {0xF0, 0x8F, 0xBF, 0xBF, 0x41}, u" \u03FF A"},
-      {"above U+10FFFF", kModeUtf8, 0, {0xF4, 0x90, 0x80, 0x80, 0x41}, u" \u0400 A"},
-      {"lead F5 and FF", kModeUtf8, 0, {0xF5, 0x41, 0xFF, 0x42}, u" A B"},
+      {"overlong four bytes", EncodingMode::Utf8, 0, {0xF0, 0x8F, 0xBF, 0xBF, 0x41}, u" \u03FF A"},
+      {"above U+10FFFF", EncodingMode::Utf8, 0, {0xF4, 0x90, 0x80, 0x80, 0x41}, u" \u0400 A"},
+      {"lead F5 and FF", EncodingMode::Utf8, 0, {0xF5, 0x41, 0xFF, 0x42}, u" A B"},
       {"four-byte lead without continuation",
-       kModeUtf8,
+       EncodingMode::Utf8,
        0,
        {0xF0, 0x9F, 0x41, 0x42, 0x43},
        u"  ABC"},
-      {"overlong and surrogate", kModeUtf8, 0, {0xC0, 0xAF, 0xED, 0xA0, 0xBD}, u"/\xD83D"},
-      {"UTF-16", kModeUtf16, 0, {0x41, 0x00, 0xAC, 0x20}, u"A\u20AC"},
-      {"single byte", kModeSingle, 0, {0x80, 0xE9, 0xFF}, u"\u0080\u00E9\u00FF"},
+      {"overlong and surrogate", EncodingMode::Utf8, 0, {0xC0, 0xAF, 0xED, 0xA0, 0xBD}, u"/\xD83D"},
+      {"UTF-16", EncodingMode::Utf16, 0, {0x41, 0x00, 0xAC, 0x20}, u"A\u20AC"},
+      {"single byte", EncodingMode::Single, 0, {0x80, 0xE9, 0xFF}, u"\u0080\u00E9\u00FF"},
       {"mark FF FE", kModeDetect, 0, {0xFF, 0xFE, 0x41, 0x00}, u"A"},
       {"mark FE FF", kModeDetect, 0, {0xFE, 0xFF, 0x00, 0x41, 0x20, 0xAC}, u"A\u20AC"},
       {"mark EF BB BF", kModeDetect, 0, {0xEF, 0xBB, 0xBF, 0xC3, 0xA9}, u"\u00E9"},
@@ -80,23 +88,24 @@ TEST_P(CDataStorageChunkTest, DecodesByModeAndMark) {
       {"only a mark", kModeDetect, 0, {0xFF, 0xFE}, u""},
   };
   // Inputs around one buffer, with characters split across the refill.
-  cases.push_back({"ASCII 1024", kModeUtf8, 0, Utf8Bytes(Pattern(1024)), Pattern(1024)});
+  cases.push_back({"ASCII 1024", EncodingMode::Utf8, 0, Utf8Bytes(Pattern(1024)), Pattern(1024)});
   for (std::size_t prefix = 1020; prefix <= 1024; ++prefix) {
     const std::u16string text = Pattern(prefix) +
                                 u"\u20AC\u00E9\u4E2D\xD83D\xDE00"
                                 u"b";
-    cases.push_back({std::string("UTF-8 split at ").append(std::to_string(prefix)), kModeUtf8, 0,
-                     Utf8Bytes(text), text});
+    cases.push_back({std::string("UTF-8 split at ").append(std::to_string(prefix)),
+                     EncodingMode::Utf8, 0, Utf8Bytes(text), text});
   }
   auto oddUtf16 = test::Utf16LeBytes(Pattern(513));
   oddUtf16.push_back(0x41);
-  cases.push_back({"UTF-16, odd final byte", kModeUtf16, 0, oddUtf16, Pattern(513)});
+  cases.push_back({"UTF-16, odd final byte", EncodingMode::Utf16, 0, oddUtf16, Pattern(513)});
   auto cutUtf8 = Utf8Bytes(Pattern(1023));
   cutUtf8.insert(cutUtf8.end(), {0xE2, 0x82});
-  cases.push_back({"UTF-8, cut final sequence", kModeUtf8, 0, cutUtf8, Pattern(1023)});
+  cases.push_back({"UTF-8, cut final sequence", EncodingMode::Utf8, 0, cutUtf8, Pattern(1023)});
   auto cutFourBytes = Utf8Bytes(Pattern(1022));
   cutFourBytes.insert(cutFourBytes.end(), {0xF0, 0x9F, 0x98});
-  cases.push_back({"UTF-8, cut four-byte character", kModeUtf8, 0, cutFourBytes, Pattern(1022)});
+  cases.push_back(
+      {"UTF-8, cut four-byte character", EncodingMode::Utf8, 0, cutFourBytes, Pattern(1022)});
   for (const auto& c : cases)
     test::ExpectDecodes(c, GetParam());
 }
@@ -135,8 +144,9 @@ TEST(CDataStorageTest, FourByteCharacterPushesBackPerUnit) {
 
 TEST(CDataStorageTest, BuffersDoubleUpToFourMiBAndNoFurther) {
   const std::size_t size = 9u * 1024 * 1024;
-  test::CStorageOverBytes in(std::vector<std::uint8_t>(size, 'z'), 0xFFFFFFFF, kModeSingle);
-  CStorageToSink out(kModeSingle);
+  test::CStorageOverBytes in(std::vector<std::uint8_t>(size, 'z'), 0xFFFFFFFF,
+                             EncodingMode::Single);
+  CStorageToSink out(EncodingMode::Single);
   for (char16_t ch = 0; in.storage.GetChar(ch);)
     out.storage.PutChar(ch);
   out.storage.Flush();
@@ -174,7 +184,7 @@ TEST(CDataStorageTest, CharacterCountWrapsPastTwoToTheThirtyOne) {
   GTEST_SKIP() << "2^31 reads take minutes under AddressSanitizer; the release build runs this";
 #endif
 #endif
-  CDataStorage storage(kModeSingle, kModeNone);
+  CDataStorage storage(EncodingMode::Single, EncodingMode::None);
   storage.Open(CEndpoint::Stream(std::make_shared<CEndlessStream>()), CEndpoint());
   char16_t ch = 0;
   for (std::uint32_t i = 0; i < 0x7FFFFFFFU; ++i)
@@ -190,7 +200,7 @@ TEST(CDataStorageTest, CharacterCountWrapsPastTwoToTheThirtyOne) {
 }
 
 TEST(CDataStorageTest, ShortWriteFailsWithStateCode) {
-  CStorageToSink<CFailRecordingStorage> out(kModeSingle, 0, 100);
+  CStorageToSink<CFailRecordingStorage> out(EncodingMode::Single, 0, 100);
   try {
     out.Write(std::u16string(500, u'k'));
     ADD_FAILURE() << "no failure";
@@ -201,7 +211,7 @@ TEST(CDataStorageTest, ShortWriteFailsWithStateCode) {
 }
 
 TEST(CDataStorageTest, ProgressCountsFromTheAbsolutePosition) {
-  CDataStorage storage(kModeUtf8, kModeNone);
+  CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
   storage.Open(
       CEndpoint::Stream(std::make_shared<test::CChunkedStream>(Utf8Bytes(Pattern(1000)), 100, 500)),
       CEndpoint());
@@ -217,7 +227,7 @@ TEST(CDataStorageTest, IfStartRuleAddsE000BeforeOtherUnits) {
   };
   for (const auto& [first, written] : cases) {
     SCOPED_TRACE(static_cast<int>(first));
-    CStorageToSink out(kModeUtf16);
+    CStorageToSink out(EncodingMode::Utf16);
     out.storage.MarkOutputStart();
     out.storage.PutBOM();  // does not count as the first unit
     EXPECT_EQ(test::Utf16LeUnits(out.Write(std::u16string{first, u'z'})),
@@ -246,7 +256,7 @@ TEST(CDataStorageTest, Utf8PairsSurrogatesWrittenInARow) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    CStorageToSink out(kModeUtf8);
+    CStorageToSink out(EncodingMode::Utf8);
     EXPECT_EQ(out.Write(c.units), c.bytes);
   }
 }
@@ -256,7 +266,7 @@ TEST(CDataStorageTest, Utf8PairsSurrogatesWrittenInARow) {
 TEST(CDataStorageTest, Utf8PairSurvivesFullBufferFlush) {
   for (std::size_t prefix = 1018; prefix <= 1026; ++prefix) {
     SCOPED_TRACE(prefix);
-    CStorageToSink out(kModeUtf8);
+    CStorageToSink out(EncodingMode::Utf8);
     const std::u16string text = Pattern(prefix) + u"\xD83D\xDE00z\xD83D";
     for (const char16_t ch : text)
       out.storage.PutChar(ch);
@@ -271,7 +281,7 @@ TEST(CDataStorageTest, Utf8PairSurvivesFullBufferFlush) {
 // Captured units are encoded when the capture is written out, pairing with a high surrogate
 // written before the capture began.
 TEST(CDataStorageTest, Utf8PairThroughCapture) {
-  CStorageToSink out(kModeUtf8);
+  CStorageToSink out(EncodingMode::Utf8);
   out.storage.SetCapture(true);
   out.storage.PutString(u"\xD83D\xDE00");
   out.storage.FlushCapture();
@@ -286,7 +296,7 @@ TEST(CDataStorageTest, Utf8PairThroughCapture) {
 }
 
 TEST(CDataStorageTest, CaptureHoldsUnitsUntilFlushed) {
-  CStorageToSink out(kModeUtf8);
+  CStorageToSink out(EncodingMode::Utf8);
   out.storage.SetCapture(true);
   EXPECT_TRUE(out.Write(u"ab\u00E9").empty());
   out.storage.EraseCaptured(1);
@@ -298,25 +308,33 @@ TEST(CDataStorageTest, CaptureHoldsUnitsUntilFlushed) {
 // indexes as index 0. CanEncode is true exactly for the units written without turning into "?".
 TEST(CDataStorageTest, EncodesByModeAndCodePage) {
   const struct {
-    std::int16_t mode, codePage;
+    EncodingMode mode;
+    std::int16_t codePage;
     std::u16string units;
     std::vector<std::uint8_t> bytes;
   } cases[] = {
-      {kModeUtf8, 0, u"\u007F\u0080\u07FF\u0800", {0x7F, 0xC2, 0x80, 0xDF, 0xBF, 0xE0, 0xA0, 0x80}},
-      {kModeUtf8, 0, u"\xD83D\xDE00", {0xF0, 0x9F, 0x98, 0x80}},
-      {kModeUtf16, 0, u"A\u20AC\xD800", {0x41, 0x00, 0xAC, 0x20, 0x00, 0xD8}},
-      {kModeSingle, 0, u"a\u00E9\u00FF\u0100\u0098\xD800", {'a', 0xE9, 0xFF, '?', 0x98, '?'}},
-      {kModeSingle, kCodePageWindows1251, u"\u0416\u00E9\u0098z", {0xC6, '?', 0x98, 'z'}},
-      {kModeSingle, kCodePageAscii, u"a\u00E9\u0080", {'a', '?', '?'}},
-      {kModeSingle, kCodePageHz, u"\u00FF\u554A", {0xFF, '?'}},
-      {kModeNone, 0, u"abc", {}},
+      {EncodingMode::Utf8,
+       0,
+       u"\u007F\u0080\u07FF\u0800",
+       {0x7F, 0xC2, 0x80, 0xDF, 0xBF, 0xE0, 0xA0, 0x80}},
+      {EncodingMode::Utf8, 0, u"\xD83D\xDE00", {0xF0, 0x9F, 0x98, 0x80}},
+      {EncodingMode::Utf16, 0, u"A\u20AC\xD800", {0x41, 0x00, 0xAC, 0x20, 0x00, 0xD8}},
+      {EncodingMode::Single,
+       0,
+       u"a\u00E9\u00FF\u0100\u0098\xD800",
+       {'a', 0xE9, 0xFF, '?', 0x98, '?'}},
+      {EncodingMode::Single, kCodePageWindows1251, u"\u0416\u00E9\u0098z", {0xC6, '?', 0x98, 'z'}},
+      {EncodingMode::Single, kCodePageAscii, u"a\u00E9\u0080", {'a', '?', '?'}},
+      {EncodingMode::Single, kCodePageHz, u"\u00FF\u554A", {0xFF, '?'}},
+      {EncodingMode::None, 0, u"abc", {}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "mode " << c.mode << ", page " << c.codePage);
+    SCOPED_TRACE(testing::Message()
+                 << "mode " << static_cast<int>(c.mode) << ", page " << c.codePage);
     CStorageToSink out(c.mode, c.codePage);
     EXPECT_EQ(out.Write(c.units), c.bytes);
     for (std::size_t i = 0; i < c.units.size(); ++i) {
-      const bool can = c.mode == kModeSingle ? c.bytes[i] != '?' : !c.bytes.empty();
+      const bool can = c.mode == EncodingMode::Single ? c.bytes[i] != '?' : !c.bytes.empty();
       EXPECT_EQ(out.storage.CanEncode(c.units[i]), can) << "unit " << i;
     }
   }

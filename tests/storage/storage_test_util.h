@@ -18,12 +18,13 @@ namespace tagvert::test {
 inline const std::uint32_t kChunkSizes[] = {1, 2, 3, 7, 1023, 1024, 1025};
 
 /// Input mode of a CDecodeCase that starts in single-byte mode and calls DetectBOM first.
-inline constexpr std::int16_t kModeDetect = -1;
+inline constexpr auto kModeDetect = static_cast<EncodingMode>(-1);
 
 /// Bytes, and the units a storage reading them in `mode` and `codePage` delivers.
 struct CDecodeCase {
   std::string name;
-  std::int16_t mode, codePage;
+  EncodingMode mode;
+  std::int16_t codePage;
   std::vector<std::uint8_t> bytes;
   std::u16string units;
 };
@@ -31,9 +32,9 @@ struct CDecodeCase {
 /// A storage reading `bytes` in input `mode` (and code page), at most `chunk` bytes per read.
 struct CStorageOverBytes {
   CStorageOverBytes(std::vector<std::uint8_t> bytes, std::uint32_t chunk,
-                    std::int16_t mode = kModeUtf8, std::int16_t codePage = 0)
+                    EncodingMode mode = EncodingMode::Utf8, std::int16_t codePage = 0)
       : source(std::make_shared<CChunkedStream>(std::move(bytes), chunk)),
-        storage(mode, kModeNone) {
+        storage(mode, EncodingMode::None) {
     storage.Open(CEndpoint::Stream(source), CEndpoint());
     storage.SetInputMode(mode, codePage);
   }
@@ -46,10 +47,10 @@ struct CStorageOverBytes {
 inline void ExpectDecodes(const CDecodeCase& c, std::uint32_t chunk) {
   SCOPED_TRACE(c.name);
   const bool detect = c.mode == kModeDetect;
-  CStorageOverBytes s(c.bytes, chunk, detect ? kModeSingle : c.mode, c.codePage);
+  CStorageOverBytes s(c.bytes, chunk, detect ? EncodingMode::Single : c.mode, c.codePage);
   if (detect) {
     const bool detected = s.storage.DetectBOM();
-    EXPECT_EQ(detected, s.storage.GetInputMode() != kModeSingle);
+    EXPECT_EQ(detected, s.storage.GetInputMode() != EncodingMode::Single);
   }
   std::u16string units;
   char16_t ch = 0;
@@ -67,9 +68,9 @@ inline void ExpectDecodes(const CDecodeCase& c, std::uint32_t chunk) {
 /// accepts at most `limit` bytes.
 template <class TStorage = CDataStorage>
 struct CStorageToSink {
-  explicit CStorageToSink(std::int16_t mode, std::int16_t codePage = 0,
+  explicit CStorageToSink(EncodingMode mode, std::int16_t codePage = 0,
                           std::uint64_t limit = UINT64_MAX)
-      : sink(std::make_shared<CSinkStream>(limit)), storage(kModeNone, mode) {
+      : sink(std::make_shared<CSinkStream>(limit)), storage(EncodingMode::None, mode) {
     storage.Open(CEndpoint(), CEndpoint::Stream(sink));
     storage.SetOutputMode(mode, codePage);
   }

@@ -23,29 +23,30 @@ namespace {
 using test::Printable;
 
 // o or c for a paired start or end tag, O or C for an unpaired one, - otherwise.
-char TypeLetter(int t) {
-  return "-ocCO"[(t == kTagPairedOpen) + 2 * (t == kTagPairedClose) + 3 * (t == kTagClose) +
-                 4 * (t == kTagOpen)];
+char TypeLetter(TagType t) {
+  return "-ocCO"[(t == TagType::PairedOpen) + 2 * (t == TagType::PairedClose) +
+                 3 * (t == TagType::Close) + 4 * (t == TagType::Open)];
 }
 
 // Per element, "|"-separated: text as is, markup as [source] and type; {formatX}, B, ~Algorithm.
 std::string Describe(std::span<IElementX* const> list) {
   std::ostringstream out;
   for (const IElementX* e : list) {
-    const bool tag = e->GetIsTag() != 0;
+    const bool tag = e->GetIsTag();
     out << (out.tellp() > 0 ? "|" : "") << (tag ? "[" : "") << Printable(e->GetSourceText());
     if (tag) out << ']' << TypeLetter(e->GetTagType());
     if (const int format = e->FindAttribute(kFormatAttributeName); format >= 0)
       out << '{' << Printable(e->GetAttributeValueAt(format)) << '}';
-    out << (e->GetRuleType() == kRuleBlock ? "B" : "");
-    if (e->GetAlgorithm() != kAlgorithmTranslate) out << '~' << e->GetAlgorithm();
+    out << (e->GetRuleType() == RuleType::Block ? "B" : "");
+    if (e->GetAlgorithm() != Algorithm::Translate)
+      out << '~' << static_cast<int>(e->GetAlgorithm());
   }
   return out.str();
 }
 
 void Structure(CElementsStackX& list) {
   CSgmlStackProcessor processor;
-  processor.SetTextProcessor(new CTextProcessor(nullptr, 1));
+  processor.SetTextProcessor(new CTextProcessor(nullptr, EscapeMode::Markup));
   processor.CollapseSkipped(list);
   processor.NormalizeTexts(list);
   processor.DecodeTexts(list);
@@ -92,15 +93,17 @@ TEST(CSgmlStackProcessorTest, LongListsTakeOneWalkPerPass) {
   CElementsStackX list;
   const double building = test::CpuSeconds([&] {
     for (int i = 0; i < 800000; ++i) {
-      const int tagType = i % 2 != 0 ? kTagSingle : i % 4 == 0 ? kTagPairedOpen : kTagPairedClose;
+      const TagType tagType = i % 2 != 0   ? TagType::Single
+                              : i % 4 == 0 ? TagType::PairedOpen
+                                           : TagType::PairedClose;
       auto* e = new CElementX();
       list.Push(e);
       e->SetSourceText(sources[i % 4]);
-      e->SetIsTag(tagType != kTagSingle);
+      e->SetIsTag(tagType != TagType::Single);
       e->SetTagType(tagType);
-      e->SetPairId(tagType == kTagSingle ? 0 : 101 + i / 4 % 50000);
-      e->SetAlgorithm(tagType == kTagSingle ? kAlgorithmTranslate : kAlgorithmSkip);
-      e->SetWhitespace(kWhitespaceNormalize);
+      e->SetPairId(tagType == TagType::Single ? 0 : 101 + i / 4 % 50000);
+      e->SetAlgorithm(tagType == TagType::Single ? Algorithm::Translate : Algorithm::Skip);
+      e->SetWhitespace(Whitespace::Normalize);
     }
   });
   const double structuring = test::CpuSeconds([&] { Structure(list); });
@@ -134,7 +137,7 @@ TEST(CTTXStackProcessorTest, UtItemsAreNamedTypedAndPairedByDisplayText) {
     for (const IElementX* e : *list)
       resolved << (resolved.tellp() > 0 ? "|" : "") << Printable(e->GetName()) << '/'
                << Printable(e->GetUpperName()) << ' ' << TypeLetter(e->GetTagType())
-               << e->GetPairId() << (e->GetRuleType() == kRuleBlock ? "B" : "");
+               << e->GetPairId() << (e->GetRuleType() == RuleType::Block ? "B" : "");
     EXPECT_EQ(resolved.str(), expected);
   }
 }

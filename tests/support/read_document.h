@@ -14,10 +14,10 @@ namespace tagvert::test {
 
 /// The elements of `document` (read as UTF-8) as the reader cuts them, paired.
 inline std::unique_ptr<CElementsStackX> ReadPaired(std::u16string_view document) {
-  CDataStorage storage(kModeUtf8, kModeNone);
+  CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
   storage.Open(CEndpoint::Stream(std::make_shared<CMemoryStream>(Utf8Bytes(document))),
                CEndpoint());
-  COrvelSgmlParser parser(&storage, 0, 0, 0);
+  COrvelSgmlParser parser(&storage);
   auto list = std::make_unique<CElementsStackX>();
   for (auto e = std::make_unique<CElementX>(); parser.ReadElement(e.get());
        e = std::make_unique<CElementX>()) {
