@@ -164,9 +164,7 @@ std::u16string CTTXConverterBase::GetCaption(bool /*toIF*/) {
 void CTTXConverterBase::PutStringProperty(std::int32_t, const std::u16string&) {}
 void CTTXConverterBase::PutIntProperty(std::int32_t, std::int32_t) {}
 void CTTXConverterBase::PutBoolProperty(std::int32_t, bool) {}
-void CTTXConverterBase::PutUnknownProperty(std::int32_t, std::shared_ptr<void> value) {
-  value.reset();
-}
+void CTTXConverterBase::PutUnknownProperty(std::int32_t, std::shared_ptr<void>) {}
 void CTTXConverterBase::PutListSelection(std::int32_t, std::int32_t) {}
 void CTTXConverterBase::PutArrayProperty(std::int32_t, std::uint64_t) {}
 std::u16string CTTXConverterBase::GetStringProperty(std::int32_t) {
@@ -235,8 +233,8 @@ HResult CTTXConverterBase::GetProperty(const CVariant& prop, CVariant& result) {
     }
     if (index < 0) return kEInvalidArg;
     switch (GetPropertyType(index)) {
-      case 0:
-      case 1:
+      case kPropertyString:
+      case kPropertyText:
         result = CVariant::String(GetStringProperty(index));
         break;
       case kPropertyInteger:

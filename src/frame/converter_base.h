@@ -33,6 +33,7 @@ using KernelTextServiceFactory = std::unique_ptr<IKernelTextService> (*)(HResult
 
 /// Property type codes of the general property scheme.
 inline constexpr std::int32_t kPropertyString = 0;
+inline constexpr std::int32_t kPropertyText = 1;  ///< a string as well: strings have two codes
 inline constexpr std::int32_t kPropertyInteger = 2;
 inline constexpr std::int32_t kPropertyBoolean = 3;
 inline constexpr std::int32_t kPropertyInterface = 4;

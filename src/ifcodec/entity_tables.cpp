@@ -141,15 +141,6 @@ const CEntityEntry* EntityFindByName(const CEntityEntry* table, std::u16string_v
   return nullptr;
 }
 
-const CEntityEntry* EntityFindByName(const CEntityEntry* table, int count,
-                                     std::u16string_view name) {
-  if (name.empty()) return nullptr;
-  for (int i = 0; i < count; ++i) {
-    if (NameEquals(table[i].name, name)) return &table[i];
-  }
-  return nullptr;
-}
-
 const CEntityEntry* EntityFindByUnit(const CEntityEntry* table, int count, char16_t unit) {
   for (int i = 0; i < count; ++i) {
     if (table[i].unit == unit) return &table[i];

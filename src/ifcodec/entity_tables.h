@@ -32,11 +32,6 @@ extern const CEntityEntry* const kRulesTable;
 /// `name` exactly, or null. An empty `name` is never found.
 const CEntityEntry* EntityFindByName(const CEntityEntry* table, std::u16string_view name);
 
-/// The first of the first `count` entries of `table` whose name equals `name` exactly, or null.
-/// `count` must not exceed the entries before the terminator.
-const CEntityEntry* EntityFindByName(const CEntityEntry* table, int count,
-                                     std::u16string_view name);
-
 /// The first of the first `count` entries of `table` that carries `unit`, or null.
 /// `count` must not exceed the entries before the terminator.
 const CEntityEntry* EntityFindByUnit(const CEntityEntry* table, int count, char16_t unit);

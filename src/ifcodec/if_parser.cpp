@@ -6,7 +6,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "markup/elements_stack.h"
 #include "storage/hresult.h"
 #include "storage/unit_scan.h"
 
@@ -125,11 +124,6 @@ void CIFParser::WriteSourceText(std::u16string_view source) {
 }
 
 void CIFParser::WriteElement(IElementX* element) {
-  if (CElementsStackX* subElements = element->GetSubElements()) {
-    for (IElementX* sub : *subElements) {
-      if (sub != nullptr) WriteElement(sub);
-    }
-  }
   if (!element->GetIsTag()) {
     WriteText(element->GetSourceTextRef());
     return;

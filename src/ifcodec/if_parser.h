@@ -50,7 +50,7 @@ class CIFParser : public COrvelParser {
   /// the input ends after flags or skipped text. Never reports a format error; storage errors
   /// (CHResultError) pass through.
   bool ReadElement(IElementX* element) override;
-  /// Writes `element` as IF: sub-elements first, then a text run, or a tag with its block mark,
+  /// Writes `element` as IF: a text run, or a tag with its block mark,
   /// flag, reserve groups, end mark, TransMethod, property codes and tag group. A unit of the
   /// code range in the document is never written as itself: in a text run it becomes an inline
   /// single tag whose source text is its reference "&#xHHHH;", in a tag's source text that

@@ -25,15 +25,10 @@ class CTextProcessor {
   CTextProcessor(CBaseStorage* storage, EscapeMode mode);
   virtual ~CTextProcessor() = default;
 
-  /// The form the unit takes in markup output: an entity reference, a numeric reference for a
-  /// unit the output cannot encode, or the unit itself.
-  std::u16string EscapeChar(char16_t unit) const;
   /// Replaces `text` by the concatenation of EscapeChar of each of its units.
   void EscapeText(std::u16string& text) const;
   /// Resolves every character and entity reference in `text`.
   void DecodeEntities(std::u16string& text) const;
-  /// The replacement for one reference (name without "&" and ";").
-  static std::u16string ResolveEntity(const std::u16string& name, bool hasSemicolon);
   /// Applies a whitespace mode.
   static void NormalizeWhitespace(std::u16string& text, Whitespace mode);
   /// The unit is U+00A0.
@@ -50,6 +45,12 @@ class CTextProcessor {
   static bool HoldsMarkupSpecial(const std::u16string& text);
 
  private:
+  /// The form the unit takes in markup output: an entity reference, a numeric reference for a
+  /// unit the output cannot encode, or the unit itself.
+  std::u16string EscapeChar(char16_t unit) const;
+  /// The replacement for one reference (name without "&" and ";").
+  static std::u16string ResolveEntity(const std::u16string& name, bool hasSemicolon);
+
   int m_escapeCount;
   CBaseStorage* m_storage;
   // ASCII units that EscapeText always keeps as they are (bit u of word u / 64): those without

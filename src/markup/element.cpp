@@ -8,7 +8,8 @@ namespace tagvert {
 
 namespace {
 
-// Returned for an attribute index outside the vector, so callers always get a valid reference.
+// Returned for an attribute index outside the vector and for property codes and translation
+// method of an element without them, so callers always get a valid reference.
 const std::u16string kEmptyString;
 
 }  // namespace
@@ -19,10 +20,6 @@ void* CElementX::operator new(std::size_t size) {
 
 void CElementX::operator delete(void* p, std::size_t size) {
   CElementPool::Release(p, size);
-}
-
-IElementX* CElementX::CreateElement() {
-  return new CElementX();
 }
 
 int CElementX::FindAttribute(const std::u16string& name) const {
@@ -37,23 +34,9 @@ const std::u16string& CElementX::GetAttributeValueAt(int index) const {
   return m_attributes[static_cast<std::size_t>(index)].m_value;
 }
 
-std::u16string CElementX::GetAttributeValue(const std::u16string& name) const {
-  const int index = FindAttribute(name);
-  return index < 0 ? std::u16string() : m_attributes[static_cast<std::size_t>(index)].m_value;
-}
-
-void CElementX::AddCharAttribute(char16_t c) {
-  AddAttribute(std::u16string(1, c), std::u16string(), 2);
-}
-
 int CElementX::AddAttribute(const std::u16string& name, const std::u16string& value, int kind) {
   m_attributes.emplace_back(name, value, kind);
   return static_cast<int>(m_attributes.size()) - 1;
-}
-
-void CElementX::SetModified(bool m) {
-  m_modified = m;
-  if (m) m_sourceText.clear();
 }
 
 void CElementX::Reset() {
@@ -70,50 +53,14 @@ void CElementX::Reset() {
   m_semantic = -1;
   m_attributes.clear();
   m_flagged = false;
-  m_modified = false;
 }
-
-std::u16string& CElementX::RebuildSourceText() {
-  m_sourceText.assign(1, u'<');
-  if (m_tagType == TagType::PairedClose || m_tagType == TagType::Close)
-    m_sourceText.push_back(u'/');
-  m_sourceText.append(m_name);
-  for (const CAttributeX& attribute : m_attributes) {
-    if (attribute.m_name == kHiddenAttributeName) continue;
-    m_sourceText.push_back(u' ');
-    m_sourceText.append(attribute.m_name);
-    m_sourceText.append(u"=\"");
-    m_sourceText.append(attribute.m_value);
-    m_sourceText.push_back(u'"');
-  }
-  const bool paired = m_tagType == TagType::Open || m_tagType == TagType::Close ||
-                      m_tagType == TagType::PairedOpen || m_tagType == TagType::PairedClose;
-  m_sourceText.append(paired ? u">" : u"/>");
-  m_modified = false;
-  return m_sourceText;
-}
-
-int CElementX::FindAttributeByMark(char mark) const {
-  for (std::size_t i = 0; i < m_attributes.size(); ++i) {
-    if (m_attributes[i].m_mark == mark) return static_cast<int>(i);
-  }
-  return -1;
-}
-
-int CElementX::AddBlankAttribute() {
-  return AddAttribute(std::u16string(), std::u16string(), 2);
-}
-
-namespace {
-const std::u16string kEmptyText;
-}  // namespace
 
 void CElementX::SetTransMethod(const std::u16string& s) {
   Extras().transMethod = s;
 }
 
 const std::u16string& CElementX::GetTransMethod() const {
-  return m_extras ? m_extras->transMethod : kEmptyText;
+  return m_extras ? m_extras->transMethod : kEmptyString;
 }
 
 void CElementX::AppendPropertyCode(char16_t c) {
@@ -121,7 +68,7 @@ void CElementX::AppendPropertyCode(char16_t c) {
 }
 
 const std::u16string& CElementX::GetPropertyCodes() const {
-  return m_extras ? m_extras->propertyCodes : kEmptyText;
+  return m_extras ? m_extras->propertyCodes : kEmptyString;
 }
 
 }  // namespace tagvert

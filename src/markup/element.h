@@ -11,12 +11,8 @@
 
 namespace tagvert {
 
-class CElementsStackX;
-
 /// Attribute added with an empty value to special markup and to tags broken off by a `<`.
 inline constexpr char16_t kBrokenTagMarker[] = u"uN604P";
-/// Attribute name that RebuildSourceText never writes.
-inline constexpr char16_t kHiddenAttributeName[] = u"cL976P";
 
 /// One attribute of a markup element, owned by value by its element.
 class CAttributeX {
@@ -34,26 +30,18 @@ class CAttributeX {
   std::u16string m_value;  ///< value as written, without quotes; references not decoded
   bool m_noValue = false;  ///< the attribute had no `=`
   int m_kind = 2;          ///< stored and copied, never interpreted (1 for "formatX")
-  char m_mark = 0;         ///< compared by FindAttributeByMark
 };
 
 /// One text run or one piece of markup, keeping its exact source text.
 class IElementX {
  public:
   virtual ~IElementX() = default;
-  /// A new element in its initial state; the caller owns it.
-  virtual IElementX* CreateElement() = 0;
   /// Index of the first attribute whose name equals `name` exactly, or -1.
   virtual int FindAttribute(const std::u16string& name) const = 0;
   /// Value of the attribute at `index` (an index out of range gives an empty string).
   virtual const std::u16string& GetAttributeValueAt(int index) const = 0;
-  /// Value of FindAttribute(name), or an empty string.
-  virtual std::u16string GetAttributeValue(const std::u16string& name) const = 0;
-  /// Adds an attribute named by one character, empty value, kind 2.
-  virtual void AddCharAttribute(char16_t c) = 0;
   /// Appends an attribute; returns its index.
   virtual int AddAttribute(const std::u16string& name, const std::u16string& value, int kind) = 0;
-  virtual bool HasAttributes() const = 0;
   /// The attribute vector itself.
   virtual std::vector<CAttributeX>& GetAttributes() = 0;
   virtual void SetTransMethod(const std::u16string& s) = 0;
@@ -72,8 +60,6 @@ class IElementX {
   virtual void SetTransliterate(bool b) = 0;
   virtual void SetSemantic(int v) = 0;
   virtual void SetAlgorithm(Algorithm v) = 0;
-  /// Sets Modified; setting it also empties the source text.
-  virtual void SetModified(bool m) = 0;
   virtual bool GetFlagged() const = 0;
   virtual std::u16string GetName() const = 0;
   virtual std::u16string& GetNameRef() = 0;
@@ -89,13 +75,8 @@ class IElementX {
   virtual bool GetTransliterate() const = 0;
   virtual int GetSemantic() const = 0;
   virtual Algorithm GetAlgorithm() const = 0;
-  /// A nested element list, or null (always null for CElementX).
-  virtual CElementsStackX* GetSubElements() = 0;
   /// Back to the initial state; PropertyCodes and TransMethod are kept.
   virtual void Reset() = 0;
-  /// Regenerates SourceText from Name, TagType and the attributes; clears Modified.
-  virtual std::u16string& RebuildSourceText() = 0;
-  virtual bool IsModified() const = 0;
 };
 
 /// The one implementation of IElementX.
@@ -107,13 +88,9 @@ class CElementX : public IElementX {
   static void* operator new(std::size_t size);
   static void operator delete(void* p, std::size_t size);
 
-  IElementX* CreateElement() override;
   int FindAttribute(const std::u16string& name) const override;
   const std::u16string& GetAttributeValueAt(int index) const override;
-  std::u16string GetAttributeValue(const std::u16string& name) const override;
-  void AddCharAttribute(char16_t c) override;
   int AddAttribute(const std::u16string& name, const std::u16string& value, int kind) override;
-  bool HasAttributes() const override { return !m_attributes.empty(); }
   std::vector<CAttributeX>& GetAttributes() override { return m_attributes; }
   void SetTransMethod(const std::u16string& s) override;
   const std::u16string& GetTransMethod() const override;
@@ -131,7 +108,6 @@ class CElementX : public IElementX {
   void SetTransliterate(bool b) override { m_transliterate = b; }
   void SetSemantic(int v) override { m_semantic = v; }
   void SetAlgorithm(Algorithm v) override { m_algorithm = v; }
-  void SetModified(bool m) override;
   bool GetFlagged() const override { return m_flagged; }
   std::u16string GetName() const override { return m_name; }
   std::u16string& GetNameRef() override { return m_name; }
@@ -147,15 +123,7 @@ class CElementX : public IElementX {
   bool GetTransliterate() const override { return m_transliterate; }
   int GetSemantic() const override { return m_semantic; }
   Algorithm GetAlgorithm() const override { return m_algorithm; }
-  CElementsStackX* GetSubElements() override { return nullptr; }
   void Reset() override;
-  std::u16string& RebuildSourceText() override;
-  bool IsModified() const override { return m_modified; }
-
-  /// Index of the first attribute whose Mark equals `mark`, or -1.
-  virtual int FindAttributeByMark(char mark) const;
-  /// Appends an attribute with empty name and value and kind 2; returns its index.
-  virtual int AddBlankAttribute();
 
  private:
   std::u16string m_name;
@@ -201,7 +169,6 @@ class CElementX : public IElementX {
   CExtras& Extras() { return m_extras.Get(); }
   CExtrasHolder m_extras;
   bool m_flagged = false;
-  bool m_modified = false;
 };
 
 }  // namespace tagvert

@@ -13,8 +13,7 @@ namespace tagvert {
 
 CRulesProcessor::~CRulesProcessor() = default;
 
-bool CRulesProcessor::NamesMatch(const std::u16string& a, const std::u16string& b,
-                                 bool caseSensitive) {
+bool CRulesProcessor::NamesMatch(std::u16string_view a, std::u16string_view b, bool caseSensitive) {
   return caseSensitive ? a == b : StringEqualsNoCase(a, b);
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tagvert {
@@ -40,7 +41,7 @@ class CRulesProcessor {
   /// Whether the element satisfies the condition (see the implementation for each kind).
   bool CheckCondition(const CAttributeCondition& condition, IElementX& element);
   /// Exact comparison when `caseSensitive`, else equality with ASCII letters folded.
-  static bool NamesMatch(const std::u16string& a, const std::u16string& b, bool caseSensitive);
+  static bool NamesMatch(std::u16string_view a, std::u16string_view b, bool caseSensitive);
 
   /// For each index of `elements`, the index of the first later element with the same PairId, or
   /// `elements.size()` when there is none (null entries take part in no chain).

@@ -3,6 +3,7 @@
 #include "rules/sgml_element_base.h"
 
 #include "ifcodec/entity_tables.h"
+#include "rules/transml_rules.h"
 #include "storage/char_class.h"
 #include "storage/data_storage.h"
 
@@ -112,7 +113,7 @@ CSgmlElementBase::CSgmlElementBase(CBaseStorage& storage)
 
 char16_t CSgmlElementBase::Next() {
   char16_t c = 0;
-  if (!m_storage.GetChar(c)) throw 0;
+  if (!m_storage.GetChar(c)) throw kRulesErrorEndInTag;
   m_text.push_back(c);
   return c;
 }

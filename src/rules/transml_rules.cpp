@@ -157,9 +157,6 @@ bool CRules::Load(CDataStorage& storage, bool append) {
     m_errorCode = code;
     m_errorMessage = GetMessageText(code);
     return false;
-  } catch (const std::u16string& message) {
-    m_errorMessage = message;
-    return false;
   } catch (...) {
     m_errorCode = kRulesErrorException;
     m_errorMessage = GetMessageText(kRulesErrorException);

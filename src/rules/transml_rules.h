@@ -42,7 +42,7 @@ inline constexpr int kRulesErrorRuleAlgorithm = 9;  ///< RULE with a bad ALGORIT
 inline constexpr int kRulesErrorAttributeTypeMissing = 10;  ///< ATTRIBUTE-TYPE without TYPE
 inline constexpr int kRulesErrorAttributeType = 11;         ///< ATTRIBUTE-TYPE with a bad TYPE
 inline constexpr int kRulesErrorCondition = 12;  ///< ATTRIBUTE-CONDITION with a bad CONDITION
-/// GetErrorCode when the last load did not fail with a code.
+/// GetErrorCode when the last load did not fail.
 inline constexpr int kRulesNoErrorCode = -1;
 
 /// States of the loader.
@@ -140,7 +140,7 @@ class CRules {
   /// Character count just after the "<" of the tag that failed. Noted for every tag read, so
   /// after a successful load it is that of the last tag; 0 before any tag.
   std::int32_t GetErrorPosition() const { return m_errorPosition; }
-  /// Code of the last load failure, or kRulesNoErrorCode (also when a message string was thrown).
+  /// Code of the last load failure, or kRulesNoErrorCode.
   int GetErrorCode() const { return m_errorCode; }
   /// Set once a load has run to its end without failure.
   bool IsLoaded() const { return m_loaded; }

@@ -51,7 +51,7 @@ std::vector<std::uint8_t> ElementListToIf(const std::vector<std::uint8_t>& input
   }
   elements.PairTags();
   CTTXRulesProcessor classifier;
-  classifier.Init(elements, direction);
+  classifier.InitDirection(direction);
   classifier.ApplyTargetLanguage(rules);
   classifier.Process(elements, &rules);
   structurer.CollapseSkipped(elements);

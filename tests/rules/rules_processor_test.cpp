@@ -39,24 +39,23 @@ bool LoadText(CRules& rules, std::string_view text) {
   return rules.LoadStream(std::make_shared<CMemoryStream>(text.data(), text.size()), false);
 }
 
-// The source language comes from UserSettings, the target language only from Direction.
+// The target language comes only from Direction.
 TEST(CTTXRulesProcessorTest, BuiltinRulesClassifyTtxDocuments) {
   const struct {
     const char16_t* document;
     std::uint32_t direction;
-    const char16_t* source;
     const char* classes;
   } cases[] = {
       {u"<?xml version='1.0'?><TRADOStag><FrontMatter><ToolSettings CreationTool='x'> t "
        u"</ToolSettings><UserSettings SourceLanguage='EN-US'></UserSettings></FrontMatter>"
        u"</TRADOStag>",
-       0x00040000, u"EN-US", "BTP BTP BSP ITP ITP ITP ITP ITP BSP BTP"},
-      {u"<Tu MatchPercent='0'></Tu><Tu MatchPercent='100'></Tu><Tu></Tu>", 0x00040000, u"",
+       0x00040000, "BTP BTP BSP ITP ITP ITP ITP ITP BSP BTP"},
+      {u"<Tu MatchPercent='0'></Tu><Tu MatchPercent='100'></Tu><Tu></Tu>", 0x00040000,
        "BTN BTN BSP BSP BTP BTP"},
       {u"<Raw><Tu MatchPercent='0'><Tuv Lang='EN-US'>Hello  <df>x</Tuv><Tuv Lang='DE-DE'>"
        u"Hallo<Tuv Lang='de-de'>x</Tuv></Tuv></Tu></Raw>",
-       0x00040001, u"", "BTN BTN BSP ITN ITN ITN BSP BTN ITN BSP ITN BSP BTN BTN BTN"},
-      {u"<df><ut Type='start'><Tu MatchPercent='0'>x</Tu></ut><ut/></df>", 0x00040000, u"",
+       0x00040001, "BTN BTN BSP ITN ITN ITN BSP BTN ITN BSP ITN BSP BTN BTN BTN"},
+      {u"<df><ut Type='start'><Tu MatchPercent='0'>x</Tu></ut><ut/></df>", 0x00040000,
        "ITN ISP ITN ITN ITN ISP ITP ITN"},
   };
   CRules rules;
@@ -65,11 +64,10 @@ TEST(CTTXRulesProcessorTest, BuiltinRulesClassifyTtxDocuments) {
     SCOPED_TRACE(test::Printable(c.document));
     auto list = test::ReadPaired(c.document);
     CTTXRulesProcessor processor;
-    processor.Init(*list, c.direction);
+    processor.InitDirection(c.direction);
     processor.ApplyTargetLanguage(rules);
     processor.Process(*list, &rules);
     EXPECT_EQ(Classes(*list), c.classes);
-    EXPECT_EQ(processor.GetSourceLanguage(), c.source);
   }
 }
 
@@ -82,9 +80,8 @@ TEST(CTTXRulesProcessorTest, TargetLanguageComesFromTheHighWordOfDirection) {
       {0x0408, u"TR-TR"}, {0x0003, u"UNK-UNK"}, {0x0409, u"UNK-UNK"},
   };
   for (const auto& c : cases) {
-    CElementsStackX list;  // the low word names the source language and does not count
-    CTTXRulesProcessor processor;
-    processor.Init(list, (static_cast<std::uint32_t>(c.code) << 16) | 0x0004);
+    CTTXRulesProcessor processor;  // the low word names the source language and does not count
+    processor.InitDirection((static_cast<std::uint32_t>(c.code) << 16) | 0x0004);
     EXPECT_EQ(processor.GetTargetLanguage(), c.tag) << c.code;
   }
 }
