@@ -76,18 +76,6 @@ CIFParser::CIFParser(CDataStorage* storage, int flags) : COrvelParser(storage) {
   if ((flags & kIfParserWrite) != 0) m_storage->SetOutputMode(EncodingMode::Utf16);
 }
 
-void CIFParser::WriteString(const std::u16string& s) {
-  m_storage->PutString(s);
-}
-
-void CIFParser::WriteChar(char16_t c) {
-  m_storage->PutChar(c);
-}
-
-bool CIFParser::IsEnd() {
-  return m_storage->IsEOF();
-}
-
 void CIFParser::WriteReserveGroup(IElementX* element) {
   const int semantic = element->GetSemantic();
   m_storage->PutChar(kIfReserveGroup);

@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "markup/element.h"
 #include "markup/element_table.h"
 #include "markup/orvel_parser.h"
 #include "storage/data_storage.h"
@@ -59,12 +58,6 @@ class CIFParser : public COrvelParser {
   /// Writes every record of `table` as WriteElement writes the element it stands for (a text
   /// run marked kRecordNbsp as its pieces), copying texts and codes into the output in bulk.
   void WriteTable(const CElementTable& table);
-  /// The storage's PutString.
-  void WriteString(const std::u16string& s) override;
-  /// The storage's PutChar.
-  void WriteChar(char16_t c) override;
-  /// The storage's IsEOF.
-  bool IsEnd() override;
 
  private:
   /// Writes U+E80A, the semantic unit (low 16 bits, 0 when negative), the transliterate unit

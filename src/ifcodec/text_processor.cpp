@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "ifcodec/entity_tables.h"
 #include "storage/char_class.h"
+#include "storage/number_text.h"
 #include "storage/unit_scan.h"
 
 namespace tagvert {
@@ -24,37 +26,26 @@ constexpr char16_t kNbsp = 0x00A0;
 // Values of numeric references above this cannot be written in UTF-16.
 constexpr std::uint32_t kMaxCodePoint = 0x10FFFF;
 
-int HexDigitValue(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
-int DecimalDigitValue(char16_t c) {
-  return (c >= u'0' && c <= u'9') ? c - u'0' : -1;
-}
-
 // Reads digits from the front of `digits` the way "%x" or "%d" does: the leading run of ASCII
 // digits of the base counts and whatever follows is ignored; "%x" also takes an optional "0x"
-// or "0X" before the digits. False when not one digit can be read. A value that grows past the
-// largest code point is kept just above it, which the caller treats like any value out of range.
-bool ReadNumber(std::u16string_view digits, int base, std::uint32_t& value) {
-  std::size_t i = 0;
-  if (base == 16 && digits.size() > 2 && digits[0] == u'0' &&
-      (digits[1] == u'x' || digits[1] == u'X') && HexDigitValue(digits[2]) >= 0) {
-    i = 2;
+// or "0X" before the digits. None when not one digit can be read. A value past the largest code
+// point comes back just above it, which the caller treats like any value out of range.
+std::optional<std::uint32_t> ReadNumber(std::u16string_view digits, unsigned base) {
+  CNumberScan scan = NumberScanDigits(digits, 0, base, kMaxCodePoint);
+  if (base == 16 && scan.end == 1 && scan.value == 0 && digits.size() > 2 &&
+      (digits[1] == u'x' || digits[1] == u'X')) {
+    const CNumberScan prefixed = NumberScanDigits(digits, 2, base, kMaxCodePoint);
+    if (prefixed.status != NumberScanStatus::NoDigits) scan = prefixed;
   }
-  value = 0;
-  bool any = false;
-  for (; i < digits.size(); ++i) {
-    const int digit = base == 16 ? HexDigitValue(digits[i]) : DecimalDigitValue(digits[i]);
-    if (digit < 0) break;
-    any = true;
-    if (value <= kMaxCodePoint)
-      value = value * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(digit);
+  switch (scan.status) {
+    case NumberScanStatus::Ok:
+      return static_cast<std::uint32_t>(scan.value);
+    case NumberScanStatus::TooLarge:
+      return kMaxCodePoint + 1;
+    case NumberScanStatus::NoDigits:
+      break;
   }
-  return any;
+  return std::nullopt;
 }
 
 // The reference as written: "&", the name and, when it had one, the semicolon.
@@ -78,17 +69,16 @@ std::u16string ReferenceAsWritten(const std::u16string& name, bool hasSemicolon)
 //   rest of the name is dropped with the reference, as a scanf-style read does.
 std::u16string ResolveNumeric(const std::u16string& name, bool hasSemicolon) {
   std::u16string_view digits(name);
-  int base = 10;
+  unsigned base = 10;
   if (name.size() >= 2 && CharAsciiUpper(name[1]) == u'X') {
     digits.remove_prefix(2);
     base = 16;
   } else {
     digits.remove_prefix(1);
   }
-  std::uint32_t value = 0;
-  if (!ReadNumber(digits, base, value) || value == 0 || value > kMaxCodePoint) {
-    return ReferenceAsWritten(name, hasSemicolon);
-  }
+  const std::optional<std::uint32_t> number = ReadNumber(digits, base);
+  const std::uint32_t value = number.value_or(0);
+  if (value == 0 || value > kMaxCodePoint) return ReferenceAsWritten(name, hasSemicolon);
   if (value >= 128 && value <= 159) {
     return std::u16string(1, Windows1252ToUnit(static_cast<std::uint8_t>(value)));
   }

@@ -23,11 +23,11 @@ class COrvelParser {
   /// Writes one element.
   virtual void WriteElement(IElementX* element) = 0;
   /// The storage's PutString.
-  virtual void WriteString(const std::u16string& s) = 0;
+  virtual void WriteString(const std::u16string& s) { m_storage->PutString(s); }
   /// The storage's PutChar.
-  virtual void WriteChar(char16_t c) = 0;
+  virtual void WriteChar(char16_t c) { m_storage->PutChar(c); }
   /// The storage's IsEOF.
-  virtual bool IsEnd() = 0;
+  virtual bool IsEnd() { return m_storage->IsEOF(); }
 
  protected:
   CDataStorage* m_storage;

@@ -15,10 +15,6 @@ namespace {
 // so an exception keeps the tag reader free of status checks after every unit.
 struct CEndOfInput {};
 
-bool IsAttributeNameChar(char16_t c) {
-  return c == u'_' || c == u'-' || c == u'.' || c == u':' || CharIsAlnum(c);
-}
-
 constexpr char16_t kCDataKeyword[] = u"CDATA[";
 constexpr char16_t kCDataName[] = u"![CDATA[";
 constexpr std::u16string_view kCDataEnd = u"]]>";
@@ -49,18 +45,6 @@ COrvelSgmlParser::COrvelSgmlParser(CDataStorage* storage, std::uint8_t flags, En
 
 void COrvelSgmlParser::WriteElement(IElementX* element) {
   m_storage->PutString(element->GetSourceTextRef());
-}
-
-void COrvelSgmlParser::WriteString(const std::u16string& s) {
-  m_storage->PutString(s);
-}
-
-void COrvelSgmlParser::WriteChar(char16_t c) {
-  m_storage->PutChar(c);
-}
-
-bool COrvelSgmlParser::IsEnd() {
-  return m_storage->IsEOF();
 }
 
 bool COrvelSgmlParser::ReadElement(IElementX* element) {
@@ -185,7 +169,7 @@ void COrvelSgmlParser::ReadTag() {
     // Names and values are runs of the source text read so far (its last unit is `c`): they
     // are cut out of it once complete instead of being built unit by unit.
     const std::size_t nameStart = m_source->size() - 1;
-    while (IsAttributeNameChar(c))
+    while (CharIsNameChar(c))
       c = NextChar();
     attribute.m_name.assign(*m_source, nameStart, m_source->size() - 1 - nameStart);
     if (c == u'<') return BreakTag();

@@ -40,12 +40,6 @@ class COrvelSgmlParser : public COrvelParser {
   bool ReadElement(IElementX* element) override;
   /// Writes the element's SourceText unchanged with the storage's PutString.
   void WriteElement(IElementX* element) override;
-  /// The storage's PutString.
-  void WriteString(const std::u16string& s) override;
-  /// The storage's PutChar.
-  void WriteChar(char16_t c) override;
-  /// The storage's IsEOF.
-  bool IsEnd() override;
 
  private:
   /// Takes the next unit from the storage and appends it to the current SourceText. At

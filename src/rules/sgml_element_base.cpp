@@ -6,28 +6,13 @@
 #include "rules/transml_rules.h"
 #include "storage/char_class.h"
 #include "storage/data_storage.h"
+#include "storage/number_text.h"
 
 namespace tagvert {
 namespace {
 
-bool IsAttributeNameChar(char16_t c) {
-  return CharIsAlnum(c) || c == u'_' || c == u'-' || c == u'.' || c == u':';
-}
-
 bool IsReferenceNameChar(char16_t c) {
   return CharIsAlnum(c) || c == u'#';
-}
-
-int DigitValue(char16_t c, bool hex) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (!hex) return -1;
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
-bool EndsWith(std::u16string_view text, std::u16string_view tail) {
-  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
 }  // namespace
@@ -47,16 +32,9 @@ std::optional<std::uint32_t> ParseTransmlNumber(std::u16string_view text, bool h
       ++i;
     }
   }
-  const std::uint32_t base = hex ? 16 : 10;
-  std::uint32_t value = 0;
-  bool any = false;
-  for (; i < text.size(); ++i) {
-    const int digit = DigitValue(text[i], hex);
-    if (digit < 0) break;
-    value = value * base + static_cast<std::uint32_t>(digit);
-    any = true;
-  }
-  if (!any) return std::nullopt;
+  const CNumberScan scan = NumberScanDigits(text, i, hex ? 16 : 10, UINT64_MAX);
+  if (scan.status == NumberScanStatus::NoDigits) return std::nullopt;
+  const auto value = static_cast<std::uint32_t>(scan.value);
   return negative ? 0u - value : value;
 }
 
@@ -152,12 +130,12 @@ int CSgmlElementBase::Parse() {
       c = Next();
       continue;
     }
-    if (!IsAttributeNameChar(c)) {
+    if (!CharIsNameChar(c)) {
       c = Next();
       continue;
     }
     CSgmlAttribute attribute;
-    while (IsAttributeNameChar(c)) {
+    while (CharIsNameChar(c)) {
       attribute.m_name.push_back(c);
       attribute.m_upperName.push_back(CharToUpper(c));
       c = Next();
@@ -237,7 +215,7 @@ void CSgmlElementBase::SkipTo(std::u16string_view terminator) {
   const std::size_t from = m_text.size();
   while (true) {
     Next();
-    if (m_text.size() - from >= terminator.size() && EndsWith(m_text, terminator)) return;
+    if (m_text.size() - from >= terminator.size() && m_text.ends_with(terminator)) return;
   }
 }
 

@@ -20,6 +20,11 @@ constexpr bool CharIsSpace(char16_t c) {
 /// Surrogate units are not.
 bool CharIsAlnum(char16_t c);
 
+/// A unit of an attribute name as the markup readers take it: alphanumeric, `_`, `-`, `.` or `:`.
+inline bool CharIsNameChar(char16_t c) {
+  return c == u'_' || c == u'-' || c == u'.' || c == u':' || CharIsAlnum(c);
+}
+
 /// The Unicode simple upper-case mapping of one unit; a unit without one stays.
 char16_t CharToUpper(char16_t c);
 

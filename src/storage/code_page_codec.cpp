@@ -113,29 +113,28 @@ bool CDataStorage::DecodeHz(char16_t& ch) {
   return true;
 }
 
-void CDataStorage::EncodeSingleByte(char16_t ch) {
-  std::uint8_t byte;
-  if (ch < 0x80) {
-    byte = static_cast<std::uint8_t>(ch);
-  } else {
-    switch (m_outputCodePage) {
-      case kCodePageWindows1251:
-      case kCodePageKoi8R:
-      case kCodePageKoi8U:
-      case kCodePageCp866:
-      case kCodePageIso8859_5:
-        byte = CodePageTableEncode(m_outputCodePage, ch);
-        if (byte == 0) byte = kUnencodableByte;
-        break;
-      case kCodePageAscii:
-        byte = kUnencodableByte;
-        break;
-      default:
-        byte = ch <= 0xFF ? static_cast<std::uint8_t>(ch) : kUnencodableByte;
-        break;
-    }
+std::optional<std::uint8_t> CDataStorage::SingleByteOf(char16_t ch) const {
+  if (ch < 0x80) return static_cast<std::uint8_t>(ch);
+  switch (m_outputCodePage) {
+    case kCodePageWindows1251:
+    case kCodePageKoi8R:
+    case kCodePageKoi8U:
+    case kCodePageCp866:
+    case kCodePageIso8859_5:
+      if (const std::uint8_t byte = CodePageTableEncode(m_outputCodePage, ch); byte != 0) {
+        return byte;
+      }
+      return std::nullopt;
+    case kCodePageAscii:
+      return std::nullopt;
+    default:
+      if (ch <= 0xFF) return static_cast<std::uint8_t>(ch);
+      return std::nullopt;
   }
-  m_outputBuffer[m_outputPending++] = byte;
+}
+
+void CDataStorage::EncodeSingleByte(char16_t ch) {
+  m_outputBuffer[m_outputPending++] = SingleByteOf(ch).value_or(kUnencodableByte);
 }
 
 }  // namespace tagvert

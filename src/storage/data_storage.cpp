@@ -829,19 +829,7 @@ bool CDataStorage::CanEncode(char16_t ch) const {
     case EncodingMode::Utf8:
       return true;
     case EncodingMode::Single:
-      if (ch < 0x80) return true;
-      switch (m_outputCodePage) {
-        case kCodePageWindows1251:
-        case kCodePageKoi8R:
-        case kCodePageKoi8U:
-        case kCodePageCp866:
-        case kCodePageIso8859_5:
-          return CodePageTableEncode(m_outputCodePage, ch) != 0;
-        case kCodePageAscii:
-          return false;
-        default:
-          return ch <= 0xFF;
-      }
+      return SingleByteOf(ch).has_value();
     default:
       return false;
   }

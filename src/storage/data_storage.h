@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "storage/byte_stream.h"
@@ -161,10 +162,7 @@ class CDataStorage : public CBaseStorage {
           return true;
         }
       } else if (m_inputMode == EncodingMode::Utf16 && m_inputFilled - m_inputPosition >= 2) {
-        ch = DecodeUtf16At(m_inputPosition);
-        m_inputPosition += 2;
-        ++m_charCount;
-        m_lastChar = ch;
+        TakeUtf16Unit(ch);
         return true;
       }
     }
@@ -188,10 +186,7 @@ class CDataStorage : public CBaseStorage {
         return true;
       }
       if (m_inputMode == EncodingMode::Utf16 && m_inputFilled - m_inputPosition >= 2) {
-        ch = DecodeUtf16At(m_inputPosition);
-        m_inputPosition += 2;
-        ++m_charCount;
-        m_lastChar = ch;
+        TakeUtf16Unit(ch);
         return true;
       }
     }
@@ -238,6 +233,13 @@ class CDataStorage : public CBaseStorage {
     return m_inputByteSwap ? static_cast<char16_t>((p[0] << 8) | p[1])
                            : static_cast<char16_t>(p[0] | (p[1] << 8));
   }
+  /// Delivers the UTF-16 unit at the read position, whose two bytes are in the buffer.
+  void TakeUtf16Unit(char16_t& ch) {
+    ch = DecodeUtf16At(m_inputPosition);
+    m_inputPosition += 2;
+    ++m_charCount;
+    m_lastChar = ch;
+  }
   /// The run reader behind ReadRunBeforeLess and ReadRunBeforeCode.
   template <class IsStop>
   void ReadRun(std::u16string* out, IsStop isStop);
@@ -260,6 +262,8 @@ class CDataStorage : public CBaseStorage {
   bool DecodeHz(char16_t& ch);
   /// Encodes one unit of output mode 1 by the output code page.
   void EncodeSingleByte(char16_t ch);
+  /// The byte of `ch` in the output code page, or none when it has no byte for it.
+  std::optional<std::uint8_t> SingleByteOf(char16_t ch) const;
   /// The IF start rule and capture of PutChar; true when the unit was captured.
   [[gnu::noinline]] bool PutCharPrologue(char16_t ch);
   /// Makes room for one unit when the output buffer is full (or missing: E_POINTER).

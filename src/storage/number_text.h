@@ -24,7 +24,9 @@ struct CNumberScan {
 };
 
 /// Reads the digits of `base` (10 or 16; hexadecimal letters in either case) from position
-/// `pos` up to the first unit that is not one. `limit` must be below 2^60.
+/// `pos` up to the first unit that is not one. A `limit` below 2^60 stops the scan at the digit
+/// that passes it; with the largest value of the type as `limit` every digit is read and the
+/// value wraps modulo 2^64.
 template <typename Char>
 constexpr CNumberScan NumberScanDigits(std::basic_string_view<Char> text, std::size_t pos,
                                        unsigned base, std::uint64_t limit) {
