@@ -92,7 +92,7 @@ void Generate(double megabytes, const std::string& path) {
         "</ut>";
     const int units = 1 + static_cast<int>(random() % 4);
     for (int u = 0; u < units; ++u) {
-      const unsigned kind = random() % 10;
+      const auto kind = static_cast<unsigned>(random() % 10);
       const int n = 6 + static_cast<int>(random() % 14);
       if (kind < 5) {
         p += "<Tu Origin=\"manual\" MatchPercent=\"0\"><Tuv Lang=\"EN-US\">" + sentence(words, n) +

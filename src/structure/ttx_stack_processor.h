@@ -16,11 +16,11 @@ class CTTXStackProcessor : public CSgmlStackProcessor {
   /// Destroys the text processor, if there is one.
   ~CTTXStackProcessor() override;
 
-  /// For every element whose Name is exactly "ut": Name := its "DisplayText" value and UpperName
-  /// := that value with only ASCII a-z upper-cased (when the attribute exists); TagType :=
-  /// TagOpen for Type "start", TagClose for Type "end", TagSingle otherwise (values compare
-  /// exactly); RuleType := 0 (block) for Style "external". Then pairs the list again with
-  /// PairTags, which pairs the ut items by their new names and renumbers every pair.
+  /// Every element whose Name is exactly "ut" is renamed after its "DisplayText" value when it
+  /// has one (the upper-case name then upper-cases only ASCII a-z); it becomes a start tag for
+  /// Type "start", an end tag for Type "end" and a single item otherwise (values compare
+  /// exactly), and a block for Style "external". Then the list is paired again with PairTags,
+  /// which pairs the ut items by their new names and renumbers every pair.
   /// Keeps no state; does not use the text processor.
   void ResolveUtTags(CElementsStackX& elements);
 };

@@ -61,7 +61,7 @@ TEST(EntityTablesTest, TablesFollowTheGeneratedListing) {
   ASSERT_EQ(expected.size(), static_cast<std::size_t>(kEntityTableSize));
   for (const CEntityEntry* table : {kEscapeTable, kRulesTable}) {
     SCOPED_TRACE(table == kEscapeTable ? "escape table" : "rules table");
-    for (int i = 0; i < kEntityTableSize; ++i) {
+    for (std::size_t i = 0; i < kEntityTableSize; ++i) {
       const Entry& want = expected[table == kRulesTable && (i == 1 || i == 2) ? 3 - i : i];
       EXPECT_EQ(Utf16ToUtf8(table[i].name), Utf16ToUtf8(want.first)) << "entry " << i;
       EXPECT_EQ(table[i].unit, want.second) << Utf16ToUtf8(table[i].name);
@@ -77,7 +77,9 @@ TEST(Windows1252ToUnitTest, HighBytesFollowTheListingAndOthersKeepTheirValue) {
     high[byte] = unit;
   ASSERT_EQ(high.size(), 32u) << "tests/data/cp1252_high.txt missing or incomplete";
   for (int byte = 0; byte < 256; ++byte)
-    EXPECT_EQ(Windows1252ToUnit(byte), high.contains(byte) ? high[byte] : byte) << byte;
+    EXPECT_EQ(Windows1252ToUnit(static_cast<std::uint8_t>(byte)),
+              high.contains(byte) ? high[byte] : byte)
+        << byte;
 }
 
 }  // namespace

@@ -144,7 +144,7 @@ TEST(CElementTableTest, ScanGivesTheElementsOfTheElementReader) {
   }
   std::mt19937 random(7);
   for (int round = 0; round < 300; ++round) {
-    const std::u16string input = RandomDocument(random, 1 + round % 60);
+    const std::u16string input = RandomDocument(random, static_cast<std::size_t>(1 + round % 60));
     SCOPED_TRACE(Printable(input));
     ASSERT_EQ(ReadWithTable(input), ReadWithElementReader(input));
   }

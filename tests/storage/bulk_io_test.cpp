@@ -132,8 +132,8 @@ TEST_P(CBulkReadTest, RunsReadLikeTheUnitLoop) {
                {"UTF-16 IF, big-endian", bigEndian, EncodingMode::Single, true},
                {"empty", {}, EncodingMode::Utf8, false}};
   for (const CCase& c : cases) {
-    for (const std::uint64_t step : {1, 7, 500}) {
-      for (const std::size_t stopAtHook : {0, 3}) {
+    for (const std::uint64_t step : {1u, 7u, 500u}) {
+      for (const std::size_t stopAtHook : {0u, 3u}) {
         SCOPED_TRACE(std::string(c.name) + ", step " + std::to_string(step) + ", stop at hook " +
                      std::to_string(stopAtHook));
         const CReadOutcome units =
@@ -193,7 +193,7 @@ TEST_P(CBulkReadTest, WholeInputReadLikeTheUnitLoop) {
             : (i % 3 == 1) ? u"\u00E9t\u00E9 \u20AC\u4E2D"
                            : u"\U0001F600a";
   std::vector<std::uint8_t> utf8 = Utf8Bytes(text);
-  for (const std::size_t at : {17, 400, 1500, 2900}) {
+  for (const std::size_t at : {17u, 400u, 1500u, 2900u}) {
     utf8.insert(utf8.begin() + static_cast<std::ptrdiff_t>(at),
                 {0x80, 0xC3, 0x41, 0xE2, 0x82, 0x20, 0xF8, 0xF0, 0x80, 0x80, 0x80, 0xF4, 0x41});
   }
@@ -214,8 +214,8 @@ TEST_P(CBulkReadTest, WholeInputReadLikeTheUnitLoop) {
                {"UTF-16 big-endian", bigEndian, EncodingMode::Single},
                {"empty", {}, EncodingMode::Utf8}};
   for (const CCase& c : cases) {
-    for (const std::uint64_t step : {1, 7, 500}) {
-      for (const std::size_t stopAtHook : {0, 3}) {
+    for (const std::uint64_t step : {1u, 7u, 500u}) {
+      for (const std::size_t stopAtHook : {0u, 3u}) {
         SCOPED_TRACE(std::string(c.name) + ", step " + std::to_string(step) + ", stop at hook " +
                      std::to_string(stopAtHook));
         const CReadOutcome units = ReadAll(c.bytes, GetParam(), c.mode, false, step, stopAtHook);

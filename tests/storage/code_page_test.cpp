@@ -47,7 +47,7 @@ TEST(CodePageTablesTest, TablesMatchIconvAndRoundTrip) {
       {kCodePageIso8859_5, "ISO-8859-5"},
   };
   std::vector<std::uint8_t> bytes(256);
-  for (int b = 0; b < 256; ++b)
+  for (std::size_t b = 0; b < 256; ++b)
     bytes[b] = static_cast<std::uint8_t>(b);
   for (const auto& [index, charset] : tables) {
     SCOPED_TRACE(charset);
@@ -63,7 +63,7 @@ TEST(CodePageTablesTest, TablesMatchIconvAndRoundTrip) {
 #else
       const int unit = CodePageTable(index)[b - 0x80];
 #endif
-      units[b] = static_cast<char16_t>(unit);
+      units[static_cast<std::size_t>(b)] = static_cast<char16_t>(unit);
     }
     test::ExpectDecodes({charset, EncodingMode::Single, index, bytes, units}, 1024);
     EXPECT_EQ(test::CStorageToSink(EncodingMode::Single, index).Write(units), bytes);
