@@ -164,7 +164,7 @@ std::u16string CTTXConverterBase::GetCaption(bool /*toIF*/) {
 void CTTXConverterBase::PutStringProperty(std::int32_t, const std::u16string&) {}
 void CTTXConverterBase::PutIntProperty(std::int32_t, std::int32_t) {}
 void CTTXConverterBase::PutBoolProperty(std::int32_t, bool) {}
-void CTTXConverterBase::PutUnknownProperty(std::int32_t, std::shared_ptr<void>) {}
+void CTTXConverterBase::PutUnknownProperty(std::int32_t, const std::shared_ptr<void>&) {}
 void CTTXConverterBase::PutListSelection(std::int32_t, std::int32_t) {}
 void CTTXConverterBase::PutArrayProperty(std::int32_t, std::uint64_t) {}
 std::u16string CTTXConverterBase::GetStringProperty(std::int32_t) {

@@ -99,7 +99,7 @@ class CTTXConverterBase : public CTransEventsBase, public CDataStorage {
   virtual void PutStringProperty(std::int32_t index, const std::u16string& value);
   virtual void PutIntProperty(std::int32_t index, std::int32_t value);
   virtual void PutBoolProperty(std::int32_t index, bool value);
-  virtual void PutUnknownProperty(std::int32_t index, std::shared_ptr<void> value);
+  virtual void PutUnknownProperty(std::int32_t index, const std::shared_ptr<void>& value);
   virtual void PutListSelection(std::int32_t index, std::int32_t value);
   virtual void PutArrayProperty(std::int32_t index, std::uint64_t word);
   /// Typed property gets by index; the base gives empty, 0, false, null, -1 (list selection).

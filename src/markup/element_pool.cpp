@@ -14,7 +14,7 @@ namespace {
 thread_local CElementPool* t_currentPool = nullptr;
 
 // Blocks grow to this many objects, so that a large document needs a few dozen blocks at most.
-constexpr std::size_t kMaxBlockObjects = 64 * 1024;
+constexpr std::size_t kMaxBlockObjects = std::size_t{64} * 1024;
 
 // The pool's objects: CElementX rounded up to the alignment of a new'd object.
 constexpr std::size_t kObjectSize = (sizeof(CElementX) + __STDCPP_DEFAULT_NEW_ALIGNMENT__ - 1) /

@@ -87,7 +87,7 @@ bool COrvelSgmlParser::ReadElement(IElementX* element) {
 void COrvelSgmlParser::Deliver() {
   // A long run is handed over whole rather than copied, so that it is never held twice; the
   // scratch buffer then starts small again.
-  constexpr std::size_t kCopyLimit = 64 * 1024;
+  constexpr std::size_t kCopyLimit = std::size_t{64} * 1024;
   if (m_text.size() > kCopyLimit) {
     m_element->GetSourceTextRef().swap(m_text);
     std::u16string().swap(m_text);

@@ -360,8 +360,7 @@ void CDataStorage::PutChar(char16_t ch) {
   // The start rule and capture are rare: kept out of line so that the common path saves no
   // registers.
   if ((m_outputStartArmed || m_captureOn) && PutCharPrologue(ch)) return;
-  // The mode number is the largest byte count of one unit in that mode.
-  if (m_outputPending + static_cast<std::uint32_t>(m_outputMode) > m_outputCapacity) {
+  if (m_outputPending + EncodingMaxUnitBytes(m_outputMode) > m_outputCapacity) {
     MakeOutputRoom();
   }
   std::uint8_t* p = m_outputBuffer.get() + m_outputPending;

@@ -22,6 +22,22 @@ enum class EncodingMode : std::int16_t {
   Utf8 = 3,    ///< UTF-8; a character above U+FFFF is a surrogate pair
 };
 
+/// The most bytes that PutChar writes for one unit in output `mode` (a UTF-8 surrogate pair,
+/// written as one character, makes its own room).
+constexpr std::uint32_t EncodingMaxUnitBytes(EncodingMode mode) {
+  switch (mode) {
+    case EncodingMode::Single:
+      return 1;
+    case EncodingMode::Utf16:
+      return 2;
+    case EncodingMode::Utf8:
+      return 3;
+    case EncodingMode::None:
+      break;
+  }
+  return 0;
+}
+
 /// The abstract character stream: every reader and writer talks to the outside through it.
 /// One character is one UTF-16 code unit. Only the UTF-8 codec knows surrogates: a four-byte
 /// character is delivered as its two units, and a pair written in a row is encoded as one
