@@ -33,7 +33,6 @@ expect 0 "$tagvert" to-if -j 2 "$work/in/a.ttx" "$work/in/b.ttx"
 contains "$work/err" "2 of 2 files converted"
 expect 0 "$tagvert" to-if -j 3 -O "$work/new/out" "$work"/in/*.ttx
 for name in a b c d; do
-  cmp -s "$work/new/out/$name.ttx.if" "$work/in/a.ttx.if" 2>/dev/null
   [ -f "$work/new/out/$name.ttx.if" ] || fail "-O wrote no $name.ttx.if"
 done
 cmp -s "$work/new/out/a.ttx.if" "$work/in/a.ttx.if" || fail "-O gives other bytes than beside"
@@ -198,28 +197,20 @@ contains "$work/err" "--against: '$work/in/a.ttx' is not an IF document"
 # The real documents: a batch with two jobs gives the same bytes as one file at a time, each with
 # its target language from the document, and the way back gives the same bytes too.
 if [ -n "$samples" ] && [ -d "$samples" ]; then
-  mkdir "$work/serial" "$work/serialback"
-  for ttx in "$samples"/*/*.ttx; do
-    "$tagvert" to-if "$ttx" -o "$work/serial/$(basename "$ttx").if" --quiet || fail "to-if $ttx"
-  done
   expect 0 "$tagvert" to-if -j 2 -O "$work/batch" "$samples"/*/*.ttx
   count=$(ls "$samples"/*/*.ttx | wc -l)
   contains "$work/err" "$count of $count files converted"
-  for ttx in "$samples"/*/*.ttx; do
-    name="$(basename "$ttx").if"
-    cmp -s "$work/serial/$name" "$work/batch/$name" || fail "batch and single differ for $name"
-  done
   expect 0 "$tagvert" from-if -j 2 -O "$work/batchback" "$work"/batch/*.if
   lacks "$work/err" "warning"
-  for f in "$work"/batch/*.if; do
-    "$tagvert" from-if "$f" -o "$work/t.ttx" --against "$f" --strict 2>"$work/err" ||
-      fail "tag check of the untouched IF of $f: $(cat "$work/err")"
-  done
-  for f in "$work"/serial/*.if; do
-    "$tagvert" from-if "$f" -o "$work/serialback/x.ttx" --quiet || fail "from-if $f"
-    name="$(basename "$f" .if)"
-    cmp -s "$work/serialback/x.ttx" "$work/batchback/${name%.ttx}.out.ttx" ||
+  for ttx in "$samples"/*/*.ttx; do
+    name="$(basename "$ttx")"
+    "$tagvert" to-if "$ttx" -o "$work/single.if" --quiet || fail "to-if $ttx"
+    cmp -s "$work/single.if" "$work/batch/$name.if" || fail "batch and single differ for $name"
+    "$tagvert" from-if "$work/single.if" -o "$work/single.ttx" --quiet || fail "from-if $name"
+    cmp -s "$work/single.ttx" "$work/batchback/${name%.ttx}.out.ttx" ||
       fail "from-if batch and single differ for $name"
+    "$tagvert" from-if "$work/single.if" -o "$work/t.ttx" --against "$work/single.if" --strict \
+      2>"$work/err" || fail "tag check of the untouched IF of $name: $(cat "$work/err")"
   done
   # stats: figures counted by hand from the documents and from show. Test01 (FR-FR from the
   # document): 6 Tu, 4 with MatchPercent 1, 90, 100, 101; runs "Texte en ", "gras", ".",

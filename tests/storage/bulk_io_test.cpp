@@ -55,10 +55,15 @@ struct CReadOutcome {
   bool operator==(const CReadOutcome&) const = default;
 };
 
-// Reads `bytes` run by run (with the bulk read or with GetChar until a stop unit and UngetChar)
-// and takes each stop unit (with TakeUtf16Char or GetChar), until the end or an abort.
-CReadOutcome ReadRuns(const std::vector<std::uint8_t>& bytes, std::uint32_t chunk,
-                      std::int16_t mode, bool bulk, bool toCode, std::uint64_t step,
+// What is read: runs before '<' or before a code and the unit ending each, or the whole input.
+enum class Read { BeforeLess, BeforeCode, All };
+
+// Reads `bytes` with the bulk reads or with the unit loop they replace, the hooks due every
+// `step` bytes and a stop request made at hook `stopAtHook` (0: none). Runs: each run (bulk, or
+// GetChar until a stop unit and UngetChar), then the unit that ended it (TakeUtf16Char or
+// GetChar). All: ReadAllUnits or GetChar until it returns false.
+CReadOutcome ReadWith(const std::vector<std::uint8_t>& bytes, std::uint32_t chunk,
+                      std::int16_t mode, Read what, bool bulk, std::uint64_t step,
                       std::size_t stopAtHook) {
   auto source = std::make_shared<test::CChunkedStream>(bytes, chunk);
   CHookedStorage storage(mode, kModeNone);
@@ -66,10 +71,17 @@ CReadOutcome ReadRuns(const std::vector<std::uint8_t>& bytes, std::uint32_t chun
   if (mode == kModeSingle) storage.DetectBOM();
   storage.step = step;
   storage.stopAtHook = stopAtHook;
+  const bool toCode = what == Read::BeforeCode;
   auto isStop = [&](char16_t c) { return toCode ? c >= 0xE000 && c <= 0xEFFF : c == u'<'; };
   CReadOutcome outcome;
+  CUnitBuffer units;
   try {
-    for (;;) {
+    if (what == Read::All && bulk) storage.ReadAllUnits(units);
+    if (what == Read::All && !bulk) {
+      for (char16_t c = 0; storage.GetChar(c);)
+        units.PushBack(c);
+    }
+    while (what != Read::All) {
       std::u16string run;
       if (bulk) {
         toCode ? storage.ReadRunBeforeCode(&run) : storage.ReadRunBeforeLess(run);
@@ -84,7 +96,6 @@ CReadOutcome ReadRuns(const std::vector<std::uint8_t>& bytes, std::uint32_t chun
         }
       }
       outcome.runs.push_back(run);
-      // The IF reader takes the unit that ended a run with TakeUtf16Char.
       char16_t stopUnit = 0;
       if (!(bulk ? storage.TakeUtf16Char(stopUnit) : storage.GetChar(stopUnit))) break;
       outcome.runs.push_back(std::u16string(1, stopUnit));
@@ -94,7 +105,51 @@ CReadOutcome ReadRuns(const std::vector<std::uint8_t>& bytes, std::uint32_t chun
   }
   outcome.hookCalls = storage.hookCalls;
   outcome.count = storage.GetCharCount();
+  if (what != Read::All) return outcome;
+  outcome.runs.emplace_back(units.View());
+  // Where the hook acts between units, not only after how many bytes (the low half of a
+  // four-byte character consumes none).
+  outcome.hookCalls.insert(outcome.hookCalls.end(), storage.hookCounts.begin(),
+                           storage.hookCounts.end());
+  // The storage is left as the loop leaves it: the last unit can be pushed back.
+  char16_t last = 0;
+  storage.UngetChar();
+  if (!outcome.aborted && storage.GetChar(last)) outcome.runs.emplace_back(1, last);
   return outcome;
+}
+
+struct CReadCase {
+  const char* name;
+  std::vector<std::uint8_t> bytes;
+  std::int16_t mode;
+  Read what;
+};
+
+// Each case read with hooks due at every byte, every 7 and every 500 bytes, with and without a
+// stop request made by a hook: the bulk reads leave what the unit loop leaves.
+void ExpectBulkReadsLikeUnits(const std::vector<CReadCase>& cases, std::uint32_t chunk) {
+  for (const CReadCase& c : cases) {
+    for (const std::uint64_t step : {1, 7, 500}) {
+      for (const std::size_t stopAtHook : {0, 3}) {
+        SCOPED_TRACE(std::string(c.name) + ", step " + std::to_string(step) + ", stop at hook " +
+                     std::to_string(stopAtHook));
+        const auto units = ReadWith(c.bytes, chunk, c.mode, c.what, false, step, stopAtHook);
+        const auto bulk = ReadWith(c.bytes, chunk, c.mode, c.what, true, step, stopAtHook);
+        EXPECT_EQ(units.aborted, stopAtHook != 0 && !c.bytes.empty());
+        EXPECT_TRUE(bulk == units);
+      }
+    }
+  }
+}
+
+// UTF-16 big-endian bytes with their mark.
+std::vector<std::uint8_t> Utf16BeBytes(const std::u16string& text) {
+  std::vector<std::uint8_t> bytes = {0xFE, 0xFF};
+  for (const char16_t unit : text) {
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+  }
+  return bytes;
 }
 
 class CBulkReadTest : public ::testing::TestWithParam<std::uint32_t> {};
@@ -102,8 +157,7 @@ class CBulkReadTest : public ::testing::TestWithParam<std::uint32_t> {};
 INSTANTIATE_TEST_SUITE_P(ChunkSizes, CBulkReadTest, ::testing::ValuesIn(test::kChunkSizes));
 
 // Runs of every length around one buffer, non-ASCII and undecodable bytes inside runs, both
-// byte orders, a document that ends inside a run; hooks due at every byte, every 7 bytes and
-// every 500 bytes, and a stop request made by a hook.
+// byte orders, a document that ends inside a run.
 TEST_P(CBulkReadTest, RunsReadLikeTheUnitLoop) {
   std::u16string markup;
   for (int length : {0, 1, 5, 1000, 1030, 2100})
@@ -116,76 +170,18 @@ TEST_P(CBulkReadTest, RunsReadLikeTheUnitLoop) {
   for (int length : {3, 1100, 0, 700})
     ifText += std::u16string(static_cast<std::size_t>(length), u'z') + u"\uE805\u0065<t>\uE000";
   ifText += u"\u00A0end";
-  std::vector<std::uint8_t> bigEndian = {0xFE, 0xFF};
-  for (const char16_t unit : ifText) {
-    bigEndian.push_back(static_cast<std::uint8_t>(unit >> 8));
-    bigEndian.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-  }
-  struct CCase {
-    const char* name;
-    std::vector<std::uint8_t> bytes;
-    std::int16_t mode;
-    bool toCode;
-  } cases[] = {{"UTF-8 markup", utf8, kModeUtf8, false},
-               {"UTF-16 markup", test::Utf16LeBytes(markup), kModeUtf16, false},
-               {"UTF-16 IF", test::Utf16LeBytes(ifText), kModeUtf16, true},
-               {"UTF-16 IF, big-endian", bigEndian, kModeSingle, true},
-               {"empty", {}, kModeUtf8, false}};
-  for (const CCase& c : cases) {
-    for (const std::uint64_t step : {1, 7, 500}) {
-      for (const std::size_t stopAtHook : {0, 3}) {
-        SCOPED_TRACE(std::string(c.name) + ", step " + std::to_string(step) + ", stop at hook " +
-                     std::to_string(stopAtHook));
-        const CReadOutcome units =
-            ReadRuns(c.bytes, GetParam(), c.mode, false, c.toCode, step, stopAtHook);
-        const CReadOutcome bulk =
-            ReadRuns(c.bytes, GetParam(), c.mode, true, c.toCode, step, stopAtHook);
-        EXPECT_EQ(units.aborted, stopAtHook != 0 && !c.bytes.empty());
-        EXPECT_TRUE(bulk == units);
-      }
-    }
-  }
-}
-
-// Reads the whole input with ReadAllUnits or with GetChar until it returns false.
-CReadOutcome ReadAll(const std::vector<std::uint8_t>& bytes, std::uint32_t chunk, std::int16_t mode,
-                     bool bulk, std::uint64_t step, std::size_t stopAtHook) {
-  auto source = std::make_shared<test::CChunkedStream>(bytes, chunk);
-  CHookedStorage storage(mode, kModeNone);
-  storage.Open(CEndpoint::Stream(source), CEndpoint());
-  if (mode == kModeSingle) storage.DetectBOM();
-  storage.step = step;
-  storage.stopAtHook = stopAtHook;
-  CReadOutcome outcome;
-  CUnitBuffer units;
-  try {
-    if (bulk) {
-      storage.ReadAllUnits(units);
-    } else {
-      for (char16_t c = 0; storage.GetChar(c);)
-        units.PushBack(c);
-    }
-  } catch (const CHResultError& e) {
-    outcome.aborted = e.Code() == kEAbort;
-  }
-  outcome.runs.emplace_back(units.View());
-  outcome.hookCalls = storage.hookCalls;
-  // Where the hook acts between units, not only after how many bytes (the low half of a
-  // four-byte character consumes none).
-  outcome.hookCalls.insert(outcome.hookCalls.end(), storage.hookCounts.begin(),
-                           storage.hookCounts.end());
-  outcome.count = storage.GetCharCount();
-  // The storage is left as the loop leaves it: the last unit can be pushed back.
-  char16_t last = 0;
-  storage.UngetChar();
-  if (!outcome.aborted && storage.GetChar(last)) outcome.runs.emplace_back(1, last);
-  return outcome;
+  ExpectBulkReadsLikeUnits(
+      {{"UTF-8 markup", utf8, kModeUtf8, Read::BeforeLess},
+       {"UTF-16 markup", test::Utf16LeBytes(markup), kModeUtf16, Read::BeforeLess},
+       {"UTF-16 IF", test::Utf16LeBytes(ifText), kModeUtf16, Read::BeforeCode},
+       {"UTF-16 IF, big-endian", Utf16BeBytes(ifText), kModeSingle, Read::BeforeCode},
+       {"empty", {}, kModeUtf8, Read::BeforeLess}},
+      GetParam());
 }
 
 // Every UTF-8 form (ASCII runs longer than the eight-byte steps, two-, three- and four-byte
 // characters, a lone continuation byte, a cut-off sequence, bytes above F4, an overlong
-// four-byte form, a truncated character at the very end) and both UTF-16 byte orders, with hooks
-// due at every byte, every 7 and every 500 bytes, and a stop request made by a hook.
+// four-byte form, a truncated character at the very end) and both UTF-16 byte orders.
 TEST_P(CBulkReadTest, WholeInputReadLikeTheUnitLoop) {
   std::u16string text;
   for (int i = 0; i < 300; ++i)
@@ -199,32 +195,12 @@ TEST_P(CBulkReadTest, WholeInputReadLikeTheUnitLoop) {
   }
   std::vector<std::uint8_t> cutOff = utf8;
   cutOff.insert(cutOff.end(), {0xF0, 0x9F, 0x98});
-  std::vector<std::uint8_t> bigEndian = {0xFE, 0xFF};
-  for (const char16_t unit : text) {
-    bigEndian.push_back(static_cast<std::uint8_t>(unit >> 8));
-    bigEndian.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-  }
-  struct CCase {
-    const char* name;
-    std::vector<std::uint8_t> bytes;
-    std::int16_t mode;
-  } cases[] = {{"UTF-8", utf8, kModeUtf8},
-               {"UTF-8 cut off", cutOff, kModeUtf8},
-               {"UTF-16", test::Utf16LeBytes(text), kModeUtf16},
-               {"UTF-16 big-endian", bigEndian, kModeSingle},
-               {"empty", {}, kModeUtf8}};
-  for (const CCase& c : cases) {
-    for (const std::uint64_t step : {1, 7, 500}) {
-      for (const std::size_t stopAtHook : {0, 3}) {
-        SCOPED_TRACE(std::string(c.name) + ", step " + std::to_string(step) + ", stop at hook " +
-                     std::to_string(stopAtHook));
-        const CReadOutcome units = ReadAll(c.bytes, GetParam(), c.mode, false, step, stopAtHook);
-        const CReadOutcome bulk = ReadAll(c.bytes, GetParam(), c.mode, true, step, stopAtHook);
-        EXPECT_EQ(units.aborted, stopAtHook != 0 && !c.bytes.empty());
-        EXPECT_TRUE(bulk == units);
-      }
-    }
-  }
+  ExpectBulkReadsLikeUnits({{"UTF-8", utf8, kModeUtf8, Read::All},
+                            {"UTF-8 cut off", cutOff, kModeUtf8, Read::All},
+                            {"UTF-16", test::Utf16LeBytes(text), kModeUtf16, Read::All},
+                            {"UTF-16 big-endian", Utf16BeBytes(text), kModeSingle, Read::All},
+                            {"empty", {}, kModeUtf8, Read::All}},
+                           GetParam());
 }
 
 // PutString writes what PutChar unit by unit writes, with the same flushes (surrogate pairs and
