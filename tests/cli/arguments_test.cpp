@@ -109,39 +109,6 @@ TEST(ParseArgumentsTest, UsageErrorsSayWhatIsWrongInOneSentence) {
   }
 }
 
-TEST(ParseArgumentsTest, EveryCommandHasHelpWithOneLinePerOption) {
-  for (const Command command :
-       {Command::ToIf, Command::FromIf, Command::Detect, Command::Languages, Command::Info}) {
-    const std::string help = CommandHelp(command);
-    EXPECT_TRUE(help.starts_with("Usage: tagvert ")) << help;
-    EXPECT_NE(help.find("--help"), std::string::npos) << help;
-    // An option line names the option and says what it does on the same line.
-    std::size_t at = 0;
-    while ((at = help.find("\n  -", at)) != std::string::npos) {
-      const std::size_t end = help.find('\n', at + 1);
-      const std::string line = help.substr(at + 1, end - at - 1);
-      EXPECT_NE(line.find("   "), std::string::npos) << line;
-      EXPECT_LE(line.size(), 90U) << line;
-      at = end;
-    }
-  }
-  const std::string usage = UsageText();
-  for (const char* name :
-       {"to-if", "from-if", "detect", "languages", "info", "show", "stats", "pseudo"}) {
-    EXPECT_NE(usage.find(std::string("  ") + name + " "), std::string::npos) << name;
-  }
-}
-
-TEST(ParseArgumentsTest, HelpNeedsNoInput) {
-  auto r = ParseArguments({"to-if", "--help"});
-  ASSERT_TRUE(r.ok());
-  EXPECT_TRUE(r.options.help);
-  EXPECT_EQ(r.options.command, Command::ToIf);
-  r = ParseArguments({"--help"});
-  ASSERT_TRUE(r.ok());
-  EXPECT_NE(CommandHelp(r.options.command).find("to-if"), std::string::npos);
-}
-
 TEST(ParseDirectionTest, NumbersInBothBasesAndLanguageTagsInEitherCase) {
   EXPECT_EQ(ParseDirection("0"), 0);
   EXPECT_EQ(ParseDirection("262144"), 0x40000);

@@ -13,13 +13,13 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // The ways a host hands over a source and a target.
-enum class Way { FileNames, FileVariants, ByRefVariants, FileStreams, MemoryStreams };
+// (The File forms with names: the script clients, tests/com/scripts.)
+enum class Way { FileVariants, ByRefVariants, FileStreams, MemoryStreams };
 
 const struct {
   Way way;
   const char* name;
 } kWays[] = {
-    {Way::FileNames, "ConvertXFile with names"},
     {Way::FileVariants, "ConvertX with BSTR VARIANTs"},
     {Way::ByRefVariants, "ConvertX with by-reference VARIANTs"},
     {Way::FileStreams, "ConvertXStream with SHCreateStreamOnFileEx"},
@@ -36,13 +36,6 @@ HRESULT Convert(IOrvIFConverterEx4* converter, bool toIF, Way way, const std::ws
   CVar reserv;
   HRESULT hr = E_UNEXPECTED;
   switch (way) {
-    case Way::FileNames: {
-      CBstr in(input), out(outFile);
-      hr = toIF ? legacy->ConvertToIFFile(in.Get(), out.Get(), reserv.v)
-                : legacy->ConvertFromIFFile(in.Get(), out.Get(), reserv.v);
-      output = ReadBytes(outFile);
-      break;
-    }
     case Way::FileVariants:
     case Way::ByRefVariants: {
       CVar in(input), out(outFile);

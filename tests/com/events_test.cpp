@@ -1,4 +1,5 @@
-// Tagvert: the connection point and event delivery through IDispatch::Invoke.
+// Tagvert: the connection point and event delivery through IDispatch::Invoke: failures, stops
+// and short writes (the events of a conversion in order: the script clients, tests/com/scripts).
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
@@ -76,18 +77,6 @@ TEST(CConnectionPointTest, CookiesCodesAndEnumerations) {
   IConnectionPoint* none = nullptr;
   EXPECT_EQ(points->Next(1, &none, nullptr), S_FALSE);
   EXPECT_EQ(container->FindConnectionPoint(IID_IDispatch, only.Out()), CONNECT_E_NOCONNECTION);
-}
-
-TEST(CEventDeliveryTest, ConversionSendsStateTextProgressInOrder) {
-  auto converter = CreateConverter();
-  auto sink = MakeSink();
-  Advise(converter.Get(), sink.Get());
-  ASSERT_EQ(ConvertMemory(converter.Get(), Ttx(1000)), S_OK);
-  Events expected{"State 1", "Text "};
-  for (int p = 0; p <= 100; p += 10)
-    expected.push_back("Progress " + std::to_string(p) + "/100");
-  expected.push_back("State 0");
-  EXPECT_EQ(sink->events, expected);
 }
 
 TEST(CEventDeliveryTest, SinkWithoutIDispatchIsSkippedAndOtherFailuresFailTheConversion) {

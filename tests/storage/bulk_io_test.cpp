@@ -203,6 +203,32 @@ TEST_P(CBulkReadTest, WholeInputReadLikeTheUnitLoop) {
                            GetParam());
 }
 
+// Writes `text` in `mode` with PutString or PutChar unit by unit; `variant` 1 marks the IF
+// start, 2 captures, 3 stops before the first unit, 4 writes a mark first. Returns the bytes, the
+// write sizes and the units captured.
+auto Write(const std::u16string& text, std::int16_t mode, int variant, bool bulk) {
+  test::CStorageToSink<CHookedStorage> out(mode);
+  if (variant == 1) out.storage.MarkOutputStart();
+  if (variant == 2) out.storage.SetCapture(true);
+  if (variant == 3) out.storage.stop.store(true);
+  if (variant == 4) out.storage.PutBOM();
+  bool aborted = false;
+  try {
+    if (bulk) {
+      out.storage.PutString(text);
+    } else {
+      for (const char16_t unit : text)
+        out.storage.PutChar(unit);
+    }
+  } catch (const CHResultError& e) {
+    aborted = e.Code() == kEAbort;
+  }
+  EXPECT_EQ(aborted, variant == 3);
+  const std::size_t captured = out.storage.GetCaptureLength();
+  out.storage.Flush();
+  return std::make_tuple(out.sink->Bytes(), out.sink->WriteSizes(), captured);
+}
+
 // PutString writes what PutChar unit by unit writes, with the same flushes (surrogate pairs and
 // a lone high surrogate before ASCII included); the IF start rule, capture and a stop request
 // still act on the unit they concern.
@@ -213,59 +239,20 @@ TEST(CBulkWriteTest, PutStringWritesLikePutChar) {
   for (const std::int16_t mode : {kModeUtf8, kModeUtf16, kModeSingle}) {
     for (const int variant : {0, 1, 2, 3}) {
       SCOPED_TRACE("mode " + std::to_string(mode) + ", variant " + std::to_string(variant));
-      auto write = [&](bool bulk) {
-        test::CStorageToSink<CHookedStorage> out(mode);
-        if (variant == 1) out.storage.MarkOutputStart();
-        if (variant == 2) out.storage.SetCapture(true);
-        if (variant == 3) out.storage.stop.store(true);
-        bool aborted = false;
-        try {
-          if (bulk) {
-            out.storage.PutString(text);
-          } else {
-            for (const char16_t unit : text)
-              out.storage.PutChar(unit);
-          }
-        } catch (const CHResultError& e) {
-          aborted = e.Code() == kEAbort;
-        }
-        EXPECT_EQ(aborted, variant == 3);
-        const std::size_t captured = out.storage.GetCaptureLength();
-        out.storage.Flush();
-        return std::make_tuple(out.sink->Bytes(), out.sink->WriteSizes(), captured);
-      };
-      EXPECT_EQ(write(true), write(false));
+      EXPECT_EQ(Write(text, mode, variant, true), Write(text, mode, variant, false));
     }
   }
-}
-
-// ASCII stretches that end at every offset around a flush and around the eight-unit blocks of
-// the bulk copy, followed by units of two and three bytes, surrogate pairs and a long run of
-// three-byte units: the bytes and the write sizes are those of PutChar.
-TEST(CBulkWriteTest, StretchesEndingAtEveryOffsetAroundAFlush) {
-  // A run of three-byte units longer than the first buffer crosses a flush by itself.
+  // ASCII stretches that end at every offset around a flush and around the eight-unit blocks of
+  // the bulk copy, followed by units of two and three bytes, surrogate pairs and a run of
+  // three-byte units longer than the first buffer, which crosses a flush by itself.
   const std::u16string longRun = std::u16string(400, u'\u4E2D') + u"\u0416\U0001F600";
   for (const std::u16string& tail :
        {std::u16string(u"\u00E9"), std::u16string(u"\u20AC\u00E9"), std::u16string(u"\U0001F600"),
         std::u16string(u"<&]"), longRun}) {
     for (std::size_t length = 1010; length <= 1030; ++length) {
       SCOPED_TRACE("length " + std::to_string(length));
-      std::u16string text(length, u'a');
-      text += tail;
-      text += std::u16string(2100, u'b') + tail + std::u16string(9, u'c');
-      auto write = [&](bool bulk) {
-        test::CStorageToSink<CHookedStorage> out(kModeUtf8);
-        out.storage.PutBOM();
-        if (bulk) {
-          out.storage.PutString(text);
-        } else {
-          for (const char16_t unit : text)
-            out.storage.PutChar(unit);
-        }
-        out.storage.Flush();
-        return std::make_pair(out.sink->Bytes(), out.sink->WriteSizes());
-      };
-      EXPECT_EQ(write(true), write(false));
+      text = std::u16string(length, u'a') + tail + std::u16string(2100, u'b') + tail + u"ccccccccc";
+      EXPECT_EQ(Write(text, kModeUtf8, 4, true), Write(text, kModeUtf8, 4, false));
     }
   }
 }
