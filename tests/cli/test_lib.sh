@@ -22,7 +22,7 @@ expect() {
   [ "$got" -eq "$want" ] || fail "'$*' exited $got, expected $want: $(cat "$work/err")"
 }
 
-# contains FILE TEXT: FILE holds TEXT.
+# contains FILE TEXT: FILE holds TEXT (as it is, not as a pattern).
 contains() {
-  grep -q -- "$2" "$1" || fail "$1 lacks '$2': $(cat "$1")"
+  grep -qF -- "$2" "$1" || fail "$1 lacks '$2': $(cat "$1")"
 }

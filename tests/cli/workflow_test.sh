@@ -10,7 +10,7 @@ samples="${2:-}"
 . "$(dirname "$0")/test_lib.sh"
 
 lacks() {
-  grep -q -- "$2" "$1" && fail "$1 has '$2': $(cat "$1")"
+  grep -qF -- "$2" "$1" && fail "$1 has '$2': $(cat "$1")"
 }
 
 # unit U...: UTF-16 little-endian units; text TEXT: the units of an ASCII text.
