@@ -59,7 +59,7 @@ if [ "$(id -u)" -ne 0 ]; then
   contains "$work/err" "permission denied"
   [ "$(cat "$work/target.ttx")" = old ] || fail "an unreadable input changed the existing target"
 fi
-ls -a "$work" | grep -q tagvert- && fail "a temporary file was left behind"
+no_temp "failed conversions"
 
 # detect: one line per file, status 0 only when every file is TTX.
 printf '<html></html>' >"$work/b.html"

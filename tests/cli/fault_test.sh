@@ -10,11 +10,6 @@ shim="$2"
 # The shim is loaded before a sanitizer runtime, which then must not insist on coming first.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0"
 
-# no_temp: no temporary file is left in the work folder.
-no_temp() {
-  ls -a "$work" | grep -q tagvert- && fail "$1: a temporary file was left behind"
-}
-
 # faulty VAR=VALUE... -- ARGS: runs tagvert with the shim and the fault settings; sets $status.
 faulty() {
   env LD_PRELOAD="$shim" "$@" >"$work/out" 2>"$work/err"

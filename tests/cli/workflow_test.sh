@@ -17,10 +17,6 @@ lacks() {
 unit() { for u in "$@"; do printf "\\$(printf %03o $((u & 255)))\\$(printf %03o $((u >> 8)))"; done; }
 text() { printf '%s' "$1" | od -An -v -tu1 | tr -s ' \n' '  '; }
 
-no_temporary_files() {
-  find "$work" -name '*tagvert-*' | grep -q . && fail "a temporary file was left behind: $1"
-}
-
 mkdir "$work/in"
 for name in a b c d; do
   printf '<TRADOStag><FrontMatter><UserSettings TargetLanguage="DE-DE"/></FrontMatter><Body><Tu MatchPercent="0"><Tuv Lang="EN-US">%s one</Tuv><Tuv Lang="DE-DE">%s eins</Tuv></Tu></Body></TRADOStag>' \
@@ -92,13 +88,13 @@ contains "$work/err" "is not a TTX document"
 contains "$work/err" "1 of 4 files converted, 1 failed, 2 not converted"
 [ -f "$work/o1/a.ttx.if" ] || fail "the file before the failure lost its output"
 [ -e "$work/o1/c.ttx.if" ] || [ -e "$work/o1/d.ttx.if" ] && fail "the batch went on after a failure"
-no_temporary_files "stopped batch"
+no_temp "stopped batch"
 # With --keep-going every file is tried.
 expect 1 "$tagvert" to-if -j 2 -k -O "$work/o2" "$work/in/a.ttx" "$work/random.ttx" "$work/missing.ttx" "$work/in/c.ttx" "$work/in/d.ttx"
 contains "$work/err" "3 of 5 files converted, 2 failed"
 contains "$work/err" "cannot read '$work/missing.ttx': the file does not exist."
 [ "$(ls "$work/o2" | wc -l)" -eq 3 ] || fail "--keep-going: $(ls "$work/o2")"
-no_temporary_files "batch with --keep-going"
+no_temp "batch with --keep-going"
 
 # Two inputs that would write one output, or an output that is an input: refused up front.
 mkdir "$work/other"
