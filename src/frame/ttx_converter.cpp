@@ -124,7 +124,7 @@ void CTTXToIfConverter::DoConvertToIF() {
   CTTXRulesProcessor rules;
   rules.InitDirection(static_cast<std::uint32_t>(GetDirection()));
   rules.ApplyTargetLanguage(GetRules());
-  const std::vector<std::uint32_t>& next = ClassifyRecords(table, &GetRules());
+  const CRecordIndexVector& next = ClassifyRecords(table, &GetRules());
   // Skipped blocks become opaque elements, text runs are normalised and decoded, no-break
   // spaces are marked for cutting out, ut placeholders are named after the tags they carry and
   // the table is paired again.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "storage/hresult.h"
+#include "storage/large_memory.h"
 #include "storage/unit_buffer.h"
 
 namespace tagvert {
@@ -38,20 +39,25 @@ struct CAttributeSpan {
   std::uint32_t valueLength = 0;
 };
 
-/// One text run or piece of markup, 24 bytes. Its text is a run of the source buffer, or of
-/// the edited buffer when kRecordEdited is set.
+/// One text run or piece of markup, 16 bytes. Its text is a run of the source buffer, or of
+/// the edited buffer when kRecordEdited is set. A tag's attributes are not kept: they are read
+/// again from its text when a pass needs them (CElementTable::ReadAttributes), which few tags
+/// do, so that the table touches a third less memory per element.
 struct CElementRecord {
+  CElementRecord()
+      : tagType(TagType::Single),
+        algorithm(Algorithm::Translate),
+        whitespace(Whitespace::Preserve),
+        bits(kRecordInline) {}
+
   std::uint32_t textStart = 0;
   std::uint32_t textLength = 0;
-  std::uint32_t firstAttribute = 0;  ///< index into the attribute table
-  std::uint32_t nameId = 0;          ///< index into the name table (0: no name)
+  std::uint32_t nameId = 0;  ///< index into the name table (0: no name)
   std::uint16_t pairId = 0;
-  /// Attributes from firstAttribute on; kLongAttributeCount: see CElementTable::AttributeCount.
-  std::uint16_t attributeCount = 0;
-  TagType tagType = TagType::Single;
-  Algorithm algorithm = Algorithm::Translate;
-  Whitespace whitespace = Whitespace::Preserve;
-  std::uint8_t bits = kRecordInline;  ///< kRecord* flags
+  TagType tagType : 3;
+  Algorithm algorithm : 3;
+  Whitespace whitespace : 3;
+  std::uint8_t bits : 5;  ///< kRecord* flags
 
   static constexpr std::uint8_t kRecordInline = 0x01;  ///< RuleType inline (else block)
   static constexpr std::uint8_t kRecordTag = 0x02;     ///< markup (else a text run)
@@ -61,19 +67,24 @@ struct CElementRecord {
   static constexpr std::uint8_t kRecordNbsp = 0x08;
   /// A collapsed skipped block with inner text: it has the "formatX" attribute.
   static constexpr std::uint8_t kRecordFormat = 0x10;
+  static constexpr std::uint8_t kRecordMask = 0x1F;  ///< all flags
 
   bool IsTag() const { return (bits & kRecordTag) != 0; }
   RuleType GetRuleType() const {
     return (bits & kRecordInline) != 0 ? RuleType::Inline : RuleType::Block;
   }
   void SetRuleType(RuleType type) {
-    bits = static_cast<std::uint8_t>(type == RuleType::Inline ? bits | kRecordInline
-                                                              : bits & ~kRecordInline);
+    bits = (type == RuleType::Inline ? bits | kRecordInline : bits & ~kRecordInline) & kRecordMask;
   }
+  void SetBits(std::uint8_t flags) { bits = (bits | flags) & kRecordMask; }
 };
 
-/// Attribute counts from this value on are kept beside the records.
-inline constexpr std::uint16_t kLongAttributeCount = 0xFFFF;
+static_assert(sizeof(CElementRecord) == 16);
+
+/// The records of a table; large ones take large pages.
+using CRecordVector = std::vector<CElementRecord, CLargeAllocator<CElementRecord>>;
+/// One 32-bit value per record (CElementTable::Workspace).
+using CRecordIndexVector = std::vector<std::uint32_t, CLargeAllocator<std::uint32_t>>;
 
 /// Interns element names: every distinct name gets a small id once, so that the passes compare
 /// and look up ids instead of strings. Id 0 is the empty name.
@@ -102,9 +113,9 @@ class CNameTable {
 };
 
 /// A document's elements in reading order as fixed-size records pointing into one buffer that
-/// holds the decoded input (the source), plus the attribute spans, the interned names and a
-/// buffer for the texts that the passes change. Tables of millions of elements cost about 24
-/// bytes per element and 16 per attribute beside the source.
+/// holds the decoded input (the source), plus the interned names and a
+/// buffer for the texts that the passes change. Tables of millions of elements cost 16 bytes
+/// per element beside the source.
 class CElementTable {
  public:
   CElementTable() = default;
@@ -114,9 +125,8 @@ class CElementTable {
   /// The decoded input; the reader fills it before cutting it into records.
   CUnitBuffer& Source() { return m_source; }
   const CUnitBuffer& Source() const { return m_source; }
-  std::vector<CElementRecord>& Records() { return m_records; }
-  const std::vector<CElementRecord>& Records() const { return m_records; }
-  std::vector<CAttributeSpan>& Attributes() { return m_attributes; }
+  CRecordVector& Records() { return m_records; }
+  const CRecordVector& Records() const { return m_records; }
   CNameTable& Names() { return m_names; }
   const CNameTable& Names() const { return m_names; }
 
@@ -133,17 +143,17 @@ class CElementTable {
     return m_names.Name(record.nameId);
   }
 
-  /// The number of attributes of `record`.
-  std::size_t AttributeCount(const CElementRecord& record) const;
-  /// Appends the attributes m_attributes[first..] to `record` (the last ones of the table).
-  void SetAttributeRange(CElementRecord& record, std::size_t first);
-  /// Name and value of attribute `index` of the table.
-  std::u16string_view AttributeName(std::size_t index) const;
-  std::u16string_view AttributeValue(std::size_t index) const {
-    const CAttributeSpan& span = m_attributes[index];
+  /// Reads the attributes of `record` (a tag) again from its source text, exactly as
+  /// ScanElements read them: in order, the marker attribute of broken and special markup
+  /// included. Replaces the content of `out`. Costs about as much as reading the tag did.
+  void ReadAttributes(const CElementRecord& record, std::vector<CAttributeSpan>& out) const;
+  /// Name and value of an attribute that ReadAttributes gave.
+  std::u16string_view AttributeName(const CAttributeSpan& span) const;
+  std::u16string_view AttributeValue(const CAttributeSpan& span) const {
     return {m_source.Data() + span.valueStart, span.valueLength};
   }
-  /// The value of the first attribute of `record` named exactly `name`; false when none.
+  /// The value of the first attribute of `record` named exactly `name`; false when none. Reads
+  /// the attributes again unless the last call was for a tag at the same position.
   bool FindAttribute(const CElementRecord& record, std::u16string_view name,
                      std::u16string_view& value) const;
 
@@ -158,7 +168,7 @@ class CElementTable {
   /// Working room of one 32-bit value per record that the passes hand on to each other (the
   /// pairing's partner table, then the classification's next-with-the-same-id table), so that
   /// its memory is touched once rather than once per pass.
-  std::vector<std::uint32_t>& Workspace() { return m_workspace; }
+  CRecordIndexVector& Workspace() { return m_workspace; }
 
   /// The last pair id handed out (100 before the first); pairing continues from it.
   std::uint32_t& PairIdCounter() { return m_pairIdCounter; }
@@ -172,10 +182,12 @@ class CElementTable {
  private:
   CUnitBuffer m_source;
   std::u16string m_edited;
-  std::vector<CElementRecord> m_records;
-  std::vector<CAttributeSpan> m_attributes;
-  std::vector<std::uint32_t> m_workspace;
-  std::unordered_map<std::uint32_t, std::size_t> m_longAttributeCounts;  // by firstAttribute
+  CRecordVector m_records;
+  CRecordIndexVector m_workspace;
+  // The attributes FindAttribute read last, and the source position of their tag.
+  static constexpr std::uint32_t kNoRecordPosition = 0xFFFFFFFF;
+  mutable std::vector<CAttributeSpan> m_foundAttributes;
+  mutable std::uint32_t m_foundAttributesAt = kNoRecordPosition;
   CNameTable m_names;
   const std::atomic<bool>* m_stopFlag = nullptr;
   std::uint32_t m_pairIdCounter = 100;

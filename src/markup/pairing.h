@@ -49,8 +49,8 @@ inline constexpr Position kNoPartner = std::numeric_limits<Position>::max();
 /// For every TagOpen, the position of the end tag that the forward depth scan would choose, or
 /// kNoPartner: a start tag is pushed on the stack of its name, an end tag pops the innermost
 /// open start tag of its name. Also finds the first TagPairedOpen.
-template <class L, class Position = typename L::Position>
-void MatchOpenTags(L& list, std::vector<Position>& partner, Position& firstPairedOpen,
+template <class L, class Partners, class Position = typename L::Position>
+void MatchOpenTags(L& list, Partners& partner, Position& firstPairedOpen,
                    bool& pairedOpenWithoutId) {
   firstPairedOpen = kNoPartner<Position>;
   pairedOpenWithoutId = false;
@@ -155,8 +155,8 @@ class CPairIdIndex {
 /// Gaps are skipped.
 /// `partner` is working room (its content is replaced), so that a caller can lend the same
 /// memory to several passes.
-template <class L, class Position = typename L::Position>
-void PairTags(L& list, std::vector<Position>& partner) {
+template <class L, class Partners, class Position = typename L::Position>
+void PairTags(L& list, Partners& partner) {
   const std::size_t count = list.Size();
   if (count == 0) return;
 

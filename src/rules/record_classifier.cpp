@@ -72,6 +72,7 @@ class CClassifier {
       return;
     }
     COutcome outcome;
+    m_attributesRead = false;
     for (const auto& rule : m_rules->GetNamelessRules()) {
       if (ConditionsHold(*rule, record)) outcome.Apply(*rule);
     }
@@ -103,21 +104,27 @@ class CClassifier {
     return plan;
   }
 
-  bool ConditionsHold(const CRule& rule, const CElementRecord& record) const {
+  bool ConditionsHold(const CRule& rule, const CElementRecord& record) {
+    if (rule.m_conditions.empty()) return true;
+    // The attributes are read from the tag's text once, for the first rule that tests them.
+    if (!m_attributesRead) {
+      m_table.ReadAttributes(record, m_attributes);
+      m_attributesRead = true;
+    }
     for (const auto& condition : rule.m_conditions) {
-      if (!ConditionHolds(*condition, record)) return false;
+      if (!ConditionHolds(*condition)) return false;
     }
     return true;
   }
 
-  bool ConditionHolds(const CAttributeCondition& condition, const CElementRecord& record) const {
+  bool ConditionHolds(const CAttributeCondition& condition) const {
     bool found = false;
     std::u16string_view value;
-    const std::size_t end = record.firstAttribute + m_table.AttributeCount(record);
-    for (std::size_t i = record.firstAttribute; i < end; ++i) {
-      if (NamesMatch(m_table.AttributeName(i), condition.m_name, condition.m_nameCaseSensitive)) {
+    for (const CAttributeSpan& span : m_attributes) {
+      if (NamesMatch(m_table.AttributeName(span), condition.m_name,
+                     condition.m_nameCaseSensitive)) {
         found = true;
-        value = m_table.AttributeValue(i);
+        value = m_table.AttributeValue(span);
         break;
       }
     }
@@ -143,14 +150,17 @@ class CClassifier {
   CElementTable& m_table;
   const CRules* m_rules;
   std::vector<CPlan> m_plans;
+  // The attributes of the record being classified, once read.
+  std::vector<CAttributeSpan> m_attributes;
+  bool m_attributesRead = false;
 };
 
 // For each record, the first later record with the same PairId: walking backwards, the last
 // position seen for an id is the one. Exact also when ids repeat after the counter wrapped.
 void NextWithSamePairId(CElementTable& table) {
-  const std::vector<CElementRecord>& records = table.Records();
+  const CRecordVector& records = table.Records();
   const auto count = static_cast<std::uint32_t>(records.size());
-  std::vector<std::uint32_t>& next = table.Workspace();
+  CRecordIndexVector& next = table.Workspace();
   next.assign(count, count);
   std::vector<std::uint32_t> seen(0x10000, count);
   for (std::uint32_t i = count; i-- > 0;) {
@@ -182,10 +192,10 @@ struct CRange {
 
 }  // namespace
 
-const std::vector<std::uint32_t>& ClassifyRecords(CElementTable& table, const CRules* rules) {
-  std::vector<CElementRecord>& records = table.Records();
+const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* rules) {
+  CRecordVector& records = table.Records();
   NextWithSamePairId(table);
-  const std::vector<std::uint32_t>& next = table.Workspace();
+  const CRecordIndexVector& next = table.Workspace();
   const auto count = static_cast<std::uint32_t>(records.size());
   CClassifier classifier(table, rules);
   // Classification, the whitespace spreading and the algorithm spreading were three walks; in
