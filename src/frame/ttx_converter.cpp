@@ -116,8 +116,7 @@ void CTTXToIfConverter::DoConvertToIF() {
   CElementTable table;
   table.SetStopFlag(&GetStopFlag());
   ReadAllUnits(table.Source());
-  ScanElements(table);
-  PairRecords(table);
+  ScanElements(table, true);
 
   // Classification: the target language from Direction goes into the Tuv rules, then every
   // element is classified and the decisions of paired tags spread over their content.

@@ -91,6 +91,8 @@ constexpr char16_t kCDataKeyword[] = u"CDATA[";
 constexpr char16_t kCDataName[] = u"![CDATA[";
 constexpr std::size_t kNoPosition = std::numeric_limits<std::size_t>::max();
 
+class CFirstPairing;
+
 // The tag reader over the decoded source. Positions index the source; `m_p` is the next unit
 // to read, so the unit just read is at m_p - 1. Pushing a unit back is stepping back one.
 // Cutting the source into records reads attributes only to find where a tag ends
@@ -101,8 +103,9 @@ class CScanner {
   CScanner(const CUnitBuffer& source, std::vector<CAttributeSpan>* attributes)
       : m_attributes(attributes), m_s(source.Data()), m_n(source.Size()) {}
 
-  // Cuts the whole source into the table's records.
-  void Run(CElementTable& table);
+  // Cuts the whole source into the table's records, pairing each tag as it is cut out when
+  // `pairing` is given.
+  void Run(CElementTable& table, CFirstPairing* pairing);
   // Reads the tag that starts at `start` (its `<`) again, for its attributes.
   void ReadOne(std::size_t start);
 
@@ -151,6 +154,53 @@ class CScanner {
   std::u16string m_name;
 };
 
+// The first pairing of records (see PairUnpairedRecords), one record at a time in reading order,
+// so that the scan can pair each tag as it cuts it out.
+class CFirstPairing {
+ public:
+  explicit CFirstPairing(CElementTable& table)
+      : m_records(table.Records()), m_counter(table.PairIdCounter()) {}
+
+  void Visit(std::uint32_t i) {
+    CElementRecord& record = m_records[i];
+    switch (record.tagType) {
+      case TagType::Open:
+        record.pairId = detail::NextPairId(m_counter);
+        OpenStack(record.nameId).push_back(i);
+        break;
+      case TagType::Close: {
+        std::vector<std::uint32_t>& stack = OpenStack(record.nameId);
+        if (stack.empty()) {
+          record.pairId = detail::NextPairId(m_counter);
+          break;
+        }
+        CElementRecord& open = m_records[stack.back()];
+        stack.pop_back();
+        open.tagType = TagType::PairedOpen;
+        record.tagType = TagType::PairedClose;
+        record.pairId = open.pairId;
+        break;
+      }
+      case TagType::Single:
+        record.pairId = 0;
+        break;
+      default:
+        break;
+    }
+  }
+
+ private:
+  // The start tags still open, per name id (names are added while the scan runs).
+  std::vector<std::uint32_t>& OpenStack(std::uint32_t nameId) {
+    if (nameId >= m_openByName.size()) m_openByName.resize(nameId + std::size_t{1});
+    return m_openByName[nameId];
+  }
+
+  CRecordVector& m_records;
+  std::uint32_t& m_counter;
+  std::vector<std::vector<std::uint32_t>> m_openByName;
+};
+
 // A document has a dozen or so names: a small cache keyed by length and end units answers
 // nearly every lookup with one comparison instead of hashing the name.
 class CNameCache {
@@ -174,7 +224,7 @@ class CNameCache {
 };
 
 template <bool kKeepAttributes>
-void CScanner<kKeepAttributes>::Run(CElementTable& table) {
+void CScanner<kKeepAttributes>::Run(CElementTable& table, CFirstPairing* pairing) {
   CRecordVector& records = table.Records();
   CNameCache names(table.Names());
   // About one element per 20 units in real documents.
@@ -210,6 +260,7 @@ void CScanner<kKeepAttributes>::Run(CElementTable& table) {
       m_record.nameId = names.Id(std::u16string_view(m_s + m_nameStart, m_nameEnd - m_nameStart));
     }
     records.push_back(m_record);
+    if (pairing != nullptr) pairing->Visit(static_cast<std::uint32_t>(records.size() - 1));
   }
 }
 
@@ -429,12 +480,18 @@ void CScanner<kKeepAttributes>::ReadUntil(std::u16string_view terminator, bool q
 
 }  // namespace
 
-void ScanElements(CElementTable& table) {
+void ScanElements(CElementTable& table, bool pairTags) {
   // Guard: size overflow
   if (table.Source().Size() >= std::numeric_limits<std::uint32_t>::max()) {
     ThrowHResult(kEOutOfMemory);
   }
-  CScanner<false>(table.Source(), nullptr).Run(table);
+  if (!pairTags) {
+    CScanner<false>(table.Source(), nullptr).Run(table, nullptr);
+    return;
+  }
+  CFirstPairing pairing(table);
+  CScanner<false>(table.Source(), nullptr).Run(table, &pairing);
+  table.Unpaired() = false;
 }
 
 void CElementTable::ReadAttributes(const CElementRecord& record,
@@ -474,37 +531,11 @@ class CRecordAccess {
 // matched end tag takes its start tag's id. Here the start tag takes its id when it is met and
 // its end tag copies it when the end is met: the same ids in the same order.
 void PairUnpairedRecords(CElementTable& table) {
-  CRecordVector& records = table.Records();
-  std::vector<std::vector<std::uint32_t>> openByName(table.Names().Size());
-  std::uint32_t& counter = table.PairIdCounter();
-  const auto count = static_cast<std::uint32_t>(records.size());
+  CFirstPairing pairing(table);
+  const auto count = static_cast<std::uint32_t>(table.Records().size());
   for (std::uint32_t i = 0; i < count; ++i) {
     table.CheckStop();
-    CElementRecord& record = records[i];
-    switch (record.tagType) {
-      case TagType::Open:
-        record.pairId = detail::NextPairId(counter);
-        openByName[record.nameId].push_back(i);
-        break;
-      case TagType::Close: {
-        std::vector<std::uint32_t>& stack = openByName[record.nameId];
-        if (stack.empty()) {
-          record.pairId = detail::NextPairId(counter);
-          break;
-        }
-        CElementRecord& open = records[stack.back()];
-        stack.pop_back();
-        open.tagType = TagType::PairedOpen;
-        record.tagType = TagType::PairedClose;
-        record.pairId = open.pairId;
-        break;
-      }
-      case TagType::Single:
-        record.pairId = 0;
-        break;
-      default:
-        break;
-    }
+    pairing.Visit(i);
   }
 }
 

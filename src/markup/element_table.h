@@ -197,7 +197,9 @@ class CElementTable {
 /// Cuts the table's source into records exactly as COrvelSgmlParser::ReadElement cuts the same
 /// units into elements, one record per element, with the same names, tag types, attributes and
 /// texts. The source must be at most 2^32 - 2 units (CHResultError(E_OUTOFMEMORY) otherwise).
-void ScanElements(CElementTable& table);
+/// With `pairTags` each tag is also paired as it is cut out: the records are then those that
+/// ScanElements followed by PairRecords gives, one walk fewer over them.
+void ScanElements(CElementTable& table, bool pairTags = false);
 
 /// The pairing pass of CElementsStackX::PairTags over the records, with names compared by id
 /// and the table's pair id counter. Uses (and overwrites) the table's workspace, except on

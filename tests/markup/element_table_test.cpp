@@ -124,7 +124,10 @@ constexpr const char16_t* kPieces[] = {u"<",
                                        u"<! x>",
                                        u"<!-x\"y\"z>",
                                        u"<a b c>",
-                                       u"<a b = 'c' >"};
+                                       u"<a b = 'c' >",
+                                       u"</a>",
+                                       u"<b>",
+                                       u"</b>"};
 
 std::u16string RandomDocument(std::mt19937& random, std::size_t pieces) {
   std::uniform_int_distribution<std::size_t> pick(0, std::size(kPieces) - 1);
@@ -192,6 +195,29 @@ TEST(CElementTableTest, NamesAreInternedOnce) {
   EXPECT_NE(names.Intern(u"tu"), tu);
   EXPECT_EQ(names.Find(u"Tuv"), CNameTable::kNoName);
   EXPECT_EQ(names.Name(tu), u"Tu");
+}
+
+// Pairing while cutting gives the records that cutting and then pairing give.
+TEST(CElementTableTest, ScanThatPairsGivesScanThenPairRecords) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 200; ++round) {
+    const std::u16string input = RandomDocument(random, 1 + round % 80);
+    SCOPED_TRACE(Printable(input));
+    CElementTable separate;
+    separate.Source().Assign(input);
+    ScanElements(separate);
+    PairRecords(separate);
+    CElementTable fused;
+    fused.Source().Assign(input);
+    ScanElements(fused, true);
+    EXPECT_FALSE(fused.Unpaired());
+    ASSERT_EQ(fused.Records().size(), separate.Records().size());
+    for (std::size_t i = 0; i < fused.Records().size(); ++i) {
+      ASSERT_EQ(fused.Records()[i].pairId, separate.Records()[i].pairId) << i;
+      ASSERT_EQ(TypeLetter(fused.Records()[i].tagType), TypeLetter(separate.Records()[i].tagType));
+    }
+    EXPECT_EQ(fused.PairIdCounter(), separate.PairIdCounter());
+  }
 }
 
 // The same random tag sequence paired by the element list and by the table, twice in a row (the
