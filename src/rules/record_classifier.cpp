@@ -64,6 +64,11 @@ class CClassifier {
   CClassifier(CElementTable& table, const CRules* rules)
       : m_table(table), m_rules(rules), m_plans(table.Names().Size()) {}
 
+  // Whether classifying `record` may read its attributes from its text.
+  bool MayReadAttributes(const CElementRecord& record) {
+    return m_rules != nullptr && record.IsTag() && Plan(record.nameId).conditional;
+  }
+
   void Classify(CElementRecord& record) {
     if (m_rules == nullptr) return;
     const CPlan& plan = Plan(record.nameId);
@@ -207,8 +212,15 @@ const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* ru
   CRange algorithmRange;
   Whitespace spreadWhitespace = Whitespace::Preserve;
   bool spreadRemove = false;
+  // The tags whose attributes are read lie far apart in the source: their texts are asked for
+  // some records ahead.
+  constexpr std::uint32_t kPrefetchDistance = 8;
   for (std::uint32_t i = 0; i < count; ++i) {
     table.CheckStop();
+    if (count - i > kPrefetchDistance &&
+        classifier.MayReadAttributes(records[i + kPrefetchDistance])) {
+      table.PrefetchText(records[i + kPrefetchDistance]);
+    }
     CElementRecord& record = records[i];
     switch (record.tagType) {
       case TagType::PairedOpen:

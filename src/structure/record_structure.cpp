@@ -112,8 +112,11 @@ void StructureRecords(CElementTable& table, const CRecordIndexVector& next,
   // them in their order; the records kept move down over the dropped ones.
   std::uint32_t kept = 0;
   std::uint32_t i = 0;
+  // Texts lie far apart in the source and are read here for the first time since the scan.
+  constexpr std::uint32_t kPrefetchDistance = 8;
   while (i < count) {
     table.CheckStop();
+    if (count - i > kPrefetchDistance) table.PrefetchText(records[i + kPrefetchDistance]);
     CElementRecord record = records[i];
     std::uint32_t after = i + 1;
     if (record.tagType == TagType::PairedOpen && record.algorithm == Algorithm::Skip) {
