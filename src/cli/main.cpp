@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/register_command.h"
+#include "platform/cli_services.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -38,5 +39,14 @@ int main(int argc, char** argv) {
   if (const auto registration = tagvert::cli::RunRegistrationCommand(args, std::cout, std::cerr)) {
     return static_cast<int>(*registration);
   }
-  return static_cast<int>(tagvert::cli::RunCli(args, std::cout, std::cerr));
+  const int status = static_cast<int>(tagvert::cli::RunCli(args, std::cout, std::cerr));
+  // A stop signal that came after the last conversion had finished (while its output was being
+  // saved, say) still ends the process as the signal does, so that a shell loop over many files
+  // stops there instead of going on to the next file.
+  if (const int signal = tagvert::PlatformStopSignal()) {
+    std::cout.flush();
+    std::cerr.flush();
+    tagvert::PlatformEndBySignal(signal);
+  }
+  return status;
 }

@@ -218,13 +218,17 @@ void CDataStorage::WriteOutputBuffer() {
   if (written < m_outputPending) Fail(kStateShortWrite);
   m_outputPending = 0;
   if (m_outputCapacity < kMaxCapacity) {
-    // The capacity, and with it the flush size, doubles; the memory behind it is taken once, at
-    // the largest size, when the capacity first leaves its initial value, so that the pages
-    // written before are used again instead of fresh ones being faulted in at every doubling.
-    if (m_outputCapacity == kInitialCapacity) {
+    // The capacity, and with it the flush size, doubles. Up to 64 KiB the buffer is taken anew
+    // at each size (small blocks the heap has at hand: a short document never maps megabytes);
+    // past that the memory is taken once, at the largest size, so that the pages written before
+    // are used again instead of fresh ones being faulted in at every doubling.
+    constexpr std::uint32_t kSmallLimit = 64 * 1024;
+    m_outputCapacity *= 2;
+    if (m_outputCapacity <= kSmallLimit) {
+      m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(m_outputCapacity);
+    } else if (m_outputCapacity == 2 * kSmallLimit) {
       m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(kMaxCapacity);
     }
-    m_outputCapacity *= 2;
   }
 }
 

@@ -128,6 +128,14 @@ to the disk; the new output is in place but may not survive a system crash."
 cmp -s "$work/target" "$work/good.if" || fail "a failed sync of the folder: no new output"
 no_temp "failed sync of the folder"
 
+# A Ctrl-C that comes once the conversion has finished, while its output is saved, still ends
+# the command by the signal (the output is complete and in place).
+faulty TAGVERT_FAULT_FILE="$(basename "$work")" TAGVERT_FAULT_SIGNAL=2 \
+  "$tagvert" $direction "$src" -o "$work/target" $opts --quiet
+[ $status -eq 130 ] || fail "a Ctrl-C while the output was saved gave status $status"
+cmp -s "$work/target" "$work/good.if" || fail "a Ctrl-C while the output was saved: no new output"
+no_temp "Ctrl-C while the output was saved"
+
 # detect names the cause of a read error.
 faulty TAGVERT_FAULT_FILE=doc.ttx TAGVERT_FAULT_READ=1 "$tagvert" detect "$work/doc.ttx"
 [ $status -eq 1 ] || fail "detect with a read error: status $status"

@@ -9,12 +9,15 @@
 //                        with TAGVERT_FAULT_ERRNO (a number, ENOSPC by default)
 //   TAGVERT_FAULT_FSYNC  k: the k-th fsync() of a watched descriptor (a file or a folder) fails
 //                        with EIO
+//   TAGVERT_FAULT_SIGNAL k: the k-th fsync() of a watched descriptor first raises SIGINT in the
+//                        process, as a Ctrl-C at that moment would (the fsync itself succeeds)
 // SPDX-License-Identifier: Apache-2.0
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -91,9 +94,13 @@ extern "C" ssize_t write(int fd, const void* data, size_t size) {
 
 extern "C" int fsync(int fd) {
   static const auto real = reinterpret_cast<SyncFn>(::dlsym(RTLD_NEXT, "fsync"));
-  if (Watched(fd) && ++g_syncs == Setting("TAGVERT_FAULT_FSYNC")) {
-    errno = EIO;
-    return -1;
+  if (Watched(fd)) {
+    ++g_syncs;
+    if (g_syncs == Setting("TAGVERT_FAULT_SIGNAL")) std::raise(SIGINT);
+    if (g_syncs == Setting("TAGVERT_FAULT_FSYNC")) {
+      errno = EIO;
+      return -1;
+    }
   }
   return real(fd);
 }
