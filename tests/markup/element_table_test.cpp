@@ -187,6 +187,29 @@ TEST(CElementTableTest, AttributesBeyondSixteenBitsAreReadAgain) {
   EXPECT_EQ(value, u"v");
 }
 
+// Records and units keep their values when their storage grows from the free store to large
+// blocks and from one large block to a larger one.
+TEST(CElementTableTest, StorageGrowsPastTheLargeBlockSize) {
+  CElementTable table;
+  const std::size_t count = 3 * kLargeBlockBytes / sizeof(CElementRecord);
+  for (std::size_t i = 0; i < count; ++i) {
+    CElementRecord record;
+    record.textStart = static_cast<std::uint32_t>(i);
+    record.pairId = static_cast<std::uint16_t>(i);
+    record.tagType = i % 2 == 0 ? TagType::PairedOpen : TagType::Close;
+    table.Records().push_back(record);
+    table.Source().PushBack(static_cast<char16_t>(i));
+  }
+  for (std::size_t i = 0; i < count; i += 4099) {
+    SCOPED_TRACE(i);
+    const CElementRecord& record = table.Records()[i];
+    EXPECT_EQ(record.textStart, i);
+    EXPECT_EQ(record.pairId, static_cast<std::uint16_t>(i));
+    EXPECT_EQ(TypeLetter(record.tagType), i % 2 == 0 ? u'P' : u'C');
+    EXPECT_EQ(table.Source().Data()[i], static_cast<char16_t>(i));
+  }
+}
+
 TEST(CElementTableTest, NamesAreInternedOnce) {
   CNameTable names;
   EXPECT_EQ(names.Intern(u""), 0u);
