@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "markup/element_table.h"
+#include "storage/large_memory.h"
 
 namespace tagvert::detail {
 
@@ -168,7 +169,7 @@ class CPairIdIndex {
   L& m_list;
   std::vector<std::size_t> m_groupStart;  // per id its first entry in m_positions; one more
   std::vector<std::size_t> m_cursor;      // per id its first entry not yet dropped
-  std::vector<Position> m_positions;
+  std::vector<Position, CLargeAllocator<Position>> m_positions;
   std::vector<std::vector<Position>> m_added;
   std::unordered_map<int, std::vector<Position>> m_other;
 };

@@ -93,7 +93,11 @@ class CClassifier {
  private:
   const CPlan& Plan(std::uint32_t nameId) {
     CPlan& plan = m_plans[nameId];
-    if (plan.built) return plan;
+    return plan.built ? plan : BuildPlan(plan, nameId);
+  }
+
+  // Once per distinct name.
+  [[gnu::noinline]] const CPlan& BuildPlan(CPlan& plan, std::uint32_t nameId) {
     plan.built = true;
     const std::u16string& name = m_table.Names().Name(nameId);
     for (const auto& rule : m_rules->GetNamelessRules()) {

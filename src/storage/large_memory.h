@@ -54,4 +54,18 @@ class CLargeAllocator {
   }
 };
 
+/// Gives back a byte block of CLargeAllocator of `bytes` bytes (the deleter of CLargeBlock).
+struct CLargeBlockDelete {
+  std::size_t bytes = 0;
+  void operator()(std::uint8_t* block) const noexcept {
+    CLargeAllocator<std::uint8_t>().deallocate(block, bytes);
+  }
+};
+/// A byte block of CLargeAllocator, written before it is read.
+using CLargeBlock = std::unique_ptr<std::uint8_t[], CLargeBlockDelete>;
+/// A CLargeBlock of `bytes` bytes. Throws std::bad_alloc.
+inline CLargeBlock MakeLargeBlock(std::size_t bytes) {
+  return CLargeBlock(CLargeAllocator<std::uint8_t>().allocate(bytes), CLargeBlockDelete{bytes});
+}
+
 }  // namespace tagvert
