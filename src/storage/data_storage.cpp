@@ -126,7 +126,7 @@ void CDataStorage::Open(const CEndpoint& input, const CEndpoint& output) {
   m_inputBufferSize = 0;
   m_inputCapacity = kInitialCapacity;
   m_outputCapacity = kInitialCapacity;
-  m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(m_outputCapacity);
+  m_outputBuffer = MakeLargeBlock(m_outputCapacity);
   m_outputStartArmed = false;
   m_pushedBack = false;
   m_pendingLowSurrogate = 0;
@@ -231,9 +231,9 @@ void CDataStorage::WriteOutputBuffer() {
     constexpr std::uint32_t kSmallLimit = 64 * 1024;
     m_outputCapacity *= 2;
     if (m_outputCapacity <= kSmallLimit) {
-      m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(m_outputCapacity);
+      m_outputBuffer = MakeLargeBlock(m_outputCapacity);
     } else if (m_outputCapacity == 2 * kSmallLimit) {
-      m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(kMaxCapacity);
+      m_outputBuffer = MakeLargeBlock(kMaxCapacity);
     }
   }
 }

@@ -301,7 +301,7 @@ class CDataStorage : public CBaseStorage {
   CLargeBlock m_inputBuffer;
   std::uint32_t m_inputBufferSize =
       0;  // bytes allocated for m_inputBuffer (m_inputCapacity or more)
-  std::unique_ptr<std::uint8_t[]> m_outputBuffer;
+  CLargeBlock m_outputBuffer;
   ByteStreamPtr m_inputStream;  // a file opened by name is held here too
   bool m_inputIsFile = false;
   ByteStreamPtr m_outputStream;  // likewise for a created output file
