@@ -7,28 +7,43 @@
 namespace tagvert::cli {
 namespace {
 
-TEST(ParseArgumentsTest, ToIfWithOutputAndDirection) {
-  const auto r = ParseArguments({"to-if", "a.ttx", "-o", "b.if", "--direction", "0x00040000"});
-  ASSERT_TRUE(r.ok()) << r.error;
-  EXPECT_EQ(r.options.command, Command::ToIf);
-  EXPECT_EQ(r.options.inputs, std::vector<std::string>{"a.ttx"});
-  EXPECT_EQ(r.options.output, "b.if");
-  EXPECT_EQ(r.options.direction, 0x00040000);
+// The options that a row sets, as "name=value" words in a fixed order.
+std::string Summary(const CCliOptions& o) {
+  std::string out;
+  for (const auto& input : o.inputs)
+    out += "in=" + input + " ";
+  if (o.output) out += "o=" + *o.output + " ";
+  if (o.outputDir) out += "O=" + *o.outputDir + " ";
+  if (o.direction) out += "direction=" + std::to_string(*o.direction) + " ";
+  if (o.jobs != 0) out += "j=" + std::to_string(o.jobs) + " ";
+  if (o.quiet) out += "quiet ";
+  if (o.keepGoing) out += "keep-going ";
+  if (o.force) out += "force ";
+  return out;
 }
 
-TEST(ParseArgumentsTest, OptionsMayComeFirstAndUseEqualsForms) {
-  const auto r = ParseArguments({"--quiet", "to-if", "--output=x.if", "--direction=262144", "-"});
-  ASSERT_TRUE(r.ok()) << r.error;
-  EXPECT_TRUE(r.options.quiet);
-  EXPECT_EQ(r.options.output, "x.if");
-  EXPECT_EQ(r.options.direction, 262144);
-  EXPECT_EQ(r.options.inputs, std::vector<std::string>{"-"});
-}
-
-TEST(ParseArgumentsTest, DoubleDashEndsOptions) {
-  const auto r = ParseArguments({"detect", "--", "-odd-name.ttx"});
-  ASSERT_TRUE(r.ok()) << r.error;
-  EXPECT_EQ(r.options.inputs, std::vector<std::string>{"-odd-name.ttx"});
+TEST(ParseArgumentsTest, OptionsInEveryFormAndPlace) {
+  const struct {
+    std::vector<std::string> args;
+    const char* options;
+  } rows[] = {
+      {{"to-if", "a.ttx", "-o", "b.if", "--direction", "0x00040000"},
+       "in=a.ttx o=b.if direction=262144 "},
+      // Options may come first and use the equals forms; "--" ends the options.
+      {{"--quiet", "to-if", "--output=x.if", "--direction=262144", "-"},
+       "in=- o=x.if direction=262144 quiet "},
+      {{"detect", "--", "-odd-name.ttx"}, "in=-odd-name.ttx "},
+      {{"to-if", "a", "b", "-O", "out", "-j", "3"}, "in=a in=b O=out j=3 "},
+      {{"from-if", "a", "--output-dir=out", "-j4", "-k"}, "in=a O=out j=4 keep-going "},
+      {{"to-if", "a", "-O", "out", "--jobs=12", "--keep-going", "-f"},
+       "in=a O=out j=12 keep-going force "},
+      {{"to-if", "a", "-O", "out", "--force"}, "in=a O=out force "},
+  };
+  for (const auto& row : rows) {
+    const auto r = ParseArguments(row.args);
+    ASSERT_TRUE(r.ok()) << r.error;
+    EXPECT_EQ(Summary(r.options), row.options);
+  }
 }
 
 TEST(ParseArgumentsTest, UsageErrorsSayWhatIsWrongInOneSentence) {
@@ -94,105 +109,46 @@ TEST(ParseArgumentsTest, UsageErrorsSayWhatIsWrongInOneSentence) {
   }
 }
 
-TEST(ParseArgumentsTest, BatchOptionsSetJobsKeepGoingAndForce) {
-  const struct {
-    std::vector<std::string> args;
-    unsigned jobs;
-    bool keepGoing;
-    bool force;
-  } rows[] = {
-      {{"to-if", "a", "b", "-O", "out", "-j", "3"}, 3, false, false},
-      {{"from-if", "a", "b", "--output-dir=out", "-j4", "-k"}, 4, true, false},
-      {{"to-if", "a", "b", "-O", "out", "--jobs=12", "--keep-going", "-f"}, 12, true, true},
-      {{"to-if", "a", "-O", "out", "--force"}, 0, false, true},
-  };
-  for (const auto& row : rows) {
-    const auto r = ParseArguments(row.args);
-    ASSERT_TRUE(r.ok()) << r.error;
-    EXPECT_EQ(r.options.outputDir, "out");
-    EXPECT_EQ(r.options.jobs, row.jobs);
-    EXPECT_EQ(r.options.keepGoing, row.keepGoing);
-    EXPECT_EQ(r.options.force, row.force);
-  }
-}
-
-TEST(ParseArgumentsTest, EveryCommandHasHelpWithOneLinePerOption) {
-  for (const Command command :
-       {Command::ToIf, Command::FromIf, Command::Detect, Command::Languages, Command::Info}) {
-    const std::string help = CommandHelp(command);
-    EXPECT_TRUE(help.starts_with("Usage: tagvert ")) << help;
-    EXPECT_NE(help.find("--help"), std::string::npos) << help;
-    // An option line names the option and says what it does on the same line.
-    std::size_t at = 0;
-    while ((at = help.find("\n  -", at)) != std::string::npos) {
-      const std::size_t end = help.find('\n', at + 1);
-      const std::string line = help.substr(at + 1, end - at - 1);
-      EXPECT_NE(line.find("   "), std::string::npos) << line;
-      EXPECT_LE(line.size(), 90U) << line;
-      at = end;
-    }
-  }
-  const std::string usage = UsageText();
-  for (const char* name :
-       {"to-if", "from-if", "detect", "languages", "info", "show", "stats", "pseudo"}) {
-    EXPECT_NE(usage.find(std::string("  ") + name + " "), std::string::npos) << name;
-  }
-}
-
-TEST(ParseArgumentsTest, HelpNeedsNoInput) {
-  auto r = ParseArguments({"to-if", "--help"});
-  ASSERT_TRUE(r.ok());
-  EXPECT_TRUE(r.options.help);
-  EXPECT_EQ(r.options.command, Command::ToIf);
-  r = ParseArguments({"--help"});
-  ASSERT_TRUE(r.ok());
-  EXPECT_NE(CommandHelp(r.options.command).find("to-if"), std::string::npos);
-}
-
-TEST(ParseDirectionTest, NumbersInBothBases) {
+TEST(ParseDirectionTest, NumbersInBothBasesAndLanguageTagsInEitherCase) {
   EXPECT_EQ(ParseDirection("0"), 0);
   EXPECT_EQ(ParseDirection("262144"), 0x40000);
   EXPECT_EQ(ParseDirection("0x40000"), 0x40000);
   EXPECT_EQ(ParseDirection("0XFFFFFFFF"), -1);
   EXPECT_EQ(ParseDirection("4294967295"), -1);
-  EXPECT_FALSE(ParseDirection(""));
-  EXPECT_FALSE(ParseDirection("0x"));
-  EXPECT_FALSE(ParseDirection("-1"));
-  EXPECT_FALSE(ParseDirection("4294967296"));
+  EXPECT_EQ(ParseDirection("DE-DE"), 0x00040000);
+  EXPECT_EQ(ParseDirection("en-gb"), 0x04020000);
+  EXPECT_EQ(ParseDirection("Zh-Tw"), 0x04000000);
+  for (const char* refused : {"", "0x", "-1", "4294967296", "unk-unk", "de"})
+    EXPECT_FALSE(ParseDirection(refused)) << refused;
 }
 
-TEST(DefaultOutputTest, ToIfAppendsIf) {
+TEST(DefaultOutputTest, ToIfAppendsIfFromIfInsertsOut) {
   EXPECT_EQ(DefaultToIfOutput("doc.ttx"), "doc.ttx.if");
   EXPECT_EQ(DefaultToIfOutput("dir.v2/doc"), "dir.v2/doc.if");
-}
-
-TEST(DefaultOutputTest, FromIfDropsIfAndInsertsOut) {
-  EXPECT_EQ(DefaultFromIfOutput("doc.ttx.if"), "doc.out.ttx");
-  EXPECT_EQ(DefaultFromIfOutput("doc.if"), "doc.out.ttx");
-  EXPECT_EQ(DefaultFromIfOutput("DOC.TTX.IF"), "DOC.out.TTX");
-  EXPECT_EQ(DefaultFromIfOutput("a.b/doc.if"), "a.b/doc.out.ttx");
-  EXPECT_EQ(DefaultFromIfOutput("a.b/doc.ttx"), "a.b/doc.out.ttx");
-  EXPECT_EQ(DefaultFromIfOutput("dir/.hidden.if"), "dir/.hidden.out.ttx");
   EXPECT_EQ(DefaultPseudoOutput("a.b/doc.ttx", false), "a.b/doc.pseudo.ttx");
   EXPECT_EQ(DefaultPseudoOutput("C:\\v1.2\\doc", true), "C:\\v1.2\\doc.pseudo.ttx");
-}
-
-TEST(DefaultOutputTest, BackslashSeparatesFoldersOnWindows) {
   const struct {
     const char* input;
+    bool backslash;
     const char* expected;
   } rows[] = {
-      {"C:\\work\\v1.2\\doc.if", "C:\\work\\v1.2\\doc.out.ttx"},
-      {"C:\\work\\v1.2\\doc.ttx.if", "C:\\work\\v1.2\\doc.out.ttx"},
-      {"C:/work/v1.2\\doc", "C:/work/v1.2\\doc.out.ttx"},
-      {"C:\\work/v1.2/doc.if", "C:\\work/v1.2/doc.out.ttx"},
-      {"\\\\server\\share.x\\.hidden.if", "\\\\server\\share.x\\.hidden.out.ttx"},
+      {"doc.ttx.if", false, "doc.out.ttx"},
+      {"doc.if", false, "doc.out.ttx"},
+      {"DOC.TTX.IF", false, "DOC.out.TTX"},
+      {"a.b/doc.if", false, "a.b/doc.out.ttx"},
+      {"a.b/doc.ttx", false, "a.b/doc.out.ttx"},
+      {"dir/.hidden.if", false, "dir/.hidden.out.ttx"},
+      // Only on Windows a backslash separates folders.
+      {"v1.2\\doc.if", false, "v1.out.2\\doc"},
+      {"C:\\work\\v1.2\\doc.if", true, "C:\\work\\v1.2\\doc.out.ttx"},
+      {"C:\\work\\v1.2\\doc.ttx.if", true, "C:\\work\\v1.2\\doc.out.ttx"},
+      {"C:/work/v1.2\\doc", true, "C:/work/v1.2\\doc.out.ttx"},
+      {"C:\\work/v1.2/doc.if", true, "C:\\work/v1.2/doc.out.ttx"},
+      {"\\\\server\\share.x\\.hidden.if", true, "\\\\server\\share.x\\.hidden.out.ttx"},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(DefaultFromIfOutput(row.input, true), row.expected) << row.input;
+    EXPECT_EQ(DefaultFromIfOutput(row.input, row.backslash), row.expected) << row.input;
   }
-  // Elsewhere a backslash is a character of the name.
-  EXPECT_EQ(DefaultFromIfOutput("v1.2\\doc.if", false), "v1.out.2\\doc");
 }
 
 TEST(DefaultOutputTest, OutputInFolderKeepsTheFileName) {
@@ -212,16 +168,6 @@ TEST(DefaultOutputTest, OutputInFolderKeepsTheFileName) {
   for (const auto& row : rows) {
     EXPECT_EQ(OutputInFolder(row.dir, row.output, row.backslash), row.expected) << row.output;
   }
-}
-
-TEST(ParseDirectionTest, LanguageTagsInEitherCase) {
-  EXPECT_EQ(ParseDirection("de-de"), 0x00040000);
-  EXPECT_EQ(ParseDirection("DE-DE"), 0x00040000);
-  EXPECT_EQ(ParseDirection("en-gb"), 0x04020000);
-  EXPECT_EQ(ParseDirection("en-us"), 0x00010000);
-  EXPECT_EQ(ParseDirection("Zh-Tw"), 0x04000000);
-  EXPECT_FALSE(ParseDirection("unk-unk"));
-  EXPECT_FALSE(ParseDirection("de"));
 }
 
 TEST(ParseDirectionTest, UnknownTagIsAUsageErrorListingTheKnownOnes) {

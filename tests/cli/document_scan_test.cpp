@@ -53,12 +53,5 @@ TEST(ScanLanguagesTest, TuvMismatchNamesTheLanguagesFound) {
   EXPECT_EQ(TuvMismatch(languages, 0x04010000), "");  // the second code of en-us
 }
 
-TEST(ScanLanguagesTest, DirectionOfLanguageComparesWithoutCase) {
-  EXPECT_EQ(DirectionOfLanguage(u"FR-FR"), 0x00080000);
-  EXPECT_EQ(DirectionOfLanguage(u"Ja-Jp"), 0x04060000);
-  EXPECT_EQ(DirectionOfLanguage(u"fr"), std::nullopt);
-  EXPECT_EQ(DirectionOfLanguage(u""), std::nullopt);
-}
-
 }  // namespace
 }  // namespace tagvert::cli

@@ -6,25 +6,9 @@
 set -u
 tagvert="$1"
 shim="$2"
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-failures=0
+. "$(dirname "$0")/test_lib.sh"
 # The shim is loaded before a sanitizer runtime, which then must not insist on coming first.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0"
-
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-
-contains() {
-  grep -q -- "$2" "$1" || fail "$1 lacks '$2': $(cat "$1")"
-}
-
-# no_temp: no temporary file is left in the work folder.
-no_temp() {
-  ls -a "$work" | grep -q tagvert- && fail "$1: a temporary file was left behind"
-}
 
 # faulty VAR=VALUE... -- ARGS: runs tagvert with the shim and the fault settings; sets $status.
 faulty() {
@@ -108,25 +92,24 @@ for direction in to-if from-if; do
   every_fault WRITE target.tagvert- "cannot write '$work/target': the disk is full."
 done
 
-# A failed sync of the output's data leaves the old output; a failed sync of its folder after
-# the rename leaves the new output in place, but the command fails and says that it may not
-# survive a crash. The folder of the work is watched: the file's sync is the first, the
-# folder's the second.
+# A failed sync of the output's data (the first sync in the work folder) leaves the old output;
+# a failed sync of its folder after the rename (the second) leaves the new output in place, but
+# the command fails and says that it may not survive a crash.
 direction=to-if src="$work/doc.ttx" opts="--direction fr-fr"
-echo old >"$work/target"
-faulty TAGVERT_FAULT_FILE="$(basename "$work")" TAGVERT_FAULT_FSYNC=1 \
-  "$tagvert" $direction "$src" -o "$work/target" $opts --quiet
-[ $status -eq 1 ] || fail "a failed sync of the data gave status $status"
-contains "$work/err" "cannot write '$work/target': input/output error."
-[ "$(cat "$work/target")" = old ] || fail "a failed sync of the data changed the old output"
-no_temp "failed sync of the data"
-faulty TAGVERT_FAULT_FILE="$(basename "$work")" TAGVERT_FAULT_FSYNC=2 \
-  "$tagvert" $direction "$src" -o "$work/target" $opts --quiet
-[ $status -eq 1 ] || fail "a failed sync of the folder gave status $status"
-contains "$work/err" "cannot write '$work/target': input/output error while saving the folder \
-to the disk; the new output is in place but may not survive a system crash."
-cmp -s "$work/target" "$work/good.if" || fail "a failed sync of the folder: no new output"
-no_temp "failed sync of the folder"
+for sync in 1 2; do
+  echo old >"$work/target"
+  faulty TAGVERT_FAULT_FILE="$(basename "$work")" TAGVERT_FAULT_FSYNC=$sync \
+    "$tagvert" $direction "$src" -o "$work/target" $opts --quiet
+  [ $status -eq 1 ] || fail "failed sync $sync gave status $status"
+  contains "$work/err" "cannot write '$work/target': input/output error"
+  if [ $sync = 1 ]; then
+    [ "$(cat "$work/target")" = old ] || fail "a failed sync of the data changed the old output"
+  else
+    cmp -s "$work/target" "$work/good.if" || fail "a failed sync of the folder: no new output"
+  fi
+  no_temp "failed sync $sync"
+done
+contains "$work/err" "while saving the folder to the disk; the new output is in place but may not survive a system crash."
 
 # A Ctrl-C that comes once the conversion has finished, while its output is saved, still ends
 # the command by the signal (the output is complete and in place).

@@ -1,5 +1,5 @@
 # Tagvert: helpers shared by the shell tests: a scratch folder $work (made here and removed at
-# exit, unless the test set one), a failure counter, expect and contains.
+# exit, unless the test set one), a failure counter, expect, contains and no_temp.
 # SPDX-License-Identifier: Apache-2.0
 if [ -z "${work:-}" ]; then
   work="$(mktemp -d)"
@@ -22,7 +22,12 @@ expect() {
   [ "$got" -eq "$want" ] || fail "'$*' exited $got, expected $want: $(cat "$work/err")"
 }
 
-# contains FILE TEXT: FILE holds TEXT.
+# contains FILE TEXT: FILE holds TEXT (as it is, not as a pattern).
 contains() {
-  grep -q -- "$2" "$1" || fail "$1 lacks '$2': $(cat "$1")"
+  grep -qF -- "$2" "$1" || fail "$1 lacks '$2': $(cat "$1")"
+}
+
+# no_temp WHAT: no temporary output file is left anywhere below the work folder.
+no_temp() {
+  find "$work" -name '*tagvert-*' | grep -q . && fail "$1: a temporary file was left behind"
 }

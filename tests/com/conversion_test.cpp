@@ -13,23 +13,18 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // The ways a host hands over a source and a target.
-enum class Way { FileNames, FileVariants, ByRefVariants, FileStreams, MemoryStreams };
+// (The File forms with names: the script clients, tests/com/scripts.)
+enum class Way { FileVariants, ByRefVariants, FileStreams, MemoryStreams };
 
-const char* WayName(Way way) {
-  switch (way) {
-    case Way::FileNames:
-      return "ConvertXFile with names";
-    case Way::FileVariants:
-      return "ConvertX with BSTR VARIANTs";
-    case Way::ByRefVariants:
-      return "ConvertX with by-reference VARIANTs";
-    case Way::FileStreams:
-      return "ConvertXStream with SHCreateStreamOnFileEx";
-    case Way::MemoryStreams:
-      return "ConvertX with CreateStreamOnHGlobal in VARIANTs";
-  }
-  return "";
-}
+const struct {
+  Way way;
+  const char* name;
+} kWays[] = {
+    {Way::FileVariants, "ConvertX with BSTR VARIANTs"},
+    {Way::ByRefVariants, "ConvertX with by-reference VARIANTs"},
+    {Way::FileStreams, "ConvertXStream with SHCreateStreamOnFileEx"},
+    {Way::MemoryStreams, "ConvertX with CreateStreamOnHGlobal in VARIANTs"},
+};
 
 // Converts `input` (a file) one way and returns the output bytes and the result.
 HRESULT Convert(IOrvIFConverterEx4* converter, bool toIF, Way way, const std::wstring& input,
@@ -41,13 +36,6 @@ HRESULT Convert(IOrvIFConverterEx4* converter, bool toIF, Way way, const std::ws
   CVar reserv;
   HRESULT hr = E_UNEXPECTED;
   switch (way) {
-    case Way::FileNames: {
-      CBstr in(input), out(outFile);
-      hr = toIF ? legacy->ConvertToIFFile(in.Get(), out.Get(), reserv.v)
-                : legacy->ConvertFromIFFile(in.Get(), out.Get(), reserv.v);
-      output = ReadBytes(outFile);
-      break;
-    }
     case Way::FileVariants:
     case Way::ByRefVariants: {
       CVar in(input), out(outFile);
@@ -103,9 +91,8 @@ TEST(CConverterConversionTest, EveryWayGivesTheNativeBytes) {
     const Bytes expectedTtx = ReadBytes(r.expectedTtx);
     ASSERT_FALSE(expectedIf.empty());
     ASSERT_EQ(converter->put_Property(CVar(L"Direction").v, CVar::I4(r.direction).v), S_OK);
-    for (Way way : {Way::FileNames, Way::FileVariants, Way::ByRefVariants, Way::FileStreams,
-                    Way::MemoryStreams}) {
-      SCOPED_TRACE(WayName(way));
+    for (const auto& [way, name] : kWays) {
+      SCOPED_TRACE(name);
       Bytes output;
       ASSERT_EQ(Convert(converter.Get(), true, way, r.input, output), S_OK);
       EXPECT_TRUE(output == expectedIf)

@@ -1,4 +1,5 @@
-// Tagvert: identity getters and the format test through COM.
+// Tagvert: the format test through COM, and the names and type information of both dual
+// interfaces (the identity getters and late-bound calls: the script clients, tests/com/scripts).
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
@@ -6,49 +7,6 @@
 
 namespace tagvert::comtest {
 namespace {
-
-TEST(CConverterIdentityTest, GettersGiveTheTTXIdentity) {
-  auto converter = CreateConverter();
-  ASSERT_TRUE(converter);
-  const struct {
-    const char* name;
-    HRESULT (STDMETHODCALLTYPE IOrvIFConverterEx4::*get)(BSTR*);
-    const wchar_t* expected;
-  } strings[] = {
-      {"Name", &IOrvIFConverterEx4::get_Name, L"TTX"},
-      {"DefaultExtension", &IOrvIFConverterEx4::get_DefaultExtension, L"ttx"},
-      {"FilterString", &IOrvIFConverterEx4::get_FilterString, L"*.ttx"},
-      {"MIMEContentType", &IOrvIFConverterEx4::get_MIMEContentType, L"text/ttx"},
-  };
-  for (const auto& row : strings) {
-    SCOPED_TRACE(row.name);
-    CBstr value;
-    ASSERT_EQ((converter.Get()->*row.get)(value.Out()), S_OK);
-    EXPECT_EQ(value.Text(), row.expected);
-  }
-  const struct {
-    const char* name;
-    HRESULT (STDMETHODCALLTYPE IOrvIFConverterEx4::*get)(LONG*);
-    LONG expected;
-  } numbers[] = {
-      {"Id", &IOrvIFConverterEx4::get_Id, 31},
-      {"TargetId", &IOrvIFConverterEx4::get_TargetId, 31},
-      {"IsConvertToIFAvailable", &IOrvIFConverterEx4::get_IsConvertToIFAvailable, 1},
-      {"IsConvertFromIFAvailable", &IOrvIFConverterEx4::get_IsConvertFromIFAvailable, 1},
-      {"State", &IOrvIFConverterEx4::get_State, 0},
-      {"PropertyCount", &IOrvIFConverterEx4::get_PropertyCount, 1},
-  };
-  for (const auto& row : numbers) {
-    SCOPED_TRACE(row.name);
-    LONG value = -7;
-    ASSERT_EQ((converter.Get()->*row.get)(&value), S_OK);
-    EXPECT_EQ(value, row.expected);
-  }
-  auto legacy = converter.As<IOrvIFConverter>(IID_IOrvIFConverter);
-  SHORT id = 0;
-  ASSERT_EQ(legacy->get_SrcFormatId(&id), S_OK);
-  EXPECT_EQ(id, 31);
-}
 
 TEST(CConverterIdentityTest, FormatTestTakesNamesAndStreamsButNoReferences) {
   const std::wstring ttx = WorkFile("format.ttx");
@@ -80,6 +38,33 @@ TEST(CConverterIdentityTest, FormatTestTakesNamesAndStreamsButNoReferences) {
   CBstr file(ttx);
   EXPECT_EQ(legacy->IsFormatAvailableFile(file.Get()), S_OK);
   EXPECT_EQ(legacy->IsFormatAvailableFile(nullptr), E_INVALIDARG);
+}
+
+DISPID IdOf(IDispatch* dispatch, const wchar_t* name) {
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  DISPID id = DISPID_UNKNOWN;
+  dispatch->GetIDsOfNames(IID_NULL, names, 1, 1033, &id);
+  return id;
+}
+
+TEST(CConverterDispatchTest, EachFaceAnswersFromItsOwnTypeInfo) {
+  auto converter = CreateConverter();
+  auto modern = converter.As<IDispatch>(IID_IDispatch);
+  auto old = converter.As<IOrvIFConverter>(IID_IOrvIFConverter);
+  EXPECT_EQ(IdOf(modern.Get(), L"Property"), 1);
+  EXPECT_EQ(IdOf(modern.Get(), L"TargetId"), 21);
+  EXPECT_EQ(IdOf(old.Get(), L"SrcFormatId"), 1);
+  EXPECT_EQ(IdOf(old.Get(), L"ConvertFromIFStream"), 7);
+  EXPECT_EQ(IdOf(old.Get(), L"TargetId"), DISPID_UNKNOWN);
+  UINT count = 0;
+  EXPECT_EQ(old->GetTypeInfoCount(&count), S_OK);
+  EXPECT_EQ(count, 1U);
+  CPtr<ITypeInfo> info;
+  ASSERT_EQ(old->GetTypeInfo(0, 1033, info.Out()), S_OK);
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
+  EXPECT_TRUE(IsEqualIID(attr->guid, IID_IOrvIFConverter));
+  info->ReleaseTypeAttr(attr);
 }
 
 }  // namespace

@@ -96,25 +96,5 @@ TEST(CConverterPropertyTest, PutStoresIntegersAndFiresTheCallersValuesAsGiven) {
   }
 }
 
-TEST(CConverterPropertyTest, NamesTypesAndDisplayNamesByIndex) {
-  auto converter = CreateConverter();
-  const struct {
-    LONG index;
-    const wchar_t* name;
-    LONG type;
-  } rows[] = {{0, L"Direction", 2}, {1, L"", -1}, {7, L"", -1}, {-1, L"", -1}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.index);
-    CBstr name, display;
-    LONG type = 99;
-    ASSERT_EQ(converter->get_PropertyName(row.index, name.Out()), S_OK);
-    ASSERT_EQ(converter->get_PropertyDisplayName(row.index, display.Out()), S_OK);
-    ASSERT_EQ(converter->get_PropertyType(row.index, &type), S_OK);
-    EXPECT_EQ(name.Text(), row.name);
-    EXPECT_EQ(display.Text(), row.name);
-    EXPECT_EQ(type, row.type);
-  }
-}
-
 }  // namespace
 }  // namespace tagvert::comtest

@@ -117,70 +117,53 @@ struct CCase {
 
 std::vector<CCase> Cases() {
   std::vector<CCase> cases;
-  for (const auto& entry : fs::directory_iterator(fs::path(TAGVERT_TEST_DATA_DIR) / "roundtrip")) {
-    if (entry.path().extension() != ".ttx") continue;
-    const auto ttx = test::ReadFileBytes(entry.path().string());
+  for (const auto& path : test::TtxFiles(fs::path(TAGVERT_TEST_DATA_DIR) / "roundtrip")) {
+    const auto ttx = test::ReadFileBytes(path.string());
     CTagvertConverter converter;
     converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(0x000C0000));
-    const auto ifBytes = test::ToIf(ttx, &converter).output;
-    cases.push_back({entry.path().filename().string() + " to IF", true, ttx});
-    cases.push_back({entry.path().filename().string() + " from IF", false, ifBytes});
+    cases.push_back({path.filename().string() + " to IF", true, ttx});
+    cases.push_back(
+        {path.filename().string() + " from IF", false, test::ToIf(ttx, &converter).output});
   }
   return cases;
 }
 
-const std::vector<std::string> kConverted = {"State 1", "State 0"};
-const std::vector<std::string> kFailed = {"State 1", "State 32768"};
-const std::vector<std::string> kFailedAtFlush = {"State 1", "State 0", "State 32768"};
-const std::vector<std::string> kShortWrite = {"State 1", "State 32771", "State 32768"};
-const std::vector<std::string> kShortWriteAtFlush = {"State 1", "State 0", "State 32771",
-                                                     "State 32768"};
-
-TEST(FaultInjectionTest, SourceFailingAtEveryReadFailsWithItsCode) {
+// Every read failing or reading short in turn, then every write writing short or failing.
+TEST(FaultInjectionTest, EveryReadAndWriteFailingInTurn) {
+  const std::vector<std::string> converted = {"State 1", "State 0"};
+  const std::vector<std::string> failed = {"State 1", "State 32768"};
+  const std::vector<std::string> failedAtFlush = {"State 1", "State 0", "State 32768"};
+  const std::vector<std::string> shortWrite = {"State 1", "State 32771", "State 32768"};
+  const std::vector<std::string> shortAtFlush = {"State 1", "State 0", "State 32771",
+                                                 "State 32768"};
   for (const CCase& c : Cases()) {
     const CRun clean = Convert(c.toIf, c.input, Fault::None, Fault::None, 0);
     ASSERT_EQ(clean.result, kSOk) << c.name;
     ASSERT_GT(clean.sourceCalls, 3) << c.name;
-    for (int k = 1; k <= clean.sourceCalls; ++k) {
-      SCOPED_TRACE(c.name + ", read " + std::to_string(k));
-      const CRun run = Convert(c.toIf, c.input, Fault::Fail, Fault::None, k);
-      EXPECT_EQ(run.result, kIoFault);
-      EXPECT_EQ(run.states, kFailed);
-      // A conversion to IF writes nothing before it has read everything.
-      if (c.toIf) {
-        EXPECT_TRUE(run.output.empty());
-      }
-    }
-  }
-}
-
-TEST(FaultInjectionTest, ShortReadAtAnyCallChangesNothing) {
-  for (const CCase& c : Cases()) {
-    const CRun clean = Convert(c.toIf, c.input, Fault::None, Fault::None, 0);
-    for (int k = 1; k <= clean.sourceCalls; ++k) {
-      SCOPED_TRACE(c.name + ", read " + std::to_string(k));
-      const CRun run = Convert(c.toIf, c.input, Fault::Short, Fault::None, k);
-      EXPECT_EQ(run.result, kSOk);
-      EXPECT_EQ(run.states, kConverted);
-      EXPECT_EQ(run.output, clean.output);
-    }
-  }
-}
-
-TEST(FaultInjectionTest, TargetWritingShortOrFailingAtEveryWrite) {
-  for (const CCase& c : Cases()) {
-    const CRun clean = Convert(c.toIf, c.input, Fault::None, Fault::None, 0);
     ASSERT_GE(clean.targetCalls, 1) << c.name;
+    for (int k = 1; k <= clean.sourceCalls; ++k) {
+      SCOPED_TRACE(c.name + ", read " + std::to_string(k));
+      const CRun failRun = Convert(c.toIf, c.input, Fault::Fail, Fault::None, k);
+      EXPECT_EQ(failRun.result, kIoFault);
+      EXPECT_EQ(failRun.states, failed);
+      // A conversion to IF writes nothing before it has read everything.
+      EXPECT_TRUE(!c.toIf || failRun.output.empty());
+      // A short read changes nothing.
+      const CRun shortRun = Convert(c.toIf, c.input, Fault::Short, Fault::None, k);
+      EXPECT_EQ(shortRun.result, kSOk);
+      EXPECT_EQ(shortRun.states, converted);
+      EXPECT_EQ(shortRun.output, clean.output);
+    }
     for (int k = 1; k <= clean.targetCalls; ++k) {
       SCOPED_TRACE(c.name + ", write " + std::to_string(k));
       const bool last = k == clean.targetCalls;  // the flush after StateChange(0)
       const CRun shortRun = Convert(c.toIf, c.input, Fault::None, Fault::Short, k);
       EXPECT_EQ(shortRun.result, kEFail);
-      EXPECT_EQ(shortRun.states, last ? kShortWriteAtFlush : kShortWrite);
+      EXPECT_EQ(shortRun.states, last ? shortAtFlush : shortWrite);
       EXPECT_EQ(shortRun.targetCalls, k);  // nothing is written after a short write
       const CRun failRun = Convert(c.toIf, c.input, Fault::None, Fault::Fail, k);
       EXPECT_EQ(failRun.result, kIoFault);
-      EXPECT_EQ(failRun.states, last ? kFailedAtFlush : kFailed);
+      EXPECT_EQ(failRun.states, last ? failedAtFlush : failed);
     }
   }
 }

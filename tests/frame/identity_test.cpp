@@ -1,4 +1,6 @@
-// Tagvert: tests of the converter's identity, format test and properties.
+// Tagvert: tests of the converter's format test and properties. The fixed identity is checked
+// through COM by the script clients and by the command's info test; the name and captions from
+// the kernel text service by the Windows tests (tests/com/text_service).
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
@@ -11,44 +13,6 @@ namespace tagvert {
 namespace {
 
 using test::Utf8Bytes;
-
-// A kernel text service that knows the format name and the caption to IF, and fails on 31.
-class CFakeKernel : public IKernelTextService {
- public:
-  HResult GetActionText(std::int32_t n, std::optional<std::u16string>& text) override {
-    if (n == 30) text = u"Converting TTX to IF";
-    return n == 31 ? kEFail : kSOk;
-  }
-  HResult GetFormatName(std::int32_t n, std::optional<std::u16string>& text) override {
-    if (n == 31) text = u"TTX document";
-    return kSOk;
-  }
-};
-
-// The fixed identity (name, extension, filter, MIME type, ids) is checked through COM by
-// CConverterIdentityTest and by the command's info test; here only what the service changes.
-TEST(CTagvertConverterTest, NameAndCaptionComeFromTheKernelTextServiceWhenThereIsOne) {
-  CTagvertConverter c;
-  EXPECT_EQ(c.GetConverterName(), u"TTX");
-  EXPECT_EQ(c.GetCaption(true), u"");
-  c.SetKernelTextServiceFactory([](HResult&) -> std::unique_ptr<IKernelTextService> {
-    return std::make_unique<CFakeKernel>();
-  });
-  EXPECT_EQ(c.GetConverterName(), u"TTX document");
-  EXPECT_EQ(c.GetCaption(true), u"Converting TTX to IF");
-  EXPECT_EQ(c.GetCaption(false), u"");  // the service failed
-  auto recorder = std::make_shared<test::CEventRecorder>();
-  std::uint32_t cookie = 0;
-  c.Advise(recorder, cookie);
-  test::ToIf(Utf8Bytes(u"x"), &c);
-  EXPECT_EQ(recorder->events.at(1), "Text Converting TTX to IF");
-  // A service that cannot be created: the fallback name.
-  c.SetKernelTextServiceFactory([](HResult& hr) -> std::unique_ptr<IKernelTextService> {
-    hr = MakeHResult(0x80040154);
-    return nullptr;
-  });
-  EXPECT_EQ(c.GetConverterName(), u"TTX");
-}
 
 TEST(CTagvertConverterTest, FormatTestFindsTheRootAmongTheFirstSixItems) {
   const std::u16string five = u"<!--1--><!--2--><!--3--><!--4--><!--5-->";

@@ -9,22 +9,9 @@ namespace {
 
 using namespace tagvert;
 
-// The tag type numbers of the element interface for the table's tag types.
-int TagTypeNumber(TagType type) {
-  switch (type) {
-    case TagType::Open:
-      return kTagOpen;
-    case TagType::Close:
-      return kTagClose;
-    case TagType::Single:
-      return kTagSingle;
-    case TagType::PairedOpen:
-      return kTagPairedOpen;
-    case TagType::PairedClose:
-      return kTagPairedClose;
-  }
-  return -1;
-}
+// The tag type numbers of the element interface, in the order of the table's tag types.
+constexpr int kTagTypeNumbers[] = {kTagOpen, kTagClose, kTagSingle, kTagPairedOpen,
+                                   kTagPairedClose};
 
 std::vector<fuzz::CItem> ScanItems(const std::u16string& units) {
   CElementTable table;
@@ -35,7 +22,7 @@ std::vector<fuzz::CItem> ScanItems(const std::u16string& units) {
     fuzz::CItem& item = items.emplace_back();
     item.markup = record.IsTag();
     item.source = table.Text(record);
-    item.tagType = TagTypeNumber(record.tagType);
+    item.tagType = kTagTypeNumbers[static_cast<int>(record.tagType)];
     item.name = table.Name(record);
     std::vector<CAttributeSpan> attributes;
     table.ReadAttributes(record, attributes);

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Tagvert: builds the .deb with CPack, unpacks it into a scratch root (dpkg -x) and runs the
-# command from there; checks the package's name and version and that it carries the command,
-# the man page, the completion and the development files, relocatable.
+# command from there; checks the package's name and version, the command and the man page it
+# carries, and that its pkg-config file is relocatable (the installed tree's files:
+# consumer_test.sh, which installs what the package holds).
 # Usage: deb_test.sh BUILD_DIR SAMPLE_TTX
 set -u
 build="$1"
@@ -22,13 +23,6 @@ root="$work/root"
 dpkg -x "$deb" "$root" || { fail "dpkg -x failed"; exit 1; }
 [ "$("$root/usr/bin/tagvert" --version)" = "tagvert $version" ] ||
   fail "the unpacked tagvert does not print its version"
-for want in usr/share/man/man1/tagvert.1 usr/share/bash-completion/completions/tagvert \
-  usr/include/tagvert/tagvert.h usr/include/tagvert/version.h; do
-  [ -f "$root/$want" ] || fail "the package lacks /$want"
-done
-for want in 'cmake/Tagvert/TagvertConfig.cmake' 'pkgconfig/tagvert.pc' 'libtagvert\.(a|so)'; do
-  (cd "$root" && find usr/lib* -type f -o -type l) | grep -qE "/$want\$" || fail "the package lacks $want"
-done
 grep -q "\"tagvert $version\"" "$root/usr/share/man/man1/tagvert.1" ||
   fail "the packaged man page does not carry version $version"
 

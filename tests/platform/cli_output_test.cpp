@@ -1,18 +1,13 @@
-// Tagvert: the command's output bookkeeping shared by the platforms: the table of temporary files
-// that a stop handler removes, and the finishing of an output before it is committed.
+// Tagvert: the table of temporary files that the command's stop handler removes, shared by the
+// platforms. (The finishing of an output, its causes and the temporary file it removes: the
+// command's fault tests, tests/cli/fault_test.sh.)
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 
 #include "platform/cli_output.h"
-#include "platform/posix_file_stream.h"
 
 namespace tagvert {
 namespace {
@@ -60,60 +55,6 @@ TEST(TempOutputTable, NamesAreCopiedWholeOrRefused) {
   // Only the given units count, not what follows them.
   EXPECT_EQ(table.Publish("abcdef", 3), 1);
   EXPECT_EQ(Published(table), (std::set<std::string>{fits, "abc"}));
-}
-
-// A stream whose Finish reports a chosen outcome.
-class CFinishing : public CCliFile {
- public:
-  explicit CFinishing(HResult outcome) : m_outcome(outcome) {}
-  std::uint32_t Read(void*, std::uint32_t) override { return 0; }
-  std::uint32_t Write(const void*, std::uint32_t size) override { return size; }
-  std::uint64_t Position() override { return 0; }
-  bool Size(std::uint64_t&) override { return false; }
-  HResult WriteError() const override { return kSOk; }
-  bool ChangedWhileRead() override { return false; }
-  HResult Finish(bool durable) override {
-    durableCalls += durable ? 1 : 0;
-    return m_outcome;
-  }
-  int durableCalls = 0;
-
- private:
-  HResult m_outcome;
-};
-
-TEST(FinishOutput, NamesTheCauseAndLeavesNoTemporaryFile) {
-  struct Case {
-    HResult outcome;
-    const char* why;  // empty: success
-  };
-  const Case cases[] = {
-      {kSOk, ""},
-      {detail::HResultFromErrno(ENOSPC, true), "the disk is full"},
-      {detail::HResultFromErrno(EIO, true), "input/output error"},
-      {detail::HResultFromErrno(EFBIG, true),
-       "the output file is too large for this system's limit"},
-      {kEFail, "the output accepted fewer bytes than were written"},
-  };
-  const auto folder = std::filesystem::temp_directory_path();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.why);
-    const std::string temp = (folder / "tagvert-finish-").string() + std::to_string(::getpid());
-    std::ofstream(temp) << "partial";
-    auto file = std::make_shared<CFinishing>(c.outcome);
-    CCliOutput output;
-    output.file = file;
-    output.temp = temp;
-    std::string why;
-    const bool ok = detail::FinishOutput(output, why);
-    EXPECT_EQ(ok, *c.why == '\0');
-    EXPECT_EQ(why, c.why);
-    // Finished durably once; a failure removes the temporary file and forgets it.
-    EXPECT_GE(file->durableCalls, 1);
-    EXPECT_EQ(std::filesystem::exists(temp), ok);
-    EXPECT_EQ(output.temp.empty(), !ok);
-    std::filesystem::remove(temp);
-  }
 }
 
 }  // namespace

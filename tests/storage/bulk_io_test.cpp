@@ -55,10 +55,15 @@ struct CReadOutcome {
   bool operator==(const CReadOutcome&) const = default;
 };
 
-// Reads `bytes` run by run (with the bulk read or with GetChar until a stop unit and UngetChar)
-// and takes each stop unit (with TakeUtf16Char or GetChar), until the end or an abort.
-CReadOutcome ReadRuns(const std::vector<std::uint8_t>& bytes, std::uint32_t chunk,
-                      std::int16_t mode, bool bulk, bool toCode, std::uint64_t step,
+// What is read: runs before '<' or before a code and the unit ending each, or the whole input.
+enum class Read { BeforeLess, BeforeCode, All };
+
+// Reads `bytes` with the bulk reads or with the unit loop they replace, the hooks due every
+// `step` bytes and a stop request made at hook `stopAtHook` (0: none). Runs: each run (bulk, or
+// GetChar until a stop unit and UngetChar), then the unit that ended it (TakeUtf16Char or
+// GetChar). All: ReadAllUnits or GetChar until it returns false.
+CReadOutcome ReadWith(const std::vector<std::uint8_t>& bytes, std::uint32_t chunk,
+                      std::int16_t mode, Read what, bool bulk, std::uint64_t step,
                       std::size_t stopAtHook) {
   auto source = std::make_shared<test::CChunkedStream>(bytes, chunk);
   CHookedStorage storage(mode, kModeNone);
@@ -66,10 +71,17 @@ CReadOutcome ReadRuns(const std::vector<std::uint8_t>& bytes, std::uint32_t chun
   if (mode == kModeSingle) storage.DetectBOM();
   storage.step = step;
   storage.stopAtHook = stopAtHook;
+  const bool toCode = what == Read::BeforeCode;
   auto isStop = [&](char16_t c) { return toCode ? c >= 0xE000 && c <= 0xEFFF : c == u'<'; };
   CReadOutcome outcome;
+  CUnitBuffer units;
   try {
-    for (;;) {
+    if (what == Read::All && bulk) storage.ReadAllUnits(units);
+    if (what == Read::All && !bulk) {
+      for (char16_t c = 0; storage.GetChar(c);)
+        units.PushBack(c);
+    }
+    while (what != Read::All) {
       std::u16string run;
       if (bulk) {
         toCode ? storage.ReadRunBeforeCode(&run) : storage.ReadRunBeforeLess(run);
@@ -84,7 +96,6 @@ CReadOutcome ReadRuns(const std::vector<std::uint8_t>& bytes, std::uint32_t chun
         }
       }
       outcome.runs.push_back(run);
-      // The IF reader takes the unit that ended a run with TakeUtf16Char.
       char16_t stopUnit = 0;
       if (!(bulk ? storage.TakeUtf16Char(stopUnit) : storage.GetChar(stopUnit))) break;
       outcome.runs.push_back(std::u16string(1, stopUnit));
@@ -94,7 +105,51 @@ CReadOutcome ReadRuns(const std::vector<std::uint8_t>& bytes, std::uint32_t chun
   }
   outcome.hookCalls = storage.hookCalls;
   outcome.count = storage.GetCharCount();
+  if (what != Read::All) return outcome;
+  outcome.runs.emplace_back(units.View());
+  // Where the hook acts between units, not only after how many bytes (the low half of a
+  // four-byte character consumes none).
+  outcome.hookCalls.insert(outcome.hookCalls.end(), storage.hookCounts.begin(),
+                           storage.hookCounts.end());
+  // The storage is left as the loop leaves it: the last unit can be pushed back.
+  char16_t last = 0;
+  storage.UngetChar();
+  if (!outcome.aborted && storage.GetChar(last)) outcome.runs.emplace_back(1, last);
   return outcome;
+}
+
+struct CReadCase {
+  const char* name;
+  std::vector<std::uint8_t> bytes;
+  std::int16_t mode;
+  Read what;
+};
+
+// Each case read with hooks due at every byte, every 7 and every 500 bytes, with and without a
+// stop request made by a hook: the bulk reads leave what the unit loop leaves.
+void ExpectBulkReadsLikeUnits(const std::vector<CReadCase>& cases, std::uint32_t chunk) {
+  for (const CReadCase& c : cases) {
+    for (const std::uint64_t step : {1, 7, 500}) {
+      for (const std::size_t stopAtHook : {0, 3}) {
+        SCOPED_TRACE(std::string(c.name) + ", step " + std::to_string(step) + ", stop at hook " +
+                     std::to_string(stopAtHook));
+        const auto units = ReadWith(c.bytes, chunk, c.mode, c.what, false, step, stopAtHook);
+        const auto bulk = ReadWith(c.bytes, chunk, c.mode, c.what, true, step, stopAtHook);
+        EXPECT_EQ(units.aborted, stopAtHook != 0 && !c.bytes.empty());
+        EXPECT_TRUE(bulk == units);
+      }
+    }
+  }
+}
+
+// UTF-16 big-endian bytes with their mark.
+std::vector<std::uint8_t> Utf16BeBytes(const std::u16string& text) {
+  std::vector<std::uint8_t> bytes = {0xFE, 0xFF};
+  for (const char16_t unit : text) {
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+  }
+  return bytes;
 }
 
 class CBulkReadTest : public ::testing::TestWithParam<std::uint32_t> {};
@@ -102,8 +157,7 @@ class CBulkReadTest : public ::testing::TestWithParam<std::uint32_t> {};
 INSTANTIATE_TEST_SUITE_P(ChunkSizes, CBulkReadTest, ::testing::ValuesIn(test::kChunkSizes));
 
 // Runs of every length around one buffer, non-ASCII and undecodable bytes inside runs, both
-// byte orders, a document that ends inside a run; hooks due at every byte, every 7 bytes and
-// every 500 bytes, and a stop request made by a hook.
+// byte orders, a document that ends inside a run.
 TEST_P(CBulkReadTest, RunsReadLikeTheUnitLoop) {
   std::u16string markup;
   for (int length : {0, 1, 5, 1000, 1030, 2100})
@@ -116,76 +170,18 @@ TEST_P(CBulkReadTest, RunsReadLikeTheUnitLoop) {
   for (int length : {3, 1100, 0, 700})
     ifText += std::u16string(static_cast<std::size_t>(length), u'z') + u"\uE805\u0065<t>\uE000";
   ifText += u"\u00A0end";
-  std::vector<std::uint8_t> bigEndian = {0xFE, 0xFF};
-  for (const char16_t unit : ifText) {
-    bigEndian.push_back(static_cast<std::uint8_t>(unit >> 8));
-    bigEndian.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-  }
-  struct CCase {
-    const char* name;
-    std::vector<std::uint8_t> bytes;
-    std::int16_t mode;
-    bool toCode;
-  } cases[] = {{"UTF-8 markup", utf8, kModeUtf8, false},
-               {"UTF-16 markup", test::Utf16LeBytes(markup), kModeUtf16, false},
-               {"UTF-16 IF", test::Utf16LeBytes(ifText), kModeUtf16, true},
-               {"UTF-16 IF, big-endian", bigEndian, kModeSingle, true},
-               {"empty", {}, kModeUtf8, false}};
-  for (const CCase& c : cases) {
-    for (const std::uint64_t step : {1, 7, 500}) {
-      for (const std::size_t stopAtHook : {0, 3}) {
-        SCOPED_TRACE(std::string(c.name) + ", step " + std::to_string(step) + ", stop at hook " +
-                     std::to_string(stopAtHook));
-        const CReadOutcome units =
-            ReadRuns(c.bytes, GetParam(), c.mode, false, c.toCode, step, stopAtHook);
-        const CReadOutcome bulk =
-            ReadRuns(c.bytes, GetParam(), c.mode, true, c.toCode, step, stopAtHook);
-        EXPECT_EQ(units.aborted, stopAtHook != 0 && !c.bytes.empty());
-        EXPECT_TRUE(bulk == units);
-      }
-    }
-  }
-}
-
-// Reads the whole input with ReadAllUnits or with GetChar until it returns false.
-CReadOutcome ReadAll(const std::vector<std::uint8_t>& bytes, std::uint32_t chunk, std::int16_t mode,
-                     bool bulk, std::uint64_t step, std::size_t stopAtHook) {
-  auto source = std::make_shared<test::CChunkedStream>(bytes, chunk);
-  CHookedStorage storage(mode, kModeNone);
-  storage.Open(CEndpoint::Stream(source), CEndpoint());
-  if (mode == kModeSingle) storage.DetectBOM();
-  storage.step = step;
-  storage.stopAtHook = stopAtHook;
-  CReadOutcome outcome;
-  CUnitBuffer units;
-  try {
-    if (bulk) {
-      storage.ReadAllUnits(units);
-    } else {
-      for (char16_t c = 0; storage.GetChar(c);)
-        units.PushBack(c);
-    }
-  } catch (const CHResultError& e) {
-    outcome.aborted = e.Code() == kEAbort;
-  }
-  outcome.runs.emplace_back(units.View());
-  outcome.hookCalls = storage.hookCalls;
-  // Where the hook acts between units, not only after how many bytes (the low half of a
-  // four-byte character consumes none).
-  outcome.hookCalls.insert(outcome.hookCalls.end(), storage.hookCounts.begin(),
-                           storage.hookCounts.end());
-  outcome.count = storage.GetCharCount();
-  // The storage is left as the loop leaves it: the last unit can be pushed back.
-  char16_t last = 0;
-  storage.UngetChar();
-  if (!outcome.aborted && storage.GetChar(last)) outcome.runs.emplace_back(1, last);
-  return outcome;
+  ExpectBulkReadsLikeUnits(
+      {{"UTF-8 markup", utf8, kModeUtf8, Read::BeforeLess},
+       {"UTF-16 markup", test::Utf16LeBytes(markup), kModeUtf16, Read::BeforeLess},
+       {"UTF-16 IF", test::Utf16LeBytes(ifText), kModeUtf16, Read::BeforeCode},
+       {"UTF-16 IF, big-endian", Utf16BeBytes(ifText), kModeSingle, Read::BeforeCode},
+       {"empty", {}, kModeUtf8, Read::BeforeLess}},
+      GetParam());
 }
 
 // Every UTF-8 form (ASCII runs longer than the eight-byte steps, two-, three- and four-byte
 // characters, a lone continuation byte, a cut-off sequence, bytes above F4, an overlong
-// four-byte form, a truncated character at the very end) and both UTF-16 byte orders, with hooks
-// due at every byte, every 7 and every 500 bytes, and a stop request made by a hook.
+// four-byte form, a truncated character at the very end) and both UTF-16 byte orders.
 TEST_P(CBulkReadTest, WholeInputReadLikeTheUnitLoop) {
   std::u16string text;
   for (int i = 0; i < 300; ++i)
@@ -199,32 +195,38 @@ TEST_P(CBulkReadTest, WholeInputReadLikeTheUnitLoop) {
   }
   std::vector<std::uint8_t> cutOff = utf8;
   cutOff.insert(cutOff.end(), {0xF0, 0x9F, 0x98});
-  std::vector<std::uint8_t> bigEndian = {0xFE, 0xFF};
-  for (const char16_t unit : text) {
-    bigEndian.push_back(static_cast<std::uint8_t>(unit >> 8));
-    bigEndian.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-  }
-  struct CCase {
-    const char* name;
-    std::vector<std::uint8_t> bytes;
-    std::int16_t mode;
-  } cases[] = {{"UTF-8", utf8, kModeUtf8},
-               {"UTF-8 cut off", cutOff, kModeUtf8},
-               {"UTF-16", test::Utf16LeBytes(text), kModeUtf16},
-               {"UTF-16 big-endian", bigEndian, kModeSingle},
-               {"empty", {}, kModeUtf8}};
-  for (const CCase& c : cases) {
-    for (const std::uint64_t step : {1, 7, 500}) {
-      for (const std::size_t stopAtHook : {0, 3}) {
-        SCOPED_TRACE(std::string(c.name) + ", step " + std::to_string(step) + ", stop at hook " +
-                     std::to_string(stopAtHook));
-        const CReadOutcome units = ReadAll(c.bytes, GetParam(), c.mode, false, step, stopAtHook);
-        const CReadOutcome bulk = ReadAll(c.bytes, GetParam(), c.mode, true, step, stopAtHook);
-        EXPECT_EQ(units.aborted, stopAtHook != 0 && !c.bytes.empty());
-        EXPECT_TRUE(bulk == units);
-      }
+  ExpectBulkReadsLikeUnits({{"UTF-8", utf8, kModeUtf8, Read::All},
+                            {"UTF-8 cut off", cutOff, kModeUtf8, Read::All},
+                            {"UTF-16", test::Utf16LeBytes(text), kModeUtf16, Read::All},
+                            {"UTF-16 big-endian", Utf16BeBytes(text), kModeSingle, Read::All},
+                            {"empty", {}, kModeUtf8, Read::All}},
+                           GetParam());
+}
+
+// Writes `text` in `mode` with PutString or PutChar unit by unit; `variant` 1 marks the IF
+// start, 2 captures, 3 stops before the first unit, 4 writes a mark first. Returns the bytes, the
+// write sizes and the units captured.
+auto Write(const std::u16string& text, std::int16_t mode, int variant, bool bulk) {
+  test::CStorageToSink<CHookedStorage> out(mode);
+  if (variant == 1) out.storage.MarkOutputStart();
+  if (variant == 2) out.storage.SetCapture(true);
+  if (variant == 3) out.storage.stop.store(true);
+  if (variant == 4) out.storage.PutBOM();
+  bool aborted = false;
+  try {
+    if (bulk) {
+      out.storage.PutString(text);
+    } else {
+      for (const char16_t unit : text)
+        out.storage.PutChar(unit);
     }
+  } catch (const CHResultError& e) {
+    aborted = e.Code() == kEAbort;
   }
+  EXPECT_EQ(aborted, variant == 3);
+  const std::size_t captured = out.storage.GetCaptureLength();
+  out.storage.Flush();
+  return std::make_tuple(out.sink->Bytes(), out.sink->WriteSizes(), captured);
 }
 
 // PutString writes what PutChar unit by unit writes, with the same flushes (surrogate pairs and
@@ -237,59 +239,20 @@ TEST(CBulkWriteTest, PutStringWritesLikePutChar) {
   for (const std::int16_t mode : {kModeUtf8, kModeUtf16, kModeSingle}) {
     for (const int variant : {0, 1, 2, 3}) {
       SCOPED_TRACE("mode " + std::to_string(mode) + ", variant " + std::to_string(variant));
-      auto write = [&](bool bulk) {
-        test::CStorageToSink<CHookedStorage> out(mode);
-        if (variant == 1) out.storage.MarkOutputStart();
-        if (variant == 2) out.storage.SetCapture(true);
-        if (variant == 3) out.storage.stop.store(true);
-        bool aborted = false;
-        try {
-          if (bulk) {
-            out.storage.PutString(text);
-          } else {
-            for (const char16_t unit : text)
-              out.storage.PutChar(unit);
-          }
-        } catch (const CHResultError& e) {
-          aborted = e.Code() == kEAbort;
-        }
-        EXPECT_EQ(aborted, variant == 3);
-        const std::size_t captured = out.storage.GetCaptureLength();
-        out.storage.Flush();
-        return std::make_tuple(out.sink->Bytes(), out.sink->WriteSizes(), captured);
-      };
-      EXPECT_EQ(write(true), write(false));
+      EXPECT_EQ(Write(text, mode, variant, true), Write(text, mode, variant, false));
     }
   }
-}
-
-// ASCII stretches that end at every offset around a flush and around the eight-unit blocks of
-// the bulk copy, followed by units of two and three bytes, surrogate pairs and a long run of
-// three-byte units: the bytes and the write sizes are those of PutChar.
-TEST(CBulkWriteTest, StretchesEndingAtEveryOffsetAroundAFlush) {
-  // A run of three-byte units longer than the first buffer crosses a flush by itself.
+  // ASCII stretches that end at every offset around a flush and around the eight-unit blocks of
+  // the bulk copy, followed by units of two and three bytes, surrogate pairs and a run of
+  // three-byte units longer than the first buffer, which crosses a flush by itself.
   const std::u16string longRun = std::u16string(400, u'\u4E2D') + u"\u0416\U0001F600";
   for (const std::u16string& tail :
        {std::u16string(u"\u00E9"), std::u16string(u"\u20AC\u00E9"), std::u16string(u"\U0001F600"),
         std::u16string(u"<&]"), longRun}) {
     for (std::size_t length = 1010; length <= 1030; ++length) {
       SCOPED_TRACE("length " + std::to_string(length));
-      std::u16string text(length, u'a');
-      text += tail;
-      text += std::u16string(2100, u'b') + tail + std::u16string(9, u'c');
-      auto write = [&](bool bulk) {
-        test::CStorageToSink<CHookedStorage> out(kModeUtf8);
-        out.storage.PutBOM();
-        if (bulk) {
-          out.storage.PutString(text);
-        } else {
-          for (const char16_t unit : text)
-            out.storage.PutChar(unit);
-        }
-        out.storage.Flush();
-        return std::make_pair(out.sink->Bytes(), out.sink->WriteSizes());
-      };
-      EXPECT_EQ(write(true), write(false));
+      text = std::u16string(length, u'a') + tail + std::u16string(2100, u'b') + tail + u"ccccccccc";
+      EXPECT_EQ(Write(text, kModeUtf8, 4, true), Write(text, kModeUtf8, 4, false));
     }
   }
 }

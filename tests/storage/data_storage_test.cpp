@@ -1,5 +1,6 @@
 // Tagvert: tests of the data storage: decoding by mode and mark at every buffer boundary,
-// push-back, buffer growth, write failures, progress, encoding, capture, the IF start rule.
+// push-back, buffer growth, encoding, capture, the IF start rule. (Short writes and progress:
+// the converter and fault injection tests, tests/frame.)
 // SPDX-License-Identifier: Apache-2.0
 #include "storage/data_storage.h"
 
@@ -19,17 +20,6 @@ using test::kModeDetect;
 using test::Utf8Bytes;
 
 constexpr std::uint32_t kFourMiB = 0x400000;
-
-// Records the codes Fail is called with, as the converter's override sees them.
-class CFailRecordingStorage : public CDataStorage {
- public:
-  using CDataStorage::CDataStorage;
-  [[noreturn]] void Fail(std::int32_t code) override {
-    failCodes.push_back(code);
-    CDataStorage::Fail(code);
-  }
-  std::vector<std::int32_t> failCodes;
-};
 
 // `count` ASCII units of a repeating pattern, so that a shifted or repeated block is seen.
 std::u16string Pattern(std::size_t count) {
@@ -187,25 +177,6 @@ TEST(CDataStorageTest, CharacterCountWrapsPastTwoToTheThirtyOne) {
   EXPECT_EQ(storage.GetCharCount(), INT32_MIN);
   storage.GetChar(ch);
   EXPECT_EQ(storage.GetCharCount(), INT32_MIN + 1);
-}
-
-TEST(CDataStorageTest, ShortWriteFailsWithStateCode) {
-  CStorageToSink<CFailRecordingStorage> out(kModeSingle, 0, 100);
-  try {
-    out.Write(std::u16string(500, u'k'));
-    ADD_FAILURE() << "no failure";
-  } catch (const CHResultError& e) {
-    EXPECT_EQ(e.Code(), kEFail);
-  }
-  EXPECT_EQ(out.storage.failCodes, std::vector<std::int32_t>{0x8003});
-}
-
-TEST(CDataStorageTest, ProgressCountsFromTheAbsolutePosition) {
-  CDataStorage storage(kModeUtf8, kModeNone);
-  storage.Open(
-      CEndpoint::Stream(std::make_shared<test::CChunkedStream>(Utf8Bytes(Pattern(1000)), 100, 500)),
-      CEndpoint());
-  EXPECT_EQ(storage.GetProgress(), 50);
 }
 
 // Units of the ranges E000-E3FF and E800-EBFF start an IF output as they are; any other unit

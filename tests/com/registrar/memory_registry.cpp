@@ -22,21 +22,8 @@ std::vector<std::u16string> SplitPath(const std::u16string& path) {
   return names;
 }
 
-const char* RootName(RegistryRoot root) {
-  switch (root) {
-    case RegistryRoot::ClassesRoot:
-      return "HKCR";
-    case RegistryRoot::CurrentUser:
-      return "HKCU";
-    case RegistryRoot::LocalMachine:
-      return "HKLM";
-    case RegistryRoot::Users:
-      return "HKU";
-    case RegistryRoot::CurrentConfig:
-      return "HKCC";
-  }
-  return "?";
-}
+// Short names in the order of RegistryRoot.
+constexpr const char* kRootNames[] = {"HKCR", "HKCU", "HKLM", "HKU", "HKCC"};
 
 char16_t Fold(char16_t c) {
   return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
@@ -128,7 +115,7 @@ std::string CMemoryRegistry::Listing() const {
   };
   for (const auto& [root, node] : m_roots) {
     for (const auto& [name, child] : node.subkeys)
-      list(list, std::string(RootName(root)) + "\\" + Utf16ToUtf8(name), child);
+      list(list, std::string(kRootNames[static_cast<int>(root)]) + "\\" + Utf16ToUtf8(name), child);
   }
   return out;
 }

@@ -81,7 +81,7 @@ while read -r input; do
 done <"$work/inputs"
 
 run_script vbs "$(winpath "$here/convert.vbs")" 524288 "$(winpath "$work")" "$@"
-identity='Name=TTX Id=31 DefaultExtension=ttx FilterString=*.ttx MIMEContentType=text/ttx TargetId=31 State=0'
+identity='Name=TTX Id=31 DefaultExtension=ttx FilterString=*.ttx MIMEContentType=text/ttx TargetId=31 State=0 IsConvertToIFAvailable=1 IsConvertFromIFAvailable=1'
 table='PropertyCount=1 PropertyName(0)=Direction PropertyType(0)=2 PropertyDisplayName(0)=Direction'
 expect_output vbs "Tagvert.Converter: $identity
 Tagvert.Converter: $table

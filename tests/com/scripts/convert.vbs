@@ -23,7 +23,9 @@ Sub ShowIdentity(progId)
   Check "CreateObject " & progId
   WScript.Echo progId & ": Name=" & c.Name & " Id=" & c.Id & " DefaultExtension=" & _
     c.DefaultExtension & " FilterString=" & c.FilterString & " MIMEContentType=" & _
-    c.MIMEContentType & " TargetId=" & c.TargetId & " State=" & c.State
+    c.MIMEContentType & " TargetId=" & c.TargetId & " State=" & c.State & _
+    " IsConvertToIFAvailable=" & c.IsConvertToIFAvailable & " IsConvertFromIFAvailable=" & _
+    c.IsConvertFromIFAvailable
   WScript.Echo progId & ": PropertyCount=" & c.PropertyCount & " PropertyName(0)=" & _
     c.PropertyName(0) & " PropertyType(0)=" & c.PropertyType(0) & _
     " PropertyDisplayName(0)=" & c.PropertyDisplayName(0)
