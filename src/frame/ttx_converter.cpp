@@ -111,15 +111,14 @@ void CTTXToIfConverter::DoConvertToIF() {
   CElementTable table;
   table.SetStopFlag(&GetStopFlag());
   ReadAllUnits(table.Source());
-  ScanElements(table);
-  PairRecords(table);
+  ScanElements(table, true);
 
   // Classification: the target language from Direction goes into the Tuv rules, then every
   // element is classified and the decisions of paired tags spread over their content.
   CTTXRulesProcessor rules;
   rules.InitDirection(static_cast<std::uint32_t>(GetDirection()));
   rules.ApplyTargetLanguage(GetRules());
-  const std::vector<std::uint32_t>& next = ClassifyRecords(table, &GetRules());
+  const CRecordIndexVector& next = ClassifyRecords(table, &GetRules());
   // Skipped blocks become opaque elements, text runs are normalised and decoded, no-break
   // spaces are marked for cutting out, ut placeholders are named after the tags they carry and
   // the table is paired again.

@@ -42,38 +42,24 @@ void CElementTable::SetText(CElementRecord& record, std::u16string_view text) {
   }
   record.textStart = static_cast<std::uint32_t>(m_edited.size());
   record.textLength = static_cast<std::uint32_t>(text.size());
-  record.bits |= CElementRecord::kRecordEdited;
+  record.SetBits(CElementRecord::kRecordEdited);
   m_edited.append(text);
 }
 
-std::size_t CElementTable::AttributeCount(const CElementRecord& record) const {
-  if (record.attributeCount != kLongAttributeCount) return record.attributeCount;
-  return m_longAttributeCounts.at(record.firstAttribute);
-}
-
-void CElementTable::SetAttributeRange(CElementRecord& record, std::size_t first) {
-  const std::size_t count = m_attributes.size() - first;
-  record.firstAttribute = static_cast<std::uint32_t>(first);
-  if (count < kLongAttributeCount) {
-    record.attributeCount = static_cast<std::uint16_t>(count);
-  } else {
-    record.attributeCount = kLongAttributeCount;
-    m_longAttributeCounts[record.firstAttribute] = count;
-  }
-}
-
-std::u16string_view CElementTable::AttributeName(std::size_t index) const {
-  const CAttributeSpan& span = m_attributes[index];
+std::u16string_view CElementTable::AttributeName(const CAttributeSpan& span) const {
   if (span.nameStart == kMarkerNameStart) return kBrokenTagMarker;
   return {m_source.Data() + span.nameStart, span.nameLength};
 }
 
 bool CElementTable::FindAttribute(const CElementRecord& record, std::u16string_view name,
                                   std::u16string_view& value) const {
-  const std::size_t end = record.firstAttribute + AttributeCount(record);
-  for (std::size_t i = record.firstAttribute; i < end; ++i) {
-    if (AttributeName(i) == name) {
-      value = AttributeValue(i);
+  if (m_foundAttributesAt != record.textStart) {
+    ReadAttributes(record, m_foundAttributes);
+    m_foundAttributesAt = record.textStart;
+  }
+  for (const CAttributeSpan& span : m_foundAttributes) {
+    if (AttributeName(span) == name) {
+      value = AttributeValue(span);
       return true;
     }
   }
@@ -105,17 +91,23 @@ constexpr char16_t kCDataKeyword[] = u"CDATA[";
 constexpr char16_t kCDataName[] = u"![CDATA[";
 constexpr std::size_t kNoPosition = std::numeric_limits<std::size_t>::max();
 
+class CFirstPairing;
+
 // The tag reader over the decoded source. Positions index the source; `m_p` is the next unit
 // to read, so the unit just read is at m_p - 1. Pushing a unit back is stepping back one.
+// Cutting the source into records reads attributes only to find where a tag ends
+// (kKeepAttributes false); reading one tag again for its attributes keeps them.
+template <bool kKeepAttributes>
 class CScanner {
  public:
-  explicit CScanner(CElementTable& table)
-      : m_table(table),
-        m_attributes(table.Attributes()),
-        m_s(table.Source().Data()),
-        m_n(table.Source().Size()) {}
+  CScanner(const CUnitBuffer& source, std::vector<CAttributeSpan>* attributes)
+      : m_attributes(attributes), m_s(source.Data()), m_n(source.Size()) {}
 
-  void Run();
+  // Cuts the whole source into the table's records, pairing each tag as it is cut out when
+  // `pairing` is given.
+  void Run(CElementTable& table, CFirstPairing* pairing);
+  // Reads the tag that starts at `start` (its `<`) again, for its attributes.
+  void ReadOne(std::size_t start);
 
  private:
   char16_t Next() {
@@ -133,37 +125,27 @@ class CScanner {
   void ReadUntil(std::u16string_view terminator, bool quotes, bool& nameDone);
   void TakeBackStray();
   void BreakTag();
-  void AddAttribute(std::size_t nameStart, std::size_t nameEnd, std::size_t valueStart,
-                    std::size_t valueEnd) {
-    m_attributes.push_back({static_cast<std::uint32_t>(nameStart),
-                            static_cast<std::uint32_t>(nameEnd - nameStart),
-                            static_cast<std::uint32_t>(valueStart),
-                            static_cast<std::uint32_t>(valueEnd - valueStart)});
+  void AddAttribute([[maybe_unused]] std::size_t nameStart, [[maybe_unused]] std::size_t nameEnd,
+                    [[maybe_unused]] std::size_t valueStart,
+                    [[maybe_unused]] std::size_t valueEnd) {
+    if constexpr (kKeepAttributes) {
+      m_attributes->push_back({static_cast<std::uint32_t>(nameStart),
+                               static_cast<std::uint32_t>(nameEnd - nameStart),
+                               static_cast<std::uint32_t>(valueStart),
+                               static_cast<std::uint32_t>(valueEnd - valueStart)});
+    }
   }
-  void AddMarker() { m_attributes.push_back({CElementTable::kMarkerNameStart, 0, 0, 0}); }
-  // A document has a dozen or so names: a small cache keyed by length and end units answers
-  // nearly every lookup with one comparison instead of hashing the name.
-  std::uint32_t NameId(std::u16string_view name) {
-    CCachedName& slot =
-        m_nameCache[(name.size() * 31 + name.front() + name.back() * 7) % std::size(m_nameCache)];
-    if (slot.name == name) return slot.id;
-    slot.id = m_table.Names().Intern(name);
-    slot.name = m_table.Names().Name(slot.id);
-    return slot.id;
+  void AddMarker() {
+    if constexpr (kKeepAttributes) {
+      m_attributes->push_back({CElementTable::kMarkerNameStart, 0, 0, 0});
+    }
   }
-  struct CCachedName {
-    std::u16string_view name;
-    std::uint32_t id = 0;
-  };
-  CCachedName m_nameCache[64];
 
-  CElementTable& m_table;
-  std::vector<CAttributeSpan>& m_attributes;
+  std::vector<CAttributeSpan>* m_attributes;
   const char16_t* m_s;
   std::size_t m_n;
   std::size_t m_p = 0;
   CElementRecord m_record;
-  std::size_t m_firstAttribute = 0;
   // The name of an ordinary tag is one run of the source; that of special markup is built in
   // m_name, because the reader drops units from it.
   std::size_t m_nameStart = kNoPosition;
@@ -172,15 +154,84 @@ class CScanner {
   std::u16string m_name;
 };
 
-void CScanner::Run() {
-  std::vector<CElementRecord>& records = m_table.Records();
+// The first pairing of records (see PairUnpairedRecords), one record at a time in reading order,
+// so that the scan can pair each tag as it cuts it out.
+class CFirstPairing {
+ public:
+  explicit CFirstPairing(CElementTable& table)
+      : m_records(table.Records()), m_counter(table.PairIdCounter()) {}
+
+  void Visit(std::uint32_t i) {
+    CElementRecord& record = m_records[i];
+    switch (record.tagType) {
+      case TagType::Open:
+        record.pairId = detail::NextPairId(m_counter);
+        OpenStack(record.nameId).push_back(i);
+        break;
+      case TagType::Close: {
+        std::vector<std::uint32_t>& stack = OpenStack(record.nameId);
+        if (stack.empty()) {
+          record.pairId = detail::NextPairId(m_counter);
+          break;
+        }
+        CElementRecord& open = m_records[stack.back()];
+        stack.pop_back();
+        open.tagType = TagType::PairedOpen;
+        record.tagType = TagType::PairedClose;
+        record.pairId = open.pairId;
+        break;
+      }
+      case TagType::Single:
+        record.pairId = 0;
+        break;
+      default:
+        break;
+    }
+  }
+
+ private:
+  // The start tags still open, per name id (names are added while the scan runs).
+  std::vector<std::uint32_t>& OpenStack(std::uint32_t nameId) {
+    if (nameId >= m_openByName.size()) m_openByName.resize(nameId + std::size_t{1});
+    return m_openByName[nameId];
+  }
+
+  CRecordVector& m_records;
+  std::uint32_t& m_counter;
+  std::vector<std::vector<std::uint32_t>> m_openByName;
+};
+
+// A document has a dozen or so names: a small cache keyed by length and end units answers
+// nearly every lookup with one comparison instead of hashing the name.
+class CNameCache {
+ public:
+  explicit CNameCache(CNameTable& names) : m_names(names) {}
+  std::uint32_t Id(std::u16string_view name) {
+    CSlot& slot = m_slots[(name.size() * 31 + name.front() + name.back() * 7) % std::size(m_slots)];
+    if (slot.name == name) return slot.id;
+    slot.id = m_names.Intern(name);
+    slot.name = m_names.Name(slot.id);
+    return slot.id;
+  }
+
+ private:
+  struct CSlot {
+    std::u16string_view name;
+    std::uint32_t id = 0;
+  };
+  CNameTable& m_names;
+  CSlot m_slots[64];
+};
+
+template <bool kKeepAttributes>
+void CScanner<kKeepAttributes>::Run(CElementTable& table, CFirstPairing* pairing) {
+  CRecordVector& records = table.Records();
+  CNameCache names(table.Names());
   // About one element per 20 units in real documents.
   records.reserve(m_n / 16 + 16);
-  // Address space only: the pages are touched as the attributes are read.
-  m_attributes.reserve(m_n / 16 + 16);
   while (m_p < m_n) {
     // A stop is seen once per element here too: cutting a large document takes seconds.
-    m_table.CheckStop();
+    table.CheckStop();
     const std::size_t start = m_p;
     if (m_s[m_p] != u'<') {
       const char16_t* const end = FindUnit(m_s + m_p, m_s + m_n, u'<');
@@ -188,14 +239,12 @@ void CScanner::Run() {
       CElementRecord text;
       text.textStart = static_cast<std::uint32_t>(start);
       text.textLength = static_cast<std::uint32_t>(m_p - start);
-      text.firstAttribute = static_cast<std::uint32_t>(m_attributes.size());
       records.push_back(text);
       continue;
     }
     ++m_p;
     m_record = CElementRecord();
-    m_record.bits |= CElementRecord::kRecordTag;
-    m_firstAttribute = m_attributes.size();
+    m_record.SetBits(CElementRecord::kRecordTag);
     m_nameStart = m_nameEnd = kNoPosition;
     m_nameBuilt = false;
     try {
@@ -206,16 +255,28 @@ void CScanner::Run() {
     m_record.textStart = static_cast<std::uint32_t>(start);
     m_record.textLength = static_cast<std::uint32_t>(m_p - start);
     if (m_nameBuilt) {
-      m_record.nameId = m_table.Names().Intern(m_name);
+      m_record.nameId = table.Names().Intern(m_name);
     } else if (m_nameStart != kNoPosition) {
-      m_record.nameId = NameId(std::u16string_view(m_s + m_nameStart, m_nameEnd - m_nameStart));
+      m_record.nameId = names.Id(std::u16string_view(m_s + m_nameStart, m_nameEnd - m_nameStart));
     }
-    m_table.SetAttributeRange(m_record, m_firstAttribute);
     records.push_back(m_record);
+    if (pairing != nullptr) pairing->Visit(static_cast<std::uint32_t>(records.size() - 1));
   }
 }
 
-void CScanner::AppendName(char16_t c) {
+template <bool kKeepAttributes>
+void CScanner<kKeepAttributes>::ReadOne(std::size_t start) {
+  m_p = start + 1;
+  m_attributes->clear();
+  try {
+    ReadTag();
+  } catch (const CEndOfSource&) {
+    // As when the tag was first read.
+  }
+}
+
+template <bool kKeepAttributes>
+void CScanner<kKeepAttributes>::AppendName(char16_t c) {
   if (m_nameBuilt) {
     m_name.push_back(c);
     return;
@@ -225,21 +286,24 @@ void CScanner::AppendName(char16_t c) {
   m_nameEnd = m_p;
 }
 
-void CScanner::TakeBackStray() {
+template <bool kKeepAttributes>
+void CScanner<kKeepAttributes>::TakeBackStray() {
   --m_p;
   m_record.tagType = TagType::Single;
   m_nameStart = m_nameEnd = kNoPosition;
   m_nameBuilt = false;
-  m_attributes.resize(m_firstAttribute);
+  if constexpr (kKeepAttributes) m_attributes->clear();
 }
 
-void CScanner::BreakTag() {
+template <bool kKeepAttributes>
+void CScanner<kKeepAttributes>::BreakTag() {
   m_record.tagType = TagType::Single;
   AddMarker();
   --m_p;
 }
 
-void CScanner::ReadTag() {
+template <bool kKeepAttributes>
+void CScanner<kKeepAttributes>::ReadTag() {
   m_record.tagType = TagType::Open;
   char16_t c = Next();
   if (c == u'<') return TakeBackStray();
@@ -329,7 +393,8 @@ void CScanner::ReadTag() {
   if (closeFlag) m_record.tagType = TagType::Single;
 }
 
-void CScanner::ReadSpecial(char16_t opener) {
+template <bool kKeepAttributes>
+void CScanner<kKeepAttributes>::ReadSpecial(char16_t opener) {
   bool nameDone = false;
   if (opener == u'%') {
     ReadUntil(u"%>", true, nameDone);
@@ -382,7 +447,9 @@ void CScanner::ReadSpecial(char16_t opener) {
 
 // As COrvelSgmlParser::ReadUntil: reads until the last units read since the start or the last
 // quoted stretch equal `terminator`, building the name until the first white space.
-void CScanner::ReadUntil(std::u16string_view terminator, bool quotes, bool& nameDone) {
+template <bool kKeepAttributes>
+void CScanner<kKeepAttributes>::ReadUntil(std::u16string_view terminator, bool quotes,
+                                          bool& nameDone) {
   char16_t window[3] = {};
   std::size_t filled = 0;
   const std::size_t length = terminator.size();
@@ -413,12 +480,25 @@ void CScanner::ReadUntil(std::u16string_view terminator, bool quotes, bool& name
 
 }  // namespace
 
-void ScanElements(CElementTable& table) {
+void ScanElements(CElementTable& table, bool pairTags) {
   // Guard: size overflow
   if (table.Source().Size() >= std::numeric_limits<std::uint32_t>::max()) {
     ThrowHResult(kEOutOfMemory);
   }
-  CScanner(table).Run();
+  if (!pairTags) {
+    CScanner<false>(table.Source(), nullptr).Run(table, nullptr);
+    return;
+  }
+  CFirstPairing pairing(table);
+  CScanner<false>(table.Source(), nullptr).Run(table, &pairing);
+  table.Unpaired() = false;
+}
+
+void CElementTable::ReadAttributes(const CElementRecord& record,
+                                   std::vector<CAttributeSpan>& out) const {
+  out.clear();
+  if (!record.IsTag() || (record.bits & CElementRecord::kRecordEdited) != 0) return;
+  CScanner<true>(m_source, &out).ReadOne(record.textStart);
 }
 
 namespace {
@@ -432,7 +512,7 @@ class CRecordAccess {
       : m_table(table), m_records(table.Records()), m_openByName(table.Names().Size()) {}
   std::size_t Size() const { return m_records.size(); }
   bool Present(std::size_t) const { return true; }
-  std::optional<TagType> Type(std::size_t i) const { return m_records[i].tagType; }
+  std::optional<TagType> Type(std::size_t i) const { return TagType{m_records[i].tagType}; }
   void SetType(std::size_t i, TagType type) { m_records[i].tagType = type; }
   int PairId(std::size_t i) const { return m_records[i].pairId; }
   void SetPairId(std::size_t i, int id) { m_records[i].pairId = static_cast<std::uint16_t>(id); }
@@ -442,7 +522,7 @@ class CRecordAccess {
 
  private:
   CElementTable& m_table;
-  std::vector<CElementRecord>& m_records;
+  CRecordVector& m_records;
   std::vector<std::vector<Position>> m_openByName;
 };
 
@@ -451,37 +531,11 @@ class CRecordAccess {
 // matched end tag takes its start tag's id. Here the start tag takes its id when it is met and
 // its end tag copies it when the end is met: the same ids in the same order.
 void PairUnpairedRecords(CElementTable& table) {
-  std::vector<CElementRecord>& records = table.Records();
-  std::vector<std::vector<std::uint32_t>> openByName(table.Names().Size());
-  std::uint32_t& counter = table.PairIdCounter();
-  const auto count = static_cast<std::uint32_t>(records.size());
+  CFirstPairing pairing(table);
+  const auto count = static_cast<std::uint32_t>(table.Records().size());
   for (std::uint32_t i = 0; i < count; ++i) {
     table.CheckStop();
-    CElementRecord& record = records[i];
-    switch (record.tagType) {
-      case TagType::Open:
-        record.pairId = detail::NextPairId(counter);
-        openByName[record.nameId].push_back(i);
-        break;
-      case TagType::Close: {
-        std::vector<std::uint32_t>& stack = openByName[record.nameId];
-        if (stack.empty()) {
-          record.pairId = detail::NextPairId(counter);
-          break;
-        }
-        CElementRecord& open = records[stack.back()];
-        stack.pop_back();
-        open.tagType = TagType::PairedOpen;
-        record.tagType = TagType::PairedClose;
-        record.pairId = open.pairId;
-        break;
-      }
-      case TagType::Single:
-        record.pairId = 0;
-        break;
-      default:
-        break;
-    }
+    pairing.Visit(i);
   }
 }
 

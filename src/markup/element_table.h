@@ -12,6 +12,7 @@
 
 #include "markup/element_kinds.h"
 #include "storage/hresult.h"
+#include "storage/large_memory.h"
 #include "storage/unit_buffer.h"
 
 namespace tagvert {
@@ -25,20 +26,25 @@ struct CAttributeSpan {
   std::uint32_t valueLength = 0;
 };
 
-/// One text run or piece of markup, 24 bytes. Its text is a run of the source buffer, or of
-/// the edited buffer when kRecordEdited is set.
+/// One text run or piece of markup, 16 bytes. Its text is a run of the source buffer, or of
+/// the edited buffer when kRecordEdited is set. A tag's attributes are not kept: they are read
+/// again from its text when a pass needs them (CElementTable::ReadAttributes), which few tags
+/// do, so that the table touches a third less memory per element.
 struct CElementRecord {
+  CElementRecord()
+      : tagType(TagType::Single),
+        algorithm(Algorithm::Translate),
+        whitespace(Whitespace::Preserve),
+        bits(kRecordInline) {}
+
   std::uint32_t textStart = 0;
   std::uint32_t textLength = 0;
-  std::uint32_t firstAttribute = 0;  ///< index into the attribute table
-  std::uint32_t nameId = 0;          ///< index into the name table (0: no name)
+  std::uint32_t nameId = 0;  ///< index into the name table (0: no name)
   std::uint16_t pairId = 0;
-  /// Attributes from firstAttribute on; kLongAttributeCount: see CElementTable::AttributeCount.
-  std::uint16_t attributeCount = 0;
-  TagType tagType = TagType::Single;
-  Algorithm algorithm = Algorithm::Translate;
-  Whitespace whitespace = Whitespace::Preserve;
-  std::uint8_t bits = kRecordInline;  ///< kRecord* flags
+  TagType tagType : 3;
+  Algorithm algorithm : 3;
+  Whitespace whitespace : 3;
+  std::uint8_t bits : 5;  ///< kRecord* flags
 
   static constexpr std::uint8_t kRecordInline = 0x01;  ///< RuleType inline (else block)
   static constexpr std::uint8_t kRecordTag = 0x02;     ///< markup (else a text run)
@@ -48,19 +54,24 @@ struct CElementRecord {
   static constexpr std::uint8_t kRecordNbsp = 0x08;
   /// A collapsed skipped block with inner text: it has the "formatX" attribute.
   static constexpr std::uint8_t kRecordFormat = 0x10;
+  static constexpr std::uint8_t kRecordMask = 0x1F;  ///< all flags
 
   bool IsTag() const { return (bits & kRecordTag) != 0; }
   RuleType GetRuleType() const {
     return (bits & kRecordInline) != 0 ? RuleType::Inline : RuleType::Block;
   }
   void SetRuleType(RuleType type) {
-    bits = static_cast<std::uint8_t>(type == RuleType::Inline ? bits | kRecordInline
-                                                              : bits & ~kRecordInline);
+    bits = (type == RuleType::Inline ? bits | kRecordInline : bits & ~kRecordInline) & kRecordMask;
   }
+  void SetBits(std::uint8_t flags) { bits = (bits | flags) & kRecordMask; }
 };
 
-/// Attribute counts from this value on are kept beside the records.
-inline constexpr std::uint16_t kLongAttributeCount = 0xFFFF;
+static_assert(sizeof(CElementRecord) == 16);
+
+/// The records of a table; large ones take large pages.
+using CRecordVector = std::vector<CElementRecord, CLargeAllocator<CElementRecord>>;
+/// One 32-bit value per record (CElementTable::Workspace).
+using CRecordIndexVector = std::vector<std::uint32_t, CLargeAllocator<std::uint32_t>>;
 
 /// Interns element names: every distinct name gets a small id once, so that the passes compare
 /// and look up ids instead of strings. Id 0 is the empty name.
@@ -89,9 +100,9 @@ class CNameTable {
 };
 
 /// A document's elements in reading order as fixed-size records pointing into one buffer that
-/// holds the decoded input (the source), plus the attribute spans, the interned names and a
-/// buffer for the texts that the passes change. Tables of millions of elements cost about 24
-/// bytes per element and 16 per attribute beside the source.
+/// holds the decoded input (the source), plus the interned names and a
+/// buffer for the texts that the passes change. Tables of millions of elements cost 16 bytes
+/// per element beside the source.
 class CElementTable {
  public:
   CElementTable() = default;
@@ -101,9 +112,8 @@ class CElementTable {
   /// The decoded input; the reader fills it before cutting it into records.
   CUnitBuffer& Source() { return m_source; }
   const CUnitBuffer& Source() const { return m_source; }
-  std::vector<CElementRecord>& Records() { return m_records; }
-  const std::vector<CElementRecord>& Records() const { return m_records; }
-  std::vector<CAttributeSpan>& Attributes() { return m_attributes; }
+  CRecordVector& Records() { return m_records; }
+  const CRecordVector& Records() const { return m_records; }
   CNameTable& Names() { return m_names; }
   const CNameTable& Names() const { return m_names; }
 
@@ -113,6 +123,16 @@ class CElementTable {
         (record.bits & CElementRecord::kRecordEdited) ? m_edited.data() : m_source.Data();
     return {buffer + record.textStart, record.textLength};
   }
+  /// Starts loading the first units of the text of `record` into the cache, where the compiler
+  /// offers that hint: a walk over the records that reads their texts asks for a record some
+  /// way ahead, so that the load overlaps the work on the records before it.
+  void PrefetchText(const CElementRecord& record) const {
+#if defined(__GNUC__)
+    __builtin_prefetch(Text(record).data());
+#else
+    static_cast<void>(record);
+#endif
+  }
   /// Replaces the text of `record` by `text` (kept in the edited buffer).
   void SetText(CElementRecord& record, std::u16string_view text);
   /// The name of `record`.
@@ -120,23 +140,25 @@ class CElementTable {
     return m_names.Name(record.nameId);
   }
 
-  /// The number of attributes of `record`.
-  std::size_t AttributeCount(const CElementRecord& record) const;
-  /// Appends the attributes m_attributes[first..] to `record` (the last ones of the table).
-  void SetAttributeRange(CElementRecord& record, std::size_t first);
-  /// Name and value of attribute `index` of the table.
-  std::u16string_view AttributeName(std::size_t index) const;
-  std::u16string_view AttributeValue(std::size_t index) const {
-    const CAttributeSpan& span = m_attributes[index];
+  /// Reads the attributes of `record` (a tag) again from its source text, exactly as
+  /// ScanElements read them: in order, the marker attribute of broken and special markup
+  /// included. Replaces the content of `out`. Costs about as much as reading the tag did.
+  void ReadAttributes(const CElementRecord& record, std::vector<CAttributeSpan>& out) const;
+  /// Name and value of an attribute that ReadAttributes gave.
+  std::u16string_view AttributeName(const CAttributeSpan& span) const;
+  std::u16string_view AttributeValue(const CAttributeSpan& span) const {
     return {m_source.Data() + span.valueStart, span.valueLength};
   }
-  /// The value of the first attribute of `record` named exactly `name`; false when none.
+  /// The value of the first attribute of `record` named exactly `name`; false when none. Reads
+  /// the attributes again unless the last call was for a tag at the same position.
   bool FindAttribute(const CElementRecord& record, std::u16string_view name,
                      std::u16string_view& value) const;
 
   /// The stop flag of the conversion (not owned; null when nothing can stop it). The passes
   /// check it once per element.
-  void SetStopFlag(const std::atomic<bool>* flag) { m_stopFlag = flag; }
+  void SetStopFlag(const std::atomic<bool>* flag) {
+    m_stopFlag = flag;
+  }
   /// Throws CHResultError(E_ABORT) when a stop was requested.
   void CheckStop() const {
     if (m_stopFlag != nullptr && m_stopFlag->load(std::memory_order_relaxed)) ThrowHResult(kEAbort);
@@ -145,13 +167,19 @@ class CElementTable {
   /// Working room of one 32-bit value per record that the passes hand on to each other (the
   /// pairing's partner table, then the classification's next-with-the-same-id table), so that
   /// its memory is touched once rather than once per pass.
-  std::vector<std::uint32_t>& Workspace() { return m_workspace; }
+  CRecordIndexVector& Workspace() {
+    return m_workspace;
+  }
 
   /// The last pair id handed out (100 before the first); pairing continues from it.
-  std::uint32_t& PairIdCounter() { return m_pairIdCounter; }
+  std::uint32_t& PairIdCounter() {
+    return m_pairIdCounter;
+  }
   /// True until the first PairRecords: the records are start, end and empty tags and text runs
   /// as the reader gives them, none of them a paired start or end tag yet.
-  bool& Unpaired() { return m_unpaired; }
+  bool& Unpaired() {
+    return m_unpaired;
+  }
 
   /// Marker for CAttributeSpan::nameStart: the attribute is the broken-tag marker.
   static constexpr std::uint32_t kMarkerNameStart = 0xFFFFFFFF;
@@ -159,10 +187,12 @@ class CElementTable {
  private:
   CUnitBuffer m_source;
   std::u16string m_edited;
-  std::vector<CElementRecord> m_records;
-  std::vector<CAttributeSpan> m_attributes;
-  std::vector<std::uint32_t> m_workspace;
-  std::unordered_map<std::uint32_t, std::size_t> m_longAttributeCounts;  // by firstAttribute
+  CRecordVector m_records;
+  CRecordIndexVector m_workspace;
+  // The attributes FindAttribute read last, and the source position of their tag.
+  static constexpr std::uint32_t kNoRecordPosition = 0xFFFFFFFF;
+  mutable std::vector<CAttributeSpan> m_foundAttributes;
+  mutable std::uint32_t m_foundAttributesAt = kNoRecordPosition;
   CNameTable m_names;
   const std::atomic<bool>* m_stopFlag = nullptr;
   std::uint32_t m_pairIdCounter = 100;
@@ -172,7 +202,9 @@ class CElementTable {
 /// Cuts the table's source into records exactly as COrvelSgmlParser::ReadElement cuts the same
 /// units into elements, one record per element, with the same names, tag types, attributes and
 /// texts. The source must be at most 2^32 - 2 units (CHResultError(E_OUTOFMEMORY) otherwise).
-void ScanElements(CElementTable& table);
+/// With `pairTags` each tag is also paired as it is cut out: the records are then those that
+/// ScanElements followed by PairRecords gives, one walk fewer over them.
+void ScanElements(CElementTable& table, bool pairTags = false);
 
 /// The pairing pass of CElementsStackX::PairTags over the records, with names compared by id
 /// and the table's pair id counter. Uses (and overwrites) the table's workspace, except on

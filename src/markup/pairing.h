@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "markup/element_table.h"
+#include "storage/large_memory.h"
 
 namespace tagvert::detail {
 
@@ -49,8 +50,8 @@ inline constexpr Position kNoPartner = std::numeric_limits<Position>::max();
 /// For every TagOpen, the position of the end tag that the forward depth scan would choose, or
 /// kNoPartner: a start tag is pushed on the stack of its name, an end tag pops the innermost
 /// open start tag of its name. Also finds the first TagPairedOpen.
-template <class L, class Position = typename L::Position>
-void MatchOpenTags(L& list, std::vector<Position>& partner, Position& firstPairedOpen,
+template <class L, class Partners, class Position = typename L::Position>
+void MatchOpenTags(L& list, Partners& partner, Position& firstPairedOpen,
                    bool& pairedOpenWithoutId) {
   firstPairedOpen = kNoPartner<Position>;
   pairedOpenWithoutId = false;
@@ -73,38 +74,89 @@ void MatchOpenTags(L& list, std::vector<Position>& partner, Position& firstPaire
   }
 }
 
-/// Positions still ahead of the pairing walk, grouped by the PairId they carry. Each group is a
-/// min-heap with lazy deletion: an entry is valid while its position lies ahead of the walk and
-/// the element there still carries the group's id. Every change of an id ahead of the walk adds
-/// an entry, so the valid entries of a group are exactly the positions ahead carrying that id.
-/// Ids are 16-bit values in practice: on long lists they index a flat table, whose setup cost is
-/// small next to the list; on short lists and for any other value the groups sit in a map.
+/// Positions still ahead of the pairing walk, grouped by the PairId they carry. An entry is
+/// valid while its position lies ahead of the walk and the element there still carries the
+/// group's id. Every change of an id ahead of the walk adds an entry, so the valid entries of a
+/// group are exactly the positions ahead carrying that id.
+/// Ids are 16-bit values in practice: on long lists the positions found at the start lie in one
+/// array sorted by id and then position (a counting sort), each group read front to back through
+/// a cursor, and the few positions added later sit in a min-heap per id; a lookup takes the
+/// smaller of the two first valid entries. On short lists, and for any other id value, each
+/// group is one min-heap in a map. Invalid entries are dropped as the lookups meet them.
 template <class L, class Position = typename L::Position>
 class CPairIdIndex {
  public:
   // Id 0 (text runs and single items) is searched for only when a paired start tag carries it
   // at the start of the run; new ids are never 0.
   CPairIdIndex(L& list, Position from, bool withZero) : m_list(list) {
-    if (list.Size() >= kSmallIds) m_small.resize(kSmallIds);
+    const auto counted = [&](Position i) {
+      return list.Present(i) && (list.PairId(i) != 0 || withZero);
+    };
+    if (list.Size() < kSmallIds) {
+      for (Position i = from; i < list.Size(); ++i) {
+        list.CheckStop();
+        // Positions are added in ascending order, which already is a valid min-heap.
+        if (counted(i)) m_other[list.PairId(i)].push_back(i);
+      }
+      return;
+    }
+    m_groupStart.assign(kSmallIds + 1, 0);
     for (Position i = from; i < list.Size(); ++i) {
       list.CheckStop();
-      if (!list.Present(i)) continue;
+      if (!counted(i)) continue;
       const int pairId = list.PairId(i);
-      // Positions are added in ascending order, which already is a valid min-heap.
-      if (pairId != 0 || withZero) Group(pairId).push_back(i);
+      if (IsSmall(pairId)) {
+        ++m_groupStart[static_cast<std::size_t>(pairId) + 1];
+      } else {
+        m_other[pairId].push_back(i);
+      }
     }
+    for (std::size_t id = 0; id < kSmallIds; ++id)
+      m_groupStart[id + 1] += m_groupStart[id];
+    m_cursor.assign(m_groupStart.begin(), m_groupStart.end() - 1);
+    m_positions.resize(m_groupStart[kSmallIds]);
+    for (Position i = from; i < list.Size(); ++i) {
+      list.CheckStop();
+      if (!counted(i)) continue;
+      const int pairId = list.PairId(i);
+      if (IsSmall(pairId)) m_positions[m_cursor[static_cast<std::size_t>(pairId)]++] = i;
+    }
+    m_cursor.assign(m_groupStart.begin(), m_groupStart.end() - 1);
+    m_added.resize(kSmallIds);
   }
 
   // Records that the element at `position` (ahead of the walk) now carries `pairId`.
   void Add(int pairId, Position position) {
-    std::vector<Position>& heap = Group(pairId);
+    std::vector<Position>& heap = !m_added.empty() && IsSmall(pairId)
+                                      ? m_added[static_cast<std::size_t>(pairId)]
+                                      : m_other[pairId];
     heap.push_back(position);
     std::push_heap(heap.begin(), heap.end(), std::greater<>());
   }
 
   // The first position after `current` whose element carries `pairId` now, or kNoPartner.
   Position FindAfter(int pairId, Position current) {
-    std::vector<Position>& heap = Group(pairId);
+    if (m_added.empty() || !IsSmall(pairId)) return FirstValid(m_other[pairId], pairId, current);
+    const auto id = static_cast<std::size_t>(pairId);
+    const Position added = FirstValid(m_added[id], pairId, current);
+    std::size_t& cursor = m_cursor[id];
+    const std::size_t end = m_groupStart[id + 1];
+    for (; cursor < end; ++cursor) {
+      const Position found = m_positions[cursor];
+      if (found > current && m_list.PairId(found) == pairId) return std::min(found, added);
+    }
+    return added;
+  }
+
+ private:
+  static constexpr std::size_t kSmallIds = 0x10000;
+
+  static bool IsSmall(int pairId) {
+    return pairId >= 0 && static_cast<std::size_t>(pairId) < kSmallIds;
+  }
+
+  // The smallest valid entry of `heap` after dropping the invalid ones before it.
+  Position FirstValid(std::vector<Position>& heap, int pairId, Position current) {
     while (!heap.empty()) {
       const Position top = heap.front();
       if (top > current && m_list.PairId(top) == pairId) return top;
@@ -114,17 +166,11 @@ class CPairIdIndex {
     return kNoPartner<Position>;
   }
 
- private:
-  static constexpr std::size_t kSmallIds = 0x10000;
-
-  std::vector<Position>& Group(int pairId) {
-    if (pairId >= 0 && static_cast<std::size_t>(pairId) < m_small.size())
-      return m_small[static_cast<std::size_t>(pairId)];
-    return m_other[pairId];
-  }
-
   L& m_list;
-  std::vector<std::vector<Position>> m_small;
+  std::vector<std::size_t> m_groupStart;  // per id its first entry in m_positions; one more
+  std::vector<std::size_t> m_cursor;      // per id its first entry not yet dropped
+  std::vector<Position, CLargeAllocator<Position>> m_positions;
+  std::vector<std::vector<Position>> m_added;
   std::unordered_map<int, std::vector<Position>> m_other;
 };
 
@@ -155,8 +201,8 @@ class CPairIdIndex {
 /// Gaps are skipped.
 /// `partner` is working room (its content is replaced), so that a caller can lend the same
 /// memory to several passes.
-template <class L, class Position = typename L::Position>
-void PairTags(L& list, std::vector<Position>& partner) {
+template <class L, class Partners, class Position = typename L::Position>
+void PairTags(L& list, Partners& partner) {
   const std::size_t count = list.Size();
   if (count == 0) return;
 

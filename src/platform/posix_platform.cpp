@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <fcntl.h>
 #include <iconv.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include "storage/char_class.h"
 #include "storage/code_page_platform.h"
 #include "storage/data_storage.h"
+#include "storage/large_memory.h"
 
 namespace tagvert {
 namespace {
@@ -118,6 +120,20 @@ ByteStreamPtr PlatformCreateFileForWriting(const std::u16string& name) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return nullptr;
   return std::make_shared<detail::CPosixFileStream>(fd);
+}
+
+void* PlatformAllocateLarge(std::size_t bytes) {
+  void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (block == MAP_FAILED) return nullptr;
+#if defined(MADV_HUGEPAGE)
+  // Only advice: where large pages are off, the block is made of small ones.
+  ::madvise(block, bytes, MADV_HUGEPAGE);
+#endif
+  return block;
+}
+
+void PlatformFreeLarge(void* block, std::size_t bytes) {
+  if (block != nullptr) ::munmap(block, bytes);
 }
 
 // POSIX systems keep no message texts for the rule loader: every text is empty.

@@ -11,6 +11,7 @@
 #include "rules/message_text.h"
 #include "storage/code_page_platform.h"
 #include "storage/data_storage.h"
+#include "storage/large_memory.h"
 
 namespace tagvert {
 namespace {
@@ -54,6 +55,15 @@ ByteStreamPtr PlatformOpenFileForReading(const std::u16string& name) {
 
 ByteStreamPtr PlatformCreateFileForWriting(const std::u16string& name) {
   return OpenFile(name, GENERIC_WRITE, CREATE_ALWAYS);
+}
+
+void* PlatformAllocateLarge(std::size_t bytes) {
+  // Committed pages are zero-filled and only take memory when first touched.
+  return ::VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void PlatformFreeLarge(void* block, std::size_t /*bytes*/) {
+  if (block != nullptr) ::VirtualFree(block, 0, MEM_RELEASE);
 }
 
 bool PlatformDecodeCodePage(unsigned codePage, const std::uint8_t* bytes, std::size_t size,

@@ -55,6 +55,11 @@ class CClassifier {
   CClassifier(CElementTable& table, const CRules* rules)
       : m_table(table), m_rules(rules), m_plans(table.Names().Size()) {}
 
+  // Whether classifying `record` may read its attributes from its text.
+  bool MayReadAttributes(const CElementRecord& record) {
+    return m_rules != nullptr && record.IsTag() && Plan(record.nameId).conditional;
+  }
+
   void Classify(CElementRecord& record) {
     if (m_rules == nullptr) return;
     const CPlan& plan = Plan(record.nameId);
@@ -63,6 +68,7 @@ class CClassifier {
       return;
     }
     COutcome outcome;
+    m_attributesRead = false;
     for (const auto& rule : m_rules->GetNamelessRules()) {
       if (ConditionsHold(*rule, record)) outcome.Apply(*rule);
     }
@@ -78,7 +84,11 @@ class CClassifier {
  private:
   const CPlan& Plan(std::uint32_t nameId) {
     CPlan& plan = m_plans[nameId];
-    if (plan.built) return plan;
+    return plan.built ? plan : BuildPlan(plan, nameId);
+  }
+
+  // Once per distinct name.
+  [[gnu::noinline]] const CPlan& BuildPlan(CPlan& plan, std::uint32_t nameId) {
     plan.built = true;
     const std::u16string& name = m_table.Names().Name(nameId);
     for (const auto& rule : m_rules->GetNamelessRules()) {
@@ -94,21 +104,27 @@ class CClassifier {
     return plan;
   }
 
-  bool ConditionsHold(const CRule& rule, const CElementRecord& record) const {
+  bool ConditionsHold(const CRule& rule, const CElementRecord& record) {
+    if (rule.m_conditions.empty()) return true;
+    // The attributes are read from the tag's text once, for the first rule that tests them.
+    if (!m_attributesRead) {
+      m_table.ReadAttributes(record, m_attributes);
+      m_attributesRead = true;
+    }
     for (const auto& condition : rule.m_conditions) {
-      if (!ConditionHolds(*condition, record)) return false;
+      if (!ConditionHolds(*condition)) return false;
     }
     return true;
   }
 
-  bool ConditionHolds(const CAttributeCondition& condition, const CElementRecord& record) const {
+  bool ConditionHolds(const CAttributeCondition& condition) const {
     bool found = false;
     std::u16string_view value;
-    const std::size_t end = record.firstAttribute + m_table.AttributeCount(record);
-    for (std::size_t i = record.firstAttribute; i < end; ++i) {
-      if (NamesMatch(m_table.AttributeName(i), condition.m_name, condition.m_nameCaseSensitive)) {
+    for (const CAttributeSpan& span : m_attributes) {
+      if (NamesMatch(m_table.AttributeName(span), condition.m_name,
+                     condition.m_nameCaseSensitive)) {
         found = true;
-        value = m_table.AttributeValue(i);
+        value = m_table.AttributeValue(span);
         break;
       }
     }
@@ -118,14 +134,17 @@ class CClassifier {
   CElementTable& m_table;
   const CRules* m_rules;
   std::vector<CPlan> m_plans;
+  // The attributes of the record being classified, once read.
+  std::vector<CAttributeSpan> m_attributes;
+  bool m_attributesRead = false;
 };
 
 // For each record, the first later record with the same PairId: walking backwards, the last
 // position seen for an id is the one. Exact also when ids repeat after the counter wrapped.
 void NextWithSamePairId(CElementTable& table) {
-  const std::vector<CElementRecord>& records = table.Records();
+  const CRecordVector& records = table.Records();
   const auto count = static_cast<std::uint32_t>(records.size());
-  std::vector<std::uint32_t>& next = table.Workspace();
+  CRecordIndexVector& next = table.Workspace();
   next.assign(count, count);
   std::vector<std::uint32_t> seen(0x10000, count);
   for (std::uint32_t i = count; i-- > 0;) {
@@ -157,10 +176,10 @@ struct CRange {
 
 }  // namespace
 
-const std::vector<std::uint32_t>& ClassifyRecords(CElementTable& table, const CRules* rules) {
-  std::vector<CElementRecord>& records = table.Records();
+const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* rules) {
+  CRecordVector& records = table.Records();
   NextWithSamePairId(table);
-  const std::vector<std::uint32_t>& next = table.Workspace();
+  const CRecordIndexVector& next = table.Workspace();
   const auto count = static_cast<std::uint32_t>(records.size());
   CClassifier classifier(table, rules);
   // Classification, the whitespace spreading and the algorithm spreading were three walks; in
@@ -172,8 +191,15 @@ const std::vector<std::uint32_t>& ClassifyRecords(CElementTable& table, const CR
   CRange algorithmRange;
   Whitespace spreadWhitespace = Whitespace::Preserve;
   bool spreadRemove = false;
+  // The tags whose attributes are read lie far apart in the source: their texts are asked for
+  // some records ahead.
+  constexpr std::uint32_t kPrefetchDistance = 8;
   for (std::uint32_t i = 0; i < count; ++i) {
     table.CheckStop();
+    if (count - i > kPrefetchDistance &&
+        classifier.MayReadAttributes(records[i + kPrefetchDistance])) {
+      table.PrefetchText(records[i + kPrefetchDistance]);
+    }
     CElementRecord& record = records[i];
     switch (record.tagType) {
       case TagType::PairedOpen:

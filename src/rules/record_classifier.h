@@ -2,12 +2,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include <cstdint>
-#include <vector>
+#include "markup/element_table.h"
 
 namespace tagvert {
 
-class CElementTable;
 class CRules;
 
 /// Classifies the records of a paired table exactly as CRulesProcessor::Process classifies the
@@ -18,6 +16,6 @@ class CRules;
 /// Returns for each record the index of the first later record with the same PairId (the
 /// number of records when there is none), which the walk uses as each start tag's end: the
 /// table's workspace, valid until the next pass that uses it (PairRecords).
-const std::vector<std::uint32_t>& ClassifyRecords(CElementTable& table, const CRules* rules);
+const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* rules);
 
 }  // namespace tagvert

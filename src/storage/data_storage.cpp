@@ -126,7 +126,7 @@ void CDataStorage::Open(const CEndpoint& input, const CEndpoint& output) {
   m_inputBufferSize = 0;
   m_inputCapacity = kInitialCapacity;
   m_outputCapacity = kInitialCapacity;
-  m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(m_outputCapacity);
+  m_outputBuffer = MakeLargeBlock(m_outputCapacity);
   m_outputStartArmed = false;
   m_pushedBack = false;
   m_pendingLowSurrogate = 0;
@@ -164,13 +164,19 @@ bool CDataStorage::Refill(std::uint32_t n, bool endAtShortfall) {
   if (n > m_inputCapacity) return false;
   if (!m_inputStream) ThrowHResult(kEPointer);
 
-  // Move the unread tail (at most a few bytes) to the front of a buffer of the input capacity;
-  // once the capacity has stopped growing the buffer is reused instead of reallocated.
-  if (!m_inputBuffer || m_inputBufferSize != m_inputCapacity) {
-    auto fresh = std::make_unique_for_overwrite<std::uint8_t[]>(m_inputCapacity);
+  // Move the unread tail (at most a few bytes) to the front of a buffer that holds the input
+  // capacity, which is what the reads ask for. Up to 64 KiB the buffer is taken anew at each
+  // capacity (a short document never maps megabytes); past that it is taken once at the
+  // largest capacity, from large pages where the system has them, so that a long document
+  // touches one buffer instead of one fresh buffer per doubling.
+  constexpr std::uint32_t kSmallLimit = 64 * 1024;
+  const std::uint32_t limit = m_inputCapacity;
+  if (!m_inputBuffer || m_inputBufferSize < limit) {
+    const std::uint32_t size = limit <= kSmallLimit ? limit : std::max(limit, kMaxCapacity);
+    CLargeBlock fresh = MakeLargeBlock(size);
     if (unread != 0) std::memcpy(fresh.get(), m_inputBuffer.get() + m_inputPosition, unread);
     m_inputBuffer = std::move(fresh);
-    m_inputBufferSize = m_inputCapacity;
+    m_inputBufferSize = size;
   } else if (unread != 0) {
     std::memmove(m_inputBuffer.get(), m_inputBuffer.get() + m_inputPosition, unread);
   }
@@ -180,7 +186,7 @@ bool CDataStorage::Refill(std::uint32_t n, bool endAtShortfall) {
   // A stream may deliver fewer bytes than asked in the middle of the data: read again until
   // the character is complete or a read delivers nothing, which is the true end.
   while (m_inputFilled < n) {
-    const std::uint32_t room = m_inputBufferSize - m_inputFilled;
+    const std::uint32_t room = limit - m_inputFilled;
     std::uint32_t got = m_inputStream->Read(m_inputBuffer.get() + m_inputFilled, room);
     if (got == 0) {
       if (endAtShortfall) {
@@ -225,9 +231,9 @@ void CDataStorage::WriteOutputBuffer() {
     constexpr std::uint32_t kSmallLimit = 64 * 1024;
     m_outputCapacity *= 2;
     if (m_outputCapacity <= kSmallLimit) {
-      m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(m_outputCapacity);
+      m_outputBuffer = MakeLargeBlock(m_outputCapacity);
     } else if (m_outputCapacity == 2 * kSmallLimit) {
-      m_outputBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(kMaxCapacity);
+      m_outputBuffer = MakeLargeBlock(kMaxCapacity);
     }
   }
 }

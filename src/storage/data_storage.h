@@ -10,6 +10,7 @@
 
 #include "storage/byte_stream.h"
 #include "storage/hresult.h"
+#include "storage/large_memory.h"
 #include "storage/unit_buffer.h"
 
 namespace tagvert {
@@ -97,7 +98,7 @@ class CBaseStorage {
 ///
 ///   input buffer:  [ consumed | unread bytes            | free           ]
 ///                  0          m_inputPosition           m_inputFilled    m_inputBufferSize
-///                  (m_inputCapacity is the size the next refill allocates)
+///                  (a refill reads up to m_inputCapacity bytes, which the buffer holds)
 ///   output buffer: [ pending bytes        | free                            ]
 ///                  0                      m_outputPending                   m_outputCapacity
 ///   push-back:     m_pushedBack set => the next GetChar re-delivers m_lastChar
@@ -318,9 +319,10 @@ class CDataStorage : public CBaseStorage {
   // 0 while no output buffer exists, so that the first PutChar takes the slow path.
   std::uint32_t m_outputCapacity = 0;
   bool m_endOfInput = false;
-  std::unique_ptr<std::uint8_t[]> m_inputBuffer;
-  std::uint32_t m_inputBufferSize = 0;  // bytes allocated for m_inputBuffer
-  std::unique_ptr<std::uint8_t[]> m_outputBuffer;
+  CLargeBlock m_inputBuffer;
+  std::uint32_t m_inputBufferSize =
+      0;  // bytes allocated for m_inputBuffer (m_inputCapacity or more)
+  CLargeBlock m_outputBuffer;
   ByteStreamPtr m_inputStream;  // a file opened by name is held here too
   bool m_inputIsFile = false;
   ByteStreamPtr m_outputStream;  // likewise for a created output file

@@ -5,37 +5,41 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
-#include <memory>
 #include <string_view>
+
+#include "storage/large_memory.h"
 
 namespace tagvert {
 
 /// Holds a document's decoded units. Unlike a string it does not write the room it grows by
 /// before the decoder does: for a buffer of hundreds of MB that is one pass over memory less.
+/// Large buffers come from CLargeAllocator (large pages where the system has them).
 class CUnitBuffer {
  public:
   CUnitBuffer() = default;
+  ~CUnitBuffer() { Release(); }
   CUnitBuffer(const CUnitBuffer&) = delete;
   CUnitBuffer& operator=(const CUnitBuffer&) = delete;
 
-  const char16_t* Data() const { return m_units.get(); }
+  const char16_t* Data() const { return m_units; }
   std::size_t Size() const { return m_size; }
   std::size_t Capacity() const { return m_capacity; }
-  std::u16string_view View() const { return {m_units.get(), m_size}; }
+  std::u16string_view View() const { return {m_units, m_size}; }
 
-  /// Makes room for `n` units in all without growing again.
+  /// Makes room for `n` units in all without growing again. Throws std::bad_alloc.
   void Reserve(std::size_t n) {
     if (n <= m_capacity) return;
-    auto units = std::make_unique_for_overwrite<char16_t[]>(n);
-    if (m_size != 0) std::memcpy(units.get(), m_units.get(), m_size * sizeof(char16_t));
-    m_units = std::move(units);
+    char16_t* units = CLargeAllocator<char16_t>().allocate(n);
+    if (m_size != 0) std::memcpy(units, m_units, m_size * sizeof(char16_t));
+    Release();
+    m_units = units;
     m_capacity = n;
   }
   /// Room for `n` more units at the end, to be written and then kept with Commit. The pointer
   /// is valid until the next call that grows the buffer.
   char16_t* Extend(std::size_t n) {
     if (m_capacity - m_size < n) Reserve(std::max(m_size + n, 2 * m_capacity));
-    return m_units.get() + m_size;
+    return m_units + m_size;
   }
   /// Keeps `n` units written after an Extend.
   void Commit(std::size_t n) { m_size += n; }
@@ -51,7 +55,11 @@ class CUnitBuffer {
   }
 
  private:
-  std::unique_ptr<char16_t[]> m_units;
+  void Release() {
+    if (m_units != nullptr) CLargeAllocator<char16_t>().deallocate(m_units, m_capacity);
+  }
+
+  char16_t* m_units = nullptr;
   std::size_t m_size = 0;
   std::size_t m_capacity = 0;
 };

@@ -47,7 +47,7 @@ class CStructurer {
       : m_table(table), m_text(text), m_utId(table.Names().Find(kUtName)) {}
 
   void Collapse(CElementRecord& start, std::uint32_t end, std::uint32_t count) {
-    const std::vector<CElementRecord>& records = m_table.Records();
+    const CRecordVector& records = m_table.Records();
     // Nothing has edited a text yet, so the block's texts are consecutive runs of the source.
     const CElementRecord& last = records[end < count ? end : count - 1];
     const std::uint32_t innerStart = start.textStart + start.textLength;
@@ -57,7 +57,7 @@ class CStructurer {
     start.algorithm = Algorithm::Translate;
     start.tagType = TagType::Single;
     start.pairId = 0;
-    if (innerEnd > innerStart) start.bits |= CElementRecord::kRecordFormat;
+    if (innerEnd > innerStart) start.SetBits(CElementRecord::kRecordFormat);
   }
 
   void ProcessText(CElementRecord& record) {
@@ -69,7 +69,7 @@ class CStructurer {
     m_text.DecodeEntities(m_scratch);
     if (CTextProcessor::ContainsNbsp(m_scratch)) {
       CTextProcessor::SpaceAfterNbsp(m_scratch);
-      record.bits |= CElementRecord::kRecordNbsp;
+      record.SetBits(CElementRecord::kRecordNbsp);
     }
     if (m_scratch != text) m_table.SetText(record, m_scratch);
   }
@@ -103,17 +103,20 @@ class CStructurer {
 
 }  // namespace
 
-void StructureRecords(CElementTable& table, const std::vector<std::uint32_t>& next,
+void StructureRecords(CElementTable& table, const CRecordIndexVector& next,
                       const CTextProcessor& text) {
-  std::vector<CElementRecord>& records = table.Records();
+  CRecordVector& records = table.Records();
   const auto count = static_cast<std::uint32_t>(records.size());
   CStructurer structurer(table, text);
   // The passes that were separate walks act on each element alone, so one walk does all of
   // them in their order; the records kept move down over the dropped ones.
   std::uint32_t kept = 0;
   std::uint32_t i = 0;
+  // Texts lie far apart in the source and are read here for the first time since the scan.
+  constexpr std::uint32_t kPrefetchDistance = 8;
   while (i < count) {
     table.CheckStop();
+    if (count - i > kPrefetchDistance) table.PrefetchText(records[i + kPrefetchDistance]);
     CElementRecord record = records[i];
     std::uint32_t after = i + 1;
     if (record.tagType == TagType::PairedOpen && record.algorithm == Algorithm::Skip) {

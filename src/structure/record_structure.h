@@ -2,12 +2,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include <cstdint>
-#include <vector>
+#include "markup/element_table.h"
 
 namespace tagvert {
 
-class CElementTable;
 class CTextProcessor;
 
 /// Structures a classified table as CTTXStackProcessor structures the same elements in a list
@@ -24,7 +22,7 @@ class CTextProcessor;
 /// - a record named "ut" takes its name, type and block mark from its attributes.
 /// `next` is what ClassifyRecords returned for the table (its workspace, which the second
 /// pairing then reuses). Checks the stop flag per record.
-void StructureRecords(CElementTable& table, const std::vector<std::uint32_t>& next,
+void StructureRecords(CElementTable& table, const CRecordIndexVector& next,
                       const CTextProcessor& text);
 
 }  // namespace tagvert

@@ -192,7 +192,7 @@ TEST(RecordPipelineTest, PassesStopAtTheStopFlag) {
       [&](CElementTable& table) {
         // Classified without a stop, then structured with one.
         const std::atomic<bool> stop{true};
-        const std::vector<std::uint32_t>& next = ClassifyRecords(table, &rules);
+        const CRecordIndexVector& next = ClassifyRecords(table, &rules);
         table.SetStopFlag(&stop);
         StructureRecords(table, next, text);
       },

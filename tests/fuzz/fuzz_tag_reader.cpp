@@ -20,9 +20,10 @@ std::vector<fuzz::CItem> ScanItems(const std::u16string& units) {
     item.source = table.Text(record);
     item.tagType = record.tagType;
     item.name = table.Name(record);
-    const std::size_t end = record.firstAttribute + table.AttributeCount(record);
-    for (std::size_t i = record.firstAttribute; i < end; ++i)
-      item.attributes.emplace_back(table.AttributeName(i), table.AttributeValue(i));
+    std::vector<CAttributeSpan> attributes;
+    table.ReadAttributes(record, attributes);
+    for (const CAttributeSpan& span : attributes)
+      item.attributes.emplace_back(table.AttributeName(span), table.AttributeValue(span));
   }
   return items;
 }

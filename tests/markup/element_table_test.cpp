@@ -60,10 +60,10 @@ std::vector<std::u16string> ReadWithTable(std::u16string_view input) {
   for (const CElementRecord& record : table.Records()) {
     std::u16string line = Describe(table.Text(record), record.IsTag(), TypeLetter(record.tagType),
                                    table.Name(record));
-    const std::size_t end = record.firstAttribute + table.AttributeCount(record);
-    for (std::size_t i = record.firstAttribute; i < end; ++i) {
-      (((line += u' ') += table.AttributeName(i)) += u'=') += table.AttributeValue(i);
-    }
+    std::vector<CAttributeSpan> attributes;
+    table.ReadAttributes(record, attributes);
+    for (const CAttributeSpan& span : attributes)
+      (((line += u' ') += table.AttributeName(span)) += u'=') += table.AttributeValue(span);
     lines.push_back(std::move(line));
   }
   return lines;
@@ -109,7 +109,10 @@ constexpr const char16_t* kPieces[] = {u"<",
                                        u"<! x>",
                                        u"<!-x\"y\"z>",
                                        u"<a b c>",
-                                       u"<a b = 'c' >"};
+                                       u"<a b = 'c' >",
+                                       u"</a>",
+                                       u"<b>",
+                                       u"</b>"};
 
 std::u16string RandomDocument(std::mt19937& random, std::size_t pieces) {
   std::uniform_int_distribution<std::size_t> pick(0, std::size(kPieces) - 1);
@@ -150,7 +153,7 @@ TEST(CElementTableTest, ScanGivesTheElementsOfTheElementReader) {
   }
 }
 
-TEST(CElementTableTest, AttributeCountsBeyondSixteenBits) {
+TEST(CElementTableTest, AttributesBeyondSixteenBitsAreReadAgain) {
   std::u16string input = u"<a";
   constexpr std::size_t kCount = 70000;
   for (std::size_t i = 0; i < kCount; ++i)
@@ -161,10 +164,35 @@ TEST(CElementTableTest, AttributeCountsBeyondSixteenBits) {
   ScanElements(table);
   ASSERT_EQ(table.Records().size(), 1u);
   const CElementRecord& record = table.Records()[0];
-  EXPECT_EQ(table.AttributeCount(record), kCount + 1);
+  std::vector<CAttributeSpan> attributes;
+  table.ReadAttributes(record, attributes);
+  EXPECT_EQ(attributes.size(), kCount + 1);
   std::u16string_view value;
   ASSERT_TRUE(table.FindAttribute(record, u"last", value));
   EXPECT_EQ(value, u"v");
+}
+
+// Records and units keep their values when their storage grows from the free store to large
+// blocks and from one large block to a larger one.
+TEST(CElementTableTest, StorageGrowsPastTheLargeBlockSize) {
+  CElementTable table;
+  const std::size_t count = 3 * kLargeBlockBytes / sizeof(CElementRecord);
+  for (std::size_t i = 0; i < count; ++i) {
+    CElementRecord record;
+    record.textStart = static_cast<std::uint32_t>(i);
+    record.pairId = static_cast<std::uint16_t>(i);
+    record.tagType = i % 2 == 0 ? TagType::PairedOpen : TagType::Close;
+    table.Records().push_back(record);
+    table.Source().PushBack(static_cast<char16_t>(i));
+  }
+  for (std::size_t i = 0; i < count; i += 4099) {
+    SCOPED_TRACE(i);
+    const CElementRecord& record = table.Records()[i];
+    EXPECT_EQ(record.textStart, i);
+    EXPECT_EQ(record.pairId, static_cast<std::uint16_t>(i));
+    EXPECT_EQ(TypeLetter(record.tagType), i % 2 == 0 ? u'P' : u'C');
+    EXPECT_EQ(table.Source().Data()[i], static_cast<char16_t>(i));
+  }
 }
 
 TEST(CElementTableTest, NamesAreInternedOnce) {
@@ -175,6 +203,29 @@ TEST(CElementTableTest, NamesAreInternedOnce) {
   EXPECT_NE(names.Intern(u"tu"), tu);
   EXPECT_EQ(names.Find(u"Tuv"), CNameTable::kNoName);
   EXPECT_EQ(names.Name(tu), u"Tu");
+}
+
+// Pairing while cutting gives the records that cutting and then pairing give.
+TEST(CElementTableTest, ScanThatPairsGivesScanThenPairRecords) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 200; ++round) {
+    const std::u16string input = RandomDocument(random, 1 + round % 80);
+    SCOPED_TRACE(Printable(input));
+    CElementTable separate;
+    separate.Source().Assign(input);
+    ScanElements(separate);
+    PairRecords(separate);
+    CElementTable fused;
+    fused.Source().Assign(input);
+    ScanElements(fused, true);
+    EXPECT_FALSE(fused.Unpaired());
+    ASSERT_EQ(fused.Records().size(), separate.Records().size());
+    for (std::size_t i = 0; i < fused.Records().size(); ++i) {
+      ASSERT_EQ(fused.Records()[i].pairId, separate.Records()[i].pairId) << i;
+      ASSERT_EQ(TypeLetter(fused.Records()[i].tagType), TypeLetter(separate.Records()[i].tagType));
+    }
+    EXPECT_EQ(fused.PairIdCounter(), separate.PairIdCounter());
+  }
 }
 
 // The same random tag sequence paired by the element list and by the table, twice in a row (the

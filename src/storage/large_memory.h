@@ -1,0 +1,71 @@
+// Tagvert: memory for the buffers of many megabytes that a conversion fills once (CLargeAllocator).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <new>
+
+namespace tagvert {
+
+/// Takes `bytes` (at least kLargeBlockBytes) of zero-filled, writable memory straight from the
+/// system, marked for large pages where the system offers them: a buffer of hundreds of MB then
+/// costs a few hundred page faults instead of tens of thousands, each of which is dear on a
+/// virtual machine. Returns null when the memory cannot be had. Never throws; safe to call
+/// from several threads at once. Implemented once per platform.
+void* PlatformAllocateLarge(std::size_t bytes);
+/// Gives back a block of PlatformAllocateLarge with the size it was asked for.
+void PlatformFreeLarge(void* block, std::size_t bytes);
+
+/// Blocks from this size on come from PlatformAllocateLarge.
+inline constexpr std::size_t kLargeBlockBytes = std::size_t{1} << 21;
+
+/// A standard allocator that takes blocks of kLargeBlockBytes and more from
+/// PlatformAllocateLarge and smaller ones from the free store. Throws std::bad_alloc.
+template <class T>
+class CLargeAllocator {
+ public:
+  using value_type = T;
+
+  CLargeAllocator() = default;
+  template <class U>
+  CLargeAllocator(const CLargeAllocator<U>& /*other*/) noexcept {}
+
+  T* allocate(std::size_t n) {
+    // Guard: size overflow
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
+    if (n * sizeof(T) < kLargeBlockBytes) return std::allocator<T>().allocate(n);
+    void* block = PlatformAllocateLarge(n * sizeof(T));
+    if (block == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(block);
+  }
+  void deallocate(T* p, std::size_t n) noexcept {
+    if (n * sizeof(T) < kLargeBlockBytes) {
+      std::allocator<T>().deallocate(p, n);
+    } else {
+      PlatformFreeLarge(p, n * sizeof(T));
+    }
+  }
+
+  template <class U>
+  bool operator==(const CLargeAllocator<U>& /*other*/) const noexcept {
+    return true;
+  }
+};
+
+/// Gives back a byte block of CLargeAllocator of `bytes` bytes (the deleter of CLargeBlock).
+struct CLargeBlockDelete {
+  std::size_t bytes = 0;
+  void operator()(std::uint8_t* block) const noexcept {
+    CLargeAllocator<std::uint8_t>().deallocate(block, bytes);
+  }
+};
+/// A byte block of CLargeAllocator, written before it is read.
+using CLargeBlock = std::unique_ptr<std::uint8_t[], CLargeBlockDelete>;
+/// A CLargeBlock of `bytes` bytes. Throws std::bad_alloc.
+inline CLargeBlock MakeLargeBlock(std::size_t bytes) {
+  return CLargeBlock(CLargeAllocator<std::uint8_t>().allocate(bytes), CLargeBlockDelete{bytes});
+}
+
+}  // namespace tagvert
