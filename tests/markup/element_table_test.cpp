@@ -209,7 +209,7 @@ TEST(CElementTableTest, NamesAreInternedOnce) {
 TEST(CElementTableTest, ScanThatPairsGivesScanThenPairRecords) {
   std::mt19937 random(11);
   for (int round = 0; round < 200; ++round) {
-    const std::u16string input = RandomDocument(random, 1 + round % 80);
+    const std::u16string input = RandomDocument(random, static_cast<std::size_t>(1 + round % 80));
     SCOPED_TRACE(Printable(input));
     CElementTable separate;
     separate.Source().Assign(input);
