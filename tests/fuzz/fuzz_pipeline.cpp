@@ -30,14 +30,24 @@ std::vector<std::uint8_t> Convert(bool toIF, const std::vector<std::uint8_t>& in
 
 // The value of an XML declaration's encoding: the way back relabels any other than UTF-8 as UTF-8,
 // as the output is UTF-8.
+// White space may stand around the `=` (an undecodable byte is read as a space, too).
 std::u16string WithoutDeclaredEncoding(std::u16string item) {
   if (item.rfind(u"<?xml", 0) != 0) return item;
-  const std::size_t name = item.find(u"encoding=");
-  if (name == std::u16string::npos || name + 9 >= item.size()) return item;
-  const char16_t quote = item[name + 9];
-  const std::size_t end = item.find(quote, name + 10);
+  const std::size_t name = item.find(u"encoding");
+  if (name == std::u16string::npos) return item;
+  const auto skipSpace = [&item](std::size_t i) {
+    while (i < item.size() &&
+           (item[i] == u' ' || item[i] == u'\t' || item[i] == u'\r' || item[i] == u'\n'))
+      ++i;
+    return i;
+  };
+  const std::size_t equals = skipSpace(name + 8);
+  if (equals >= item.size() || item[equals] != u'=') return item;
+  const std::size_t open = skipSpace(equals + 1);
+  if (open >= item.size() || (item[open] != u'"' && item[open] != u'\'')) return item;
+  const std::size_t end = item.find(item[open], open + 1);
   if (end == std::u16string::npos) return item;
-  return item.erase(name + 10, end - name - 10);
+  return item.erase(open + 1, end - open - 1);
 }
 
 std::vector<std::u16string> Markup(const std::vector<std::uint8_t>& ttx) {
