@@ -3,6 +3,7 @@
 #include "cli/arguments.h"
 
 #include <cstdlib>
+#include <ostream>
 
 #include "cli/document_scan.h"
 #include "storage/char_class.h"
@@ -12,16 +13,6 @@
 namespace tagvert::cli {
 
 namespace {
-
-bool EndsWithNoCase(const std::string& s, const std::string& suffix) {
-  if (s.size() < suffix.size()) return false;
-  for (size_t i = 0; i < suffix.size(); ++i) {
-    char a = s[s.size() - suffix.size() + i];
-    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-    if (a != suffix[i]) return false;
-  }
-  return true;
-}
 
 std::optional<Command> CommandByName(const std::string& name) {
   if (name == "to-if") return Command::ToIf;
@@ -120,12 +111,21 @@ std::string BeforeExtension(const std::string& stem, const std::string& infix, b
 
 std::string DefaultFromIfOutput(const std::string& input, bool backslash) {
   std::string stem = input;
-  if (EndsWithNoCase(stem, ".if")) stem.resize(stem.size() - 3);
+  const std::size_t ext = 3;  // ".if", in any letter case
+  if (stem.size() >= ext &&
+      StringEqualsNoCase(Utf8ToUtf16(std::string_view(stem).substr(stem.size() - ext)), u".if")) {
+    stem.resize(stem.size() - ext);
+  }
   return BeforeExtension(stem, ".out", backslash);
 }
 
 std::string DefaultPseudoOutput(const std::string& input, bool backslash) {
   return BeforeExtension(input, ".pseudo", backslash);
+}
+
+ExitCode UsageError(std::ostream& err, const std::string& sentence, bool pointToHelp) {
+  err << "tagvert: " << sentence << (pointToHelp ? " Try 'tagvert --help'.\n" : "\n");
+  return ExitCode::Usage;
 }
 
 CParseResult ParseArguments(const std::vector<std::string>& args) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,12 +35,18 @@ struct CCliOptions {
   bool codes = false;                     ///< --codes (show): every code unit as <XXXX>
 };
 
-/// The outcome of parsing: the options, or a usage error message (one sentence).
+/// The outcome of parsing: the options, or a usage error message (one sentence). A command line
+/// the user got wrong is malformed input, which is data rather than a failure of the
+/// environment: the parser returns it, and UsageError reports it.
 struct CParseResult {
   CCliOptions options;
   std::string error;
   bool ok() const { return error.empty(); }
 };
+
+/// Reports a usage error, the one way the command does: "tagvert: ", the sentence `sentence`
+/// and, with `pointToHelp`, the hint to the help, as one line on `err`. Returns ExitCode::Usage.
+ExitCode UsageError(std::ostream& err, const std::string& sentence, bool pointToHelp = true);
 
 /// Parses the arguments after the program name. Pure: no I/O.
 CParseResult ParseArguments(const std::vector<std::string>& args);

@@ -211,6 +211,12 @@ std::string Quote(const std::string& path) {
   return path == "-" ? "standard input" : "'" + path + "'";
 }
 
+// The cause of a failed file service or read, as the command's messages name it.
+std::string Cause(const CHResultError& e) {
+  const auto* file = dynamic_cast<const CFileError*>(&e);
+  return file != nullptr ? file->Phrase() : PlatformErrorPhrase(e.Code());
+}
+
 // The command's messages on standard error, from any thread of a batch: each is one whole line,
 // and a progress line drawn on a terminal is cleared before it and drawn again after it.
 class CMessages {
@@ -279,12 +285,37 @@ bool ReadTwice(const std::string& input) {
 // converter's format test), the IF header for from-if. Returns an empty string when it is,
 // else the sentence that refuses it. Standard input, a pipe or a device is not checked: it cannot
 // be read twice.
+// Whether `in` begins with the IF header: U+E804, then the boundary U+E000 within the header's
+// first units. A failed read throws.
+bool HasIfHeader(IByteStream& in) {
+  unsigned char head[2 * kIfHeaderUnits];
+  std::uint32_t got = 0;
+  while (got < sizeof head) {
+    const std::uint32_t n = in.Read(head + got, static_cast<std::uint32_t>(sizeof head) - got);
+    if (n == 0) break;
+    got += n;
+  }
+  if (got < 4 || head[0] != kIfHeaderBytes[0] || head[1] != kIfHeaderBytes[1]) return false;
+  for (std::uint32_t i = 2; i + 1 < got; i += 2) {
+    if (head[i] == kIfBoundaryBytes[0] && head[i + 1] == kIfBoundaryBytes[1]) return true;
+  }
+  return false;
+}
+
+// Checks that `input` is of the format its command converts: a TTX document for to-if (the
+// converter's format test), the IF header for from-if. Returns an empty string when it is,
+// else the sentence that refuses it. Standard input, a pipe or a device is not checked: it cannot
+// be read twice.
 std::string CheckInputFormat(const std::string& input, bool toIF) {
   if (!ReadTwice(input)) return {};
-  std::string why;
-  const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
-  if (!in) return "cannot read '" + input + "': " + why + ".";
-  if (toIF) {
+  try {
+    const std::shared_ptr<CCliFile> in = PlatformOpenInput(input);
+    if (!toIF) {
+      if (HasIfHeader(*in)) return {};
+      return "'" + input +
+             "' is not an IF document (it does not begin with the IF header); --force "
+             "converts it anyway.";
+    }
     CTagvertConverter converter;
     const HResult hr = converter.IsFormatAvailable(
         CEndpoint::Stream(std::make_shared<CBoundedStream>(in, kFormatTestBytes)));
@@ -297,32 +328,9 @@ std::string CheckInputFormat(const std::string& input, bool toIF) {
     return "'" + input +
            "' is not a TTX document (no TRADOStag start tag among its first items); --force "
            "converts it anyway.";
-  }
-  unsigned char head[2 * kIfHeaderUnits];
-  std::uint32_t got = 0;
-  try {
-    while (got < sizeof head) {
-      const std::uint32_t n = in->Read(head + got, static_cast<std::uint32_t>(sizeof head) - got);
-      if (n == 0) break;
-      got += n;
-    }
   } catch (const CHResultError& e) {
-    return "cannot read '" + input + "': " + PlatformErrorPhrase(e.Code()) + ".";
+    return "cannot read '" + input + "': " + Cause(e) + ".";
   }
-  bool header = got >= 4 && head[0] == kIfHeaderBytes[0] && head[1] == kIfHeaderBytes[1];
-  if (header) {
-    header = false;
-    for (std::uint32_t i = 2; i + 1 < got; i += 2) {
-      if (head[i] == kIfBoundaryBytes[0] && head[i + 1] == kIfBoundaryBytes[1]) {
-        header = true;
-        break;
-      }
-    }
-  }
-  if (header) return {};
-  return "'" + input +
-         "' is not an IF document (it does not begin with the IF header); --force "
-         "converts it anyway.";
 }
 
 // The Direction of a conversion to IF: --direction, else the target language the document
@@ -342,11 +350,8 @@ std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMe
   // Nothing to say and nothing to find: the scan is skipped.
   if (o.direction && messages.Quiet() && scanned == nullptr) return *o.direction;
   CDocumentLanguages languages;
-  std::string why;
-  const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
-  if (!in) return o.direction.value_or(0);  // the conversion reports the cause
   try {
-    languages = ScanLanguages(in);
+    languages = ScanLanguages(PlatformOpenInput(input));
   } catch (const CHResultError&) {
     return o.direction.value_or(0);  // the conversion reports the cause
   }
@@ -464,16 +469,10 @@ bool LoadSent(const std::string& sent, CTagCheck& check, CMessages& messages) {
     messages.Error("--against: " + refused);
     return false;
   }
-  std::string why;
-  const std::shared_ptr<CCliFile> in = PlatformOpenInput(sent, why);
-  if (!in) {
-    messages.Error("cannot read '" + sent + "': " + why + ".");
-    return false;
-  }
   try {
-    check.SetSent(*in);
+    check.SetSent(*PlatformOpenInput(sent));
   } catch (const CHResultError& e) {
-    messages.Error("cannot read '" + sent + "': " + PlatformErrorPhrase(e.Code()) + ".");
+    messages.Error("cannot read '" + sent + "': " + Cause(e) + ".");
     return false;
   }
   return true;
@@ -485,10 +484,8 @@ bool FinishTagCheck(const CCliOptions& o, CTagCheck& check, const std::string& i
                     CMessages& messages) {
   check.Finish();
   if (o.against) {
-    std::string why;
-    const std::shared_ptr<CCliFile> sent = PlatformOpenInput(*o.against, why);
     try {
-      if (sent) check.NameMissing(*sent);
+      check.NameMissing(*PlatformOpenInput(*o.against));
     } catch (const CHResultError&) {
       // Read once already: a failure now leaves the missing tags unnamed, no more.
     }
@@ -537,16 +534,18 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   const bool outputIsStd = output == "-";
   const std::string outputName = outputIsStd ? "standard output" : "'" + output + "'";
 
-  std::string why;
-  const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
-  if (!in) {
-    err << "tagvert: cannot read '" << input << "': " << why << ".\n";
+  std::shared_ptr<CCliFile> in;
+  try {
+    in = PlatformOpenInput(input);
+  } catch (const CFileError& e) {
+    err << "tagvert: cannot read '" << input << "': " << e.Phrase() << ".\n";
     return ExitCode::Failed;
   }
   if (!inputIsStd && !outputIsStd && (output == input || PlatformSameFile(input, output))) {
-    err << "tagvert: will not write " << outputName
-        << ": it is the input file; choose another output with -o.\n";
-    return ExitCode::Usage;
+    return UsageError(
+        err,
+        "will not write " + outputName + ": it is the input file; choose another output with -o.",
+        false);
   }
 
   CMessages messages(err, o.quiet);
@@ -579,9 +578,11 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   g_running.store(&converter);
   PlatformOnInterrupt(&StopRunningConversion);
   CCliOutput out;
-  if (!PlatformOpenOutput(output, out, why)) {
+  try {
+    out = PlatformOpenOutput(output);
+  } catch (const CFileError& e) {
     g_running.store(nullptr);
-    err << "tagvert: cannot write " << outputName << ": " << why << ".\n";
+    err << "tagvert: cannot write " << outputName << ": " << e.Phrase() << ".\n";
     if (const int signal = PlatformStopSignal()) PlatformEndBySignal(signal);
     return ExitCode::Failed;
   }
@@ -642,8 +643,10 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
         << ": the file changed while it was read; no output file was written.\n";
     return ExitCode::Failed;
   }
-  if (!PlatformCommitOutput(out, why)) {
-    err << "tagvert: cannot write " << outputName << ": " << why << ".\n";
+  try {
+    PlatformCommitOutput(out);
+  } catch (const CFileError& e) {
+    err << "tagvert: cannot write " << outputName << ": " << e.Phrase() << ".\n";
     return ExitCode::Failed;
   }
   if (!o.quiet) {
@@ -839,10 +842,11 @@ JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
       return JobOutcome::Failed;
     }
   }
-  std::string why;
-  const std::shared_ptr<CCliFile> in = PlatformOpenInput(job.input, why);
-  if (!in) {
-    m_messages.Error("cannot read '" + job.input + "': " + why + ".");
+  std::shared_ptr<CCliFile> in;
+  try {
+    in = PlatformOpenInput(job.input);
+  } catch (const CFileError& e) {
+    m_messages.Error("cannot read '" + job.input + "': " + e.Phrase() + ".");
     return JobOutcome::Failed;
   }
   CTagvertConverter converter;
@@ -863,8 +867,10 @@ JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
   if (m_stopping.load()) return JobOutcome::Stopped;
 
   CCliOutput out;
-  if (!PlatformOpenOutput(job.output, out, why)) {
-    m_messages.Error("cannot write '" + job.output + "': " + why + ".");
+  try {
+    out = PlatformOpenOutput(job.output);
+  } catch (const CFileError& e) {
+    m_messages.Error("cannot write '" + job.output + "': " + e.Phrase() + ".");
     return JobOutcome::Failed;
   }
   std::unique_ptr<CTagCheck> check;
@@ -899,8 +905,10 @@ JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
                      "': the file changed while it was read; no output file was written.");
     return JobOutcome::Failed;
   }
-  if (!PlatformCommitOutput(out, why)) {
-    m_messages.Error("cannot write '" + job.output + "': " + why + ".");
+  try {
+    PlatformCommitOutput(out);
+  } catch (const CFileError& e) {
+    m_messages.Error("cannot write '" + job.output + "': " + e.Phrase() + ".");
     return JobOutcome::Failed;
   }
   m_bytesIn.fetch_add(job.size);
@@ -917,10 +925,7 @@ ExitCode RunBatch(const CCliOptions& o, bool toIF, std::ostream& err) {
     jobs.push_back({input, DefaultOutput(o, input, toIF), FileSize(input)});
   }
   const std::string collision = FindCollision(jobs);
-  if (!collision.empty()) {
-    messages.Error(collision);
-    return ExitCode::Usage;
-  }
+  if (!collision.empty()) return UsageError(err, collision, false);
   if (o.outputDir && !MakeFolder(*o.outputDir, messages)) return ExitCode::Failed;
 
   unsigned workers = o.jobs != 0 ? o.jobs : std::max(1U, std::thread::hardware_concurrency());
@@ -998,14 +1003,9 @@ ExitCode RunShow(const CCliOptions& o, std::ostream& out, std::ostream& err) {
   const IfViewMode mode = o.codes                            ? IfViewMode::Codes
                           : PlatformStdoutIsColourTerminal() ? IfViewMode::Colour
                                                              : IfViewMode::Plain;
-  std::string why;
   const bool isIF = !ReadTwice(input) || CheckInputFormat(input, false).empty();
-  const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
-  if (!in) {
-    messages.Error("cannot read " + Quote(input) + ": " + why + ".");
-    return ExitCode::Failed;
-  }
   try {
+    const std::shared_ptr<CCliFile> in = PlatformOpenInput(input);
     if (isIF) {
       ShowIf(*in, out, mode);
       return ExitCode::Success;
@@ -1031,7 +1031,7 @@ ExitCode RunShow(const CCliOptions& o, std::ostream& out, std::ostream& err) {
     CMemoryStream view(memory->Bytes());
     ShowIf(view, out, mode);
   } catch (const CHResultError& e) {
-    messages.Error("cannot read " + Quote(input) + ": " + PlatformErrorPhrase(e.Code()) + ".");
+    messages.Error("cannot read " + Quote(input) + ": " + Cause(e) + ".");
     return ExitCode::Failed;
   }
   return out.good() ? ExitCode::Success : ExitCode::Failed;
@@ -1094,10 +1094,11 @@ std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const st
       return std::nullopt;
     }
   }
-  std::string why;
-  const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
-  if (!in) {
-    messages.Error("cannot read " + Quote(input) + ": " + why + ".");
+  std::shared_ptr<CCliFile> in;
+  try {
+    in = PlatformOpenInput(input);
+  } catch (const CFileError& e) {
+    messages.Error("cannot read " + Quote(input) + ": " + e.Phrase() + ".");
     return std::nullopt;
   }
   CTagvertConverter converter;
@@ -1177,10 +1178,11 @@ bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::s
     pseudoBytes[2 * i] = static_cast<std::uint8_t>(pseudo[i] & 0xFF);
     pseudoBytes[2 * i + 1] = static_cast<std::uint8_t>(pseudo[i] >> 8);
   }
-  std::string why;
   CCliOutput out;
-  if (!PlatformOpenOutput(output, out, why)) {
-    messages.Error("cannot write '" + output + "': " + why + ".");
+  try {
+    out = PlatformOpenOutput(output);
+  } catch (const CFileError& e) {
+    messages.Error("cannot write '" + output + "': " + e.Phrase() + ".");
     return false;
   }
   CTagvertConverter converter;
@@ -1194,8 +1196,10 @@ bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::s
                    "': " + (phrase.empty() ? DescribeHResult(hr) : phrase) + ".");
     return false;
   }
-  if (!PlatformCommitOutput(out, why)) {
-    messages.Error("cannot write '" + output + "': " + why + ".");
+  try {
+    PlatformCommitOutput(out);
+  } catch (const CFileError& e) {
+    messages.Error("cannot write '" + output + "': " + e.Phrase() + ".");
     return false;
   }
   return true;
@@ -1210,10 +1214,7 @@ ExitCode RunPseudo(const CCliOptions& o, std::ostream& err) {
     jobs.push_back({input, output, 0});
   }
   const std::string collision = FindCollision(jobs);
-  if (!collision.empty()) {
-    messages.Error(collision);
-    return ExitCode::Usage;
-  }
+  if (!collision.empty()) return UsageError(err, collision, false);
   if (o.outputDir && !MakeFolder(*o.outputDir, messages)) return ExitCode::Failed;
   std::size_t done = 0;
   for (const CJob& job : jobs) {
@@ -1228,23 +1229,17 @@ ExitCode RunCheck(const CCliOptions& o, std::ostream& out, std::ostream& err) {
   CMessages messages(err, o.quiet);
   bool clean = true;
   for (const std::string& input : o.inputs) {
-    std::string why;
-    const std::shared_ptr<CCliFile> in = PlatformOpenInput(input, why);
-    if (!in) {
-      messages.Error("cannot read " + Quote(input) + ": " + why + ".");
-      clean = false;
-      continue;
-    }
-    const std::int32_t direction = ChooseDirection(o, input, messages);
-    const std::u16string target = direction != 0 ? TuvLanguageOf(direction) : std::u16string();
     try {
+      const std::shared_ptr<CCliFile> in = PlatformOpenInput(input);
+      const std::int32_t direction = ChooseDirection(o, input, messages);
+      const std::u16string target = direction != 0 ? TuvLanguageOf(direction) : std::u16string();
       const std::size_t problems = CheckDocument(
           in, target, [&](std::uint64_t line, std::uint64_t column, const std::string& text) {
             out << input << ":" << line << ":" << column << ": " << text << "\n";
           });
       if (problems != 0) clean = false;
     } catch (const CHResultError& e) {
-      messages.Error("cannot read " + Quote(input) + ": " + PlatformErrorPhrase(e.Code()) + ".");
+      messages.Error("cannot read " + Quote(input) + ": " + Cause(e) + ".");
       clean = false;
     }
   }
@@ -1267,10 +1262,11 @@ ExitCode RunDetect(const CCliOptions& o, std::ostream& out) {
   CTagvertConverter converter;
   bool allTtx = true;
   for (const std::string& file : o.inputs) {
-    std::string why;
-    const std::shared_ptr<CCliFile> in = PlatformOpenInput(file, why);
-    if (!in) {
-      out << file << ": error: " << why << "\n";
+    std::shared_ptr<CCliFile> in;
+    try {
+      in = PlatformOpenInput(file);
+    } catch (const CFileError& e) {
+      out << file << ": error: " << e.Phrase() << "\n";
       allTtx = false;
       continue;
     }
@@ -1336,10 +1332,7 @@ std::string DescribeHResult(HResult code) {
 
 ExitCode RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const CParseResult parsed = ParseArguments(args);
-  if (!parsed.ok()) {
-    err << "tagvert: " << parsed.error << " Try 'tagvert --help'.\n";
-    return ExitCode::Usage;
-  }
+  if (!parsed.ok()) return UsageError(err, parsed.error);
   const CCliOptions& o = parsed.options;
   if (o.help) {
     out << CommandHelp(o.command);

@@ -52,10 +52,7 @@ std::optional<ExitCode> RunRegistrationCommand(const std::vector<std::string>& a
                                                std::ostream& out, std::ostream& err) {
   if (args.empty() || (args[0] != "register" && args[0] != "unregister")) return std::nullopt;
   const bool registering = args[0] == "register";
-  if (args.size() > 2) {
-    err << "tagvert: " << args[0] << " takes at most the DLL's path. Try 'tagvert --help'.\n";
-    return ExitCode::Usage;
-  }
+  if (args.size() > 2) return UsageError(err, args[0] + " takes at most the DLL's path.");
   std::wstring dll = DefaultDll();
   if (args.size() == 2) {
     const std::u16string given = Utf8ToUtf16(args[1]);
@@ -100,9 +97,7 @@ std::optional<ExitCode> RunRegistrationCommand(const std::vector<std::string>& a
 std::optional<ExitCode> RunRegistrationCommand(const std::vector<std::string>& args, std::ostream&,
                                                std::ostream& err) {
   if (args.empty() || (args[0] != "register" && args[0] != "unregister")) return std::nullopt;
-  err << "tagvert: " << args[0]
-      << " exists only on Windows, where the converter is a COM server. Try 'tagvert --help'.\n";
-  return ExitCode::Usage;
+  return UsageError(err, args[0] + " exists only on Windows, where the converter is a COM server.");
 }
 
 #endif

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "platform/cli_services.h"
 
@@ -57,14 +58,14 @@ class CTempOutputTable {
 };
 
 /// Finishes `output`'s stream, durably for a file. On a failure (a write, the sync or the close)
-/// sets `why` to its cause, abandons the output (the target stays untouched) and returns false.
-inline bool FinishOutput(CCliOutput& output, std::string& why) {
+/// abandons the output (the target stays untouched) and throws CFileError with its cause.
+inline void FinishOutput(CCliOutput& output) {
   const HResult finished = output.file ? output.file->Finish(true) : kSOk;
-  if (!Failed(finished)) return true;
-  why = PlatformErrorPhrase(finished);
+  if (!Failed(finished)) return;
+  std::string why = PlatformErrorPhrase(finished);
   if (why.empty()) why = "the output accepted fewer bytes than were written";
   PlatformAbandonOutput(output);
-  return false;
+  throw CFileError(finished, std::move(why));
 }
 
 }  // namespace tagvert::detail

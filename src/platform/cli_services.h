@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "storage/byte_stream.h"
 #include "storage/hresult.h"
@@ -58,30 +59,40 @@ bool PlatformStdoutIsColourTerminal();
 /// Whether standard error is a terminal.
 bool PlatformStderrIsTerminal();
 
-/// Why a file cannot be read, as a short phrase ("the file does not exist", "permission
-/// denied", "it is a folder"); empty when it can be opened for reading.
-std::string PlatformCheckReadable(const std::string& path);
-
 /// A short phrase for a failure code of a file read or write ("input/output error", "the disk is
 /// full"); empty for a code that names no cause of the system.
 std::string PlatformErrorPhrase(HResult code);
 
-/// Opens the command's input: the file `path`, or standard input for "-". Null with `why` set
-/// to a short phrase when it cannot be opened.
-std::shared_ptr<CCliFile> PlatformOpenInput(const std::string& path, std::string& why);
+/// The failure of a file service of the command (opening an input or output, committing an
+/// output): the code of its cause (E_FAIL when the system has none to name), and the short
+/// phrase that the command's message names it by ("permission denied", "its folder does not
+/// exist").
+class CFileError : public CHResultError {
+ public:
+  CFileError(HResult code, std::string phrase) : CHResultError(code), m_phrase(std::move(phrase)) {}
+  /// The cause as a short phrase, without a final full stop.
+  const std::string& Phrase() const noexcept { return m_phrase; }
+
+ private:
+  std::string m_phrase;
+};
+
+/// Opens the command's input: the file `path`, or standard input for "-". Throws CFileError
+/// when it cannot be opened (a folder, a missing or unreadable file).
+std::shared_ptr<CCliFile> PlatformOpenInput(const std::string& path);
 
 /// Opens the command's output `path` ("-" is standard output). A regular file, or a name that
 /// does not exist yet, is written through a new temporary file beside it that takes the old
 /// file's mode (and owner, where permitted); a symbolic link is followed and its target written
-/// so; anything else (a device, a pipe, a socket) is written directly. On failure returns false
-/// with `why` set and leaves nothing behind. While a temporary file exists, a second stop signal
+/// so; anything else (a device, a pipe, a socket) is written directly. Throws CFileError when it
+/// cannot be opened, leaving nothing behind. While a temporary file exists, a second stop signal
 /// removes it before it ends the process.
-bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string& why);
+CCliOutput PlatformOpenOutput(const std::string& path);
 
 /// Completes the output: the stream is finished (durably for a temporary file) and a temporary
-/// file renamed over the target. On failure returns false with `why` set, the target untouched
-/// and the temporary file removed.
-bool PlatformCommitOutput(CCliOutput& output, std::string& why);
+/// file renamed over the target. Throws CFileError on failure, the target untouched and the
+/// temporary file removed (or, when only the folder's sync failed, the new output in place).
+void PlatformCommitOutput(CCliOutput& output);
 
 /// Abandons the output: closes it and removes the temporary file; the target stays untouched.
 void PlatformAbandonOutput(CCliOutput& output);

@@ -47,6 +47,23 @@ std::string ErrnoPhrase(int error) {
   }
 }
 
+// Throws the failure of a file service: the code and phrase of errno `error`, or `phrase`.
+[[noreturn]] void ThrowFileError(int error, bool writing, std::string phrase = {}) {
+  throw CFileError(detail::HResultFromErrno(error, writing),
+                   phrase.empty() ? ErrnoPhrase(error) : std::move(phrase));
+}
+
+// The errno that keeps `path` from being read as a file (EISDIR for a folder), 0 for none.
+int UnreadableError(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  ::close(fd);
+  return 0;
+}
+
 std::atomic<void (*)()> g_interruptHandler{nullptr};
 std::atomic<int> g_requests{0};
 std::atomic<int> g_stopSignal{0};
@@ -150,16 +167,6 @@ bool PlatformStderrIsTerminal() {
   return ::isatty(STDERR_FILENO) == 1;
 }
 
-std::string PlatformCheckReadable(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return ErrnoPhrase(errno);
-  if (S_ISDIR(st.st_mode)) return ErrnoPhrase(EISDIR);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return ErrnoPhrase(errno);
-  ::close(fd);
-  return {};
-}
-
 std::string PlatformErrorPhrase(HResult code) {
   const auto bits = static_cast<std::uint32_t>(code);
   if ((bits & 0xFFFF0000U) != 0x80070000U) return {};
@@ -185,53 +192,43 @@ std::string PlatformErrorPhrase(HResult code) {
   }
 }
 
-std::shared_ptr<CCliFile> PlatformOpenInput(const std::string& path, std::string& why) {
+std::shared_ptr<CCliFile> PlatformOpenInput(const std::string& path) {
   if (path == "-")
     return std::make_shared<detail::CPosixFileStream>(STDIN_FILENO, false, &StopSignalled);
-  why = PlatformCheckReadable(path);
-  if (!why.empty()) return nullptr;
+  if (const int error = UnreadableError(path)) ThrowFileError(error, false);
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    why = ErrnoPhrase(errno);
-    return nullptr;
-  }
+  if (fd < 0) ThrowFileError(errno, false);
   return std::make_shared<detail::CPosixFileStream>(fd, true, &StopSignalled);
 }
 
-bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string& why) {
-  output = CCliOutput();
+CCliOutput PlatformOpenOutput(const std::string& path) {
+  CCliOutput output;
   if (path == "-") {
     output.target = path;
     output.file = std::make_shared<detail::CPosixFileStream>(STDOUT_FILENO, false, &StopSignalled);
-    return true;
+    return output;
   }
   output.target = FollowLinks(path);
   struct stat st {};
   const bool exists = ::stat(output.target.c_str(), &st) == 0;
-  if (exists && S_ISDIR(st.st_mode)) {
-    why = ErrnoPhrase(EISDIR);
-    return false;
-  }
+  if (exists && S_ISDIR(st.st_mode)) ThrowFileError(EISDIR, true);
   if (exists && !S_ISREG(st.st_mode)) {
     // A device, a pipe or a socket is written directly: replacing it by a file would break it.
     const int fd = ::open(output.target.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
-      why = ErrnoPhrase(errno);
-      return false;
-    }
+    if (fd < 0) ThrowFileError(errno, true);
     output.file = std::make_shared<detail::CPosixFileStream>(fd, true, &StopSignalled);
-    return true;
+    return output;
   }
 
   const std::string folder = FolderOf(output.target);
   const std::string base = output.target.substr(folder.size());
   std::string pattern = folder + "." + base + ".tagvert-XXXXXX";
-  CStopSignalsBlocked blocked;
+  const CStopSignalsBlocked blocked;
   const int fd = ::mkstemp(pattern.data());
   if (fd < 0) {
     // The output itself need not exist: a missing entry is its folder.
-    why = errno == ENOENT ? "its folder does not exist" : ErrnoPhrase(errno);
-    return false;
+    const int error = errno;
+    ThrowFileError(error, true, error == ENOENT ? "its folder does not exist" : "");
   }
   output.tempSlot = g_temps.Publish(pattern.data(), pattern.size());
   ::fcntl(fd, F_SETFD, FD_CLOEXEC);
@@ -253,32 +250,27 @@ bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string
   }
   output.temp = pattern;
   output.file = std::make_shared<detail::CPosixFileStream>(fd, true, &StopSignalled);
-  return true;
+  return output;
 }
 
-bool PlatformCommitOutput(CCliOutput& output, std::string& why) {
-  if (!detail::FinishOutput(output, why)) return false;
-  if (output.temp.empty()) return true;
+void PlatformCommitOutput(CCliOutput& output) {
+  detail::FinishOutput(output);
+  if (output.temp.empty()) return;
   {
-    CStopSignalsBlocked blocked;
-    const bool renamed = ::rename(output.temp.c_str(), output.target.c_str()) == 0;
-    if (!renamed) {
-      why = ErrnoPhrase(errno);
-      ::unlink(output.temp.c_str());
-    }
+    const CStopSignalsBlocked blocked;
+    const int error = ::rename(output.temp.c_str(), output.target.c_str()) == 0 ? 0 : errno;
+    if (error != 0) ::unlink(output.temp.c_str());
     g_temps.Withdraw(output);
     output.temp.clear();
-    if (!renamed) return false;
+    if (error != 0) ThrowFileError(error, true);
   }
   // The new name is durable only once the folder is: the file's own data was synced before.
-  const int error = SyncFolder(FolderOf(output.target));
-  if (error != 0) {
-    why = ErrnoPhrase(error) +
-          " while saving the folder to the disk; the new output is in place but may not survive a "
-          "system crash";
-    return false;
+  if (const int error = SyncFolder(FolderOf(output.target))) {
+    ThrowFileError(error, true,
+                   ErrnoPhrase(error) +
+                       " while saving the folder to the disk; the new output is in place but may "
+                       "not survive a system crash");
   }
-  return true;
 }
 
 void PlatformAbandonOutput(CCliOutput& output) {

@@ -59,6 +59,23 @@ std::string ErrorPhrase(DWORD error) {
   }
 }
 
+// Throws the failure of a file service: the code and phrase of system error `error`, or `phrase`.
+[[noreturn]] void ThrowFileError(DWORD error, std::string phrase = {}) {
+  throw CFileError(MakeHResult(0x80070000U | (error & 0xFFFFU)),
+                   phrase.empty() ? ErrorPhrase(error) : std::move(phrase));
+}
+
+// Throws the failure of a file service when `path` cannot be read as a file.
+void CheckReadable(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) ThrowFileError(::GetLastError());
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) ThrowFileError(ERROR_DIRECTORY);
+  const HANDLE handle = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) ThrowFileError(::GetLastError());
+  ::CloseHandle(handle);
+}
+
 std::atomic<void (*)()> g_interruptHandler{nullptr};
 std::atomic<int> g_requests{0};
 std::atomic<int> g_stopSignal{0};
@@ -164,17 +181,6 @@ bool PlatformStderrIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
 
-std::string PlatformCheckReadable(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesW(Wide(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return ErrorPhrase(::GetLastError());
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
-  const HANDLE handle = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return ErrorPhrase(::GetLastError());
-  ::CloseHandle(handle);
-  return {};
-}
-
 std::string PlatformErrorPhrase(HResult code) {
   const auto bits = static_cast<std::uint32_t>(code);
   if ((bits & 0xFFFF0000U) != 0x80070000U) return {};
@@ -184,35 +190,30 @@ std::string PlatformErrorPhrase(HResult code) {
   return phrase.rfind("system error ", 0) == 0 ? std::string() : phrase;
 }
 
-std::shared_ptr<CCliFile> PlatformOpenInput(const std::string& path, std::string& why) {
+std::shared_ptr<CCliFile> PlatformOpenInput(const std::string& path) {
   if (path == "-") {
     return std::make_shared<detail::CWin32FileStream>(::GetStdHandle(STD_INPUT_HANDLE), false);
   }
-  why = PlatformCheckReadable(path);
-  if (!why.empty()) return nullptr;
+  CheckReadable(path);
   const HANDLE handle = ::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    why = ErrorPhrase(::GetLastError());
-    return nullptr;
-  }
+  if (handle == INVALID_HANDLE_VALUE) ThrowFileError(::GetLastError());
   return std::make_shared<detail::CWin32FileStream>(handle);
 }
 
-bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string& why) {
-  output = CCliOutput();
+CCliOutput PlatformOpenOutput(const std::string& path) {
+  CCliOutput output;
   output.target = path;
   if (path == "-") {
     output.file =
         std::make_shared<detail::CWin32FileStream>(::GetStdHandle(STD_OUTPUT_HANDLE), false);
-    return true;
+    return output;
   }
   output.target = FollowLinks(path);
   const std::wstring wide = Wide(output.target);
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    why = "it is a folder";
-    return false;
+    ThrowFileError(ERROR_DIRECTORY);
   }
   // A device (NUL, CON, a named pipe) is written directly: it cannot be replaced by a file.
   const HANDLE probe =
@@ -221,7 +222,7 @@ bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string
   if (probe != INVALID_HANDLE_VALUE) {
     if (::GetFileType(probe) != FILE_TYPE_DISK) {
       output.file = std::make_shared<detail::CWin32FileStream>(probe);
-      return true;
+      return output;
     }
     ::CloseHandle(probe);
   }
@@ -232,26 +233,25 @@ bool PlatformOpenOutput(const std::string& path, CCliOutput& output, std::string
   if (::GetTempFileNameW(Wide(folder).c_str(), L"tgv", 0, temp) == 0) {
     const DWORD code = ::GetLastError();
     // The output itself need not exist: a missing entry is its folder.
-    why = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ? "its folder does not exist"
-                                                                       : ErrorPhrase(code);
-    return false;
+    const bool noFolder = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+    ThrowFileError(code, noFolder ? "its folder does not exist" : "");
   }
   output.tempSlot = g_temps.Publish(temp, std::wcslen(temp));
   output.temp = Utf16ToUtf8(std::u16string(reinterpret_cast<const char16_t*>(temp)));
   const HANDLE handle = ::CreateFileW(temp, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    why = ErrorPhrase(::GetLastError());
+    const DWORD code = ::GetLastError();
     PlatformAbandonOutput(output);
-    return false;
+    ThrowFileError(code);
   }
   output.file = std::make_shared<detail::CWin32FileStream>(handle);
-  return true;
+  return output;
 }
 
-bool PlatformCommitOutput(CCliOutput& output, std::string& why) {
-  if (!detail::FinishOutput(output, why)) return false;
-  if (output.temp.empty()) return true;
+void PlatformCommitOutput(CCliOutput& output) {
+  detail::FinishOutput(output);
+  if (output.temp.empty()) return;
   // The file's data was flushed before. Windows has no sync of a folder: replacing keeps the
   // old file's attributes and security (the file system journals the change of names), and a
   // new target is moved with MOVEFILE_WRITE_THROUGH, which returns once the move is on the disk.
@@ -263,13 +263,11 @@ bool PlatformCommitOutput(CCliOutput& output, std::string& why) {
     moved = ::MoveFileExW(temp.c_str(), target.c_str(),
                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
   }
-  if (!moved) {
-    why = ErrorPhrase(::GetLastError());
-    ::DeleteFileW(temp.c_str());
-  }
+  const DWORD error = moved ? ERROR_SUCCESS : ::GetLastError();
+  if (!moved) ::DeleteFileW(temp.c_str());
   g_temps.Withdraw(output);
   output.temp.clear();
-  return why.empty();
+  if (!moved) ThrowFileError(error);
 }
 
 void PlatformAbandonOutput(CCliOutput& output) {

@@ -13,10 +13,6 @@ namespace tagvert {
 
 namespace {
 
-bool NamesMatch(std::u16string_view a, std::u16string_view b, bool caseSensitive) {
-  return caseSensitive ? a == b : StringEqualsNoCase(a, b);
-}
-
 // What applying rules does to an element: each field is set by the last rule that set it.
 struct COutcome {
   bool applied = false;  // some rule applied: Algorithm and RuleType are set

@@ -7,15 +7,10 @@
 #include "markup/element.h"
 #include "markup/elements_stack.h"
 #include "rules/transml_rules.h"
-#include "storage/char_class.h"
 
 namespace tagvert {
 
 CRulesProcessor::~CRulesProcessor() = default;
-
-bool CRulesProcessor::NamesMatch(std::u16string_view a, std::u16string_view b, bool caseSensitive) {
-  return caseSensitive ? a == b : StringEqualsNoCase(a, b);
-}
 
 bool CRulesProcessor::CheckCondition(const CAttributeCondition& condition, IElementX& element) {
   const CAttributeX* found = nullptr;

@@ -40,8 +40,6 @@ class CRulesProcessor {
   bool ApplyRule(const CRule& rule, IElementX& element);
   /// Whether the element satisfies the condition (see the implementation for each kind).
   bool CheckCondition(const CAttributeCondition& condition, IElementX& element);
-  /// Exact comparison when `caseSensitive`, else equality with ASCII letters folded.
-  static bool NamesMatch(std::u16string_view a, std::u16string_view b, bool caseSensitive);
 
   /// For each index of `elements`, the index of the first later element with the same PairId, or
   /// `elements.size()` when there is none (null entries take part in no chain).

@@ -13,6 +13,10 @@
 #include "storage/data_storage.h"
 
 namespace tagvert {
+
+bool NamesMatch(std::u16string_view a, std::u16string_view b, bool caseSensitive) {
+  return caseSensitive ? a == b : StringEqualsNoCase(a, b);
+}
 namespace {
 
 // Every rule set starts with the first entries of the rules table: lt, gt, amp, quot, apos.

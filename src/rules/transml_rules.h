@@ -19,6 +19,10 @@ namespace tagvert {
 class CDataStorage;
 class CSgmlElementBase;
 
+/// Whether a name of a rule or condition matches a name of the document: exactly when
+/// `caseSensitive`, else with ASCII letters folded.
+bool NamesMatch(std::u16string_view a, std::u16string_view b, bool caseSensitive);
+
 /// Attribute types (TYPE of an ATTRIBUTE-TYPE).
 enum class AttributeTypeKind : std::uint8_t { Translate = 0, Remove = 1, Leave = 2, Unique = 3 };
 
