@@ -150,7 +150,7 @@ std::string FollowLinks(std::string path) {
     if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return path;
     link.resize(static_cast<std::size_t>(n));
     const auto slash = path.find_last_of('/');
-    if (link.front() != '/' && slash != std::string::npos) link = path.substr(0, slash + 1) + link;
+    if (link.front() != '/' && slash != std::string::npos) link.insert(0, path, 0, slash + 1);
     path = std::move(link);
   }
   return path;

@@ -57,6 +57,9 @@ class CIconvDecoder {
   }
 
  private:
+  // iconv_open's failure value, which the interface defines as (iconv_t)-1: an integer made a
+  // pointer by the interface, not by this code.
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
   static inline const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(-1);
   iconv_t m_cd;
 };
