@@ -12,16 +12,14 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The ways a host hands over a source and a target.
-// (The File forms with names: the script clients, tests/com/scripts.)
-enum class Way { FileVariants, ByRefVariants, FileStreams, MemoryStreams };
+// The ways a host hands over a source and a target as streams. (File names in VARIANTs, by value
+// and by reference, and the File forms: the script clients, tests/com/scripts.)
+enum class Way { FileStreams, MemoryStreams };
 
 const struct {
   Way way;
   const char* name;
 } kWays[] = {
-    {Way::FileVariants, "ConvertX with BSTR VARIANTs"},
-    {Way::ByRefVariants, "ConvertX with by-reference VARIANTs"},
     {Way::FileStreams, "ConvertXStream with SHCreateStreamOnFileEx"},
     {Way::MemoryStreams, "ConvertX with CreateStreamOnHGlobal in VARIANTs"},
 };
@@ -31,31 +29,12 @@ HRESULT Convert(IOrvIFConverterEx4* converter, bool toIF, Way way, const std::ws
                 Bytes& output) {
   CPtr<IOrvIFConverter> legacy;
   converter->QueryInterface(IID_IOrvIFConverter, legacy.OutVoid());
-  const std::wstring outFile = WorkFile(toIF ? "out.if" : "out.ttx");
-  ::DeleteFileW(outFile.c_str());
   CVar reserv;
   HRESULT hr = E_UNEXPECTED;
   switch (way) {
-    case Way::FileVariants:
-    case Way::ByRefVariants: {
-      CVar in(input), out(outFile);
-      VARIANT inRef, outRef;
-      ::VariantInit(&inRef);
-      ::VariantInit(&outRef);
-      V_VT(&inRef) = VT_BSTR | VT_BYREF;
-      V_BSTRREF(&inRef) = &V_BSTR(&in.v);
-      V_VT(&outRef) = VT_VARIANT | VT_BYREF;
-      V_VARIANTREF(&outRef) = &out.v;
-      const VARIANT& s = way == Way::ByRefVariants ? inRef : in.v;
-      const VARIANT& t = way == Way::ByRefVariants ? outRef : out.v;
-      // Reserv is accepted whatever it holds.
-      CVar anything = CVar::I4(7);
-      hr = toIF ? converter->ConvertToIF(s, t, anything.v)
-                : converter->ConvertFromIF(s, t, reserv.v);
-      output = ReadBytes(outFile);
-      break;
-    }
     case Way::FileStreams: {
+      const std::wstring outFile = WorkFile(toIF ? "out.if" : "out.ttx");
+      ::DeleteFileW(outFile.c_str());
       CPtr<IStream> in, out;
       ::SHCreateStreamOnFileEx(input.c_str(), STGM_READ | STGM_SHARE_DENY_NONE,
                                FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, in.Out());
@@ -69,8 +48,9 @@ HRESULT Convert(IOrvIFConverterEx4* converter, bool toIF, Way way, const std::ws
     case Way::MemoryStreams: {
       auto in = MemoryStream(ReadBytes(input));
       auto out = MemoryStream();
+      // Reserv is accepted whatever it holds.
       hr = toIF ? converter->ConvertToIF(CVar::Unknown(in.Get()).v, CVar::Unknown(out.Get()).v,
-                                         reserv.v)
+                                         CVar::I4(7).v)
                 : converter->ConvertFromIF(CVar::Unknown(in.Get()).v, CVar::Unknown(out.Get()).v,
                                            reserv.v);
       output = StreamBytes(out.Get());

@@ -30,6 +30,8 @@ CVar Bool(VARIANT_BOOL b) {
   return v;
 }
 
+// The names and indexes the converter resolves: tests/frame/identity_test.cpp; here the VARIANT
+// types COM hands over.
 TEST(CConverterPropertyTest, GetResolvesNamesAndInt32IndexesOnly) {
   auto converter = CreateConverter();
   ASSERT_EQ(converter->put_Property(CVar::I4(0).v, CVar::I4(0x00070000).v), S_OK);
@@ -38,17 +40,9 @@ TEST(CConverterPropertyTest, GetResolvesNamesAndInt32IndexesOnly) {
     CVar prop;
     HRESULT expected;
   } rows[] = {
-      {"name", CVar(L"Direction"), S_OK},
-      {"name in capitals", CVar(L"DIRECTION"), S_OK},
-      {"name in small letters", CVar(L"direction"), S_OK},
-      {"int32 index", CVar::I4(0), S_OK},
-      {"unknown name", CVar(L"Directions"), E_INVALIDARG},
-      {"null name", NullBstr(), E_INVALIDARG},
-      {"index without a property", CVar::I4(1), E_INVALIDARG},
-      {"negative index", CVar::I4(-1), E_INVALIDARG},
-      {"int16 index", CVar::I2(0), E_INVALIDARG},
-      {"double index", Double(0), E_INVALIDARG},
-      {"empty", CVar(), E_INVALIDARG},
+      {"name", CVar(L"direction"), S_OK},        {"int32 index", CVar::I4(0), S_OK},
+      {"null name", NullBstr(), E_INVALIDARG},   {"int16 index", CVar::I2(0), E_INVALIDARG},
+      {"double index", Double(0), E_INVALIDARG}, {"empty", CVar(), E_INVALIDARG},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

@@ -8,17 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "support/test_streams.h"
+
 namespace tagvert {
 namespace {
-
-std::vector<std::uint8_t> LittleEndian(const std::u16string& units) {
-  std::vector<std::uint8_t> bytes;
-  for (const char16_t unit : units) {
-    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-  }
-  return bytes;
-}
 
 // Runs of up to 40 units of `filler` with `probe` at each position (or absent), scanned from an
 // odd byte offset too; the flags tell which scan stops at `probe`.
@@ -60,7 +53,7 @@ TEST(CUnitScanTest, FindsTheFirstStopUnitAtEveryPosition) {
         const std::size_t codeAt = c.codeScanStops && at < length ? at : length;
         const std::size_t specialAt = c.specialScanStops && at < length ? at : length;
         // One byte of padding in front: the scan does not rely on alignment.
-        std::vector<std::uint8_t> bytes = LittleEndian(units);
+        std::vector<std::uint8_t> bytes = test::Utf16LeBytes(units);
         bytes.insert(bytes.begin(), 0xEE);
         EXPECT_EQ(UnitsFindIfCode(bytes.data() + 1, length), codeAt);
         EXPECT_EQ(detail::UnitsFindIfCodePortable(bytes.data() + 1, length), codeAt);

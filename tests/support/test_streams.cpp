@@ -8,6 +8,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "storage/char_class.h"
+
 namespace tagvert::test {
 
 CChunkedStream::CChunkedStream(std::vector<std::uint8_t> bytes, std::uint32_t chunk,
@@ -61,26 +63,8 @@ std::vector<std::uint8_t> Utf16LeBytes(std::u16string_view s, bool bom) {
 std::vector<std::uint8_t> Utf8Bytes(std::u16string_view s, bool bom) {
   std::vector<std::uint8_t> out;
   if (bom) out = {0xEF, 0xBB, 0xBF};
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const char16_t u = s[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-        s[i + 1] <= 0xDFFF) {
-      const std::uint32_t value = 0x10000 + ((u - 0xD800u) << 10) + (s[++i] - 0xDC00u);
-      out.push_back(static_cast<std::uint8_t>(0xF0 | (value >> 18)));
-      out.push_back(static_cast<std::uint8_t>(0x80 | ((value >> 12) & 0x3F)));
-      out.push_back(static_cast<std::uint8_t>(0x80 | ((value >> 6) & 0x3F)));
-      out.push_back(static_cast<std::uint8_t>(0x80 | (value & 0x3F)));
-    } else if (u < 0x80) {
-      out.push_back(static_cast<std::uint8_t>(u));
-    } else if (u < 0x800) {
-      out.push_back(static_cast<std::uint8_t>(0xC0 | (u >> 6)));
-      out.push_back(static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
-    } else {
-      out.push_back(static_cast<std::uint8_t>(0xE0 | (u >> 12)));
-      out.push_back(static_cast<std::uint8_t>(0x80 | ((u >> 6) & 0x3F)));
-      out.push_back(static_cast<std::uint8_t>(0x80 | (u & 0x3F)));
-    }
-  }
+  const std::string text = Utf16ToUtf8(s);
+  out.insert(out.end(), text.begin(), text.end());
   return out;
 }
 

@@ -2,10 +2,10 @@
 // cscript //nologo convert.js OUTDIR INPUT...
 // JScript cannot put a property that takes an argument, so Direction keeps its default, 0, and
 // is only read here (the VBScript host sets it).
-// Writes for input number i (from 0) OUTDIR\i.js.if / .ttx (ConvertToIF / ConvertFromIF) and
-// OUTDIR\i.jsfile.if / .ttx (the File forms); prints the identity and, for the first input, every
-// event received through a JScript function (handed to the test's script helper). Any failure
-// prints "FAILED <what>: <number>" and ends with exit code 1.
+// Writes for input number i (from 0) OUTDIR\i.js.if / .ttx (ConvertToIF / ConvertFromIF; the File
+// forms: the VBScript host); prints the identity and, for the first input, every event received
+// through a JScript function (handed to the test's script helper). Any failure prints
+// "FAILED <what>: <number>" and ends with exit code 1.
 var args = WScript.Arguments;
 var outDir = args(0);
 var failures = 0;
@@ -21,8 +21,8 @@ function attempt(what, action) {
 
 var c = new ActiveXObject("Tagvert.Converter.2");
 var other = new ActiveXObject("Tagvert.Converter");
-// Late binding sees only the default interface; the File forms live on IOrvIFConverter, which
-// the test's script helper hands out (a script cannot QueryInterface).
+// Late binding sees only the default interface; IOrvIFConverter's face is handed out by the
+// test's script helper (a script cannot QueryInterface).
 var helper = new ActiveXObject("TagvertTest.ScriptHelper");
 var legacy = helper.LegacyFace(other);
 attempt("identity", function () {
@@ -57,12 +57,6 @@ for (var i = 1; i < args.length; i++) {
   attempt("IsFormatAvailable " + input, function () { c.IsFormatAvailable(input); });
   attempt("ConvertFromIF " + input, function () {
     c.ConvertFromIF(base + ".js.if", base + ".js.ttx");
-  });
-  attempt("ConvertToIFFile " + input, function () {
-    legacy.ConvertToIFFile(input, base + ".jsfile.if");
-  });
-  attempt("ConvertFromIFFile " + input, function () {
-    legacy.ConvertFromIFFile(base + ".jsfile.if", base + ".jsfile.ttx");
   });
 }
 if (failures > 0) WScript.Quit(1);
