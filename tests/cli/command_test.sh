@@ -10,9 +10,10 @@ data="$2"
 
 printf '<TRADOStag><Body>Hello</Body></TRADOStag>' >"$work/a.ttx"
 
-# Usage errors: status 2, one line naming the problem (all of them: tests/cli/arguments_test.cpp).
+# Usage errors: status 2, one line naming the problem (the messages:
+# tests/cli/arguments_test.cpp).
 expect 2 "$tagvert" frobnicate
-contains "$work/err" "unknown command 'frobnicate'."
+contains "$work/err" "unknown command 'frobnicate'. Try 'tagvert --help'."
 expect 0 "$tagvert" --help
 contains "$work/out" "to-if FILE..."
 
