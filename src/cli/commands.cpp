@@ -281,10 +281,6 @@ bool ReadTwice(const std::string& input) {
                              std::filesystem::path(std::u8string(input.begin(), input.end())), ec);
 }
 
-// Checks that `input` is of the format its command converts: a TTX document for to-if (the
-// converter's format test), the IF header for from-if. Returns an empty string when it is,
-// else the sentence that refuses it. Standard input, a pipe or a device is not checked: it cannot
-// be read twice.
 // Whether `in` begins with the IF header: U+E804, then the boundary U+E000 within the header's
 // first units. A failed read throws.
 bool HasIfHeader(IByteStream& in) {
