@@ -29,25 +29,36 @@ std::vector<std::uint8_t> Convert(bool toIF, const std::vector<std::uint8_t>& in
 }
 
 // The value of an XML declaration's encoding: the way back relabels any other than UTF-8 as UTF-8,
-// as the output is UTF-8.
-// White space may stand around the `=` (an undecodable byte is read as a space, too).
+// as the output is UTF-8. The declaration is read as pseudo-attributes in order, as the way back
+// reads it, so that "encodingx='1' encoding='y'" loses the value of the second; white space may
+// stand around the `=` (an undecodable byte is read as a space, too).
 std::u16string WithoutDeclaredEncoding(std::u16string item) {
   if (item.rfind(u"<?xml", 0) != 0) return item;
-  const std::size_t name = item.find(u"encoding");
-  if (name == std::u16string::npos) return item;
-  const auto skipSpace = [&item](std::size_t i) {
-    while (i < item.size() &&
-           (item[i] == u' ' || item[i] == u'\t' || item[i] == u'\r' || item[i] == u'\n'))
+  const std::size_t end = item.find(u"?>", 5);
+  if (end == std::u16string::npos) return item;
+  const auto isSpace = [](char16_t c) {
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+  };
+  const auto skipSpace = [&](std::size_t i) {
+    while (i < end && isSpace(item[i]))
       ++i;
     return i;
   };
-  const std::size_t equals = skipSpace(name + 8);
-  if (equals >= item.size() || item[equals] != u'=') return item;
-  const std::size_t open = skipSpace(equals + 1);
-  if (open >= item.size() || (item[open] != u'"' && item[open] != u'\'')) return item;
-  const std::size_t end = item.find(item[open], open + 1);
-  if (end == std::u16string::npos) return item;
-  return item.erase(open + 1, end - open - 1);
+  for (std::size_t i = 5;;) {
+    const std::size_t nameStart = i = skipSpace(i);
+    while (i < end && !isSpace(item[i]) && item[i] != u'=')
+      ++i;
+    if (i == nameStart) return item;
+    const std::u16string name = item.substr(nameStart, i - nameStart);
+    i = skipSpace(i);
+    if (i >= end || item[i] != u'=') return item;
+    const std::size_t open = skipSpace(i + 1);
+    if (open >= end || (item[open] != u'"' && item[open] != u'\'')) return item;
+    const std::size_t close = item.find(item[open], open + 1);
+    if (close == std::u16string::npos || close >= end) return item;
+    if (name == u"encoding") return item.erase(open + 1, close - open - 1);
+    i = close + 1;
+  }
 }
 
 std::vector<std::u16string> Markup(const std::vector<std::uint8_t>& ttx) {
