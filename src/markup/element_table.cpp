@@ -10,6 +10,7 @@
 
 #include "markup/element.h"
 #include "markup/pairing.h"
+#include "markup/tag_grammar.h"
 #include "storage/char_class.h"
 #include "storage/input_scan.h"
 
@@ -68,27 +69,6 @@ bool CElementTable::FindAttribute(const CElementRecord& record, std::u16string_v
 
 namespace {
 
-// Raised when the source ends inside markup; at most once per document.
-struct CEndOfSource {};
-
-[[noreturn, gnu::noinline]] void ThrowEndOfSource() {
-  throw CEndOfSource{};
-}
-
-// ASCII units that may stand in an attribute name, looked up instead of classified.
-const std::array<bool, 128> kAsciiNameChars = [] {
-  std::array<bool, 128> chars{};
-  for (char16_t c = 0; c < 128; ++c)
-    chars[c] = c == u'_' || c == u'-' || c == u'.' || c == u':' || CharIsAlnum(c);
-  return chars;
-}();
-
-bool IsAttributeNameChar(char16_t c) {
-  return c < 128 ? kAsciiNameChars[c] : CharIsAlnum(c);
-}
-
-constexpr char16_t kCDataKeyword[] = u"CDATA[";
-constexpr char16_t kCDataName[] = u"![CDATA[";
 constexpr std::size_t kNoPosition = std::numeric_limits<std::size_t>::max();
 
 class CFirstPairing;
@@ -98,7 +78,7 @@ class CFirstPairing;
 // Cutting the source into records reads attributes only to find where a tag ends
 // (kKeepAttributes false); reading one tag again for its attributes keeps them.
 template <bool kKeepAttributes>
-class CScanner {
+class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes>> {
  public:
   CScanner(const CUnitBuffer& source, std::vector<CAttributeSpan>* attributes)
       : m_attributes(attributes), m_s(source.Data()), m_n(source.Size()) {}
@@ -107,24 +87,56 @@ class CScanner {
   // `pairing` is given.
   void Run(CElementTable& table, CFirstPairing* pairing);
   // Reads the tag that starts at `start` (its `<`) again, for its attributes.
-  void ReadOne(std::size_t start);
+  void ReadOne(std::size_t start) {
+    m_p = start + 1;
+    m_attributes->clear();
+    this->ReadMarkup();
+  }
 
  private:
+  friend class detail::CTagGrammar<CScanner>;
+
+  // The unit source.
   char16_t Next() {
-    if (m_p == m_n) ThrowEndOfSource();
+    if (m_p == m_n) detail::ThrowEndOfMarkup();
     return m_s[m_p++];
   }
-  void AppendName(char16_t c);
-  char16_t SkipSpace(char16_t c) {
-    while (CharIsSpace(c))
-      c = Next();
-    return c;
+  std::size_t Position() const { return m_p; }
+  void Unread() { --m_p; }
+  char16_t FindQuoteOrLess(char16_t quote) {
+    const char16_t* const end = m_s + m_n;
+    const char16_t* const q = FindUnitOf(m_s + m_p, end, quote, u'<');
+    m_p = static_cast<std::size_t>(q - m_s);
+    if (q == end) detail::ThrowEndOfMarkup();
+    ++m_p;
+    return *q;
   }
-  void ReadTag();
-  void ReadSpecial(char16_t opener);
-  void ReadUntil(std::u16string_view terminator, bool quotes, bool& nameDone);
-  void TakeBackStray();
-  void BreakTag();
+
+  // The record sink.
+  void SetTagType(TagType type) { m_record.tagType = type; }
+  void AppendName(char16_t c) {
+    if (m_nameBuilt) {
+      m_name.push_back(c);
+      return;
+    }
+    // Ordinary names are appended unit after unit as read.
+    if (m_nameStart == kNoPosition) m_nameStart = m_p - 1;
+    m_nameEnd = m_p;
+  }
+  void StartSpecialName(char16_t c) {
+    m_nameBuilt = true;
+    m_name.assign(1, c);
+  }
+  void SetName(std::u16string_view name) { m_name = name; }
+  void TrimName(std::u16string_view terminator) {
+    if (m_name.ends_with(terminator)) m_name.resize(m_name.size() - terminator.size());
+  }
+  void ResetTag() {
+    m_record.tagType = TagType::Single;
+    m_nameStart = m_nameEnd = kNoPosition;
+    m_nameBuilt = false;
+    if constexpr (kKeepAttributes) m_attributes->clear();
+  }
   void AddAttribute([[maybe_unused]] std::size_t nameStart, [[maybe_unused]] std::size_t nameEnd,
                     [[maybe_unused]] std::size_t valueStart,
                     [[maybe_unused]] std::size_t valueEnd) {
@@ -135,7 +147,10 @@ class CScanner {
                                static_cast<std::uint32_t>(valueEnd - valueStart)});
     }
   }
-  void AddMarker() {
+  void AddNameOnly(std::size_t nameStart, std::size_t nameEnd) {
+    AddAttribute(nameStart, nameEnd, nameEnd, nameEnd);
+  }
+  void AddMarker(bool /*special*/) {
     if constexpr (kKeepAttributes) {
       m_attributes->push_back({CElementTable::kMarkerNameStart, 0, 0, 0});
     }
@@ -247,11 +262,7 @@ void CScanner<kKeepAttributes>::Run(CElementTable& table, CFirstPairing* pairing
     m_record.SetBits(CElementRecord::kRecordTag);
     m_nameStart = m_nameEnd = kNoPosition;
     m_nameBuilt = false;
-    try {
-      ReadTag();
-    } catch (const CEndOfSource&) {
-      // Cut-off markup keeps what was read.
-    }
+    this->ReadMarkup();
     m_record.textStart = static_cast<std::uint32_t>(start);
     m_record.textLength = static_cast<std::uint32_t>(m_p - start);
     if (m_nameBuilt) {
@@ -262,220 +273,6 @@ void CScanner<kKeepAttributes>::Run(CElementTable& table, CFirstPairing* pairing
     records.push_back(m_record);
     if (pairing != nullptr) pairing->Visit(static_cast<std::uint32_t>(records.size() - 1));
   }
-}
-
-template <bool kKeepAttributes>
-void CScanner<kKeepAttributes>::ReadOne(std::size_t start) {
-  m_p = start + 1;
-  m_attributes->clear();
-  try {
-    ReadTag();
-  } catch (const CEndOfSource&) {
-    // As when the tag was first read.
-  }
-}
-
-template <bool kKeepAttributes>
-void CScanner<kKeepAttributes>::AppendName(char16_t c) {
-  if (m_nameBuilt) {
-    m_name.push_back(c);
-    return;
-  }
-  // Ordinary names are appended unit after unit as read.
-  if (m_nameStart == kNoPosition) m_nameStart = m_p - 1;
-  m_nameEnd = m_p;
-}
-
-template <bool kKeepAttributes>
-void CScanner<kKeepAttributes>::TakeBackStray() {
-  --m_p;
-  m_record.tagType = TagType::Single;
-  m_nameStart = m_nameEnd = kNoPosition;
-  m_nameBuilt = false;
-  if constexpr (kKeepAttributes) m_attributes->clear();
-}
-
-template <bool kKeepAttributes>
-void CScanner<kKeepAttributes>::BreakTag() {
-  m_record.tagType = TagType::Single;
-  AddMarker();
-  --m_p;
-}
-
-template <bool kKeepAttributes>
-void CScanner<kKeepAttributes>::ReadTag() {
-  m_record.tagType = TagType::Open;
-  char16_t c = Next();
-  if (c == u'<') return TakeBackStray();
-
-  bool closeFlag = false;
-  if (c == u'/') {
-    m_record.tagType = TagType::Close;
-    c = Next();
-  } else if (c == u'!' || c == u'%') {
-    m_nameBuilt = true;
-    m_name.assign(1, c);
-    return ReadSpecial(c);
-  }
-  if (c == u'?') m_record.tagType = TagType::Single;  // a processing instruction
-
-  if (!CharIsSpace(c)) {
-    for (;;) {
-      if (c == u'>') return;
-      if (c == u'/') {
-        closeFlag = true;
-        c = Next();
-        break;
-      }
-      if (c == u'<') return TakeBackStray();
-      AppendName(c);
-      c = Next();
-      if (CharIsSpace(c)) break;
-    }
-  }
-
-  while (c != u'>') {
-    // A `/` counts only when nothing but `>` follows it.
-    closeFlag = false;
-    c = SkipSpace(c);
-    const std::size_t nameStart = m_p - 1;
-    while (IsAttributeNameChar(c))
-      c = Next();
-    const std::size_t nameEnd = m_p - 1;
-    if (c == u'<') return BreakTag();
-    if (c == u'/') closeFlag = true;
-    // Also without a `/`, so that white space before `=` still leads to the value.
-    c = SkipSpace(c);
-    if (c != u'=') {
-      if (nameEnd != nameStart) {
-        AddAttribute(nameStart, nameEnd, nameEnd, nameEnd);
-      } else if (c != u'>') {
-        c = Next();  // a unit that starts no attribute is passed over
-      }
-      continue;
-    }
-    c = SkipSpace(Next());
-    if (c == u'"' || c == u'\'') {
-      const char16_t quote = c;
-      const std::size_t valueStart = m_p;
-      // The value runs to the quote; a `<` before it is a stray one.
-      const char16_t* const end = m_s + m_n;
-      const char16_t* const q = FindUnitOf(m_s + m_p, end, quote, u'<');
-      m_p = static_cast<std::size_t>(q - m_s);
-      if (q == end) ThrowEndOfSource();
-      ++m_p;
-      if (*q == u'<') return TakeBackStray();
-      const std::size_t valueEnd = m_p - 1;
-      // Cut off by the end of input after the quote, the attribute is not added.
-      c = Next();
-      AddAttribute(nameStart, nameEnd, valueStart, valueEnd);
-      continue;
-    }
-    const std::size_t valueStart = m_p - 1;
-    for (;;) {
-      if (c == u'>' || CharIsSpace(c)) {
-        AddAttribute(nameStart, nameEnd, valueStart, m_p - 1);
-        break;
-      }
-      if (c == u'<') return TakeBackStray();
-      if (c == u'/') {
-        c = Next();
-        if (c == u'>') {
-          m_record.tagType = TagType::Single;
-          AddAttribute(nameStart, nameEnd, valueStart, m_p - 2);  // without the `/`
-          break;
-        }
-        continue;  // the `/` stays in the value; `c` is looked at again
-      }
-      c = Next();
-    }
-  }
-  if (closeFlag) m_record.tagType = TagType::Single;
-}
-
-template <bool kKeepAttributes>
-void CScanner<kKeepAttributes>::ReadSpecial(char16_t opener) {
-  bool nameDone = false;
-  if (opener == u'%') {
-    ReadUntil(u"%>", true, nameDone);
-  } else {
-    char16_t c = Next();
-    if (c == u'<') return TakeBackStray();
-    if (CharIsSpace(c)) {
-      nameDone = true;
-      ReadUntil(u">", true, nameDone);
-    } else {
-      AppendName(c);
-      if (c == u'-') {
-        c = Next();
-        if (c == u'-') {
-          // A comment: quotes in it mean nothing.
-          nameDone = true;
-          ReadUntil(u"-->", false, nameDone);
-        } else if (CharIsSpace(c)) {
-          nameDone = true;
-          ReadUntil(u">", true, nameDone);
-        } else {
-          AppendName(c);
-          ReadUntil(u">", true, nameDone);
-        }
-      } else if (c == u'[') {
-        bool cdata = true;
-        for (const char16_t expected : std::u16string_view(kCDataKeyword)) {
-          if (Next() != expected) {
-            cdata = false;
-            break;
-          }
-        }
-        if (cdata) {
-          // Only a `>` that completes "]]>" ends the section (the markup so far starts with
-          // "<![CDATA[", so the three units are always inside it).
-          while (Next() != u'>' || m_s[m_p - 2] != u']' || m_s[m_p - 3] != u']') {
-          }
-          m_name = kCDataName;
-        } else {
-          ReadUntil(u">", true, nameDone);
-        }
-      } else {
-        ReadUntil(u">", true, nameDone);
-      }
-    }
-  }
-  m_record.tagType = TagType::Single;
-  AddMarker();
-}
-
-// As COrvelSgmlParser::ReadUntil: reads until the last units read since the start or the last
-// quoted stretch equal `terminator`, building the name until the first white space.
-template <bool kKeepAttributes>
-void CScanner<kKeepAttributes>::ReadUntil(std::u16string_view terminator, bool quotes,
-                                          bool& nameDone) {
-  char16_t window[3] = {};
-  std::size_t filled = 0;
-  const std::size_t length = terminator.size();
-  for (;;) {
-    const char16_t c = Next();
-    if (!nameDone) {
-      if (CharIsSpace(c)) {
-        nameDone = true;
-      } else {
-        AppendName(c);
-      }
-    }
-    if (quotes && (c == u'"' || c == u'\'')) {
-      ReadUntil(std::u16string_view(&c, 1), false, nameDone);
-      filled = 0;
-      continue;
-    }
-    if (filled < length) {
-      window[filled++] = c;
-    } else {
-      std::copy(window + 1, window + length, window);
-      window[length - 1] = c;
-    }
-    if (filled == length && std::u16string_view(window, length) == terminator) break;
-  }
-  if (!nameDone && m_name.ends_with(terminator)) m_name.resize(m_name.size() - length);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "markup/element.h"
 #include "markup/orvel_parser.h"
+#include "markup/tag_grammar.h"
 #include "storage/data_storage.h"
 
 namespace tagvert {
@@ -22,7 +23,7 @@ inline constexpr std::uint8_t kSgmlPutBom = 0x10;  ///< write the output byte-or
 /// no reference, checks no well-formedness and never fails on content: every unit read lands in
 /// exactly one element's SourceText, so the SourceText of the elements in order is the decoded
 /// input. Storage failures (CHResultError) pass through. The storage is not owned.
-class COrvelSgmlParser : public COrvelParser {
+class COrvelSgmlParser : public COrvelParser, private detail::CTagGrammar<COrvelSgmlParser> {
  public:
   /// Applies the flags in the order kSgmlDetectInput (the storage's DetectBOM, UTF-8 without a
   /// mark), kSgmlSetOutput (`output` becomes the output mode) and kSgmlPutBom (the storage's
@@ -42,29 +43,38 @@ class COrvelSgmlParser : public COrvelParser {
   void WriteElement(IElementX* element) override;
 
  private:
-  /// Takes the next unit from the storage and appends it to the current SourceText. At
-  /// the end of input throws the private end-of-input condition that ReadElement catches.
-  char16_t NextChar();
+  friend class detail::CTagGrammar<COrvelSgmlParser>;
+
+  // The unit source and element sink of the tag grammar (see CTagGrammar). Positions index
+  // the SourceText being read.
+  /// Takes the next unit from the storage and appends it to the current SourceText; at the
+  /// end of input throws the grammar's end-of-markup condition.
+  char16_t Next();
+  std::size_t Position() const { return m_text.size(); }
+  /// Drops the unit read last from SourceText and pushes it back into the storage.
+  void Unread();
+  char16_t FindQuoteOrLess(char16_t quote);
+  void SetTagType(TagType type) { m_element->SetTagType(type); }
   /// Appends `c` to Name and its upper case to UpperName.
   void AppendName(char16_t c);
-  /// Reads units while `c` is white space; returns the first other unit.
-  char16_t SkipSpace(char16_t c);
-  /// The tag after its `<`.
-  void ReadTag();
-  /// Markup after `<!` or `<%` (`opener` is `!` or `%`).
-  void ReadSpecial(char16_t opener);
-  /// Reads up to and including `terminator`; see the implementation.
-  void ReadUntil(std::u16string_view terminator, bool quotes, bool& nameDone);
-  /// A `<` where the tag reader does not expect one: ends the element before it.
-  void TakeBackStray();
-  /// A `<` where an attribute name would begin: ends the element as a broken tag.
-  void BreakTag();
+  void StartSpecialName(char16_t c) { AppendName(c); }
+  /// Sets Name only; UpperName keeps what was appended.
+  void SetName(std::u16string_view name) { m_name->assign(name); }
+  /// Drops `terminator` from the end of Name only.
+  void TrimName(std::u16string_view terminator);
+  /// The element goes back to its initial state; ReadElement marks it as markup.
+  void ResetTag();
+  void AddAttribute(std::size_t nameStart, std::size_t nameEnd, std::size_t valueStart,
+                    std::size_t valueEnd);
+  void AddNameOnly(std::size_t nameStart, std::size_t nameEnd);
+  /// Special markup takes the marker on the element itself, a broken tag among the attributes
+  /// read.
+  void AddMarker(bool special);
 
   /// Moves what was read from the scratch buffers into the element.
   void Deliver();
 
   IElementX* m_element = nullptr;         ///< the element ReadElement fills; not owned
-  std::u16string* m_source = nullptr;     ///< where SourceText is built (m_text)
   std::u16string* m_name = nullptr;       ///< its Name
   std::u16string* m_upperName = nullptr;  ///< its UpperName
   // Scratch buffers that keep their capacity from element to element: an element's strings and
