@@ -140,6 +140,10 @@ TEST(CElementTableTest, ScanGivesTheElementsOfTheElementReader) {
       u"<a/ b>",
       u"</a x='1'/>",
       u"<a b=c/>",
+      u"<![CDATA[]>]]]]>",
+      u"<a b='x<y'>",
+      u"<!-x\"y>\"z>",
+      u"<%a'%>'%>",
   };
   for (const std::u16string& input : cases) {
     SCOPED_TRACE(Printable(input));
