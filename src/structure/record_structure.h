@@ -8,10 +8,9 @@ namespace tagvert {
 
 class CTextProcessor;
 
-/// Structures a classified table as CTTXStackProcessor structures the same elements in a list
-/// (CollapseSkipped, NormalizeTexts, DecodeTexts, SplitNonBreakingSpaces, ResolveUtTags), with
-/// the same outcome, in one walk that compacts the records in place, followed by the second
-/// pairing:
+/// Structures a classified table (skipped blocks collapsed, texts normalised and decoded,
+/// no-break spaces cut out, ut placeholders resolved) in one walk that compacts the records in
+/// place, followed by the second pairing:
 /// - a skipped block (a TagPairedOpen with Algorithm skip, up to `next[start]`, the first later
 ///   record with its PairId, or the end) becomes its start record, whose text is the run of the
 ///   source from the start tag through the end tag; the records inside are dropped. Its

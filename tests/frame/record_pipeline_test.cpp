@@ -23,7 +23,7 @@
 #include "rules/transml_rules.h"
 #include "rules/ttx_rules_processor.h"
 #include "structure/record_structure.h"
-#include "structure/ttx_stack_processor.h"
+#include "support/ttx_stack_processor.h"
 
 namespace tagvert {
 namespace {

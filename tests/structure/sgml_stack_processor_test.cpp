@@ -1,7 +1,7 @@
 // Tagvert: tests of the structuring passes (CSgmlStackProcessor) and of the TTX pass over ut
 // placeholders (CTTXStackProcessor), on documents read by the markup reader.
 // SPDX-License-Identifier: Apache-2.0
-#include "structure/sgml_stack_processor.h"
+#include "support/sgml_stack_processor.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include "rules/rules_processor.h"
 #include "rules/transml_rules.h"
 #include "storage/memory_stream.h"
-#include "structure/ttx_stack_processor.h"
+#include "support/ttx_stack_processor.h"
 #include "support/growth.h"
 #include "support/read_document.h"
 

@@ -1,6 +1,6 @@
-// Tagvert: block and inline structuring passes over a classified element list
+// Tagvert tests: block and inline structuring passes over a classified element list
 // (CSgmlStackProcessor). SPDX-License-Identifier: Apache-2.0
-#include "structure/sgml_stack_processor.h"
+#include "support/sgml_stack_processor.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,5 +1,7 @@
-// Tagvert: block and inline structuring passes over a classified element list
-// (CSgmlStackProcessor). SPDX-License-Identifier: Apache-2.0
+// Tagvert tests: block and inline structuring passes over a classified element list
+// (CSgmlStackProcessor), one pass per step and one object per element: the reference that the
+// converter's single walk over its element table (StructureRecords) is compared with.
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <memory>

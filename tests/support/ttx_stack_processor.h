@@ -1,8 +1,9 @@
-// Tagvert: the TTX pass over the structured element list: ut placeholders (CTTXStackProcessor).
+// Tagvert tests: the TTX pass over the structured element list: ut placeholders
+// (CTTXStackProcessor), part of the element-list reference of the structuring tests.
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include "structure/sgml_stack_processor.h"
+#include "support/sgml_stack_processor.h"
 
 namespace tagvert {
 

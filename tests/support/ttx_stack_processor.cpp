@@ -1,6 +1,6 @@
-// Tagvert: the TTX pass over the structured element list: ut placeholders (CTTXStackProcessor).
+// Tagvert tests: the TTX pass over the structured element list (CTTXStackProcessor).
 // SPDX-License-Identifier: Apache-2.0
-#include "structure/ttx_stack_processor.h"
+#include "support/ttx_stack_processor.h"
 
 #include <string>
 
