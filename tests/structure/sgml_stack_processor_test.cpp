@@ -13,9 +13,9 @@
 #include "rules/rules_processor.h"
 #include "rules/transml_rules.h"
 #include "storage/memory_stream.h"
-#include "support/ttx_stack_processor.h"
 #include "support/growth.h"
 #include "support/read_document.h"
+#include "support/ttx_stack_processor.h"
 
 namespace tagvert {
 namespace {
