@@ -10,6 +10,7 @@
 
 #include "ifcodec/entity_tables.h"
 #include "storage/char_class.h"
+#include "storage/input_scan.h"
 #include "storage/number_text.h"
 #include "storage/unit_scan.h"
 
@@ -170,9 +171,8 @@ bool CTextProcessor::AppendDecoded(std::u16string_view text, std::u16string& out
   const std::size_t size = text.size();
   std::size_t i = 0;
   while (i < size) {
-    std::size_t run = i;
-    while (run < size && text[run] != kAmpersand && text[run] != kNbsp)
-      ++run;
+    const auto run = static_cast<std::size_t>(
+        FindUnitOf(text.data() + i, text.data() + size, kAmpersand, kNbsp) - text.data());
     out.append(text.data() + i, run - i);
     i = run;
     if (i == size) break;
