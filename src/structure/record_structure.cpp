@@ -31,8 +31,9 @@ enum class TextWork : std::uint8_t {
   Normalize,  // first the whitespace mode changes the text
 };
 
-// Found by vector scans of the text instead of a copy and three walks. Normalizing changes a text only when it is
-// all white space (emptied, except with mode 4) or, with modes 2 and 4, holds a line break or tab.
+// Found by vector scans of the text instead of a copy and three walks. Normalizing changes a text
+// only when it is all white space (emptied, except with mode 4) or, with modes 2 and 4, holds a
+// line break or tab.
 TextWork WorkOnText(std::u16string_view text, Whitespace mode) {
   const char16_t* const begin = text.data();
   const char16_t* const end = begin + text.size();

@@ -14,8 +14,9 @@ namespace tagvert {
 ///   source from the start tag through the end tag; the records inside are dropped. Its
 ///   "formatX" attribute is only noted (kRecordFormat): nothing after this pass reads it, so
 ///   its value is never built;
-/// - a text run is normalized by its Whitespace mode and its references resolved; one that then holds
-///   U+00A0 gets a space after each and kRecordNbsp, and the writer cuts it into its pieces;
+/// - a text run is normalized by its Whitespace mode and its references are resolved; one that
+///   then holds U+00A0 gets a space after each and kRecordNbsp, and the writer cuts it into its
+///   pieces;
 /// - a record named "ut" takes its name, type and block mark from its attributes.
 /// `next` is what ClassifyRecords returned for the table (its workspace, which the second
 /// pairing then reuses). Checks the stop flag per record.
