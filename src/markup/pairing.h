@@ -80,8 +80,9 @@ void MatchOpenTags(L& list, Partners& partner, Position& firstPairedOpen,
 /// group are exactly the positions ahead carrying that id.
 /// Ids are 16-bit values in practice: on long lists the positions found at the start lie in one
 /// array sorted by id and then position (a counting sort), each group read front to back through
-/// a cursor, and the few positions added later sit in a min-heap per id; a lookup takes the
-/// smaller of the two first valid entries. On short lists, and for any other id value, each
+/// a cursor, and the positions added later sit in one slot per id (nearly every id is given to
+/// one partner ahead) and, beyond that, in a min-heap per id; a lookup takes the smallest of the
+/// first valid entries. On short lists, and for any other id value, each
 /// group is one min-heap in a map. Invalid entries are dropped as the lookups meet them.
 template <class L, class Position = typename L::Position>
 class CPairIdIndex {
@@ -122,11 +123,19 @@ class CPairIdIndex {
       if (IsSmall(pairId)) m_positions[m_cursor[static_cast<std::size_t>(pairId)]++] = i;
     }
     m_cursor.assign(m_groupStart.begin(), m_groupStart.end() - 1);
+    m_addedFirst.assign(kSmallIds, kNoPartner<Position>);
     m_added.resize(kSmallIds);
   }
 
   // Records that the element at `position` (ahead of the walk) now carries `pairId`.
   void Add(int pairId, Position position) {
+    if (!m_added.empty() && IsSmall(pairId)) {
+      Position& slot = m_addedFirst[static_cast<std::size_t>(pairId)];
+      if (slot == kNoPartner<Position>) {
+        slot = position;
+        return;
+      }
+    }
     std::vector<Position>& heap = !m_added.empty() && IsSmall(pairId)
                                       ? m_added[static_cast<std::size_t>(pairId)]
                                       : m_other[pairId];
@@ -138,7 +147,17 @@ class CPairIdIndex {
   Position FindAfter(int pairId, Position current) {
     if (m_added.empty() || !IsSmall(pairId)) return FirstValid(m_other[pairId], pairId, current);
     const auto id = static_cast<std::size_t>(pairId);
-    const Position added = FirstValid(m_added[id], pairId, current);
+    Position added = FirstValid(m_added[id], pairId, current);
+    Position& slot = m_addedFirst[id];
+    if (slot != kNoPartner<Position>) {
+      // Dropped once invalid, as the heap's entries are: the walk only moves on, and an id given
+      // again to the same position adds that position again.
+      if (slot > current && m_list.PairId(slot) == pairId) {
+        added = std::min(added, slot);
+      } else {
+        slot = kNoPartner<Position>;
+      }
+    }
     std::size_t& cursor = m_cursor[id];
     const std::size_t end = m_groupStart[id + 1];
     for (; cursor < end; ++cursor) {
@@ -170,6 +189,7 @@ class CPairIdIndex {
   std::vector<std::size_t> m_groupStart;  // per id its first entry in m_positions; one more
   std::vector<std::size_t> m_cursor;      // per id its first entry not yet dropped
   std::vector<Position, CLargeAllocator<Position>> m_positions;
+  std::vector<Position> m_addedFirst;  // per id one position added later, or kNoPartner
   std::vector<std::vector<Position>> m_added;
   std::unordered_map<int, std::vector<Position>> m_other;
 };
