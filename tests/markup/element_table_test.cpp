@@ -1,5 +1,6 @@
-// Tagvert: tests of the element table (CElementTable): its tag reader and its pairing give what
-// the element reader and the element list give for the same document.
+// Tagvert: tests of the element table (CElementTable): its tag reader gives what the element
+// reader gives for the same document, and pairing while scanning what pairing afterwards gives.
+// (Its ids against the element list's: the frame's pipeline test, tests/frame.)
 // SPDX-License-Identifier: Apache-2.0
 #include "markup/element_table.h"
 
@@ -10,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "markup/elements_stack.h"
 #include "markup/sgml_parser.h"
 #include "support/test_streams.h"
 
@@ -229,48 +229,6 @@ TEST(CElementTableTest, ScanThatPairsGivesScanThenPairRecords) {
       ASSERT_EQ(TypeLetter(fused.Records()[i].tagType), TypeLetter(separate.Records()[i].tagType));
     }
     EXPECT_EQ(fused.PairIdCounter(), separate.PairIdCounter());
-  }
-}
-
-// The same random tag sequence paired by the element list and by the table, twice in a row (the
-// second run renumbers paired tags), from a counter near its wrap point.
-TEST(CElementTableTest, PairingGivesTheIdsOfTheElementList) {
-  std::mt19937 random(3);
-  const std::u16string names[] = {u"a", u"b", u"ut", u""};
-  const TagType types[] = {TagType::Open, TagType::Close, TagType::Single};
-  for (int round = 0; round < 40; ++round) {
-    CElementsStackX list;
-    CElementTable table;
-    const std::uint32_t start = round % 2 == 0 ? 0xFFF0 : 0xDFF0;
-    list.SetPairIdCounter(start);
-    table.PairIdCounter() = start;
-    const std::size_t count = 50 + static_cast<std::size_t>(round) * 37;
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::size_t name = random() % std::size(names);
-      const std::size_t type = random() % std::size(types);
-      list.Push(new CElementX());
-      list.back()->SetName(names[name]);
-      list.back()->SetTagType(types[type]);
-      CElementRecord record;
-      record.nameId = table.Names().Intern(names[name]);
-      record.tagType = types[type];
-      table.Records().push_back(record);
-    }
-    for (int run = 0; run < 2; ++run) {
-      list.PairTags();
-      PairRecords(table);
-      for (std::size_t i = 0; i < count; ++i) {
-        SCOPED_TRACE(testing::Message() << "round " << round << " run " << run << " at " << i);
-        const CElementRecord& record = table.Records()[i];
-        ASSERT_EQ(record.pairId, list[i]->GetPairId());
-        ASSERT_EQ(TypeLetter(record.tagType), TypeLetter(list[i]->GetTagType()));
-      }
-      // Between the runs some tags are turned back into start and end tags, as the ut pass does.
-      for (std::size_t i = 0; i < count; i += 5) {
-        list[i]->SetTagType(TagType::Open);
-        table.Records()[i].tagType = TagType::Open;
-      }
-    }
   }
 }
 
