@@ -105,7 +105,6 @@ void CTTXToIfConverter::DoConvertToIF() {
   // The modes as the reader and the writer set them: a byte-order mark, else UTF-8, in; IF out.
   if (!DetectBOM()) SetInputMode(EncodingMode::Utf8);
   CIFParser writer(this, kIfParserWrite);
-  const CTextProcessor text(this, EscapeMode::Markup);
 
   // The whole input is decoded into one buffer, which the records point into.
   CElementTable table;
@@ -122,7 +121,7 @@ void CTTXToIfConverter::DoConvertToIF() {
   // Skipped blocks become opaque elements, text runs are normalised and decoded, no-break
   // spaces are marked for cutting out, ut placeholders are named after the tags they carry and
   // the table is paired again.
-  StructureRecords(table, next, text);
+  StructureRecords(table, next);
 
   writer.WriteChar(kIfHeader);
   writer.WriteString(kIfFormatName);

@@ -10,6 +10,7 @@
 
 #include "ifcodec/entity_tables.h"
 #include "storage/char_class.h"
+#include "storage/input_scan.h"
 #include "storage/number_text.h"
 #include "storage/unit_scan.h"
 
@@ -147,29 +148,50 @@ void CTextProcessor::EscapeText(std::u16string& text) const {
 
 void CTextProcessor::DecodeEntities(std::u16string& text) const {
   if (text.find(kAmpersand) == std::u16string::npos) return;
-  // One walk that copies into a new text: a replacement is appended to the output and the walk
-  // goes on in the input after the reference, so a produced unit is never read again.
   std::u16string decoded;
   decoded.reserve(text.size());
+  AppendDecoded(text, decoded, false);
+  text.swap(decoded);
+}
+
+bool CTextProcessor::AppendDecoded(std::u16string_view text, std::u16string& out,
+                                   bool spaceAfterNbsp) {
+  // One walk: a replacement is appended to the output and the walk goes on in the input after
+  // the reference, so a produced unit is never read again. The runs between references and
+  // no-break spaces are copied whole.
+  bool nbsp = false;
+  const auto put = [&](char16_t unit) {
+    out.push_back(unit);
+    if (unit == kNbsp) {
+      nbsp = true;
+      if (spaceAfterNbsp) out.push_back(kSpace);
+    }
+  };
+  std::u16string name;
   const std::size_t size = text.size();
   std::size_t i = 0;
   while (i < size) {
-    const std::size_t amp = text.find(kAmpersand, i);
-    if (amp == std::u16string::npos) {
-      decoded.append(text, i, std::u16string::npos);
-      break;
+    const auto run = static_cast<std::size_t>(
+        FindUnitOf(text.data() + i, text.data() + size, kAmpersand, kNbsp) - text.data());
+    out.append(text.data() + i, run - i);
+    i = run;
+    if (i == size) break;
+    if (text[i] == kNbsp) {
+      put(kNbsp);
+      ++i;
+      continue;
     }
-    decoded.append(text, i, amp - i);
-    std::size_t end = amp + 1;
+    std::size_t end = i + 1;
     if (end < size && text[end] == kNumberSign) ++end;
     while (end < size && CharIsAlnum(text[end]))
       ++end;
-    const std::u16string name = text.substr(amp + 1, end - amp - 1);
+    name.assign(text.data() + i + 1, end - i - 1);
     const bool hasSemicolon = end < size && text[end] == kSemicolon;
-    decoded += ResolveEntity(name, hasSemicolon);
+    for (const char16_t unit : ResolveEntity(name, hasSemicolon))
+      put(unit);
     i = hasSemicolon ? end + 1 : end;
   }
-  text.swap(decoded);
+  return nbsp;
 }
 
 std::u16string CTextProcessor::ResolveEntity(const std::u16string& name, bool hasSemicolon) {

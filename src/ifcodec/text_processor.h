@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "markup/element_kinds.h"
 #include "storage/data_storage.h"
@@ -29,6 +30,9 @@ class CTextProcessor {
   void EscapeText(std::u16string& text) const;
   /// Resolves every character and entity reference in `text`.
   void DecodeEntities(std::u16string& text) const;
+  /// Appends to `out` what DecodeEntities makes of `text`, and with `spaceAfterNbsp` then
+  /// SpaceAfterNbsp, in one walk. Returns whether the result holds a U+00A0.
+  static bool AppendDecoded(std::u16string_view text, std::u16string& out, bool spaceAfterNbsp);
   /// Applies a whitespace mode.
   static void NormalizeWhitespace(std::u16string& text, Whitespace mode);
   /// The unit is U+00A0.

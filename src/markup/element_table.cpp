@@ -38,13 +38,14 @@ std::uint32_t CNameTable::Find(std::u16string_view name) const {
 
 void CElementTable::SetText(CElementRecord& record, std::u16string_view text) {
   // Guard: size overflow
-  if (m_edited.size() + text.size() > std::numeric_limits<std::uint32_t>::max()) {
+  if (m_edited.Size() + text.size() > std::numeric_limits<std::uint32_t>::max()) {
     ThrowHResult(kEOutOfMemory);
   }
-  record.textStart = static_cast<std::uint32_t>(m_edited.size());
+  record.textStart = static_cast<std::uint32_t>(m_edited.Size());
   record.textLength = static_cast<std::uint32_t>(text.size());
   record.SetBits(CElementRecord::kRecordEdited);
-  m_edited.append(text);
+  std::copy(text.begin(), text.end(), m_edited.Extend(text.size()));
+  m_edited.Commit(text.size());
 }
 
 std::u16string_view CElementTable::AttributeName(const CAttributeSpan& span) const {

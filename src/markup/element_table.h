@@ -120,7 +120,7 @@ class CElementTable {
   /// The text of `record`.
   std::u16string_view Text(const CElementRecord& record) const {
     const char16_t* buffer =
-        (record.bits & CElementRecord::kRecordEdited) ? m_edited.data() : m_source.Data();
+        (record.bits & CElementRecord::kRecordEdited) ? m_edited.Data() : m_source.Data();
     return {buffer + record.textStart, record.textLength};
   }
   /// Starts loading the first units of the text of `record` into the cache, where the compiler
@@ -186,7 +186,7 @@ class CElementTable {
 
  private:
   CUnitBuffer m_source;
-  std::u16string m_edited;
+  CUnitBuffer m_edited;  // texts that passes replaced; large ones on large pages, as the source
   CRecordVector m_records;
   CRecordIndexVector m_workspace;
   // The attributes FindAttribute read last, and the source position of their tag.

@@ -2,12 +2,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "structure/record_structure.h"
 
+#include <algorithm>
 #include <string_view>
 
 #include "ifcodec/text_processor.h"
 #include "markup/element.h"
 #include "markup/element_table.h"
 #include "storage/char_class.h"
+#include "storage/input_scan.h"
 
 namespace tagvert {
 
@@ -22,29 +24,38 @@ constexpr std::u16string_view kTypeStart = u"start";
 constexpr std::u16string_view kTypeEnd = u"end";
 constexpr std::u16string_view kStyleExternal = u"external";
 
-// Whether normalizing with `mode`, decoding and cutting at no-break spaces can change `text`:
-// one walk instead of a copy and three. Normalizing changes a text only when it is all white
-// space (emptied, except with mode 4) or, with modes 2 and 4, holds a line break or tab.
-bool TextNeedsWork(std::u16string_view text, Whitespace mode) {
-  bool allSpace = true;
-  bool breakOrTab = false;
-  for (const char16_t c : text) {
-    if (c == u'&' || c == kNbsp) return true;
-    if (c == u'\r' || c == u'\n' || c == u'\t') breakOrTab = true;
-    if (allSpace && !CharIsSpace(c)) allSpace = false;
-  }
+// What normalizing with `mode`, decoding and cutting at no-break spaces can do to a text.
+enum class TextWork : std::uint8_t {
+  None,       // nothing: the text stays as it is
+  Decode,     // references or no-break spaces, which one walk resolves and spaces
+  Normalize,  // first the whitespace mode changes the text
+};
+
+// Found by vector scans of the text instead of a copy and three walks. Normalizing changes a text
+// only when it is all white space (emptied, except with mode 4) or, with modes 2 and 4, holds a
+// line break or tab.
+TextWork WorkOnText(std::u16string_view text, Whitespace mode) {
+  const char16_t* const begin = text.data();
+  const char16_t* const end = begin + text.size();
+  const bool special = FindUnitOf(begin, end, u'&', kNbsp) != end;
   if (mode != Whitespace::Remove && mode != Whitespace::Normalize &&
       mode != Whitespace::NormalizeSignificant) {
-    return false;
+    return special ? TextWork::Decode : TextWork::None;
   }
-  if (allSpace) return mode != Whitespace::NormalizeSignificant && !text.empty();
-  return mode != Whitespace::Remove && breakOrTab;
+  // Nearly every text ends this walk at its first unit.
+  if (std::all_of(begin, end, CharIsSpace)) {
+    if (mode != Whitespace::NormalizeSignificant && !text.empty()) return TextWork::Normalize;
+  } else if (mode != Whitespace::Remove &&
+             (FindUnitOf(begin, end, u'\r', u'\n') != end || FindUnit(begin, end, u'\t') != end)) {
+    return TextWork::Normalize;
+  }
+  return special ? TextWork::Decode : TextWork::None;
 }
 
 class CStructurer {
  public:
-  CStructurer(CElementTable& table, const CTextProcessor& text)
-      : m_table(table), m_text(text), m_utId(table.Names().Find(kUtName)) {}
+  explicit CStructurer(CElementTable& table)
+      : m_table(table), m_utId(table.Names().Find(kUtName)) {}
 
   void Collapse(CElementRecord& start, std::uint32_t end, std::uint32_t count) {
     const CRecordVector& records = m_table.Records();
@@ -62,13 +73,16 @@ class CStructurer {
 
   void ProcessText(CElementRecord& record) {
     const std::u16string_view text = m_table.Text(record);
-    const Whitespace mode = record.whitespace;
-    if (!TextNeedsWork(text, mode)) return;
-    m_scratch.assign(text);
-    CTextProcessor::NormalizeWhitespace(m_scratch, mode);
-    m_text.DecodeEntities(m_scratch);
-    if (CTextProcessor::ContainsNbsp(m_scratch)) {
-      CTextProcessor::SpaceAfterNbsp(m_scratch);
+    const TextWork work = WorkOnText(text, record.whitespace);
+    if (work == TextWork::None) return;
+    std::u16string_view decodable = text;
+    if (work == TextWork::Normalize) {
+      m_normalized.assign(text);
+      CTextProcessor::NormalizeWhitespace(m_normalized, record.whitespace);
+      decodable = m_normalized;
+    }
+    m_scratch.clear();
+    if (CTextProcessor::AppendDecoded(decodable, m_scratch, true)) {
       record.SetBits(CElementRecord::kRecordNbsp);
     }
     if (m_scratch != text) m_table.SetText(record, m_scratch);
@@ -96,18 +110,17 @@ class CStructurer {
 
  private:
   CElementTable& m_table;
-  const CTextProcessor& m_text;
   std::uint32_t m_utId;
+  std::u16string m_normalized;
   std::u16string m_scratch;
 };
 
 }  // namespace
 
-void StructureRecords(CElementTable& table, const CRecordIndexVector& next,
-                      const CTextProcessor& text) {
+void StructureRecords(CElementTable& table, const CRecordIndexVector& next) {
   CRecordVector& records = table.Records();
   const auto count = static_cast<std::uint32_t>(records.size());
-  CStructurer structurer(table, text);
+  CStructurer structurer(table);
   // The passes that were separate walks act on each element alone, so one walk does all of
   // them in their order; the records kept move down over the dropped ones.
   std::uint32_t kept = 0;

@@ -6,8 +6,6 @@
 
 namespace tagvert {
 
-class CTextProcessor;
-
 /// Structures a classified table (skipped blocks collapsed, texts normalised and decoded,
 /// no-break spaces cut out, ut placeholders resolved) in one walk that compacts the records in
 /// place, followed by the second pairing:
@@ -16,12 +14,12 @@ class CTextProcessor;
 ///   source from the start tag through the end tag; the records inside are dropped. Its
 ///   "formatX" attribute is only noted (kRecordFormat): nothing after this pass reads it, so
 ///   its value is never built;
-/// - a text run is normalized by its Whitespace mode and decoded by `text`; one that then holds
-///   U+00A0 gets a space after each and kRecordNbsp, and the writer cuts it into its pieces;
+/// - a text run is normalized by its Whitespace mode and its references are resolved; one that
+///   then holds U+00A0 gets a space after each and kRecordNbsp, and the writer cuts it into its
+///   pieces;
 /// - a record named "ut" takes its name, type and block mark from its attributes.
 /// `next` is what ClassifyRecords returned for the table (its workspace, which the second
 /// pairing then reuses). Checks the stop flag per record.
-void StructureRecords(CElementTable& table, const CRecordIndexVector& next,
-                      const CTextProcessor& text);
+void StructureRecords(CElementTable& table, const CRecordIndexVector& next);
 
 }  // namespace tagvert

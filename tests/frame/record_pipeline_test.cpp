@@ -155,8 +155,6 @@ TEST(RecordPipelineTest, RangeEndingAtAnotherStartTag) {
 TEST(RecordPipelineTest, PassesStopAtTheStopFlag) {
   CRules rules;
   rules.LoadStream(OpenBuiltinRulesStream(), false);
-  CDataStorage storage(EncodingMode::None, EncodingMode::None);
-  const CTextProcessor text(&storage, EscapeMode::Markup);
   const std::function<void(CElementTable&)> passes[] = {
       [](CElementTable& table) { PairRecords(table); },
       [&](CElementTable& table) { ClassifyRecords(table, &rules); },
@@ -165,7 +163,7 @@ TEST(RecordPipelineTest, PassesStopAtTheStopFlag) {
         const std::atomic<bool> stop{true};
         const CRecordIndexVector& next = ClassifyRecords(table, &rules);
         table.SetStopFlag(&stop);
-        StructureRecords(table, next, text);
+        StructureRecords(table, next);
       },
   };
   for (std::size_t i = 0; i < std::size(passes); ++i) {

@@ -73,7 +73,15 @@ TEST(CTextProcessorTest, DecodeEntities) {
        {u"&#128;&#x80;&#129;&#x9D;&#150;&#153;&#159;&#127;&#160;",
         u"\u20AC\u20AC\u0081\u009D\u2013\u2122\u0178\u007F\u00A0"}},
       [](std::u16string& text, int) {
+        // The one-walk form, appended after what a buffer holds already, also spaces the
+        // no-break spaces, those that references give included.
+        std::u16string fused = u"kept";
+        const bool nbsp = CTextProcessor::AppendDecoded(text + u"\u00A0&#xA0;", fused, true);
         CTextProcessor(nullptr, EscapeMode::Markup).DecodeEntities(text);
+        std::u16string spaced = text + u"\u00A0\u00A0";
+        CTextProcessor::SpaceAfterNbsp(spaced);
+        EXPECT_EQ(Printable(fused), Printable(u"kept" + spaced));
+        EXPECT_TRUE(nbsp);
       });
 }
 
