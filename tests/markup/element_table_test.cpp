@@ -89,28 +89,14 @@ std::u16string RandomDocument(std::mt19937& random, std::size_t pieces) {
 }
 
 TEST(CElementTableTest, ScanGivesTheElementsOfTheElementReader) {
+  // clang-format off
   const std::u16string cases[] = {
-      u"",
-      u"text only",
-      u"<<<",
-      u"<a",
-      u"<a b=\"c",
-      u"<a b=\"c\"",
-      u"<![CDATA[x]]>y",
-      u"<![CDX>y>z",
-      u"<!DOCTYPE\"x\">",
-      u"<!-->",
-      u"<%a>%>",
-      u"<a b<c>",
-      u"<a b=c<d>",
-      u"<a/ b>",
-      u"</a x='1'/>",
-      u"<a b=c/>",
-      u"<![CDATA[]>]]]]>",
-      u"<a b='x<y'>",
-      u"<!-x\"y>\"z>",
+      u"", u"text only", u"<<<", u"<a", u"<a b=\"c", u"<a b=\"c\"", u"<![CDATA[x]]>y",
+      u"<![CDX>y>z", u"<!DOCTYPE\"x\">", u"<!-->", u"<%a>%>", u"<a b<c>", u"<a b=c<d>", u"<a/ b>",
+      u"</a x='1'/>", u"<a b=c/>", u"<![CDATA[]>]]]]>", u"<a b='x<y'>", u"<!-x\"y>\"z>",
       u"<%a'%>'%>",
   };
+  // clang-format on
   for (const std::u16string& input : cases) {
     SCOPED_TRACE(Printable(input));
     EXPECT_EQ(ReadWithTable(input), ReadWithElementReader(input));
