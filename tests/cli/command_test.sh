@@ -12,17 +12,14 @@ printf '<TRADOStag><Body>Hello</Body></TRADOStag>' >"$work/a.ttx"
 
 # Usage errors: status 2, one line naming the problem (the messages:
 # tests/cli/arguments_test.cpp).
-expect 2 "$tagvert" frobnicate
-contains "$work/err" "unknown command 'frobnicate'. Try 'tagvert --help'."
+says 2 "unknown command 'frobnicate'. Try 'tagvert --help'." "$tagvert" frobnicate
 expect 0 "$tagvert" --help
 contains "$work/out" "to-if FILE..."
 
 # Missing and unreadable input: status 1, one sentence naming the file.
-expect 1 "$tagvert" to-if "$work/missing.ttx"
-contains "$work/err" "cannot read '$work/missing.ttx': the file does not exist."
+says 1 "cannot read '$work/missing.ttx': the file does not exist." "$tagvert" to-if "$work/missing.ttx"
 [ "$(wc -l <"$work/err")" -eq 1 ] || fail "more than one line for a missing file"
-expect 1 "$tagvert" to-if "$work"
-contains "$work/err" "it is a folder"
+says 1 "it is a folder" "$tagvert" to-if "$work"
 
 # Default output names; the summary line names the output.
 expect 0 "$tagvert" to-if "$work/a.ttx"
@@ -33,8 +30,7 @@ expect 0 "$tagvert" from-if "$work/a.ttx.if" --quiet
 [ -s "$work/err" ] && fail "--quiet printed: $(cat "$work/err")"
 
 # The input is never overwritten.
-expect 2 "$tagvert" to-if "$work/a.ttx" -o "$work/a.ttx"
-contains "$work/err" "it is the input file"
+says 2 "it is the input file" "$tagvert" to-if "$work/a.ttx" -o "$work/a.ttx"
 printf '<TRADOStag><Body>Hello</Body></TRADOStag>' | cmp -s "$work/a.ttx" - || fail "the input changed"
 
 # Standard input and output.
@@ -44,20 +40,17 @@ cmp -s "$work/stdout.if" "$work/a.ttx.if" || fail "to-if through stdin/stdout di
 cmp -s "$work/stdout.ttx" "$work/a.out.ttx" || fail "from-if through stdin/stdout differs"
 
 # A target in a folder that does not exist: status 1, nothing left behind.
-expect 1 "$tagvert" to-if "$work/a.ttx" -o "$work/nofolder/x.if"
-contains "$work/err" "cannot write '$work/nofolder/x.if': its folder does not exist."
+says 1 "cannot write '$work/nofolder/x.if': its folder does not exist." "$tagvert" to-if "$work/a.ttx" -o "$work/nofolder/x.if"
 
 # A conversion that fails after its output was opened (here the --against file is no IF) leaves
 # an existing target as it was and no temporary file; so does an unreadable input.
 printf 'old' >"$work/target.ttx"
-expect 1 "$tagvert" from-if "$work/a.ttx.if" -o "$work/target.ttx" --against "$work/a.ttx"
-contains "$work/err" "--against: '$work/a.ttx' is not an IF document"
+says 1 "--against: '$work/a.ttx' is not an IF document" "$tagvert" from-if "$work/a.ttx.if" -o "$work/target.ttx" --against "$work/a.ttx"
 [ "$(cat "$work/target.ttx")" = old ] || fail "a failed conversion changed the existing target"
 if [ "$(id -u)" -ne 0 ]; then
   printf 'x' >"$work/locked.ttx"
   chmod 000 "$work/locked.ttx"
-  expect 1 "$tagvert" to-if "$work/locked.ttx" -o "$work/target.ttx"
-  contains "$work/err" "permission denied"
+  says 1 "permission denied" "$tagvert" to-if "$work/locked.ttx" -o "$work/target.ttx"
   [ "$(cat "$work/target.ttx")" = old ] || fail "an unreadable input changed the existing target"
 fi
 no_temp "failed conversions"

@@ -1,5 +1,5 @@
 # Tagvert: helpers shared by the shell tests: a scratch folder $work (made here and removed at
-# exit, unless the test set one), a failure counter, expect, contains and no_temp.
+# exit, unless the test set one), a failure counter, expect, contains, says and no_temp.
 # SPDX-License-Identifier: Apache-2.0
 if [ -z "${work:-}" ]; then
   work="$(mktemp -d)"
@@ -25,6 +25,14 @@ expect() {
 # contains FILE TEXT: FILE holds TEXT (as it is, not as a pattern).
 contains() {
   grep -qF -- "$2" "$1" || fail "$1 lacks '$2': $(cat "$1")"
+}
+
+# says STATUS TEXT CMD...: expect STATUS CMD..., and its standard error holds TEXT.
+says() {
+  said_status=$1 said_text=$2
+  shift 2
+  expect "$said_status" "$@"
+  contains "$work/err" "$said_text"
 }
 
 # no_temp WHAT: no temporary output file is left anywhere below the work folder.

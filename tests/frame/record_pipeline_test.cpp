@@ -98,46 +98,17 @@ TEST(RecordPipelineTest, DocumentsOfTheRepository) {
 // Pieces of TTX that reach every pass: units at MatchPercent 100 (skipped or reserved blocks)
 // and 0, ut placeholders of every type and style, references, code-range characters, no-break
 // spaces, white space of every kind, and broken markup.
-constexpr const char* kPieces[] = {"<Tu MatchPercent=\"100\">",
-                                   "<Tu MatchPercent=\"0\">",
-                                   "<Tu>",
-                                   "</Tu>",
-                                   "<Tuv Lang=\"DE-DE\">",
-                                   "<Tuv Lang=\"EN-US\">",
-                                   "</Tuv>",
-                                   "<df Font=\"Arial\">",
-                                   "</df>",
-                                   "<ut Type=\"start\" DisplayText=\"b\">&lt;b&gt;</ut>",
-                                   "<ut Type=\"end\" DisplayText=\"b\">",
-                                   "</ut>",
-                                   "<ut DisplayText=\"br\"/>",
-                                   "<ut Style=\"external\" Type=\"start\">",
-                                   "<ut Style=\"external\" Type=\"end\" DisplayText=\"p\">",
-                                   "<Raw>",
-                                   "</Raw>",
-                                   "<FrontMatter>",
-                                   "</FrontMatter>",
-                                   "<UserSettings TargetLanguage=\"DE-DE\"/>",
-                                   "a &amp; b",
-                                   "&#xE001;",
-                                   "&#160;",
-                                   "\xC2\xA0",
-                                   "\xEE\x80\x85",
-                                   "\xF0\x9F\x98\x80",
-                                   " ",
-                                   "\t",
-                                   "\n",
-                                   "\r\n",
-                                   "  x  ",
-                                   "<",
-                                   ">",
-                                   "<!-- c -->",
-                                   "<![CDATA[<x>]]>",
-                                   "<?pi x?>",
-                                   "<a b=c/>",
-                                   "&nbsp;",
-                                   "&unknown;",
-                                   "word"};
+// clang-format off
+constexpr const char* kPieces[] = {
+    "<Tu MatchPercent=\"100\">", "<Tu MatchPercent=\"0\">", "<Tu>", "</Tu>", "<Tuv Lang=\"DE-DE\">",
+    "<Tuv Lang=\"EN-US\">", "</Tuv>", "<df Font=\"Arial\">", "</df>",
+    "<ut Type=\"start\" DisplayText=\"b\">&lt;b&gt;</ut>", "<ut Type=\"end\" DisplayText=\"b\">",
+    "</ut>", "<ut DisplayText=\"br\"/>", "<ut Style=\"external\" Type=\"start\">",
+    "<ut Style=\"external\" Type=\"end\" DisplayText=\"p\">", "<Raw>", "</Raw>", "<FrontMatter>",
+    "</FrontMatter>", "<UserSettings TargetLanguage=\"DE-DE\"/>", "a &amp; b", "&#xE001;", "&#160;",
+    "\xC2\xA0", "\xEE\x80\x85", "\xF0\x9F\x98\x80", " ", "\t", "\n", "\r\n", "  x  ", "<", ">",
+    "<!-- c -->", "<![CDATA[<x>]]>", "<?pi x?>", "<a b=c/>", "&nbsp;", "&unknown;", "word"};
+// clang-format on
 
 TEST(RecordPipelineTest, RandomDocuments) {
   std::mt19937 random(11);

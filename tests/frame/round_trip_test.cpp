@@ -231,36 +231,18 @@ TEST(RoundTripTest, MutatedDocumentsNeverFail) {
 // round trip damages (characters beyond U+FFFF, no-break spaces in French typography, units of
 // the IF code range, "]]>", references), and inline markup. No line breaks or tabs: inside Raw
 // those are normalised, and the content comparison is to see every other character.
+// clang-format off
 const std::u16string kTextPieces[] = {
-    u"Hello world",
-    u"1.7\u00A0l.",
-    u"Prix\u00A0: 5\u00A0\u20AC\u00A0!",
-    u"\u00AB\u00A0Bonjour\u00A0\u00BB",
-    u"a \u00A0 b",
-    u"\u00A0",
-    u"\u00A0 ",
-    u" \u00A0",
-    u"smile \xD83D\xDE00.",
-    u"\xD840\xDC00\xD869\xDED6",
-    u"\uE000",
-    u"x\uE805y\uE404",
-    u"\uEFFF\uE012",
-    u"&#xE123;",
-    u"&#x1F600;&#128512;",
-    u"a]]&gt;b",
-    u"]]]&gt;",
-    u"]]",
-    u"&gt;",
-    u"&amp; &lt; &gt; &quot; &apos;",
-    u"&#160;x",
-    u"caf\u00E9 \u4E2D\u6587",
-    u"<![CDATA[raw <b> & ]] ]]>",
-    u"<!-- note \uE002 \xD83D\xDE00 -->",
+    u"Hello world", u"1.7\u00A0l.", u"Prix\u00A0: 5\u00A0\u20AC\u00A0!",
+    u"\u00AB\u00A0Bonjour\u00A0\u00BB", u"a \u00A0 b", u"\u00A0", u"\u00A0 ", u" \u00A0",
+    u"smile \xD83D\xDE00.", u"\xD840\xDC00\xD869\xDED6", u"\uE000", u"x\uE805y\uE404",
+    u"\uEFFF\uE012", u"&#xE123;", u"&#x1F600;&#128512;", u"a]]&gt;b", u"]]]&gt;", u"]]", u"&gt;",
+    u"&amp; &lt; &gt; &quot; &apos;", u"&#160;x", u"caf\u00E9 \u4E2D\u6587",
+    u"<![CDATA[raw <b> & ]] ]]>", u"<!-- note \uE002 \xD83D\xDE00 -->",
     u"<df Font=\"A\uE003\xD83D\xDE00\" Size=\"]]>\">bold</df>",
     u"<ut Type=\"start\" Style=\"external\" DisplayText=\"p\">&lt;p&gt;</ut>",
-    u"<ut Type=\"end\">&lt;/p&gt;</ut>",
-    u"<ut DisplayText=\"\uE100 &#xE101;\"/>",
-};
+    u"<ut Type=\"end\">&lt;/p&gt;</ut>", u"<ut DisplayText=\"\uE100 &#xE101;\"/>"};
+// clang-format on
 
 const char16_t* const kDeclarations[] = {
     u"",

@@ -1,5 +1,6 @@
-// Tagvert: tests of the element table (CElementTable): its tag reader and its pairing give what
-// the element reader and the element list give for the same document.
+// Tagvert: tests of the element table (CElementTable): its tag reader gives what the element
+// reader gives for the same document, and pairing while scanning what pairing afterwards gives.
+// (Its ids against the element list's: the frame's pipeline test, tests/frame.)
 // SPDX-License-Identifier: Apache-2.0
 #include "markup/element_table.h"
 
@@ -10,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "markup/elements_stack.h"
 #include "markup/sgml_parser.h"
 #include "support/test_streams.h"
 
@@ -71,48 +71,14 @@ std::vector<std::u16string> ReadWithTable(std::u16string_view input) {
 
 // Pieces that reach every branch of the tag reader: strays, broken tags, specials whose names
 // lose units, CDATA near misses, quotes, `/` in values, and cut-off markup at the end.
-constexpr const char16_t* kPieces[] = {u"<",
-                                       u">",
-                                       u"</",
-                                       u"/>",
-                                       u"<!--",
-                                       u"-->",
-                                       u"<![CDATA[",
-                                       u"]]>",
-                                       u"<!DOC\"q>\" x>",
-                                       u"<?xml v='1'?>",
-                                       u"\"",
-                                       u"'",
-                                       u"=",
-                                       u" ",
-                                       u"\t",
-                                       u"\n",
-                                       u"&amp;",
-                                       u"\u00A0",
-                                       u"x",
-                                       u"ut",
-                                       u"<ut a=b/>",
-                                       u"<%x%>",
-                                       u"<!x",
-                                       u"<!-",
-                                       u"<![CD",
-                                       u"<![CDATA",
-                                       u"<a b=c/>",
-                                       u"<a b='q'>",
-                                       u"<a/b>",
-                                       u"<a b",
-                                       u" c=\"d\"",
-                                       u"<a b=\"<\">",
-                                       u"<a b=c/d>",
-                                       u"<a =x>",
-                                       u"<!- x>",
-                                       u"<! x>",
-                                       u"<!-x\"y\"z>",
-                                       u"<a b c>",
-                                       u"<a b = 'c' >",
-                                       u"</a>",
-                                       u"<b>",
-                                       u"</b>"};
+// clang-format off
+constexpr const char16_t* kPieces[] = {
+    u"<", u">", u"</", u"/>", u"<!--", u"-->", u"<![CDATA[", u"]]>", u"<!DOC\"q>\" x>",
+    u"<?xml v='1'?>", u"\"", u"'", u"=", u" ", u"\t", u"\n", u"&amp;", u"\u00A0", u"x", u"ut",
+    u"<ut a=b/>", u"<%x%>", u"<!x", u"<!-", u"<![CD", u"<![CDATA", u"<a b=c/>", u"<a b='q'>",
+    u"<a/b>", u"<a b", u" c=\"d\"", u"<a b=\"<\">", u"<a b=c/d>", u"<a =x>", u"<!- x>", u"<! x>",
+    u"<!-x\"y\"z>", u"<a b c>", u"<a b = 'c' >", u"</a>", u"<b>", u"</b>"};
+// clang-format on
 
 std::u16string RandomDocument(std::mt19937& random, std::size_t pieces) {
   std::uniform_int_distribution<std::size_t> pick(0, std::size(kPieces) - 1);
@@ -123,28 +89,14 @@ std::u16string RandomDocument(std::mt19937& random, std::size_t pieces) {
 }
 
 TEST(CElementTableTest, ScanGivesTheElementsOfTheElementReader) {
+  // clang-format off
   const std::u16string cases[] = {
-      u"",
-      u"text only",
-      u"<<<",
-      u"<a",
-      u"<a b=\"c",
-      u"<a b=\"c\"",
-      u"<![CDATA[x]]>y",
-      u"<![CDX>y>z",
-      u"<!DOCTYPE\"x\">",
-      u"<!-->",
-      u"<%a>%>",
-      u"<a b<c>",
-      u"<a b=c<d>",
-      u"<a/ b>",
-      u"</a x='1'/>",
-      u"<a b=c/>",
-      u"<![CDATA[]>]]]]>",
-      u"<a b='x<y'>",
-      u"<!-x\"y>\"z>",
+      u"", u"text only", u"<<<", u"<a", u"<a b=\"c", u"<a b=\"c\"", u"<![CDATA[x]]>y",
+      u"<![CDX>y>z", u"<!DOCTYPE\"x\">", u"<!-->", u"<%a>%>", u"<a b<c>", u"<a b=c<d>", u"<a/ b>",
+      u"</a x='1'/>", u"<a b=c/>", u"<![CDATA[]>]]]]>", u"<a b='x<y'>", u"<!-x\"y>\"z>",
       u"<%a'%>'%>",
   };
+  // clang-format on
   for (const std::u16string& input : cases) {
     SCOPED_TRACE(Printable(input));
     EXPECT_EQ(ReadWithTable(input), ReadWithElementReader(input));
@@ -229,48 +181,6 @@ TEST(CElementTableTest, ScanThatPairsGivesScanThenPairRecords) {
       ASSERT_EQ(TypeLetter(fused.Records()[i].tagType), TypeLetter(separate.Records()[i].tagType));
     }
     EXPECT_EQ(fused.PairIdCounter(), separate.PairIdCounter());
-  }
-}
-
-// The same random tag sequence paired by the element list and by the table, twice in a row (the
-// second run renumbers paired tags), from a counter near its wrap point.
-TEST(CElementTableTest, PairingGivesTheIdsOfTheElementList) {
-  std::mt19937 random(3);
-  const std::u16string names[] = {u"a", u"b", u"ut", u""};
-  const TagType types[] = {TagType::Open, TagType::Close, TagType::Single};
-  for (int round = 0; round < 40; ++round) {
-    CElementsStackX list;
-    CElementTable table;
-    const std::uint32_t start = round % 2 == 0 ? 0xFFF0 : 0xDFF0;
-    list.SetPairIdCounter(start);
-    table.PairIdCounter() = start;
-    const std::size_t count = 50 + static_cast<std::size_t>(round) * 37;
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::size_t name = random() % std::size(names);
-      const std::size_t type = random() % std::size(types);
-      list.Push(new CElementX());
-      list.back()->SetName(names[name]);
-      list.back()->SetTagType(types[type]);
-      CElementRecord record;
-      record.nameId = table.Names().Intern(names[name]);
-      record.tagType = types[type];
-      table.Records().push_back(record);
-    }
-    for (int run = 0; run < 2; ++run) {
-      list.PairTags();
-      PairRecords(table);
-      for (std::size_t i = 0; i < count; ++i) {
-        SCOPED_TRACE(testing::Message() << "round " << round << " run " << run << " at " << i);
-        const CElementRecord& record = table.Records()[i];
-        ASSERT_EQ(record.pairId, list[i]->GetPairId());
-        ASSERT_EQ(TypeLetter(record.tagType), TypeLetter(list[i]->GetTagType()));
-      }
-      // Between the runs some tags are turned back into start and end tags, as the ut pass does.
-      for (std::size_t i = 0; i < count; i += 5) {
-        list[i]->SetTagType(TagType::Open);
-        table.Records()[i].tagType = TagType::Open;
-      }
-    }
   }
 }
 

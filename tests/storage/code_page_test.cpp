@@ -78,29 +78,24 @@ TEST_P(CodePageChunkTest, DecodesByCodePage) {
   const std::int16_t kGbk = kCodePageGbk, k18030 = kCodePageGb18030, kHz = kCodePageHz;
   const std::string pad(1022, '0');
   const std::u16string padUnits(1022, u'0');
+  constexpr auto kSingle = EncodingMode::Single;
   const test::CDecodeCase cases[] = {
-      {"index 3", EncodingMode::Single, kCodePageAscii, {0x41, 0x80, 0xFF}, u"A\u0080\u00FF"},
-      {"unknown index", EncodingMode::Single, 11, {0x41, 0x80, 0xFF}, u"A\u0080\u00FF"},
-      {"GBK pair, 0x80 as itself", EncodingMode::Single, kGbk, {0xB0, 0xA1, 0x80}, u"\u554A\u0080"},
-      {"GBK bad trail, both taken", EncodingMode::Single, kGbk, {0x81, 0x20, 0x41}, u"*A"},
-      {"GBK lone lead at the end", EncodingMode::Single, kGbk, {0x41, 0xB0}, u"A"},
-      {"GBK across the buffer", EncodingMode::Single, kGbk, Bytes(pad + "0\xB0\xA1"),
-       padUnits + u"0\u554A"},
-      {"GB18030 four bytes", EncodingMode::Single, k18030, {0x81, 0x30, 0x81, 0x30}, u"\u0080"},
-      {"GB18030 beyond the BMP",
-       EncodingMode::Single,
-       k18030,
-       {0x90, 0x30, 0x81, 0x30, 0x41},
-       u"*A"},
-      {"GB18030 cut at the end", EncodingMode::Single, k18030, {0x41, 0x81, 0x30, 0x81}, u"A"},
-      {"GB18030 across the buffer", EncodingMode::Single, k18030, Bytes(pad + "\x81\x30\x81\x30"),
+      {"index 3", kSingle, kCodePageAscii, {0x41, 0x80, 0xFF}, u"A\u0080\u00FF"},
+      {"unknown index", kSingle, 11, {0x41, 0x80, 0xFF}, u"A\u0080\u00FF"},
+      {"GBK pair, 0x80 as itself", kSingle, kGbk, {0xB0, 0xA1, 0x80}, u"\u554A\u0080"},
+      {"GBK bad trail, both taken", kSingle, kGbk, {0x81, 0x20, 0x41}, u"*A"},
+      {"GBK lone lead at the end", kSingle, kGbk, {0x41, 0xB0}, u"A"},
+      {"GBK across the buffer", kSingle, kGbk, Bytes(pad + "0\xB0\xA1"), padUnits + u"0\u554A"},
+      {"GB18030 four bytes", kSingle, k18030, {0x81, 0x30, 0x81, 0x30}, u"\u0080"},
+      {"GB18030 beyond the BMP", kSingle, k18030, {0x90, 0x30, 0x81, 0x30, 0x41}, u"*A"},
+      {"GB18030 cut at the end", kSingle, k18030, {0x41, 0x81, 0x30, 0x81}, u"A"},
+      {"GB18030 across the buffer", kSingle, k18030, Bytes(pad + "\x81\x30\x81\x30"),
        padUnits + u"\u0080"},
-      {"HZ shifts", EncodingMode::Single, kHz, Bytes("~{0!0\"~}A"), u"\u554A\u963FA"},
-      {"HZ tilde pair", EncodingMode::Single, kHz, Bytes("~~"), u"~"},
-      {"HZ tilde and another byte", EncodingMode::Single, kHz, Bytes("~x"), u"x"},
-      {"HZ half a pair at the end", EncodingMode::Single, kHz, Bytes("~{0!0"), u"\u554A"},
-      {"HZ across the buffer", EncodingMode::Single, kHz, Bytes(pad + "0~{0!"),
-       padUnits + u"0\u554A"},
+      {"HZ shifts", kSingle, kHz, Bytes("~{0!0\"~}A"), u"\u554A\u963FA"},
+      {"HZ tilde pair", kSingle, kHz, Bytes("~~"), u"~"},
+      {"HZ tilde and another byte", kSingle, kHz, Bytes("~x"), u"x"},
+      {"HZ half a pair at the end", kSingle, kHz, Bytes("~{0!0"), u"\u554A"},
+      {"HZ across the buffer", kSingle, kHz, Bytes(pad + "0~{0!"), padUnits + u"0\u554A"},
   };
   const bool hasGb18030 = PlatformHasGb18030();
   for (const auto& c : cases) {

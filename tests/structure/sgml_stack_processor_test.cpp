@@ -13,7 +13,6 @@
 #include "rules/rules_processor.h"
 #include "rules/transml_rules.h"
 #include "storage/memory_stream.h"
-#include "support/growth.h"
 #include "support/read_document.h"
 #include "support/ttx_stack_processor.h"
 
@@ -83,34 +82,6 @@ TEST(CSgmlStackProcessorTest, StructuresClassifiedDocuments) {
     Structure(*list);
     EXPECT_EQ(Describe(*list), structured);
   }
-}
-
-// Shifting the list per block or run takes tens of seconds here, a hundred times as long as
-// building the list (a linear baseline measured alongside, in processor time); one walk per
-// pass takes about as long as building.
-TEST(CSgmlStackProcessorTest, LongListsTakeOneWalkPerPass) {
-  const char16_t* const sources[] = {u"<ut>", u"&lt;b&gt;\n", u"</ut>", u"a\u00A0b &amp;\n  c"};
-  CElementsStackX list;
-  const double building = test::CpuSeconds([&] {
-    for (int i = 0; i < 800000; ++i) {
-      const TagType tagType = i % 2 != 0   ? TagType::Single
-                              : i % 4 == 0 ? TagType::PairedOpen
-                                           : TagType::PairedClose;
-      auto* e = new CElementX();
-      list.Push(e);
-      e->SetSourceText(sources[i % 4]);
-      e->SetIsTag(tagType != TagType::Single);
-      e->SetTagType(tagType);
-      e->SetPairId(tagType == TagType::Single ? 0 : 101 + i / 4 % 50000);
-      e->SetAlgorithm(tagType == TagType::Single ? Algorithm::Translate : Algorithm::Skip);
-      e->SetWhitespace(Whitespace::Normalize);
-    }
-  });
-  const double structuring = test::CpuSeconds([&] { Structure(list); });
-  EXPECT_LT(structuring, 20.0 * building);
-  for (std::size_t first : {std::size_t{0}, list.size() - 4})
-    EXPECT_EQ(Describe(std::span(list).subspan(first, 4)),
-              "[<ut>&lt;b&gt;\\u000A</ut>]-{&lt;b&gt; }|a|[\\u00A0]-| b & c");
 }
 
 // Per ut as skipped blocks leave it: Name/UpperName, type, pair id, B for block.
