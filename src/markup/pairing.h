@@ -82,8 +82,8 @@ void MatchOpenTags(L& list, Partners& partner, Position& firstPairedOpen,
 /// array sorted by id and then position (a counting sort), each group read front to back through
 /// a cursor, and the positions added later sit in one slot per id (nearly every id is given to
 /// one partner ahead) and, beyond that, in a min-heap per id; a lookup takes the smallest of the
-/// first valid entries. On short lists, and for any other id value, each
-/// group is one min-heap in a map. Invalid entries are dropped as the lookups meet them.
+/// first valid entries. On short lists, and for any other id value, each group is one min-heap in
+/// a map. Invalid entries are dropped as the lookups meet them.
 template <class L, class Position = typename L::Position>
 class CPairIdIndex {
  public:
