@@ -7,10 +7,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <csignal>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "platform/cli_services.h"
 #include "platform/cp936_pua_tab.h"
@@ -138,6 +144,105 @@ void* PlatformAllocateLarge(std::size_t bytes) {
 void PlatformFreeLarge(void* block, std::size_t bytes) {
   if (block != nullptr) ::munmap(block, bytes);
 }
+
+#if defined(MADV_POPULATE_WRITE)
+namespace {
+
+// Backs the pages with MADV_POPULATE_WRITE, which faults them in as a write would without
+// writing: a page that the writer has already touched is left as it is. A step of 2 MiB is one
+// large page, and bounds how long the destructor waits.
+class CPosixPageBacker final : public CPageBacker {
+ public:
+  CPosixPageBacker(void* block, std::size_t bytes)
+      : m_block(static_cast<std::uint8_t*>(block)), m_bytes(bytes) {
+    // The thread starts with every signal blocked, so that the process's handlers run on the
+    // threads that expect them.
+    sigset_t all;
+    sigset_t old;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &old);
+    try {
+      m_thread = std::thread([this] { Run(); });
+    } catch (...) {
+      ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+      throw;
+    }
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+  }
+  ~CPosixPageBacker() override {
+    {
+      std::lock_guard<std::mutex> lock(m_lock);
+      m_stop.store(true, std::memory_order_relaxed);
+    }
+    m_wake.notify_one();
+    m_thread.join();
+  }
+
+  void BackUpTo(std::size_t bytes) override {
+    bytes = std::min(bytes, m_bytes);
+    {
+      std::lock_guard<std::mutex> lock(m_lock);
+      if (bytes == m_allowed) return;
+      m_allowed = bytes;
+      if (!m_waiting) return;
+    }
+    m_wake.notify_one();
+  }
+
+ private:
+  static constexpr std::size_t kStep = std::size_t{2} << 20;
+
+  void Run() {
+    std::size_t done = 0;
+    for (;;) {
+      std::size_t allowed = 0;
+      {
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_waiting = true;
+        m_wake.wait(lock, [&] { return m_stop.load(std::memory_order_relaxed) || m_allowed > done; });
+        m_waiting = false;
+        if (m_stop.load(std::memory_order_relaxed)) return;
+        allowed = m_allowed;
+      }
+      while (done < allowed) {
+        if (m_stop.load(std::memory_order_relaxed)) return;
+        const std::size_t step = std::min(kStep, allowed - done);
+        // A system without the call (EINVAL) or without the memory: the writer will fault the
+        // pages itself, and meets the shortage there.
+        if (::madvise(m_block + done, step, MADV_POPULATE_WRITE) != 0 && errno != EINTR) return;
+        done += step;
+      }
+    }
+  }
+
+  std::uint8_t* const m_block;
+  const std::size_t m_bytes;
+  std::mutex m_lock;
+  std::condition_variable m_wake;
+  std::size_t m_allowed = 0;  // guarded by m_lock
+  bool m_waiting = false;     // guarded by m_lock
+  std::atomic<bool> m_stop{false};
+  std::thread m_thread;
+};
+
+}  // namespace
+
+std::unique_ptr<CPageBacker> PlatformBackPagesAhead(void* block, std::size_t bytes) {
+  if (block == nullptr || bytes == 0) return nullptr;
+  try {
+    return std::make_unique<CPosixPageBacker>(block, bytes);
+  } catch (const std::system_error&) {
+    return nullptr;  // no thread to be had
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+#else
+// This system's headers offer no way to back pages without writing them.
+std::unique_ptr<CPageBacker> PlatformBackPagesAhead(void* /*block*/, std::size_t /*bytes*/) {
+  return nullptr;
+}
+#endif
 
 // POSIX systems keep no message texts for the rule loader: every text is empty.
 std::u16string PlatformGetMessageText(int /*number*/) {

@@ -66,6 +66,12 @@ void PlatformFreeLarge(void* block, std::size_t /*bytes*/) {
   if (block != nullptr) ::VirtualFree(block, 0, MEM_RELEASE);
 }
 
+// Windows has no call that provides private pages ahead of their first write without writing
+// them, which would race with the writer: each page comes at its first touch.
+std::unique_ptr<CPageBacker> PlatformBackPagesAhead(void* /*block*/, std::size_t /*bytes*/) {
+  return nullptr;
+}
+
 bool PlatformDecodeCodePage(unsigned codePage, const std::uint8_t* bytes, std::size_t size,
                             char16_t& unit) {
   if ((codePage != kCodePage936 && codePage != kCodePage54936) || size == 0 || size > 4) {

@@ -20,6 +20,10 @@ namespace {
 // Both buffers double after each refill or flush while below this size, so they stop at it.
 constexpr std::uint32_t kMaxCapacity = 0x400000;
 constexpr std::uint32_t kInitialCapacity = 1024;
+// ReadAllUnits backs its buffer's memory ahead of the decoding after each step of input, with
+// some slack (in units) beyond what the rest of the input is expected to give.
+constexpr std::uint64_t kBackAheadStep = 0x100000;
+constexpr std::size_t kBackAheadSlack = 0x100000;
 
 // The IF start rule: an IF output may begin directly only with U+E000..U+E3FF or U+E800..U+EBFF.
 constexpr bool NeedsIfStartCode(char16_t ch) {
@@ -552,8 +556,25 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
     if (units < SIZE_MAX / sizeof(char16_t) - out.Size())
       out.Reserve(out.Size() + static_cast<std::size_t>(units));
   }
+  // Where the size is known, the buffer's memory is backed ahead of the decoding, up to what
+  // the rest of the input gives at the rate of units per byte seen so far: all of a reserve
+  // for ASCII text, a third of it for CJK text in UTF-8.
+  // It is worked out again after each MiB of input.
+  const std::uint64_t firstByte = GetInputConsumed();
+  const std::size_t firstUnit = out.Size();
+  std::uint64_t nextBackAhead = firstByte + kBackAheadStep;
+  const auto backAhead = [&] {
+    if (GetInputConsumed() < nextBackAhead || m_inputSize <= GetInputConsumed()) return;
+    nextBackAhead = GetInputConsumed() + kBackAheadStep;
+    const std::uint64_t consumed = GetInputConsumed() - firstByte;
+    const double left = static_cast<double>(m_inputSize - GetInputConsumed());
+    const double rate = static_cast<double>(out.Size() - firstUnit) / static_cast<double>(consumed);
+    const double expected = left * rate * (17.0 / 16.0) + static_cast<double>(kBackAheadSlack);
+    out.BackAhead(out.Size() + static_cast<std::size_t>(std::min(expected, 0x1p52)));
+  };
   const std::atomic<bool>& stop = *m_stopFlag;
   for (;;) {
+    backAhead();
     if (NothingPendingToRead() && !m_endOfInput && m_inputBuffer &&
         !stop.load(std::memory_order_relaxed) &&
         (m_inputMode == EncodingMode::Utf8 || m_inputMode == EncodingMode::Utf16)) {

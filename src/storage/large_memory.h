@@ -18,6 +18,30 @@ void* PlatformAllocateLarge(std::size_t bytes);
 /// Gives back a block of PlatformAllocateLarge with the size it was asked for.
 void PlatformFreeLarge(void* block, std::size_t bytes);
 
+/// Has the system provide the pages of a block ahead of the code that fills it from its start.
+/// A virtual machine may hand out fresh memory slowly: touching a fresh 100 MB can cost as much
+/// as decoding a document into it. Backing the pages on another processor, a little ahead of the
+/// writer, takes that cost off the conversion's path. Backing never changes the block's content,
+/// so it may run while the block is written and read.
+class CPageBacker {
+ public:
+  CPageBacker() = default;
+  CPageBacker(const CPageBacker&) = delete;
+  CPageBacker& operator=(const CPageBacker&) = delete;
+  /// Stops the backing; returns once the pages in progress are done, so that the block may
+  /// then be given back.
+  virtual ~CPageBacker() = default;
+  /// Lets the pages up to `bytes` from the block's start be backed (more than the block's size
+  /// means all of it). Backed pages stay backed when a later call asks for fewer.
+  virtual void BackUpTo(std::size_t bytes) = 0;
+};
+
+/// Starts backing `block` (of PlatformAllocateLarge, `bytes` long) as CPageBacker says, on a
+/// thread of its own. Null where the system offers no way to back pages in advance or no thread
+/// can be started: the writer then takes each page at its first touch, as it would anyway. The
+/// block must outlive the result. Implemented once per platform.
+std::unique_ptr<CPageBacker> PlatformBackPagesAhead(void* block, std::size_t bytes);
+
 /// Blocks from this size on come from PlatformAllocateLarge.
 inline constexpr std::size_t kLargeBlockBytes = std::size_t{1} << 21;
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "storage/large_memory.h"
@@ -35,6 +36,19 @@ class CUnitBuffer {
     m_units = units;
     m_capacity = n;
   }
+  /// Has the system provide the memory for the first `n` units (at most the capacity) in the
+  /// background, ahead of the writes (CPageBacker), where the buffer is large enough to come
+  /// from the system and the system can. A writer that fills many megabytes calls this as it
+  /// goes, with what it expects to write.
+  void BackAhead(std::size_t n) {
+    if (m_capacity * sizeof(char16_t) < kLargeBlockBytes || m_noBacker) return;
+    if (!m_backer) {
+      m_backer = PlatformBackPagesAhead(m_units, m_capacity * sizeof(char16_t));
+      m_noBacker = !m_backer;
+      if (m_noBacker) return;
+    }
+    m_backer->BackUpTo(std::min(n, m_capacity) * sizeof(char16_t));
+  }
   /// Room for `n` more units at the end, to be written and then kept with Commit. The pointer
   /// is valid until the next call that grows the buffer.
   char16_t* Extend(std::size_t n) {
@@ -56,12 +70,17 @@ class CUnitBuffer {
 
  private:
   void Release() {
+    // The backing stops before the block goes back.
+    m_backer.reset();
+    m_noBacker = false;
     if (m_units != nullptr) CLargeAllocator<char16_t>().deallocate(m_units, m_capacity);
   }
 
   char16_t* m_units = nullptr;
   std::size_t m_size = 0;
   std::size_t m_capacity = 0;
+  std::unique_ptr<CPageBacker> m_backer;
+  bool m_noBacker = false;  // the system could not back this block
 };
 
 }  // namespace tagvert
