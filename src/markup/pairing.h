@@ -101,54 +101,60 @@ class CPairIdIndex {
       }
       return;
     }
-    m_groupStart.assign(kSmallIds + 1, 0);
+    m_groups.resize(kSmallIds);
     for (Position i = from; i < list.Size(); ++i) {
       list.CheckStop();
       if (!counted(i)) continue;
       const int pairId = list.PairId(i);
       if (IsSmall(pairId)) {
-        ++m_groupStart[static_cast<std::size_t>(pairId) + 1];
+        ++m_groups[static_cast<std::size_t>(pairId)].end;  // counts the group's entries
       } else {
         m_other[pairId].push_back(i);
       }
     }
-    for (std::size_t id = 0; id < kSmallIds; ++id)
-      m_groupStart[id + 1] += m_groupStart[id];
-    m_cursor.assign(m_groupStart.begin(), m_groupStart.end() - 1);
-    m_positions.resize(m_groupStart[kSmallIds]);
+    // Each group's entries start where the previous group's end; `end` then serves as the
+    // filling cursor and ends one past the group's last entry.
+    Position start = 0;
+    for (CGroup& group : m_groups) {
+      const Position entries = group.end;
+      group.cursor = start;
+      group.end = start;
+      start += entries;
+    }
+    m_positions.resize(start);
     for (Position i = from; i < list.Size(); ++i) {
       list.CheckStop();
       if (!counted(i)) continue;
       const int pairId = list.PairId(i);
-      if (IsSmall(pairId)) m_positions[m_cursor[static_cast<std::size_t>(pairId)]++] = i;
+      if (IsSmall(pairId)) m_positions[m_groups[static_cast<std::size_t>(pairId)].end++] = i;
     }
-    m_cursor.assign(m_groupStart.begin(), m_groupStart.end() - 1);
-    m_addedFirst.assign(kSmallIds, kNoPartner<Position>);
-    m_added.resize(kSmallIds);
   }
 
-  // Records that the element at `position` (ahead of the walk) now carries `pairId`.
-  void Add(int pairId, Position position) {
-    if (!m_added.empty() && IsSmall(pairId)) {
-      Position& slot = m_addedFirst[static_cast<std::size_t>(pairId)];
-      if (slot == kNoPartner<Position>) {
+  // Records that the element at `position` (ahead of the walk, which is at `current`) now
+  // carries `pairId`.
+  void Add(int pairId, Position position, Position current) {
+    CGroup* group = GroupOf(pairId);
+    if (group != nullptr) {
+      // The slot takes the position when it is free or holds an entry no longer valid (behind
+      // the walk, or renumbered), which a lookup would drop anyway: ids come round again every
+      // 65,535 pairs, and the slot then nearly always holds one long passed.
+      Position& slot = group->addedFirst;
+      if (slot == kNoPartner<Position> || slot <= current || m_list.PairId(slot) != pairId) {
         slot = position;
         return;
       }
     }
-    std::vector<Position>& heap = !m_added.empty() && IsSmall(pairId)
-                                      ? m_added[static_cast<std::size_t>(pairId)]
-                                      : m_other[pairId];
+    std::vector<Position>& heap = group != nullptr ? group->added : m_other[pairId];
     heap.push_back(position);
     std::push_heap(heap.begin(), heap.end(), std::greater<>());
   }
 
   // The first position after `current` whose element carries `pairId` now, or kNoPartner.
   Position FindAfter(int pairId, Position current) {
-    if (m_added.empty() || !IsSmall(pairId)) return FirstValid(m_other[pairId], pairId, current);
-    const auto id = static_cast<std::size_t>(pairId);
-    Position added = FirstValid(m_added[id], pairId, current);
-    Position& slot = m_addedFirst[id];
+    CGroup* const group = GroupOf(pairId);
+    if (group == nullptr) return FirstValid(m_other[pairId], pairId, current);
+    Position added = FirstValid(group->added, pairId, current);
+    Position& slot = group->addedFirst;
     if (slot != kNoPartner<Position>) {
       // Dropped once invalid, as the heap's entries are: the walk only moves on, and an id given
       // again to the same position adds that position again.
@@ -158,8 +164,8 @@ class CPairIdIndex {
         slot = kNoPartner<Position>;
       }
     }
-    std::size_t& cursor = m_cursor[id];
-    const std::size_t end = m_groupStart[id + 1];
+    Position& cursor = group->cursor;
+    const Position end = group->end;
     for (; cursor < end; ++cursor) {
       const Position found = m_positions[cursor];
       if (found > current && m_list.PairId(found) == pairId) return std::min(found, added);
@@ -170,8 +176,22 @@ class CPairIdIndex {
  private:
   static constexpr std::size_t kSmallIds = 0x10000;
 
+  // Per id value below kSmallIds: its entries of m_positions not yet dropped, [cursor, end),
+  // one position added later (or kNoPartner) and a min-heap of further ones.
+  struct CGroup {
+    Position cursor = 0;
+    Position end = 0;
+    Position addedFirst = kNoPartner<Position>;
+    std::vector<Position> added;
+  };
+
   static bool IsSmall(int pairId) {
     return pairId >= 0 && static_cast<std::size_t>(pairId) < kSmallIds;
+  }
+  // The group of `pairId`, or null where its positions sit in the map.
+  CGroup* GroupOf(int pairId) {
+    return !m_groups.empty() && IsSmall(pairId) ? &m_groups[static_cast<std::size_t>(pairId)]
+                                                : nullptr;
   }
 
   // The smallest valid entry of `heap` after dropping the invalid ones before it.
@@ -186,11 +206,9 @@ class CPairIdIndex {
   }
 
   L& m_list;
-  std::vector<std::size_t> m_groupStart;  // per id its first entry in m_positions; one more
-  std::vector<std::size_t> m_cursor;      // per id its first entry not yet dropped
+  // All the groups in one block (megabytes, so on large pages: one fault instead of hundreds).
+  std::vector<CGroup, CLargeAllocator<CGroup>> m_groups;
   std::vector<Position, CLargeAllocator<Position>> m_positions;
-  std::vector<Position> m_addedFirst;  // per id one position added later, or kNoPartner
-  std::vector<std::vector<Position>> m_added;
   std::unordered_map<int, std::vector<Position>> m_other;
 };
 
@@ -252,7 +270,7 @@ void PairTags(L& list, Partners& partner) {
         list.SetPairId(partner[i], id);
         list.SetType(i, TagType::PairedOpen);
         list.SetType(partner[i], TagType::PairedClose);
-        if (index) index->Add(id, partner[i]);
+        if (index) index->Add(id, partner[i], i);
         break;
       }
       case TagType::PairedOpen: {
@@ -261,7 +279,7 @@ void PairTags(L& list, Partners& partner) {
         const int id = list.NextPairId();
         list.SetPairId(i, id);
         list.SetPairId(other, id);
-        index->Add(id, other);
+        index->Add(id, other, i);
         break;
       }
       default:

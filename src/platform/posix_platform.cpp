@@ -131,18 +131,42 @@ ByteStreamPtr PlatformCreateFileForWriting(const std::u16string& name) {
   return std::make_shared<detail::CPosixFileStream>(fd);
 }
 
+namespace {
+
+// The system puts a large page only where one fits whole, at an address that is a multiple
+// of its size: a block starts at such an address and spans whole large pages, or its two ends
+// would be made of hundreds of small pages, each a fault of its own.
+constexpr std::size_t kLargePage = std::size_t{2} << 20;
+
+std::size_t LargeBlockSpan(std::size_t bytes) {
+  return (bytes + kLargePage - 1) & ~(kLargePage - 1);
+}
+
+}  // namespace
+
 void* PlatformAllocateLarge(std::size_t bytes) {
-  void* block = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (block == MAP_FAILED) return nullptr;
+  // Guard: size overflow
+  if (bytes > SIZE_MAX - 2 * kLargePage) return nullptr;
+  const std::size_t span = LargeBlockSpan(bytes);
+  // Mapped with a large page to spare, then cut to the aligned span.
+  void* mapped =
+      ::mmap(nullptr, span + kLargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) return nullptr;
+  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+  const std::uintptr_t aligned = (start + kLargePage - 1) & ~std::uintptr_t{kLargePage - 1};
+  if (aligned != start) ::munmap(mapped, aligned - start);
+  const std::size_t tail = kLargePage - (aligned - start);
+  if (tail != 0) ::munmap(reinterpret_cast<void*>(aligned + span), tail);
+  void* block = reinterpret_cast<void*>(aligned);
 #if defined(MADV_HUGEPAGE)
   // Only advice: where large pages are off, the block is made of small ones.
-  ::madvise(block, bytes, MADV_HUGEPAGE);
+  ::madvise(block, span, MADV_HUGEPAGE);
 #endif
   return block;
 }
 
 void PlatformFreeLarge(void* block, std::size_t bytes) {
-  if (block != nullptr) ::munmap(block, bytes);
+  if (block != nullptr) ::munmap(block, LargeBlockSpan(bytes));
 }
 
 #if defined(MADV_POPULATE_WRITE)

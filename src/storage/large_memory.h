@@ -42,8 +42,9 @@ class CPageBacker {
 /// block must outlive the result. Implemented once per platform.
 std::unique_ptr<CPageBacker> PlatformBackPagesAhead(void* block, std::size_t bytes);
 
-/// Blocks from this size on come from PlatformAllocateLarge.
-inline constexpr std::size_t kLargeBlockBytes = std::size_t{1} << 21;
+/// Blocks from this size on come from PlatformAllocateLarge: from half a large page on, one
+/// large page costs less than the hundreds of small ones the free store would map.
+inline constexpr std::size_t kLargeBlockBytes = std::size_t{1} << 20;
 
 /// A standard allocator that takes blocks of kLargeBlockBytes and more from
 /// PlatformAllocateLarge and smaller ones from the free store. Throws std::bad_alloc.

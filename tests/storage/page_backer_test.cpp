@@ -101,6 +101,8 @@ TEST(CPageBackerTest, BacksThePagesItIsLetHaveAndNoMore) {
     backer->BackUpTo(kFirst);
     EXPECT_TRUE(WaitFor([&] { return ResidentBytes(block, kFirst) == kFirst; }));
     backer->BackUpTo(kFirst / 2);  // asks for less: nothing changes
+    // Time for a backing that overran its limit to show (a whole block takes milliseconds).
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     EXPECT_EQ(ResidentBytes(bytes + kFirst + kPageSlack, kBytes - kFirst - kPageSlack), 0u);
     backer->BackUpTo(SIZE_MAX);
     EXPECT_TRUE(WaitFor([&] { return ResidentBytes(block, kBytes) == kBytes; }));
