@@ -149,8 +149,8 @@ void* PlatformAllocateLarge(std::size_t bytes) {
   if (bytes > SIZE_MAX - 2 * kLargePage) return nullptr;
   const std::size_t span = LargeBlockSpan(bytes);
   // Mapped with a large page to spare, then cut to the aligned span.
-  void* mapped =
-      ::mmap(nullptr, span + kLargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* mapped = ::mmap(nullptr, span + kLargePage, PROT_READ | PROT_WRITE,
+                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) return nullptr;
   const auto start = reinterpret_cast<std::uintptr_t>(mapped);
   const std::uintptr_t aligned = (start + kLargePage - 1) & ~std::uintptr_t{kLargePage - 1};
@@ -223,7 +223,8 @@ class CPosixPageBacker final : public CPageBacker {
       {
         std::unique_lock<std::mutex> lock(m_lock);
         m_waiting = true;
-        m_wake.wait(lock, [&] { return m_stop.load(std::memory_order_relaxed) || m_allowed > done; });
+        m_wake.wait(lock,
+                    [&] { return m_stop.load(std::memory_order_relaxed) || m_allowed > done; });
         m_waiting = false;
         if (m_stop.load(std::memory_order_relaxed)) return;
         allowed = m_allowed;

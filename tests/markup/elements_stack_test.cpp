@@ -115,6 +115,35 @@ TEST(CElementsStackXTest, PairTagsMatchesTheLiteralPassOnRandomLists) {
   }
 }
 
+// More pairs than there are ids, so that ids come round within a run: the index then meets the
+// entries an id was given the last time round, long behind the walk (adjacent pairs), and an
+// entry still ahead (the partner of a pair around all the others), with random items among them.
+TEST(CElementsStackXTest, PairTagsMatchesTheLiteralPassWhenIdsComeRound) {
+  std::mt19937 random(20261206);
+  for (const bool around : {false, true}) {
+    std::vector<Item> items;
+    if (around) items.emplace_back(u"a", TagType::Open, 0);
+    for (int pair = 0; pair < 70000; ++pair) {
+      if (pair % 997 == 0) {
+        const TagType types[] = {TagType::Open, TagType::Close, TagType::Single};
+        items.emplace_back(u"c", types[random() % 3], 0);
+      }
+      items.emplace_back(u"b", TagType::Open, 0);
+      items.emplace_back(u"b", TagType::Close, 0);
+    }
+    if (around) items.emplace_back(u"a", TagType::Close, 0);
+    CElementsStackX list, reference;
+    Fill(list, items);
+    Fill(reference, items);
+    for (int run = 1; run <= 3; ++run) {
+      SCOPED_TRACE(testing::Message() << "around " << around << ", run " << run);
+      ReferencePairTags(reference);
+      list.PairTags();
+      ASSERT_EQ(TypesAndIds(list), TypesAndIds(reference));
+    }
+  }
+}
+
 // The literal forward scans would take minutes here, hundreds of times as long as building the
 // list (a linear baseline measured alongside, in processor time); near-linear pairing takes
 // about as long as building.

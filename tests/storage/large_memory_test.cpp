@@ -1,5 +1,5 @@
-// Tagvert: tests of the memory backed ahead of a writer: the content is never touched, and
-// the backing stays within what the writer lets it have.
+// Tagvert: tests of the memory for large buffers: blocks on whole large pages, and memory
+// backed ahead of a writer without touching the content, within what the writer lets it have.
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
@@ -85,6 +85,20 @@ bool SystemBacksPages() {
 #endif
 }
 
+// Blocks start on a large page and may be written to their last byte.
+TEST(CLargeMemoryTest, BlocksStartOnALargePage) {
+  for (const std::size_t bytes :
+       {kLargeBlockBytes, (std::size_t{2} << 20) + 1, std::size_t{5} << 20}) {
+    auto* block = static_cast<std::uint8_t*>(PlatformAllocateLarge(bytes));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % (std::size_t{2} << 20), 0u) << bytes;
+    block[0] = 1;
+    block[bytes - 1] = 2;
+    EXPECT_EQ(block[bytes - 1] + block[0], 3);
+    PlatformFreeLarge(block, bytes);
+  }
+}
+
 // One large page of slack: a fault inside a large page brings in all of it.
 constexpr std::size_t kPageSlack = std::size_t{2} << 20;
 
@@ -133,9 +147,8 @@ TEST(CPageBackerTest, ReadingBacksWhatTheRestOfTheInputWillGive) {
   ASSERT_GE(units.Capacity(), 3 * kCharacters);
   const std::size_t written = 2 * kCharacters;
   // Ahead: at least some of the slack beyond the units written comes in...
-  EXPECT_TRUE(WaitFor([&] {
-    return ResidentBytes(units.Data(), 2 * units.Capacity()) >= written + kPageSlack;
-  }));
+  EXPECT_TRUE(WaitFor(
+      [&] { return ResidentBytes(units.Data(), 2 * units.Capacity()) >= written + kPageSlack; }));
   // ...but not the two thirds of the reserve that the text never needs.
   EXPECT_LE(ResidentBytes(units.Data(), 2 * units.Capacity()), written + (4 << 20) + kPageSlack);
 }
