@@ -116,25 +116,32 @@ TEST(CElementsStackXTest, PairTagsMatchesTheLiteralPassOnRandomLists) {
 }
 
 // More pairs than there are ids, so that ids come round within a run: the index then meets the
-// entries an id was given the last time round, long behind the walk (adjacent pairs), and an
-// entry still ahead (the partner of a pair around all the others), with random items among them.
+// entries an id was given the last time round, long behind the walk (adjacent pairs), and one
+// still ahead: the outer pair takes the run's first id (1001) for its partner at the end; when
+// 1001 comes round again, that entry must stay, for the lone paired start tag carrying 1001
+// further on finds it.
 TEST(CElementsStackXTest, PairTagsMatchesTheLiteralPassWhenIdsComeRound) {
   std::mt19937 random(20261206);
   for (const bool around : {false, true}) {
     std::vector<Item> items;
-    if (around) items.emplace_back(u"a", TagType::Open, 0);
+    if (around) items.emplace_back(u"a", TagType::PairedOpen, 0xF001);
     for (int pair = 0; pair < 70000; ++pair) {
-      if (pair % 997 == 0) {
+      if (around && pair == 65000) items.emplace_back(u"c", TagType::PairedOpen, 1001);
+      if (!around && pair % 997 == 0) {
         const TagType types[] = {TagType::Open, TagType::Close, TagType::Single};
         items.emplace_back(u"c", types[random() % 3], 0);
       }
-      items.emplace_back(u"b", TagType::Open, 0);
-      items.emplace_back(u"b", TagType::Close, 0);
+      const TagType open = around ? TagType::PairedOpen : TagType::Open;
+      const TagType close = around ? TagType::PairedClose : TagType::Close;
+      items.emplace_back(u"b", open, 2000 + pair % 1000);
+      items.emplace_back(u"b", close, 2000 + pair % 1000);
     }
-    if (around) items.emplace_back(u"a", TagType::Close, 0);
+    if (around) items.emplace_back(u"a", TagType::PairedClose, 0xF001);
     CElementsStackX list, reference;
     Fill(list, items);
     Fill(reference, items);
+    list.SetPairIdCounter(1000);
+    reference.SetPairIdCounter(1000);
     for (int run = 1; run <= 3; ++run) {
       SCOPED_TRACE(testing::Message() << "around " << around << ", run " << run);
       ReferencePairTags(reference);
