@@ -152,12 +152,13 @@ void* PlatformAllocateLarge(std::size_t bytes) {
   void* mapped = ::mmap(nullptr, span + kLargePage, PROT_READ | PROT_WRITE,
                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapped == MAP_FAILED) return nullptr;
-  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
-  const std::uintptr_t aligned = (start + kLargePage - 1) & ~std::uintptr_t{kLargePage - 1};
-  if (aligned != start) ::munmap(mapped, aligned - start);
-  const std::size_t tail = kLargePage - (aligned - start);
-  if (tail != 0) ::munmap(reinterpret_cast<void*>(aligned + span), tail);
-  void* block = reinterpret_cast<void*>(aligned);
+  // The bytes before the first large page boundary and those after the span go back.
+  const std::size_t head =
+      (kLargePage - reinterpret_cast<std::uintptr_t>(mapped) % kLargePage) % kLargePage;
+  auto* const first = static_cast<std::uint8_t*>(mapped);
+  if (head != 0) ::munmap(first, head);
+  ::munmap(first + head + span, kLargePage - head);
+  void* block = first + head;
 #if defined(MADV_HUGEPAGE)
   // Only advice: where large pages are off, the block is made of small ones.
   ::madvise(block, span, MADV_HUGEPAGE);
