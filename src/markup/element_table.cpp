@@ -44,10 +44,10 @@ void CElementTable::SetText(CElementRecord& record, std::u16string_view text) {
   record.textStart = static_cast<std::uint32_t>(m_edited.Size());
   record.textLength = static_cast<std::uint32_t>(text.size());
   record.SetBits(CElementRecord::kRecordEdited);
-  // The replaced texts of a long document take a few percent of its source: room for an
-  // eighth of it is taken at once, which for a document of megabytes means large pages from
-  // the start instead of doubling through small ones.
-  if (m_edited.Capacity() == 0) m_edited.Reserve(std::max(m_source.Size() / 8, text.size()));
+  // The replaced texts of a long document take a few percent of its source: room for a
+  // sixteenth of it is taken at once, which for a document of tens of megabytes means large
+  // pages from the start instead of doubling through small ones.
+  if (m_edited.Capacity() == 0) m_edited.Reserve(std::max(m_source.Size() / 16, text.size()));
   std::copy(text.begin(), text.end(), m_edited.Extend(text.size()));
   m_edited.Commit(text.size());
 }

@@ -144,7 +144,7 @@ class CPairIdIndex {
         return;
       }
     }
-    std::vector<Position>& heap = group != nullptr ? group->added : m_other[pairId];
+    std::vector<Position>& heap = group != nullptr ? HeapOf(*group) : m_other[pairId];
     heap.push_back(position);
     std::push_heap(heap.begin(), heap.end(), std::greater<>());
   }
@@ -153,7 +153,8 @@ class CPairIdIndex {
   Position FindAfter(int pairId, Position current) {
     CGroup* const group = GroupOf(pairId);
     if (group == nullptr) return FirstValid(m_other[pairId], pairId, current);
-    Position added = FirstValid(group->added, pairId, current);
+    Position added = group->heap == kNoHeap ? kNoPartner<Position>
+                                            : FirstValid(m_heaps[group->heap], pairId, current);
     Position& slot = group->addedFirst;
     if (slot != kNoPartner<Position>) {
       // Dropped once invalid, as the heap's entries are: the walk only moves on, and an id given
@@ -177,16 +178,25 @@ class CPairIdIndex {
   static constexpr std::size_t kSmallIds = 0x10000;
 
   // Per id value below kSmallIds: its entries of m_positions not yet dropped, [cursor, end),
-  // one position added later (or kNoPartner) and a min-heap of further ones.
+  // one position added later (or kNoPartner) and the index in m_heaps of a min-heap of further
+  // ones (or kNoHeap): 16 bytes per id, a megabyte for all of them.
+  static constexpr std::uint32_t kNoHeap = UINT32_MAX;
   struct CGroup {
     Position cursor = 0;
     Position end = 0;
     Position addedFirst = kNoPartner<Position>;
-    std::vector<Position> added;
+    std::uint32_t heap = kNoHeap;
   };
 
   static bool IsSmall(int pairId) {
     return pairId >= 0 && static_cast<std::size_t>(pairId) < kSmallIds;
+  }
+  std::vector<Position>& HeapOf(CGroup& group) {
+    if (group.heap == kNoHeap) {
+      group.heap = static_cast<std::uint32_t>(m_heaps.size());
+      m_heaps.emplace_back();
+    }
+    return m_heaps[group.heap];
   }
   // The group of `pairId`, or null where its positions sit in the map.
   CGroup* GroupOf(int pairId) {
@@ -208,6 +218,7 @@ class CPairIdIndex {
   L& m_list;
   // All the groups in one block (megabytes, so on large pages: one fault instead of hundreds).
   std::vector<CGroup, CLargeAllocator<CGroup>> m_groups;
+  std::vector<std::vector<Position>> m_heaps;  // the groups' heaps, made as they are needed
   std::vector<Position, CLargeAllocator<Position>> m_positions;
   std::unordered_map<int, std::vector<Position>> m_other;
 };
