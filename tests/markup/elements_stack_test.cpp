@@ -116,25 +116,36 @@ TEST(CElementsStackXTest, PairTagsMatchesTheLiteralPassOnRandomLists) {
 }
 
 // More pairs than there are ids, so that ids come round within a run: the index then meets the
-// entries an id was given the last time round, long behind the walk (adjacent pairs), and one
-// still ahead: the outer pair takes the run's first id (1001) for its partner at the end; when
-// 1001 comes round again, that entry must stay, for the lone paired start tag carrying 1001
-// further on finds it.
+// entries an id was given the last time round, long behind the walk (adjacent pairs), and ones
+// still ahead. The outer pair takes the run's first id (1001) for its partner at the end; when
+// 1001 comes round, a pair whose end tag lies ahead takes it too; a lone paired start tag
+// carrying 1001 right after that start tag finds that end tag, a later one finds the outer end.
 TEST(CElementsStackXTest, PairTagsMatchesTheLiteralPassWhenIdsComeRound) {
+  CElementsStackX ids;
+  ids.SetPairIdCounter(1000);
+  ids.NextPairId();
+  int period = 1;
+  while (ids.NextPairId() != 1001)
+    ++period;
   std::mt19937 random(20261206);
   for (const bool around : {false, true}) {
     std::vector<Item> items;
     if (around) items.emplace_back(u"a", TagType::PairedOpen, 0xF001);
-    for (int pair = 0; pair < 70000; ++pair) {
-      if (around && pair == 65000) items.emplace_back(u"c", TagType::PairedOpen, 1001);
-      if (!around && pair % 997 == 0) {
-        const TagType types[] = {TagType::Open, TagType::Close, TagType::Single};
-        items.emplace_back(u"c", types[random() % 3], 0);
+    for (int pair = 0; pair < period + 5000; ++pair) {
+      const int id = 2000 + pair % 1000;
+      if (!around) {
+        if (pair % 997 == 0) {
+          const TagType types[] = {TagType::Open, TagType::Close, TagType::Single};
+          items.emplace_back(u"c", types[random() % 3], 0);
+        }
+        items.emplace_back(u"b", TagType::Open, 0);
+        items.emplace_back(u"b", TagType::Close, 0);
+        continue;
       }
-      const TagType open = around ? TagType::PairedOpen : TagType::Open;
-      const TagType close = around ? TagType::PairedClose : TagType::Close;
-      items.emplace_back(u"b", open, 2000 + pair % 1000);
-      items.emplace_back(u"b", close, 2000 + pair % 1000);
+      items.emplace_back(u"b", TagType::PairedOpen, id);
+      if (pair == period - 1 || pair == period + 1000)
+        items.emplace_back(u"c", TagType::PairedOpen, 1001);
+      items.emplace_back(u"b", TagType::PairedClose, id);
     }
     if (around) items.emplace_back(u"a", TagType::PairedClose, 0xF001);
     CElementsStackX list, reference;
