@@ -66,8 +66,7 @@ void PlatformFreeLarge(void* block, std::size_t /*bytes*/) {
   if (block != nullptr) ::VirtualFree(block, 0, MEM_RELEASE);
 }
 
-// Windows has no call that provides private pages ahead of their first write without writing
-// them, which would race with the writer: each page comes at its first touch.
+// No backing ahead on Windows: each page comes at its first touch by the writer.
 std::unique_ptr<CPageBacker> PlatformBackPagesAhead(void* /*block*/, std::size_t /*bytes*/) {
   return nullptr;
 }

@@ -557,9 +557,8 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
       out.Reserve(out.Size() + static_cast<std::size_t>(units));
   }
   // Where the size is known, the buffer's memory is backed ahead of the decoding, up to what
-  // the rest of the input gives at the rate of units per byte seen so far: all of a reserve
-  // for ASCII text, a third of it for CJK text in UTF-8.
-  // It is worked out again after each MiB of input.
+  // the rest of the input gives at the rate of units per byte seen so far (all of a reserve
+  // for ASCII text, a third of it for CJK text in UTF-8), worked out again after each MiB.
   const std::uint64_t firstByte = GetInputConsumed();
   const std::size_t firstUnit = out.Size();
   std::uint64_t nextBackAhead = firstByte + kBackAheadStep;
