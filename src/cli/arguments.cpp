@@ -232,9 +232,8 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
       if (o.inputs.empty()) return fail("no input file given.");
       if (o.codes) return fail("--codes applies only to show.");
       if (o.json) return fail("--json applies only to stats.");
-      if ((o.against || o.strict) && o.command == Command::ToIf) {
-        return fail("--against and --strict apply only to from-if.");
-      }
+      if (o.against && o.command == Command::ToIf)
+        return fail("--against applies only to from-if.");
       if (o.against && o.inputs.size() > 1) {
         return fail("--against names the IF sent for one input; convert one file with it.");
       }
@@ -361,7 +360,8 @@ std::string CommandHelp(Command command) {
   switch (command) {
     case Command::ToIf:
       return std::string(
-                 "Usage: tagvert to-if FILE... [-o OUTPUT | -O DIR] [-j N] [--direction VALUE]\n"
+                 "Usage: tagvert to-if FILE... [-o OUTPUT | -O DIR] [-j N] [--direction VALUE] "
+                 "[--strict]\n"
                  "\n"
                  "Converts TTX documents (UTF-8 or UTF-16, by the byte-order mark; UTF-8\n"
                  "without one) into IF (UTF-16 little-endian), by default FILE.if beside each\n"
@@ -369,6 +369,8 @@ std::string CommandHelp(Command command) {
                  "\n"
                  "  --direction VALUE      target language: a number (high 16 bits) or a tag\n") +
              kConversionOptions +
+             "  --strict               a UTF-16 input cut at an odd byte is an error: exit 1 and\n"
+             "                         no output (else a warning)\n"
              "\n"
              "Without --direction the target language is the TargetLanguage of the document's\n"
              "first UserSettings when 'tagvert languages' lists it (letter case aside); else\n"
@@ -389,7 +391,8 @@ std::string CommandHelp(Command command) {
                  "\n") +
              kConversionOptions +
              "  --against FILE         the IF sent to the kernel: every tag of it must come back\n"
-             "  --strict               tag damage is an error: exit 1 and no output\n"
+             "  --strict               tag damage, or an input cut at an odd byte, is an error:\n"
+             "                         exit 1 and no output\n"
              "\n"
              "An input that does not begin with the IF header is refused unless --force is\n"
              "given. Each IF is checked as it streams: every paired start tag meets its end\n"

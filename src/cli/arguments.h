@@ -30,7 +30,7 @@ struct CCliOptions {
   bool keepGoing = false;                 ///< --keep-going: try every input of a batch
   bool force = false;                     ///< --force: convert an input that fails the checks
   std::optional<std::string> against;     ///< --against FILE (from-if): the IF sent to the kernel
-  bool strict = false;                    ///< --strict (from-if): tag damage is an error
+  bool strict = false;                    ///< --strict: tag damage, a cut UTF-16 unit are errors
   bool json = false;                      ///< --json (stats): the figures as JSON
   bool codes = false;                     ///< --codes (show): every code unit as <XXXX>
 };

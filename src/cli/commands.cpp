@@ -493,6 +493,22 @@ bool FinishTagCheck(const CCliOptions& o, CTagCheck& check, const std::string& i
   return false;
 }
 
+// Says that a conversion that succeeded dropped the odd last byte of its UTF-16 input (IF, or
+// TTX with a UTF-16 mark). False, with the error said, when --strict refuses the output.
+bool FinishInputEnd(const CCliOptions& o, const CTagvertConverter& converter,
+                    const std::string& input, CMessages& messages) {
+  if (converter.GetDroppedInputBytes() == 0) return true;
+  if (o.strict) {
+    messages.Error(Quote(input) +
+                   " ends with half a UTF-16 unit (--strict); no output file was written.");
+    return false;
+  }
+  messages.Warning(Quote(input) +
+                   ": the input ends with half a UTF-16 unit; its last byte was "
+                   "dropped.");
+  return true;
+}
+
 // The output of `input` when no -o names it: the default name, in -O DIR when given.
 std::string DefaultOutput(const CCliOptions& o, const std::string& input, bool toIF) {
   const std::string name = toIF ? DefaultToIfOutput(input) : DefaultFromIfOutput(input);
@@ -629,7 +645,8 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
     if (signal != 0) PlatformEndBySignal(signal);
     return ExitCode::Failed;
   }
-  if (check && !FinishTagCheck(o, *check, input, messages)) {
+  if ((check && !FinishTagCheck(o, *check, input, messages)) ||
+      !FinishInputEnd(o, converter, input, messages)) {
     PlatformAbandonOutput(out);
     return ExitCode::Failed;
   }
@@ -891,7 +908,8 @@ JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
     m_messages.Error(line);
     return JobOutcome::Failed;
   }
-  if (check && !FinishTagCheck(m_options, *check, job.input, m_messages)) {
+  if ((check && !FinishTagCheck(m_options, *check, job.input, m_messages)) ||
+      !FinishInputEnd(m_options, converter, job.input, m_messages)) {
     PlatformAbandonOutput(out);
     return JobOutcome::Failed;
   }

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "storage/char_class_tab.h"
+#include "storage/utf8.h"
 
 namespace tagvert {
 
@@ -51,38 +52,24 @@ std::u16string StringAsciiUpper(std::u16string_view s) {
 std::u16string Utf8ToUtf16(std::string_view s) {
   std::u16string out;
   out.reserve(s.size());
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(s.data());
   size_t i = 0;
   while (i < s.size()) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    char32_t cp = 0xFFFD;
-    size_t len = 1;
-    auto cont = [&](size_t k) {
-      return i + k < s.size() && (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
-    };
-    if (b < 0x80) {
-      cp = b;
-    } else if (b >= 0xC2 && b < 0xE0 && cont(1)) {
-      cp = ((b & 0x1FU) << 6) | (static_cast<unsigned char>(s[i + 1]) & 0x3FU);
-      len = 2;
-    } else if (b >= 0xE0 && b < 0xF0 && cont(1) && cont(2)) {
-      cp = ((b & 0x0FU) << 12) | ((static_cast<unsigned char>(s[i + 1]) & 0x3FU) << 6) |
-           (static_cast<unsigned char>(s[i + 2]) & 0x3FU);
-      len = 3;
-    } else if (b >= 0xF0 && b < 0xF5 && cont(1) && cont(2) && cont(3)) {
-      cp = ((b & 0x07U) << 18) | ((static_cast<unsigned char>(s[i + 1]) & 0x3FU) << 12) |
-           ((static_cast<unsigned char>(s[i + 2]) & 0x3FU) << 6) |
-           (static_cast<unsigned char>(s[i + 3]) & 0x3FU);
-      len = 4;
-      if (cp > 0x10FFFF) cp = 0xFFFD;
+    if (bytes[i] < 0x80) {
+      out.push_back(bytes[i++]);
+      continue;
     }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    CUtf8Char c = DecodeUtf8Char(bytes + i, s.size() - i);
+    // A character cut off by the end of the text is one U+FFFD.
+    if (c.length == 0) c = {static_cast<std::uint32_t>(s.size() - i), kReplacementCharacter};
+    if (c.value >= 0x10000) {
+      const char32_t offset = c.value - 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (offset >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (offset & 0x3FF)));
     } else {
-      out.push_back(static_cast<char16_t>(cp));
+      out.push_back(static_cast<char16_t>(c.value));
     }
-    i += len;
+    i += c.length;
   }
   return out;
 }
@@ -96,6 +83,8 @@ std::string Utf16ToUtf8(std::u16string_view s) {
         s[i + 1] < 0xE000) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
       ++i;
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = kReplacementCharacter;  // a surrogate that does not pair up is no character
     }
     if (cp < 0x80) {
       out.push_back(static_cast<char>(cp));

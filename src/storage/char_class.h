@@ -48,10 +48,11 @@ std::u16string StringToUpper(std::u16string_view s);
 /// The string with only the ASCII letters upper-cased.
 std::u16string StringAsciiUpper(std::u16string_view s);
 
-/// UTF-8 to UTF-16 for names, messages and literals at the edges (invalid bytes become U+FFFD).
+/// UTF-8 to UTF-16 for names, messages and literals at the edges (ill-formed bytes become
+/// U+FFFD, one per maximal subpart, as the storage decodes them).
 std::u16string Utf8ToUtf16(std::string_view s);
 
-/// UTF-16 to UTF-8 at the edges (lone surrogates are encoded as three-byte sequences).
+/// UTF-16 to UTF-8 at the edges (a lone surrogate becomes U+FFFD: the result is always UTF-8).
 std::string Utf16ToUtf8(std::u16string_view s);
 
 }  // namespace tagvert

@@ -13,6 +13,7 @@
 #include "storage/code_page_tables.h"
 #include "storage/input_scan.h"
 #include "storage/unit_scan.h"
+#include "storage/utf8.h"
 
 namespace tagvert {
 namespace {
@@ -30,10 +31,6 @@ constexpr bool NeedsIfStartCode(char16_t ch) {
   return ch < 0xE000 || ch > 0xEFFF || (ch >= 0xE400 && ch <= 0xE7FF) || ch >= 0xEC00;
 }
 
-constexpr bool IsUtf8Continuation(std::uint8_t b) {
-  return (b & 0xC0) == 0x80;
-}
-
 constexpr bool IsSurrogate(char16_t ch) {
   return (ch & 0xF800) == 0xD800;
 }
@@ -46,18 +43,23 @@ constexpr bool IsLowSurrogate(char16_t ch) {
 
 // Characters beyond U+FFFF: four UTF-8 bytes, two UTF-16 units.
 constexpr std::uint32_t kFirstSupplementary = 0x10000;
-constexpr std::uint32_t kLastCodePoint = 0x10FFFF;
 
-// Writes one unit as UTF-8 at `p` (room for three bytes); returns the byte count.
+// Writes one unit as UTF-8 at `p` (room for three bytes); returns the byte count. UTF-8 output
+// is markup: a unit that XML excludes (a control but tab, line feed and carriage return, U+FFFE,
+// U+FFFF) is written as U+FFFD, since no reference may stand for it either.
 inline std::uint32_t EncodeUtf8Unit(std::uint8_t* p, char16_t ch) {
   if (ch < 0x80) {
-    p[0] = static_cast<std::uint8_t>(ch);
-    return 1;
-  }
-  if (ch < 0x800) {
+    if (ch >= 0x20 || IsXmlControl(ch)) {
+      p[0] = static_cast<std::uint8_t>(ch);
+      return 1;
+    }
+    ch = kReplacementCharacter;
+  } else if (ch < 0x800) {
     p[0] = static_cast<std::uint8_t>(0xC0 | ((ch >> 6) & 0x1F));
     p[1] = static_cast<std::uint8_t>(0x80 | (ch & 0x3F));
     return 2;
+  } else if (ch >= 0xFFFE) {
+    ch = kReplacementCharacter;
   }
   p[0] = static_cast<std::uint8_t>(0xE0 | ((ch >> 12) & 0x0F));
   p[1] = static_cast<std::uint8_t>(0x80 | ((ch >> 6) & 0x3F));
@@ -123,6 +125,7 @@ void CDataStorage::Open(const CEndpoint& input, const CEndpoint& output) {
 
   m_inputRead = m_inputStart;
   m_endOfInput = false;
+  m_droppedInputBytes = 0;
   m_inputFilled = 0;
   m_inputPosition = 0;
   m_outputPending = 0;
@@ -194,7 +197,9 @@ bool CDataStorage::Refill(std::uint32_t n, bool endAtShortfall) {
     std::uint32_t got = m_inputStream->Read(m_inputBuffer.get() + m_inputFilled, room);
     if (got == 0) {
       if (endAtShortfall) {
-        // The incomplete trailing character is dropped, so the progress reaches the end too.
+        // The incomplete trailing character is dropped, so the progress reaches the end too;
+        // its bytes are counted for the caller to report.
+        m_droppedInputBytes += m_inputFilled - m_inputPosition;
         m_inputPosition = m_inputFilled;
         m_endOfInput = true;
       } else if (m_inputFilled == 0) {
@@ -214,9 +219,8 @@ bool CDataStorage::Refill(std::uint32_t n, bool endAtShortfall) {
 void CDataStorage::Flush() {
   // The conversion has ended: a high surrogate can no longer be paired.
   if (m_pendingHighSurrogate != 0) {
-    const char16_t high = m_pendingHighSurrogate;
     m_pendingHighSurrogate = 0;
-    PutUtf8Unit(high);
+    PutUtf8Unit(kReplacementCharacter);
   }
   WriteOutputBuffer();
 }
@@ -313,43 +317,25 @@ bool CDataStorage::GetChar(char16_t& ch) {
 }
 
 bool CDataStorage::DecodeUtf8(char16_t& ch) {
-  const std::uint8_t b = m_inputBuffer[m_inputPosition];
-  if (b < 0xE0) {
-    if (!Need(2)) return false;
-    const std::uint8_t* p = m_inputBuffer.get() + m_inputPosition;
-    if (IsUtf8Continuation(p[1])) {
-      ch = static_cast<char16_t>(((p[0] & 0x1F) << 6) | (p[1] & 0x3F));
-      m_inputPosition += 2;
-      return true;
-    }
-  } else if (b < 0xF0) {
-    if (!Need(3)) return false;
-    const std::uint8_t* p = m_inputBuffer.get() + m_inputPosition;
-    if (IsUtf8Continuation(p[1]) && IsUtf8Continuation(p[2])) {
-      ch = static_cast<char16_t>(((p[0] & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
-      m_inputPosition += 3;
-      return true;
-    }
-  } else if (b <= 0xF4) {
-    // A character beyond U+FFFF: delivered as its surrogate pair, the low half by the next call.
-    if (!Need(4)) return false;
-    const std::uint8_t* p = m_inputBuffer.get() + m_inputPosition;
-    if (IsUtf8Continuation(p[1]) && IsUtf8Continuation(p[2]) && IsUtf8Continuation(p[3])) {
-      const std::uint32_t value =
-          ((p[0] & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
-      // Overlong forms and values past the last code point are not characters.
-      if (value >= kFirstSupplementary && value <= kLastCodePoint) {
-        const std::uint32_t offset = value - kFirstSupplementary;
-        ch = static_cast<char16_t>(0xD800 + (offset >> 10));
-        m_pendingLowSurrogate = static_cast<char16_t>(0xDC00 + (offset & 0x3FF));
-        m_inputPosition += 4;
-        return true;
-      }
-    }
+  CUtf8Char c =
+      DecodeUtf8Char(m_inputBuffer.get() + m_inputPosition, m_inputFilled - m_inputPosition);
+  if (c.length == 0) {
+    // A character begun but not wholly buffered: read on up to its length. At the true end of
+    // the input the bytes stay, and the character cut off there is one U+FFFD.
+    Refill(Utf8SequenceLength(m_inputBuffer[m_inputPosition]), false);
+    const std::uint32_t available = m_inputFilled - m_inputPosition;
+    c = DecodeUtf8Char(m_inputBuffer.get() + m_inputPosition, available);
+    if (c.length == 0) c = {available, kReplacementCharacter};
   }
-  // Not a character: a space, and only the lead byte is consumed.
-  ch = u' ';
-  ++m_inputPosition;
+  m_inputPosition += c.length;
+  if (c.value >= kFirstSupplementary) {
+    // A character beyond U+FFFF: delivered as its surrogate pair, the low half by the next call.
+    const std::uint32_t offset = c.value - kFirstSupplementary;
+    ch = static_cast<char16_t>(0xD800 + (offset >> 10));
+    m_pendingLowSurrogate = static_cast<char16_t>(0xDC00 + (offset & 0x3FF));
+    return true;
+  }
+  ch = static_cast<char16_t>(c.value);
   return true;
 }
 
@@ -414,12 +400,12 @@ void CDataStorage::PutUtf8Surrogate(char16_t ch) {
     m_outputPending += 4;
     return;
   }
-  // A high surrogate not followed by its low half stands alone: three bytes, as any unit.
-  if (high != 0) PutUtf8Unit(high);
+  // A surrogate that does not pair up is no character: U+FFFD stands for it.
+  if (high != 0) PutUtf8Unit(kReplacementCharacter);
   if (IsHighSurrogate(ch)) {
     m_pendingHighSurrogate = ch;  // written with the next unit, or by the final flush
   } else {
-    PutUtf8Unit(ch);
+    PutUtf8Unit(IsLowSurrogate(ch) ? kReplacementCharacter : ch);
   }
 }
 
@@ -526,12 +512,12 @@ void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
     while (i < n && p < limit) {
       const char16_t ch = s[i];
       if (ch < 0x80) {
-        // An ASCII stretch (at least this unit) in blocks.
-        const std::size_t ascii = UnitsCopyAscii(
+        // An ASCII stretch in blocks; a control that XML excludes is encoded below.
+        const std::size_t ascii = UnitsCopyPlainAscii(
             s + i, std::min<std::size_t>(n - i, static_cast<std::size_t>(limit - p)), p);
         i += ascii;
         p += ascii;
-        continue;
+        if (ascii != 0) continue;
       }
       if (IsSurrogate(ch)) break;
       p += EncodeUtf8Unit(p, ch);
@@ -610,34 +596,19 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
             ++pos;
             continue;
           }
-          // As DecodeUtf8; a sequence not wholly buffered is left to GetChar, which refills.
-          std::uint32_t length = b < 0xE0 ? 2 : b < 0xF0 ? 3 : b <= 0xF4 ? 4 : 1;
-          if (filled - pos < length) break;
-          if (length == 2 && IsUtf8Continuation(p[1])) {
-            *to++ = static_cast<char16_t>(((p[0] & 0x1F) << 6) | (p[1] & 0x3F));
-          } else if (length == 3 && IsUtf8Continuation(p[1]) && IsUtf8Continuation(p[2])) {
-            *to++ =
-                static_cast<char16_t>(((p[0] & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F));
-          } else if (length == 4 && IsUtf8Continuation(p[1]) && IsUtf8Continuation(p[2]) &&
-                     IsUtf8Continuation(p[3])) {
-            const std::uint32_t value = ((p[0] & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) |
-                                        ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
-            if (value >= kFirstSupplementary && value <= kLastCodePoint) {
-              // The low half is delivered by a read of its own, before which the hook may act.
-              if (pos + 4 >= hookAt) break;
-              const std::uint32_t offset = value - kFirstSupplementary;
-              *to++ = static_cast<char16_t>(0xD800 + (offset >> 10));
-              *to++ = static_cast<char16_t>(0xDC00 + (offset & 0x3FF));
-            } else {
-              length = 1;
-              *to++ = u' ';
-            }
+          // As DecodeUtf8; a character not wholly buffered is left to GetChar, which refills.
+          const CUtf8Char c = DecodeUtf8Char(p, filled - pos);
+          if (c.length == 0) break;
+          if (c.value >= kFirstSupplementary) {
+            // The low half is delivered by a read of its own, before which the hook may act.
+            if (pos + 4 >= hookAt) break;
+            const std::uint32_t offset = c.value - kFirstSupplementary;
+            *to++ = static_cast<char16_t>(0xD800 + (offset >> 10));
+            *to++ = static_cast<char16_t>(0xDC00 + (offset & 0x3FF));
           } else {
-            // Not a character: a space, and only the lead byte is consumed.
-            length = 1;
-            *to++ = u' ';
+            *to++ = static_cast<char16_t>(c.value);
           }
-          pos += length;
+          pos += c.length;
         }
       } else {
         // Units start at positions below `end` (a whole unit buffered, no hook due).

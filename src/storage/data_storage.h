@@ -20,7 +20,7 @@ enum class EncodingMode : std::int16_t {
   None = 0,    ///< no input opened; output discarded
   Single = 1,  ///< single-byte, refined by a code-page index
   Utf16 = 2,   ///< UTF-16 little-endian (input may be big-endian)
-  Utf8 = 3,    ///< UTF-8; a character above U+FFFF is a surrogate pair
+  Utf8 = 3,    ///< UTF-8; a character above U+FFFF is a surrogate pair (see CBaseStorage)
 };
 
 /// The most bytes that PutChar writes for one unit in output `mode` (a UTF-8 surrogate pair,
@@ -42,7 +42,12 @@ constexpr std::uint32_t EncodingMaxUnitBytes(EncodingMode mode) {
 /// The abstract character stream: every reader and writer talks to the outside through it.
 /// One character is one UTF-16 code unit. Only the UTF-8 codec knows surrogates: a four-byte
 /// character is delivered as its two units, and a pair written in a row is encoded as one
-/// four-byte character.
+/// four-byte character. UTF-8 input that is not well-formed (overlong forms, encoded
+/// surrogates, values above U+10FFFF, cut-off sequences, stray continuation bytes) is delivered
+/// as U+FFFD, one per maximal subpart, so only a one-byte ASCII character gives an ASCII unit.
+/// UTF-8 output is markup and holds only characters XML 1.0 allows: a surrogate that does not
+/// pair up, a control other than tab, line feed and carriage return, U+FFFE and U+FFFF (for
+/// none of which XML allows a reference either) are written as U+FFFD.
 class CBaseStorage {
  public:
   virtual ~CBaseStorage() = default;
@@ -116,13 +121,17 @@ class CDataStorage : public CBaseStorage {
   /// cannot be opened or created, or a null stream. Resets code pages, counters and buffers.
   void Open(const CEndpoint& input, const CEndpoint& output);
   /// Writes the pending output bytes; a short write calls Fail(0x8003). A high surrogate still
-  /// waiting for its low half in UTF-8 mode is written first, alone, as three bytes.
+  /// waiting for its low half in UTF-8 mode can no longer pair up: U+FFFD is written for it.
   void Flush();
   /// Releases streams and files and frees the buffers; does not flush.
   void Close();
   /// Makes at least `n` unread bytes available; false at the true end of the input (an
   /// incomplete trailing character is then dropped and the end reported).
   bool FillInput(std::uint32_t n);
+  /// The bytes at the end of the input that formed no unit and were dropped: the odd last byte
+  /// of UTF-16, a lone lead byte of a double-byte code page (UTF-8 drops none: a character cut
+  /// off is U+FFFD). Set back to 0 by Open, kept after Close for the caller to report.
+  std::uint32_t GetDroppedInputBytes() const { return m_droppedInputBytes; }
   /// Percentage of the input consumed (0..100); 100 when the size is 0 or unknown.
   std::int32_t GetProgress() const;
   /// True when an input stream or file is held.
@@ -288,7 +297,7 @@ class CDataStorage : public CBaseStorage {
   /// Writes the output buffer out (a short write calls Fail(0x8003)) and lets it grow.
   void WriteOutputBuffer();
   /// UTF-8 output of a surrogate, or of any unit while a high surrogate waits: a pair becomes
-  /// one four-byte character, a lone surrogate three bytes.
+  /// one four-byte character, a lone surrogate U+FFFD.
   [[gnu::noinline]] void PutUtf8Surrogate(char16_t ch);
   /// Writes one unit as one to three UTF-8 bytes, making room first.
   void PutUtf8Unit(char16_t ch);
@@ -319,6 +328,7 @@ class CDataStorage : public CBaseStorage {
   // 0 while no output buffer exists, so that the first PutChar takes the slow path.
   std::uint32_t m_outputCapacity = 0;
   bool m_endOfInput = false;
+  std::uint32_t m_droppedInputBytes = 0;  // see GetDroppedInputBytes
   CLargeBlock m_inputBuffer;
   std::uint32_t m_inputBufferSize =
       0;  // bytes allocated for m_inputBuffer (m_inputCapacity or more)

@@ -46,18 +46,28 @@ inline std::size_t UnitsFindIfCodePortable(const std::uint8_t* p, std::size_t n)
   return n;
 }
 
-/// Copies the leading units of `s[0..n)` that are below U+0080 to `out` as one byte each and
+/// An ASCII unit that markup output writes as its one byte: U+0020..U+007F, tab, line feed,
+/// carriage return (the other controls are no XML characters).
+constexpr bool IsPlainAscii(char16_t c) {
+  return c < 0x80 && (c >= 0x20 || c == 0x09 || c == 0x0A || c == 0x0D);
+}
+
+/// Copies the leading units of `s[0..n)` that are IsPlainAscii to `out` as one byte each and
 /// returns their count; `out` has room for `n` bytes.
-inline std::size_t UnitsCopyAsciiPortable(const char16_t* s, std::size_t n, std::uint8_t* out) {
+inline std::size_t UnitsCopyPlainAsciiPortable(const char16_t* s, std::size_t n,
+                                               std::uint8_t* out) {
   std::size_t i = 0;
   for (; i + 4 <= n; i += 4) {
-    if (((s[i] | s[i + 1] | s[i + 2] | s[i + 3]) & 0xFF80) != 0) break;
+    if (!(IsPlainAscii(s[i]) && IsPlainAscii(s[i + 1]) && IsPlainAscii(s[i + 2]) &&
+          IsPlainAscii(s[i + 3]))) {
+      break;
+    }
     out[i] = static_cast<std::uint8_t>(s[i]);
     out[i + 1] = static_cast<std::uint8_t>(s[i + 1]);
     out[i + 2] = static_cast<std::uint8_t>(s[i + 2]);
     out[i + 3] = static_cast<std::uint8_t>(s[i + 3]);
   }
-  for (; i < n && s[i] < 0x80; ++i)
+  for (; i < n && IsPlainAscii(s[i]); ++i)
     out[i] = static_cast<std::uint8_t>(s[i]);
   return i;
 }
@@ -94,21 +104,32 @@ inline std::size_t UnitsFindIfCode(const std::uint8_t* p, std::size_t n) {
 #endif
 }
 
-/// Copies the leading units of `s[0..n)` that are below U+0080 to `out` as one byte each (the
-/// UTF-8 of an ASCII run) and returns their count; `out` has room for `n` bytes.
-inline std::size_t UnitsCopyAscii(const char16_t* s, std::size_t n, std::uint8_t* out) {
+/// Copies the leading units of `s[0..n)` that markup output writes as one byte each (ASCII but
+/// the controls that XML excludes) to `out` and returns their count; `out` has room for `n`
+/// bytes.
+inline std::size_t UnitsCopyPlainAscii(const char16_t* s, std::size_t n, std::uint8_t* out) {
 #if TAGVERT_UNITS_SSE2
   const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i space = _mm_set1_epi16(0x20);
+  const __m128i tab = _mm_set1_epi16(0x09);
+  const __m128i lineFeed = _mm_set1_epi16(0x0A);
+  const __m128i carriageReturn = _mm_set1_epi16(0x0D);
   const __m128i zero = _mm_setzero_si128();
   std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, nonAscii), zero)) != 0xFFFF) break;
+    const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(v, nonAscii), zero);
+    // Below U+0020 (a signed compare, exact for the ASCII lanes) and none of the three allowed.
+    const __m128i allowed = _mm_or_si128(
+        _mm_cmpeq_epi16(v, tab),
+        _mm_or_si128(_mm_cmpeq_epi16(v, lineFeed), _mm_cmpeq_epi16(v, carriageReturn)));
+    const __m128i excluded = _mm_andnot_si128(allowed, _mm_cmplt_epi16(v, space));
+    if (_mm_movemask_epi8(_mm_andnot_si128(excluded, ascii)) != 0xFFFF) break;
     _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(v, v));
   }
-  return i + detail::UnitsCopyAsciiPortable(s + i, n - i, out + i);
+  return i + detail::UnitsCopyPlainAsciiPortable(s + i, n - i, out + i);
 #else
-  return detail::UnitsCopyAsciiPortable(s, n, out);
+  return detail::UnitsCopyPlainAsciiPortable(s, n, out);
 #endif
 }
 

@@ -72,7 +72,7 @@ TEST(ParseArgumentsTest, UsageErrorsSayWhatIsWrongInOneSentence) {
       {{"to-if", "a", "--bogus"}, "unknown option '--bogus'."},
       {{"to-if", "a", "--codes"}, "--codes applies only to show."},
       {{"to-if", "a", "--json"}, "--json applies only to stats."},
-      {{"to-if", "a", "--strict"}, "--against and --strict apply only to from-if."},
+      {{"to-if", "a", "--against", "s.if"}, "--against applies only to from-if."},
       {{"from-if", "a", "b", "--against", "s.if"},
        "--against names the IF sent for one input; convert one file with it."},
       {{"from-if", "a", "--direction", "1"}, "--direction applies only to to-if."},

@@ -274,5 +274,26 @@ expect 2 "$tagvert" show "$work/a.if" "$work/a.if"
 says 1 "is not a TTX document" "$tagvert" stats "$work/random.ttx" "$work/in/a.ttx" --quiet
 contains "$work/out" "1        0        1         2       10  $work/in/a.ttx"
 
+# Ill-formed UTF-8 never becomes markup: overlong forms of `<`, `>` and U+0000, an encoded
+# surrogate and references to a surrogate and to U+0001 come back as U+FFFD, in a translated run
+# and in a Tuv written back as it was read, and the TTX written back is well-formed.
+printf '<TRADOStag><Body><Tu MatchPercent="0"><Tuv Lang="EN-US">a \300\274b x="1"\300\276 \300\200\355\240\200&#xD800;&#1; c</Tuv><Tuv Lang="DE-DE">\340\200\274i\300\276\300\200\355\260\200</Tuv></Tu></Body></TRADOStag>' >"$work/overlong.ttx"
+expect 0 "$tagvert" to-if "$work/overlong.ttx" -o "$work/overlong.if" --direction en-us --quiet
+"$tagvert" show "$work/overlong.if" >"$work/overlong.txt"
+lacks "$work/overlong.txt" "<b"
+expect 0 "$tagvert" from-if "$work/overlong.if" -o "$work/overlong.out.ttx" --quiet
+xmllint --noout "$work/overlong.out.ttx" 2>"$work/err" || fail "overlong forms: $(cat "$work/err")"
+[ "$(grep -o "$(printf '\357\277\275')" "$work/overlong.out.ttx" | wc -l)" -eq 21 ] ||
+  fail "overlong forms: not 21 U+FFFD in $(cat "$work/overlong.out.ttx")"
+
+# An input cut at an odd byte: a warning naming the file, an error with --strict.
+cp "$work/a.if" "$work/odd.if"
+printf 'A' >>"$work/odd.if"
+says 0 "warning: '$work/odd.if': the input ends with half a UTF-16 unit; its last byte was dropped." "$tagvert" from-if "$work/odd.if" -o "$work/odd.ttx"
+says 1 "'$work/odd.if' ends with half a UTF-16 unit (--strict); no output file was written." "$tagvert" from-if "$work/odd.if" -o "$work/odd2.ttx" --strict
+{ printf '\377\376'; printf '<TRADOStag></TRADOStag>' | iconv -f UTF-8 -t UTF-16LE; printf 'x'; } >"$work/odd16.ttx"
+says 1 "'$work/odd16.ttx' ends with half a UTF-16 unit (--strict)" "$tagvert" to-if "$work/odd16.ttx" -o "$work/odd2.if" --strict --direction 0
+[ -e "$work/odd2.ttx" ] || [ -e "$work/odd2.if" ] && fail "--strict wrote an output for an odd byte"
+
 [ "$failures" -eq 0 ] && echo "workflow tests passed"
 exit "$failures"

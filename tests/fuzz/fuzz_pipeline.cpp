@@ -1,5 +1,6 @@
 // Tagvert: fuzz target: any bytes convert as TTX to IF and back; every item of markup comes back
-// byte for byte, and repeated round trips settle on bytes that no longer change.
+// byte for byte (but for the characters XML excludes, which come back as U+FFFD), and repeated
+// round trips settle on bytes that no longer change.
 // SPDX-License-Identifier: Apache-2.0
 #include "frame/ttx_converter.h"
 #include "fuzz/fuzz_support.h"
@@ -31,7 +32,7 @@ std::vector<std::uint8_t> Convert(bool toIF, const std::vector<std::uint8_t>& in
 // The value of an XML declaration's encoding: the way back relabels any other than UTF-8 as UTF-8,
 // as the output is UTF-8. The declaration is read as pseudo-attributes in order, as the way back
 // reads it, so that "encodingx='1' encoding='y'" loses the value of the second; white space may
-// stand around the `=` (an undecodable byte is read as a space, too).
+// stand around the `=`.
 std::u16string WithoutDeclaredEncoding(std::u16string item) {
   if (item.rfind(u"<?xml", 0) != 0) return item;
   const std::size_t end = item.find(u"?>", 5);
@@ -61,10 +62,26 @@ std::u16string WithoutDeclaredEncoding(std::u16string item) {
   }
 }
 
+// The item as the way back writes it: a unit that XML excludes (a control but tab, line feed
+// and carriage return; U+FFFE, U+FFFF; a surrogate that does not pair up) becomes U+FFFD.
+std::u16string AsXml(std::u16string item) {
+  for (std::size_t i = 0; i < item.size(); ++i) {
+    const char16_t c = item[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < item.size() && item[i + 1] >= 0xDC00 &&
+        item[i + 1] <= 0xDFFF) {
+      ++i;
+    } else if ((c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c >= 0xFFFE ||
+               (c >= 0xD800 && c <= 0xDFFF)) {
+      item[i] = 0xFFFD;
+    }
+  }
+  return item;
+}
+
 std::vector<std::u16string> Markup(const std::vector<std::uint8_t>& ttx) {
   std::vector<std::u16string> markup;
   for (const fuzz::CItem& item : fuzz::ReadMarkupItems(ttx))
-    if (item.markup) markup.push_back(WithoutDeclaredEncoding(item.source));
+    if (item.markup) markup.push_back(AsXml(WithoutDeclaredEncoding(item.source)));
   return markup;
 }
 

@@ -190,8 +190,10 @@ TEST_P(CBulkReadTest, WholeInputReadLikeTheUnitLoop) {
                            : u"\U0001F600a";
   std::vector<std::uint8_t> utf8 = Utf8Bytes(text);
   for (const std::size_t at : {17u, 400u, 1500u, 2900u}) {
-    utf8.insert(utf8.begin() + static_cast<std::ptrdiff_t>(at),
-                {0x80, 0xC3, 0x41, 0xE2, 0x82, 0x20, 0xF8, 0xF0, 0x80, 0x80, 0x80, 0xF4, 0x41});
+    utf8.insert(
+        utf8.begin() + static_cast<std::ptrdiff_t>(at),
+        {0x80, 0xC3, 0x41, 0xE2, 0x82, 0x20, 0xF8, 0xF0, 0x80, 0x80, 0x80, 0xF4, 0x41, 0xC0,
+         0xBC, 0xE0, 0x80, 0xBC, 0xED, 0xA0, 0x80, 0xF4, 0x90, 0x80, 0x80, 0xF0, 0x9F, 0x41});
   }
   std::vector<std::uint8_t> cutOff = utf8;
   cutOff.insert(cutOff.end(), {0xF0, 0x9F, 0x98});
@@ -236,7 +238,10 @@ auto Write(const std::u16string& text, EncodingMode mode, int variant, bool bulk
 TEST(CBulkWriteTest, PutStringWritesLikePutChar) {
   std::u16string text;
   for (int i = 0; i < 900; ++i)
-    text += (i % 50 == 0) ? u"\u00E9\u20AC" : (i % 70 == 0) ? u"\U0001F600\xD83Dx" : u"ab<";
+    text += (i % 50 == 0)   ? u"\u00E9\u20AC"
+            : (i % 70 == 0) ? u"\U0001F600\xD83Dx"
+            : (i % 90 == 0) ? u"\x01\t\uFFFF"
+                            : u"ab<";
   for (const EncodingMode mode : {EncodingMode::Utf8, EncodingMode::Utf16, EncodingMode::Single}) {
     for (const int variant : {0, 1, 2, 3}) {
       SCOPED_TRACE("mode " + std::to_string(static_cast<int>(mode)) + ", variant " +

@@ -33,26 +33,64 @@ class CDataStorageChunkTest : public ::testing::TestWithParam<std::uint32_t> {};
 
 INSTANTIATE_TEST_SUITE_P(ChunkSizes, CDataStorageChunkTest, ::testing::ValuesIn(test::kChunkSizes));
 
-// Bytes that do not form a UTF-8 character become a space, only the lead byte consumed; a
-// four-byte character becomes its surrogate pair; overlong forms of two and three bytes and
-// encoded surrogates are taken as they are.
+// Bytes that do not form a UTF-8 character become U+FFFD, one per maximal subpart: no
+// multi-byte form (overlong, encoded surrogate, beyond U+10FFFF) ever gives a character, so an
+// overlong `<` is no delimiter; a four-byte character becomes its surrogate pair.
 TEST_P(CDataStorageChunkTest, DecodesByModeAndMark) {
   constexpr auto kUtf8 = EncodingMode::Utf8;
   std::vector<test::CDecodeCase> cases = {
       {"two and three bytes", kUtf8, 0, {0xC3, 0xA9, 0xE2, 0x82, 0xAC}, u"\u00E9\u20AC"},
-      {"lead without continuation", kUtf8, 0, {0xC3, 0x41, 0xC3, 0xC3, 0xA9}, u" A \u00E9"},
+      {"first and last of each length",
+       kUtf8,
+       0,
+       {0xC2, 0x80, 0xDF, 0xBF, 0xE0, 0xA0, 0x80, 0xED, 0x9F, 0xBF, 0xEE, 0x80, 0x80, 0xEF, 0xBF,
+        0xBF},
+       u"\u0080\u07FF\u0800\uD7FF\uE000\uFFFF"},
+      {"lead without continuation",
+       kUtf8,
+       0,
+       {0xC3, 0x41, 0xC3, 0xC3, 0xA9},
+       u"\uFFFDA\uFFFD\u00E9"},
       {"four-byte character", kUtf8, 0, {0xF0, 0x9F, 0x98, 0x80, 0x41}, u"\U0001F600A"},
       {"first and last four-byte characters",
        kUtf8,
        0,
        {0xF0, 0x90, 0x80, 0x80, 0xF4, 0x8F, 0xBF, 0xBF},
        u"\xD800\xDC00\xDBFF\xDFFF"},
-      // Each refused lead is one space; the bytes after it are read again as leads.
-      {"overlong four bytes", kUtf8, 0, {0xF0, 0x8F, 0xBF, 0xBF, 0x41}, u" \u03FF A"},
-      {"above U+10FFFF", kUtf8, 0, {0xF4, 0x90, 0x80, 0x80, 0x41}, u" \u0400 A"},
-      {"lead F5 and FF", kUtf8, 0, {0xF5, 0x41, 0xFF, 0x42}, u" A B"},
-      {"four-byte lead without continuation", kUtf8, 0, {0xF0, 0x9F, 0x41, 0x42, 0x43}, u"  ABC"},
-      {"overlong and surrogate", kUtf8, 0, {0xC0, 0xAF, 0xED, 0xA0, 0xBD}, u"/\xD83D"},
+      // The lead byte of a form with a second byte out of its range is a subpart by itself.
+      {"overlong <, /, NUL",
+       kUtf8,
+       0,
+       {0xC0, 0xBC, 0xE0, 0x80, 0xBC, 0xF0, 0x80, 0x80, 0xBC, 0xC0, 0xAF, 0xC1, 0xBF, 0xC0, 0x80},
+       std::u16string(15, u'\uFFFD')},
+      {"overlong four bytes",
+       kUtf8,
+       0,
+       {0xF0, 0x8F, 0xBF, 0xBF, 0x41},
+       u"\uFFFD\uFFFD\uFFFD\uFFFDA"},
+      {"surrogates", kUtf8, 0, {0xED, 0xA0, 0xBD, 0xED, 0xBF, 0xBF}, std::u16string(6, u'\uFFFD')},
+      {"above U+10FFFF",
+       kUtf8,
+       0,
+       {0xF4, 0x90, 0x80, 0x80, 0xF7, 0xBF, 0xBF, 0xBF, 0x41},
+       std::u16string(8, u'\uFFFD') + u"A"},
+      {"lead F5, F8 and FF",
+       kUtf8,
+       0,
+       {0xF5, 0x41, 0xF8, 0x80, 0xFF, 0x42},
+       u"\uFFFDA\uFFFD\uFFFD\uFFFDB"},
+      {"stray continuation bytes", kUtf8, 0, {0x80, 0xBF, 0x41, 0x80}, u"\uFFFD\uFFFDA\uFFFD"},
+      // A valid beginning cut short is one subpart, whatever its length.
+      {"cut short",
+       kUtf8,
+       0,
+       {0xF0, 0x9F, 0x98, 0x41, 0xE2, 0x82, 0x3C, 0xF4, 0x8F, 0xC3, 0xA9},
+       u"\uFFFDA\uFFFD<\uFFFD\u00E9"},
+      {"the standard's example",
+       kUtf8,
+       0,
+       {0x61, 0xF1, 0x80, 0x80, 0xE1, 0x80, 0xC2, 0x62, 0x80, 0x63, 0x80, 0xBF, 0x64},
+       u"a\uFFFD\uFFFD\uFFFDb\uFFFDc\uFFFD\uFFFDd"},
       {"UTF-16", EncodingMode::Utf16, 0, {0x41, 0x00, 0xAC, 0x20}, u"A\u20AC"},
       {"single byte", EncodingMode::Single, 0, {0x80, 0xE9, 0xFF}, u"\u0080\u00E9\u00FF"},
       {"mark FF FE", kModeDetect, 0, {0xFF, 0xFE, 0x41, 0x00}, u"A"},
@@ -72,14 +110,15 @@ TEST_P(CDataStorageChunkTest, DecodesByModeAndMark) {
   }
   auto oddUtf16 = test::Utf16LeBytes(Pattern(513));
   oddUtf16.push_back(0x41);
-  cases.push_back({"UTF-16, odd final byte", EncodingMode::Utf16, 0, oddUtf16, Pattern(513)});
+  cases.push_back({"UTF-16, odd final byte", EncodingMode::Utf16, 0, oddUtf16, Pattern(513), 1});
   auto cutUtf8 = Utf8Bytes(Pattern(1023));
   cutUtf8.insert(cutUtf8.end(), {0xE2, 0x82});
-  cases.push_back({"UTF-8, cut final sequence", EncodingMode::Utf8, 0, cutUtf8, Pattern(1023)});
+  cases.push_back(
+      {"UTF-8, cut final sequence", EncodingMode::Utf8, 0, cutUtf8, Pattern(1023) + u"\uFFFD"});
   auto cutFourBytes = Utf8Bytes(Pattern(1022));
   cutFourBytes.insert(cutFourBytes.end(), {0xF0, 0x9F, 0x98});
-  cases.push_back(
-      {"UTF-8, cut four-byte character", EncodingMode::Utf8, 0, cutFourBytes, Pattern(1022)});
+  cases.push_back({"UTF-8, cut four-byte character", EncodingMode::Utf8, 0, cutFourBytes,
+                   Pattern(1022) + u"\uFFFD"});
   for (const auto& c : cases)
     test::ExpectDecodes(c, GetParam());
 }
@@ -191,7 +230,7 @@ TEST(CDataStorageTest, IfStartRuleAddsE000BeforeOtherUnits) {
 }
 
 // A high surrogate right before a low one makes one four-byte character; any other surrogate
-// is three bytes by itself, a high one at the final flush too.
+// is no character and is written as U+FFFD, a high one at the final flush too.
 TEST(CDataStorageTest, Utf8PairsSurrogatesWrittenInARow) {
   const struct {
     const char* name;
@@ -202,12 +241,12 @@ TEST(CDataStorageTest, Utf8PairsSurrogatesWrittenInARow) {
       {"high, letter",
        u"\xD83D"
        u"A",
-       {0xED, 0xA0, 0xBD, 0x41}},
-      {"lone low", u"A\xDE00", {0x41, 0xED, 0xB8, 0x80}},
-      {"low, high", u"\xDE00\xD83D", {0xED, 0xB8, 0x80, 0xED, 0xA0, 0xBD}},
-      {"high, pair", u"\xD83D\xD83D\xDE00", {0xED, 0xA0, 0xBD, 0xF0, 0x9F, 0x98, 0x80}},
-      {"pair, low", u"\xD840\xDC00\xDC00", {0xF0, 0xA0, 0x80, 0x80, 0xED, 0xB0, 0x80}},
-      {"high at the end", u"A\xDBFF", {0x41, 0xED, 0xAF, 0xBF}},
+       {0xEF, 0xBF, 0xBD, 0x41}},
+      {"lone low", u"A\xDE00", {0x41, 0xEF, 0xBF, 0xBD}},
+      {"low, high", u"\xDE00\xD83D", {0xEF, 0xBF, 0xBD, 0xEF, 0xBF, 0xBD}},
+      {"high, pair", u"\xD83D\xD83D\xDE00", {0xEF, 0xBF, 0xBD, 0xF0, 0x9F, 0x98, 0x80}},
+      {"pair, low", u"\xD840\xDC00\xDC00", {0xF0, 0xA0, 0x80, 0x80, 0xEF, 0xBF, 0xBD}},
+      {"high at the end", u"A\xDBFF", {0x41, 0xEF, 0xBF, 0xBD}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -227,7 +266,7 @@ TEST(CDataStorageTest, Utf8PairSurvivesFullBufferFlush) {
       out.storage.PutChar(ch);
     out.storage.Flush();
     auto expected = Utf8Bytes(Pattern(prefix));
-    expected.insert(expected.end(), {0xF0, 0x9F, 0x98, 0x80, 'z', 0xED, 0xA0, 0xBD});
+    expected.insert(expected.end(), {0xF0, 0x9F, 0x98, 0x80, 'z', 0xEF, 0xBF, 0xBD});
     EXPECT_EQ(out.sink->Bytes(), expected);
     EXPECT_EQ(out.sink->WriteSizes().size(), 2U);
   }
@@ -266,6 +305,12 @@ TEST(CDataStorageTest, EncodesByModeAndCodePage) {
        u"\u007F\u0080\u07FF\u0800",
        {0x7F, 0xC2, 0x80, 0xDF, 0xBF, 0xE0, 0xA0, 0x80}},
       {EncodingMode::Utf8, 0, u"\xD83D\xDE00", {0xF0, 0x9F, 0x98, 0x80}},
+      // UTF-8 output is markup: what XML 1.0 excludes (no reference may stand for it) is U+FFFD.
+      {EncodingMode::Utf8,
+       0,
+       std::u16string(u"\0\x08\t\n\x0B\x0C\r\x1F \uFFFD\uFFFE\uFFFF", 12),
+       {0xEF, 0xBF, 0xBD, 0xEF, 0xBF, 0xBD, 0x09, 0x0A, 0xEF, 0xBF, 0xBD, 0xEF, 0xBF, 0xBD,
+        0x0D, 0xEF, 0xBF, 0xBD, 0x20, 0xEF, 0xBF, 0xBD, 0xEF, 0xBF, 0xBD, 0xEF, 0xBF, 0xBD}},
       {EncodingMode::Utf16, 0, u"A\u20AC\xD800", {0x41, 0x00, 0xAC, 0x20, 0x00, 0xD8}},
       {EncodingMode::Single,
        0,

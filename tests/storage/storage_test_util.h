@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "storage/char_class.h"
 #include "storage/data_storage.h"
 #include "support/test_streams.h"
 
@@ -20,13 +21,15 @@ inline const std::uint32_t kChunkSizes[] = {1, 2, 3, 7, 1023, 1024, 1025};
 /// Input mode of a CDecodeCase that starts in single-byte mode and calls DetectBOM first.
 inline constexpr auto kModeDetect = static_cast<EncodingMode>(-1);
 
-/// Bytes, and the units a storage reading them in `mode` and `codePage` delivers.
+/// Bytes, and the units a storage reading them in `mode` and `codePage` delivers, and the
+/// bytes it drops at the end.
 struct CDecodeCase {
   std::string name;
   EncodingMode mode;
   std::int16_t codePage;
   std::vector<std::uint8_t> bytes;
   std::u16string units;
+  std::uint32_t dropped = 0;
 };
 
 /// A storage reading `bytes` in input `mode` (and code page), at most `chunk` bytes per read.
@@ -43,7 +46,8 @@ struct CStorageOverBytes {
 };
 
 /// Reads `c.bytes` at most `chunk` bytes per read and checks the units, the count, that the
-/// end is reported only by the GetChar after the last unit, and the final progress.
+/// end is reported only by the GetChar after the last unit, the final progress and the bytes
+/// dropped. UTF-8 cases are also decoded by Utf8ToUtf16, which must agree.
 inline void ExpectDecodes(const CDecodeCase& c, std::uint32_t chunk) {
   SCOPED_TRACE(c.name);
   const bool detect = c.mode == kModeDetect;
@@ -62,6 +66,11 @@ inline void ExpectDecodes(const CDecodeCase& c, std::uint32_t chunk) {
   EXPECT_TRUE(s.storage.IsEOF());
   EXPECT_EQ(s.storage.GetCharCount(), static_cast<std::int32_t>(c.units.size()));
   EXPECT_EQ(s.storage.GetProgress(), 100);
+  EXPECT_EQ(s.storage.GetDroppedInputBytes(), c.dropped);
+  if (c.mode == EncodingMode::Utf8) {
+    const std::string bytes(c.bytes.begin(), c.bytes.end());
+    EXPECT_EQ(Printable(Utf8ToUtf16(bytes)), Printable(c.units));
+  }
 }
 
 /// A storage of type `TStorage` writing in output `mode` (and code page) into a sink that

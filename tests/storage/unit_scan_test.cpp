@@ -64,24 +64,27 @@ TEST(CUnitScanTest, FindsTheFirstStopUnitAtEveryPosition) {
   }
 }
 
-// The ASCII prefix is copied byte for byte and ends at the first unit from U+0080 up, whatever
-// its low byte; the bytes after the prefix are not written.
-TEST(CUnitScanTest, CopiesTheAsciiPrefix) {
+// The prefix of ASCII units that XML allows (tab, line feed and carriage return among the
+// controls) is copied byte for byte and ends at the first unit from U+0080 up, whatever its low
+// byte, or at a control that XML excludes; the bytes after the prefix are not written.
+TEST(CUnitScanTest, CopiesThePlainAsciiPrefix) {
+  constexpr char16_t kAllowed[] = {0x7F, u'\t', u'\n', u'\r'};
   for (const char16_t stop :
-       {char16_t{0x0080}, char16_t{0x0100}, char16_t{0x00FF}, char16_t{0xD83D}, char16_t{0x8000}}) {
+       {char16_t{0x0080}, char16_t{0x0100}, char16_t{0x00FF}, char16_t{0xD83D}, char16_t{0x8000},
+        char16_t{0x0000}, char16_t{0x0008}, char16_t{0x000B}, char16_t{0x001F}}) {
     for (std::size_t length = 0; length <= 40; ++length) {
       for (std::size_t at = 0; at <= length; ++at) {
         SCOPED_TRACE("stop " + std::to_string(stop) + ", length " + std::to_string(length) +
                      ", at " + std::to_string(at));
         std::u16string units;
         for (std::size_t i = 0; i < length; ++i)
-          units.push_back(static_cast<char16_t>(i % 2 == 0 ? u'!' + i : 0x7F));
+          units.push_back(static_cast<char16_t>(i % 2 == 0 ? u'!' + i : kAllowed[i / 2 % 4]));
         if (at < length) units[at] = stop;
         for (const bool portable : {false, true}) {
           std::vector<std::uint8_t> out(length + 1, 0xAA);
           const std::size_t copied =
-              portable ? detail::UnitsCopyAsciiPortable(units.data(), length, out.data())
-                       : UnitsCopyAscii(units.data(), length, out.data());
+              portable ? detail::UnitsCopyPlainAsciiPortable(units.data(), length, out.data())
+                       : UnitsCopyPlainAscii(units.data(), length, out.data());
           ASSERT_EQ(copied, at);
           for (std::size_t i = 0; i < at; ++i)
             EXPECT_EQ(out[i], units[i]);

@@ -68,8 +68,8 @@ class CSinkStream : public IByteStream {
 std::vector<std::uint8_t> Bytes(std::string_view s);
 /// UTF-16LE bytes of a UTF-16 string, optionally with the mark FF FE first.
 std::vector<std::uint8_t> Utf16LeBytes(std::u16string_view s, bool bom = false);
-/// UTF-8 bytes of a UTF-16 string, as the storage writes them: a surrogate pair as one
-/// four-byte character, any other unit (a lone surrogate too) by itself.
+/// UTF-8 bytes of a UTF-16 string, as the storage writes characters: a surrogate pair as one
+/// four-byte character, a lone surrogate as U+FFFD, any other unit by itself.
 std::vector<std::uint8_t> Utf8Bytes(std::u16string_view s, bool bom = false);
 /// UTF-16 units of little-endian bytes (an odd final byte is dropped).
 std::u16string Utf16LeUnits(const std::vector<std::uint8_t>& bytes);
