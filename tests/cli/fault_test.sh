@@ -138,6 +138,31 @@ faulty TAGVERT_FAULT_FILE="$(basename "$work")" TAGVERT_FAULT_SIGNAL=2 \
 cmp -s "$work/target" "$work/good.if" || fail "a Ctrl-C while the output was saved: no new output"
 no_temp "Ctrl-C while the output was saved"
 
+# Memory that runs out, in the read-ahead or the conversion of every command: one sentence,
+# status 1, no output, no temporary file. A text run of 16 MB takes more than 40 MB of address
+# space; a sanitizer build, which cannot start at all under such a limit, skips this.
+if (ulimit -v 40000 && "$tagvert" --version) >/dev/null 2>&1; then
+  awk 'BEGIN { printf "<TRADOStag><FrontMatter><UserSettings TargetLanguage=\"DE-DE\"/></FrontMatter><Body><Raw>"
+    for (i = 0; i < 160000; i++) printf "%0100d", 0; print "</Raw></Body></TRADOStag>" }' >"$work/run.ttx"
+  cp "$work/run.ttx" "$work/run2.ttx"
+  "$tagvert" to-if "$work/run.ttx" -o "$work/run.if" --quiet || fail "run.if"
+  w="$work"
+  for args in "to-if $w/run.ttx -o $w/target" "from-if $w/run.if -o $w/target" \
+    "stats $w/run.ttx" "pseudo $w/run.ttx -o $w/target" "check $w/run.ttx" "show $w/run.ttx" \
+    "show $w/run.if" "to-if -j 2 $w/run.ttx $w/run2.ttx -O $w/outdir"; do
+    echo old >"$work/target"
+    (ulimit -v 40000 && exec "$tagvert" $args --quiet) >"$work/out" 2>"$work/err"
+    status=$?
+    [ $status -eq 1 ] || fail "$args out of memory: status $status"
+    contains "$work/err" "tagvert: not enough memory to convert '$w/run"
+    grep -v -e '^ *units  *matched' -e '  total$' "$work/out" | grep -q . &&
+      fail "$args out of memory: an output"
+    [ "$(cat "$work/target")" = old ] || fail "$args out of memory: the old output changed"
+    [ -n "$(ls -A "$work/outdir" 2>/dev/null)" ] && fail "$args out of memory: $(ls "$work/outdir")"
+    no_temp "$args out of memory"
+  done
+fi
+
 # detect names the cause of a read error.
 faulty TAGVERT_FAULT_FILE=doc.ttx TAGVERT_FAULT_READ=1 "$tagvert" detect "$work/doc.ttx"
 [ $status -eq 1 ] || fail "detect with a read error: status $status"
