@@ -956,6 +956,8 @@ JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
   try {
     out = PlatformOpenOutput(job.output);
   } catch (const CFileError& e) {
+    // A stop while the output was opened (waiting for the reader of a named pipe) is a stop.
+    if (m_stopping.load()) return JobOutcome::Stopped;
     m_messages.Error("cannot write '" + job.output + "': " + e.Phrase() + ".");
     return JobOutcome::Failed;
   }

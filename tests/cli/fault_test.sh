@@ -208,6 +208,16 @@ wait $reader
 cmp -s "$work/from-pipe" "$work/good.if" || fail "the pipe's reader did not get the output"
 no_temp "named pipe"
 
+# A stop while the command waits for a reader of a named pipe: the command's own sentence.
+mkfifo "$work/noreader"
+"$tagvert" to-if "$work/doc.ttx" -o "$work/noreader" --quiet 2>"$work/err" &
+pid=$!
+sleep 0.5
+kill -s INT $pid
+wait $pid
+[ $? -eq 130 ] || fail "a stop while waiting for a reader: status not 130"
+contains "$work/err" "tagvert: the conversion of '$work/doc.ttx' was stopped; no output file was written."
+
 # Stop signals: the conventional status 128 + n, the old output untouched, no temporary file.
 # The input is a pipe kept open, so the signal surely comes while the command reads.
 mkfifo "$work/slow"
