@@ -5,6 +5,12 @@
 # per size and direction the median wall time of RUNS runs, its CPU time, MB/s, peak resident memory, memory / input and the ratios to the baselines; the
 # last line holds the targets, each marked ok or short.
 # Usage: bench/run.sh [BUILD_DIR [SIZE_MB...]]   (default build/release, sizes 5 and 50)
+#        bench/run.sh BUILD_DIR hostile [DIVISOR]
+# The second form runs the hostile set instead (generated, never kept): documents built to hurt
+# a converter, each converted once by the tagvert command, with its exit status, its message
+# and its peak memory; DIVISOR (default 1) divides every size, for a quick look. Its last line
+# is the way-back target: from-if of the nested tags within 2 x the per-MB time of the bench
+# document.
 # Environment: RUNS (default 5). Exit status 77 when the baselines cannot be built.
 set -eu
 build="${1:-build/release}"
@@ -77,6 +83,11 @@ row() {
     printf "  %-8s %8.3f s  cpu %7.3f s  %8.1f MB/s  peak %8.1f MiB  %6.2f x input  %s\n",
            l, w, c, mb / w, rssmb, r * 1024 / b, ratio }'
 }
+
+if [ "${1:-}" = hostile ]; then
+  . "$here/hostile.sh"
+  exit 0
+fi
 
 echo "tagvert benchmark: median of $runs runs per measurement, $(nproc) cores," \
   "load $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -217,6 +217,28 @@ std::string Cause(const CHResultError& e) {
   return file != nullptr ? file->Phrase() : PlatformErrorPhrase(e.Code());
 }
 
+// The sentence for running out of memory while `input` was read or converted, with the memory
+// the process had taken by then (its peak, in MB rounded up).
+std::string OutOfMemory(const std::string& input) {
+  const unsigned long long mb = (PlatformPeakMemory() + (1ULL << 20) - 1) >> 20;
+  return "not enough memory to convert " + Quote(input) + " (" + std::to_string(mb) +
+         " MB needed so far).";
+}
+
+// The sentence for a failed read of `input`: its cause, or running out of memory.
+std::string ReadFailure(const std::string& input, const CHResultError& e) {
+  if (e.Code() == kEOutOfMemory) return OutOfMemory(input);
+  return "cannot read " + Quote(input) + ": " + Cause(e) + ".";
+}
+
+// The sentence for a failed conversion of `input`: a read of the system names its cause.
+std::string ConversionFailure(const std::string& input, HResult hr) {
+  if (hr == kEOutOfMemory) return OutOfMemory(input);
+  const std::string phrase = PlatformErrorPhrase(hr);
+  if (!phrase.empty()) return "cannot read " + Quote(input) + ": " + phrase + ".";
+  return "cannot convert " + Quote(input) + ": " + DescribeHResult(hr) + ".";
+}
+
 // The command's messages on standard error, from any thread of a batch: each is one whole line,
 // and a progress line drawn on a terminal is cleared before it and drawn again after it.
 class CMessages {
@@ -301,13 +323,16 @@ bool HasIfHeader(IByteStream& in) {
 // Checks that `input` is of the format its command converts: a TTX document for to-if (the
 // converter's format test), the IF header for from-if. Returns an empty string when it is,
 // else the sentence that refuses it. Standard input, a pipe or a device is not checked: it cannot
-// be read twice.
-std::string CheckInputFormat(const std::string& input, bool toIF) {
+// be read twice. `readFailed`, when given, tells whether the sentence is a failed read.
+std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFailed = nullptr) {
   if (!ReadTwice(input)) return {};
+  if (readFailed != nullptr) *readFailed = true;
   try {
     const std::shared_ptr<CCliFile> in = PlatformOpenInput(input);
     if (!toIF) {
-      if (HasIfHeader(*in)) return {};
+      const bool isIF = HasIfHeader(*in);
+      if (readFailed != nullptr) *readFailed = false;
+      if (isIF) return {};
       return "'" + input +
              "' is not an IF document (it does not begin with the IF header); --force "
              "converts it anyway.";
@@ -315,7 +340,11 @@ std::string CheckInputFormat(const std::string& input, bool toIF) {
     CTagvertConverter converter;
     const HResult hr = converter.IsFormatAvailable(
         CEndpoint::Stream(std::make_shared<CBoundedStream>(in, kFormatTestBytes)));
+    if (hr == kSOk || hr == kENotFormat) {
+      if (readFailed != nullptr) *readFailed = false;
+    }
     if (hr == kSOk) return {};
+    if (hr == kEOutOfMemory) return OutOfMemory(input);
     if (hr != kENotFormat) {
       const std::string phrase = PlatformErrorPhrase(hr);
       return "cannot read '" + input + "': " + (phrase.empty() ? DescribeHResult(hr) : phrase) +
@@ -325,13 +354,16 @@ std::string CheckInputFormat(const std::string& input, bool toIF) {
            "' is not a TTX document (no TRADOStag start tag among its first items); --force "
            "converts it anyway.";
   } catch (const CHResultError& e) {
-    return "cannot read '" + input + "': " + Cause(e) + ".";
+    return ReadFailure(input, e);
+  } catch (const std::bad_alloc&) {
+    return OutOfMemory(input);
   }
 }
 
 // The Direction of a conversion to IF: --direction, else the target language the document
 // names when the kernel knows it. Says on standard error what was chosen, and warns when no Tuv
-// of the document will be translated.
+// of the document will be translated. A failed read of the document throws (CHResultError, or
+// std::bad_alloc when memory runs out), as it would in the conversion.
 std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
                              CDocumentLanguages* scanned = nullptr) {
   const std::string name = Quote(input);
@@ -345,12 +377,7 @@ std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMe
   }
   // Nothing to say and nothing to find: the scan is skipped.
   if (o.direction && messages.Quiet() && scanned == nullptr) return *o.direction;
-  CDocumentLanguages languages;
-  try {
-    languages = ScanLanguages(PlatformOpenInput(input));
-  } catch (const CHResultError&) {
-    return o.direction.value_or(0);  // the conversion reports the cause
-  }
+  const CDocumentLanguages languages = ScanLanguages(PlatformOpenInput(input));
   if (scanned != nullptr) *scanned = languages;
   std::int32_t direction = 0;
   if (o.direction) {
@@ -386,6 +413,10 @@ void ReportFailure(std::ostream& err, HResult hr, const CCliListener& listener,
     err << "tagvert: cannot write " << outputName << ": " << why << ".\n";
     return;
   }
+  if (hr == kEOutOfMemory) {
+    err << "tagvert: " << OutOfMemory(input) << "\n";
+    return;
+  }
   const std::string why = PlatformErrorPhrase(hr);
   if (!why.empty()) {
     err << "tagvert: cannot read " << Quote(input) << ": " << why << ".\n";
@@ -408,13 +439,18 @@ HResult RunUntilDoneOrStopped(Convert convert, Abandon abandon) {
   std::condition_variable ended;
   bool done = false;
   HResult result = kSOk;
-  std::thread worker([&] {
-    const HResult hr = convert();
-    const std::lock_guard<std::mutex> lock(mutex);
-    result = hr;
-    done = true;
-    ended.notify_one();
-  });
+  std::thread worker;
+  try {
+    worker = std::thread([&] {
+      const HResult hr = convert();
+      const std::lock_guard<std::mutex> lock(mutex);
+      result = hr;
+      done = true;
+      ended.notify_one();
+    });
+  } catch (const std::system_error&) {
+    return convert();  // no thread to be had (memory is short): a stop waits for the converter
+  }
   std::unique_lock<std::mutex> lock(mutex);
   std::optional<std::chrono::steady_clock::time_point> deadline;
   while (!done) {
@@ -576,7 +612,16 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   std::uint32_t cookie = 0;
   // Listening first, so that --events also shows the Direction put with the code it resolved.
   converter.Advise(listener, cookie);
-  const std::int32_t direction = toIF ? ChooseDirection(o, input, messages) : 0;
+  std::int32_t direction = 0;
+  try {
+    if (toIF) direction = ChooseDirection(o, input, messages);
+  } catch (const CHResultError& e) {
+    messages.Error(ReadFailure(input, e));
+    return ExitCode::Failed;
+  } catch (const std::bad_alloc&) {
+    messages.Error(OutOfMemory(input));
+    return ExitCode::Failed;
+  }
   if (direction != 0 || o.direction) {
     const HResult hr =
         converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(direction));
@@ -594,8 +639,14 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
     out = PlatformOpenOutput(output);
   } catch (const CFileError& e) {
     g_running.store(nullptr);
+    // A stop while the output was opened (waiting for the reader of a named pipe, say) is a
+    // stop, whatever the system says of the interrupted call.
+    if (const int signal = PlatformStopSignal()) {
+      err << "tagvert: the conversion of " << Quote(input)
+          << " was stopped; no output file was written.\n";
+      PlatformEndBySignal(signal);
+    }
     err << "tagvert: cannot write " << outputName << ": " << e.Phrase() << ".\n";
-    if (const int signal = PlatformStopSignal()) PlatformEndBySignal(signal);
     return ExitCode::Failed;
   }
   std::unique_ptr<CTagCheck> check;
@@ -761,13 +812,18 @@ class CBatch {
   /// Runs the batch on `workers` threads; returns when every job has ended.
   void Run(unsigned workers);
 
-  /// Stops every running conversion and lets no further job start.
+  /// Stops every running conversion and lets no further job start. Takes the lock of the
+  /// running converters, so a signal handler calls RequestStop instead.
   void StopAll() {
     m_stopping.store(true);
-    for (auto& slot : m_running) {
-      if (CTTXConverterBase* converter = slot.load()) converter->Stop();
+    const std::lock_guard<std::mutex> lock(m_runningLock);
+    for (CTTXConverterBase* converter : m_running) {
+      if (converter != nullptr) converter->Stop();
     }
   }
+  /// Lets no further job start; safe in a signal handler. The thread that watches the batch
+  /// then stops the running conversions with StopAll.
+  void RequestStop() { m_stopping.store(true); }
 
   std::size_t Converted() const { return m_converted.load(); }
   std::size_t FailedCount() const { return m_failed.load(); }
@@ -796,6 +852,10 @@ class CBatch {
  private:
   void Work(std::size_t slot);
   JobOutcome Convert(const CJob& job, std::size_t slot);
+  // The conversion of a job once its output is open.
+  JobOutcome ConvertTo(const CJob& job, CTagvertConverter& converter,
+                       const std::shared_ptr<CCliFile>& in, CCliListener& listener,
+                       CCliOutput& out);
 
   const CCliOptions& m_options;
   bool m_toIF;
@@ -809,20 +869,28 @@ class CBatch {
   std::atomic<std::uint64_t> m_bytesIn{0};
   std::atomic<std::uint64_t> m_bytesFailed{0};
   std::atomic<std::uint64_t> m_bytesOut{0};
-  std::array<std::atomic<CTTXConverterBase*>, kMaxTemporaryOutputs> m_running{};
+  // The converters running now, by worker. A worker takes its converter out under the lock
+  // before it destroys it, so StopAll never reaches one that is being destroyed.
+  std::mutex m_runningLock;
+  std::array<CTTXConverterBase*, kMaxTemporaryOutputs> m_running{};
 };
 
 // The batch that a stop signal stops.
 std::atomic<CBatch*> g_batch{nullptr};
 
 void StopRunningBatch() {
-  if (CBatch* batch = g_batch.load()) batch->StopAll();
+  if (CBatch* batch = g_batch.load()) batch->RequestStop();
 }
 
 void CBatch::Run(unsigned workers) {
   std::vector<std::thread> threads;
-  for (unsigned i = 0; i < workers; ++i)
-    threads.emplace_back([this, i] { Work(i); });
+  try {
+    for (unsigned i = 0; i < workers; ++i)
+      threads.emplace_back([this, i] { Work(i); });
+  } catch (const std::system_error&) {
+    // Memory is short: the batch runs on the threads it has, or on this one.
+    if (threads.empty()) Work(0);
+  }
   for (std::thread& thread : threads)
     thread.join();
 }
@@ -831,7 +899,13 @@ void CBatch::Work(std::size_t slot) {
   while (!m_stopping.load()) {
     const std::size_t index = m_next.fetch_add(1);
     if (index >= m_jobs.size()) break;
-    switch (Convert(m_jobs[index], slot)) {
+    JobOutcome outcome = JobOutcome::Failed;
+    try {
+      outcome = Convert(m_jobs[index], slot);
+    } catch (const std::bad_alloc&) {
+      m_messages.Error(OutOfMemory(m_jobs[index].input));
+    }
+    switch (outcome) {
       case JobOutcome::Converted:
         m_converted.fetch_add(1);
         break;
@@ -864,28 +938,57 @@ JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
   }
   CTagvertConverter converter;
   if (m_toIF) {
-    const std::int32_t direction = ChooseDirection(m_options, job.input, m_messages);
+    std::int32_t direction = 0;
+    try {
+      direction = ChooseDirection(m_options, job.input, m_messages);
+    } catch (const CHResultError& e) {
+      m_messages.Error(ReadFailure(job.input, e));
+      return JobOutcome::Failed;
+    }
     converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(direction));
   }
   auto listener = std::make_shared<CCliListener>(m_messages.Stream(), false, false, m_toIF);
   std::uint32_t cookie = 0;
   converter.Advise(listener, cookie);
 
-  // Registered before the output exists, so that a stop never misses a conversion under way.
-  m_running[slot].store(&converter);
-  struct CUnregister {
-    std::atomic<CTTXConverterBase*>& slot;
-    ~CUnregister() { slot.store(nullptr); }
-  } unregister{m_running[slot]};
+  // Registered before the output exists, so that a stop never misses a conversion under way;
+  // taken out again before the converter is destroyed.
+  struct CRegistration {
+    CBatch& batch;
+    std::size_t slot;
+    CRegistration(CBatch& b, std::size_t s, CTTXConverterBase* converter) : batch(b), slot(s) {
+      const std::lock_guard<std::mutex> lock(batch.m_runningLock);
+      batch.m_running[slot] = converter;
+    }
+    ~CRegistration() {
+      const std::lock_guard<std::mutex> lock(batch.m_runningLock);
+      batch.m_running[slot] = nullptr;
+    }
+    CRegistration(const CRegistration&) = delete;
+    CRegistration& operator=(const CRegistration&) = delete;
+  } registration(*this, slot, &converter);
   if (m_stopping.load()) return JobOutcome::Stopped;
 
   CCliOutput out;
   try {
     out = PlatformOpenOutput(job.output);
   } catch (const CFileError& e) {
+    // A stop while the output was opened (waiting for the reader of a named pipe) is a stop.
+    if (m_stopping.load()) return JobOutcome::Stopped;
     m_messages.Error("cannot write '" + job.output + "': " + e.Phrase() + ".");
     return JobOutcome::Failed;
   }
+  try {
+    return ConvertTo(job, converter, in, *listener, out);
+  } catch (const std::bad_alloc&) {
+    PlatformAbandonOutput(out);  // no temporary file stays behind
+    throw;
+  }
+}
+
+JobOutcome CBatch::ConvertTo(const CJob& job, CTagvertConverter& converter,
+                             const std::shared_ptr<CCliFile>& in, CCliListener& listener,
+                             CCliOutput& out) {
   std::unique_ptr<CTagCheck> check;
   ByteStreamPtr sourceStream = in;
   if (!m_toIF) {
@@ -893,14 +996,14 @@ JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
     sourceStream = std::make_shared<CCheckedStream>(sourceStream, *check);
   }
   const CEndpoint source = CEndpoint::Stream(sourceStream);
-  const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, *listener));
+  const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, listener));
   const HResult hr =
       m_toIF ? converter.ConvertToIF(source, target) : converter.ConvertFromIF(source, target);
   if (Failed(hr) || converter.State() == kStateStopped) {
     PlatformAbandonOutput(out);
     if (!Failed(hr) || m_stopping.load()) return JobOutcome::Stopped;
     std::ostringstream text;
-    ReportFailure(text, hr, *listener, out, job.input, "'" + job.output + "'");
+    ReportFailure(text, hr, listener, out, job.input, "'" + job.output + "'");
     std::string line = text.str();
     // ReportFailure writes "tagvert: ...\n"; the messages add their own.
     if (line.starts_with("tagvert: ")) line.erase(0, 9);
@@ -978,7 +1081,11 @@ ExitCode RunBatch(const CCliOptions& o, bool toIF, std::ostream& err) {
       }
       const int signal = PlatformStopSignal();
       if (signal == 0) continue;
-      if (!deadline) deadline = std::chrono::steady_clock::now() + kStopGrace;
+      if (!deadline) {
+        // The handler only kept further jobs from starting: the running ones stop here.
+        batch.StopAll();
+        deadline = std::chrono::steady_clock::now() + kStopGrace;
+      }
       if (std::chrono::steady_clock::now() < *deadline) continue;
       // The conversions are still unwinding from the stop: their outputs go at once.
       PlatformRemoveTemporaryOutputs();
@@ -1017,17 +1124,32 @@ ExitCode RunShow(const CCliOptions& o, std::ostream& out, std::ostream& err) {
   const IfViewMode mode = o.codes                            ? IfViewMode::Codes
                           : PlatformStdoutIsColourTerminal() ? IfViewMode::Colour
                                                              : IfViewMode::Plain;
-  const bool isIF = !ReadTwice(input) || CheckInputFormat(input, false).empty();
+  bool readFailed = false;
+  const std::string notIF = CheckInputFormat(input, false, &readFailed);
+  if (readFailed) {
+    messages.Error(notIF);
+    return ExitCode::Failed;
+  }
+  const bool isIF = notIF.empty();
   try {
     const std::shared_ptr<CCliFile> in = PlatformOpenInput(input);
     if (isIF) {
-      ShowIf(*in, out, mode);
+      // Read whole before anything is shown, so that a failed read shows nothing, as it does
+      // for a TTX document converted in memory.
+      std::vector<std::uint8_t> bytes;
+      std::uint8_t block[1 << 16];
+      while (const std::uint32_t n = in->Read(block, sizeof block))
+        bytes.insert(bytes.end(), block, block + n);
+      CMemoryStream view(std::move(bytes));
+      ShowIf(view, out, mode);
       return ExitCode::Success;
     }
     if (!o.force) {
-      const std::string refused = CheckInputFormat(input, true);
+      const std::string refused = CheckInputFormat(input, true, &readFailed);
       if (!refused.empty()) {
-        messages.Error("'" + input + "' is neither IF nor TTX; --force shows it as TTX.");
+        messages.Error(readFailed
+                           ? refused
+                           : "'" + input + "' is neither IF nor TTX; --force shows it as TTX.");
         return ExitCode::Failed;
       }
     }
@@ -1037,15 +1159,16 @@ ExitCode RunShow(const CCliOptions& o, std::ostream& out, std::ostream& err) {
     auto memory = std::make_shared<CMemoryStream>();
     const HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(memory));
     if (Failed(hr)) {
-      const std::string phrase = PlatformErrorPhrase(hr);
-      messages.Error("cannot convert " + Quote(input) + ": " +
-                     (phrase.empty() ? DescribeHResult(hr) : phrase) + ".");
+      messages.Error(ConversionFailure(input, hr));
       return ExitCode::Failed;
     }
     CMemoryStream view(memory->Bytes());
     ShowIf(view, out, mode);
   } catch (const CHResultError& e) {
-    messages.Error("cannot read " + Quote(input) + ": " + Cause(e) + ".");
+    messages.Error(ReadFailure(input, e));
+    return ExitCode::Failed;
+  } catch (const std::bad_alloc&) {
+    messages.Error(OutOfMemory(input));
     return ExitCode::Failed;
   }
   return out.good() ? ExitCode::Success : ExitCode::Failed;
@@ -1097,7 +1220,7 @@ std::string TextStats(const std::string& name, const CStats& s) {
 
 // Converts one TTX document to IF in memory, as the commands that look at the IF (stats,
 // pseudo, show) need it: the input checks, the direction, then the IF as UTF-16 units. Reports
-// what goes wrong through `messages` and returns nullopt then.
+// what goes wrong through `messages` and returns nullopt then; std::bad_alloc passes through.
 std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const std::string& input,
                                                   CMessages& messages,
                                                   CDocumentLanguages* languages = nullptr) {
@@ -1116,14 +1239,17 @@ std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const st
     return std::nullopt;
   }
   CTagvertConverter converter;
-  converter.PutProperty(CVariant::String(u"Direction"),
-                        CVariant::Int32(ChooseDirection(o, input, messages, languages)));
+  try {
+    converter.PutProperty(CVariant::String(u"Direction"),
+                          CVariant::Int32(ChooseDirection(o, input, messages, languages)));
+  } catch (const CHResultError& e) {
+    messages.Error(ReadFailure(input, e));
+    return std::nullopt;
+  }
   const auto memory = std::make_shared<CMemoryStream>();
   const HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(memory));
   if (Failed(hr)) {
-    const std::string phrase = PlatformErrorPhrase(hr);
-    messages.Error("cannot convert " + Quote(input) + ": " +
-                   (phrase.empty() ? DescribeHResult(hr) : phrase) + ".");
+    messages.Error(ConversionFailure(input, hr));
     return std::nullopt;
   }
   const std::vector<std::uint8_t>& bytes = memory->Bytes();
@@ -1160,7 +1286,13 @@ ExitCode RunStats(const CCliOptions& o, std::ostream& out, std::ostream& err) {
   bool first = true;
   for (const std::string& input : o.inputs) {
     CStats stats;
-    if (!CountDocument(o, input, messages, stats)) {
+    bool counted = false;
+    try {
+      counted = CountDocument(o, input, messages, stats);
+    } catch (const std::bad_alloc&) {
+      messages.Error(OutOfMemory(input));
+    }
+    if (!counted) {
       allCounted = false;
       continue;
     }
@@ -1205,6 +1337,10 @@ bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::s
       CEndpoint::Stream(out.file));
   if (Failed(hr)) {
     PlatformAbandonOutput(out);
+    if (hr == kEOutOfMemory) {
+      messages.Error(OutOfMemory(input));
+      return false;
+    }
     const std::string phrase = out.file ? PlatformErrorPhrase(out.file->WriteError()) : "";
     messages.Error("cannot write '" + output +
                    "': " + (phrase.empty() ? DescribeHResult(hr) : phrase) + ".");
@@ -1232,7 +1368,12 @@ ExitCode RunPseudo(const CCliOptions& o, std::ostream& err) {
   if (o.outputDir && !MakeFolder(*o.outputDir, messages)) return ExitCode::Failed;
   std::size_t done = 0;
   for (const CJob& job : jobs) {
-    if (PseudoDocument(o, job.input, job.output, messages)) ++done;
+    try {
+      if (PseudoDocument(o, job.input, job.output, messages)) ++done;
+    } catch (const std::bad_alloc&) {
+      PlatformRemoveTemporaryOutputs();  // one document at a time: only its output is open
+      messages.Error(OutOfMemory(job.input));
+    }
   }
   messages.Note("pseudo-translated " + std::to_string(done) + " of " + std::to_string(jobs.size()) +
                 " files.");
@@ -1253,7 +1394,10 @@ ExitCode RunCheck(const CCliOptions& o, std::ostream& out, std::ostream& err) {
           });
       if (problems != 0) clean = false;
     } catch (const CHResultError& e) {
-      messages.Error("cannot read " + Quote(input) + ": " + Cause(e) + ".");
+      messages.Error(ReadFailure(input, e));
+      clean = false;
+    } catch (const std::bad_alloc&) {
+      messages.Error(OutOfMemory(input));
       clean = false;
     }
   }
@@ -1321,6 +1465,35 @@ ExitCode RunInfo(std::ostream& out) {
   return ExitCode::Success;
 }
 
+// Runs the command that the arguments name.
+ExitCode RunCommand(const CCliOptions& o, std::ostream& out, std::ostream& err) {
+  switch (o.command) {
+    case Command::ToIf:
+    case Command::FromIf: {
+      const bool toIF = o.command == Command::ToIf;
+      return o.inputs.size() > 1 ? RunBatch(o, toIF, err) : RunConversion(o, toIF, err);
+    }
+    case Command::Languages:
+      return RunLanguages(out);
+    case Command::Show:
+      return RunShow(o, out, err);
+    case Command::Stats:
+      return RunStats(o, out, err);
+    case Command::Pseudo:
+      return RunPseudo(o, err);
+    case Command::Check:
+      return RunCheck(o, out, err);
+    case Command::Detect:
+      return RunDetect(o, out);
+    case Command::Info:
+      return RunInfo(out);
+    case Command::None:
+      break;
+  }
+  err << UsageText();
+  return ExitCode::Usage;
+}
+
 }  // namespace
 
 std::string DescribeHResult(HResult code) {
@@ -1356,31 +1529,17 @@ ExitCode RunCli(const std::vector<std::string>& args, std::ostream& out, std::os
     out << "tagvert " << GetVersion() << "\n";
     return ExitCode::Success;
   }
-  switch (o.command) {
-    case Command::ToIf:
-    case Command::FromIf: {
-      const bool toIF = o.command == Command::ToIf;
-      return o.inputs.size() > 1 ? RunBatch(o, toIF, err) : RunConversion(o, toIF, err);
-    }
-    case Command::Languages:
-      return RunLanguages(out);
-    case Command::Show:
-      return RunShow(o, out, err);
-    case Command::Stats:
-      return RunStats(o, out, err);
-    case Command::Pseudo:
-      return RunPseudo(o, err);
-    case Command::Check:
-      return RunCheck(o, out, err);
-    case Command::Detect:
-      return RunDetect(o, out);
-    case Command::Info:
-      return RunInfo(out);
-    case Command::None:
-      break;
+  try {
+    return RunCommand(o, out, err);
+  } catch (const std::bad_alloc&) {
+    // The commands say so for each document they convert; this is the last resort, which
+    // leaves no temporary file behind either.
+    PlatformRemoveTemporaryOutputs();
+    err << "tagvert: "
+        << (o.inputs.empty() ? std::string("not enough memory.") : OutOfMemory(o.inputs.front()))
+        << "\n";
+    return ExitCode::Failed;
   }
-  err << UsageText();
-  return ExitCode::Usage;
 }
 
 }  // namespace tagvert::cli

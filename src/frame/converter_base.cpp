@@ -51,6 +51,8 @@ HResult CTTXConverterBase::RunConversion(bool toIF, const CEndpoint& source,
     Flush();
   } catch (const CHResultError& e) {
     result = ReportFailure(e.Code());
+  } catch (const std::bad_alloc&) {
+    result = ReportFailure(kEOutOfMemory);
   } catch (...) {
     result = ReportFailure(kEFail);
   }
@@ -82,6 +84,8 @@ HResult CTTXConverterBase::IsFormatAvailable(const CEndpoint& source) {
     result = CheckFormat() ? kSOk : kENotFormat;
   } catch (const CHResultError& e) {
     result = e.Code();
+  } catch (const std::bad_alloc&) {
+    result = kEOutOfMemory;
   } catch (...) {
     result = kEFail;
   }
@@ -264,6 +268,8 @@ HResult CTTXConverterBase::GetProperty(const CVariant& prop, CVariant& result) {
     return kSOk;
   } catch (const CHResultError& e) {
     return e.Code();
+  } catch (const std::bad_alloc&) {
+    return kEOutOfMemory;
   } catch (...) {
     return kEFail;
   }
@@ -311,6 +317,8 @@ HResult CTTXConverterBase::PutProperty(const CVariant& prop, const CVariant& new
     return kSOk;
   } catch (const CHResultError& e) {
     return e.Code();
+  } catch (const std::bad_alloc&) {
+    return kEOutOfMemory;
   } catch (...) {
     return kEFail;
   }

@@ -51,13 +51,15 @@ class CTTXConverterBase : public CTransEventsBase, public CDataStorage {
   ~CTTXConverterBase() override;
 
   /// Converts a TTX source into IF. Returns kSOk on success and after a stop, otherwise the
-  /// failure code (E_INVALIDARG when the source or target cannot be opened, E_FAIL after a
-  /// storage failure or any exception that carries no code). Never throws.
+  /// failure code (E_INVALIDARG when the source or target cannot be opened, E_OUTOFMEMORY when
+  /// an allocation fails, E_FAIL after a storage failure or any other exception that carries no
+  /// code). Never throws.
   HResult ConvertToIF(const CEndpoint& source, const CEndpoint& target);
   /// Converts translated IF back into TTX; same contract as ConvertToIF.
   HResult ConvertFromIF(const CEndpoint& source, const CEndpoint& target);
   /// The format test: kSOk for TTX, kENotFormat (0x800401C2) when not, or the storage's code
-  /// when the source cannot be read. Fires no state or text event. Never throws.
+  /// when the source cannot be read (E_OUTOFMEMORY when an allocation fails). Fires no state or
+  /// text event. Never throws.
   HResult IsFormatAvailable(const CEndpoint& source);
   /// Requests the running conversion to stop at its next character read or write; callable
   /// from any thread (and from a signal handler: it only sets an atomic flag and calls OnStop).

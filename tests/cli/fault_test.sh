@@ -16,9 +16,10 @@ faulty() {
   status=$?
 }
 
-# A document of some 40 KB, read and written in several calls.
+# A document of some 40 KB, read and written in several calls, that names its target language
+# (the commands that convert it read it ahead for that).
 {
-  printf '<?xml version="1.0"?>\n<TRADOStag Version="2.0"><FrontMatter/><Body><Raw>\n'
+  printf '<?xml version="1.0"?>\n<TRADOStag Version="2.0"><FrontMatter><UserSettings TargetLanguage="FR-FR"/></FrontMatter><Body><Raw>\n'
   i=0
   while [ $i -lt 300 ]; do
     printf '<Tu MatchPercent="0"><Tuv Lang="EN-US">Sentence %d &amp; more</Tuv>' $i
@@ -35,30 +36,46 @@ faulty() {
 [ $? -eq 1 ] || fail "to-if from a folder on standard input did not fail"
 contains "$work/err" "cannot read standard input: it is a folder."
 
-# every_fault KIND WATCH MESSAGE: makes the k-th KIND call (READ or WRITE) on the file named like
-# WATCH fail, for k = 1, 2, ... until the conversion ($direction of $src) succeeds with $want.
-# Each failure: status 1, MESSAGE, the old output untouched, no temporary file. Leaves in $k the
-# first call that made no failure.
+# every_fault KIND WATCH MESSAGE ARGS...: makes the k-th KIND call (READ or WRITE) on the file
+# named like WATCH fail, for k = 1, 2, ... until `tagvert ARGS --quiet` succeeds with the
+# standard output and the file $work/target of a run without faults. Each failure: status 1,
+# MESSAGE, nothing on standard output but the frame of a table (stats), the old $work/target
+# untouched, no temporary file. Leaves in $k the first call that made no failure.
 every_fault() {
-  kind=$1
+  kind=$1 watch=$2 message=$3
+  shift 3
+  echo old >"$work/target"
+  "$tagvert" "$@" --quiet >"$work/clean.out" 2>"$work/err" || fail "$*: $(cat "$work/err")"
+  cp "$work/target" "$work/clean.target"
   k=1
   while :; do
     echo old >"$work/target"
-    faulty TAGVERT_FAULT_FILE="$2" "TAGVERT_FAULT_$kind=$k" \
-      "$tagvert" $direction "$src" -o "$work/target" $opts --quiet
+    faulty TAGVERT_FAULT_FILE="$watch" "TAGVERT_FAULT_$kind=$k" "$tagvert" "$@" --quiet
     if [ $status -eq 0 ]; then
-      cmp -s "$work/target" "$want" || fail "$direction $kind $k: succeeded with a wrong output"
+      cmp -s "$work/out" "$work/clean.out" && cmp -s "$work/target" "$work/clean.target" ||
+        fail "$1 $kind $k: succeeded with a wrong output"
       break
     fi
-    [ $status -eq 1 ] || fail "$direction $kind fault $k: status $status"
-    contains "$work/err" "$3"
-    [ "$(cat "$work/target")" = old ] || fail "$direction $kind fault $k: the old output changed"
-    no_temp "$direction $kind fault $k"
+    [ $status -eq 1 ] || fail "$1 $kind fault $k: status $status"
+    contains "$work/err" "$message"
+    grep -v -e '^ *units  *matched' -e '  total$' "$work/out" | grep -q . &&
+      fail "$1 $kind fault $k: an output: $(cat "$work/out")"
+    [ "$(cat "$work/target")" = old ] || fail "$1 $kind fault $k: the old output changed"
+    no_temp "$1 $kind fault $k"
     k=$((k + 1))
-    [ $k -gt 40 ] && { fail "$direction: $kind calls never stop failing"; break; }
+    [ $k -gt 40 ] && { fail "$1: $kind calls never stop failing"; break; }
   done
-  [ $k -gt 2 ] || fail "$direction: one $kind call did all; the loop tried nothing"
+  [ $k -gt 2 ] || fail "$1: one $kind call did all; the loop tried nothing"
 }
+
+# Every read of the input failing in turn, for every command that reads a document: the
+# read-ahead for the target language and the format tests are reads like any other.
+ttxError="cannot read '$work/doc.ttx': input/output error."
+every_fault READ doc.ttx "$ttxError" stats "$work/doc.ttx"
+every_fault READ doc.ttx "$ttxError" pseudo "$work/doc.ttx" -o "$work/target"
+every_fault READ doc.ttx "$ttxError" show "$work/doc.ttx"
+every_fault READ doc.ttx "$ttxError" check "$work/doc.ttx"
+every_fault READ good.if "cannot read '$work/good.if': input/output error." show "$work/good.if"
 
 # Every read of the input, then every write of the output, failing in turn (a write stores half
 # its bytes, then the disk is full); a short read anywhere changes nothing; an input that grows
@@ -69,7 +86,8 @@ for direction in to-if from-if; do
   else
     src="$work/good.if" want="$work/good.ttx" name=good.if opts=""
   fi
-  every_fault READ "$name" "cannot read '$src': input/output error."
+  every_fault READ "$name" "cannot read '$src': input/output error." \
+    $direction "$src" -o "$work/target"
   reads=$k
 
   j=1
@@ -89,7 +107,8 @@ for direction in to-if from-if; do
   [ "$(cat "$work/target")" = old ] || fail "$direction: changed input: the old output changed"
   no_temp "$direction changed input"
 
-  every_fault WRITE target.tagvert- "cannot write '$work/target': the disk is full."
+  every_fault WRITE target.tagvert- "cannot write '$work/target': the disk is full." \
+    $direction "$src" -o "$work/target" $opts
 done
 
 # A failed sync of the output's data (the first sync in the work folder) leaves the old output;
@@ -118,6 +137,31 @@ faulty TAGVERT_FAULT_FILE="$(basename "$work")" TAGVERT_FAULT_SIGNAL=2 \
 [ $status -eq 130 ] || fail "a Ctrl-C while the output was saved gave status $status"
 cmp -s "$work/target" "$work/good.if" || fail "a Ctrl-C while the output was saved: no new output"
 no_temp "Ctrl-C while the output was saved"
+
+# Memory that runs out, in the read-ahead or the conversion of every command: one sentence,
+# status 1, no output, no temporary file. A text run of 16 MB takes more than 40 MB of address
+# space; a sanitizer build, which cannot start at all under such a limit, skips this.
+if (ulimit -v 40000 && "$tagvert" --version) >/dev/null 2>&1; then
+  awk 'BEGIN { printf "<TRADOStag><FrontMatter><UserSettings TargetLanguage=\"DE-DE\"/></FrontMatter><Body><Raw>"
+    for (i = 0; i < 160000; i++) printf "%0100d", 0; print "</Raw></Body></TRADOStag>" }' >"$work/run.ttx"
+  cp "$work/run.ttx" "$work/run2.ttx"
+  "$tagvert" to-if "$work/run.ttx" -o "$work/run.if" --quiet || fail "run.if"
+  w="$work"
+  for args in "to-if $w/run.ttx -o $w/target" "from-if $w/run.if -o $w/target" \
+    "stats $w/run.ttx" "pseudo $w/run.ttx -o $w/target" "check $w/run.ttx" "show $w/run.ttx" \
+    "show $w/run.if" "to-if -j 2 $w/run.ttx $w/run2.ttx -O $w/outdir"; do
+    echo old >"$work/target"
+    (ulimit -v 40000 && exec "$tagvert" $args --quiet) >"$work/out" 2>"$work/err"
+    status=$?
+    [ $status -eq 1 ] || fail "$args out of memory: status $status"
+    contains "$work/err" "tagvert: not enough memory to convert '$w/run"
+    grep -v -e '^ *units  *matched' -e '  total$' "$work/out" | grep -q . &&
+      fail "$args out of memory: an output"
+    [ "$(cat "$work/target")" = old ] || fail "$args out of memory: the old output changed"
+    [ -n "$(ls -A "$work/outdir" 2>/dev/null)" ] && fail "$args out of memory: $(ls "$work/outdir")"
+    no_temp "$args out of memory"
+  done
+fi
 
 # detect names the cause of a read error.
 faulty TAGVERT_FAULT_FILE=doc.ttx TAGVERT_FAULT_READ=1 "$tagvert" detect "$work/doc.ttx"
@@ -163,6 +207,16 @@ wait $reader
 [ -p "$work/pipe" ] || fail "the named pipe was replaced"
 cmp -s "$work/from-pipe" "$work/good.if" || fail "the pipe's reader did not get the output"
 no_temp "named pipe"
+
+# A stop while the command waits for a reader of a named pipe: the command's own sentence.
+mkfifo "$work/noreader"
+"$tagvert" to-if "$work/doc.ttx" -o "$work/noreader" --quiet 2>"$work/err" &
+pid=$!
+sleep 0.5
+kill -s INT $pid
+wait $pid
+[ $? -eq 130 ] || fail "a stop while waiting for a reader: status not 130"
+contains "$work/err" "tagvert: the conversion of '$work/doc.ttx' was stopped; no output file was written."
 
 # Stop signals: the conventional status 128 + n, the old output untouched, no temporary file.
 # The input is a pipe kept open, so the signal surely comes while the command reads.

@@ -88,6 +88,13 @@ contains "$work/err" "cannot read '$work/missing.ttx': the file does not exist."
 [ "$(ls "$work/o2" | wc -l)" -eq 3 ] || fail "--keep-going: $(ls "$work/o2")"
 no_temp "batch with --keep-going"
 
+# A failure that stops another job's conversion under way (two jobs: a.ttx ends first, then
+# random.ttx fails while big.ttx converts); the ThreadSanitizer build checks that the stop never
+# reaches a converter that is being destroyed.
+awk 'BEGIN { printf "<TRADOStag><Body>"; for (i = 0; i < 40000; i++) printf "<Tu><Tuv Lang=\"DE-DE\">t %d</Tuv></Tu>\n", i; print "</Body></TRADOStag>" }' >"$work/big.ttx"
+says 1 "is not a TTX document" "$tagvert" to-if -j 2 --direction de-de --quiet -O "$work/o4" "$work/in/a.ttx" "$work/big.ttx" "$work/random.ttx" "$work/in/c.ttx"
+no_temp "batch stopped under way"
+
 # Two inputs that would write one output, or an output that is an input: refused up front.
 mkdir "$work/other"
 cp "$work/in/a.ttx" "$work/other/a.ttx"
