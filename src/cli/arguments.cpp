@@ -208,6 +208,8 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
       o.against = value;
     } else if (!optionsEnded && a == "--strict") {
       o.strict = true;
+    } else if (!optionsEnded && a == "--all-warnings") {
+      o.allWarnings = true;
     } else if (!optionsEnded && a == "--json") {
       o.json = true;
     } else if (!optionsEnded && a == "--codes") {
@@ -224,6 +226,9 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
   }
 
   if (o.help || o.version) return result;
+  if (o.allWarnings && o.command != Command::FromIf && o.command != Command::None) {
+    return fail("--all-warnings applies only to from-if.");
+  }
   switch (o.command) {
     case Command::None:
       return fail("no command given.");
@@ -382,6 +387,7 @@ std::string CommandHelp(Command command) {
       return std::string(
                  "Usage: tagvert from-if FILE... [-o OUTPUT | -O DIR] [-j N] [--against IF] "
                  "[--strict]\n"
+                 "                       [--all-warnings]\n"
                  "\n"
                  "Converts translated IF files back into TTX documents, written as UTF-8 with a\n"
                  "byte-order mark. The default output drops .if and puts .out before the\n"
@@ -390,13 +396,15 @@ std::string CommandHelp(Command command) {
              kConversionOptions +
              "  --against FILE         the IF sent to the kernel: every tag of it must come back\n"
              "  --strict               tag damage is an error: exit 1 and no output\n"
+             "  --all-warnings         list every tag problem, not the first 100 of each kind\n"
              "\n"
              "An input that does not begin with the IF header is refused unless --force is\n"
              "given. Each IF is checked as it streams: every paired start tag meets its end\n"
              "tag (same pair id, properly nested) and no tag group appears twice; with\n"
              "--against every tag group of the sent IF is present exactly once and no inline\n"
              "tag moved across a block boundary. Each problem is a warning naming the tag and\n"
-             "its position in units ('unit 41: tag <b>, pair 0x0067: no end tag').\n" +
+             "its position in units ('unit 41: tag <b>, pair 0x0067: no end tag'). Of each\n"
+             "kind the first 100 of a file are listed and one warning counts the rest.\n" +
              kBatchText;
     case Command::Show:
       return "Usage: tagvert show FILE [--codes] [--direction VALUE]\n"

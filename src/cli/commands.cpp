@@ -449,12 +449,19 @@ class CCheckedStream : public CForwardingStream {
   CTagCheck& m_check;
 };
 
+// Of each kind of tag problem, the warnings listed for one file unless --all-warnings is given;
+// one more warning counts the rest (a damaged file can have millions of them).
+constexpr std::size_t kListedWarnings = 100;
+
 // The tag check of one conversion from IF, its problems reported as warnings.
-std::unique_ptr<CTagCheck> MakeTagCheck(const std::string& input, CMessages& messages) {
-  return std::make_unique<CTagCheck>(
+std::unique_ptr<CTagCheck> MakeTagCheck(const CCliOptions& o, const std::string& input,
+                                        CMessages& messages) {
+  auto check = std::make_unique<CTagCheck>(
       [&messages, name = Quote(input)](std::uint64_t unit, const std::string& text) {
         messages.Warning(name + ": unit " + std::to_string(unit) + ": " + text + ".");
       });
+  if (!o.allWarnings) check->SetListLimit(kListedWarnings);
+  return check;
 }
 
 // Reads the IF of --against into the check. False, with the error said, when it cannot be read
@@ -485,6 +492,11 @@ bool FinishTagCheck(const CCliOptions& o, CTagCheck& check, const std::string& i
     } catch (const CHResultError&) {
       // Read once already: a failure now leaves the missing tags unnamed, no more.
     }
+  }
+  for (const auto& [kind, count] : check.Unlisted()) {
+    messages.Warning(Quote(input) + ": " + std::to_string(count) + " more warning" +
+                     (count == 1 ? "" : "s") + " \"" + kind +
+                     "\" not listed (--all-warnings lists them).");
   }
   if (!o.strict || check.Problems() == 0) return true;
   messages.Error(std::to_string(check.Problems()) + " tag problem" +
@@ -585,7 +597,7 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   std::unique_ptr<CTagCheck> check;
   ByteStreamPtr sourceStream = std::make_shared<CWatchedStream>(in, *listener);
   if (!toIF) {
-    check = MakeTagCheck(input, messages);
+    check = MakeTagCheck(o, input, messages);
     if (o.against && !LoadSent(*o.against, *check, messages)) {
       PlatformAbandonOutput(out);
       g_running.store(nullptr);
@@ -872,7 +884,7 @@ JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
   std::unique_ptr<CTagCheck> check;
   ByteStreamPtr sourceStream = in;
   if (!m_toIF) {
-    check = MakeTagCheck(job.input, m_messages);
+    check = MakeTagCheck(m_options, job.input, m_messages);
     sourceStream = std::make_shared<CCheckedStream>(sourceStream, *check);
   }
   const CEndpoint source = CEndpoint::Stream(sourceStream);
