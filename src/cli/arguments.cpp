@@ -226,8 +226,9 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
   }
 
   if (o.help || o.version) return result;
-  if (o.allWarnings && o.command != Command::FromIf && o.command != Command::None) {
-    return fail("--all-warnings applies only to from-if.");
+  if (o.allWarnings && o.command != Command::FromIf && o.command != Command::Check &&
+      o.command != Command::None) {
+    return fail("--all-warnings applies only to from-if and check.");
   }
   switch (o.command) {
     case Command::None:
@@ -436,16 +437,18 @@ std::string CommandHelp(Command command) {
              "  -q, --quiet            no notes and no warnings\n"
              "  -h, --help             show this help\n";
     case Command::Check:
-      return "Usage: tagvert check FILE... [--direction VALUE]\n"
+      return "Usage: tagvert check FILE... [--direction VALUE] [--all-warnings]\n"
              "\n"
              "Lists the problems a translator wants to know before sending a TTX file out, one\n"
              "'FILE:LINE:COLUMN: message' line each: end tags without a start, start tags never\n"
              "closed, ut placeholders without their partner, Tu without a Tuv in the target\n"
              "language (chosen as by to-if), empty target Tuvs, and text that is not\n"
-             "well-formed XML (a stray < or &, markup cut off). Exit status 1 when it found\n"
+             "well-formed XML (a stray < or &, markup cut off). Of each kind the first 100\n"
+             "of a file are listed and one line counts the rest. Exit status 1 when it found\n"
              "a problem.\n"
              "\n"
              "  --direction VALUE      target language (as for to-if)\n"
+             "  --all-warnings         list every problem, not the first 100 of each kind\n"
              "  -q, --quiet            no notes and no warnings\n"
              "  -h, --help             show this help\n";
     case Command::Stats:

@@ -449,8 +449,9 @@ class CCheckedStream : public CForwardingStream {
   CTagCheck& m_check;
 };
 
-// Of each kind of tag problem, the warnings listed for one file unless --all-warnings is given;
-// one more warning counts the rest (a damaged file can have millions of them).
+// Of each kind of tag problem (from-if) or document problem (check), the ones listed for one file
+// unless --all-warnings is given; one more line counts the rest (a damaged file can have
+// millions of them).
 constexpr std::size_t kListedWarnings = 100;
 
 // The tag check of one conversion from IF, its problems reported as warnings.
@@ -495,8 +496,8 @@ bool FinishTagCheck(const CCliOptions& o, CTagCheck& check, const std::string& i
   }
   for (const auto& [kind, count] : check.Unlisted()) {
     messages.Warning(Quote(input) + ": " + std::to_string(count) + " more warning" +
-                     (count == 1 ? "" : "s") + " \"" + kind +
-                     "\" not listed (--all-warnings lists them).");
+                     (count == 1 ? "" : "s") + " not listed: " + kind +
+                     " (--all-warnings lists them).");
   }
   if (!o.strict || check.Problems() == 0) return true;
   messages.Error(std::to_string(check.Problems()) + " tag problem" +
@@ -1241,10 +1242,17 @@ ExitCode RunCheck(const CCliOptions& o, std::ostream& out, std::ostream& err) {
       const std::shared_ptr<CCliFile> in = PlatformOpenInput(input);
       const std::int32_t direction = ChooseDirection(o, input, messages);
       const std::u16string target = direction != 0 ? TuvLanguageOf(direction) : std::u16string();
+      std::vector<std::pair<std::string, std::size_t>> unlisted;
       const std::size_t problems = CheckDocument(
-          in, target, [&](std::uint64_t line, std::uint64_t column, const std::string& text) {
+          in, target,
+          [&](std::uint64_t line, std::uint64_t column, const std::string& text) {
             out << input << ":" << line << ":" << column << ": " << text << "\n";
-          });
+          },
+          o.allWarnings ? 0 : kListedWarnings, &unlisted);
+      for (const auto& [kind, count] : unlisted) {
+        out << input << ": " << count << " more problem" << (count == 1 ? "" : "s")
+            << " not listed: " << kind << " (--all-warnings lists them).\n";
+      }
       if (problems != 0) clean = false;
     } catch (const CHResultError& e) {
       messages.Error("cannot read " + Quote(input) + ": " + Cause(e) + ".");
