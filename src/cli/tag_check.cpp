@@ -2,13 +2,16 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/tag_check.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 
 #include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
+#include "storage/unit_scan.h"
 
 namespace tagvert::cli {
 
@@ -59,10 +62,36 @@ bool IsPlaceholder(const std::u16string& source) {
           source[3] == u'\r' || source[3] == u'\n');
 }
 
+// The number of units at the start of `units` that lie outside the code range.
+std::size_t UnitsBeforeCode(const char16_t* units, std::size_t count) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return UnitsFindIfCode(reinterpret_cast<const std::uint8_t*>(units), count);
+  }
+  std::size_t i = 0;
+  while (i < count && !IsCode(units[i]))
+    ++i;
+  return i;
+}
+
 }  // namespace
 
 void CIfTagGroups::Feed(const char16_t* units, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i, ++m_unit) {
+    // A run of text, of source text or of a group's content is taken in bulk: only codes change
+    // the state.
+    if (m_state != State::Pair && !(m_state == State::Reserve && m_reserveLeft > 0)) {
+      const std::size_t run = UnitsBeforeCode(units + i, count - i);
+      if (run != 0) {
+        if (m_state == State::Source) {
+          m_group.source.append(units + i, run);
+        } else if (m_state == State::Text) {
+          m_end = m_block = false;
+        }
+        i += run - 1;
+        m_unit += run - 1;
+        continue;
+      }
+    }
     const char16_t unit = units[i];
     switch (m_state) {
       case State::Pair:
@@ -238,20 +267,37 @@ void CTagCheck::Feed(const void* bytes, std::size_t count) {
     s.oddByte = -1;
     i = 1;
   }
+  const std::size_t pairs = (count - i) / 2;
+  if constexpr (std::endian::native == std::endian::little) {
+    const std::size_t at = s.units.size();
+    s.units.resize(at + pairs);
+    std::memcpy(s.units.data() + at, b + i, 2 * pairs);
+    i += 2 * pairs;
+  }
   for (; i + 1 < count; i += 2)
     s.units.push_back(static_cast<char16_t>(b[i] | (b[i + 1] << 8)));
   if (i < count) s.oddByte = b[i];
   s.groups.Feed(s.units.data(), s.units.size());
 }
 
-void CTagCheck::Report(std::uint64_t unit, const std::u16string& source, char16_t pair, Kind kind,
-                       const std::string& what) {
+bool CTagCheck::Count(Kind kind) {
   ++m_problems;
   if (m_limit != 0 && m_listed[kind] >= m_limit) {
     ++m_unlisted[kind];
-    return;
+    return false;
   }
   ++m_listed[kind];
+  return true;
+}
+
+void CTagCheck::Report(std::uint64_t unit, const std::u16string& source, char16_t pair, Kind kind,
+                       const std::string& what) {
+  if (!Count(kind)) return;
+  Send(unit, source, pair, kind, what);
+}
+
+void CTagCheck::Send(std::uint64_t unit, const std::u16string& source, char16_t pair, Kind kind,
+                     const std::string& what) {
   std::u16string quoted = source.substr(0, kQuotedUnits);
   if (source.size() > kQuotedUnits) quoted += u"...";
   std::string text = "tag " + Utf16ToUtf8(quoted);
@@ -324,11 +370,12 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
   const std::size_t at = s.innermost[g.pair];
   if (at != CState::kNone) {
     CState::COpen& closed = s.open[at];
-    if (closed.crossing) {
+    // The sentence is made only for a problem that is listed.
+    if (closed.crossing && Count(kMisnested)) {
       const CState::CCrossing& crossing = *closed.crossing;
-      Report(crossing.unit, crossing.source, crossing.pair, kMisnested,
-             "closes its start tag while " + Utf16ToUtf8(closed.source.substr(0, kQuotedUnits)) +
-                 " (pair " + PairHex(closed.pair) + ") is still open: ");
+      Send(crossing.unit, crossing.source, crossing.pair, kMisnested,
+           "closes its start tag while " + Utf16ToUtf8(closed.source.substr(0, kQuotedUnits)) +
+               " (pair " + PairHex(closed.pair) + ") is still open: ");
     }
     // The tags opened after it stay open; their end tags come later (misnested) or never. Those
     // not crossed yet are the end of the uncrossed list.

@@ -84,8 +84,14 @@ class CTagCheck {
   struct CState;
   void OnGroup(const CIfTagGroup& group);
   void CloseTag(const CIfTagGroup& group);
+  /// Counts a problem of `kind`; true when it is to be handed over.
+  bool Count(Kind kind);
+  /// Counts a problem and hands it over unless its kind is past the limit.
   void Report(std::uint64_t unit, const std::u16string& source, char16_t pair, Kind kind,
               const std::string& what = std::string());
+  /// Hands a counted problem over: the tag, its pair id, `what` and the words of its kind.
+  void Send(std::uint64_t unit, const std::u16string& source, char16_t pair, Kind kind,
+            const std::string& what);
 
   std::function<void(std::uint64_t, const std::string&)> m_report;
   std::unique_ptr<CState> m_state;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -64,15 +65,25 @@ TEST(TagCheckTest, WorkStaysLinearWithManyOpenTags) {
       bytes += static_cast<char>(unit & 0xFF);
       bytes += static_cast<char>(unit >> 8);
     }
-    std::size_t reported = 0;
-    CTagCheck check([&](std::uint64_t, const std::string&) { ++reported; });
+    std::vector<std::string> whole, pieces;
+    CTagCheck check([&](std::uint64_t unit, const std::string& text) {
+      whole.push_back(std::to_string(unit) + text);
+    });
     check.Feed(bytes.data(), bytes.size());
     check.Finish();
     if (row.problems != SIZE_MAX) {
       EXPECT_EQ(check.Problems(), row.problems) << row.name;
     }
-    EXPECT_EQ(reported, check.Problems()) << row.name;
+    EXPECT_EQ(whole.size(), check.Problems()) << row.name;
     EXPECT_LE(check.Steps(), 4 * (row.starts.size() + row.ends.size())) << row.name;
+    // Cut into pieces of an odd number of bytes, units and source texts split: the same problems.
+    CTagCheck cut([&](std::uint64_t unit, const std::string& text) {
+      pieces.push_back(std::to_string(unit) + text);
+    });
+    for (std::size_t at = 0; at < bytes.size(); at += 7)
+      cut.Feed(bytes.data() + at, std::min<std::size_t>(7, bytes.size() - at));
+    cut.Finish();
+    EXPECT_EQ(pieces, whole) << row.name;
   }
 }
 
