@@ -208,6 +208,8 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
       o.against = value;
     } else if (!optionsEnded && a == "--strict") {
       o.strict = true;
+    } else if (!optionsEnded && a == "--all-warnings") {
+      o.allWarnings = true;
     } else if (!optionsEnded && a == "--json") {
       o.json = true;
     } else if (!optionsEnded && a == "--codes") {
@@ -224,6 +226,10 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
   }
 
   if (o.help || o.version) return result;
+  if (o.allWarnings && o.command != Command::FromIf && o.command != Command::Check &&
+      o.command != Command::None) {
+    return fail("--all-warnings applies only to from-if and check.");
+  }
   switch (o.command) {
     case Command::None:
       return fail("no command given.");
@@ -384,6 +390,7 @@ std::string CommandHelp(Command command) {
       return std::string(
                  "Usage: tagvert from-if FILE... [-o OUTPUT | -O DIR] [-j N] [--against IF] "
                  "[--strict]\n"
+                 "                       [--all-warnings]\n"
                  "\n"
                  "Converts translated IF files back into TTX documents, written as UTF-8 with a\n"
                  "byte-order mark. The default output drops .if and puts .out before the\n"
@@ -393,13 +400,15 @@ std::string CommandHelp(Command command) {
              "  --against FILE         the IF sent to the kernel: every tag of it must come back\n"
              "  --strict               tag damage, or an input cut at an odd byte, is an error:\n"
              "                         exit 1 and no output\n"
+             "  --all-warnings         list every tag problem, not the first 100 of each kind\n"
              "\n"
              "An input that does not begin with the IF header is refused unless --force is\n"
              "given. Each IF is checked as it streams: every paired start tag meets its end\n"
              "tag (same pair id, properly nested) and no tag group appears twice; with\n"
              "--against every tag group of the sent IF is present exactly once and no inline\n"
              "tag moved across a block boundary. Each problem is a warning naming the tag and\n"
-             "its position in units ('unit 41: tag <b>, pair 0x0067: no end tag').\n" +
+             "its position in units ('unit 41: tag <b>, pair 0x0067: no end tag'). Of each\n"
+             "kind the first 100 of a file are listed and one warning counts the rest.\n" +
              kBatchText;
     case Command::Show:
       return "Usage: tagvert show FILE [--codes] [--direction VALUE]\n"
@@ -431,16 +440,18 @@ std::string CommandHelp(Command command) {
              "  -q, --quiet            no notes and no warnings\n"
              "  -h, --help             show this help\n";
     case Command::Check:
-      return "Usage: tagvert check FILE... [--direction VALUE]\n"
+      return "Usage: tagvert check FILE... [--direction VALUE] [--all-warnings]\n"
              "\n"
              "Lists the problems a translator wants to know before sending a TTX file out, one\n"
              "'FILE:LINE:COLUMN: message' line each: end tags without a start, start tags never\n"
              "closed, ut placeholders without their partner, Tu without a Tuv in the target\n"
              "language (chosen as by to-if), empty target Tuvs, and text that is not\n"
-             "well-formed XML (a stray < or &, markup cut off). Exit status 1 when it found\n"
+             "well-formed XML (a stray < or &, markup cut off). Of each kind the first 100\n"
+             "of a file are listed and one line counts the rest. Exit status 1 when it found\n"
              "a problem.\n"
              "\n"
              "  --direction VALUE      target language (as for to-if)\n"
+             "  --all-warnings         list every problem, not the first 100 of each kind\n"
              "  -q, --quiet            no notes and no warnings\n"
              "  -h, --help             show this help\n";
     case Command::Stats:

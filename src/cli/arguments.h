@@ -31,8 +31,9 @@ struct CCliOptions {
   bool force = false;                     ///< --force: convert an input that fails the checks
   std::optional<std::string> against;     ///< --against FILE (from-if): the IF sent to the kernel
   bool strict = false;                    ///< --strict: tag damage, a cut UTF-16 unit are errors
-  bool json = false;                      ///< --json (stats): the figures as JSON
-  bool codes = false;                     ///< --codes (show): every code unit as <XXXX>
+  bool allWarnings = false;  ///< --all-warnings (from-if): every tag problem, not 100 of a kind
+  bool json = false;         ///< --json (stats): the figures as JSON
+  bool codes = false;        ///< --codes (show): every code unit as <XXXX>
 };
 
 /// The outcome of parsing: the options, or a usage error message (one sentence). A command line

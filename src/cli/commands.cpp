@@ -485,12 +485,20 @@ class CCheckedStream : public CForwardingStream {
   CTagCheck& m_check;
 };
 
+// Of each kind of tag problem (from-if) or document problem (check), the ones listed for one file
+// unless --all-warnings is given; one more line counts the rest (a damaged file can have
+// millions of them).
+constexpr std::size_t kListedWarnings = 100;
+
 // The tag check of one conversion from IF, its problems reported as warnings.
-std::unique_ptr<CTagCheck> MakeTagCheck(const std::string& input, CMessages& messages) {
-  return std::make_unique<CTagCheck>(
+std::unique_ptr<CTagCheck> MakeTagCheck(const CCliOptions& o, const std::string& input,
+                                        CMessages& messages) {
+  auto check = std::make_unique<CTagCheck>(
       [&messages, name = Quote(input)](std::uint64_t unit, const std::string& text) {
         messages.Warning(name + ": unit " + std::to_string(unit) + ": " + text + ".");
       });
+  if (!o.allWarnings) check->SetListLimit(kListedWarnings);
+  return check;
 }
 
 // Reads the IF of --against into the check. False, with the error said, when it cannot be read
@@ -521,6 +529,11 @@ bool FinishTagCheck(const CCliOptions& o, CTagCheck& check, const std::string& i
     } catch (const CHResultError&) {
       // Read once already: a failure now leaves the missing tags unnamed, no more.
     }
+  }
+  for (const auto& [kind, count] : check.Unlisted()) {
+    messages.Warning(Quote(input) + ": " + std::to_string(count) + " more warning" +
+                     (count == 1 ? "" : "s") + " not listed: " + kind +
+                     " (--all-warnings lists them).");
   }
   if (!o.strict || check.Problems() == 0) return true;
   messages.Error(std::to_string(check.Problems()) + " tag problem" +
@@ -652,7 +665,7 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   std::unique_ptr<CTagCheck> check;
   ByteStreamPtr sourceStream = std::make_shared<CWatchedStream>(in, *listener);
   if (!toIF) {
-    check = MakeTagCheck(input, messages);
+    check = MakeTagCheck(o, input, messages);
     if (o.against && !LoadSent(*o.against, *check, messages)) {
       PlatformAbandonOutput(out);
       g_running.store(nullptr);
@@ -992,7 +1005,7 @@ JobOutcome CBatch::ConvertTo(const CJob& job, CTagvertConverter& converter,
   std::unique_ptr<CTagCheck> check;
   ByteStreamPtr sourceStream = in;
   if (!m_toIF) {
-    check = MakeTagCheck(job.input, m_messages);
+    check = MakeTagCheck(m_options, job.input, m_messages);
     sourceStream = std::make_shared<CCheckedStream>(sourceStream, *check);
   }
   const CEndpoint source = CEndpoint::Stream(sourceStream);
@@ -1388,10 +1401,17 @@ ExitCode RunCheck(const CCliOptions& o, std::ostream& out, std::ostream& err) {
       const std::shared_ptr<CCliFile> in = PlatformOpenInput(input);
       const std::int32_t direction = ChooseDirection(o, input, messages);
       const std::u16string target = direction != 0 ? TuvLanguageOf(direction) : std::u16string();
+      std::vector<std::pair<std::string, std::size_t>> unlisted;
       const std::size_t problems = CheckDocument(
-          in, target, [&](std::uint64_t line, std::uint64_t column, const std::string& text) {
+          in, target,
+          [&](std::uint64_t line, std::uint64_t column, const std::string& text) {
             out << input << ":" << line << ":" << column << ": " << text << "\n";
-          });
+          },
+          o.allWarnings ? 0 : kListedWarnings, &unlisted);
+      for (const auto& [kind, count] : unlisted) {
+        out << input << ": " << count << " more problem" << (count == 1 ? "" : "s")
+            << " not listed: " << kind << " (--all-warnings lists them).\n";
+      }
       if (problems != 0) clean = false;
     } catch (const CHResultError& e) {
       messages.Error(ReadFailure(input, e));

@@ -14,6 +14,31 @@ namespace tagvert::cli {
 
 namespace {
 
+// The kinds of problem, and the words that name each in the count of those not listed.
+enum Kind {
+  kStrayAmpersand,
+  kStrayLess,
+  kCutOff,
+  kUtEndAlone,
+  kUtStartAlone,
+  kTuWithoutTarget,
+  kEmptyTarget,
+  kEndAlone,
+  kNeverClosed,
+  kKinds
+};
+constexpr const char* kKindWords[kKinds] = {
+    "'&' that starts no reference",
+    "'<' that starts no markup",
+    "markup cut off",
+    "ut placeholder of Type=\"end\" without its start",
+    "ut placeholder of Type=\"start\" without its end",
+    "Tu without a Tuv in the target language",
+    "empty Tuv in the target language",
+    "end tag without a start tag",
+    "start tag never closed",
+};
+
 struct CPosition {
   std::uint64_t line = 1;
   std::uint64_t column = 1;
@@ -51,11 +76,20 @@ bool StartsReference(const std::u16string& text, std::size_t i) {
 
 std::size_t CheckDocument(
     const ByteStreamPtr& source, const std::u16string& targetLang,
-    const std::function<void(std::uint64_t, std::uint64_t, const std::string&)>& report) {
+    const std::function<void(std::uint64_t, std::uint64_t, const std::string&)>& report,
+    std::size_t listLimit, std::vector<std::pair<std::string, std::size_t>>* unlisted) {
   std::size_t problems = 0;
-  auto problem = [&](const CPosition& p, const std::string& message) {
+  std::size_t listed[kKinds] = {};
+  std::size_t notListed[kKinds] = {};
+  // The message is made only for a problem that is listed.
+  auto problem = [&](const CPosition& p, Kind kind, const auto& message) {
     ++problems;
-    report(p.line, p.column, message);
+    if (listLimit != 0 && listed[kind] >= listLimit) {
+      ++notListed[kind];
+      return;
+    }
+    ++listed[kind];
+    report(p.line, p.column, std::string(message()));
   };
   CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
   storage.Open(CEndpoint::Stream(source), CEndpoint());
@@ -99,9 +133,9 @@ std::size_t CheckDocument(
       CPosition p = at;
       for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == u'&' && !StartsReference(text, i)) {
-          problem(p, "'&' that starts no reference (write &amp;)");
+          problem(p, kStrayAmpersand, [] { return "'&' that starts no reference (write &amp;)"; });
         } else if (text[i] == u'<') {
-          problem(p, "'<' that starts no markup (write &lt;)");
+          problem(p, kStrayLess, [] { return "'<' that starts no markup (write &lt;)"; });
         }
         if (text[i] == u'\n') {
           ++p.line;
@@ -115,14 +149,16 @@ std::size_t CheckDocument(
     const std::u16string& name = element.GetNameRef();
     if (name.empty() &&
         (text.size() < 2 || (text[1] != u'!' && text[1] != u'?' && text[1] != u'/'))) {
-      problem(at, "'<' that starts no markup (write &lt;)");
+      problem(at, kStrayLess, [] { return "'<' that starts no markup (write &lt;)"; });
       continue;
     }
     if (text.size() < 2 || text.back() != u'>') {
-      std::u16string shown = text.substr(0, 40);
-      const std::size_t lineEnd = shown.find_first_of(u"\r\n");
-      if (lineEnd != std::u16string::npos) shown.resize(lineEnd);
-      problem(at, "markup cut off: " + Utf16ToUtf8(shown));
+      problem(at, kCutOff, [&] {
+        std::u16string shown = text.substr(0, 40);
+        const std::size_t lineEnd = shown.find_first_of(u"\r\n");
+        if (lineEnd != std::u16string::npos) shown.resize(lineEnd);
+        return "markup cut off: " + Utf16ToUtf8(shown);
+      });
       continue;
     }
     // Declarations, comments and processing instructions open nothing.
@@ -150,7 +186,7 @@ std::size_t CheckDocument(
         while (!key.empty() && k > tuvUtBase && utStarts[k - 1].display != key)
           --k;
         if (k <= tuvUtBase) {
-          problem(at, "ut placeholder of Type=\"end\" without its start");
+          problem(at, kUtEndAlone, [] { return kKindWords[kUtEndAlone]; });
         } else {
           utStarts.erase(utStarts.begin() + static_cast<std::ptrdiff_t>(k - 1));
         }
@@ -162,7 +198,10 @@ std::size_t CheckDocument(
         tuAt = at;
         tuHasTarget = false;
       } else if (endTag && inTu) {
-        if (!tuHasTarget) problem(tuAt, "Tu without a Tuv in " + Utf16ToUtf8(targetLang));
+        if (!tuHasTarget) {
+          problem(tuAt, kTuWithoutTarget,
+                  [&] { return "Tu without a Tuv in " + Utf16ToUtf8(targetLang); });
+        }
         inTu = false;
       }
     }
@@ -172,7 +211,7 @@ std::size_t CheckDocument(
         tuvUtBase = utStarts.size();
       } else {
         for (std::size_t k = tuvUtBase; k < utStarts.size(); ++k) {
-          problem(utStarts[k].at, "ut placeholder of Type=\"start\" without its end");
+          problem(utStarts[k].at, kUtStartAlone, [] { return kKindWords[kUtStartAlone]; });
         }
         utStarts.resize(std::min(tuvUtBase, utStarts.size()));
         tuvUtBase = 0;
@@ -183,14 +222,16 @@ std::size_t CheckDocument(
       if (!endTag && lang != nullptr && *lang == targetLang) {
         tuHasTarget = true;
         if (empty) {
-          problem(at, "empty Tuv in " + Utf16ToUtf8(targetLang));
+          problem(at, kEmptyTarget, [&] { return "empty Tuv in " + Utf16ToUtf8(targetLang); });
         } else {
           inTargetTuv = true;
           targetTuvEmpty = true;
           tuvAt = at;
         }
       } else if (endTag && inTargetTuv) {
-        if (targetTuvEmpty) problem(tuvAt, "empty Tuv in " + Utf16ToUtf8(targetLang));
+        if (targetTuvEmpty) {
+          problem(tuvAt, kEmptyTarget, [&] { return "empty Tuv in " + Utf16ToUtf8(targetLang); });
+        }
         inTargetTuv = false;
       }
     }
@@ -204,22 +245,31 @@ std::size_t CheckDocument(
     while (i > 0 && open[i - 1].name != name)
       --i;
     if (i == 0) {
-      problem(at, "end tag </" + Utf16ToUtf8(name) + "> without a start tag");
+      problem(at, kEndAlone,
+              [&] { return "end tag </" + Utf16ToUtf8(name) + "> without a start tag"; });
       continue;
     }
     // Elements opened inside the one this tag closes were never closed.
     for (std::size_t j = open.size(); j > i; --j) {
-      problem(open[j - 1].at, "start tag <" + Utf16ToUtf8(open[j - 1].name) + "> never closed (</" +
-                                  Utf16ToUtf8(name) + "> at " + At(at) + " closes its parent)");
+      problem(open[j - 1].at, kNeverClosed, [&] {
+        return "start tag <" + Utf16ToUtf8(open[j - 1].name) + "> never closed (</" +
+               Utf16ToUtf8(name) + "> at " + At(at) + " closes its parent)";
+      });
     }
     open.resize(i - 1);
   }
   storage.Close();
   for (const COpenElement& element : open) {
-    problem(element.at, "start tag <" + Utf16ToUtf8(element.name) + "> never closed");
+    problem(element.at, kNeverClosed,
+            [&] { return "start tag <" + Utf16ToUtf8(element.name) + "> never closed"; });
   }
   for (const CUtStart& start : utStarts) {
-    problem(start.at, "ut placeholder of Type=\"start\" without its end");
+    problem(start.at, kUtStartAlone, [] { return kKindWords[kUtStartAlone]; });
+  }
+  if (unlisted != nullptr) {
+    for (int kind = 0; kind < kKinds; ++kind) {
+      if (notListed[kind] != 0) unlisted->emplace_back(kKindWords[kind], notListed[kind]);
+    }
   }
   return problems;
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "storage/byte_stream.h"
 
@@ -17,9 +19,13 @@ namespace tagvert::cli {
 /// `targetLang` and empty Tuvs of that language (both skipped when `targetLang` is empty), and
 /// text that is not well-formed XML (a stray '<' or '&', markup cut off). Lines and columns
 /// count from 1; a column counts UTF-16 units. Returns the number of problems. Throws
-/// CHResultError when the source fails.
+/// CHResultError when the source fails. With `listLimit` (0: no limit) at most that many problems
+/// of each kind go to `report`; `unlisted`, when given, receives the others' count by kind (the
+/// words that name the kind, kinds without such problems left out).
 std::size_t CheckDocument(
     const ByteStreamPtr& source, const std::u16string& targetLang,
-    const std::function<void(std::uint64_t, std::uint64_t, const std::string&)>& report);
+    const std::function<void(std::uint64_t, std::uint64_t, const std::string&)>& report,
+    std::size_t listLimit = 0,
+    std::vector<std::pair<std::string, std::size_t>>* unlisted = nullptr);
 
 }  // namespace tagvert::cli

@@ -2,11 +2,16 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/tag_check.h"
 
+#include <bit>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 
 #include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
+#include "storage/unit_scan.h"
 
 namespace tagvert::cli {
 
@@ -17,6 +22,16 @@ constexpr std::size_t kIds = 0x10000;
 constexpr std::size_t kQuotedUnits = 60;
 // A block location that several tag groups of one pair id share: not checked.
 constexpr std::uint32_t kAmbiguous = 0xFFFFFFFF;
+// The words that end the sentence of each kind of problem, in the order of CTagCheck::Kind.
+constexpr const char* kKindWords[CTagCheck::kKinds] = {
+    "appears twice",
+    "no start tag",
+    "no end tag",
+    "the tags are misnested",
+    "appears more often than in the IF sent to the kernel",
+    "moved across a block boundary",
+    "missing (at this unit of the IF sent to the kernel)",
+};
 
 bool IsCode(char16_t unit) {
   return unit >= 0xE000 && unit <= 0xEFFF;
@@ -47,10 +62,36 @@ bool IsPlaceholder(const std::u16string& source) {
           source[3] == u'\r' || source[3] == u'\n');
 }
 
+// The number of units at the start of `units` that lie outside the code range.
+std::size_t UnitsBeforeCode(const char16_t* units, std::size_t count) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return UnitsFindIfCode(reinterpret_cast<const std::uint8_t*>(units), count);
+  }
+  std::size_t i = 0;
+  while (i < count && !IsCode(units[i]))
+    ++i;
+  return i;
+}
+
 }  // namespace
 
 void CIfTagGroups::Feed(const char16_t* units, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i, ++m_unit) {
+    // A run of text, of source text or of a group's content is taken in bulk: only codes change
+    // the state.
+    if (m_state != State::Pair && !(m_state == State::Reserve && m_reserveLeft > 0)) {
+      const std::size_t run = UnitsBeforeCode(units + i, count - i);
+      if (run != 0) {
+        if (m_state == State::Source) {
+          m_group.source.append(units + i, run);
+        } else if (m_state == State::Text) {
+          m_end = m_block = false;
+        }
+        i += run - 1;
+        m_unit += run - 1;
+        continue;
+      }
+    }
     const char16_t unit = units[i];
     switch (m_state) {
       case State::Pair:
@@ -121,21 +162,39 @@ struct CTagCheck::CState {
   explicit CState(CTagCheck& check)
       : groups([&check](const CIfTagGroup& group) { check.OnGroup(group); }) {}
 
-  struct COpen {
+  static constexpr std::size_t kNone = SIZE_MAX;
+  // The first end tag that closed a tag opened before an open tag while that one was open:
+  // misnesting when that one is closed later, a lost end tag of it otherwise. One end tag often
+  // crosses many open tags, which share it.
+  struct CCrossing {
     char16_t pair;
     std::u16string source;
     std::uint64_t unit;
-    // The first end tag that closed a tag opened before this one while this one was open:
-    // misnesting when this one is closed later, a lost end tag of this one otherwise.
-    bool crossed = false;
-    char16_t crossingPair = 0;
-    std::u16string crossingSource;
-    std::uint64_t crossingUnit = 0;
+  };
+  struct COpen {
+    char16_t pair;
+    bool closed = false;           // a gap in the list until it is compacted
+    std::size_t samePair = kNone;  // the open tag with the same pair id opened before it
+    std::u16string source;
+    std::uint64_t unit;
+    std::shared_ptr<const CCrossing> crossing;
   };
   CIfTagGroups groups;
+  // The open tags in the order they were opened, with gaps where tags were closed; the gaps are
+  // dropped from the end at once and from the rest once they outnumber the open tags.
   std::vector<COpen> open;
-  std::vector<bool> seenStart = std::vector<bool>(kIds);
-  std::vector<bool> seenEnd = std::vector<bool>(kIds);
+  std::size_t gaps = 0;
+  // Per pair id, the innermost open tag with it: the one an end tag of that id closes.
+  std::vector<std::size_t> innermost = std::vector<std::size_t>(kIds, kNone);
+  // The open tags not crossed yet, in ascending order: an end tag crosses every open tag opened
+  // after the one it closes, the end of this list.
+  std::vector<std::size_t> uncrossed;
+  std::uint64_t steps = 0;
+  // The pair ids seen in a start tag and in an end tag since ids last started again: seen when
+  // the entry equals `era` (a new era forgets them all at once).
+  std::vector<std::uint32_t> seenStart = std::vector<std::uint32_t>(kIds);
+  std::vector<std::uint32_t> seenEnd = std::vector<std::uint32_t>(kIds);
+  std::uint32_t era = 1;
   char16_t highestStart = 0;
   int oddByte = -1;
   std::vector<char16_t> units;
@@ -146,6 +205,27 @@ struct CTagCheck::CState {
   std::vector<std::uint32_t> startBlock, endBlock;
   std::vector<bool> sentEnd;
   std::uint32_t block = 0;
+
+  // Drops the gaps, renumbering what refers to the open tags. Every reference names an open
+  // tag: only the innermost tag of an id is ever closed, so the tags before it with the same id
+  // stay open, and a closed tag leaves the uncrossed list.
+  void Compact() {
+    std::vector<std::size_t> moved(open.size(), kNone);
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < open.size(); ++i) {
+      if (open[i].closed) continue;
+      moved[i] = kept;
+      if (innermost[open[i].pair] == i) innermost[open[i].pair] = kept;
+      if (open[i].samePair != kNone) open[i].samePair = moved[open[i].samePair];
+      if (kept != i) open[kept] = std::move(open[i]);
+      ++kept;
+    }
+    for (std::size_t& at : uncrossed)
+      at = moved[at];
+    steps += open.size() + uncrossed.size();
+    open.resize(kept);
+    gaps = 0;
+  }
 };
 
 CTagCheck::CTagCheck(std::function<void(std::uint64_t, const std::string&)> report)
@@ -187,37 +267,69 @@ void CTagCheck::Feed(const void* bytes, std::size_t count) {
     s.oddByte = -1;
     i = 1;
   }
+  const std::size_t pairs = (count - i) / 2;
+  if constexpr (std::endian::native == std::endian::little) {
+    const std::size_t at = s.units.size();
+    s.units.resize(at + pairs);
+    std::memcpy(s.units.data() + at, b + i, 2 * pairs);
+    i += 2 * pairs;
+  }
   for (; i + 1 < count; i += 2)
     s.units.push_back(static_cast<char16_t>(b[i] | (b[i + 1] << 8)));
   if (i < count) s.oddByte = b[i];
   s.groups.Feed(s.units.data(), s.units.size());
 }
 
-void CTagCheck::Report(std::uint64_t unit, const std::u16string& source, char16_t pair,
+bool CTagCheck::Count(Kind kind) {
+  ++m_problems;
+  if (m_limit != 0 && m_listed[kind] >= m_limit) {
+    ++m_unlisted[kind];
+    return false;
+  }
+  ++m_listed[kind];
+  return true;
+}
+
+void CTagCheck::Report(std::uint64_t unit, const std::u16string& source, char16_t pair, Kind kind,
                        const std::string& what) {
+  if (!Count(kind)) return;
+  Send(unit, source, pair, kind, what);
+}
+
+void CTagCheck::Send(std::uint64_t unit, const std::u16string& source, char16_t pair, Kind kind,
+                     const std::string& what) {
   std::u16string quoted = source.substr(0, kQuotedUnits);
   if (source.size() > kQuotedUnits) quoted += u"...";
   std::string text = "tag " + Utf16ToUtf8(quoted);
   text += pair != 0 ? ", pair " + PairHex(pair) : std::string(", without a pair id");
-  text += ": " + what;
-  ++m_problems;
+  text += ": " + what + kKindWords[kind];
   m_report(unit, text);
+}
+
+std::vector<std::pair<std::string, std::size_t>> CTagCheck::Unlisted() const {
+  std::vector<std::pair<std::string, std::size_t>> unlisted;
+  for (int kind = 0; kind < kKinds; ++kind) {
+    if (m_unlisted[kind] != 0) unlisted.emplace_back(kKindWords[kind], m_unlisted[kind]);
+  }
+  return unlisted;
+}
+
+std::uint64_t CTagCheck::Steps() const {
+  return m_state->steps;
 }
 
 void CTagCheck::OnGroup(const CIfTagGroup& g) {
   CState& s = *m_state;
   if (s.against) {
     if (g.pair == 0) {
-      if (--s.singles[Bucket(g.source)] < 0) {
-        Report(g.unit, g.source, 0, "appears more often than in the IF sent to the kernel");
-      }
+      if (--s.singles[Bucket(g.source)] < 0) Report(g.unit, g.source, 0, kMoreOften);
     } else {
       const std::int32_t left = --(g.end ? s.ends : s.starts)[g.pair];
       const std::uint32_t was = (g.end ? s.endBlock : s.startBlock)[g.pair];
       if (left < 0) {
-        Report(g.unit, g.source, g.pair, "appears more often than in the IF sent to the kernel");
+        Report(g.unit, g.source, g.pair, kMoreOften);
       } else if (!g.block && was != kAmbiguous && was != s.block) {
-        Report(g.unit, g.source, g.pair, "moved across a block boundary");
+        Report(g.unit, g.source, g.pair, kMoved);
       }
     }
   }
@@ -227,49 +339,72 @@ void CTagCheck::OnGroup(const CIfTagGroup& g) {
   // whether one was lost or doubled. Every other paired tag is an element of the XML document,
   // properly nested.
   if (g.pair == 0 || IsPlaceholder(g.source)) return;
-
-  if (!g.end) {
-    // Pair ids start again from a small number after 0xFFFA: what came before is forgotten.
-    if (g.pair < 0x1000 && s.highestStart >= 0xF000) {
-      s.seenStart.assign(kIds, false);
-      s.seenEnd.assign(kIds, false);
-      s.highestStart = 0;
-    }
-    if (g.pair > s.highestStart) s.highestStart = g.pair;
-    if (s.seenStart[g.pair] && !s.against) Report(g.unit, g.source, g.pair, "appears twice");
-    s.seenStart[g.pair] = true;
-    CState::COpen open;
-    open.pair = g.pair;
-    open.source = g.source;
-    open.unit = g.unit;
-    s.open.push_back(std::move(open));
+  if (g.end) {
+    CloseTag(g);
     return;
   }
-  std::size_t at = s.open.size();
-  while (at > 0 && s.open[at - 1].pair != g.pair)
-    --at;
-  if (at > 0) {
-    const auto& closed = s.open[at - 1];
-    if (closed.crossed) {
-      Report(closed.crossingUnit, closed.crossingSource, closed.crossingPair,
-             "closes its start tag while " + Utf16ToUtf8(closed.source.substr(0, kQuotedUnits)) +
-                 " (pair " + PairHex(closed.pair) + ") is still open: the tags are misnested");
+  // Pair ids start again from a small number after 0xFFFA: what came before is forgotten.
+  if (g.pair < 0x1000 && s.highestStart >= 0xF000) {
+    if (++s.era == 0) {
+      s.seenStart.assign(kIds, 0);
+      s.seenEnd.assign(kIds, 0);
+      s.era = 1;
     }
-    // The tags opened after it stay open; their end tags come later (misnested) or never.
-    for (std::size_t i = at; i < s.open.size(); ++i) {
-      auto& inner = s.open[i];
-      if (inner.crossed) continue;
-      inner.crossed = true;
-      inner.crossingPair = g.pair;
-      inner.crossingSource = g.source;
-      inner.crossingUnit = g.unit;
+    s.highestStart = 0;
+  }
+  if (g.pair > s.highestStart) s.highestStart = g.pair;
+  if (s.seenStart[g.pair] == s.era && !s.against) Report(g.unit, g.source, g.pair, kTwice);
+  s.seenStart[g.pair] = s.era;
+  CState::COpen open;
+  open.pair = g.pair;
+  open.samePair = s.innermost[g.pair];
+  open.source = g.source;
+  open.unit = g.unit;
+  s.innermost[g.pair] = s.open.size();
+  s.uncrossed.push_back(s.open.size());
+  s.open.push_back(std::move(open));
+}
+
+void CTagCheck::CloseTag(const CIfTagGroup& g) {
+  CState& s = *m_state;
+  const std::size_t at = s.innermost[g.pair];
+  if (at != CState::kNone) {
+    CState::COpen& closed = s.open[at];
+    // The sentence is made only for a problem that is listed.
+    if (closed.crossing && Count(kMisnested)) {
+      const CState::CCrossing& crossing = *closed.crossing;
+      Send(crossing.unit, crossing.source, crossing.pair, kMisnested,
+           "closes its start tag while " + Utf16ToUtf8(closed.source.substr(0, kQuotedUnits)) +
+               " (pair " + PairHex(closed.pair) + ") is still open: ");
     }
-    s.open.erase(s.open.begin() + static_cast<std::ptrdiff_t>(at - 1));
+    // The tags opened after it stay open; their end tags come later (misnested) or never. Those
+    // not crossed yet are the end of the uncrossed list.
+    std::shared_ptr<CState::CCrossing> crossing;
+    while (!s.uncrossed.empty() && s.uncrossed.back() > at) {
+      if (!crossing) {
+        crossing = std::make_shared<CState::CCrossing>(CState::CCrossing{g.pair, g.source, g.unit});
+      }
+      s.open[s.uncrossed.back()].crossing = crossing;
+      s.uncrossed.pop_back();
+      ++s.steps;
+    }
+    if (!s.uncrossed.empty() && s.uncrossed.back() == at) s.uncrossed.pop_back();
+    s.innermost[g.pair] = closed.samePair;
+    closed.closed = true;
+    closed.source = std::u16string();
+    closed.crossing.reset();
+    ++s.gaps;
+    while (!s.open.empty() && s.open.back().closed) {
+      s.open.pop_back();
+      --s.gaps;
+      ++s.steps;
+    }
+    if (s.gaps > s.open.size() - s.gaps) s.Compact();
   } else if (!s.against) {
     // With the sent IF, a count above or the missing start tag names this problem instead.
-    Report(g.unit, g.source, g.pair, s.seenEnd[g.pair] ? "appears twice" : "no start tag");
+    Report(g.unit, g.source, g.pair, s.seenEnd[g.pair] == s.era ? kTwice : kNoStart);
   }
-  s.seenEnd[g.pair] = true;
+  s.seenEnd[g.pair] = s.era;
 }
 
 void CTagCheck::Finish() {
@@ -277,10 +412,13 @@ void CTagCheck::Finish() {
   s.groups.Finish();
   for (const auto& open : s.open) {
     // A start tag that had no end tag in the sent IF either is not the kernel's doing.
-    if (s.against && !s.sentEnd[open.pair]) continue;
-    Report(open.unit, open.source, open.pair, "no end tag");
+    if (open.closed || (s.against && !s.sentEnd[open.pair])) continue;
+    Report(open.unit, open.source, open.pair, kNoEnd);
   }
   s.open.clear();
+  s.uncrossed.clear();
+  s.innermost.assign(kIds, CState::kNone);
+  s.gaps = 0;
 }
 
 void CTagCheck::NameMissing(IByteStream& sent) {
@@ -291,7 +429,7 @@ void CTagCheck::NameMissing(IByteStream& sent) {
         g.pair == 0 ? s.singles[Bucket(g.source)] : (g.end ? s.ends : s.starts)[g.pair];
     if (left <= 0) return;
     --left;
-    Report(g.unit, g.source, g.pair, "missing (at this unit of the IF sent to the kernel)");
+    Report(g.unit, g.source, g.pair, kMissing);
   });
   ReadIfGroups(sent, groups);
 }

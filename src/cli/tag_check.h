@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "storage/byte_stream.h"
@@ -45,9 +46,10 @@ class CIfTagGroups {
 /// Checks a translated IF while it streams: every paired start tag meets its end tag (same pair
 /// id, properly nested) and no tag group appears twice. With the IF that was sent to the kernel
 /// (SetSent), every tag group of that IF must be present exactly once and an inline tag must stay
-/// in the block it was in. Keeps the open tags, a bit per pair id, and with the sent IF a
+/// in the block it was in. Keeps the open tags, a few words per pair id, and with the sent IF a
 /// counter per pair id (tags without a pair id are counted by their source text's hash bucket)
-/// and the block of each inline tag: memory does not grow with the document.
+/// and the block of each inline tag: memory does not grow with the document. Each tag group
+/// costs constant time (amortised), however many tags are open and however often ids repeat.
 class CTagCheck {
  public:
   /// `report` receives each problem: the unit position and the sentence.
@@ -63,18 +65,40 @@ class CTagCheck {
   /// With the sent IF: reads it once more to name the tag groups the translated IF lacks
   /// (reported at their position in the sent IF). Throws CHResultError when it fails.
   void NameMissing(IByteStream& sent);
-  /// The number of problems reported so far.
+  /// The number of problems found so far, listed or not.
   std::size_t Problems() const { return m_problems; }
+  /// Hands at most `limit` problems of each kind to `report` (0, the default: every one); the
+  /// rest are only counted.
+  void SetListLimit(std::size_t limit) { m_limit = limit; }
+  /// The problems found but not handed over, by kind: the words that end each problem of the
+  /// kind, and their number. Kinds without such problems are left out.
+  std::vector<std::pair<std::string, std::size_t>> Unlisted() const;
+  /// The open tags visited so far to match end tags, close them and keep their list compact. It
+  /// stays within a small multiple of the tag groups read (tests check that).
+  std::uint64_t Steps() const;
+
+  /// The kinds of problem, each named by the words that end its sentences.
+  enum Kind { kTwice, kNoStart, kNoEnd, kMisnested, kMoreOften, kMoved, kMissing, kKinds };
 
  private:
   struct CState;
   void OnGroup(const CIfTagGroup& group);
-  void Report(std::uint64_t unit, const std::u16string& source, char16_t pair,
-              const std::string& what);
+  void CloseTag(const CIfTagGroup& group);
+  /// Counts a problem of `kind`; true when it is to be handed over.
+  bool Count(Kind kind);
+  /// Counts a problem and hands it over unless its kind is past the limit.
+  void Report(std::uint64_t unit, const std::u16string& source, char16_t pair, Kind kind,
+              const std::string& what = std::string());
+  /// Hands a counted problem over: the tag, its pair id, `what` and the words of its kind.
+  void Send(std::uint64_t unit, const std::u16string& source, char16_t pair, Kind kind,
+            const std::string& what);
 
   std::function<void(std::uint64_t, const std::string&)> m_report;
   std::unique_ptr<CState> m_state;
   std::size_t m_problems = 0;
+  std::size_t m_limit = 0;
+  std::size_t m_listed[kKinds] = {};
+  std::size_t m_unlisted[kKinds] = {};
 };
 
 /// Reads a whole IF stream in pieces into `groups`.

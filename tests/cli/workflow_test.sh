@@ -127,6 +127,13 @@ expect 0 "$tagvert" check "$work/in/a.ttx" -q
 [ -s "$work/out" ] && fail "check found problems in a clean document: $(cat "$work/out")"
 expect 1 "$tagvert" check "$work/in/a.ttx" "$work/fr.ttx" --direction fr-fr -q
 contains "$work/out" "in/a.ttx:1:83: Tu without a Tuv in FR-FR"
+# 150 stray '&': 100 listed and one line counts the rest, unless --all-warnings is given.
+{ printf '<TRADOStag><Body>'; for i in $(seq 150); do printf 'a & b '; done; printf '</Body></TRADOStag>'; } >"$work/amp.ttx"
+expect 1 "$tagvert" check "$work/amp.ttx" -q
+[ "$(grep -c "starts no reference (write" "$work/out")" = 100 ] || fail "check listed other than 100 stray '&'"
+contains "$work/out" "$work/amp.ttx: 50 more problems not listed: '&' that starts no reference (--all-warnings lists them)."
+expect 1 "$tagvert" check "$work/amp.ttx" -q --all-warnings
+[ "$(wc -l <"$work/out")" -eq 150 ] || fail "check --all-warnings did not list every problem"
 
 # Tag damage in a translated IF: a sent IF and translations of it with a misnested, a dropped,
 # a doubled and a moved tag, checked without and with --against, and --strict.
@@ -182,6 +189,19 @@ says 1 "1 tag problem in '$work/doubled.if' (--strict); no output file was writt
 expect 1 "$tagvert" from-if "$work/moved.if" -o "$work/strict.ttx" --strict --against "$work/sent.if" --quiet
 [ -e "$work/strict.ttx" ] && fail "--strict --against wrote an output"
 expect 0 "$tagvert" from-if "$work/sent.if" -o "$work/strict.ttx" --strict --against "$work/sent.if"
+# 150 start tags of one pair id, never closed: 149 doubles and 150 tags without an end tag. Of
+# each kind 100 are listed and one warning counts the rest, unless --all-warnings is given.
+unit 0xE804 84 84 88 0xE000 >"$work/many.if"
+tag 0x30 '<b>' >"$work/one.if"
+for i in $(seq 150); do cat "$work/one.if"; done >>"$work/many.if"
+expect 0 "$tagvert" from-if "$work/many.if" -o "$work/t.ttx"
+[ "$(grep -c 'appears twice\.$' "$work/err")/$(grep -c 'no end tag\.$' "$work/err")" = 100/100 ] ||
+  fail "from-if listed other than 100 tag problems of each kind: $(grep -c warning "$work/err")"
+contains "$work/err" "warning: '$work/many.if': 49 more warnings not listed: appears twice (--all-warnings lists them)."
+contains "$work/err" "warning: '$work/many.if': 50 more warnings not listed: no end tag (--all-warnings lists them)."
+expect 0 "$tagvert" from-if "$work/many.if" -o "$work/t.ttx" --all-warnings
+[ "$(grep -c 'warning: .*: unit ' "$work/err")/$(grep -c 'not listed' "$work/err")" = 299/0 ] ||
+  fail "from-if --all-warnings did not list every tag problem: $(grep -c warning "$work/err")"
 
 # The real documents: a batch with two jobs gives the same bytes as one file at a time, each with
 # its target language from the document, and the way back gives the same bytes too.

@@ -1,0 +1,91 @@
+// Tagvert: tests of the tag check of a translated IF.
+// SPDX-License-Identifier: Apache-2.0
+#include "cli/tag_check.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ifcodec/if_parser.h"
+#include "markup/pairing.h"
+
+namespace tagvert::cli {
+namespace {
+
+void AddTag(std::u16string& units, bool end, char16_t pair) {
+  if (end) units += kIfEndTag;
+  units += kIfTagGroup;
+  units += pair;
+  units += end ? u"</b>" : u"<b>";
+  units += kIfBoundary;
+}
+
+// `count` ids as the pairing hands them out after `last`.
+std::vector<char16_t> Ids(std::uint32_t last, std::size_t count) {
+  std::vector<char16_t> ids;
+  while (ids.size() < count)
+    ids.push_back(detail::NextPairId(last));
+  return ids;
+}
+
+// Many tags open at once, closed in ways that make a search from the innermost open tag walk
+// far: the work per tag group must not grow with the open tags.
+TEST(TagCheckTest, WorkStaysLinearWithManyOpenTags) {
+  constexpr std::size_t kTags = 150000;
+  const struct {
+    const char* name;
+    std::vector<char16_t> starts;  // the start tags' ids, outermost first
+    std::vector<char16_t> ends;    // the end tags' ids, outermost first
+    bool nested;                   // the end tags come innermost first
+    std::size_t problems;          // SIZE_MAX: not counted here
+  } rows[] = {
+      // Nested tags whose end tags carry ids handed out from another point of the cycle, as the
+      // second pairing of the way in gives them once ids come round: most ends match no open
+      // tag, the others an open tag deep inside.
+      {"nested, ids come round", Ids(0x9771, kTags), Ids(100, kTags), true, SIZE_MAX},
+      // Every end tag closes the outermost open tag, which the one before crossed (ids unique).
+      {"closed first in, first out", Ids(0x1000, 50000), Ids(0x1000, 50000), false, 49999},
+  };
+  for (const auto& row : rows) {
+    std::u16string units = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
+    for (const char16_t id : row.starts)
+      AddTag(units, false, id);
+    if (row.nested) {
+      for (auto id = row.ends.rbegin(); id != row.ends.rend(); ++id)
+        AddTag(units, true, *id);
+    } else {
+      for (const char16_t id : row.ends)
+        AddTag(units, true, id);
+    }
+    std::string bytes;  // UTF-16 little-endian
+    for (const char16_t unit : units) {
+      bytes += static_cast<char>(unit & 0xFF);
+      bytes += static_cast<char>(unit >> 8);
+    }
+    std::vector<std::string> whole, pieces;
+    CTagCheck check([&](std::uint64_t unit, const std::string& text) {
+      whole.push_back(std::to_string(unit) + text);
+    });
+    check.Feed(bytes.data(), bytes.size());
+    check.Finish();
+    if (row.problems != SIZE_MAX) {
+      EXPECT_EQ(check.Problems(), row.problems) << row.name;
+    }
+    EXPECT_EQ(whole.size(), check.Problems()) << row.name;
+    EXPECT_LE(check.Steps(), 4 * (row.starts.size() + row.ends.size())) << row.name;
+    // Cut into pieces of an odd number of bytes, units and source texts split: the same problems.
+    CTagCheck cut([&](std::uint64_t unit, const std::string& text) {
+      pieces.push_back(std::to_string(unit) + text);
+    });
+    for (std::size_t at = 0; at < bytes.size(); at += 7)
+      cut.Feed(bytes.data() + at, std::min<std::size_t>(7, bytes.size() - at));
+    cut.Finish();
+    EXPECT_EQ(pieces, whole) << row.name;
+  }
+}
+
+}  // namespace
+}  // namespace tagvert::cli
