@@ -29,6 +29,63 @@ ${UnStrStr}
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tagvert"
 !define ENVIRONMENT_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
+!define KERNEL_KEY "SOFTWARE\Orvel Labs"
+!define CONVERTERS_KEY "${KERNEL_KEY}\Lexcore\Internal Format\Converters"
+
+; Registration enters the converter into the kernel's converter list and keeps the list's keys
+; when unregistering (they are the kernel's). On a machine without the kernel it creates them:
+; the installer records, as the value VALUE of its key, how many levels of that path were
+; missing in the current registry view (4: all, from "Orvel Labs" down), and the uninstaller
+; removes those levels again where they are empty.
+!macro RecordKernelKeys VALUE
+  StrCpy $3 0
+  ClearErrors
+  EnumRegKey $2 HKLM "${CONVERTERS_KEY}" 0
+  ${If} ${Errors}
+    StrCpy $3 1
+    ClearErrors
+    EnumRegKey $2 HKLM "${KERNEL_KEY}\Lexcore\Internal Format" 0
+    ${If} ${Errors}
+      StrCpy $3 2
+      ClearErrors
+      EnumRegKey $2 HKLM "${KERNEL_KEY}\Lexcore" 0
+      ${If} ${Errors}
+        StrCpy $3 3
+        ClearErrors
+        EnumRegKey $2 HKLM "${KERNEL_KEY}" 0
+        ${If} ${Errors}
+          StrCpy $3 4
+        ${EndIf}
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+  SetRegView 64
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" ${VALUE} $3
+!macroend
+
+!macro RemoveKernelKeys VALUE
+  SetRegView 64
+  ClearErrors
+  ReadRegDWORD $3 HKLM "${UNINSTALL_KEY}" ${VALUE}
+  ${IfNot} ${Errors}
+    !if ${VALUE} == KernelKeys32
+      SetRegView 32
+    !endif
+    ${If} $3 >= 1
+      DeleteRegKey /ifempty HKLM "${CONVERTERS_KEY}"
+    ${EndIf}
+    ${If} $3 >= 2
+      DeleteRegKey /ifempty HKLM "${KERNEL_KEY}\Lexcore\Internal Format"
+    ${EndIf}
+    ${If} $3 >= 3
+      DeleteRegKey /ifempty HKLM "${KERNEL_KEY}\Lexcore"
+    ${EndIf}
+    ${If} $3 >= 4
+      DeleteRegKey /ifempty HKLM "${KERNEL_KEY}"
+    ${EndIf}
+    SetRegView 64
+  ${EndIf}
+!macroend
 
 Name "Tagvert ${VERSION}"
 OutFile "${OUTFILE}"
@@ -65,6 +122,7 @@ Section "Tagvert: the converter (COM server) and the tagvert command" SecMain
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" NoRepair 1
 
   ; The same registration as regsvr32, with the cause in one sentence when it fails.
+  !insertmacro RecordKernelKeys KernelKeys64
   nsExec::ExecToLog '"$INSTDIR\tagvert.exe" register "$INSTDIR\tagvert.dll"'
   Pop $0
   ${If} $0 != 0
@@ -78,12 +136,15 @@ Section "Tagvert: the converter (COM server) and the tagvert command" SecMain
     SetOutPath "$INSTDIR\x86"
     File "/oname=tagvert.dll" "${DLL32}"
     SetOutPath "$INSTDIR"
+    SetRegView 32
+    !insertmacro RecordKernelKeys KernelKeys32
     nsExec::ExecToLog '"$WINDIR\SysWOW64\regsvr32.exe" /s "$INSTDIR\x86\tagvert.dll"'
     Pop $0
     ${If} $0 == "error"
       DetailPrint "This system starts no 32-bit programs: the 32-bit DLL is not installed."
       Delete "$INSTDIR\x86\tagvert.dll"
       RMDir "$INSTDIR\x86"
+      DeleteRegValue HKLM "${UNINSTALL_KEY}" KernelKeys32
     ${ElseIf} $0 != 0
       Abort "Registering $INSTDIR\x86\tagvert.dll failed ($0); the uninstaller removes what was copied."
     ${EndIf}
@@ -143,6 +204,8 @@ Section "Uninstall"
   ${If} $0 != 0
     DetailPrint "Unregistering $INSTDIR\tagvert.dll failed ($0)."
   ${EndIf}
+  !insertmacro RemoveKernelKeys KernelKeys32
+  !insertmacro RemoveKernelKeys KernelKeys64
   Delete "$INSTDIR\tagvert.dll"
   Delete "$INSTDIR\tagvert.exe"
   Delete "$INSTDIR\uninstall.exe"

@@ -3,8 +3,8 @@
 #   installer_test.sh INSTALLER SAMPLE NATIVE_TAGVERT
 # `setup.exe /S` installs and registers: a VBScript creates the converter by ProgID and converts
 # SAMPLE to the same bytes as the native command, and tagvert is found on the PATH. Then
-# `uninstall.exe /S`: the install folder is gone and a `reg export` of HKLM and HKCU is as before
-# the install. Exit 77 (skipped) without the installer or the native command.
+# `uninstall.exe /S`: the install folder is gone and a `reg export` of HKLM\Software, the system
+# environment and HKCU is as before the install. Exit 77 (skipped) without the installer or the native command.
 set -eu
 installer="$1"
 sample="$2"
@@ -30,17 +30,23 @@ wine cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
 mkdir -p "$work"
 folder="$WINEPREFIX/drive_c/Program Files/Tagvert"
 
-# Exports HKLM and HKCU into $work/$1.reg as UTF-8 text.
+# Exports into $work/$1.reg, as UTF-8 text, the registry an installer of a COM server may
+# change: HKLM\Software (both views, the classes, the uninstall entries, the kernel's keys), the
+# system environment and HKCU. The rest of HKLM\System is Wine's (its display driver and service
+# manager write new values at every start).
 export_registry() {
   : >"$work/$1.reg"
-  for hive in HKLM HKCU; do
-    wine reg export "$hive" "$work/export.reg" /y >/dev/null || fail "reg export $hive"
+  for key in 'HKLM\Software' 'HKLM\System\CurrentControlSet\Control\Session Manager\Environment' \
+    HKCU; do
+    wine reg export "$key" "$work/export.reg" /y >/dev/null || fail "reg export $key"
     iconv -f UTF-16 -t UTF-8 "$work/export.reg" | tr -d '\r' >>"$work/$1.reg"
   done
 }
 # The script host registers its own classes when it first runs: let it do that before.
 printf 'WScript.Echo 1\n' >"$work/warm.vbs"
 wine cscript //nologo "$(winpath "$work/warm.vbs")" >/dev/null || fail "cscript does not run"
+# The new prefix's services go on writing their keys for a while: wait until they are done.
+wineserver -w
 export_registry before
 
 rc=0
@@ -88,4 +94,4 @@ if ! cmp -s "$work/before.reg" "$work/after.reg"; then
   diff -u "$work/before.reg" "$work/after.reg" | head -n 40 >&2
   fail "the registry after the uninstall differs from before the install"
 fi
-echo "ok: after the uninstall the install folder is gone and HKLM and HKCU are as before"
+echo "ok: after the uninstall the install folder is gone and the registry is as before"
