@@ -43,11 +43,12 @@ std::shared_ptr<void> HoldInterface(IUnknown* object) {
   return std::shared_ptr<void>(object, [](void* p) { static_cast<IUnknown*>(p)->Release(); });
 }
 
-}  // namespace
-
+// The array type code 27: a raw word, not a type the platform's VARIANT functions accept.
 bool IsRawArray(const VARIANT& value) {
   return V_VT(&value) == VT_SAFEARRAY;
 }
+
+}  // namespace
 
 void CopyEventVariant(const VARIANT& value, VARIANT* out) {
   ::VariantInit(out);
