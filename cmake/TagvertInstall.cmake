@@ -71,3 +71,7 @@ else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
 endif()
 include(CPack)
+
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/TagvertWindowsInstaller.cmake)
+endif()

@@ -31,7 +31,7 @@ class CEventArgs {
   }
   ~CEventArgs() {
     for (auto& a : m_args)
-      ::VariantClear(&a);
+      ClearEventVariant(&a);
   }
   CEventArgs(const CEventArgs&) = delete;
   CEventArgs& operator=(const CEventArgs&) = delete;

@@ -7,7 +7,7 @@
 #include <oleauto.h>
 #include <windows.h>
 
-#include "tagvert_com.h"
+#include "kernel_text_service_com.h"
 
 namespace tagvert {
 namespace {

@@ -43,15 +43,38 @@ std::shared_ptr<void> HoldInterface(IUnknown* object) {
   return std::shared_ptr<void>(object, [](void* p) { static_cast<IUnknown*>(p)->Release(); });
 }
 
+// The array type code 27: a raw word, not a type the platform's VARIANT functions accept.
+bool IsRawArray(const VARIANT& value) {
+  return V_VT(&value) == VT_SAFEARRAY;
+}
+
 }  // namespace
+
+void CopyEventVariant(const VARIANT& value, VARIANT* out) {
+  ::VariantInit(out);
+  if (IsRawArray(value)) {
+    // The platform copies no VT_SAFEARRAY (it is not a type a VARIANT may hold): the word
+    // travels as the caller gave it, borrowed for the call.
+    *out = value;
+    return;
+  }
+  const HRESULT hr = ::VariantCopy(out, const_cast<VARIANT*>(&value));
+  if (FAILED(hr)) ThrowHResult(hr);
+}
+
+void ClearEventVariant(VARIANT* value) {
+  if (IsRawArray(*value)) {
+    ::VariantInit(value);
+    return;
+  }
+  ::VariantClear(value);
+}
 
 void AttachNativeVariant(CVariant& target, const VARIANT& value) {
   auto copy = std::make_unique<VARIANT>();
-  ::VariantInit(copy.get());
-  const HRESULT hr = ::VariantCopy(copy.get(), const_cast<VARIANT*>(&value));
-  if (FAILED(hr)) ThrowHResult(hr);
+  CopyEventVariant(value, copy.get());
   target.SetNative(std::shared_ptr<const VARIANT>(copy.release(), [](const VARIANT* v) {
-    ::VariantClear(const_cast<VARIANT*>(v));
+    ClearEventVariant(const_cast<VARIANT*>(v));
     delete v;
   }));
 }
@@ -79,8 +102,9 @@ CVariant PropertyValueFromVariant(const VARIANT& value) {
       out = CVariant::Array(reinterpret_cast<std::uintptr_t>(V_ARRAY(&value)));
       break;
     default:
-      out = CVariant::Other();
-      break;
+      // Refused before anything is fired: no copy is made, so a value the platform cannot
+      // copy (a record without its type, a type no VARIANT may hold) is refused all the same.
+      return CVariant::Other();
   }
   AttachNativeVariant(out, value);
   return out;
@@ -129,9 +153,7 @@ void VariantFromEventValue(const CVariant& value, VARIANT* out) {
     VariantFromValue(value, out);
     return;
   }
-  ::VariantInit(out);
-  const HRESULT hr = ::VariantCopy(out, const_cast<VARIANT*>(native));
-  if (FAILED(hr)) ThrowHResult(hr);
+  CopyEventVariant(*native, out);
 }
 
 }  // namespace tagvert::com

@@ -25,11 +25,21 @@ CEndpoint EndpointFromVariant(const VARIANT& value);
 /// A property name, index or value as the frame takes it, carrying a copy of the VARIANT as
 /// its native value (handed back unchanged with PropertyChange). VT_BSTR, VT_I2, VT_I4,
 /// VT_BOOL (true exactly for VARIANT_TRUE), VT_UNKNOWN (a counted reference) and VT_SAFEARRAY
-/// (its value word) map to their kinds; anything else is Other. Throws CHResultError.
+/// (its value word) map to their kinds; anything else is Other, without a native value (the
+/// frame refuses it). Throws CHResultError.
 CVariant PropertyValueFromVariant(const VARIANT& value);
 
-/// Attaches a copy of `value` to `target` as its native value. Throws CHResultError.
+/// Attaches a copy of `value` to `target` as its native value (see CopyEventVariant). Throws
+/// CHResultError.
 void AttachNativeVariant(CVariant& target, const VARIANT& value);
+
+/// Copies a VARIANT that an event hands on: the platform's copy, except for a VT_SAFEARRAY
+/// value, which no VARIANT may hold and the platform does not copy: its word is copied as it
+/// is, borrowed from the caller for the call. Throws CHResultError.
+void CopyEventVariant(const VARIANT& value, VARIANT* out);
+
+/// Frees a VARIANT made by CopyEventVariant (a borrowed array word is only forgotten).
+void ClearEventVariant(VARIANT* value);
 
 /// Writes a frame value into `out` (which must be empty): strings as BSTR, integers as VT_I4
 /// or VT_I2, interfaces as VT_UNKNOWN with a counted reference, an array word as a VARIANT of

@@ -90,6 +90,11 @@ std::string DescribeVariant(const VARIANT& v) {
         out << static_cast<char>(V_BSTR(&v)[i]);
       }
       break;
+    case VT_UNKNOWN:
+    case VT_SAFEARRAY:
+      // The object or the array word, to tell that the one the caller gave came through.
+      out << V_BYREF(&v);
+      break;
     default:
       break;
   }

@@ -137,7 +137,7 @@ class CVar {
 };
 
 /// One recorded event: "State 1", "Text ", "Progress 10/100" or "Property <prop> <newVal>"
-/// with each VARIANT written as <vt>:<value>.
+/// with each VARIANT written as <vt>:<value> (an object or an array word as its address).
 std::string DescribeVariant(const VARIANT& v);
 
 /// A host's event sink: implements IOrvTransEvents through IDispatch and records every call.

@@ -3,7 +3,10 @@
 #   registry_test.sh BUILD_DIR IDL_FILE
 # regsvr32 writes exactly the registry tree of the converter (checked with reg query), a second
 # registration leaves one copy of it, regsvr32 /u removes the class and ProgID keys and keeps the
-# shared keys; tagvert.exe register / unregister do the same through the same exports.
+# shared keys; tagvert.exe register / unregister do the same through the same exports. Keys that
+# are not ours (the kernel's text service, another converter) stay exactly as they were: a
+# `reg export` of HKCR and of the converter list differs only in our keys while registered and
+# not at all after unregistering.
 set -eu
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/wine_prefix.sh"
@@ -13,6 +16,10 @@ dll="$(winpath "$build/tagvert.dll")"
 clsid="$(idl_uuid "$idl" 'coclass TagvertConverter')"
 iid="$(idl_uuid "$idl" 'interface IOrvIFConverterEx4 ')"
 libid="$(idl_uuid "$idl" '^library TAGVERTLib')"
+kernel_idl="$(dirname "$idl")/kernel_text_service.idl"
+kernel_iid="$(idl_uuid "$kernel_idl" 'interface IOrvKernelTextService ')"
+kernel_clsid="$(idl_uuid "$kernel_idl" 'coclass OrvKernelTextService')"
+[ -n "$kernel_iid" ] && [ -n "$kernel_clsid" ] || fail "no kernel ids in $kernel_idl"
 shared='HKLM\SOFTWARE\Orvel Labs\Lexcore\Internal Format'
 [ -n "$clsid" ] && [ -n "$iid" ] || fail "no class or interface id in $idl"
 
@@ -60,6 +67,11 @@ HKEY_CLASSES_ROOT\\CLSID\\$clsid\\VersionIndependentProgID
 
 HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvel Labs\\Lexcore\\Internal Format\\Converters
 
+HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvel Labs\\Lexcore\\Internal Format\\Converters\\{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}
+    (Default)    REG_SZ    Another converter
+    ID    REG_DWORD    0x7
+    Kernel    REG_SZ    yes
+
 HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvel Labs\\Lexcore\\Internal Format\\Converters\\$clsid
     (Default)    REG_SZ    Tagvert Converter
     ID    REG_DWORD    0x1f
@@ -72,6 +84,11 @@ HKCR\\Tagvert.Converter: missing
 HKCR\\CLSID\\$clsid: missing
 
 HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvel Labs\\Lexcore\\Internal Format\\Converters
+
+HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvel Labs\\Lexcore\\Internal Format\\Converters\\{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}
+    (Default)    REG_SZ    Another converter
+    ID    REG_DWORD    0x7
+    Kernel    REG_SZ    yes
 
 TREE
 )"
@@ -99,6 +116,55 @@ expect_typelib() {
 # Start from nothing, whatever an earlier test left.
 wine regsvr32 /u /s "$dll" >/dev/null 2>&1 || true
 
+# What the kernel registered (its text service's interface and class) and another converter.
+converters="$shared\\Converters"
+other='{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}'
+plant() {
+  wine reg add "$1" /ve /d "$2" /f >/dev/null && wine reg add "$1" /v "$3" /d "$4" /f >/dev/null ||
+    fail "cannot plant $1"
+}
+plant "HKCR\\Interface\\$kernel_iid" IOrvKernelTextService NumMethods 5
+plant "HKCR\\Interface\\$kernel_iid\\ProxyStubClsid32" '{00020424-0000-0000-C000-000000000046}' \
+  Kernel yes
+plant "HKCR\\CLSID\\$kernel_clsid\\InprocServer32" 'C:\Kernel\textsvc.dll' ThreadingModel both
+plant "$converters\\$other" 'Another converter' Kernel yes
+wine reg add "$converters\\$other" /v ID /t REG_DWORD /d 7 /f >/dev/null || fail "cannot plant ID"
+
+# Exports HKCR and the converter list into $WINEPREFIX/$1.reg as UTF-8 text.
+export_registry() {
+  : >"$WINEPREFIX/$1.reg"
+  for key in HKCR "$converters"; do
+    wine reg export "$key" "$WINEPREFIX/export.reg" /y >/dev/null || fail "reg export $key"
+    iconv -f UTF-16 -t UTF-8 "$WINEPREFIX/export.reg" | tr -d '\r' >>"$WINEPREFIX/$1.reg"
+  done
+}
+# The export $1 without the sections of the converter's own keys: its ProgIDs, its class, its
+# type library, its interfaces (in both registry views) and its converter-list entry.
+foreign_keys() {
+  awk -v ours="$(idl_uuids "$idl" | tr '\n' ' ')" '
+    BEGIN { n = split(ours, ids, " "); for (i = 1; i <= n; i++) own[toupper(ids[i])] = 1 }
+    /^\[/ {
+      k = split(substr($0, 2, length($0) - 2), part, "[\\\\]")
+      # The 32-bit view (Wow6432Node) holds the same keys of ours.
+      if (k >= 2 && toupper(part[2]) == "WOW6432NODE") {
+        for (i = 2; i < k; i++) part[i] = part[i + 1]
+        k--
+      }
+      mine = k >= 2 && part[1] == "HKEY_CLASSES_ROOT" && part[2] ~ /^Tagvert\.Converter(\.2)?$/
+      mine = mine || (k >= 3 && toupper(part[2]) ~ /^(CLSID|TYPELIB|INTERFACE)$/ && toupper(part[3]) in own)
+      mine = mine || (k >= 7 && toupper(part[6]) == "CONVERTERS" && toupper(part[7]) in own)
+    }
+    !mine' "$WINEPREFIX/$1.reg"
+}
+expect_same() {
+  if ! cmp -s "$1" "$2"; then
+    diff -u "$1" "$2" | head -n 40 >&2
+    fail "$3"
+  fi
+  echo "ok: $3"
+}
+export_registry before
+
 wine regsvr32 /s "$dll" || fail "regsvr32 returned $?"
 expect_tree "after regsvr32" "$registered"
 expect_typelib yes
@@ -109,9 +175,24 @@ echo "---"
 wine regsvr32 /s "$dll" || fail "second regsvr32 returned $?"
 expect_tree "after a second regsvr32" "$registered"
 
+export_registry registered
+foreign_keys before >"$WINEPREFIX/before-foreign.reg"
+foreign_keys registered >"$WINEPREFIX/registered-foreign.reg"
+expect_same "$WINEPREFIX/before-foreign.reg" "$WINEPREFIX/registered-foreign.reg" \
+  "registered twice, every key but ours as before"
+[ "$(wc -l <"$WINEPREFIX/registered.reg")" -gt "$(wc -l <"$WINEPREFIX/before.reg")" ] ||
+  fail "the exports do not show the converter's keys"
+
 wine regsvr32 /u /s "$dll" || fail "regsvr32 /u returned $?"
 expect_tree "after regsvr32 /u" "$unregistered"
 expect_typelib no
+export_registry unregistered
+expect_same "$WINEPREFIX/before.reg" "$WINEPREFIX/unregistered.reg" \
+  "unregistered, HKCR and the converter list as before"
+echo "--- the keys that the exports showed only while registered (with what lies below them):"
+diff "$WINEPREFIX/before.reg" "$WINEPREFIX/registered.reg" | sed -n 's/^> \[\(.*\)\]$/\1/p' |
+  sed 's/\(}\|Tagvert\.Converter\(\.2\)\{0,1\}\)\\.*/\1/' | sort -u
+echo "---"
 
 # Runs tagvert.exe; sets rc and out (its output without carriage returns).
 run_tagvert() {
@@ -133,3 +214,8 @@ run_tagvert register 'Z:\no\such.dll'
   [ "$out" = 'tagvert: cannot load Z:\no\such.dll: the file or a DLL it needs does not exist.' ] ||
   fail "tagvert register of a missing DLL: $rc, $out"
 echo "ok: tagvert register and unregister"
+
+# The kernel's keys and the other converter go again.
+wine reg delete "HKCR\\Interface\\$kernel_iid" /f >/dev/null
+wine reg delete "HKCR\\CLSID\\$kernel_clsid" /f >/dev/null
+wine reg delete "$converters\\$other" /f >/dev/null

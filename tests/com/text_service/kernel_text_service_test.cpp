@@ -12,7 +12,7 @@
 
 #include "com/kernel_text_service.h"
 #include "frame/ttx_converter.h"
-#include "tagvert_com.h"
+#include "kernel_text_service_com.h"
 
 namespace tagvert {
 namespace {

@@ -21,6 +21,7 @@
 
 #include "com/registrar/registrar_script.h"
 #include "com/registrar/win32_registry.h"
+#include "kernel_text_service_com.h"
 #include "storage/char_class.h"
 #include "tagvert_com.h"
 
