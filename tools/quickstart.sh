@@ -56,8 +56,8 @@ echo "== tagvert detect examples/sample.ttx"
 $tagvert detect examples/sample.ttx
 echo "== tagvert to-if examples/sample.ttx -o $out/sample.ttx.if --direction de-de --events"
 $tagvert to-if examples/sample.ttx -o "$out/sample.ttx.if" --direction de-de --events
-echo "== the IF, with its codes shown as <XXXX> (tools/ifview.sh):"
-tools/ifview.sh "$out/sample.ttx.if"
+echo "== tagvert show $out/sample.ttx.if (the text the kernel translates, each tag as {#PAIR: markup}):"
+$tagvert show "$out/sample.ttx.if"
 echo "== tagvert from-if $out/sample.ttx.if (writes $out/sample.out.ttx)"
 $tagvert from-if "$out/sample.ttx.if"
 echo "== the TTX written back:"

@@ -24,96 +24,71 @@ std::string UnitHex(char16_t unit) {
   return text;
 }
 
-bool IsCode(char16_t unit) {
-  return unit >= 0xE000 && unit <= 0xEFFF;
-}
-
 }  // namespace
 
 void CIfView::Feed(const char16_t* units, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
+  m_reader.Feed(std::u16string_view(units, count), [this](const CIfToken& token) {
     if (m_mode == IfViewMode::Codes) {
-      CodesUnit(units[i]);
+      CodesToken(token);
     } else {
-      Unit(units[i]);
+      Token(token);
     }
-  }
+  });
 }
 
-void CIfView::CodesUnit(char16_t unit) {
-  // The unit after a tag group's code is its pair id, the two after a reserve group's code its
-  // data: shown as numbers whatever their value.
-  const bool data = m_state == State::TagPair || m_state == State::ReserveSemantic ||
-                    m_state == State::ReserveTranslit;
-  if (data || IsCode(unit)) {
-    FlushText();
-    m_out << "<" << UnitHex(unit) << ">";
-    m_lineStart = false;
-  } else {
-    m_text += unit;
+void CIfView::CodesToken(const CIfToken& token) {
+  if (token.kind == IfTokenKind::Text || token.kind == IfTokenKind::GroupData) {
+    m_text += token.units;
+    return;
   }
-  if (m_state == State::TagPair || m_state == State::ReserveTranslit) {
-    m_state = State::Text;
-  } else if (m_state == State::ReserveSemantic) {
-    m_state = State::ReserveTranslit;
-  } else if (unit == kIfTagGroup) {
-    m_state = State::TagPair;
-  } else if (unit == kIfReserveGroup) {
-    m_state = State::ReserveSemantic;
-  } else if (unit == kIfBoundary) {
+  // A group's pair id and reserve data are shown as numbers whatever their value.
+  FlushText();
+  if (token.code != 0) m_out << "<" << UnitHex(token.code) << ">";
+  for (std::uint8_t i = 0; i < token.dataCount; ++i)
+    m_out << "<" << UnitHex(token.data[i]) << ">";
+  if (token.code != 0 || token.dataCount != 0) m_lineStart = false;
+  if (token.code == kIfBoundary && token.kind != IfTokenKind::GroupStart) {
     m_out << "\n";
     m_lineStart = true;
   }
 }
 
-void CIfView::Unit(char16_t unit) {
-  switch (m_state) {
-    case State::TagPair:
-      m_pair = unit;
-      m_state = State::TagSource;
+void CIfView::Token(const CIfToken& token) {
+  switch (token.kind) {
+    case IfTokenKind::Text:
+    case IfTokenKind::GroupData:
+      m_text += token.units;
       return;
-    case State::ReserveSemantic:
-      m_semantic = unit;
-      m_state = State::ReserveTranslit;
+    case IfTokenKind::GroupEnd:
+      EndGroup(token.cutOff);
       return;
-    case State::ReserveTranslit:
-      m_translit = unit;
-      m_state = State::ReserveEnd;
+    case IfTokenKind::Flag:
+      FlushText();
+      m_flags.push_back(token.code);
       return;
-    default:
-      break;
-  }
-  if (!IsCode(unit)) {
-    m_text += unit;
-    return;
-  }
-  if (m_state != State::Text) {
-    // A boundary ends and belongs to a group; any other code ends the group and is read anew.
-    const bool consumed = unit == kIfBoundary && m_state != State::Skipped;
-    EndGroup(false);
-    if (consumed) return;
-  }
-  Code(unit);
-}
-
-void CIfView::Code(char16_t code) {
-  FlushText();
-  if (code <= 0xE3FF) {
-    // A boundary that ends no group: shown with the flags it ends.
-    const std::string flags = FlagsText();
-    PutMarker(code == kIfFlaggedBoundary ? "flagged boundary" : "boundary",
-              "U+" + UnitHex(code) + flags, "");
-  } else if (code <= 0xE7FF) {
-    m_flags.push_back(code);
-  } else if (code == kIfHeader) {
-    m_state = State::Header;
-  } else if (code == kIfTagGroup) {
-    m_state = State::TagPair;
-  } else if (code == kIfReserveGroup) {
-    m_state = State::ReserveSemantic;
-  } else {
-    m_group = code;
-    m_state = code <= 0xEBFF ? State::Group : State::Skipped;
+    case IfTokenKind::Boundary: {
+      // A boundary that ends no group: shown with the flags it ends.
+      FlushText();
+      const std::string flags = FlagsText();
+      PutMarker(token.code == kIfFlaggedBoundary ? "flagged boundary" : "boundary",
+                "U+" + UnitHex(token.code) + flags, "");
+      return;
+    }
+    case IfTokenKind::GroupStart:
+      FlushText();
+      m_group = token.code;
+      m_pair = token.dataCount > 0 && token.code == kIfTagGroup ? token.data[0] : m_pair;
+      m_hasPair = token.code != kIfTagGroup || token.dataCount > 0;
+      if (token.code == kIfReserveGroup) {
+        if (token.dataCount > 0) m_semantic = token.data[0];
+        if (token.dataCount > 1) m_translit = token.data[1];
+      }
+      m_state = token.code == kIfHeader         ? State::Header
+                : token.code == kIfTagGroup     ? State::Tag
+                : token.code == kIfReserveGroup ? State::Reserve
+                : IsIfGroupCode(token.code)     ? State::Group
+                                                : State::Skipped;
+      return;
   }
 }
 
@@ -150,8 +125,7 @@ void CIfView::EndGroup(bool cutOff) {
       m_out << "\n";
       m_lineStart = true;
       break;
-    case State::TagPair:
-    case State::TagSource: {
+    case State::Tag: {
       bool block = false;
       for (const char16_t flag : m_flags)
         block = block || flag == kIfBlock;
@@ -160,13 +134,11 @@ void CIfView::EndGroup(bool cutOff) {
         m_lineStart = true;
       }
       std::string pair(1, '#');
-      pair += m_state == State::TagPair ? std::string("????") : UnitHex(m_pair);
+      pair += m_hasPair ? UnitHex(m_pair) : std::string("????");
       PutMarker("tag", pair + FlagsText() + cut, source);
       break;
     }
-    case State::ReserveSemantic:
-    case State::ReserveTranslit:
-    case State::ReserveEnd:
+    case State::Reserve:
       PutMarker("reserve",
                 "semantic " + std::to_string(m_semantic) + " transliterate " +
                     std::to_string(m_translit) + FlagsText() + cut,
@@ -207,7 +179,13 @@ void CIfView::FlushText() {
 }
 
 void CIfView::Finish() {
-  if (m_mode != IfViewMode::Codes && m_state != State::Text) EndGroup(true);
+  m_reader.Finish([this](const CIfToken& token) {
+    if (m_mode == IfViewMode::Codes) {
+      CodesToken(token);
+    } else {
+      Token(token);
+    }
+  });
   FlushText();
   if (m_mode != IfViewMode::Codes && !m_flags.empty()) {
     PutMarker("flags", FlagsText().substr(1) + " (before the end of the IF)", "");

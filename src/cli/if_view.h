@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ifcodec/if_tokens.h"
 #include "storage/byte_stream.h"
 
 namespace tagvert::cli {
@@ -32,21 +33,10 @@ class CIfView {
   void Finish();
 
  private:
-  enum class State {
-    Text,
-    Header,
-    TagPair,
-    TagSource,
-    ReserveSemantic,
-    ReserveTranslit,
-    ReserveEnd,
-    Group,
-    Skipped
-  };
+  enum class State { Text, Header, Tag, Reserve, Group, Skipped };
 
-  void Unit(char16_t unit);
-  void Code(char16_t code);
-  void CodesUnit(char16_t unit);
+  void Token(const CIfToken& token);
+  void CodesToken(const CIfToken& token);
   void FlushText();
   void EndGroup(bool cutOff);
   void PutMarker(const std::string& kind, const std::string& detail, const std::string& source);
@@ -54,11 +44,13 @@ class CIfView {
 
   std::ostream& m_out;
   IfViewMode m_mode;
+  CIfTokenReader m_reader;
   State m_state = State::Text;
   std::u16string m_text;          ///< text, or the content of the group being read
   std::vector<char16_t> m_flags;  ///< flag codes waiting for their element
   char16_t m_group = 0;           ///< the code that opened the group being read
   char16_t m_pair = 0;            ///< the pair-id unit of a tag group
+  bool m_hasPair = false;         ///< the IF did not end before the pair-id unit
   char16_t m_semantic = 0;        ///< the first unit of a reserve group
   char16_t m_translit = 0;        ///< its second unit
   bool m_lineStart = true;        ///< nothing written yet on the current line

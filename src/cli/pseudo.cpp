@@ -3,6 +3,7 @@
 #include "cli/pseudo.h"
 
 #include "ifcodec/if_parser.h"
+#include "ifcodec/if_tokens.h"
 #include "storage/char_class.h"
 
 namespace tagvert::cli {
@@ -15,10 +16,6 @@ constexpr char16_t kLower[] = u"áƀçďéƒĝĥíĵķĺḿñöþqŕšŧüṽŵx
 constexpr char16_t kUpper[] = u"ÅƁÇĎÉƑĜĤÍĴĶĹḾÑÖÞQŔŠŦÜṼŴXÝŽ";
 constexpr char16_t kPad = 0x00B7;  // middle dot
 constexpr std::size_t kExpansionPercent = 30;
-
-bool IsCode(char16_t unit) {
-  return unit >= 0xE000 && unit <= 0xEFFF;
-}
 
 }  // namespace
 
@@ -49,46 +46,26 @@ std::u16string PseudoTranslate(const std::u16string& units) {
   std::u16string result;
   result.reserve(units.size() + units.size() / 2);
   std::u16string run;
-  enum class State { Text, Pair, Group, Reserve } state = State::Text;
-  int reserveLeft = 0;
-  for (const char16_t unit : units) {
-    if (state == State::Pair) {
-      result += unit;  // the pair-id unit, whatever its value
-      state = State::Group;
-      continue;
-    }
-    if (state == State::Reserve && reserveLeft > 0) {
-      result += unit;
-      --reserveLeft;
-      continue;
-    }
-    if (!IsCode(unit)) {
-      if (state == State::Text) {
-        run += unit;
-      } else {
-        result += unit;
-      }
-      continue;
+  // Every unit is kept as it is but for the text runs, which are translated whole.
+  const auto take = [&](const CIfToken& token) {
+    if (token.kind == IfTokenKind::Text) {
+      run += token.units;
+      return;
     }
     if (!run.empty()) {
       result += PseudoText(run);
       run.clear();
     }
-    result += unit;
-    if (state != State::Text) {
-      // A group ends at the next code; a boundary belongs to it.
-      state = State::Text;
-      if (unit == kIfBoundary) continue;
+    if (token.kind == IfTokenKind::GroupData) {
+      result += token.units;
+      return;
     }
-    if (unit == kIfTagGroup) {
-      state = State::Pair;
-    } else if (unit == kIfReserveGroup) {
-      state = State::Reserve;
-      reserveLeft = 2;
-    } else if (unit >= 0xE800) {
-      state = State::Group;
-    }
-  }
+    if (token.code != 0) result += token.code;
+    result.append(token.data, token.dataCount);
+  };
+  CIfTokenReader reader;
+  reader.Feed(units, take);
+  reader.Finish(take);
   if (!run.empty()) result += PseudoText(run);
   return result;
 }

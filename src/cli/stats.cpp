@@ -9,10 +9,6 @@ namespace tagvert::cli {
 
 namespace {
 
-bool IsCode(char16_t unit) {
-  return unit >= 0xE000 && unit <= 0xEFFF;
-}
-
 // Characters of scripts written without spaces between words: each is counted as a word.
 bool IsCjk(char16_t c) {
   return (c >= 0x3040 && c <= 0x30FF) ||  // hiragana, katakana
@@ -25,36 +21,15 @@ bool IsCjk(char16_t c) {
 }  // namespace
 
 void CIfCounter::Feed(const char16_t* units, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const char16_t unit = units[i];
-    if (m_state == State::Pair) {
-      m_state = State::Group;  // the pair-id unit, whatever its value
-      continue;
+  m_reader.Feed(std::u16string_view(units, count), [this](const CIfToken& token) {
+    if (token.kind == IfTokenKind::Text) {
+      for (const char16_t unit : token.units)
+        TextUnit(unit);
+      return;
     }
-    if (m_state == State::Reserve && m_reserveLeft > 0) {
-      --m_reserveLeft;
-      continue;
-    }
-    if (!IsCode(unit)) {
-      if (m_state == State::Text) TextUnit(unit);
-      continue;
-    }
-    EndRun();
-    if (m_state != State::Text) {
-      // A group ends at the next code; a boundary belongs to it.
-      m_state = State::Text;
-      if (unit == kIfBoundary) continue;
-    }
-    if (unit == kIfTagGroup) {
-      ++m_tags;
-      m_state = State::Pair;
-    } else if (unit == kIfReserveGroup) {
-      m_state = State::Reserve;
-      m_reserveLeft = 2;
-    } else if (unit >= 0xE800) {
-      m_state = State::Group;  // the header, other groups and skipped text
-    }
-  }
+    EndRun();  // every code ends a text run
+    if (token.kind == IfTokenKind::GroupStart && token.code == kIfTagGroup) ++m_tags;
+  });
 }
 
 void CIfCounter::TextUnit(char16_t unit) {
@@ -96,8 +71,10 @@ void CIfCounter::EndRun() {
 }
 
 void CIfCounter::Finish() {
+  m_reader.Finish([this](const CIfToken& token) {
+    if (token.kind == IfTokenKind::GroupStart && token.code == kIfTagGroup) ++m_tags;
+  });
   EndRun();
-  m_state = State::Text;
 }
 
 }  // namespace tagvert::cli

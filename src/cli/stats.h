@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ifcodec/if_tokens.h"
+
 namespace tagvert::cli {
 
 /// Counts, as IF units come: text runs that hold more than white space, their words, and tag
@@ -22,12 +24,10 @@ class CIfCounter {
   std::uint64_t Tags() const { return m_tags; }
 
  private:
-  enum class State { Text, Pair, Group, Reserve };
   void TextUnit(char16_t unit);
   void EndRun();
 
-  State m_state = State::Text;
-  int m_reserveLeft = 0;
+  CIfTokenReader m_reader;
   bool m_inWord = false;
   bool m_runHasText = false;
   char16_t m_high = 0;  ///< a high surrogate waiting for its low half

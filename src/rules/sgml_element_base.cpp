@@ -91,7 +91,7 @@ CSgmlElementBase::CSgmlElementBase(CBaseStorage& storage)
 
 char16_t CSgmlElementBase::Next() {
   char16_t c = 0;
-  if (!m_storage.GetChar(c)) throw kRulesErrorEndInTag;
+  if (!m_storage.GetChar(c)) throw CRulesError(RulesError::EndInTag);
   m_text.push_back(c);
   return c;
 }

@@ -36,8 +36,8 @@ class CSgmlElementBase {
   /// processing instruction (empty, its name begins with "?"), or a special item (comment, CDATA
   /// section, "<%" ... "%>" or another "<!" declaration; special and empty, no attributes).
   /// Returns the characters consumed (the storage's count now less the count at construction).
-  /// Throws the loader's error code kRulesErrorEndInTag (an int, caught by CRules::Load) when
-  /// the input ends inside the tag; storage failures pass through.
+  /// Throws CRulesError(RulesError::EndInTag) (caught by CRules::Load) when the input ends
+  /// inside the tag; storage failures pass through.
   virtual int Parse();
 
   /// Index of the first attribute whose upper-case name equals `upperName` exactly, or -1.

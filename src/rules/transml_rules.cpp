@@ -78,9 +78,10 @@ std::optional<T> KeywordValue(const std::array<CKeyword<T>, N>& keywords,
 
 // The keyword's value; throws the loader's `error` when the word is none of them.
 template <typename T, std::size_t N>
-T RequiredKeyword(const std::array<CKeyword<T>, N>& keywords, std::u16string_view word, int error) {
+T RequiredKeyword(const std::array<CKeyword<T>, N>& keywords, std::u16string_view word,
+                  RulesError error) {
   const std::optional<T> value = KeywordValue(keywords, word);
-  if (!value) throw error;
+  if (!value) throw CRulesError(error);
   return *value;
 }
 
@@ -89,13 +90,13 @@ bool HasAttribute(const CSgmlElementBase& tag, std::u16string_view upperName) {
 }
 
 [[noreturn]] void ThrowUnexpectedTag() {
-  throw kRulesErrorUnexpectedTag;
+  throw CRulesError(RulesError::UnexpectedTag);
 }
 
 }  // namespace
 
-std::u16string GetMessageText(int number) {
-  return PlatformGetMessageText(number);
+std::u16string GetMessageText(RulesError error) {
+  return PlatformGetMessageText(static_cast<int>(error));
 }
 
 bool CAttributeCondition::Holds(bool found, std::u16string_view value) const {
@@ -135,7 +136,7 @@ bool CRules::Load(CDataStorage& storage, bool append) {
   m_currentRule = nullptr;
   m_errorMessage.clear();
   m_errorPosition = 0;
-  m_errorCode = kRulesNoErrorCode;
+  m_errorCode = RulesError::None;
 
   if (!append) {
     m_namelessRules.clear();
@@ -157,13 +158,13 @@ bool CRules::Load(CDataStorage& storage, bool append) {
       tag.Parse();
       ProcessTag(tag);
     }
-  } catch (int code) {
-    m_errorCode = code;
-    m_errorMessage = GetMessageText(code);
+  } catch (const CRulesError& error) {
+    m_errorCode = error.Error();
+    m_errorMessage = GetMessageText(m_errorCode);
     return false;
   } catch (...) {
-    m_errorCode = kRulesErrorException;
-    m_errorMessage = GetMessageText(kRulesErrorException);
+    m_errorCode = RulesError::Exception;
+    m_errorMessage = GetMessageText(m_errorCode);
     return false;
   }
   m_loaded = true;
@@ -256,11 +257,11 @@ void CRules::AddRule(const CSgmlElementBase& tag) {
   rule->m_nameCaseSensitive = HasAttribute(tag, u"NAMECASESENSITIVE");
   if (rule->m_nameCaseSensitive) rule->m_name = StringToUpper(rule->m_name);
   if (HasAttribute(tag, u"TYPE")) {
-    rule->m_type = RequiredKeyword(kRuleTypes, tag.AttributeOr(u"TYPE"), kRulesErrorRuleType);
+    rule->m_type = RequiredKeyword(kRuleTypes, tag.AttributeOr(u"TYPE"), RulesError::RuleType);
   }
   if (HasAttribute(tag, u"ALGORITHM")) {
     rule->m_algorithm =
-        RequiredKeyword(kAlgorithms, tag.AttributeOr(u"ALGORITHM"), kRulesErrorRuleAlgorithm);
+        RequiredKeyword(kAlgorithms, tag.AttributeOr(u"ALGORITHM"), RulesError::RuleAlgorithm);
   }
   rule->m_transMethod = tag.AttributeOr(u"TRANSMETHOD");
   if (HasAttribute(tag, u"SEMANTIC")) {
@@ -287,9 +288,9 @@ void CRules::AddAttributeType(const CSgmlElementBase& tag) {
   auto type = std::make_unique<CAttributeType>();
   type->m_name = tag.AttributeOr(u"NAME");
   type->m_nameCaseSensitive = HasAttribute(tag, u"NAMECASESENSITIVE");
-  if (!HasAttribute(tag, u"TYPE")) throw kRulesErrorAttributeTypeMissing;
+  if (!HasAttribute(tag, u"TYPE")) throw CRulesError(RulesError::AttributeTypeMissing);
   type->m_type =
-      RequiredKeyword(kAttributeTypes, tag.AttributeOr(u"TYPE"), kRulesErrorAttributeType);
+      RequiredKeyword(kAttributeTypes, tag.AttributeOr(u"TYPE"), RulesError::AttributeType);
   if (type->m_name.empty()) {
     m_currentRule->m_attributeTypes.push_front(std::move(type));
   } else {
@@ -303,7 +304,7 @@ void CRules::AddCondition(const CSgmlElementBase& tag) {
   condition->m_nameCaseSensitive = HasAttribute(tag, u"NAMECASESENSITIVE");
   if (HasAttribute(tag, u"CONDITION")) {
     condition->m_condition =
-        RequiredKeyword(kConditions, tag.AttributeOr(u"CONDITION"), kRulesErrorCondition);
+        RequiredKeyword(kConditions, tag.AttributeOr(u"CONDITION"), RulesError::Condition);
   }
   condition->m_value = tag.AttributeOr(u"VALUE");
   condition->m_caseSensitive = HasAttribute(tag, u"CASESENSITIVE");

@@ -13,6 +13,7 @@
 
 #include "markup/element_kinds.h"
 #include "storage/byte_stream.h"
+#include "storage/hresult.h"
 
 namespace tagvert {
 
@@ -37,17 +38,29 @@ enum class ConditionKind : std::uint8_t {
   NotContain = 6,
 };
 
-/// Error codes of the loader; each is also the number of its message text.
-inline constexpr int kRulesErrorEndInTag = 0;       ///< the input ends inside a tag
-inline constexpr int kRulesErrorException = 5;      ///< any other exception
-inline constexpr int kRulesErrorUnexpectedTag = 6;  ///< a tag the grammar does not allow there
-inline constexpr int kRulesErrorRuleType = 8;       ///< RULE with a bad TYPE
-inline constexpr int kRulesErrorRuleAlgorithm = 9;  ///< RULE with a bad ALGORITHM
-inline constexpr int kRulesErrorAttributeTypeMissing = 10;  ///< ATTRIBUTE-TYPE without TYPE
-inline constexpr int kRulesErrorAttributeType = 11;         ///< ATTRIBUTE-TYPE with a bad TYPE
-inline constexpr int kRulesErrorCondition = 12;  ///< ATTRIBUTE-CONDITION with a bad CONDITION
-/// GetErrorCode when the last load did not fail.
-inline constexpr int kRulesNoErrorCode = -1;
+/// Errors of the loader; each value is also the number of its message text ("String%02d").
+enum class RulesError : std::int32_t {
+  None = -1,                  ///< the last load did not fail
+  EndInTag = 0,               ///< the input ends inside a tag
+  Exception = 5,              ///< any other exception
+  UnexpectedTag = 6,          ///< a tag the grammar does not allow there
+  RuleType = 8,               ///< RULE with a bad TYPE
+  RuleAlgorithm = 9,          ///< RULE with a bad ALGORITHM
+  AttributeTypeMissing = 10,  ///< ATTRIBUTE-TYPE without TYPE
+  AttributeType = 11,         ///< ATTRIBUTE-TYPE with a bad TYPE
+  Condition = 12,             ///< ATTRIBUTE-CONDITION with a bad CONDITION
+};
+
+/// The exception by which the loader leaves a rule set it cannot read; CRules::Load catches it
+/// and keeps its error. As a CHResultError it fails with E_FAIL wherever it would escape.
+class CRulesError : public CHResultError {
+ public:
+  explicit CRulesError(RulesError error) noexcept : CHResultError(kEFail), m_error(error) {}
+  RulesError Error() const noexcept { return m_error; }
+
+ private:
+  RulesError m_error;
+};
 
 /// States of the loader.
 enum class RulesLoadState : std::int32_t {
@@ -144,8 +157,8 @@ class CRules {
   /// Character count just after the "<" of the tag that failed. Noted for every tag read, so
   /// after a successful load it is that of the last tag; 0 before any tag.
   std::int32_t GetErrorPosition() const { return m_errorPosition; }
-  /// Code of the last load failure, or kRulesNoErrorCode.
-  int GetErrorCode() const { return m_errorCode; }
+  /// The error of the last load, or RulesError::None.
+  RulesError GetErrorCode() const { return m_errorCode; }
   /// Set once a load has run to its end without failure.
   bool IsLoaded() const { return m_loaded; }
   /// The loader's state after the last load.
@@ -206,12 +219,12 @@ class CRules {
   std::u16string m_dhTag;
   std::u16string m_tmhTag;
   std::u16string m_peTag;
-  int m_errorCode = kRulesNoErrorCode;
+  RulesError m_errorCode = RulesError::None;
   // First index of each entity name, so that a redefinition finds its entry without a scan.
   std::unordered_map<std::u16string, std::size_t> m_entityIndex;
 };
 
-/// The text of the loader's message `number` (from the platform; empty where it keeps none).
-std::u16string GetMessageText(int number);
+/// The text of the loader's message for `error` (from the platform; empty where it keeps none).
+std::u16string GetMessageText(RulesError error);
 
 }  // namespace tagvert

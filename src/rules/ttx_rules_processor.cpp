@@ -6,8 +6,6 @@
 
 namespace tagvert {
 
-CTTXRulesProcessor::~CTTXRulesProcessor() = default;
-
 void CTTXRulesProcessor::InitDirection(std::uint32_t direction) {
   m_targetLanguage = LanguageTagUpper(static_cast<std::uint16_t>(direction >> 16));
 }

@@ -5,19 +5,17 @@
 #include <cstdint>
 #include <string>
 
-#include "rules/rules_processor.h"
 #include "storage/language_table.h"
 
 namespace tagvert {
 
-/// The rules processor of the TTX to IF conversion: takes the target language from Direction,
-/// writes its code into the Tuv rules of the rule set, then classifies as CRulesProcessor does.
-/// Calling order per conversion: InitDirection, ApplyTargetLanguage, then the classification.
-class CTTXRulesProcessor : public CRulesProcessor {
- public:
-  CTTXRulesProcessor() = default;
-  ~CTTXRulesProcessor() override;
+class CRules;
 
+/// The TTX part of the classification: takes the target language from Direction and writes its
+/// code into the Tuv rules of the rule set, which the classification (ClassifyRecords) then
+/// applies. Calling order per conversion: InitDirection, ApplyTargetLanguage, then classify.
+class CTTXRulesProcessor {
+ public:
   /// Sets the target language to the language tag of `direction >> 16` from the table, in
   /// capitals (ASCII letters only), "UNK-UNK" for a code not in the table: the document never
   /// chooses the target language.

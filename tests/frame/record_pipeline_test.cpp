@@ -23,6 +23,7 @@
 #include "rules/transml_rules.h"
 #include "rules/ttx_rules_processor.h"
 #include "structure/record_structure.h"
+#include "support/rules_processor.h"
 #include "support/ttx_stack_processor.h"
 
 namespace tagvert {
@@ -53,7 +54,7 @@ std::vector<std::uint8_t> ElementListToIf(const std::vector<std::uint8_t>& input
   CTTXRulesProcessor classifier;
   classifier.InitDirection(direction);
   classifier.ApplyTargetLanguage(rules);
-  classifier.Process(elements, &rules);
+  CRulesProcessor().Process(elements, &rules);
   structurer.CollapseSkipped(elements);
   structurer.NormalizeTexts(elements);
   structurer.DecodeTexts(elements);

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Tagvert: installs the build into a scratch prefix, moves the tree elsewhere, and builds and runs
 # the consumer project of examples/consumer against it, once through find_package(Tagvert)
-# and once through pkg-config (the compile line of the README). The README's library example
+# and once through pkg-config (the compile line of docs/library.md). Its library example
 # must be that project's source, word for word. The consumer's IF and TTX must equal the
 # installed command's.
 # Usage: consumer_test.sh BUILD_DIR SOURCE_DIR CXX SAMPLE_TTX
@@ -12,19 +12,19 @@ cxx="$3"
 sample="$4"
 . "$(dirname "$0")/../cli/test_lib.sh"
 
-# The README shows the consumer's files: the fenced block after the line naming each file.
+# docs/library.md shows the consumer's files: the fenced block after the line naming each file.
 readme_block() {
   awk -v name="$1" 'index($0, name) && !seen { seen = 1; next }
     seen == 1 && /^```/ { if (inside) exit; inside = 1; next }
-    inside { print }' "$source/README.md"
+    inside { print }' "$source/docs/library.md"
 }
 for file in main.cpp CMakeLists.txt; do
   readme_block "examples/consumer/$file" >"$work/readme.$file"
   cmp -s "$work/readme.$file" "$source/examples/consumer/$file" ||
-    fail "the README's examples/consumer/$file differs from the file: $(diff "$source/examples/consumer/$file" "$work/readme.$file")"
+    fail "docs/library.md's examples/consumer/$file differs from the file: $(diff "$source/examples/consumer/$file" "$work/readme.$file")"
 done
 pkg_line="$(readme_block "or with pkg-config" | grep '^c++ ')"
-[ -n "$pkg_line" ] || fail "the README shows no pkg-config compile line"
+[ -n "$pkg_line" ] || fail "docs/library.md shows no pkg-config compile line"
 
 # Install, then move the tree: both packages must find their files from where they are.
 cmake --install "$build" --prefix "$work/stage" >"$work/install.log" 2>&1 ||
@@ -76,7 +76,7 @@ else
   fail "the consumer does not build with find_package: $(cat "$work/cmake.log")"
 fi
 
-# Through pkg-config, with the README's compile line.
+# Through pkg-config, with the compile line of docs/library.md.
 if command -v pkg-config >/dev/null; then
   export PKG_CONFIG_PATH="$libdir/pkgconfig"
   [ "$(pkg-config --modversion tagvert)" = "$version" ] || fail "pkg-config gives another version"

@@ -1,7 +1,7 @@
 // Tagvert: tests of rule application and of the TTX rules processor: language codes, and the
 // built-in rules on documents cut by the markup reader.
 // SPDX-License-Identifier: Apache-2.0
-#include "rules/rules_processor.h"
+#include "support/rules_processor.h"
 
 #include <gtest/gtest.h>
 
@@ -66,7 +66,7 @@ TEST(CTTXRulesProcessorTest, BuiltinRulesClassifyTtxDocuments) {
     CTTXRulesProcessor processor;
     processor.InitDirection(c.direction);
     processor.ApplyTargetLanguage(rules);
-    processor.Process(*list, &rules);
+    CRulesProcessor().Process(*list, &rules);
     EXPECT_EQ(Classes(*list), c.classes);
   }
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "rules/transml_rules.h"
 #include "storage/data_storage.h"
 #include "storage/memory_stream.h"
 #include "support/test_streams.h"
@@ -68,7 +69,12 @@ TEST(CSgmlElementBaseTest, ParsesEachKindOfTag) {
 TEST(CSgmlElementBaseTest, EndOfInputInsideATagThrows) {
   for (const char* text : {"<Rule", "<Rule Name=\"a", "<!-- x --", "<![CDATA["}) {
     auto storage = TagSource(text);
-    EXPECT_THROW(CSgmlElementBase(*storage).Parse(), int) << text;
+    try {
+      CSgmlElementBase(*storage).Parse();
+      ADD_FAILURE() << text;
+    } catch (const CRulesError& error) {
+      EXPECT_EQ(error.Error(), RulesError::EndInTag) << text;
+    }
   }
 }
 

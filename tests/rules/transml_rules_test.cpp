@@ -51,7 +51,7 @@ std::string Describe(const CRules& rules) {
 TEST(CRulesTest, BuiltinRulesLoadWithTheBasicEntities) {
   CRules rules;
   ASSERT_TRUE(rules.LoadStream(OpenBuiltinRulesStream(), false));
-  EXPECT_EQ(rules.GetErrorCode(), kRulesNoErrorCode);
+  EXPECT_EQ(rules.GetErrorCode(), RulesError::None);
   EXPECT_EQ(Describe(rules),
             "?xml:000 TRADOStag:000 FrontMatter:010 ToolSettings:010 UserSettings:010 Body:000 "
             "Raw:002 df:102 ut:110 tu:002(MatchPercent 1 0) tu:000(MatchPercent 4 0) "
@@ -103,12 +103,12 @@ TEST(CRulesTest, MalformedRuleSetsFailWithCodeAndPosition) {
     SCOPED_TRACE(c.document);
     CRules rules;
     EXPECT_FALSE(LoadText(rules, c.document));
-    EXPECT_EQ(rules.GetErrorCode(), c.code);
+    EXPECT_EQ(static_cast<int>(rules.GetErrorCode()), c.code);
     EXPECT_EQ(rules.GetErrorPosition(), c.position);
     EXPECT_FALSE(rules.IsLoaded());
     EXPECT_EQ(Describe(rules), c.kept);
     EXPECT_TRUE(LoadText(rules, "<Orvel-TransML/>"));  // the next load starts afresh
-    EXPECT_EQ(rules.GetErrorCode(), kRulesNoErrorCode);
+    EXPECT_EQ(rules.GetErrorCode(), RulesError::None);
   }
   // A failing input stream is an exception other than a code: code 5.
   auto stream = std::make_shared<test::CChunkedStream>(
@@ -116,7 +116,7 @@ TEST(CRulesTest, MalformedRuleSetsFailWithCodeAndPosition) {
   stream->FailAfter(25, kEFail);
   CRules rules;
   EXPECT_FALSE(rules.LoadStream(stream, false));
-  EXPECT_EQ(rules.GetErrorCode(), kRulesErrorException);
+  EXPECT_EQ(rules.GetErrorCode(), RulesError::Exception);
   EXPECT_EQ(rules.GetErrorPosition(), 23);
 }
 

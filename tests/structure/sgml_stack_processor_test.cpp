@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-#include "rules/rules_processor.h"
+#include "support/rules_processor.h"
 #include "rules/transml_rules.h"
 #include "storage/memory_stream.h"
 #include "support/read_document.h"

@@ -127,17 +127,17 @@ expect_output events-service "Name=TTX (test service)
 events: StateChange(1) TextChange(Test service: converting TTX to IF) $(echo "$events" | sed 's/^StateChange(1) TextChange() //')
 back:Test service: converting IF to TTX"
 
-# The README's VBScript example, exactly as written there.
-awk '/^```vbscript$/ { inside = 1; next } /^```$/ { inside = 0 } inside' "$here/../../../README.md" \
+# The VBScript example of docs/windows.md, exactly as written there.
+awk '/^```vbscript$/ { inside = 1; next } /^```$/ { inside = 0 } inside' "$here/../../../docs/windows.md" \
   >"$work/readme.vbs"
-[ -s "$work/readme.vbs" ] || fail "no VBScript example in the README"
+[ -s "$work/readme.vbs" ] || fail "no VBScript example in docs/windows.md"
 cp "$(sed -n 1p "$work/inputs")" "$work/readme.ttx"
 run_script readme "$(winpath "$work/readme.vbs")" "$(winpath "$work/readme.ttx")"
 expect_output readme "TTX (test service) 31: $(winpath "$work/readme.ttx").out.ttx"
 "$native" to-if "$work/readme.ttx" -o "$work/readme.native.if" --direction de-de --quiet
 "$native" from-if "$work/readme.native.if" -o "$work/readme.native.ttx" --quiet
-cmp "$work/readme.ttx.if" "$work/readme.native.if" || fail "the README example's IF"
-cmp "$work/readme.ttx.out.ttx" "$work/readme.native.ttx" || fail "the README example's TTX"
+cmp "$work/readme.ttx.if" "$work/readme.native.if" || fail "the documented example's IF"
+cmp "$work/readme.ttx.out.ttx" "$work/readme.native.ttx" || fail "the documented example's TTX"
 
 wine regsvr32 /u /s "$service" || fail "regsvr32 /u $service"
 wine regsvr32 /u /s "$dll" || fail "regsvr32 /u $dll"

@@ -1,6 +1,6 @@
-// Tagvert: the application of a TransML rule set to a document's element list.
+// Tagvert tests: the application of a TransML rule set to a document's element list.
 // SPDX-License-Identifier: Apache-2.0
-#include "rules/rules_processor.h"
+#include "support/rules_processor.h"
 
 #include <unordered_map>
 

@@ -1,4 +1,5 @@
-// Tagvert: the application of a TransML rule set to a document's element list (CRulesProcessor).
+// Tagvert tests: the application of a TransML rule set to a document's element list
+// (CRulesProcessor), the straightforward reference of the table's classification.
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 

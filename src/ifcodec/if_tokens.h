@@ -1,0 +1,158 @@
+// Tagvert: the IF read as tokens (CIfTokenReader), for every reader of the format.
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "storage/unit_scan.h"
+
+namespace tagvert {
+
+/// Units in U+E000..U+EFFF are the IF's codes; every other unit is text (or a group's data).
+constexpr bool IsIfCode(char16_t unit) {
+  return (unit & 0xF000) == 0xE000;
+}
+/// The code bands: a boundary ends a group (or stands alone), a flag marks the element that
+/// follows, a group code opens a group that runs up to the next code, a skipped code opens text
+/// that is dropped up to the next code.
+constexpr bool IsIfBoundaryCode(char16_t unit) {
+  return unit >= 0xE000 && unit <= 0xE3FF;
+}
+constexpr bool IsIfFlagCode(char16_t unit) {
+  return unit >= 0xE400 && unit <= 0xE7FF;
+}
+constexpr bool IsIfGroupCode(char16_t unit) {
+  return unit >= 0xE800 && unit <= 0xEBFF;
+}
+constexpr bool IsIfSkippedCode(char16_t unit) {
+  return unit >= 0xEC00 && unit <= 0xEFFF;
+}
+
+/// The position of the first code in `units`, or its size.
+inline std::size_t FindIfCode(std::u16string_view units) {
+  if constexpr (std::endian::native == std::endian::little) {
+    return UnitsFindIfCode(reinterpret_cast<const std::uint8_t*>(units.data()), units.size());
+  }
+  std::size_t i = 0;
+  while (i < units.size() && !IsIfCode(units[i]))
+    ++i;
+  return i;
+}
+
+/// What a token is.
+enum class IfTokenKind : std::uint8_t {
+  Text,        ///< text to translate: `units` (a run may come in several tokens)
+  Flag,        ///< a flag code for the element that follows: `code`
+  Boundary,    ///< a boundary code that ends no group: `code`
+  GroupStart,  ///< a group's code (`code`) and its fixed data (`data`, `dataCount` units)
+  GroupData,   ///< units inside a group or skipped text: `units` (a tag's source text)
+  GroupEnd,    ///< the end of a group or skipped text: `code` is the U+E000 that closes and
+               ///< belongs to it, 0 when another code ended it (that code follows as a token
+               ///< of its own) or when the IF ended inside it (`cutOff`)
+};
+
+/// One token of an IF. `units` points into the piece given to Feed.
+struct CIfToken {
+  IfTokenKind kind = IfTokenKind::Text;
+  char16_t code = 0;
+  /// A tag group's pair id (data[0]) or a reserve group's semantic and transliterate units,
+  /// taken as they are whatever their value; fewer than the group has when the IF ended.
+  char16_t data[2] = {0, 0};
+  std::uint8_t dataCount = 0;
+  bool cutOff = false;  ///< GroupStart or GroupEnd: the IF ended inside the group
+  std::u16string_view units;
+};
+
+/// Cuts IF units into tokens as they come, in pieces split anywhere, keeping only the state of
+/// the group being read. A tag group (U+E805) takes the unit after its code as its pair id, a
+/// reserve group (U+E80A) the two after it as its data; a group ends at the next code, and a
+/// U+E000 that ends a group (not skipped text) belongs to it. Runs between codes are found in
+/// bulk and handed out as views, so a reader pays per token, not per unit.
+class CIfTokenReader {
+ public:
+  /// The fixed data units after a group code.
+  static constexpr std::uint8_t FixedData(char16_t code) {
+    return code == 0xE805 ? 1 : code == 0xE80A ? 2 : 0;
+  }
+
+  /// Reads the next piece of the IF, calling `sink(const CIfToken&)` for each token.
+  template <typename Sink>
+  void Feed(std::u16string_view units, Sink&& sink) {
+    while (!units.empty()) {
+      if (m_dataLeft > 0) {
+        m_start.data[m_start.dataCount++] = units.front();
+        units.remove_prefix(1);
+        if (--m_dataLeft == 0) sink(static_cast<const CIfToken&>(m_start));
+        continue;
+      }
+      const std::size_t run = FindIfCode(units);
+      if (run > 0) {
+        CIfToken token;
+        token.kind = m_state == State::Text ? IfTokenKind::Text : IfTokenKind::GroupData;
+        token.units = units.substr(0, run);
+        sink(static_cast<const CIfToken&>(token));
+        units.remove_prefix(run);
+        if (units.empty()) return;
+      }
+      const char16_t code = units.front();
+      units.remove_prefix(1);
+      if (m_state != State::Text) {
+        // A U+E000 closes a group and belongs to it; any other code ends it and is read anew.
+        CIfToken end;
+        end.kind = IfTokenKind::GroupEnd;
+        const bool consumed = code == 0xE000 && m_state == State::Group;
+        end.code = consumed ? code : 0;
+        m_state = State::Text;
+        sink(static_cast<const CIfToken&>(end));
+        if (consumed) continue;
+      }
+      Code(code, sink);
+    }
+  }
+
+  /// Ends the IF: a group it ended inside is closed with a cut-off GroupStart (when its fixed
+  /// data is incomplete) and a cut-off GroupEnd. The reader is then ready for another IF.
+  template <typename Sink>
+  void Finish(Sink&& sink) {
+    if (m_dataLeft > 0) {
+      m_start.cutOff = true;
+      sink(static_cast<const CIfToken&>(m_start));
+    }
+    if (m_state != State::Text) {
+      CIfToken end;
+      end.kind = IfTokenKind::GroupEnd;
+      end.cutOff = true;
+      sink(static_cast<const CIfToken&>(end));
+    }
+    *this = CIfTokenReader();
+  }
+
+ private:
+  enum class State : std::uint8_t { Text, Group, Skipped };
+
+  template <typename Sink>
+  void Code(char16_t code, Sink&& sink) {
+    if (IsIfBoundaryCode(code) || IsIfFlagCode(code)) {
+      CIfToken token;
+      token.kind = IsIfFlagCode(code) ? IfTokenKind::Flag : IfTokenKind::Boundary;
+      token.code = code;
+      sink(static_cast<const CIfToken&>(token));
+      return;
+    }
+    m_state = IsIfGroupCode(code) ? State::Group : State::Skipped;
+    m_start = CIfToken();
+    m_start.kind = IfTokenKind::GroupStart;
+    m_start.code = code;
+    m_dataLeft = FixedData(code);
+    if (m_dataLeft == 0) sink(static_cast<const CIfToken&>(m_start));
+  }
+
+  State m_state = State::Text;
+  std::uint8_t m_dataLeft = 0;  ///< fixed data units still to come for m_start
+  CIfToken m_start;             ///< the group start being completed
+};
+
+}  // namespace tagvert
