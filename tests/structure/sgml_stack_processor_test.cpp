@@ -10,10 +10,10 @@
 #include <sstream>
 #include <string>
 
-#include "support/rules_processor.h"
 #include "rules/transml_rules.h"
 #include "storage/memory_stream.h"
 #include "support/read_document.h"
+#include "support/rules_processor.h"
 #include "support/ttx_stack_processor.h"
 
 namespace tagvert {
