@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <ranges>
 #include <string>
 #include <vector>
 
@@ -54,8 +55,8 @@ TEST(TagCheckTest, WorkStaysLinearWithManyOpenTags) {
     for (const char16_t id : row.starts)
       AddTag(units, false, id);
     if (row.nested) {
-      for (auto id = row.ends.rbegin(); id != row.ends.rend(); ++id)
-        AddTag(units, true, *id);
+      for (const char16_t id : std::ranges::reverse_view(row.ends))
+        AddTag(units, true, id);
     } else {
       for (const char16_t id : row.ends)
         AddTag(units, true, id);
