@@ -172,6 +172,25 @@ bool CIFParser::EndOfInput(IElementX* element) {
   return group;
 }
 
+void CIFParser::ReadGroupData(IElementX* element) {
+  std::u16string* into = m_groupCode == kIfTagGroup ? &element->GetSourceTextRef()
+                         : m_observer != nullptr    ? &m_passedOver
+                                                    : nullptr;
+  if (m_observer == nullptr) {
+    m_storage->ReadRunBeforeCode(into);
+    return;
+  }
+  if (into == &m_passedOver) m_passedOver.clear();
+  const std::size_t from = into->size();
+  m_storage->ReadRunBeforeCode(into);
+  CIfToken token;
+  token.kind = IfTokenKind::GroupData;
+  token.units = std::u16string_view(*into).substr(from);
+  if (token.units.empty()) return;
+  Observe(token, m_unit);
+  m_unit += token.units.size();
+}
+
 bool CIFParser::ReadElement(IElementX* element) {
   // The input may end before an element begins, after flags or after skipped text: then there
   // is no element.
@@ -209,7 +228,9 @@ bool CIFParser::ReadElement(IElementX* element) {
       return true;
     }
     std::u16string_view unit(&c, 1);
-    while (const CIfToken* next = m_tokens.Next(unit)) {
+    for (const CIfToken* next = m_tokens.Next(unit); next != nullptr;
+         next = unit.empty() ? nullptr : m_tokens.Next(unit)) {
+      // Only the code that ended skipped text is left over for a second token.
       const CIfToken& token = *next;
       Observe(token, token.kind == IfTokenKind::GroupStart ? at - token.dataCount : at);
       switch (token.kind) {
@@ -231,6 +252,8 @@ bool CIFParser::ReadElement(IElementX* element) {
             element->SetPairId(static_cast<int>(token.data[0]));
             if (element->GetPairId() == 0) element->SetTagType(TagType::Single);
           }
+          ReadGroupData(element);
+          mayEnd = IsIfSkippedCode(token.code);
           break;
         case IfTokenKind::GroupEnd:
           // After skipped text the same element goes on with the code that ended it.

@@ -90,6 +90,9 @@ class CIFParser : public COrvelParser {
   void Observe(const CIfToken& token, std::uint64_t unit) {
     if (m_observer != nullptr) m_observer->OnIfToken(token, unit);
   }
+  /// Reads the content of the group just started, up to the next code, in bulk: into the
+  /// element's source text for a tag group, else passed over.
+  void ReadGroupData(IElementX* element);
   /// The input has ended while `element` was read: the token reader's last tokens go to the
   /// observer. True when the element is a group cut off (returned as a tag).
   bool EndOfInput(IElementX* element);
