@@ -11,7 +11,6 @@
 #include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
-#include "storage/unit_scan.h"
 
 namespace tagvert::cli {
 
@@ -32,10 +31,6 @@ constexpr const char* kKindWords[CTagCheck::kKinds] = {
     "moved across a block boundary",
     "missing (at this unit of the IF sent to the kernel)",
 };
-
-bool IsCode(char16_t unit) {
-  return unit >= 0xE000 && unit <= 0xEFFF;
-}
 
 std::string PairHex(char16_t pair) {
   char text[8];
@@ -62,95 +57,55 @@ bool IsPlaceholder(const std::u16string& source) {
           source[3] == u'\r' || source[3] == u'\n');
 }
 
-// The number of units at the start of `units` that lie outside the code range.
-std::size_t UnitsBeforeCode(const char16_t* units, std::size_t count) {
-  if constexpr (std::endian::native == std::endian::little) {
-    return UnitsFindIfCode(reinterpret_cast<const std::uint8_t*>(units), count);
-  }
-  std::size_t i = 0;
-  while (i < count && !IsCode(units[i]))
-    ++i;
-  return i;
-}
-
 }  // namespace
 
 void CIfTagGroups::Feed(const char16_t* units, std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i, ++m_unit) {
-    // A run of text, of source text or of a group's content is taken in bulk: only codes change
-    // the state.
-    if (m_state != State::Pair && !(m_state == State::Reserve && m_reserveLeft > 0)) {
-      const std::size_t run = UnitsBeforeCode(units + i, count - i);
-      if (run != 0) {
-        if (m_state == State::Source) {
-          m_group.source.append(units + i, run);
-        } else if (m_state == State::Text) {
-          m_end = m_block = false;
-        }
-        i += run - 1;
-        m_unit += run - 1;
-        continue;
-      }
-    }
-    const char16_t unit = units[i];
-    switch (m_state) {
-      case State::Pair:
-        m_group.pair = unit;
-        m_state = State::Source;
-        continue;
-      case State::Reserve:
-        // The two data units of a reserve group, whatever their value.
-        if (m_reserveLeft > 0) {
-          --m_reserveLeft;
-          continue;
-        }
-        break;
-      default:
-        break;
-    }
-    if (!IsCode(unit)) {
-      if (m_state == State::Source) {
-        m_group.source += unit;
-      } else if (m_state == State::Text) {
-        m_end = m_block = false;
-      }
-      continue;
-    }
-    if (m_state == State::Source) {
-      m_onGroup(m_group);
-      m_state = State::Text;
-      if (unit == kIfBoundary) continue;
-    } else if (m_state != State::Text) {
-      m_state = State::Text;
+  std::u16string_view rest(units, count);
+  while (const CIfToken* token = m_reader.Next(rest)) {
+    // Only a group start's position is kept: its code lies before its fixed data.
+    const std::uint64_t used = m_fed + (count - rest.size());
+    OnToken(*token, token->kind == IfTokenKind::GroupStart ? used - 1 - token->dataCount : used);
+  }
+  m_fed += count;
+}
+
+void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
+  switch (token.kind) {
+    case IfTokenKind::Text:
+    case IfTokenKind::Boundary:
+      // Text or a boundary ends the element the flags belonged to.
       m_end = m_block = false;
-      if (unit == kIfBoundary) continue;
-    }
-    if (unit == kIfEndTag) {
-      m_end = true;
-    } else if (unit == kIfBlock) {
-      m_block = true;
-    } else if (unit == kIfTagGroup) {
-      m_group.unit = m_unit;
+      break;
+    case IfTokenKind::Flag:
+      if (token.code == kIfEndTag) m_end = true;
+      if (token.code == kIfBlock) m_block = true;
+      break;
+    case IfTokenKind::GroupStart:
+      // A tag group cut off before its pair id is no tag.
+      if (token.code != kIfTagGroup || token.dataCount == 0) break;
+      m_inTag = true;
+      m_group.unit = unit;
       m_group.end = m_end;
       m_group.block = m_block;
-      m_group.pair = 0;
+      m_group.pair = token.data[0];
       m_group.source.clear();
       m_end = m_block = false;
-      m_state = State::Pair;
-    } else if (unit == kIfReserveGroup) {
-      m_state = State::Reserve;
-      m_reserveLeft = 2;
-    } else if (unit >= 0xE800) {
-      m_state = State::Group;  // the header, other groups and skipped text
-    } else if (unit <= 0xE3FF) {
-      m_end = m_block = false;  // a boundary ends the element the flags belonged to
-    }
+      break;
+    case IfTokenKind::GroupData:
+      if (m_inTag) m_group.source.append(token.units);
+      break;
+    case IfTokenKind::GroupEnd:
+      // Every other group and skipped text end the element the flags belonged to as well.
+      if (m_inTag) m_onGroup(m_group);
+      m_inTag = false;
+      m_end = m_block = false;
+      break;
   }
 }
 
 void CIfTagGroups::Finish() {
-  if (m_state == State::Source) m_onGroup(m_group);
-  m_state = State::Text;
+  m_reader.Finish([&](const CIfToken& token) { OnToken(token, m_fed); });
+  m_fed = 0;
 }
 
 void ReadIfGroups(IByteStream& source, CIfTagGroups& groups) {
@@ -255,6 +210,10 @@ void CTagCheck::SetSent(IByteStream& sent) {
     if (g.block && g.pair != 0) block = BlockKey(g.pair, g.end);
   });
   ReadIfGroups(sent, groups);
+}
+
+void CTagCheck::OnIfToken(const CIfToken& token, std::uint64_t unit) {
+  m_state->groups.OnToken(token, unit);
 }
 
 void CTagCheck::Feed(const void* bytes, std::size_t count) {

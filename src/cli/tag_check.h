@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "ifcodec/if_tokens.h"
 #include "storage/byte_stream.h"
 
 namespace tagvert::cli {
@@ -22,25 +23,27 @@ struct CIfTagGroup {
   std::u16string source;   ///< the tag's source text
 };
 
-/// Cuts IF units, as they come, into tag groups; everything else is passed over. Keeps only the
-/// group being read.
+/// Picks the tag groups out of an IF's tokens, as they come; everything else is passed over.
+/// Keeps only the group being read.
 class CIfTagGroups {
  public:
   explicit CIfTagGroups(std::function<void(const CIfTagGroup&)> onGroup)
       : m_onGroup(std::move(onGroup)) {}
+  /// Takes the next units of an IF, cut into tokens by a token reader of its own.
   void Feed(const char16_t* units, std::size_t count);
-  /// Hands over a tag group cut off by the end of the IF.
+  /// Takes the next token of an IF that another reader cuts; `unit` is its position.
+  void OnToken(const CIfToken& token, std::uint64_t unit);
+  /// Ends the IF: hands over a tag group cut off by its end.
   void Finish();
 
  private:
-  enum class State { Text, Pair, Source, Reserve, Group };
   std::function<void(const CIfTagGroup&)> m_onGroup;
-  State m_state = State::Text;
+  CIfTokenReader m_reader;  ///< for Feed
+  std::uint64_t m_fed = 0;  ///< units given to Feed so far
+  bool m_inTag = false;     ///< a tag group is being read
   CIfTagGroup m_group;
-  bool m_end = false;
-  bool m_block = false;
-  int m_reserveLeft = 0;
-  std::uint64_t m_unit = 0;
+  bool m_end = false;    ///< an end-tag flag came since the last element
+  bool m_block = false;  ///< a block flag came since the last element
 };
 
 /// Checks a translated IF while it streams: every paired start tag meets its end tag (same pair
@@ -50,16 +53,19 @@ class CIfTagGroups {
 /// counter per pair id (tags without a pair id are counted by their source text's hash bucket)
 /// and the block of each inline tag: memory does not grow with the document. Each tag group
 /// costs constant time (amortised), however many tags are open and however often ids repeat.
-class CTagCheck {
+class CTagCheck : public IIfTokenObserver {
  public:
   /// `report` receives each problem: the unit position and the sentence.
   explicit CTagCheck(std::function<void(std::uint64_t, const std::string&)> report);
-  ~CTagCheck();
+  ~CTagCheck() override;
 
   /// Reads the IF that was sent to the kernel. Throws CHResultError when it fails.
   void SetSent(IByteStream& sent);
   /// Takes the next bytes of the translated IF (UTF-16 little-endian).
   void Feed(const void* bytes, std::size_t count);
+  /// Takes the next token of the translated IF as the conversion reads it (set the check as the
+  /// converter's IF token observer instead of feeding it the bytes).
+  void OnIfToken(const CIfToken& token, std::uint64_t unit) override;
   /// Ends the translated IF: tags left open are reported.
   void Finish();
   /// With the sent IF: reads it once more to name the tag groups the translated IF lacks

@@ -104,7 +104,7 @@ void EscapeCDataEnd(std::u16string& text) {
 void CTTXToIfConverter::DoConvertToIF() {
   // The modes as the reader and the writer set them: a byte-order mark, else UTF-8, in; IF out.
   if (!DetectBOM()) SetInputMode(EncodingMode::Utf8);
-  CIFParser writer(this, kIfParserWrite);
+  CIFParser writer(this, IfParserMode::Write);
 
   // The whole input is decoded into one buffer, which the records point into.
   CElementTable table;
@@ -130,8 +130,10 @@ void CTTXToIfConverter::DoConvertToIF() {
 }
 
 void CTTXFromIfConverter::DoConvertFromIF() {
-  CIFParser reader(this, kIfParserRead);
-  COrvelSgmlParser writer(this, kSgmlSetOutput | kSgmlPutBom, EncodingMode::Utf8);
+  CIFParser reader(this, IfParserMode::Read);
+  reader.SetObserver(m_ifObserver);
+  COrvelSgmlParser writer(this, SgmlParserMode::SetOutput | SgmlParserMode::PutBom,
+                          EncodingMode::Utf8);
   CTextProcessor text(this, EscapeMode::Markup);
 
   // One element in memory at a time: the output streams out as the input is read.
@@ -169,7 +171,7 @@ CTagvertConverter::CTagvertConverter() = default;
 CTagvertConverter::~CTagvertConverter() = default;
 
 bool CTagvertConverter::CheckFormat() {
-  COrvelSgmlParser reader(this, kSgmlDetectInput);
+  COrvelSgmlParser reader(this, SgmlParserMode::DetectInput);
   for (int examined = 1;; ++examined) {
     CElementX element;
     // Whether an item was read does not matter: an exhausted input gives empty items.

@@ -9,6 +9,8 @@
 
 namespace tagvert {
 
+class IIfTokenObserver;
+
 /// Supplies the TTX to IF driver: reads the whole document into an element list, pairs the
 /// tags, runs the classification and structuring stage and writes the list as IF.
 class CTTXToIfConverter : public virtual CTTXConverterBase {
@@ -21,6 +23,13 @@ class CTTXToIfConverter : public virtual CTTXConverterBase {
 class CTTXFromIfConverter : public virtual CTTXConverterBase {
  public:
   void DoConvertFromIF() override;
+  /// Hands every token of the IF that the conversions from IF read to `observer` (not owned;
+  /// null, the default, for none), with its position in units (see CIFParser::SetObserver):
+  /// another reader of the same IF rides on the conversion's reading.
+  void SetIfTokenObserver(IIfTokenObserver* observer) { m_ifObserver = observer; }
+
+ private:
+  IIfTokenObserver* m_ifObserver = nullptr;
 };
 
 /// Format number of TTX in the kernel's list of converters.

@@ -2,50 +2,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ifcodec/if_parser.h"
 
-#include <bit>
-#include <cstring>
 #include <iterator>
+#include <utility>
 
 #include "storage/hresult.h"
-#include "storage/unit_scan.h"
 
 namespace tagvert {
 
 namespace {
-
-constexpr bool IsCode(char16_t c) {
-  return c >= 0xE000 && c <= 0xEFFF;
-}
-constexpr bool IsBoundaryBand(char16_t c) {
-  return c >= 0xE000 && c <= 0xE3FF;
-}
-constexpr bool IsFlagBand(char16_t c) {
-  return c >= 0xE400 && c <= 0xE7FF;
-}
-constexpr bool IsGroupBand(char16_t c) {
-  return c >= 0xE800 && c <= 0xEBFF;
-}
-
-// The position of the first unit of the code range in `text`, or its size. Eight units are
-// tested at a time where the processor allows, four otherwise: a lane of
-// (x & 0xF000) ^ 0xE000 is zero exactly for a code.
-std::size_t FindCode(std::u16string_view text) {
-  if constexpr (std::endian::native == std::endian::little) {
-    return UnitsFindIfCode(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-  }
-  const std::size_t size = text.size();
-  std::size_t i = 0;
-  for (; i + 4 <= size; i += 4) {
-    std::uint64_t x;
-    std::memcpy(&x, text.data() + i, sizeof x);
-    const std::uint64_t y = (x & 0xF000F000F000F000ULL) ^ 0xE000E000E000E000ULL;
-    if (((y - 0x0001000100010001ULL) & ~y & 0x8000800080008000ULL) != 0) break;
-  }
-  for (; i < size; ++i) {
-    if (IsCode(text[i])) return i;
-  }
-  return size;
-}
 
 // The numeric reference "&#xHHHH;" (four upper-case hexadecimal digits) that stands for a unit
 // of the code range found in the document.
@@ -70,10 +34,10 @@ constexpr char16_t PropertyCodeToIf(char16_t code) {
 
 }  // namespace
 
-CIFParser::CIFParser(CDataStorage* storage, int flags) : COrvelParser(storage) {
+CIFParser::CIFParser(CDataStorage* storage, IfParserMode mode) : COrvelParser(storage) {
   if (m_storage == nullptr) ThrowHResult(kEPointer);
-  if ((flags & kIfParserRead) != 0) m_storage->SetInputMode(EncodingMode::Utf16);
-  if ((flags & kIfParserWrite) != 0) m_storage->SetOutputMode(EncodingMode::Utf16);
+  if (HasMode(mode, IfParserMode::Read)) m_storage->SetInputMode(EncodingMode::Utf16);
+  if (HasMode(mode, IfParserMode::Write)) m_storage->SetOutputMode(EncodingMode::Utf16);
 }
 
 void CIFParser::WriteReserveGroup(IElementX* element) {
@@ -87,7 +51,7 @@ void CIFParser::WriteReserveGroup(IElementX* element) {
 void CIFParser::WriteText(std::u16string_view text) {
   // The runs between code-range units are written in bulk.
   for (;;) {
-    const std::size_t at = FindCode(text);
+    const std::size_t at = FindIfCode(text);
     m_storage->PutUnits(text.data(), at);
     if (at == text.size()) return;
     // The kernel sees an ordinary inline code, and the way back writes the reference, which
@@ -103,7 +67,7 @@ void CIFParser::WriteText(std::u16string_view text) {
 void CIFParser::WriteSourceText(std::u16string_view source) {
   // The runs between code-range units are written in bulk.
   for (;;) {
-    const std::size_t at = FindCode(source);
+    const std::size_t at = FindIfCode(source);
     m_storage->PutUnits(source.data(), at);
     if (at == source.size()) return;
     m_storage->PutString(CodeReference(source[at]));
@@ -200,57 +164,114 @@ void CIFParser::WriteTable(const CElementTable& table) {
   }
 }
 
-char16_t CIFParser::ReadUntilCode(std::u16string* text, bool consumeBoundary) {
-  // The run up to the code is read in bulk; the code is then read again from the push-back.
-  m_storage->ReadRunBeforeCode(text);
-  char16_t c = 0;
-  if (!m_storage->TakeUtf16Char(c)) return 0;
-  if (!(consumeBoundary && c == kIfBoundary)) m_storage->UngetChar();
-  return c;
+bool CIFParser::EndOfInput(IElementX* element) {
+  const bool group = m_tokens.InGroup();
+  m_tokens.Finish([&](const CIfToken& token) { Observe(token, m_unit); });
+  m_groupCode = 0;
+  if (group) element->SetIsTag(true);
+  return group;
+}
+
+void CIFParser::ReadGroupData(IElementX* element) {
+  std::u16string* into = m_groupCode == kIfTagGroup ? &element->GetSourceTextRef()
+                         : m_observer != nullptr    ? &m_passedOver
+                                                    : nullptr;
+  if (m_observer == nullptr) {
+    m_storage->ReadRunBeforeCode(into);
+    return;
+  }
+  if (into == &m_passedOver) m_passedOver.clear();
+  const std::size_t from = into->size();
+  m_storage->ReadRunBeforeCode(into);
+  CIfToken token;
+  token.kind = IfTokenKind::GroupData;
+  token.units = std::u16string_view(*into).substr(from);
+  if (token.units.empty()) return;
+  Observe(token, m_unit);
+  m_unit += token.units.size();
 }
 
 bool CIFParser::ReadElement(IElementX* element) {
-  if (m_storage->IsEOF()) return false;
+  // The input may end before an element begins, after flags or after skipped text: then there
+  // is no element.
+  bool mayEnd = true;
   for (;;) {
+    if (mayEnd && m_storage->IsEOF()) return EndOfInput(element);
+    mayEnd = false;
     char16_t c = 0;
-    if (!m_storage->TakeUtf16Char(c)) return false;
-    if (IsFlagBand(c)) {
-      if (c == kIfEndTag) element->SetTagType(TagType::PairedClose);
-      if (c == kIfBlock) element->SetRuleType(RuleType::Block);
-      if (c == kIfFlagged) element->SetFlagged(true);
-    } else if (IsBoundaryBand(c)) {
-      // A boundary here yields an empty tag carrying the flags read before it.
-      if (c == kIfFlaggedBoundary) element->SetFlagged(true);
-      element->SetIsTag(true);
-      return true;
-    } else if (IsGroupBand(c)) {
-      std::u16string* text = nullptr;
-      bool groupOpen = true;
-      if (c == kIfTagGroup) {
-        char16_t pairId = 0;
-        // The pair-id unit is taken as it is, even when it lies in the code range.
-        if (m_storage->TakeUtf16Char(pairId)) {
-          element->SetPairId(static_cast<int>(pairId));
-          if (element->GetPairId() == 0) element->SetTagType(TagType::Single);
-          text = &element->GetSourceTextRef();
-        } else {
-          groupOpen = false;
-        }
+    if (!m_storage->TakeUtf16Char(c)) return EndOfInput(element);
+    const std::uint64_t at = m_unit++;
+    const IfTokenKind run = m_tokens.RunKind();
+    if (run != IfTokenKind::GroupStart && !IsIfCode(c)) {
+      // A run: text, a tag's source text or a group's content, read in bulk up to the next
+      // code (pushed back). The token reader's state does not change over a run.
+      const bool keep = run == IfTokenKind::Text || m_groupCode == kIfTagGroup;
+      std::u16string* into = keep                    ? &element->GetSourceTextRef()
+                             : m_observer != nullptr ? &m_passedOver
+                                                     : nullptr;
+      if (into == &m_passedOver) m_passedOver.clear();
+      const std::size_t from = into != nullptr ? into->size() : 0;
+      if (into != nullptr) into->push_back(c);
+      m_storage->ReadRunBeforeCode(into);
+      if (m_observer != nullptr) {
+        CIfToken token;
+        token.kind = run;
+        token.units = std::u16string_view(*into).substr(from);
+        m_unit += token.units.size() - 1;
+        Observe(token, at);
       }
-      if (groupOpen && ReadUntilCode(text, true) == kIfFlaggedBoundary) element->SetFlagged(true);
-      element->SetIsTag(true);
-      return true;
-    } else if (IsCode(c)) {
-      ReadUntilCode(nullptr, false);  // skipped text
-    } else {
+      if (run != IfTokenKind::Text) {
+        mayEnd = IsIfSkippedCode(m_groupCode);
+        continue;
+      }
       element->SetIsTag(false);
-      std::u16string& text = element->GetSourceTextRef();
-      text.push_back(c);
-      ReadUntilCode(&text, false);
       return true;
     }
-    // After a flag or skipped text the same element goes on, unless the input has ended.
-    if (m_storage->IsEOF()) return false;
+    std::u16string_view unit(&c, 1);
+    for (const CIfToken* next = m_tokens.Next(unit); next != nullptr;
+         next = unit.empty() ? nullptr : m_tokens.Next(unit)) {
+      // Only the code that ended skipped text is left over for a second token.
+      const CIfToken& token = *next;
+      Observe(token, token.kind == IfTokenKind::GroupStart ? at - token.dataCount : at);
+      switch (token.kind) {
+        case IfTokenKind::Flag:
+          if (c == kIfEndTag) element->SetTagType(TagType::PairedClose);
+          if (c == kIfBlock) element->SetRuleType(RuleType::Block);
+          if (c == kIfFlagged) element->SetFlagged(true);
+          mayEnd = true;
+          break;
+        case IfTokenKind::Boundary:
+          // A boundary here yields an empty tag carrying the flags read before it.
+          if (c == kIfFlaggedBoundary) element->SetFlagged(true);
+          element->SetIsTag(true);
+          return true;
+        case IfTokenKind::GroupStart:
+          m_groupCode = token.code;
+          // The pair-id unit is taken as it is, even when it lies in the code range.
+          if (token.code == kIfTagGroup) {
+            element->SetPairId(static_cast<int>(token.data[0]));
+            if (element->GetPairId() == 0) element->SetTagType(TagType::Single);
+          }
+          ReadGroupData(element);
+          mayEnd = IsIfSkippedCode(token.code);
+          break;
+        case IfTokenKind::GroupEnd:
+          // After skipped text the same element goes on with the code that ended it.
+          if (IsIfSkippedCode(std::exchange(m_groupCode, char16_t{0}))) break;
+          // A code that ends a group without belonging to it is read again for the next
+          // element; a flagged boundary flags both.
+          if (!unit.empty()) {
+            if (c == kIfFlaggedBoundary) element->SetFlagged(true);
+            m_storage->UngetChar();
+            --m_unit;
+          }
+          element->SetIsTag(true);
+          return true;
+        case IfTokenKind::Text:
+        case IfTokenKind::GroupData:
+          break;
+      }
+    }
   }
 }
 

@@ -2,9 +2,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "ifcodec/if_tokens.h"
 #include "markup/element_table.h"
 #include "markup/orvel_parser.h"
 #include "storage/data_storage.h"
@@ -28,18 +30,27 @@ inline constexpr char16_t kIfTagGroup = 0xE805;         ///< pair-id unit, sourc
 inline constexpr char16_t kIfReserveGroup = 0xE80A;     ///< semantic, transliterate, U+E000
 inline constexpr char16_t kIfTransMethod = 0xEC03;      ///< skipped text: the TransMethod
 
-/// Constructor flags of CIFParser.
-inline constexpr int kIfParserRead = 1;   ///< the storage's input mode becomes 2 (UTF-16)
-inline constexpr int kIfParserWrite = 2;  ///< the storage's output mode becomes 2 (UTF-16)
+/// Constructor flags of CIFParser, combined with |.
+enum class IfParserMode : std::uint8_t {
+  Read = 1,   ///< the storage's input mode becomes 2 (UTF-16)
+  Write = 2,  ///< the storage's output mode becomes 2 (UTF-16)
+};
+constexpr IfParserMode operator|(IfParserMode a, IfParserMode b) {
+  return static_cast<IfParserMode>(static_cast<std::uint8_t>(a) | static_cast<std::uint8_t>(b));
+}
+/// Whether `mode` holds `flag`.
+constexpr bool HasMode(IfParserMode mode, IfParserMode flag) {
+  return (static_cast<std::uint8_t>(mode) & static_cast<std::uint8_t>(flag)) != 0;
+}
 
 /// Reads and writes IF, one element per call, over a storage it does not own. IF is UTF-16
 /// little-endian without a byte-order mark; neither side detects or writes one. Keeps no state
 /// between calls apart from what the storage holds.
 class CIFParser : public COrvelParser {
  public:
-  /// Flag kIfParserRead calls storage->SetInputMode(2), kIfParserWrite SetOutputMode(2).
-  /// Throws CHResultError(kEPointer) for a null storage.
-  CIFParser(CDataStorage* storage, int flags);
+  /// Read calls storage->SetInputMode(2), Write SetOutputMode(2). Throws
+  /// CHResultError(kEPointer) for a null storage.
+  CIFParser(CDataStorage* storage, IfParserMode mode);
   ~CIFParser() override = default;
 
   /// Fills `element` (fresh, as created by the caller) from the next IF element: a text run
@@ -47,8 +58,13 @@ class CIFParser : public COrvelParser {
   /// boundary or any other group. Flags before the element set TagType 2 (U+E404), RuleType 0
   /// (U+E405) and Flagged (U+E411, U+E012). Returns false at the end of the input, also when
   /// the input ends after flags or skipped text. Never reports a format error; storage errors
-  /// (CHResultError) pass through.
+  /// (CHResultError) pass through. The IF is cut into tokens by CIfTokenReader (a reserve
+  /// group's two data units are taken as they are); runs between codes are read in bulk.
   bool ReadElement(IElementX* element) override;
+  /// Hands every token ReadElement reads to `observer` (not owned; null for none), with its
+  /// position; set it before the first ReadElement. Costs a copy of the runs ReadElement would
+  /// pass over.
+  void SetObserver(IIfTokenObserver* observer) { m_observer = observer; }
   /// Writes `element` as IF: a text run, or a tag with its block mark,
   /// flag, reserve groups, end mark, TransMethod, property codes and tag group. A unit of the
   /// code range in the document is never written as itself: in a text run it becomes an inline
@@ -70,10 +86,22 @@ class CIFParser : public COrvelParser {
   void WriteNbspText(std::u16string_view text);
   /// Writes a tag's source text, each unit of the code range as its reference.
   void WriteSourceText(std::u16string_view source);
-  /// Takes units until a code comes (pushed back, or consumed when it is U+E000 and
-  /// `consumeBoundary` is set); appends them to `text` when it is not null. Returns the code
-  /// that ended the run, or 0 when the input ended.
-  char16_t ReadUntilCode(std::u16string* text, bool consumeBoundary);
+  /// Hands `token` to the observer, if any, at unit `unit`.
+  void Observe(const CIfToken& token, std::uint64_t unit) {
+    if (m_observer != nullptr) m_observer->OnIfToken(token, unit);
+  }
+  /// Reads the content of the group just started, up to the next code, in bulk: into the
+  /// element's source text for a tag group, else passed over.
+  void ReadGroupData(IElementX* element);
+  /// The input has ended while `element` was read: the token reader's last tokens go to the
+  /// observer. True when the element is a group cut off (returned as a tag).
+  bool EndOfInput(IElementX* element);
+
+  CIfTokenReader m_tokens;
+  IIfTokenObserver* m_observer = nullptr;
+  char16_t m_groupCode = 0;     ///< the code of the group or skipped text being read
+  std::uint64_t m_unit = 0;     ///< units read so far (kept while there is an observer)
+  std::u16string m_passedOver;  ///< with an observer: a run that no element keeps
 };
 
 }  // namespace tagvert

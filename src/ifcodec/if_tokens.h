@@ -66,11 +66,24 @@ struct CIfToken {
   std::u16string_view units;
 };
 
+/// Receives the tokens of an IF as a reader reads them (CIFParser::SetObserver).
+class IIfTokenObserver {
+ public:
+  virtual ~IIfTokenObserver() = default;
+  /// `token` begins at unit `unit` of the IF, counted from its start (a GroupStart at its group
+  /// code, a GroupEnd that another code ended at that code).
+  virtual void OnIfToken(const CIfToken& token, std::uint64_t unit) = 0;
+};
+
 /// Cuts IF units into tokens as they come, in pieces split anywhere, keeping only the state of
 /// the group being read. A tag group (U+E805) takes the unit after its code as its pair id, a
 /// reserve group (U+E80A) the two after it as its data; a group ends at the next code, and a
 /// U+E000 that ends a group (not skipped text) belongs to it. Runs between codes are found in
 /// bulk and handed out as views, so a reader pays per token, not per unit.
+///
+/// A run of units outside the code range never changes the state: a reader that finds runs
+/// itself (the storage's bulk read) may pass them over and give Next only the codes and the
+/// fixed data, asking RunKind what a run read now is.
 class CIfTokenReader {
  public:
   /// The fixed data units after a group code.
@@ -78,40 +91,63 @@ class CIfTokenReader {
     return code == 0xE805 ? 1 : code == 0xE80A ? 2 : 0;
   }
 
-  /// Reads the next piece of the IF, calling `sink(const CIfToken&)` for each token.
-  template <typename Sink>
-  void Feed(std::u16string_view units, Sink&& sink) {
+  /// Takes the next token from the front of `units`, removing the units it used, and returns
+  /// it (valid until the next call; its `units` point into `units`). Null, with `units` used
+  /// up, when they ran out before a token was complete: the state keeps what was read. A code
+  /// that ends a group (other than the group's own U+E000) gives the GroupEnd and stays at the
+  /// front, for the next call.
+  const CIfToken* Next(std::u16string_view& units) {
     while (!units.empty()) {
       if (m_dataLeft > 0) {
         m_start.data[m_start.dataCount++] = units.front();
         units.remove_prefix(1);
-        if (--m_dataLeft == 0) sink(static_cast<const CIfToken&>(m_start));
+        if (--m_dataLeft == 0) return &m_start;
         continue;
       }
-      const std::size_t run = FindIfCode(units);
+      // A code at the front (the common case for a reader that passes runs over) needs no
+      // scan.
+      const std::size_t run = IsIfCode(units.front()) ? 0 : FindIfCode(units);
       if (run > 0) {
-        CIfToken token;
-        token.kind = m_state == State::Text ? IfTokenKind::Text : IfTokenKind::GroupData;
-        token.units = units.substr(0, run);
-        sink(static_cast<const CIfToken&>(token));
+        m_token.kind = RunKind();
+        m_token.code = 0;
+        m_token.units = units.substr(0, run);
         units.remove_prefix(run);
-        if (units.empty()) return;
+        return &m_token;
       }
       const char16_t code = units.front();
-      units.remove_prefix(1);
       if (m_state != State::Text) {
         // A U+E000 closes a group and belongs to it; any other code ends it and is read anew.
-        CIfToken end;
-        end.kind = IfTokenKind::GroupEnd;
         const bool consumed = code == 0xE000 && m_state == State::Group;
-        end.code = consumed ? code : 0;
+        m_token.kind = IfTokenKind::GroupEnd;
+        m_token.code = consumed ? code : 0;
+        m_token.units = {};
         m_state = State::Text;
-        sink(static_cast<const CIfToken&>(end));
-        if (consumed) continue;
+        if (consumed) units.remove_prefix(1);
+        return &m_token;
       }
-      Code(code, sink);
+      units.remove_prefix(1);
+      if (const CIfToken* token = Code(code)) return token;
     }
+    return nullptr;
   }
+
+  /// Reads the next piece of the IF, calling `sink(const CIfToken&)` for each token.
+  template <typename Sink>
+  void Feed(std::u16string_view units, Sink&& sink) {
+    while (const CIfToken* token = Next(units))
+      sink(*token);
+  }
+
+  /// What a run of units outside the code range read now is: Text, GroupData (inside a group
+  /// or skipped text), or GroupStart while a group's fixed data is due (the next units are its
+  /// data, whatever their value: no run can be read).
+  IfTokenKind RunKind() const {
+    if (m_dataLeft > 0) return IfTokenKind::GroupStart;
+    return m_state == State::Text ? IfTokenKind::Text : IfTokenKind::GroupData;
+  }
+  /// Whether a group's fixed data is due or a group is open (not skipped text): the element
+  /// being read is a group.
+  bool InGroup() const { return m_dataLeft > 0 || m_state == State::Group; }
 
   /// Ends the IF: a group it ended inside is closed with a cut-off GroupStart (when its fixed
   /// data is incomplete) and a cut-off GroupEnd. The reader is then ready for another IF.
@@ -133,26 +169,27 @@ class CIfTokenReader {
  private:
   enum class State : std::uint8_t { Text, Group, Skipped };
 
-  template <typename Sink>
-  void Code(char16_t code, Sink&& sink) {
+  /// Reads a code in text: its token, or null for a group whose fixed data is to come (its
+  /// GroupStart comes with the data).
+  const CIfToken* Code(char16_t code) {
     if (IsIfBoundaryCode(code) || IsIfFlagCode(code)) {
-      CIfToken token;
-      token.kind = IsIfFlagCode(code) ? IfTokenKind::Flag : IfTokenKind::Boundary;
-      token.code = code;
-      sink(static_cast<const CIfToken&>(token));
-      return;
+      m_token.kind = IsIfFlagCode(code) ? IfTokenKind::Flag : IfTokenKind::Boundary;
+      m_token.code = code;
+      m_token.units = {};
+      return &m_token;
     }
     m_state = IsIfGroupCode(code) ? State::Group : State::Skipped;
     m_start = CIfToken();
     m_start.kind = IfTokenKind::GroupStart;
     m_start.code = code;
     m_dataLeft = FixedData(code);
-    if (m_dataLeft == 0) sink(static_cast<const CIfToken&>(m_start));
+    return m_dataLeft == 0 ? &m_start : nullptr;
   }
 
   State m_state = State::Text;
   std::uint8_t m_dataLeft = 0;  ///< fixed data units still to come for m_start
   CIfToken m_start;             ///< the group start being completed
+  CIfToken m_token;             ///< every other token handed out (no data, never cut off)
 };
 
 }  // namespace tagvert

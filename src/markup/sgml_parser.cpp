@@ -27,14 +27,14 @@ char16_t COrvelSgmlParser::FindQuoteOrLess(char16_t quote) {
   }
 }
 
-COrvelSgmlParser::COrvelSgmlParser(CDataStorage* storage, std::uint8_t flags, EncodingMode output)
+COrvelSgmlParser::COrvelSgmlParser(CDataStorage* storage, SgmlParserMode mode, EncodingMode output)
     : COrvelParser(storage) {
   if (m_storage == nullptr) ThrowHResult(kEPointer);
-  if ((flags & kSgmlDetectInput) != 0 && !m_storage->DetectBOM()) {
+  if (HasMode(mode, SgmlParserMode::DetectInput) && !m_storage->DetectBOM()) {
     m_storage->SetInputMode(EncodingMode::Utf8);
   }
-  if ((flags & kSgmlSetOutput) != 0) m_storage->SetOutputMode(output);
-  if ((flags & kSgmlPutBom) != 0) m_storage->PutBOM();
+  if (HasMode(mode, SgmlParserMode::SetOutput)) m_storage->SetOutputMode(output);
+  if (HasMode(mode, SgmlParserMode::PutBom)) m_storage->PutBOM();
 }
 
 void COrvelSgmlParser::WriteElement(IElementX* element) {

@@ -13,10 +13,22 @@
 
 namespace tagvert {
 
-/// Construction flags of COrvelSgmlParser, applied in this order.
-inline constexpr std::uint8_t kSgmlDetectInput = 0x01;  ///< input: byte-order mark, else UTF-8
-inline constexpr std::uint8_t kSgmlSetOutput = 0x02;    ///< output: the mode given
-inline constexpr std::uint8_t kSgmlPutBom = 0x10;  ///< write the output byte-order mark at once
+/// Construction flags of COrvelSgmlParser, combined with | and applied in this order.
+enum class SgmlParserMode : std::uint8_t {
+  None = 0,
+  DetectInput = 0x01,  ///< input: byte-order mark, else UTF-8
+  SetOutput = 0x02,    ///< output: the mode given
+  PutBom = 0x10,       ///< write the output byte-order mark at once
+};
+constexpr SgmlParserMode operator|(SgmlParserMode a, SgmlParserMode b) {
+  return static_cast<SgmlParserMode>(static_cast<std::uint8_t>(a) | static_cast<std::uint8_t>(b));
+}
+/// Whether `mode` holds `flag`.
+constexpr bool HasMode(SgmlParserMode mode, SgmlParserMode flag) {
+  return (static_cast<std::uint8_t>(mode) & static_cast<std::uint8_t>(flag)) != 0;
+}
+/// The names the command's document readers use.
+inline constexpr SgmlParserMode kSgmlDetectInput = SgmlParserMode::DetectInput;
 
 /// Cuts a markup document into a flat sequence of elements, one text run or one piece of markup
 /// per ReadElement, and writes elements back as their exact source text. Builds no tree, decodes
@@ -25,11 +37,11 @@ inline constexpr std::uint8_t kSgmlPutBom = 0x10;  ///< write the output byte-or
 /// input. Storage failures (CHResultError) pass through. The storage is not owned.
 class COrvelSgmlParser : public COrvelParser, private detail::CTagGrammar<COrvelSgmlParser> {
  public:
-  /// Applies the flags in the order kSgmlDetectInput (the storage's DetectBOM, UTF-8 without a
-  /// mark), kSgmlSetOutput (`output` becomes the output mode) and kSgmlPutBom (the storage's
-  /// PutBOM). The storage must be open when kSgmlDetectInput or kSgmlPutBom is given. Throws
+  /// Applies the flags in the order DetectInput (the storage's DetectBOM, UTF-8 without a
+  /// mark), SetOutput (`output` becomes the output mode) and PutBom (the storage's PutBOM). The
+  /// storage must be open when DetectInput or PutBom is given. Throws
   /// CHResultError(kEPointer) for a null storage.
-  explicit COrvelSgmlParser(CDataStorage* storage, std::uint8_t flags = 0,
+  explicit COrvelSgmlParser(CDataStorage* storage, SgmlParserMode mode = SgmlParserMode::None,
                             EncodingMode output = EncodingMode::None);
   ~COrvelSgmlParser() override = default;
 

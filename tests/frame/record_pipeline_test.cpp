@@ -41,8 +41,8 @@ std::vector<std::uint8_t> ElementListToIf(const std::vector<std::uint8_t>& input
   CRules rules;
   rules.LoadStream(OpenBuiltinRulesStream(), false);
   CElementsStackX elements;
-  COrvelSgmlParser reader(&storage, kSgmlDetectInput);
-  CIFParser writer(&storage, kIfParserWrite);
+  COrvelSgmlParser reader(&storage, SgmlParserMode::DetectInput);
+  CIFParser writer(&storage, IfParserMode::Write);
   CTTXStackProcessor structurer;
   structurer.SetTextProcessor(new CTextProcessor(&storage, EscapeMode::Markup));
   for (;;) {

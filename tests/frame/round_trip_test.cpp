@@ -29,7 +29,7 @@ using Bytes = std::vector<std::uint8_t>;
 std::vector<std::string> Items(const std::vector<std::uint8_t>& bytes) {
   CDataStorage storage(EncodingMode::Single, EncodingMode::None);
   storage.Open(CEndpoint::Stream(std::make_shared<CMemoryStream>(bytes)), CEndpoint());
-  COrvelSgmlParser reader(&storage, kSgmlDetectInput);
+  COrvelSgmlParser reader(&storage, SgmlParserMode::DetectInput);
   const CTextProcessor processor(nullptr, EscapeMode::Markup);
   std::vector<std::string> items;
   std::u16string pending;

@@ -14,7 +14,7 @@ std::vector<std::uint8_t> Rewrite(const std::vector<std::uint8_t>& bytes) {
   CDataStorage storage(EncodingMode::Utf16, EncodingMode::Utf16);
   storage.Open(CEndpoint::Stream(std::make_shared<CMemoryStream>(bytes)),
                CEndpoint::Stream(output));
-  CIFParser parser(&storage, kIfParserRead | kIfParserWrite);
+  CIFParser parser(&storage, IfParserMode::Read | IfParserMode::Write);
   std::size_t items = 0;
   for (;;) {
     CElementX element;

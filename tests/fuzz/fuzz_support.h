@@ -54,7 +54,7 @@ struct CItem {
 /// The items of a markup document as the reader cuts them.
 inline std::vector<CItem> ReadMarkupItems(const std::vector<std::uint8_t>& bytes) {
   auto storage = OpenBytes(bytes);
-  COrvelSgmlParser reader(storage.get(), kSgmlDetectInput);
+  COrvelSgmlParser reader(storage.get(), SgmlParserMode::DetectInput);
   std::vector<CItem> items;
   for (;;) {
     CElementX element;

@@ -50,7 +50,7 @@ std::u16string WriteIf(const CElementFields& s) {
   auto sink = std::make_shared<test::CSinkStream>();
   CDataStorage storage(EncodingMode::None, EncodingMode::Single);
   storage.Open(CEndpoint(), CEndpoint::Stream(sink));
-  CIFParser(&storage, kIfParserWrite).WriteElement(&e);
+  CIFParser(&storage, IfParserMode::Write).WriteElement(&e);
   storage.Flush();
   return test::Utf16LeUnits(sink->Bytes());
 }
@@ -62,7 +62,7 @@ std::string ReadIf(const std::u16string& units, std::uint32_t chunk) {
   storage.Open(
       CEndpoint::Stream(std::make_shared<test::CChunkedStream>(test::Utf16LeBytes(units), chunk)),
       CEndpoint());
-  CIFParser parser(&storage, kIfParserRead);
+  CIFParser parser(&storage, IfParserMode::Read);
   std::ostringstream read;
   for (std::size_t count = 0; count <= units.size(); ++count) {
     CElementX e;
@@ -109,7 +109,7 @@ TEST(CIFParserTest, WritesEachKindOfElement) {
   };
   for (const auto& [element, expected] : cases)
     EXPECT_EQ(Printable(WriteIf(element)), Printable(expected));
-  EXPECT_THROW(CIFParser(nullptr, kIfParserRead), CHResultError);
+  EXPECT_THROW(CIFParser(nullptr, IfParserMode::Read), CHResultError);
 }
 
 TEST(CIFParserTest, ReadsEveryBandAndCode) {

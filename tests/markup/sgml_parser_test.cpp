@@ -30,7 +30,7 @@ std::vector<std::u16string> Read(std::u16string_view input, int encoding, std::u
   CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
   storage.Open(CEndpoint::Stream(std::make_shared<test::CChunkedStream>(bytes, chunk)),
                CEndpoint());
-  COrvelSgmlParser parser(&storage, kSgmlDetectInput);
+  COrvelSgmlParser parser(&storage, SgmlParserMode::DetectInput);
   std::vector<std::u16string> elements;
   for (CElementX element; elements.size() <= input.size() && parser.ReadElement(&element);
        element.Reset()) {
@@ -129,7 +129,8 @@ TEST(COrvelSgmlParserTest, WriterWritesSourceTextUnchanged) {
   auto sink = std::make_shared<test::CSinkStream>();
   CDataStorage storage(EncodingMode::None, EncodingMode::Single);
   storage.Open(CEndpoint(), CEndpoint::Stream(sink));
-  COrvelSgmlParser writer(&storage, kSgmlSetOutput | kSgmlPutBom, EncodingMode::Utf8);
+  COrvelSgmlParser writer(&storage, SgmlParserMode::SetOutput | SgmlParserMode::PutBom,
+                          EncodingMode::Utf8);
   for (CElementX* element : {&text, &stale})
     writer.WriteElement(element);
   storage.Flush();
