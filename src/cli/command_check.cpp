@@ -70,13 +70,14 @@ ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-extern const CCommand kCheckCommand = {"check",
-                                       "FILE...",
-                                       "list problems of TTX files as FILE:LINE:COLUMN: lines",
-                                       Bit(Option::Direction) | Bit(Option::AllWarnings),
-                                       "ttx",
-                                       &Help,
-                                       &Check,
-                                       &Run};
+extern const CCommand kCheckCommand = {
+    "check",
+    "FILE...",
+    "list problems of TTX files as FILE:LINE:COLUMN: lines",
+    Bit(Option::Direction) | Bit(Option::AllWarnings) | Bit(Option::Quiet),
+    "ttx",
+    &Help,
+    &Check,
+    &Run};
 
 }  // namespace tagvert::cli

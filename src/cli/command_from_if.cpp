@@ -49,7 +49,8 @@ extern const CCommand kFromIfCommand = {
     "FILE...",
     "convert translated IF files back to TTX",
     Bit(Option::Output) | Bit(Option::OutputDir) | Bit(Option::Jobs) | Bit(Option::KeepGoing) |
-        Bit(Option::Force) | Bit(Option::Against) | Bit(Option::Strict) | Bit(Option::AllWarnings),
+        Bit(Option::Force) | Bit(Option::Against) | Bit(Option::Strict) | Bit(Option::AllWarnings) |
+        Bit(Option::Quiet) | Bit(Option::Events),
     "if",
     &Help,
     &Check,

@@ -114,14 +114,15 @@ ExitCode Run(const CCliOptions& o, std::ostream&, std::ostream& err) {
 
 }  // namespace
 
-extern const CCommand kPseudoCommand = {
-    "pseudo",
-    "FILE...",
-    "pseudo-translate TTX files (TTX -> IF -> TTX)",
-    Bit(Option::Output) | Bit(Option::OutputDir) | Bit(Option::Direction) | Bit(Option::Force),
-    "ttx",
-    &Help,
-    &Check,
-    &Run};
+extern const CCommand kPseudoCommand = {"pseudo",
+                                        "FILE...",
+                                        "pseudo-translate TTX files (TTX -> IF -> TTX)",
+                                        Bit(Option::Output) | Bit(Option::OutputDir) |
+                                            Bit(Option::Direction) | Bit(Option::Force) |
+                                            Bit(Option::Quiet),
+                                        "ttx",
+                                        &Help,
+                                        &Check,
+                                        &Run};
 
 }  // namespace tagvert::cli

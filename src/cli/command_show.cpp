@@ -102,7 +102,7 @@ extern const CCommand kShowCommand = {
     "show",
     "FILE",
     "show an IF (or the IF of a TTX file) as a person reads it",
-    Bit(Option::Codes) | Bit(Option::Direction) | Bit(Option::Force),
+    Bit(Option::Codes) | Bit(Option::Direction) | Bit(Option::Force) | Bit(Option::Quiet),
     "",
     &Help,
     &Check,

@@ -136,7 +136,7 @@ extern const CCommand kStatsCommand = {
     "stats",
     "FILE...",
     "count units, matched units, text runs, words and tags",
-    Bit(Option::Json) | Bit(Option::Direction) | Bit(Option::Force),
+    Bit(Option::Json) | Bit(Option::Direction) | Bit(Option::Force) | Bit(Option::Quiet),
     "ttx",
     &Help,
     &Check,

@@ -67,7 +67,8 @@ extern const CCommand kToIfCommand = {
     "FILE...",
     "convert TTX files to IF",
     Bit(Option::Output) | Bit(Option::OutputDir) | Bit(Option::Jobs) | Bit(Option::KeepGoing) |
-        Bit(Option::Force) | Bit(Option::Direction) | Bit(Option::Strict),
+        Bit(Option::Force) | Bit(Option::Direction) | Bit(Option::Strict) | Bit(Option::Quiet) |
+        Bit(Option::Events),
     "ttx",
     &Help,
     &Check,
