@@ -37,8 +37,8 @@ ExitCode Run(const CCliOptions&, std::ostream& out, std::ostream&) {
     CVariant value;
     c.GetProperty(CVariant::Int32(i), value);
     out << "  " << i << "  name " << Narrow(c.GetPropertyName(i)) << ", display name "
-        << Narrow(c.GetPropertyDisplayName(i)) << ", type " << c.GetPropertyType(i) << ", value "
-        << value.GetInt() << "\n";
+        << Narrow(c.GetPropertyDisplayName(i)) << ", type "
+        << static_cast<int>(c.GetPropertyType(i)) << ", value " << value.GetInt() << "\n";
   }
   return ExitCode::Success;
 }
