@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "frame/ttx_converter.h"
-#include "platform/cli_services.h"
+#include "cli/platform/cli_services.h"
 #include "storage/char_class.h"
 
 namespace {

@@ -13,7 +13,7 @@ git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 # engine (storage, markup, IF codec, rules, structure) and their tests. The element table and the
 # record passes join once their rewrite has landed; the Windows files (the COM server's and the
 # platform's) build only with the Windows headers.
-files="src/cli/*.cpp src/platform/posix_*.cpp src/com/registrar/registrar_script.cpp src/frame/*.cpp
+files="src/cli/*.cpp src/cli/platform/posix_*.cpp src/platform/posix_*.cpp src/com/registrar/registrar_script.cpp src/frame/*.cpp
   $(ls src/storage/*.cpp src/markup/*.cpp src/ifcodec/*.cpp src/rules/*.cpp src/structure/*.cpp |
     grep -v -e element_table -e record_classifier -e record_structure)
   tests/api/*.cpp tests/cli/*_test.cpp tests/com/registrar/*.cpp tests/support/*.cpp

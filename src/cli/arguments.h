@@ -1,4 +1,5 @@
-// Tagvert: the command line's arguments (ParseArguments) and exit statuses.
+// Tagvert: the command line's arguments (ParseArguments, made from the table of commands and
+// options in cli/command_table.h) and exit statuses.
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
@@ -13,11 +14,15 @@ namespace tagvert::cli {
 /// Exit statuses of the tagvert command.
 enum class ExitCode { Success = 0, Failed = 1, Usage = 2 };
 
-enum class Command { None, ToIf, FromIf, Detect, Info, Languages, Show, Stats, Pseudo, Check };
+struct CCommand;
+
+/// A set of options (cli/command_table.h), one bit per option.
+using OptionSet = std::uint32_t;
 
 /// What the user asked for.
 struct CCliOptions {
-  Command command = Command::None;
+  const CCommand* command = nullptr;  ///< the command named; nullptr when none is
+  OptionSet given = 0;                ///< the options given
   bool help = false;                  ///< --help: describe the command (or the tool without one)
   bool version = false;               ///< --version
   bool quiet = false;                 ///< --quiet: no progress bar and no summary line
@@ -60,31 +65,7 @@ std::optional<std::int32_t> ParseDirection(const std::string& text);
 /// The language tags that --direction accepts, separated by ", ".
 std::string KnownLanguageTags();
 
-/// The default output name of to-if: INPUT with ".if" appended.
-std::string DefaultToIfOutput(const std::string& input);
-
-/// Whether file names take `\` as a folder separator besides `/` (on Windows).
-#ifdef _WIN32
-inline constexpr bool kBackslashSeparates = true;
-#else
-inline constexpr bool kBackslashSeparates = false;
-#endif
-
-/// The default output name of from-if: ".if" dropped and ".out" put before the extension
-/// ("doc.ttx.if" and "doc.if" give "doc.out.ttx"). A dot in a folder name is no extension;
-/// `backslash` makes `\` a folder separator too.
-std::string DefaultFromIfOutput(const std::string& input, bool backslash = kBackslashSeparates);
-
-/// The default output of pseudo: ".pseudo" put before the extension ("doc.ttx" gives
-/// "doc.pseudo.ttx").
-std::string DefaultPseudoOutput(const std::string& input, bool backslash = kBackslashSeparates);
-
-/// The name `output` (a default output name) placed in the folder `dir` instead of its own.
-std::string OutputInFolder(const std::string& dir, const std::string& output,
-                           bool backslash = kBackslashSeparates);
-
-/// Help texts.
+/// The help of the tool: its commands and options.
 std::string UsageText();
-std::string CommandHelp(Command command);
 
 }  // namespace tagvert::cli

@@ -2,7 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/document_check.h"
 
-#include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 #include "markup/element.h"
@@ -97,12 +97,24 @@ std::size_t CheckDocument(
 
   CPosition here;
   std::vector<COpenElement> open;
-  // Open ut placeholders: where each began and its DisplayText, which an end repeats.
+  // The places in `open` of the open elements of each name, in order: an end tag finds the
+  // latest of its name at once, however many other elements are open.
+  std::unordered_map<std::u16string, std::vector<std::size_t>> openByName;
+  // Open ut placeholders: where each began and its DisplayText, which an end repeats. An end
+  // that closes one before the last leaves it in place, closed; the places of the open ones of
+  // each DisplayText, in order, let an end find its start at once.
   struct CUtStart {
     CPosition at;
     std::u16string display;
+    bool closed = false;
   };
   std::vector<CUtStart> utStarts;
+  std::unordered_map<std::u16string, std::vector<std::size_t>> utOpenByDisplay;
+  // Takes the start at the end of utStarts out (it is the latest open one of its DisplayText).
+  auto dropLastUtStart = [&] {
+    if (!utStarts.back().closed) utOpenByDisplay[utStarts.back().display].pop_back();
+    utStarts.pop_back();
+  };
   std::size_t tuvUtBase = 0;  // the placeholders opened before the current Tuv
   // The translation unit being read: where it began and what its target Tuv held.
   bool inTu = false;
@@ -179,17 +191,27 @@ std::size_t CheckDocument(
       const std::u16string* display = Attribute(element, u"DisplayText");
       const std::u16string key = display != nullptr ? *display : std::u16string();
       if (type != nullptr && *type == u"start") {
+        utOpenByDisplay[key].push_back(utStarts.size());
         utStarts.push_back({at, key});
       } else if (type != nullptr && *type == u"end") {
-        // The end closes the latest open start of the same display text (of any, without one).
-        std::size_t k = utStarts.size();
-        while (!key.empty() && k > tuvUtBase && utStarts[k - 1].display != key)
-          --k;
-        if (k <= tuvUtBase) {
-          problem(at, kUtEndAlone, [] { return kKindWords[kUtEndAlone]; });
-        } else {
-          utStarts.erase(utStarts.begin() + static_cast<std::ptrdiff_t>(k - 1));
+        // The end closes the latest open start of the same display text (of any, without one)
+        // in the current Tuv.
+        bool matched = false;
+        if (key.empty()) {
+          while (utStarts.size() > tuvUtBase && utStarts.back().closed)
+            utStarts.pop_back();
+          if (utStarts.size() > tuvUtBase) {
+            dropLastUtStart();
+            matched = true;
+          }
+        } else if (const auto found = utOpenByDisplay.find(key);
+                   found != utOpenByDisplay.end() && !found->second.empty() &&
+                   found->second.back() >= tuvUtBase) {
+          utStarts[found->second.back()].closed = true;
+          found->second.pop_back();
+          matched = true;
         }
+        if (!matched) problem(at, kUtEndAlone, [] { return kKindWords[kUtEndAlone]; });
       }
     }
     if (!targetLang.empty() && name == u"Tu") {
@@ -211,9 +233,11 @@ std::size_t CheckDocument(
         tuvUtBase = utStarts.size();
       } else {
         for (std::size_t k = tuvUtBase; k < utStarts.size(); ++k) {
+          if (utStarts[k].closed) continue;
           problem(utStarts[k].at, kUtStartAlone, [] { return kKindWords[kUtStartAlone]; });
         }
-        utStarts.resize(std::min(tuvUtBase, utStarts.size()));
+        while (utStarts.size() > tuvUtBase)
+          dropLastUtStart();
         tuvUtBase = 0;
       }
     }
@@ -238,12 +262,13 @@ std::size_t CheckDocument(
 
     if (empty) continue;
     if (!endTag) {
+      openByName[name].push_back(open.size());
       open.push_back({name, at});
       continue;
     }
-    std::size_t i = open.size();
-    while (i > 0 && open[i - 1].name != name)
-      --i;
+    const auto found = openByName.find(name);
+    const std::size_t i =
+        found == openByName.end() || found->second.empty() ? 0 : found->second.back() + 1;
     if (i == 0) {
       problem(at, kEndAlone,
               [&] { return "end tag </" + Utf16ToUtf8(name) + "> without a start tag"; });
@@ -256,7 +281,10 @@ std::size_t CheckDocument(
                Utf16ToUtf8(name) + "> at " + At(at) + " closes its parent)";
       });
     }
-    open.resize(i - 1);
+    while (open.size() >= i) {
+      openByName[open.back().name].pop_back();
+      open.pop_back();
+    }
   }
   storage.Close();
   for (const COpenElement& element : open) {
@@ -264,7 +292,7 @@ std::size_t CheckDocument(
             [&] { return "start tag <" + Utf16ToUtf8(element.name) + "> never closed"; });
   }
   for (const CUtStart& start : utStarts) {
-    problem(start.at, kUtStartAlone, [] { return kKindWords[kUtStartAlone]; });
+    if (!start.closed) problem(start.at, kUtStartAlone, [] { return kKindWords[kUtStartAlone]; });
   }
   if (unlisted != nullptr) {
     for (int kind = 0; kind < kKinds; ++kind) {

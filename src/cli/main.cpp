@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
+#include "cli/platform/cli_services.h"
 #include "cli/register_command.h"
-#include "platform/cli_services.h"
+#include "cli/run_cli.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -6,7 +6,7 @@
 #include <objbase.h>
 #include <windows.h>
 
-#include "cli/commands.h"
+#include "cli/messages.h"
 #include "storage/char_class.h"
 #endif
 
@@ -42,7 +42,8 @@ std::string DescribeRegistrationFailure(HRESULT hr) {
     case 0x80020009:  // DISP_E_EXCEPTION: the registry script did not parse
       return "the DLL's registry script is damaged";
     default:
-      return DescribeHResult(hr);
+      // A system error of the registry is named by its code, not as a file's cause.
+      return NamesSystemCause(hr) ? "unexpected failure " + Hex(hr) : ErrorPhrase(hr);
   }
 }
 

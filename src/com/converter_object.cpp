@@ -183,7 +183,7 @@ STDMETHODIMP CConverterObject::put_Property(VARIANT prop, VARIANT newVal) {
     AttachNativeVariant(name, prop);
 
     CVariant value;
-    if (resolved && index >= 0 && m_converter.GetPropertyType(index) == kPropertyList) {
+    if (resolved && index >= 0 && m_converter.GetPropertyType(index) == PropertyType::List) {
       // A list takes its selection as an integer, converted by the platform.
       CVariantHolder converted;
       const HRESULT hr = ::VariantChangeType(converted.Ptr(), &newVal, 0, VT_I4);
@@ -222,7 +222,7 @@ STDMETHODIMP CConverterObject::get_PropertyName(LONG index, BSTR* name) {
 STDMETHODIMP CConverterObject::get_PropertyType(LONG index, LONG* type) {
   if (type == nullptr) return E_POINTER;
   return HResultOf([&] {
-    *type = m_converter.GetPropertyType(index);
+    *type = static_cast<LONG>(m_converter.GetPropertyType(index));
     return S_OK;
   });
 }

@@ -201,8 +201,8 @@ std::int32_t CTTXConverterBase::GetPropertyCount() {
 std::u16string CTTXConverterBase::GetPropertyName(std::int32_t) {
   return {};
 }
-std::int32_t CTTXConverterBase::GetPropertyType(std::int32_t) {
-  return kPropertyNone;
+PropertyType CTTXConverterBase::GetPropertyType(std::int32_t) {
+  return PropertyType::None;
 }
 bool CTTXConverterBase::FindProperty(const std::u16string&, std::int32_t&, std::int32_t&) {
   return false;
@@ -237,20 +237,20 @@ HResult CTTXConverterBase::GetProperty(const CVariant& prop, CVariant& result) {
     }
     if (index < 0) return kEInvalidArg;
     switch (GetPropertyType(index)) {
-      case kPropertyString:
-      case kPropertyText:
+      case PropertyType::String:
+      case PropertyType::Text:
         result = CVariant::String(GetStringProperty(index));
         break;
-      case kPropertyInteger:
+      case PropertyType::Integer:
         result = CVariant::Int32(GetIntProperty(index));
         break;
-      case kPropertyBoolean:
+      case PropertyType::Boolean:
         result = CVariant::Int16(GetBoolProperty(index) ? 1 : 0);
         break;
-      case kPropertyInterface:
+      case PropertyType::Interface:
         result = CVariant::Interface(GetUnknownProperty(index));
         break;
-      case kPropertyList:
+      case PropertyType::List:
         if (item == 0) {
           result = CVariant::Int32(GetListCount(index));
         } else if (item < 0) {
@@ -259,7 +259,7 @@ HResult CTTXConverterBase::GetProperty(const CVariant& prop, CVariant& result) {
           result = CVariant::String(GetListItem(index, item - 1));
         }
         break;
-      case kPropertyRaw:
+      case PropertyType::Raw:
         result = CVariant::Array(GetArrayProperty(index));
         break;
       default:
@@ -286,7 +286,7 @@ HResult CTTXConverterBase::PutProperty(const CVariant& prop, const CVariant& new
       if (Failed(hr)) return hr;
     }
     if (index < 0) return kEInvalidArg;
-    if (GetPropertyType(index) == kPropertyList) {
+    if (GetPropertyType(index) == PropertyType::List) {
       std::int32_t value = 0;
       const HResult hr = newVal.ToInt32(value);
       if (Failed(hr)) return hr;

@@ -31,15 +31,18 @@ class IKernelTextService {
 /// Creates a kernel text service; on failure returns null and sets `hr` to the failure code.
 using KernelTextServiceFactory = std::unique_ptr<IKernelTextService> (*)(HResult& hr);
 
-/// Property type codes of the general property scheme.
-inline constexpr std::int32_t kPropertyString = 0;
-inline constexpr std::int32_t kPropertyText = 1;  ///< a string as well: strings have two codes
-inline constexpr std::int32_t kPropertyInteger = 2;
-inline constexpr std::int32_t kPropertyBoolean = 3;
-inline constexpr std::int32_t kPropertyInterface = 4;
-inline constexpr std::int32_t kPropertyList = 5;
-inline constexpr std::int32_t kPropertyRaw = 6;
-inline constexpr std::int32_t kPropertyNone = -1;
+/// Property types of the general property scheme, with their type codes (the numbers the COM
+/// interface's PropertyType answers).
+enum class PropertyType : std::int32_t {
+  String = 0,
+  Text = 1,  ///< a string as well: strings have two codes
+  Integer = 2,
+  Boolean = 3,
+  Interface = 4,
+  List = 5,
+  Raw = 6,
+  None = -1,
+};
 
 /// The frame that the host holds: one storage (the frame is the storage), the stop flag, the
 /// last progress value, the event listeners and the virtual operations through which the two
@@ -119,8 +122,8 @@ class CTTXConverterBase : public CTransEventsBase, public CDataStorage {
   virtual std::int32_t GetPropertyCount();
   /// The name of property `index`; empty for an index without a property.
   virtual std::u16string GetPropertyName(std::int32_t index);
-  /// The type code of property `index` (kPropertyString ... kPropertyRaw), or kPropertyNone.
-  virtual std::int32_t GetPropertyType(std::int32_t index);
+  /// The type code of property `index` (String ... Raw), or None.
+  virtual PropertyType GetPropertyType(std::int32_t index);
   /// Finds a property by name; sets `index` (-1 when not found) and leaves `item` as given.
   virtual bool FindProperty(const std::u16string& name, std::int32_t& index, std::int32_t& item);
   /// The display name of property `index`.

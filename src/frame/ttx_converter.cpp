@@ -203,8 +203,8 @@ std::u16string CTagvertConverter::GetPropertyName(std::int32_t index) {
   return index == 0 ? std::u16string(kDirectionName) : std::u16string();
 }
 
-std::int32_t CTagvertConverter::GetPropertyType(std::int32_t index) {
-  return index == 0 ? kPropertyInteger : kPropertyNone;
+PropertyType CTagvertConverter::GetPropertyType(std::int32_t index) {
+  return index == 0 ? PropertyType::Integer : PropertyType::None;
 }
 
 bool CTagvertConverter::FindProperty(const std::u16string& name, std::int32_t& index,

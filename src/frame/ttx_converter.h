@@ -54,7 +54,7 @@ class CTagvertConverter : public CTTXToIfConverter, public CTTXFromIfConverter {
   std::int32_t GetIntProperty(std::int32_t index) override;
   std::int32_t GetPropertyCount() override { return 1; }
   std::u16string GetPropertyName(std::int32_t index) override;
-  std::int32_t GetPropertyType(std::int32_t index) override;
+  PropertyType GetPropertyType(std::int32_t index) override;
   bool FindProperty(const std::u16string& name, std::int32_t& index, std::int32_t& item) override;
   std::u16string GetPropertyDisplayName(std::int32_t index) override;
 };

@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "platform/cli_services.h"
+#include "platform/file_stream.h"
 #include "storage/hresult.h"
 
 namespace tagvert::detail {
@@ -54,7 +54,7 @@ inline HResult HResultFromErrno(int error, bool writing) {
 /// code of its cause, as the stream interface promises; a failed write reports the bytes it
 /// transferred, as the storage judges only that count, and keeps the cause for the command.
 /// For a regular file the stream also notices whether the file changed while it was read.
-class CPosixFileStream : public CCliFile {
+class CPosixFileStream : public CFileStream {
  public:
   /// A stream over standard input or output (not `owned`) leaves the descriptor open. With
   /// `stopped`, a read or write that a signal interrupts gives up when `stopped` says so, rather

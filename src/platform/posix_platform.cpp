@@ -18,8 +18,8 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/cli_services.h"
 #include "platform/cp936_pua_tab.h"
+#include "platform/file_stream.h"
 #include "platform/posix_file_stream.h"
 #include "rules/message_text.h"
 #include "storage/char_class.h"
@@ -273,11 +273,6 @@ std::unique_ptr<CPageBacker> PlatformBackPagesAhead(void* /*block*/, std::size_t
 // POSIX systems keep no message texts for the rule loader: every text is empty.
 std::u16string PlatformGetMessageText(int /*number*/) {
   return {};
-}
-
-ByteStreamPtr PlatformStandardStream(int which) {
-  return std::make_shared<detail::CPosixFileStream>(which == 0 ? STDIN_FILENO : STDOUT_FILENO,
-                                                    false);
 }
 
 }  // namespace tagvert

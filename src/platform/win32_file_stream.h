@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "platform/cli_services.h"
+#include "platform/file_stream.h"
 #include "storage/hresult.h"
 
 namespace tagvert::detail {
@@ -28,7 +28,7 @@ inline HResult HResultFromSystemError(DWORD error) {
 /// interface promises (a pipe whose writer has closed is the end of the data); a failed write
 /// reports the bytes it transferred, as the storage judges only that count, and keeps the
 /// cause. For a disk file the stream also notices whether the file changed while it was read.
-class CWin32FileStream : public CCliFile {
+class CWin32FileStream : public CFileStream {
  public:
   /// A stream over standard input or output (not `owned`) leaves the handle open.
   explicit CWin32FileStream(HANDLE handle, bool owned = true) : m_handle(handle), m_owned(owned) {

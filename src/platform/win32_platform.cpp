@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/cli_services.h"
+#include "platform/file_stream.h"
 #include "rules/message_text.h"
 #include "storage/code_page_platform.h"
 #include "storage/data_storage.h"
@@ -112,11 +112,6 @@ std::u16string PlatformGetMessageText(int number) {
   }
   ::RegCloseKey(key);
   return text;
-}
-
-ByteStreamPtr PlatformStandardStream(int which) {
-  const HANDLE handle = ::GetStdHandle(which == 0 ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE);
-  return std::make_shared<detail::CWin32FileStream>(handle, false);
 }
 
 }  // namespace tagvert

@@ -1,8 +1,16 @@
-// Tagvert: tests of the command line's argument parsing and default names.
+// Tagvert: tests of the command line's argument parsing, its table of commands and options, and
+// the default output names.
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/arguments.h"
 
+#include <regex>
+#include <set>
+#include <sstream>
+
 #include <gtest/gtest.h>
+
+#include "cli/command_table.h"
+#include "cli/output_files.h"
 
 namespace tagvert::cli {
 namespace {
@@ -106,6 +114,42 @@ TEST(ParseArgumentsTest, UsageErrorsSayWhatIsWrongInOneSentence) {
     } else {
       EXPECT_EQ(r.error, message);
     }
+  }
+}
+
+// The table is the one description of the commands: each command's help lists exactly the
+// options of its row (the man page and the completion are checked against the help by
+// tests/package/docs_test.sh), and the parser takes exactly those options (and the ones every
+// command takes) for it.
+TEST(CommandTableTest, HelpAndParserFollowTheTable) {
+  const std::regex name("--?[a-zA-Z][a-zA-Z-]*");
+  for (const CCommand* command : Commands()) {
+    SCOPED_TRACE(command->name);
+    // The names in the option column of the help: the lines that start with "  -", up to the
+    // three spaces before the description.
+    std::set<std::string> listed;
+    std::istringstream help(command->help());
+    for (std::string line; std::getline(help, line);) {
+      if (!line.starts_with("  -")) continue;
+      const std::string column = line.substr(0, line.find("   ", 2));
+      for (std::sregex_iterator n(column.begin(), column.end(), name), end; n != end; ++n)
+        listed.insert(n->str());
+    }
+    std::set<std::string> expected;
+    for (const COption& option : Options()) {
+      if ((command->options | Bit(Option::Help)) & Bit(option.id)) {
+        if (option.shortName != nullptr) expected.insert(option.shortName);
+        expected.insert(option.longName);
+      }
+      // One file (none for the commands that take none) and the option with a good value.
+      std::vector<std::string> args = {command->name};
+      if (command->files != nullptr) args.push_back("f");
+      args.push_back(option.longName);
+      if (option.needs != nullptr) args.push_back(option.id == Option::Jobs ? "2" : "1");
+      const bool takes = ((command->options | kEveryCommand) & Bit(option.id)) != 0;
+      EXPECT_EQ(ParseArguments(args).ok(), takes) << option.longName;
+    }
+    EXPECT_EQ(listed, expected);
   }
 }
 

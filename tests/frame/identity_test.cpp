@@ -48,7 +48,7 @@ TEST(CTagvertConverterTest, FormatTestFindsTheRootAmongTheFirstSixItems) {
 TEST(CTagvertConverterTest, DirectionIsFoundByNameInAnyCaseOrByIndexZero) {
   CTagvertConverter c;
   EXPECT_EQ(c.GetPropertyName(7), u"");
-  EXPECT_EQ(c.GetPropertyType(7), -1);
+  EXPECT_EQ(c.GetPropertyType(7), PropertyType::None);
   ASSERT_EQ(c.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(0x40000)), kSOk);
   for (const CVariant& prop :
        {CVariant::String(u"DIRECTION"), CVariant::String(u"direction"), CVariant::Int32(0)}) {

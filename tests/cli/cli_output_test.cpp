@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "platform/cli_output.h"
+#include "cli/platform/cli_output.h"
 
 namespace tagvert {
 namespace {

@@ -14,8 +14,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/cli_output.h"
-#include "platform/cli_services.h"
+#include "cli/platform/cli_output.h"
+#include "cli/platform/cli_services.h"
 #include "platform/posix_file_stream.h"
 
 namespace tagvert {
@@ -167,7 +167,7 @@ bool PlatformStderrIsTerminal() {
   return ::isatty(STDERR_FILENO) == 1;
 }
 
-std::string PlatformErrorPhrase(HResult code) {
+std::string PlatformSystemErrorPhrase(HResult code) {
   const auto bits = static_cast<std::uint32_t>(code);
   if ((bits & 0xFFFF0000U) != 0x80070000U) return {};
   switch (bits & 0xFFFFU) {
@@ -192,7 +192,7 @@ std::string PlatformErrorPhrase(HResult code) {
   }
 }
 
-std::shared_ptr<CCliFile> PlatformOpenInput(const std::string& path) {
+std::shared_ptr<CFileStream> PlatformOpenInput(const std::string& path) {
   if (path == "-")
     return std::make_shared<detail::CPosixFileStream>(STDIN_FILENO, false, &StopSignalled);
   if (const int error = UnreadableError(path)) ThrowFileError(error, false);

@@ -3,47 +3,19 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <utility>
 
-#include "storage/byte_stream.h"
+#include "platform/file_stream.h"
 #include "storage/hresult.h"
 
 namespace tagvert {
 
-/// System error numbers carried in failure codes 0x8007xxxx: a failed file read or write throws
-/// or records one of these, whatever the platform (on Windows they are its own error numbers).
-inline constexpr std::uint32_t kSystemAccessDenied = 5;
-inline constexpr std::uint32_t kSystemWriteFault = 29;
-inline constexpr std::uint32_t kSystemReadFault = 30;
-inline constexpr std::uint32_t kSystemHandleDiskFull = 39;
-inline constexpr std::uint32_t kSystemBrokenPipe = 109;
-inline constexpr std::uint32_t kSystemDiskFull = 112;
-inline constexpr std::uint32_t kSystemFileTooLarge = 223;
-inline constexpr std::uint32_t kSystemDirectory = 267;
-inline constexpr std::uint32_t kSystemQuotaExceeded = 1295;
-
-/// A file of the command (or standard input or output) as a byte stream. A failed read throws
-/// the code of its cause; a failed write reports the bytes it transferred and keeps the cause.
-class CCliFile : public IByteStream {
- public:
-  /// The code of the cause of the last failed write; kSOk when no write failed.
-  virtual HResult WriteError() const = 0;
-  /// For a regular file read to its end: whether its size now, or the bytes read, differ from
-  /// its size when it was opened (the file was changed under the reader). False otherwise.
-  virtual bool ChangedWhileRead() = 0;
-  /// Ends the stream: with `durable`, a regular file's data is forced to the disk; then the file
-  /// is closed (standard streams stay open). Returns the first failure of a write, the sync or
-  /// the close, kSOk when there was none.
-  virtual HResult Finish(bool durable) = 0;
-};
-
 /// The command's output: the stream it writes, and for a regular file the temporary file beside
 /// the target that CommitOutput renames over it.
 struct CCliOutput {
-  std::shared_ptr<CCliFile> file;
+  std::shared_ptr<CFileStream> file;
   std::string target;  ///< the file finally written: the name given, symlinks followed
   std::string temp;    ///< the temporary file; empty when the target is written directly
   int tempSlot = -1;   ///< where the stop handler finds the temporary file's name; -1 for none
@@ -59,9 +31,10 @@ bool PlatformStdoutIsColourTerminal();
 /// Whether standard error is a terminal.
 bool PlatformStderrIsTerminal();
 
-/// A short phrase for a failure code of a file read or write ("input/output error", "the disk is
-/// full"); empty for a code that names no cause of the system.
-std::string PlatformErrorPhrase(HResult code);
+/// The system's part of the command's error phrases (cli/messages.h, ErrorPhrase): a short
+/// phrase for a failure code of a file read or write ("input/output error", "the disk is full");
+/// empty for a code that names no cause of the system.
+std::string PlatformSystemErrorPhrase(HResult code);
 
 /// The failure of a file service of the command (opening an input or output, committing an
 /// output): the code of its cause (E_FAIL when the system has none to name), and the short
@@ -79,7 +52,7 @@ class CFileError : public CHResultError {
 
 /// Opens the command's input: the file `path`, or standard input for "-". Throws CFileError
 /// when it cannot be opened (a folder, a missing or unreadable file).
-std::shared_ptr<CCliFile> PlatformOpenInput(const std::string& path);
+std::shared_ptr<CFileStream> PlatformOpenInput(const std::string& path);
 
 /// Opens the command's output `path` ("-" is standard output). A regular file, or a name that
 /// does not exist yet, is written through a new temporary file beside it that takes the old
@@ -103,10 +76,6 @@ void PlatformRemoveTemporaryOutputs();
 
 /// Whether two paths name the same existing file.
 bool PlatformSameFile(const std::string& a, const std::string& b);
-
-/// Standard input (which 0) or standard output (which 1) as a byte stream (implemented with the
-/// platform's file streams).
-ByteStreamPtr PlatformStandardStream(int which);
 
 /// Calls `handler` (from a signal context: it must only touch atomics) on the first request to
 /// stop: an interrupt from the keyboard, a termination or hang-up, or a closed pipe. A second

@@ -9,7 +9,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/cli_services.h"
+#include "cli/platform/cli_services.h"
 
 namespace tagvert::detail {
 
@@ -62,7 +62,7 @@ class CTempOutputTable {
 inline void FinishOutput(CCliOutput& output) {
   const HResult finished = output.file ? output.file->Finish(true) : kSOk;
   if (!Failed(finished)) return;
-  std::string why = PlatformErrorPhrase(finished);
+  std::string why = PlatformSystemErrorPhrase(finished);
   if (why.empty()) why = "the output accepted fewer bytes than were written";
   PlatformAbandonOutput(output);
   throw CFileError(finished, std::move(why));

@@ -13,8 +13,8 @@
 #include <cwchar>
 #include <string>
 
-#include "platform/cli_output.h"
-#include "platform/cli_services.h"
+#include "cli/platform/cli_output.h"
+#include "cli/platform/cli_services.h"
 #include "storage/char_class.h"
 
 namespace tagvert {
@@ -25,7 +25,8 @@ std::wstring Wide(const std::string& utf8) {
   return std::wstring(units.begin(), units.end());
 }
 
-std::string ErrorPhrase(DWORD error) {
+// The phrase of system error `error`; empty for one the command does not name.
+std::string SystemPhrase(DWORD error) {
   switch (error) {
     case ERROR_FILE_NOT_FOUND:
       return "the file does not exist";
@@ -55,14 +56,15 @@ std::string ErrorPhrase(DWORD error) {
     case kSystemQuotaExceeded:
       return "the disk quota is exhausted";
     default:
-      return "system error " + std::to_string(error);
+      return {};
   }
 }
 
 // Throws the failure of a file service: the code and phrase of system error `error`, or `phrase`.
 [[noreturn]] void ThrowFileError(DWORD error, std::string phrase = {}) {
-  throw CFileError(MakeHResult(0x80070000U | (error & 0xFFFFU)),
-                   phrase.empty() ? ErrorPhrase(error) : std::move(phrase));
+  if (phrase.empty()) phrase = SystemPhrase(error);
+  if (phrase.empty()) phrase = "system error " + std::to_string(error);
+  throw CFileError(MakeHResult(0x80070000U | (error & 0xFFFFU)), std::move(phrase));
 }
 
 // Throws the failure of a file service when `path` cannot be read as a file.
@@ -181,16 +183,14 @@ bool PlatformStderrIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
 
-std::string PlatformErrorPhrase(HResult code) {
+std::string PlatformSystemErrorPhrase(HResult code) {
   const auto bits = static_cast<std::uint32_t>(code);
   if ((bits & 0xFFFF0000U) != 0x80070000U) return {};
-  const DWORD error = bits & 0xFFFFU;
-  std::string phrase = ErrorPhrase(error);
   // Causes the command does not name are left to the caller's own wording.
-  return phrase.rfind("system error ", 0) == 0 ? std::string() : phrase;
+  return SystemPhrase(bits & 0xFFFFU);
 }
 
-std::shared_ptr<CCliFile> PlatformOpenInput(const std::string& path) {
+std::shared_ptr<CFileStream> PlatformOpenInput(const std::string& path) {
   if (path == "-") {
     return std::make_shared<detail::CWin32FileStream>(::GetStdHandle(STD_INPUT_HANDLE), false);
   }

@@ -6,7 +6,7 @@
 set -u
 exe="$1"
 wine_env="$2"
-. "$(dirname "$0")/../cli/test_lib.sh"
+. "$(dirname "$0")/test_lib.sh"
 
 # Runs tagvert.exe in the work folder (relative names: Wine maps the folder to a drive).
 tagvert() {

@@ -1,0 +1,368 @@
+// Tagvert: to-if and from-if on several inputs.
+// SPDX-License-Identifier: Apache-2.0
+#include "cli/batch.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+#include "cli/conversion.h"
+#include "cli/document_input.h"
+#include "cli/from_if_check.h"
+#include "cli/output_files.h"
+
+namespace tagvert::cli {
+
+namespace {
+
+std::string Bytes(std::uint64_t bytes) {
+  char text[32];
+  if (bytes < std::uint64_t{1024} * 1024) {
+    std::snprintf(text, sizeof text, "%.1f kB", static_cast<double>(bytes) / 1024.0);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  }
+  return text;
+}
+
+std::string Seconds(double seconds) {
+  char text[32];
+  if (seconds < 1.0) {
+    std::snprintf(text, sizeof text, "%.1f ms", seconds * 1000.0);
+  } else {
+    std::snprintf(text, sizeof text, "%.2f s", seconds);
+  }
+  return text;
+}
+
+// What became of one job.
+enum class JobOutcome { Converted, Failed, Stopped };
+
+// The shared state of a batch: the next job, the counts, and the converters running now, which
+// a failure (without --keep-going) or a stop signal stops.
+class CBatch {
+ public:
+  CBatch(const CCliOptions& o, bool toIF, std::vector<CJob> jobs, CMessages& messages)
+      : m_options(o), m_toIF(toIF), m_jobs(std::move(jobs)), m_messages(messages) {
+    for (const CJob& job : m_jobs)
+      m_totalBytes += job.size;
+  }
+
+  /// Runs the batch on `workers` threads; returns when every job has ended.
+  void Run(unsigned workers);
+
+  /// Stops every running conversion and lets no further job start. Takes the lock of the
+  /// running converters, so a signal handler calls RequestStop instead.
+  void StopAll() {
+    m_stopping.store(true);
+    const std::lock_guard<std::mutex> lock(m_runningLock);
+    for (CTTXConverterBase* converter : m_running) {
+      if (converter != nullptr) converter->Stop();
+    }
+  }
+  /// Lets no further job start; safe in a signal handler. The thread that watches the batch
+  /// then stops the running conversions with StopAll.
+  void RequestStop() { m_stopping.store(true); }
+
+  std::size_t Converted() const { return m_converted.load(); }
+  std::size_t FailedCount() const { return m_failed.load(); }
+  std::size_t Total() const { return m_jobs.size(); }
+  std::uint64_t BytesIn() const { return m_bytesIn.load(); }
+  std::uint64_t BytesOut() const { return m_bytesOut.load(); }
+  std::uint64_t TotalBytes() const { return m_totalBytes; }
+
+  /// The progress line: files done, bytes read, rate and the time left.
+  std::string ProgressText(double elapsed) const {
+    const std::size_t done = m_converted.load() + m_failed.load();
+    const std::uint64_t bytes = m_bytesIn.load() + m_bytesFailed.load();
+    std::string line = "  " + std::to_string(done) + "/" + std::to_string(m_jobs.size()) +
+                       " files, " + Bytes(bytes) + " of " + Bytes(m_totalBytes);
+    if (elapsed > 0.0 && bytes > 0) {
+      const double rate = static_cast<double>(bytes) / elapsed;
+      line += ", " + Bytes(static_cast<std::uint64_t>(rate)) + "/s";
+      const double left = static_cast<double>(m_totalBytes - std::min(bytes, m_totalBytes)) / rate;
+      char eta[32];
+      std::snprintf(eta, sizeof eta, ", %.0f s left", left);
+      line += eta;
+    }
+    return line;
+  }
+
+ private:
+  void Work(std::size_t slot);
+  JobOutcome Convert(const CJob& job, std::size_t slot);
+  // The conversion of a job once its output is open.
+  JobOutcome ConvertTo(const CJob& job, CTagvertConverter& converter,
+                       const std::shared_ptr<CFileStream>& in, CCliListener& listener,
+                       CCliOutput& out);
+
+  const CCliOptions& m_options;
+  bool m_toIF;
+  std::vector<CJob> m_jobs;
+  CMessages& m_messages;
+  std::uint64_t m_totalBytes = 0;
+  std::atomic<std::size_t> m_next{0};
+  std::atomic<bool> m_stopping{false};
+  std::atomic<std::size_t> m_converted{0};
+  std::atomic<std::size_t> m_failed{0};
+  std::atomic<std::uint64_t> m_bytesIn{0};
+  std::atomic<std::uint64_t> m_bytesFailed{0};
+  std::atomic<std::uint64_t> m_bytesOut{0};
+  // The converters running now, by worker. A worker takes its converter out under the lock
+  // before it destroys it, so StopAll never reaches one that is being destroyed.
+  std::mutex m_runningLock;
+  std::array<CTTXConverterBase*, kMaxTemporaryOutputs> m_running{};
+};
+
+// The batch that a stop signal stops.
+std::atomic<CBatch*> g_batch{nullptr};
+
+void StopRunningBatch() {
+  if (CBatch* batch = g_batch.load()) batch->RequestStop();
+}
+
+void CBatch::Run(unsigned workers) {
+  std::vector<std::thread> threads;
+  try {
+    for (unsigned i = 0; i < workers; ++i)
+      threads.emplace_back([this, i] { Work(i); });
+  } catch (const std::system_error&) {
+    // Memory is short: the batch runs on the threads it has, or on this one.
+    if (threads.empty()) Work(0);
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+}
+
+void CBatch::Work(std::size_t slot) {
+  while (!m_stopping.load()) {
+    const std::size_t index = m_next.fetch_add(1);
+    if (index >= m_jobs.size()) break;
+    JobOutcome outcome = JobOutcome::Failed;
+    try {
+      outcome = Convert(m_jobs[index], slot);
+    } catch (const std::bad_alloc&) {
+      m_messages.Error(OutOfMemory(m_jobs[index].input));
+    }
+    switch (outcome) {
+      case JobOutcome::Converted:
+        m_converted.fetch_add(1);
+        break;
+      case JobOutcome::Failed:
+        m_failed.fetch_add(1);
+        m_bytesFailed.fetch_add(m_jobs[index].size);
+        // Without --keep-going the first failure ends the batch.
+        if (!m_options.keepGoing) StopAll();
+        break;
+      case JobOutcome::Stopped:
+        break;
+    }
+  }
+}
+
+JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
+  if (!m_options.force) {
+    const std::string refused = CheckInputFormat(job.input, m_toIF);
+    if (!refused.empty()) {
+      m_messages.Error(refused);
+      return JobOutcome::Failed;
+    }
+  }
+  std::shared_ptr<CFileStream> in;
+  try {
+    in = PlatformOpenInput(job.input);
+  } catch (const CFileError& e) {
+    m_messages.Error("cannot read '" + job.input + "': " + e.Phrase() + ".");
+    return JobOutcome::Failed;
+  }
+  CTagvertConverter converter;
+  if (m_toIF) {
+    std::int32_t direction = 0;
+    try {
+      direction = ChooseDirection(m_options, job.input, m_messages);
+    } catch (const CHResultError& e) {
+      m_messages.Error(ReadFailure(job.input, e));
+      return JobOutcome::Failed;
+    }
+    converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(direction));
+  }
+  auto listener = std::make_shared<CCliListener>(m_messages.Stream(), false, false, m_toIF);
+  std::uint32_t cookie = 0;
+  converter.Advise(listener, cookie);
+
+  // Registered before the output exists, so that a stop never misses a conversion under way;
+  // taken out again before the converter is destroyed.
+  struct CRegistration {
+    CBatch& batch;
+    std::size_t slot;
+    CRegistration(CBatch& b, std::size_t s, CTTXConverterBase* converter) : batch(b), slot(s) {
+      const std::lock_guard<std::mutex> lock(batch.m_runningLock);
+      batch.m_running[slot] = converter;
+    }
+    ~CRegistration() {
+      const std::lock_guard<std::mutex> lock(batch.m_runningLock);
+      batch.m_running[slot] = nullptr;
+    }
+    CRegistration(const CRegistration&) = delete;
+    CRegistration& operator=(const CRegistration&) = delete;
+  } registration(*this, slot, &converter);
+  if (m_stopping.load()) return JobOutcome::Stopped;
+
+  CCliOutput out;
+  try {
+    out = PlatformOpenOutput(job.output);
+  } catch (const CFileError& e) {
+    // A stop while the output was opened (waiting for the reader of a named pipe) is a stop.
+    if (m_stopping.load()) return JobOutcome::Stopped;
+    m_messages.Error("cannot write '" + job.output + "': " + e.Phrase() + ".");
+    return JobOutcome::Failed;
+  }
+  try {
+    return ConvertTo(job, converter, in, *listener, out);
+  } catch (const std::bad_alloc&) {
+    PlatformAbandonOutput(out);  // no temporary file stays behind
+    throw;
+  }
+}
+
+JobOutcome CBatch::ConvertTo(const CJob& job, CTagvertConverter& converter,
+                             const std::shared_ptr<CFileStream>& in, CCliListener& listener,
+                             CCliOutput& out) {
+  std::optional<CFromIfCheck> check;
+  ByteStreamPtr sourceStream = in;
+  if (!m_toIF) {
+    check.emplace(m_options, job.input, m_messages);
+    sourceStream = check->Watch(sourceStream);
+  }
+  const CEndpoint source = CEndpoint::Stream(sourceStream);
+  const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, listener));
+  const HResult hr =
+      m_toIF ? converter.ConvertToIF(source, target) : converter.ConvertFromIF(source, target);
+  if (Failed(hr) || converter.State() == kStateStopped) {
+    PlatformAbandonOutput(out);
+    if (!Failed(hr) || m_stopping.load()) return JobOutcome::Stopped;
+    std::ostringstream text;
+    ReportFailure(text, hr, listener, out, job.input, "'" + job.output + "'");
+    std::string line = text.str();
+    // ReportFailure writes "tagvert: ...\n"; the messages add their own.
+    if (line.starts_with("tagvert: ")) line.erase(0, 9);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    m_messages.Error(line);
+    return JobOutcome::Failed;
+  }
+  if ((check && !check->Finish()) || !FinishInputEnd(m_options, converter, job.input, m_messages)) {
+    PlatformAbandonOutput(out);
+    return JobOutcome::Failed;
+  }
+  if (in->ChangedWhileRead()) {
+    PlatformAbandonOutput(out);
+    m_messages.Error("cannot read '" + job.input +
+                     "': the file changed while it was read; no output file was written.");
+    return JobOutcome::Failed;
+  }
+  try {
+    PlatformCommitOutput(out);
+  } catch (const CFileError& e) {
+    m_messages.Error("cannot write '" + job.output + "': " + e.Phrase() + ".");
+    return JobOutcome::Failed;
+  }
+  m_bytesIn.fetch_add(job.size);
+  m_bytesOut.fetch_add(FileSize(out.target));
+  return JobOutcome::Converted;
+}
+
+}  // namespace
+
+// Runs to-if or from-if on several inputs.
+ExitCode RunBatch(const CCliOptions& o, bool toIF, std::ostream& err) {
+  CMessages messages(err, o.quiet);
+  std::vector<CJob> jobs;
+  jobs.reserve(o.inputs.size());
+  for (const std::string& input : o.inputs) {
+    jobs.push_back({input, DefaultOutput(o, input, toIF), FileSize(input)});
+  }
+  const std::string collision = FindCollision(jobs);
+  if (!collision.empty()) return UsageError(err, collision, false);
+  if (o.outputDir && !MakeFolder(*o.outputDir, messages)) return ExitCode::Failed;
+
+  unsigned workers = o.jobs != 0 ? o.jobs : std::max(1U, std::thread::hardware_concurrency());
+  workers = std::min<unsigned>(workers, static_cast<unsigned>(kMaxTemporaryOutputs));
+  workers = std::min<unsigned>(workers, static_cast<unsigned>(jobs.size()));
+
+  CBatch batch(o, toIF, std::move(jobs), messages);
+  g_batch.store(&batch);
+  PlatformOnInterrupt(&StopRunningBatch);
+  const bool bar = !o.quiet && PlatformStderrIsTerminal();
+  const auto started = std::chrono::steady_clock::now();
+  auto elapsed = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  };
+
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool done = false;
+  std::thread runner([&] {
+    batch.Run(workers);
+    const std::lock_guard<std::mutex> lock(mutex);
+    done = true;
+    ended.notify_one();
+  });
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    std::optional<std::chrono::steady_clock::time_point> deadline;
+    auto nextDraw = std::chrono::steady_clock::now();
+    while (!done) {
+      // A signal handler cannot wake this thread safely, so the flag is polled.
+      ended.wait_for(lock, std::chrono::milliseconds(10), [&] { return done; });
+      if (done) break;
+      if (bar && std::chrono::steady_clock::now() >= nextDraw) {
+        messages.Progress(batch.ProgressText(elapsed()));
+        nextDraw = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+      }
+      const int signal = PlatformStopSignal();
+      if (signal == 0) continue;
+      if (!deadline) {
+        // The handler only kept further jobs from starting: the running ones stop here.
+        batch.StopAll();
+        deadline = std::chrono::steady_clock::now() + kStopGrace;
+      }
+      if (std::chrono::steady_clock::now() < *deadline) continue;
+      // The conversions are still unwinding from the stop: their outputs go at once.
+      PlatformRemoveTemporaryOutputs();
+      messages.EndProgress();
+      messages.Error("the batch was stopped; no partial output file was left.");
+      PlatformEndBySignal(signal);
+    }
+  }
+  runner.join();
+  g_batch.store(nullptr);
+  messages.EndProgress();
+
+  const std::size_t notConverted = batch.Total() - batch.Converted() - batch.FailedCount();
+  if (const int signal = PlatformStopSignal()) {
+    messages.Error("the batch was stopped; no partial output file was left.");
+    PlatformEndBySignal(signal);
+  }
+  if (!o.quiet || batch.FailedCount() != 0) {
+    std::string summary = std::to_string(batch.Converted()) + " of " +
+                          std::to_string(batch.Total()) + " files converted";
+    if (batch.FailedCount() != 0) summary += ", " + std::to_string(batch.FailedCount()) + " failed";
+    if (notConverted != 0) {
+      summary += ", " + std::to_string(notConverted) + " not converted (the batch stopped)";
+    }
+    summary += "; " + Bytes(batch.BytesIn()) + " read, " + Bytes(batch.BytesOut()) +
+               " written in " + Seconds(elapsed()) + ".";
+    messages.Error(summary);
+  }
+  return batch.FailedCount() != 0 ? ExitCode::Failed : ExitCode::Success;
+}
+
+}  // namespace tagvert::cli

@@ -1,0 +1,145 @@
+// Tagvert: the command stats: the figures of TTX documents (units, matched units, text runs, words,
+// tags). SPDX-License-Identifier: Apache-2.0
+#include <cstdio>
+#include <new>
+
+#include "cli/command_table.h"
+#include "cli/document_input.h"
+#include "cli/stats.h"
+
+namespace tagvert::cli {
+
+namespace {
+
+// The figures of one document, or of all.
+struct CStats {
+  std::uint64_t units = 0, matched = 0, runs = 0, words = 0, tags = 0;
+  void Add(const CStats& other) {
+    units += other.units;
+    matched += other.matched;
+    runs += other.runs;
+    words += other.words;
+    tags += other.tags;
+  }
+};
+
+std::string JsonString(const std::string& text) {
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+      quoted += escaped;
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "\"";
+}
+
+std::string JsonStats(const CStats& s) {
+  return "\"units\": " + std::to_string(s.units) + ", \"matched\": " + std::to_string(s.matched) +
+         ", \"runs\": " + std::to_string(s.runs) + ", \"words\": " + std::to_string(s.words) +
+         ", \"tags\": " + std::to_string(s.tags);
+}
+
+std::string TextStats(const std::string& name, const CStats& s) {
+  char line[64];
+  std::snprintf(line, sizeof line, "%8llu %8llu %8llu %9llu %8llu  ",
+                static_cast<unsigned long long>(s.units),
+                static_cast<unsigned long long>(s.matched), static_cast<unsigned long long>(s.runs),
+                static_cast<unsigned long long>(s.words), static_cast<unsigned long long>(s.tags));
+  return line + name + "\n";
+}
+
+// Counts one document: its units from the markup, the rest from its IF made in memory.
+bool CountDocument(const CCliOptions& o, const std::string& input, CMessages& messages,
+                   CStats& stats) {
+  CDocumentLanguages languages;
+  const auto units = ConvertToIfInMemory(o, input, messages, &languages);
+  if (!units) return false;
+  stats.units = languages.units;
+  stats.matched = languages.matchedUnits;
+  CIfCounter counter;
+  counter.Feed(units->data(), units->size());
+  counter.Finish();
+  stats.runs = counter.Runs();
+  stats.words = counter.Words();
+  stats.tags = counter.Tags();
+  return true;
+}
+
+std::string Help() {
+  return "Usage: tagvert stats FILE... [--json] [--direction VALUE]\n"
+         "\n"
+         "Counts per TTX document and in total: translation units (Tu), units already\n"
+         "matched (MatchPercent other than 0), and in the IF the kernel will get for the\n"
+         "target language (chosen as by to-if): text runs, words and tags. A word is a run\n"
+         "of letters and digits; each CJK character (ideograph, kana, Hangul syllable) is a\n"
+         "word of its own.\n"
+         "\n"
+         "  --json                 the figures as one JSON object\n"
+         "  --direction VALUE      target language (as for to-if)\n"
+         "  -f, --force            count a FILE that does not look like TTX anyway\n"
+         "  -q, --quiet            no notes and no warnings\n"
+         "  -h, --help             show this help\n";
+}
+
+std::string Check(const CCliOptions& o) {
+  if (o.inputs.empty()) return "no file given to count.";
+  if (GivesOtherOptions(o)) return "stats takes files, --json, --direction and --force.";
+  return {};
+}
+
+ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
+  CMessages messages(err, o.quiet);
+  CStats total;
+  bool allCounted = true;
+  std::string json = "{\"files\": [";
+  if (!o.json) out << "   units  matched     runs     words     tags  file\n";
+  bool first = true;
+  for (const std::string& input : o.inputs) {
+    CStats stats;
+    bool counted = false;
+    try {
+      counted = CountDocument(o, input, messages, stats);
+    } catch (const std::bad_alloc&) {
+      messages.Error(OutOfMemory(input));
+    }
+    if (!counted) {
+      allCounted = false;
+      continue;
+    }
+    total.Add(stats);
+    if (o.json) {
+      json += (first ? "\n  {\"file\": " : ",\n  {\"file\": ") + JsonString(input) + ", " +
+              JsonStats(stats) + "}";
+    } else {
+      out << TextStats(input, stats);
+    }
+    first = false;
+  }
+  if (o.json) {
+    out << json << "\n],\n\"total\": {" << JsonStats(total) << "}}\n";
+  } else {
+    out << TextStats("total", total);
+  }
+  return allCounted ? ExitCode::Success : ExitCode::Failed;
+}
+
+}  // namespace
+
+extern const CCommand kStatsCommand = {
+    "stats",
+    "FILE...",
+    "count units, matched units, text runs, words and tags",
+    Bit(Option::Json) | Bit(Option::Direction) | Bit(Option::Force) | Bit(Option::Quiet),
+    "ttx",
+    &Help,
+    &Check,
+    &Run};
+
+}  // namespace tagvert::cli

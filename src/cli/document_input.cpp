@@ -1,0 +1,164 @@
+// Tagvert: the command's checks and choices before a conversion.
+// SPDX-License-Identifier: Apache-2.0
+#include "cli/document_input.h"
+
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "cli/platform/cli_services.h"
+#include "cli/streams.h"
+#include "frame/ttx_converter.h"
+#include "storage/language_table.h"
+#include "storage/memory_stream.h"
+
+namespace tagvert::cli {
+
+namespace {
+
+// The IF header's first unit, U+E804, as UTF-16 little-endian bytes, and the boundary U+E000
+// that ends the header.
+constexpr unsigned char kIfHeaderBytes[2] = {0x04, 0xE8};
+constexpr unsigned char kIfBoundaryBytes[2] = {0x00, 0xE0};
+// The header names the converter in a few units; a boundary further away is no header.
+constexpr std::uint32_t kIfHeaderUnits = 64;
+
+// Whether the command may read `input` before converting it: a regular file (a pipe, a device
+// or standard input gives its bytes once).
+bool ReadTwice(const std::string& input) {
+  std::error_code ec;
+  return input != "-" && std::filesystem::is_regular_file(
+                             std::filesystem::path(std::u8string(input.begin(), input.end())), ec);
+}
+
+// Whether `in` begins with the IF header: U+E804, then the boundary U+E000 within the header's
+// first units. A failed read throws.
+bool HasIfHeader(IByteStream& in) {
+  unsigned char head[2 * kIfHeaderUnits];
+  std::uint32_t got = 0;
+  while (got < sizeof head) {
+    const std::uint32_t n = in.Read(head + got, static_cast<std::uint32_t>(sizeof head) - got);
+    if (n == 0) break;
+    got += n;
+  }
+  if (got < 4 || head[0] != kIfHeaderBytes[0] || head[1] != kIfHeaderBytes[1]) return false;
+  for (std::uint32_t i = 2; i + 1 < got; i += 2) {
+    if (head[i] == kIfBoundaryBytes[0] && head[i + 1] == kIfBoundaryBytes[1]) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFailed) {
+  if (!ReadTwice(input)) return {};
+  if (readFailed != nullptr) *readFailed = true;
+  try {
+    const std::shared_ptr<CFileStream> in = PlatformOpenInput(input);
+    if (!toIF) {
+      const bool isIF = HasIfHeader(*in);
+      if (readFailed != nullptr) *readFailed = false;
+      if (isIF) return {};
+      return "'" + input +
+             "' is not an IF document (it does not begin with the IF header); --force "
+             "converts it anyway.";
+    }
+    CTagvertConverter converter;
+    const HResult hr = converter.IsFormatAvailable(
+        CEndpoint::Stream(std::make_shared<CBoundedStream>(in, kFormatTestBytes)));
+    if (hr == kSOk || hr == kENotFormat) {
+      if (readFailed != nullptr) *readFailed = false;
+    }
+    if (hr == kSOk) return {};
+    if (hr == kEOutOfMemory) return OutOfMemory(input);
+    if (hr != kENotFormat) return "cannot read '" + input + "': " + ErrorPhrase(hr) + ".";
+    return "'" + input +
+           "' is not a TTX document (no TRADOStag start tag among its first items); --force "
+           "converts it anyway.";
+  } catch (const CHResultError& e) {
+    return ReadFailure(input, e);
+  } catch (const std::bad_alloc&) {
+    return OutOfMemory(input);
+  }
+}
+
+std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
+                             CDocumentLanguages* scanned) {
+  const std::string name = Quote(input);
+  if (!ReadTwice(input)) {
+    if (!o.direction) {
+      messages.Warning(name +
+                       " is not read ahead for its target language: every Tuv is carried "
+                       "untranslated (give --direction).");
+    }
+    return o.direction.value_or(0);
+  }
+  // Nothing to say and nothing to find: the scan is skipped.
+  if (o.direction && messages.Quiet() && scanned == nullptr) return *o.direction;
+  const CDocumentLanguages languages = ScanLanguages(PlatformOpenInput(input));
+  if (scanned != nullptr) *scanned = languages;
+  std::int32_t direction = 0;
+  if (o.direction) {
+    direction = *o.direction;
+  } else if (const auto found = languages.targetLanguage
+                                    ? DirectionOfLanguage(*languages.targetLanguage)
+                                    : std::nullopt) {
+    direction = *found;
+    messages.Note(name + ": target language " + Narrow(*languages.targetLanguage) +
+                  ", from the document.");
+  } else {
+    if (languages.tuvLanguages.empty()) return 0;
+    const std::string named = languages.targetLanguage ? "names the target language '" +
+                                                             Narrow(*languages.targetLanguage) +
+                                                             "', which is not in the language table"
+                                                       : "names no target language";
+    messages.Warning(name + ": the document " + named +
+                     ": every Tuv is carried untranslated (give --direction; 'tagvert "
+                     "languages' lists the table).");
+    return 0;
+  }
+  const std::string mismatch = TuvMismatch(languages, direction);
+  if (!mismatch.empty()) messages.Warning(name + ": " + mismatch + ".");
+  return direction;
+}
+
+std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const std::string& input,
+                                                  CMessages& messages,
+                                                  CDocumentLanguages* languages) {
+  if (!o.force) {
+    const std::string refused = CheckInputFormat(input, true);
+    if (!refused.empty()) {
+      messages.Error(refused);
+      return std::nullopt;
+    }
+  }
+  std::shared_ptr<CFileStream> in;
+  try {
+    in = PlatformOpenInput(input);
+  } catch (const CFileError& e) {
+    messages.Error("cannot read " + Quote(input) + ": " + e.Phrase() + ".");
+    return std::nullopt;
+  }
+  CTagvertConverter converter;
+  try {
+    converter.PutProperty(CVariant::String(u"Direction"),
+                          CVariant::Int32(ChooseDirection(o, input, messages, languages)));
+  } catch (const CHResultError& e) {
+    messages.Error(ReadFailure(input, e));
+    return std::nullopt;
+  }
+  const auto memory = std::make_shared<CMemoryStream>();
+  const HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(memory));
+  if (Failed(hr)) {
+    messages.Error(ConversionFailure(input, hr));
+    return std::nullopt;
+  }
+  const std::vector<std::uint8_t>& bytes = memory->Bytes();
+  std::u16string units(bytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+  return units;
+}
+
+}  // namespace tagvert::cli

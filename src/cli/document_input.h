@@ -1,0 +1,46 @@
+// Tagvert: what the commands do with an input before they convert it: the format check, the
+// choice of the target language, and the conversion to IF in memory of the commands that look
+// at the IF (show, stats, pseudo).
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "cli/arguments.h"
+#include "cli/document_scan.h"
+#include "cli/messages.h"
+
+namespace tagvert::cli {
+
+/// The format test decides on the first six items of a document, however long they are. The
+/// root of a TTX document comes right after its XML declaration and a line break, and no tool
+/// that writes TTX puts anything longer in front of it; so reading at most this many bytes can
+/// only change the answer for a document with more than 1 MiB of comments or text before its
+/// root, while it makes the test end on endless inputs (a device, a pipe that never closes) and
+/// keeps its memory small on a large file that is not markup.
+inline constexpr std::uint32_t kFormatTestBytes = 1U << 20;
+
+/// Checks that `input` is of the format its command converts: a TTX document for to-if (the
+/// converter's format test), the IF header for from-if. Returns an empty string when it is,
+/// else the sentence that refuses it. Standard input, a pipe or a device is not checked: it
+/// cannot be read twice. `readFailed`, when given, tells whether the sentence is a failed read.
+std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFailed = nullptr);
+
+/// The Direction of a conversion to IF: --direction, else the target language the document
+/// names when the kernel knows it. Says on standard error what was chosen, and warns when no
+/// Tuv of the document will be translated. A failed read of the document throws (CHResultError,
+/// or std::bad_alloc when memory runs out), as it would in the conversion. `scanned`, when
+/// given, receives what the scan of the document found.
+std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
+                             CDocumentLanguages* scanned = nullptr);
+
+/// Converts one TTX document to IF in memory, as the commands that look at the IF need it: the
+/// input checks, the direction, then the IF as UTF-16 units. Reports what goes wrong through
+/// `messages` and returns nullopt then; std::bad_alloc passes through.
+std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const std::string& input,
+                                                  CMessages& messages,
+                                                  CDocumentLanguages* languages = nullptr);
+
+}  // namespace tagvert::cli

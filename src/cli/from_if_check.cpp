@@ -1,0 +1,87 @@
+// Tagvert: the tag check of a conversion from IF.
+// SPDX-License-Identifier: Apache-2.0
+#include "cli/from_if_check.h"
+
+#include "cli/document_input.h"
+#include "cli/platform/cli_services.h"
+#include "cli/streams.h"
+#include "cli/tag_check.h"
+
+namespace tagvert::cli {
+
+namespace {
+
+// The translated IF passes through the tag check on its way to the converter.
+class CCheckedStream : public CForwardingStream {
+ public:
+  CCheckedStream(ByteStreamPtr inner, CTagCheck& check)
+      : CForwardingStream(std::move(inner)), m_check(check) {}
+
+  std::uint32_t Read(void* buffer, std::uint32_t size) override {
+    const std::uint32_t n = m_inner->Read(buffer, size);
+    m_check.Feed(buffer, n);
+    return n;
+  }
+
+ private:
+  CTagCheck& m_check;
+};
+
+}  // namespace
+
+CFromIfCheck::CFromIfCheck(const CCliOptions& o, const std::string& input, CMessages& messages)
+    : m_options(o),
+      m_input(input),
+      m_messages(messages),
+      m_check(std::make_unique<CTagCheck>(
+          [&messages, name = Quote(input)](std::uint64_t unit, const std::string& text) {
+            messages.Warning(name + ": unit " + std::to_string(unit) + ": " + text + ".");
+          })) {
+  if (!o.allWarnings) m_check->SetListLimit(kListedWarnings);
+}
+
+CFromIfCheck::~CFromIfCheck() = default;
+
+bool CFromIfCheck::LoadSent() {
+  const std::string& sent = *m_options.against;
+  const std::string refused = CheckInputFormat(sent, false);
+  if (!refused.empty()) {
+    m_messages.Error("--against: " + refused);
+    return false;
+  }
+  try {
+    m_check->SetSent(*PlatformOpenInput(sent));
+  } catch (const CHResultError& e) {
+    m_messages.Error("cannot read '" + sent + "': " + Cause(e) + ".");
+    return false;
+  }
+  return true;
+}
+
+ByteStreamPtr CFromIfCheck::Watch(ByteStreamPtr source) {
+  return std::make_shared<CCheckedStream>(std::move(source), *m_check);
+}
+
+bool CFromIfCheck::Finish() {
+  CTagCheck& check = *m_check;
+  check.Finish();
+  if (m_options.against) {
+    try {
+      check.NameMissing(*PlatformOpenInput(*m_options.against));
+    } catch (const CHResultError&) {
+      // Read once already: a failure now leaves the missing tags unnamed, no more.
+    }
+  }
+  for (const auto& [kind, count] : check.Unlisted()) {
+    m_messages.Warning(Quote(m_input) + ": " + std::to_string(count) + " more warning" +
+                       (count == 1 ? "" : "s") + " not listed: " + kind +
+                       " (--all-warnings lists them).");
+  }
+  if (!m_options.strict || check.Problems() == 0) return true;
+  m_messages.Error(std::to_string(check.Problems()) + " tag problem" +
+                   (check.Problems() == 1 ? "" : "s") + " in " + Quote(m_input) +
+                   " (--strict); no output file was written.");
+  return false;
+}
+
+}  // namespace tagvert::cli

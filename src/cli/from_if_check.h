@@ -1,0 +1,41 @@
+// Tagvert: the tag check of a conversion from IF (from-if, one input or a batch): every place
+// where the command meets the tag check (cli/tag_check.h), so that it can be rewired at once.
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "cli/arguments.h"
+#include "cli/messages.h"
+#include "storage/byte_stream.h"
+
+namespace tagvert::cli {
+
+class CTagCheck;
+
+/// The tag check of one conversion from IF, its problems reported as warnings of `messages`.
+class CFromIfCheck {
+ public:
+  CFromIfCheck(const CCliOptions& o, const std::string& input, CMessages& messages);
+  ~CFromIfCheck();
+  CFromIfCheck(const CFromIfCheck&) = delete;
+  CFromIfCheck& operator=(const CFromIfCheck&) = delete;
+
+  /// Reads the IF of --against into the check. False, with the error said, when it cannot be
+  /// read or is not IF.
+  bool LoadSent();
+  /// `source` as the converter reads it: the translated IF passes through the check on its way.
+  ByteStreamPtr Watch(ByteStreamPtr source);
+  /// Ends the check of a conversion that succeeded. False, with the error said, when --strict
+  /// refuses the output.
+  bool Finish();
+
+ private:
+  const CCliOptions& m_options;
+  std::string m_input;
+  CMessages& m_messages;
+  std::unique_ptr<CTagCheck> m_check;
+};
+
+}  // namespace tagvert::cli

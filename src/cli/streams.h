@@ -1,0 +1,158 @@
+// Tagvert: what the command sees of a conversion: the listener that follows it (progress line,
+// event trace, storage failure code) and the stream decorators between the files and the
+// converter.
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "cli/messages.h"
+#include "cli/progress_bar.h"
+#include "frame/ttx_converter.h"
+#include "storage/byte_stream.h"
+
+namespace tagvert::cli {
+
+// Follows a conversion: the progress line, the event trace and the storage failure code.
+class CCliListener : public ITransEventsListener {
+ public:
+  CCliListener(std::ostream& err, bool bar, bool trace, bool toIF)
+      : m_err(err),
+        m_bar(bar && !trace),
+        m_trace(trace),
+        m_phase(toIF ? Phase::Reading : Phase::Converting) {}
+
+  void OnStateChange(std::int32_t state) override {
+    if (state != kStateIdle && state != kStateConverting && state != kStateStopped &&
+        state != kStateFailed) {
+      m_storageCode = state;
+    }
+    if (m_trace) Line("StateChange(" + StateText(state) + ")");
+  }
+  void OnTextChange(const std::u16string& caption) override {
+    if (m_trace) Line("TextChange(\"" + Narrow(caption) + "\")");
+  }
+  void OnProgressChange(std::int32_t progress, std::int32_t maxProgress) override {
+    if (m_trace) {
+      Line("ProgressChange(" + std::to_string(progress) + ", " + std::to_string(maxProgress) + ")");
+    }
+    m_percent =
+        maxProgress > 0
+            ? static_cast<std::int32_t>(static_cast<std::int64_t>(progress) * 100 / maxProgress)
+            : 100;
+    Draw();
+  }
+  void OnPropertyChange(const CVariant&, const CVariant& newVal) override {
+    if (m_trace) Line("PropertyChange(Direction, " + std::to_string(newVal.GetInt()) + ")");
+  }
+
+  /// The input has been read to its end: a conversion to IF now structures the document.
+  void OnInputEnd() {
+    if (m_phase != Phase::Reading) return;
+    m_phase = Phase::Structuring;
+    m_percent = 100;
+    Draw();
+  }
+  /// Bytes went to the output: a conversion to IF is writing.
+  void OnOutput(std::uint64_t bytes) {
+    m_written += bytes;
+    if (m_phase == Phase::Converting) return;
+    m_phase = Phase::Writing;
+    Draw();
+  }
+
+  /// Ends the progress line.
+  void Finish() {
+    if (m_barShown) m_err << "\n";
+    m_barShown = false;
+  }
+  std::int32_t StorageCode() const { return m_storageCode; }
+
+ private:
+  static std::string StateText(std::int32_t state) {
+    return state > 9 ? Hex(state) : std::to_string(state);
+  }
+  void Line(const std::string& text) { m_err << "event: " << text << "\n"; }
+  void Draw() {
+    if (!m_bar) return;
+    const std::string line = ProgressLine(m_phase, m_percent, m_written);
+    // Padding clears the rest of a longer line drawn before.
+    const std::size_t pad = m_lastWidth > line.size() ? m_lastWidth - line.size() : 0;
+    m_err << "\r" << line << std::string(pad, ' ') << std::flush;
+    m_lastWidth = line.size();
+    m_barShown = true;
+  }
+
+  std::ostream& m_err;
+  bool m_bar;
+  bool m_trace;
+  Phase m_phase;
+  std::int32_t m_percent = 0;
+  std::uint64_t m_written = 0;
+  std::size_t m_lastWidth = 0;
+  bool m_barShown = false;
+  std::int32_t m_storageCode = 0;
+};
+
+// A stream over another one: every call passes through unless a subclass changes it.
+class CForwardingStream : public IByteStream {
+ public:
+  explicit CForwardingStream(ByteStreamPtr inner) : m_inner(std::move(inner)) {}
+
+  std::uint32_t Read(void* buffer, std::uint32_t size) override {
+    return m_inner->Read(buffer, size);
+  }
+  std::uint32_t Write(const void* data, std::uint32_t size) override {
+    return m_inner->Write(data, size);
+  }
+  std::uint64_t Position() override { return m_inner->Position(); }
+  bool Size(std::uint64_t& size) override { return m_inner->Size(size); }
+
+ protected:
+  ByteStreamPtr m_inner;
+};
+
+// The command's input or output as the library sees it: tells the listener when the input ends
+// and when output is written, which are the phases of a conversion.
+class CWatchedStream : public CForwardingStream {
+ public:
+  CWatchedStream(ByteStreamPtr inner, CCliListener& listener)
+      : CForwardingStream(std::move(inner)), m_listener(listener) {}
+
+  std::uint32_t Read(void* buffer, std::uint32_t size) override {
+    const std::uint32_t n = m_inner->Read(buffer, size);
+    if (n == 0) m_listener.OnInputEnd();
+    return n;
+  }
+  std::uint32_t Write(const void* data, std::uint32_t size) override {
+    const std::uint32_t n = m_inner->Write(data, size);
+    m_listener.OnOutput(n);
+    return n;
+  }
+
+ private:
+  CCliListener& m_listener;
+};
+
+// A source that ends after a given number of bytes.
+class CBoundedStream : public CForwardingStream {
+ public:
+  CBoundedStream(ByteStreamPtr inner, std::uint64_t limit)
+      : CForwardingStream(std::move(inner)), m_left(limit) {}
+
+  std::uint32_t Read(void* buffer, std::uint32_t size) override {
+    if (m_left == 0) return 0;
+    if (size > m_left) size = static_cast<std::uint32_t>(m_left);
+    const std::uint32_t n = m_inner->Read(buffer, size);
+    m_left -= n;
+    return n;
+  }
+  std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
+
+ private:
+  std::uint64_t m_left;
+};
+
+}  // namespace tagvert::cli
