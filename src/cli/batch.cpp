@@ -240,7 +240,7 @@ JobOutcome CBatch::ConvertTo(const CJob& job, CTagvertConverter& converter,
   ByteStreamPtr sourceStream = in;
   if (!m_toIF) {
     check.emplace(m_options, job.input, m_messages);
-    sourceStream = check->Watch(sourceStream);
+    check->Observe(converter);
   }
   const CEndpoint source = CEndpoint::Stream(sourceStream);
   const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, listener));

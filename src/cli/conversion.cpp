@@ -238,7 +238,7 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
       g_running.store(nullptr);
       return ExitCode::Failed;
     }
-    sourceStream = check->Watch(sourceStream);
+    check->Observe(converter);
   }
   const CEndpoint source = CEndpoint::Stream(sourceStream);
   const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, *listener));

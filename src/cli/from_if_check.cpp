@@ -4,30 +4,10 @@
 
 #include "cli/document_input.h"
 #include "cli/platform/cli_services.h"
-#include "cli/streams.h"
 #include "cli/tag_check.h"
+#include "frame/ttx_converter.h"
 
 namespace tagvert::cli {
-
-namespace {
-
-// The translated IF passes through the tag check on its way to the converter.
-class CCheckedStream : public CForwardingStream {
- public:
-  CCheckedStream(ByteStreamPtr inner, CTagCheck& check)
-      : CForwardingStream(std::move(inner)), m_check(check) {}
-
-  std::uint32_t Read(void* buffer, std::uint32_t size) override {
-    const std::uint32_t n = m_inner->Read(buffer, size);
-    m_check.Feed(buffer, n);
-    return n;
-  }
-
- private:
-  CTagCheck& m_check;
-};
-
-}  // namespace
 
 CFromIfCheck::CFromIfCheck(const CCliOptions& o, const std::string& input, CMessages& messages)
     : m_options(o),
@@ -40,7 +20,9 @@ CFromIfCheck::CFromIfCheck(const CCliOptions& o, const std::string& input, CMess
   if (!o.allWarnings) m_check->SetListLimit(kListedWarnings);
 }
 
-CFromIfCheck::~CFromIfCheck() = default;
+CFromIfCheck::~CFromIfCheck() {
+  if (m_converter != nullptr) m_converter->SetIfTokenObserver(nullptr);
+}
 
 bool CFromIfCheck::LoadSent() {
   const std::string& sent = *m_options.against;
@@ -58,8 +40,9 @@ bool CFromIfCheck::LoadSent() {
   return true;
 }
 
-ByteStreamPtr CFromIfCheck::Watch(ByteStreamPtr source) {
-  return std::make_shared<CCheckedStream>(std::move(source), *m_check);
+void CFromIfCheck::Observe(CTagvertConverter& converter) {
+  m_converter = &converter;
+  converter.SetIfTokenObserver(m_check.get());
 }
 
 bool CFromIfCheck::Finish() {

@@ -8,7 +8,9 @@
 
 #include "cli/arguments.h"
 #include "cli/messages.h"
-#include "storage/byte_stream.h"
+namespace tagvert {
+class CTagvertConverter;
+}
 
 namespace tagvert::cli {
 
@@ -25,8 +27,9 @@ class CFromIfCheck {
   /// Reads the IF of --against into the check. False, with the error said, when it cannot be
   /// read or is not IF.
   bool LoadSent();
-  /// `source` as the converter reads it: the translated IF passes through the check on its way.
-  ByteStreamPtr Watch(ByteStreamPtr source);
+  /// Checks the IF as `converter` reads it: the check takes the tokens of the converter's own
+  /// reading, until the check ends.
+  void Observe(CTagvertConverter& converter);
   /// Ends the check of a conversion that succeeded. False, with the error said, when --strict
   /// refuses the output.
   bool Finish();
@@ -36,6 +39,7 @@ class CFromIfCheck {
   std::string m_input;
   CMessages& m_messages;
   std::unique_ptr<CTagCheck> m_check;
+  CTagvertConverter* m_converter = nullptr;  ///< the converter that hands its tokens over
 };
 
 }  // namespace tagvert::cli
