@@ -93,7 +93,7 @@ std::size_t CheckDocument(
   };
   CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
   storage.Open(CEndpoint::Stream(source), CEndpoint());
-  COrvelSgmlParser reader(&storage, kSgmlDetectInput);
+  COrvelSgmlParser reader(&storage, SgmlParserMode::DetectInput);
 
   CPosition here;
   std::vector<COpenElement> open;

@@ -9,6 +9,7 @@
 #include "cli/platform/cli_services.h"
 #include "cli/streams.h"
 #include "frame/ttx_converter.h"
+#include "ifcodec/if_parser.h"
 #include "storage/language_table.h"
 #include "storage/memory_stream.h"
 
@@ -16,10 +17,6 @@ namespace tagvert::cli {
 
 namespace {
 
-// The IF header's first unit, U+E804, as UTF-16 little-endian bytes, and the boundary U+E000
-// that ends the header.
-constexpr unsigned char kIfHeaderBytes[2] = {0x04, 0xE8};
-constexpr unsigned char kIfBoundaryBytes[2] = {0x00, 0xE0};
 // The header names the converter in a few units; a boundary further away is no header.
 constexpr std::uint32_t kIfHeaderUnits = 64;
 
@@ -31,8 +28,13 @@ bool ReadTwice(const std::string& input) {
                              std::filesystem::path(std::u8string(input.begin(), input.end())), ec);
 }
 
-// Whether `in` begins with the IF header: U+E804, then the boundary U+E000 within the header's
-// first units. A failed read throws.
+// The little-endian unit at `p`.
+char16_t UnitAt(const unsigned char* p) {
+  return static_cast<char16_t>(p[0] | (p[1] << 8));
+}
+
+// Whether `in` begins with the IF header: its code, then the boundary that ends it within the
+// header's first units. A failed read throws.
 bool HasIfHeader(IByteStream& in) {
   unsigned char head[2 * kIfHeaderUnits];
   std::uint32_t got = 0;
@@ -41,9 +43,9 @@ bool HasIfHeader(IByteStream& in) {
     if (n == 0) break;
     got += n;
   }
-  if (got < 4 || head[0] != kIfHeaderBytes[0] || head[1] != kIfHeaderBytes[1]) return false;
+  if (got < 4 || UnitAt(head) != kIfHeader) return false;
   for (std::uint32_t i = 2; i + 1 < got; i += 2) {
-    if (head[i] == kIfBoundaryBytes[0] && head[i + 1] == kIfBoundaryBytes[1]) return true;
+    if (UnitAt(head + i) == kIfBoundary) return true;
   }
   return false;
 }

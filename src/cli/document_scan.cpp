@@ -28,7 +28,7 @@ CDocumentLanguages ScanLanguages(const ByteStreamPtr& source) {
   CDocumentLanguages result;
   CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
   storage.Open(CEndpoint::Stream(source), CEndpoint());
-  COrvelSgmlParser reader(&storage, kSgmlDetectInput);
+  COrvelSgmlParser reader(&storage, SgmlParserMode::DetectInput);
   bool settingsSeen = false;
   for (;;) {
     CElementX element;

@@ -27,8 +27,6 @@ constexpr SgmlParserMode operator|(SgmlParserMode a, SgmlParserMode b) {
 constexpr bool HasMode(SgmlParserMode mode, SgmlParserMode flag) {
   return (static_cast<std::uint8_t>(mode) & static_cast<std::uint8_t>(flag)) != 0;
 }
-/// The names the command's document readers use.
-inline constexpr SgmlParserMode kSgmlDetectInput = SgmlParserMode::DetectInput;
 
 /// Cuts a markup document into a flat sequence of elements, one text run or one piece of markup
 /// per ReadElement, and writes elements back as their exact source text. Builds no tree, decodes
