@@ -14,6 +14,7 @@ import argparse
 import pathlib
 import random
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -111,6 +112,8 @@ def main():
     parser.add_argument("--build", default="build/mutation")
     parser.add_argument("--list", action="store_true", help="print the places only")
     args = parser.parse_args()
+    # A stop (SIGTERM as well as Ctrl-C) unwinds through the restoring `finally` below.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(1))
 
     order = spread(candidates(), args.mutants, args.seed)
     if args.list:
