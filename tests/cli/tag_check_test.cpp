@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <ranges>
 #include <string>
 #include <vector>
 
@@ -54,13 +53,10 @@ TEST(TagCheckTest, WorkStaysLinearWithManyOpenTags) {
     std::u16string units = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
     for (const char16_t id : row.starts)
       AddTag(units, false, id);
-    if (row.nested) {
-      for (const char16_t id : std::ranges::reverse_view(row.ends))
-        AddTag(units, true, id);
-    } else {
-      for (const char16_t id : row.ends)
-        AddTag(units, true, id);
-    }
+    std::vector<char16_t> ends = row.ends;
+    if (row.nested) std::reverse(ends.begin(), ends.end());
+    for (const char16_t id : ends)
+      AddTag(units, true, id);
     std::string bytes;  // UTF-16 little-endian
     for (const char16_t unit : units) {
       bytes += static_cast<char>(unit & 0xFF);
