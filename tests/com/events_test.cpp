@@ -87,7 +87,12 @@ TEST(CEventDeliveryTest, SinkWithoutIDispatchIsSkippedAndOtherFailuresFailTheCon
   Advise(converter.Get(), plain.Get());
   ASSERT_EQ(ConvertMemory(converter.Get(), Ttx(10)), S_OK);
   EXPECT_TRUE(noDispatch->events.empty());
-  EXPECT_EQ(plain->events.back(), "State 0");
+  // A conversion's events in order: started, its caption, progress from 0 to 100, finished.
+  ASSERT_GE(plain->events.size(), 5U);
+  EXPECT_EQ(Events(plain->events.begin(), plain->events.begin() + 3),
+            (Events{"State 1", "Text ", "Progress 0/100"}));
+  EXPECT_EQ(Events(plain->events.end() - 2, plain->events.end()),
+            (Events{"Progress 100/100", "State 0"}));
 
   // A sink that cannot be reached ends the first delivery and the conversion with its code; the
   // final failure state still reaches the others.
