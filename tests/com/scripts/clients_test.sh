@@ -26,19 +26,21 @@ rm -rf "$work"
 mkdir -p "$work"
 dll="$(winpath "$build/tagvert.dll")"
 
-# Runs a script under cscript; its output, without carriage returns, must be $1.
+# Runs cscript with the script and arguments after $2 (named $1 in messages); its output,
+# without carriage returns, must be $2.
 run_script() {
-  expected="$1"
-  shift
+  name="$1"
+  expected="$2"
+  shift 2
   rc=0
   wine cscript //nologo "$@" >"$work/script.raw" 2>&1 || rc=$?
   tr -d '\r' <"$work/script.raw" >"$work/script.out"
-  [ "$rc" = 0 ] || { cat "$work/script.out" >&2; fail "$1 exited with $rc"; }
+  [ "$rc" = 0 ] || { cat "$work/script.out" >&2; fail "$name exited with $rc"; }
   if [ "$(cat "$work/script.out")" != "$expected" ]; then
     printf '%s\n' "$expected" | diff -u - "$work/script.out" >&2 || true
-    fail "$1 printed something else"
+    fail "$name printed something else"
   fi
-  echo "ok: $1 output"
+  echo "ok: $name output"
 }
 
 wine regsvr32 /s "$dll" || fail "regsvr32 $dll"
@@ -59,7 +61,7 @@ done <"$work/inputs"
 
 identity='Name=TTX Id=31 DefaultExtension=ttx FilterString=*.ttx MIMEContentType=text/ttx TargetId=31 State=0 IsConvertToIFAvailable=1 IsConvertFromIFAvailable=1'
 table='PropertyCount=1 PropertyName(0)=Direction PropertyType(0)=2 PropertyDisplayName(0)=Direction'
-run_script "Tagvert.Converter: $identity
+run_script convert.vbs "Tagvert.Converter: $identity
 Tagvert.Converter: $table
 Tagvert.Converter.2: $identity
 Tagvert.Converter.2: $table
@@ -84,7 +86,7 @@ awk '/^```vbscript$/ { inside = 1; next } /^```$/ { inside = 0 } inside' "$here/
   >"$work/readme.vbs"
 [ -s "$work/readme.vbs" ] || fail "no VBScript example in docs/windows.md"
 cp "$(sed -n 1p "$work/inputs")" "$work/readme.ttx"
-run_script "TTX 31: $(winpath "$work/readme.ttx").out.ttx" "$(winpath "$work/readme.vbs")" \
+run_script "the example of docs/windows.md" "TTX 31: $(winpath "$work/readme.ttx").out.ttx" "$(winpath "$work/readme.vbs")" \
   "$(winpath "$work/readme.ttx")"
 "$native" to-if "$work/readme.ttx" -o "$work/readme.native.if" --direction de-de --quiet
 "$native" from-if "$work/readme.native.if" -o "$work/readme.native.ttx" --quiet
