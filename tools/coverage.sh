@@ -15,7 +15,9 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAGVERT_BUILD_TESTS=O
   -DCMAKE_SHARED_LINKER_FLAGS=--coverage >/dev/null
 cmake --build "$build"
 find "$build" -name '*.gcda' -delete
-ctest --test-dir "$build" -E bench >/dev/null || { echo "the suite failed; coverage not measured" >&2; exit 1; }
-# Branches of exception paths the compiler adds are left out; generated tables too.
+# An outside project cannot link the instrumented library (package_consumer): left out.
+ctest --test-dir "$build" -E "bench|package_consumer" >/dev/null || { echo "the suite failed; coverage not measured" >&2; exit 1; }
+# Branches of exception paths the compiler adds are left out; generated tables too. Counters
+# that threads update at once may come out negative: gcov's lines with such counts are skipped.
 gcovr --root . --filter 'src/' --exclude '.*_tab\.h' --exclude-throw-branches \
-  --exclude-unreachable-branches --txt "$build/coverage.txt" --print-summary "$build" | tail -3
+  --gcov-ignore-parse-errors --exclude-unreachable-branches --txt "$build/coverage.txt" --print-summary "$build" | tail -3
