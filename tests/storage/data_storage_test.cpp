@@ -192,8 +192,9 @@ TEST(CDataStorageTest, CharacterCountWrapsPastTwoToTheThirtyOne) {
 // gets U+E000 first.
 TEST(CDataStorageTest, IfStartRuleAddsE000BeforeOtherUnits) {
   const std::pair<char16_t, std::u16string> cases[] = {
-      {u'A', u"\uE000A"},     {u'\uE3FF', u"\uE3FF"}, {u'\uE400', u"\uE000\uE400"},
-      {u'\uE800', u"\uE800"}, {u'\uEBFF', u"\uEBFF"}, {u'\uEC00', u"\uE000\uEC00"},
+      {u'A', u"\uE000A"},           {u'\uE3FF', u"\uE3FF"}, {u'\uE400', u"\uE000\uE400"},
+      {u'\uE7FF', u"\uE000\uE7FF"}, {u'\uE800', u"\uE800"}, {u'\uEBFF', u"\uEBFF"},
+      {u'\uEC00', u"\uE000\uEC00"},
   };
   for (const auto& [first, written] : cases) {
     SCOPED_TRACE(static_cast<int>(first));
