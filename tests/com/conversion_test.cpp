@@ -12,9 +12,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The ways a host hands over a source and a target as streams. (File names in VARIANTs, by value
-// and by reference, and the File forms: the script clients, tests/com/scripts.)
-enum class Way { FileStreams, MemoryStreams };
+// The ways a host hands over a source and a target. (File names in VARIANTs: the script client,
+// tests/com/scripts.)
+enum class Way { FileStreams, MemoryStreams, FileNames };
 
 const struct {
   Way way;
@@ -22,6 +22,7 @@ const struct {
 } kWays[] = {
     {Way::FileStreams, "ConvertXStream with SHCreateStreamOnFileEx"},
     {Way::MemoryStreams, "ConvertX with CreateStreamOnHGlobal in VARIANTs"},
+    {Way::FileNames, "ConvertXFile with file names"},
 };
 
 // Converts `input` (a file) one way and returns the output bytes and the result.
@@ -54,6 +55,14 @@ HRESULT Convert(IOrvIFConverterEx4* converter, bool toIF, Way way, const std::ws
                 : converter->ConvertFromIF(CVar::Unknown(in.Get()).v, CVar::Unknown(out.Get()).v,
                                            reserv.v);
       output = StreamBytes(out.Get());
+      break;
+    }
+    case Way::FileNames: {
+      const std::wstring outFile = WorkFile(toIF ? "named.if" : "named.ttx");
+      CBstr in(input), out(outFile);
+      hr = toIF ? legacy->ConvertToIFFile(in.Get(), out.Get(), reserv.v)
+                : legacy->ConvertFromIFFile(in.Get(), out.Get(), reserv.v);
+      output = ReadBytes(outFile);
       break;
     }
   }

@@ -65,6 +65,13 @@ TEST(CConverterDispatchTest, EachFaceAnswersFromItsOwnTypeInfo) {
   ASSERT_EQ(info->GetTypeAttr(&attr), S_OK);
   EXPECT_TRUE(IsEqualIID(attr->guid, IID_IOrvIFConverter));
   info->ReleaseTypeAttr(attr);
+  // A late-bound call on the older face (a script's SrcFormatId) answers a 16-bit integer.
+  DISPPARAMS none{};
+  CVar result;
+  ASSERT_EQ(
+      old->Invoke(1, IID_NULL, 1033, DISPATCH_PROPERTYGET, &none, &result.v, nullptr, nullptr),
+      S_OK);
+  EXPECT_EQ(DescribeVariant(result.v), "2:31");
 }
 
 }  // namespace

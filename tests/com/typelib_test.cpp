@@ -29,7 +29,7 @@ std::string Hex(long value) {
 // Walks every type of a library through ITypeInfo the way a type browser does: the type's
 // attributes, each implemented type (a dual dispatch interface's interface side too) down to
 // IUnknown, and every function of every type reached, with its names. Each failing call is
-// recorded as (what was asked, its code); the members reached are written to `listing`.
+// recorded as (what was asked, its code).
 class CTypeLibWalk {
  public:
   using Fault = std::tuple<std::string, HRESULT>;
@@ -37,12 +37,11 @@ class CTypeLibWalk {
   explicit CTypeLibWalk(ITypeLib* library) {
     for (UINT i = 0; i < library->GetTypeInfoCount(); ++i) {
       CPtr<ITypeInfo> info;
-      if (Check("GetTypeInfo", library->GetTypeInfo(i, info.Out()))) Walk(info.Get(), "");
+      if (Check("GetTypeInfo", library->GetTypeInfo(i, info.Out()))) Walk(info.Get());
     }
   }
 
   std::set<Fault> faults;
-  std::ostringstream listing;
   std::ostringstream errors;
 
  private:
@@ -53,7 +52,7 @@ class CTypeLibWalk {
     return false;
   }
 
-  void Walk(ITypeInfo* info, const std::string& indent) {
+  void Walk(ITypeInfo* info) {
     CBstr name;
     info->GetDocumentation(MEMBERID_NIL, name.Out(), nullptr, nullptr, nullptr);
     const std::string where = Narrow(name.Get());
@@ -64,8 +63,6 @@ class CTypeLibWalk {
     const auto key = std::make_tuple(
         std::string(reinterpret_cast<const char*>(&attr->guid), sizeof attr->guid), kind, where);
     const bool seen = !m_seen.insert(key).second;
-    listing << indent << where << " (" << KindName(kind) << (dual ? ", dual" : "") << ")"
-            << (seen ? ", as above" : "") << "\n";
     const WORD functions = attr->cFuncs;
     const WORD bases = attr->cImplTypes;
     info->ReleaseTypeAttr(attr);
@@ -80,14 +77,8 @@ class CTypeLibWalk {
       BSTR names[32] = {};
       UINT count = 0;
       const std::string member = where + " member " + Hex(desc->memid);
-      if (Check("GetNames", info->GetNames(desc->memid, names, 32, &count), member)) {
-        if (count == 0) Check("GetNames (no name)", E_FAIL, member);
-        listing << indent << "  " << Hex(desc->memid) << " " << (count ? Narrow(names[0]) : "?")
-                << "(";
-        for (UINT n = 1; n < count; ++n)
-          listing << (n > 1 ? ", " : "") << Narrow(names[n]);
-        listing << ")\n";
-      }
+      if (Check("GetNames", info->GetNames(desc->memid, names, 32, &count), member) && count == 0)
+        Check("GetNames (no name)", E_FAIL, member);
       for (UINT n = 0; n < count; ++n)
         ::SysFreeString(names[n]);
       info->ReleaseFuncDesc(desc);
@@ -103,7 +94,7 @@ class CTypeLibWalk {
       CPtr<ITypeInfo> next;
       if (!Check("GetRefTypeInfo", info->GetRefTypeInfo(ref, next.Out()), base)) continue;
       if (kind == TKIND_INTERFACE || kind == TKIND_DISPATCH) CheckBase(next.Get(), kind, j, base);
-      Walk(next.Get(), indent + "  ");
+      Walk(next.Get());
     }
   }
 
@@ -117,21 +108,6 @@ class CTypeLibWalk {
     if (!isInterface) Check("GetRefTypeInfo (not an interface)", E_FAIL, base);
     if (kind == TKIND_DISPATCH && j == 0 && !isDispatch)
       Check("GetRefTypeInfo (not IDispatch)", E_FAIL, base);
-  }
-
-  static const char* KindName(TYPEKIND kind) {
-    switch (kind) {
-      case TKIND_INTERFACE:
-        return "interface";
-      case TKIND_DISPATCH:
-        return "dispatch";
-      case TKIND_COCLASS:
-        return "coclass";
-      case TKIND_RECORD:
-        return "record";
-      default:
-        return "other";
-    }
   }
 
   std::set<std::tuple<std::string, TYPEKIND, std::string>> m_seen;
@@ -156,7 +132,6 @@ TEST(CTypeLibraryTest, EveryTypeAndInheritedMemberReads) {
     CPtr<ITypeLib> library;
     ASSERT_EQ(::LoadTypeLibEx(WinPath(dll).c_str(), REGKIND_NONE, library.Out()), S_OK);
     const CTypeLibWalk walk(library.Get());
-    std::cout << "== " << dll << "\n" << walk.listing.str();
     std::set<CTypeLibWalk::Fault> ours;
     for (const auto& fault : walk.faults) {
       if (reference.faults.count(fault) == 0) ours.insert(fault);

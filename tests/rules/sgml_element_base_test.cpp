@@ -66,18 +66,6 @@ TEST(CSgmlElementBaseTest, ParsesEachKindOfTag) {
   }
 }
 
-TEST(CSgmlElementBaseTest, EndOfInputInsideATagThrows) {
-  for (const char* text : {"<Rule", "<Rule Name=\"a", "<!-- x --", "<![CDATA["}) {
-    auto storage = TagSource(text);
-    try {
-      CSgmlElementBase(*storage).Parse();
-      ADD_FAILURE() << text;
-    } catch (const CRulesError& error) {
-      EXPECT_EQ(error.Error(), RulesError::EndInTag) << text;
-    }
-  }
-}
-
 TEST(DecodeTransmlReferencesTest, ResolvesReferencesAndKeepsUnknownOnes) {
   const struct {
     const char16_t* raw;

@@ -97,7 +97,12 @@ TEST(CRulesTest, MalformedRuleSetsFailWithCodeAndPosition) {
       {"<Orvel-TransML><Rules><Rule Name='a'><Attribute-Condition Condition='Like'/>", 12, 38,
        "a:063"},
       {"<Orvel-TransML><Rules><Rule Name='a'></Rules>", 6, 38, "a:063"},
+      // The input ends inside a tag, a comment or a marked section.
       {"<Orvel-TransML><Rules><Rule Name='a", 0, 23, ""},
+      {"<Orvel-TransML><Rules><Rule Name=\"a", 0, 23, ""},
+      {"<Orvel-TransML><Rules><Rule", 0, 23, ""},
+      {"<Orvel-TransML><Rules><!-- x --", 0, 23, ""},
+      {"<Orvel-TransML><Rules><![CDATA[", 0, 23, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.document);

@@ -38,66 +38,42 @@ INSTANTIATE_TEST_SUITE_P(ChunkSizes, CDataStorageChunkTest, ::testing::ValuesIn(
 // overlong `<` is no delimiter; a four-byte character becomes its surrogate pair.
 TEST_P(CDataStorageChunkTest, DecodesByModeAndMark) {
   constexpr auto kUtf8 = EncodingMode::Utf8;
+  using test::Bytes;
   std::vector<test::CDecodeCase> cases = {
-      {"two and three bytes", kUtf8, 0, {0xC3, 0xA9, 0xE2, 0x82, 0xAC}, u"\u00E9\u20AC"},
-      {"first and last of each length",
-       kUtf8,
-       0,
-       {0xC2, 0x80, 0xDF, 0xBF, 0xE0, 0xA0, 0x80, 0xED, 0x9F, 0xBF, 0xEE, 0x80, 0x80, 0xEF, 0xBF,
-        0xBF},
+      {"two and three bytes", kUtf8, 0, Bytes("\xC3\xA9\xE2\x82\xAC"), u"\u00E9\u20AC"},
+      {"first and last of each length", kUtf8, 0,
+       Bytes("\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF"),
        u"\u0080\u07FF\u0800\uD7FF\uE000\uFFFF"},
-      {"lead without continuation",
-       kUtf8,
-       0,
-       {0xC3, 0x41, 0xC3, 0xC3, 0xA9},
+      {"lead without continuation", kUtf8, 0, Bytes("\xC3\x41\xC3\xC3\xA9"),
        u"\uFFFDA\uFFFD\u00E9"},
-      {"four-byte character", kUtf8, 0, {0xF0, 0x9F, 0x98, 0x80, 0x41}, u"\U0001F600A"},
-      {"first and last four-byte characters",
-       kUtf8,
-       0,
-       {0xF0, 0x90, 0x80, 0x80, 0xF4, 0x8F, 0xBF, 0xBF},
+      {"four-byte character", kUtf8, 0, Bytes("\xF0\x9F\x98\x80\x41"), u"\U0001F600A"},
+      {"first and last four-byte characters", kUtf8, 0, Bytes("\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"),
        u"\xD800\xDC00\xDBFF\xDFFF"},
       // The lead byte of a form with a second byte out of its range is a subpart by itself.
-      {"overlong <, /, NUL",
-       kUtf8,
-       0,
-       {0xC0, 0xBC, 0xE0, 0x80, 0xBC, 0xF0, 0x80, 0x80, 0xBC, 0xC0, 0xAF, 0xC1, 0xBF, 0xC0, 0x80},
+      {"overlong <, /, NUL", kUtf8, 0,
+       Bytes("\xC0\xBC\xE0\x80\xBC\xF0\x80\x80\xBC\xC0\xAF\xC1\xBF\xC0\x80"),
        std::u16string(15, u'\uFFFD')},
-      {"overlong four bytes",
-       kUtf8,
-       0,
-       {0xF0, 0x8F, 0xBF, 0xBF, 0x41},
+      {"overlong four bytes", kUtf8, 0, Bytes("\xF0\x8F\xBF\xBF\x41"),
        u"\uFFFD\uFFFD\uFFFD\uFFFDA"},
-      {"surrogates", kUtf8, 0, {0xED, 0xA0, 0xBD, 0xED, 0xBF, 0xBF}, std::u16string(6, u'\uFFFD')},
-      {"above U+10FFFF",
-       kUtf8,
-       0,
-       {0xF4, 0x90, 0x80, 0x80, 0xF7, 0xBF, 0xBF, 0xBF, 0x41},
+      {"surrogates", kUtf8, 0, Bytes("\xED\xA0\xBD\xED\xBF\xBF"), std::u16string(6, u'\uFFFD')},
+      {"above U+10FFFF", kUtf8, 0, Bytes("\xF4\x90\x80\x80\xF7\xBF\xBF\xBF\x41"),
        std::u16string(8, u'\uFFFD') + u"A"},
-      {"lead F5, F8 and FF",
-       kUtf8,
-       0,
-       {0xF5, 0x41, 0xF8, 0x80, 0xFF, 0x42},
+      {"lead F5, F8 and FF", kUtf8, 0, Bytes("\xF5\x41\xF8\x80\xFF\x42"),
        u"\uFFFDA\uFFFD\uFFFD\uFFFDB"},
-      {"stray continuation bytes", kUtf8, 0, {0x80, 0xBF, 0x41, 0x80}, u"\uFFFD\uFFFDA\uFFFD"},
+      {"stray continuation bytes", kUtf8, 0, Bytes("\x80\xBF\x41\x80"), u"\uFFFD\uFFFDA\uFFFD"},
       // A valid beginning cut short is one subpart, whatever its length.
-      {"cut short",
-       kUtf8,
-       0,
-       {0xF0, 0x9F, 0x98, 0x41, 0xE2, 0x82, 0x3C, 0xF4, 0x8F, 0xC3, 0xA9},
+      {"cut short", kUtf8, 0, Bytes("\xF0\x9F\x98\x41\xE2\x82<\xF4\x8F\xC3\xA9"),
        u"\uFFFDA\uFFFD<\uFFFD\u00E9"},
-      {"the standard's example",
-       kUtf8,
-       0,
-       {0x61, 0xF1, 0x80, 0x80, 0xE1, 0x80, 0xC2, 0x62, 0x80, 0x63, 0x80, 0xBF, 0x64},
+      {"the standard's example", kUtf8, 0,
+       Bytes("a\xF1\x80\x80\xE1\x80\xC2\x62\x80\x63\x80\xBF\x64"),
        u"a\uFFFD\uFFFD\uFFFDb\uFFFDc\uFFFD\uFFFDd"},
-      {"UTF-16", EncodingMode::Utf16, 0, {0x41, 0x00, 0xAC, 0x20}, u"A\u20AC"},
-      {"single byte", EncodingMode::Single, 0, {0x80, 0xE9, 0xFF}, u"\u0080\u00E9\u00FF"},
-      {"mark FF FE", kModeDetect, 0, {0xFF, 0xFE, 0x41, 0x00}, u"A"},
-      {"mark FE FF", kModeDetect, 0, {0xFE, 0xFF, 0x00, 0x41, 0x20, 0xAC}, u"A\u20AC"},
-      {"mark EF BB BF", kModeDetect, 0, {0xEF, 0xBB, 0xBF, 0xC3, 0xA9}, u"\u00E9"},
-      {"no mark", kModeDetect, 0, {0x3C, 0xE9, 0x3E}, u"<\u00E9>"},
-      {"only a mark", kModeDetect, 0, {0xFF, 0xFE}, u""},
+      {"UTF-16", EncodingMode::Utf16, 0, Bytes(std::string_view("A\0\xAC\x20", 4)), u"A\u20AC"},
+      {"single byte", EncodingMode::Single, 0, Bytes("\x80\xE9\xFF"), u"\u0080\u00E9\u00FF"},
+      {"mark FF FE", kModeDetect, 0, Bytes(std::string_view("\xFF\xFE\x41\0", 4)), u"A"},
+      {"mark FE FF", kModeDetect, 0, Bytes(std::string_view("\xFE\xFF\0A\x20\xAC", 6)), u"A\u20AC"},
+      {"mark EF BB BF", kModeDetect, 0, Bytes("\xEF\xBB\xBF\xC3\xA9"), u"\u00E9"},
+      {"no mark", kModeDetect, 0, Bytes("<\xE9>"), u"<\u00E9>"},
+      {"only a mark", kModeDetect, 0, Bytes("\xFF\xFE"), u""},
   };
   // Inputs around one buffer, with characters split across the refill.
   cases.push_back({"ASCII 1024", EncodingMode::Utf8, 0, Utf8Bytes(Pattern(1024)), Pattern(1024)});
@@ -216,8 +192,9 @@ TEST(CDataStorageTest, CharacterCountWrapsPastTwoToTheThirtyOne) {
 // gets U+E000 first.
 TEST(CDataStorageTest, IfStartRuleAddsE000BeforeOtherUnits) {
   const std::pair<char16_t, std::u16string> cases[] = {
-      {u'A', u"\uE000A"},     {u'\uE3FF', u"\uE3FF"}, {u'\uE400', u"\uE000\uE400"},
-      {u'\uE800', u"\uE800"}, {u'\uEBFF', u"\uEBFF"}, {u'\uEC00', u"\uE000\uEC00"},
+      {u'A', u"\uE000A"},           {u'\uE3FF', u"\uE3FF"}, {u'\uE400', u"\uE000\uE400"},
+      {u'\uE7FF', u"\uE000\uE7FF"}, {u'\uE800', u"\uE800"}, {u'\uEBFF', u"\uEBFF"},
+      {u'\uEC00', u"\uE000\uEC00"},
   };
   for (const auto& [first, written] : cases) {
     SCOPED_TRACE(static_cast<int>(first));
@@ -294,28 +271,23 @@ TEST(CDataStorageTest, CaptureHoldsUnitsUntilFlushedAndPairsAcrossIt) {
 // Single-byte table pages write the table's byte or "?", index 3 "?" above U+007F, the other
 // indexes as index 0. CanEncode is true exactly for the units written without turning into "?".
 TEST(CDataStorageTest, EncodesByModeAndCodePage) {
+  using test::Bytes;
   const struct {
     EncodingMode mode;
     std::int16_t codePage;
     std::u16string units;
     std::vector<std::uint8_t> bytes;
   } cases[] = {
-      {EncodingMode::Utf8,
-       0,
-       u"\u007F\u0080\u07FF\u0800",
-       {0x7F, 0xC2, 0x80, 0xDF, 0xBF, 0xE0, 0xA0, 0x80}},
+      {EncodingMode::Utf8, 0, u"\u007F\u0080\u07FF\u0800",
+       Bytes("\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80")},
       {EncodingMode::Utf8, 0, u"\xD83D\xDE00", {0xF0, 0x9F, 0x98, 0x80}},
       // UTF-8 output is markup: what XML 1.0 excludes (no reference may stand for it) is U+FFFD.
-      {EncodingMode::Utf8,
-       0,
-       std::u16string(u"\0\x08\t\n\x0B\x0C\r\x1F \uFFFD\uFFFE\uFFFF", 12),
-       {0xEF, 0xBF, 0xBD, 0xEF, 0xBF, 0xBD, 0x09, 0x0A, 0xEF, 0xBF, 0xBD, 0xEF, 0xBF, 0xBD,
-        0x0D, 0xEF, 0xBF, 0xBD, 0x20, 0xEF, 0xBF, 0xBD, 0xEF, 0xBF, 0xBD, 0xEF, 0xBF, 0xBD}},
+      {EncodingMode::Utf8, 0, std::u16string(u"\0\x08\t\n\x0B\x0C\r\x1F \uFFFD\uFFFE\uFFFF", 12),
+       Bytes("\xEF\xBF\xBD\xEF\xBF\xBD\t\n\xEF\xBF\xBD\xEF\xBF\xBD\r\xEF\xBF\xBD "
+             "\xEF\xBF\xBD\xEF\xBF\xBD"
+             "\xEF\xBF\xBD")},
       {EncodingMode::Utf16, 0, u"A\u20AC\xD800", {0x41, 0x00, 0xAC, 0x20, 0x00, 0xD8}},
-      {EncodingMode::Single,
-       0,
-       u"a\u00E9\u00FF\u0100\u0098\xD800",
-       {'a', 0xE9, 0xFF, '?', 0x98, '?'}},
+      {EncodingMode::Single, 0, u"a\u00E9\u00FF\u0100\u0098\xD800", Bytes("a\xE9\xFF?\x98?")},
       {EncodingMode::Single, kCodePageWindows1251, u"\u0416\u00E9\u0098z", {0xC6, '?', 0x98, 'z'}},
       {EncodingMode::Single, kCodePageAscii, u"a\u00E9\u0080", {'a', '?', '?'}},
       {EncodingMode::Single, kCodePageHz, u"\u00FF\u554A", {0xFF, '?'}},

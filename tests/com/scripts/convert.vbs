@@ -1,9 +1,8 @@
 ' Tagvert tests: a VBScript host drives the converter late-bound, as a translation host would.
 ' cscript //nologo convert.vbs DIRECTION OUTDIR INPUT...
 ' Prints the identity of both ProgIDs and the property table, sets and reads Direction, tests
-' every input with IsFormatAvailable, and writes for input number i (from 0):
-'   OUTDIR\i.vbs.if / .ttx          ConvertToIF / ConvertFromIF with file-name VARIANTs
-'   OUTDIR\i.vbsfile.if / .ttx      ConvertToIFFile / ConvertFromIFFile
+' every input with IsFormatAvailable, and writes for input number i (from 0) OUTDIR\i.vbs.if and
+' .ttx with ConvertToIF / ConvertFromIF and file-name VARIANTs.
 ' Any failure prints "FAILED <what>: <number>" and ends with exit code 1.
 Option Explicit
 
@@ -33,7 +32,7 @@ Sub ShowIdentity(progId)
 End Sub
 
 On Error Resume Next
-Dim direction, outDir, i, c, c2, legacy, input, base
+Dim direction, outDir, i, c, c2, input, base
 direction = CLng(WScript.Arguments(0))
 outDir = WScript.Arguments(1)
 
@@ -42,10 +41,6 @@ ShowIdentity "Tagvert.Converter.2"
 
 Set c = CreateObject("Tagvert.Converter")
 Set c2 = CreateObject("Tagvert.Converter.2")
-' Late binding sees only the default interface; the File forms live on IOrvIFConverter, which the
-' test's script helper hands out (a script cannot QueryInterface).
-Set legacy = CreateObject("TagvertTest.ScriptHelper").LegacyFace(c)
-Check "LegacyFace"
 ' A variable would be passed by reference, which Property put refuses; CLng passes a value.
 c.Property("Direction") = CLng(direction)
 ' A put accepts a 16-bit index (VBScript's 0), a get wants a 32-bit one.
@@ -69,10 +64,6 @@ For i = 2 To WScript.Arguments.Count - 1
   Check "ConvertToIF " & input
   c2.ConvertFromIF base & ".vbs.if", base & ".vbs.ttx"
   Check "ConvertFromIF " & input
-  legacy.ConvertToIFFile input, base & ".vbsfile.if"
-  Check "ConvertToIFFile " & input
-  legacy.ConvertFromIFFile base & ".vbsfile.if", base & ".vbsfile.ttx"
-  Check "ConvertFromIFFile " & input
 Next
 
 ' An IF document is not TTX: the format test answers 0x800401C2.
@@ -83,7 +74,6 @@ Err.Clear
 c.IsFormatAvailable input
 WScript.Echo "IsFormatAvailable(variable)=" & Err.Number
 Err.Clear
-WScript.Echo "SrcFormatId=" & legacy.SrcFormatId & " " & TypeName(legacy.SrcFormatId)
 
 If failures > 0 Then WScript.Quit 1
 WScript.Echo "done"

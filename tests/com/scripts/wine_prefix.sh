@@ -22,10 +22,6 @@ idl_uuid() {
     sed 's/.*uuid(\([^)]*\)).*/{\1}/'
 }
 
-# Every identifier in the uuid(...) attributes of the IDL file $1, one a line.
-idl_uuids() {
-  sed -n 's/.*uuid(\([^)]*\)).*/{\1}/p' "$1"
-}
 
 fail() {
   echo "FAILED: $*" >&2
