@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "frame/ttx_converter.h"
 #include "cli/platform/cli_services.h"
+#include "frame/ttx_converter.h"
 #include "storage/char_class.h"
 
 namespace {
