@@ -143,9 +143,9 @@ TEST(CommandTableTest, HelpAndParserFollowTheTable) {
       }
       // One file (none for the commands that take none) and the option with a good value.
       std::vector<std::string> args = {command->name};
-      if (command->files != nullptr) args.push_back("f");
-      args.push_back(option.longName);
-      if (option.needs != nullptr) args.push_back(option.id == Option::Jobs ? "2" : "1");
+      if (command->files != nullptr) args.emplace_back("f");
+      args.emplace_back(option.longName);
+      if (option.needs != nullptr) args.emplace_back(option.id == Option::Jobs ? "2" : "1");
       const bool takes = ((command->options | kEveryCommand) & Bit(option.id)) != 0;
       EXPECT_EQ(ParseArguments(args).ok(), takes) << option.longName;
     }
