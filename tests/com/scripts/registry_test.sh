@@ -1,12 +1,21 @@
 #!/bin/sh
 # Tagvert tests: registration with the platform's own tools under Wine.
 #   registry_test.sh BUILD_DIR IDL_FILE
-# regsvr32 writes exactly the registry tree of the converter (checked with reg query), regsvr32 /u removes the class and ProgID keys and keeps the
+# regsvr32 writes exactly the registry tree of the converter (checked with reg query), a second
+# registration leaves one copy of it, regsvr32 /u removes the class and ProgID keys and keeps the
 # shared keys; tagvert.exe register / unregister do the same through the same exports. Keys that
-# are not ours (the kernel's text service, another converter) stay exactly as they were.
+# are not ours (the kernel's text service, another converter) stay exactly as they were: a
+# `reg export` of HKCR and of the converter list differs only in our keys while registered and
+# not at all after unregistering.
 set -eu
 here="$(cd "$(dirname "$0")" && pwd)"
 . "$here/wine_prefix.sh"
+
+# The identifiers (uuid attributes) of an IDL file, in braces.
+idl_uuids() {
+  sed -n 's/.*uuid(\([^)]*\)).*/{\1}/p' "$1"
+}
+
 build="$(cd "$1" && pwd)"
 idl="$2"
 dll="$(winpath "$build/tagvert.dll")"
@@ -127,28 +136,69 @@ plant "HKCR\\CLSID\\$kernel_clsid\\InprocServer32" 'C:\Kernel\textsvc.dll' Threa
 plant "$converters\\$other" 'Another converter' Kernel yes
 wine reg add "$converters\\$other" /v ID /t REG_DWORD /d 7 /f >/dev/null || fail "cannot plant ID"
 
-# The keys planted above as reg query prints them: registering and unregistering (the type
-# library's too) leave them exactly as they were.
-foreign() {
-  for key in "HKCR\\Interface\\$kernel_iid" "HKCR\\CLSID\\$kernel_clsid" "$converters\\$other"; do
-    wine reg query "$key" /s 2>&1 | tr -d '\r'
+# Exports HKCR and the converter list into $WINEPREFIX/$1.reg as UTF-8 text.
+export_registry() {
+  : >"$WINEPREFIX/$1.reg"
+  for key in HKCR "$converters"; do
+    wine reg export "$key" "$WINEPREFIX/export.reg" /y >/dev/null || fail "reg export $key"
+    iconv -f UTF-16 -t UTF-8 "$WINEPREFIX/export.reg" | tr -d '\r' >>"$WINEPREFIX/$1.reg"
   done
 }
-foreign >"$WINEPREFIX/foreign-before.txt"
-expect_foreign() {
-  foreign | diff -u "$WINEPREFIX/foreign-before.txt" - >&2 || fail "foreign keys changed $1"
-  echo "ok: foreign keys as before $1"
+# The export $1 without the sections of the converter's own keys: its ProgIDs, its class, its
+# type library, its interfaces (in both registry views) and its converter-list entry.
+foreign_keys() {
+  awk -v ours="$(idl_uuids "$idl" | tr '\n' ' ')" '
+    BEGIN { n = split(ours, ids, " "); for (i = 1; i <= n; i++) own[toupper(ids[i])] = 1 }
+    /^\[/ {
+      k = split(substr($0, 2, length($0) - 2), part, "[\\\\]")
+      # The 32-bit view (Wow6432Node) holds the same keys of ours.
+      if (k >= 2 && toupper(part[2]) == "WOW6432NODE") {
+        for (i = 2; i < k; i++) part[i] = part[i + 1]
+        k--
+      }
+      mine = k >= 2 && part[1] == "HKEY_CLASSES_ROOT" && part[2] ~ /^Tagvert\.Converter(\.2)?$/
+      mine = mine || (k >= 3 && toupper(part[2]) ~ /^(CLSID|TYPELIB|INTERFACE)$/ && toupper(part[3]) in own)
+      mine = mine || (k >= 7 && toupper(part[6]) == "CONVERTERS" && toupper(part[7]) in own)
+    }
+    !mine' "$WINEPREFIX/$1.reg"
 }
+expect_same() {
+  if ! cmp -s "$1" "$2"; then
+    diff -u "$1" "$2" | head -n 40 >&2
+    fail "$3"
+  fi
+  echo "ok: $3"
+}
+export_registry before
 
 wine regsvr32 /s "$dll" || fail "regsvr32 returned $?"
 expect_tree "after regsvr32" "$registered"
 expect_typelib yes
-expect_foreign "after regsvr32"
+echo "--- the tree as reg query printed it after registration:"
+tree
+echo "---"
+
+wine regsvr32 /s "$dll" || fail "second regsvr32 returned $?"
+expect_tree "after a second regsvr32" "$registered"
+
+export_registry registered
+foreign_keys before >"$WINEPREFIX/before-foreign.reg"
+foreign_keys registered >"$WINEPREFIX/registered-foreign.reg"
+expect_same "$WINEPREFIX/before-foreign.reg" "$WINEPREFIX/registered-foreign.reg" \
+  "registered twice, every key but ours as before"
+[ "$(wc -l <"$WINEPREFIX/registered.reg")" -gt "$(wc -l <"$WINEPREFIX/before.reg")" ] ||
+  fail "the exports do not show the converter's keys"
 
 wine regsvr32 /u /s "$dll" || fail "regsvr32 /u returned $?"
 expect_tree "after regsvr32 /u" "$unregistered"
 expect_typelib no
-expect_foreign "after regsvr32 /u"
+export_registry unregistered
+expect_same "$WINEPREFIX/before.reg" "$WINEPREFIX/unregistered.reg" \
+  "unregistered, HKCR and the converter list as before"
+echo "--- the keys that the exports showed only while registered (with what lies below them):"
+diff "$WINEPREFIX/before.reg" "$WINEPREFIX/registered.reg" | sed -n 's/^> \[\(.*\)\]$/\1/p' |
+  sed 's/\(}\|Tagvert\.Converter\(\.2\)\{0,1\}\)\\.*/\1/' | sort -u
+echo "---"
 
 # Runs tagvert.exe; sets rc and out (its output without carriage returns).
 run_tagvert() {
