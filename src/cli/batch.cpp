@@ -237,12 +237,11 @@ JobOutcome CBatch::ConvertTo(const CJob& job, CTagvertConverter& converter,
                              const std::shared_ptr<CFileStream>& in, CCliListener& listener,
                              CCliOutput& out) {
   std::optional<CFromIfCheck> check;
-  ByteStreamPtr sourceStream = in;
   if (!m_toIF) {
     check.emplace(m_options, job.input, m_messages);
     check->Observe(converter);
   }
-  const CEndpoint source = CEndpoint::Stream(sourceStream);
+  const CEndpoint source = CEndpoint::Stream(in);
   const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, listener));
   const HResult hr =
       m_toIF ? converter.ConvertToIF(source, target) : converter.ConvertFromIF(source, target);

@@ -230,7 +230,6 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
     return ExitCode::Failed;
   }
   std::optional<CFromIfCheck> check;
-  ByteStreamPtr sourceStream = std::make_shared<CWatchedStream>(in, *listener);
   if (!toIF) {
     check.emplace(o, input, messages);
     if (o.against && !check->LoadSent()) {
@@ -240,7 +239,7 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
     }
     check->Observe(converter);
   }
-  const CEndpoint source = CEndpoint::Stream(sourceStream);
+  const CEndpoint source = CEndpoint::Stream(std::make_shared<CWatchedStream>(in, *listener));
   const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, *listener));
 
   const auto started = std::chrono::steady_clock::now();
