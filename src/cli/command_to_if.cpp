@@ -51,8 +51,8 @@ std::string Help() {
          "warning names the languages of the document's Tuvs when none matches. An input\n"
          "that is not TTX (no TRADOStag start tag among its first items) is refused\n"
          "unless --force is given. Warnings never change the exit status.\n" +
-         kBatchHelp + "\nLanguage tags (either letter case; or a bare language: fr, de, ja):\n" + WrapList(KnownLanguageTags()) +
-         "\n";
+         kBatchHelp + "\nLanguage tags (either letter case; or a bare language: fr, de, ja):\n" +
+         WrapList(KnownLanguageTags()) + "\n";
 }
 
 std::string Check(const CCliOptions& o) {

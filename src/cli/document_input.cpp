@@ -86,10 +86,11 @@ bool ReportInputCut(const CTagvertConverter& converter, const std::string& input
                     CMessages& messages, bool strict) {
   const auto& cut = converter.GetInputCut();
   if (!cut) return true;
-  std::string where = "at line " + std::to_string(cut->line) + ", column " +
-                      std::to_string(cut->column);
+  std::string where =
+      "at line " + std::to_string(cut->line) + ", column " + std::to_string(cut->column);
   if (cut->insideMarkup) where += ", inside a tag";
-  if (cut->rootOpen) where += cut->insideMarkup ? " with TRADOStag still open" : ", with TRADOStag still open";
+  if (cut->rootOpen)
+    where += cut->insideMarkup ? " with TRADOStag still open" : ", with TRADOStag still open";
   if (strict) {
     messages.Error(Quote(input) + " is cut off " + where +
                    " (--strict); no output file was written.");

@@ -52,7 +52,8 @@ void CTTXRulesProcessor::ChooseDocumentLanguage(const CElementTable& table, cons
     if (kind == 0) {
       kind = 2;
       for (const CRule* rule : tuvRules) {
-        if (NamesMatch(rule->m_name, names.Name(record.nameId), rule->m_nameCaseSensitive)) kind = 1;
+        if (NamesMatch(rule->m_name, names.Name(record.nameId), rule->m_nameCaseSensitive))
+          kind = 1;
       }
     }
     if (kind != 1) continue;

@@ -147,8 +147,7 @@ TEST(CConverterTest, TranslatesTheTuvOfTheTargetLanguageAsDocumentsWriteIt) {
               tagvert::kSOk);
     // A translated Tuv's start tag is a group of its own: the boundary U+E000 ends it.
     const std::string text = std::string("\x00\xE0", 2) + utf16("Bonjour");
-    EXPECT_EQ(ifStream->Data().find(text) != std::string::npos, row.translated)
-        << row.document;
+    EXPECT_EQ(ifStream->Data().find(text) != std::string::npos, row.translated) << row.document;
   }
 }
 

@@ -64,7 +64,10 @@ TEST(ScanLanguagesTest, TheTargetsTuvLanguageAndTheMismatchWhenNoneMatches) {
       {{u"fr-CA", u"FR_be"}, u"", 0x00080000, u"fr-CA", ""},
       // Never the source language by its language alone.
       {{u"en-US", u"en-CA"}, u"EN-us", 0x04020000, u"en-CA", ""},
-      {{u"en-US", u"de-DE"}, u"en-us", 0x04020000, u"EN-GB",
+      {{u"en-US", u"de-DE"},
+       u"en-us",
+       0x04020000,
+       u"EN-GB",
        "no Tuv in EN-GB; the document has en-US, de-DE"},
       {{u"frx", u"f"}, u"", 0x00080000, u"FR-FR", "no Tuv in FR-FR; the document has frx, f"},
   };
