@@ -54,8 +54,8 @@ CDocumentLanguages ScanLanguages(const ByteStreamPtr& source) {
       if (const std::u16string* target = Attribute(element, u"TargetLanguage")) {
         result.targetLanguage = *target;
       }
-      if (const std::u16string* source = Attribute(element, u"SourceLanguage")) {
-        result.sourceLanguage = *source;
+      if (const std::u16string* language = Attribute(element, u"SourceLanguage")) {
+        result.sourceLanguage = *language;
       }
     }
   }

@@ -29,7 +29,8 @@ void CTTXRulesProcessor::ChooseDocumentLanguage(const CElementTable& table, cons
       tuvRules.push_back(rule.get());
     }
   }
-  if (tuvRules.empty()) return;
+  // No language of the table (UNK-UNK): no document carries it in any form.
+  if (tuvRules.empty() || !LanguageCodeOfTag(m_targetLanguage)) return;
   const CNameTable& names = table.Names();
   // Per name id: 0 not yet known, 1 a Tuv, 2 another name.
   std::vector<std::uint8_t> kinds(names.Size(), 0);
