@@ -56,7 +56,7 @@ for direction in "" "--direction=fr" "--direction=fr-fr"; do
   contains "$work/out" '"words": 1,'
   [ -z "$direction" ] && contains "$work/err" "target language fr, from the document"
 done
-sed 's/"fr"/"xx"/' "$work/fr.ttx" >"$work/xx.ttx"
+sed 's/"fr"/"xx"/g' "$work/fr.ttx" >"$work/xx.ttx"
 says 0 "warning: '$work/xx.ttx': the document names the target language 'xx', which is not in the language table: every Tuv is carried untranslated" "$tagvert" to-if "$work/xx.ttx" -o "$work/fr.if"
 says 0 "no Tuv in DE-DE; the document has en, xx" "$tagvert" to-if "$work/xx.ttx" -o "$work/fr.if" --direction de
 expect 0 "$tagvert" to-if "$work/xx.ttx" -o "$work/fr.if" --direction de-de --quiet
@@ -335,7 +335,7 @@ says 1 "'$work/odd16.ttx' ends with half a UTF-16 unit (--strict)" "$tagvert" to
 # same ending that is complete says nothing.
 printf '<TRADOStag><Body>\n<Tu><Tuv Lang="DE-DE">a</Tuv></Tu>\n<Tu><Tuv Lang="DE-DE">b <df Size' >"$work/cut.ttx"
 printf '<TRADOStag><Body>\n<Tu><Tuv Lang="DE-DE">a</Tuv></Tu>\n' >"$work/cut2.ttx"
-for row in "cut.ttx|line 3, column 36, inside a tag with TRADOStag still open" \
+for row in "cut.ttx|line 3, column 33, inside a tag with TRADOStag still open" \
   "cut2.ttx|line 3, column 1, with TRADOStag still open"; do
   name=${row%%|*}
   says 0 "warning: '$work/$name': the document is cut off at ${row#*|}; the rest of it is missing." "$tagvert" to-if "$work/$name" -o "$work/cut.if" --direction de
