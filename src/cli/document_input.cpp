@@ -52,7 +52,7 @@ bool HasIfHeader(IByteStream& in) {
 
 // "little-endian" or "big-endian" when the first bytes of `input` look like UTF-16 without a
 // byte-order mark: a zero byte in three units of four or more, all in the same half. Null
-// otherwise, and for what begins as IF does.
+// otherwise, and for what holds IF codes.
 const char* Utf16OrderWithoutMark(const std::string& input) {
   unsigned char head[512];
   std::uint32_t got = 0;
@@ -70,9 +70,14 @@ const char* Utf16OrderWithoutMark(const std::string& input) {
   for (std::uint32_t i = 0; i < got; ++i)
     zeros[i % 2] += head[i] == 0 ? 1 : 0;
   const std::uint32_t units = got / 2;
-  // IF is UTF-16 without a mark too: it begins with one of its codes (U+E000..U+EFFF), the
-  // header's unless the file is damaged.
-  if (units < 2 || (UnitAt(head) & 0xF000) == 0xE000) return nullptr;
+  if (units < 2 || (head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF)) {
+    return nullptr;
+  }
+  // IF is UTF-16 without a mark too, and its codes (U+E000..U+EFFF) show it, even in an IF
+  // whose header is damaged.
+  for (std::uint32_t i = 0; i + 1 < got; i += 2) {
+    if ((UnitAt(head + i) & 0xF000) == 0xE000) return nullptr;
+  }
   if (zeros[1] * 4 >= units * 3 && zeros[0] * 4 < units) return "little-endian";
   if (zeros[0] * 4 >= units * 3 && zeros[1] * 4 < units) return "big-endian";
   return nullptr;
