@@ -44,6 +44,8 @@ TEST(CConverterPropertyTest, PutTakesNamesAndIndexesOfAnyNumberType) {
     EXPECT_EQ(Direction(converter.Get()), row.stored);
     EXPECT_EQ(sink->events, row.event ? Events{row.event} : Events{});
   }
+  CVar value;  // a get takes no null name either
+  EXPECT_EQ(converter->get_Property(CVar(VT_BSTR, 0).v, &value.v), E_INVALIDARG);
 }
 
 // Every type a VARIANT can be given, in the forms the platform defines: a string, a 16- or

@@ -120,6 +120,9 @@ TEST(CConverterDispatchTest, EachFaceAnswersFromItsOwnTypeInfo) {
   EXPECT_EQ(IdOf(converter.Get(), L"TargetId"), 21);
   EXPECT_EQ(IdOf(old.Get(), L"ConvertFromIFStream"), 7);
   EXPECT_EQ(IdOf(old.Get(), L"TargetId"), DISPID_UNKNOWN);
+  UINT count = 0;
+  EXPECT_EQ(old->GetTypeInfoCount(&count), S_OK);
+  EXPECT_EQ(count, 1U);
   CPtr<ITypeInfo> info;
   EXPECT_EQ(old->GetTypeInfo(1, 1033, info.Out()), DISP_E_BADINDEX);
   ASSERT_EQ(old->GetTypeInfo(0, 1033, info.Out()), S_OK);

@@ -66,7 +66,7 @@ class CMemoryRegistry final : public IRegistry {
   }
   static std::string Key(RegistryRoot root, const std::u16string& path) {
     static const char* const kRoots[] = {"HKCR", "HKCU", "HKLM", "HKU", "HKCC"};
-    return kRoots[static_cast<int>(root)] + ("\\" + Utf16ToUtf8(path));
+    return std::string(kRoots[static_cast<int>(root)]) + "\\" + Utf16ToUtf8(path);
   }
   static std::string Value(RegistryRoot root, const std::u16string& path,
                            const std::u16string& name) {

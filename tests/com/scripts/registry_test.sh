@@ -98,9 +98,12 @@ expect_same() {
   echo "ok: $3"
 }
 expect_same "$WINEPREFIX/expected.reg" "$WINEPREFIX/written.reg" "our keys, registered twice"
-grep -qi "^\[HKEY_CLASSES_ROOT\\\\TypeLib\\\\$libid\\\\1.0\]" "$WINEPREFIX/registered.reg" &&
-  grep -qi "^\[HKEY_CLASSES_ROOT\\\\Interface\\\\$iid\\\\TypeLib\]" "$WINEPREFIX/registered.reg" ||
-  fail "the type library is not registered"
+# The number of the type library's keys (under its id and the interface's) in export $1.
+typelib_keys() {
+  grep -ci -e "^\[HKEY_CLASSES_ROOT\\\\TypeLib\\\\$libid\\\\1.0\]" \
+    -e "^\[HKEY_CLASSES_ROOT\\\\Interface\\\\$iid\\\\TypeLib\]" "$WINEPREFIX/$1.reg"
+}
+[ "$(typelib_keys registered)" = 2 ] || fail "the type library is not registered"
 sections -v before "$ours" >"$WINEPREFIX/before-foreign.reg"
 sections -v registered "$ours" >"$WINEPREFIX/registered-foreign.reg"
 expect_same "$WINEPREFIX/before-foreign.reg" "$WINEPREFIX/registered-foreign.reg" \
@@ -108,6 +111,7 @@ expect_same "$WINEPREFIX/before-foreign.reg" "$WINEPREFIX/registered-foreign.reg
 wine regsvr32 /u /s "$dll" || fail "regsvr32 /u returned $?"
 export_registry unregistered
 expect_same "$WINEPREFIX/before.reg" "$WINEPREFIX/unregistered.reg" "unregistered, all as before"
+[ "$(typelib_keys unregistered)" = 0 ] || fail "the type library is still registered"
 
 # tagvert.exe register / unregister through the same exports, with one line of output each.
 # Runs tagvert.exe with the arguments after $1; its exit status and output must be $1.
