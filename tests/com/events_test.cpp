@@ -1,9 +1,7 @@
 // Tagvert: the connection point and event delivery through IDispatch::Invoke: the events of a
-// conversion in order, sinks that cannot be reached, a stop from a handler, a target that fails.
+// conversion in order, sinks that cannot be reached, a stop from a handler, targets that fail.
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
-
-#include <shlwapi.h>
 
 #include "com_test_util.h"
 
@@ -84,7 +82,38 @@ TEST(CEventDeliveryTest, SinkWithoutIDispatchIsSkippedAndOtherFailuresFailTheCon
   EXPECT_EQ(state, 0x8000);
 }
 
-TEST(CEventDeliveryTest, StopFromAHandlerAndAFailingTargetEndTheConversion) {
+// A target that takes half of what it is offered, or refuses with `writeAnswer`; every other
+// method but Seek is refused.
+struct CTargetStream final : IStream {
+  STDMETHODIMP QueryInterface(REFIID, void** object) override {
+    *object = static_cast<IStream*>(this);
+    return S_OK;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP Read(void*, ULONG, ULONG*) override { return E_NOTIMPL; }
+  STDMETHODIMP Write(const void*, ULONG size, ULONG* written) override {
+    *written = size / 2;
+    return writeAnswer;
+  }
+  STDMETHODIMP Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER* position) override {
+    if (position) position->QuadPart = 0;
+    return S_OK;
+  }
+  STDMETHODIMP SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
+  STDMETHODIMP CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP Commit(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP Revert() override { return E_NOTIMPL; }
+  STDMETHODIMP LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP Stat(STATSTG*, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP Clone(IStream**) override { return E_NOTIMPL; }
+  HRESULT writeAnswer = S_OK;
+};
+
+TEST(CEventDeliveryTest, StopFromAHandlerAShortWriteAndAFailingTargetEndTheConversion) {
   auto converter = CreateConverter();
   auto sink = MakeSink(converter.Get());
   sink->onEvent = [&](const std::string& e) {
@@ -95,13 +124,13 @@ TEST(CEventDeliveryTest, StopFromAHandlerAndAFailingTargetEndTheConversion) {
   EXPECT_EQ(sink->events.back(), "State 2");
   EXPECT_TRUE(StreamBytes(out.Get()).empty());
 
-  // A target stream that refuses to be written (a file opened for reading).
   sink->onEvent = nullptr;
-  const std::wstring file = WorkFile("read-only.if");
-  WriteBytes(file, "");
-  CPtr<IStream> target;
-  ::SHCreateStreamOnFileEx(file.c_str(), STGM_READ, 0, FALSE, nullptr, target.Out());
-  EXPECT_EQ(ConvertMemory(converter.Get(), target.Get()), STG_E_ACCESSDENIED);
+  CTargetStream target;
+  EXPECT_EQ(ConvertMemory(converter.Get(), &target), E_FAIL);
+  EXPECT_EQ(Events(sink->events.end() - 2, sink->events.end()),
+            (Events{"State 32771", "State 32768"}));
+  target.writeAnswer = STG_E_ACCESSDENIED;
+  EXPECT_EQ(ConvertMemory(converter.Get(), &target), STG_E_ACCESSDENIED);
   EXPECT_EQ(sink->events.back(), "State 32768");
 }
 

@@ -26,7 +26,7 @@ TEST(CClassObjectTest, CreatesTheConverterAggregatedOnlyAsIUnknownAndLocksTheMod
   const auto canUnloadNow =
       reinterpret_cast<Fn>(reinterpret_cast<void*>(TagvertExport("DllCanUnloadNow")));
   CPtr<IClassFactory> factory;
-  EXPECT_EQ(GetClassObject(IID_IDispatch, IID_IClassFactory, factory.OutVoid()),
+  EXPECT_EQ(GetClassObject(IID_IOrvIFConverterEx4, IID_IClassFactory, factory.OutVoid()),
             CLASS_E_CLASSNOTAVAILABLE);
   ASSERT_EQ(GetClassObject(CLSID_TagvertConverter, IID_IClassFactory, factory.OutVoid()), S_OK);
   EXPECT_EQ(canUnloadNow(), S_OK);

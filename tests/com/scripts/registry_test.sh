@@ -62,37 +62,25 @@ wine regsvr32 /s "$dll" || fail "second regsvr32 returned $?"
 export_registry registered
 sections registered "$progids|(CLSID|CONVERTERS)\\\\.$(upper "$clsid")" >"$WINEPREFIX/written.reg"
 module="$(printf '%s' "$dll" | sed 's/\\/\\\\/g')"
-cat >"$WINEPREFIX/expected.reg" <<TREE
-[HKEY_CLASSES_ROOT\\CLSID\\$clsid]
-@="Tagvert Converter Class"
-
-[HKEY_CLASSES_ROOT\\CLSID\\$clsid\\InprocServer32]
-@="$module"
-"ThreadingModel"="both"
-
-[HKEY_CLASSES_ROOT\\CLSID\\$clsid\\ProgID]
-@="Tagvert.Converter.2"
-
-[HKEY_CLASSES_ROOT\\CLSID\\$clsid\\VersionIndependentProgID]
-@="Tagvert.Converter"
-
-[HKEY_CLASSES_ROOT\\Tagvert.Converter]
-@="Tagvert Converter Class"
-
-[HKEY_CLASSES_ROOT\\Tagvert.Converter\\CLSID]
-@="$clsid"
-
-[HKEY_CLASSES_ROOT\\Tagvert.Converter.2]
-@="Tagvert Converter Class"
-
-[HKEY_CLASSES_ROOT\\Tagvert.Converter.2\\CLSID]
-@="$clsid"
-
-[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvel Labs\\Lexcore\\Internal Format\\Converters\\$clsid]
-@="Tagvert Converter"
-"ID"=dword:0000001f
-
-TREE
+# The section of key $1 with the values $2... as `reg export` writes it.
+section() {
+  printf '[%s]\n' "$1"
+  shift
+  printf '%s\n' "$@" ""
+}
+class="HKEY_CLASSES_ROOT\\CLSID\\$clsid"
+{
+  section "$class" '@="Tagvert Converter Class"'
+  section "$class\\InprocServer32" "@=\"$module\"" '"ThreadingModel"="both"'
+  section "$class\\ProgID" '@="Tagvert.Converter.2"'
+  section "$class\\VersionIndependentProgID" '@="Tagvert.Converter"'
+  for progid in Tagvert.Converter Tagvert.Converter.2; do
+    section "HKEY_CLASSES_ROOT\\$progid" '@="Tagvert Converter Class"'
+    section "HKEY_CLASSES_ROOT\\$progid\\CLSID" "@=\"$clsid\""
+  done
+  section "HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvel Labs\\Lexcore\\Internal Format\\Converters\\$clsid" \
+    '@="Tagvert Converter"' '"ID"=dword:0000001f'
+} >"$WINEPREFIX/expected.reg"
 expect_same() {
   diff -u "$1" "$2" >&2 || fail "$3"
   echo "ok: $3"
