@@ -1,5 +1,6 @@
-// Tagvert: conversions through COM, compared byte for byte with the native build's output for
-// the same documents (the golden documents and the real samples).
+// Tagvert: sources and targets as a host hands them over (file names, streams, by reference, or
+// something else) to the format test and the conversions, and the converted bytes, identical to
+// the native build's output for the same documents (the golden documents and the real samples).
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
@@ -10,110 +11,90 @@
 namespace tagvert::comtest {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+TEST(CConverterSourceTest, FormatTestAndConversionsTakeNamesAndStreams) {
+  const std::wstring ttx = WorkFile("format.ttx"), notTtx = WorkFile("format.xml");
+  WriteBytes(ttx, "\xEF\xBB\xBF<?xml version='1.0'?>\r\n<TRADOStag><Body/></TRADOStag>");
+  WriteBytes(notTtx, "<tradostag><Body/></tradostag>");
+  auto converter = CreateConverter();
+  auto sink = MakeSink(converter.Get());
+  CVar name(ttx);
+  CVar byRef(VT_BSTR | VT_BYREF, 0);
+  V_BSTRREF(&byRef.v) = &V_BSTR(&name.v);
+  constexpr HRESULT kNotTtx = static_cast<HRESULT>(0x800401C2);
+  const struct {
+    CVar source;
+    HRESULT format, conversion;  // IsFormatAvailable's and ConvertToIF's results
+  } rows[] = {
+      {CVar(ttx), S_OK, S_OK},
+      {std::move(byRef), E_INVALIDARG, S_OK},  // the conversions dereference, the test does not
+      {CVar(notTtx), kNotTtx, S_OK},
+      {CVar(WorkFile("missing.ttx")), E_INVALIDARG, E_INVALIDARG},
+      {CVar::Unknown(MemoryStream(ReadBytes(ttx)).Get()), S_OK, S_OK},
+      {CVar::Unknown(sink.Get()), E_INVALIDARG, E_INVALIDARG},  // an object without IStream
+      {CVar::I4(3), E_INVALIDARG, E_INVALIDARG},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(&row - rows);
+    EXPECT_EQ(converter->IsFormatAvailable(row.source.v), row.format);
+    sink->events.clear();
+    auto out = MemoryStream();
+    EXPECT_EQ(converter->ConvertToIF(row.source.v, CVar::Unknown(out.Get()).v, CVar().v),
+              row.conversion);
+    ASSERT_FALSE(sink->events.empty());
+    EXPECT_EQ(sink->events.back(), row.conversion == S_OK ? "State 0" : "State 32768");
+  }
+  EXPECT_EQ(converter->ConvertToIF(CVar(ttx).v, CVar().v, CVar().v), E_INVALIDARG);  // no target
+  auto legacy = converter.As<IOrvIFConverter>(IID_IOrvIFConverter);
+  EXPECT_EQ(legacy->IsFormatAvailableStream(MemoryStream(ReadBytes(notTtx)).Get()), kNotTtx);
+  EXPECT_EQ(legacy->IsFormatAvailableFile(CBstr(ttx.c_str()).s), S_OK);
+  EXPECT_EQ(legacy->IsFormatAvailableFile(nullptr), E_INVALIDARG);
+}
 
-// The ways a host hands over a source and a target. (File names in VARIANTs: the script client,
-// tests/com/scripts.)
-enum class Way { FileStreams, MemoryStreams, FileNames };
-
-const struct {
-  Way way;
-  const char* name;
-} kWays[] = {
-    {Way::FileStreams, "ConvertXStream with SHCreateStreamOnFileEx"},
-    {Way::MemoryStreams, "ConvertX with CreateStreamOnHGlobal in VARIANTs"},
-    {Way::FileNames, "ConvertXFile with file names"},
-};
-
-// Converts `input` (a file) one way and returns the output bytes and the result.
-HRESULT Convert(IOrvIFConverterEx4* converter, bool toIF, Way way, const std::wstring& input,
-                Bytes& output) {
+// Converts `input` (a file) one way, in one of the three ways a host hands over a source and a
+// target, and returns the output bytes.
+Bytes Convert(IOrvIFConverterEx4* converter, bool toIF, int way, const std::wstring& input) {
   CPtr<IOrvIFConverter> legacy;
   converter->QueryInterface(IID_IOrvIFConverter, legacy.OutVoid());
-  CVar reserv;
+  const std::wstring outFile = WorkFile(toIF ? "out.if" : "out.ttx");
+  ::DeleteFileW(outFile.c_str());
+  CPtr<IStream> in, out;
   HRESULT hr = E_UNEXPECTED;
-  switch (way) {
-    case Way::FileStreams: {
-      const std::wstring outFile = WorkFile(toIF ? "out.if" : "out.ttx");
-      ::DeleteFileW(outFile.c_str());
-      CPtr<IStream> in, out;
-      ::SHCreateStreamOnFileEx(input.c_str(), STGM_READ | STGM_SHARE_DENY_NONE,
-                               FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, in.Out());
-      ::SHCreateStreamOnFileEx(outFile.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_DENY_NONE,
-                               FILE_ATTRIBUTE_NORMAL, TRUE, nullptr, out.Out());
-      hr = toIF ? legacy->ConvertToIFStream(in.Get(), out.Get(), reserv.v)
-                : legacy->ConvertFromIFStream(in.Get(), out.Get(), reserv.v);
-      output = StreamBytes(out.Get());
-      break;
-    }
-    case Way::MemoryStreams: {
-      auto in = MemoryStream(ReadBytes(input));
-      auto out = MemoryStream();
-      // Reserv is accepted whatever it holds.
-      hr = toIF ? converter->ConvertToIF(CVar::Unknown(in.Get()).v, CVar::Unknown(out.Get()).v,
-                                         CVar::I4(7).v)
-                : converter->ConvertFromIF(CVar::Unknown(in.Get()).v, CVar::Unknown(out.Get()).v,
-                                           reserv.v);
-      output = StreamBytes(out.Get());
-      break;
-    }
-    case Way::FileNames: {
-      const std::wstring outFile = WorkFile(toIF ? "named.if" : "named.ttx");
-      CBstr in(input), out(outFile);
-      hr = toIF ? legacy->ConvertToIFFile(in.Get(), out.Get(), reserv.v)
-                : legacy->ConvertFromIFFile(in.Get(), out.Get(), reserv.v);
-      output = ReadBytes(outFile);
-      break;
-    }
+  if (way == 0) {  // ConvertXStream with SHCreateStreamOnFileEx
+    const DWORD share = STGM_SHARE_DENY_NONE;
+    ::SHCreateStreamOnFileEx(input.c_str(), STGM_READ | share, 0, FALSE, nullptr, in.Out());
+    ::SHCreateStreamOnFileEx(outFile.c_str(), STGM_CREATE | STGM_READWRITE | share, 0, TRUE,
+                             nullptr, out.Out());
+    hr = toIF ? legacy->ConvertToIFStream(in.Get(), out.Get(), CVar().v)
+              : legacy->ConvertFromIFStream(in.Get(), out.Get(), CVar().v);
+  } else if (way == 1) {  // ConvertX with CreateStreamOnHGlobal in VARIANTs; Reserv is anything
+    in = MemoryStream(ReadBytes(input));
+    out = MemoryStream();
+    const CVar source = CVar::Unknown(in.Get()), target = CVar::Unknown(out.Get());
+    hr = toIF ? converter->ConvertToIF(source.v, target.v, CVar::I4(7).v)
+              : converter->ConvertFromIF(source.v, target.v, CVar().v);
+  } else {  // ConvertXFile with file names
+    const CBstr source(input.c_str()), target(outFile.c_str());
+    hr = toIF ? legacy->ConvertToIFFile(source.s, target.s, CVar().v)
+              : legacy->ConvertFromIFFile(source.s, target.s, CVar().v);
   }
-  return hr;
+  EXPECT_EQ(hr, S_OK);
+  return out ? StreamBytes(out.Get()) : ReadBytes(outFile);
 }
 
 TEST(CConverterConversionTest, EveryWayGivesTheNativeBytes) {
   const auto references = References();
   ASSERT_GE(references.size(), 2U);
   auto converter = CreateConverter();
-  ASSERT_TRUE(converter);
+  ASSERT_EQ(converter->put_Property(CVar(L"Direction").v, CVar::I4(0x00080000).v), S_OK);
   for (const auto& r : references) {
     SCOPED_TRACE(r.name);
-    const Bytes expectedIf = ReadBytes(r.expectedIf);
-    const Bytes expectedTtx = ReadBytes(r.expectedTtx);
+    const Bytes expectedIf = ReadBytes(r.expectedIf), expectedTtx = ReadBytes(r.expectedTtx);
     ASSERT_FALSE(expectedIf.empty());
-    ASSERT_EQ(converter->put_Property(CVar(L"Direction").v, CVar::I4(r.direction).v), S_OK);
-    for (const auto& [way, name] : kWays) {
-      SCOPED_TRACE(name);
-      Bytes output;
-      ASSERT_EQ(Convert(converter.Get(), true, way, r.input, output), S_OK);
-      EXPECT_TRUE(output == expectedIf)
-          << output.size() << " bytes, expected " << expectedIf.size();
-      ASSERT_EQ(Convert(converter.Get(), false, way, r.expectedIf, output), S_OK);
-      EXPECT_TRUE(output == expectedTtx)
-          << output.size() << " bytes, expected " << expectedTtx.size();
+    for (int way = 0; way < 3; ++way) {
+      SCOPED_TRACE(way);
+      EXPECT_TRUE(Convert(converter.Get(), true, way, r.input) == expectedIf);
+      EXPECT_TRUE(Convert(converter.Get(), false, way, r.expectedIf) == expectedTtx);
     }
-  }
-}
-
-TEST(CConverterConversionTest, MissingSourceAndUnusableTargetsFailAtOpen) {
-  auto converter = CreateConverter();
-  auto sink = MakeSink();
-  Advise(converter.Get(), sink.Get());
-  auto out = MemoryStream();
-  CVar reserv;
-  const struct {
-    const char* name;
-    CVar source;
-    CVar target;
-  } rows[] = {
-      {"missing file", CVar(WorkFile("missing.ttx")), CVar::Unknown(out.Get())},
-      {"a number", CVar::I4(1), CVar::Unknown(out.Get())},
-      {"an object without IStream", CVar::Unknown(sink.Get()), CVar::Unknown(out.Get())},
-      {"an empty target", CVar::Unknown(MemoryStream().Get()), CVar()},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    sink->events.clear();
-    EXPECT_EQ(converter->ConvertToIF(row.source.v, row.target.v, reserv.v), E_INVALIDARG);
-    EXPECT_EQ(sink->events, std::vector<std::string>{"State 32768"});
   }
 }
 

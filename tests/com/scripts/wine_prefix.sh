@@ -3,13 +3,11 @@
 export WINEDEBUG=-all
 if [ -n "${TAGVERT_WINE_STATE:-}" ] && [ -s "$TAGVERT_WINE_STATE" ]; then
   WINEPREFIX="$(cat "$TAGVERT_WINE_STATE")"
-  export WINEPREFIX
 else
   WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/tagvert-wine.XXXXXX")"
-  export WINEPREFIX
-  wineserver -p </dev/null >/dev/null 2>&1
   trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 fi
+export WINEPREFIX
 
 # The Windows name of a file (Wine's drive Z: is the root of the file system).
 winpath() {
@@ -21,7 +19,6 @@ idl_uuid() {
   awk -v pattern="$2" '/uuid\(/ { id = $0 } $0 ~ pattern { print id; exit }' "$1" |
     sed 's/.*uuid(\([^)]*\)).*/{\1}/'
 }
-
 
 fail() {
   echo "FAILED: $*" >&2
