@@ -9,13 +9,29 @@
 
 namespace tagvert::cli {
 
+namespace {
+
+// Where a tag problem is, as a translator looks for it: the line and column in the TTX, and the
+// translation unit with its first words.
+std::string PlaceText(const CTagPlace& place) {
+  std::string text = "line " + std::to_string(place.line) + ", column " +
+                     std::to_string(place.column) +
+                     (place.inSent ? " of the document sent" : " of the TTX written back");
+  if (place.segment == 0) return text;
+  text += ", translation unit " + std::to_string(place.segment);
+  if (!place.words.empty()) text += " (\"" + place.words + "\")";
+  return text;
+}
+
+}  // namespace
+
 CFromIfCheck::CFromIfCheck(const CCliOptions& o, const std::string& input, CMessages& messages)
     : m_options(o),
       m_input(input),
       m_messages(messages),
       m_check(std::make_unique<CTagCheck>(
-          [&messages, name = Quote(input)](std::uint64_t unit, const std::string& text) {
-            messages.Warning(name + ": unit " + std::to_string(unit) + ": " + text + ".");
+          [&messages, name = Quote(input)](const CTagPlace& place, const std::string& text) {
+            messages.Warning(name + ": " + PlaceText(place) + ": " + text + ".");
           })) {
   if (!o.allWarnings) m_check->SetListLimit(kListedWarnings);
 }

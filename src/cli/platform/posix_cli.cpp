@@ -163,6 +163,10 @@ bool PlatformStdoutIsColourTerminal() {
   return ::isatty(STDOUT_FILENO) == 1 && (noColour == nullptr || *noColour == '\0');
 }
 
+std::string PlatformErrorCodePhrase(const std::error_code& error) {
+  return ErrnoPhrase(error.value());
+}
+
 bool PlatformStderrIsTerminal() {
   return ::isatty(STDERR_FILENO) == 1;
 }

@@ -179,6 +179,14 @@ bool PlatformStdoutIsColourTerminal() {
          ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+std::string PlatformErrorCodePhrase(const std::error_code& error) {
+  if (error.category() == std::system_category()) {
+    std::string phrase = SystemPhrase(static_cast<DWORD>(error.value()));
+    if (!phrase.empty()) return phrase;
+  }
+  return error.message();
+}
+
 bool PlatformStderrIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }
