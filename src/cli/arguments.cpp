@@ -84,10 +84,9 @@ std::string TakeOption(CCliOptions& o, const COption& option, const std::string&
 std::string TakeBundle(CCliOptions& o, const std::vector<std::string>& args, size_t& i) {
   const std::string& word = args[i];
   for (size_t at = 1; at < word.size(); ++at) {
-    if (ShortOption(word[at]) == nullptr) return "unknown option '" + word + "'.";
-  }
-  for (size_t at = 1; at < word.size(); ++at) {
-    const COption& option = *ShortOption(word[at]);
+    const COption* found = ShortOption(word[at]);
+    if (found == nullptr) return "unknown option '" + word + "'.";
+    const COption& option = *found;
     if (option.needs == nullptr) {
       if (std::string error = TakeOption(o, option, option.shortName, {}); !error.empty()) {
         return error;

@@ -23,8 +23,8 @@ std::string Help() {
          "language (chosen as by to-if), empty target Tuvs, and text that is not\n"
          "well-formed XML (a stray < or &, markup cut off). Of each kind the first 100\n"
          "of a file are listed and one line counts the rest; each file's lines come in the\n"
-         "order of the document. Exit status 1 when it found a problem, 2 when a file\n"
-         "could not be read.\n"
+         "order of the document. Exit status 1 when it found a problem (or ran out of\n"
+         "memory), 2 when a file could not be read.\n"
          "\n"
          "  --direction VALUE      target language (as for to-if)\n"
          "  --all-warnings         list every problem, not the first 100 of each kind\n"
@@ -102,15 +102,20 @@ std::string JsonFindings(const std::string& input, const CFindings& found) {
 ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
   CMessages messages(err, o.quiet);
   bool clean = true;
-  bool allRead = true;
+  bool unreadable = false;
   std::string json;
   for (const std::string& input : o.inputs) {
     CFindings found;
-    if (!ReportingFailures(input, messages, [&] {
-          found = CheckFile(o, input, messages);
-          return true;
-        })) {
-      allRead = false;
+    bool failedRead = false;
+    if (!ReportingFailures(
+            input, messages,
+            [&] {
+              found = CheckFile(o, input, messages);
+              return true;
+            },
+            &failedRead)) {
+      unreadable = unreadable || failedRead;
+      clean = false;
       continue;
     }
     if (!found.listed.empty() || !found.unlisted.empty()) clean = false;
@@ -121,7 +126,7 @@ ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
     }
   }
   if (o.json) out << "{\"files\": [\n" << json << (json.empty() ? "" : "\n") << "]}\n";
-  if (!allRead) return ExitCode::Usage;  // 2: a file could not be read
+  if (unreadable) return ExitCode::Usage;  // 2: a file could not be read
   return clean ? ExitCode::Success : ExitCode::Failed;
 }
 

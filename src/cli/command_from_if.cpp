@@ -32,9 +32,9 @@ std::string Help() {
          "line and column in the TTX written back and its translation unit with the first\n"
          "words ('line 9, column 41 of the TTX written back, translation unit 3 (\"Click\n"
          "here\"): tag <b>, pair 0x0067: no end tag'); a tag missing from the translation\n"
-         "is named where it stands in the document sent. One damage gives the same\n"
-         "warnings with and without --against. Of each kind the first 100 of a file are\n"
-         "listed and one warning counts the rest.\n" +
+         "is named where it stands in the TTX the sent IF gives back. One damage gives\n"
+         "the same warnings with and without --against. Of each kind the first 100 of a\n"
+         "file are listed and one warning counts the rest.\n" +
          kBatchHelp;
 }
 

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "cli/command_table.h"
 #include "cli/document_input.h"
 #include "cli/from_if_check.h"
 #include "cli/output_files.h"
@@ -94,6 +95,7 @@ HResult RunUntilDoneOrStopped(Convert convert, Abandon abandon) {
 std::string CheckConversionArguments(const CCliOptions& o, bool toIF) {
   if (o.inputs.empty()) return "no input file given.";
   if (o.codes) return "--codes applies only to show.";
+  if ((o.given & Bit(Option::Colour)) != 0) return "--color applies only to show.";
   if (o.json) return "--json applies only to stats and check.";
   if (o.against && toIF) return "--against applies only to from-if.";
   if (o.against && o.inputs.size() > 1) {

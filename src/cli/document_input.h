@@ -19,12 +19,14 @@ namespace tagvert::cli {
 /// Runs `step` (which returns whether it succeeded) on the document `input`: a failed read
 /// (CHResultError) or running out of memory becomes the one sentence that says so, and false. A
 /// temporary output left open by the step is removed first. The one place where the commands
-/// word these failures of a document.
+/// word these failures of a document. `unreadable`, when given, tells whether a read failed.
 template <class Step>
-bool ReportingFailures(const std::string& input, CMessages& messages, Step&& step) {
+bool ReportingFailures(const std::string& input, CMessages& messages, Step&& step,
+                       bool* unreadable = nullptr) {
   try {
     return step();
   } catch (const CHResultError& e) {
+    if (unreadable != nullptr) *unreadable = e.Code() != kEOutOfMemory;
     messages.Error(ReadFailure(input, e));
   } catch (const std::bad_alloc&) {
     PlatformRemoveTemporaryOutputs();

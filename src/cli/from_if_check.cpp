@@ -14,9 +14,9 @@ namespace {
 // Where a tag problem is, as a translator looks for it: the line and column in the TTX, and the
 // translation unit with its first words.
 std::string PlaceText(const CTagPlace& place) {
-  std::string text = "line " + std::to_string(place.line) + ", column " +
-                     std::to_string(place.column) +
-                     (place.inSent ? " of the document sent" : " of the TTX written back");
+  std::string text =
+      "line " + std::to_string(place.line) + ", column " + std::to_string(place.column) +
+      (place.inSent ? " of the TTX the sent IF gives back" : " of the TTX written back");
   if (place.segment == 0) return text;
   text += ", translation unit " + std::to_string(place.segment);
   if (!place.words.empty()) text += " (\"" + place.words + "\")";

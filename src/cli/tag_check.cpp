@@ -137,7 +137,7 @@ void CIfTagGroups::AdvanceText(std::u16string_view run) {
     m_escaper.EscapeText(text);
   }
   Advance(text);
-  if (m_inSegment) AddWords(run);
+  if (m_inSegment && !m_wordsTaken) AddWords(run);
 }
 
 void CIfTagGroups::AddWords(std::u16string_view text) {
@@ -154,14 +154,16 @@ void CIfTagGroups::FollowSegments(const std::u16string& source) {
     ++m_here.segment;
     m_inSegment = true;
     m_words.clear();
+    m_wordsTaken = false;
     // A unit carried whole (already translated) is named by its first Tuv.
     if (source.find(u"</Tu>") != std::u16string::npos) {
       AddWords(TextOfMarkup(source.substr(source.find(u"<Tuv")), kSegmentWords + 1));
       m_inSegment = false;
     }
   } else if (m_inSegment && m_words.empty() && StartsTag(source, u"<Tuv")) {
-    // The source Tuv, carried whole before the text to translate.
+    // The source Tuv, carried whole before the text to translate, names the unit.
     AddWords(TextOfMarkup(source, kSegmentWords + 1));
+    m_wordsTaken = true;
   } else if (source.starts_with(u"</Tu>")) {
     m_inSegment = false;
   }
@@ -198,6 +200,7 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
       m_inTag = true;
       m_group.place = m_here;
       m_group.place.unit = unit;
+      if (!m_inSegment) m_group.place.segment = 0;
       m_group.place.words = m_group.place.segment != 0 ? QuoteWords(m_words) : std::string();
       m_group.end = m_end;
       m_group.block = m_block;

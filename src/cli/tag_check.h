@@ -63,10 +63,11 @@ class CIfTagGroups {
   void AddWords(std::u16string_view text);
 
   std::function<void(const CIfTagGroup&)> m_onGroup;
-  CTagPlace m_here;          ///< the place after what was read
-  bool m_inSegment = false;  ///< inside a Tu
-  std::u16string m_words;    ///< its first words
-  bool m_afterNbsp = false;  ///< the last element was a no-break space
+  CTagPlace m_here;           ///< the place after what was read
+  bool m_inSegment = false;   ///< inside a Tu
+  std::u16string m_words;     ///< its first words
+  bool m_wordsTaken = false;  ///< they came whole from the source Tuv
+  bool m_afterNbsp = false;   ///< the last element was a no-break space
   CTextProcessor m_escaper{nullptr, EscapeMode::Markup};
   CIfTokenReader m_reader;  ///< for Feed
   std::uint64_t m_fed = 0;  ///< units given to Feed so far

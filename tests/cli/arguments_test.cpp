@@ -149,7 +149,11 @@ TEST(CommandTableTest, HelpAndParserFollowTheTable) {
       std::vector<std::string> args = {command->name};
       if (command->files != nullptr) args.emplace_back("f");
       args.emplace_back(option.longName);
-      if (option.needs != nullptr) args.emplace_back(option.id == Option::Jobs ? "2" : "1");
+      if (option.needs != nullptr) {
+        args.emplace_back(option.id == Option::Jobs     ? "2"
+                          : option.id == Option::Colour ? "never"
+                                                        : "1");
+      }
       const bool takes = ((command->options | kEveryCommand) & Bit(option.id)) != 0;
       EXPECT_EQ(ParseArguments(args).ok(), takes) << option.longName;
     }
