@@ -19,7 +19,7 @@ std::string PlaceText(const CTagPlace& place) {
       (place.inSent ? " of the TTX the sent IF gives back" : " of the TTX written back");
   if (place.segment == 0) return text;
   text += ", translation unit " + std::to_string(place.segment);
-  if (!place.words.empty()) text += " (\"" + place.words + "\")";
+  if (const std::string words = QuoteWords(place); !words.empty()) text += " (\"" + words + "\")";
   return text;
 }
 

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/tag_check.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
+#include "storage/unit_scan.h"
 
 namespace tagvert::cli {
 
@@ -105,38 +107,40 @@ std::u16string TextOfMarkup(std::u16string_view markup, std::size_t enough) {
   return text;
 }
 
-// The first words of a translation unit as a message quotes them: cut at a word's end, with
-// "..." when there is more.
-std::string QuoteWords(const std::u16string& words) {
+}  // namespace
+
+std::string QuoteWords(const CTagPlace& place) {
+  if (!place.words) return {};
+  const std::u16string& words = *place.words;
   if (words.size() <= kSegmentWords) return Utf16ToUtf8(words);
   std::size_t cut = words.rfind(u' ', kSegmentWords);
   if (cut == std::u16string::npos || cut == 0) cut = kSegmentWords;
   return Utf16ToUtf8(words.substr(0, cut)) + "...";
 }
 
-}  // namespace
-
 void CIfTagGroups::Advance(std::u16string_view text) {
-  for (const char16_t unit : text) {
-    if (unit == u'\n') {
-      ++m_here.line;
-      m_here.column = 1;
-    } else {
-      ++m_here.column;
-    }
+  const auto lines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), u'\n'));
+  if (lines == 0) {
+    m_here.column += text.size();
+    return;
   }
+  m_here.line += lines;
+  m_here.column = text.size() - text.rfind(u'\n');
 }
 
 void CIfTagGroups::AdvanceText(std::u16string_view run) {
   // The space that the way in put after a no-break space is not written back.
   if (m_afterNbsp && !run.empty() && run.front() == u' ') run.remove_prefix(1);
   m_afterNbsp = false;
-  std::u16string text(run);
-  if (CTextProcessor::HoldsMarkupSpecial(text)) {
+  // Most runs hold no unit that the way back changes: they are counted as they are.
+  if (UnitsFindMarkupSpecial(run.data(), run.size()) != run.size()) {
+    std::u16string text(run);
     m_escaper.CollapseNbsp(text);
     m_escaper.EscapeText(text);
+    Advance(text);
+  } else {
+    Advance(run);
   }
-  Advance(text);
   if (m_inSegment && !m_wordsTaken) AddWords(run);
 }
 
@@ -146,6 +150,7 @@ void CIfTagGroups::AddWords(std::u16string_view text) {
     const bool space = IsXmlSpace(unit) || unit == 0x00A0;
     if (space && (m_words.empty() || m_words.back() == u' ')) continue;
     m_words += space ? u' ' : unit;
+    m_sharedWords.reset();
   }
 }
 
@@ -154,6 +159,7 @@ void CIfTagGroups::FollowSegments(const std::u16string& source) {
     ++m_here.segment;
     m_inSegment = true;
     m_words.clear();
+    m_sharedWords.reset();
     m_wordsTaken = false;
     // A unit carried whole (already translated) is named by its first Tuv.
     if (source.find(u"</Tu>") != std::u16string::npos) {
@@ -201,7 +207,10 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
       m_group.place = m_here;
       m_group.place.unit = unit;
       if (!m_inSegment) m_group.place.segment = 0;
-      m_group.place.words = m_group.place.segment != 0 ? QuoteWords(m_words) : std::string();
+      if (m_group.place.segment != 0 && !m_words.empty()) {
+        if (!m_sharedWords) m_sharedWords = std::make_shared<const std::u16string>(m_words);
+        m_group.place.words = m_sharedWords;
+      }
       m_group.end = m_end;
       m_group.block = m_block;
       m_group.pair = token.data[0];

@@ -22,9 +22,14 @@ struct CTagPlace {
   /// units, as check's do). For the IF sent to the kernel that TTX is the original document.
   std::uint64_t line = 1, column = 1;
   std::uint64_t segment = 0;  ///< the translation unit (Tu) it lies in, from 1; 0 for none
-  std::string words;          ///< the first words of that translation unit
-  bool inSent = false;        ///< the place is in the IF sent to the kernel
+  /// The first words of that translation unit (shared by the places of one unit).
+  std::shared_ptr<const std::u16string> words;
+  bool inSent = false;  ///< the place is in the IF sent to the kernel
 };
+
+/// The first words of the translation unit of `place` as a message quotes them (cut at a word's
+/// end, with "..." when there is more); empty when there are none.
+std::string QuoteWords(const CTagPlace& place);
 
 /// One tag group of an IF, as CIfTagGroups hands it over.
 struct CIfTagGroup {
@@ -67,7 +72,9 @@ class CIfTagGroups {
   bool m_inSegment = false;   ///< inside a Tu
   std::u16string m_words;     ///< its first words
   bool m_wordsTaken = false;  ///< they came whole from the source Tuv
-  bool m_afterNbsp = false;   ///< the last element was a no-break space
+  /// m_words as the places share them; made again only after they changed.
+  std::shared_ptr<const std::u16string> m_sharedWords;
+  bool m_afterNbsp = false;  ///< the last element was a no-break space
   CTextProcessor m_escaper{nullptr, EscapeMode::Markup};
   CIfTokenReader m_reader;  ///< for Feed
   std::uint64_t m_fed = 0;  ///< units given to Feed so far
