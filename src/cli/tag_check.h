@@ -24,7 +24,8 @@ struct CTagPlace {
   std::uint64_t segment = 0;  ///< the translation unit (Tu) it lies in, from 1; 0 for none
   /// The first words of that translation unit (shared by the places of one unit).
   std::shared_ptr<const std::u16string> words;
-  bool inSent = false;  ///< the place is in the IF sent to the kernel
+  bool wordsInMarkup = false;  ///< `words` is the markup of the unit's source Tuv
+  bool inSent = false;         ///< the place is in the IF sent to the kernel
 };
 
 /// The first words of the translation unit of `place` as a message quotes them (cut at a word's
@@ -64,14 +65,17 @@ class CIfTagGroups {
   void AdvanceText(std::u16string_view run);
   /// Takes what a tag group that has ended tells of the translation units.
   void FollowSegments(const std::u16string& source);
+  /// Moves the place past a run that holds '<' or '&' (each written as a reference) but no
+  /// unit that needs the way back's escaping done. False, the place unmoved, when it holds one.
+  bool AdvanceEscaped(std::u16string_view run);
   /// Adds text to the first words of the translation unit, until there are enough.
   void AddWords(std::u16string_view text);
 
   std::function<void(const CIfTagGroup&)> m_onGroup;
-  CTagPlace m_here;           ///< the place after what was read
-  bool m_inSegment = false;   ///< inside a Tu
-  std::u16string m_words;     ///< its first words
-  bool m_wordsTaken = false;  ///< they came whole from the source Tuv
+  CTagPlace m_here;              ///< the place after what was read
+  bool m_inSegment = false;      ///< inside a Tu
+  std::u16string m_words;        ///< its first words
+  bool m_wordsInMarkup = false;  ///< the source Tuv's markup names the unit instead
   /// m_words as the places share them; made again only after they changed.
   std::shared_ptr<const std::u16string> m_sharedWords;
   bool m_afterNbsp = false;  ///< the last element was a no-break space
