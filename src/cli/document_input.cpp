@@ -99,6 +99,10 @@ void AddFilesUnder(CCliOptions& o, const std::string& dir, const char* extension
 
 }  // namespace
 
+bool CanReadTwice(const std::string& input) {
+  return ReadTwice(input);
+}
+
 std::string ExpandFolders(CCliOptions& o) {
   if ((o.command->options & Bit(Option::Recursive)) == 0) return {};
   std::vector<std::string> inputs;

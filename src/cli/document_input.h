@@ -35,6 +35,10 @@ bool ReportingFailures(const std::string& input, CMessages& messages, Step&& ste
   return false;
 }
 
+/// Whether the command may read `input` again: a regular file (a pipe, a device or standard
+/// input gives its bytes once).
+bool CanReadTwice(const std::string& input);
+
 /// With -r, replaces each folder among the inputs by the files under it (at any depth) whose
 /// extension is the one of its command (CCommand::files, in any letter case), in the order of
 /// their paths, and notes each one's path below the folder (CCliOptions::belowFolder). Returns

@@ -221,7 +221,7 @@ void CIfTagGroups::Feed(const char16_t* units, std::size_t count) {
 void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
   switch (token.kind) {
     case IfTokenKind::Text:
-      AdvanceText(token.units);
+      if (m_follow) AdvanceText(token.units);
       m_end = m_block = false;
       break;
     case IfTokenKind::Boundary:
@@ -236,6 +236,16 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
       // A tag group cut off before its pair id is no tag.
       if (token.code != kIfTagGroup || token.dataCount == 0) break;
       m_inTag = true;
+      m_group.place.unit = unit;
+      if (!m_follow) {
+        m_group.place.inSent = m_here.inSent;
+        m_group.end = m_end;
+        m_group.block = m_block;
+        m_group.pair = token.data[0];
+        m_group.source.clear();
+        m_end = m_block = false;
+        break;
+      }
       m_group.place = m_here;
       m_group.place.unit = unit;
       if (!m_inSegment) m_group.place.segment = 0;
@@ -256,8 +266,10 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
     case IfTokenKind::GroupEnd:
       // Every other group and skipped text end the element the flags belonged to as well.
       if (m_inTag) {
-        Advance(m_group.source);
-        FollowSegments(m_group.source);
+        if (m_follow) {
+          Advance(m_group.source);
+          FollowSegments(m_group.source);
+        }
         m_onGroup(m_group);
       }
       m_inTag = false;
@@ -271,14 +283,26 @@ void CIfTagGroups::Finish() {
   m_fed = 0;
 }
 
+std::vector<CTagPlace> PlacesOfUnits(IByteStream& source, const std::vector<std::uint64_t>& units) {
+  std::vector<CTagPlace> places;
+  std::size_t next = 0;
+  CIfTagGroups groups([&](const CIfTagGroup& g) {
+    while (next < units.size() && units[next] < g.place.unit)
+      ++next;
+    if (next < units.size() && units[next] == g.place.unit) places.push_back(g.place);
+  });
+  ReadIfGroups(source, groups);
+  return places;
+}
+
 void ReadIfGroups(IByteStream& source, CIfTagGroups& groups) {
   ReadIfUnits(source, [&](const char16_t* units, std::size_t n) { groups.Feed(units, n); });
   groups.Finish();
 }
 
 struct CTagCheck::CState {
-  explicit CState(CTagCheck& check)
-      : groups([&check](const CIfTagGroup& group) { check.OnGroup(group); }) {}
+  CState(CTagCheck& check, bool followPlaces)
+      : groups([&check](const CIfTagGroup& group) { check.OnGroup(group); }, false, followPlaces) {}
 
   static constexpr std::size_t kNone = SIZE_MAX;
   // The first end tag that closed a tag opened before an open tag while that one was open:
@@ -349,8 +373,9 @@ struct CTagCheck::CState {
   }
 };
 
-CTagCheck::CTagCheck(std::function<void(const CTagPlace&, const std::string&)> report)
-    : m_report(std::move(report)), m_state(std::make_unique<CState>(*this)) {}
+CTagCheck::CTagCheck(std::function<void(const CTagPlace&, const std::string&)> report,
+                     bool followPlaces)
+    : m_report(std::move(report)), m_state(std::make_unique<CState>(*this, followPlaces)) {}
 
 CTagCheck::~CTagCheck() = default;
 

@@ -46,9 +46,11 @@ struct CIfTagGroup {
 /// the translation unit with its first words. Keeps only the group being read and those words.
 class CIfTagGroups {
  public:
-  /// `sent`: the IF is the one sent to the kernel (CTagPlace::inSent).
-  explicit CIfTagGroups(std::function<void(const CIfTagGroup&)> onGroup, bool sent = false)
-      : m_onGroup(std::move(onGroup)) {
+  /// `sent`: the IF is the one sent to the kernel (CTagPlace::inSent). Without `follow` only the
+  /// unit of each place is kept: the rest costs a little for every token.
+  explicit CIfTagGroups(std::function<void(const CIfTagGroup&)> onGroup, bool sent = false,
+                        bool follow = true)
+      : m_onGroup(std::move(onGroup)), m_follow(follow) {
     m_here.inSent = sent;
   }
   /// Takes the next units of an IF, cut into tokens by a token reader of its own.
@@ -72,6 +74,7 @@ class CIfTagGroups {
   void AddWords(std::u16string_view text);
 
   std::function<void(const CIfTagGroup&)> m_onGroup;
+  bool m_follow;                 ///< places are followed beyond their unit
   CTagPlace m_here;              ///< the place after what was read
   bool m_inSegment = false;      ///< inside a Tu
   std::u16string m_words;        ///< its first words
@@ -97,8 +100,10 @@ class CIfTagGroups {
 /// costs constant time (amortised), however many tags are open and however often ids repeat.
 class CTagCheck : public IIfTokenObserver {
  public:
-  /// `report` receives each problem: its place and the sentence.
-  explicit CTagCheck(std::function<void(const CTagPlace&, const std::string&)> report);
+  /// `report` receives each problem: its place and the sentence. Without `followPlaces` the
+  /// places of the translated IF hold only their unit (PlacesOfUnits finds the rest later).
+  explicit CTagCheck(std::function<void(const CTagPlace&, const std::string&)> report,
+                     bool followPlaces = true);
   ~CTagCheck() override;
 
   /// Reads the IF that was sent to the kernel. Throws CHResultError when it fails.
@@ -152,6 +157,10 @@ class CTagCheck : public IIfTokenObserver {
   std::size_t m_listed[kKinds] = {};
   std::size_t m_unlisted[kKinds] = {};
 };
+
+/// The places of the tag groups of an IF that begin at the units `units` (ascending), read from
+/// `source`; a unit where no tag group begins is left out. Throws CHResultError when it fails.
+std::vector<CTagPlace> PlacesOfUnits(IByteStream& source, const std::vector<std::uint64_t>& units);
 
 /// Reads a whole IF stream in pieces into `groups`.
 void ReadIfGroups(IByteStream& source, CIfTagGroups& groups);
