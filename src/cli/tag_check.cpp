@@ -165,6 +165,15 @@ void CIfTagGroups::AdvanceText(std::u16string_view run) {
   if (m_inSegment && !m_wordsInMarkup) AddWords(run);
 }
 
+void CIfTagGroups::FollowPlace() {
+  m_group.place = m_here;
+  if (!m_inSegment) m_group.place.segment = 0;
+  if (m_group.place.segment == 0 || (!m_wordsInMarkup && m_words.empty())) return;
+  if (!m_sharedWords) m_sharedWords = std::make_shared<const std::u16string>(m_words);
+  m_group.place.words = m_sharedWords;
+  m_group.place.wordsInMarkup = m_wordsInMarkup;
+}
+
 bool CIfTagGroups::AdvanceEscaped(std::u16string_view run) {
   std::uint64_t line = m_here.line, column = m_here.column;
   for (const char16_t unit : run) {
@@ -236,24 +245,8 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
       // A tag group cut off before its pair id is no tag.
       if (token.code != kIfTagGroup || token.dataCount == 0) break;
       m_inTag = true;
+      if (m_follow) FollowPlace();
       m_group.place.unit = unit;
-      if (!m_follow) {
-        m_group.place.inSent = m_here.inSent;
-        m_group.end = m_end;
-        m_group.block = m_block;
-        m_group.pair = token.data[0];
-        m_group.source.clear();
-        m_end = m_block = false;
-        break;
-      }
-      m_group.place = m_here;
-      m_group.place.unit = unit;
-      if (!m_inSegment) m_group.place.segment = 0;
-      if (m_group.place.segment != 0 && (m_wordsInMarkup || !m_words.empty())) {
-        if (!m_sharedWords) m_sharedWords = std::make_shared<const std::u16string>(m_words);
-        m_group.place.words = m_sharedWords;
-        m_group.place.wordsInMarkup = m_wordsInMarkup;
-      }
       m_group.end = m_end;
       m_group.block = m_block;
       m_group.pair = token.data[0];

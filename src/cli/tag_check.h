@@ -67,6 +67,8 @@ class CIfTagGroups {
   void AdvanceText(std::u16string_view run);
   /// Takes what a tag group that has ended tells of the translation units.
   void FollowSegments(const std::u16string& source);
+  /// Puts the place reached, with the words of its translation unit, into the group starting.
+  void FollowPlace();
   /// Moves the place past a run that holds '<' or '&' (each written as a reference) but no
   /// unit that needs the way back's escaping done. False, the place unmoved, when it holds one.
   bool AdvanceEscaped(std::u16string_view run);
