@@ -61,6 +61,50 @@ const COption* MatchOption(const std::string& arg, std::optional<std::string>& v
   return nullptr;
 }
 
+// The option of the table whose short name is "-" and `letter`; nullptr for none.
+const COption* ShortOption(char letter) {
+  for (const COption& option : Options()) {
+    if (option.shortName != nullptr && option.shortName[1] == letter) return &option;
+  }
+  return nullptr;
+}
+
+// Takes `option`, given as `arg` with `value`, into `o`. Returns the usage error, empty when
+// there is none.
+std::string TakeOption(CCliOptions& o, const COption& option, const std::string& arg,
+                       const std::string& value) {
+  std::string error = option.take(o, arg, value);
+  if (error.empty()) o.given |= Bit(option.id);
+  return error;
+}
+
+// Short options bundled in one word ("-qf", "-qq", "-kj4"): each letter a short option; one that
+// takes a value takes the rest of the word, or the next argument when it is the last letter.
+// `i` moves past an argument taken so. Returns the usage error, empty when there is none.
+std::string TakeBundle(CCliOptions& o, const std::vector<std::string>& args, size_t& i) {
+  const std::string& word = args[i];
+  for (size_t at = 1; at < word.size(); ++at) {
+    const COption* found = ShortOption(word[at]);
+    if (found == nullptr) return "unknown option '" + word + "'.";
+    const COption& option = *found;
+    if (option.needs == nullptr) {
+      if (std::string error = TakeOption(o, option, option.shortName, {}); !error.empty()) {
+        return error;
+      }
+      continue;
+    }
+    std::string value = word.substr(at + 1);
+    if (value.empty()) {
+      if (i + 1 >= args.size()) {
+        return "option " + std::string(option.shortName) + " needs " + option.needs + ".";
+      }
+      value = args[++i];
+    }
+    return TakeOption(o, option, option.shortName, value);
+  }
+  return {};
+}
+
 }  // namespace
 
 CParseResult ParseArguments(const std::vector<std::string>& args) {
@@ -81,11 +125,13 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
         if (i + 1 >= args.size()) return fail("option " + a + " needs " + option->needs + ".");
         value = args[++i];
       }
-      const std::string error = option->take(o, a, value.value_or(std::string()));
+      const std::string error = TakeOption(o, *option, a, value.value_or(std::string()));
       if (!error.empty()) return fail(error);
-      o.given |= Bit(option->id);
     } else if (!optionsEnded && a == "--") {
       optionsEnded = true;
+    } else if (!optionsEnded && a.size() > 2 && a[0] == '-' && a[1] != '-') {
+      const std::string error = TakeBundle(o, args, i);
+      if (!error.empty()) return fail(error);
     } else if (!optionsEnded && a.size() > 1 && a[0] == '-') {
       return fail("unknown option '" + a + "'.");
     } else if (o.command == nullptr) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <iosfwd>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,9 @@ enum class ExitCode { Success = 0, Failed = 1, Usage = 2 };
 
 struct CCommand;
 
+/// --color: whether show colours its tags.
+enum class ColourChoice : std::uint8_t { Auto, Always, Never };
+
 /// A set of options (cli/command_table.h), one bit per option.
 using OptionSet = std::uint32_t;
 
@@ -25,7 +29,8 @@ struct CCliOptions {
   OptionSet given = 0;                ///< the options given
   bool help = false;                  ///< --help: describe the command (or the tool without one)
   bool version = false;               ///< --version
-  bool quiet = false;                 ///< --quiet: no progress bar and no summary line
+  /// -q: no notes, no progress line and no summary line; given twice (-qq), no warnings either.
+  unsigned quiet = 0;
   bool events = false;                ///< --events: print every conversion event on standard error
   std::vector<std::string> inputs;    ///< INPUT (to-if, from-if) or FILE... (detect)
   std::optional<std::string> output;  ///< -o OUTPUT ("-" is standard output)
@@ -39,6 +44,11 @@ struct CCliOptions {
   bool allWarnings = false;  ///< --all-warnings (from-if): every tag problem, not 100 of a kind
   bool json = false;         ///< --json (stats): the figures as JSON
   bool codes = false;        ///< --codes (show): every code unit as <XXXX>
+  bool recursive = false;    ///< -r: a folder among the inputs stands for the files under it
+  /// The path below its folder of each input that -r found (the input itself as the key): its
+  /// outputs keep it below -O DIR.
+  std::map<std::string, std::string> belowFolder;
+  ColourChoice colour = ColourChoice::Auto;  ///< --color WHEN (show)
 };
 
 /// The outcome of parsing: the options, or a usage error message (one sentence). A command line

@@ -291,7 +291,7 @@ ExitCode RunBatch(const CCliOptions& o, bool toIF, std::ostream& err) {
   }
   const std::string collision = FindCollision(jobs);
   if (!collision.empty()) return UsageError(err, collision, false);
-  if (o.outputDir && !MakeFolder(*o.outputDir, messages)) return ExitCode::Failed;
+  if (!MakeOutputFolders(o, jobs, messages)) return ExitCode::Failed;
 
   unsigned workers = o.jobs != 0 ? o.jobs : std::max(1U, std::thread::hardware_concurrency());
   workers = std::min<unsigned>(workers, static_cast<unsigned>(kMaxTemporaryOutputs));

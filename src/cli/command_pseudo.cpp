@@ -59,7 +59,7 @@ bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::s
 }
 
 std::string Help() {
-  return "Usage: tagvert pseudo FILE... [-o OUTPUT | -O DIR] [--direction VALUE]\n"
+  return "Usage: tagvert pseudo FILE... [-r] [-o OUTPUT | -O DIR] [--direction VALUE]\n"
          "\n"
          "The localization smoke test: converts each TTX document to IF, gives every text\n"
          "run accented letters, 30% more length and brackets ([Ŧĥé qüíçķ ƀŕöŵñ ƒöx······]),\n"
@@ -70,13 +70,15 @@ std::string Help() {
          "  -O, --output-dir DIR   write every output into DIR (made when missing)\n"
          "  --direction VALUE      target language (as for to-if)\n"
          "  -f, --force            pseudo-translate a FILE that does not look like TTX\n"
-         "  -q, --quiet            no notes and no warnings\n"
+         "  -r, --recursive        a FILE that is a folder stands for the .ttx files under it;\n"
+         "                         -O DIR keeps their paths below it\n"
+         "  -q, --quiet            no notes (-qq: no warnings either)\n"
          "  -h, --help             show this help\n";
 }
 
 std::string Check(const CCliOptions& o) {
   if (o.inputs.empty()) return "no file given to pseudo-translate.";
-  if (GivesOtherOptions(o)) return "pseudo takes files, -o, -O, --direction and --force.";
+  if (GivesOtherOptions(o)) return "pseudo takes files, -r, -o, -O, --direction and --force.";
   if (o.output && o.outputDir) return "give either -o or -O, not both.";
   if (o.output && o.inputs.size() > 1) {
     return "-o names the output of one input; give -O DIR for several inputs.";
@@ -91,20 +93,21 @@ ExitCode Run(const CCliOptions& o, std::ostream&, std::ostream& err) {
   CMessages messages(err, o.quiet);
   std::vector<CJob> jobs;
   for (const std::string& input : o.inputs) {
-    std::string output = o.output ? *o.output : DefaultPseudoOutput(input);
-    if (o.outputDir) output = OutputInFolder(*o.outputDir, output);
+    const std::string output =
+        o.output ? *o.output : PlaceOutput(o, input, [](const std::string& path) {
+          return DefaultPseudoOutput(path);
+        });
     jobs.push_back({input, output, 0});
   }
   const std::string collision = FindCollision(jobs);
   if (!collision.empty()) return UsageError(err, collision, false);
-  if (o.outputDir && !MakeFolder(*o.outputDir, messages)) return ExitCode::Failed;
+  if (!MakeOutputFolders(o, jobs, messages)) return ExitCode::Failed;
   std::size_t done = 0;
   for (const CJob& job : jobs) {
-    try {
-      if (PseudoDocument(o, job.input, job.output, messages)) ++done;
-    } catch (const std::bad_alloc&) {
-      PlatformRemoveTemporaryOutputs();  // one document at a time: only its output is open
-      messages.Error(OutOfMemory(job.input));
+    // One document at a time: a failure leaves only its output open.
+    if (ReportingFailures(job.input, messages,
+                          [&] { return PseudoDocument(o, job.input, job.output, messages); })) {
+      ++done;
     }
   }
   messages.Note("pseudo-translated " + std::to_string(done) + " of " + std::to_string(jobs.size()) +
@@ -119,7 +122,7 @@ extern const CCommand kPseudoCommand = {"pseudo",
                                         "pseudo-translate TTX files (TTX -> IF -> TTX)",
                                         Bit(Option::Output) | Bit(Option::OutputDir) |
                                             Bit(Option::Direction) | Bit(Option::Force) |
-                                            Bit(Option::Quiet),
+                                            Bit(Option::Quiet) | Bit(Option::Recursive),
                                         "ttx",
                                         &Help,
                                         &Check,

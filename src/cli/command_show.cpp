@@ -1,5 +1,7 @@
 // Tagvert: the command show: an IF, or the IF of a TTX document converted in memory, as a person
 // reads it. SPDX-License-Identifier: Apache-2.0
+#include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -15,47 +17,54 @@ namespace tagvert::cli {
 namespace {
 
 std::string Help() {
-  return "Usage: tagvert show FILE [--codes] [--direction VALUE]\n"
+  return "Usage: tagvert show FILE... [--codes] [--direction VALUE] [--color WHEN]\n"
          "\n"
-         "Writes the IF file FILE (- reads standard input) as a person reads it: text as\n"
+         "Writes each IF file FILE (- reads standard input) as a person reads it: text as\n"
          "text; each tag group as {#PAIR FLAGS: SOURCE TEXT}, with its pair id, the block,\n"
          "end and flagged marks; {reserve ...}, {skipped U+XXXX: ...}, {boundary U+XXXX}.\n"
          "A block tag starts a new line. On a terminal the tags are coloured instead of\n"
-         "bracketed (NO_COLOR turns colours off). A TTX file is converted in memory first\n"
-         "(its target language chosen as by to-if), so this shows what the kernel sees.\n"
+         "bracketed (NO_COLOR or TERM=dumb turns colours off). A TTX file is converted in\n"
+         "memory first (its target language chosen as by to-if), so this shows what the\n"
+         "kernel sees. Several files each follow a line '==> FILE <=='.\n"
          "\n"
          "  --codes                every code unit and group data unit as <XXXX>\n"
          "  --direction VALUE      target language of a TTX file (as for to-if)\n"
+         "  --color WHEN           colour the tags: auto (on a terminal), always or never\n"
          "  -f, --force            convert a FILE that is neither IF nor TTX anyway\n"
-         "  -q, --quiet            no notes and no warnings\n"
+         "  -q, --quiet            no notes (-qq: no warnings either)\n"
          "  -h, --help             show this help\n";
 }
 
 std::string Check(const CCliOptions& o) {
-  if (o.json) return "--json applies only to stats.";
-  if (o.inputs.size() != 1) return "show takes one file.";
+  if (o.json) return "--json applies only to stats and check.";
+  if (o.inputs.empty()) return "no file given to show.";
   if (GivesOtherOptions(o)) {
     return "show writes to standard output and takes no -o, -O, -j or --keep-going.";
   }
   return {};
 }
 
-ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
-  CMessages messages(err, o.quiet);
-  const std::string& input = o.inputs.front();
-  const IfViewMode mode = o.codes                            ? IfViewMode::Codes
-                          : PlatformStdoutIsColourTerminal() ? IfViewMode::Colour
-                                                             : IfViewMode::Plain;
+// Whether the tags are coloured: --color, else on a terminal that shows colours (not when TERM
+// is "dumb").
+bool WantsColour(ColourChoice choice) {
+  if (choice != ColourChoice::Auto) return choice == ColourChoice::Always;
+  const char* term = std::getenv("TERM");
+  return PlatformStdoutIsColourTerminal() && (term == nullptr || std::strcmp(term, "dumb") != 0);
+}
+
+// Shows the IF of one file: the file itself, or the IF its TTX converts to. False, with the error
+// said, when it cannot.
+bool ShowFile(const CCliOptions& o, const std::string& input, IfViewMode mode, std::ostream& out,
+              CMessages& messages) {
   bool readFailed = false;
   const std::string notIF = CheckInputFormat(input, false, &readFailed);
   if (readFailed) {
     messages.Error(notIF);
-    return ExitCode::Failed;
+    return false;
   }
-  const bool isIF = notIF.empty();
-  try {
+  return ReportingFailures(input, messages, [&] {
     const std::shared_ptr<CFileStream> in = PlatformOpenInput(input);
-    if (isIF) {
+    if (notIF.empty()) {
       // Read whole before anything is shown, so that a failed read shows nothing, as it does
       // for a TTX document converted in memory.
       std::vector<std::uint8_t> bytes;
@@ -64,7 +73,7 @@ ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
         bytes.insert(bytes.end(), block, block + n);
       CMemoryStream view(std::move(bytes));
       ShowIf(view, out, mode);
-      return ExitCode::Success;
+      return true;
     }
     if (!o.force) {
       const std::string refused = CheckInputFormat(input, true, &readFailed);
@@ -72,7 +81,7 @@ ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
         messages.Error(readFailed
                            ? refused
                            : "'" + input + "' is neither IF nor TTX; --force shows it as TTX.");
-        return ExitCode::Failed;
+        return false;
       }
     }
     CTagvertConverter converter;
@@ -83,31 +92,41 @@ ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
     const HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(memory));
     if (Failed(hr)) {
       messages.Error(ConversionFailure(input, hr));
-      return ExitCode::Failed;
+      return false;
     }
     ReportInputCut(converter, input, messages, false);
     CMemoryStream view(memory->Bytes());
     ShowIf(view, out, mode);
-  } catch (const CHResultError& e) {
-    messages.Error(ReadFailure(input, e));
-    return ExitCode::Failed;
-  } catch (const std::bad_alloc&) {
-    messages.Error(OutOfMemory(input));
-    return ExitCode::Failed;
+    return true;
+  });
+}
+
+ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
+  CMessages messages(err, o.quiet);
+  const IfViewMode mode = o.codes                 ? IfViewMode::Codes
+                          : WantsColour(o.colour) ? IfViewMode::Colour
+                                                  : IfViewMode::Plain;
+  bool allShown = true;
+  for (const std::string& input : o.inputs) {
+    // Several files are told apart by a heading each, as head(1) does.
+    if (o.inputs.size() > 1)
+      out << (&input == &o.inputs.front() ? "" : "\n") << "==> " << input << " <==\n";
+    if (!ShowFile(o, input, mode, out, messages)) allShown = false;
   }
-  return out.good() ? ExitCode::Success : ExitCode::Failed;
+  return allShown && out.good() ? ExitCode::Success : ExitCode::Failed;
 }
 
 }  // namespace
 
-extern const CCommand kShowCommand = {
-    "show",
-    "FILE",
-    "show an IF (or the IF of a TTX file) as a person reads it",
-    Bit(Option::Codes) | Bit(Option::Direction) | Bit(Option::Force) | Bit(Option::Quiet),
-    "",
-    &Help,
-    &Check,
-    &Run};
+extern const CCommand kShowCommand = {"show",
+                                      "FILE...",
+                                      "show an IF (or the IF of a TTX file) as a person reads it",
+                                      Bit(Option::Codes) | Bit(Option::Direction) |
+                                          Bit(Option::Force) | Bit(Option::Quiet) |
+                                          Bit(Option::Colour),
+                                      "",
+                                      &Help,
+                                      &Check,
+                                      &Run};
 
 }  // namespace tagvert::cli

@@ -1,7 +1,6 @@
 // Tagvert: the command stats: the figures of TTX documents (units, matched units, text runs, words,
 // tags). SPDX-License-Identifier: Apache-2.0
 #include <cstdio>
-#include <new>
 
 #include "cli/command_table.h"
 #include "cli/document_input.h"
@@ -22,23 +21,6 @@ struct CStats {
     tags += other.tags;
   }
 };
-
-std::string JsonString(const std::string& text) {
-  std::string quoted = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-      quoted += escaped;
-    } else {
-      quoted += c;
-    }
-  }
-  return quoted + "\"";
-}
 
 std::string JsonStats(const CStats& s) {
   return "\"units\": " + std::to_string(s.units) + ", \"matched\": " + std::to_string(s.matched) +
@@ -73,7 +55,7 @@ bool CountDocument(const CCliOptions& o, const std::string& input, CMessages& me
 }
 
 std::string Help() {
-  return "Usage: tagvert stats FILE... [--json] [--direction VALUE]\n"
+  return "Usage: tagvert stats FILE... [-r] [--json] [--direction VALUE]\n"
          "\n"
          "Counts per TTX document and in total: translation units (Tu), units already\n"
          "matched (MatchPercent other than 0), and in the IF the kernel will get for the\n"
@@ -84,13 +66,14 @@ std::string Help() {
          "  --json                 the figures as one JSON object\n"
          "  --direction VALUE      target language (as for to-if)\n"
          "  -f, --force            count a FILE that does not look like TTX anyway\n"
-         "  -q, --quiet            no notes and no warnings\n"
+         "  -r, --recursive        a FILE that is a folder stands for the .ttx files under it\n"
+         "  -q, --quiet            no notes (-qq: no warnings either)\n"
          "  -h, --help             show this help\n";
 }
 
 std::string Check(const CCliOptions& o) {
   if (o.inputs.empty()) return "no file given to count.";
-  if (GivesOtherOptions(o)) return "stats takes files, --json, --direction and --force.";
+  if (GivesOtherOptions(o)) return "stats takes files, -r, --json, --direction and --force.";
   return {};
 }
 
@@ -103,13 +86,8 @@ ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
   bool first = true;
   for (const std::string& input : o.inputs) {
     CStats stats;
-    bool counted = false;
-    try {
-      counted = CountDocument(o, input, messages, stats);
-    } catch (const std::bad_alloc&) {
-      messages.Error(OutOfMemory(input));
-    }
-    if (!counted) {
+    if (!ReportingFailures(input, messages,
+                           [&] { return CountDocument(o, input, messages, stats); })) {
       allCounted = false;
       continue;
     }
@@ -132,14 +110,15 @@ ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-extern const CCommand kStatsCommand = {
-    "stats",
-    "FILE...",
-    "count units, matched units, text runs, words and tags",
-    Bit(Option::Json) | Bit(Option::Direction) | Bit(Option::Force) | Bit(Option::Quiet),
-    "ttx",
-    &Help,
-    &Check,
-    &Run};
+extern const CCommand kStatsCommand = {"stats",
+                                       "FILE...",
+                                       "count units, matched units, text runs, words and tags",
+                                       Bit(Option::Json) | Bit(Option::Direction) |
+                                           Bit(Option::Force) | Bit(Option::Quiet) |
+                                           Bit(Option::Recursive),
+                                       "ttx",
+                                       &Help,
+                                       &Check,
+                                       &Run};
 
 }  // namespace tagvert::cli

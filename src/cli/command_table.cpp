@@ -69,6 +69,24 @@ std::string TakeAgainst(CCliOptions& o, const std::string&, const std::string& v
   return {};
 }
 
+std::string TakeQuiet(CCliOptions& o, const std::string&, const std::string&) {
+  ++o.quiet;
+  return {};
+}
+
+std::string TakeColour(CCliOptions& o, const std::string&, const std::string& value) {
+  if (value == "auto") {
+    o.colour = ColourChoice::Auto;
+  } else if (value == "always") {
+    o.colour = ColourChoice::Always;
+  } else if (value == "never") {
+    o.colour = ColourChoice::Never;
+  } else {
+    return "'" + value + "' is not a colour choice: give auto, always or never.";
+  }
+  return {};
+}
+
 constexpr COption kOptions[] = {
     {Option::Output, "-o", "--output", "a file name", false, &TakeOutput},
     {Option::OutputDir, "-O", "--output-dir", "a folder name", false, &TakeOutputDir},
@@ -82,8 +100,10 @@ constexpr COption kOptions[] = {
      &SetFlag<&CCliOptions::allWarnings>},
     {Option::Json, nullptr, "--json", nullptr, false, &SetFlag<&CCliOptions::json>},
     {Option::Codes, nullptr, "--codes", nullptr, false, &SetFlag<&CCliOptions::codes>},
-    {Option::Quiet, "-q", "--quiet", nullptr, false, &SetFlag<&CCliOptions::quiet>},
+    {Option::Quiet, "-q", "--quiet", nullptr, false, &TakeQuiet},
     {Option::Events, nullptr, "--events", nullptr, false, &SetFlag<&CCliOptions::events>},
+    {Option::Recursive, "-r", "--recursive", nullptr, false, &SetFlag<&CCliOptions::recursive>},
+    {Option::Colour, nullptr, "--color", "auto, always or never", false, &TakeColour},
     {Option::Help, "-h", "--help", nullptr, false, &SetFlag<&CCliOptions::help>},
     {Option::Version, nullptr, "--version", nullptr, false, &SetFlag<&CCliOptions::version>},
 };

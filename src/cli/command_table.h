@@ -31,6 +31,8 @@ enum class Option : std::uint8_t {
   Codes,
   Quiet,
   Events,
+  Recursive,
+  Colour,
   Help,
   Version,
 };

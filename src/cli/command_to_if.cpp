@@ -30,7 +30,7 @@ std::string WrapList(const std::string& list) {
 
 std::string Help() {
   return std::string(
-             "Usage: tagvert to-if FILE... [-o OUTPUT | -O DIR] [-j N] [--direction VALUE] "
+             "Usage: tagvert to-if FILE... [-r] [-o OUTPUT | -O DIR] [-j N] [--direction VALUE] "
              "[--strict]\n"
              "\n"
              "Converts TTX documents (UTF-8 or UTF-16, by the byte-order mark; UTF-8\n"
@@ -71,7 +71,7 @@ extern const CCommand kToIfCommand = {
     "convert TTX files to IF",
     Bit(Option::Output) | Bit(Option::OutputDir) | Bit(Option::Jobs) | Bit(Option::KeepGoing) |
         Bit(Option::Force) | Bit(Option::Direction) | Bit(Option::Strict) | Bit(Option::Quiet) |
-        Bit(Option::Events),
+        Bit(Option::Events) | Bit(Option::Recursive),
     "ttx",
     &Help,
     &Check,

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "cli/command_table.h"
 #include "cli/document_input.h"
 #include "cli/from_if_check.h"
 #include "cli/output_files.h"
@@ -23,7 +24,10 @@ const char kConversionOptionsHelp[] =
     "  -j, --jobs N           convert N files at a time (default: one per processor core)\n"
     "  -k, --keep-going       try every input even after one failed\n"
     "  -f, --force            convert an input that does not look like the expected format\n"
-    "  -q, --quiet            no progress line, no summary and no warnings\n"
+    "  -r, --recursive        a FILE that is a folder stands for the files under it (.ttx\n"
+    "                         for to-if, .if for from-if); -O DIR keeps their paths below it\n"
+    "  -q, --quiet            no progress line, no summary and no notes (-qq: no warnings\n"
+    "                         either)\n"
     "  --events               print every conversion event on standard error (one input)\n"
     "  -h, --help             show this help\n";
 
@@ -91,7 +95,8 @@ HResult RunUntilDoneOrStopped(Convert convert, Abandon abandon) {
 std::string CheckConversionArguments(const CCliOptions& o, bool toIF) {
   if (o.inputs.empty()) return "no input file given.";
   if (o.codes) return "--codes applies only to show.";
-  if (o.json) return "--json applies only to stats.";
+  if ((o.given & Bit(Option::Colour)) != 0) return "--color applies only to show.";
+  if (o.json) return "--json applies only to stats and check.";
   if (o.against && toIF) return "--against applies only to from-if.";
   if (o.against && o.inputs.size() > 1) {
     return "--against names the IF sent for one input; convert one file with it.";
@@ -149,17 +154,92 @@ bool FinishInputEnd(const CCliOptions& o, const CTagvertConverter& converter,
   return true;
 }
 
+namespace {
+
+// Puts the target language into `converter`: --direction, else the one the document names. False,
+// with the error said, when it cannot.
+bool PutDirection(const CCliOptions& o, const std::string& input, CTagvertConverter& converter,
+                  CMessages& messages) {
+  std::int32_t direction = 0;
+  if (!ReportingFailures(input, messages, [&] {
+        direction = ChooseDirection(o, input, messages);
+        return true;
+      })) {
+    return false;
+  }
+  if (direction == 0 && !o.direction) return true;
+  const HResult hr =
+      converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(direction));
+  if (Failed(hr)) messages.Error("cannot set the direction: " + ErrorPhrase(hr) + ".");
+  return !Failed(hr);
+}
+
+// Opens the output of a conversion. False, with the error said, when it cannot; a stop that came
+// meanwhile ends the process.
+bool OpenConversionOutput(const std::string& input, const std::string& output,
+                          const std::string& outputName, CCliOutput& out, CMessages& messages) {
+  try {
+    out = PlatformOpenOutput(output);
+    return true;
+  } catch (const CFileError& e) {
+    g_running.store(nullptr);
+    // A stop while the output was opened (waiting for the reader of a named pipe, say) is a
+    // stop, whatever the system says of the interrupted call.
+    if (const int signal = PlatformStopSignal()) {
+      messages.Error("the conversion of " + Quote(input) +
+                     " was stopped; no output file was written.");
+      PlatformEndBySignal(signal);
+    }
+    messages.Error("cannot write " + outputName + ": " + e.Phrase() + ".");
+    return false;
+  }
+}
+
+// Whether the conversion failed or was stopped: its output abandoned and the reason said. A stop
+// signal ends the process with the conventional status of a stopped command, so that a shell loop
+// over many files stops.
+bool EndedBadly(HResult hr, const CTagvertConverter& converter, const CCliListener& listener,
+                CCliOutput& out, const std::string& input, const std::string& outputName,
+                std::ostream& err) {
+  const int signal = PlatformStopSignal();
+  if (!Failed(hr) && converter.State() != kStateStopped && signal == 0) return false;
+  const bool direct = out.temp.empty();
+  PlatformAbandonOutput(out);
+  if (signal != 0 || !Failed(hr)) {
+    err << "tagvert: the conversion of " << Quote(input) << " was stopped; "
+        << (direct ? "the output is incomplete.\n" : "no output file was written.\n");
+  } else {
+    ReportFailure(err, hr, listener, out, input, outputName);
+  }
+  if (signal != 0) PlatformEndBySignal(signal);
+  return true;
+}
+
+// The summary line of a conversion: the input and output with their sizes (`written`: the file
+// written, empty for standard output), and the time it took.
+void SayConverted(const std::string& input, bool toIF, const std::string& outputName,
+                  const std::string& written, double seconds, std::ostream& err) {
+  err << "tagvert: converted " << Quote(input);
+  if (input != "-") err << " (" << FileSize(input) << " bytes)";
+  err << (toIF ? " to IF " : " to TTX ") << outputName;
+  if (!written.empty()) err << " (" << FileSize(written) << " bytes)";
+  char timing[32];
+  if (seconds < 1.0) {
+    std::snprintf(timing, sizeof timing, "%.1f ms", seconds * 1000.0);
+  } else {
+    std::snprintf(timing, sizeof timing, "%.2f s", seconds);
+  }
+  err << " in " << timing << ".\n";
+}
+
+}  // namespace
+
 ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   const std::string& input = o.inputs.front();
   const bool inputIsStd = input == "-";
-  std::string output;
-  if (o.output) {
-    output = *o.output;
-  } else if (inputIsStd) {
-    output = "-";
-  } else {
-    output = DefaultOutput(o, input, toIF);
-  }
+  const std::string output = o.output     ? *o.output
+                             : inputIsStd ? "-"
+                                          : DefaultOutput(o, input, toIF);
   const bool outputIsStd = output == "-";
   const std::string outputName = outputIsStd ? "standard output" : "'" + output + "'";
 
@@ -185,7 +265,7 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
       return ExitCode::Failed;
     }
   }
-  if (o.outputDir && !MakeFolder(*o.outputDir, messages)) return ExitCode::Failed;
+  if (!MakeOutputFolders(o, {{input, output}}, messages)) return ExitCode::Failed;
 
   CTagvertConverter converter;
   UseCommandReading(converter);
@@ -194,43 +274,13 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   std::uint32_t cookie = 0;
   // Listening first, so that --events also shows the Direction put with the code it resolved.
   converter.Advise(listener, cookie);
-  std::int32_t direction = 0;
-  try {
-    if (toIF) direction = ChooseDirection(o, input, messages);
-  } catch (const CHResultError& e) {
-    messages.Error(ReadFailure(input, e));
-    return ExitCode::Failed;
-  } catch (const std::bad_alloc&) {
-    messages.Error(OutOfMemory(input));
-    return ExitCode::Failed;
-  }
-  if (direction != 0 || o.direction) {
-    const HResult hr =
-        converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(direction));
-    if (Failed(hr)) {
-      err << "tagvert: cannot set the direction: " << ErrorPhrase(hr) << ".\n";
-      return ExitCode::Failed;
-    }
-  }
+  if (toIF && !PutDirection(o, input, converter, messages)) return ExitCode::Failed;
 
   // Signals are caught before a temporary file exists, so that none can leave one behind.
   g_running.store(&converter);
   PlatformOnInterrupt(&StopRunningConversion);
   CCliOutput out;
-  try {
-    out = PlatformOpenOutput(output);
-  } catch (const CFileError& e) {
-    g_running.store(nullptr);
-    // A stop while the output was opened (waiting for the reader of a named pipe, say) is a
-    // stop, whatever the system says of the interrupted call.
-    if (const int signal = PlatformStopSignal()) {
-      err << "tagvert: the conversion of " << Quote(input)
-          << " was stopped; no output file was written.\n";
-      PlatformEndBySignal(signal);
-    }
-    err << "tagvert: cannot write " << outputName << ": " << e.Phrase() << ".\n";
-    return ExitCode::Failed;
-  }
+  if (!OpenConversionOutput(input, output, outputName, out, messages)) return ExitCode::Failed;
   std::optional<CFromIfCheck> check;
   if (!toIF) {
     check.emplace(o, input, messages);
@@ -263,20 +313,7 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   listener->Finish();
 
-  const int signal = PlatformStopSignal();
-  if (Failed(hr) || converter.State() == kStateStopped || signal != 0) {
-    const bool direct = out.temp.empty();
-    PlatformAbandonOutput(out);
-    if (signal != 0 || !Failed(hr)) {
-      err << "tagvert: the conversion of " << Quote(input) << " was stopped; "
-          << (direct ? "the output is incomplete.\n" : "no output file was written.\n");
-    } else {
-      ReportFailure(err, hr, *listener, out, input, outputName);
-    }
-    // The conventional status of a stopped command, so that a shell loop over many files stops.
-    if (signal != 0) PlatformEndBySignal(signal);
-    return ExitCode::Failed;
-  }
+  if (EndedBadly(hr, converter, *listener, out, input, outputName, err)) return ExitCode::Failed;
   if ((check && !check->Finish()) || !FinishInputEnd(o, converter, input, messages)) {
     PlatformAbandonOutput(out);
     return ExitCode::Failed;
@@ -293,19 +330,7 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
     err << "tagvert: cannot write " << outputName << ": " << e.Phrase() << ".\n";
     return ExitCode::Failed;
   }
-  if (!o.quiet) {
-    err << "tagvert: converted " << Quote(input);
-    if (!inputIsStd) err << " (" << FileSize(input) << " bytes)";
-    err << (toIF ? " to IF " : " to TTX ") << outputName;
-    if (!outputIsStd) err << " (" << FileSize(out.target) << " bytes)";
-    char timing[32];
-    if (seconds < 1.0) {
-      std::snprintf(timing, sizeof timing, "%.1f ms", seconds * 1000.0);
-    } else {
-      std::snprintf(timing, sizeof timing, "%.2f s", seconds);
-    }
-    err << " in " << timing << ".\n";
-  }
+  if (!o.quiet) SayConverted(input, toIF, outputName, outputIsStd ? "" : out.target, seconds, err);
   return ExitCode::Success;
 }
 

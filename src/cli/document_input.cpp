@@ -2,10 +2,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/document_input.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <system_error>
 
+#include "cli/command_table.h"
 #include "cli/platform/cli_services.h"
 #include "cli/streams.h"
 #include "frame/ttx_converter.h"
@@ -107,6 +109,79 @@ bool ReportInputCut(const CTagvertConverter& converter, const std::string& input
   messages.Warning(Quote(input) + ": the document is cut off " + where +
                    "; the rest of it is missing.");
   return true;
+}
+
+namespace {
+
+// Whether `path` ends with "." and `extension` (ASCII letters in any case).
+bool HasExtension(const std::filesystem::path& path, const char* extension) {
+  const std::u8string name = path.filename().u8string();
+  const std::size_t size = std::char_traits<char>::length(extension);
+  if (name.size() <= size + 1 || name[name.size() - size - 1] != u8'.') return false;
+  for (std::size_t i = 0; i < size; ++i) {
+    char c = static_cast<char>(name[name.size() - size + i]);
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != extension[i]) return false;
+  }
+  return true;
+}
+
+std::string Utf8Name(const std::filesystem::path& path) {
+  const std::u8string name = path.generic_u8string();
+  return std::string(name.begin(), name.end());
+}
+
+// The files under the folder `dir` with the extension `extension`, in the order of their paths,
+// into `o` (inputs and their paths below `dir`).
+void AddFilesUnder(CCliOptions& o, const std::string& dir, const char* extension,
+                   std::vector<std::string>& inputs) {
+  const std::filesystem::path root(std::u8string(dir.begin(), dir.end()));
+  std::vector<std::filesystem::path> found;
+  std::error_code ec;
+  const auto options = std::filesystem::directory_options::skip_permission_denied;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, options, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    std::error_code typeError;
+    if (it->is_regular_file(typeError) && HasExtension(it->path(), extension)) {
+      found.push_back(it->path().lexically_relative(root));
+    }
+  }
+  std::sort(found.begin(), found.end());
+  for (const std::filesystem::path& below : found) {
+    const std::string name = Utf8Name(root / below);
+    o.belowFolder[name] = Utf8Name(below);
+    inputs.push_back(name);
+  }
+}
+
+}  // namespace
+
+bool CanReadTwice(const std::string& input) {
+  return ReadTwice(input);
+}
+
+std::string ExpandFolders(CCliOptions& o) {
+  if ((o.command->options & Bit(Option::Recursive)) == 0) return {};
+  std::vector<std::string> inputs;
+  for (const std::string& input : o.inputs) {
+    std::error_code ec;
+    if (input == "-" || !std::filesystem::is_directory(
+                            std::filesystem::path(std::u8string(input.begin(), input.end())), ec)) {
+      inputs.push_back(input);
+      continue;
+    }
+    if (!o.recursive) {
+      return "'" + input + "' is a folder: give -r to take the ." + std::string(o.command->files) +
+             " files under it.";
+    }
+    const std::size_t before = inputs.size();
+    AddFilesUnder(o, input, o.command->files, inputs);
+    if (inputs.size() == before) {
+      return "the folder '" + input + "' holds no ." + std::string(o.command->files) + " file.";
+    }
+  }
+  o.inputs = std::move(inputs);
+  return {};
 }
 
 std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFailed) {

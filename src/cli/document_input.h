@@ -5,18 +5,50 @@
 #pragma once
 
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <string>
 
 #include "cli/arguments.h"
 #include "cli/document_scan.h"
 #include "cli/messages.h"
+#include "cli/platform/cli_services.h"
 
 namespace tagvert {
 class CTagvertConverter;
 }  // namespace tagvert
 
 namespace tagvert::cli {
+
+/// Runs `step` (which returns whether it succeeded) on the document `input`: a failed read
+/// (CHResultError) or running out of memory becomes the one sentence that says so, and false. A
+/// temporary output left open by the step is removed first. The one place where the commands
+/// word these failures of a document. `unreadable`, when given, tells whether a read failed.
+template <class Step>
+bool ReportingFailures(const std::string& input, CMessages& messages, Step&& step,
+                       bool* unreadable = nullptr) {
+  try {
+    return step();
+  } catch (const CHResultError& e) {
+    if (unreadable != nullptr) *unreadable = e.Code() != kEOutOfMemory;
+    messages.Error(ReadFailure(input, e));
+  } catch (const std::bad_alloc&) {
+    PlatformRemoveTemporaryOutputs();
+    messages.Error(OutOfMemory(input));
+  }
+  return false;
+}
+
+/// Whether the command may read `input` again: a regular file (a pipe, a device or standard
+/// input gives its bytes once).
+bool CanReadTwice(const std::string& input);
+
+/// With -r, replaces each folder among the inputs by the files under it (at any depth) whose
+/// extension is the one of its command (CCommand::files, in any letter case), in the order of
+/// their paths, and notes each one's path below the folder (CCliOptions::belowFolder). Returns
+/// the usage error, empty when there is none: a folder given to a command that takes -r without
+/// it, or a folder that holds no such file.
+std::string ExpandFolders(CCliOptions& o);
 
 /// The format test decides on the first six items of a document, however long they are. The
 /// root of a TTX document comes right after its XML declaration and a line break, and no tool

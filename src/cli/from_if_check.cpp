@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/from_if_check.h"
 
+#include <algorithm>
+
 #include "cli/document_input.h"
 #include "cli/platform/cli_services.h"
 #include "cli/tag_check.h"
@@ -9,14 +11,36 @@
 
 namespace tagvert::cli {
 
+namespace {
+
+// Where a tag problem is, as a translator looks for it: the line and column in the TTX, and the
+// translation unit with its first words.
+std::string PlaceText(const CTagPlace& place) {
+  std::string text =
+      "line " + std::to_string(place.line) + ", column " + std::to_string(place.column) +
+      (place.inSent ? " of the TTX the sent IF gives back" : " of the TTX written back");
+  if (place.segment == 0) return text;
+  text += ", translation unit " + std::to_string(place.segment);
+  if (const std::string words = QuoteWords(place); !words.empty()) text += " (\"" + words + "\")";
+  return text;
+}
+
+}  // namespace
+
 CFromIfCheck::CFromIfCheck(const CCliOptions& o, const std::string& input, CMessages& messages)
     : m_options(o),
       m_input(input),
       m_messages(messages),
+      m_holdBack(CanReadTwice(input)),
       m_check(std::make_unique<CTagCheck>(
-          [&messages, name = Quote(input)](std::uint64_t unit, const std::string& text) {
-            messages.Warning(name + ": unit " + std::to_string(unit) + ": " + text + ".");
-          })) {
+          [this](const CTagPlace& place, const std::string& text) {
+            if (m_holdBack) {
+              m_heldBack.emplace_back(place, text);
+            } else {
+              m_messages.Warning(Quote(m_input) + ": " + PlaceText(place) + ": " + text + ".");
+            }
+          },
+          !m_holdBack)) {
   if (!o.allWarnings) m_check->SetListLimit(kListedWarnings);
 }
 
@@ -55,6 +79,7 @@ bool CFromIfCheck::Finish() {
       // Read once already: a failure now leaves the missing tags unnamed, no more.
     }
   }
+  SayHeldBack();
   for (const auto& [kind, count] : check.Unlisted()) {
     m_messages.Warning(Quote(m_input) + ": " + std::to_string(count) + " more warning" +
                        (count == 1 ? "" : "s") + " not listed: " + kind +
@@ -65,6 +90,32 @@ bool CFromIfCheck::Finish() {
                    (check.Problems() == 1 ? "" : "s") + " in " + Quote(m_input) +
                    " (--strict); no output file was written.");
   return false;
+}
+
+void CFromIfCheck::SayHeldBack() {
+  if (m_heldBack.empty()) return;
+  std::vector<std::uint64_t> units;
+  for (const auto& [place, text] : m_heldBack) {
+    if (!place.inSent) units.push_back(place.unit);
+  }
+  std::sort(units.begin(), units.end());
+  units.erase(std::unique(units.begin(), units.end()), units.end());
+  std::vector<CTagPlace> places;
+  try {
+    places = PlacesOfUnits(*PlatformOpenInput(m_input), units);
+  } catch (const CHResultError&) {
+    // Read once already: a failure now leaves the problems named by their units, no more.
+  }
+  for (const auto& [place, text] : m_heldBack) {
+    const auto found =
+        std::lower_bound(places.begin(), places.end(), place.unit,
+                         [](const CTagPlace& p, std::uint64_t unit) { return p.unit < unit; });
+    const bool known = place.inSent || (found != places.end() && found->unit == place.unit);
+    const std::string where =
+        !known ? "unit " + std::to_string(place.unit) : PlaceText(place.inSent ? place : *found);
+    m_messages.Warning(Quote(m_input) + ": " + where + ": " + text + ".");
+  }
+  m_heldBack.clear();
 }
 
 }  // namespace tagvert::cli

@@ -5,16 +5,17 @@
 
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/arguments.h"
 #include "cli/messages.h"
+#include "cli/tag_check.h"
 namespace tagvert {
 class CTagvertConverter;
 }
 
 namespace tagvert::cli {
-
-class CTagCheck;
 
 /// The tag check of one conversion from IF, its problems reported as warnings of `messages`.
 class CFromIfCheck {
@@ -38,6 +39,14 @@ class CFromIfCheck {
   const CCliOptions& m_options;
   std::string m_input;
   CMessages& m_messages;
+  /// Prints the problems held back, each with its place.
+  void SayHeldBack();
+
+  /// The places of an input that can be read again are found only when there are problems, by
+  /// reading it once more: following them costs a little for every token. Meanwhile the
+  /// problems are held back (in the order found), their places holding only their unit.
+  bool m_holdBack;
+  std::vector<std::pair<CTagPlace, std::string>> m_heldBack;
   std::unique_ptr<CTagCheck> m_check;
   CTagvertConverter* m_converter = nullptr;  ///< the converter that hands its tokens over
 };

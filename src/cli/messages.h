@@ -45,6 +45,9 @@ std::string ReadFailure(const std::string& input, const CHResultError& e);
 /// The sentence for a failed conversion of `input`: a read of the system names its cause.
 std::string ConversionFailure(const std::string& input, HResult hr);
 
+/// `text` as a JSON string (quoted, with the characters JSON reserves escaped).
+std::string JsonString(const std::string& text);
+
 /// Of each kind of tag problem (from-if) or document problem (check), the ones listed for one
 /// file unless --all-warnings is given; one more line counts the rest (a damaged file can have
 /// millions of them).
@@ -54,17 +57,18 @@ inline constexpr std::size_t kListedWarnings = 100;
 // and a progress line drawn on a terminal is cleared before it and drawn again after it.
 class CMessages {
  public:
-  CMessages(std::ostream& err, bool quiet) : m_err(err), m_quiet(quiet) {}
+  /// `quiet`: how often -q was given.
+  CMessages(std::ostream& err, unsigned quiet) : m_err(err), m_quiet(quiet) {}
 
   /// An error: always shown.
   void Error(const std::string& text) { Put("tagvert: " + text); }
-  /// A warning: never changes the exit status; --quiet silences it.
+  /// A warning: never changes the exit status; -qq silences it.
   void Warning(const std::string& text) {
-    if (!m_quiet) Put("tagvert: warning: " + text);
+    if (m_quiet < 2) Put("tagvert: warning: " + text);
   }
-  /// A note on what the command chose; --quiet silences it.
+  /// A note on what the command chose; -q silences it.
   void Note(const std::string& text) {
-    if (!m_quiet) Put("tagvert: " + text);
+    if (m_quiet == 0) Put("tagvert: " + text);
   }
   /// Draws the progress line (without a line end).
   void Progress(const std::string& line) {
@@ -78,7 +82,8 @@ class CMessages {
     const std::lock_guard<std::mutex> lock(m_mutex);
     ClearProgress();
   }
-  bool Quiet() const { return m_quiet; }
+  /// Whether nothing but errors is said (-qq).
+  bool Quiet() const { return m_quiet >= 2; }
   std::ostream& Stream() { return m_err; }
 
  private:
@@ -94,7 +99,7 @@ class CMessages {
   }
 
   std::ostream& m_err;
-  bool m_quiet;
+  unsigned m_quiet;
   std::mutex m_mutex;
   std::size_t m_progressWidth = 0;
 };

@@ -87,17 +87,45 @@ std::string PathKey(const std::string& name) {
 
 }  // namespace
 
+std::string PlaceOutput(const CCliOptions& o, const std::string& input,
+                        std::string (*name)(const std::string&)) {
+  if (!o.outputDir) return name(input);
+  const auto below = o.belowFolder.find(input);
+  if (below == o.belowFolder.end()) return OutputInFolder(*o.outputDir, name(input));
+  const std::string& dir = *o.outputDir;
+  const char last = dir.empty() ? '/' : dir.back();
+  const bool separated = last == '/' || (kBackslashSeparates && last == '\\');
+  return dir + (separated ? "" : "/") + name(below->second);
+}
+
 std::string DefaultOutput(const CCliOptions& o, const std::string& input, bool toIF) {
-  const std::string name = toIF ? DefaultToIfOutput(input) : DefaultFromIfOutput(input);
-  return o.outputDir ? OutputInFolder(*o.outputDir, name) : name;
+  return PlaceOutput(
+      o, input, toIF ? &DefaultToIfOutput : [](const std::string& path) {
+        return DefaultFromIfOutput(path);
+      });
 }
 
 bool MakeFolder(const std::string& dir, CMessages& messages) {
   std::error_code ec;
   std::filesystem::create_directories(FsPath(dir), ec);
   if (ec && !std::filesystem::is_directory(FsPath(dir))) {
-    messages.Error("cannot make the folder '" + dir + "': " + ec.message() + ".");
+    messages.Error("cannot make the folder '" + dir + "': " + PlatformErrorCodePhrase(ec) + ".");
     return false;
+  }
+  return true;
+}
+
+bool MakeOutputFolders(const CCliOptions& o, const std::vector<CJob>& jobs, CMessages& messages) {
+  if (!o.outputDir) return true;
+  if (!MakeFolder(*o.outputDir, messages)) return false;
+  std::filesystem::path made;
+  for (const CJob& job : jobs) {
+    if (!o.belowFolder.contains(job.input)) continue;
+    const std::filesystem::path folder = FsPath(job.output).parent_path();
+    if (folder == made) continue;
+    const std::u8string name = folder.u8string();
+    if (!MakeFolder(std::string(name.begin(), name.end()), messages)) return false;
+    made = folder;
   }
   return true;
 }

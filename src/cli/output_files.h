@@ -35,11 +35,16 @@ std::string DefaultPseudoOutput(const std::string& input, bool backslash = kBack
 std::string OutputInFolder(const std::string& dir, const std::string& output,
                            bool backslash = kBackslashSeparates);
 
-/// The output of to-if or from-if for `input` when no -o names it: the default name, in -O DIR
-/// when given.
+/// The output for `input` when no -o names it: the default name `name` gives it, or with -O DIR
+/// that name in DIR; an input that -r found under a folder keeps its path below that folder
+/// there ("-r in -O out" writes in/sub/a.ttx to out/sub/a.ttx.if).
+std::string PlaceOutput(const CCliOptions& o, const std::string& input,
+                        std::string (*name)(const std::string&));
+
+/// The output of to-if or from-if for `input` when no -o names it (PlaceOutput).
 std::string DefaultOutput(const CCliOptions& o, const std::string& input, bool toIF);
 
-/// Makes the folder of -O when it does not exist yet. False, with the error said, when it
+/// Makes the folder `dir` when it does not exist yet. False, with the error said, when it
 /// cannot be made.
 bool MakeFolder(const std::string& dir, CMessages& messages);
 
@@ -52,6 +57,10 @@ struct CJob {
   std::string output;
   std::uint64_t size = 0;  ///< the input's size when the command started
 };
+
+/// Makes the folders of the outputs of -O DIR (the folders below it too, for inputs that -r
+/// found). False, with the error said, when one cannot be made.
+bool MakeOutputFolders(const CCliOptions& o, const std::vector<CJob>& jobs, CMessages& messages);
 
 /// Refuses jobs of which two would write one output, or whose output is an input. Returns the
 /// sentence that refuses them, empty when there is none.

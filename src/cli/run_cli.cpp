@@ -5,6 +5,7 @@
 #include <new>
 
 #include "cli/command_table.h"
+#include "cli/document_input.h"
 #include "cli/messages.h"
 #include "cli/platform/cli_services.h"
 #include "tagvert/version.h"
@@ -14,7 +15,7 @@ namespace tagvert::cli {
 ExitCode RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const CParseResult parsed = ParseArguments(args);
   if (!parsed.ok()) return UsageError(err, parsed.error);
-  const CCliOptions& o = parsed.options;
+  CCliOptions o = parsed.options;
   if (o.help) {
     out << (o.command != nullptr ? o.command->help() : UsageText());
     return ExitCode::Success;
@@ -22,6 +23,13 @@ ExitCode RunCli(const std::vector<std::string>& args, std::ostream& out, std::os
   if (o.version) {
     out << "tagvert " << GetVersion() << "\n";
     return ExitCode::Success;
+  }
+  if (const std::string refused = ExpandFolders(o); !refused.empty()) {
+    return UsageError(err, refused, false);
+  }
+  // The files found may not fit the other arguments (-o with a folder of several files).
+  if (const std::string refused = o.command->check(o); !refused.empty()) {
+    return UsageError(err, refused);
   }
   try {
     return o.command->run(o, out, err);

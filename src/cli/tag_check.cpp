@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/tag_check.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
+#include "storage/unit_scan.h"
 
 namespace tagvert::cli {
 
@@ -29,7 +31,7 @@ constexpr const char* kKindWords[CTagCheck::kKinds] = {
     "the tags are misnested",
     "appears more often than in the IF sent to the kernel",
     "moved across a block boundary",
-    "missing (at this unit of the IF sent to the kernel)",
+    "missing from the translation",
 };
 
 std::string PairHex(char16_t pair) {
@@ -59,6 +61,162 @@ bool IsPlaceholder(const std::u16string& source) {
 
 }  // namespace
 
+namespace {
+
+// How many units of a translation unit's text name it in a message.
+constexpr std::size_t kSegmentWords = 40;
+
+constexpr bool IsXmlSpace(char16_t c) {
+  return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
+}
+
+// Whether `source` begins with the start tag `name` ("<Tu" is no "<Tuv").
+bool StartsTag(const std::u16string& source, std::u16string_view name) {
+  if (source.size() <= name.size() || source.compare(0, name.size(), name) != 0) return false;
+  const char16_t next = source[name.size()];
+  return next == u'>' || next == u'/' || IsXmlSpace(next);
+}
+
+// The text of markup as a person reads it: tags and the contents of ut placeholders (markup of
+// the original document) left out, the five predefined references resolved.
+// How much of a source Tuv's markup is kept to name its translation unit.
+constexpr std::size_t kMarkupUnits = 1024;
+
+// Appends `text` to the words `words`, white space as one space, none at the start, until there
+// are more than enough.
+void AppendWords(std::u16string& words, std::u16string_view text) {
+  for (const char16_t unit : text) {
+    if (words.size() > kSegmentWords) return;
+    const bool space = IsXmlSpace(unit) || unit == 0x00A0;
+    if (space && (words.empty() || words.back() == u' ')) continue;
+    words += space ? u' ' : unit;
+  }
+}
+
+std::u16string TextOfMarkup(std::u16string_view markup, std::size_t enough) {
+  std::u16string text;
+  int inPlaceholder = 0;
+  std::size_t at = 0;
+  while (at < markup.size() && text.size() < enough) {
+    const std::size_t open = markup.find(u'<', at);
+    const std::size_t stop = open == markup.npos ? markup.size() : open;
+    if (inPlaceholder == 0) text.append(markup.substr(at, std::min(stop - at, 2 * enough)));
+    if (open == markup.npos) break;
+    const std::size_t close = markup.find(u'>', open);
+    const std::u16string_view tag =
+        markup.substr(open, close == markup.npos ? markup.npos : close - open);
+    if (tag.starts_with(u"<ut") && !tag.ends_with(u"/")) ++inPlaceholder;
+    if (tag.starts_with(u"</ut") && inPlaceholder > 0) --inPlaceholder;
+    if (close == markup.npos) break;
+    at = close + 1;
+  }
+  if (text.find(u'&') == text.npos) return text;
+  static constexpr std::pair<std::u16string_view, char16_t> kReferences[] = {
+      {u"&lt;", u'<'}, {u"&gt;", u'>'}, {u"&quot;", u'"'}, {u"&apos;", u'\''}, {u"&amp;", u'&'}};
+  for (const auto& [reference, unit] : kReferences) {
+    for (std::size_t found = text.find(reference); found != text.npos;
+         found = text.find(reference, found + 1))
+      text.replace(found, reference.size(), 1, unit);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string QuoteWords(const CTagPlace& place) {
+  if (!place.words) return {};
+  std::u16string words;
+  AppendWords(words,
+              place.wordsInMarkup ? TextOfMarkup(*place.words, kSegmentWords + 1) : *place.words);
+  if (words.size() <= kSegmentWords) return Utf16ToUtf8(words);
+  std::size_t cut = words.rfind(u' ', kSegmentWords);
+  if (cut == std::u16string::npos || cut == 0) cut = kSegmentWords;
+  return Utf16ToUtf8(words.substr(0, cut)) + "...";
+}
+
+void CIfTagGroups::Advance(std::u16string_view text) {
+  // A plain sum of comparisons, which the compiler turns into vector instructions.
+  std::uint64_t lines = 0;
+  for (const char16_t unit : text)
+    lines += unit == u'\n' ? 1 : 0;
+  if (lines == 0) {
+    m_here.column += text.size();
+    return;
+  }
+  m_here.line += lines;
+  m_here.column = text.size() - text.rfind(u'\n');
+}
+
+void CIfTagGroups::AdvanceText(std::u16string_view run) {
+  // The space that the way in put after a no-break space is not written back.
+  if (m_afterNbsp && !run.empty() && run.front() == u' ') run.remove_prefix(1);
+  m_afterNbsp = false;
+  // Most runs hold no unit that the way back changes: they are counted as they are. A '<' or
+  // '&' is written as a reference ("&lt;", "&amp;"): 3 or 4 units more. Only a no-break space
+  // (spaces next to it go) or a ']' (a "]]>" is broken) needs the escaping done.
+  if (UnitsFindMarkupSpecial(run.data(), run.size()) == run.size()) {
+    Advance(run);
+  } else if (!AdvanceEscaped(run)) {
+    std::u16string text(run);
+    m_escaper.CollapseNbsp(text);
+    m_escaper.EscapeText(text);
+    Advance(text);
+  }
+  if (m_inSegment && !m_wordsInMarkup) AddWords(run);
+}
+
+void CIfTagGroups::FollowPlace() {
+  m_group.place = m_here;
+  if (!m_inSegment) m_group.place.segment = 0;
+  if (m_group.place.segment == 0 || (!m_wordsInMarkup && m_words.empty())) return;
+  if (!m_sharedWords) m_sharedWords = std::make_shared<const std::u16string>(m_words);
+  m_group.place.words = m_sharedWords;
+  m_group.place.wordsInMarkup = m_wordsInMarkup;
+}
+
+bool CIfTagGroups::AdvanceEscaped(std::u16string_view run) {
+  std::uint64_t line = m_here.line, column = m_here.column;
+  for (const char16_t unit : run) {
+    if (unit == u']' || unit == 0x00A0) return false;
+    if (unit == u'\n') {
+      ++line;
+      column = 1;
+    } else {
+      column += unit == u'<' ? 4 : unit == u'&' ? 5 : 1;
+    }
+  }
+  m_here.line = line;
+  m_here.column = column;
+  return true;
+}
+
+void CIfTagGroups::AddWords(std::u16string_view text) {
+  if (m_words.size() > kSegmentWords) return;
+  AppendWords(m_words, text);
+  m_sharedWords.reset();
+}
+
+void CIfTagGroups::FollowSegments(const std::u16string& source) {
+  m_afterNbsp = source.size() == 1 && source[0] == 0x00A0;
+  // Most tags are none of Tu, Tuv and their end tags: one look at their start tells.
+  if (source.size() < 4 || source[0] != u'<' || (source[1] != u'T' && source[2] != u'T')) return;
+  if (StartsTag(source, u"<Tu")) {
+    ++m_here.segment;
+    m_words.clear();
+    m_sharedWords.reset();
+    m_wordsInMarkup = false;
+    // A unit carried whole (already translated) holds no tag of its own to name it by.
+    m_inSegment = source.find(u"</Tu>") == std::u16string::npos;
+  } else if (m_inSegment && m_words.empty() && !m_wordsInMarkup && StartsTag(source, u"<Tuv")) {
+    // The source Tuv, carried whole before the text to translate, names the unit; its text is
+    // read out of the markup only for a message.
+    m_sharedWords = std::make_shared<const std::u16string>(source.substr(0, kMarkupUnits));
+    m_wordsInMarkup = true;
+  } else if (source.starts_with(u"</Tu>")) {
+    m_inSegment = false;
+  }
+}
+
 void CIfTagGroups::Feed(const char16_t* units, std::size_t count) {
   std::u16string_view rest(units, count);
   while (const CIfToken* token = m_reader.Next(rest)) {
@@ -72,6 +230,9 @@ void CIfTagGroups::Feed(const char16_t* units, std::size_t count) {
 void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
   switch (token.kind) {
     case IfTokenKind::Text:
+      if (m_follow) AdvanceText(token.units);
+      m_end = m_block = false;
+      break;
     case IfTokenKind::Boundary:
       // Text or a boundary ends the element the flags belonged to.
       m_end = m_block = false;
@@ -84,7 +245,8 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
       // A tag group cut off before its pair id is no tag.
       if (token.code != kIfTagGroup || token.dataCount == 0) break;
       m_inTag = true;
-      m_group.unit = unit;
+      if (m_follow) FollowPlace();
+      m_group.place.unit = unit;
       m_group.end = m_end;
       m_group.block = m_block;
       m_group.pair = token.data[0];
@@ -96,7 +258,13 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
       break;
     case IfTokenKind::GroupEnd:
       // Every other group and skipped text end the element the flags belonged to as well.
-      if (m_inTag) m_onGroup(m_group);
+      if (m_inTag) {
+        if (m_follow) {
+          Advance(m_group.source);
+          FollowSegments(m_group.source);
+        }
+        m_onGroup(m_group);
+      }
       m_inTag = false;
       m_end = m_block = false;
       break;
@@ -108,14 +276,26 @@ void CIfTagGroups::Finish() {
   m_fed = 0;
 }
 
+std::vector<CTagPlace> PlacesOfUnits(IByteStream& source, const std::vector<std::uint64_t>& units) {
+  std::vector<CTagPlace> places;
+  std::size_t next = 0;
+  CIfTagGroups groups([&](const CIfTagGroup& g) {
+    while (next < units.size() && units[next] < g.place.unit)
+      ++next;
+    if (next < units.size() && units[next] == g.place.unit) places.push_back(g.place);
+  });
+  ReadIfGroups(source, groups);
+  return places;
+}
+
 void ReadIfGroups(IByteStream& source, CIfTagGroups& groups) {
   ReadIfUnits(source, [&](const char16_t* units, std::size_t n) { groups.Feed(units, n); });
   groups.Finish();
 }
 
 struct CTagCheck::CState {
-  explicit CState(CTagCheck& check)
-      : groups([&check](const CIfTagGroup& group) { check.OnGroup(group); }) {}
+  CState(CTagCheck& check, bool followPlaces)
+      : groups([&check](const CIfTagGroup& group) { check.OnGroup(group); }, false, followPlaces) {}
 
   static constexpr std::size_t kNone = SIZE_MAX;
   // The first end tag that closed a tag opened before an open tag while that one was open:
@@ -124,14 +304,14 @@ struct CTagCheck::CState {
   struct CCrossing {
     char16_t pair;
     std::u16string source;
-    std::uint64_t unit;
+    CTagPlace place;
   };
   struct COpen {
     char16_t pair;
     bool closed = false;           // a gap in the list until it is compacted
     std::size_t samePair = kNone;  // the open tag with the same pair id opened before it
     std::u16string source;
-    std::uint64_t unit;
+    CTagPlace place;
     std::shared_ptr<const CCrossing> crossing;
   };
   CIfTagGroups groups;
@@ -157,7 +337,10 @@ struct CTagCheck::CState {
   // and where each inline tag was.
   bool against = false;
   std::vector<std::int32_t> starts, ends, singles;
-  std::vector<std::uint32_t> startBlock, endBlock;
+  std::vector<std::uint32_t> startBlock, endBlock, singleBlock;
+  // The pair ids whose tags the nesting checks found damaged: the sent IF adds nothing on them,
+  // so that one damage gives the same warnings with the sent IF as without.
+  std::vector<bool> damaged = std::vector<bool>(kIds);
   std::vector<bool> sentEnd;
   std::uint32_t block = 0;
 
@@ -183,8 +366,9 @@ struct CTagCheck::CState {
   }
 };
 
-CTagCheck::CTagCheck(std::function<void(std::uint64_t, const std::string&)> report)
-    : m_report(std::move(report)), m_state(std::make_unique<CState>(*this)) {}
+CTagCheck::CTagCheck(std::function<void(const CTagPlace&, const std::string&)> report,
+                     bool followPlaces)
+    : m_report(std::move(report)), m_state(std::make_unique<CState>(*this, followPlaces)) {}
 
 CTagCheck::~CTagCheck() = default;
 
@@ -196,11 +380,13 @@ void CTagCheck::SetSent(IByteStream& sent) {
   s.singles.assign(kIds, 0);
   s.startBlock.assign(kIds, 0);
   s.endBlock.assign(kIds, 0);
+  s.singleBlock.assign(kIds, 0);
   s.sentEnd.assign(kIds, false);
   std::uint32_t block = 0;
   CIfTagGroups groups([&](const CIfTagGroup& g) {
     if (g.pair == 0) {
-      ++s.singles[Bucket(g.source)];
+      const std::uint16_t bucket = Bucket(g.source);
+      s.singleBlock[bucket] = ++s.singles[bucket] == 1 ? block : kAmbiguous;
     } else {
       auto& count = g.end ? s.ends : s.starts;
       auto& where = g.end ? s.endBlock : s.startBlock;
@@ -249,20 +435,21 @@ bool CTagCheck::Count(Kind kind) {
   return true;
 }
 
-void CTagCheck::Report(std::uint64_t unit, const std::u16string& source, char16_t pair, Kind kind,
-                       const std::string& what) {
+void CTagCheck::Report(const CTagPlace& place, const std::u16string& source, char16_t pair,
+                       Kind kind, const std::string& what) {
+  if (kind == kTwice || kind == kNoStart || kind == kNoEnd) m_state->damaged[pair] = true;
   if (!Count(kind)) return;
-  Send(unit, source, pair, kind, what);
+  Send(place, source, pair, kind, what);
 }
 
-void CTagCheck::Send(std::uint64_t unit, const std::u16string& source, char16_t pair, Kind kind,
+void CTagCheck::Send(const CTagPlace& place, const std::u16string& source, char16_t pair, Kind kind,
                      const std::string& what) {
   std::u16string quoted = source.substr(0, kQuotedUnits);
   if (source.size() > kQuotedUnits) quoted += u"...";
   std::string text = "tag " + Utf16ToUtf8(quoted);
   text += pair != 0 ? ", pair " + PairHex(pair) : std::string(", without a pair id");
   text += ": " + what + kKindWords[kind];
-  m_report(unit, text);
+  m_report(place, text);
 }
 
 std::vector<std::pair<std::string, std::size_t>> CTagCheck::Unlisted() const {
@@ -278,21 +465,32 @@ std::uint64_t CTagCheck::Steps() const {
 }
 
 void CTagCheck::OnGroup(const CIfTagGroup& g) {
+  CheckNesting(g);
+  if (m_state->against) CheckAgainstSent(g);
+  if (g.block && g.pair != 0) m_state->block = BlockKey(g.pair, g.end);
+}
+
+void CTagCheck::CheckAgainstSent(const CIfTagGroup& g) {
   CState& s = *m_state;
-  if (s.against) {
-    if (g.pair == 0) {
-      if (--s.singles[Bucket(g.source)] < 0) Report(g.unit, g.source, 0, kMoreOften);
-    } else {
-      const std::int32_t left = --(g.end ? s.ends : s.starts)[g.pair];
-      const std::uint32_t was = (g.end ? s.endBlock : s.startBlock)[g.pair];
-      if (left < 0) {
-        Report(g.unit, g.source, g.pair, kMoreOften);
-      } else if (!g.block && was != kAmbiguous && was != s.block) {
-        Report(g.unit, g.source, g.pair, kMoved);
-      }
-    }
+  std::int32_t left = 0;
+  std::uint32_t was = kAmbiguous;
+  if (g.pair == 0) {
+    const std::uint16_t bucket = Bucket(g.source);
+    left = --s.singles[bucket];
+    was = s.singleBlock[bucket];
+  } else {
+    left = --(g.end ? s.ends : s.starts)[g.pair];
+    was = (g.end ? s.endBlock : s.startBlock)[g.pair];
   }
-  if (g.block && g.pair != 0) s.block = BlockKey(g.pair, g.end);
+  if (left < 0) {
+    if (g.pair == 0 || !s.damaged[g.pair]) Report(g.place, g.source, g.pair, kMoreOften);
+  } else if (!g.block && was != kAmbiguous && was != s.block) {
+    Report(g.place, g.source, g.pair, kMoved);
+  }
+}
+
+void CTagCheck::CheckNesting(const CIfTagGroup& g) {
+  CState& s = *m_state;
   // A ut placeholder stands for markup of the original document, whose start and end may cross
   // the document's own elements or carry pair ids of their own: only the sent IF can tell
   // whether one was lost or doubled. Every other paired tag is an element of the XML document,
@@ -312,13 +510,13 @@ void CTagCheck::OnGroup(const CIfTagGroup& g) {
     s.highestStart = 0;
   }
   if (g.pair > s.highestStart) s.highestStart = g.pair;
-  if (s.seenStart[g.pair] == s.era && !s.against) Report(g.unit, g.source, g.pair, kTwice);
+  if (s.seenStart[g.pair] == s.era) Report(g.place, g.source, g.pair, kTwice);
   s.seenStart[g.pair] = s.era;
   CState::COpen open;
   open.pair = g.pair;
   open.samePair = s.innermost[g.pair];
   open.source = g.source;
-  open.unit = g.unit;
+  open.place = g.place;
   s.innermost[g.pair] = s.open.size();
   s.uncrossed.push_back(s.open.size());
   s.open.push_back(std::move(open));
@@ -330,9 +528,13 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
   if (at != CState::kNone) {
     CState::COpen& closed = s.open[at];
     // The sentence is made only for a problem that is listed.
+    if (closed.crossing) {
+      s.damaged[closed.pair] = true;
+      s.damaged[closed.crossing->pair] = true;
+    }
     if (closed.crossing && Count(kMisnested)) {
       const CState::CCrossing& crossing = *closed.crossing;
-      Send(crossing.unit, crossing.source, crossing.pair, kMisnested,
+      Send(crossing.place, crossing.source, crossing.pair, kMisnested,
            "closes its start tag while " + Utf16ToUtf8(closed.source.substr(0, kQuotedUnits)) +
                " (pair " + PairHex(closed.pair) + ") is still open: ");
     }
@@ -341,7 +543,8 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
     std::shared_ptr<CState::CCrossing> crossing;
     while (!s.uncrossed.empty() && s.uncrossed.back() > at) {
       if (!crossing) {
-        crossing = std::make_shared<CState::CCrossing>(CState::CCrossing{g.pair, g.source, g.unit});
+        crossing =
+            std::make_shared<CState::CCrossing>(CState::CCrossing{g.pair, g.source, g.place});
       }
       s.open[s.uncrossed.back()].crossing = crossing;
       s.uncrossed.pop_back();
@@ -359,9 +562,8 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
       ++s.steps;
     }
     if (s.gaps > s.open.size() - s.gaps) s.Compact();
-  } else if (!s.against) {
-    // With the sent IF, a count above or the missing start tag names this problem instead.
-    Report(g.unit, g.source, g.pair, s.seenEnd[g.pair] == s.era ? kTwice : kNoStart);
+  } else {
+    Report(g.place, g.source, g.pair, s.seenEnd[g.pair] == s.era ? kTwice : kNoStart);
   }
   s.seenEnd[g.pair] = s.era;
 }
@@ -372,7 +574,7 @@ void CTagCheck::Finish() {
   for (const auto& open : s.open) {
     // A start tag that had no end tag in the sent IF either is not the kernel's doing.
     if (open.closed || (s.against && !s.sentEnd[open.pair])) continue;
-    Report(open.unit, open.source, open.pair, kNoEnd);
+    Report(open.place, open.source, open.pair, kNoEnd);
   }
   s.open.clear();
   s.uncrossed.clear();
@@ -383,13 +585,16 @@ void CTagCheck::Finish() {
 void CTagCheck::NameMissing(IByteStream& sent) {
   CState& s = *m_state;
   if (!s.against) return;
-  CIfTagGroups groups([&](const CIfTagGroup& g) {
-    std::int32_t& left =
-        g.pair == 0 ? s.singles[Bucket(g.source)] : (g.end ? s.ends : s.starts)[g.pair];
-    if (left <= 0) return;
-    --left;
-    Report(g.unit, g.source, g.pair, kMissing);
-  });
+  CIfTagGroups groups(
+      [&](const CIfTagGroup& g) {
+        std::int32_t& left =
+            g.pair == 0 ? s.singles[Bucket(g.source)] : (g.end ? s.ends : s.starts)[g.pair];
+        if (left <= 0) return;
+        --left;
+        // A tag whose partner the nesting checks named is not named again.
+        if (g.pair == 0 || !s.damaged[g.pair]) Report(g.place, g.source, g.pair, kMissing);
+      },
+      true);
   ReadIfGroups(sent, groups);
 }
 

@@ -10,25 +10,49 @@
 #include <vector>
 
 #include "ifcodec/if_tokens.h"
+#include "ifcodec/text_processor.h"
 #include "storage/byte_stream.h"
 
 namespace tagvert::cli {
 
-/// One tag group of an IF, as CIfTagGroups hands it over.
-struct CIfTagGroup {
+/// Where a tag group stands, as a person finds it.
+struct CTagPlace {
   std::uint64_t unit = 0;  ///< position of its group code, in units from the start of the IF
-  bool end = false;        ///< an end-tag flag came before it
-  bool block = false;      ///< a block flag came before it
-  char16_t pair = 0;       ///< its pair id (0: a tag without a partner)
-  std::u16string source;   ///< the tag's source text
+  /// Its line and column in the TTX that the IF gives back (from 1; a column counts UTF-16
+  /// units, as check's do). For the IF sent to the kernel that TTX is the original document.
+  std::uint64_t line = 1, column = 1;
+  std::uint64_t segment = 0;  ///< the translation unit (Tu) it lies in, from 1; 0 for none
+  /// The first words of that translation unit (shared by the places of one unit).
+  std::shared_ptr<const std::u16string> words;
+  bool wordsInMarkup = false;  ///< `words` is the markup of the unit's source Tuv
+  bool inSent = false;         ///< the place is in the IF sent to the kernel
 };
 
-/// Picks the tag groups out of an IF's tokens, as they come; everything else is passed over.
-/// Keeps only the group being read.
+/// The first words of the translation unit of `place` as a message quotes them (cut at a word's
+/// end, with "..." when there is more); empty when there are none.
+std::string QuoteWords(const CTagPlace& place);
+
+/// One tag group of an IF, as CIfTagGroups hands it over.
+struct CIfTagGroup {
+  CTagPlace place;
+  bool end = false;       ///< an end-tag flag came before it
+  bool block = false;     ///< a block flag came before it
+  char16_t pair = 0;      ///< its pair id (0: a tag without a partner)
+  std::u16string source;  ///< the tag's source text
+};
+
+/// Picks the tag groups out of an IF's tokens, as they come, and follows where each stands in
+/// the TTX the IF gives back: the line and column (text escaped as the way back escapes it) and
+/// the translation unit with its first words. Keeps only the group being read and those words.
 class CIfTagGroups {
  public:
-  explicit CIfTagGroups(std::function<void(const CIfTagGroup&)> onGroup)
-      : m_onGroup(std::move(onGroup)) {}
+  /// `sent`: the IF is the one sent to the kernel (CTagPlace::inSent). Without `follow` only the
+  /// unit of each place is kept: the rest costs a little for every token.
+  explicit CIfTagGroups(std::function<void(const CIfTagGroup&)> onGroup, bool sent = false,
+                        bool follow = true)
+      : m_onGroup(std::move(onGroup)), m_follow(follow) {
+    m_here.inSent = sent;
+  }
   /// Takes the next units of an IF, cut into tokens by a token reader of its own.
   void Feed(const char16_t* units, std::size_t count);
   /// Takes the next token of an IF that another reader cuts; `unit` is its position.
@@ -37,7 +61,30 @@ class CIfTagGroups {
   void Finish();
 
  private:
+  /// Moves the place past `text` as the TTX shows it.
+  void Advance(std::u16string_view text);
+  /// Moves the place past a run of text of the IF, escaped as the way back writes it.
+  void AdvanceText(std::u16string_view run);
+  /// Takes what a tag group that has ended tells of the translation units.
+  void FollowSegments(const std::u16string& source);
+  /// Puts the place reached, with the words of its translation unit, into the group starting.
+  void FollowPlace();
+  /// Moves the place past a run that holds '<' or '&' (each written as a reference) but no
+  /// unit that needs the way back's escaping done. False, the place unmoved, when it holds one.
+  bool AdvanceEscaped(std::u16string_view run);
+  /// Adds text to the first words of the translation unit, until there are enough.
+  void AddWords(std::u16string_view text);
+
   std::function<void(const CIfTagGroup&)> m_onGroup;
+  bool m_follow;                 ///< places are followed beyond their unit
+  CTagPlace m_here;              ///< the place after what was read
+  bool m_inSegment = false;      ///< inside a Tu
+  std::u16string m_words;        ///< its first words
+  bool m_wordsInMarkup = false;  ///< the source Tuv's markup names the unit instead
+  /// m_words as the places share them; made again only after they changed.
+  std::shared_ptr<const std::u16string> m_sharedWords;
+  bool m_afterNbsp = false;  ///< the last element was a no-break space
+  CTextProcessor m_escaper{nullptr, EscapeMode::Markup};
   CIfTokenReader m_reader;  ///< for Feed
   std::uint64_t m_fed = 0;  ///< units given to Feed so far
   bool m_inTag = false;     ///< a tag group is being read
@@ -55,8 +102,10 @@ class CIfTagGroups {
 /// costs constant time (amortised), however many tags are open and however often ids repeat.
 class CTagCheck : public IIfTokenObserver {
  public:
-  /// `report` receives each problem: the unit position and the sentence.
-  explicit CTagCheck(std::function<void(std::uint64_t, const std::string&)> report);
+  /// `report` receives each problem: its place and the sentence. Without `followPlaces` the
+  /// places of the translated IF hold only their unit (PlacesOfUnits finds the rest later).
+  explicit CTagCheck(std::function<void(const CTagPlace&, const std::string&)> report,
+                     bool followPlaces = true);
   ~CTagCheck() override;
 
   /// Reads the IF that was sent to the kernel. Throws CHResultError when it fails.
@@ -93,19 +142,27 @@ class CTagCheck : public IIfTokenObserver {
   /// Counts a problem of `kind`; true when it is to be handed over.
   bool Count(Kind kind);
   /// Counts a problem and hands it over unless its kind is past the limit.
-  void Report(std::uint64_t unit, const std::u16string& source, char16_t pair, Kind kind,
+  void Report(const CTagPlace& place, const std::u16string& source, char16_t pair, Kind kind,
               const std::string& what = std::string());
   /// Hands a counted problem over: the tag, its pair id, `what` and the words of its kind.
-  void Send(std::uint64_t unit, const std::u16string& source, char16_t pair, Kind kind,
+  void Send(const CTagPlace& place, const std::u16string& source, char16_t pair, Kind kind,
             const std::string& what);
+  /// The checks of the tags' nesting, which need no sent IF.
+  void CheckNesting(const CIfTagGroup& group);
+  /// The checks against the sent IF: counts and blocks.
+  void CheckAgainstSent(const CIfTagGroup& group);
 
-  std::function<void(std::uint64_t, const std::string&)> m_report;
+  std::function<void(const CTagPlace&, const std::string&)> m_report;
   std::unique_ptr<CState> m_state;
   std::size_t m_problems = 0;
   std::size_t m_limit = 0;
   std::size_t m_listed[kKinds] = {};
   std::size_t m_unlisted[kKinds] = {};
 };
+
+/// The places of the tag groups of an IF that begin at the units `units` (ascending), read from
+/// `source`; a unit where no tag group begins is left out. Throws CHResultError when it fails.
+std::vector<CTagPlace> PlacesOfUnits(IByteStream& source, const std::vector<std::uint64_t>& units);
 
 /// Reads a whole IF stream in pieces into `groups`.
 void ReadIfGroups(IByteStream& source, CIfTagGroups& groups);

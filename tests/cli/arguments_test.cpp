@@ -24,7 +24,7 @@ std::string Summary(const CCliOptions& o) {
   if (o.outputDir) out += "O=" + *o.outputDir + " ";
   if (o.direction) out += "direction=" + std::to_string(*o.direction) + " ";
   if (o.jobs != 0) out += "j=" + std::to_string(o.jobs) + " ";
-  if (o.quiet) out += "quiet ";
+  if (o.quiet) out += "quiet=" + std::to_string(o.quiet) + " ";
   if (o.keepGoing) out += "keep-going ";
   if (o.force) out += "force ";
   return out;
@@ -39,7 +39,9 @@ TEST(ParseArgumentsTest, OptionsInEveryFormAndPlace) {
        "in=a.ttx o=b.if direction=262144 "},
       // Options may come first and use the equals forms; "--" ends the options.
       {{"--quiet", "to-if", "--output=x.if", "--direction=262144", "-"},
-       "in=- o=x.if direction=262144 quiet "},
+       "in=- o=x.if direction=262144 quiet=1 "},
+      // Short options bundle; one that takes a value takes the rest of the word or the next.
+      {{"to-if", "-qqkf", "a", "-kj3", "-qo", "x.if"}, "in=a o=x.if j=3 quiet=3 keep-going force "},
       {{"detect", "--", "-odd-name.ttx"}, "in=-odd-name.ttx "},
       {{"to-if", "a", "b", "-O", "out", "-j", "3"}, "in=a in=b O=out j=3 "},
       {{"from-if", "a", "--output-dir=out", "-j4", "-k"}, "in=a O=out j=4 keep-going "},
@@ -79,7 +81,9 @@ TEST(ParseArgumentsTest, UsageErrorsSayWhatIsWrongInOneSentence) {
       {{"to-if", "a", "--direction", "0x100000000"}, "'0x100000000' is not a direction: ..."},
       {{"to-if", "a", "--bogus"}, "unknown option '--bogus'."},
       {{"to-if", "a", "--codes"}, "--codes applies only to show."},
-      {{"to-if", "a", "--json"}, "--json applies only to stats."},
+      {{"to-if", "a", "--json"}, "--json applies only to stats and check."},
+      {{"to-if", "a", "-qx"}, "unknown option '-qx'."},
+      {{"to-if", "a", "-kO"}, "option -O needs a folder name."},
       {{"to-if", "a", "--against", "s.if"}, "--against applies only to from-if."},
       {{"from-if", "a", "b", "--against", "s.if"},
        "--against names the IF sent for one input; convert one file with it."},
@@ -88,17 +92,17 @@ TEST(ParseArgumentsTest, UsageErrorsSayWhatIsWrongInOneSentence) {
       {{"detect", "a", "-k"}, "detect takes only file names."},
       {{"languages", "a"}, "languages takes no arguments."},
       {{"info", "x"}, "info takes no arguments."},
-      {{"show"}, "show takes one file."},
-      {{"show", "a", "b"}, "show takes one file."},
+      {{"show"}, "no file given to show."},
+      {{"show", "a", "--color=red"}, "'red' is not a colour choice: give auto, always or never."},
       {{"show", "a", "-o", "x"},
        "show writes to standard output and takes no -o, -O, -j or --keep-going."},
       {{"pseudo"}, "no file given to pseudo-translate."},
-      {{"pseudo", "a", "-j", "2"}, "pseudo takes files, -o, -O, --direction and --force."},
+      {{"pseudo", "a", "-j", "2"}, "pseudo takes files, -r, -o, -O, --direction and --force."},
       {{"pseudo", "-"}, "pseudo reads files, not standard input."},
       {{"check"}, "no file given to check."},
-      {{"check", "a", "-f"}, "check takes files and --direction."},
+      {{"check", "a", "-f"}, "check takes files, -r, --direction, --all-warnings and --json."},
       {{"stats"}, "no file given to count."},
-      {{"stats", "a", "-o", "x"}, "stats takes files, --json, --direction and --force."},
+      {{"stats", "a", "-o", "x"}, "stats takes files, -r, --json, --direction and --force."},
   };
   for (const auto& row : rows) {
     std::string joined;
@@ -145,7 +149,11 @@ TEST(CommandTableTest, HelpAndParserFollowTheTable) {
       std::vector<std::string> args = {command->name};
       if (command->files != nullptr) args.emplace_back("f");
       args.emplace_back(option.longName);
-      if (option.needs != nullptr) args.emplace_back(option.id == Option::Jobs ? "2" : "1");
+      if (option.needs != nullptr) {
+        args.emplace_back(option.id == Option::Jobs     ? "2"
+                          : option.id == Option::Colour ? "never"
+                                                        : "1");
+      }
       const bool takes = ((command->options | kEveryCommand) & Bit(option.id)) != 0;
       EXPECT_EQ(ParseArguments(args).ok(), takes) << option.longName;
     }

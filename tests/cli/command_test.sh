@@ -19,7 +19,8 @@ contains "$work/out" "to-if FILE..."
 # Missing and unreadable input: status 1, one sentence naming the file.
 says 1 "cannot read '$work/missing.ttx': the file does not exist." "$tagvert" to-if "$work/missing.ttx"
 [ "$(wc -l <"$work/err")" -eq 1 ] || fail "more than one line for a missing file"
-says 1 "it is a folder" "$tagvert" to-if "$work"
+says 2 "tagvert: '$work' is a folder: give -r to take the .ttx files under it." "$tagvert" to-if "$work"
+says 1 "it is a folder" "$tagvert" show "$work"
 
 # Default output names; the summary line names the output.
 expect 0 "$tagvert" to-if "$work/a.ttx"

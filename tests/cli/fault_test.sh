@@ -56,7 +56,8 @@ every_fault() {
         fail "$1 $kind $k: succeeded with a wrong output"
       break
     fi
-    [ $status -eq 1 ] || fail "$1 $kind fault $k: status $status"
+    # check says a file it could not read by status 2.
+    [ $status -eq "$([ "$1" = check ] && echo 2 || echo 1)" ] || fail "$1 $kind fault $k: status $status"
     contains "$work/err" "$message"
     grep -v -e '^ *units  *matched' -e '  total$' "$work/out" | grep -q . &&
       fail "$1 $kind fault $k: an output: $(cat "$work/out")"
@@ -167,6 +168,11 @@ fi
 faulty TAGVERT_FAULT_FILE=doc.ttx TAGVERT_FAULT_READ=1 "$tagvert" detect "$work/doc.ttx"
 [ $status -eq 1 ] || fail "detect with a read error: status $status"
 contains "$work/out" "doc.ttx: error: input/output error"
+
+# A folder of -O on a read-only file system: the command's own words for the cause (EROFS, 30).
+faulty TAGVERT_FAULT_FILE=ro-out TAGVERT_FAULT_MKDIR=30 "$tagvert" to-if "$work/doc.ttx" -O "$work/ro-out"
+[ "$status/$(cat "$work/err")" = "1/tagvert: cannot make the folder '$work/ro-out': the file system is read-only." ] ||
+  fail "-O on a read-only file system: status $status, $(cat "$work/err")"
 
 # detect ends on an endless input.
 "$tagvert" detect /dev/zero >"$work/out" 2>&1

@@ -63,8 +63,8 @@ TEST(TagCheckTest, WorkStaysLinearWithManyOpenTags) {
       bytes += static_cast<char>(unit >> 8);
     }
     std::vector<std::string> whole, pieces;
-    CTagCheck check([&](std::uint64_t unit, const std::string& text) {
-      whole.push_back(std::to_string(unit) + text);
+    CTagCheck check([&](const CTagPlace& place, const std::string& text) {
+      whole.push_back(std::to_string(place.unit) + text);
     });
     check.Feed(bytes.data(), bytes.size());
     check.Finish();
@@ -74,8 +74,8 @@ TEST(TagCheckTest, WorkStaysLinearWithManyOpenTags) {
     EXPECT_EQ(whole.size(), check.Problems()) << row.name;
     EXPECT_LE(check.Steps(), 4 * (row.starts.size() + row.ends.size())) << row.name;
     // Cut into pieces of an odd number of bytes, units and source texts split: the same problems.
-    CTagCheck cut([&](std::uint64_t unit, const std::string& text) {
-      pieces.push_back(std::to_string(unit) + text);
+    CTagCheck cut([&](const CTagPlace& place, const std::string& text) {
+      pieces.push_back(std::to_string(place.unit) + text);
     });
     for (std::size_t at = 0; at < bytes.size(); at += 7)
       cut.Feed(bytes.data() + at, std::min<std::size_t>(7, bytes.size() - at));

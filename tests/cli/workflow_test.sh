@@ -36,13 +36,28 @@ expect 0 "$tagvert" from-if -O "$work/back" "$work"/new/out/*.if --quiet
 [ -s "$work/err" ] && fail "--quiet printed: $(cat "$work/err")"
 [ "$(ls "$work/back" | wc -l)" -eq 4 ] || fail "from-if batch: $(ls "$work/back")"
 [ -f "$work/back/a.out.ttx" ] || fail "from-if batch named its output otherwise: $(ls "$work/back")"
+# -r: the files under a folder at any depth (no other kind), written below -O with their paths
+# there, and back; each command that reads documents takes a folder so.
+mkdir -p "$work/tree/sub/deeper"
+cp "$work/in/a.ttx" "$work/tree/"
+cp "$work/in/b.ttx" "$work/tree/sub/deeper/B.TTX"
+printf 'x' >"$work/tree/sub/notes.txt"
+expect 0 "$tagvert" to-if -r "$work/tree" -O "$work/r/if" -qq
+expect 0 "$tagvert" from-if -r "$work/r/if" -O "$work/r/back" -qq
+expect 0 "$tagvert" pseudo -qqr "$work/tree" -O "$work/r/pseudo"
+(cd "$work/r" && find . -type f | sort | tr '\n' ' ') >"$work/got"
+[ "$(cat "$work/got")" = "./back/a.out.ttx ./back/sub/deeper/B.out.TTX ./if/a.ttx.if ./if/sub/deeper/B.TTX.if ./pseudo/a.pseudo.ttx ./pseudo/sub/deeper/B.pseudo.TTX " ] ||
+  fail "-r wrote: $(cat "$work/got")"
+cmp -s "$work/r/if/sub/deeper/B.TTX.if" "$work/in/b.ttx.if" || fail "-r gives other bytes"
+expect 0 "$tagvert" stats -r "$work/tree"
+[ "$(grep -c ttx "$work/out")" = 1 ] && contains "$work/out" "$work/tree/sub/deeper/B.TTX"
 
 # The target language comes from the document and is said on standard error: the IF is the one
 # of --direction de-de, not the one of no target language.
 says 0 "target language DE-DE, from the document" "$tagvert" to-if "$work/in/a.ttx" -o "$work/a.if"
-expect 0 "$tagvert" to-if "$work/in/a.ttx" -o "$work/a0.if" --direction 0 --quiet
+expect 0 "$tagvert" to-if "$work/in/a.ttx" -o "$work/a0.if" --direction 0 -qq
 cmp -s "$work/a.if" "$work/a0.if" && fail "--direction 0 gives the same IF as the document's language"
-[ -s "$work/err" ] && fail "--quiet printed: $(cat "$work/err")"
+[ -s "$work/err" ] && fail "-qq printed: $(cat "$work/err")"
 expect 0 "$tagvert" to-if "$work/in/a.ttx" -o "$work/a1.if" --direction de-de
 cmp -s "$work/a.if" "$work/a1.if" || fail "--direction de-de differs from the document's language"
 lacks "$work/err" "from the document"
@@ -59,8 +74,12 @@ done
 sed 's/"fr"/"xx"/g' "$work/fr.ttx" >"$work/xx.ttx"
 says 0 "warning: '$work/xx.ttx': the document names the target language 'xx', which is not in the language table: every Tuv is carried untranslated" "$tagvert" to-if "$work/xx.ttx" -o "$work/fr.if"
 says 0 "no Tuv in DE-DE; the document has en, xx" "$tagvert" to-if "$work/xx.ttx" -o "$work/fr.if" --direction de
-expect 0 "$tagvert" to-if "$work/xx.ttx" -o "$work/fr.if" --direction de-de --quiet
-[ -s "$work/err" ] && fail "--quiet printed a warning: $(cat "$work/err")"
+# -q hides the notes but keeps the warnings; -qq hides both.
+expect 0 "$tagvert" to-if "$work/xx.ttx" "$work/in/a.ttx" -O "$work/q" -q
+[ "$(cat "$work/err")" = "tagvert: warning: '$work/xx.ttx': the document names the target language 'xx', which is not in the language table: every Tuv is carried untranslated (give --direction; 'tagvert languages' lists the table)." ] ||
+  fail "-q: $(cat "$work/err")"
+expect 0 "$tagvert" to-if "$work/xx.ttx" -o "$work/fr.if" --direction de-de -qq
+[ -s "$work/err" ] && fail "-qq printed a warning: $(cat "$work/err")"
 printf '<TRADOStag><Tuv Lang="EN-US">x</Tuv></TRADOStag>' >"$work/none.ttx"
 says 0 "names no target language: every Tuv is carried untranslated" "$tagvert" to-if "$work/none.ttx" -o "$work/none.if"
 
@@ -120,8 +139,9 @@ printf '<TRADOStag><UserSettings TargetLanguage="DE-DE"/><Body>\n<Tu MatchPercen
 expect 1 "$tagvert" check "$work/bad.ttx" -q
 sed "s|^$work/||" "$work/out" >"$work/got"
 cat >"$work/expected" <<'END'
-bad.ttx:2:50: '&' that starts no reference (write &amp;)
+bad.ttx:1:1: start tag <TRADOStag> never closed
 bad.ttx:2:1: Tu without a Tuv in DE-DE
+bad.ttx:2:50: '&' that starts no reference (write &amp;)
 bad.ttx:3:30: empty Tuv in DE-DE
 bad.ttx:4:99: ut placeholder of Type="end" without its start
 bad.ttx:4:161: ut placeholder of Type="start" without its end
@@ -129,7 +149,6 @@ bad.ttx:5:45: start tag <b> never closed (</df> at 5:49 closes its parent)
 bad.ttx:5:54: end tag </i> without a start tag
 bad.ttx:5:61: '<' that starts no markup (write &lt;)
 bad.ttx:5:65: markup cut off: <Raw
-bad.ttx:1:1: start tag <TRADOStag> never closed
 END
 cmp -s "$work/got" "$work/expected" || fail "check: $(cat "$work/got")"
 expect 0 "$tagvert" check "$work/in/a.ttx" -q
@@ -143,9 +162,20 @@ expect 1 "$tagvert" check "$work/amp.ttx" -q
 contains "$work/out" "$work/amp.ttx: 50 more problems not listed: '&' that starts no reference (--all-warnings lists them)."
 expect 1 "$tagvert" check "$work/amp.ttx" -q --all-warnings
 [ "$(wc -l <"$work/out")" -eq 150 ] || fail "check --all-warnings did not list every problem"
+# --json, read by a JSON parser; status 2 when a file could not be read, its problems or not.
+expect 2 "$tagvert" check --json "$work/bad.ttx" "$work/missing.ttx" "$work/amp.ttx" -q
+/usr/bin/python3 -c '
+import json, sys
+files = json.load(open(sys.argv[1]))["files"]
+got = [(f["file"][-7:], len(f["problems"]), f["problems"][0]["line"], f["unlisted"]) for f in files]
+assert got == [("bad.ttx", 10, 1, {}), ("amp.ttx", 100, 1, {"\x27&\x27 that starts no reference": 50})], got
+' "$work/out" || fail "check --json: $(cat "$work/out")"
 
-# Tag damage in a translated IF: a sent IF and translations of it with a misnested, a dropped,
-# a doubled and a moved tag, checked without and with --against, and --strict.
+# Tag damage in a translated IF: a sent IF (one translation unit, its source Tuv carried whole,
+# then a paragraph) and translations of it with a misnested, a dropped, a doubled, a swapped and
+# a moved tag, and a moved tag without a pair id. Each problem names the line and column of the
+# tag in the TTX written back (escaped text counted as written) and the translation unit with
+# its first words; one damage gives the same warnings with and without --against.
 tag() { unit 0xE805 "$1" $(text "$2") 0xE000; }                       # tag PAIR SOURCE
 blk() { unit 0xE405; [ "${3:-}" = end ] && unit 0xE404; tag "$1" "$2"; } # block tag
 end() { unit 0xE404; tag "$1" "$2"; }
@@ -153,46 +183,66 @@ txt() { unit $(text "$1"); }
 # make_if VARIANT: the sent IF and damaged translations of it
 make_if() {
   unit 0xE804 84 84 88 0xE000
-  blk 0x10 '<p>'
-  txt 'A '
+  txt '
+'
+  blk 0x10 '<Tu>'
+  blk 0 '<Tuv Lang="EN-US">Old <ut>&lt;b&gt;</ut>words &amp; more</Tuv>'
+  blk 0x13 '<Tuv Lang="DE-DE">'
+  txt 'A & '
   case "$1" in
     misnested) tag 0x11 '<b>'; txt 'b'; tag 0x12 '<i>'; end 0x11 '</b>'; end 0x12 '</i>' ;;
     dropped) tag 0x11 '<b>'; txt 'b'; tag 0x12 '<i>'; txt 'i'; end 0x12 '</i>' ;;
+    swapped) end 0x11 '</b>'; txt 'b'; tag 0x11 '<b>'; tag 0x12 '<i>'; txt 'i'; end 0x12 '</i>' ;;
     moved) tag 0x11 "<b>"; txt b; end 0x11 "</b>" ;;
+    lost) txt 'b'; tag 0x12 '<i>'; txt 'i'; end 0x12 '</i>' ;;
     *) tag 0x11 '<b>'; txt 'b'; end 0x11 '</b>'; tag 0x12 '<i>'; txt 'i'; end 0x12 '</i>' ;;
   esac
   [ "$1" = doubled ] && { tag 0x12 '<i>'; txt 'i'; end 0x12 '</i>'; }
-  tag 0 '<br/>'
-  blk 0x10 '</p>' end
+  [ "$1" = single ] || tag 0 '<br/>'
+  blk 0x13 '</Tuv>' end
+  blk 0x10 '</Tu>' end
   blk 0x20 '<p>'
   txt 'B'
   [ "$1" = moved ] && { tag 0x12 '<i>'; end 0x12 '</i>'; }
+  [ "$1" = single ] && tag 0 '<br/>'
   blk 0x20 '</p>' end
 }
-for variant in sent misnested dropped doubled moved; do make_if "$variant" >"$work/$variant.if"; done
-while IFS='|' read -r variant option message; do
-  if [ -n "$option" ]; then
-    "$tagvert" from-if "$work/$variant.if" -o "$work/t.ttx" --against "$work/sent.if" 2>"$work/err"
-  else
-    "$tagvert" from-if "$work/$variant.if" -o "$work/t.ttx" 2>"$work/err"
-  fi
-  [ $? -eq 0 ] || fail "from-if $variant $option: $(cat "$work/err")"
-  if [ -z "$message" ]; then
-    lacks "$work/err" "warning"
-  else
-    contains "$work/err" "warning: '$work/$variant.if': $message"
-  fi
+for variant in sent misnested dropped doubled swapped moved single lost; do
+  make_if "$variant" >"$work/$variant.if"
+  "$tagvert" from-if "$work/$variant.if" -o "$work/$variant.ttx" 2>"$work/$variant.plain" ||
+    fail "from-if $variant: $(cat "$work/$variant.plain")"
+  "$tagvert" from-if "$work/$variant.if" -o "$work/t.ttx" --against "$work/sent.if" \
+    2>"$work/$variant.against" || fail "from-if $variant --against: $(cat "$work/$variant.against")"
+done
+unit1=', translation unit 1 ("Old words & more")'
+while IFS='|' read -r variant option column unit message; do
+  [ "$unit" = 1 ] && unit="$unit1"
+  contains "$work/$variant.$option" "warning: '$work/$variant.if': line 2, column $column of the TTX written back$unit: $message"
+  # The tag stands at that line and column of the TTX written back.
+  shown="${message#tag }"
+  case "$(sed -n 2p "$work/$variant.ttx" | cut -c "$column"-)" in
+    "${shown%%, *}"*) ;;
+    *) fail "$variant: no ${shown%%, *} at column $column: $(sed -n 2p "$work/$variant.ttx")" ;;
+  esac
 done <<'END'
-sent||
-misnested||unit 28: tag </b>, pair 0x0011: closes its start tag while <i> (pair 0x0012) is still open: the tags are misnested.
-dropped||unit 14: tag <b>, pair 0x0011: no end tag.
-doubled||unit 44: tag <i>, pair 0x0012: appears twice.
-moved||
-sent|--against|
-dropped|--against|unit 22: tag </b>, pair 0x0011: missing (at this unit of the IF sent to the kernel).
-doubled|--against|unit 52: tag </i>, pair 0x0012: appears more often than in the IF sent to the kernel.
-moved|--against|unit 54: tag <i>, pair 0x0012: moved across a block boundary.
+misnested|plain|100|1|tag </b>, pair 0x0011: closes its start tag while <i> (pair 0x0012) is still open: the tags are misnested.
+dropped|plain|93|1|tag <b>, pair 0x0011: no end tag.
+doubled|plain|109|1|tag <i>, pair 0x0012: appears twice.
+swapped|plain|93|1|tag </b>, pair 0x0011: no start tag.
+swapped|plain|98|1|tag <b>, pair 0x0011: no end tag.
+moved|against|121||tag <i>, pair 0x0012: moved across a block boundary.
+single|against|124||tag <br/>, without a pair id: moved across a block boundary.
 END
+for variant in sent misnested dropped doubled swapped; do
+  grep warning "$work/$variant.plain" >"$work/plain"
+  grep warning "$work/$variant.against" | cmp -s - "$work/plain" ||
+    fail "$variant: other warnings with --against: $(cat "$work/$variant.against")"
+done
+lacks "$work/sent.plain" warning
+lacks "$work/moved.plain" warning
+# A tag lost with its partner is seen only with --against, where it stands in the sent IF's TTX.
+lacks "$work/lost.plain" warning
+contains "$work/lost.against" "'$work/lost.if': line 2, column 97 of the TTX the sent IF gives back, translation unit 1 (\"Old words & more\"): tag </b>, pair 0x0011: missing from the translation."
 says 1 "1 tag problem in '$work/doubled.if' (--strict); no output file was written." "$tagvert" from-if "$work/doubled.if" -o "$work/strict.ttx" --strict
 [ -e "$work/strict.ttx" ] && fail "--strict wrote an output"
 expect 1 "$tagvert" from-if "$work/moved.if" -o "$work/strict.ttx" --strict --against "$work/sent.if" --quiet
@@ -209,7 +259,7 @@ expect 0 "$tagvert" from-if "$work/many.if" -o "$work/t.ttx"
 contains "$work/err" "warning: '$work/many.if': 49 more warnings not listed: appears twice (--all-warnings lists them)."
 contains "$work/err" "warning: '$work/many.if': 50 more warnings not listed: no end tag (--all-warnings lists them)."
 expect 0 "$tagvert" from-if "$work/many.if" -o "$work/t.ttx" --all-warnings
-[ "$(grep -c 'warning: .*: unit ' "$work/err")/$(grep -c 'not listed' "$work/err")" = 299/0 ] ||
+[ "$(grep -c 'warning: .*: line ' "$work/err")/$(grep -c 'not listed' "$work/err")" = 299/0 ] ||
   fail "from-if --all-warnings did not list every tag problem: $(grep -c warning "$work/err")"
 
 # The real documents: a batch with two jobs gives the same bytes as one file at a time, each with
@@ -304,7 +354,18 @@ contains "$work/out" "a eins"
 "$tagvert" show "$work/a.if" >"$work/from-if.txt"
 cmp -s "$work/out" "$work/from-if.txt" || fail "show of a TTX file differs from show of its IF"
 says 1 "is neither IF nor TTX" "$tagvert" show "$work/random.ttx"
-expect 2 "$tagvert" show "$work/a.if" "$work/a.if"
+# Colours: --color always and never; auto colours a terminal unless TERM is dumb.
+expect 0 "$tagvert" show --color=always "$work/small.if"
+grep -q "$(printf '\033')" "$work/out" || fail "--color=always did not colour"
+TERM=xterm script -qec "$tagvert show $work/small.if" /dev/null | grep -q "$(printf '\033')" ||
+  fail "a terminal got no colours"
+TERM=xterm script -qec "TERM=dumb $tagvert show $work/small.if" /dev/null >"$work/tty" 2>&1
+grep -q "$(printf '\033')" "$work/tty" && fail "TERM=dumb got colours: $(cat "$work/tty")"
+TERM=xterm script -qec "$tagvert show --color never $work/small.if" /dev/null | grep -q "$(printf '\033')" &&
+  fail "--color never got colours"
+# Several files, each after a heading; one that fails does not stop the others.
+expect 1 "$tagvert" show "$work/a.if" "$work/missing.if" "$work/small.if"
+{ printf '==> %s <==\n' "$work/a.if"; "$tagvert" show "$work/a.if"; printf '\n==> %s <==\n\n==> %s <==\n' "$work/missing.if" "$work/small.if"; "$tagvert" show "$work/small.if"; } 2>/dev/null | cmp -s - "$work/out" || fail "show of several files: $(cat "$work/out")"
 
 # stats refuses what is not TTX, counts the rest, and exits 1.
 says 1 "is not a TTX document" "$tagvert" stats "$work/random.ttx" "$work/in/a.ttx" --quiet

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <system_error>
 #include <utility>
 
 #include "platform/file_stream.h"
@@ -27,6 +28,10 @@ inline constexpr int kMaxTemporaryOutputs = 64;
 
 /// Whether standard output is a terminal that shows colours (and NO_COLOR is not set).
 bool PlatformStdoutIsColourTerminal();
+
+/// The short phrase of a failure of the file system that std::filesystem reports as `error`,
+/// in the words of the command's other messages ("the file system is read-only").
+std::string PlatformErrorCodePhrase(const std::error_code& error);
 
 /// Whether standard error is a terminal.
 bool PlatformStderrIsTerminal();

@@ -42,8 +42,14 @@ std::string ErrnoPhrase(int error) {
       return "the output file is too large for this system's limit";
     case EPIPE:
       return "the reader of the output has gone";
-    default:
-      return std::strerror(error);
+    default: {
+      // The system's words, in the voice of the command's own: no capital, no full stop.
+      std::string phrase = std::strerror(error);
+      if (!phrase.empty() && phrase[0] >= 'A' && phrase[0] <= 'Z')
+        phrase[0] = static_cast<char>(phrase[0] - 'A' + 'a');
+      if (!phrase.empty() && phrase.back() == '.') phrase.pop_back();
+      return phrase;
+    }
   }
 }
 
@@ -161,6 +167,10 @@ std::string FollowLinks(std::string path) {
 bool PlatformStdoutIsColourTerminal() {
   const char* noColour = std::getenv("NO_COLOR");
   return ::isatty(STDOUT_FILENO) == 1 && (noColour == nullptr || *noColour == '\0');
+}
+
+std::string PlatformErrorCodePhrase(const std::error_code& error) {
+  return ErrnoPhrase(error.value());
 }
 
 bool PlatformStderrIsTerminal() {

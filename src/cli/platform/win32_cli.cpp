@@ -179,6 +179,21 @@ bool PlatformStdoutIsColourTerminal() {
          ::SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+std::string PlatformErrorCodePhrase(const std::error_code& error) {
+  if (error.category() == std::system_category()) {
+    std::string phrase = SystemPhrase(static_cast<DWORD>(error.value()));
+    if (!phrase.empty()) return phrase;
+  }
+  // The system's words, in the voice of the command's own: no capital, no full stop.
+  std::string phrase = error.message();
+  while (!phrase.empty() &&
+         (phrase.back() == '.' || phrase.back() == '\n' || phrase.back() == '\r'))
+    phrase.pop_back();
+  if (!phrase.empty() && phrase[0] >= 'A' && phrase[0] <= 'Z')
+    phrase[0] = static_cast<char>(phrase[0] - 'A' + 'a');
+  return phrase;
+}
+
 bool PlatformStderrIsTerminal() {
   return _isatty(_fileno(stderr)) != 0;
 }

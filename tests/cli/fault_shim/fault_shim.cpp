@@ -11,9 +11,12 @@
 //                        with EIO
 //   TAGVERT_FAULT_SIGNAL k: the k-th fsync() of a watched descriptor first raises SIGINT in the
 //                        process, as a Ctrl-C at that moment would (the fsync itself succeeds)
+//   TAGVERT_FAULT_MKDIR  e: mkdir() of a path that contains TAGVERT_FAULT_FILE fails with errno
+//                        e (a read-only file system, say)
 // SPDX-License-Identifier: Apache-2.0
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -53,6 +56,18 @@ long g_syncs = 0;
 bool g_writeFailsNext = false;
 
 }  // namespace
+
+extern "C" int mkdir(const char* path, mode_t mode) {
+  using MkdirFn = int (*)(const char*, mode_t);
+  static const auto real = reinterpret_cast<MkdirFn>(::dlsym(RTLD_NEXT, "mkdir"));
+  const char* text = std::getenv("TAGVERT_FAULT_FILE");
+  if (text != nullptr && std::strstr(path, text) != nullptr &&
+      Setting("TAGVERT_FAULT_MKDIR") != 0) {
+    errno = static_cast<int>(Setting("TAGVERT_FAULT_MKDIR"));
+    return -1;
+  }
+  return real(path, mode);
+}
 
 extern "C" ssize_t read(int fd, void* buffer, size_t size) {
   static const auto real = reinterpret_cast<ReadFn>(::dlsym(RTLD_NEXT, "read"));
