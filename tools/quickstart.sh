@@ -12,9 +12,11 @@ what="${1:-}"
 case "$what" in
   demo) packages="cmake ninja-build g++" ;;
   # The tests also build the GoogleTest suites (the frame's compare with expat), compile a
-  # consumer against the installed tree with pkg-config, unpack the .deb and check the man page
-  # and the bash completion; the command's tests check pseudo-translated documents with xmllint.
-  test) packages="cmake ninja-build g++ libgtest-dev libexpat1-dev pkgconf groff-base libxml2-utils" ;;
+  # consumer against the installed tree with pkg-config, judge the .debs with lintian and unpack
+  # them, check the man page and the bash completion; the command's tests check
+  # pseudo-translated documents with xmllint and run the batch lines of docs/batches.md with GNU
+  # parallel.
+  test) packages="cmake ninja-build g++ libgtest-dev libexpat1-dev pkgconf groff-base libxml2-utils lintian parallel" ;;
   *) echo "usage: tools/quickstart.sh demo|test" >&2; exit 2 ;;
 esac
 
