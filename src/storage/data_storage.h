@@ -286,6 +286,10 @@ class CDataStorage : public CBaseStorage {
   /// The bulk step of ReadAllUnits: the buffered units that GetChar would deliver without any
   /// hook acting, decoded straight into `out`.
   void ReadBufferedUnits(CUnitBuffer& out);
+  /// The slow step of the run readers: one unit through the virtual GetChar, appended to `out`
+  /// (when not null) unless it is a stop unit, which is pushed back. False when the run ended.
+  template <class IsStop>
+  bool ReadOneRunUnit(std::u16string* out, const IsStop& isStop);
   /// The buffered bytes before which units may be read without the read hook acting.
   std::uint32_t BufferedLimit() const;
   /// Leaves `unit` read and pushed back with the read position at `next`, as GetChar and

@@ -21,6 +21,9 @@ namespace {
 constexpr std::uint64_t kBackAheadStep = 0x100000;
 constexpr std::size_t kBackAheadSlack = 0x100000;
 
+// The stop unit of ReadRunBeforeCode.
+constexpr auto kIsIfCode = [](char16_t ch) { return IsIfCode(ch); };
+
 // Decodes the UTF-8 bytes buffer[pos..limit) to `to` as DecodeUtf8 does, up to a character not
 // wholly buffered (`filled` bytes are), a character beyond U+FFFF whose low half would reach
 // `hookAt`, or a stop request; returns the position reached and advances `to`.
@@ -164,13 +167,26 @@ void CDataStorage::PushBackStop(char16_t unit, std::uint32_t next) {
   m_pushedBack = true;
 }
 
+template <class IsStop>
+bool CDataStorage::ReadOneRunUnit(std::u16string* out, const IsStop& isStop) {
+  // One unit through the virtual GetChar: its hooks act, or it needs more bytes or decoding.
+  char16_t ch = 0;
+  if (!GetChar(ch)) return false;
+  if (isStop(ch)) {
+    UngetChar();
+    return false;
+  }
+  if (out != nullptr) out->push_back(ch);
+  return true;
+}
+
 void CDataStorage::ReadRunBeforeCode(std::u16string* out) {
   if (m_inputMode == EncodingMode::Utf16 && !m_inputByteSwap &&
       std::endian::native == std::endian::little) {
     ReadUtf16RunBeforeCode(out);
     return;
   }
-  ReadRun(out, [](char16_t ch) { return IsIfCode(ch); });
+  ReadRun(out, kIsIfCode);
 }
 
 void CDataStorage::ReadUtf16RunBeforeCode(std::u16string* out) {
@@ -200,14 +216,7 @@ void CDataStorage::ReadUtf16RunBeforeCode(std::u16string* out) {
         return;
       }
     }
-    // One unit through the virtual GetChar: its hooks act, or it needs more bytes.
-    char16_t ch = 0;
-    if (!GetChar(ch)) return;
-    if (IsIfCode(ch)) {
-      UngetChar();
-      return;
-    }
-    if (out != nullptr) out->push_back(ch);
+    if (!ReadOneRunUnit(out, kIsIfCode)) return;
   }
 }
 
@@ -305,14 +314,7 @@ void CDataStorage::ReadRun(std::u16string* out, IsStop isStop) {
       if (m_inputMode == EncodingMode::Utf8 && ReadBufferedUtf8Run(out, isStop, limit)) return;
       if (m_inputMode == EncodingMode::Utf16 && ReadBufferedUtf16Run(out, isStop, limit)) return;
     }
-    // One unit through the virtual GetChar: its hooks act, or it needs more bytes or decoding.
-    char16_t ch = 0;
-    if (!GetChar(ch)) return;
-    if (isStop(ch)) {
-      UngetChar();
-      return;
-    }
-    if (out != nullptr) out->push_back(ch);
+    if (!ReadOneRunUnit(out, isStop)) return;
   }
 }
 
