@@ -2,7 +2,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "frame/converter_base.h"
 
-
 #include "rules/builtin_rules.h"
 
 namespace tagvert {
