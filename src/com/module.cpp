@@ -3,7 +3,6 @@
 #include "com/module.h"
 
 #include <atomic>
-#include <new>
 
 #include "storage/hresult.h"
 
@@ -36,15 +35,8 @@ long ModuleLockCount() {
 }
 
 HRESULT HResultFromCurrentException() noexcept {
-  try {
-    throw;
-  } catch (const CHResultError& e) {
-    return e.Code();
-  } catch (const std::bad_alloc&) {
-    return E_OUTOFMEMORY;
-  } catch (...) {
-    return E_FAIL;
-  }
+  // The core's codes are the platform's: kEOutOfMemory is E_OUTOFMEMORY, kEFail E_FAIL.
+  return static_cast<HRESULT>(CurrentExceptionResult());
 }
 
 }  // namespace tagvert::com

@@ -2,8 +2,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "frame/converter_base.h"
 
-#include <new>
-
 #include "rules/builtin_rules.h"
 
 namespace tagvert {
@@ -49,12 +47,8 @@ HResult CTTXConverterBase::RunConversion(bool toIF, const CEndpoint& source,
     }
     FireStateChange(kStateIdle);
     Flush();
-  } catch (const CHResultError& e) {
-    result = ReportFailure(e.Code());
-  } catch (const std::bad_alloc&) {
-    result = ReportFailure(kEOutOfMemory);
   } catch (...) {
-    result = ReportFailure(kEFail);
+    result = ReportFailure(CurrentExceptionResult());
   }
   Close();
   return result;
@@ -82,12 +76,8 @@ HResult CTTXConverterBase::IsFormatAvailable(const CEndpoint& source) {
     SetProgressCheckAt(0);
     DetectBOM();
     result = CheckFormat() ? kSOk : kENotFormat;
-  } catch (const CHResultError& e) {
-    result = e.Code();
-  } catch (const std::bad_alloc&) {
-    result = kEOutOfMemory;
   } catch (...) {
-    result = kEFail;
+    result = CurrentExceptionResult();
   }
   Close();
   return result;
@@ -266,12 +256,8 @@ HResult CTTXConverterBase::GetProperty(const CVariant& prop, CVariant& result) {
         return kEInvalidArg;
     }
     return kSOk;
-  } catch (const CHResultError& e) {
-    return e.Code();
-  } catch (const std::bad_alloc&) {
-    return kEOutOfMemory;
   } catch (...) {
-    return kEFail;
+    return CurrentExceptionResult();
   }
 }
 
@@ -315,12 +301,8 @@ HResult CTTXConverterBase::PutProperty(const CVariant& prop, const CVariant& new
     }
     FirePropertyChange(prop, newVal);
     return kSOk;
-  } catch (const CHResultError& e) {
-    return e.Code();
-  } catch (const std::bad_alloc&) {
-    return kEOutOfMemory;
   } catch (...) {
-    return kEFail;
+    return CurrentExceptionResult();
   }
 }
 

@@ -10,7 +10,6 @@
 #include "ifcodec/if_parser.h"
 #include "ifcodec/text_processor.h"
 #include "markup/element_table.h"
-#include "markup/elements_stack.h"
 #include "markup/sgml_parser.h"
 #include "rules/record_classifier.h"
 #include "rules/ttx_rules_processor.h"

@@ -22,30 +22,12 @@ std::u16string CodeReference(char16_t unit) {
   return reference;
 }
 
-// The IF code of one property code, or 0 for a unit that has none.
-constexpr char16_t PropertyCodeToIf(char16_t code) {
-  if (code >= 0xE001 && code <= 0xE009)
-    return static_cast<char16_t>(kIfPropertyBase + code - 0xE001);
-  if (code == 0xE00A) return kIfFlagged;
-  if (code == 0xE00B) return kIfPropertyE00B;
-  if (code == 0xE00C) return kIfPropertyE00C;
-  return 0;
-}
-
 }  // namespace
 
 CIFParser::CIFParser(CDataStorage* storage, IfParserMode mode) : COrvelParser(storage) {
   if (m_storage == nullptr) ThrowHResult(kEPointer);
   if (HasMode(mode, IfParserMode::Read)) m_storage->SetInputMode(EncodingMode::Utf16);
   if (HasMode(mode, IfParserMode::Write)) m_storage->SetOutputMode(EncodingMode::Utf16);
-}
-
-void CIFParser::WriteReserveGroup(IElementX* element) {
-  const int semantic = element->GetSemantic();
-  m_storage->PutChar(kIfReserveGroup);
-  m_storage->PutChar(static_cast<char16_t>(semantic >= 0 ? semantic & 0xFFFF : 0));
-  m_storage->PutChar(static_cast<char16_t>(element->GetTransliterate() ? 1 : 0));
-  m_storage->PutChar(kIfBoundary);
 }
 
 void CIFParser::WriteText(std::u16string_view text) {
@@ -72,39 +54,6 @@ void CIFParser::WriteSourceText(std::u16string_view source) {
     if (at == source.size()) return;
     m_storage->PutString(CodeReference(source[at]));
     source.remove_prefix(at + 1);
-  }
-}
-
-void CIFParser::WriteElement(IElementX* element) {
-  if (!element->GetIsTag()) {
-    WriteText(element->GetSourceTextRef());
-    return;
-  }
-  if (element->GetRuleType() == RuleType::Block) m_storage->PutChar(kIfBlock);
-  if (element->GetFlagged()) m_storage->PutChar(kIfFlagged);
-  // A removed element leaves only its block mark and flag behind.
-  if (element->GetAlgorithm() == Algorithm::Remove) return;
-  const TagType tagType = element->GetTagType();
-  if (element->GetAlgorithm() == Algorithm::Reserve && tagType == TagType::PairedClose) {
-    m_storage->PutChar(kIfEndTag);
-    WriteReserveGroup(element);
-  }
-  if (tagType == TagType::PairedClose || tagType == TagType::Close) m_storage->PutChar(kIfEndTag);
-  const std::u16string& transMethod = element->GetTransMethod();
-  if (!transMethod.empty()) {
-    m_storage->PutChar(kIfTransMethod);
-    m_storage->PutString(transMethod);
-  }
-  for (const char16_t code : element->GetPropertyCodes()) {
-    const char16_t ifCode = PropertyCodeToIf(code);
-    if (ifCode != 0) m_storage->PutChar(ifCode);
-  }
-  m_storage->PutChar(kIfTagGroup);
-  m_storage->PutChar(tagType == TagType::Single ? 0 : static_cast<char16_t>(element->GetPairId()));
-  WriteSourceText(element->GetSourceTextRef());
-  m_storage->PutChar(kIfBoundary);
-  if (element->GetAlgorithm() == Algorithm::Reserve && tagType == TagType::PairedOpen) {
-    WriteReserveGroup(element);
   }
 }
 

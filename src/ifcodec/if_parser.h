@@ -13,11 +13,8 @@
 
 namespace tagvert {
 
-/// Codes of the IF vocabulary. Units in U+E000..U+EFFF are codes, every other unit is text. The
-/// reader divides the codes into four bands: U+E000..U+E3FF end an element (boundary),
-/// U+E400..U+E7FF set a property of the element being read (flag), U+E800..U+EBFF open a group
-/// that runs up to the next code, U+EC00..U+EFFF open text that is dropped up to the next code.
-inline constexpr char16_t kIfBoundary = 0xE000;         ///< ends the header and every group
+/// Codes of the IF vocabulary, beside the boundary kIfBoundary (if_code_range.h, which also
+/// holds the code range and its four bands).
 inline constexpr char16_t kIfFlaggedBoundary = 0xE012;  ///< read only: boundary that flags
 inline constexpr char16_t kIfPropertyE00B = 0xE402;     ///< written for property code U+E00B
 inline constexpr char16_t kIfEndTag = 0xE404;           ///< end tag; read: TagType 2
@@ -43,9 +40,9 @@ constexpr bool HasMode(IfParserMode mode, IfParserMode flag) {
   return (static_cast<std::uint8_t>(mode) & static_cast<std::uint8_t>(flag)) != 0;
 }
 
-/// Reads and writes IF, one element per call, over a storage it does not own. IF is UTF-16
-/// little-endian without a byte-order mark; neither side detects or writes one. Keeps no state
-/// between calls apart from what the storage holds.
+/// Reads IF one element per call and writes it from an element table, over a storage it does
+/// not own. IF is UTF-16 little-endian without a byte-order mark; neither side detects or writes
+/// one. Keeps no state between calls apart from what the storage holds.
 class CIFParser : public COrvelParser {
  public:
   /// Read calls storage->SetInputMode(2), Write SetOutputMode(2). Throws
@@ -65,27 +62,21 @@ class CIFParser : public COrvelParser {
   /// position; set it before the first ReadElement. Costs a copy of the runs ReadElement would
   /// pass over.
   void SetObserver(IIfTokenObserver* observer) { m_observer = observer; }
-  /// Writes `element` as IF: a text run, or a tag with its block mark,
-  /// flag, reserve groups, end mark, TransMethod, property codes and tag group. A unit of the
-  /// code range in the document is never written as itself: in a text run it becomes an inline
-  /// single tag whose source text is its reference "&#xHHHH;", in a tag's source text that
-  /// reference. Storage errors (CHResultError) pass through.
-  void WriteElement(IElementX* element) override;
-  /// Writes every record of `table` as WriteElement writes the element it stands for (a text
-  /// run marked kRecordNbsp as its pieces), copying texts and codes into the output in bulk.
+  /// Writes a text run: a unit of the code range in it is never written as itself but as an
+  /// inline single tag whose source text is its reference "&#xHHHH;". Storage errors
+  /// (CHResultError) pass through.
+  void WriteText(std::u16string_view text);
+  /// Writes a tag's source text, each unit of the code range as its reference "&#xHHHH;".
+  void WriteSourceText(std::u16string_view source);
+  /// Writes every record of `table` as IF (a text run marked kRecordNbsp as its pieces): a text
+  /// run, or a tag with its block mark, reserve groups, end mark and tag group, copying texts and
+  /// codes into the output in bulk.
   void WriteTable(const CElementTable& table);
 
  private:
-  /// Writes U+E80A, the semantic unit (low 16 bits, 0 when negative), the transliterate unit
-  /// (0 or 1) and U+E000.
-  void WriteReserveGroup(IElementX* element);
-  /// Writes a text run, each unit of the code range as an inline single tag of its reference.
-  void WriteText(std::u16string_view text);
   /// Writes a text run in which a space follows every U+00A0 as its pieces: the stretches
   /// between the U+00A0 as text, each U+00A0 as an inline single tag.
   void WriteNbspText(std::u16string_view text);
-  /// Writes a tag's source text, each unit of the code range as its reference.
-  void WriteSourceText(std::u16string_view source);
   /// Hands `token` to the observer, if any, at unit `unit`.
   void Observe(const CIfToken& token, std::uint64_t unit) {
     if (m_observer != nullptr) m_observer->OnIfToken(token, unit);

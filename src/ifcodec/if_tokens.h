@@ -7,29 +7,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "ifcodec/if_code_range.h"
 #include "storage/unit_scan.h"
 
 namespace tagvert {
-
-/// Units in U+E000..U+EFFF are the IF's codes; every other unit is text (or a group's data).
-constexpr bool IsIfCode(char16_t unit) {
-  return (unit & 0xF000) == 0xE000;
-}
-/// The code bands: a boundary ends a group (or stands alone), a flag marks the element that
-/// follows, a group code opens a group that runs up to the next code, a skipped code opens text
-/// that is dropped up to the next code.
-constexpr bool IsIfBoundaryCode(char16_t unit) {
-  return unit >= 0xE000 && unit <= 0xE3FF;
-}
-constexpr bool IsIfFlagCode(char16_t unit) {
-  return unit >= 0xE400 && unit <= 0xE7FF;
-}
-constexpr bool IsIfGroupCode(char16_t unit) {
-  return unit >= 0xE800 && unit <= 0xEBFF;
-}
-constexpr bool IsIfSkippedCode(char16_t unit) {
-  return unit >= 0xEC00 && unit <= 0xEFFF;
-}
 
 /// The position of the first code in `units`, or its size.
 inline std::size_t FindIfCode(std::u16string_view units) {

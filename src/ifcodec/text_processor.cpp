@@ -13,6 +13,7 @@
 #include "storage/input_scan.h"
 #include "storage/number_text.h"
 #include "storage/unit_scan.h"
+#include "storage/utf8.h"
 
 namespace tagvert {
 
@@ -84,9 +85,7 @@ std::u16string ResolveNumeric(const std::u16string& name, bool hasSemicolon) {
     return std::u16string(1, Windows1252ToUnit(static_cast<std::uint8_t>(value)));
   }
   if (value <= 0xFFFF) return std::u16string(1, static_cast<char16_t>(value));
-  const std::uint32_t offset = value - 0x10000;
-  return std::u16string{static_cast<char16_t>(0xD800 + (offset >> 10)),
-                        static_cast<char16_t>(0xDC00 + (offset & 0x3FF))};
+  return std::u16string{HighSurrogateOf(value), LowSurrogateOf(value)};
 }
 
 bool IsLineBreakOrTab(char16_t c) {

@@ -206,7 +206,7 @@ class CElementTable {
 /// ScanElements followed by PairRecords gives, one walk fewer over them.
 void ScanElements(CElementTable& table, bool pairTags = false);
 
-/// The pairing pass of CElementsStackX::PairTags over the records, with names compared by id
+/// The tag pairing walk (detail::PairTags) over the records, with names compared by id
 /// and the table's pair id counter. Uses (and overwrites) the table's workspace, except on
 /// records never paired before, which it pairs in one walk without it.
 void PairRecords(CElementTable& table);

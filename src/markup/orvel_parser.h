@@ -1,4 +1,4 @@
-// Tagvert: the abstract reader and writer of one format over a storage (COrvelParser).
+// Tagvert: the abstract reader of one format over a storage (COrvelParser).
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
@@ -9,8 +9,8 @@
 
 namespace tagvert {
 
-/// Reads and writes one element per call over a storage it does not own (the storage must
-/// outlive the parser).
+/// Reads one element per call over a storage it does not own (the storage must outlive the
+/// parser), and writes strings and units to it.
 class COrvelParser {
  public:
   explicit COrvelParser(CDataStorage* storage) : m_storage(storage) {}
@@ -20,8 +20,6 @@ class COrvelParser {
 
   /// Reads the next item into `element` (a fresh one); false when the input is exhausted.
   virtual bool ReadElement(IElementX* element) = 0;
-  /// Writes one element.
-  virtual void WriteElement(IElementX* element) = 0;
   /// The storage's PutString.
   virtual void WriteString(const std::u16string& s) { m_storage->PutString(s); }
   /// The storage's PutChar.

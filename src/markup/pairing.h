@@ -1,4 +1,4 @@
-// Tagvert: the tag pairing walk, shared by the element list and the element table.
+// Tagvert: the tag pairing walk over the element table (and over the element list of the tests).
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
@@ -11,17 +11,18 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ifcodec/if_code_range.h"
 #include "markup/element_table.h"
 #include "storage/large_memory.h"
 
 namespace tagvert::detail {
 
-/// Ids never enter the IF markup range U+E000..U+EFFF nor U+FFFB..U+FFFF; after 0xFFFA the
-/// counter starts again at 100. Advances `counter` to the next id and returns it.
+/// Ids never enter the IF code range (kIfCodeFirst..kIfCodeLast) nor U+FFFB..U+FFFF; after 0xFFFA
+/// the counter starts again at 100. Advances `counter` to the next id and returns it.
 inline std::uint16_t NextPairId(std::uint32_t& counter) {
-  constexpr std::uint32_t kReservedFirst = 0xE000;
-  constexpr std::uint32_t kReservedLast = 0xEFFF;
-  constexpr std::uint32_t kAfterReserved = 0xF000;
+  constexpr std::uint32_t kReservedFirst = kIfCodeFirst;
+  constexpr std::uint32_t kReservedLast = kIfCodeLast;
+  constexpr std::uint32_t kAfterReserved = kReservedLast + 1;
   constexpr std::uint32_t kWrapFirst = 0xFFFB;
   constexpr std::uint32_t kWrapLast = 0xFFFF;
   constexpr std::uint32_t kWrapTo = 100;

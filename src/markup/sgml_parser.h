@@ -50,7 +50,7 @@ class COrvelSgmlParser : public COrvelParser, private detail::CTagGrammar<COrvel
   /// was read and is returned; the next call returns false.
   bool ReadElement(IElementX* element) override;
   /// Writes the element's SourceText unchanged with the storage's PutString.
-  void WriteElement(IElementX* element) override;
+  void WriteElement(IElementX* element);
 
  private:
   friend class detail::CTagGrammar<COrvelSgmlParser>;

@@ -62,10 +62,9 @@ std::u16string Utf8ToUtf16(std::string_view s) {
     CUtf8Char c = DecodeUtf8Char(bytes + i, s.size() - i);
     // A character cut off by the end of the text is one U+FFFD.
     if (c.length == 0) c = {static_cast<std::uint32_t>(s.size() - i), kReplacementCharacter};
-    if (c.value >= 0x10000) {
-      const char32_t offset = c.value - 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (offset >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (offset & 0x3FF)));
+    if (c.value >= kFirstSupplementary) {
+      out.push_back(HighSurrogateOf(c.value));
+      out.push_back(LowSurrogateOf(c.value));
     } else {
       out.push_back(static_cast<char16_t>(c.value));
     }
@@ -79,11 +78,10 @@ std::string Utf16ToUtf8(std::u16string_view s) {
   out.reserve(s.size());
   for (size_t i = 0; i < s.size(); ++i) {
     char32_t cp = s[i];
-    if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-        s[i + 1] < 0xE000) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+    if (IsHighSurrogate(s[i]) && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) {
+      cp = CombineSurrogates(s[i], s[i + 1]);
       ++i;
-    } else if (cp >= 0xD800 && cp < 0xE000) {
+    } else if (IsSurrogate(s[i])) {
       cp = kReplacementCharacter;  // a surrogate that does not pair up is no character
     }
     if (cp < 0x80) {

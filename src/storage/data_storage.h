@@ -164,7 +164,7 @@ class CDataStorage : public CBaseStorage {
   void EraseCaptured(std::size_t pos) override;
 
   /// Bulk reading for the readers' long runs: appends to `out` the units up to the next `<`
-  /// (ReadRunBeforeLess) or up to the next unit of U+E000..U+EFFF (ReadRunBeforeCode; `out` may
+  /// (ReadRunBeforeLess) or up to the next IF code, IsIfCode (ReadRunBeforeCode; `out` may
   /// be null to pass the units over). The unit that ends the run is read and pushed back, and
   /// the end of the input ends the run too: the storage is left exactly as the loop "GetChar,
   /// UngetChar at the stop unit" leaves it, with the same hook calls (see SetUnitHooks).
@@ -250,6 +250,13 @@ class CDataStorage : public CBaseStorage {
   void SetReadHookAt(std::uint64_t consumed) { m_readHookAt = consumed; }
 
  private:
+  /// Both buffers double after each refill or flush while below this size, so they stop at it.
+  static constexpr std::uint32_t kMaxCapacity = 0x400000;
+  static constexpr std::uint32_t kInitialCapacity = 1024;
+  /// Up to this capacity a buffer is taken anew at each size (small blocks the heap has at
+  /// hand: a short document never maps megabytes); past it once, at kMaxCapacity.
+  static constexpr std::uint32_t kSmallCapacityLimit = 64 * 1024;
+
   bool StopRequested() const { return m_stopFlag->load(std::memory_order_relaxed); }
   /// No unit waits to be delivered before the next input bytes (the push-back, the low half
   /// of a four-byte UTF-8 character).
@@ -274,6 +281,25 @@ class CDataStorage : public CBaseStorage {
   /// The run reader behind ReadRunBeforeLess and ReadRunBeforeCode.
   template <class IsStop>
   void ReadRun(std::u16string* out, IsStop isStop);
+  /// The bulk steps of ReadRun: the buffered units before byte `limit` (ASCII bytes of UTF-8,
+  /// units of UTF-16) up to a stop unit or a stop request. True when a stop unit ended the
+  /// run: it is read and pushed back.
+  template <class IsStop>
+  bool ReadBufferedUtf8Run(std::u16string* out, IsStop& isStop, std::uint32_t limit);
+  template <class IsStop>
+  bool ReadBufferedUtf16Run(std::u16string* out, IsStop& isStop, std::uint32_t limit);
+  /// The bulk step of ReadAllUnits: the buffered units that GetChar would deliver without any
+  /// hook acting, decoded straight into `out`.
+  void ReadBufferedUnits(CUnitBuffer& out);
+  /// The slow step of the run readers: one unit through the virtual GetChar, appended to `out`
+  /// (when not null) unless it is a stop unit, which is pushed back. False when the run ended.
+  template <class IsStop>
+  bool ReadOneRunUnit(std::u16string* out, const IsStop& isStop);
+  /// The buffered bytes before which units may be read without the read hook acting.
+  std::uint32_t BufferedLimit() const;
+  /// Leaves `unit` read and pushed back with the read position at `next`, as GetChar and
+  /// UngetChar leave a stop unit.
+  void PushBackStop(char16_t unit, std::uint32_t next);
   /// ReadRunBeforeCode over little-endian UTF-16 input on a little-endian machine: whole
   /// stretches of the buffer are scanned and copied at once.
   void ReadUtf16RunBeforeCode(std::u16string* out);

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <new>
+
 #include "tagvert/hresult.h"
 
 namespace tagvert {
@@ -14,6 +16,21 @@ namespace tagvert {
 /// Raises CHResultError when `code` is a failure code.
 inline void ThrowIfFailed(HResult code) {
   if (Failed(code)) ThrowHResult(code);
+}
+
+/// The result code of the exception being handled, for the edges that turn failures into
+/// codes: its own code for CHResultError, E_OUTOFMEMORY for an allocation failure, E_FAIL for
+/// anything else. Call it only inside a catch block.
+inline HResult CurrentExceptionResult() noexcept {
+  try {
+    throw;
+  } catch (const CHResultError& e) {
+    return e.Code();
+  } catch (const std::bad_alloc&) {
+    return kEOutOfMemory;
+  } catch (...) {
+    return kEFail;
+  }
 }
 
 }  // namespace tagvert

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "ifcodec/if_code_range.h"
+
 #if defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2)
 #include <emmintrin.h>
 #define TAGVERT_UNITS_SSE2 1
@@ -22,26 +24,27 @@ namespace detail {
 // Portable forms, four units per 64-bit word; the vector forms below fall back on them for the
 // tail of a run and on machines without SSE2 (the 32-bit Windows build).
 
-/// Index of the first of the `n` little-endian units at `p` that lies in U+E000..U+EFFF; `n`
+/// Index of the first of the `n` little-endian units at `p` that is an IF code (IsIfCode); `n`
 /// when there is none.
 inline std::size_t UnitsFindIfCodePortable(const std::uint8_t* p, std::size_t n) {
   std::size_t i = 0;
   if constexpr (std::endian::native == std::endian::little) {
-    constexpr std::uint64_t kHigh = 0xF000F000F000F000u;
-    constexpr std::uint64_t kCode = 0xE000E000E000E000u;
     constexpr std::uint64_t kOnes = 0x0001000100010001u;
+    constexpr std::uint64_t kHigh = kOnes * kIfCodeMask;
+    constexpr std::uint64_t kCode = kOnes * kIfCodeFirst;
     constexpr std::uint64_t kSign = 0x8000800080008000u;
     for (; i + 4 <= n; i += 4) {
       std::uint64_t word;
       std::memcpy(&word, p + 2 * i, 8);
-      // A lane is a code when its top four bits are 1110: the lane of `y` is then zero. The
-      // zero-lane test may also flag lanes above a zero lane (borrow), never one below it.
+      // A lane is a code when its bits under kIfCodeMask are those of kIfCodeFirst: the lane of
+      // `y` is then zero. The zero-lane test may also flag lanes above a zero lane (borrow),
+      // never one below it.
       const std::uint64_t y = (word ^ kCode) & kHigh;
       if (((y - kOnes) & ~y & kSign) != 0) break;
     }
   }
   for (; i < n; ++i) {
-    if ((p[2 * i + 1] & 0xF0) == 0xE0) return i;
+    if ((p[2 * i + 1] & (kIfCodeMask >> 8)) == (kIfCodeFirst >> 8)) return i;
   }
   return n;
 }
@@ -87,11 +90,11 @@ inline std::size_t UnitsFindMarkupSpecialPortable(const char16_t* s, std::size_t
 }  // namespace detail
 
 /// Index of the first of the `n` little-endian UTF-16 units at `p` (2 `n` bytes, any alignment)
-/// that lies in the IF code range U+E000..U+EFFF; `n` when there is none.
+/// that is an IF code (IsIfCode); `n` when there is none.
 inline std::size_t UnitsFindIfCode(const std::uint8_t* p, std::size_t n) {
 #if TAGVERT_UNITS_SSE2
-  const __m128i high = _mm_set1_epi16(static_cast<short>(0xF000));
-  const __m128i code = _mm_set1_epi16(static_cast<short>(0xE000));
+  const __m128i high = _mm_set1_epi16(static_cast<short>(kIfCodeMask));
+  const __m128i code = _mm_set1_epi16(static_cast<short>(kIfCodeFirst));
   std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2 * i));

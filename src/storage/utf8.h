@@ -10,6 +10,30 @@ namespace tagvert {
 
 inline constexpr char16_t kReplacementCharacter = 0xFFFD;
 
+/// Characters beyond U+FFFF: four UTF-8 bytes, two UTF-16 units (a surrogate pair).
+inline constexpr char32_t kFirstSupplementary = 0x10000;
+
+constexpr bool IsSurrogate(char16_t unit) {
+  return (unit & 0xF800) == 0xD800;
+}
+constexpr bool IsHighSurrogate(char16_t unit) {
+  return (unit & 0xFC00) == 0xD800;
+}
+constexpr bool IsLowSurrogate(char16_t unit) {
+  return (unit & 0xFC00) == 0xDC00;
+}
+/// The two units of a character beyond U+FFFF (at least kFirstSupplementary).
+constexpr char16_t HighSurrogateOf(char32_t c) {
+  return static_cast<char16_t>(0xD800 + ((c - kFirstSupplementary) >> 10));
+}
+constexpr char16_t LowSurrogateOf(char32_t c) {
+  return static_cast<char16_t>(0xDC00 + ((c - kFirstSupplementary) & 0x3FF));
+}
+/// The character that a high and a low surrogate stand for together.
+constexpr char32_t CombineSurrogates(char16_t high, char16_t low) {
+  return kFirstSupplementary + ((static_cast<char32_t>(high - 0xD800) << 10) | (low - 0xDC00));
+}
+
 /// What DecodeUtf8Char makes of the bytes at a position: `length` bytes give `value` (U+FFFD
 /// for an ill-formed stretch); `length` 0 when the bytes buffered so far begin a well-formed
 /// character that needs more of them.

@@ -16,13 +16,14 @@
 #include "ifcodec/if_parser.h"
 #include "ifcodec/text_processor.h"
 #include "markup/element_table.h"
-#include "markup/elements_stack.h"
 #include "markup/sgml_parser.h"
 #include "rules/builtin_rules.h"
 #include "rules/record_classifier.h"
 #include "rules/transml_rules.h"
 #include "rules/ttx_rules_processor.h"
 #include "structure/record_structure.h"
+#include "support/elements_stack.h"
+#include "support/if_element_writer.h"
 #include "support/rules_processor.h"
 #include "support/ttx_stack_processor.h"
 
@@ -64,7 +65,7 @@ std::vector<std::uint8_t> ElementListToIf(const std::vector<std::uint8_t>& input
   writer.WriteString(u"TTX");
   writer.WriteChar(kIfBoundary);
   for (IElementX* element : elements)
-    writer.WriteElement(element);
+    test::WriteIfElement(writer, element);
   storage.Flush();
   storage.Close();
   return target->Bytes();

@@ -3,6 +3,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "fuzz/fuzz_support.h"
 #include "ifcodec/if_parser.h"
+#include "support/if_element_writer.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ std::vector<std::uint8_t> Rewrite(const std::vector<std::uint8_t>& bytes) {
   for (;;) {
     CElementX element;
     if (!parser.ReadElement(&element)) break;
-    parser.WriteElement(&element);
+    test::WriteIfElement(parser, &element);
     // Every item consumes input: at most one per byte pair, plus the last.
     TAGVERT_FUZZ_CHECK(++items <= bytes.size() / 2 + 1);
   }

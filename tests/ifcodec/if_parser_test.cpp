@@ -11,6 +11,7 @@
 
 #include "markup/element.h"
 #include "storage/data_storage.h"
+#include "support/if_element_writer.h"
 #include "support/test_streams.h"
 
 namespace tagvert {
@@ -50,7 +51,8 @@ std::u16string WriteIf(const CElementFields& s) {
   auto sink = std::make_shared<test::CSinkStream>();
   CDataStorage storage(EncodingMode::None, EncodingMode::Single);
   storage.Open(CEndpoint(), CEndpoint::Stream(sink));
-  CIFParser(&storage, IfParserMode::Write).WriteElement(&e);
+  CIFParser writer(&storage, IfParserMode::Write);
+  test::WriteIfElement(writer, &e);
   storage.Flush();
   return test::Utf16LeUnits(sink->Bytes());
 }

@@ -1,6 +1,6 @@
 // Tagvert: tests of the element list (CElementsStackX): pair ids and tag pairing.
 // SPDX-License-Identifier: Apache-2.0
-#include "markup/elements_stack.h"
+#include "support/elements_stack.h"
 
 #include <gtest/gtest.h>
 

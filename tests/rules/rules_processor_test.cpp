@@ -9,11 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "markup/elements_stack.h"
 #include "rules/builtin_rules.h"
 #include "rules/transml_rules.h"
 #include "rules/ttx_rules_processor.h"
 #include "storage/memory_stream.h"
+#include "support/elements_stack.h"
 #include "support/read_document.h"
 #include "support/test_streams.h"
 

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string_view>
 
-#include "markup/elements_stack.h"
 #include "markup/sgml_parser.h"
 #include "storage/memory_stream.h"
+#include "support/elements_stack.h"
 #include "support/test_streams.h"
 
 namespace tagvert::test {

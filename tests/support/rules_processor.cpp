@@ -5,8 +5,8 @@
 #include <unordered_map>
 
 #include "markup/element.h"
-#include "markup/elements_stack.h"
 #include "rules/transml_rules.h"
+#include "support/elements_stack.h"
 
 namespace tagvert {
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "ifcodec/text_processor.h"
-#include "markup/elements_stack.h"
+#include "support/elements_stack.h"
 
 namespace tagvert {
 

@@ -1,4 +1,5 @@
-// Tagvert: the ordered, owning list of a document's elements and tag pairing (CElementsStackX).
+// Tagvert tests: the ordered, owning list of a document's elements and tag pairing
+// (CElementsStackX), the element-list form that the reference passes work on.
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 

@@ -1,0 +1,234 @@
+// Tagvert: the storage's output: the output buffer and its flushes, PutChar with the IF start
+// rule and capture, the UTF-16 and UTF-8 encoders, the bulk writes and byte-order marks.
+// SPDX-License-Identifier: Apache-2.0
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <string>
+
+#include "ifcodec/if_code_range.h"
+#include "storage/data_storage.h"
+#include "storage/unit_scan.h"
+#include "storage/utf8.h"
+
+namespace tagvert {
+namespace {
+
+// Writes one unit as UTF-8 at `p` (room for three bytes); returns the byte count. UTF-8 output
+// is markup: a unit that XML excludes (a control but tab, line feed and carriage return, U+FFFE,
+// U+FFFF) is written as U+FFFD, since no reference may stand for it either.
+inline std::uint32_t EncodeUtf8Unit(std::uint8_t* p, char16_t ch) {
+  if (ch < 0x80) {
+    if (ch >= 0x20 || IsXmlControl(ch)) {
+      p[0] = static_cast<std::uint8_t>(ch);
+      return 1;
+    }
+    ch = kReplacementCharacter;
+  } else if (ch < 0x800) {
+    p[0] = static_cast<std::uint8_t>(0xC0 | ((ch >> 6) & 0x1F));
+    p[1] = static_cast<std::uint8_t>(0x80 | (ch & 0x3F));
+    return 2;
+  } else if (ch >= 0xFFFE) {
+    ch = kReplacementCharacter;
+  }
+  p[0] = static_cast<std::uint8_t>(0xE0 | ((ch >> 12) & 0x0F));
+  p[1] = static_cast<std::uint8_t>(0x80 | ((ch >> 6) & 0x3F));
+  p[2] = static_cast<std::uint8_t>(0x80 | (ch & 0x3F));
+  return 3;
+}
+
+}  // namespace
+
+void CDataStorage::Flush() {
+  // The conversion has ended: a high surrogate can no longer be paired.
+  if (m_pendingHighSurrogate != 0) {
+    m_pendingHighSurrogate = 0;
+    PutUtf8Unit(kReplacementCharacter);
+  }
+  WriteOutputBuffer();
+}
+
+void CDataStorage::WriteOutputBuffer() {
+  if (m_outputPending == 0) return;
+  if (!m_outputStream) ThrowHResult(kEPointer);
+  const std::uint32_t written = m_outputStream->Write(m_outputBuffer.get(), m_outputPending);
+  if (written < m_outputPending) Fail(kStateShortWrite);
+  m_outputPending = 0;
+  if (m_outputCapacity < kMaxCapacity) {
+    // The capacity, and with it the flush size, doubles. Past kSmallCapacityLimit the memory is
+    // taken once, at the largest size, so that the pages written before are used again instead
+    // of fresh ones being faulted in at every doubling.
+    m_outputCapacity *= 2;
+    if (m_outputCapacity <= kSmallCapacityLimit) {
+      m_outputBuffer = MakeLargeBlock(m_outputCapacity);
+    } else if (m_outputCapacity == 2 * kSmallCapacityLimit) {
+      m_outputBuffer = MakeLargeBlock(kMaxCapacity);
+    }
+  }
+}
+
+void CDataStorage::MakeOutputRoom() {
+  // A full buffer is written out without the pending high surrogate: its low half may follow.
+  WriteOutputBuffer();
+  // Writing before Open or after Close: there is no target to write to.
+  if (!m_outputBuffer) ThrowHResult(kEPointer);
+}
+
+bool CDataStorage::PutCharPrologue(char16_t ch) {
+  if (m_outputStartArmed && m_outputMode == EncodingMode::Utf16) {
+    m_outputStartArmed = false;
+    if (NeedsIfStartCode(ch)) PutChar(kIfBoundary);
+  }
+  if (m_captureOn) {
+    m_captureText.push_back(ch);
+    return true;
+  }
+  return false;
+}
+
+void CDataStorage::PutChar(char16_t ch) {
+  // The start rule and capture are rare: kept out of line so that the common path saves no
+  // registers.
+  if ((m_outputStartArmed || m_captureOn) && PutCharPrologue(ch)) return;
+  if (m_outputPending + EncodingMaxUnitBytes(m_outputMode) > m_outputCapacity) {
+    MakeOutputRoom();
+  }
+  std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
+  switch (m_outputMode) {
+    case EncodingMode::Utf16:
+      p[0] = static_cast<std::uint8_t>(ch & 0xFF);
+      p[1] = static_cast<std::uint8_t>(ch >> 8);
+      m_outputPending += 2;
+      break;
+    case EncodingMode::Utf8:
+      if (IsSurrogate(ch) || m_pendingHighSurrogate != 0) {
+        PutUtf8Surrogate(ch);
+      } else {
+        m_outputPending += EncodeUtf8Unit(p, ch);
+      }
+      break;
+    case EncodingMode::Single:
+      EncodeSingleByte(ch);
+      break;
+    default:
+      break;
+  }
+}
+
+void CDataStorage::PutUtf8Surrogate(char16_t ch) {
+  const char16_t high = m_pendingHighSurrogate;
+  m_pendingHighSurrogate = 0;
+  if (high != 0 && IsLowSurrogate(ch)) {
+    const char32_t value = CombineSurrogates(high, ch);
+    if (m_outputPending + 4 > m_outputCapacity) MakeOutputRoom();
+    std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
+    p[0] = static_cast<std::uint8_t>(0xF0 | (value >> 18));
+    p[1] = static_cast<std::uint8_t>(0x80 | ((value >> 12) & 0x3F));
+    p[2] = static_cast<std::uint8_t>(0x80 | ((value >> 6) & 0x3F));
+    p[3] = static_cast<std::uint8_t>(0x80 | (value & 0x3F));
+    m_outputPending += 4;
+    return;
+  }
+  // A surrogate that does not pair up is no character: U+FFFD stands for it.
+  if (high != 0) PutUtf8Unit(kReplacementCharacter);
+  if (IsHighSurrogate(ch)) {
+    m_pendingHighSurrogate = ch;  // written with the next unit, or by the final flush
+  } else {
+    PutUtf8Unit(IsLowSurrogate(ch) ? kReplacementCharacter : ch);
+  }
+}
+
+void CDataStorage::PutUtf8Unit(char16_t ch) {
+  if (m_outputPending + 3 > m_outputCapacity) MakeOutputRoom();
+  m_outputPending += EncodeUtf8Unit(m_outputBuffer.get() + m_outputPending, ch);
+}
+
+void CDataStorage::PutString(const std::u16string& s) {
+  PutUnits(s.data(), s.size());
+}
+
+void CDataStorage::PutString(const char16_t* s) {
+  if (s == nullptr) return;
+  PutUnits(s, std::char_traits<char16_t>::length(s));
+}
+
+// The stop request in the bulk operations. Stop may come from another thread at any time, and
+// the converting thread's hooks (progress events, whose listeners may call Stop) run only inside
+// the virtual GetChar, PutChar and Fail. So within a stretch of units that involves none of those
+// calls, the flag can only change by another thread, and such a store has no order with respect
+// to any particular unit: a stretch that has begun is finished as if the request had come just
+// after its last unit, which a check per unit could equally have seen. The flag is therefore
+// looked at before every stretch, and every stretch ends before a flush and before any virtual
+// call, so a request made during an event, or before a flush, still stops before the very next
+// unit, and the target never receives a flushed stretch that a check per unit would have kept
+// back.
+void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
+  std::size_t i = 0;
+  while (i < n) {
+    if (!PlainWrite() || StopRequested() ||
+        (m_outputMode != EncodingMode::Utf16 && m_outputMode != EncodingMode::Utf8)) {
+      // The IF start rule, capture, a waiting high surrogate, a stop request or another mode:
+      // the virtual PutChar does it.
+      PutChar(s[i++]);
+      continue;
+    }
+    if (m_outputMode == EncodingMode::Utf16) {
+      // PutChar flushes when the two bytes of a unit would not fit.
+      if (m_outputPending + 2 > m_outputCapacity) MakeOutputRoom();
+      std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
+      const std::size_t count =
+          std::min<std::size_t>((m_outputCapacity - m_outputPending) / 2, n - i);
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(p, s + i, 2 * count);
+      } else {
+        for (std::size_t k = 0; k < count; ++k) {
+          p[2 * k] = static_cast<std::uint8_t>(s[i + k] & 0xFF);
+          p[2 * k + 1] = static_cast<std::uint8_t>(s[i + k] >> 8);
+        }
+      }
+      m_outputPending += static_cast<std::uint32_t>(2 * count);
+      i += count;
+      continue;
+    }
+    // UTF-8: PutChar flushes when three bytes would not fit, whatever the unit needs; a unit is
+    // written here only while it starts below `limit`.
+    if (m_outputPending + 3 > m_outputCapacity) MakeOutputRoom();
+    std::uint8_t* const buffer = m_outputBuffer.get();
+    std::uint8_t* p = buffer + m_outputPending;
+    std::uint8_t* const limit = buffer + m_outputCapacity - 2;
+    while (i < n && p < limit) {
+      const char16_t ch = s[i];
+      if (ch < 0x80) {
+        // An ASCII stretch in blocks; a control that XML excludes is encoded below.
+        const std::size_t ascii = UnitsCopyPlainAscii(
+            s + i, std::min<std::size_t>(n - i, static_cast<std::size_t>(limit - p)), p);
+        i += ascii;
+        p += ascii;
+        if (ascii != 0) continue;
+      }
+      if (IsSurrogate(ch)) break;
+      p += EncodeUtf8Unit(p, ch);
+      ++i;
+    }
+    m_outputPending = static_cast<std::uint32_t>(p - buffer);
+    // A surrogate pairs up in PutChar (with room for it: otherwise the next stretch flushes).
+    if (i < n && p < limit && IsSurrogate(s[i])) PutChar(s[i++]);
+  }
+}
+
+void CDataStorage::PutBOM() {
+  if (m_outputCapacity - m_outputPending < 3) MakeOutputRoom();
+  std::uint8_t* p = m_outputBuffer.get() + m_outputPending;
+  if (m_outputMode == EncodingMode::Utf16) {
+    p[0] = 0xFF;
+    p[1] = 0xFE;
+    m_outputPending += 2;
+  } else if (m_outputMode == EncodingMode::Utf8) {
+    p[0] = 0xEF;
+    p[1] = 0xBB;
+    p[2] = 0xBF;
+    m_outputPending += 3;
+  }
+}
+
+}  // namespace tagvert

@@ -1,0 +1,321 @@
+// Tagvert: the storage's bulk reads: the whole input at once, and runs up to a stop unit (the
+// next `<`, the next IF code), taken straight from the input buffer where no hook would act.
+// SPDX-License-Identifier: Apache-2.0
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cstring>
+#include <type_traits>
+
+#include "ifcodec/if_code_range.h"
+#include "storage/data_storage.h"
+#include "storage/input_scan.h"
+#include "storage/unit_scan.h"
+#include "storage/utf8.h"
+
+namespace tagvert {
+namespace {
+
+// ReadAllUnits backs its buffer's memory ahead of the decoding after each step of input, with
+// some slack (in units) beyond what the rest of the input is expected to give.
+constexpr std::uint64_t kBackAheadStep = 0x100000;
+constexpr std::size_t kBackAheadSlack = 0x100000;
+
+// The stop unit of ReadRunBeforeCode.
+constexpr auto kIsIfCode = [](char16_t ch) { return IsIfCode(ch); };
+
+// Decodes the UTF-8 bytes buffer[pos..limit) to `to` as DecodeUtf8 does, up to a character not
+// wholly buffered (`filled` bytes are), a character beyond U+FFFF whose low half would reach
+// `hookAt`, or a stop request; returns the position reached and advances `to`.
+inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t pos,
+                                     std::uint32_t limit, std::uint32_t filled,
+                                     std::uint64_t hookAt, char16_t*& to,
+                                     const std::atomic<bool>& stop) {
+  while (pos < limit) {
+    if (stop.load(std::memory_order_relaxed)) break;
+    // ASCII bytes sixteen at a time, up to 256 between two looks at the stop flag.
+    if (limit - pos >= 16) {
+      const std::size_t ascii =
+          WidenAsciiBlocks(buffer + pos, std::min<std::uint32_t>(limit - pos, 256), to);
+      if (ascii != 0) {
+        to += ascii;
+        pos += static_cast<std::uint32_t>(ascii);
+        continue;
+      }
+    }
+    const std::uint8_t* p = buffer + pos;
+    const std::uint8_t b = p[0];
+    if (b < 0x80) {
+      *to++ = b;
+      ++pos;
+      continue;
+    }
+    // As DecodeUtf8; a character not wholly buffered is left to GetChar, which refills.
+    const CUtf8Char c = DecodeUtf8Char(p, filled - pos);
+    if (c.length == 0) break;
+    if (c.value >= kFirstSupplementary) {
+      // The low half is delivered by a read of its own, before which the hook may act.
+      if (pos + 4 >= hookAt) break;
+      *to++ = HighSurrogateOf(c.value);
+      *to++ = LowSurrogateOf(c.value);
+    } else {
+      *to++ = static_cast<char16_t>(c.value);
+    }
+    pos += c.length;
+  }
+  return pos;
+}
+
+}  // namespace
+
+void CDataStorage::ReadRunBeforeLess(std::u16string& out) {
+  ReadRun(&out, [](char16_t ch) { return ch == u'<'; });
+}
+
+void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
+  if (m_inputSize > GetInputConsumed()) {
+    const std::uint64_t left = m_inputSize - GetInputConsumed();
+    // A UTF-8 byte gives at most one unit (a four-byte character two), a UTF-16 unit takes two.
+    const std::uint64_t units = m_inputMode == EncodingMode::Utf16 ? left / 2 + 1 : left + 1;
+    // Guard: size overflow
+    if (units < SIZE_MAX / sizeof(char16_t) - out.Size())
+      out.Reserve(out.Size() + static_cast<std::size_t>(units));
+  }
+  // Where the size is known, the buffer's memory is backed ahead of the decoding, up to what
+  // the rest of the input gives at the rate of units per byte seen so far (all of a reserve
+  // for ASCII text, a third of it for CJK text in UTF-8), worked out again after each MiB.
+  const std::uint64_t firstByte = GetInputConsumed();
+  const std::size_t firstUnit = out.Size();
+  std::uint64_t nextBackAhead = firstByte + kBackAheadStep;
+  const auto backAhead = [&] {
+    if (GetInputConsumed() < nextBackAhead || m_inputSize <= GetInputConsumed()) return;
+    nextBackAhead = GetInputConsumed() + kBackAheadStep;
+    const std::uint64_t consumed = GetInputConsumed() - firstByte;
+    const double left = static_cast<double>(m_inputSize - GetInputConsumed());
+    const double rate = static_cast<double>(out.Size() - firstUnit) / static_cast<double>(consumed);
+    const double expected = left * rate * (17.0 / 16.0) + static_cast<double>(kBackAheadSlack);
+    out.BackAhead(out.Size() + static_cast<std::size_t>(std::min(expected, 0x1p52)));
+  };
+  for (;;) {
+    backAhead();
+    if (NothingPendingToRead() && !m_endOfInput && m_inputBuffer && !StopRequested() &&
+        (m_inputMode == EncodingMode::Utf8 || m_inputMode == EncodingMode::Utf16)) {
+      ReadBufferedUnits(out);
+    }
+    // One unit through the virtual GetChar: its hooks act, or it needs more bytes or decoding.
+    char16_t ch = 0;
+    if (!GetChar(ch)) {
+      // At the end of the input its buffer (up to 4 MiB) has served; it goes back before the
+      // larger stages of the conversion. A push-back needs only the last unit, kept apart.
+      if (m_endOfInput && m_inputPosition == m_inputFilled) {
+        m_inputBuffer.reset();
+        m_inputBufferSize = 0;
+      }
+      return;
+    }
+    out.PushBack(ch);
+  }
+}
+
+void CDataStorage::ReadBufferedUnits(CUnitBuffer& out) {
+  // Units are read in bulk while the bytes consumed before them stay below the read hook.
+  const std::uint64_t bufferBase = m_inputRead - m_inputFilled;
+  const std::uint64_t hookAt = m_readHookAt <= bufferBase
+                                   ? 0
+                                   : std::min<std::uint64_t>(m_readHookAt - bufferBase, UINT32_MAX);
+  const std::uint32_t filled = m_inputFilled;
+  const std::uint32_t limit = static_cast<std::uint32_t>(std::min<std::uint64_t>(hookAt, filled));
+  const std::uint8_t* const buffer = m_inputBuffer.get();
+  const std::atomic<bool>& stop = *m_stopFlag;
+  std::uint32_t pos = m_inputPosition;
+  char16_t* const first = out.Extend(limit > pos ? limit - pos : 0);
+  char16_t* to = first;
+  if (m_inputMode == EncodingMode::Utf8) {
+    pos = DecodeUtf8Units(buffer, pos, limit, filled, hookAt, to, stop);
+  } else {
+    // Units start at positions below `end` (a whole unit buffered, no hook due).
+    const std::uint32_t end = filled > 0 ? std::min(limit, filled - 1) : 0;
+    while (pos < end && !stop.load(std::memory_order_relaxed)) {
+      const std::uint32_t blockEnd = std::min(end, pos + 8192);
+      if (std::endian::native == std::endian::little && !m_inputByteSwap) {
+        const std::uint32_t units = (blockEnd - pos + 1) / 2;
+        std::memcpy(to, buffer + pos, 2 * std::size_t{units});
+        to += units;
+        pos += 2 * units;
+      } else {
+        for (; pos < blockEnd; pos += 2)
+          *to++ = DecodeUtf16At(pos);
+      }
+    }
+  }
+  const auto units = static_cast<std::size_t>(to - first);
+  out.Commit(units);
+  if (units != 0) m_lastChar = to[-1];
+  m_charCount += static_cast<std::uint32_t>(units);
+  m_inputPosition = pos;
+}
+
+std::uint32_t CDataStorage::BufferedLimit() const {
+  const std::uint64_t bufferBase = m_inputRead - m_inputFilled;
+  if (m_readHookAt >= bufferBase + m_inputFilled) return m_inputFilled;
+  return m_readHookAt <= bufferBase ? 0 : static_cast<std::uint32_t>(m_readHookAt - bufferBase);
+}
+
+void CDataStorage::PushBackStop(char16_t unit, std::uint32_t next) {
+  m_lastChar = unit;
+  m_inputPosition = next;
+  m_pushedBack = true;
+}
+
+template <class IsStop>
+bool CDataStorage::ReadOneRunUnit(std::u16string* out, const IsStop& isStop) {
+  // One unit through the virtual GetChar: its hooks act, or it needs more bytes or decoding.
+  char16_t ch = 0;
+  if (!GetChar(ch)) return false;
+  if (isStop(ch)) {
+    UngetChar();
+    return false;
+  }
+  if (out != nullptr) out->push_back(ch);
+  return true;
+}
+
+void CDataStorage::ReadRunBeforeCode(std::u16string* out) {
+  if (m_inputMode == EncodingMode::Utf16 && !m_inputByteSwap &&
+      std::endian::native == std::endian::little) {
+    ReadUtf16RunBeforeCode(out);
+    return;
+  }
+  ReadRun(out, kIsIfCode);
+}
+
+void CDataStorage::ReadUtf16RunBeforeCode(std::u16string* out) {
+  for (;;) {
+    // The units that GetChar would deliver without any hook acting: nothing pending, no stop
+    // request (looked at once per stretch, as PutUnits explains), and only units that start
+    // before the byte at which the read hook is due and lie whole in the buffer.
+    if (NothingPendingToRead() && !m_endOfInput && m_inputBuffer && !StopRequested()) {
+      const std::uint32_t limit = BufferedLimit();
+      const std::uint32_t end = m_inputFilled > 0 ? std::min(limit, m_inputFilled - 1) : 0;
+      const std::uint32_t pos = m_inputPosition;
+      const std::size_t available = end > pos ? (end - pos + 1) / 2 : 0;
+      const std::uint8_t* const from = m_inputBuffer.get() + pos;
+      const std::size_t units = UnitsFindIfCode(from, available);
+      if (out != nullptr && units != 0) {
+        const std::size_t old = out->size();
+        out->resize(old + units);
+        std::memcpy(out->data() + old, from, 2 * units);
+      }
+      m_charCount += static_cast<std::uint32_t>(units);
+      const std::uint32_t next = pos + static_cast<std::uint32_t>(2 * units);
+      if (units != 0) m_lastChar = DecodeUtf16At(next - 2);
+      m_inputPosition = next;
+      if (units < available) {
+        // The code is read and pushed back, as GetChar and UngetChar would leave it.
+        PushBackStop(DecodeUtf16At(next), next + 2);
+        return;
+      }
+    }
+    if (!ReadOneRunUnit(out, kIsIfCode)) return;
+  }
+}
+
+template <class IsStop>
+bool CDataStorage::ReadBufferedUtf8Run(std::u16string* out, IsStop& isStop, std::uint32_t limit) {
+  const std::uint8_t* const buffer = m_inputBuffer.get();
+  const std::uint32_t start = m_inputPosition;
+  const std::atomic<bool>& stop = *m_stopFlag;
+  bool stopped = false;
+  const std::uint8_t* p = buffer + start;
+  const std::uint8_t* const last = buffer + limit;
+  for (; p < last && *p < 0x80; ++p) {
+    if (stop.load(std::memory_order_relaxed)) break;
+    if (isStop(*p)) {
+      stopped = true;
+      break;
+    }
+  }
+  const auto pos = static_cast<std::uint32_t>(p - buffer);
+  if (out != nullptr && pos != start) {
+    const std::size_t old = out->size();
+    out->resize(old + (pos - start));
+    std::copy(buffer + start, buffer + pos, out->begin() + static_cast<std::ptrdiff_t>(old));
+  }
+  if (pos != start) m_lastChar = buffer[pos - 1];
+  m_charCount += static_cast<std::uint32_t>(pos - start);
+  m_inputPosition = pos;
+  // The stop unit is read and pushed back, as GetChar and UngetChar would leave it.
+  if (stopped) PushBackStop(buffer[pos], pos + 1);
+  return stopped;
+}
+
+template <class IsStop>
+bool CDataStorage::ReadBufferedUtf16Run(std::u16string* out, IsStop& isStop, std::uint32_t limit) {
+  const std::uint8_t* const buffer = m_inputBuffer.get();
+  const std::uint32_t start = m_inputPosition;
+  const std::atomic<bool>& stop = *m_stopFlag;
+  // Units start at positions below `end` (a whole unit buffered, no hook due).
+  const std::uint32_t end = m_inputFilled > 0 ? std::min(limit, m_inputFilled - 1) : 0;
+  std::uint32_t pos = start;
+  char16_t unit = 0;
+  bool stopped = false;
+  const bool swapped = m_inputByteSwap;
+  // The unit at `p` in the run's byte order; `swap` is fixed per run.
+  auto scan = [&](auto swap) {
+    const std::uint8_t* p = buffer + pos;
+    const std::uint8_t* const last = buffer + end;
+    for (; p < last; p += 2) {
+      if (stop.load(std::memory_order_relaxed)) break;
+      std::uint16_t raw;
+      std::memcpy(&raw, p, 2);
+      if constexpr (decltype(swap)::value)
+        raw = static_cast<std::uint16_t>((raw << 8) | (raw >> 8));
+      if (isStop(static_cast<char16_t>(raw))) {
+        unit = static_cast<char16_t>(raw);
+        stopped = true;
+        break;
+      }
+    }
+    pos = static_cast<std::uint32_t>(p - buffer);
+  };
+  // Bytes in memory order: little-endian input on a little-endian machine needs no swap.
+  if (swapped == (std::endian::native == std::endian::little)) {
+    scan(std::true_type());
+  } else {
+    scan(std::false_type());
+  }
+  const std::size_t units = (pos - start) / 2;
+  if (out != nullptr && units != 0) {
+    const std::size_t old = out->size();
+    out->resize(old + units);
+    char16_t* to = out->data() + old;
+    if (std::endian::native == std::endian::little && !swapped) {
+      std::memcpy(to, buffer + start, 2 * units);
+    } else {
+      for (std::uint32_t at = start; at < pos; at += 2)
+        *to++ = DecodeUtf16At(at);
+    }
+  }
+  if (units != 0) m_lastChar = DecodeUtf16At(pos - 2);
+  m_charCount += static_cast<std::uint32_t>(units);
+  m_inputPosition = pos;
+  if (stopped) PushBackStop(unit, pos + 2);
+  return stopped;
+}
+
+template <class IsStop>
+void CDataStorage::ReadRun(std::u16string* out, IsStop isStop) {
+  for (;;) {
+    // The units that GetChar would deliver without any hook acting: nothing pushed back, no
+    // stop request, fewer bytes consumed than the read hook waits for. They are taken straight
+    // from the buffer (ASCII bytes of UTF-8, units of UTF-16).
+    if (NothingPendingToRead() && !m_endOfInput && m_inputBuffer) {
+      const std::uint32_t limit = BufferedLimit();
+      if (m_inputMode == EncodingMode::Utf8 && ReadBufferedUtf8Run(out, isStop, limit)) return;
+      if (m_inputMode == EncodingMode::Utf16 && ReadBufferedUtf16Run(out, isStop, limit)) return;
+    }
+    if (!ReadOneRunUnit(out, isStop)) return;
+  }
+}
+
+}  // namespace tagvert
