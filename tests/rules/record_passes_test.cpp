@@ -199,9 +199,10 @@ TEST(StructureRecordsTest, StructuresClassifiedDocuments) {
       {u"<s><s>a</s>\n <p>b</p></s>x", "[<s><s>a</s>\\u000A <p>b</p></s>]s -0FB|x"},
       {u"<r>a</r><v>b</v><p>c</p>",
        "r o104~3B|a~3|r c104~3B|v o105~4B|b|v c105~4B|p o106|c|p c106"},
-      {u"<n>a&#10;\r\n  b&amp;amp;\t</n><n> \n </n><m>a\n\nb</m><g> \n </g><g>x\n\ny</g> a\n b",
-       "n o106B|a\\u000A b&amp; |n c106B|n o107B||n c107B|m o108B|a\\u000A\\u000Ab|m c108B|g "
-       "o109B| \\u000A |g c109B|g o110B|x y|g c110B| a\\u000A b"},
+      {u"<n>a&#10;\r\n  b&amp;amp;\t</n><n> \n </n><m>a\n\nb</m><g> \n </g><g>x\n\ny</g> a\n b<m> "
+       u"\n </m>",
+       "n o107B|a\\u000A b&amp; |n c107B|n o108B||n c108B|m o109B|a\\u000A\\u000Ab|m c109B|g "
+       "o110B| \\u000A |g c110B|g o111B|x y|g c111B| a\\u000A b|m o112B||m c112B"},
       {u"a\u00A0b<p t=\"\u00A0\"/>\u00A0lead<p/>end&nbsp;<p/>\u00A0\u00A0x",
        "a\\u00A0 b_|p -0|\\u00A0 lead_|p -0|end\\u00A0 _|p -0|\\u00A0 \\u00A0 x_"},
       {u"<ut Type='start' DisplayText='b'/>bold<ut Type='start' DisplayText='i'/>"
