@@ -231,6 +231,35 @@ TEST(StructureRecordsTest, StructuresClassifiedDocuments) {
   }
 }
 
+// A table of more records than there are pair ids takes the second pairing's path for large
+// tables, where ids come round: every unit of a repeated one is typed as the unit alone is, and
+// each start tag shares its id with the end tag of the same place in its unit.
+TEST(StructureRecordsTest, LargeTablesPairAsTheirUnitsAlone) {
+  const std::u16string unit =
+      u"<Raw><df>a<ut Type='start' DisplayText='b'/>c<ut Type='end' DisplayText='b'/></df>x</Raw>";
+  CRules rules;
+  ASSERT_TRUE(rules.LoadStream(OpenBuiltinRulesStream(), false));
+  CElementTable one, many;
+  StructureRecords(one, Classify(one, unit, rules));
+  std::u16string document;
+  for (int i = 0; i < 9000; ++i)
+    document += unit;
+  StructureRecords(many, Classify(many, document, rules));
+  const std::size_t size = one.Records().size();
+  ASSERT_EQ(many.Records().size(), 9000 * size);
+  ASSERT_GT(many.Records().size(), std::size_t{0x10000});
+  for (std::size_t i = 0; i < many.Records().size(); ++i) {
+    const CElementRecord& record = many.Records()[i];
+    const std::size_t base = i - i % size;
+    ASSERT_EQ(record.tagType, one.Records()[i % size].tagType) << i;
+    for (std::size_t j = 0; j < size && record.tagType == TagType::PairedOpen; ++j) {
+      if (j != i % size && one.Records()[j].pairId == one.Records()[i % size].pairId) {
+        ASSERT_EQ(many.Records()[base + j].pairId, record.pairId) << i;
+      }
+    }
+  }
+}
+
 // A stop requested after the input was read ends every pass between reading and writing at its
 // first record, with E_ABORT.
 TEST(RecordPassesTest, PassesStopAtTheStopFlag) {
