@@ -23,51 +23,29 @@ enum class Fault { None, Fail, Short };
 // Code a failing stream call raises: a read or write fault of the system.
 constexpr HResult kIoFault = MakeHResult(0x8007001E);
 
-// A source that hands out at most 7 bytes per Read (many calls even for a small document) and
-// fails or reads short at call `at`.
-class CFaultySource : public IByteStream {
+// A stream that fails or goes short at its call `at`: as a source it hands out at most 7 bytes
+// per Read (many calls even for a small document), a short read 1; as a target a short write
+// stores half of its bytes.
+class CFaultyStream : public IByteStream {
  public:
-  CFaultySource(std::vector<std::uint8_t> bytes, Fault fault, int at)
-      : m_bytes(std::move(bytes)), m_fault(fault), m_at(at) {}
+  CFaultyStream(std::vector<std::uint8_t> source, Fault fault, int at)
+      : bytes(std::move(source)), m_fault(fault), m_at(at) {}
   std::uint32_t Read(void* buffer, std::uint32_t size) override {
-    ++calls;
     std::uint32_t n =
-        std::min<std::uint32_t>({size, 7, static_cast<std::uint32_t>(m_bytes.size() - m_position)});
-    if (calls == m_at && m_fault == Fault::Fail) ThrowHResult(kIoFault);
-    if (calls == m_at && m_fault == Fault::Short) n = std::min<std::uint32_t>(n, 1);
-    std::memcpy(buffer, m_bytes.data() + m_position, n);
+        std::min<std::uint32_t>({size, 7, static_cast<std::uint32_t>(bytes.size() - m_position)});
+    if (GoesShort()) n = std::min<std::uint32_t>(n, 1);
+    std::memcpy(buffer, bytes.data() + m_position, n);
     m_position += n;
     return n;
   }
-  std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
-  std::uint64_t Position() override { return m_position; }
-  bool Size(std::uint64_t& size) override {
-    size = m_bytes.size();
-    return true;
-  }
-  int calls = 0;
-
- private:
-  std::vector<std::uint8_t> m_bytes;
-  std::size_t m_position = 0;
-  Fault m_fault;
-  int m_at;
-};
-
-// A target that accepts half of its k-th write (Short) or raises a fault at it (Fail).
-class CFaultyTarget : public IByteStream {
- public:
-  CFaultyTarget(Fault fault, int at) : m_fault(fault), m_at(at) {}
-  std::uint32_t Read(void*, std::uint32_t) override { return 0; }
   std::uint32_t Write(const void* data, std::uint32_t size) override {
-    ++calls;
-    if (calls == m_at && m_fault == Fault::Fail) ThrowHResult(kIoFault);
-    if (calls == m_at && m_fault == Fault::Short) size /= 2;
+    if (GoesShort()) size /= 2;
     const auto* p = static_cast<const std::uint8_t*>(data);
     bytes.insert(bytes.end(), p, p + size);
+    m_position += size;
     return size;
   }
-  std::uint64_t Position() override { return bytes.size(); }
+  std::uint64_t Position() override { return m_position; }
   bool Size(std::uint64_t& size) override {
     size = bytes.size();
     return true;
@@ -76,6 +54,13 @@ class CFaultyTarget : public IByteStream {
   std::vector<std::uint8_t> bytes;
 
  private:
+  // Counts a call: raises the fault at call `at`, or says that this call goes short.
+  bool GoesShort() {
+    if (++calls != m_at) return false;
+    if (m_fault == Fault::Fail) ThrowHResult(kIoFault);
+    return m_fault == Fault::Short;
+  }
+  std::size_t m_position = 0;
   Fault m_fault;
   int m_at;
 };
@@ -95,8 +80,8 @@ CRun Convert(bool toIf, const std::vector<std::uint8_t>& input, Fault sourceFaul
   auto recorder = std::make_shared<test::CEventRecorder>();
   std::uint32_t cookie = 0;
   converter.Advise(recorder, cookie);
-  auto source = std::make_shared<CFaultySource>(input, sourceFault, at);
-  auto target = std::make_shared<CFaultyTarget>(targetFault, at);
+  auto source = std::make_shared<CFaultyStream>(input, sourceFault, at);
+  auto target = std::make_shared<CFaultyStream>(std::vector<std::uint8_t>(), targetFault, at);
   CRun run;
   run.result = toIf ? converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(target))
                     : converter.ConvertFromIF(CEndpoint::Stream(source), CEndpoint::Stream(target));

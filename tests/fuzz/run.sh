@@ -56,5 +56,5 @@ esac
 # allocation). Leaks are still checked.
 ASAN_OPTIONS="${ASAN_OPTIONS:-quarantine_size_mb=16:max_malloc_fill_size=0}"
 export ASAN_OPTIONS
-exec "$binary" "$corpus" -dict=tests/fuzz/tagvert.dict -max_total_time="$seconds" \
+exec "$binary" "$corpus" -dict=tests/data/fuzz/tagvert.dict -max_total_time="$seconds" \
   -max_len=$max_len -timeout=30 -rss_limit_mb=4096 -artifact_prefix="$findings/" -print_final_stats=1 "$@"

@@ -120,22 +120,5 @@ TEST(COrvelSgmlParserTest, SourceTextsConcatenateToTheDecodedInput) {
   }
 }
 
-// As the IF to TTX driver writes: flags 0x12, output code 2 (UTF-8 after its byte-order mark).
-TEST(COrvelSgmlParserTest, WriterWritesSourceTextUnchanged) {
-  CElementX text, stale;
-  text.SetSourceText(u"a < b & \x00E9");
-  stale.SetSourceText(u"<old x='1'>");
-  stale.SetName(u"new");
-  auto sink = std::make_shared<test::CSinkStream>();
-  CDataStorage storage(EncodingMode::None, EncodingMode::Single);
-  storage.Open(CEndpoint(), CEndpoint::Stream(sink));
-  COrvelSgmlParser writer(&storage, SgmlParserMode::SetOutput | SgmlParserMode::PutBom,
-                          EncodingMode::Utf8);
-  for (CElementX* element : {&text, &stale})
-    writer.WriteElement(element);
-  storage.Flush();
-  EXPECT_EQ(sink->Bytes(), test::Utf8Bytes(u"a < b & \x00E9<old x='1'>", true));
-}
-
 }  // namespace
 }  // namespace tagvert

@@ -1,0 +1,318 @@
+// Tagvert: tests of the passes over an element table between reading and writing: the
+// classification by a rule set (ClassifyRecords, with the target language of CTTXRulesProcessor)
+// and the structuring (StructureRecords), on documents cut by the table's own reader.
+// SPDX-License-Identifier: Apache-2.0
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "rules/builtin_rules.h"
+#include "rules/record_classifier.h"
+#include "rules/transml_rules.h"
+#include "rules/ttx_rules_processor.h"
+#include "storage/memory_stream.h"
+#include "structure/record_structure.h"
+#include "support/test_streams.h"
+
+namespace tagvert {
+namespace {
+
+using test::Printable;
+
+void Load(CRules& rules, const std::string& body) {
+  const std::string text = "<Orvel-TransML><Rules>" + body;
+  ASSERT_TRUE(rules.LoadStream(std::make_shared<CMemoryStream>(text.data(), text.size()), false));
+}
+
+// Per record: B block or I inline; T translate, S skip, X remove or V reserve; whitespace P
+// preserve, R remove, N normalize or G normalize-significant.
+std::string Classes(const CElementTable& table) {
+  std::string out;
+  for (const CElementRecord& r : table.Records()) {
+    out += out.empty() ? "" : " ";
+    out += r.GetRuleType() == RuleType::Block ? 'B' : 'I';
+    out += "TSLXV?"[std::min(static_cast<int>(r.algorithm), 5)];
+    out += "PRN?G?"[std::min(static_cast<int>(r.whitespace), 5)];
+  }
+  return out;
+}
+
+// o or c for a paired start or end tag, O or C for an unpaired one, - otherwise.
+char TypeLetter(TagType t) {
+  return "-ocCO"[(t == TagType::PairedOpen) + 2 * (t == TagType::PairedClose) +
+                 3 * (t == TagType::Close) + 4 * (t == TagType::Open)];
+}
+
+// Per record, "|"-separated: a text run as is, markup as its name, type and pair id after the
+// [text] of a collapsed block; F for a collapsed block with inner text, ~ and the digit of a kept
+// Algorithm, B for block, _ for cut no-break spaces.
+std::string Structured(const CElementTable& table) {
+  std::ostringstream out;
+  for (const CElementRecord& r : table.Records()) {
+    out << (out.tellp() > 0 ? "|" : "");
+    if (r.IsTag()) {
+      const std::u16string_view text = table.Text(r);
+      if (std::count(text.begin(), text.end(), u'<') > 1) out << '[' << Printable(text) << ']';
+      out << Printable(table.Name(r)) << ' ' << TypeLetter(r.tagType) << r.pairId;
+    } else {
+      out << Printable(table.Text(r));
+    }
+    out << ((r.bits & CElementRecord::kRecordFormat) != 0 ? "F" : "");
+    if (r.algorithm != Algorithm::Translate) out << '~' << static_cast<int>(r.algorithm);
+    out << (r.GetRuleType() == RuleType::Block ? "B" : "")
+        << ((r.bits & CElementRecord::kRecordNbsp) != 0 ? "_" : "");
+  }
+  return out.str();
+}
+
+const CRecordIndexVector& Classify(CElementTable& table, std::u16string_view document,
+                                   const CRules& rules) {
+  table.Source().Assign(document);
+  ScanElements(table, true);
+  return ClassifyRecords(table, &rules);
+}
+
+// The built-in rules with the target language from the high word of Direction.
+TEST(ClassifyRecordsTest, BuiltinRulesClassifyTtxDocuments) {
+  const struct {
+    const char16_t* document;
+    std::uint32_t direction;
+    const char* classes;
+  } cases[] = {
+      {u"<?xml version='1.0'?><TRADOStag><FrontMatter><ToolSettings CreationTool='x'> t "
+       u"</ToolSettings><UserSettings SourceLanguage='EN-US'></UserSettings></FrontMatter>"
+       u"</TRADOStag>",
+       0x00040000, "BTP BTP BSP ITP ITP ITP ITP ITP BSP BTP"},
+      {u"<Tu MatchPercent='0'></Tu><Tu MatchPercent='100'></Tu><Tu></Tu>", 0x00040000,
+       "BTN BTN BSP BSP BTP BTP"},
+      {u"<Raw><Tu MatchPercent='0'><Tuv Lang='EN-US'>Hello  <df>x</Tuv><Tuv Lang='DE-DE'>"
+       u"Hallo<Tuv Lang='de-de'>x</Tuv></Tuv></Tu></Raw>",
+       0x00040001, "BTN BTN BSP ITN ITN ITN BSP BTN ITN BSP ITN BSP BTN BTN BTN"},
+      {u"<df><ut Type='start'><Tu MatchPercent='0'>x</Tu></ut><ut/></df>", 0x00040000,
+       "ITN ISP ITN ITN ITN ISP ITP ITN"},
+  };
+  CRules rules;
+  ASSERT_TRUE(rules.LoadStream(OpenBuiltinRulesStream(), false));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Printable(c.document));
+    CTTXRulesProcessor processor;
+    processor.InitDirection(c.direction);
+    processor.ApplyTargetLanguage(rules);
+    CElementTable table;
+    Classify(table, c.document, rules);
+    EXPECT_EQ(Classes(table), c.classes);
+  }
+}
+
+TEST(CTTXRulesProcessorTest, TargetLanguageComesFromTheHighWordOfDirection) {
+  const std::pair<std::uint16_t, const char16_t*> cases[] = {
+      {0x0001, u"EN-US"}, {0x0080, u"UK-UA"},   {0x0400, u"ZH-TW"},   {0x0402, u"EN-GB"},
+      {0x0408, u"TR-TR"}, {0x0003, u"UNK-UNK"}, {0x0409, u"UNK-UNK"},
+  };
+  for (const auto& [code, tag] : cases) {
+    CTTXRulesProcessor processor;  // the low word names the source language and does not count
+    processor.InitDirection((static_cast<std::uint32_t>(code) << 16) | 0x0004);
+    EXPECT_EQ(processor.GetTargetLanguage(), tag) << code;
+  }
+}
+
+TEST(ClassifyRecordsTest, RulesApplyAndSpreadOverPairs) {
+  const struct {
+    const char* rules;
+    const char16_t* document;
+    const char* classes;
+  } cases[] = {
+      // Property is inline, leave is skip, no algorithm is translate, no whitespace keeps it.
+      {"<Rule Name='p' Type='Property' Algorithm='Leave'/><Rule Name='n' Type='Inline' "
+       "Whitespace='Remove'/><Rule Name='q' Algorithm='Reserve' "
+       "Whitespace='NormalizeSignificant'/>",
+       u"<p></p><n></n><q></q>", "ISP ISP ITR ITR BVG BVG"},
+      {"<Rule Name='keep' Algorithm='Reserve' Whitespace='Remove'/><Rule Name='drop' "
+       "Algorithm='Remove'/><Rule Name='b' Type='Block' Algorithm='Remove' "
+       "Whitespace='Normalize'/>",
+       u"<keep><b>x</b></keep><drop><other>y</other></drop>",
+       "BVR ITN ITR ITN BVR BXP IXP IXP IXP BXP"},
+      // Nameless rules apply to every element; named ones override them.
+      {"<Rule Type='Block' Whitespace='Normalize'/><Rule Type='Inline' Algorithm='Reserve' "
+       "Whitespace='Remove'><Attribute-Condition Name='mark' Condition='Exist'/></Rule>"
+       "<Rule Name='em' Type='Inline'/>",
+       u"<p>t<em></em><span mark=''></span></p>", "BTN BTN ITN ITN IVR IVR BTN"},
+      // The first named rule whose conditions all hold wins.
+      {"<Rule Name='x' Algorithm='Remove'><Attribute-Condition Name='a' Condition='Equal' "
+       "Value='1'/><Attribute-Condition Name='b' Condition='Exist'/></Rule><Rule Name='x' "
+       "Algorithm='Reserve' Whitespace='Remove'/><Rule Name='x' Algorithm='Skip'/>",
+       u"<x a='1' b=''></x><x a='1'></x>", "BXP BXP BVR BVR"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.rules);
+    CRules rules;
+    Load(rules, c.rules);
+    CElementTable table;
+    Classify(table, c.document, rules);
+    EXPECT_EQ(Classes(table), c.classes);
+  }
+}
+
+// Every condition kind against an attribute's value; a missing attribute has the empty value,
+// a name compares in any case unless the rule asks for its exact case.
+TEST(ClassifyRecordsTest, ConditionsCompareAttributeValues) {
+  const struct {
+    const char* condition;
+    bool holds;
+  } cases[] = {
+      {"Name='CLASS' Condition='Equal' Value='note big'", true},
+      {"Name='class' Condition='Equal' Value='NOTE BIG'", false},
+      {"Name='missing' Condition='NotEqual' Value=''", false},
+      {"Name='empty' Condition='Exist'", true},
+      {"Name='empty' Condition='NotExist'", false},
+      {"Name='missing' Condition='NotExist'", true},
+      {"Name='class' Condition='Contain' Value='big'", true},
+      {"Name='class' Condition='NotContain' Value='Big'", true},
+      {"Name='class' Condition='NotContain' Value='big'", false},
+      {"Name='class' NameCaseSensitive='true' Condition='Equal' Value='second'", true},
+      {"Name='CLASS' NameCaseSensitive='true' Condition='Exist'", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.condition);
+    CRules rules;
+    Load(rules, std::string("<Rule Name='x' Algorithm='Remove'><Attribute-Condition ") +
+                    c.condition + "/></Rule>");
+    CElementTable table;
+    Classify(table, u"<x Class='note big' class='second' empty=''/>", rules);
+    EXPECT_EQ(Classes(table), c.holds ? "BXP" : "ITP");
+  }
+}
+
+// Element names s, r and v skip, remove and reserve; n, m and g normalize, remove and
+// normalize-significant the whitespace of the text runs they enclose; p has no rule. Then ut
+// placeholders take their names, types and block marks from their attributes and are paired.
+TEST(StructureRecordsTest, StructuresClassifiedDocuments) {
+  const std::pair<const char16_t*, const char*> cases[] = {
+      {u"<s> Hello\r\n   world &amp; more</s>after<s></s><s> \r\n </s>",
+       "[<s> Hello\\u000D\\u000A   world &amp; more</s>]s -0FB|after|[<s></s>]s -0B|[<s> "
+       "\\u000D\\u000A </s>]s -0FB"},
+      {u"<s><s>a</s>\n <p>b</p></s>x", "[<s><s>a</s>\\u000A <p>b</p></s>]s -0FB|x"},
+      {u"<r>a</r><v>b</v><p>c</p>",
+       "r o104~3B|a~3|r c104~3B|v o105~4B|b|v c105~4B|p o106|c|p c106"},
+      {u"<n>a&#10;\r\n  b&amp;amp;\t</n><n> \n </n><m>a\n\nb</m><g> \n </g><g>x\n\ny</g> a\n b<m> "
+       u"\n </m>",
+       "n o107B|a\\u000A b&amp; |n c107B|n o108B||n c108B|m o109B|a\\u000A\\u000Ab|m c109B|g "
+       "o110B| \\u000A |g c110B|g o111B|x y|g c111B| a\\u000A b|m o112B||m c112B"},
+      {u"a\u00A0b<p t=\"\u00A0\"/>\u00A0lead<p/>end&nbsp;<p/>\u00A0\u00A0x",
+       "a\\u00A0 b_|p -0|\\u00A0 lead_|p -0|end\\u00A0 _|p -0|\\u00A0 \\u00A0 x_"},
+      {u"<ut Type='start' DisplayText='b'/>bold<ut Type='start' DisplayText='i'/>"
+       u"<ut Type='end' DisplayText='i'/><ut Type='end' DisplayText='b'/>"
+       u"<ut Type='start' DisplayText='b'/><ut Type='end' DisplayText='u'/>",
+       "b o101|bold|i o102|i c102|b c101|b O103|u C104"},
+      {u"<ut Type='start'/><ut Type='end' displaytext='x'/><ut Type='Start'><ut Type='END'/>"
+       u"<ut Type=''/><ut type='start'/><ut Type='end' Type='start'/>",
+       "ut o102|ut c102|ut -0|ut -0|ut -0|ut -0|ut C103"},
+      {u"<ut Style='external'/><ut Style='External'/><ut style='external'/><Ut Type='start'/>"
+       u"<UT Type='start' DisplayText='b' Style='external'/><ut DisplayText='\u00F1a-x1'/>",
+       "ut -0B|ut -0|ut -0|Ut -0|UT -0|\\u00F1a-x1 -0"},
+      {u"<Raw><df><ut Type='start' DisplayText='b'/></df><ut Type='end' DisplayText='b'/></Raw>",
+       "Raw o103|df o104|b o105|df c104|b c105|Raw c103"},
+  };
+  CRules rules;
+  Load(rules,
+       "<Rule Name='s' Algorithm='Skip'/><Rule Name='r' Algorithm='Remove'/>"
+       "<Rule Name='v' Algorithm='Reserve'/><Rule Name='n' Whitespace='Normalize'/>"
+       "<Rule Name='m' Whitespace='Remove'/><Rule Name='g' Whitespace='NormalizeSignificant'/>");
+  for (const auto& [document, structured] : cases) {
+    SCOPED_TRACE(Printable(document));
+    CElementTable table;
+    StructureRecords(table, Classify(table, document, rules));
+    EXPECT_EQ(Structured(table), structured);
+  }
+}
+
+// A table of more records than there are pair ids takes the second pairing's path for large
+// tables, where ids come round: every unit of a repeated one is typed as the unit alone is, and
+// each start tag shares its id with the end tag of the same place in its unit.
+TEST(StructureRecordsTest, LargeTablesPairAsTheirUnitsAlone) {
+  const std::u16string unit =
+      u"<Raw><df>a<ut Type='start' DisplayText='b'/>c<ut Type='end' DisplayText='b'/></df>x</Raw>";
+  CRules rules;
+  ASSERT_TRUE(rules.LoadStream(OpenBuiltinRulesStream(), false));
+  CElementTable one, many;
+  StructureRecords(one, Classify(one, unit, rules));
+  // Enclosed in a pair whose id stays open while the ids come round.
+  std::u16string document = u"<Body>";
+  for (int i = 0; i < 9000; ++i)
+    document += unit;
+  StructureRecords(many, Classify(many, document + u"</Body>", rules));
+  const auto& records = many.Records();
+  const std::size_t size = one.Records().size();
+  ASSERT_EQ(records.size(), 9000 * size + 2);
+  ASSERT_GT(records.size(), std::size_t{0x10000});
+  EXPECT_TRUE(records.front().tagType == TagType::PairedOpen &&
+              records.back().tagType == TagType::PairedClose);
+  EXPECT_EQ(records.front().pairId, records.back().pairId);
+  for (std::size_t k = 0; k + 2 < records.size(); ++k) {
+    const CElementRecord& record = records[k + 1];
+    const std::size_t base = k - k % size + 1;
+    ASSERT_EQ(record.tagType, one.Records()[k % size].tagType) << k;
+    for (std::size_t j = 0; j < size && record.tagType == TagType::PairedOpen; ++j) {
+      if (j != k % size && one.Records()[j].pairId == one.Records()[k % size].pairId) {
+        ASSERT_EQ(records[base + j].pairId, record.pairId) << k;
+      }
+    }
+  }
+}
+
+// A stop requested after the input was read ends every pass between reading and writing at its
+// first record, with E_ABORT.
+TEST(RecordPassesTest, PassesStopAtTheStopFlag) {
+  CRules rules;
+  rules.LoadStream(OpenBuiltinRulesStream(), false);
+  const std::function<void(CElementTable&)> passes[] = {
+      [](CElementTable& table) { PairRecords(table); },
+      [&](CElementTable& table) { ClassifyRecords(table, &rules); },
+      [&](CElementTable& table) {
+        // Classified without a stop, then structured with one.
+        const std::atomic<bool> stop{true};
+        const CRecordIndexVector& next = ClassifyRecords(table, &rules);
+        table.SetStopFlag(&stop);
+        StructureRecords(table, next);
+      },
+  };
+  for (std::size_t i = 0; i < std::size(passes); ++i) {
+    SCOPED_TRACE(i);
+    CElementTable table;
+    table.Source().Assign(u"<TRADOStag><Tu MatchPercent=\"100\">x</Tu></TRADOStag>");
+    ScanElements(table);
+    std::atomic<bool> stop{i != 2};
+    table.SetStopFlag(&stop);
+    try {
+      passes[i](table);
+      ADD_FAILURE() << "the pass did not stop";
+    } catch (const CHResultError& e) {
+      EXPECT_EQ(e.Code(), kEAbort);
+    }
+  }
+}
+
+// Cutting the input into records sees a stop too: on a large document it is the longest pass.
+TEST(RecordPassesTest, ScanningStopsAtTheStopFlag) {
+  for (const char16_t* input : {u"<TRADOStag>x</TRADOStag>", u"text", u"<<<"}) {
+    CElementTable table;
+    table.Source().Assign(input);
+    const std::atomic<bool> stop{true};
+    table.SetStopFlag(&stop);
+    try {
+      ScanElements(table);
+      ADD_FAILURE() << "the scan did not stop";
+    } catch (const CHResultError& e) {
+      EXPECT_EQ(e.Code(), kEAbort);
+    }
+    EXPECT_TRUE(table.Records().empty());
+  }
+}
+
+}  // namespace
+}  // namespace tagvert
