@@ -111,7 +111,7 @@ class CMerge {
   /// document's IF, and gives the merged IF.
   void Finish(CMergeResult& result) {
     if (!m_skeletonDone) {
-      Fail("holds no tagvert skeleton (it was not written by 'tagvert to-xliff')", m_endPosition);
+      Fail("the XLIFF holds no tagvert skeleton (it was not written by 'tagvert to-xliff')", m_endPosition);
     }
     for (std::size_t i = 0; i < m_units.size(); ++i) {
       if (!m_units[i].seen) {
@@ -211,10 +211,10 @@ class CMerge {
     const std::string_view parent = m_stack.empty() ? std::string_view() : m_stack.back();
     m_stack.emplace_back(local);
     if (local == "file") {
-      if (++m_files > 1) Fail("holds more than one file; tagvert writes one");
+      if (++m_files > 1) Fail("the XLIFF holds more than one file; tagvert writes one");
     } else if ((!m_v2 && local == "internal-file" && parent == "skl") ||
                (m_v2 && local == "skeleton" && parent == "file")) {
-      if (m_skeletonStarted) Fail("holds a second skeleton");
+      if (m_skeletonStarted) Fail("the XLIFF holds a second skeleton");
       m_skeletonStarted = true;
       m_inSkeleton = true;
       m_skeletonPosition = Position(m_parser);
@@ -287,14 +287,14 @@ class CMerge {
       const std::size_t bar = full.rfind(kNsSeparator);
       const std::string_view local = bar == std::string_view::npos ? full : full.substr(bar + 1);
       if (local == "xliff") {
-        Fail("is XLIFF of version '" + v + "' (or another namespace); tagvert reads 1.2 and 2.0");
+        Fail("the XLIFF is of version '" + v + "' (or in another namespace); tagvert reads 1.2 and 2.0");
       }
-      Fail("is not XLIFF (its root element is <" + std::string(local) + ">)");
+      Fail("the file is not XLIFF (its root element is <" + std::string(local) + ">)");
     }
   }
 
   void BeginUnit(const XML_Char** attributes) {
-    if (!m_skeletonDone) Fail("has a unit before its skeleton, or no skeleton");
+    if (!m_skeletonDone) Fail("the XLIFF has no skeleton before its units (it was not written by 'tagvert to-xliff')");
     const char* id = Attribute(attributes, "id");
     const std::string text = id ? id : "";
     std::size_t number = 0;
@@ -420,7 +420,7 @@ class CMerge {
   void Skeleton(char16_t u) {
     if (!m_headerDone) {
       if (u != u'\n') {
-        if (m_header.size() > 200) Fail("has a skeleton that tagvert did not write");
+        if (m_header.size() > 200) Fail("the skeleton was not written by tagvert");
         m_header += static_cast<char>(u < 0x80 ? u : '?');
         return;
       }
@@ -492,7 +492,7 @@ class CMerge {
     m_units.back().codes.back() += u;
   }
 
-  [[noreturn]] void Damaged() const { Fail("has a damaged skeleton", m_skeletonPosition); }
+  [[noreturn]] void Damaged() const { Fail("the skeleton is damaged", m_skeletonPosition); }
 
   void ReadHeader() {
     m_headerDone = true;
@@ -503,7 +503,7 @@ class CMerge {
         std::sscanf(m_header.c_str() + magic.size(), " %16[0-9A-F] %llu", fingerprint, &units) !=
             2 ||
         std::strlen(fingerprint) != 16) {
-      Fail("has a skeleton that tagvert did not write", m_skeletonPosition);
+      Fail("the skeleton was not written by tagvert", m_skeletonPosition);
     }
     m_fingerprint = std::strtoull(fingerprint, nullptr, 16);
     m_unitCount = static_cast<std::size_t>(units);
@@ -522,8 +522,9 @@ class CMerge {
     CUnit& unit = *m_unit;
     const std::string where = "unit " + std::to_string(m_unitNumber);
     if (m_unitSource.codes.size() != unit.codes.size()) {
-      Fail(where + ": its source has " + std::to_string(m_unitSource.codes.size()) +
-           " codes where the skeleton has " + std::to_string(unit.codes.size()));
+      Fail(where + " does not match the skeleton (its source has " +
+           std::to_string(m_unitSource.codes.size()) + " codes where the skeleton has " +
+           std::to_string(unit.codes.size()) + "): the XLIFF was made from another document");
     }
     // The codes of the source by role and id.
     std::unordered_map<std::string, std::size_t> byKey;
@@ -633,7 +634,7 @@ class CMerge {
     std::vector<std::size_t> sourceOrder(codes.size());
     for (std::size_t i = 0; i < codes.size(); ++i)
       sourceOrder[i] = i;
-    const std::vector<bool> crossedBefore = Crossing(sourceOrder, partner);
+    const std::vector<bool> crossedBefore = Crossing(sourceOrder, codes.size(), partner);
     std::vector<bool> seen(codes.size(), false);
     for (const std::size_t i : placed) {
       if (const auto open = partner(i); open && !seen[*open]) {
@@ -642,7 +643,7 @@ class CMerge {
       }
       seen[i] = true;
     }
-    const std::vector<bool> crossedNow = Crossing(placed, partner);
+    const std::vector<bool> crossedNow = Crossing(placed, codes.size(), partner);
     for (std::size_t i = 0; i < codes.size(); ++i) {
       if (crossedNow[i] && !crossedBefore[i] && codes[i].role == Role::Open) {
         m_damage.push_back(where + ": " + Named(codes[i], unit.codes[i]) +
@@ -653,10 +654,8 @@ class CMerge {
 
   // The Open codes of pairs that cross another pair in `order` (a stack of open pairs).
   template <typename Partner>
-  static std::vector<bool> Crossing(const std::vector<std::size_t>& order, Partner&& partner) {
-    std::size_t size = 0;
-    for (const std::size_t i : order)
-      size = std::max(size, i + 1);
+  static std::vector<bool> Crossing(const std::vector<std::size_t>& order, std::size_t size,
+                                    Partner&& partner) {
     std::vector<bool> crossing(size, false), isOpen(size, false), closed(size, false);
     for (const std::size_t i : order) {
       if (const auto open = partner(i)) isOpen[*open] = true;
@@ -755,7 +754,7 @@ CMergeResult MergeXliff(std::string_view xml, const CXliffReadOptions& options) 
     if (XML_Parse(parser, xml.data() + at, static_cast<int>(size), last) != XML_STATUS_OK) {
       if (!merge.Error().empty()) throw CXliffError{merge.ErrorCode(), merge.Error()};
       throw CXliffError{kEXliffRefused, options.name + ", " + Position(parser) +
-                                            ": not well-formed XML (" +
+                                            ": the XLIFF is not well-formed XML (" +
                                             XML_ErrorString(XML_GetErrorCode(parser)) + ")."};
     }
     at += size;
