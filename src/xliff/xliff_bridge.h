@@ -69,7 +69,9 @@ struct CMergeResult {
 };
 
 /// Reads an XLIFF written by WriteXliff (`xml`, any encoding expat reads) and builds the IF of
-/// its targets. Throws CXliffError for a refused XLIFF or, when strict, tag damage.
-CMergeResult MergeXliff(std::string_view xml, const CXliffReadOptions& options);
+/// its targets; `source`, when given, receives the IF of the sources (the document's IF).
+/// Throws CXliffError for a refused XLIFF or, when strict, tag damage.
+CMergeResult MergeXliff(std::string_view xml, const CXliffReadOptions& options,
+                        std::u16string* source = nullptr);
 
 }  // namespace tagvert::xliff

@@ -109,9 +109,10 @@ class CMerge {
 
   /// After the whole XLIFF: checks that every unit came and that the sources rebuild the
   /// document's IF, and gives the merged IF.
-  void Finish(CMergeResult& result) {
+  void Finish(CMergeResult& result, std::u16string* source) {
     if (!m_skeletonDone) {
-      Fail("the XLIFF holds no tagvert skeleton (it was not written by 'tagvert to-xliff')", m_endPosition);
+      Fail("the XLIFF holds no tagvert skeleton (it was not written by 'tagvert to-xliff')",
+           m_endPosition);
     }
     for (std::size_t i = 0; i < m_units.size(); ++i) {
       if (!m_units[i].seen) {
@@ -131,10 +132,15 @@ class CMerge {
       fingerprint.Add(m_units[i].source);
       result.units += raw;
       result.units += m_units[i].target;
+      if (source != nullptr) {
+        *source += raw;
+        *source += m_units[i].source;
+      }
       at = m_rawCuts[i];
     }
     fingerprint.Add(std::u16string_view(m_raw).substr(at));
     result.units += std::u16string_view(m_raw).substr(at);
+    if (source != nullptr) *source += std::u16string_view(m_raw).substr(at);
     if (fingerprint.Value() != m_fingerprint) {
       Fail(
           "the units do not rebuild the document the skeleton was made from (units from "
@@ -287,14 +293,16 @@ class CMerge {
       const std::size_t bar = full.rfind(kNsSeparator);
       const std::string_view local = bar == std::string_view::npos ? full : full.substr(bar + 1);
       if (local == "xliff") {
-        Fail("the XLIFF is of version '" + v + "' (or in another namespace); tagvert reads 1.2 and 2.0");
+        Fail("the XLIFF is of version '" + v +
+             "' (or in another namespace); tagvert reads 1.2 and 2.0");
       }
       Fail("the file is not XLIFF (its root element is <" + std::string(local) + ">)");
     }
   }
 
   void BeginUnit(const XML_Char** attributes) {
-    if (!m_skeletonDone) Fail("the XLIFF has no skeleton before its units (it was not written by 'tagvert to-xliff')");
+    if (!m_skeletonDone)
+      Fail("the XLIFF has no skeleton before its units (it was not written by 'tagvert to-xliff')");
     const char* id = Attribute(attributes, "id");
     const std::string text = id ? id : "";
     std::size_t number = 0;
@@ -734,7 +742,8 @@ class CMerge {
 
 }  // namespace
 
-CMergeResult MergeXliff(std::string_view xml, const CXliffReadOptions& options) {
+CMergeResult MergeXliff(std::string_view xml, const CXliffReadOptions& options,
+                        std::u16string* source) {
   XML_Parser parser = XML_ParserCreateNS(nullptr, kNsSeparator);
   if (parser == nullptr) throw std::bad_alloc();
   struct CFree {
@@ -761,7 +770,7 @@ CMergeResult MergeXliff(std::string_view xml, const CXliffReadOptions& options) 
   } while (at < xml.size());
   merge.SetEndPosition();
   CMergeResult result;
-  merge.Finish(result);
+  merge.Finish(result, source);
   return result;
 }
 
