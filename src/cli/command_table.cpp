@@ -77,10 +77,10 @@ std::string TakeAgainst(CCliOptions& o, const std::string&, const std::string& v
 }
 
 std::string TakeXliff(CCliOptions& o, const std::string&, const std::string& value) {
-  if (value != "1.2" && value != "2.0") {
+  if (value != "1.2" && value != "2.0" && value != "1" && value != "2") {
     return "'" + value + "' is not an XLIFF version: give 1.2 or 2.0.";
   }
-  o.xliff2 = value == "2.0";
+  o.xliff2 = value.starts_with('2');
   return {};
 }
 
