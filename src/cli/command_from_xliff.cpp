@@ -48,7 +48,7 @@ ExitCode Run(const CCliOptions& o, std::ostream&, std::ostream& err) {
 }  // namespace
 
 extern const CCommand kFromXliffCommand = {"from-xliff",
-                                           "FILE...",
+                                           "XLF...",
                                            "merge translated XLIFF files back into TTX",
                                            Bit(Option::Output) | Bit(Option::OutputDir) |
                                                Bit(Option::Jobs) | Bit(Option::KeepGoing) |
