@@ -165,6 +165,7 @@ class CMerge {
   }
 
   void SetEndPosition() { m_endPosition = Position(m_parser); }
+  void Reserve(std::size_t units) { m_raw.reserve(units); }
 
  private:
   template <typename F>
@@ -780,6 +781,11 @@ CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
     ~CFree() { XML_ParserFree(p); }
   } free{parser};
   CMerge merge(parser, options);
+  // The skeleton's IF takes at most a unit per byte of the XLIFF: reserved at once, it is never
+  // copied as it grows.
+  std::uint64_t size = 0;
+  if (xml.Size(size) && size > xml.Position())
+    merge.Reserve(static_cast<std::size_t>(size - xml.Position()));
   XML_SetUserData(parser, &merge);
   XML_SetElementHandler(parser, &CMerge::OnStart, &CMerge::OnEnd);
   XML_SetCharacterDataHandler(parser, &CMerge::OnText);
