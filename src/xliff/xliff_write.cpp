@@ -451,8 +451,21 @@ class CWriter {
     }
   }
 
+  // What a code shows the translator: the tag's markup; for a `ut` placeholder the markup of
+  // the source document it stands for (its content, references resolved), as "<b>".
+  std::u16string Shown(const CPiece& p) const {
+    const std::u16string_view tag = Display(p);
+    if (tag.starts_with(u"<ut") && tag.size() > 3 && (tag[3] == u' ' || tag[3] == u'>') &&
+        tag.ends_with(u"</ut>")) {
+      const std::size_t open = tag.find(u'>');
+      if (open + 1 < tag.size() - 5)
+        return PlainText(tag.substr(open + 1, tag.size() - 5 - open - 1));
+    }
+    return std::u16string(tag);
+  }
+
   void AppendDisplay(std::string& out, const CPiece& p, bool attribute) const {
-    AppendXml(out, Display(p), attribute, &AppendShown);
+    AppendXml(out, Shown(p), attribute, &AppendShown);
   }
 
   void Content12(std::string& out) const {
@@ -547,7 +560,7 @@ class CWriter {
       if (!any) out += "<originalData>";
       any = true;
       out += "<data id=\"" + DataId(i) + "\">";
-      AppendXml(out, Display(p), false, &AppendCp);
+      AppendXml(out, Shown(p), false, &AppendCp);
       out += "</data>";
     }
     if (any) out += "</originalData>";

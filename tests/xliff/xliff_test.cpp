@@ -137,15 +137,14 @@ std::string Replaced(std::string xml, const std::string& from, const std::string
 const char kSource12[] =
     "Hello <bpt id=\"1\">&lt;df Bold=\"on\"&gt;</bpt>bold <bpt id=\"2\">&lt;df "
     "Italic=\"on\"&gt;</bpt>both<ept id=\"2\">&lt;/df&gt;</ept><ept id=\"1\">&lt;/df&gt;</ept> "
-    "and<ph id=\"3\">&lt;ut DisplayText=\"br\"&gt;&amp;lt;br/&amp;gt;&lt;/ut&gt;</ph> more.";
+    "and<ph id=\"3\">&lt;br/&gt;</ph> more.";
 
 TEST(XliffTest, TargetsReplaceTextAndDamageIsNamed) {
   const std::string b1 = "<bpt id=\"1\">&lt;df Bold=\"on\"&gt;</bpt>";
   const std::string b2 = "<bpt id=\"2\">&lt;df Italic=\"on\"&gt;</bpt>";
   const std::string e2 = "<ept id=\"2\">&lt;/df&gt;</ept>";
   const std::string e1 = "<ept id=\"1\">&lt;/df&gt;</ept>";
-  const std::string ph =
-      "<ph id=\"3\">&lt;ut DisplayText=\"br\"&gt;&amp;lt;br/&amp;gt;&lt;/ut&gt;</ph>";
+  const std::string ph = "<ph id=\"3\">&lt;br/&gt;</ph>";
   struct CCase {
     const char* what;
     std::string target;  // unit 1's target
