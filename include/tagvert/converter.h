@@ -30,6 +30,13 @@ class TAGVERT_API CConverter {
  public:
   /// A converter with the built-in TTX rules and Direction 0 (no target language: every Tuv is
   /// carried untranslated). Throws std::bad_alloc when memory runs out.
+  ///
+  /// Unlike the COM object, it reads language tags as real documents write them: the Tuvs
+  /// translated are those whose Lang is the target language's tag exactly, else that tag in
+  /// other letter case, else the first Lang value of the document with the same language
+  /// ("fr", "fr-CA" for fr-fr) that is not the document's SourceLanguage (see
+  /// SetExactLanguageMatch). And a TTX source without a byte-order mark whose first two
+  /// characters are ASCII, each with a zero byte ('<' or white space first), is read as UTF-16.
   CConverter();
   /// Releases the listeners and the rules. Must not run while a conversion runs.
   ~CConverter();
@@ -65,6 +72,11 @@ class TAGVERT_API CConverter {
   /// put. Returns kSOk; kEInvalidArg for an unknown name, a negative index or an Empty or Other
   /// value; the variant conversion's failure code for an index that is not a number.
   HResult PutProperty(const CVariant& prop, const CVariant& newVal);
+
+  /// With `exact`, a Tuv is translated only when its Lang equals the target language's tag in
+  /// capitals (EN-US, FR-FR), exactly as the COM object compares; without, as the constructor
+  /// describes (the default).
+  void SetExactLanguageMatch(bool exact);
 
   /// Adds a listener of the conversion events; `cookie` receives its number (1-based) for
   /// Unadvise. Returns kSOk, or kConnectECannotConnect for a null listener. The converter

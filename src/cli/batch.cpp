@@ -184,6 +184,7 @@ JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
     return JobOutcome::Failed;
   }
   CTagvertConverter converter;
+  UseCommandReading(converter);
   if (m_toIF) {
     std::int32_t direction = 0;
     try {

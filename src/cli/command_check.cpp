@@ -43,8 +43,10 @@ ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
   for (const std::string& input : o.inputs) {
     try {
       const std::shared_ptr<CFileStream> in = PlatformOpenInput(input);
-      const std::int32_t direction = ChooseDirection(o, input, messages);
-      const std::u16string target = direction != 0 ? TuvLanguageOf(direction) : std::u16string();
+      CDocumentLanguages languages;
+      const std::int32_t direction = ChooseDirection(o, input, messages, &languages);
+      const std::u16string target =
+          direction != 0 ? TuvLanguageIn(languages, direction) : std::u16string();
       std::vector<std::pair<std::string, std::size_t>> unlisted;
       const std::size_t problems = CheckDocument(
           in, target,

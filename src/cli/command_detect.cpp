@@ -30,6 +30,7 @@ std::string Check(const CCliOptions& o) {
 
 ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream&) {
   CTagvertConverter converter;
+  UseCommandReading(converter);
   bool allTtx = true;
   for (const std::string& file : o.inputs) {
     std::shared_ptr<CFileStream> in;

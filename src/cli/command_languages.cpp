@@ -14,8 +14,10 @@ std::string Help() {
   return "Usage: tagvert languages\n"
          "\n"
          "Lists the kernel's language table: the tag, the language code and the value of\n"
-         "--direction that selects it as the target language. A Tuv is translated when\n"
-         "its Lang is the tag in capitals.\n"
+         "--direction that selects it as the target language, each tag once (en-us has a\n"
+         "second code, 0x0401). A bare language (fr, en) selects the first tag of its\n"
+         "language. A Tuv is translated when its Lang is the tag, or else another tag of\n"
+         "the same language (fr, fr-CA) that is not the document's source language.\n"
          "\n"
          "  -h, --help             show this help\n";
 }
@@ -28,6 +30,8 @@ std::string Check(const CCliOptions& o) {
 ExitCode Run(const CCliOptions&, std::ostream& out, std::ostream&) {
   out << "tag     code    direction\n";
   for (const CLanguageEntry& entry : LanguageTable()) {
+    // A tag with two codes is listed with the first, which the tag selects.
+    if (LanguageCodeOfTag(entry.tag) != entry.code) continue;
     char line[64];
     std::snprintf(line, sizeof line, "%-7s 0x%04X  0x%08X\n", Narrow(entry.tag).c_str(),
                   static_cast<unsigned>(entry.code), static_cast<unsigned>(entry.code) << 16);

@@ -76,6 +76,7 @@ ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
       }
     }
     CTagvertConverter converter;
+    UseCommandReading(converter);
     converter.PutProperty(CVariant::String(u"Direction"),
                           CVariant::Int32(ChooseDirection(o, input, messages)));
     auto memory = std::make_shared<CMemoryStream>();
@@ -84,6 +85,7 @@ ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
       messages.Error(ConversionFailure(input, hr));
       return ExitCode::Failed;
     }
+    ReportInputCut(converter, input, messages, false);
     CMemoryStream view(memory->Bytes());
     ShowIf(view, out, mode);
   } catch (const CHResultError& e) {

@@ -39,17 +39,20 @@ std::string Help() {
              "\n"
              "  --direction VALUE      target language: a number (high 16 bits) or a tag\n") +
          kConversionOptionsHelp +
-         "  --strict               a UTF-16 input cut at an odd byte is an error: exit 1 and\n"
-         "                         no output (else a warning)\n"
+         "  --strict               a document cut off, or a UTF-16 input cut at an odd\n"
+         "                         byte, is an error: exit 1 and no output (else a warning)\n"
          "\n"
          "Without --direction the target language is the TargetLanguage of the document's\n"
-         "first UserSettings when 'tagvert languages' lists it (letter case aside); else\n"
-         "every Tuv is carried untranslated, with a warning. A warning also names the\n"
-         "languages of the document's Tuvs when none is the target language. An input\n"
+         "first UserSettings when 'tagvert languages' lists it (letter case aside; a bare\n"
+         "language such as fr selects its first tag); else every Tuv is carried\n"
+         "untranslated, with a warning. The Tuvs translated are those whose Lang is the\n"
+         "target tag, else that tag in other letter case, else the first Lang of the\n"
+         "document with the same language (fr, fr-CA) that is not its SourceLanguage. A\n"
+         "warning names the languages of the document's Tuvs when none matches. An input\n"
          "that is not TTX (no TRADOStag start tag among its first items) is refused\n"
          "unless --force is given. Warnings never change the exit status.\n" +
-         kBatchHelp + "\nLanguage tags (either letter case):\n" + WrapList(KnownLanguageTags()) +
-         "\n";
+         kBatchHelp + "\nLanguage tags (either letter case; or a bare language: fr, de, ja):\n" +
+         WrapList(KnownLanguageTags()) + "\n";
 }
 
 std::string Check(const CCliOptions& o) {

@@ -136,6 +136,7 @@ void ReportFailure(std::ostream& err, HResult hr, const CCliListener& listener,
 
 bool FinishInputEnd(const CCliOptions& o, const CTagvertConverter& converter,
                     const std::string& input, CMessages& messages) {
+  if (!ReportInputCut(converter, input, messages, o.strict)) return false;
   if (converter.GetDroppedInputBytes() == 0) return true;
   if (o.strict) {
     messages.Error(Quote(input) +
@@ -187,6 +188,7 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   if (o.outputDir && !MakeFolder(*o.outputDir, messages)) return ExitCode::Failed;
 
   CTagvertConverter converter;
+  UseCommandReading(converter);
   const bool bar = !o.quiet && PlatformStderrIsTerminal();
   auto listener = std::make_shared<CCliListener>(err, bar, o.events, toIF);
   std::uint32_t cookie = 0;

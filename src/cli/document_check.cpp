@@ -92,6 +92,7 @@ std::size_t CheckDocument(
     report(p.line, p.column, std::string(message()));
   };
   CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
+  storage.SetReadUtf16WithoutMark(true);
   storage.Open(CEndpoint::Stream(source), CEndpoint());
   COrvelSgmlParser reader(&storage, SgmlParserMode::DetectInput);
 

@@ -50,7 +50,64 @@ bool HasIfHeader(IByteStream& in) {
   return false;
 }
 
+// "little-endian" or "big-endian" when the first bytes of `input` look like UTF-16 without a
+// byte-order mark: a zero byte in three units of four or more, all in the same half. Null
+// otherwise, and for what holds IF codes.
+const char* Utf16OrderWithoutMark(const std::string& input) {
+  unsigned char head[512];
+  std::uint32_t got = 0;
+  try {
+    const std::shared_ptr<CFileStream> in = PlatformOpenInput(input);
+    while (got < sizeof head) {
+      const std::uint32_t n = in->Read(head + got, static_cast<std::uint32_t>(sizeof head) - got);
+      if (n == 0) break;
+      got += n;
+    }
+  } catch (const CHResultError&) {
+    return nullptr;
+  }
+  std::uint32_t zeros[2] = {0, 0};
+  for (std::uint32_t i = 0; i < got; ++i)
+    zeros[i % 2] += head[i] == 0 ? 1 : 0;
+  const std::uint32_t units = got / 2;
+  if (units < 2 || (head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF)) {
+    return nullptr;
+  }
+  // IF is UTF-16 without a mark too, and its codes (U+E000..U+EFFF) show it, even in an IF
+  // whose header is damaged.
+  for (std::uint32_t i = 0; i + 1 < got; i += 2) {
+    if ((UnitAt(head + i) & 0xF000) == 0xE000) return nullptr;
+  }
+  if (zeros[1] * 4 >= units * 3 && zeros[0] * 4 < units) return "little-endian";
+  if (zeros[0] * 4 >= units * 3 && zeros[1] * 4 < units) return "big-endian";
+  return nullptr;
+}
+
 }  // namespace
+
+void UseCommandReading(CTagvertConverter& converter) {
+  converter.SetLanguageMatch(LanguageMatch::Language);
+  converter.SetReadUtf16WithoutMark(true);
+}
+
+bool ReportInputCut(const CTagvertConverter& converter, const std::string& input,
+                    CMessages& messages, bool strict) {
+  const auto& cut = converter.GetInputCut();
+  if (!cut) return true;
+  std::string where =
+      "at line " + std::to_string(cut->line) + ", column " + std::to_string(cut->column);
+  if (cut->insideMarkup) where += ", inside a tag";
+  if (cut->rootOpen)
+    where += cut->insideMarkup ? " with TRADOStag still open" : ", with TRADOStag still open";
+  if (strict) {
+    messages.Error(Quote(input) + " is cut off " + where +
+                   " (--strict); no output file was written.");
+    return false;
+  }
+  messages.Warning(Quote(input) + ": the document is cut off " + where +
+                   "; the rest of it is missing.");
+  return true;
+}
 
 std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFailed) {
   if (!ReadTwice(input)) return {};
@@ -66,6 +123,7 @@ std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFail
              "converts it anyway.";
     }
     CTagvertConverter converter;
+    UseCommandReading(converter);
     const HResult hr = converter.IsFormatAvailable(
         CEndpoint::Stream(std::make_shared<CBoundedStream>(in, kFormatTestBytes)));
     if (hr == kSOk || hr == kENotFormat) {
@@ -74,6 +132,11 @@ std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFail
     if (hr == kSOk) return {};
     if (hr == kEOutOfMemory) return OutOfMemory(input);
     if (hr != kENotFormat) return "cannot read '" + input + "': " + ErrorPhrase(hr) + ".";
+    if (const char* order = Utf16OrderWithoutMark(input)) {
+      return "'" + input + "' is not a TTX document as read: it looks like UTF-16 (" + order +
+             ") without a byte-order mark; convert it first (iconv -f UTF-16" +
+             (order[0] == 'l' ? "LE" : "BE") + " -t UTF-8) or --force it as UTF-8.";
+    }
     return "'" + input +
            "' is not a TTX document (no TRADOStag start tag among its first items); --force "
            "converts it anyway.";
@@ -142,6 +205,7 @@ std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const st
     return std::nullopt;
   }
   CTagvertConverter converter;
+  UseCommandReading(converter);
   try {
     converter.PutProperty(CVariant::String(u"Direction"),
                           CVariant::Int32(ChooseDirection(o, input, messages, languages)));
@@ -155,6 +219,7 @@ std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const st
     messages.Error(ConversionFailure(input, hr));
     return std::nullopt;
   }
+  ReportInputCut(converter, input, messages, false);
   const std::vector<std::uint8_t>& bytes = memory->Bytes();
   std::u16string units(bytes.size() / 2, u'\0');
   for (std::size_t i = 0; i < units.size(); ++i) {

@@ -12,6 +12,10 @@
 #include "cli/document_scan.h"
 #include "cli/messages.h"
 
+namespace tagvert {
+class CTagvertConverter;
+}  // namespace tagvert
+
 namespace tagvert::cli {
 
 /// The format test decides on the first six items of a document, however long they are. The
@@ -21,6 +25,15 @@ namespace tagvert::cli {
 /// root, while it makes the test end on endless inputs (a device, a pipe that never closes) and
 /// keeps its memory small on a large file that is not markup.
 inline constexpr std::uint32_t kFormatTestBytes = 1U << 20;
+
+/// Makes `converter` read TTX as the command promises beyond the kernel's host: language tags
+/// as documents write them (LanguageMatch::Language) and UTF-16 without a byte-order mark.
+void UseCommandReading(CTagvertConverter& converter);
+
+/// Says that the TTX document of the conversion to IF that `converter` just made was cut off
+/// (and where). With `strict` it is an error; returns false then.
+bool ReportInputCut(const CTagvertConverter& converter, const std::string& input,
+                    CMessages& messages, bool strict);
 
 /// Checks that `input` is of the format its command converts: a TTX document for to-if (the
 /// converter's format test), the IF header for from-if. Returns an empty string when it is,

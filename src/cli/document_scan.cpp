@@ -27,6 +27,7 @@ const std::u16string* Attribute(IElementX& element, std::u16string_view name) {
 CDocumentLanguages ScanLanguages(const ByteStreamPtr& source) {
   CDocumentLanguages result;
   CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
+  storage.SetReadUtf16WithoutMark(true);
   storage.Open(CEndpoint::Stream(source), CEndpoint());
   COrvelSgmlParser reader(&storage, SgmlParserMode::DetectInput);
   bool settingsSeen = false;
@@ -53,6 +54,9 @@ CDocumentLanguages ScanLanguages(const ByteStreamPtr& source) {
       if (const std::u16string* target = Attribute(element, u"TargetLanguage")) {
         result.targetLanguage = *target;
       }
+      if (const std::u16string* language = Attribute(element, u"SourceLanguage")) {
+        result.sourceLanguage = *language;
+      }
     }
   }
   storage.Close();
@@ -69,10 +73,18 @@ std::u16string TuvLanguageOf(std::int32_t direction) {
   return LanguageTagUpper(static_cast<std::uint16_t>(static_cast<std::uint32_t>(direction) >> 16));
 }
 
+std::u16string TuvLanguageIn(const CDocumentLanguages& languages, std::int32_t direction) {
+  CTuvLanguageChoice choice(TuvLanguageOf(direction));
+  choice.SetSourceLanguage(languages.sourceLanguage);
+  for (const std::u16string& lang : languages.tuvLanguages) {
+    if (choice.Offer(lang)) break;
+  }
+  return choice.Chosen().value_or(TuvLanguageOf(direction));
+}
+
 std::string TuvMismatch(const CDocumentLanguages& languages, std::int32_t direction) {
   if (languages.tuvLanguages.empty()) return {};
-  const std::u16string wanted = TuvLanguageOf(direction);
-  // The Tuv rules compare the Lang value exactly with the capitalised tag.
+  const std::u16string wanted = TuvLanguageIn(languages, direction);
   for (const std::u16string& lang : languages.tuvLanguages) {
     if (lang == wanted) return {};
   }

@@ -16,6 +16,8 @@ struct CDocumentLanguages {
   /// TargetLanguage of the first UserSettings element, as written; nothing when that element or
   /// its attribute is missing.
   std::optional<std::u16string> targetLanguage;
+  /// SourceLanguage of the same element, as written; empty when missing.
+  std::u16string sourceLanguage;
   /// The distinct Lang values of the Tuv elements, in the order of their first appearance
   /// (a Tuv without Lang counts as an empty value).
   std::vector<std::u16string> tuvLanguages;
@@ -35,6 +37,10 @@ std::optional<std::int32_t> DirectionOfLanguage(const std::u16string& tag);
 /// The Lang value that a Tuv must carry to be translated for `direction` (the table's tag in
 /// capitals, "UNK-UNK" for a language the table does not have).
 std::u16string TuvLanguageOf(std::int32_t direction);
+
+/// The Lang value of the document's Tuvs that are translated for `direction`: the one that
+/// CTuvLanguageChoice picks, TuvLanguageOf(direction) when none matches.
+std::u16string TuvLanguageIn(const CDocumentLanguages& languages, std::int32_t direction);
 
 /// The command's warning when no Tuv of the document matches the target language: "no Tuv in
 /// FR-FR; the document has fr, en". Empty when one does, or when the document has no Tuv.

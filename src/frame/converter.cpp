@@ -6,7 +6,14 @@
 
 namespace tagvert {
 
-CConverter::CConverter() : m_converter(std::make_unique<CTagvertConverter>()) {}
+CConverter::CConverter() : m_converter(std::make_unique<CTagvertConverter>()) {
+  m_converter->SetLanguageMatch(LanguageMatch::Language);
+  m_converter->SetReadUtf16WithoutMark(true);
+}
+
+void CConverter::SetExactLanguageMatch(bool exact) {
+  m_converter->SetLanguageMatch(exact ? LanguageMatch::Exact : LanguageMatch::Language);
+}
 
 CConverter::~CConverter() = default;
 

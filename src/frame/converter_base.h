@@ -13,6 +13,7 @@
 #include "rules/transml_rules.h"
 #include "storage/byte_stream.h"
 #include "storage/data_storage.h"
+#include "storage/language_table.h"
 
 namespace tagvert {
 
@@ -136,6 +137,11 @@ class CTTXConverterBase : public CTransEventsBase, public CDataStorage {
 
   /// The Direction property (high 16 bits: the target language's code).
   std::int32_t GetDirection() const { return m_direction.load(); }
+  /// How the TTX to IF driver finds the target language's Tuv: Exact (the default, what the
+  /// kernel's COM host gets) or Language (the command's and the C++ API's way). Kept across
+  /// conversions.
+  void SetLanguageMatch(LanguageMatch match) { m_languageMatch = match; }
+  LanguageMatch GetLanguageMatch() const { return m_languageMatch; }
   /// The rule set loaded from the built-in TTX rules at construction. A load failure does not
   /// stop the converter: it converts with what was loaded.
   CRules& GetRules() { return m_rules; }
@@ -172,6 +178,7 @@ class CTTXConverterBase : public CTransEventsBase, public CDataStorage {
   CEndpoint m_lastTarget;
   KernelTextServiceFactory m_textService = nullptr;
   CRules m_rules;
+  LanguageMatch m_languageMatch = LanguageMatch::Exact;
 };
 
 }  // namespace tagvert

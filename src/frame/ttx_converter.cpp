@@ -99,9 +99,38 @@ void EscapeCDataEnd(std::u16string& text) {
   text.swap(escaped);
 }
 
+// Where `table`'s document ends early: inside a piece of markup, or before the end tag of its
+// root (which pairing left without a partner). Nothing for a document that ends complete, or
+// that has no root at all (a fragment converted on purpose).
+std::optional<CTTXToIfConverter::CInputCut> FindInputCut(const CElementTable& table) {
+  const CRecordVector& records = table.Records();
+  CTTXToIfConverter::CInputCut cut;
+  if (!records.empty() && records.back().IsTag()) {
+    const std::u16string_view last = table.Text(records.back());
+    cut.insideMarkup = last.empty() || last.back() != u'>';
+  }
+  const std::uint32_t rootId = table.Names().Find(kRootName);
+  if (rootId != CNameTable::kNoName) {
+    for (const CElementRecord& record : records) {
+      if (record.nameId != rootId || !record.IsTag()) continue;
+      cut.rootOpen = record.tagType == TagType::Open;
+      break;
+    }
+  }
+  if (!cut.insideMarkup && !cut.rootOpen) return std::nullopt;
+  const std::u16string_view source = table.Source().View();
+  for (const char16_t c : source) {
+    if (c == u'\n') ++cut.line;
+  }
+  const std::size_t lineStart = source.rfind(u'\n');
+  cut.column = source.size() - (lineStart == std::u16string_view::npos ? 0 : lineStart + 1) + 1;
+  return cut;
+}
+
 }  // namespace
 
 void CTTXToIfConverter::DoConvertToIF() {
+  m_inputCut.reset();
   // The modes as the reader and the writer set them: a byte-order mark, else UTF-8, in; IF out.
   if (!DetectBOM()) SetInputMode(EncodingMode::Utf8);
   CIFParser writer(this, IfParserMode::Write);
@@ -111,11 +140,15 @@ void CTTXToIfConverter::DoConvertToIF() {
   table.SetStopFlag(&GetStopFlag());
   ReadAllUnits(table.Source());
   ScanElements(table, true);
+  m_inputCut = FindInputCut(table);
 
   // Classification: the target language from Direction goes into the Tuv rules, then every
   // element is classified and the decisions of paired tags spread over their content.
   CTTXRulesProcessor rules;
   rules.InitDirection(static_cast<std::uint32_t>(GetDirection()));
+  if (GetLanguageMatch() == LanguageMatch::Language) {
+    rules.ChooseDocumentLanguage(table, GetRules());
+  }
   rules.ApplyTargetLanguage(GetRules());
   const CRecordIndexVector& next = ClassifyRecords(table, &GetRules());
   // Skipped blocks become opaque elements, text runs are normalised and decoded, no-break

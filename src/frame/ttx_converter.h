@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "frame/converter_base.h"
@@ -15,7 +16,22 @@ class IIfTokenObserver;
 /// tags, runs the classification and structuring stage and writes the list as IF.
 class CTTXToIfConverter : public virtual CTTXConverterBase {
  public:
+  /// Where the last TTX read ended early: the position just after its last unit (1-based line
+  /// and column in units), whether it ends inside a piece of markup and whether its root
+  /// (TRADOStag) is left open.
+  struct CInputCut {
+    std::uint64_t line = 1;
+    std::uint64_t column = 1;
+    bool insideMarkup = false;
+    bool rootOpen = false;
+  };
+
   void DoConvertToIF() override;
+  /// The cut of the last conversion to IF; nothing when its input ended where a document ends.
+  const std::optional<CInputCut>& GetInputCut() const { return m_inputCut; }
+
+ private:
+  std::optional<CInputCut> m_inputCut;
 };
 
 /// Supplies the IF to TTX driver: streams the IF element by element, escapes text runs and

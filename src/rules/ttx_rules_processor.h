@@ -9,6 +9,7 @@
 
 namespace tagvert {
 
+class CElementTable;
 class CRules;
 
 /// The TTX part of the classification: takes the target language from Direction and writes its
@@ -25,6 +26,12 @@ class CTTXRulesProcessor {
   /// the rule's NameCaseSensitive) to the target language. Changes the shared rule set, which
   /// keeps the value until the next call; rules without conditions are left alone.
   void ApplyTargetLanguage(CRules& rules);
+
+  /// Replaces the target language by the Lang value that the document's Tuvs of that language
+  /// carry (CTuvLanguageChoice over the Lang of every Tuv start tag of `table`, read as the Tuv
+  /// rules of `rules` read it, and the SourceLanguage of the first UserSettings); keeps it when
+  /// no value matches. One walk over the records, which ends at the first exact match.
+  void ChooseDocumentLanguage(const CElementTable& table, const CRules& rules);
 
   /// The code written into the Tuv rules.
   const std::u16string& GetTargetLanguage() const { return m_targetLanguage; }

@@ -453,6 +453,25 @@ bool CDataStorage::DetectBOM() {
     m_inputPosition += 3;
     return true;
   }
+  if (!m_readUtf16WithoutMark || !Refill(4, false)) return false;
+  // XML without a mark begins with '<' or white space, and no XML in UTF-8 holds a zero byte:
+  // two ASCII units with a zero byte each, the first of them markup or white space, are UTF-16
+  // in the order the zero bytes show.
+  p = m_inputBuffer.get() + m_inputPosition;
+  const auto opens = [](std::uint8_t b) {
+    return b == '<' || b == ' ' || b == '\t' || b == '\r' || b == '\n';
+  };
+  const auto ascii = [](std::uint8_t b) { return b != 0 && b < 0x80; };
+  if (opens(p[0]) && p[1] == 0 && ascii(p[2]) && p[3] == 0) {
+    m_inputMode = EncodingMode::Utf16;
+    m_inputByteSwap = false;
+    return true;
+  }
+  if (p[0] == 0 && opens(p[1]) && p[2] == 0 && ascii(p[3])) {
+    m_inputMode = EncodingMode::Utf16;
+    m_inputByteSwap = true;
+    return true;
+  }
   return false;
 }
 

@@ -132,6 +132,11 @@ class CDataStorage : public CBaseStorage {
   /// of UTF-16, a lone lead byte of a double-byte code page (UTF-8 drops none: a character cut
   /// off is U+FFFD). Set back to 0 by Open, kept after Close for the caller to report.
   std::uint32_t GetDroppedInputBytes() const { return m_droppedInputBytes; }
+  /// Lets DetectBOM read an input without a byte-order mark as UTF-16 when its first two units
+  /// show it unambiguously: '<' or XML white space, then any ASCII character, each with a zero
+  /// byte (little-endian when the zero bytes come second). Off by default: without a mark the
+  /// input is then left to the caller's mode.
+  void SetReadUtf16WithoutMark(bool on) { m_readUtf16WithoutMark = on; }
   /// Percentage of the input consumed (0..100); 100 when the size is 0 or unknown.
   std::int32_t GetProgress() const;
   /// True when an input stream or file is held.
@@ -309,6 +314,7 @@ class CDataStorage : public CBaseStorage {
   std::int16_t m_inputCodePage = 0;
   std::int16_t m_outputCodePage = 0;
   bool m_inputByteSwap = false;
+  bool m_readUtf16WithoutMark = false;  // see SetReadUtf16WithoutMark
   std::u16string m_inputFileName;
   // Counted modulo 2^32 (a document of more than 2^31 units wraps instead of overflowing) and
   // read as the signed 32-bit count.

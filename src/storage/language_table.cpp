@@ -40,6 +40,41 @@ std::optional<std::uint16_t> LanguageCodeOfTag(std::u16string_view tag) {
   for (const CLanguageEntry& entry : kLanguages) {
     if (StringEqualsNoCase(tag, entry.tag)) return entry.code;
   }
+  if (tag.empty() || PrimaryLanguageSubtag(tag).size() != tag.size()) return std::nullopt;
+  for (const CLanguageEntry& entry : kLanguages) {
+    if (StringEqualsNoCase(tag, PrimaryLanguageSubtag(entry.tag))) return entry.code;
+  }
+  return std::nullopt;
+}
+
+std::u16string_view PrimaryLanguageSubtag(std::u16string_view tag) {
+  return tag.substr(0, tag.find_first_of(u"-_"));
+}
+
+bool CTuvLanguageChoice::Offer(std::u16string_view lang) {
+  if (m_exact) return true;
+  if (lang == m_target) return m_exact = true;
+  if (StringEqualsNoCase(lang, m_target)) {
+    if (!m_otherCase) m_otherCase.emplace(lang);
+  } else if (!lang.empty() &&
+             StringEqualsNoCase(PrimaryLanguageSubtag(lang), PrimaryLanguageSubtag(m_target))) {
+    for (std::optional<std::u16string>& kept : m_sameLanguage) {
+      if (kept && StringEqualsNoCase(*kept, lang)) break;
+      if (!kept) {
+        kept.emplace(lang);
+        break;
+      }
+    }
+  }
+  return false;
+}
+
+std::optional<std::u16string> CTuvLanguageChoice::Chosen() const {
+  if (m_exact) return m_target;
+  if (m_otherCase) return m_otherCase;
+  for (const std::optional<std::u16string>& kept : m_sameLanguage) {
+    if (kept && !StringEqualsNoCase(*kept, m_source)) return kept;
+  }
   return std::nullopt;
 }
 

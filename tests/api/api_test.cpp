@@ -110,4 +110,45 @@ TEST(CConverterTest, HostStreamsListenersAndFailuresCrossTheBoundary) {
   EXPECT_EQ(converter.GetDefaultExtension(), u"ttx");
 }
 
+// Language tags as documents write them, and UTF-16 without a byte-order mark: the library's
+// promises beyond the COM object, which compares Lang exactly (SetExactLanguageMatch).
+TEST(CConverterTest, TranslatesTheTuvOfTheTargetLanguageAsDocumentsWriteIt) {
+  const auto utf16 = [](const std::string& ascii, bool bigEndian = false) {
+    std::string bytes;
+    for (const char c : ascii)
+      bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    return bytes;
+  };
+  const std::string fr =
+      "<TRADOStag><Tu><Tuv Lang=\"en\">Hello</Tuv><Tuv Lang=\"fr\">Bonjour</Tuv></Tu></TRADOStag>";
+  const std::string enCa =
+      "<TRADOStag><UserSettings SourceLanguage=\"en-US\"/><Tu><Tuv Lang=\"en-US\">Hello</Tuv>"
+      "<Tuv Lang=\"en-CA\">Bonjour</Tuv></Tu></TRADOStag>";
+  const struct {
+    std::string document;
+    bool exact;
+    std::int32_t direction;
+    bool translated;  // Bonjour reaches the kernel as text of its own
+  } rows[] = {
+      {fr, false, 0x00080000, true},
+      {fr, true, 0x00080000, false},
+      {enCa, false, 0x04020000, true},  // en-gb: en-CA, never the source en-US
+      {utf16("<?xml version='1.0'?>\r\n" + fr), false, 0x00080000, true},
+      {utf16("\r\n" + fr, true), false, 0x00080000, true},
+  };
+  for (const auto& row : rows) {
+    CConverter converter;
+    converter.SetExactLanguageMatch(row.exact);
+    converter.PutProperty(tagvert::CVariant::String(u"Direction"),
+                          tagvert::CVariant::Int32(row.direction));
+    auto ifStream = std::make_shared<CHostStream>();
+    ASSERT_EQ(converter.ConvertToIF(CEndpoint::Stream(std::make_shared<CHostStream>(row.document)),
+                                    CEndpoint::Stream(ifStream)),
+              tagvert::kSOk);
+    // A translated Tuv's start tag is a group of its own: the boundary U+E000 ends it.
+    const std::string text = std::string("\x00\xE0", 2) + utf16("Bonjour");
+    EXPECT_EQ(ifStream->Data().find(text) != std::string::npos, row.translated) << row.document;
+  }
+}
+
 }  // namespace

@@ -162,7 +162,11 @@ TEST(ParseDirectionTest, NumbersInBothBasesAndLanguageTagsInEitherCase) {
   EXPECT_EQ(ParseDirection("DE-DE"), 0x00040000);
   EXPECT_EQ(ParseDirection("en-gb"), 0x04020000);
   EXPECT_EQ(ParseDirection("Zh-Tw"), 0x04000000);
-  for (const char* refused : {"", "0x", "-1", "4294967296", "unk-unk", "de"})
+  // A bare language selects the table's first tag of it.
+  EXPECT_EQ(ParseDirection("de"), 0x00040000);
+  EXPECT_EQ(ParseDirection("EN"), 0x00010000);
+  EXPECT_EQ(ParseDirection("zh"), 0x02000000);
+  for (const char* refused : {"", "0x", "-1", "4294967296", "unk-unk", "xx", "fr-", "-fr", "fr-ca"})
     EXPECT_FALSE(ParseDirection(refused)) << refused;
 }
 

@@ -19,12 +19,14 @@ TEST(ScanLanguagesTest, FirstUserSettingsAndDistinctTuvLanguages) {
     const char* document;
     std::optional<std::u16string> target;
     std::vector<std::u16string> tuvs;
+    std::u16string source = u"";
   } rows[] = {
       {"<TRADOStag><FrontMatter><UserSettings SourceLanguage=\"EN-US\" TargetLanguage=\"FR-FR\"/>"
        "</FrontMatter><Body><Tu><Tuv Lang=\"EN-US\">a</Tuv><Tuv Lang=\"FR-FR\">b</Tuv></Tu>"
        "<Tu><Tuv Lang=\"EN-US\">c</Tuv></Tu></Body></TRADOStag>",
        u"FR-FR",
-       {u"EN-US", u"FR-FR"}},
+       {u"EN-US", u"FR-FR"},
+       u"EN-US"},
       // Only the first UserSettings counts; names compare without case, values exactly.
       {"<usersettings targetlanguage=\"de-de\"/><UserSettings TargetLanguage=\"FR-FR\"/>"
        "<tuv lang=\"fr\">x</tuv><Tuv Lang=\"FR\">y</Tuv>",
@@ -39,18 +41,43 @@ TEST(ScanLanguagesTest, FirstUserSettingsAndDistinctTuvLanguages) {
     const CDocumentLanguages found = Scan(row.document);
     EXPECT_EQ(found.targetLanguage, row.target);
     EXPECT_EQ(found.tuvLanguages, row.tuvs);
+    EXPECT_EQ(found.sourceLanguage, row.source);
   }
 }
 
-TEST(ScanLanguagesTest, TuvMismatchNamesTheLanguagesFound) {
-  CDocumentLanguages languages;
-  EXPECT_EQ(TuvMismatch(languages, 0x00080000), "");  // no Tuv, nothing to say
-  languages.tuvLanguages = {u"fr", u"en"};
-  EXPECT_EQ(TuvMismatch(languages, 0x00080000), "no Tuv in FR-FR; the document has fr, en");
-  EXPECT_EQ(TuvMismatch(languages, 0), "no Tuv in UNK-UNK; the document has fr, en");
-  languages.tuvLanguages = {u"EN-US", u"FR-FR"};
-  EXPECT_EQ(TuvMismatch(languages, 0x00080000), "");
-  EXPECT_EQ(TuvMismatch(languages, 0x04010000), "");  // the second code of en-us
+TEST(ScanLanguagesTest, TheTargetsTuvLanguageAndTheMismatchWhenNoneMatches) {
+  const struct {
+    std::vector<std::u16string> tuvs;
+    std::u16string source;
+    std::int32_t direction;
+    std::u16string chosen;
+    std::string mismatch;
+  } rows[] = {
+      {{}, u"", 0x00080000, u"FR-FR", ""},  // no Tuv, nothing to say
+      {{u"fr", u"en"}, u"", 0x00080000, u"fr", ""},
+      {{u"en", u"de"}, u"", 0x00080000, u"FR-FR", "no Tuv in FR-FR; the document has en, de"},
+      {{u"fr", u"en"}, u"", 0, u"UNK-UNK", "no Tuv in UNK-UNK; the document has fr, en"},
+      {{u"EN-US", u"FR-FR"}, u"", 0x04010000, u"EN-US", ""},  // the second code of en-us
+      // The exact tag first, then other letter case, then the same language in order.
+      {{u"fr-CA", u"fr-fr", u"FR-FR"}, u"", 0x00080000, u"FR-FR", ""},
+      {{u"fr-CA", u"fr-fr"}, u"", 0x00080000, u"fr-fr", ""},
+      {{u"fr-CA", u"FR_be"}, u"", 0x00080000, u"fr-CA", ""},
+      // Never the source language by its language alone.
+      {{u"en-US", u"en-CA"}, u"EN-us", 0x04020000, u"en-CA", ""},
+      {{u"en-US", u"de-DE"},
+       u"en-us",
+       0x04020000,
+       u"EN-GB",
+       "no Tuv in EN-GB; the document has en-US, de-DE"},
+      {{u"frx", u"f"}, u"", 0x00080000, u"FR-FR", "no Tuv in FR-FR; the document has frx, f"},
+  };
+  for (const auto& row : rows) {
+    CDocumentLanguages languages;
+    languages.tuvLanguages = row.tuvs;
+    languages.sourceLanguage = row.source;
+    EXPECT_EQ(TuvLanguageIn(languages, row.direction), row.chosen) << row.mismatch;
+    EXPECT_EQ(TuvMismatch(languages, row.direction), row.mismatch);
+  }
 }
 
 }  // namespace

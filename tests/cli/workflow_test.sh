@@ -47,19 +47,28 @@ expect 0 "$tagvert" to-if "$work/in/a.ttx" -o "$work/a1.if" --direction de-de
 cmp -s "$work/a.if" "$work/a1.if" || fail "--direction de-de differs from the document's language"
 lacks "$work/err" "from the document"
 
-# A language no direction matches, a missing one, and a target no Tuv carries.
-printf '<TRADOStag><UserSettings TargetLanguage="fr"/><Tuv Lang="en">x</Tuv><Tuv Lang="fr">y</Tuv></TRADOStag>' >"$work/fr.ttx"
-says 0 "warning: '$work/fr.ttx': the document names the target language 'fr', which is not in the language table: every Tuv is carried untranslated" "$tagvert" to-if "$work/fr.ttx" -o "$work/fr.if"
-says 0 "no Tuv in FR-FR; the document has en, fr" "$tagvert" to-if "$work/fr.ttx" -o "$work/fr.if" --direction fr-fr
-expect 0 "$tagvert" to-if "$work/fr.ttx" -o "$work/fr.if" --direction fr-fr --quiet
+# Language tags as documents write them: a bare language in the document and in --direction
+# selects fr-fr, and the Tuv in fr is translated (its word counted); a language the table lacks,
+# a missing one, and a target no Tuv carries.
+printf '<TRADOStag><UserSettings TargetLanguage="fr"/><Tu><Tuv Lang="en">x</Tuv><Tuv Lang="fr">y</Tuv></Tu></TRADOStag>' >"$work/fr.ttx"
+for direction in "" "--direction=fr" "--direction=fr-fr"; do
+  expect 0 "$tagvert" stats --json $direction "$work/fr.ttx"
+  contains "$work/out" '"words": 1,'
+  [ -z "$direction" ] && contains "$work/err" "target language fr, from the document"
+done
+sed 's/"fr"/"xx"/g' "$work/fr.ttx" >"$work/xx.ttx"
+says 0 "warning: '$work/xx.ttx': the document names the target language 'xx', which is not in the language table: every Tuv is carried untranslated" "$tagvert" to-if "$work/xx.ttx" -o "$work/fr.if"
+says 0 "no Tuv in DE-DE; the document has en, xx" "$tagvert" to-if "$work/xx.ttx" -o "$work/fr.if" --direction de
+expect 0 "$tagvert" to-if "$work/xx.ttx" -o "$work/fr.if" --direction de-de --quiet
 [ -s "$work/err" ] && fail "--quiet printed a warning: $(cat "$work/err")"
 printf '<TRADOStag><Tuv Lang="EN-US">x</Tuv></TRADOStag>' >"$work/none.ttx"
 says 0 "names no target language: every Tuv is carried untranslated" "$tagvert" to-if "$work/none.ttx" -o "$work/none.if"
 
-# languages lists the table with the direction value of each tag.
+# languages lists the table with the direction value of each tag, each tag once.
 expect 0 "$tagvert" languages
 contains "$work/out" "fr-fr   0x0008  0x00080000"
 contains "$work/out" "en-gb   0x0402  0x04020000"
+[ "$(grep -c '^en-us ' "$work/out")" = 1 ] || fail "languages lists en-us other than once"
 
 # Input checks: empty, random bytes, an IF file given to to-if, a TTX file given to from-if.
 : >"$work/empty.ttx"
@@ -321,6 +330,34 @@ says 1 "'$work/odd.if' ends with half a UTF-16 unit (--strict); no output file w
 { printf '\377\376'; printf '<TRADOStag></TRADOStag>' | iconv -f UTF-8 -t UTF-16LE; printf 'x'; } >"$work/odd16.ttx"
 says 1 "'$work/odd16.ttx' ends with half a UTF-16 unit (--strict)" "$tagvert" to-if "$work/odd16.ttx" -o "$work/odd2.if" --strict --direction 0
 [ -e "$work/odd2.ttx" ] || [ -e "$work/odd2.if" ] && fail "--strict wrote an output for an odd byte"
+
+# A document cut off: the command says where it ends, to-if --strict refuses it; a file of the
+# same ending that is complete says nothing.
+printf '<TRADOStag><Body>\n<Tu><Tuv Lang="DE-DE">a</Tuv></Tu>\n<Tu><Tuv Lang="DE-DE">b <df Size' >"$work/cut.ttx"
+printf '<TRADOStag><Body>\n<Tu><Tuv Lang="DE-DE">a</Tuv></Tu>\n' >"$work/cut2.ttx"
+for row in "cut.ttx|line 3, column 33, inside a tag with TRADOStag still open" \
+  "cut2.ttx|line 3, column 1, with TRADOStag still open"; do
+  name=${row%%|*}
+  says 0 "warning: '$work/$name': the document is cut off at ${row#*|}; the rest of it is missing." "$tagvert" to-if "$work/$name" -o "$work/cut.if" --direction de
+  says 1 "'$work/$name' is cut off at ${row#*|} (--strict); no output file was written." "$tagvert" to-if "$work/$name" -o "$work/cut3.if" --strict --direction de
+  says 0 "the document is cut off" "$tagvert" stats "$work/$name"
+done
+[ -e "$work/cut3.if" ] && fail "--strict wrote an output for a document cut off"
+expect 0 "$tagvert" to-if "$work/odd16.ttx" -o "$work/whole.if" --direction de
+lacks "$work/err" "cut off"
+
+# UTF-16 without a byte-order mark: read as UTF-16 when its first characters show it, else
+# refused with the way to convert it.
+printf '<?xml version="1.0"?>\n<TRADOStag><Tu><Tuv Lang="DE-DE">Wort</Tuv></Tu></TRADOStag>' >"$work/u8.ttx"
+iconv -f UTF-8 -t UTF-16LE "$work/u8.ttx" >"$work/le.ttx"
+iconv -f UTF-8 -t UTF-16BE "$work/u8.ttx" >"$work/be.ttx"
+"$tagvert" to-if "$work/u8.ttx" -o "$work/u8.if" --direction de -q
+for name in le be; do
+  expect 0 "$tagvert" to-if "$work/$name.ttx" -o "$work/$name.if" --direction de -q
+  cmp -s "$work/u8.if" "$work/$name.if" || fail "UTF-16 ($name) without a mark gives another IF"
+done
+{ printf '\303\251'; cat "$work/u8.ttx"; } | iconv -f UTF-8 -t UTF-16LE >"$work/le2.ttx"
+says 1 "'$work/le2.ttx' is not a TTX document as read: it looks like UTF-16 (little-endian) without a byte-order mark; convert it first (iconv -f UTF-16LE -t UTF-8) or --force it as UTF-8." "$tagvert" to-if "$work/le2.ttx" -o "$work/le2.if"
 
 [ "$failures" -eq 0 ] && echo "workflow tests passed"
 exit "$failures"
