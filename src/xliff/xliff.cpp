@@ -133,7 +133,11 @@ HResult ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
   report = CXliffReport();
   return Guarded(report, "the TTX could not be converted to XLIFF", [&] {
     ByteStreamPtr source = Open(ttx, true);
+    // The document is read as the library's converter reads it (language tags as documents
+    // write them, UTF-16 without a byte-order mark).
     CTagvertConverter converter;
+    converter.SetLanguageMatch(LanguageMatch::Language);
+    converter.SetReadUtf16WithoutMark(true);
     if (options.direction != 0) {
       converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(options.direction));
     }

@@ -25,6 +25,8 @@ Bytes ReadFile(const std::filesystem::path& path) {
 
 Bytes Convert(bool toIF, const Bytes& input, std::int32_t direction) {
   CTagvertConverter converter;
+  converter.SetLanguageMatch(LanguageMatch::Language);
+  converter.SetReadUtf16WithoutMark(true);
   converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(direction));
   auto out = std::make_shared<CMemoryStream>();
   const CEndpoint source = CEndpoint::Stream(std::make_shared<CMemoryStream>(input));
