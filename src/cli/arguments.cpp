@@ -147,6 +147,10 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
       (o.command->options & Bit(Option::AllWarnings)) == 0) {
     return fail("--all-warnings applies only to from-if and check.");
   }
+  const OptionSet xliffOnly = o.given & (Bit(Option::Xliff) | Bit(Option::CopySource));
+  if (xliffOnly != 0 && o.command != nullptr && (o.command->options & xliffOnly) != xliffOnly) {
+    return fail("--xliff and --copy-source apply only to to-xliff.");
+  }
   if (o.command == nullptr) return fail("no command given.");
   const std::string refused = o.command->check(o);
   if (!refused.empty()) return fail(refused);

@@ -16,12 +16,19 @@ extern const CCommand kStatsCommand;
 extern const CCommand kDetectCommand;
 extern const CCommand kLanguagesCommand;
 extern const CCommand kInfoCommand;
+#ifdef TAGVERT_WITH_XLIFF
+extern const CCommand kToXliffCommand;
+extern const CCommand kFromXliffCommand;
+#endif
 
 namespace {
 
 constexpr const CCommand* kCommands[] = {
-    &kToIfCommand,  &kFromIfCommand, &kShowCommand,      &kPseudoCommand, &kCheckCommand,
-    &kStatsCommand, &kDetectCommand, &kLanguagesCommand, &kInfoCommand,
+    &kToIfCommand,    &kFromIfCommand,    &kShowCommand,      &kPseudoCommand, &kCheckCommand,
+    &kStatsCommand,   &kDetectCommand,    &kLanguagesCommand, &kInfoCommand,
+#ifdef TAGVERT_WITH_XLIFF
+    &kToXliffCommand, &kFromXliffCommand,
+#endif
 };
 
 // A flag's row: `member` of CCliOptions set to true.
@@ -87,6 +94,14 @@ std::string TakeColour(CCliOptions& o, const std::string&, const std::string& va
   return {};
 }
 
+std::string TakeXliff(CCliOptions& o, const std::string&, const std::string& value) {
+  if (value != "1.2" && value != "2.0" && value != "1" && value != "2") {
+    return "'" + value + "' is not an XLIFF version: give 1.2 or 2.0.";
+  }
+  o.xliff2 = value.starts_with('2');
+  return {};
+}
+
 constexpr COption kOptions[] = {
     {Option::Output, "-o", "--output", "a file name", false, &TakeOutput},
     {Option::OutputDir, "-O", "--output-dir", "a folder name", false, &TakeOutputDir},
@@ -106,6 +121,9 @@ constexpr COption kOptions[] = {
     {Option::Colour, nullptr, "--color", "auto, always or never", false, &TakeColour},
     {Option::Help, "-h", "--help", nullptr, false, &SetFlag<&CCliOptions::help>},
     {Option::Version, nullptr, "--version", nullptr, false, &SetFlag<&CCliOptions::version>},
+    {Option::Xliff, nullptr, "--xliff", "a version", false, &TakeXliff},
+    {Option::CopySource, nullptr, "--copy-source", nullptr, false,
+     &SetFlag<&CCliOptions::copySource>},
 };
 
 }  // namespace

@@ -35,6 +35,8 @@ enum class Option : std::uint8_t {
   Colour,
   Help,
   Version,
+  Xliff,
+  CopySource,
 };
 
 /// `option` as a member of an OptionSet.

@@ -96,7 +96,7 @@ tagvert from-if |a.ttx.if sub
 tagvert to-if a.ttx -o |a.ttx B.TTX a.ttx.if notes.txt sub
 tagvert to-if a|a.ttx
 tagvert info |
-tagvert t|to-if
+tagvert t|to-if to-xliff
 tagvert to-if a.ttx --direction D|
 tagvert to-if a.ttx --direction d|de-de
 TABLE
