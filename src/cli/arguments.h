@@ -39,6 +39,8 @@ struct CCliOptions {
   bool allWarnings = false;  ///< --all-warnings (from-if): every tag problem, not 100 of a kind
   bool json = false;         ///< --json (stats): the figures as JSON
   bool codes = false;        ///< --codes (show): every code unit as <XXXX>
+  bool xliff2 = false;       ///< --xliff 2.0 (to-xliff): XLIFF 2.0 instead of 1.2
+  bool copySource = false;   ///< --copy-source (to-xliff): every target a copy of its source
 };
 
 /// The outcome of parsing: the options, or a usage error message (one sentence). A command line

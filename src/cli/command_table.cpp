@@ -16,12 +16,19 @@ extern const CCommand kStatsCommand;
 extern const CCommand kDetectCommand;
 extern const CCommand kLanguagesCommand;
 extern const CCommand kInfoCommand;
+#ifdef TAGVERT_WITH_XLIFF
+extern const CCommand kToXliffCommand;
+extern const CCommand kFromXliffCommand;
+#endif
 
 namespace {
 
 constexpr const CCommand* kCommands[] = {
-    &kToIfCommand,  &kFromIfCommand, &kShowCommand,      &kPseudoCommand, &kCheckCommand,
-    &kStatsCommand, &kDetectCommand, &kLanguagesCommand, &kInfoCommand,
+    &kToIfCommand,    &kFromIfCommand,    &kShowCommand,      &kPseudoCommand, &kCheckCommand,
+    &kStatsCommand,   &kDetectCommand,    &kLanguagesCommand, &kInfoCommand,
+#ifdef TAGVERT_WITH_XLIFF
+    &kToXliffCommand, &kFromXliffCommand,
+#endif
 };
 
 // A flag's row: `member` of CCliOptions set to true.
@@ -69,6 +76,14 @@ std::string TakeAgainst(CCliOptions& o, const std::string&, const std::string& v
   return {};
 }
 
+std::string TakeXliff(CCliOptions& o, const std::string&, const std::string& value) {
+  if (value != "1.2" && value != "2.0") {
+    return "'" + value + "' is not an XLIFF version: give 1.2 or 2.0.";
+  }
+  o.xliff2 = value == "2.0";
+  return {};
+}
+
 constexpr COption kOptions[] = {
     {Option::Output, "-o", "--output", "a file name", false, &TakeOutput},
     {Option::OutputDir, "-O", "--output-dir", "a folder name", false, &TakeOutputDir},
@@ -86,6 +101,9 @@ constexpr COption kOptions[] = {
     {Option::Events, nullptr, "--events", nullptr, false, &SetFlag<&CCliOptions::events>},
     {Option::Help, "-h", "--help", nullptr, false, &SetFlag<&CCliOptions::help>},
     {Option::Version, nullptr, "--version", nullptr, false, &SetFlag<&CCliOptions::version>},
+    {Option::Xliff, nullptr, "--xliff", "a version", false, &TakeXliff},
+    {Option::CopySource, nullptr, "--copy-source", nullptr, false,
+     &SetFlag<&CCliOptions::copySource>},
 };
 
 }  // namespace

@@ -33,6 +33,8 @@ enum class Option : std::uint8_t {
   Events,
   Help,
   Version,
+  Xliff,
+  CopySource,
 };
 
 /// `option` as a member of an OptionSet.

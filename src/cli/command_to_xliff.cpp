@@ -1,0 +1,252 @@
+// Tagvert: the command to-xliff: TTX documents to XLIFF 1.2 or 2.0 through the IF; and the run
+// of both XLIFF commands over their inputs (from-xliff uses it too).
+// SPDX-License-Identifier: Apache-2.0
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "cli/command_table.h"
+#include "cli/document_input.h"
+#include "cli/messages.h"
+#include "cli/output_files.h"
+#include "cli/platform/cli_services.h"
+#include "tagvert/xliff.h"
+
+namespace tagvert::cli {
+
+ExitCode RunXliffCommand(const CCliOptions& o, bool toXliff, std::ostream& err);
+std::string CheckXliffArguments(const CCliOptions& o, bool toXliff);
+
+namespace {
+
+// The default output of from-xliff: ".xlf" (or ".xliff") dropped, then as from-if names it.
+std::string DefaultFromXliffOutput(const std::string& input) {
+  std::string stem = input;
+  for (const std::string ext : {".xlf", ".xliff"}) {
+    if (stem.size() > ext.size() &&
+        std::equal(ext.begin(), ext.end(), stem.end() - static_cast<std::ptrdiff_t>(ext.size()),
+                   [](char a, char b) { return a == static_cast<char>(std::tolower(b)); })) {
+      stem.resize(stem.size() - ext.size());
+      break;
+    }
+  }
+  return DefaultFromIfOutput(stem + ".if");
+}
+
+std::string OutputOf(const CCliOptions& o, const std::string& input, bool toXliff) {
+  if (o.output) return *o.output;
+  if (input == "-") return "-";
+  const std::string name = toXliff ? input + ".xlf" : DefaultFromXliffOutput(input);
+  return o.outputDir ? OutputInFolder(*o.outputDir, name) : name;
+}
+
+// Converts one input; what it says goes to `messages`. True on success.
+bool ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
+                const std::string& output, CMessages& messages) {
+  const std::string outputName = output == "-" ? "standard output" : Quote(output);
+  std::shared_ptr<CFileStream> in;
+  try {
+    in = PlatformOpenInput(input);
+  } catch (const CFileError& e) {
+    messages.Error("cannot read " + Quote(input) + ": " + e.Phrase() + ".");
+    return false;
+  }
+  if (input != "-" && output != "-" && (output == input || PlatformSameFile(input, output))) {
+    messages.Error("will not write " + outputName +
+                   ": it is the input file; choose another output with -o.");
+    return false;
+  }
+  std::int32_t direction = 0;
+  if (toXliff) {
+    if (!o.force) {
+      const std::string refused = CheckInputFormat(input, true);
+      if (!refused.empty()) {
+        messages.Error(refused);
+        return false;
+      }
+    }
+    try {
+      direction = ChooseDirection(o, input, messages);
+    } catch (const CHResultError& e) {
+      messages.Error(ReadFailure(input, e));
+      return false;
+    }
+  }
+  CCliOutput out;
+  try {
+    out = PlatformOpenOutput(output);
+  } catch (const CFileError& e) {
+    messages.Error("cannot write " + outputName + ": " + e.Phrase() + ".");
+    return false;
+  }
+  CXliffReport report;
+  HResult hr;
+  if (toXliff) {
+    CXliffWriteOptions options;
+    options.version = o.xliff2 ? XliffVersion::V2_0 : XliffVersion::V1_2;
+    options.direction = direction;
+    options.copySource = o.copySource;
+    const std::size_t slash = input.find_last_of(kBackslashSeparates ? "/\\" : "/");
+    options.original = input == "-"
+                           ? "document.ttx"
+                           : (slash == std::string::npos ? input : input.substr(slash + 1));
+    hr = ConvertToXliff(CEndpoint::Stream(in), CEndpoint::Stream(out.file), options, report);
+  } else {
+    CXliffReadOptions options;
+    options.strict = o.strict;
+    options.name = input == "-" ? "standard input" : Quote(input);
+    hr = ConvertFromXliff(CEndpoint::Stream(in), CEndpoint::Stream(out.file), options, report);
+  }
+  for (const std::string& warning : report.warnings)
+    messages.Warning(warning);
+  if (Failed(hr)) {
+    PlatformAbandonOutput(out);
+    if (report.error.empty() || hr == kEOutOfMemory) {
+      messages.Error(hr == kEOutOfMemory ? OutOfMemory(input) : ConversionFailure(input, hr));
+    } else {
+      messages.Error(report.error.starts_with(Quote(input)) || !toXliff
+                         ? report.error
+                         : Quote(input) + ": " + report.error);
+    }
+    return false;
+  }
+  if (in->ChangedWhileRead()) {
+    PlatformAbandonOutput(out);
+    messages.Error("cannot read " + Quote(input) +
+                   ": the file changed while it was read; no output file was written.");
+    return false;
+  }
+  try {
+    PlatformCommitOutput(out);
+  } catch (const CFileError& e) {
+    messages.Error("cannot write " + outputName + ": " + e.Phrase() + ".");
+    return false;
+  }
+  if (toXliff) {
+    messages.Note("converted " + Quote(input) + " to XLIFF " + (o.xliff2 ? "2.0 " : "1.2 ") +
+                  outputName + " (" + std::to_string(report.units) + " units).");
+  } else {
+    messages.Note("merged " + Quote(input) + " into " + outputName + " (" +
+                  std::to_string(report.translated) + " of " + std::to_string(report.units) +
+                  " units translated).");
+  }
+  return true;
+}
+
+std::string Help() {
+  return "Usage: tagvert to-xliff FILE... [-o OUTPUT | -O DIR] [-j N] [--xliff 1.2|2.0]\n"
+         "                        [--direction VALUE] [--copy-source]\n"
+         "\n"
+         "Converts TTX documents into XLIFF (UTF-8), by default FILE.xlf beside each input:\n"
+         "one unit for each block of the document's IF that holds text, the tags as inline\n"
+         "codes, everything else in the file's skeleton, so that 'tagvert from-xliff' needs\n"
+         "nothing but the XLIFF. - reads standard input and writes standard output.\n"
+         "\n"
+         "  --xliff VERSION        1.2 (the default) or 2.0\n"
+         "  --direction VALUE      target language: a number (high 16 bits) or a tag\n"
+         "  --copy-source          write each unit's target as a copy of its source\n"
+         "  -o, --output FILE      the output of a single input; - writes standard output\n"
+         "  -O, --output-dir DIR   write every output into DIR (made when missing)\n"
+         "  -j, --jobs N           convert N files at a time (default: one per processor core)\n"
+         "  -k, --keep-going       try every input even after one failed\n"
+         "  -f, --force            convert an input that does not look like TTX\n"
+         "  -q, --quiet            no summary and no warnings\n"
+         "  -h, --help             show this help\n"
+         "\n"
+         "The target language is chosen as 'tagvert to-if' chooses it. When a Tu's target\n"
+         "Tuv already differs from its source Tuv, the unit carries the source text as a\n"
+         "note. Exit status 1 when any file failed.\n";
+}
+
+std::string Check(const CCliOptions& o) {
+  return CheckXliffArguments(o, true);
+}
+
+ExitCode Run(const CCliOptions& o, std::ostream&, std::ostream& err) {
+  return RunXliffCommand(o, true, err);
+}
+
+}  // namespace
+
+std::string CheckXliffArguments(const CCliOptions& o, bool toXliff) {
+  const char* name = toXliff ? "to-xliff" : "from-xliff";
+  if (GivesOtherOptions(o)) {
+    return std::string(name) + (toXliff ? " takes files, -o, -O, -j, -k, -f, --xliff, --direction "
+                                          "and --copy-source."
+                                        : " takes files, -o, -O, -j, -k and --strict.");
+  }
+  if (o.inputs.empty()) return "no input file given.";
+  if (o.output && o.outputDir) return "give either -o or -O, not both.";
+  if (o.output && o.inputs.size() > 1) {
+    return "-o names the output of one input; give -O DIR for several inputs.";
+  }
+  if (o.inputs.size() > 1 && std::find(o.inputs.begin(), o.inputs.end(), "-") != o.inputs.end()) {
+    return "standard input (-) can only be converted alone.";
+  }
+  if (o.outputDir && o.inputs.front() == "-") {
+    return "standard input has no file name to put into -O DIR; give -o.";
+  }
+  return {};
+}
+
+// Both XLIFF commands: each input converted on its own, N at a time; each file's messages
+// are said together when it is done.
+ExitCode RunXliffCommand(const CCliOptions& o, bool toXliff, std::ostream& err) {
+  std::vector<CJob> jobs;
+  for (const std::string& input : o.inputs) {
+    CJob job;
+    job.input = input;
+    job.output = OutputOf(o, input, toXliff);
+    jobs.push_back(job);
+  }
+  CMessages messages(err, o.quiet);
+  if (jobs.size() > 1) {
+    const std::string collision = FindCollision(jobs);
+    if (!collision.empty()) return UsageError(err, collision, false);
+  }
+  if (o.outputDir && !MakeFolder(*o.outputDir, messages)) return ExitCode::Failed;
+  if (jobs.size() == 1) {
+    return ConvertOne(o, toXliff, jobs[0].input, jobs[0].output, messages) ? ExitCode::Success
+                                                                           : ExitCode::Failed;
+  }
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t workers = std::min<std::size_t>(o.jobs != 0 ? o.jobs : cores, jobs.size());
+  std::atomic<std::size_t> next{0};
+  std::atomic<bool> failed{false};
+  std::mutex said;
+  auto work = [&] {
+    for (;;) {
+      if (failed && !o.keepGoing) return;
+      const std::size_t i = next++;
+      if (i >= jobs.size()) return;
+      std::ostringstream text;
+      CMessages local(text, o.quiet);
+      if (!ConvertOne(o, toXliff, jobs[i].input, jobs[i].output, local)) failed = true;
+      const std::lock_guard<std::mutex> lock(said);
+      err << text.str() << std::flush;
+    }
+  };
+  std::vector<std::thread> threads;
+  for (std::size_t t = 1; t < workers; ++t)
+    threads.emplace_back(work);
+  work();
+  for (std::thread& thread : threads)
+    thread.join();
+  return failed ? ExitCode::Failed : ExitCode::Success;
+}
+
+extern const CCommand kToXliffCommand = {
+    "to-xliff",
+    "FILE...",
+    "convert TTX files to XLIFF 1.2 or 2.0",
+    Bit(Option::Output) | Bit(Option::OutputDir) | Bit(Option::Jobs) | Bit(Option::KeepGoing) |
+        Bit(Option::Force) | Bit(Option::Xliff) | Bit(Option::Direction) | Bit(Option::CopySource) |
+        Bit(Option::Quiet),
+    "ttx",
+    &Help,
+    &Check,
+    &Run};
+
+}  // namespace tagvert::cli

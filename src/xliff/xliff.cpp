@@ -1,0 +1,180 @@
+// Tagvert: the XLIFF bridge's public entry points: TTX -> IF (the converter) -> XLIFF, and
+// XLIFF -> IF -> TTX (the converter's way back).
+// SPDX-License-Identifier: Apache-2.0
+#include "tagvert/xliff.h"
+
+#include <new>
+
+#include "frame/ttx_converter.h"
+#include "storage/data_storage.h"
+#include "storage/language_table.h"
+#include "storage/memory_stream.h"
+#include "xliff/xliff_bridge.h"
+
+namespace tagvert {
+
+namespace {
+
+using xliff::CXliffError;
+
+std::string Hex(HResult hr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
+  return text;
+}
+
+// A language tag as XML Schema's language type takes it; empty for anything else.
+std::string LanguageAttribute(std::u16string_view tag) {
+  std::string out;
+  std::size_t part = 0;
+  for (const char16_t u : tag) {
+    const bool alpha = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z');
+    const bool digit = u >= u'0' && u <= u'9';
+    if (u == u'-' || u == u'_') {
+      if (part == 0) return {};
+      out += '-';
+      part = 0;
+      continue;
+    }
+    if ((!alpha && !(digit && !out.empty())) || ++part > 8) return {};
+    out += static_cast<char>(u);
+  }
+  return part == 0 ? std::string() : out;
+}
+
+ByteStreamPtr Open(const CEndpoint& endpoint, bool forReading) {
+  switch (endpoint.GetKind()) {
+    case CEndpoint::Kind::Stream:
+      if (!endpoint.GetStream()) throw CHResultError(endpoint.GetOpenFailure());
+      return endpoint.GetStream();
+    case CEndpoint::Kind::FileName: {
+      ByteStreamPtr file = forReading ? PlatformOpenFileForReading(endpoint.GetFileName())
+                                      : PlatformCreateFileForWriting(endpoint.GetFileName());
+      if (!file) throw CHResultError(kEInvalidArg);
+      return file;
+    }
+    default:
+      throw CHResultError(kEInvalidArg);
+  }
+}
+
+void WriteAll(IByteStream& stream, const void* data, std::size_t size) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    const auto piece = static_cast<std::uint32_t>(std::min<std::size_t>(size, 1u << 30));
+    const std::uint32_t written = stream.Write(bytes, piece);
+    if (written == 0) throw CHResultError(kEFail);
+    bytes += written;
+    size -= written;
+  }
+}
+
+std::string ReadAll(IByteStream& stream) {
+  std::string bytes;
+  std::uint64_t size = 0;
+  if (stream.Size(size) && size > stream.Position()) {
+    bytes.reserve(static_cast<std::size_t>(size - stream.Position()));
+  }
+  char buffer[1 << 16];
+  for (;;) {
+    const std::uint32_t n = stream.Read(buffer, sizeof buffer);
+    if (n == 0) break;
+    bytes.append(buffer, n);
+  }
+  return bytes;
+}
+
+// Runs `body`, turning what it throws into a result code and the report's sentence.
+template <typename Body>
+HResult Guarded(CXliffReport& report, const std::string& failure, Body&& body) {
+  try {
+    body();
+    return kSOk;
+  } catch (const CXliffError& e) {
+    report.error = e.message;
+    return e.code;
+  } catch (const CHResultError& e) {
+    report.error = failure + " (" + Hex(e.Code()) + ").";
+    return e.Code();
+  } catch (const std::bad_alloc&) {
+    report.error = failure + ": out of memory.";
+    return kEOutOfMemory;
+  } catch (...) {
+    report.error = failure + ".";
+    return kEFail;
+  }
+}
+
+}  // namespace
+
+HResult ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
+                       const CXliffWriteOptions& options, CXliffReport& report) {
+  report = CXliffReport();
+  return Guarded(report, "the TTX could not be converted to XLIFF", [&] {
+    ByteStreamPtr source = Open(ttx, true);
+    CTagvertConverter converter;
+    if (options.direction != 0) {
+      converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(options.direction));
+    }
+    auto memory = std::make_shared<CMemoryStream>();
+    const HResult hr = converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(memory));
+    if (Failed(hr)) throw CHResultError(hr);
+    if (converter.State() == kStateStopped) throw CHResultError(kEAbort);
+    std::u16string units;
+    {
+      const std::vector<std::uint8_t>& bytes = memory->Bytes();
+      units.resize(bytes.size() / 2);
+      for (std::size_t i = 0; i < units.size(); ++i) {
+        units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+      }
+      memory.reset();
+    }
+    std::u16string sourceLanguage, targetLanguage;
+    xliff::FrontMatterLanguages(units, sourceLanguage, targetLanguage);
+    const auto code =
+        static_cast<std::uint16_t>(static_cast<std::uint32_t>(options.direction) >> 16);
+    if (code != 0) {
+      const std::u16string tag = LanguageTagUpper(code);
+      if (!tag.empty()) targetLanguage = tag;
+    }
+    xliff::CXliffHeader header;
+    header.sourceLanguage = LanguageAttribute(sourceLanguage);
+    if (header.sourceLanguage.empty()) header.sourceLanguage = "und";
+    header.targetLanguage = LanguageAttribute(targetLanguage);
+    if (header.targetLanguage.empty() && options.copySource) header.targetLanguage = "und";
+    header.original = options.original;
+    std::string xml;
+    report.units = xliff::WriteXliff(units, header, options, xml);
+    units = std::u16string();
+    ByteStreamPtr out = Open(target, false);
+    WriteAll(*out, xml.data(), xml.size());
+  });
+}
+
+HResult ConvertFromXliff(const CEndpoint& source, const CEndpoint& ttx,
+                         const CXliffReadOptions& options, CXliffReport& report) {
+  report = CXliffReport();
+  return Guarded(report, options.name + " could not be merged", [&] {
+    std::vector<std::uint8_t> bytes;
+    {
+      std::string xml = ReadAll(*Open(source, true));
+      xliff::CMergeResult merged = xliff::MergeXliff(xml, options);
+      xml = std::string();
+      report.warnings = std::move(merged.warnings);
+      report.units = merged.units_;
+      report.translated = merged.translated;
+      bytes.resize(merged.units.size() * 2);
+      for (std::size_t i = 0; i < merged.units.size(); ++i) {
+        bytes[2 * i] = static_cast<std::uint8_t>(merged.units[i] & 0xFF);
+        bytes[2 * i + 1] = static_cast<std::uint8_t>(merged.units[i] >> 8);
+      }
+    }
+    CTagvertConverter converter;
+    const HResult hr = converter.ConvertFromIF(
+        CEndpoint::Stream(std::make_shared<CMemoryStream>(std::move(bytes))), ttx);
+    if (Failed(hr)) throw CHResultError(hr);
+    if (converter.State() == kStateStopped) throw CHResultError(kEAbort);
+  });
+}
+
+}  // namespace tagvert

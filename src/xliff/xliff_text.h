@@ -1,0 +1,140 @@
+// Tagvert: UTF-16 units as XML text (UTF-8) and the plain text of TTX markup, for the XLIFF
+// bridge.
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tagvert::xliff {
+
+/// Whether the unit at `i` of `s` is a surrogate without its partner (XML cannot carry it).
+inline bool IsLoneSurrogate(std::u16string_view s, std::size_t i) {
+  const char16_t u = s[i];
+  if (u >= 0xD800 && u <= 0xDBFF)
+    return i + 1 >= s.size() || s[i + 1] < 0xDC00 || s[i + 1] > 0xDFFF;
+  if (u >= 0xDC00 && u <= 0xDFFF) return i == 0 || s[i - 1] < 0xD800 || s[i - 1] > 0xDBFF;
+  return false;
+}
+
+/// Whether XML 1.0 can carry the unit at `i` of `s` at all (as itself or a reference).
+inline bool XmlCarries(std::u16string_view s, std::size_t i) {
+  const char16_t u = s[i];
+  if (u < 0x20) return u == 0x09 || u == 0x0A || u == 0x0D;
+  if (u >= 0xFFFE) return false;
+  return !IsLoneSurrogate(s, i);
+}
+
+inline void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+/// Appends `s` as XML character data (or, with `attribute`, an attribute value in double
+/// quotes) in UTF-8. A unit XML cannot carry goes to `other(out, unit)`.
+template <typename Other>
+void AppendXml(std::string& out, std::u16string_view s, bool attribute, Other&& other) {
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char16_t u = s[i];
+    if (u >= 0x20 && u < 0x80) {
+      switch (u) {
+        case u'&':
+          out += "&amp;";
+          break;
+        case u'<':
+          out += "&lt;";
+          break;
+        case u'>':
+          out += "&gt;";
+          break;
+        case u'"':
+          if (attribute) {
+            out += "&quot;";
+          } else {
+            out += '"';
+          }
+          break;
+        default:
+          out += static_cast<char>(u);
+      }
+      continue;
+    }
+    if (!XmlCarries(s, i)) {
+      other(out, u);
+      continue;
+    }
+    if (u == 0x0D || (attribute && (u == 0x09 || u == 0x0A))) {
+      out += "&#" + std::to_string(static_cast<unsigned>(u)) + ";";
+    } else if (u >= 0xD800 && u <= 0xDBFF) {
+      const char32_t c =
+          0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      AppendUtf8(out, c);
+      ++i;
+    } else {
+      AppendUtf8(out, u);
+    }
+  }
+}
+
+/// Four hexadecimal digits of `u`, upper case.
+inline std::string Hex4(char16_t u) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string s(4, '0');
+  for (int k = 3; k >= 0; --k) {
+    s[static_cast<std::size_t>(k)] = kDigits[u & 0xF];
+    u = static_cast<char16_t>(u >> 4);
+  }
+  return s;
+}
+
+/// UTF-8 (as expat gives it) to UTF-16 units, appended.
+inline void AppendUtf16(std::u16string& out, std::string_view s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    char32_t c;
+    std::size_t n;
+    if (b < 0x80) {
+      c = b;
+      n = 1;
+    } else if (b < 0xE0) {
+      c = b & 0x1F;
+      n = 2;
+    } else if (b < 0xF0) {
+      c = b & 0x0F;
+      n = 3;
+    } else {
+      c = b & 0x07;
+      n = 4;
+    }
+    for (std::size_t k = 1; k < n && i + k < s.size(); ++k)
+      c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    i += n;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+}
+
+/// The text a reader sees in TTX markup: tags left out (a `ut` placeholder with its content),
+/// the five predefined entities and numeric references resolved.
+std::u16string PlainText(std::u16string_view markup);
+
+}  // namespace tagvert::xliff
