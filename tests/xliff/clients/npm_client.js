@@ -10,6 +10,12 @@
 const fs = require('fs');
 const path = require('path');
 const [modules, src, dst] = process.argv.slice(2);
+// xliff2js reads through xml-js with its defaults, which drop text made only of white space
+// between two elements (the space between two codes of a unit): a client that keeps mixed
+// content turns that option on. (Without it the merge refuses such a file: its sources changed.)
+const xmlJs = require(path.join(modules, 'xml-js'));
+const xml2js = xmlJs.xml2js;
+xmlJs.xml2js = (text, options) => xml2js(text, { ...options, captureSpacesBetweenElements: true });
 const { xliff2js, js2xliff } = require(path.join(modules, 'xliff'));
 
 const LOWER = 'áƀçďéƒĝĥíĵķĺḿñöþqŕšŧüṽŵxýž';
@@ -23,9 +29,17 @@ function pseudoText(run) {
   return '[' + letters + '\u00b7'.repeat(Math.ceil((run.length * 30) / 100)) + ']';
 }
 
+// js2xliff (through xml-js) writes attribute values with only their quotes escaped, and the
+// codes' disp and equiv show markup: the rest is escaped here so that the file stays XML.
+function escapeAttribute(value) {
+  return typeof value !== 'string' ? value
+    : value.replace(/&/g, '&amp;').replace(/</g, '&lt;').replace(/[\t\n\r]/g, (c) => `&#${c.charCodeAt(0)};`);
+}
+
 // A value is a string, an inline code {Type: {attributes, contents}} or an array of both;
 // adjacent strings form one text run, and a paired code's contents hold runs of their own.
-function translated(value) {
+// Returns the value with text() applied to every run and the codes' attributes escaped.
+function rewrite(value, text) {
   const pieces = Array.isArray(value) ? value : [value];
   const out = [];
   let run = null;
@@ -34,14 +48,15 @@ function translated(value) {
       run = (run || '') + piece;
       continue;
     }
-    if (run !== null) out.push(pseudoText(run));
+    if (run !== null) out.push(text(run));
     run = null;
     const type = Object.keys(piece)[0];
-    const code = { ...piece[type] };
-    if (code.contents !== undefined && code.contents !== '') code.contents = translated(code.contents);
+    const code = {};
+    for (const [key, v] of Object.entries(piece[type]))
+      code[key] = key !== 'contents' ? escapeAttribute(v) : v !== '' ? rewrite(v, text) : v;
     out.push({ [type]: code });
   }
-  if (run !== null) out.push(pseudoText(run));
+  if (run !== null) out.push(text(run));
   return out.length === 1 ? out[0] : out;
 }
 
@@ -49,7 +64,7 @@ function translated(value) {
 function restore(original, written) {
   const fileTag = original.match(/<file\b[^>]*>/)[0];
   const skeleton = (original.match(/<skeleton\b[\s\S]*?<\/skeleton>|<skeleton\b[^>]*\/>/) || [''])[0];
-  let out = written.replace(/<file\b[^>]*>/, fileTag + skeleton);
+  let out = written.replace(/<file\b[^>]*?(\/?)>/, (all, empty) => fileTag + skeleton + (empty ? '</file>' : ''));
   const data = new Map();
   for (const m of original.matchAll(/<unit\b[^>]*\bid="([^"]*)"[^>]*>([\s\S]*?)<\/unit>/g)) {
     const found = m[2].match(/<originalData>[\s\S]*?<\/originalData>/);
@@ -66,7 +81,10 @@ function restore(original, written) {
     const original = fs.readFileSync(path.join(src, name), 'utf8');
     const doc = await xliff2js(original);
     for (const units of Object.values(doc.resources))
-      for (const unit of Object.values(units)) unit.target = translated(unit.source);
+      for (const unit of Object.values(units)) {
+        unit.target = rewrite(unit.source, pseudoText);
+        unit.source = rewrite(unit.source, (run) => run);
+      }
     // Without indentation: js2xliff would indent mixed content and so change the text.
     const written = await js2xliff(doc, { indent: '' });
     fs.writeFileSync(path.join(dst, name), restore(original, written));
