@@ -74,6 +74,15 @@ run_expat() { "$work/measure" "$work/expat_count" "$ttx"; }
 run_to_if() { "$work/measure" "$bench" to-if "$ttx"; }
 run_iconv() { "$work/measure" iconv -c -f UTF-16LE -t UTF-8 -o "$work/iconv.out" "$ttx.if"; }
 run_from_if() { "$work/measure" "$bench" from-if "$ttx.if"; }
+# The XLIFF bridge against the IF conversions of the same command (both choose the direction
+# from the document the same way).
+tagvert="$build/tagvert"
+run_cli_to_if() { "$work/measure" "$tagvert" to-if "$ttx" -o "$work/cli.if" -q; }
+run_to_xliff() { "$work/measure" "$tagvert" to-xliff "$ttx" -o "$ttx.xlf" -q; }
+run_cli_from_if() { "$work/measure" "$tagvert" from-if "$ttx.if" -o "$work/cli.ttx" -q; }
+run_from_xliff() { "$work/measure" "$tagvert" from-xliff "$ttx.xlf" -o "$work/xliff.ttx" -q; }
+xliff=""
+"$tagvert" to-xliff --help >/dev/null 2>&1 && xliff=yes
 
 # One result line: label, wall, cpu, rss KiB, input bytes, baseline wall (or 0), baseline name.
 row() {
@@ -117,6 +126,22 @@ for mb in $sizes; do
   row "IF->TTX" "$fromWall" "$fromCpu" "$fromRss" "$ifBytes" "$iconvWall" iconv
   awk -v a="$toCpu" -v b="$expatCpu" -v c="$fromCpu" -v d="$iconvCpu" 'BEGIN {
     printf "  cpu ratios: TTX->IF %.2f x expat, IF->TTX %.2f x iconv\n", a / b, c / d }'
+  if [ -n "$xliff" ]; then
+    alternate run_cli_to_if run_to_xliff
+    set -- $(median "$work/a")
+    cliToWall=$1
+    set -- $(median "$work/b")
+    xToWall=$1 xToCpu=$2 xToRss=$3
+    alternate run_cli_from_if run_from_xliff
+    set -- $(median "$work/a")
+    cliFromWall=$1
+    set -- $(median "$work/b")
+    xFromWall=$1 xFromCpu=$2 xFromRss=$3
+    xlfBytes=$(bytes "$ttx.xlf")
+    row "TTX->XLF" "$xToWall" "$xToCpu" "$xToRss" "$ttxBytes" "$cliToWall" to-if
+    row "XLF->TTX" "$xFromWall" "$xFromCpu" "$xFromRss" "$xlfBytes" "$cliFromWall" from-if
+    xline="$mb $xToWall $cliToWall $xFromWall $cliFromWall $xFromRss $xlfBytes"
+  fi
   # IF->TTX memory must stay flat: the target takes the largest peak of all sizes.
   [ "$fromRss" -gt "$fromRssMax" ] && fromRssMax=$fromRss
   line="$mb $ttxBytes $toWall $expatWall $toRss $fromWall $iconvWall $fromRssMax"
@@ -138,3 +163,10 @@ echo "$first $last" | awk '
       line = line sprintf(", time(%s MB)/time(%s MB) %.1f (<= %.0f %s)", mb, smb, s, limit, mark(s <= limit))
     }
     print line }'
+# The bridge's targets on the largest size, in the same run.
+[ -n "$xliff" ] && echo "$xline" | awk '
+  function mark(ok) { return ok ? "ok" : "short" }
+  { r1 = $2 / $3; r2 = $4 / $5; r3 = $6 * 1024 / $7
+    printf "xliff targets (%s MB): TTX->XLIFF %.2f x to-if (<= 1.5 %s), XLIFF->TTX %.2f x from-if (<= 2 %s), XLIFF->TTX peak %.2f x XLIFF (<= 3 %s)\n",
+      $1, r1, mark(r1 <= 1.5), r2, mark(r2 <= 2), r3, mark(r3 <= 3) }'
+exit 0

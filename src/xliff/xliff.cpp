@@ -69,21 +69,6 @@ void WriteAll(IByteStream& stream, const void* data, std::size_t size) {
   }
 }
 
-std::string ReadAll(IByteStream& stream) {
-  std::string bytes;
-  std::uint64_t size = 0;
-  if (stream.Size(size) && size > stream.Position()) {
-    bytes.reserve(static_cast<std::size_t>(size - stream.Position()));
-  }
-  char buffer[1 << 16];
-  for (;;) {
-    const std::uint32_t n = stream.Read(buffer, sizeof buffer);
-    if (n == 0) break;
-    bytes.append(buffer, n);
-  }
-  return bytes;
-}
-
 // Runs `body`, turning what it throws into a result code and the report's sentence.
 template <typename Body>
 HResult Guarded(CXliffReport& report, const std::string& failure, Body&& body) {
@@ -155,23 +140,13 @@ HResult ConvertFromXliff(const CEndpoint& source, const CEndpoint& ttx,
                          const CXliffReadOptions& options, CXliffReport& report) {
   report = CXliffReport();
   return Guarded(report, options.name + " could not be merged", [&] {
-    std::vector<std::uint8_t> bytes;
-    {
-      std::string xml = ReadAll(*Open(source, true));
-      xliff::CMergeResult merged = xliff::MergeXliff(xml, options);
-      xml = std::string();
-      report.warnings = std::move(merged.warnings);
-      report.units = merged.units_;
-      report.translated = merged.translated;
-      bytes.resize(merged.units.size() * 2);
-      for (std::size_t i = 0; i < merged.units.size(); ++i) {
-        bytes[2 * i] = static_cast<std::uint8_t>(merged.units[i] & 0xFF);
-        bytes[2 * i + 1] = static_cast<std::uint8_t>(merged.units[i] >> 8);
-      }
-    }
+    xliff::CMergeResult merged = xliff::MergeXliff(*Open(source, true), options);
+    report.warnings = std::move(merged.warnings);
+    report.units = merged.units_;
+    report.translated = merged.translated;
     CTagvertConverter converter;
     const HResult hr = converter.ConvertFromIF(
-        CEndpoint::Stream(std::make_shared<CMemoryStream>(std::move(bytes))), ttx);
+        CEndpoint::Stream(std::make_shared<xliff::CMergedIfStream>(std::move(merged))), ttx);
     if (Failed(hr)) throw CHResultError(hr);
     if (converter.State() == kStateStopped) throw CHResultError(kEAbort);
   });

@@ -60,16 +60,39 @@ struct CXliffError {
   std::string message;
 };
 
-/// The merge's result: the IF to convert back, and what was said.
+/// The merge's result: the IF to convert back (the skeleton's IF outside the units, and each
+/// unit's IF in its place), and what was said.
 struct CMergeResult {
-  std::u16string units;
+  std::u16string raw;                   ///< the IF outside the units
+  std::vector<std::size_t> cuts;        ///< where each unit stands in `raw`
+  std::vector<std::u16string> targets;  ///< each unit's IF
   std::vector<std::string> warnings;
   std::size_t units_ = 0;
   std::size_t translated = 0;
+  /// The whole IF.
+  std::u16string Joined() const;
 };
 
-/// Reads an XLIFF written by WriteXliff (`xml`, any encoding expat reads) and builds the IF of
-/// its targets. Throws CXliffError for a refused XLIFF or, when strict, tag damage.
-CMergeResult MergeXliff(std::string_view xml, const CXliffReadOptions& options);
+/// Reads an XLIFF written by WriteXliff (any encoding expat reads) and builds the IF of its
+/// targets; `source`, when given, receives the IF of the sources (the document's IF). Throws
+/// CXliffError for a refused XLIFF or, when strict, tag damage; the stream's failures pass.
+CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
+                        std::u16string* source = nullptr);
+
+/// The merged IF as UTF-16 little-endian bytes, read without joining it first.
+class CMergedIfStream : public IByteStream {
+ public:
+  explicit CMergedIfStream(CMergeResult merged) : m_merged(std::move(merged)) {}
+  std::uint32_t Read(void* buffer, std::uint32_t size) override;
+  std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
+  std::uint64_t Position() override { return m_position; }
+  bool Size(std::uint64_t& size) override;
+
+ private:
+  CMergeResult m_merged;
+  std::size_t m_part = 0;    ///< even: a stretch of `raw`; odd: a unit
+  std::size_t m_offset = 0;  ///< bytes of the part already read
+  std::uint64_t m_position = 0;
+};
 
 }  // namespace tagvert::xliff

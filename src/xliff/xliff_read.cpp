@@ -4,6 +4,7 @@
 #include <expat.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -54,8 +55,9 @@ struct CSide {
 struct CUnit {
   std::vector<std::u16string> codes;  ///< the IF of each code, in source order
   bool seen = false;
-  std::u16string target;  ///< the IF that takes the unit's place
-  std::u16string source;  ///< the IF of its source (for the fingerprint)
+  std::u16string target;        ///< the IF that takes the unit's place
+  std::u16string source;        ///< the IF of its source (for the fingerprint)
+  bool sourceIsTarget = false;  ///< untranslated: `target` is the source
 };
 
 std::string Position(XML_Parser parser) {
@@ -109,9 +111,10 @@ class CMerge {
 
   /// After the whole XLIFF: checks that every unit came and that the sources rebuild the
   /// document's IF, and gives the merged IF.
-  void Finish(CMergeResult& result) {
+  void Finish(CMergeResult& result, std::u16string* source) {
     if (!m_skeletonDone) {
-      Fail("the XLIFF holds no tagvert skeleton (it was not written by 'tagvert to-xliff')", m_endPosition);
+      Fail("the XLIFF holds no tagvert skeleton (it was not written by 'tagvert to-xliff')",
+           m_endPosition);
     }
     for (std::size_t i = 0; i < m_units.size(); ++i) {
       if (!m_units[i].seen) {
@@ -119,22 +122,21 @@ class CMerge {
       }
     }
     CFingerprint fingerprint;
-    std::size_t total = m_raw.size();
-    for (const CUnit& unit : m_units) {
-      total += unit.target.size();
-    }
-    result.units.reserve(total);
     std::size_t at = 0;
     for (std::size_t i = 0; i < m_units.size(); ++i) {
+      const CUnit& unit = m_units[i];
       const std::u16string_view raw = std::u16string_view(m_raw).substr(at, m_rawCuts[i] - at);
+      const std::u16string& unitSource = unit.sourceIsTarget ? unit.target : unit.source;
       fingerprint.Add(raw);
-      fingerprint.Add(m_units[i].source);
-      result.units += raw;
-      result.units += m_units[i].target;
+      fingerprint.Add(unitSource);
+      if (source != nullptr) {
+        *source += raw;
+        *source += unitSource;
+      }
       at = m_rawCuts[i];
     }
     fingerprint.Add(std::u16string_view(m_raw).substr(at));
-    result.units += std::u16string_view(m_raw).substr(at);
+    if (source != nullptr) *source += std::u16string_view(m_raw).substr(at);
     if (fingerprint.Value() != m_fingerprint) {
       Fail(
           "the units do not rebuild the document the skeleton was made from (units from "
@@ -154,6 +156,12 @@ class CMerge {
       result.warnings.push_back(m_options.name + ": " + note + ".");
     result.units_ = m_units.size();
     result.translated = m_translated;
+    result.raw = std::move(m_raw);
+    result.cuts = std::move(m_rawCuts);
+    result.targets.reserve(m_units.size());
+    for (CUnit& unit : m_units)
+      result.targets.push_back(std::move(unit.target));
+    m_units.clear();
   }
 
   void SetEndPosition() { m_endPosition = Position(m_parser); }
@@ -287,14 +295,16 @@ class CMerge {
       const std::size_t bar = full.rfind(kNsSeparator);
       const std::string_view local = bar == std::string_view::npos ? full : full.substr(bar + 1);
       if (local == "xliff") {
-        Fail("the XLIFF is of version '" + v + "' (or in another namespace); tagvert reads 1.2 and 2.0");
+        Fail("the XLIFF is of version '" + v +
+             "' (or in another namespace); tagvert reads 1.2 and 2.0");
       }
       Fail("the file is not XLIFF (its root element is <" + std::string(local) + ">)");
     }
   }
 
   void BeginUnit(const XML_Char** attributes) {
-    if (!m_skeletonDone) Fail("the XLIFF has no skeleton before its units (it was not written by 'tagvert to-xliff')");
+    if (!m_skeletonDone)
+      Fail("the XLIFF has no skeleton before its units (it was not written by 'tagvert to-xliff')");
     const char* id = Attribute(attributes, "id");
     const std::string text = id ? id : "";
     std::size_t number = 0;
@@ -407,13 +417,38 @@ class CMerge {
   void Text(std::string_view text) {
     if (m_ignoreDepth != 0) return;
     if (m_inSkeleton) {
-      std::u16string units;
-      AppendUtf16(units, text);
-      for (const char16_t u : units)
-        Skeleton(u);
+      SkeletonText(text);
       return;
     }
     if (m_side != nullptr && m_codeDepth == 0) AppendUtf16(m_side->text, text);
+  }
+
+  // The skeleton's text: runs between escapes go in bulk where they belong.
+  void SkeletonText(std::string_view text) {
+    m_buffer.clear();
+    AppendUtf16(m_buffer, text);
+    std::u16string_view rest = m_buffer;
+    while (!rest.empty()) {
+      if (!m_headerDone || m_escape != EscapeState::None) {
+        Skeleton(rest.front());
+        rest.remove_prefix(1);
+        continue;
+      }
+      const std::size_t run = std::min(rest.find(kEscape), rest.size());
+      if (run > 0) {
+        if (!m_unitOpen) {
+          m_raw += rest.substr(0, run);
+        } else {
+          if (m_units.back().codes.empty()) Damaged();
+          m_units.back().codes.back() += rest.substr(0, run);
+        }
+        rest.remove_prefix(run);
+      }
+      if (!rest.empty()) {
+        m_escape = EscapeState::After;
+        rest.remove_prefix(1);
+      }
+    }
   }
 
   // The skeleton, one unit at a time (escapes may be cut between calls).
@@ -538,11 +573,12 @@ class CMerge {
              m_unitSource.codes[i].element + " id=\"" + m_unitSource.codes[i].id + "\">");
       }
     }
-    unit.source = Build(m_unitSource, unit, nullptr, where);
     const bool translated = m_anyTarget && !(m_unitTarget == m_unitSource);
     if (!translated) {
-      unit.target = unit.source;
+      unit.target = Build(m_unitSource, unit, nullptr, where);
+      unit.sourceIsTarget = true;
     } else {
+      unit.source = Build(m_unitSource, unit, nullptr, where);
       ++m_translated;
       unit.target = Build(m_unitTarget, unit, &byKey, where);
     }
@@ -712,6 +748,7 @@ class CMerge {
   char16_t m_hexValue = 0;
   std::size_t m_number = 0;
   bool m_unitOpen = false;
+  std::u16string m_buffer;             ///< a piece of the skeleton's text as units
   std::u16string m_raw;                ///< the IF outside the units
   std::vector<std::size_t> m_rawCuts;  ///< where each unit stands in m_raw
   std::vector<CUnit> m_units;
@@ -734,7 +771,8 @@ class CMerge {
 
 }  // namespace
 
-CMergeResult MergeXliff(std::string_view xml, const CXliffReadOptions& options) {
+CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
+                        std::u16string* source) {
   XML_Parser parser = XML_ParserCreateNS(nullptr, kNsSeparator);
   if (parser == nullptr) throw std::bad_alloc();
   struct CFree {
@@ -745,24 +783,90 @@ CMergeResult MergeXliff(std::string_view xml, const CXliffReadOptions& options) 
   XML_SetUserData(parser, &merge);
   XML_SetElementHandler(parser, &CMerge::OnStart, &CMerge::OnEnd);
   XML_SetCharacterDataHandler(parser, &CMerge::OnText);
-  // Pieces of at most 1 GiB, so that the length fits expat's int.
-  constexpr std::size_t kPiece = std::size_t{1} << 30;
-  std::size_t at = 0;
-  do {
-    const std::size_t size = std::min(kPiece, xml.size() - at);
-    const bool last = at + size == xml.size();
-    if (XML_Parse(parser, xml.data() + at, static_cast<int>(size), last) != XML_STATUS_OK) {
+  // The XLIFF is read in pieces, so that only what the merge keeps stays in memory.
+  constexpr int kPiece = 1 << 20;
+  for (;;) {
+    void* buffer = XML_GetBuffer(parser, kPiece);
+    if (buffer == nullptr) throw std::bad_alloc();
+    const std::uint32_t read = xml.Read(buffer, kPiece);
+    if (XML_ParseBuffer(parser, static_cast<int>(read), read == 0) != XML_STATUS_OK) {
       if (!merge.Error().empty()) throw CXliffError{merge.ErrorCode(), merge.Error()};
       throw CXliffError{kEXliffRefused, options.name + ", " + Position(parser) +
                                             ": the XLIFF is not well-formed XML (" +
                                             XML_ErrorString(XML_GetErrorCode(parser)) + ")."};
     }
-    at += size;
-  } while (at < xml.size());
+    if (read == 0) break;
+  }
   merge.SetEndPosition();
   CMergeResult result;
-  merge.Finish(result);
+  merge.Finish(result, source);
   return result;
+}
+
+std::u16string CMergeResult::Joined() const {
+  std::u16string units;
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    units.append(raw, at, cuts[i] - at);
+    units += targets[i];
+    at = cuts[i];
+  }
+  units.append(raw, at);
+  return units;
+}
+
+std::uint32_t CMergedIfStream::Read(void* buffer, std::uint32_t size) {
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  std::uint32_t done = 0;
+  while (done < size) {
+    // The current part: a stretch of the skeleton (even parts) or a unit (odd parts).
+    const std::size_t n = m_merged.targets.size();
+    if (m_part > 2 * n) break;
+    std::u16string_view part;
+    if (m_part % 2 == 1) {
+      part = m_merged.targets[m_part / 2];
+    } else {
+      const std::size_t begin = m_part == 0 ? 0 : m_merged.cuts[m_part / 2 - 1];
+      const std::size_t end = m_part / 2 < n ? m_merged.cuts[m_part / 2] : m_merged.raw.size();
+      part = std::u16string_view(m_merged.raw).substr(begin, end - begin);
+    }
+    const std::size_t bytes = part.size() * 2;
+    if (m_offset >= bytes) {
+      ++m_part;
+      m_offset = 0;
+      continue;
+    }
+    while (done < size && m_offset < bytes) {
+      if (m_offset % 2 == 0 && size - done >= 2) {
+        // Whole units at a time.
+        const std::size_t units = std::min<std::size_t>((size - done) / 2, (bytes - m_offset) / 2);
+        const char16_t* from = part.data() + m_offset / 2;
+        if constexpr (std::endian::native == std::endian::little) {
+          std::memcpy(out + done, from, units * 2);
+        } else {
+          for (std::size_t k = 0; k < units; ++k) {
+            out[done + 2 * k] = static_cast<std::uint8_t>(from[k] & 0xFF);
+            out[done + 2 * k + 1] = static_cast<std::uint8_t>(from[k] >> 8);
+          }
+        }
+        done += static_cast<std::uint32_t>(units * 2);
+        m_offset += units * 2;
+        continue;
+      }
+      const char16_t unit = part[m_offset / 2];
+      out[done++] = static_cast<std::uint8_t>(m_offset % 2 == 0 ? unit & 0xFF : unit >> 8);
+      ++m_offset;
+    }
+  }
+  m_position += done;
+  return done;
+}
+
+bool CMergedIfStream::Size(std::uint64_t& size) {
+  size = m_merged.raw.size() * 2;
+  for (const std::u16string& target : m_merged.targets)
+    size += target.size() * 2;
+  return true;
 }
 
 }  // namespace tagvert::xliff

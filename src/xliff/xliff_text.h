@@ -49,6 +49,19 @@ inline void AppendUtf8(std::string& out, char32_t c) {
 template <typename Other>
 void AppendXml(std::string& out, std::u16string_view s, bool attribute, Other&& other) {
   for (std::size_t i = 0; i < s.size(); ++i) {
+    // A run of ASCII that needs no reference, in one append.
+    std::size_t run = i;
+    while (run < s.size() && s[run] >= 0x20 && s[run] < 0x7F && s[run] != u'&' && s[run] != u'<' &&
+           s[run] != u'>' && s[run] != u'"')
+      ++run;
+    if (run > i) {
+      const std::size_t at = out.size();
+      out.resize(at + run - i);
+      for (std::size_t k = i; k < run; ++k)
+        out[at + k - i] = static_cast<char>(s[k]);
+      i = run;
+      if (i == s.size()) break;
+    }
     const char16_t u = s[i];
     if (u >= 0x20 && u < 0x80) {
       switch (u) {
@@ -104,6 +117,18 @@ inline std::string Hex4(char16_t u) {
 /// UTF-8 (as expat gives it) to UTF-16 units, appended.
 inline void AppendUtf16(std::u16string& out, std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
+    // A run of ASCII in one append.
+    std::size_t run = i;
+    while (run < s.size() && static_cast<unsigned char>(s[run]) < 0x80)
+      ++run;
+    if (run > i) {
+      const std::size_t at = out.size();
+      out.resize(at + run - i);
+      for (std::size_t k = i; k < run; ++k)
+        out[at + k - i] = static_cast<char16_t>(s[k]);
+      i = run;
+      if (i == s.size()) break;
+    }
     const auto b = static_cast<unsigned char>(s[i]);
     char32_t c;
     std::size_t n;

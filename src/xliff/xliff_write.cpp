@@ -44,16 +44,42 @@ void AppendSkeletonEscape(std::string& out, char16_t unit) {
   out += Hex4(unit);
 }
 
-// IF units into the skeleton.
+// IF units into the skeleton, which is one CDATA section: units go as they are (UTF-8) but for
+// the escape unit itself, the units XML cannot carry, the carriage return (which a parser would
+// turn into a line feed) and the '>' that would end the section after "]]".
 void AppendSkeleton(std::string& out, std::u16string_view units) {
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    if (units[i] != kEscape) continue;
-    AppendXml(out, units.substr(start, i - start), false, &AppendSkeletonEscape);
-    AppendSkeletonEscape(out, kEscape);
-    start = i + 1;
+  const std::size_t size = units.size();
+  for (std::size_t i = 0; i < size;) {
+    // A run of plain ASCII, the bulk of any markup, in one append.
+    std::size_t run = i;
+    while (run < size && units[run] >= 0x20 && units[run] < 0x7F && units[run] != u'>')
+      ++run;
+    if (run > i) {
+      const std::size_t at = out.size();
+      out.resize(at + run - i);
+      for (std::size_t k = i; k < run; ++k)
+        out[at + k - i] = static_cast<char>(units[k]);
+      i = run;
+      if (i == size) break;
+    }
+    const char16_t u = units[i];
+    if (u == u'>') {
+      if (out.size() >= 2 && out[out.size() - 1] == ']' && out[out.size() - 2] == ']') {
+        AppendSkeletonEscape(out, u);
+      } else {
+        out += '>';
+      }
+    } else if (u == kEscape || u == 0x0D || !XmlCarries(units, i)) {
+      AppendSkeletonEscape(out, u);
+    } else if (u >= 0xD800 && u <= 0xDBFF) {
+      AppendUtf8(out,
+                 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+      ++i;
+    } else {
+      AppendUtf8(out, u);
+    }
+    ++i;
   }
-  AppendXml(out, units.substr(start), false, &AppendSkeletonEscape);
 }
 
 // A unit XML cannot carry, shown to the translator (1.2 code content, 2.0 attributes).
@@ -113,10 +139,10 @@ class CWriter {
       out += "<xliff xmlns=\"urn:oasis:names:tc:xliff:document:2.0\" version=\"2.0\" srcLang=\"" +
              m_header.sourceLanguage + "\"";
       if (!m_header.targetLanguage.empty()) out += " trgLang=\"" + m_header.targetLanguage + "\"";
-      out += ">\n<file id=\"f1\" original=\"" + original + "\">\n<skeleton>";
+      out += ">\n<file id=\"f1\" original=\"" + original + "\">\n<skeleton><![CDATA[";
       out += line;
       out += m_skeleton;
-      out += "</skeleton>\n";
+      out += "]]></skeleton>\n";
       out += m_body;
       out += "</file>\n</xliff>\n";
     } else {
@@ -128,11 +154,11 @@ class CWriter {
         out += " target-language=\"" + m_header.targetLanguage + "\"";
       out +=
           " tool-id=\"tagvert\">\n<header>\n<skl><internal-file "
-          "form=\"application/x-tagvert-if-skeleton\">";
+          "form=\"application/x-tagvert-if-skeleton\"><![CDATA[";
       out += line;
       out += m_skeleton;
       out +=
-          "</internal-file></skl>\n<tool tool-id=\"tagvert\" "
+          "]]></internal-file></skl>\n<tool tool-id=\"tagvert\" "
           "tool-name=\"tagvert\"/>\n</header>\n<body>\n";
       out += m_body;
       out += "</body>\n</file>\n</xliff>\n";

@@ -1,0 +1,250 @@
+// Tagvert: the XLIFF bridge: untouched XLIFF merges to the bytes of the IF round trip, tag
+// damage is named, XLIFF from elsewhere is refused.
+// SPDX-License-Identifier: Apache-2.0
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "frame/ttx_converter.h"
+#include "storage/language_table.h"
+#include "storage/memory_stream.h"
+#include "tagvert/xliff.h"
+#include "xliff/xliff_bridge.h"
+
+namespace tagvert {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+Bytes Convert(bool toIF, const Bytes& input, std::int32_t direction) {
+  CTagvertConverter converter;
+  converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(direction));
+  auto out = std::make_shared<CMemoryStream>();
+  const CEndpoint source = CEndpoint::Stream(std::make_shared<CMemoryStream>(input));
+  EXPECT_EQ(toIF ? converter.ConvertToIF(source, CEndpoint::Stream(out))
+                 : converter.ConvertFromIF(source, CEndpoint::Stream(out)),
+            kSOk);
+  return out->Bytes();
+}
+
+// The Direction that to-if chooses: the document's target language when the table has it.
+std::int32_t DocumentDirection(const Bytes& ttx) {
+  const Bytes ifBytes = Convert(true, ttx, 0);
+  std::u16string units(ifBytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i)
+    units[i] = static_cast<char16_t>(ifBytes[2 * i] | (ifBytes[2 * i + 1] << 8));
+  std::u16string source, target;
+  xliff::FrontMatterLanguages(units, source, target);
+  const auto code = LanguageCodeOfTag(target);
+  return code ? static_cast<std::int32_t>(static_cast<std::uint32_t>(*code) << 16) : 0;
+}
+
+std::string ToXliff(const Bytes& ttx, XliffVersion version, std::int32_t direction,
+                    bool copySource = false) {
+  CXliffWriteOptions options;
+  options.version = version;
+  options.direction = direction;
+  options.copySource = copySource;
+  auto out = std::make_shared<CMemoryStream>();
+  CXliffReport report;
+  EXPECT_EQ(ConvertToXliff(CEndpoint::Stream(std::make_shared<CMemoryStream>(ttx)),
+                           CEndpoint::Stream(out), options, report),
+            kSOk)
+      << report.error;
+  return std::string(out->Bytes().begin(), out->Bytes().end());
+}
+
+struct CMerged {
+  HResult hr;
+  Bytes ttx;
+  CXliffReport report;
+};
+
+CMerged FromXliff(const std::string& xml, bool strict = false) {
+  CXliffReadOptions options;
+  options.strict = strict;
+  options.name = "'t.xlf'";
+  auto out = std::make_shared<CMemoryStream>();
+  CMerged merged;
+  merged.hr =
+      ConvertFromXliff(CEndpoint::Stream(std::make_shared<CMemoryStream>(xml.data(), xml.size())),
+                       CEndpoint::Stream(out), options, merged.report);
+  merged.ttx = out->Bytes();
+  return merged;
+}
+
+// Untouched XLIFF, and XLIFF whose targets copy their sources, give the bytes of TTX -> IF ->
+// TTX, for every real and test document, in both versions.
+TEST(XliffTest, UntouchedMergeIsTheIfRoundTrip) {
+  std::vector<std::filesystem::path> documents;
+  for (const char* folder :
+       {TAGVERT_SAMPLES_DIR, TAGVERT_TEST_DATA_DIR "/roundtrip", TAGVERT_TEST_DATA_DIR "/golden"}) {
+    if (!std::filesystem::is_directory(folder)) continue;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+      if (entry.path().extension() == ".ttx") documents.push_back(entry.path());
+    }
+  }
+  ASSERT_GE(documents.size(), 6u);
+  for (const auto& path : documents) {
+    const Bytes ttx = ReadFile(path);
+    const std::int32_t direction = DocumentDirection(ttx);
+    const Bytes expected = Convert(false, Convert(true, ttx, direction), direction);
+    for (const XliffVersion version : {XliffVersion::V1_2, XliffVersion::V2_0}) {
+      for (const bool copySource : {false, true}) {
+        const CMerged merged = FromXliff(ToXliff(ttx, version, direction, copySource), true);
+        EXPECT_EQ(merged.hr, kSOk) << path << merged.report.error;
+        EXPECT_TRUE(merged.ttx == expected)
+            << path << (version == XliffVersion::V1_2 ? " 1.2" : " 2.0") << " copy " << copySource;
+      }
+    }
+  }
+}
+
+// A paragraph with nested pairs and a placeholder, and a second one of text alone.
+const char kDocument[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><TRADOStag Version=\"2.0\"><FrontMatter>"
+    "<UserSettings SourceLanguage=\"EN-US\" TargetLanguage=\"DE-DE\"/></FrontMatter><Body><Raw>"
+    "<ut Type=\"start\" Style=\"external\" DisplayText=\"p\">&lt;p&gt;</ut>Hello <df "
+    "Bold=\"on\">bold <df Italic=\"on\">both</df></df> and<ut DisplayText=\"br\">&lt;br/&gt;</ut> "
+    "more.<ut Type=\"end\" Style=\"external\" DisplayText=\"p\">&lt;/p&gt;</ut><ut Type=\"start\" "
+    "Style=\"external\" DisplayText=\"p\">&lt;p&gt;</ut>Second.<ut Type=\"end\" "
+    "Style=\"external\" DisplayText=\"p\">&lt;/p&gt;</ut></Raw></Body></TRADOStag>";
+
+Bytes Document() {
+  return Bytes(std::begin(kDocument), std::end(kDocument) - 1);
+}
+
+// `xml` with the first `from` replaced by `to`.
+std::string Replaced(std::string xml, const std::string& from, const std::string& to) {
+  const std::size_t at = xml.find(from);
+  EXPECT_NE(at, std::string::npos) << from;
+  if (at != std::string::npos) xml.replace(at, from.size(), to);
+  return xml;
+}
+
+// The source of unit 1 in each version's copy, and its pieces.
+const char kSource12[] =
+    "Hello <bpt id=\"1\">&lt;df Bold=\"on\"&gt;</bpt>bold <bpt id=\"2\">&lt;df "
+    "Italic=\"on\"&gt;</bpt>both<ept id=\"2\">&lt;/df&gt;</ept><ept id=\"1\">&lt;/df&gt;</ept> "
+    "and<ph id=\"3\">&lt;ut DisplayText=\"br\"&gt;&amp;lt;br/&amp;gt;&lt;/ut&gt;</ph> more.";
+
+TEST(XliffTest, TargetsReplaceTextAndDamageIsNamed) {
+  const std::string b1 = "<bpt id=\"1\">&lt;df Bold=\"on\"&gt;</bpt>";
+  const std::string b2 = "<bpt id=\"2\">&lt;df Italic=\"on\"&gt;</bpt>";
+  const std::string e2 = "<ept id=\"2\">&lt;/df&gt;</ept>";
+  const std::string e1 = "<ept id=\"1\">&lt;/df&gt;</ept>";
+  const std::string ph =
+      "<ph id=\"3\">&lt;ut DisplayText=\"br\"&gt;&amp;lt;br/&amp;gt;&lt;/ut&gt;</ph>";
+  struct CCase {
+    const char* what;
+    std::string target;  // unit 1's target
+    const char* damage;  // what the warning says; nullptr for none
+    const char* text;    // the merged TTX holds this
+  };
+  const CCase cases[] = {
+      {"codes moved", "Hallo " + ph + b1 + "fett " + b2 + "beides" + e2 + e1 + " mehr.", nullptr,
+       "Hallo <ut DisplayText=\"br\">&lt;br/&gt;</ut><df Bold=\"on\">fett <df Italic=\"on\">"
+       "beides</df></df> mehr."},
+      {"standalone dropped", "Hallo " + b1 + "fett " + b2 + "beides" + e2 + e1 + " mehr.",
+       "was dropped", "</df></df> mehr."},
+      {"missing", "Hallo " + b1 + "fett " + b2 + "beides" + e1 + ph + " mehr.",
+       "unit 1: code <ept id=\"2\"> (</df>) is missing",
+       "beides</df><ut DisplayText=\"br\">"
+       "&lt;br/&gt;</ut> mehr.</df>"},
+      {"doubled", "Hallo " + b1 + "fett " + b2 + "beides" + e2 + e2 + e1 + ph + " mehr.",
+       "unit 1: code <ept id=\"2\"> (</df>) is doubled", "beides</df></df><ut"},
+      {"unknown", "Hallo " + b1 + "<ph id=\"9\">?</ph>fett " + b2 + "beides" + e2 + e1 + ph,
+       "unit 1: code <ph id=\"9\"> is unknown", "Hallo <df Bold=\"on\">fett"},
+      {"end before start", "Hallo " + e1 + "fett " + b2 + "beides" + e2 + b1 + ph,
+       "unit 1: code <ept id=\"1\"> (</df>) comes before its start", "Hallo </df>fett"},
+      {"crossed", "Hallo " + b1 + "fett " + b2 + "beides" + e1 + e2 + ph,
+       "(<df Bold=\"on\">) and its end no longer nest", "beides</df></df>"},
+  };
+  const std::string xliff = ToXliff(Document(), XliffVersion::V1_2, 0x00070000, true);
+  for (const CCase& c : cases) {
+    const std::string edited = Replaced(xliff, std::string("<target>") + kSource12 + "</target>",
+                                        "<target>" + c.target + "</target>");
+    const CMerged merged = FromXliff(edited);
+    ASSERT_EQ(merged.hr, kSOk) << c.what << merged.report.error;
+    const std::string ttx(merged.ttx.begin(), merged.ttx.end());
+    EXPECT_NE(ttx.find(c.text), std::string::npos) << c.what << "\n" << ttx;
+    std::string said;
+    for (const std::string& warning : merged.report.warnings)
+      said += warning + "\n";
+    if (c.damage == nullptr) {
+      EXPECT_EQ(said, "") << c.what;
+    } else {
+      EXPECT_NE(said.find(c.damage), std::string::npos) << c.what << ": " << said;
+    }
+    // Strict: damage is an error without output; a dropped standalone code stays a warning.
+    const bool damage = c.damage != nullptr && std::string(c.damage) != "was dropped";
+    const CMerged strict = FromXliff(edited, true);
+    EXPECT_EQ(strict.hr, damage ? kEXliffTagDamage : kSOk) << c.what;
+    EXPECT_EQ(strict.ttx.empty(), damage) << c.what;
+  }
+}
+
+// 2.0: pairs come as <pc>; targets with annotations inside them merge.
+TEST(XliffTest, Version2TargetsMerge) {
+  std::string xliff = ToXliff(Document(), XliffVersion::V2_0, 0x00070000);
+  const std::size_t begin = xliff.find("<source>Hello");
+  const std::size_t end = xliff.find("</source>", begin) + 9;
+  std::string target = Replaced(xliff.substr(begin, end - begin), ">both</pc>",
+                                "><mrk id=\"m1\" translate=\"no\">beides</mrk></pc>");
+  target = Replaced(Replaced(target, "<source>", "<target>"), "</source>", "</target>");
+  xliff.insert(end, target);
+  const std::string second = "<source>Second.</source>";
+  const CMerged merged = FromXliff(Replaced(xliff, second, second + "<target>Zweiter.</target>"));
+  ASSERT_EQ(merged.hr, kSOk) << merged.report.error;
+  EXPECT_EQ(merged.report.translated, 2u);
+  const std::string ttx(merged.ttx.begin(), merged.ttx.end());
+  for (const char* text : {"<df Italic=\"on\">beides</df>", "&lt;p&gt;</ut>Zweiter.<ut"})
+    EXPECT_NE(ttx.find(text), std::string::npos) << ttx;
+}
+
+TEST(XliffTest, RefusesXliffFromElsewhere) {
+  const std::string xliff = ToXliff(Document(), XliffVersion::V1_2, 0x00070000);
+  const std::string other = ToXliff(Document(), XliffVersion::V2_0, 0x00070000);
+  const std::size_t skeleton = xliff.find("<skl>");
+  const std::size_t skeletonEnd = xliff.find("</skl>") + 6;
+  struct CCase {
+    std::string xml;
+    const char* says;
+  };
+  const CCase cases[] = {
+      {xliff.substr(0, xliff.size() - 20), "the XLIFF is not well-formed XML"},
+      {Replaced(xliff, "version=\"1.2\"", "version=\"1.1\""),
+       "line 2, column 1: the XLIFF is of version '1.1'"},
+      {Replaced(other, "version=\"2.0\"", "version=\"2.1\""), "the XLIFF is of version '2.1'"},
+      {xliff.substr(0, skeleton) + xliff.substr(skeletonEnd), "no skeleton before its units"},
+      {Replaced(xliff, "trans-unit id=\"2\"", "trans-unit id=\"3\""), "unit id '3' is unknown"},
+      {Replaced(xliff, "trans-unit id=\"2\"", "trans-unit id=\"1\""), "unit id '1' is doubled"},
+      {Replaced(xliff, "Second.", "Third."),
+       "do not rebuild the document the skeleton was made from"},
+      {Replaced(xliff, "<bpt id=\"1\">", "<bpt id=\"1\"><sub>x</sub>"), nullptr},
+      {Replaced(xliff, "tagvert-if-skeleton-1 ", "tagvert-if-skeleton-9 "),
+       "the skeleton was not written by tagvert"},
+      {"<?xml version=\"1.0\"?><root/>", "the file is not XLIFF (its root element is <root>)"},
+  };
+  for (const CCase& c : cases) {
+    const CMerged merged = FromXliff(c.xml);
+    if (c.says == nullptr) {
+      EXPECT_EQ(merged.hr, kSOk) << merged.report.error;
+      continue;
+    }
+    EXPECT_EQ(merged.hr, kEXliffRefused) << c.says;
+    EXPECT_TRUE(merged.ttx.empty()) << c.says;
+    EXPECT_TRUE(merged.report.error.starts_with("'t.xlf', line ")) << merged.report.error;
+    EXPECT_NE(merged.report.error.find(c.says), std::string::npos) << merged.report.error;
+  }
+}
+
+}  // namespace
+}  // namespace tagvert
