@@ -19,8 +19,8 @@ python=/usr/bin/python3 # Debian's own: translate-toolkit is installed for it
 fail() { echo "FAIL: $*" >&2; failed=$((failed + 1)); }
 failed=0 passed=0
 
-rm -rf "$work/$mode" && mkdir -p "$work/$mode/docs"
 w=$work/$mode
+rm -rf "${w:?}" && mkdir -p "$w/docs"
 for f in "$samples"/*/*.ttx "$source"/tests/data/*/*.ttx "$source"/examples/*.ttx; do
   [ -f "$f" ] || continue
   n="$w/docs/$(basename "$(dirname "$f")")_$(basename "$f" .ttx)"
