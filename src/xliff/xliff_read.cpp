@@ -216,7 +216,7 @@ class CMerge {
       Inline(local, attributes);
       return;
     }
-    const std::string_view parent = m_stack.empty() ? std::string_view() : m_stack.back();
+    const std::string parent = m_stack.empty() ? std::string() : m_stack.back();
     m_stack.emplace_back(local);
     if (local == "file") {
       if (++m_files > 1) Fail("the XLIFF holds more than one file; tagvert writes one");

@@ -2,7 +2,7 @@
 # Tagvert: runs one fuzz target of the `fuzz` preset for a while, one process, from seeds made of
 # the test documents (and the real documents beside the repository, when present).
 # Usage: tests/fuzz/run.sh TARGET SECONDS [extra libFuzzer options...]
-#   TARGET: tag_reader, if_reader, transml or pipeline
+#   TARGET: tag_reader, if_reader, transml, pipeline or xliff_reader
 # The corpus grows in build/fuzz/corpus/TARGET; a failing input is saved in build/fuzz/findings.
 set -eu
 cd "$(dirname "$0")/../.."
@@ -43,6 +43,17 @@ case "$target" in
     ;;
   transml)
     seed src/rules/ttx_rules.transml
+    ;;
+  xliff_reader)
+    # The XLIFF of every test document in both versions, made by the release build.
+    if [ -x build/release/tagvert ]; then
+      for ttx in tests/data/roundtrip/*.ttx; do
+        for v in 1.2 2.0; do
+          build/release/tagvert to-xliff "$ttx" --xliff $v --copy-source --quiet \
+            -o "$corpus/seed-$(basename "$ttx")-$v.xlf" || true
+        done
+      done
+    fi
     ;;
   *)
     echo "unknown target '$target'" >&2

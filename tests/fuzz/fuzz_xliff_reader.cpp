@@ -1,0 +1,60 @@
+// Tagvert: fuzz target: any bytes as an XLIFF to merge (strict). The merge never crashes; it
+// refuses with one sentence naming the XLIFF, or its IF holds the markup of the document the
+// skeleton was made from, every code once (moved, perhaps, within its unit; but for standalone
+// codes dropped with a warning), and the way back converts that IF.
+// SPDX-License-Identifier: Apache-2.0
+#include <algorithm>
+
+#include "frame/ttx_converter.h"
+#include "fuzz/fuzz_support.h"
+#include "ifcodec/if_tokens.h"
+#include "xliff/xliff_bridge.h"
+
+namespace {
+
+using namespace tagvert;
+
+// The tokens of an IF that are not text to translate, sorted (codes may move within a unit).
+std::vector<std::u16string> Markup(const std::u16string& units) {
+  std::vector<std::u16string> markup;
+  CIfTokenReader reader;
+  std::u16string_view rest = units;
+  while (true) {
+    const std::size_t before = rest.size();
+    const CIfToken* token = reader.Next(rest);
+    if (token == nullptr) break;
+    if (token->kind != IfTokenKind::Text) {
+      markup.emplace_back(
+          std::u16string_view(units).substr(units.size() - before, before - rest.size()));
+    }
+  }
+  std::sort(markup.begin(), markup.end());
+  return markup;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  CMemoryStream xml(data, size);
+  CXliffReadOptions options;
+  options.strict = true;
+  options.name = "'fuzz.xlf'";
+  std::u16string source;
+  xliff::CMergeResult merged;
+  try {
+    merged = xliff::MergeXliff(xml, options, &source);
+  } catch (const xliff::CXliffError& e) {
+    TAGVERT_FUZZ_CHECK(e.message.starts_with("'fuzz.xlf'") && e.message.ends_with("."));
+    TAGVERT_FUZZ_CHECK(e.code == kEXliffRefused || e.code == kEXliffTagDamage);
+    return 0;
+  }
+  const std::u16string units = merged.Joined();
+  if (merged.warnings.empty()) TAGVERT_FUZZ_CHECK(Markup(units) == Markup(source));
+  CTagvertConverter converter;
+  auto target = std::make_shared<CMemoryStream>();
+  const HResult hr = converter.ConvertFromIF(
+      CEndpoint::Stream(std::make_shared<xliff::CMergedIfStream>(std::move(merged))),
+      CEndpoint::Stream(target));
+  TAGVERT_FUZZ_CHECK(hr == kSOk);
+  return 0;
+}
