@@ -143,7 +143,8 @@ class CWriter {
       out += line;
       out += m_skeleton;
       out += "]]></skeleton>\n";
-      out += m_body;
+      // A 2.0 file holds at least one unit or group: an empty group when there is no text.
+      out += m_body.empty() ? "<group id=\"g1\"/>\n" : m_body;
       out += "</file>\n</xliff>\n";
     } else {
       out +=
