@@ -80,11 +80,17 @@ function restore(original, written) {
   for (const name of fs.readdirSync(src).filter((n) => n.endsWith('.xlf')).sort()) {
     const original = fs.readFileSync(path.join(src, name), 'utf8');
     const doc = await xliff2js(original);
-    for (const units of Object.values(doc.resources))
+    const fill = (units) => {
       for (const unit of Object.values(units)) {
+        if (unit.groupUnits) {
+          fill(unit.groupUnits);
+          continue;
+        }
         unit.target = rewrite(unit.source, pseudoText);
         unit.source = rewrite(unit.source, (run) => run);
       }
+    };
+    Object.values(doc.resources).forEach(fill);
     // Without indentation: js2xliff would indent mixed content and so change the text.
     const written = await js2xliff(doc, { indent: '' });
     fs.writeFileSync(path.join(dst, name), restore(original, written));
