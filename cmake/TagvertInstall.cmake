@@ -69,6 +69,10 @@ if(TAGVERT_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+  # The XLIFF commands read XML with expat.
+  if(TARGET tagvert_xliff)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libexpat1")
+  endif()
 endif()
 include(CPack)
 

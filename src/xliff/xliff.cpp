@@ -69,6 +69,42 @@ void WriteAll(IByteStream& stream, const void* data, std::size_t size) {
   }
 }
 
+// The IF as the converter writes it (UTF-16 little-endian), collected as units.
+class CUnitsStream : public IByteStream {
+ public:
+  std::uint32_t Read(void*, std::uint32_t) override { return 0; }
+  std::uint32_t Write(const void* data, std::uint32_t size) override {
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    std::uint32_t i = 0;
+    if (m_half && i < size) {
+      units += static_cast<char16_t>(m_low | (bytes[i++] << 8));
+      m_half = false;
+    }
+    const std::size_t whole = (size - i) / 2;
+    const std::size_t at = units.size();
+    units.resize(at + whole);
+    for (std::size_t k = 0; k < whole; ++k, i += 2)
+      units[at + k] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    if (i < size) {
+      m_low = bytes[i];
+      m_half = true;
+    }
+    m_position += size;
+    return size;
+  }
+  std::uint64_t Position() override { return m_position; }
+  bool Size(std::uint64_t& size) override {
+    size = m_position;
+    return true;
+  }
+  std::u16string units;
+
+ private:
+  bool m_half = false;
+  std::uint8_t m_low = 0;
+  std::uint64_t m_position = 0;
+};
+
 // Runs `body`, turning what it throws into a result code and the report's sentence.
 template <typename Body>
 HResult Guarded(CXliffReport& report, const std::string& failure, Body&& body) {
@@ -101,19 +137,12 @@ HResult ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
     if (options.direction != 0) {
       converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(options.direction));
     }
-    auto memory = std::make_shared<CMemoryStream>();
+    auto memory = std::make_shared<CUnitsStream>();
     const HResult hr = converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(memory));
     if (Failed(hr)) throw CHResultError(hr);
     if (converter.State() == kStateStopped) throw CHResultError(kEAbort);
-    std::u16string units;
-    {
-      const std::vector<std::uint8_t>& bytes = memory->Bytes();
-      units.resize(bytes.size() / 2);
-      for (std::size_t i = 0; i < units.size(); ++i) {
-        units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-      }
-      memory.reset();
-    }
+    std::u16string units = std::move(memory->units);
+    memory.reset();
     std::u16string sourceLanguage, targetLanguage;
     xliff::FrontMatterLanguages(units, sourceLanguage, targetLanguage);
     const auto code =

@@ -1,6 +1,7 @@
 // Tagvert: the XLIFF writer: the IF cut into blocks, each block that holds text a unit whose
 // tags are inline codes, everything else the skeleton.
 // SPDX-License-Identifier: Apache-2.0
+#include <cstring>
 #include <unordered_map>
 #include <vector>
 
@@ -100,24 +101,18 @@ std::string IdText(std::uint32_t id) {
 
 class CWriter {
  public:
-  CWriter(std::u16string_view units, const CXliffHeader& header, const CXliffWriteOptions& options)
+  CWriter(std::u16string_view units, const CXliffHeader& header, const CXliffWriteOptions& options,
+          std::string& out)
       : m_if(units),
         m_header(header),
         m_options(options),
-        m_v2(options.version == XliffVersion::V2_0) {}
+        m_v2(options.version == XliffVersion::V2_0),
+        m_skeleton(out) {}
 
-  std::size_t Write(std::string& out) {
-    Cut();
-    FlushBlock();
-    AppendSkeleton(m_skeleton, m_if.substr(m_skeletonPos));
-
-    CFingerprint fingerprint;
-    fingerprint.Add(m_if);
-    char line[80];
-    std::snprintf(line, sizeof line, "%s %016llX %zu\n", kSkeletonMagic.data(),
-                  static_cast<unsigned long long>(fingerprint.Value()), m_unitCount);
-
-    out.reserve(m_skeleton.size() + m_body.size() + 1024);
+  // The XLIFF: the skeleton is written into `out` as the IF is cut, the units beside it.
+  std::size_t Write() {
+    std::string& out = m_skeleton;
+    out.reserve(m_if.size() + m_if.size() / 4 + 4096);
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     std::string original;
     for (const char c : m_header.original) {
@@ -140,12 +135,6 @@ class CWriter {
              m_header.sourceLanguage + "\"";
       if (!m_header.targetLanguage.empty()) out += " trgLang=\"" + m_header.targetLanguage + "\"";
       out += ">\n<file id=\"f1\" original=\"" + original + "\">\n<skeleton><![CDATA[";
-      out += line;
-      out += m_skeleton;
-      out += "]]></skeleton>\n";
-      // A 2.0 file holds at least one unit or group: an empty group when there is no text.
-      out += m_body.empty() ? "<group id=\"g1\"/>\n" : m_body;
-      out += "</file>\n</xliff>\n";
     } else {
       out +=
           "<xliff xmlns=\"urn:oasis:names:tc:xliff:document:1.2\" version=\"1.2\">\n<file "
@@ -156,8 +145,29 @@ class CWriter {
       out +=
           " tool-id=\"tagvert\">\n<header>\n<skl><internal-file "
           "form=\"application/x-tagvert-if-skeleton\"><![CDATA[";
-      out += line;
-      out += m_skeleton;
+    }
+    // The first line: the fingerprint, and the number of units, filled in at the end.
+    CFingerprint fingerprint;
+    fingerprint.Add(m_if);
+    char line[80];
+    std::snprintf(line, sizeof line, "%s %016llX %010d\n", kSkeletonMagic.data(),
+                  static_cast<unsigned long long>(fingerprint.Value()), 0);
+    const std::size_t count = out.size() + std::strlen(line) - 11;
+    out += line;
+
+    Cut();
+    FlushBlock();
+    AppendSkeleton(out, m_if.substr(m_skeletonPos));
+    std::snprintf(line, sizeof line, "%010zu", m_unitCount);
+    out.replace(count, 10, line);
+
+    if (m_v2) {
+      out += "]]></skeleton>\n";
+      // A file needs a unit or a group: a document with nothing to translate gets an empty
+      // group.
+      out += m_unitCount == 0 ? "<group id=\"g1\"/>\n" : m_body;
+      out += "</file>\n</xliff>\n";
+    } else {
       out +=
           "]]></internal-file></skl>\n<tool tool-id=\"tagvert\" "
           "tool-name=\"tagvert\"/>\n</header>\n<body>\n";
@@ -566,7 +576,7 @@ class CWriter {
 
   std::size_t m_skeletonPos = 0;
   std::size_t m_unitCount = 0;
-  std::string m_skeleton;
+  std::string& m_skeleton;  ///< the XLIFF being written, up to the skeleton's end
   std::string m_body;
 };
 
@@ -670,8 +680,8 @@ std::u16string PlainText(std::u16string_view markup) {
 
 std::size_t WriteXliff(std::u16string_view units, const CXliffHeader& header,
                        const CXliffWriteOptions& options, std::string& out) {
-  CWriter writer(units, header, options);
-  return writer.Write(out);
+  CWriter writer(units, header, options, out);
+  return writer.Write();
 }
 
 }  // namespace tagvert::xliff
