@@ -12,7 +12,10 @@ install(TARGETS tagvert_lib EXPORT TagvertTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/tagvert ${TAGVERT_GENERATED_INCLUDE_DIR}/tagvert
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development FILES_MATCHING PATTERN "*.h")
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development FILES_MATCHING PATTERN "*.h"
+  # The XLIFF bridge is a library of its own that is not installed yet: its header stays with
+  # the source tree's programs until it is.
+  PATTERN "xliff.h" EXCLUDE)
 
 # The CMake package: find_package(Tagvert CONFIG) gives Tagvert::tagvert and Tagvert_VERSION.
 set(TAGVERT_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Tagvert)

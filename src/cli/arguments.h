@@ -49,8 +49,11 @@ struct CCliOptions {
   /// outputs keep it below -O DIR.
   std::map<std::string, std::string> belowFolder;
   ColourChoice colour = ColourChoice::Auto;  ///< --color WHEN (show)
-  bool xliff2 = false;       ///< --xliff 2.0 (to-xliff): XLIFF 2.0 instead of 1.2
-  bool copySource = false;   ///< --copy-source (to-xliff): every target a copy of its source
+  bool xliff2 = false;                       ///< --xliff 2.0 (to-xliff): XLIFF 2.0 instead of 1.2
+  bool copySource = false;  ///< --copy-source (to-xliff): every target a copy of its source
+  /// --exact-language (to-if): a Tuv is translated only when its Lang is the target tag (letter
+  /// case aside), as the COM object compares
+  bool exactLanguage = false;
 };
 
 /// The outcome of parsing: the options, or a usage error message (one sentence). A command line

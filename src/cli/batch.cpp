@@ -184,7 +184,7 @@ JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
     return JobOutcome::Failed;
   }
   CTagvertConverter converter;
-  UseCommandReading(converter);
+  UseCommandReading(converter, m_options.exactLanguage);
   if (m_toIF) {
     std::int32_t direction = 0;
     try {

@@ -124,6 +124,8 @@ constexpr COption kOptions[] = {
     {Option::Xliff, nullptr, "--xliff", "a version", false, &TakeXliff},
     {Option::CopySource, nullptr, "--copy-source", nullptr, false,
      &SetFlag<&CCliOptions::copySource>},
+    {Option::ExactLanguage, nullptr, "--exact-language", nullptr, false,
+     &SetFlag<&CCliOptions::exactLanguage>},
 };
 
 }  // namespace

@@ -37,6 +37,7 @@ enum class Option : std::uint8_t {
   Version,
   Xliff,
   CopySource,
+  ExactLanguage,
 };
 
 /// `option` as a member of an OptionSet.

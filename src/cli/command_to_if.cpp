@@ -31,7 +31,7 @@ std::string WrapList(const std::string& list) {
 std::string Help() {
   return std::string(
              "Usage: tagvert to-if FILE... [-r] [-o OUTPUT | -O DIR] [-j N] [--direction VALUE] "
-             "[--strict]\n"
+             "[--strict] [--exact-language]\n"
              "\n"
              "Converts TTX documents (UTF-8 or UTF-16, by the byte-order mark; UTF-8\n"
              "without one) into IF (UTF-16 little-endian), by default FILE.if beside each\n"
@@ -41,6 +41,8 @@ std::string Help() {
          kConversionOptionsHelp +
          "  --strict               a document cut off, or a UTF-16 input cut at an odd\n"
          "                         byte, is an error: exit 1 and no output (else a warning)\n"
+         "  --exact-language       translate only the Tuvs whose Lang is the target tag,\n"
+         "                         as the Windows converter does\n"
          "\n"
          "Without --direction the target language is the TargetLanguage of the document's\n"
          "first UserSettings when 'tagvert languages' lists it (letter case aside; a bare\n"
@@ -71,7 +73,7 @@ extern const CCommand kToIfCommand = {
     "convert TTX files to IF",
     Bit(Option::Output) | Bit(Option::OutputDir) | Bit(Option::Jobs) | Bit(Option::KeepGoing) |
         Bit(Option::Force) | Bit(Option::Direction) | Bit(Option::Strict) | Bit(Option::Quiet) |
-        Bit(Option::Events) | Bit(Option::Recursive),
+        Bit(Option::Events) | Bit(Option::Recursive) | Bit(Option::ExactLanguage),
     "ttx",
     &Help,
     &Check,

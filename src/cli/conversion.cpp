@@ -268,7 +268,7 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   if (!MakeOutputFolders(o, {{input, output}}, messages)) return ExitCode::Failed;
 
   CTagvertConverter converter;
-  UseCommandReading(converter);
+  UseCommandReading(converter, o.exactLanguage);
   const bool bar = !o.quiet && PlatformStderrIsTerminal();
   auto listener = std::make_shared<CCliListener>(err, bar, o.events, toIF);
   std::uint32_t cookie = 0;

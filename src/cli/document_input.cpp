@@ -87,8 +87,8 @@ const char* Utf16OrderWithoutMark(const std::string& input) {
 
 }  // namespace
 
-void UseCommandReading(CTagvertConverter& converter) {
-  converter.SetLanguageMatch(LanguageMatch::Language);
+void UseCommandReading(CTagvertConverter& converter, bool exactLanguage) {
+  converter.SetLanguageMatch(exactLanguage ? LanguageMatch::Exact : LanguageMatch::Language);
   converter.SetReadUtf16WithoutMark(true);
 }
 

@@ -60,7 +60,7 @@ inline constexpr std::uint32_t kFormatTestBytes = 1U << 20;
 
 /// Makes `converter` read TTX as the command promises beyond the kernel's host: language tags
 /// as documents write them (LanguageMatch::Language) and UTF-16 without a byte-order mark.
-void UseCommandReading(CTagvertConverter& converter);
+void UseCommandReading(CTagvertConverter& converter, bool exactLanguage = false);
 
 /// Says that the TTX document of the conversion to IF that `converter` just made was cut off
 /// (and where). With `strict` it is an error; returns false then.

@@ -71,6 +71,10 @@ for direction in "" "--direction=fr" "--direction=fr-fr"; do
   contains "$work/out" '"words": 1,'
   [ -z "$direction" ] && contains "$work/err" "target language fr, from the document"
 done
+# --exact-language compares as the Windows converter does: the Tuv in fr stays untranslated.
+expect 0 "$tagvert" to-if "$work/fr.ttx" -o "$work/fr-exact.if" --direction fr-fr --exact-language -qq
+expect 0 "$tagvert" to-if "$work/fr.ttx" -o "$work/fr-any.if" --direction fr-fr -qq
+cmp -s "$work/fr-exact.if" "$work/fr-any.if" && fail "--exact-language translated the Tuv in fr"
 sed 's/"fr"/"xx"/g' "$work/fr.ttx" >"$work/xx.ttx"
 says 0 "warning: '$work/xx.ttx': the document names the target language 'xx', which is not in the language table: every Tuv is carried untranslated" "$tagvert" to-if "$work/xx.ttx" -o "$work/fr.if"
 says 0 "no Tuv in DE-DE; the document has en, xx" "$tagvert" to-if "$work/xx.ttx" -o "$work/fr.if" --direction de

@@ -2,7 +2,8 @@
 # Tagvert: the expected outputs of the Windows tests, made by the native tagvert command.
 # Usage: make_references.sh TAGVERT OUTDIR INPUT...
 # For every TTX input it writes OUTDIR/<name>.if (TTX to IF, target language fr-fr, Direction
-# 0x00080000, as the Windows hosts set it) and OUTDIR/<name>.ttx (that IF back to TTX), and one
+# 0x00080000, as the Windows hosts set it; Tuv languages compared exactly, as the COM object
+# compares them) and OUTDIR/<name>.ttx (that IF back to TTX), and one
 # line of OUTDIR/manifest.txt: the name and the input path, separated by a tab.
 set -eu
 tagvert="$1"
@@ -15,7 +16,8 @@ for input in "$@"; do
   [ -f "$input" ] || continue
   # Unique names: the parent folder and the file name.
   name="$(basename "$(dirname "$input")")_$(basename "$input" .ttx)"
-  "$tagvert" to-if "$input" -o "$out/$name.if" --direction 0x00080000 --force --quiet
+  "$tagvert" to-if "$input" -o "$out/$name.if" --direction 0x00080000 --force --quiet \
+    --exact-language
   "$tagvert" from-if "$out/$name.if" -o "$out/$name.ttx" --quiet
   printf '%s\t%s\n' "$name" "$input" >>"$out/manifest.txt"
 done
