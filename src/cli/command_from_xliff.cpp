@@ -11,7 +11,7 @@ std::string CheckXliffArguments(const CCliOptions& o, bool toXliff);
 namespace {
 
 std::string Help() {
-  return "Usage: tagvert from-xliff FILE.xlf... [-o OUTPUT | -O DIR] [-j N] [--strict]\n"
+  return "Usage: tagvert from-xliff FILE.xlf... [-r] [-o OUTPUT | -O DIR] [-j N] [--strict]\n"
          "\n"
          "Merges XLIFF files written by 'tagvert to-xliff' (1.2 or 2.0) back into TTX\n"
          "documents, written as UTF-8 with a byte-order mark, through the IF and the way\n"
@@ -23,7 +23,9 @@ std::string Help() {
          "  -O, --output-dir DIR   write every output into DIR (made when missing)\n"
          "  -j, --jobs N           convert N files at a time (default: one per processor core)\n"
          "  -k, --keep-going       try every input even after one failed\n"
-         "  -q, --quiet            no summary and no warnings\n"
+         "  -r, --recursive        a FILE that is a folder stands for the .xlf files under it;\n"
+         "                         with -O each output keeps its path below the folder\n"
+         "  -q, --quiet            no notes (-qq: no warnings either)\n"
          "  -h, --help             show this help\n"
          "\n"
          "A unit's target replaces its text; a unit without a target, with an empty one or\n"
@@ -47,15 +49,15 @@ ExitCode Run(const CCliOptions& o, std::ostream&, std::ostream& err) {
 
 }  // namespace
 
-extern const CCommand kFromXliffCommand = {"from-xliff",
-                                           "XLF...",
-                                           "merge translated XLIFF files back into TTX",
-                                           Bit(Option::Output) | Bit(Option::OutputDir) |
-                                               Bit(Option::Jobs) | Bit(Option::KeepGoing) |
-                                               Bit(Option::Strict) | Bit(Option::Quiet),
-                                           "xlf",
-                                           &Help,
-                                           &Check,
-                                           &Run};
+extern const CCommand kFromXliffCommand = {
+    "from-xliff",
+    "XLF...",
+    "merge translated XLIFF files back into TTX",
+    Bit(Option::Output) | Bit(Option::OutputDir) | Bit(Option::Jobs) | Bit(Option::KeepGoing) |
+        Bit(Option::Strict) | Bit(Option::Quiet) | Bit(Option::Recursive),
+    "xlf",
+    &Help,
+    &Check,
+    &Run};
 
 }  // namespace tagvert::cli

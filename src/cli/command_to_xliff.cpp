@@ -35,11 +35,14 @@ std::string DefaultFromXliffOutput(const std::string& input) {
   return DefaultFromIfOutput(stem + ".if");
 }
 
+std::string DefaultToXliffOutput(const std::string& input) {
+  return input + ".xlf";
+}
+
 std::string OutputOf(const CCliOptions& o, const std::string& input, bool toXliff) {
   if (o.output) return *o.output;
   if (input == "-") return "-";
-  const std::string name = toXliff ? input + ".xlf" : DefaultFromXliffOutput(input);
-  return o.outputDir ? OutputInFolder(*o.outputDir, name) : name;
+  return PlaceOutput(o, input, toXliff ? &DefaultToXliffOutput : &DefaultFromXliffOutput);
 }
 
 // Converts one input; what it says goes to `messages`. True on success.
@@ -136,7 +139,7 @@ bool ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
 }
 
 std::string Help() {
-  return "Usage: tagvert to-xliff FILE... [-o OUTPUT | -O DIR] [-j N] [--xliff 1.2|2.0]\n"
+  return "Usage: tagvert to-xliff FILE... [-r] [-o OUTPUT | -O DIR] [-j N] [--xliff 1.2|2.0]\n"
          "                        [--direction VALUE] [--copy-source]\n"
          "\n"
          "Converts TTX documents into XLIFF (UTF-8), by default FILE.xlf beside each input:\n"
@@ -152,7 +155,9 @@ std::string Help() {
          "  -j, --jobs N           convert N files at a time (default: one per processor core)\n"
          "  -k, --keep-going       try every input even after one failed\n"
          "  -f, --force            convert an input that does not look like TTX\n"
-         "  -q, --quiet            no summary and no warnings\n"
+         "  -r, --recursive        a FILE that is a folder stands for the .ttx files under it;\n"
+         "                         with -O each output keeps its path below the folder\n"
+         "  -q, --quiet            no notes (-qq: no warnings either)\n"
          "  -h, --help             show this help\n"
          "\n"
          "The target language is chosen as 'tagvert to-if' chooses it. When a Tu's target\n"
@@ -173,9 +178,9 @@ ExitCode Run(const CCliOptions& o, std::ostream&, std::ostream& err) {
 std::string CheckXliffArguments(const CCliOptions& o, bool toXliff) {
   const char* name = toXliff ? "to-xliff" : "from-xliff";
   if (GivesOtherOptions(o)) {
-    return std::string(name) + (toXliff ? " takes files, -o, -O, -j, -k, -f, --xliff, --direction "
-                                          "and --copy-source."
-                                        : " takes files, -o, -O, -j, -k and --strict.");
+    return std::string(name) + (toXliff ? " takes files, -r, -o, -O, -j, -k, -f, --xliff, "
+                                          "--direction and --copy-source."
+                                        : " takes files, -r, -o, -O, -j, -k and --strict.");
   }
   if (o.inputs.empty()) return "no input file given.";
   if (o.output && o.outputDir) return "give either -o or -O, not both.";
@@ -206,7 +211,7 @@ ExitCode RunXliffCommand(const CCliOptions& o, bool toXliff, std::ostream& err) 
     const std::string collision = FindCollision(jobs);
     if (!collision.empty()) return UsageError(err, collision, false);
   }
-  if (o.outputDir && !MakeFolder(*o.outputDir, messages)) return ExitCode::Failed;
+  if (!MakeOutputFolders(o, jobs, messages)) return ExitCode::Failed;
   if (jobs.size() == 1) {
     return ConvertOne(o, toXliff, jobs[0].input, jobs[0].output, messages) ? ExitCode::Success
                                                                            : ExitCode::Failed;
@@ -243,7 +248,7 @@ extern const CCommand kToXliffCommand = {
     "convert TTX files to XLIFF 1.2 or 2.0",
     Bit(Option::Output) | Bit(Option::OutputDir) | Bit(Option::Jobs) | Bit(Option::KeepGoing) |
         Bit(Option::Force) | Bit(Option::Xliff) | Bit(Option::Direction) | Bit(Option::CopySource) |
-        Bit(Option::Quiet),
+        Bit(Option::Quiet) | Bit(Option::Recursive),
     "ttx",
     &Help,
     &Check,

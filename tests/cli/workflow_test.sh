@@ -45,8 +45,10 @@ printf 'x' >"$work/tree/sub/notes.txt"
 expect 0 "$tagvert" to-if -r "$work/tree" -O "$work/r/if" -qq
 expect 0 "$tagvert" from-if -r "$work/r/if" -O "$work/r/back" -qq
 expect 0 "$tagvert" pseudo -qqr "$work/tree" -O "$work/r/pseudo"
+expect 0 "$tagvert" to-xliff -r "$work/tree" -O "$work/r/xlf" -qq
+expect 0 "$tagvert" from-xliff -r "$work/r/xlf" -O "$work/r/xback" -qq
 (cd "$work/r" && find . -type f | sort | tr '\n' ' ') >"$work/got"
-[ "$(cat "$work/got")" = "./back/a.out.ttx ./back/sub/deeper/B.out.TTX ./if/a.ttx.if ./if/sub/deeper/B.TTX.if ./pseudo/a.pseudo.ttx ./pseudo/sub/deeper/B.pseudo.TTX " ] ||
+[ "$(cat "$work/got")" = "./back/a.out.ttx ./back/sub/deeper/B.out.TTX ./if/a.ttx.if ./if/sub/deeper/B.TTX.if ./pseudo/a.pseudo.ttx ./pseudo/sub/deeper/B.pseudo.TTX ./xback/a.out.ttx ./xback/sub/deeper/B.out.TTX ./xlf/a.ttx.xlf ./xlf/sub/deeper/B.TTX.xlf " ] ||
   fail "-r wrote: $(cat "$work/got")"
 cmp -s "$work/r/if/sub/deeper/B.TTX.if" "$work/in/b.ttx.if" || fail "-r gives other bytes"
 expect 0 "$tagvert" stats -r "$work/tree"
