@@ -151,6 +151,10 @@ CParseResult ParseArguments(const std::vector<std::string>& args) {
   if (xliffOnly != 0 && o.command != nullptr && (o.command->options & xliffOnly) != xliffOnly) {
     return fail("--xliff and --copy-source apply only to to-xliff.");
   }
+  if ((o.given & Bit(Option::ExactLanguage)) != 0 && o.command != nullptr &&
+      (o.command->options & Bit(Option::ExactLanguage)) == 0) {
+    return fail("--exact-language applies only to to-if.");
+  }
   if (o.command == nullptr) return fail("no command given.");
   const std::string refused = o.command->check(o);
   if (!refused.empty()) return fail(refused);

@@ -34,7 +34,7 @@ prefix="$work/prefix"
 (cd "$prefix" && find . -type f -o -type l | sort) >"$work/tree"
 for want in bin/tagvert include/tagvert/tagvert.h include/tagvert/converter.h \
   include/tagvert/version.h include/tagvert/export.h cmake/Tagvert/TagvertConfig.cmake \
-  cmake/Tagvert/TagvertConfigVersion.cmake pkgconfig/tagvert.pc share/man/man1/tagvert.1 \
+  cmake/Tagvert/TagvertConfigVersion.cmake pkgconfig/tagvert.pc share/man/man1/tagvert.1.gz \
   share/bash-completion/completions/tagvert; do
   grep -q "/$want\$" "$work/tree" || fail "the installed tree lacks $want"
 done
