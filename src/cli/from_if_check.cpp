@@ -113,7 +113,13 @@ void CFromIfCheck::SayHeldBack() {
     const bool known = place.inSent || (found != places.end() && found->unit == place.unit);
     const std::string where =
         !known ? "unit " + std::to_string(place.unit) : PlaceText(place.inSent ? place : *found);
-    m_messages.Warning(Quote(m_input) + ": " + where + ": " + text + ".");
+    std::string message = Quote(m_input);
+    message += ": ";
+    message += where;
+    message += ": ";
+    message += text;
+    message += ".";
+    m_messages.Warning(message);
   }
   m_heldBack.clear();
 }
