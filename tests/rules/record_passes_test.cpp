@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <span>
 #include <sstream>
 #include <string>
 
@@ -265,12 +266,13 @@ TEST(StructureRecordsTest, LargeTablesPairAsTheirUnitsAlone) {
   }
 }
 
-// A stop requested after the input was read ends every pass between reading and writing at its
-// first record, with E_ABORT.
+// A stop ends every pass at its first record, with E_ABORT: the cutting of the input into records
+// (on a large document the longest pass) and each pass between reading and writing.
 TEST(RecordPassesTest, PassesStopAtTheStopFlag) {
   CRules rules;
   rules.LoadStream(OpenBuiltinRulesStream(), false);
   const std::function<void(CElementTable&)> passes[] = {
+      [](CElementTable& table) { ScanElements(table); },
       [](CElementTable& table) { PairRecords(table); },
       [&](CElementTable& table) { ClassifyRecords(table, &rules); },
       [&](CElementTable& table) {
@@ -281,36 +283,25 @@ TEST(RecordPassesTest, PassesStopAtTheStopFlag) {
         StructureRecords(table, next);
       },
   };
+  const char16_t* const inputs[] = {u"<TRADOStag><Tu MatchPercent=\"100\">x</Tu></TRADOStag>",
+                                    u"text", u"<<<"};
   for (std::size_t i = 0; i < std::size(passes); ++i) {
-    SCOPED_TRACE(i);
-    CElementTable table;
-    table.Source().Assign(u"<TRADOStag><Tu MatchPercent=\"100\">x</Tu></TRADOStag>");
-    ScanElements(table);
-    std::atomic<bool> stop{i != 2};
-    table.SetStopFlag(&stop);
-    try {
-      passes[i](table);
-      ADD_FAILURE() << "the pass did not stop";
-    } catch (const CHResultError& e) {
-      EXPECT_EQ(e.Code(), kEAbort);
+    // The scan on every input; the passes after it on the document.
+    for (const char16_t* input : std::span(inputs, i == 0 ? 3 : 1)) {
+      SCOPED_TRACE(testing::Message() << "pass " << i << ", " << Printable(input));
+      CElementTable table;
+      table.Source().Assign(input);
+      if (i != 0) ScanElements(table);
+      std::atomic<bool> stop{i != 3};
+      table.SetStopFlag(&stop);
+      try {
+        passes[i](table);
+        ADD_FAILURE() << "the pass did not stop";
+      } catch (const CHResultError& e) {
+        EXPECT_EQ(e.Code(), kEAbort);
+      }
+      EXPECT_TRUE(i != 0 || table.Records().empty());
     }
-  }
-}
-
-// Cutting the input into records sees a stop too: on a large document it is the longest pass.
-TEST(RecordPassesTest, ScanningStopsAtTheStopFlag) {
-  for (const char16_t* input : {u"<TRADOStag>x</TRADOStag>", u"text", u"<<<"}) {
-    CElementTable table;
-    table.Source().Assign(input);
-    const std::atomic<bool> stop{true};
-    table.SetStopFlag(&stop);
-    try {
-      ScanElements(table);
-      ADD_FAILURE() << "the scan did not stop";
-    } catch (const CHResultError& e) {
-      EXPECT_EQ(e.Code(), kEAbort);
-    }
-    EXPECT_TRUE(table.Records().empty());
   }
 }
 
