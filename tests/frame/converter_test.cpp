@@ -52,6 +52,9 @@ class CConverterTest : public ::testing::Test {
 };
 
 TEST_F(CConverterTest, NormalConversionWritesIfAndSendsEveryTenthOnce) {
+  // An empty input, converted first, gives the header alone and progress 100.
+  EXPECT_EQ(Utf16LeUnits(test::ToIf({}, &converter).output), u"\uE804TTX\uE000");
+  EXPECT_EQ(recorder->events, (Events{"State 1", "Text ", "Progress 100/100", "State 0"}));
   auto c = test::ToIf(Utf8Bytes(u"<a>x</a>"), &converter);
   ASSERT_EQ(c.result, kSOk);
   // The pair id is the second run's: 101 at reading, 102 after the structuring stage.
@@ -62,10 +65,6 @@ TEST_F(CConverterTest, NormalConversionWritesIfAndSendsEveryTenthOnce) {
   ASSERT_EQ(test::ToIf(Utf8Bytes(std::u16string(100, u'a')), &converter).result, kSOk);
   EXPECT_EQ(recorder->events, Concat({"State 1", "Text "}, Progress(0, 100), {"State 0"}));
   EXPECT_EQ(converter.State(), kStateIdle);
-  // An empty input gives the header alone, and progress 100.
-  recorder->events.clear();
-  EXPECT_EQ(Utf16LeUnits(test::ToIf({}, &converter).output), u"\uE804TTX\uE000");
-  EXPECT_EQ(recorder->events, (Events{"State 1", "Text ", "Progress 100/100", "State 0"}));
 }
 
 TEST_F(CConverterTest, StopFromProgressEndsWithStateStopped) {
@@ -276,6 +275,13 @@ TEST(CTTXFromIfConverterTest, WayBackRestoresWhatTheWayInChanged) {
       {"not at the start", Tag(u"<a>") + Tag(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>"),
        u"<a><?xml version=\"1.0\" encoding=\"UTF-16\"?>"},
       {"unterminated", Tag(u"<?xml encoding=\"UTF-16\""), u"<?xml encoding=\"UTF-16\""},
+      // Declarations that cannot be read are left as they are.
+      {"a name alone", Tag(u"<?xml version?>"), u"<?xml version?>"},
+      {"no =", Tag(u"<?xml version 1?>"), u"<?xml version 1?>"},
+      {"= at the end", Tag(u"<?xml encoding= ?>"), u"<?xml encoding= ?>"},
+      {"no quote", Tag(u"<?xml encoding=UTF-16?>"), u"<?xml encoding=UTF-16?>"},
+      {"value past ?>", Tag(u"<?xml encoding='UTF-16?>'"), u"<?xml encoding='UTF-16?>'"},
+      {"value unclosed", Tag(u"<?xml encoding='UTF-16?>"), u"<?xml encoding='UTF-16?>"},
       {"reference of a code-range unit", u"a" + std::u16string(u"\uE805\0&#xE000;\uE000b", 12),
        u"a&#xE000;b"},
       {"surrogate pair in text and markup", u"\xD83D\xDE00" + Tag(u"<a t=\"\xD840\xDC00\">"),

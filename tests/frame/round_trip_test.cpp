@@ -1,6 +1,6 @@
 // Tagvert: round trips TTX -> IF -> TTX over test documents, generated ones and, when present,
 // real ones: markup and text survive, an independent XML reader (expat) accepts what it accepted
-// before, and a second round trip changes nothing. Broken and mutated input never fails.
+// before, and a second round trip changes nothing.
 // SPDX-License-Identifier: Apache-2.0
 #include <expat.h>
 #include <gtest/gtest.h>
@@ -176,48 +176,6 @@ TEST(RoundTripTest, TestExampleAndRealDocuments) {
     ASSERT_FALSE(source.empty());
     for (const std::int32_t direction : kDirections)
       CheckDocument(source, direction, false);
-  }
-}
-
-// Broken input is data: mutated documents convert in both directions without failing, and
-// every IF read back gives TTX again.
-TEST(RoundTripTest, MutatedDocumentsNeverFail) {
-  const auto seed = test::ReadFileBytes(
-      (fs::path(TAGVERT_TEST_DATA_DIR) / "roundtrip" / "utf8_bom_units_refs_nbsp.ttx").string());
-  ASSERT_FALSE(seed.empty());
-  std::mt19937 random(7);
-  const std::uint8_t specials[] = {'<', '>', '&', '/', '"', '\'', ';', '#', '!', 0xC2, 0xA0, 0xEE};
-  CTagvertConverter converter;
-  converter.PutProperty(CVariant::Int32(0), CVariant::Int32(0x00080000));
-  for (int round = 0; round < 300; ++round) {
-    SCOPED_TRACE(round);
-    std::vector<std::uint8_t> bytes = seed;
-    for (int edits = 1 + static_cast<int>(random() % 8); edits > 0; --edits) {
-      const std::size_t at = random() % bytes.size();
-      switch (random() % 3) {
-        case 0:
-          bytes[at] = specials[random() % std::size(specials)];
-          break;
-        case 1:
-          bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at),
-                       specials[random() % std::size(specials)]);
-          break;
-        default:
-          bytes.resize(std::max<std::size_t>(at, 1));
-      }
-    }
-    const auto toIf = test::ToIf(bytes, &converter);
-    ASSERT_EQ(toIf.result, kSOk);
-    ASSERT_EQ(test::Utf16LeUnits(toIf.output).substr(0, 5), u"\uE804TTX\uE000");
-    ASSERT_EQ(test::FromIf(toIf.output, &converter).result, kSOk);
-    // Arbitrary units read as IF, including codes in every band.
-    std::vector<std::uint8_t> noise(
-        toIf.output.begin(),
-        toIf.output.begin() + static_cast<std::ptrdiff_t>(random() % toIf.output.size()));
-    for (auto& b : noise) {
-      if (random() % 16 == 0) b = static_cast<std::uint8_t>(random());
-    }
-    ASSERT_EQ(test::FromIf(noise, &converter).result, kSOk);
   }
 }
 

@@ -204,8 +204,8 @@ TEST(StructureRecordsTest, StructuresClassifiedDocuments) {
        u"\n </m>",
        "n o107B|a\\u000A b&amp; |n c107B|n o108B||n c108B|m o109B|a\\u000A\\u000Ab|m c109B|g "
        "o110B| \\u000A |g c110B|g o111B|x y|g c111B| a\\u000A b|m o112B||m c112B"},
-      {u"a\u00A0b<p t=\"\u00A0\"/>\u00A0lead<p/>end&nbsp;<p/>\u00A0\u00A0x",
-       "a\\u00A0 b_|p -0|\\u00A0 lead_|p -0|end\\u00A0 _|p -0|\\u00A0 \\u00A0 x_"},
+      {u"a\u00A0b<p t=\"\u00A0\"/>\u00A0lead<p/>end&nbsp;<p/>\u00A0\u00A0x&",
+       "a\\u00A0 b_|p -0|\\u00A0 lead_|p -0|end\\u00A0 _|p -0|\\u00A0 \\u00A0 x&_"},
       {u"<ut Type='start' DisplayText='b'/>bold<ut Type='start' DisplayText='i'/>"
        u"<ut Type='end' DisplayText='i'/><ut Type='end' DisplayText='b'/>"
        u"<ut Type='start' DisplayText='b'/><ut Type='end' DisplayText='u'/>",

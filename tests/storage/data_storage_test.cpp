@@ -72,6 +72,7 @@ TEST_P(CDataStorageChunkTest, DecodesByModeAndMark) {
       {"mark EF BB BF", kModeDetect, 0, Bytes("\xEF\xBB\xBF\xC3\xA9"), u"\u00E9"},
       {"no mark", kModeDetect, 0, Bytes("<\xE9>"), u"<\u00E9>"},
       {"only a mark", kModeDetect, 0, Bytes("\xFF\xFE"), u""},
+      {"two bytes, no mark", kModeDetect, 0, Bytes("<a"), u"<a"},
   };
   // Inputs around one buffer, with characters split across the refill.
   cases.push_back({"ASCII 1024", EncodingMode::Utf8, 0, Utf8Bytes(Pattern(1024)), Pattern(1024)});
