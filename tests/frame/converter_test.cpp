@@ -125,16 +125,6 @@ TEST_F(CConverterTest, OpenFailuresComeBeforeStateConverting) {
   EXPECT_EQ(converter.State(), kStateFailed);
 }
 
-TEST_F(CConverterTest, FormatTestProgressIsNotRepeatedByTheConversion) {
-  const auto bytes = Utf8Bytes(u"<?xml version='1.0'?><TRADOStag>" + std::u16string(4000, u'x'));
-  EXPECT_EQ(converter.IsFormatAvailable(CEndpoint::Stream(std::make_shared<CMemoryStream>(bytes))),
-            kSOk);
-  EXPECT_EQ(recorder->events, (Events{"Progress 0/100"}));
-  recorder->events.clear();
-  ASSERT_EQ(test::ToIf(bytes, &converter).result, kSOk);
-  EXPECT_EQ(recorder->events, Concat({"State 1", "Text "}, Progress(10, 100), {"State 0"}));
-}
-
 TEST_F(CConverterTest, ProgressOfUnsizedPartWayAndUnevenSources) {
   // Without a size the percentage is 100 from the first read.
   auto unsized = std::make_shared<CChunkedStream>(Utf8Bytes(u"<a>text</a>"), 3);

@@ -110,18 +110,6 @@ TEST(ClassifyRecordsTest, BuiltinRulesClassifyTtxDocuments) {
   }
 }
 
-TEST(CTTXRulesProcessorTest, TargetLanguageComesFromTheHighWordOfDirection) {
-  const std::pair<std::uint16_t, const char16_t*> cases[] = {
-      {0x0001, u"EN-US"}, {0x0080, u"UK-UA"},   {0x0400, u"ZH-TW"},   {0x0402, u"EN-GB"},
-      {0x0408, u"TR-TR"}, {0x0003, u"UNK-UNK"}, {0x0409, u"UNK-UNK"},
-  };
-  for (const auto& [code, tag] : cases) {
-    CTTXRulesProcessor processor;  // the low word names the source language and does not count
-    processor.InitDirection((static_cast<std::uint32_t>(code) << 16) | 0x0004);
-    EXPECT_EQ(processor.GetTargetLanguage(), tag) << code;
-  }
-}
-
 TEST(ClassifyRecordsTest, RulesApplyAndSpreadOverPairs) {
   const struct {
     const char* rules;

@@ -1,6 +1,6 @@
 // Tagvert: tests of the data storage: decoding by mode and mark at every buffer boundary,
-// push-back, buffer growth, encoding, capture, the IF start rule. (Short writes and progress:
-// the converter and fault injection tests, tests/frame.)
+// push-back, encoding, capture, the IF start rule. (Progress: the converter tests, tests/frame;
+// short writes: the command's fault test.)
 // SPDX-License-Identifier: Apache-2.0
 #include "storage/data_storage.h"
 
@@ -16,8 +16,6 @@ namespace {
 using test::CStorageToSink;
 using test::kModeDetect;
 using test::Utf8Bytes;
-
-constexpr std::uint32_t kFourMiB = 0x400000;
 
 // `count` ASCII units of a repeating pattern, so that a shifted or repeated block is seen.
 std::u16string Pattern(std::size_t count) {
@@ -115,26 +113,6 @@ TEST_P(CDataStorageChunkTest, PushBackSurvivesRefillAndEnd) {
   EXPECT_EQ(s.storage.GetCharCount(), 1025);
 }
 
-TEST(CDataStorageTest, BuffersDoubleUpToFourMiBAndNoFurther) {
-  const std::size_t size = 9u * 1024 * 1024;
-  test::CStorageOverBytes in(std::vector<std::uint8_t>(size, 'z'), 0xFFFFFFFF,
-                             EncodingMode::Single);
-  CStorageToSink out(EncodingMode::Single);
-  for (char16_t ch = 0; in.storage.GetChar(ch);)
-    out.storage.PutChar(ch);
-  out.storage.Flush();
-  EXPECT_EQ(out.sink->Bytes().size(), size);
-  std::vector<std::uint32_t> doubling;
-  for (std::uint32_t c = 1024; c <= kFourMiB; c *= 2)
-    doubling.push_back(c);
-  // 1 KiB + ... + 4 MiB is 8 MiB - 1 KiB: one more 4 MiB read, and the read that finds the end.
-  auto reads = doubling;
-  reads.insert(reads.end(), {kFourMiB, kFourMiB});
-  EXPECT_EQ(in.source->RequestedSizes(), reads);
-  doubling.push_back(static_cast<std::uint32_t>(size - (2 * kFourMiB - 1024)));
-  EXPECT_EQ(out.sink->WriteSizes(), doubling);
-}
-
 // Units of the ranges E000-E3FF and E800-EBFF start an IF output as they are; any other unit
 // gets U+E000 first.
 TEST(CDataStorageTest, IfStartRuleAddsE000BeforeOtherUnits) {
@@ -150,23 +128,6 @@ TEST(CDataStorageTest, IfStartRuleAddsE000BeforeOtherUnits) {
     out.storage.PutBOM();  // does not count as the first unit
     EXPECT_EQ(test::Utf16LeUnits(out.Write(std::u16string{first, u'z'})),
               u"\uFEFF" + written + u"z");
-  }
-}
-
-// The output buffer fills up and is written out between the two halves of a pair, at every
-// offset around its first size; one final flush ends the output.
-TEST(CDataStorageTest, Utf8PairSurvivesFullBufferFlush) {
-  for (std::size_t prefix = 1018; prefix <= 1026; ++prefix) {
-    SCOPED_TRACE(prefix);
-    CStorageToSink out(EncodingMode::Utf8);
-    const std::u16string text = Pattern(prefix) + u"\xD83D\xDE00z\xD83D";
-    for (const char16_t ch : text)
-      out.storage.PutChar(ch);
-    out.storage.Flush();
-    auto expected = Utf8Bytes(Pattern(prefix));
-    expected.insert(expected.end(), {0xF0, 0x9F, 0x98, 0x80, 'z', 0xEF, 0xBF, 0xBD});
-    EXPECT_EQ(out.sink->Bytes(), expected);
-    EXPECT_EQ(out.sink->WriteSizes().size(), 2U);
   }
 }
 
