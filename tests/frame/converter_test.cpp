@@ -112,6 +112,18 @@ TEST_F(CConverterTest, StopFromProgressOfTheWayBackLandsOnTheNextUnit) {
   }
 }
 
+// A target that takes only part of a write fails the conversion with E_FAIL, after the short
+// write's state; nothing is written after it.
+TEST_F(CConverterTest, ShortWriteFailsTheConversion) {
+  auto sink = std::make_shared<CSinkStream>(4);
+  EXPECT_EQ(Convert(std::make_shared<CMemoryStream>(Utf8Bytes(u"<a>x</a>")), sink), kEFail);
+  // The IF is written by the final flush, after the state of a finished conversion.
+  ASSERT_GE(recorder->events.size(), 3U);
+  EXPECT_EQ(Events(recorder->events.end() - 3, recorder->events.end()),
+            (Events{"State 0", "State 32771", "State 32768"}));
+  EXPECT_EQ(sink->WriteSizes().size(), 1U);
+}
+
 TEST_F(CConverterTest, OpenFailuresComeBeforeStateConverting) {
   auto sink = CEndpoint::Stream(std::make_shared<CSinkStream>());
   auto source = CEndpoint::Stream(std::make_shared<CMemoryStream>());
