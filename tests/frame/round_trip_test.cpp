@@ -5,7 +5,6 @@
 #include <expat.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -100,17 +99,13 @@ void OnBoundary(void* data) {
   static_cast<CXmlReading*>(data)->EndRun();
 }
 
-void OnComment(void* data, const XML_Char*) {
-  OnBoundary(data);
-}
-
 CXmlReading ReadXml(const Bytes& bytes) {
   CXmlReading reading;
   XML_Parser parser = XML_ParserCreate(nullptr);
   XML_SetUserData(parser, &reading);
   XML_SetElementHandler(parser, OnStart, OnEnd);
   XML_SetCharacterDataHandler(parser, OnText);
-  XML_SetCommentHandler(parser, OnComment);
+  XML_SetCommentHandler(parser, [](void* data, const XML_Char*) { OnBoundary(data); });
   XML_SetCdataSectionHandler(parser, OnBoundary, OnBoundary);
   const auto status = XML_Parse(parser, reinterpret_cast<const char*>(bytes.data()),
                                 static_cast<int>(bytes.size()), XML_TRUE);
