@@ -136,8 +136,8 @@ TEST(CConverterTest, TranslatesTheTuvOfTheTargetLanguageAsDocumentsWriteIt) {
       {utf16("<?xml version='1.0'?>\r\n" + fr), false, 0x00080000, true},
       {utf16("\r\n" + fr, true), false, 0x00080000, true},
   };
+  CConverter converter;  // one converter: each conversion uses its own direction
   for (const auto& row : rows) {
-    CConverter converter;
     converter.SetExactLanguageMatch(row.exact);
     converter.PutProperty(tagvert::CVariant::String(u"Direction"),
                           tagvert::CVariant::Int32(row.direction));

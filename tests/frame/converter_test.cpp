@@ -52,6 +52,9 @@ class CConverterTest : public ::testing::Test {
 };
 
 TEST_F(CConverterTest, NormalConversionWritesIfAndSendsEveryTenthOnce) {
+  // An empty input, converted first, gives the header alone and progress 100.
+  EXPECT_EQ(Utf16LeUnits(test::ToIf({}, &converter).output), u"\uE804TTX\uE000");
+  EXPECT_EQ(recorder->events, (Events{"State 1", "Text ", "Progress 100/100", "State 0"}));
   auto c = test::ToIf(Utf8Bytes(u"<a>x</a>"), &converter);
   ASSERT_EQ(c.result, kSOk);
   // The pair id is the second run's: 101 at reading, 102 after the structuring stage.
@@ -62,13 +65,6 @@ TEST_F(CConverterTest, NormalConversionWritesIfAndSendsEveryTenthOnce) {
   ASSERT_EQ(test::ToIf(Utf8Bytes(std::u16string(100, u'a')), &converter).result, kSOk);
   EXPECT_EQ(recorder->events, Concat({"State 1", "Text "}, Progress(0, 100), {"State 0"}));
   EXPECT_EQ(converter.State(), kStateIdle);
-}
-
-TEST_F(CConverterTest, EmptyInputGivesTheHeaderAndProgress100) {
-  const auto c = test::ToIf({}, &converter);
-  ASSERT_EQ(c.result, kSOk);
-  EXPECT_EQ(Utf16LeUnits(c.output), u"\uE804TTX\uE000");
-  EXPECT_EQ(recorder->events, (Events{"State 1", "Text ", "Progress 100/100", "State 0"}));
 }
 
 TEST_F(CConverterTest, StopFromProgressEndsWithStateStopped) {
@@ -116,6 +112,18 @@ TEST_F(CConverterTest, StopFromProgressOfTheWayBackLandsOnTheNextUnit) {
   }
 }
 
+// A target that takes only part of a write fails the conversion with E_FAIL, after the short
+// write's state; nothing is written after it.
+TEST_F(CConverterTest, ShortWriteFailsTheConversion) {
+  auto sink = std::make_shared<CSinkStream>(4);
+  EXPECT_EQ(Convert(std::make_shared<CMemoryStream>(Utf8Bytes(u"<a>x</a>")), sink), kEFail);
+  // The IF is written by the final flush, after the state of a finished conversion.
+  ASSERT_GE(recorder->events.size(), 3U);
+  EXPECT_EQ(Events(recorder->events.end() - 3, recorder->events.end()),
+            (Events{"State 0", "State 32771", "State 32768"}));
+  EXPECT_EQ(sink->WriteSizes().size(), 1U);
+}
+
 TEST_F(CConverterTest, OpenFailuresComeBeforeStateConverting) {
   auto sink = CEndpoint::Stream(std::make_shared<CSinkStream>());
   auto source = CEndpoint::Stream(std::make_shared<CMemoryStream>());
@@ -127,16 +135,6 @@ TEST_F(CConverterTest, OpenFailuresComeBeforeStateConverting) {
   EXPECT_EQ(converter.ConvertToIF(CEndpoint::Stream(nullptr), sink), kEInvalidArg);
   EXPECT_EQ(recorder->events, Events(5, "State 32768"));
   EXPECT_EQ(converter.State(), kStateFailed);
-}
-
-TEST_F(CConverterTest, FormatTestProgressIsNotRepeatedByTheConversion) {
-  const auto bytes = Utf8Bytes(u"<?xml version='1.0'?><TRADOStag>" + std::u16string(4000, u'x'));
-  EXPECT_EQ(converter.IsFormatAvailable(CEndpoint::Stream(std::make_shared<CMemoryStream>(bytes))),
-            kSOk);
-  EXPECT_EQ(recorder->events, (Events{"Progress 0/100"}));
-  recorder->events.clear();
-  ASSERT_EQ(test::ToIf(bytes, &converter).result, kSOk);
-  EXPECT_EQ(recorder->events, Concat({"State 1", "Text "}, Progress(10, 100), {"State 0"}));
 }
 
 TEST_F(CConverterTest, ProgressOfUnsizedPartWayAndUnevenSources) {
@@ -279,6 +277,13 @@ TEST(CTTXFromIfConverterTest, WayBackRestoresWhatTheWayInChanged) {
       {"not at the start", Tag(u"<a>") + Tag(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>"),
        u"<a><?xml version=\"1.0\" encoding=\"UTF-16\"?>"},
       {"unterminated", Tag(u"<?xml encoding=\"UTF-16\""), u"<?xml encoding=\"UTF-16\""},
+      // Declarations that cannot be read are left as they are.
+      {"a name alone", Tag(u"<?xml version?>"), u"<?xml version?>"},
+      {"no =", Tag(u"<?xml version 1?>"), u"<?xml version 1?>"},
+      {"= at the end", Tag(u"<?xml encoding= ?>"), u"<?xml encoding= ?>"},
+      {"no quote", Tag(u"<?xml encoding=UTF-16?>"), u"<?xml encoding=UTF-16?>"},
+      {"value past ?>", Tag(u"<?xml encoding='UTF-16?>'"), u"<?xml encoding='UTF-16?>'"},
+      {"value unclosed", Tag(u"<?xml encoding='UTF-16?>"), u"<?xml encoding='UTF-16?>"},
       {"reference of a code-range unit", u"a" + std::u16string(u"\uE805\0&#xE000;\uE000b", 12),
        u"a&#xE000;b"},
       {"surrogate pair in text and markup", u"\xD83D\xDE00" + Tag(u"<a t=\"\xD840\xDC00\">"),

@@ -120,6 +120,8 @@ TEST(CIFParserTest, ReadsEveryBandAndCode) {
       {u"\uE405\uE400\uE404\uE402\uE411\uE40C\uE700\uE7FF\uE805\u0066x\uE000", "[x]|#66EBF"},
       {u"\uE411\uE405ab\uE405", "ab|BF"},
       {u"\uEC03abc\uE805\u0066x\uE000", "[x]|#66"},
+      // A U+E000 after skipped text is a boundary of its own, not the end of a group.
+      {u"\uEC03abc\uE000x\uE405\uE805\u0066y\uE000", "[]| x| [y]|#66B"},
       {u"\uEFFFabc", ""},
       {u"\uE805\u0066x\uE012", "[x]|#66F []|F"},
       {u"\uE804TTX\uE000\uE3FF\uE405\uE000Hello", "[]| []| []|B Hello|"},

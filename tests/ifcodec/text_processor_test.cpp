@@ -10,7 +10,6 @@
 
 #include "storage/data_storage.h"
 #include "storage/memory_stream.h"
-#include "support/growth.h"
 #include "support/test_streams.h"
 
 namespace tagvert {
@@ -112,30 +111,6 @@ TEST(CTextProcessorTest, NoBreakSpaces) {
               [](std::u16string& text, int) {
                 CTextProcessor(nullptr, EscapeMode::Markup).CollapseNbsp(text);
               });
-}
-
-// One walk each: a quadratic decode or collapse would take minutes on these, thousands of times
-// as long as building the texts (a linear baseline measured alongside, in processor time).
-TEST(CTextProcessorTest, LongTextsTakeOneWalk) {
-  CTextProcessor processor(nullptr, EscapeMode::Markup);
-  std::u16string entities;
-  std::u16string spaces;
-  const double building = test::CpuSeconds([&] {
-    for (int i = 0; i < 200000; ++i)
-      entities += u"&amp;";
-    for (int i = 0; i < 400000; ++i)
-      spaces += u' ';
-    spaces += u'\u00A0';
-    for (int i = 0; i < 400000; ++i)
-      spaces += u' ';
-  });
-  const double walking = test::CpuSeconds([&] {
-    processor.DecodeEntities(entities);
-    processor.CollapseNbsp(spaces);
-  });
-  EXPECT_EQ(entities, std::u16string(200000, u'&'));
-  EXPECT_EQ(spaces, u"\u00A0");
-  EXPECT_LT(walking, 20.0 * building);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <span>
 #include <sstream>
 #include <string>
 
@@ -109,18 +110,6 @@ TEST(ClassifyRecordsTest, BuiltinRulesClassifyTtxDocuments) {
   }
 }
 
-TEST(CTTXRulesProcessorTest, TargetLanguageComesFromTheHighWordOfDirection) {
-  const std::pair<std::uint16_t, const char16_t*> cases[] = {
-      {0x0001, u"EN-US"}, {0x0080, u"UK-UA"},   {0x0400, u"ZH-TW"},   {0x0402, u"EN-GB"},
-      {0x0408, u"TR-TR"}, {0x0003, u"UNK-UNK"}, {0x0409, u"UNK-UNK"},
-  };
-  for (const auto& [code, tag] : cases) {
-    CTTXRulesProcessor processor;  // the low word names the source language and does not count
-    processor.InitDirection((static_cast<std::uint32_t>(code) << 16) | 0x0004);
-    EXPECT_EQ(processor.GetTargetLanguage(), tag) << code;
-  }
-}
-
 TEST(ClassifyRecordsTest, RulesApplyAndSpreadOverPairs) {
   const struct {
     const char* rules;
@@ -203,8 +192,8 @@ TEST(StructureRecordsTest, StructuresClassifiedDocuments) {
        u"\n </m>",
        "n o107B|a\\u000A b&amp; |n c107B|n o108B||n c108B|m o109B|a\\u000A\\u000Ab|m c109B|g "
        "o110B| \\u000A |g c110B|g o111B|x y|g c111B| a\\u000A b|m o112B||m c112B"},
-      {u"a\u00A0b<p t=\"\u00A0\"/>\u00A0lead<p/>end&nbsp;<p/>\u00A0\u00A0x",
-       "a\\u00A0 b_|p -0|\\u00A0 lead_|p -0|end\\u00A0 _|p -0|\\u00A0 \\u00A0 x_"},
+      {u"a\u00A0b<p t=\"\u00A0\"/>\u00A0lead<p/>end&nbsp;<p/>\u00A0\u00A0x&",
+       "a\\u00A0 b_|p -0|\\u00A0 lead_|p -0|end\\u00A0 _|p -0|\\u00A0 \\u00A0 x&_"},
       {u"<ut Type='start' DisplayText='b'/>bold<ut Type='start' DisplayText='i'/>"
        u"<ut Type='end' DisplayText='i'/><ut Type='end' DisplayText='b'/>"
        u"<ut Type='start' DisplayText='b'/><ut Type='end' DisplayText='u'/>",
@@ -265,12 +254,13 @@ TEST(StructureRecordsTest, LargeTablesPairAsTheirUnitsAlone) {
   }
 }
 
-// A stop requested after the input was read ends every pass between reading and writing at its
-// first record, with E_ABORT.
+// A stop ends every pass at its first record, with E_ABORT: the cutting of the input into records
+// (on a large document the longest pass) and each pass between reading and writing.
 TEST(RecordPassesTest, PassesStopAtTheStopFlag) {
   CRules rules;
   rules.LoadStream(OpenBuiltinRulesStream(), false);
   const std::function<void(CElementTable&)> passes[] = {
+      [](CElementTable& table) { ScanElements(table); },
       [](CElementTable& table) { PairRecords(table); },
       [&](CElementTable& table) { ClassifyRecords(table, &rules); },
       [&](CElementTable& table) {
@@ -281,36 +271,25 @@ TEST(RecordPassesTest, PassesStopAtTheStopFlag) {
         StructureRecords(table, next);
       },
   };
+  const char16_t* const inputs[] = {u"<TRADOStag><Tu MatchPercent=\"100\">x</Tu></TRADOStag>",
+                                    u"text", u"<<<"};
   for (std::size_t i = 0; i < std::size(passes); ++i) {
-    SCOPED_TRACE(i);
-    CElementTable table;
-    table.Source().Assign(u"<TRADOStag><Tu MatchPercent=\"100\">x</Tu></TRADOStag>");
-    ScanElements(table);
-    std::atomic<bool> stop{i != 2};
-    table.SetStopFlag(&stop);
-    try {
-      passes[i](table);
-      ADD_FAILURE() << "the pass did not stop";
-    } catch (const CHResultError& e) {
-      EXPECT_EQ(e.Code(), kEAbort);
+    // The scan on every input; the passes after it on the document.
+    for (const char16_t* input : std::span(inputs, i == 0 ? 3 : 1)) {
+      SCOPED_TRACE(testing::Message() << "pass " << i << ", " << Printable(input));
+      CElementTable table;
+      table.Source().Assign(input);
+      if (i != 0) ScanElements(table);
+      std::atomic<bool> stop{i != 3};
+      table.SetStopFlag(&stop);
+      try {
+        passes[i](table);
+        ADD_FAILURE() << "the pass did not stop";
+      } catch (const CHResultError& e) {
+        EXPECT_EQ(e.Code(), kEAbort);
+      }
+      EXPECT_TRUE(i != 0 || table.Records().empty());
     }
-  }
-}
-
-// Cutting the input into records sees a stop too: on a large document it is the longest pass.
-TEST(RecordPassesTest, ScanningStopsAtTheStopFlag) {
-  for (const char16_t* input : {u"<TRADOStag>x</TRADOStag>", u"text", u"<<<"}) {
-    CElementTable table;
-    table.Source().Assign(input);
-    const std::atomic<bool> stop{true};
-    table.SetStopFlag(&stop);
-    try {
-      ScanElements(table);
-      ADD_FAILURE() << "the scan did not stop";
-    } catch (const CHResultError& e) {
-      EXPECT_EQ(e.Code(), kEAbort);
-    }
-    EXPECT_TRUE(table.Records().empty());
   }
 }
 

@@ -1,4 +1,5 @@
-// Tagvert: tests of the TransML rule set loader and the built-in TTX rules.
+// Tagvert: tests of the TransML rule set loader (its tag reader and references included) and the
+// built-in TTX rules.
 // SPDX-License-Identifier: Apache-2.0
 #include "rules/transml_rules.h"
 
@@ -73,6 +74,13 @@ TEST(CRulesTest, LoadsRulesAsWritten) {
        "Type='leave'/><Attribute-Condition Name='Class' NameCaseSensitive Condition='Equal' "
        "Value='note' CaseSensitive/></Rule>",
        "PARA!:063{MT & more,-17,1}[=3][alt=0][id!=2](Class! 1 NOTE!)"},
+      // A comment with '>' and "--" inside; tab and line break between attributes, spaces around
+      // '=', a value unquoted up to space or '>', a quote of the other kind inside a value;
+      // references decoded once, unknown and incomplete ones kept as written.
+      {"<Orvel-TransML><Rules><!-- a > b -- c --><Rule\tName=a/ TransMethod='\"&lt;&eacute;"
+       "&amp;amp;&#x41;&#X42;&#67;&#8364;&#150;&#129;&zzz;&zzz&AMP;& &;&#;&#x;'\r\n"
+       "Semantic = 2></Rule ></Rules >",
+       "a/:063{\"<\\u00E9&amp;ABC\\u20AC\\u2013\\u0081&zzz;&zzz&AMP;& &;&#;&#x;,2,0}"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.document);
