@@ -28,12 +28,7 @@ bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::s
     pseudoBytes[2 * i + 1] = static_cast<std::uint8_t>(pseudo[i] >> 8);
   }
   CCliOutput out;
-  try {
-    out = PlatformOpenOutput(output);
-  } catch (const CFileError& e) {
-    messages.Error("cannot write '" + output + "': " + e.Phrase() + ".");
-    return false;
-  }
+  if (!OpenOutput(output, "'" + output + "'", out, messages)) return false;
   CTagvertConverter converter;
   const HResult hr = converter.ConvertFromIF(
       CEndpoint::Stream(std::make_shared<CMemoryStream>(std::move(pseudoBytes))),

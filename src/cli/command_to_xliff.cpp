@@ -78,12 +78,7 @@ bool ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
     }
   }
   CCliOutput out;
-  try {
-    out = PlatformOpenOutput(output);
-  } catch (const CFileError& e) {
-    messages.Error("cannot write " + outputName + ": " + e.Phrase() + ".");
-    return false;
-  }
+  if (!OpenOutput(output, outputName, out, messages)) return false;
   CXliffReport report;
   HResult hr;
   if (toXliff) {

@@ -105,6 +105,17 @@ std::string DefaultOutput(const CCliOptions& o, const std::string& input, bool t
       });
 }
 
+bool OpenOutput(const std::string& output, const std::string& shown, CCliOutput& out,
+                CMessages& messages) {
+  try {
+    out = PlatformOpenOutput(output);
+  } catch (const CFileError& e) {
+    messages.Error("cannot write " + shown + ": " + e.Phrase() + ".");
+    return false;
+  }
+  return true;
+}
+
 bool MakeFolder(const std::string& dir, CMessages& messages) {
   std::error_code ec;
   std::filesystem::create_directories(FsPath(dir), ec);

@@ -9,6 +9,7 @@
 
 #include "cli/arguments.h"
 #include "cli/messages.h"
+#include "cli/platform/cli_services.h"
 
 namespace tagvert::cli {
 
@@ -47,6 +48,10 @@ std::string DefaultOutput(const CCliOptions& o, const std::string& input, bool t
 /// Makes the folder `dir` when it does not exist yet. False, with the error said, when it
 /// cannot be made.
 bool MakeFolder(const std::string& dir, CMessages& messages);
+
+/// Opens `output` into `out`; when it cannot, says "cannot write SHOWN: cause." and returns false.
+bool OpenOutput(const std::string& output, const std::string& shown, CCliOutput& out,
+                CMessages& messages);
 
 /// The size of the file `path`; 0 when it has none (standard input, a missing file).
 std::uint64_t FileSize(const std::string& path);
