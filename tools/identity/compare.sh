@@ -3,7 +3,7 @@
 # of the corpus (tools/identity/make_corpus.py) with BASELINE and NEW and compares stdout,
 # stderr (timings blanked), exit status and written files.
 # Usage: tools/identity/compare.sh BASELINE NEW CORPUS COMMAND...
-#   COMMAND: show showcodes stats statsjson pseudo fromif check toif
+#   COMMAND: show showcodes stats statsjson pseudo fromif check toif toxliff toxliff2 fromxliff
 # Prints "DIFF: command file" for each difference and "identical N different M".
 # SPDX-License-Identifier: Apache-2.0
 base=$1 new=$2 c=$3; shift 3
@@ -22,6 +22,9 @@ for f in $c/*; do
       fromif) [[ $f == *.if ]] || continue; args=(from-if "$f" -o out.ttx -f);;
       check) [[ $f == *.ttx ]] || continue; args=(check "$f");;
       toif) [[ $f == *.ttx ]] || continue; args=(to-if "$f" -o out.if -f);;
+      toxliff) [[ $f == *.ttx ]] || continue; args=(to-xliff "$f" -o out.xlf -f);;
+      toxliff2) [[ $f == *.ttx ]] || continue; args=(to-xliff "$f" --xliff 2.0 -o out.xlf -f);;
+      fromxliff) [[ $f == *.xlf ]] || continue; args=(from-xliff "$f" -o out.ttx);;
     esac
     rm -rf $work/a $work/b; mkdir -p $work/a $work/b
     run a $base "${args[@]}"; run b $new "${args[@]}"

@@ -1,0 +1,120 @@
+// Tagvert: the XLIFF merge's two halves. The XML reader (xliff_read.cpp) walks the XLIFF with
+// expat and hands over the skeleton's text and each unit's source and target as text runs and
+// code references; the unit merger (xliff_units.cpp) decodes the skeleton, maps each unit's codes
+// back to their IF by id, notes tag damage and gives the merged IF.
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "xliff/xliff_bridge.h"
+
+namespace tagvert::xliff {
+
+enum class Role : std::uint8_t { Standalone, Open, Close, IsolatedOpen, IsolatedClose, Unknown };
+
+/// An inline code of a source or target as the XLIFF names it.
+struct CCodeRef {
+  Role role = Role::Unknown;
+  std::string id;
+  std::string element;  ///< its element, for messages
+};
+
+/// A source or target: text runs and codes in order.
+struct CSide {
+  std::u16string text;            ///< every text run, one after the other
+  std::vector<std::size_t> cuts;  ///< where each code stands in `text`
+  std::vector<CCodeRef> codes;
+  bool Empty() const { return text.empty() && codes.empty(); }
+  void Append(const CSide& other);
+  /// The same text and the same codes (by role and id) at the same places.
+  bool operator==(const CSide& o) const;
+};
+
+/// The skeleton, the units and the checks: everything of the merge but the XML.
+class CUnitMerger {
+ public:
+  /// `position` tells where the XML reader stands, for the sentences of refusals.
+  CUnitMerger(const CXliffReadOptions& options, std::function<std::string()> position)
+      : m_options(options), m_position(std::move(position)) {}
+
+  void Reserve(std::size_t units) { m_raw.reserve(units); }
+
+  /// The skeleton's element opened; a second one is refused.
+  void BeginSkeleton();
+  /// A piece of the skeleton's text (UTF-8); escapes may be cut between pieces.
+  void SkeletonText(std::string_view text);
+  /// The skeleton's element closed: it must have been whole.
+  void EndSkeleton();
+
+  /// A unit opened with the XLIFF id `id` (null when it has none): it must name a unit of the
+  /// skeleton not seen before.
+  void BeginUnit(const char* id);
+  /// The unit closed: its target (or, untranslated, its source) becomes the unit's IF.
+  void EndUnit(const CSide& source, const CSide& target, bool anyTarget);
+
+  /// After the whole XLIFF (`end` is where it ended): checks that every unit came and that the
+  /// sources rebuild the document's IF, and gives the merged IF (and, when `source` is given,
+  /// the IF of the sources).
+  void Finish(CMergeResult& result, std::u16string* source, const std::string& end);
+
+  [[noreturn]] void Fail(const std::string& what, const std::string& position) const;
+  [[noreturn]] void Fail(const std::string& what) const { Fail(what, m_position()); }
+
+ private:
+  // A unit of the skeleton and what the XLIFF gave for it.
+  struct CUnit {
+    std::vector<std::u16string> codes;  ///< the IF of each code, in source order
+    bool seen = false;
+    std::u16string target;        ///< the IF that takes the unit's place
+    std::u16string source;        ///< the IF of its source (for the fingerprint)
+    bool sourceIsTarget = false;  ///< untranslated: `target` is the source
+  };
+  enum class EscapeState : std::uint8_t { None, After, Hex, Number };
+  using CCodeIndex = std::unordered_map<std::string, std::size_t>;
+
+  void Skeleton(char16_t u);
+  void Put(char16_t u);
+  void ReadHeader();
+  [[noreturn]] void Damaged() const { Fail("the skeleton is damaged", m_skeletonPosition); }
+
+  std::string Named(const CCodeRef& code, const std::u16string& ifCode) const;
+  std::u16string Build(const CSide& side, const CSide& source, const CUnit& unit,
+                       const CCodeIndex* byKey, const std::string& where);
+  void CheckOrder(const std::vector<std::size_t>& placed, const CSide& source,
+                  const std::string& where, const CUnit& unit);
+
+  const CXliffReadOptions& m_options;
+  std::function<std::string()> m_position;
+
+  // The skeleton.
+  bool m_skeletonStarted = false, m_skeletonDone = false;
+  std::string m_skeletonPosition = "line 1, column 1";
+  bool m_headerDone = false;
+  std::string m_header;
+  std::uint64_t m_fingerprint = 0;
+  std::size_t m_unitCount = 0;
+  EscapeState m_escape = EscapeState::None;
+  int m_hexLeft = 0;
+  char16_t m_hexValue = 0;
+  std::size_t m_number = 0;
+  bool m_unitOpen = false;
+  std::u16string m_buffer;             ///< a piece of the skeleton's text as units
+  std::u16string m_raw;                ///< the IF outside the units
+  std::vector<std::size_t> m_rawCuts;  ///< where each unit stands in m_raw
+  std::vector<CUnit> m_units;
+
+  // The units.
+  CUnit* m_unit = nullptr;
+  std::size_t m_unitNumber = 0;
+  std::size_t m_translated = 0;
+  std::vector<std::string> m_damage;
+  std::vector<std::string> m_notes;
+};
+
+}  // namespace tagvert::xliff
