@@ -268,12 +268,7 @@ JobOutcome CBatch::ConvertTo(const CJob& job, CTagvertConverter& converter,
                      "': the file changed while it was read; no output file was written.");
     return JobOutcome::Failed;
   }
-  try {
-    PlatformCommitOutput(out);
-  } catch (const CFileError& e) {
-    m_messages.Error("cannot write '" + job.output + "': " + e.Phrase() + ".");
-    return JobOutcome::Failed;
-  }
+  if (!CommitOutput(out, "'" + job.output + "'", m_messages)) return JobOutcome::Failed;
   m_bytesIn.fetch_add(job.size);
   m_bytesOut.fetch_add(FileSize(out.target));
   return JobOutcome::Converted;

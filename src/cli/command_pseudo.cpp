@@ -44,13 +44,7 @@ bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::s
                    "': " + ErrorPhrase(NamesSystemCause(cause) ? cause : hr) + ".");
     return false;
   }
-  try {
-    PlatformCommitOutput(out);
-  } catch (const CFileError& e) {
-    messages.Error("cannot write '" + output + "': " + e.Phrase() + ".");
-    return false;
-  }
-  return true;
+  return CommitOutput(out, "'" + output + "'", messages);
 }
 
 std::string Help() {

@@ -116,12 +116,7 @@ bool ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
                    ": the file changed while it was read; no output file was written.");
     return false;
   }
-  try {
-    PlatformCommitOutput(out);
-  } catch (const CFileError& e) {
-    messages.Error("cannot write " + outputName + ": " + e.Phrase() + ".");
-    return false;
-  }
+  if (!CommitOutput(out, outputName, messages)) return false;
   if (toXliff) {
     messages.Note("converted " + Quote(input) + " to XLIFF " + (o.xliff2 ? "2.0 " : "1.2 ") +
                   outputName + " (" + std::to_string(report.units) + " units).");

@@ -116,6 +116,16 @@ bool OpenOutput(const std::string& output, const std::string& shown, CCliOutput&
   return true;
 }
 
+bool CommitOutput(CCliOutput& out, const std::string& shown, CMessages& messages) {
+  try {
+    PlatformCommitOutput(out);
+  } catch (const CFileError& e) {
+    messages.Error("cannot write " + shown + ": " + e.Phrase() + ".");
+    return false;
+  }
+  return true;
+}
+
 bool MakeFolder(const std::string& dir, CMessages& messages) {
   std::error_code ec;
   std::filesystem::create_directories(FsPath(dir), ec);

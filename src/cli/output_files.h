@@ -52,6 +52,8 @@ bool MakeFolder(const std::string& dir, CMessages& messages);
 /// Opens `output` into `out`; when it cannot, says "cannot write SHOWN: cause." and returns false.
 bool OpenOutput(const std::string& output, const std::string& shown, CCliOutput& out,
                 CMessages& messages);
+/// Puts `out` in its place; when it cannot, says "cannot write SHOWN: cause." and returns false.
+bool CommitOutput(CCliOutput& out, const std::string& shown, CMessages& messages);
 
 /// The size of the file `path`; 0 when it has none (standard input, a missing file).
 std::uint64_t FileSize(const std::string& path);
