@@ -186,14 +186,9 @@ JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
   CTagvertConverter converter;
   UseCommandReading(converter, m_options.exactLanguage);
   if (m_toIF) {
-    std::int32_t direction = 0;
-    try {
-      direction = ChooseDirection(m_options, job.input, m_messages);
-    } catch (const CHResultError& e) {
-      m_messages.Error(ReadFailure(job.input, e));
-      return JobOutcome::Failed;
-    }
-    converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(direction));
+    converter.PutProperty(
+        CVariant::String(u"Direction"),
+        CVariant::Int32(DeferDirection(m_options, job.input, m_messages, converter)));
   }
   auto listener = std::make_shared<CCliListener>(m_messages.Stream(), false, false, m_toIF);
   std::uint32_t cookie = 0;

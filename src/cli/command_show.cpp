@@ -87,7 +87,7 @@ bool ShowFile(const CCliOptions& o, const std::string& input, IfViewMode mode, s
     CTagvertConverter converter;
     UseCommandReading(converter);
     converter.PutProperty(CVariant::String(u"Direction"),
-                          CVariant::Int32(ChooseDirection(o, input, messages)));
+                          CVariant::Int32(DeferDirection(o, input, messages, converter)));
     auto memory = std::make_shared<CMemoryStream>();
     const HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(memory));
     if (Failed(hr)) {

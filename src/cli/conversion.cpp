@@ -159,10 +159,14 @@ namespace {
 // Puts the target language into `converter`: --direction, else the one the document names. False,
 // with the error said, when it cannot.
 bool PutDirection(const CCliOptions& o, const std::string& input, CTagvertConverter& converter,
-                  CMessages& messages) {
+                  CCliListener& listener, CMessages& messages) {
   std::int32_t direction = 0;
   if (!ReportingFailures(input, messages, [&] {
-        direction = ChooseDirection(o, input, messages);
+        // The events show the Direction put before the conversion starts, as a host puts it:
+        // with --events the document is read ahead for its target language.
+        direction = o.events ? ChooseDirection(o, input, messages)
+                             : DeferDirection(o, input, messages, converter, nullptr,
+                                              [&listener] { listener.ClearLine(); });
         return true;
       })) {
     return false;
@@ -274,7 +278,7 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   std::uint32_t cookie = 0;
   // Listening first, so that --events also shows the Direction put with the code it resolved.
   converter.Advise(listener, cookie);
-  if (toIF && !PutDirection(o, input, converter, messages)) return ExitCode::Failed;
+  if (toIF && !PutDirection(o, input, converter, *listener, messages)) return ExitCode::Failed;
 
   // Signals are caught before a temporary file exists, so that none can leave one behind.
   g_running.store(&converter);

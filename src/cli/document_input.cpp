@@ -222,21 +222,12 @@ std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFail
   }
 }
 
-std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
-                             CDocumentLanguages* scanned) {
-  const std::string name = Quote(input);
-  if (!ReadTwice(input)) {
-    if (!o.direction) {
-      messages.Warning(name +
-                       " is not read ahead for its target language: every Tuv is carried "
-                       "untranslated (give --direction).");
-    }
-    return o.direction.value_or(0);
-  }
-  // Nothing to say and nothing to find: the scan is skipped.
-  if (o.direction && messages.Quiet() && scanned == nullptr) return *o.direction;
-  const CDocumentLanguages languages = ScanLanguages(PlatformOpenInput(input));
-  if (scanned != nullptr) *scanned = languages;
+namespace {
+
+// The Direction for the document of `languages`: --direction, else the target language it names,
+// with what is said of the choice.
+std::int32_t DirectionOf(const CCliOptions& o, const std::string& name,
+                         const CDocumentLanguages& languages, CMessages& messages) {
   std::int32_t direction = 0;
   if (o.direction) {
     direction = *o.direction;
@@ -262,6 +253,49 @@ std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMe
   return direction;
 }
 
+// The Direction of an input that is not read ahead: --direction, else none (said).
+std::optional<std::int32_t> DirectionWithoutReading(const CCliOptions& o, const std::string& input,
+                                                    CMessages& messages, bool wanted) {
+  if (!ReadTwice(input)) {
+    if (!o.direction) {
+      messages.Warning(Quote(input) +
+                       " is not read ahead for its target language: every Tuv is carried "
+                       "untranslated (give --direction).");
+    }
+    return o.direction.value_or(0);
+  }
+  // Nothing to say and nothing to find: the document's languages are not looked at.
+  if (o.direction && messages.Quiet() && !wanted) return *o.direction;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
+                             CDocumentLanguages* scanned) {
+  if (const auto direction = DirectionWithoutReading(o, input, messages, scanned != nullptr))
+    return *direction;
+  const CDocumentLanguages languages = ScanLanguages(PlatformOpenInput(input));
+  if (scanned != nullptr) *scanned = languages;
+  return DirectionOf(o, Quote(input), languages, messages);
+}
+
+std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
+                            CTagvertConverter& converter, CDocumentLanguages* scanned,
+                            std::function<void()> beforeSaying) {
+  converter.SetDocumentReadHook({});
+  if (const auto direction = DirectionWithoutReading(o, input, messages, scanned != nullptr))
+    return *direction;
+  converter.SetDocumentReadHook(
+      [&o, name = Quote(input), &messages, scanned, beforeSaying = std::move(beforeSaying)](
+          const CDocumentFacts& facts) -> std::optional<std::int32_t> {
+        if (scanned != nullptr) *scanned = facts;
+        if (beforeSaying) beforeSaying();
+        return DirectionOf(o, name, facts, messages);
+      });
+  return o.direction.value_or(0);
+}
+
 std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const std::string& input,
                                                   CMessages& messages,
                                                   CDocumentLanguages* languages) {
@@ -282,8 +316,9 @@ std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const st
   CTagvertConverter converter;
   UseCommandReading(converter);
   try {
-    converter.PutProperty(CVariant::String(u"Direction"),
-                          CVariant::Int32(ChooseDirection(o, input, messages, languages)));
+    converter.PutProperty(
+        CVariant::String(u"Direction"),
+        CVariant::Int32(DeferDirection(o, input, messages, converter, languages)));
   } catch (const CHResultError& e) {
     messages.Error(ReadFailure(input, e));
     return std::nullopt;

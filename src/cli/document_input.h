@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
@@ -80,6 +81,16 @@ std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFail
 /// given, receives what the scan of the document found.
 std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
                              CDocumentLanguages* scanned = nullptr);
+
+/// ChooseDirection without reading the document ahead, for a conversion to IF by `converter`:
+/// the document's languages are taken when the conversion has read it (its document hook), and
+/// what is said of the choice is said then, after `beforeSaying` (which may clear a progress
+/// line). Returns the Direction to put before the conversion (--direction, else 0); `scanned`
+/// is filled when the document is read. `o`, `messages` and `scanned` must outlive the
+/// conversion.
+std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
+                            CTagvertConverter& converter, CDocumentLanguages* scanned = nullptr,
+                            std::function<void()> beforeSaying = {});
 
 /// Converts one TTX document to IF in memory, as the commands that look at the IF need it: the
 /// input checks, the direction, then the IF as UTF-16 units. Reports what goes wrong through

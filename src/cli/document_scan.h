@@ -7,27 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "rules/document_facts.h"
 #include "storage/byte_stream.h"
 
 namespace tagvert::cli {
 
-/// The languages a TTX document names.
-struct CDocumentLanguages {
-  /// TargetLanguage of the first UserSettings element, as written; nothing when that element or
-  /// its attribute is missing.
-  std::optional<std::u16string> targetLanguage;
-  /// SourceLanguage of the same element, as written; empty when missing.
-  std::u16string sourceLanguage;
-  /// The distinct Lang values of the Tuv elements, in the order of their first appearance
-  /// (a Tuv without Lang counts as an empty value).
-  std::vector<std::u16string> tuvLanguages;
-  std::uint64_t units = 0;         ///< Tu start tags: translation units
-  std::uint64_t matchedUnits = 0;  ///< of them, those with a MatchPercent other than "0"
-};
+/// The languages a TTX document names and its units.
+using CDocumentLanguages = CDocumentFacts;
 
 /// Reads the whole document with the markup reader, one element at a time (memory stays flat):
-/// the first UserSettings' TargetLanguage and the Lang of every Tuv. Element and attribute names
-/// compare without case, as the rules match them. Throws CHResultError when the source fails.
+/// the same facts as ReadDocumentFacts gives of the document's element table, for a command
+/// that does not convert it. Throws CHResultError when the source fails.
 CDocumentLanguages ScanLanguages(const ByteStreamPtr& source);
 
 /// The Direction value for a language tag of the kernel's table compared without case; nothing

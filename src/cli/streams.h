@@ -63,6 +63,14 @@ class CCliListener : public ITransEventsListener {
     Draw();
   }
 
+  /// Clears the progress line, so that a message can take its place; the next progress draws
+  /// it again.
+  void ClearLine() {
+    if (!m_barShown) return;
+    m_err << "\r" << std::string(m_lastWidth, ' ') << "\r" << std::flush;
+    m_lastWidth = 0;
+    m_barShown = false;
+  }
   /// Ends the progress line.
   void Finish() {
     if (m_barShown) m_err << "\n";

@@ -143,8 +143,13 @@ void CTTXToIfConverter::DoConvertToIF() {
 
   // Classification: the target language from Direction goes into the Tuv rules, then every
   // element is classified and the decisions of paired tags spread over their content.
+  std::int32_t direction = GetDirection();
+  if (m_documentRead) {
+    if (const std::optional<std::int32_t> chosen = m_documentRead(ReadDocumentFacts(table)))
+      direction = *chosen;
+  }
   CTTXRulesProcessor rules;
-  rules.InitDirection(static_cast<std::uint32_t>(GetDirection()));
+  rules.InitDirection(static_cast<std::uint32_t>(direction));
   if (GetLanguageMatch() == LanguageMatch::Language) {
     rules.ChooseDocumentLanguage(table, GetRules());
   }

@@ -3,10 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "frame/converter_base.h"
+#include "rules/document_facts.h"
 
 namespace tagvert {
 
@@ -26,12 +28,21 @@ class CTTXToIfConverter : public virtual CTTXConverterBase {
     bool rootOpen = false;
   };
 
+  /// Called once per conversion to IF when the document is read and cut into elements, before
+  /// it is classified: gets the document's facts and returns the Direction to classify it with
+  /// (nothing: the Direction property's). A host that would otherwise read the document ahead
+  /// for them rides on the conversion's own reading.
+  using DocumentReadHook = std::function<std::optional<std::int32_t>(const CDocumentFacts&)>;
+
   void DoConvertToIF() override;
   /// The cut of the last conversion to IF; nothing when its input ended where a document ends.
   const std::optional<CInputCut>& GetInputCut() const { return m_inputCut; }
+  /// Sets the hook of the conversions to IF (empty, the default, for none).
+  void SetDocumentReadHook(DocumentReadHook hook) { m_documentRead = std::move(hook); }
 
  private:
   std::optional<CInputCut> m_inputCut;
+  DocumentReadHook m_documentRead;
 };
 
 /// Supplies the IF to TTX driver: streams the IF element by element, escapes text runs and

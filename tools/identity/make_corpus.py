@@ -68,3 +68,20 @@ for k in range(200):
         b = bytearray(re.sub(rb'<source>(.*?)</source>', target, bytes(b), flags=re.S))
     open(f'{root}/x{k:03d}.xlf', 'wb').write(b)
 print(len(xlfs), 'xlf')
+# TTX documents mutated where the command and the converter read them: tag and attribute names in
+# other letter case, Lang and MatchPercent values changed, markup cut, comments and CDATA opened.
+edits = [(b'<Tuv ', b'<tuv '), (b'<Tu ', b'<TU '), (b'Lang="', b'lang="'), (b'Lang="', b'Lang="x'),
+         (b'MatchPercent="', b'MatchPercent="1'), (b'MatchPercent="', b'matchpercent="'),
+         (b'TargetLanguage="', b'TargetLanguage="fr-'), (b'<UserSettings', b'<!-- <UserSettings'),
+         (b'<Tuv ', b'<![CDATA[<Tuv '), (b'<Tuv ', b'<Tuv Lang="DE-CH" '), (b'</Tuv>', b''),
+         (b'SourceLanguage="', b'SourceLanguage="de'), (b'<Tu ', b'<Tu MatchPercent '), (b'"', b"'")]
+for k in range(150):
+    b = bytearray(open(rng.choice(ttx), 'rb').read())
+    for _ in range(rng.randint(1, 3)):
+        old, new = rng.choice(edits)
+        at = b.find(old, rng.randrange(len(b)))
+        if at < 0: at = b.find(old)
+        if at >= 0: b[at:at + len(old)] = new
+    if k % 5 == 0: b = b[:rng.randrange(len(b))]
+    open(f'{root}/u{k:03d}.ttx', 'wb').write(b)
+print(150, 'mutated ttx')
