@@ -1,50 +1,197 @@
 // Tagvert: the command pseudo: the localization smoke test, TTX -> IF -> pseudo-translated IF ->
 // TTX. SPDX-License-Identifier: Apache-2.0
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "cli/command_table.h"
 #include "cli/document_input.h"
+#include "cli/if_units.h"
 #include "cli/output_files.h"
 #include "cli/platform/cli_services.h"
 #include "cli/pseudo.h"
 #include "frame/ttx_converter.h"
-#include "storage/memory_stream.h"
 
 namespace tagvert::cli {
 
 namespace {
 
-// Pseudo-translates one document: TTX -> IF -> pseudo-translated IF -> TTX.
-bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::string& output,
-                    CMessages& messages) {
-  const auto units = ConvertToIfInMemory(o, input, messages);
-  if (!units) return false;
-  const std::u16string pseudo = PseudoTranslate(*units);
-  std::vector<std::uint8_t> pseudoBytes(pseudo.size() * 2);
-  for (std::size_t i = 0; i < pseudo.size(); ++i) {
-    pseudoBytes[2 * i] = static_cast<std::uint8_t>(pseudo[i] & 0xFF);
-    pseudoBytes[2 * i + 1] = static_cast<std::uint8_t>(pseudo[i] >> 8);
+// A bounded pipe of IF from the conversion to IF (which writes, on the command's thread) to the
+// conversion back (which reads, on a thread of its own): the two run side by side, and the IF is
+// never held whole.
+class CIfPipe : public IByteStream {
+ public:
+  // Appends `units` as little-endian bytes; waits while the pipe is full. Once the reader has
+  // left, what comes is dropped.
+  void Put(std::u16string_view units) {
+    if (units.empty()) return;
+    std::vector<std::uint8_t> block(units.size() * 2);
+    for (std::size_t i = 0; i < units.size(); ++i) {
+      block[2 * i] = static_cast<std::uint8_t>(units[i] & 0xFF);
+      block[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
+    }
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_changed.wait(lock, [&] { return m_queued < kLimit || m_left; });
+    if (m_left) return;
+    m_queued += block.size();
+    m_blocks.push_back(std::move(block));
+    m_changed.notify_all();
   }
-  CCliOutput out;
-  if (!OpenOutput(output, "'" + output + "'", out, messages)) return false;
-  CTagvertConverter converter;
-  const HResult hr = converter.ConvertFromIF(
-      CEndpoint::Stream(std::make_shared<CMemoryStream>(std::move(pseudoBytes))),
-      CEndpoint::Stream(out.file));
-  if (Failed(hr)) {
-    PlatformAbandonOutput(out);
-    if (hr == kEOutOfMemory) {
-      messages.Error(OutOfMemory(input));
+  // The writer is done: the reader gets the end of the IF once the pipe is empty.
+  void Close() {
+    const std::lock_guard<std::mutex> lock(m_lock);
+    m_closed = true;
+    m_changed.notify_all();
+  }
+  // The reader is done (or gave up): the writer no longer waits.
+  void Leave() {
+    const std::lock_guard<std::mutex> lock(m_lock);
+    m_left = true;
+    m_blocks.clear();
+    m_queued = 0;
+    m_changed.notify_all();
+  }
+
+  std::uint32_t Read(void* buffer, std::uint32_t size) override {
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_changed.wait(lock, [&] { return !m_blocks.empty() || m_closed; });
+    std::uint32_t done = 0;
+    while (done < size && !m_blocks.empty()) {
+      const std::vector<std::uint8_t>& front = m_blocks.front();
+      const std::size_t n = std::min<std::size_t>(size - done, front.size() - m_offset);
+      std::memcpy(static_cast<std::uint8_t*>(buffer) + done, front.data() + m_offset, n);
+      done += static_cast<std::uint32_t>(n);
+      m_offset += n;
+      if (m_offset == front.size()) {
+        m_queued -= front.size();
+        m_blocks.pop_front();
+        m_offset = 0;
+      }
+    }
+    m_position += done;
+    m_changed.notify_all();
+    return done;
+  }
+  std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
+  std::uint64_t Position() override { return m_position; }
+  bool Size(std::uint64_t&) override { return false; }
+
+ private:
+  static constexpr std::size_t kLimit = 1U << 20;
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::deque<std::vector<std::uint8_t>> m_blocks;
+  std::size_t m_queued = 0;
+  std::size_t m_offset = 0;  // bytes of the front block already read
+  std::uint64_t m_position = 0;
+  bool m_closed = false;
+  bool m_left = false;
+};
+
+// The conversion back of a pseudo-translation, started when the first IF comes (so that a
+// document refused or failed before it is written opens no output) and ended, whatever happens,
+// when it goes out of scope.
+class CBackConversion {
+ public:
+  explicit CBackConversion(std::string output) : m_output(std::move(output)) {}
+  ~CBackConversion() {
+    m_pipe->Close();
+    if (m_thread.joinable()) m_thread.join();
+    if (m_out.file && !m_committed) PlatformAbandonOutput(m_out);
+  }
+  CBackConversion(const CBackConversion&) = delete;
+  CBackConversion& operator=(const CBackConversion&) = delete;
+
+  // Takes the next piece of pseudo-translated IF.
+  void Put(std::u16string_view units) {
+    if (!m_started) Start();
+    m_pipe->Put(units);
+  }
+
+  // After the conversion to IF succeeded: waits for the TTX and puts it in place. False, with
+  // the error said, when it cannot.
+  bool Finish(const std::string& input, CMessages& messages) {
+    if (!m_started) Start();
+    m_pipe->Close();
+    if (m_thread.joinable()) m_thread.join();
+    const std::string shown = "'" + m_output + "'";
+    if (!m_openFailure.empty()) {
+      messages.Error("cannot write " + shown + ": " + m_openFailure + ".");
       return false;
     }
-    const HResult cause = out.file ? out.file->WriteError() : kSOk;
-    messages.Error("cannot write '" + output +
-                   "': " + ErrorPhrase(NamesSystemCause(cause) ? cause : hr) + ".");
-    return false;
+    if (Failed(m_result)) {
+      PlatformAbandonOutput(m_out);
+      m_out.file.reset();
+      if (m_result == kEOutOfMemory) {
+        messages.Error(OutOfMemory(input));
+        return false;
+      }
+      const HResult cause = m_writeError;
+      messages.Error("cannot write " + shown + ": " +
+                     ErrorPhrase(NamesSystemCause(cause) ? cause : m_result) + ".");
+      return false;
+    }
+    m_committed = true;
+    return CommitOutput(m_out, shown, messages);
   }
-  return CommitOutput(out, "'" + output + "'", messages);
+
+ private:
+  void Start() {
+    m_started = true;
+    try {
+      m_out = PlatformOpenOutput(m_output);
+    } catch (const CFileError& e) {
+      // Said once the conversion to IF has said all it has to say, as a failed write is.
+      m_openFailure = e.Phrase();
+      m_pipe->Leave();
+      return;
+    }
+    m_thread = std::thread([this] {
+      CTagvertConverter converter;
+      m_result = converter.ConvertFromIF(CEndpoint::Stream(m_pipe), CEndpoint::Stream(m_out.file));
+      m_writeError = m_out.file->WriteError();
+      m_pipe->Leave();
+    });
+  }
+
+  std::string m_output;
+  std::shared_ptr<CIfPipe> m_pipe = std::make_shared<CIfPipe>();
+  CCliOutput m_out;
+  std::thread m_thread;
+  bool m_started = false;
+  bool m_committed = false;
+  std::string m_openFailure;
+  HResult m_result = kSOk;
+  HResult m_writeError = kSOk;
+};
+
+// Pseudo-translates one document: TTX -> IF -> pseudo-translated IF -> TTX, the conversion
+// back reading the pseudo-translated IF as the conversion to IF writes it.
+constexpr std::size_t kSlice = 1U << 16;
+bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::string& output,
+                    CMessages& messages) {
+  CBackConversion back(output);
+  CPseudoTranslator translator;
+  std::u16string piece;
+  const auto sink = std::make_shared<CIfUnitSink>([&](const char16_t* units, std::size_t count) {
+    // In slices, so that what is held between the two conversions stays small.
+    for (std::size_t at = 0; at < count; at += kSlice) {
+      piece.clear();
+      translator.Feed({units + at, std::min(kSlice, count - at)}, piece);
+      back.Put(piece);
+    }
+  });
+  if (!ConvertToIfInto(o, input, sink, messages)) return false;
+  piece.clear();
+  translator.Finish(piece);
+  back.Put(piece);
+  return back.Finish(input, messages);
 }
 
 std::string Help() {

@@ -4,6 +4,7 @@
 
 #include "cli/command_table.h"
 #include "cli/document_input.h"
+#include "cli/if_units.h"
 #include "cli/stats.h"
 
 namespace tagvert::cli {
@@ -41,12 +42,13 @@ std::string TextStats(const std::string& name, const CStats& s) {
 bool CountDocument(const CCliOptions& o, const std::string& input, CMessages& messages,
                    CStats& stats) {
   CDocumentLanguages languages;
-  const auto units = ConvertToIfInMemory(o, input, messages, &languages);
-  if (!units) return false;
+  CIfCounter counter;
+  // The IF is counted as it is written: it is never held.
+  const auto sink = std::make_shared<CIfUnitSink>(
+      [&counter](const char16_t* units, std::size_t count) { counter.Feed(units, count); });
+  if (!ConvertToIfInto(o, input, sink, messages, &languages)) return false;
   stats.units = languages.units;
   stats.matched = languages.matchedUnits;
-  CIfCounter counter;
-  counter.Feed(units->data(), units->size());
   counter.Finish();
   stats.runs = counter.Runs();
   stats.words = counter.Words();

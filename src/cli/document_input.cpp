@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "cli/command_table.h"
+#include "cli/if_units.h"
 #include "cli/platform/cli_services.h"
 #include "cli/streams.h"
 #include "frame/ttx_converter.h"
@@ -296,14 +297,13 @@ std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMes
   return o.direction.value_or(0);
 }
 
-std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const std::string& input,
-                                                  CMessages& messages,
-                                                  CDocumentLanguages* languages) {
+bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteStreamPtr& target,
+                     CMessages& messages, CDocumentLanguages* languages) {
   if (!o.force) {
     const std::string refused = CheckInputFormat(input, true);
     if (!refused.empty()) {
       messages.Error(refused);
-      return std::nullopt;
+      return false;
     }
   }
   std::shared_ptr<CFileStream> in;
@@ -311,30 +311,28 @@ std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const st
     in = PlatformOpenInput(input);
   } catch (const CFileError& e) {
     messages.Error("cannot read " + Quote(input) + ": " + e.Phrase() + ".");
-    return std::nullopt;
+    return false;
   }
   CTagvertConverter converter;
   UseCommandReading(converter);
-  try {
-    converter.PutProperty(
-        CVariant::String(u"Direction"),
-        CVariant::Int32(DeferDirection(o, input, messages, converter, languages)));
-  } catch (const CHResultError& e) {
-    messages.Error(ReadFailure(input, e));
-    return std::nullopt;
-  }
-  const auto memory = std::make_shared<CMemoryStream>();
-  const HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(memory));
+  converter.PutProperty(CVariant::String(u"Direction"),
+                        CVariant::Int32(DeferDirection(o, input, messages, converter, languages)));
+  const HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(target));
   if (Failed(hr)) {
     messages.Error(ConversionFailure(input, hr));
-    return std::nullopt;
+    return false;
   }
   ReportInputCut(converter, input, messages, false);
-  const std::vector<std::uint8_t>& bytes = memory->Bytes();
-  std::u16string units(bytes.size() / 2, u'\0');
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    units[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  }
+  return true;
+}
+
+std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const std::string& input,
+                                                  CMessages& messages,
+                                                  CDocumentLanguages* languages) {
+  std::u16string units;
+  const auto sink = std::make_shared<CIfUnitSink>(
+      [&units](const char16_t* data, std::size_t count) { units.append(data, count); });
+  if (!ConvertToIfInto(o, input, sink, messages, languages)) return std::nullopt;
   return units;
 }
 

@@ -92,6 +92,12 @@ std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMes
                             CTagvertConverter& converter, CDocumentLanguages* scanned = nullptr,
                             std::function<void()> beforeSaying = {});
 
+/// Converts one TTX document to IF into `target`, as the commands that look at the IF need it:
+/// the input checks, the direction, the conversion. Reports what goes wrong through `messages`
+/// and returns false then; std::bad_alloc passes through.
+bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteStreamPtr& target,
+                     CMessages& messages, CDocumentLanguages* languages = nullptr);
+
 /// Converts one TTX document to IF in memory, as the commands that look at the IF need it: the
 /// input checks, the direction, then the IF as UTF-16 units. Reports what goes wrong through
 /// `messages` and returns nullopt then; std::bad_alloc passes through.

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/if_units.h"
 
+#include <bit>
 #include <cstdint>
 #include <vector>
 
@@ -27,6 +28,34 @@ std::optional<unsigned char> ReadIfUnits(
   }
   if (kept == 0) return std::nullopt;
   return bytes[0];
+}
+
+std::uint32_t CIfUnitSink::Write(const void* data, std::uint32_t size) {
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  m_position += size;
+  // The common case, whole units in place on a little-endian machine: handed on uncopied.
+  if constexpr (std::endian::native == std::endian::little) {
+    if (m_odd < 0 && reinterpret_cast<std::uintptr_t>(data) % alignof(char16_t) == 0) {
+      if (size >= 2) m_feed(static_cast<const char16_t*>(data), size / 2);
+      if (size % 2 != 0) m_odd = bytes[size - 1];
+      return size;
+    }
+  }
+  std::size_t at = 0;
+  m_units.clear();
+  if (m_odd >= 0 && size > 0) {
+    m_units.push_back(static_cast<char16_t>(m_odd | (bytes[0] << 8)));
+    m_odd = -1;
+    at = 1;
+  }
+  const std::size_t whole = (size - at) / 2;
+  const std::size_t first = m_units.size();
+  m_units.resize(first + whole);
+  for (std::size_t i = 0; i < whole; ++i, at += 2)
+    m_units[first + i] = static_cast<char16_t>(bytes[at] | (bytes[at + 1] << 8));
+  if (at < size) m_odd = bytes[at];
+  if (!m_units.empty()) m_feed(m_units.data(), m_units.size());
+  return size;
 }
 
 }  // namespace tagvert::cli

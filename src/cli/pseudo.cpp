@@ -42,31 +42,40 @@ std::u16string PseudoText(const std::u16string& run) {
   return result;
 }
 
+// Every unit is kept as it is but for the text runs, which are translated whole.
+void CPseudoTranslator::Take(const CIfToken& token, std::u16string& out) {
+  if (token.kind == IfTokenKind::Text) {
+    m_run += token.units;
+    return;
+  }
+  if (!m_run.empty()) {
+    out += PseudoText(m_run);
+    m_run.clear();
+  }
+  if (token.kind == IfTokenKind::GroupData) {
+    out += token.units;
+    return;
+  }
+  if (token.code != 0) out += token.code;
+  out.append(token.data, token.dataCount);
+}
+
+void CPseudoTranslator::Feed(std::u16string_view units, std::u16string& out) {
+  m_reader.Feed(units, [&](const CIfToken& token) { Take(token, out); });
+}
+
+void CPseudoTranslator::Finish(std::u16string& out) {
+  m_reader.Finish([&](const CIfToken& token) { Take(token, out); });
+  if (!m_run.empty()) out += PseudoText(m_run);
+  m_run.clear();
+}
+
 std::u16string PseudoTranslate(const std::u16string& units) {
   std::u16string result;
   result.reserve(units.size() + units.size() / 2);
-  std::u16string run;
-  // Every unit is kept as it is but for the text runs, which are translated whole.
-  const auto take = [&](const CIfToken& token) {
-    if (token.kind == IfTokenKind::Text) {
-      run += token.units;
-      return;
-    }
-    if (!run.empty()) {
-      result += PseudoText(run);
-      run.clear();
-    }
-    if (token.kind == IfTokenKind::GroupData) {
-      result += token.units;
-      return;
-    }
-    if (token.code != 0) result += token.code;
-    result.append(token.data, token.dataCount);
-  };
-  CIfTokenReader reader;
-  reader.Feed(units, take);
-  reader.Finish(take);
-  if (!run.empty()) result += PseudoText(run);
+  CPseudoTranslator translator;
+  translator.Feed(units, result);
+  translator.Finish(result);
   return result;
 }
 

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+
+#include "ifcodec/if_tokens.h"
 
 namespace tagvert::cli {
 
@@ -11,8 +14,24 @@ namespace tagvert::cli {
 /// "[Ŧĥé qüíçķ ƀŕöŵñ ƒöx······]"). A run of white space only stays as it is.
 std::u16string PseudoText(const std::u16string& run);
 
-/// Pseudo-translates an IF: every text run as PseudoText does; codes, tag groups, reserve
-/// groups and skipped text unchanged.
+/// Pseudo-translates an IF as it comes, piece by piece: every text run as PseudoText does;
+/// codes, tag groups, reserve groups and skipped text unchanged. A text run is held until it
+/// ends.
+class CPseudoTranslator {
+ public:
+  /// Takes the next piece of the IF and appends to `out` what of it is translated.
+  void Feed(std::u16string_view units, std::u16string& out);
+  /// Ends the IF: appends the rest.
+  void Finish(std::u16string& out);
+
+ private:
+  void Take(const CIfToken& token, std::u16string& out);
+
+  CIfTokenReader m_reader;
+  std::u16string m_run;
+};
+
+/// Pseudo-translates a whole IF (CPseudoTranslator).
 std::u16string PseudoTranslate(const std::u16string& units);
 
 }  // namespace tagvert::cli
