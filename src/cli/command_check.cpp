@@ -56,13 +56,18 @@ struct CFindings {
 
 CFindings CheckFile(const CCliOptions& o, const std::string& input, CMessages& messages) {
   const std::shared_ptr<CFileStream> in = PlatformOpenInput(input);
-  CDocumentLanguages languages;
-  const std::int32_t direction = ChooseDirection(o, input, messages, &languages);
-  const std::u16string target =
-      direction != 0 ? TuvLanguageIn(languages, direction) : std::u16string();
+  // The target language comes from the check's own reading of the document, unless the
+  // document cannot be read twice (then as for to-if, without reading it ahead).
+  const std::optional<std::int32_t> fixed = DirectionWithoutReading(o, input, messages, true);
+  const auto chooseTarget = [&](const CDocumentLanguages& read) {
+    const CDocumentLanguages languages = fixed ? CDocumentLanguages() : read;
+    const std::int32_t direction =
+        fixed ? *fixed : DirectionOf(o, Quote(input), languages, messages);
+    return direction != 0 ? TuvLanguageIn(languages, direction) : std::u16string();
+  };
   CFindings found;
   CheckDocument(
-      in, target,
+      in, chooseTarget,
       [&](std::uint64_t line, std::uint64_t column, const std::string& text) {
         found.listed.push_back({line, column, text});
       },

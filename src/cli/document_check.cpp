@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "cli/document_scan.h"
 #include "markup/element.h"
 #include "markup/sgml_parser.h"
 #include "storage/char_class.h"
@@ -72,14 +73,116 @@ bool StartsReference(const std::u16string& text, std::size_t i) {
   return j > i + 1 && j < text.size() && text[j] == u';';
 }
 
+// The checks of the target language's Tuvs (a Tu without one, an empty one), made for every Lang
+// value the document's Tuvs carry: which of them is the target's is known only once the whole
+// document is read, since the choice may depend on every Lang value. What each language would
+// report is kept in the order found, small per translation unit.
+class CTargetTuvs {
+ public:
+  // An element: inside a Tuv any but the Tuv's end tag makes it hold something.
+  void Element(bool tuvEnd) {
+    if (tuvEnd) return;
+    for (const std::size_t i : active_)
+      langs_[i].empty = false;
+  }
+  // Text: a Tuv that holds more than white space is not empty.
+  void Text(const std::u16string& text) {
+    for (const std::size_t i : active_) {
+      CLang& lang = langs_[i];
+      for (std::size_t k = 0; k < text.size() && lang.empty; ++k)
+        lang.empty = CharIsSpace(text[k]);
+    }
+  }
+  void TuStart(const CPosition& at) {
+    inTu_ = true;
+    tuAt_ = at;
+    ++tuSerial_;
+  }
+  void TuEnd() {
+    if (!inTu_) return;
+    inTu_ = false;
+    const auto closed = static_cast<std::uint32_t>(tus_.size());
+    tus_.push_back(tuAt_);
+    for (CLang& lang : langs_) {
+      if (lang.tuSerial == tuSerial_) lang.tus.push_back(closed);
+    }
+  }
+  // A Tuv start tag (an empty element when `empty`) with its Lang (null: none).
+  void TuvStart(const std::u16string* name, const CPosition& at, bool empty) {
+    if (name == nullptr) return;
+    std::size_t i = 0;
+    while (i < langs_.size() && langs_[i].name != *name)
+      ++i;
+    if (i == langs_.size()) langs_.emplace_back().name = *name;
+    CLang& lang = langs_[i];
+    lang.tuSerial = tuSerial_;
+    if (empty) {
+      lang.emptyAt.push_back(at);
+      return;
+    }
+    if (!lang.active) active_.push_back(i);
+    lang.active = true;
+    lang.empty = true;
+    lang.tuvAt = at;
+  }
+  // A Tuv end tag ends every Tuv being read.
+  void TuvEnd() {
+    for (const std::size_t i : active_) {
+      CLang& lang = langs_[i];
+      if (lang.empty) lang.emptyAt.push_back(lang.tuvAt);
+      lang.active = false;
+    }
+    active_.clear();
+  }
+
+  // Hands over the problems of `target`: each Tu without its Tuv to `noTuv`, in document order,
+  // then each empty Tuv of it to `emptyTuv`, in the order found.
+  template <typename NoTuv, typename EmptyTuv>
+  void Problems(const std::u16string& target, NoTuv&& noTuv, EmptyTuv&& emptyTuv) const {
+    const CLang* lang = nullptr;
+    for (const CLang& l : langs_) {
+      if (l.name == target) lang = &l;
+    }
+    std::size_t had = 0;
+    for (std::uint32_t i = 0; i < tus_.size(); ++i) {
+      if (lang != nullptr && had < lang->tus.size() && lang->tus[had] == i) {
+        ++had;
+        continue;
+      }
+      noTuv(tus_[i]);
+    }
+    if (lang == nullptr) return;
+    for (const CPosition& at : lang->emptyAt)
+      emptyTuv(at);
+  }
+
+ private:
+  struct CLang {
+    std::u16string name;             // the Lang value as written
+    std::uint64_t tuSerial = 0;      // the last Tu that had a Tuv of it
+    std::vector<std::uint32_t> tus;  // the closed Tus (indexes into tus_) that had one
+    std::vector<CPosition> emptyAt;  // its empty Tuvs, in the order found
+    bool active = false;             // a Tuv of it is being read
+    bool empty = true;               // that Tuv holds nothing so far
+    CPosition tuvAt;                 // where it began
+  };
+
+  std::vector<CLang> langs_;
+  std::vector<std::size_t> active_;  // the languages whose Tuv is being read
+  std::vector<CPosition> tus_;       // every Tu that ended, where it began
+  bool inTu_ = false;
+  CPosition tuAt_;
+  std::uint64_t tuSerial_ = 0;
+};
+
 // The check's state while it reads one document: the problems counted per kind, the open
 // elements and ut placeholders, and the translation unit being read.
 class CDocumentChecker {
  public:
   using Report = std::function<void(std::uint64_t, std::uint64_t, const std::string&)>;
 
-  CDocumentChecker(const std::u16string& targetLang, const Report& report, std::size_t listLimit)
-      : targetLang_(targetLang), report_(report), listLimit_(listLimit) {}
+  CDocumentChecker(const Report& report, std::size_t listLimit)
+      : report_(report), listLimit_(listLimit) {}
 
   // Checks one element that begins at `at`.
   void Element(IElementX& element, const CPosition& at) {
@@ -107,15 +210,28 @@ class CDocumentChecker {
     if (text[1] == u'!' || text[1] == u'?' || name.empty()) return;
     const bool endTag = text[1] == u'/';
     const bool empty = !endTag && text.size() >= 2 && text[text.size() - 2] == u'/';
-    if (inTargetTuv_ && !(endTag && name == u"Tuv")) targetTuvEmpty_ = false;
+    targets_.Element(endTag && name == u"Tuv");
     if (name == u"ut" && !endTag) Placeholder(element, at);
     if (name == u"Tu") TranslationUnit(at, endTag, empty);
     if (name == u"Tuv") Tuv(element, at, endTag, empty);
     if (!empty) Nesting(name, at, endTag);
   }
 
-  // The problems that the end of the document shows; returns the number of all problems.
-  std::size_t Finish(std::vector<std::pair<std::string, std::size_t>>* unlisted) {
+  // The problems that the end of the document shows, those of the target language's Tuvs
+  // first (`targetLang`: none when empty); returns the number of all problems.
+  std::size_t Finish(const std::u16string& targetLang,
+                     std::vector<std::pair<std::string, std::size_t>>* unlisted) {
+    if (!targetLang.empty()) {
+      const std::string named = Utf16ToUtf8(targetLang);
+      targets_.Problems(
+          targetLang,
+          [&](const CPosition& at) {
+            Problem(at, kTuWithoutTarget, [&] { return "Tu without a Tuv in " + named; });
+          },
+          [&](const CPosition& at) {
+            Problem(at, kEmptyTarget, [&] { return "empty Tuv in " + named; });
+          });
+    }
     for (const COpenElement& element : open_) {
       Problem(element.at, kNeverClosed,
               [&] { return "start tag <" + Utf16ToUtf8(element.name) + "> never closed"; });
@@ -154,10 +270,7 @@ class CDocumentChecker {
 
   // Text: a stray '&' or '<', and whether the target Tuv holds more than white space.
   void Text(const std::u16string& text, CPosition p) {
-    if (inTargetTuv_) {
-      for (const char16_t c : text)
-        targetTuvEmpty_ = targetTuvEmpty_ && CharIsSpace(c);
-    }
+    targets_.Text(text);
     for (std::size_t i = 0; i < text.size(); ++i) {
       if (text[i] == u'&' && !StartsReference(text, i)) {
         Problem(p, kStrayAmpersand, [] { return "'&' that starts no reference (write &amp;)"; });
@@ -220,19 +333,12 @@ class CDocumentChecker {
     if (!matched) Problem(at, kUtEndAlone, [] { return kKindWords[kUtEndAlone]; });
   }
 
-  // A Tu without a Tuv in the target language.
+  // A Tu: its Tuvs are counted per language.
   void TranslationUnit(const CPosition& at, bool endTag, bool empty) {
-    if (targetLang_.empty()) return;
     if (!endTag && !empty) {
-      inTu_ = true;
-      tuAt_ = at;
-      tuHasTarget_ = false;
-    } else if (endTag && inTu_) {
-      if (!tuHasTarget_) {
-        Problem(tuAt_, kTuWithoutTarget,
-                [&] { return "Tu without a Tuv in " + Utf16ToUtf8(targetLang_); });
-      }
-      inTu_ = false;
+      targets_.TuStart(at);
+    } else if (endTag) {
+      targets_.TuEnd();
     }
   }
 
@@ -249,22 +355,10 @@ class CDocumentChecker {
         DropLastUtStart();
       tuvUtBase_ = 0;
     }
-    if (targetLang_.empty()) return;
-    const std::u16string* lang = Attribute(element, u"Lang");
-    if (!endTag && lang != nullptr && *lang == targetLang_) {
-      tuHasTarget_ = true;
-      if (empty) {
-        Problem(at, kEmptyTarget, [&] { return "empty Tuv in " + Utf16ToUtf8(targetLang_); });
-      } else {
-        inTargetTuv_ = true;
-        targetTuvEmpty_ = true;
-        tuvAt_ = at;
-      }
-    } else if (endTag && inTargetTuv_) {
-      if (targetTuvEmpty_) {
-        Problem(tuvAt_, kEmptyTarget, [&] { return "empty Tuv in " + Utf16ToUtf8(targetLang_); });
-      }
-      inTargetTuv_ = false;
+    if (!endTag) {
+      targets_.TuvStart(Attribute(element, u"Lang"), at, empty);
+    } else if (!empty) {
+      targets_.TuvEnd();
     }
   }
 
@@ -296,7 +390,6 @@ class CDocumentChecker {
     }
   }
 
-  const std::u16string& targetLang_;
   const Report& report_;
   const std::size_t listLimit_;
   std::size_t problems_ = 0;
@@ -311,29 +404,27 @@ class CDocumentChecker {
   // at once.
   std::unordered_map<std::u16string, std::vector<std::size_t>> utOpenByDisplay_;
   std::size_t tuvUtBase_ = 0;  // the placeholders opened before the current Tuv
-  // The translation unit being read: where it began and what its target Tuv held.
-  bool inTu_ = false;
-  CPosition tuAt_;
-  bool tuHasTarget_ = false;
-  bool inTargetTuv_ = false;
-  bool targetTuvEmpty_ = true;
-  CPosition tuvAt_;
+  CTargetTuvs targets_;
 };
 
 }  // namespace
 
 std::size_t CheckDocument(
-    const ByteStreamPtr& source, const std::u16string& targetLang,
+    const ByteStreamPtr& source,
+    const std::function<std::u16string(const CDocumentLanguages&)>& chooseTarget,
     const std::function<void(std::uint64_t, std::uint64_t, const std::string&)>& report,
     std::size_t listLimit, std::vector<std::pair<std::string, std::size_t>>* unlisted) {
-  CDocumentChecker checker(targetLang, report, listLimit);
+  CDocumentChecker checker(report, listLimit);
+  CLanguageScan languages;
   CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
   storage.SetReadUtf16WithoutMark(true);
   storage.Open(CEndpoint::Stream(source), CEndpoint());
   COrvelSgmlParser reader(&storage, SgmlParserMode::DetectInput);
   CPosition here;
+  // One element, emptied before each read, so that its strings keep their room.
+  CElementX element;
   for (;;) {
-    CElementX element;
+    element.Reset();
     if (!reader.ReadElement(&element)) break;
     const CPosition at = here;
     for (const char16_t c : element.GetSourceTextRef()) {
@@ -344,10 +435,11 @@ std::size_t CheckDocument(
         ++here.column;
       }
     }
+    languages.Element(element);
     checker.Element(element, at);
   }
   storage.Close();
-  return checker.Finish(unlisted);
+  return checker.Finish(chooseTarget(languages.Result()), unlisted);
 }
 
 }  // namespace tagvert::cli

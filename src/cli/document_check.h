@@ -9,21 +9,25 @@
 #include <utility>
 #include <vector>
 
+#include "cli/document_scan.h"
 #include "storage/byte_stream.h"
 
 namespace tagvert::cli {
 
-/// Reads the document once with the markup reader (memory holds the open elements only) and
-/// calls `report(line, column, message)` for each problem: end tags without a start, start tags
-/// never closed, ut placeholders without their partner, Tu without a Tuv whose Lang is
-/// `targetLang` and empty Tuvs of that language (both skipped when `targetLang` is empty), and
+/// Reads the document once with the markup reader (memory holds the open elements and a few
+/// bytes per translation unit) and calls `report(line, column, message)` for each problem: end
+/// tags without a start, start tags never closed, ut placeholders without their partner, Tu
+/// without a Tuv whose Lang is the target's and empty Tuvs of that language, and
 /// text that is not well-formed XML (a stray '<' or '&', markup cut off). Lines and columns
-/// count from 1; a column counts UTF-16 units. Returns the number of problems. Throws
+/// count from 1; a column counts UTF-16 units. The target's Lang is `chooseTarget` of what the
+/// same reading found of the document (ScanLanguages) and is called once, after it; none when
+/// it gives an empty string. Returns the number of problems. Throws
 /// CHResultError when the source fails. With `listLimit` (0: no limit) at most that many problems
 /// of each kind go to `report`; `unlisted`, when given, receives the others' count by kind (the
 /// words that name the kind, kinds without such problems left out).
 std::size_t CheckDocument(
-    const ByteStreamPtr& source, const std::u16string& targetLang,
+    const ByteStreamPtr& source,
+    const std::function<std::u16string(const CDocumentLanguages&)>& chooseTarget,
     const std::function<void(std::uint64_t, std::uint64_t, const std::string&)>& report,
     std::size_t listLimit = 0,
     std::vector<std::pair<std::string, std::size_t>>* unlisted = nullptr);

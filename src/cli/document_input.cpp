@@ -223,10 +223,6 @@ std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFail
   }
 }
 
-namespace {
-
-// The Direction for the document of `languages`: --direction, else the target language it names,
-// with what is said of the choice.
 std::int32_t DirectionOf(const CCliOptions& o, const std::string& name,
                          const CDocumentLanguages& languages, CMessages& messages) {
   std::int32_t direction = 0;
@@ -254,7 +250,6 @@ std::int32_t DirectionOf(const CCliOptions& o, const std::string& name,
   return direction;
 }
 
-// The Direction of an input that is not read ahead: --direction, else none (said).
 std::optional<std::int32_t> DirectionWithoutReading(const CCliOptions& o, const std::string& input,
                                                     CMessages& messages, bool wanted) {
   if (!ReadTwice(input)) {
@@ -269,8 +264,6 @@ std::optional<std::int32_t> DirectionWithoutReading(const CCliOptions& o, const 
   if (o.direction && messages.Quiet() && !wanted) return *o.direction;
   return std::nullopt;
 }
-
-}  // namespace
 
 std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
                              CDocumentLanguages* scanned) {

@@ -74,6 +74,18 @@ bool ReportInputCut(const CTagvertConverter& converter, const std::string& input
 /// cannot be read twice. `readFailed`, when given, tells whether the sentence is a failed read.
 std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFailed = nullptr);
 
+/// The Direction for the document `name` of `languages`: --direction, else the target language
+/// it names when the kernel knows it, with what is said of the choice (as ChooseDirection).
+std::int32_t DirectionOf(const CCliOptions& o, const std::string& name,
+                         const CDocumentLanguages& languages, CMessages& messages);
+
+/// The Direction of `input` when its languages are not to be looked at: for an input that
+/// cannot be read twice, --direction or 0 (said when there is none); with --direction, when
+/// nothing is to be said (-qq) and the languages are not `wanted`, --direction. Nothing
+/// otherwise.
+std::optional<std::int32_t> DirectionWithoutReading(const CCliOptions& o, const std::string& input,
+                                                    CMessages& messages, bool wanted);
+
 /// The Direction of a conversion to IF: --direction, else the target language the document
 /// names when the kernel knows it. Says on standard error what was chosen, and warns when no
 /// Tuv of the document will be translated. A failed read of the document throws (CHResultError,

@@ -24,43 +24,47 @@ const std::u16string* Attribute(IElementX& element, std::u16string_view name) {
 
 }  // namespace
 
+void CLanguageScan::Element(IElementX& element) {
+  if (!element.GetIsTag()) return;
+  const std::u16string& name = element.GetUpperNameRef();
+  if (name == u"TUV" && element.GetTagType() != TagType::Close) {
+    const std::u16string* lang = Attribute(element, u"Lang");
+    const std::u16string value = lang != nullptr ? *lang : std::u16string();
+    // A document names a handful of languages: a linear look-up stays cheap.
+    if (std::find(m_result.tuvLanguages.begin(), m_result.tuvLanguages.end(), value) ==
+        m_result.tuvLanguages.end()) {
+      m_result.tuvLanguages.push_back(value);
+    }
+  } else if (name == u"TU" && element.GetTagType() != TagType::Close) {
+    // The rules skip a unit whose MatchPercent exists and is not "0".
+    ++m_result.units;
+    const std::u16string* match = Attribute(element, u"MatchPercent");
+    if (match != nullptr && *match != u"0") ++m_result.matchedUnits;
+  } else if (!m_settingsSeen && name == u"USERSETTINGS") {
+    m_settingsSeen = true;
+    if (const std::u16string* target = Attribute(element, u"TargetLanguage")) {
+      m_result.targetLanguage = *target;
+    }
+    if (const std::u16string* language = Attribute(element, u"SourceLanguage")) {
+      m_result.sourceLanguage = *language;
+    }
+  }
+}
+
 CDocumentLanguages ScanLanguages(const ByteStreamPtr& source) {
-  CDocumentLanguages result;
   CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
   storage.SetReadUtf16WithoutMark(true);
   storage.Open(CEndpoint::Stream(source), CEndpoint());
   COrvelSgmlParser reader(&storage, SgmlParserMode::DetectInput);
-  bool settingsSeen = false;
+  CLanguageScan scan;
+  CElementX element;
   for (;;) {
-    CElementX element;
+    element.Reset();
     if (!reader.ReadElement(&element)) break;
-    if (!element.GetIsTag()) continue;
-    const std::u16string& name = element.GetUpperNameRef();
-    if (name == u"TUV" && element.GetTagType() != TagType::Close) {
-      const std::u16string* lang = Attribute(element, u"Lang");
-      const std::u16string value = lang != nullptr ? *lang : std::u16string();
-      // A document names a handful of languages: a linear look-up stays cheap.
-      if (std::find(result.tuvLanguages.begin(), result.tuvLanguages.end(), value) ==
-          result.tuvLanguages.end()) {
-        result.tuvLanguages.push_back(value);
-      }
-    } else if (name == u"TU" && element.GetTagType() != TagType::Close) {
-      // The rules skip a unit whose MatchPercent exists and is not "0".
-      ++result.units;
-      const std::u16string* match = Attribute(element, u"MatchPercent");
-      if (match != nullptr && *match != u"0") ++result.matchedUnits;
-    } else if (!settingsSeen && name == u"USERSETTINGS") {
-      settingsSeen = true;
-      if (const std::u16string* target = Attribute(element, u"TargetLanguage")) {
-        result.targetLanguage = *target;
-      }
-      if (const std::u16string* language = Attribute(element, u"SourceLanguage")) {
-        result.sourceLanguage = *language;
-      }
-    }
+    scan.Element(element);
   }
   storage.Close();
-  return result;
+  return scan.Result();
 }
 
 std::optional<std::int32_t> DirectionOfLanguage(const std::u16string& tag) {

@@ -10,10 +10,26 @@
 #include "rules/document_facts.h"
 #include "storage/byte_stream.h"
 
+namespace tagvert {
+class IElementX;
+}  // namespace tagvert
+
 namespace tagvert::cli {
 
 /// The languages a TTX document names and its units.
 using CDocumentLanguages = CDocumentFacts;
+
+/// Takes the facts of a document (ReadDocumentFacts) element by element, as the markup reader
+/// gives them.
+class CLanguageScan {
+ public:
+  void Element(IElementX& element);
+  const CDocumentLanguages& Result() const { return m_result; }
+
+ private:
+  CDocumentLanguages m_result;
+  bool m_settingsSeen = false;
+};
 
 /// Reads the whole document with the markup reader, one element at a time (memory stays flat):
 /// the same facts as ReadDocumentFacts gives of the document's element table, for a command

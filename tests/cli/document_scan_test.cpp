@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "frame/ttx_converter.h"
 #include "storage/memory_stream.h"
 
 namespace tagvert::cli {
@@ -14,19 +15,35 @@ CDocumentLanguages Scan(const std::string& text) {
       std::make_shared<CMemoryStream>(std::vector<std::uint8_t>(text.begin(), text.end())));
 }
 
+// The same facts as the conversion to IF reads them off its element table.
+CDocumentLanguages ReadByConversion(const std::string& text) {
+  CTagvertConverter converter;
+  CDocumentLanguages facts;
+  converter.SetDocumentReadHook([&facts](const CDocumentFacts& read) {
+    facts = read;
+    return std::nullopt;
+  });
+  converter.ConvertToIF(CEndpoint::Stream(std::make_shared<CMemoryStream>(
+                            std::vector<std::uint8_t>(text.begin(), text.end()))),
+                        CEndpoint::Stream(std::make_shared<CMemoryStream>()));
+  return facts;
+}
+
 TEST(ScanLanguagesTest, FirstUserSettingsAndDistinctTuvLanguages) {
   const struct {
     const char* document;
     std::optional<std::u16string> target;
     std::vector<std::u16string> tuvs;
     std::u16string source = u"";
+    std::uint64_t units = 0, matched = 0;
   } rows[] = {
       {"<TRADOStag><FrontMatter><UserSettings SourceLanguage=\"EN-US\" TargetLanguage=\"FR-FR\"/>"
        "</FrontMatter><Body><Tu><Tuv Lang=\"EN-US\">a</Tuv><Tuv Lang=\"FR-FR\">b</Tuv></Tu>"
        "<Tu><Tuv Lang=\"EN-US\">c</Tuv></Tu></Body></TRADOStag>",
        u"FR-FR",
        {u"EN-US", u"FR-FR"},
-       u"EN-US"},
+       u"EN-US",
+       2},
       // Only the first UserSettings counts; names compare without case, values exactly.
       {"<usersettings targetlanguage=\"de-de\"/><UserSettings TargetLanguage=\"FR-FR\"/>"
        "<tuv lang=\"fr\">x</tuv><Tuv Lang=\"FR\">y</Tuv>",
@@ -35,13 +52,25 @@ TEST(ScanLanguagesTest, FirstUserSettingsAndDistinctTuvLanguages) {
       // No TargetLanguage: nothing, even when a later UserSettings has one; a Tuv without Lang.
       {"<UserSettings/><UserSettings TargetLanguage=\"FR-FR\"/><Tuv>x</Tuv>", std::nullopt, {u""}},
       {"", std::nullopt, {}},
+      // Units: a MatchPercent other than "0" (or without a value) is matched; end tags, tags in
+      // comments and broken tags count as the markup reader reads them.
+      {"<tu MatchPercent=\"100\"><Tuv Lang='a'/></tu><TU matchpercent=\"0\"></TU>"
+       "<Tu MatchPercent><!-- <Tu><Tuv Lang=\"b\"> --></Tu><Tu Lang=\"c\" <Tuv Lang=\"d\">",
+       std::nullopt,
+       {u"a", u"d"},
+       u"",
+       4,
+       2},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.document);
-    const CDocumentLanguages found = Scan(row.document);
-    EXPECT_EQ(found.targetLanguage, row.target);
-    EXPECT_EQ(found.tuvLanguages, row.tuvs);
-    EXPECT_EQ(found.sourceLanguage, row.source);
+    for (const CDocumentLanguages& found : {Scan(row.document), ReadByConversion(row.document)}) {
+      EXPECT_EQ(found.targetLanguage, row.target);
+      EXPECT_EQ(found.tuvLanguages, row.tuvs);
+      EXPECT_EQ(found.sourceLanguage, row.source);
+      EXPECT_EQ(found.units, row.units);
+      EXPECT_EQ(found.matchedUnits, row.matched);
+    }
   }
 }
 
