@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/document_check.h"
 
+#include <algorithm>
 #include <unordered_map>
 #include <vector>
 
@@ -427,13 +428,13 @@ std::size_t CheckDocument(
     element.Reset();
     if (!reader.ReadElement(&element)) break;
     const CPosition at = here;
-    for (const char16_t c : element.GetSourceTextRef()) {
-      if (c == u'\n') {
-        ++here.line;
-        here.column = 1;
-      } else {
-        ++here.column;
-      }
+    const std::u16string& text = element.GetSourceTextRef();
+    const std::size_t lastBreak = text.rfind(u'\n');
+    if (lastBreak == std::u16string::npos) {
+      here.column += text.size();
+    } else {
+      here.line += static_cast<std::uint64_t>(std::count(text.begin(), text.end(), u'\n'));
+      here.column = text.size() - lastBreak;
     }
     languages.Element(element);
     checker.Element(element, at);
