@@ -7,6 +7,7 @@
 
 #include "cli/command_table.h"
 #include "cli/document_input.h"
+#include "cli/if_units.h"
 #include "cli/if_view.h"
 #include "cli/platform/cli_services.h"
 #include "frame/ttx_converter.h"
@@ -84,19 +85,13 @@ bool ShowFile(const CCliOptions& o, const std::string& input, IfViewMode mode, s
         return false;
       }
     }
-    CTagvertConverter converter;
-    UseCommandReading(converter);
-    converter.PutProperty(CVariant::String(u"Direction"),
-                          CVariant::Int32(DeferDirection(o, input, messages, converter)));
-    auto memory = std::make_shared<CMemoryStream>();
-    const HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(memory));
-    if (Failed(hr)) {
-      messages.Error(ConversionFailure(input, hr));
-      return false;
-    }
-    ReportInputCut(converter, input, messages, false);
-    CMemoryStream view(memory->Bytes());
-    ShowIf(view, out, mode);
+    // The IF is shown as the conversion writes it: by then the document has been read whole,
+    // so that a failed read still shows nothing, and the IF is never held.
+    CIfView view(out, mode);
+    const auto sink = std::make_shared<CIfUnitSink>(
+        [&view](const char16_t* units, std::size_t count) { view.Feed(units, count); });
+    if (!ConvertToIfInto(o, input, sink, messages)) return false;
+    view.Finish();
     return true;
   });
 }
