@@ -77,6 +77,18 @@ std::string Utf16ToUtf8(std::u16string_view s) {
   std::string out;
   out.reserve(s.size());
   for (size_t i = 0; i < s.size(); ++i) {
+    // A run of ASCII goes over in one piece.
+    size_t run = i;
+    while (run < s.size() && s[run] < 0x80)
+      ++run;
+    if (run > i) {
+      const size_t at = out.size();
+      out.resize(at + (run - i));
+      for (size_t k = i; k < run; ++k)
+        out[at + (k - i)] = static_cast<char>(s[k]);
+      i = run - 1;
+      continue;
+    }
     char32_t cp = s[i];
     if (IsHighSurrogate(s[i]) && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) {
       cp = CombineSurrogates(s[i], s[i + 1]);
