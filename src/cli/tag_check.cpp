@@ -342,6 +342,10 @@ struct CTagCheck::CState {
   // so that one damage gives the same warnings with the sent IF as without.
   std::vector<bool> damaged = std::vector<bool>(kIds);
   std::vector<bool> sentEnd;
+  // The pair ids on which the sent IF itself fails the nesting checks (on a document with more
+  // tags than ids the conversion can number a start tag and another pair's end tag alike): what
+  // the translation shows on them is not the kernel's doing.
+  std::vector<bool> sentDamaged;
   std::uint32_t block = 0;
 
   // Drops the gaps, renumbering what refers to the open tags. Every reference names an open
@@ -383,7 +387,9 @@ void CTagCheck::SetSent(IByteStream& sent) {
   s.singleBlock.assign(kIds, 0);
   s.sentEnd.assign(kIds, false);
   std::uint32_t block = 0;
+  CTagCheck sentNesting([](const CTagPlace&, const std::string&) {}, false);
   CIfTagGroups groups([&](const CIfTagGroup& g) {
+    sentNesting.CheckNesting(g);
     if (g.pair == 0) {
       const std::uint16_t bucket = Bucket(g.source);
       s.singleBlock[bucket] = ++s.singles[bucket] == 1 ? block : kAmbiguous;
@@ -396,6 +402,8 @@ void CTagCheck::SetSent(IByteStream& sent) {
     if (g.block && g.pair != 0) block = BlockKey(g.pair, g.end);
   });
   ReadIfGroups(sent, groups);
+  sentNesting.Finish();
+  s.sentDamaged = std::move(sentNesting.m_state->damaged);
 }
 
 void CTagCheck::OnIfToken(const CIfToken& token, std::uint64_t unit) {
@@ -435,9 +443,16 @@ bool CTagCheck::Count(Kind kind) {
   return true;
 }
 
+bool CTagCheck::SentDamaged(char16_t pair) const {
+  return !m_state->sentDamaged.empty() && m_state->sentDamaged[pair];
+}
+
 void CTagCheck::Report(const CTagPlace& place, const std::u16string& source, char16_t pair,
                        Kind kind, const std::string& what) {
-  if (kind == kTwice || kind == kNoStart || kind == kNoEnd) m_state->damaged[pair] = true;
+  if (kind == kTwice || kind == kNoStart || kind == kNoEnd) {
+    if (SentDamaged(pair)) return;
+    m_state->damaged[pair] = true;
+  }
   if (!Count(kind)) return;
   Send(place, source, pair, kind, what);
 }
@@ -531,6 +546,9 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
     if (closed.crossing) {
       s.damaged[closed.pair] = true;
       s.damaged[closed.crossing->pair] = true;
+    }
+    if (closed.crossing && (SentDamaged(closed.pair) || SentDamaged(closed.crossing->pair))) {
+      closed.crossing.reset();
     }
     if (closed.crossing && Count(kMisnested)) {
       const CState::CCrossing& crossing = *closed.crossing;

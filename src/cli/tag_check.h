@@ -147,6 +147,8 @@ class CTagCheck : public IIfTokenObserver {
   /// Hands a counted problem over: the tag, its pair id, `what` and the words of its kind.
   void Send(const CTagPlace& place, const std::u16string& source, char16_t pair, Kind kind,
             const std::string& what);
+  /// Whether the sent IF itself fails the nesting checks on `pair`.
+  bool SentDamaged(char16_t pair) const;
   /// The checks of the tags' nesting, which need no sent IF.
   void CheckNesting(const CIfTagGroup& group);
   /// The checks against the sent IF: counts and blocks.

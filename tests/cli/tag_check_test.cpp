@@ -11,6 +11,7 @@
 
 #include "ifcodec/if_parser.h"
 #include "markup/pairing.h"
+#include "storage/memory_stream.h"
 
 namespace tagvert::cli {
 namespace {
@@ -81,6 +82,45 @@ TEST(TagCheckTest, WorkStaysLinearWithManyOpenTags) {
       cut.Feed(bytes.data() + at, std::min<std::size_t>(7, bytes.size() - at));
     cut.Finish();
     EXPECT_EQ(pieces, whole) << row.name;
+  }
+}
+
+// On a document with more tags than ids the way in can number a start tag and another pair's end
+// tag alike: the sent IF itself fails the nesting checks there. Against it, the translation is
+// blamed only for what it changed.
+TEST(TagCheckTest, AgainstTheSentIfOnlyWhatTheTranslationChanged) {
+  const auto bytesOf = [](const std::vector<std::pair<bool, char16_t>>& tags) {
+    std::u16string units = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
+    for (const auto& [end, pair] : tags)
+      AddTag(units, end, pair);
+    std::string bytes;
+    for (const char16_t unit : units) {
+      bytes += static_cast<char>(unit & 0xFF);
+      bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+  };
+  // The outer pair 0x0200 ends with 0x0065; 0x0065 also numbers an inner pair; 0x0300 is whole.
+  const std::string sent = bytesOf({{false, 0x0200},
+                                    {false, 0x0065},
+                                    {true, 0x0065},
+                                    {false, 0x0300},
+                                    {true, 0x0300},
+                                    {true, 0x0065}});
+  const std::string damaged =
+      bytesOf({{false, 0x0200}, {false, 0x0065}, {true, 0x0065}, {false, 0x0300}, {true, 0x0065}});
+  for (const auto& [translated, expected] :
+       {std::pair{sent, std::size_t{0}}, std::pair{damaged, std::size_t{1}}}) {
+    std::vector<std::string> said;
+    CTagCheck check([&](const CTagPlace&, const std::string& text) { said.push_back(text); });
+    CMemoryStream sentStream(std::vector<std::uint8_t>(sent.begin(), sent.end()));
+    check.SetSent(sentStream);
+    check.Feed(translated.data(), translated.size());
+    check.Finish();
+    ASSERT_EQ(said.size(), expected) << (said.empty() ? "" : said.front());
+    if (expected != 0) {
+      EXPECT_NE(said.front().find("pair 0x0300: no end tag"), std::string::npos);
+    }
   }
 }
 
