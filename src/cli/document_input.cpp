@@ -8,7 +8,6 @@
 #include <system_error>
 
 #include "cli/command_table.h"
-#include "cli/if_units.h"
 #include "cli/platform/cli_services.h"
 #include "cli/streams.h"
 #include "frame/ttx_converter.h"
@@ -317,16 +316,6 @@ bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteS
   }
   ReportInputCut(converter, input, messages, false);
   return true;
-}
-
-std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const std::string& input,
-                                                  CMessages& messages,
-                                                  CDocumentLanguages* languages) {
-  std::u16string units;
-  const auto sink = std::make_shared<CIfUnitSink>(
-      [&units](const char16_t* data, std::size_t count) { units.append(data, count); });
-  if (!ConvertToIfInto(o, input, sink, messages, languages)) return std::nullopt;
-  return units;
 }
 
 }  // namespace tagvert::cli

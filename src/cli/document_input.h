@@ -1,6 +1,6 @@
 // Tagvert: what the commands do with an input before they convert it: the format check, the
-// choice of the target language, and the conversion to IF in memory of the commands that look
-// at the IF (show, stats, pseudo).
+// choice of the target language, and the conversion to IF of the commands that look at the IF
+// as it is written (show, stats, pseudo).
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
@@ -109,12 +109,5 @@ std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMes
 /// and returns false then; std::bad_alloc passes through.
 bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteStreamPtr& target,
                      CMessages& messages, CDocumentLanguages* languages = nullptr);
-
-/// Converts one TTX document to IF in memory, as the commands that look at the IF need it: the
-/// input checks, the direction, then the IF as UTF-16 units. Reports what goes wrong through
-/// `messages` and returns nullopt then; std::bad_alloc passes through.
-std::optional<std::u16string> ConvertToIfInMemory(const CCliOptions& o, const std::string& input,
-                                                  CMessages& messages,
-                                                  CDocumentLanguages* languages = nullptr);
 
 }  // namespace tagvert::cli
