@@ -321,11 +321,7 @@ CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
     ~CFree() { XML_ParserFree(p); }
   } free{parser};
   CXliffReader reader(parser, options);
-  // The skeleton's IF takes at most a unit per byte of the XLIFF: reserved at once, it is never
-  // copied as it grows.
-  std::uint64_t size = 0;
-  if (xml.Size(size) && size > xml.Position())
-    reader.Merger().Reserve(static_cast<std::size_t>(size - xml.Position()));
+  if (source != nullptr) reader.Merger().KeepSources();
   XML_SetUserData(parser, &reader);
   XML_SetElementHandler(parser, &CXliffReader::OnStart, &CXliffReader::OnEnd);
   XML_SetCharacterDataHandler(parser, &CXliffReader::OnText);
