@@ -45,10 +45,12 @@ struct CXliffError {
 /// The merge's result: the skeleton's plan (the IF outside the units, in compressed blocks) and
 /// each unit's IF to put in its place, and what was said.
 struct CMergeResult {
-  std::string plan;       ///< the skeleton's compressed blocks
-  std::u16string units;   ///< every unit's IF, one after the other
-  std::vector<std::pair<std::size_t, std::size_t>> spans;  ///< each unit's place in `units`
-  std::uint64_t rawUnits = 0;  ///< the IF units of the plan outside the units
+  std::string plan;  ///< the compressed blocks of the IF outside the units
+  /// The bytes of that IF (narrowed) before each unit, and after the last.
+  std::vector<std::uint64_t> rawBytes;
+  std::uint64_t rawUnits = 0;  ///< its IF units
+  std::string units;  ///< every unit's IF, narrowed, one after the other
+  std::vector<std::pair<std::size_t, std::size_t>> spans;  ///< each unit's bytes in `units`
   std::vector<std::string> warnings;
   std::size_t units_ = 0;
   std::size_t translated = 0;
@@ -73,14 +75,16 @@ class CMergedIfStream : public IByteStream {
   bool Size(std::uint64_t& size) override;
 
  private:
+  std::uint32_t WidenInto(const std::uint8_t*& at, const std::uint8_t* end, std::uint8_t* out,
+                          std::uint32_t done, std::uint32_t size);
   CMergeResult m_merged;
   CPlanReader m_reader;
   const std::uint8_t* m_at = nullptr;  ///< the rest of the current block
   const std::uint8_t* m_end = nullptr;
-  bool m_skipping = false;      ///< within a unit's codes in the plan
+  std::uint64_t m_rawLeft = 0;  ///< bytes of the current stretch outside the units still to give
   std::size_t m_unit = 0;       ///< the next unit
-  std::size_t m_pending = 0;    ///< bytes of a unit's IF still to give
-  std::size_t m_pendingAt = 0;  ///< where they start in the units, in bytes
+  std::size_t m_pending = 0;    ///< bytes of a unit's IF still to give (narrowed)
+  std::size_t m_pendingAt = 0;  ///< where they start in the units
   int m_carry = -1;             ///< the high byte of a unit cut by the reader's buffer
   std::uint64_t m_position = 0;
 };

@@ -92,13 +92,14 @@ class CUnitMerger {
   void ReadPlan();
   [[noreturn]] void Damaged() const { Fail("the skeleton is damaged", m_skeletonPosition); }
 
-  std::u16string_view Code(const CUnit& unit, std::size_t i) const {
+  /// The IF of the unit's code `i`, narrowed.
+  std::string_view Code(const CUnit& unit, std::size_t i) const {
     const auto& [at, size] = m_codeSpans[unit.firstCode + i];
-    return std::u16string_view(m_codes).substr(at, size);
+    return std::string_view(m_codes).substr(at, size);
   }
-  std::string Named(const CCodeRef& code, std::u16string_view ifCode) const;
+  std::string Named(const CCodeRef& code, std::string_view ifCode) const;
   void Build(const CSide& side, const CSide& source, const CUnit& unit, const CCodeIndex* byKey,
-             std::u16string& out);
+             std::string& out);
   void CheckOrder(const std::vector<std::size_t>& placed, const CSide& source,
                   const CUnit& unit);
 
@@ -117,8 +118,9 @@ class CUnitMerger {
   CBase64Reader m_base64;
   bool m_base64Bad = false;
   std::string m_plan;                ///< the compressed blocks
-  std::uint64_t m_rawUnits = 0;      ///< the IF units of the plan outside the units
-  std::u16string m_codes;            ///< the IF of every unit's codes, one after the other
+  std::vector<std::uint64_t> m_rawBytes;  ///< see CMergeResult
+  std::uint64_t m_rawUnits = 0;
+  std::string m_codes;  ///< the IF of every unit's codes, narrowed, one after the other
   std::vector<std::pair<std::size_t, std::size_t>> m_codeSpans;
   std::vector<CUnit> m_units;
 
@@ -127,7 +129,7 @@ class CUnitMerger {
   std::size_t m_unitNumber = 0;
   std::size_t m_translated = 0;
   std::uint64_t m_sourcesHash = 0;
-  std::u16string m_targets;  ///< each unit's merged IF (and, kept, its source's)
+  std::string m_targets;  ///< each unit's merged IF narrowed (and, kept, its source's)
   std::vector<std::string> m_damage;
   std::vector<std::string> m_notes;
 };

@@ -155,11 +155,10 @@ class CXliffReader {
       }
     } else if ((local == "trans-unit" || local == "unit") && m_inUnit) {
       if (!m_v2) {
-        m_unitSource = m_segment.source;
-        m_unitTarget = m_segment.hasTarget ? m_segment.target : m_segment.source;
-        m_anyTarget = m_segment.hasTarget;
+        m_merger.EndUnit(m_segment.source, m_segment.target, m_segment.hasTarget);
+      } else {
+        m_merger.EndUnit(m_unitSource, m_unitTarget, m_anyTarget);
       }
-      m_merger.EndUnit(m_unitSource, m_unitTarget, m_anyTarget);
       m_inUnit = false;
       m_unitSource = {};
       m_unitTarget = {};

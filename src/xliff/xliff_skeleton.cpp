@@ -215,12 +215,14 @@ std::size_t WidenWith(const std::uint8_t*& p, const std::uint8_t* end, std::size
       if (ascii == 8) continue;
     }
     const std::uint8_t b = *p;
-    if (b < 0x80) {
+    const std::ptrdiff_t n = b < 0x80 ? 1 : b < 0xC0 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 0;
+    if (n == 0 || end - p < n) {
+      store(k++, u'\xFFFD');
+      p = n == 0 ? p + 1 : end;
+    } else if (n == 1) {
       store(k++, static_cast<char16_t>(b));
       ++p;
-    } else if (b >= kPlanUnit) {
-      break;
-    } else if (b < 0xE0) {
+    } else if (n == 2) {
       store(k++, static_cast<char16_t>(((b & 0x1F) << 6) | (p[1] & 0x3F)));
       p += 2;
     } else {
@@ -261,14 +263,14 @@ void AppendNarrow(std::string& out, std::u16string_view units) {
   out.resize(static_cast<std::size_t>(o - out.data()));
 }
 
-void CPlanWriter::Flush(bool all) {
+void CBlockWriter::Flush(bool all) {
   std::vector<std::uint32_t> table(std::size_t{1} << kHashBits);
-  const auto* plan = reinterpret_cast<const std::uint8_t*>(m_plan.data());
+  const auto* plan = reinterpret_cast<const std::uint8_t*>(m_pending.data());
   std::size_t start = 0;
-  while (m_plan.size() - start >= kPlanBlock || (all && start < m_plan.size())) {
-    std::size_t cut = std::min(kPlanBlock, m_plan.size() - start);
+  while (m_pending.size() - start >= kPlanBlock || (all && start < m_pending.size())) {
+    std::size_t cut = std::min(kPlanBlock, m_pending.size() - start);
     // A block holds whole units: it never ends within a unit's bytes.
-    while (start + cut < m_plan.size() && (plan[start + cut] & 0xC0) == 0x80)
+    while (start + cut < m_pending.size() && (plan[start + cut] & 0xC0) == 0x80)
       --cut;
     Put32(m_blocks, cut);
     const std::size_t sizeAt = m_blocks.size();
@@ -279,7 +281,108 @@ void CPlanWriter::Flush(bool all) {
     m_blocks.replace(sizeAt, 4, size);
     start += cut;
   }
-  m_plan.erase(0, start);
+  m_pending.erase(0, start);
+}
+
+namespace {
+
+void PutNumber(std::string& out, std::uint64_t v) {
+  for (; v >= 0x80; v >>= 7)
+    out += static_cast<char>(0x80 | (v & 0x7F));
+  out += static_cast<char>(v);
+}
+
+void Put64(std::string& out, std::uint64_t v) {
+  for (int k = 0; k < 8; ++k)
+    out += static_cast<char>((v >> (8 * k)) & 0xFF);
+}
+
+std::uint64_t Get64(const char* p) {
+  std::uint64_t v = 0;
+  for (int k = 7; k >= 0; --k)
+    v = (v << 8) | static_cast<std::uint8_t>(p[k]);
+  return v;
+}
+
+}  // namespace
+
+// The table: for each unit the bytes of the IF before it (since the unit before), its number
+// of codes and each code's bytes; at the end the bytes after the last unit and the number of
+// units of the IF outside the units.
+void CPlanWriter::BeginUnit() {
+  std::string numbers;
+  PutNumber(numbers, m_rawBytes);
+  m_table.Bytes(numbers);
+  m_rawBytes = 0;
+  m_codeBytes.clear();
+}
+
+void CPlanWriter::EndUnit() {
+  std::string numbers;
+  PutNumber(numbers, m_codeBytes.size());
+  for (const std::size_t bytes : m_codeBytes)
+    PutNumber(numbers, bytes);
+  m_table.Bytes(numbers);
+}
+
+std::string CPlanWriter::Finish() {
+  std::string numbers;
+  PutNumber(numbers, m_rawBytes);
+  PutNumber(numbers, m_rawUnits);
+  m_table.Bytes(numbers);
+  const std::string& table = m_table.Finish();
+  const std::string& codes = m_codes.Finish();
+  const std::string& raw = m_raw.Finish();
+  std::string plan;
+  plan.reserve(16 + table.size() + codes.size() + raw.size());
+  Put64(plan, table.size());
+  Put64(plan, codes.size());
+  plan += table;
+  plan += codes;
+  plan += raw;
+  return plan;
+}
+
+bool SplitPlan(std::string_view plan, CPlanParts& parts) {
+  if (plan.size() < 16) return false;
+  const std::uint64_t table = Get64(plan.data()), codes = Get64(plan.data() + 8);
+  plan.remove_prefix(16);
+  if (table > plan.size() || codes > plan.size() - table) return false;
+  parts.table = plan.substr(0, table);
+  parts.codes = plan.substr(table, codes);
+  parts.raw = plan.substr(table + codes);
+  return true;
+}
+
+bool Inflate(std::string_view blocks, std::string& out) {
+  CPlanReader reader(blocks);
+  std::string_view block;
+  while (reader.Next(block))
+    out += block;
+  return !reader.Damaged();
+}
+
+bool InflatedSize(std::string_view blocks, std::uint64_t& size) {
+  size = 0;
+  while (!blocks.empty()) {
+    if (blocks.size() < 8) return false;
+    const std::size_t bytes = Get32(blocks.data()), packed = Get32(blocks.data() + 4);
+    if (bytes == 0 || bytes > kPlanBlock || packed > blocks.size() - 8) return false;
+    size += bytes;
+    blocks.remove_prefix(8 + packed);
+  }
+  return true;
+}
+
+bool GetNumber(const std::uint8_t*& p, const std::uint8_t* end, std::uint64_t& value) {
+  value = 0;
+  for (int shift = 0; shift < 64; shift += 7) {
+    if (p == end) return false;
+    const std::uint8_t b = *p++;
+    value |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+    if ((b & 0x80) == 0) return true;
+  }
+  return false;
 }
 
 void AppendBase64(std::string& out, std::string_view bytes) {
@@ -391,7 +494,7 @@ std::size_t Widen(const std::uint8_t*& p, const std::uint8_t* end, std::uint8_t*
   });
 }
 
-void WidenAppend(const std::uint8_t*& p, const std::uint8_t* end, std::u16string& out) {
+void WidenAppend(const std::uint8_t* p, const std::uint8_t* end, std::u16string& out) {
   const std::size_t at = out.size();
   out.resize(at + static_cast<std::size_t>(end - p));
   char16_t* o = out.data() + at;
@@ -402,25 +505,15 @@ void WidenAppend(const std::uint8_t*& p, const std::uint8_t* end, std::u16string
   out.resize(at + n);
 }
 
-bool ScanPlanChars(const std::uint8_t*& p, const std::uint8_t* end, std::size_t& units) {
+bool IsNarrowed(const std::uint8_t* p, const std::uint8_t* end) {
   while (p < end) {
     if (end - p >= 8) {
       const std::size_t ascii = AsciiBytes(Load64(p));
       p += ascii;
-      units += ascii;
       if (ascii == 8) continue;
     }
     const std::uint8_t b = *p;
-    ++units;
-    if (b < 0x80) {
-      ++p;
-      continue;
-    }
-    if (b >= kPlanUnit) {
-      --units;
-      return b <= kPlanUnitEnd;
-    }
-    const std::ptrdiff_t n = b < 0xC0 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 0;
+    const std::ptrdiff_t n = b < 0x80 ? 1 : b < 0xC0 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 0;
     if (n == 0 || end - p < n) return false;
     for (std::ptrdiff_t k = 1; k < n; ++k) {
       if ((p[k] & 0xC0) != 0x80) return false;

@@ -1,10 +1,11 @@
-// Tagvert: the XLIFF skeleton's compact form. The skeleton is a plan of the IF: the IF outside
-// the units and each unit's codes, with one-byte marks where a unit begins, where each of its
-// codes begins and where the unit ends. Its IF units are narrowed (a unit below 0x80 one byte,
-// any other two or three bytes, as UTF-8 writes a code point, surrogates one by one), the plan is
-// cut into blocks of at most kPlanBlock bytes, each compressed on its own (LZ77, a 64 KiB
-// window), and the blocks go into the XLIFF as base64. Markup repeats itself: the skeleton of a
-// document is about a tenth of its IF, and a parser reads it as long runs of plain characters.
+// Tagvert: the XLIFF skeleton's compact form. The skeleton is a plan of the IF in three
+// streams: the IF outside the units, the IF of every unit's codes, and a table of their lengths.
+// IF units are narrowed (a unit below 0x80 one byte, any other two or three bytes, as UTF-8
+// writes a code point, surrogates one by one); each stream is cut into blocks of at most
+// kPlanBlock bytes, each compressed on its own (LZ77, a 64 KiB window), and the three go into the
+// XLIFF as base64. Markup repeats itself: the skeleton of a document is about a tenth of its IF,
+// a parser reads it as long runs of plain characters, and the merge reads the codes without
+// the rest, which it widens once, straight into the way back's buffer.
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
@@ -15,11 +16,7 @@
 
 namespace tagvert::xliff {
 
-/// The marks of the plan: bytes that no narrowed unit uses.
-inline constexpr std::uint8_t kPlanUnit = 0xF8;     ///< a unit begins
-inline constexpr std::uint8_t kPlanCode = 0xF9;     ///< a code of the unit begins
-inline constexpr std::uint8_t kPlanUnitEnd = 0xFA;  ///< the unit ends
-/// The largest block of the plan, uncompressed.
+/// The largest block of a stream, uncompressed.
 inline constexpr std::size_t kPlanBlock = std::size_t{1} << 20;
 
 /// A 64-bit hash of IF units (and bytes), fed piece by piece; four units a step.
@@ -88,15 +85,19 @@ inline std::uint64_t FoldUnitHash(std::uint64_t all, std::size_t number, std::ui
 /// Appends IF units narrowed.
 void AppendNarrow(std::string& out, std::u16string_view units);
 
-/// The plan as it is written: narrowed units and marks in, compressed blocks out.
-class CPlanWriter {
+/// A stream of the plan as it is written: narrowed units in, compressed blocks out.
+class CBlockWriter {
  public:
-  void Units(std::u16string_view units) {
-    AppendNarrow(m_plan, units);
-    if (m_plan.size() >= kPlanBlock) Flush(false);
+  /// Appends `units` narrowed; returns the number of bytes they took.
+  std::size_t Units(std::u16string_view units) {
+    const std::size_t before = m_pending.size();
+    AppendNarrow(m_pending, units);
+    const std::size_t bytes = m_pending.size() - before;
+    if (m_pending.size() >= kPlanBlock) Flush(false);
+    return bytes;
   }
-  void Mark(std::uint8_t mark) { m_plan += static_cast<char>(mark); }
-  /// The compressed blocks, once the whole plan has been given.
+  void Bytes(std::string_view bytes) { m_pending += bytes; }
+  /// The compressed blocks, once the whole stream has been given.
   std::string& Finish() {
     Flush(true);
     return m_blocks;
@@ -104,9 +105,43 @@ class CPlanWriter {
 
  private:
   void Flush(bool all);
-  std::string m_plan;
+  std::string m_pending;
   std::string m_blocks;
 };
+
+/// The plan as it is written: the IF outside the units, and each unit's codes.
+class CPlanWriter {
+ public:
+  void Raw(std::u16string_view units) {
+    m_rawBytes += m_raw.Units(units);
+    m_rawUnits += units.size();
+  }
+  void BeginUnit();
+  void Code(std::u16string_view units) { m_codeBytes.push_back(m_codes.Units(units)); }
+  void EndUnit();
+  /// The plan's bytes: the sizes of the table's and the codes' blocks (eight bytes each), then
+  /// the blocks of the table, of the codes and of the IF outside the units.
+  std::string Finish();
+
+ private:
+  CBlockWriter m_raw, m_codes, m_table;
+  std::uint64_t m_rawBytes = 0;  ///< since the last unit
+  std::uint64_t m_rawUnits = 0;
+  std::vector<std::size_t> m_codeBytes;
+};
+
+/// The plan as it is read: the three streams apart.
+struct CPlanParts {
+  std::string_view table, codes, raw;
+};
+/// Splits the plan's bytes; false when they are damaged.
+bool SplitPlan(std::string_view plan, CPlanParts& parts);
+/// All the blocks of a stream decompressed; false when they are damaged.
+bool Inflate(std::string_view blocks, std::string& out);
+/// The uncompressed size of a stream's blocks, without decompressing them; false when damaged.
+bool InflatedSize(std::string_view blocks, std::uint64_t& size);
+/// A number of the table (seven bits a byte, the high bit continuing); false past `end`.
+bool GetNumber(const std::uint8_t*& p, const std::uint8_t* end, std::uint64_t& value);
 
 /// Appends `bytes` as base64, in lines of 76 characters.
 void AppendBase64(std::string& out, std::string_view bytes);
@@ -125,13 +160,13 @@ class CBase64Reader {
   int m_padding = 0;
 };
 
-/// Decompresses the blocks one after the other. Every length and offset is checked: damaged
-/// blocks make Next return false with `damaged` set.
+/// Decompresses a stream's blocks one after the other. Every length and offset is checked:
+/// damaged blocks make Next return false with Damaged() true.
 class CPlanReader {
  public:
   explicit CPlanReader(std::string_view blocks) : m_rest(blocks) {}
-  /// The next block's plan bytes (valid until the next call); false at the end or on damage.
-  bool Next(std::string_view& plan);
+  /// The next block's bytes (valid until the next call); false at the end or on damage.
+  bool Next(std::string_view& block);
   bool Damaged() const { return m_damaged; }
 
  private:
@@ -140,17 +175,15 @@ class CPlanReader {
   bool m_damaged = false;
 };
 
-/// Widens the narrowed units at `p` (up to `end` or a mark) into `out` as UTF-16 little-endian
-/// bytes, at most `room` units; returns the units written and moves `p` past what it read. The
-/// plan is trusted: ScanPlanChars checked it when it was read.
+/// Widens the narrowed units in [p, end) into `out` as UTF-16 little-endian bytes, at most
+/// `room` units; returns the units written and moves `p` past what it read (never beyond `end`:
+/// a byte that starts no narrowed unit, or a unit cut by `end`, gives U+FFFD).
 std::size_t Widen(const std::uint8_t*& p, const std::uint8_t* end, std::uint8_t* out,
                   std::size_t room);
-/// The same, appended to `out` as units.
-void WidenAppend(const std::uint8_t*& p, const std::uint8_t* end, std::u16string& out);
+/// The same, all of [p, end) appended to `out` as units.
+void WidenAppend(const std::uint8_t* p, const std::uint8_t* end, std::u16string& out);
 
-/// Checks the narrowed units at `p` up to the next mark (or `end`), moving `p` there and adding
-/// their number to `units`; false when a byte is no narrowed unit (a unit cut at the block's end
-/// included).
-bool ScanPlanChars(const std::uint8_t*& p, const std::uint8_t* end, std::size_t& units);
+/// Whether [p, end) is narrowed units and nothing else.
+bool IsNarrowed(const std::uint8_t* p, const std::uint8_t* end);
 
 }  // namespace tagvert::xliff

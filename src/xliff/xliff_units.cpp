@@ -139,50 +139,54 @@ void CUnitMerger::EndSkeleton() {
   m_skeletonDone = true;
 }
 
-// One walk over the plan: every byte checked, the codes of each unit kept.
+// The plan's table and codes read (every byte checked), the IF outside the units left in its
+// blocks for the way back.
 void CUnitMerger::ReadPlan() {
-  m_units.reserve(m_unitCount);
-  CPlanReader reader(m_plan);
-  std::string_view block;
-  bool inUnit = false;
-  bool inCode = false;
-  while (reader.Next(block)) {
-    const auto* p = reinterpret_cast<const std::uint8_t*>(block.data());
-    const auto* const end = p + block.size();
-    while (p < end) {
-      const std::uint8_t* const from = p;
-      std::size_t units = 0;
-      if (!ScanPlanChars(p, end, units)) Damaged();
-      if (inCode) {
-        const std::uint8_t* code = from;
-        WidenAppend(code, p, m_codes);
-        m_codeSpans.back().second = m_codes.size() - m_codeSpans.back().first;
-      } else if (units != 0) {
-        if (inUnit) Damaged();  // a unit holds nothing but its codes
-        m_rawUnits += units;
-      }
-      if (p == end) break;
-      switch (*p++) {
-        case kPlanUnit:
-          if (inUnit || m_units.size() == m_unitCount) Damaged();
-          inUnit = true;
-          m_units.emplace_back();
-          m_units.back().firstCode = m_codeSpans.size();
-          break;
-        case kPlanCode:
-          if (!inUnit) Damaged();
-          inCode = true;
-          m_codeSpans.emplace_back(m_codes.size(), 0);
-          ++m_units.back().codes;
-          break;
-        default:  // kPlanUnitEnd
-          if (!inUnit) Damaged();
-          inUnit = inCode = false;
-          break;
-      }
+  CPlanParts parts;
+  std::string table, codes;
+  std::uint64_t rawBytes = 0;
+  if (!SplitPlan(m_plan, parts) || !Inflate(parts.table, table) || !Inflate(parts.codes, codes) ||
+      !InflatedSize(parts.raw, rawBytes)) {
+    Damaged();
+  }
+  const auto* p = reinterpret_cast<const std::uint8_t*>(table.data());
+  const auto* const end = p + table.size();
+  const auto* const codesBegin = reinterpret_cast<const std::uint8_t*>(codes.data());
+  const auto* code = codesBegin;
+  const auto* const codesEnd = code + codes.size();
+  std::uint64_t rawSum = 0;
+  auto number = [&] {
+    std::uint64_t value = 0;
+    if (!GetNumber(p, end, value)) Damaged();
+    return value;
+  };
+  auto raw = [&] {
+    const std::uint64_t bytes = number();
+    if (bytes > rawBytes - rawSum) Damaged();
+    rawSum += bytes;
+    m_rawBytes.push_back(bytes);
+  };
+  m_units.resize(m_unitCount);
+  m_rawBytes.reserve(m_unitCount + 1);
+  for (CUnit& unit : m_units) {
+    raw();
+    unit.firstCode = m_codeSpans.size();
+    unit.codes = number();
+    if (unit.codes > static_cast<std::uint64_t>(end - p)) Damaged();
+    for (std::size_t i = 0; i < unit.codes; ++i) {
+      const std::uint64_t bytes = number();
+      if (bytes > static_cast<std::uint64_t>(codesEnd - code) || !IsNarrowed(code, code + bytes))
+        Damaged();
+      m_codeSpans.emplace_back(static_cast<std::size_t>(code - codesBegin), bytes);
+      code += bytes;
     }
   }
-  if (reader.Damaged() || inUnit || m_units.size() != m_unitCount) Damaged();
+  raw();
+  m_rawUnits = number();
+  if (p != end || code != codesEnd || rawSum != rawBytes) Damaged();
+  m_codes = std::move(codes);
+  // The way back needs the IF outside the units only.
+  m_plan.erase(0, static_cast<std::size_t>(parts.raw.data() - m_plan.data()));
 }
 
 void CUnitMerger::BeginUnit(const char* id) {
@@ -258,11 +262,14 @@ void CUnitMerger::EndUnit(const CSide& source, const CSide& target, bool anyTarg
   m_unit = nullptr;
 }
 
-std::string CUnitMerger::Named(const CCodeRef& code, std::u16string_view ifCode) const {
+std::string CUnitMerger::Named(const CCodeRef& code, std::string_view ifCode) const {
   std::string text = "code <" + code.element;
   if (!code.id.empty()) text += " id=\"" + code.id + "\"";
   text += ">";
-  const std::string shown = Shown(ifCode);
+  std::u16string units;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(ifCode.data());
+  WidenAppend(bytes, bytes + ifCode.size(), units);
+  const std::string shown = Shown(units);
   if (!shown.empty()) text += " (" + shown + ")";
   return text;
 }
@@ -270,22 +277,22 @@ std::string CUnitMerger::Named(const CCodeRef& code, std::u16string_view ifCode)
 // The IF of `side` appended to `out`: text runs and the codes' IF. For a target (`byKey` given)
 // each code is found by role and id in the source, and damage is noted.
 void CUnitMerger::Build(const CSide& side, const CSide& source, const CUnit& unit,
-                        const CCodeIndex* byKey, std::u16string& out) {
+                        const CCodeIndex* byKey, std::string& out) {
   std::size_t at = 0;
   if (byKey == nullptr) {
     for (std::size_t i = 0; i < side.codes.size(); ++i) {
-      out.append(side.text, at, side.cuts[i] - at);
+      AppendNarrow(out, std::u16string_view(side.text).substr(at, side.cuts[i] - at));
       at = side.cuts[i];
       out += Code(unit, i);
     }
-    out.append(side.text, at);
+    AppendNarrow(out, std::u16string_view(side.text).substr(at));
     return;
   }
   const std::size_t n = unit.codes;
   std::vector<std::size_t> placed;  // source indexes in target order
   std::vector<bool> used(n, false);
   for (std::size_t i = 0; i < side.codes.size(); ++i) {
-    out.append(side.text, at, side.cuts[i] - at);
+    AppendNarrow(out, std::u16string_view(side.text).substr(at, side.cuts[i] - at));
     at = side.cuts[i];
     const CCodeRef& code = side.codes[i];
     const CCodeKey wanted{code.role, code.id, 0};
@@ -302,7 +309,7 @@ void CUnitMerger::Build(const CSide& side, const CSide& source, const CUnit& uni
     placed.push_back(found->index);
     out += Code(unit, found->index);
   }
-  out.append(side.text, at);
+  AppendNarrow(out, std::u16string_view(side.text).substr(at));
   // Missing codes: a standalone code may go (with a warning); any other comes back at the
   // end of the unit so that the markup stays whole.
   for (std::size_t i = 0; i < n; ++i) {
@@ -382,6 +389,7 @@ void CUnitMerger::Finish(CMergeResult& result, std::u16string* source, const std
   result.units_ = m_units.size();
   result.translated = m_translated;
   result.rawUnits = m_rawUnits;
+  result.rawBytes = std::move(m_rawBytes);
   result.spans.reserve(m_units.size());
   for (const CUnit& unit : m_units)
     result.spans.push_back(unit.target);
@@ -390,6 +398,7 @@ void CUnitMerger::Finish(CMergeResult& result, std::u16string* source, const std
   if (source != nullptr) {
     CMergeResult sources;
     sources.plan = result.plan;
+    sources.rawBytes = result.rawBytes;
     sources.units = result.units;
     for (const CUnit& unit : m_units)
       sources.spans.push_back(unit.source);
@@ -399,37 +408,34 @@ void CUnitMerger::Finish(CMergeResult& result, std::u16string* source, const std
 }
 
 std::u16string CMergeResult::Joined() const {
-  std::u16string out;
-  CPlanReader reader(plan);
-  std::string_view block;
-  std::size_t unit = 0;
-  bool skipping = false;
-  while (reader.Next(block)) {
-    const auto* p = reinterpret_cast<const std::uint8_t*>(block.data());
-    const auto* const end = p + block.size();
-    while (p < end) {
-      if (skipping) {
-        while (p < end && *p != kPlanUnitEnd)
-          ++p;
-        if (p < end) {
-          ++p;
-          skipping = false;
-        }
-        continue;
-      }
-      WidenAppend(p, end, out);
-      if (p < end && *p++ == kPlanUnit) {
-        out.append(units, spans[unit].first, spans[unit].second);
-        ++unit;
-        skipping = true;
-      }
-    }
+  CMergedIfStream stream(*this);
+  std::u16string joined;
+  std::uint8_t bytes[4096];
+  while (const std::uint32_t read = stream.Read(bytes, sizeof bytes)) {
+    for (std::uint32_t k = 0; k + 1 < read; k += 2)
+      joined += static_cast<char16_t>(bytes[k] | (bytes[k + 1] << 8));
   }
-  return out;
+  return joined;
 }
 
 CMergedIfStream::CMergedIfStream(CMergeResult merged)
-    : m_merged(std::move(merged)), m_reader(m_merged.plan) {}
+    : m_merged(std::move(merged)), m_reader(m_merged.plan) {
+  m_rawLeft = m_merged.rawBytes.empty() ? 0 : m_merged.rawBytes[0];
+}
+
+// Widens narrowed units from `at` into out[done, size), a unit cut by the end of the buffer
+// carried; returns the bytes written.
+std::uint32_t CMergedIfStream::WidenInto(const std::uint8_t*& at, const std::uint8_t* end,
+                                         std::uint8_t* out, std::uint32_t done,
+                                         std::uint32_t size) {
+  const std::size_t room = (size - done) / 2;
+  if (room != 0) return static_cast<std::uint32_t>(2 * Widen(at, end, out + done, room));
+  std::uint8_t two[2];
+  Widen(at, end, two, 1);
+  out[done] = two[0];
+  m_carry = two[1];
+  return 1;
+}
 
 std::uint32_t CMergedIfStream::Read(void* buffer, std::uint32_t size) {
   auto* out = static_cast<std::uint8_t*>(buffer);
@@ -441,28 +447,21 @@ std::uint32_t CMergedIfStream::Read(void* buffer, std::uint32_t size) {
       continue;
     }
     if (m_pending != 0) {
-      // A unit's IF: whole units copied, a last odd byte carried.
-      const std::size_t bytes = std::min<std::size_t>(m_pending, size - done);
-      const char16_t* from = m_merged.units.data() + m_pendingAt / 2;
-      const std::size_t whole = bytes / 2;
-      if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(out + done, from, whole * 2);
-      } else {
-        for (std::size_t k = 0; k < whole; ++k) {
-          out[done + 2 * k] = static_cast<std::uint8_t>(from[k] & 0xFF);
-          out[done + 2 * k + 1] = static_cast<std::uint8_t>(from[k] >> 8);
-        }
-      }
-      done += static_cast<std::uint32_t>(whole * 2);
-      m_pendingAt += whole * 2;
-      m_pending -= whole * 2;
-      if (whole * 2 < bytes) {
-        const char16_t u = from[whole];
-        out[done++] = static_cast<std::uint8_t>(u & 0xFF);
-        m_carry = u >> 8;
-        m_pendingAt += 2;
-        m_pending -= 2;
-      }
+      // A unit's IF.
+      const auto* const units = reinterpret_cast<const std::uint8_t*>(m_merged.units.data());
+      const std::uint8_t* at = units + m_pendingAt;
+      done += WidenInto(at, at + m_pending, out, done, size);
+      m_pending -= static_cast<std::size_t>(at - (units + m_pendingAt));
+      m_pendingAt = static_cast<std::size_t>(at - units);
+      continue;
+    }
+    if (m_rawLeft == 0) {
+      // The stretch before a unit is done: the unit's IF, then the stretch after it.
+      if (m_unit >= m_merged.spans.size()) break;
+      const auto& [at, bytes] = m_merged.spans[m_unit++];
+      m_pendingAt = at;
+      m_pending = bytes;
+      m_rawLeft = m_unit < m_merged.rawBytes.size() ? m_merged.rawBytes[m_unit] : 0;
       continue;
     }
     if (m_at == m_end) {
@@ -472,37 +471,22 @@ std::uint32_t CMergedIfStream::Read(void* buffer, std::uint32_t size) {
       m_end = m_at + block.size();
       continue;
     }
-    if (m_skipping) {
-      const void* unitEnd = std::memchr(m_at, kPlanUnitEnd, static_cast<std::size_t>(m_end - m_at));
-      m_skipping = unitEnd == nullptr;
-      m_at = unitEnd == nullptr ? m_end : static_cast<const std::uint8_t*>(unitEnd) + 1;
-      continue;
-    }
-    if (*m_at >= kPlanUnit) {
-      if (*m_at++ == kPlanUnit && m_unit < m_merged.spans.size()) {
-        const auto& [at, units] = m_merged.spans[m_unit++];
-        m_pendingAt = at * 2;
-        m_pending = units * 2;
-        m_skipping = true;
-      }
-      continue;
-    }
-    const std::size_t room = (size - done) / 2;
-    if (room == 0) {
-      std::uint8_t two[2];
-      Widen(m_at, m_end, two, 1);
-      out[done++] = two[0];
-      m_carry = two[1];
-      continue;
-    }
-    done += static_cast<std::uint32_t>(2 * Widen(m_at, m_end, out + done, room));
+    const std::uint8_t* const from = m_at;
+    const std::uint8_t* const end =
+        m_at + std::min<std::uint64_t>(m_rawLeft, static_cast<std::uint64_t>(m_end - m_at));
+    done += WidenInto(m_at, end, out, done, size);
+    m_rawLeft -= static_cast<std::uint64_t>(m_at - from);
   }
   m_position += done;
   return done;
 }
 
 bool CMergedIfStream::Size(std::uint64_t& size) {
-  size = (m_merged.rawUnits + m_merged.units.size()) * 2;
+  // The units' IF counted as units: every byte but those that continue a unit.
+  std::uint64_t units = 0;
+  for (const char byte : m_merged.units)
+    units += (static_cast<std::uint8_t>(byte) & 0xC0) != 0x80;
+  size = (m_merged.rawUnits + units) * 2;
   return true;
 }
 

@@ -104,8 +104,8 @@ class CWriter {
     }
     Cut();
     FlushBlock();
-    m_plan.Units(m_if.substr(m_skeletonPos));
-    const std::string& blocks = m_plan.Finish();
+    m_plan.Raw(m_if.substr(m_skeletonPos));
+    const std::string blocks = m_plan.Finish();
     const std::uint64_t planHash = HashBytes(blocks);
     char line[100];
     std::snprintf(line, sizeof line, "%s %016llX %016llX %010zu\n", kSkeletonMagic.data(),
@@ -284,10 +284,10 @@ class CWriter {
     const std::size_t end = m_pieces.back().end;
     const std::size_t number = ++m_unitCount;
     Pair();
-    m_plan.Units(m_if.substr(m_skeletonPos, begin - m_skeletonPos));
+    m_plan.Raw(m_if.substr(m_skeletonPos, begin - m_skeletonPos));
     m_skeletonPos = end;
     // The unit's codes in the plan; its source as the XLIFF gives it in the units' hash.
-    m_plan.Mark(kPlanUnit);
+    m_plan.BeginUnit();
     CHash64 hash;
     for (const CPiece& piece : m_pieces) {
       const std::u16string_view units = m_if.substr(piece.begin, piece.end - piece.begin);
@@ -296,10 +296,9 @@ class CWriter {
         continue;
       }
       hash.AddCode(static_cast<int>(piece.role), IdText(piece.id));
-      m_plan.Mark(kPlanCode);
-      m_plan.Units(units);
+      m_plan.Code(units);
     }
-    m_plan.Mark(kPlanUnitEnd);
+    m_plan.EndUnit();
     m_unitsHash = FoldUnitHash(m_unitsHash, number, hash.Value());
 
     std::string content;
