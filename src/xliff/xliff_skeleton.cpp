@@ -244,33 +244,73 @@ std::uint64_t HashBytes(std::string_view bytes) {
   return hash.Value();
 }
 
+char* Narrow(std::u16string_view units, char* o) {
+  const char16_t* u = units.data();
+  const char16_t* const end = u + units.size();
+  while (u < end) {
+    // Four ASCII units at a time.
+    if (end - u >= 4) {
+      std::uint64_t x;
+      std::memcpy(&x, u, 8);
+      if constexpr (std::endian::native == std::endian::little) {
+        if ((x & 0xFF80FF80FF80FF80ull) == 0) {
+          x = (x | (x >> 8)) & 0x0000FFFF0000FFFFull;
+          x = (x | (x >> 16)) & 0xFFFFFFFFull;
+          const auto four = static_cast<std::uint32_t>(x);
+          std::memcpy(o, &four, 4);
+          o += 4;
+          u += 4;
+          continue;
+        }
+      }
+    }
+    const char16_t c = *u++;
+    if (c < 0x80) {
+      *o++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+      *o++ = static_cast<char>(0xC0 | (c >> 6));
+      *o++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      *o++ = static_cast<char>(0xE0 | (c >> 12));
+      *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *o++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return o;
+}
+
 void AppendNarrow(std::string& out, std::u16string_view units) {
   const std::size_t at = out.size();
   out.resize(at + 3 * units.size());
-  char* o = out.data() + at;
-  for (const char16_t u : units) {
-    if (u < 0x80) {
-      *o++ = static_cast<char>(u);
-    } else if (u < 0x800) {
-      *o++ = static_cast<char>(0xC0 | (u >> 6));
-      *o++ = static_cast<char>(0x80 | (u & 0x3F));
-    } else {
-      *o++ = static_cast<char>(0xE0 | (u >> 12));
-      *o++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-      *o++ = static_cast<char>(0x80 | (u & 0x3F));
-    }
-  }
-  out.resize(static_cast<std::size_t>(o - out.data()));
+  out.resize(static_cast<std::size_t>(Narrow(units, out.data() + at) - out.data()));
+}
+
+std::size_t CBlockWriter::Units(std::u16string_view units) {
+  // The buffer keeps its size (its tail unused), so that it is not cleared for every piece.
+  if (m_pending.size() < m_used + 3 * units.size())
+    m_pending.resize(std::max(2 * m_pending.size(), m_used + 3 * units.size()));
+  const std::size_t before = m_used;
+  m_used = static_cast<std::size_t>(Narrow(units, m_pending.data() + m_used) - m_pending.data());
+  const std::size_t bytes = m_used - before;
+  if (m_used >= kPlanBlock) Flush(false);
+  return bytes;
+}
+
+void CBlockWriter::Bytes(std::string_view bytes) {
+  if (m_pending.size() < m_used + bytes.size())
+    m_pending.resize(std::max(2 * m_pending.size(), m_used + bytes.size()));
+  std::memcpy(m_pending.data() + m_used, bytes.data(), bytes.size());
+  m_used += bytes.size();
 }
 
 void CBlockWriter::Flush(bool all) {
   std::vector<std::uint32_t> table(std::size_t{1} << kHashBits);
   const auto* plan = reinterpret_cast<const std::uint8_t*>(m_pending.data());
   std::size_t start = 0;
-  while (m_pending.size() - start >= kPlanBlock || (all && start < m_pending.size())) {
-    std::size_t cut = std::min(kPlanBlock, m_pending.size() - start);
+  while (m_used - start >= kPlanBlock || (all && start < m_used)) {
+    std::size_t cut = std::min(kPlanBlock, m_used - start);
     // A block holds whole units: it never ends within a unit's bytes.
-    while (start + cut < m_pending.size() && (plan[start + cut] & 0xC0) == 0x80)
+    while (start + cut < m_used && (plan[start + cut] & 0xC0) == 0x80)
       --cut;
     Put32(m_blocks, cut);
     const std::size_t sizeAt = m_blocks.size();
@@ -281,7 +321,8 @@ void CBlockWriter::Flush(bool all) {
     m_blocks.replace(sizeAt, 4, size);
     start += cut;
   }
-  m_pending.erase(0, start);
+  std::memmove(m_pending.data(), m_pending.data() + start, m_used - start);
+  m_used -= start;
 }
 
 namespace {
@@ -388,22 +429,26 @@ bool GetNumber(const std::uint8_t*& p, const std::uint8_t* end, std::uint64_t& v
 void AppendBase64(std::string& out, std::string_view bytes) {
   const auto* in = reinterpret_cast<const std::uint8_t*>(bytes.data());
   const std::size_t n = bytes.size();
-  out.reserve(out.size() + (n + 2) / 3 * 4 + n / 57 + 2);
+  const std::size_t at = out.size();
+  out.resize(at + (n + 2) / 3 * 4 + n / 57 + 2);
+  char* o = out.data() + at;
   std::size_t line = 0;
   for (std::size_t i = 0; i < n; i += 3) {
     const std::uint32_t v = (static_cast<std::uint32_t>(in[i]) << 16) |
                             (i + 1 < n ? static_cast<std::uint32_t>(in[i + 1]) << 8 : 0) |
                             (i + 2 < n ? in[i + 2] : 0);
-    out += kBase64[v >> 18];
-    out += kBase64[(v >> 12) & 63];
-    out += i + 1 < n ? kBase64[(v >> 6) & 63] : '=';
-    out += i + 2 < n ? kBase64[v & 63] : '=';
+    o[0] = kBase64[v >> 18];
+    o[1] = kBase64[(v >> 12) & 63];
+    o[2] = i + 1 < n ? kBase64[(v >> 6) & 63] : '=';
+    o[3] = i + 2 < n ? kBase64[v & 63] : '=';
+    o += 4;
     if (++line == 19) {
-      out += '\n';
+      *o++ = '\n';
       line = 0;
     }
   }
-  if (line != 0) out += '\n';
+  if (line != 0) *o++ = '\n';
+  out.resize(static_cast<std::size_t>(o - out.data()));
 }
 
 bool CBase64Reader::Add(std::string_view text, std::string& out) {

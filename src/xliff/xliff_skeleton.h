@@ -89,14 +89,8 @@ void AppendNarrow(std::string& out, std::u16string_view units);
 class CBlockWriter {
  public:
   /// Appends `units` narrowed; returns the number of bytes they took.
-  std::size_t Units(std::u16string_view units) {
-    const std::size_t before = m_pending.size();
-    AppendNarrow(m_pending, units);
-    const std::size_t bytes = m_pending.size() - before;
-    if (m_pending.size() >= kPlanBlock) Flush(false);
-    return bytes;
-  }
-  void Bytes(std::string_view bytes) { m_pending += bytes; }
+  std::size_t Units(std::u16string_view units);
+  void Bytes(std::string_view bytes);
   /// The compressed blocks, once the whole stream has been given.
   std::string& Finish() {
     Flush(true);
@@ -105,7 +99,8 @@ class CBlockWriter {
 
  private:
   void Flush(bool all);
-  std::string m_pending;
+  std::string m_pending;  ///< the bytes not yet compressed: its first m_used
+  std::size_t m_used = 0;
   std::string m_blocks;
 };
 
