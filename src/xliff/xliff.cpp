@@ -154,6 +154,12 @@ HResult ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
     const HResult hr = converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(memory));
     if (Failed(hr)) throw CHResultError(hr);
     if (converter.State() == kStateStopped) throw CHResultError(kEAbort);
+    if (const auto& cut = converter.GetInputCut()) {
+      report.cutLine = cut->line;
+      report.cutColumn = cut->column;
+      report.cutInsideMarkup = cut->insideMarkup;
+      report.cutRootOpen = cut->rootOpen;
+    }
     std::u16string units = std::move(memory->units);
     memory.reset();
     std::u16string sourceLanguage, targetLanguage;

@@ -49,7 +49,7 @@ struct CMergeResult {
   /// The bytes of that IF (narrowed) before each unit, and after the last.
   std::vector<std::uint64_t> rawBytes;
   std::uint64_t rawUnits = 0;  ///< its IF units
-  std::string units;  ///< every unit's IF, narrowed, one after the other
+  std::string units;           ///< every unit's IF, narrowed, one after the other
   std::vector<std::pair<std::size_t, std::size_t>> spans;  ///< each unit's bytes in `units`
   std::vector<std::string> warnings;
   std::size_t units_ = 0;

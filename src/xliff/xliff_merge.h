@@ -100,8 +100,7 @@ class CUnitMerger {
   std::string Named(const CCodeRef& code, std::string_view ifCode) const;
   void Build(const CSide& side, const CSide& source, const CUnit& unit, const CCodeIndex* byKey,
              std::string& out);
-  void CheckOrder(const std::vector<std::size_t>& placed, const CSide& source,
-                  const CUnit& unit);
+  void CheckOrder(const std::vector<std::size_t>& placed, const CSide& source, const CUnit& unit);
 
   const CXliffReadOptions& m_options;
   std::function<std::string()> m_position;
@@ -117,7 +116,7 @@ class CUnitMerger {
   std::size_t m_unitCount = 0;
   CBase64Reader m_base64;
   bool m_base64Bad = false;
-  std::string m_plan;                ///< the compressed blocks
+  std::string m_plan;                     ///< the compressed blocks
   std::vector<std::uint64_t> m_rawBytes;  ///< see CMergeResult
   std::uint64_t m_rawUnits = 0;
   std::string m_codes;  ///< the IF of every unit's codes, narrowed, one after the other

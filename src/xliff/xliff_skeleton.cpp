@@ -49,7 +49,8 @@ void PutLength(std::string& out, std::size_t extra) {
 void PutSequence(std::string& out, const std::uint8_t* literals, std::size_t count,
                  std::size_t offset, std::size_t match) {
   const std::size_t extra = match == 0 ? 0 : match - kMinMatch;
-  out += static_cast<char>((std::min<std::size_t>(count, 15) << 4) | std::min<std::size_t>(extra, 15));
+  out +=
+      static_cast<char>((std::min<std::size_t>(count, 15) << 4) | std::min<std::size_t>(extra, 15));
   if (count >= 15) PutLength(out, count - 15);
   out.append(reinterpret_cast<const char*>(literals), count);
   if (match == 0) return;
@@ -465,9 +466,9 @@ bool CBase64Reader::Add(std::string_view text, std::string& out) {
       while (end - p >= 4) {
         const std::int32_t a = values[p[0]], b = values[p[1]], c = values[p[2]], d = values[p[3]];
         if ((a | b | c | d) < 0) break;
-        const std::uint32_t v = (static_cast<std::uint32_t>(a) << 18) |
-                                (static_cast<std::uint32_t>(b) << 12) |
-                                (static_cast<std::uint32_t>(c) << 6) | static_cast<std::uint32_t>(d);
+        const std::uint32_t v =
+            (static_cast<std::uint32_t>(a) << 18) | (static_cast<std::uint32_t>(b) << 12) |
+            (static_cast<std::uint32_t>(c) << 6) | static_cast<std::uint32_t>(d);
         o[0] = static_cast<char>(v >> 16);
         o[1] = static_cast<char>((v >> 8) & 0xFF);
         o[2] = static_cast<char>(v & 0xFF);
@@ -543,8 +544,8 @@ void WidenAppend(const std::uint8_t* p, const std::uint8_t* end, std::u16string&
   const std::size_t at = out.size();
   out.resize(at + static_cast<std::size_t>(end - p));
   char16_t* o = out.data() + at;
-  auto* bytes = std::endian::native == std::endian::little ? reinterpret_cast<std::uint8_t*>(o)
-                                                           : nullptr;
+  auto* bytes =
+      std::endian::native == std::endian::little ? reinterpret_cast<std::uint8_t*>(o) : nullptr;
   const std::size_t n =
       WidenWith(p, end, out.size() - at, bytes, [o](std::size_t k, char16_t u) { o[k] = u; });
   out.resize(at + n);
