@@ -20,15 +20,22 @@ std::uint64_t Load64(const std::uint8_t* p) {
   std::memcpy(&v, p, sizeof v);
   return v;
 }
-void Put32(std::string& out, std::size_t v) {
-  for (int k = 0; k < 4; ++k)
+// Sizes in the plan: `bytes` bytes, little-endian.
+void PutLittle(std::string& out, std::uint64_t v, int bytes) {
+  for (int k = 0; k < bytes; ++k)
     out += static_cast<char>((v >> (8 * k)) & 0xFF);
 }
-std::size_t Get32(const char* p) {
-  std::size_t v = 0;
-  for (int k = 3; k >= 0; --k)
+std::uint64_t GetLittle(const char* p, int bytes) {
+  std::uint64_t v = 0;
+  for (int k = bytes - 1; k >= 0; --k)
     v = (v << 8) | static_cast<std::uint8_t>(p[k]);
   return v;
+}
+void Put32(std::string& out, std::size_t v) {
+  PutLittle(out, v, 4);
+}
+std::size_t Get32(const char* p) {
+  return static_cast<std::size_t>(GetLittle(p, 4));
 }
 
 constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
@@ -334,18 +341,6 @@ void PutNumber(std::string& out, std::uint64_t v) {
   out += static_cast<char>(v);
 }
 
-void Put64(std::string& out, std::uint64_t v) {
-  for (int k = 0; k < 8; ++k)
-    out += static_cast<char>((v >> (8 * k)) & 0xFF);
-}
-
-std::uint64_t Get64(const char* p) {
-  std::uint64_t v = 0;
-  for (int k = 7; k >= 0; --k)
-    v = (v << 8) | static_cast<std::uint8_t>(p[k]);
-  return v;
-}
-
 }  // namespace
 
 // The table: for each unit the bytes of the IF before it (since the unit before), its number
@@ -377,8 +372,8 @@ std::string CPlanWriter::Finish() {
   const std::string& raw = m_raw.Finish();
   std::string plan;
   plan.reserve(16 + table.size() + codes.size() + raw.size());
-  Put64(plan, table.size());
-  Put64(plan, codes.size());
+  PutLittle(plan, table.size(), 8);
+  PutLittle(plan, codes.size(), 8);
   plan += table;
   plan += codes;
   plan += raw;
@@ -387,7 +382,7 @@ std::string CPlanWriter::Finish() {
 
 bool SplitPlan(std::string_view plan, CPlanParts& parts) {
   if (plan.size() < 16) return false;
-  const std::uint64_t table = Get64(plan.data()), codes = Get64(plan.data() + 8);
+  const std::uint64_t table = GetLittle(plan.data(), 8), codes = GetLittle(plan.data() + 8, 8);
   plan.remove_prefix(16);
   if (table > plan.size() || codes > plan.size() - table) return false;
   parts.table = plan.substr(0, table);
