@@ -52,6 +52,13 @@ struct CXliffReport {
   std::size_t units = 0;
   /// The units whose target replaced their source (reading only).
   std::size_t translated = 0;
+  /// Where the TTX ended early (writing only): its line and column (1-based, in units) just
+  /// after its last unit, 0 when it ended where a document ends; whether it ended inside a piece
+  /// of markup and with its root element still open. The XLIFF holds what was read.
+  std::uint64_t cutLine = 0;
+  std::uint64_t cutColumn = 0;
+  bool cutInsideMarkup = false;
+  bool cutRootOpen = false;
 };
 
 /// Converts a TTX document into XLIFF (UTF-8): one unit per block of the document's IF that

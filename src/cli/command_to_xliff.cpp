@@ -99,6 +99,14 @@ bool ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
   }
   for (const std::string& warning : report.warnings)
     messages.Warning(warning);
+  if (!Failed(hr) && report.cutLine != 0) {
+    const CTTXToIfConverter::CInputCut cut{report.cutLine, report.cutColumn, report.cutInsideMarkup,
+                                           report.cutRootOpen};
+    if (!ReportInputCut(cut, input, messages, o.strict)) {
+      PlatformAbandonOutput(out);
+      return false;
+    }
+  }
   if (Failed(hr)) {
     PlatformAbandonOutput(out);
     if (report.error.empty() || hr == kEOutOfMemory) {
@@ -130,7 +138,7 @@ bool ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
 
 std::string Help() {
   return "Usage: tagvert to-xliff FILE... [-r] [-o OUTPUT | -O DIR] [-j N] [--xliff 1.2|2.0]\n"
-         "                        [--direction VALUE] [--copy-source]\n"
+         "                        [--direction VALUE] [--copy-source] [--strict]\n"
          "\n"
          "Converts TTX documents into XLIFF (UTF-8), by default FILE.xlf beside each input:\n"
          "one unit for each block of the document's IF that holds text, the tags as inline\n"
@@ -140,6 +148,7 @@ std::string Help() {
          "  --xliff VERSION        1.2 (the default) or 2.0\n"
          "  --direction VALUE      target language: a number (high 16 bits) or a tag\n"
          "  --copy-source          write each unit's target as a copy of its source\n"
+         "  --strict               a document cut off is an error: no output file\n"
          "  -o, --output FILE      the output of a single input; - writes standard output\n"
          "  -O, --output-dir DIR   write every output into DIR (made when missing)\n"
          "  -j, --jobs N           convert N files at a time (default: one per processor core)\n"
@@ -169,7 +178,7 @@ std::string CheckXliffArguments(const CCliOptions& o, bool toXliff) {
   const char* name = toXliff ? "to-xliff" : "from-xliff";
   if (GivesOtherOptions(o)) {
     return std::string(name) + (toXliff ? " takes files, -r, -o, -O, -j, -k, -f, --xliff, "
-                                          "--direction and --copy-source."
+                                          "--direction, --copy-source and --strict."
                                         : " takes files, -r, -o, -O, -j, -k and --strict.");
   }
   if (o.inputs.empty()) return "no input file given.";
@@ -238,7 +247,7 @@ extern const CCommand kToXliffCommand = {
     "convert TTX files to XLIFF 1.2 or 2.0",
     Bit(Option::Output) | Bit(Option::OutputDir) | Bit(Option::Jobs) | Bit(Option::KeepGoing) |
         Bit(Option::Force) | Bit(Option::Xliff) | Bit(Option::Direction) | Bit(Option::CopySource) |
-        Bit(Option::Quiet) | Bit(Option::Recursive),
+        Bit(Option::Strict) | Bit(Option::Quiet) | Bit(Option::Recursive),
     "ttx",
     &Help,
     &Check,

@@ -94,7 +94,11 @@ void UseCommandReading(CTagvertConverter& converter, bool exactLanguage) {
 
 bool ReportInputCut(const CTagvertConverter& converter, const std::string& input,
                     CMessages& messages, bool strict) {
-  const auto& cut = converter.GetInputCut();
+  return ReportInputCut(converter.GetInputCut(), input, messages, strict);
+}
+
+bool ReportInputCut(const std::optional<CTTXToIfConverter::CInputCut>& cut,
+                    const std::string& input, CMessages& messages, bool strict) {
   if (!cut) return true;
   std::string where =
       "at line " + std::to_string(cut->line) + ", column " + std::to_string(cut->column);

@@ -14,10 +14,7 @@
 #include "cli/document_scan.h"
 #include "cli/messages.h"
 #include "cli/platform/cli_services.h"
-
-namespace tagvert {
-class CTagvertConverter;
-}  // namespace tagvert
+#include "frame/ttx_converter.h"
 
 namespace tagvert::cli {
 
@@ -67,6 +64,9 @@ void UseCommandReading(CTagvertConverter& converter, bool exactLanguage = false)
 /// (and where). With `strict` it is an error; returns false then.
 bool ReportInputCut(const CTagvertConverter& converter, const std::string& input,
                     CMessages& messages, bool strict);
+/// The same for a cut the conversion reported (to-xliff).
+bool ReportInputCut(const std::optional<CTTXToIfConverter::CInputCut>& cut,
+                    const std::string& input, CMessages& messages, bool strict);
 
 /// Checks that `input` is of the format its command converts: a TTX document for to-if (the
 /// converter's format test), the IF header for from-if. Returns an empty string when it is,

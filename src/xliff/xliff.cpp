@@ -3,6 +3,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "tagvert/xliff.h"
 
+#include <algorithm>
+#include <bit>
+#include <cstring>
 #include <new>
 
 #include "frame/ttx_converter.h"
@@ -82,9 +85,15 @@ class CUnitsStream : public IByteStream {
     }
     const std::size_t whole = (size - i) / 2;
     const std::size_t at = units.size();
+    if (units.capacity() < at + whole) units.reserve(std::max(2 * units.capacity(), at + whole));
     units.resize(at + whole);
-    for (std::size_t k = 0; k < whole; ++k, i += 2)
-      units[at + k] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(units.data() + at, bytes + i, whole * 2);
+      i += static_cast<std::uint32_t>(whole * 2);
+    } else {
+      for (std::size_t k = 0; k < whole; ++k, i += 2)
+        units[at + k] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    }
     if (i < size) {
       m_low = bytes[i];
       m_half = true;
@@ -145,6 +154,12 @@ HResult ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
     const HResult hr = converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(memory));
     if (Failed(hr)) throw CHResultError(hr);
     if (converter.State() == kStateStopped) throw CHResultError(kEAbort);
+    if (const auto& cut = converter.GetInputCut()) {
+      report.cutLine = cut->line;
+      report.cutColumn = cut->column;
+      report.cutInsideMarkup = cut->insideMarkup;
+      report.cutRootOpen = cut->rootOpen;
+    }
     std::u16string units = std::move(memory->units);
     memory.reset();
     std::u16string sourceLanguage, targetLanguage;

@@ -9,34 +9,16 @@
 #include <vector>
 
 #include "tagvert/xliff.h"
+#include "xliff/xliff_skeleton.h"
 
 namespace tagvert::xliff {
 
-/// The skeleton is the IF itself, as XML text, with each unit's span replaced by the unit's
-/// codes. This private-use unit (outside the IF's code range) starts its escapes:
-///   kEscape '[' N ';'  a unit's span begins (unit N)
-///   kEscape '|'        a code of that unit begins (its IF units follow)
-///   kEscape ']'        the unit's span ends
-///   kEscape 'x' HHHH   the IF unit 0xHHHH, for units XML cannot carry and for kEscape itself
-inline constexpr char16_t kEscape = 0xF8FF;
-/// The skeleton's first line: this magic, the fingerprint of the IF (16 hexadecimal digits)
-/// and the number of units, separated by spaces.
-inline constexpr std::string_view kSkeletonMagic = "tagvert-if-skeleton-1";
-
-/// A 64-bit FNV-1a hash of IF units, fed piece by piece.
-class CFingerprint {
- public:
-  void Add(std::u16string_view units) {
-    for (const char16_t unit : units) {
-      m_hash = (m_hash ^ (unit & 0xFF)) * 0x100000001B3ull;
-      m_hash = (m_hash ^ (unit >> 8)) * 0x100000001B3ull;
-    }
-  }
-  std::uint64_t Value() const { return m_hash; }
-
- private:
-  std::uint64_t m_hash = 0xCBF29CE484222325ull;
-};
+/// The skeleton's first line: this magic, the hash of its compressed plan and the hash of the
+/// units' sources (16 hexadecimal digits each) and the number of units, separated by spaces. The
+/// plan follows in base64 (xliff_skeleton.h).
+inline constexpr std::string_view kSkeletonMagic = "tagvert-if-skeleton-2";
+/// The magic of the skeletons of earlier versions, which held the IF as text.
+inline constexpr std::string_view kSkeletonMagicPrefix = "tagvert-if-skeleton-";
 
 /// What the XLIFF says besides the units.
 struct CXliffHeader {
@@ -60,12 +42,15 @@ struct CXliffError {
   std::string message;
 };
 
-/// The merge's result: the IF to convert back (the skeleton's IF outside the units, and each
-/// unit's IF in its place), and what was said.
+/// The merge's result: the skeleton's plan (the IF outside the units, in compressed blocks) and
+/// each unit's IF to put in its place, and what was said.
 struct CMergeResult {
-  std::u16string raw;                   ///< the IF outside the units
-  std::vector<std::size_t> cuts;        ///< where each unit stands in `raw`
-  std::vector<std::u16string> targets;  ///< each unit's IF
+  std::string plan;  ///< the compressed blocks of the IF outside the units
+  /// The bytes of that IF (narrowed) before each unit, and after the last.
+  std::vector<std::uint64_t> rawBytes;
+  std::uint64_t rawUnits = 0;  ///< its IF units
+  std::string units;           ///< every unit's IF, narrowed, one after the other
+  std::vector<std::pair<std::size_t, std::size_t>> spans;  ///< each unit's bytes in `units`
   std::vector<std::string> warnings;
   std::size_t units_ = 0;
   std::size_t translated = 0;
@@ -79,19 +64,28 @@ struct CMergeResult {
 CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
                         std::u16string* source = nullptr);
 
-/// The merged IF as UTF-16 little-endian bytes, read without joining it first.
+/// The merged IF as UTF-16 little-endian bytes, made as it is read: the plan's blocks are
+/// decompressed one at a time and widened into the reader's buffer, each unit's IF copied in.
 class CMergedIfStream : public IByteStream {
  public:
-  explicit CMergedIfStream(CMergeResult merged) : m_merged(std::move(merged)) {}
+  explicit CMergedIfStream(CMergeResult merged);
   std::uint32_t Read(void* buffer, std::uint32_t size) override;
   std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
   std::uint64_t Position() override { return m_position; }
   bool Size(std::uint64_t& size) override;
 
  private:
+  std::uint32_t WidenInto(const std::uint8_t*& at, const std::uint8_t* end, std::uint8_t* out,
+                          std::uint32_t done, std::uint32_t size);
   CMergeResult m_merged;
-  std::size_t m_part = 0;    ///< even: a stretch of `raw`; odd: a unit
-  std::size_t m_offset = 0;  ///< bytes of the part already read
+  CPlanReader m_reader;
+  const std::uint8_t* m_at = nullptr;  ///< the rest of the current block
+  const std::uint8_t* m_end = nullptr;
+  std::uint64_t m_rawLeft = 0;  ///< bytes of the current stretch outside the units still to give
+  std::size_t m_unit = 0;       ///< the next unit
+  std::size_t m_pending = 0;    ///< bytes of a unit's IF still to give (narrowed)
+  std::size_t m_pendingAt = 0;  ///< where they start in the units
+  int m_carry = -1;             ///< the high byte of a unit cut by the reader's buffer
   std::uint64_t m_position = 0;
 };
 

@@ -43,7 +43,8 @@ class CUnitMerger {
   CUnitMerger(const CXliffReadOptions& options, std::function<std::string()> position)
       : m_options(options), m_position(std::move(position)) {}
 
-  void Reserve(std::size_t units) { m_raw.reserve(units); }
+  /// Whether Finish gives the IF of the sources too.
+  void KeepSources() { m_keepSources = true; }
 
   /// The skeleton's element opened; a second one is refused.
   void BeginSkeleton();
@@ -69,50 +70,65 @@ class CUnitMerger {
  private:
   // A unit of the skeleton and what the XLIFF gave for it.
   struct CUnit {
-    std::vector<std::u16string> codes;  ///< the IF of each code, in source order
+    std::size_t firstCode = 0;  ///< its codes in m_codeSpans
+    std::size_t codes = 0;
     bool seen = false;
-    std::u16string target;        ///< the IF that takes the unit's place
-    std::u16string source;        ///< the IF of its source (for the fingerprint)
-    bool sourceIsTarget = false;  ///< untranslated: `target` is the source
+    std::pair<std::size_t, std::size_t> target;  ///< the IF that takes its place, in m_targets
+    std::pair<std::size_t, std::size_t> source;  ///< the IF of its source (KeepSources)
   };
-  enum class EscapeState : std::uint8_t { None, After, Hex, Number };
-  using CCodeIndex = std::unordered_map<std::string, std::size_t>;
+  // A code of a unit's source by role and id, and its place in the source.
+  struct CCodeKey {
+    Role role;
+    std::string_view id;
+    std::size_t index;
+    bool operator<(const CCodeKey& o) const { return role != o.role ? role < o.role : id < o.id; }
+    bool operator==(const CCodeKey& o) const { return role == o.role && id == o.id; }
+  };
+  using CCodeIndex = std::vector<CCodeKey>;
 
-  void Skeleton(char16_t u);
-  void Put(char16_t u);
+  std::string Where() const { return "unit " + std::to_string(m_unitNumber); }
+
   void ReadHeader();
+  void ReadPlan();
   [[noreturn]] void Damaged() const { Fail("the skeleton is damaged", m_skeletonPosition); }
 
-  std::string Named(const CCodeRef& code, const std::u16string& ifCode) const;
-  std::u16string Build(const CSide& side, const CSide& source, const CUnit& unit,
-                       const CCodeIndex* byKey, const std::string& where);
-  void CheckOrder(const std::vector<std::size_t>& placed, const CSide& source,
-                  const std::string& where, const CUnit& unit);
+  /// The IF of the unit's code `i`, narrowed.
+  std::string_view Code(const CUnit& unit, std::size_t i) const {
+    const auto& [at, size] = m_codeSpans[unit.firstCode + i];
+    return std::string_view(m_codes).substr(at, size);
+  }
+  std::string Named(const CCodeRef& code, std::string_view ifCode) const;
+  void Build(const CSide& side, const CSide& source, const CUnit& unit, const CCodeIndex* byKey,
+             std::string& out);
+  void CheckOrder(const std::vector<std::size_t>& placed, const CSide& source, const CUnit& unit);
 
   const CXliffReadOptions& m_options;
   std::function<std::string()> m_position;
+  bool m_keepSources = false;
 
   // The skeleton.
   bool m_skeletonStarted = false, m_skeletonDone = false;
   std::string m_skeletonPosition = "line 1, column 1";
   bool m_headerDone = false;
   std::string m_header;
-  std::uint64_t m_fingerprint = 0;
+  std::uint64_t m_planHash = 0;
+  std::uint64_t m_unitsHash = 0;
   std::size_t m_unitCount = 0;
-  EscapeState m_escape = EscapeState::None;
-  int m_hexLeft = 0;
-  char16_t m_hexValue = 0;
-  std::size_t m_number = 0;
-  bool m_unitOpen = false;
-  std::u16string m_buffer;             ///< a piece of the skeleton's text as units
-  std::u16string m_raw;                ///< the IF outside the units
-  std::vector<std::size_t> m_rawCuts;  ///< where each unit stands in m_raw
+  CBase64Reader m_base64;
+  bool m_base64Bad = false;
+  std::string m_plan;                     ///< the compressed blocks
+  std::vector<std::uint64_t> m_rawBytes;  ///< see CMergeResult
+  std::uint64_t m_rawUnits = 0;
+  std::string m_codes;  ///< the IF of every unit's codes, narrowed, one after the other
+  std::vector<std::pair<std::size_t, std::size_t>> m_codeSpans;
   std::vector<CUnit> m_units;
 
   // The units.
   CUnit* m_unit = nullptr;
   std::size_t m_unitNumber = 0;
   std::size_t m_translated = 0;
+  std::uint64_t m_sourcesHash = 0;
+  std::string m_targets;  ///< each unit's merged IF narrowed (and, kept, its source's)
   std::vector<std::string> m_damage;
   std::vector<std::string> m_notes;
 };

@@ -155,11 +155,10 @@ class CXliffReader {
       }
     } else if ((local == "trans-unit" || local == "unit") && m_inUnit) {
       if (!m_v2) {
-        m_unitSource = m_segment.source;
-        m_unitTarget = m_segment.hasTarget ? m_segment.target : m_segment.source;
-        m_anyTarget = m_segment.hasTarget;
+        m_merger.EndUnit(m_segment.source, m_segment.target, m_segment.hasTarget);
+      } else {
+        m_merger.EndUnit(m_unitSource, m_unitTarget, m_anyTarget);
       }
-      m_merger.EndUnit(m_unitSource, m_unitTarget, m_anyTarget);
       m_inUnit = false;
       m_unitSource = {};
       m_unitTarget = {};
@@ -321,11 +320,7 @@ CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
     ~CFree() { XML_ParserFree(p); }
   } free{parser};
   CXliffReader reader(parser, options);
-  // The skeleton's IF takes at most a unit per byte of the XLIFF: reserved at once, it is never
-  // copied as it grows.
-  std::uint64_t size = 0;
-  if (xml.Size(size) && size > xml.Position())
-    reader.Merger().Reserve(static_cast<std::size_t>(size - xml.Position()));
+  if (source != nullptr) reader.Merger().KeepSources();
   XML_SetUserData(parser, &reader);
   XML_SetElementHandler(parser, &CXliffReader::OnStart, &CXliffReader::OnEnd);
   XML_SetCharacterDataHandler(parser, &CXliffReader::OnText);

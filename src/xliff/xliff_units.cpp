@@ -95,128 +95,98 @@ void CUnitMerger::BeginSkeleton() {
   m_skeletonPosition = m_position();
 }
 
-// The skeleton's text: runs between escapes go in bulk where they belong.
+// The skeleton's text: its first line, then the plan in base64.
 void CUnitMerger::SkeletonText(std::string_view text) {
-  m_buffer.clear();
-  AppendUtf16(m_buffer, text);
-  std::u16string_view rest = m_buffer;
-  while (!rest.empty()) {
-    if (!m_headerDone || m_escape != EscapeState::None) {
-      Skeleton(rest.front());
-      rest.remove_prefix(1);
-      continue;
-    }
-    const std::size_t run = std::min(rest.find(kEscape), rest.size());
-    if (run > 0) {
-      if (!m_unitOpen) {
-        m_raw += rest.substr(0, run);
-      } else {
-        if (m_units.back().codes.empty()) Damaged();
-        m_units.back().codes.back() += rest.substr(0, run);
-      }
-      rest.remove_prefix(run);
-    }
-    if (!rest.empty()) {
-      m_escape = EscapeState::After;
-      rest.remove_prefix(1);
-    }
-  }
-}
-
-// The skeleton, one unit at a time (escapes may be cut between calls).
-void CUnitMerger::Skeleton(char16_t u) {
   if (!m_headerDone) {
-    if (u != u'\n') {
-      if (m_header.size() > 200) Fail("the skeleton was not written by tagvert");
-      m_header += static_cast<char>(u < 0x80 ? u : '?');
-      return;
-    }
+    const std::size_t end = text.find('\n');
+    m_header += text.substr(0, end);
+    if (m_header.size() > 200) Fail("the skeleton was not written by tagvert", m_skeletonPosition);
+    if (end == std::string_view::npos) return;
     ReadHeader();
-    return;
+    text.remove_prefix(end + 1);
   }
-  switch (m_escape) {
-    case EscapeState::None:
-      if (u == kEscape) {
-        m_escape = EscapeState::After;
-      } else {
-        Put(u);
-      }
-      return;
-    case EscapeState::After:
-      if (u == u'x') {
-        m_escape = EscapeState::Hex;
-        m_hexLeft = 4;
-        m_hexValue = 0;
-      } else if (u == u'[') {
-        if (m_unitOpen) Damaged();
-        m_escape = EscapeState::Number;
-        m_number = 0;
-      } else if (u == u'|') {
-        if (!m_unitOpen) Damaged();
-        m_units.back().codes.emplace_back();
-        m_escape = EscapeState::None;
-      } else if (u == u']') {
-        if (!m_unitOpen) Damaged();
-        m_unitOpen = false;
-        m_rawCuts.push_back(m_raw.size());
-        m_escape = EscapeState::None;
-      } else {
-        Damaged();
-      }
-      return;
-    case EscapeState::Hex: {
-      const int v = u >= u'0' && u <= u'9' ? u - u'0' : u >= u'A' && u <= u'F' ? u - u'A' + 10 : -1;
-      if (v < 0) Damaged();
-      m_hexValue = static_cast<char16_t>((m_hexValue << 4) | v);
-      if (--m_hexLeft == 0) {
-        m_escape = EscapeState::None;
-        Put(m_hexValue);
-      }
-      return;
-    }
-    case EscapeState::Number:
-      if (u >= u'0' && u <= u'9' && m_number < 100000000) {
-        m_number = m_number * 10 + (u - u'0');
-      } else if (u == u';' && m_number == m_units.size() + 1 && m_number <= m_unitCount) {
-        m_units.emplace_back();
-        m_unitOpen = true;
-        m_escape = EscapeState::None;
-      } else {
-        Damaged();
-      }
-      return;
-  }
-}
-
-void CUnitMerger::Put(char16_t u) {
-  if (!m_unitOpen) {
-    m_raw += u;
-    return;
-  }
-  if (m_units.back().codes.empty()) Damaged();
-  m_units.back().codes.back() += u;
+  if (!m_base64Bad && !m_base64.Add(text, m_plan)) m_base64Bad = true;
 }
 
 void CUnitMerger::ReadHeader() {
   m_headerDone = true;
   const std::string magic(kSkeletonMagic);
-  char fingerprint[17] = {};
+  char planHash[17] = {}, unitsHash[17] = {};
   unsigned long long units = 0;
-  if (!m_header.starts_with(magic + " ") ||
-      std::sscanf(m_header.c_str() + magic.size(), " %16[0-9A-F] %llu", fingerprint, &units) != 2 ||
-      std::strlen(fingerprint) != 16) {
+  if (!m_header.starts_with(magic + " ")) {
+    if (m_header.starts_with(kSkeletonMagicPrefix)) {
+      const std::string version = m_header.substr(0, m_header.find(' '));
+      Fail("the skeleton is of another version (" + version + ") than this tagvert reads (" +
+               magic + "); convert the TTX to XLIFF again",
+           m_skeletonPosition);
+    }
     Fail("the skeleton was not written by tagvert", m_skeletonPosition);
   }
-  m_fingerprint = std::strtoull(fingerprint, nullptr, 16);
+  if (std::sscanf(m_header.c_str() + magic.size(), " %16[0-9A-F] %16[0-9A-F] %llu", planHash,
+                  unitsHash, &units) != 3 ||
+      std::strlen(planHash) != 16 || std::strlen(unitsHash) != 16 || units > 100000000) {
+    Fail("the skeleton was not written by tagvert", m_skeletonPosition);
+  }
+  m_planHash = std::strtoull(planHash, nullptr, 16);
+  m_unitsHash = std::strtoull(unitsHash, nullptr, 16);
   m_unitCount = static_cast<std::size_t>(units);
 }
 
 void CUnitMerger::EndSkeleton() {
-  if (!m_headerDone || m_unitOpen || m_escape != EscapeState::None ||
-      m_units.size() != m_unitCount) {
+  if (!m_headerDone || m_base64Bad || !m_base64.Finish()) Damaged();
+  if (HashBytes(m_plan) != m_planHash) Damaged();
+  ReadPlan();
+  m_skeletonDone = true;
+}
+
+// The plan's table and codes read (every byte checked), the IF outside the units left in its
+// blocks for the way back.
+void CUnitMerger::ReadPlan() {
+  CPlanParts parts;
+  std::string table, codes;
+  std::uint64_t rawBytes = 0;
+  if (!SplitPlan(m_plan, parts) || !Inflate(parts.table, table) || !Inflate(parts.codes, codes) ||
+      !InflatedSize(parts.raw, rawBytes)) {
     Damaged();
   }
-  m_skeletonDone = true;
+  const auto* p = reinterpret_cast<const std::uint8_t*>(table.data());
+  const auto* const end = p + table.size();
+  const auto* const codesBegin = reinterpret_cast<const std::uint8_t*>(codes.data());
+  const auto* code = codesBegin;
+  const auto* const codesEnd = code + codes.size();
+  std::uint64_t rawSum = 0;
+  auto number = [&] {
+    std::uint64_t value = 0;
+    if (!GetNumber(p, end, value)) Damaged();
+    return value;
+  };
+  auto raw = [&] {
+    const std::uint64_t bytes = number();
+    if (bytes > rawBytes - rawSum) Damaged();
+    rawSum += bytes;
+    m_rawBytes.push_back(bytes);
+  };
+  m_units.resize(m_unitCount);
+  m_rawBytes.reserve(m_unitCount + 1);
+  for (CUnit& unit : m_units) {
+    raw();
+    unit.firstCode = m_codeSpans.size();
+    unit.codes = number();
+    if (unit.codes > static_cast<std::uint64_t>(end - p)) Damaged();
+    for (std::size_t i = 0; i < unit.codes; ++i) {
+      const std::uint64_t bytes = number();
+      if (bytes > static_cast<std::uint64_t>(codesEnd - code) || !IsNarrowed(code, code + bytes))
+        Damaged();
+      m_codeSpans.emplace_back(static_cast<std::size_t>(code - codesBegin), bytes);
+      code += bytes;
+    }
+  }
+  raw();
+  m_rawUnits = number();
+  if (p != end || code != codesEnd || rawSum != rawBytes) Damaged();
+  m_codes = std::move(codes);
+  // The way back needs the IF outside the units only.
+  m_plan.erase(0, static_cast<std::size_t>(parts.raw.data() - m_plan.data()));
 }
 
 void CUnitMerger::BeginUnit(const char* id) {
@@ -244,102 +214,123 @@ void CUnitMerger::BeginUnit(const char* id) {
 // The unit's target as IF, its codes mapped back by id; tag damage noted.
 void CUnitMerger::EndUnit(const CSide& source, const CSide& target, bool anyTarget) {
   CUnit& unit = *m_unit;
-  const std::string where = "unit " + std::to_string(m_unitNumber);
-  if (source.codes.size() != unit.codes.size()) {
-    Fail(where + " does not match the skeleton (its source has " +
+  if (source.codes.size() != unit.codes) {
+    Fail(Where() + " does not match the skeleton (its source has " +
          std::to_string(source.codes.size()) + " codes where the skeleton has " +
-         std::to_string(unit.codes.size()) + "): the XLIFF was made from another document");
+         std::to_string(unit.codes) + "): the XLIFF was made from another document");
   }
-  // The codes of the source by role and id.
+  // The codes of the source by role and id, sorted; the source's hash on the way.
+  CHash64 hash;
   CCodeIndex byKey;
-  auto key = [](const CCodeRef& c) {
-    return std::to_string(static_cast<int>(c.role)) + ':' + c.id;
-  };
+  byKey.reserve(source.codes.size());
+  std::size_t at = 0;
   for (std::size_t i = 0; i < source.codes.size(); ++i) {
-    if (source.codes[i].role == Role::Unknown || !byKey.emplace(key(source.codes[i]), i).second) {
-      Fail(where + ": its source has an unknown or doubled code <" + source.codes[i].element +
-           " id=\"" + source.codes[i].id + "\">");
+    const CCodeRef& code = source.codes[i];
+    hash.Add(std::u16string_view(source.text).substr(at, source.cuts[i] - at));
+    at = source.cuts[i];
+    hash.AddCode(static_cast<int>(code.role), code.id);
+    byKey.push_back({code.role, code.id, i});
+  }
+  hash.Add(std::u16string_view(source.text).substr(at));
+  m_sourcesHash = FoldUnitHash(m_sourcesHash, m_unitNumber, hash.Value());
+  std::sort(byKey.begin(), byKey.end());
+  for (std::size_t i = 0; i < byKey.size(); ++i) {
+    const CCodeKey& key = byKey[i];
+    if (key.role == Role::Unknown || (i > 0 && byKey[i - 1] == key)) {
+      const CCodeRef& code = source.codes[key.index];
+      Fail(Where() + ": its source has an unknown or doubled code <" + code.element + " id=\"" +
+           code.id + "\">");
     }
   }
   const bool translated = anyTarget && !(target == source);
+  const std::size_t start = m_targets.size();
+  Build(source, source, unit, nullptr, m_targets);
   if (!translated) {
-    unit.target = Build(source, source, unit, nullptr, where);
-    unit.sourceIsTarget = true;
+    unit.target = {start, m_targets.size() - start};
+    if (m_keepSources) unit.source = unit.target;
   } else {
-    unit.source = Build(source, source, unit, nullptr, where);
+    if (m_keepSources) {
+      unit.source = {start, m_targets.size() - start};
+    } else {
+      m_targets.resize(start);
+    }
     ++m_translated;
-    unit.target = Build(target, source, unit, &byKey, where);
+    const std::size_t targetStart = m_targets.size();
+    Build(target, source, unit, &byKey, m_targets);
+    unit.target = {targetStart, m_targets.size() - targetStart};
   }
-  // The merged IF of a unit is held until the end; the XLIFF's own text is not.
   m_unit = nullptr;
 }
 
-std::string CUnitMerger::Named(const CCodeRef& code, const std::u16string& ifCode) const {
+std::string CUnitMerger::Named(const CCodeRef& code, std::string_view ifCode) const {
   std::string text = "code <" + code.element;
   if (!code.id.empty()) text += " id=\"" + code.id + "\"";
   text += ">";
-  const std::string shown = Shown(ifCode);
+  std::u16string units;
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(ifCode.data());
+  WidenAppend(bytes, bytes + ifCode.size(), units);
+  const std::string shown = Shown(units);
   if (!shown.empty()) text += " (" + shown + ")";
   return text;
 }
 
-// The IF of `side`: text runs and the codes' IF. For a target (`byKey` given) each code is
-// found by role and id in the source, and damage is noted.
-std::u16string CUnitMerger::Build(const CSide& side, const CSide& source, const CUnit& unit,
-                                  const CCodeIndex* byKey, const std::string& where) {
-  std::u16string out;
+// The IF of `side` appended to `out`: text runs and the codes' IF. For a target (`byKey` given)
+// each code is found by role and id in the source, and damage is noted.
+void CUnitMerger::Build(const CSide& side, const CSide& source, const CUnit& unit,
+                        const CCodeIndex* byKey, std::string& out) {
   std::size_t at = 0;
   if (byKey == nullptr) {
     for (std::size_t i = 0; i < side.codes.size(); ++i) {
-      out.append(side.text, at, side.cuts[i] - at);
+      AppendNarrow(out, std::u16string_view(side.text).substr(at, side.cuts[i] - at));
       at = side.cuts[i];
-      out += unit.codes[i];
+      out += Code(unit, i);
     }
-    out.append(side.text, at);
-    return out;
+    AppendNarrow(out, std::u16string_view(side.text).substr(at));
+    return;
   }
-  const std::size_t n = unit.codes.size();
+  const std::size_t n = unit.codes;
   std::vector<std::size_t> placed;  // source indexes in target order
   std::vector<bool> used(n, false);
   for (std::size_t i = 0; i < side.codes.size(); ++i) {
-    out.append(side.text, at, side.cuts[i] - at);
+    AppendNarrow(out, std::u16string_view(side.text).substr(at, side.cuts[i] - at));
     at = side.cuts[i];
     const CCodeRef& code = side.codes[i];
-    const auto found = byKey->find(std::to_string(static_cast<int>(code.role)) + ':' + code.id);
-    if (found == byKey->end()) {
-      m_damage.push_back(where + ": " + Named(code, {}) + " is unknown");
+    const CCodeKey wanted{code.role, code.id, 0};
+    const auto found = std::lower_bound(byKey->begin(), byKey->end(), wanted);
+    if (found == byKey->end() || !(*found == wanted)) {
+      m_damage.push_back(Where() + ": " + Named(code, {}) + " is unknown");
       continue;
     }
-    if (used[found->second]) {
-      m_damage.push_back(where + ": " + Named(code, unit.codes[found->second]) + " is doubled");
+    if (used[found->index]) {
+      m_damage.push_back(Where() + ": " + Named(code, Code(unit, found->index)) + " is doubled");
       continue;
     }
-    used[found->second] = true;
-    placed.push_back(found->second);
-    out += unit.codes[found->second];
+    used[found->index] = true;
+    placed.push_back(found->index);
+    out += Code(unit, found->index);
   }
-  out.append(side.text, at);
+  AppendNarrow(out, std::u16string_view(side.text).substr(at));
   // Missing codes: a standalone code may go (with a warning); any other comes back at the
   // end of the unit so that the markup stays whole.
   for (std::size_t i = 0; i < n; ++i) {
     if (used[i]) continue;
     const CCodeRef& code = source.codes[i];
     if (code.role == Role::Standalone) {
-      m_notes.push_back(where + ": " + Named(code, unit.codes[i]) +
+      m_notes.push_back(Where() + ": " + Named(code, Code(unit, i)) +
                         " was dropped by the translation");
       continue;
     }
-    m_damage.push_back(where + ": " + Named(code, unit.codes[i]) + " is missing");
-    out += unit.codes[i];
+    m_damage.push_back(Where() + ": " + Named(code, Code(unit, i)) + " is missing");
+    out += Code(unit, i);
     placed.push_back(i);
   }
-  CheckOrder(placed, source, where, unit);
-  return out;
+  CheckOrder(placed, source, unit);
 }
 
 // Paired codes in the target must keep their order and nest as they did in the source.
 void CUnitMerger::CheckOrder(const std::vector<std::size_t>& placed, const CSide& source,
-                             const std::string& where, const CUnit& unit) {
+                             const CUnit& unit) {
+  const std::string where = Where();
   const std::vector<CCodeRef>& codes = source.codes;
   std::unordered_map<std::string, std::size_t> openOf;  // id -> source index of its Open
   for (std::size_t i = 0; i < codes.size(); ++i) {
@@ -358,14 +349,14 @@ void CUnitMerger::CheckOrder(const std::vector<std::size_t>& placed, const CSide
   std::vector<bool> seen(codes.size(), false);
   for (const std::size_t i : placed) {
     if (const auto open = partner(i); open && !seen[*open]) {
-      m_damage.push_back(where + ": " + Named(codes[i], unit.codes[i]) + " comes before its start");
+      m_damage.push_back(where + ": " + Named(codes[i], Code(unit, i)) + " comes before its start");
     }
     seen[i] = true;
   }
   const std::vector<bool> crossedNow = Crossing(placed, codes.size(), partner);
   for (std::size_t i = 0; i < codes.size(); ++i) {
     if (crossedNow[i] && !crossedBefore[i] && codes[i].role == Role::Open) {
-      m_damage.push_back(where + ": " + Named(codes[i], unit.codes[i]) +
+      m_damage.push_back(where + ": " + Named(codes[i], Code(unit, i)) +
                          " and its end no longer nest with the codes around them");
     }
   }
@@ -380,23 +371,7 @@ void CUnitMerger::Finish(CMergeResult& result, std::u16string* source, const std
       Fail("unit " + std::to_string(i + 1) + " of the skeleton is missing", end);
     }
   }
-  CFingerprint fingerprint;
-  std::size_t at = 0;
-  for (std::size_t i = 0; i < m_units.size(); ++i) {
-    const CUnit& unit = m_units[i];
-    const std::u16string_view raw = std::u16string_view(m_raw).substr(at, m_rawCuts[i] - at);
-    const std::u16string& unitSource = unit.sourceIsTarget ? unit.target : unit.source;
-    fingerprint.Add(raw);
-    fingerprint.Add(unitSource);
-    if (source != nullptr) {
-      *source += raw;
-      *source += unitSource;
-    }
-    at = m_rawCuts[i];
-  }
-  fingerprint.Add(std::u16string_view(m_raw).substr(at));
-  if (source != nullptr) *source += std::u16string_view(m_raw).substr(at);
-  if (fingerprint.Value() != m_fingerprint) {
+  if (m_sourcesHash != m_unitsHash) {
     Fail(
         "the units do not rebuild the document the skeleton was made from (units from "
         "another document, or sources changed)",
@@ -413,77 +388,105 @@ void CUnitMerger::Finish(CMergeResult& result, std::u16string* source, const std
     result.warnings.push_back(m_options.name + ": " + note + ".");
   result.units_ = m_units.size();
   result.translated = m_translated;
-  result.raw = std::move(m_raw);
-  result.cuts = std::move(m_rawCuts);
-  result.targets.reserve(m_units.size());
-  for (CUnit& unit : m_units)
-    result.targets.push_back(std::move(unit.target));
+  result.rawUnits = m_rawUnits;
+  result.rawBytes = std::move(m_rawBytes);
+  result.spans.reserve(m_units.size());
+  for (const CUnit& unit : m_units)
+    result.spans.push_back(unit.target);
+  result.plan = std::move(m_plan);
+  result.units = std::move(m_targets);
+  if (source != nullptr) {
+    CMergeResult sources;
+    sources.plan = result.plan;
+    sources.rawBytes = result.rawBytes;
+    sources.units = result.units;
+    for (const CUnit& unit : m_units)
+      sources.spans.push_back(unit.source);
+    *source = sources.Joined();
+  }
   m_units.clear();
 }
 
 std::u16string CMergeResult::Joined() const {
-  std::u16string units;
-  std::size_t at = 0;
-  for (std::size_t i = 0; i < targets.size(); ++i) {
-    units.append(raw, at, cuts[i] - at);
-    units += targets[i];
-    at = cuts[i];
+  CMergedIfStream stream(*this);
+  std::u16string joined;
+  std::uint8_t bytes[4096];
+  while (const std::uint32_t read = stream.Read(bytes, sizeof bytes)) {
+    for (std::uint32_t k = 0; k + 1 < read; k += 2)
+      joined += static_cast<char16_t>(bytes[k] | (bytes[k + 1] << 8));
   }
-  units.append(raw, at);
-  return units;
+  return joined;
+}
+
+CMergedIfStream::CMergedIfStream(CMergeResult merged)
+    : m_merged(std::move(merged)), m_reader(m_merged.plan) {
+  m_rawLeft = m_merged.rawBytes.empty() ? 0 : m_merged.rawBytes[0];
+}
+
+// Widens narrowed units from `at` into out[done, size), a unit cut by the end of the buffer
+// carried; returns the bytes written.
+std::uint32_t CMergedIfStream::WidenInto(const std::uint8_t*& at, const std::uint8_t* end,
+                                         std::uint8_t* out, std::uint32_t done,
+                                         std::uint32_t size) {
+  const std::size_t room = (size - done) / 2;
+  if (room != 0) return static_cast<std::uint32_t>(2 * Widen(at, end, out + done, room));
+  std::uint8_t two[2];
+  Widen(at, end, two, 1);
+  out[done] = two[0];
+  m_carry = two[1];
+  return 1;
 }
 
 std::uint32_t CMergedIfStream::Read(void* buffer, std::uint32_t size) {
   auto* out = static_cast<std::uint8_t*>(buffer);
   std::uint32_t done = 0;
   while (done < size) {
-    // The current part: a stretch of the skeleton (even parts) or a unit (odd parts).
-    const std::size_t n = m_merged.targets.size();
-    if (m_part > 2 * n) break;
-    std::u16string_view part;
-    if (m_part % 2 == 1) {
-      part = m_merged.targets[m_part / 2];
-    } else {
-      const std::size_t begin = m_part == 0 ? 0 : m_merged.cuts[m_part / 2 - 1];
-      const std::size_t end = m_part / 2 < n ? m_merged.cuts[m_part / 2] : m_merged.raw.size();
-      part = std::u16string_view(m_merged.raw).substr(begin, end - begin);
-    }
-    const std::size_t bytes = part.size() * 2;
-    if (m_offset >= bytes) {
-      ++m_part;
-      m_offset = 0;
+    if (m_carry >= 0) {
+      out[done++] = static_cast<std::uint8_t>(m_carry);
+      m_carry = -1;
       continue;
     }
-    while (done < size && m_offset < bytes) {
-      if (m_offset % 2 == 0 && size - done >= 2) {
-        // Whole units at a time.
-        const std::size_t units = std::min<std::size_t>((size - done) / 2, (bytes - m_offset) / 2);
-        const char16_t* from = part.data() + m_offset / 2;
-        if constexpr (std::endian::native == std::endian::little) {
-          std::memcpy(out + done, from, units * 2);
-        } else {
-          for (std::size_t k = 0; k < units; ++k) {
-            out[done + 2 * k] = static_cast<std::uint8_t>(from[k] & 0xFF);
-            out[done + 2 * k + 1] = static_cast<std::uint8_t>(from[k] >> 8);
-          }
-        }
-        done += static_cast<std::uint32_t>(units * 2);
-        m_offset += units * 2;
-        continue;
-      }
-      const char16_t unit = part[m_offset / 2];
-      out[done++] = static_cast<std::uint8_t>(m_offset % 2 == 0 ? unit & 0xFF : unit >> 8);
-      ++m_offset;
+    if (m_pending != 0) {
+      // A unit's IF.
+      const auto* const units = reinterpret_cast<const std::uint8_t*>(m_merged.units.data());
+      const std::uint8_t* at = units + m_pendingAt;
+      done += WidenInto(at, at + m_pending, out, done, size);
+      m_pending -= static_cast<std::size_t>(at - (units + m_pendingAt));
+      m_pendingAt = static_cast<std::size_t>(at - units);
+      continue;
     }
+    if (m_rawLeft == 0) {
+      // The stretch before a unit is done: the unit's IF, then the stretch after it.
+      if (m_unit >= m_merged.spans.size()) break;
+      const auto& [at, bytes] = m_merged.spans[m_unit++];
+      m_pendingAt = at;
+      m_pending = bytes;
+      m_rawLeft = m_unit < m_merged.rawBytes.size() ? m_merged.rawBytes[m_unit] : 0;
+      continue;
+    }
+    if (m_at == m_end) {
+      std::string_view block;
+      if (!m_reader.Next(block)) break;
+      m_at = reinterpret_cast<const std::uint8_t*>(block.data());
+      m_end = m_at + block.size();
+      continue;
+    }
+    const std::uint8_t* const from = m_at;
+    const std::uint8_t* const end =
+        m_at + std::min<std::uint64_t>(m_rawLeft, static_cast<std::uint64_t>(m_end - m_at));
+    done += WidenInto(m_at, end, out, done, size);
+    m_rawLeft -= static_cast<std::uint64_t>(m_at - from);
   }
   m_position += done;
   return done;
 }
 
 bool CMergedIfStream::Size(std::uint64_t& size) {
-  size = m_merged.raw.size() * 2;
-  for (const std::u16string& target : m_merged.targets)
-    size += target.size() * 2;
+  // The units' IF counted as units: every byte but those that continue a unit.
+  std::uint64_t units = 0;
+  for (const char byte : m_merged.units)
+    units += (static_cast<std::uint8_t>(byte) & 0xC0) != 0x80;
+  size = (m_merged.rawUnits + units) * 2;
   return true;
 }
 

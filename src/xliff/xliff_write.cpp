@@ -39,50 +39,6 @@ struct CPiece {
   std::uint32_t id = 0;
 };
 
-void AppendSkeletonEscape(std::string& out, char16_t unit) {
-  AppendUtf8(out, kEscape);
-  out += 'x';
-  out += Hex4(unit);
-}
-
-// IF units into the skeleton, which is one CDATA section: units go as they are (UTF-8) but for
-// the escape unit itself, the units XML cannot carry, the carriage return (which a parser would
-// turn into a line feed) and the '>' that would end the section after "]]".
-void AppendSkeleton(std::string& out, std::u16string_view units) {
-  const std::size_t size = units.size();
-  for (std::size_t i = 0; i < size;) {
-    // A run of plain ASCII, the bulk of any markup, in one append.
-    std::size_t run = i;
-    while (run < size && units[run] >= 0x20 && units[run] < 0x7F && units[run] != u'>')
-      ++run;
-    if (run > i) {
-      const std::size_t at = out.size();
-      out.resize(at + run - i);
-      for (std::size_t k = i; k < run; ++k)
-        out[at + k - i] = static_cast<char>(units[k]);
-      i = run;
-      if (i == size) break;
-    }
-    const char16_t u = units[i];
-    if (u == u'>') {
-      if (out.size() >= 2 && out[out.size() - 1] == ']' && out[out.size() - 2] == ']') {
-        AppendSkeletonEscape(out, u);
-      } else {
-        out += '>';
-      }
-    } else if (u == kEscape || u == 0x0D || !XmlCarries(units, i)) {
-      AppendSkeletonEscape(out, u);
-    } else if (u >= 0xD800 && u <= 0xDBFF) {
-      AppendUtf8(out,
-                 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-      ++i;
-    } else {
-      AppendUtf8(out, u);
-    }
-    ++i;
-  }
-}
-
 // A unit XML cannot carry, shown to the translator (1.2 code content, 2.0 attributes).
 void AppendShown(std::string& out, char16_t unit) {
   out += "U+";
@@ -146,20 +102,17 @@ class CWriter {
           " tool-id=\"tagvert\">\n<header>\n<skl><internal-file "
           "form=\"application/x-tagvert-if-skeleton\"><![CDATA[";
     }
-    // The first line: the fingerprint, and the number of units, filled in at the end.
-    CFingerprint fingerprint;
-    fingerprint.Add(m_if);
-    char line[80];
-    std::snprintf(line, sizeof line, "%s %016llX %010d\n", kSkeletonMagic.data(),
-                  static_cast<unsigned long long>(fingerprint.Value()), 0);
-    const std::size_t count = out.size() + std::strlen(line) - 11;
-    out += line;
-
     Cut();
     FlushBlock();
-    AppendSkeleton(out, m_if.substr(m_skeletonPos));
-    std::snprintf(line, sizeof line, "%010zu", m_unitCount);
-    out.replace(count, 10, line);
+    m_plan.Raw(m_if.substr(m_skeletonPos));
+    const std::string blocks = m_plan.Finish();
+    const std::uint64_t planHash = HashBytes(blocks);
+    char line[100];
+    std::snprintf(line, sizeof line, "%s %016llX %016llX %010zu\n", kSkeletonMagic.data(),
+                  static_cast<unsigned long long>(planHash),
+                  static_cast<unsigned long long>(m_unitsHash), m_unitCount);
+    out += line;
+    AppendBase64(out, blocks);
 
     if (m_v2) {
       out += "]]></skeleton>\n";
@@ -331,18 +284,22 @@ class CWriter {
     const std::size_t end = m_pieces.back().end;
     const std::size_t number = ++m_unitCount;
     Pair();
-    AppendSkeleton(m_skeleton, m_if.substr(m_skeletonPos, begin - m_skeletonPos));
+    m_plan.Raw(m_if.substr(m_skeletonPos, begin - m_skeletonPos));
     m_skeletonPos = end;
-    AppendUtf8(m_skeleton, kEscape);
-    m_skeleton += '[' + std::to_string(number) + ';';
+    // The unit's codes in the plan; its source as the XLIFF gives it in the units' hash.
+    m_plan.BeginUnit();
+    CHash64 hash;
     for (const CPiece& piece : m_pieces) {
-      if (piece.text) continue;
-      AppendUtf8(m_skeleton, kEscape);
-      m_skeleton += '|';
-      AppendSkeleton(m_skeleton, m_if.substr(piece.begin, piece.end - piece.begin));
+      const std::u16string_view units = m_if.substr(piece.begin, piece.end - piece.begin);
+      if (piece.text) {
+        hash.Add(units);
+        continue;
+      }
+      hash.AddCode(static_cast<int>(piece.role), IdText(piece.id));
+      m_plan.Code(units);
     }
-    AppendUtf8(m_skeleton, kEscape);
-    m_skeleton += ']';
+    m_plan.EndUnit();
+    m_unitsHash = FoldUnitHash(m_unitsHash, number, hash.Value());
 
     std::string content;
     if (m_v2) {
@@ -589,6 +546,8 @@ class CWriter {
 
   std::size_t m_skeletonPos = 0;
   std::size_t m_unitCount = 0;
+  CPlanWriter m_plan;
+  std::uint64_t m_unitsHash = 0;
   std::string& m_skeleton;  ///< the XLIFF being written, up to the skeleton's end
   std::string m_body;
 };

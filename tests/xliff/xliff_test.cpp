@@ -219,6 +219,10 @@ TEST(XliffTest, RefusesXliffFromElsewhere) {
   const std::string other = ToXliff(Document(), XliffVersion::V2_0, 0x00070000);
   const std::size_t skeleton = xliff.find("<skl>");
   const std::size_t skeletonEnd = xliff.find("</skl>") + 6;
+  // One base64 digit of the compressed skeleton changed.
+  std::string damaged = xliff;
+  const std::size_t digit = damaged.find('\n', damaged.find("tagvert-if-skeleton-")) + 12;
+  damaged[digit] = damaged[digit] == 'A' ? 'B' : 'A';
   struct CCase {
     std::string xml;
     const char* says;
@@ -234,8 +238,11 @@ TEST(XliffTest, RefusesXliffFromElsewhere) {
       {Replaced(xliff, "Second.", "Third."),
        "do not rebuild the document the skeleton was made from"},
       {Replaced(xliff, "<bpt id=\"1\">", "<bpt id=\"1\"><sub>x</sub>"), nullptr},
-      {Replaced(xliff, "tagvert-if-skeleton-1 ", "tagvert-if-skeleton-9 "),
+      {Replaced(xliff, "tagvert-if-skeleton-2 ", "tagvert-if-skeleton-1 "),
+       "the skeleton is of another version (tagvert-if-skeleton-1)"},
+      {Replaced(xliff, "tagvert-if-skeleton-2 ", "tagvert-if-skeleton2 "),
        "the skeleton was not written by tagvert"},
+      {damaged, "the skeleton is damaged"},
       {"<?xml version=\"1.0\"?><root/>", "the file is not XLIFF (its root element is <root>)"},
   };
   for (const CCase& c : cases) {

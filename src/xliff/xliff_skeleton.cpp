@@ -1,0 +1,567 @@
+// Tagvert: the XLIFF skeleton's compact form: narrowed IF units, LZ77 blocks and base64.
+// SPDX-License-Identifier: Apache-2.0
+#include "xliff/xliff_skeleton.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace tagvert::xliff {
+
+namespace {
+
+std::uint32_t Load32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+std::uint64_t Load64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+// Sizes in the plan: `bytes` bytes, little-endian.
+void PutLittle(std::string& out, std::uint64_t v, int bytes) {
+  for (int k = 0; k < bytes; ++k)
+    out += static_cast<char>((v >> (8 * k)) & 0xFF);
+}
+std::uint64_t GetLittle(const char* p, int bytes) {
+  std::uint64_t v = 0;
+  for (int k = bytes - 1; k >= 0; --k)
+    v = (v << 8) | static_cast<std::uint8_t>(p[k]);
+  return v;
+}
+void Put32(std::string& out, std::size_t v) {
+  PutLittle(out, v, 4);
+}
+std::size_t Get32(const char* p) {
+  return static_cast<std::size_t>(GetLittle(p, 4));
+}
+
+constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+
+// The block format: sequences of a token (literal count in its high four bits, match length
+// less 4 in its low four; 15 continues in bytes of 255 and a last smaller one), the literals,
+// and but for the last sequence a two-byte offset back into what was written.
+constexpr int kHashBits = 14;
+constexpr std::size_t kMinMatch = 4;
+constexpr std::size_t kWindow = 0xFFFF;
+
+void PutLength(std::string& out, std::size_t extra) {
+  for (; extra >= 255; extra -= 255)
+    out += static_cast<char>(255);
+  out += static_cast<char>(extra);
+}
+
+void PutSequence(std::string& out, const std::uint8_t* literals, std::size_t count,
+                 std::size_t offset, std::size_t match) {
+  const std::size_t extra = match == 0 ? 0 : match - kMinMatch;
+  out +=
+      static_cast<char>((std::min<std::size_t>(count, 15) << 4) | std::min<std::size_t>(extra, 15));
+  if (count >= 15) PutLength(out, count - 15);
+  out.append(reinterpret_cast<const char*>(literals), count);
+  if (match == 0) return;
+  out += static_cast<char>(offset & 0xFF);
+  out += static_cast<char>(offset >> 8);
+  if (extra >= 15) PutLength(out, extra - 15);
+}
+
+// Greedy LZ77 over one block: a hash of the next four bytes finds the last place they were
+// seen; where nothing is found the search steps faster through the literals.
+void Compress(const std::uint8_t* in, std::size_t n, std::vector<std::uint32_t>& table,
+              std::string& out) {
+  std::fill(table.begin(), table.end(), 0);
+  auto hash = [](std::uint32_t v) { return (v * 2654435761u) >> (32 - kHashBits); };
+  std::size_t anchor = 0;
+  std::size_t i = 0;
+  const std::size_t limit = n >= 16 ? n - 8 : 0;
+  while (i < limit) {
+    const std::uint32_t seq = Load32(in + i);
+    const std::uint32_t h = hash(seq);
+    std::size_t from = table[h];
+    table[h] = static_cast<std::uint32_t>(i);
+    if (from >= i || i - from > kWindow || Load32(in + from) != seq) {
+      i += 1 + ((i - anchor) >> 5);
+      continue;
+    }
+    while (i > anchor && from > 0 && in[i - 1] == in[from - 1]) {
+      --i;
+      --from;
+    }
+    std::size_t length = kMinMatch;
+    for (;;) {
+      if (i + length + 8 > n) {
+        while (i + length < n && in[i + length] == in[from + length])
+          ++length;
+        break;
+      }
+      const std::uint64_t diff = Load64(in + i + length) ^ Load64(in + from + length);
+      if (diff != 0) {
+        length += static_cast<std::size_t>(std::endian::native == std::endian::little
+                                               ? std::countr_zero(diff)
+                                               : std::countl_zero(diff)) /
+                  8;
+        break;
+      }
+      length += 8;
+    }
+    PutSequence(out, in + anchor, i - anchor, i - from, length);
+    i += length;
+    anchor = i;
+    if (i < limit) table[hash(Load32(in + i - 2))] = static_cast<std::uint32_t>(i - 2);
+  }
+  PutSequence(out, in + anchor, n - anchor, 0, 0);
+}
+
+bool GetLength(const std::uint8_t*& in, const std::uint8_t* end, std::size_t& length) {
+  for (;;) {
+    if (in == end || length > (std::size_t{1} << 30)) return false;
+    const std::uint8_t b = *in++;
+    length += b;
+    if (b != 255) return true;
+  }
+}
+
+// Decompresses into [out, outEnd), writing up to kSlack bytes beyond it (copies of 16 bytes).
+constexpr std::size_t kSlack = 32;
+
+bool Decompress(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* out,
+                std::uint8_t* outEnd) {
+  std::uint8_t* const begin = out;
+  for (;;) {
+    if (in == end) return false;
+    const unsigned token = *in++;
+    std::size_t count = token >> 4;
+    if (count == 15 && !GetLength(in, end, count)) return false;
+    if (count > static_cast<std::size_t>(end - in) ||
+        count > static_cast<std::size_t>(outEnd - out)) {
+      return false;
+    }
+    if (count <= 16 && end - in >= 16) {
+      std::memcpy(out, in, 16);
+    } else {
+      std::memcpy(out, in, count);
+    }
+    in += count;
+    out += count;
+    if (in == end) return out == outEnd;
+    if (end - in < 2) return false;
+    const std::size_t offset = in[0] | (static_cast<std::size_t>(in[1]) << 8);
+    in += 2;
+    std::size_t length = token & 15;
+    if (length == 15 && !GetLength(in, end, length)) return false;
+    length += kMinMatch;
+    if (offset == 0 || offset > static_cast<std::size_t>(out - begin) ||
+        length > static_cast<std::size_t>(outEnd - out)) {
+      return false;
+    }
+    const std::uint8_t* from = out - offset;
+    if (offset >= 16) {
+      for (std::size_t k = 0; k < length; k += 16)
+        std::memcpy(out + k, from + k, 16);
+    } else if (offset >= length) {
+      std::memcpy(out, from, length);
+    } else {
+      for (std::size_t k = 0; k < length; ++k)
+        out[k] = from[k];
+    }
+    out += length;
+  }
+}
+
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Base64 digits by character: the value, or one of these.
+constexpr std::int8_t kSpace = -2, kPad = -3, kBad = -1;
+struct CBase64Table {
+  std::int8_t value[256];
+  constexpr CBase64Table() : value() {
+    for (int c = 0; c < 256; ++c)
+      value[c] = kBad;
+    for (int v = 0; v < 64; ++v)
+      value[static_cast<std::uint8_t>(kBase64[v])] = static_cast<std::int8_t>(v);
+    value[' '] = value['\t'] = value['\n'] = value['\r'] = kSpace;
+    value['='] = kPad;
+  }
+};
+constexpr CBase64Table kBase64Values;
+
+// Four ASCII bytes (the low 32 bits of `x`) spread into four UTF-16 little-endian units.
+std::uint64_t Spread(std::uint64_t x) {
+  x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
+  return (x | (x << 8)) & 0x00FF00FF00FF00FFull;
+}
+
+// The number of ASCII bytes that `x` (eight bytes as loaded) starts with.
+std::size_t AsciiBytes(std::uint64_t x) {
+  const std::uint64_t high = x & kHighBits;
+  if (high == 0) return 8;
+  return static_cast<std::size_t>(std::endian::native == std::endian::little
+                                      ? std::countr_zero(high)
+                                      : std::countl_zero(high)) /
+         8;
+}
+
+// Widens with `store(index, unit)`, or, on a little-endian machine with `bytes` given, runs of
+// ASCII eight units at a time straight into `bytes`; see Widen.
+template <typename Store>
+std::size_t WidenWith(const std::uint8_t*& p, const std::uint8_t* end, std::size_t room,
+                      std::uint8_t* bytes, Store&& store) {
+  std::size_t k = 0;
+  while (k < room && p < end) {
+    if (std::endian::native == std::endian::little && bytes != nullptr && room - k >= 8 &&
+        end - p >= 8) {
+      // Eight bytes spread whatever they are; the units from the first non-ASCII byte on are
+      // written again below.
+      const std::uint64_t x = Load64(p);
+      const std::uint64_t low = Spread(x & 0xFFFFFFFFull), high = Spread(x >> 32);
+      std::memcpy(bytes + 2 * k, &low, 8);
+      std::memcpy(bytes + 2 * k + 8, &high, 8);
+      const std::size_t ascii = AsciiBytes(x);
+      p += ascii;
+      k += ascii;
+      if (ascii == 8) continue;
+    }
+    const std::uint8_t b = *p;
+    const std::ptrdiff_t n = b < 0x80 ? 1 : b < 0xC0 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 0;
+    if (n == 0 || end - p < n) {
+      store(k++, u'\xFFFD');
+      p = n == 0 ? p + 1 : end;
+    } else if (n == 1) {
+      store(k++, static_cast<char16_t>(b));
+      ++p;
+    } else if (n == 2) {
+      store(k++, static_cast<char16_t>(((b & 0x1F) << 6) | (p[1] & 0x3F)));
+      p += 2;
+    } else {
+      store(k++, static_cast<char16_t>(((b & 0x0F) << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)));
+      p += 3;
+    }
+  }
+  return k;
+}
+
+}  // namespace
+
+std::uint64_t HashBytes(std::string_view bytes) {
+  CHash64 hash;
+  std::size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8)
+    hash.AddWord(Load64(reinterpret_cast<const std::uint8_t*>(bytes.data()) + i));
+  hash.AddBytes(bytes.substr(i));
+  return hash.Value();
+}
+
+char* Narrow(std::u16string_view units, char* o) {
+  const char16_t* u = units.data();
+  const char16_t* const end = u + units.size();
+  while (u < end) {
+    // Four ASCII units at a time.
+    if (end - u >= 4) {
+      std::uint64_t x;
+      std::memcpy(&x, u, 8);
+      if constexpr (std::endian::native == std::endian::little) {
+        if ((x & 0xFF80FF80FF80FF80ull) == 0) {
+          x = (x | (x >> 8)) & 0x0000FFFF0000FFFFull;
+          x = (x | (x >> 16)) & 0xFFFFFFFFull;
+          const auto four = static_cast<std::uint32_t>(x);
+          std::memcpy(o, &four, 4);
+          o += 4;
+          u += 4;
+          continue;
+        }
+      }
+    }
+    const char16_t c = *u++;
+    if (c < 0x80) {
+      *o++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+      *o++ = static_cast<char>(0xC0 | (c >> 6));
+      *o++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      *o++ = static_cast<char>(0xE0 | (c >> 12));
+      *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *o++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return o;
+}
+
+void AppendNarrow(std::string& out, std::u16string_view units) {
+  const std::size_t at = out.size();
+  out.resize(at + 3 * units.size());
+  out.resize(static_cast<std::size_t>(Narrow(units, out.data() + at) - out.data()));
+}
+
+std::size_t CBlockWriter::Units(std::u16string_view units) {
+  // The buffer keeps its size (its tail unused), so that it is not cleared for every piece.
+  if (m_pending.size() < m_used + 3 * units.size())
+    m_pending.resize(std::max(2 * m_pending.size(), m_used + 3 * units.size()));
+  const std::size_t before = m_used;
+  m_used = static_cast<std::size_t>(Narrow(units, m_pending.data() + m_used) - m_pending.data());
+  const std::size_t bytes = m_used - before;
+  if (m_used >= kPlanBlock) Flush(false);
+  return bytes;
+}
+
+void CBlockWriter::Bytes(std::string_view bytes) {
+  if (m_pending.size() < m_used + bytes.size())
+    m_pending.resize(std::max(2 * m_pending.size(), m_used + bytes.size()));
+  std::memcpy(m_pending.data() + m_used, bytes.data(), bytes.size());
+  m_used += bytes.size();
+}
+
+void CBlockWriter::Flush(bool all) {
+  std::vector<std::uint32_t> table(std::size_t{1} << kHashBits);
+  const auto* plan = reinterpret_cast<const std::uint8_t*>(m_pending.data());
+  std::size_t start = 0;
+  while (m_used - start >= kPlanBlock || (all && start < m_used)) {
+    std::size_t cut = std::min(kPlanBlock, m_used - start);
+    // A block holds whole units: it never ends within a unit's bytes.
+    while (start + cut < m_used && (plan[start + cut] & 0xC0) == 0x80)
+      --cut;
+    Put32(m_blocks, cut);
+    const std::size_t sizeAt = m_blocks.size();
+    Put32(m_blocks, 0);
+    Compress(plan + start, cut, table, m_blocks);
+    std::string size;
+    Put32(size, m_blocks.size() - sizeAt - 4);
+    m_blocks.replace(sizeAt, 4, size);
+    start += cut;
+  }
+  std::memmove(m_pending.data(), m_pending.data() + start, m_used - start);
+  m_used -= start;
+}
+
+namespace {
+
+void PutNumber(std::string& out, std::uint64_t v) {
+  for (; v >= 0x80; v >>= 7)
+    out += static_cast<char>(0x80 | (v & 0x7F));
+  out += static_cast<char>(v);
+}
+
+}  // namespace
+
+// The table: for each unit the bytes of the IF before it (since the unit before), its number
+// of codes and each code's bytes; at the end the bytes after the last unit and the number of
+// units of the IF outside the units.
+void CPlanWriter::BeginUnit() {
+  std::string numbers;
+  PutNumber(numbers, m_rawBytes);
+  m_table.Bytes(numbers);
+  m_rawBytes = 0;
+  m_codeBytes.clear();
+}
+
+void CPlanWriter::EndUnit() {
+  std::string numbers;
+  PutNumber(numbers, m_codeBytes.size());
+  for (const std::size_t bytes : m_codeBytes)
+    PutNumber(numbers, bytes);
+  m_table.Bytes(numbers);
+}
+
+std::string CPlanWriter::Finish() {
+  std::string numbers;
+  PutNumber(numbers, m_rawBytes);
+  PutNumber(numbers, m_rawUnits);
+  m_table.Bytes(numbers);
+  const std::string& table = m_table.Finish();
+  const std::string& codes = m_codes.Finish();
+  const std::string& raw = m_raw.Finish();
+  std::string plan;
+  plan.reserve(16 + table.size() + codes.size() + raw.size());
+  PutLittle(plan, table.size(), 8);
+  PutLittle(plan, codes.size(), 8);
+  plan += table;
+  plan += codes;
+  plan += raw;
+  return plan;
+}
+
+bool SplitPlan(std::string_view plan, CPlanParts& parts) {
+  if (plan.size() < 16) return false;
+  const std::uint64_t table = GetLittle(plan.data(), 8), codes = GetLittle(plan.data() + 8, 8);
+  plan.remove_prefix(16);
+  if (table > plan.size() || codes > plan.size() - table) return false;
+  parts.table = plan.substr(0, table);
+  parts.codes = plan.substr(table, codes);
+  parts.raw = plan.substr(table + codes);
+  return true;
+}
+
+bool Inflate(std::string_view blocks, std::string& out) {
+  CPlanReader reader(blocks);
+  std::string_view block;
+  while (reader.Next(block))
+    out += block;
+  return !reader.Damaged();
+}
+
+bool InflatedSize(std::string_view blocks, std::uint64_t& size) {
+  size = 0;
+  while (!blocks.empty()) {
+    if (blocks.size() < 8) return false;
+    const std::size_t bytes = Get32(blocks.data()), packed = Get32(blocks.data() + 4);
+    if (bytes == 0 || bytes > kPlanBlock || packed > blocks.size() - 8) return false;
+    size += bytes;
+    blocks.remove_prefix(8 + packed);
+  }
+  return true;
+}
+
+bool GetNumber(const std::uint8_t*& p, const std::uint8_t* end, std::uint64_t& value) {
+  value = 0;
+  for (int shift = 0; shift < 64; shift += 7) {
+    if (p == end) return false;
+    const std::uint8_t b = *p++;
+    value |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+    if ((b & 0x80) == 0) return true;
+  }
+  return false;
+}
+
+void AppendBase64(std::string& out, std::string_view bytes) {
+  const auto* in = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const std::size_t n = bytes.size();
+  const std::size_t at = out.size();
+  out.resize(at + (n + 2) / 3 * 4 + n / 57 + 2);
+  char* o = out.data() + at;
+  std::size_t line = 0;
+  for (std::size_t i = 0; i < n; i += 3) {
+    const std::uint32_t v = (static_cast<std::uint32_t>(in[i]) << 16) |
+                            (i + 1 < n ? static_cast<std::uint32_t>(in[i + 1]) << 8 : 0) |
+                            (i + 2 < n ? in[i + 2] : 0);
+    o[0] = kBase64[v >> 18];
+    o[1] = kBase64[(v >> 12) & 63];
+    o[2] = i + 1 < n ? kBase64[(v >> 6) & 63] : '=';
+    o[3] = i + 2 < n ? kBase64[v & 63] : '=';
+    o += 4;
+    if (++line == 19) {
+      *o++ = '\n';
+      line = 0;
+    }
+  }
+  if (line != 0) *o++ = '\n';
+  out.resize(static_cast<std::size_t>(o - out.data()));
+}
+
+bool CBase64Reader::Add(std::string_view text, std::string& out) {
+  const std::size_t at = out.size();
+  out.resize(at + text.size() / 4 * 3 + 3);
+  char* o = out.data() + at;
+  const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
+  const auto* const end = p + text.size();
+  const std::int8_t* const values = kBase64Values.value;
+  bool good = true;
+  while (p < end) {
+    // Whole groups of four digits, the bulk of every line.
+    if (m_count == 0 && m_padding == 0) {
+      while (end - p >= 4) {
+        const std::int32_t a = values[p[0]], b = values[p[1]], c = values[p[2]], d = values[p[3]];
+        if ((a | b | c | d) < 0) break;
+        const std::uint32_t v =
+            (static_cast<std::uint32_t>(a) << 18) | (static_cast<std::uint32_t>(b) << 12) |
+            (static_cast<std::uint32_t>(c) << 6) | static_cast<std::uint32_t>(d);
+        o[0] = static_cast<char>(v >> 16);
+        o[1] = static_cast<char>((v >> 8) & 0xFF);
+        o[2] = static_cast<char>(v & 0xFF);
+        o += 3;
+        p += 4;
+      }
+      if (p == end) break;
+    }
+    const std::int8_t v = values[*p++];
+    if (v >= 0 && m_padding == 0) {
+      m_bits = (m_bits << 6) | static_cast<std::uint32_t>(v);
+      if (++m_count == 4) {
+        *o++ = static_cast<char>(m_bits >> 16);
+        *o++ = static_cast<char>((m_bits >> 8) & 0xFF);
+        *o++ = static_cast<char>(m_bits & 0xFF);
+        m_bits = 0;
+        m_count = 0;
+      }
+    } else if (v == kPad && m_count >= 2) {
+      // "xx==" gives one byte, "xxx=" two; nothing follows but white space.
+      if (m_padding == 0) m_padding = 4 - m_count;
+      if (--m_padding == 0) {
+        m_bits <<= 6 * (4 - m_count);
+        *o++ = static_cast<char>(m_bits >> 16);
+        if (m_count == 3) *o++ = static_cast<char>((m_bits >> 8) & 0xFF);
+        m_bits = 0;
+        m_count = 0;
+        m_padding = -1;
+      }
+    } else if (v != kSpace) {
+      good = false;
+      break;
+    }
+  }
+  out.resize(static_cast<std::size_t>(o - out.data()));
+  return good;
+}
+
+bool CPlanReader::Next(std::string_view& plan) {
+  if (m_damaged || m_rest.empty()) return false;
+  if (m_rest.size() < 8) {
+    m_damaged = true;
+    return false;
+  }
+  const std::size_t size = Get32(m_rest.data());
+  const std::size_t packed = Get32(m_rest.data() + 4);
+  m_rest.remove_prefix(8);
+  if (size == 0 || size > kPlanBlock || packed > m_rest.size()) {
+    m_damaged = true;
+    return false;
+  }
+  m_block.resize(size + kSlack);
+  auto* out = reinterpret_cast<std::uint8_t*>(m_block.data());
+  const auto* in = reinterpret_cast<const std::uint8_t*>(m_rest.data());
+  if (!Decompress(in, in + packed, out, out + size)) {
+    m_damaged = true;
+    return false;
+  }
+  m_rest.remove_prefix(packed);
+  plan = std::string_view(m_block).substr(0, size);
+  return true;
+}
+
+std::size_t Widen(const std::uint8_t*& p, const std::uint8_t* end, std::uint8_t* out,
+                  std::size_t room) {
+  return WidenWith(p, end, room, out, [out](std::size_t k, char16_t u) {
+    out[2 * k] = static_cast<std::uint8_t>(u & 0xFF);
+    out[2 * k + 1] = static_cast<std::uint8_t>(u >> 8);
+  });
+}
+
+void WidenAppend(const std::uint8_t* p, const std::uint8_t* end, std::u16string& out) {
+  const std::size_t at = out.size();
+  out.resize(at + static_cast<std::size_t>(end - p));
+  char16_t* o = out.data() + at;
+  auto* bytes =
+      std::endian::native == std::endian::little ? reinterpret_cast<std::uint8_t*>(o) : nullptr;
+  const std::size_t n =
+      WidenWith(p, end, out.size() - at, bytes, [o](std::size_t k, char16_t u) { o[k] = u; });
+  out.resize(at + n);
+}
+
+bool IsNarrowed(const std::uint8_t* p, const std::uint8_t* end) {
+  while (p < end) {
+    if (end - p >= 8) {
+      const std::size_t ascii = AsciiBytes(Load64(p));
+      p += ascii;
+      if (ascii == 8) continue;
+    }
+    const std::uint8_t b = *p;
+    const std::ptrdiff_t n = b < 0x80 ? 1 : b < 0xC0 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 0;
+    if (n == 0 || end - p < n) return false;
+    for (std::ptrdiff_t k = 1; k < n; ++k) {
+      if ((p[k] & 0xC0) != 0x80) return false;
+    }
+    p += n;
+  }
+  return true;
+}
+
+}  // namespace tagvert::xliff

@@ -1,0 +1,184 @@
+// Tagvert: the XLIFF skeleton's compact form. The skeleton is a plan of the IF in three
+// streams: the IF outside the units, the IF of every unit's codes, and a table of their lengths.
+// IF units are narrowed (a unit below 0x80 one byte, any other two or three bytes, as UTF-8
+// writes a code point, surrogates one by one); each stream is cut into blocks of at most
+// kPlanBlock bytes, each compressed on its own (LZ77, a 64 KiB window), and the three go into the
+// XLIFF as base64. Markup repeats itself: the skeleton of a document is about a tenth of its IF,
+// a parser reads it as long runs of plain characters, and the merge reads the codes without
+// the rest, which it widens once, straight into the way back's buffer.
+// SPDX-License-Identifier: Apache-2.0
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tagvert::xliff {
+
+/// The largest block of a stream, uncompressed.
+inline constexpr std::size_t kPlanBlock = std::size_t{1} << 20;
+
+/// A 64-bit hash of IF units (and bytes), fed piece by piece; four units a step.
+class CHash64 {
+ public:
+  void Add(std::u16string_view units) {
+    for (const char16_t unit : units) {
+      m_word |= static_cast<std::uint64_t>(unit) << (16 * m_count);
+      if (++m_count == 4) Mix();
+    }
+  }
+  void AddBytes(std::string_view bytes) {
+    for (const char byte : bytes) {
+      m_word |= static_cast<std::uint64_t>(static_cast<std::uint8_t>(byte)) << (16 * m_count);
+      if (++m_count == 4) Mix();
+    }
+  }
+  /// Eight bytes at once (see HashBytes).
+  void AddWord(std::uint64_t word) {
+    m_hash = (m_hash ^ word) * 0x9E3779B97F4A7C15ull;
+    m_hash ^= m_hash >> 29;
+    m_length += 4;
+  }
+  /// A code of a unit's source as the XLIFF names it: its role and its id.
+  void AddCode(int role, std::string_view id) {
+    const char16_t mark[2] = {0xFFFF, static_cast<char16_t>(0xFF00 + role)};
+    Add(std::u16string_view(mark, 2));
+    AddBytes(id);
+    Add(std::u16string_view(mark, 1));
+  }
+  std::uint64_t Value() {
+    if (m_count != 0) Mix();
+    std::uint64_t h = m_hash ^ m_length;
+    h ^= h >> 33;
+    h *= 0xFF51AFD7ED558CCDull;
+    h ^= h >> 33;
+    return h;
+  }
+
+ private:
+  void Mix() {
+    m_hash = (m_hash ^ m_word) * 0x9E3779B97F4A7C15ull;
+    m_hash ^= m_hash >> 29;
+    m_length += static_cast<std::uint64_t>(m_count);
+    m_word = 0;
+    m_count = 0;
+  }
+  std::uint64_t m_hash = 0xCBF29CE484222325ull;
+  std::uint64_t m_word = 0;
+  std::uint64_t m_length = 0;
+  int m_count = 0;
+};
+
+/// The hash of bytes, eight at a time.
+std::uint64_t HashBytes(std::string_view bytes);
+
+/// Folds the hash of unit `number`'s source into the hash of all units (in any order).
+inline std::uint64_t FoldUnitHash(std::uint64_t all, std::size_t number, std::uint64_t unit) {
+  std::uint64_t h = unit ^ (static_cast<std::uint64_t>(number) * 0xD6E8FEB86659FD93ull);
+  h ^= h >> 32;
+  h *= 0xD6E8FEB86659FD93ull;
+  h ^= h >> 32;
+  return all + h;
+}
+
+/// Appends IF units narrowed.
+void AppendNarrow(std::string& out, std::u16string_view units);
+
+/// A stream of the plan as it is written: narrowed units in, compressed blocks out.
+class CBlockWriter {
+ public:
+  /// Appends `units` narrowed; returns the number of bytes they took.
+  std::size_t Units(std::u16string_view units);
+  void Bytes(std::string_view bytes);
+  /// The compressed blocks, once the whole stream has been given.
+  std::string& Finish() {
+    Flush(true);
+    return m_blocks;
+  }
+
+ private:
+  void Flush(bool all);
+  std::string m_pending;  ///< the bytes not yet compressed: its first m_used
+  std::size_t m_used = 0;
+  std::string m_blocks;
+};
+
+/// The plan as it is written: the IF outside the units, and each unit's codes.
+class CPlanWriter {
+ public:
+  void Raw(std::u16string_view units) {
+    m_rawBytes += m_raw.Units(units);
+    m_rawUnits += units.size();
+  }
+  void BeginUnit();
+  void Code(std::u16string_view units) { m_codeBytes.push_back(m_codes.Units(units)); }
+  void EndUnit();
+  /// The plan's bytes: the sizes of the table's and the codes' blocks (eight bytes each), then
+  /// the blocks of the table, of the codes and of the IF outside the units.
+  std::string Finish();
+
+ private:
+  CBlockWriter m_raw, m_codes, m_table;
+  std::uint64_t m_rawBytes = 0;  ///< since the last unit
+  std::uint64_t m_rawUnits = 0;
+  std::vector<std::size_t> m_codeBytes;
+};
+
+/// The plan as it is read: the three streams apart.
+struct CPlanParts {
+  std::string_view table, codes, raw;
+};
+/// Splits the plan's bytes; false when they are damaged.
+bool SplitPlan(std::string_view plan, CPlanParts& parts);
+/// All the blocks of a stream decompressed; false when they are damaged.
+bool Inflate(std::string_view blocks, std::string& out);
+/// The uncompressed size of a stream's blocks, without decompressing them; false when damaged.
+bool InflatedSize(std::string_view blocks, std::uint64_t& size);
+/// A number of the table (seven bits a byte, the high bit continuing); false past `end`.
+bool GetNumber(const std::uint8_t*& p, const std::uint8_t* end, std::uint64_t& value);
+
+/// Appends `bytes` as base64, in lines of 76 characters.
+void AppendBase64(std::string& out, std::string_view bytes);
+
+/// Base64 text (whitespace ignored) back into bytes, piece by piece. False on any other character
+/// or a piece after the end.
+class CBase64Reader {
+ public:
+  bool Add(std::string_view text, std::string& out);
+  /// True when the text ended on a whole group.
+  bool Finish() const { return m_count == 0; }
+
+ private:
+  std::uint32_t m_bits = 0;
+  int m_count = 0;
+  int m_padding = 0;
+};
+
+/// Decompresses a stream's blocks one after the other. Every length and offset is checked:
+/// damaged blocks make Next return false with Damaged() true.
+class CPlanReader {
+ public:
+  explicit CPlanReader(std::string_view blocks) : m_rest(blocks) {}
+  /// The next block's bytes (valid until the next call); false at the end or on damage.
+  bool Next(std::string_view& block);
+  bool Damaged() const { return m_damaged; }
+
+ private:
+  std::string_view m_rest;
+  std::string m_block;
+  bool m_damaged = false;
+};
+
+/// Widens the narrowed units in [p, end) into `out` as UTF-16 little-endian bytes, at most
+/// `room` units; returns the units written and moves `p` past what it read (never beyond `end`:
+/// a byte that starts no narrowed unit, or a unit cut by `end`, gives U+FFFD).
+std::size_t Widen(const std::uint8_t*& p, const std::uint8_t* end, std::uint8_t* out,
+                  std::size_t room);
+/// The same, all of [p, end) appended to `out` as units.
+void WidenAppend(const std::uint8_t* p, const std::uint8_t* end, std::u16string& out);
+
+/// Whether [p, end) is narrowed units and nothing else.
+bool IsNarrowed(const std::uint8_t* p, const std::uint8_t* end);
+
+}  // namespace tagvert::xliff
