@@ -13,6 +13,7 @@
 #include "cli/output_files.h"
 #include "cli/platform/cli_services.h"
 #include "tagvert/xliff.h"
+#include "xliff/xliff_bridge.h"
 
 namespace tagvert::cli {
 
@@ -62,6 +63,7 @@ bool ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
     return false;
   }
   std::int32_t direction = 0;
+  CTTXToIfConverter::DocumentReadHook documentRead;
   if (toXliff) {
     if (!o.force) {
       const std::string refused = CheckInputFormat(input, true);
@@ -70,12 +72,7 @@ bool ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
         return false;
       }
     }
-    try {
-      direction = ChooseDirection(o, input, messages);
-    } catch (const CHResultError& e) {
-      messages.Error(ReadFailure(input, e));
-      return false;
-    }
+    direction = DeferDirection(o, input, messages, documentRead);
   }
   CCliOutput out;
   if (!OpenOutput(output, outputName, out, messages)) return false;
@@ -90,7 +87,8 @@ bool ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
     options.original = input == "-"
                            ? "document.ttx"
                            : (slash == std::string::npos ? input : input.substr(slash + 1));
-    hr = ConvertToXliff(CEndpoint::Stream(in), CEndpoint::Stream(out.file), options, report);
+    hr = xliff::ConvertToXliff(CEndpoint::Stream(in), CEndpoint::Stream(out.file), options, report,
+                               documentRead);
   } else {
     CXliffReadOptions options;
     options.strict = o.strict;

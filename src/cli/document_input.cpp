@@ -278,19 +278,28 @@ std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMe
 }
 
 std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
-                            CTagvertConverter& converter, CDocumentLanguages* scanned,
+                            CTTXToIfConverter::DocumentReadHook& hook, CDocumentLanguages* scanned,
                             std::function<void()> beforeSaying) {
-  converter.SetDocumentReadHook({});
+  hook = {};
   if (const auto direction = DirectionWithoutReading(o, input, messages, scanned != nullptr))
     return *direction;
-  converter.SetDocumentReadHook(
-      [&o, name = Quote(input), &messages, scanned, beforeSaying = std::move(beforeSaying)](
-          const CDocumentFacts& facts) -> std::optional<std::int32_t> {
-        if (scanned != nullptr) *scanned = facts;
-        if (beforeSaying) beforeSaying();
-        return DirectionOf(o, name, facts, messages);
-      });
+  hook = [&o, name = Quote(input), &messages, scanned, beforeSaying = std::move(beforeSaying)](
+             const CDocumentFacts& facts) -> std::optional<std::int32_t> {
+    if (scanned != nullptr) *scanned = facts;
+    if (beforeSaying) beforeSaying();
+    return DirectionOf(o, name, facts, messages);
+  };
   return o.direction.value_or(0);
+}
+
+std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
+                            CTagvertConverter& converter, CDocumentLanguages* scanned,
+                            std::function<void()> beforeSaying) {
+  CTTXToIfConverter::DocumentReadHook hook;
+  const std::int32_t direction =
+      DeferDirection(o, input, messages, hook, scanned, std::move(beforeSaying));
+  converter.SetDocumentReadHook(std::move(hook));
+  return direction;
 }
 
 bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteStreamPtr& target,

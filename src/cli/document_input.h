@@ -103,6 +103,12 @@ std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMe
 std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
                             CTagvertConverter& converter, CDocumentLanguages* scanned = nullptr,
                             std::function<void()> beforeSaying = {});
+/// DeferDirection for a conversion the command does not run itself: the document hook goes to
+/// `hook` (empty when the document's languages are not looked at).
+std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
+                            CTTXToIfConverter::DocumentReadHook& hook,
+                            CDocumentLanguages* scanned = nullptr,
+                            std::function<void()> beforeSaying = {});
 
 /// Converts one TTX document to IF into `target`, as the commands that look at the IF need it:
 /// the input checks, the direction, the conversion. Reports what goes wrong through `messages`

@@ -139,6 +139,12 @@ HResult Guarded(CXliffReport& report, const std::string& failure, Body&& body) {
 
 HResult ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
                        const CXliffWriteOptions& options, CXliffReport& report) {
+  return xliff::ConvertToXliff(ttx, target, options, report, {});
+}
+
+HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
+                              const CXliffWriteOptions& options, CXliffReport& report,
+                              const CTTXToIfConverter::DocumentReadHook& documentRead) {
   report = CXliffReport();
   return Guarded(report, "the TTX could not be converted to XLIFF", [&] {
     ByteStreamPtr source = Open(ttx, true);
@@ -149,6 +155,14 @@ HResult ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
     converter.SetReadUtf16WithoutMark(true);
     if (options.direction != 0) {
       converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(options.direction));
+    }
+    std::int32_t direction = options.direction;
+    if (documentRead) {
+      converter.SetDocumentReadHook([&](const CDocumentFacts& facts) {
+        const std::optional<std::int32_t> chosen = documentRead(facts);
+        if (chosen) direction = *chosen;
+        return chosen;
+      });
     }
     auto memory = std::make_shared<CUnitsStream>();
     const HResult hr = converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(memory));
@@ -164,8 +178,7 @@ HResult ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
     memory.reset();
     std::u16string sourceLanguage, targetLanguage;
     xliff::FrontMatterLanguages(units, sourceLanguage, targetLanguage);
-    const auto code =
-        static_cast<std::uint16_t>(static_cast<std::uint32_t>(options.direction) >> 16);
+    const auto code = static_cast<std::uint16_t>(static_cast<std::uint32_t>(direction) >> 16);
     if (code != 0) {
       const std::u16string tag = LanguageTagUpper(code);
       if (!tag.empty()) targetLanguage = tag;

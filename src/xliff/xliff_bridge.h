@@ -8,10 +8,18 @@
 #include <string_view>
 #include <vector>
 
+#include "frame/ttx_converter.h"
 #include "tagvert/xliff.h"
 #include "xliff/xliff_skeleton.h"
 
 namespace tagvert::xliff {
+
+/// ConvertToXliff with the conversion's document hook (CTTXToIfConverter::SetDocumentReadHook),
+/// for a host that chooses the target language once the document is read: the Direction it
+/// returns also names the XLIFF's target language.
+HResult ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
+                       const CXliffWriteOptions& options, CXliffReport& report,
+                       const CTTXToIfConverter::DocumentReadHook& documentRead);
 
 /// The skeleton's first line: this magic, the hash of its compressed plan and the hash of the
 /// units' sources (16 hexadecimal digits each) and the number of units, separated by spaces. The
