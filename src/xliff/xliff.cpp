@@ -165,6 +165,11 @@ HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
       });
     }
     auto memory = std::make_shared<CUnitsStream>();
+    // The IF takes about a unit per byte of TTX (fewer for text beyond ASCII): room reserved at
+    // once is touched only as far as the IF goes, and the IF is never copied as it grows.
+    std::uint64_t size = 0;
+    if (source->Size(size) && size > source->Position() && size - source->Position() < (1ULL << 40))
+      memory->units.reserve(static_cast<std::size_t>((size - source->Position()) * 5 / 4));
     const HResult hr = converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(memory));
     if (Failed(hr)) throw CHResultError(hr);
     if (converter.State() == kStateStopped) throw CHResultError(kEAbort);
