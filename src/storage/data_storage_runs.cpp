@@ -66,6 +66,41 @@ inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t p
   return pos;
 }
 
+// DecodeUtf8Units for a narrow buffer (CUnitBuffer): units of one byte, up to the first
+// character that does not give a unit below U+0100 (left to GetChar; the buffer then widens).
+inline std::uint32_t DecodeUtf8Narrow(const std::uint8_t* buffer, std::uint32_t pos,
+                                      std::uint32_t limit, std::uint32_t filled, std::uint8_t*& to,
+                                      const std::atomic<bool>& stop) {
+  while (pos < limit) {
+    if (stop.load(std::memory_order_relaxed)) break;
+    // ASCII bytes sixteen at a time, up to 256 between two looks at the stop flag.
+    if (limit - pos >= 16) {
+      const std::size_t ascii =
+          AsciiBlocks(buffer + pos, std::min<std::uint32_t>(limit - pos, 256));
+      if (ascii != 0) {
+        std::memcpy(to, buffer + pos, ascii);
+        to += ascii;
+        pos += static_cast<std::uint32_t>(ascii);
+        continue;
+      }
+    }
+    const std::uint8_t b = buffer[pos];
+    if (b < 0x80) {
+      *to++ = b;
+      ++pos;
+      continue;
+    }
+    // U+0080..U+00FF: lead byte 0xC2 or 0xC3 and a continuation byte (never an overlong form).
+    if ((b == 0xC2 || b == 0xC3) && filled - pos >= 2 && (buffer[pos + 1] & 0xC0) == 0x80) {
+      *to++ = static_cast<std::uint8_t>(((b & 0x03) << 6) | (buffer[pos + 1] & 0x3F));
+      pos += 2;
+      continue;
+    }
+    break;
+  }
+  return pos;
+}
+
 }  // namespace
 
 void CDataStorage::ReadRunBeforeLess(std::u16string& out) {
@@ -73,6 +108,8 @@ void CDataStorage::ReadRunBeforeLess(std::u16string& out) {
 }
 
 void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
+  // A narrow buffer is filled in bulk from UTF-8 only; other input is read into a wide one.
+  if (out.Narrow() && m_inputMode != EncodingMode::Utf8) out.Widen();
   if (m_inputSize > GetInputConsumed()) {
     const std::uint64_t left = m_inputSize - GetInputConsumed();
     // A UTF-8 byte gives at most one unit (a four-byte character two), a UTF-16 unit takes two.
@@ -128,6 +165,19 @@ void CDataStorage::ReadBufferedUnits(CUnitBuffer& out) {
   const std::uint8_t* const buffer = m_inputBuffer.get();
   const std::atomic<bool>& stop = *m_stopFlag;
   std::uint32_t pos = m_inputPosition;
+  if (out.Narrow()) {
+    // Only UTF-8 is decoded into a narrow buffer here; UTF-16 input widens it at its first unit.
+    if (m_inputMode != EncodingMode::Utf8) return;
+    std::uint8_t* const firstByte = out.ExtendBytes(limit > pos ? limit - pos : 0);
+    std::uint8_t* toByte = firstByte;
+    pos = DecodeUtf8Narrow(buffer, pos, limit, filled, toByte, stop);
+    const auto units = static_cast<std::size_t>(toByte - firstByte);
+    out.Commit(units);
+    if (units != 0) m_lastChar = toByte[-1];
+    m_charCount += static_cast<std::uint32_t>(units);
+    m_inputPosition = pos;
+    return;
+  }
   char16_t* const first = out.Extend(limit > pos ? limit - pos : 0);
   char16_t* to = first;
   if (m_inputMode == EncodingMode::Utf8) {
