@@ -161,6 +161,8 @@ void CTTXToIfConverter::DoConvertToIF() {
   // spaces are marked for cutting out, ut placeholders are named after the tags they carry and
   // the table is paired again.
   StructureRecords(table, next);
+  // The passes are done with their working room; the writing needs none.
+  table.ReleaseWorkspace();
 
   writer.WriteChar(kIfHeader);
   writer.WriteString(kIfFormatName);

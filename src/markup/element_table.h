@@ -190,6 +190,10 @@ class CElementTable {
   CRecordIndexVector& Workspace() {
     return m_workspace;
   }
+  /// Gives the working room back.
+  void ReleaseWorkspace() {
+    CRecordIndexVector().swap(m_workspace);
+  }
 
   /// The last pair id handed out (100 before the first); pairing continues from it.
   std::uint32_t& PairIdCounter() {

@@ -147,6 +147,8 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
       if (m_endOfInput && m_inputPosition == m_inputFilled) {
         m_inputBuffer.reset();
         m_inputBufferSize = 0;
+        // So do the pages backed ahead of the units beyond those that came.
+        out.DiscardUnused();
       }
       return;
     }

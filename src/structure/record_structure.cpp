@@ -148,6 +148,9 @@ void StructureRecords(CElementTable& table, const CRecordIndexVector& next) {
     i = after;
   }
   records.resize(kept);
+  // The records dropped (collapsed blocks, often most of a translated document) leave their
+  // memory before the second pairing and the writing.
+  DiscardUnusedCapacity(records);
   PairRecords(table);
 }
 
