@@ -26,17 +26,20 @@ constexpr auto kIsIfCode = [](char16_t ch) { return IsIfCode(ch); };
 
 // Decodes the UTF-8 bytes buffer[pos..limit) to `to` as DecodeUtf8 does, up to a character not
 // wholly buffered (`filled` bytes are), a character beyond U+FFFF whose low half would reach
-// `hookAt`, or a stop request; returns the position reached and advances `to`.
+// `hookAt`, or a stop request; returns the position reached and advances `to`. With `Unit`
+// std::uint8_t (a narrow buffer, CUnitBuffer) it also stops before the first character that
+// gives no unit below U+0100 (left to GetChar; the buffer then widens).
+template <class Unit>
 inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t pos,
                                      std::uint32_t limit, std::uint32_t filled,
-                                     std::uint64_t hookAt, char16_t*& to,
+                                     std::uint64_t hookAt, Unit*& to,
                                      const std::atomic<bool>& stop) {
   while (pos < limit) {
     if (stop.load(std::memory_order_relaxed)) break;
     // ASCII bytes sixteen at a time, up to 256 between two looks at the stop flag.
     if (limit - pos >= 16) {
       const std::size_t ascii =
-          WidenAsciiBlocks(buffer + pos, std::min<std::uint32_t>(limit - pos, 256), to);
+          CopyAsciiBlocks(buffer + pos, std::min<std::uint32_t>(limit - pos, 256), to);
       if (ascii != 0) {
         to += ascii;
         pos += static_cast<std::uint32_t>(ascii);
@@ -50,53 +53,26 @@ inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t p
       ++pos;
       continue;
     }
-    // As DecodeUtf8; a character not wholly buffered is left to GetChar, which refills.
-    const CUtf8Char c = DecodeUtf8Char(p, filled - pos);
-    if (c.length == 0) break;
-    if (c.value >= kFirstSupplementary) {
-      // The low half is delivered by a read of its own, before which the hook may act.
-      if (pos + 4 >= hookAt) break;
-      *to++ = HighSurrogateOf(c.value);
-      *to++ = LowSurrogateOf(c.value);
-    } else {
-      *to++ = static_cast<char16_t>(c.value);
-    }
-    pos += c.length;
-  }
-  return pos;
-}
-
-// DecodeUtf8Units for a narrow buffer (CUnitBuffer): units of one byte, up to the first
-// character that does not give a unit below U+0100 (left to GetChar; the buffer then widens).
-inline std::uint32_t DecodeUtf8Narrow(const std::uint8_t* buffer, std::uint32_t pos,
-                                      std::uint32_t limit, std::uint32_t filled, std::uint8_t*& to,
-                                      const std::atomic<bool>& stop) {
-  while (pos < limit) {
-    if (stop.load(std::memory_order_relaxed)) break;
-    // ASCII bytes sixteen at a time, up to 256 between two looks at the stop flag.
-    if (limit - pos >= 16) {
-      const std::size_t ascii =
-          AsciiBlocks(buffer + pos, std::min<std::uint32_t>(limit - pos, 256));
-      if (ascii != 0) {
-        std::memcpy(to, buffer + pos, ascii);
-        to += ascii;
-        pos += static_cast<std::uint32_t>(ascii);
-        continue;
-      }
-    }
-    const std::uint8_t b = buffer[pos];
-    if (b < 0x80) {
-      *to++ = b;
-      ++pos;
-      continue;
-    }
-    // U+0080..U+00FF: lead byte 0xC2 or 0xC3 and a continuation byte (never an overlong form).
-    if ((b == 0xC2 || b == 0xC3) && filled - pos >= 2 && (buffer[pos + 1] & 0xC0) == 0x80) {
-      *to++ = static_cast<std::uint8_t>(((b & 0x03) << 6) | (buffer[pos + 1] & 0x3F));
+    if constexpr (sizeof(Unit) == 1) {
+      // U+0080..U+00FF: lead byte 0xC2 or 0xC3 and a continuation byte (never an overlong form).
+      if ((b != 0xC2 && b != 0xC3) || filled - pos < 2 || (p[1] & 0xC0) != 0x80) break;
+      *to++ = static_cast<std::uint8_t>(((b & 0x03) << 6) | (p[1] & 0x3F));
       pos += 2;
       continue;
+    } else {
+      // As DecodeUtf8; a character not wholly buffered is left to GetChar, which refills.
+      const CUtf8Char c = DecodeUtf8Char(p, filled - pos);
+      if (c.length == 0) break;
+      if (c.value >= kFirstSupplementary) {
+        // The low half is delivered by a read of its own, before which the hook may act.
+        if (pos + 4 >= hookAt) break;
+        *to++ = HighSurrogateOf(c.value);
+        *to++ = LowSurrogateOf(c.value);
+      } else {
+        *to++ = static_cast<char16_t>(c.value);
+      }
+      pos += c.length;
     }
-    break;
   }
   return pos;
 }
@@ -172,7 +148,7 @@ void CDataStorage::ReadBufferedUnits(CUnitBuffer& out) {
     if (m_inputMode != EncodingMode::Utf8) return;
     std::uint8_t* const firstByte = out.ExtendBytes(limit > pos ? limit - pos : 0);
     std::uint8_t* toByte = firstByte;
-    pos = DecodeUtf8Narrow(buffer, pos, limit, filled, toByte, stop);
+    pos = DecodeUtf8Units(buffer, pos, limit, filled, hookAt, toByte, stop);
     const auto units = static_cast<std::size_t>(toByte - firstByte);
     out.Commit(units);
     if (units != 0) m_lastChar = toByte[-1];

@@ -80,41 +80,24 @@ inline void WidenBytes(const std::uint8_t* in, std::size_t n, char16_t* out) {
     out[done] = in[done];
 }
 
-/// The number of leading ASCII bytes of [in, in + n), counted sixteen at a time while sixteen
-/// remain (a multiple of 16, at most n), as WidenAsciiBlocks takes them.
-inline std::size_t AsciiBlocks(const std::uint8_t* in, std::size_t n) {
-  std::size_t done = 0;
-#if defined(TAGVERT_INPUT_SCAN_SSE2)
-  while (n - done >= 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done));
-    if (_mm_movemask_epi8(bytes) != 0) break;
-    done += 16;
-  }
-#else
-  while (n - done >= 16) {
-    std::uint64_t low;
-    std::uint64_t high;
-    std::memcpy(&low, in + done, 8);
-    std::memcpy(&high, in + done + 8, 8);
-    if (((low | high) & 0x8080808080808080ULL) != 0) break;
-    done += 16;
-  }
-#endif
-  return done;
-}
-
-/// Widens the leading ASCII bytes of [in, in + n) into units at `out`, sixteen at a time while
-/// sixteen remain; returns how many bytes it took (a multiple of 16, at most n). The bytes after
-/// them are left to the caller: the first non-ASCII one, or fewer than sixteen.
-inline std::size_t WidenAsciiBlocks(const std::uint8_t* in, std::size_t n, char16_t* out) {
+/// Copies the leading ASCII bytes of [in, in + n) to `out` as units of `Unit` (std::uint8_t or
+/// char16_t), sixteen at a time while sixteen remain; returns how many bytes it took (a multiple
+/// of 16, at most n). The bytes after them are left to the caller: the first non-ASCII one, or
+/// fewer than sixteen.
+template <class Unit>
+inline std::size_t CopyAsciiBlocks(const std::uint8_t* in, std::size_t n, Unit* out) {
   std::size_t done = 0;
 #if defined(TAGVERT_INPUT_SCAN_SSE2)
   const __m128i zero = _mm_setzero_si128();
   while (n - done >= 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done));
     if (_mm_movemask_epi8(bytes) != 0) break;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), _mm_unpacklo_epi8(bytes, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done + 8), _mm_unpackhi_epi8(bytes, zero));
+    if constexpr (sizeof(Unit) == 1) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), bytes);
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), _mm_unpacklo_epi8(bytes, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done + 8), _mm_unpackhi_epi8(bytes, zero));
+    }
     done += 16;
   }
 #else
@@ -130,6 +113,11 @@ inline std::size_t WidenAsciiBlocks(const std::uint8_t* in, std::size_t n, char1
   }
 #endif
   return done;
+}
+
+/// CopyAsciiBlocks into UTF-16 units.
+inline std::size_t WidenAsciiBlocks(const std::uint8_t* in, std::size_t n, char16_t* out) {
+  return CopyAsciiBlocks(in, n, out);
 }
 
 }  // namespace tagvert
