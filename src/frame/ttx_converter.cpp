@@ -117,12 +117,15 @@ std::optional<CTTXToIfConverter::CInputCut> FindInputCut(const CElementTable& ta
     }
   }
   if (!cut.insideMarkup && !cut.rootOpen) return std::nullopt;
-  const std::u16string_view source = table.Source().View();
-  for (const char16_t c : source) {
-    if (c == u'\n') ++cut.line;
-  }
-  const std::size_t lineStart = source.rfind(u'\n');
-  cut.column = source.size() - (lineStart == std::u16string_view::npos ? 0 : lineStart + 1) + 1;
+  table.Source().Visit([&cut](const auto* units, std::size_t size) {
+    std::size_t lineStart = 0;  // after the last line feed
+    for (std::size_t i = 0; i < size; ++i) {
+      if (units[i] != u'\n') continue;
+      ++cut.line;
+      lineStart = i + 1;
+    }
+    cut.column = size - lineStart + 1;
+  });
   return cut;
 }
 
@@ -134,9 +137,13 @@ void CTTXToIfConverter::DoConvertToIF() {
   if (!DetectBOM()) SetInputMode(EncodingMode::Utf8);
   CIFParser writer(this, IfParserMode::Write);
 
-  // The whole input is decoded into one buffer, which the records point into.
+  // The whole input is decoded into one buffer, which the records point into: UTF-8 into a
+  // narrow one, which keeps a byte per unit as long as the text is ASCII or Latin-1 (half the
+  // memory, and half the bytes for the tag reader to go through) and widens at the first other
+  // character.
   CElementTable table;
   table.SetStopFlag(&GetStopFlag());
+  if (GetInputMode() == EncodingMode::Utf8) table.Source().SetNarrow();
   ReadAllUnits(table.Source());
   ScanElements(table, true);
   m_inputCut = FindInputCut(table);
@@ -159,6 +166,8 @@ void CTTXToIfConverter::DoConvertToIF() {
   // spaces are marked for cutting out, ut placeholders are named after the tags they carry and
   // the table is paired again.
   StructureRecords(table, next);
+  // The passes are done with their working room; the writing needs none.
+  table.ReleaseWorkspace();
 
   writer.WriteChar(kIfHeader);
   writer.WriteString(kIfFormatName);

@@ -3,6 +3,7 @@
 #include "ifcodec/if_parser.h"
 
 #include <iterator>
+#include <type_traits>
 #include <utility>
 
 #include "storage/hresult.h"
@@ -73,13 +74,23 @@ void CIFParser::WriteTable(const CElementTable& table) {
   // The codes around a tag's text are gathered and written with one bulk call; PutUnits writes
   // each unit as PutChar would, stop check included.
   char16_t codes[12];
+  // A text in a narrow source holds no unit of the code range (all are below U+0100): it is
+  // widened straight into the output.
+  const auto writeText = [&](const CElementRecord& record) {
+    table.VisitText(record, [&](const auto* units, std::size_t size) {
+      if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
+        record.IsTag() ? WriteSourceText({units, size}) : WriteText({units, size});
+      } else {
+        m_storage->PutNarrowUnits(units, size);
+      }
+    });
+  };
   for (const CElementRecord& record : table.Records()) {
-    const std::u16string_view text = table.Text(record);
     if (!record.IsTag()) {
       if ((record.bits & CElementRecord::kRecordNbsp) != 0) {
-        WriteNbspText(text);
+        WriteNbspText(table.Text(record));
       } else {
-        WriteText(text);
+        writeText(record);
       }
       continue;
     }
@@ -102,7 +113,7 @@ void CIFParser::WriteTable(const CElementTable& table) {
     codes[n++] = kIfTagGroup;
     codes[n++] = tagType == TagType::Single ? 0 : static_cast<char16_t>(record.pairId);
     m_storage->PutUnits(codes, n);
-    WriteSourceText(text);
+    writeText(record);
     n = 0;
     codes[n++] = kIfBoundary;
     if (reserve && tagType == TagType::PairedOpen) {

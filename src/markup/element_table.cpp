@@ -7,6 +7,7 @@
 #include <array>
 #include <limits>
 #include <memory>
+#include <type_traits>
 
 #include "markup/element.h"
 #include "markup/pairing.h"
@@ -54,12 +55,14 @@ void CElementTable::SetText(CElementRecord& record, std::u16string_view text) {
 
 std::u16string_view CElementTable::AttributeName(const CAttributeSpan& span) const {
   if (span.nameStart == kMarkerNameStart) return kBrokenTagMarker;
-  return {m_source.Data() + span.nameStart, span.nameLength};
+  return {AttributeUnits() + span.nameStart, span.nameLength};
 }
 
 bool CElementTable::FindAttribute(const CElementRecord& record, std::u16string_view name,
                                   std::u16string_view& value) const {
-  if (m_foundAttributesAt != record.textStart) {
+  // In a narrow source the spans index the widened tag, which a read of another tag replaces.
+  if (m_foundAttributesAt != record.textStart ||
+      (m_source.Narrow() && m_widenedTagAt != record.textStart)) {
     ReadAttributes(record, m_foundAttributes);
     m_foundAttributesAt = record.textStart;
   }
@@ -81,12 +84,13 @@ class CFirstPairing;
 // The tag reader over the decoded source. Positions index the source; `m_p` is the next unit
 // to read, so the unit just read is at m_p - 1. Pushing a unit back is stepping back one.
 // Cutting the source into records reads attributes only to find where a tag ends
-// (kKeepAttributes false); reading one tag again for its attributes keeps them.
-template <bool kKeepAttributes>
-class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes>> {
+// (kKeepAttributes false); reading one tag again for its attributes keeps them. `Unit` is
+// std::uint8_t over a narrow source (CUnitBuffer), char16_t over a wide one.
+template <bool kKeepAttributes, class Unit>
+class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
  public:
-  CScanner(const CUnitBuffer& source, std::vector<CAttributeSpan>* attributes)
-      : m_attributes(attributes), m_s(source.Data()), m_n(source.Size()) {}
+  CScanner(const Unit* source, std::size_t size, std::vector<CAttributeSpan>* attributes)
+      : m_attributes(attributes), m_s(source), m_n(size) {}
 
   // Cuts the whole source into the table's records, pairing each tag as it is cut out when
   // `pairing` is given.
@@ -104,17 +108,17 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes>> {
   // The unit source.
   char16_t Next() {
     if (m_p == m_n) detail::ThrowEndOfMarkup();
-    return m_s[m_p++];
+    return static_cast<char16_t>(m_s[m_p++]);
   }
   std::size_t Position() const { return m_p; }
   void Unread() { --m_p; }
   char16_t FindQuoteOrLess(char16_t quote) {
-    const char16_t* const end = m_s + m_n;
-    const char16_t* const q = FindUnitOf(m_s + m_p, end, quote, u'<');
+    const Unit* const end = m_s + m_n;
+    const Unit* const q = FindUnitOf(m_s + m_p, end, quote, u'<');
     m_p = static_cast<std::size_t>(q - m_s);
     if (q == end) detail::ThrowEndOfMarkup();
     ++m_p;
-    return *q;
+    return static_cast<char16_t>(*q);
   }
 
   // The record sink.
@@ -161,8 +165,19 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes>> {
     }
   }
 
+  // The name of an ordinary tag as a view of units: of the source, or widened from a narrow one.
+  std::u16string_view NameView() {
+    if constexpr (std::is_same_v<Unit, char16_t>) {
+      return {m_s + m_nameStart, m_nameEnd - m_nameStart};
+    } else {
+      m_name.resize(m_nameEnd - m_nameStart);
+      WidenBytes(m_s + m_nameStart, m_name.size(), m_name.data());
+      return m_name;
+    }
+  }
+
   std::vector<CAttributeSpan>* m_attributes;
-  const char16_t* m_s;
+  const Unit* m_s;
   std::size_t m_n;
   std::size_t m_p = 0;
   CElementRecord m_record;
@@ -243,8 +258,8 @@ class CNameCache {
   CSlot m_slots[64];
 };
 
-template <bool kKeepAttributes>
-void CScanner<kKeepAttributes>::Run(CElementTable& table, CFirstPairing* pairing) {
+template <bool kKeepAttributes, class Unit>
+void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* pairing) {
   CRecordVector& records = table.Records();
   CNameCache names(table.Names());
   // About one element per 20 units in real documents.
@@ -254,7 +269,7 @@ void CScanner<kKeepAttributes>::Run(CElementTable& table, CFirstPairing* pairing
     table.CheckStop();
     const std::size_t start = m_p;
     if (m_s[m_p] != u'<') {
-      const char16_t* const end = FindUnit(m_s + m_p, m_s + m_n, u'<');
+      const Unit* const end = FindUnit(m_s + m_p, m_s + m_n, u'<');
       m_p = static_cast<std::size_t>(end - m_s);
       CElementRecord text;
       text.textStart = static_cast<std::uint32_t>(start);
@@ -273,7 +288,7 @@ void CScanner<kKeepAttributes>::Run(CElementTable& table, CFirstPairing* pairing
     if (m_nameBuilt) {
       m_record.nameId = table.Names().Intern(m_name);
     } else if (m_nameStart != kNoPosition) {
-      m_record.nameId = names.Id(std::u16string_view(m_s + m_nameStart, m_nameEnd - m_nameStart));
+      m_record.nameId = names.Id(NameView());
     }
     records.push_back(m_record);
     if (pairing != nullptr) pairing->Visit(static_cast<std::uint32_t>(records.size() - 1));
@@ -287,20 +302,30 @@ void ScanElements(CElementTable& table, bool pairTags) {
   if (table.Source().Size() >= std::numeric_limits<std::uint32_t>::max()) {
     ThrowHResult(kEOutOfMemory);
   }
-  if (!pairTags) {
-    CScanner<false>(table.Source(), nullptr).Run(table, nullptr);
-    return;
-  }
   CFirstPairing pairing(table);
-  CScanner<false>(table.Source(), nullptr).Run(table, &pairing);
-  table.Unpaired() = false;
+  CFirstPairing* const pairingOrNone = pairTags ? &pairing : nullptr;
+  table.Source().Visit([&](const auto* units, std::size_t size) {
+    using Unit = std::remove_cv_t<std::remove_pointer_t<decltype(units)>>;
+    CScanner<false, Unit>(units, size, nullptr).Run(table, pairingOrNone);
+  });
+  if (pairTags) table.Unpaired() = false;
 }
 
 void CElementTable::ReadAttributes(const CElementRecord& record,
                                    std::vector<CAttributeSpan>& out) const {
   out.clear();
   if (!record.IsTag() || (record.bits & CElementRecord::kRecordEdited) != 0) return;
-  CScanner<true>(m_source, &out).ReadOne(record.textStart);
+  if (!m_source.Narrow()) {
+    CScanner<true, char16_t>(m_source.Data(), m_source.Size(), &out).ReadOne(record.textStart);
+    return;
+  }
+  // The tag reader may look at the unit after the tag before it puts it back.
+  const std::size_t length =
+      std::min<std::size_t>(std::size_t{record.textLength} + 1, m_source.Size() - record.textStart);
+  m_widenedTag.resize(length);
+  WidenBytes(m_source.Bytes() + record.textStart, length, m_widenedTag.data());
+  m_widenedTagAt = record.textStart;
+  CScanner<true, char16_t>(m_widenedTag.data(), length, &out).ReadOne(0);
 }
 
 namespace {

@@ -12,6 +12,7 @@
 
 #include "markup/element_kinds.h"
 #include "storage/hresult.h"
+#include "storage/input_scan.h"
 #include "storage/large_memory.h"
 #include "storage/unit_buffer.h"
 
@@ -117,18 +118,35 @@ class CElementTable {
   CNameTable& Names() { return m_names; }
   const CNameTable& Names() const { return m_names; }
 
-  /// The text of `record`.
+  /// The text of `record`. A text in a narrow source (CUnitBuffer) is widened into a buffer of
+  /// the table: the view then holds until the next call of Text.
   std::u16string_view Text(const CElementRecord& record) const {
-    const char16_t* buffer =
-        (record.bits & CElementRecord::kRecordEdited) ? m_edited.Data() : m_source.Data();
-    return {buffer + record.textStart, record.textLength};
+    if ((record.bits & CElementRecord::kRecordEdited) != 0) {
+      return {m_edited.Data() + record.textStart, record.textLength};
+    }
+    if (!m_source.Narrow()) return {m_source.Data() + record.textStart, record.textLength};
+    m_widenedText.resize(record.textLength);
+    WidenBytes(m_source.Bytes() + record.textStart, record.textLength, m_widenedText.data());
+    return m_widenedText;
+  }
+  /// Calls `f(units, length)` with the text of `record` as it is stored: `const std::uint8_t*`
+  /// for a text in a narrow source, else `const char16_t*`; nothing is copied.
+  template <class F>
+  decltype(auto) VisitText(const CElementRecord& record, F&& f) const {
+    if ((record.bits & CElementRecord::kRecordEdited) != 0) {
+      return f(m_edited.Data() + record.textStart, std::size_t{record.textLength});
+    }
+    if (m_source.Narrow()) {
+      return f(m_source.Bytes() + record.textStart, std::size_t{record.textLength});
+    }
+    return f(m_source.Data() + record.textStart, std::size_t{record.textLength});
   }
   /// Starts loading the first units of the text of `record` into the cache, where the compiler
   /// offers that hint: a walk over the records that reads their texts asks for a record some
   /// way ahead, so that the load overlaps the work on the records before it.
   void PrefetchText(const CElementRecord& record) const {
 #if defined(__GNUC__)
-    __builtin_prefetch(Text(record).data());
+    VisitText(record, [](const auto* units, std::size_t) { __builtin_prefetch(units); });
 #else
     static_cast<void>(record);
 #endif
@@ -143,11 +161,13 @@ class CElementTable {
   /// Reads the attributes of `record` (a tag) again from its source text, exactly as
   /// ScanElements read them: in order, the marker attribute of broken and special markup
   /// included. Replaces the content of `out`. Costs about as much as reading the tag did.
+  /// In a narrow source the tag is read from a widened copy, which the spans then index: they
+  /// hold until the next ReadAttributes or FindAttribute of another tag.
   void ReadAttributes(const CElementRecord& record, std::vector<CAttributeSpan>& out) const;
   /// Name and value of an attribute that ReadAttributes gave.
   std::u16string_view AttributeName(const CAttributeSpan& span) const;
   std::u16string_view AttributeValue(const CAttributeSpan& span) const {
-    return {m_source.Data() + span.valueStart, span.valueLength};
+    return {AttributeUnits() + span.valueStart, span.valueLength};
   }
   /// The value of the first attribute of `record` named exactly `name`; false when none. Reads
   /// the attributes again unless the last call was for a tag at the same position.
@@ -170,6 +190,10 @@ class CElementTable {
   CRecordIndexVector& Workspace() {
     return m_workspace;
   }
+  /// Gives the working room back.
+  void ReleaseWorkspace() {
+    CRecordIndexVector().swap(m_workspace);
+  }
 
   /// The last pair id handed out (100 before the first); pairing continues from it.
   std::uint32_t& PairIdCounter() {
@@ -185,6 +209,12 @@ class CElementTable {
   static constexpr std::uint32_t kMarkerNameStart = 0xFFFFFFFF;
 
  private:
+  // The units that attribute spans index: the source, or the widened copy of the last tag
+  // read from a narrow source.
+  const char16_t* AttributeUnits() const {
+    return m_source.Narrow() ? m_widenedTag.data() : m_source.Data();
+  }
+
   CUnitBuffer m_source;
   CUnitBuffer m_edited;  // texts that passes replaced; large ones on large pages, as the source
   CRecordVector m_records;
@@ -193,6 +223,11 @@ class CElementTable {
   static constexpr std::uint32_t kNoRecordPosition = 0xFFFFFFFF;
   mutable std::vector<CAttributeSpan> m_foundAttributes;
   mutable std::uint32_t m_foundAttributesAt = kNoRecordPosition;
+  // Narrow source: the text last widened by Text, and the tag last widened for its attributes
+  // (its text and the unit after it, which the tag reader may look at) with its position.
+  mutable std::u16string m_widenedText;
+  mutable std::u16string m_widenedTag;
+  mutable std::uint32_t m_widenedTagAt = kNoRecordPosition;
   CNameTable m_names;
   const std::atomic<bool>* m_stopFlag = nullptr;
   std::uint32_t m_pairIdCounter = 100;

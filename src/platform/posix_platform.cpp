@@ -170,6 +170,14 @@ void PlatformFreeLarge(void* block, std::size_t bytes) {
   if (block != nullptr) ::munmap(block, LargeBlockSpan(bytes));
 }
 
+void PlatformDiscardLarge(void* begin, std::size_t bytes) {
+  const std::uintptr_t page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+  const auto first = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) & ~(page - 1);
+  const auto last = (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(page - 1);
+  // NOLINTNEXTLINE(performance-no-int-to-ptr): the page boundaries within the block
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
 #if defined(MADV_POPULATE_WRITE)
 namespace {
 

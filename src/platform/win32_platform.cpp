@@ -66,6 +66,16 @@ void PlatformFreeLarge(void* block, std::size_t /*bytes*/) {
   if (block != nullptr) ::VirtualFree(block, 0, MEM_RELEASE);
 }
 
+void PlatformDiscardLarge(void* begin, std::size_t bytes) {
+  constexpr std::uintptr_t kPage = 4096;
+  const auto first = (reinterpret_cast<std::uintptr_t>(begin) + kPage - 1) & ~(kPage - 1);
+  const auto last = (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(kPage - 1);
+  // The pages stay committed; their content may go, and with it their memory.
+  if (last > first) {
+    ::VirtualAlloc(reinterpret_cast<void*>(first), last - first, MEM_RESET, PAGE_READWRITE);
+  }
+}
+
 // No backing ahead on Windows: each page comes at its first touch by the writer.
 std::unique_ptr<CPageBacker> PlatformBackPagesAhead(void* /*block*/, std::size_t /*bytes*/) {
   return nullptr;

@@ -176,7 +176,9 @@ class CDataStorage : public CBaseStorage {
   /// points where the read hook acts the units are decoded in bulk (ASCII eight bytes at a
   /// time, well-formed UTF-8 sequences, UTF-16 by copy or byte swap) and the stop flag is looked
   /// at per group of units: nothing is written while the input is read, so a stop is seen at
-  /// the same point of the conversion.
+  /// the same point of the conversion. A narrow `out` (CUnitBuffer) stays narrow while UTF-8
+  /// input gives units below U+0100 and widens at the first other unit; a narrow `out` is
+  /// widened first for any other input mode.
   void ReadAllUnits(CUnitBuffer& out);
   /// GetChar without a virtual call in the common case (an ASCII byte of UTF-8 or one UTF-16
   /// unit in the buffer, nothing pushed back, no hook due); otherwise the virtual GetChar.
@@ -205,6 +207,9 @@ class CDataStorage : public CBaseStorage {
   /// virtual PutChar. A stop request is looked at before each stretch that fits in the output
   /// buffer (see the .cpp for why that stops where a check per unit would).
   void PutUnits(const char16_t* s, std::size_t n);
+  /// PutUnits of the `n` units below U+0100 given as one byte each (a narrow CUnitBuffer's
+  /// units): written exactly as PutUnits writes the same units widened.
+  void PutNarrowUnits(const std::uint8_t* s, std::size_t n);
   /// GetChar for the IF reader's codes: a pushed-back unit, or one UTF-16 unit in the buffer, is
   /// delivered without a virtual call when no hook would act (no stop request, fewer bytes
   /// consumed than the read hook waits for); otherwise the virtual GetChar.

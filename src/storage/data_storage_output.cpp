@@ -4,10 +4,12 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <iterator>
 #include <string>
 
 #include "ifcodec/if_code_range.h"
 #include "storage/data_storage.h"
+#include "storage/input_scan.h"
 #include "storage/unit_scan.h"
 #include "storage/utf8.h"
 
@@ -213,6 +215,29 @@ void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
     m_outputPending = static_cast<std::uint32_t>(p - buffer);
     // A surrogate pairs up in PutChar (with room for it: otherwise the next stretch flushes).
     if (i < n && p < limit && IsSurrogate(s[i])) PutChar(s[i++]);
+  }
+}
+
+void CDataStorage::PutNarrowUnits(const std::uint8_t* s, std::size_t n) {
+  std::size_t i = 0;
+  while (i < n) {
+    if (m_outputMode == EncodingMode::Utf16 && PlainWrite() && !StopRequested() &&
+        std::endian::native == std::endian::little) {
+      // The stretch PutUnits would copy, widened into the output buffer.
+      if (m_outputPending + 2 > m_outputCapacity) MakeOutputRoom();
+      const std::size_t count =
+          std::min<std::size_t>((m_outputCapacity - m_outputPending) / 2, n - i);
+      WidenBytes(s + i, count, reinterpret_cast<char16_t*>(m_outputBuffer.get() + m_outputPending));
+      m_outputPending += static_cast<std::uint32_t>(2 * count);
+      i += count;
+      continue;
+    }
+    // Any other case goes through PutUnits, a widened piece at a time.
+    char16_t units[256];
+    const std::size_t count = std::min<std::size_t>(std::size(units), n - i);
+    WidenBytes(s + i, count, units);
+    PutUnits(units, count);
+    i += count;
   }
 }
 

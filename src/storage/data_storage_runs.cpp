@@ -26,17 +26,20 @@ constexpr auto kIsIfCode = [](char16_t ch) { return IsIfCode(ch); };
 
 // Decodes the UTF-8 bytes buffer[pos..limit) to `to` as DecodeUtf8 does, up to a character not
 // wholly buffered (`filled` bytes are), a character beyond U+FFFF whose low half would reach
-// `hookAt`, or a stop request; returns the position reached and advances `to`.
+// `hookAt`, or a stop request; returns the position reached and advances `to`. With `Unit`
+// std::uint8_t (a narrow buffer, CUnitBuffer) it also stops before the first character that
+// gives no unit below U+0100 (left to GetChar; the buffer then widens).
+template <class Unit>
 inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t pos,
                                      std::uint32_t limit, std::uint32_t filled,
-                                     std::uint64_t hookAt, char16_t*& to,
+                                     std::uint64_t hookAt, Unit*& to,
                                      const std::atomic<bool>& stop) {
   while (pos < limit) {
     if (stop.load(std::memory_order_relaxed)) break;
     // ASCII bytes sixteen at a time, up to 256 between two looks at the stop flag.
     if (limit - pos >= 16) {
       const std::size_t ascii =
-          WidenAsciiBlocks(buffer + pos, std::min<std::uint32_t>(limit - pos, 256), to);
+          CopyAsciiBlocks(buffer + pos, std::min<std::uint32_t>(limit - pos, 256), to);
       if (ascii != 0) {
         to += ascii;
         pos += static_cast<std::uint32_t>(ascii);
@@ -50,18 +53,26 @@ inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t p
       ++pos;
       continue;
     }
-    // As DecodeUtf8; a character not wholly buffered is left to GetChar, which refills.
-    const CUtf8Char c = DecodeUtf8Char(p, filled - pos);
-    if (c.length == 0) break;
-    if (c.value >= kFirstSupplementary) {
-      // The low half is delivered by a read of its own, before which the hook may act.
-      if (pos + 4 >= hookAt) break;
-      *to++ = HighSurrogateOf(c.value);
-      *to++ = LowSurrogateOf(c.value);
+    if constexpr (sizeof(Unit) == 1) {
+      // U+0080..U+00FF: lead byte 0xC2 or 0xC3 and a continuation byte (never an overlong form).
+      if ((b != 0xC2 && b != 0xC3) || filled - pos < 2 || (p[1] & 0xC0) != 0x80) break;
+      *to++ = static_cast<std::uint8_t>(((b & 0x03) << 6) | (p[1] & 0x3F));
+      pos += 2;
+      continue;
     } else {
-      *to++ = static_cast<char16_t>(c.value);
+      // As DecodeUtf8; a character not wholly buffered is left to GetChar, which refills.
+      const CUtf8Char c = DecodeUtf8Char(p, filled - pos);
+      if (c.length == 0) break;
+      if (c.value >= kFirstSupplementary) {
+        // The low half is delivered by a read of its own, before which the hook may act.
+        if (pos + 4 >= hookAt) break;
+        *to++ = HighSurrogateOf(c.value);
+        *to++ = LowSurrogateOf(c.value);
+      } else {
+        *to++ = static_cast<char16_t>(c.value);
+      }
+      pos += c.length;
     }
-    pos += c.length;
   }
   return pos;
 }
@@ -73,6 +84,8 @@ void CDataStorage::ReadRunBeforeLess(std::u16string& out) {
 }
 
 void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
+  // A narrow buffer is filled in bulk from UTF-8 only; other input is read into a wide one.
+  if (out.Narrow() && m_inputMode != EncodingMode::Utf8) out.Widen();
   if (m_inputSize > GetInputConsumed()) {
     const std::uint64_t left = m_inputSize - GetInputConsumed();
     // A UTF-8 byte gives at most one unit (a four-byte character two), a UTF-16 unit takes two.
@@ -110,6 +123,8 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
       if (m_endOfInput && m_inputPosition == m_inputFilled) {
         m_inputBuffer.reset();
         m_inputBufferSize = 0;
+        // So do the pages backed ahead of the units beyond those that came.
+        out.DiscardUnused();
       }
       return;
     }
@@ -128,6 +143,19 @@ void CDataStorage::ReadBufferedUnits(CUnitBuffer& out) {
   const std::uint8_t* const buffer = m_inputBuffer.get();
   const std::atomic<bool>& stop = *m_stopFlag;
   std::uint32_t pos = m_inputPosition;
+  if (out.Narrow()) {
+    // Only UTF-8 is decoded into a narrow buffer here; UTF-16 input widens it at its first unit.
+    if (m_inputMode != EncodingMode::Utf8) return;
+    std::uint8_t* const firstByte = out.ExtendBytes(limit > pos ? limit - pos : 0);
+    std::uint8_t* toByte = firstByte;
+    pos = DecodeUtf8Units(buffer, pos, limit, filled, hookAt, toByte, stop);
+    const auto units = static_cast<std::size_t>(toByte - firstByte);
+    out.Commit(units);
+    if (units != 0) m_lastChar = toByte[-1];
+    m_charCount += static_cast<std::uint32_t>(units);
+    m_inputPosition = pos;
+    return;
+  }
   char16_t* const first = out.Extend(limit > pos ? limit - pos : 0);
   char16_t* to = first;
   if (m_inputMode == EncodingMode::Utf8) {

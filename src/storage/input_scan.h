@@ -38,18 +38,66 @@ inline const char16_t* FindUnit(const char16_t* p, const char16_t* end, char16_t
   return FindUnitOf(p, end, a, a);
 }
 
-/// Widens the leading ASCII bytes of [in, in + n) into units at `out`, sixteen at a time while
-/// sixteen remain; returns how many bytes it took (a multiple of 16, at most n). The bytes after
-/// them are left to the caller: the first non-ASCII one, or fewer than sixteen.
-inline std::size_t WidenAsciiBlocks(const std::uint8_t* in, std::size_t n, char16_t* out) {
+/// FindUnitOf over units of one byte (a narrow buffer, see CUnitBuffer); `a` and `b` are below
+/// U+0100.
+inline const std::uint8_t* FindUnitOf(const std::uint8_t* p, const std::uint8_t* end, char16_t a,
+                                      char16_t b) {
+  const auto byteA = static_cast<std::uint8_t>(a);
+  const auto byteB = static_cast<std::uint8_t>(b);
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+  const __m128i va = _mm_set1_epi8(static_cast<char>(byteA));
+  const __m128i vb = _mm_set1_epi8(static_cast<char>(byteB));
+  while (end - p >= 16) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const int mask =
+        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(units, va), _mm_cmpeq_epi8(units, vb)));
+    if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask));
+    p += 16;
+  }
+#endif
+  while (p != end && *p != byteA && *p != byteB)
+    ++p;
+  return p;
+}
+
+/// FindUnit over units of one byte; `a` is below U+0100.
+inline const std::uint8_t* FindUnit(const std::uint8_t* p, const std::uint8_t* end, char16_t a) {
+  return FindUnitOf(p, end, a, a);
+}
+
+/// Widens `n` units of one byte at `in` into UTF-16 units at `out`.
+inline void WidenBytes(const std::uint8_t* in, std::size_t n, char16_t* out) {
+  std::size_t done = 0;
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+  const __m128i zero = _mm_setzero_si128();
+  for (; n - done >= 16; done += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done + 8), _mm_unpackhi_epi8(bytes, zero));
+  }
+#endif
+  for (; done < n; ++done)
+    out[done] = in[done];
+}
+
+/// Copies the leading ASCII bytes of [in, in + n) to `out` as units of `Unit` (std::uint8_t or
+/// char16_t), sixteen at a time while sixteen remain; returns how many bytes it took (a multiple
+/// of 16, at most n). The bytes after them are left to the caller: the first non-ASCII one, or
+/// fewer than sixteen.
+template <class Unit>
+inline std::size_t CopyAsciiBlocks(const std::uint8_t* in, std::size_t n, Unit* out) {
   std::size_t done = 0;
 #if defined(TAGVERT_INPUT_SCAN_SSE2)
   const __m128i zero = _mm_setzero_si128();
   while (n - done >= 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done));
     if (_mm_movemask_epi8(bytes) != 0) break;
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), _mm_unpacklo_epi8(bytes, zero));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done + 8), _mm_unpackhi_epi8(bytes, zero));
+    if constexpr (sizeof(Unit) == 1) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), bytes);
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), _mm_unpacklo_epi8(bytes, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done + 8), _mm_unpackhi_epi8(bytes, zero));
+    }
     done += 16;
   }
 #else
@@ -65,6 +113,11 @@ inline std::size_t WidenAsciiBlocks(const std::uint8_t* in, std::size_t n, char1
   }
 #endif
   return done;
+}
+
+/// CopyAsciiBlocks into UTF-16 units.
+inline std::size_t WidenAsciiBlocks(const std::uint8_t* in, std::size_t n, char16_t* out) {
+  return CopyAsciiBlocks(in, n, out);
 }
 
 }  // namespace tagvert

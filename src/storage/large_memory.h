@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace tagvert {
 
@@ -17,6 +18,14 @@ namespace tagvert {
 void* PlatformAllocateLarge(std::size_t bytes);
 /// Gives back a block of PlatformAllocateLarge with the size it was asked for.
 void PlatformFreeLarge(void* block, std::size_t bytes);
+
+/// Gives the memory of the whole pages within [begin, begin + bytes), a part of a block of
+/// PlatformAllocateLarge, back to the system while the block stays: a conversion that is done
+/// with the end of a buffer (records dropped, room reserved for units that never came) lowers
+/// its peak for the stages after it. The content there is lost; the pages read as zero or as
+/// before when next touched. Only advice: a system may keep the memory. Implemented once per
+/// platform.
+void PlatformDiscardLarge(void* begin, std::size_t bytes);
 
 /// Has the system provide the pages of a block ahead of the code that fills it from its start.
 /// A virtual machine may hand out fresh memory slowly: touching a fresh 100 MB can cost as much
@@ -78,6 +87,14 @@ class CLargeAllocator {
     return true;
   }
 };
+
+/// Discards the memory of the room of `v` beyond its size (PlatformDiscardLarge) when it came
+/// from the system.
+template <class T>
+void DiscardUnusedCapacity(std::vector<T, CLargeAllocator<T>>& v) {
+  if (v.capacity() * sizeof(T) < kLargeBlockBytes) return;
+  PlatformDiscardLarge(v.data() + v.size(), (v.capacity() - v.size()) * sizeof(T));
+}
 
 /// Gives back a byte block of CLargeAllocator of `bytes` bytes (the deleter of CLargeBlock).
 struct CLargeBlockDelete {

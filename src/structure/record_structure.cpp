@@ -34,9 +34,10 @@ enum class TextWork : std::uint8_t {
 // Found by vector scans of the text instead of a copy and three walks. Normalizing changes a text
 // only when it is all white space (emptied, except with mode 4) or, with modes 2 and 4, holds a
 // line break or tab.
-TextWork WorkOnText(std::u16string_view text, Whitespace mode) {
-  const char16_t* const begin = text.data();
-  const char16_t* const end = begin + text.size();
+// `Unit` is the unit type of the text's buffer (std::uint8_t in a narrow source).
+template <class Unit>
+TextWork WorkOnText(const Unit* const begin, std::size_t size, Whitespace mode) {
+  const Unit* const end = begin + size;
   const bool special = FindUnitOf(begin, end, u'&', kNbsp) != end;
   if (mode != Whitespace::Remove && mode != Whitespace::Normalize &&
       mode != Whitespace::NormalizeSignificant) {
@@ -44,7 +45,7 @@ TextWork WorkOnText(std::u16string_view text, Whitespace mode) {
   }
   // Nearly every text ends this walk at its first unit.
   if (std::all_of(begin, end, CharIsSpace)) {
-    if (mode != Whitespace::NormalizeSignificant && !text.empty()) return TextWork::Normalize;
+    if (mode != Whitespace::NormalizeSignificant && size != 0) return TextWork::Normalize;
   } else if (mode != Whitespace::Remove &&
              (FindUnitOf(begin, end, u'\r', u'\n') != end || FindUnit(begin, end, u'\t') != end)) {
     return TextWork::Normalize;
@@ -72,9 +73,12 @@ class CStructurer {
   }
 
   void ProcessText(CElementRecord& record) {
-    const std::u16string_view text = m_table.Text(record);
-    const TextWork work = WorkOnText(text, record.whitespace);
+    const TextWork work = m_table.VisitText(record, [&](const auto* units, std::size_t size) {
+      return WorkOnText(units, size, record.whitespace);
+    });
     if (work == TextWork::None) return;
+    // Valid until the next Text: nothing below reads another text of the table.
+    const std::u16string_view text = m_table.Text(record);
     std::u16string_view decodable = text;
     if (work == TextWork::Normalize) {
       m_normalized.assign(text);
@@ -144,6 +148,9 @@ void StructureRecords(CElementTable& table, const CRecordIndexVector& next) {
     i = after;
   }
   records.resize(kept);
+  // The records dropped (collapsed blocks, often most of a translated document) leave their
+  // memory before the second pairing and the writing.
+  DiscardUnusedCapacity(records);
   PairRecords(table);
 }
 

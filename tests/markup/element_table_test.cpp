@@ -52,8 +52,10 @@ std::vector<std::u16string> ReadWithElementReader(std::u16string_view input) {
   return lines;
 }
 
-std::vector<std::u16string> ReadWithTable(std::u16string_view input) {
+// `narrow`: the source keeps a byte per unit (all units of these inputs are below U+0100).
+std::vector<std::u16string> ReadWithTable(std::u16string_view input, bool narrow = false) {
   CElementTable table;
+  if (narrow) table.Source().SetNarrow();
   table.Source().Assign(input);
   ScanElements(table);
   std::vector<std::u16string> lines;
@@ -100,12 +102,15 @@ TEST(CElementTableTest, ScanGivesTheElementsOfTheElementReader) {
   for (const std::u16string& input : cases) {
     SCOPED_TRACE(Printable(input));
     EXPECT_EQ(ReadWithTable(input), ReadWithElementReader(input));
+    EXPECT_EQ(ReadWithTable(input, true), ReadWithElementReader(input));
   }
   std::mt19937 random(7);
   for (int round = 0; round < 300; ++round) {
     const std::u16string input = RandomDocument(random, static_cast<std::size_t>(1 + round % 60));
     SCOPED_TRACE(Printable(input));
-    ASSERT_EQ(ReadWithTable(input), ReadWithElementReader(input));
+    const std::vector<std::u16string> expected = ReadWithElementReader(input);
+    ASSERT_EQ(ReadWithTable(input), expected);
+    ASSERT_EQ(ReadWithTable(input, true), expected);
   }
 }
 

@@ -55,8 +55,9 @@ struct CReadOutcome {
   bool operator==(const CReadOutcome&) const = default;
 };
 
-// What is read: runs before '<' or before a code and the unit ending each, or the whole input.
-enum class Read { BeforeLess, BeforeCode, All };
+// What is read: runs before '<' or before a code and the unit ending each, or the whole input
+// (into a wide or a narrow buffer).
+enum class Read { BeforeLess, BeforeCode, All, AllNarrow };
 
 // Reads `bytes` with the bulk reads or with the unit loop they replace, the hooks due every
 // `step` bytes and a stop request made at hook `stopAtHook` (0: none). Runs: each run (bulk, or
@@ -75,13 +76,15 @@ CReadOutcome ReadWith(const std::vector<std::uint8_t>& bytes, std::uint32_t chun
   auto isStop = [&](char16_t c) { return toCode ? c >= 0xE000 && c <= 0xEFFF : c == u'<'; };
   CReadOutcome outcome;
   CUnitBuffer units;
+  const bool all = what == Read::All || what == Read::AllNarrow;
+  if (what == Read::AllNarrow) units.SetNarrow();
   try {
-    if (what == Read::All && bulk) storage.ReadAllUnits(units);
-    if (what == Read::All && !bulk) {
+    if (all && bulk) storage.ReadAllUnits(units);
+    if (all && !bulk) {
       for (char16_t c = 0; storage.GetChar(c);)
         units.PushBack(c);
     }
-    while (what != Read::All) {
+    while (!all) {
       std::u16string run;
       if (bulk) {
         toCode ? storage.ReadRunBeforeCode(&run) : storage.ReadRunBeforeLess(run);
@@ -105,8 +108,11 @@ CReadOutcome ReadWith(const std::vector<std::uint8_t>& bytes, std::uint32_t chun
   }
   outcome.hookCalls = storage.hookCalls;
   outcome.count = storage.GetCharCount();
-  if (what != Read::All) return outcome;
-  outcome.runs.emplace_back(units.View());
+  if (!all) return outcome;
+  std::u16string read;
+  for (std::size_t i = 0; i < units.Size(); ++i)
+    read.push_back(units.UnitAt(i));
+  outcome.runs.push_back(read);
   // Where the hook acts between units, not only after how many bytes (the low half of a
   // four-byte character consumes none).
   outcome.hookCalls.insert(outcome.hookCalls.end(), storage.hookCounts.begin(),
@@ -197,8 +203,18 @@ TEST_P(CBulkReadTest, WholeInputReadLikeTheUnitLoop) {
   }
   std::vector<std::uint8_t> cutOff = utf8;
   cutOff.insert(cutOff.end(), {0xF0, 0x9F, 0x98});
+  // Latin-1 text (two-byte characters across every chunk boundary) that a narrow buffer keeps as
+  // bytes up to the character that widens it.
+  std::u16string latin;
+  for (int i = 0; i < 700; ++i)
+    latin += (i % 2 == 0) ? u"caf\u00E9 \u00A0" : u"d\u00FCrfen ";
+  std::vector<std::uint8_t> latinThenWide = Utf8Bytes(latin + u"\u0100" + latin);
   ExpectBulkReadsLikeUnits(
       {{"UTF-8", utf8, EncodingMode::Utf8, Read::All},
+       {"UTF-8, narrow", utf8, EncodingMode::Utf8, Read::AllNarrow},
+       {"Latin-1 in UTF-8, narrow", Utf8Bytes(latin), EncodingMode::Utf8, Read::AllNarrow},
+       {"Latin-1 then U+0100, narrow", latinThenWide, EncodingMode::Utf8, Read::AllNarrow},
+       {"UTF-16, narrow", test::Utf16LeBytes(text), EncodingMode::Utf16, Read::AllNarrow},
        {"UTF-8 cut off", cutOff, EncodingMode::Utf8, Read::All},
        {"UTF-16", test::Utf16LeBytes(text), EncodingMode::Utf16, Read::All},
        {"UTF-16 big-endian", Utf16BeBytes(text), EncodingMode::Single, Read::All},
@@ -206,10 +222,11 @@ TEST_P(CBulkReadTest, WholeInputReadLikeTheUnitLoop) {
       GetParam());
 }
 
-// Writes `text` in `mode` with PutString or PutChar unit by unit; `variant` 1 marks the IF
-// start, 2 captures, 3 stops before the first unit, 4 writes a mark first. Returns the bytes, the
-// write sizes and the units captured.
-auto Write(const std::u16string& text, EncodingMode mode, int variant, bool bulk) {
+// Writes `text` in `mode` with PutString (PutNarrowUnits with `narrow`, for text below U+0100)
+// or PutChar unit by unit; `variant` 1 marks the IF start, 2 captures, 3 stops before the first
+// unit, 4 writes a mark first. Returns the bytes, the write sizes and the units captured.
+auto Write(const std::u16string& text, EncodingMode mode, int variant, bool bulk,
+           bool narrow = false) {
   test::CStorageToSink<CHookedStorage> out(mode);
   if (variant == 1) out.storage.MarkOutputStart();
   if (variant == 2) out.storage.SetCapture(true);
@@ -217,7 +234,10 @@ auto Write(const std::u16string& text, EncodingMode mode, int variant, bool bulk
   if (variant == 4) out.storage.PutBOM();
   bool aborted = false;
   try {
-    if (bulk) {
+    if (narrow) {
+      const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+      out.storage.PutNarrowUnits(bytes.data(), bytes.size());
+    } else if (bulk) {
       out.storage.PutString(text);
     } else {
       for (const char16_t unit : text)
@@ -247,6 +267,15 @@ TEST(CBulkWriteTest, PutStringWritesLikePutChar) {
       SCOPED_TRACE("mode " + std::to_string(static_cast<int>(mode)) + ", variant " +
                    std::to_string(variant));
       EXPECT_EQ(Write(text, mode, variant, true), Write(text, mode, variant, false));
+    }
+  }
+  // Units below U+0100 written from bytes, in stretches across every flush.
+  std::u16string latin;
+  for (int i = 0; i < 900; ++i)
+    latin += (i % 50 == 0) ? u"\u00E9\u00A0\x01" : u"ab<";
+  for (const EncodingMode mode : {EncodingMode::Utf8, EncodingMode::Utf16}) {
+    for (const int variant : {0, 1, 2, 3}) {
+      EXPECT_EQ(Write(latin, mode, variant, true, true), Write(latin, mode, variant, false));
     }
   }
   // ASCII stretches that end at every offset around a flush and around the eight-unit blocks of
