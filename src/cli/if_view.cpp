@@ -192,6 +192,7 @@ void CIfView::Finish() {
   }
   if (!m_lineStart) m_out << "\n";
   m_lineStart = true;
+  m_out.flush();
 }
 
 void ShowIf(IByteStream& source, std::ostream& out, IfViewMode mode) {

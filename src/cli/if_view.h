@@ -25,7 +25,10 @@ enum class IfViewMode {
 /// boundaries that end no group. A block tag starts a new line.
 class CIfView {
  public:
-  CIfView(std::ostream& out, IfViewMode mode) : m_out(out), m_mode(mode) {}
+  CIfView(std::ostream& out, IfViewMode mode) : m_buffer(out), m_out(&m_buffer), m_mode(mode) {}
+  CIfView(const CIfView&) = delete;
+  CIfView& operator=(const CIfView&) = delete;
+  ~CIfView() { m_out.flush(); }
 
   /// Takes the next units of the IF.
   void Feed(const char16_t* units, std::size_t count);
@@ -42,7 +45,31 @@ class CIfView {
   void PutMarker(const std::string& kind, const std::string& detail, const std::string& source);
   std::string FlagsText();
 
-  std::ostream& m_out;
+  // What the view writes goes out in pieces of 64 KiB, not one small write per marker.
+  class CBuffer : public std::streambuf {
+   public:
+    explicit CBuffer(std::ostream& out) : m_target(out) { setp(m_data, m_data + sizeof m_data); }
+
+   protected:
+    int_type overflow(int_type c) override {
+      if (sync() != 0) return traits_type::eof();
+      if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
+      return traits_type::not_eof(c);
+    }
+    int sync() override {
+      m_target.write(pbase(), pptr() - pbase());
+      setp(m_data, m_data + sizeof m_data);
+      m_target.flush();
+      return m_target ? 0 : -1;
+    }
+
+   private:
+    std::ostream& m_target;
+    char m_data[1 << 16];
+  };
+
+  CBuffer m_buffer;
+  std::ostream m_out;
   IfViewMode m_mode;
   CIfTokenReader m_reader;
   State m_state = State::Text;
