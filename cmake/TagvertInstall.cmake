@@ -13,9 +13,22 @@ install(TARGETS tagvert_lib EXPORT TagvertTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/tagvert ${TAGVERT_GENERATED_INCLUDE_DIR}/tagvert
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development FILES_MATCHING PATTERN "*.h"
-  # The XLIFF bridge is a library of its own that is not installed yet: its header stays with
-  # the source tree's programs until it is.
+  # A build without expat has no XLIFF bridge in its library.
   PATTERN "xliff.h" EXCLUDE)
+if(TARGET tagvert_xliff)
+  install(FILES ${PROJECT_SOURCE_DIR}/include/tagvert/xliff.h
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/tagvert COMPONENT development)
+  # A static library brings expat to every program that links it (pkg-config without --static
+  # too); a shared one only to static links.
+  if(BUILD_SHARED_LIBS)
+    set(TAGVERT_PC_REQUIRES "Requires.private: expat")
+  else()
+    set(TAGVERT_PC_REQUIRES "Requires: expat")
+  endif()
+  set(TAGVERT_WITH_XLIFF ON)
+else()
+  set(TAGVERT_WITH_XLIFF OFF)
+endif()
 
 # The CMake package: find_package(Tagvert CONFIG) gives Tagvert::tagvert and Tagvert_VERSION.
 set(TAGVERT_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Tagvert)
@@ -131,10 +144,15 @@ if(TAGVERT_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
-  # The XLIFF commands read XML with expat.
+  # The XLIFF bridge reads XML with expat.
   if(TARGET tagvert_xliff)
     string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libexpat1")
   endif()
+endif()
+# A program built against the library links expat too (its static library, its pkg-config file
+# and its CMake package ask for it).
+if(TARGET tagvert_xliff)
+  set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libexpat1-dev")
 endif()
 if(BUILD_SHARED_LIBS)
   list(APPEND CPACK_COMPONENTS_ALL library)
@@ -153,6 +171,9 @@ byte of the markup.")
     ${PROJECT_SOURCE_DIR}/packaging/debian/postinst ${PROJECT_SOURCE_DIR}/packaging/debian/postrm)
   set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS
     "libtagvert${PROJECT_VERSION_MAJOR} (= ${PROJECT_VERSION})")
+  if(TARGET tagvert_xliff)
+    string(APPEND CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS ", libexpat1-dev")
+  endif()
 endif()
 include(CPack)
 

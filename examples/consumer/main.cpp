@@ -1,5 +1,9 @@
-// Converts doc.ttx to IF for a German target and the IF back to TTX, printing the events.
+// Converts doc.ttx to IF for a German target and the IF back to TTX, printing the events; and
+// doc.ttx to XLIFF.
 #include <tagvert/tagvert.h>
+#if __has_include(<tagvert/xliff.h>)
+#include <tagvert/xliff.h>  // the XLIFF bridge, in a library built with expat
+#endif
 
 #include <cstdio>
 #include <memory>
@@ -31,6 +35,17 @@ int main() {
     hr = converter.ConvertFromIF(tagvert::CEndpoint::File(u"doc.ttx.if"),
                                  tagvert::CEndpoint::File(u"doc.out.ttx"));
   }
+#if __has_include(<tagvert/xliff.h>)
+  // The same document as XLIFF 1.2, for any translation tool.
+  tagvert::CXliffWriteOptions options;
+  options.direction = 0x00040000;
+  options.original = "doc.ttx";
+  tagvert::CXliffReport report;
+  if (!tagvert::Failed(hr)) {
+    hr = tagvert::ConvertToXliff(tagvert::CEndpoint::File(u"doc.ttx"),
+                                 tagvert::CEndpoint::File(u"doc.ttx.xlf"), options, report);
+  }
+#endif
   std::printf("result 0x%08X\n", unsigned(hr));
   return tagvert::Failed(hr) ? 1 : 0;
 }

@@ -43,16 +43,13 @@ std::string Seconds(double seconds) {
   return text;
 }
 
-// What became of one job.
-enum class JobOutcome { Converted, Failed, Stopped };
-
 // The shared state of a batch: the next job, the counts, and the converters running now, which
 // a failure (without --keep-going) or a stop signal stops.
 class CBatch {
  public:
-  CBatch(const CCliOptions& o, bool toIF, std::vector<CJob> jobs, CMessages& messages)
-      : m_options(o), m_toIF(toIF), m_jobs(std::move(jobs)), m_messages(messages) {
-    for (const CJob& job : m_jobs)
+  CBatch(const CCliOptions& o, CBatchRun run, CMessages& messages)
+      : m_options(o), m_run(std::move(run)), m_messages(messages) {
+    for (const CJob& job : m_run.jobs)
       m_totalBytes += job.size;
   }
 
@@ -74,7 +71,7 @@ class CBatch {
 
   std::size_t Converted() const { return m_converted.load(); }
   std::size_t FailedCount() const { return m_failed.load(); }
-  std::size_t Total() const { return m_jobs.size(); }
+  std::size_t Total() const { return m_run.jobs.size(); }
   std::uint64_t BytesIn() const { return m_bytesIn.load(); }
   std::uint64_t BytesOut() const { return m_bytesOut.load(); }
   std::uint64_t TotalBytes() const { return m_totalBytes; }
@@ -83,8 +80,8 @@ class CBatch {
   std::string ProgressText(double elapsed) const {
     const std::size_t done = m_converted.load() + m_failed.load();
     const std::uint64_t bytes = m_bytesIn.load() + m_bytesFailed.load();
-    std::string line = "  " + std::to_string(done) + "/" + std::to_string(m_jobs.size()) +
-                       " files, " + Bytes(bytes) + " of " + Bytes(m_totalBytes);
+    std::string line = "  " + std::to_string(done) + "/" + std::to_string(Total()) + " files, " +
+                       Bytes(bytes) + " of " + Bytes(m_totalBytes);
     if (elapsed > 0.0 && bytes > 0) {
       const double rate = static_cast<double>(bytes) / elapsed;
       line += ", " + Bytes(static_cast<std::uint64_t>(rate)) + "/s";
@@ -97,20 +94,32 @@ class CBatch {
   }
 
  private:
+  // What a job sees of the batch: its worker's slot among the running converters.
+  class CContext final : public IJobContext {
+   public:
+    CContext(CBatch& batch, std::size_t slot) : m_batch(batch), m_slot(slot) {}
+    bool Stopping() const override { return m_batch.m_stopping.load(); }
+    void Running(CTTXConverterBase* converter) override {
+      const std::lock_guard<std::mutex> lock(m_batch.m_runningLock);
+      m_batch.m_running[m_slot] = converter;
+    }
+    void Wrote(std::uint64_t bytes) override { m_batch.m_bytesOut.fetch_add(bytes); }
+    CMessages& Messages() override { return m_batch.m_messages; }
+
+   private:
+    CBatch& m_batch;
+    std::size_t m_slot;
+  };
+
   void Work(std::size_t slot);
-  JobOutcome Convert(const CJob& job, std::size_t slot);
-  // The conversion of a job once its output is open.
-  JobOutcome ConvertTo(const CJob& job, CTagvertConverter& converter,
-                       const std::shared_ptr<CFileStream>& in, CCliListener& listener,
-                       CCliOutput& out);
 
   const CCliOptions& m_options;
-  bool m_toIF;
-  std::vector<CJob> m_jobs;
+  CBatchRun m_run;
   CMessages& m_messages;
   std::uint64_t m_totalBytes = 0;
   std::atomic<std::size_t> m_next{0};
   std::atomic<bool> m_stopping{false};
+  std::atomic<bool> m_closed{false};  // a failure keeps further jobs from starting
   std::atomic<std::size_t> m_converted{0};
   std::atomic<std::size_t> m_failed{0};
   std::atomic<std::uint64_t> m_bytesIn{0};
@@ -120,6 +129,20 @@ class CBatch {
   // before it destroys it, so StopAll never reaches one that is being destroyed.
   std::mutex m_runningLock;
   std::array<CTTXConverterBase*, kMaxTemporaryOutputs> m_running{};
+};
+
+// A job's converter, registered with its batch for as long as it exists.
+class CRunningConverter {
+ public:
+  CRunningConverter(IJobContext& context, CTTXConverterBase* converter) : m_context(context) {
+    m_context.Running(converter);
+  }
+  ~CRunningConverter() { m_context.Running(nullptr); }
+  CRunningConverter(const CRunningConverter&) = delete;
+  CRunningConverter& operator=(const CRunningConverter&) = delete;
+
+ private:
+  IJobContext& m_context;
 };
 
 // The batch that a stop signal stops.
@@ -143,24 +166,32 @@ void CBatch::Run(unsigned workers) {
 }
 
 void CBatch::Work(std::size_t slot) {
-  while (!m_stopping.load()) {
+  CContext context(*this, slot);
+  while (!m_stopping.load() && !m_closed.load()) {
     const std::size_t index = m_next.fetch_add(1);
-    if (index >= m_jobs.size()) break;
+    if (index >= m_run.jobs.size()) break;
+    const CJob& job = m_run.jobs[index];
     JobOutcome outcome = JobOutcome::Failed;
     try {
-      outcome = Convert(m_jobs[index], slot);
+      outcome = m_run.convert(job, context);
     } catch (const std::bad_alloc&) {
-      m_messages.Error(OutOfMemory(m_jobs[index].input));
+      m_messages.Error(OutOfMemory(job.input));
     }
     switch (outcome) {
       case JobOutcome::Converted:
         m_converted.fetch_add(1);
+        m_bytesIn.fetch_add(job.size);
         break;
       case JobOutcome::Failed:
         m_failed.fetch_add(1);
-        m_bytesFailed.fetch_add(m_jobs[index].size);
+        m_bytesFailed.fetch_add(job.size);
         // Without --keep-going the first failure ends the batch.
-        if (!m_options.keepGoing) StopAll();
+        if (m_options.keepGoing) break;
+        if (m_run.summary) {
+          StopAll();
+        } else {
+          m_closed.store(true);
+        }
         break;
       case JobOutcome::Stopped:
         break;
@@ -168,11 +199,54 @@ void CBatch::Work(std::size_t slot) {
   }
 }
 
-JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
-  if (!m_options.force) {
-    const std::string refused = CheckInputFormat(job.input, m_toIF);
+// The conversion of a to-if or from-if job once its output is open.
+JobOutcome ConvertTo(const CCliOptions& o, bool toIF, const CJob& job, CTagvertConverter& converter,
+                     const std::shared_ptr<CFileStream>& in, CCliListener& listener,
+                     CCliOutput& out, IJobContext& context) {
+  CMessages& messages = context.Messages();
+  std::optional<CFromIfCheck> check;
+  if (!toIF) {
+    check.emplace(o, job.input, messages);
+    check->Observe(converter);
+  }
+  const CEndpoint source = CEndpoint::Stream(in);
+  const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, listener));
+  const HResult hr =
+      toIF ? converter.ConvertToIF(source, target) : converter.ConvertFromIF(source, target);
+  if (Failed(hr) || converter.State() == kStateStopped) {
+    PlatformAbandonOutput(out);
+    if (!Failed(hr) || context.Stopping()) return JobOutcome::Stopped;
+    std::ostringstream text;
+    ReportFailure(text, hr, listener, out, job.input, "'" + job.output + "'");
+    std::string line = text.str();
+    // ReportFailure writes "tagvert: ...\n"; the messages add their own.
+    if (line.starts_with("tagvert: ")) line.erase(0, 9);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    messages.Error(line);
+    return JobOutcome::Failed;
+  }
+  if ((check && !check->Finish()) || !FinishInputEnd(o, converter, job.input, messages)) {
+    PlatformAbandonOutput(out);
+    return JobOutcome::Failed;
+  }
+  if (in->ChangedWhileRead()) {
+    PlatformAbandonOutput(out);
+    messages.Error("cannot read '" + job.input +
+                   "': the file changed while it was read; no output file was written.");
+    return JobOutcome::Failed;
+  }
+  if (!CommitOutput(out, "'" + job.output + "'", messages)) return JobOutcome::Failed;
+  context.Wrote(FileSize(out.target));
+  return JobOutcome::Converted;
+}
+
+// One job of to-if or from-if.
+JobOutcome ConvertJob(const CCliOptions& o, bool toIF, const CJob& job, IJobContext& context) {
+  CMessages& messages = context.Messages();
+  if (!o.force) {
+    const std::string refused = CheckInputFormat(job.input, toIF);
     if (!refused.empty()) {
-      m_messages.Error(refused);
+      messages.Error(refused);
       return JobOutcome::Failed;
     }
   }
@@ -180,117 +254,61 @@ JobOutcome CBatch::Convert(const CJob& job, std::size_t slot) {
   try {
     in = PlatformOpenInput(job.input);
   } catch (const CFileError& e) {
-    m_messages.Error("cannot read '" + job.input + "': " + e.Phrase() + ".");
+    messages.Error("cannot read '" + job.input + "': " + e.Phrase() + ".");
     return JobOutcome::Failed;
   }
   CTagvertConverter converter;
-  UseCommandReading(converter, m_options.exactLanguage);
-  if (m_toIF) {
-    converter.PutProperty(
-        CVariant::String(u"Direction"),
-        CVariant::Int32(DeferDirection(m_options, job.input, m_messages, converter)));
+  UseCommandReading(converter, o.exactLanguage);
+  if (toIF) {
+    converter.PutProperty(CVariant::String(u"Direction"),
+                          CVariant::Int32(DeferDirection(o, job.input, messages, converter)));
   }
-  auto listener = std::make_shared<CCliListener>(m_messages.Stream(), false, false, m_toIF);
+  auto listener = std::make_shared<CCliListener>(messages.Stream(), false, false, toIF);
   std::uint32_t cookie = 0;
   converter.Advise(listener, cookie);
 
   // Registered before the output exists, so that a stop never misses a conversion under way;
   // taken out again before the converter is destroyed.
-  struct CRegistration {
-    CBatch& batch;
-    std::size_t slot;
-    CRegistration(CBatch& b, std::size_t s, CTTXConverterBase* converter) : batch(b), slot(s) {
-      const std::lock_guard<std::mutex> lock(batch.m_runningLock);
-      batch.m_running[slot] = converter;
-    }
-    ~CRegistration() {
-      const std::lock_guard<std::mutex> lock(batch.m_runningLock);
-      batch.m_running[slot] = nullptr;
-    }
-    CRegistration(const CRegistration&) = delete;
-    CRegistration& operator=(const CRegistration&) = delete;
-  } registration(*this, slot, &converter);
-  if (m_stopping.load()) return JobOutcome::Stopped;
+  const CRunningConverter registration(context, &converter);
+  if (context.Stopping()) return JobOutcome::Stopped;
 
   CCliOutput out;
   try {
     out = PlatformOpenOutput(job.output);
   } catch (const CFileError& e) {
     // A stop while the output was opened (waiting for the reader of a named pipe) is a stop.
-    if (m_stopping.load()) return JobOutcome::Stopped;
-    m_messages.Error("cannot write '" + job.output + "': " + e.Phrase() + ".");
+    if (context.Stopping()) return JobOutcome::Stopped;
+    messages.Error("cannot write '" + job.output + "': " + e.Phrase() + ".");
     return JobOutcome::Failed;
   }
   try {
-    return ConvertTo(job, converter, in, *listener, out);
+    return ConvertTo(o, toIF, job, converter, in, *listener, out, context);
   } catch (const std::bad_alloc&) {
     PlatformAbandonOutput(out);  // no temporary file stays behind
     throw;
   }
 }
 
-JobOutcome CBatch::ConvertTo(const CJob& job, CTagvertConverter& converter,
-                             const std::shared_ptr<CFileStream>& in, CCliListener& listener,
-                             CCliOutput& out) {
-  std::optional<CFromIfCheck> check;
-  if (!m_toIF) {
-    check.emplace(m_options, job.input, m_messages);
-    check->Observe(converter);
-  }
-  const CEndpoint source = CEndpoint::Stream(in);
-  const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, listener));
-  const HResult hr =
-      m_toIF ? converter.ConvertToIF(source, target) : converter.ConvertFromIF(source, target);
-  if (Failed(hr) || converter.State() == kStateStopped) {
-    PlatformAbandonOutput(out);
-    if (!Failed(hr) || m_stopping.load()) return JobOutcome::Stopped;
-    std::ostringstream text;
-    ReportFailure(text, hr, listener, out, job.input, "'" + job.output + "'");
-    std::string line = text.str();
-    // ReportFailure writes "tagvert: ...\n"; the messages add their own.
-    if (line.starts_with("tagvert: ")) line.erase(0, 9);
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    m_messages.Error(line);
-    return JobOutcome::Failed;
-  }
-  if ((check && !check->Finish()) || !FinishInputEnd(m_options, converter, job.input, m_messages)) {
-    PlatformAbandonOutput(out);
-    return JobOutcome::Failed;
-  }
-  if (in->ChangedWhileRead()) {
-    PlatformAbandonOutput(out);
-    m_messages.Error("cannot read '" + job.input +
-                     "': the file changed while it was read; no output file was written.");
-    return JobOutcome::Failed;
-  }
-  if (!CommitOutput(out, "'" + job.output + "'", m_messages)) return JobOutcome::Failed;
-  m_bytesIn.fetch_add(job.size);
-  m_bytesOut.fetch_add(FileSize(out.target));
-  return JobOutcome::Converted;
-}
-
 }  // namespace
 
-// Runs to-if or from-if on several inputs.
-ExitCode RunBatch(const CCliOptions& o, bool toIF, std::ostream& err) {
+ExitCode RunJobs(const CCliOptions& o, CBatchRun run, std::ostream& err) {
   CMessages messages(err, o.quiet);
-  std::vector<CJob> jobs;
-  jobs.reserve(o.inputs.size());
-  for (const std::string& input : o.inputs) {
-    jobs.push_back({input, DefaultOutput(o, input, toIF), FileSize(input)});
-  }
-  const std::string collision = FindCollision(jobs);
-  if (!collision.empty()) return UsageError(err, collision, false);
-  if (!MakeOutputFolders(o, jobs, messages)) return ExitCode::Failed;
-
   unsigned workers = o.jobs != 0 ? o.jobs : std::max(1U, std::thread::hardware_concurrency());
   workers = std::min<unsigned>(workers, static_cast<unsigned>(kMaxTemporaryOutputs));
-  workers = std::min<unsigned>(workers, static_cast<unsigned>(jobs.size()));
+  workers = std::min<unsigned>(workers, static_cast<unsigned>(run.jobs.size()));
+  const bool report = run.summary;
+  // What a stop says: of the one file, as a conversion of one file says it, or of the batch.
+  std::string stopped = "the batch was stopped; no partial output file was left.";
+  if (!report && run.jobs.size() == 1) {
+    stopped =
+        "the conversion of " + Quote(run.jobs[0].input) + " was stopped; " +
+        (run.jobs[0].output == "-" ? "the output is incomplete." : "no output file was written.");
+  }
 
-  CBatch batch(o, toIF, std::move(jobs), messages);
+  CBatch batch(o, std::move(run), messages);
   g_batch.store(&batch);
   PlatformOnInterrupt(&StopRunningBatch);
-  const bool bar = !o.quiet && PlatformStderrIsTerminal();
+  const bool bar = report && !o.quiet && PlatformStderrIsTerminal();
   const auto started = std::chrono::steady_clock::now();
   auto elapsed = [&] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -328,7 +346,7 @@ ExitCode RunBatch(const CCliOptions& o, bool toIF, std::ostream& err) {
       // The conversions are still unwinding from the stop: their outputs go at once.
       PlatformRemoveTemporaryOutputs();
       messages.EndProgress();
-      messages.Error("the batch was stopped; no partial output file was left.");
+      messages.Error(stopped);
       PlatformEndBySignal(signal);
     }
   }
@@ -336,12 +354,12 @@ ExitCode RunBatch(const CCliOptions& o, bool toIF, std::ostream& err) {
   g_batch.store(nullptr);
   messages.EndProgress();
 
-  const std::size_t notConverted = batch.Total() - batch.Converted() - batch.FailedCount();
   if (const int signal = PlatformStopSignal()) {
-    messages.Error("the batch was stopped; no partial output file was left.");
+    messages.Error(stopped);
     PlatformEndBySignal(signal);
   }
-  if (!o.quiet || batch.FailedCount() != 0) {
+  if (report && (!o.quiet || batch.FailedCount() != 0)) {
+    const std::size_t notConverted = batch.Total() - batch.Converted() - batch.FailedCount();
     std::string summary = std::to_string(batch.Converted()) + " of " +
                           std::to_string(batch.Total()) + " files converted";
     if (batch.FailedCount() != 0) summary += ", " + std::to_string(batch.FailedCount()) + " failed";
@@ -355,4 +373,22 @@ ExitCode RunBatch(const CCliOptions& o, bool toIF, std::ostream& err) {
   return batch.FailedCount() != 0 ? ExitCode::Failed : ExitCode::Success;
 }
 
+// Runs to-if or from-if on several inputs.
+ExitCode RunBatch(const CCliOptions& o, bool toIF, std::ostream& err) {
+  CBatchRun run;
+  run.jobs.reserve(o.inputs.size());
+  for (const std::string& input : o.inputs) {
+    run.jobs.push_back({input, DefaultOutput(o, input, toIF), FileSize(input)});
+  }
+  const std::string collision = FindCollision(run.jobs);
+  if (!collision.empty()) return UsageError(err, collision, false);
+  {
+    CMessages messages(err, o.quiet);
+    if (!MakeOutputFolders(o, run.jobs, messages)) return ExitCode::Failed;
+  }
+  run.convert = [&o, toIF](const CJob& job, IJobContext& context) {
+    return ConvertJob(o, toIF, job, context);
+  };
+  return RunJobs(o, std::move(run), err);
+}
 }  // namespace tagvert::cli

@@ -1,13 +1,54 @@
-// Tagvert: to-if and from-if on several inputs: a pool of converters, N at a time, that a
-// failure (without --keep-going) or a stop signal stops.
+// Tagvert: a command over several inputs: a pool of jobs, N at a time, that a failure (without
+// --keep-going) or a stop signal stops. to-if and from-if run on it, and the XLIFF commands.
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <ostream>
+#include <vector>
 
 #include "cli/arguments.h"
+#include "cli/messages.h"
+#include "cli/output_files.h"
+#include "frame/converter_base.h"
 
 namespace tagvert::cli {
+
+/// What became of one job.
+enum class JobOutcome { Converted, Failed, Stopped };
+
+/// What a job sees of the batch that runs it.
+class IJobContext {
+ public:
+  /// Whether the batch is stopping: a job that sees it leaves no output and ends Stopped.
+  virtual bool Stopping() const = 0;
+  /// Registers the converter that runs the job now, so that a stop reaches it; nullptr takes it
+  /// out again, which the job does before the converter is destroyed.
+  virtual void Running(CTTXConverterBase* converter) = 0;
+  /// Counts the bytes of the job's output in the summary.
+  virtual void Wrote(std::uint64_t bytes) = 0;
+  virtual CMessages& Messages() = 0;
+
+ protected:
+  ~IJobContext() = default;
+};
+
+/// A command's batch: its jobs and how one is run.
+struct CBatchRun {
+  std::vector<CJob> jobs;
+  std::function<JobOutcome(const CJob&, IJobContext&)> convert;
+  /// A progress line on a terminal and a summary at the end, and a failure without --keep-going
+  /// stops the conversions under way. Without it each job speaks for itself, and a failure only
+  /// keeps further jobs from starting (no summary would tell of the ones it stopped).
+  bool summary = true;
+};
+
+/// Runs the jobs of `run` on a pool of threads (-j) until they are done, a failure without
+/// --keep-going ends them or a stop signal stops them: the conversions under way are stopped,
+/// their temporary outputs removed, and the command ends as the signal does. A single job
+/// without a summary is stopped as the conversion of one file is.
+ExitCode RunJobs(const CCliOptions& o, CBatchRun run, std::ostream& err);
 
 /// Runs to-if (`toIF`) or from-if on every input of `o`.
 ExitCode RunBatch(const CCliOptions& o, bool toIF, std::ostream& err);

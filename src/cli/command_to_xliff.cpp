@@ -2,11 +2,9 @@
 // of both XLIFF commands over their inputs (from-xliff uses it too).
 // SPDX-License-Identifier: Apache-2.0
 #include <algorithm>
-#include <atomic>
-#include <mutex>
 #include <sstream>
-#include <thread>
 
+#include "cli/batch.h"
 #include "cli/command_table.h"
 #include "cli/document_input.h"
 #include "cli/messages.h"
@@ -46,36 +44,41 @@ std::string OutputOf(const CCliOptions& o, const std::string& input, bool toXlif
   return PlaceOutput(o, input, toXliff ? &DefaultToXliffOutput : &DefaultFromXliffOutput);
 }
 
-// Converts one input; what it says goes to `messages`. True on success.
-bool ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
-                const std::string& output, CMessages& messages) {
+// Converts one input of the batch; what it says goes to `messages`.
+JobOutcome ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
+                      const std::string& output, CMessages& messages, IJobContext& context) {
   const std::string outputName = output == "-" ? "standard output" : Quote(output);
   std::shared_ptr<CFileStream> in;
   try {
     in = PlatformOpenInput(input);
   } catch (const CFileError& e) {
     messages.Error("cannot read " + Quote(input) + ": " + e.Phrase() + ".");
-    return false;
+    return JobOutcome::Failed;
   }
   if (input != "-" && output != "-" && (output == input || PlatformSameFile(input, output))) {
     messages.Error("will not write " + outputName +
                    ": it is the input file; choose another output with -o.");
-    return false;
+    return JobOutcome::Failed;
   }
   std::int32_t direction = 0;
-  CTTXToIfConverter::DocumentReadHook documentRead;
+  xliff::CBridgeHooks hooks;
+  hooks.running = [&context](CTTXConverterBase* converter) { context.Running(converter); };
   if (toXliff) {
     if (!o.force) {
       const std::string refused = CheckInputFormat(input, true);
       if (!refused.empty()) {
         messages.Error(refused);
-        return false;
+        return JobOutcome::Failed;
       }
     }
-    direction = DeferDirection(o, input, messages, documentRead);
+    direction = DeferDirection(o, input, messages, hooks.documentRead);
   }
+  if (context.Stopping()) return JobOutcome::Stopped;
   CCliOutput out;
-  if (!OpenOutput(output, outputName, out, messages)) return false;
+  if (!OpenOutput(output, outputName, out, messages)) {
+    // A stop while the output was opened (waiting for the reader of a named pipe) is a stop.
+    return context.Stopping() ? JobOutcome::Stopped : JobOutcome::Failed;
+  }
   CXliffReport report;
   HResult hr;
   if (toXliff) {
@@ -88,12 +91,17 @@ bool ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
                            ? "document.ttx"
                            : (slash == std::string::npos ? input : input.substr(slash + 1));
     hr = xliff::ConvertToXliff(CEndpoint::Stream(in), CEndpoint::Stream(out.file), options, report,
-                               documentRead);
+                               hooks);
   } else {
     CXliffReadOptions options;
     options.strict = o.strict;
     options.name = input == "-" ? "standard input" : Quote(input);
-    hr = ConvertFromXliff(CEndpoint::Stream(in), CEndpoint::Stream(out.file), options, report);
+    hr = xliff::ConvertFromXliff(CEndpoint::Stream(in), CEndpoint::Stream(out.file), options,
+                                 report, hooks);
+  }
+  if (Failed(hr) && context.Stopping()) {
+    PlatformAbandonOutput(out);
+    return JobOutcome::Stopped;
   }
   for (const std::string& warning : report.warnings)
     messages.Warning(warning);
@@ -102,7 +110,7 @@ bool ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
                                            report.cutRootOpen};
     if (!ReportInputCut(cut, input, messages, o.strict)) {
       PlatformAbandonOutput(out);
-      return false;
+      return JobOutcome::Failed;
     }
   }
   if (Failed(hr)) {
@@ -114,15 +122,15 @@ bool ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
                          ? report.error
                          : Quote(input) + ": " + report.error);
     }
-    return false;
+    return JobOutcome::Failed;
   }
   if (in->ChangedWhileRead()) {
     PlatformAbandonOutput(out);
     messages.Error("cannot read " + Quote(input) +
                    ": the file changed while it was read; no output file was written.");
-    return false;
+    return JobOutcome::Failed;
   }
-  if (!CommitOutput(out, outputName, messages)) return false;
+  if (!CommitOutput(out, outputName, messages)) return JobOutcome::Failed;
   if (toXliff) {
     messages.Note("converted " + Quote(input) + " to XLIFF " + (o.xliff2 ? "2.0 " : "1.2 ") +
                   outputName + " (" + std::to_string(report.units) + " units).");
@@ -131,7 +139,7 @@ bool ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
                   std::to_string(report.translated) + " of " + std::to_string(report.units) +
                   " units translated).");
   }
-  return true;
+  return JobOutcome::Converted;
 }
 
 std::string Help() {
@@ -193,50 +201,29 @@ std::string CheckXliffArguments(const CCliOptions& o, bool toXliff) {
   return {};
 }
 
-// Both XLIFF commands: each input converted on its own, N at a time; each file's messages
-// are said together when it is done.
+// Both XLIFF commands: each input converted on its own, N at a time, on the command's batch
+// without its summary; each file's messages are said together when it is done.
 ExitCode RunXliffCommand(const CCliOptions& o, bool toXliff, std::ostream& err) {
-  std::vector<CJob> jobs;
-  for (const std::string& input : o.inputs) {
-    CJob job;
-    job.input = input;
-    job.output = OutputOf(o, input, toXliff);
-    jobs.push_back(job);
-  }
-  CMessages messages(err, o.quiet);
-  if (jobs.size() > 1) {
-    const std::string collision = FindCollision(jobs);
+  CBatchRun run;
+  run.summary = false;
+  for (const std::string& input : o.inputs)
+    run.jobs.push_back({input, OutputOf(o, input, toXliff)});
+  if (run.jobs.size() > 1) {
+    const std::string collision = FindCollision(run.jobs);
     if (!collision.empty()) return UsageError(err, collision, false);
   }
-  if (!MakeOutputFolders(o, jobs, messages)) return ExitCode::Failed;
-  if (jobs.size() == 1) {
-    return ConvertOne(o, toXliff, jobs[0].input, jobs[0].output, messages) ? ExitCode::Success
-                                                                           : ExitCode::Failed;
+  {
+    CMessages messages(err, o.quiet);
+    if (!MakeOutputFolders(o, run.jobs, messages)) return ExitCode::Failed;
   }
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t workers = std::min<std::size_t>(o.jobs != 0 ? o.jobs : cores, jobs.size());
-  std::atomic<std::size_t> next{0};
-  std::atomic<bool> failed{false};
-  std::mutex said;
-  auto work = [&] {
-    for (;;) {
-      if (failed && !o.keepGoing) return;
-      const std::size_t i = next++;
-      if (i >= jobs.size()) return;
-      std::ostringstream text;
-      CMessages local(text, o.quiet);
-      if (!ConvertOne(o, toXliff, jobs[i].input, jobs[i].output, local)) failed = true;
-      const std::lock_guard<std::mutex> lock(said);
-      err << text.str() << std::flush;
-    }
+  run.convert = [&o, toXliff](const CJob& job, IJobContext& context) {
+    std::ostringstream text;
+    CMessages messages(text, o.quiet);
+    const JobOutcome outcome = ConvertOne(o, toXliff, job.input, job.output, messages, context);
+    context.Messages().Lines(text.str());
+    return outcome;
   };
-  std::vector<std::thread> threads;
-  for (std::size_t t = 1; t < workers; ++t)
-    threads.emplace_back(work);
-  work();
-  for (std::thread& thread : threads)
-    thread.join();
-  return failed ? ExitCode::Failed : ExitCode::Success;
+  return RunJobs(o, std::move(run), err);
 }
 
 extern const CCommand kToXliffCommand = {

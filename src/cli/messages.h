@@ -70,6 +70,13 @@ class CMessages {
   void Note(const std::string& text) {
     if (m_quiet == 0) Put("tagvert: " + text);
   }
+  /// Whole lines said together (one file's messages in a batch), as they are.
+  void Lines(const std::string& text) {
+    if (text.empty()) return;
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    ClearProgress();
+    m_err << text << std::flush;
+  }
   /// Draws the progress line (without a line end).
   void Progress(const std::string& line) {
     const std::lock_guard<std::mutex> lock(m_mutex);

@@ -114,6 +114,22 @@ class CUnitsStream : public IByteStream {
   std::uint64_t m_position = 0;
 };
 
+// Runs `convert` on `converter`, registered with the host for as long as it runs; throws its
+// failure, and kEAbort when it was stopped.
+template <typename Convert>
+void Run(CTTXConverterBase& converter, const xliff::CBridgeHooks& hooks, Convert&& convert) {
+  struct CRegistration {
+    const xliff::CBridgeHooks& hooks;
+    ~CRegistration() {
+      if (hooks.running) hooks.running(nullptr);
+    }
+  } registration{hooks};
+  if (hooks.running) hooks.running(&converter);
+  const HResult hr = convert();
+  if (Failed(hr)) throw CHResultError(hr);
+  if (converter.State() == kStateStopped) throw CHResultError(kEAbort);
+}
+
 // Runs `body`, turning what it throws into a result code and the report's sentence.
 template <typename Body>
 HResult Guarded(CXliffReport& report, const std::string& failure, Body&& body) {
@@ -144,7 +160,7 @@ HResult ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
 
 HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
                               const CXliffWriteOptions& options, CXliffReport& report,
-                              const CTTXToIfConverter::DocumentReadHook& documentRead) {
+                              const CBridgeHooks& hooks) {
   report = CXliffReport();
   return Guarded(report, "the TTX could not be converted to XLIFF", [&] {
     ByteStreamPtr source = Open(ttx, true);
@@ -157,9 +173,9 @@ HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
       converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(options.direction));
     }
     std::int32_t direction = options.direction;
-    if (documentRead) {
+    if (hooks.documentRead) {
       converter.SetDocumentReadHook([&](const CDocumentFacts& facts) {
-        const std::optional<std::int32_t> chosen = documentRead(facts);
+        const std::optional<std::int32_t> chosen = hooks.documentRead(facts);
         if (chosen) direction = *chosen;
         return chosen;
       });
@@ -170,9 +186,9 @@ HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
     std::uint64_t size = 0;
     if (source->Size(size) && size > source->Position() && size - source->Position() < (1ULL << 40))
       memory->units.reserve(static_cast<std::size_t>((size - source->Position()) * 5 / 4));
-    const HResult hr = converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(memory));
-    if (Failed(hr)) throw CHResultError(hr);
-    if (converter.State() == kStateStopped) throw CHResultError(kEAbort);
+    Run(converter, hooks, [&] {
+      return converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(memory));
+    });
     if (const auto& cut = converter.GetInputCut()) {
       report.cutLine = cut->line;
       report.cutColumn = cut->column;
@@ -204,6 +220,12 @@ HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
 
 HResult ConvertFromXliff(const CEndpoint& source, const CEndpoint& ttx,
                          const CXliffReadOptions& options, CXliffReport& report) {
+  return xliff::ConvertFromXliff(source, ttx, options, report, {});
+}
+
+HResult xliff::ConvertFromXliff(const CEndpoint& source, const CEndpoint& ttx,
+                                const CXliffReadOptions& options, CXliffReport& report,
+                                const CBridgeHooks& hooks) {
   report = CXliffReport();
   return Guarded(report, options.name + " could not be merged", [&] {
     xliff::CMergeResult merged = xliff::MergeXliff(*Open(source, true), options);
@@ -211,10 +233,9 @@ HResult ConvertFromXliff(const CEndpoint& source, const CEndpoint& ttx,
     report.units = merged.units_;
     report.translated = merged.translated;
     CTagvertConverter converter;
-    const HResult hr = converter.ConvertFromIF(
-        CEndpoint::Stream(std::make_shared<xliff::CMergedIfStream>(std::move(merged))), ttx);
-    if (Failed(hr)) throw CHResultError(hr);
-    if (converter.State() == kStateStopped) throw CHResultError(kEAbort);
+    auto mergedIf = std::make_shared<xliff::CMergedIfStream>(std::move(merged));
+    Run(converter, hooks,
+        [&] { return converter.ConvertFromIF(CEndpoint::Stream(mergedIf), ttx); });
   });
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,12 +15,25 @@
 
 namespace tagvert::xliff {
 
-/// ConvertToXliff with the conversion's document hook (CTTXToIfConverter::SetDocumentReadHook),
-/// for a host that chooses the target language once the document is read: the Direction it
-/// returns also names the XLIFF's target language.
+/// What a host adds to the bridge's conversions.
+struct CBridgeHooks {
+  /// The conversion's document hook (CTTXToIfConverter::SetDocumentReadHook), for a host that
+  /// chooses the target language once the document is read: the Direction it returns also
+  /// names the XLIFF's target language. ConvertToXliff only.
+  CTTXToIfConverter::DocumentReadHook documentRead;
+  /// Called with the converter just before a conversion runs on it, and with nullptr once it
+  /// has ended and before it is destroyed, so that another thread can Stop it meanwhile; a
+  /// stopped conversion fails with kEAbort.
+  std::function<void(CTTXConverterBase*)> running;
+};
+
+/// ConvertToXliff and ConvertFromXliff with the host's hooks.
 HResult ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
                        const CXliffWriteOptions& options, CXliffReport& report,
-                       const CTTXToIfConverter::DocumentReadHook& documentRead);
+                       const CBridgeHooks& hooks);
+HResult ConvertFromXliff(const CEndpoint& xliff, const CEndpoint& ttx,
+                         const CXliffReadOptions& options, CXliffReport& report,
+                         const CBridgeHooks& hooks);
 
 /// The skeleton's first line: this magic, the hash of its compressed plan and the hash of the
 /// units' sources (16 hexadecimal digits each) and the number of units, separated by spaces. The

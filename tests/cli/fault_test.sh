@@ -246,6 +246,28 @@ for signal in INT:130 TERM:143 HUP:129 INT+INT:130; do
   wait $writer 2>/dev/null
 done
 
+# The XLIFF commands stop as to-if does, alone or in a batch: the conversion reading a pipe kept
+# open is stopped once its temporary output exists, which goes; a file done before keeps its output.
+"$tagvert" to-xliff "$work/doc.ttx" -o "$work/doc.xlf" --quiet || fail "doc.xlf"
+mkfifo "$work/slow.xlf"
+for run in "to-xliff $work/slow --direction fr-fr:the conversion of '$work/slow' was stopped; no output file was written." \
+  "from-xliff -j 1 $work/doc.xlf $work/slow.xlf:the batch was stopped; no partial output file was left."; do
+  rm -rf "$work/xo"
+  exec 3<>"$([ "${run%% *}" = to-xliff ] && echo "$work/slow" || echo "$work/slow.xlf")"
+  printf '<?xml version="1.0"?>\n<' >&3
+  "$tagvert" ${run%%:*} -O "$work/xo" 2>"$work/err" 3>&- &
+  pid=$!
+  while kill -0 $pid 2>/dev/null && ! ls -A "$work/xo" 2>/dev/null | grep -q 'slow.*tagvert-'; do :; done
+  kill -s TERM $pid
+  wait $pid
+  status=$?
+  exec 3>&-
+  [ $status -eq 143 ] || fail "${run%% *} stopped: status $status"
+  contains "$work/err" "tagvert: ${run#*:}"
+  no_temp "${run%% *} stopped"
+done
+[ -f "$work/xo/doc.out.ttx" ] || fail "from-xliff stopped: the file done before lost its output"
+
 # A reader of standard output that goes away: status 141 (SIGPIPE), as for any filter.
 awk 'BEGIN { print "<TRADOStag><Body>"; for (i = 0; i < 200000; i++) print "<b>text</b>"; print "</Body></TRADOStag>" }' >"$work/long.ttx"
 { "$tagvert" to-if "$work/long.ttx" -o - 2>/dev/null; echo $? >"$work/status"; } | head -c 10 >/dev/null

@@ -32,7 +32,7 @@ cmake --install "$build" --prefix "$work/stage" >"$work/install.log" 2>&1 ||
 mv "$work/stage" "$work/prefix"
 prefix="$work/prefix"
 (cd "$prefix" && find . -type f -o -type l | sort) >"$work/tree"
-for want in bin/tagvert include/tagvert/tagvert.h include/tagvert/converter.h \
+for want in bin/tagvert include/tagvert/tagvert.h include/tagvert/converter.h include/tagvert/xliff.h \
   include/tagvert/version.h include/tagvert/export.h cmake/Tagvert/TagvertConfig.cmake \
   cmake/Tagvert/TagvertConfigVersion.cmake pkgconfig/tagvert.pc \
   share/bash-completion/completions/tagvert; do
@@ -52,6 +52,7 @@ mkdir -p "$work/ref"
 cp "$sample" "$work/ref/doc.ttx"
 "$prefix/bin/tagvert" to-if "$work/ref/doc.ttx" --direction de-de --quiet
 "$prefix/bin/tagvert" from-if "$work/ref/doc.ttx.if" --quiet
+"$prefix/bin/tagvert" to-xliff "$work/ref/doc.ttx" --direction de-de --quiet
 
 # run_consumer NAME PROGRAM: runs PROGRAM in a folder of its own on the sample and compares.
 run_consumer() {
@@ -64,6 +65,7 @@ run_consumer() {
   grep -qx "progress 100%" "$work/run-$1.out" || fail "$1: no progress events"
   cmp -s "$work/run-$1/doc.ttx.if" "$work/ref/doc.ttx.if" || fail "$1: the IF differs from the command's"
   cmp -s "$work/run-$1/doc.out.ttx" "$work/ref/doc.out.ttx" || fail "$1: the TTX differs from the command's"
+  cmp -s "$work/run-$1/doc.ttx.xlf" "$work/ref/doc.ttx.xlf" || fail "$1: the XLIFF differs from the command's"
 }
 
 # Through the CMake package.

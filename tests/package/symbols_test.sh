@@ -5,7 +5,7 @@
 # Usage: symbols_test.sh LIBRARY
 set -u
 library="$1"
-public='tagvert::(CConverter|CVariant|CHResultError|IByteStream|ITransEventsListener|CEndpoint|GetVersion)\b'
+public='tagvert::(CConverter|CVariant|CHResultError|IByteStream|ITransEventsListener|CEndpoint|GetVersion|ConvertToXliff|ConvertFromXliff)\b'
 exported="$(nm -DC --defined-only "$library" | cut -d' ' -f3- | grep 'tagvert::')"
 echo "$exported" | grep -qE "^tagvert::CConverter::ConvertToIF" ||
   { echo "FAIL: CConverter::ConvertToIF is not exported" >&2; exit 1; }
