@@ -180,8 +180,9 @@ struct CBase64Table {
       value[c] = kBad;
     for (int v = 0; v < 64; ++v)
       value[static_cast<std::uint8_t>(kBase64[v])] = static_cast<std::int8_t>(v);
-    value[' '] = value['\t'] = value['\n'] = value['\r'] = kSpace;
-    value['='] = kPad;
+    for (const char space : {' ', '\t', '\n', '\r'})
+      value[static_cast<unsigned char>(space)] = kSpace;
+    value[static_cast<unsigned char>('=')] = kPad;
   }
 };
 constexpr CBase64Table kBase64Values;
