@@ -166,6 +166,9 @@ void CUnitMerger::ReadPlan() {
     rawSum += bytes;
     m_rawBytes.push_back(bytes);
   };
+  // Each unit takes two numbers of the table, a byte at least each: a count beyond that is
+  // damage, found before any room is taken for it.
+  if (m_unitCount > table.size() / 2) Damaged();
   m_units.resize(m_unitCount);
   m_rawBytes.reserve(m_unitCount + 1);
   for (CUnit& unit : m_units) {

@@ -52,6 +52,10 @@ case "$target" in
           build/release/tagvert to-xliff "$ttx" --xliff $v --copy-source --quiet \
             -o "$corpus/seed-$(basename "$ttx")-$v.xlf" || true
         done
+        # Its skeleton's plan alone, behind the 'B' that sends it straight to the decoders.
+        xlf="$corpus/seed-$(basename "$ttx")-1.2.xlf"
+        [ -f "$xlf" ] && { printf B; sed -n '/tagvert-if-skeleton-/,/]]>/p' "$xlf" |
+          tail -n +2 | sed 's/]]>.*//' | base64 -d 2>/dev/null; } >"$corpus/seed-$(basename "$ttx").plan"
       done
     fi
     ;;
