@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 
+#include "ifcodec/if_parser.h"
 #include "xliff/xliff_merge.h"
 #include "xliff/xliff_text.h"
 
@@ -17,12 +18,12 @@ namespace {
 
 // The source text of the tag in a code's IF, for messages.
 std::string Shown(std::u16string_view code) {
-  std::size_t at = code.find(u'\xE805');
+  std::size_t at = code.find(kIfTagGroup);
   std::u16string_view shown;
   if (at != std::u16string_view::npos && at + 2 <= code.size()) {
     shown = code.substr(at + 2);
     std::size_t end = 0;
-    while (end < shown.size() && (shown[end] & 0xF000) != 0xE000)
+    while (end < shown.size() && !IsIfCode(shown[end]))
       ++end;
     shown = shown.substr(0, end);
   }

@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "ifcodec/if_parser.h"
 #include "ifcodec/if_tokens.h"
 #include "storage/char_class.h"
 #include "xliff/xliff_bridge.h"
@@ -13,11 +14,6 @@
 namespace tagvert::xliff {
 
 namespace {
-
-constexpr char16_t kBlockFlag = 0xE405;
-constexpr char16_t kEndFlag = 0xE404;
-constexpr char16_t kTagGroup = 0xE805;
-constexpr char16_t kReserveGroup = 0xE80A;
 
 /// How a code stands in its unit.
 enum class Role : std::uint8_t { Standalone, Open, Close, IsolatedOpen, IsolatedClose };
@@ -148,7 +144,7 @@ class CWriter {
   void Take(const CIfToken& t, std::size_t begin, std::size_t end) {
     if (m_groupDone) {
       // A reserve group right after a tag group belongs to the tag.
-      if (t.kind == IfTokenKind::GroupStart && t.code == kReserveGroup && !m_inTrailing) {
+      if (t.kind == IfTokenKind::GroupStart && t.code == kIfReserveGroup && !m_inTrailing) {
         m_inTrailing = true;
         return;
       }
@@ -165,7 +161,7 @@ class CWriter {
       AddText(begin, end);
       return;
     }
-    if (t.kind == IfTokenKind::Flag && t.code == kBlockFlag) {
+    if (t.kind == IfTokenKind::Flag && t.code == kIfBlock) {
       if (m_codeOpen) EndCode(begin);
       FlushBlock();
       m_inBlockTag = true;
@@ -175,10 +171,10 @@ class CWriter {
     if (!m_codeOpen) OpenCode(begin);
     switch (t.kind) {
       case IfTokenKind::Flag:
-        if (t.code == kEndFlag) m_code.close = true;
+        if (t.code == kIfEndTag) m_code.close = true;
         break;
       case IfTokenKind::GroupStart:
-        if (t.code == kTagGroup && !m_code.tag) {
+        if (t.code == kIfTagGroup && !m_code.tag) {
           m_code.tag = true;
           m_code.pair = t.dataCount > 0 ? t.data[0] : 0;
           m_inTag = true;
