@@ -1,11 +1,16 @@
 // Tagvert: the command stats: the figures of TTX documents (units, matched units, text runs, words,
 // tags). SPDX-License-Identifier: Apache-2.0
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/command_table.h"
 #include "cli/document_input.h"
 #include "cli/if_units.h"
+#include "cli/platform/cli_services.h"
 #include "cli/stats.h"
+#ifdef TAGVERT_WITH_XLIFF
+#include "xliff/xliff_bridge.h"
+#endif
 
 namespace tagvert::cli {
 
@@ -56,6 +61,72 @@ bool CountDocument(const CCliOptions& o, const std::string& input, CMessages& me
   return true;
 }
 
+#ifdef TAGVERT_WITH_XLIFF
+// Whether `input` is an XLIFF (made by to-xliff, to be counted as such): by its extension, or,
+// for a file that can be read twice, by an <xliff element near its start.
+bool IsXliff(const std::string& input) {
+  std::string lower = input;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  if (lower.ends_with(".xlf") || lower.ends_with(".xliff")) return true;
+  if (input == "-" || !CanReadTwice(input)) return false;
+  try {
+    char head[4096];
+    const std::uint32_t read = PlatformOpenInput(input)->Read(head, sizeof head);
+    const std::string_view start(head, read);
+    const std::size_t xliff = start.find("<xliff");
+    return xliff != std::string_view::npos &&
+           start.substr(0, xliff).find("<TRADOStag") == std::string_view::npos;
+  } catch (const CFileError&) {
+    return false;  // the count says why it cannot read it
+  }
+}
+
+// Counts an XLIFF written by to-xliff: its units, those translated (as matched), and in the IF
+// that its units still to translate leave for translation (the document's IF without the units
+// that have a translation) the text runs, words and tags.
+bool CountXliff(const std::string& input, CMessages& messages, CStats& stats) {
+  std::shared_ptr<CFileStream> in;
+  try {
+    in = PlatformOpenInput(input);
+  } catch (const CFileError& e) {
+    messages.Error("cannot read " + Quote(input) + ": " + e.Phrase() + ".");
+    return false;
+  }
+  CXliffReadOptions options;
+  options.name = input == "-" ? "standard input" : Quote(input);
+  xliff::CMergeResult merged;
+  try {
+    merged = xliff::MergeXliff(*in, options);
+  } catch (const xliff::CXliffError& e) {
+    messages.Error(e.message);
+    return false;
+  }
+  for (const std::string& warning : merged.warnings)
+    messages.Warning(warning);
+  stats.units = merged.units_;
+  stats.matched = merged.translated;
+  for (std::size_t i = 0; i < merged.spans.size(); ++i) {
+    if (merged.unitTranslated[i]) merged.spans[i].second = 0;
+  }
+  xliff::CMergedIfStream rest(std::move(merged));
+  CIfCounter counter;
+  std::uint8_t bytes[1 << 16];
+  char16_t units[sizeof bytes / 2];
+  while (const std::uint32_t read = rest.Read(bytes, sizeof bytes)) {
+    for (std::uint32_t k = 0; k + 1 < read; k += 2)
+      units[k / 2] = static_cast<char16_t>(bytes[k] | (bytes[k + 1] << 8));
+    counter.Feed(units, read / 2);
+  }
+  counter.Finish();
+  stats.runs = counter.Runs();
+  stats.words = counter.Words();
+  stats.tags = counter.Tags();
+  return true;
+}
+#endif
+
 std::string Help() {
   return "Usage: tagvert stats FILE... [-r] [--json] [--direction VALUE]\n"
          "\n"
@@ -64,6 +135,13 @@ std::string Help() {
          "target language (chosen as by to-if): text runs, words and tags. A word is a run\n"
          "of letters and digits; each CJK character (ideograph, kana, Hangul syllable) is a\n"
          "word of its own.\n"
+#ifdef TAGVERT_WITH_XLIFF
+         "\n"
+         "An XLIFF written by 'tagvert to-xliff' (.xlf or .xliff, or <xliff> at its start)\n"
+         "is counted as what is left to translate: its units, those translated (a target\n"
+         "other than the source, in the matched column), and the runs, words and tags of\n"
+         "the IF without the translated units.\n"
+#endif
          "\n"
          "  --json                 the figures as one JSON object\n"
          "  --direction VALUE      target language (as for to-if)\n"
@@ -88,8 +166,12 @@ ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
   bool first = true;
   for (const std::string& input : o.inputs) {
     CStats stats;
-    if (!ReportingFailures(input, messages,
-                           [&] { return CountDocument(o, input, messages, stats); })) {
+    if (!ReportingFailures(input, messages, [&] {
+#ifdef TAGVERT_WITH_XLIFF
+          if (IsXliff(input)) return CountXliff(input, messages, stats);
+#endif
+          return CountDocument(o, input, messages, stats);
+        })) {
       allCounted = false;
       continue;
     }

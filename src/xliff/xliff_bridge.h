@@ -76,6 +76,8 @@ struct CMergeResult {
   std::vector<std::string> warnings;
   std::size_t units_ = 0;
   std::size_t translated = 0;
+  /// Whether each unit's target replaced its source.
+  std::vector<bool> unitTranslated;
   /// The whole IF.
   std::u16string Joined() const;
 };

@@ -73,6 +73,7 @@ class CUnitMerger {
     std::size_t firstCode = 0;  ///< its codes in m_codeSpans
     std::size_t codes = 0;
     bool seen = false;
+    bool translated = false;
     std::pair<std::size_t, std::size_t> target;  ///< the IF that takes its place, in m_targets
     std::pair<std::size_t, std::size_t> source;  ///< the IF of its source (KeepSources)
   };

@@ -259,6 +259,7 @@ void CUnitMerger::EndUnit(const CSide& source, const CSide& target, bool anyTarg
       m_targets.resize(start);
     }
     ++m_translated;
+    unit.translated = true;
     const std::size_t targetStart = m_targets.size();
     Build(target, source, unit, &byKey, m_targets);
     unit.target = {targetStart, m_targets.size() - targetStart};
@@ -395,8 +396,11 @@ void CUnitMerger::Finish(CMergeResult& result, std::u16string* source, const std
   result.rawUnits = m_rawUnits;
   result.rawBytes = std::move(m_rawBytes);
   result.spans.reserve(m_units.size());
-  for (const CUnit& unit : m_units)
+  result.unitTranslated.reserve(m_units.size());
+  for (const CUnit& unit : m_units) {
     result.spans.push_back(unit.target);
+    result.unitTranslated.push_back(unit.translated);
+  }
   result.plan = std::move(m_plan);
   result.units = std::move(m_targets);
   if (source != nullptr) {

@@ -53,6 +53,14 @@ expect 0 "$tagvert" from-xliff -r "$work/r/xlf" -O "$work/r/xback" -qq
 cmp -s "$work/r/if/sub/deeper/B.TTX.if" "$work/in/b.ttx.if" || fail "-r gives other bytes"
 expect 0 "$tagvert" stats -r "$work/tree"
 [ "$(grep -c ttx "$work/out")" = 1 ] && contains "$work/out" "$work/tree/sub/deeper/B.TTX"
+# stats of an XLIFF counts what is left to translate: untouched, the document's runs, words and
+# tags; its one unit translated, in the matched column, and its words no longer.
+expect 0 "$tagvert" stats "$work/tree/a.ttx" "$work/r/xlf/a.ttx.xlf"
+[ "$(sed -n 2p "$work/out" | cut -c 19-)" = "$(sed -n 3p "$work/out" | cut -c 19- | sed 's/r\/xlf\/a.ttx.xlf/tree\/a.ttx/')" ] ||
+  fail "stats of the untouched XLIFF: $(cat "$work/out")"
+sed 's|</source>|</source><target>a eins!</target>|' "$work/r/xlf/a.ttx.xlf" >"$work/done.xlf"
+expect 0 "$tagvert" stats --json "$work/done.xlf"
+contains "$work/out" '"units": 1, "matched": 1, "runs": 0, "words": 0'
 
 # The target language comes from the document and is said on standard error: the IF is the one
 # of --direction de-de, not the one of no target language.

@@ -8,7 +8,9 @@
 #   npm:     the npm package xliff (2.0) fill every unit's target with its pseudo-translated text;
 #            from-xliff must give a well-formed TTX (where the source is) byte for byte equal to
 #            what `tagvert pseudo` gives for the document: the same text change through the IF,
-#            so every byte of markup is the source's and only the offered text changed.
+#            so every byte of markup is the source's and only the offered text changed;
+#            stats counts the untouched XLIFF's runs, words and tags as the TTX's, and the
+#            client's XLIFF as all translated with no words left.
 # Usage: run.sh schemas|toolkit|npm TAGVERT SOURCE_DIR SAMPLES_DIR WORK_DIR [NODE_MODULES]
 # SPDX-License-Identifier: Apache-2.0
 set -eu
@@ -45,6 +47,15 @@ to_xliff() {
   done
 }
 
+# counts FILE WHAT [OPTION...]: of tagvert stats' total, "runs" the runs, words and tags, "units"
+# the units, "left" the units, the translated ones and the words.
+counts() {
+  counted=$1 what=$2
+  shift 2
+  "$tagvert" stats --json -qq "$counted" "$@" | sed -n 's/^"total": {"units": \([0-9]*\), "matched": \([0-9]*\), "runs": \([0-9]*\), "words": \([0-9]*\), "tags": \([0-9]*\).*/\1 \2 \3 \4 \5/p' |
+    case $what in runs) cut -d' ' -f3-;; units) cut -d' ' -f1;; left) cut -d' ' -f1,2,4;; esac
+}
+
 # merge CLIENT_DIR: from-xliff of each client-written file compared with the pseudo-translation.
 merge() {
   mkdir -p "$w/merged" "$w/expected"
@@ -59,6 +70,10 @@ merge() {
       fail "$n: the merged TTX is not well-formed"
     elif ! cmp -s "$w/expected/$n.ttx" "$w/merged/$n.ttx"; then
       fail "$n: the merged TTX differs from tagvert pseudo's ($w/merged/$n.ttx, $w/expected/$n.ttx)"
+    elif [ "$(counts "$w/xliff/$n.xlf" runs)" != "$(counts "$f" runs $(options "$f"))" ]; then
+      fail "$n: stats of the XLIFF counts other runs, words or tags than of the TTX"
+    elif u=$(counts "$w/xliff/$n.xlf" units) && [ "$(counts "$1/$n.xlf" left)" != "$u $u 0" ]; then
+      fail "$n: stats of the translated XLIFF: $(counts "$1/$n.xlf" left)"
     else
       passed=$((passed + 1))
     fi
