@@ -18,10 +18,12 @@ constexpr char kTagColour[] = "\x1b[36m";      // cyan: markup of the document
 constexpr char kReserveColour[] = "\x1b[35m";  // magenta: reserve groups
 constexpr char kSkippedColour[] = "\x1b[33m";  // yellow: skipped text and stray codes
 
-std::string UnitHex(char16_t unit) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", static_cast<unsigned>(unit));
-  return text;
+// The unit as four upper-case hexadecimal digits.
+void AppendHex(std::string& to, char16_t unit) {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  const char hex[4] = {kDigits[(unit >> 12) & 15], kDigits[(unit >> 8) & 15],
+                       kDigits[(unit >> 4) & 15], kDigits[unit & 15]};
+  to.append(hex, 4);
 }
 
 }  // namespace
@@ -43,14 +45,20 @@ void CIfView::CodesToken(const CIfToken& token) {
   }
   // A group's pair id and reserve data are shown as numbers whatever their value.
   FlushText();
-  if (token.code != 0) m_out << "<" << UnitHex(token.code) << ">";
+  auto code = [this](char16_t unit) {
+    m_out += '<';
+    AppendHex(m_out, unit);
+    m_out += '>';
+  };
+  if (token.code != 0) code(token.code);
   for (std::uint8_t i = 0; i < token.dataCount; ++i)
-    m_out << "<" << UnitHex(token.data[i]) << ">";
+    code(token.data[i]);
   if (token.code != 0 || token.dataCount != 0) m_lineStart = false;
   if (token.code == kIfBoundary && token.kind != IfTokenKind::GroupStart) {
-    m_out << "\n";
+    m_out += '\n';
     m_lineStart = true;
   }
+  if (m_out.size() >= kFlushAt) Flush();
 }
 
 void CIfView::Token(const CIfToken& token) {
@@ -69,9 +77,10 @@ void CIfView::Token(const CIfToken& token) {
     case IfTokenKind::Boundary: {
       // A boundary that ends no group: shown with the flags it ends.
       FlushText();
-      const std::string flags = FlagsText();
-      PutMarker(token.code == kIfFlaggedBoundary ? "flagged boundary" : "boundary",
-                "U+" + UnitHex(token.code) + flags, "");
+      m_detail = "U+";
+      AppendHex(m_detail, token.code);
+      AppendFlags(m_detail);
+      PutMarker(token.code == kIfFlaggedBoundary ? "flagged boundary" : "boundary", m_detail, "");
       return;
     }
     case IfTokenKind::GroupStart:
@@ -92,37 +101,37 @@ void CIfView::Token(const CIfToken& token) {
   }
 }
 
-std::string CIfView::FlagsText() {
-  std::string text;
+void CIfView::AppendFlags(std::string& to) {
   for (const char16_t flag : m_flags) {
     switch (flag) {
       case kIfBlock:
-        text += " block";
+        to += " block";
         break;
       case kIfEndTag:
-        text += " end";
+        to += " end";
         break;
       case kIfFlagged:
-        text += " flagged";
+        to += " flagged";
         break;
       default:
-        text += " flag U+";
-        text += UnitHex(flag);
+        to += " flag U+";
+        AppendHex(to, flag);
         break;
     }
   }
   m_flags.clear();
-  return text;
 }
 
 void CIfView::EndGroup(bool cutOff) {
-  const std::string source = Utf16ToUtf8(m_text);
+  m_source.clear();
+  AppendUtf8(m_source, m_text);
   m_text.clear();
-  const std::string cut = cutOff ? " (cut off by the end of the IF)" : "";
+  m_detail.clear();
+  const std::string_view cut = cutOff ? " (cut off by the end of the IF)" : "";
   switch (m_state) {
     case State::Header:
-      PutMarker("header", cut, source);
-      m_out << "\n";
+      PutMarker("header", cut, m_source);
+      m_out += '\n';
       m_lineStart = true;
       break;
     case State::Tag: {
@@ -130,52 +139,71 @@ void CIfView::EndGroup(bool cutOff) {
       for (const char16_t flag : m_flags)
         block = block || flag == kIfBlock;
       if (block && !m_lineStart) {
-        m_out << "\n";
+        m_out += '\n';
         m_lineStart = true;
       }
-      std::string pair(1, '#');
-      pair += m_hasPair ? UnitHex(m_pair) : std::string("????");
-      PutMarker("tag", pair + FlagsText() + cut, source);
+      m_detail += '#';
+      if (m_hasPair) {
+        AppendHex(m_detail, m_pair);
+      } else {
+        m_detail += "????";
+      }
+      AppendFlags(m_detail);
+      m_detail += cut;
+      PutMarker("tag", m_detail, m_source);
       break;
     }
     case State::Reserve:
-      PutMarker("reserve",
-                "semantic " + std::to_string(m_semantic) + " transliterate " +
-                    std::to_string(m_translit) + FlagsText() + cut,
-                "");
+      m_detail +=
+          "semantic " + std::to_string(m_semantic) + " transliterate " + std::to_string(m_translit);
+      AppendFlags(m_detail);
+      m_detail += cut;
+      PutMarker("reserve", m_detail, "");
       break;
     case State::Group:
     case State::Skipped:
-      PutMarker(m_state == State::Group ? "group" : "skipped", "U+" + UnitHex(m_group) + cut,
-                source);
+      m_detail = "U+";
+      AppendHex(m_detail, m_group);
+      m_detail += cut;
+      PutMarker(m_state == State::Group ? "group" : "skipped", m_detail, m_source);
       break;
     case State::Text:
       break;
   }
   m_state = State::Text;
+  if (m_out.size() >= kFlushAt) Flush();
 }
 
-void CIfView::PutMarker(const std::string& kind, const std::string& detail,
-                        const std::string& source) {
+void CIfView::PutMarker(std::string_view kind, std::string_view detail, std::string_view source) {
+  m_lineStart = false;
   if (m_mode == IfViewMode::Colour && kind == "tag") {
-    m_out << kDim << detail << " " << kReset << kTagColour << source << kReset;
-    m_lineStart = false;
+    (((m_out += kDim) += detail) += ' ') += kReset;
+    ((m_out += kTagColour) += source) += kReset;
     return;
   }
-  if (m_mode == IfViewMode::Colour) m_out << (kind == "reserve" ? kReserveColour : kSkippedColour);
-  m_out << "{";
-  if (kind != "tag") m_out << kind << (detail.empty() ? "" : " ");
-  m_out << detail << (source.empty() ? "" : ": ") << source << "}";
-  if (m_mode == IfViewMode::Colour) m_out << kReset;
-  m_lineStart = false;
+  if (m_mode == IfViewMode::Colour) m_out += kind == "reserve" ? kReserveColour : kSkippedColour;
+  m_out += '{';
+  if (kind != "tag") {
+    m_out += kind;
+    if (!detail.empty()) m_out += ' ';
+  }
+  m_out += detail;
+  if (!source.empty()) (m_out += ": ") += source;
+  m_out += '}';
+  if (m_mode == IfViewMode::Colour) m_out += kReset;
 }
 
 void CIfView::FlushText() {
   if (m_text.empty()) return;
-  const std::string text = Utf16ToUtf8(m_text);
+  AppendUtf8(m_out, m_text);
   m_text.clear();
-  m_out << text;
-  m_lineStart = text.back() == '\n';
+  m_lineStart = m_out.back() == '\n';
+  if (m_out.size() >= kFlushAt) Flush();
+}
+
+void CIfView::Flush() {
+  m_target.write(m_out.data(), static_cast<std::streamsize>(m_out.size()));
+  m_out.clear();
 }
 
 void CIfView::Finish() {
@@ -188,11 +216,16 @@ void CIfView::Finish() {
   });
   FlushText();
   if (m_mode != IfViewMode::Codes && !m_flags.empty()) {
-    PutMarker("flags", FlagsText().substr(1) + " (before the end of the IF)", "");
+    m_detail.clear();
+    AppendFlags(m_detail);
+    m_detail.erase(0, 1);
+    m_detail += " (before the end of the IF)";
+    PutMarker("flags", m_detail, "");
   }
-  if (!m_lineStart) m_out << "\n";
+  if (!m_lineStart) m_out += '\n';
   m_lineStart = true;
-  m_out.flush();
+  Flush();
+  m_target.flush();
 }
 
 void ShowIf(IByteStream& source, std::ostream& out, IfViewMode mode) {
@@ -200,7 +233,11 @@ void ShowIf(IByteStream& source, std::ostream& out, IfViewMode mode) {
   const auto oddByte =
       ReadIfUnits(source, [&](const char16_t* units, std::size_t n) { view.Feed(units, n); });
   view.Finish();
-  if (oddByte) out << "{an odd last byte 0x" << UnitHex(*oddByte).substr(2) << "}\n";
+  if (oddByte) {
+    std::string hex;
+    AppendHex(hex, *oddByte);
+    out << "{an odd last byte 0x" << hex.substr(2) << "}\n";
+  }
 }
 
 }  // namespace tagvert::cli

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ifcodec/if_tokens.h"
@@ -25,10 +26,12 @@ enum class IfViewMode {
 /// boundaries that end no group. A block tag starts a new line.
 class CIfView {
  public:
-  CIfView(std::ostream& out, IfViewMode mode) : m_buffer(out), m_out(&m_buffer), m_mode(mode) {}
+  CIfView(std::ostream& out, IfViewMode mode) : m_target(out), m_mode(mode) {
+    m_out.reserve(kFlushAt + 4096);
+  }
   CIfView(const CIfView&) = delete;
   CIfView& operator=(const CIfView&) = delete;
-  ~CIfView() { m_out.flush(); }
+  ~CIfView() { Flush(); }
 
   /// Takes the next units of the IF.
   void Feed(const char16_t* units, std::size_t count);
@@ -37,50 +40,32 @@ class CIfView {
 
  private:
   enum class State { Text, Header, Tag, Reserve, Group, Skipped };
+  /// What the view writes goes out in pieces of about this size, not one write per marker.
+  static constexpr std::size_t kFlushAt = 1 << 16;
 
   void Token(const CIfToken& token);
   void CodesToken(const CIfToken& token);
   void FlushText();
   void EndGroup(bool cutOff);
-  void PutMarker(const std::string& kind, const std::string& detail, const std::string& source);
-  std::string FlagsText();
+  void PutMarker(std::string_view kind, std::string_view detail, std::string_view source);
+  /// Appends the waiting flags (" block", " end"...) to `to` and forgets them.
+  void AppendFlags(std::string& to);
+  void Flush();
 
-  // What the view writes goes out in pieces of 64 KiB, not one small write per marker.
-  class CBuffer : public std::streambuf {
-   public:
-    explicit CBuffer(std::ostream& out) : m_target(out) { setp(m_data, m_data + sizeof m_data); }
-
-   protected:
-    int_type overflow(int_type c) override {
-      if (sync() != 0) return traits_type::eof();
-      if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
-      return traits_type::not_eof(c);
-    }
-    int sync() override {
-      m_target.write(pbase(), pptr() - pbase());
-      setp(m_data, m_data + sizeof m_data);
-      m_target.flush();
-      return m_target ? 0 : -1;
-    }
-
-   private:
-    std::ostream& m_target;
-    char m_data[1 << 16];
-  };
-
-  CBuffer m_buffer;
-  std::ostream m_out;
+  std::ostream& m_target;
+  std::string m_out;  ///< written, not yet handed to the target
   IfViewMode m_mode;
   CIfTokenReader m_reader;
   State m_state = State::Text;
-  std::u16string m_text;          ///< text, or the content of the group being read
-  std::vector<char16_t> m_flags;  ///< flag codes waiting for their element
-  char16_t m_group = 0;           ///< the code that opened the group being read
-  char16_t m_pair = 0;            ///< the pair-id unit of a tag group
-  bool m_hasPair = false;         ///< the IF did not end before the pair-id unit
-  char16_t m_semantic = 0;        ///< the first unit of a reserve group
-  char16_t m_translit = 0;        ///< its second unit
-  bool m_lineStart = true;        ///< nothing written yet on the current line
+  std::u16string m_text;           ///< text, or the content of the group being read
+  std::vector<char16_t> m_flags;   ///< flag codes waiting for their element
+  char16_t m_group = 0;            ///< the code that opened the group being read
+  char16_t m_pair = 0;             ///< the pair-id unit of a tag group
+  bool m_hasPair = false;          ///< the IF did not end before the pair-id unit
+  char16_t m_semantic = 0;         ///< the first unit of a reserve group
+  char16_t m_translit = 0;         ///< its second unit
+  bool m_lineStart = true;         ///< nothing written yet on the current line
+  std::string m_detail, m_source;  ///< the parts of the marker being written
 };
 
 /// Reads the IF from `source` in pieces and shows it (memory stays flat). Throws CHResultError

@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/stats.h"
 
+#include <array>
+
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
 
@@ -18,13 +20,38 @@ bool IsCjk(char16_t c) {
          (c >= 0xF900 && c <= 0xFAFF);    // CJK compatibility ideographs
 }
 
+// What counting needs of each ASCII unit: kWordUnit, kSpaceUnit.
+constexpr std::uint8_t kWordUnit = 1, kSpaceUnit = 2;
+const std::array<std::uint8_t, 0x80> kAsciiClass = [] {
+  std::array<std::uint8_t, 0x80> classes{};
+  for (char16_t c = 0; c < 0x80; ++c) {
+    classes[c] = static_cast<std::uint8_t>((CharIsAlnum(c) ? kWordUnit : 0) |
+                                           (CharIsSpace(c) ? kSpaceUnit : 0));
+  }
+  return classes;
+}();
+
 }  // namespace
 
 void CIfCounter::Feed(const char16_t* units, std::size_t count) {
   m_reader.Feed(std::u16string_view(units, count), [this](const CIfToken& token) {
     if (token.kind == IfTokenKind::Text) {
-      for (const char16_t unit : token.units)
-        TextUnit(unit);
+      for (const char16_t unit : token.units) {
+        if (unit >= 0x80) {
+          TextUnit(unit);
+          continue;
+        }
+        // ASCII, the most of most text, without the general tests.
+        const std::uint8_t classes = kAsciiClass[unit];
+        m_high = 0;
+        if ((classes & kSpaceUnit) == 0) m_runHasText = true;
+        if ((classes & kWordUnit) != 0) {
+          if (!m_inWord) ++m_words;
+          m_inWord = true;
+        } else {
+          m_inWord = false;
+        }
+      }
       return;
     }
     EndRun();  // every code ends a text run

@@ -3,6 +3,8 @@
 #include "storage/char_class.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <iterator>
 
 #include "storage/char_class_tab.h"
@@ -75,30 +77,38 @@ std::u16string Utf8ToUtf16(std::string_view s) {
 
 std::string Utf16ToUtf8(std::u16string_view s) {
   std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
-    // A run of ASCII goes over in one piece.
-    size_t run = i;
-    while (run < s.size() && s[run] < 0x80)
-      ++run;
-    if (run > i) {
-      const size_t at = out.size();
-      out.resize(at + (run - i));
-      for (size_t k = i; k < run; ++k)
-        out[at + (k - i)] = static_cast<char>(s[k]);
-      i = run - 1;
-      continue;
+  AppendUtf8(out, s);
+  return out;
+}
+
+void AppendUtf8(std::string& out, std::u16string_view s) {
+  out.reserve(out.size() + s.size());
+  const char16_t* p = s.data();
+  const char16_t* const end = p + s.size();
+  while (p != end) {
+    // A run of ASCII goes over in one piece, found four units at a time.
+    const char16_t* run = p;
+    for (std::uint64_t four = 0; end - run >= 4; run += 4) {
+      std::memcpy(&four, run, sizeof four);
+      if ((four & 0xFF80FF80FF80FF80ULL) != 0) break;
     }
-    char32_t cp = s[i];
-    if (IsHighSurrogate(s[i]) && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) {
-      cp = CombineSurrogates(s[i], s[i + 1]);
-      ++i;
-    } else if (IsSurrogate(s[i])) {
+    while (run != end && *run < 0x80)
+      ++run;
+    if (run != p) {
+      const size_t at = out.size();
+      out.resize(at + static_cast<size_t>(run - p));
+      char* o = out.data() + at;
+      for (; p != run; ++p)
+        *o++ = static_cast<char>(*p);
+      if (p == end) break;
+    }
+    char32_t cp = *p++;
+    if (IsHighSurrogate(static_cast<char16_t>(cp)) && p != end && IsLowSurrogate(*p)) {
+      cp = CombineSurrogates(static_cast<char16_t>(cp), *p++);
+    } else if (IsSurrogate(static_cast<char16_t>(cp))) {
       cp = kReplacementCharacter;  // a surrogate that does not pair up is no character
     }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
+    if (cp < 0x800) {
       out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
       out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     } else if (cp < 0x10000) {
@@ -112,7 +122,6 @@ std::string Utf16ToUtf8(std::u16string_view s) {
       out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     }
   }
-  return out;
 }
 
 }  // namespace tagvert

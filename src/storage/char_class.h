@@ -54,5 +54,7 @@ std::u16string Utf8ToUtf16(std::string_view s);
 
 /// UTF-16 to UTF-8 at the edges (a lone surrogate becomes U+FFFD: the result is always UTF-8).
 std::string Utf16ToUtf8(std::u16string_view s);
+/// Utf16ToUtf8 appended to `out`.
+void AppendUtf8(std::string& out, std::u16string_view s);
 
 }  // namespace tagvert

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <functional>
 
+#include "storage/char_class.h"
 #include "storage/data_storage.h"
 #include "storage/storage_test_util.h"
 #include "support/test_streams.h"
@@ -291,6 +292,49 @@ TEST(CBulkWriteTest, PutStringWritesLikePutChar) {
       EXPECT_EQ(Write(text, EncodingMode::Utf8, 4, true),
                 Write(text, EncodingMode::Utf8, 4, false));
     }
+  }
+}
+
+}  // namespace
+}  // namespace tagvert
+
+namespace tagvert {
+namespace {
+
+// UTF-16 to UTF-8 at the edges, ASCII taken four units at a time: every mix of ASCII, two- and
+// three-byte characters, pairs and lone surrogates at every offset comes back whole through the
+// decoder, a lone surrogate as U+FFFD.
+TEST(Utf8EdgeTest, EveryMixAtEveryOffsetComesBack) {
+  const char16_t pieces[] = {u'a', u'\n', 0x7F, 0x80, 0xE9, 0x7FF, 0x800, 0x4E2D, 0xFFFF, 0xD800};
+  std::u16string text = u"offsets:", want = text;
+  std::uint32_t seed = 1;
+  for (int i = 0; i < 4000; ++i) {
+    seed = seed * 1103515245U + 12345U;
+    const char16_t unit = pieces[(seed >> 16) % (seed % 3 == 0 ? 10 : 3)];
+    if (unit == 0xD800 && (seed & 0x100) != 0) {  // a pair, else a lone high or low half
+      text += u"\xD83D\xDE00";
+      want += u"\xD83D\xDE00";
+      continue;
+    }
+    if (unit == 0xD800) {  // a lone low half, or a lone high half before ASCII
+      text += (seed & 0x200) != 0 ? u"\xDC00"
+                                  : u"\xD800"
+                                    u"a";
+      want += (seed & 0x200) != 0 ? u"\xFFFD"
+                                  : u"\xFFFD"
+                                    u"a";
+      continue;
+    }
+    text += unit;
+    want += unit;
+  }
+  for (std::size_t from = 0; from < 8; ++from) {
+    std::string appended = "x";
+    AppendUtf8(appended, std::u16string_view(text).substr(from));
+    std::string whole(1, 'x');
+    whole += Utf16ToUtf8(std::u16string_view(text).substr(from));
+    EXPECT_EQ(appended, whole);
+    EXPECT_EQ(Utf8ToUtf16(appended.substr(1)), want.substr(from)) << "from " << from;
   }
 }
 
