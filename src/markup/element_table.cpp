@@ -81,6 +81,14 @@ constexpr std::size_t kNoPosition = std::numeric_limits<std::size_t>::max();
 
 class CFirstPairing;
 
+// The ASCII units that end a tag's name: `>`, `/`, `<` and white space.
+const std::array<bool, 128> kNameRunEnds = [] {
+  std::array<bool, 128> ends{};
+  for (char16_t c = 0; c < 128; ++c)
+    ends[c] = c == u'>' || c == u'/' || c == u'<' || CharIsSpace(c);
+  return ends;
+}();
+
 // The tag reader over the decoded source. Positions index the source; `m_p` is the next unit
 // to read, so the unit just read is at m_p - 1. Pushing a unit back is stepping back one.
 // Cutting the source into records reads attributes only to find where a tag ends
@@ -116,6 +124,36 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
     const Unit* const end = m_s + m_n;
     const Unit* const q = FindUnitOf(m_s + m_p, end, quote, u'<');
     m_p = static_cast<std::size_t>(q - m_s);
+    if (q == end) detail::ThrowEndOfMarkup();
+    ++m_p;
+    return static_cast<char16_t>(*q);
+  }
+
+  char16_t SkipNameChars(char16_t c) {
+    if (!detail::TagIsNameChar(c)) return c;
+    const Unit* const end = m_s + m_n;
+    const Unit* q = m_s + m_p;
+    while (q != end && detail::TagIsNameChar(static_cast<char16_t>(*q)))
+      ++q;
+    m_p = static_cast<std::size_t>(q - m_s);
+    if (q == end) detail::ThrowEndOfMarkup();
+    ++m_p;
+    return static_cast<char16_t>(*q);
+  }
+
+  char16_t AppendNameRun(char16_t c) {
+    if (m_nameBuilt) {
+      AppendName(c);
+      return Next();
+    }
+    if (m_nameStart == kNoPosition) m_nameStart = m_p - 1;
+    const Unit* const end = m_s + m_n;
+    const Unit* q = m_s + m_p;
+    for (; q != end; ++q) {
+      const auto u = static_cast<char16_t>(*q);
+      if (u < 128 ? kNameRunEnds[u] : CharIsSpace(u)) break;
+    }
+    m_p = m_nameEnd = static_cast<std::size_t>(q - m_s);
     if (q == end) detail::ThrowEndOfMarkup();
     ++m_p;
     return static_cast<char16_t>(*q);
@@ -162,17 +200,6 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
   void AddMarker(bool /*special*/) {
     if constexpr (kKeepAttributes) {
       m_attributes->push_back({CElementTable::kMarkerNameStart, 0, 0, 0});
-    }
-  }
-
-  // The name of an ordinary tag as a view of units: of the source, or widened from a narrow one.
-  std::u16string_view NameView() {
-    if constexpr (std::is_same_v<Unit, char16_t>) {
-      return {m_s + m_nameStart, m_nameEnd - m_nameStart};
-    } else {
-      m_name.resize(m_nameEnd - m_nameStart);
-      WidenBytes(m_s + m_nameStart, m_name.size(), m_name.data());
-      return m_name;
     }
   }
 
@@ -241,9 +268,23 @@ class CFirstPairing {
 class CNameCache {
  public:
   explicit CNameCache(CNameTable& names) : m_names(names) {}
-  std::uint32_t Id(std::u16string_view name) {
-    CSlot& slot = m_slots[(name.size() * 31 + name.front() + name.back() * 7) % std::size(m_slots)];
-    if (slot.name == name) return slot.id;
+  // The id of the name held by `size` units (at least one) at `units`. Units of a narrow
+  // source are compared as they are and widened, into `widened`, only for a name the cache
+  // does not hold.
+  template <class Unit>
+  std::uint32_t Id(const Unit* units, std::size_t size, std::u16string* widened) {
+    CSlot& slot = m_slots[(size * 31 + units[0] + units[size - 1] * 7) % std::size(m_slots)];
+    if (slot.name.size() == size && std::equal(units, units + size, slot.name.begin())) {
+      return slot.id;
+    }
+    std::u16string_view name;
+    if constexpr (std::is_same_v<Unit, char16_t>) {
+      name = {units, size};
+    } else {
+      widened->resize(size);
+      WidenBytes(units, size, widened->data());
+      name = *widened;
+    }
     slot.id = m_names.Intern(name);
     slot.name = m_names.Name(slot.id);
     return slot.id;
@@ -288,7 +329,7 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
     if (m_nameBuilt) {
       m_record.nameId = table.Names().Intern(m_name);
     } else if (m_nameStart != kNoPosition) {
-      m_record.nameId = names.Id(NameView());
+      m_record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, &m_name);
     }
     records.push_back(m_record);
     if (pairing != nullptr) pairing->Visit(static_cast<std::uint32_t>(records.size() - 1));

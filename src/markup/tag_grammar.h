@@ -45,6 +45,10 @@ inline bool TagIsNameChar(char16_t c) {
 ///   std::size_t Position()        units of the element read so far (the last one is at -1)
 ///   void Unread()                 puts the unit read last back
 ///   char16_t FindQuoteOrLess(q)   reads up to and including the first `q` or `<`, returns it
+///   char16_t SkipNameChars(c)     optional: reads on while `c` and the units after it are
+///                                 name units (TagIsNameChar), returns the first other one
+///   char16_t AppendNameRun(c)     optional: AppendName for `c` and the units after it up to
+///                                 the first `>`, `/`, `<` or white space, which it returns
 /// and as sink:
 ///   SetTagType(type); AppendName(c) for the unit just read; StartSpecialName(c) for the `!`
 ///   or `%` after `<`; SetName(name); TrimName(terminator) to drop a terminator the name ran
@@ -118,8 +122,12 @@ void CTagGrammar<TReader>::ReadTag() {
         break;
       }
       if (c == u'<') return TakeBackStray();
-      self.AppendName(c);
-      c = Next();
+      if constexpr (requires { self.AppendNameRun(c); }) {
+        c = self.AppendNameRun(c);
+      } else {
+        self.AppendName(c);
+        c = Next();
+      }
       if (CharIsSpace(c)) break;
     }
   }
@@ -129,8 +137,12 @@ void CTagGrammar<TReader>::ReadTag() {
     closeFlag = false;
     c = SkipSpace(c);
     const std::size_t nameStart = self.Position() - 1;
-    while (TagIsNameChar(c))
-      c = Next();
+    if constexpr (requires { self.SkipNameChars(c); }) {
+      c = self.SkipNameChars(c);
+    } else {
+      while (TagIsNameChar(c))
+        c = Next();
+    }
     const std::size_t nameEnd = self.Position() - 1;
     if (c == u'<') return BreakTag();
     if (c == u'/') closeFlag = true;

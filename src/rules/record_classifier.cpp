@@ -106,6 +106,7 @@ class CClassifier {
     if (!m_attributesRead) {
       m_table.ReadAttributes(record, m_attributes);
       m_attributesRead = true;
+      m_lookupDone = false;
     }
     for (const auto& condition : rule.m_conditions) {
       if (!ConditionHolds(*condition)) return false;
@@ -113,18 +114,26 @@ class CClassifier {
     return true;
   }
 
-  bool ConditionHolds(const CAttributeCondition& condition) const {
-    bool found = false;
-    std::u16string_view value;
-    for (const CAttributeSpan& span : m_attributes) {
-      if (NamesMatch(m_table.AttributeName(span), condition.m_name,
-                     condition.m_nameCaseSensitive)) {
-        found = true;
-        value = m_table.AttributeValue(span);
-        break;
+  bool ConditionHolds(const CAttributeCondition& condition) {
+    // The rules of one name mostly test the same attribute, one after another: the last
+    // attribute looked up is looked up again only under another name.
+    if (!m_lookupDone || condition.m_nameCaseSensitive != m_lookupCaseSensitive ||
+        condition.m_name != m_lookupName) {
+      m_lookupDone = true;
+      m_lookupName = condition.m_name;
+      m_lookupCaseSensitive = condition.m_nameCaseSensitive;
+      m_lookupFound = false;
+      m_lookupValue = {};
+      for (const CAttributeSpan& span : m_attributes) {
+        if (NamesMatch(m_table.AttributeName(span), condition.m_name,
+                       condition.m_nameCaseSensitive)) {
+          m_lookupFound = true;
+          m_lookupValue = m_table.AttributeValue(span);
+          break;
+        }
       }
     }
-    return condition.Holds(found, value);
+    return condition.Holds(m_lookupFound, m_lookupValue);
   }
 
   CElementTable& m_table;
@@ -133,6 +142,12 @@ class CClassifier {
   // The attributes of the record being classified, once read.
   std::vector<CAttributeSpan> m_attributes;
   bool m_attributesRead = false;
+  // The attribute looked up last among them (ConditionHolds).
+  bool m_lookupDone = false;
+  bool m_lookupCaseSensitive = false;
+  bool m_lookupFound = false;
+  std::u16string_view m_lookupName;
+  std::u16string_view m_lookupValue;
 };
 
 // For each record, the first later record with the same PairId: walking backwards, the last
