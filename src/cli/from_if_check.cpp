@@ -2,8 +2,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/from_if_check.h"
 
-#include <algorithm>
-
 #include "cli/document_input.h"
 #include "cli/platform/cli_services.h"
 #include "cli/tag_check.h"
@@ -32,15 +30,13 @@ CFromIfCheck::CFromIfCheck(const CCliOptions& o, const std::string& input, CMess
       m_input(input),
       m_messages(messages),
       m_holdBack(CanReadTwice(input)),
-      m_check(std::make_unique<CTagCheck>(
-          [this](const CTagPlace& place, const std::string& text) {
-            if (m_holdBack) {
-              m_heldBack.emplace_back(place, text);
-            } else {
-              m_messages.Warning(Quote(m_input) + ": " + PlaceText(place) + ": " + text + ".");
-            }
-          },
-          !m_holdBack)) {
+      m_check(std::make_unique<CTagCheck>([this](const CTagPlace& place, const std::string& text) {
+        if (m_holdBack) {
+          m_heldBack.emplace_back(place, text);
+        } else {
+          m_messages.Warning(Quote(m_input) + ": " + PlaceText(place) + ": " + text + ".");
+        }
+      })) {
   if (!o.allWarnings) m_check->SetListLimit(kListedWarnings);
 }
 
@@ -93,29 +89,10 @@ bool CFromIfCheck::Finish() {
 }
 
 void CFromIfCheck::SayHeldBack() {
-  if (m_heldBack.empty()) return;
-  std::vector<std::uint64_t> units;
   for (const auto& [place, text] : m_heldBack) {
-    if (!place.inSent) units.push_back(place.unit);
-  }
-  std::sort(units.begin(), units.end());
-  units.erase(std::unique(units.begin(), units.end()), units.end());
-  std::vector<CTagPlace> places;
-  try {
-    places = PlacesOfUnits(*PlatformOpenInput(m_input), units);
-  } catch (const CHResultError&) {
-    // Read once already: a failure now leaves the problems named by their units, no more.
-  }
-  for (const auto& [place, text] : m_heldBack) {
-    const auto found =
-        std::lower_bound(places.begin(), places.end(), place.unit,
-                         [](const CTagPlace& p, std::uint64_t unit) { return p.unit < unit; });
-    const bool known = place.inSent || (found != places.end() && found->unit == place.unit);
-    const std::string where =
-        !known ? "unit " + std::to_string(place.unit) : PlaceText(place.inSent ? place : *found);
     std::string message = Quote(m_input);
     message += ": ";
-    message += where;
+    message += PlaceText(place);
     message += ": ";
     message += text;
     message += ".";

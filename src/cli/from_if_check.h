@@ -42,9 +42,9 @@ class CFromIfCheck {
   /// Prints the problems held back, each with its place.
   void SayHeldBack();
 
-  /// The places of an input that can be read again are found only when there are problems, by
-  /// reading it once more: following them costs a little for every token. Meanwhile the
-  /// problems are held back (in the order found), their places holding only their unit.
+  /// The problems of an input that can be read again are held back (in the order found, with
+  /// their places followed while the conversion reads the IF) and said when the check ends,
+  /// after the conversion's own messages.
   bool m_holdBack;
   std::vector<std::pair<CTagPlace, std::string>> m_heldBack;
   std::unique_ptr<CTagCheck> m_check;

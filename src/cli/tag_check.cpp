@@ -206,7 +206,8 @@ void CIfTagGroups::FollowSegments(const std::u16string& source) {
     m_sharedWords.reset();
     m_wordsInMarkup = false;
     // A unit carried whole (already translated) holds no tag of its own to name it by.
-    m_inSegment = source.find(u"</Tu>") == std::u16string::npos;
+    // Such a unit ends with its end tag: that is looked at before the whole text is searched.
+    m_inSegment = !source.ends_with(u"</Tu>") && source.find(u"</Tu>") == std::u16string::npos;
   } else if (m_inSegment && m_words.empty() && !m_wordsInMarkup && StartsTag(source, u"<Tuv")) {
     // The source Tuv, carried whole before the text to translate, names the unit; its text is
     // read out of the markup only for a message.
@@ -274,18 +275,6 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
 void CIfTagGroups::Finish() {
   m_reader.Finish([&](const CIfToken& token) { OnToken(token, m_fed); });
   m_fed = 0;
-}
-
-std::vector<CTagPlace> PlacesOfUnits(IByteStream& source, const std::vector<std::uint64_t>& units) {
-  std::vector<CTagPlace> places;
-  std::size_t next = 0;
-  CIfTagGroups groups([&](const CIfTagGroup& g) {
-    while (next < units.size() && units[next] < g.place.unit)
-      ++next;
-    if (next < units.size() && units[next] == g.place.unit) places.push_back(g.place);
-  });
-  ReadIfGroups(source, groups);
-  return places;
 }
 
 void ReadIfGroups(IByteStream& source, CIfTagGroups& groups) {

@@ -103,7 +103,7 @@ class CIfTagGroups {
 class CTagCheck : public IIfTokenObserver {
  public:
   /// `report` receives each problem: its place and the sentence. Without `followPlaces` the
-  /// places of the translated IF hold only their unit (PlacesOfUnits finds the rest later).
+  /// places hold only their unit (for a check whose places are never said).
   explicit CTagCheck(std::function<void(const CTagPlace&, const std::string&)> report,
                      bool followPlaces = true);
   ~CTagCheck() override;
@@ -161,10 +161,6 @@ class CTagCheck : public IIfTokenObserver {
   std::size_t m_listed[kKinds] = {};
   std::size_t m_unlisted[kKinds] = {};
 };
-
-/// The places of the tag groups of an IF that begin at the units `units` (ascending), read from
-/// `source`; a unit where no tag group begins is left out. Throws CHResultError when it fails.
-std::vector<CTagPlace> PlacesOfUnits(IByteStream& source, const std::vector<std::uint64_t>& units);
 
 /// Reads a whole IF stream in pieces into `groups`.
 void ReadIfGroups(IByteStream& source, CIfTagGroups& groups);

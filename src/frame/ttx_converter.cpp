@@ -14,6 +14,7 @@
 #include "rules/record_classifier.h"
 #include "rules/ttx_rules_processor.h"
 #include "storage/char_class.h"
+#include "storage/unit_scan.h"
 #include "structure/record_structure.h"
 
 namespace tagvert {
@@ -178,37 +179,47 @@ void CTTXToIfConverter::DoConvertToIF() {
 void CTTXFromIfConverter::DoConvertFromIF() {
   CIFParser reader(this, IfParserMode::Read);
   reader.SetObserver(m_ifObserver);
+  // Runs that lie whole in the input buffer go from there to the output, uncopied.
+  reader.SetRunsInPlace(true);
   COrvelSgmlParser writer(this, SgmlParserMode::SetOutput | SgmlParserMode::PutBom,
                           EncodingMode::Utf8);
   CTextProcessor text(this, EscapeMode::Markup);
 
-  // One element in memory at a time: the output streams out as the input is read.
+  // One element in memory at a time: the output streams out as the input is read. Every
+  // element is written as its source text, unchanged but for the passes below.
   CElementX element;
   bool afterNbsp = false;
   bool atStart = true;
   for (;;) {
     element.Reset();
-    element.GetSourceTextRef().clear();
-    if (!reader.ReadElement(&element)) break;
     std::u16string& source = element.GetSourceTextRef();
-    const bool isNbsp = source == kNbspSource;
+    source.clear();
+    if (!reader.ReadElement(&element)) break;
+    const std::u16string_view inPlace = reader.InPlaceRun();
+    std::u16string_view units = inPlace.empty() ? std::u16string_view(source) : inPlace;
+    const bool isNbsp = units == kNbspSource;
     if (!element.GetIsTag()) {
       // The space that the way in put after a no-break space goes again, so that the
       // document keeps its own spacing however often it travels.
-      if (afterNbsp && !source.empty() && source.front() == u' ') source.erase(0, 1);
+      if (afterNbsp && !units.empty() && units.front() == u' ') units.remove_prefix(1);
       // Most runs hold none of the units these passes change (with a UTF-8 target every unit
       // can be written): one scan finds that out.
-      if (GetOutputMode() != EncodingMode::Utf8 || CTextProcessor::HoldsMarkupSpecial(source)) {
+      if (GetOutputMode() != EncodingMode::Utf8 ||
+          UnitsFindMarkupSpecial(units.data(), units.size()) != units.size()) {
+        source = std::u16string(units);
         text.CollapseNbsp(source);
         text.EscapeText(source);
         EscapeCDataEnd(source);
+        units = source;
       }
-    } else if (atStart && !source.empty()) {
+    } else if (atStart && !units.empty()) {
+      source = std::u16string(units);
       DeclareUtf8(source);
+      units = source;
     }
-    if (!source.empty()) atStart = false;
+    if (!units.empty()) atStart = false;
     afterNbsp = isNbsp;
-    writer.WriteElement(&element);
+    PutUnits(units.data(), units.size());
   }
 }
 

@@ -132,7 +132,27 @@ bool CIFParser::EndOfInput(IElementX* element) {
   return group;
 }
 
+bool CIFParser::TakeRunInPlace(IfTokenKind kind) {
+  const std::u16string_view buffered = m_storage->BufferedUtf16Units();
+  const std::size_t n = FindIfCode(buffered);
+  if (n == 0 || n == buffered.size()) return false;
+  m_inPlace = buffered.substr(0, n);
+  m_storage->SkipBufferedUtf16Units(n);
+  if (m_observer != nullptr) {
+    CIfToken token;
+    token.kind = kind;
+    token.units = m_inPlace;
+    Observe(token, m_unit);
+  }
+  m_unit += n;
+  return true;
+}
+
 void CIFParser::ReadGroupData(IElementX* element) {
+  if (m_runsInPlace && m_groupCode == kIfTagGroup && element->GetSourceTextRef().empty() &&
+      TakeRunInPlace(IfTokenKind::GroupData)) {
+    return;
+  }
   std::u16string* into = m_groupCode == kIfTagGroup ? &element->GetSourceTextRef()
                          : m_observer != nullptr    ? &m_passedOver
                                                     : nullptr;
@@ -155,9 +175,18 @@ bool CIFParser::ReadElement(IElementX* element) {
   // The input may end before an element begins, after flags or after skipped text: then there
   // is no element.
   bool mayEnd = true;
+  m_inPlace = {};
+  // A text run in place is looked for where an element begins (after flags a tag group
+  // follows, as a rule).
+  bool first = m_runsInPlace;
   for (;;) {
     if (mayEnd && m_storage->IsEOF()) return EndOfInput(element);
     mayEnd = false;
+    if (std::exchange(first, false) && m_tokens.RunKind() == IfTokenKind::Text &&
+        element->GetSourceTextRef().empty() && TakeRunInPlace(IfTokenKind::Text)) {
+      element->SetIsTag(false);
+      return true;
+    }
     char16_t c = 0;
     if (!m_storage->TakeUtf16Char(c)) return EndOfInput(element);
     const std::uint64_t at = m_unit++;

@@ -62,6 +62,13 @@ class CIFParser : public COrvelParser {
   /// position; set it before the first ReadElement. Costs a copy of the runs ReadElement would
   /// pass over.
   void SetObserver(IIfTokenObserver* observer) { m_observer = observer; }
+  /// With `on`, ReadElement leaves a text run, or a tag group's source text, that lies whole in
+  /// the storage's input buffer where it is: the element's source text stays empty and
+  /// InPlaceRun views the units instead (off by default).
+  void SetRunsInPlace(bool on) { m_runsInPlace = on; }
+  /// The run the last ReadElement left in place; empty when it left none. Valid until the next
+  /// ReadElement.
+  std::u16string_view InPlaceRun() const { return m_inPlace; }
   /// Writes a text run: a unit of the code range in it is never written as itself but as an
   /// inline single tag whose source text is its reference "&#xHHHH;". Storage errors
   /// (CHResultError) pass through.
@@ -87,12 +94,18 @@ class CIFParser : public COrvelParser {
   /// The input has ended while `element` was read: the token reader's last tokens go to the
   /// observer. True when the element is a group cut off (returned as a tag).
   bool EndOfInput(IElementX* element);
+  /// With runs in place: takes a run of kind `kind` (Text or GroupData) into m_inPlace when it
+  /// is not empty and ends at a code in the input buffer, so that reading that code leaves the
+  /// units where they are. False, nothing read, otherwise.
+  bool TakeRunInPlace(IfTokenKind kind);
 
   CIfTokenReader m_tokens;
   IIfTokenObserver* m_observer = nullptr;
   char16_t m_groupCode = 0;     ///< the code of the group or skipped text being read
   std::uint64_t m_unit = 0;     ///< units read so far (kept while there is an observer)
   std::u16string m_passedOver;  ///< with an observer: a run that no element keeps
+  bool m_runsInPlace = false;
+  std::u16string_view m_inPlace;  ///< see InPlaceRun
 };
 
 }  // namespace tagvert

@@ -2,11 +2,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "storage/byte_stream.h"
 #include "storage/hresult.h"
@@ -228,6 +231,30 @@ class CDataStorage : public CBaseStorage {
     }
     return GetChar(ch);
   }
+  /// The unread units of little-endian UTF-16 input (on a little-endian machine) that GetChar
+  /// would deliver straight from the buffer, seen where they lie: nothing pending, no stop
+  /// request, only units before the byte at which the read hook is due, and the buffer aligned
+  /// for char16_t there. Empty otherwise. The view stays valid until a read needs more bytes
+  /// than it holds, so that the IF reader can pass a run to the output without copying it.
+  std::u16string_view BufferedUtf16Units() const {
+    if (m_inputMode != EncodingMode::Utf16 || m_inputByteSwap ||
+        std::endian::native != std::endian::little || !NothingPendingToRead() || m_endOfInput ||
+        !m_inputBuffer || StopRequested()) {
+      return {};
+    }
+    // As ReadRunBeforeCode: units that start before the read hook's byte (BufferedLimit) and
+    // lie whole in the buffer.
+    const std::uint64_t base = m_inputRead - m_inputFilled;
+    const std::uint64_t hook = m_readHookAt <= base ? 0 : m_readHookAt - base;
+    const std::uint64_t end =
+        std::min<std::uint64_t>(hook, m_inputFilled > 0 ? m_inputFilled - 1 : 0);
+    const std::uint32_t pos = m_inputPosition;
+    const std::uint8_t* const from = m_inputBuffer.get() + pos;
+    if (end <= pos || reinterpret_cast<std::uintptr_t>(from) % alignof(char16_t) != 0) return {};
+    return {reinterpret_cast<const char16_t*>(from), static_cast<std::size_t>(end - pos + 1) / 2};
+  }
+  /// Consumes the first `n` units of BufferedUtf16Units (at most its size) as GetChar would.
+  void SkipBufferedUtf16Units(std::size_t n);
 
   /// Current modes and code pages (for tests and the frame).
   EncodingMode GetInputMode() const { return m_inputMode; }

@@ -3,6 +3,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -37,6 +38,35 @@ inline std::uint32_t EncodeUtf8Unit(std::uint8_t* p, char16_t ch) {
   p[1] = static_cast<std::uint8_t>(0x80 | ((ch >> 6) & 0x3F));
   p[2] = static_cast<std::uint8_t>(0x80 | (ch & 0x3F));
   return 3;
+}
+
+// UnitsCopyPlainAscii for the UTF-8 writes: blocks of eight units in U+0020..U+007F, by far the
+// most common, pass one range test, and the last units of a run of eight or more are taken as
+// the run's last block of eight, over bytes already written the same. From the first block that
+// fails the test on, UnitsCopyPlainAscii decides.
+inline std::size_t CopyPlainAscii(const char16_t* s, std::size_t n, std::uint8_t* out) {
+  std::size_t i = 0;
+#if TAGVERT_UNITS_SSE2
+  // A unit lies in the range when, moved by 0x7FE0, it lies below 0x8060 (as signed lanes).
+  const __m128i shift = _mm_set1_epi16(0x7FE0);
+  const __m128i bound = _mm_set1_epi16(static_cast<short>(0x8060));
+  const auto plain = [&](const __m128i v) {
+    return _mm_movemask_epi8(_mm_cmplt_epi16(_mm_add_epi16(v, shift), bound)) == 0xFFFF;
+  };
+  for (; i + 8 <= n; i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+    if (!plain(v)) break;
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(v, v));
+  }
+  if (i < n && i + 8 > n && n >= 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 8));
+    if (plain(v)) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + n - 8), _mm_packus_epi16(v, v));
+      return n;
+    }
+  }
+#endif
+  return i + UnitsCopyPlainAscii(s + i, n - i, out + i);
 }
 
 }  // namespace
@@ -202,7 +232,7 @@ void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
       const char16_t ch = s[i];
       if (ch < 0x80) {
         // An ASCII stretch in blocks; a control that XML excludes is encoded below.
-        const std::size_t ascii = UnitsCopyPlainAscii(
+        const std::size_t ascii = CopyPlainAscii(
             s + i, std::min<std::size_t>(n - i, static_cast<std::size_t>(limit - p)), p);
         i += ascii;
         p += ascii;
@@ -239,6 +269,15 @@ void CDataStorage::PutNarrowUnits(const std::uint8_t* s, std::size_t n) {
     PutUnits(units, count);
     i += count;
   }
+}
+
+// The IF reader's runs in place: the way back passes a run of the input buffer to the output
+// without taking it into a string first.
+void CDataStorage::SkipBufferedUtf16Units(std::size_t n) {
+  if (n == 0) return;
+  m_charCount += static_cast<std::uint32_t>(n);
+  m_inputPosition += static_cast<std::uint32_t>(2 * n);
+  m_lastChar = DecodeUtf16At(m_inputPosition - 2);
 }
 
 void CDataStorage::PutBOM() {
