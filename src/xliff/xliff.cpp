@@ -72,27 +72,31 @@ void WriteAll(IByteStream& stream, const void* data, std::size_t size) {
   }
 }
 
-// The IF as the converter writes it (UTF-16 little-endian), collected as units.
-class CUnitsStream : public IByteStream {
+// The IF as the converter writes it (UTF-16 little-endian), handed to the XLIFF writer as
+// units, piece by piece.
+class CWriterStream : public IByteStream {
  public:
+  explicit CWriterStream(xliff::CXliffWriter& writer) : m_writer(writer) {}
   std::uint32_t Read(void*, std::uint32_t) override { return 0; }
   std::uint32_t Write(const void* data, std::uint32_t size) override {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     std::uint32_t i = 0;
     if (m_half && i < size) {
-      units += static_cast<char16_t>(m_low | (bytes[i++] << 8));
+      const auto unit = static_cast<char16_t>(m_low | (bytes[i++] << 8));
+      m_writer.Feed(std::u16string_view(&unit, 1));
       m_half = false;
     }
     const std::size_t whole = (size - i) / 2;
-    const std::size_t at = units.size();
-    if (units.capacity() < at + whole) units.reserve(std::max(2 * units.capacity(), at + whole));
-    units.resize(at + whole);
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(units.data() + at, bytes + i, whole * 2);
+    if (whole > 0) {
+      m_units.resize(whole);
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(m_units.data(), bytes + i, whole * 2);
+      } else {
+        for (std::size_t k = 0; k < whole; ++k)
+          m_units[k] = static_cast<char16_t>(bytes[i + 2 * k] | (bytes[i + 2 * k + 1] << 8));
+      }
       i += static_cast<std::uint32_t>(whole * 2);
-    } else {
-      for (std::size_t k = 0; k < whole; ++k, i += 2)
-        units[at + k] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+      m_writer.Feed(m_units);
     }
     if (i < size) {
       m_low = bytes[i];
@@ -106,9 +110,10 @@ class CUnitsStream : public IByteStream {
     size = m_position;
     return true;
   }
-  std::u16string units;
 
  private:
+  xliff::CXliffWriter& m_writer;
+  std::u16string m_units;
   bool m_half = false;
   std::uint8_t m_low = 0;
   std::uint64_t m_position = 0;
@@ -180,25 +185,19 @@ HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
         return chosen;
       });
     }
-    auto memory = std::make_shared<CUnitsStream>();
-    // The IF takes about a unit per byte of TTX (fewer for text beyond ASCII): room reserved at
-    // once is touched only as far as the IF goes, and the IF is never copied as it grows.
-    std::uint64_t size = 0;
-    if (source->Size(size) && size > source->Position() && size - source->Position() < (1ULL << 40))
-      memory->units.reserve(static_cast<std::size_t>((size - source->Position()) * 5 / 4));
-    Run(converter, hooks, [&] {
-      return converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(memory));
-    });
+    // The XLIFF is written as the conversion writes the IF: the IF is never held whole.
+    xliff::CXliffWriter writer(options);
+    auto sink = std::make_shared<CWriterStream>(writer);
+    Run(converter, hooks,
+        [&] { return converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(sink)); });
     if (const auto& cut = converter.GetInputCut()) {
       report.cutLine = cut->line;
       report.cutColumn = cut->column;
       report.cutInsideMarkup = cut->insideMarkup;
       report.cutRootOpen = cut->rootOpen;
     }
-    std::u16string units = std::move(memory->units);
-    memory.reset();
     std::u16string sourceLanguage, targetLanguage;
-    xliff::FrontMatterLanguages(units, sourceLanguage, targetLanguage);
+    writer.End(sourceLanguage, targetLanguage);
     const auto code = static_cast<std::uint16_t>(static_cast<std::uint32_t>(direction) >> 16);
     if (code != 0) {
       const std::u16string tag = LanguageTagUpper(code);
@@ -210,11 +209,9 @@ HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
     header.targetLanguage = LanguageAttribute(targetLanguage);
     if (header.targetLanguage.empty() && options.copySource) header.targetLanguage = "und";
     header.original = options.original;
-    std::string xml;
-    report.units = xliff::WriteXliff(units, header, options, xml);
-    units = std::u16string();
     ByteStreamPtr out = Open(target, false);
-    WriteAll(*out, xml.data(), xml.size());
+    report.units = writer.Write(
+        header, [&out](std::string_view piece) { WriteAll(*out, piece.data(), piece.size()); });
   });
 }
 
