@@ -257,6 +257,22 @@ char* Narrow(std::u16string_view units, char* o) {
   const char16_t* u = units.data();
   const char16_t* const end = u + units.size();
   while (u < end) {
+    if constexpr (std::endian::native == std::endian::little) {
+      // Eight ASCII units at a time while they last.
+      while (end - u >= 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, u, 8);
+        std::memcpy(&y, u + 4, 8);
+        if (((x | y) & 0xFF80FF80FF80FF80ull) != 0) break;
+        x = (x | (x >> 8)) & 0x0000FFFF0000FFFFull;
+        y = (y | (y >> 8)) & 0x0000FFFF0000FFFFull;
+        const std::uint64_t eight = ((x | (x >> 16)) & 0xFFFFFFFFull) | ((y | (y >> 16)) << 32);
+        std::memcpy(o, &eight, 8);
+        o += 8;
+        u += 8;
+      }
+      if (u == end) break;
+    }
     // Four ASCII units at a time.
     if (end - u >= 4) {
       std::uint64_t x;

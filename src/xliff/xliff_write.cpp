@@ -695,17 +695,29 @@ void FrontMatterLanguages(std::u16string_view units, std::u16string& source,
 
 std::u16string PlainText(std::u16string_view markup) {
   std::u16string text;
+  text.reserve(markup.size());
   for (std::size_t i = 0; i < markup.size();) {
     const char16_t u = markup[i];
+    if (u != u'<' && u != u'&') {
+      // A run of text up to the next tag or reference, in one append.
+      std::size_t run = i + 1;
+      while (run < markup.size() && markup[run] != u'<' && markup[run] != u'&')
+        ++run;
+      text.append(markup.substr(i, run - i));
+      i = run;
+      continue;
+    }
     if (u == u'<') {
       // A placeholder's content is the markup it stands for, not text.
       if (markup.substr(i).starts_with(u"<ut") && i + 3 < markup.size() &&
           (markup[i + 3] == u' ' || markup[i + 3] == u'>')) {
-        const std::size_t close = markup.find(u"</ut>", i);
         const std::size_t empty = markup.find(u'>', i);
         if (empty != std::u16string_view::npos && empty > 0 && markup[empty - 1] == u'/') {
           i = empty + 1;
         } else {
+          // Searched only for a placeholder with content: empty ones are not each a search
+          // to the end.
+          const std::size_t close = markup.find(u"</ut>", i);
           i = close == std::u16string_view::npos ? markup.size() : close + 5;
         }
         continue;
