@@ -5,12 +5,20 @@
 
 #include <algorithm>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <thread>
+#include <vector>
 
 #include "frame/ttx_converter.h"
 #include "storage/data_storage.h"
 #include "storage/language_table.h"
+#include "storage/large_memory.h"
 #include "storage/memory_stream.h"
 #include "xliff/xliff_bridge.h"
 
@@ -72,35 +80,136 @@ void WriteAll(IByteStream& stream, const void* data, std::size_t size) {
   }
 }
 
+// A piece of the IF on its way to the writer (megabytes: taken as large blocks).
+using CUnits = std::basic_string<char16_t, std::char_traits<char16_t>, CLargeAllocator<char16_t>>;
+
+// The XLIFF writer on a thread of its own, fed the IF's pieces as the conversion writes them:
+// the writer works on the second core while the conversion goes on. At most kQueued pieces
+// wait; their buffers are used again.
+class CWriterThread {
+ public:
+  explicit CWriterThread(xliff::CXliffWriter& writer) : m_writer(writer) {
+    m_thread = std::thread([this] { Work(); });
+  }
+  ~CWriterThread() {
+    // Left without Finish (the conversion failed): what waits is dropped.
+    {
+      const std::lock_guard lock(m_mutex);
+      m_abandoned = true;
+    }
+    Join();
+  }
+  CWriterThread(const CWriterThread&) = delete;
+  CWriterThread& operator=(const CWriterThread&) = delete;
+
+  // A buffer for the next piece (its old units still in it).
+  CUnits Buffer() {
+    const std::lock_guard lock(m_mutex);
+    if (m_free.empty()) return {};
+    CUnits buffer = std::move(m_free.back());
+    m_free.pop_back();
+    return buffer;
+  }
+  // Queues a piece, once fewer than kQueued wait.
+  void Push(CUnits piece) {
+    std::unique_lock lock(m_mutex);
+    m_room.wait(lock, [this] { return m_queue.size() < kQueued || m_failure; });
+    if (m_failure) return;
+    m_queue.push_back(std::move(piece));
+    m_ready.notify_one();
+  }
+  // Waits for the writer to take every piece; throws what it threw.
+  void Finish() {
+    Join();
+    if (m_failure) std::rethrow_exception(m_failure);
+  }
+
+ private:
+  static constexpr std::size_t kQueued = 2;
+
+  void Join() {
+    if (!m_thread.joinable()) return;
+    {
+      const std::lock_guard lock(m_mutex);
+      m_closed = true;
+    }
+    m_ready.notify_one();
+    m_thread.join();
+  }
+
+  void Work() {
+    for (;;) {
+      CUnits piece;
+      {
+        std::unique_lock lock(m_mutex);
+        m_ready.wait(lock, [this] { return !m_queue.empty() || m_closed; });
+        if (m_queue.empty() || m_abandoned) return;
+        piece = std::move(m_queue.front());
+        m_queue.pop_front();
+      }
+      m_room.notify_one();
+      try {
+        m_writer.Feed(piece);
+      } catch (...) {
+        const std::lock_guard lock(m_mutex);
+        m_failure = std::current_exception();
+        m_room.notify_one();
+        return;
+      }
+      const std::lock_guard lock(m_mutex);
+      if (m_free.size() <= kQueued) m_free.push_back(std::move(piece));
+    }
+  }
+
+  xliff::CXliffWriter& m_writer;
+  std::mutex m_mutex;
+  std::condition_variable m_ready;  ///< a piece is queued, or the IF has ended
+  std::condition_variable m_room;   ///< a piece was taken, or the writer failed
+  std::deque<CUnits> m_queue;
+  std::vector<CUnits> m_free;
+  bool m_closed = false;
+  bool m_abandoned = false;
+  std::exception_ptr m_failure;
+  std::thread m_thread;
+};
+
 // The IF as the converter writes it (UTF-16 little-endian), handed to the XLIFF writer as
-// units, piece by piece.
+// units, piece by piece: straight, or through the writer's thread when there is one.
 class CWriterStream : public IByteStream {
  public:
-  explicit CWriterStream(xliff::CXliffWriter& writer) : m_writer(writer) {}
+  CWriterStream(xliff::CXliffWriter& writer, CWriterThread* thread)
+      : m_writer(writer), m_thread(thread) {}
   std::uint32_t Read(void*, std::uint32_t) override { return 0; }
   std::uint32_t Write(const void* data, std::uint32_t size) override {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     std::uint32_t i = 0;
+    CUnits units = m_thread ? m_thread->Buffer() : std::move(m_units);
+    units.clear();
     if (m_half && i < size) {
-      const auto unit = static_cast<char16_t>(m_low | (bytes[i++] << 8));
-      m_writer.Feed(std::u16string_view(&unit, 1));
+      units += static_cast<char16_t>(m_low | (bytes[i++] << 8));
       m_half = false;
     }
     const std::size_t whole = (size - i) / 2;
-    if (whole > 0) {
-      m_units.resize(whole);
-      if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(m_units.data(), bytes + i, whole * 2);
-      } else {
-        for (std::size_t k = 0; k < whole; ++k)
-          m_units[k] = static_cast<char16_t>(bytes[i + 2 * k] | (bytes[i + 2 * k + 1] << 8));
-      }
-      i += static_cast<std::uint32_t>(whole * 2);
-      m_writer.Feed(m_units);
+    const std::size_t at = units.size();
+    units.resize(at + whole);
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(units.data() + at, bytes + i, whole * 2);
+    } else {
+      for (std::size_t k = 0; k < whole; ++k)
+        units[at + k] = static_cast<char16_t>(bytes[i + 2 * k] | (bytes[i + 2 * k + 1] << 8));
     }
+    i += static_cast<std::uint32_t>(whole * 2);
     if (i < size) {
       m_low = bytes[i];
       m_half = true;
+    }
+    if (!units.empty()) {
+      if (m_thread) {
+        m_thread->Push(std::move(units));
+      } else {
+        m_writer.Feed(units);
+        m_units = std::move(units);
+      }
     }
     m_position += size;
     return size;
@@ -113,7 +222,8 @@ class CWriterStream : public IByteStream {
 
  private:
   xliff::CXliffWriter& m_writer;
-  std::u16string m_units;
+  CWriterThread* m_thread;
+  CUnits m_units;
   bool m_half = false;
   std::uint8_t m_low = 0;
   std::uint64_t m_position = 0;
@@ -187,9 +297,12 @@ HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
     }
     // The XLIFF is written as the conversion writes the IF: the IF is never held whole.
     xliff::CXliffWriter writer(options);
-    auto sink = std::make_shared<CWriterStream>(writer);
+    std::optional<CWriterThread> thread;
+    if (std::thread::hardware_concurrency() > 1) thread.emplace(writer);
+    auto sink = std::make_shared<CWriterStream>(writer, thread ? &*thread : nullptr);
     Run(converter, hooks,
         [&] { return converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(sink)); });
+    if (thread) thread->Finish();
     if (const auto& cut = converter.GetInputCut()) {
       report.cutLine = cut->line;
       report.cutColumn = cut->column;

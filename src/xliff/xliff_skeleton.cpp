@@ -21,7 +21,8 @@ std::uint64_t Load64(const std::uint8_t* p) {
   return v;
 }
 // Sizes in the plan: `bytes` bytes, little-endian.
-void PutLittle(std::string& out, std::uint64_t v, int bytes) {
+template <typename String>
+void PutLittle(String& out, std::uint64_t v, int bytes) {
   for (int k = 0; k < bytes; ++k)
     out += static_cast<char>((v >> (8 * k)) & 0xFF);
 }
@@ -31,7 +32,8 @@ std::uint64_t GetLittle(const char* p, int bytes) {
     v = (v << 8) | static_cast<std::uint8_t>(p[k]);
   return v;
 }
-void Put32(std::string& out, std::size_t v) {
+template <typename String>
+void Put32(String& out, std::size_t v) {
   PutLittle(out, v, 4);
 }
 std::size_t Get32(const char* p) {
@@ -47,13 +49,13 @@ constexpr int kHashBits = 14;
 constexpr std::size_t kMinMatch = 4;
 constexpr std::size_t kWindow = 0xFFFF;
 
-void PutLength(std::string& out, std::size_t extra) {
+void PutLength(CLargeString& out, std::size_t extra) {
   for (; extra >= 255; extra -= 255)
     out += static_cast<char>(255);
   out += static_cast<char>(extra);
 }
 
-void PutSequence(std::string& out, const std::uint8_t* literals, std::size_t count,
+void PutSequence(CLargeString& out, const std::uint8_t* literals, std::size_t count,
                  std::size_t offset, std::size_t match) {
   const std::size_t extra = match == 0 ? 0 : match - kMinMatch;
   out +=
@@ -69,7 +71,7 @@ void PutSequence(std::string& out, const std::uint8_t* literals, std::size_t cou
 // Greedy LZ77 over one block: a hash of the next four bytes finds the last place they were
 // seen; where nothing is found the search steps faster through the literals.
 void Compress(const std::uint8_t* in, std::size_t n, std::vector<std::uint32_t>& table,
-              std::string& out) {
+              CLargeString& out) {
   std::fill(table.begin(), table.end(), 0);
   auto hash = [](std::uint32_t v) { return (v * 2654435761u) >> (32 - kHashBits); };
   std::size_t anchor = 0;
@@ -379,15 +381,15 @@ void CPlanWriter::EndUnit() {
   m_table.Bytes(numbers);
 }
 
-std::string CPlanWriter::Finish() {
+CLargeString CPlanWriter::Finish() {
   std::string numbers;
   PutNumber(numbers, m_rawBytes);
   PutNumber(numbers, m_rawUnits);
   m_table.Bytes(numbers);
-  const std::string& table = m_table.Finish();
-  const std::string& codes = m_codes.Finish();
-  const std::string& raw = m_raw.Finish();
-  std::string plan;
+  const CLargeString& table = m_table.Finish();
+  const CLargeString& codes = m_codes.Finish();
+  const CLargeString& raw = m_raw.Finish();
+  CLargeString plan;
   plan.reserve(16 + table.size() + codes.size() + raw.size());
   PutLittle(plan, table.size(), 8);
   PutLittle(plan, codes.size(), 8);
@@ -439,7 +441,10 @@ bool GetNumber(const std::uint8_t*& p, const std::uint8_t* end, std::uint64_t& v
   return false;
 }
 
-void AppendBase64(std::string& out, std::string_view bytes) {
+namespace {
+
+template <typename String>
+void AppendBase64To(String& out, std::string_view bytes) {
   const auto* in = reinterpret_cast<const std::uint8_t*>(bytes.data());
   const std::size_t n = bytes.size();
   const std::size_t at = out.size();
@@ -462,6 +467,16 @@ void AppendBase64(std::string& out, std::string_view bytes) {
   }
   if (line != 0) *o++ = '\n';
   out.resize(static_cast<std::size_t>(o - out.data()));
+}
+
+}  // namespace
+
+void AppendBase64(std::string& out, std::string_view bytes) {
+  AppendBase64To(out, bytes);
+}
+
+void AppendBase64(CLargeString& out, std::string_view bytes) {
+  AppendBase64To(out, bytes);
 }
 
 bool CBase64Reader::Add(std::string_view text, std::string& out) {

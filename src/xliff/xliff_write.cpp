@@ -40,16 +40,16 @@ struct CPiece {
 };
 
 // A unit XML cannot carry, shown to the translator (1.2 code content, 2.0 attributes).
-void AppendShown(std::string& out, char16_t unit) {
+constexpr auto AppendShown = [](auto& out, char16_t unit) {
   out += "U+";
   out += Hex4(unit);
-}
+};
 // The same in 2.0 data, which has an element for it.
-void AppendCp(std::string& out, char16_t unit) {
+constexpr auto AppendCp = [](auto& out, char16_t unit) {
   out += "<cp hex=\"";
   out += Hex4(unit);
   out += "\"/>";
-}
+};
 
 std::string IdText(std::uint32_t id) {
   return std::to_string(id);
@@ -65,6 +65,14 @@ class CWriter {
   // The next units of the IF: tokens are taken as far as they are whole, and the IF that no
   // block still needs leaves the window.
   void Feed(std::u16string_view units) {
+    // In slices, so that the window stays small enough to be read again from the cache.
+    constexpr std::size_t kSlice = std::size_t{1} << 15;
+    for (; units.size() > kSlice; units.remove_prefix(kSlice))
+      FeedSlice(units.substr(0, kSlice));
+    FeedSlice(units);
+  }
+
+  void FeedSlice(std::u16string_view units) {
     m_window.append(units);
     FindSettings(false);
     // A high surrogate at the end waits for its low half: a text run never ends between them.
@@ -91,7 +99,7 @@ class CWriter {
   // The XLIFF: the header and the skeleton, then the units.
   std::size_t Write(const CXliffHeader& header,
                     const std::function<void(std::string_view)>& write) {
-    std::string out;
+    CLargeString out;
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     std::string original;
     for (const char c : header.original) {
@@ -125,7 +133,7 @@ class CWriter {
           " tool-id=\"tagvert\">\n<header>\n<skl><internal-file "
           "form=\"application/x-tagvert-if-skeleton\"><![CDATA[";
     }
-    std::string blocks = m_plan.Finish();
+    CLargeString blocks = m_plan.Finish();
     const std::uint64_t planHash = HashBytes(blocks);
     char line[100];
     std::snprintf(line, sizeof line, "%s %016llX %016llX %010zu\n", kSkeletonMagic.data(),
@@ -134,7 +142,7 @@ class CWriter {
     out += line;
     out.reserve(out.size() + blocks.size() / 3 * 4 + blocks.size() / 57 + 64);
     AppendBase64(out, blocks);
-    blocks = std::string();
+    blocks = CLargeString();
 
     if (m_v2) {
       out += "]]></skeleton>\n";
@@ -389,7 +397,7 @@ class CWriter {
 
     // The content is written once, straight into the body; a target copies it from there.
     const std::u16string note = SourceNote();
-    std::string& body = m_body;
+    CLargeString& body = m_body;
     std::size_t content = 0;
     if (m_v2) {
       body += "<unit id=\"";
@@ -397,7 +405,7 @@ class CWriter {
       body += "\" xml:space=\"preserve\">";
       if (!note.empty()) {
         body += "<notes><note category=\"source-language-text\">";
-        AppendXml(body, note, false, &AppendShown);
+        AppendXml(body, note, false, AppendShown);
         body += "</note></notes>";
       }
       OriginalData(body);
@@ -423,7 +431,7 @@ class CWriter {
     } else {
       if (!note.empty()) {
         body += "<note annotates=\"source\" from=\"source-language-text\">";
-        AppendXml(body, note, false, &AppendShown);
+        AppendXml(body, note, false, AppendShown);
         body += "</note>";
       }
       body += "</trans-unit>\n";
@@ -518,14 +526,15 @@ class CWriter {
     return std::u16string(tag);
   }
 
-  void AppendDisplay(std::string& out, const CPiece& p, bool attribute) const {
-    AppendXml(out, Shown(p), attribute, &AppendShown);
+  template <typename String>
+  void AppendDisplay(String& out, const CPiece& p, bool attribute) const {
+    AppendXml(out, Shown(p), attribute, AppendShown);
   }
 
-  void Content12(std::string& out) const {
+  void Content12(CLargeString& out) const {
     for (const CPiece& p : m_pieces) {
       if (p.text) {
-        AppendXml(out, Units(p.begin, p.end), false, &AppendShown);
+        AppendXml(out, Units(p.begin, p.end), false, AppendShown);
         continue;
       }
       const std::string id = IdText(p.id);
@@ -565,11 +574,11 @@ class CWriter {
     return id;
   }
 
-  void Content2(std::string& out) const {
+  void Content2(CLargeString& out) const {
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
       if (p.text) {
-        AppendXml(out, Units(p.begin, p.end), false, &AppendShown);
+        AppendXml(out, Units(p.begin, p.end), false, AppendShown);
         continue;
       }
       const std::string id = IdText(p.id);
@@ -606,7 +615,7 @@ class CWriter {
     }
   }
 
-  void OriginalData(std::string& out) const {
+  void OriginalData(CLargeString& out) const {
     bool any = false;
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
@@ -614,7 +623,7 @@ class CWriter {
       if (!any) out += "<originalData>";
       any = true;
       out += "<data id=\"" + DataId(i) + "\">";
-      AppendXml(out, Shown(p), false, &AppendCp);
+      AppendXml(out, Shown(p), false, AppendCp);
       out += "</data>";
     }
     if (any) out += "</originalData>";
@@ -659,7 +668,7 @@ class CWriter {
   std::size_t m_unitCount = 0;
   CPlanWriter m_plan;
   std::uint64_t m_unitsHash = 0;
-  std::string m_body;  ///< the units' XML
+  CLargeString m_body;  ///< the units' XML
 };
 
 namespace {
