@@ -80,8 +80,43 @@ void WriteAll(IByteStream& stream, const void* data, std::size_t size) {
   }
 }
 
-// A piece of the IF on its way to the writer (megabytes: taken as large blocks).
-using CUnits = std::basic_string<char16_t, std::char_traits<char16_t>, CLargeAllocator<char16_t>>;
+// A piece of the IF on its way to the writer: room for megabytes of units, taken as a large
+// block and never cleared (every unit is written before it is read).
+class CUnits {
+ public:
+  CUnits() = default;
+  CUnits(CUnits&& other) noexcept { Swap(other); }
+  CUnits& operator=(CUnits&& other) noexcept {
+    Swap(other);
+    return *this;
+  }
+  ~CUnits() {
+    if (m_data != nullptr) CLargeAllocator<char16_t>().deallocate(m_data, m_capacity);
+  }
+  // Room for `size` units, the piece's new size; what was there is lost.
+  char16_t* Room(std::size_t size) {
+    if (size > m_capacity) {
+      if (m_data != nullptr) CLargeAllocator<char16_t>().deallocate(m_data, m_capacity);
+      m_data = nullptr;
+      m_capacity = 0;
+      m_data = CLargeAllocator<char16_t>().allocate(size);
+      m_capacity = size;
+    }
+    m_size = size;
+    return m_data;
+  }
+  std::u16string_view View() const { return {m_data, m_size}; }
+
+ private:
+  void Swap(CUnits& other) noexcept {
+    std::swap(m_data, other.m_data);
+    std::swap(m_size, other.m_size);
+    std::swap(m_capacity, other.m_capacity);
+  }
+  char16_t* m_data = nullptr;
+  std::size_t m_size = 0;
+  std::size_t m_capacity = 0;
+};
 
 // The XLIFF writer on a thread of its own, fed the IF's pieces as the conversion writes them:
 // the writer works on the second core while the conversion goes on. At most kQueued pieces
@@ -149,7 +184,7 @@ class CWriterThread {
       }
       m_room.notify_one();
       try {
-        m_writer.Feed(piece);
+        m_writer.Feed(piece.View());
       } catch (...) {
         const std::lock_guard lock(m_mutex);
         m_failure = std::current_exception();
@@ -182,32 +217,31 @@ class CWriterStream : public IByteStream {
   std::uint32_t Read(void*, std::uint32_t) override { return 0; }
   std::uint32_t Write(const void* data, std::uint32_t size) override {
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    std::uint32_t i = 0;
     CUnits units = m_thread ? m_thread->Buffer() : std::move(m_units);
-    units.clear();
-    if (m_half && i < size) {
-      units += static_cast<char16_t>(m_low | (bytes[i++] << 8));
+    // A unit split by the write before comes first.
+    const std::uint32_t first = m_half && size > 0 ? 1 : 0;
+    const std::size_t whole = (size - first) / 2;
+    char16_t* out = units.Room(first + whole);
+    if (first != 0) {
+      *out++ = static_cast<char16_t>(m_low | (bytes[0] << 8));
       m_half = false;
     }
-    const std::size_t whole = (size - i) / 2;
-    const std::size_t at = units.size();
-    units.resize(at + whole);
+    const std::uint8_t* in = bytes + first;
     if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(units.data() + at, bytes + i, whole * 2);
+      std::memcpy(out, in, whole * 2);
     } else {
       for (std::size_t k = 0; k < whole; ++k)
-        units[at + k] = static_cast<char16_t>(bytes[i + 2 * k] | (bytes[i + 2 * k + 1] << 8));
+        out[k] = static_cast<char16_t>(in[2 * k] | (in[2 * k + 1] << 8));
     }
-    i += static_cast<std::uint32_t>(whole * 2);
-    if (i < size) {
-      m_low = bytes[i];
+    if (first + 2 * whole < size) {
+      m_low = bytes[size - 1];
       m_half = true;
     }
-    if (!units.empty()) {
+    if (!units.View().empty()) {
       if (m_thread) {
         m_thread->Push(std::move(units));
       } else {
-        m_writer.Feed(units);
+        m_writer.Feed(units.View());
         m_units = std::move(units);
       }
     }
