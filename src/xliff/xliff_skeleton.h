@@ -106,6 +106,7 @@ class CBlockWriter {
   void Flush(bool all);
   CLargeString m_pending;  ///< the bytes not yet compressed: its first m_used
   std::size_t m_used = 0;
+  CLargeString m_packed;  ///< room for a block compressed
   CLargeString m_blocks;
 };
 
