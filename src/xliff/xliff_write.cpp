@@ -515,20 +515,24 @@ class CWriter {
 
   // What a code shows the translator: the tag's markup; for a `ut` placeholder the markup of
   // the source document it stands for (its content, references resolved), as "<b>".
-  std::u16string Shown(const CPiece& p) const {
+  // A placeholder's text is made into `plain`; other markup is shown where it is.
+  std::u16string_view Shown(const CPiece& p, std::u16string& plain) const {
     const std::u16string_view tag = Display(p);
     if (tag.starts_with(u"<ut") && tag.size() > 3 && (tag[3] == u' ' || tag[3] == u'>') &&
         tag.ends_with(u"</ut>")) {
       const std::size_t open = tag.find(u'>');
-      if (open + 1 < tag.size() - 5)
-        return PlainText(tag.substr(open + 1, tag.size() - 5 - open - 1));
+      if (open + 1 < tag.size() - 5) {
+        plain = PlainText(tag.substr(open + 1, tag.size() - 5 - open - 1));
+        return plain;
+      }
     }
-    return std::u16string(tag);
+    return tag;
   }
 
   template <typename String>
   void AppendDisplay(String& out, const CPiece& p, bool attribute) const {
-    AppendXml(out, Shown(p), attribute, AppendShown);
+    std::u16string plain;
+    AppendXml(out, Shown(p, plain), attribute, AppendShown);
   }
 
   void Content12(CLargeString& out) const {
@@ -623,7 +627,8 @@ class CWriter {
       if (!any) out += "<originalData>";
       any = true;
       out += "<data id=\"" + DataId(i) + "\">";
-      AppendXml(out, Shown(p), false, AppendCp);
+      std::u16string plain;
+      AppendXml(out, Shown(p, plain), false, AppendCp);
       out += "</data>";
     }
     if (any) out += "</originalData>";
