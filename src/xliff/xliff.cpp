@@ -216,7 +216,26 @@ class CWriterStream : public IByteStream {
       : m_writer(writer), m_thread(thread) {}
   std::uint32_t Read(void*, std::uint32_t) override { return 0; }
   std::uint32_t Write(const void* data, std::uint32_t size) override {
+    // Pieces of at most kPieceBytes: little of the IF waits for the writer, which starts early.
     const auto* bytes = static_cast<const std::uint8_t*>(data);
+    for (std::uint32_t at = 0; at < size;) {
+      const std::uint32_t piece = std::min(size - at, kPieceBytes);
+      Piece(bytes + at, piece);
+      at += piece;
+    }
+    m_position += size;
+    return size;
+  }
+  std::uint64_t Position() override { return m_position; }
+  bool Size(std::uint64_t& size) override {
+    size = m_position;
+    return true;
+  }
+
+ private:
+  static constexpr std::uint32_t kPieceBytes = std::uint32_t{1} << 20;
+
+  void Piece(const std::uint8_t* bytes, std::uint32_t size) {
     CUnits units = m_thread ? m_thread->Buffer() : std::move(m_units);
     // A unit split by the write before comes first.
     const std::uint32_t first = m_half && size > 0 ? 1 : 0;
@@ -245,16 +264,8 @@ class CWriterStream : public IByteStream {
         m_units = std::move(units);
       }
     }
-    m_position += size;
-    return size;
-  }
-  std::uint64_t Position() override { return m_position; }
-  bool Size(std::uint64_t& size) override {
-    size = m_position;
-    return true;
   }
 
- private:
   xliff::CXliffWriter& m_writer;
   CWriterThread* m_thread;
   CUnits m_units;
