@@ -324,6 +324,12 @@ HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
   report = CXliffReport();
   return Guarded(report, "the TTX could not be converted to XLIFF", [&] {
     ByteStreamPtr source = Open(ttx, true);
+    // The XLIFF is written as the conversion writes the IF: the IF is never held whole. The
+    // writer, its thread and the stream that feeds them outlive the converter.
+    xliff::CXliffWriter writer(options);
+    std::optional<CWriterThread> thread;
+    if (std::thread::hardware_concurrency() > 1) thread.emplace(writer);
+    auto sink = std::make_shared<CWriterStream>(writer, thread ? &*thread : nullptr);
     // The document is read as the library's converter reads it (language tags as documents
     // write them, UTF-16 without a byte-order mark).
     CTagvertConverter converter;
@@ -340,11 +346,6 @@ HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
         return chosen;
       });
     }
-    // The XLIFF is written as the conversion writes the IF: the IF is never held whole.
-    xliff::CXliffWriter writer(options);
-    std::optional<CWriterThread> thread;
-    if (std::thread::hardware_concurrency() > 1) thread.emplace(writer);
-    auto sink = std::make_shared<CWriterStream>(writer, thread ? &*thread : nullptr);
     Run(converter, hooks,
         [&] { return converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(sink)); });
     if (thread) thread->Finish();
