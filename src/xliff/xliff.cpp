@@ -5,12 +5,20 @@
 
 #include <algorithm>
 #include <bit>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <thread>
+#include <vector>
 
 #include "frame/ttx_converter.h"
 #include "storage/data_storage.h"
 #include "storage/language_table.h"
+#include "storage/large_memory.h"
 #include "storage/memory_stream.h"
 #include "xliff/xliff_bridge.h"
 
@@ -72,31 +80,148 @@ void WriteAll(IByteStream& stream, const void* data, std::size_t size) {
   }
 }
 
-// The IF as the converter writes it (UTF-16 little-endian), collected as units.
-class CUnitsStream : public IByteStream {
+// A piece of the IF on its way to the writer: room for megabytes of units, taken as a large
+// block and never cleared (every unit is written before it is read).
+class CUnits {
  public:
+  CUnits() = default;
+  CUnits(CUnits&& other) noexcept { Swap(other); }
+  CUnits& operator=(CUnits&& other) noexcept {
+    Swap(other);
+    return *this;
+  }
+  ~CUnits() {
+    if (m_data != nullptr) CLargeAllocator<char16_t>().deallocate(m_data, m_capacity);
+  }
+  // Room for `size` units, the piece's new size; what was there is lost.
+  char16_t* Room(std::size_t size) {
+    if (size > m_capacity) {
+      if (m_data != nullptr) CLargeAllocator<char16_t>().deallocate(m_data, m_capacity);
+      m_data = nullptr;
+      m_capacity = 0;
+      m_data = CLargeAllocator<char16_t>().allocate(size);
+      m_capacity = size;
+    }
+    m_size = size;
+    return m_data;
+  }
+  std::u16string_view View() const { return {m_data, m_size}; }
+
+ private:
+  void Swap(CUnits& other) noexcept {
+    std::swap(m_data, other.m_data);
+    std::swap(m_size, other.m_size);
+    std::swap(m_capacity, other.m_capacity);
+  }
+  char16_t* m_data = nullptr;
+  std::size_t m_size = 0;
+  std::size_t m_capacity = 0;
+};
+
+// The XLIFF writer on a thread of its own, fed the IF's pieces as the conversion writes them:
+// the writer works on the second core while the conversion goes on. At most kQueued pieces
+// wait; their buffers are used again.
+class CWriterThread {
+ public:
+  explicit CWriterThread(xliff::CXliffWriter& writer) : m_writer(writer) {
+    m_thread = std::thread([this] { Work(); });
+  }
+  ~CWriterThread() {
+    // Left without Finish (the conversion failed): what waits is dropped.
+    {
+      const std::lock_guard lock(m_mutex);
+      m_abandoned = true;
+    }
+    Join();
+  }
+  CWriterThread(const CWriterThread&) = delete;
+  CWriterThread& operator=(const CWriterThread&) = delete;
+
+  // A buffer for the next piece (its old units still in it).
+  CUnits Buffer() {
+    const std::lock_guard lock(m_mutex);
+    if (m_free.empty()) return {};
+    CUnits buffer = std::move(m_free.back());
+    m_free.pop_back();
+    return buffer;
+  }
+  // Queues a piece, once fewer than kQueued wait.
+  void Push(CUnits piece) {
+    std::unique_lock lock(m_mutex);
+    m_room.wait(lock, [this] { return m_queue.size() < kQueued || m_failure; });
+    if (m_failure) return;
+    m_queue.push_back(std::move(piece));
+    m_ready.notify_one();
+  }
+  // Waits for the writer to take every piece; throws what it threw.
+  void Finish() {
+    Join();
+    if (m_failure) std::rethrow_exception(m_failure);
+  }
+
+ private:
+  static constexpr std::size_t kQueued = 2;
+
+  void Join() {
+    if (!m_thread.joinable()) return;
+    {
+      const std::lock_guard lock(m_mutex);
+      m_closed = true;
+    }
+    m_ready.notify_one();
+    m_thread.join();
+  }
+
+  void Work() {
+    for (;;) {
+      CUnits piece;
+      {
+        std::unique_lock lock(m_mutex);
+        m_ready.wait(lock, [this] { return !m_queue.empty() || m_closed; });
+        if (m_queue.empty() || m_abandoned) return;
+        piece = std::move(m_queue.front());
+        m_queue.pop_front();
+      }
+      m_room.notify_one();
+      try {
+        m_writer.Feed(piece.View());
+      } catch (...) {
+        const std::lock_guard lock(m_mutex);
+        m_failure = std::current_exception();
+        m_room.notify_one();
+        return;
+      }
+      const std::lock_guard lock(m_mutex);
+      if (m_free.size() <= kQueued) m_free.push_back(std::move(piece));
+    }
+  }
+
+  xliff::CXliffWriter& m_writer;
+  std::mutex m_mutex;
+  std::condition_variable m_ready;  ///< a piece is queued, or the IF has ended
+  std::condition_variable m_room;   ///< a piece was taken, or the writer failed
+  std::deque<CUnits> m_queue;
+  std::vector<CUnits> m_free;
+  bool m_closed = false;
+  bool m_abandoned = false;
+  std::exception_ptr m_failure;
+  std::thread m_thread;
+};
+
+// The IF as the converter writes it (UTF-16 little-endian), handed to the XLIFF writer as
+// units, piece by piece: straight, or through the writer's thread when there is one.
+class CWriterStream : public IByteStream {
+ public:
+  CWriterStream(xliff::CXliffWriter& writer, CWriterThread* thread)
+      : m_writer(writer), m_thread(thread) {}
   std::uint32_t Read(void*, std::uint32_t) override { return 0; }
   std::uint32_t Write(const void* data, std::uint32_t size) override {
+    // Pieces of at most kPieceBytes: little of the IF waits for the writer, which starts early.
     const auto* bytes = static_cast<const std::uint8_t*>(data);
-    std::uint32_t i = 0;
-    if (m_half && i < size) {
-      units += static_cast<char16_t>(m_low | (bytes[i++] << 8));
-      m_half = false;
-    }
-    const std::size_t whole = (size - i) / 2;
-    const std::size_t at = units.size();
-    if (units.capacity() < at + whole) units.reserve(std::max(2 * units.capacity(), at + whole));
-    units.resize(at + whole);
-    if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(units.data() + at, bytes + i, whole * 2);
-      i += static_cast<std::uint32_t>(whole * 2);
-    } else {
-      for (std::size_t k = 0; k < whole; ++k, i += 2)
-        units[at + k] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
-    }
-    if (i < size) {
-      m_low = bytes[i];
-      m_half = true;
+    for (std::uint32_t at = 0; at < size;) {
+      const std::uint32_t piece = std::min(size - at, kPieceBytes);
+      Piece(bytes + at, piece);
+      at += piece;
     }
     m_position += size;
     return size;
@@ -106,9 +231,44 @@ class CUnitsStream : public IByteStream {
     size = m_position;
     return true;
   }
-  std::u16string units;
 
  private:
+  static constexpr std::uint32_t kPieceBytes = std::uint32_t{1} << 20;
+
+  void Piece(const std::uint8_t* bytes, std::uint32_t size) {
+    CUnits units = m_thread ? m_thread->Buffer() : std::move(m_units);
+    // A unit split by the write before comes first.
+    const std::uint32_t first = m_half && size > 0 ? 1 : 0;
+    const std::size_t whole = (size - first) / 2;
+    char16_t* out = units.Room(first + whole);
+    if (first != 0) {
+      *out++ = static_cast<char16_t>(m_low | (bytes[0] << 8));
+      m_half = false;
+    }
+    const std::uint8_t* in = bytes + first;
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(out, in, whole * 2);
+    } else {
+      for (std::size_t k = 0; k < whole; ++k)
+        out[k] = static_cast<char16_t>(in[2 * k] | (in[2 * k + 1] << 8));
+    }
+    if (first + 2 * whole < size) {
+      m_low = bytes[size - 1];
+      m_half = true;
+    }
+    if (!units.View().empty()) {
+      if (m_thread) {
+        m_thread->Push(std::move(units));
+      } else {
+        m_writer.Feed(units.View());
+        m_units = std::move(units);
+      }
+    }
+  }
+
+  xliff::CXliffWriter& m_writer;
+  CWriterThread* m_thread;
+  CUnits m_units;
   bool m_half = false;
   std::uint8_t m_low = 0;
   std::uint64_t m_position = 0;
@@ -164,6 +324,12 @@ HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
   report = CXliffReport();
   return Guarded(report, "the TTX could not be converted to XLIFF", [&] {
     ByteStreamPtr source = Open(ttx, true);
+    // The XLIFF is written as the conversion writes the IF: the IF is never held whole. The
+    // writer, its thread and the stream that feeds them outlive the converter.
+    xliff::CXliffWriter writer(options);
+    std::optional<CWriterThread> thread;
+    if (std::thread::hardware_concurrency() > 1) thread.emplace(writer);
+    auto sink = std::make_shared<CWriterStream>(writer, thread ? &*thread : nullptr);
     // The document is read as the library's converter reads it (language tags as documents
     // write them, UTF-16 without a byte-order mark).
     CTagvertConverter converter;
@@ -180,25 +346,17 @@ HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
         return chosen;
       });
     }
-    auto memory = std::make_shared<CUnitsStream>();
-    // The IF takes about a unit per byte of TTX (fewer for text beyond ASCII): room reserved at
-    // once is touched only as far as the IF goes, and the IF is never copied as it grows.
-    std::uint64_t size = 0;
-    if (source->Size(size) && size > source->Position() && size - source->Position() < (1ULL << 40))
-      memory->units.reserve(static_cast<std::size_t>((size - source->Position()) * 5 / 4));
-    Run(converter, hooks, [&] {
-      return converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(memory));
-    });
+    Run(converter, hooks,
+        [&] { return converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(sink)); });
+    if (thread) thread->Finish();
     if (const auto& cut = converter.GetInputCut()) {
       report.cutLine = cut->line;
       report.cutColumn = cut->column;
       report.cutInsideMarkup = cut->insideMarkup;
       report.cutRootOpen = cut->rootOpen;
     }
-    std::u16string units = std::move(memory->units);
-    memory.reset();
     std::u16string sourceLanguage, targetLanguage;
-    xliff::FrontMatterLanguages(units, sourceLanguage, targetLanguage);
+    writer.End(sourceLanguage, targetLanguage);
     const auto code = static_cast<std::uint16_t>(static_cast<std::uint32_t>(direction) >> 16);
     if (code != 0) {
       const std::u16string tag = LanguageTagUpper(code);
@@ -210,11 +368,9 @@ HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
     header.targetLanguage = LanguageAttribute(targetLanguage);
     if (header.targetLanguage.empty() && options.copySource) header.targetLanguage = "und";
     header.original = options.original;
-    std::string xml;
-    report.units = xliff::WriteXliff(units, header, options, xml);
-    units = std::u16string();
     ByteStreamPtr out = Open(target, false);
-    WriteAll(*out, xml.data(), xml.size());
+    report.units = writer.Write(
+        header, [&out](std::string_view piece) { WriteAll(*out, piece.data(), piece.size()); });
   });
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,9 +50,28 @@ struct CXliffHeader {
   std::string original;
 };
 
-/// Writes the XLIFF of the IF `units` into `out` (UTF-8); returns the number of units.
-std::size_t WriteXliff(std::u16string_view units, const CXliffHeader& header,
-                       const CXliffWriteOptions& options, std::string& out);
+class CWriter;
+
+/// The XLIFF writer, fed the IF piece by piece as a conversion writes it (cut anywhere): it
+/// keeps the IF only from the start of the block being read, the skeleton's plan as it is
+/// compressed and the units' XML.
+class CXliffWriter {
+ public:
+  explicit CXliffWriter(const CXliffWriteOptions& options);
+  ~CXliffWriter();
+  CXliffWriter(const CXliffWriter&) = delete;
+  CXliffWriter& operator=(const CXliffWriter&) = delete;
+  /// The next units of the IF.
+  void Feed(std::u16string_view units);
+  /// Ends the IF; then the front matter's languages are known (see FrontMatterLanguages).
+  void End(std::u16string& sourceLanguage, std::u16string& targetLanguage);
+  /// Hands the XLIFF (UTF-8) to `write` in pieces, in order; returns the number of units. Once
+  /// only, after End.
+  std::size_t Write(const CXliffHeader& header, const std::function<void(std::string_view)>& write);
+
+ private:
+  std::unique_ptr<CWriter> m_writer;
+};
 
 /// The languages the IF's front matter names (SourceLanguage and TargetLanguage of its first
 /// UserSettings), empty when it names none.

@@ -21,7 +21,8 @@ std::uint64_t Load64(const std::uint8_t* p) {
   return v;
 }
 // Sizes in the plan: `bytes` bytes, little-endian.
-void PutLittle(std::string& out, std::uint64_t v, int bytes) {
+template <typename String>
+void PutLittle(String& out, std::uint64_t v, int bytes) {
   for (int k = 0; k < bytes; ++k)
     out += static_cast<char>((v >> (8 * k)) & 0xFF);
 }
@@ -31,7 +32,8 @@ std::uint64_t GetLittle(const char* p, int bytes) {
     v = (v << 8) | static_cast<std::uint8_t>(p[k]);
   return v;
 }
-void Put32(std::string& out, std::size_t v) {
+template <typename String>
+void Put32(String& out, std::size_t v) {
   PutLittle(out, v, 4);
 }
 std::size_t Get32(const char* p) {
@@ -47,29 +49,38 @@ constexpr int kHashBits = 14;
 constexpr std::size_t kMinMatch = 4;
 constexpr std::size_t kWindow = 0xFFFF;
 
-void PutLength(std::string& out, std::size_t extra) {
+std::uint8_t* PutLength(std::uint8_t* o, std::size_t extra) {
   for (; extra >= 255; extra -= 255)
-    out += static_cast<char>(255);
-  out += static_cast<char>(extra);
+    *o++ = 255;
+  *o++ = static_cast<std::uint8_t>(extra);
+  return o;
 }
 
-void PutSequence(std::string& out, const std::uint8_t* literals, std::size_t count,
-                 std::size_t offset, std::size_t match) {
+std::uint8_t* PutSequence(std::uint8_t* o, const std::uint8_t* literals, std::size_t count,
+                          std::size_t offset, std::size_t match) {
   const std::size_t extra = match == 0 ? 0 : match - kMinMatch;
-  out +=
-      static_cast<char>((std::min<std::size_t>(count, 15) << 4) | std::min<std::size_t>(extra, 15));
-  if (count >= 15) PutLength(out, count - 15);
-  out.append(reinterpret_cast<const char*>(literals), count);
-  if (match == 0) return;
-  out += static_cast<char>(offset & 0xFF);
-  out += static_cast<char>(offset >> 8);
-  if (extra >= 15) PutLength(out, extra - 15);
+  *o++ = static_cast<std::uint8_t>((std::min<std::size_t>(count, 15) << 4) |
+                                   std::min<std::size_t>(extra, 15));
+  if (count >= 15) o = PutLength(o, count - 15);
+  std::memcpy(o, literals, count);
+  o += count;
+  if (match == 0) return o;
+  *o++ = static_cast<std::uint8_t>(offset & 0xFF);
+  *o++ = static_cast<std::uint8_t>(offset >> 8);
+  if (extra >= 15) o = PutLength(o, extra - 15);
+  return o;
+}
+
+// The most bytes Compress writes for `n`: literals alone, with their lengths and one token.
+constexpr std::size_t CompressBound(std::size_t n) {
+  return n + n / 255 + 16;
 }
 
 // Greedy LZ77 over one block: a hash of the next four bytes finds the last place they were
 // seen; where nothing is found the search steps faster through the literals.
-void Compress(const std::uint8_t* in, std::size_t n, std::vector<std::uint32_t>& table,
-              std::string& out) {
+// Writes at most CompressBound(n) bytes at `o`; returns their end.
+std::uint8_t* Compress(const std::uint8_t* in, std::size_t n, std::vector<std::uint32_t>& table,
+                       std::uint8_t* o) {
   std::fill(table.begin(), table.end(), 0);
   auto hash = [](std::uint32_t v) { return (v * 2654435761u) >> (32 - kHashBits); };
   std::size_t anchor = 0;
@@ -105,12 +116,12 @@ void Compress(const std::uint8_t* in, std::size_t n, std::vector<std::uint32_t>&
       }
       length += 8;
     }
-    PutSequence(out, in + anchor, i - anchor, i - from, length);
+    o = PutSequence(o, in + anchor, i - anchor, i - from, length);
     i += length;
     anchor = i;
     if (i < limit) table[hash(Load32(in + i - 2))] = static_cast<std::uint32_t>(i - 2);
   }
-  PutSequence(out, in + anchor, n - anchor, 0, 0);
+  return PutSequence(o, in + anchor, n - anchor, 0, 0);
 }
 
 bool GetLength(const std::uint8_t*& in, const std::uint8_t* end, std::size_t& length) {
@@ -257,6 +268,22 @@ char* Narrow(std::u16string_view units, char* o) {
   const char16_t* u = units.data();
   const char16_t* const end = u + units.size();
   while (u < end) {
+    if constexpr (std::endian::native == std::endian::little) {
+      // Eight ASCII units at a time while they last.
+      while (end - u >= 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, u, 8);
+        std::memcpy(&y, u + 4, 8);
+        if (((x | y) & 0xFF80FF80FF80FF80ull) != 0) break;
+        x = (x | (x >> 8)) & 0x0000FFFF0000FFFFull;
+        y = (y | (y >> 8)) & 0x0000FFFF0000FFFFull;
+        const std::uint64_t eight = ((x | (x >> 16)) & 0xFFFFFFFFull) | ((y | (y >> 16)) << 32);
+        std::memcpy(o, &eight, 8);
+        o += 8;
+        u += 8;
+      }
+      if (u == end) break;
+    }
     // Four ASCII units at a time.
     if (end - u >= 4) {
       std::uint64_t x;
@@ -314,6 +341,8 @@ void CBlockWriter::Bytes(std::string_view bytes) {
 
 void CBlockWriter::Flush(bool all) {
   std::vector<std::uint32_t> table(std::size_t{1} << kHashBits);
+  // Each block is compressed into room that is cleared once, then appended.
+  if (m_packed.size() < CompressBound(kPlanBlock)) m_packed.resize(CompressBound(kPlanBlock));
   const auto* plan = reinterpret_cast<const std::uint8_t*>(m_pending.data());
   std::size_t start = 0;
   while (m_used - start >= kPlanBlock || (all && start < m_used)) {
@@ -321,13 +350,12 @@ void CBlockWriter::Flush(bool all) {
     // A block holds whole units: it never ends within a unit's bytes.
     while (start + cut < m_used && (plan[start + cut] & 0xC0) == 0x80)
       --cut;
+    auto* packed = reinterpret_cast<std::uint8_t*>(m_packed.data());
+    const auto bytes =
+        static_cast<std::size_t>(Compress(plan + start, cut, table, packed) - packed);
     Put32(m_blocks, cut);
-    const std::size_t sizeAt = m_blocks.size();
-    Put32(m_blocks, 0);
-    Compress(plan + start, cut, table, m_blocks);
-    std::string size;
-    Put32(size, m_blocks.size() - sizeAt - 4);
-    m_blocks.replace(sizeAt, 4, size);
+    Put32(m_blocks, bytes);
+    m_blocks.append(m_packed.data(), bytes);
     start += cut;
   }
   std::memmove(m_pending.data(), m_pending.data() + start, m_used - start);
@@ -363,15 +391,15 @@ void CPlanWriter::EndUnit() {
   m_table.Bytes(numbers);
 }
 
-std::string CPlanWriter::Finish() {
+CLargeString CPlanWriter::Finish() {
   std::string numbers;
   PutNumber(numbers, m_rawBytes);
   PutNumber(numbers, m_rawUnits);
   m_table.Bytes(numbers);
-  const std::string& table = m_table.Finish();
-  const std::string& codes = m_codes.Finish();
-  const std::string& raw = m_raw.Finish();
-  std::string plan;
+  const CLargeString& table = m_table.Finish();
+  const CLargeString& codes = m_codes.Finish();
+  const CLargeString& raw = m_raw.Finish();
+  CLargeString plan;
   plan.reserve(16 + table.size() + codes.size() + raw.size());
   PutLittle(plan, table.size(), 8);
   PutLittle(plan, codes.size(), 8);
@@ -423,14 +451,31 @@ bool GetNumber(const std::uint8_t*& p, const std::uint8_t* end, std::uint64_t& v
   return false;
 }
 
-void AppendBase64(std::string& out, std::string_view bytes) {
+namespace {
+
+template <typename String>
+void AppendBase64To(String& out, std::string_view bytes) {
   const auto* in = reinterpret_cast<const std::uint8_t*>(bytes.data());
   const std::size_t n = bytes.size();
   const std::size_t at = out.size();
   out.resize(at + (n + 2) / 3 * 4 + n / 57 + 2);
   char* o = out.data() + at;
   std::size_t line = 0;
-  for (std::size_t i = 0; i < n; i += 3) {
+  std::size_t i = 0;
+  // Whole lines of 57 bytes (76 characters), without the checks for the end.
+  for (; n - i >= 57; i += 57) {
+    for (std::size_t k = i; k < i + 57; k += 3) {
+      const std::uint32_t v = (static_cast<std::uint32_t>(in[k]) << 16) |
+                              (static_cast<std::uint32_t>(in[k + 1]) << 8) | in[k + 2];
+      o[0] = kBase64[v >> 18];
+      o[1] = kBase64[(v >> 12) & 63];
+      o[2] = kBase64[(v >> 6) & 63];
+      o[3] = kBase64[v & 63];
+      o += 4;
+    }
+    *o++ = '\n';
+  }
+  for (; i < n; i += 3) {
     const std::uint32_t v = (static_cast<std::uint32_t>(in[i]) << 16) |
                             (i + 1 < n ? static_cast<std::uint32_t>(in[i + 1]) << 8 : 0) |
                             (i + 2 < n ? in[i + 2] : 0);
@@ -446,6 +491,16 @@ void AppendBase64(std::string& out, std::string_view bytes) {
   }
   if (line != 0) *o++ = '\n';
   out.resize(static_cast<std::size_t>(o - out.data()));
+}
+
+}  // namespace
+
+void AppendBase64(std::string& out, std::string_view bytes) {
+  AppendBase64To(out, bytes);
+}
+
+void AppendBase64(CLargeString& out, std::string_view bytes) {
+  AppendBase64To(out, bytes);
 }
 
 bool CBase64Reader::Add(std::string_view text, std::string& out) {

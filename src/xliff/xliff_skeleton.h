@@ -14,7 +14,12 @@
 #include <string_view>
 #include <vector>
 
+#include "storage/large_memory.h"
+
 namespace tagvert::xliff {
+
+/// The writer's strings of many megabytes (the units' XML, the plan), taken as large blocks.
+using CLargeString = std::basic_string<char, std::char_traits<char>, CLargeAllocator<char>>;
 
 /// The largest block of a stream, uncompressed.
 inline constexpr std::size_t kPlanBlock = std::size_t{1} << 20;
@@ -92,16 +97,17 @@ class CBlockWriter {
   std::size_t Units(std::u16string_view units);
   void Bytes(std::string_view bytes);
   /// The compressed blocks, once the whole stream has been given.
-  std::string& Finish() {
+  CLargeString& Finish() {
     Flush(true);
     return m_blocks;
   }
 
  private:
   void Flush(bool all);
-  std::string m_pending;  ///< the bytes not yet compressed: its first m_used
+  CLargeString m_pending;  ///< the bytes not yet compressed: its first m_used
   std::size_t m_used = 0;
-  std::string m_blocks;
+  CLargeString m_packed;  ///< room for a block compressed
+  CLargeString m_blocks;
 };
 
 /// The plan as it is written: the IF outside the units, and each unit's codes.
@@ -116,7 +122,7 @@ class CPlanWriter {
   void EndUnit();
   /// The plan's bytes: the sizes of the table's and the codes' blocks (eight bytes each), then
   /// the blocks of the table, of the codes and of the IF outside the units.
-  std::string Finish();
+  CLargeString Finish();
 
  private:
   CBlockWriter m_raw, m_codes, m_table;
@@ -140,6 +146,7 @@ bool GetNumber(const std::uint8_t*& p, const std::uint8_t* end, std::uint64_t& v
 
 /// Appends `bytes` as base64, in lines of 76 characters.
 void AppendBase64(std::string& out, std::string_view bytes);
+void AppendBase64(CLargeString& out, std::string_view bytes);
 
 /// Base64 text (whitespace ignored) back into bytes, piece by piece. False on any other character
 /// or a piece after the end.

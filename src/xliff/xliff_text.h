@@ -26,7 +26,8 @@ inline bool XmlCarries(std::u16string_view s, std::size_t i) {
   return !IsLoneSurrogate(s, i);
 }
 
-inline void AppendUtf8(std::string& out, char32_t c) {
+template <typename String>
+void AppendUtf8(String& out, char32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);
   } else if (c < 0x800) {
@@ -46,8 +47,8 @@ inline void AppendUtf8(std::string& out, char32_t c) {
 
 /// Appends `s` as XML character data (or, with `attribute`, an attribute value in double
 /// quotes) in UTF-8. A unit XML cannot carry goes to `other(out, unit)`.
-template <typename Other>
-void AppendXml(std::string& out, std::u16string_view s, bool attribute, Other&& other) {
+template <typename String, typename Other>
+void AppendXml(String& out, std::u16string_view s, bool attribute, Other&& other) {
   for (std::size_t i = 0; i < s.size(); ++i) {
     // A run of ASCII that needs no reference, in one append.
     std::size_t run = i;
@@ -91,7 +92,9 @@ void AppendXml(std::string& out, std::u16string_view s, bool attribute, Other&& 
       continue;
     }
     if (u == 0x0D || (attribute && (u == 0x09 || u == 0x0A))) {
-      out += "&#" + std::to_string(static_cast<unsigned>(u)) + ";";
+      out += "&#";
+      out += std::to_string(static_cast<unsigned>(u));
+      out += ';';
     } else if (u >= 0xD800 && u <= 0xDBFF) {
       const char32_t c =
           0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (s[i + 1] - 0xDC00);

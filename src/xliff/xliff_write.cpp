@@ -1,7 +1,11 @@
 // Tagvert: the XLIFF writer: the IF cut into blocks, each block that holds text a unit whose
 // tags are inline codes, everything else the skeleton.
 // SPDX-License-Identifier: Apache-2.0
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <unordered_map>
 #include <vector>
 
@@ -36,38 +40,69 @@ struct CPiece {
 };
 
 // A unit XML cannot carry, shown to the translator (1.2 code content, 2.0 attributes).
-void AppendShown(std::string& out, char16_t unit) {
+constexpr auto AppendShown = [](auto& out, char16_t unit) {
   out += "U+";
   out += Hex4(unit);
-}
+};
 // The same in 2.0 data, which has an element for it.
-void AppendCp(std::string& out, char16_t unit) {
+constexpr auto AppendCp = [](auto& out, char16_t unit) {
   out += "<cp hex=\"";
   out += Hex4(unit);
   out += "\"/>";
-}
+};
 
 std::string IdText(std::uint32_t id) {
   return std::to_string(id);
 }
 
+}  // namespace
+
 class CWriter {
  public:
-  CWriter(std::u16string_view units, const CXliffHeader& header, const CXliffWriteOptions& options,
-          std::string& out)
-      : m_if(units),
-        m_header(header),
-        m_options(options),
-        m_v2(options.version == XliffVersion::V2_0),
-        m_skeleton(out) {}
+  explicit CWriter(const CXliffWriteOptions& options)
+      : m_options(options), m_v2(options.version == XliffVersion::V2_0) {}
 
-  // The XLIFF: the skeleton is written into `out` as the IF is cut, the units beside it.
-  std::size_t Write() {
-    std::string& out = m_skeleton;
-    out.reserve(m_if.size() + m_if.size() / 4 + 4096);
+  // The next units of the IF: tokens are taken as far as they are whole, and the IF that no
+  // block still needs leaves the window.
+  void Feed(std::u16string_view units) {
+    // In slices, so that the window stays small enough to be read again from the cache.
+    constexpr std::size_t kSlice = std::size_t{1} << 15;
+    for (; units.size() > kSlice; units.remove_prefix(kSlice))
+      FeedSlice(units.substr(0, kSlice));
+    FeedSlice(units);
+  }
+
+  void FeedSlice(std::u16string_view units) {
+    m_window.append(units);
+    FindSettings(false);
+    // A high surrogate at the end waits for its low half: a text run never ends between them.
+    std::size_t until = WindowEnd();
+    if (until > m_fed && m_window.back() >= 0xD800 && m_window.back() <= 0xDBFF) --until;
+    Scan(until);
+    Compact();
+  }
+
+  void End(std::u16string& sourceLanguage, std::u16string& targetLanguage) {
+    FindSettings(true);
+    Scan(WindowEnd());
+    const std::size_t end = WindowEnd();
+    m_reader.Finish([&](const CIfToken& token) { Take(token, end, end); });
+    if (m_codeOpen) EndCode(end);
+    FlushBlock();
+    m_plan.Raw(Units(m_skeletonPos, end));
+    m_skeletonPos = end;
+    m_window = std::u16string();
+    m_base = end;
+    FrontMatterLanguages(m_settings, sourceLanguage, targetLanguage);
+  }
+
+  // The XLIFF: the header and the skeleton, then the units.
+  std::size_t Write(const CXliffHeader& header,
+                    const std::function<void(std::string_view)>& write) {
+    CLargeString out;
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     std::string original;
-    for (const char c : m_header.original) {
+    for (const char c : header.original) {
       switch (c) {
         case '&':
           original += "&amp;";
@@ -84,61 +119,124 @@ class CWriter {
     }
     if (m_v2) {
       out += "<xliff xmlns=\"urn:oasis:names:tc:xliff:document:2.0\" version=\"2.0\" srcLang=\"" +
-             m_header.sourceLanguage + "\"";
-      if (!m_header.targetLanguage.empty()) out += " trgLang=\"" + m_header.targetLanguage + "\"";
+             header.sourceLanguage + "\"";
+      if (!header.targetLanguage.empty()) out += " trgLang=\"" + header.targetLanguage + "\"";
       out += ">\n<file id=\"f1\" original=\"" + original + "\">\n<skeleton><![CDATA[";
     } else {
       out +=
           "<xliff xmlns=\"urn:oasis:names:tc:xliff:document:1.2\" version=\"1.2\">\n<file "
           "original=\"" +
-          original + "\" datatype=\"x-ttx\" source-language=\"" + m_header.sourceLanguage + "\"";
-      if (!m_header.targetLanguage.empty())
-        out += " target-language=\"" + m_header.targetLanguage + "\"";
+          original + "\" datatype=\"x-ttx\" source-language=\"" + header.sourceLanguage + "\"";
+      if (!header.targetLanguage.empty())
+        out += " target-language=\"" + header.targetLanguage + "\"";
       out +=
           " tool-id=\"tagvert\">\n<header>\n<skl><internal-file "
           "form=\"application/x-tagvert-if-skeleton\"><![CDATA[";
     }
-    Cut();
-    FlushBlock();
-    m_plan.Raw(m_if.substr(m_skeletonPos));
-    const std::string blocks = m_plan.Finish();
+    CLargeString blocks = m_plan.Finish();
     const std::uint64_t planHash = HashBytes(blocks);
     char line[100];
     std::snprintf(line, sizeof line, "%s %016llX %016llX %010zu\n", kSkeletonMagic.data(),
                   static_cast<unsigned long long>(planHash),
                   static_cast<unsigned long long>(m_unitsHash), m_unitCount);
     out += line;
+    out.reserve(out.size() + blocks.size() / 3 * 4 + blocks.size() / 57 + 64);
     AppendBase64(out, blocks);
+    blocks = CLargeString();
 
     if (m_v2) {
       out += "]]></skeleton>\n";
       // A file needs a unit or a group: a document with nothing to translate gets an empty
       // group.
-      out += m_unitCount == 0 ? "<group id=\"g1\"/>\n" : m_body;
-      out += "</file>\n</xliff>\n";
+      if (m_unitCount == 0) out += "<group id=\"g1\"/>\n";
+      write(out);
+      write(m_body);
+      write("</file>\n</xliff>\n");
     } else {
       out +=
           "]]></internal-file></skl>\n<tool tool-id=\"tagvert\" "
           "tool-name=\"tagvert\"/>\n</header>\n<body>\n";
-      out += m_body;
-      out += "</body>\n</file>\n</xliff>\n";
+      write(out);
+      write(m_body);
+      write("</body>\n</file>\n</xliff>\n");
     }
     return m_unitCount;
   }
 
  private:
-  // Cuts the IF into block tags (skeleton) and the content between them (pieces).
-  void Cut() {
-    CIfTokenReader reader;
-    std::u16string_view rest = m_if;
+  std::size_t WindowEnd() const { return m_base + m_window.size(); }
+  // The IF units [begin, end), counted from the IF's start; they are in the window.
+  std::u16string_view Units(std::size_t begin, std::size_t end) const {
+    return std::u16string_view(m_window).substr(begin - m_base, end - begin);
+  }
+
+  // Cuts the IF fed so far, up to `until`, into block tags (skeleton) and the content between
+  // them (pieces). A token cut by the end of a piece is taken when it is whole, from where it
+  // began.
+  void Scan(std::size_t until) {
+    std::u16string_view rest = Units(m_fed, until);
     for (;;) {
-      const std::size_t before = m_if.size() - rest.size();
-      const CIfToken* token = reader.Next(rest);
-      if (token == nullptr) break;
-      Take(*token, before, m_if.size() - rest.size());
+      const bool pending = m_reader.RunKind() == IfTokenKind::GroupStart;
+      const std::size_t before = pending ? m_tokenStart : until - rest.size();
+      const CIfToken* token = m_reader.Next(rest);
+      if (token == nullptr) {
+        if (!pending && m_reader.RunKind() == IfTokenKind::GroupStart) m_tokenStart = before;
+        break;
+      }
+      Take(*token, before, until - rest.size());
     }
-    reader.Finish([&](const CIfToken& token) { Take(token, m_if.size(), m_if.size()); });
-    if (m_codeOpen) EndCode(m_if.size());
+    m_fed = until;
+  }
+
+  // The IF before what the block being read still needs goes to the skeleton's plan, and
+  // leaves the window once it is at least as long as what stays (each unit moved at most once
+  // on average).
+  void Compact() {
+    std::size_t keep = m_fed;
+    if (m_reader.RunKind() == IfTokenKind::GroupStart) keep = std::min(keep, m_tokenStart);
+    if (m_codeOpen) keep = std::min(keep, m_code.begin);
+    if (!m_pieces.empty()) keep = std::min(keep, m_pieces.front().begin);
+    if (keep > m_skeletonPos) {
+      m_plan.Raw(Units(m_skeletonPos, keep));
+      m_skeletonPos = keep;
+    }
+    if (!m_settingsDone) keep = std::min(keep, m_settingsAt);
+    // The unit before stays: whether a low surrogate is paired depends on it.
+    if (keep > m_base) --keep;
+    const std::size_t drop = keep > m_base ? keep - m_base : 0;
+    if (drop < (std::size_t{1} << 16) || drop < m_window.size() - drop) return;
+    m_window.erase(0, drop);
+    m_base = keep;
+  }
+
+  // Finds the front matter's first UserSettings tag (up to its '>', or the IF's end).
+  void FindSettings(bool atEnd) {
+    if (m_settingsDone) return;
+    static constexpr std::u16string_view kTag = u"<UserSettings";
+    const std::u16string_view window(m_window);
+    if (!m_settingsFound) {
+      const std::size_t at = window.find(kTag, m_settingsAt - m_base);
+      if (at == std::u16string_view::npos) {
+        if (atEnd) {
+          m_settingsDone = true;
+        } else if (WindowEnd() >= kTag.size()) {
+          m_settingsAt = std::max(m_settingsAt, WindowEnd() - kTag.size() + 1);
+        }
+        return;
+      }
+      m_settingsFound = true;
+      m_settingsAt = m_base + at;
+      m_settingsScanned = m_settingsAt;
+    }
+    std::size_t close = window.find(u'>', m_settingsScanned - m_base);
+    if (close == std::u16string_view::npos) {
+      m_settingsScanned = WindowEnd();
+      if (!atEnd) return;
+      close = window.size();
+    }
+    // FrontMatterLanguages reads the tag as it reads the whole IF.
+    m_settings = Units(m_settingsAt, m_base + close);
+    m_settingsDone = true;
   }
 
   void Take(const CIfToken& t, std::size_t begin, std::size_t end) {
@@ -220,10 +318,10 @@ class CWriter {
 
   void AddText(std::size_t begin, std::size_t end) {
     // Units that XML cannot carry become codes of their own.
-    const std::u16string_view s = m_if.substr(0, end);
+    const std::u16string_view s = Units(m_base, end);
     std::size_t start = begin;
     for (std::size_t i = begin; i < end; ++i) {
-      if (XmlCarries(s, i)) continue;
+      if (XmlCarries(s, i - m_base)) continue;
       if (i > start) PushText(start, i);
       CPiece code;
       code.begin = i;
@@ -247,16 +345,16 @@ class CWriter {
       m_pieces.push_back(text);
     }
     for (std::size_t i = begin; i < end && !m_hasWords; ++i) {
-      if (!CharIsSpace(m_if[i])) m_hasWords = true;
+      if (!CharIsSpace(m_window[i - m_base])) m_hasWords = true;
     }
   }
 
   // Follows the Tu and Tuv tags around the units for the note on the source-language text.
   void NoteBlockTag(const CPiece& code) {
     const std::u16string_view shown = Display(code);
-    m_lastBlockTag = shown;
+    m_afterTuv = shown.starts_with(u"<Tuv");
     if (shown.starts_with(u"<Tu ") || shown.starts_with(u"<Tu>")) {
-      m_sourceTuv = {};
+      m_sourceTuv.clear();
     } else if (shown.starts_with(u"<Tuv") && shown.ends_with(u"</Tuv>")) {
       const std::size_t open = shown.find(u'>');
       if (open != std::u16string_view::npos && open + 1 <= shown.size() - 6)
@@ -265,7 +363,7 @@ class CWriter {
   }
 
   std::u16string_view Display(const CPiece& code) const {
-    return m_if.substr(code.displayBegin, code.displayEnd - code.displayBegin);
+    return Units(code.displayBegin, code.displayEnd);
   }
 
   // Ends the content between two block tags: a unit when it holds more than white space.
@@ -280,13 +378,13 @@ class CWriter {
     const std::size_t end = m_pieces.back().end;
     const std::size_t number = ++m_unitCount;
     Pair();
-    m_plan.Raw(m_if.substr(m_skeletonPos, begin - m_skeletonPos));
+    m_plan.Raw(Units(m_skeletonPos, begin));
     m_skeletonPos = end;
     // The unit's codes in the plan; its source as the XLIFF gives it in the units' hash.
     m_plan.BeginUnit();
     CHash64 hash;
     for (const CPiece& piece : m_pieces) {
-      const std::u16string_view units = m_if.substr(piece.begin, piece.end - piece.begin);
+      const std::u16string_view units = Units(piece.begin, piece.end);
       if (piece.text) {
         hash.Add(units);
         continue;
@@ -297,45 +395,56 @@ class CWriter {
     m_plan.EndUnit();
     m_unitsHash = FoldUnitHash(m_unitsHash, number, hash.Value());
 
-    std::string content;
+    // The content is written once, straight into the body; a target copies it from there.
+    const std::u16string note = SourceNote();
+    CLargeString& body = m_body;
+    std::size_t content = 0;
     if (m_v2) {
-      Content2(content);
+      body += "<unit id=\"";
+      body += std::to_string(number);
+      body += "\" xml:space=\"preserve\">";
+      if (!note.empty()) {
+        body += "<notes><note category=\"source-language-text\">";
+        AppendXml(body, note, false, AppendShown);
+        body += "</note></notes>";
+      }
+      OriginalData(body);
+      body += "<segment><source>";
+      content = body.size();
+      Content2(body);
     } else {
-      Content12(content);
+      body += "<trans-unit id=\"";
+      body += std::to_string(number);
+      body += "\" xml:space=\"preserve\"><source>";
+      content = body.size();
+      Content12(body);
     }
-    std::u16string note = SourceNote();
-    const std::string id = std::to_string(number);
+    const std::size_t contentSize = body.size() - content;
+    body += "</source>";
+    if (m_options.copySource) {
+      body += "<target>";
+      body.append(body, content, contentSize);
+      body += "</target>";
+    }
     if (m_v2) {
-      m_body += "<unit id=\"" + id + "\" xml:space=\"preserve\">";
-      if (!note.empty()) {
-        m_body += "<notes><note category=\"source-language-text\">";
-        AppendXml(m_body, note, false, &AppendShown);
-        m_body += "</note></notes>";
-      }
-      OriginalData(m_body);
-      m_body += "<segment><source>" + content + "</source>";
-      if (m_options.copySource) m_body += "<target>" + content + "</target>";
-      m_body += "</segment></unit>\n";
+      body += "</segment></unit>\n";
     } else {
-      m_body +=
-          "<trans-unit id=\"" + id + "\" xml:space=\"preserve\"><source>" + content + "</source>";
-      if (m_options.copySource) m_body += "<target>" + content + "</target>";
       if (!note.empty()) {
-        m_body += "<note annotates=\"source\" from=\"source-language-text\">";
-        AppendXml(m_body, note, false, &AppendShown);
-        m_body += "</note>";
+        body += "<note annotates=\"source\" from=\"source-language-text\">";
+        AppendXml(body, note, false, AppendShown);
+        body += "</note>";
       }
-      m_body += "</trans-unit>\n";
+      body += "</trans-unit>\n";
     }
   }
 
   // The source-language Tuv's text, when the unit is a target-language Tuv that differs.
   std::u16string SourceNote() const {
-    if (m_sourceTuv.empty() || !m_lastBlockTag.starts_with(u"<Tuv")) return {};
+    if (m_sourceTuv.empty() || !m_afterTuv) return {};
     std::u16string source = PlainText(m_sourceTuv);
     std::u16string target;
     for (const CPiece& piece : m_pieces) {
-      if (piece.text) target += m_if.substr(piece.begin, piece.end - piece.begin);
+      if (piece.text) target += Units(piece.begin, piece.end);
     }
     auto trim = [](std::u16string_view s) {
       while (!s.empty() && CharIsSpace(s.front()))
@@ -406,25 +515,30 @@ class CWriter {
 
   // What a code shows the translator: the tag's markup; for a `ut` placeholder the markup of
   // the source document it stands for (its content, references resolved), as "<b>".
-  std::u16string Shown(const CPiece& p) const {
+  // A placeholder's text is made into `plain`; other markup is shown where it is.
+  std::u16string_view Shown(const CPiece& p, std::u16string& plain) const {
     const std::u16string_view tag = Display(p);
     if (tag.starts_with(u"<ut") && tag.size() > 3 && (tag[3] == u' ' || tag[3] == u'>') &&
         tag.ends_with(u"</ut>")) {
       const std::size_t open = tag.find(u'>');
-      if (open + 1 < tag.size() - 5)
-        return PlainText(tag.substr(open + 1, tag.size() - 5 - open - 1));
+      if (open + 1 < tag.size() - 5) {
+        plain = PlainText(tag.substr(open + 1, tag.size() - 5 - open - 1));
+        return plain;
+      }
     }
-    return std::u16string(tag);
+    return tag;
   }
 
-  void AppendDisplay(std::string& out, const CPiece& p, bool attribute) const {
-    AppendXml(out, Shown(p), attribute, &AppendShown);
+  template <typename String>
+  void AppendDisplay(String& out, const CPiece& p, bool attribute) const {
+    std::u16string plain;
+    AppendXml(out, Shown(p, plain), attribute, AppendShown);
   }
 
-  void Content12(std::string& out) const {
+  void Content12(CLargeString& out) const {
     for (const CPiece& p : m_pieces) {
       if (p.text) {
-        AppendXml(out, m_if.substr(p.begin, p.end - p.begin), false, &AppendShown);
+        AppendXml(out, Units(p.begin, p.end), false, AppendShown);
         continue;
       }
       const std::string id = IdText(p.id);
@@ -464,11 +578,11 @@ class CWriter {
     return id;
   }
 
-  void Content2(std::string& out) const {
+  void Content2(CLargeString& out) const {
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
       if (p.text) {
-        AppendXml(out, m_if.substr(p.begin, p.end - p.begin), false, &AppendShown);
+        AppendXml(out, Units(p.begin, p.end), false, AppendShown);
         continue;
       }
       const std::string id = IdText(p.id);
@@ -505,7 +619,7 @@ class CWriter {
     }
   }
 
-  void OriginalData(std::string& out) const {
+  void OriginalData(CLargeString& out) const {
     bool any = false;
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
@@ -513,16 +627,31 @@ class CWriter {
       if (!any) out += "<originalData>";
       any = true;
       out += "<data id=\"" + DataId(i) + "\">";
-      AppendXml(out, Shown(p), false, &AppendCp);
+      std::u16string plain;
+      AppendXml(out, Shown(p, plain), false, AppendCp);
       out += "</data>";
     }
     if (any) out += "</originalData>";
   }
 
-  std::u16string_view m_if;
-  const CXliffHeader& m_header;
-  const CXliffWriteOptions& m_options;
+  const CXliffWriteOptions m_options;
   bool m_v2;
+
+  // The IF from unit m_base on, as far as it was fed; the token reader has taken it up to
+  // m_fed (a group start whose data is to come began at m_tokenStart).
+  std::u16string m_window;
+  std::size_t m_base = 0;
+  std::size_t m_fed = 0;
+  CIfTokenReader m_reader;
+  std::size_t m_tokenStart = 0;
+
+  // The front matter's UserSettings tag: searched from m_settingsAt until found, then
+  // m_settingsAt is where it starts and its '>' is searched from m_settingsScanned.
+  bool m_settingsFound = false;
+  bool m_settingsDone = false;
+  std::size_t m_settingsAt = 0;
+  std::size_t m_settingsScanned = 0;
+  std::u16string m_settings;
 
   // The code being read.
   CPiece m_code;
@@ -537,16 +666,17 @@ class CWriter {
   // The content since the last block tag.
   std::vector<CPiece> m_pieces;
   bool m_hasWords = false;
-  std::u16string_view m_lastBlockTag;
-  std::u16string_view m_sourceTuv;
+  bool m_afterTuv = false;  ///< the last block tag is a Tuv's
+  std::u16string m_sourceTuv;
 
   std::size_t m_skeletonPos = 0;
   std::size_t m_unitCount = 0;
   CPlanWriter m_plan;
   std::uint64_t m_unitsHash = 0;
-  std::string& m_skeleton;  ///< the XLIFF being written, up to the skeleton's end
-  std::string m_body;
+  CLargeString m_body;  ///< the units' XML
 };
+
+namespace {
 
 // The value of `name="..."` within `tag`, empty when it has none.
 std::u16string Attribute(std::u16string_view tag, std::u16string_view name) {
@@ -579,17 +709,29 @@ void FrontMatterLanguages(std::u16string_view units, std::u16string& source,
 
 std::u16string PlainText(std::u16string_view markup) {
   std::u16string text;
+  text.reserve(markup.size());
   for (std::size_t i = 0; i < markup.size();) {
     const char16_t u = markup[i];
+    if (u != u'<' && u != u'&') {
+      // A run of text up to the next tag or reference, in one append.
+      std::size_t run = i + 1;
+      while (run < markup.size() && markup[run] != u'<' && markup[run] != u'&')
+        ++run;
+      text.append(markup.substr(i, run - i));
+      i = run;
+      continue;
+    }
     if (u == u'<') {
       // A placeholder's content is the markup it stands for, not text.
       if (markup.substr(i).starts_with(u"<ut") && i + 3 < markup.size() &&
           (markup[i + 3] == u' ' || markup[i + 3] == u'>')) {
-        const std::size_t close = markup.find(u"</ut>", i);
         const std::size_t empty = markup.find(u'>', i);
         if (empty != std::u16string_view::npos && empty > 0 && markup[empty - 1] == u'/') {
           i = empty + 1;
         } else {
+          // Searched only for a placeholder with content: empty ones are not each a search
+          // to the end.
+          const std::size_t close = markup.find(u"</ut>", i);
           i = close == std::u16string_view::npos ? markup.size() : close + 5;
         }
         continue;
@@ -646,10 +788,22 @@ std::u16string PlainText(std::u16string_view markup) {
   return text;
 }
 
-std::size_t WriteXliff(std::u16string_view units, const CXliffHeader& header,
-                       const CXliffWriteOptions& options, std::string& out) {
-  CWriter writer(units, header, options, out);
-  return writer.Write();
+CXliffWriter::CXliffWriter(const CXliffWriteOptions& options)
+    : m_writer(std::make_unique<CWriter>(options)) {}
+
+CXliffWriter::~CXliffWriter() = default;
+
+void CXliffWriter::Feed(std::u16string_view units) {
+  m_writer->Feed(units);
+}
+
+void CXliffWriter::End(std::u16string& sourceLanguage, std::u16string& targetLanguage) {
+  m_writer->End(sourceLanguage, targetLanguage);
+}
+
+std::size_t CXliffWriter::Write(const CXliffHeader& header,
+                                const std::function<void(std::string_view)>& write) {
+  return m_writer->Write(header, write);
 }
 
 }  // namespace tagvert::xliff

@@ -214,6 +214,46 @@ TEST(XliffTest, Version2TargetsMerge) {
     EXPECT_NE(ttx.find(text), std::string::npos) << ttx;
 }
 
+// The writer is fed the IF as the conversion writes it, cut anywhere: a unit at a time (group
+// data, surrogate pairs and the front matter's tag split), and in odd pieces over an IF long
+// enough for the writer to let go of what it has written.
+TEST(XliffTest, WriterFedInAnyPiecesWritesTheSameXliff) {
+  const std::string xml(kDocument);
+  const std::size_t raw = xml.find("<Raw>") + 5, rawEnd = xml.find("</Raw>");
+  std::string body;
+  for (int k = 0; k < 600; ++k)
+    body += Replaced(xml.substr(raw, rawEnd - raw), "Hello", "H\xF0\x9F\x98\x80llo");
+  const std::string ttx = xml.substr(0, raw) + body + xml.substr(rawEnd);
+  const Bytes ifBytes = Convert(true, Bytes(ttx.begin(), ttx.end()), 0);
+  std::u16string units(ifBytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i)
+    units[i] = static_cast<char16_t>(ifBytes[2 * i] | (ifBytes[2 * i + 1] << 8));
+  ASSERT_GT(units.size(), std::size_t{1} << 17);
+  for (const XliffVersion version : {XliffVersion::V1_2, XliffVersion::V2_0}) {
+    auto write = [&](std::size_t piece) {
+      CXliffWriteOptions options;
+      options.version = version;
+      options.copySource = true;
+      xliff::CXliffWriter writer(options);
+      for (std::size_t at = 0; at < units.size(); at += piece)
+        writer.Feed(std::u16string_view(units).substr(at, piece));
+      std::u16string source, target;
+      writer.End(source, target);
+      xliff::CXliffHeader header;
+      header.sourceLanguage.assign(source.begin(), source.end());
+      header.targetLanguage.assign(target.begin(), target.end());
+      std::string out;
+      writer.Write(header, [&out](std::string_view text) { out += text; });
+      return out;
+    };
+    const std::string whole = write(units.size());
+    EXPECT_NE(whole.find("=\"EN-US\""), std::string::npos);
+    EXPECT_NE(whole.find("=\"DE-DE\""), std::string::npos);
+    EXPECT_EQ(write(1), whole);
+    EXPECT_EQ(write(4099), whole);
+  }
+}
+
 TEST(XliffTest, RefusesXliffFromElsewhere) {
   const std::string xliff = ToXliff(Document(), XliffVersion::V1_2, 0x00070000);
   const std::string other = ToXliff(Document(), XliffVersion::V2_0, 0x00070000);
