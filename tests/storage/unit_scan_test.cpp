@@ -98,7 +98,7 @@ TEST(CUnitScanTest, CopiesThePlainAsciiPrefix) {
 
 // The count of a unit that sizes the element records: over narrow and wide runs of every length
 // up to 40 (blocks of sixteen bytes and their tails), with the unit every third place, and a
-// wide unit that holds the unit's byte in its high half, which must not count.
+// wide unit that holds the unit's byte in its high half, which must not count; and long runs.
 TEST(CUnitScanTest, CountsAUnitInNarrowAndWideRuns) {
   for (std::size_t length = 0; length <= 40; ++length) {
     SCOPED_TRACE("length " + std::to_string(length));
@@ -113,6 +113,11 @@ TEST(CUnitScanTest, CountsAUnitInNarrowAndWideRuns) {
     EXPECT_EQ(CountUnit(narrow.data(), narrow.data() + length, u'<'), expected);
     EXPECT_EQ(CountUnit(wide.data(), wide.data() + length, u'<'), expected);
   }
+  // Long runs of nothing else: the per-byte counts are summed before they can overflow.
+  const std::vector<std::uint8_t> narrow(9000, u'<');
+  const std::u16string wide(9000, u'<');
+  EXPECT_EQ(CountUnit(narrow.data(), narrow.data() + narrow.size(), u'<'), 9000u);
+  EXPECT_EQ(CountUnit(wide.data(), wide.data() + wide.size(), u'<'), 9000u);
 }
 
 }  // namespace
