@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "frame/ttx_converter.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -14,6 +16,8 @@
 #include "rules/record_classifier.h"
 #include "rules/ttx_rules_processor.h"
 #include "storage/char_class.h"
+#include "storage/input_scan.h"
+#include "storage/large_memory.h"
 #include "storage/unit_scan.h"
 #include "structure/record_structure.h"
 
@@ -130,6 +134,19 @@ std::optional<CTTXToIfConverter::CInputCut> FindInputCut(const CElementTable& ta
   return cut;
 }
 
+// Reserves room for every record that cutting `table`'s source can give, so that the records
+// never move while they grow: a move holds the old and the new copy at once, and the cutting's
+// own guess (an element per 16 units) falls short for text in scripts such as Chinese, whose
+// elements take fewer units. Each piece of markup starts at a `<`, and each text run ends
+// before one or at the end and takes a unit that is not one. Room that no record fills is
+// only address space: its pages are never touched.
+void ReserveRecords(CElementTable& table) {
+  table.Source().Visit([&table](const auto* units, std::size_t size) {
+    const std::size_t markup = CountUnit(units, units + size, u'<');
+    table.Records().reserve(markup + std::min(markup + 1, size - markup));
+  });
+}
+
 }  // namespace
 
 void CTTXToIfConverter::DoConvertToIF() {
@@ -146,7 +163,10 @@ void CTTXToIfConverter::DoConvertToIF() {
   table.SetStopFlag(&GetStopFlag());
   if (GetInputMode() == EncodingMode::Utf8) table.Source().SetNarrow();
   ReadAllUnits(table.Source());
+  ReserveRecords(table);
   ScanElements(table, true);
+  // The large page that the last records reached holds room beyond them: it goes back.
+  DiscardUnusedCapacity(table.Records());
   m_inputCut = FindInputCut(table);
 
   // Classification: the target language from Direction goes into the Tuv rules, then every

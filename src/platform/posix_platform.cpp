@@ -159,9 +159,21 @@ void* PlatformAllocateLarge(std::size_t bytes) {
   if (head != 0) ::munmap(first, head);
   ::munmap(first + head + span, kLargePage - head);
   void* block = first + head;
-#if defined(MADV_HUGEPAGE)
-  // Only advice: where large pages are off, the block is made of small ones.
-  ::madvise(block, span, MADV_HUGEPAGE);
+#if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
+  // Only advice: where large pages are off, the block is made of small ones. Large pages
+  // cover the whole large pages of the bytes asked for, and the last part of one where the
+  // bytes fill at least half of it; the rest of the span takes small ones, so that a block
+  // sized to its content (a table of one value per record) holds at most half a large page
+  // more than it holds. A block of less than two large pages takes small pages only: its one
+  // large page would be most of it, held whether the block fills or not (room reserved ahead
+  // for texts that few documents need).
+  std::size_t large = 0;
+  if (bytes >= 2 * kLargePage) {
+    large = bytes & ~(kLargePage - 1);
+    if (bytes - large >= kLargePage / 2) large = span;
+  }
+  if (large != 0) ::madvise(block, large, MADV_HUGEPAGE);
+  if (large != span) ::madvise(first + head + large, span - large, MADV_NOHUGEPAGE);
 #endif
   return block;
 }

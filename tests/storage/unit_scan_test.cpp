@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "storage/input_scan.h"
 #include "support/test_streams.h"
 
 namespace tagvert {
@@ -93,6 +94,30 @@ TEST(CUnitScanTest, CopiesThePlainAsciiPrefix) {
       }
     }
   }
+}
+
+// The count of a unit that sizes the element records: over narrow and wide runs of every length
+// up to 40 (blocks of sixteen bytes and their tails), with the unit every third place, and a
+// wide unit that holds the unit's byte in its high half, which must not count; and long runs.
+TEST(CUnitScanTest, CountsAUnitInNarrowAndWideRuns) {
+  for (std::size_t length = 0; length <= 40; ++length) {
+    SCOPED_TRACE("length " + std::to_string(length));
+    std::vector<std::uint8_t> narrow(length, u'a');
+    std::u16string wide(length, 0x3C3C);
+    std::size_t expected = 0;
+    for (std::size_t i = 0; i < length; i += 3) {
+      narrow[i] = u'<';
+      wide[i] = u'<';
+      ++expected;
+    }
+    EXPECT_EQ(CountUnit(narrow.data(), narrow.data() + length, u'<'), expected);
+    EXPECT_EQ(CountUnit(wide.data(), wide.data() + length, u'<'), expected);
+  }
+  // Long runs of nothing else: the per-byte counts are summed before they can overflow.
+  const std::vector<std::uint8_t> narrow(9000, u'<');
+  const std::u16string wide(9000, u'<');
+  EXPECT_EQ(CountUnit(narrow.data(), narrow.data() + narrow.size(), u'<'), 9000u);
+  EXPECT_EQ(CountUnit(wide.data(), wide.data() + wide.size(), u'<'), 9000u);
 }
 
 }  // namespace
