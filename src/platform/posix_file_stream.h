@@ -3,7 +3,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -101,15 +100,8 @@ class CPosixFileStream : public CFileStream {
       }
       done += static_cast<std::uint32_t>(n);
     }
-    if (m_writeBackEarly) StartWriteBack(done);
     return done;
   }
-
-  /// For an output that Finish forces to the disk: the system starts writing the data out
-  /// while the rest is still being converted, a piece of kWriteBackStep at a time, so that the
-  /// final sync waits only for the last piece instead of the whole file. Only advice (Linux);
-  /// elsewhere, and for anything but a regular file, nothing changes.
-  void WriteBackEarly() { m_writeBackEarly = m_regular; }
 
   std::uint64_t Position() override {
     const off_t pos = ::lseek(m_fd, 0, SEEK_CUR);
@@ -147,20 +139,6 @@ class CPosixFileStream : public CFileStream {
   }
 
  private:
-  static constexpr std::uint64_t kWriteBackStep = std::uint64_t{1} << 20;
-
-  void StartWriteBack(std::uint32_t written) {
-    m_bytesWritten += written;
-#if defined(SYNC_FILE_RANGE_WRITE)
-    if (m_bytesWritten - m_writtenBack < kWriteBackStep) return;
-    // Starts the write-out of the pages written since the last call and returns without
-    // waiting for it. A failure is left to the final sync, which reports it.
-    ::sync_file_range(m_fd, static_cast<off_t>(m_startAtOpen + m_writtenBack),
-                      static_cast<off_t>(m_bytesWritten - m_writtenBack), SYNC_FILE_RANGE_WRITE);
-    m_writtenBack = m_bytesWritten;
-#endif
-  }
-
   int m_fd;
   bool m_owned;
   bool (*m_stopped)();
@@ -169,9 +147,6 @@ class CPosixFileStream : public CFileStream {
   std::uint64_t m_startAtOpen = 0;
   std::uint64_t m_bytesRead = 0;
   HResult m_writeError = kSOk;
-  bool m_writeBackEarly = false;
-  std::uint64_t m_bytesWritten = 0;  // by Write, when the write-back starts early
-  std::uint64_t m_writtenBack = 0;   // of them, the bytes whose write-out has been started
 };
 
 }  // namespace tagvert::detail

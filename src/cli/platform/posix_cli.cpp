@@ -259,10 +259,7 @@ CCliOutput PlatformOpenOutput(const std::string& path) {
     ::fchmod(fd, 0666 & ~mask);
   }
   output.temp = pattern;
-  auto file = std::make_shared<detail::CPosixFileStream>(fd, true, &StopSignalled);
-  // The file is synced before it is renamed into place: its write-out starts as it is written.
-  file->WriteBackEarly();
-  output.file = std::move(file);
+  output.file = std::make_shared<detail::CPosixFileStream>(fd, true, &StopSignalled);
   return output;
 }
 
