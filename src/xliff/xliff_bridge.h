@@ -87,11 +87,11 @@ struct CXliffError {
 /// The merge's result: the skeleton's plan (the IF outside the units, in compressed blocks) and
 /// each unit's IF to put in its place, and what was said.
 struct CMergeResult {
-  std::string plan;  ///< the compressed blocks of the IF outside the units
+  CLargeString plan;  ///< the compressed blocks of the IF outside the units
   /// The bytes of that IF (narrowed) before each unit, and after the last.
   std::vector<std::uint64_t> rawBytes;
   std::uint64_t rawUnits = 0;  ///< its IF units
-  std::string units;           ///< every unit's IF, narrowed, one after the other
+  CLargeString units;          ///< every unit's IF, narrowed, one after the other
   std::vector<std::pair<std::size_t, std::size_t>> spans;  ///< each unit's bytes in `units`
   std::vector<std::string> warnings;
   std::size_t units_ = 0;

@@ -5,6 +5,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -45,6 +46,14 @@ class CUnitMerger {
 
   /// Whether Finish gives the IF of the sources too.
   void KeepSources() { m_keepSources = true; }
+  /// Takes room for what an XLIFF of `bytes` bytes can hold (the skeleton, at most three
+  /// quarters of it in base64; the units' IF, narrowed, hardly more than their XML), so that
+  /// neither grows by copies; room never written costs no memory.
+  void Reserve(std::uint64_t bytes) {
+    const auto room = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, 1ULL << 32));
+    m_plan.reserve(room / 4 * 3 + 64);
+    m_targets.reserve(room);
+  }
 
   /// The skeleton's element opened; a second one is refused.
   void BeginSkeleton();
@@ -100,7 +109,7 @@ class CUnitMerger {
   }
   std::string Named(const CCodeRef& code, std::string_view ifCode) const;
   void Build(const CSide& side, const CSide& source, const CUnit& unit, const CCodeIndex* byKey,
-             std::string& out);
+             CLargeString& out);
   void CheckOrder(const std::vector<std::size_t>& placed, const CSide& source, const CUnit& unit);
 
   const CXliffReadOptions& m_options;
@@ -117,7 +126,7 @@ class CUnitMerger {
   std::size_t m_unitCount = 0;
   CBase64Reader m_base64;
   bool m_base64Bad = false;
-  std::string m_plan;                     ///< the compressed blocks
+  CLargeString m_plan;                    ///< the compressed blocks
   std::vector<std::uint64_t> m_rawBytes;  ///< see CMergeResult
   std::uint64_t m_rawUnits = 0;
   std::string m_codes;  ///< the IF of every unit's codes, narrowed, one after the other
@@ -129,7 +138,7 @@ class CUnitMerger {
   std::size_t m_unitNumber = 0;
   std::size_t m_translated = 0;
   std::uint64_t m_sourcesHash = 0;
-  std::string m_targets;  ///< each unit's merged IF narrowed (and, kept, its source's)
+  CLargeString m_targets;  ///< each unit's merged IF narrowed (and, kept, its source's)
   std::vector<std::string> m_damage;
   std::vector<std::string> m_notes;
 };

@@ -321,6 +321,9 @@ CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
   } free{parser};
   CXliffReader reader(parser, options);
   if (source != nullptr) reader.Merger().KeepSources();
+  if (std::uint64_t size = 0; xml.Size(size) && size > xml.Position()) {
+    reader.Merger().Reserve(size - xml.Position());
+  }
   XML_SetUserData(parser, &reader);
   XML_SetElementHandler(parser, &CXliffReader::OnStart, &CXliffReader::OnEnd);
   XML_SetCharacterDataHandler(parser, &CXliffReader::OnText);

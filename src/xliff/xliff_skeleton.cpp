@@ -315,7 +315,7 @@ char* Narrow(std::u16string_view units, char* o) {
   return o;
 }
 
-void AppendNarrow(std::string& out, std::u16string_view units) {
+void AppendNarrow(CLargeString& out, std::u16string_view units) {
   const std::size_t at = out.size();
   out.resize(at + 3 * units.size());
   out.resize(static_cast<std::size_t>(Narrow(units, out.data() + at) - out.data()));
@@ -421,6 +421,9 @@ bool SplitPlan(std::string_view plan, CPlanParts& parts) {
 }
 
 bool Inflate(std::string_view blocks, std::string& out) {
+  if (std::uint64_t size = 0; InflatedSize(blocks, size) && size <= blocks.size() * 16 + 64) {
+    out.reserve(out.size() + static_cast<std::size_t>(size));
+  }
   CPlanReader reader(blocks);
   std::string_view block;
   while (reader.Next(block))
@@ -503,7 +506,7 @@ void AppendBase64(CLargeString& out, std::string_view bytes) {
   AppendBase64To(out, bytes);
 }
 
-bool CBase64Reader::Add(std::string_view text, std::string& out) {
+bool CBase64Reader::Add(std::string_view text, CLargeString& out) {
   const std::size_t at = out.size();
   out.resize(at + text.size() / 4 * 3 + 3);
   char* o = out.data() + at;

@@ -88,7 +88,7 @@ inline std::uint64_t FoldUnitHash(std::uint64_t all, std::size_t number, std::ui
 }
 
 /// Appends IF units narrowed.
-void AppendNarrow(std::string& out, std::u16string_view units);
+void AppendNarrow(CLargeString& out, std::u16string_view units);
 
 /// A stream of the plan as it is written: narrowed units in, compressed blocks out.
 class CBlockWriter {
@@ -152,7 +152,7 @@ void AppendBase64(CLargeString& out, std::string_view bytes);
 /// or a piece after the end.
 class CBase64Reader {
  public:
-  bool Add(std::string_view text, std::string& out);
+  bool Add(std::string_view text, CLargeString& out);
   /// True when the text ended on a whole group.
   bool Finish() const { return m_count == 0; }
 

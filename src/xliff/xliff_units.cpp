@@ -282,7 +282,7 @@ std::string CUnitMerger::Named(const CCodeRef& code, std::string_view ifCode) co
 // The IF of `side` appended to `out`: text runs and the codes' IF. For a target (`byKey` given)
 // each code is found by role and id in the source, and damage is noted.
 void CUnitMerger::Build(const CSide& side, const CSide& source, const CUnit& unit,
-                        const CCodeIndex* byKey, std::string& out) {
+                        const CCodeIndex* byKey, CLargeString& out) {
   std::size_t at = 0;
   if (byKey == nullptr) {
     for (std::size_t i = 0; i < side.codes.size(); ++i) {
