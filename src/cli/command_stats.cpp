@@ -87,13 +87,8 @@ bool IsXliff(const std::string& input) {
 // that its units still to translate leave for translation (the document's IF without the units
 // that have a translation) the text runs, words and tags.
 bool CountXliff(const std::string& input, CMessages& messages, CStats& stats) {
-  std::shared_ptr<CFileStream> in;
-  try {
-    in = PlatformOpenInput(input);
-  } catch (const CFileError& e) {
-    messages.Error("cannot read " + Quote(input) + ": " + e.Phrase() + ".");
-    return false;
-  }
+  const std::shared_ptr<CFileStream> in = OpenInputSaying(input, messages);
+  if (in == nullptr) return false;
   CXliffReadOptions options;
   options.name = input == "-" ? "standard input" : Quote(input);
   xliff::CMergeResult merged;

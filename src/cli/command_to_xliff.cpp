@@ -48,13 +48,8 @@ std::string OutputOf(const CCliOptions& o, const std::string& input, bool toXlif
 JobOutcome ConvertOne(const CCliOptions& o, bool toXliff, const std::string& input,
                       const std::string& output, CMessages& messages, IJobContext& context) {
   const std::string outputName = output == "-" ? "standard output" : Quote(output);
-  std::shared_ptr<CFileStream> in;
-  try {
-    in = PlatformOpenInput(input);
-  } catch (const CFileError& e) {
-    messages.Error("cannot read " + Quote(input) + ": " + e.Phrase() + ".");
-    return JobOutcome::Failed;
-  }
+  const std::shared_ptr<CFileStream> in = OpenInputSaying(input, messages);
+  if (in == nullptr) return JobOutcome::Failed;
   if (input != "-" && output != "-" && (output == input || PlatformSameFile(input, output))) {
     messages.Error("will not write " + outputName +
                    ": it is the input file; choose another output with -o.");

@@ -160,6 +160,15 @@ void AddFilesUnder(CCliOptions& o, const std::string& dir, const char* extension
 
 }  // namespace
 
+std::shared_ptr<CFileStream> OpenInputSaying(const std::string& input, CMessages& messages) {
+  try {
+    return PlatformOpenInput(input);
+  } catch (const CFileError& e) {
+    messages.Error("cannot read " + Quote(input) + ": " + e.Phrase() + ".");
+    return nullptr;
+  }
+}
+
 bool CanReadTwice(const std::string& input) {
   return ReadTwice(input);
 }
@@ -311,13 +320,8 @@ bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteS
       return false;
     }
   }
-  std::shared_ptr<CFileStream> in;
-  try {
-    in = PlatformOpenInput(input);
-  } catch (const CFileError& e) {
-    messages.Error("cannot read " + Quote(input) + ": " + e.Phrase() + ".");
-    return false;
-  }
+  const std::shared_ptr<CFileStream> in = OpenInputSaying(input, messages);
+  if (in == nullptr) return false;
   CTagvertConverter converter;
   UseCommandReading(converter);
   converter.PutProperty(CVariant::String(u"Direction"),

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -36,6 +37,10 @@ bool ReportingFailures(const std::string& input, CMessages& messages, Step&& ste
   }
   return false;
 }
+
+/// Opens the input `input` of a command; when it cannot be opened, says so ("cannot read 'F':
+/// CAUSE.") and returns null.
+std::shared_ptr<CFileStream> OpenInputSaying(const std::string& input, CMessages& messages);
 
 /// Whether the command may read `input` again: a regular file (a pipe, a device or standard
 /// input gives its bytes once).
