@@ -17,6 +17,9 @@
 #include "cli/platform/cli_services.h"
 #include "cli/pseudo.h"
 #include "frame/ttx_converter.h"
+#ifdef TAGVERT_WITH_XLIFF
+#include "xliff/xliff_bridge.h"
+#endif
 
 namespace tagvert::cli {
 
@@ -194,6 +197,49 @@ bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::s
   return back.Finish(input, messages);
 }
 
+#ifdef TAGVERT_WITH_XLIFF
+// Pseudo-translates an XLIFF written by to-xliff: the same XLIFF with every unit's target the
+// pseudo-translation of its source, which from-xliff merges into the pseudo-translated document.
+bool PseudoXliff(const std::string& input, const std::string& output, CMessages& messages) {
+  const std::shared_ptr<CFileStream> in = OpenInputSaying(input, messages);
+  if (in == nullptr) return false;
+  const std::string shown = Quote(output);
+  CCliOutput out;
+  if (!OpenOutput(output, shown, out, messages)) return false;
+  CXliffReadOptions options;
+  options.name = Quote(input);
+  std::vector<std::string> warnings;
+  try {
+    xliff::RetargetXliff(*in, options, &PseudoText, warnings, [&out](std::string_view piece) {
+      if (out.file->Write(piece.data(), static_cast<std::uint32_t>(piece.size())) != piece.size()) {
+        throw CHResultError(kEFail);
+      }
+    });
+  } catch (const xliff::CXliffError& e) {
+    PlatformAbandonOutput(out);
+    messages.Error(e.message);
+    return false;
+  } catch (const CHResultError& e) {
+    PlatformAbandonOutput(out);
+    const HResult cause = out.file->WriteError();
+    if (Failed(cause)) {
+      messages.Error("cannot write " + shown + ": " + ErrorPhrase(cause) + ".");
+      return false;
+    }
+    throw;
+  }
+  for (const std::string& warning : warnings)
+    messages.Warning(warning);
+  if (in->ChangedWhileRead()) {
+    PlatformAbandonOutput(out);
+    messages.Error("cannot read " + Quote(input) +
+                   ": the file changed while it was read; no output file was written.");
+    return false;
+  }
+  return CommitOutput(out, shown, messages);
+}
+#endif
+
 std::string Help() {
   return "Usage: tagvert pseudo FILE... [-r] [-o OUTPUT | -O DIR] [--direction VALUE]\n"
          "\n"
@@ -201,6 +247,9 @@ std::string Help() {
          "run accented letters, 30% more length and brackets ([Ŧĥé qüíçķ ƀŕöŵñ ƒöx······]),\n"
          "leaves every code as it is, and converts the result back to TTX, by default\n"
          "FILE with .pseudo before its extension (doc.ttx gives doc.pseudo.ttx).\n"
+         "An XLIFF written by 'tagvert to-xliff' (.xlf, .xliff) comes out as the same\n"
+         "XLIFF with every unit's target the pseudo-translation of its source: from-xliff\n"
+         "merges it into what pseudo makes of the document.\n"
          "\n"
          "  -o, --output FILE      the output of a single input\n"
          "  -O, --output-dir DIR   write every output into DIR (made when missing)\n"
@@ -241,8 +290,14 @@ ExitCode Run(const CCliOptions& o, std::ostream&, std::ostream& err) {
   std::size_t done = 0;
   for (const CJob& job : jobs) {
     // One document at a time: a failure leaves only its output open.
-    if (ReportingFailures(job.input, messages,
-                          [&] { return PseudoDocument(o, job.input, job.output, messages); })) {
+    if (ReportingFailures(job.input, messages, [&] {
+#ifdef TAGVERT_WITH_XLIFF
+          if (IsXliff(job.input)) {
+            return PseudoXliff(job.input, job.output, messages);
+          }
+#endif
+          return PseudoDocument(o, job.input, job.output, messages);
+        })) {
       ++done;
     }
   }

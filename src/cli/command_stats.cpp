@@ -62,27 +62,6 @@ bool CountDocument(const CCliOptions& o, const std::string& input, CMessages& me
 }
 
 #ifdef TAGVERT_WITH_XLIFF
-// Whether `input` is an XLIFF (made by to-xliff, to be counted as such): by its extension, or,
-// for a file that can be read twice, by an <xliff element near its start.
-bool IsXliff(const std::string& input) {
-  std::string lower = input;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  });
-  if (lower.ends_with(".xlf") || lower.ends_with(".xliff")) return true;
-  if (input == "-" || !CanReadTwice(input)) return false;
-  try {
-    char head[4096];
-    const std::uint32_t read = PlatformOpenInput(input)->Read(head, sizeof head);
-    const std::string_view start(head, read);
-    const std::size_t xliff = start.find("<xliff");
-    return xliff != std::string_view::npos &&
-           start.substr(0, xliff).find("<TRADOStag") == std::string_view::npos;
-  } catch (const CFileError&) {
-    return false;  // the count says why it cannot read it
-  }
-}
-
 // Counts an XLIFF written by to-xliff: its units, those translated (as matched), and in the IF
 // that its units still to translate leave for translation (the document's IF without the units
 // that have a translation) the text runs, words and tags.

@@ -173,6 +173,25 @@ bool CanReadTwice(const std::string& input) {
   return ReadTwice(input);
 }
 
+bool IsXliff(const std::string& input) {
+  std::string lower = input;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  if (lower.ends_with(".xlf") || lower.ends_with(".xliff")) return true;
+  if (input == "-" || !CanReadTwice(input)) return false;
+  try {
+    char head[4096];
+    const std::uint32_t read = PlatformOpenInput(input)->Read(head, sizeof head);
+    const std::string_view start(head, read);
+    const std::size_t xliff = start.find("<xliff");
+    return xliff != std::string_view::npos &&
+           start.substr(0, xliff).find("<TRADOStag") == std::string_view::npos;
+  } catch (const CFileError&) {
+    return false;  // the command says why it cannot read it
+  }
+}
+
 std::string ExpandFolders(CCliOptions& o) {
   if ((o.command->options & Bit(Option::Recursive)) == 0) return {};
   std::vector<std::string> inputs;

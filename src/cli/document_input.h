@@ -46,6 +46,11 @@ std::shared_ptr<CFileStream> OpenInputSaying(const std::string& input, CMessages
 /// input gives its bytes once).
 bool CanReadTwice(const std::string& input);
 
+/// Whether `input` is an XLIFF (made by to-xliff, to be read as such by stats and pseudo): by
+/// its extension (.xlf, .xliff), or, for a file that can be read twice, by an <xliff element in
+/// its first 4 KiB that no <TRADOStag precedes.
+bool IsXliff(const std::string& input);
+
 /// With -r, replaces each folder among the inputs by the files under it (at any depth) whose
 /// extension is the one of its command (CCommand::files, in any letter case), in the order of
 /// their paths, and notes each one's path below the folder (CCliOptions::belowFolder). Returns

@@ -52,6 +52,9 @@ struct CXliffHeader {
 
 class CWriter;
 
+/// A unit's target text made from its source's: called with each text run between codes.
+using TargetText = std::function<std::u16string(const std::u16string&)>;
+
 /// The XLIFF writer, fed the IF piece by piece as a conversion writes it (cut anywhere): it
 /// keeps the IF only from the start of the block being read, the skeleton's plan as it is
 /// compressed and the units' XML.
@@ -61,6 +64,9 @@ class CXliffWriter {
   ~CXliffWriter();
   CXliffWriter(const CXliffWriter&) = delete;
   CXliffWriter& operator=(const CXliffWriter&) = delete;
+  /// Gives every unit a target: its source with each text run through `text` and every code
+  /// as it is (instead of the copy that CXliffWriteOptions::copySource asks for). Before Feed.
+  void SetTargetText(TargetText text);
   /// The next units of the IF.
   void Feed(std::u16string_view units);
   /// Ends the IF; then the front matter's languages are known (see FrontMatterLanguages).
@@ -107,6 +113,16 @@ struct CMergeResult {
 /// CXliffError for a refused XLIFF or, when strict, tag damage; the stream's failures pass.
 CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
                         std::u16string* source = nullptr);
+
+/// Writes an XLIFF written by CXliffWriter again (in the same version, with the same skeleton,
+/// units, languages and original name), every unit's target made from its source by
+/// CXliffWriter::SetTargetText: merging the result gives the document with its offered text runs
+/// replaced. Targets the XLIFF had are dropped. Hands the XLIFF to `write` in pieces and returns
+/// the number of units; `warnings` receives what the merge said. Throws CXliffError as
+/// MergeXliff does.
+std::size_t RetargetXliff(IByteStream& xml, const CXliffReadOptions& options,
+                          const TargetText& text, std::vector<std::string>& warnings,
+                          const std::function<void(std::string_view)>& write);
 
 /// The merged IF as UTF-16 little-endian bytes, made as it is read: the plan's blocks are
 /// decompressed one at a time and widened into the reader's buffer, each unit's IF copied in.

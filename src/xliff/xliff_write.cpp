@@ -62,6 +62,8 @@ class CWriter {
   explicit CWriter(const CXliffWriteOptions& options)
       : m_options(options), m_v2(options.version == XliffVersion::V2_0) {}
 
+  void SetTargetText(TargetText text) { m_targetText = std::move(text); }
+
   // The next units of the IF: tokens are taken as far as they are whole, and the IF that no
   // block still needs leaves the window.
   void Feed(std::u16string_view units) {
@@ -421,7 +423,15 @@ class CWriter {
     }
     const std::size_t contentSize = body.size() - content;
     body += "</source>";
-    if (m_options.copySource) {
+    if (m_targetText) {
+      body += "<target>";
+      if (m_v2) {
+        Content2(body, &m_targetText);
+      } else {
+        Content12(body, &m_targetText);
+      }
+      body += "</target>";
+    } else if (m_options.copySource) {
       body += "<target>";
       body.append(body, content, contentSize);
       body += "</target>";
@@ -535,10 +545,27 @@ class CWriter {
     AppendXml(out, Shown(p, plain), attribute, AppendShown);
   }
 
-  void Content12(CLargeString& out) const {
-    for (const CPiece& p : m_pieces) {
+  // The text piece at `i` (through `text` when given, with the text pieces that follow it, as
+  // one run); returns the index of the last piece taken.
+  std::size_t AppendText(CLargeString& out, std::size_t i, const TargetText* text) const {
+    if (text == nullptr) {
+      AppendXml(out, Units(m_pieces[i].begin, m_pieces[i].end), false, AppendShown);
+      return i;
+    }
+    std::u16string run(Units(m_pieces[i].begin, m_pieces[i].end));
+    while (i + 1 < m_pieces.size() && m_pieces[i + 1].text) {
+      ++i;
+      run += Units(m_pieces[i].begin, m_pieces[i].end);
+    }
+    AppendXml(out, (*text)(run), false, AppendShown);
+    return i;
+  }
+
+  void Content12(CLargeString& out, const TargetText* text = nullptr) const {
+    for (std::size_t i = 0; i < m_pieces.size(); ++i) {
+      const CPiece& p = m_pieces[i];
       if (p.text) {
-        AppendXml(out, Units(p.begin, p.end), false, AppendShown);
+        i = AppendText(out, i, text);
         continue;
       }
       const std::string id = IdText(p.id);
@@ -578,11 +605,11 @@ class CWriter {
     return id;
   }
 
-  void Content2(CLargeString& out) const {
+  void Content2(CLargeString& out, const TargetText* text = nullptr) const {
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
       if (p.text) {
-        AppendXml(out, Units(p.begin, p.end), false, AppendShown);
+        i = AppendText(out, i, text);
         continue;
       }
       const std::string id = IdText(p.id);
@@ -635,6 +662,7 @@ class CWriter {
   }
 
   const CXliffWriteOptions m_options;
+  TargetText m_targetText;
   bool m_v2;
 
   // The IF from unit m_base on, as far as it was fed; the token reader has taken it up to
@@ -792,6 +820,10 @@ CXliffWriter::CXliffWriter(const CXliffWriteOptions& options)
     : m_writer(std::make_unique<CWriter>(options)) {}
 
 CXliffWriter::~CXliffWriter() = default;
+
+void CXliffWriter::SetTargetText(TargetText text) {
+  m_writer->SetTargetText(std::move(text));
+}
 
 void CXliffWriter::Feed(std::u16string_view units) {
   m_writer->Feed(units);

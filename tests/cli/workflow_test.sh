@@ -61,6 +61,11 @@ expect 0 "$tagvert" stats "$work/tree/a.ttx" "$work/r/xlf/a.ttx.xlf"
 sed 's|</source>|</source><target>a eins!</target>|' "$work/r/xlf/a.ttx.xlf" >"$work/done.xlf"
 expect 0 "$tagvert" stats --json "$work/done.xlf"
 contains "$work/out" '"units": 1, "matched": 1, "runs": 0, "words": 0'
+# pseudo of an XLIFF: each target the pseudo-translation of its source (one there before
+# replaced), which merges into what pseudo makes of the document.
+expect 0 "$tagvert" pseudo -qq "$work/done.xlf"
+expect 0 "$tagvert" from-xliff -qq "$work/done.pseudo.xlf" -o "$work/done.ttx"
+cmp -s "$work/done.ttx" "$work/r/pseudo/a.pseudo.ttx" || fail "pseudo of an XLIFF merges otherwise"
 
 # The target language comes from the document and is said on standard error: the IF is the one
 # of --direction de-de, not the one of no target language.

@@ -10,7 +10,8 @@
 #            what `tagvert pseudo` gives for the document: the same text change through the IF,
 #            so every byte of markup is the source's and only the offered text changed;
 #            stats counts the untouched XLIFF's runs, words and tags as the TTX's, and the
-#            client's XLIFF as all translated with no words left.
+#            client's XLIFF as all translated with no words left;
+#   schemas also: `tagvert pseudo` of every XLIFF written validates and merges as the clients'.
 # Usage: run.sh schemas|toolkit|npm TAGVERT SOURCE_DIR SAMPLES_DIR WORK_DIR [NODE_MODULES]
 # SPDX-License-Identifier: Apache-2.0
 set -eu
@@ -56,7 +57,8 @@ counts() {
     case $what in runs) cut -d' ' -f3-;; units) cut -d' ' -f1;; left) cut -d' ' -f1,2,4;; esac
 }
 
-# merge CLIENT_DIR: from-xliff of each client-written file compared with the pseudo-translation.
+# merge CLIENT_DIR XLIFF_DIR: from-xliff of each client-written file compared with the
+# pseudo-translation (XLIFF_DIR: the untouched XLIFF).
 merge() {
   mkdir -p "$w/merged" "$w/expected"
   for f in "$w"/docs/*.ttx; do
@@ -70,9 +72,9 @@ merge() {
       fail "$n: the merged TTX is not well-formed"
     elif ! cmp -s "$w/expected/$n.ttx" "$w/merged/$n.ttx"; then
       fail "$n: the merged TTX differs from tagvert pseudo's ($w/merged/$n.ttx, $w/expected/$n.ttx)"
-    elif [ "$(counts "$w/xliff/$n.xlf" runs)" != "$(counts "$f" runs $(options "$f"))" ]; then
+    elif [ "$(counts "$2/$n.xlf" runs)" != "$(counts "$f" runs $(options "$f"))" ]; then
       fail "$n: stats of the XLIFF counts other runs, words or tags than of the TTX"
-    elif u=$(counts "$w/xliff/$n.xlf" units) && [ "$(counts "$1/$n.xlf" left)" != "$u $u 0" ]; then
+    elif u=$(counts "$2/$n.xlf" units) && [ "$(counts "$1/$n.xlf" left)" != "$u $u 0" ]; then
       fail "$n: stats of the translated XLIFF: $(counts "$1/$n.xlf" left)"
     else
       passed=$((passed + 1))
@@ -93,9 +95,14 @@ case "$mode" in
 EOF
     for version in 1.2 2.0; do
       to_xliff "$version" "$w/$version"
+      mkdir -p "$w/$version-pseudo"
+      for f in "$w/$version"/*.xlf; do
+        "$tagvert" pseudo -q "$f" -o "$w/$version-pseudo/$(basename "$f")" || fail "pseudo $f"
+      done
+      merge "$w/$version-pseudo" "$w/$version"
       XML_CATALOG_FILES="$w/catalog.xml" xmllint --noout --nonet \
         --schema "$schemas/xliff-core-$version$([ "$version" = 1.2 ] && echo -strict).xsd" \
-        "$w/$version"/*.xlf 2>"$w/xmllint-$version.log" || true
+        "$w/$version"/*.xlf "$w/$version-pseudo"/*.xlf 2>"$w/xmllint-$version.log" || true
       passed=$((passed + $(grep -c ' validates$' "$w/xmllint-$version.log" || true)))
       if grep -v ' validates$' "$w/xmllint-$version.log" >&2; then
         invalid=$(grep -c ' fails to validate$' "$w/xmllint-$version.log" || true)
@@ -107,12 +114,12 @@ EOF
   toolkit)
     to_xliff 1.2 "$w/xliff"
     "$python" "$here/toolkit_client.py" "$w/xliff" "$w/client"
-    merge "$w/client"
+    merge "$w/client" "$w/xliff"
     ;;
   npm)
     to_xliff 2.0 "$w/xliff"
     node "$here/npm_client.js" "$modules" "$w/xliff" "$w/client"
-    merge "$w/client"
+    merge "$w/client" "$w/xliff"
     ;;
   *) echo "usage: run.sh schemas|toolkit|npm TAGVERT SOURCE_DIR SAMPLES_DIR WORK_DIR [NODE_MODULES]" >&2; exit 2 ;;
 esac
