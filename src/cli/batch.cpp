@@ -7,6 +7,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -53,7 +54,8 @@ class CBatch {
       m_totalBytes += job.size;
   }
 
-  /// Runs the batch on `workers` threads; returns when every job has ended.
+  /// Runs the batch on `workers` threads; returns when every job has ended and every output
+  /// is in place.
   void Run(unsigned workers);
 
   /// Stops every running conversion and lets no further job start. Takes the lock of the
@@ -103,8 +105,10 @@ class CBatch {
       const std::lock_guard<std::mutex> lock(m_batch.m_runningLock);
       m_batch.m_running[m_slot] = converter;
     }
-    void Wrote(std::uint64_t bytes) override { m_batch.m_bytesOut.fetch_add(bytes); }
     CMessages& Messages() override { return m_batch.m_messages; }
+    JobOutcome Commit(const CJob& job, CCliOutput& out) override {
+      return m_batch.Commit(job, out);
+    }
 
    private:
     CBatch& m_batch;
@@ -112,6 +116,25 @@ class CBatch {
   };
 
   void Work(std::size_t slot);
+  void Count(const CJob& job, JobOutcome outcome);
+  JobOutcome CommitNow(const CJob& job, CCliOutput& out);
+  JobOutcome Commit(const CJob& job, CCliOutput& out);
+  void CommitQueued();
+
+  // Outputs written and waiting to be put in place. Forcing an output to the disk waits for
+  // the disk, not the processor, so one thread does it for the batch while the workers go on
+  // converting; at most `m_commitRoom` wait, so that every temporary file stays known to the
+  // stop handler.
+  struct CPending {
+    const CJob* job;
+    CCliOutput out;
+  };
+  std::mutex m_commitLock;
+  std::condition_variable m_commitChanged;
+  std::deque<CPending> m_pending;
+  std::size_t m_commitRoom = 0;
+  bool m_committing = false;  // the commit thread holds an output
+  bool m_workDone = false;
 
   const CCliOptions& m_options;
   CBatchRun m_run;
@@ -153,6 +176,17 @@ void StopRunningBatch() {
 }
 
 void CBatch::Run(unsigned workers) {
+  std::thread committer;
+  if (m_run.jobs.size() > 1) {
+    try {
+      // Room for one waiting output per worker, within the stop handler's table of them.
+      const std::size_t slots = kMaxTemporaryOutputs;
+      m_commitRoom = workers + 1 < slots ? std::min<std::size_t>(workers, slots - workers - 1) : 0;
+      if (m_commitRoom != 0) committer = std::thread([this] { CommitQueued(); });
+    } catch (const std::system_error&) {
+      m_commitRoom = 0;  // every worker puts its own outputs in place
+    }
+  }
   std::vector<std::thread> threads;
   try {
     for (unsigned i = 0; i < workers; ++i)
@@ -163,6 +197,76 @@ void CBatch::Run(unsigned workers) {
   }
   for (std::thread& thread : threads)
     thread.join();
+  if (committer.joinable()) {
+    {
+      const std::lock_guard<std::mutex> lock(m_commitLock);
+      m_workDone = true;
+    }
+    m_commitChanged.notify_all();
+    committer.join();
+  }
+}
+
+JobOutcome CBatch::CommitNow(const CJob& job, CCliOutput& out) {
+  if (!CommitOutput(out, "'" + job.output + "'", m_messages)) return JobOutcome::Failed;
+  m_bytesOut.fetch_add(FileSize(out.target));
+  return JobOutcome::Converted;
+}
+
+JobOutcome CBatch::Commit(const CJob& job, CCliOutput& out) {
+  std::unique_lock<std::mutex> lock(m_commitLock);
+  if (m_commitRoom == 0) {
+    lock.unlock();
+    return CommitNow(job, out);
+  }
+  m_commitChanged.wait(lock, [&] { return m_pending.size() < m_commitRoom; });
+  m_pending.push_back({&job, std::move(out)});
+  m_commitChanged.notify_all();
+  return JobOutcome::Committing;
+}
+
+void CBatch::CommitQueued() {
+  std::unique_lock<std::mutex> lock(m_commitLock);
+  for (;;) {
+    m_commitChanged.wait(lock, [&] { return !m_pending.empty() || m_workDone; });
+    if (m_pending.empty()) return;
+    CPending next = std::move(m_pending.front());
+    m_pending.pop_front();
+    m_commitChanged.notify_all();
+    lock.unlock();
+    JobOutcome outcome = JobOutcome::Failed;
+    try {
+      outcome = CommitNow(*next.job, next.out);
+    } catch (const std::bad_alloc&) {
+      PlatformAbandonOutput(next.out);
+      m_messages.Error(OutOfMemory(next.job->input));
+    }
+    Count(*next.job, outcome);
+    lock.lock();
+  }
+}
+
+void CBatch::Count(const CJob& job, JobOutcome outcome) {
+  switch (outcome) {
+    case JobOutcome::Converted:
+      m_converted.fetch_add(1);
+      m_bytesIn.fetch_add(job.size);
+      break;
+    case JobOutcome::Failed:
+      m_failed.fetch_add(1);
+      m_bytesFailed.fetch_add(job.size);
+      // Without --keep-going the first failure ends the batch.
+      if (m_options.keepGoing) break;
+      if (m_run.summary) {
+        StopAll();
+      } else {
+        m_closed.store(true);
+      }
+      break;
+    case JobOutcome::Stopped:
+    case JobOutcome::Committing:
+      break;
+  }
 }
 
 void CBatch::Work(std::size_t slot) {
@@ -177,25 +281,7 @@ void CBatch::Work(std::size_t slot) {
     } catch (const std::bad_alloc&) {
       m_messages.Error(OutOfMemory(job.input));
     }
-    switch (outcome) {
-      case JobOutcome::Converted:
-        m_converted.fetch_add(1);
-        m_bytesIn.fetch_add(job.size);
-        break;
-      case JobOutcome::Failed:
-        m_failed.fetch_add(1);
-        m_bytesFailed.fetch_add(job.size);
-        // Without --keep-going the first failure ends the batch.
-        if (m_options.keepGoing) break;
-        if (m_run.summary) {
-          StopAll();
-        } else {
-          m_closed.store(true);
-        }
-        break;
-      case JobOutcome::Stopped:
-        break;
-    }
+    Count(job, outcome);
   }
 }
 
@@ -235,9 +321,7 @@ JobOutcome ConvertTo(const CCliOptions& o, bool toIF, const CJob& job, CTagvertC
                    "': the file changed while it was read; no output file was written.");
     return JobOutcome::Failed;
   }
-  if (!CommitOutput(out, "'" + job.output + "'", messages)) return JobOutcome::Failed;
-  context.Wrote(FileSize(out.target));
-  return JobOutcome::Converted;
+  return context.Commit(job, out);
 }
 
 // One job of to-if or from-if.

@@ -15,8 +15,9 @@
 
 namespace tagvert::cli {
 
-/// What became of one job.
-enum class JobOutcome { Converted, Failed, Stopped };
+/// What became of one job. Committing: its output is written and handed to IJobContext::Commit,
+/// which counts the job once the output is in place.
+enum class JobOutcome { Converted, Failed, Stopped, Committing };
 
 /// What a job sees of the batch that runs it.
 class IJobContext {
@@ -26,9 +27,11 @@ class IJobContext {
   /// Registers the converter that runs the job now, so that a stop reaches it; nullptr takes it
   /// out again, which the job does before the converter is destroyed.
   virtual void Running(CTTXConverterBase* converter) = 0;
-  /// Counts the bytes of the job's output in the summary.
-  virtual void Wrote(std::uint64_t bytes) = 0;
   virtual CMessages& Messages() = 0;
+  /// Puts the job's finished output in place (as CommitOutput, saying a failure) and counts its
+  /// bytes; returns Converted or Failed, or Committing when the batch does it on a thread of its
+  /// own while this one goes on to the next job.
+  virtual JobOutcome Commit(const CJob& job, CCliOutput& out) = 0;
 
  protected:
   ~IJobContext() = default;

@@ -131,6 +131,23 @@ for sync in 1 2; do
 done
 contains "$work/err" "while saving the folder to the disk; the new output is in place but may not survive a system crash."
 
+# A batch puts its outputs in place on a thread of its own while the next files convert: a
+# failed sync there fails that file (and with -k only that one), the others are in place.
+cp "$work/doc.ttx" "$work/doc2.ttx" && cp "$work/doc.ttx" "$work/doc3.ttx"
+for keep in -k ""; do
+  rm -rf "$work/bsync"
+  faulty TAGVERT_FAULT_FILE=bsync TAGVERT_FAULT_FSYNC=1 "$tagvert" to-if -j 1 $keep -O "$work/bsync" \
+    "$work/doc.ttx" "$work/doc2.ttx" "$work/doc3.ttx" --direction fr-fr
+  [ $status -eq 1 ] || fail "batch $keep with a failed sync: status $status"
+  contains "$work/err" "cannot write '$work/bsync/doc.ttx.if': input/output error"
+  [ -f "$work/bsync/doc.ttx.if" ] && fail "batch $keep: the output of a failed sync is in place"
+  if [ -n "$keep" ]; then
+    contains "$work/err" "2 of 3 files converted, 1 failed"
+    cmp -s "$work/bsync/doc3.ttx.if" "$work/good.if" || fail "batch -k after a failed sync"
+  fi
+  no_temp "batch $keep with a failed sync"
+done
+
 # A Ctrl-C that comes once the conversion has finished, while its output is saved, still ends
 # the command by the signal (the output is complete and in place).
 faulty TAGVERT_FAULT_FILE="$(basename "$work")" TAGVERT_FAULT_SIGNAL=2 \
