@@ -133,7 +133,6 @@ class CBatch {
   std::condition_variable m_commitChanged;
   std::deque<CPending> m_pending;
   std::size_t m_commitRoom = 0;
-  bool m_committing = false;  // the commit thread holds an output
   bool m_workDone = false;
 
   const CCliOptions& m_options;
