@@ -18,6 +18,8 @@ namespace tagvert::cli {
 
 namespace {
 
+using namespace std::string_view_literals;
+
 // The kinds of problem, and the words that name each in the count of those not listed.
 enum Kind {
   kStrayAmpersand,
@@ -335,15 +337,15 @@ class CDocumentChecker {
   // source language.
   void Languages(const CElementRecord& record, NameKind kind) {
     if (kind == NameKind::Tuv && record.tagType != TagType::Close) {
-      const std::u16string_view lang = AttributeOf(record, u"Lang", true).value_or(u"");
+      const std::u16string_view lang = AttributeOf(record, u"Lang"sv, true).value_or(u""sv);
       // A document names a handful of languages: a linear look-up stays cheap.
       std::vector<std::u16string>& langs = languages_.tuvLanguages;
       if (std::find(langs.begin(), langs.end(), lang) == langs.end()) langs.emplace_back(lang);
     } else if (kind == NameKind::UserSettings && !settingsSeen_) {
       settingsSeen_ = true;
-      if (const auto target = AttributeOf(record, u"TargetLanguage", true))
+      if (const auto target = AttributeOf(record, u"TargetLanguage"sv, true))
         languages_.targetLanguage = std::u16string(*target);
-      if (const auto source = AttributeOf(record, u"SourceLanguage", true))
+      if (const auto source = AttributeOf(record, u"SourceLanguage"sv, true))
         languages_.sourceLanguage = *source;
     }
   }
@@ -401,23 +403,30 @@ class CDocumentChecker {
 
   // A ut start or end placeholder pairs with its partner in the same Tuv.
   void Placeholder(const CElementRecord& record, Offset at) {
-    // A ut whose left edge is split continues the placeholder before it (a tag of the original
-    // document cut by an attribute value): it is no start or end of its own.
-    const auto leftEdge = AttributeOf(record, u"LeftEdge");
-    // External placeholders carry the original document's skeleton, where HTML leaves end tags
-    // out at will; only placeholders inside the text, which a translator moves, must pair.
-    const auto style = AttributeOf(record, u"Style");
-    if ((style && *style == u"external") || (leftEdge && *leftEdge == u"split")) {
-      return;
+    // The attributes that decide, each the first of its name, found in one pass.
+    std::optional<std::u16string_view> leftEdge, style, type, display;
+    for (const CAttributeSpan& span : Attributes(record)) {
+      const std::u16string_view name = table_.AttributeName(span);
+      std::optional<std::u16string_view>* const slot = name == u"Type"sv          ? &type
+                                                       : name == u"Style"sv       ? &style
+                                                       : name == u"LeftEdge"sv    ? &leftEdge
+                                                       : name == u"DisplayText"sv ? &display
+                                                                                  : nullptr;
+      if (slot != nullptr && !*slot) *slot = table_.AttributeValue(span);
     }
-    const auto type = AttributeOf(record, u"Type");
-    const std::u16string key(AttributeOf(record, u"DisplayText").value_or(u""));
-    if (type && *type == u"start") {
+    // A ut whose left edge is split continues the placeholder before it (a tag of the original
+    // document cut by an attribute value): it is no start or end of its own. External
+    // placeholders carry the original document's skeleton, where HTML leaves end tags out at
+    // will; only placeholders inside the text, which a translator moves, must pair.
+    if ((style && *style == u"external"sv) || (leftEdge && *leftEdge == u"split"sv)) return;
+    const bool start = type && *type == u"start"sv;
+    if (!start && (!type || *type != u"end"sv)) return;
+    const std::u16string key(display.value_or(u""sv));
+    if (start) {
       utOpenByDisplay_[key].push_back(utStarts_.size());
       utStarts_.push_back({at, key});
       return;
     }
-    if (!type || *type != u"end") return;
     // The end closes the latest open start of the same display text (of any, without one) in
     // the current Tuv.
     bool matched = false;
@@ -461,7 +470,7 @@ class CDocumentChecker {
       tuvUtBase_ = 0;
     }
     if (!endTag) {
-      targets_.TuvStart(AttributeOf(record, u"Lang"), at, empty);
+      targets_.TuvStart(AttributeOf(record, u"Lang"sv), at, empty);
     } else if (!empty) {
       targets_.TuvEnd();
     }
