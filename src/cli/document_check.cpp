@@ -3,18 +3,22 @@
 #include "cli/document_check.h"
 
 #include <algorithm>
+#include <optional>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 #include "cli/document_scan.h"
-#include "markup/element.h"
-#include "markup/sgml_parser.h"
+#include "markup/element_table.h"
 #include "storage/char_class.h"
 #include "storage/data_storage.h"
+#include "storage/input_scan.h"
 
 namespace tagvert::cli {
 
 namespace {
+
+using namespace std::string_view_literals;
 
 // The kinds of problem, and the words that name each in the count of those not listed.
 enum Kind {
@@ -41,37 +45,71 @@ constexpr const char* kKindWords[kKinds] = {
     "start tag never closed",
 };
 
-struct CPosition {
-  std::uint64_t line = 1;
-  std::uint64_t column = 1;
+// A place in the document: the offset of its first unit in the decoded text, which is below
+// 2^32 (the element table holds no more).
+using Offset = std::uint32_t;
+
+// Where the lines of the decoded text begin, found at the first problem that is listed (a
+// document without problems never needs them): an offset then becomes a line and a column.
+class CLines {
+ public:
+  explicit CLines(const CUnitBuffer& source) : source_(source) {}
+
+  // The line and column (both from 1, the column in UTF-16 units) of the unit at `at`.
+  std::pair<std::uint64_t, std::uint64_t> At(Offset at) {
+    if (!found_) Find();
+    const auto after = std::lower_bound(breaks_.begin(), breaks_.end(), at);
+    const auto line = static_cast<std::uint64_t>(after - breaks_.begin()) + 1;
+    return {line, after == breaks_.begin() ? std::uint64_t{at} + 1 : std::uint64_t{at - after[-1]}};
+  }
+
+ private:
+  void Find() {
+    found_ = true;
+    source_.Visit([this](const auto* units, std::size_t size) {
+      const auto* const end = units + size;
+      for (const auto* p = FindUnit(units, end, u'\n'); p != end; p = FindUnit(p + 1, end, u'\n'))
+        breaks_.push_back(static_cast<Offset>(p - units));
+    });
+  }
+
+  const CUnitBuffer& source_;
+  std::vector<Offset> breaks_;  // the offsets of the line feeds, in order
+  bool found_ = false;
 };
 
 struct COpenElement {
-  std::u16string name;
-  CPosition at;
+  std::uint32_t nameId;
+  Offset at;
 };
 
-const std::u16string* Attribute(IElementX& element, const std::u16string& name) {
-  for (const CAttributeX& attribute : element.GetAttributes()) {
-    if (attribute.m_name == name) return &attribute.m_value;
-  }
-  return nullptr;
-}
-
-std::string At(const CPosition& p) {
-  return std::to_string(p.line) + ":" + std::to_string(p.column);
-}
-
-bool IsNameUnit(char16_t c) {
+template <class Unit>
+bool IsNameUnit(Unit unit) {
+  const auto c = static_cast<char16_t>(unit);
   return CharIsAlnum(c) || c == u'_' || c == u'-' || c == u'.' || c == u':' || c == u'#';
 }
 
-// Whether the '&' at `i` starts a reference "&name;" or "&#...;".
-bool StartsReference(const std::u16string& text, std::size_t i) {
+// Whether the '&' at `i` of the `size` units at `text` starts a reference "&name;" or "&#...;".
+template <class Unit>
+bool StartsReference(const Unit* text, std::size_t size, std::size_t i) {
   std::size_t j = i + 1;
-  while (j < text.size() && IsNameUnit(text[j]))
+  while (j < size && IsNameUnit(text[j]))
     ++j;
-  return j > i + 1 && j < text.size() && text[j] == u';';
+  return j > i + 1 && j < size && text[j] == u';';
+}
+
+// The value of the first attribute in `attributes` (of a tag of `table`) named `name`, exactly
+// or (`anyCase`) compared without case; nothing when it has none.
+std::optional<std::u16string_view> Attribute(const CElementTable& table,
+                                             const std::vector<CAttributeSpan>& attributes,
+                                             std::u16string_view name, bool anyCase = false) {
+  for (const CAttributeSpan& span : attributes) {
+    const std::u16string_view found = table.AttributeName(span);
+    if (anyCase ? StringEqualsNoCase(found, name) : found == name) {
+      return table.AttributeValue(span);
+    }
+  }
+  return std::nullopt;
 }
 
 // The checks of the target language's Tuvs (a Tu without one, an empty one), made for every Lang
@@ -87,14 +125,15 @@ class CTargetTuvs {
       langs_[i].empty = false;
   }
   // Text: a Tuv that holds more than white space is not empty.
-  void Text(const std::u16string& text) {
+  template <class Unit>
+  void Text(const Unit* text, std::size_t size) {
     for (const std::size_t i : active_) {
       CLang& lang = langs_[i];
-      for (std::size_t k = 0; k < text.size() && lang.empty; ++k)
-        lang.empty = CharIsSpace(text[k]);
+      for (std::size_t k = 0; k < size && lang.empty; ++k)
+        lang.empty = CharIsSpace(static_cast<char16_t>(text[k]));
     }
   }
-  void TuStart(const CPosition& at) {
+  void TuStart(Offset at) {
     inTu_ = true;
     tuAt_ = at;
     ++tuSerial_;
@@ -108,9 +147,9 @@ class CTargetTuvs {
       if (lang.tuSerial == tuSerial_) lang.tus.push_back(closed);
     }
   }
-  // A Tuv start tag (an empty element when `empty`) with its Lang (null: none).
-  void TuvStart(const std::u16string* name, const CPosition& at, bool empty) {
-    if (name == nullptr) return;
+  // A Tuv start tag (an empty element when `empty`) with its Lang (nothing: none).
+  void TuvStart(const std::optional<std::u16string_view>& name, Offset at, bool empty) {
+    if (!name) return;
     std::size_t i = 0;
     while (i < langs_.size() && langs_[i].name != *name)
       ++i;
@@ -153,7 +192,7 @@ class CTargetTuvs {
       noTuv(tus_[i]);
     }
     if (lang == nullptr) return;
-    for (const CPosition& at : lang->emptyAt)
+    for (const Offset at : lang->emptyAt)
       emptyTuv(at);
   }
 
@@ -162,61 +201,64 @@ class CTargetTuvs {
     std::u16string name;             // the Lang value as written
     std::uint64_t tuSerial = 0;      // the last Tu that had a Tuv of it
     std::vector<std::uint32_t> tus;  // the closed Tus (indexes into tus_) that had one
-    std::vector<CPosition> emptyAt;  // its empty Tuvs, in the order found
+    std::vector<Offset> emptyAt;     // its empty Tuvs, in the order found
     bool active = false;             // a Tuv of it is being read
     bool empty = true;               // that Tuv holds nothing so far
-    CPosition tuvAt;                 // where it began
+    Offset tuvAt = 0;                // where it began
   };
 
   std::vector<CLang> langs_;
   std::vector<std::size_t> active_;  // the languages whose Tuv is being read
-  std::vector<CPosition> tus_;       // every Tu that ended, where it began
+  std::vector<Offset> tus_;          // every Tu that ended, where it began
   bool inTu_ = false;
-  CPosition tuAt_;
+  Offset tuAt_ = 0;
   std::uint64_t tuSerial_ = 0;
 };
 
-// The check's state while it reads one document: the problems counted per kind, the open
-// elements and ut placeholders, and the translation unit being read.
+// The check's walk over the records of one document: the problems counted per kind, the open
+// elements and ut placeholders, the translation unit being read, and the document's languages
+// (ScanLanguages's facts but for its units, which the check does not need).
 class CDocumentChecker {
  public:
   using Report = std::function<void(std::uint64_t, std::uint64_t, const std::string&)>;
 
-  CDocumentChecker(const Report& report, std::size_t listLimit)
-      : report_(report), listLimit_(listLimit) {}
-
-  // Checks one element that begins at `at`.
-  void Element(IElementX& element, const CPosition& at) {
-    const std::u16string& text = element.GetSourceTextRef();
-    if (!element.GetIsTag()) {
-      Text(text, at);
-      return;
+  CDocumentChecker(const CElementTable& table, const Report& report, std::size_t listLimit)
+      : table_(table),
+        lines_(table.Source()),
+        report_(report),
+        listLimit_(listLimit),
+        kinds_(table.Names().Size()),
+        openByName_(table.Names().Size()) {
+    // The scan has interned every name of the document.
+    for (std::uint32_t id = 0; id < kinds_.size(); ++id) {
+      const std::u16string& name = table.Names().Name(id);
+      CNameKind& kind = kinds_[id];
+      kind.exact = name == u"Tu"    ? NameKind::Tu
+                   : name == u"Tuv" ? NameKind::Tuv
+                   : name == u"ut"  ? NameKind::Ut
+                                    : NameKind::Other;
+      const std::u16string upper = StringToUpper(name);
+      kind.anyCase = upper == u"TU"             ? NameKind::Tu
+                     : upper == u"TUV"          ? NameKind::Tuv
+                     : upper == u"USERSETTINGS" ? NameKind::UserSettings
+                                                : NameKind::Other;
     }
-    const std::u16string& name = element.GetNameRef();
-    if (name.empty() &&
-        (text.size() < 2 || (text[1] != u'!' && text[1] != u'?' && text[1] != u'/'))) {
-      Problem(at, kStrayLess, [] { return "'<' that starts no markup (write &lt;)"; });
-      return;
-    }
-    if (text.size() < 2 || text.back() != u'>') {
-      Problem(at, kCutOff, [&] {
-        std::u16string shown = text.substr(0, 40);
-        const std::size_t lineEnd = shown.find_first_of(u"\r\n");
-        if (lineEnd != std::u16string::npos) shown.resize(lineEnd);
-        return "markup cut off: " + Utf16ToUtf8(shown);
-      });
-      return;
-    }
-    // Declarations, comments and processing instructions open nothing.
-    if (text[1] == u'!' || text[1] == u'?' || name.empty()) return;
-    const bool endTag = text[1] == u'/';
-    const bool empty = !endTag && text.size() >= 2 && text[text.size() - 2] == u'/';
-    targets_.Element(endTag && name == u"Tuv");
-    if (name == u"ut" && !endTag) Placeholder(element, at);
-    if (name == u"Tu") TranslationUnit(at, endTag, empty);
-    if (name == u"Tuv") Tuv(element, at, endTag, empty);
-    if (!empty) Nesting(name, at, endTag);
   }
+
+  // Checks every record in order.
+  void Run() {
+    for (const CElementRecord& record : table_.Records()) {
+      table_.VisitText(record, [&](const auto* units, std::size_t size) {
+        if (record.IsTag()) {
+          Tag(record, units, size);
+        } else {
+          Text(record.textStart, units, size);
+        }
+      });
+    }
+  }
+
+  const CDocumentLanguages& Languages() const { return languages_; }
 
   // The problems that the end of the document shows, those of the target language's Tuvs
   // first (`targetLang`: none when empty); returns the number of all problems.
@@ -226,16 +268,15 @@ class CDocumentChecker {
       const std::string named = Utf16ToUtf8(targetLang);
       targets_.Problems(
           targetLang,
-          [&](const CPosition& at) {
+          [&](Offset at) {
             Problem(at, kTuWithoutTarget, [&] { return "Tu without a Tuv in " + named; });
           },
-          [&](const CPosition& at) {
-            Problem(at, kEmptyTarget, [&] { return "empty Tuv in " + named; });
-          });
+          [&](Offset at) { Problem(at, kEmptyTarget, [&] { return "empty Tuv in " + named; }); });
     }
     for (const COpenElement& element : open_) {
-      Problem(element.at, kNeverClosed,
-              [&] { return "start tag <" + Utf16ToUtf8(element.name) + "> never closed"; });
+      Problem(element.at, kNeverClosed, [&] {
+        return "start tag <" + Utf16ToUtf8(table_.Names().Name(element.nameId)) + "> never closed";
+      });
     }
     for (const CUtStart& start : utStarts_) {
       if (!start.closed) Problem(start.at, kUtStartAlone, [] { return kKindWords[kUtStartAlone]; });
@@ -249,44 +290,111 @@ class CDocumentChecker {
   }
 
  private:
+  // What a name is to the check: the names of TTX's units (compared exactly, as the checks
+  // of their nesting do), and those that give the document's languages (compared without
+  // case, as the conversion's rules match them).
+  enum class NameKind : std::uint8_t { Other, Tu, Tuv, Ut, UserSettings };
+  struct CNameKind {
+    NameKind exact = NameKind::Other;    // Tu, Tuv, ut or other, as written
+    NameKind anyCase = NameKind::Other;  // Tu, Tuv, UserSettings or other, without case
+  };
+
   // Open ut placeholders: where each began and its DisplayText, which an end repeats. An end
   // that closes one before the last leaves it in place, closed.
   struct CUtStart {
-    CPosition at;
+    Offset at;
     std::u16string display;
     bool closed = false;
   };
 
+  // The attributes of the tag being checked, read again from its text once it is asked for.
+  const std::vector<CAttributeSpan>& Attributes(const CElementRecord& record) {
+    if (!attributesRead_) {
+      table_.ReadAttributes(record, attributes_);
+      attributesRead_ = true;
+    }
+    return attributes_;
+  }
+  std::optional<std::u16string_view> AttributeOf(const CElementRecord& record,
+                                                 std::u16string_view name, bool anyCase = false) {
+    return Attribute(table_, Attributes(record), name, anyCase);
+  }
+
   // Counts a problem; the message is made only for a problem that is listed.
   template <typename TMessage>
-  void Problem(const CPosition& p, Kind kind, const TMessage& message) {
+  void Problem(Offset at, Kind kind, const TMessage& message) {
     ++problems_;
     if (listLimit_ != 0 && listed_[kind] >= listLimit_) {
       ++notListed_[kind];
       return;
     }
     ++listed_[kind];
-    report_(p.line, p.column, std::string(message()));
+    const auto [line, column] = lines_.At(at);
+    report_(line, column, std::string(message()));
   }
 
-  // Text: a stray '&' or '<', and whether the target Tuv holds more than white space.
-  void Text(const std::u16string& text, CPosition p) {
-    targets_.Text(text);
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == u'&' && !StartsReference(text, i)) {
-        Problem(p, kStrayAmpersand, [] { return "'&' that starts no reference (write &amp;)"; });
-      } else if (text[i] == u'<') {
-        Problem(p, kStrayLess, [] { return "'<' that starts no markup (write &lt;)"; });
-      }
-      if (text[i] == u'\n') {
-        ++p.line;
-        p.column = 1;
-      } else {
-        ++p.column;
-      }
+  // The languages a tag names: the Lang of every Tuv and the first UserSettings' target and
+  // source language.
+  void Languages(const CElementRecord& record, NameKind kind) {
+    if (kind == NameKind::Tuv && record.tagType != TagType::Close) {
+      const std::u16string_view lang = AttributeOf(record, u"Lang"sv, true).value_or(u""sv);
+      // A document names a handful of languages: a linear look-up stays cheap.
+      std::vector<std::u16string>& langs = languages_.tuvLanguages;
+      if (std::find(langs.begin(), langs.end(), lang) == langs.end()) langs.emplace_back(lang);
+    } else if (kind == NameKind::UserSettings && !settingsSeen_) {
+      settingsSeen_ = true;
+      if (const auto target = AttributeOf(record, u"TargetLanguage"sv, true))
+        languages_.targetLanguage = std::u16string(*target);
+      if (const auto source = AttributeOf(record, u"SourceLanguage"sv, true))
+        languages_.sourceLanguage = *source;
     }
   }
 
+  // Checks one piece of markup, the `size` units at `text`.
+  template <class Unit>
+  void Tag(const CElementRecord& record, const Unit* text, std::size_t size) {
+    attributesRead_ = false;
+    const Offset at = record.textStart;
+    const CNameKind& kind = kinds_[record.nameId];
+    if (kind.anyCase != NameKind::Other) Languages(record, kind.anyCase);
+    if (record.nameId == 0 &&
+        (size < 2 || (text[1] != u'!' && text[1] != u'?' && text[1] != u'/'))) {
+      Problem(at, kStrayLess, [] { return "'<' that starts no markup (write &lt;)"; });
+      return;
+    }
+    if (size < 2 || text[size - 1] != u'>') {
+      Problem(at, kCutOff, [&] {
+        std::u16string shown(table_.Text(record).substr(0, 40));
+        const std::size_t lineEnd = shown.find_first_of(u"\r\n");
+        if (lineEnd != std::u16string::npos) shown.resize(lineEnd);
+        return "markup cut off: " + Utf16ToUtf8(shown);
+      });
+      return;
+    }
+    // Declarations, comments and processing instructions open nothing.
+    if (text[1] == u'!' || text[1] == u'?' || record.nameId == 0) return;
+    const bool endTag = text[1] == u'/';
+    const bool empty = !endTag && text[size - 2] == u'/';
+    targets_.Element(endTag && kind.exact == NameKind::Tuv);
+    if (kind.exact == NameKind::Ut && !endTag) Placeholder(record, at);
+    if (kind.exact == NameKind::Tu) TranslationUnit(at, endTag, empty);
+    if (kind.exact == NameKind::Tuv) Tuv(record, at, endTag, empty);
+    if (!empty) Nesting(record.nameId, at, endTag);
+  }
+
+  // Text: a stray '&', and whether the target Tuv holds more than white space. A text run
+  // ends before the next '<': it holds none.
+  template <class Unit>
+  void Text(Offset at, const Unit* text, std::size_t size) {
+    targets_.Text(text, size);
+    const Unit* const end = text + size;
+    for (const Unit* p = FindUnit(text, end, u'&'); p != end; p = FindUnit(p + 1, end, u'&')) {
+      const auto i = static_cast<std::size_t>(p - text);
+      if (StartsReference(text, size, i)) continue;
+      Problem(static_cast<Offset>(at + i), kStrayAmpersand,
+              [] { return "'&' that starts no reference (write &amp;)"; });
+    }
+  }
   // Takes the start at the end of utStarts_ out (it is the latest open one of its DisplayText).
   void DropLastUtStart() {
     if (!utStarts_.back().closed) utOpenByDisplay_[utStarts_.back().display].pop_back();
@@ -294,26 +402,31 @@ class CDocumentChecker {
   }
 
   // A ut start or end placeholder pairs with its partner in the same Tuv.
-  void Placeholder(IElementX& element, const CPosition& at) {
-    // A ut whose left edge is split continues the placeholder before it (a tag of the original
-    // document cut by an attribute value): it is no start or end of its own.
-    const std::u16string* leftEdge = Attribute(element, u"LeftEdge");
-    // External placeholders carry the original document's skeleton, where HTML leaves end tags
-    // out at will; only placeholders inside the text, which a translator moves, must pair.
-    const std::u16string* style = Attribute(element, u"Style");
-    if ((style != nullptr && *style == u"external") ||
-        (leftEdge != nullptr && *leftEdge == u"split")) {
-      return;
+  void Placeholder(const CElementRecord& record, Offset at) {
+    // The attributes that decide, each the first of its name, found in one pass.
+    std::optional<std::u16string_view> leftEdge, style, type, display;
+    for (const CAttributeSpan& span : Attributes(record)) {
+      const std::u16string_view name = table_.AttributeName(span);
+      std::optional<std::u16string_view>* const slot = name == u"Type"sv          ? &type
+                                                       : name == u"Style"sv       ? &style
+                                                       : name == u"LeftEdge"sv    ? &leftEdge
+                                                       : name == u"DisplayText"sv ? &display
+                                                                                  : nullptr;
+      if (slot != nullptr && !*slot) *slot = table_.AttributeValue(span);
     }
-    const std::u16string* type = Attribute(element, u"Type");
-    const std::u16string* display = Attribute(element, u"DisplayText");
-    const std::u16string key = display != nullptr ? *display : std::u16string();
-    if (type != nullptr && *type == u"start") {
+    // A ut whose left edge is split continues the placeholder before it (a tag of the original
+    // document cut by an attribute value): it is no start or end of its own. External
+    // placeholders carry the original document's skeleton, where HTML leaves end tags out at
+    // will; only placeholders inside the text, which a translator moves, must pair.
+    if ((style && *style == u"external"sv) || (leftEdge && *leftEdge == u"split"sv)) return;
+    const bool start = type && *type == u"start"sv;
+    if (!start && (!type || *type != u"end"sv)) return;
+    const std::u16string key(display.value_or(u""sv));
+    if (start) {
       utOpenByDisplay_[key].push_back(utStarts_.size());
       utStarts_.push_back({at, key});
       return;
     }
-    if (type == nullptr || *type != u"end") return;
     // The end closes the latest open start of the same display text (of any, without one) in
     // the current Tuv.
     bool matched = false;
@@ -335,7 +448,7 @@ class CDocumentChecker {
   }
 
   // A Tu: its Tuvs are counted per language.
-  void TranslationUnit(const CPosition& at, bool endTag, bool empty) {
+  void TranslationUnit(Offset at, bool endTag, bool empty) {
     if (!endTag && !empty) {
       targets_.TuStart(at);
     } else if (endTag) {
@@ -344,7 +457,7 @@ class CDocumentChecker {
   }
 
   // Placeholders pair within one Tuv (each Tuv is a text of its own); an empty target Tuv.
-  void Tuv(IElementX& element, const CPosition& at, bool endTag, bool empty) {
+  void Tuv(const CElementRecord& record, Offset at, bool endTag, bool empty) {
     if (!empty && !endTag) {
       tuvUtBase_ = utStarts_.size();
     } else if (!empty) {
@@ -357,49 +470,57 @@ class CDocumentChecker {
       tuvUtBase_ = 0;
     }
     if (!endTag) {
-      targets_.TuvStart(Attribute(element, u"Lang"), at, empty);
+      targets_.TuvStart(AttributeOf(record, u"Lang"sv), at, empty);
     } else if (!empty) {
       targets_.TuvEnd();
     }
   }
 
   // Start and end tags nest: an end tag without a start, start tags its end leaves open.
-  void Nesting(const std::u16string& name, const CPosition& at, bool endTag) {
+  void Nesting(std::uint32_t nameId, Offset at, bool endTag) {
+    std::vector<std::size_t>& ofName = openByName_[nameId];
     if (!endTag) {
-      openByName_[name].push_back(open_.size());
-      open_.push_back({name, at});
+      ofName.push_back(open_.size());
+      open_.push_back({nameId, at});
       return;
     }
-    const auto found = openByName_.find(name);
-    const std::size_t i =
-        found == openByName_.end() || found->second.empty() ? 0 : found->second.back() + 1;
+    const std::size_t i = ofName.empty() ? 0 : ofName.back() + 1;
+    const auto name = [&](std::uint32_t id) { return Utf16ToUtf8(table_.Names().Name(id)); };
     if (i == 0) {
-      Problem(at, kEndAlone,
-              [&] { return "end tag </" + Utf16ToUtf8(name) + "> without a start tag"; });
+      Problem(at, kEndAlone, [&] { return "end tag </" + name(nameId) + "> without a start tag"; });
       return;
     }
     // Elements opened inside the one this tag closes were never closed.
     for (std::size_t j = open_.size(); j > i; --j) {
       Problem(open_[j - 1].at, kNeverClosed, [&] {
-        return "start tag <" + Utf16ToUtf8(open_[j - 1].name) + "> never closed (</" +
-               Utf16ToUtf8(name) + "> at " + At(at) + " closes its parent)";
+        const auto [line, column] = lines_.At(at);
+        return "start tag <" + name(open_[j - 1].nameId) + "> never closed (</" + name(nameId) +
+               "> at " + std::to_string(line) + ":" + std::to_string(column) +
+               " closes its parent)";
       });
     }
     while (open_.size() >= i) {
-      openByName_[open_.back().name].pop_back();
+      openByName_[open_.back().nameId].pop_back();
       open_.pop_back();
     }
   }
 
+  const CElementTable& table_;
+  CLines lines_;
   const Report& report_;
   const std::size_t listLimit_;
   std::size_t problems_ = 0;
   std::size_t listed_[kKinds] = {};
   std::size_t notListed_[kKinds] = {};
+  std::vector<CNameKind> kinds_;  // by name id
+  std::vector<CAttributeSpan> attributes_;
+  bool attributesRead_ = false;  // attributes_ holds those of the tag being checked
+  CDocumentLanguages languages_;
+  bool settingsSeen_ = false;
   std::vector<COpenElement> open_;
-  // The places in `open_` of the open elements of each name, in order: an end tag finds the
+  // The places in `open_` of the open elements of each name id, in order: an end tag finds the
   // latest of its name at once, however many other elements are open.
-  std::unordered_map<std::u16string, std::vector<std::size_t>> openByName_;
+  std::vector<std::vector<std::size_t>> openByName_;
   std::vector<CUtStart> utStarts_;
   // The places of the open placeholders of each DisplayText, in order: an end finds its start
   // at once.
@@ -415,32 +536,31 @@ std::size_t CheckDocument(
     const std::function<std::u16string(const CDocumentLanguages&)>& chooseTarget,
     const std::function<void(std::uint64_t, std::uint64_t, const std::string&)>& report,
     std::size_t listLimit, std::vector<std::pair<std::string, std::size_t>>* unlisted) {
-  CDocumentChecker checker(report, listLimit);
-  CLanguageScan languages;
-  CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
-  storage.SetReadUtf16WithoutMark(true);
-  storage.Open(CEndpoint::Stream(source), CEndpoint());
-  COrvelSgmlParser reader(&storage, SgmlParserMode::DetectInput);
-  CPosition here;
-  // One element, emptied before each read, so that its strings keep their room.
-  CElementX element;
-  for (;;) {
-    element.Reset();
-    if (!reader.ReadElement(&element)) break;
-    const CPosition at = here;
-    const std::u16string& text = element.GetSourceTextRef();
-    const std::size_t lastBreak = text.rfind(u'\n');
-    if (lastBreak == std::u16string::npos) {
-      here.column += text.size();
-    } else {
-      here.line += static_cast<std::uint64_t>(std::count(text.begin(), text.end(), u'\n'));
-      here.column = text.size() - lastBreak;
-    }
-    languages.Element(element);
-    checker.Element(element, at);
+  // The whole document is decoded into one buffer, as for the conversion (narrow while UTF-8
+  // input gives units below U+0100), and cut into the conversion's element records: the walk
+  // over them reads each unit once, and only the few tags the checks look into are read again
+  // for their attributes.
+  CElementTable table;
+  {
+    CDataStorage storage(EncodingMode::Utf8, EncodingMode::None);
+    storage.SetReadUtf16WithoutMark(true);
+    storage.Open(CEndpoint::Stream(source), CEndpoint());
+    if (!storage.DetectBOM()) storage.SetInputMode(EncodingMode::Utf8);
+    table.Source().SetNarrow();
+    storage.ReadAllUnits(table.Source());
+    storage.Close();
   }
-  storage.Close();
-  return checker.Finish(chooseTarget(languages.Result()), unlisted);
+  // Room for every record the cut can give, so that the records never move while they grow
+  // (each piece of markup starts at a `<`; each text run ends before one or at the end): room
+  // that no record fills is only address space.
+  table.Source().Visit([&table](const auto* units, std::size_t size) {
+    const std::size_t markup = CountUnit(units, units + size, u'<');
+    table.Records().reserve(markup + std::min(markup + 1, size - markup));
+  });
+  ScanElements(table);
+  CDocumentChecker checker(table, report, listLimit);
+  checker.Run();
+  return checker.Finish(chooseTarget(checker.Languages()), unlisted);
 }
 
 }  // namespace tagvert::cli

@@ -174,6 +174,11 @@ expect 0 "$tagvert" check "$work/in/a.ttx" -q
 [ -s "$work/out" ] && fail "check found problems in a clean document: $(cat "$work/out")"
 expect 1 "$tagvert" check "$work/in/a.ttx" "$work/fr.ttx" --direction fr-fr -q
 contains "$work/out" "in/a.ttx:1:83: Tu without a Tuv in FR-FR"
+# Columns count UTF-16 units, also once a character beyond Latin-1 has widened the text read
+# (é, 中 and one character written as a surrogate pair before the '&').
+printf '<TRADOStag><Body>\n\303\251\344\270\255\360\237\230\200 & x</Body></TRADOStag>' >"$work/wide.ttx"
+expect 1 "$tagvert" check "$work/wide.ttx" -q
+contains "$work/out" "wide.ttx:2:6: '&' that starts no reference"
 # 150 stray '&': 100 listed and one line counts the rest, unless --all-warnings is given.
 { printf '<TRADOStag><Body>'; for i in $(seq 150); do printf 'a & b '; done; printf '</Body></TRADOStag>'; } >"$work/amp.ttx"
 expect 1 "$tagvert" check "$work/amp.ttx" -q
