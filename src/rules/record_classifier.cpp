@@ -185,6 +185,16 @@ struct CRange {
   bool AtEnd(std::uint32_t i) const { return end && i == *end; }
 };
 
+// Whether a paired start tag after `first`, up to `last`, has its end beyond `last`: tags
+// that pair across each other, which only broken markup does.
+bool EndsBeyond(const CRecordVector& records, const CRecordIndexVector& next, std::uint32_t first,
+                std::uint32_t last) {
+  for (std::uint32_t j = first + 1; j <= last; ++j) {
+    if (records[j].tagType == TagType::PairedOpen && next[j] > last) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* rules) {
@@ -202,6 +212,8 @@ const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* ru
   CRange algorithmRange;
   Whitespace spreadWhitespace = Whitespace::Preserve;
   bool spreadRemove = false;
+  // The first record that the structuring looks at after the last block it collapses.
+  std::uint32_t resume = 0;
   // The tags whose attributes are read lie far apart in the source: their texts are asked for
   // some records ahead.
   constexpr std::uint32_t kPrefetchDistance = 8;
@@ -248,6 +260,18 @@ const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* ru
     } else if (!algorithmRange.AtEnd(i) && startsRange && SpreadsAlgorithm(record.algorithm)) {
       algorithmRange.end = next[i];
       spreadRemove = record.algorithm == Algorithm::Remove;
+    }
+    // A skipping start tag that the structuring reaches is collapsed there with everything up
+    // to its end, whose records it then reads only for their place in the source (most of a
+    // translated document: the other language's texts, the matched units, the placeholders'
+    // content). What the walk would decide for them is lost, so it jumps over them, unless a
+    // start tag among them ends beyond the block: its decision reaches its end, and its range
+    // spreads past the block.
+    if (i >= resume && record.tagType == TagType::PairedOpen &&
+        record.algorithm == Algorithm::Skip) {
+      if (next[i] >= count) break;
+      resume = next[i] + 1;
+      if (!EndsBeyond(records, next, i, next[i])) i = next[i];
     }
   }
   return next;

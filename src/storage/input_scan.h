@@ -109,6 +109,12 @@ inline void WidenBytes(const std::uint8_t* in, std::size_t n, char16_t* out) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), _mm_unpacklo_epi8(bytes, zero));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done + 8), _mm_unpackhi_epi8(bytes, zero));
   }
+  // Most texts and tags end in a part of fewer than sixteen bytes: eight of them in one step.
+  if (n - done >= 8) {
+    const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + done));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), _mm_unpacklo_epi8(bytes, zero));
+    done += 8;
+  }
 #endif
   for (; done < n; ++done)
     out[done] = in[done];

@@ -94,22 +94,31 @@ class CStructurer {
 
   void ResolveUt(CElementRecord& record) {
     if (record.nameId != m_utId) return;
-    std::u16string_view value;
-    if (m_table.FindAttribute(record, kDisplayTextName, value)) {
-      record.nameId = m_table.Names().Intern(value);
+    // One walk over the attributes finds the first of each name the placeholder needs.
+    m_table.ReadAttributes(record, m_attributes);
+    bool found[3] = {};
+    std::u16string_view values[3];
+    for (const CAttributeSpan& span : m_attributes) {
+      const std::u16string_view name = m_table.AttributeName(span);
+      const std::size_t which = name == kDisplayTextName ? 0
+                                : name == kTypeName      ? 1
+                                : name == kStyleName     ? 2
+                                                         : 3;
+      if (which == 3 || found[which]) continue;
+      found[which] = true;
+      values[which] = m_table.AttributeValue(span);
     }
+    if (found[0]) record.nameId = m_table.Names().Intern(values[0]);
     TagType type = TagType::Single;
-    if (m_table.FindAttribute(record, kTypeName, value)) {
-      if (value == kTypeEnd) {
+    if (found[1]) {
+      if (values[1] == kTypeEnd) {
         type = TagType::Close;
-      } else if (value == kTypeStart) {
+      } else if (values[1] == kTypeStart) {
         type = TagType::Open;
       }
     }
     record.tagType = type;
-    if (m_table.FindAttribute(record, kStyleName, value) && value == kStyleExternal) {
-      record.SetRuleType(RuleType::Block);
-    }
+    if (found[2] && values[2] == kStyleExternal) record.SetRuleType(RuleType::Block);
   }
 
  private:
@@ -117,6 +126,7 @@ class CStructurer {
   std::uint32_t m_utId;
   std::u16string m_normalized;
   std::u16string m_scratch;
+  std::vector<CAttributeSpan> m_attributes;
 };
 
 }  // namespace

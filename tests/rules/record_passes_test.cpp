@@ -93,9 +93,9 @@ TEST(ClassifyRecordsTest, BuiltinRulesClassifyTtxDocuments) {
        "BTN BTN BSP BSP BTP BTP"},
       {u"<Raw><Tu MatchPercent='0'><Tuv Lang='EN-US'>Hello  <df>x</Tuv><Tuv Lang='DE-DE'>"
        u"Hallo<Tuv Lang='de-de'>x</Tuv></Tuv></Tu></Raw>",
-       0x00040001, "BTN BTN BSP ITN ITN ITN BSP BTN ITN BSP ITN BSP BTN BTN BTN"},
+       0x00040001, "BTN BTN BSP ITP ITP ITP BSP BTN ITN BSP ITP BSP BTN BTN BTN"},
       {u"<df><ut Type='start'><Tu MatchPercent='0'>x</Tu></ut><ut/></df>", 0x00040000,
-       "ITN ISP ITN ITN ITN ISP ITP ITN"},
+       "ITN ISP ITP ITP ITP ISP ITP ITN"},
   };
   CRules rules;
   ASSERT_TRUE(rules.LoadStream(OpenBuiltinRulesStream(), false));
@@ -186,6 +186,8 @@ TEST(StructureRecordsTest, StructuresClassifiedDocuments) {
        "[<s> Hello\\u000D\\u000A   world &amp; more</s>]s -0FB|after|[<s></s>]s -0B|[<s> "
        "\\u000D\\u000A </s>]s -0FB"},
       {u"<s><s>a</s>\n <p>b</p></s>x", "[<s><s>a</s>\\u000A <p>b</p></s>]s -0FB|x"},
+      // A skipped block holding a start tag whose end lies beyond it.
+      {u"<s><n></s> a\n b</n>", "[<s><n></s>]s -0FB| a b|n c102B"},
       {u"<r>a</r><v>b</v><p>c</p>",
        "r o104~3B|a~3|r c104~3B|v o105~4B|b|v c105~4B|p o106|c|p c106"},
       {u"<n>a&#10;\r\n  b&amp;amp;\t</n><n> \n </n><m>a\n\nb</m><g> \n </g><g>x\n\ny</g> a\n b<m> "
