@@ -1,6 +1,7 @@
 // Tagvert: the command pseudo: the localization smoke test, TTX -> IF -> pseudo-translated IF ->
 // TTX. SPDX-License-Identifier: Apache-2.0
 #include <algorithm>
+#include <bit>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -31,10 +32,16 @@ class CIfPipe : public IByteStream {
   // left, what comes is dropped.
   void Put(std::u16string_view units) {
     if (units.empty()) return;
-    std::vector<std::uint8_t> block(units.size() * 2);
-    for (std::size_t i = 0; i < units.size(); ++i) {
-      block[2 * i] = static_cast<std::uint8_t>(units[i] & 0xFF);
-      block[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
+    std::vector<std::uint8_t> block;
+    if constexpr (std::endian::native == std::endian::little) {
+      const auto* bytes = reinterpret_cast<const std::uint8_t*>(units.data());
+      block.assign(bytes, bytes + units.size() * 2);
+    } else {
+      block.resize(units.size() * 2);
+      for (std::size_t i = 0; i < units.size(); ++i) {
+        block[2 * i] = static_cast<std::uint8_t>(units[i] & 0xFF);
+        block[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
+      }
     }
     std::unique_lock<std::mutex> lock(m_lock);
     m_changed.wait(lock, [&] { return m_queued < kLimit || m_left; });
