@@ -77,6 +77,17 @@ bool StartsTag(std::u16string_view source, std::u16string_view name) {
   return next == u'>' || next == u'/' || IsXmlSpace(next);
 }
 
+// Whether `source` holds "</Tu>", looked for unit by unit.
+bool HoldsTuEnd(std::u16string_view source) {
+  for (std::size_t i = 0; i + 5 <= source.size(); ++i) {
+    if (source[i] == u'<' && source[i + 1] == u'/' && source[i + 2] == u'T' &&
+        source[i + 3] == u'u' && source[i + 4] == u'>') {
+      return true;
+    }
+  }
+  return false;
+}
+
 // The text of markup as a person reads it: tags and the contents of ut placeholders (markup of
 // the original document) left out, the five predefined references resolved.
 // How much of a source Tuv's markup is kept to name its translation unit.
@@ -181,12 +192,20 @@ void CIfTagGroups::AdvanceText(std::u16string_view run) {
 }
 
 void CIfTagGroups::FollowPlace() {
-  m_group.place = m_here;
-  if (!m_inSegment) m_group.place.segment = 0;
-  if (m_group.place.segment == 0 || (!m_wordsInMarkup && m_words.empty())) return;
+  CTagPlace& place = m_group.place;
+  place.line = m_here.line;
+  place.column = m_here.column;
+  place.segment = m_inSegment ? m_here.segment : 0;
+  place.inSent = m_here.inSent;
+  const bool words = place.segment != 0 && (m_wordsInMarkup || !m_words.empty());
+  place.wordsInMarkup = words && m_wordsInMarkup;
+  if (!words) {
+    place.words.reset();
+    return;
+  }
   if (!m_sharedWords) m_sharedWords = std::make_shared<const std::u16string>(m_words);
-  m_group.place.words = m_sharedWords;
-  m_group.place.wordsInMarkup = m_wordsInMarkup;
+  // The tags of one unit share its words: the pointer is set only when it changes.
+  if (place.words != m_sharedWords) place.words = m_sharedWords;
 }
 
 bool CIfTagGroups::AdvanceEscaped(std::u16string_view run) {
@@ -222,7 +241,7 @@ void CIfTagGroups::FollowSegments(std::u16string_view source) {
     m_wordsInMarkup = false;
     // A unit carried whole (already translated) holds no tag of its own to name it by.
     // Such a unit ends with its end tag: that is looked at before the whole text is searched.
-    m_inSegment = !source.ends_with(u"</Tu>") && source.find(u"</Tu>") == std::u16string::npos;
+    m_inSegment = !source.ends_with(u"</Tu>") && !HoldsTuEnd(source);
   } else if (m_inSegment && m_words.empty() && !m_wordsInMarkup && StartsTag(source, u"<Tuv")) {
     // The source Tuv, carried whole before the text to translate, names the unit; its text is
     // read out of the markup only for a message.
