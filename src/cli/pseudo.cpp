@@ -55,44 +55,44 @@ void AppendPseudoText(std::u16string_view run, std::u16string& out) {
   to[pad] = u']';
 }
 
-// Every unit is kept as it is but for the text runs, which are translated whole.
-void CPseudoTranslator::Take(const CIfToken& token, std::u16string& out) {
-  if (token.kind == IfTokenKind::Text) {
-    // A run comes as one token per piece: a second one is the same run going on.
-    if (!m_inPiece.empty()) m_run += m_inPiece;
-    m_inPiece = token.units;
-    return;
-  }
-  EndRun(out);
-  if (token.kind == IfTokenKind::GroupData) {
-    out += token.units;
-    return;
-  }
-  if (token.code != 0) out += token.code;
-  out.append(token.data, token.dataCount);
-}
-
-void CPseudoTranslator::EndRun(std::u16string& out) {
+void CPseudoTranslator::EndRun(std::u16string_view run, std::u16string& out) {
   if (m_run.empty()) {
-    if (!m_inPiece.empty()) AppendPseudoText(m_inPiece, out);
-  } else {
-    m_run += m_inPiece;
-    AppendPseudoText(m_run, out);
-    m_run.clear();
+    AppendPseudoText(run, out);
+    return;
   }
-  m_inPiece = {};
+  m_run += run;
+  AppendPseudoText(m_run, out);
+  m_run.clear();
 }
 
+// Every unit is kept as it is but for the text runs, which are translated whole: the units
+// between two runs go to the output in one piece.
 void CPseudoTranslator::Feed(std::u16string_view units, std::u16string& out) {
-  m_reader.Feed(units, [&](const CIfToken& token) { Take(token, out); });
-  // The piece goes: what of a run it holds is kept for the run's end.
-  m_run += m_inPiece;
-  m_inPiece = {};
+  const char16_t* const p = units.data();
+  std::size_t i = m_codes.TakeData(units.size());  // the units before it are read
+  std::size_t kept = 0;                            // the units before it are in the output
+  ForEachIfCode(units, i, [&](std::size_t at) {
+    if (m_codes.InText() && (at > i || !m_run.empty())) {
+      out.append(p + kept, i - kept);
+      EndRun(units.substr(i, at - i), out);
+      kept = at;
+    }
+    i = at + 1;
+    if (m_codes.TakeCode(p[at])) i += m_codes.TakeData(units.size() - i);
+    return i;
+  });
+  if (m_codes.InText() && i < units.size()) {
+    // A run that goes on in the next piece is kept until it ends.
+    out.append(p + kept, i - kept);
+    m_run.append(p + i, units.size() - i);
+    kept = units.size();
+  }
+  out.append(p + kept, units.size() - kept);
 }
 
 void CPseudoTranslator::Finish(std::u16string& out) {
-  m_reader.Finish([&](const CIfToken& token) { Take(token, out); });
-  EndRun(out);
+  m_codes.Reset();
+  if (!m_run.empty()) EndRun({}, out);
 }
 
 std::u16string PseudoTranslate(const std::u16string& units) {

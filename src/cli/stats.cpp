@@ -2,7 +2,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/stats.h"
 
-#include <algorithm>
 #include <array>
 #include <bit>
 
@@ -38,34 +37,19 @@ const std::array<std::uint8_t, 0x80> kAsciiClass = [] {
 
 void CIfCounter::Feed(const char16_t* units, std::size_t count) {
   // Only text runs and tag group codes count: the units between two codes are passed over in
-  // bulk, and each code moves the state as the IF's token reader would.
-  std::size_t i = 0;  // the units before it are counted or passed over
-  const auto takeData = [&] {
-    // A group's fixed data, taken whatever its value.
-    const std::size_t data = std::min<std::size_t>(m_dataLeft, count - i);
-    m_dataLeft = static_cast<std::uint8_t>(m_dataLeft - data);
-    i += data;
-  };
-  takeData();
+  // bulk.
+  std::size_t i = m_codes.TakeData(count);  // the units before it are counted or passed over
   ForEachIfCode({units, count}, i, [&](std::size_t at) {
-    if (m_state == State::Text && at > i) CountText({units + i, at - i});
+    if (m_codes.InText() && at > i) CountText({units + i, at - i});
     const char16_t unit = units[at];
     i = at + 1;
-    if (m_state != State::Text) {
-      // A U+E000 closes a group and belongs to it; any other code ends it and is read anew.
-      const bool consumed = unit == kIfBoundary && m_state == State::Group;
-      m_state = State::Text;
-      if (consumed) return i;
-    }
+    if (!m_codes.TakeCode(unit)) return i;
     EndRun();  // every code ends a text run
-    if (IsIfBoundaryCode(unit) || IsIfFlagCode(unit)) return i;
     if (unit == kIfTagGroup) ++m_tags;
-    m_state = IsIfGroupCode(unit) ? State::Group : State::Skipped;
-    m_dataLeft = CIfTokenReader::FixedData(unit);
-    takeData();
+    i += m_codes.TakeData(count - i);
     return i;
   });
-  if (m_state == State::Text && i < count) CountText({units + i, count - i});
+  if (m_codes.InText() && i < count) CountText({units + i, count - i});
 }
 
 void CIfCounter::CountText(std::u16string_view text) {
@@ -169,8 +153,7 @@ void CIfCounter::EndRun() {
 }
 
 void CIfCounter::Finish() {
-  m_state = State::Text;
-  m_dataLeft = 0;
+  m_codes.Reset();
   EndRun();
 }
 

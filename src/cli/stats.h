@@ -30,9 +30,7 @@ class CIfCounter {
   void TextUnit(char16_t unit);
   void EndRun();
 
-  enum class State : std::uint8_t { Text, Group, Skipped };
-  State m_state = State::Text;  ///< in text, a group or skipped text
-  std::uint8_t m_dataLeft = 0;  ///< fixed data units of the group still to come
+  CIfCodeState m_codes;
   bool m_inWord = false;
   bool m_runHasText = false;
   char16_t m_high = 0;  ///< a high surrogate waiting for its low half

@@ -75,6 +75,43 @@ void ForEachIfCode(std::u16string_view units, std::size_t from, OnCode&& onCode)
   }
 }
 
+/// Where a reader that meets the codes itself (ForEachIfCode) stands: in text, in a group or
+/// in skipped text, with the group's fixed data still due. The units between two codes never
+/// change it; each code moves it as CIfTokenReader's tokens would.
+class CIfCodeState {
+ public:
+  /// The units read now are text (no group or skipped text open, no data due).
+  bool InText() const { return m_state == State::Text && m_dataLeft == 0; }
+  /// Takes the fixed data due from the `available` units that come next, whatever their
+  /// value; returns how many it took.
+  std::size_t TakeData(std::size_t available) {
+    const std::size_t data = std::min<std::size_t>(m_dataLeft, available);
+    m_dataLeft = static_cast<std::uint8_t>(m_dataLeft - data);
+    return data;
+  }
+  /// Takes a code (no data due). True when it is read in text: a boundary, a flag, or the start
+  /// of a group or skipped text; false for the U+E000 that closes a group and belongs to it.
+  bool TakeCode(char16_t code) {
+    if (m_state != State::Text) {
+      // A U+E000 closes a group and belongs to it; any other code ends it and is read anew.
+      const bool consumed = code == kIfBoundary && m_state == State::Group;
+      m_state = State::Text;
+      if (consumed) return false;
+    }
+    if (IsIfBoundaryCode(code) || IsIfFlagCode(code)) return true;
+    m_state = IsIfGroupCode(code) ? State::Group : State::Skipped;
+    m_dataLeft = code == 0xE805 ? 1 : code == 0xE80A ? 2 : 0;
+    return true;
+  }
+  /// Ends the IF: ready for another.
+  void Reset() { *this = CIfCodeState(); }
+
+ private:
+  enum class State : std::uint8_t { Text, Group, Skipped };
+  State m_state = State::Text;
+  std::uint8_t m_dataLeft = 0;
+};
+
 /// What a token is.
 enum class IfTokenKind : std::uint8_t {
   Text,        ///< text to translate: `units` (a run may come in several tokens)
