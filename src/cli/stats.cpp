@@ -62,7 +62,9 @@ void CIfCounter::CountText(std::u16string_view text) {
   while (p < end) {
 #if TAGVERT_UNITS_SSE2
     // Eight ASCII units at once: a lane mask of the word units, whose starts are the set bits
-    // without a set bit before them, and one of the white space units.
+    // without a set bit before them, and one of the white space units (the classes of
+    // kAsciiClass: ASCII's letters and numbers are a-z, A-Z and 0-9, its spaces U+0009..U+000D
+    // and U+0020).
     if (end - p >= 8) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       const __m128i zero = _mm_setzero_si128();
