@@ -1,6 +1,7 @@
 // Tagvert: the command pseudo: the localization smoke test, TTX -> IF -> pseudo-translated IF ->
 // TTX. SPDX-License-Identifier: Apache-2.0
 #include <algorithm>
+#include <bit>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -30,20 +31,15 @@ namespace {
 // never held whole.
 class CIfPipe : public IByteStream {
  public:
-  // Appends `units` as little-endian bytes; waits while the pipe is full. Once the reader has
-  // left, what comes is dropped.
-  void Put(std::u16string_view units) {
+  // Appends `units` (taken over, read as little-endian bytes); waits while the pipe is full.
+  // Once the reader has left, what comes is dropped.
+  void Put(std::u16string&& units) {
     if (units.empty()) return;
-    std::vector<std::uint8_t> block(units.size() * 2);
-    for (std::size_t i = 0; i < units.size(); ++i) {
-      block[2 * i] = static_cast<std::uint8_t>(units[i] & 0xFF);
-      block[2 * i + 1] = static_cast<std::uint8_t>(units[i] >> 8);
-    }
     std::unique_lock<std::mutex> lock(m_lock);
     m_changed.wait(lock, [&] { return m_queued < kLimit || m_left; });
     if (m_left) return;
-    m_queued += block.size();
-    m_blocks.push_back(std::move(block));
+    m_queued += 2 * units.size();
+    m_blocks.push_back(std::move(units));
     m_changed.notify_all();
   }
   // The writer is done: the reader gets the end of the IF once the pipe is empty.
@@ -66,13 +62,23 @@ class CIfPipe : public IByteStream {
     m_changed.wait(lock, [&] { return !m_blocks.empty() || m_closed; });
     std::uint32_t done = 0;
     while (done < size && !m_blocks.empty()) {
-      const std::vector<std::uint8_t>& front = m_blocks.front();
-      const std::size_t n = std::min<std::size_t>(size - done, front.size() - m_offset);
-      std::memcpy(static_cast<std::uint8_t*>(buffer) + done, front.data() + m_offset, n);
+      const std::u16string& front = m_blocks.front();
+      const std::size_t bytes = 2 * front.size();
+      const std::size_t n = std::min<std::size_t>(size - done, bytes - m_offset);
+      auto* to = static_cast<std::uint8_t*>(buffer) + done;
+      if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(to, reinterpret_cast<const std::uint8_t*>(front.data()) + m_offset, n);
+      } else {
+        for (std::size_t k = 0; k < n; ++k) {
+          const std::size_t at = m_offset + k;
+          const char16_t unit = front[at / 2];
+          to[k] = static_cast<std::uint8_t>(at % 2 == 0 ? unit & 0xFF : unit >> 8);
+        }
+      }
       done += static_cast<std::uint32_t>(n);
       m_offset += n;
-      if (m_offset == front.size()) {
-        m_queued -= front.size();
+      if (m_offset == bytes) {
+        m_queued -= bytes;
         m_blocks.pop_front();
         m_offset = 0;
       }
@@ -89,7 +95,7 @@ class CIfPipe : public IByteStream {
   static constexpr std::size_t kLimit = 1U << 20;
   std::mutex m_lock;
   std::condition_variable m_changed;
-  std::deque<std::vector<std::uint8_t>> m_blocks;
+  std::deque<std::u16string> m_blocks;
   std::size_t m_queued = 0;
   std::size_t m_offset = 0;  // bytes of the front block already read
   std::uint64_t m_position = 0;
@@ -112,9 +118,9 @@ class CBackConversion {
   CBackConversion& operator=(const CBackConversion&) = delete;
 
   // Takes the next piece of pseudo-translated IF.
-  void Put(std::u16string_view units) {
+  void Put(std::u16string&& units) {
     if (!m_started) Start();
-    m_pipe->Put(units);
+    m_pipe->Put(std::move(units));
   }
 
   // After the conversion to IF succeeded: waits for the TTX and puts it in place. False, with
@@ -181,19 +187,21 @@ bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::s
                     CMessages& messages) {
   CBackConversion back(output);
   CPseudoTranslator translator;
-  std::u16string piece;
   const auto sink = std::make_shared<CIfUnitSink>([&](const char16_t* units, std::size_t count) {
-    // In slices, so that what is held between the two conversions stays small.
+    // In slices, so that what is held between the two conversions stays small; each slice's
+    // translation goes into the pipe as it is.
     for (std::size_t at = 0; at < count; at += kSlice) {
-      piece.clear();
-      translator.Feed({units + at, std::min(kSlice, count - at)}, piece);
-      back.Put(piece);
+      const std::size_t n = std::min(kSlice, count - at);
+      std::u16string piece;
+      piece.reserve(n + n / 2);
+      translator.Feed({units + at, n}, piece);
+      back.Put(std::move(piece));
     }
   });
   if (!ConvertToIfInto(o, input, sink, messages)) return false;
-  piece.clear();
-  translator.Finish(piece);
-  back.Put(piece);
+  std::u16string rest;
+  translator.Finish(rest);
+  back.Put(std::move(rest));
   return back.Finish(input, messages);
 }
 

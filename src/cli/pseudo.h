@@ -13,10 +13,13 @@ namespace tagvert::cli {
 /// lengthened by 30% with middle dots ("The quick brown fox" gives
 /// "[Ŧĥé qüíçķ ƀŕöŵñ ƒöx······]"). A run of white space only stays as it is.
 std::u16string PseudoText(const std::u16string& run);
+/// Appends PseudoText of `run` to `out`.
+void AppendPseudoText(std::u16string_view run, std::u16string& out);
 
 /// Pseudo-translates an IF as it comes, piece by piece: every text run as PseudoText does;
-/// codes, tag groups, reserve groups and skipped text unchanged. A text run is held until it
-/// ends.
+/// codes, tag groups, reserve groups and skipped text unchanged. A run that lies whole in one
+/// piece is translated from there; only a run that goes on in the next piece is held (copied)
+/// until it ends.
 class CPseudoTranslator {
  public:
   /// Takes the next piece of the IF and appends to `out` what of it is translated.
@@ -25,10 +28,11 @@ class CPseudoTranslator {
   void Finish(std::u16string& out);
 
  private:
-  void Take(const CIfToken& token, std::u16string& out);
+  /// Translates the run held in m_run, followed by `run`, into `out`.
+  void EndRun(std::u16string_view run, std::u16string& out);
 
-  CIfTokenReader m_reader;
-  std::u16string m_run;
+  CIfCodeState m_codes;
+  std::u16string m_run;  ///< the start of a run that began in an earlier piece
 };
 
 /// Pseudo-translates a whole IF (CPseudoTranslator).

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "ifcodec/if_tokens.h"
 
@@ -24,10 +25,12 @@ class CIfCounter {
   std::uint64_t Tags() const { return m_tags; }
 
  private:
+  /// Counts the units of a text run (or of the part of it in one piece).
+  void CountText(std::u16string_view text);
   void TextUnit(char16_t unit);
   void EndRun();
 
-  CIfTokenReader m_reader;
+  CIfCodeState m_codes;
   bool m_inWord = false;
   bool m_runHasText = false;
   char16_t m_high = 0;  ///< a high surrogate waiting for its low half

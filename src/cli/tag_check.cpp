@@ -40,7 +40,7 @@ std::string PairHex(char16_t pair) {
   return text;
 }
 
-std::uint16_t Bucket(const std::u16string& source) {
+std::uint16_t Bucket(std::u16string_view source) {
   std::uint32_t hash = 2166136261U;
   for (const char16_t unit : source)
     hash = (hash ^ unit) * 16777619U;
@@ -53,7 +53,7 @@ std::uint32_t BlockKey(char16_t pair, bool end) {
   return ((static_cast<std::uint32_t>(pair) << 1) | (end ? 1U : 0U)) + 1U;
 }
 
-bool IsPlaceholder(const std::u16string& source) {
+bool IsPlaceholder(std::u16string_view source) {
   return source.size() > 3 && source.compare(0, 3, u"<ut") == 0 &&
          (source[3] == u' ' || source[3] == u'>' || source[3] == u'/' || source[3] == u'\t' ||
           source[3] == u'\r' || source[3] == u'\n');
@@ -71,10 +71,21 @@ constexpr bool IsXmlSpace(char16_t c) {
 }
 
 // Whether `source` begins with the start tag `name` ("<Tu" is no "<Tuv").
-bool StartsTag(const std::u16string& source, std::u16string_view name) {
+bool StartsTag(std::u16string_view source, std::u16string_view name) {
   if (source.size() <= name.size() || source.compare(0, name.size(), name) != 0) return false;
   const char16_t next = source[name.size()];
   return next == u'>' || next == u'/' || IsXmlSpace(next);
+}
+
+// Whether `source` holds "</Tu>", looked for unit by unit.
+bool HoldsTuEnd(std::u16string_view source) {
+  for (std::size_t i = 0; i + 5 <= source.size(); ++i) {
+    if (source[i] == u'<' && source[i + 1] == u'/' && source[i + 2] == u'T' &&
+        source[i + 3] == u'u' && source[i + 4] == u'>') {
+      return true;
+    }
+  }
+  return false;
 }
 
 // The text of markup as a person reads it: tags and the contents of ut placeholders (markup of
@@ -135,16 +146,31 @@ std::string QuoteWords(const CTagPlace& place) {
 }
 
 void CIfTagGroups::Advance(std::u16string_view text) {
-  // A plain sum of comparisons, which the compiler turns into vector instructions.
+  // The line feeds are counted eight units at a time, and the last one is kept.
   std::uint64_t lines = 0;
-  for (const char16_t unit : text)
-    lines += unit == u'\n' ? 1 : 0;
+  std::size_t last = 0;  // one past the last line feed
+  std::size_t i = 0;
+#if TAGVERT_UNITS_SSE2
+  const __m128i lineFeed = _mm_set1_epi16(u'\n');
+  for (; i + 8 <= text.size(); i += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, lineFeed)));
+    if (mask == 0) continue;
+    lines += static_cast<unsigned>(std::popcount(mask)) / 2;
+    last = i + static_cast<std::size_t>(std::bit_width(mask)) / 2;
+  }
+#endif
+  for (; i < text.size(); ++i) {
+    if (text[i] != u'\n') continue;
+    ++lines;
+    last = i + 1;
+  }
   if (lines == 0) {
     m_here.column += text.size();
     return;
   }
   m_here.line += lines;
-  m_here.column = text.size() - text.rfind(u'\n');
+  m_here.column = text.size() - last + 1;
 }
 
 void CIfTagGroups::AdvanceText(std::u16string_view run) {
@@ -166,12 +192,20 @@ void CIfTagGroups::AdvanceText(std::u16string_view run) {
 }
 
 void CIfTagGroups::FollowPlace() {
-  m_group.place = m_here;
-  if (!m_inSegment) m_group.place.segment = 0;
-  if (m_group.place.segment == 0 || (!m_wordsInMarkup && m_words.empty())) return;
+  CTagPlace& place = m_group.place;
+  place.line = m_here.line;
+  place.column = m_here.column;
+  place.segment = m_inSegment ? m_here.segment : 0;
+  place.inSent = m_here.inSent;
+  const bool words = place.segment != 0 && (m_wordsInMarkup || !m_words.empty());
+  place.wordsInMarkup = words && m_wordsInMarkup;
+  if (!words) {
+    place.words.reset();
+    return;
+  }
   if (!m_sharedWords) m_sharedWords = std::make_shared<const std::u16string>(m_words);
-  m_group.place.words = m_sharedWords;
-  m_group.place.wordsInMarkup = m_wordsInMarkup;
+  // The tags of one unit share its words: the pointer is set only when it changes.
+  if (place.words != m_sharedWords) place.words = m_sharedWords;
 }
 
 bool CIfTagGroups::AdvanceEscaped(std::u16string_view run) {
@@ -196,7 +230,7 @@ void CIfTagGroups::AddWords(std::u16string_view text) {
   m_sharedWords.reset();
 }
 
-void CIfTagGroups::FollowSegments(const std::u16string& source) {
+void CIfTagGroups::FollowSegments(std::u16string_view source) {
   m_afterNbsp = source.size() == 1 && source[0] == 0x00A0;
   // Most tags are none of Tu, Tuv and their end tags: one look at their start tells.
   if (source.size() < 4 || source[0] != u'<' || (source[1] != u'T' && source[2] != u'T')) return;
@@ -207,7 +241,7 @@ void CIfTagGroups::FollowSegments(const std::u16string& source) {
     m_wordsInMarkup = false;
     // A unit carried whole (already translated) holds no tag of its own to name it by.
     // Such a unit ends with its end tag: that is looked at before the whole text is searched.
-    m_inSegment = !source.ends_with(u"</Tu>") && source.find(u"</Tu>") == std::u16string::npos;
+    m_inSegment = !source.ends_with(u"</Tu>") && !HoldsTuEnd(source);
   } else if (m_inSegment && m_words.empty() && !m_wordsInMarkup && StartsTag(source, u"<Tuv")) {
     // The source Tuv, carried whole before the text to translate, names the unit; its text is
     // read out of the markup only for a message.
@@ -226,6 +260,12 @@ void CIfTagGroups::Feed(const char16_t* units, std::size_t count) {
     OnToken(*token, token->kind == IfTokenKind::GroupStart ? used - 1 - token->dataCount : used);
   }
   m_fed += count;
+  // The piece goes: the source text read so far of a group that goes on is kept.
+  if (m_inTag && !m_sourceCopied && !m_group.source.empty()) {
+    m_sourceCopy.assign(m_group.source);
+    m_group.source = m_sourceCopy;
+    m_sourceCopied = true;
+  }
 }
 
 void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
@@ -251,11 +291,21 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
       m_group.end = m_end;
       m_group.block = m_block;
       m_group.pair = token.data[0];
-      m_group.source.clear();
+      m_group.source = {};
+      m_sourceCopied = false;
       m_end = m_block = false;
       break;
     case IfTokenKind::GroupData:
-      if (m_inTag) m_group.source.append(token.units);
+      if (!m_inTag) break;
+      if (m_group.source.empty()) {
+        // Most source texts come as one token: seen where they are.
+        m_group.source = token.units;
+        break;
+      }
+      if (!m_sourceCopied) m_sourceCopy.assign(m_group.source);
+      m_sourceCopy.append(token.units);
+      m_group.source = m_sourceCopy;
+      m_sourceCopied = true;
       break;
     case IfTokenKind::GroupEnd:
       // Every other group and skipped text end the element the flags belonged to as well.
@@ -299,7 +349,11 @@ struct CTagCheck::CState {
     char16_t pair;
     bool closed = false;           // a gap in the list until it is compacted
     std::size_t samePair = kNone;  // the open tag with the same pair id opened before it
-    std::u16string source;
+    // The start of its source text, as much as a message quotes and one unit more (which tells
+    // that there is more), kept in place.
+    std::uint8_t quoteSize = 0;
+    char16_t quote[kQuotedUnits + 1];
+    std::u16string_view Source() const { return {quote, quoteSize}; }
     CTagPlace place;
     std::shared_ptr<const CCrossing> crossing;
   };
@@ -436,8 +490,8 @@ bool CTagCheck::SentDamaged(char16_t pair) const {
   return !m_state->sentDamaged.empty() && m_state->sentDamaged[pair];
 }
 
-void CTagCheck::Report(const CTagPlace& place, const std::u16string& source, char16_t pair,
-                       Kind kind, const std::string& what) {
+void CTagCheck::Report(const CTagPlace& place, std::u16string_view source, char16_t pair, Kind kind,
+                       const std::string& what) {
   if (kind == kTwice || kind == kNoStart || kind == kNoEnd) {
     if (SentDamaged(pair)) return;
     m_state->damaged[pair] = true;
@@ -446,9 +500,9 @@ void CTagCheck::Report(const CTagPlace& place, const std::u16string& source, cha
   Send(place, source, pair, kind, what);
 }
 
-void CTagCheck::Send(const CTagPlace& place, const std::u16string& source, char16_t pair, Kind kind,
+void CTagCheck::Send(const CTagPlace& place, std::u16string_view source, char16_t pair, Kind kind,
                      const std::string& what) {
-  std::u16string quoted = source.substr(0, kQuotedUnits);
+  std::u16string quoted(source.substr(0, kQuotedUnits));
   if (source.size() > kQuotedUnits) quoted += u"...";
   std::string text = "tag " + Utf16ToUtf8(quoted);
   text += pair != 0 ? ", pair " + PairHex(pair) : std::string(", without a pair id");
@@ -519,7 +573,8 @@ void CTagCheck::CheckNesting(const CIfTagGroup& g) {
   CState::COpen open;
   open.pair = g.pair;
   open.samePair = s.innermost[g.pair];
-  open.source = g.source;
+  open.quoteSize = static_cast<std::uint8_t>(std::min(g.source.size(), kQuotedUnits + 1));
+  std::copy_n(g.source.data(), open.quoteSize, open.quote);
   open.place = g.place;
   s.innermost[g.pair] = s.open.size();
   s.uncrossed.push_back(s.open.size());
@@ -542,7 +597,7 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
     if (closed.crossing && Count(kMisnested)) {
       const CState::CCrossing& crossing = *closed.crossing;
       Send(crossing.place, crossing.source, crossing.pair, kMisnested,
-           "closes its start tag while " + Utf16ToUtf8(closed.source.substr(0, kQuotedUnits)) +
+           "closes its start tag while " + Utf16ToUtf8(closed.Source().substr(0, kQuotedUnits)) +
                " (pair " + PairHex(closed.pair) + ") is still open: ");
     }
     // The tags opened after it stay open; their end tags come later (misnested) or never. Those
@@ -550,8 +605,8 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
     std::shared_ptr<CState::CCrossing> crossing;
     while (!s.uncrossed.empty() && s.uncrossed.back() > at) {
       if (!crossing) {
-        crossing =
-            std::make_shared<CState::CCrossing>(CState::CCrossing{g.pair, g.source, g.place});
+        crossing = std::make_shared<CState::CCrossing>(
+            CState::CCrossing{g.pair, std::u16string(g.source), g.place});
       }
       s.open[s.uncrossed.back()].crossing = crossing;
       s.uncrossed.pop_back();
@@ -560,7 +615,6 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
     if (!s.uncrossed.empty() && s.uncrossed.back() == at) s.uncrossed.pop_back();
     s.innermost[g.pair] = closed.samePair;
     closed.closed = true;
-    closed.source = std::u16string();
     closed.crossing.reset();
     ++s.gaps;
     while (!s.open.empty() && s.open.back().closed) {
@@ -581,7 +635,7 @@ void CTagCheck::Finish() {
   for (const auto& open : s.open) {
     // A start tag that had no end tag in the sent IF either is not the kernel's doing.
     if (open.closed || (s.against && !s.sentEnd[open.pair])) continue;
-    Report(open.place, open.source, open.pair, kNoEnd);
+    Report(open.place, open.Source(), open.pair, kNoEnd);
   }
   s.open.clear();
   s.uncrossed.clear();

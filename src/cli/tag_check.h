@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -35,10 +36,12 @@ std::string QuoteWords(const CTagPlace& place);
 /// One tag group of an IF, as CIfTagGroups hands it over.
 struct CIfTagGroup {
   CTagPlace place;
-  bool end = false;       ///< an end-tag flag came before it
-  bool block = false;     ///< a block flag came before it
-  char16_t pair = 0;      ///< its pair id (0: a tag without a partner)
-  std::u16string source;  ///< the tag's source text
+  bool end = false;    ///< an end-tag flag came before it
+  bool block = false;  ///< a block flag came before it
+  char16_t pair = 0;   ///< its pair id (0: a tag without a partner)
+  /// The tag's source text, valid while the group is handed over (it is seen where the IF
+  /// holds it, copied only when it came in pieces).
+  std::u16string_view source;
 };
 
 /// Picks the tag groups out of an IF's tokens, as they come, and follows where each stands in
@@ -66,7 +69,7 @@ class CIfTagGroups {
   /// Moves the place past a run of text of the IF, escaped as the way back writes it.
   void AdvanceText(std::u16string_view run);
   /// Takes what a tag group that has ended tells of the translation units.
-  void FollowSegments(const std::u16string& source);
+  void FollowSegments(std::u16string_view source);
   /// Puts the place reached, with the words of its translation unit, into the group starting.
   void FollowPlace();
   /// Moves the place past a run that holds '<' or '&' (each written as a reference) but no
@@ -89,6 +92,10 @@ class CIfTagGroups {
   std::uint64_t m_fed = 0;  ///< units given to Feed so far
   bool m_inTag = false;     ///< a tag group is being read
   CIfTagGroup m_group;
+  /// The source text of the group being read when it came in pieces, or outlives a piece given
+  /// to Feed; m_group.source views it then (m_sourceCopied).
+  std::u16string m_sourceCopy;
+  bool m_sourceCopied = false;
   bool m_end = false;    ///< an end-tag flag came since the last element
   bool m_block = false;  ///< a block flag came since the last element
 };
@@ -142,10 +149,10 @@ class CTagCheck : public IIfTokenObserver {
   /// Counts a problem of `kind`; true when it is to be handed over.
   bool Count(Kind kind);
   /// Counts a problem and hands it over unless its kind is past the limit.
-  void Report(const CTagPlace& place, const std::u16string& source, char16_t pair, Kind kind,
+  void Report(const CTagPlace& place, std::u16string_view source, char16_t pair, Kind kind,
               const std::string& what = std::string());
   /// Hands a counted problem over: the tag, its pair id, `what` and the words of its kind.
-  void Send(const CTagPlace& place, const std::u16string& source, char16_t pair, Kind kind,
+  void Send(const CTagPlace& place, std::u16string_view source, char16_t pair, Kind kind,
             const std::string& what);
   /// Whether the sent IF itself fails the nesting checks on `pair`.
   bool SentDamaged(char16_t pair) const;

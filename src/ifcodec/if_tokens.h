@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +23,94 @@ inline std::size_t FindIfCode(std::u16string_view units) {
     ++i;
   return i;
 }
+
+/// Bit k set when units[k] is a code, for the 16 units at `units`.
+inline std::uint32_t IfCodeMask16(const char16_t* units) {
+#if TAGVERT_UNITS_SSE2
+  const __m128i high = _mm_set1_epi16(static_cast<short>(kIfCodeMask));
+  const __m128i code = _mm_set1_epi16(static_cast<short>(kIfCodeFirst));
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 8));
+  // Lanes of 0 or -1 pack into bytes of the same.
+  return static_cast<std::uint32_t>(
+      _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(a, high), code),
+                                        _mm_cmpeq_epi16(_mm_and_si128(b, high), code))));
+#else
+  std::uint32_t mask = 0;
+  for (unsigned k = 0; k < 16; ++k)
+    mask |= IsIfCode(units[k]) ? 1U << k : 0U;
+  return mask;
+#endif
+}
+
+/// Calls `onCode(at)` for the position of each code of `units` at or after `from`, in order,
+/// and returns nothing. Each call returns where the walk goes on: the position after the code,
+/// or further on when the units after it are data that the caller takes whatever their value
+/// (codes before that position are passed over). The units are looked at sixteen at a time, so
+/// that a reader meets the codes of many groups from one view of the units, without a scan of
+/// its own per run.
+template <typename OnCode>
+void ForEachIfCode(std::u16string_view units, std::size_t from, OnCode&& onCode) {
+  const char16_t* const p = units.data();
+  const std::size_t n = units.size();
+  std::size_t next = from;  // codes before it are passed over
+  std::size_t at = from;    // units before it are looked at
+  while (n - at >= 16) {
+    std::uint32_t mask = IfCodeMask16(p + at);
+    const std::size_t base = at;
+    at += 16;
+    while (mask != 0) {
+      const std::size_t code = base + static_cast<std::size_t>(std::countr_zero(mask));
+      mask &= mask - 1;
+      if (code < next) continue;
+      next = onCode(code);
+      if (next > at) {
+        at = std::min(next, n);
+        break;
+      }
+    }
+  }
+  for (; at < n; ++at) {
+    if (at >= next && IsIfCode(p[at])) next = onCode(at);
+  }
+}
+
+/// Where a reader that meets the codes itself (ForEachIfCode) stands: in text, in a group or
+/// in skipped text, with the group's fixed data still due. The units between two codes never
+/// change it; each code moves it as CIfTokenReader's tokens would.
+class CIfCodeState {
+ public:
+  /// The units read now are text (no group or skipped text open, no data due).
+  bool InText() const { return m_state == State::Text && m_dataLeft == 0; }
+  /// Takes the fixed data due from the `available` units that come next, whatever their
+  /// value; returns how many it took.
+  std::size_t TakeData(std::size_t available) {
+    const std::size_t data = std::min<std::size_t>(m_dataLeft, available);
+    m_dataLeft = static_cast<std::uint8_t>(m_dataLeft - data);
+    return data;
+  }
+  /// Takes a code (no data due). True when it is read in text: a boundary, a flag, or the start
+  /// of a group or skipped text; false for the U+E000 that closes a group and belongs to it.
+  bool TakeCode(char16_t code) {
+    if (m_state != State::Text) {
+      // A U+E000 closes a group and belongs to it; any other code ends it and is read anew.
+      const bool consumed = code == kIfBoundary && m_state == State::Group;
+      m_state = State::Text;
+      if (consumed) return false;
+    }
+    if (IsIfBoundaryCode(code) || IsIfFlagCode(code)) return true;
+    m_state = IsIfGroupCode(code) ? State::Group : State::Skipped;
+    m_dataLeft = code == 0xE805 ? 1 : code == 0xE80A ? 2 : 0;
+    return true;
+  }
+  /// Ends the IF: ready for another.
+  void Reset() { *this = CIfCodeState(); }
+
+ private:
+  enum class State : std::uint8_t { Text, Group, Skipped };
+  State m_state = State::Text;
+  std::uint8_t m_dataLeft = 0;
+};
 
 /// What a token is.
 enum class IfTokenKind : std::uint8_t {

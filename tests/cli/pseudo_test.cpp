@@ -33,6 +33,15 @@ TEST(PseudoTest, CodesAndGroupContentsStayUnchanged) {
       u"\uE804TTX\uE000\uE405\uE805\u0066<p class=\"a\">\uE000[Ĥí·]\uE80Aab\uE000\uEC03mt"
       u"\uE805a<b>\uE000[ýö·]";
   EXPECT_EQ(PseudoTranslate(in), expected);
+  // A run that goes on in the next piece is translated whole.
+  for (std::size_t cut = 0; cut <= in.size(); ++cut) {
+    CPseudoTranslator translator;
+    std::u16string out;
+    translator.Feed(std::u16string_view(in).substr(0, cut), out);
+    translator.Feed(std::u16string_view(in).substr(cut), out);
+    translator.Finish(out);
+    EXPECT_EQ(out, expected) << "cut at " << cut;
+  }
 }
 
 }  // namespace

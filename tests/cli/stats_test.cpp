@@ -15,13 +15,18 @@ struct CCounts {
 };
 
 CCounts Count(const std::u16string& units) {
-  CIfCounter counter;
-  // Fed in two pieces: the counts must not depend on where the input is cut.
-  const std::size_t half = units.size() / 2;
-  counter.Feed(units.data(), half);
-  counter.Feed(units.data() + half, units.size() - half);
-  counter.Finish();
-  return {counter.Runs(), counter.Words(), counter.Tags()};
+  CCounts whole{};
+  // Fed whole and cut in two at every place: the counts must not depend on where it is cut.
+  for (std::size_t cut = 0; cut <= units.size(); ++cut) {
+    CIfCounter counter;
+    counter.Feed(units.data(), cut);
+    counter.Feed(units.data() + cut, units.size() - cut);
+    counter.Finish();
+    const CCounts counts{counter.Runs(), counter.Words(), counter.Tags()};
+    if (cut == 0) whole = counts;
+    EXPECT_EQ(counts, whole) << "cut at " << cut;
+  }
+  return whole;
 }
 
 TEST(IfCounterTest, CountsTextRunsWordsAndTagGroups) {
@@ -48,6 +53,9 @@ TEST(IfCounterTest, CountsTextRunsWordsAndTagGroups) {
        u"a\uE80A\u0041\u0042\uE000\uEC03mt\uE805\u0007<br/>\uE000b",
        {2, 2, 1}},
       {"a word cut by a tag is two", u"in\uE805\u0001<b>\uE000side", {2, 2, 1}},
+      {"runs and pair ids in the code range across blocks of sixteen units",
+       u"0123456789abcd\uE805\uE000<i>\uE000ab cd\tef-12 gh,ij kl\uE805\uE805<b/>\uE000x",
+       {3, 9, 2}},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(Count(row.units), row.expected) << row.name;
