@@ -311,8 +311,8 @@ class CXliffReader {
 
 }  // namespace
 
-CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
-                        std::u16string* source) {
+CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options, std::u16string* source,
+                        CMergeFeed* feed) {
   XML_Parser parser = XML_ParserCreateNS(nullptr, kNsSeparator);
   if (parser == nullptr) throw std::bad_alloc();
   struct CFree {
@@ -321,6 +321,14 @@ CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
   } free{parser};
   CXliffReader reader(parser, options);
   if (source != nullptr) reader.Merger().KeepSources();
+  // Fed, the merge's memory stays until the way back releases it, however the merge ends.
+  struct CEnd {
+    CMergeFeed* feed;
+    ~CEnd() {
+      if (feed != nullptr) feed->End();
+    }
+  } end{feed};
+  if (feed != nullptr) reader.Merger().Feed(*feed);
   if (std::uint64_t size = 0; xml.Size(size) && size > xml.Position()) {
     reader.Merger().Reserve(size - xml.Position());
   }
@@ -330,6 +338,7 @@ CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
   // The XLIFF is read in pieces, so that only what the merge keeps stays in memory.
   constexpr int kPiece = 1 << 20;
   for (;;) {
+    if (feed != nullptr && feed->Stopped()) throw CHResultError(kEAbort);
     void* buffer = XML_GetBuffer(parser, kPiece);
     if (buffer == nullptr) throw std::bad_alloc();
     const std::uint32_t read = xml.Read(buffer, kPiece);
