@@ -37,6 +37,12 @@ struct CSide {
   std::vector<std::size_t> cuts;  ///< where each code stands in `text`
   std::vector<CCodeRef> codes;
   bool Empty() const { return text.empty() && codes.empty(); }
+  /// Empty again, keeping its room.
+  void Clear() {
+    text.clear();
+    cuts.clear();
+    codes.clear();
+  }
   void Append(const CSide& other);
   /// The same text and the same codes (by role and id) at the same places.
   bool operator==(const CSide& o) const;

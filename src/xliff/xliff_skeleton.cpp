@@ -6,6 +6,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tagvert::xliff {
 
 namespace {
@@ -198,11 +202,13 @@ struct CBase64Table {
 };
 constexpr CBase64Table kBase64Values;
 
+#if !defined(__SSE2__)
 // Four ASCII bytes (the low 32 bits of `x`) spread into four UTF-16 little-endian units.
 std::uint64_t Spread(std::uint64_t x) {
   x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
   return (x | (x << 8)) & 0x00FF00FF00FF00FFull;
 }
+#endif
 
 // The number of ASCII bytes that `x` (eight bytes as loaded) starts with.
 std::size_t AsciiBytes(std::uint64_t x) {
@@ -221,6 +227,21 @@ std::size_t WidenWith(const std::uint8_t*& p, const std::uint8_t* end, std::size
                       std::uint8_t* bytes, Store&& store) {
   std::size_t k = 0;
   while (k < room && p < end) {
+#if defined(__SSE2__)
+    if (bytes != nullptr && room - k >= 16 && end - p >= 16) {
+      // Sixteen bytes widened whatever they are; the units from the first non-ASCII byte on
+      // are written again below.
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i zero = _mm_setzero_si128();
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + 2 * k), _mm_unpacklo_epi8(x, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + 2 * k + 16), _mm_unpackhi_epi8(x, zero));
+      const auto high = static_cast<unsigned>(_mm_movemask_epi8(x));
+      const std::size_t ascii = high == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(high));
+      p += ascii;
+      k += ascii;
+      if (ascii == 16) continue;
+    }
+#else
     if (std::endian::native == std::endian::little && bytes != nullptr && room - k >= 8 &&
         end - p >= 8) {
       // Eight bytes spread whatever they are; the units from the first non-ASCII byte on are
@@ -234,6 +255,8 @@ std::size_t WidenWith(const std::uint8_t*& p, const std::uint8_t* end, std::size
       k += ascii;
       if (ascii == 8) continue;
     }
+#endif
+    if (k == room || p == end) break;
     const std::uint8_t b = *p;
     const std::ptrdiff_t n = b < 0x80 ? 1 : b < 0xC0 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 0;
     if (n == 0 || end - p < n) {
