@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -102,7 +103,7 @@ class CMergeFeed {
   void Ready(std::size_t units) {
     const std::lock_guard lock(m_mutex);
     m_ready = units;
-    if (m_waiting) m_changed.notify_all();
+    if (m_ready >= m_wanted) m_changed.notify_all();
   }
   /// The merge ended (or failed); then waits until the way back releases it.
   void End() {
@@ -121,10 +122,15 @@ class CMergeFeed {
     Wait(lock, [this] { return m_hasSkeleton; });
     return m_hasSkeleton;
   }
-  /// Waits until unit `unit` (0-based) is whole; false when it never will be.
+  /// Waits until unit `unit` (0-based) is whole; false when it never will be. A wait lasts
+  /// until a batch of units is whole (or the last one), so that the way back, faster than the
+  /// merge, is not woken for every unit.
   bool WaitUnit(std::size_t unit) {
     std::unique_lock lock(m_mutex);
-    Wait(lock, [&] { return m_ready > unit; });
+    if (m_ready > unit) return true;
+    m_wanted = std::min(unit + kBatch, m_units->size());
+    Wait(lock, [&] { return m_ready >= m_wanted; });
+    m_wanted = SIZE_MAX;
     return m_ready > unit;
   }
   std::string_view Raw() const { return m_raw; }
@@ -141,13 +147,13 @@ class CMergeFeed {
   }
 
  private:
+  static constexpr std::size_t kBatch = 256;
+
   // Waits until `ready`, the merge's end or a stop.
   template <typename Ready>
   void Wait(std::unique_lock<std::mutex>& lock, Ready&& ready) {
-    m_waiting = true;
     while (!ready() && !m_ended && !Stopped())
       m_changed.wait_for(lock, std::chrono::milliseconds(20));
-    m_waiting = false;
   }
 
   std::mutex m_mutex;
@@ -157,7 +163,7 @@ class CMergeFeed {
   const std::vector<std::uint64_t>* m_rawBytes = nullptr;
   const std::vector<CUnitIf>* m_units = nullptr;
   std::size_t m_ready = 0;
-  bool m_waiting = false;
+  std::size_t m_wanted = SIZE_MAX;  ///< the units the way back waits for
   bool m_ended = false;
   bool m_released = false;
   std::atomic<bool> m_stopped{false};
