@@ -202,6 +202,19 @@ struct CBase64Table {
 };
 constexpr CBase64Table kBase64Values;
 
+// The digits' values shifted to their place in a group of four (`shift` 18, 12, 6 or 0); any
+// character that is not a digit has the high bit, so that one test finds it in a group.
+struct CBase64Shifted {
+  std::uint32_t value[256];
+  constexpr explicit CBase64Shifted(int shift) : value() {
+    for (int c = 0; c < 256; ++c) {
+      const std::int8_t v = kBase64Values.value[c];
+      value[c] = v < 0 ? 0x80000000u : static_cast<std::uint32_t>(v) << shift;
+    }
+  }
+};
+constexpr CBase64Shifted kBase64At0(18), kBase64At1(12), kBase64At2(6), kBase64At3(0);
+
 #if !defined(__SSE2__)
 // Four ASCII bytes (the low 32 bits of `x`) spread into four UTF-16 little-endian units.
 std::uint64_t Spread(std::uint64_t x) {
@@ -541,11 +554,9 @@ bool CBase64Reader::Add(std::string_view text, CLargeString& out) {
     // Whole groups of four digits, the bulk of every line.
     if (m_count == 0 && m_padding == 0) {
       while (end - p >= 4) {
-        const std::int32_t a = values[p[0]], b = values[p[1]], c = values[p[2]], d = values[p[3]];
-        if ((a | b | c | d) < 0) break;
-        const std::uint32_t v =
-            (static_cast<std::uint32_t>(a) << 18) | (static_cast<std::uint32_t>(b) << 12) |
-            (static_cast<std::uint32_t>(c) << 6) | static_cast<std::uint32_t>(d);
+        const std::uint32_t v = kBase64At0.value[p[0]] | kBase64At1.value[p[1]] |
+                                kBase64At2.value[p[2]] | kBase64At3.value[p[3]];
+        if ((v & 0x80000000u) != 0) break;
         o[0] = static_cast<char>(v >> 16);
         o[1] = static_cast<char>((v >> 8) & 0xFF);
         o[2] = static_cast<char>(v & 0xFF);
