@@ -363,10 +363,11 @@ bool MergeWhileConverting(const CEndpoint& source, const CEndpoint& ttx,
   feed.Release();
   merge.join();
   if (mergeFailure) std::rethrow_exception(mergeFailure);
-  if (conversionFailure) std::rethrow_exception(conversionFailure);
+  // What the merge said stands whatever became of the conversion.
   report.warnings = std::move(merged.warnings);
   report.units = merged.units_;
   report.translated = merged.translated;
+  if (conversionFailure) std::rethrow_exception(conversionFailure);
   return true;
 }
 
