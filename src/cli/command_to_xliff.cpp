@@ -90,6 +90,8 @@ JobOutcome ConvertOne(const CCliOptions& o, bool toXliff, const std::string& inp
   } else {
     CXliffReadOptions options;
     options.strict = o.strict;
+    // A temporary output goes when the merge fails: the TTX can be written as the XLIFF is read.
+    hooks.dropsFailedOutput = !out.temp.empty();
     options.name = input == "-" ? "standard input" : Quote(input);
     hr = xliff::ConvertFromXliff(CEndpoint::Stream(in), CEndpoint::Stream(out.file), options,
                                  report, hooks);

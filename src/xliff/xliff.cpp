@@ -12,6 +12,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "storage/large_memory.h"
 #include "storage/memory_stream.h"
 #include "xliff/xliff_bridge.h"
+#include "xliff/xliff_merge.h"
 
 namespace tagvert {
 
@@ -311,6 +313,64 @@ HResult Guarded(CXliffReport& report, const std::string& failure, Body&& body) {
   }
 }
 
+// The converter of a merge on another thread: a stop reaches the merge too.
+class CFedConverter : public CTagvertConverter {
+ public:
+  explicit CFedConverter(xliff::CMergeFeed& feed) : m_feed(feed) {}
+  HResult OnStop() override {
+    m_feed.Stop();
+    return CTagvertConverter::OnStop();
+  }
+
+ private:
+  xliff::CMergeFeed& m_feed;
+};
+
+// The merge on a thread of its own while the way back converts the IF it hands over on this
+// one: the skeleton comes first in the XLIFF and the units in order, so the TTX is written as
+// the XLIFF is read. What the merge refuses is what the call says, as when the merge runs
+// first; the target then holds a part of the TTX, which the host drops. False, with nothing
+// done, when no thread can be started.
+bool MergeWhileConverting(const CEndpoint& source, const CEndpoint& ttx,
+                          const CXliffReadOptions& options, CXliffReport& report,
+                          const xliff::CBridgeHooks& hooks) {
+  ByteStreamPtr xml = Open(source, true);
+  xliff::CMergeFeed feed;
+  xliff::CMergeResult merged;
+  std::exception_ptr mergeFailure, conversionFailure;
+  std::thread merge;
+  try {
+    merge = std::thread([&] {
+      try {
+        merged = xliff::MergeXliff(*xml, options, nullptr, &feed);
+      } catch (...) {
+        mergeFailure = std::current_exception();
+      }
+    });
+  } catch (const std::system_error&) {
+    return false;
+  }
+  try {
+    CFedConverter converter(feed);
+    auto mergedIf = std::make_shared<xliff::CMergedIfStream>(feed);
+    Run(converter, hooks,
+        [&] { return converter.ConvertFromIF(CEndpoint::Stream(mergedIf), ttx); });
+  } catch (...) {
+    conversionFailure = std::current_exception();
+    // A stopped conversion stops the merge; any other failure lets it go on to its end, whose
+    // refusal comes first.
+  }
+  feed.Release();
+  merge.join();
+  if (mergeFailure) std::rethrow_exception(mergeFailure);
+  // What the merge said stands whatever became of the conversion.
+  report.warnings = std::move(merged.warnings);
+  report.units = merged.units_;
+  report.translated = merged.translated;
+  if (conversionFailure) std::rethrow_exception(conversionFailure);
+  return true;
+}
+
 }  // namespace
 
 HResult ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
@@ -384,6 +444,10 @@ HResult xliff::ConvertFromXliff(const CEndpoint& source, const CEndpoint& ttx,
                                 const CBridgeHooks& hooks) {
   report = CXliffReport();
   return Guarded(report, options.name + " could not be merged", [&] {
+    if (hooks.dropsFailedOutput && std::thread::hardware_concurrency() > 1 &&
+        MergeWhileConverting(source, ttx, options, report, hooks)) {
+      return;
+    }
     xliff::CMergeResult merged = xliff::MergeXliff(*Open(source, true), options);
     report.warnings = std::move(merged.warnings);
     report.units = merged.units_;

@@ -26,6 +26,9 @@ struct CBridgeHooks {
   /// has ended and before it is destroyed, so that another thread can Stop it meanwhile; a
   /// stopped conversion fails with kEAbort.
   std::function<void(CTTXConverterBase*)> running;
+  /// The host drops what was written to the target when ConvertFromXliff fails (a temporary
+  /// file): the TTX is then written while the XLIFF is still being read, on two threads.
+  bool dropsFailedOutput = false;
 };
 
 /// ConvertToXliff and ConvertFromXliff with the host's hooks.
@@ -108,11 +111,16 @@ struct CMergeResult {
   std::u16string Joined() const;
 };
 
+class CMergeFeed;
+
 /// Reads an XLIFF written by WriteXliff (any encoding expat reads) and builds the IF of its
 /// targets; `source`, when given, receives the IF of the sources (the document's IF). Throws
 /// CXliffError for a refused XLIFF or, when strict, tag damage; the stream's failures pass.
+/// With `feed` the IF is handed over as it is merged, not given in the result (which has the
+/// warnings and counts only); the call returns once the feed is released, and throws kEAbort
+/// once it is stopped.
 CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
-                        std::u16string* source = nullptr);
+                        std::u16string* source = nullptr, CMergeFeed* feed = nullptr);
 
 /// Writes an XLIFF written by CXliffWriter again (in the same version, with the same skeleton,
 /// units, languages and original name), every unit's target made from its source by
@@ -129,6 +137,9 @@ std::size_t RetargetXliff(IByteStream& xml, const CXliffReadOptions& options,
 class CMergedIfStream : public IByteStream {
  public:
   explicit CMergedIfStream(CMergeResult merged);
+  /// The IF of a merge running on another thread, given as the merge hands it over; it ends
+  /// early when the merge fails or `feed` is stopped. Unsized.
+  explicit CMergedIfStream(CMergeFeed& feed) : m_feed(&feed), m_reader({}) {}
   std::uint32_t Read(void* buffer, std::uint32_t size) override;
   std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
   std::uint64_t Position() override { return m_position; }
@@ -137,15 +148,21 @@ class CMergedIfStream : public IByteStream {
  private:
   std::uint32_t WidenInto(const std::uint8_t*& at, const std::uint8_t* end, std::uint8_t* out,
                           std::uint32_t done, std::uint32_t size);
+  bool Start();
+  bool NextUnit();
   CMergeResult m_merged;
+  CMergeFeed* m_feed = nullptr;
+  bool m_started = false;
+  const std::vector<std::uint64_t>* m_rawBytes = nullptr;
+  std::size_t m_units = 0;  ///< the number of units
   CPlanReader m_reader;
   const std::uint8_t* m_at = nullptr;  ///< the rest of the current block
   const std::uint8_t* m_end = nullptr;
   std::uint64_t m_rawLeft = 0;  ///< bytes of the current stretch outside the units still to give
   std::size_t m_unit = 0;       ///< the next unit
   std::size_t m_pending = 0;    ///< bytes of a unit's IF still to give (narrowed)
-  std::size_t m_pendingAt = 0;  ///< where they start in the units
-  int m_carry = -1;             ///< the high byte of a unit cut by the reader's buffer
+  const std::uint8_t* m_pendingAt = nullptr;  ///< where they start
+  int m_carry = -1;  ///< the high byte of a unit cut by the reader's buffer
   std::uint64_t m_position = 0;
 };
 

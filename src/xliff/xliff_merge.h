@@ -6,8 +6,14 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -32,9 +38,135 @@ struct CSide {
   std::vector<std::size_t> cuts;  ///< where each code stands in `text`
   std::vector<CCodeRef> codes;
   bool Empty() const { return text.empty() && codes.empty(); }
+  /// Empty again, keeping its room.
+  void Clear() {
+    text.clear();
+    cuts.clear();
+    codes.clear();
+  }
   void Append(const CSide& other);
   /// The same text and the same codes (by role and id) at the same places.
   bool operator==(const CSide& o) const;
+};
+
+/// Bytes appended in blocks that never move once taken, so that what is written can be read on
+/// another thread while more is appended. Offsets count over the blocks one after the other.
+class CBlockStore {
+ public:
+  /// Takes the first block with room for `bytes` (room never written costs no memory).
+  void Reserve(std::size_t bytes) {
+    if (m_blocks.empty()) Take(bytes);
+  }
+  /// The block that takes the next `bytes` bytes without moving: the last one, or a new one.
+  CLargeString& Room(std::size_t bytes) {
+    if (m_blocks.empty() || m_blocks.back().capacity() - m_blocks.back().size() < bytes) {
+      Take(std::max({bytes, m_blocks.empty() ? 0 : 2 * m_blocks.back().capacity(), kFirst}));
+    }
+    return m_blocks.back();
+  }
+  /// The offset of the last block's first byte.
+  std::size_t Base() const { return m_base; }
+  /// Every block's bytes, one after the other.
+  CLargeString Joined();
+
+ private:
+  static constexpr std::size_t kFirst = std::size_t{1} << 20;
+  void Take(std::size_t bytes) {
+    if (!m_blocks.empty()) m_base += m_blocks.back().size();
+    m_blocks.emplace_back().reserve(bytes);
+  }
+  std::deque<CLargeString> m_blocks;
+  std::size_t m_base = 0;
+};
+
+/// What a merge hands over, as it reads, to the way back running on another thread: the IF
+/// outside the units once the skeleton is read, then each unit's IF once it and every unit
+/// before it are whole. The merge's memory stays until the way back releases it.
+class CMergeFeed {
+ public:
+  /// A unit's narrowed IF.
+  using CUnitIf = std::pair<const char*, std::size_t>;
+
+  // The merge's side.
+  /// The skeleton is read: the compressed blocks of the IF outside the units, its bytes
+  /// before each unit, and the table of the units' IF (filled as Ready says).
+  void Skeleton(std::string_view raw, const std::vector<std::uint64_t>& rawBytes,
+                const std::vector<CUnitIf>& units) {
+    const std::lock_guard lock(m_mutex);
+    m_raw = raw;
+    m_rawBytes = &rawBytes;
+    m_units = &units;
+    m_hasSkeleton = true;
+    m_changed.notify_all();
+  }
+  /// Units [0, `units`) are whole.
+  void Ready(std::size_t units) {
+    const std::lock_guard lock(m_mutex);
+    m_ready = units;
+    if (m_ready >= m_wanted) m_changed.notify_all();
+  }
+  /// The merge ended (or failed); then waits until the way back releases it.
+  void End() {
+    std::unique_lock lock(m_mutex);
+    m_ended = true;
+    m_changed.notify_all();
+    m_changed.wait(lock, [this] { return m_released; });
+  }
+  /// Whether the way back was stopped: the merge stops too.
+  bool Stopped() const { return m_stopped.load(std::memory_order_relaxed); }
+
+  // The way back's side.
+  /// Waits for the skeleton; false when the merge ended without one or the way back stopped.
+  bool WaitSkeleton() {
+    std::unique_lock lock(m_mutex);
+    Wait(lock, [this] { return m_hasSkeleton; });
+    return m_hasSkeleton;
+  }
+  /// Waits until unit `unit` (0-based) is whole; false when it never will be. A wait lasts
+  /// until a batch of units is whole (or the last one), so that the way back, faster than the
+  /// merge, is not woken for every unit.
+  bool WaitUnit(std::size_t unit) {
+    std::unique_lock lock(m_mutex);
+    if (m_ready > unit) return true;
+    m_wanted = std::min(unit + kBatch, m_units->size());
+    Wait(lock, [&] { return m_ready >= m_wanted; });
+    m_wanted = SIZE_MAX;
+    return m_ready > unit;
+  }
+  std::string_view Raw() const { return m_raw; }
+  const std::vector<std::uint64_t>& RawBytes() const { return *m_rawBytes; }
+  const std::vector<CUnitIf>& Units() const { return *m_units; }
+  /// The way back stopped: no wait ends on it and the merge stops. Only sets a flag (it is
+  /// called where the conversion is stopped); the waits look at it now and then.
+  void Stop() { m_stopped.store(true); }
+  /// The way back is done with the merge's memory.
+  void Release() {
+    const std::lock_guard lock(m_mutex);
+    m_released = true;
+    m_changed.notify_all();
+  }
+
+ private:
+  static constexpr std::size_t kBatch = 256;
+
+  // Waits until `ready`, the merge's end or a stop.
+  template <typename Ready>
+  void Wait(std::unique_lock<std::mutex>& lock, Ready&& ready) {
+    while (!ready() && !m_ended && !Stopped())
+      m_changed.wait_for(lock, std::chrono::milliseconds(20));
+  }
+
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_hasSkeleton = false;
+  std::string_view m_raw;
+  const std::vector<std::uint64_t>* m_rawBytes = nullptr;
+  const std::vector<CUnitIf>* m_units = nullptr;
+  std::size_t m_ready = 0;
+  std::size_t m_wanted = SIZE_MAX;  ///< the units the way back waits for
+  bool m_ended = false;
+  bool m_released = false;
+  std::atomic<bool> m_stopped{false};
 };
 
 /// The skeleton, the units and the checks: everything of the merge but the XML.
@@ -46,13 +178,15 @@ class CUnitMerger {
 
   /// Whether Finish gives the IF of the sources too.
   void KeepSources() { m_keepSources = true; }
+  /// Hands the IF to `feed` as it is merged; then Finish gives no IF.
+  void Feed(CMergeFeed& feed) { m_feed = &feed; }
   /// Takes room for what an XLIFF of `bytes` bytes can hold (the skeleton, at most three
   /// quarters of it in base64; the units' IF, narrowed, hardly more than their XML), so that
   /// neither grows by copies; room never written costs no memory.
   void Reserve(std::uint64_t bytes) {
     const auto room = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, 1ULL << 32));
     m_plan.reserve(room / 4 * 3 + 64);
-    m_targets.reserve(room);
+    m_targets.Reserve(room);
   }
 
   /// The skeleton's element opened; a second one is refused.
@@ -82,6 +216,7 @@ class CUnitMerger {
     std::size_t firstCode = 0;  ///< its codes in m_codeSpans
     std::size_t codes = 0;
     bool seen = false;
+    bool ended = false;
     bool translated = false;
     std::pair<std::size_t, std::size_t> target;  ///< the IF that takes its place, in m_targets
     std::pair<std::size_t, std::size_t> source;  ///< the IF of its source (KeepSources)
@@ -115,6 +250,7 @@ class CUnitMerger {
   const CXliffReadOptions& m_options;
   std::function<std::string()> m_position;
   bool m_keepSources = false;
+  CMergeFeed* m_feed = nullptr;
 
   // The skeleton.
   bool m_skeletonStarted = false, m_skeletonDone = false;
@@ -138,7 +274,9 @@ class CUnitMerger {
   std::size_t m_unitNumber = 0;
   std::size_t m_translated = 0;
   std::uint64_t m_sourcesHash = 0;
-  CLargeString m_targets;  ///< each unit's merged IF narrowed (and, kept, its source's)
+  CBlockStore m_targets;  ///< each unit's merged IF narrowed (and, kept, its source's)
+  std::vector<CMergeFeed::CUnitIf> m_unitIf;  ///< each unit's merged IF, for the feed
+  std::size_t m_whole = 0;                    ///< the units before the first not yet ended
   std::vector<std::string> m_damage;
   std::vector<std::string> m_notes;
 };

@@ -18,6 +18,48 @@ constexpr std::string_view kNs12 = "urn:oasis:names:tc:xliff:document:1.2";
 constexpr std::string_view kNs20 = "urn:oasis:names:tc:xliff:document:2.0";
 constexpr char kNsSeparator = '|';
 
+// The structural elements the merge looks at, by local name in the XLIFF's namespace.
+enum class Name : std::uint8_t {
+  Other,
+  File,
+  Skl,
+  InternalFile,
+  Skeleton,
+  TransUnit,
+  Unit,
+  Source,
+  Target,
+  Segment,
+  Ignorable,
+  Skipped,  ///< besides the unit's text: alt-trans, seg-source, note(s), originalData,
+            ///< context-group
+};
+
+Name NameOf(std::string_view local) {
+  static constexpr std::pair<std::string_view, Name> kNames[] = {
+      {"file", Name::File},
+      {"skl", Name::Skl},
+      {"internal-file", Name::InternalFile},
+      {"skeleton", Name::Skeleton},
+      {"trans-unit", Name::TransUnit},
+      {"unit", Name::Unit},
+      {"source", Name::Source},
+      {"target", Name::Target},
+      {"segment", Name::Segment},
+      {"ignorable", Name::Ignorable},
+      {"alt-trans", Name::Skipped},
+      {"seg-source", Name::Skipped},
+      {"note", Name::Skipped},
+      {"notes", Name::Skipped},
+      {"originalData", Name::Skipped},
+      {"context-group", Name::Skipped},
+  };
+  for (const auto& [text, name] : kNames) {
+    if (local == text) return name;
+  }
+  return Name::Other;
+}
+
 std::string Position(XML_Parser parser) {
   return "line " + std::to_string(XML_GetCurrentLineNumber(parser)) + ", column " +
          std::to_string(XML_GetCurrentColumnNumber(parser) + 1);
@@ -93,33 +135,31 @@ class CXliffReader {
       Inline(local, attributes);
       return;
     }
-    const std::string parent = m_stack.empty() ? std::string() : m_stack.back();
-    m_stack.emplace_back(local);
-    if (local == "file") {
+    const Name parent = m_stack.empty() ? Name::Other : m_stack.back();
+    const Name element = NameOf(local);
+    m_stack.push_back(element);
+    const bool side = element == Name::Source || element == Name::Target;
+    if (element == Name::File) {
       if (++m_files > 1) Fail("the XLIFF holds more than one file; tagvert writes one");
-    } else if ((!m_v2 && local == "internal-file" && parent == "skl") ||
-               (m_v2 && local == "skeleton" && parent == "file")) {
+    } else if ((!m_v2 && element == Name::InternalFile && parent == Name::Skl) ||
+               (m_v2 && element == Name::Skeleton && parent == Name::File)) {
       m_merger.BeginSkeleton();
       m_inSkeleton = true;
-    } else if ((!m_v2 && local == "trans-unit") || (m_v2 && local == "unit")) {
+    } else if ((!m_v2 && element == Name::TransUnit) || (m_v2 && element == Name::Unit)) {
       m_merger.BeginUnit(Attribute(attributes, "id"));
       m_inUnit = true;
-      m_unitSource = {};
-      m_unitTarget = {};
-      m_segment = {};
+      m_unitSource.Clear();
+      m_unitTarget.Clear();
+      m_segment.Clear();
       m_anyTarget = false;
-    } else if (m_inUnit && !m_v2 && parent == "trans-unit" &&
-               (local == "source" || local == "target")) {
-      BeginSide(local == "target");
-    } else if (m_inUnit && m_v2 && (local == "segment" || local == "ignorable") &&
-               parent == "unit") {
-      m_segment = {};
-    } else if (m_inUnit && m_v2 && (parent == "segment" || parent == "ignorable") &&
-               (local == "source" || local == "target")) {
-      BeginSide(local == "target");
-    } else if (m_inUnit && !local.empty() &&
-               (local == "alt-trans" || local == "seg-source" || local == "note" ||
-                local == "notes" || local == "originalData" || local == "context-group")) {
+    } else if (m_inUnit && !m_v2 && parent == Name::TransUnit && side) {
+      BeginSide(element == Name::Target);
+    } else if (m_inUnit && m_v2 && (element == Name::Segment || element == Name::Ignorable) &&
+               parent == Name::Unit) {
+      m_segment.Clear();
+    } else if (m_inUnit && m_v2 && (parent == Name::Segment || parent == Name::Ignorable) && side) {
+      BeginSide(element == Name::Target);
+    } else if (m_inUnit && element == Name::Skipped) {
       // What the translator saw or a tool added besides the unit's text: not merged.
       m_ignoreDepth = m_depth;
       m_stack.pop_back();
@@ -140,12 +180,12 @@ class CXliffReader {
       EndSide();
     }
     if (m_stack.empty()) return;
-    const std::string local = m_stack.back();
+    const Name element = m_stack.back();
     m_stack.pop_back();
-    if (m_inSkeleton && (local == "internal-file" || local == "skeleton")) {
+    if (m_inSkeleton && (element == Name::InternalFile || element == Name::Skeleton)) {
       m_inSkeleton = false;
       m_merger.EndSkeleton();
-    } else if (m_v2 && (local == "segment" || local == "ignorable") && m_inUnit) {
+    } else if (m_v2 && (element == Name::Segment || element == Name::Ignorable) && m_inUnit) {
       m_unitSource.Append(m_segment.source);
       if (m_segment.hasTarget) {
         m_unitTarget.Append(m_segment.target);
@@ -153,16 +193,16 @@ class CXliffReader {
       } else {
         m_unitTarget.Append(m_segment.source);
       }
-    } else if ((local == "trans-unit" || local == "unit") && m_inUnit) {
+    } else if ((element == Name::TransUnit || element == Name::Unit) && m_inUnit) {
       if (!m_v2) {
         m_merger.EndUnit(m_segment.source, m_segment.target, m_segment.hasTarget);
       } else {
         m_merger.EndUnit(m_unitSource, m_unitTarget, m_anyTarget);
       }
       m_inUnit = false;
-      m_unitSource = {};
-      m_unitTarget = {};
-      m_segment = {};
+      m_unitSource.Clear();
+      m_unitTarget.Clear();
+      m_segment.Clear();
     }
   }
 
@@ -188,7 +228,7 @@ class CXliffReader {
   void BeginSide(bool target) {
     m_side = target ? &m_segment.target : &m_segment.source;
     if (target) m_segment.hasTarget = true;
-    *m_side = {};
+    m_side->Clear();
     m_sideDepth = m_depth;
     m_codeDepth = 0;
     m_pcIds.clear();
@@ -282,6 +322,11 @@ class CXliffReader {
   struct CSegment {
     CSide source, target;
     bool hasTarget = false;
+    void Clear() {
+      source.Clear();
+      target.Clear();
+      hasTarget = false;
+    }
   };
 
   void Fail(const std::string& what) const { m_merger.Fail(what); }
@@ -295,7 +340,7 @@ class CXliffReader {
   int m_depth = 0;
   int m_ignoreDepth = 0;
   int m_files = 0;
-  std::vector<std::string> m_stack;  ///< local names of the open structural elements
+  std::vector<Name> m_stack;  ///< the open structural elements
   bool m_inSkeleton = false;
 
   // The unit being read.
@@ -311,8 +356,8 @@ class CXliffReader {
 
 }  // namespace
 
-CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
-                        std::u16string* source) {
+CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options, std::u16string* source,
+                        CMergeFeed* feed) {
   XML_Parser parser = XML_ParserCreateNS(nullptr, kNsSeparator);
   if (parser == nullptr) throw std::bad_alloc();
   struct CFree {
@@ -321,6 +366,14 @@ CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
   } free{parser};
   CXliffReader reader(parser, options);
   if (source != nullptr) reader.Merger().KeepSources();
+  // Fed, the merge's memory stays until the way back releases it, however the merge ends.
+  struct CEnd {
+    CMergeFeed* feed;
+    ~CEnd() {
+      if (feed != nullptr) feed->End();
+    }
+  } end{feed};
+  if (feed != nullptr) reader.Merger().Feed(*feed);
   if (std::uint64_t size = 0; xml.Size(size) && size > xml.Position()) {
     reader.Merger().Reserve(size - xml.Position());
   }
@@ -330,6 +383,7 @@ CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
   // The XLIFF is read in pieces, so that only what the merge keeps stays in memory.
   constexpr int kPiece = 1 << 20;
   for (;;) {
+    if (feed != nullptr && feed->Stopped()) throw CHResultError(kEAbort);
     void* buffer = XML_GetBuffer(parser, kPiece);
     if (buffer == nullptr) throw std::bad_alloc();
     const std::uint32_t read = xml.Read(buffer, kPiece);

@@ -6,6 +6,10 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tagvert::xliff {
 
 namespace {
@@ -198,11 +202,26 @@ struct CBase64Table {
 };
 constexpr CBase64Table kBase64Values;
 
+// The digits' values shifted to their place in a group of four (`shift` 18, 12, 6 or 0); any
+// character that is not a digit has the high bit, so that one test finds it in a group.
+struct CBase64Shifted {
+  std::uint32_t value[256];
+  constexpr explicit CBase64Shifted(int shift) : value() {
+    for (int c = 0; c < 256; ++c) {
+      const std::int8_t v = kBase64Values.value[c];
+      value[c] = v < 0 ? 0x80000000u : static_cast<std::uint32_t>(v) << shift;
+    }
+  }
+};
+constexpr CBase64Shifted kBase64At0(18), kBase64At1(12), kBase64At2(6), kBase64At3(0);
+
+#if !defined(__SSE2__)
 // Four ASCII bytes (the low 32 bits of `x`) spread into four UTF-16 little-endian units.
 std::uint64_t Spread(std::uint64_t x) {
   x = (x | (x << 16)) & 0x0000FFFF0000FFFFull;
   return (x | (x << 8)) & 0x00FF00FF00FF00FFull;
 }
+#endif
 
 // The number of ASCII bytes that `x` (eight bytes as loaded) starts with.
 std::size_t AsciiBytes(std::uint64_t x) {
@@ -221,6 +240,21 @@ std::size_t WidenWith(const std::uint8_t*& p, const std::uint8_t* end, std::size
                       std::uint8_t* bytes, Store&& store) {
   std::size_t k = 0;
   while (k < room && p < end) {
+#if defined(__SSE2__)
+    if (bytes != nullptr && room - k >= 16 && end - p >= 16) {
+      // Sixteen bytes widened whatever they are; the units from the first non-ASCII byte on
+      // are written again below.
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i zero = _mm_setzero_si128();
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + 2 * k), _mm_unpacklo_epi8(x, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + 2 * k + 16), _mm_unpackhi_epi8(x, zero));
+      const auto high = static_cast<unsigned>(_mm_movemask_epi8(x));
+      const std::size_t ascii = high == 0 ? 16 : static_cast<std::size_t>(std::countr_zero(high));
+      p += ascii;
+      k += ascii;
+      if (ascii == 16) continue;
+    }
+#else
     if (std::endian::native == std::endian::little && bytes != nullptr && room - k >= 8 &&
         end - p >= 8) {
       // Eight bytes spread whatever they are; the units from the first non-ASCII byte on are
@@ -234,6 +268,8 @@ std::size_t WidenWith(const std::uint8_t*& p, const std::uint8_t* end, std::size
       k += ascii;
       if (ascii == 8) continue;
     }
+#endif
+    if (k == room || p == end) break;
     const std::uint8_t b = *p;
     const std::ptrdiff_t n = b < 0x80 ? 1 : b < 0xC0 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 0;
     if (n == 0 || end - p < n) {
@@ -518,11 +554,9 @@ bool CBase64Reader::Add(std::string_view text, CLargeString& out) {
     // Whole groups of four digits, the bulk of every line.
     if (m_count == 0 && m_padding == 0) {
       while (end - p >= 4) {
-        const std::int32_t a = values[p[0]], b = values[p[1]], c = values[p[2]], d = values[p[3]];
-        if ((a | b | c | d) < 0) break;
-        const std::uint32_t v =
-            (static_cast<std::uint32_t>(a) << 18) | (static_cast<std::uint32_t>(b) << 12) |
-            (static_cast<std::uint32_t>(c) << 6) | static_cast<std::uint32_t>(d);
+        const std::uint32_t v = kBase64At0.value[p[0]] | kBase64At1.value[p[1]] |
+                                kBase64At2.value[p[2]] | kBase64At3.value[p[3]];
+        if ((v & 0x80000000u) != 0) break;
         o[0] = static_cast<char>(v >> 16);
         o[1] = static_cast<char>((v >> 8) & 0xFF);
         o[2] = static_cast<char>(v & 0xFF);

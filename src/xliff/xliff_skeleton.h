@@ -9,7 +9,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,8 +30,24 @@ inline constexpr std::size_t kPlanBlock = std::size_t{1} << 20;
 class CHash64 {
  public:
   void Add(std::u16string_view units) {
-    for (const char16_t unit : units) {
-      m_word |= static_cast<std::uint64_t>(unit) << (16 * m_count);
+    const char16_t* u = units.data();
+    const char16_t* const end = u + units.size();
+    for (; u != end && m_count != 0; ++u) {
+      m_word |= static_cast<std::uint64_t>(*u) << (16 * m_count);
+      if (++m_count == 4) Mix();
+    }
+    if constexpr (std::endian::native == std::endian::little) {
+      // Four units at once: the word they make is their bytes.
+      for (; end - u >= 4; u += 4) {
+        std::uint64_t word;
+        std::memcpy(&word, u, sizeof word);
+        m_hash = (m_hash ^ word) * 0x9E3779B97F4A7C15ull;
+        m_hash ^= m_hash >> 29;
+        m_length += 4;
+      }
+    }
+    for (; u != end; ++u) {
+      m_word |= static_cast<std::uint64_t>(*u) << (16 * m_count);
       if (++m_count == 4) Mix();
     }
   }

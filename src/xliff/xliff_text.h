@@ -3,9 +3,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "storage/input_scan.h"
 
 namespace tagvert::xliff {
 
@@ -119,26 +122,24 @@ inline std::string Hex4(char16_t u) {
 
 /// UTF-8 (as expat gives it) to UTF-16 units, appended.
 inline void AppendUtf16(std::u16string& out, std::string_view s) {
-  for (std::size_t i = 0; i < s.size();) {
-    // A run of ASCII in one append.
-    std::size_t run = i;
-    while (run < s.size() && static_cast<unsigned char>(s[run]) < 0x80)
-      ++run;
-    if (run > i) {
-      const std::size_t at = out.size();
-      out.resize(at + run - i);
-      for (std::size_t k = i; k < run; ++k)
-        out[at + k - i] = static_cast<char16_t>(s[k]);
-      i = run;
-      if (i == s.size()) break;
-    }
-    const auto b = static_cast<unsigned char>(s[i]);
+  const std::size_t at = out.size();
+  // A byte gives at most one unit (four bytes two).
+  out.resize(at + s.size());
+  char16_t* o = out.data() + at;
+  const auto* p = reinterpret_cast<const std::uint8_t*>(s.data());
+  const auto* const end = p + s.size();
+  while (p < end) {
+    // ASCII sixteen bytes at a time, then byte by byte.
+    const std::size_t ascii = WidenAsciiBlocks(p, static_cast<std::size_t>(end - p), o);
+    p += ascii;
+    o += ascii;
+    while (p < end && *p < 0x80)
+      *o++ = *p++;
+    if (p == end) break;
+    const std::uint8_t b = *p;
     char32_t c;
     std::size_t n;
-    if (b < 0x80) {
-      c = b;
-      n = 1;
-    } else if (b < 0xE0) {
+    if (b < 0xE0) {
       c = b & 0x1F;
       n = 2;
     } else if (b < 0xF0) {
@@ -148,17 +149,19 @@ inline void AppendUtf16(std::u16string& out, std::string_view s) {
       c = b & 0x07;
       n = 4;
     }
-    for (std::size_t k = 1; k < n && i + k < s.size(); ++k)
-      c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    i += n;
+    n = std::min(n, static_cast<std::size_t>(end - p));
+    for (std::size_t k = 1; k < n; ++k)
+      c = (c << 6) | (p[k] & 0x3F);
+    p += n;
     if (c >= 0x10000) {
       c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+      *o++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *o++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
     } else {
-      out += static_cast<char16_t>(c);
+      *o++ = static_cast<char16_t>(c);
     }
   }
+  out.resize(static_cast<std::size_t>(o - out.data()));
 }
 
 /// The text a reader sees in TTX markup: tags left out (a `ut` placeholder with its content),

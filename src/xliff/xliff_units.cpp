@@ -138,6 +138,10 @@ void CUnitMerger::EndSkeleton() {
   if (HashBytes(m_plan) != m_planHash) Damaged();
   ReadPlan();
   m_skeletonDone = true;
+  if (m_feed != nullptr) {
+    m_unitIf.assign(m_units.size(), {});
+    m_feed->Skeleton(std::string_view(m_plan.data(), m_plan.size()), m_rawBytes, m_unitIf);
+  }
 }
 
 // The plan's table and codes read (every byte checked), the IF outside the units left in its
@@ -247,24 +251,43 @@ void CUnitMerger::EndUnit(const CSide& source, const CSide& target, bool anyTarg
     }
   }
   const bool translated = anyTarget && !(target == source);
-  const std::size_t start = m_targets.size();
-  Build(source, source, unit, nullptr, m_targets);
+  // The unit's IF goes into one block that does not move: room for the most it can take (a
+  // narrowed unit takes at most three bytes, and each side takes each code at most once).
+  std::size_t codeBytes = 0;
+  if (unit.codes != 0) {
+    const auto& first = m_codeSpans[unit.firstCode];
+    const auto& last = m_codeSpans[unit.firstCode + unit.codes - 1];
+    codeBytes = last.first + last.second - first.first;
+  }
+  CLargeString& out = m_targets.Room(
+      3 * (source.text.size() + (translated ? target.text.size() : 0)) + 2 * codeBytes);
+  const std::size_t base = m_targets.Base();
+  const std::size_t start = out.size();
+  Build(source, source, unit, nullptr, out);
   if (!translated) {
-    unit.target = {start, m_targets.size() - start};
+    unit.target = {base + start, out.size() - start};
     if (m_keepSources) unit.source = unit.target;
   } else {
     if (m_keepSources) {
-      unit.source = {start, m_targets.size() - start};
+      unit.source = {base + start, out.size() - start};
     } else {
-      m_targets.resize(start);
+      out.resize(start);
     }
     ++m_translated;
     unit.translated = true;
-    const std::size_t targetStart = m_targets.size();
-    Build(target, source, unit, &byKey, m_targets);
-    unit.target = {targetStart, m_targets.size() - targetStart};
+    const std::size_t targetStart = out.size();
+    Build(target, source, unit, &byKey, out);
+    unit.target = {base + targetStart, out.size() - targetStart};
   }
+  unit.ended = true;
   m_unit = nullptr;
+  if (m_feed != nullptr) {
+    m_unitIf[m_unitNumber - 1] = {out.data() + (unit.target.first - base), unit.target.second};
+    const std::size_t whole = m_whole;
+    while (m_whole < m_units.size() && m_units[m_whole].ended)
+      ++m_whole;
+    if (m_whole != whole) m_feed->Ready(m_whole);
+  }
 }
 
 std::string CUnitMerger::Named(const CCodeRef& code, std::string_view ifCode) const {
@@ -393,6 +416,8 @@ void CUnitMerger::Finish(CMergeResult& result, std::u16string* source, const std
     result.warnings.push_back(m_options.name + ": " + note + ".");
   result.units_ = m_units.size();
   result.translated = m_translated;
+  // Fed, the IF stays where the way back reads it.
+  if (m_feed != nullptr) return;
   result.rawUnits = m_rawUnits;
   result.rawBytes = std::move(m_rawBytes);
   result.spans.reserve(m_units.size());
@@ -402,7 +427,7 @@ void CUnitMerger::Finish(CMergeResult& result, std::u16string* source, const std
     result.unitTranslated.push_back(unit.translated);
   }
   result.plan = std::move(m_plan);
-  result.units = std::move(m_targets);
+  result.units = m_targets.Joined();
   if (source != nullptr) {
     CMergeResult sources;
     sources.plan = result.plan;
@@ -413,6 +438,15 @@ void CUnitMerger::Finish(CMergeResult& result, std::u16string* source, const std
     *source = sources.Joined();
   }
   m_units.clear();
+}
+
+CLargeString CBlockStore::Joined() {
+  if (m_blocks.size() == 1) return std::move(m_blocks.front());
+  CLargeString joined;
+  joined.reserve(m_base + (m_blocks.empty() ? 0 : m_blocks.back().size()));
+  for (const CLargeString& block : m_blocks)
+    joined += block;
+  return joined;
 }
 
 std::u16string CMergeResult::Joined() const {
@@ -427,8 +461,40 @@ std::u16string CMergeResult::Joined() const {
 }
 
 CMergedIfStream::CMergedIfStream(CMergeResult merged)
-    : m_merged(std::move(merged)), m_reader(m_merged.plan) {
-  m_rawLeft = m_merged.rawBytes.empty() ? 0 : m_merged.rawBytes[0];
+    : m_merged(std::move(merged)), m_reader(m_merged.plan) {}
+
+// The IF outside the units and the number of units, once known; false when the merge failed
+// before its skeleton.
+bool CMergedIfStream::Start() {
+  if (m_feed == nullptr) {
+    m_rawBytes = &m_merged.rawBytes;
+    m_units = m_merged.spans.size();
+  } else {
+    if (!m_feed->WaitSkeleton()) return false;
+    m_reader = CPlanReader(m_feed->Raw());
+    m_rawBytes = &m_feed->RawBytes();
+    m_units = m_feed->Units().size();
+  }
+  m_rawLeft = m_rawBytes->empty() ? 0 : (*m_rawBytes)[0];
+  m_started = true;
+  return true;
+}
+
+// The next unit's IF becomes pending; false when it never comes (the merge failed).
+bool CMergedIfStream::NextUnit() {
+  const std::size_t unit = m_unit++;
+  if (m_feed == nullptr) {
+    const auto& [at, bytes] = m_merged.spans[unit];
+    m_pendingAt = reinterpret_cast<const std::uint8_t*>(m_merged.units.data()) + at;
+    m_pending = bytes;
+  } else {
+    if (!m_feed->WaitUnit(unit)) return false;
+    const auto& [at, bytes] = m_feed->Units()[unit];
+    m_pendingAt = reinterpret_cast<const std::uint8_t*>(at);
+    m_pending = bytes;
+  }
+  m_rawLeft = m_unit < m_rawBytes->size() ? (*m_rawBytes)[m_unit] : 0;
+  return true;
 }
 
 // Widens narrowed units from `at` into out[done, size), a unit cut by the end of the buffer
@@ -448,6 +514,7 @@ std::uint32_t CMergedIfStream::WidenInto(const std::uint8_t*& at, const std::uin
 std::uint32_t CMergedIfStream::Read(void* buffer, std::uint32_t size) {
   auto* out = static_cast<std::uint8_t*>(buffer);
   std::uint32_t done = 0;
+  if (!m_started && !Start()) return 0;
   while (done < size) {
     if (m_carry >= 0) {
       out[done++] = static_cast<std::uint8_t>(m_carry);
@@ -456,20 +523,14 @@ std::uint32_t CMergedIfStream::Read(void* buffer, std::uint32_t size) {
     }
     if (m_pending != 0) {
       // A unit's IF.
-      const auto* const units = reinterpret_cast<const std::uint8_t*>(m_merged.units.data());
-      const std::uint8_t* at = units + m_pendingAt;
-      done += WidenInto(at, at + m_pending, out, done, size);
-      m_pending -= static_cast<std::size_t>(at - (units + m_pendingAt));
-      m_pendingAt = static_cast<std::size_t>(at - units);
+      const std::uint8_t* const from = m_pendingAt;
+      done += WidenInto(m_pendingAt, from + m_pending, out, done, size);
+      m_pending -= static_cast<std::size_t>(m_pendingAt - from);
       continue;
     }
     if (m_rawLeft == 0) {
       // The stretch before a unit is done: the unit's IF, then the stretch after it.
-      if (m_unit >= m_merged.spans.size()) break;
-      const auto& [at, bytes] = m_merged.spans[m_unit++];
-      m_pendingAt = at;
-      m_pending = bytes;
-      m_rawLeft = m_unit < m_merged.rawBytes.size() ? m_merged.rawBytes[m_unit] : 0;
+      if (m_unit >= m_units || !NextUnit()) break;
       continue;
     }
     if (m_at == m_end) {
@@ -490,6 +551,7 @@ std::uint32_t CMergedIfStream::Read(void* buffer, std::uint32_t size) {
 }
 
 bool CMergedIfStream::Size(std::uint64_t& size) {
+  if (m_feed != nullptr) return false;
   // The units' IF counted as units: every byte but those that continue a unit.
   std::uint64_t units = 0;
   for (const char byte : m_merged.units)

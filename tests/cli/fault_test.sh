@@ -285,6 +285,17 @@ for run in "to-xliff $work/slow --direction fr-fr:the conversion of '$work/slow'
 done
 [ -f "$work/xo/doc.out.ttx" ] || fail "from-xliff stopped: the file done before lost its output"
 
+# from-xliff on a full disk: the merge's warnings (the TTX written beside the merge), then the
+# failure; the old output untouched.
+printf '<TRADOStag><FrontMatter><UserSettings TargetLanguage="DE-DE"/></FrontMatter><Body><Tu MatchPercent="0"><Tuv Lang="EN-US">a <df Bold="on">b</df></Tuv><Tuv Lang="DE-DE">a <df Bold="on">b</df></Tuv></Tu></Body></TRADOStag>' >"$work/tags.ttx"
+"$tagvert" to-xliff "$work/tags.ttx" -o "$work/tags.xlf" --quiet || fail "tags.xlf"
+sed 's#</source>#</source><target>ab</target>#' "$work/tags.xlf" >"$work/damaged.xlf"
+echo old >"$work/target"
+faulty TAGVERT_FAULT_FILE=target.tagvert- TAGVERT_FAULT_WRITE=1 "$tagvert" from-xliff "$work/damaged.xlf" -o "$work/target"
+[ $status -eq 1 ] || fail "from-xliff on a full disk: status $status"
+contains "$work/err" "unit 1: code <bpt id=\"1\"> (<df Bold=\"on\">) is missing."
+[ "$(cat "$work/target")" = old ] || fail "from-xliff on a full disk: the old output changed"
+
 # A reader of standard output that goes away: status 141 (SIGPIPE), as for any filter.
 awk 'BEGIN { print "<TRADOStag><Body>"; for (i = 0; i < 200000; i++) print "<b>text</b>"; print "</Body></TRADOStag>" }' >"$work/long.ttx"
 { "$tagvert" to-if "$work/long.ttx" -o - 2>/dev/null; echo $? >"$work/status"; } | head -c 10 >/dev/null

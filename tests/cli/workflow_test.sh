@@ -444,5 +444,17 @@ done
 { printf '\303\251'; cat "$work/u8.ttx"; } | iconv -f UTF-8 -t UTF-16LE >"$work/le2.ttx"
 says 1 "'$work/le2.ttx' is not a TTX document as read: it looks like UTF-16 (little-endian) without a byte-order mark; convert it first (iconv -f UTF-16LE -t UTF-8) or --force it as UTF-8." "$tagvert" to-if "$work/le2.ttx" -o "$work/le2.if"
 
+# from-xliff writes the TTX as it reads the XLIFF: tag damage that --strict refuses at the end
+# still leaves the old output as it was, no temporary file and nothing on standard output.
+printf '<TRADOStag><FrontMatter><UserSettings TargetLanguage="DE-DE"/></FrontMatter><Body><Tu MatchPercent="0"><Tuv Lang="EN-US">a <df Bold="on">b</df> c</Tuv><Tuv Lang="DE-DE">a <df Bold="on">b</df> c</Tuv></Tu></Body></TRADOStag>' >"$work/tags.ttx"
+expect 0 "$tagvert" to-xliff "$work/tags.ttx" -o "$work/tags.xlf" -q
+sed 's#</source>#</source><target>ab</target>#' "$work/tags.xlf" >"$work/damaged.xlf"
+printf old >"$work/old.ttx"
+says 1 "tag damage (--strict)" "$tagvert" from-xliff --strict "$work/damaged.xlf" -o "$work/old.ttx"
+[ "$(cat "$work/old.ttx")" = old ] || fail "from-xliff --strict: the old output changed"
+no_temp "from-xliff --strict"
+says 1 "tag damage (--strict)" "$tagvert" from-xliff --strict "$work/damaged.xlf" -o -
+[ -s "$work/out" ] && fail "from-xliff --strict wrote to standard output"
+
 [ "$failures" -eq 0 ] && echo "workflow tests passed"
 exit "$failures"
