@@ -118,9 +118,10 @@ class CMergeFeed;
 /// CXliffError for a refused XLIFF or, when strict, tag damage; the stream's failures pass.
 /// With `feed` the IF is handed over as it is merged, not given in the result (which has the
 /// warnings and counts only); the call returns once the feed is released, and throws kEAbort
-/// once it is stopped.
+/// once it is stopped. With `ignoreTargets` every unit keeps its source (the document's IF).
 CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options,
-                        std::u16string* source = nullptr, CMergeFeed* feed = nullptr);
+                        std::u16string* source = nullptr, CMergeFeed* feed = nullptr,
+                        bool ignoreTargets = false);
 
 /// Writes an XLIFF written by CXliffWriter again (in the same version, with the same skeleton,
 /// units, languages and original name), every unit's target made from its source by

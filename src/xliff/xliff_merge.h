@@ -178,6 +178,8 @@ class CUnitMerger {
 
   /// Whether Finish gives the IF of the sources too.
   void KeepSources() { m_keepSources = true; }
+  /// Every unit keeps its source, whatever its target says (its target is not read).
+  void IgnoreTargets() { m_ignoreTargets = true; }
   /// Hands the IF to `feed` as it is merged; then Finish gives no IF.
   void Feed(CMergeFeed& feed) { m_feed = &feed; }
   /// Takes room for what an XLIFF of `bytes` bytes can hold (the skeleton, at most three
@@ -250,6 +252,7 @@ class CUnitMerger {
   const CXliffReadOptions& m_options;
   std::function<std::string()> m_position;
   bool m_keepSources = false;
+  bool m_ignoreTargets = false;
   CMergeFeed* m_feed = nullptr;
 
   // The skeleton.

@@ -357,7 +357,7 @@ class CXliffReader {
 }  // namespace
 
 CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options, std::u16string* source,
-                        CMergeFeed* feed) {
+                        CMergeFeed* feed, bool ignoreTargets) {
   XML_Parser parser = XML_ParserCreateNS(nullptr, kNsSeparator);
   if (parser == nullptr) throw std::bad_alloc();
   struct CFree {
@@ -366,6 +366,7 @@ CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options, std:
   } free{parser};
   CXliffReader reader(parser, options);
   if (source != nullptr) reader.Merger().KeepSources();
+  if (ignoreTargets) reader.Merger().IgnoreTargets();
   // Fed, the merge's memory stays until the way back releases it, however the merge ends.
   struct CEnd {
     CMergeFeed* feed;

@@ -250,7 +250,7 @@ void CUnitMerger::EndUnit(const CSide& source, const CSide& target, bool anyTarg
            code.id + "\">");
     }
   }
-  const bool translated = anyTarget && !(target == source);
+  const bool translated = !m_ignoreTargets && anyTarget && !(target == source);
   // The unit's IF goes into one block that does not move: room for the most it can take (a
   // narrowed unit takes at most three bytes, and each side takes each code at most once).
   std::size_t codeBytes = 0;
