@@ -84,15 +84,10 @@ bool CountXliff(const std::string& input, CMessages& messages, CStats& stats) {
   for (std::size_t i = 0; i < merged.spans.size(); ++i) {
     if (merged.unitTranslated[i]) merged.spans[i].second = 0;
   }
-  xliff::CMergedIfStream rest(std::move(merged));
   CIfCounter counter;
-  std::uint8_t bytes[1 << 16];
-  char16_t units[sizeof bytes / 2];
-  while (const std::uint32_t read = rest.Read(bytes, sizeof bytes)) {
-    for (std::uint32_t k = 0; k + 1 < read; k += 2)
-      units[k / 2] = static_cast<char16_t>(bytes[k] | (bytes[k + 1] << 8));
-    counter.Feed(units, read / 2);
-  }
+  xliff::CMergedIfStream(std::move(merged)).ReadUnits([&counter](std::u16string_view units) {
+    counter.Feed(units.data(), units.size());
+  });
   counter.Finish();
   stats.runs = counter.Runs();
   stats.words = counter.Words();

@@ -145,6 +145,8 @@ class CMergedIfStream : public IByteStream {
   std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
   std::uint64_t Position() override { return m_position; }
   bool Size(std::uint64_t& size) override;
+  /// Reads the rest of the IF, handing it to `take` as UTF-16 units in pieces.
+  void ReadUnits(const std::function<void(std::u16string_view)>& take);
 
  private:
   std::uint32_t WidenInto(const std::uint8_t*& at, const std::uint8_t* end, std::uint8_t* out,

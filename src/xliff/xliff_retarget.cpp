@@ -84,20 +84,9 @@ std::size_t RetargetXliff(IByteStream& xml, const CXliffReadOptions& options,
   CXliffWriter writer(writeOptions);
   writer.SetTargetText(text);
   // The document's IF goes to the writer piece by piece, as the merge's stream makes it.
-  CMergedIfStream document(std::move(merged));
-  std::vector<std::uint8_t> bytes(1U << 16);
-  std::u16string units;
-  std::uint32_t kept = 0;  // the first byte of a unit the last read cut
-  while (const std::uint32_t read =
-             document.Read(bytes.data() + kept, static_cast<std::uint32_t>(bytes.size()) - kept)) {
-    const std::uint32_t have = kept + read;
-    units.resize(have / 2);
-    for (std::size_t k = 0; k < units.size(); ++k)
-      units[k] = static_cast<char16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
+  CMergedIfStream(std::move(merged)).ReadUnits([&writer](std::u16string_view units) {
     writer.Feed(units);
-    kept = have % 2;
-    if (kept != 0) bytes[0] = bytes[have - 1];
-  }
+  });
   std::u16string sourceLanguage, targetLanguage;
   writer.End(sourceLanguage, targetLanguage);
   if (head.header.targetLanguage.empty()) head.header.targetLanguage = "und";

@@ -460,6 +460,22 @@ std::u16string CMergeResult::Joined() const {
   return joined;
 }
 
+void CMergedIfStream::ReadUnits(const std::function<void(std::u16string_view)>& take) {
+  std::vector<std::uint8_t> bytes(1U << 16);
+  std::u16string units;
+  std::uint32_t kept = 0;  // the first byte of a unit the last read cut
+  while (const std::uint32_t read =
+             Read(bytes.data() + kept, static_cast<std::uint32_t>(bytes.size()) - kept)) {
+    const std::uint32_t have = kept + read;
+    units.resize(have / 2);
+    for (std::size_t k = 0; k < units.size(); ++k)
+      units[k] = static_cast<char16_t>(bytes[2 * k] | (bytes[2 * k + 1] << 8));
+    take(units);
+    kept = have % 2;
+    if (kept != 0) bytes[0] = bytes[have - 1];
+  }
+}
+
 CMergedIfStream::CMergedIfStream(CMergeResult merged)
     : m_merged(std::move(merged)), m_reader(m_merged.plan) {}
 
