@@ -259,7 +259,9 @@ CCliOutput PlatformOpenOutput(const std::string& path) {
     ::fchmod(fd, 0666 & ~mask);
   }
   output.temp = pattern;
-  output.file = std::make_shared<detail::CPosixFileStream>(fd, true, &StopSignalled);
+  auto file = std::make_shared<detail::CPosixFileStream>(fd, true, &StopSignalled);
+  file->WriteBackEarly();
+  output.file = std::move(file);
   return output;
 }
 
