@@ -19,7 +19,6 @@
 #include "cli/document_input.h"
 #include "cli/from_if_check.h"
 #include "cli/output_files.h"
-#include "storage/large_memory.h"
 
 namespace tagvert::cli {
 
@@ -166,19 +165,6 @@ class CRunningConverter {
 
  private:
   IJobContext& m_context;
-};
-
-// The memory that a batch keeps for its next conversions, per worker: about what the buffers of a
-// conversion of a 20 MB document take.
-constexpr std::size_t kKeptBytesPerWorker = std::size_t{64} << 20;
-
-// Keeps freed large blocks for the next conversions while it exists.
-class CKeptLargeBlocks {
- public:
-  explicit CKeptLargeBlocks(std::size_t bytes) { PlatformKeepFreedLarge(bytes); }
-  ~CKeptLargeBlocks() { PlatformKeepFreedLarge(0); }
-  CKeptLargeBlocks(const CKeptLargeBlocks&) = delete;
-  CKeptLargeBlocks& operator=(const CKeptLargeBlocks&) = delete;
 };
 
 // The batch that a stop signal stops.
@@ -402,8 +388,6 @@ ExitCode RunJobs(const CCliOptions& o, CBatchRun run, std::ostream& err) {
         (run.jobs[0].output == "-" ? "the output is incomplete." : "no output file was written.");
   }
 
-  // Each worker's next conversion reuses the large blocks of its last one.
-  const CKeptLargeBlocks kept(run.jobs.size() > 1 ? workers * kKeptBytesPerWorker : 0);
   CBatch batch(o, std::move(run), messages);
   g_batch.store(&batch);
   PlatformOnInterrupt(&StopRunningBatch);

@@ -142,102 +142,12 @@ std::size_t LargeBlockSpan(std::size_t bytes) {
   return (bytes + kLargePage - 1) & ~(kLargePage - 1);
 }
 
-// Blocks given back while the process converts one document after another (a batch), kept for
-// the next conversion instead of being unmapped: the next one then finds its pages backed rather
-// than faulting fresh ones in, which the system must zero first. Unmapping also interrupts every
-// other thread of the process to flush its address translations. Only blocks of about the size
-// asked for are taken again, so that little held memory goes unused; within the budget the
-// oldest go first.
-class CKeptBlocks {
- public:
-  void SetBudget(std::size_t bytes) {
-    std::vector<CBlock> dropped;
-    {
-      const std::lock_guard<std::mutex> lock(m_lock);
-      m_budget = bytes;
-      while (m_keptBytes > m_budget)
-        dropped.push_back(PopOldest());
-    }
-    for (const CBlock& block : dropped)
-      ::munmap(block.start, block.span);
-  }
-
-  // A kept block of at least `span` bytes and not much more; null when none is.
-  void* Take(std::size_t span) {
-    const std::lock_guard<std::mutex> lock(m_lock);
-    if (m_kept.empty()) return nullptr;
-    auto best = m_kept.end();
-    for (auto it = m_kept.begin(); it != m_kept.end(); ++it) {
-      if (it->span >= span && it->span - span <= span / 4 &&
-          (best == m_kept.end() || it->span < best->span))
-        best = it;
-    }
-    if (best == m_kept.end()) return nullptr;
-    void* start = best->start;
-    m_lent.push_back(*best);
-    m_keptBytes -= best->span;
-    m_kept.erase(best);
-    return start;
-  }
-
-  // Keeps a block given back, or returns false when it is to be unmapped. `span` is what the
-  // caller asked for; a block lent from here keeps its own.
-  bool Keep(void* start, std::size_t& span) {
-    std::vector<CBlock> dropped;
-    bool kept = false;
-    {
-      const std::lock_guard<std::mutex> lock(m_lock);
-      for (auto it = m_lent.begin(); it != m_lent.end(); ++it) {
-        if (it->start != start) continue;
-        span = it->span;
-        m_lent.erase(it);
-        break;
-      }
-      if (span <= m_budget) {
-        while (m_keptBytes + span > m_budget)
-          dropped.push_back(PopOldest());
-        m_kept.push_back({start, span});
-        m_keptBytes += span;
-        kept = true;
-      }
-    }
-    for (const CBlock& block : dropped)
-      ::munmap(block.start, block.span);
-    return kept;
-  }
-
- private:
-  struct CBlock {
-    void* start;
-    std::size_t span;
-  };
-  CBlock PopOldest() {
-    const CBlock oldest = m_kept.front();
-    m_kept.erase(m_kept.begin());
-    m_keptBytes -= oldest.span;
-    return oldest;
-  }
-
-  std::mutex m_lock;
-  std::vector<CBlock> m_kept;  // oldest first
-  std::vector<CBlock> m_lent;  // taken from m_kept and not yet given back
-  std::size_t m_keptBytes = 0;
-  std::size_t m_budget = 0;
-};
-
-CKeptBlocks g_keptBlocks;
-
 }  // namespace
-
-void PlatformKeepFreedLarge(std::size_t bytes) {
-  g_keptBlocks.SetBudget(bytes);
-}
 
 void* PlatformAllocateLarge(std::size_t bytes) {
   // Guard: size overflow
   if (bytes > SIZE_MAX - 2 * kLargePage) return nullptr;
   const std::size_t span = LargeBlockSpan(bytes);
-  if (void* kept = g_keptBlocks.Take(span)) return kept;
   // Mapped with a large page to spare, then cut to the aligned span.
   void* mapped = ::mmap(nullptr, span + kLargePage, PROT_READ | PROT_WRITE,
                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -269,9 +179,7 @@ void* PlatformAllocateLarge(std::size_t bytes) {
 }
 
 void PlatformFreeLarge(void* block, std::size_t bytes) {
-  if (block == nullptr) return;
-  std::size_t span = LargeBlockSpan(bytes);
-  if (!g_keptBlocks.Keep(block, span)) ::munmap(block, span);
+  if (block != nullptr) ::munmap(block, LargeBlockSpan(bytes));
 }
 
 void PlatformDiscardLarge(void* begin, std::size_t bytes) {

@@ -66,10 +66,6 @@ void PlatformFreeLarge(void* block, std::size_t /*bytes*/) {
   if (block != nullptr) ::VirtualFree(block, 0, MEM_RELEASE);
 }
 
-void PlatformKeepFreedLarge(std::size_t /*bytes*/) {
-  // Nothing is kept: every block goes back at once.
-}
-
 void PlatformDiscardLarge(void* begin, std::size_t bytes) {
   constexpr std::uintptr_t kPage = 4096;
   const auto first = (reinterpret_cast<std::uintptr_t>(begin) + kPage - 1) & ~(kPage - 1);

@@ -10,21 +10,14 @@
 
 namespace tagvert {
 
-/// Takes `bytes` (at least kLargeBlockBytes) of writable memory straight from the system
-/// (zero-filled unless PlatformKeepFreedLarge kept it), marked for large pages where the system
-/// offers them: a buffer of hundreds of MB then costs a few hundred page faults instead of tens of
-/// thousands, each of which is dear on a virtual machine. Returns null when the memory cannot be
-/// had. Never throws; safe to call from several threads at once. Implemented once per platform.
+/// Takes `bytes` (at least kLargeBlockBytes) of zero-filled, writable memory straight from the
+/// system, marked for large pages where the system offers them: a buffer of hundreds of MB then
+/// costs a few hundred page faults instead of tens of thousands, each of which is dear on a
+/// virtual machine. Returns null when the memory cannot be had. Never throws; safe to call
+/// from several threads at once. Implemented once per platform.
 void* PlatformAllocateLarge(std::size_t bytes);
 /// Gives back a block of PlatformAllocateLarge with the size it was asked for.
 void PlatformFreeLarge(void* block, std::size_t bytes);
-
-/// Lets up to `bytes` of blocks given back stay with the process for the blocks asked for next,
-/// instead of going back to the system; 0 (the default) gives them all back, now and later. For
-/// a process that converts one document after another: the next conversion finds its memory
-/// already backed. A block handed out again is not zero-filled: it holds what its last user
-/// wrote. A platform may keep nothing. Implemented once per platform.
-void PlatformKeepFreedLarge(std::size_t bytes);
 
 /// Gives the memory of the whole pages within [begin, begin + bytes), a part of a block of
 /// PlatformAllocateLarge, back to the system while the block stays: a conversion that is done
