@@ -147,6 +147,44 @@ void CIfView::EndGroup(bool cutOff) {
         m_out += '\n';
         m_lineStart = true;
       }
+      if (m_mode == IfViewMode::Plain && !cutOff && m_hasPair && m_flags.size() <= 4) {
+        // The common marker, {#PAIR FLAGS: SOURCE}, put together in one piece.
+        constexpr char kDigits[] = "0123456789ABCDEF";
+        char head[64];
+        std::size_t k = 0;
+        const auto put = [&](std::string_view text) {
+          text.copy(head + k, text.size());
+          k += text.size();
+        };
+        const auto hex = [&](char16_t unit) {
+          for (const int shift : {12, 8, 4, 0})
+            head[k++] = kDigits[(unit >> shift) & 15];
+        };
+        put("{#");
+        hex(m_pair);
+        for (const char16_t flag : m_flags) {
+          switch (flag) {
+            case kIfBlock:
+              put(" block");
+              break;
+            case kIfEndTag:
+              put(" end");
+              break;
+            case kIfFlagged:
+              put(" flagged");
+              break;
+            default:
+              put(" flag U+");
+              hex(flag);
+              break;
+          }
+        }
+        m_flags.clear();
+        if (!m_source.empty()) put(": ");
+        ((m_out.append(head, k)) += m_source) += '}';
+        m_lineStart = false;
+        break;
+      }
       m_detail += '#';
       if (m_hasPair) {
         AppendHex(m_detail, m_pair);
