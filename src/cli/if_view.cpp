@@ -2,11 +2,14 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/if_view.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
+#include "storage/unit_scan.h"
+#include "storage/utf8.h"
 
 namespace tagvert::cli {
 
@@ -40,7 +43,8 @@ void CIfView::Feed(const char16_t* units, std::size_t count) {
 
 void CIfView::CodesToken(const CIfToken& token) {
   if (token.kind == IfTokenKind::Text || token.kind == IfTokenKind::GroupData) {
-    m_text += token.units;
+    AppendUnits(m_out, token.units);
+    m_hasText = true;
     return;
   }
   // A group's pair id and reserve data are shown as numbers whatever their value.
@@ -64,8 +68,11 @@ void CIfView::CodesToken(const CIfToken& token) {
 void CIfView::Token(const CIfToken& token) {
   switch (token.kind) {
     case IfTokenKind::Text:
+      AppendUnits(m_out, token.units);
+      m_hasText = true;
+      return;
     case IfTokenKind::GroupData:
-      m_text += token.units;
+      AppendUnits(m_source, token.units);
       return;
     case IfTokenKind::GroupEnd:
       EndGroup(token.cutOff);
@@ -123,9 +130,7 @@ void CIfView::AppendFlags(std::string& to) {
 }
 
 void CIfView::EndGroup(bool cutOff) {
-  m_source.clear();
-  AppendUtf8(m_source, m_text);
-  m_text.clear();
+  EndUnits(m_source);
   m_detail.clear();
   const std::string_view cut = cutOff ? " (cut off by the end of the IF)" : "";
   switch (m_state) {
@@ -141,6 +146,44 @@ void CIfView::EndGroup(bool cutOff) {
       if (block && !m_lineStart) {
         m_out += '\n';
         m_lineStart = true;
+      }
+      if (m_mode == IfViewMode::Plain && !cutOff && m_hasPair && m_flags.size() <= 4) {
+        // The common marker, {#PAIR FLAGS: SOURCE}, put together in one piece.
+        constexpr char kDigits[] = "0123456789ABCDEF";
+        char head[64];
+        std::size_t k = 0;
+        const auto put = [&](std::string_view text) {
+          text.copy(head + k, text.size());
+          k += text.size();
+        };
+        const auto hex = [&](char16_t unit) {
+          for (const int shift : {12, 8, 4, 0})
+            head[k++] = kDigits[(unit >> shift) & 15];
+        };
+        put("{#");
+        hex(m_pair);
+        for (const char16_t flag : m_flags) {
+          switch (flag) {
+            case kIfBlock:
+              put(" block");
+              break;
+            case kIfEndTag:
+              put(" end");
+              break;
+            case kIfFlagged:
+              put(" flagged");
+              break;
+            default:
+              put(" flag U+");
+              hex(flag);
+              break;
+          }
+        }
+        m_flags.clear();
+        if (!m_source.empty()) put(": ");
+        ((m_out.append(head, k)) += m_source) += '}';
+        m_lineStart = false;
+        break;
       }
       m_detail += '#';
       if (m_hasPair) {
@@ -170,6 +213,7 @@ void CIfView::EndGroup(bool cutOff) {
     case State::Text:
       break;
   }
+  m_source.clear();
   m_state = State::Text;
   if (m_out.size() >= kFlushAt) Flush();
 }
@@ -194,11 +238,97 @@ void CIfView::PutMarker(std::string_view kind, std::string_view detail, std::str
 }
 
 void CIfView::FlushText() {
-  if (m_text.empty()) return;
-  AppendUtf8(m_out, m_text);
-  m_text.clear();
+  if (!m_hasText) return;
+  EndUnits(m_out);
+  m_hasText = false;
   m_lineStart = m_out.back() == '\n';
   if (m_out.size() >= kFlushAt) Flush();
+}
+
+void CIfView::AppendUnits(std::string& to, std::u16string_view units) {
+  const char16_t* p = units.data();
+  const char16_t* const end = p + units.size();
+  if (p == end) return;
+  // Written through a small buffer in pieces, ASCII eight units at a time.
+  char buffer[1024];
+  std::size_t n = 0;
+  const auto put = [&](char32_t c) {
+    if (c < 0x80) {
+      buffer[n++] = static_cast<char>(c);
+    } else if (c < 0x800) {
+      buffer[n++] = static_cast<char>(0xC0 | (c >> 6));
+      buffer[n++] = static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      buffer[n++] = static_cast<char>(0xE0 | (c >> 12));
+      buffer[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      buffer[n++] = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      buffer[n++] = static_cast<char>(0xF0 | (c >> 18));
+      buffer[n++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      buffer[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      buffer[n++] = static_cast<char>(0x80 | (c & 0x3F));
+    }
+  };
+  if (m_high != 0) {
+    // A surrogate pair cut between two pieces of the IF is one character.
+    if (IsLowSurrogate(*p)) {
+      put(CombineSurrogates(m_high, *p++));
+    } else {
+      put(kReplacementCharacter);
+    }
+    m_high = 0;
+  }
+  while (p != end) {
+    if (sizeof buffer - n < 64) {
+      to.append(buffer, n);
+      n = 0;
+    }
+    // The units up to `stop` fit in the buffer whatever they are (three bytes a unit at most).
+    const char16_t* const stop =
+        p + std::min<std::size_t>(static_cast<std::size_t>(end - p), (sizeof buffer - n) / 3);
+#if TAGVERT_UNITS_SSE2
+    // ASCII sixteen units at a time.
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    while (stop - p >= 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(a, b), high),
+                                            _mm_setzero_si128())) != 0xFFFF) {
+        break;
+      }
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + n), _mm_packus_epi16(a, b));
+      n += 16;
+      p += 16;
+    }
+#endif
+    // One by one: the short rest, or sixteen units that are not all ASCII.
+    const char16_t* const last = stop - p < 16 ? stop : p + 16;
+    while (p < last) {
+      const char16_t unit = *p++;
+      if (unit < 0x80) {
+        buffer[n++] = static_cast<char>(unit);
+      } else if (!IsSurrogate(unit)) {
+        put(unit);
+      } else if (IsHighSurrogate(unit)) {
+        if (p == end) {
+          m_high = unit;  // its low half may come with the next units
+        } else if (IsLowSurrogate(*p)) {
+          put(CombineSurrogates(unit, *p++));
+        } else {
+          put(kReplacementCharacter);  // a surrogate that does not pair up is no character
+        }
+      } else {
+        put(kReplacementCharacter);
+      }
+    }
+  }
+  to.append(buffer, n);
+}
+
+void CIfView::EndUnits(std::string& to) {
+  if (m_high == 0) return;
+  m_high = 0;
+  to += "\xEF\xBF\xBD";  // U+FFFD
 }
 
 void CIfView::Flush() {

@@ -45,6 +45,10 @@ class CIfView {
 
   void Token(const CIfToken& token);
   void CodesToken(const CIfToken& token);
+  /// Appends `units` as UTF-8 to `to`, a high surrogate at their end kept for the next units.
+  void AppendUnits(std::string& to, std::u16string_view units);
+  /// Ends the units appended to `to`: a high surrogate still kept is no character.
+  void EndUnits(std::string& to);
   void FlushText();
   void EndGroup(bool cutOff);
   void PutMarker(std::string_view kind, std::string_view detail, std::string_view source);
@@ -57,15 +61,17 @@ class CIfView {
   IfViewMode m_mode;
   CIfTokenReader m_reader;
   State m_state = State::Text;
-  std::u16string m_text;           ///< text, or the content of the group being read
-  std::vector<char16_t> m_flags;   ///< flag codes waiting for their element
-  char16_t m_group = 0;            ///< the code that opened the group being read
-  char16_t m_pair = 0;             ///< the pair-id unit of a tag group
-  bool m_hasPair = false;          ///< the IF did not end before the pair-id unit
-  char16_t m_semantic = 0;         ///< the first unit of a reserve group
-  char16_t m_translit = 0;         ///< its second unit
-  bool m_lineStart = true;         ///< nothing written yet on the current line
-  std::string m_detail, m_source;  ///< the parts of the marker being written
+  bool m_hasText = false;         ///< text written to m_out since the last code
+  char16_t m_high = 0;            ///< a high surrogate waiting for its low half
+  std::vector<char16_t> m_flags;  ///< flag codes waiting for their element
+  char16_t m_group = 0;           ///< the code that opened the group being read
+  char16_t m_pair = 0;            ///< the pair-id unit of a tag group
+  bool m_hasPair = false;         ///< the IF did not end before the pair-id unit
+  char16_t m_semantic = 0;        ///< the first unit of a reserve group
+  char16_t m_translit = 0;        ///< its second unit
+  bool m_lineStart = true;        ///< nothing written yet on the current line
+  std::string m_detail;           ///< a part of the marker being written
+  std::string m_source;           ///< the content of the group being read, as UTF-8
 };
 
 /// Reads the IF from `source` in pieces and shows it (memory stays flat). Throws CHResultError

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <array>
 
+#include "cli/if_scan.h"
 #include "ifcodec/if_parser.h"
-#include "ifcodec/if_tokens.h"
 #include "storage/char_class.h"
 
 namespace tagvert::cli {
@@ -66,32 +66,57 @@ void CPseudoTranslator::EndRun(std::u16string_view run, std::u16string& out) {
 }
 
 // Every unit is kept as it is but for the text runs, which are translated whole: the units
-// between two runs go to the output in one piece.
+// between two runs go to the output in one piece. A group's content and a text run are passed
+// over up to their next code in bulk; each code moves the state as a token reader would.
 void CPseudoTranslator::Feed(std::u16string_view units, std::u16string& out) {
-  const char16_t* const p = units.data();
-  std::size_t i = m_codes.TakeData(units.size());  // the units before it are read
-  std::size_t kept = 0;                            // the units before it are in the output
-  ForEachIfCode(units, i, [&](std::size_t at) {
-    if (m_codes.InText() && (at > i || !m_run.empty())) {
-      out.append(p + kept, i - kept);
-      EndRun(units.substr(i, at - i), out);
-      kept = at;
+  const char16_t* p = units.data();
+  const char16_t* const end = p + units.size();
+  const char16_t* kept = p;  // the units before it are in the output
+  for (;;) {
+    if (m_dataLeft > 0) {
+      // A group's fixed data (pair id, reserve units) is kept whatever its value.
+      const auto data = static_cast<std::uint8_t>(
+          std::min<std::size_t>(m_dataLeft, static_cast<std::size_t>(end - p)));
+      p += data;
+      m_dataLeft = static_cast<std::uint8_t>(m_dataLeft - data);
     }
-    i = at + 1;
-    if (m_codes.TakeCode(p[at])) i += m_codes.TakeData(units.size() - i);
-    return i;
-  });
-  if (m_codes.InText() && i < units.size()) {
-    // A run that goes on in the next piece is kept until it ends.
-    out.append(p + kept, i - kept);
-    m_run.append(p + i, units.size() - i);
-    kept = units.size();
+    if (p == end) break;
+    if (m_state == State::Text) {
+      const char16_t* const next = IsIfCode(*p) ? p : NextIfCode(p, end);
+      if (next == end) {
+        // A run that goes on in the next piece is kept until it ends.
+        out.append(kept, p);
+        m_run.append(p, end);
+        kept = end;
+        break;
+      }
+      if (next > p || !m_run.empty()) {
+        out.append(kept, p);
+        EndRun({p, static_cast<std::size_t>(next - p)}, out);
+        kept = next;
+      }
+      p = next;
+    } else if (!IsIfCode(*p)) {
+      p = NextIfCode(p, end);
+      if (p == end) break;
+    }
+    const char16_t code = *p++;
+    if (m_state != State::Text) {
+      // A U+E000 closes a group and belongs to it; any other code ends it and is read anew.
+      const bool consumed = code == kIfBoundary && m_state == State::Group;
+      m_state = State::Text;
+      if (consumed) continue;
+    }
+    if (IsIfBoundaryCode(code) || IsIfFlagCode(code)) continue;
+    m_state = IsIfGroupCode(code) ? State::Group : State::Skipped;
+    m_dataLeft = code == kIfTagGroup ? 1 : code == kIfReserveGroup ? 2 : 0;
   }
-  out.append(p + kept, units.size() - kept);
+  out.append(kept, end);
 }
 
 void CPseudoTranslator::Finish(std::u16string& out) {
-  m_codes.Reset();
+  m_state = State::Text;
+  m_dataLeft = 0;
   if (!m_run.empty()) EndRun({}, out);
 }
 

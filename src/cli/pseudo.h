@@ -2,10 +2,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
-
-#include "ifcodec/if_tokens.h"
 
 namespace tagvert::cli {
 
@@ -31,8 +30,10 @@ class CPseudoTranslator {
   /// Translates the run held in m_run, followed by `run`, into `out`.
   void EndRun(std::u16string_view run, std::u16string& out);
 
-  CIfCodeState m_codes;
-  std::u16string m_run;  ///< the start of a run that began in an earlier piece
+  enum class State : std::uint8_t { Text, Group, Skipped };
+  State m_state = State::Text;
+  std::uint8_t m_dataLeft = 0;  ///< fixed data units of a group still to come
+  std::u16string m_run;         ///< the start of a run that began in an earlier piece
 };
 
 /// Pseudo-translates a whole IF (CPseudoTranslator).

@@ -2,9 +2,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli/stats.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 
+#include "cli/if_scan.h"
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
 #include "storage/unit_scan.h"
@@ -36,74 +38,119 @@ const std::array<std::uint8_t, 0x80> kAsciiClass = [] {
 }  // namespace
 
 void CIfCounter::Feed(const char16_t* units, std::size_t count) {
-  // Only text runs and tag group codes count: the units between two codes are passed over in
-  // bulk.
-  std::size_t i = m_codes.TakeData(count);  // the units before it are counted or passed over
-  ForEachIfCode({units, count}, i, [&](std::size_t at) {
-    if (m_codes.InText() && at > i) CountText({units + i, at - i});
-    const char16_t unit = units[at];
-    i = at + 1;
-    if (!m_codes.TakeCode(unit)) return i;
-    EndRun();  // every code ends a text run
-    if (unit == kIfTagGroup) ++m_tags;
-    i += m_codes.TakeData(count - i);
-    return i;
-  });
-  if (m_codes.InText() && i < count) CountText({units + i, count - i});
+  // One walk over the piece: text is counted up to the next code, a group's or skipped text's
+  // content is passed over up to the next code in bulk, and each code moves the state as a
+  // token reader would.
+  const char16_t* p = units;
+  const char16_t* const end = units + count;
+  for (;;) {
+    if (m_dataLeft > 0) {
+      // A group's fixed data (pair id, reserve units) is taken whatever its value.
+      const auto data = static_cast<std::uint8_t>(
+          std::min<std::size_t>(m_dataLeft, static_cast<std::size_t>(end - p)));
+      p += data;
+      m_dataLeft = static_cast<std::uint8_t>(m_dataLeft - data);
+      if (m_dataLeft > 0) return;
+    }
+    if (p == end) return;
+    // Codes come in clusters (flags, a group code, its end): one at hand needs no scan.
+    if (!IsIfCode(*p)) {
+      if (m_state == State::Text) {
+        p = CountText(p, end);
+      } else {
+        p = NextIfCode(p, end);
+      }
+      if (p == end) return;
+    }
+    const char16_t code = *p++;
+    if (m_state != State::Text) {
+      // A U+E000 closes a group and belongs to it; any other code ends it and is read anew.
+      const bool consumed = code == kIfBoundary && m_state == State::Group;
+      m_state = State::Text;
+      if (consumed) continue;
+    }
+    EndRun();  // every code read in text ends a text run
+    if (IsIfBoundaryCode(code) || IsIfFlagCode(code)) continue;
+    m_state = IsIfGroupCode(code) ? State::Group : State::Skipped;
+    if (code == kIfTagGroup) {
+      ++m_tags;
+      m_dataLeft = 1;
+    } else if (code == kIfReserveGroup) {
+      m_dataLeft = 2;
+    }
+  }
 }
 
-void CIfCounter::CountText(std::u16string_view text) {
+const char16_t* CIfCounter::CountText(const char16_t* p, const char16_t* end) {
   // The state in locals, so that it stays in registers over the run.
   bool inWord = m_inWord;
   bool hasText = m_runHasText;
   std::uint64_t words = m_words;
-  const char16_t* p = text.data();
-  const char16_t* const end = p + text.size();
+  // A unit outside ASCII: a code ends the text, any other is counted by TextUnit.
+  const auto other = [&](char16_t unit) {
+    if (IsIfCode(unit)) return false;
+    m_inWord = inWord;
+    m_runHasText = hasText;
+    m_words = words;
+    TextUnit(unit);
+    inWord = m_inWord;
+    hasText = m_runHasText;
+    words = m_words;
+    return true;
+  };
   while (p < end) {
 #if TAGVERT_UNITS_SSE2
-    // Eight ASCII units at once: a lane mask of the word units, whose starts are the set bits
-    // without a set bit before them, and one of the white space units (the classes of
-    // kAsciiClass: ASCII's letters and numbers are a-z, A-Z and 0-9, its spaces U+0009..U+000D
-    // and U+0020).
-    if (end - p >= 8) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // Sixteen units at once, over the ASCII lanes before the first unit outside ASCII (that unit
+    // is then counted alone): the units as bytes, a lane mask of the word units (a-z, A-Z, 0-9:
+    // ASCII's letters and numbers), whose starts are the set bits without a set bit before them,
+    // and one of the white space units (U+0009..U+000D and U+0020): the classes of kAsciiClass.
+    if (end - p >= 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
       const __m128i zero = _mm_setzero_si128();
-      if (_mm_movemask_epi8(_mm_cmpeq_epi16(
-              _mm_and_si128(v, _mm_set1_epi16(static_cast<short>(0xFF80))), zero)) == 0xFFFF) {
-        // ASCII lanes compare the same signed as unsigned.
-        const __m128i lower = _mm_or_si128(v, _mm_set1_epi16(0x20));
-        const __m128i letter = _mm_and_si128(_mm_cmpgt_epi16(lower, _mm_set1_epi16(u'a' - 1)),
-                                             _mm_cmplt_epi16(lower, _mm_set1_epi16(u'z' + 1)));
-        const __m128i digit = _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16(u'0' - 1)),
-                                            _mm_cmplt_epi16(v, _mm_set1_epi16(u'9' + 1)));
-        const __m128i space = _mm_or_si128(_mm_cmpeq_epi16(v, _mm_set1_epi16(u' ')),
-                                           _mm_and_si128(_mm_cmpgt_epi16(v, _mm_set1_epi16(0x08)),
-                                                         _mm_cmplt_epi16(v, _mm_set1_epi16(0x0E))));
-        const auto word = static_cast<unsigned>(
-            _mm_movemask_epi8(_mm_packs_epi16(_mm_or_si128(letter, digit), zero)));
-        const auto spaces = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(space, zero)));
-        if (spaces != 0xFF) hasText = true;
-        words += static_cast<unsigned>(
-            std::popcount(word & ~((word << 1) | (inWord ? 1U : 0U)) & 0xFFU));
-        inWord = (word & 0x80U) != 0;
+      const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+      const auto ascii = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(a, high), zero),
+                                            _mm_cmpeq_epi16(_mm_and_si128(b, high), zero))));
+      // The ASCII lanes as bytes (the others are masked off below). A byte is in [lo, lo + n)
+      // when it plus 0x80 - lo, compared signed, is below n - 0x80.
+      const __m128i bytes = _mm_packus_epi16(a, b);
+      const auto in = [&](__m128i x, char lo, char n) {
+        return _mm_cmplt_epi8(_mm_add_epi8(x, _mm_set1_epi8(static_cast<char>(0x80 - lo))),
+                              _mm_set1_epi8(static_cast<char>(n - 0x80)));
+      };
+      const __m128i letter = in(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), 'a', 26);
+      const __m128i digit = in(bytes, '0', 10);
+      const __m128i space =
+          _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')), in(bytes, 9, 5));
+      const auto word = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(letter, digit)));
+      const auto spaces = static_cast<unsigned>(_mm_movemask_epi8(space));
+      const auto lanes = static_cast<unsigned>(std::countr_one(ascii));
+      if (lanes > 0) {
+        const unsigned mask = lanes == 16 ? 0xFFFFU : (1U << lanes) - 1;
+        if ((spaces & mask) != mask) hasText = true;
+        words +=
+            static_cast<unsigned>(std::popcount(word & ~((word << 1) | (inWord ? 1U : 0U)) & mask));
+        inWord = ((word >> (lanes - 1)) & 1U) != 0;
         m_high = 0;
-        p += 8;
-        continue;
+        p += lanes;
+        if (lanes == 16) continue;
       }
+      // Units outside ASCII one by one up to the next ASCII one (or a code).
+      while (p < end && *p >= 0x80 && other(*p))
+        ++p;
+      if (p < end && IsIfCode(*p)) break;
+      continue;
     }
 #endif
-    const char16_t unit = *p++;
+    const char16_t unit = *p;
     if (unit >= 0x80) {
-      m_inWord = inWord;
-      m_runHasText = hasText;
-      m_words = words;
-      TextUnit(unit);
-      inWord = m_inWord;
-      hasText = m_runHasText;
-      words = m_words;
+      if (!other(unit)) break;
+      ++p;
       continue;
     }
     // ASCII, the most of most text, without the general tests.
+    ++p;
     const std::uint8_t classes = kAsciiClass[unit];
     m_high = 0;
     if ((classes & kSpaceUnit) == 0) hasText = true;
@@ -114,6 +161,7 @@ void CIfCounter::CountText(std::u16string_view text) {
   m_inWord = inWord;
   m_runHasText = hasText;
   m_words = words;
+  return p;
 }
 
 void CIfCounter::TextUnit(char16_t unit) {
@@ -155,7 +203,8 @@ void CIfCounter::EndRun() {
 }
 
 void CIfCounter::Finish() {
-  m_codes.Reset();
+  m_state = State::Text;
+  m_dataLeft = 0;
   EndRun();
 }
 
