@@ -322,6 +322,25 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
   }
 }
 
+void CIfTagGroups::OnText(std::u16string_view run) {
+  if (m_follow) AdvanceText(run);
+}
+
+void CIfTagGroups::OnGroup(const CIfTagGroupSeen& seen) {
+  // Nothing moves the place between a group's start and its end.
+  if (m_follow) FollowPlace();
+  m_group.place.unit = seen.unit;
+  m_group.end = seen.end;
+  m_group.block = seen.block;
+  m_group.pair = seen.pair;
+  m_group.source = seen.source;
+  if (m_follow) {
+    Advance(m_group.source);
+    FollowSegments(m_group.source);
+  }
+  m_onGroup(m_group);
+}
+
 void CIfTagGroups::Finish() {
   m_reader.Finish([&](const CIfToken& token) { OnToken(token, m_fed); });
   m_fed = 0;
@@ -451,6 +470,14 @@ void CTagCheck::SetSent(IByteStream& sent) {
 
 void CTagCheck::OnIfToken(const CIfToken& token, std::uint64_t unit) {
   m_state->groups.OnToken(token, unit);
+}
+
+void CTagCheck::OnIfTagGroup(const CIfTagGroupSeen& group) {
+  m_state->groups.OnGroup(group);
+}
+
+void CTagCheck::OnIfText(std::u16string_view run) {
+  m_state->groups.OnText(run);
 }
 
 void CTagCheck::Feed(const void* bytes, std::size_t count) {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "ifcodec/if_element_walk.h"
 #include "ifcodec/if_tokens.h"
 #include "ifcodec/text_processor.h"
 #include "storage/byte_stream.h"
@@ -60,6 +61,10 @@ class CIfTagGroups {
   void Feed(const char16_t* units, std::size_t count);
   /// Takes the next token of an IF that another reader cuts; `unit` is its position.
   void OnToken(const CIfToken& token, std::uint64_t unit);
+  /// Takes the next text run, or tag group, of an IF that another reader walks (what the
+  /// tokens of a run, or of a group and the flags before it, tell).
+  void OnText(std::u16string_view run);
+  void OnGroup(const CIfTagGroupSeen& seen);
   /// Ends the IF: hands over a tag group cut off by its end.
   void Finish();
 
@@ -107,7 +112,7 @@ class CIfTagGroups {
 /// counter per pair id (tags without a pair id are counted by their source text's hash bucket)
 /// and the block of each inline tag: memory does not grow with the document. Each tag group
 /// costs constant time (amortised), however many tags are open and however often ids repeat.
-class CTagCheck : public IIfTokenObserver {
+class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
  public:
   /// `report` receives each problem: its place and the sentence. Without `followPlaces` the
   /// places hold only their unit (for a check whose places are never said).
@@ -122,6 +127,10 @@ class CTagCheck : public IIfTokenObserver {
   /// Takes the next token of the translated IF as the conversion reads it (set the check as the
   /// converter's IF token observer instead of feeding it the bytes).
   void OnIfToken(const CIfToken& token, std::uint64_t unit) override;
+  /// Takes the next tag group and text run of the translated IF as the conversion reads it
+  /// (set the check as the converter's tag group observer instead of its token observer).
+  void OnIfTagGroup(const CIfTagGroupSeen& group) override;
+  void OnIfText(std::u16string_view run) override;
   /// Ends the translated IF: tags left open are reported.
   void Finish();
   /// With the sent IF: reads it once more to name the tag groups the translated IF lacks
