@@ -146,31 +146,56 @@ std::string QuoteWords(const CTagPlace& place) {
 }
 
 void CIfTagGroups::Advance(std::u16string_view text) {
-  // The line feeds are counted eight units at a time, and the last one is kept.
+  // The line feeds are counted sixteen units at a time, the last few units by one look at the
+  // eight that end the text, and the last line feed is kept.
   std::uint64_t lines = 0;
   std::size_t last = 0;  // one past the last line feed
   std::size_t i = 0;
+  const std::size_t size = text.size();
 #if TAGVERT_UNITS_SSE2
   const __m128i lineFeed = _mm_set1_epi16(u'\n');
-  for (; i + 8 <= text.size(); i += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, lineFeed)));
+  const auto feeds = [&](std::size_t at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, lineFeed)));
+  };
+  for (; i + 16 <= size; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 8));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_packs_epi16(_mm_cmpeq_epi16(a, lineFeed), _mm_cmpeq_epi16(b, lineFeed))));
     if (mask == 0) continue;
-    lines += static_cast<unsigned>(std::popcount(mask)) / 2;
-    last = i + static_cast<std::size_t>(std::bit_width(mask)) / 2;
+    lines += static_cast<unsigned>(std::popcount(mask));
+    last = i + static_cast<std::size_t>(std::bit_width(mask));
+  }
+  if (i + 8 <= size) {
+    const unsigned mask = feeds(i);
+    if (mask != 0) {
+      lines += static_cast<unsigned>(std::popcount(mask)) / 2;
+      last = i + static_cast<std::size_t>(std::bit_width(mask)) / 2;
+    }
+    i += 8;
+  }
+  if (i < size && size >= 8) {
+    // The eight units that end the text, those before `i` left out (two mask bits a unit).
+    const unsigned mask = feeds(size - 8) >> (2 * (8 - (size - i)));
+    if (mask != 0) {
+      lines += static_cast<unsigned>(std::popcount(mask)) / 2;
+      last = i + static_cast<std::size_t>(std::bit_width(mask)) / 2;
+    }
+    i = size;
   }
 #endif
-  for (; i < text.size(); ++i) {
+  for (; i < size; ++i) {
     if (text[i] != u'\n') continue;
     ++lines;
     last = i + 1;
   }
   if (lines == 0) {
-    m_here.column += text.size();
+    m_here.column += size;
     return;
   }
   m_here.line += lines;
-  m_here.column = text.size() - last + 1;
+  m_here.column = size - last + 1;
 }
 
 void CIfTagGroups::AdvanceText(std::u16string_view run) {
