@@ -63,7 +63,7 @@ class CIfTagGroups {
   void OnToken(const CIfToken& token, std::uint64_t unit);
   /// Takes the next text run, or tag group, of an IF that another reader walks (what the
   /// tokens of a run, or of a group and the flags before it, tell).
-  void OnText(std::u16string_view run);
+  void OnText(std::u16string_view run, bool plain);
   void OnGroup(const CIfTagGroupSeen& seen);
   /// Ends the IF: hands over a tag group cut off by its end.
   void Finish();
@@ -71,8 +71,9 @@ class CIfTagGroups {
  private:
   /// Moves the place past `text` as the TTX shows it.
   void Advance(std::u16string_view text);
-  /// Moves the place past a run of text of the IF, escaped as the way back writes it.
-  void AdvanceText(std::u16string_view run);
+  /// Moves the place past a run of text of the IF, escaped as the way back writes it; `plain`
+  /// when the run is known to hold no unit that escaping changes.
+  void AdvanceText(std::u16string_view run, bool plain = false);
   /// Takes what a tag group that has ended tells of the translation units.
   void FollowSegments(std::u16string_view source);
   /// Puts the place reached, with the words of its translation unit, into the group starting.
@@ -130,7 +131,7 @@ class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
   /// Takes the next tag group and text run of the translated IF as the conversion reads it
   /// (set the check as the converter's tag group observer instead of its token observer).
   void OnIfTagGroup(const CIfTagGroupSeen& group) override;
-  void OnIfText(std::u16string_view run) override;
+  void OnIfText(std::u16string_view run, bool plain) override;
   /// Ends the translated IF: tags left open are reported.
   void Finish();
   /// With the sent IF: reads it once more to name the tag groups the translated IF lacks

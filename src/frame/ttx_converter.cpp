@@ -207,15 +207,17 @@ class CTtxBackWriter {
       : m_storage(storage), m_text(&storage, EscapeMode::Markup), m_groups(groups) {}
 
   void Text(std::u16string_view units) {
-    if (m_groups != nullptr) m_groups->OnIfText(units);
+    const std::u16string_view run = units;
     const bool isNbsp = units == kNbspSource;
     // The space that the way in put after a no-break space goes again, so that the document
     // keeps its own spacing however often it travels.
     if (m_afterNbsp && !units.empty() && units.front() == u' ') units.remove_prefix(1);
     // Most runs hold none of the units these passes change (with a UTF-8 target every unit can
-    // be written): one scan finds that out.
-    if (m_storage.GetOutputMode() != EncodingMode::Utf8 ||
-        UnitsFindMarkupSpecial(units.data(), units.size()) != units.size()) {
+    // be written): one scan finds that out (a space is none of them, so it tells of the whole
+    // run as well).
+    const bool plain = UnitsFindMarkupSpecial(units.data(), units.size()) == units.size();
+    if (m_groups != nullptr) m_groups->OnIfText(run, plain);
+    if (m_storage.GetOutputMode() != EncodingMode::Utf8 || !plain) {
       m_source = std::u16string(units);
       m_text.CollapseNbsp(m_source);
       m_text.EscapeText(m_source);

@@ -31,8 +31,9 @@ class IIfTagGroupObserver {
   virtual ~IIfTagGroupObserver() = default;
   virtual void OnIfTagGroup(const CIfTagGroupSeen& group) = 0;
   /// A text run, whole (the units between two codes outside any group), valid during the call
-  /// only: for an observer that follows where the groups stand.
-  virtual void OnIfText(std::u16string_view run) = 0;
+  /// only: for an observer that follows where the groups stand. `plain`: the run holds none of
+  /// '<', '&', ']' and U+00A0 (UnitsFindMarkupSpecial finds none), as the reader found out.
+  virtual void OnIfText(std::u16string_view run, bool plain) = 0;
 };
 
 /// Reads an IF from a storage into the elements CIFParser::ReadElement gives, as far as their

@@ -7,6 +7,7 @@
 #include "fuzz/fuzz_support.h"
 #include "ifcodec/if_element_walk.h"
 #include "ifcodec/if_parser.h"
+#include "storage/unit_scan.h"
 #include "support/if_element_writer.h"
 
 namespace {
@@ -67,7 +68,10 @@ class CWalkGroups : public IIfTagGroupObserver {
   void OnIfTagGroup(const CIfTagGroupSeen& g) override {
     text += GroupText(g.unit, g.end, g.block, g.pair, g.source);
   }
-  void OnIfText(std::u16string_view run) override { text += u"T" + std::u16string(run) + u"\n"; }
+  void OnIfText(std::u16string_view run, bool plain) override {
+    TAGVERT_FUZZ_CHECK(plain == (UnitsFindMarkupSpecial(run.data(), run.size()) == run.size()));
+    text += u"T" + std::u16string(run) + u"\n";
+  }
   std::u16string text;
 };
 
