@@ -45,9 +45,10 @@ struct CIfTagGroup {
   std::u16string_view source;
 };
 
-/// Picks the tag groups out of an IF's tokens, as they come, and follows where each stands in
-/// the TTX the IF gives back: the line and column (text escaped as the way back escapes it) and
-/// the translation unit with its first words. Keeps only the group being read and those words.
+/// Picks the tag groups out of an IF's tokens (or takes them from a walk of its codes), as they
+/// come, and follows where each stands in the TTX the IF gives back: the line and column (text
+/// escaped as the way back escapes it) and the translation unit with its first words. Keeps
+/// only the group being read and those words.
 class CIfTagGroups {
  public:
   /// `sent`: the IF is the one sent to the kernel (CTagPlace::inSent). Without `follow` only the
