@@ -41,7 +41,7 @@ CFromIfCheck::CFromIfCheck(const CCliOptions& o, const std::string& input, CMess
 }
 
 CFromIfCheck::~CFromIfCheck() {
-  if (m_converter != nullptr) m_converter->SetIfTokenObserver(nullptr);
+  if (m_converter != nullptr) m_converter->SetIfTagGroupObserver(nullptr);
 }
 
 bool CFromIfCheck::LoadSent() {
@@ -62,7 +62,7 @@ bool CFromIfCheck::LoadSent() {
 
 void CFromIfCheck::Observe(CTagvertConverter& converter) {
   m_converter = &converter;
-  converter.SetIfTokenObserver(m_check.get());
+  converter.SetIfTagGroupObserver(m_check.get());
 }
 
 bool CFromIfCheck::Finish() {

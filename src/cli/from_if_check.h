@@ -28,8 +28,8 @@ class CFromIfCheck {
   /// Reads the IF of --against into the check. False, with the error said, when it cannot be
   /// read or is not IF.
   bool LoadSent();
-  /// Checks the IF as `converter` reads it: the check takes the tokens of the converter's own
-  /// reading, until the check ends.
+  /// Checks the IF as `converter` reads it: the check takes the tag groups and text runs of
+  /// the converter's own reading, until the check ends.
   void Observe(CTagvertConverter& converter);
   /// Ends the check of a conversion that succeeded. False, with the error said, when --strict
   /// refuses the output.
@@ -48,7 +48,7 @@ class CFromIfCheck {
   bool m_holdBack;
   std::vector<std::pair<CTagPlace, std::string>> m_heldBack;
   std::unique_ptr<CTagCheck> m_check;
-  CTagvertConverter* m_converter = nullptr;  ///< the converter that hands its tokens over
+  CTagvertConverter* m_converter = nullptr;  ///< the converter that hands its groups over
 };
 
 }  // namespace tagvert::cli

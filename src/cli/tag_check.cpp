@@ -12,6 +12,7 @@
 #include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
+#include "storage/input_scan.h"
 #include "storage/unit_scan.h"
 
 namespace tagvert::cli {
@@ -77,13 +78,12 @@ bool StartsTag(std::u16string_view source, std::u16string_view name) {
   return next == u'>' || next == u'/' || IsXmlSpace(next);
 }
 
-// Whether `source` holds "</Tu>", looked for unit by unit.
+// Whether `source` holds "</Tu>", looked for at each '<' (found eight units at a time).
 bool HoldsTuEnd(std::u16string_view source) {
-  for (std::size_t i = 0; i + 5 <= source.size(); ++i) {
-    if (source[i] == u'<' && source[i + 1] == u'/' && source[i + 2] == u'T' &&
-        source[i + 3] == u'u' && source[i + 4] == u'>') {
-      return true;
-    }
+  const char16_t* const end = source.data() + source.size();
+  for (const char16_t* p = FindUnit(source.data(), end, u'<'); p != end;
+       p = FindUnit(p + 1, end, u'<')) {
+    if (end - p >= 5 && p[1] == u'/' && p[2] == u'T' && p[3] == u'u' && p[4] == u'>') return true;
   }
   return false;
 }
@@ -146,41 +146,66 @@ std::string QuoteWords(const CTagPlace& place) {
 }
 
 void CIfTagGroups::Advance(std::u16string_view text) {
-  // The line feeds are counted eight units at a time, and the last one is kept.
+  // The line feeds are counted sixteen units at a time, the last few units by one look at the
+  // eight that end the text, and the last line feed is kept.
   std::uint64_t lines = 0;
   std::size_t last = 0;  // one past the last line feed
   std::size_t i = 0;
+  const std::size_t size = text.size();
 #if TAGVERT_UNITS_SSE2
   const __m128i lineFeed = _mm_set1_epi16(u'\n');
-  for (; i + 8 <= text.size(); i += 8) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
-    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, lineFeed)));
+  const auto feeds = [&](std::size_t at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, lineFeed)));
+  };
+  for (; i + 16 <= size; i += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i + 8));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_packs_epi16(_mm_cmpeq_epi16(a, lineFeed), _mm_cmpeq_epi16(b, lineFeed))));
     if (mask == 0) continue;
-    lines += static_cast<unsigned>(std::popcount(mask)) / 2;
-    last = i + static_cast<std::size_t>(std::bit_width(mask)) / 2;
+    lines += static_cast<unsigned>(std::popcount(mask));
+    last = i + static_cast<std::size_t>(std::bit_width(mask));
+  }
+  if (i + 8 <= size) {
+    const unsigned mask = feeds(i);
+    if (mask != 0) {
+      lines += static_cast<unsigned>(std::popcount(mask)) / 2;
+      last = i + static_cast<std::size_t>(std::bit_width(mask)) / 2;
+    }
+    i += 8;
+  }
+  if (i < size && size >= 8) {
+    // The eight units that end the text, those before `i` left out (two mask bits a unit).
+    const unsigned mask = feeds(size - 8) >> (2 * (8 - (size - i)));
+    if (mask != 0) {
+      lines += static_cast<unsigned>(std::popcount(mask)) / 2;
+      last = i + static_cast<std::size_t>(std::bit_width(mask)) / 2;
+    }
+    i = size;
   }
 #endif
-  for (; i < text.size(); ++i) {
+  for (; i < size; ++i) {
     if (text[i] != u'\n') continue;
     ++lines;
     last = i + 1;
   }
   if (lines == 0) {
-    m_here.column += text.size();
+    m_here.column += size;
     return;
   }
   m_here.line += lines;
-  m_here.column = text.size() - last + 1;
+  m_here.column = size - last + 1;
 }
 
-void CIfTagGroups::AdvanceText(std::u16string_view run) {
+void CIfTagGroups::AdvanceText(std::u16string_view run, bool plain) {
   // The space that the way in put after a no-break space is not written back.
   if (m_afterNbsp && !run.empty() && run.front() == u' ') run.remove_prefix(1);
   m_afterNbsp = false;
   // Most runs hold no unit that the way back changes: they are counted as they are. A '<' or
   // '&' is written as a reference ("&lt;", "&amp;"): 3 or 4 units more. Only a no-break space
   // (spaces next to it go) or a ']' (a "]]>" is broken) needs the escaping done.
-  if (UnitsFindMarkupSpecial(run.data(), run.size()) == run.size()) {
+  if (plain || UnitsFindMarkupSpecial(run.data(), run.size()) == run.size()) {
     Advance(run);
   } else if (!AdvanceEscaped(run)) {
     std::u16string text(run);
@@ -322,6 +347,25 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
   }
 }
 
+void CIfTagGroups::OnText(std::u16string_view run, bool plain) {
+  if (m_follow) AdvanceText(run, plain);
+}
+
+void CIfTagGroups::OnGroup(const CIfTagGroupSeen& seen) {
+  // Nothing moves the place between a group's start and its end.
+  if (m_follow) FollowPlace();
+  m_group.place.unit = seen.unit;
+  m_group.end = seen.end;
+  m_group.block = seen.block;
+  m_group.pair = seen.pair;
+  m_group.source = seen.source;
+  if (m_follow) {
+    Advance(m_group.source);
+    FollowSegments(m_group.source);
+  }
+  m_onGroup(m_group);
+}
+
 void CIfTagGroups::Finish() {
   m_reader.Finish([&](const CIfToken& token) { OnToken(token, m_fed); });
   m_fed = 0;
@@ -451,6 +495,14 @@ void CTagCheck::SetSent(IByteStream& sent) {
 
 void CTagCheck::OnIfToken(const CIfToken& token, std::uint64_t unit) {
   m_state->groups.OnToken(token, unit);
+}
+
+void CTagCheck::OnIfTagGroup(const CIfTagGroupSeen& group) {
+  m_state->groups.OnGroup(group);
+}
+
+void CTagCheck::OnIfText(std::u16string_view run, bool plain) {
+  m_state->groups.OnText(run, plain);
 }
 
 void CTagCheck::Feed(const void* bytes, std::size_t count) {

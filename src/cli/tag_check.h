@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "ifcodec/if_element_walk.h"
 #include "ifcodec/if_tokens.h"
 #include "ifcodec/text_processor.h"
 #include "storage/byte_stream.h"
@@ -44,9 +45,10 @@ struct CIfTagGroup {
   std::u16string_view source;
 };
 
-/// Picks the tag groups out of an IF's tokens, as they come, and follows where each stands in
-/// the TTX the IF gives back: the line and column (text escaped as the way back escapes it) and
-/// the translation unit with its first words. Keeps only the group being read and those words.
+/// Picks the tag groups out of an IF's tokens (or takes them from a walk of its codes), as they
+/// come, and follows where each stands in the TTX the IF gives back: the line and column (text
+/// escaped as the way back escapes it) and the translation unit with its first words. Keeps
+/// only the group being read and those words.
 class CIfTagGroups {
  public:
   /// `sent`: the IF is the one sent to the kernel (CTagPlace::inSent). Without `follow` only the
@@ -60,14 +62,19 @@ class CIfTagGroups {
   void Feed(const char16_t* units, std::size_t count);
   /// Takes the next token of an IF that another reader cuts; `unit` is its position.
   void OnToken(const CIfToken& token, std::uint64_t unit);
+  /// Takes the next text run, or tag group, of an IF that another reader walks (what the
+  /// tokens of a run, or of a group and the flags before it, tell).
+  void OnText(std::u16string_view run, bool plain);
+  void OnGroup(const CIfTagGroupSeen& seen);
   /// Ends the IF: hands over a tag group cut off by its end.
   void Finish();
 
  private:
   /// Moves the place past `text` as the TTX shows it.
   void Advance(std::u16string_view text);
-  /// Moves the place past a run of text of the IF, escaped as the way back writes it.
-  void AdvanceText(std::u16string_view run);
+  /// Moves the place past a run of text of the IF, escaped as the way back writes it; `plain`
+  /// when the run is known to hold no unit that escaping changes.
+  void AdvanceText(std::u16string_view run, bool plain = false);
   /// Takes what a tag group that has ended tells of the translation units.
   void FollowSegments(std::u16string_view source);
   /// Puts the place reached, with the words of its translation unit, into the group starting.
@@ -107,7 +114,7 @@ class CIfTagGroups {
 /// counter per pair id (tags without a pair id are counted by their source text's hash bucket)
 /// and the block of each inline tag: memory does not grow with the document. Each tag group
 /// costs constant time (amortised), however many tags are open and however often ids repeat.
-class CTagCheck : public IIfTokenObserver {
+class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
  public:
   /// `report` receives each problem: its place and the sentence. Without `followPlaces` the
   /// places hold only their unit (for a check whose places are never said).
@@ -122,6 +129,10 @@ class CTagCheck : public IIfTokenObserver {
   /// Takes the next token of the translated IF as the conversion reads it (set the check as the
   /// converter's IF token observer instead of feeding it the bytes).
   void OnIfToken(const CIfToken& token, std::uint64_t unit) override;
+  /// Takes the next tag group and text run of the translated IF as the conversion reads it
+  /// (set the check as the converter's tag group observer instead of its token observer).
+  void OnIfTagGroup(const CIfTagGroupSeen& group) override;
+  void OnIfText(std::u16string_view run, bool plain) override;
   /// Ends the translated IF: tags left open are reported.
   void Finish();
   /// With the sent IF: reads it once more to name the tag groups the translated IF lacks

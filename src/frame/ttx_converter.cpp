@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ifcodec/if_element_walk.h"
 #include "ifcodec/if_parser.h"
 #include "ifcodec/text_processor.h"
 #include "markup/element_table.h"
@@ -196,50 +197,93 @@ void CTTXToIfConverter::DoConvertToIF() {
   writer.WriteTable(table);
 }
 
+namespace {
+
+// Writes the elements of an IF as TTX: every element as its source text, unchanged but for the
+// passes below.
+class CTtxBackWriter {
+ public:
+  CTtxBackWriter(CDataStorage& storage, IIfTagGroupObserver* groups)
+      : m_storage(storage), m_text(&storage, EscapeMode::Markup), m_groups(groups) {}
+
+  void Text(std::u16string_view units) {
+    const std::u16string_view run = units;
+    const bool isNbsp = units == kNbspSource;
+    // The space that the way in put after a no-break space goes again, so that the document
+    // keeps its own spacing however often it travels.
+    if (m_afterNbsp && !units.empty() && units.front() == u' ') units.remove_prefix(1);
+    // Most runs hold none of the units these passes change (with a UTF-8 target every unit can
+    // be written): one scan finds that out (a space is none of them, so it tells of the whole
+    // run as well).
+    const bool plain = UnitsFindMarkupSpecial(units.data(), units.size()) == units.size();
+    if (m_groups != nullptr) m_groups->OnIfText(run, plain);
+    if (m_storage.GetOutputMode() != EncodingMode::Utf8 || !plain) {
+      m_source = std::u16string(units);
+      m_text.CollapseNbsp(m_source);
+      m_text.EscapeText(m_source);
+      EscapeCDataEnd(m_source);
+      units = m_source;
+    }
+    Put(units, isNbsp);
+  }
+  void Tag(std::u16string_view units) {
+    const bool isNbsp = units == kNbspSource;
+    if (m_atStart && !units.empty()) {
+      m_source = std::u16string(units);
+      DeclareUtf8(m_source);
+      units = m_source;
+    }
+    Put(units, isNbsp);
+  }
+  void Group(const CIfTagGroupSeen& group) {
+    if (m_groups != nullptr) m_groups->OnIfTagGroup(group);
+  }
+
+ private:
+  void Put(std::u16string_view units, bool isNbsp) {
+    if (!units.empty()) m_atStart = false;
+    m_afterNbsp = isNbsp;
+    m_storage.PutUnits(units.data(), units.size());
+  }
+
+  CDataStorage& m_storage;
+  CTextProcessor m_text;
+  IIfTagGroupObserver* m_groups;
+  std::u16string m_source;
+  bool m_afterNbsp = false;
+  bool m_atStart = true;
+};
+
+}  // namespace
+
 void CTTXFromIfConverter::DoConvertFromIF() {
   CIFParser reader(this, IfParserMode::Read);
+  COrvelSgmlParser writer(this, SgmlParserMode::SetOutput | SgmlParserMode::PutBom,
+                          EncodingMode::Utf8);
+  // One element in memory at a time: the output streams out as the input is read.
+  CTtxBackWriter back(*this, m_groupObserver);
+  if (m_ifObserver == nullptr) {
+    CIfElementWalk walk;
+    walk.Walk(*this, back);
+    return;
+  }
+  // An observer of every token gets them from the element reader.
   reader.SetObserver(m_ifObserver);
   // Runs that lie whole in the input buffer go from there to the output, uncopied.
   reader.SetRunsInPlace(true);
-  COrvelSgmlParser writer(this, SgmlParserMode::SetOutput | SgmlParserMode::PutBom,
-                          EncodingMode::Utf8);
-  CTextProcessor text(this, EscapeMode::Markup);
-
-  // One element in memory at a time: the output streams out as the input is read. Every
-  // element is written as its source text, unchanged but for the passes below.
   CElementX element;
-  bool afterNbsp = false;
-  bool atStart = true;
   for (;;) {
     element.Reset();
     std::u16string& source = element.GetSourceTextRef();
     source.clear();
     if (!reader.ReadElement(&element)) break;
     const std::u16string_view inPlace = reader.InPlaceRun();
-    std::u16string_view units = inPlace.empty() ? std::u16string_view(source) : inPlace;
-    const bool isNbsp = units == kNbspSource;
-    if (!element.GetIsTag()) {
-      // The space that the way in put after a no-break space goes again, so that the
-      // document keeps its own spacing however often it travels.
-      if (afterNbsp && !units.empty() && units.front() == u' ') units.remove_prefix(1);
-      // Most runs hold none of the units these passes change (with a UTF-8 target every unit
-      // can be written): one scan finds that out.
-      if (GetOutputMode() != EncodingMode::Utf8 ||
-          UnitsFindMarkupSpecial(units.data(), units.size()) != units.size()) {
-        source = std::u16string(units);
-        text.CollapseNbsp(source);
-        text.EscapeText(source);
-        EscapeCDataEnd(source);
-        units = source;
-      }
-    } else if (atStart && !units.empty()) {
-      source = std::u16string(units);
-      DeclareUtf8(source);
-      units = source;
+    const std::u16string_view units = inPlace.empty() ? std::u16string_view(source) : inPlace;
+    if (element.GetIsTag()) {
+      back.Tag(units);
+    } else {
+      back.Text(units);
     }
-    if (!units.empty()) atStart = false;
-    afterNbsp = isNbsp;
-    PutUnits(units.data(), units.size());
   }
 }
 

@@ -13,6 +13,7 @@
 namespace tagvert {
 
 class IIfTokenObserver;
+class IIfTagGroupObserver;
 
 /// Supplies the TTX to IF driver: reads the whole document into an element list, pairs the
 /// tags, runs the classification and structuring stage and writes the list as IF.
@@ -54,9 +55,14 @@ class CTTXFromIfConverter : public virtual CTTXConverterBase {
   /// null, the default, for none), with its position in units (see CIFParser::SetObserver):
   /// another reader of the same IF rides on the conversion's reading.
   void SetIfTokenObserver(IIfTokenObserver* observer) { m_ifObserver = observer; }
+  /// Hands every tag group and text run of the IF that the conversions from IF read to
+  /// `observer` (not owned; null, the default, for none): cheaper than every token, for another
+  /// reader that needs no more. Without a token observer only.
+  void SetIfTagGroupObserver(IIfTagGroupObserver* observer) { m_groupObserver = observer; }
 
  private:
   IIfTokenObserver* m_ifObserver = nullptr;
+  IIfTagGroupObserver* m_groupObserver = nullptr;
 };
 
 /// Format number of TTX in the kernel's list of converters.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "frame/frame_test_util.h"
+#include "ifcodec/if_tokens.h"
 
 namespace tagvert {
 namespace {
@@ -296,6 +297,35 @@ TEST(CTTXFromIfConverterTest, WayBackRestoresWhatTheWayInChanged) {
     const auto back = test::FromIf(test::Utf16LeBytes(u"\uE804TTX\uE000" + c.ifBody), &converter);
     ASSERT_EQ(back.result, kSOk);
     EXPECT_EQ(back.output, Utf8Bytes(c.ttx, true));
+  }
+}
+
+// The way back walks the IF's codes over the storage's buffer, element by element only for a
+// token observer. Both give the same TTX on a long IF whose runs, groups and group data cross
+// the ends of the buffer and the points where progress is reported.
+TEST(CTTXFromIfConverterTest, CodeWalkWritesWhatTheElementReaderWrites) {
+  struct CNoTokens : IIfTokenObserver {
+    void OnIfToken(const CIfToken&, std::uint64_t) override {}
+  } tokens;
+  const std::u16string pieces[] = {
+      kNbspTag + u" a\r\n", Tag(u"<b>"),
+      u"x]]>y<&\u00A0 z",   u"\uE405\uE404" + Tag(u"</b>"),
+      u"\uEC03skip\uE000",  u"\uE80A\uE000\uE805\uE000",
+      u"\uE012\uE411",      kNbspTag + u"\uE000 ",
+  };
+  std::u16string body = u"\uE804TTX\uE000" + Tag(u"<?xml encoding='UTF-16'?>");
+  for (std::size_t k = 0; body.size() < 300000; ++k)
+    body += pieces[k % std::size(pieces)] +
+            std::u16string(k % 97, static_cast<char16_t>(u'a' + k % 26));
+  // Ending in text, in a tag group before its pair id, and inside a tag's source text.
+  for (const char16_t* end : {u"text", u"\uE805", u"\uE805\u0001<i"}) {
+    const std::u16string ifUnits = body + end;
+    CTagvertConverter walking;
+    CTagvertConverter reading;
+    reading.SetIfTokenObserver(&tokens);
+    const auto walked = test::FromIf(test::Utf16LeBytes(ifUnits), &walking);
+    ASSERT_EQ(walked.result, kSOk);
+    EXPECT_EQ(walked.output, test::FromIf(test::Utf16LeBytes(ifUnits), &reading).output);
   }
 }
 
