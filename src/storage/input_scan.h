@@ -65,56 +65,6 @@ inline const std::uint8_t* FindUnit(const std::uint8_t* p, const std::uint8_t* e
   return FindUnitOf(p, end, a, a);
 }
 
-/// The first unit in [p, end) that is not an ASCII name unit (a letter, a digit, `_`, `-`, `.`
-/// or `:`), or `end`. `Unit` is std::uint8_t or char16_t. The tag reader takes the names of
-/// ordinary tags and attributes with it: sixteen bytes are classified per step where the
-/// processor allows, so that a name costs a few steps instead of a lookup per unit.
-template <class Unit>
-inline const Unit* SkipAsciiNameUnits(const Unit* p, const Unit* end) {
-#if defined(TAGVERT_INPUT_SCAN_SSE2)
-  constexpr std::size_t kStep = 16 / sizeof(Unit);
-  // The comparisons are signed: units from 0x80 (bytes) or 0x8000 (wide) count as negative
-  // and fall in no range, the other units above 0x7F in none either.
-  const auto splat = [](int c) {
-    return sizeof(Unit) == 1 ? _mm_set1_epi8(static_cast<char>(c))
-                             : _mm_set1_epi16(static_cast<short>(c));
-  };
-  const auto within = [](__m128i v, __m128i below, __m128i above) {
-    return sizeof(Unit) == 1 ? _mm_and_si128(_mm_cmpgt_epi8(v, below), _mm_cmpgt_epi8(above, v))
-                             : _mm_and_si128(_mm_cmpgt_epi16(v, below), _mm_cmpgt_epi16(above, v));
-  };
-  const __m128i caseBit = splat(0x20);
-  const __m128i beforeA = splat('a' - 1);
-  const __m128i afterZ = splat('z' + 1);
-  const __m128i beforeDash = splat('-' - 1);  // `-` and `.`
-  const __m128i afterDot = splat('.' + 1);
-  const __m128i beforeZero = splat('0' - 1);  // the digits and `:`
-  const __m128i afterColon = splat(':' + 1);
-  const __m128i underscore = splat('_');
-  while (static_cast<std::size_t>(end - p) >= kStep) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i name =
-        _mm_or_si128(_mm_or_si128(within(_mm_or_si128(units, caseBit), beforeA, afterZ),
-                                  within(units, beforeDash, afterDot)),
-                     _mm_or_si128(within(units, beforeZero, afterColon),
-                                  sizeof(Unit) == 1 ? _mm_cmpeq_epi8(units, underscore)
-                                                    : _mm_cmpeq_epi16(units, underscore)));
-    const auto others = static_cast<unsigned>(~_mm_movemask_epi8(name)) & 0xFFFFu;
-    if (others != 0) return p + static_cast<unsigned>(std::countr_zero(others)) / sizeof(Unit);
-    p += kStep;
-  }
-#endif
-  for (; p != end; ++p) {
-    const auto c = static_cast<char16_t>(*p);
-    const auto lower = static_cast<char16_t>(c | 0x20u);
-    if (!((lower >= u'a' && lower <= u'z') || (c >= u'0' && c <= u':') || c == u'-' || c == u'.' ||
-          c == u'_')) {
-      break;
-    }
-  }
-  return p;
-}
-
 /// How many of the units in [p, end) equal `a`; sixteen bytes per step where the processor
 /// allows. `Unit` is std::uint8_t (a narrow buffer, `a` below U+0100) or char16_t.
 template <class Unit>

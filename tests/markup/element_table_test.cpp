@@ -73,7 +73,7 @@ std::vector<std::u16string> ReadWithTable(std::u16string_view input, bool narrow
 
 // Pieces that reach every branch of the tag reader: strays, broken tags, specials whose names
 // lose units, CDATA near misses, quotes, `/` in values, and cut-off markup at the end; names
-// longer than a block of the name scan, and names with units outside ASCII.
+// of more than sixteen units, and names with units outside ASCII.
 // clang-format off
 constexpr const char16_t* kPieces[] = {
     u"<", u">", u"</", u"/>", u"<!--", u"-->", u"<![CDATA[", u"]]>", u"<!DOC\"q>\" x>",
