@@ -107,11 +107,81 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
   void ReadOne(std::size_t start) {
     m_p = start + 1;
     m_attributes->clear();
-    this->ReadMarkup();
+    if (!ReadPlainTag()) this->ReadMarkup();
   }
 
  private:
   friend class detail::CTagGrammar<CScanner>;
+
+  // Reads the markup after its `<` (at m_p) when it has the shape of nearly every tag: an
+  // optional `/`, a name of ASCII name units, attributes `name="value"` or `name='value'` each
+  // after white space or a quote, and `>` or `/>`. That is what the grammar reads too, with the
+  // same name, type, attributes and end; here without the grammar's end check and branches
+  // per unit: a name is one loop over a table, a value one search for its quote. Any other markup
+  // (special markup, a stray `<`, a value without quotes, a unit outside ASCII in a name, white
+  // space around `=`, the end of the input) returns false, with m_p and the record as they were,
+  // for the grammar to read it.
+  bool ReadPlainTag() {
+    const Unit* const end = m_s + m_n;
+    const Unit* p = m_s + m_p;
+    TagType type = TagType::Open;
+    if (p != end && *p == u'/') {
+      type = TagType::Close;
+      ++p;
+    }
+    const Unit* const name = p;
+    p = SkipNameUnits(p, end);
+    if (p == name || p == end) return false;
+    const Unit* const nameEnd = p;
+    if (*p == u'/') {
+      if (++p == end || *p != u'>') return false;
+      type = TagType::Single;
+    } else if (*p != u'>') {
+      if (!IsAsciiSpace(*p)) return false;
+      for (;;) {
+        while (IsAsciiSpace(*p))
+          if (++p == end) return Abandon();
+        if (*p == u'>') break;
+        if (*p == u'/') {
+          if (++p == end || *p != u'>') return Abandon();
+          type = TagType::Single;
+          break;
+        }
+        const Unit* const attribute = p;
+        p = SkipNameUnits(p, end);
+        if (p == attribute || p == end || *p != u'=') return Abandon();
+        const Unit* const equals = p;
+        if (++p == end || (*p != u'"' && *p != u'\'')) return Abandon();
+        const Unit* const value = p + 1;
+        p = FindUnitOf(value, end, static_cast<char16_t>(*p), u'<');
+        // The grammar drops an attribute cut off after its closing quote.
+        if (p == end || *p == u'<' || p + 1 == end) return Abandon();
+        AddAttribute(static_cast<std::size_t>(attribute - m_s),
+                     static_cast<std::size_t>(equals - m_s), static_cast<std::size_t>(value - m_s),
+                     static_cast<std::size_t>(p - m_s));
+        ++p;
+      }
+    }
+    m_record.tagType = type;
+    m_nameStart = static_cast<std::size_t>(name - m_s);
+    m_nameEnd = static_cast<std::size_t>(nameEnd - m_s);
+    m_p = static_cast<std::size_t>(p + 1 - m_s);
+    return true;
+  }
+  // ReadPlainTag giving up after it took attributes.
+  bool Abandon() {
+    if constexpr (kKeepAttributes) m_attributes->clear();
+    return false;
+  }
+  // The first unit at or after `p` that is not an ASCII name unit. Names are a few units
+  // long: a lookup per unit, whose well-predicted loop the processor runs ahead, beats a
+  // classification of sixteen at a time whose result the next step waits for.
+  static const Unit* SkipNameUnits(const Unit* p, const Unit* end) {
+    while (p != end && *p < 128 && detail::kAsciiNameChars[*p])
+      ++p;
+    return p;
+  }
+  static bool IsAsciiSpace(Unit c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
   // The unit source.
   char16_t Next() {
@@ -323,7 +393,7 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
     m_record.SetBits(CElementRecord::kRecordTag);
     m_nameStart = m_nameEnd = kNoPosition;
     m_nameBuilt = false;
-    this->ReadMarkup();
+    if (!ReadPlainTag()) this->ReadMarkup();
     m_record.textStart = static_cast<std::uint32_t>(start);
     m_record.textLength = static_cast<std::uint32_t>(m_p - start);
     if (m_nameBuilt) {
@@ -363,10 +433,13 @@ void CElementTable::ReadAttributes(const CElementRecord& record,
   // The tag reader may look at the unit after the tag before it puts it back.
   const std::size_t length =
       std::min<std::size_t>(std::size_t{record.textLength} + 1, m_source.Size() - record.textStart);
+  // The tag is read from its bytes; the spans, which count from its start, index the widened
+  // copy.
+  const std::uint8_t* const bytes = m_source.Bytes() + record.textStart;
   m_widenedTag.resize(length);
-  WidenBytes(m_source.Bytes() + record.textStart, length, m_widenedTag.data());
+  WidenBytes(bytes, length, m_widenedTag.data());
   m_widenedTagAt = record.textStart;
-  CScanner<true, char16_t>(m_widenedTag.data(), length, &out).ReadOne(0);
+  CScanner<true, std::uint8_t>(bytes, length, &out).ReadOne(0);
 }
 
 namespace {

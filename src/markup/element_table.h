@@ -161,7 +161,7 @@ class CElementTable {
   /// Reads the attributes of `record` (a tag) again from its source text, exactly as
   /// ScanElements read them: in order, the marker attribute of broken and special markup
   /// included. Replaces the content of `out`. Costs about as much as reading the tag did.
-  /// In a narrow source the tag is read from a widened copy, which the spans then index: they
+  /// In a narrow source the spans index a widened copy of the tag: they
   /// hold until the next ReadAttributes or FindAttribute of another tag.
   void ReadAttributes(const CElementRecord& record, std::vector<CAttributeSpan>& out) const;
   /// Name and value of an attribute that ReadAttributes gave.

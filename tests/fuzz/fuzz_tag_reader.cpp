@@ -9,8 +9,10 @@ namespace {
 
 using namespace tagvert;
 
-std::vector<fuzz::CItem> ScanItems(const std::u16string& units) {
+// `narrow`: the units go into a narrow source, one byte each while they are below U+0100.
+std::vector<fuzz::CItem> ScanItems(const std::u16string& units, bool narrow) {
   CElementTable table;
+  if (narrow) table.Source().SetNarrow();
   table.Source().Assign(units);
   ScanElements(table);
   std::vector<fuzz::CItem> items;
@@ -38,6 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const fuzz::CItem& item : items)
     joined += item.source;
   TAGVERT_FUZZ_CHECK(joined == units);
-  TAGVERT_FUZZ_CHECK(ScanItems(units) == items);
+  TAGVERT_FUZZ_CHECK(ScanItems(units, false) == items);
+  TAGVERT_FUZZ_CHECK(ScanItems(units, true) == items);
   return 0;
 }

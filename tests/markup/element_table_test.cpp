@@ -72,14 +72,17 @@ std::vector<std::u16string> ReadWithTable(std::u16string_view input, bool narrow
 }
 
 // Pieces that reach every branch of the tag reader: strays, broken tags, specials whose names
-// lose units, CDATA near misses, quotes, `/` in values, and cut-off markup at the end.
+// lose units, CDATA near misses, quotes, `/` in values, and cut-off markup at the end; names
+// of more than sixteen units, and names with units outside ASCII.
 // clang-format off
 constexpr const char16_t* kPieces[] = {
     u"<", u">", u"</", u"/>", u"<!--", u"-->", u"<![CDATA[", u"]]>", u"<!DOC\"q>\" x>",
     u"<?xml v='1'?>", u"\"", u"'", u"=", u" ", u"\t", u"\n", u"&amp;", u"\u00A0", u"x", u"ut",
     u"<ut a=b/>", u"<%x%>", u"<!x", u"<!-", u"<![CD", u"<![CDATA", u"<a b=c/>", u"<a b='q'>",
     u"<a/b>", u"<a b", u" c=\"d\"", u"<a b=\"<\">", u"<a b=c/d>", u"<a =x>", u"<!- x>", u"<! x>",
-    u"<!-x\"y\"z>", u"<a b c>", u"<a b = 'c' >", u"</a>", u"<b>", u"</b>"};
+    u"<!-x\"y\"z>", u"<a b c>", u"<a b = 'c' >", u"</a>", u"<b>", u"</b>",
+    u"<Name_of.more:than-16units Attribute_of.more:than-16units='v'>", u"<t\u00E9 n\u00E9='x'>",
+    u"<a b='1'c=\"2\" />", u"<a\tb='1'\n/>"};
 // clang-format on
 
 std::u16string RandomDocument(std::mt19937& random, std::size_t pieces) {
