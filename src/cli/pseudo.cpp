@@ -73,15 +73,10 @@ void CPseudoTranslator::Feed(std::u16string_view units, std::u16string& out) {
   const char16_t* const end = p + units.size();
   const char16_t* kept = p;  // the units before it are in the output
   for (;;) {
-    if (m_dataLeft > 0) {
-      // A group's fixed data (pair id, reserve units) is kept whatever its value.
-      const auto data = static_cast<std::uint8_t>(
-          std::min<std::size_t>(m_dataLeft, static_cast<std::size_t>(end - p)));
-      p += data;
-      m_dataLeft = static_cast<std::uint8_t>(m_dataLeft - data);
-    }
+    // A group's fixed data (pair id, reserve units) is kept whatever its value.
+    p += m_codes.TakeData(static_cast<std::size_t>(end - p));
     if (p == end) break;
-    if (m_state == State::Text) {
+    if (m_codes.InText()) {
       const char16_t* const next = IsIfCode(*p) ? p : NextIfCode(p, end);
       if (next == end) {
         // A run that goes on in the next piece is kept until it ends.
@@ -100,23 +95,13 @@ void CPseudoTranslator::Feed(std::u16string_view units, std::u16string& out) {
       p = NextIfCode(p, end);
       if (p == end) break;
     }
-    const char16_t code = *p++;
-    if (m_state != State::Text) {
-      // A U+E000 closes a group and belongs to it; any other code ends it and is read anew.
-      const bool consumed = code == kIfBoundary && m_state == State::Group;
-      m_state = State::Text;
-      if (consumed) continue;
-    }
-    if (IsIfBoundaryCode(code) || IsIfFlagCode(code)) continue;
-    m_state = IsIfGroupCode(code) ? State::Group : State::Skipped;
-    m_dataLeft = code == kIfTagGroup ? 1 : code == kIfReserveGroup ? 2 : 0;
+    m_codes.TakeCode(*p++);
   }
   out.append(kept, end);
 }
 
 void CPseudoTranslator::Finish(std::u16string& out) {
-  m_state = State::Text;
-  m_dataLeft = 0;
+  m_codes.Reset();
   if (!m_run.empty()) EndRun({}, out);
 }
 

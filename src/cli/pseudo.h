@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "ifcodec/if_tokens.h"
+
 namespace tagvert::cli {
 
 /// The pseudo-translation of one text run: ASCII letters accented, the run put in brackets and
@@ -30,10 +32,8 @@ class CPseudoTranslator {
   /// Translates the run held in m_run, followed by `run`, into `out`.
   void EndRun(std::u16string_view run, std::u16string& out);
 
-  enum class State : std::uint8_t { Text, Group, Skipped };
-  State m_state = State::Text;
-  std::uint8_t m_dataLeft = 0;  ///< fixed data units of a group still to come
-  std::u16string m_run;         ///< the start of a run that began in an earlier piece
+  CIfCodeState m_codes;
+  std::u16string m_run;  ///< the start of a run that began in an earlier piece
 };
 
 /// Pseudo-translates a whole IF (CPseudoTranslator).

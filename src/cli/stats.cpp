@@ -44,18 +44,12 @@ void CIfCounter::Feed(const char16_t* units, std::size_t count) {
   const char16_t* p = units;
   const char16_t* const end = units + count;
   for (;;) {
-    if (m_dataLeft > 0) {
-      // A group's fixed data (pair id, reserve units) is taken whatever its value.
-      const auto data = static_cast<std::uint8_t>(
-          std::min<std::size_t>(m_dataLeft, static_cast<std::size_t>(end - p)));
-      p += data;
-      m_dataLeft = static_cast<std::uint8_t>(m_dataLeft - data);
-      if (m_dataLeft > 0) return;
-    }
+    // A group's fixed data (pair id, reserve units) is taken whatever its value.
+    p += m_codes.TakeData(static_cast<std::size_t>(end - p));
     if (p == end) return;
     // Codes come in clusters (flags, a group code, its end): one at hand needs no scan.
     if (!IsIfCode(*p)) {
-      if (m_state == State::Text) {
+      if (m_codes.InText()) {
         p = CountText(p, end);
       } else {
         p = NextIfCode(p, end);
@@ -63,21 +57,9 @@ void CIfCounter::Feed(const char16_t* units, std::size_t count) {
       if (p == end) return;
     }
     const char16_t code = *p++;
-    if (m_state != State::Text) {
-      // A U+E000 closes a group and belongs to it; any other code ends it and is read anew.
-      const bool consumed = code == kIfBoundary && m_state == State::Group;
-      m_state = State::Text;
-      if (consumed) continue;
-    }
+    if (!m_codes.TakeCode(code)) continue;
     EndRun();  // every code read in text ends a text run
-    if (IsIfBoundaryCode(code) || IsIfFlagCode(code)) continue;
-    m_state = IsIfGroupCode(code) ? State::Group : State::Skipped;
-    if (code == kIfTagGroup) {
-      ++m_tags;
-      m_dataLeft = 1;
-    } else if (code == kIfReserveGroup) {
-      m_dataLeft = 2;
-    }
+    if (code == kIfTagGroup) ++m_tags;
   }
 }
 
@@ -203,8 +185,7 @@ void CIfCounter::EndRun() {
 }
 
 void CIfCounter::Finish() {
-  m_state = State::Text;
-  m_dataLeft = 0;
+  m_codes.Reset();
   EndRun();
 }
 

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ifcodec/if_tokens.h"
+
 namespace tagvert::cli {
 
 /// Counts, as IF units come: text runs that hold more than white space, their words, and tag
@@ -22,16 +24,13 @@ class CIfCounter {
   std::uint64_t Tags() const { return m_tags; }
 
  private:
-  enum class State : std::uint8_t { Text, Group, Skipped };
-
   /// Counts the text units from `p` up to the first code or `end`; returns where it stopped.
   const char16_t* CountText(const char16_t* p, const char16_t* end);
   /// Counts one text unit outside ASCII (no code).
   void TextUnit(char16_t unit);
   void EndRun();
 
-  State m_state = State::Text;
-  std::uint8_t m_dataLeft = 0;  ///< fixed data units of a group still to come
+  CIfCodeState m_codes;
   bool m_inWord = false;
   bool m_runHasText = false;
   char16_t m_high = 0;  ///< a high surrogate waiting for its low half
