@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 
-#include "cli/if_scan.h"
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
 
@@ -77,7 +76,8 @@ void CPseudoTranslator::Feed(std::u16string_view units, std::u16string& out) {
     p += m_codes.TakeData(static_cast<std::size_t>(end - p));
     if (p == end) break;
     if (m_codes.InText()) {
-      const char16_t* const next = IsIfCode(*p) ? p : NextIfCode(p, end);
+      const char16_t* const next =
+          IsIfCode(*p) ? p : p + FindIfCode({p, static_cast<std::size_t>(end - p)});
       if (next == end) {
         // A run that goes on in the next piece is kept until it ends.
         out.append(kept, p);
@@ -92,7 +92,7 @@ void CPseudoTranslator::Feed(std::u16string_view units, std::u16string& out) {
       }
       p = next;
     } else if (!IsIfCode(*p)) {
-      p = NextIfCode(p, end);
+      p += FindIfCode({p, static_cast<std::size_t>(end - p)});
       if (p == end) break;
     }
     m_codes.TakeCode(*p++);

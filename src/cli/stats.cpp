@@ -6,7 +6,6 @@
 #include <array>
 #include <bit>
 
-#include "cli/if_scan.h"
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
 #include "storage/unit_scan.h"
@@ -52,7 +51,7 @@ void CIfCounter::Feed(const char16_t* units, std::size_t count) {
       if (m_codes.InText()) {
         p = CountText(p, end);
       } else {
-        p = NextIfCode(p, end);
+        p += FindIfCode({p, static_cast<std::size_t>(end - p)});
       }
       if (p == end) return;
     }
