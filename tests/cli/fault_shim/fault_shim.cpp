@@ -19,6 +19,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -36,7 +37,8 @@ long Setting(const char* name) {
   return value == nullptr ? 0 : std::strtol(value, nullptr, 10);
 }
 
-char g_path[4096];
+// Per thread: a batch's workers write while another thread syncs.
+thread_local char g_path[4096];
 
 // Whether the calls on `fd` are counted; its path is left in g_path.
 bool Watched(int fd) {
@@ -50,10 +52,10 @@ bool Watched(int fd) {
   return std::strstr(g_path, text) != nullptr;
 }
 
-long g_reads = 0;
-long g_writes = 0;
-long g_syncs = 0;
-bool g_writeFailsNext = false;
+std::atomic<long> g_reads{0};
+std::atomic<long> g_writes{0};
+std::atomic<long> g_syncs{0};
+std::atomic<bool> g_writeFailsNext{false};
 
 }  // namespace
 
@@ -72,13 +74,13 @@ extern "C" int mkdir(const char* path, mode_t mode) {
 extern "C" ssize_t read(int fd, void* buffer, size_t size) {
   static const auto real = reinterpret_cast<ReadFn>(::dlsym(RTLD_NEXT, "read"));
   if (Watched(fd)) {
-    ++g_reads;
-    if (g_reads == Setting("TAGVERT_FAULT_READ")) {
+    const long reads = ++g_reads;
+    if (reads == Setting("TAGVERT_FAULT_READ")) {
       errno = EIO;
       return -1;
     }
-    if (g_reads == Setting("TAGVERT_FAULT_SHORT") && size > 1) size = 1;
-    if (g_reads == Setting("TAGVERT_FAULT_GROW")) {
+    if (reads == Setting("TAGVERT_FAULT_SHORT") && size > 1) size = 1;
+    if (reads == Setting("TAGVERT_FAULT_GROW")) {
       static const auto realWrite = reinterpret_cast<WriteFn>(::dlsym(RTLD_NEXT, "write"));
       const int appender = ::open(g_path, O_WRONLY | O_APPEND);
       if (appender >= 0) {
@@ -93,13 +95,13 @@ extern "C" ssize_t read(int fd, void* buffer, size_t size) {
 extern "C" ssize_t write(int fd, const void* data, size_t size) {
   static const auto real = reinterpret_cast<WriteFn>(::dlsym(RTLD_NEXT, "write"));
   if (Watched(fd)) {
-    ++g_writes;
+    const long writes = ++g_writes;
     if (g_writeFailsNext) {
       const long code = Setting("TAGVERT_FAULT_ERRNO");
       errno = code != 0 ? static_cast<int>(code) : ENOSPC;
       return -1;
     }
-    if (g_writes == Setting("TAGVERT_FAULT_WRITE")) {
+    if (writes == Setting("TAGVERT_FAULT_WRITE")) {
       g_writeFailsNext = true;
       if (size > 1) size /= 2;
     }
@@ -110,9 +112,9 @@ extern "C" ssize_t write(int fd, const void* data, size_t size) {
 extern "C" int fsync(int fd) {
   static const auto real = reinterpret_cast<SyncFn>(::dlsym(RTLD_NEXT, "fsync"));
   if (Watched(fd)) {
-    ++g_syncs;
-    if (g_syncs == Setting("TAGVERT_FAULT_SIGNAL")) std::raise(SIGINT);
-    if (g_syncs == Setting("TAGVERT_FAULT_FSYNC")) {
+    const long syncs = ++g_syncs;
+    if (syncs == Setting("TAGVERT_FAULT_SIGNAL")) std::raise(SIGINT);
+    if (syncs == Setting("TAGVERT_FAULT_FSYNC")) {
       errno = EIO;
       return -1;
     }
