@@ -252,23 +252,7 @@ void CIfView::AppendUnits(std::string& to, std::u16string_view units) {
   // Written through a small buffer in pieces, ASCII eight units at a time.
   char buffer[1024];
   std::size_t n = 0;
-  const auto put = [&](char32_t c) {
-    if (c < 0x80) {
-      buffer[n++] = static_cast<char>(c);
-    } else if (c < 0x800) {
-      buffer[n++] = static_cast<char>(0xC0 | (c >> 6));
-      buffer[n++] = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      buffer[n++] = static_cast<char>(0xE0 | (c >> 12));
-      buffer[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      buffer[n++] = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      buffer[n++] = static_cast<char>(0xF0 | (c >> 18));
-      buffer[n++] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      buffer[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      buffer[n++] = static_cast<char>(0x80 | (c & 0x3F));
-    }
-  };
+  const auto put = [&](char32_t c) { n += EncodeUtf8(c, buffer + n); };
   if (m_high != 0) {
     // A surrogate pair cut between two pieces of the IF is one character.
     if (IsLowSurrogate(*p)) {

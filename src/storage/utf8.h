@@ -34,6 +34,31 @@ constexpr char32_t CombineSurrogates(char16_t high, char16_t low) {
   return kFirstSupplementary + ((static_cast<char32_t>(high - 0xD800) << 10) | (low - 0xDC00));
 }
 
+/// Writes `c` (at most U+10FFFF, no surrogate) as UTF-8 at `out`, which has room for four
+/// bytes; returns how many it wrote.
+constexpr std::size_t EncodeUtf8(char32_t c, char* out) {
+  if (c < 0x80) {
+    out[0] = static_cast<char>(c);
+    return 1;
+  }
+  if (c < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (c >> 6));
+    out[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return 2;
+  }
+  if (c < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (c >> 12));
+    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (c >> 18));
+  out[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (c & 0x3F));
+  return 4;
+}
+
 /// What DecodeUtf8Char makes of the bytes at a position: `length` bytes give `value` (U+FFFD
 /// for an ill-formed stretch); `length` 0 when the bytes buffered so far begin a well-formed
 /// character that needs more of them.
