@@ -19,11 +19,17 @@ namespace {
 
 // Writes one unit as UTF-8 at `p` (room for three bytes); returns the byte count. UTF-8 output
 // is markup: a unit that XML excludes (a control but tab, line feed and carriage return, U+FFFE,
-// U+FFFF) is written as U+FFFD, since no reference may stand for it either.
+// U+FFFF) cannot stay, and no reference may stand for it either. Vertical tab and form feed,
+// white space to every reader of markup here, become a space, so that a tag they stood in
+// keeps its name, attributes and end; the others become U+FFFD.
 inline std::uint32_t EncodeUtf8Unit(std::uint8_t* p, char16_t ch) {
   if (ch < 0x80) {
     if (ch >= 0x20 || IsXmlControl(ch)) {
       p[0] = static_cast<std::uint8_t>(ch);
+      return 1;
+    }
+    if (ch == 0x0B || ch == 0x0C) {
+      p[0] = ' ';
       return 1;
     }
     ch = kReplacementCharacter;

@@ -1,6 +1,6 @@
 // Tagvert: fuzz target: any bytes convert as TTX to IF and back; every item of markup comes back
-// byte for byte (but for the characters XML excludes, which come back as U+FFFD), and repeated
-// round trips settle on bytes that no longer change.
+// byte for byte (but for the characters XML excludes, which come back as U+FFFD or a space), and
+// repeated round trips settle on bytes that no longer change.
 // SPDX-License-Identifier: Apache-2.0
 #include "frame/ttx_converter.h"
 #include "fuzz/fuzz_support.h"
@@ -63,13 +63,16 @@ std::u16string WithoutDeclaredEncoding(std::u16string item) {
 }
 
 // The item as the way back writes it: a unit that XML excludes (a control but tab, line feed
-// and carriage return; U+FFFE, U+FFFF; a surrogate that does not pair up) becomes U+FFFD.
+// and carriage return; U+FFFE, U+FFFF; a surrogate that does not pair up) becomes U+FFFD, but
+// vertical tab and form feed, white space in a tag, become a space.
 std::u16string AsXml(std::u16string item) {
   for (std::size_t i = 0; i < item.size(); ++i) {
     const char16_t c = item[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < item.size() && item[i + 1] >= 0xDC00 &&
         item[i + 1] <= 0xDFFF) {
       ++i;
+    } else if (c == 0x0B || c == 0x0C) {
+      item[i] = u' ';
     } else if ((c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c >= 0xFFFE ||
                (c >= 0xD800 && c <= 0xDFFF)) {
       item[i] = 0xFFFD;
