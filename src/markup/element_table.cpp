@@ -89,6 +89,15 @@ const std::array<bool, 128> kNameRunEnds = [] {
   return ends;
 }();
 
+// The ASCII name units as a table over every byte, so that a unit of a narrow source is looked
+// up without a range test first.
+const std::array<bool, 256> kNarrowNameUnits = [] {
+  std::array<bool, 256> units{};
+  for (char16_t c = 0; c < 128; ++c)
+    units[c] = CharIsNameChar(c);
+  return units;
+}();
+
 // The tag reader over the decoded source. Positions index the source; `m_p` is the next unit
 // to read, so the unit just read is at m_p - 1. Pushing a unit back is stepping back one.
 // Cutting the source into records reads attributes only to find where a tag ends
@@ -175,11 +184,27 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
   }
   // The first unit at or after `p` that is not an ASCII name unit. Names are a few units
   // long: a lookup per unit, whose well-predicted loop the processor runs ahead, beats a
-  // classification of sixteen at a time whose result the next step waits for.
+  // classification of sixteen at a time whose result the next step waits for. Four units a
+  // step where four are left, so that the end is tested once per step.
   static const Unit* SkipNameUnits(const Unit* p, const Unit* end) {
-    while (p != end && *p < 128 && detail::kAsciiNameChars[*p])
+    while (end - p >= 4) {
+      if (!IsAsciiNameUnit(p[0])) return p;
+      if (!IsAsciiNameUnit(p[1])) return p + 1;
+      if (!IsAsciiNameUnit(p[2])) return p + 2;
+      if (!IsAsciiNameUnit(p[3])) return p + 3;
+      p += 4;
+    }
+    while (p != end && IsAsciiNameUnit(*p))
       ++p;
     return p;
+  }
+  static bool IsAsciiNameUnit(Unit c) {
+    if constexpr (sizeof(Unit) == 1) {
+      return kNarrowNameUnits[c];
+    } else {
+      // U+007F is no name unit: every unit above it is looked up as that one, without a branch.
+      return detail::kAsciiNameChars[std::min<char16_t>(c, 127)];
+    }
   }
   static bool IsAsciiSpace(Unit c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
 
@@ -293,7 +318,8 @@ class CFirstPairing {
   explicit CFirstPairing(CElementTable& table)
       : m_records(table.Records()), m_counter(table.PairIdCounter()) {}
 
-  void Visit(std::uint32_t i) {
+  // Inlined into the cut, which calls it once per tag: a call would cost a sixth of the work.
+  [[gnu::always_inline]] void Visit(std::uint32_t i) {
     CElementRecord& record = m_records[i];
     switch (record.tagType) {
       case TagType::Open:
@@ -331,42 +357,6 @@ class CFirstPairing {
   CRecordVector& m_records;
   std::uint32_t& m_counter;
   std::vector<std::vector<std::uint32_t>> m_openByName;
-};
-
-// A document has a dozen or so names: a small cache keyed by length and end units answers
-// nearly every lookup with one comparison instead of hashing the name.
-class CNameCache {
- public:
-  explicit CNameCache(CNameTable& names) : m_names(names) {}
-  // The id of the name held by `size` units (at least one) at `units`. Units of a narrow
-  // source are compared as they are and widened, into `widened`, only for a name the cache
-  // does not hold.
-  template <class Unit>
-  std::uint32_t Id(const Unit* units, std::size_t size, std::u16string* widened) {
-    CSlot& slot = m_slots[(size * 31 + units[0] + units[size - 1] * 7) % std::size(m_slots)];
-    if (slot.name.size() == size && std::equal(units, units + size, slot.name.begin())) {
-      return slot.id;
-    }
-    std::u16string_view name;
-    if constexpr (std::is_same_v<Unit, char16_t>) {
-      name = {units, size};
-    } else {
-      widened->resize(size);
-      WidenBytes(units, size, widened->data());
-      name = *widened;
-    }
-    slot.id = m_names.Intern(name);
-    slot.name = m_names.Name(slot.id);
-    return slot.id;
-  }
-
- private:
-  struct CSlot {
-    std::u16string_view name;
-    std::uint32_t id = 0;
-  };
-  CNameTable& m_names;
-  CSlot m_slots[64];
 };
 
 template <bool kKeepAttributes, class Unit>

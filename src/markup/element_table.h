@@ -2,11 +2,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -98,6 +100,42 @@ class CNameTable {
   };
   std::vector<std::unique_ptr<std::u16string>> m_names;
   std::unordered_map<std::u16string, std::uint32_t, CHash, std::equal_to<>> m_ids;
+};
+
+/// A document has a dozen or so names: a small cache keyed by length and end units answers
+/// nearly every lookup of a name's id with one comparison instead of hashing the name.
+class CNameCache {
+ public:
+  explicit CNameCache(CNameTable& names) : m_names(names) {}
+  /// The id of the name held by `size` units (at least one) at `units`, interned when new.
+  /// Units of a narrow source are compared as they are and widened, into `widened`, only for a
+  /// name the cache does not hold.
+  template <class Unit>
+  std::uint32_t Id(const Unit* units, std::size_t size, std::u16string* widened) {
+    CSlot& slot = m_slots[(size * 31 + units[0] + units[size - 1] * 7) % std::size(m_slots)];
+    if (slot.name.size() == size && std::equal(units, units + size, slot.name.begin())) {
+      return slot.id;
+    }
+    std::u16string_view name;
+    if constexpr (std::is_same_v<Unit, char16_t>) {
+      name = {units, size};
+    } else {
+      widened->resize(size);
+      WidenBytes(units, size, widened->data());
+      name = *widened;
+    }
+    slot.id = m_names.Intern(name);
+    slot.name = m_names.Name(slot.id);
+    return slot.id;
+  }
+
+ private:
+  struct CSlot {
+    std::u16string_view name;
+    std::uint32_t id = 0;
+  };
+  CNameTable& m_names;
+  CSlot m_slots[64];
 };
 
 /// A document's elements in reading order as fixed-size records pointing into one buffer that

@@ -56,7 +56,7 @@ TextWork WorkOnText(const Unit* const begin, std::size_t size, Whitespace mode) 
 class CStructurer {
  public:
   explicit CStructurer(CElementTable& table)
-      : m_table(table), m_utId(table.Names().Find(kUtName)) {}
+      : m_table(table), m_utId(table.Names().Find(kUtName)), m_names(table.Names()) {}
 
   void Collapse(CElementRecord& start, std::uint32_t end, std::uint32_t count) {
     const CRecordVector& records = m_table.Records();
@@ -108,7 +108,11 @@ class CStructurer {
       found[which] = true;
       values[which] = m_table.AttributeValue(span);
     }
-    if (found[0]) record.nameId = m_table.Names().Intern(values[0]);
+    // A document's placeholders carry a few dozen names between them: the cache answers most.
+    if (found[0]) {
+      record.nameId =
+          values[0].empty() ? 0 : m_names.Id(values[0].data(), values[0].size(), nullptr);
+    }
     TagType type = TagType::Single;
     if (found[1]) {
       if (values[1] == kTypeEnd) {
@@ -124,6 +128,7 @@ class CStructurer {
  private:
   CElementTable& m_table;
   std::uint32_t m_utId;
+  CNameCache m_names;
   std::u16string m_normalized;
   std::u16string m_scratch;
   std::vector<CAttributeSpan> m_attributes;
