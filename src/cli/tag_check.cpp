@@ -55,7 +55,7 @@ std::uint32_t BlockKey(char16_t pair, bool end) {
 }
 
 bool IsPlaceholder(std::u16string_view source) {
-  return source.size() > 3 && source.compare(0, 3, u"<ut") == 0 &&
+  return source.size() > 3 && source[0] == u'<' && source[1] == u'u' && source[2] == u't' &&
          (source[3] == u' ' || source[3] == u'>' || source[3] == u'/' || source[3] == u'\t' ||
           source[3] == u'\r' || source[3] == u'\n');
 }
