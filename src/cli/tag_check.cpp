@@ -55,7 +55,7 @@ std::uint32_t BlockKey(char16_t pair, bool end) {
 }
 
 bool IsPlaceholder(std::u16string_view source) {
-  return source.size() > 3 && source.compare(0, 3, u"<ut") == 0 &&
+  return source.size() > 3 && source[0] == u'<' && source[1] == u'u' && source[2] == u't' &&
          (source[3] == u' ' || source[3] == u'>' || source[3] == u'/' || source[3] == u'\t' ||
           source[3] == u'\r' || source[3] == u'\n');
 }
@@ -71,10 +71,8 @@ constexpr bool IsXmlSpace(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
 }
 
-// Whether `source` begins with the start tag `name` ("<Tu" is no "<Tuv").
-bool StartsTag(std::u16string_view source, std::u16string_view name) {
-  if (source.size() <= name.size() || source.compare(0, name.size(), name) != 0) return false;
-  const char16_t next = source[name.size()];
+// Whether `next`, after a start tag's name, ends the name ("<Tu" is no "<Tuv").
+constexpr bool EndsName(char16_t next) {
   return next == u'>' || next == u'/' || IsXmlSpace(next);
 }
 
@@ -145,7 +143,61 @@ std::string QuoteWords(const CTagPlace& place) {
   return Utf16ToUtf8(words.substr(0, cut)) + "...";
 }
 
+void CIfTagGroups::OnUnits(std::u16string_view piece) {
+  // More line feeds than this and every run is looked at unit by unit instead.
+  constexpr std::size_t kMostFeeds = 4096;
+  m_piece = {};
+  m_feeds.clear();
+  m_nextFeed = 0;
+  if (!m_follow) return;
+  const std::size_t size = piece.size();
+  std::size_t i = 0;
+#if TAGVERT_UNITS_SSE2
+  const __m128i lineFeed = _mm_set1_epi16(u'\n');
+  const auto feeds = [&](std::size_t at) {
+    return _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(piece.data() + at)),
+                           lineFeed);
+  };
+  // Thirty-two units per test: line feeds are rare.
+  for (; i + 32 <= size; i += 32) {
+    const __m128i a = feeds(i), b = feeds(i + 8), c = feeds(i + 16), d = feeds(i + 24);
+    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) continue;
+    // Lanes of 0 or -1 pack into bytes of the same: a bit per unit.
+    auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b))) |
+                static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(c, d))) << 16;
+    for (; mask != 0; mask &= mask - 1)
+      m_feeds.push_back(i + static_cast<std::size_t>(std::countr_zero(mask)));
+    if (m_feeds.size() > kMostFeeds) return;
+  }
+#endif
+  for (; i < size; ++i) {
+    if (piece[i] == u'\n') m_feeds.push_back(i);
+  }
+  if (m_feeds.size() > kMostFeeds) return;
+  m_piece = piece;
+}
+
 void CIfTagGroups::Advance(std::u16string_view text) {
+  // Text that lies in the piece of OnUnits holds a line feed only where the piece has one.
+  const auto start = reinterpret_cast<std::uintptr_t>(text.data());
+  const auto piece = reinterpret_cast<std::uintptr_t>(m_piece.data());
+  if (!m_piece.empty() && start >= piece && start + 2 * text.size() <= piece + 2 * m_piece.size()) {
+    const std::size_t from = (start - piece) / 2;
+    if (m_nextFeed > 0 && m_feeds[m_nextFeed - 1] >= from) {
+      m_nextFeed = static_cast<std::size_t>(std::lower_bound(m_feeds.begin(), m_feeds.end(), from) -
+                                            m_feeds.begin());
+    }
+    while (m_nextFeed < m_feeds.size() && m_feeds[m_nextFeed] < from)
+      ++m_nextFeed;
+    if (m_nextFeed == m_feeds.size() || m_feeds[m_nextFeed] >= from + text.size()) {
+      m_here.column += text.size();
+      return;
+    }
+  }
+  AdvanceCounting(text);
+}
+
+void CIfTagGroups::AdvanceCounting(std::u16string_view text) {
   // The line feeds are counted sixteen units at a time, the last few units by one look at the
   // eight that end the text, and the last line feed is kept.
   std::uint64_t lines = 0;
@@ -234,18 +286,25 @@ void CIfTagGroups::FollowPlace() {
 }
 
 bool CIfTagGroups::AdvanceEscaped(std::u16string_view run) {
-  std::uint64_t line = m_here.line, column = m_here.column;
-  for (const char16_t unit : run) {
-    if (unit == u']' || unit == 0x00A0) return false;
-    if (unit == u'\n') {
-      ++line;
-      column = 1;
-    } else {
-      column += unit == u'<' ? 4 : unit == u'&' ? 5 : 1;
+  // The references add three units for each '<' ("&lt;") and four for each '&' ("&amp;"),
+  // found by the scan for the units escaping looks at, to the column of the run as it is.
+  const std::size_t size = run.size();
+  const auto extra = [&](std::size_t from) {
+    std::uint64_t units = 0;
+    for (std::size_t at = from + UnitsFindMarkupSpecial(run.data() + from, size - from); at < size;
+         at += 1 + UnitsFindMarkupSpecial(run.data() + at + 1, size - at - 1)) {
+      units += run[at] == u'<' ? 3U : 4U;
     }
+    return units;
+  };
+  for (std::size_t at = UnitsFindMarkupSpecial(run.data(), size); at < size;
+       at += 1 + UnitsFindMarkupSpecial(run.data() + at + 1, size - at - 1)) {
+    if (run[at] == u']' || run[at] == 0x00A0) return false;
   }
-  m_here.line = line;
-  m_here.column = column;
+  const std::uint64_t line = m_here.line;
+  Advance(run);
+  // After a line feed only the references after the last one move the column.
+  m_here.column += extra(m_here.line == line ? 0 : run.rfind(u'\n') + 1);
   return true;
 }
 
@@ -259,7 +318,12 @@ void CIfTagGroups::FollowSegments(std::u16string_view source) {
   m_afterNbsp = source.size() == 1 && source[0] == 0x00A0;
   // Most tags are none of Tu, Tuv and their end tags: one look at their start tells.
   if (source.size() < 4 || source[0] != u'<' || (source[1] != u'T' && source[2] != u'T')) return;
-  if (StartsTag(source, u"<Tu")) {
+  if (source[1] == u'/') {
+    if (source.starts_with(u"</Tu>")) m_inSegment = false;
+    return;
+  }
+  if (source[1] != u'T' || source[2] != u'u') return;
+  if (EndsName(source[3])) {
     ++m_here.segment;
     m_words.clear();
     m_sharedWords.reset();
@@ -267,13 +331,12 @@ void CIfTagGroups::FollowSegments(std::u16string_view source) {
     // A unit carried whole (already translated) holds no tag of its own to name it by.
     // Such a unit ends with its end tag: that is looked at before the whole text is searched.
     m_inSegment = !source.ends_with(u"</Tu>") && !HoldsTuEnd(source);
-  } else if (m_inSegment && m_words.empty() && !m_wordsInMarkup && StartsTag(source, u"<Tuv")) {
+  } else if (m_inSegment && m_words.empty() && !m_wordsInMarkup && source[3] == u'v' &&
+             source.size() > 4 && EndsName(source[4])) {
     // The source Tuv, carried whole before the text to translate, names the unit; its text is
     // read out of the markup only for a message.
     m_sharedWords = std::make_shared<const std::u16string>(source.substr(0, kMarkupUnits));
     m_wordsInMarkup = true;
-  } else if (source.starts_with(u"</Tu>")) {
-    m_inSegment = false;
   }
 }
 
@@ -369,6 +432,7 @@ void CIfTagGroups::OnGroup(const CIfTagGroupSeen& seen) {
 void CIfTagGroups::Finish() {
   m_reader.Finish([&](const CIfToken& token) { OnToken(token, m_fed); });
   m_fed = 0;
+  m_piece = {};
 }
 
 void ReadIfGroups(IByteStream& source, CIfTagGroups& groups) {
@@ -505,6 +569,10 @@ void CTagCheck::OnIfText(std::u16string_view run, bool plain) {
   m_state->groups.OnText(run, plain);
 }
 
+void CTagCheck::OnIfUnits(std::u16string_view piece) {
+  m_state->groups.OnUnits(piece);
+}
+
 void CTagCheck::Feed(const void* bytes, std::size_t count) {
   CState& s = *m_state;
   const auto* b = static_cast<const unsigned char*>(bytes);
@@ -622,15 +690,16 @@ void CTagCheck::CheckNesting(const CIfTagGroup& g) {
   if (g.pair > s.highestStart) s.highestStart = g.pair;
   if (s.seenStart[g.pair] == s.era) Report(g.place, g.source, g.pair, kTwice);
   s.seenStart[g.pair] = s.era;
-  CState::COpen open;
+  const std::size_t at = s.open.size();
+  // Made in place: an open tag is large.
+  CState::COpen& open = s.open.emplace_back();
   open.pair = g.pair;
   open.samePair = s.innermost[g.pair];
   open.quoteSize = static_cast<std::uint8_t>(std::min(g.source.size(), kQuotedUnits + 1));
   std::copy_n(g.source.data(), open.quoteSize, open.quote);
   open.place = g.place;
-  s.innermost[g.pair] = s.open.size();
-  s.uncrossed.push_back(s.open.size());
-  s.open.push_back(std::move(open));
+  s.innermost[g.pair] = at;
+  s.uncrossed.push_back(at);
 }
 
 void CTagCheck::CloseTag(const CIfTagGroup& g) {

@@ -66,12 +66,18 @@ class CIfTagGroups {
   /// tokens of a run, or of a group and the flags before it, tell).
   void OnText(std::u16string_view run, bool plain);
   void OnGroup(const CIfTagGroupSeen& seen);
+  /// Takes the piece of the IF that the next runs and groups of OnText and OnGroup may lie in
+  /// (IIfTagGroupObserver::OnIfUnits): its line feeds are found at once, so that what lies in
+  /// it between them is passed over without a look at each unit.
+  void OnUnits(std::u16string_view piece);
   /// Ends the IF: hands over a tag group cut off by its end.
   void Finish();
 
  private:
   /// Moves the place past `text` as the TTX shows it.
   void Advance(std::u16string_view text);
+  /// Advance, the line feeds of `text` counted.
+  [[gnu::noinline]] void AdvanceCounting(std::u16string_view text);
   /// Moves the place past a run of text of the IF, escaped as the way back writes it; `plain`
   /// when the run is known to hold no unit that escaping changes.
   void AdvanceText(std::u16string_view run, bool plain = false);
@@ -105,6 +111,11 @@ class CIfTagGroups {
   bool m_sourceCopied = false;
   bool m_end = false;    ///< an end-tag flag came since the last element
   bool m_block = false;  ///< a block flag came since the last element
+  /// The piece of OnUnits, empty when there is none or it holds too many line feeds, and the
+  /// positions of its line feeds in ascending order, the next one to look at first.
+  std::u16string_view m_piece;
+  std::vector<std::size_t> m_feeds;
+  std::size_t m_nextFeed = 0;
 };
 
 /// Checks a translated IF while it streams: every paired start tag meets its end tag (same pair
@@ -133,6 +144,7 @@ class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
   /// (set the check as the converter's tag group observer instead of its token observer).
   void OnIfTagGroup(const CIfTagGroupSeen& group) override;
   void OnIfText(std::u16string_view run, bool plain) override;
+  void OnIfUnits(std::u16string_view piece) override;
   /// Ends the translated IF: tags left open are reported.
   void Finish();
   /// With the sent IF: reads it once more to name the tag groups the translated IF lacks

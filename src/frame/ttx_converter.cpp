@@ -217,8 +217,13 @@ class CTtxBackWriter {
     // run as well).
     const bool plain = UnitsFindMarkupSpecial(units.data(), units.size()) == units.size();
     if (m_groups != nullptr) m_groups->OnIfText(run, plain);
+    if (!plain && m_storage.GetOutputMode() == EncodingMode::Utf8 && PutEscaped(units)) {
+      if (!units.empty()) m_atStart = false;
+      m_afterNbsp = isNbsp;
+      return;
+    }
     if (m_storage.GetOutputMode() != EncodingMode::Utf8 || !plain) {
-      m_source = std::u16string(units);
+      m_source.assign(units);
       m_text.CollapseNbsp(m_source);
       m_text.EscapeText(m_source);
       EscapeCDataEnd(m_source);
@@ -229,7 +234,7 @@ class CTtxBackWriter {
   void Tag(std::u16string_view units) {
     const bool isNbsp = units == kNbspSource;
     if (m_atStart && !units.empty()) {
-      m_source = std::u16string(units);
+      m_source.assign(units);
       DeclareUtf8(m_source);
       units = m_source;
     }
@@ -238,8 +243,31 @@ class CTtxBackWriter {
   void Group(const CIfTagGroupSeen& group) {
     if (m_groups != nullptr) m_groups->OnIfTagGroup(group);
   }
+  void Units(std::u16string_view piece) {
+    if (m_groups != nullptr) m_groups->OnIfUnits(piece);
+  }
 
  private:
+  /// Writes a run whose only units that the passes change are '<' and '&' (each written as its
+  /// reference, as the escaping writes it with a UTF-8 target), the stretches between them as
+  /// they are. False, nothing written, when the run holds a no-break space or a ']'.
+  bool PutEscaped(std::u16string_view units) {
+    const std::size_t size = units.size();
+    for (std::size_t at = UnitsFindMarkupSpecial(units.data(), size); at < size;
+         at += 1 + UnitsFindMarkupSpecial(units.data() + at + 1, size - at - 1)) {
+      if (units[at] != u'<' && units[at] != u'&') return false;
+    }
+    std::size_t from = 0;
+    for (std::size_t at = UnitsFindMarkupSpecial(units.data(), size); at < size;
+         at += 1 + UnitsFindMarkupSpecial(units.data() + at + 1, size - at - 1)) {
+      m_storage.PutUnits(units.data() + from, at - from);
+      const std::u16string_view reference = units[at] == u'<' ? u"&lt;" : u"&amp;";
+      m_storage.PutUnits(reference.data(), reference.size());
+      from = at + 1;
+    }
+    m_storage.PutUnits(units.data() + from, size - from);
+    return true;
+  }
   void Put(std::u16string_view units, bool isNbsp) {
     if (!units.empty()) m_atStart = false;
     m_afterNbsp = isNbsp;

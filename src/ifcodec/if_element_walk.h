@@ -34,6 +34,11 @@ class IIfTagGroupObserver {
   /// only: for an observer that follows where the groups stand. `plain`: the run holds none of
   /// '<', '&', ']' and U+00A0 (UnitsFindMarkupSpecial finds none), as the reader found out.
   virtual void OnIfText(std::u16string_view run, bool plain) = 0;
+  /// The units of the IF piece by piece as the reader meets them, each piece before the runs
+  /// and groups that end in it, and an empty piece once the IF has ended: a run or a source
+  /// text handed on lies in the last piece (a view of it) unless it began in an earlier one
+  /// (then it is a copy). For an observer that looks at the units in bulk; nothing by default.
+  virtual void OnIfUnits(std::u16string_view /*piece*/) {}
 };
 
 /// Reads an IF from a storage into the elements CIFParser::ReadElement gives, as far as their
@@ -41,7 +46,9 @@ class IIfTagGroupObserver {
 /// source text, empty for a boundary and every other group). Flags and skipped text make no
 /// element. The units are met where the storage buffers them, sixteen at a time, codes found
 /// by ForEachIfCode: a run is handed on in place, copied only when it spans two buffers. Tag
-/// groups also go to `sink.Group(const CIfTagGroupSeen&)`, right before their Tag.
+/// groups also go to `sink.Group(const CIfTagGroupSeen&)`, right before their Tag, and every
+/// piece of units to `sink.Units(piece)` before the elements that end in it (an empty piece
+/// once the IF has ended).
 class CIfElementWalk {
  public:
   template <typename Sink>
@@ -66,6 +73,7 @@ class CIfElementWalk {
   template <typename Sink>
   void Feed(std::u16string_view units, Sink& sink) {
     const std::size_t n = units.size();
+    sink.Units(units);
     // Fixed data due from the last piece.
     std::size_t i = m_codes.TakeData(n);
     if (i > 0 && m_pairDue) {
@@ -154,6 +162,7 @@ class CIfElementWalk {
 
   template <typename Sink>
   void Finish(Sink& sink) {
+    sink.Units(std::u16string_view());
     EndRun(std::u16string_view(), sink);
     if (m_group != 0) EndGroup(sink);
     *this = CIfElementWalk();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "frame/ttx_converter.h"
 #include "ifcodec/if_parser.h"
 #include "markup/pairing.h"
 #include "storage/memory_stream.h"
@@ -122,6 +123,46 @@ TEST(TagCheckTest, AgainstTheSentIfOnlyWhatTheTranslationChanged) {
       EXPECT_NE(said.front().find("pair 0x0300: no end tag"), std::string::npos);
     }
   }
+}
+
+// The places followed along the conversion's own reading (the input buffer's pieces, whose line
+// feeds are found at once) are those followed over the tokens of the same IF: line feeds and
+// references in text runs and source texts, runs that span two pieces.
+TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
+  std::u16string units = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
+  for (char16_t pair = 0x100; pair < 0x1000; ++pair) {
+    units += pair % 3 == 0 ? u"a & b\nc < d " : pair % 3 == 1 ? u"plain text & " : u"x\ny";
+    units += kIfTagGroup;
+    units += pair;  // never closed: every start tag is reported
+    units += pair % 5 == 0 ? u"<b\nclass='x'>" : u"<b>";
+    units += kIfBoundary;
+  }
+  std::vector<std::uint8_t> bytes;
+  for (const char16_t unit : units) {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  std::vector<std::string> tokens, walked;
+  const auto said = [](std::vector<std::string>& to) {
+    return [&to](const CTagPlace& place, const std::string& text) {
+      to.push_back(std::to_string(place.line) + ":" + std::to_string(place.column) + " " + text);
+    };
+  };
+  CTagCheck fed(said(tokens));
+  fed.Feed(bytes.data(), bytes.size());
+  fed.Finish();
+  CTagCheck observer(said(walked));
+  CTagvertConverter converter;
+  converter.SetIfTagGroupObserver(&observer);
+  ASSERT_EQ(converter.ConvertFromIF(CEndpoint::Stream(std::make_shared<CMemoryStream>(bytes)),
+                                    CEndpoint::Stream(std::make_shared<CMemoryStream>())),
+            kSOk);
+  observer.Finish();
+  ASSERT_EQ(tokens.size(), 0x1000U - 0x100U);
+  // The third start tag follows "c < d " on the third line: only the '<' after the line feed
+  // widens the column ("&lt;").
+  EXPECT_EQ(tokens[2].substr(0, 5), "3:10 ");
+  EXPECT_EQ(walked, tokens);
 }
 
 }  // namespace
