@@ -157,6 +157,7 @@ struct CPlanParts {
 bool SplitPlan(std::string_view plan, CPlanParts& parts);
 /// All the blocks of a stream decompressed; false when they are damaged.
 bool Inflate(std::string_view blocks, std::string& out);
+bool Inflate(std::string_view blocks, CLargeString& out);
 /// The uncompressed size of a stream's blocks, without decompressing them; false when damaged.
 bool InflatedSize(std::string_view blocks, std::uint64_t& size);
 /// A number of the table (seven bits a byte, the high bit continuing); false past `end`.

@@ -55,6 +55,22 @@ std::string IdText(std::uint32_t id) {
   return std::to_string(id);
 }
 
+// The decimal digits of `id` as IdText gives them, written at the end of `room`.
+std::string_view IdDigits(std::uint32_t id, char (&room)[10]) {
+  std::size_t at = sizeof room;
+  do {
+    room[--at] = static_cast<char>('0' + id % 10);
+    id /= 10;
+  } while (id != 0);
+  return std::string_view(room + at, sizeof room - at);
+}
+
+template <typename String>
+void AppendId(String& out, std::uint32_t id) {
+  char room[10];
+  out += IdDigits(id, room);
+}
+
 }  // namespace
 
 class CWriter {
@@ -391,7 +407,8 @@ class CWriter {
         hash.Add(units);
         continue;
       }
-      hash.AddCode(static_cast<int>(piece.role), IdText(piece.id));
+      char room[10];
+      hash.AddCode(static_cast<int>(piece.role), IdDigits(piece.id, room));
       m_plan.Code(units);
     }
     m_plan.EndUnit();
@@ -568,29 +585,32 @@ class CWriter {
         i = AppendText(out, i, text);
         continue;
       }
-      const std::string id = IdText(p.id);
-      const char* element = "ph";
+      // Appended piece by piece: no string is made for a code.
+      std::string_view element = "ph";
+      std::string_view after = "\">";
       switch (p.role) {
         case Role::Open:
-          out += "<bpt id=\"" + id + "\">";
           element = "bpt";
           break;
         case Role::Close:
-          out += "<ept id=\"" + id + "\">";
           element = "ept";
           break;
         case Role::IsolatedOpen:
-          out += "<it id=\"" + id + "\" pos=\"open\">";
           element = "it";
+          after = "\" pos=\"open\">";
           break;
         case Role::IsolatedClose:
-          out += "<it id=\"" + id + "\" pos=\"close\">";
           element = "it";
+          after = "\" pos=\"close\">";
           break;
         case Role::Standalone:
-          out += "<ph id=\"" + id + "\">";
           break;
       }
+      out += '<';
+      out += element;
+      out += " id=\"";
+      AppendId(out, p.id);
+      out += after;
       AppendDisplay(out, p, false);
       out += "</";
       out += element;
@@ -742,9 +762,9 @@ std::u16string PlainText(std::u16string_view markup) {
     const char16_t u = markup[i];
     if (u != u'<' && u != u'&') {
       // A run of text up to the next tag or reference, in one append.
-      std::size_t run = i + 1;
-      while (run < markup.size() && markup[run] != u'<' && markup[run] != u'&')
-        ++run;
+      const std::size_t run = static_cast<std::size_t>(
+          FindUnitOf(markup.data() + i + 1, markup.data() + markup.size(), u'<', u'&') -
+          markup.data());
       text.append(markup.substr(i, run - i));
       i = run;
       continue;
