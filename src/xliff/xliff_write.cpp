@@ -755,6 +755,25 @@ void FrontMatterLanguages(std::u16string_view units, std::u16string& source,
   target = Attribute(tag, u"TargetLanguage");
 }
 
+namespace {
+
+// The first `unit` in `s` from `from` on, eight units a step; npos when there is none.
+std::size_t FindFrom(std::u16string_view s, char16_t unit, std::size_t from) {
+  const char16_t* const end = s.data() + s.size();
+  const char16_t* const at = FindUnit(s.data() + from, end, unit);
+  return at == end ? std::u16string_view::npos : static_cast<std::size_t>(at - s.data());
+}
+
+// The first "</ut>" in `s` from `from` on; npos when there is none.
+std::size_t FindUtEnd(std::u16string_view s, std::size_t from) {
+  for (std::size_t at = from; (at = FindFrom(s, u'<', at)) != std::u16string_view::npos; ++at) {
+    if (s.substr(at).starts_with(u"</ut>")) return at;
+  }
+  return std::u16string_view::npos;
+}
+
+}  // namespace
+
 std::u16string PlainText(std::u16string_view markup) {
   std::u16string text;
   text.reserve(markup.size());
@@ -773,24 +792,25 @@ std::u16string PlainText(std::u16string_view markup) {
       // A placeholder's content is the markup it stands for, not text.
       if (markup.substr(i).starts_with(u"<ut") && i + 3 < markup.size() &&
           (markup[i + 3] == u' ' || markup[i + 3] == u'>')) {
-        const std::size_t empty = markup.find(u'>', i);
+        const std::size_t empty = FindFrom(markup, u'>', i);
         if (empty != std::u16string_view::npos && empty > 0 && markup[empty - 1] == u'/') {
           i = empty + 1;
         } else {
           // Searched only for a placeholder with content: empty ones are not each a search
           // to the end.
-          const std::size_t close = markup.find(u"</ut>", i);
+          const std::size_t close = FindUtEnd(markup, i);
           i = close == std::u16string_view::npos ? markup.size() : close + 5;
         }
         continue;
       }
-      const std::size_t close = markup.find(u'>', i);
+      const std::size_t close = FindFrom(markup, u'>', i);
       i = close == std::u16string_view::npos ? markup.size() : close + 1;
       continue;
     }
     if (u == u'&') {
-      const std::size_t semi = markup.find(u';', i);
-      if (semi != std::u16string_view::npos && semi - i <= 10) {
+      // Only a ';' within ten units ends a reference.
+      const std::size_t semi = markup.substr(0, std::min(markup.size(), i + 11)).find(u';', i);
+      if (semi != std::u16string_view::npos) {
         const std::u16string_view name = markup.substr(i + 1, semi - i - 1);
         char32_t c = 0;
         if (name == u"lt")
