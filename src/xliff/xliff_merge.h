@@ -283,9 +283,9 @@ class CUnitMerger {
   std::size_t m_unitNumber = 0;
   std::size_t m_translated = 0;
   std::uint64_t m_sourcesHash = 0;
-  CBlockStore m_targets;  ///< each unit's merged IF narrowed (and, kept, its source's)
+  CBlockStore m_targets;          ///< each unit's merged IF narrowed (and, kept, its source's)
   CMergeFeed::CUnitIfs m_unitIf;  ///< each unit's merged IF, for the feed
-  std::size_t m_whole = 0;                    ///< the units before the first not yet ended
+  std::size_t m_whole = 0;        ///< the units before the first not yet ended
   std::vector<std::string> m_damage;
   std::vector<std::string> m_notes;
 };

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
 #include <unordered_map>
 #include <vector>
 
@@ -79,6 +80,15 @@ class CWriter {
       : m_options(options), m_v2(options.version == XliffVersion::V2_0) {}
 
   void SetTargetText(TargetText text) { m_targetText = std::move(text); }
+
+  void Reserve(std::uint64_t bytes) {
+    try {
+      m_body.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(bytes, 1ULL << 32)));
+      m_plan.Reserve(bytes);
+    } catch (const std::bad_alloc&) {
+      // Only room ahead: the body grows as it would have.
+    }
+  }
 
   // The next units of the IF: tokens are taken as far as they are whole, and the IF that no
   // block still needs leaves the window.
@@ -863,6 +873,10 @@ CXliffWriter::~CXliffWriter() = default;
 
 void CXliffWriter::SetTargetText(TargetText text) {
   m_writer->SetTargetText(std::move(text));
+}
+
+void CXliffWriter::Reserve(std::uint64_t bytes) {
+  m_writer->Reserve(bytes);
 }
 
 void CXliffWriter::Feed(std::u16string_view units) {
