@@ -381,10 +381,8 @@ CMergeResult MergeXliff(IByteStream& xml, const CXliffReadOptions& options, std:
   XML_SetUserData(parser, &reader);
   XML_SetElementHandler(parser, &CXliffReader::OnStart, &CXliffReader::OnEnd);
   XML_SetCharacterDataHandler(parser, &CXliffReader::OnText);
-  // The XLIFF is read in pieces, so that only what the merge keeps stays in memory; small
-  // ones, so that the parser's buffer (a piece and what a token left over) stays in the cache
-  // and takes few pages.
-  constexpr int kPiece = 1 << 16;
+  // The XLIFF is read in pieces, so that only what the merge keeps stays in memory.
+  constexpr int kPiece = 1 << 20;
   for (;;) {
     if (feed != nullptr && feed->Stopped()) throw CHResultError(kEAbort);
     void* buffer = XML_GetBuffer(parser, kPiece);
