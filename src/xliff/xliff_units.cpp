@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 
 #include "ifcodec/if_parser.h"
@@ -177,12 +178,18 @@ void CUnitMerger::ReadPlan() {
   m_units.resize(m_unitCount);
   m_rawBytes.reserve(m_unitCount + 1);
   // The codes counted first, so that their table is taken once: every number of the table
-  // ends on a byte below 0x80, and besides the codes' each unit has two and the end two.
+  // ends on a byte below 0x80, and besides the codes' each unit has two and the end two. A
+  // code takes a byte at least, so no more are counted than the codes have bytes (a damaged
+  // plan is found below, as before, and room is only ever a guess).
   std::size_t numbers = 0;
   for (const char byte : table)
     numbers += (static_cast<std::uint8_t>(byte) & 0x80) == 0;
   const std::size_t others = 2 * m_unitCount + 2;
-  m_codeAt.reserve((numbers > others ? numbers - others : 0) + 1);
+  try {
+    m_codeAt.reserve(std::min(numbers > others ? numbers - others : 0, codes.size()) + 1);
+  } catch (const std::bad_alloc&) {
+    // The table grows as it is read.
+  }
   for (CUnit& unit : m_units) {
     raw();
     unit.firstCode = m_codeAt.size();
