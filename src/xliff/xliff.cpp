@@ -387,6 +387,9 @@ HResult xliff::ConvertToXliff(const CEndpoint& ttx, const CEndpoint& target,
     // The XLIFF is written as the conversion writes the IF: the IF is never held whole. The
     // writer, its thread and the stream that feeds them outlive the converter.
     xliff::CXliffWriter writer(options);
+    if (std::uint64_t size = 0; source->Size(size) && size > source->Position()) {
+      writer.Reserve(size - source->Position());
+    }
     std::optional<CWriterThread> thread;
     if (std::thread::hardware_concurrency() > 1) thread.emplace(writer);
     auto sink = std::make_shared<CWriterStream>(writer, thread ? &*thread : nullptr);

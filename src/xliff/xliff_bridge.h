@@ -70,6 +70,10 @@ class CXliffWriter {
   /// Gives every unit a target: its source with each text run through `text` and every code
   /// as it is (instead of the copy that CXliffWriteOptions::copySource asks for). Before Feed.
   void SetTargetText(TargetText text);
+  /// Takes room for what the XLIFF of a document of `bytes` bytes holds (the units' XML, about
+  /// half of it for a document in UTF-8, and the skeleton's blocks), so that it grows without
+  /// copies; room never written costs no memory. Before Feed.
+  void Reserve(std::uint64_t bytes);
   /// The next units of the IF.
   void Feed(std::u16string_view units);
   /// Ends the IF; then the front matter's languages are known (see FrontMatterLanguages).

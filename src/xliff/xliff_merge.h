@@ -86,12 +86,14 @@ class CMergeFeed {
  public:
   /// A unit's narrowed IF.
   using CUnitIf = std::pair<const char*, std::size_t>;
+  /// Every unit's narrowed IF, in a large block.
+  using CUnitIfs = std::vector<CUnitIf, CLargeAllocator<CUnitIf>>;
 
   // The merge's side.
   /// The skeleton is read: the compressed blocks of the IF outside the units, its bytes
   /// before each unit, and the table of the units' IF (filled as Ready says).
   void Skeleton(std::string_view raw, const std::vector<std::uint64_t>& rawBytes,
-                const std::vector<CUnitIf>& units) {
+                const CUnitIfs& units) {
     const std::lock_guard lock(m_mutex);
     m_raw = raw;
     m_rawBytes = &rawBytes;
@@ -135,7 +137,7 @@ class CMergeFeed {
   }
   std::string_view Raw() const { return m_raw; }
   const std::vector<std::uint64_t>& RawBytes() const { return *m_rawBytes; }
-  const std::vector<CUnitIf>& Units() const { return *m_units; }
+  const CUnitIfs& Units() const { return *m_units; }
   /// The way back stopped: no wait ends on it and the merge stops. Only sets a flag (it is
   /// called where the conversion is stopped); the waits look at it now and then.
   void Stop() { m_stopped.store(true); }
@@ -161,7 +163,7 @@ class CMergeFeed {
   bool m_hasSkeleton = false;
   std::string_view m_raw;
   const std::vector<std::uint64_t>* m_rawBytes = nullptr;
-  const std::vector<CUnitIf>* m_units = nullptr;
+  const CUnitIfs* m_units = nullptr;
   std::size_t m_ready = 0;
   std::size_t m_wanted = SIZE_MAX;  ///< the units the way back waits for
   bool m_ended = false;
@@ -215,7 +217,7 @@ class CUnitMerger {
  private:
   // A unit of the skeleton and what the XLIFF gave for it.
   struct CUnit {
-    std::size_t firstCode = 0;  ///< its codes in m_codeSpans
+    std::size_t firstCode = 0;  ///< its codes in m_codeAt
     std::size_t codes = 0;
     bool seen = false;
     bool ended = false;
@@ -241,8 +243,8 @@ class CUnitMerger {
 
   /// The IF of the unit's code `i`, narrowed.
   std::string_view Code(const CUnit& unit, std::size_t i) const {
-    const auto& [at, size] = m_codeSpans[unit.firstCode + i];
-    return std::string_view(m_codes).substr(at, size);
+    const std::size_t at = m_codeAt[unit.firstCode + i];
+    return std::string_view(m_codes).substr(at, m_codeAt[unit.firstCode + i + 1] - at);
   }
   std::string Named(const CCodeRef& code, std::string_view ifCode) const;
   void Build(const CSide& side, const CSide& source, const CUnit& unit, const CCodeIndex* byKey,
@@ -268,18 +270,22 @@ class CUnitMerger {
   CLargeString m_plan;                    ///< the compressed blocks
   std::vector<std::uint64_t> m_rawBytes;  ///< see CMergeResult
   std::uint64_t m_rawUnits = 0;
-  std::string m_codes;  ///< the IF of every unit's codes, narrowed, one after the other
-  std::vector<std::pair<std::size_t, std::size_t>> m_codeSpans;
-  std::vector<CUnit> m_units;
+  // The tables of the units and their codes (a few bytes per code or unit of the XLIFF) take
+  // large blocks: fresh memory in small pages would cost a fault per page.
+  CLargeString m_codes;  ///< the IF of every unit's codes, narrowed, one after the other
+  /// Where each code starts in m_codes, and where the last ends: a code ends where the next
+  /// starts.
+  std::vector<std::size_t, CLargeAllocator<std::size_t>> m_codeAt;
+  std::vector<CUnit, CLargeAllocator<CUnit>> m_units;
 
   // The units.
   CUnit* m_unit = nullptr;
   std::size_t m_unitNumber = 0;
   std::size_t m_translated = 0;
   std::uint64_t m_sourcesHash = 0;
-  CBlockStore m_targets;  ///< each unit's merged IF narrowed (and, kept, its source's)
-  std::vector<CMergeFeed::CUnitIf> m_unitIf;  ///< each unit's merged IF, for the feed
-  std::size_t m_whole = 0;                    ///< the units before the first not yet ended
+  CBlockStore m_targets;          ///< each unit's merged IF narrowed (and, kept, its source's)
+  CMergeFeed::CUnitIfs m_unitIf;  ///< each unit's merged IF, for the feed
+  std::size_t m_whole = 0;        ///< the units before the first not yet ended
   std::vector<std::string> m_damage;
   std::vector<std::string> m_notes;
 };

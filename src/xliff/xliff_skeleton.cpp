@@ -304,6 +304,30 @@ char* Narrow(std::u16string_view units, char* o) {
   const char16_t* u = units.data();
   const char16_t* const end = u + units.size();
   while (u < end) {
+#if defined(__SSE2__)
+    // Sixteen units packed into sixteen bytes whatever they are; the bytes from the first unit
+    // that is not ASCII on are written again below (a unit takes at least one byte, so the
+    // room for the rest holds them). IF codes come every few units: the loop goes on after
+    // each one rather than waiting for a run of sixteen.
+    if (end - u >= 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + 8));
+      const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+      const __m128i zero = _mm_setzero_si128();
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(a, b));
+      const auto ascii = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(a, high), zero),
+                                            _mm_cmpeq_epi16(_mm_and_si128(b, high), zero))));
+      if (ascii == 0xFFFF) {
+        o += 16;
+        u += 16;
+        continue;
+      }
+      const auto run = static_cast<std::size_t>(std::countr_one(ascii));
+      o += run;
+      u += run;
+    }
+#else
     if constexpr (std::endian::native == std::endian::little) {
       // Eight ASCII units at a time while they last.
       while (end - u >= 8) {
@@ -320,6 +344,7 @@ char* Narrow(std::u16string_view units, char* o) {
       }
       if (u == end) break;
     }
+#endif
     // Four ASCII units at a time.
     if (end - u >= 4) {
       std::uint64_t x;
@@ -456,15 +481,43 @@ bool SplitPlan(std::string_view plan, CPlanParts& parts) {
   return true;
 }
 
-bool Inflate(std::string_view blocks, std::string& out) {
+namespace {
+
+// Every block decompressed straight into `out`, in room taken once: no block is copied and no
+// buffer of its own is taken (its pages would be fresh memory to fault in).
+template <typename String>
+bool InflateTo(std::string_view blocks, String& out) {
   if (std::uint64_t size = 0; InflatedSize(blocks, size) && size <= blocks.size() * 16 + 64) {
-    out.reserve(out.size() + static_cast<std::size_t>(size));
+    out.reserve(out.size() + static_cast<std::size_t>(size) + kSlack);
   }
-  CPlanReader reader(blocks);
-  std::string_view block;
-  while (reader.Next(block))
-    out += block;
-  return !reader.Damaged();
+  while (!blocks.empty()) {
+    if (blocks.size() < 8) return false;
+    const std::size_t size = Get32(blocks.data());
+    const std::size_t packed = Get32(blocks.data() + 4);
+    blocks.remove_prefix(8);
+    if (size == 0 || size > kPlanBlock || packed > blocks.size()) return false;
+    const std::size_t at = out.size();
+    out.resize(at + size + kSlack);
+    auto* o = reinterpret_cast<std::uint8_t*>(out.data()) + at;
+    const auto* in = reinterpret_cast<const std::uint8_t*>(blocks.data());
+    if (!Decompress(in, in + packed, o, o + size)) {
+      out.resize(at);
+      return false;
+    }
+    out.resize(at + size);
+    blocks.remove_prefix(packed);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool Inflate(std::string_view blocks, std::string& out) {
+  return InflateTo(blocks, out);
+}
+
+bool Inflate(std::string_view blocks, CLargeString& out) {
+  return InflateTo(blocks, out);
 }
 
 bool InflatedSize(std::string_view blocks, std::uint64_t& size) {

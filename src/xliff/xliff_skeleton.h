@@ -9,6 +9,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -111,6 +112,11 @@ void AppendNarrow(CLargeString& out, std::u16string_view units);
 /// A stream of the plan as it is written: narrowed units in, compressed blocks out.
 class CBlockWriter {
  public:
+  /// `packed` is room for a block compressed, shared by the streams of a plan.
+  explicit CBlockWriter(CLargeString& packed) : m_packed(packed) {}
+  /// Takes room for `bytes` bytes of compressed blocks, so that they grow without copies; room
+  /// never written costs no memory.
+  void Reserve(std::size_t bytes) { m_blocks.reserve(bytes); }
   /// Appends `units` narrowed; returns the number of bytes they took.
   std::size_t Units(std::u16string_view units);
   void Bytes(std::string_view bytes);
@@ -124,13 +130,20 @@ class CBlockWriter {
   void Flush(bool all);
   CLargeString m_pending;  ///< the bytes not yet compressed: its first m_used
   std::size_t m_used = 0;
-  CLargeString m_packed;  ///< room for a block compressed
+  CLargeString& m_packed;
   CLargeString m_blocks;
 };
 
 /// The plan as it is written: the IF outside the units, and each unit's codes.
 class CPlanWriter {
  public:
+  /// Takes room for the plan of a document of `bytes` bytes (its markup compressed is a small
+  /// part of it).
+  void Reserve(std::uint64_t bytes) {
+    const auto room = static_cast<std::size_t>(std::min<std::uint64_t>(bytes / 4, 1ULL << 30));
+    m_raw.Reserve(room);
+    m_codes.Reserve(room);
+  }
   void Raw(std::u16string_view units) {
     m_rawBytes += m_raw.Units(units);
     m_rawUnits += units.size();
@@ -143,7 +156,8 @@ class CPlanWriter {
   CLargeString Finish();
 
  private:
-  CBlockWriter m_raw, m_codes, m_table;
+  CLargeString m_packed;  ///< room for a block compressed, for each stream in turn
+  CBlockWriter m_raw{m_packed}, m_codes{m_packed}, m_table{m_packed};
   std::uint64_t m_rawBytes = 0;  ///< since the last unit
   std::uint64_t m_rawUnits = 0;
   std::vector<std::size_t> m_codeBytes;
@@ -157,6 +171,7 @@ struct CPlanParts {
 bool SplitPlan(std::string_view plan, CPlanParts& parts);
 /// All the blocks of a stream decompressed; false when they are damaged.
 bool Inflate(std::string_view blocks, std::string& out);
+bool Inflate(std::string_view blocks, CLargeString& out);
 /// The uncompressed size of a stream's blocks, without decompressing them; false when damaged.
 bool InflatedSize(std::string_view blocks, std::uint64_t& size);
 /// A number of the table (seven bits a byte, the high bit continuing); false past `end`.

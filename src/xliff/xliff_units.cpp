@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <optional>
 
 #include "ifcodec/if_parser.h"
@@ -148,7 +149,7 @@ void CUnitMerger::EndSkeleton() {
 // blocks for the way back.
 void CUnitMerger::ReadPlan() {
   CPlanParts parts;
-  std::string table, codes;
+  CLargeString table, codes;
   std::uint64_t rawBytes = 0;
   if (!SplitPlan(m_plan, parts) || !Inflate(parts.table, table) || !Inflate(parts.codes, codes) ||
       !InflatedSize(parts.raw, rawBytes)) {
@@ -176,19 +177,33 @@ void CUnitMerger::ReadPlan() {
   if (m_unitCount > table.size() / 2) Damaged();
   m_units.resize(m_unitCount);
   m_rawBytes.reserve(m_unitCount + 1);
+  // The codes counted first, so that their table is taken once: every number of the table
+  // ends on a byte below 0x80, and besides the codes' each unit has two and the end two. A
+  // code takes a byte at least, so no more are counted than the codes have bytes (a damaged
+  // plan is found below, as before, and room is only ever a guess).
+  std::size_t numbers = 0;
+  for (const char byte : table)
+    numbers += (static_cast<std::uint8_t>(byte) & 0x80) == 0;
+  const std::size_t others = 2 * m_unitCount + 2;
+  try {
+    m_codeAt.reserve(std::min(numbers > others ? numbers - others : 0, codes.size()) + 1);
+  } catch (const std::bad_alloc&) {
+    // The table grows as it is read.
+  }
   for (CUnit& unit : m_units) {
     raw();
-    unit.firstCode = m_codeSpans.size();
+    unit.firstCode = m_codeAt.size();
     unit.codes = number();
     if (unit.codes > static_cast<std::uint64_t>(end - p)) Damaged();
     for (std::size_t i = 0; i < unit.codes; ++i) {
       const std::uint64_t bytes = number();
       if (bytes > static_cast<std::uint64_t>(codesEnd - code) || !IsNarrowed(code, code + bytes))
         Damaged();
-      m_codeSpans.emplace_back(static_cast<std::size_t>(code - codesBegin), bytes);
+      m_codeAt.push_back(static_cast<std::size_t>(code - codesBegin));
       code += bytes;
     }
   }
+  m_codeAt.push_back(static_cast<std::size_t>(code - codesBegin));
   raw();
   m_rawUnits = number();
   if (p != end || code != codesEnd || rawSum != rawBytes) Damaged();
@@ -253,12 +268,7 @@ void CUnitMerger::EndUnit(const CSide& source, const CSide& target, bool anyTarg
   const bool translated = !m_ignoreTargets && anyTarget && !(target == source);
   // The unit's IF goes into one block that does not move: room for the most it can take (a
   // narrowed unit takes at most three bytes, and each side takes each code at most once).
-  std::size_t codeBytes = 0;
-  if (unit.codes != 0) {
-    const auto& first = m_codeSpans[unit.firstCode];
-    const auto& last = m_codeSpans[unit.firstCode + unit.codes - 1];
-    codeBytes = last.first + last.second - first.first;
-  }
+  const std::size_t codeBytes = m_codeAt[unit.firstCode + unit.codes] - m_codeAt[unit.firstCode];
   CLargeString& out = m_targets.Room(
       3 * (source.text.size() + (translated ? target.text.size() : 0)) + 2 * codeBytes);
   const std::size_t base = m_targets.Base();

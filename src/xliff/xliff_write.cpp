@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <new>
 #include <unordered_map>
 #include <vector>
 
@@ -55,6 +56,22 @@ std::string IdText(std::uint32_t id) {
   return std::to_string(id);
 }
 
+// The decimal digits of `id` as IdText gives them, written at the end of `room`.
+std::string_view IdDigits(std::uint32_t id, char (&room)[10]) {
+  std::size_t at = sizeof room;
+  do {
+    room[--at] = static_cast<char>('0' + id % 10);
+    id /= 10;
+  } while (id != 0);
+  return std::string_view(room + at, sizeof room - at);
+}
+
+template <typename String>
+void AppendId(String& out, std::uint32_t id) {
+  char room[10];
+  out += IdDigits(id, room);
+}
+
 }  // namespace
 
 class CWriter {
@@ -63,6 +80,15 @@ class CWriter {
       : m_options(options), m_v2(options.version == XliffVersion::V2_0) {}
 
   void SetTargetText(TargetText text) { m_targetText = std::move(text); }
+
+  void Reserve(std::uint64_t bytes) {
+    try {
+      m_body.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(bytes, 1ULL << 32)));
+      m_plan.Reserve(bytes);
+    } catch (const std::bad_alloc&) {
+      // Only room ahead: the body grows as it would have.
+    }
+  }
 
   // The next units of the IF: tokens are taken as far as they are whole, and the IF that no
   // block still needs leaves the window.
@@ -391,7 +417,8 @@ class CWriter {
         hash.Add(units);
         continue;
       }
-      hash.AddCode(static_cast<int>(piece.role), IdText(piece.id));
+      char room[10];
+      hash.AddCode(static_cast<int>(piece.role), IdDigits(piece.id, room));
       m_plan.Code(units);
     }
     m_plan.EndUnit();
@@ -568,29 +595,32 @@ class CWriter {
         i = AppendText(out, i, text);
         continue;
       }
-      const std::string id = IdText(p.id);
-      const char* element = "ph";
+      // Appended piece by piece: no string is made for a code.
+      std::string_view element = "ph";
+      std::string_view after = "\">";
       switch (p.role) {
         case Role::Open:
-          out += "<bpt id=\"" + id + "\">";
           element = "bpt";
           break;
         case Role::Close:
-          out += "<ept id=\"" + id + "\">";
           element = "ept";
           break;
         case Role::IsolatedOpen:
-          out += "<it id=\"" + id + "\" pos=\"open\">";
           element = "it";
+          after = "\" pos=\"open\">";
           break;
         case Role::IsolatedClose:
-          out += "<it id=\"" + id + "\" pos=\"close\">";
           element = "it";
+          after = "\" pos=\"close\">";
           break;
         case Role::Standalone:
-          out += "<ph id=\"" + id + "\">";
           break;
       }
+      out += '<';
+      out += element;
+      out += " id=\"";
+      AppendId(out, p.id);
+      out += after;
       AppendDisplay(out, p, false);
       out += "</";
       out += element;
@@ -735,6 +765,25 @@ void FrontMatterLanguages(std::u16string_view units, std::u16string& source,
   target = Attribute(tag, u"TargetLanguage");
 }
 
+namespace {
+
+// The first `unit` in `s` from `from` on, eight units a step; npos when there is none.
+std::size_t FindFrom(std::u16string_view s, char16_t unit, std::size_t from) {
+  const char16_t* const end = s.data() + s.size();
+  const char16_t* const at = FindUnit(s.data() + from, end, unit);
+  return at == end ? std::u16string_view::npos : static_cast<std::size_t>(at - s.data());
+}
+
+// The first "</ut>" in `s` from `from` on; npos when there is none.
+std::size_t FindUtEnd(std::u16string_view s, std::size_t from) {
+  for (std::size_t at = from; (at = FindFrom(s, u'<', at)) != std::u16string_view::npos; ++at) {
+    if (s.substr(at).starts_with(u"</ut>")) return at;
+  }
+  return std::u16string_view::npos;
+}
+
+}  // namespace
+
 std::u16string PlainText(std::u16string_view markup) {
   std::u16string text;
   text.reserve(markup.size());
@@ -742,9 +791,9 @@ std::u16string PlainText(std::u16string_view markup) {
     const char16_t u = markup[i];
     if (u != u'<' && u != u'&') {
       // A run of text up to the next tag or reference, in one append.
-      std::size_t run = i + 1;
-      while (run < markup.size() && markup[run] != u'<' && markup[run] != u'&')
-        ++run;
+      const std::size_t run = static_cast<std::size_t>(
+          FindUnitOf(markup.data() + i + 1, markup.data() + markup.size(), u'<', u'&') -
+          markup.data());
       text.append(markup.substr(i, run - i));
       i = run;
       continue;
@@ -753,24 +802,25 @@ std::u16string PlainText(std::u16string_view markup) {
       // A placeholder's content is the markup it stands for, not text.
       if (markup.substr(i).starts_with(u"<ut") && i + 3 < markup.size() &&
           (markup[i + 3] == u' ' || markup[i + 3] == u'>')) {
-        const std::size_t empty = markup.find(u'>', i);
+        const std::size_t empty = FindFrom(markup, u'>', i);
         if (empty != std::u16string_view::npos && empty > 0 && markup[empty - 1] == u'/') {
           i = empty + 1;
         } else {
           // Searched only for a placeholder with content: empty ones are not each a search
           // to the end.
-          const std::size_t close = markup.find(u"</ut>", i);
+          const std::size_t close = FindUtEnd(markup, i);
           i = close == std::u16string_view::npos ? markup.size() : close + 5;
         }
         continue;
       }
-      const std::size_t close = markup.find(u'>', i);
+      const std::size_t close = FindFrom(markup, u'>', i);
       i = close == std::u16string_view::npos ? markup.size() : close + 1;
       continue;
     }
     if (u == u'&') {
-      const std::size_t semi = markup.find(u';', i);
-      if (semi != std::u16string_view::npos && semi - i <= 10) {
+      // Only a ';' within ten units ends a reference.
+      const std::size_t semi = markup.substr(0, std::min(markup.size(), i + 11)).find(u';', i);
+      if (semi != std::u16string_view::npos) {
         const std::u16string_view name = markup.substr(i + 1, semi - i - 1);
         char32_t c = 0;
         if (name == u"lt")
@@ -823,6 +873,10 @@ CXliffWriter::~CXliffWriter() = default;
 
 void CXliffWriter::SetTargetText(TargetText text) {
   m_writer->SetTargetText(std::move(text));
+}
+
+void CXliffWriter::Reserve(std::uint64_t bytes) {
+  m_writer->Reserve(bytes);
 }
 
 void CXliffWriter::Feed(std::u16string_view units) {
