@@ -483,6 +483,23 @@ bool SplitPlan(std::string_view plan, CPlanParts& parts) {
 
 namespace {
 
+// Decompresses the block at the start of `rest` into the room `room(size)` gives (`size` bytes
+// and kSlack more) and moves `rest` past it; false, `rest` no longer meaningful, when it is
+// damaged.
+template <typename Room>
+bool InflateBlock(std::string_view& rest, std::size_t& size, Room room) {
+  if (rest.size() < 8) return false;
+  size = Get32(rest.data());
+  const std::size_t packed = Get32(rest.data() + 4);
+  rest.remove_prefix(8);
+  if (size == 0 || size > kPlanBlock || packed > rest.size()) return false;
+  std::uint8_t* const out = room(size);
+  const auto* in = reinterpret_cast<const std::uint8_t*>(rest.data());
+  if (!Decompress(in, in + packed, out, out + size)) return false;
+  rest.remove_prefix(packed);
+  return true;
+}
+
 // Every block decompressed straight into `out`, in room taken once: no block is copied and no
 // buffer of its own is taken (its pages would be fresh memory to fault in).
 template <typename String>
@@ -491,21 +508,17 @@ bool InflateTo(std::string_view blocks, String& out) {
     out.reserve(out.size() + static_cast<std::size_t>(size) + kSlack);
   }
   while (!blocks.empty()) {
-    if (blocks.size() < 8) return false;
-    const std::size_t size = Get32(blocks.data());
-    const std::size_t packed = Get32(blocks.data() + 4);
-    blocks.remove_prefix(8);
-    if (size == 0 || size > kPlanBlock || packed > blocks.size()) return false;
     const std::size_t at = out.size();
-    out.resize(at + size + kSlack);
-    auto* o = reinterpret_cast<std::uint8_t*>(out.data()) + at;
-    const auto* in = reinterpret_cast<const std::uint8_t*>(blocks.data());
-    if (!Decompress(in, in + packed, o, o + size)) {
+    std::size_t size = 0;
+    const auto room = [&](std::size_t n) {
+      out.resize(at + n + kSlack);
+      return reinterpret_cast<std::uint8_t*>(out.data()) + at;
+    };
+    if (!InflateBlock(blocks, size, room)) {
       out.resize(at);
       return false;
     }
     out.resize(at + size);
-    blocks.remove_prefix(packed);
   }
   return true;
 }
@@ -650,25 +663,15 @@ bool CBase64Reader::Add(std::string_view text, CLargeString& out) {
 
 bool CPlanReader::Next(std::string_view& plan) {
   if (m_damaged || m_rest.empty()) return false;
-  if (m_rest.size() < 8) {
+  std::size_t size = 0;
+  const auto room = [&](std::size_t n) {
+    m_block.resize(n + kSlack);
+    return reinterpret_cast<std::uint8_t*>(m_block.data());
+  };
+  if (!InflateBlock(m_rest, size, room)) {
     m_damaged = true;
     return false;
   }
-  const std::size_t size = Get32(m_rest.data());
-  const std::size_t packed = Get32(m_rest.data() + 4);
-  m_rest.remove_prefix(8);
-  if (size == 0 || size > kPlanBlock || packed > m_rest.size()) {
-    m_damaged = true;
-    return false;
-  }
-  m_block.resize(size + kSlack);
-  auto* out = reinterpret_cast<std::uint8_t*>(m_block.data());
-  const auto* in = reinterpret_cast<const std::uint8_t*>(m_rest.data());
-  if (!Decompress(in, in + packed, out, out + size)) {
-    m_damaged = true;
-    return false;
-  }
-  m_rest.remove_prefix(packed);
   plan = std::string_view(m_block).substr(0, size);
   return true;
 }
