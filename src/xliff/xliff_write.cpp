@@ -7,7 +7,6 @@
 #include <functional>
 #include <memory>
 #include <new>
-#include <unordered_map>
 #include <vector>
 
 #include "ifcodec/if_parser.h"
@@ -496,29 +495,38 @@ class CWriter {
 
   // Pairs the unit's tags, finds the pairs that cross others and numbers the codes.
   void Pair() {
-    std::unordered_map<char16_t, std::vector<int>> open;
+    // The starts still open, per pair id: the latest in m_openStart, each start linking to the
+    // one before it with the same id (a stack per id, without a container per unit).
+    if (m_openStart.empty()) m_openStart.assign(std::size_t{1} << 16, -1);
+    m_openBelow.assign(m_pieces.size(), -1);
     for (int i = 0; i < static_cast<int>(m_pieces.size()); ++i) {
       CPiece& p = m_pieces[static_cast<std::size_t>(i)];
       if (p.text || !p.tag || p.pair == 0) continue;
+      int& top = m_openStart[p.pair];
       if (!p.close) {
-        open[p.pair].push_back(i);
+        m_openBelow[static_cast<std::size_t>(i)] = top;
+        top = i;
         p.role = Role::IsolatedOpen;
         continue;
       }
-      std::vector<int>& starts = open[p.pair];
-      if (starts.empty()) {
+      if (top < 0) {
         p.role = Role::IsolatedClose;
         continue;
       }
-      p.partner = starts.back();
-      starts.pop_back();
+      p.partner = top;
+      top = m_openBelow[static_cast<std::size_t>(top)];
       p.role = Role::Close;
       CPiece& start = m_pieces[static_cast<std::size_t>(p.partner)];
       start.role = Role::Open;
       start.partner = i;
     }
+    // The ids of starts left open go back to none, for the next unit.
+    for (const CPiece& p : m_pieces) {
+      if (!p.text && p.tag && p.pair != 0) m_openStart[p.pair] = -1;
+    }
     // Pairs that do not nest within the others cross them: a stack of open pairs.
-    std::vector<int> stack;
+    std::vector<int>& stack = m_stack;
+    stack.clear();
     for (int i = 0; i < static_cast<int>(m_pieces.size()); ++i) {
       CPiece& p = m_pieces[static_cast<std::size_t>(i)];
       if (p.role == Role::Open) {
@@ -723,6 +731,10 @@ class CWriter {
 
   // The content since the last block tag.
   std::vector<CPiece> m_pieces;
+  // Pair's room, kept from unit to unit.
+  std::vector<int> m_openStart;  ///< per pair id: the latest start still open, or -1
+  std::vector<int> m_openBelow;  ///< per piece: the start open before it with its id, or -1
+  std::vector<int> m_stack;
   bool m_hasWords = false;
   bool m_afterTuv = false;  ///< the last block tag is a Tuv's
   std::u16string m_sourceTuv;
