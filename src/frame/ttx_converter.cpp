@@ -40,7 +40,7 @@ constexpr char16_t kDirectionName[] = u"Direction";
 
 // The way in cuts every no-break space out as an element of its own and starts the text after
 // it with a space.
-constexpr std::u16string_view kNbspSource = u"\u00A0";
+constexpr char16_t kNbspSource[] = u"\u00A0";
 
 bool IsXmlSpace(char16_t c) {
   return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
