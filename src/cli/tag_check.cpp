@@ -192,7 +192,7 @@ void CIfTagGroups::OnUnits(std::u16string_view piece) {
   m_piece = piece;
 }
 
-void CIfTagGroups::Advance(std::u16string_view text) {
+inline void CIfTagGroups::Advance(std::u16string_view text) {
   // Text that lies in the piece of OnUnits holds a line feed only where the piece has one.
   const auto start = reinterpret_cast<std::uintptr_t>(text.data());
   const auto piece = reinterpret_cast<std::uintptr_t>(m_piece.data());
@@ -662,7 +662,8 @@ std::uint64_t CTagCheck::Steps() const {
 }
 
 void CTagCheck::OnGroup(const CIfTagGroup& g) {
-  CheckNesting(g);
+  // Most tag groups are placeholders or have no pair id: CheckNesting passes them by.
+  if (g.pair != 0 && !IsPlaceholder(g.source)) CheckNesting(g);
   if (m_state->against) CheckAgainstSent(g);
   if (g.block && g.pair != 0) m_state->block = BlockKey(g.pair, g.end);
 }
