@@ -64,6 +64,9 @@ bool IsPlaceholder(std::u16string_view source) {
 
 namespace {
 
+// The end tag of a translation unit.
+constexpr std::u16string_view kTuEnd = u"</Tu>";
+
 // How many units of a translation unit's text name it in a message.
 constexpr std::size_t kSegmentWords = 40;
 
@@ -158,16 +161,28 @@ void CIfTagGroups::OnUnits(std::u16string_view piece) {
     return _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(piece.data() + at)),
                            lineFeed);
   };
-  // Thirty-two units per test: line feeds are rare.
-  for (; i + 32 <= size; i += 32) {
-    const __m128i a = feeds(i), b = feeds(i + 8), c = feeds(i + 16), d = feeds(i + 24);
-    if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) continue;
+  // The line feeds of the 32 units at `at`.
+  const auto mark = [&](std::size_t at) {
+    const __m128i a = feeds(at), b = feeds(at + 8), c = feeds(at + 16), d = feeds(at + 24);
     // Lanes of 0 or -1 pack into bytes of the same: a bit per unit.
     auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b))) |
                 static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(c, d))) << 16;
     for (; mask != 0; mask &= mask - 1)
-      m_feeds.push_back(i + static_cast<std::size_t>(std::countr_zero(mask)));
+      m_feeds.push_back(at + static_cast<std::size_t>(std::countr_zero(mask)));
+  };
+  // Sixty-four units per test, then thirty-two: line feeds are rare.
+  for (; i + 64 <= size; i += 64) {
+    __m128i any = feeds(i);
+    for (std::size_t k = 8; k < 64; k += 8)
+      any = _mm_or_si128(any, feeds(i + k));
+    if (_mm_movemask_epi8(any) == 0) continue;
+    mark(i);
+    mark(i + 32);
     if (m_feeds.size() > kMostFeeds) return;
+  }
+  if (i + 32 <= size) {
+    mark(i);
+    i += 32;
   }
 #endif
   for (; i < size; ++i) {
@@ -177,7 +192,7 @@ void CIfTagGroups::OnUnits(std::u16string_view piece) {
   m_piece = piece;
 }
 
-void CIfTagGroups::Advance(std::u16string_view text) {
+inline void CIfTagGroups::Advance(std::u16string_view text) {
   // Text that lies in the piece of OnUnits holds a line feed only where the piece has one.
   const auto start = reinterpret_cast<std::uintptr_t>(text.data());
   const auto piece = reinterpret_cast<std::uintptr_t>(m_piece.data());
@@ -297,14 +312,16 @@ bool CIfTagGroups::AdvanceEscaped(std::u16string_view run) {
     }
     return units;
   };
+  std::uint64_t units = 0;
   for (std::size_t at = UnitsFindMarkupSpecial(run.data(), size); at < size;
        at += 1 + UnitsFindMarkupSpecial(run.data() + at + 1, size - at - 1)) {
     if (run[at] == u']' || run[at] == 0x00A0) return false;
+    units += run[at] == u'<' ? 3U : 4U;
   }
   const std::uint64_t line = m_here.line;
   Advance(run);
   // After a line feed only the references after the last one move the column.
-  m_here.column += extra(m_here.line == line ? 0 : run.rfind(u'\n') + 1);
+  m_here.column += m_here.line == line ? units : extra(run.rfind(u'\n') + 1);
   return true;
 }
 
@@ -319,7 +336,7 @@ void CIfTagGroups::FollowSegments(std::u16string_view source) {
   // Most tags are none of Tu, Tuv and their end tags: one look at their start tells.
   if (source.size() < 4 || source[0] != u'<' || (source[1] != u'T' && source[2] != u'T')) return;
   if (source[1] == u'/') {
-    if (source.starts_with(u"</Tu>")) m_inSegment = false;
+    if (source.starts_with(kTuEnd)) m_inSegment = false;
     return;
   }
   if (source[1] != u'T' || source[2] != u'u') return;
@@ -330,7 +347,7 @@ void CIfTagGroups::FollowSegments(std::u16string_view source) {
     m_wordsInMarkup = false;
     // A unit carried whole (already translated) holds no tag of its own to name it by.
     // Such a unit ends with its end tag: that is looked at before the whole text is searched.
-    m_inSegment = !source.ends_with(u"</Tu>") && !HoldsTuEnd(source);
+    m_inSegment = !source.ends_with(kTuEnd) && !HoldsTuEnd(source);
   } else if (m_inSegment && m_words.empty() && !m_wordsInMarkup && source[3] == u'v' &&
              source.size() > 4 && EndsName(source[4])) {
     // The source Tuv, carried whole before the text to translate, names the unit; its text is
@@ -454,6 +471,8 @@ struct CTagCheck::CState {
     CTagPlace place;
   };
   struct COpen {
+    // User-provided, so that emplace_back() (value-initialisation) leaves the quote unzeroed.
+    COpen() {}
     char16_t pair;
     bool closed = false;           // a gap in the list until it is compacted
     std::size_t samePair = kNone;  // the open tag with the same pair id opened before it
@@ -643,7 +662,8 @@ std::uint64_t CTagCheck::Steps() const {
 }
 
 void CTagCheck::OnGroup(const CIfTagGroup& g) {
-  CheckNesting(g);
+  // Most tag groups are placeholders or have no pair id: CheckNesting passes them by.
+  if (g.pair != 0 && !IsPlaceholder(g.source)) CheckNesting(g);
   if (m_state->against) CheckAgainstSent(g);
   if (g.block && g.pair != 0) m_state->block = BlockKey(g.pair, g.end);
 }

@@ -364,6 +364,8 @@ class CDataStorage : public CBaseStorage {
   [[gnu::noinline]] void PutUtf8Surrogate(char16_t ch);
   /// Writes one unit as one to three UTF-8 bytes, making room first.
   void PutUtf8Unit(char16_t ch);
+  /// PutUnits past its fast path: a stretch at a time, each unit as PutChar writes it.
+  [[gnu::noinline]] void PutUnitsInBulk(const char16_t* s, std::size_t n);
   /// Re-derives the table pointer of the input code page.
   void SelectInputTable();
 

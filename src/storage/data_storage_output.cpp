@@ -96,6 +96,92 @@ inline std::size_t CopyPlainAscii(const char16_t* s, std::size_t n, std::uint8_t
   return i + UnitsCopyPlainAscii(s + i, n - i, out + i);
 }
 
+#if TAGVERT_UNITS_SSE2
+// The units of `v` and `w` as sixteen bytes, and the mask of those that are U+0020..U+007F: a
+// unit above U+00FF packs to 0xFF and one from U+8000 on (negative) to 0, so that every unit
+// outside the range gives a byte that is no printable ASCII (negative, or below 0x20).
+inline std::uint32_t PackPrintable(const __m128i v, const __m128i w, __m128i& bytes) {
+  bytes = _mm_packus_epi16(v, w);
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpgt_epi8(bytes, _mm_set1_epi8(0x1F))));
+}
+
+inline __m128i Load8Units(const char16_t* s) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+}
+#endif
+
+// Writes `s[0..n)` as UTF-8 at `out` as EncodeUtf8Unit writes each unit, up to the first
+// surrogate (which pairs up, or not, with what follows: PutChar's work); returns how many units
+// it wrote and moves `out` past their bytes. `out` has room for three bytes a unit. Printable
+// ASCII is taken sixteen units a test, the last units of a stretch as one test over its first
+// and last eight or four (the bytes of the overlap written twice, the same); a block that holds
+// other units gives the bytes of those before the first of them, and the others go one by one.
+inline std::size_t EncodeUtf8Run(const char16_t* s, std::size_t n, std::uint8_t*& out) {
+  std::uint8_t* p = out;
+  std::size_t i = 0;
+  while (i < n) {
+#if TAGVERT_UNITS_SSE2
+    std::uint32_t plain = 0;  // the lanes of the block looked at that are printable ASCII
+    std::size_t block = 0;    // the units written from it
+    __m128i bytes;
+    for (; n - i >= 16; i += 16, p += 16) {
+      plain = PackPrintable(Load8Units(s + i), Load8Units(s + i + 8), bytes);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(p), bytes);
+      if (plain != 0xFFFF) break;
+    }
+    const std::size_t rest = n - i;
+    if (rest >= 16) {
+      block = 16;
+    } else if (rest >= 8) {
+      plain = PackPrintable(Load8Units(s + i), Load8Units(s + n - 8), bytes);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(p), bytes);
+      if (plain == 0xFFFF) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(p + rest - 8), _mm_srli_si128(bytes, 8));
+        p += rest;
+        break;
+      }
+      block = 8;
+    } else if (rest >= 4) {
+      const __m128i v =
+          _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + i)),
+                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + n - 4)));
+      plain = PackPrintable(v, v, bytes) & 0xFF;
+      const auto first = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
+      std::memcpy(p, &first, 4);
+      if (plain == 0xFF) {
+        const auto last = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 4)));
+        std::memcpy(p + rest - 4, &last, 4);
+        p += rest;
+        break;
+      }
+      block = 4;
+    }
+    // The printable units that lead the block are written.
+    const std::size_t ahead = std::min(static_cast<std::size_t>(std::countr_one(plain)), block);
+    i += ahead;
+    p += ahead;
+#endif
+    // Units one by one: those that are no printable ASCII, and the last few.
+    for (; i < n; ++i) {
+      const char16_t ch = s[i];
+      if (ch >= 0x20 && ch < 0x80) {
+#if TAGVERT_UNITS_SSE2
+        if (n - i >= 4) break;
+#endif
+        *p++ = static_cast<std::uint8_t>(ch);
+        continue;
+      }
+      if (IsSurrogate(ch)) {
+        out = p;
+        return i;
+      }
+      p += EncodeUtf8Unit(p, ch);
+    }
+  }
+  out = p;
+  return n;
+}
+
 }  // namespace
 
 void CDataStorage::Flush() {
@@ -222,6 +308,22 @@ void CDataStorage::PutString(const char16_t* s) {
 // unit, and the target never receives a flushed stretch that a check per unit would have kept
 // back.
 void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
+  // Most writes are UTF-8 that PutChar would only encode, with room for three bytes a unit
+  // before the point where PutUnitsInBulk would flush: written here, at one look at the state.
+  if (m_outputMode == EncodingMode::Utf8 && PlainWrite() &&
+      n <= (m_outputCapacity - m_outputPending) / 3 && !StopRequested()) {
+    std::uint8_t* const start = m_outputBuffer.get() + m_outputPending;
+    std::uint8_t* p = start;
+    const std::size_t done = EncodeUtf8Run(s, n, p);
+    m_outputPending += static_cast<std::uint32_t>(p - start);
+    if (done == n) return;
+    s += done;
+    n -= done;
+  }
+  PutUnitsInBulk(s, n);
+}
+
+void CDataStorage::PutUnitsInBulk(const char16_t* s, std::size_t n) {
   std::size_t i = 0;
   while (i < n) {
     if (!PlainWrite() || StopRequested() ||

@@ -225,9 +225,10 @@ TEST_P(CBulkReadTest, WholeInputReadLikeTheUnitLoop) {
 
 // Writes `text` in `mode` with PutString (PutNarrowUnits with `narrow`, for text below U+0100)
 // or PutChar unit by unit; `variant` 1 marks the IF start, 2 captures, 3 stops before the first
-// unit, 4 writes a mark first. Returns the bytes, the write sizes and the units captured.
+// unit, 4 writes a mark first; `pieces` above 0: PutString of pieces of 1, 2, ... `pieces` units
+// in turn. Returns the bytes, the write sizes and the units captured.
 auto Write(const std::u16string& text, EncodingMode mode, int variant, bool bulk,
-           bool narrow = false) {
+           bool narrow = false, std::size_t pieces = 0) {
   test::CStorageToSink<CHookedStorage> out(mode);
   if (variant == 1) out.storage.MarkOutputStart();
   if (variant == 2) out.storage.SetCapture(true);
@@ -238,6 +239,9 @@ auto Write(const std::u16string& text, EncodingMode mode, int variant, bool bulk
     if (narrow) {
       const std::vector<std::uint8_t> bytes(text.begin(), text.end());
       out.storage.PutNarrowUnits(bytes.data(), bytes.size());
+    } else if (pieces > 0) {
+      for (std::size_t at = 0, size = 1; at < text.size(); at += size, size = size % pieces + 1)
+        out.storage.PutString(text.substr(at, size));
     } else if (bulk) {
       out.storage.PutString(text);
     } else {
@@ -292,6 +296,25 @@ TEST(CBulkWriteTest, PutStringWritesLikePutChar) {
       EXPECT_EQ(Write(text, EncodingMode::Utf8, 4, true),
                 Write(text, EncodingMode::Utf8, 4, false));
     }
+  }
+}
+
+// Short PutStrings, as the way back writes its elements: pieces of every length up to 40 over
+// text that holds each kind of unit in every lane of the blocks the bulk write tests at once,
+// between the flushes and across them, write what PutChar writes.
+TEST(CBulkWriteTest, ShortPutStringsWriteLikePutChar) {
+  const char16_t others[] = {u'\t', u'\n',  0x01,   0x0B,   0x1F,  0x7F,
+                             0xE9,  0x4E2D, 0xFFFE, 0xD83D, 0xDE00};
+  std::u16string text;
+  std::uint32_t seed = 7;
+  for (int i = 0; i < 12000; ++i) {
+    seed = seed * 1103515245U + 12345U;
+    text += (seed >> 16) % 5 != 0 ? static_cast<char16_t>(u' ' + i % 95)
+                                  : others[(seed >> 8) % std::size(others)];
+  }
+  for (const std::size_t pieces : {std::size_t{17}, std::size_t{40}}) {
+    EXPECT_EQ(Write(text, EncodingMode::Utf8, 4, true, false, pieces),
+              Write(text, EncodingMode::Utf8, 4, false));
   }
 }
 
