@@ -567,12 +567,28 @@ unsigned CAttributeLookup::Find(const CElementRecord& record, std::u16string_vie
   }
   const CUnitBuffer& source = m_table.Source();
   const std::uint32_t length = record.textLength;
-  // A plain tag has at least three units: `<`, a name unit and `>`.
-  const std::size_t hash = length * 31 + source.UnitAt(record.textStart + length / 2) +
-                           source.UnitAt(record.textStart + length - 2) * std::size_t{7};
-  CSlot& slot = m_slots[hash % kSlots];
+  // The slot by a hash of the whole text, eight bytes a step: tags of one name often have one
+  // length and differ in a unit or two anywhere.
+  const std::uint64_t key = source.Visit([&](const auto* units, std::size_t) {
+    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
+    const auto* const text = reinterpret_cast<const unsigned char*>(units + record.textStart);
+    const std::size_t bytes = length * sizeof(*units);
+    std::uint64_t hash = length;
+    std::uint64_t word = 0;
+    std::size_t at = 0;
+    for (; bytes - at > 8; at += 8) {
+      std::memcpy(&word, text + at, 8);
+      hash = (hash ^ word) * kMultiplier;
+    }
+    // The last eight bytes (or all of a shorter text), some of them hashed before.
+    word = 0;
+    const std::size_t last = std::min<std::size_t>(bytes, 8);
+    std::memcpy(&word, text + bytes - last, last);
+    return (hash ^ word) * kMultiplier;
+  });
   const std::size_t count = m_queries.size();
-  const auto valuesOf = [&] {
+  const auto valuesOf = [&](CSlot& slot) {
+    slot.used = ++m_clock;
     std::uint32_t from = 0;
     for (std::size_t k = 0; k < count; ++k) {
       if ((slot.found & (1u << k)) == 0) continue;
@@ -581,15 +597,22 @@ unsigned CAttributeLookup::Find(const CElementRecord& record, std::u16string_vie
     }
     return slot.found;
   };
-  if (slot.textLength == length) {
-    const bool same = source.Visit([&](const auto* units, std::size_t size) {
+  const auto holds = [&](const CSlot& slot) {
+    return slot.textLength == length && source.Visit([&](const auto* units, std::size_t size) {
       return slot.textStart + std::size_t{length} <= size &&
              (slot.textStart == record.textStart ||
               std::memcmp(units + slot.textStart, units + record.textStart,
                           length * sizeof(*units)) == 0);
     });
-    if (same) return valuesOf();
-  }
+  };
+  // Two places a text may take, so that two frequent tags whose keys meet in one place (a start
+  // and an end placeholder that alternate) do not push each other out: the one used longer ago
+  // makes room.
+  CSlot& first = m_slots[key >> 58];
+  CSlot& second = m_slots[(key >> 52) % kSlots];
+  if (holds(first)) return valuesOf(first);
+  if (holds(second)) return valuesOf(second);
+  CSlot& slot = second.used < first.used ? second : first;
   slot.found = m_table.FindAttributes(record, m_queries, values);
   slot.textStart = record.textStart;
   slot.textLength = length;
@@ -599,7 +622,7 @@ unsigned CAttributeLookup::Find(const CElementRecord& record, std::u16string_vie
     slot.values += values[k];
     slot.valueEnds[k] = static_cast<std::uint32_t>(slot.values.size());
   }
-  return valuesOf();
+  return valuesOf(slot);
 }
 
 namespace {

@@ -298,8 +298,8 @@ class CElementTable {
 /// CElementTable::FindAttributes for one set of names, over the tags of one table, remembering
 /// what it found by the tag's text: a document repeats the same few tags (a unit's start tag, a
 /// language's, a placeholder's) thousands of times, and a tag whose text equals that of a tag
-/// looked up before has the same attributes. A small cache keyed by length and a few units
-/// answers most look-ups with one comparison of the two texts. Only plain tags
+/// looked up before has the same attributes. A small cache keyed by a hash of the text answers
+/// most look-ups with one comparison of the two texts. Only plain tags
 /// (CElementRecord::plain) are remembered; the others are read again each time.
 class CAttributeLookup {
  public:
@@ -314,14 +314,16 @@ class CAttributeLookup {
     std::uint32_t textStart = 0;
     std::uint32_t textLength = 0;  // 0: empty (a tag takes at least one unit)
     unsigned found = 0;
-    std::u16string values;  // the values found, one after the other
+    std::uint64_t used = 0;  // when it last answered or was filled
+    std::u16string values;   // the values found, one after the other
     std::uint32_t valueEnds[CElementTable::kMaxQueries] = {};
   };
   const CElementTable& m_table;
   std::vector<std::u16string> m_names;
   std::vector<CAttributeQuery> m_queries;
   std::unique_ptr<CSlot[]> m_slots;
-  static constexpr std::size_t kSlots = 64;
+  std::uint64_t m_clock = 0;
+  static constexpr std::size_t kSlots = 64;  // six bits of a key
 };
 
 /// Cuts the table's source into records exactly as COrvelSgmlParser::ReadElement cuts the same

@@ -142,10 +142,14 @@ TEST(CElementTableTest, AttributesBeyondSixteenBitsAreReadAgain) {
 TEST(CElementTableTest, LookupsGiveTheFirstAttributeOfEachName) {
   std::mt19937 random(5);
   for (int round = 0; round < 300; ++round) {
-    // Repeated plain tags among the pieces, so that the lookup's memory answers, and tags of
-    // the same length that differ only in a value.
+    // Repeated plain tags among the pieces, so that the lookup's memory answers, and more tags
+    // of one length than it has room for, which differ only in a value.
     std::u16string input = RandomDocument(random, static_cast<std::size_t>(1 + round % 40));
-    input += u"<a b='1' B=\"2\" c='3'><a b='1' B=\"2\" c='3'><a c='4' b=''><a b='5'><a b='6'>";
+    input += u"<a b='1' B=\"2\" c='3'><a b='1' B=\"2\" c='3'><a c='4' b=''>";
+    for (int i = 0; i < 100; ++i) {
+      (((input += u"<a b='") += static_cast<char16_t>(u'A' + i / 10)) +=
+       static_cast<char16_t>(u'A' + i % 10)) += u"'>";
+    }
     SCOPED_TRACE(Printable(input));
     for (const bool narrow : {false, true}) {
       CElementTable table;
