@@ -566,26 +566,27 @@ unsigned CAttributeLookup::Find(const CElementRecord& record, std::u16string_vie
     return m_table.FindAttributes(record, m_queries, values);
   }
   const CUnitBuffer& source = m_table.Source();
-  const std::uint32_t length = record.textLength;
+  const auto* const text =
+      source.Narrow() ? source.Bytes() + record.textStart
+                      : reinterpret_cast<const unsigned char*>(source.Data() + record.textStart);
+  const std::size_t bytes = std::size_t{record.textLength} * (source.Narrow() ? 1 : 2);
+  // A long text (a collapsed block) is read again each time: its copy would cost more than the
+  // reading.
+  if (bytes > kMaxTextBytes) return m_table.FindAttributes(record, m_queries, values);
   // The slot by a hash of the whole text, eight bytes a step: tags of one name often have one
   // length and differ in a unit or two anywhere.
-  const std::uint64_t key = source.Visit([&](const auto* units, std::size_t) {
-    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
-    const auto* const text = reinterpret_cast<const unsigned char*>(units + record.textStart);
-    const std::size_t bytes = length * sizeof(*units);
-    std::uint64_t hash = length;
-    std::uint64_t word = 0;
-    std::size_t at = 0;
-    for (; bytes - at > 8; at += 8) {
-      std::memcpy(&word, text + at, 8);
-      hash = (hash ^ word) * kMultiplier;
-    }
-    // The last eight bytes (or all of a shorter text), some of them hashed before.
-    word = 0;
-    const std::size_t last = std::min<std::size_t>(bytes, 8);
-    std::memcpy(&word, text + bytes - last, last);
-    return (hash ^ word) * kMultiplier;
-  });
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
+  std::uint64_t key = bytes;
+  std::uint64_t word = 0;
+  for (std::size_t at = 0; bytes - at > 8; at += 8) {
+    std::memcpy(&word, text + at, 8);
+    key = (key ^ word) * kMultiplier;
+  }
+  // The last eight bytes (or all of a shorter text), some of them hashed before.
+  word = 0;
+  const std::size_t last = std::min<std::size_t>(bytes, 8);
+  std::memcpy(&word, text + bytes - last, last);
+  key = (key ^ word) * kMultiplier;
   const std::size_t count = m_queries.size();
   const auto valuesOf = [&](CSlot& slot) {
     slot.used = ++m_clock;
@@ -597,13 +598,9 @@ unsigned CAttributeLookup::Find(const CElementRecord& record, std::u16string_vie
     }
     return slot.found;
   };
+  // A slot keeps a copy of its text, so that the comparison reads no other place of the source.
   const auto holds = [&](const CSlot& slot) {
-    return slot.textLength == length && source.Visit([&](const auto* units, std::size_t size) {
-      return slot.textStart + std::size_t{length} <= size &&
-             (slot.textStart == record.textStart ||
-              std::memcmp(units + slot.textStart, units + record.textStart,
-                          length * sizeof(*units)) == 0);
-    });
+    return slot.text.size() == bytes && std::memcmp(slot.text.data(), text, bytes) == 0;
   };
   // Two places a text may take, so that two frequent tags whose keys meet in one place (a start
   // and an end placeholder that alternate) do not push each other out: the one used longer ago
@@ -614,8 +611,7 @@ unsigned CAttributeLookup::Find(const CElementRecord& record, std::u16string_vie
   if (holds(second)) return valuesOf(second);
   CSlot& slot = second.used < first.used ? second : first;
   slot.found = m_table.FindAttributes(record, m_queries, values);
-  slot.textStart = record.textStart;
-  slot.textLength = length;
+  slot.text.assign(reinterpret_cast<const char*>(text), bytes);
   slot.values.clear();
   for (std::size_t k = 0; k < count; ++k) {
     if ((slot.found & (1u << k)) == 0) continue;

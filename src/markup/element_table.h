@@ -300,7 +300,8 @@ class CElementTable {
 /// language's, a placeholder's) thousands of times, and a tag whose text equals that of a tag
 /// looked up before has the same attributes. A small cache keyed by a hash of the text answers
 /// most look-ups with one comparison of the two texts. Only plain tags
-/// (CElementRecord::plain) are remembered; the others are read again each time.
+/// (CElementRecord::plain) of up to kMaxTextBytes are remembered; the others are read again
+/// each time.
 class CAttributeLookup {
  public:
   /// `queries`: at most CElementTable::kMaxQueries names, copied.
@@ -311,8 +312,7 @@ class CAttributeLookup {
 
  private:
   struct CSlot {
-    std::uint32_t textStart = 0;
-    std::uint32_t textLength = 0;  // 0: empty (a tag takes at least one unit)
+    std::string text;  // the tag's text as the source holds it (empty: a free slot)
     unsigned found = 0;
     std::uint64_t used = 0;  // when it last answered or was filled
     std::u16string values;   // the values found, one after the other
@@ -324,6 +324,7 @@ class CAttributeLookup {
   std::unique_ptr<CSlot[]> m_slots;
   std::uint64_t m_clock = 0;
   static constexpr std::size_t kSlots = 64;  // six bits of a key
+  static constexpr std::size_t kMaxTextBytes = 512;
 };
 
 /// Cuts the table's source into records exactly as COrvelSgmlParser::ReadElement cuts the same
