@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <type_traits>
@@ -60,19 +61,8 @@ std::u16string_view CElementTable::AttributeName(const CAttributeSpan& span) con
 
 bool CElementTable::FindAttribute(const CElementRecord& record, std::u16string_view name,
                                   std::u16string_view& value) const {
-  // In a narrow source the spans index the widened tag, which a read of another tag replaces.
-  if (m_foundAttributesAt != record.textStart ||
-      (m_source.Narrow() && m_widenedTagAt != record.textStart)) {
-    ReadAttributes(record, m_foundAttributes);
-    m_foundAttributesAt = record.textStart;
-  }
-  for (const CAttributeSpan& span : m_foundAttributes) {
-    if (AttributeName(span) == name) {
-      value = AttributeValue(span);
-      return true;
-    }
-  }
-  return false;
+  const CAttributeQuery query{name, true};
+  return FindAttributes(record, {&query, 1}, &value) != 0;
 }
 
 namespace {
@@ -117,6 +107,35 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
     m_p = start + 1;
     m_attributes->clear();
     if (!ReadPlainTag()) this->ReadMarkup();
+  }
+  // Calls `f(nameStart, nameEnd, valueStart, valueEnd)` for the attributes of the plain tag
+  // (one that ReadPlainTag reads) whose `<` is at `start`, in order, until `f` returns true:
+  // ReadPlainTag's walk, which gives the same attributes, without keeping them. It stops
+  // as well where a tag has another shape.
+  template <class F>
+  static void ForPlainAttributes(const Unit* s, std::size_t n, std::size_t start, F&& f) {
+    const Unit* const end = s + n;
+    const Unit* p = s + start + 1;
+    if (p != end && *p == u'/') ++p;
+    p = SkipNameUnits(p, end);
+    if (p == end || !IsAsciiSpace(*p)) return;
+    for (;;) {
+      while (IsAsciiSpace(*p))
+        if (++p == end) return;
+      const Unit* const attribute = p;
+      p = SkipNameUnits(p, end);
+      if (p == attribute || p == end || *p != u'=') return;
+      const Unit* const equals = p;
+      if (++p == end || (*p != u'"' && *p != u'\'')) return;
+      const Unit* const value = p + 1;
+      p = FindUnitOf(value, end, static_cast<char16_t>(*p), u'<');
+      if (p == end || *p == u'<' || p + 1 == end) return;
+      if (f(static_cast<std::size_t>(attribute - s), static_cast<std::size_t>(equals - s),
+            static_cast<std::size_t>(value - s), static_cast<std::size_t>(p - s))) {
+        return;
+      }
+      ++p;
+    }
   }
 
  private:
@@ -383,7 +402,11 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
     m_record.SetBits(CElementRecord::kRecordTag);
     m_nameStart = m_nameEnd = kNoPosition;
     m_nameBuilt = false;
-    if (!ReadPlainTag()) this->ReadMarkup();
+    if (ReadPlainTag()) {
+      m_record.plain = 1;
+    } else {
+      this->ReadMarkup();
+    }
     m_record.textStart = static_cast<std::uint32_t>(start);
     m_record.textLength = static_cast<std::uint32_t>(m_p - start);
     if (m_nameBuilt) {
@@ -428,8 +451,174 @@ void CElementTable::ReadAttributes(const CElementRecord& record,
   const std::uint8_t* const bytes = m_source.Bytes() + record.textStart;
   m_widenedTag.resize(length);
   WidenBytes(bytes, length, m_widenedTag.data());
-  m_widenedTagAt = record.textStart;
   CScanner<true, std::uint8_t>(bytes, length, &out).ReadOne(0);
+}
+
+namespace {
+
+// Whether the `size` units at `name` are the name `query` asks for.
+template <class Unit>
+bool AttributeNameMatches(const Unit* name, std::size_t size, const CAttributeQuery& query) {
+  if (size != query.name.size()) return false;
+  const char16_t* const wanted = query.name.data();
+  if (query.caseSensitive) {
+    for (std::size_t i = 0; i < size; ++i) {
+      if (static_cast<char16_t>(name[i]) != wanted[i]) return false;
+    }
+    return true;
+  }
+  for (std::size_t i = 0; i < size; ++i) {
+    if (CharAsciiUpper(static_cast<char16_t>(name[i])) != CharAsciiUpper(wanted[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+unsigned CElementTable::FindAttributes(const CElementRecord& record,
+                                       std::span<const CAttributeQuery> queries,
+                                       std::u16string_view* values) const {
+  if (queries.size() > kMaxQueries) ThrowHResult(kEInvalidArg);
+  const std::size_t count = queries.size();
+  const unsigned all = (1u << count) - 1;
+  unsigned found = 0;
+  if (!record.IsTag() || (record.bits & CElementRecord::kRecordEdited) != 0) return 0;
+  if (record.plain == 0) {
+    ReadAttributes(record, m_foundAttributes);
+    for (const CAttributeSpan& span : m_foundAttributes) {
+      const std::u16string_view name = AttributeName(span);
+      for (std::size_t k = 0; k < count; ++k) {
+        if ((found & (1u << k)) != 0 || !AttributeNameMatches(name.data(), name.size(), queries[k]))
+          continue;
+        found |= 1u << k;
+        values[k] = AttributeValue(span);
+      }
+      if (found == all) break;
+    }
+    return found;
+  }
+  return FindPlainAttributes(record, queries.first(count), values);
+}
+
+unsigned CElementTable::FindPlainAttributes(const CElementRecord& record,
+                                            std::span<const CAttributeQuery> queries,
+                                            std::u16string_view* values) const {
+  // Walked in the source, the names compared as they are.
+  const std::size_t count = queries.size();
+  const unsigned all = (1u << count) - 1;
+  unsigned found = 0;
+  std::size_t valueStarts[kMaxQueries];
+  std::size_t valueLengths[kMaxQueries];
+  m_source.Visit([&](const auto* units, std::size_t size) {
+    using Unit = std::remove_cv_t<std::remove_pointer_t<decltype(units)>>;
+    CScanner<false, Unit>::ForPlainAttributes(
+        units, size, record.textStart,
+        [&](std::size_t nameStart, std::size_t nameEnd, std::size_t valueStart,
+            std::size_t valueEnd) {
+          for (std::size_t k = 0; k < count; ++k) {
+            if ((found & (1u << k)) != 0 ||
+                !AttributeNameMatches(units + nameStart, nameEnd - nameStart, queries[k])) {
+              continue;
+            }
+            found |= 1u << k;
+            valueStarts[k] = valueStart;
+            valueLengths[k] = valueEnd - valueStart;
+          }
+          return found == all;
+        });
+  });
+  if (!m_source.Narrow()) {
+    for (std::size_t k = 0; k < count; ++k) {
+      if ((found & (1u << k)) != 0) values[k] = {m_source.Data() + valueStarts[k], valueLengths[k]};
+    }
+    return found;
+  }
+  // The values of a narrow source are widened one after the other into one buffer, sized first
+  // so that the views into it hold.
+  std::size_t units = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    if ((found & (1u << k)) != 0) units += valueLengths[k];
+  }
+  m_widenedValues.resize(units);
+  std::size_t at = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    if ((found & (1u << k)) == 0) continue;
+    WidenBytes(m_source.Bytes() + valueStarts[k], valueLengths[k], m_widenedValues.data() + at);
+    values[k] = {m_widenedValues.data() + at, valueLengths[k]};
+    at += valueLengths[k];
+  }
+  return found;
+}
+
+CAttributeLookup::CAttributeLookup(const CElementTable& table,
+                                   std::initializer_list<CAttributeQuery> queries)
+    : m_table(table), m_slots(std::make_unique<CSlot[]>(kSlots)) {
+  if (queries.size() > CElementTable::kMaxQueries) ThrowHResult(kEInvalidArg);
+  m_names.reserve(queries.size());
+  for (const CAttributeQuery& query : queries) {
+    m_names.emplace_back(query.name);
+    m_queries.push_back({m_names.back(), query.caseSensitive});
+  }
+}
+
+unsigned CAttributeLookup::Find(const CElementRecord& record, std::u16string_view* values) {
+  if (record.plain == 0 || (record.bits & CElementRecord::kRecordEdited) != 0) {
+    return m_table.FindAttributes(record, m_queries, values);
+  }
+  const CUnitBuffer& source = m_table.Source();
+  const auto* const text =
+      source.Narrow() ? source.Bytes() + record.textStart
+                      : reinterpret_cast<const unsigned char*>(source.Data() + record.textStart);
+  const std::size_t bytes = std::size_t{record.textLength} * (source.Narrow() ? 1 : 2);
+  // A long text (a collapsed block) is read again each time: its copy would cost more than the
+  // reading.
+  if (bytes > kMaxTextBytes) return m_table.FindAttributes(record, m_queries, values);
+  // The slot by a hash of the whole text, eight bytes a step: tags of one name often have one
+  // length and differ in a unit or two anywhere.
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
+  std::uint64_t key = bytes;
+  std::uint64_t word = 0;
+  for (std::size_t at = 0; bytes - at > 8; at += 8) {
+    std::memcpy(&word, text + at, 8);
+    key = (key ^ word) * kMultiplier;
+  }
+  // The last eight bytes (or all of a shorter text), some of them hashed before.
+  word = 0;
+  const std::size_t last = std::min<std::size_t>(bytes, 8);
+  std::memcpy(&word, text + bytes - last, last);
+  key = (key ^ word) * kMultiplier;
+  const std::size_t count = m_queries.size();
+  const auto valuesOf = [&](CSlot& slot) {
+    slot.used = ++m_clock;
+    std::uint32_t from = 0;
+    for (std::size_t k = 0; k < count; ++k) {
+      if ((slot.found & (1u << k)) == 0) continue;
+      values[k] = std::u16string_view(slot.values).substr(from, slot.valueEnds[k] - from);
+      from = slot.valueEnds[k];
+    }
+    return slot.found;
+  };
+  // A slot keeps a copy of its text, so that the comparison reads no other place of the source.
+  const auto holds = [&](const CSlot& slot) {
+    return slot.text.size() == bytes && std::memcmp(slot.text.data(), text, bytes) == 0;
+  };
+  // Two places a text may take, so that two frequent tags whose keys meet in one place (a start
+  // and an end placeholder that alternate) do not push each other out: the one used longer ago
+  // makes room.
+  CSlot& first = m_slots[key >> 58];
+  CSlot& second = m_slots[(key >> 52) % kSlots];
+  if (holds(first)) return valuesOf(first);
+  if (holds(second)) return valuesOf(second);
+  CSlot& slot = second.used < first.used ? second : first;
+  slot.found = m_table.FindAttributes(record, m_queries, values);
+  slot.text.assign(reinterpret_cast<const char*>(text), bytes);
+  slot.values.clear();
+  for (std::size_t k = 0; k < count; ++k) {
+    if ((slot.found & (1u << k)) == 0) continue;
+    slot.values += values[k];
+    slot.valueEnds[k] = static_cast<std::uint32_t>(slot.values.size());
+  }
+  return valuesOf(slot);
 }
 
 namespace {

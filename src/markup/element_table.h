@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -29,6 +31,13 @@ struct CAttributeSpan {
   std::uint32_t valueLength = 0;
 };
 
+/// One attribute name that CElementTable::FindAttributes looks for: compared exactly, or with
+/// only the ASCII letters folded when `caseSensitive` is false.
+struct CAttributeQuery {
+  std::u16string_view name;
+  bool caseSensitive = true;
+};
+
 /// One text run or piece of markup, 16 bytes. Its text is a run of the source buffer, or of
 /// the edited buffer when kRecordEdited is set. A tag's attributes are not kept: they are read
 /// again from its text when a pass needs them (CElementTable::ReadAttributes), which few tags
@@ -37,6 +46,7 @@ struct CElementRecord {
   CElementRecord()
       : tagType(TagType::Single),
         algorithm(Algorithm::Translate),
+        plain(0),
         whitespace(Whitespace::Preserve),
         bits(kRecordInline) {}
 
@@ -46,6 +56,9 @@ struct CElementRecord {
   std::uint16_t pairId = 0;
   TagType tagType : 3;
   Algorithm algorithm : 3;
+  /// 1: a tag of the plain shape (a name, `name="value"` attributes, then `>` or `/>`), whose
+  /// attributes are read again without the whole grammar and only up to the one looked for.
+  std::uint8_t plain : 1;
   Whitespace whitespace : 3;
   std::uint8_t bits : 5;  ///< kRecord* flags
 
@@ -200,15 +213,23 @@ class CElementTable {
   /// ScanElements read them: in order, the marker attribute of broken and special markup
   /// included. Replaces the content of `out`. Costs about as much as reading the tag did.
   /// In a narrow source the spans index a widened copy of the tag: they
-  /// hold until the next ReadAttributes or FindAttribute of another tag.
+  /// hold until the next ReadAttributes, FindAttributes or FindAttribute.
   void ReadAttributes(const CElementRecord& record, std::vector<CAttributeSpan>& out) const;
   /// Name and value of an attribute that ReadAttributes gave.
   std::u16string_view AttributeName(const CAttributeSpan& span) const;
   std::u16string_view AttributeValue(const CAttributeSpan& span) const {
     return {AttributeUnits() + span.valueStart, span.valueLength};
   }
-  /// The value of the first attribute of `record` named exactly `name`; false when none. Reads
-  /// the attributes again unless the last call was for a tag at the same position.
+  /// Looks among the attributes of `record` that ReadAttributes gives for the first one named
+  /// as each of `queries` (at most kMaxQueries, else CHResultError(E_INVALIDARG)), without widening
+  /// a narrow source's tag and, for a plain tag (CElementRecord::plain), without reading past the
+  /// last attribute it needs. Sets values[k] for every query k found and returns the found ones as
+  /// bits (1 << k). The values hold until the next look-up of attributes in the table.
+  unsigned FindAttributes(const CElementRecord& record, std::span<const CAttributeQuery> queries,
+                          std::u16string_view* values) const;
+  static constexpr std::size_t kMaxQueries = 8;
+  /// The value of the first attribute of `record` named exactly `name`; false when none. The
+  /// value holds as those of FindAttributes do.
   bool FindAttribute(const CElementRecord& record, std::u16string_view name,
                      std::u16string_view& value) const;
 
@@ -257,19 +278,53 @@ class CElementTable {
   CUnitBuffer m_edited;  // texts that passes replaced; large ones on large pages, as the source
   CRecordVector m_records;
   CRecordIndexVector m_workspace;
-  // The attributes FindAttribute read last, and the source position of their tag.
-  static constexpr std::uint32_t kNoRecordPosition = 0xFFFFFFFF;
+  // The attributes FindAttributes read last from a tag that is not plain.
   mutable std::vector<CAttributeSpan> m_foundAttributes;
-  mutable std::uint32_t m_foundAttributesAt = kNoRecordPosition;
+  // Narrow source: the values FindAttributes found in a plain tag, widened one after the other.
+  mutable std::u16string m_widenedValues;
   // Narrow source: the text last widened by Text, and the tag last widened for its attributes
-  // (its text and the unit after it, which the tag reader may look at) with its position.
+  // (its text and the unit after it, which the tag reader may look at).
   mutable std::u16string m_widenedText;
   mutable std::u16string m_widenedTag;
-  mutable std::uint32_t m_widenedTagAt = kNoRecordPosition;
+  unsigned FindPlainAttributes(const CElementRecord& record,
+                               std::span<const CAttributeQuery> queries,
+                               std::u16string_view* values) const;
   CNameTable m_names;
   const std::atomic<bool>* m_stopFlag = nullptr;
   std::uint32_t m_pairIdCounter = 100;
   bool m_unpaired = true;
+};
+
+/// CElementTable::FindAttributes for one set of names, over the tags of one table, remembering
+/// what it found by the tag's text: a document repeats the same few tags (a unit's start tag, a
+/// language's, a placeholder's) thousands of times, and a tag whose text equals that of a tag
+/// looked up before has the same attributes. A small cache keyed by a hash of the text answers
+/// most look-ups with one comparison of the two texts. Only plain tags
+/// (CElementRecord::plain) of up to kMaxTextBytes are remembered; the others are read again
+/// each time.
+class CAttributeLookup {
+ public:
+  /// `queries`: at most CElementTable::kMaxQueries names, copied.
+  CAttributeLookup(const CElementTable& table, std::initializer_list<CAttributeQuery> queries);
+  /// FindAttributes(record, queries, values). The values hold until the next Find of this
+  /// object or the next look-up of attributes in the table.
+  unsigned Find(const CElementRecord& record, std::u16string_view* values);
+
+ private:
+  struct CSlot {
+    std::string text;  // the tag's text as the source holds it (empty: a free slot)
+    unsigned found = 0;
+    std::uint64_t used = 0;  // when it last answered or was filled
+    std::u16string values;   // the values found, one after the other
+    std::uint32_t valueEnds[CElementTable::kMaxQueries] = {};
+  };
+  const CElementTable& m_table;
+  std::vector<std::u16string> m_names;
+  std::vector<CAttributeQuery> m_queries;
+  std::unique_ptr<CSlot[]> m_slots;
+  std::uint64_t m_clock = 0;
+  static constexpr std::size_t kSlots = 64;  // six bits of a key
+  static constexpr std::size_t kMaxTextBytes = 512;
 };
 
 /// Cuts the table's source into records exactly as COrvelSgmlParser::ReadElement cuts the same

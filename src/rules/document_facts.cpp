@@ -21,26 +21,16 @@ FactName NameKind(std::u16string_view name) {
   return FactName::Other;
 }
 
-// Finds the first attribute of `attributes` named `name` without case: false when none.
-bool Attribute(const CElementTable& table, const std::vector<CAttributeSpan>& attributes,
-               std::u16string_view name, std::u16string_view& value) {
-  for (const CAttributeSpan& span : attributes) {
-    if (StringEqualsNoCase(table.AttributeName(span), name)) {
-      value = table.AttributeValue(span);
-      return true;
-    }
-  }
-  return false;
-}
-
 }  // namespace
 
 CDocumentFacts ReadDocumentFacts(const CElementTable& table) {
   CDocumentFacts facts;
   std::vector<FactName> kinds(table.Names().Size(), FactName::Unknown);
-  std::vector<CAttributeSpan> attributes;
-  std::u16string_view value;
   bool settingsSeen = false;
+  CAttributeLookup lang(table, {{u"Lang", false}});
+  CAttributeLookup matchPercent(table, {{u"MatchPercent", false}});
+  CAttributeLookup languages(table, {{u"TargetLanguage", false}, {u"SourceLanguage", false}});
+  std::u16string_view values[2];
   for (const CElementRecord& record : table.Records()) {
     if (!record.IsTag() || record.tagType == TagType::Close ||
         record.tagType == TagType::PairedClose) {
@@ -50,24 +40,23 @@ CDocumentFacts ReadDocumentFacts(const CElementTable& table) {
     if (kind == FactName::Unknown) kind = NameKind(table.Names().Name(record.nameId));
     if (kind == FactName::Other || (kind == FactName::UserSettings && settingsSeen)) continue;
     table.CheckStop();
-    table.ReadAttributes(record, attributes);
     if (kind == FactName::Tuv) {
-      const std::u16string_view lang =
-          Attribute(table, attributes, u"Lang", value) ? value : std::u16string_view();
+      values[0] = {};
+      lang.Find(record, values);
       // A document names a handful of languages: a linear look-up stays cheap.
-      if (std::find(facts.tuvLanguages.begin(), facts.tuvLanguages.end(), lang) ==
+      if (std::find(facts.tuvLanguages.begin(), facts.tuvLanguages.end(), values[0]) ==
           facts.tuvLanguages.end()) {
-        facts.tuvLanguages.emplace_back(lang);
+        facts.tuvLanguages.emplace_back(values[0]);
       }
     } else if (kind == FactName::Tu) {
       // The rules skip a unit whose MatchPercent exists and is not "0".
       ++facts.units;
-      if (Attribute(table, attributes, u"MatchPercent", value) && value != u"0")
-        ++facts.matchedUnits;
+      if (matchPercent.Find(record, values) != 0 && values[0] != u"0") ++facts.matchedUnits;
     } else {
       settingsSeen = true;
-      if (Attribute(table, attributes, u"TargetLanguage", value)) facts.targetLanguage = value;
-      if (Attribute(table, attributes, u"SourceLanguage", value)) facts.sourceLanguage = value;
+      const unsigned found = languages.Find(record, values);
+      if ((found & 1) != 0) facts.targetLanguage = values[0];
+      if ((found & 2) != 0) facts.sourceLanguage = values[1];
     }
   }
   return facts;

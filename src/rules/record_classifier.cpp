@@ -2,8 +2,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "rules/record_classifier.h"
 
+#include <memory>
 #include <optional>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "markup/element_table.h"
 #include "rules/transml_rules.h"
@@ -64,7 +67,7 @@ class CClassifier {
       return;
     }
     COutcome outcome;
-    m_attributesRead = false;
+    m_lookupDone = false;
     for (const auto& rule : m_rules->GetNamelessRules()) {
       if (ConditionsHold(*rule, record)) outcome.Apply(*rule);
     }
@@ -102,51 +105,60 @@ class CClassifier {
 
   bool ConditionsHold(const CRule& rule, const CElementRecord& record) {
     if (rule.m_conditions.empty()) return true;
-    // The attributes are read from the tag's text once, for the first rule that tests them.
-    if (!m_attributesRead) {
-      m_table.ReadAttributes(record, m_attributes);
-      m_attributesRead = true;
-      m_lookupDone = false;
-    }
     for (const auto& condition : rule.m_conditions) {
-      if (!ConditionHolds(*condition)) return false;
+      if (!ConditionHolds(*condition, record)) return false;
     }
     return true;
   }
 
-  bool ConditionHolds(const CAttributeCondition& condition) {
-    // The rules of one name mostly test the same attribute, one after another: the last
-    // attribute looked up is looked up again only under another name.
-    if (!m_lookupDone || condition.m_nameCaseSensitive != m_lookupCaseSensitive ||
-        condition.m_name != m_lookupName) {
+  bool ConditionHolds(const CAttributeCondition& condition, const CElementRecord& record) {
+    // The rules of one name mostly test the same attribute, one after another: the tag is
+    // looked at again only for another name.
+    CAttributeLookup& lookup = LookupOf(condition);
+    if (!m_lookupDone || &lookup != m_lookup) {
       m_lookupDone = true;
-      m_lookupName = condition.m_name;
-      m_lookupCaseSensitive = condition.m_nameCaseSensitive;
-      m_lookupFound = false;
+      m_lookup = &lookup;
       m_lookupValue = {};
-      for (const CAttributeSpan& span : m_attributes) {
-        if (NamesMatch(m_table.AttributeName(span), condition.m_name,
-                       condition.m_nameCaseSensitive)) {
-          m_lookupFound = true;
-          m_lookupValue = m_table.AttributeValue(span);
-          break;
-        }
-      }
+      m_lookupFound = lookup.Find(record, &m_lookupValue) != 0;
     }
     return condition.Holds(m_lookupFound, m_lookupValue);
+  }
+
+  // The look-up of the attribute that `condition` tests, shared by the conditions that test the
+  // same name: a handful of conditions, found by address.
+  CAttributeLookup& LookupOf(const CAttributeCondition& condition) {
+    for (const auto& [tested, lookup] : m_conditionLookups) {
+      if (tested == &condition) return *lookup;
+    }
+    CAttributeLookup* lookup = nullptr;
+    for (const auto& [tested, shared] : m_conditionLookups) {
+      if (tested->m_name == condition.m_name &&
+          tested->m_nameCaseSensitive == condition.m_nameCaseSensitive) {
+        lookup = shared;
+      }
+    }
+    if (lookup == nullptr) {
+      lookup =
+          m_lookups
+              .emplace_back(std::make_unique<CAttributeLookup>(
+                  m_table, std::initializer_list<CAttributeQuery>{{condition.m_name,
+                                                                   condition.m_nameCaseSensitive}}))
+              .get();
+    }
+    m_conditionLookups.emplace_back(&condition, lookup);
+    return *lookup;
   }
 
   CElementTable& m_table;
   const CRules* m_rules;
   std::vector<CPlan> m_plans;
-  // The attributes of the record being classified, once read.
-  std::vector<CAttributeSpan> m_attributes;
-  bool m_attributesRead = false;
-  // The attribute looked up last among them (ConditionHolds).
+  // The look-ups of the tested attributes, and which condition uses which.
+  std::vector<std::unique_ptr<CAttributeLookup>> m_lookups;
+  std::vector<std::pair<const CAttributeCondition*, CAttributeLookup*>> m_conditionLookups;
+  // The attribute of the record being classified looked up last (ConditionHolds).
   bool m_lookupDone = false;
-  bool m_lookupCaseSensitive = false;
   bool m_lookupFound = false;
-  std::u16string_view m_lookupName;
+  CAttributeLookup* m_lookup = nullptr;
   std::u16string_view m_lookupValue;
 };
 

@@ -36,7 +36,8 @@ void CTTXRulesProcessor::ChooseDocumentLanguage(const CElementTable& table, cons
   std::vector<std::uint8_t> kinds(names.Size(), 0);
   const std::uint32_t settingsId = names.Find(u"UserSettings");
   CTuvLanguageChoice choice(m_targetLanguage);
-  std::vector<CAttributeSpan> attributes;
+  const CAttributeCondition& condition = *tuvRules.front()->m_conditions.front();
+  CAttributeLookup lookup(table, {{condition.m_name, condition.m_nameCaseSensitive}});
   bool settingsSeen = false;
   for (const CElementRecord& record : table.Records()) {
     if (!record.IsTag() || record.tagType == TagType::Close ||
@@ -59,15 +60,8 @@ void CTTXRulesProcessor::ChooseDocumentLanguage(const CElementTable& table, cons
     }
     if (kind != 1) continue;
     table.CheckStop();
-    const CAttributeCondition& condition = *tuvRules.front()->m_conditions.front();
-    table.ReadAttributes(record, attributes);
     std::u16string_view lang;
-    for (const CAttributeSpan& span : attributes) {
-      if (NamesMatch(table.AttributeName(span), condition.m_name, condition.m_nameCaseSensitive)) {
-        lang = table.AttributeValue(span);
-        break;
-      }
-    }
+    lookup.Find(record, &lang);
     if (choice.Offer(lang)) return;
   }
   if (auto chosen = choice.Chosen()) m_targetLanguage = std::move(*chosen);

@@ -56,7 +56,10 @@ TextWork WorkOnText(const Unit* const begin, std::size_t size, Whitespace mode) 
 class CStructurer {
  public:
   explicit CStructurer(CElementTable& table)
-      : m_table(table), m_utId(table.Names().Find(kUtName)), m_names(table.Names()) {}
+      : m_table(table),
+        m_utId(table.Names().Find(kUtName)),
+        m_names(table.Names()),
+        m_utAttributes(table, {{kDisplayTextName}, {kTypeName}, {kStyleName}}) {}
 
   void Collapse(CElementRecord& start, std::uint32_t end, std::uint32_t count) {
     const CRecordVector& records = m_table.Records();
@@ -95,26 +98,15 @@ class CStructurer {
   void ResolveUt(CElementRecord& record) {
     if (record.nameId != m_utId) return;
     // One walk over the attributes finds the first of each name the placeholder needs.
-    m_table.ReadAttributes(record, m_attributes);
-    bool found[3] = {};
     std::u16string_view values[3];
-    for (const CAttributeSpan& span : m_attributes) {
-      const std::u16string_view name = m_table.AttributeName(span);
-      const std::size_t which = name == kDisplayTextName ? 0
-                                : name == kTypeName      ? 1
-                                : name == kStyleName     ? 2
-                                                         : 3;
-      if (which == 3 || found[which]) continue;
-      found[which] = true;
-      values[which] = m_table.AttributeValue(span);
-    }
+    const unsigned found = m_utAttributes.Find(record, values);
     // A document's placeholders carry a few dozen names between them: the cache answers most.
-    if (found[0]) {
+    if ((found & 1) != 0) {
       record.nameId =
           values[0].empty() ? 0 : m_names.Id(values[0].data(), values[0].size(), nullptr);
     }
     TagType type = TagType::Single;
-    if (found[1]) {
+    if ((found & 2) != 0) {
       if (values[1] == kTypeEnd) {
         type = TagType::Close;
       } else if (values[1] == kTypeStart) {
@@ -122,16 +114,16 @@ class CStructurer {
       }
     }
     record.tagType = type;
-    if (found[2] && values[2] == kStyleExternal) record.SetRuleType(RuleType::Block);
+    if ((found & 4) != 0 && values[2] == kStyleExternal) record.SetRuleType(RuleType::Block);
   }
 
  private:
   CElementTable& m_table;
   std::uint32_t m_utId;
   CNameCache m_names;
+  CAttributeLookup m_utAttributes;  // DisplayText, Type, Style
   std::u16string m_normalized;
   std::u16string m_scratch;
-  std::vector<CAttributeSpan> m_attributes;
 };
 
 }  // namespace

@@ -2,6 +2,8 @@
 // together, are exactly the decoded input; the element table's scanner cuts the same units into
 // the same items (texts, kinds, tag types, names and attributes).
 // SPDX-License-Identifier: Apache-2.0
+#include <algorithm>
+
 #include "fuzz/fuzz_support.h"
 #include "markup/element_table.h"
 
@@ -16,6 +18,7 @@ std::vector<fuzz::CItem> ScanItems(const std::u16string& units, bool narrow) {
   table.Source().Assign(units);
   ScanElements(table);
   std::vector<fuzz::CItem> items;
+  CAttributeLookup lookupB(table, {{u"b"}});
   for (const CElementRecord& record : table.Records()) {
     fuzz::CItem& item = items.emplace_back();
     item.markup = record.IsTag();
@@ -26,6 +29,21 @@ std::vector<fuzz::CItem> ScanItems(const std::u16string& units, bool narrow) {
     table.ReadAttributes(record, attributes);
     for (const CAttributeSpan& span : attributes)
       item.attributes.emplace_back(table.AttributeName(span), table.AttributeValue(span));
+    // A look-up by name finds the first attribute of that name: the last attribute's name on
+    // its own, and "b" through one look-up over the whole table (which remembers tags).
+    const auto firstNamed = [&](std::u16string_view name) {
+      return std::find_if(item.attributes.begin(), item.attributes.end(),
+                          [&](const auto& attribute) { return attribute.first == name; });
+    };
+    std::u16string_view value;
+    if (!item.attributes.empty()) {
+      CAttributeLookup byName(table, {{item.attributes.back().first}});
+      TAGVERT_FUZZ_CHECK(byName.Find(record, &value) == 1 &&
+                         value == firstNamed(item.attributes.back().first)->second);
+    }
+    const auto b = firstNamed(u"b");
+    const unsigned found = lookupB.Find(record, &value);
+    TAGVERT_FUZZ_CHECK(b == item.attributes.end() ? found == 0 : found == 1 && value == b->second);
   }
   return items;
 }

@@ -136,6 +136,51 @@ TEST(CElementTableTest, AttributesBeyondSixteenBitsAreReadAgain) {
   EXPECT_EQ(value, u"v");
 }
 
+// The look-ups by name give the first attribute of each name among those ReadAttributes gives,
+// for plain tags (walked only up to the names asked for) and others, in narrow and wide
+// sources; CAttributeLookup gives the same again for tags of equal texts.
+TEST(CElementTableTest, LookupsGiveTheFirstAttributeOfEachName) {
+  std::mt19937 random(5);
+  for (int round = 0; round < 300; ++round) {
+    // Repeated plain tags among the pieces, so that the lookup's memory answers, and more tags
+    // of one length than it has room for, which differ only in a value.
+    std::u16string input = RandomDocument(random, static_cast<std::size_t>(1 + round % 40));
+    input += u"<a b='1' B=\"2\" c='3'><a b='1' B=\"2\" c='3'><a c='4' b=''>";
+    for (int i = 0; i < 100; ++i) {
+      (((input += u"<a b='") += static_cast<char16_t>(u'A' + i / 10)) +=
+       static_cast<char16_t>(u'A' + i % 10)) += u"'>";
+    }
+    SCOPED_TRACE(Printable(input));
+    for (const bool narrow : {false, true}) {
+      CElementTable table;
+      if (narrow) table.Source().SetNarrow();
+      table.Source().Assign(input);
+      ScanElements(table);
+      CAttributeLookup lookup(table, {{u"b"}, {u"C", false}, {u"zz"}});
+      for (const CElementRecord& record : table.Records()) {
+        std::vector<CAttributeSpan> attributes;
+        table.ReadAttributes(record, attributes);
+        std::u16string expected[3];
+        unsigned expectedFound = 0;
+        for (const CAttributeSpan& span : attributes) {
+          const std::u16string_view name = table.AttributeName(span);
+          const int k = name == u"b" ? 0 : (name == u"c" || name == u"C") ? 1 : -1;
+          if (k < 0 || (expectedFound & (1u << k)) != 0) continue;
+          expectedFound |= 1u << k;
+          expected[k] = table.AttributeValue(span);
+        }
+        std::u16string_view values[3];
+        ASSERT_EQ(lookup.Find(record, values), expectedFound);
+        for (int k = 0; k < 2; ++k) {
+          if ((expectedFound & (1u << k)) != 0) {
+            EXPECT_EQ(values[k], expected[k]);
+          }
+        }
+      }
+    }
+  }
+}
+
 // Records and units keep their values when their storage grows from the free store to large
 // blocks and from one large block to a larger one.
 TEST(CElementTableTest, StorageGrowsPastTheLargeBlockSize) {
