@@ -471,8 +471,9 @@ struct CTagCheck::CState {
     CTagPlace place;
   };
   struct COpen {
-    // User-provided, so that emplace_back() (value-initialisation) leaves the quote unzeroed.
-    COpen() {}
+    // User-provided, so that emplace_back() (value-initialisation) leaves the quote unzeroed:
+    // "= default" would zero it.
+    COpen() {}  // NOLINT(modernize-use-equals-default)
     char16_t pair;
     bool closed = false;           // a gap in the list until it is compacted
     std::size_t samePair = kNone;  // the open tag with the same pair id opened before it
