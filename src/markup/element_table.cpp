@@ -605,8 +605,8 @@ unsigned CAttributeLookup::Find(const CElementRecord& record, std::u16string_vie
   // Two places a text may take, so that two frequent tags whose keys meet in one place (a start
   // and an end placeholder that alternate) do not push each other out: the one used longer ago
   // makes room.
-  CSlot& first = m_slots[key >> 58];
-  CSlot& second = m_slots[(key >> 52) % kSlots];
+  CSlot& first = m_slots[static_cast<std::size_t>(key >> 58)];
+  CSlot& second = m_slots[static_cast<std::size_t>((key >> 52) % kSlots)];
   if (holds(first)) return valuesOf(first);
   if (holds(second)) return valuesOf(second);
   CSlot& slot = second.used < first.used ? second : first;
