@@ -48,6 +48,16 @@ class CIfPipe : public IByteStream {
     m_closed = true;
     m_changed.notify_all();
   }
+  // A block that has been read, emptied, for the writer's next piece (empty when none is
+  // spare): the pieces' memory goes round instead of being freed and taken afresh.
+  std::u16string Spare() {
+    const std::lock_guard<std::mutex> lock(m_lock);
+    if (m_spare.empty()) return {};
+    std::u16string block = std::move(m_spare.back());
+    m_spare.pop_back();
+    block.clear();
+    return block;
+  }
   // The reader is done (or gave up): the writer no longer waits.
   void Leave() {
     const std::lock_guard<std::mutex> lock(m_lock);
@@ -79,6 +89,7 @@ class CIfPipe : public IByteStream {
       m_offset += n;
       if (m_offset == bytes) {
         m_queued -= bytes;
+        if (m_spare.size() < kSpareBlocks) m_spare.push_back(std::move(m_blocks.front()));
         m_blocks.pop_front();
         m_offset = 0;
       }
@@ -93,9 +104,11 @@ class CIfPipe : public IByteStream {
 
  private:
   static constexpr std::size_t kLimit = 1U << 20;
+  static constexpr std::size_t kSpareBlocks = 4;
   std::mutex m_lock;
   std::condition_variable m_changed;
   std::deque<std::u16string> m_blocks;
+  std::vector<std::u16string> m_spare;
   std::size_t m_queued = 0;
   std::size_t m_offset = 0;  // bytes of the front block already read
   std::uint64_t m_position = 0;
@@ -117,6 +130,8 @@ class CBackConversion {
   CBackConversion(const CBackConversion&) = delete;
   CBackConversion& operator=(const CBackConversion&) = delete;
 
+  // Room for the next piece: a block the conversion back has read, or none.
+  std::u16string Spare() { return m_pipe->Spare(); }
   // Takes the next piece of pseudo-translated IF.
   void Put(std::u16string&& units) {
     if (!m_started) Start();
@@ -192,7 +207,7 @@ bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::s
     // translation goes into the pipe as it is.
     for (std::size_t at = 0; at < count; at += kSlice) {
       const std::size_t n = std::min(kSlice, count - at);
-      std::u16string piece;
+      std::u16string piece = back.Spare();
       piece.reserve(n + n / 2);
       translator.Feed({units + at, n}, piece);
       back.Put(std::move(piece));
