@@ -271,7 +271,7 @@ void CIfTagGroups::AdvanceText(std::u16string_view run, bool plain) {
   m_afterNbsp = false;
   // Most runs hold no unit that the way back changes: they are counted as they are. A '<' or
   // '&' is written as a reference ("&lt;", "&amp;"): 3 or 4 units more. Only a no-break space
-  // (spaces next to it go) or a ']' (a "]]>" is broken) needs the escaping done.
+  // (spaces next to it go) needs the escaping done.
   if (plain || UnitsFindMarkupSpecial(run.data(), run.size()) == run.size()) {
     Advance(run);
   } else if (!AdvanceEscaped(run)) {
@@ -295,28 +295,32 @@ void CIfTagGroups::FollowPlace() {
     place.words.reset();
     return;
   }
-  if (!m_sharedWords) m_sharedWords = std::make_shared<const std::u16string>(m_words);
+  if (!m_sharedWords) m_sharedWords = ShareWords(m_words);
   // The tags of one unit share its words: the pointer is set only when it changes.
   if (place.words != m_sharedWords) place.words = m_sharedWords;
 }
 
 bool CIfTagGroups::AdvanceEscaped(std::u16string_view run) {
   // The references add three units for each '<' ("&lt;") and four for each '&' ("&amp;"),
-  // found by the scan for the units escaping looks at, to the column of the run as it is.
+  // found by the scan for the units escaping looks at, to the column of the run as it is; a
+  // ']' adds none, as the escaping counted here (EscapeText, which leaves a "]]>" whole) has it.
   const std::size_t size = run.size();
+  const auto added = [&](std::size_t at) {
+    return run[at] == u'<' ? 3U : (run[at] == u'&' ? 4U : 0U);
+  };
   const auto extra = [&](std::size_t from) {
     std::uint64_t units = 0;
     for (std::size_t at = from + UnitsFindMarkupSpecial(run.data() + from, size - from); at < size;
          at += 1 + UnitsFindMarkupSpecial(run.data() + at + 1, size - at - 1)) {
-      units += run[at] == u'<' ? 3U : 4U;
+      units += added(at);
     }
     return units;
   };
   std::uint64_t units = 0;
   for (std::size_t at = UnitsFindMarkupSpecial(run.data(), size); at < size;
        at += 1 + UnitsFindMarkupSpecial(run.data() + at + 1, size - at - 1)) {
-    if (run[at] == u']' || run[at] == 0x00A0) return false;
-    units += run[at] == u'<' ? 3U : 4U;
+    if (run[at] == 0x00A0) return false;
+    units += added(at);
   }
   const std::uint64_t line = m_here.line;
   Advance(run);
@@ -325,16 +329,30 @@ bool CIfTagGroups::AdvanceEscaped(std::u16string_view run) {
   return true;
 }
 
+std::shared_ptr<const std::u16string> CIfTagGroups::ShareWords(std::u16string_view words) {
+  // The string last made is taken again once no place holds it (most units leave none behind):
+  // no place sees it change.
+  if (!m_spareWords || m_spareWords.use_count() != 1) {
+    m_spareWords = std::make_shared<std::u16string>();
+  }
+  m_spareWords->assign(words);
+  return m_spareWords;
+}
+
 void CIfTagGroups::AddWords(std::u16string_view text) {
   if (m_words.size() > kSegmentWords) return;
   AppendWords(m_words, text);
   m_sharedWords.reset();
 }
 
-void CIfTagGroups::FollowSegments(std::u16string_view source) {
+inline void CIfTagGroups::FollowSegments(std::u16string_view source) {
   m_afterNbsp = source.size() == 1 && source[0] == 0x00A0;
   // Most tags are none of Tu, Tuv and their end tags: one look at their start tells.
   if (source.size() < 4 || source[0] != u'<' || (source[1] != u'T' && source[2] != u'T')) return;
+  FollowSegmentTag(source);
+}
+
+void CIfTagGroups::FollowSegmentTag(std::u16string_view source) {
   if (source[1] == u'/') {
     if (source.starts_with(kTuEnd)) m_inSegment = false;
     return;
@@ -352,7 +370,7 @@ void CIfTagGroups::FollowSegments(std::u16string_view source) {
              source.size() > 4 && EndsName(source[4])) {
     // The source Tuv, carried whole before the text to translate, names the unit; its text is
     // read out of the markup only for a message.
-    m_sharedWords = std::make_shared<const std::u16string>(source.substr(0, kMarkupUnits));
+    m_sharedWords = ShareWords(source.substr(0, kMarkupUnits));
     m_wordsInMarkup = true;
   }
 }

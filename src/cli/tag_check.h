@@ -83,13 +83,17 @@ class CIfTagGroups {
   void AdvanceText(std::u16string_view run, bool plain = false);
   /// Takes what a tag group that has ended tells of the translation units.
   void FollowSegments(std::u16string_view source);
+  /// FollowSegments for a tag that may be one of those (four units or more, "<T" or "</T").
+  [[gnu::noinline]] void FollowSegmentTag(std::u16string_view source);
   /// Puts the place reached, with the words of its translation unit, into the group starting.
   void FollowPlace();
-  /// Moves the place past a run that holds '<' or '&' (each written as a reference) but no
-  /// unit that needs the way back's escaping done. False, the place unmoved, when it holds one.
+  /// Moves the place past a run that holds '<' or '&' (each written as a reference) or ']' but
+  /// no no-break space, which needs the escaping done. False, the place unmoved, when it does.
   bool AdvanceEscaped(std::u16string_view run);
   /// Adds text to the first words of the translation unit, until there are enough.
   void AddWords(std::u16string_view text);
+  /// `words` as places share them.
+  std::shared_ptr<const std::u16string> ShareWords(std::u16string_view words);
 
   std::function<void(const CIfTagGroup&)> m_onGroup;
   bool m_follow;                 ///< places are followed beyond their unit
@@ -99,6 +103,8 @@ class CIfTagGroups {
   bool m_wordsInMarkup = false;  ///< the source Tuv's markup names the unit instead
   /// m_words as the places share them; made again only after they changed.
   std::shared_ptr<const std::u16string> m_sharedWords;
+  /// The string of the words shared last, kept to be filled again when no one else holds it.
+  std::shared_ptr<std::u16string> m_spareWords;
   bool m_afterNbsp = false;  ///< the last element was a no-break space
   CTextProcessor m_escaper{nullptr, EscapeMode::Markup};
   CIfTokenReader m_reader;  ///< for Feed

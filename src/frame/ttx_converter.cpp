@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -215,21 +216,14 @@ class CTtxBackWriter {
     // Most runs hold none of the units these passes change (with a UTF-8 target every unit can
     // be written): one scan finds that out (a space is none of them, so it tells of the whole
     // run as well).
-    const bool plain = UnitsFindMarkupSpecial(units.data(), units.size()) == units.size();
+    const std::size_t special = UnitsFindMarkupSpecial(units.data(), units.size());
+    const bool plain = special == units.size();
     if (m_groups != nullptr) m_groups->OnIfText(run, plain);
-    if (!plain && m_storage.GetOutputMode() == EncodingMode::Utf8 && PutEscaped(units)) {
-      if (!units.empty()) m_atStart = false;
-      m_afterNbsp = isNbsp;
+    if (plain && m_storage.GetOutputMode() == EncodingMode::Utf8) {
+      Put(units, isNbsp);
       return;
     }
-    if (m_storage.GetOutputMode() != EncodingMode::Utf8 || !plain) {
-      m_source.assign(units);
-      m_text.CollapseNbsp(m_source);
-      m_text.EscapeText(m_source);
-      EscapeCDataEnd(m_source);
-      units = m_source;
-    }
-    Put(units, isNbsp);
+    PutChanged(units, special, isNbsp);
   }
   void Tag(std::u16string_view units) {
     const bool isNbsp = units == kNbspSource;
@@ -248,20 +242,60 @@ class CTtxBackWriter {
   }
 
  private:
-  /// Writes a run whose only units that the passes change are '<' and '&' (each written as its
-  /// reference, as the escaping writes it with a UTF-8 target), the stretches between them as
-  /// they are. False, nothing written, when the run holds a no-break space or a ']'.
-  bool PutEscaped(std::u16string_view units) {
-    const std::size_t size = units.size();
-    for (std::size_t at = UnitsFindMarkupSpecial(units.data(), size); at < size;
-         at += 1 + UnitsFindMarkupSpecial(units.data() + at + 1, size - at - 1)) {
-      if (units[at] != u'<' && units[at] != u'&') return false;
+  /// A run that the passes may change (or any run for another target), `special` the index
+  /// of its first unit UnitsFindMarkupSpecial finds; out of the common path.
+  void PutChanged(std::u16string_view units, std::size_t special, bool isNbsp) {
+    const bool utf8 = m_storage.GetOutputMode() == EncodingMode::Utf8;
+    if (utf8 && special < units.size() && PutEscaped(units, special)) {
+      if (!units.empty()) m_atStart = false;
+      m_afterNbsp = isNbsp;
+      return;
     }
+    // A UTF-8 target encodes every unit: the escaping need not ask the storage.
+    const CTextProcessor& text = utf8 ? m_anyUnitText : m_text;
+    m_source.assign(units);
+    text.CollapseNbsp(m_source);
+    text.EscapeText(m_source);
+    EscapeCDataEnd(m_source);
+    Put(m_source, isNbsp);
+  }
+  /// Writes a run with a UTF-8 target as the passes of Text write it when it holds no U+00A0:
+  /// '<' and '&' as their references, the '>' of every "]]>" as "&gt;" (a reference never holds
+  /// a ']' or a '>', so the escaping leaves every "]]>" where it was), the stretches between as
+  /// they are. `first` is the index of the first unit UnitsFindMarkupSpecial finds. False,
+  /// nothing written, when the run holds a no-break space.
+  bool PutEscaped(std::u16string_view units, std::size_t first) {
+    const std::size_t size = units.size();
+    const auto next = [&](std::size_t from) {
+      return from + UnitsFindMarkupSpecial(units.data() + from, size - from);
+    };
+    // One scan finds the units to look at (the first few kept, the rest found again below) and
+    // rules out a no-break space before anything is written.
+    std::size_t found[16];
+    std::size_t count = 0;
+    for (std::size_t at = first; at < size; at = next(at + 1)) {
+      if (units[at] == kNbspSource[0]) return false;
+      if (count < std::size(found)) found[count++] = at;
+    }
+    const bool complete = count < std::size(found);
     std::size_t from = 0;
-    for (std::size_t at = UnitsFindMarkupSpecial(units.data(), size); at < size;
-         at += 1 + UnitsFindMarkupSpecial(units.data() + at + 1, size - at - 1)) {
+    std::size_t k = 0;
+    for (std::size_t at = first; at < size;
+         at = k < count ? found[k] : (complete ? size : next(at + 1))) {
+      ++k;
+      std::u16string_view reference;
+      if (units[at] == u'<') {
+        reference = u"&lt;";
+      } else if (units[at] == u'&') {
+        reference = u"&amp;";
+      } else if (size - at >= 3 && units[at + 1] == u']' && units[at + 2] == u'>') {
+        // The "]]" stays; the '>' is replaced.
+        at += 2;
+        reference = u"&gt;";
+      } else {
+        continue;  // a ']' that begins no "]]>"
+      }
       m_storage.PutUnits(units.data() + from, at - from);
-      const std::u16string_view reference = units[at] == u'<' ? u"&lt;" : u"&amp;";
       m_storage.PutUnits(reference.data(), reference.size());
       from = at + 1;
     }
@@ -276,6 +310,7 @@ class CTtxBackWriter {
 
   CDataStorage& m_storage;
   CTextProcessor m_text;
+  CTextProcessor m_anyUnitText{nullptr, EscapeMode::Markup};
   IIfTagGroupObserver* m_groups;
   std::u16string m_source;
   bool m_afterNbsp = false;

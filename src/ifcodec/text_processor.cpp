@@ -101,6 +101,9 @@ CTextProcessor::CTextProcessor(CBaseStorage* storage, EscapeMode mode)
     if (unit == u']' || EntityFindByUnit(kEscapeTable, m_escapeCount, unit) != nullptr) continue;
     m_plainAscii[unit / 64] |= std::uint64_t{1} << (unit % 64);
   }
+  for (int i = 0; i < m_escapeCount; ++i) {
+    m_escapeBound = std::max(m_escapeBound, static_cast<std::uint32_t>(kEscapeTable[i].unit) + 1);
+  }
 }
 
 std::u16string CTextProcessor::EscapeChar(char16_t unit) const {
@@ -122,7 +125,8 @@ void CTextProcessor::EscapeText(std::u16string& text) const {
     if (unit < 0x80 && asciiEncodable && ((m_plainAscii[unit / 64] >> (unit % 64)) & 1) != 0) {
       return true;
     }
-    return EntityFindByUnit(kEscapeTable, m_escapeCount, unit) == nullptr &&
+    return (unit >= m_escapeBound ||
+            EntityFindByUnit(kEscapeTable, m_escapeCount, unit) == nullptr) &&
            (m_storage == nullptr || m_storage->CanEncode(unit));
   };
   const std::size_t size = text.size();

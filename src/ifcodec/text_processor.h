@@ -60,6 +60,8 @@ class CTextProcessor {
   // ASCII units that EscapeText always keeps as they are (bit u of word u / 64): those without
   // an entity in the escape table, except `]`, which escaping rules about "]]>" look at.
   std::uint64_t m_plainAscii[2] = {};
+  // One above the largest unit that the escaped entries carry: no unit from here on has one.
+  std::uint32_t m_escapeBound = 0;
 };
 
 }  // namespace tagvert

@@ -161,14 +161,24 @@ inline std::size_t EncodeUtf8Run(const char16_t* s, std::size_t n, std::uint8_t*
     i += ahead;
     p += ahead;
 #endif
-    // Units one by one: those that are no printable ASCII, and the last few.
+    // Units one by one: those that are no printable ASCII, the printable ones among them, and
+    // the last few. Printable ASCII and two-byte characters, which text in most scripts mixes
+    // (words and the spaces between them), take one path without a branch on which of the two
+    // a unit is: two bytes are stored, and the pointer moves by one or two. A printable unit
+    // with four or more after it goes back to the blocks.
     for (; i < n; ++i) {
       const char16_t ch = s[i];
-      if (ch >= 0x20 && ch < 0x80) {
+      if (static_cast<unsigned>(ch - 0x20) < 0x800u - 0x20u) {
+        const bool two = ch >= 0x80;
+        p[0] = static_cast<std::uint8_t>(two ? 0xC0 | (ch >> 6) : ch);
+        p[1] = static_cast<std::uint8_t>(0x80 | (ch & 0x3F));
+        p += two ? 2 : 1;
 #if TAGVERT_UNITS_SSE2
-        if (n - i >= 4) break;
+        if (!two && n - i > 4) {
+          ++i;
+          break;
+        }
 #endif
-        *p++ = static_cast<std::uint8_t>(ch);
         continue;
       }
       if (IsSurrogate(ch)) {

@@ -131,7 +131,7 @@ TEST(TagCheckTest, AgainstTheSentIfOnlyWhatTheTranslationChanged) {
 TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
   std::u16string units = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
   for (char16_t pair = 0x100; pair < 0x1000; ++pair) {
-    units += pair % 3 == 0 ? u"a & b\nc < d " : pair % 3 == 1 ? u"plain text & " : u"x\ny";
+    units += pair % 3 == 0 ? u"a & b\nc < d " : pair % 3 == 1 ? u"plain] text & " : u"x\ny";
     units += kIfTagGroup;
     units += pair;  // never closed: every start tag is reported
     units += pair % 5 == 0 ? u"<b\nclass='x'>" : u"<b>";
@@ -159,8 +159,9 @@ TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
             kSOk);
   observer.Finish();
   ASSERT_EQ(tokens.size(), 0x1000U - 0x100U);
-  // The third start tag follows "c < d " on the third line: only the '<' after the line feed
-  // widens the column ("&lt;").
+  // The first start tag follows "plain] text &amp; ": the ']' stays one unit. The third follows
+  // "c < d " on the third line: only the '<' after the line feed widens the column ("&lt;").
+  EXPECT_EQ(tokens[0].substr(0, 5), "1:19 ");
   EXPECT_EQ(tokens[2].substr(0, 5), "3:10 ");
   EXPECT_EQ(walked, tokens);
 }

@@ -262,6 +262,13 @@ TEST(CTTXFromIfConverterTest, WayBackRestoresWhatTheWayInChanged) {
       {"]]> in text", u"a]]>b", u"a]]&gt;b"},
       {"]]]> and two in a row", u"]]]>]]>", u"]]]&gt;]]&gt;"},
       {"no ]]>", u"] ]>]>a<b&c>d", u"] ]>]>a&lt;b&amp;c>d"},
+      {"more than sixteen to escape", std::u16string(17, u'&') + u"]]>]" + u"<",
+       [] {
+         std::u16string ttx;
+         for (int i = 0; i < 17; ++i)
+           ttx += u"&amp;";
+         return ttx + u"]]&gt;]&lt;";
+       }()},
       {"markup as it is, text escaped", Tag(u"<a href=\"x&amp;y\">") + u"a<b & c",
        u"<a href=\"x&amp;y\">a&lt;b &amp; c"},
       {"]]> in markup", Tag(u"<![CDATA[a]]>"), u"<![CDATA[a]]>"},
