@@ -385,8 +385,8 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
   // About one element per 20 units in real documents.
   records.reserve(m_n / 16 + 16);
   while (m_p < m_n) {
-    // A stop is seen once per element here too: cutting a large document takes seconds.
-    table.CheckStop();
+    // A stop is seen here too: cutting a large document takes seconds.
+    table.CheckStopAt(records.size());
     const std::size_t start = m_p;
     if (m_s[m_p] != u'<') {
       const Unit* const end = FindUnit(m_s + m_p, m_s + m_n, u'<');
@@ -638,7 +638,7 @@ class CRecordAccess {
   void SetPairId(std::size_t i, int id) { m_records[i].pairId = static_cast<std::uint16_t>(id); }
   std::vector<Position>& OpenStack(std::size_t i) { return m_openByName[m_records[i].nameId]; }
   std::uint16_t NextPairId() { return detail::NextPairId(m_table.PairIdCounter()); }
-  void CheckStop() const { m_table.CheckStop(); }
+  void CheckStopAt(std::size_t i) const { m_table.CheckStopAt(i); }
 
  private:
   CElementTable& m_table;
@@ -654,7 +654,7 @@ void PairUnpairedRecords(CElementTable& table) {
   CFirstPairing pairing(table);
   const auto count = static_cast<std::uint32_t>(table.Records().size());
   for (std::uint32_t i = 0; i < count; ++i) {
-    table.CheckStop();
+    table.CheckStopAt(i);
     pairing.Visit(i);
   }
 }

@@ -171,7 +171,7 @@ void NextWithSamePairId(CElementTable& table) {
   next.assign(count, count);
   std::vector<std::uint32_t> seen(0x10000, count);
   for (std::uint32_t i = count; i-- > 0;) {
-    table.CheckStop();
+    table.CheckStopAt(count - 1 - i);
     std::uint32_t& last = seen[records[i].pairId];
     next[i] = last;
     last = i;
@@ -229,8 +229,10 @@ const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* ru
   // The tags whose attributes are read lie far apart in the source: their texts are asked for
   // some records ahead.
   constexpr std::uint32_t kPrefetchDistance = 8;
+  // The records visited (the walk jumps over blocks), for the stop checks.
+  std::uint32_t visited = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
-    table.CheckStop();
+    table.CheckStopAt(visited++);
     if (count - i > kPrefetchDistance &&
         classifier.MayReadAttributes(records[i + kPrefetchDistance])) {
       table.PrefetchText(records[i + kPrefetchDistance]);

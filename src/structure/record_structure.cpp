@@ -139,7 +139,8 @@ void StructureRecords(CElementTable& table, const CRecordIndexVector& next) {
   // Texts lie far apart in the source and are read here for the first time since the scan.
   constexpr std::uint32_t kPrefetchDistance = 8;
   while (i < count) {
-    table.CheckStop();
+    // One record is kept per record visited.
+    table.CheckStopAt(kept);
     if (count - i > kPrefetchDistance) table.PrefetchText(records[i + kPrefetchDistance]);
     CElementRecord record = records[i];
     std::uint32_t after = i + 1;
