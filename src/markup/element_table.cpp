@@ -412,7 +412,7 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
     if (m_nameBuilt) {
       m_record.nameId = table.Names().Intern(m_name);
     } else if (m_nameStart != kNoPosition) {
-      m_record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, &m_name);
+      m_record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, m_s + m_n, &m_name);
     }
     records.push_back(m_record);
     if (pairing != nullptr) pairing->Visit(static_cast<std::uint32_t>(records.size() - 1));
