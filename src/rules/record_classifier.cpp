@@ -2,8 +2,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "rules/record_classifier.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -66,6 +69,13 @@ class CClassifier {
       plan.fixed.WriteTo(record);
       return;
     }
+    // A plain tag's outcome follows from its text, and a document repeats the same few unit
+    // and language tags thousands of times: the outcome is kept by the text.
+    COutcomeSlot* const slot = OutcomeSlotOf(record);
+    if (slot != nullptr && slot->text == m_text) {
+      slot->outcome.WriteTo(record);
+      return;
+    }
     COutcome outcome;
     m_lookupDone = false;
     for (const auto& rule : m_rules->GetNamelessRules()) {
@@ -78,9 +88,46 @@ class CClassifier {
       }
     }
     outcome.WriteTo(record);
+    if (slot != nullptr) {
+      slot->text = m_text;
+      slot->outcome = outcome;
+    }
   }
 
  private:
+  struct COutcomeSlot {
+    std::string text;  // the tag's text as the source holds it (empty: a free slot)
+    COutcome outcome;
+  };
+  static constexpr std::size_t kOutcomeSlots = 256;
+  static constexpr std::size_t kMaxOutcomeTextBytes = 512;
+
+  // The slot of the outcome of a plain tag of up to kMaxOutcomeTextBytes, by a hash of its text,
+  // with m_text set to that text; null for any other record.
+  COutcomeSlot* OutcomeSlotOf(const CElementRecord& record) {
+    if (record.plain == 0 || (record.bits & CElementRecord::kRecordEdited) != 0) return nullptr;
+    const CUnitBuffer& source = m_table.Source();
+    const std::size_t bytes = std::size_t{record.textLength} * (source.Narrow() ? 1 : 2);
+    if (bytes > kMaxOutcomeTextBytes || bytes == 0) return nullptr;
+    const char* const text = source.Narrow()
+                                 ? reinterpret_cast<const char*>(source.Bytes() + record.textStart)
+                                 : reinterpret_cast<const char*>(source.Data() + record.textStart);
+    m_text = {text, bytes};
+    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
+    std::uint64_t key = bytes;
+    std::uint64_t word = 0;
+    for (std::size_t at = 0; bytes - at > 8; at += 8) {
+      std::memcpy(&word, text + at, 8);
+      key = (key ^ word) * kMultiplier;
+    }
+    word = 0;
+    const std::size_t last = std::min<std::size_t>(bytes, 8);
+    std::memcpy(&word, text + bytes - last, last);
+    key = (key ^ word) * kMultiplier;
+    if (!m_outcomeSlots) m_outcomeSlots = std::make_unique<COutcomeSlot[]>(kOutcomeSlots);
+    return &m_outcomeSlots[static_cast<std::size_t>(key >> 56)];
+  }
+
   const CPlan& Plan(std::uint32_t nameId) {
     CPlan& plan = m_plans[nameId];
     return plan.built ? plan : BuildPlan(plan, nameId);
@@ -160,6 +207,9 @@ class CClassifier {
   bool m_lookupFound = false;
   CAttributeLookup* m_lookup = nullptr;
   std::u16string_view m_lookupValue;
+  // The outcomes of conditional rules by the tags' texts, and the text of the record classified.
+  std::unique_ptr<COutcomeSlot[]> m_outcomeSlots;
+  std::string_view m_text;
 };
 
 // For each record, the first later record with the same PairId: walking backwards, the last
