@@ -69,6 +69,13 @@ class CClassifier {
       plan.fixed.WriteTo(record);
       return;
     }
+    ClassifyByConditions(record, plan);
+  }
+
+ private:
+  // Most records take their name's fixed outcome, inlined into the walk; the few whose rules
+  // test attributes come here.
+  [[gnu::noinline]] void ClassifyByConditions(CElementRecord& record, const CPlan& plan) {
     // A plain tag's outcome follows from its text, and a document repeats the same few unit
     // and language tags thousands of times: the outcome is kept by the text.
     COutcomeSlot* const slot = OutcomeSlotOf(record);
@@ -94,7 +101,6 @@ class CClassifier {
     }
   }
 
- private:
   struct COutcomeSlot {
     std::string text;  // the tag's text as the source holds it (empty: a free slot)
     COutcome outcome;
