@@ -573,20 +573,8 @@ unsigned CAttributeLookup::Find(const CElementRecord& record, std::u16string_vie
   // A long text (a collapsed block) is read again each time: its copy would cost more than the
   // reading.
   if (bytes > kMaxTextBytes) return m_table.FindAttributes(record, m_queries, values);
-  // The slot by a hash of the whole text, eight bytes a step: tags of one name often have one
-  // length and differ in a unit or two anywhere.
-  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
-  std::uint64_t key = bytes;
-  std::uint64_t word = 0;
-  for (std::size_t at = 0; bytes - at > 8; at += 8) {
-    std::memcpy(&word, text + at, 8);
-    key = (key ^ word) * kMultiplier;
-  }
-  // The last eight bytes (or all of a shorter text), some of them hashed before.
-  word = 0;
-  const std::size_t last = std::min<std::size_t>(bytes, 8);
-  std::memcpy(&word, text + bytes - last, last);
-  key = (key ^ word) * kMultiplier;
+  // The slot by a hash of the whole text.
+  const std::uint64_t key = HashTagText({reinterpret_cast<const char*>(text), bytes});
   const std::size_t count = m_queries.size();
   const auto valuesOf = [&](CSlot& slot) {
     slot.used = ++m_clock;

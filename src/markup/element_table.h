@@ -373,6 +373,39 @@ class CAttributeLookup {
   static constexpr std::size_t kMaxTextBytes = 512;
 };
 
+/// The text of `record` as the table's source holds it, as bytes (two per unit in a wide
+/// source), for the caches keyed by a tag's text: empty unless `record` is a plain tag
+/// (CElementRecord::plain) whose text lies in the source and takes 1 to `maxBytes` bytes.
+inline std::string_view PlainTagBytes(const CElementTable& table, const CElementRecord& record,
+                                      std::size_t maxBytes) {
+  if (record.plain == 0 || (record.bits & CElementRecord::kRecordEdited) != 0) return {};
+  const CUnitBuffer& source = table.Source();
+  const std::size_t bytes = std::size_t{record.textLength} * (source.Narrow() ? 1 : 2);
+  if (bytes > maxBytes) return {};
+  const char* const text = source.Narrow()
+                               ? reinterpret_cast<const char*>(source.Bytes() + record.textStart)
+                               : reinterpret_cast<const char*>(source.Data() + record.textStart);
+  return {text, bytes};
+}
+
+/// A hash of a tag's text (PlainTagBytes) eight bytes a step: tags of one name often have one
+/// length and differ in a unit or two anywhere. `text` is not empty.
+inline std::uint64_t HashTagText(std::string_view text) {
+  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
+  const std::size_t bytes = text.size();
+  std::uint64_t key = bytes;
+  std::uint64_t word = 0;
+  for (std::size_t at = 0; bytes - at > 8; at += 8) {
+    std::memcpy(&word, text.data() + at, 8);
+    key = (key ^ word) * kMultiplier;
+  }
+  // The last eight bytes (or all of a shorter text), some of them hashed before.
+  word = 0;
+  const std::size_t last = std::min<std::size_t>(bytes, 8);
+  std::memcpy(&word, text.data() + bytes - last, last);
+  return (key ^ word) * kMultiplier;
+}
+
 /// Cuts the table's source into records exactly as COrvelSgmlParser::ReadElement cuts the same
 /// units into elements, one record per element, with the same names, tag types, attributes and
 /// texts. The source must be at most 2^32 - 2 units (CHResultError(E_OUTOFMEMORY) otherwise).

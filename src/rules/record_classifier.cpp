@@ -2,8 +2,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "rules/record_classifier.h"
 
-#include <algorithm>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -111,27 +109,10 @@ class CClassifier {
   // The slot of the outcome of a plain tag of up to kMaxOutcomeTextBytes, by a hash of its text,
   // with m_text set to that text; null for any other record.
   COutcomeSlot* OutcomeSlotOf(const CElementRecord& record) {
-    if (record.plain == 0 || (record.bits & CElementRecord::kRecordEdited) != 0) return nullptr;
-    const CUnitBuffer& source = m_table.Source();
-    const std::size_t bytes = std::size_t{record.textLength} * (source.Narrow() ? 1 : 2);
-    if (bytes > kMaxOutcomeTextBytes || bytes == 0) return nullptr;
-    const char* const text = source.Narrow()
-                                 ? reinterpret_cast<const char*>(source.Bytes() + record.textStart)
-                                 : reinterpret_cast<const char*>(source.Data() + record.textStart);
-    m_text = {text, bytes};
-    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
-    std::uint64_t key = bytes;
-    std::uint64_t word = 0;
-    for (std::size_t at = 0; bytes - at > 8; at += 8) {
-      std::memcpy(&word, text + at, 8);
-      key = (key ^ word) * kMultiplier;
-    }
-    word = 0;
-    const std::size_t last = std::min<std::size_t>(bytes, 8);
-    std::memcpy(&word, text + bytes - last, last);
-    key = (key ^ word) * kMultiplier;
+    m_text = PlainTagBytes(m_table, record, kMaxOutcomeTextBytes);
+    if (m_text.empty()) return nullptr;
     if (!m_outcomeSlots) m_outcomeSlots = std::make_unique<COutcomeSlot[]>(kOutcomeSlots);
-    return &m_outcomeSlots[static_cast<std::size_t>(key >> 56)];
+    return &m_outcomeSlots[static_cast<std::size_t>(HashTagText(m_text) >> 56)];
   }
 
   const CPlan& Plan(std::uint32_t nameId) {
