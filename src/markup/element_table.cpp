@@ -385,8 +385,8 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
   // About one element per 20 units in real documents.
   records.reserve(m_n / 16 + 16);
   while (m_p < m_n) {
-    // A stop is seen once per element here too: cutting a large document takes seconds.
-    table.CheckStop();
+    // A stop is seen here too: cutting a large document takes seconds.
+    table.CheckStopAt(records.size());
     const std::size_t start = m_p;
     if (m_s[m_p] != u'<') {
       const Unit* const end = FindUnit(m_s + m_p, m_s + m_n, u'<');
@@ -412,7 +412,7 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
     if (m_nameBuilt) {
       m_record.nameId = table.Names().Intern(m_name);
     } else if (m_nameStart != kNoPosition) {
-      m_record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, &m_name);
+      m_record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, m_s + m_n, &m_name);
     }
     records.push_back(m_record);
     if (pairing != nullptr) pairing->Visit(static_cast<std::uint32_t>(records.size() - 1));
@@ -573,20 +573,8 @@ unsigned CAttributeLookup::Find(const CElementRecord& record, std::u16string_vie
   // A long text (a collapsed block) is read again each time: its copy would cost more than the
   // reading.
   if (bytes > kMaxTextBytes) return m_table.FindAttributes(record, m_queries, values);
-  // The slot by a hash of the whole text, eight bytes a step: tags of one name often have one
-  // length and differ in a unit or two anywhere.
-  constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
-  std::uint64_t key = bytes;
-  std::uint64_t word = 0;
-  for (std::size_t at = 0; bytes - at > 8; at += 8) {
-    std::memcpy(&word, text + at, 8);
-    key = (key ^ word) * kMultiplier;
-  }
-  // The last eight bytes (or all of a shorter text), some of them hashed before.
-  word = 0;
-  const std::size_t last = std::min<std::size_t>(bytes, 8);
-  std::memcpy(&word, text + bytes - last, last);
-  key = (key ^ word) * kMultiplier;
+  // The slot by a hash of the whole text.
+  const std::uint64_t key = HashTagText({reinterpret_cast<const char*>(text), bytes});
   const std::size_t count = m_queries.size();
   const auto valuesOf = [&](CSlot& slot) {
     slot.used = ++m_clock;
@@ -638,7 +626,7 @@ class CRecordAccess {
   void SetPairId(std::size_t i, int id) { m_records[i].pairId = static_cast<std::uint16_t>(id); }
   std::vector<Position>& OpenStack(std::size_t i) { return m_openByName[m_records[i].nameId]; }
   std::uint16_t NextPairId() { return detail::NextPairId(m_table.PairIdCounter()); }
-  void CheckStop() const { m_table.CheckStop(); }
+  void CheckStopAt(std::size_t i) const { m_table.CheckStopAt(i); }
 
  private:
   CElementTable& m_table;
@@ -654,7 +642,7 @@ void PairUnpairedRecords(CElementTable& table) {
   CFirstPairing pairing(table);
   const auto count = static_cast<std::uint32_t>(table.Records().size());
   for (std::uint32_t i = 0; i < count; ++i) {
-    table.CheckStop();
+    table.CheckStopAt(i);
     pairing.Visit(i);
   }
 }

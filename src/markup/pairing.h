@@ -46,7 +46,7 @@ inline constexpr Position kNoPartner = std::numeric_limits<Position>::max();
 //   void SetPairId(std::size_t i, int id);
 //   std::vector<Position>& OpenStack(std::size_t i);  // the stack of element i's name
 //   std::uint16_t NextPairId();
-//   void CheckStop() const;
+//   void CheckStopAt(std::size_t i) const;  // a stop check at the walk's i-th element
 
 /// For every TagOpen, the position of the end tag that the forward depth scan would choose, or
 /// kNoPartner: a start tag is pushed on the stack of its name, an end tag pops the innermost
@@ -58,7 +58,7 @@ void MatchOpenTags(L& list, Partners& partner, Position& firstPairedOpen,
   pairedOpenWithoutId = false;
   partner.assign(list.Size(), kNoPartner<Position>);
   for (Position i = 0; i < list.Size(); ++i) {
-    list.CheckStop();
+    list.CheckStopAt(i);
     const std::optional<TagType> type = list.Type(i);
     if (!type) continue;
     if (*type == TagType::Open) {
@@ -96,7 +96,7 @@ class CPairIdIndex {
     };
     if (list.Size() < kSmallIds) {
       for (Position i = from; i < list.Size(); ++i) {
-        list.CheckStop();
+        list.CheckStopAt(i - from);
         // Positions are added in ascending order, which already is a valid min-heap.
         if (counted(i)) m_other[list.PairId(i)].push_back(i);
       }
@@ -104,7 +104,7 @@ class CPairIdIndex {
     }
     m_groups.resize(kSmallIds);
     for (Position i = from; i < list.Size(); ++i) {
-      list.CheckStop();
+      list.CheckStopAt(i - from);
       if (!counted(i)) continue;
       const int pairId = list.PairId(i);
       if (IsSmall(pairId)) {
@@ -124,7 +124,7 @@ class CPairIdIndex {
     }
     m_positions.resize(start);
     for (Position i = from; i < list.Size(); ++i) {
-      list.CheckStop();
+      list.CheckStopAt(i - from);
       if (!counted(i)) continue;
       const int pairId = list.PairId(i);
       if (IsSmall(pairId)) m_positions[m_groups[static_cast<std::size_t>(pairId)].end++] = i;
@@ -265,7 +265,7 @@ void PairTags(L& list, Partners& partner) {
   }
 
   for (Position i = 0; i < count; ++i) {
-    list.CheckStop();
+    list.CheckStopAt(i);
     const std::optional<TagType> type = list.Type(i);
     if (!type) continue;
     switch (*type) {

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -66,6 +67,20 @@ class CClassifier {
       plan.fixed.WriteTo(record);
       return;
     }
+    ClassifyByConditions(record, plan);
+  }
+
+ private:
+  // Most records take their name's fixed outcome, inlined into the walk; the few whose rules
+  // test attributes come here.
+  [[gnu::noinline]] void ClassifyByConditions(CElementRecord& record, const CPlan& plan) {
+    // A plain tag's outcome follows from its text, and a document repeats the same few unit
+    // and language tags thousands of times: the outcome is kept by the text.
+    COutcomeSlot* const slot = OutcomeSlotOf(record);
+    if (slot != nullptr && slot->text == m_text) {
+      slot->outcome.WriteTo(record);
+      return;
+    }
     COutcome outcome;
     m_lookupDone = false;
     for (const auto& rule : m_rules->GetNamelessRules()) {
@@ -78,9 +93,28 @@ class CClassifier {
       }
     }
     outcome.WriteTo(record);
+    if (slot != nullptr) {
+      slot->text = m_text;
+      slot->outcome = outcome;
+    }
   }
 
- private:
+  struct COutcomeSlot {
+    std::string text;  // the tag's text as the source holds it (empty: a free slot)
+    COutcome outcome;
+  };
+  static constexpr std::size_t kOutcomeSlots = 256;
+  static constexpr std::size_t kMaxOutcomeTextBytes = 512;
+
+  // The slot of the outcome of a plain tag of up to kMaxOutcomeTextBytes, by a hash of its text,
+  // with m_text set to that text; null for any other record.
+  COutcomeSlot* OutcomeSlotOf(const CElementRecord& record) {
+    m_text = PlainTagBytes(m_table, record, kMaxOutcomeTextBytes);
+    if (m_text.empty()) return nullptr;
+    if (!m_outcomeSlots) m_outcomeSlots = std::make_unique<COutcomeSlot[]>(kOutcomeSlots);
+    return &m_outcomeSlots[static_cast<std::size_t>(HashTagText(m_text) >> 56)];
+  }
+
   const CPlan& Plan(std::uint32_t nameId) {
     CPlan& plan = m_plans[nameId];
     return plan.built ? plan : BuildPlan(plan, nameId);
@@ -160,6 +194,9 @@ class CClassifier {
   bool m_lookupFound = false;
   CAttributeLookup* m_lookup = nullptr;
   std::u16string_view m_lookupValue;
+  // The outcomes of conditional rules by the tags' texts, and the text of the record classified.
+  std::unique_ptr<COutcomeSlot[]> m_outcomeSlots;
+  std::string_view m_text;
 };
 
 // For each record, the first later record with the same PairId: walking backwards, the last
@@ -171,7 +208,7 @@ void NextWithSamePairId(CElementTable& table) {
   next.assign(count, count);
   std::vector<std::uint32_t> seen(0x10000, count);
   for (std::uint32_t i = count; i-- > 0;) {
-    table.CheckStop();
+    table.CheckStopAt(count - 1 - i);
     std::uint32_t& last = seen[records[i].pairId];
     next[i] = last;
     last = i;
@@ -229,8 +266,10 @@ const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* ru
   // The tags whose attributes are read lie far apart in the source: their texts are asked for
   // some records ahead.
   constexpr std::uint32_t kPrefetchDistance = 8;
+  // The records visited (the walk jumps over blocks), for the stop checks.
+  std::uint32_t visited = 0;
   for (std::uint32_t i = 0; i < count; ++i) {
-    table.CheckStop();
+    table.CheckStopAt(visited++);
     if (count - i > kPrefetchDistance &&
         classifier.MayReadAttributes(records[i + kPrefetchDistance])) {
       table.PrefetchText(records[i + kPrefetchDistance]);

@@ -13,7 +13,7 @@ class CRules;
 /// apply are found once per distinct name, and their outcome is kept per name when none of them has
 /// conditions. `rules` is not owned; null applies no rules. The records after a skipping paired
 /// start tag up to its end, which StructureRecords collapses into it, keep what they had unless a
-/// start tag among them ends beyond that end. Checks the table's stop flag per record walked.
+/// start tag among them ends beyond that end. Checks the stop flag as CheckStopAt does.
 /// Returns for each record the index of the first later record with the same PairId (the
 /// number of records when there is none), which the walk uses as each start tag's end: the
 /// table's workspace, valid until the next pass that uses it (PairRecords).

@@ -3,6 +3,8 @@
 #include "structure/record_structure.h"
 
 #include <algorithm>
+#include <memory>
+#include <string>
 #include <string_view>
 
 #include "ifcodec/text_processor.h"
@@ -97,31 +99,66 @@ class CStructurer {
 
   void ResolveUt(CElementRecord& record) {
     if (record.nameId != m_utId) return;
+    // A document repeats a few placeholder blocks thousands of times, and what a block gives
+    // follows from its text: it is kept by the text.
+    const std::string_view text = PlainTagBytes(m_table, record, kMaxUtTextBytes);
+    CUtSlot* slot = nullptr;
+    if (!text.empty()) {
+      if (!m_utSlots) m_utSlots = std::make_unique<CUtSlot[]>(kUtSlots);
+      slot = &m_utSlots[static_cast<std::size_t>(HashTagText(text) >> 56)];
+      if (slot->text == text) {
+        slot->resolved.ApplyTo(record);
+        return;
+      }
+    }
+    CResolvedUt resolved;
+    resolved.nameId = record.nameId;
     // One walk over the attributes finds the first of each name the placeholder needs.
     std::u16string_view values[3];
     const unsigned found = m_utAttributes.Find(record, values);
     // A document's placeholders carry a few dozen names between them: the cache answers most.
     if ((found & 1) != 0) {
-      record.nameId =
+      resolved.nameId =
           values[0].empty() ? 0 : m_names.Id(values[0].data(), values[0].size(), nullptr);
     }
-    TagType type = TagType::Single;
     if ((found & 2) != 0) {
       if (values[1] == kTypeEnd) {
-        type = TagType::Close;
+        resolved.type = TagType::Close;
       } else if (values[1] == kTypeStart) {
-        type = TagType::Open;
+        resolved.type = TagType::Open;
       }
     }
-    record.tagType = type;
-    if ((found & 4) != 0 && values[2] == kStyleExternal) record.SetRuleType(RuleType::Block);
+    resolved.block = (found & 4) != 0 && values[2] == kStyleExternal;
+    resolved.ApplyTo(record);
+    if (slot != nullptr) {
+      slot->text = text;
+      slot->resolved = resolved;
+    }
   }
 
  private:
+  // What a placeholder block gives its record.
+  struct CResolvedUt {
+    std::uint32_t nameId = 0;
+    TagType type = TagType::Single;
+    bool block = false;  // Style="external"
+    void ApplyTo(CElementRecord& record) const {
+      record.nameId = nameId;
+      record.tagType = type;
+      if (block) record.SetRuleType(RuleType::Block);
+    }
+  };
+  struct CUtSlot {
+    std::string text;  // the block's text as the source holds it (empty: a free slot)
+    CResolvedUt resolved;
+  };
+  static constexpr std::size_t kUtSlots = 256;
+  static constexpr std::size_t kMaxUtTextBytes = 512;
   CElementTable& m_table;
   std::uint32_t m_utId;
   CNameCache m_names;
   CAttributeLookup m_utAttributes;  // DisplayText, Type, Style
+  std::unique_ptr<CUtSlot[]> m_utSlots;
   std::u16string m_normalized;
   std::u16string m_scratch;
 };
@@ -139,7 +176,8 @@ void StructureRecords(CElementTable& table, const CRecordIndexVector& next) {
   // Texts lie far apart in the source and are read here for the first time since the scan.
   constexpr std::uint32_t kPrefetchDistance = 8;
   while (i < count) {
-    table.CheckStop();
+    // One record is kept per record visited.
+    table.CheckStopAt(kept);
     if (count - i > kPrefetchDistance) table.PrefetchText(records[i + kPrefetchDistance]);
     CElementRecord record = records[i];
     std::uint32_t after = i + 1;

@@ -19,7 +19,7 @@ namespace tagvert {
 ///   pieces;
 /// - a record named "ut" takes its name, type and block mark from its attributes.
 /// `next` is what ClassifyRecords returned for the table (its workspace, which the second
-/// pairing then reuses). Checks the stop flag per record.
+/// pairing then reuses). Checks the stop flag as CheckStopAt does.
 void StructureRecords(CElementTable& table, const CRecordIndexVector& next);
 
 }  // namespace tagvert
