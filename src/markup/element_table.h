@@ -144,7 +144,7 @@ class CNameCache {
     slot.wordSize = 0;
     return slot.id;
   }
-  /// Id(units, size, widened) for a name in a buffer that ends at `limit`. A name of at most
+  /// Id(units, size, widened) for a name in a buffer that ends at `limit`. A name of one to
   /// eight bytes with eight bytes to read from its start is compared as one 64-bit word, which
   /// its slot keeps: the cut asks once per tag, and a unit-by-unit comparison of a narrow unit
   /// against a wide one cost a tenth of its work.
@@ -153,7 +153,7 @@ class CNameCache {
                    std::u16string* widened) {
     constexpr std::size_t kWordUnits = 8 / sizeof(Unit);
     if constexpr (std::endian::native == std::endian::little) {
-      if (size <= kWordUnits && static_cast<std::size_t>(limit - units) >= kWordUnits) {
+      if (size - 1 < kWordUnits && static_cast<std::size_t>(limit - units) >= kWordUnits) {
         std::uint64_t word = 0;
         std::memcpy(&word, units, 8);
         // The name's bytes are the low ones; the units after it are dropped.
