@@ -34,6 +34,7 @@ const std::array<std::uint8_t, 0x80> kAsciiClass = [] {
   return classes;
 }();
 
+#if TAGVERT_UNITS_SSE2
 // The set bits of a 16-bit mask, in a few instructions: std::popcount is a library call where
 // the target has no population count instruction (x86-64 before its second level).
 unsigned CountBits16(unsigned x) {
@@ -42,6 +43,7 @@ unsigned CountBits16(unsigned x) {
   x = (x + (x >> 4)) & 0x0F0FU;
   return (x + (x >> 8)) & 0x1FU;
 }
+#endif
 
 }  // namespace
 
