@@ -131,16 +131,7 @@ class CNameCache {
     if (slot.name.size() == size && std::equal(units, units + size, slot.name.begin())) {
       return slot.id;
     }
-    std::u16string_view name;
-    if constexpr (std::is_same_v<Unit, char16_t>) {
-      name = {units, size};
-    } else {
-      widened->resize(size);
-      WidenBytes(units, size, widened->data());
-      name = *widened;
-    }
-    slot.id = m_names.Intern(name);
-    slot.name = m_names.Name(slot.id);
+    Remember(slot, units, size, widened);
     slot.wordSize = 0;
     return slot.id;
   }
@@ -161,16 +152,7 @@ class CNameCache {
         constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
         CSlot& slot = m_slots[static_cast<std::size_t>((word * kMultiplier) >> 58)];
         if (slot.wordSize == size && slot.word == word) return slot.id;
-        std::u16string_view name;
-        if constexpr (std::is_same_v<Unit, char16_t>) {
-          name = {units, size};
-        } else {
-          widened->resize(size);
-          WidenBytes(units, size, widened->data());
-          name = *widened;
-        }
-        slot.id = m_names.Intern(name);
-        slot.name = m_names.Name(slot.id);
+        Remember(slot, units, size, widened);
         slot.word = word;
         slot.wordSize = static_cast<std::uint8_t>(size);
         return slot.id;
@@ -186,6 +168,20 @@ class CNameCache {
     std::uint8_t wordSize = 0;  // the units of `word` (0: none)
     std::uint64_t word = 0;     // the name's units as they lie in the buffer
   };
+  // Interns the name and keeps it in `slot`; a narrow name is widened into `widened` first.
+  template <class Unit>
+  void Remember(CSlot& slot, const Unit* units, std::size_t size, std::u16string* widened) {
+    std::u16string_view name;
+    if constexpr (std::is_same_v<Unit, char16_t>) {
+      name = {units, size};
+    } else {
+      widened->resize(size);
+      WidenBytes(units, size, widened->data());
+      name = *widened;
+    }
+    slot.id = m_names.Intern(name);
+    slot.name = m_names.Name(slot.id);
+  }
   CNameTable& m_names;
   CSlot m_slots[64];
 };
