@@ -562,19 +562,12 @@ CAttributeLookup::CAttributeLookup(const CElementTable& table,
 }
 
 unsigned CAttributeLookup::Find(const CElementRecord& record, std::u16string_view* values) {
-  if (record.plain == 0 || (record.bits & CElementRecord::kRecordEdited) != 0) {
-    return m_table.FindAttributes(record, m_queries, values);
-  }
-  const CUnitBuffer& source = m_table.Source();
-  const auto* const text =
-      source.Narrow() ? source.Bytes() + record.textStart
-                      : reinterpret_cast<const unsigned char*>(source.Data() + record.textStart);
-  const std::size_t bytes = std::size_t{record.textLength} * (source.Narrow() ? 1 : 2);
-  // A long text (a collapsed block) is read again each time: its copy would cost more than the
-  // reading.
-  if (bytes > kMaxTextBytes) return m_table.FindAttributes(record, m_queries, values);
+  // Other markup, and a long text (a collapsed block), are read again each time: the copy of a
+  // long text would cost more than the reading.
+  const std::string_view text = PlainTagBytes(m_table, record, kMaxTextBytes);
+  if (text.empty()) return m_table.FindAttributes(record, m_queries, values);
   // The slot by a hash of the whole text.
-  const std::uint64_t key = HashTagText({reinterpret_cast<const char*>(text), bytes});
+  const std::uint64_t key = HashTagText(text);
   const std::size_t count = m_queries.size();
   const auto valuesOf = [&](CSlot& slot) {
     slot.used = ++m_clock;
@@ -587,9 +580,7 @@ unsigned CAttributeLookup::Find(const CElementRecord& record, std::u16string_vie
     return slot.found;
   };
   // A slot keeps a copy of its text, so that the comparison reads no other place of the source.
-  const auto holds = [&](const CSlot& slot) {
-    return slot.text.size() == bytes && std::memcmp(slot.text.data(), text, bytes) == 0;
-  };
+  const auto holds = [&](const CSlot& slot) { return slot.text == text; };
   // Two places a text may take, so that two frequent tags whose keys meet in one place (a start
   // and an end placeholder that alternate) do not push each other out: the one used longer ago
   // makes room.
@@ -599,7 +590,7 @@ unsigned CAttributeLookup::Find(const CElementRecord& record, std::u16string_vie
   if (holds(second)) return valuesOf(second);
   CSlot& slot = second.used < first.used ? second : first;
   slot.found = m_table.FindAttributes(record, m_queries, values);
-  slot.text.assign(reinterpret_cast<const char*>(text), bytes);
+  slot.text.assign(text);
   slot.values.clear();
   for (std::size_t k = 0; k < count; ++k) {
     if ((slot.found & (1u << k)) == 0) continue;
