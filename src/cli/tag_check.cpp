@@ -269,15 +269,16 @@ void CIfTagGroups::AdvanceText(std::u16string_view run, bool plain) {
   // The space that the way in put after a no-break space is not written back.
   if (m_afterNbsp && !run.empty() && run.front() == u' ') run.remove_prefix(1);
   m_afterNbsp = false;
-  // Most runs hold no unit that the way back changes: they are counted as they are. A '<' or
-  // '&' is written as a reference ("&lt;", "&amp;"): 3 or 4 units more. Only a no-break space
-  // (spaces next to it go) needs the escaping done.
+  // Most runs hold no unit that the way back changes: they are counted as they are. A '<', a
+  // '&' and the '>' of a "]]>" are written as references ("&lt;", "&amp;", "&gt;"): 3, 4 and 3
+  // units more. Only a no-break space (spaces next to it go) needs the escaping done.
   if (plain || UnitsFindMarkupSpecial(run.data(), run.size()) == run.size()) {
     Advance(run);
   } else if (!AdvanceEscaped(run)) {
     std::u16string text(run);
     m_escaper.CollapseNbsp(text);
     m_escaper.EscapeText(text);
+    CTextProcessor::EscapeCDataEnd(text);
     Advance(text);
   }
   if (m_inSegment && !m_wordsInMarkup) AddWords(run);
@@ -303,10 +304,12 @@ void CIfTagGroups::FollowPlace() {
 bool CIfTagGroups::AdvanceEscaped(std::u16string_view run) {
   // The references add three units for each '<' ("&lt;") and four for each '&' ("&amp;"),
   // found by the scan for the units escaping looks at, to the column of the run as it is; a
-  // ']' adds none, as the escaping counted here (EscapeText, which leaves a "]]>" whole) has it.
+  // ']' that begins a "]]>" adds three, as its '>' is written "&gt;".
   const std::size_t size = run.size();
   const auto added = [&](std::size_t at) {
-    return run[at] == u'<' ? 3U : (run[at] == u'&' ? 4U : 0U);
+    const bool cdataEnd =
+        run[at] == u']' && size - at >= 3 && run[at + 1] == u']' && run[at + 2] == u'>';
+    return run[at] == u'<' || cdataEnd ? 3U : (run[at] == u'&' ? 4U : 0U);
   };
   const auto extra = [&](std::size_t from) {
     std::uint64_t units = 0;

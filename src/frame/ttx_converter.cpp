@@ -88,23 +88,6 @@ void DeclareUtf8(std::u16string& source) {
   }
 }
 
-// "]]>" may not stand in XML text: the ">" of every "]]>" becomes "&gt;", in one walk.
-void EscapeCDataEnd(std::u16string& text) {
-  constexpr std::u16string_view kCDataEnd = u"]]>";
-  std::size_t at = text.find(kCDataEnd);
-  if (at == std::u16string::npos) return;
-  std::u16string escaped;
-  escaped.reserve(text.size() + 8);
-  std::size_t from = 0;
-  for (; at != std::u16string::npos; at = text.find(kCDataEnd, from)) {
-    escaped.append(text, from, at + 2 - from);
-    escaped += u"&gt;";
-    from = at + 3;
-  }
-  escaped.append(text, from, std::u16string::npos);
-  text.swap(escaped);
-}
-
 // Where `table`'s document ends early: inside a piece of markup, or before the end tag of its
 // root (which pairing left without a partner). Nothing for a document that ends complete, or
 // that has no root at all (a fragment converted on purpose).
@@ -256,7 +239,7 @@ class CTtxBackWriter {
     m_source.assign(units);
     text.CollapseNbsp(m_source);
     text.EscapeText(m_source);
-    EscapeCDataEnd(m_source);
+    CTextProcessor::EscapeCDataEnd(m_source);
     Put(m_source, isNbsp);
   }
   /// Writes a run with a UTF-8 target as the passes of Text write it when it holds no U+00A0:

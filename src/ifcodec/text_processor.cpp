@@ -303,4 +303,21 @@ void CTextProcessor::CollapseNbsp(std::u16string& text) const {
   text.resize(write);
 }
 
+// In one walk, copying only when the text holds one.
+void CTextProcessor::EscapeCDataEnd(std::u16string& text) {
+  constexpr std::u16string_view kCDataEnd = u"]]>";
+  std::size_t at = text.find(kCDataEnd);
+  if (at == std::u16string::npos) return;
+  std::u16string escaped;
+  escaped.reserve(text.size() + 8);
+  std::size_t from = 0;
+  for (; at != std::u16string::npos; at = text.find(kCDataEnd, from)) {
+    escaped.append(text, from, at + 2 - from);
+    escaped += u"&gt;";
+    from = at + 3;
+  }
+  escaped.append(text, from, std::u16string::npos);
+  text.swap(escaped);
+}
+
 }  // namespace tagvert

@@ -41,6 +41,8 @@ class CTextProcessor {
   static bool ContainsNbsp(const std::u16string& text);
   /// Inserts a space after every U+00A0.
   static void SpaceAfterNbsp(std::u16string& text);
+  /// Writes the ">" of every "]]>" as "&gt;": "]]>" may not stand in XML text.
+  static void EscapeCDataEnd(std::u16string& text);
   /// Removes every space next to a U+00A0, on either side.
   void CollapseNbsp(std::u16string& text) const;
   /// The text holds a unit that the way back to markup looks at: `<` or `&` (escaped), `]` (a

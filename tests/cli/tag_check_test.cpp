@@ -6,7 +6,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "frame/ttx_converter.h"
@@ -127,11 +130,14 @@ TEST(TagCheckTest, AgainstTheSentIfOnlyWhatTheTranslationChanged) {
 
 // The places followed along the conversion's own reading (the input buffer's pieces, whose line
 // feeds are found at once) are those followed over the tokens of the same IF: line feeds and
-// references in text runs and source texts, runs that span two pieces.
+// references in text runs and source texts, runs that span two pieces. Each is where the tag
+// stands in the document written.
 TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
   std::u16string units = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
+  constexpr std::u16string_view kTexts[] = {u"a]]> b]]]>\n]]>c ", u"plain] text & ", u"x\ny",
+                                            u"a & b\nc < d ", u"n\u00A0 ]]>&<\n]]> "};
   for (char16_t pair = 0x100; pair < 0x1000; ++pair) {
-    units += pair % 3 == 0 ? u"a & b\nc < d " : pair % 3 == 1 ? u"plain] text & " : u"x\ny";
+    units += kTexts[pair % std::size(kTexts)];
     units += kIfTagGroup;
     units += pair;  // never closed: every start tag is reported
     units += pair % 5 == 0 ? u"<b\nclass='x'>" : u"<b>";
@@ -154,8 +160,9 @@ TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
   CTagCheck observer(said(walked));
   CTagvertConverter converter;
   converter.SetIfTagGroupObserver(&observer);
+  const auto written = std::make_shared<CMemoryStream>();
   ASSERT_EQ(converter.ConvertFromIF(CEndpoint::Stream(std::make_shared<CMemoryStream>(bytes)),
-                                    CEndpoint::Stream(std::make_shared<CMemoryStream>())),
+                                    CEndpoint::Stream(written)),
             kSOk);
   observer.Finish();
   ASSERT_EQ(tokens.size(), 0x1000U - 0x100U);
@@ -164,6 +171,32 @@ TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
   EXPECT_EQ(tokens[0].substr(0, 5), "1:19 ");
   EXPECT_EQ(tokens[2].substr(0, 5), "3:10 ");
   EXPECT_EQ(walked, tokens);
+  // The document's lines in characters (the text is in the Basic Multilingual Plane), after the
+  // byte-order mark.
+  std::vector<std::u16string> lines(1);
+  const std::vector<std::uint8_t>& out = written->Bytes();
+  for (std::size_t i = 3; i < out.size();) {
+    char16_t unit = out[i++];
+    if (unit >= 0xE0) {
+      unit =
+          static_cast<char16_t>((unit & 0x0F) << 12 | (out[i] & 0x3F) << 6 | (out[i + 1] & 0x3F));
+      i += 2;
+    } else if (unit >= 0xC0) {
+      unit = static_cast<char16_t>((unit & 0x1F) << 6 | (out[i++] & 0x3F));
+    }
+    if (unit == u'\n') {
+      lines.emplace_back();
+    } else {
+      lines.back() += unit;
+    }
+  }
+  for (const std::string& token : tokens) {
+    const std::size_t colon = token.find(':');
+    const std::size_t line = std::stoul(token.substr(0, colon));
+    const std::size_t column = std::stoul(token.substr(colon + 1));
+    ASSERT_LE(line, lines.size()) << token;
+    ASSERT_EQ(lines[line - 1].substr(column - 1, 2), u"<b") << token;
+  }
 }
 
 }  // namespace
