@@ -146,6 +146,17 @@ int SyncFolder(const std::string& folder) {
   return error;
 }
 
+// Lets the system drop the cached pages of the file that the output replaces: its content is
+// about to go, and its pages, freed now rather than at the rename, serve the conversion's own
+// memory and the new file's pages while the conversion runs. Pages not yet on the disk stay.
+// The file itself is untouched: if the conversion fails, it is read from the disk as before.
+void DropCachedPages(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return;
+  ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+  ::close(fd);
+}
+
 // Follows symbolic links (relative ones from their own folder) to the name finally written.
 std::string FollowLinks(std::string path) {
   for (int depth = 0; depth < 40; ++depth) {
@@ -252,6 +263,7 @@ CCliOutput PlatformOpenOutput(const std::string& path) {
       }
     }
     ::fchmod(fd, st.st_mode & 07777);
+    DropCachedPages(output.target);
   } else {
     // mkstemp creates the file private to the user; give a new file the usual permissions.
     const mode_t mask = ::umask(0);
