@@ -2,11 +2,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "ifcodec/if_parser.h"
 
+#include <algorithm>
 #include <iterator>
 #include <type_traits>
 #include <utility>
 
 #include "storage/hresult.h"
+#include "storage/input_scan.h"
 
 namespace tagvert {
 
@@ -60,14 +62,15 @@ void CIFParser::WriteSourceText(std::u16string_view source) {
 
 void CIFParser::WriteNbspText(std::u16string_view text) {
   static constexpr char16_t kNbspTag[] = {kIfTagGroup, 0, 0x00A0, kIfBoundary};
-  std::size_t runStart = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != 0x00A0) continue;
-    WriteText(text.substr(runStart, i - runStart));
+  const char16_t* const end = text.data() + text.size();
+  const char16_t* runStart = text.data();
+  for (const char16_t* nbsp = FindUnit(runStart, end, 0x00A0); nbsp != end;
+       nbsp = FindUnit(runStart, end, 0x00A0)) {
+    WriteText({runStart, static_cast<std::size_t>(nbsp - runStart)});
     m_storage->PutUnits(kNbspTag, std::size(kNbspTag));
-    runStart = i + 1;
+    runStart = nbsp + 1;
   }
-  WriteText(text.substr(runStart));
+  WriteText({runStart, static_cast<std::size_t>(end - runStart)});
 }
 
 void CIFParser::WriteTable(const CElementTable& table) {
@@ -80,6 +83,9 @@ void CIFParser::WriteTable(const CElementTable& table) {
     table.VisitText(record, [&](const auto* units, std::size_t size) {
       if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
         record.IsTag() ? WriteSourceText({units, size}) : WriteText({units, size});
+      } else if (char16_t* const room = m_storage->Utf16Room(size)) {
+        WidenBytes(units, size, room);
+        m_storage->CommitUtf16Room(size);
       } else {
         m_storage->PutNarrowUnits(units, size);
       }
@@ -112,15 +118,38 @@ void CIFParser::WriteTable(const CElementTable& table) {
     if (tagType == TagType::PairedClose || tagType == TagType::Close) codes[n++] = kIfEndTag;
     codes[n++] = kIfTagGroup;
     codes[n++] = tagType == TagType::Single ? 0 : static_cast<char16_t>(record.pairId);
-    m_storage->PutUnits(codes, n);
-    writeText(record);
-    n = 0;
-    codes[n++] = kIfBoundary;
+    char16_t after[5];
+    std::size_t m = 0;
+    after[m++] = kIfBoundary;
     if (reserve && tagType == TagType::PairedOpen) {
       for (const char16_t c : {kIfReserveGroup, char16_t{0}, char16_t{0}, kIfBoundary})
-        codes[n++] = c;
+        after[m++] = c;
     }
+    // Nearly always the output buffer has room for the codes, the text and the codes after it:
+    // they go there in one piece instead of three bulk writes, a narrow text widened on the way.
+    // A wide text that holds a unit of the code range is written by the bulk path, which turns
+    // such a unit into a reference.
+    const bool whole = table.VisitText(record, [&](const auto* units, std::size_t size) {
+      constexpr bool kWide = std::is_same_v<decltype(units), const char16_t*>;
+      if constexpr (kWide) {
+        if (FindIfCode({units, size}) != size) return false;
+      }
+      char16_t* const room = m_storage->Utf16Room(n + size + m);
+      if (room == nullptr) return false;
+      std::copy_n(codes, n, room);
+      if constexpr (kWide) {
+        std::copy_n(units, size, room + n);
+      } else {
+        WidenBytes(units, size, room + n);
+      }
+      std::copy_n(after, m, room + n + size);
+      m_storage->CommitUtf16Room(n + size + m);
+      return true;
+    });
+    if (whole) continue;
     m_storage->PutUnits(codes, n);
+    writeText(record);
+    m_storage->PutUnits(after, m);
   }
 }
 

@@ -213,6 +213,19 @@ class CDataStorage : public CBaseStorage {
   /// PutUnits of the `n` units below U+0100 given as one byte each (a narrow CUnitBuffer's
   /// units): written exactly as PutUnits writes the same units widened.
   void PutNarrowUnits(const std::uint8_t* s, std::size_t n);
+  /// Room for `n` units of a UTF-16 output in the output buffer, to be written there and then
+  /// handed over with CommitUtf16Room(n): what PutUnits of the same units would write, where it
+  /// would neither flush nor call PutChar (a plain write on a little-endian machine, no stop
+  /// request, room for all `n`). Null otherwise: the caller then writes through PutUnits.
+  char16_t* Utf16Room(std::size_t n) {
+    if (std::endian::native != std::endian::little || m_outputMode != EncodingMode::Utf16 ||
+        !PlainWrite() || n > (m_outputCapacity - m_outputPending) / 2 || StopRequested()) {
+      return nullptr;
+    }
+    return reinterpret_cast<char16_t*>(m_outputBuffer.get() + m_outputPending);
+  }
+  /// Counts the `n` units written into the room of Utf16Room as written.
+  void CommitUtf16Room(std::size_t n) { m_outputPending += static_cast<std::uint32_t>(2 * n); }
   /// GetChar for the IF reader's codes: a pushed-back unit, or one UTF-16 unit in the buffer, is
   /// delivered without a virtual call when no hook would act (no stop request, fewer bytes
   /// consumed than the read hook waits for); otherwise the virtual GetChar.
