@@ -77,18 +77,55 @@ inline std::size_t PlainAsciiEnd(std::u16string_view s, std::size_t i) {
   return i;
 }
 
+/// The end of the run of units from `i` on that XML carries whatever their neighbours: from
+/// U+0020 to U+D7FF. Units outside it may still be carried (XmlCarries decides).
+inline std::size_t CarriedEnd(std::u16string_view s, std::size_t i) {
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+  // Eight units a step: a unit is in range when it less 0x20 is below 0xD7E0 unsigned
+  // (compared signed with the sign bit flipped).
+  const __m128i bias = _mm_set1_epi16(static_cast<short>(0x8000 - 0x20));
+  const __m128i limit = _mm_set1_epi16(static_cast<short>(0xD7E0 - 0x8000));
+  for (; s.size() - i >= 8; i += 8) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+    const auto mask =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi16(_mm_add_epi16(x, bias), limit)));
+    if (mask != 0xFFFF) return i + static_cast<std::size_t>(std::countr_one(mask)) / 2;
+  }
+#endif
+  while (i < s.size() && s[i] >= 0x20 && s[i] < 0xD800)
+    ++i;
+  return i;
+}
+
+/// Appends the `n` units at `s`, every one below U+0080, as their bytes.
+template <typename String>
+void AppendAscii(String& out, const char16_t* s, std::size_t n) {
+  const std::size_t at = out.size();
+  out.resize(at + n);
+  char* o = out.data() + at;
+  std::size_t k = 0;
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+  // Sixteen units packed into sixteen bytes a step (ASCII units pack to themselves).
+  for (; n - k >= 16; k += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k + 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), _mm_packus_epi16(a, b));
+  }
+#endif
+  for (; k < n; ++k)
+    o[k] = static_cast<char>(s[k]);
+}
+
 /// Appends `s` as XML character data (or, with `attribute`, an attribute value in double
 /// quotes) in UTF-8. A unit XML cannot carry goes to `other(out, unit)`.
 template <typename String, typename Other>
 void AppendXml(String& out, std::u16string_view s, bool attribute, Other&& other) {
+  using namespace std::string_view_literals;
   for (std::size_t i = 0; i < s.size(); ++i) {
     // A run of ASCII that needs no reference, in one append.
     const std::size_t run = PlainAsciiEnd(s, i);
     if (run > i) {
-      const std::size_t at = out.size();
-      out.resize(at + run - i);
-      for (std::size_t k = i; k < run; ++k)
-        out[at + k - i] = static_cast<char>(s[k]);
+      AppendAscii(out, s.data() + i, run - i);
       i = run;
       if (i == s.size()) break;
     }
@@ -96,17 +133,17 @@ void AppendXml(String& out, std::u16string_view s, bool attribute, Other&& other
     if (u >= 0x20 && u < 0x80) {
       switch (u) {
         case u'&':
-          out += "&amp;";
+          out += "&amp;"sv;
           break;
         case u'<':
-          out += "&lt;";
+          out += "&lt;"sv;
           break;
         case u'>':
-          out += "&gt;";
+          out += "&gt;"sv;
           break;
         case u'"':
           if (attribute) {
-            out += "&quot;";
+            out += "&quot;"sv;
           } else {
             out += '"';
           }
@@ -121,7 +158,7 @@ void AppendXml(String& out, std::u16string_view s, bool attribute, Other&& other
       continue;
     }
     if (u == 0x0D || (attribute && (u == 0x09 || u == 0x0A))) {
-      out += "&#";
+      out += "&#"sv;
       out += std::to_string(static_cast<unsigned>(u));
       out += ';';
     } else if (u >= 0xD800 && u <= 0xDBFF) {
@@ -133,6 +170,28 @@ void AppendXml(String& out, std::u16string_view s, bool attribute, Other&& other
       AppendUtf8(out, u);
     }
   }
+}
+
+/// Appends what AppendXml appends for the text a reader sees in `markup` (PlainText) when that
+/// is `markup` itself: when `markup` is ASCII that XML carries as it is (no & < > or double
+/// quote) but for the references &lt; &gt; and &amp;, which AppendXml writes again as they are.
+/// False, with nothing appended, for any other markup.
+template <typename String>
+bool AppendPlainMarkup(String& out, std::u16string_view markup) {
+  for (std::size_t i = PlainAsciiEnd(markup, 0); i < markup.size(); i = PlainAsciiEnd(markup, i)) {
+    const std::u16string_view rest = markup.substr(i);
+    if (rest.size() >= 4 && rest[0] == u'&' && (rest[1] == u'l' || rest[1] == u'g') &&
+        rest[2] == u't' && rest[3] == u';') {
+      i += 4;
+    } else if (rest.size() >= 5 && rest[0] == u'&' && rest[1] == u'a' && rest[2] == u'm' &&
+               rest[3] == u'p' && rest[4] == u';') {
+      i += 5;
+    } else {
+      return false;
+    }
+  }
+  AppendAscii(out, markup.data(), markup.size());
+  return true;
 }
 
 /// Four hexadecimal digits of `u`, upper case.

@@ -17,6 +17,8 @@
 
 namespace tagvert::xliff {
 
+using namespace std::string_view_literals;
+
 namespace {
 
 /// How a code stands in its unit.
@@ -41,22 +43,18 @@ struct CPiece {
 
 // A unit XML cannot carry, shown to the translator (1.2 code content, 2.0 attributes).
 constexpr auto AppendShown = [](auto& out, char16_t unit) {
-  out += "U+";
+  out += "U+"sv;
   out += Hex4(unit);
 };
 // The same in 2.0 data, which has an element for it.
 constexpr auto AppendCp = [](auto& out, char16_t unit) {
-  out += "<cp hex=\"";
+  out += "<cp hex=\""sv;
   out += Hex4(unit);
-  out += "\"/>";
+  out += "\"/>"sv;
 };
 
-std::string IdText(std::uint32_t id) {
-  return std::to_string(id);
-}
-
-// The decimal digits of `id` as IdText gives them, written at the end of `room`.
-std::string_view IdDigits(std::uint32_t id, char (&room)[10]) {
+// The decimal digits of `id`, written at the end of `room`.
+std::string_view IdDigits(std::uint64_t id, char (&room)[20]) {
   std::size_t at = sizeof room;
   do {
     room[--at] = static_cast<char>('0' + id % 10);
@@ -66,9 +64,47 @@ std::string_view IdDigits(std::uint32_t id, char (&room)[10]) {
 }
 
 template <typename String>
-void AppendId(String& out, std::uint32_t id) {
-  char room[10];
+void AppendId(String& out, std::uint64_t id) {
+  char room[20];
   out += IdDigits(id, room);
+}
+
+// The data id of the code at `index` of a unit's pieces: "d1" for the first.
+template <typename String>
+void AppendDataId(String& out, std::size_t index) {
+  out += 'd';
+  AppendId(out, std::uint64_t{index} + 1);
+}
+
+// Whether `s` starts (ends) with the literal `part`: one comparison of its bytes.
+template <std::size_t N>
+bool StartsWith(std::u16string_view s, const char16_t (&part)[N]) {
+  return s.size() >= N - 1 && std::memcmp(s.data(), part, (N - 1) * sizeof(char16_t)) == 0;
+}
+template <std::size_t N>
+bool EndsWith(std::u16string_view s, const char16_t (&part)[N]) {
+  return s.size() >= N - 1 &&
+         std::memcmp(s.data() + s.size() - (N - 1), part, (N - 1) * sizeof(char16_t)) == 0;
+}
+
+// The first `unit` in `s` from `from` on, eight units a step; npos when there is none.
+std::size_t FindFrom(std::u16string_view s, char16_t unit, std::size_t from) {
+  const char16_t* const end = s.data() + s.size();
+  const char16_t* const at = FindUnit(s.data() + from, end, unit);
+  return at == end ? std::u16string_view::npos : static_cast<std::size_t>(at - s.data());
+}
+
+// The markup between the tags of a `ut` placeholder with content, when `tag` is one: the code
+// then shows that markup's text.
+bool PlaceholderContent(std::u16string_view tag, std::u16string_view& content) {
+  if (!StartsWith(tag, u"<ut") || tag.size() <= 3 || (tag[3] != u' ' && tag[3] != u'>') ||
+      !EndsWith(tag, u"</ut>")) {
+    return false;
+  }
+  const std::size_t open = FindFrom(tag, u'>', 3);
+  if (open + 1 >= tag.size() - 5) return false;
+  content = tag.substr(open + 1, tag.size() - 5 - open - 1);
+  return true;
 }
 
 }  // namespace
@@ -348,6 +384,8 @@ class CWriter {
     const std::u16string_view s = Units(m_base, end);
     std::size_t start = begin;
     for (std::size_t i = begin; i < end; ++i) {
+      i = m_base + CarriedEnd(s, i - m_base);
+      if (i == end) break;
       if (XmlCarries(s, i - m_base)) continue;
       if (i > start) PushText(start, i);
       CPiece code;
@@ -379,11 +417,11 @@ class CWriter {
   // Follows the Tu and Tuv tags around the units for the note on the source-language text.
   void NoteBlockTag(const CPiece& code) {
     const std::u16string_view shown = Display(code);
-    m_afterTuv = shown.starts_with(u"<Tuv");
-    if (shown.starts_with(u"<Tu ") || shown.starts_with(u"<Tu>")) {
+    m_afterTuv = StartsWith(shown, u"<Tuv");
+    if (StartsWith(shown, u"<Tu ") || StartsWith(shown, u"<Tu>")) {
       m_sourceTuv.clear();
-    } else if (shown.starts_with(u"<Tuv") && shown.ends_with(u"</Tuv>")) {
-      const std::size_t open = shown.find(u'>');
+    } else if (m_afterTuv && EndsWith(shown, u"</Tuv>")) {
+      const std::size_t open = FindFrom(shown, u'>', 0);
       if (open != std::u16string_view::npos && open + 1 <= shown.size() - 6)
         m_sourceTuv = shown.substr(open + 1, shown.size() - 6 - open - 1);
     }
@@ -416,7 +454,7 @@ class CWriter {
         hash.Add(units);
         continue;
       }
-      char room[10];
+      char room[20];
       hash.AddCode(static_cast<int>(piece.role), IdDigits(piece.id, room));
       m_plan.Code(units);
     }
@@ -428,49 +466,49 @@ class CWriter {
     CLargeString& body = m_body;
     std::size_t content = 0;
     if (m_v2) {
-      body += "<unit id=\"";
-      body += std::to_string(number);
-      body += "\" xml:space=\"preserve\">";
+      body += "<unit id=\""sv;
+      AppendId(body, number);
+      body += "\" xml:space=\"preserve\">"sv;
       if (!note.empty()) {
-        body += "<notes><note category=\"source-language-text\">";
+        body += "<notes><note category=\"source-language-text\">"sv;
         AppendXml(body, note, false, AppendShown);
-        body += "</note></notes>";
+        body += "</note></notes>"sv;
       }
       OriginalData(body);
-      body += "<segment><source>";
+      body += "<segment><source>"sv;
       content = body.size();
       Content2(body);
     } else {
-      body += "<trans-unit id=\"";
-      body += std::to_string(number);
-      body += "\" xml:space=\"preserve\"><source>";
+      body += "<trans-unit id=\""sv;
+      AppendId(body, number);
+      body += "\" xml:space=\"preserve\"><source>"sv;
       content = body.size();
       Content12(body);
     }
     const std::size_t contentSize = body.size() - content;
-    body += "</source>";
+    body += "</source>"sv;
     if (m_targetText) {
-      body += "<target>";
+      body += "<target>"sv;
       if (m_v2) {
         Content2(body, &m_targetText);
       } else {
         Content12(body, &m_targetText);
       }
-      body += "</target>";
+      body += "</target>"sv;
     } else if (m_options.copySource) {
-      body += "<target>";
+      body += "<target>"sv;
       body.append(body, content, contentSize);
-      body += "</target>";
+      body += "</target>"sv;
     }
     if (m_v2) {
-      body += "</segment></unit>\n";
+      body += "</segment></unit>\n"sv;
     } else {
       if (!note.empty()) {
-        body += "<note annotates=\"source\" from=\"source-language-text\">";
+        body += "<note annotates=\"source\" from=\"source-language-text\">"sv;
         AppendXml(body, note, false, AppendShown);
-        body += "</note>";
+        body += "</note>"sv;
       }
-      body += "</trans-unit>\n";
+      body += "</trans-unit>\n"sv;
     }
   }
 
@@ -558,26 +596,23 @@ class CWriter {
     }
   }
 
-  // What a code shows the translator: the tag's markup; for a `ut` placeholder the markup of
-  // the source document it stands for (its content, references resolved), as "<b>".
-  // A placeholder's text is made into `plain`; other markup is shown where it is.
-  std::u16string_view Shown(const CPiece& p, std::u16string& plain) const {
+  // Appends what a code shows the translator, as AppendXml writes it: the tag's markup; for a
+  // `ut` placeholder the markup of the source document it stands for (its content, references
+  // resolved), as "<b>". Content whose text XML writes as it stands is copied.
+  template <typename String, typename Other>
+  void AppendShownXml(String& out, const CPiece& p, bool attribute, Other&& other) const {
     const std::u16string_view tag = Display(p);
-    if (tag.starts_with(u"<ut") && tag.size() > 3 && (tag[3] == u' ' || tag[3] == u'>') &&
-        tag.ends_with(u"</ut>")) {
-      const std::size_t open = tag.find(u'>');
-      if (open + 1 < tag.size() - 5) {
-        plain = PlainText(tag.substr(open + 1, tag.size() - 5 - open - 1));
-        return plain;
-      }
+    std::u16string_view content;
+    if (!PlaceholderContent(tag, content)) {
+      AppendXml(out, tag, attribute, other);
+    } else if (!AppendPlainMarkup(out, content)) {
+      AppendXml(out, PlainText(content), attribute, other);
     }
-    return tag;
   }
 
   template <typename String>
   void AppendDisplay(String& out, const CPiece& p, bool attribute) const {
-    std::u16string plain;
-    AppendXml(out, Shown(p, plain), attribute, AppendShown);
+    AppendShownXml(out, p, attribute, AppendShown);
   }
 
   // The text piece at `i` (through `text` when given, with the text pieces that follow it, as
@@ -626,21 +661,14 @@ class CWriter {
       }
       out += '<';
       out += element;
-      out += " id=\"";
+      out += " id=\""sv;
       AppendId(out, p.id);
       out += after;
       AppendDisplay(out, p, false);
-      out += "</";
+      out += "</"sv;
       out += element;
       out += '>';
     }
-  }
-
-  // The data id of the code at `index` of the unit's pieces.
-  static std::string DataId(std::size_t index) {
-    std::string id = std::to_string(index + 1);
-    id.insert(id.begin(), 'd');
-    return id;
   }
 
   void Content2(CLargeString& out, const TargetText* text = nullptr) const {
@@ -650,37 +678,54 @@ class CWriter {
         i = AppendText(out, i, text);
         continue;
       }
-      const std::string id = IdText(p.id);
-      const std::string data = DataId(i);
-      std::string disp = " disp=\"";
-      AppendDisplay(disp, p, true);
-      disp += '"';
+      // Appended piece by piece, as in 1.2; a pair that nests is one element, written at its
+      // start with both displays.
+      if (p.role == Role::Close && !p.crossing) {
+        out += "</pc>"sv;
+        continue;
+      }
+      if (p.role == Role::Open && !p.crossing) {
+        const auto partner = static_cast<std::size_t>(p.partner);
+        out += "<pc id=\""sv;
+        AppendId(out, p.id);
+        out += "\" dataRefStart=\""sv;
+        AppendDataId(out, i);
+        out += "\" dataRefEnd=\""sv;
+        AppendDataId(out, partner);
+        out += "\" dispStart=\""sv;
+        AppendDisplay(out, p, true);
+        out += "\" dispEnd=\""sv;
+        AppendDisplay(out, m_pieces[partner], true);
+        out += "\">"sv;
+        continue;
+      }
+      std::string_view head = "<ph id=\"";
+      std::string_view afterId = "\" dataRef=\"";
       switch (p.role) {
         case Role::Open:
-          if (p.crossing) {
-            out += "<sc id=\"" + id + "\" dataRef=\"" + data + "\"" + disp + "/>";
-          } else {
-            std::string end = " dispEnd=\"";
-            AppendDisplay(end, m_pieces[static_cast<std::size_t>(p.partner)], true);
-            out += "<pc id=\"" + id + "\" dataRefStart=\"" + data + "\" dataRefEnd=\"" +
-                   DataId(static_cast<std::size_t>(p.partner)) + "\" dispStart=\"" +
-                   disp.substr(7) + end + "\">";
-          }
+          head = "<sc id=\"";
           break;
         case Role::Close:
-          out += p.crossing ? "<ec startRef=\"" + id + "\" dataRef=\"" + data + "\"" + disp + "/>"
-                            : std::string("</pc>");
+          head = "<ec startRef=\"";
           break;
         case Role::IsolatedOpen:
-          out += "<sc id=\"" + id + "\" isolated=\"yes\" dataRef=\"" + data + "\"" + disp + "/>";
+          head = "<sc id=\"";
+          afterId = "\" isolated=\"yes\" dataRef=\"";
           break;
         case Role::IsolatedClose:
-          out += "<ec id=\"" + id + "\" isolated=\"yes\" dataRef=\"" + data + "\"" + disp + "/>";
+          head = "<ec id=\"";
+          afterId = "\" isolated=\"yes\" dataRef=\"";
           break;
         case Role::Standalone:
-          out += "<ph id=\"" + id + "\" dataRef=\"" + data + "\"" + disp + "/>";
           break;
       }
+      out += head;
+      AppendId(out, p.id);
+      out += afterId;
+      AppendDataId(out, i);
+      out += "\" disp=\""sv;
+      AppendDisplay(out, p, true);
+      out += "\"/>"sv;
     }
   }
 
@@ -689,14 +734,15 @@ class CWriter {
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
       if (p.text) continue;
-      if (!any) out += "<originalData>";
+      if (!any) out += "<originalData>"sv;
       any = true;
-      out += "<data id=\"" + DataId(i) + "\">";
-      std::u16string plain;
-      AppendXml(out, Shown(p, plain), false, AppendCp);
-      out += "</data>";
+      out += "<data id=\""sv;
+      AppendDataId(out, i);
+      out += "\">"sv;
+      AppendShownXml(out, p, false, AppendCp);
+      out += "</data>"sv;
     }
-    if (any) out += "</originalData>";
+    if (any) out += "</originalData>"sv;
   }
 
   const CXliffWriteOptions m_options;
@@ -778,13 +824,6 @@ void FrontMatterLanguages(std::u16string_view units, std::u16string& source,
 }
 
 namespace {
-
-// The first `unit` in `s` from `from` on, eight units a step; npos when there is none.
-std::size_t FindFrom(std::u16string_view s, char16_t unit, std::size_t from) {
-  const char16_t* const end = s.data() + s.size();
-  const char16_t* const at = FindUnit(s.data() + from, end, unit);
-  return at == end ? std::u16string_view::npos : static_cast<std::size_t>(at - s.data());
-}
 
 // The first "</ut>" in `s` from `from` on; npos when there is none.
 std::size_t FindUtEnd(std::u16string_view s, std::size_t from) {
