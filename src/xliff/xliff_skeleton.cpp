@@ -300,6 +300,25 @@ std::uint64_t HashBytes(std::string_view bytes) {
   return hash.Value();
 }
 
+namespace {
+
+// One unit narrowed at `o`; returns the end of its bytes.
+inline char* PutNarrowed(char16_t c, char* o) {
+  if (c < 0x80) {
+    *o++ = static_cast<char>(c);
+  } else if (c < 0x800) {
+    *o++ = static_cast<char>(0xC0 | (c >> 6));
+    *o++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *o++ = static_cast<char>(0xE0 | (c >> 12));
+    *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *o++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return o;
+}
+
+}  // namespace
+
 char* Narrow(std::u16string_view units, char* o) {
   const char16_t* u = units.data();
   const char16_t* const end = u + units.size();
@@ -326,6 +345,12 @@ char* Narrow(std::u16string_view units, char* o) {
       const auto run = static_cast<std::size_t>(std::countr_one(ascii));
       o += run;
       u += run;
+      // The units that are not ASCII from here on (IF codes come several in a row) are written
+      // before the next look.
+      do {
+        o = PutNarrowed(*u++, o);
+      } while (u < end && *u >= 0x80);
+      continue;
     }
 #else
     if constexpr (std::endian::native == std::endian::little) {
@@ -361,17 +386,7 @@ char* Narrow(std::u16string_view units, char* o) {
         }
       }
     }
-    const char16_t c = *u++;
-    if (c < 0x80) {
-      *o++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-      *o++ = static_cast<char>(0xC0 | (c >> 6));
-      *o++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      *o++ = static_cast<char>(0xE0 | (c >> 12));
-      *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *o++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
+    o = PutNarrowed(*u++, o);
   }
   return o;
 }

@@ -516,19 +516,37 @@ class CWriter {
   std::u16string SourceNote() const {
     if (m_sourceTuv.empty() || !m_afterTuv) return {};
     std::u16string source = PlainText(m_sourceTuv);
-    std::u16string target;
-    for (const CPiece& piece : m_pieces) {
-      if (piece.text) target += Units(piece.begin, piece.end);
-    }
-    auto trim = [](std::u16string_view s) {
-      while (!s.empty() && CharIsSpace(s.front()))
-        s.remove_prefix(1);
-      while (!s.empty() && CharIsSpace(s.back()))
-        s.remove_suffix(1);
-      return s;
-    };
-    if (trim(source) == trim(target) || trim(source).empty()) return {};
+    std::u16string_view trimmed(source);
+    while (!trimmed.empty() && CharIsSpace(trimmed.front()))
+      trimmed.remove_prefix(1);
+    while (!trimmed.empty() && CharIsSpace(trimmed.back()))
+      trimmed.remove_suffix(1);
+    if (trimmed.empty() || TextIs(trimmed)) return {};
     return source;
+  }
+
+  // Whether the unit's text runs, one after the other and trimmed of white space at both ends,
+  // are `text` (which starts and ends with other than white space).
+  bool TextIs(std::u16string_view text) const {
+    bool started = false;
+    std::size_t matched = 0;
+    for (const CPiece& piece : m_pieces) {
+      if (!piece.text) continue;
+      std::u16string_view units = Units(piece.begin, piece.end);
+      if (!started) {
+        while (!units.empty() && CharIsSpace(units.front()))
+          units.remove_prefix(1);
+        if (units.empty()) continue;
+        started = true;
+      }
+      const std::size_t n = std::min(units.size(), text.size() - matched);
+      if (units.substr(0, n) != text.substr(matched, n)) return false;
+      matched += n;
+      for (const char16_t u : units.substr(n)) {
+        if (!CharIsSpace(u)) return false;
+      }
+    }
+    return matched == text.size();
   }
 
   // Pairs the unit's tags, finds the pairs that cross others and numbers the codes.
