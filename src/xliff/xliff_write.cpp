@@ -137,12 +137,38 @@ class CWriter {
 
   void FeedSlice(std::u16string_view units) {
     m_window.append(units);
+    m_view = m_window;
     FindSettings(false);
-    // A high surrogate at the end waits for its low half: a text run never ends between them.
-    std::size_t until = WindowEnd();
-    if (until > m_fed && m_window.back() >= 0xD800 && m_window.back() <= 0xDBFF) --until;
-    Scan(until);
+    Scan(ScanEnd());
     Compact();
+  }
+
+  // The next units of the IF where they lie: the writer may change them and the `room` units
+  // before them. What the block being read still needs goes into that room, before them, so
+  // that the piece is read where it is and only the block it ends inside is kept.
+  void FeedInPlace(char16_t* units, std::size_t size, std::size_t room) {
+    if (m_window.size() > room || size == 0) {
+      Feed(std::u16string_view(units, size));
+      return;
+    }
+    char16_t* const start = units - m_window.size();
+    std::copy(m_window.begin(), m_window.end(), start);
+    m_view = std::u16string_view(start, m_window.size() + size);
+    FindSettings(false);
+    const std::size_t until = ScanEnd();
+    // In slices, so that what a slice leaves to the skeleton is narrowed from the cache; a
+    // slice never ends between the halves of a surrogate pair.
+    constexpr std::size_t kSlice = std::size_t{1} << 15;
+    while (m_fed < until) {
+      std::size_t slice = std::min(until, m_fed + kSlice);
+      if (slice < until && IsHighSurrogate(m_view[slice - 1 - m_base])) ++slice;
+      Scan(slice);
+      Keep();
+    }
+    const std::size_t keep = Keep();
+    m_window.assign(m_view.substr(keep - m_base));
+    m_base = keep;
+    m_view = m_window;
   }
 
   void End(std::u16string& sourceLanguage, std::u16string& targetLanguage) {
@@ -155,6 +181,7 @@ class CWriter {
     m_plan.Raw(Units(m_skeletonPos, end));
     m_skeletonPos = end;
     m_window = std::u16string();
+    m_view = {};
     m_base = end;
     FrontMatterLanguages(m_settings, sourceLanguage, targetLanguage);
   }
@@ -227,10 +254,17 @@ class CWriter {
   }
 
  private:
-  std::size_t WindowEnd() const { return m_base + m_window.size(); }
+  std::size_t WindowEnd() const { return m_base + m_view.size(); }
+  static bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+  // Where the token reader stops in the window: a high surrogate at the end waits for its low
+  // half (a text run never ends between them).
+  std::size_t ScanEnd() const {
+    const std::size_t until = WindowEnd();
+    return until > m_fed && IsHighSurrogate(m_view.back()) ? until - 1 : until;
+  }
   // The IF units [begin, end), counted from the IF's start; they are in the window.
   std::u16string_view Units(std::size_t begin, std::size_t end) const {
-    return std::u16string_view(m_window).substr(begin - m_base, end - begin);
+    return m_view.substr(begin - m_base, end - begin);
   }
 
   // Cuts the IF fed so far, up to `until`, into block tags (skeleton) and the content between
@@ -255,6 +289,17 @@ class CWriter {
   // leaves the window once it is at least as long as what stays (each unit moved at most once
   // on average).
   void Compact() {
+    const std::size_t keep = Keep();
+    const std::size_t drop = keep - m_base;
+    if (drop < (std::size_t{1} << 16) || drop < m_window.size() - drop) return;
+    m_window.erase(0, drop);
+    m_base = keep;
+    m_view = m_window;
+  }
+
+  // Hands the IF before what the block being read still needs to the skeleton's plan; returns
+  // the first unit the window has to keep.
+  std::size_t Keep() {
     std::size_t keep = m_fed;
     if (m_reader.RunKind() == IfTokenKind::GroupStart) keep = std::min(keep, m_tokenStart);
     if (m_codeOpen) keep = std::min(keep, m_code.begin);
@@ -266,17 +311,14 @@ class CWriter {
     if (!m_settingsDone) keep = std::min(keep, m_settingsAt);
     // The unit before stays: whether a low surrogate is paired depends on it.
     if (keep > m_base) --keep;
-    const std::size_t drop = keep > m_base ? keep - m_base : 0;
-    if (drop < (std::size_t{1} << 16) || drop < m_window.size() - drop) return;
-    m_window.erase(0, drop);
-    m_base = keep;
+    return std::max(keep, m_base);
   }
 
   // Finds the front matter's first UserSettings tag (up to its '>', or the IF's end).
   void FindSettings(bool atEnd) {
     if (m_settingsDone) return;
     static constexpr std::u16string_view kTag = u"<UserSettings";
-    const std::u16string_view window(m_window);
+    const std::u16string_view window = m_view;
     if (!m_settingsFound) {
       const std::size_t at = window.find(kTag, m_settingsAt - m_base);
       if (at == std::u16string_view::npos) {
@@ -410,7 +452,7 @@ class CWriter {
       m_pieces.push_back(text);
     }
     for (std::size_t i = begin; i < end && !m_hasWords; ++i) {
-      if (!CharIsSpace(m_window[i - m_base])) m_hasWords = true;
+      if (!CharIsSpace(m_view[i - m_base])) m_hasWords = true;
     }
   }
 
@@ -767,9 +809,11 @@ class CWriter {
   TargetText m_targetText;
   bool m_v2;
 
-  // The IF from unit m_base on, as far as it was fed; the token reader has taken it up to
-  // m_fed (a group start whose data is to come began at m_tokenStart).
+  // The IF from unit m_base on, as far as it was fed (m_view), in m_window or in the piece
+  // being read; the token reader has taken it up to m_fed (a group start whose data is to come
+  // began at m_tokenStart).
   std::u16string m_window;
+  std::u16string_view m_view;
   std::size_t m_base = 0;
   std::size_t m_fed = 0;
   CIfTokenReader m_reader;
@@ -950,6 +994,10 @@ void CXliffWriter::Reserve(std::uint64_t bytes) {
 
 void CXliffWriter::Feed(std::u16string_view units) {
   m_writer->Feed(units);
+}
+
+void CXliffWriter::FeedInPlace(char16_t* units, std::size_t size, std::size_t room) {
+  m_writer->FeedInPlace(units, size, room);
 }
 
 void CXliffWriter::End(std::u16string& sourceLanguage, std::u16string& targetLanguage) {
