@@ -230,13 +230,27 @@ TEST(XliffTest, WriterFedInAnyPiecesWritesTheSameXliff) {
     units[i] = static_cast<char16_t>(ifBytes[2 * i] | (ifBytes[2 * i + 1] << 8));
   ASSERT_GT(units.size(), std::size_t{1} << 17);
   for (const XliffVersion version : {XliffVersion::V1_2, XliffVersion::V2_0}) {
-    auto write = [&](std::size_t piece) {
+    // With `room`, each piece is read where it lies with that many units before it for what
+    // the writer keeps (too few, and the writer copies the piece).
+    // A first piece of `first` units, when given, comes before the others.
+    auto write = [&](std::size_t piece, std::size_t room = 0, std::size_t first = 0) {
       CXliffWriteOptions options;
       options.version = version;
       options.copySource = true;
       xliff::CXliffWriter writer(options);
-      for (std::size_t at = 0; at < units.size(); at += piece)
-        writer.Feed(std::u16string_view(units).substr(at, piece));
+      std::u16string buffer;
+      for (std::size_t at = 0; at < units.size();) {
+        const std::u16string_view part =
+            std::u16string_view(units).substr(at, at == 0 && first != 0 ? first : piece);
+        at += part.size();
+        if (room == 0) {
+          writer.Feed(part);
+          continue;
+        }
+        buffer.assign(room, u'\0');
+        buffer += part;
+        writer.FeedInPlace(buffer.data() + room, part.size(), room);
+      }
       std::u16string source, target;
       writer.End(source, target);
       xliff::CXliffHeader header;
@@ -251,6 +265,17 @@ TEST(XliffTest, WriterFedInAnyPiecesWritesTheSameXliff) {
     EXPECT_NE(whole.find("=\"DE-DE\""), std::string::npos);
     EXPECT_EQ(write(1), whole);
     EXPECT_EQ(write(4099), whole);
+    EXPECT_EQ(write(1, 64), whole);
+    EXPECT_EQ(write(4099, 64), whole);
+    EXPECT_EQ(write(70001, std::size_t{1} << 16), whole);
+    EXPECT_EQ(write(units.size(), 1), whole);
+    // A piece read in place is taken in slices of 32 Ki units, none of which may end between
+    // the halves of a surrogate pair: after a first piece cut so that one would.
+    std::size_t high = std::size_t{1} << 15;
+    while (high < units.size() && (units[high] < 0xD800 || units[high] > 0xDBFF))
+      ++high;
+    ASSERT_LT(high, units.size());
+    EXPECT_EQ(write(units.size(), std::size_t{1} << 16, high + 1 - (std::size_t{1} << 15)), whole);
   }
 }
 
