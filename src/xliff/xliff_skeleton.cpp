@@ -60,13 +60,19 @@ std::uint8_t* PutLength(std::uint8_t* o, std::size_t extra) {
   return o;
 }
 
+// `quick` says that sixteen bytes can be read at `literals` and written at the literals' place.
 std::uint8_t* PutSequence(std::uint8_t* o, const std::uint8_t* literals, std::size_t count,
-                          std::size_t offset, std::size_t match) {
+                          std::size_t offset, std::size_t match, bool quick) {
   const std::size_t extra = match == 0 ? 0 : match - kMinMatch;
   *o++ = static_cast<std::uint8_t>((std::min<std::size_t>(count, 15) << 4) |
                                    std::min<std::size_t>(extra, 15));
   if (count >= 15) o = PutLength(o, count - 15);
-  std::memcpy(o, literals, count);
+  // A few literals, the common case between matches, in one copy of a fixed size.
+  if (quick && count <= 16) {
+    std::memcpy(o, literals, 16);
+  } else {
+    std::memcpy(o, literals, count);
+  }
   o += count;
   if (match == 0) return o;
   *o++ = static_cast<std::uint8_t>(offset & 0xFF);
@@ -86,6 +92,8 @@ constexpr std::size_t CompressBound(std::size_t n) {
 std::uint8_t* Compress(const std::uint8_t* in, std::size_t n, std::vector<std::uint32_t>& table,
                        std::uint8_t* o) {
   std::fill(table.begin(), table.end(), 0);
+  const std::uint8_t* const inEnd = in + n;
+  const std::uint8_t* const oEnd = o + CompressBound(n);
   auto hash = [](std::uint32_t v) { return (v * 2654435761u) >> (32 - kHashBits); };
   std::size_t anchor = 0;
   std::size_t i = 0;
@@ -120,12 +128,13 @@ std::uint8_t* Compress(const std::uint8_t* in, std::size_t n, std::vector<std::u
       }
       length += 8;
     }
-    o = PutSequence(o, in + anchor, i - anchor, i - from, length);
+    o = PutSequence(o, in + anchor, i - anchor, i - from, length,
+                    in + anchor + 16 <= inEnd && o + 2 + 16 <= oEnd);
     i += length;
     anchor = i;
     if (i < limit) table[hash(Load32(in + i - 2))] = static_cast<std::uint32_t>(i - 2);
   }
-  return PutSequence(o, in + anchor, n - anchor, 0, 0);
+  return PutSequence(o, in + anchor, n - anchor, 0, 0, false);
 }
 
 bool GetLength(const std::uint8_t*& in, const std::uint8_t* end, std::size_t& length) {

@@ -936,15 +936,13 @@ std::u16string PlainText(std::u16string_view markup) {
       if (semi != std::u16string_view::npos) {
         const std::u16string_view name = markup.substr(i + 1, semi - i - 1);
         char32_t c = 0;
-        if (name == u"lt")
-          c = u'<';
-        else if (name == u"gt")
-          c = u'>';
-        else if (name == u"amp")
+        if (name.size() == 2 && name[1] == u't' && (name[0] == u'l' || name[0] == u'g'))
+          c = name[0] == u'l' ? u'<' : u'>';
+        else if (name.size() == 3 && name[0] == u'a' && name[1] == u'm' && name[2] == u'p')
           c = u'&';
-        else if (name == u"quot")
+        else if (name.size() == 4 && StartsWith(name, u"quot"))
           c = u'"';
-        else if (name == u"apos")
+        else if (name.size() == 4 && StartsWith(name, u"apos"))
           c = u'\'';
         else if (name.size() > 1 && name[0] == u'#') {
           const bool hex = name[1] == u'x' || name[1] == u'X';
