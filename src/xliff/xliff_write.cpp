@@ -344,7 +344,7 @@ class CWriter {
     m_settingsDone = true;
   }
 
-  void Take(const CIfToken& t, std::size_t begin, std::size_t end) {
+  [[gnu::always_inline]] void Take(const CIfToken& t, std::size_t begin, std::size_t end) {
     if (m_groupDone) {
       // A reserve group right after a tag group belongs to the tag.
       if (t.kind == IfTokenKind::GroupStart && t.code == kIfReserveGroup && !m_inTrailing) {
