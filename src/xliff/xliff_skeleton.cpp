@@ -195,6 +195,18 @@ bool Decompress(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* o
 
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+// Two base64 digits by the twelve bits they stand for: a group of three bytes in two looks.
+struct CBase64Pairs {
+  char pair[4096][2];
+  constexpr CBase64Pairs() : pair() {
+    for (int v = 0; v < 4096; ++v) {
+      pair[v][0] = kBase64[v >> 6];
+      pair[v][1] = kBase64[v & 63];
+    }
+  }
+};
+constexpr CBase64Pairs kBase64Pairs;
+
 // Base64 digits by character: the value, or one of these.
 constexpr std::int8_t kSpace = -2, kPad = -3, kBad = -1;
 struct CBase64Table {
@@ -596,10 +608,8 @@ void AppendBase64To(String& out, std::string_view bytes) {
     for (std::size_t k = i; k < i + 57; k += 3) {
       const std::uint32_t v = (static_cast<std::uint32_t>(in[k]) << 16) |
                               (static_cast<std::uint32_t>(in[k + 1]) << 8) | in[k + 2];
-      o[0] = kBase64[v >> 18];
-      o[1] = kBase64[(v >> 12) & 63];
-      o[2] = kBase64[(v >> 6) & 63];
-      o[3] = kBase64[v & 63];
+      std::memcpy(o, kBase64Pairs.pair[v >> 12], 2);
+      std::memcpy(o + 2, kBase64Pairs.pair[v & 0xFFF], 2);
       o += 4;
     }
     *o++ = '\n';

@@ -582,7 +582,7 @@ class CWriter {
         started = true;
       }
       const std::size_t n = std::min(units.size(), text.size() - matched);
-      if (units.substr(0, n) != text.substr(matched, n)) return false;
+      if (std::memcmp(units.data(), text.data() + matched, n * sizeof(char16_t)) != 0) return false;
       matched += n;
       for (const char16_t u : units.substr(n)) {
         if (!CharIsSpace(u)) return false;
@@ -890,7 +890,7 @@ namespace {
 // The first "</ut>" in `s` from `from` on; npos when there is none.
 std::size_t FindUtEnd(std::u16string_view s, std::size_t from) {
   for (std::size_t at = from; (at = FindFrom(s, u'<', at)) != std::u16string_view::npos; ++at) {
-    if (s.substr(at).starts_with(u"</ut>")) return at;
+    if (StartsWith(s.substr(at), u"</ut>")) return at;
   }
   return std::u16string_view::npos;
 }
@@ -913,7 +913,7 @@ std::u16string PlainText(std::u16string_view markup) {
     }
     if (u == u'<') {
       // A placeholder's content is the markup it stands for, not text.
-      if (markup.substr(i).starts_with(u"<ut") && i + 3 < markup.size() &&
+      if (StartsWith(markup.substr(i), u"<ut") && i + 3 < markup.size() &&
           (markup[i + 3] == u' ' || markup[i + 3] == u'>')) {
         const std::size_t empty = FindFrom(markup, u'>', i);
         if (empty != std::u16string_view::npos && empty > 0 && markup[empty - 1] == u'/') {
