@@ -76,6 +76,34 @@ void AppendDataId(String& out, std::size_t index) {
   AppendId(out, std::uint64_t{index} + 1);
 }
 
+// The markup of a code around what it shows, put together on the stack and appended at once:
+// a few literals and numbers, never more than the room holds.
+class CMarkup {
+ public:
+  CMarkup& operator<<(std::string_view bytes) {
+    std::memcpy(m_bytes + m_size, bytes.data(), bytes.size());
+    m_size += bytes.size();
+    return *this;
+  }
+  CMarkup& Id(std::uint64_t id) {
+    char room[20];
+    return *this << IdDigits(id, room);
+  }
+  // The data id of the code at `index` of a unit's pieces (see AppendDataId).
+  CMarkup& DataId(std::size_t index) {
+    *this << "d"sv;
+    return Id(std::uint64_t{index} + 1);
+  }
+  void AppendTo(CLargeString& out) {
+    out.append(m_bytes, m_size);
+    m_size = 0;
+  }
+
+ private:
+  char m_bytes[160];
+  std::size_t m_size = 0;
+};
+
 // Whether `s` starts (ends) with the literal `part`: one comparison of its bytes.
 template <std::size_t N>
 bool StartsWith(std::u16string_view s, const char16_t (&part)[N]) {
@@ -719,15 +747,11 @@ class CWriter {
         case Role::Standalone:
           break;
       }
-      out += '<';
-      out += element;
-      out += " id=\""sv;
-      AppendId(out, p.id);
-      out += after;
+      CMarkup markup;
+      (markup << "<"sv << element << " id=\""sv).Id(p.id) << after;
+      markup.AppendTo(out);
       AppendDisplay(out, p, false);
-      out += "</"sv;
-      out += element;
-      out += '>';
+      (markup << "</"sv << element << ">"sv).AppendTo(out);
     }
   }
 
@@ -744,15 +768,13 @@ class CWriter {
         out += "</pc>"sv;
         continue;
       }
+      CMarkup markup;
       if (p.role == Role::Open && !p.crossing) {
         const auto partner = static_cast<std::size_t>(p.partner);
-        out += "<pc id=\""sv;
-        AppendId(out, p.id);
-        out += "\" dataRefStart=\""sv;
-        AppendDataId(out, i);
-        out += "\" dataRefEnd=\""sv;
-        AppendDataId(out, partner);
-        out += "\" dispStart=\""sv;
+        (markup << "<pc id=\""sv).Id(p.id) << "\" dataRefStart=\""sv;
+        markup.DataId(i) << "\" dataRefEnd=\""sv;
+        markup.DataId(partner) << "\" dispStart=\""sv;
+        markup.AppendTo(out);
         AppendDisplay(out, p, true);
         out += "\" dispEnd=\""sv;
         AppendDisplay(out, m_pieces[partner], true);
@@ -779,11 +801,9 @@ class CWriter {
         case Role::Standalone:
           break;
       }
-      out += head;
-      AppendId(out, p.id);
-      out += afterId;
-      AppendDataId(out, i);
-      out += "\" disp=\""sv;
+      (markup << head).Id(p.id) << afterId;
+      markup.DataId(i) << "\" disp=\""sv;
+      markup.AppendTo(out);
       AppendDisplay(out, p, true);
       out += "\"/>"sv;
     }
