@@ -373,26 +373,30 @@ class CWriter {
   }
 
   [[gnu::always_inline]] void Take(const CIfToken& t, std::size_t begin, std::size_t end) {
+    // The kind and the code read once, each on its own: compared together they would be read
+    // as one word just after the reader wrote them apart, which the processor cannot forward.
+    const IfTokenKind kind = t.kind;
+    const char16_t code = t.code;
     if (m_groupDone) {
       // A reserve group right after a tag group belongs to the tag.
-      if (t.kind == IfTokenKind::GroupStart && t.code == kIfReserveGroup && !m_inTrailing) {
+      if (kind == IfTokenKind::GroupStart && code == kIfReserveGroup && !m_inTrailing) {
         m_inTrailing = true;
         return;
       }
-      if (m_inTrailing && t.kind == IfTokenKind::GroupEnd) {
+      if (m_inTrailing && kind == IfTokenKind::GroupEnd) {
         m_inTrailing = false;
         EndCode(end);
         return;
       }
       if (!m_inTrailing) EndCode(begin);
     }
-    if (t.kind == IfTokenKind::Text) {
+    if (kind == IfTokenKind::Text) {
       if (m_codeOpen) EndCode(begin);
       m_inBlockTag = false;
       AddText(begin, end);
       return;
     }
-    if (t.kind == IfTokenKind::Flag && t.code == kIfBlock) {
+    if (kind == IfTokenKind::Flag && code == kIfBlock) {
       if (m_codeOpen) EndCode(begin);
       FlushBlock();
       m_inBlockTag = true;
@@ -400,12 +404,12 @@ class CWriter {
       return;
     }
     if (!m_codeOpen) OpenCode(begin);
-    switch (t.kind) {
+    switch (kind) {
       case IfTokenKind::Flag:
-        if (t.code == kIfEndTag) m_code.close = true;
+        if (code == kIfEndTag) m_code.close = true;
         break;
       case IfTokenKind::GroupStart:
-        if (t.code == kIfTagGroup && !m_code.tag) {
+        if (code == kIfTagGroup && !m_code.tag) {
           m_code.tag = true;
           m_code.pair = t.dataCount > 0 ? t.data[0] : 0;
           m_inTag = true;
