@@ -203,7 +203,11 @@ class CWriter {
     FindSettings(true);
     Scan(WindowEnd());
     const std::size_t end = WindowEnd();
-    m_reader.Finish([&](const CIfToken& token) { Take(token, end, end); });
+    // A group the IF ended inside: its start (when its fixed data was cut off) and its end.
+    if (m_dataDue > 0) TakeGroupStart(end, end);
+    if (m_in != InIf::Text) Take(IfTokenKind::GroupEnd, 0, 0, end, end);
+    m_in = InIf::Text;
+    m_dataDue = 0;
     if (m_codeOpen) EndCode(end);
     FlushBlock();
     m_plan.Raw(Units(m_skeletonPos, end));
@@ -296,21 +300,69 @@ class CWriter {
   }
 
   // Cuts the IF fed so far, up to `until`, into block tags (skeleton) and the content between
-  // them (pieces). A token cut by the end of a piece is taken when it is whole, from where it
-  // began.
+  // them (pieces), as CIfTokenReader's tokens: the codes are found sixty-four units a look and
+  // the runs between them taken whole. A group whose fixed data a piece cuts is taken once its
+  // data is whole, from its code (which the window keeps).
   void Scan(std::size_t until) {
-    std::u16string_view rest = Units(m_fed, until);
-    for (;;) {
-      const bool pending = m_reader.RunKind() == IfTokenKind::GroupStart;
-      const std::size_t before = pending ? m_tokenStart : until - rest.size();
-      const CIfToken* token = m_reader.Next(rest);
-      if (token == nullptr) {
-        if (!pending && m_reader.RunKind() == IfTokenKind::GroupStart) m_tokenStart = before;
-        break;
+    const std::u16string_view units = Units(m_base, until);
+    std::size_t at = m_fed;  // the first unit not yet taken
+    if (m_dataDue > 0) {
+      at = TakeGroupData(at, until);
+      if (m_dataDue > 0) {
+        m_fed = until;
+        return;
       }
-      Take(*token, before, until - rest.size());
     }
+    ForEachIfCode(units, at - m_base, [&](std::size_t i) {
+      const std::size_t code = m_base + i;
+      if (code > at) TakeRun(at, code);
+      const char16_t c = units[i];
+      if (m_in != InIf::Text) {
+        // A U+E000 closes a group and belongs to it; any other code ends it and is read anew.
+        const bool consumed = c == kIfBoundary && m_in == InIf::Group;
+        m_in = InIf::Text;
+        if (consumed) {
+          Take(IfTokenKind::GroupEnd, c, 0, code, code + 1);
+          at = code + 1;
+          return i + 1;
+        }
+        Take(IfTokenKind::GroupEnd, 0, 0, code, code);
+      }
+      if (IsIfBoundaryCode(c) || IsIfFlagCode(c)) {
+        Take(IsIfFlagCode(c) ? IfTokenKind::Flag : IfTokenKind::Boundary, c, 0, code, code + 1);
+        at = code + 1;
+        return i + 1;
+      }
+      m_in = IsIfGroupCode(c) ? InIf::Group : InIf::Skipped;
+      m_groupAt = code;
+      m_dataDue = CIfTokenReader::FixedData(c);
+      at = TakeGroupData(code + 1, until);
+      return at - m_base;
+    });
+    if (at < until && m_dataDue == 0) TakeRun(at, until);
     m_fed = until;
+  }
+
+  // Takes the fixed data due of the group at m_groupAt from `at` on, as far as `until`, and the
+  // group's start once it is whole; returns the end of what it took.
+  std::size_t TakeGroupData(std::size_t at, std::size_t until) {
+    const std::size_t data = std::min<std::size_t>(m_dataDue, until - at);
+    m_dataDue = static_cast<std::uint8_t>(m_dataDue - data);
+    at += data;
+    if (m_dataDue == 0) TakeGroupStart(m_groupAt, at);
+    return at;
+  }
+
+  // The start of the group at m_groupAt, its data (the units after its code) ending at
+  // `dataEnd`, as a token from `begin` to `dataEnd`.
+  void TakeGroupStart(std::size_t begin, std::size_t dataEnd) {
+    const char16_t pair = dataEnd > m_groupAt + 1 ? m_view[m_groupAt + 1 - m_base] : 0;
+    Take(IfTokenKind::GroupStart, m_view[m_groupAt - m_base], pair, begin, dataEnd);
+  }
+
+  // A run of units between codes: text, or the data of a group or of skipped text.
+  void TakeRun(std::size_t begin, std::size_t end) {
+    Take(m_in == InIf::Text ? IfTokenKind::Text : IfTokenKind::GroupData, 0, 0, begin, end);
   }
 
   // The IF before what the block being read still needs goes to the skeleton's plan, and
@@ -329,7 +381,7 @@ class CWriter {
   // the first unit the window has to keep.
   std::size_t Keep() {
     std::size_t keep = m_fed;
-    if (m_reader.RunKind() == IfTokenKind::GroupStart) keep = std::min(keep, m_tokenStart);
+    if (m_dataDue > 0) keep = std::min(keep, m_groupAt);
     if (m_codeOpen) keep = std::min(keep, m_code.begin);
     if (!m_pieces.empty()) keep = std::min(keep, m_pieces.front().begin);
     if (keep > m_skeletonPos) {
@@ -372,11 +424,10 @@ class CWriter {
     m_settingsDone = true;
   }
 
-  [[gnu::always_inline]] void Take(const CIfToken& t, std::size_t begin, std::size_t end) {
-    // The kind and the code read once, each on its own: compared together they would be read
-    // as one word just after the reader wrote them apart, which the processor cannot forward.
-    const IfTokenKind kind = t.kind;
-    const char16_t code = t.code;
+  // Takes a token from `begin` to `end`: its kind, its code, and for a group start the first
+  // unit of its data (a tag group's pair id).
+  [[gnu::always_inline]] void Take(IfTokenKind kind, char16_t code, char16_t pair,
+                                   std::size_t begin, std::size_t end) {
     if (m_groupDone) {
       // A reserve group right after a tag group belongs to the tag.
       if (kind == IfTokenKind::GroupStart && code == kIfReserveGroup && !m_inTrailing) {
@@ -411,7 +462,7 @@ class CWriter {
       case IfTokenKind::GroupStart:
         if (code == kIfTagGroup && !m_code.tag) {
           m_code.tag = true;
-          m_code.pair = t.dataCount > 0 ? t.data[0] : 0;
+          m_code.pair = pair;
           m_inTag = true;
           m_code.displayBegin = m_code.displayEnd = end;
         }
@@ -834,14 +885,17 @@ class CWriter {
   bool m_v2;
 
   // The IF from unit m_base on, as far as it was fed (m_view), in m_window or in the piece
-  // being read; the token reader has taken it up to m_fed (a group start whose data is to come
-  // began at m_tokenStart).
+  // being read; Scan has taken it up to m_fed, where it stands in text, in a group or in
+  // skipped text, with m_dataDue units of fixed data due to the group whose code is at
+  // m_groupAt.
+  enum class InIf : std::uint8_t { Text, Group, Skipped };
   std::u16string m_window;
   std::u16string_view m_view;
   std::size_t m_base = 0;
   std::size_t m_fed = 0;
-  CIfTokenReader m_reader;
-  std::size_t m_tokenStart = 0;
+  InIf m_in = InIf::Text;
+  std::uint8_t m_dataDue = 0;
+  std::size_t m_groupAt = 0;
 
   // The front matter's UserSettings tag: searched from m_settingsAt until found, then
   // m_settingsAt is where it starts and its '>' is searched from m_settingsScanned.
