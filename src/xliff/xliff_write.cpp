@@ -553,6 +553,9 @@ class CWriter {
   }
 
   std::u16string_view Display(const CPiece& code) const {
+    // A code without a tag group shows nothing: its display was never set, and the window may
+    // have let go of where it points.
+    if (code.displayEnd == code.displayBegin) return {};
     return Units(code.displayBegin, code.displayEnd);
   }
 
