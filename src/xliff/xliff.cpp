@@ -83,9 +83,12 @@ void WriteAll(IByteStream& stream, const void* data, std::size_t size) {
 }
 
 // A piece of the IF on its way to the writer: room for megabytes of units, taken as a large
-// block and never cleared (every unit is written before it is read).
+// block and never cleared (every unit is written before it is read), and kRoomBefore units
+// before them where the writer puts what it keeps of the pieces before.
 class CUnits {
  public:
+  static constexpr std::size_t kRoomBefore = std::size_t{1} << 16;
+
   CUnits() = default;
   CUnits(CUnits&& other) noexcept { Swap(other); }
   CUnits& operator=(CUnits&& other) noexcept {
@@ -93,23 +96,27 @@ class CUnits {
     return *this;
   }
   ~CUnits() {
-    if (m_data != nullptr) CLargeAllocator<char16_t>().deallocate(m_data, m_capacity);
+    if (m_data != nullptr) CLargeAllocator<char16_t>().deallocate(m_data, kRoomBefore + m_capacity);
   }
   // Room for `size` units, the piece's new size; what was there is lost.
   char16_t* Room(std::size_t size) {
     if (size > m_capacity) {
-      if (m_data != nullptr) CLargeAllocator<char16_t>().deallocate(m_data, m_capacity);
+      if (m_data != nullptr)
+        CLargeAllocator<char16_t>().deallocate(m_data, kRoomBefore + m_capacity);
       m_data = nullptr;
       m_capacity = 0;
-      m_data = CLargeAllocator<char16_t>().allocate(size);
+      m_data = CLargeAllocator<char16_t>().allocate(kRoomBefore + size);
       m_capacity = size;
     }
     m_size = size;
-    return m_data;
+    return Units();
   }
-  std::u16string_view View() const { return {m_data, m_size}; }
+  bool Empty() const { return m_size == 0; }
+  // Hands the piece to `writer`, which may use the room before it.
+  void FeedTo(xliff::CXliffWriter& writer) { writer.FeedInPlace(Units(), m_size, kRoomBefore); }
 
  private:
+  char16_t* Units() const { return m_data == nullptr ? nullptr : m_data + kRoomBefore; }
   void Swap(CUnits& other) noexcept {
     std::swap(m_data, other.m_data);
     std::swap(m_size, other.m_size);
@@ -186,7 +193,7 @@ class CWriterThread {
       }
       m_room.notify_one();
       try {
-        m_writer.Feed(piece.View());
+        piece.FeedTo(m_writer);
       } catch (...) {
         const std::lock_guard lock(m_mutex);
         m_failure = std::current_exception();
@@ -258,11 +265,11 @@ class CWriterStream : public IByteStream {
       m_low = bytes[size - 1];
       m_half = true;
     }
-    if (!units.View().empty()) {
+    if (!units.Empty()) {
       if (m_thread) {
         m_thread->Push(std::move(units));
       } else {
-        m_writer.Feed(units.View());
+        units.FeedTo(m_writer);
         m_units = std::move(units);
       }
     }

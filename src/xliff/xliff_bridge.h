@@ -76,6 +76,10 @@ class CXliffWriter {
   void Reserve(std::uint64_t bytes);
   /// The next units of the IF.
   void Feed(std::u16string_view units);
+  /// The same, read where they lie: the writer may change the `size` units at `units` and the
+  /// `room` units before them (it puts there what it keeps of the IF before), which saves it a
+  /// copy of them.
+  void FeedInPlace(char16_t* units, std::size_t size, std::size_t room);
   /// Ends the IF; then the front matter's languages are known (see FrontMatterLanguages).
   void End(std::u16string& sourceLanguage, std::u16string& targetLanguage);
   /// Hands the XLIFF (UTF-8) to `write` in pieces, in order; returns the number of units. Once

@@ -60,13 +60,19 @@ std::uint8_t* PutLength(std::uint8_t* o, std::size_t extra) {
   return o;
 }
 
+// `quick` says that sixteen bytes can be read at `literals` and written at the literals' place.
 std::uint8_t* PutSequence(std::uint8_t* o, const std::uint8_t* literals, std::size_t count,
-                          std::size_t offset, std::size_t match) {
+                          std::size_t offset, std::size_t match, bool quick) {
   const std::size_t extra = match == 0 ? 0 : match - kMinMatch;
   *o++ = static_cast<std::uint8_t>((std::min<std::size_t>(count, 15) << 4) |
                                    std::min<std::size_t>(extra, 15));
   if (count >= 15) o = PutLength(o, count - 15);
-  std::memcpy(o, literals, count);
+  // A few literals, the common case between matches, in one copy of a fixed size.
+  if (quick && count <= 16) {
+    std::memcpy(o, literals, 16);
+  } else {
+    std::memcpy(o, literals, count);
+  }
   o += count;
   if (match == 0) return o;
   *o++ = static_cast<std::uint8_t>(offset & 0xFF);
@@ -86,6 +92,8 @@ constexpr std::size_t CompressBound(std::size_t n) {
 std::uint8_t* Compress(const std::uint8_t* in, std::size_t n, std::vector<std::uint32_t>& table,
                        std::uint8_t* o) {
   std::fill(table.begin(), table.end(), 0);
+  const std::uint8_t* const inEnd = in + n;
+  const std::uint8_t* const oEnd = o + CompressBound(n);
   auto hash = [](std::uint32_t v) { return (v * 2654435761u) >> (32 - kHashBits); };
   std::size_t anchor = 0;
   std::size_t i = 0;
@@ -120,12 +128,13 @@ std::uint8_t* Compress(const std::uint8_t* in, std::size_t n, std::vector<std::u
       }
       length += 8;
     }
-    o = PutSequence(o, in + anchor, i - anchor, i - from, length);
+    o = PutSequence(o, in + anchor, i - anchor, i - from, length,
+                    in + anchor + 16 <= inEnd && o + 2 + 16 <= oEnd);
     i += length;
     anchor = i;
     if (i < limit) table[hash(Load32(in + i - 2))] = static_cast<std::uint32_t>(i - 2);
   }
-  return PutSequence(o, in + anchor, n - anchor, 0, 0);
+  return PutSequence(o, in + anchor, n - anchor, 0, 0, false);
 }
 
 bool GetLength(const std::uint8_t*& in, const std::uint8_t* end, std::size_t& length) {
@@ -185,6 +194,18 @@ bool Decompress(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* o
 }
 
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Two base64 digits by the twelve bits they stand for: a group of three bytes in two looks.
+struct CBase64Pairs {
+  char pair[4096][2];
+  constexpr CBase64Pairs() : pair() {
+    for (int v = 0; v < 4096; ++v) {
+      pair[v][0] = kBase64[v >> 6];
+      pair[v][1] = kBase64[v & 63];
+    }
+  }
+};
+constexpr CBase64Pairs kBase64Pairs;
 
 // Base64 digits by character: the value, or one of these.
 constexpr std::int8_t kSpace = -2, kPad = -3, kBad = -1;
@@ -300,6 +321,25 @@ std::uint64_t HashBytes(std::string_view bytes) {
   return hash.Value();
 }
 
+namespace {
+
+// One unit narrowed at `o`; returns the end of its bytes.
+inline char* PutNarrowed(char16_t c, char* o) {
+  if (c < 0x80) {
+    *o++ = static_cast<char>(c);
+  } else if (c < 0x800) {
+    *o++ = static_cast<char>(0xC0 | (c >> 6));
+    *o++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *o++ = static_cast<char>(0xE0 | (c >> 12));
+    *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *o++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return o;
+}
+
+}  // namespace
+
 char* Narrow(std::u16string_view units, char* o) {
   const char16_t* u = units.data();
   const char16_t* const end = u + units.size();
@@ -326,6 +366,12 @@ char* Narrow(std::u16string_view units, char* o) {
       const auto run = static_cast<std::size_t>(std::countr_one(ascii));
       o += run;
       u += run;
+      // The units that are not ASCII from here on (IF codes come several in a row) are written
+      // before the next look.
+      do {
+        o = PutNarrowed(*u++, o);
+      } while (u < end && *u >= 0x80);
+      continue;
     }
 #else
     if constexpr (std::endian::native == std::endian::little) {
@@ -361,17 +407,7 @@ char* Narrow(std::u16string_view units, char* o) {
         }
       }
     }
-    const char16_t c = *u++;
-    if (c < 0x80) {
-      *o++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-      *o++ = static_cast<char>(0xC0 | (c >> 6));
-      *o++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      *o++ = static_cast<char>(0xE0 | (c >> 12));
-      *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *o++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
+    o = PutNarrowed(*u++, o);
   }
   return o;
 }
@@ -572,10 +608,8 @@ void AppendBase64To(String& out, std::string_view bytes) {
     for (std::size_t k = i; k < i + 57; k += 3) {
       const std::uint32_t v = (static_cast<std::uint32_t>(in[k]) << 16) |
                               (static_cast<std::uint32_t>(in[k + 1]) << 8) | in[k + 2];
-      o[0] = kBase64[v >> 18];
-      o[1] = kBase64[(v >> 12) & 63];
-      o[2] = kBase64[(v >> 6) & 63];
-      o[3] = kBase64[v & 63];
+      std::memcpy(o, kBase64Pairs.pair[v >> 12], 2);
+      std::memcpy(o + 2, kBase64Pairs.pair[v & 0xFFF], 2);
       o += 4;
     }
     *o++ = '\n';

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -77,18 +78,101 @@ inline std::size_t PlainAsciiEnd(std::u16string_view s, std::size_t i) {
   return i;
 }
 
+/// The end of the run of units from `i` on that XML carries whatever their neighbours: from
+/// U+0020 to U+D7FF. Units outside it may still be carried (XmlCarries decides).
+inline std::size_t CarriedEnd(std::u16string_view s, std::size_t i) {
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+  // Eight units a step: a unit is in range when it less 0x20 is below 0xD7E0 unsigned
+  // (compared signed with the sign bit flipped).
+  const __m128i bias = _mm_set1_epi16(static_cast<short>(0x8000 - 0x20));
+  const __m128i limit = _mm_set1_epi16(static_cast<short>(0xD7E0 - 0x8000));
+  for (; s.size() - i >= 8; i += 8) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+    const auto mask =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi16(_mm_add_epi16(x, bias), limit)));
+    if (mask != 0xFFFF) return i + static_cast<std::size_t>(std::countr_one(mask)) / 2;
+  }
+#endif
+  while (i < s.size() && s[i] >= 0x20 && s[i] < 0xD800)
+    ++i;
+  return i;
+}
+
+/// Writes the `n` units at `s`, every one below U+0080, as their bytes at `o`.
+inline void NarrowAscii(const char16_t* s, std::size_t n, char* o) {
+  std::size_t k = 0;
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+  // Sixteen units packed into sixteen bytes a step (ASCII units pack to themselves).
+  for (; n - k >= 16; k += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k + 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), _mm_packus_epi16(a, b));
+  }
+#endif
+  for (; k < n; ++k)
+    o[k] = static_cast<char>(s[k]);
+}
+
+/// Appends the `n` units at `s`, every one below U+0080, as their bytes.
+template <typename String>
+void AppendAscii(String& out, const char16_t* s, std::size_t n) {
+  const std::size_t at = out.size();
+  out.resize(at + n);
+  NarrowAscii(s, n, out.data() + at);
+}
+
+/// Writes `c` in UTF-8 at `o`; returns the end of its bytes.
+inline char* PutUtf8(char* o, char32_t c) {
+  if (c < 0x80) {
+    *o++ = static_cast<char>(c);
+  } else if (c < 0x800) {
+    *o++ = static_cast<char>(0xC0 | (c >> 6));
+    *o++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *o++ = static_cast<char>(0xE0 | (c >> 12));
+    *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *o++ = static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *o++ = static_cast<char>(0xF0 | (c >> 18));
+    *o++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *o++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *o++ = static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return o;
+}
+
 /// Appends `s` as XML character data (or, with `attribute`, an attribute value in double
 /// quotes) in UTF-8. A unit XML cannot carry goes to `other(out, unit)`.
 template <typename String, typename Other>
 void AppendXml(String& out, std::u16string_view s, bool attribute, Other&& other) {
+  using namespace std::string_view_literals;
+  // The XML is gathered here and appended some hundred bytes at a time; a run of ASCII that
+  // does not fit goes straight into `out`. Before each unit there is room for the most it
+  // gives (six bytes, "&quot;").
+  constexpr std::size_t kUnitRoom = 8;
+  char buffer[512];
+  std::size_t used = 0;
+  const auto flush = [&] {
+    out.append(buffer, used);
+    used = 0;
+  };
+  const auto put = [&](std::string_view bytes) {
+    std::memcpy(buffer + used, bytes.data(), bytes.size());
+    used += bytes.size();
+  };
   for (std::size_t i = 0; i < s.size(); ++i) {
-    // A run of ASCII that needs no reference, in one append.
+    if (sizeof buffer - used < kUnitRoom) flush();
+    // A run of ASCII that needs no reference, copied as a whole.
     const std::size_t run = PlainAsciiEnd(s, i);
     if (run > i) {
-      const std::size_t at = out.size();
-      out.resize(at + run - i);
-      for (std::size_t k = i; k < run; ++k)
-        out[at + k - i] = static_cast<char>(s[k]);
+      const std::size_t n = run - i;
+      if (n <= sizeof buffer - kUnitRoom - used) {
+        NarrowAscii(s.data() + i, n, buffer + used);
+        used += n;
+      } else {
+        flush();
+        AppendAscii(out, s.data() + i, n);
+      }
       i = run;
       if (i == s.size()) break;
     }
@@ -96,43 +180,65 @@ void AppendXml(String& out, std::u16string_view s, bool attribute, Other&& other
     if (u >= 0x20 && u < 0x80) {
       switch (u) {
         case u'&':
-          out += "&amp;";
+          put("&amp;"sv);
           break;
         case u'<':
-          out += "&lt;";
+          put("&lt;"sv);
           break;
         case u'>':
-          out += "&gt;";
+          put("&gt;"sv);
           break;
         case u'"':
-          if (attribute) {
-            out += "&quot;";
-          } else {
-            out += '"';
-          }
+          put(attribute ? "&quot;"sv : "\""sv);
           break;
         default:
-          out += static_cast<char>(u);
+          buffer[used++] = static_cast<char>(u);
       }
       continue;
     }
     if (!XmlCarries(s, i)) {
+      flush();
       other(out, u);
       continue;
     }
     if (u == 0x0D || (attribute && (u == 0x09 || u == 0x0A))) {
-      out += "&#";
-      out += std::to_string(static_cast<unsigned>(u));
-      out += ';';
+      // A reference in decimal: "&#9;", "&#10;" or "&#13;".
+      put("&#"sv);
+      if (u >= 10) buffer[used++] = static_cast<char>('0' + u / 10);
+      buffer[used++] = static_cast<char>('0' + u % 10);
+      buffer[used++] = ';';
     } else if (u >= 0xD800 && u <= 0xDBFF) {
       const char32_t c =
           0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      AppendUtf8(out, c);
+      used = static_cast<std::size_t>(PutUtf8(buffer + used, c) - buffer);
       ++i;
     } else {
-      AppendUtf8(out, u);
+      used = static_cast<std::size_t>(PutUtf8(buffer + used, u) - buffer);
     }
   }
+  flush();
+}
+
+/// Appends what AppendXml appends for the text a reader sees in `markup` (PlainText) when that
+/// is `markup` itself: when `markup` is ASCII that XML carries as it is (no & < > or double
+/// quote) but for the references &lt; &gt; and &amp;, which AppendXml writes again as they are.
+/// False, with nothing appended, for any other markup.
+template <typename String>
+bool AppendPlainMarkup(String& out, std::u16string_view markup) {
+  for (std::size_t i = PlainAsciiEnd(markup, 0); i < markup.size(); i = PlainAsciiEnd(markup, i)) {
+    const std::u16string_view rest = markup.substr(i);
+    if (rest.size() >= 4 && rest[0] == u'&' && (rest[1] == u'l' || rest[1] == u'g') &&
+        rest[2] == u't' && rest[3] == u';') {
+      i += 4;
+    } else if (rest.size() >= 5 && rest[0] == u'&' && rest[1] == u'a' && rest[2] == u'm' &&
+               rest[3] == u'p' && rest[4] == u';') {
+      i += 5;
+    } else {
+      return false;
+    }
+  }
+  AppendAscii(out, markup.data(), markup.size());
+  return true;
 }
 
 /// Four hexadecimal digits of `u`, upper case.

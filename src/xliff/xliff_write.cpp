@@ -17,6 +17,8 @@
 
 namespace tagvert::xliff {
 
+using namespace std::string_view_literals;
+
 namespace {
 
 /// How a code stands in its unit.
@@ -41,22 +43,18 @@ struct CPiece {
 
 // A unit XML cannot carry, shown to the translator (1.2 code content, 2.0 attributes).
 constexpr auto AppendShown = [](auto& out, char16_t unit) {
-  out += "U+";
+  out += "U+"sv;
   out += Hex4(unit);
 };
 // The same in 2.0 data, which has an element for it.
 constexpr auto AppendCp = [](auto& out, char16_t unit) {
-  out += "<cp hex=\"";
+  out += "<cp hex=\""sv;
   out += Hex4(unit);
-  out += "\"/>";
+  out += "\"/>"sv;
 };
 
-std::string IdText(std::uint32_t id) {
-  return std::to_string(id);
-}
-
-// The decimal digits of `id` as IdText gives them, written at the end of `room`.
-std::string_view IdDigits(std::uint32_t id, char (&room)[10]) {
+// The decimal digits of `id`, written at the end of `room`.
+std::string_view IdDigits(std::uint64_t id, char (&room)[20]) {
   std::size_t at = sizeof room;
   do {
     room[--at] = static_cast<char>('0' + id % 10);
@@ -66,9 +64,75 @@ std::string_view IdDigits(std::uint32_t id, char (&room)[10]) {
 }
 
 template <typename String>
-void AppendId(String& out, std::uint32_t id) {
-  char room[10];
+void AppendId(String& out, std::uint64_t id) {
+  char room[20];
   out += IdDigits(id, room);
+}
+
+// The data id of the code at `index` of a unit's pieces: "d1" for the first.
+template <typename String>
+void AppendDataId(String& out, std::size_t index) {
+  out += 'd';
+  AppendId(out, std::uint64_t{index} + 1);
+}
+
+// The markup of a code around what it shows, put together on the stack and appended at once:
+// a few literals and numbers, never more than the room holds.
+class CMarkup {
+ public:
+  CMarkup& operator<<(std::string_view bytes) {
+    std::memcpy(m_bytes + m_size, bytes.data(), bytes.size());
+    m_size += bytes.size();
+    return *this;
+  }
+  CMarkup& Id(std::uint64_t id) {
+    char room[20];
+    return *this << IdDigits(id, room);
+  }
+  // The data id of the code at `index` of a unit's pieces (see AppendDataId).
+  CMarkup& DataId(std::size_t index) {
+    *this << "d"sv;
+    return Id(std::uint64_t{index} + 1);
+  }
+  void AppendTo(CLargeString& out) {
+    out.append(m_bytes, m_size);
+    m_size = 0;
+  }
+
+ private:
+  char m_bytes[160];
+  std::size_t m_size = 0;
+};
+
+// Whether `s` starts (ends) with the literal `part`: one comparison of its bytes.
+template <std::size_t N>
+bool StartsWith(std::u16string_view s, const char16_t (&part)[N]) {
+  return s.size() >= N - 1 && std::memcmp(s.data(), part, (N - 1) * sizeof(char16_t)) == 0;
+}
+template <std::size_t N>
+bool EndsWith(std::u16string_view s, const char16_t (&part)[N]) {
+  return s.size() >= N - 1 &&
+         std::memcmp(s.data() + s.size() - (N - 1), part, (N - 1) * sizeof(char16_t)) == 0;
+}
+
+// The first `unit` in `s` from `from` on, eight units a step; npos when there is none.
+std::size_t FindFrom(std::u16string_view s, char16_t unit, std::size_t from) {
+  const char16_t* const end = s.data() + s.size();
+  const char16_t* const at = FindUnit(s.data() + from, end, unit);
+  return at == end ? std::u16string_view::npos : static_cast<std::size_t>(at - s.data());
+}
+
+// The markup between the tags of a `ut` placeholder with content, when `tag` is one: the code
+// then shows that markup's text.
+bool PlaceholderContent(std::u16string_view tag, std::u16string_view& content) {
+  if (!StartsWith(tag, u"<ut") || tag.size() <= 3 || (tag[3] != u' ' && tag[3] != u'>') ||
+      !EndsWith(tag, u"</ut>")) {
+    return false;
+  }
+  const std::size_t open = FindFrom(tag, u'>', 3);
+  if (open + 1 >= tag.size() - 5) return false;
+  content = tag.substr(open + 1, tag.size() - 5 - open - 1);
+  return true;
 }
 
 }  // namespace
@@ -101,24 +165,55 @@ class CWriter {
 
   void FeedSlice(std::u16string_view units) {
     m_window.append(units);
+    m_view = m_window;
     FindSettings(false);
-    // A high surrogate at the end waits for its low half: a text run never ends between them.
-    std::size_t until = WindowEnd();
-    if (until > m_fed && m_window.back() >= 0xD800 && m_window.back() <= 0xDBFF) --until;
-    Scan(until);
+    Scan(ScanEnd());
     Compact();
+  }
+
+  // The next units of the IF where they lie: the writer may change them and the `room` units
+  // before them. What the block being read still needs goes into that room, before them, so
+  // that the piece is read where it is and only the block it ends inside is kept.
+  void FeedInPlace(char16_t* units, std::size_t size, std::size_t room) {
+    if (m_window.size() > room || size == 0) {
+      Feed(std::u16string_view(units, size));
+      return;
+    }
+    char16_t* const start = units - m_window.size();
+    std::copy(m_window.begin(), m_window.end(), start);
+    m_view = std::u16string_view(start, m_window.size() + size);
+    FindSettings(false);
+    const std::size_t until = ScanEnd();
+    // In slices, so that what a slice leaves to the skeleton is narrowed from the cache; a
+    // slice never ends between the halves of a surrogate pair.
+    constexpr std::size_t kSlice = std::size_t{1} << 15;
+    while (m_fed < until) {
+      std::size_t slice = std::min(until, m_fed + kSlice);
+      if (slice < until && IsHighSurrogate(m_view[slice - 1 - m_base])) ++slice;
+      Scan(slice);
+      Keep();
+    }
+    const std::size_t keep = Keep();
+    m_window.assign(m_view.substr(keep - m_base));
+    m_base = keep;
+    m_view = m_window;
   }
 
   void End(std::u16string& sourceLanguage, std::u16string& targetLanguage) {
     FindSettings(true);
     Scan(WindowEnd());
     const std::size_t end = WindowEnd();
-    m_reader.Finish([&](const CIfToken& token) { Take(token, end, end); });
+    // A group the IF ended inside: its start (when its fixed data was cut off) and its end.
+    if (m_dataDue > 0) TakeGroupStart(end, end);
+    if (m_in != InIf::Text) Take(IfTokenKind::GroupEnd, 0, 0, end, end);
+    m_in = InIf::Text;
+    m_dataDue = 0;
     if (m_codeOpen) EndCode(end);
     FlushBlock();
     m_plan.Raw(Units(m_skeletonPos, end));
     m_skeletonPos = end;
     m_window = std::u16string();
+    m_view = {};
     m_base = end;
     FrontMatterLanguages(m_settings, sourceLanguage, targetLanguage);
   }
@@ -191,36 +286,102 @@ class CWriter {
   }
 
  private:
-  std::size_t WindowEnd() const { return m_base + m_window.size(); }
+  std::size_t WindowEnd() const { return m_base + m_view.size(); }
+  static bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+  // Where the token reader stops in the window: a high surrogate at the end waits for its low
+  // half (a text run never ends between them).
+  std::size_t ScanEnd() const {
+    const std::size_t until = WindowEnd();
+    return until > m_fed && IsHighSurrogate(m_view.back()) ? until - 1 : until;
+  }
   // The IF units [begin, end), counted from the IF's start; they are in the window.
   std::u16string_view Units(std::size_t begin, std::size_t end) const {
-    return std::u16string_view(m_window).substr(begin - m_base, end - begin);
+    return m_view.substr(begin - m_base, end - begin);
   }
 
   // Cuts the IF fed so far, up to `until`, into block tags (skeleton) and the content between
-  // them (pieces). A token cut by the end of a piece is taken when it is whole, from where it
-  // began.
+  // them (pieces), as CIfTokenReader's tokens: the codes are found sixty-four units a look and
+  // the runs between them taken whole. A group whose fixed data a piece cuts is taken once its
+  // data is whole, from its code (which the window keeps).
   void Scan(std::size_t until) {
-    std::u16string_view rest = Units(m_fed, until);
-    for (;;) {
-      const bool pending = m_reader.RunKind() == IfTokenKind::GroupStart;
-      const std::size_t before = pending ? m_tokenStart : until - rest.size();
-      const CIfToken* token = m_reader.Next(rest);
-      if (token == nullptr) {
-        if (!pending && m_reader.RunKind() == IfTokenKind::GroupStart) m_tokenStart = before;
-        break;
+    const std::u16string_view units = Units(m_base, until);
+    std::size_t at = m_fed;  // the first unit not yet taken
+    if (m_dataDue > 0) {
+      at = TakeGroupData(at, until);
+      if (m_dataDue > 0) {
+        m_fed = until;
+        return;
       }
-      Take(*token, before, until - rest.size());
     }
+    ForEachIfCode(units, at - m_base, [&](std::size_t i) {
+      const std::size_t code = m_base + i;
+      if (code > at) TakeRun(at, code);
+      const char16_t c = units[i];
+      if (m_in != InIf::Text) {
+        // A U+E000 closes a group and belongs to it; any other code ends it and is read anew.
+        const bool consumed = c == kIfBoundary && m_in == InIf::Group;
+        m_in = InIf::Text;
+        if (consumed) {
+          Take(IfTokenKind::GroupEnd, c, 0, code, code + 1);
+          at = code + 1;
+          return i + 1;
+        }
+        Take(IfTokenKind::GroupEnd, 0, 0, code, code);
+      }
+      if (IsIfBoundaryCode(c) || IsIfFlagCode(c)) {
+        Take(IsIfFlagCode(c) ? IfTokenKind::Flag : IfTokenKind::Boundary, c, 0, code, code + 1);
+        at = code + 1;
+        return i + 1;
+      }
+      m_in = IsIfGroupCode(c) ? InIf::Group : InIf::Skipped;
+      m_groupAt = code;
+      m_dataDue = CIfTokenReader::FixedData(c);
+      at = TakeGroupData(code + 1, until);
+      return at - m_base;
+    });
+    if (at < until && m_dataDue == 0) TakeRun(at, until);
     m_fed = until;
+  }
+
+  // Takes the fixed data due of the group at m_groupAt from `at` on, as far as `until`, and the
+  // group's start once it is whole; returns the end of what it took.
+  std::size_t TakeGroupData(std::size_t at, std::size_t until) {
+    const std::size_t data = std::min<std::size_t>(m_dataDue, until - at);
+    m_dataDue = static_cast<std::uint8_t>(m_dataDue - data);
+    at += data;
+    if (m_dataDue == 0) TakeGroupStart(m_groupAt, at);
+    return at;
+  }
+
+  // The start of the group at m_groupAt, its data (the units after its code) ending at
+  // `dataEnd`, as a token from `begin` to `dataEnd`.
+  void TakeGroupStart(std::size_t begin, std::size_t dataEnd) {
+    const char16_t pair = dataEnd > m_groupAt + 1 ? m_view[m_groupAt + 1 - m_base] : 0;
+    Take(IfTokenKind::GroupStart, m_view[m_groupAt - m_base], pair, begin, dataEnd);
+  }
+
+  // A run of units between codes: text, or the data of a group or of skipped text.
+  void TakeRun(std::size_t begin, std::size_t end) {
+    Take(m_in == InIf::Text ? IfTokenKind::Text : IfTokenKind::GroupData, 0, 0, begin, end);
   }
 
   // The IF before what the block being read still needs goes to the skeleton's plan, and
   // leaves the window once it is at least as long as what stays (each unit moved at most once
   // on average).
   void Compact() {
+    const std::size_t keep = Keep();
+    const std::size_t drop = keep - m_base;
+    if (drop < (std::size_t{1} << 16) || drop < m_window.size() - drop) return;
+    m_window.erase(0, drop);
+    m_base = keep;
+    m_view = m_window;
+  }
+
+  // Hands the IF before what the block being read still needs to the skeleton's plan; returns
+  // the first unit the window has to keep.
+  std::size_t Keep() {
     std::size_t keep = m_fed;
-    if (m_reader.RunKind() == IfTokenKind::GroupStart) keep = std::min(keep, m_tokenStart);
+    if (m_dataDue > 0) keep = std::min(keep, m_groupAt);
     if (m_codeOpen) keep = std::min(keep, m_code.begin);
     if (!m_pieces.empty()) keep = std::min(keep, m_pieces.front().begin);
     if (keep > m_skeletonPos) {
@@ -230,17 +391,14 @@ class CWriter {
     if (!m_settingsDone) keep = std::min(keep, m_settingsAt);
     // The unit before stays: whether a low surrogate is paired depends on it.
     if (keep > m_base) --keep;
-    const std::size_t drop = keep > m_base ? keep - m_base : 0;
-    if (drop < (std::size_t{1} << 16) || drop < m_window.size() - drop) return;
-    m_window.erase(0, drop);
-    m_base = keep;
+    return std::max(keep, m_base);
   }
 
   // Finds the front matter's first UserSettings tag (up to its '>', or the IF's end).
   void FindSettings(bool atEnd) {
     if (m_settingsDone) return;
     static constexpr std::u16string_view kTag = u"<UserSettings";
-    const std::u16string_view window(m_window);
+    const std::u16string_view window = m_view;
     if (!m_settingsFound) {
       const std::size_t at = window.find(kTag, m_settingsAt - m_base);
       if (at == std::u16string_view::npos) {
@@ -266,27 +424,30 @@ class CWriter {
     m_settingsDone = true;
   }
 
-  void Take(const CIfToken& t, std::size_t begin, std::size_t end) {
+  // Takes a token from `begin` to `end`: its kind, its code, and for a group start the first
+  // unit of its data (a tag group's pair id).
+  [[gnu::always_inline]] void Take(IfTokenKind kind, char16_t code, char16_t pair,
+                                   std::size_t begin, std::size_t end) {
     if (m_groupDone) {
       // A reserve group right after a tag group belongs to the tag.
-      if (t.kind == IfTokenKind::GroupStart && t.code == kIfReserveGroup && !m_inTrailing) {
+      if (kind == IfTokenKind::GroupStart && code == kIfReserveGroup && !m_inTrailing) {
         m_inTrailing = true;
         return;
       }
-      if (m_inTrailing && t.kind == IfTokenKind::GroupEnd) {
+      if (m_inTrailing && kind == IfTokenKind::GroupEnd) {
         m_inTrailing = false;
         EndCode(end);
         return;
       }
       if (!m_inTrailing) EndCode(begin);
     }
-    if (t.kind == IfTokenKind::Text) {
+    if (kind == IfTokenKind::Text) {
       if (m_codeOpen) EndCode(begin);
       m_inBlockTag = false;
       AddText(begin, end);
       return;
     }
-    if (t.kind == IfTokenKind::Flag && t.code == kIfBlock) {
+    if (kind == IfTokenKind::Flag && code == kIfBlock) {
       if (m_codeOpen) EndCode(begin);
       FlushBlock();
       m_inBlockTag = true;
@@ -294,14 +455,14 @@ class CWriter {
       return;
     }
     if (!m_codeOpen) OpenCode(begin);
-    switch (t.kind) {
+    switch (kind) {
       case IfTokenKind::Flag:
-        if (t.code == kIfEndTag) m_code.close = true;
+        if (code == kIfEndTag) m_code.close = true;
         break;
       case IfTokenKind::GroupStart:
-        if (t.code == kIfTagGroup && !m_code.tag) {
+        if (code == kIfTagGroup && !m_code.tag) {
           m_code.tag = true;
-          m_code.pair = t.dataCount > 0 ? t.data[0] : 0;
+          m_code.pair = pair;
           m_inTag = true;
           m_code.displayBegin = m_code.displayEnd = end;
         }
@@ -348,6 +509,8 @@ class CWriter {
     const std::u16string_view s = Units(m_base, end);
     std::size_t start = begin;
     for (std::size_t i = begin; i < end; ++i) {
+      i = m_base + CarriedEnd(s, i - m_base);
+      if (i == end) break;
       if (XmlCarries(s, i - m_base)) continue;
       if (i > start) PushText(start, i);
       CPiece code;
@@ -372,24 +535,27 @@ class CWriter {
       m_pieces.push_back(text);
     }
     for (std::size_t i = begin; i < end && !m_hasWords; ++i) {
-      if (!CharIsSpace(m_window[i - m_base])) m_hasWords = true;
+      if (!CharIsSpace(m_view[i - m_base])) m_hasWords = true;
     }
   }
 
   // Follows the Tu and Tuv tags around the units for the note on the source-language text.
   void NoteBlockTag(const CPiece& code) {
     const std::u16string_view shown = Display(code);
-    m_afterTuv = shown.starts_with(u"<Tuv");
-    if (shown.starts_with(u"<Tu ") || shown.starts_with(u"<Tu>")) {
+    m_afterTuv = StartsWith(shown, u"<Tuv");
+    if (StartsWith(shown, u"<Tu ") || StartsWith(shown, u"<Tu>")) {
       m_sourceTuv.clear();
-    } else if (shown.starts_with(u"<Tuv") && shown.ends_with(u"</Tuv>")) {
-      const std::size_t open = shown.find(u'>');
+    } else if (m_afterTuv && EndsWith(shown, u"</Tuv>")) {
+      const std::size_t open = FindFrom(shown, u'>', 0);
       if (open != std::u16string_view::npos && open + 1 <= shown.size() - 6)
         m_sourceTuv = shown.substr(open + 1, shown.size() - 6 - open - 1);
     }
   }
 
   std::u16string_view Display(const CPiece& code) const {
+    // A code without a tag group shows nothing: its display was never set, and the window may
+    // have let go of where it points.
+    if (code.displayEnd == code.displayBegin) return {};
     return Units(code.displayBegin, code.displayEnd);
   }
 
@@ -416,7 +582,7 @@ class CWriter {
         hash.Add(units);
         continue;
       }
-      char room[10];
+      char room[20];
       hash.AddCode(static_cast<int>(piece.role), IdDigits(piece.id, room));
       m_plan.Code(units);
     }
@@ -428,49 +594,49 @@ class CWriter {
     CLargeString& body = m_body;
     std::size_t content = 0;
     if (m_v2) {
-      body += "<unit id=\"";
-      body += std::to_string(number);
-      body += "\" xml:space=\"preserve\">";
+      body += "<unit id=\""sv;
+      AppendId(body, number);
+      body += "\" xml:space=\"preserve\">"sv;
       if (!note.empty()) {
-        body += "<notes><note category=\"source-language-text\">";
+        body += "<notes><note category=\"source-language-text\">"sv;
         AppendXml(body, note, false, AppendShown);
-        body += "</note></notes>";
+        body += "</note></notes>"sv;
       }
       OriginalData(body);
-      body += "<segment><source>";
+      body += "<segment><source>"sv;
       content = body.size();
       Content2(body);
     } else {
-      body += "<trans-unit id=\"";
-      body += std::to_string(number);
-      body += "\" xml:space=\"preserve\"><source>";
+      body += "<trans-unit id=\""sv;
+      AppendId(body, number);
+      body += "\" xml:space=\"preserve\"><source>"sv;
       content = body.size();
       Content12(body);
     }
     const std::size_t contentSize = body.size() - content;
-    body += "</source>";
+    body += "</source>"sv;
     if (m_targetText) {
-      body += "<target>";
+      body += "<target>"sv;
       if (m_v2) {
         Content2(body, &m_targetText);
       } else {
         Content12(body, &m_targetText);
       }
-      body += "</target>";
+      body += "</target>"sv;
     } else if (m_options.copySource) {
-      body += "<target>";
+      body += "<target>"sv;
       body.append(body, content, contentSize);
-      body += "</target>";
+      body += "</target>"sv;
     }
     if (m_v2) {
-      body += "</segment></unit>\n";
+      body += "</segment></unit>\n"sv;
     } else {
       if (!note.empty()) {
-        body += "<note annotates=\"source\" from=\"source-language-text\">";
+        body += "<note annotates=\"source\" from=\"source-language-text\">"sv;
         AppendXml(body, note, false, AppendShown);
-        body += "</note>";
+        body += "</note>"sv;
       }
-      body += "</trans-unit>\n";
+      body += "</trans-unit>\n"sv;
     }
   }
 
@@ -478,19 +644,37 @@ class CWriter {
   std::u16string SourceNote() const {
     if (m_sourceTuv.empty() || !m_afterTuv) return {};
     std::u16string source = PlainText(m_sourceTuv);
-    std::u16string target;
-    for (const CPiece& piece : m_pieces) {
-      if (piece.text) target += Units(piece.begin, piece.end);
-    }
-    auto trim = [](std::u16string_view s) {
-      while (!s.empty() && CharIsSpace(s.front()))
-        s.remove_prefix(1);
-      while (!s.empty() && CharIsSpace(s.back()))
-        s.remove_suffix(1);
-      return s;
-    };
-    if (trim(source) == trim(target) || trim(source).empty()) return {};
+    std::u16string_view trimmed(source);
+    while (!trimmed.empty() && CharIsSpace(trimmed.front()))
+      trimmed.remove_prefix(1);
+    while (!trimmed.empty() && CharIsSpace(trimmed.back()))
+      trimmed.remove_suffix(1);
+    if (trimmed.empty() || TextIs(trimmed)) return {};
     return source;
+  }
+
+  // Whether the unit's text runs, one after the other and trimmed of white space at both ends,
+  // are `text` (which starts and ends with other than white space).
+  bool TextIs(std::u16string_view text) const {
+    bool started = false;
+    std::size_t matched = 0;
+    for (const CPiece& piece : m_pieces) {
+      if (!piece.text) continue;
+      std::u16string_view units = Units(piece.begin, piece.end);
+      if (!started) {
+        while (!units.empty() && CharIsSpace(units.front()))
+          units.remove_prefix(1);
+        if (units.empty()) continue;
+        started = true;
+      }
+      const std::size_t n = std::min(units.size(), text.size() - matched);
+      if (std::memcmp(units.data(), text.data() + matched, n * sizeof(char16_t)) != 0) return false;
+      matched += n;
+      for (const char16_t u : units.substr(n)) {
+        if (!CharIsSpace(u)) return false;
+      }
+    }
+    return matched == text.size();
   }
 
   // Pairs the unit's tags, finds the pairs that cross others and numbers the codes.
@@ -558,26 +742,23 @@ class CWriter {
     }
   }
 
-  // What a code shows the translator: the tag's markup; for a `ut` placeholder the markup of
-  // the source document it stands for (its content, references resolved), as "<b>".
-  // A placeholder's text is made into `plain`; other markup is shown where it is.
-  std::u16string_view Shown(const CPiece& p, std::u16string& plain) const {
+  // Appends what a code shows the translator, as AppendXml writes it: the tag's markup; for a
+  // `ut` placeholder the markup of the source document it stands for (its content, references
+  // resolved), as "<b>". Content whose text XML writes as it stands is copied.
+  template <typename String, typename Other>
+  void AppendShownXml(String& out, const CPiece& p, bool attribute, Other&& other) const {
     const std::u16string_view tag = Display(p);
-    if (tag.starts_with(u"<ut") && tag.size() > 3 && (tag[3] == u' ' || tag[3] == u'>') &&
-        tag.ends_with(u"</ut>")) {
-      const std::size_t open = tag.find(u'>');
-      if (open + 1 < tag.size() - 5) {
-        plain = PlainText(tag.substr(open + 1, tag.size() - 5 - open - 1));
-        return plain;
-      }
+    std::u16string_view content;
+    if (!PlaceholderContent(tag, content)) {
+      AppendXml(out, tag, attribute, other);
+    } else if (!AppendPlainMarkup(out, content)) {
+      AppendXml(out, PlainText(content), attribute, other);
     }
-    return tag;
   }
 
   template <typename String>
   void AppendDisplay(String& out, const CPiece& p, bool attribute) const {
-    std::u16string plain;
-    AppendXml(out, Shown(p, plain), attribute, AppendShown);
+    AppendShownXml(out, p, attribute, AppendShown);
   }
 
   // The text piece at `i` (through `text` when given, with the text pieces that follow it, as
@@ -624,23 +805,12 @@ class CWriter {
         case Role::Standalone:
           break;
       }
-      out += '<';
-      out += element;
-      out += " id=\"";
-      AppendId(out, p.id);
-      out += after;
+      CMarkup markup;
+      (markup << "<"sv << element << " id=\""sv).Id(p.id) << after;
+      markup.AppendTo(out);
       AppendDisplay(out, p, false);
-      out += "</";
-      out += element;
-      out += '>';
+      (markup << "</"sv << element << ">"sv).AppendTo(out);
     }
-  }
-
-  // The data id of the code at `index` of the unit's pieces.
-  static std::string DataId(std::size_t index) {
-    std::string id = std::to_string(index + 1);
-    id.insert(id.begin(), 'd');
-    return id;
   }
 
   void Content2(CLargeString& out, const TargetText* text = nullptr) const {
@@ -650,37 +820,50 @@ class CWriter {
         i = AppendText(out, i, text);
         continue;
       }
-      const std::string id = IdText(p.id);
-      const std::string data = DataId(i);
-      std::string disp = " disp=\"";
-      AppendDisplay(disp, p, true);
-      disp += '"';
+      // Appended piece by piece, as in 1.2; a pair that nests is one element, written at its
+      // start with both displays.
+      if (p.role == Role::Close && !p.crossing) {
+        out += "</pc>"sv;
+        continue;
+      }
+      CMarkup markup;
+      if (p.role == Role::Open && !p.crossing) {
+        const auto partner = static_cast<std::size_t>(p.partner);
+        (markup << "<pc id=\""sv).Id(p.id) << "\" dataRefStart=\""sv;
+        markup.DataId(i) << "\" dataRefEnd=\""sv;
+        markup.DataId(partner) << "\" dispStart=\""sv;
+        markup.AppendTo(out);
+        AppendDisplay(out, p, true);
+        out += "\" dispEnd=\""sv;
+        AppendDisplay(out, m_pieces[partner], true);
+        out += "\">"sv;
+        continue;
+      }
+      std::string_view head = "<ph id=\"";
+      std::string_view afterId = "\" dataRef=\"";
       switch (p.role) {
         case Role::Open:
-          if (p.crossing) {
-            out += "<sc id=\"" + id + "\" dataRef=\"" + data + "\"" + disp + "/>";
-          } else {
-            std::string end = " dispEnd=\"";
-            AppendDisplay(end, m_pieces[static_cast<std::size_t>(p.partner)], true);
-            out += "<pc id=\"" + id + "\" dataRefStart=\"" + data + "\" dataRefEnd=\"" +
-                   DataId(static_cast<std::size_t>(p.partner)) + "\" dispStart=\"" +
-                   disp.substr(7) + end + "\">";
-          }
+          head = "<sc id=\"";
           break;
         case Role::Close:
-          out += p.crossing ? "<ec startRef=\"" + id + "\" dataRef=\"" + data + "\"" + disp + "/>"
-                            : std::string("</pc>");
+          head = "<ec startRef=\"";
           break;
         case Role::IsolatedOpen:
-          out += "<sc id=\"" + id + "\" isolated=\"yes\" dataRef=\"" + data + "\"" + disp + "/>";
+          head = "<sc id=\"";
+          afterId = "\" isolated=\"yes\" dataRef=\"";
           break;
         case Role::IsolatedClose:
-          out += "<ec id=\"" + id + "\" isolated=\"yes\" dataRef=\"" + data + "\"" + disp + "/>";
+          head = "<ec id=\"";
+          afterId = "\" isolated=\"yes\" dataRef=\"";
           break;
         case Role::Standalone:
-          out += "<ph id=\"" + id + "\" dataRef=\"" + data + "\"" + disp + "/>";
           break;
       }
+      (markup << head).Id(p.id) << afterId;
+      markup.DataId(i) << "\" disp=\""sv;
+      markup.AppendTo(out);
+      AppendDisplay(out, p, true);
+      out += "\"/>"sv;
     }
   }
 
@@ -689,27 +872,33 @@ class CWriter {
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
       if (p.text) continue;
-      if (!any) out += "<originalData>";
+      if (!any) out += "<originalData>"sv;
       any = true;
-      out += "<data id=\"" + DataId(i) + "\">";
-      std::u16string plain;
-      AppendXml(out, Shown(p, plain), false, AppendCp);
-      out += "</data>";
+      out += "<data id=\""sv;
+      AppendDataId(out, i);
+      out += "\">"sv;
+      AppendShownXml(out, p, false, AppendCp);
+      out += "</data>"sv;
     }
-    if (any) out += "</originalData>";
+    if (any) out += "</originalData>"sv;
   }
 
   const CXliffWriteOptions m_options;
   TargetText m_targetText;
   bool m_v2;
 
-  // The IF from unit m_base on, as far as it was fed; the token reader has taken it up to
-  // m_fed (a group start whose data is to come began at m_tokenStart).
+  // The IF from unit m_base on, as far as it was fed (m_view), in m_window or in the piece
+  // being read; Scan has taken it up to m_fed, where it stands in text, in a group or in
+  // skipped text, with m_dataDue units of fixed data due to the group whose code is at
+  // m_groupAt.
+  enum class InIf : std::uint8_t { Text, Group, Skipped };
   std::u16string m_window;
+  std::u16string_view m_view;
   std::size_t m_base = 0;
   std::size_t m_fed = 0;
-  CIfTokenReader m_reader;
-  std::size_t m_tokenStart = 0;
+  InIf m_in = InIf::Text;
+  std::uint8_t m_dataDue = 0;
+  std::size_t m_groupAt = 0;
 
   // The front matter's UserSettings tag: searched from m_settingsAt until found, then
   // m_settingsAt is where it starts and its '>' is searched from m_settingsScanned.
@@ -779,17 +968,10 @@ void FrontMatterLanguages(std::u16string_view units, std::u16string& source,
 
 namespace {
 
-// The first `unit` in `s` from `from` on, eight units a step; npos when there is none.
-std::size_t FindFrom(std::u16string_view s, char16_t unit, std::size_t from) {
-  const char16_t* const end = s.data() + s.size();
-  const char16_t* const at = FindUnit(s.data() + from, end, unit);
-  return at == end ? std::u16string_view::npos : static_cast<std::size_t>(at - s.data());
-}
-
 // The first "</ut>" in `s` from `from` on; npos when there is none.
 std::size_t FindUtEnd(std::u16string_view s, std::size_t from) {
   for (std::size_t at = from; (at = FindFrom(s, u'<', at)) != std::u16string_view::npos; ++at) {
-    if (s.substr(at).starts_with(u"</ut>")) return at;
+    if (StartsWith(s.substr(at), u"</ut>")) return at;
   }
   return std::u16string_view::npos;
 }
@@ -812,7 +994,7 @@ std::u16string PlainText(std::u16string_view markup) {
     }
     if (u == u'<') {
       // A placeholder's content is the markup it stands for, not text.
-      if (markup.substr(i).starts_with(u"<ut") && i + 3 < markup.size() &&
+      if (StartsWith(markup.substr(i), u"<ut") && i + 3 < markup.size() &&
           (markup[i + 3] == u' ' || markup[i + 3] == u'>')) {
         const std::size_t empty = FindFrom(markup, u'>', i);
         if (empty != std::u16string_view::npos && empty > 0 && markup[empty - 1] == u'/') {
@@ -835,15 +1017,13 @@ std::u16string PlainText(std::u16string_view markup) {
       if (semi != std::u16string_view::npos) {
         const std::u16string_view name = markup.substr(i + 1, semi - i - 1);
         char32_t c = 0;
-        if (name == u"lt")
-          c = u'<';
-        else if (name == u"gt")
-          c = u'>';
-        else if (name == u"amp")
+        if (name.size() == 2 && name[1] == u't' && (name[0] == u'l' || name[0] == u'g'))
+          c = name[0] == u'l' ? u'<' : u'>';
+        else if (name.size() == 3 && name[0] == u'a' && name[1] == u'm' && name[2] == u'p')
           c = u'&';
-        else if (name == u"quot")
+        else if (name.size() == 4 && StartsWith(name, u"quot"))
           c = u'"';
-        else if (name == u"apos")
+        else if (name.size() == 4 && StartsWith(name, u"apos"))
           c = u'\'';
         else if (name.size() > 1 && name[0] == u'#') {
           const bool hex = name[1] == u'x' || name[1] == u'X';
@@ -893,6 +1073,10 @@ void CXliffWriter::Reserve(std::uint64_t bytes) {
 
 void CXliffWriter::Feed(std::u16string_view units) {
   m_writer->Feed(units);
+}
+
+void CXliffWriter::FeedInPlace(char16_t* units, std::size_t size, std::size_t room) {
+  m_writer->FeedInPlace(units, size, room);
 }
 
 void CXliffWriter::End(std::u16string& sourceLanguage, std::u16string& targetLanguage) {

@@ -1,7 +1,8 @@
 // Tagvert: fuzz target: any bytes as an XLIFF to merge (strict). The merge never crashes; it
 // refuses with one sentence naming the XLIFF, or its IF holds the markup of the document the
 // skeleton was made from, every code once (moved, perhaps, within its unit; but for standalone
-// codes dropped with a warning), and the way back converts that IF.
+// codes dropped with a warning), and the way back converts that IF. Behind a 'W', any bytes as
+// an IF for the XLIFF writer, which writes the same XLIFF however the IF is cut into pieces.
 // SPDX-License-Identifier: Apache-2.0
 #include <algorithm>
 
@@ -32,6 +33,33 @@ std::vector<std::u16string> Markup(const std::u16string& units) {
   return markup;
 }
 
+// The XLIFF the writer makes of `units` fed in pieces of `piece` units, read where they lie with
+// `room` units before each (none: copied).
+std::string WriteXliff(std::u16string_view units, XliffVersion version, std::size_t piece,
+                       std::size_t room) {
+  CXliffWriteOptions options;
+  options.version = version;
+  options.copySource = true;
+  xliff::CXliffWriter writer(options);
+  std::u16string buffer;
+  for (std::size_t at = 0; at < units.size(); at += piece) {
+    const std::u16string_view part = units.substr(at, piece);
+    if (room == 0) {
+      writer.Feed(part);
+      continue;
+    }
+    buffer.assign(room, u'\0');
+    buffer += part;
+    writer.FeedInPlace(buffer.data() + room, part.size(), room);
+  }
+  std::u16string source, target;
+  writer.End(source, target);
+  std::string out;
+  writer.Write(xliff::CXliffHeader{"und", "", "fuzz.ttx"},
+               [&out](std::string_view text) { out += text; });
+  return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -51,6 +79,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     std::u16string wide;
     xliff::WidenAppend(data + 1, data + size, wide);
+    return 0;
+  }
+  if (size > 0 && data[0] == 'W') {
+    std::u16string units((size - 1) / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i)
+      units[i] = static_cast<char16_t>(data[1 + 2 * i] | (data[2 + 2 * i] << 8));
+    const std::size_t piece = 1 + size % 7;
+    for (const XliffVersion version : {XliffVersion::V1_2, XliffVersion::V2_0}) {
+      const std::string whole = WriteXliff(units, version, units.size() + 1, 0);
+      for (const std::size_t room : {std::size_t{0}, std::size_t{3}, std::size_t{64}})
+        TAGVERT_FUZZ_CHECK(WriteXliff(units, version, piece, room) == whole);
+    }
     return 0;
   }
   CMemoryStream xml(data, size);

@@ -56,6 +56,9 @@ case "$target" in
         xlf="$corpus/seed-$(basename "$ttx")-1.2.xlf"
         [ -f "$xlf" ] && { printf B; sed -n '/tagvert-if-skeleton-/,/]]>/p' "$xlf" |
           tail -n +2 | sed 's/]]>.*//' | base64 -d 2>/dev/null; } >"$corpus/seed-$(basename "$ttx").plan"
+        # Its IF, behind the 'W' that hands it to the XLIFF writer.
+        { printf W; build/release/tagvert to-if "$ttx" -o - --quiet 2>/dev/null; } \
+          >"$corpus/seed-$(basename "$ttx").wif" || true
       done
     fi
     ;;

@@ -230,13 +230,28 @@ TEST(XliffTest, WriterFedInAnyPiecesWritesTheSameXliff) {
     units[i] = static_cast<char16_t>(ifBytes[2 * i] | (ifBytes[2 * i + 1] << 8));
   ASSERT_GT(units.size(), std::size_t{1} << 17);
   for (const XliffVersion version : {XliffVersion::V1_2, XliffVersion::V2_0}) {
-    auto write = [&](std::size_t piece) {
+    // With `room`, each piece is read where it lies with that many units before it for what
+    // the writer keeps (too few, and the writer copies the piece).
+    // A first piece of `first` units, when given, comes before the others.
+    auto write = [&](const std::u16string& in, std::size_t piece, std::size_t room = 0,
+                     std::size_t first = 0) {
       CXliffWriteOptions options;
       options.version = version;
       options.copySource = true;
       xliff::CXliffWriter writer(options);
-      for (std::size_t at = 0; at < units.size(); at += piece)
-        writer.Feed(std::u16string_view(units).substr(at, piece));
+      std::u16string buffer;
+      for (std::size_t at = 0; at < in.size();) {
+        const std::u16string_view part =
+            std::u16string_view(in).substr(at, at == 0 && first != 0 ? first : piece);
+        at += part.size();
+        if (room == 0) {
+          writer.Feed(part);
+          continue;
+        }
+        buffer.assign(room, u'\0');
+        buffer += part;
+        writer.FeedInPlace(buffer.data() + room, part.size(), room);
+      }
       std::u16string source, target;
       writer.End(source, target);
       xliff::CXliffHeader header;
@@ -246,11 +261,28 @@ TEST(XliffTest, WriterFedInAnyPiecesWritesTheSameXliff) {
       writer.Write(header, [&out](std::string_view text) { out += text; });
       return out;
     };
-    const std::string whole = write(units.size());
+    const std::string whole = write(units, units.size());
     EXPECT_NE(whole.find("=\"EN-US\""), std::string::npos);
     EXPECT_NE(whole.find("=\"DE-DE\""), std::string::npos);
-    EXPECT_EQ(write(1), whole);
-    EXPECT_EQ(write(4099), whole);
+    EXPECT_EQ(write(units, 1), whole);
+    EXPECT_EQ(write(units, 4099), whole);
+    EXPECT_EQ(write(units, 1, 64), whole);
+    EXPECT_EQ(write(units, 4099, 64), whole);
+    EXPECT_EQ(write(units, 70001, std::size_t{1} << 16), whole);
+    EXPECT_EQ(write(units, units.size(), 1), whole);
+    // A piece read in place is taken in slices of 32 Ki units, none of which may end between
+    // the halves of a surrogate pair: after a first piece cut so that one would.
+    std::size_t high = std::size_t{1} << 15;
+    while (high < units.size() && (units[high] < 0xD800 || units[high] > 0xDBFF))
+      ++high;
+    ASSERT_LT(high, units.size());
+    EXPECT_EQ(write(units, units.size(), std::size_t{1} << 16, high + 1 - (std::size_t{1} << 15)),
+              whole);
+    // A code that holds no tag group (a flag alone) shows nothing, however much of the IF
+    // before it the writer has let go of.
+    const std::u16string flag =
+        u"\uE405\uE805\u0001<Tu>\uE000Hello \uE401 world\uE405\uE805\u0002</Tu>\uE000";
+    EXPECT_EQ(write(flag, 4, 64), write(flag, flag.size()));
   }
 }
 
