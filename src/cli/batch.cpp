@@ -19,6 +19,7 @@
 #include "cli/document_input.h"
 #include "cli/from_if_check.h"
 #include "cli/output_files.h"
+#include "storage/large_memory.h"
 
 namespace tagvert::cli {
 
@@ -270,6 +271,9 @@ void CBatch::Count(const CJob& job, JobOutcome outcome) {
 
 void CBatch::Work(std::size_t slot) {
   CContext context(*this, slot);
+  // Each job's large buffers serve the worker's next job, instead of being mapped and cleared
+  // again for every document; what is kept goes back when the worker ends.
+  const CLargeBlockReuse reuse;
   while (!m_stopping.load() && !m_closed.load()) {
     const std::size_t index = m_next.fetch_add(1);
     if (index >= m_run.jobs.size()) break;
