@@ -22,12 +22,20 @@ std::u16string Document(std::size_t units, const std::vector<std::u16string>& pi
     const std::u16string& a = pieces[i % pieces.size()];
     const std::u16string& b = pieces[(i * 7 + 3) % pieces.size()];
     if (i % 3 == 0) {
-      doc += u"<ut Type=\"start\" Style=\"external\">&lt;p&gt;</ut>" + a + u"<df Size=\"2\">" + b +
-             u"</df><ut Type=\"end\" Style=\"external\">&lt;/p&gt;</ut>\r\n";
+      doc += u"<ut Type=\"start\" Style=\"external\">&lt;p&gt;</ut>";
+      doc += a;
+      doc += u"<df Size=\"2\">";
+      doc += b;
+      doc += u"</df><ut Type=\"end\" Style=\"external\">&lt;/p&gt;</ut>\r\n";
     } else {
-      doc += std::u16string(u"<Tu MatchPercent=\"") + (i % 2 == 0 ? u"100" : u"0") +
-             u"\"><Tuv Lang=\"EN-US\">" + a + u"<ut DisplayText=\"br\"/>" + b +
-             u"</Tuv><Tuv Lang=\"DE-DE\">" + b + u"</Tuv></Tu>\r\n";
+      doc += i % 2 == 0 ? u"<Tu MatchPercent=\"100\">" : u"<Tu MatchPercent=\"0\">";
+      doc += u"<Tuv Lang=\"EN-US\">";
+      doc += a;
+      doc += u"<ut DisplayText=\"br\"/>";
+      doc += b;
+      doc += u"</Tuv><Tuv Lang=\"DE-DE\">";
+      doc += b;
+      doc += u"</Tuv></Tu>\r\n";
     }
   }
   return doc + u"</Raw></Body></TRADOStag>";
