@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "storage/large_memory.h"
+#include "storage/sanitizers.h"
 
 namespace tagvert {
 
@@ -13,17 +14,7 @@ thread_local CLargeBlockReuse* t_currentReuse = nullptr;
 
 // Under AddressSanitizer every block goes back to the system at once, so that a use of a block
 // after it was given back faults instead of reading the next user's data.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kReusing = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kReusing = false;
-#else
-constexpr bool kReusing = true;
-#endif
-#else
-constexpr bool kReusing = true;
-#endif
+constexpr bool kReusing = !kAddressSanitizer;
 
 }  // namespace
 
