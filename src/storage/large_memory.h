@@ -86,10 +86,12 @@ inline constexpr std::size_t kLargeBlockBytes = std::size_t{1} << 20;
 /// until the memory in use and kept is within the second. A block that waits through a stage
 /// of a conversion (the input buffer while the records are cut) thus costs no memory there, and
 /// a larger document than those before takes the kept blocks' place instead of adding to them:
-/// a batch of like documents holds what one conversion holds at its peak. Everything kept goes
-/// back when the object ends. Only the newest object of a thread serves it (they nest); blocks
-/// given back on a thread without one go straight back to the system. Under AddressSanitizer
-/// nothing is kept, so that a use of a block after it was given back still faults.
+/// a batch of like documents holds what one conversion holds at its peak. Only large blocks are
+/// counted: a user that builds much on the heap after giving its blocks back holds the kept ones
+/// besides, and is better served without reuse. Everything kept goes back when the object ends.
+/// Only the newest object of a thread serves it (they nest); blocks given back on a thread without
+/// one go straight back to the system. Under AddressSanitizer nothing is kept, so that a use of a
+/// block after it was given back still faults.
 class CLargeBlockReuse {
  public:
   /// `fill`: for tests, a byte (0 to 255) that every reused block is filled with before it is
