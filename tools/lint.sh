@@ -17,7 +17,8 @@ files="src/cli/*.cpp src/cli/platform/posix_*.cpp src/platform/posix_*.cpp src/c
   $(ls src/storage/*.cpp src/markup/*.cpp src/ifcodec/*.cpp src/rules/*.cpp src/structure/*.cpp |
     grep -v -e element_table -e record_classifier -e record_structure)
   tests/api/*.cpp tests/cli/*_test.cpp tests/com/registrar/*.cpp tests/support/*.cpp
-  tests/frame/converter_test.cpp tests/frame/identity_test.cpp tests/frame/round_trip_test.cpp"
+  tests/frame/converter_test.cpp tests/frame/identity_test.cpp tests/frame/round_trip_test.cpp
+  tests/frame/block_reuse_test.cpp"
 echo "== clang-tidy over the command, its POSIX services, the registrar, the frame and the engine"
 # shellcheck disable=SC2086
 ls $files | xargs -P 2 -n 4 clang-tidy -p "$build" --quiet

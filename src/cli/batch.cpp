@@ -19,6 +19,7 @@
 #include "cli/document_input.h"
 #include "cli/from_if_check.h"
 #include "cli/output_files.h"
+#include "storage/large_memory.h"
 
 namespace tagvert::cli {
 
@@ -270,6 +271,10 @@ void CBatch::Count(const CJob& job, JobOutcome outcome) {
 
 void CBatch::Work(std::size_t slot) {
   CContext context(*this, slot);
+  // Each job's large buffers serve the worker's next job, instead of being mapped and cleared
+  // again for every document; what is kept goes back when the worker ends.
+  std::optional<CLargeBlockReuse> reuse;
+  if (m_run.reuseLargeBlocks) reuse.emplace();
   while (!m_stopping.load() && !m_closed.load()) {
     const std::size_t index = m_next.fetch_add(1);
     if (index >= m_run.jobs.size()) break;
@@ -472,6 +477,9 @@ ExitCode RunBatch(const CCliOptions& o, bool toIF, std::ostream& err) {
   run.convert = [&o, toIF](const CJob& job, IJobContext& context) {
     return ConvertJob(o, toIF, job, context);
   };
+  // TTX to IF holds little besides its large blocks. The way back's tag check sums up on the
+  // heap once the conversion has given its two buffers back, and kept buffers would add to that.
+  run.reuseLargeBlocks = toIF;
   return RunJobs(o, std::move(run), err);
 }
 }  // namespace tagvert::cli

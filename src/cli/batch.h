@@ -45,6 +45,10 @@ struct CBatchRun {
   /// stops the conversions under way. Without it each job speaks for itself, and a failure only
   /// keeps further jobs from starting (no summary would tell of the ones it stopped).
   bool summary = true;
+  /// Each worker keeps the large blocks its jobs give back for its next jobs (CLargeBlockReuse).
+  /// For jobs whose memory is mostly their large blocks: a job that builds much on the heap after
+  /// giving its blocks back would hold the kept ones besides.
+  bool reuseLargeBlocks = false;
 };
 
 /// Runs the jobs of `run` on a pool of threads (-j) until they are done, a failure without

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "markup/element.h"
+#include "storage/sanitizers.h"
 
 namespace tagvert {
 
@@ -23,17 +24,7 @@ constexpr std::size_t kObjectSize = (sizeof(CElementX) + __STDCPP_DEFAULT_NEW_AL
 
 // Under AddressSanitizer every element comes from the heap, so that a use after destruction is
 // still caught.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kPooling = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kPooling = false;
-#else
-constexpr bool kPooling = true;
-#endif
-#else
-constexpr bool kPooling = true;
-#endif
+constexpr bool kPooling = !kAddressSanitizer;
 
 }  // namespace
 

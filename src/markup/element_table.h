@@ -49,6 +49,7 @@ struct CElementRecord {
       : tagType(TagType::Single),
         algorithm(Algorithm::Translate),
         plain(0),
+        spare(0),
         whitespace(Whitespace::Preserve),
         bits(kRecordInline) {}
 
@@ -61,6 +62,10 @@ struct CElementRecord {
   /// 1: a tag of the plain shape (a name, `name="value"` attributes, then `>` or `/>`), whose
   /// attributes are read again without the whole grammar and only up to the one looked for.
   std::uint8_t plain : 1;
+  /// Unused. Named so that the fields cover every bit of their bytes, which are then written
+  /// whole: a bit left out would be read and kept, and a record's first write to a page of the
+  /// table would read it first (a page faulted in for reading and then again for writing).
+  std::uint8_t spare : 1;
   Whitespace whitespace : 3;
   std::uint8_t bits : 5;  ///< kRecord* flags
 

@@ -159,6 +159,11 @@ void* PlatformAllocateLarge(std::size_t bytes) {
   if (head != 0) ::munmap(first, head);
   ::munmap(first + head + span, kLargePage - head);
   void* block = first + head;
+  PlatformAdviseLarge(block, bytes);
+  return block;
+}
+
+void PlatformAdviseLarge(void* block, std::size_t bytes) {
 #if defined(MADV_HUGEPAGE) && defined(MADV_NOHUGEPAGE)
   // Only advice: where large pages are off, the block is made of small ones. Large pages
   // cover the whole large pages of the bytes asked for, and the last part of one where the
@@ -167,19 +172,34 @@ void* PlatformAllocateLarge(std::size_t bytes) {
   // more than it holds. A block of less than two large pages takes small pages only: its one
   // large page would be most of it, held whether the block fills or not (room reserved ahead
   // for texts that few documents need).
+  auto* const first = static_cast<std::uint8_t*>(block);
+  const std::size_t span = LargeBlockSpan(bytes);
   std::size_t large = 0;
   if (bytes >= 2 * kLargePage) {
     large = bytes & ~(kLargePage - 1);
     if (bytes - large >= kLargePage / 2) large = span;
   }
-  if (large != 0) ::madvise(block, large, MADV_HUGEPAGE);
-  if (large != span) ::madvise(first + head + large, span - large, MADV_NOHUGEPAGE);
+  if (large != 0) ::madvise(first, large, MADV_HUGEPAGE);
+  if (large != span) ::madvise(first + large, span - large, MADV_NOHUGEPAGE);
+#else
+  (void)block;
+  (void)bytes;
 #endif
-  return block;
 }
 
 void PlatformFreeLarge(void* block, std::size_t bytes) {
   if (block != nullptr) ::munmap(block, LargeBlockSpan(bytes));
+}
+
+std::size_t PlatformLargeBlockSpan(std::size_t bytes) {
+  // Guard: size overflow (as in PlatformAllocateLarge)
+  if (bytes > SIZE_MAX - 2 * kLargePage) return 0;
+  return LargeBlockSpan(bytes);
+}
+
+// Blocks are mappings of whole large pages: any run of them may be unmapped in one call.
+bool PlatformLargeBlocksDivide() {
+  return true;
 }
 
 void PlatformDiscardLarge(void* begin, std::size_t bytes) {

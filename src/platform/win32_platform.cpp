@@ -62,8 +62,24 @@ void* PlatformAllocateLarge(std::size_t bytes) {
   return ::VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
 }
 
+// Windows takes no advice on the size of the pages of ordinary memory.
+void PlatformAdviseLarge(void* /*block*/, std::size_t /*bytes*/) {}
+
 void PlatformFreeLarge(void* block, std::size_t /*bytes*/) {
   if (block != nullptr) ::VirtualFree(block, 0, MEM_RELEASE);
+}
+
+std::size_t PlatformLargeBlockSpan(std::size_t bytes) {
+  constexpr std::size_t kPage = 4096;
+  // Guard: size overflow
+  if (bytes > SIZE_MAX - kPage) return 0;
+  // The committed pages: a block of another size with the same pages may stand in for it.
+  return (bytes + kPage - 1) & ~(kPage - 1);
+}
+
+// VirtualFree gives back only a whole allocation, at its base: blocks are kept whole.
+bool PlatformLargeBlocksDivide() {
+  return false;
 }
 
 void PlatformDiscardLarge(void* begin, std::size_t bytes) {

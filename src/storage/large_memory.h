@@ -16,8 +16,22 @@ namespace tagvert {
 /// virtual machine. Returns null when the memory cannot be had. Never throws; safe to call
 /// from several threads at once. Implemented once per platform.
 void* PlatformAllocateLarge(std::size_t bytes);
+/// Gives a block of `bytes` that is reused for them (a kept block, or the start of one) the
+/// advice on the size of its pages that PlatformAllocateLarge gives a fresh one, for the pages
+/// it takes from now on; the pages it holds stay as they are. Implemented once per platform.
+void PlatformAdviseLarge(void* block, std::size_t bytes);
 /// Gives back a block of PlatformAllocateLarge with the size it was asked for.
 void PlatformFreeLarge(void* block, std::size_t bytes);
+
+/// The bytes that a block of PlatformAllocateLarge of `bytes` spans: `bytes` rounded up to the
+/// system's unit for such blocks; 0 when no block of `bytes` can be had. Implemented once per
+/// platform.
+std::size_t PlatformLargeBlockSpan(std::size_t bytes);
+/// Whether the blocks of PlatformAllocateLarge may be cut and joined: whether a part of a block
+/// that starts and ends on a span boundary (PlatformLargeBlockSpan of a size), or two blocks
+/// that lie next to each other, may be given back as one block of that size. Implemented once
+/// per platform.
+bool PlatformLargeBlocksDivide();
 
 /// Gives the memory of the whole pages within [begin, begin + bytes), a part of a block of
 /// PlatformAllocateLarge, back to the system while the block stays: a conversion that is done
@@ -55,8 +69,102 @@ std::unique_ptr<CPageBacker> PlatformBackPagesAhead(void* block, std::size_t byt
 /// large page costs less than the hundreds of small ones the free store would map.
 inline constexpr std::size_t kLargeBlockBytes = std::size_t{1} << 20;
 
+/// While it lives, the large blocks that its thread gives back are kept for the large blocks
+/// the thread takes next, instead of going back to the system: a thread that runs one
+/// conversion after another then maps, zeroes and faults in its buffers about once, not once per
+/// document, and unmaps them (which makes every other thread of the process drop them from its
+/// address cache) once at the end. A kept block serves a later block of its span or, where the
+/// system lets blocks be cut and joined (PlatformLargeBlocksDivide), any smaller one, and the
+/// kept blocks that lie next to each other serve as one. A reused block holds what it held
+/// before: its content is unspecified, as that of CLargeAllocator's blocks is.
+///
+/// The thread never holds more than the most it has held in use at once, counted twice: the
+/// blocks' spans (its address space) and their memory, which is the bytes asked for less what
+/// was given back of them with Discard (a table's room beyond its records). When a block is taken,
+/// kept blocks go back to the system (the smallest first) until the spans in use and kept are
+/// within the first mark, and the memory of kept blocks is discarded (PlatformDiscardLarge)
+/// until the memory in use and kept is within the second. A block that waits through a stage
+/// of a conversion (the input buffer while the records are cut) thus costs no memory there, and
+/// a larger document than those before takes the kept blocks' place instead of adding to them:
+/// a batch of like documents holds what one conversion holds at its peak. Only large blocks are
+/// counted: a user that builds much on the heap after giving its blocks back holds the kept ones
+/// besides, and is better served without reuse. Everything kept goes back when the object ends.
+/// Only the newest object of a thread serves it (they nest); blocks given back on a thread without
+/// one go straight back to the system. Under AddressSanitizer nothing is kept, so that a use of a
+/// block after it was given back still faults.
+class CLargeBlockReuse {
+ public:
+  /// `fill`: for tests, a byte (0 to 255) that every reused block is filled with before it is
+  /// handed out, so that a reader of memory it never wrote finds neither zeros nor an earlier
+  /// conversion's data; -1 leaves reused blocks as they are.
+  explicit CLargeBlockReuse(int fill = -1);
+  ~CLargeBlockReuse();
+  CLargeBlockReuse(const CLargeBlockReuse&) = delete;
+  CLargeBlockReuse& operator=(const CLargeBlockReuse&) = delete;
+
+  /// A block of at least `bytes` (kLargeBlockBytes and more): a kept block of this thread's
+  /// newest CLargeBlockReuse, else one of PlatformAllocateLarge. Null when no memory can be had.
+  static void* Allocate(std::size_t bytes);
+  /// Gives back a block of Allocate (on any thread) with the size it was asked for.
+  static void Free(void* block, std::size_t bytes);
+  /// PlatformDiscardLarge of a part of a block of Allocate, which the thread's CLargeBlockReuse
+  /// then no longer counts as the block's memory.
+  static void Discard(void* begin, std::size_t bytes);
+
+  /// False in builds with AddressSanitizer, where every block goes back to the system.
+  static bool IsEnabled();
+  /// The spans of the blocks kept now, and the blocks served from them so far (for tests).
+  std::size_t KeptBytes() const { return m_kept.span; }
+  std::size_t ReusedCount() const { return m_reused; }
+
+ private:
+  // Bytes of address space (spans) and of memory: the bytes asked for, less what was discarded
+  // of them.
+  struct CAmount {
+    std::size_t span = 0;
+    std::size_t memory = 0;
+  };
+  struct CKept {
+    std::uint8_t* begin;
+    CAmount size;
+  };
+  // A block in use, the bytes asked for, and the one run of them that was discarded (runs that
+  // meet are joined).
+  struct CInUse {
+    std::uint8_t* begin;
+    std::size_t bytes;
+    std::size_t discardedFrom;
+    std::size_t discardedTo;
+  };
+  // Enough for the few large buffers of a conversion: a block given back when every slot is
+  // taken goes back to the system, and one taken then counts as whole until it is given back.
+  static constexpr std::size_t kSlots = 16;
+
+  void* Take(std::size_t span);
+  void Keep(std::uint8_t* begin, CAmount size);
+  void Drop(std::size_t index);
+  void Trim();
+  void NoteInUse(std::uint8_t* begin, std::size_t bytes);
+  std::size_t EndUse(std::uint8_t* begin, std::size_t bytes);
+  void NoteDiscard(std::uint8_t* begin, std::size_t bytes);
+
+  CKept m_ranges[kSlots] = {};  // the kept blocks, in address order
+  std::size_t m_count = 0;
+  CInUse m_uses[kSlots] = {};
+  std::size_t m_useCount = 0;
+  CAmount m_kept;
+  CAmount m_inUse;  // blocks taken on this thread and not given back on it
+  CAmount m_mostInUse;
+  std::size_t m_reused = 0;
+  int m_fill;
+  bool m_divide;
+  CLargeBlockReuse* m_previous;
+};
+
 /// A standard allocator that takes blocks of kLargeBlockBytes and more from
-/// PlatformAllocateLarge and smaller ones from the free store. Throws std::bad_alloc.
+/// CLargeBlockReuse::Allocate (from PlatformAllocateLarge, or a block its thread gave back) and
+/// smaller ones from the free store. Its memory is never cleared: the elements are constructed
+/// in it as in any allocator's. Throws std::bad_alloc.
 template <class T>
 class CLargeAllocator {
  public:
@@ -70,7 +178,7 @@ class CLargeAllocator {
     // Guard: size overflow
     if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
     if (n * sizeof(T) < kLargeBlockBytes) return std::allocator<T>().allocate(n);
-    void* block = PlatformAllocateLarge(n * sizeof(T));
+    void* block = CLargeBlockReuse::Allocate(n * sizeof(T));
     if (block == nullptr) throw std::bad_alloc();
     return static_cast<T*>(block);
   }
@@ -78,7 +186,7 @@ class CLargeAllocator {
     if (n * sizeof(T) < kLargeBlockBytes) {
       std::allocator<T>().deallocate(p, n);
     } else {
-      PlatformFreeLarge(p, n * sizeof(T));
+      CLargeBlockReuse::Free(p, n * sizeof(T));
     }
   }
 
@@ -88,12 +196,12 @@ class CLargeAllocator {
   }
 };
 
-/// Discards the memory of the room of `v` beyond its size (PlatformDiscardLarge) when it came
-/// from the system.
+/// Discards the memory of the room of `v` beyond its size (CLargeBlockReuse::Discard) when it
+/// came from the system.
 template <class T>
 void DiscardUnusedCapacity(std::vector<T, CLargeAllocator<T>>& v) {
   if (v.capacity() * sizeof(T) < kLargeBlockBytes) return;
-  PlatformDiscardLarge(v.data() + v.size(), (v.capacity() - v.size()) * sizeof(T));
+  CLargeBlockReuse::Discard(v.data() + v.size(), (v.capacity() - v.size()) * sizeof(T));
 }
 
 /// Gives back a byte block of CLargeAllocator of `bytes` bytes (the deleter of CLargeBlock).

@@ -78,13 +78,13 @@ class CUnitBuffer {
     m_backer->BackUpTo(std::min(n, m_capacity) * Width());
   }
   /// Stops backing ahead and gives the memory of the room beyond the units back to the system
-  /// (PlatformDiscardLarge): for a writer that is done, whose backing ran ahead of the units
+  /// (CLargeBlockReuse::Discard): for a writer that is done, whose backing ran ahead of the units
   /// that came.
   void DiscardUnused() {
     m_backer.reset();
     if (m_capacity * Width() < kLargeBlockBytes) return;
-    PlatformDiscardLarge(static_cast<std::uint8_t*>(m_units) + m_size * Width(),
-                         (m_capacity - m_size) * Width());
+    CLargeBlockReuse::Discard(static_cast<std::uint8_t*>(m_units) + m_size * Width(),
+                              (m_capacity - m_size) * Width());
   }
   /// Room for `n` more units at the end of a wide buffer, to be written and then kept with
   /// Commit. The pointer is valid until the next call that grows the buffer.

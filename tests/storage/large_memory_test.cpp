@@ -1,10 +1,12 @@
 // Tagvert: tests of the memory for large buffers: memory backed ahead of a writer without
-// touching the content, by the buffer alone and by a storage reading a large input into it.
+// touching the content, by the buffer alone and by a storage reading a large input into it, and
+// blocks kept for reuse.
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
 #include <cstdint>
 
+#include "storage/large_memory.h"
 #include "storage/storage_test_util.h"
 #include "storage/unit_buffer.h"
 
@@ -52,6 +54,42 @@ TEST(CUnitBufferTest, ReadingALargeInputBacksAheadOfTheUnits) {
   CUnitBuffer units;
   s.storage.ReadAllUnits(units);
   EXPECT_TRUE(units.View() == std::u16string(kCharacters, u'\u4E2D'));
+}
+
+// Blocks given back are cut for smaller ones and joined again, never handed out twice, and the
+// thread keeps no more than it held in use at once. Where blocks cannot be cut (Windows) a kept
+// block serves only a block of its span.
+TEST(CLargeBlockReuseTest, KeptBlocksAreCutJoinedAndBounded) {
+  if (!CLargeBlockReuse::IsEnabled()) GTEST_SKIP() << "no reuse under AddressSanitizer";
+  constexpr std::size_t kMiB = std::size_t{1} << 20;
+  const CLargeBlockReuse reuse;
+  const std::size_t span4 = PlatformLargeBlockSpan(4 * kMiB);
+  auto* const whole = static_cast<std::uint8_t*>(CLargeBlockReuse::Allocate(4 * kMiB));
+  ASSERT_NE(whole, nullptr);
+  CLargeBlockReuse::Free(whole, 4 * kMiB);
+  EXPECT_EQ(reuse.KeptBytes(), span4);
+  if (PlatformLargeBlocksDivide()) {
+    const std::size_t half = span4 / 2;
+    auto* const first = static_cast<std::uint8_t*>(CLargeBlockReuse::Allocate(half));
+    auto* const second = static_cast<std::uint8_t*>(CLargeBlockReuse::Allocate(half));
+    EXPECT_EQ(first, whole);
+    EXPECT_EQ(second, whole + half);
+    EXPECT_EQ(reuse.KeptBytes(), 0u);
+    first[0] = 1;
+    second[half - 1] = 2;
+    CLargeBlockReuse::Free(second, half);
+    CLargeBlockReuse::Free(first, half);
+  }
+  void* const again = CLargeBlockReuse::Allocate(4 * kMiB);
+  EXPECT_EQ(again, whole);
+  CLargeBlockReuse::Free(again, 4 * kMiB);
+  // A larger block comes from the system, and the kept one gives way: no more than the most in
+  // use at once is held.
+  void* const larger = CLargeBlockReuse::Allocate(8 * kMiB);
+  ASSERT_NE(larger, nullptr);
+  EXPECT_EQ(reuse.KeptBytes(), 0u);
+  CLargeBlockReuse::Free(larger, 8 * kMiB);
+  EXPECT_EQ(reuse.KeptBytes(), PlatformLargeBlockSpan(8 * kMiB));
 }
 
 }  // namespace
