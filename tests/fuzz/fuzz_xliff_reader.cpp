@@ -9,6 +9,7 @@
 #include "frame/ttx_converter.h"
 #include "fuzz/fuzz_support.h"
 #include "ifcodec/if_tokens.h"
+#include "support/xliff_feed.h"
 #include "xliff/xliff_bridge.h"
 
 namespace {
@@ -41,17 +42,7 @@ std::string WriteXliff(std::u16string_view units, XliffVersion version, std::siz
   options.version = version;
   options.copySource = true;
   xliff::CXliffWriter writer(options);
-  std::u16string buffer;
-  for (std::size_t at = 0; at < units.size(); at += piece) {
-    const std::u16string_view part = units.substr(at, piece);
-    if (room == 0) {
-      writer.Feed(part);
-      continue;
-    }
-    buffer.assign(room, u'\0');
-    buffer += part;
-    writer.FeedInPlace(buffer.data() + room, part.size(), room);
-  }
+  test::FeedInPieces(writer, units, piece, room);
   std::u16string source, target;
   writer.End(source, target);
   std::string out;

@@ -10,6 +10,7 @@
 #include "frame/ttx_converter.h"
 #include "storage/language_table.h"
 #include "storage/memory_stream.h"
+#include "support/xliff_feed.h"
 #include "tagvert/xliff.h"
 #include "xliff/xliff_bridge.h"
 
@@ -239,19 +240,7 @@ TEST(XliffTest, WriterFedInAnyPiecesWritesTheSameXliff) {
       options.version = version;
       options.copySource = true;
       xliff::CXliffWriter writer(options);
-      std::u16string buffer;
-      for (std::size_t at = 0; at < in.size();) {
-        const std::u16string_view part =
-            std::u16string_view(in).substr(at, at == 0 && first != 0 ? first : piece);
-        at += part.size();
-        if (room == 0) {
-          writer.Feed(part);
-          continue;
-        }
-        buffer.assign(room, u'\0');
-        buffer += part;
-        writer.FeedInPlace(buffer.data() + room, part.size(), room);
-      }
+      test::FeedInPieces(writer, in, piece, room, first);
       std::u16string source, target;
       writer.End(source, target);
       xliff::CXliffHeader header;
