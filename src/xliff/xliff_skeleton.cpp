@@ -511,9 +511,12 @@ bool SplitPlan(std::string_view plan, CPlanParts& parts) {
   const std::uint64_t table = GetLittle(plan.data(), 8), codes = GetLittle(plan.data() + 8, 8);
   plan.remove_prefix(16);
   if (table > plan.size() || codes > plan.size() - table) return false;
-  parts.table = plan.substr(0, table);
-  parts.codes = plan.substr(table, codes);
-  parts.raw = plan.substr(table + codes);
+  // Both within the plan's size now.
+  const auto tableBytes = static_cast<std::size_t>(table);
+  const auto codeBytes = static_cast<std::size_t>(codes);
+  parts.table = plan.substr(0, tableBytes);
+  parts.codes = plan.substr(tableBytes, codeBytes);
+  parts.raw = plan.substr(tableBytes + codeBytes);
   return true;
 }
 

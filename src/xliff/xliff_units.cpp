@@ -193,8 +193,10 @@ void CUnitMerger::ReadPlan() {
   for (CUnit& unit : m_units) {
     raw();
     unit.firstCode = m_codeAt.size();
-    unit.codes = number();
-    if (unit.codes > static_cast<std::uint64_t>(end - p)) Damaged();
+    // Compared before it is narrowed to a size: a 32-bit build would cut a damaged count.
+    const std::uint64_t count = number();
+    if (count > static_cast<std::uint64_t>(end - p)) Damaged();
+    unit.codes = static_cast<std::size_t>(count);
     for (std::size_t i = 0; i < unit.codes; ++i) {
       const std::uint64_t bytes = number();
       if (bytes > static_cast<std::uint64_t>(codesEnd - code) || !IsNarrowed(code, code + bytes))
