@@ -3,6 +3,7 @@
 #include "ifcodec/if_parser.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <type_traits>
 #include <utility>
@@ -74,9 +75,10 @@ void CIFParser::WriteNbspText(std::u16string_view text) {
 }
 
 void CIFParser::WriteTable(const CElementTable& table) {
-  // The codes around a tag's text are gathered and written with one bulk call; PutUnits writes
-  // each unit as PutChar would, stop check included.
-  char16_t codes[12];
+  // The codes before and after a tag's text are gathered here and written with it; PutUnits
+  // writes each unit as PutChar would, stop check included.
+  char16_t codes[12] = {};
+  char16_t after[5] = {};
   // A text in a narrow source holds no unit of the code range (all are below U+0100): it is
   // widened straight into the output.
   const auto writeText = [&](const CElementRecord& record) {
@@ -118,7 +120,6 @@ void CIFParser::WriteTable(const CElementTable& table) {
     if (tagType == TagType::PairedClose || tagType == TagType::Close) codes[n++] = kIfEndTag;
     codes[n++] = kIfTagGroup;
     codes[n++] = tagType == TagType::Single ? 0 : static_cast<char16_t>(record.pairId);
-    char16_t after[5];
     std::size_t m = 0;
     after[m++] = kIfBoundary;
     if (reserve && tagType == TagType::PairedOpen) {
@@ -134,15 +135,18 @@ void CIFParser::WriteTable(const CElementTable& table) {
       if constexpr (kWide) {
         if (FindIfCode({units, size}) != size) return false;
       }
-      char16_t* const room = m_storage->Utf16Room(n + size + m);
+      // The code arrays are copied whole, a fixed size being a few moves where a copy of their
+      // length is a call; what lies beyond the units counted is room not yet handed over, which
+      // the next write overwrites.
+      char16_t* const room = m_storage->Utf16Room(n + size + std::size(after) + std::size(codes));
       if (room == nullptr) return false;
-      std::copy_n(codes, n, room);
+      std::memcpy(room, codes, sizeof(codes));
       if constexpr (kWide) {
         std::copy_n(units, size, room + n);
       } else {
         WidenBytes(units, size, room + n);
       }
-      std::copy_n(after, m, room + n + size);
+      std::memcpy(room + n + size, after, sizeof(after));
       m_storage->CommitUtf16Room(n + size + m);
       return true;
     });
