@@ -136,8 +136,8 @@ void CIFParser::WriteTable(const CElementTable& table) {
         if (FindIfCode({units, size}) != size) return false;
       }
       // The code arrays are copied whole, a fixed size being a few moves where a copy of their
-      // length is a call; what lies beyond the units counted is room not yet handed over, which
-      // the next write overwrites.
+      // length is a call. What they leave beyond the units counted is room not handed over:
+      // only units written there later are ever written out.
       char16_t* const room = m_storage->Utf16Room(n + size + std::size(after) + std::size(codes));
       if (room == nullptr) return false;
       std::memcpy(room, codes, sizeof(codes));
