@@ -85,9 +85,6 @@ void CIFParser::WriteTable(const CElementTable& table) {
     table.VisitText(record, [&](const auto* units, std::size_t size) {
       if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
         record.IsTag() ? WriteSourceText({units, size}) : WriteText({units, size});
-      } else if (char16_t* const room = m_storage->Utf16Room(size)) {
-        WidenBytes(units, size, room);
-        m_storage->CommitUtf16Room(size);
       } else {
         m_storage->PutNarrowUnits(units, size);
       }

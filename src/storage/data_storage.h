@@ -13,6 +13,7 @@
 
 #include "storage/byte_stream.h"
 #include "storage/hresult.h"
+#include "storage/input_scan.h"
 #include "storage/large_memory.h"
 #include "storage/unit_buffer.h"
 
@@ -211,8 +212,16 @@ class CDataStorage : public CBaseStorage {
   /// buffer (see the .cpp for why that stops where a check per unit would).
   void PutUnits(const char16_t* s, std::size_t n);
   /// PutUnits of the `n` units below U+0100 given as one byte each (a narrow CUnitBuffer's
-  /// units): written exactly as PutUnits writes the same units widened.
-  void PutNarrowUnits(const std::uint8_t* s, std::size_t n);
+  /// units): written exactly as PutUnits writes the same units widened. Most calls are a text
+  /// that fits the output buffer: widened straight into it, without a call.
+  void PutNarrowUnits(const std::uint8_t* s, std::size_t n) {
+    if (char16_t* const room = Utf16Room(n)) {
+      WidenBytes(s, n, room);
+      CommitUtf16Room(n);
+      return;
+    }
+    PutNarrowUnitsInBulk(s, n);
+  }
   /// Room for `n` units of a UTF-16 output in the output buffer, to be written there and then
   /// handed over with CommitUtf16Room(n): what PutUnits of the same units would write, where it
   /// would neither flush nor call PutChar (a plain write on a little-endian machine, no stop
@@ -379,6 +388,8 @@ class CDataStorage : public CBaseStorage {
   void PutUtf8Unit(char16_t ch);
   /// PutUnits past its fast path: a stretch at a time, each unit as PutChar writes it.
   [[gnu::noinline]] void PutUnitsInBulk(const char16_t* s, std::size_t n);
+  /// PutNarrowUnits where the units do not go straight into the output buffer.
+  void PutNarrowUnitsInBulk(const std::uint8_t* s, std::size_t n);
   /// Re-derives the table pointer of the input code page.
   void SelectInputTable();
 

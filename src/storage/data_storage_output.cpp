@@ -387,7 +387,7 @@ void CDataStorage::PutUnitsInBulk(const char16_t* s, std::size_t n) {
   }
 }
 
-void CDataStorage::PutNarrowUnits(const std::uint8_t* s, std::size_t n) {
+void CDataStorage::PutNarrowUnitsInBulk(const std::uint8_t* s, std::size_t n) {
   std::size_t i = 0;
   while (i < n) {
     if (m_outputMode == EncodingMode::Utf16 && PlainWrite() && !StopRequested() &&
