@@ -6,8 +6,10 @@
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
@@ -53,6 +55,25 @@ std::uint16_t Bucket(std::u16string_view source) {
 std::uint32_t BlockKey(char16_t pair, bool end) {
   return ((static_cast<std::uint32_t>(pair) << 1) | (end ? 1U : 0U)) + 1U;
 }
+
+// An entry per pair id, all zero at first. The memory comes zeroed from the system: the pages of
+// ids never used are never touched.
+template <typename T>
+class CIdTable {
+ public:
+  CIdTable() : m_entries(static_cast<T*>(std::calloc(kIds, sizeof(T)))) {
+    if (m_entries == nullptr) throw std::bad_alloc();
+  }
+  ~CIdTable() { std::free(m_entries); }
+  CIdTable(const CIdTable&) = delete;
+  CIdTable& operator=(const CIdTable&) = delete;
+  T& operator[](char16_t pair) { return m_entries[pair]; }
+  const T& operator[](char16_t pair) const { return m_entries[pair]; }
+  void Clear() { std::memset(m_entries, 0, kIds * sizeof(T)); }
+
+ private:
+  T* m_entries;
+};
 
 bool IsPlaceholder(std::u16string_view source) {
   return source.size() > 3 && source[0] == u'<' && source[1] == u'u' && source[2] == u't' &&
@@ -152,9 +173,32 @@ void CIfTagGroups::OnUnits(std::u16string_view piece) {
   m_piece = {};
   m_feeds.clear();
   m_nextFeed = 0;
+  m_noFeedFrom = UINTPTR_MAX;
+  m_noFeedTo = 0;
   if (!m_follow) return;
   const std::size_t size = piece.size();
-  std::size_t i = 0;
+  std::size_t i = 0;  // the units before it are looked at
+  if constexpr (std::endian::native == std::endian::little) {
+    // A line feed is a byte 0x0A at an even offset followed by a zero byte: the byte search of
+    // the C library (the widest the machine has) finds the candidates. In text with many units
+    // that have such a byte (some Indic scripts) the scan below goes on instead.
+    constexpr std::size_t kMostMisses = 64;
+    const auto* const bytes = reinterpret_cast<const char*>(piece.data());
+    const std::size_t count = 2 * size;
+    std::size_t misses = 0;
+    i = size;
+    for (const void* found = std::memchr(bytes, '\n', count); found != nullptr;) {
+      const auto at = static_cast<std::size_t>(static_cast<const char*>(found) - bytes);
+      if (at % 2 == 0 && piece[at / 2] == u'\n') {
+        m_feeds.push_back(at / 2);
+        if (m_feeds.size() > kMostFeeds) return;
+      } else if (++misses > kMostMisses) {
+        i = at / 2 + 1;
+        break;
+      }
+      found = std::memchr(bytes + at + 1, '\n', count - at - 1);
+    }
+  }
 #if TAGVERT_UNITS_SSE2
   const __m128i lineFeed = _mm_set1_epi16(u'\n');
   const auto feeds = [&](std::size_t at) {
@@ -190,9 +234,23 @@ void CIfTagGroups::OnUnits(std::u16string_view piece) {
   }
   if (m_feeds.size() > kMostFeeds) return;
   m_piece = piece;
+  m_noFeedFrom = reinterpret_cast<std::uintptr_t>(piece.data());
+  m_noFeedTo =
+      reinterpret_cast<std::uintptr_t>(piece.data() + (m_feeds.empty() ? size : m_feeds[0]));
 }
 
 inline void CIfTagGroups::Advance(std::u16string_view text) {
+  // Text between the piece's start and its next line feed holds none: most text, as line feeds
+  // are rare.
+  const auto start = reinterpret_cast<std::uintptr_t>(text.data());
+  if (start >= m_noFeedFrom && start + 2 * text.size() <= m_noFeedTo) {
+    m_here.column += text.size();
+    return;
+  }
+  AdvanceFar(text);
+}
+
+void CIfTagGroups::AdvanceFar(std::u16string_view text) {
   // Text that lies in the piece of OnUnits holds a line feed only where the piece has one.
   const auto start = reinterpret_cast<std::uintptr_t>(text.data());
   const auto piece = reinterpret_cast<std::uintptr_t>(m_piece.data());
@@ -204,10 +262,21 @@ inline void CIfTagGroups::Advance(std::u16string_view text) {
     }
     while (m_nextFeed < m_feeds.size() && m_feeds[m_nextFeed] < from)
       ++m_nextFeed;
-    if (m_nextFeed == m_feeds.size() || m_feeds[m_nextFeed] >= from + text.size()) {
+    const std::size_t to = from + text.size();
+    std::size_t last = m_nextFeed;  // the first line feed at or after the text's end
+    while (last < m_feeds.size() && m_feeds[last] < to)
+      ++last;
+    if (last > m_nextFeed) {
+      m_here.line += last - m_nextFeed;
+      m_here.column = to - m_feeds[last - 1];
+    } else {
       m_here.column += text.size();
-      return;
     }
+    // Text between the line feeds around the text's end holds none.
+    m_nextFeed = last;
+    m_noFeedFrom = last > 0 ? piece + 2 * (m_feeds[last - 1] + 1) : piece;
+    m_noFeedTo = piece + 2 * (last < m_feeds.size() ? m_feeds[last] : m_piece.size());
+    return;
   }
   AdvanceCounting(text);
 }
@@ -285,7 +354,8 @@ void CIfTagGroups::AdvanceText(std::u16string_view run, bool plain) {
 }
 
 void CIfTagGroups::FollowPlace() {
-  CTagPlace& place = m_group.place;
+  m_group.m_placed = true;
+  CTagPlace& place = m_group.m_place;
   place.line = m_here.line;
   place.column = m_here.column;
   place.segment = m_inSegment ? m_here.segment : 0;
@@ -356,8 +426,10 @@ inline void CIfTagGroups::FollowSegments(std::u16string_view source) {
 }
 
 void CIfTagGroups::FollowSegmentTag(std::u16string_view source) {
+  // The source holds four units or more.
   if (source[1] == u'/') {
-    if (source.starts_with(kTuEnd)) m_inSegment = false;
+    if (source.size() >= 5 && source[2] == u'T' && source[3] == u'u' && source[4] == u'>')
+      m_inSegment = false;
     return;
   }
   if (source[1] != u'T' || source[2] != u'u') return;
@@ -413,7 +485,7 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
       if (token.code != kIfTagGroup || token.dataCount == 0) break;
       m_inTag = true;
       if (m_follow) FollowPlace();
-      m_group.place.unit = unit;
+      m_group.m_place.unit = unit;
       m_group.end = m_end;
       m_group.block = m_block;
       m_group.pair = token.data[0];
@@ -452,25 +524,30 @@ void CIfTagGroups::OnText(std::u16string_view run, bool plain) {
   if (m_follow) AdvanceText(run, plain);
 }
 
-void CIfTagGroups::OnGroup(const CIfTagGroupSeen& seen) {
-  // Nothing moves the place between a group's start and its end.
-  if (m_follow) FollowPlace();
-  m_group.place.unit = seen.unit;
+const CIfTagGroup& CIfTagGroups::Enter(const CIfTagGroupSeen& seen) {
+  // The place is the one reached before the group: followed from here when asked for, before
+  // Leave moves on.
+  m_group.m_placed = !m_follow;
+  m_group.m_place.unit = seen.unit;
   m_group.end = seen.end;
   m_group.block = seen.block;
   m_group.pair = seen.pair;
   m_group.source = seen.source;
-  if (m_follow) {
-    Advance(m_group.source);
-    FollowSegments(m_group.source);
-  }
-  m_onGroup(m_group);
+  return m_group;
+}
+
+void CIfTagGroups::Leave() {
+  if (!m_follow) return;
+  Advance(m_group.source);
+  FollowSegments(m_group.source);
 }
 
 void CIfTagGroups::Finish() {
   m_reader.Finish([&](const CIfToken& token) { OnToken(token, m_fed); });
   m_fed = 0;
   m_piece = {};
+  m_noFeedFrom = UINTPTR_MAX;
+  m_noFeedTo = 0;
 }
 
 void ReadIfGroups(IByteStream& source, CIfTagGroups& groups) {
@@ -511,16 +588,21 @@ struct CTagCheck::CState {
   // dropped from the end at once and from the rest once they outnumber the open tags.
   std::vector<COpen> open;
   std::size_t gaps = 0;
-  // Per pair id, the innermost open tag with it: the one an end tag of that id closes.
-  std::vector<std::size_t> innermost = std::vector<std::size_t>(kIds, kNone);
+  // Per pair id, the innermost open tag with it: the one an end tag of that id closes, kept
+  // one more (0: none).
+  CIdTable<std::uint32_t> innermost;
+  std::size_t Innermost(char16_t pair) const { return std::size_t{innermost[pair]} - 1; }
+  void SetInnermost(char16_t pair, std::size_t at) {
+    innermost[pair] = static_cast<std::uint32_t>(at + 1);
+  }
   // The open tags not crossed yet, in ascending order: an end tag crosses every open tag opened
   // after the one it closes, the end of this list.
   std::vector<std::size_t> uncrossed;
   std::uint64_t steps = 0;
   // The pair ids seen in a start tag and in an end tag since ids last started again: seen when
   // the entry equals `era` (a new era forgets them all at once).
-  std::vector<std::uint32_t> seenStart = std::vector<std::uint32_t>(kIds);
-  std::vector<std::uint32_t> seenEnd = std::vector<std::uint32_t>(kIds);
+  CIdTable<std::uint32_t> seenStart;
+  CIdTable<std::uint32_t> seenEnd;
   std::uint32_t era = 1;
   char16_t highestStart = 0;
   int oddByte = -1;
@@ -549,7 +631,7 @@ struct CTagCheck::CState {
     for (std::size_t i = 0; i < open.size(); ++i) {
       if (open[i].closed) continue;
       moved[i] = kept;
-      if (innermost[open[i].pair] == i) innermost[open[i].pair] = kept;
+      if (Innermost(open[i].pair) == i) SetInnermost(open[i].pair, kept);
       if (open[i].samePair != kNone) open[i].samePair = moved[open[i].samePair];
       if (kept != i) open[kept] = std::move(open[i]);
       ++kept;
@@ -603,7 +685,9 @@ void CTagCheck::OnIfToken(const CIfToken& token, std::uint64_t unit) {
 }
 
 void CTagCheck::OnIfTagGroup(const CIfTagGroupSeen& group) {
-  m_state->groups.OnGroup(group);
+  CIfTagGroups& groups = m_state->groups;
+  OnGroup(groups.Enter(group));
+  groups.Leave();
 }
 
 void CTagCheck::OnIfText(std::u16string_view run, bool plain) {
@@ -703,9 +787,9 @@ void CTagCheck::CheckAgainstSent(const CIfTagGroup& g) {
     was = (g.end ? s.endBlock : s.startBlock)[g.pair];
   }
   if (left < 0) {
-    if (g.pair == 0 || !s.damaged[g.pair]) Report(g.place, g.source, g.pair, kMoreOften);
+    if (g.pair == 0 || !s.damaged[g.pair]) Report(g.Place(), g.source, g.pair, kMoreOften);
   } else if (!g.block && was != kAmbiguous && was != s.block) {
-    Report(g.place, g.source, g.pair, kMoved);
+    Report(g.Place(), g.source, g.pair, kMoved);
   }
 }
 
@@ -723,30 +807,30 @@ void CTagCheck::CheckNesting(const CIfTagGroup& g) {
   // Pair ids start again from a small number after 0xFFFA: what came before is forgotten.
   if (g.pair < 0x1000 && s.highestStart >= 0xF000) {
     if (++s.era == 0) {
-      s.seenStart.assign(kIds, 0);
-      s.seenEnd.assign(kIds, 0);
+      s.seenStart.Clear();
+      s.seenEnd.Clear();
       s.era = 1;
     }
     s.highestStart = 0;
   }
   if (g.pair > s.highestStart) s.highestStart = g.pair;
-  if (s.seenStart[g.pair] == s.era) Report(g.place, g.source, g.pair, kTwice);
+  if (s.seenStart[g.pair] == s.era) Report(g.Place(), g.source, g.pair, kTwice);
   s.seenStart[g.pair] = s.era;
   const std::size_t at = s.open.size();
   // Made in place: an open tag is large.
   CState::COpen& open = s.open.emplace_back();
   open.pair = g.pair;
-  open.samePair = s.innermost[g.pair];
+  open.samePair = s.Innermost(g.pair);
   open.quoteSize = static_cast<std::uint8_t>(std::min(g.source.size(), kQuotedUnits + 1));
   std::copy_n(g.source.data(), open.quoteSize, open.quote);
-  open.place = g.place;
-  s.innermost[g.pair] = at;
+  open.place = g.Place();
+  s.SetInnermost(g.pair, at);
   s.uncrossed.push_back(at);
 }
 
 void CTagCheck::CloseTag(const CIfTagGroup& g) {
   CState& s = *m_state;
-  const std::size_t at = s.innermost[g.pair];
+  const std::size_t at = s.Innermost(g.pair);
   if (at != CState::kNone) {
     CState::COpen& closed = s.open[at];
     // The sentence is made only for a problem that is listed.
@@ -769,14 +853,14 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
     while (!s.uncrossed.empty() && s.uncrossed.back() > at) {
       if (!crossing) {
         crossing = std::make_shared<CState::CCrossing>(
-            CState::CCrossing{g.pair, std::u16string(g.source), g.place});
+            CState::CCrossing{g.pair, std::u16string(g.source), g.Place()});
       }
       s.open[s.uncrossed.back()].crossing = crossing;
       s.uncrossed.pop_back();
       ++s.steps;
     }
     if (!s.uncrossed.empty() && s.uncrossed.back() == at) s.uncrossed.pop_back();
-    s.innermost[g.pair] = closed.samePair;
+    s.SetInnermost(g.pair, closed.samePair);
     closed.closed = true;
     closed.crossing.reset();
     ++s.gaps;
@@ -787,7 +871,7 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
     }
     if (s.gaps > s.open.size() - s.gaps) s.Compact();
   } else {
-    Report(g.place, g.source, g.pair, s.seenEnd[g.pair] == s.era ? kTwice : kNoStart);
+    Report(g.Place(), g.source, g.pair, s.seenEnd[g.pair] == s.era ? kTwice : kNoStart);
   }
   s.seenEnd[g.pair] = s.era;
 }
@@ -800,9 +884,11 @@ void CTagCheck::Finish() {
     if (open.closed || (s.against && !s.sentEnd[open.pair])) continue;
     Report(open.place, open.Source(), open.pair, kNoEnd);
   }
+  // Only the ids of open tags name one.
+  for (const auto& open : s.open)
+    s.innermost[open.pair] = 0;
   s.open.clear();
   s.uncrossed.clear();
-  s.innermost.assign(kIds, CState::kNone);
   s.gaps = 0;
 }
 
@@ -816,7 +902,7 @@ void CTagCheck::NameMissing(IByteStream& sent) {
         if (left <= 0) return;
         --left;
         // A tag whose partner the nesting checks named is not named again.
-        if (g.pair == 0 || !s.damaged[g.pair]) Report(g.place, g.source, g.pair, kMissing);
+        if (g.pair == 0 || !s.damaged[g.pair]) Report(g.Place(), g.source, g.pair, kMissing);
       },
       true);
   ReadIfGroups(sent, groups);

@@ -34,15 +34,26 @@ struct CTagPlace {
 /// end, with "..." when there is more); empty when there are none.
 std::string QuoteWords(const CTagPlace& place);
 
+class CIfTagGroups;
+
 /// One tag group of an IF, as CIfTagGroups hands it over.
 struct CIfTagGroup {
-  CTagPlace place;
+  /// Where it stands, valid while the group is handed over. Most groups are never named: the
+  /// place is put together only when asked for.
+  const CTagPlace& Place() const;
   bool end = false;    ///< an end-tag flag came before it
   bool block = false;  ///< a block flag came before it
   char16_t pair = 0;   ///< its pair id (0: a tag without a partner)
   /// The tag's source text, valid while the group is handed over (it is seen where the IF
   /// holds it, copied only when it came in pieces).
   std::u16string_view source;
+
+ private:
+  friend class CIfTagGroups;
+  explicit CIfTagGroup(CIfTagGroups& from) : m_from(from) {}
+  CIfTagGroups& m_from;
+  CTagPlace m_place;
+  bool m_placed = true;  ///< m_place holds the group's place
 };
 
 /// Picks the tag groups out of an IF's tokens (or takes them from a walk of its codes), as they
@@ -65,7 +76,10 @@ class CIfTagGroups {
   /// Takes the next text run, or tag group, of an IF that another reader walks (what the
   /// tokens of a run, or of a group and the flags before it, tell).
   void OnText(std::u16string_view run, bool plain);
-  void OnGroup(const CIfTagGroupSeen& seen);
+  /// The tag group `seen`, its place followed when asked for; Leave moves past it once it has
+  /// been looked at.
+  const CIfTagGroup& Enter(const CIfTagGroupSeen& seen);
+  void Leave();
   /// Takes the piece of the IF that the next runs and groups of OnText and OnGroup may lie in
   /// (IIfTagGroupObserver::OnIfUnits): its line feeds are found at once, so that what lies in
   /// it between them is passed over without a look at each unit.
@@ -85,8 +99,12 @@ class CIfTagGroups {
   void FollowSegments(std::u16string_view source);
   /// FollowSegments for a tag that may be one of those (four units or more, "<T" or "</T").
   [[gnu::noinline]] void FollowSegmentTag(std::u16string_view source);
+  friend struct CIfTagGroup;
   /// Puts the place reached, with the words of its translation unit, into the group starting.
   void FollowPlace();
+  /// Advance for text that lies in the piece of OnUnits and holds a line feed, or lies
+  /// elsewhere.
+  [[gnu::noinline]] void AdvanceFar(std::u16string_view text);
   /// Moves the place past a run that holds '<' or '&' (each written as a reference) or ']' but
   /// no no-break space, which needs the escaping done. False, the place unmoved, when it does.
   bool AdvanceEscaped(std::u16string_view run);
@@ -110,7 +128,7 @@ class CIfTagGroups {
   CIfTokenReader m_reader;  ///< for Feed
   std::uint64_t m_fed = 0;  ///< units given to Feed so far
   bool m_inTag = false;     ///< a tag group is being read
-  CIfTagGroup m_group;
+  CIfTagGroup m_group{*this};
   /// The source text of the group being read when it came in pieces, or outlives a piece given
   /// to Feed; m_group.source views it then (m_sourceCopied).
   std::u16string m_sourceCopy;
@@ -122,7 +140,16 @@ class CIfTagGroups {
   std::u16string_view m_piece;
   std::vector<std::size_t> m_feeds;
   std::size_t m_nextFeed = 0;
+  /// Text from m_noFeedFrom to m_noFeedTo (addresses) holds no line feed: a stretch of the
+  /// piece between two of its line feeds (or its ends), nothing when there is no piece.
+  std::uintptr_t m_noFeedFrom = UINTPTR_MAX;
+  std::uintptr_t m_noFeedTo = 0;
 };
+
+inline const CTagPlace& CIfTagGroup::Place() const {
+  if (!m_placed) m_from.FollowPlace();
+  return m_place;
+}
 
 /// Checks a translated IF while it streams: every paired start tag meets its end tag (same pair
 /// id, properly nested) and no tag group appears twice. With the IF that was sent to the kernel
