@@ -170,6 +170,7 @@ std::string QuoteWords(const CTagPlace& place) {
 void CIfTagGroups::OnUnits(std::u16string_view piece) {
   // More line feeds than this and every run is looked at unit by unit instead.
   constexpr std::size_t kMostFeeds = 4096;
+  SettleWords(true);
   m_piece = {};
   m_feeds.clear();
   m_nextFeed = 0;
@@ -408,8 +409,22 @@ std::shared_ptr<const std::u16string> CIfTagGroups::ShareWords(std::u16string_vi
   if (!m_spareWords || m_spareWords.use_count() != 1) {
     m_spareWords = std::make_shared<std::u16string>();
   }
-  m_spareWords->assign(words);
+  if (words.empty()) {
+    m_spareWords->clear();
+  } else {
+    m_spareWords->assign(words);
+  }
   return m_spareWords;
+}
+
+void CIfTagGroups::SettleWords(bool current) {
+  if (m_wordsView.empty()) return;
+  // Markup is seen only along the conversion's walk: the group handed over last is done with
+  // (the unit ends as it is left).
+  if (!current && m_group.m_place.words == m_sharedWords) m_group.m_place.words.reset();
+  // The string is held by m_spareWords and m_sharedWords: any other holder is a place.
+  if (current || m_spareWords.use_count() > 2) m_spareWords->assign(m_wordsView);
+  m_wordsView = {};
 }
 
 void CIfTagGroups::AddWords(std::u16string_view text) {
@@ -436,6 +451,7 @@ void CIfTagGroups::FollowSegmentTag(std::u16string_view source) {
   if (EndsName(source[3])) {
     ++m_here.segment;
     m_words.clear();
+    SettleWords(false);
     m_sharedWords.reset();
     m_wordsInMarkup = false;
     // A unit carried whole (already translated) holds no tag of its own to name it by.
@@ -444,8 +460,16 @@ void CIfTagGroups::FollowSegmentTag(std::u16string_view source) {
   } else if (m_inSegment && m_words.empty() && !m_wordsInMarkup && source[3] == u'v' &&
              source.size() > 4 && EndsName(source[4])) {
     // The source Tuv, carried whole before the text to translate, names the unit; its text is
-    // read out of the markup only for a message.
-    m_sharedWords = ShareWords(source.substr(0, kMarkupUnits));
+    // read out of the markup only for a message. While the markup lies in the piece it is
+    // copied only when a place may need it later (most units end in their piece, their tags
+    // closed): the string is handed out empty and filled by SettleWords.
+    const std::u16string_view markup = source.substr(0, kMarkupUnits);
+    const auto start = reinterpret_cast<std::uintptr_t>(markup.data());
+    const auto piece = reinterpret_cast<std::uintptr_t>(m_piece.data());
+    const bool inPiece = !m_piece.empty() && start >= piece &&
+                         start + 2 * markup.size() <= piece + 2 * m_piece.size();
+    m_sharedWords = ShareWords(inPiece ? std::u16string_view() : markup);
+    if (inPiece) m_wordsView = markup;
     m_wordsInMarkup = true;
   }
 }
@@ -544,6 +568,7 @@ void CIfTagGroups::Leave() {
 
 void CIfTagGroups::Finish() {
   m_reader.Finish([&](const CIfToken& token) { OnToken(token, m_fed); });
+  SettleWords(true);
   m_fed = 0;
   m_piece = {};
   m_noFeedFrom = UINTPTR_MAX;
@@ -747,6 +772,8 @@ void CTagCheck::Report(const CTagPlace& place, std::u16string_view source, char1
 
 void CTagCheck::Send(const CTagPlace& place, std::u16string_view source, char16_t pair, Kind kind,
                      const std::string& what) {
+  // The words of the place may be quoted now.
+  m_state->groups.SettleWords(true);
   std::u16string quoted(source.substr(0, kQuotedUnits));
   if (source.size() > kQuotedUnits) quoted += u"...";
   std::string text = "tag " + Utf16ToUtf8(quoted);
@@ -863,6 +890,8 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
     s.SetInnermost(g.pair, closed.samePair);
     closed.closed = true;
     closed.crossing.reset();
+    // A closed tag is never named: its place lets go of the unit's words.
+    closed.place.words.reset();
     ++s.gaps;
     while (!s.open.empty() && s.open.back().closed) {
       s.open.pop_back();

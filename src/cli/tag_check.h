@@ -86,6 +86,10 @@ class CIfTagGroups {
   void OnUnits(std::u16string_view piece);
   /// Ends the IF: hands over a tag group cut off by its end.
   void Finish();
+  /// Fills the string of the unit's words that places share while it is still empty, from the
+  /// source Tuv's markup seen in the piece: when `current` (the piece goes, or a message may
+  /// quote the words now) or a place holds it; forgets that markup.
+  void SettleWords(bool current);
 
  private:
   /// Moves the place past `text` as the TTX shows it.
@@ -123,6 +127,8 @@ class CIfTagGroups {
   std::shared_ptr<const std::u16string> m_sharedWords;
   /// The string of the words shared last, kept to be filled again when no one else holds it.
   std::shared_ptr<std::u16string> m_spareWords;
+  /// The markup that m_sharedWords is still to be filled with (SettleWords), in the piece.
+  std::u16string_view m_wordsView;
   bool m_afterNbsp = false;  ///< the last element was a no-break space
   CTextProcessor m_escaper{nullptr, EscapeMode::Markup};
   CIfTokenReader m_reader;  ///< for Feed
