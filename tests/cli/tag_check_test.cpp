@@ -130,13 +130,27 @@ TEST(TagCheckTest, AgainstTheSentIfOnlyWhatTheTranslationChanged) {
 
 // The places followed along the conversion's own reading (the input buffer's pieces, whose line
 // feeds are found at once) are those followed over the tokens of the same IF: line feeds and
-// references in text runs and source texts, runs that span two pieces. Each is where the tag
-// stands in the document written.
+// references in text runs and source texts, runs that span two pieces, units that hold a byte
+// 0x0A but are no line feed, the words of translation units that end in a piece or go on in
+// the next. Each is where the tag stands in the document written.
 TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
   std::u16string units = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
   constexpr std::u16string_view kTexts[] = {u"a]]> b]]]>\n]]>c ", u"plain] text & ", u"x\ny",
                                             u"a & b\nc < d ", u"n\u00A0 ]]>&<\n]]> "};
+  const std::u16string lowByte0A = std::u16string(100, u'\u0A0A') + u"\n\u010A";
+  const auto group = [&units](char16_t pair, std::u16string_view source) {
+    units += kIfTagGroup;
+    units += pair;
+    units += source;
+    units += kIfBoundary;
+  };
   for (char16_t pair = 0x100; pair < 0x1000; ++pair) {
+    if (pair % 7 == 0) {
+      // A translation unit, named by the words of its source Tuv.
+      group(0, u"<Tu>");
+      group(0, u"<Tuv Lang=\"EN\">unit " + std::u16string(1, pair) + u" words</Tuv>");
+    }
+    if (pair % 11 == 0) units += lowByte0A;
     units += kTexts[pair % std::size(kTexts)];
     units += kIfTagGroup;
     units += pair;  // never closed: every start tag is reported
@@ -151,7 +165,8 @@ TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
   std::vector<std::string> tokens, walked;
   const auto said = [](std::vector<std::string>& to) {
     return [&to](const CTagPlace& place, const std::string& text) {
-      to.push_back(std::to_string(place.line) + ":" + std::to_string(place.column) + " " + text);
+      to.push_back(std::to_string(place.line) + ":" + std::to_string(place.column) + " " + text +
+                   " " + QuoteWords(place));
     };
   };
   CTagCheck fed(said(tokens));
