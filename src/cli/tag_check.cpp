@@ -356,7 +356,11 @@ void CIfTagGroups::AdvanceText(std::u16string_view run, bool plain) {
 
 void CIfTagGroups::FollowPlace() {
   m_group.m_placed = true;
-  CTagPlace& place = m_group.m_place;
+  FollowPlace(m_group.m_place);
+}
+
+void CIfTagGroups::FollowPlace(CTagPlace& place) {
+  place.unit = m_group.m_place.unit;
   place.line = m_here.line;
   place.column = m_here.column;
   place.segment = m_inSegment ? m_here.segment : 0;
@@ -795,8 +799,8 @@ std::uint64_t CTagCheck::Steps() const {
 }
 
 void CTagCheck::OnGroup(const CIfTagGroup& g) {
-  // Most tag groups are placeholders or have no pair id: CheckNesting passes them by.
-  if (g.pair != 0 && !IsPlaceholder(g.source)) CheckNesting(g);
+  // Most tag groups are placeholders or have no pair id: the nesting checks pass them by.
+  if (g.pair != 0 && !IsPlaceholder(g.source)) Nest(g);
   if (m_state->against) CheckAgainstSent(g);
   if (g.block && g.pair != 0) m_state->block = BlockKey(g.pair, g.end);
 }
@@ -821,12 +825,15 @@ void CTagCheck::CheckAgainstSent(const CIfTagGroup& g) {
 }
 
 void CTagCheck::CheckNesting(const CIfTagGroup& g) {
-  CState& s = *m_state;
   // A ut placeholder stands for markup of the original document, whose start and end may cross
   // the document's own elements or carry pair ids of their own: only the sent IF can tell
   // whether one was lost or doubled. Every other paired tag is an element of the XML document,
   // properly nested.
-  if (g.pair == 0 || IsPlaceholder(g.source)) return;
+  if (g.pair != 0 && !IsPlaceholder(g.source)) Nest(g);
+}
+
+void CTagCheck::Nest(const CIfTagGroup& g) {
+  CState& s = *m_state;
   if (g.end) {
     CloseTag(g);
     return;
@@ -850,7 +857,7 @@ void CTagCheck::CheckNesting(const CIfTagGroup& g) {
   open.samePair = s.Innermost(g.pair);
   open.quoteSize = static_cast<std::uint8_t>(std::min(g.source.size(), kQuotedUnits + 1));
   std::copy_n(g.source.data(), open.quoteSize, open.quote);
-  open.place = g.Place();
+  g.PlaceInto(open.place);
   s.SetInnermost(g.pair, at);
   s.uncrossed.push_back(at);
 }

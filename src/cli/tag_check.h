@@ -41,6 +41,8 @@ struct CIfTagGroup {
   /// Where it stands, valid while the group is handed over. Most groups are never named: the
   /// place is put together only when asked for.
   const CTagPlace& Place() const;
+  /// Puts the place into `to` (for a place kept beyond the hand-over).
+  void PlaceInto(CTagPlace& to) const;
   bool end = false;    ///< an end-tag flag came before it
   bool block = false;  ///< a block flag came before it
   char16_t pair = 0;   ///< its pair id (0: a tag without a partner)
@@ -104,8 +106,10 @@ class CIfTagGroups {
   /// FollowSegments for a tag that may be one of those (four units or more, "<T" or "</T").
   [[gnu::noinline]] void FollowSegmentTag(std::u16string_view source);
   friend struct CIfTagGroup;
-  /// Puts the place reached, with the words of its translation unit, into the group starting.
+  /// Puts the place reached, with the words of its translation unit, into the group starting,
+  /// or into `place` (the group's position with it).
   void FollowPlace();
+  void FollowPlace(CTagPlace& place);
   /// Advance for text that lies in the piece of OnUnits and holds a line feed, or lies
   /// elsewhere.
   [[gnu::noinline]] void AdvanceFar(std::u16string_view text);
@@ -155,6 +159,14 @@ class CIfTagGroups {
 inline const CTagPlace& CIfTagGroup::Place() const {
   if (!m_placed) m_from.FollowPlace();
   return m_place;
+}
+
+inline void CIfTagGroup::PlaceInto(CTagPlace& to) const {
+  if (m_placed) {
+    to = m_place;
+  } else {
+    m_from.FollowPlace(to);
+  }
 }
 
 /// Checks a translated IF while it streams: every paired start tag meets its end tag (same pair
@@ -220,6 +232,8 @@ class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
   bool SentDamaged(char16_t pair) const;
   /// The checks of the tags' nesting, which need no sent IF.
   void CheckNesting(const CIfTagGroup& group);
+  /// CheckNesting of a tag with a pair id that is no placeholder.
+  void Nest(const CIfTagGroup& group);
   /// The checks against the sent IF: counts and blocks.
   void CheckAgainstSent(const CIfTagGroup& group);
 
