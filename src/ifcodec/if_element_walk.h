@@ -81,7 +81,8 @@ class CIfElementWalk {
       m_pairDue = false;
     }
     ForEachIfCode(units, i, [&](std::size_t at) {
-      EndRun(units.substr(i, at - i), sink);
+      // i <= at < n: the run is made without substr's checks.
+      EndRun(std::u16string_view(units.data() + i, at - i), sink);
       const char16_t code = units[at];
       i = at + 1;
       const bool consumed = !m_codes.TakeCode(code);
@@ -120,7 +121,9 @@ class CIfElementWalk {
   template <typename Sink>
   void EndRun(std::u16string_view piece, Sink& sink) {
     std::u16string_view run = piece;
-    if (!m_carry.empty()) {
+    // Most runs lie whole in the piece: nothing was carried, nothing is cleared.
+    const bool carried = !m_carry.empty();
+    if (carried) {
       if (Keeps()) m_carry.append(piece);
       run = m_carry;
     }
@@ -129,7 +132,7 @@ class CIfElementWalk {
         m_end = m_block = false;
         sink.Text(run);
       }
-      m_carry.clear();
+      if (carried) m_carry.clear();
     } else {
       m_source = run;
     }
@@ -157,7 +160,7 @@ class CIfElementWalk {
     }
     m_pairDue = false;
     m_source = {};
-    m_carry.clear();
+    if (!m_carry.empty()) m_carry.clear();
   }
 
   template <typename Sink>

@@ -321,7 +321,7 @@ void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
   // Most writes are UTF-8 that PutChar would only encode, with room for three bytes a unit
   // before the point where PutUnitsInBulk would flush: written here, at one look at the state.
   if (m_outputMode == EncodingMode::Utf8 && PlainWrite() &&
-      n <= (m_outputCapacity - m_outputPending) / 3 && !StopRequested()) {
+      3 * n <= m_outputCapacity - m_outputPending && !StopRequested()) {
     std::uint8_t* const start = m_outputBuffer.get() + m_outputPending;
     std::uint8_t* p = start;
     const std::size_t done = EncodeUtf8Run(s, n, p);
