@@ -85,8 +85,10 @@ bool IsPlaceholder(std::u16string_view source) {
 
 namespace {
 
-// The end tag of a translation unit.
-constexpr std::u16string_view kTuEnd = u"</Tu>";
+// Whether the five units at `p` are the end tag of a translation unit, "</Tu>".
+constexpr bool IsTuEndAt(const char16_t* p) {
+  return p[0] == u'<' && p[1] == u'/' && p[2] == u'T' && p[3] == u'u' && p[4] == u'>';
+}
 
 // How many units of a translation unit's text name it in a message.
 constexpr std::size_t kSegmentWords = 40;
@@ -105,7 +107,7 @@ bool HoldsTuEnd(std::u16string_view source) {
   const char16_t* const end = source.data() + source.size();
   for (const char16_t* p = FindUnit(source.data(), end, u'<'); p != end;
        p = FindUnit(p + 1, end, u'<')) {
-    if (end - p >= 5 && p[1] == u'/' && p[2] == u'T' && p[3] == u'u' && p[4] == u'>') return true;
+    if (end - p >= 5 && IsTuEndAt(p)) return true;
   }
   return false;
 }
@@ -439,19 +441,18 @@ void CIfTagGroups::AddWords(std::u16string_view text) {
 
 inline void CIfTagGroups::FollowSegments(std::u16string_view source) {
   m_afterNbsp = source.size() == 1 && source[0] == 0x00A0;
-  // Most tags are none of Tu, Tuv and their end tags: one look at their start tells.
-  if (source.size() < 4 || source[0] != u'<' || (source[1] != u'T' && source[2] != u'T')) return;
-  FollowSegmentTag(source);
+  // Most tags are none of Tu, Tuv and their end tags: one look at their start tells. An end
+  // tag is told here.
+  if (source.size() < 4 || source[0] != u'<') return;
+  if (source[1] == u'/') {
+    if (source.size() >= 5 && IsTuEndAt(source.data())) m_inSegment = false;
+    return;
+  }
+  if (source[1] == u'T' && source[2] == u'u') FollowSegmentTag(source);
 }
 
 void CIfTagGroups::FollowSegmentTag(std::u16string_view source) {
-  // The source holds four units or more.
-  if (source[1] == u'/') {
-    if (source.size() >= 5 && source[2] == u'T' && source[3] == u'u' && source[4] == u'>')
-      m_inSegment = false;
-    return;
-  }
-  if (source[1] != u'T' || source[2] != u'u') return;
+  // The source holds four units or more and starts with "<Tu".
   if (EndsName(source[3])) {
     ++m_here.segment;
     m_words.clear();
@@ -460,7 +461,8 @@ void CIfTagGroups::FollowSegmentTag(std::u16string_view source) {
     m_wordsInMarkup = false;
     // A unit carried whole (already translated) holds no tag of its own to name it by.
     // Such a unit ends with its end tag: that is looked at before the whole text is searched.
-    m_inSegment = !source.ends_with(kTuEnd) && !HoldsTuEnd(source);
+    const bool endsWhole = source.size() >= 5 && IsTuEndAt(source.data() + source.size() - 5);
+    m_inSegment = !endsWhole && !HoldsTuEnd(source);
   } else if (m_inSegment && m_words.empty() && !m_wordsInMarkup && source[3] == u'v' &&
              source.size() > 4 && EndsName(source[4])) {
     // The source Tuv, carried whole before the text to translate, names the unit; its text is

@@ -103,7 +103,7 @@ class CIfTagGroups {
   void AdvanceText(std::u16string_view run, bool plain = false);
   /// Takes what a tag group that has ended tells of the translation units.
   void FollowSegments(std::u16string_view source);
-  /// FollowSegments for a tag that may be one of those (four units or more, "<T" or "</T").
+  /// FollowSegments for a start tag that may be one of those (four units or more, "<Tu").
   [[gnu::noinline]] void FollowSegmentTag(std::u16string_view source);
   friend struct CIfTagGroup;
   /// Puts the place reached, with the words of its translation unit, into the group starting,
