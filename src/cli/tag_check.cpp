@@ -867,7 +867,20 @@ void CTagCheck::Nest(const CIfTagGroup& g) {
 void CTagCheck::CloseTag(const CIfTagGroup& g) {
   CState& s = *m_state;
   const std::size_t at = s.Innermost(g.pair);
-  if (at != CState::kNone) {
+  if (at != CState::kNone && at + 1 == s.open.size() && !s.open[at].crossing &&
+      !s.uncrossed.empty() && s.uncrossed.back() == at) {
+    // The common case: the tag opened last, crossed by no end tag, crosses none.
+    s.uncrossed.pop_back();
+    s.SetInnermost(g.pair, s.open[at].samePair);
+    s.open.pop_back();
+    ++s.steps;
+    while (!s.open.empty() && s.open.back().closed) {
+      s.open.pop_back();
+      --s.gaps;
+      ++s.steps;
+    }
+    if (s.gaps > s.open.size() - s.gaps) s.Compact();
+  } else if (at != CState::kNone) {
     CState::COpen& closed = s.open[at];
     // The sentence is made only for a problem that is listed.
     if (closed.crossing) {
