@@ -653,10 +653,21 @@ struct CTagCheck::CState {
   std::vector<bool> sentDamaged;
   std::uint32_t block = 0;
 
+  // Drops the closed tags at the end of the list at once, the other gaps once they outnumber the
+  // open tags.
+  void DropClosed() {
+    while (!open.empty() && open.back().closed) {
+      open.pop_back();
+      --gaps;
+      ++steps;
+    }
+    if (gaps > open.size() - gaps) Compact();
+  }
+
   // Drops the gaps, renumbering what refers to the open tags. Every reference names an open
   // tag: only the innermost tag of an id is ever closed, so the tags before it with the same id
   // stay open, and a closed tag leaves the uncrossed list.
-  void Compact() {
+  [[gnu::noinline]] void Compact() {
     std::vector<std::size_t> moved(open.size(), kNone);
     std::size_t kept = 0;
     for (std::size_t i = 0; i < open.size(); ++i) {
@@ -874,12 +885,7 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
     s.SetInnermost(g.pair, s.open[at].samePair);
     s.open.pop_back();
     ++s.steps;
-    while (!s.open.empty() && s.open.back().closed) {
-      s.open.pop_back();
-      --s.gaps;
-      ++s.steps;
-    }
-    if (s.gaps > s.open.size() - s.gaps) s.Compact();
+    s.DropClosed();
   } else if (at != CState::kNone) {
     CState::COpen& closed = s.open[at];
     // The sentence is made only for a problem that is listed.
@@ -915,12 +921,7 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
     // A closed tag is never named: its place lets go of the unit's words.
     closed.place.words.reset();
     ++s.gaps;
-    while (!s.open.empty() && s.open.back().closed) {
-      s.open.pop_back();
-      --s.gaps;
-      ++s.steps;
-    }
-    if (s.gaps > s.open.size() - s.gaps) s.Compact();
+    s.DropClosed();
   } else {
     Report(g.Place(), g.source, g.pair, s.seenEnd[g.pair] == s.era ? kTwice : kNoStart);
   }
