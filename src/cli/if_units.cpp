@@ -4,6 +4,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace tagvert::cli {
@@ -19,8 +20,12 @@ std::optional<unsigned char> ReadIfUnits(
     if (n == 0) break;
     const std::size_t have = kept + n;
     units.resize(have / 2);
-    for (std::size_t i = 0; i + 1 < have; i += 2) {
-      units[i / 2] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(units.data(), bytes.data(), 2 * units.size());
+    } else {
+      for (std::size_t i = 0; i + 1 < have; i += 2) {
+        units[i / 2] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));
+      }
     }
     feed(units.data(), units.size());
     kept = have % 2;

@@ -704,19 +704,21 @@ void CTagCheck::SetSent(IByteStream& sent) {
   s.sentEnd.assign(kIds, false);
   std::uint32_t block = 0;
   CTagCheck sentNesting([](const CTagPlace&, const std::string&) {}, false);
-  CIfTagGroups groups([&](const CIfTagGroup& g) {
-    sentNesting.CheckNesting(g);
-    if (g.pair == 0) {
-      const std::uint16_t bucket = Bucket(g.source);
-      s.singleBlock[bucket] = ++s.singles[bucket] == 1 ? block : kAmbiguous;
-    } else {
-      auto& count = g.end ? s.ends : s.starts;
-      auto& where = g.end ? s.endBlock : s.startBlock;
-      where[g.pair] = ++count[g.pair] == 1 ? block : kAmbiguous;
-      if (g.end) s.sentEnd[g.pair] = true;
-    }
-    if (g.block && g.pair != 0) block = BlockKey(g.pair, g.end);
-  });
+  CIfTagGroups groups(
+      [&](const CIfTagGroup& g) {
+        sentNesting.CheckNesting(g);
+        if (g.pair == 0) {
+          const std::uint16_t bucket = Bucket(g.source);
+          s.singleBlock[bucket] = ++s.singles[bucket] == 1 ? block : kAmbiguous;
+        } else {
+          auto& count = g.end ? s.ends : s.starts;
+          auto& where = g.end ? s.endBlock : s.startBlock;
+          where[g.pair] = ++count[g.pair] == 1 ? block : kAmbiguous;
+          if (g.end) s.sentEnd[g.pair] = true;
+        }
+        if (g.block && g.pair != 0) block = BlockKey(g.pair, g.end);
+      },
+      false, false);  // no place of the sent IF is said here
   ReadIfGroups(sent, groups);
   sentNesting.Finish();
   s.sentDamaged = std::move(sentNesting.m_state->damaged);
