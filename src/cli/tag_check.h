@@ -82,7 +82,7 @@ class CIfTagGroups {
   /// been looked at.
   const CIfTagGroup& Enter(const CIfTagGroupSeen& seen);
   void Leave();
-  /// Takes the piece of the IF that the next runs and groups of OnText and OnGroup may lie in
+  /// Takes the piece of the IF that the next runs and groups of OnText and Enter may lie in
   /// (IIfTagGroupObserver::OnIfUnits): its line feeds are found at once, so that what lies in
   /// it between them is passed over without a look at each unit.
   void OnUnits(std::u16string_view piece);
