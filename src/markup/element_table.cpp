@@ -106,7 +106,8 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
   void ReadOne(std::size_t start) {
     m_p = start + 1;
     m_attributes->clear();
-    if (!ReadPlainTag()) this->ReadMarkup();
+    CPlainTag tag;
+    if (!ReadPlainTag(tag)) this->ReadMarkup();
   }
   // Calls `f(nameStart, nameEnd, valueStart, valueEnd)` for the attributes of the plain tag
   // (one that ReadPlainTag reads) whose `<` is at `start`, in order, until `f` returns true:
@@ -148,8 +149,15 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
   // per unit: a name is one loop over a table, a value one search for its quote. Any other markup
   // (special markup, a stray `<`, a value without quotes, a unit outside ASCII in a name, white
   // space around `=`, the end of the input) returns false, with m_p and the record as they were,
-  // for the grammar to read it.
-  bool ReadPlainTag() {
+  // for the grammar to read it. What it read goes into `tag`, which the cut keeps in registers
+  // rather than in the reader's members.
+  struct CPlainTag {
+    TagType type = TagType::Open;
+    const Unit* name = nullptr;
+    const Unit* nameEnd = nullptr;
+    const Unit* end = nullptr;  // after the closing `>`
+  };
+  bool ReadPlainTag(CPlainTag& tag) {
     const Unit* const end = m_s + m_n;
     const Unit* p = m_s + m_p;
     TagType type = TagType::Open;
@@ -190,10 +198,10 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
         ++p;
       }
     }
-    m_record.tagType = type;
-    m_nameStart = static_cast<std::size_t>(name - m_s);
-    m_nameEnd = static_cast<std::size_t>(nameEnd - m_s);
-    m_p = static_cast<std::size_t>(p + 1 - m_s);
+    tag.type = type;
+    tag.name = name;
+    tag.nameEnd = nameEnd;
+    tag.end = p + 1;
     return true;
   }
   // ReadPlainTag giving up after it took attributes.
@@ -338,8 +346,8 @@ class CFirstPairing {
       : m_records(table.Records()), m_counter(table.PairIdCounter()) {}
 
   // Inlined into the cut, which calls it once per tag: a call would cost a sixth of the work.
-  [[gnu::always_inline]] void Visit(std::uint32_t i) {
-    CElementRecord& record = m_records[i];
+  // `record` is the record at `i`.
+  [[gnu::always_inline]] void Visit(CElementRecord& record, std::uint32_t i) {
     switch (record.tagType) {
       case TagType::Open:
         record.pairId = detail::NextPairId(m_counter);
@@ -384,9 +392,11 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
   CNameCache names(table.Names());
   // About one element per 20 units in real documents.
   records.reserve(m_n / 16 + 16);
+  // The index of the next record, counted here rather than read off the vector twice a record.
+  auto index = static_cast<std::uint32_t>(records.size());
   while (m_p < m_n) {
     // A stop is seen here too: cutting a large document takes seconds.
-    table.CheckStopAt(records.size());
+    table.CheckStopAt(index);
     const std::size_t start = m_p;
     if (m_s[m_p] != u'<') {
       const Unit* const end = FindUnit(m_s + m_p, m_s + m_n, u'<');
@@ -395,27 +405,36 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
       text.textStart = static_cast<std::uint32_t>(start);
       text.textLength = static_cast<std::uint32_t>(m_p - start);
       records.push_back(text);
+      ++index;
       continue;
     }
     ++m_p;
-    m_record = CElementRecord();
-    m_record.SetBits(CElementRecord::kRecordTag);
-    m_nameStart = m_nameEnd = kNoPosition;
-    m_nameBuilt = false;
-    if (ReadPlainTag()) {
-      m_record.plain = 1;
+    CElementRecord record;
+    record.SetBits(CElementRecord::kRecordTag);
+    CPlainTag tag;
+    if (ReadPlainTag(tag)) {
+      record.tagType = tag.type;
+      record.plain = 1;
+      m_p = static_cast<std::size_t>(tag.end - m_s);
+      record.nameId =
+          names.Id(tag.name, static_cast<std::size_t>(tag.nameEnd - tag.name), m_s + m_n, &m_name);
     } else {
+      m_record = record;
+      m_nameStart = m_nameEnd = kNoPosition;
+      m_nameBuilt = false;
       this->ReadMarkup();
+      record = m_record;
+      if (m_nameBuilt) {
+        record.nameId = table.Names().Intern(m_name);
+      } else if (m_nameStart != kNoPosition) {
+        record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, m_s + m_n, &m_name);
+      }
     }
-    m_record.textStart = static_cast<std::uint32_t>(start);
-    m_record.textLength = static_cast<std::uint32_t>(m_p - start);
-    if (m_nameBuilt) {
-      m_record.nameId = table.Names().Intern(m_name);
-    } else if (m_nameStart != kNoPosition) {
-      m_record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, m_s + m_n, &m_name);
-    }
-    records.push_back(m_record);
-    if (pairing != nullptr) pairing->Visit(static_cast<std::uint32_t>(records.size() - 1));
+    record.textStart = static_cast<std::uint32_t>(start);
+    record.textLength = static_cast<std::uint32_t>(m_p - start);
+    CElementRecord& added = records.emplace_back(record);
+    if (pairing != nullptr) pairing->Visit(added, index);
+    ++index;
   }
 }
 
@@ -634,7 +653,7 @@ void PairUnpairedRecords(CElementTable& table) {
   const auto count = static_cast<std::uint32_t>(table.Records().size());
   for (std::uint32_t i = 0; i < count; ++i) {
     table.CheckStopAt(i);
-    pairing.Visit(i);
+    pairing.Visit(table.Records()[i], i);
   }
 }
 

@@ -26,9 +26,13 @@ inline std::uint16_t NextPairId(std::uint32_t& counter) {
   constexpr std::uint32_t kWrapFirst = 0xFFFB;
   constexpr std::uint32_t kWrapLast = 0xFFFF;
   constexpr std::uint32_t kWrapTo = 100;
+  static_assert(kReservedFirst < kWrapFirst);
   ++counter;
-  if (counter >= kReservedFirst && counter <= kReservedLast) counter = kAfterReserved;
-  if (counter >= kWrapFirst && counter <= kWrapLast) counter = kWrapTo;
+  // Both ranges lie at or above kReservedFirst: an id below it costs one test.
+  if (counter >= kReservedFirst) [[unlikely]] {
+    if (counter <= kReservedLast) counter = kAfterReserved;
+    if (counter >= kWrapFirst && counter <= kWrapLast) counter = kWrapTo;
+  }
   return static_cast<std::uint16_t>(counter);
 }
 
