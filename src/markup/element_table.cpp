@@ -418,17 +418,24 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
       m_p = static_cast<std::size_t>(tag.end - m_s);
       record.nameId =
           names.Id(tag.name, static_cast<std::size_t>(tag.nameEnd - tag.name), m_s + m_n, &m_name);
-    } else {
-      m_record = record;
-      m_nameStart = m_nameEnd = kNoPosition;
-      m_nameBuilt = false;
-      this->ReadMarkup();
-      record = m_record;
-      if (m_nameBuilt) {
-        record.nameId = table.Names().Intern(m_name);
-      } else if (m_nameStart != kNoPosition) {
-        record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, m_s + m_n, &m_name);
-      }
+      record.textStart = static_cast<std::uint32_t>(start);
+      record.textLength = static_cast<std::uint32_t>(m_p - start);
+      // Added here apart from other markup, so that the compiler writes this record, whose flags
+      // it knows but for the type, as whole words.
+      CElementRecord& added = records.emplace_back(record);
+      if (pairing != nullptr) pairing->Visit(added, index);
+      ++index;
+      continue;
+    }
+    m_record = record;
+    m_nameStart = m_nameEnd = kNoPosition;
+    m_nameBuilt = false;
+    this->ReadMarkup();
+    record = m_record;
+    if (m_nameBuilt) {
+      record.nameId = table.Names().Intern(m_name);
+    } else if (m_nameStart != kNoPosition) {
+      record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, m_s + m_n, &m_name);
     }
     record.textStart = static_cast<std::uint32_t>(start);
     record.textLength = static_cast<std::uint32_t>(m_p - start);
