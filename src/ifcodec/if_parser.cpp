@@ -80,11 +80,16 @@ void CIFParser::WriteTable(const CElementTable& table) {
   char16_t codes[12] = {};
   char16_t after[5] = {};
   // A text in a narrow source holds no unit of the code range (all are below U+0100): it is
-  // widened straight into the output.
+  // widened straight into the output, in whole steps where the output has room for what a last
+  // step writes beyond it (WidenBytesPast).
+  constexpr std::size_t kWidenExcess = 15;
   const auto writeText = [&](const CElementRecord& record) {
-    table.VisitText(record, [&](const auto* units, std::size_t size) {
+    table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size, const auto* limit) {
       if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
         record.IsTag() ? WriteSourceText({units, size}) : WriteText({units, size});
+      } else if (char16_t* const room = m_storage->Utf16Room(size + kWidenExcess)) {
+        WidenBytesPast(units, size, limit, room);
+        m_storage->CommitUtf16Room(size);
       } else {
         m_storage->PutNarrowUnits(units, size);
       }
@@ -127,21 +132,24 @@ void CIFParser::WriteTable(const CElementTable& table) {
     // they go there in one piece instead of three bulk writes, a narrow text widened on the way.
     // A wide text that holds a unit of the code range is written by the bulk path, which turns
     // such a unit into a reference.
-    const bool whole = table.VisitText(record, [&](const auto* units, std::size_t size) {
+    const bool whole = table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size,
+                                                           [[maybe_unused]] const auto* limit) {
       constexpr bool kWide = std::is_same_v<decltype(units), const char16_t*>;
       if constexpr (kWide) {
         if (FindIfCode({units, size}) != size) return false;
       }
       // The code arrays are copied whole, a fixed size being a few moves where a copy of their
       // length is a call. What they leave beyond the units counted is room not handed over:
-      // only units written there later are ever written out.
+      // only units written there later are ever written out. The same room beyond the text
+      // takes the excess of a narrow text's last step.
+      static_assert(std::size(after) + std::size(codes) >= kWidenExcess);
       char16_t* const room = m_storage->Utf16Room(n + size + std::size(after) + std::size(codes));
       if (room == nullptr) return false;
       std::memcpy(room, codes, sizeof(codes));
       if constexpr (kWide) {
         std::copy_n(units, size, room + n);
       } else {
-        WidenBytes(units, size, room + n);
+        WidenBytesPast(units, size, limit, room + n);
       }
       std::memcpy(room + n + size, after, sizeof(after));
       m_storage->CommitUtf16Room(n + size + m);

@@ -120,5 +120,27 @@ TEST(CUnitScanTest, CountsAUnitInNarrowAndWideRuns) {
   EXPECT_EQ(CountUnit(wide.data(), wide.data() + wide.size(), u'<'), 9000u);
 }
 
+// The widening in whole steps: for every length up to 40 and every end of the readable input
+// from the run's end to sixteen bytes past it, the units written are those WidenBytes writes
+// (the last ones Latin-1, so that a lost high byte shows), and nothing beyond the fifteen units
+// of excess is touched.
+TEST(CUnitScanTest, WidensInWholeStepsAsByteByByte) {
+  for (std::size_t length = 0; length <= 40; ++length) {
+    for (std::size_t beyond = 0; beyond <= 16; ++beyond) {
+      SCOPED_TRACE("length " + std::to_string(length) + ", readable beyond " +
+                   std::to_string(beyond));
+      std::vector<std::uint8_t> in(length + beyond);
+      for (std::size_t i = 0; i < in.size(); ++i)
+        in[i] = static_cast<std::uint8_t>(0x41 + i * 7);
+      std::u16string expected(length + 16, u'#');
+      WidenBytes(in.data(), length, expected.data());
+      std::u16string widened(length + 16, u'#');
+      WidenBytesPast(in.data(), length, in.data() + in.size(), widened.data());
+      EXPECT_EQ(widened.substr(0, length), expected.substr(0, length));
+      EXPECT_EQ(widened[length + 15], u'#');
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tagvert
