@@ -88,6 +88,18 @@ const std::array<bool, 256> kNarrowNameUnits = [] {
   return units;
 }();
 
+// The ASCII name units as a table over every UTF-16 unit, so that a unit of a wide source is
+// looked up without a clamp first. Only the first 128 entries are written: the rest stay in the
+// zeroed memory of static storage, which no page of is touched but the first.
+struct CWideNameUnits {
+  CWideNameUnits() {
+    for (char16_t c = 0; c < 128; ++c)
+      units[c] = CharIsNameChar(c);
+  }
+  bool units[0x10000];
+};
+const CWideNameUnits kWideNameUnits;
+
 // The tag reader over the decoded source. Positions index the source; `m_p` is the next unit
 // to read, so the unit just read is at m_p - 1. Pushing a unit back is stepping back one.
 // Cutting the source into records reads attributes only to find where a tag ends
@@ -229,8 +241,7 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
     if constexpr (sizeof(Unit) == 1) {
       return kNarrowNameUnits[c];
     } else {
-      // U+007F is no name unit: every unit above it is looked up as that one, without a branch.
-      return detail::kAsciiNameChars[std::min<char16_t>(c, 127)];
+      return kWideNameUnits.units[c];
     }
   }
   static bool IsAsciiSpace(Unit c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
