@@ -142,5 +142,31 @@ TEST(CUnitScanTest, WidensInWholeStepsAsByteByByte) {
   }
 }
 
+// The copy that stops at an IF code: for every length up to 40, a code at each position or
+// none, and a code just past the run where the input goes on, it copies exactly when the search
+// finds no code in the run, and then the units of the run.
+TEST(CUnitScanTest, CopiesARunWithoutIfCodeAsTheSearchFinds) {
+  for (std::size_t length = 0; length <= 40; ++length) {
+    for (std::size_t code = 0; code <= length + 1; ++code) {
+      for (const std::size_t beyond : {std::size_t{0}, std::size_t{1}, std::size_t{8}}) {
+        SCOPED_TRACE("length " + std::to_string(length) + ", code at " + std::to_string(code) +
+                     ", readable beyond " + std::to_string(beyond));
+        std::u16string in(length + beyond, u'\u30C6');
+        if (code < in.size()) in[code] = 0xE805;
+        std::u16string out(length + 8, u'#');
+        const bool copied =
+            UnitsCopyWithoutIfCode(in.data(), length, in.data() + in.size(), out.data());
+        const bool clean =
+            UnitsFindIfCode(reinterpret_cast<const std::uint8_t*>(in.data()), length) == length;
+        EXPECT_EQ(copied, clean);
+        if (clean) {
+          EXPECT_EQ(out.substr(0, length), in.substr(0, length));
+        }
+        EXPECT_EQ(out[length + 7], u'#');
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tagvert
