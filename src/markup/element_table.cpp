@@ -88,6 +88,14 @@ const std::array<bool, 256> kNarrowNameUnits = [] {
   return units;
 }();
 
+// The white space a plain tag may hold (space, tab to carriage return) as a table over every byte.
+const std::array<bool, 256> kNarrowSpaces = [] {
+  std::array<bool, 256> spaces{};
+  for (const char16_t c : {u' ', u'\t', u'\n', u'\v', u'\f', u'\r'})
+    spaces[c] = true;
+  return spaces;
+}();
+
 // The ASCII name units as a table over every UTF-16 unit, so that a unit of a wide source is
 // looked up without a clamp first. Only the first 128 entries are written: the rest stay in the
 // zeroed memory of static storage, which no page of is touched but the first.
@@ -243,7 +251,13 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
       return kWideNameUnits.units[c];
     }
   }
-  static bool IsAsciiSpace(Unit c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+  static bool IsAsciiSpace(Unit c) {
+    if constexpr (sizeof(Unit) == 1) {
+      return kNarrowSpaces[c];
+    } else {
+      return c == u' ' || (c >= u'\t' && c <= u'\r');
+    }
+  }
 
   // The unit source.
   char16_t Next() {

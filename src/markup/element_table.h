@@ -84,7 +84,8 @@ struct CElementRecord {
     return (bits & kRecordInline) != 0 ? RuleType::Inline : RuleType::Block;
   }
   void SetRuleType(RuleType type) {
-    bits = (type == RuleType::Inline ? bits | kRecordInline : bits & ~kRecordInline) & kRecordMask;
+    // The flag cleared and or-ed in again: fewer instructions than a choice of two results.
+    bits = ((bits & ~kRecordInline) | (type == RuleType::Inline ? kRecordInline : 0)) & kRecordMask;
   }
   void SetBits(std::uint8_t flags) { bits = (bits | flags) & kRecordMask; }
 };
