@@ -10,6 +10,7 @@
 
 #include "storage/hresult.h"
 #include "storage/input_scan.h"
+#include "storage/unit_scan.h"
 
 namespace tagvert {
 
@@ -78,13 +79,20 @@ void CIFParser::WriteTable(const CElementTable& table) {
   // The codes before and after a tag's text are gathered here and written with it; PutUnits
   // writes each unit as PutChar would, stop check included.
   char16_t codes[12] = {};
-  char16_t after[5] = {};
+  // What follows a tag's text: its boundary, and after a reserved start tag the reserve group's
+  // codes. The same units every time; a tag writes the first one or all five.
+  const char16_t after[5] = {kIfBoundary, kIfReserveGroup, 0, 0, kIfBoundary};
   // A text in a narrow source holds no unit of the code range (all are below U+0100): it is
-  // widened straight into the output.
+  // widened straight into the output, in whole steps where the output has room for what a last
+  // step writes beyond it (WidenBytesPast).
+  constexpr std::size_t kWidenExcess = 15;
   const auto writeText = [&](const CElementRecord& record) {
-    table.VisitText(record, [&](const auto* units, std::size_t size) {
+    table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size, const auto* limit) {
       if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
         record.IsTag() ? WriteSourceText({units, size}) : WriteText({units, size});
+      } else if (char16_t* const room = m_storage->Utf16Room(size + kWidenExcess)) {
+        WidenBytesPast(units, size, limit, room);
+        m_storage->CommitUtf16Room(size);
       } else {
         m_storage->PutNarrowUnits(units, size);
       }
@@ -117,31 +125,26 @@ void CIFParser::WriteTable(const CElementTable& table) {
     if (tagType == TagType::PairedClose || tagType == TagType::Close) codes[n++] = kIfEndTag;
     codes[n++] = kIfTagGroup;
     codes[n++] = tagType == TagType::Single ? 0 : static_cast<char16_t>(record.pairId);
-    std::size_t m = 0;
-    after[m++] = kIfBoundary;
-    if (reserve && tagType == TagType::PairedOpen) {
-      for (const char16_t c : {kIfReserveGroup, char16_t{0}, char16_t{0}, kIfBoundary})
-        after[m++] = c;
-    }
+    const std::size_t m = reserve && tagType == TagType::PairedOpen ? std::size(after) : 1;
     // Nearly always the output buffer has room for the codes, the text and the codes after it:
     // they go there in one piece instead of three bulk writes, a narrow text widened on the way.
     // A wide text that holds a unit of the code range is written by the bulk path, which turns
     // such a unit into a reference.
-    const bool whole = table.VisitText(record, [&](const auto* units, std::size_t size) {
+    const bool whole = table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size,
+                                                           [[maybe_unused]] const auto* limit) {
       constexpr bool kWide = std::is_same_v<decltype(units), const char16_t*>;
-      if constexpr (kWide) {
-        if (FindIfCode({units, size}) != size) return false;
-      }
       // The code arrays are copied whole, a fixed size being a few moves where a copy of their
       // length is a call. What they leave beyond the units counted is room not handed over:
-      // only units written there later are ever written out.
+      // only units written there later are ever written out. The same room beyond the text
+      // takes the excess of a narrow text's last step.
+      static_assert(std::size(after) + std::size(codes) >= kWidenExcess);
       char16_t* const room = m_storage->Utf16Room(n + size + std::size(after) + std::size(codes));
       if (room == nullptr) return false;
       std::memcpy(room, codes, sizeof(codes));
       if constexpr (kWide) {
-        std::copy_n(units, size, room + n);
+        if (!UnitsCopyWithoutIfCode(units, size, limit, room + n)) return false;
       } else {
-        WidenBytes(units, size, room + n);
+        WidenBytesPast(units, size, limit, room + n);
       }
       std::memcpy(room + n + size, after, sizeof(after));
       m_storage->CommitUtf16Room(n + size + m);

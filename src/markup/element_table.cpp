@@ -88,6 +88,26 @@ const std::array<bool, 256> kNarrowNameUnits = [] {
   return units;
 }();
 
+// The white space a plain tag may hold (space, tab to carriage return) as a table over every byte.
+const std::array<bool, 256> kNarrowSpaces = [] {
+  std::array<bool, 256> spaces{};
+  for (const char16_t c : {u' ', u'\t', u'\n', u'\v', u'\f', u'\r'})
+    spaces[c] = true;
+  return spaces;
+}();
+
+// The ASCII name units as a table over every UTF-16 unit, so that a unit of a wide source is
+// looked up without a clamp first. Only the first 128 entries are written: the rest stay in the
+// zeroed memory of static storage, which no page of is touched but the first.
+struct CWideNameUnits {
+  CWideNameUnits() {
+    for (char16_t c = 0; c < 128; ++c)
+      units[c] = CharIsNameChar(c);
+  }
+  bool units[0x10000];
+};
+const CWideNameUnits kWideNameUnits;
+
 // The tag reader over the decoded source. Positions index the source; `m_p` is the next unit
 // to read, so the unit just read is at m_p - 1. Pushing a unit back is stepping back one.
 // Cutting the source into records reads attributes only to find where a tag ends
@@ -106,7 +126,8 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
   void ReadOne(std::size_t start) {
     m_p = start + 1;
     m_attributes->clear();
-    if (!ReadPlainTag()) this->ReadMarkup();
+    CPlainTag tag;
+    if (!ReadPlainTag(tag)) this->ReadMarkup();
   }
   // Calls `f(nameStart, nameEnd, valueStart, valueEnd)` for the attributes of the plain tag
   // (one that ReadPlainTag reads) whose `<` is at `start`, in order, until `f` returns true:
@@ -148,8 +169,15 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
   // per unit: a name is one loop over a table, a value one search for its quote. Any other markup
   // (special markup, a stray `<`, a value without quotes, a unit outside ASCII in a name, white
   // space around `=`, the end of the input) returns false, with m_p and the record as they were,
-  // for the grammar to read it.
-  bool ReadPlainTag() {
+  // for the grammar to read it. What it read goes into `tag`, which the cut keeps in registers
+  // rather than in the reader's members.
+  struct CPlainTag {
+    TagType type = TagType::Open;
+    const Unit* name = nullptr;
+    const Unit* nameEnd = nullptr;
+    const Unit* end = nullptr;  // after the closing `>`
+  };
+  bool ReadPlainTag(CPlainTag& tag) {
     const Unit* const end = m_s + m_n;
     const Unit* p = m_s + m_p;
     TagType type = TagType::Open;
@@ -190,10 +218,10 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
         ++p;
       }
     }
-    m_record.tagType = type;
-    m_nameStart = static_cast<std::size_t>(name - m_s);
-    m_nameEnd = static_cast<std::size_t>(nameEnd - m_s);
-    m_p = static_cast<std::size_t>(p + 1 - m_s);
+    tag.type = type;
+    tag.name = name;
+    tag.nameEnd = nameEnd;
+    tag.end = p + 1;
     return true;
   }
   // ReadPlainTag giving up after it took attributes.
@@ -203,15 +231,14 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
   }
   // The first unit at or after `p` that is not an ASCII name unit. Names are a few units
   // long: a lookup per unit, whose well-predicted loop the processor runs ahead, beats a
-  // classification of sixteen at a time whose result the next step waits for. Four units a
-  // step where four are left, so that the end is tested once per step.
+  // classification of sixteen at a time whose result the next step waits for. Eight units a
+  // step where eight are left, so that the end is tested once for most names.
   static const Unit* SkipNameUnits(const Unit* p, const Unit* end) {
-    while (end - p >= 4) {
-      if (!IsAsciiNameUnit(p[0])) return p;
-      if (!IsAsciiNameUnit(p[1])) return p + 1;
-      if (!IsAsciiNameUnit(p[2])) return p + 2;
-      if (!IsAsciiNameUnit(p[3])) return p + 3;
-      p += 4;
+    while (end - p >= 8) {
+      for (int k = 0; k < 8; ++k) {
+        if (!IsAsciiNameUnit(p[k])) return p + k;
+      }
+      p += 8;
     }
     while (p != end && IsAsciiNameUnit(*p))
       ++p;
@@ -221,11 +248,16 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
     if constexpr (sizeof(Unit) == 1) {
       return kNarrowNameUnits[c];
     } else {
-      // U+007F is no name unit: every unit above it is looked up as that one, without a branch.
-      return detail::kAsciiNameChars[std::min<char16_t>(c, 127)];
+      return kWideNameUnits.units[c];
     }
   }
-  static bool IsAsciiSpace(Unit c) { return c == u' ' || (c >= u'\t' && c <= u'\r'); }
+  static bool IsAsciiSpace(Unit c) {
+    if constexpr (sizeof(Unit) == 1) {
+      return kNarrowSpaces[c];
+    } else {
+      return c == u' ' || (c >= u'\t' && c <= u'\r');
+    }
+  }
 
   // The unit source.
   char16_t Next() {
@@ -338,8 +370,8 @@ class CFirstPairing {
       : m_records(table.Records()), m_counter(table.PairIdCounter()) {}
 
   // Inlined into the cut, which calls it once per tag: a call would cost a sixth of the work.
-  [[gnu::always_inline]] void Visit(std::uint32_t i) {
-    CElementRecord& record = m_records[i];
+  // `record` is the record at `i`.
+  [[gnu::always_inline]] void Visit(CElementRecord& record, std::uint32_t i) {
     switch (record.tagType) {
       case TagType::Open:
         record.pairId = detail::NextPairId(m_counter);
@@ -367,10 +399,16 @@ class CFirstPairing {
   }
 
  private:
-  // The start tags still open, per name id (names are added while the scan runs).
-  std::vector<std::uint32_t>& OpenStack(std::uint32_t nameId) {
-    if (nameId >= m_openByName.size()) m_openByName.resize(nameId + std::size_t{1});
+  // The start tags still open, per name id (names are added while the scan runs). Inlined into
+  // the cut, with the growth out of line: as a call it cost some 25 instructions a start or end
+  // tag.
+  [[gnu::always_inline]] std::vector<std::uint32_t>& OpenStack(std::uint32_t nameId) {
+    if (nameId >= m_openByName.size()) [[unlikely]]
+      AddNames(nameId);
     return m_openByName[nameId];
+  }
+  [[gnu::noinline]] void AddNames(std::uint32_t nameId) {
+    m_openByName.resize(nameId + std::size_t{1});
   }
 
   CRecordVector& m_records;
@@ -384,9 +422,11 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
   CNameCache names(table.Names());
   // About one element per 20 units in real documents.
   records.reserve(m_n / 16 + 16);
+  // The index of the next record, counted here rather than read off the vector twice a record.
+  auto index = static_cast<std::uint32_t>(records.size());
   while (m_p < m_n) {
     // A stop is seen here too: cutting a large document takes seconds.
-    table.CheckStopAt(records.size());
+    table.CheckStopAt(index);
     const std::size_t start = m_p;
     if (m_s[m_p] != u'<') {
       const Unit* const end = FindUnit(m_s + m_p, m_s + m_n, u'<');
@@ -395,27 +435,43 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
       text.textStart = static_cast<std::uint32_t>(start);
       text.textLength = static_cast<std::uint32_t>(m_p - start);
       records.push_back(text);
+      ++index;
       continue;
     }
     ++m_p;
-    m_record = CElementRecord();
-    m_record.SetBits(CElementRecord::kRecordTag);
+    CElementRecord record;
+    record.SetBits(CElementRecord::kRecordTag);
+    CPlainTag tag;
+    if (ReadPlainTag(tag)) {
+      record.tagType = tag.type;
+      record.plain = 1;
+      m_p = static_cast<std::size_t>(tag.end - m_s);
+      record.nameId =
+          names.Id(tag.name, static_cast<std::size_t>(tag.nameEnd - tag.name), m_s + m_n, &m_name);
+      record.textStart = static_cast<std::uint32_t>(start);
+      record.textLength = static_cast<std::uint32_t>(m_p - start);
+      // Added here apart from other markup, so that the compiler writes this record, whose flags
+      // it knows but for the type, as whole words.
+      CElementRecord& added = records.emplace_back(record);
+      if (pairing != nullptr) pairing->Visit(added, index);
+      ++index;
+      continue;
+    }
+    m_record = record;
     m_nameStart = m_nameEnd = kNoPosition;
     m_nameBuilt = false;
-    if (ReadPlainTag()) {
-      m_record.plain = 1;
-    } else {
-      this->ReadMarkup();
-    }
-    m_record.textStart = static_cast<std::uint32_t>(start);
-    m_record.textLength = static_cast<std::uint32_t>(m_p - start);
+    this->ReadMarkup();
+    record = m_record;
     if (m_nameBuilt) {
-      m_record.nameId = table.Names().Intern(m_name);
+      record.nameId = table.Names().Intern(m_name);
     } else if (m_nameStart != kNoPosition) {
-      m_record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, m_s + m_n, &m_name);
+      record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, m_s + m_n, &m_name);
     }
-    records.push_back(m_record);
-    if (pairing != nullptr) pairing->Visit(static_cast<std::uint32_t>(records.size() - 1));
+    record.textStart = static_cast<std::uint32_t>(start);
+    record.textLength = static_cast<std::uint32_t>(m_p - start);
+    CElementRecord& added = records.emplace_back(record);
+    if (pairing != nullptr) pairing->Visit(added, index);
+    ++index;
   }
 }
 
@@ -634,7 +690,7 @@ void PairUnpairedRecords(CElementTable& table) {
   const auto count = static_cast<std::uint32_t>(table.Records().size());
   for (std::uint32_t i = 0; i < count; ++i) {
     table.CheckStopAt(i);
-    pairing.Visit(i);
+    pairing.Visit(table.Records()[i], i);
   }
 }
 

@@ -84,7 +84,8 @@ struct CElementRecord {
     return (bits & kRecordInline) != 0 ? RuleType::Inline : RuleType::Block;
   }
   void SetRuleType(RuleType type) {
-    bits = (type == RuleType::Inline ? bits | kRecordInline : bits & ~kRecordInline) & kRecordMask;
+    // The flag cleared and or-ed in again: fewer instructions than a choice of two results.
+    bits = ((bits & ~kRecordInline) | (type == RuleType::Inline ? kRecordInline : 0)) & kRecordMask;
   }
   void SetBits(std::uint8_t flags) { bits = (bits | flags) & kRecordMask; }
 };
@@ -231,6 +232,22 @@ class CElementTable {
       return f(m_source.Bytes() + record.textStart, std::size_t{record.textLength});
     }
     return f(m_source.Data() + record.textStart, std::size_t{record.textLength});
+  }
+  /// VisitText, calling `f(units, length, limit)` with the end of the buffer that holds the text
+  /// as `limit`: the units from the text's end up to it may be read, for scans and copies that
+  /// go a whole step at a time.
+  template <class F>
+  decltype(auto) VisitTextInBuffer(const CElementRecord& record, F&& f) const {
+    if ((record.bits & CElementRecord::kRecordEdited) != 0) {
+      return f(m_edited.Data() + record.textStart, std::size_t{record.textLength},
+               m_edited.Data() + m_edited.Size());
+    }
+    if (m_source.Narrow()) {
+      return f(m_source.Bytes() + record.textStart, std::size_t{record.textLength},
+               m_source.Bytes() + m_source.Size());
+    }
+    return f(m_source.Data() + record.textStart, std::size_t{record.textLength},
+             m_source.Data() + m_source.Size());
   }
   /// Starts loading the first units of the text of `record` into the cache, where the compiler
   /// offers that hint: a walk over the records that reads their texts asks for a record some

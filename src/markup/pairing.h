@@ -26,9 +26,13 @@ inline std::uint16_t NextPairId(std::uint32_t& counter) {
   constexpr std::uint32_t kWrapFirst = 0xFFFB;
   constexpr std::uint32_t kWrapLast = 0xFFFF;
   constexpr std::uint32_t kWrapTo = 100;
+  static_assert(kReservedFirst < kWrapFirst);
   ++counter;
-  if (counter >= kReservedFirst && counter <= kReservedLast) counter = kAfterReserved;
-  if (counter >= kWrapFirst && counter <= kWrapLast) counter = kWrapTo;
+  // Both ranges lie at or above kReservedFirst: an id below it costs one test.
+  if (counter >= kReservedFirst) [[unlikely]] {
+    if (counter <= kReservedLast) counter = kAfterReserved;
+    if (counter >= kWrapFirst && counter <= kWrapLast) counter = kWrapTo;
+  }
   return static_cast<std::uint16_t>(counter);
 }
 
@@ -56,8 +60,11 @@ void MatchOpenTags(L& list, Partners& partner, Position& firstPairedOpen,
                    bool& pairedOpenWithoutId) {
   firstPairedOpen = kNoPartner<Position>;
   pairedOpenWithoutId = false;
-  partner.assign(list.Size(), kNoPartner<Position>);
-  for (Position i = 0; i < list.Size(); ++i) {
+  // The size is read once: the walk's stores to the elements would make the compiler read it
+  // again at every step.
+  const std::size_t size = list.Size();
+  partner.assign(size, kNoPartner<Position>);
+  for (Position i = 0; i < size; ++i) {
     list.CheckStopAt(i);
     const std::optional<TagType> type = list.Type(i);
     if (!type) continue;
@@ -94,8 +101,9 @@ class CPairIdIndex {
     const auto counted = [&](Position i) {
       return list.Present(i) && (list.PairId(i) != 0 || withZero);
     };
-    if (list.Size() < kSmallIds) {
-      for (Position i = from; i < list.Size(); ++i) {
+    const std::size_t size = list.Size();
+    if (size < kSmallIds) {
+      for (Position i = from; i < size; ++i) {
         list.CheckStopAt(i - from);
         // Positions are added in ascending order, which already is a valid min-heap.
         if (counted(i)) m_other[list.PairId(i)].push_back(i);
@@ -103,7 +111,7 @@ class CPairIdIndex {
       return;
     }
     m_groups.resize(kSmallIds);
-    for (Position i = from; i < list.Size(); ++i) {
+    for (Position i = from; i < size; ++i) {
       list.CheckStopAt(i - from);
       if (!counted(i)) continue;
       const int pairId = list.PairId(i);
@@ -123,7 +131,7 @@ class CPairIdIndex {
       start += entries;
     }
     m_positions.resize(start);
-    for (Position i = from; i < list.Size(); ++i) {
+    for (Position i = from; i < size; ++i) {
       list.CheckStopAt(i - from);
       if (!counted(i)) continue;
       const int pairId = list.PairId(i);

@@ -32,13 +32,19 @@ CDocumentFacts ReadDocumentFacts(const CElementTable& table) {
   CAttributeLookup languages(table, {{u"TargetLanguage", false}, {u"SourceLanguage", false}});
   std::u16string_view values[2];
   for (const CElementRecord& record : table.Records()) {
+    // The name first: a text run has the empty one, of no kind, as have most tags, so that one
+    // test passes over nearly every record.
+    FactName& kind = kinds[record.nameId];
+    if (kind == FactName::Other) continue;
+    if (kind == FactName::Unknown) {
+      kind = NameKind(table.Names().Name(record.nameId));
+      if (kind == FactName::Other) continue;
+    }
     if (!record.IsTag() || record.tagType == TagType::Close ||
         record.tagType == TagType::PairedClose) {
       continue;
     }
-    FactName& kind = kinds[record.nameId];
-    if (kind == FactName::Unknown) kind = NameKind(table.Names().Name(record.nameId));
-    if (kind == FactName::Other || (kind == FactName::UserSettings && settingsSeen)) continue;
+    if (kind == FactName::UserSettings && settingsSeen) continue;
     table.CheckStop();
     if (kind == FactName::Tuv) {
       values[0] = {};

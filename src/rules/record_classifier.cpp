@@ -3,7 +3,6 @@
 #include "rules/record_classifier.h"
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -229,9 +228,10 @@ bool SpreadsAlgorithm(Algorithm algorithm) {
 // and its end, which start no range of the same kind themselves; the end tag neither takes the
 // decision nor starts a range.
 struct CRange {
-  std::optional<std::uint32_t> end;
-  bool Inside(std::uint32_t i) const { return end && i < *end; }
-  bool AtEnd(std::uint32_t i) const { return end && i == *end; }
+  // 0: no range yet. A range ends after the start tag that opens it, so never at record 0.
+  std::uint32_t end = 0;
+  bool Inside(std::uint32_t i) const { return i < end; }
+  bool AtEnd(std::uint32_t i) const { return end != 0 && i == end; }
 };
 
 // Whether a paired start tag after `first`, up to `last`, has its end beyond `last`: tags

@@ -121,6 +121,43 @@ inline std::size_t UnitsFindIfCode(const std::uint8_t* p, std::size_t n) {
 #endif
 }
 
+/// Copies the `n` units at `in` to `out` when none of them is an IF code, and says whether it
+/// did; `in` may be read up to `limit`, and `out` has room for 7 units beyond the `n`. Eight
+/// units a step to the end where the input holds them, the last step's lanes beyond the `n`
+/// neither tested nor counted (their copies are room left over): one pass where a search and a
+/// copy were two, for the short texts of tags. Over a code, what was copied is left as room.
+inline bool UnitsCopyWithoutIfCode(const char16_t* in, std::size_t n, const char16_t* limit,
+                                   char16_t* out) {
+#if TAGVERT_UNITS_SSE2
+  const std::size_t steps = (n + 7) & ~std::size_t{7};
+  if (static_cast<std::size_t>(limit - in) >= steps) {
+    const __m128i high = _mm_set1_epi16(static_cast<short>(kIfCodeMask));
+    const __m128i code = _mm_set1_epi16(static_cast<short>(kIfCodeFirst));
+    __m128i codes = _mm_setzero_si128();
+    std::size_t done = 0;
+    for (; done + 8 < steps; done += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done));
+      codes = _mm_or_si128(codes, _mm_cmpeq_epi16(_mm_and_si128(v, high), code));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), v);
+    }
+    if (done != steps) {
+      // The last step: only the lanes of the `n - done` units left count.
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done));
+      const auto last =
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(v, high), code)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), v);
+      if ((last & ((1u << (2 * (n - done))) - 1)) != 0) return false;
+    }
+    return _mm_movemask_epi8(codes) == 0;
+  }
+#else
+  static_cast<void>(limit);
+#endif
+  if (UnitsFindIfCode(reinterpret_cast<const std::uint8_t*>(in), n) != n) return false;
+  std::memcpy(out, in, n * sizeof(char16_t));
+  return true;
+}
+
 /// Copies the leading units of `s[0..n)` that markup output writes as one byte each (ASCII but
 /// the controls that XML excludes) to `out` and returns their count; `out` has room for `n`
 /// bytes.

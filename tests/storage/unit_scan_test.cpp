@@ -120,5 +120,53 @@ TEST(CUnitScanTest, CountsAUnitInNarrowAndWideRuns) {
   EXPECT_EQ(CountUnit(wide.data(), wide.data() + wide.size(), u'<'), 9000u);
 }
 
+// The widening in whole steps: for every length up to 40 and every end of the readable input
+// from the run's end to sixteen bytes past it, the units written are those WidenBytes writes
+// (the last ones Latin-1, so that a lost high byte shows), and nothing beyond the fifteen units
+// of excess is touched.
+TEST(CUnitScanTest, WidensInWholeStepsAsByteByByte) {
+  for (std::size_t length = 0; length <= 40; ++length) {
+    for (std::size_t beyond = 0; beyond <= 16; ++beyond) {
+      SCOPED_TRACE("length " + std::to_string(length) + ", readable beyond " +
+                   std::to_string(beyond));
+      std::vector<std::uint8_t> in(length + beyond);
+      for (std::size_t i = 0; i < in.size(); ++i)
+        in[i] = static_cast<std::uint8_t>(0x41 + i * 7);
+      std::u16string expected(length + 16, u'#');
+      WidenBytes(in.data(), length, expected.data());
+      std::u16string widened(length + 16, u'#');
+      WidenBytesPast(in.data(), length, in.data() + in.size(), widened.data());
+      EXPECT_EQ(widened.substr(0, length), expected.substr(0, length));
+      EXPECT_EQ(widened[length + 15], u'#');
+    }
+  }
+}
+
+// The copy that stops at an IF code: for every length up to 40, a code at each position or
+// none, and a code just past the run where the input goes on, it copies exactly when the search
+// finds no code in the run, and then the units of the run.
+TEST(CUnitScanTest, CopiesARunWithoutIfCodeAsTheSearchFinds) {
+  for (std::size_t length = 0; length <= 40; ++length) {
+    for (std::size_t code = 0; code <= length + 1; ++code) {
+      for (const std::size_t beyond : {std::size_t{0}, std::size_t{1}, std::size_t{8}}) {
+        SCOPED_TRACE("length " + std::to_string(length) + ", code at " + std::to_string(code) +
+                     ", readable beyond " + std::to_string(beyond));
+        std::u16string in(length + beyond, u'\u30C6');
+        if (code < in.size()) in[code] = 0xE805;
+        std::u16string out(length + 8, u'#');
+        const bool copied =
+            UnitsCopyWithoutIfCode(in.data(), length, in.data() + in.size(), out.data());
+        const bool clean =
+            UnitsFindIfCode(reinterpret_cast<const std::uint8_t*>(in.data()), length) == length;
+        EXPECT_EQ(copied, clean);
+        if (clean) {
+          EXPECT_EQ(out.substr(0, length), in.substr(0, length));
+        }
+        EXPECT_EQ(out[length + 7], u'#');
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tagvert
