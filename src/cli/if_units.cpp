@@ -21,7 +21,7 @@ std::optional<unsigned char> ReadIfUnits(
     const std::size_t have = kept + n;
     units.resize(have / 2);
     if constexpr (std::endian::native == std::endian::little) {
-      std::memcpy(units.data(), bytes.data(), 2 * units.size());
+      if (!units.empty()) std::memcpy(units.data(), bytes.data(), 2 * units.size());
     } else {
       for (std::size_t i = 0; i + 1 < have; i += 2) {
         units[i / 2] = static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8));

@@ -190,7 +190,9 @@ void CIfTagGroups::OnUnits(std::u16string_view piece) {
     const std::size_t count = 2 * size;
     std::size_t misses = 0;
     i = size;
-    for (const void* found = std::memchr(bytes, '\n', count); found != nullptr;) {
+    // An empty piece may have no address at all, which memchr must not be given.
+    const void* found = count != 0 ? std::memchr(bytes, '\n', count) : nullptr;
+    while (found != nullptr) {
       const auto at = static_cast<std::size_t>(static_cast<const char*>(found) - bytes);
       if (at % 2 == 0 && piece[at / 2] == u'\n') {
         m_feeds.push_back(at / 2);
