@@ -448,11 +448,6 @@ std::size_t CBlockWriter::Units(std::u16string_view units) {
   return bytes;
 }
 
-void CBlockWriter::Bytes(std::string_view bytes) {
-  std::memcpy(Room(bytes.size()), bytes.data(), bytes.size());
-  m_used += bytes.size();
-}
-
 void CBlockWriter::Grow(std::size_t bytes) {
   m_pending.Resize(std::max({2 * m_pending.Size(), m_used + bytes + kPendingSlack,
                              m_firstRoom + kPendingSlack, std::size_t{4096}}),
@@ -494,40 +489,33 @@ void CBlockWriter::Flush(bool all) {
   m_used -= start;
 }
 
-namespace {
-
-void PutNumber(std::string& out, std::uint64_t v) {
+void CBlockWriter::Number(std::uint64_t v) {
+  char* const at = Room(10);
+  char* o = at;
   for (; v >= 0x80; v >>= 7)
-    out += static_cast<char>(0x80 | (v & 0x7F));
-  out += static_cast<char>(v);
+    *o++ = static_cast<char>(0x80 | (v & 0x7F));
+  *o++ = static_cast<char>(v);
+  m_used += static_cast<std::size_t>(o - at);
 }
-
-}  // namespace
 
 // The table: for each unit the bytes of the IF before it (since the unit before), its number
 // of codes and each code's bytes; at the end the bytes after the last unit and the number of
 // units of the IF outside the units.
 void CPlanWriter::BeginUnit() {
-  std::string numbers;
-  PutNumber(numbers, m_rawBytes);
-  m_table.Bytes(numbers);
+  m_table.Number(m_rawBytes);
   m_rawBytes = 0;
   m_codeBytes.clear();
 }
 
 void CPlanWriter::EndUnit() {
-  std::string numbers;
-  PutNumber(numbers, m_codeBytes.size());
+  m_table.Number(m_codeBytes.size());
   for (const std::size_t bytes : m_codeBytes)
-    PutNumber(numbers, bytes);
-  m_table.Bytes(numbers);
+    m_table.Number(bytes);
 }
 
 CLargeString CPlanWriter::Finish() {
-  std::string numbers;
-  PutNumber(numbers, m_rawBytes);
-  PutNumber(numbers, m_rawUnits);
-  m_table.Bytes(numbers);
+  m_table.Number(m_rawBytes);
+  m_table.Number(m_rawUnits);
   const CLargeString& table = m_table.Finish();
   const CLargeString& codes = m_codes.Finish();
   const CLargeString& raw = m_raw.Finish();

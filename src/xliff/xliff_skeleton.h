@@ -147,7 +147,8 @@ class CBlockWriter {
   }
   /// Appends `units` narrowed; returns the number of bytes they took.
   std::size_t Units(std::u16string_view units);
-  void Bytes(std::string_view bytes);
+  /// Appends a number of the table (see GetNumber).
+  void Number(std::uint64_t v);
   /// The compressed blocks, once the whole stream has been given.
   CLargeString& Finish() {
     Flush(true);
