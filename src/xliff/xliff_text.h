@@ -177,6 +177,29 @@ void AppendXml(String& out, std::u16string_view s, bool attribute, Other&& other
       if (i == s.size()) break;
     }
     const char16_t u = s[i];
+    if (u >= 0x80 && u < 0xD800) {
+      // A run of units from U+0080 to U+D7FF (letters of most scripts), which XML carries as
+      // they are: two or three bytes each, without the tests the others need.
+      do {
+        if (sizeof buffer - used < kUnitRoom) flush();
+        const char16_t c = s[i];
+        char* const o = buffer + used;
+        if (c < 0x800) {
+          o[0] = static_cast<char>(0xC0 | (c >> 6));
+          o[1] = static_cast<char>(0x80 | (c & 0x3F));
+          used += 2;
+        } else {
+          o[0] = static_cast<char>(0xE0 | (c >> 12));
+          o[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+          o[2] = static_cast<char>(0x80 | (c & 0x3F));
+          used += 3;
+        }
+        ++i;
+      } while (i < s.size() && s[i] >= 0x80 && s[i] < 0xD800);
+      // The loop's ++i steps past the unit that ended the run: it is read again.
+      --i;
+      continue;
+    }
     if (u >= 0x20 && u < 0x80) {
       switch (u) {
         case u'&':
