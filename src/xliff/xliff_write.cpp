@@ -76,6 +76,51 @@ void AppendDataId(String& out, std::size_t index) {
   AppendId(out, std::uint64_t{index} + 1);
 }
 
+// The units' XML as it is written: many megabytes appended a few bytes at a time, so that an
+// append is a test and a copy. Taken as the large buffers are and never cleared (only what is
+// written is read); room asked for ahead and never written costs no memory.
+class CXmlOut {
+ public:
+  std::size_t size() const { return m_size; }
+  char* data() const { return m_bytes.Data(); }
+  operator std::string_view() const { return std::string_view(data(), m_size); }
+  void reserve(std::size_t bytes) {
+    if (bytes > m_bytes.Size()) m_bytes.Resize(bytes, m_size);
+  }
+  /// The bytes from the old size on are to be written by the caller.
+  void resize(std::size_t size) {
+    if (size > m_bytes.Size()) Grow(size - m_size);
+    m_size = size;
+  }
+  void append(const char* bytes, std::size_t n) {
+    if (m_bytes.Size() - m_size < n) Grow(n);
+    std::memcpy(data() + m_size, bytes, n);
+    m_size += n;
+  }
+  /// Appends `n` of its own bytes from `at` on.
+  void AppendOwn(std::size_t at, std::size_t n) {
+    if (m_bytes.Size() - m_size < n) Grow(n);
+    std::memcpy(data() + m_size, data() + at, n);
+    m_size += n;
+  }
+  CXmlOut& operator+=(std::string_view bytes) {
+    append(bytes.data(), bytes.size());
+    return *this;
+  }
+  CXmlOut& operator+=(char byte) {
+    if (m_bytes.Size() == m_size) Grow(1);
+    data()[m_size++] = byte;
+    return *this;
+  }
+
+ private:
+  void Grow(std::size_t more) {
+    m_bytes.Resize(std::max({2 * m_bytes.Size(), m_size + more, std::size_t{4096}}), m_size);
+  }
+  CRawBytes m_bytes;
+  std::size_t m_size = 0;
+};
+
 // The markup of a code around what it shows, put together on the stack and appended at once:
 // a few literals and numbers, never more than the room holds.
 class CMarkup {
@@ -94,7 +139,7 @@ class CMarkup {
     *this << "d"sv;
     return Id(std::uint64_t{index} + 1);
   }
-  void AppendTo(CLargeString& out) {
+  void AppendTo(CXmlOut& out) {
     out.append(m_bytes, m_size);
     m_size = 0;
   }
@@ -591,7 +636,7 @@ class CWriter {
 
     // The content is written once, straight into the body; a target copies it from there.
     const std::u16string note = SourceNote();
-    CLargeString& body = m_body;
+    CXmlOut& body = m_body;
     std::size_t content = 0;
     if (m_v2) {
       body += "<unit id=\""sv;
@@ -625,7 +670,7 @@ class CWriter {
       body += "</target>"sv;
     } else if (m_options.copySource) {
       body += "<target>"sv;
-      body.append(body, content, contentSize);
+      body.AppendOwn(content, contentSize);
       body += "</target>"sv;
     }
     if (m_v2) {
@@ -763,7 +808,7 @@ class CWriter {
 
   // The text piece at `i` (through `text` when given, with the text pieces that follow it, as
   // one run); returns the index of the last piece taken.
-  std::size_t AppendText(CLargeString& out, std::size_t i, const TargetText* text) const {
+  std::size_t AppendText(CXmlOut& out, std::size_t i, const TargetText* text) const {
     if (text == nullptr) {
       AppendXml(out, Units(m_pieces[i].begin, m_pieces[i].end), false, AppendShown);
       return i;
@@ -777,7 +822,7 @@ class CWriter {
     return i;
   }
 
-  void Content12(CLargeString& out, const TargetText* text = nullptr) const {
+  void Content12(CXmlOut& out, const TargetText* text = nullptr) const {
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
       if (p.text) {
@@ -813,7 +858,7 @@ class CWriter {
     }
   }
 
-  void Content2(CLargeString& out, const TargetText* text = nullptr) const {
+  void Content2(CXmlOut& out, const TargetText* text = nullptr) const {
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
       if (p.text) {
@@ -867,7 +912,7 @@ class CWriter {
     }
   }
 
-  void OriginalData(CLargeString& out) const {
+  void OriginalData(CXmlOut& out) const {
     bool any = false;
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
@@ -932,7 +977,7 @@ class CWriter {
   std::size_t m_unitCount = 0;
   CPlanWriter m_plan;
   std::uint64_t m_unitsHash = 0;
-  CLargeString m_body;  ///< the units' XML
+  CXmlOut m_body;  ///< the units' XML
 };
 
 namespace {
