@@ -103,6 +103,13 @@ class CXmlOut {
     std::memcpy(data() + m_size, data() + at, n);
     m_size += n;
   }
+  /// Room for `bytes` bytes after the end, to be written and then committed (Commit).
+  char* Room(std::size_t bytes) {
+    if (m_bytes.Size() - m_size < bytes) Grow(bytes);
+    return data() + m_size;
+  }
+  /// Takes `bytes` bytes written in the room into the XML.
+  void Commit(std::size_t bytes) { m_size += bytes; }
   CXmlOut& operator+=(std::string_view bytes) {
     append(bytes.data(), bytes.size());
     return *this;
