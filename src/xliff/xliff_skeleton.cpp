@@ -133,14 +133,17 @@ std::uint8_t* Compress(const std::uint8_t* in, std::size_t n, std::vector<std::u
   std::fill(table.begin(), table.end(), 0);
   auto hash = [](std::uint32_t v) { return (v * 2654435761u) >> (32 - kHashBits); };
   std::size_t anchor = 0;
-  std::size_t i = 0;
+  // The first place has nothing before it: the search starts at the second, and every place
+  // the table then gives lies before the one searched (the table holds places searched and
+  // places within matches, all behind the search).
+  std::size_t i = 1;
   const std::size_t limit = n >= 16 ? n - 8 : 0;
   while (i < limit) {
     const std::uint32_t seq = Load32(in + i);
     const std::uint32_t h = hash(seq);
     std::size_t from = table[h];
     table[h] = static_cast<std::uint32_t>(i);
-    if (from >= i || i - from > kWindow || Load32(in + from) != seq) {
+    if (i - from > kWindow || Load32(in + from) != seq) {
       i += 1 + ((i - anchor) >> 5);
       continue;
     }
