@@ -346,5 +346,7 @@ inline void AppendUtf16(std::u16string& out, std::string_view s) {
 /// The text a reader sees in TTX markup: tags left out (a `ut` placeholder with its content),
 /// the five predefined entities and numeric references resolved.
 std::u16string PlainText(std::u16string_view markup);
+/// The same into `text` (its room kept).
+void PlainText(std::u16string_view markup, std::u16string& text);
 
 }  // namespace tagvert::xliff

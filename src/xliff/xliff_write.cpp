@@ -642,7 +642,7 @@ class CWriter {
     m_unitsHash = FoldUnitHash(m_unitsHash, number, hash.Value());
 
     // The content is written once, straight into the body; a target copies it from there.
-    const std::u16string note = SourceNote();
+    const std::u16string_view note = SourceNote();
     CXmlOut& body = m_body;
     std::size_t content = 0;
     if (m_v2) {
@@ -693,9 +693,11 @@ class CWriter {
   }
 
   // The source-language Tuv's text, when the unit is a target-language Tuv that differs.
-  std::u16string SourceNote() const {
+  // Valid until the next unit: the text is made in room kept from unit to unit.
+  std::u16string_view SourceNote() {
     if (m_sourceTuv.empty() || !m_afterTuv) return {};
-    std::u16string source = PlainText(m_sourceTuv);
+    std::u16string& source = m_note;
+    PlainText(m_sourceTuv, source);
     std::u16string_view trimmed(source);
     while (!trimmed.empty() && CharIsSpace(trimmed.front()))
       trimmed.remove_prefix(1);
@@ -979,6 +981,7 @@ class CWriter {
   bool m_hasWords = false;
   bool m_afterTuv = false;  ///< the last block tag is a Tuv's
   std::u16string m_sourceTuv;
+  std::u16string m_note;  ///< SourceNote's room
 
   std::size_t m_skeletonPos = 0;
   std::size_t m_unitCount = 0;
@@ -1032,6 +1035,12 @@ std::size_t FindUtEnd(std::u16string_view s, std::size_t from) {
 
 std::u16string PlainText(std::u16string_view markup) {
   std::u16string text;
+  PlainText(markup, text);
+  return text;
+}
+
+void PlainText(std::u16string_view markup, std::u16string& text) {
+  text.clear();
   text.reserve(markup.size());
   for (std::size_t i = 0; i < markup.size();) {
     const char16_t u = markup[i];
@@ -1107,7 +1116,6 @@ std::u16string PlainText(std::u16string_view markup) {
     text += u;
     ++i;
   }
-  return text;
 }
 
 CXliffWriter::CXliffWriter(const CXliffWriteOptions& options)
