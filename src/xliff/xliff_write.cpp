@@ -1062,8 +1062,12 @@ void PlainText(std::u16string_view markup, std::u16string& text) {
           i = empty + 1;
         } else {
           // Searched only for a placeholder with content: empty ones are not each a search
-          // to the end.
-          const std::size_t close = FindUtEnd(markup, i);
+          // to the end. No end tag starts before the four units ahead of the first '>' (nor
+          // anywhere when there is none); the placeholder's own '<' starts none.
+          const std::size_t close =
+              empty == std::u16string_view::npos
+                  ? empty
+                  : FindUtEnd(markup, std::max(i + 1, empty < 4 ? 0 : empty - 4));
           i = close == std::u16string_view::npos ? markup.size() : close + 5;
         }
         continue;

@@ -357,5 +357,13 @@ TEST(XliffTest, XmlTextOfLettersIsThatOfEachUnit) {
   }
 }
 
+// A placeholder's content is left out up to its end tag, which is searched from its start
+// tag's end: also when the end tag ends the start tag's first '>'.
+TEST(XliffTest, PlainTextLeavesPlaceholdersOut) {
+  EXPECT_EQ(xliff::PlainText(u"x<ut Type=\"start\">&lt;b&gt;</ut>y&amp;<ut/>z"), u"xy&z");
+  EXPECT_EQ(xliff::PlainText(u"a<ut </ut>b</ut>c"), u"abc");
+  EXPECT_EQ(xliff::PlainText(u"a<ut>b"), u"a");
+}
+
 }  // namespace
 }  // namespace tagvert
