@@ -60,50 +60,90 @@ std::uint8_t* PutLength(std::uint8_t* o, std::size_t extra) {
   return o;
 }
 
-// `quick` says that sixteen bytes can be read at `literals` and written at the literals' place.
+// Literals are copied sixteen bytes at a time when there are at most sixteen: the caller
+// leaves sixteen bytes readable past the input and writable past the output's bound.
 std::uint8_t* PutSequence(std::uint8_t* o, const std::uint8_t* literals, std::size_t count,
-                          std::size_t offset, std::size_t match, bool quick) {
-  const std::size_t extra = match == 0 ? 0 : match - kMinMatch;
+                          std::size_t offset, std::size_t extra) {
   *o++ = static_cast<std::uint8_t>((std::min<std::size_t>(count, 15) << 4) |
                                    std::min<std::size_t>(extra, 15));
   if (count >= 15) o = PutLength(o, count - 15);
   // A few literals, the common case between matches, in one copy of a fixed size.
-  if (quick && count <= 16) {
+  if (count <= 16) {
     std::memcpy(o, literals, 16);
   } else {
     std::memcpy(o, literals, count);
   }
   o += count;
-  if (match == 0) return o;
   *o++ = static_cast<std::uint8_t>(offset & 0xFF);
   *o++ = static_cast<std::uint8_t>(offset >> 8);
   if (extra >= 15) o = PutLength(o, extra - 15);
   return o;
 }
 
+// The last sequence: literals alone.
+std::uint8_t* PutLastSequence(std::uint8_t* o, const std::uint8_t* literals, std::size_t count) {
+  *o++ = static_cast<std::uint8_t>(std::min<std::size_t>(count, 15) << 4);
+  if (count >= 15) o = PutLength(o, count - 15);
+  std::memcpy(o, literals, count);
+  return o + count;
+}
+
 // The most bytes Compress writes for `n`: literals alone, with their lengths and one token.
 constexpr std::size_t CompressBound(std::size_t n) {
   return n + n / 255 + 16;
 }
+// What Compress may touch past that bound, and read past its input.
+constexpr std::size_t kCompressSlack = 16;
+
+// The length of the match of `a` and `b` from `length` on, within the `n` bytes of `a`'s block
+// (`a` + n is its end).
+inline std::size_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std::size_t length,
+                               std::size_t n) {
+#if defined(__SSE2__)
+  // Sixteen bytes a look.
+  while (length + 16 <= n) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + length));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + length));
+    const auto equal = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, y)));
+    if (equal != 0xFFFF) return length + static_cast<std::size_t>(std::countr_one(equal));
+    length += 16;
+  }
+#endif
+  while (length + 8 <= n) {
+    const std::uint64_t diff = Load64(a + length) ^ Load64(b + length);
+    if (diff != 0) {
+      return length + static_cast<std::size_t>(std::endian::native == std::endian::little
+                                                   ? std::countr_zero(diff)
+                                                   : std::countl_zero(diff)) /
+                          8;
+    }
+    length += 8;
+  }
+  while (length < n && a[length] == b[length])
+    ++length;
+  return length;
+}
 
 // Greedy LZ77 over one block: a hash of the next four bytes finds the last place they were
 // seen; where nothing is found the search steps faster through the literals.
-// Writes at most CompressBound(n) bytes at `o`; returns their end.
+// Writes at most CompressBound(n) bytes at `o` (and may touch kCompressSlack more); reads up to
+// kCompressSlack bytes past the block. Returns the end of what it wrote.
 std::uint8_t* Compress(const std::uint8_t* in, std::size_t n, std::vector<std::uint32_t>& table,
                        std::uint8_t* o) {
   std::fill(table.begin(), table.end(), 0);
-  const std::uint8_t* const inEnd = in + n;
-  const std::uint8_t* const oEnd = o + CompressBound(n);
   auto hash = [](std::uint32_t v) { return (v * 2654435761u) >> (32 - kHashBits); };
   std::size_t anchor = 0;
-  std::size_t i = 0;
+  // The first place has nothing before it: the search starts at the second, and every place
+  // the table then gives lies before the one searched (the table holds places searched and
+  // places within matches, all behind the search).
+  std::size_t i = 1;
   const std::size_t limit = n >= 16 ? n - 8 : 0;
   while (i < limit) {
     const std::uint32_t seq = Load32(in + i);
     const std::uint32_t h = hash(seq);
     std::size_t from = table[h];
     table[h] = static_cast<std::uint32_t>(i);
-    if (from >= i || i - from > kWindow || Load32(in + from) != seq) {
+    if (i - from > kWindow || Load32(in + from) != seq) {
       i += 1 + ((i - anchor) >> 5);
       continue;
     }
@@ -111,30 +151,15 @@ std::uint8_t* Compress(const std::uint8_t* in, std::size_t n, std::vector<std::u
       --i;
       --from;
     }
-    std::size_t length = kMinMatch;
-    for (;;) {
-      if (i + length + 8 > n) {
-        while (i + length < n && in[i + length] == in[from + length])
-          ++length;
-        break;
-      }
-      const std::uint64_t diff = Load64(in + i + length) ^ Load64(in + from + length);
-      if (diff != 0) {
-        length += static_cast<std::size_t>(std::endian::native == std::endian::little
-                                               ? std::countr_zero(diff)
-                                               : std::countl_zero(diff)) /
-                  8;
-        break;
-      }
-      length += 8;
-    }
-    o = PutSequence(o, in + anchor, i - anchor, i - from, length,
-                    in + anchor + 16 <= inEnd && o + 2 + 16 <= oEnd);
+    // The match as far as it goes within the block (`in + i` and `in + from` from the same
+    // length on, `i` + length at most n).
+    const std::size_t length = MatchLength(in + i, in + from, kMinMatch, n - i);
+    o = PutSequence(o, in + anchor, i - anchor, i - from, length - kMinMatch);
     i += length;
     anchor = i;
     if (i < limit) table[hash(Load32(in + i - 2))] = static_cast<std::uint32_t>(i - 2);
   }
-  return PutSequence(o, in + anchor, n - anchor, 0, 0, false);
+  return PutLastSequence(o, in + anchor, n - anchor);
 }
 
 bool GetLength(const std::uint8_t*& in, const std::uint8_t* end, std::size_t& length) {
@@ -419,80 +444,81 @@ void AppendNarrow(CLargeString& out, std::u16string_view units) {
 }
 
 std::size_t CBlockWriter::Units(std::u16string_view units) {
-  // The buffer keeps its size (its tail unused), so that it is not cleared for every piece.
-  if (m_pending.size() < m_used + 3 * units.size())
-    m_pending.resize(std::max(2 * m_pending.size(), m_used + 3 * units.size()));
-  const std::size_t before = m_used;
-  m_used = static_cast<std::size_t>(Narrow(units, m_pending.data() + m_used) - m_pending.data());
-  const std::size_t bytes = m_used - before;
+  char* const at = Room(3 * units.size());
+  const auto bytes = static_cast<std::size_t>(Narrow(units, at) - at);
+  m_used += bytes;
   if (m_used >= kPlanBlock) Flush(false);
   return bytes;
 }
 
-void CBlockWriter::Bytes(std::string_view bytes) {
-  if (m_pending.size() < m_used + bytes.size())
-    m_pending.resize(std::max(2 * m_pending.size(), m_used + bytes.size()));
-  std::memcpy(m_pending.data() + m_used, bytes.data(), bytes.size());
-  m_used += bytes.size();
+void CBlockWriter::Grow(std::size_t bytes) {
+  m_pending.Resize(std::max({2 * m_pending.Size(), m_used + bytes + kPendingSlack,
+                             m_firstRoom + kPendingSlack, std::size_t{4096}}),
+                   m_used);
+}
+
+void CRawBytes::Resize(std::size_t size, std::size_t keep) {
+  char* const bytes = size == 0 ? nullptr : CLargeAllocator<char>().allocate(size);
+  if (keep != 0) std::memcpy(bytes, m_bytes, keep);
+  if (m_bytes != nullptr) CLargeAllocator<char>().deallocate(m_bytes, m_size);
+  m_bytes = bytes;
+  m_size = size;
 }
 
 void CBlockWriter::Flush(bool all) {
-  std::vector<std::uint32_t> table(std::size_t{1} << kHashBits);
-  // Each block is compressed into room that is cleared once, then appended.
-  if (m_packed.size() < CompressBound(kPlanBlock)) m_packed.resize(CompressBound(kPlanBlock));
-  const auto* plan = reinterpret_cast<const std::uint8_t*>(m_pending.data());
+  if (m_used == 0) return;
+  // The room for a block compressed is taken once for the plan's streams, never cleared; the
+  // table is cleared for each block.
+  if (m_room.packed.Size() == 0) {
+    m_room.packed.Resize(CompressBound(kPlanBlock) + kCompressSlack, 0);
+    m_room.table.resize(std::size_t{1} << kHashBits);
+  }
+  const auto* plan = reinterpret_cast<const std::uint8_t*>(m_pending.Data());
+  auto* const packed = reinterpret_cast<std::uint8_t*>(m_room.packed.Data());
   std::size_t start = 0;
   while (m_used - start >= kPlanBlock || (all && start < m_used)) {
     std::size_t cut = std::min(kPlanBlock, m_used - start);
     // A block holds whole units: it never ends within a unit's bytes.
     while (start + cut < m_used && (plan[start + cut] & 0xC0) == 0x80)
       --cut;
-    auto* packed = reinterpret_cast<std::uint8_t*>(m_packed.data());
     const auto bytes =
-        static_cast<std::size_t>(Compress(plan + start, cut, table, packed) - packed);
+        static_cast<std::size_t>(Compress(plan + start, cut, m_room.table, packed) - packed);
     Put32(m_blocks, cut);
     Put32(m_blocks, bytes);
-    m_blocks.append(m_packed.data(), bytes);
+    m_blocks.append(reinterpret_cast<const char*>(packed), bytes);
     start += cut;
   }
-  std::memmove(m_pending.data(), m_pending.data() + start, m_used - start);
+  std::memmove(m_pending.Data(), m_pending.Data() + start, m_used - start);
   m_used -= start;
 }
 
-namespace {
-
-void PutNumber(std::string& out, std::uint64_t v) {
+void CBlockWriter::Number(std::uint64_t v) {
+  char* const at = Room(10);
+  char* o = at;
   for (; v >= 0x80; v >>= 7)
-    out += static_cast<char>(0x80 | (v & 0x7F));
-  out += static_cast<char>(v);
+    *o++ = static_cast<char>(0x80 | (v & 0x7F));
+  *o++ = static_cast<char>(v);
+  m_used += static_cast<std::size_t>(o - at);
 }
-
-}  // namespace
 
 // The table: for each unit the bytes of the IF before it (since the unit before), its number
 // of codes and each code's bytes; at the end the bytes after the last unit and the number of
 // units of the IF outside the units.
 void CPlanWriter::BeginUnit() {
-  std::string numbers;
-  PutNumber(numbers, m_rawBytes);
-  m_table.Bytes(numbers);
+  m_table.Number(m_rawBytes);
   m_rawBytes = 0;
   m_codeBytes.clear();
 }
 
 void CPlanWriter::EndUnit() {
-  std::string numbers;
-  PutNumber(numbers, m_codeBytes.size());
+  m_table.Number(m_codeBytes.size());
   for (const std::size_t bytes : m_codeBytes)
-    PutNumber(numbers, bytes);
-  m_table.Bytes(numbers);
+    m_table.Number(bytes);
 }
 
 CLargeString CPlanWriter::Finish() {
-  std::string numbers;
-  PutNumber(numbers, m_rawBytes);
-  PutNumber(numbers, m_rawUnits);
-  m_table.Bytes(numbers);
+  m_table.Number(m_rawBytes);
+  m_table.Number(m_rawUnits);
   const CLargeString& table = m_table.Finish();
   const CLargeString& codes = m_codes.Finish();
   const CLargeString& raw = m_raw.Finish();

@@ -109,17 +109,46 @@ inline std::uint64_t FoldUnitHash(std::uint64_t all, std::size_t number, std::ui
 /// Appends IF units narrowed.
 void AppendNarrow(CLargeString& out, std::u16string_view units);
 
+/// Bytes taken as the large buffers are (CLargeAllocator) and never cleared: room that is
+/// always written before it is read.
+class CRawBytes {
+ public:
+  CRawBytes() = default;
+  ~CRawBytes() { Resize(0, 0); }
+  CRawBytes(const CRawBytes&) = delete;
+  CRawBytes& operator=(const CRawBytes&) = delete;
+  char* Data() const { return m_bytes; }
+  std::size_t Size() const { return m_size; }
+  /// Room for `size` bytes, of which the first `keep` (at most the size before) stay.
+  void Resize(std::size_t size, std::size_t keep);
+
+ private:
+  char* m_bytes = nullptr;
+  std::size_t m_size = 0;
+};
+
+/// Room for compressing a block, shared by the streams of a plan: the block compressed and the
+/// compressor's table, taken at the first block.
+struct CPackRoom {
+  CRawBytes packed;
+  std::vector<std::uint32_t> table;
+};
+
 /// A stream of the plan as it is written: narrowed units in, compressed blocks out.
 class CBlockWriter {
  public:
-  /// `packed` is room for a block compressed, shared by the streams of a plan.
-  explicit CBlockWriter(CLargeString& packed) : m_packed(packed) {}
-  /// Takes room for `bytes` bytes of compressed blocks, so that they grow without copies; room
+  explicit CBlockWriter(CPackRoom& room) : m_room(room) {}
+  /// Takes room for `bytes` bytes of compressed blocks, so that they grow without copies, and
+  /// room for the bytes not yet compressed (at most a block and the piece that fills it); room
   /// never written costs no memory.
-  void Reserve(std::size_t bytes) { m_blocks.reserve(bytes); }
+  void Reserve(std::size_t bytes) {
+    m_blocks.reserve(bytes);
+    m_firstRoom = std::min(bytes, kPlanBlock + kPlanBlock / 4);
+  }
   /// Appends `units` narrowed; returns the number of bytes they took.
   std::size_t Units(std::u16string_view units);
-  void Bytes(std::string_view bytes);
+  /// Appends a number of the table (see GetNumber).
+  void Number(std::uint64_t v);
   /// The compressed blocks, once the whole stream has been given.
   CLargeString& Finish() {
     Flush(true);
@@ -128,9 +157,19 @@ class CBlockWriter {
 
  private:
   void Flush(bool all);
-  CLargeString m_pending;  ///< the bytes not yet compressed: its first m_used
+  /// Room for `bytes` more pending bytes and the compressor's look past them.
+  char* Room(std::size_t bytes) {
+    if (m_pending.Size() - m_used < bytes + kPendingSlack) Grow(bytes);
+    return m_pending.Data() + m_used;
+  }
+  void Grow(std::size_t bytes);
+  /// The bytes not yet compressed: its first m_used (the compressor copies literals sixteen
+  /// bytes at a time, and may read up to kPendingSlack bytes past them).
+  CRawBytes m_pending;
   std::size_t m_used = 0;
-  CLargeString& m_packed;
+  std::size_t m_firstRoom = 0;
+  static constexpr std::size_t kPendingSlack = 16;
+  CPackRoom& m_room;
   CLargeString m_blocks;
 };
 
@@ -156,8 +195,8 @@ class CPlanWriter {
   CLargeString Finish();
 
  private:
-  CLargeString m_packed;  ///< room for a block compressed, for each stream in turn
-  CBlockWriter m_raw{m_packed}, m_codes{m_packed}, m_table{m_packed};
+  CPackRoom m_room;  ///< for each stream in turn
+  CBlockWriter m_raw{m_room}, m_codes{m_room}, m_table{m_room};
   std::uint64_t m_rawBytes = 0;  ///< since the last unit
   std::uint64_t m_rawUnits = 0;
   std::vector<std::size_t> m_codeBytes;

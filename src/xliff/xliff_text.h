@@ -146,37 +146,83 @@ inline char* PutUtf8(char* o, char32_t c) {
 template <typename String, typename Other>
 void AppendXml(String& out, std::u16string_view s, bool attribute, Other&& other) {
   using namespace std::string_view_literals;
-  // The XML is gathered here and appended some hundred bytes at a time; a run of ASCII that
-  // does not fit goes straight into `out`. Before each unit there is room for the most it
-  // gives (six bytes, "&quot;").
+  // The XML is gathered some hundred bytes at a time, straight in the room at the end of `out`
+  // when it gives its room (Room and Commit), else here and appended; a run of ASCII that does
+  // not fit goes straight into `out`. Before each unit there is room for the most it gives (six
+  // bytes, "&quot;").
   constexpr std::size_t kUnitRoom = 8;
-  char buffer[512];
+  constexpr std::size_t kBuffer = 512;
+  constexpr bool kRoom = requires(String & o, std::size_t n) {
+    o.Room(n);
+    o.Commit(n);
+  };
+  char stack[kRoom ? 1 : kBuffer];
+  char* buffer = stack;
   std::size_t used = 0;
+  // After anything else appended to `out`.
+  const auto open = [&] {
+    if constexpr (kRoom) buffer = out.Room(kBuffer);
+  };
   const auto flush = [&] {
-    out.append(buffer, used);
+    if constexpr (kRoom) {
+      out.Commit(used);
+    } else {
+      out.append(buffer, used);
+    }
     used = 0;
   };
+  open();
   const auto put = [&](std::string_view bytes) {
     std::memcpy(buffer + used, bytes.data(), bytes.size());
     used += bytes.size();
   };
   for (std::size_t i = 0; i < s.size(); ++i) {
-    if (sizeof buffer - used < kUnitRoom) flush();
+    if (kBuffer - used < kUnitRoom) {
+      flush();
+      open();
+    }
     // A run of ASCII that needs no reference, copied as a whole.
     const std::size_t run = PlainAsciiEnd(s, i);
     if (run > i) {
       const std::size_t n = run - i;
-      if (n <= sizeof buffer - kUnitRoom - used) {
+      if (n <= kBuffer - kUnitRoom - used) {
         NarrowAscii(s.data() + i, n, buffer + used);
         used += n;
       } else {
         flush();
         AppendAscii(out, s.data() + i, n);
+        open();
       }
       i = run;
       if (i == s.size()) break;
     }
     const char16_t u = s[i];
+    if (u >= 0x80 && u < 0xD800) {
+      // A run of units from U+0080 to U+D7FF (letters of most scripts), which XML carries as
+      // they are: two or three bytes each, without the tests the others need.
+      do {
+        if (kBuffer - used < kUnitRoom) {
+          flush();
+          open();
+        }
+        const char16_t c = s[i];
+        char* const o = buffer + used;
+        if (c < 0x800) {
+          o[0] = static_cast<char>(0xC0 | (c >> 6));
+          o[1] = static_cast<char>(0x80 | (c & 0x3F));
+          used += 2;
+        } else {
+          o[0] = static_cast<char>(0xE0 | (c >> 12));
+          o[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+          o[2] = static_cast<char>(0x80 | (c & 0x3F));
+          used += 3;
+        }
+        ++i;
+      } while (i < s.size() && s[i] >= 0x80 && s[i] < 0xD800);
+      // The loop's ++i steps past the unit that ended the run: it is read again.
+      --i;
+      continue;
+    }
     if (u >= 0x20 && u < 0x80) {
       switch (u) {
         case u'&':
@@ -199,6 +245,7 @@ void AppendXml(String& out, std::u16string_view s, bool attribute, Other&& other
     if (!XmlCarries(s, i)) {
       flush();
       other(out, u);
+      open();
       continue;
     }
     if (u == 0x0D || (attribute && (u == 0x09 || u == 0x0A))) {
@@ -299,5 +346,7 @@ inline void AppendUtf16(std::u16string& out, std::string_view s) {
 /// The text a reader sees in TTX markup: tags left out (a `ut` placeholder with its content),
 /// the five predefined entities and numeric references resolved.
 std::u16string PlainText(std::u16string_view markup);
+/// The same into `text` (its room kept).
+void PlainText(std::u16string_view markup, std::u16string& text);
 
 }  // namespace tagvert::xliff

@@ -76,6 +76,58 @@ void AppendDataId(String& out, std::size_t index) {
   AppendId(out, std::uint64_t{index} + 1);
 }
 
+// The units' XML as it is written: many megabytes appended a few bytes at a time, so that an
+// append is a test and a copy. Taken as the large buffers are and never cleared (only what is
+// written is read); room asked for ahead and never written costs no memory.
+class CXmlOut {
+ public:
+  std::size_t size() const { return m_size; }
+  char* data() const { return m_bytes.Data(); }
+  operator std::string_view() const { return std::string_view(data(), m_size); }
+  void reserve(std::size_t bytes) {
+    if (bytes > m_bytes.Size()) m_bytes.Resize(bytes, m_size);
+  }
+  /// The bytes from the old size on are to be written by the caller.
+  void resize(std::size_t size) {
+    if (size > m_bytes.Size()) Grow(size - m_size);
+    m_size = size;
+  }
+  void append(const char* bytes, std::size_t n) {
+    if (m_bytes.Size() - m_size < n) Grow(n);
+    std::memcpy(data() + m_size, bytes, n);
+    m_size += n;
+  }
+  /// Appends `n` of its own bytes from `at` on.
+  void AppendOwn(std::size_t at, std::size_t n) {
+    if (m_bytes.Size() - m_size < n) Grow(n);
+    std::memcpy(data() + m_size, data() + at, n);
+    m_size += n;
+  }
+  /// Room for `bytes` bytes after the end, to be written and then committed (Commit).
+  char* Room(std::size_t bytes) {
+    if (m_bytes.Size() - m_size < bytes) Grow(bytes);
+    return data() + m_size;
+  }
+  /// Takes `bytes` bytes written in the room into the XML.
+  void Commit(std::size_t bytes) { m_size += bytes; }
+  CXmlOut& operator+=(std::string_view bytes) {
+    append(bytes.data(), bytes.size());
+    return *this;
+  }
+  CXmlOut& operator+=(char byte) {
+    if (m_bytes.Size() == m_size) Grow(1);
+    data()[m_size++] = byte;
+    return *this;
+  }
+
+ private:
+  void Grow(std::size_t more) {
+    m_bytes.Resize(std::max({2 * m_bytes.Size(), m_size + more, std::size_t{4096}}), m_size);
+  }
+  CRawBytes m_bytes;
+  std::size_t m_size = 0;
+};
+
 // The markup of a code around what it shows, put together on the stack and appended at once:
 // a few literals and numbers, never more than the room holds.
 class CMarkup {
@@ -94,7 +146,7 @@ class CMarkup {
     *this << "d"sv;
     return Id(std::uint64_t{index} + 1);
   }
-  void AppendTo(CLargeString& out) {
+  void AppendTo(CXmlOut& out) {
     out.append(m_bytes, m_size);
     m_size = 0;
   }
@@ -590,8 +642,8 @@ class CWriter {
     m_unitsHash = FoldUnitHash(m_unitsHash, number, hash.Value());
 
     // The content is written once, straight into the body; a target copies it from there.
-    const std::u16string note = SourceNote();
-    CLargeString& body = m_body;
+    const std::u16string_view note = SourceNote();
+    CXmlOut& body = m_body;
     std::size_t content = 0;
     if (m_v2) {
       body += "<unit id=\""sv;
@@ -625,7 +677,7 @@ class CWriter {
       body += "</target>"sv;
     } else if (m_options.copySource) {
       body += "<target>"sv;
-      body.append(body, content, contentSize);
+      body.AppendOwn(content, contentSize);
       body += "</target>"sv;
     }
     if (m_v2) {
@@ -641,9 +693,11 @@ class CWriter {
   }
 
   // The source-language Tuv's text, when the unit is a target-language Tuv that differs.
-  std::u16string SourceNote() const {
+  // Valid until the next unit: the text is made in room kept from unit to unit.
+  std::u16string_view SourceNote() {
     if (m_sourceTuv.empty() || !m_afterTuv) return {};
-    std::u16string source = PlainText(m_sourceTuv);
+    std::u16string& source = m_note;
+    PlainText(m_sourceTuv, source);
     std::u16string_view trimmed(source);
     while (!trimmed.empty() && CharIsSpace(trimmed.front()))
       trimmed.remove_prefix(1);
@@ -763,7 +817,7 @@ class CWriter {
 
   // The text piece at `i` (through `text` when given, with the text pieces that follow it, as
   // one run); returns the index of the last piece taken.
-  std::size_t AppendText(CLargeString& out, std::size_t i, const TargetText* text) const {
+  std::size_t AppendText(CXmlOut& out, std::size_t i, const TargetText* text) const {
     if (text == nullptr) {
       AppendXml(out, Units(m_pieces[i].begin, m_pieces[i].end), false, AppendShown);
       return i;
@@ -777,7 +831,7 @@ class CWriter {
     return i;
   }
 
-  void Content12(CLargeString& out, const TargetText* text = nullptr) const {
+  void Content12(CXmlOut& out, const TargetText* text = nullptr) const {
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
       if (p.text) {
@@ -813,7 +867,7 @@ class CWriter {
     }
   }
 
-  void Content2(CLargeString& out, const TargetText* text = nullptr) const {
+  void Content2(CXmlOut& out, const TargetText* text = nullptr) const {
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
       if (p.text) {
@@ -867,7 +921,7 @@ class CWriter {
     }
   }
 
-  void OriginalData(CLargeString& out) const {
+  void OriginalData(CXmlOut& out) const {
     bool any = false;
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
@@ -927,12 +981,13 @@ class CWriter {
   bool m_hasWords = false;
   bool m_afterTuv = false;  ///< the last block tag is a Tuv's
   std::u16string m_sourceTuv;
+  std::u16string m_note;  ///< SourceNote's room
 
   std::size_t m_skeletonPos = 0;
   std::size_t m_unitCount = 0;
   CPlanWriter m_plan;
   std::uint64_t m_unitsHash = 0;
-  CLargeString m_body;  ///< the units' XML
+  CXmlOut m_body;  ///< the units' XML
 };
 
 namespace {
@@ -980,6 +1035,12 @@ std::size_t FindUtEnd(std::u16string_view s, std::size_t from) {
 
 std::u16string PlainText(std::u16string_view markup) {
   std::u16string text;
+  PlainText(markup, text);
+  return text;
+}
+
+void PlainText(std::u16string_view markup, std::u16string& text) {
+  text.clear();
   text.reserve(markup.size());
   for (std::size_t i = 0; i < markup.size();) {
     const char16_t u = markup[i];
@@ -1001,8 +1062,12 @@ std::u16string PlainText(std::u16string_view markup) {
           i = empty + 1;
         } else {
           // Searched only for a placeholder with content: empty ones are not each a search
-          // to the end.
-          const std::size_t close = FindUtEnd(markup, i);
+          // to the end. No end tag starts before the four units ahead of the first '>' (nor
+          // anywhere when there is none); the placeholder's own '<' starts none.
+          const std::size_t close =
+              empty == std::u16string_view::npos
+                  ? empty
+                  : FindUtEnd(markup, std::max(i + 1, empty < 4 ? 0 : empty - 4));
           i = close == std::u16string_view::npos ? markup.size() : close + 5;
         }
         continue;
@@ -1055,7 +1120,6 @@ std::u16string PlainText(std::u16string_view markup) {
     text += u;
     ++i;
   }
-  return text;
 }
 
 CXliffWriter::CXliffWriter(const CXliffWriteOptions& options)

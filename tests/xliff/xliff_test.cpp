@@ -13,6 +13,7 @@
 #include "support/xliff_feed.h"
 #include "tagvert/xliff.h"
 #include "xliff/xliff_bridge.h"
+#include "xliff/xliff_text.h"
 
 namespace tagvert {
 namespace {
@@ -317,6 +318,51 @@ TEST(XliffTest, RefusesXliffFromElsewhere) {
     EXPECT_TRUE(merged.report.error.starts_with("'t.xlf', line ")) << merged.report.error;
     EXPECT_NE(merged.report.error.find(c.says), std::string::npos) << merged.report.error;
   }
+}
+
+// Letters from U+0080 to U+D7FF are written in runs, apart from the units that need a test: the
+// XML must be that of the units one by one, wherever a run starts and ends (ASCII, references,
+// surrogates, units XML cannot carry, the end) and however long it is.
+TEST(XliffTest, XmlTextOfLettersIsThatOfEachUnit) {
+  // A pair (U+1F600), a lone low surrogate and U+FFFE among letters of two and three bytes.
+  std::u16string s = u"a\u00E9\u4E2D&\u00FC<\u0800\uD7FF";
+  s += {char16_t{0xD83D}, char16_t{0xDE00}, u'\u00E0', u'\uFFFE', u'\u00E8', char16_t{0xDC00}};
+  s += u"\t\u4E8C\r\u00E9";
+  for (int k = 0; k < 700; ++k)
+    s += static_cast<char16_t>(k % 3 == 0 ? 0x00E9 : 0x4E00 + k);
+  s += u"\"\u00E9";
+  const auto shown = [](std::string& out, char16_t unit) { out += "U+" + xliff::Hex4(unit); };
+  for (const bool attribute : {false, true}) {
+    std::string expected;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      const char16_t u = s[i];
+      if (!xliff::XmlCarries(s, i)) {
+        shown(expected, u);
+      } else if (u == u'&' || u == u'<' || (attribute && u == u'"') || u == u'\r' ||
+                 (attribute && u == u'\t')) {
+        expected += u == u'&'    ? "&amp;"
+                    : u == u'<'  ? "&lt;"
+                    : u == u'"'  ? "&quot;"
+                    : u == u'\r' ? "&#13;"
+                                 : "&#9;";
+      } else if (u >= 0xD800 && u <= 0xDBFF) {
+        xliff::AppendUtf8(expected, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (s[++i] - 0xDC00));
+      } else {
+        xliff::AppendUtf8(expected, u);
+      }
+    }
+    std::string out;
+    xliff::AppendXml(out, s, attribute, shown);
+    EXPECT_EQ(out, expected) << attribute;
+  }
+}
+
+// A placeholder's content is left out up to its end tag, which is searched from its start
+// tag's end: also when the end tag ends the start tag's first '>'.
+TEST(XliffTest, PlainTextLeavesPlaceholdersOut) {
+  EXPECT_EQ(xliff::PlainText(u"x<ut Type=\"start\">&lt;b&gt;</ut>y&amp;<ut/>z"), u"xy&z");
+  EXPECT_EQ(xliff::PlainText(u"a<ut </ut>b</ut>c"), u"abc");
+  EXPECT_EQ(xliff::PlainText(u"a<ut>b"), u"a");
 }
 
 }  // namespace
