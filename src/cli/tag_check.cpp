@@ -574,6 +574,11 @@ void CIfTagGroups::Leave() {
   FollowSegments(m_group.source);
 }
 
+void CIfTagGroups::EndUnits() {
+  SettleWords(true);
+  m_piece = {};
+}
+
 void CIfTagGroups::Finish() {
   m_reader.Finish([&](const CIfToken& token) { OnToken(token, m_fed); });
   SettleWords(true);
@@ -742,6 +747,10 @@ void CTagCheck::OnIfText(std::u16string_view run, bool plain) {
 
 void CTagCheck::OnIfUnits(std::u16string_view piece) {
   m_state->groups.OnUnits(piece);
+}
+
+void CTagCheck::OnIfUnitsEnd() {
+  m_state->groups.EndUnits();
 }
 
 void CTagCheck::Feed(const void* bytes, std::size_t count) {

@@ -86,6 +86,8 @@ class CIfTagGroups {
   /// (IIfTagGroupObserver::OnIfUnits): its line feeds are found at once, so that what lies in
   /// it between them is passed over without a look at each unit.
   void OnUnits(std::u16string_view piece);
+  /// The piece of OnUnits goes: what is still to be taken from it is copied.
+  void EndUnits();
   /// Ends the IF: hands over a tag group cut off by its end.
   void Finish();
   /// Fills the string of the unit's words that places share while it is still empty, from the
@@ -196,6 +198,7 @@ class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
   void OnIfTagGroup(const CIfTagGroupSeen& group) override;
   void OnIfText(std::u16string_view run, bool plain) override;
   void OnIfUnits(std::u16string_view piece) override;
+  void OnIfUnitsEnd() override;
   /// Ends the translated IF: tags left open are reported.
   void Finish();
   /// With the sent IF: reads it once more to name the tag groups the translated IF lacks

@@ -223,6 +223,9 @@ class CTtxBackWriter {
   void Units(std::u16string_view piece) {
     if (m_groups != nullptr) m_groups->OnIfUnits(piece);
   }
+  void UnitsEnd() {
+    if (m_groups != nullptr) m_groups->OnIfUnitsEnd();
+  }
 
  private:
   /// A run that the passes may change (or any run for another target), `special` the index

@@ -39,6 +39,9 @@ class IIfTagGroupObserver {
   /// text handed on lies in the last piece (a view of it) unless it began in an earlier one
   /// (then it is a copy). For an observer that looks at the units in bulk; nothing by default.
   virtual void OnIfUnits(std::u16string_view /*piece*/) {}
+  /// The piece last given to OnIfUnits is done with: its memory may go or be written again once
+  /// this returns, so an observer that keeps a view of it copies what it needs here.
+  virtual void OnIfUnitsEnd() {}
 };
 
 /// Reads an IF from a storage into the elements CIFParser::ReadElement gives, as far as their
@@ -48,7 +51,7 @@ class IIfTagGroupObserver {
 /// by ForEachIfCode: a run is handed on in place, copied only when it spans two buffers. Tag
 /// groups also go to `sink.Group(const CIfTagGroupSeen&)`, right before their Tag, and every
 /// piece of units to `sink.Units(piece)` before the elements that end in it (an empty piece
-/// once the IF has ended).
+/// once the IF has ended), then `sink.UnitsEnd()` once the walk is done with it.
 class CIfElementWalk {
  public:
   template <typename Sink>
@@ -61,9 +64,11 @@ class CIfElementWalk {
         char16_t unit = 0;
         if (!storage.TakeUtf16Char(unit)) break;
         Feed(std::u16string_view(&unit, 1), sink);
+        sink.UnitsEnd();
         continue;
       }
       Feed(view, sink);
+      sink.UnitsEnd();
       storage.SkipBufferedUtf16Units(view.size());
     }
     Finish(sink);
