@@ -172,7 +172,6 @@ std::string QuoteWords(const CTagPlace& place) {
 void CIfTagGroups::OnUnits(std::u16string_view piece) {
   // More line feeds than this and every run is looked at unit by unit instead.
   constexpr std::size_t kMostFeeds = 4096;
-  SettleWords(true);
   m_piece = {};
   m_feeds.clear();
   m_nextFeed = 0;

@@ -83,18 +83,13 @@ void CIFParser::WriteTable(const CElementTable& table) {
   // codes. The same units every time; a tag writes the first one or all five.
   const char16_t after[5] = {kIfBoundary, kIfReserveGroup, 0, 0, kIfBoundary};
   // A text in a narrow source holds no unit of the code range (all are below U+0100): it is
-  // widened straight into the output, in whole steps where the output has room for what a last
-  // step writes beyond it (WidenBytesPast).
-  constexpr std::size_t kWidenExcess = 15;
+  // widened straight into the output.
   const auto writeText = [&](const CElementRecord& record) {
     table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size, const auto* limit) {
       if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
         record.IsTag() ? WriteSourceText({units, size}) : WriteText({units, size});
-      } else if (char16_t* const room = m_storage->Utf16Room(size + kWidenExcess)) {
-        WidenBytesPast(units, size, limit, room);
-        m_storage->CommitUtf16Room(size);
       } else {
-        m_storage->PutNarrowUnits(units, size);
+        m_storage->PutNarrowUnits(units, size, limit);
       }
     });
   };
@@ -137,7 +132,7 @@ void CIFParser::WriteTable(const CElementTable& table) {
       // length is a call. What they leave beyond the units counted is room not handed over:
       // only units written there later are ever written out. The same room beyond the text
       // takes the excess of a narrow text's last step.
-      static_assert(std::size(after) + std::size(codes) >= kWidenExcess);
+      static_assert(std::size(after) + std::size(codes) >= kWidenPastExcess);
       char16_t* const room = m_storage->Utf16Room(n + size + std::size(after) + std::size(codes));
       if (room == nullptr) return false;
       std::memcpy(room, codes, sizeof(codes));

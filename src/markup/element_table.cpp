@@ -98,7 +98,7 @@ const std::array<bool, 256> kNarrowSpaces = [] {
 
 // The ASCII name units as a table over every UTF-16 unit, so that a unit of a wide source is
 // looked up without a clamp first. Only the first 128 entries are written: the rest stay in the
-// zeroed memory of static storage, which no page of is touched but the first.
+// zeroed memory of static storage, whose pages a read of them finds empty, never written.
 struct CWideNameUnits {
   CWideNameUnits() {
     for (char16_t c = 0; c < 128; ++c)

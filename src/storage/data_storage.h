@@ -212,11 +212,12 @@ class CDataStorage : public CBaseStorage {
   /// buffer (see the .cpp for why that stops where a check per unit would).
   void PutUnits(const char16_t* s, std::size_t n);
   /// PutUnits of the `n` units below U+0100 given as one byte each (a narrow CUnitBuffer's
-  /// units): written exactly as PutUnits writes the same units widened. Most calls are a text
-  /// that fits the output buffer: widened straight into it, without a call.
-  void PutNarrowUnits(const std::uint8_t* s, std::size_t n) {
-    if (char16_t* const room = Utf16Room(n)) {
-      WidenBytes(s, n, room);
+  /// units): written exactly as PutUnits writes the same units widened. The bytes up to
+  /// `readable` may be read. Most calls are a text that fits the output buffer with the excess
+  /// of a last whole step (WidenBytesPast): widened straight into it, without a call.
+  void PutNarrowUnits(const std::uint8_t* s, std::size_t n, const std::uint8_t* readable) {
+    if (char16_t* const room = Utf16Room(n + kWidenPastExcess)) {
+      WidenBytesPast(s, n, readable, room);
       CommitUtf16Room(n);
       return;
     }

@@ -120,10 +120,14 @@ inline void WidenBytes(const std::uint8_t* in, std::size_t n, char16_t* out) {
     out[done] = in[done];
 }
 
-/// WidenBytes for a caller whose output has room for 15 units beyond the `n`, and whose input may
-/// be read up to `limit`: the bytes are widened sixteen at a time to the last part as well,
-/// where the input holds the sixteen bytes, and what lands beyond the `n` units is left as room.
-/// Tags and texts are mostly short, and their last part unit by unit cost a third of the writing.
+/// The units WidenBytesPast may write beyond the `n` it widens.
+constexpr std::size_t kWidenPastExcess = 15;
+
+/// WidenBytes for a caller whose output has room for kWidenPastExcess units beyond the `n`, and
+/// whose input may be read up to `limit`: the bytes are widened sixteen at a time to the last part
+/// as well, where the input holds the sixteen bytes, and what lands beyond the `n` units is left as
+/// room. Tags and texts are mostly short, and their last part unit by unit cost a third of the
+/// writing.
 inline void WidenBytesPast(const std::uint8_t* in, std::size_t n, const std::uint8_t* limit,
                            char16_t* out) {
 #if defined(TAGVERT_INPUT_SCAN_SSE2)

@@ -238,7 +238,7 @@ auto Write(const std::u16string& text, EncodingMode mode, int variant, bool bulk
   try {
     if (narrow) {
       const std::vector<std::uint8_t> bytes(text.begin(), text.end());
-      out.storage.PutNarrowUnits(bytes.data(), bytes.size());
+      out.storage.PutNarrowUnits(bytes.data(), bytes.size(), bytes.data() + bytes.size());
     } else if (pieces > 0) {
       for (std::size_t at = 0, size = 1; at < text.size(); at += size, size = size % pieces + 1)
         out.storage.PutString(text.substr(at, size));
