@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -458,11 +459,9 @@ void CBlockWriter::Grow(std::size_t bytes) {
 }
 
 void CRawBytes::Resize(std::size_t size, std::size_t keep) {
-  char* const bytes = size == 0 ? nullptr : CLargeAllocator<char>().allocate(size);
-  if (keep != 0) std::memcpy(bytes, m_bytes, keep);
-  if (m_bytes != nullptr) CLargeAllocator<char>().deallocate(m_bytes, m_size);
-  m_bytes = bytes;
-  m_size = size;
+  CLargeBlock block = size == 0 ? CLargeBlock() : MakeLargeBlock(size);
+  if (keep != 0) std::memcpy(block.get(), m_block.get(), keep);
+  m_block = std::move(block);
 }
 
 void CBlockWriter::Flush(bool all) {

@@ -109,22 +109,17 @@ inline std::uint64_t FoldUnitHash(std::uint64_t all, std::size_t number, std::ui
 /// Appends IF units narrowed.
 void AppendNarrow(CLargeString& out, std::u16string_view units);
 
-/// Bytes taken as the large buffers are (CLargeAllocator) and never cleared: room that is
-/// always written before it is read.
+/// Bytes of a CLargeBlock, never cleared: room that is always written before it is read, and
+/// that grows keeping what it holds.
 class CRawBytes {
  public:
-  CRawBytes() = default;
-  ~CRawBytes() { Resize(0, 0); }
-  CRawBytes(const CRawBytes&) = delete;
-  CRawBytes& operator=(const CRawBytes&) = delete;
-  char* Data() const { return m_bytes; }
-  std::size_t Size() const { return m_size; }
+  char* Data() const { return reinterpret_cast<char*>(m_block.get()); }
+  std::size_t Size() const { return m_block.get_deleter().bytes; }
   /// Room for `size` bytes, of which the first `keep` (at most the size before) stay.
   void Resize(std::size_t size, std::size_t keep);
 
  private:
-  char* m_bytes = nullptr;
-  std::size_t m_size = 0;
+  CLargeBlock m_block;
 };
 
 /// Room for compressing a block, shared by the streams of a plan: the block compressed and the
