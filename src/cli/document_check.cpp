@@ -86,7 +86,12 @@ struct COpenElement {
 template <class Unit>
 bool IsNameUnit(Unit unit) {
   const auto c = static_cast<char16_t>(unit);
-  return CharIsAlnum(c) || c == u'_' || c == u'-' || c == u'.' || c == u':' || c == u'#';
+  if (c < 0x80) {
+    // ASCII's letters and digits are its only letters and numbers.
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+           c == u'_' || c == u'-' || c == u'.' || c == u':' || c == u'#';
+  }
+  return CharIsAlnum(c);
 }
 
 // Whether the '&' at `i` of the `size` units at `text` starts a reference "&name;" or "&#...;".
@@ -228,6 +233,8 @@ class CDocumentChecker {
         report_(report),
         listLimit_(listLimit),
         kinds_(table.Names().Size()),
+        utLookup_(table, {{u"Type"}, {u"Style"}, {u"LeftEdge"}, {u"DisplayText"}}),
+        tuvLookup_(table, {{u"Lang", false}, {u"Lang"}}),
         openByName_(table.Names().Size()) {
     // The scan has interned every name of the document.
     for (std::uint32_t id = 0; id < kinds_.size(); ++id) {
@@ -337,7 +344,7 @@ class CDocumentChecker {
   // source language.
   void Languages(const CElementRecord& record, NameKind kind) {
     if (kind == NameKind::Tuv && record.tagType != TagType::Close) {
-      const std::u16string_view lang = AttributeOf(record, u"Lang"sv, true).value_or(u""sv);
+      const std::u16string_view lang = TuvLang(record, true).value_or(u""sv);
       // A document names a handful of languages: a linear look-up stays cheap.
       std::vector<std::u16string>& langs = languages_.tuvLanguages;
       if (std::find(langs.begin(), langs.end(), lang) == langs.end()) langs.emplace_back(lang);
@@ -350,10 +357,25 @@ class CDocumentChecker {
     }
   }
 
+  // The Lang of a Tuv tag, its name compared without case (`anyCase`) or exactly. A document
+  // repeats the same few Tuv tags: the look-up answers most from what it found in the same text
+  // before.
+  std::optional<std::u16string_view> TuvLang(const CElementRecord& record, bool anyCase) {
+    if (!tuvLangRead_) {
+      std::u16string_view values[2];
+      const unsigned found = tuvLookup_.Find(record, values);
+      tuvLang_[0] = (found & 1U) != 0 ? std::optional(values[0]) : std::nullopt;
+      tuvLang_[1] = (found & 2U) != 0 ? std::optional(values[1]) : std::nullopt;
+      tuvLangRead_ = true;
+    }
+    return tuvLang_[anyCase ? 0 : 1];
+  }
+
   // Checks one piece of markup, the `size` units at `text`.
   template <class Unit>
   void Tag(const CElementRecord& record, const Unit* text, std::size_t size) {
     attributesRead_ = false;
+    tuvLangRead_ = false;
     const Offset at = record.textStart;
     const CNameKind& kind = kinds_[record.nameId];
     if (kind.anyCase != NameKind::Other) Languages(record, kind.anyCase);
@@ -403,17 +425,15 @@ class CDocumentChecker {
 
   // A ut start or end placeholder pairs with its partner in the same Tuv.
   void Placeholder(const CElementRecord& record, Offset at) {
-    // The attributes that decide, each the first of its name, found in one pass.
-    std::optional<std::u16string_view> leftEdge, style, type, display;
-    for (const CAttributeSpan& span : Attributes(record)) {
-      const std::u16string_view name = table_.AttributeName(span);
-      std::optional<std::u16string_view>* const slot = name == u"Type"sv          ? &type
-                                                       : name == u"Style"sv       ? &style
-                                                       : name == u"LeftEdge"sv    ? &leftEdge
-                                                       : name == u"DisplayText"sv ? &display
-                                                                                  : nullptr;
-      if (slot != nullptr && !*slot) *slot = table_.AttributeValue(span);
-    }
+    // The attributes that decide, each the first of its name, found in one look-up: a
+    // document repeats the same few placeholders, whose tags the look-up has seen before.
+    std::u16string_view values[4];
+    const unsigned given = utLookup_.Find(record, values);
+    const auto value = [&](unsigned k) {
+      return (given & (1U << k)) != 0 ? std::optional(values[k]) : std::nullopt;
+    };
+    const std::optional<std::u16string_view> type = value(0), style = value(1),
+                                             leftEdge = value(2), display = value(3);
     // A ut whose left edge is split continues the placeholder before it (a tag of the original
     // document cut by an attribute value): it is no start or end of its own. External
     // placeholders carry the original document's skeleton, where HTML leaves end tags out at
@@ -470,7 +490,7 @@ class CDocumentChecker {
       tuvUtBase_ = 0;
     }
     if (!endTag) {
-      targets_.TuvStart(AttributeOf(record, u"Lang"sv), at, empty);
+      targets_.TuvStart(TuvLang(record, false), at, empty);
     } else if (!empty) {
       targets_.TuvEnd();
     }
@@ -515,6 +535,11 @@ class CDocumentChecker {
   std::vector<CNameKind> kinds_;  // by name id
   std::vector<CAttributeSpan> attributes_;
   bool attributesRead_ = false;  // attributes_ holds those of the tag being checked
+  // The placeholders' attributes, and the Tuvs' Lang (compared without case, and exactly).
+  CAttributeLookup utLookup_;
+  CAttributeLookup tuvLookup_;
+  std::optional<std::u16string_view> tuvLang_[2];
+  bool tuvLangRead_ = false;  // tuvLang_ holds those of the tag being checked
   CDocumentLanguages languages_;
   bool settingsSeen_ = false;
   std::vector<COpenElement> open_;

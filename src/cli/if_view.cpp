@@ -3,6 +3,7 @@
 #include "cli/if_view.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 
 #include "cli/if_units.h"
@@ -20,9 +21,11 @@ constexpr char kDim[] = "\x1b[2m";
 constexpr char kTagColour[] = "\x1b[36m";      // cyan: markup of the document
 constexpr char kReserveColour[] = "\x1b[35m";  // magenta: reserve groups
 constexpr char kSkippedColour[] = "\x1b[33m";  // yellow: skipped text and stray codes
+constexpr char kCutOff[] = " (cut off by the end of the IF)";
 
 // The unit as four upper-case hexadecimal digits.
-void AppendHex(std::string& to, char16_t unit) {
+template <class Bytes>
+void AppendHex(Bytes& to, char16_t unit) {
   constexpr char kDigits[] = "0123456789ABCDEF";
   const char hex[4] = {kDigits[(unit >> 12) & 15], kDigits[(unit >> 8) & 15],
                        kDigits[(unit >> 4) & 15], kDigits[unit & 15]};
@@ -32,21 +35,32 @@ void AppendHex(std::string& to, char16_t unit) {
 }  // namespace
 
 void CIfView::Feed(const char16_t* units, std::size_t count) {
-  m_reader.Feed(std::u16string_view(units, count), [this](const CIfToken& token) {
-    if (m_mode == IfViewMode::Codes) {
-      CodesToken(token);
-    } else {
-      Token(token);
+  // A run between two codes is written as UTF-8 in the one pass that finds its end; the token
+  // reader is given only the codes and a group's fixed data, which it reads without a scan.
+  std::u16string_view rest(units, count);
+  while (!rest.empty()) {
+    const IfTokenKind kind = m_reader.RunKind();
+    if (kind != IfTokenKind::GroupStart && !IsIfCode(rest.front())) {
+      const bool shown = kind == IfTokenKind::Text || m_mode == IfViewMode::Codes;
+      CViewBytes& to = shown || m_tagInline ? m_out : m_source;
+      const char16_t* const stop = AppendRun(to, rest.data(), rest.data() + rest.size());
+      if (shown) m_hasText = true;
+      rest.remove_prefix(static_cast<std::size_t>(stop - rest.data()));
+      continue;
     }
-  });
+    if (const CIfToken* token = m_reader.Next(rest)) {
+      if (m_mode == IfViewMode::Codes) {
+        CodesToken(*token);
+      } else {
+        Token(*token);
+      }
+    }
+  }
 }
 
 void CIfView::CodesToken(const CIfToken& token) {
-  if (token.kind == IfTokenKind::Text || token.kind == IfTokenKind::GroupData) {
-    AppendUnits(m_out, token.units);
-    m_hasText = true;
-    return;
-  }
+  // Runs (text, a group's content) are written by Feed.
+  if (token.kind == IfTokenKind::Text || token.kind == IfTokenKind::GroupData) return;
   // A group's pair id and reserve data are shown as numbers whatever their value.
   FlushText();
   auto code = [this](char16_t unit) {
@@ -68,12 +82,8 @@ void CIfView::CodesToken(const CIfToken& token) {
 void CIfView::Token(const CIfToken& token) {
   switch (token.kind) {
     case IfTokenKind::Text:
-      AppendUnits(m_out, token.units);
-      m_hasText = true;
-      return;
     case IfTokenKind::GroupData:
-      AppendUnits(m_source, token.units);
-      return;
+      return;  // runs are written by Feed
     case IfTokenKind::GroupEnd:
       EndGroup(token.cutOff);
       return;
@@ -104,11 +114,13 @@ void CIfView::Token(const CIfToken& token) {
                 : token.code == kIfReserveGroup ? State::Reserve
                 : IsIfGroupCode(token.code)     ? State::Group
                                                 : State::Skipped;
+      if (m_state == State::Tag && !token.cutOff) StartTagMarker();
       return;
   }
 }
 
-void CIfView::AppendFlags(std::string& to) {
+template <class Bytes>
+void CIfView::AppendFlags(Bytes& to) {
   for (const char16_t flag : m_flags) {
     switch (flag) {
       case kIfBlock:
@@ -129,61 +141,102 @@ void CIfView::AppendFlags(std::string& to) {
   m_flags.clear();
 }
 
+void CIfView::StartTagMarker() {
+  // The flags come before the group and its pair id with its code, so the marker is known up
+  // to its source text; only a cut by the end of the IF, known at the end, is put in later.
+  // Written in one piece: a line break, the colour or "{", "#PAIR", twelve bytes a flag at most,
+  // ": " or the colours.
+  char* const base = m_out.Room(32 + 12 * m_flags.size());
+  char* o = base;
+  const auto put = [&o](std::string_view text) {
+    std::memcpy(o, text.data(), text.size());
+    o += text.size();
+  };
+  const auto hex = [&o](char16_t unit) {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    o[0] = kDigits[(unit >> 12) & 15];
+    o[1] = kDigits[(unit >> 8) & 15];
+    o[2] = kDigits[(unit >> 4) & 15];
+    o[3] = kDigits[unit & 15];
+    o += 4;
+  };
+  bool block = false;
+  for (const char16_t flag : m_flags)
+    block = block || flag == kIfBlock;
+  if (block && !m_lineStart) {
+    *o++ = '\n';
+    m_lineStart = true;
+  }
+  put(m_mode == IfViewMode::Colour ? std::string_view("\x1b[2m#") : std::string_view("{#"));
+  hex(m_pair);
+  for (const char16_t flag : m_flags) {
+    switch (flag) {
+      case kIfBlock:
+        put(" block");
+        break;
+      case kIfEndTag:
+        put(" end");
+        break;
+      case kIfFlagged:
+        put(" flagged");
+        break;
+      default:
+        put(" flag U+");
+        hex(flag);
+        break;
+    }
+  }
+  m_flags.clear();
+  m_out.Commit(static_cast<std::size_t>(o - base));
+  m_cutAt = m_out.size();
+  if (m_mode == IfViewMode::Colour) {
+    ((m_out += ' ') += kReset) += kTagColour;
+  } else {
+    m_out += ": ";
+  }
+  m_sourceAt = m_out.size();
+  m_tagInline = true;
+}
+
+void CIfView::EndTagMarker(bool cutOff) {
+  EndUnits(m_out);
+  m_tagInline = false;
+  m_lineStart = false;
+  if (m_mode == IfViewMode::Colour) {
+    if (cutOff) m_out.Insert(m_cutAt, kCutOff);
+    m_out += kReset;
+    return;
+  }
+  if (m_out.size() == m_sourceAt) m_out.Truncate(m_cutAt);  // no source text: no ": "
+  if (cutOff) m_out.Insert(m_cutAt, kCutOff);
+  m_out += '}';
+}
+
 void CIfView::EndGroup(bool cutOff) {
+  if (m_tagInline) {
+    EndTagMarker(cutOff);
+    m_state = State::Text;
+    if (m_out.size() >= kFlushAt) Flush();
+    return;
+  }
   EndUnits(m_source);
   m_detail.clear();
-  const std::string_view cut = cutOff ? " (cut off by the end of the IF)" : "";
+  const std::string_view cut = cutOff ? kCutOff : "";
   switch (m_state) {
     case State::Header:
-      PutMarker("header", cut, m_source);
+      PutMarker("header", cut, m_source.View());
       m_out += '\n';
       m_lineStart = true;
       break;
     case State::Tag: {
+      // A tag group whose pair id the end of the IF cut off (the others are written as they
+      // come).
       bool block = false;
       for (const char16_t flag : m_flags)
         block = block || flag == kIfBlock;
       if (block && !m_lineStart) {
         m_out += '\n';
         m_lineStart = true;
-      }
-      if (m_mode == IfViewMode::Plain && !cutOff && m_hasPair && m_flags.size() <= 4) {
-        // The common marker, {#PAIR FLAGS: SOURCE}, put together in one piece.
-        constexpr char kDigits[] = "0123456789ABCDEF";
-        char head[64];
-        std::size_t k = 0;
-        const auto put = [&](std::string_view text) {
-          text.copy(head + k, text.size());
-          k += text.size();
-        };
-        const auto hex = [&](char16_t unit) {
-          for (const int shift : {12, 8, 4, 0})
-            head[k++] = kDigits[(unit >> shift) & 15];
-        };
-        put("{#");
-        hex(m_pair);
-        for (const char16_t flag : m_flags) {
-          switch (flag) {
-            case kIfBlock:
-              put(" block");
-              break;
-            case kIfEndTag:
-              put(" end");
-              break;
-            case kIfFlagged:
-              put(" flagged");
-              break;
-            default:
-              put(" flag U+");
-              hex(flag);
-              break;
-          }
-        }
-        m_flags.clear();
-        if (!m_source.empty()) put(": ");
-        ((m_out.append(head, k)) += m_source) += '}';
-        m_lineStart = false;
-        break;
       }
       m_detail += '#';
       if (m_hasPair) {
@@ -193,7 +246,7 @@ void CIfView::EndGroup(bool cutOff) {
       }
       AppendFlags(m_detail);
       m_detail += cut;
-      PutMarker("tag", m_detail, m_source);
+      PutMarker("tag", m_detail, m_source.View());
       break;
     }
     case State::Reserve:
@@ -208,7 +261,7 @@ void CIfView::EndGroup(bool cutOff) {
       m_detail = "U+";
       AppendHex(m_detail, m_group);
       m_detail += cut;
-      PutMarker(m_state == State::Group ? "group" : "skipped", m_detail, m_source);
+      PutMarker(m_state == State::Group ? "group" : "skipped", m_detail, m_source.View());
       break;
     case State::Text:
       break;
@@ -245,79 +298,120 @@ void CIfView::FlushText() {
   if (m_out.size() >= kFlushAt) Flush();
 }
 
-void CIfView::AppendUnits(std::string& to, std::u16string_view units) {
-  const char16_t* p = units.data();
-  const char16_t* const end = p + units.size();
-  if (p == end) return;
-  // Written through a small buffer in pieces, ASCII eight units at a time.
-  char buffer[1024];
-  std::size_t n = 0;
-  const auto put = [&](char32_t c) { n += EncodeUtf8(c, buffer + n); };
+const char16_t* CIfView::AppendRun(CViewBytes& to, const char16_t* p,
+                                   const char16_t* const end) {
+  if (p == end) return p;
   if (m_high != 0) {
     // A surrogate pair cut between two pieces of the IF is one character.
+    char* const at = to.Room(4);
     if (IsLowSurrogate(*p)) {
-      put(CombineSurrogates(m_high, *p++));
+      to.Commit(EncodeUtf8(CombineSurrogates(m_high, *p++), at));
     } else {
-      put(kReplacementCharacter);
+      to.Commit(EncodeUtf8(kReplacementCharacter, at));
     }
     m_high = 0;
   }
-  while (p != end) {
-    if (sizeof buffer - n < 64) {
-      to.append(buffer, n);
-      n = 0;
+  // Written straight into the room of `to`, in steps whose units fit whatever they are (three
+  // bytes a unit at most, four for a pair whose low half lies past the step).
+  constexpr std::size_t kStep = 4096;
+  char* base = nullptr;
+  char* o = nullptr;
+  // One unit outside ASCII: false for a code, which ends the run.
+  const auto other = [&](char16_t unit) {
+    if (IsIfCode(unit)) return false;
+    ++p;
+    if (!IsSurrogate(unit)) {
+      o += EncodeUtf8(unit, o);
+    } else if (IsHighSurrogate(unit)) {
+      if (p == end) {
+        m_high = unit;  // its low half may come with the next units
+      } else if (IsLowSurrogate(*p)) {
+        o += EncodeUtf8(CombineSurrogates(unit, *p++), o);
+      } else {
+        // A surrogate that does not pair up is no character (nor is one before a code).
+        o += EncodeUtf8(kReplacementCharacter, o);
+      }
+    } else {
+      o += EncodeUtf8(kReplacementCharacter, o);
     }
-    // The units up to `stop` fit in the buffer whatever they are (three bytes a unit at most).
-    const char16_t* const stop =
-        p + std::min<std::size_t>(static_cast<std::size_t>(end - p), (sizeof buffer - n) / 3);
+    return true;
+  };
+  while (p < end) {
+    const char16_t* const stop = p + std::min<std::size_t>(static_cast<std::size_t>(end - p), kStep);
+    base = to.Room(3 * static_cast<std::size_t>(stop - p) + 1);
+    o = base;
 #if TAGVERT_UNITS_SSE2
-    // ASCII sixteen units at a time.
+    // Sixteen units at a time: the ASCII lanes before the first unit outside ASCII are kept
+    // (the room holds sixteen bytes wherever sixteen units are left), then the units outside
+    // ASCII one by one up to the next ASCII one or a code.
     const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
     while (stop - p >= 16) {
       const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
-      if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(a, b), high),
-                                            _mm_setzero_si128())) != 0xFFFF) {
-        break;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(a, b));
+      const auto ascii = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(a, high), zero),
+                                            _mm_cmpeq_epi16(_mm_and_si128(b, high), zero))));
+      if (ascii == 0xFFFF) {
+        o += 16;
+        p += 16;
+        continue;
       }
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(buffer + n), _mm_packus_epi16(a, b));
-      n += 16;
-      p += 16;
+      const auto lanes = static_cast<unsigned>(std::countr_one(ascii));
+      o += lanes;
+      p += lanes;
+      while (p < stop && *p >= 0x80) {
+        if (!other(*p)) {
+          to.Commit(static_cast<std::size_t>(o - base));
+          return p;
+        }
+      }
     }
 #endif
-    // One by one: the short rest, or sixteen units that are not all ASCII.
-    const char16_t* const last = stop - p < 16 ? stop : p + 16;
-    while (p < last) {
-      const char16_t unit = *p++;
+    // One by one: the rest of the step.
+    while (p < stop) {
+      const char16_t unit = *p;
       if (unit < 0x80) {
-        buffer[n++] = static_cast<char>(unit);
-      } else if (!IsSurrogate(unit)) {
-        put(unit);
-      } else if (IsHighSurrogate(unit)) {
-        if (p == end) {
-          m_high = unit;  // its low half may come with the next units
-        } else if (IsLowSurrogate(*p)) {
-          put(CombineSurrogates(unit, *p++));
-        } else {
-          put(kReplacementCharacter);  // a surrogate that does not pair up is no character
-        }
-      } else {
-        put(kReplacementCharacter);
+        *o++ = static_cast<char>(unit);
+        ++p;
+      } else if (!other(unit)) {
+        to.Commit(static_cast<std::size_t>(o - base));
+        return p;
       }
     }
+    to.Commit(static_cast<std::size_t>(o - base));
   }
-  to.append(buffer, n);
+  return p;
 }
 
-void CIfView::EndUnits(std::string& to) {
+void CIfView::EndUnits(CViewBytes& to) {
   if (m_high == 0) return;
   m_high = 0;
   to += "\xEF\xBF\xBD";  // U+FFFD
 }
 
 void CIfView::Flush() {
+  if (m_out.empty()) return;
   m_target.write(m_out.data(), static_cast<std::streamsize>(m_out.size()));
   m_out.clear();
+}
+
+void CViewBytes::Grow(std::size_t capacity) {
+  if (capacity <= m_capacity) return;
+  capacity = std::max(capacity, 2 * m_capacity);
+  std::unique_ptr<char[]> data = std::make_unique_for_overwrite<char[]>(capacity);
+  if (m_size != 0) std::memcpy(data.get(), m_data.get(), m_size);
+  m_data = std::move(data);
+  m_capacity = capacity;
+}
+
+void CViewBytes::Insert(std::size_t at, std::string_view bytes) {
+  Room(bytes.size());
+  char* const from = m_data.get() + at;
+  std::memmove(from + bytes.size(), from, m_size - at);
+  std::memcpy(from, bytes.data(), bytes.size());
+  m_size += bytes.size();
 }
 
 void CIfView::Finish() {

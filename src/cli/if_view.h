@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -20,6 +22,53 @@ enum class IfViewMode {
   Codes,   ///< text as text, every code unit and every unit of a group's data as <XXXX>
 };
 
+/// The bytes a view has written and not yet handed on: its room is taken uncleared, so that
+/// text is encoded straight into it instead of through a buffer of its own.
+class CViewBytes {
+ public:
+  CViewBytes() = default;
+  CViewBytes(const CViewBytes&) = delete;
+  CViewBytes& operator=(const CViewBytes&) = delete;
+
+  std::size_t size() const { return m_size; }
+  bool empty() const { return m_size == 0; }
+  const char* data() const { return m_data.get(); }
+  char back() const { return m_data[m_size - 1]; }
+  std::string_view View() const { return {m_data.get(), m_size}; }
+  void clear() { m_size = 0; }
+  /// Keeps the first `size` bytes.
+  void Truncate(std::size_t size) { m_size = size; }
+  /// Room for `n` more bytes at the end: they are written there, then kept by Commit.
+  char* Room(std::size_t n) {
+    if (m_capacity - m_size < n) Grow(m_size + n);
+    return m_data.get() + m_size;
+  }
+  void Commit(std::size_t n) { m_size += n; }
+  void append(const char* bytes, std::size_t n) {
+    if (n == 0) return;
+    std::memcpy(Room(n), bytes, n);
+    m_size += n;
+  }
+  CViewBytes& operator+=(char c) {
+    *Room(1) = c;
+    ++m_size;
+    return *this;
+  }
+  CViewBytes& operator+=(std::string_view bytes) {
+    append(bytes.data(), bytes.size());
+    return *this;
+  }
+  /// Puts `bytes` in front of the byte at `at`.
+  void Insert(std::size_t at, std::string_view bytes);
+  /// Room for `capacity` bytes in all.
+  void Grow(std::size_t capacity);
+
+ private:
+  std::unique_ptr<char[]> m_data;
+  std::size_t m_size = 0;
+  std::size_t m_capacity = 0;
+};
+
 /// Writes IF units as they come, keeping only the group being read: text runs as text; the
 /// header; each tag group with its pair id, the flags before it (block, end, flagged, property
 /// codes) and its source text; reserve groups with their two units; skipped text with its code;
@@ -27,7 +76,7 @@ enum class IfViewMode {
 class CIfView {
  public:
   CIfView(std::ostream& out, IfViewMode mode) : m_target(out), m_mode(mode) {
-    m_out.reserve(kFlushAt + 4096);
+    m_out.Grow(kFlushAt + 4096);
   }
   CIfView(const CIfView&) = delete;
   CIfView& operator=(const CIfView&) = delete;
@@ -45,19 +94,26 @@ class CIfView {
 
   void Token(const CIfToken& token);
   void CodesToken(const CIfToken& token);
-  /// Appends `units` as UTF-8 to `to`, a high surrogate at their end kept for the next units.
-  void AppendUnits(std::string& to, std::u16string_view units);
+  /// Appends the units from `p` up to the first code or `end` as UTF-8 to `to` and returns
+  /// where it stopped; a high surrogate at `end` is kept for the next units.
+  const char16_t* AppendRun(CViewBytes& to, const char16_t* p, const char16_t* end);
   /// Ends the units appended to `to`: a high surrogate still kept is no character.
-  void EndUnits(std::string& to);
+  void EndUnits(CViewBytes& to);
+  /// Writes the start of the marker of the tag group that starts now, up to its source text,
+  /// which then goes straight after it.
+  void StartTagMarker();
+  /// Ends that marker (`cutOff`: the IF ended inside the group).
+  void EndTagMarker(bool cutOff);
   void FlushText();
   void EndGroup(bool cutOff);
   void PutMarker(std::string_view kind, std::string_view detail, std::string_view source);
   /// Appends the waiting flags (" block", " end"...) to `to` and forgets them.
-  void AppendFlags(std::string& to);
+  template <class Bytes>
+  void AppendFlags(Bytes& to);
   void Flush();
 
   std::ostream& m_target;
-  std::string m_out;  ///< written, not yet handed to the target
+  CViewBytes m_out;  ///< written, not yet handed to the target
   IfViewMode m_mode;
   CIfTokenReader m_reader;
   State m_state = State::Text;
@@ -71,7 +127,12 @@ class CIfView {
   char16_t m_translit = 0;        ///< its second unit
   bool m_lineStart = true;        ///< nothing written yet on the current line
   std::string m_detail;           ///< a part of the marker being written
-  std::string m_source;           ///< the content of the group being read, as UTF-8
+  CViewBytes m_source;            ///< the content of the group being read, as UTF-8
+  /// The tag group being read is written straight to m_out: its source text from m_sourceAt,
+  /// and a note that the IF cut it off would go at m_cutAt.
+  bool m_tagInline = false;
+  std::size_t m_sourceAt = 0;
+  std::size_t m_cutAt = 0;
 };
 
 /// Reads the IF from `source` in pieces and shows it (memory stays flat). Throws CHResultError
