@@ -148,9 +148,9 @@ void CIfView::StartTagMarker() {
   // ": " or the colours.
   char* const base = m_out.Room(32 + 12 * m_flags.size());
   char* o = base;
-  const auto put = [&o](std::string_view text) {
-    std::memcpy(o, text.data(), text.size());
-    o += text.size();
+  const auto put = [&o](const auto& text) {
+    std::memcpy(o, text, sizeof text - 1);
+    o += sizeof text - 1;
   };
   const auto hex = [&o](char16_t unit) {
     constexpr char kDigits[] = "0123456789ABCDEF";
@@ -167,7 +167,12 @@ void CIfView::StartTagMarker() {
     *o++ = '\n';
     m_lineStart = true;
   }
-  put(m_mode == IfViewMode::Colour ? std::string_view("\x1b[2m#") : std::string_view("{#"));
+  const bool colour = m_mode == IfViewMode::Colour;
+  if (colour) {
+    put("\x1b[2m#");
+  } else {
+    put("{#");
+  }
   hex(m_pair);
   for (const char16_t flag : m_flags) {
     switch (flag) {
@@ -187,13 +192,13 @@ void CIfView::StartTagMarker() {
     }
   }
   m_flags.clear();
-  m_out.Commit(static_cast<std::size_t>(o - base));
-  m_cutAt = m_out.size();
-  if (m_mode == IfViewMode::Colour) {
-    ((m_out += ' ') += kReset) += kTagColour;
+  m_cutAt = m_out.size() + static_cast<std::size_t>(o - base);
+  if (colour) {
+    put(" \x1b[0m\x1b[36m");  // a space, kReset, kTagColour
   } else {
-    m_out += ": ";
+    put(": ");
   }
+  m_out.Commit(static_cast<std::size_t>(o - base));
   m_sourceAt = m_out.size();
   m_tagInline = true;
 }
