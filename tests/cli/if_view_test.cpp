@@ -32,5 +32,27 @@ TEST(IfViewTest, SurrogatePairsCutBetweenPiecesStayOneCharacter) {
   }
 }
 
+TEST(IfViewTest, TagMarkersWrittenAsTheGroupStartsMatchTheWholeMarker) {
+  // Flags before a tag, an empty source, an unknown flag, a tag and a pair id cut off by the end.
+  const std::u16string units =
+      u"ab\uE405\uE404\uE805\u0012<b>\uE000c\uE805\u0034\uE000\uE411\uE433\uE805\u0056\uE805"
+      u"\u0078<p>x";
+  const std::u16string pairCut = u"z\uE805\u0001y\uE405\uE805";
+  const std::string dim = "\x1b[2m#", tag = " \x1b[0m\x1b[36m", reset = "\x1b[0m";
+  const std::string cut = " (cut off by the end of the IF)";
+  const std::pair<IfViewMode, std::string> cases[] = {
+      {IfViewMode::Plain,
+       "ab\n{#0012 block end: <b>}c{#0034}{#0056 flagged flag U+E433}{#0078" + cut + ": <p>x}\n"},
+      {IfViewMode::Colour, "ab\n" + dim + "0012 block end" + tag + "<b>" + reset + "c" + dim + "0034" +
+                               tag + reset + dim + "0056 flagged flag U+E433" + tag + reset + dim +
+                               "0078" + cut + tag + "<p>x" + reset + "\n"},
+  };
+  for (const auto& [mode, shown] : cases) {
+    for (std::size_t at = 0; at <= units.size(); ++at)
+      EXPECT_EQ(Show(units, at, mode), shown) << "cut at " << at;
+  }
+  EXPECT_EQ(Show(pairCut, 3, IfViewMode::Plain), "z{#0001: y}\n{#???? block" + cut + "}\n");
+}
+
 }  // namespace
 }  // namespace tagvert::cli
