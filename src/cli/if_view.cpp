@@ -35,26 +35,58 @@ void AppendHex(Bytes& to, char16_t unit) {
 }  // namespace
 
 void CIfView::Feed(const char16_t* units, std::size_t count) {
-  // A run between two codes is written as UTF-8 in the one pass that finds its end; the token
-  // reader is given only the codes and a group's fixed data, which it reads without a scan.
-  std::u16string_view rest(units, count);
-  while (!rest.empty()) {
-    const IfTokenKind kind = m_reader.RunKind();
-    if (kind != IfTokenKind::GroupStart && !IsIfCode(rest.front())) {
-      const bool shown = kind == IfTokenKind::Text || m_mode == IfViewMode::Codes;
-      CViewBytes& to = shown || m_tagInline ? m_out : m_source;
-      const char16_t* const stop = AppendRun(to, rest.data(), rest.data() + rest.size());
-      if (shown) m_hasText = true;
-      rest.remove_prefix(static_cast<std::size_t>(stop - rest.data()));
+  // A run between two codes is written as UTF-8 in the one pass that finds its end; each code
+  // moves the state as a token reader would and is shown as its token.
+  const char16_t* p = units;
+  const char16_t* const end = units + count;
+  while (p < end) {
+    if (m_dataDue > 0) {
+      // A group's fixed data (pair id, reserve units), whatever its value.
+      const std::size_t n = m_codes.TakeData(static_cast<std::size_t>(end - p));
+      for (std::size_t i = 0; i < n; ++i)
+        m_start.data[m_start.dataCount++] = p[i];
+      p += n;
+      m_dataDue = static_cast<std::uint8_t>(m_dataDue - n);
+      if (m_dataDue == 0) Show(m_start);
       continue;
     }
-    if (const CIfToken* token = m_reader.Next(rest)) {
-      if (m_mode == IfViewMode::Codes) {
-        CodesToken(*token);
-      } else {
-        Token(*token);
-      }
+    const char16_t unit = *p;
+    if (!IsIfCode(unit)) {
+      const bool shown = m_codes.InText() || m_mode == IfViewMode::Codes;
+      CViewBytes& to = shown || m_tagInline ? m_out : m_source;
+      p = AppendRun(to, p, end);
+      if (shown) m_hasText = true;
+      continue;
     }
+    ++p;
+    const bool inGroup = !m_codes.InText();
+    const bool inText = m_codes.TakeCode(unit);
+    if (inGroup) {
+      // A U+E000 closes a group and belongs to it; any other code ends it and is read anew.
+      m_token.kind = IfTokenKind::GroupEnd;
+      m_token.code = inText ? 0 : unit;
+      Show(m_token);
+      if (!inText) continue;
+    }
+    if (IsIfBoundaryCode(unit) || IsIfFlagCode(unit)) {
+      m_token.kind = IsIfFlagCode(unit) ? IfTokenKind::Flag : IfTokenKind::Boundary;
+      m_token.code = unit;
+      Show(m_token);
+      continue;
+    }
+    m_start = CIfToken();
+    m_start.kind = IfTokenKind::GroupStart;
+    m_start.code = unit;
+    m_dataDue = CIfTokenReader::FixedData(unit);
+    if (m_dataDue == 0) Show(m_start);
+  }
+}
+
+void CIfView::Show(const CIfToken& token) {
+  if (m_mode == IfViewMode::Codes) {
+    CodesToken(token);
+  } else {
+    Token(token);
   }
 }
 
@@ -420,13 +452,19 @@ void CViewBytes::Insert(std::size_t at, std::string_view bytes) {
 }
 
 void CIfView::Finish() {
-  m_reader.Finish([this](const CIfToken& token) {
-    if (m_mode == IfViewMode::Codes) {
-      CodesToken(token);
-    } else {
-      Token(token);
-    }
-  });
+  // A group the end of the IF cut off: its start when its fixed data is incomplete, and its end.
+  if (m_dataDue > 0) {
+    m_start.cutOff = true;
+    Show(m_start);
+  }
+  if (!m_codes.InText()) {
+    CIfToken cut;
+    cut.kind = IfTokenKind::GroupEnd;
+    cut.cutOff = true;
+    Show(cut);
+  }
+  m_codes.Reset();
+  m_dataDue = 0;
   FlushText();
   if (m_mode != IfViewMode::Codes && !m_flags.empty()) {
     m_detail.clear();

@@ -92,6 +92,8 @@ class CIfView {
   /// What the view writes goes out in pieces of about this size, not one write per marker.
   static constexpr std::size_t kFlushAt = 1 << 16;
 
+  /// Shows a token read from the codes (never a run).
+  void Show(const CIfToken& token);
   void Token(const CIfToken& token);
   void CodesToken(const CIfToken& token);
   /// Appends the units from `p` up to the first code or `end` as UTF-8 to `to` and returns
@@ -115,7 +117,10 @@ class CIfView {
   std::ostream& m_target;
   CViewBytes m_out;  ///< written, not yet handed to the target
   IfViewMode m_mode;
-  CIfTokenReader m_reader;
+  CIfCodeState m_codes;           ///< where the IF read so far stands
+  CIfToken m_start;               ///< the group start being read, with its fixed data
+  std::uint8_t m_dataDue = 0;     ///< fixed data units still to come for m_start
+  CIfToken m_token;               ///< every other token shown (a code, no data)
   State m_state = State::Text;
   bool m_hasText = false;         ///< text written to m_out since the last code
   char16_t m_high = 0;            ///< a high surrogate waiting for its low half
