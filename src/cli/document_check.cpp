@@ -432,8 +432,8 @@ class CDocumentChecker {
     const auto value = [&](unsigned k) {
       return (given & (1U << k)) != 0 ? std::optional(values[k]) : std::nullopt;
     };
-    const std::optional<std::u16string_view> type = value(0), style = value(1),
-                                             leftEdge = value(2), display = value(3);
+    const std::optional<std::u16string_view> type = value(0), style = value(1), leftEdge = value(2),
+                                             display = value(3);
     // A ut whose left edge is split continues the placeholder before it (a tag of the original
     // document cut by an attribute value): it is no start or end of its own. External
     // placeholders carry the original document's skeleton, where HTML leaves end tags out at

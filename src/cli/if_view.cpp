@@ -335,8 +335,7 @@ void CIfView::FlushText() {
   if (m_out.size() >= kFlushAt) Flush();
 }
 
-const char16_t* CIfView::AppendRun(CViewBytes& to, const char16_t* p,
-                                   const char16_t* const end) {
+const char16_t* CIfView::AppendRun(CViewBytes& to, const char16_t* p, const char16_t* const end) {
   if (p == end) return p;
   if (m_high != 0) {
     // A surrogate pair cut between two pieces of the IF is one character.
@@ -374,7 +373,8 @@ const char16_t* CIfView::AppendRun(CViewBytes& to, const char16_t* p,
     return true;
   };
   while (p < end) {
-    const char16_t* const stop = p + std::min<std::size_t>(static_cast<std::size_t>(end - p), kStep);
+    const char16_t* const stop =
+        p + std::min<std::size_t>(static_cast<std::size_t>(end - p), kStep);
     base = to.Room(3 * static_cast<std::size_t>(stop - p) + 1);
     o = base;
 #if TAGVERT_UNITS_SSE2

@@ -117,10 +117,10 @@ class CIfView {
   std::ostream& m_target;
   CViewBytes m_out;  ///< written, not yet handed to the target
   IfViewMode m_mode;
-  CIfCodeState m_codes;           ///< where the IF read so far stands
-  CIfToken m_start;               ///< the group start being read, with its fixed data
-  std::uint8_t m_dataDue = 0;     ///< fixed data units still to come for m_start
-  CIfToken m_token;               ///< every other token shown (a code, no data)
+  CIfCodeState m_codes;        ///< where the IF read so far stands
+  CIfToken m_start;            ///< the group start being read, with its fixed data
+  std::uint8_t m_dataDue = 0;  ///< fixed data units still to come for m_start
+  CIfToken m_token;            ///< every other token shown (a code, no data)
   State m_state = State::Text;
   bool m_hasText = false;         ///< text written to m_out since the last code
   char16_t m_high = 0;            ///< a high surrogate waiting for its low half

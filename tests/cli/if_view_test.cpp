@@ -43,9 +43,9 @@ TEST(IfViewTest, TagMarkersWrittenAsTheGroupStartsMatchTheWholeMarker) {
   const std::pair<IfViewMode, std::string> cases[] = {
       {IfViewMode::Plain,
        "ab\n{#0012 block end: <b>}c{#0034}{#0056 flagged flag U+E433}{#0078" + cut + ": <p>x}\n"},
-      {IfViewMode::Colour, "ab\n" + dim + "0012 block end" + tag + "<b>" + reset + "c" + dim + "0034" +
-                               tag + reset + dim + "0056 flagged flag U+E433" + tag + reset + dim +
-                               "0078" + cut + tag + "<p>x" + reset + "\n"},
+      {IfViewMode::Colour, "ab\n" + dim + "0012 block end" + tag + "<b>" + reset + "c" + dim +
+                               "0034" + tag + reset + dim + "0056 flagged flag U+E433" + tag +
+                               reset + dim + "0078" + cut + tag + "<p>x" + reset + "\n"},
   };
   for (const auto& [mode, shown] : cases) {
     for (std::size_t at = 0; at <= units.size(); ++at)
