@@ -381,15 +381,8 @@ const char16_t* CIfView::AppendRun(CViewBytes& to, const char16_t* p, const char
     // Sixteen units at a time: the ASCII lanes before the first unit outside ASCII are kept
     // (the room holds sixteen bytes wherever sixteen units are left), then the units outside
     // ASCII one by one up to the next ASCII one or a code.
-    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-    const __m128i zero = _mm_setzero_si128();
     while (stop - p >= 16) {
-      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(a, b));
-      const auto ascii = static_cast<unsigned>(
-          _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(a, high), zero),
-                                            _mm_cmpeq_epi16(_mm_and_si128(b, high), zero))));
+      const unsigned ascii = UnitsPackAscii16(p, o);
       if (ascii == 0xFFFF) {
         o += 16;
         p += 16;

@@ -210,4 +210,21 @@ inline std::size_t UnitsFindMarkupSpecial(const char16_t* s, std::size_t n) {
 #endif
 }
 
+#if TAGVERT_UNITS_SSE2
+/// Writes the sixteen units at `s` to `out` as sixteen bytes, whatever they are (a unit outside
+/// ASCII gives a byte of no meaning), and returns a mask of those that are ASCII (bit k for
+/// s[k]; 0xFFFF when all are). For writers of UTF-8 that take ASCII sixteen units a look and
+/// write the units from the first one outside ASCII on again.
+inline unsigned UnitsPackAscii16(const char16_t* s, char* out) {
+  const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+  const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
+  return static_cast<unsigned>(
+      _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(a, high), zero),
+                                        _mm_cmpeq_epi16(_mm_and_si128(b, high), zero))));
+}
+#endif
+
 }  // namespace tagvert

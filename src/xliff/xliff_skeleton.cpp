@@ -11,6 +11,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "storage/unit_scan.h"
+
 namespace tagvert::xliff {
 
 namespace {
@@ -376,14 +378,7 @@ char* Narrow(std::u16string_view units, char* o) {
     // room for the rest holds them). IF codes come every few units: the loop goes on after
     // each one rather than waiting for a run of sixteen.
     if (end - u >= 16) {
-      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u));
-      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + 8));
-      const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-      const __m128i zero = _mm_setzero_si128();
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(a, b));
-      const auto ascii = static_cast<unsigned>(
-          _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(a, high), zero),
-                                            _mm_cmpeq_epi16(_mm_and_si128(b, high), zero))));
+      const unsigned ascii = UnitsPackAscii16(u, o);
       if (ascii == 0xFFFF) {
         o += 16;
         u += 16;
