@@ -56,6 +56,42 @@ std::uint32_t BlockKey(char16_t pair, bool end) {
   return ((static_cast<std::uint32_t>(pair) << 1) | (end ? 1U : 0U)) + 1U;
 }
 
+// The pair ids seen in a start tag and in an end tag since ids last started again, a bit per id
+// and kind: 24 KiB whatever the document, so that the memory stays the same however far its ids
+// go. Each word of 64 ids keeps the era it was last written in, and a word of an older era reads
+// as empty: a new era forgets every id at once, without a pass over the words.
+class CSeenIds {
+ public:
+  bool Start(char16_t pair) const { return Has(pair, &CWord::start); }
+  bool End(char16_t pair) const { return Has(pair, &CWord::end); }
+  void SetStart(char16_t pair) { Set(pair, &CWord::start); }
+  void SetEnd(char16_t pair) { Set(pair, &CWord::end); }
+  void Forget() {
+    if (++m_era != 0) return;
+    // After four billion eras the words are cleared once.
+    for (CWord& word : m_words)
+      word = CWord();
+    m_era = 1;
+  }
+
+ private:
+  struct CWord {
+    std::uint64_t start = 0, end = 0;
+    std::uint32_t era = 0;
+  };
+  bool Has(char16_t pair, std::uint64_t CWord::*bits) const {
+    const CWord& word = m_words[pair >> 6];
+    return word.era == m_era && ((word.*bits >> (pair & 63)) & 1) != 0;
+  }
+  void Set(char16_t pair, std::uint64_t CWord::*bits) {
+    CWord& word = m_words[pair >> 6];
+    if (word.era != m_era) word = CWord{0, 0, m_era};
+    word.*bits |= std::uint64_t{1} << (pair & 63);
+  }
+  CWord m_words[kIds / 64];
+  std::uint32_t m_era = 1;
+};
+
 // An entry per pair id, all zero at first. The memory comes zeroed from the system: the pages of
 // ids never used are never touched.
 template <typename T>
@@ -69,7 +105,6 @@ class CIdTable {
   CIdTable& operator=(const CIdTable&) = delete;
   T& operator[](char16_t pair) { return m_entries[pair]; }
   const T& operator[](char16_t pair) const { return m_entries[pair]; }
-  void Clear() { std::memset(m_entries, 0, kIds * sizeof(T)); }
 
  private:
   T* m_entries;
@@ -636,11 +671,8 @@ struct CTagCheck::CState {
   // after the one it closes, the end of this list.
   std::vector<std::size_t> uncrossed;
   std::uint64_t steps = 0;
-  // The pair ids seen in a start tag and in an end tag since ids last started again: seen when
-  // the entry equals `era` (a new era forgets them all at once).
-  CIdTable<std::uint32_t> seenStart;
-  CIdTable<std::uint32_t> seenEnd;
-  std::uint32_t era = 1;
+  // The pair ids seen in a start tag and in an end tag since ids last started again.
+  CSeenIds seen;
   char16_t highestStart = 0;
   int oddByte = -1;
   std::vector<char16_t> units;
@@ -865,16 +897,12 @@ void CTagCheck::Nest(const CIfTagGroup& g) {
   }
   // Pair ids start again from a small number after 0xFFFA: what came before is forgotten.
   if (g.pair < 0x1000 && s.highestStart >= 0xF000) {
-    if (++s.era == 0) {
-      s.seenStart.Clear();
-      s.seenEnd.Clear();
-      s.era = 1;
-    }
+    s.seen.Forget();
     s.highestStart = 0;
   }
   if (g.pair > s.highestStart) s.highestStart = g.pair;
-  if (s.seenStart[g.pair] == s.era) Report(g.Place(), g.source, g.pair, kTwice);
-  s.seenStart[g.pair] = s.era;
+  if (s.seen.Start(g.pair)) Report(g.Place(), g.source, g.pair, kTwice);
+  s.seen.SetStart(g.pair);
   const std::size_t at = s.open.size();
   // Made in place: an open tag is large.
   CState::COpen& open = s.open.emplace_back();
@@ -935,9 +963,9 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
     ++s.gaps;
     s.DropClosed();
   } else {
-    Report(g.Place(), g.source, g.pair, s.seenEnd[g.pair] == s.era ? kTwice : kNoStart);
+    Report(g.Place(), g.source, g.pair, s.seen.End(g.pair) ? kTwice : kNoStart);
   }
-  s.seenEnd[g.pair] = s.era;
+  s.seen.SetEnd(g.pair);
 }
 
 void CTagCheck::Finish() {
