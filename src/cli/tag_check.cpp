@@ -62,10 +62,16 @@ std::uint32_t BlockKey(char16_t pair, bool end) {
 // as empty: a new era forgets every id at once, without a pass over the words.
 class CSeenIds {
  public:
-  bool Start(char16_t pair) const { return Has(pair, &CWord::start); }
-  bool End(char16_t pair) const { return Has(pair, &CWord::end); }
-  void SetStart(char16_t pair) { Set(pair, &CWord::start); }
-  void SetEnd(char16_t pair) { Set(pair, &CWord::end); }
+  /// Marks `pair` seen in a start tag (`end` false) or an end tag; returns whether it was.
+  bool Add(char16_t pair, bool end) {
+    CWord& word = m_words[pair >> 6];
+    if (word.era != m_era) word = CWord{{0, 0}, m_era};
+    std::uint64_t& bits = word.bits[end ? 1 : 0];
+    const std::uint64_t bit = std::uint64_t{1} << (pair & 63);
+    const bool was = (bits & bit) != 0;
+    bits |= bit;
+    return was;
+  }
   void Forget() {
     if (++m_era != 0) return;
     // After four billion eras the words are cleared once.
@@ -76,18 +82,9 @@ class CSeenIds {
 
  private:
   struct CWord {
-    std::uint64_t start = 0, end = 0;
+    std::uint64_t bits[2] = {0, 0};  // start tags, end tags
     std::uint32_t era = 0;
   };
-  bool Has(char16_t pair, std::uint64_t CWord::*bits) const {
-    const CWord& word = m_words[pair >> 6];
-    return word.era == m_era && ((word.*bits >> (pair & 63)) & 1) != 0;
-  }
-  void Set(char16_t pair, std::uint64_t CWord::*bits) {
-    CWord& word = m_words[pair >> 6];
-    if (word.era != m_era) word = CWord{0, 0, m_era};
-    word.*bits |= std::uint64_t{1} << (pair & 63);
-  }
   CWord m_words[kIds / 64];
   std::uint32_t m_era = 1;
 };
@@ -926,8 +923,7 @@ void CTagCheck::Nest(const CIfTagGroup& g) {
     s.highestStart = 0;
   }
   if (g.pair > s.highestStart) s.highestStart = g.pair;
-  if (s.seen.Start(g.pair)) Report(g.Place(), g.source, g.pair, kTwice);
-  s.seen.SetStart(g.pair);
+  if (s.seen.Add(g.pair, false)) Report(g.Place(), g.source, g.pair, kTwice);
   const std::size_t at = s.open.size();
   // Made in place: an open tag is large.
   CState::COpen& open = s.open.emplace_back();
@@ -942,6 +938,7 @@ void CTagCheck::Nest(const CIfTagGroup& g) {
 
 void CTagCheck::CloseTag(const CIfTagGroup& g) {
   CState& s = *m_state;
+  const bool endSeen = s.seen.Add(g.pair, true);
   const std::size_t at = s.Innermost(g.pair);
   if (at != CState::kNone && at + 1 == s.open.size() && !s.open[at].crossing &&
       !s.uncrossed.empty() && s.uncrossed.back() == at) {
@@ -988,9 +985,8 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
     ++s.gaps;
     s.DropClosed();
   } else {
-    Report(g.Place(), g.source, g.pair, s.seen.End(g.pair) ? kTwice : kNoStart);
+    Report(g.Place(), g.source, g.pair, endSeen ? kTwice : kNoStart);
   }
-  s.seen.SetEnd(g.pair);
 }
 
 void CTagCheck::Finish() {
