@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
@@ -57,36 +58,29 @@ std::uint32_t BlockKey(char16_t pair, bool end) {
 }
 
 // The pair ids seen in a start tag and in an end tag since ids last started again, a bit per id
-// and kind: 24 KiB whatever the document, so that the memory stays the same however far its ids
-// go. Each word of 64 ids keeps the era it was last written in, and a word of an older era reads
-// as empty: a new era forgets every id at once, without a pass over the words.
+// and kind: 16 KiB whatever the document, so that the memory stays the same however far its ids
+// go. The words written since are listed, so that forgetting every id clears only those.
 class CSeenIds {
  public:
   /// Marks `pair` seen in a start tag (`end` false) or an end tag; returns whether it was.
   bool Add(char16_t pair, bool end) {
-    CWord& word = m_words[pair >> 6];
-    if (word.era != m_era) word = CWord{{0, 0}, m_era};
-    std::uint64_t& bits = word.bits[end ? 1 : 0];
+    const std::size_t at = (end ? kWords : 0) + (pair >> 6);
     const std::uint64_t bit = std::uint64_t{1} << (pair & 63);
-    const bool was = (bits & bit) != 0;
-    bits |= bit;
-    return was;
+    const std::uint64_t word = m_bits[at];
+    if (word == 0) m_written.push_back(static_cast<std::uint16_t>(at));
+    m_bits[at] = word | bit;
+    return (word & bit) != 0;
   }
   void Forget() {
-    if (++m_era != 0) return;
-    // After four billion eras the words are cleared once.
-    for (CWord& word : m_words)
-      word = CWord();
-    m_era = 1;
+    for (const std::uint16_t at : m_written)
+      m_bits[at] = 0;
+    m_written.clear();
   }
 
  private:
-  struct CWord {
-    std::uint64_t bits[2] = {0, 0};  // start tags, end tags
-    std::uint32_t era = 0;
-  };
-  CWord m_words[kIds / 64];
-  std::uint32_t m_era = 1;
+  static constexpr std::size_t kWords = kIds / 64;
+  std::uint64_t m_bits[2 * kWords] = {};  // start tags, then end tags
+  std::vector<std::uint16_t> m_written;
 };
 
 // An entry per pair id, all zero at first. The memory comes zeroed from the system: the pages of
