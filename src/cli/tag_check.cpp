@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
@@ -56,6 +57,32 @@ std::uint32_t BlockKey(char16_t pair, bool end) {
   return ((static_cast<std::uint32_t>(pair) << 1) | (end ? 1U : 0U)) + 1U;
 }
 
+// The pair ids seen in a start tag and in an end tag since ids last started again, a bit per id
+// and kind: 16 KiB whatever the document, so that the memory stays the same however far its ids
+// go. The words written since are listed, so that forgetting every id clears only those.
+class CSeenIds {
+ public:
+  /// Marks `pair` seen in a start tag (`end` false) or an end tag; returns whether it was.
+  bool Add(char16_t pair, bool end) {
+    const std::size_t at = (end ? kWords : 0) + (pair >> 6);
+    const std::uint64_t bit = std::uint64_t{1} << (pair & 63);
+    const std::uint64_t word = m_bits[at];
+    if (word == 0) m_written.push_back(static_cast<std::uint16_t>(at));
+    m_bits[at] = word | bit;
+    return (word & bit) != 0;
+  }
+  void Forget() {
+    for (const std::uint16_t at : m_written)
+      m_bits[at] = 0;
+    m_written.clear();
+  }
+
+ private:
+  static constexpr std::size_t kWords = kIds / 64;
+  std::uint64_t m_bits[2 * kWords] = {};  // start tags, then end tags
+  std::vector<std::uint16_t> m_written;
+};
+
 // An entry per pair id, all zero at first. The memory comes zeroed from the system: the pages of
 // ids never used are never touched.
 template <typename T>
@@ -69,7 +96,6 @@ class CIdTable {
   CIdTable& operator=(const CIdTable&) = delete;
   T& operator[](char16_t pair) { return m_entries[pair]; }
   const T& operator[](char16_t pair) const { return m_entries[pair]; }
-  void Clear() { std::memset(m_entries, 0, kIds * sizeof(T)); }
 
  private:
   T* m_entries;
@@ -170,32 +196,47 @@ std::string QuoteWords(const CTagPlace& place) {
 }
 
 void CIfTagGroups::OnUnits(std::u16string_view piece) {
-  // More line feeds than this and every run is looked at unit by unit instead.
-  constexpr std::size_t kMostFeeds = 4096;
-  m_piece = {};
+  m_piece = m_follow ? piece : std::u16string_view();
   m_feeds.clear();
   m_nextFeed = 0;
+  m_feedsFrom = 0;
+  m_searched = 0;
+  // Nothing is known to hold no line feed until the search has been there.
   m_noFeedFrom = UINTPTR_MAX;
   m_noFeedTo = 0;
-  if (!m_follow) return;
-  const std::size_t size = piece.size();
-  std::size_t i = 0;  // the units before it are looked at
+}
+
+void CIfTagGroups::FindFeeds(std::size_t from, std::size_t to) {
+  // The line feeds before `from` are behind the text to come.
+  const auto behind = std::lower_bound(m_feeds.begin(), m_feeds.end(), from);
+  if (behind != m_feeds.begin()) {
+    m_feedsFrom = *(behind - 1) + 1;
+    m_feeds.erase(m_feeds.begin(), behind);
+  }
+  m_nextFeed = 0;
+  // The search runs a stretch ahead of the text, so that the walk finds its units in the cache
+  // after it.
+  constexpr std::size_t kStretch = 8192;
+  const std::size_t size = std::min(m_piece.size(), std::max(to, m_searched + kStretch));
+  const char16_t* const units = m_piece.data();
+  std::size_t i = m_searched;  // the units before it are looked at
+  m_searched = size;
   if constexpr (std::endian::native == std::endian::little) {
     // A line feed is a byte 0x0A at an even offset followed by a zero byte: the byte search of
     // the C library (the widest the machine has) finds the candidates. In text with many units
     // that have such a byte (some Indic scripts) the scan below goes on instead.
     constexpr std::size_t kMostMisses = 64;
-    const auto* const bytes = reinterpret_cast<const char*>(piece.data());
+    const auto* const bytes = reinterpret_cast<const char*>(units);
     const std::size_t count = 2 * size;
     std::size_t misses = 0;
+    std::size_t at = 2 * i;
     i = size;
-    // An empty piece may have no address at all, which memchr must not be given.
-    const void* found = count != 0 ? std::memchr(bytes, '\n', count) : nullptr;
+    // An empty stretch may have no address at all, which memchr must not be given.
+    const void* found = count > at ? std::memchr(bytes + at, '\n', count - at) : nullptr;
     while (found != nullptr) {
-      const auto at = static_cast<std::size_t>(static_cast<const char*>(found) - bytes);
-      if (at % 2 == 0 && piece[at / 2] == u'\n') {
+      at = static_cast<std::size_t>(static_cast<const char*>(found) - bytes);
+      if (at % 2 == 0 && units[at / 2] == u'\n') {
         m_feeds.push_back(at / 2);
-        if (m_feeds.size() > kMostFeeds) return;
       } else if (++misses > kMostMisses) {
         i = at / 2 + 1;
         break;
@@ -206,8 +247,7 @@ void CIfTagGroups::OnUnits(std::u16string_view piece) {
 #if TAGVERT_UNITS_SSE2
   const __m128i lineFeed = _mm_set1_epi16(u'\n');
   const auto feeds = [&](std::size_t at) {
-    return _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(piece.data() + at)),
-                           lineFeed);
+    return _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(units + at)), lineFeed);
   };
   // The line feeds of the 32 units at `at`.
   const auto mark = [&](std::size_t at) {
@@ -226,7 +266,6 @@ void CIfTagGroups::OnUnits(std::u16string_view piece) {
     if (_mm_movemask_epi8(any) == 0) continue;
     mark(i);
     mark(i + 32);
-    if (m_feeds.size() > kMostFeeds) return;
   }
   if (i + 32 <= size) {
     mark(i);
@@ -234,13 +273,8 @@ void CIfTagGroups::OnUnits(std::u16string_view piece) {
   }
 #endif
   for (; i < size; ++i) {
-    if (piece[i] == u'\n') m_feeds.push_back(i);
+    if (units[i] == u'\n') m_feeds.push_back(i);
   }
-  if (m_feeds.size() > kMostFeeds) return;
-  m_piece = piece;
-  m_noFeedFrom = reinterpret_cast<std::uintptr_t>(piece.data());
-  m_noFeedTo =
-      reinterpret_cast<std::uintptr_t>(piece.data() + (m_feeds.empty() ? size : m_feeds[0]));
 }
 
 inline void CIfTagGroups::Advance(std::u16string_view text) {
@@ -258,31 +292,48 @@ void CIfTagGroups::AdvanceFar(std::u16string_view text) {
   // Text that lies in the piece of OnUnits holds a line feed only where the piece has one.
   const auto start = reinterpret_cast<std::uintptr_t>(text.data());
   const auto piece = reinterpret_cast<std::uintptr_t>(m_piece.data());
-  if (!m_piece.empty() && start >= piece && start + 2 * text.size() <= piece + 2 * m_piece.size()) {
-    const std::size_t from = (start - piece) / 2;
-    if (m_nextFeed > 0 && m_feeds[m_nextFeed - 1] >= from) {
-      m_nextFeed = static_cast<std::size_t>(std::lower_bound(m_feeds.begin(), m_feeds.end(), from) -
-                                            m_feeds.begin());
-    }
-    while (m_nextFeed < m_feeds.size() && m_feeds[m_nextFeed] < from)
-      ++m_nextFeed;
-    const std::size_t to = from + text.size();
-    std::size_t last = m_nextFeed;  // the first line feed at or after the text's end
-    while (last < m_feeds.size() && m_feeds[last] < to)
-      ++last;
-    if (last > m_nextFeed) {
-      m_here.line += last - m_nextFeed;
-      m_here.column = to - m_feeds[last - 1];
-    } else {
-      m_here.column += text.size();
-    }
-    // Text between the line feeds around the text's end holds none.
-    m_nextFeed = last;
-    m_noFeedFrom = last > 0 ? piece + 2 * (m_feeds[last - 1] + 1) : piece;
-    m_noFeedTo = piece + 2 * (last < m_feeds.size() ? m_feeds[last] : m_piece.size());
+  if (m_piece.empty() || start < piece || start + 2 * text.size() > piece + 2 * m_piece.size()) {
+    AdvanceCounting(text);
     return;
   }
-  AdvanceCounting(text);
+  const std::size_t from = (start - piece) / 2;
+  const std::size_t to = from + text.size();
+  // A long text is counted on its own, so that the line feeds kept stay few; the search goes on
+  // after it.
+  constexpr std::size_t kLongText = 4096;
+  if (text.size() > kLongText || from < m_feedsFrom) {
+    AdvanceCounting(text);
+    if (from >= m_feedsFrom) {
+      // The line feeds up to its end are behind.
+      m_feeds.erase(m_feeds.begin(), std::lower_bound(m_feeds.begin(), m_feeds.end(), to));
+      m_nextFeed = 0;
+      m_feedsFrom = to;
+      m_searched = std::max(m_searched, to);
+    }
+    m_noFeedFrom = UINTPTR_MAX;
+    m_noFeedTo = 0;
+    return;
+  }
+  if (to > m_searched) FindFeeds(from, to);
+  if (m_nextFeed > 0 && m_feeds[m_nextFeed - 1] >= from) {
+    m_nextFeed = static_cast<std::size_t>(std::lower_bound(m_feeds.begin(), m_feeds.end(), from) -
+                                          m_feeds.begin());
+  }
+  while (m_nextFeed < m_feeds.size() && m_feeds[m_nextFeed] < from)
+    ++m_nextFeed;
+  std::size_t last = m_nextFeed;  // the first line feed at or after the text's end
+  while (last < m_feeds.size() && m_feeds[last] < to)
+    ++last;
+  if (last > m_nextFeed) {
+    m_here.line += last - m_nextFeed;
+    m_here.column = to - m_feeds[last - 1];
+  } else {
+    m_here.column += text.size();
+  }
+  // Text between the line feeds around the text's end holds none, as far as the search went.
+  m_nextFeed = last;
+  m_noFeedFrom = piece + 2 * (last > 0 ? m_feeds[last - 1] + 1 : m_feedsFrom);
+  m_noFeedTo = piece + 2 * (last < m_feeds.size() ? m_feeds[last] : m_searched);
 }
 
 void CIfTagGroups::AdvanceCounting(std::u16string_view text) {
@@ -575,7 +626,7 @@ void CIfTagGroups::Leave() {
 
 void CIfTagGroups::EndUnits() {
   SettleWords(true);
-  m_piece = {};
+  OnUnits({});
 }
 
 void CIfTagGroups::Finish() {
@@ -636,11 +687,8 @@ struct CTagCheck::CState {
   // after the one it closes, the end of this list.
   std::vector<std::size_t> uncrossed;
   std::uint64_t steps = 0;
-  // The pair ids seen in a start tag and in an end tag since ids last started again: seen when
-  // the entry equals `era` (a new era forgets them all at once).
-  CIdTable<std::uint32_t> seenStart;
-  CIdTable<std::uint32_t> seenEnd;
-  std::uint32_t era = 1;
+  // The pair ids seen in a start tag and in an end tag since ids last started again.
+  CSeenIds seen;
   char16_t highestStart = 0;
   int oddByte = -1;
   std::vector<char16_t> units;
@@ -865,16 +913,11 @@ void CTagCheck::Nest(const CIfTagGroup& g) {
   }
   // Pair ids start again from a small number after 0xFFFA: what came before is forgotten.
   if (g.pair < 0x1000 && s.highestStart >= 0xF000) {
-    if (++s.era == 0) {
-      s.seenStart.Clear();
-      s.seenEnd.Clear();
-      s.era = 1;
-    }
+    s.seen.Forget();
     s.highestStart = 0;
   }
   if (g.pair > s.highestStart) s.highestStart = g.pair;
-  if (s.seenStart[g.pair] == s.era) Report(g.Place(), g.source, g.pair, kTwice);
-  s.seenStart[g.pair] = s.era;
+  if (s.seen.Add(g.pair, false)) Report(g.Place(), g.source, g.pair, kTwice);
   const std::size_t at = s.open.size();
   // Made in place: an open tag is large.
   CState::COpen& open = s.open.emplace_back();
@@ -889,6 +932,7 @@ void CTagCheck::Nest(const CIfTagGroup& g) {
 
 void CTagCheck::CloseTag(const CIfTagGroup& g) {
   CState& s = *m_state;
+  const bool endSeen = s.seen.Add(g.pair, true);
   const std::size_t at = s.Innermost(g.pair);
   if (at != CState::kNone && at + 1 == s.open.size() && !s.open[at].crossing &&
       !s.uncrossed.empty() && s.uncrossed.back() == at) {
@@ -935,9 +979,8 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
     ++s.gaps;
     s.DropClosed();
   } else {
-    Report(g.Place(), g.source, g.pair, s.seenEnd[g.pair] == s.era ? kTwice : kNoStart);
+    Report(g.Place(), g.source, g.pair, endSeen ? kTwice : kNoStart);
   }
-  s.seenEnd[g.pair] = s.era;
 }
 
 void CTagCheck::Finish() {

@@ -83,8 +83,8 @@ class CIfTagGroups {
   const CIfTagGroup& Enter(const CIfTagGroupSeen& seen);
   void Leave();
   /// Takes the piece of the IF that the next runs and groups of OnText and Enter may lie in
-  /// (IIfTagGroupObserver::OnIfUnits): its line feeds are found at once, so that what lies in
-  /// it between them is passed over without a look at each unit.
+  /// (IIfTagGroupObserver::OnIfUnits): its line feeds are found a stretch at a time ahead of
+  /// them, so that what lies in it between them is passed over without a look at each unit.
   void OnUnits(std::u16string_view piece);
   /// The piece of OnUnits goes: what is still to be taken from it is copied.
   void EndUnits();
@@ -112,9 +112,12 @@ class CIfTagGroups {
   /// or into `place` (the group's position with it).
   void FollowPlace();
   void FollowPlace(CTagPlace& place);
-  /// Advance for text that lies in the piece of OnUnits and holds a line feed, or lies
-  /// elsewhere.
+  /// Advance for text that lies in the piece of OnUnits and holds a line feed or goes past
+  /// where the line feeds were looked for, or lies elsewhere.
   [[gnu::noinline]] void AdvanceFar(std::u16string_view text);
+  /// Looks for the line feeds of the piece from where the search stopped to `to`, or a stretch
+  /// further; forgets those before `from`.
+  void FindFeeds(std::size_t from, std::size_t to);
   /// Moves the place past a run that holds '<' or '&' (each written as a reference) or ']' but
   /// no no-break space, which needs the escaping done. False, the place unmoved, when it does.
   bool AdvanceEscaped(std::u16string_view run);
@@ -147,13 +150,17 @@ class CIfTagGroups {
   bool m_sourceCopied = false;
   bool m_end = false;    ///< an end-tag flag came since the last element
   bool m_block = false;  ///< a block flag came since the last element
-  /// The piece of OnUnits, empty when there is none or it holds too many line feeds, and the
-  /// positions of its line feeds in ascending order, the next one to look at first.
+  /// The piece of OnUnits, empty when there is none, and the positions of its line feeds from
+  /// m_feedsFrom to m_searched (where the search has been) in ascending order, the next one to
+  /// look at at m_nextFeed.
   std::u16string_view m_piece;
   std::vector<std::size_t> m_feeds;
   std::size_t m_nextFeed = 0;
+  std::size_t m_feedsFrom = 0;
+  std::size_t m_searched = 0;
   /// Text from m_noFeedFrom to m_noFeedTo (addresses) holds no line feed: a stretch of the
-  /// piece between two of its line feeds (or its ends), nothing when there is no piece.
+  /// piece between two of its line feeds (or its ends, or where the search stopped), nothing
+  /// when there is no piece.
   std::uintptr_t m_noFeedFrom = UINTPTR_MAX;
   std::uintptr_t m_noFeedTo = 0;
 };

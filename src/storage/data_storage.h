@@ -305,11 +305,16 @@ class CDataStorage : public CBaseStorage {
   void SetReadHookAt(std::uint64_t consumed) { m_readHookAt = consumed; }
 
  private:
-  /// Both buffers double after each refill or flush while below this size, so they stop at it.
+  /// Both buffers double after each refill or flush while below their largest size, so they
+  /// stop at it: the input's, and the output's. The output stops smaller: flushes of 256 KiB
+  /// cost the system little more than larger ones, and a buffer that stays that size is written
+  /// over the same pages, in the cache, however long the document (a larger one takes fresh
+  /// memory, dear on a virtual machine, until the output has filled it once).
   static constexpr std::uint32_t kMaxCapacity = 0x400000;
+  static constexpr std::uint32_t kMaxOutputCapacity = 0x40000;
   static constexpr std::uint32_t kInitialCapacity = 1024;
   /// Up to this capacity a buffer is taken anew at each size (small blocks the heap has at
-  /// hand: a short document never maps megabytes); past it once, at kMaxCapacity.
+  /// hand: a short document never maps megabytes); past it once, at the largest size.
   static constexpr std::uint32_t kSmallCapacityLimit = 64 * 1024;
 
   bool StopRequested() const { return m_stopFlag->load(std::memory_order_relaxed); }

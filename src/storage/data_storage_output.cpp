@@ -209,7 +209,7 @@ void CDataStorage::WriteOutputBuffer() {
   const std::uint32_t written = m_outputStream->Write(m_outputBuffer.get(), m_outputPending);
   if (written < m_outputPending) Fail(kStateShortWrite);
   m_outputPending = 0;
-  if (m_outputCapacity < kMaxCapacity) {
+  if (m_outputCapacity < kMaxOutputCapacity) {
     // The capacity, and with it the flush size, doubles. Past kSmallCapacityLimit the memory is
     // taken once, at the largest size, so that the pages written before are used again instead
     // of fresh ones being faulted in at every doubling.
@@ -217,7 +217,7 @@ void CDataStorage::WriteOutputBuffer() {
     if (m_outputCapacity <= kSmallCapacityLimit) {
       m_outputBuffer = MakeLargeBlock(m_outputCapacity);
     } else if (m_outputCapacity == 2 * kSmallCapacityLimit) {
-      m_outputBuffer = MakeLargeBlock(kMaxCapacity);
+      m_outputBuffer = MakeLargeBlock(kMaxOutputCapacity);
     }
   }
 }

@@ -129,10 +129,19 @@ TEST(TagCheckTest, AgainstTheSentIfOnlyWhatTheTranslationChanged) {
 }
 
 // The places followed along the conversion's own reading (the input buffer's pieces, whose line
-// feeds are found at once) are those followed over the tokens of the same IF: line feeds and
-// references in text runs and source texts, runs that span two pieces, units that hold a byte
-// 0x0A but are no line feed, the words of translation units that end in a piece or go on in
-// the next. Each is where the tag stands in the document written.
+// feeds are looked for a stretch ahead) are those followed over the tokens of the same IF: line
+// feeds and references in text runs and source texts, runs that span two pieces or stretches,
+// long runs counted on their own, units that hold a byte 0x0A but are no line feed, the words
+// of translation units that end in a piece or go on in the next. Each is where the tag stands
+// in the document written.
+// An input that does not tell its size: with no progress to report the conversion walks it in
+// pieces as large as its buffer, so that the line feed search goes a stretch at a time.
+class CUnsizedStream : public CMemoryStream {
+ public:
+  using CMemoryStream::CMemoryStream;
+  bool Size(std::uint64_t&) override { return false; }
+};
+
 TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
   std::u16string units = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
   constexpr std::u16string_view kTexts[] = {u"a]]> b]]]>\n]]>c ", u"plain] text & ", u"x\ny",
@@ -151,6 +160,9 @@ TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
       group(0, u"<Tuv Lang=\"EN\">unit " + std::u16string(1, pair) + u" words</Tuv>");
     }
     if (pair % 11 == 0) units += lowByte0A;
+    // Many line feeds, and now and then a long run of them.
+    for (int line = 0; pair > 0x110 && line < (pair % 251 == 0 ? 1500 : 3); ++line)
+      units += u"ab\n";
     units += kTexts[pair % std::size(kTexts)];
     units += kIfTagGroup;
     units += pair;  // never closed: every start tag is reported
@@ -180,6 +192,14 @@ TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
                                     CEndpoint::Stream(written)),
             kSOk);
   observer.Finish();
+  std::vector<std::string> unsized;
+  CTagCheck whole(said(unsized));
+  converter.SetIfTagGroupObserver(&whole);
+  ASSERT_EQ(converter.ConvertFromIF(CEndpoint::Stream(std::make_shared<CUnsizedStream>(bytes)),
+                                    CEndpoint::Stream(std::make_shared<CMemoryStream>())),
+            kSOk);
+  whole.Finish();
+  EXPECT_EQ(unsized, tokens);
   ASSERT_EQ(tokens.size(), 0x1000U - 0x100U);
   // The first start tag follows "plain] text &amp; ": the ']' stays one unit. The third follows
   // "c < d " on the third line: only the '<' after the line feed widens the column ("&lt;").
