@@ -102,7 +102,7 @@ class CBaseStorage {
 };
 
 /// The storage: one input and one output (file by name or byte stream), byte buffers that start
-/// at 1024 bytes and double up to 4 MiB, one-unit push-back, counters and progress, a capture
+/// at 1024 bytes and double up to 256 KiB, one-unit push-back, counters and progress, a capture
 /// buffer and the error path. Failures throw CHResultError.
 ///
 ///   input buffer:  [ consumed | unread bytes            | free           ]
@@ -306,11 +306,12 @@ class CDataStorage : public CBaseStorage {
 
  private:
   /// Both buffers double after each refill or flush while below their largest size, so they
-  /// stop at it: the input's, and the output's. The output stops smaller: flushes of 256 KiB
-  /// cost the system little more than larger ones, and a buffer that stays that size is written
-  /// over the same pages, in the cache, however long the document (a larger one takes fresh
-  /// memory, dear on a virtual machine, until the output has filled it once).
-  static constexpr std::uint32_t kMaxCapacity = 0x400000;
+  /// stop at it: the input's, and the output's. Reads and flushes of 256 KiB cost the system
+  /// little more than larger ones, and a buffer that stays that size is filled over the same
+  /// pages, in the cache, however long the document: the bytes a read puts there are decoded
+  /// while they are still in the cache, and a larger buffer takes fresh memory (dear on a
+  /// virtual machine) until the document has filled it once.
+  static constexpr std::uint32_t kMaxCapacity = 0x40000;
   static constexpr std::uint32_t kMaxOutputCapacity = 0x40000;
   static constexpr std::uint32_t kInitialCapacity = 1024;
   /// Up to this capacity a buffer is taken anew at each size (small blocks the heap has at

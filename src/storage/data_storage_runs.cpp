@@ -118,7 +118,7 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
     // One unit through the virtual GetChar: its hooks act, or it needs more bytes or decoding.
     char16_t ch = 0;
     if (!GetChar(ch)) {
-      // At the end of the input its buffer (up to 4 MiB) has served; it goes back before the
+      // At the end of the input its buffer (up to 256 KiB) has served; it goes back before the
       // larger stages of the conversion. A push-back needs only the last unit, kept apart.
       if (m_endOfInput && m_inputPosition == m_inputFilled) {
         m_inputBuffer.reset();
