@@ -94,8 +94,8 @@ static_assert(sizeof(CElementRecord) == 16);
 
 /// The records of a table; large ones take large pages.
 using CRecordVector = std::vector<CElementRecord, CLargeAllocator<CElementRecord>>;
-/// One 32-bit value per record (CElementTable::Workspace).
-using CRecordIndexVector = std::vector<std::uint32_t, CLargeAllocator<std::uint32_t>>;
+/// One 32-bit value per record (CElementTable::Workspace); grown without being written.
+using CRecordIndexVector = std::vector<std::uint32_t, CLargeUnwrittenAllocator<std::uint32_t>>;
 
 /// Interns element names: every distinct name gets a small id once, so that the passes compare
 /// and look up ids instead of strings. Id 0 is the empty name.
@@ -327,6 +327,19 @@ class CElementTable {
   bool& Unpaired() {
     return m_unpaired;
   }
+  /// Set by the first pairing (ScanElements with pairing, or PairRecords of unpaired records),
+  /// which hands out the ids in reading order: the workspace then holds, at every record with a
+  /// PairId other than 0, the position of the first later record with the same PairId, or the
+  /// number of records when there is none (at other records it holds nothing). The next
+  /// PairRecords, which reuses the workspace, clears it.
+  bool& NextBySameIdReady() {
+    return m_nextBySameIdReady;
+  }
+  /// Set with NextBySameIdReady when no two pairs of the first pairing cross: no start tag lies
+  /// between the start and end tag of another pair whose end tag comes first.
+  bool& PairsNest() {
+    return m_pairsNest;
+  }
 
   /// Marker for CAttributeSpan::nameStart: the attribute is the broken-tag marker.
   static constexpr std::uint32_t kMarkerNameStart = 0xFFFFFFFF;
@@ -357,6 +370,8 @@ class CElementTable {
   const std::atomic<bool>* m_stopFlag = nullptr;
   std::uint32_t m_pairIdCounter = 100;
   bool m_unpaired = true;
+  bool m_nextBySameIdReady = false;
+  bool m_pairsNest = false;
 };
 
 /// CElementTable::FindAttributes for one set of names, over the tags of one table, remembering
