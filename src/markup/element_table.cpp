@@ -812,6 +812,33 @@ void PairUnpairedRecords(CElementTable& table) {
 
 }  // namespace
 
+CPairingStart::CPairingStart(CElementTable& table) : m_partner(table.Workspace().data()) {
+  // The ids are counted where the index of the ids ahead is built from the counts.
+  using CIndex = detail::CPairIdIndex<CRecordAccess>;
+  if (table.Records().size() >= CIndex::kSmallIds) {
+    m_idCounts = std::make_unique<std::uint32_t[]>(CIndex::kSmallIds);
+  }
+}
+
+void PairRecords(CElementTable& table, CPairingStart& start) {
+  table.NextBySameIdReady() = false;
+  table.PairsNest() = false;
+  CRecordAccess access(table);
+  CRecordIndexVector& partner = table.Workspace();
+  // Only the start tags' entries are read, which the pass wrote.
+  partner.resize(table.Records().size());
+  using CIndex = detail::CPairIdIndex<CRecordAccess>;
+  std::unique_ptr<CIndex> index;
+  if (start.m_firstPairedOpen != CPairingStart::kNone) {
+    index = start.m_idCounts && access.Size() >= CIndex::kSmallIds
+                ? std::make_unique<CIndex>(access, start.m_firstPairedOpen,
+                                           start.m_pairedOpenWithoutId, start.m_idCounts.get())
+                : std::make_unique<CIndex>(access, start.m_firstPairedOpen,
+                                           start.m_pairedOpenWithoutId);
+  }
+  detail::PairTagsWalk(access, partner, index.get());
+}
+
 void PairRecords(CElementTable& table) {
   if (table.Unpaired()) {
     PairUnpairedRecords(table);

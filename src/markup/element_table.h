@@ -451,4 +451,59 @@ void ScanElements(CElementTable& table, bool pairTags = false);
 /// records never paired before, which it pairs in one walk without it.
 void PairRecords(CElementTable& table);
 
+/// What the pairing of paired records learns in its walks before the one that hands out the ids
+/// (the end tag of each start tag, by name, the first paired start tag, and, on a table of many
+/// records, how many records from there on carry each id), gathered by a pass that writes the
+/// records in reading order (Add, for each record written): PairRecords(table, start) then
+/// walks the records twice instead of four times. Writes the end tags' positions into the
+/// table's workspace, at the positions of the start tags written: the pass must read what it
+/// keeps there at a record before it writes a record at the same position.
+class CPairingStart {
+ public:
+  explicit CPairingStart(CElementTable& table);
+  CPairingStart(const CPairingStart&) = delete;
+  CPairingStart& operator=(const CPairingStart&) = delete;
+
+  /// `record` is written at `position`, after every record before it.
+  void Add(const CElementRecord& record, std::uint32_t position) {
+    switch (record.tagType) {
+      case TagType::Open:
+        m_partner[position] = kNone;
+        OpenStack(record.nameId).push_back(position);
+        break;
+      case TagType::Close: {
+        std::vector<std::uint32_t>& stack = OpenStack(record.nameId);
+        if (!stack.empty()) {
+          m_partner[stack.back()] = position;
+          stack.pop_back();
+        }
+        break;
+      }
+      case TagType::PairedOpen:
+        if (m_firstPairedOpen == kNone) m_firstPairedOpen = position;
+        if (record.pairId == 0) m_pairedOpenWithoutId = true;
+        break;
+      default:
+        break;
+    }
+    if (m_idCounts && m_firstPairedOpen != kNone) ++m_idCounts[record.pairId];
+  }
+
+ private:
+  friend void PairRecords(CElementTable& table, CPairingStart& start);
+  static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+  std::vector<std::uint32_t>& OpenStack(std::uint32_t nameId) {
+    if (nameId >= m_openByName.size()) m_openByName.resize(nameId + std::size_t{1});
+    return m_openByName[nameId];
+  }
+  std::uint32_t* m_partner;  // the workspace's
+  std::vector<std::vector<std::uint32_t>> m_openByName;
+  std::uint32_t m_firstPairedOpen = kNone;
+  bool m_pairedOpenWithoutId = false;
+  std::unique_ptr<std::uint32_t[]> m_idCounts;  // per id (null on a table of few records)
+};
+
+/// PairRecords of a table of paired records, which `start` saw written.
+void PairRecords(CElementTable& table, CPairingStart& start);
+
 }  // namespace tagvert
