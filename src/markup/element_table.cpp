@@ -368,6 +368,7 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
 class CPositionStack {
  public:
   bool Empty() const { return m_size == 0; }
+  std::size_t Size() const { return m_size; }
   std::uint32_t Back() const { return m_data[m_size - 1]; }
   void Pop() { --m_size; }
   [[gnu::always_inline]] void Push(std::uint32_t position) {
@@ -401,8 +402,7 @@ class CFirstPairing {
         m_records(table.Records()),
         m_counter(table.PairIdCounter()),
         m_next(table.Workspace()),
-        m_lastWithId(std::size_t{1} << 16, kNone),
-        m_open(std::make_unique_for_overwrite<std::uint32_t[]>(kMaxWatchedOpen)) {
+        m_lastWithId(std::size_t{1} << 16, kNone) {
     // The records' room, which the reader reserved for every record it can cut, is the
     // workspace's too: it is grown without being written, and only the records that take an
     // id write it.
@@ -483,17 +483,17 @@ class CFirstPairing {
   // many start tags are left open, nothing more is learnt, and the rest only keeps the room
   // within its bounds.
   [[gnu::always_inline]] void Opened(std::uint32_t i) {
-    if (m_openCount == kMaxWatchedOpen) [[unlikely]] {
+    if (m_open.Size() == kMaxWatchedOpen) [[unlikely]] {
       m_nest = false;
       return;
     }
-    m_open[m_openCount++] = i;
+    m_open.Push(i);
   }
   [[gnu::always_inline]] void Closed(std::uint32_t at) {
-    while (m_openCount != 0 && m_open[m_openCount - 1] > at)
-      --m_openCount;
-    if (m_openCount != 0 && m_open[m_openCount - 1] == at) {
-      --m_openCount;
+    while (!m_open.Empty() && m_open.Back() > at)
+      m_open.Pop();
+    if (!m_open.Empty() && m_open.Back() == at) {
+      m_open.Pop();
     } else {
       m_nest = false;
     }
@@ -520,8 +520,7 @@ class CFirstPairing {
   // Per id, the last record that took it (kNone: none yet).
   std::vector<std::uint32_t> m_lastWithId;
   std::vector<CPositionStack> m_openByName;
-  std::unique_ptr<std::uint32_t[]> m_open;
-  std::size_t m_openCount = 0;
+  CPositionStack m_open;
   bool m_nest = true;  // no crossing so far
 };
 
@@ -812,13 +811,7 @@ void PairUnpairedRecords(CElementTable& table) {
 
 }  // namespace
 
-CPairingStart::CPairingStart(CElementTable& table) : m_partner(table.Workspace().data()) {
-  // The ids are counted where the index of the ids ahead is built from the counts.
-  using CIndex = detail::CPairIdIndex<CRecordAccess>;
-  if (table.Records().size() >= CIndex::kSmallIds) {
-    m_idCounts = std::make_unique<std::uint32_t[]>(CIndex::kSmallIds);
-  }
-}
+CPairingStart::CPairingStart(CElementTable& table) : m_partner(table.Workspace().data()) {}
 
 void PairRecords(CElementTable& table, CPairingStart& start) {
   table.NextBySameIdReady() = false;
@@ -827,14 +820,10 @@ void PairRecords(CElementTable& table, CPairingStart& start) {
   CRecordIndexVector& partner = table.Workspace();
   // Only the start tags' entries are read, which the pass wrote.
   partner.resize(table.Records().size());
-  using CIndex = detail::CPairIdIndex<CRecordAccess>;
-  std::unique_ptr<CIndex> index;
+  std::unique_ptr<detail::CPairIdIndex<CRecordAccess>> index;
   if (start.m_firstPairedOpen != CPairingStart::kNone) {
-    index = start.m_idCounts && access.Size() >= CIndex::kSmallIds
-                ? std::make_unique<CIndex>(access, start.m_firstPairedOpen,
-                                           start.m_pairedOpenWithoutId, start.m_idCounts.get())
-                : std::make_unique<CIndex>(access, start.m_firstPairedOpen,
-                                           start.m_pairedOpenWithoutId);
+    index = std::make_unique<detail::CPairIdIndex<CRecordAccess>>(access, start.m_firstPairedOpen,
+                                                                  start.m_pairedOpenWithoutId);
   }
   detail::PairTagsWalk(access, partner, index.get());
 }

@@ -451,13 +451,12 @@ void ScanElements(CElementTable& table, bool pairTags = false);
 /// records never paired before, which it pairs in one walk without it.
 void PairRecords(CElementTable& table);
 
-/// What the pairing of paired records learns in its walks before the one that hands out the ids
-/// (the end tag of each start tag, by name, the first paired start tag, and, on a table of many
-/// records, how many records from there on carry each id), gathered by a pass that writes the
-/// records in reading order (Add, for each record written): PairRecords(table, start) then
-/// walks the records twice instead of four times. Writes the end tags' positions into the
-/// table's workspace, at the positions of the start tags written: the pass must read what it
-/// keeps there at a record before it writes a record at the same position.
+/// What the pairing of paired records learns in its first walk (the end tag of each start tag, by
+/// name, and the first paired start tag), gathered by a pass that writes the records in reading
+/// order (Add, for each record written): PairRecords(table, start) then does without that walk.
+/// Writes the end tags' positions into the table's workspace, at the positions of the start tags
+/// written: the pass must read what it keeps there at a record before it writes a record at the
+/// same position.
 class CPairingStart {
  public:
   explicit CPairingStart(CElementTable& table);
@@ -486,7 +485,6 @@ class CPairingStart {
       default:
         break;
     }
-    if (m_idCounts && m_firstPairedOpen != kNone) ++m_idCounts[record.pairId];
   }
 
  private:
@@ -500,7 +498,6 @@ class CPairingStart {
   std::vector<std::vector<std::uint32_t>> m_openByName;
   std::uint32_t m_firstPairedOpen = kNone;
   bool m_pairedOpenWithoutId = false;
-  std::unique_ptr<std::uint32_t[]> m_idCounts;  // per id (null on a table of few records)
 };
 
 /// PairRecords of a table of paired records, which `start` saw written.

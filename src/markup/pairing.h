@@ -130,19 +130,23 @@ class CPairIdIndex {
         m_other[pairId].push_back(i);
       }
     }
-    Fill(from, counted);
+    // Each group's entries start where the previous group's end; `end` then serves as the
+    // filling cursor and ends one past the group's last entry.
+    Position start = 0;
+    for (CGroup& group : m_groups) {
+      const Position entries = group.end;
+      group.cursor = start;
+      group.end = start;
+      start += entries;
+    }
+    m_positions.resize(start);
+    for (Position i = from; i < size; ++i) {
+      list.CheckStopAt(i - from);
+      if (!counted(i)) continue;
+      const int pairId = list.PairId(i);
+      if (IsSmall(pairId)) m_positions[m_groups[static_cast<std::size_t>(pairId)].end++] = i;
+    }
   }
-  /// The index of a list of more than kSmallIds elements whose ids all lie below kSmallIds, from
-  /// the number of elements from `from` on that carry each id (`counts`, kSmallIds of them, id 0
-  /// included, which counts only `withZero`), which a walk over the list before counted: the
-  /// index then walks the list once.
-  CPairIdIndex(L& list, Position from, bool withZero, const Position* counts) : m_list(list) {
-    m_groups.resize(kSmallIds);
-    for (std::size_t id = withZero ? 0 : 1; id < kSmallIds; ++id)
-      m_groups[id].end = counts[id];
-    Fill(from, [&](Position i) { return list.PairId(i) != 0 || withZero; });
-  }
-  static constexpr std::size_t kSmallIds = 0x10000;
 
   // Records that the element at `position` (ahead of the walk, which is at `current`) now
   // carries `pairId`.
@@ -189,28 +193,7 @@ class CPairIdIndex {
   }
 
  private:
-  // Given the entries of each group (`end`), places the positions from `from` on that are
-  // `counted` in their groups.
-  template <class Counted>
-  void Fill(Position from, Counted counted) {
-    // Each group's entries start where the previous group's end; `end` then serves as the
-    // filling cursor and ends one past the group's last entry.
-    Position start = 0;
-    for (CGroup& group : m_groups) {
-      const Position entries = group.end;
-      group.cursor = start;
-      group.end = start;
-      start += entries;
-    }
-    m_positions.resize(start);
-    const std::size_t size = m_list.Size();
-    for (Position i = from; i < size; ++i) {
-      m_list.CheckStopAt(i - from);
-      if (!counted(i)) continue;
-      const int pairId = m_list.PairId(i);
-      if (IsSmall(pairId)) m_positions[m_groups[static_cast<std::size_t>(pairId)].end++] = i;
-    }
-  }
+  static constexpr std::size_t kSmallIds = 0x10000;
 
   // Per id value below kSmallIds: its entries of m_positions not yet dropped, [cursor, end),
   // one position added later (or kNoPartner) and the index in m_heaps of a min-heap of further

@@ -238,13 +238,13 @@ TEST(CElementTableTest, ScanThatPairsGivesScanThenPairRecords) {
 }
 
 // Pairing paired records again from what a pass that wrote them gathered (CPairingStart) gives
-// what pairing them with the walks of its own gives, on tables of few records and of more than
-// the ids that are counted for them.
+// what pairing them with the walks of its own gives, on tables of few records and of more
+// records than there are ids.
 TEST(CElementTableTest, PairingFromAPassGivesPairRecords) {
   std::mt19937 random(13);
   for (int round = 0; round < 53; ++round) {
     std::u16string input = RandomDocument(random, static_cast<std::size_t>(1 + round));
-    // The last rounds: more records than ids are counted for, and ids that come round.
+    // The last rounds: more records than there are ids, and ids that come round.
     for (int k = 0; round >= 50 && k < 30000; ++k)
       input += RandomDocument(random, 3) + u"<b><a b='q'>y</a></b><c>";
     SCOPED_TRACE(round);
