@@ -368,7 +368,6 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
 class CPositionStack {
  public:
   bool Empty() const { return m_size == 0; }
-  std::size_t Size() const { return m_size; }
   std::uint32_t Back() const { return m_data[m_size - 1]; }
   void Pop() { --m_size; }
   [[gnu::always_inline]] void Push(std::uint32_t position) {
@@ -402,7 +401,8 @@ class CFirstPairing {
         m_records(table.Records()),
         m_counter(table.PairIdCounter()),
         m_next(table.Workspace()),
-        m_lastWithId(std::size_t{1} << 16, kNone) {
+        m_lastWithId(std::size_t{1} << 16, kNone),
+        m_open(std::make_unique_for_overwrite<std::uint32_t[]>(kMaxWatchedOpen)) {
     // The records' room, which the reader reserved for every record it can cut, is the
     // workspace's too: it is grown without being written, and only the records that take an
     // id write it.
@@ -483,17 +483,17 @@ class CFirstPairing {
   // many start tags are left open, nothing more is learnt, and the rest only keeps the room
   // within its bounds.
   [[gnu::always_inline]] void Opened(std::uint32_t i) {
-    if (m_open.Size() == kMaxWatchedOpen) [[unlikely]] {
+    if (m_openCount == kMaxWatchedOpen) [[unlikely]] {
       m_nest = false;
       return;
     }
-    m_open.Push(i);
+    m_open[m_openCount++] = i;
   }
   [[gnu::always_inline]] void Closed(std::uint32_t at) {
-    while (!m_open.Empty() && m_open.Back() > at)
-      m_open.Pop();
-    if (!m_open.Empty() && m_open.Back() == at) {
-      m_open.Pop();
+    while (m_openCount != 0 && m_open[m_openCount - 1] > at)
+      --m_openCount;
+    if (m_openCount != 0 && m_open[m_openCount - 1] == at) {
+      --m_openCount;
     } else {
       m_nest = false;
     }
@@ -520,7 +520,10 @@ class CFirstPairing {
   // Per id, the last record that took it (kNone: none yet).
   std::vector<std::uint32_t> m_lastWithId;
   std::vector<CPositionStack> m_openByName;
-  CPositionStack m_open;
+  // Room for kMaxWatchedOpen positions, of which only the pages that hold the deepest nesting
+  // reached are ever touched.
+  std::unique_ptr<std::uint32_t[]> m_open;
+  std::size_t m_openCount = 0;
   bool m_nest = true;  // no crossing so far
 };
 
