@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <type_traits>
+#include <utility>
 
 #include "markup/element.h"
 #include "markup/pairing.h"
@@ -816,12 +817,20 @@ void PairUnpairedRecords(CElementTable& table) {
 
 CPairingStart::CPairingStart(CElementTable& table) : m_partner(table.Workspace().data()) {}
 
+void CPairingStart::Finish() {
+  for (std::uint32_t& top : m_openTop) {
+    while (top != kNone)
+      top = std::exchange(m_partner[top], kNone);
+  }
+}
+
 void PairRecords(CElementTable& table, CPairingStart& start) {
   table.NextBySameIdReady() = false;
   table.PairsNest() = false;
   CRecordAccess access(table);
   CRecordIndexVector& partner = table.Workspace();
   // Only the start tags' entries are read, which the pass wrote.
+  start.Finish();
   partner.resize(table.Records().size());
   std::unique_ptr<detail::CPairIdIndex<CRecordAccess>> index;
   if (start.m_firstPairedOpen != CPairingStart::kNone) {

@@ -466,15 +466,21 @@ class CPairingStart {
   /// `record` is written at `position`, after every record before it.
   void Add(const CElementRecord& record, std::uint32_t position) {
     switch (record.tagType) {
-      case TagType::Open:
-        m_partner[position] = kNone;
-        OpenStack(record.nameId).push_back(position);
+      case TagType::Open: {
+        // The start tags of a name still open are a stack linked through their entries, which
+        // take their end tags' positions once closed: the stacks take no room of their own
+        // while every record is still there.
+        std::uint32_t& top = OpenTop(record.nameId);
+        m_partner[position] = top;
+        top = position;
         break;
+      }
       case TagType::Close: {
-        std::vector<std::uint32_t>& stack = OpenStack(record.nameId);
-        if (!stack.empty()) {
-          m_partner[stack.back()] = position;
-          stack.pop_back();
+        std::uint32_t& top = OpenTop(record.nameId);
+        if (top != kNone) {
+          const std::uint32_t open = top;
+          top = m_partner[open];
+          m_partner[open] = position;
         }
         break;
       }
@@ -490,12 +496,14 @@ class CPairingStart {
  private:
   friend void PairRecords(CElementTable& table, CPairingStart& start);
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
-  std::vector<std::uint32_t>& OpenStack(std::uint32_t nameId) {
-    if (nameId >= m_openByName.size()) m_openByName.resize(nameId + std::size_t{1});
-    return m_openByName[nameId];
+  std::uint32_t& OpenTop(std::uint32_t nameId) {
+    if (nameId >= m_openTop.size()) m_openTop.resize(nameId + std::size_t{1}, kNone);
+    return m_openTop[nameId];
   }
-  std::uint32_t* m_partner;  // the workspace's
-  std::vector<std::vector<std::uint32_t>> m_openByName;
+  // The start tags left open get no end tag.
+  void Finish();
+  std::uint32_t* m_partner;              // the workspace's
+  std::vector<std::uint32_t> m_openTop;  // per name, the last start tag still open
   std::uint32_t m_firstPairedOpen = kNone;
   bool m_pairedOpenWithoutId = false;
 };
