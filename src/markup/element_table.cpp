@@ -460,9 +460,9 @@ class CFirstPairing {
  private:
   static constexpr std::uint32_t kNone = 0xFFFFFFFF;
   // More start tags left open at once than this end the watch over nesting (the pairs then
-  // count as crossing), so that the open tags of a document that never closes them are not kept
-  // twice over.
-  static constexpr std::size_t kMaxWatchedOpen = std::size_t{1} << 16;
+  // count as crossing): a document nests a few dozen deep, and one that leaves thousands of tags
+  // open costs no more than four pages for it.
+  static constexpr std::size_t kMaxWatchedOpen = std::size_t{1} << 12;
 
   // Record `i` took `id`.
   [[gnu::always_inline]] void Link(std::uint16_t id, std::uint32_t i) {
