@@ -169,7 +169,7 @@ void StructureRecords(CElementTable& table, const CRecordIndexVector& next) {
   CRecordVector& records = table.Records();
   const auto count = static_cast<std::uint32_t>(records.size());
   CStructurer structurer(table);
-  // The second pairing's first walks are done here, on each record kept as it is written.
+  // The second pairing's first walk is done here, on each record kept as it is written.
   CPairingStart pairing(table);
   // The passes that were separate walks act on each element alone, so one walk does all of
   // them in their order; the records kept move down over the dropped ones.
@@ -191,7 +191,7 @@ void StructureRecords(CElementTable& table, const CRecordIndexVector& next) {
       structurer.ProcessText(record);
     }
     structurer.ResolveUt(record);
-    // The workspace's entry at `kept` (not after `i`) is read no more.
+    // The workspace's entries up to `kept`, which is not after `i`, are read no more.
     pairing.Add(record, kept);
     records[kept++] = record;
     i = after;
