@@ -8,7 +8,9 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <type_traits>
+#include <utility>
 
 #include "markup/element.h"
 #include "markup/pairing.h"
@@ -362,47 +364,146 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
   std::u16string m_name;
 };
 
+// A stack of record positions whose push is a test and a store, inlined into the cut (a vector's
+// push_back was called out of line there), with the growth out of line.
+class CPositionStack {
+ public:
+  bool Empty() const { return m_size == 0; }
+  std::uint32_t Back() const { return m_data[m_size - 1]; }
+  void Pop() { --m_size; }
+  [[gnu::always_inline]] void Push(std::uint32_t position) {
+    if (m_size == m_capacity) [[unlikely]]
+      Grow();
+    m_data[m_size++] = position;
+  }
+
+ private:
+  [[gnu::noinline]] void Grow() {
+    const std::size_t capacity = std::max<std::size_t>(16, std::size_t{m_capacity} * 2);
+    auto data = std::make_unique_for_overwrite<std::uint32_t[]>(capacity);
+    std::copy_n(m_data.get(), m_size, data.get());
+    m_data = std::move(data);
+    m_capacity = capacity;
+  }
+  std::unique_ptr<std::uint32_t[]> m_data;
+  std::size_t m_size = 0;
+  std::size_t m_capacity = 0;
+};
+
 // The first pairing of records (see PairUnpairedRecords), one record at a time in reading order,
-// so that the scan can pair each tag as it cuts it out.
+// so that the scan can pair each tag as it cuts it out. On the way it links each record that
+// takes an id to the record before it that took the same one, in the table's workspace, which
+// the classification asks for (CElementTable::NextBySameIdReady): its own walk backwards over
+// every record is saved. And it finds out whether the pairs nest (CElementTable::PairsNest).
 class CFirstPairing {
  public:
   explicit CFirstPairing(CElementTable& table)
-      : m_records(table.Records()), m_counter(table.PairIdCounter()) {}
+      : m_table(table),
+        m_records(table.Records()),
+        m_counter(table.PairIdCounter()),
+        m_next(table.Workspace()),
+        m_lastWithId(std::size_t{1} << 16, kNone),
+        m_open(std::make_unique_for_overwrite<std::uint32_t[]>(kMaxWatchedOpen)) {
+    // The records' room, which the reader reserved for every record it can cut, is the
+    // workspace's too: it is grown without being written, and only the records that take an
+    // id write it.
+    m_next.resize(std::max(m_records.size(), m_records.capacity()));
+    m_nextData = m_next.data();
+    m_nextSize = m_next.size();
+  }
 
   // Inlined into the cut, which calls it once per tag: a call would cost a sixth of the work.
   // `record` is the record at `i`.
   [[gnu::always_inline]] void Visit(CElementRecord& record, std::uint32_t i) {
-    switch (record.tagType) {
-      case TagType::Open:
-        record.pairId = detail::NextPairId(m_counter);
-        OpenStack(record.nameId).push_back(i);
-        break;
-      case TagType::Close: {
-        std::vector<std::uint32_t>& stack = OpenStack(record.nameId);
-        if (stack.empty()) {
-          record.pairId = detail::NextPairId(m_counter);
-          break;
-        }
-        CElementRecord& open = m_records[stack.back()];
-        stack.pop_back();
-        open.tagType = TagType::PairedOpen;
-        record.tagType = TagType::PairedClose;
-        record.pairId = open.pairId;
-        break;
-      }
-      case TagType::Single:
-        record.pairId = 0;
-        break;
-      default:
-        break;
+    const TagType type = record.tagType;
+    if (type == TagType::Single) {
+      record.pairId = 0;
+      return;
     }
+    if (type != TagType::Open && type != TagType::Close) return;
+    CPositionStack& stack = OpenStack(record.nameId);
+    std::uint16_t id = 0;
+    if (type == TagType::Close && !stack.Empty()) {
+      const std::uint32_t at = stack.Back();
+      stack.Pop();
+      CElementRecord& open = m_records[at];
+      open.tagType = TagType::PairedOpen;
+      record.tagType = TagType::PairedClose;
+      id = open.pairId;
+      Closed(at);
+    } else {
+      // A start tag, or an end tag left without one.
+      id = detail::NextPairId(m_counter);
+      if (type == TagType::Open) {
+        stack.Push(i);
+        Opened(i);
+      }
+    }
+    record.pairId = id;
+    Link(id, i);
+  }
+
+  // After the last record: those that no later record's id followed are marked, and, when the
+  // pairing visited every record of the table (`whole`), the table learns what the workspace
+  // and the pairs are.
+  void Finish(bool whole) {
+    const auto count = static_cast<std::uint32_t>(m_records.size());
+    for (const std::uint32_t last : m_lastWithId) {
+      if (last != kNone) m_nextData[last] = count;
+    }
+    m_next.resize(count);
+    DiscardUnusedCapacity(m_next);
+    m_table.NextBySameIdReady() = whole;
+    m_table.PairsNest() = whole && m_nest;
   }
 
  private:
+  static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+  // More start tags left open at once than this end the watch over nesting (the pairs then
+  // count as crossing): a document nests a few dozen deep, and one that leaves thousands of tags
+  // open costs no more than four pages for it.
+  static constexpr std::size_t kMaxWatchedOpen = std::size_t{1} << 12;
+
+  // Record `i` took `id`.
+  [[gnu::always_inline]] void Link(std::uint16_t id, std::uint32_t i) {
+    if (i >= m_nextSize) [[unlikely]]
+      GrowNext(i);
+    std::uint32_t& last = m_lastWithId[id];
+    if (last != kNone) m_nextData[last] = i;
+    last = i;
+  }
+  [[gnu::noinline]] void GrowNext(std::uint32_t i) {
+    m_next.resize(std::max({std::size_t{i} + 1, m_records.capacity(), m_next.size() * 2}));
+    m_nextData = m_next.data();
+    m_nextSize = m_next.size();
+  }
+
+  // The nesting: the start tags still open, in reading order. An end tag that closes the start
+  // tag at `at` drops those opened after it, which an end tag after it would close across it;
+  // closing one of them later, or one dropped so, is a crossing. Once the pairs cross, or too
+  // many start tags are left open, nothing more is learnt, and the rest only keeps the room
+  // within its bounds.
+  [[gnu::always_inline]] void Opened(std::uint32_t i) {
+    if (m_openCount == kMaxWatchedOpen) [[unlikely]] {
+      m_nest = false;
+      return;
+    }
+    m_open[m_openCount++] = i;
+  }
+  [[gnu::always_inline]] void Closed(std::uint32_t at) {
+    while (m_openCount != 0 && m_open[m_openCount - 1] > at)
+      --m_openCount;
+    if (m_openCount != 0 && m_open[m_openCount - 1] == at) {
+      --m_openCount;
+    } else {
+      m_nest = false;
+    }
+  }
+
   // The start tags still open, per name id (names are added while the scan runs). Inlined into
   // the cut, with the growth out of line: as a call it cost some 25 instructions a start or end
   // tag.
-  [[gnu::always_inline]] std::vector<std::uint32_t>& OpenStack(std::uint32_t nameId) {
+  [[gnu::always_inline]] CPositionStack& OpenStack(std::uint32_t nameId) {
     if (nameId >= m_openByName.size()) [[unlikely]]
       AddNames(nameId);
     return m_openByName[nameId];
@@ -411,9 +512,20 @@ class CFirstPairing {
     m_openByName.resize(nameId + std::size_t{1});
   }
 
+  CElementTable& m_table;
   CRecordVector& m_records;
   std::uint32_t& m_counter;
-  std::vector<std::vector<std::uint32_t>> m_openByName;
+  CRecordIndexVector& m_next;
+  std::uint32_t* m_nextData = nullptr;  // m_next's
+  std::size_t m_nextSize = 0;
+  // Per id, the last record that took it (kNone: none yet).
+  std::vector<std::uint32_t> m_lastWithId;
+  std::vector<CPositionStack> m_openByName;
+  // Room for kMaxWatchedOpen positions, of which only the pages that hold the deepest nesting
+  // reached are ever touched.
+  std::unique_ptr<std::uint32_t[]> m_open;
+  std::size_t m_openCount = 0;
+  bool m_nest = true;  // no crossing so far
 };
 
 template <bool kKeepAttributes, class Unit>
@@ -482,13 +594,19 @@ void ScanElements(CElementTable& table, bool pairTags) {
   if (table.Source().Size() >= std::numeric_limits<std::uint32_t>::max()) {
     ThrowHResult(kEOutOfMemory);
   }
-  CFirstPairing pairing(table);
-  CFirstPairing* const pairingOrNone = pairTags ? &pairing : nullptr;
+  // The links between records of one id hold for the table when the scan cut all its records.
+  const bool whole = table.Records().empty();
+  std::optional<CFirstPairing> pairing;
+  if (pairTags) pairing.emplace(table);
+  CFirstPairing* const pairingOrNone = pairing ? &*pairing : nullptr;
   table.Source().Visit([&](const auto* units, std::size_t size) {
     using Unit = std::remove_cv_t<std::remove_pointer_t<decltype(units)>>;
     CScanner<false, Unit>(units, size, nullptr).Run(table, pairingOrNone);
   });
-  if (pairTags) table.Unpaired() = false;
+  if (pairing) {
+    pairing->Finish(whole);
+    table.Unpaired() = false;
+  }
 }
 
 void CElementTable::ReadAttributes(const CElementRecord& record,
@@ -692,9 +810,35 @@ void PairUnpairedRecords(CElementTable& table) {
     table.CheckStopAt(i);
     pairing.Visit(table.Records()[i], i);
   }
+  pairing.Finish(true);
 }
 
 }  // namespace
+
+CPairingStart::CPairingStart(CElementTable& table) : m_partner(table.Workspace().data()) {}
+
+void CPairingStart::Finish() {
+  for (std::uint32_t& top : m_openTop) {
+    while (top != kNone)
+      top = std::exchange(m_partner[top], kNone);
+  }
+}
+
+void PairRecords(CElementTable& table, CPairingStart& start) {
+  table.NextBySameIdReady() = false;
+  table.PairsNest() = false;
+  CRecordAccess access(table);
+  CRecordIndexVector& partner = table.Workspace();
+  // Only the start tags' entries are read, which the pass wrote.
+  start.Finish();
+  partner.resize(table.Records().size());
+  std::unique_ptr<detail::CPairIdIndex<CRecordAccess>> index;
+  if (start.m_firstPairedOpen != CPairingStart::kNone) {
+    index = std::make_unique<detail::CPairIdIndex<CRecordAccess>>(access, start.m_firstPairedOpen,
+                                                                  start.m_pairedOpenWithoutId);
+  }
+  detail::PairTagsWalk(access, partner, index.get());
+}
 
 void PairRecords(CElementTable& table) {
   if (table.Unpaired()) {
@@ -702,6 +846,9 @@ void PairRecords(CElementTable& table) {
     table.Unpaired() = false;
     return;
   }
+  // The walk takes the workspace for its own use, and the ids change.
+  table.NextBySameIdReady() = false;
+  table.PairsNest() = false;
   CRecordAccess access(table);
   detail::PairTags(access, table.Workspace());
 }

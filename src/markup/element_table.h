@@ -94,8 +94,8 @@ static_assert(sizeof(CElementRecord) == 16);
 
 /// The records of a table; large ones take large pages.
 using CRecordVector = std::vector<CElementRecord, CLargeAllocator<CElementRecord>>;
-/// One 32-bit value per record (CElementTable::Workspace).
-using CRecordIndexVector = std::vector<std::uint32_t, CLargeAllocator<std::uint32_t>>;
+/// One 32-bit value per record (CElementTable::Workspace); grown without being written.
+using CRecordIndexVector = std::vector<std::uint32_t, CLargeUnwrittenAllocator<std::uint32_t>>;
 
 /// Interns element names: every distinct name gets a small id once, so that the passes compare
 /// and look up ids instead of strings. Id 0 is the empty name.
@@ -327,6 +327,19 @@ class CElementTable {
   bool& Unpaired() {
     return m_unpaired;
   }
+  /// Set by the first pairing (ScanElements with pairing, or PairRecords of unpaired records),
+  /// which hands out the ids in reading order: the workspace then holds, at every record with a
+  /// PairId other than 0, the position of the first later record with the same PairId, or the
+  /// number of records when there is none (at other records it holds nothing). The next
+  /// PairRecords, which reuses the workspace, clears it.
+  bool& NextBySameIdReady() {
+    return m_nextBySameIdReady;
+  }
+  /// Set with NextBySameIdReady when no two pairs of the first pairing cross: no start tag lies
+  /// between the start and end tag of another pair whose end tag comes first.
+  bool& PairsNest() {
+    return m_pairsNest;
+  }
 
   /// Marker for CAttributeSpan::nameStart: the attribute is the broken-tag marker.
   static constexpr std::uint32_t kMarkerNameStart = 0xFFFFFFFF;
@@ -357,6 +370,8 @@ class CElementTable {
   const std::atomic<bool>* m_stopFlag = nullptr;
   std::uint32_t m_pairIdCounter = 100;
   bool m_unpaired = true;
+  bool m_nextBySameIdReady = false;
+  bool m_pairsNest = false;
 };
 
 /// CElementTable::FindAttributes for one set of names, over the tags of one table, remembering
@@ -435,5 +450,65 @@ void ScanElements(CElementTable& table, bool pairTags = false);
 /// and the table's pair id counter. Uses (and overwrites) the table's workspace, except on
 /// records never paired before, which it pairs in one walk without it.
 void PairRecords(CElementTable& table);
+
+/// What the pairing of paired records learns in its first walk (the end tag of each start tag, by
+/// name, and the first paired start tag), gathered by a pass that writes the records in reading
+/// order (Add, for each record written): PairRecords(table, start) then does without that walk.
+/// Writes the end tags' positions into the table's workspace, at the positions of the start tags
+/// written: the pass must read what it keeps there at a record before it writes a record at the
+/// same position.
+class CPairingStart {
+ public:
+  explicit CPairingStart(CElementTable& table);
+  CPairingStart(const CPairingStart&) = delete;
+  CPairingStart& operator=(const CPairingStart&) = delete;
+
+  /// `record` is written at `position`, after every record before it.
+  void Add(const CElementRecord& record, std::uint32_t position) {
+    switch (record.tagType) {
+      case TagType::Open: {
+        // The start tags of a name still open are a stack linked through their entries, which
+        // take their end tags' positions once closed: the stacks take no room of their own
+        // while every record is still there.
+        std::uint32_t& top = OpenTop(record.nameId);
+        m_partner[position] = top;
+        top = position;
+        break;
+      }
+      case TagType::Close: {
+        std::uint32_t& top = OpenTop(record.nameId);
+        if (top != kNone) {
+          const std::uint32_t open = top;
+          top = m_partner[open];
+          m_partner[open] = position;
+        }
+        break;
+      }
+      case TagType::PairedOpen:
+        if (m_firstPairedOpen == kNone) m_firstPairedOpen = position;
+        if (record.pairId == 0) m_pairedOpenWithoutId = true;
+        break;
+      default:
+        break;
+    }
+  }
+
+ private:
+  friend void PairRecords(CElementTable& table, CPairingStart& start);
+  static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+  std::uint32_t& OpenTop(std::uint32_t nameId) {
+    if (nameId >= m_openTop.size()) m_openTop.resize(nameId + std::size_t{1}, kNone);
+    return m_openTop[nameId];
+  }
+  // The start tags left open get no end tag.
+  void Finish();
+  std::uint32_t* m_partner;              // the workspace's
+  std::vector<std::uint32_t> m_openTop;  // per name, the last start tag still open
+  std::uint32_t m_firstPairedOpen = kNone;
+  bool m_pairedOpenWithoutId = false;
+};
+
+/// PairRecords of a table of paired records, which `start` saw written.
+void PairRecords(CElementTable& table, CPairingStart& start);
 
 }  // namespace tagvert

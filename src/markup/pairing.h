@@ -17,15 +17,24 @@
 
 namespace tagvert::detail {
 
+inline constexpr std::uint32_t kPairIdReservedFirst = kIfCodeFirst;
+inline constexpr std::uint32_t kPairIdReservedLast = kIfCodeLast;
+inline constexpr std::uint32_t kPairIdWrapFirst = 0xFFFB;
+inline constexpr std::uint32_t kPairIdWrapTo = 100;
+/// The ids NextPairId hands out before one comes again: any two records that took the same id
+/// from it took it at least this many ids apart.
+inline constexpr std::uint32_t kPairIdRound =
+    (kPairIdWrapFirst - kPairIdWrapTo) - (kPairIdReservedLast - kPairIdReservedFirst + 1);
+
 /// Ids never enter the IF code range (kIfCodeFirst..kIfCodeLast) nor U+FFFB..U+FFFF; after 0xFFFA
 /// the counter starts again at 100. Advances `counter` to the next id and returns it.
 inline std::uint16_t NextPairId(std::uint32_t& counter) {
-  constexpr std::uint32_t kReservedFirst = kIfCodeFirst;
-  constexpr std::uint32_t kReservedLast = kIfCodeLast;
+  constexpr std::uint32_t kReservedFirst = kPairIdReservedFirst;
+  constexpr std::uint32_t kReservedLast = kPairIdReservedLast;
   constexpr std::uint32_t kAfterReserved = kReservedLast + 1;
-  constexpr std::uint32_t kWrapFirst = 0xFFFB;
+  constexpr std::uint32_t kWrapFirst = kPairIdWrapFirst;
   constexpr std::uint32_t kWrapLast = 0xFFFF;
-  constexpr std::uint32_t kWrapTo = 100;
+  constexpr std::uint32_t kWrapTo = kPairIdWrapTo;
   static_assert(kReservedFirst < kWrapFirst);
   ++counter;
   // Both ranges lie at or above kReservedFirst: an id below it costs one test.
@@ -271,7 +280,14 @@ void PairTags(L& list, Partners& partner) {
   if (firstPairedOpen != kNoPartner<Position>) {
     index = std::make_unique<CPairIdIndex<L>>(list, firstPairedOpen, pairedOpenWithoutId);
   }
+  PairTagsWalk(list, partner, index.get());
+}
 
+/// The walk of PairTags, after MatchOpenTags gave `partner` (read only at TagOpen elements) and
+/// with the index of the ids ahead (null when the list holds no TagPairedOpen).
+template <class L, class Partners, class Position = typename L::Position>
+void PairTagsWalk(L& list, Partners& partner, CPairIdIndex<L>* index) {
+  const std::size_t count = list.Size();
   for (Position i = 0; i < count; ++i) {
     list.CheckStopAt(i);
     const std::optional<TagType> type = list.Type(i);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "markup/element_table.h"
+#include "markup/pairing.h"
 #include "rules/transml_rules.h"
 #include "storage/char_class.h"
 
@@ -199,8 +200,11 @@ class CClassifier {
 };
 
 // For each record, the first later record with the same PairId: walking backwards, the last
-// position seen for an id is the one. Exact also when ids repeat after the counter wrapped.
+// position seen for an id is the one. Exact also when ids repeat after the counter wrapped. The
+// first pairing, when it ran over the table just before, has linked the records that take an id
+// already (CElementTable::NextBySameIdReady), and the walk is saved.
 void NextWithSamePairId(CElementTable& table) {
+  if (table.NextBySameIdReady()) return;
   const CRecordVector& records = table.Records();
   const auto count = static_cast<std::uint32_t>(records.size());
   CRecordIndexVector& next = table.Workspace();
@@ -251,6 +255,7 @@ const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* ru
   NextWithSamePairId(table);
   const CRecordIndexVector& next = table.Workspace();
   const auto count = static_cast<std::uint32_t>(records.size());
+  const bool pairsNest = table.PairsNest();
   CClassifier classifier(table, rules);
   // Classification, the whitespace spreading and the algorithm spreading were three walks; in
   // one walk each element is classified first (its end tag taking the decision before any
@@ -322,7 +327,14 @@ const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* ru
         record.algorithm == Algorithm::Skip) {
       if (next[i] >= count) break;
       resume = next[i] + 1;
-      if (!EndsBeyond(records, next, i, next[i])) i = next[i];
+      // Where the pairs nest, a block that holds fewer records than a round of ids has no start
+      // tag that ends beyond it: its end record is its start tag's own end tag (another record
+      // with the same id lies a round of ids away, or is the end tag of a pair around the start
+      // tag, which would cross the start tag's pair), and every start tag within pairs within.
+      if ((pairsNest && next[i] - i < detail::kPairIdRound) ||
+          !EndsBeyond(records, next, i, next[i])) {
+        i = next[i];
+      }
     }
   }
   return next;

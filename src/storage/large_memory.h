@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace tagvert {
@@ -196,10 +198,32 @@ class CLargeAllocator {
   }
 };
 
+/// CLargeAllocator whose elements made without a value (a vector's resize) are left unwritten, for
+/// working room of plain numbers that is written before it is read, only where it is read: room
+/// never written costs no memory, and none is written twice.
+template <class T>
+class CLargeUnwrittenAllocator : public CLargeAllocator<T> {
+ public:
+  static_assert(std::is_trivially_default_constructible_v<T>);
+  CLargeUnwrittenAllocator() = default;
+  template <class U>
+  CLargeUnwrittenAllocator(const CLargeUnwrittenAllocator<U>& /*other*/) noexcept {}
+
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    if constexpr (sizeof...(Args) == 0) {
+      ::new (static_cast<void*>(p)) U;
+    } else {
+      ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+  }
+};
+
 /// Discards the memory of the room of `v` beyond its size (CLargeBlockReuse::Discard) when it
 /// came from the system.
-template <class T>
-void DiscardUnusedCapacity(std::vector<T, CLargeAllocator<T>>& v) {
+template <class T, class A>
+void DiscardUnusedCapacity(std::vector<T, A>& v) {
+  static_assert(std::is_base_of_v<CLargeAllocator<T>, A>);
   if (v.capacity() * sizeof(T) < kLargeBlockBytes) return;
   CLargeBlockReuse::Discard(v.data() + v.size(), (v.capacity() - v.size()) * sizeof(T));
 }

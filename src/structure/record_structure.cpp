@@ -169,6 +169,8 @@ void StructureRecords(CElementTable& table, const CRecordIndexVector& next) {
   CRecordVector& records = table.Records();
   const auto count = static_cast<std::uint32_t>(records.size());
   CStructurer structurer(table);
+  // The second pairing's first walk is done here, on each record kept as it is written.
+  CPairingStart pairing(table);
   // The passes that were separate walks act on each element alone, so one walk does all of
   // them in their order; the records kept move down over the dropped ones.
   std::uint32_t kept = 0;
@@ -189,6 +191,8 @@ void StructureRecords(CElementTable& table, const CRecordIndexVector& next) {
       structurer.ProcessText(record);
     }
     structurer.ResolveUt(record);
+    // The workspace's entries up to `kept`, which is not after `i`, are read no more.
+    pairing.Add(record, kept);
     records[kept++] = record;
     i = after;
   }
@@ -196,7 +200,7 @@ void StructureRecords(CElementTable& table, const CRecordIndexVector& next) {
   // The records dropped (collapsed blocks, often most of a translated document) leave their
   // memory before the second pairing and the writing.
   DiscardUnusedCapacity(records);
-  PairRecords(table);
+  PairRecords(table, pairing);
 }
 
 }  // namespace tagvert

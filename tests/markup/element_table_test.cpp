@@ -237,5 +237,38 @@ TEST(CElementTableTest, ScanThatPairsGivesScanThenPairRecords) {
   }
 }
 
+// Pairing paired records again from what a pass that wrote them gathered (CPairingStart) gives
+// what pairing them with the walks of its own gives, on tables of few records and of more
+// records than there are ids.
+TEST(CElementTableTest, PairingFromAPassGivesPairRecords) {
+  std::mt19937 random(13);
+  for (int round = 0; round < 53; ++round) {
+    std::u16string input = RandomDocument(random, static_cast<std::size_t>(1 + round));
+    // The last rounds: more records than there are ids, and ids that come round.
+    for (int k = 0; round >= 50 && k < 30000; ++k)
+      input += RandomDocument(random, 3) + u"<b><a b='q'>y</a></b><c>";
+    SCOPED_TRACE(round);
+    CElementTable walked, gathered;
+    for (CElementTable* table : {&walked, &gathered}) {
+      table->Source().Assign(input);
+      ScanElements(*table, true);
+    }
+    PairRecords(walked);
+    CPairingStart start(gathered);
+    for (std::size_t i = 0; i < gathered.Records().size(); ++i)
+      start.Add(gathered.Records()[i], static_cast<std::uint32_t>(i));
+    PairRecords(gathered, start);
+    ASSERT_EQ(gathered.Records().size(), walked.Records().size());
+    if (round >= 50) {
+      ASSERT_GT(walked.Records().size(), std::size_t{0x10000});
+    }
+    for (std::size_t i = 0; i < gathered.Records().size(); ++i) {
+      ASSERT_EQ(gathered.Records()[i].pairId, walked.Records()[i].pairId) << i;
+      ASSERT_EQ(TypeLetter(gathered.Records()[i].tagType), TypeLetter(walked.Records()[i].tagType));
+    }
+    EXPECT_EQ(gathered.PairIdCounter(), walked.PairIdCounter());
+  }
+}
+
 }  // namespace
 }  // namespace tagvert

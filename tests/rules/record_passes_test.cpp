@@ -222,6 +222,50 @@ TEST(StructureRecordsTest, StructuresClassifiedDocuments) {
   }
 }
 
+// The scan that pairs links the records of one id and finds whether the pairs nest, which the
+// classification takes instead of its own walks: the same next records for every paired start
+// tag, and the same records after the classification and the structuring, with pairs that nest
+// or cross, inside skipped blocks or around them, and ids that come round.
+TEST(ClassifyRecordsTest, LinksOfTheScanGiveWhatTheWalksGive) {
+  // More start tags than a round of ids, in a skipped block whose id comes again at a start tag
+  // of a rule's name.
+  std::u16string units;
+  for (int i = 0; i < 22000; ++i)
+    units += u"<u><s><n>x</n></s>";
+  const std::u16string documents[] = {
+      u"<s><n></s> a\n b</n>",
+      u"<n><s><a><b></a></b>x</s></n><s><p>a</p><q></s></q>",
+      u"<s><s></s><n></s></n><b><s><a>t</a></b></s>",
+      u"<Body><s>" + units + u"</s><n><a>z</a></n></Body>",
+      u"<Body><s>" + units + u"<s><a></s>y</a></s><n><a>z</a></n></Body>",
+  };
+  CRules rules;
+  Load(rules, "<Rule Name='s' Algorithm='Skip'/><Rule Name='n' Whitespace='Normalize'/>");
+  for (const std::u16string& document : documents) {
+    CElementTable linked, walked;
+    for (CElementTable* table : {&linked, &walked}) {
+      table->Source().Assign(document);
+      ScanElements(*table, true);
+    }
+    EXPECT_TRUE(linked.NextBySameIdReady());
+    // The classification then walks for itself.
+    walked.NextBySameIdReady() = false;
+    walked.PairsNest() = false;
+    const CRecordIndexVector& linkedNext = ClassifyRecords(linked, &rules);
+    const CRecordIndexVector& walkedNext = ClassifyRecords(walked, &rules);
+    ASSERT_EQ(linked.Records().size(), walked.Records().size());
+    for (std::size_t i = 0; i < linked.Records().size(); ++i) {
+      if (linked.Records()[i].tagType == TagType::PairedOpen) {
+        ASSERT_EQ(linkedNext[i], walkedNext[i]) << i;
+      }
+    }
+    EXPECT_TRUE(Classes(linked) == Classes(walked));
+    StructureRecords(linked, linkedNext);
+    StructureRecords(walked, walkedNext);
+    EXPECT_TRUE(Structured(linked) == Structured(walked));
+  }
+}
+
 // A table of more records than there are pair ids takes the second pairing's path for large
 // tables, where ids come round: every unit of a repeated one is typed as the unit alone is, and
 // each start tag shares its id with the end tag of the same place in its unit.
