@@ -33,7 +33,7 @@ class CIfPipe : public IByteStream {
  public:
   // Appends `units` (taken over, read as little-endian bytes); waits while the pipe is full.
   // Once the reader has left, what comes is dropped.
-  void Put(std::u16string&& units) {
+  void Put(CUnitBlock&& units) {
     if (units.empty()) return;
     std::unique_lock<std::mutex> lock(m_lock);
     m_changed.wait(lock, [&] { return m_queued < kLimit || m_left; });
@@ -50,10 +50,10 @@ class CIfPipe : public IByteStream {
   }
   // A block that has been read, emptied, for the writer's next piece (empty when none is
   // spare): the pieces' memory goes round instead of being freed and taken afresh.
-  std::u16string Spare() {
+  CUnitBlock Spare() {
     const std::lock_guard<std::mutex> lock(m_lock);
     if (m_spare.empty()) return {};
-    std::u16string block = std::move(m_spare.back());
+    CUnitBlock block = std::move(m_spare.back());
     m_spare.pop_back();
     block.clear();
     return block;
@@ -72,7 +72,7 @@ class CIfPipe : public IByteStream {
     m_changed.wait(lock, [&] { return !m_blocks.empty() || m_closed; });
     std::uint32_t done = 0;
     while (done < size && !m_blocks.empty()) {
-      const std::u16string& front = m_blocks.front();
+      const CUnitBlock& front = m_blocks.front();
       const std::size_t bytes = 2 * front.size();
       const std::size_t n = std::min<std::size_t>(size - done, bytes - m_offset);
       auto* to = static_cast<std::uint8_t*>(buffer) + done;
@@ -81,7 +81,7 @@ class CIfPipe : public IByteStream {
       } else {
         for (std::size_t k = 0; k < n; ++k) {
           const std::size_t at = m_offset + k;
-          const char16_t unit = front[at / 2];
+          const char16_t unit = front.data()[at / 2];
           to[k] = static_cast<std::uint8_t>(at % 2 == 0 ? unit & 0xFF : unit >> 8);
         }
       }
@@ -107,8 +107,8 @@ class CIfPipe : public IByteStream {
   static constexpr std::size_t kSpareBlocks = 4;
   std::mutex m_lock;
   std::condition_variable m_changed;
-  std::deque<std::u16string> m_blocks;
-  std::vector<std::u16string> m_spare;
+  std::deque<CUnitBlock> m_blocks;
+  std::vector<CUnitBlock> m_spare;
   std::size_t m_queued = 0;
   std::size_t m_offset = 0;  // bytes of the front block already read
   std::uint64_t m_position = 0;
@@ -131,9 +131,9 @@ class CBackConversion {
   CBackConversion& operator=(const CBackConversion&) = delete;
 
   // Room for the next piece: a block the conversion back has read, or none.
-  std::u16string Spare() { return m_pipe->Spare(); }
+  CUnitBlock Spare() { return m_pipe->Spare(); }
   // Takes the next piece of pseudo-translated IF.
-  void Put(std::u16string&& units) {
+  void Put(CUnitBlock&& units) {
     if (!m_started) Start();
     m_pipe->Put(std::move(units));
   }
@@ -207,14 +207,14 @@ bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::s
     // translation goes into the pipe as it is.
     for (std::size_t at = 0; at < count; at += kSlice) {
       const std::size_t n = std::min(kSlice, count - at);
-      std::u16string piece = back.Spare();
-      piece.reserve(n + n / 2);
+      CUnitBlock piece = back.Spare();
+      piece.Reserve(n + n / 2);
       translator.Feed({units + at, n}, piece);
       back.Put(std::move(piece));
     }
   });
   if (!ConvertToIfInto(o, input, sink, messages)) return false;
-  std::u16string rest;
+  CUnitBlock rest;
   translator.Finish(rest);
   back.Put(std::move(rest));
   return back.Finish(input, messages);

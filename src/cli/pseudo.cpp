@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <memory>
 
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
+#include "storage/unit_scan.h"
 
 namespace tagvert::cli {
 
@@ -21,16 +24,24 @@ constexpr std::size_t kExpansionPercent = 30;
 
 }  // namespace
 
-std::u16string PseudoText(const std::u16string& run) {
-  std::u16string result;
-  AppendPseudoText(run, result);
-  return result;
+void CUnitBlock::Grow(std::size_t n) {
+  const std::size_t capacity = std::max(m_size + n, 2 * m_capacity);
+  auto data = std::make_unique_for_overwrite<char16_t[]>(capacity);
+  if (m_size != 0) std::memcpy(data.get(), m_data.get(), 2 * m_size);
+  m_data = std::move(data);
+  m_capacity = capacity;
 }
 
-void AppendPseudoText(std::u16string_view run, std::u16string& out) {
+std::u16string PseudoText(const std::u16string& run) {
+  CUnitBlock result;
+  AppendPseudoText(run, result);
+  return std::u16string(result.View());
+}
+
+void AppendPseudoText(std::u16string_view run, CUnitBlock& out) {
   // A run of white space stays as it is; most runs show a unit that is none at once.
   if (std::all_of(run.begin(), run.end(), CharIsSpace)) {
-    out.append(run);
+    out.Append(run);
     return;
   }
   // ASCII through a table of what each unit becomes (itself but for the letters).
@@ -43,18 +54,39 @@ void AppendPseudoText(std::u16string_view run, std::u16string& out) {
     }
     return table;
   }();
-  const std::size_t pad = (run.size() * kExpansionPercent + 99) / 100;
-  const std::size_t at = out.size();
-  out.resize(at + run.size() + pad + 2);
-  char16_t* to = out.data() + at;
+  const std::size_t size = run.size();
+  const std::size_t pad = (size * kExpansionPercent + 99) / 100;
+  char16_t* to = out.Room(size + pad + 2);
+  out.Commit(size + pad + 2);
   *to++ = u'[';
-  for (const char16_t c : run)
-    *to++ = c < 0x80 ? kAscii[c] : c;
+  const char16_t* from = run.data();
+  const char16_t* const end = from + size;
+#if TAGVERT_UNITS_SSE2
+  // Eight units without an ASCII letter (digits, punctuation, other scripts) are copied as
+  // they are in one step. A unit is a letter when (unit | 0x20) - 'a', taken unsigned, is
+  // below 26; the sign flip lets the signed compare of SSE2 do the unsigned one.
+  const __m128i caseBit = _mm_set1_epi16(0x20);
+  const __m128i first = _mm_set1_epi16(static_cast<short>(u'a'));
+  const __m128i sign = _mm_set1_epi16(static_cast<short>(0x8000));
+  const __m128i letters = _mm_set1_epi16(static_cast<short>(0x8000 + 26));
+  for (; end - from >= 8; from += 8, to += 8) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i offset = _mm_xor_si128(_mm_sub_epi16(_mm_or_si128(units, caseBit), first), sign);
+    if (_mm_movemask_epi8(_mm_cmplt_epi16(offset, letters)) == 0) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to), units);
+      continue;
+    }
+    for (int k = 0; k < 8; ++k)
+      to[k] = from[k] < 0x80 ? kAscii[from[k]] : from[k];
+  }
+#endif
+  for (; from != end; ++from)
+    *to++ = *from < 0x80 ? kAscii[*from] : *from;
   std::fill_n(to, pad, kPad);
   to[pad] = u']';
 }
 
-void CPseudoTranslator::EndRun(std::u16string_view run, std::u16string& out) {
+void CPseudoTranslator::EndRun(std::u16string_view run, CUnitBlock& out) {
   if (m_run.empty()) {
     AppendPseudoText(run, out);
     return;
@@ -65,53 +97,47 @@ void CPseudoTranslator::EndRun(std::u16string_view run, std::u16string& out) {
 }
 
 // Every unit is kept as it is but for the text runs, which are translated whole: the units
-// between two runs go to the output in one piece. A group's content and a text run are passed
-// over up to their next code in bulk; each code moves the state as a token reader would.
-void CPseudoTranslator::Feed(std::u16string_view units, std::u16string& out) {
-  const char16_t* p = units.data();
-  const char16_t* const end = p + units.size();
-  const char16_t* kept = p;  // the units before it are in the output
-  for (;;) {
-    // A group's fixed data (pair id, reserve units) is kept whatever its value.
-    p += m_codes.TakeData(static_cast<std::size_t>(end - p));
-    if (p == end) break;
-    if (m_codes.InText()) {
-      const char16_t* const next =
-          IsIfCode(*p) ? p : p + FindIfCode({p, static_cast<std::size_t>(end - p)});
-      if (next == end) {
-        // A run that goes on in the next piece is kept until it ends.
-        out.append(kept, p);
-        m_run.append(p, end);
-        kept = end;
-        break;
-      }
-      if (next > p || !m_run.empty()) {
-        out.append(kept, p);
-        EndRun({p, static_cast<std::size_t>(next - p)}, out);
-        kept = next;
-      }
-      p = next;
-    } else if (!IsIfCode(*p)) {
-      p += FindIfCode({p, static_cast<std::size_t>(end - p)});
-      if (p == end) break;
+// between two runs go to the output in one piece. The codes are found sixty-four units at a
+// time; the units between two codes are a text run or a group's content, and each code moves
+// the state as a token reader would.
+void CPseudoTranslator::Feed(std::u16string_view units, CUnitBlock& out) {
+  const char16_t* const p = units.data();
+  const std::size_t n = units.size();
+  std::size_t kept = 0;  // the units before it are in the output
+  // A group's fixed data (pair id, reserve units) is kept whatever its value.
+  std::size_t from = m_codes.TakeData(n);  // the units from here to the next code are alike
+  ForEachIfCode(units, from, [&](std::size_t at) {
+    if (m_codes.InText() && (at > from || !m_run.empty())) {
+      out.Append(p + kept, p + from);
+      EndRun({p + from, at - from}, out);
+      kept = at;
     }
-    m_codes.TakeCode(*p++);
+    m_codes.TakeCode(p[at]);
+    from = at + 1;
+    from += m_codes.TakeData(n - from);
+    return from;
+  });
+  if (from < n && m_codes.InText()) {
+    // A run that goes on in the next piece is kept until it ends.
+    out.Append(p + kept, p + from);
+    m_run.append(p + from, p + n);
+    kept = n;
   }
-  out.append(kept, end);
+  out.Append(p + kept, p + n);
 }
 
-void CPseudoTranslator::Finish(std::u16string& out) {
+void CPseudoTranslator::Finish(CUnitBlock& out) {
   m_codes.Reset();
   if (!m_run.empty()) EndRun({}, out);
 }
 
 std::u16string PseudoTranslate(const std::u16string& units) {
-  std::u16string result;
-  result.reserve(units.size() + units.size() / 2);
+  CUnitBlock result;
+  result.Reserve(units.size() + units.size() / 2);
   CPseudoTranslator translator;
   translator.Feed(units, result);
   translator.Finish(result);
-  return result;
+  return std::u16string(result.View());
 }
 
 }  // namespace tagvert::cli

@@ -36,11 +36,32 @@ TEST(PseudoTest, CodesAndGroupContentsStayUnchanged) {
   // A run that goes on in the next piece is translated whole.
   for (std::size_t cut = 0; cut <= in.size(); ++cut) {
     CPseudoTranslator translator;
-    std::u16string out;
+    CUnitBlock out;
     translator.Feed(std::u16string_view(in).substr(0, cut), out);
     translator.Feed(std::u16string_view(in).substr(cut), out);
     translator.Finish(out);
-    EXPECT_EQ(out, expected) << "cut at " << cut;
+    EXPECT_EQ(out.View(), expected) << "cut at " << cut;
+  }
+}
+
+TEST(PseudoTest, LongRunMapsEachUnitAsAOneUnitRunDoes) {
+  // A long run is mapped eight units at a time, passing over those eight at once when none is
+  // an ASCII letter; a one-unit run goes unit by unit. Every unit, at every place in a step of
+  // eight, must come out the same.
+  std::u16string units;
+  for (char16_t c = 1; c < 0x300; ++c)
+    units += c;
+  units += u"\u3042\uFF21\uFF41\uFF5A\uD7FF\uFFFF";
+  const auto alone = [](char16_t c) {
+    const std::u16string out = PseudoText(std::u16string(1, c));
+    return out.size() == 1 ? out[0] : out[1];  // white space alone stays as it is
+  };
+  for (std::size_t shift = 0; shift < 8; ++shift) {
+    const std::u16string run = std::u16string(shift, u'x') + units;
+    const std::u16string out = PseudoText(run);
+    ASSERT_EQ(out.size(), run.size() + (run.size() * 3 + 9) / 10 + 2);
+    for (std::size_t k = 0; k < run.size(); ++k)
+      ASSERT_EQ(out[k + 1], alone(run[k])) << "unit " << k << " shifted by " << shift;
   }
 }
 
