@@ -104,26 +104,29 @@ void CPseudoTranslator::Feed(std::u16string_view units, CUnitBlock& out) {
   const char16_t* const p = units.data();
   const std::size_t n = units.size();
   std::size_t kept = 0;  // the units before it are in the output
+  // The state stays in registers across the calls that write the output.
+  CIfCodeState codes = m_codes;
   // A group's fixed data (pair id, reserve units) is kept whatever its value.
-  std::size_t from = m_codes.TakeData(n);  // the units from here to the next code are alike
+  std::size_t from = codes.TakeData(n);  // the units from here to the next code are alike
   ForEachIfCode(units, from, [&](std::size_t at) {
-    if (m_codes.InText() && (at > from || !m_run.empty())) {
+    if (codes.InText() && (at > from || !m_run.empty())) {
       out.Append(p + kept, p + from);
       EndRun({p + from, at - from}, out);
       kept = at;
     }
-    m_codes.TakeCode(p[at]);
+    codes.TakeCode(p[at]);
     from = at + 1;
-    from += m_codes.TakeData(n - from);
+    from += codes.TakeData(n - from);
     return from;
   });
-  if (from < n && m_codes.InText()) {
+  if (from < n && codes.InText()) {
     // A run that goes on in the next piece is kept until it ends.
     out.Append(p + kept, p + from);
     m_run.append(p + from, p + n);
     kept = n;
   }
   out.Append(p + kept, p + n);
+  m_codes = codes;
 }
 
 void CPseudoTranslator::Finish(CUnitBlock& out) {
