@@ -735,43 +735,60 @@ CAttributeLookup::CAttributeLookup(const CElementTable& table,
   }
 }
 
+unsigned CAttributeLookup::ValuesOf(CSlot& slot, std::u16string_view* values) {
+  slot.used = ++m_clock;
+  if (m_recent[0] != &slot) {
+    m_recent[1] = m_recent[0];
+    m_recent[0] = &slot;
+  }
+  const std::size_t count = m_queries.size();
+  for (std::size_t k = 0; k < count; ++k) {
+    if ((slot.found & (1u << k)) != 0) values[k] = slot.views[k];
+  }
+  return slot.found;
+}
+
 unsigned CAttributeLookup::Find(const CElementRecord& record, std::u16string_view* values) {
   // Other markup, and a long text (a collapsed block), are read again each time: the copy of a
   // long text would cost more than the reading.
   const std::string_view text = PlainTagBytes(m_table, record, kMaxTextBytes);
   if (text.empty()) return m_table.FindAttributes(record, m_queries, values);
-  // The slot by a hash of the whole text.
-  const std::uint64_t key = HashTagText(text);
-  const std::size_t count = m_queries.size();
-  const auto valuesOf = [&](CSlot& slot) {
-    slot.used = ++m_clock;
-    std::uint32_t from = 0;
-    for (std::size_t k = 0; k < count; ++k) {
-      if ((slot.found & (1u << k)) == 0) continue;
-      values[k] = std::u16string_view(slot.values).substr(from, slot.valueEnds[k] - from);
-      from = slot.valueEnds[k];
-    }
-    return slot.found;
-  };
   // A slot keeps a copy of its text, so that the comparison reads no other place of the source.
-  const auto holds = [&](const CSlot& slot) { return slot.text == text; };
-  // Two places a text may take, so that two frequent tags whose keys meet in one place (a start
-  // and an end placeholder that alternate) do not push each other out: the one used longer ago
-  // makes room.
+  // The lengths first: texts of one length are few.
+  const auto holds = [&](const CSlot& slot) {
+    return slot.text.size() == text.size() &&
+           std::memcmp(slot.text.data(), text.data(), text.size()) == 0;
+  };
+  for (CSlot* const recent : m_recent) {
+    if (recent != nullptr && holds(*recent)) return ValuesOf(*recent, values);
+  }
+  // The slot by a hash of the whole text. Two places a text may take, so that two frequent tags
+  // whose keys meet in one place (a start and an end placeholder that alternate) do not push
+  // each other out: the one used longer ago makes room.
+  const std::uint64_t key = HashTagText(text);
   CSlot& first = m_slots[static_cast<std::size_t>(key >> 58)];
   CSlot& second = m_slots[static_cast<std::size_t>((key >> 52) % kSlots)];
-  if (holds(first)) return valuesOf(first);
-  if (holds(second)) return valuesOf(second);
+  if (holds(first)) return ValuesOf(first, values);
+  if (holds(second)) return ValuesOf(second, values);
   CSlot& slot = second.used < first.used ? second : first;
   slot.found = m_table.FindAttributes(record, m_queries, values);
   slot.text.assign(text);
   slot.values.clear();
+  const std::size_t count = m_queries.size();
+  std::uint32_t ends[CElementTable::kMaxQueries] = {};
   for (std::size_t k = 0; k < count; ++k) {
     if ((slot.found & (1u << k)) == 0) continue;
     slot.values += values[k];
-    slot.valueEnds[k] = static_cast<std::uint32_t>(slot.values.size());
+    ends[k] = static_cast<std::uint32_t>(slot.values.size());
   }
-  return valuesOf(slot);
+  // The views once the values are all in place (appending may move them).
+  std::uint32_t from = 0;
+  for (std::size_t k = 0; k < count; ++k) {
+    if ((slot.found & (1u << k)) == 0) continue;
+    slot.views[k] = std::u16string_view(slot.values).substr(from, ends[k] - from);
+    from = ends[k];
+  }
+  return ValuesOf(slot, values);
 }
 
 namespace {

@@ -395,12 +395,18 @@ class CAttributeLookup {
     unsigned found = 0;
     std::uint64_t used = 0;  // when it last answered or was filled
     std::u16string values;   // the values found, one after the other
-    std::uint32_t valueEnds[CElementTable::kMaxQueries] = {};
+    // The found values as views into `values`, set when the slot is filled.
+    std::u16string_view views[CElementTable::kMaxQueries];
   };
+  unsigned ValuesOf(CSlot& slot, std::u16string_view* values);
   const CElementTable& m_table;
   std::vector<std::u16string> m_names;
   std::vector<CAttributeQuery> m_queries;
   std::unique_ptr<CSlot[]> m_slots;
+  // The slots that answered last and the time before, tried before the text is hashed: the
+  // tags looked up by one name usually alternate between a few texts (a source and a target
+  // language's).
+  CSlot* m_recent[2] = {nullptr, nullptr};
   std::uint64_t m_clock = 0;
   static constexpr std::size_t kSlots = 64;  // six bits of a key
   static constexpr std::size_t kMaxTextBytes = 512;

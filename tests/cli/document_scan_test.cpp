@@ -61,6 +61,19 @@ TEST(ScanLanguagesTest, FirstUserSettingsAndDistinctTuvLanguages) {
        u"",
        4,
        2},
+      // More distinct start tags than the conversion remembers, coming back after others:
+      // each counts by its own attributes.
+      {"<Tu MatchPercent=\"1\"><Tuv Lang=\"a\"><Tu MatchPercent=\"0\"><Tuv Lang=\"b\"><Tu>"
+       "<Tuv Lang=\"c\"><Tu A=\"1\" MatchPercent=\"0\"><Tuv Lang=\"d\">"
+       "<Tu A=\"2\" MatchPercent=\"2\"><Tuv Lang=\"e\"><Tu MatchPercent=\"1\"><Tuv Lang=\"a\">"
+       "<Tu MatchPercent=\"1\"><Tuv Lang=\"b\"><Tu B=\"3\" MatchPercent=\"7\">"
+       "<Tuv Lang=\"e\"><Tu MatchPercent=\"0\"><Tuv Lang=\"f\"><Tu A=\"2\" MatchPercent=\"2\">"
+       "<Tuv Lang=\"a\" B=\"1\">",
+       std::nullopt,
+       {u"a", u"b", u"c", u"d", u"e", u"f"},
+       u"",
+       10,
+       6},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.document);
