@@ -208,7 +208,7 @@ bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::s
     for (std::size_t at = 0; at < count; at += kSlice) {
       const std::size_t n = std::min(kSlice, count - at);
       CUnitBlock piece = back.Spare();
-      piece.Reserve(n + n / 2);
+      piece.reserve(n + n / 2);
       translator.Feed({units + at, n}, piece);
       back.Put(std::move(piece));
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
@@ -425,23 +426,6 @@ void CIfView::Flush() {
   if (m_out.empty()) return;
   m_target.write(m_out.data(), static_cast<std::streamsize>(m_out.size()));
   m_out.clear();
-}
-
-void CViewBytes::Grow(std::size_t capacity) {
-  if (capacity <= m_capacity) return;
-  capacity = std::max(capacity, 2 * m_capacity);
-  std::unique_ptr<char[]> data = std::make_unique_for_overwrite<char[]>(capacity);
-  if (m_size != 0) std::memcpy(data.get(), m_data.get(), m_size);
-  m_data = std::move(data);
-  m_capacity = capacity;
-}
-
-void CViewBytes::Insert(std::size_t at, std::string_view bytes) {
-  Room(bytes.size());
-  char* const from = m_data.get() + at;
-  std::memmove(from + bytes.size(), from, m_size - at);
-  std::memcpy(from, bytes.data(), bytes.size());
-  m_size += bytes.size();
 }
 
 void CIfView::Finish() {

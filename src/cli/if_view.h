@@ -3,8 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -12,6 +10,7 @@
 
 #include "ifcodec/if_tokens.h"
 #include "storage/byte_stream.h"
+#include "storage/uncleared_buffer.h"
 
 namespace tagvert::cli {
 
@@ -22,52 +21,8 @@ enum class IfViewMode {
   Codes,   ///< text as text, every code unit and every unit of a group's data as <XXXX>
 };
 
-/// The bytes a view has written and not yet handed on: its room is taken uncleared, so that
-/// text is encoded straight into it instead of through a buffer of its own.
-class CViewBytes {
- public:
-  CViewBytes() = default;
-  CViewBytes(const CViewBytes&) = delete;
-  CViewBytes& operator=(const CViewBytes&) = delete;
-
-  std::size_t size() const { return m_size; }
-  bool empty() const { return m_size == 0; }
-  const char* data() const { return m_data.get(); }
-  char back() const { return m_data[m_size - 1]; }
-  std::string_view View() const { return {m_data.get(), m_size}; }
-  void clear() { m_size = 0; }
-  /// Keeps the first `size` bytes.
-  void Truncate(std::size_t size) { m_size = size; }
-  /// Room for `n` more bytes at the end: they are written there, then kept by Commit.
-  char* Room(std::size_t n) {
-    if (m_capacity - m_size < n) Grow(m_size + n);
-    return m_data.get() + m_size;
-  }
-  void Commit(std::size_t n) { m_size += n; }
-  void append(const char* bytes, std::size_t n) {
-    if (n == 0) return;
-    std::memcpy(Room(n), bytes, n);
-    m_size += n;
-  }
-  CViewBytes& operator+=(char c) {
-    *Room(1) = c;
-    ++m_size;
-    return *this;
-  }
-  CViewBytes& operator+=(std::string_view bytes) {
-    append(bytes.data(), bytes.size());
-    return *this;
-  }
-  /// Puts `bytes` in front of the byte at `at`.
-  void Insert(std::size_t at, std::string_view bytes);
-  /// Room for `capacity` bytes in all.
-  void Grow(std::size_t capacity);
-
- private:
-  std::unique_ptr<char[]> m_data;
-  std::size_t m_size = 0;
-  std::size_t m_capacity = 0;
-};
+/// The bytes a view has written and not yet handed on: text is encoded straight into its room.
+using CViewBytes = CUnclearedBuffer<char>;
 
 /// Writes IF units as they come, keeping only the group being read: text runs as text; the
 /// header; each tag group with its pair id, the flags before it (block, end, flagged, property
@@ -76,7 +31,7 @@ class CViewBytes {
 class CIfView {
  public:
   CIfView(std::ostream& out, IfViewMode mode) : m_target(out), m_mode(mode) {
-    m_out.Grow(kFlushAt + 4096);
+    m_out.reserve(kFlushAt + 4096);
   }
   CIfView(const CIfView&) = delete;
   CIfView& operator=(const CIfView&) = delete;

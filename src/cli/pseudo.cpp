@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
-#include <memory>
 
 #include "ifcodec/if_parser.h"
 #include "storage/char_class.h"
@@ -24,14 +22,6 @@ constexpr std::size_t kExpansionPercent = 30;
 
 }  // namespace
 
-void CUnitBlock::Grow(std::size_t n) {
-  const std::size_t capacity = std::max(m_size + n, 2 * m_capacity);
-  auto data = std::make_unique_for_overwrite<char16_t[]>(capacity);
-  if (m_size != 0) std::memcpy(data.get(), m_data.get(), 2 * m_size);
-  m_data = std::move(data);
-  m_capacity = capacity;
-}
-
 std::u16string PseudoText(const std::u16string& run) {
   CUnitBlock result;
   AppendPseudoText(run, result);
@@ -41,7 +31,7 @@ std::u16string PseudoText(const std::u16string& run) {
 void AppendPseudoText(std::u16string_view run, CUnitBlock& out) {
   // A run of white space stays as it is; most runs show a unit that is none at once.
   if (std::all_of(run.begin(), run.end(), CharIsSpace)) {
-    out.Append(run);
+    out += run;
     return;
   }
   // ASCII through a table of what each unit becomes (itself but for the letters).
@@ -110,7 +100,7 @@ void CPseudoTranslator::Feed(std::u16string_view units, CUnitBlock& out) {
   std::size_t from = codes.TakeData(n);  // the units from here to the next code are alike
   ForEachIfCode(units, from, [&](std::size_t at) {
     if (codes.InText() && (at > from || !m_run.empty())) {
-      out.Append(p + kept, p + from);
+      out.append(p + kept, from - kept);
       EndRun({p + from, at - from}, out);
       kept = at;
     }
@@ -121,11 +111,11 @@ void CPseudoTranslator::Feed(std::u16string_view units, CUnitBlock& out) {
   });
   if (from < n && codes.InText()) {
     // A run that goes on in the next piece is kept until it ends.
-    out.Append(p + kept, p + from);
+    out.append(p + kept, from - kept);
     m_run.append(p + from, p + n);
     kept = n;
   }
-  out.Append(p + kept, p + n);
+  out.append(p + kept, n - kept);
   m_codes = codes;
 }
 
@@ -136,7 +126,7 @@ void CPseudoTranslator::Finish(CUnitBlock& out) {
 
 std::u16string PseudoTranslate(const std::u16string& units) {
   CUnitBlock result;
-  result.Reserve(units.size() + units.size() / 2);
+  result.reserve(units.size() + units.size() / 2);
   CPseudoTranslator translator;
   translator.Feed(units, result);
   translator.Finish(result);
