@@ -372,6 +372,24 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
     tag.end = p + 1;
     return true;
   }
+  // The record of the markup at `start` that ReadPlainTag does not read, by the grammar. Out of
+  // the cut's loop, which then keeps its own searches inline.
+  [[gnu::noinline]] CElementRecord ReadOtherMarkup(CElementRecord record, std::size_t start,
+                                                   CElementTable& table, CNameCache& names) {
+    m_record = record;
+    m_nameStart = m_nameEnd = kNoPosition;
+    m_nameBuilt = false;
+    this->ReadMarkup();
+    record = m_record;
+    if (m_nameBuilt) {
+      record.nameId = table.Names().Intern(m_name);
+    } else if (m_nameStart != kNoPosition) {
+      record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, m_s + m_n, &m_name);
+    }
+    record.textStart = static_cast<std::uint32_t>(start);
+    record.textLength = static_cast<std::uint32_t>(m_p - start);
+    return record;
+  }
   // ReadPlainTag giving up after it took attributes.
   bool Abandon() {
     if constexpr (kKeepAttributes) m_attributes->clear();
@@ -729,19 +747,7 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
       ++index;
       continue;
     }
-    m_record = record;
-    m_nameStart = m_nameEnd = kNoPosition;
-    m_nameBuilt = false;
-    this->ReadMarkup();
-    record = m_record;
-    if (m_nameBuilt) {
-      record.nameId = table.Names().Intern(m_name);
-    } else if (m_nameStart != kNoPosition) {
-      record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, m_s + m_n, &m_name);
-    }
-    record.textStart = static_cast<std::uint32_t>(start);
-    record.textLength = static_cast<std::uint32_t>(m_p - start);
-    CElementRecord& added = records.emplace_back(record);
+    CElementRecord& added = records.emplace_back(ReadOtherMarkup(record, start, table, names));
     if (pairing != nullptr) pairing->Visit(added, index);
     ++index;
   }
