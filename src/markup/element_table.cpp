@@ -122,8 +122,7 @@ template <class Unit>
 class CPlainTagMemo {
  public:
   // A tag longer than this is read each time.
-  static constexpr std::size_t kMaxBytes = 256;
-  static constexpr std::size_t kMaxUnits = kMaxBytes / sizeof(Unit);
+  static constexpr std::size_t kMaxBytes = 192;
 
   struct CKey {
     std::size_t bytes = 0;  // 0: no key (no `>` within reach)
@@ -160,8 +159,8 @@ class CPlainTagMemo {
     }
     constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
     const std::uint64_t hash = (key.first ^ std::rotl(key.last, 29) ^ key.bytes) * kMultiplier;
-    key.places[0] = static_cast<std::size_t>(hash >> 57);
-    key.places[1] = static_cast<std::size_t>(hash >> 50) % kSlots;
+    key.places[0] = static_cast<std::size_t>(hash >> (64 - kSlotBits));
+    key.places[1] = static_cast<std::size_t>(hash >> (56 - kSlotBits)) % kSlots;
     return key;
   }
 
@@ -198,7 +197,8 @@ class CPlainTagMemo {
   }
 
  private:
-  static constexpr std::size_t kSlots = 128;
+  static constexpr int kSlotBits = 6;
+  static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
   // Where the first `>` after the first eight of the `available` bytes at `bytes` lies, in
   // bytes, or `available` when none does in the whole steps. Sixteen bytes a step where the
   // processor allows, written here rather than through FindUnit, whose call the compiler may
