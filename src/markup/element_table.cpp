@@ -110,6 +110,152 @@ struct CWideNameUnits {
 };
 const CWideNameUnits kWideNameUnits;
 
+// The plain tags the cut has read, by their text. A document repeats a few dozen tags (`</ut>`,
+// `<Tuv Lang="EN-US">`, the placeholders of each name) hundreds of thousands of times, and what
+// the plain reader gives for a tag (its type, its name, its end) follows from its units from `<`
+// to the `>` that ends it, beyond which it reads nothing. A tag whose units equal those of a
+// tag read before is then a search for its `>`, a hash of its length and of its first and last
+// eight bytes, and a comparison of the words between: no walk over its names and values, no
+// look-up of its name. The key is the markup up to its first `>`: a tag with a `>` in a value,
+// which ends later, is never remembered and is read each time.
+template <class Unit>
+class CPlainTagMemo {
+ public:
+  // A tag longer than this is read each time.
+  static constexpr std::size_t kMaxBytes = 192;
+
+  struct CKey {
+    std::size_t bytes = 0;  // 0: no key (no `>` within reach)
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::size_t places[2] = {};
+  };
+  struct CTag {
+    std::uint32_t units = 0;  // from `<` to `>`; 0: a free slot
+    std::uint32_t nameId = 0;
+    TagType type = TagType::Open;
+  };
+
+  CPlainTagMemo() : m_slots(std::make_unique<CSlot[]>(kSlots)) {}
+
+  // The key of the markup whose `<` is at `start`, in a source that ends at `end`.
+  [[gnu::always_inline]] static CKey KeyOf(const Unit* start, const Unit* end) {
+    CKey key;
+    const std::size_t available =
+        std::min(kMaxBytes, static_cast<std::size_t>(end - start) * sizeof(Unit));
+    if (available < 8) return key;
+    const char* const bytes = reinterpret_cast<const char*>(start);
+    // The first eight bytes are read as one word, past a short tag.
+    std::memcpy(&key.first, bytes, 8);
+    if (const std::uint64_t closes = ClosesIn(key.first); closes != 0) {
+      key.bytes = static_cast<std::size_t>(std::countr_zero(closes)) / 8 + 1;
+      // The bits up to the lowest one set: the bytes up to the `>`.
+      key.first &= closes ^ (closes - 1);
+    } else {
+      const std::size_t close = CloseAfter(bytes, available);
+      if (close == available) return key;
+      key.bytes = close + sizeof(Unit);
+      std::memcpy(&key.last, bytes + key.bytes - 8, 8);
+    }
+    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
+    const std::uint64_t hash = (key.first ^ std::rotl(key.last, 29) ^ key.bytes) * kMultiplier;
+    key.places[0] = static_cast<std::size_t>(hash >> (64 - kSlotBits));
+    key.places[1] = static_cast<std::size_t>(hash >> (56 - kSlotBits)) % kSlots;
+    return key;
+  }
+
+  // The tag remembered for the markup at `start` with key `key`, or null.
+  [[gnu::always_inline]] const CTag* Find(const CKey& key, const Unit* start) {
+    if (key.bytes == 0) return nullptr;
+    for (const std::size_t place : key.places) {
+      CSlot& slot = m_slots[place];
+      if (slot.bytes == key.bytes && slot.first == key.first && slot.last == key.last &&
+          MiddleEqual(slot, reinterpret_cast<const char*>(start))) {
+        slot.hit = true;
+        return &slot.tag;
+      }
+    }
+    return nullptr;
+  }
+
+  // Remembers `tag`, read at `start` with key `key`, when the key covers it whole. Of its two
+  // places it takes a free one, else one whose tag never answered since it was written, so that
+  // tags seen only once (dates, ids) push out each other rather than the frequent ones.
+  void Remember(const CKey& key, const Unit* start, const CTag& tag) {
+    if (key.bytes == 0 || key.bytes != std::size_t{tag.units} * sizeof(Unit)) return;
+    CSlot* slot = &m_slots[key.places[0]];
+    CSlot& other = m_slots[key.places[1]];
+    if (slot->tag.units != 0 && (other.tag.units == 0 || (slot->hit && !other.hit))) {
+      slot = &other;
+    }
+    slot->bytes = key.bytes;
+    slot->first = key.first;
+    slot->last = key.last;
+    slot->tag = tag;
+    slot->hit = false;
+    std::memcpy(slot->text, start, key.bytes);
+  }
+
+ private:
+  static constexpr int kSlotBits = 6;
+  static constexpr std::size_t kSlots = std::size_t{1} << kSlotBits;
+  // Where the first `>` after the first eight of the `available` bytes at `bytes` lies, in
+  // bytes, or `available` when none does in the whole steps. Sixteen bytes a step where the
+  // processor allows, written here rather than through FindUnit, whose call the compiler may
+  // keep out of the cut's loop: a call costs about as much as the search of a tag.
+  [[gnu::always_inline]] static std::size_t CloseAfter(const char* bytes, std::size_t available) {
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+    const __m128i close = sizeof(Unit) == 1 ? _mm_set1_epi8('>') : _mm_set1_epi16(u'>');
+    for (std::size_t at = 8; available - at >= 16; at += 16) {
+      const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + at));
+      const int found = _mm_movemask_epi8(sizeof(Unit) == 1 ? _mm_cmpeq_epi8(units, close)
+                                                            : _mm_cmpeq_epi16(units, close));
+      if (found != 0)
+        return at + static_cast<std::size_t>(std::countr_zero(static_cast<unsigned>(found)));
+    }
+#else
+    for (std::size_t at = 8; available - at >= 8; at += 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, bytes + at, 8);
+      if (const std::uint64_t closes = ClosesIn(word); closes != 0) {
+        return at +
+               static_cast<std::size_t>(std::countr_zero(closes)) / 8 / sizeof(Unit) * sizeof(Unit);
+      }
+    }
+#endif
+    return available;
+  }
+  // The units of `word` equal to `>`, marked by the top bit of each: exact for the lowest
+  // (the borrow of the subtraction runs only upwards), perhaps not for those above it.
+  static std::uint64_t ClosesIn(std::uint64_t word) {
+    constexpr std::uint64_t kOnes =
+        ~std::uint64_t{0} / ((std::uint64_t{1} << (8 * sizeof(Unit))) - 1);
+    constexpr std::uint64_t kHighs = kOnes << (8 * sizeof(Unit) - 1);
+    const std::uint64_t x = word ^ (kOnes * u'>');
+    return (x - kOnes) & ~x & kHighs;
+  }
+  struct CSlot {
+    std::size_t bytes = 0;
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    CTag tag;
+    bool hit = false;
+    char text[kMaxBytes];
+  };
+  // Whether the bytes between the first and last eight of the slot's text equal those at `at`.
+  static bool MiddleEqual(const CSlot& slot, const char* at) {
+    for (std::size_t k = 8; k + 8 < slot.bytes; k += 8) {
+      std::uint64_t a = 0;
+      std::uint64_t b = 0;
+      std::memcpy(&a, slot.text + k, 8);
+      std::memcpy(&b, at + k, 8);
+      if (a != b) return false;
+    }
+    return true;
+  }
+  std::unique_ptr<CSlot[]> m_slots;
+};
+
 // The tag reader over the decoded source. Positions index the source; `m_p` is the next unit
 // to read, so the unit just read is at m_p - 1. Pushing a unit back is stepping back one.
 // Cutting the source into records reads attributes only to find where a tag ends
@@ -225,6 +371,24 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
     tag.nameEnd = nameEnd;
     tag.end = p + 1;
     return true;
+  }
+  // The record of the markup at `start` that ReadPlainTag does not read, by the grammar. Out of
+  // the cut's loop, which then keeps its own searches inline.
+  [[gnu::noinline]] CElementRecord ReadOtherMarkup(CElementRecord record, std::size_t start,
+                                                   CElementTable& table, CNameCache& names) {
+    m_record = record;
+    m_nameStart = m_nameEnd = kNoPosition;
+    m_nameBuilt = false;
+    this->ReadMarkup();
+    record = m_record;
+    if (m_nameBuilt) {
+      record.nameId = table.Names().Intern(m_name);
+    } else if (m_nameStart != kNoPosition) {
+      record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, m_s + m_n, &m_name);
+    }
+    record.textStart = static_cast<std::uint32_t>(start);
+    record.textLength = static_cast<std::uint32_t>(m_p - start);
+    return record;
   }
   // ReadPlainTag giving up after it took attributes.
   bool Abandon() {
@@ -532,6 +696,7 @@ template <bool kKeepAttributes, class Unit>
 void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* pairing) {
   CRecordVector& records = table.Records();
   CNameCache names(table.Names());
+  CPlainTagMemo<Unit> memo;
   // About one element per 20 units in real documents.
   records.reserve(m_n / 16 + 16);
   // The index of the next record, counted here rather than read off the vector twice a record.
@@ -553,15 +718,28 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
     ++m_p;
     CElementRecord record;
     record.SetBits(CElementRecord::kRecordTag);
+    // A tag read before is taken from the memo; another of the plain shape is read and
+    // remembered.
+    const auto key = CPlainTagMemo<Unit>::KeyOf(m_s + start, m_s + m_n);
+    const auto* const known = memo.Find(key, m_s + start);
     CPlainTag tag;
-    if (ReadPlainTag(tag)) {
-      record.tagType = tag.type;
+    if (known != nullptr || ReadPlainTag(tag)) {
+      typename CPlainTagMemo<Unit>::CTag read;
+      if (known != nullptr) {
+        read = *known;
+      } else {
+        read.type = tag.type;
+        read.units = static_cast<std::uint32_t>(tag.end - (m_s + start));
+        read.nameId = names.Id(tag.name, static_cast<std::size_t>(tag.nameEnd - tag.name),
+                               m_s + m_n, &m_name);
+        memo.Remember(key, m_s + start, read);
+      }
+      record.tagType = read.type;
       record.plain = 1;
-      m_p = static_cast<std::size_t>(tag.end - m_s);
-      record.nameId =
-          names.Id(tag.name, static_cast<std::size_t>(tag.nameEnd - tag.name), m_s + m_n, &m_name);
+      record.nameId = read.nameId;
       record.textStart = static_cast<std::uint32_t>(start);
-      record.textLength = static_cast<std::uint32_t>(m_p - start);
+      record.textLength = read.units;
+      m_p = start + read.units;
       // Added here apart from other markup, so that the compiler writes this record, whose flags
       // it knows but for the type, as whole words.
       CElementRecord& added = records.emplace_back(record);
@@ -569,19 +747,7 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
       ++index;
       continue;
     }
-    m_record = record;
-    m_nameStart = m_nameEnd = kNoPosition;
-    m_nameBuilt = false;
-    this->ReadMarkup();
-    record = m_record;
-    if (m_nameBuilt) {
-      record.nameId = table.Names().Intern(m_name);
-    } else if (m_nameStart != kNoPosition) {
-      record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, m_s + m_n, &m_name);
-    }
-    record.textStart = static_cast<std::uint32_t>(start);
-    record.textLength = static_cast<std::uint32_t>(m_p - start);
-    CElementRecord& added = records.emplace_back(record);
+    CElementRecord& added = records.emplace_back(ReadOtherMarkup(record, start, table, names));
     if (pairing != nullptr) pairing->Visit(added, index);
     ++index;
   }
