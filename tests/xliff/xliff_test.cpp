@@ -3,9 +3,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <thread>
 
 #include "frame/ttx_converter.h"
 #include "storage/language_table.h"
@@ -274,6 +277,61 @@ TEST(XliffTest, WriterFedInAnyPiecesWritesTheSameXliff) {
         u"\uE405\uE805\u0001<Tu>\uE000Hello \uE401 world\uE405\uE805\u0002</Tu>\uE000";
     EXPECT_EQ(write(flag, 4, 64), write(flag, flag.size()));
   }
+}
+
+// Skeleton blocks that another thread compresses while the writer goes on come out as the
+// writer's own, in order: an IF of some megabytes (many blocks a stream), helped and not.
+TEST(XliffTest, SkeletonBlocksCompressedByAHelperAreTheWritersOwn) {
+  const std::string xml(kDocument);
+  const Bytes ifBytes = Convert(true, Bytes(xml.begin(), xml.end()), 0);
+  std::u16string once(ifBytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < once.size(); ++i)
+    once[i] = static_cast<char16_t>(ifBytes[2 * i] | (ifBytes[2 * i + 1] << 8));
+  std::u16string units;
+  while (units.size() < (std::size_t{3} << 20))
+    units += once;
+  auto write = [&](bool helped) {
+    xliff::CXliffWriter writer(CXliffWriteOptions{});
+    std::mutex mutex;
+    std::condition_variable waiting;
+    bool ended = false;
+    std::thread helper;
+    if (helped) {
+      writer.SetPackHelper(1, [&] {
+        { const std::lock_guard lock(mutex); }
+        waiting.notify_one();
+      });
+      helper = std::thread([&] {
+        std::vector<std::uint32_t> table;
+        std::unique_lock lock(mutex);
+        for (;;) {
+          waiting.wait(lock, [&] { return ended || writer.PackWaiting(); });
+          if (ended) return;
+          lock.unlock();
+          writer.HelpPack(table);
+          lock.lock();
+        }
+      });
+    }
+    test::FeedInPieces(writer, units, 70001, 0);
+    if (helped) {
+      {
+        const std::lock_guard lock(mutex);
+        ended = true;
+      }
+      waiting.notify_one();
+      helper.join();
+    }
+    std::u16string source, target;
+    writer.End(source, target);
+    std::string out;
+    writer.Write(xliff::CXliffHeader{"en", "de", "t"},
+                 [&out](std::string_view text) { out += text; });
+    return out;
+  };
+  const std::string alone = write(false);
+  EXPECT_GT(alone.size(), std::size_t{1} << 20);
+  EXPECT_EQ(write(true), alone);
 }
 
 TEST(XliffTest, RefusesXliffFromElsewhere) {
