@@ -381,6 +381,30 @@ TEST(XliffTest, RefusesXliffFromElsewhere) {
 // Letters from U+0080 to U+D7FF are written in runs, apart from the units that need a test: the
 // XML must be that of the units one by one, wherever a run starts and ends (ASCII, references,
 // surrogates, units XML cannot carry, the end) and however long it is.
+// AppendXml's bytes for `s`, unit by unit.
+std::string XmlOfEachUnit(const std::u16string& s, bool attribute) {
+  std::string expected;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char16_t u = s[i];
+    if (!xliff::XmlCarries(s, i)) {
+      expected += "U+" + xliff::Hex4(u);
+    } else if (u == u'&' || u == u'<' || u == u'>' || (attribute && u == u'"') || u == u'\r' ||
+               (attribute && u == u'\t')) {
+      expected += u == u'&'    ? "&amp;"
+                  : u == u'<'  ? "&lt;"
+                  : u == u'>'  ? "&gt;"
+                  : u == u'"'  ? "&quot;"
+                  : u == u'\r' ? "&#13;"
+                               : "&#9;";
+    } else if (u >= 0xD800 && u <= 0xDBFF) {
+      xliff::AppendUtf8(expected, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (s[++i] - 0xDC00));
+    } else {
+      xliff::AppendUtf8(expected, u);
+    }
+  }
+  return expected;
+}
+
 TEST(XliffTest, XmlTextOfLettersIsThatOfEachUnit) {
   // A pair (U+1F600), a lone low surrogate and U+FFFE among letters of two and three bytes.
   std::u16string s = u"a\u00E9\u4E2D&\u00FC<\u0800\uD7FF";
@@ -391,27 +415,22 @@ TEST(XliffTest, XmlTextOfLettersIsThatOfEachUnit) {
   s += u"\"\u00E9";
   const auto shown = [](std::string& out, char16_t unit) { out += "U+" + xliff::Hex4(unit); };
   for (const bool attribute : {false, true}) {
-    std::string expected;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-      const char16_t u = s[i];
-      if (!xliff::XmlCarries(s, i)) {
-        shown(expected, u);
-      } else if (u == u'&' || u == u'<' || (attribute && u == u'"') || u == u'\r' ||
-                 (attribute && u == u'\t')) {
-        expected += u == u'&'    ? "&amp;"
-                    : u == u'<'  ? "&lt;"
-                    : u == u'"'  ? "&quot;"
-                    : u == u'\r' ? "&#13;"
-                                 : "&#9;";
-      } else if (u >= 0xD800 && u <= 0xDBFF) {
-        xliff::AppendUtf8(expected, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (s[++i] - 0xDC00));
-      } else {
-        xliff::AppendUtf8(expected, u);
-      }
-    }
     std::string out;
     xliff::AppendXml(out, s, attribute, shown);
-    EXPECT_EQ(out, expected) << attribute;
+    EXPECT_EQ(out, XmlOfEachUnit(s, attribute)) << attribute;
+  }
+  // Runs of ASCII of every length up to forty, ended anywhere by a unit that is not plain:
+  // the last units of a run are looked at and narrowed by eights and sixteens again.
+  const std::u16string ends = u"&>\"\u00E9\t";
+  for (std::size_t n = 0; n <= 40; ++n) {
+    for (std::size_t at = 0; at <= n; ++at) {
+      std::u16string run;
+      for (std::size_t k = 0; k < n; ++k)
+        run += static_cast<char16_t>(k == at ? ends[(n + at) % ends.size()] : u'a' + k % 26);
+      std::string out;
+      xliff::AppendXml(out, run, true, shown);
+      EXPECT_EQ(out, XmlOfEachUnit(run, true)) << n << ' ' << at;
+    }
   }
 }
 
