@@ -472,7 +472,7 @@ void CPackPool::SetHelper(std::size_t queued, std::function<void()> notify) {
   m_notify = std::move(notify);
 }
 
-CPackPool::CJob* CPackPool::Add(const char* bytes, std::size_t size) {
+CPackPool::CJob* CPackPool::Add(CRawBytes bytes, std::size_t size) {
   CJob* job = nullptr;
   {
     const std::lock_guard lock(m_mutex);
@@ -482,9 +482,7 @@ CPackPool::CJob* CPackPool::Add(const char* bytes, std::size_t size) {
     }
   }
   if (job == nullptr) job = new CJob;
-  // The compressor reads up to kCompressSlack bytes past a block.
-  if (job->in.Size() < size + kCompressSlack) job->in.Resize(kPlanBlock + kCompressSlack, 0);
-  std::memcpy(job->in.Data(), bytes, size);
+  job->in = std::move(bytes);
   job->size = size;
   job->done.store(false, std::memory_order_relaxed);
   {
@@ -539,7 +537,16 @@ void CPackPool::Wait(CJob& job) {
 
 void CPackPool::Release(CJob* job) {
   const std::lock_guard lock(m_mutex);
+  m_rooms.push_back(std::move(job->in));
   m_free.push_back(job);
+}
+
+CRawBytes CPackPool::Room() {
+  const std::lock_guard lock(m_mutex);
+  if (m_rooms.empty()) return {};
+  CRawBytes room = std::move(m_rooms.back());
+  m_rooms.pop_back();
+  return room;
 }
 
 bool CPackPool::RunOne(std::vector<std::uint32_t>& table) {
@@ -566,19 +573,24 @@ CBlockWriter::~CBlockWriter() {
 }
 
 void CBlockWriter::Flush(bool all) {
-  if (m_used == 0) return;
-  const char* const plan = m_pending.Data();
-  std::size_t start = 0;
-  while (m_used - start >= kPlanBlock || (all && start < m_used)) {
-    std::size_t cut = std::min(kPlanBlock, m_used - start);
+  while (m_used >= kPlanBlock || (all && m_used > 0)) {
+    const char* const plan = m_pending.Data();
+    std::size_t cut = std::min(kPlanBlock, m_used);
     // A block holds whole units: it never ends within a unit's bytes.
-    while (start + cut < m_used && (static_cast<std::uint8_t>(plan[start + cut]) & 0xC0) == 0x80)
+    while (cut < m_used && (static_cast<std::uint8_t>(plan[cut]) & 0xC0) == 0x80)
       --cut;
-    m_jobs.push_back(m_pool.Add(plan + start, cut));
-    start += cut;
+    // The block goes to the pool where it lies; the bytes after it start the next one, in the
+    // room of a block done with.
+    const std::size_t rest = m_used - cut;
+    CRawBytes next = m_pool.Room();
+    if (next.Size() < rest + kPendingSlack)
+      next.Resize(std::max({rest + kPendingSlack, m_firstRoom + kPendingSlack, std::size_t{4096}}),
+                  0);
+    if (rest != 0) std::memcpy(next.Data(), plan + cut, rest);
+    m_jobs.push_back(m_pool.Add(std::move(m_pending), cut));
+    m_pending = std::move(next);
+    m_used = rest;
   }
-  std::memmove(m_pending.Data(), m_pending.Data() + start, m_used - start);
-  m_used -= start;
   Collect(all);
 }
 

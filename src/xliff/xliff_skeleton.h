@@ -31,6 +31,8 @@ using CLargeString = std::basic_string<char, std::char_traits<char>, CLargeAlloc
 
 /// The largest block of a stream, uncompressed.
 inline constexpr std::size_t kPlanBlock = std::size_t{1} << 20;
+/// What the compressor may read past a block's bytes.
+inline constexpr std::size_t kPlanSlack = 16;
 
 /// A 64-bit hash of IF units (and bytes), fed piece by piece; four units a step.
 class CHash64 {
@@ -151,8 +153,11 @@ class CPackPool {
   /// Lets up to `queued` blocks wait for a helper; `notify` is called (without the pool's lock)
   /// whenever a block starts waiting, so that a helper asleep elsewhere looks again.
   void SetHelper(std::size_t queued, std::function<void()> notify);
-  /// A copy of the `size` bytes at `bytes` to compress; the job is the caller's until Release.
-  CJob* Add(const char* bytes, std::size_t size);
+  /// The first `size` bytes of `bytes` to compress (which must hold kPlanSlack more): the job
+  /// is the caller's until Release.
+  CJob* Add(CRawBytes bytes, std::size_t size);
+  /// Bytes a job done with held (empty when there are none), for the next block to gather in.
+  CRawBytes Room();
   /// Waits until `job` is compressed (compressing it when no thread has started it).
   void Wait(CJob& job);
   /// Gives back a job done with, its room kept for the next.
@@ -171,7 +176,8 @@ class CPackPool {
   std::condition_variable m_finished;  ///< a job is done
   std::deque<CJob*> m_queue;           ///< waiting, oldest first
   std::atomic<std::size_t> m_waiting{0};
-  std::vector<CJob*> m_free;  ///< done with, their room kept
+  std::vector<CJob*> m_free;       ///< done with, their room for the block compressed kept
+  std::vector<CRawBytes> m_rooms;  ///< the bytes of jobs done with
   std::size_t m_queued = 0;
   std::function<void()> m_notify;
   std::vector<std::uint32_t> m_table;  ///< the writer's compressor table
@@ -216,7 +222,7 @@ class CBlockWriter {
   CRawBytes m_pending;
   std::size_t m_used = 0;
   std::size_t m_firstRoom = 0;
-  static constexpr std::size_t kPendingSlack = 16;
+  static constexpr std::size_t kPendingSlack = kPlanSlack;
   CPackPool& m_pool;
   std::deque<CPackPool::CJob*> m_jobs;  ///< blocks handed to the pool, in order
   CLargeString m_blocks;
