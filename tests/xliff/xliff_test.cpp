@@ -322,12 +322,7 @@ TEST(XliffTest, SkeletonBlocksCompressedByAHelperAreTheWritersOwn) {
       waiting.notify_one();
       helper.join();
     }
-    std::u16string source, target;
-    writer.End(source, target);
-    std::string out;
-    writer.Write(xliff::CXliffHeader{"en", "de", "t"},
-                 [&out](std::string_view text) { out += text; });
-    return out;
+    return test::EndAndWrite(writer, xliff::CXliffHeader{"en", "de", "t"});
   };
   const std::string alone = write(false);
   EXPECT_GT(alone.size(), std::size_t{1} << 20);
