@@ -56,6 +56,7 @@ constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
 constexpr int kHashBits = 14;
 constexpr std::size_t kMinMatch = 4;
 constexpr std::size_t kWindow = 0xFFFF;
+constexpr std::size_t kTableSize = std::size_t{1} << kHashBits;
 
 std::uint8_t* PutLength(std::uint8_t* o, std::size_t extra) {
   for (; extra >= 255; extra -= 255)
@@ -473,6 +474,7 @@ void CPackPool::SetHelper(std::size_t queued, std::function<void()> notify) {
 }
 
 CPackPool::CJob* CPackPool::Add(CRawBytes bytes, std::size_t size) {
+  if (m_table.empty()) m_table.resize(kTableSize);
   CJob* job = nullptr;
   {
     const std::lock_guard lock(m_mutex);
@@ -482,6 +484,14 @@ CPackPool::CJob* CPackPool::Add(CRawBytes bytes, std::size_t size) {
     }
   }
   if (job == nullptr) job = new CJob;
+  if (job->out.Size() == 0) {
+    try {
+      job->out.Resize(CompressBound(kPlanBlock) + kCompressSlack, 0);
+    } catch (...) {
+      delete job;
+      throw;
+    }
+  }
   job->in = std::move(bytes);
   job->size = size;
   job->done.store(false, std::memory_order_relaxed);
@@ -511,9 +521,9 @@ CPackPool::CJob* CPackPool::Take() {
   return job;
 }
 
+// Takes nothing: the room was taken by Add, the table before the job (a job taken is always
+// done, or the writer would wait for it).
 void CPackPool::Run(CJob& job, std::vector<std::uint32_t>& table) {
-  if (table.empty()) table.resize(std::size_t{1} << kHashBits);
-  if (job.out.Size() == 0) job.out.Resize(CompressBound(kPlanBlock) + kCompressSlack, 0);
   const auto* in = reinterpret_cast<const std::uint8_t*>(job.in.Data());
   auto* const out = reinterpret_cast<std::uint8_t*>(job.out.Data());
   job.packed = static_cast<std::size_t>(Compress(in, job.size, table, out) - out);
@@ -550,6 +560,7 @@ CRawBytes CPackPool::Room() {
 }
 
 bool CPackPool::RunOne(std::vector<std::uint32_t>& table) {
+  if (table.empty()) table.resize(kTableSize);
   CJob* job = nullptr;
   {
     const std::lock_guard lock(m_mutex);
