@@ -129,10 +129,19 @@ class CUnits {
 
 // The XLIFF writer on a thread of its own, fed the IF's pieces as the conversion writes them:
 // the writer works on the second core while the conversion goes on. At most kQueued pieces
-// wait; their buffers are used again.
+// wait; their buffers are used again. The conversion's thread, whenever it would wait for the
+// writer (for room in the queue, or at the end for the writer to finish), compresses the
+// skeleton's blocks that the writer left it instead.
 class CWriterThread {
  public:
   explicit CWriterThread(xliff::CXliffWriter& writer) : m_writer(writer) {
+    m_writer.SetPackHelper(kPackQueued, [this] {
+      {
+        // Taken, so that a wait that tested before the block came cannot miss the news.
+        const std::lock_guard lock(m_mutex);
+      }
+      m_room.notify_one();
+    });
     m_thread = std::thread([this] { Work(); });
   }
   ~CWriterThread() {
@@ -157,19 +166,47 @@ class CWriterThread {
   // Queues a piece, once fewer than kQueued wait.
   void Push(CUnits piece) {
     std::unique_lock lock(m_mutex);
-    m_room.wait(lock, [this] { return m_queue.size() < kQueued || m_failure; });
+    for (;;) {
+      m_room.wait(
+          lock, [this] { return m_queue.size() < kQueued || m_failure || m_writer.PackWaiting(); });
+      if (m_queue.size() < kQueued || m_failure) break;
+      Help(lock);
+    }
     if (m_failure) return;
     m_queue.push_back(std::move(piece));
     m_ready.notify_one();
   }
   // Waits for the writer to take every piece; throws what it threw.
   void Finish() {
+    {
+      const std::lock_guard lock(m_mutex);
+      m_closed = true;
+    }
+    m_ready.notify_one();
+    {
+      std::unique_lock lock(m_mutex);
+      for (;;) {
+        m_room.wait(lock, [this] { return m_ended || m_writer.PackWaiting(); });
+        if (m_ended) break;
+        Help(lock);
+      }
+    }
     Join();
     if (m_failure) std::rethrow_exception(m_failure);
   }
 
  private:
   static constexpr std::size_t kQueued = 2;
+  /// Skeleton blocks that may wait for this thread: one, so that the writer's thread never
+  /// waits for it and little room is held.
+  static constexpr std::size_t kPackQueued = 1;
+
+  // Compresses a block the writer left, with `lock` let go meanwhile.
+  void Help(std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    m_writer.HelpPack(m_table);
+    lock.lock();
+  }
 
   void Join() {
     if (!m_thread.joinable()) return;
@@ -182,6 +219,17 @@ class CWriterThread {
   }
 
   void Work() {
+    // However it ends, the thread waiting in Finish hears of it.
+    struct CEnded {
+      CWriterThread& thread;
+      ~CEnded() {
+        {
+          const std::lock_guard lock(thread.m_mutex);
+          thread.m_ended = true;
+        }
+        thread.m_room.notify_one();
+      }
+    } ended{*this};
     for (;;) {
       CUnits piece;
       {
@@ -213,6 +261,8 @@ class CWriterThread {
   std::vector<CUnits> m_free;
   bool m_closed = false;
   bool m_abandoned = false;
+  bool m_ended = false;                ///< the writer's thread has returned
+  std::vector<std::uint32_t> m_table;  ///< the compressor's table, for Help
   std::exception_ptr m_failure;
   std::thread m_thread;
 };

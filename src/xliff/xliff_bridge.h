@@ -74,6 +74,15 @@ class CXliffWriter {
   /// half of it for a document in UTF-8, and the skeleton's blocks), so that it grows without
   /// copies; room never written costs no memory. Before Feed.
   void Reserve(std::uint64_t bytes);
+  /// Lets another thread compress the skeleton's blocks while the writer goes on (see
+  /// CPackPool): up to `queued` blocks wait for it, and `notify` is called as one starts
+  /// waiting. Before Feed.
+  void SetPackHelper(std::size_t queued, std::function<void()> notify);
+  /// The other thread's turn: compresses a waiting block with `table` (its own); false when
+  /// none waits.
+  bool HelpPack(std::vector<std::uint32_t>& table);
+  /// Whether a block waits for the other thread.
+  bool PackWaiting() const;
   /// The next units of the IF.
   void Feed(std::u16string_view units);
   /// The same, read where they lie: the writer may change the `size` units at `units` and the

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <mutex>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -55,6 +56,7 @@ constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
 constexpr int kHashBits = 14;
 constexpr std::size_t kMinMatch = 4;
 constexpr std::size_t kWindow = 0xFFFF;
+constexpr std::size_t kTableSize = std::size_t{1} << kHashBits;
 
 std::uint8_t* PutLength(std::uint8_t* o, std::size_t extra) {
   for (; extra >= 255; extra -= 255)
@@ -459,31 +461,160 @@ void CRawBytes::Resize(std::size_t size, std::size_t keep) {
   m_block = std::move(block);
 }
 
+CPackPool::~CPackPool() {
+  for (CJob* job : m_queue)
+    delete job;
+  for (CJob* job : m_free)
+    delete job;
+}
+
+void CPackPool::SetHelper(std::size_t queued, std::function<void()> notify) {
+  m_queued = queued;
+  m_notify = std::move(notify);
+}
+
+CPackPool::CJob* CPackPool::Add(CRawBytes bytes, std::size_t size) {
+  if (m_table.empty()) m_table.resize(kTableSize);
+  CJob* job = nullptr;
+  {
+    const std::lock_guard lock(m_mutex);
+    if (!m_free.empty()) {
+      job = m_free.back();
+      m_free.pop_back();
+    }
+  }
+  if (job == nullptr) job = new CJob;
+  if (job->out.Size() == 0) {
+    try {
+      job->out.Resize(CompressBound(kPlanBlock) + kCompressSlack, 0);
+    } catch (...) {
+      delete job;
+      throw;
+    }
+  }
+  job->in = std::move(bytes);
+  job->size = size;
+  job->done.store(false, std::memory_order_relaxed);
+  {
+    const std::lock_guard lock(m_mutex);
+    m_queue.push_back(job);
+    m_waiting.store(m_queue.size(), std::memory_order_release);
+  }
+  if (m_queued != 0 && m_notify) m_notify();
+  // Past what may wait, the writer compresses the oldest itself.
+  for (;;) {
+    CJob* oldest = nullptr;
+    {
+      const std::lock_guard lock(m_mutex);
+      if (m_queue.size() <= m_queued) break;
+      oldest = Take();
+    }
+    Run(*oldest, m_table);
+  }
+  return job;
+}
+
+CPackPool::CJob* CPackPool::Take() {
+  CJob* job = m_queue.front();
+  m_queue.pop_front();
+  m_waiting.store(m_queue.size(), std::memory_order_release);
+  return job;
+}
+
+// Takes nothing: the room was taken by Add, the table before the job (a job taken is always
+// done, or the writer would wait for it).
+void CPackPool::Run(CJob& job, std::vector<std::uint32_t>& table) {
+  const auto* in = reinterpret_cast<const std::uint8_t*>(job.in.Data());
+  auto* const out = reinterpret_cast<std::uint8_t*>(job.out.Data());
+  job.packed = static_cast<std::size_t>(Compress(in, job.size, table, out) - out);
+  job.done.store(true, std::memory_order_release);
+}
+
+void CPackPool::Wait(CJob& job) {
+  if (job.done.load(std::memory_order_acquire)) return;
+  std::unique_lock lock(m_mutex);
+  const auto queued = std::find(m_queue.begin(), m_queue.end(), &job);
+  if (queued != m_queue.end()) {
+    // Nobody has started it.
+    m_queue.erase(queued);
+    m_waiting.store(m_queue.size(), std::memory_order_release);
+    lock.unlock();
+    Run(job, m_table);
+    return;
+  }
+  m_finished.wait(lock, [&job] { return job.done.load(std::memory_order_acquire); });
+}
+
+void CPackPool::Release(CJob* job) {
+  const std::lock_guard lock(m_mutex);
+  m_rooms.push_back(std::move(job->in));
+  m_free.push_back(job);
+}
+
+CRawBytes CPackPool::Room() {
+  const std::lock_guard lock(m_mutex);
+  if (m_rooms.empty()) return {};
+  CRawBytes room = std::move(m_rooms.back());
+  m_rooms.pop_back();
+  return room;
+}
+
+bool CPackPool::RunOne(std::vector<std::uint32_t>& table) {
+  if (table.empty()) table.resize(kTableSize);
+  CJob* job = nullptr;
+  {
+    const std::lock_guard lock(m_mutex);
+    if (m_queue.empty()) return false;
+    job = Take();
+  }
+  Run(*job, table);
+  {
+    // Under the lock, so that a writer about to wait for it cannot miss the news.
+    const std::lock_guard lock(m_mutex);
+  }
+  m_finished.notify_all();
+  return true;
+}
+
+CBlockWriter::~CBlockWriter() {
+  for (CPackPool::CJob* job : m_jobs) {
+    m_pool.Wait(*job);
+    m_pool.Release(job);
+  }
+}
+
 void CBlockWriter::Flush(bool all) {
-  if (m_used == 0) return;
-  // The room for a block compressed is taken once for the plan's streams, never cleared; the
-  // table is cleared for each block.
-  if (m_room.packed.Size() == 0) {
-    m_room.packed.Resize(CompressBound(kPlanBlock) + kCompressSlack, 0);
-    m_room.table.resize(std::size_t{1} << kHashBits);
-  }
-  const auto* plan = reinterpret_cast<const std::uint8_t*>(m_pending.Data());
-  auto* const packed = reinterpret_cast<std::uint8_t*>(m_room.packed.Data());
-  std::size_t start = 0;
-  while (m_used - start >= kPlanBlock || (all && start < m_used)) {
-    std::size_t cut = std::min(kPlanBlock, m_used - start);
+  while (m_used >= kPlanBlock || (all && m_used > 0)) {
+    const char* const plan = m_pending.Data();
+    std::size_t cut = std::min(kPlanBlock, m_used);
     // A block holds whole units: it never ends within a unit's bytes.
-    while (start + cut < m_used && (plan[start + cut] & 0xC0) == 0x80)
+    while (cut < m_used && (static_cast<std::uint8_t>(plan[cut]) & 0xC0) == 0x80)
       --cut;
-    const auto bytes =
-        static_cast<std::size_t>(Compress(plan + start, cut, m_room.table, packed) - packed);
-    Put32(m_blocks, cut);
-    Put32(m_blocks, bytes);
-    m_blocks.append(reinterpret_cast<const char*>(packed), bytes);
-    start += cut;
+    // The block goes to the pool where it lies; the bytes after it start the next one, in the
+    // room of a block done with.
+    const std::size_t rest = m_used - cut;
+    CRawBytes next = m_pool.Room();
+    if (next.Size() < rest + kPendingSlack)
+      next.Resize(std::max({rest + kPendingSlack, m_firstRoom + kPendingSlack, std::size_t{4096}}),
+                  0);
+    if (rest != 0) std::memcpy(next.Data(), plan + cut, rest);
+    m_jobs.push_back(m_pool.Add(std::move(m_pending), cut));
+    m_pending = std::move(next);
+    m_used = rest;
   }
-  std::memmove(m_pending.Data(), m_pending.Data() + start, m_used - start);
-  m_used -= start;
+  Collect(all);
+}
+
+void CBlockWriter::Collect(bool all) {
+  while (!m_jobs.empty() && (all || m_jobs.front()->done.load(std::memory_order_acquire))) {
+    CPackPool::CJob* const job = m_jobs.front();
+    m_pool.Wait(*job);
+    Put32(m_blocks, job->size);
+    Put32(m_blocks, job->packed);
+    m_blocks.append(job->out.Data(), job->packed);
+    m_jobs.pop_front();
+    m_pool.Release(job);
+  }
 }
 
 void CBlockWriter::Number(std::uint64_t v) {

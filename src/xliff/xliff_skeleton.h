@@ -10,9 +10,14 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,6 +31,8 @@ using CLargeString = std::basic_string<char, std::char_traits<char>, CLargeAlloc
 
 /// The largest block of a stream, uncompressed.
 inline constexpr std::size_t kPlanBlock = std::size_t{1} << 20;
+/// What the compressor may read past a block's bytes.
+inline constexpr std::size_t kPlanSlack = 16;
 
 /// A 64-bit hash of IF units (and bytes), fed piece by piece; four units a step.
 class CHash64 {
@@ -122,17 +129,67 @@ class CRawBytes {
   CLargeBlock m_block;
 };
 
-/// Room for compressing a block, shared by the streams of a plan: the block compressed and the
-/// compressor's table, taken at the first block.
-struct CPackRoom {
-  CRawBytes packed;
-  std::vector<std::uint32_t> table;
+/// The blocks of a plan's streams waiting to be compressed, and the threads that compress them.
+/// The writer hands each block over as it fills; when no other thread helps it compresses the
+/// block at once, else it leaves at most `queued` blocks waiting (SetHelper) and compresses the
+/// oldest itself past that, while a thread that would otherwise wait for it (RunOne) compresses
+/// the others. A block's bytes compressed do not depend on who compresses it, nor when.
+class CPackPool {
+ public:
+  /// A block: its bytes, and once done what they compress to.
+  struct CJob {
+    CRawBytes in;
+    std::size_t size = 0;
+    CRawBytes out;
+    std::size_t packed = 0;
+    std::atomic<bool> done{false};
+  };
+
+  CPackPool() = default;
+  CPackPool(const CPackPool&) = delete;
+  CPackPool& operator=(const CPackPool&) = delete;
+  ~CPackPool();
+
+  /// Lets up to `queued` blocks wait for a helper; `notify` is called (without the pool's lock)
+  /// whenever a block starts waiting, so that a helper asleep elsewhere looks again.
+  void SetHelper(std::size_t queued, std::function<void()> notify);
+  /// The first `size` bytes of `bytes` to compress (which must hold kPlanSlack more): the job
+  /// is the caller's until Release.
+  CJob* Add(CRawBytes bytes, std::size_t size);
+  /// Bytes a job done with held (empty when there are none), for the next block to gather in.
+  CRawBytes Room();
+  /// Waits until `job` is compressed (compressing it when no thread has started it).
+  void Wait(CJob& job);
+  /// Gives back a job done with, its room kept for the next.
+  void Release(CJob* job);
+  /// A helper's turn: compresses the oldest waiting block with `table` (the helper's own);
+  /// false when none waits.
+  bool RunOne(std::vector<std::uint32_t>& table);
+  /// Whether a block waits (a helper's wake-up test).
+  bool HasWaiting() const { return m_waiting.load(std::memory_order_acquire) != 0; }
+
+ private:
+  CJob* Take();
+  static void Run(CJob& job, std::vector<std::uint32_t>& table);
+
+  std::mutex m_mutex;
+  std::condition_variable m_finished;  ///< a job is done
+  std::deque<CJob*> m_queue;           ///< waiting, oldest first
+  std::atomic<std::size_t> m_waiting{0};
+  std::vector<CJob*> m_free;       ///< done with, their room for the block compressed kept
+  std::vector<CRawBytes> m_rooms;  ///< the bytes of jobs done with
+  std::size_t m_queued = 0;
+  std::function<void()> m_notify;
+  std::vector<std::uint32_t> m_table;  ///< the writer's compressor table
 };
 
 /// A stream of the plan as it is written: narrowed units in, compressed blocks out.
 class CBlockWriter {
  public:
-  explicit CBlockWriter(CPackRoom& room) : m_room(room) {}
+  explicit CBlockWriter(CPackPool& pool) : m_pool(pool) {}
+  ~CBlockWriter();
+  CBlockWriter(const CBlockWriter&) = delete;
+  CBlockWriter& operator=(const CBlockWriter&) = delete;
   /// Takes room for `bytes` bytes of compressed blocks, so that they grow without copies, and
   /// room for the bytes not yet compressed (at most a block and the piece that fills it); room
   /// never written costs no memory.
@@ -152,6 +209,8 @@ class CBlockWriter {
 
  private:
   void Flush(bool all);
+  /// Appends the blocks compressed at the front of m_jobs (all of them with `all`).
+  void Collect(bool all);
   /// Room for `bytes` more pending bytes and the compressor's look past them.
   char* Room(std::size_t bytes) {
     if (m_pending.Size() - m_used < bytes + kPendingSlack) Grow(bytes);
@@ -163,8 +222,9 @@ class CBlockWriter {
   CRawBytes m_pending;
   std::size_t m_used = 0;
   std::size_t m_firstRoom = 0;
-  static constexpr std::size_t kPendingSlack = 16;
-  CPackRoom& m_room;
+  static constexpr std::size_t kPendingSlack = kPlanSlack;
+  CPackPool& m_pool;
+  std::deque<CPackPool::CJob*> m_jobs;  ///< blocks handed to the pool, in order
   CLargeString m_blocks;
 };
 
@@ -188,10 +248,12 @@ class CPlanWriter {
   /// The plan's bytes: the sizes of the table's and the codes' blocks (eight bytes each), then
   /// the blocks of the table, of the codes and of the IF outside the units.
   CLargeString Finish();
+  /// Who compresses the blocks (see CPackPool).
+  CPackPool& Pool() { return m_pool; }
 
  private:
-  CPackRoom m_room;  ///< for each stream in turn
-  CBlockWriter m_raw{m_room}, m_codes{m_room}, m_table{m_room};
+  CPackPool m_pool;  ///< for the three streams
+  CBlockWriter m_raw{m_pool}, m_codes{m_pool}, m_table{m_pool};
   std::uint64_t m_rawBytes = 0;  ///< since the last unit
   std::uint64_t m_rawUnits = 0;
   std::vector<std::size_t> m_codeBytes;

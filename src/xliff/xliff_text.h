@@ -63,14 +63,24 @@ inline std::size_t PlainAsciiEnd(std::u16string_view s, std::size_t i) {
   const __m128i limit = _mm_set1_epi16(static_cast<short>(0x8000 + 0x5F - 0x10000));
   const __m128i amp = _mm_set1_epi16(u'&'), lt = _mm_set1_epi16(u'<');
   const __m128i gt = _mm_set1_epi16(u'>'), quot = _mm_set1_epi16(u'"');
-  for (; s.size() - i >= 8; i += 8) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+  // Two bits set for each of the eight units at `at` that is plain.
+  const auto plainMask = [&](std::size_t at) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + at));
     const __m128i inRange = _mm_cmplt_epi16(_mm_add_epi16(x, bias), limit);
     const __m128i special =
         _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(x, amp), _mm_cmpeq_epi16(x, lt)),
                      _mm_or_si128(_mm_cmpeq_epi16(x, gt), _mm_cmpeq_epi16(x, quot)));
-    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(special, inRange)));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(special, inRange)));
+  };
+  for (; s.size() - i >= 8; i += 8) {
+    const unsigned mask = plainMask(i);
     if (mask != 0xFFFF) return i + static_cast<std::size_t>(std::countr_one(mask)) / 2;
+  }
+  if (i < s.size() && s.size() >= 8) {
+    // The last units in one look at the last eight, those before `i` counted as plain.
+    const std::size_t last = s.size() - 8;
+    const unsigned mask = plainMask(last) | ((1u << (2 * (i - last))) - 1);
+    return last + static_cast<std::size_t>(std::countr_one(mask)) / 2;
   }
 #endif
   while (i < s.size() && plain(s[i]))
@@ -103,10 +113,22 @@ inline void NarrowAscii(const char16_t* s, std::size_t n, char* o) {
   std::size_t k = 0;
 #if defined(TAGVERT_INPUT_SCAN_SSE2)
   // Sixteen units packed into sixteen bytes a step (ASCII units pack to themselves).
-  for (; n - k >= 16; k += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k + 8));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), _mm_packus_epi16(a, b));
+  const auto sixteen = [&](std::size_t at) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at + 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + at), _mm_packus_epi16(a, b));
+  };
+  const auto eight = [&](std::size_t at) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + at));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o + at), _mm_packus_epi16(a, a));
+  };
+  for (; n - k >= 16; k += 16)
+    sixteen(k);
+  // The last units as the last sixteen (or eight) again, over what is written already.
+  if (k < n && n >= 16) return sixteen(n - 16);
+  if (n - k >= 8) {
+    eight(k);
+    return eight(n - 8);
   }
 #endif
   for (; k < n; ++k)

@@ -195,6 +195,7 @@ class CWriter {
       : m_options(options), m_v2(options.version == XliffVersion::V2_0) {}
 
   void SetTargetText(TargetText text) { m_targetText = std::move(text); }
+  CPackPool& Pool() { return m_plan.Pool(); }
 
   void Reserve(std::uint64_t bytes) {
     try {
@@ -1133,6 +1134,18 @@ void CXliffWriter::SetTargetText(TargetText text) {
 
 void CXliffWriter::Reserve(std::uint64_t bytes) {
   m_writer->Reserve(bytes);
+}
+
+void CXliffWriter::SetPackHelper(std::size_t queued, std::function<void()> notify) {
+  m_writer->Pool().SetHelper(queued, std::move(notify));
+}
+
+bool CXliffWriter::HelpPack(std::vector<std::uint32_t>& table) {
+  return m_writer->Pool().RunOne(table);
+}
+
+bool CXliffWriter::PackWaiting() const {
+  return m_writer->Pool().HasWaiting();
 }
 
 void CXliffWriter::Feed(std::u16string_view units) {

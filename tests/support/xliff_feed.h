@@ -28,4 +28,13 @@ inline void FeedInPieces(xliff::CXliffWriter& writer, std::u16string_view units,
   }
 }
 
+/// Ends the IF fed to `writer` and gives the XLIFF it writes with `header`.
+inline std::string EndAndWrite(xliff::CXliffWriter& writer, const xliff::CXliffHeader& header) {
+  std::u16string source, target;
+  writer.End(source, target);
+  std::string out;
+  writer.Write(header, [&out](std::string_view text) { out += text; });
+  return out;
+}
+
 }  // namespace tagvert::test

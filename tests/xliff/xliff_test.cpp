@@ -3,9 +3,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <thread>
 
 #include "frame/ttx_converter.h"
 #include "storage/language_table.h"
@@ -276,6 +279,56 @@ TEST(XliffTest, WriterFedInAnyPiecesWritesTheSameXliff) {
   }
 }
 
+// Skeleton blocks that another thread compresses while the writer goes on come out as the
+// writer's own, in order: an IF of some megabytes (many blocks a stream), helped and not.
+TEST(XliffTest, SkeletonBlocksCompressedByAHelperAreTheWritersOwn) {
+  const std::string xml(kDocument);
+  const Bytes ifBytes = Convert(true, Bytes(xml.begin(), xml.end()), 0);
+  std::u16string once(ifBytes.size() / 2, u'\0');
+  for (std::size_t i = 0; i < once.size(); ++i)
+    once[i] = static_cast<char16_t>(ifBytes[2 * i] | (ifBytes[2 * i + 1] << 8));
+  std::u16string units;
+  while (units.size() < (std::size_t{3} << 20))
+    units += once;
+  auto write = [&](bool helped) {
+    xliff::CXliffWriter writer(CXliffWriteOptions{});
+    std::mutex mutex;
+    std::condition_variable waiting;
+    bool ended = false;
+    std::thread helper;
+    if (helped) {
+      writer.SetPackHelper(1, [&] {
+        { const std::lock_guard lock(mutex); }
+        waiting.notify_one();
+      });
+      helper = std::thread([&] {
+        std::vector<std::uint32_t> table;
+        std::unique_lock lock(mutex);
+        for (;;) {
+          waiting.wait(lock, [&] { return ended || writer.PackWaiting(); });
+          if (ended) return;
+          lock.unlock();
+          writer.HelpPack(table);
+          lock.lock();
+        }
+      });
+    }
+    test::FeedInPieces(writer, units, 70001, 0);
+    if (helped) {
+      {
+        const std::lock_guard lock(mutex);
+        ended = true;
+      }
+      waiting.notify_one();
+      helper.join();
+    }
+    return test::EndAndWrite(writer, xliff::CXliffHeader{"en", "de", "t"});
+  };
+  const std::string alone = write(false);
+  EXPECT_GT(alone.size(), std::size_t{1} << 20);
+  EXPECT_EQ(write(true), alone);
+}
+
 TEST(XliffTest, RefusesXliffFromElsewhere) {
   const std::string xliff = ToXliff(Document(), XliffVersion::V1_2, 0x00070000);
   const std::string other = ToXliff(Document(), XliffVersion::V2_0, 0x00070000);
@@ -323,6 +376,30 @@ TEST(XliffTest, RefusesXliffFromElsewhere) {
 // Letters from U+0080 to U+D7FF are written in runs, apart from the units that need a test: the
 // XML must be that of the units one by one, wherever a run starts and ends (ASCII, references,
 // surrogates, units XML cannot carry, the end) and however long it is.
+// AppendXml's bytes for `s`, unit by unit.
+std::string XmlOfEachUnit(const std::u16string& s, bool attribute) {
+  std::string expected;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    const char16_t u = s[i];
+    if (!xliff::XmlCarries(s, i)) {
+      expected += "U+" + xliff::Hex4(u);
+    } else if (u == u'&' || u == u'<' || u == u'>' || (attribute && u == u'"') || u == u'\r' ||
+               (attribute && u == u'\t')) {
+      expected += u == u'&'    ? "&amp;"
+                  : u == u'<'  ? "&lt;"
+                  : u == u'>'  ? "&gt;"
+                  : u == u'"'  ? "&quot;"
+                  : u == u'\r' ? "&#13;"
+                               : "&#9;";
+    } else if (u >= 0xD800 && u <= 0xDBFF) {
+      xliff::AppendUtf8(expected, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (s[++i] - 0xDC00));
+    } else {
+      xliff::AppendUtf8(expected, u);
+    }
+  }
+  return expected;
+}
+
 TEST(XliffTest, XmlTextOfLettersIsThatOfEachUnit) {
   // A pair (U+1F600), a lone low surrogate and U+FFFE among letters of two and three bytes.
   std::u16string s = u"a\u00E9\u4E2D&\u00FC<\u0800\uD7FF";
@@ -333,27 +410,22 @@ TEST(XliffTest, XmlTextOfLettersIsThatOfEachUnit) {
   s += u"\"\u00E9";
   const auto shown = [](std::string& out, char16_t unit) { out += "U+" + xliff::Hex4(unit); };
   for (const bool attribute : {false, true}) {
-    std::string expected;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-      const char16_t u = s[i];
-      if (!xliff::XmlCarries(s, i)) {
-        shown(expected, u);
-      } else if (u == u'&' || u == u'<' || (attribute && u == u'"') || u == u'\r' ||
-                 (attribute && u == u'\t')) {
-        expected += u == u'&'    ? "&amp;"
-                    : u == u'<'  ? "&lt;"
-                    : u == u'"'  ? "&quot;"
-                    : u == u'\r' ? "&#13;"
-                                 : "&#9;";
-      } else if (u >= 0xD800 && u <= 0xDBFF) {
-        xliff::AppendUtf8(expected, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (s[++i] - 0xDC00));
-      } else {
-        xliff::AppendUtf8(expected, u);
-      }
-    }
     std::string out;
     xliff::AppendXml(out, s, attribute, shown);
-    EXPECT_EQ(out, expected) << attribute;
+    EXPECT_EQ(out, XmlOfEachUnit(s, attribute)) << attribute;
+  }
+  // Runs of ASCII of every length up to forty, ended anywhere by a unit that is not plain:
+  // the last units of a run are looked at and narrowed by eights and sixteens again.
+  const std::u16string ends = u"&>\"\u00E9\t";
+  for (std::size_t n = 0; n <= 40; ++n) {
+    for (std::size_t at = 0; at <= n; ++at) {
+      std::u16string run;
+      for (std::size_t k = 0; k < n; ++k)
+        run += static_cast<char16_t>(k == at ? ends[(n + at) % ends.size()] : u'a' + k % 26);
+      std::string out;
+      xliff::AppendXml(out, run, true, shown);
+      EXPECT_EQ(out, XmlOfEachUnit(run, true)) << n << ' ' << at;
+    }
   }
 }
 
