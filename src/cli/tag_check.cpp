@@ -3,6 +3,7 @@
 #include "cli/tag_check.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -196,6 +197,7 @@ std::string QuoteWords(const CTagPlace& place) {
 }
 
 void CIfTagGroups::OnUnits(std::u16string_view piece) {
+  Settle(true);
   m_piece = m_follow ? piece : std::u16string_view();
   m_feeds.clear();
   m_nextFeed = 0;
@@ -413,6 +415,21 @@ void CIfTagGroups::FollowPlace() {
   FollowPlace(m_group.m_place);
 }
 
+void CIfTagGroups::PlaceAt(const CIfTagGroup::CMark& mark, CTagPlace& to) {
+  if (mark.segment == 0) {
+    // Outside a unit a place names no words.
+    to.segment = 0;
+    to.inSent = m_here.inSent;
+    to.wordsInMarkup = false;
+    to.words.reset();
+  } else {
+    FollowPlace(to);
+  }
+  to.unit = mark.unit;
+  to.line = mark.line;
+  to.column = mark.column;
+}
+
 void CIfTagGroups::FollowPlace(CTagPlace& place) {
   place.unit = m_group.m_place.unit;
   place.line = m_here.line;
@@ -487,6 +504,7 @@ void CIfTagGroups::SettleWords(bool current) {
 
 void CIfTagGroups::AddWords(std::u16string_view text) {
   if (m_words.size() > kSegmentWords) return;
+  Settle();
   AppendWords(m_words, text);
   m_sharedWords.reset();
 }
@@ -497,7 +515,10 @@ inline void CIfTagGroups::FollowSegments(std::u16string_view source) {
   // tag is told here.
   if (source.size() < 4 || source[0] != u'<') return;
   if (source[1] == u'/') {
-    if (source.size() >= 5 && IsTuEndAt(source.data())) m_inSegment = false;
+    if (m_inSegment && source.size() >= 5 && IsTuEndAt(source.data())) {
+      Settle();
+      m_inSegment = false;
+    }
     return;
   }
   if (source[1] == u'T' && source[2] == u'u') FollowSegmentTag(source);
@@ -506,6 +527,7 @@ inline void CIfTagGroups::FollowSegments(std::u16string_view source) {
 void CIfTagGroups::FollowSegmentTag(std::u16string_view source) {
   // The source holds four units or more and starts with "<Tu".
   if (EndsName(source[3])) {
+    Settle();
     ++m_here.segment;
     m_words.clear();
     SettleWords(false);
@@ -521,6 +543,7 @@ void CIfTagGroups::FollowSegmentTag(std::u16string_view source) {
     // read out of the markup only for a message. While the markup lies in the piece it is
     // copied only when a place may need it later (most units end in their piece, their tags
     // closed): the string is handed out empty and filled by SettleWords.
+    Settle();
     const std::u16string_view markup = source.substr(0, kMarkupUnits);
     const auto start = reinterpret_cast<std::uintptr_t>(markup.data());
     const auto piece = reinterpret_cast<std::uintptr_t>(m_piece.data());
@@ -625,12 +648,14 @@ void CIfTagGroups::Leave() {
 }
 
 void CIfTagGroups::EndUnits() {
+  Settle(true);
   SettleWords(true);
   OnUnits({});
 }
 
 void CIfTagGroups::Finish() {
   m_reader.Finish([&](const CIfToken& token) { OnToken(token, m_fed); });
+  Settle(true);
   SettleWords(true);
   m_fed = 0;
   m_piece = {};
@@ -645,7 +670,20 @@ void ReadIfGroups(IByteStream& source, CIfTagGroups& groups) {
 
 struct CTagCheck::CState {
   CState(CTagCheck& check, bool followPlaces)
-      : groups([&check](const CIfTagGroup& group) { check.OnGroup(group); }, false, followPlaces) {}
+      : groups([&check](const CIfTagGroup& group) { check.OnGroup(group); }, false, followPlaces),
+        holds(followPlaces) {
+    if (holds) {
+      groups.SetOnChange(
+          [](void* state, bool pieceGoes) {
+            auto& s = *static_cast<CState*>(state);
+            // Marks outside a unit name nothing that changes; the views of the piece go with it.
+            if (pieceGoes || s.heldInUnit > 0) s.OpenHeld();
+          },
+          this);
+    }
+  }
+  CState(const CState&) = delete;
+  CState& operator=(const CState&) = delete;
 
   static constexpr std::size_t kNone = SIZE_MAX;
   // The first end tag that closed a tag opened before an open tag while that one was open:
@@ -672,6 +710,21 @@ struct CTagCheck::CState {
     std::shared_ptr<const CCrossing> crossing;
   };
   CIfTagGroups groups;
+  // Most start tags are closed by an end tag before any other end tag comes: the start tags
+  // opened last along the conversion's walk, nested in one another, are held here (with their
+  // sources where the piece holds them and the marks of their places) and go into the open tags
+  // only when another end tag comes, too many are held, or the piece, or the unit that a held
+  // place names, is about to change (the groups' hook). Every tag held is newer than the open
+  // tags, crossed by none, and the innermost of its pair id.
+  struct CHeld {
+    char16_t pair;
+    std::u16string_view source;
+    CIfTagGroup::CMark mark;
+  };
+  bool holds;  // places are followed, so that a start tag may be held
+  std::array<CHeld, 8> held;
+  std::size_t heldCount = 0;
+  std::size_t heldInUnit = 0;  // the marks held that name a translation unit
   // The open tags in the order they were opened, with gaps where tags were closed; the gaps are
   // dropped from the end at once and from the rest once they outnumber the open tags.
   std::vector<COpen> open;
@@ -706,6 +759,31 @@ struct CTagCheck::CState {
   // the translation shows on them is not the kernel's doing.
   std::vector<bool> sentDamaged;
   std::uint32_t block = 0;
+
+  // Opens the start tag `pair` with its source text and place (put into it by `place`).
+  template <typename PlaceInto>
+  void Open(char16_t pair, std::u16string_view source, const PlaceInto& place) {
+    const std::size_t at = open.size();
+    // Made in place: an open tag is large.
+    COpen& opened = open.emplace_back();
+    opened.pair = pair;
+    opened.samePair = Innermost(pair);
+    opened.quoteSize = static_cast<std::uint8_t>(std::min(source.size(), kQuotedUnits + 1));
+    std::copy_n(source.data(), opened.quoteSize, opened.quote);
+    place(opened.place);
+    SetInnermost(pair, at);
+    uncrossed.push_back(at);
+  }
+
+  // Opens the start tags held, in the order they came.
+  void OpenHeld() {
+    for (std::size_t i = 0; i < heldCount; ++i) {
+      const CHeld& tag = held[i];
+      Open(tag.pair, tag.source, [&](CTagPlace& place) { groups.PlaceAt(tag.mark, place); });
+    }
+    heldCount = 0;
+    heldInUnit = 0;
+  }
 
   // Drops the closed tags at the end of the list at once, the other gaps once they outnumber the
   // open tags.
@@ -784,7 +862,7 @@ void CTagCheck::OnIfToken(const CIfToken& token, std::uint64_t unit) {
 
 void CTagCheck::OnIfTagGroup(const CIfTagGroupSeen& group) {
   CIfTagGroups& groups = m_state->groups;
-  OnGroup(groups.Enter(group));
+  OnGroup(groups.Enter(group), m_state->holds);
   groups.Leave();
 }
 
@@ -871,9 +949,9 @@ std::uint64_t CTagCheck::Steps() const {
   return m_state->steps;
 }
 
-void CTagCheck::OnGroup(const CIfTagGroup& g) {
+void CTagCheck::OnGroup(const CIfTagGroup& g, bool hold) {
   // Most tag groups are placeholders or have no pair id: the nesting checks pass them by.
-  if (g.pair != 0 && !IsPlaceholder(g.source)) Nest(g);
+  if (g.pair != 0 && !IsPlaceholder(g.source)) Nest(g, hold);
   if (m_state->against) CheckAgainstSent(g);
   if (g.block && g.pair != 0) m_state->block = BlockKey(g.pair, g.end);
 }
@@ -905,7 +983,7 @@ void CTagCheck::CheckNesting(const CIfTagGroup& g) {
   if (g.pair != 0 && !IsPlaceholder(g.source)) Nest(g);
 }
 
-void CTagCheck::Nest(const CIfTagGroup& g) {
+void CTagCheck::Nest(const CIfTagGroup& g, bool hold) {
   CState& s = *m_state;
   if (g.end) {
     CloseTag(g);
@@ -918,21 +996,32 @@ void CTagCheck::Nest(const CIfTagGroup& g) {
   }
   if (g.pair > s.highestStart) s.highestStart = g.pair;
   if (s.seen.Add(g.pair, false)) Report(g.Place(), g.source, g.pair, kTwice);
-  const std::size_t at = s.open.size();
-  // Made in place: an open tag is large.
-  CState::COpen& open = s.open.emplace_back();
-  open.pair = g.pair;
-  open.samePair = s.Innermost(g.pair);
-  open.quoteSize = static_cast<std::uint8_t>(std::min(g.source.size(), kQuotedUnits + 1));
-  std::copy_n(g.source.data(), open.quoteSize, open.quote);
-  g.PlaceInto(open.place);
-  s.SetInnermost(g.pair, at);
-  s.uncrossed.push_back(at);
+  // A source that a piece holds stays there until the groups' hook is called.
+  if (hold && s.groups.InPiece(g.source)) {
+    if (s.heldCount == s.held.size()) s.OpenHeld();
+    CState::CHeld& tag = s.held[s.heldCount++];
+    tag.pair = g.pair;
+    tag.source = g.source;
+    tag.mark = g.Mark();
+    if (tag.mark.segment != 0) ++s.heldInUnit;
+    return;
+  }
+  // The tags held were opened before this one.
+  s.OpenHeld();
+  s.Open(g.pair, g.source, [&](CTagPlace& place) { g.PlaceInto(place); });
 }
 
 void CTagCheck::CloseTag(const CIfTagGroup& g) {
   CState& s = *m_state;
   const bool endSeen = s.seen.Add(g.pair, true);
+  if (s.heldCount > 0 && s.held[s.heldCount - 1].pair == g.pair) {
+    // The tag held last is the innermost of its id, opened last and crossed by none: closed as
+    // the common case below closes such a tag, without ever opening it.
+    if (s.held[--s.heldCount].mark.segment != 0) --s.heldInUnit;
+    ++s.steps;
+    return;
+  }
+  s.OpenHeld();
   const std::size_t at = s.Innermost(g.pair);
   if (at != CState::kNone && at + 1 == s.open.size() && !s.open[at].crossing &&
       !s.uncrossed.empty() && s.uncrossed.back() == at) {
@@ -986,6 +1075,7 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
 void CTagCheck::Finish() {
   CState& s = *m_state;
   s.groups.Finish();
+  s.OpenHeld();
   for (const auto& open : s.open) {
     // A start tag that had no end tag in the sent IF either is not the kernel's doing.
     if (open.closed || (s.against && !s.sentEnd[open.pair])) continue;

@@ -43,6 +43,13 @@ struct CIfTagGroup {
   const CTagPlace& Place() const;
   /// Puts the place into `to` (for a place kept beyond the hand-over).
   void PlaceInto(CTagPlace& to) const;
+  /// Where it stands, its translation unit's words left out: a few numbers, cheap to keep
+  /// (CIfTagGroups::PlaceAt); a mark in a unit (`segment` not 0) only while the unit and its
+  /// words stay as they are.
+  struct CMark {
+    std::uint64_t unit = 0, line = 1, column = 1, segment = 0;
+  };
+  CMark Mark() const;
   bool end = false;    ///< an end-tag flag came before it
   bool block = false;  ///< a block flag came before it
   char16_t pair = 0;   ///< its pair id (0: a tag without a partner)
@@ -90,6 +97,24 @@ class CIfTagGroups {
   void EndUnits();
   /// Ends the IF: hands over a tag group cut off by its end.
   void Finish();
+  /// `settle` is called with `context` before the translation unit, or its words, that a place
+  /// would name changes (`pieceGoes` false) and before the piece of OnUnits goes (true): a mark
+  /// in a unit kept since, or a view of the piece, is turned into its place (PlaceAt) then,
+  /// while it still names what it did.
+  void SetOnChange(void (*settle)(void*, bool pieceGoes), void* context) {
+    m_settle = settle;
+    m_settleContext = context;
+  }
+  /// The place of `mark`, taken from a group handed over since the last call of SetOnChange's
+  /// hook; with the unit and words that places name now.
+  void PlaceAt(const CIfTagGroup::CMark& mark, CTagPlace& to);
+  /// Whether `text` lies in the piece of OnUnits (and stays there until the hook is called).
+  bool InPiece(std::u16string_view text) const {
+    const auto start = reinterpret_cast<std::uintptr_t>(text.data());
+    const auto piece = reinterpret_cast<std::uintptr_t>(m_piece.data());
+    return !m_piece.empty() && start >= piece &&
+           start + 2 * text.size() <= piece + 2 * m_piece.size();
+  }
   /// Fills the string of the unit's words that places share while it is still empty, from the
   /// source Tuv's markup seen in the piece: when `current` (the piece goes, or a message may
   /// quote the words now) or a place holds it; forgets that markup.
@@ -126,7 +151,14 @@ class CIfTagGroups {
   /// `words` as places share them.
   std::shared_ptr<const std::u16string> ShareWords(std::u16string_view words);
 
+  /// Calls the hook of SetOnChange.
+  void Settle(bool pieceGoes = false) {
+    if (m_settle != nullptr) m_settle(m_settleContext, pieceGoes);
+  }
+
   std::function<void(const CIfTagGroup&)> m_onGroup;
+  void (*m_settle)(void*, bool) = nullptr;
+  void* m_settleContext = nullptr;
   bool m_follow;                 ///< places are followed beyond their unit
   CTagPlace m_here;              ///< the place after what was read
   bool m_inSegment = false;      ///< inside a Tu
@@ -168,6 +200,12 @@ class CIfTagGroups {
 inline const CTagPlace& CIfTagGroup::Place() const {
   if (!m_placed) m_from.FollowPlace();
   return m_place;
+}
+
+inline CIfTagGroup::CMark CIfTagGroup::Mark() const {
+  if (m_placed) return {m_place.unit, m_place.line, m_place.column, m_place.segment};
+  return {m_place.unit, m_from.m_here.line, m_from.m_here.column,
+          m_from.m_inSegment ? m_from.m_here.segment : 0};
 }
 
 inline void CIfTagGroup::PlaceInto(CTagPlace& to) const {
@@ -228,7 +266,8 @@ class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
 
  private:
   struct CState;
-  void OnGroup(const CIfTagGroup& group);
+  /// `hold`: a start tag may be held (CState) rather than opened at once.
+  void OnGroup(const CIfTagGroup& group, bool hold = false);
   void CloseTag(const CIfTagGroup& group);
   /// Counts a problem of `kind`; true when it is to be handed over.
   bool Count(Kind kind);
@@ -243,7 +282,7 @@ class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
   /// The checks of the tags' nesting, which need no sent IF.
   void CheckNesting(const CIfTagGroup& group);
   /// CheckNesting of a tag with a pair id that is no placeholder.
-  void Nest(const CIfTagGroup& group);
+  void Nest(const CIfTagGroup& group, bool hold = false);
   /// The checks against the sent IF: counts and blocks.
   void CheckAgainstSent(const CIfTagGroup& group);
 

@@ -128,6 +128,24 @@ TEST(TagCheckTest, AgainstTheSentIfOnlyWhatTheTranslationChanged) {
   }
 }
 
+// The IF's units as the bytes of a stream.
+std::vector<std::uint8_t> Bytes(std::u16string_view units) {
+  std::vector<std::uint8_t> bytes;
+  for (const char16_t unit : units) {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
+  return bytes;
+}
+
+// A check's report that lists each problem in `to` with its line, column and unit's words.
+auto Said(std::vector<std::string>& to) {
+  return [&to](const CTagPlace& place, const std::string& text) {
+    to.push_back(std::to_string(place.line) + ":" + std::to_string(place.column) + " " + text +
+                 " " + QuoteWords(place));
+  };
+}
+
 // The places followed along the conversion's own reading (the input buffer's pieces, whose line
 // feeds are looked for a stretch ahead) are those followed over the tokens of the same IF: line
 // feeds and references in text runs and source texts, runs that span two pieces or stretches,
@@ -141,6 +159,27 @@ class CUnsizedStream : public CMemoryStream {
   using CMemoryStream::CMemoryStream;
   bool Size(std::uint64_t&) override { return false; }
 };
+
+// What the check says over the tokens of the IF `bytes`.
+std::vector<std::string> SaidOverTokens(const std::vector<std::uint8_t>& bytes) {
+  std::vector<std::string> said;
+  CTagCheck fed(Said(said));
+  fed.Feed(bytes.data(), bytes.size());
+  fed.Finish();
+  return said;
+}
+
+// What the check says along the conversion of the IF `input` into `output`.
+std::vector<std::string> SaidAlongConversion(const ByteStreamPtr& input,
+                                             const ByteStreamPtr& output) {
+  std::vector<std::string> said;
+  CTagCheck observer(Said(said));
+  CTagvertConverter converter;
+  converter.SetIfTagGroupObserver(&observer);
+  EXPECT_EQ(converter.ConvertFromIF(CEndpoint::Stream(input), CEndpoint::Stream(output)), kSOk);
+  observer.Finish();
+  return said;
+}
 
 TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
   std::u16string units = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
@@ -169,37 +208,14 @@ TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
     units += pair % 5 == 0 ? u"<b\nclass='x'>" : u"<b>";
     units += kIfBoundary;
   }
-  std::vector<std::uint8_t> bytes;
-  for (const char16_t unit : units) {
-    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-  }
-  std::vector<std::string> tokens, walked;
-  const auto said = [](std::vector<std::string>& to) {
-    return [&to](const CTagPlace& place, const std::string& text) {
-      to.push_back(std::to_string(place.line) + ":" + std::to_string(place.column) + " " + text +
-                   " " + QuoteWords(place));
-    };
-  };
-  CTagCheck fed(said(tokens));
-  fed.Feed(bytes.data(), bytes.size());
-  fed.Finish();
-  CTagCheck observer(said(walked));
-  CTagvertConverter converter;
-  converter.SetIfTagGroupObserver(&observer);
+  const std::vector<std::uint8_t> bytes = Bytes(units);
+  const std::vector<std::string> tokens = SaidOverTokens(bytes);
   const auto written = std::make_shared<CMemoryStream>();
-  ASSERT_EQ(converter.ConvertFromIF(CEndpoint::Stream(std::make_shared<CMemoryStream>(bytes)),
-                                    CEndpoint::Stream(written)),
-            kSOk);
-  observer.Finish();
-  std::vector<std::string> unsized;
-  CTagCheck whole(said(unsized));
-  converter.SetIfTagGroupObserver(&whole);
-  ASSERT_EQ(converter.ConvertFromIF(CEndpoint::Stream(std::make_shared<CUnsizedStream>(bytes)),
-                                    CEndpoint::Stream(std::make_shared<CMemoryStream>())),
-            kSOk);
-  whole.Finish();
-  EXPECT_EQ(unsized, tokens);
+  const std::vector<std::string> walked =
+      SaidAlongConversion(std::make_shared<CMemoryStream>(bytes), written);
+  EXPECT_EQ(SaidAlongConversion(std::make_shared<CUnsizedStream>(bytes),
+                                std::make_shared<CMemoryStream>()),
+            tokens);
   ASSERT_EQ(tokens.size(), 0x1000U - 0x100U);
   // The first start tag follows "plain] text &amp; ": the ']' stays one unit. The third follows
   // "c < d " on the third line: only the '<' after the line feed widens the column ("&lt;").
@@ -232,6 +248,62 @@ TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
     ASSERT_LE(line, lines.size()) << token;
     ASSERT_EQ(lines[line - 1].substr(column - 1, 2), u"<b") << token;
   }
+}
+
+// Start tags that the conversion's walk holds back until an end tag closes them (nested ones,
+// more than are held at once, tags a later end tag crosses, tags left open while their unit's
+// words change or their piece ends) give the messages and places of tags opened at once, as the
+// check over the tokens opens them.
+TEST(TagCheckTest, StartTagsHeldAlongTheConversionSayWhatOpenOnesSay) {
+  std::u16string units = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
+  const auto tag = [&units](bool end, char16_t pair, std::u16string_view source) {
+    if (end) units += kIfEndTag;
+    units += kIfTagGroup;
+    units += pair;
+    units += source;
+    units += kIfBoundary;
+  };
+  std::uint32_t random = 1;
+  const auto next = [&random](std::uint32_t n) {
+    random = random * 1103515245U + 12345U;
+    return (random >> 16) % n;
+  };
+  std::vector<char16_t> open;
+  char16_t pair = 0x100;
+  for (int step = 0; step < 60000; ++step) {
+    const std::uint32_t r = next(20);
+    if (r == 0) {
+      tag(false, 0, u"<Tu>");
+      tag(false, 0,
+          u"<Tuv Lang=\"EN\">words " +
+              std::u16string(1 + next(3), static_cast<char16_t>(u'a' + next(26))));
+    } else if (r == 1) {
+      tag(true, 0, u"</Tu>");
+    } else if (r < 9) {
+      open.push_back(++pair);
+      tag(false, pair, r == 8 ? u"<b\nclass='x'>" : u"<b>");
+    } else if (r < 15 && !open.empty()) {
+      tag(true, open.back(), u"</b>");
+      open.pop_back();
+    } else if (r == 15 && !open.empty()) {
+      // Misnested: a tag opened earlier is closed first.
+      const std::size_t at = next(static_cast<std::uint32_t>(open.size()));
+      tag(true, open[at], u"</b>");
+      open.erase(open.begin() + static_cast<std::ptrdiff_t>(at));
+    } else if (r == 16) {
+      tag(next(2) == 0, static_cast<char16_t>(pair - next(4)), u"<i>");  // twice, or no start
+    } else if (r == 17 && !open.empty()) {
+      open.pop_back();  // never closed
+    } else {
+      units += r == 18 ? u"x\ny & z " : u"text ";
+    }
+  }
+  const std::vector<std::uint8_t> bytes = Bytes(units);
+  const std::vector<std::string> tokens = SaidOverTokens(bytes);
+  EXPECT_GT(tokens.size(), 1000U);
+  EXPECT_EQ(SaidAlongConversion(std::make_shared<CMemoryStream>(bytes),
+                                std::make_shared<CMemoryStream>()),
+            tokens);
 }
 
 }  // namespace
