@@ -438,10 +438,14 @@ inline std::uint64_t HashTagText(std::string_view text) {
     std::memcpy(&word, text.data() + at, 8);
     key = (key ^ word) * kMultiplier;
   }
-  // The last eight bytes (or all of a shorter text), some of them hashed before.
+  // The last eight bytes (or all of a shorter text), some of them hashed before; a copy of a
+  // fixed size is one load where one of a variable size is a call.
   word = 0;
-  const std::size_t last = std::min<std::size_t>(bytes, 8);
-  std::memcpy(&word, text.data() + bytes - last, last);
+  if (bytes >= 8) {
+    std::memcpy(&word, text.data() + bytes - 8, 8);
+  } else {
+    std::memcpy(&word, text.data(), bytes);
+  }
   return (key ^ word) * kMultiplier;
 }
 

@@ -3,6 +3,7 @@
 #include "structure/record_structure.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -11,7 +12,10 @@
 #include "markup/element.h"
 #include "markup/element_table.h"
 #include "storage/char_class.h"
-#include "storage/input_scan.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace tagvert {
 
@@ -31,25 +35,81 @@ enum class TextWork : std::uint8_t {
   None,       // nothing: the text stays as it is
   Decode,     // references or no-break spaces, which one walk resolves and spaces
   Normalize,  // first the whitespace mode changes the text
+  Clear,      // all white space, which the whitespace mode empties
 };
 
-// Found by vector scans of the text instead of a copy and three walks. Normalizing changes a text
-// only when it is all white space (emptied, except with mode 4) or, with modes 2 and 4, holds a
-// line break or tab.
+// What a text holds that can give it work: kHasSpecial a reference or no-break space ('&',
+// U+00A0), kHasBreak a line break or tab (looked for only where `kWant` asks for it); the walk
+// ends once it has seen everything `kWant` asks for. The units up to `limit` may be read: the last
+// step of a text loads a whole vector as well, the units beyond the text masked off, where a
+// last part unit by unit cost as much as the steps before it on the short texts of a document.
+constexpr unsigned kHasSpecial = 1;
+constexpr unsigned kHasBreak = 2;
+
+template <unsigned kWant, class Unit>
+unsigned MarkedUnits(const Unit* p, const Unit* const end, const Unit* const limit) {
+  unsigned found = 0;
+#if defined(__SSE2__)
+  constexpr std::ptrdiff_t kStep = 16 / sizeof(Unit);
+  const auto same = [](__m128i units, char16_t unit) {
+    if constexpr (sizeof(Unit) == 1) {
+      return _mm_cmpeq_epi8(units, _mm_set1_epi8(static_cast<char>(unit)));
+    } else {
+      return _mm_cmpeq_epi16(units, _mm_set1_epi16(static_cast<short>(unit)));
+    }
+  };
+  while (p < end && limit - p >= kStep) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    auto special = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_or_si128(same(units, u'&'), same(units, kNbsp))));
+    unsigned breaks = 0;
+    if constexpr ((kWant & kHasBreak) != 0) {
+      breaks = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_or_si128(same(units, u'\r'), same(units, u'\n')), same(units, u'\t'))));
+    }
+    const std::ptrdiff_t left = end - p;
+    if (left <= kStep) {
+      if (left < kStep) {
+        const unsigned inside = (1U << (static_cast<unsigned>(left) * sizeof(Unit))) - 1;
+        special &= inside;
+        breaks &= inside;
+      }
+      return found | (special != 0 ? kHasSpecial : 0) | (breaks != 0 ? kHasBreak : 0);
+    }
+    found |= (special != 0 ? kHasSpecial : 0) | (breaks != 0 ? kHasBreak : 0);
+    if ((found & kWant) == kWant) return found;
+    p += kStep;
+  }
+#else
+  static_cast<void>(limit);
+#endif
+  for (; p < end; ++p) {
+    const char16_t unit = *p;
+    if (unit == u'&' || unit == kNbsp) found |= kHasSpecial;
+    if (unit == u'\r' || unit == u'\n' || unit == u'\t') found |= kHasBreak;
+  }
+  return found;
+}
+
+// Found by one vector scan of the text instead of a copy and three walks. Normalizing changes a
+// text only when it is all white space (emptied, except with mode 4) or, with modes 2 and 4,
+// holds a line break or tab.
 // `Unit` is the unit type of the text's buffer (std::uint8_t in a narrow source).
 template <class Unit>
-TextWork WorkOnText(const Unit* const begin, std::size_t size, Whitespace mode) {
+TextWork WorkOnText(const Unit* const begin, std::size_t size, const Unit* const limit,
+                    Whitespace mode) {
   const Unit* const end = begin + size;
-  const bool special = FindUnitOf(begin, end, u'&', kNbsp) != end;
-  if (mode != Whitespace::Remove && mode != Whitespace::Normalize &&
-      mode != Whitespace::NormalizeSignificant) {
-    return special ? TextWork::Decode : TextWork::None;
+  const bool changesSpace = mode == Whitespace::Remove || mode == Whitespace::Normalize ||
+                            mode == Whitespace::NormalizeSignificant;
+  if (!changesSpace) {
+    return MarkedUnits<kHasSpecial>(begin, end, limit) != 0 ? TextWork::Decode : TextWork::None;
   }
+  const unsigned found = MarkedUnits<kHasSpecial | kHasBreak>(begin, end, limit);
+  const bool special = (found & kHasSpecial) != 0;
   // Nearly every text ends this walk at its first unit.
   if (std::all_of(begin, end, CharIsSpace)) {
-    if (mode != Whitespace::NormalizeSignificant && size != 0) return TextWork::Normalize;
-  } else if (mode != Whitespace::Remove &&
-             (FindUnitOf(begin, end, u'\r', u'\n') != end || FindUnit(begin, end, u'\t') != end)) {
+    if (mode != Whitespace::NormalizeSignificant && size != 0) return TextWork::Clear;
+  } else if (mode != Whitespace::Remove && (found & kHasBreak) != 0) {
     return TextWork::Normalize;
   }
   return special ? TextWork::Decode : TextWork::None;
@@ -78,10 +138,16 @@ class CStructurer {
   }
 
   void ProcessText(CElementRecord& record) {
-    const TextWork work = m_table.VisitText(record, [&](const auto* units, std::size_t size) {
-      return WorkOnText(units, size, record.whitespace);
-    });
+    const TextWork work = m_table.VisitTextInBuffer(
+        record, [&](const auto* units, std::size_t size, const auto* limit) {
+          return WorkOnText(units, size, limit, record.whitespace);
+        });
     if (work == TextWork::None) return;
+    // White space alone, which the mode empties: nothing is left to decode or to cut.
+    if (work == TextWork::Clear) {
+      m_table.SetText(record, {});
+      return;
+    }
     // Valid until the next Text: nothing below reads another text of the table.
     const std::u16string_view text = m_table.Text(record);
     std::u16string_view decodable = text;

@@ -222,6 +222,42 @@ TEST(StructureRecordsTest, StructuresClassifiedDocuments) {
   }
 }
 
+// The structuring looks for a text's references, no-break spaces and line breaks a vector step
+// at a time, up to the end of the buffer and past the text's end where the buffer goes on: such a
+// unit is found at every place of the text, in a narrow and a wide source, with the text at the
+// end of the buffer or not.
+TEST(StructureRecordsTest, TextScanFindsUnitsAtEveryPlace) {
+  CRules rules;
+  Load(rules, "<Rule Name='n' Whitespace='Normalize'/>");
+  const std::pair<std::u16string_view, std::u16string_view> pieces[] = {
+      {u"&amp;", u"&"}, {u"\u00A0", u"\u00A0 "}, {u"\n", u" "}};
+  for (const bool narrow : {true, false}) {
+    for (const std::u16string_view after : {std::u16string_view{}, std::u16string_view{u"<p/>"}}) {
+      for (std::size_t length = 0; length <= 34; ++length) {
+        for (std::size_t at = 0; at <= length; ++at) {
+          for (const auto& [piece, decoded] : pieces) {
+            const std::u16string before(at, u'a');
+            const std::u16string rest(length - at, u'a');
+            const std::u16string document =
+                u"<n>" + before + std::u16string(piece) + rest + u"</n>" + std::u16string(after);
+            SCOPED_TRACE(Printable(document) + (narrow ? " narrow" : " wide"));
+            CElementTable table;
+            if (narrow) table.Source().SetNarrow();
+            StructureRecords(table, Classify(table, document, rules));
+            ASSERT_GE(table.Records().size(), 3U);
+            const CElementRecord& text = table.Records()[1];
+            // A line break alone is white space only, which the mode empties.
+            const std::u16string expected =
+                length == 0 && piece == u"\n" ? u"" : before + std::u16string(decoded) + rest;
+            EXPECT_EQ(Printable(table.Text(text)), Printable(expected));
+            EXPECT_EQ((text.bits & CElementRecord::kRecordNbsp) != 0, piece == u"\u00A0");
+          }
+        }
+      }
+    }
+  }
+}
+
 // The scan that pairs links the records of one id and finds whether the pairs nest, which the
 // classification takes instead of its own walks: the same next records for every paired start
 // tag, and the same records after the classification and the structuring, with pairs that nest
