@@ -27,6 +27,68 @@ std::u16string CodeReference(char16_t unit) {
   return reference;
 }
 
+// The codes a tag writes before and after its text, decided by its kind alone: its TagType, its
+// Algorithm and whether it is a block. The decisions are made once per kind, in a table, instead
+// of once per record.
+struct CTagCodes {
+  static constexpr std::size_t kBeforeRoom = 12;
+  // The codes before the text; the last one counted is the pair id's place.
+  char16_t before[kBeforeRoom] = {};
+  std::uint8_t beforeCount = 0;
+  std::uint8_t afterCount = 0;  // how many of the codes after the text (a boundary, ...) it writes
+  bool removed = false;         // a removed element leaves only its block mark (`before`)
+  char16_t idMask = 0;          // the pair id written: 0 for an empty tag
+};
+
+constexpr std::size_t kTagKindBits = 7;
+
+// The index of a record's kind in the table of tag codes.
+inline std::size_t TagKind(const CElementRecord& record) {
+  static_assert(static_cast<unsigned>(TagType::PairedClose) < 8 &&
+                static_cast<unsigned>(Algorithm::Reserve) < 8);
+  return static_cast<std::size_t>(record.tagType) |
+         static_cast<std::size_t>(record.algorithm) << 3 |
+         ((record.bits & CElementRecord::kRecordInline) != 0 ? 0 : std::size_t{1} << 6);
+}
+
+constexpr CTagCodes TagCodesOfKind(std::size_t kind) {
+  const auto tagType = static_cast<TagType>(kind & 7);
+  const auto algorithm = static_cast<Algorithm>((kind >> 3) & 7);
+  const bool block = (kind >> 6) != 0;
+  CTagCodes codes;
+  std::size_t n = 0;
+  if (block) codes.before[n++] = kIfBlock;
+  if (algorithm == Algorithm::Remove) {
+    codes.removed = true;
+    codes.beforeCount = static_cast<std::uint8_t>(n);
+    return codes;
+  }
+  const bool reserve = algorithm == Algorithm::Reserve;
+  // A record has no semantic (written as 0), is not transliterated, and has neither a
+  // TransMethod nor property codes.
+  if (reserve && tagType == TagType::PairedClose) {
+    for (const char16_t c : {kIfEndTag, kIfReserveGroup, char16_t{0}, char16_t{0}, kIfBoundary})
+      codes.before[n++] = c;
+  }
+  if (tagType == TagType::PairedClose || tagType == TagType::Close) codes.before[n++] = kIfEndTag;
+  codes.before[n++] = kIfTagGroup;
+  codes.before[n++] = 0;
+  codes.beforeCount = static_cast<std::uint8_t>(n);
+  codes.idMask = tagType == TagType::Single ? 0 : 0xFFFF;
+  // After a reserved start tag the reserve group's codes follow its boundary.
+  codes.afterCount = reserve && tagType == TagType::PairedOpen ? 5 : 1;
+  return codes;
+}
+
+struct CTagCodesTable {
+  CTagCodes kinds[std::size_t{1} << kTagKindBits];
+  constexpr CTagCodesTable() {
+    for (std::size_t kind = 0; kind < std::size(kinds); ++kind)
+      kinds[kind] = TagCodesOfKind(kind);
+  }
+};
+constexpr CTagCodesTable kTagCodes;
+
 }  // namespace
 
 CIFParser::CIFParser(CDataStorage* storage, IfParserMode mode) : COrvelParser(storage) {
@@ -78,7 +140,7 @@ void CIFParser::WriteNbspText(std::u16string_view text) {
 void CIFParser::WriteTable(const CElementTable& table) {
   // The codes before and after a tag's text are gathered here and written with it; PutUnits
   // writes each unit as PutChar would, stop check included.
-  char16_t codes[12] = {};
+  char16_t codes[CTagCodes::kBeforeRoom] = {};
   // What follows a tag's text: its boundary, and after a reserved start tag the reserve group's
   // codes. The same units every time; a tag writes the first one or all five.
   const char16_t after[5] = {kIfBoundary, kIfReserveGroup, 0, 0, kIfBoundary};
@@ -102,50 +164,43 @@ void CIFParser::WriteTable(const CElementTable& table) {
       }
       continue;
     }
-    std::size_t n = 0;
-    if (record.GetRuleType() == RuleType::Block) codes[n++] = kIfBlock;
-    // A removed element leaves only its block mark behind (records are never flagged).
-    if (record.algorithm == Algorithm::Remove) {
-      m_storage->PutUnits(codes, n);
+    const CTagCodes& kind = kTagCodes.kinds[TagKind(record)];
+    const std::size_t n = kind.beforeCount;
+    if (kind.removed) {
+      m_storage->PutUnits(kind.before, n);
       continue;
     }
-    const TagType tagType = record.tagType;
-    const bool reserve = record.algorithm == Algorithm::Reserve;
-    // A record has no semantic (written as 0), is not transliterated, and has neither a
-    // TransMethod nor property codes.
-    if (reserve && tagType == TagType::PairedClose) {
-      for (const char16_t c : {kIfEndTag, kIfReserveGroup, char16_t{0}, char16_t{0}, kIfBoundary})
-        codes[n++] = c;
-    }
-    if (tagType == TagType::PairedClose || tagType == TagType::Close) codes[n++] = kIfEndTag;
-    codes[n++] = kIfTagGroup;
-    codes[n++] = tagType == TagType::Single ? 0 : static_cast<char16_t>(record.pairId);
-    const std::size_t m = reserve && tagType == TagType::PairedOpen ? std::size(after) : 1;
+    const auto pairId = static_cast<char16_t>(record.pairId & kind.idMask);
+    const std::size_t m = kind.afterCount;
     // Nearly always the output buffer has room for the codes, the text and the codes after it:
     // they go there in one piece instead of three bulk writes, a narrow text widened on the way.
     // A wide text that holds a unit of the code range is written by the bulk path, which turns
     // such a unit into a reference.
-    const bool whole = table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size,
-                                                           [[maybe_unused]] const auto* limit) {
-      constexpr bool kWide = std::is_same_v<decltype(units), const char16_t*>;
-      // The code arrays are copied whole, a fixed size being a few moves where a copy of their
-      // length is a call. What they leave beyond the units counted is room not handed over:
-      // only units written there later are ever written out. The same room beyond the text
-      // takes the excess of a narrow text's last step.
-      static_assert(std::size(after) + std::size(codes) >= kWidenPastExcess);
-      char16_t* const room = m_storage->Utf16Room(n + size + std::size(after) + std::size(codes));
-      if (room == nullptr) return false;
-      std::memcpy(room, codes, sizeof(codes));
-      if constexpr (kWide) {
-        if (!UnitsCopyWithoutIfCode(units, size, limit, room + n)) return false;
-      } else {
-        WidenBytesPast(units, size, limit, room + n);
-      }
-      std::memcpy(room + n + size, after, sizeof(after));
-      m_storage->CommitUtf16Room(n + size + m);
-      return true;
-    });
+    const bool whole = table.VisitTextInBuffer(
+        record, [&](const auto* units, std::size_t size, [[maybe_unused]] const auto* limit) {
+          constexpr bool kWide = std::is_same_v<decltype(units), const char16_t*>;
+          // The code arrays are copied whole, a fixed size being a few moves where a copy of their
+          // length is a call. What they leave beyond the units counted is room not handed over:
+          // only units written there later are ever written out. The same room beyond the text
+          // takes the excess of a narrow text's last step.
+          static_assert(std::size(after) + CTagCodes::kBeforeRoom >= kWidenPastExcess);
+          char16_t* const room =
+              m_storage->Utf16Room(n + size + std::size(after) + CTagCodes::kBeforeRoom);
+          if (room == nullptr) return false;
+          std::memcpy(room, kind.before, sizeof(CTagCodes::before));
+          room[n - 1] = pairId;
+          if constexpr (kWide) {
+            if (!UnitsCopyWithoutIfCode(units, size, limit, room + n)) return false;
+          } else {
+            WidenBytesPast(units, size, limit, room + n);
+          }
+          std::memcpy(room + n + size, after, sizeof(after));
+          m_storage->CommitUtf16Room(n + size + m);
+          return true;
+        });
     if (whole) continue;
+    std::memcpy(codes, kind.before, sizeof(codes));
+    codes[n - 1] = pairId;
     m_storage->PutUnits(codes, n);
     writeText(record);
     m_storage->PutUnits(after, m);

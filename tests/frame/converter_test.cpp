@@ -7,6 +7,7 @@
 
 #include "frame/frame_test_util.h"
 #include "ifcodec/if_tokens.h"
+#include "storage/memory_stream.h"
 
 namespace tagvert {
 namespace {
@@ -305,6 +306,31 @@ TEST(CTTXFromIfConverterTest, WayBackRestoresWhatTheWayInChanged) {
     ASSERT_EQ(back.result, kSOk);
     EXPECT_EQ(back.output, Utf8Bytes(c.ttx, true));
   }
+}
+
+// A tag writes codes decided by its kind (type, algorithm, block or inline): reserved pairs and
+// removed blocks, which only rules other than the built-in ones give, write theirs too.
+TEST(CTTXToIfConverterTest, ReservedAndRemovedTagsWriteTheirKindsCodes) {
+  using namespace std::string_literals;
+  CTagvertConverter converter;
+  const std::string rules =
+      "<Orvel-TransML><Rules><Rule Name='k' Type='Inline' Algorithm='Reserve'/>"
+      "<Rule Name='d' Type='Block' Algorithm='Remove'/><Rule Name='i' Type='Block'/></Rules>"
+      "</Orvel-TransML>";
+  ASSERT_TRUE(converter.GetRules().LoadStream(
+      std::make_shared<CMemoryStream>(std::vector<std::uint8_t>(rules.begin(), rules.end())),
+      false));
+  const auto to = test::ToIf(
+      Utf8Bytes(u"<TRADOStag><Body><Raw>a<k>b</k><d>c</d><i/>e</x></Raw></Body></TRADOStag>"),
+      &converter);
+  ASSERT_EQ(to.result, kSOk);
+  const std::u16string units = Utf16LeUnits(to.output);
+  // A reserved start tag is followed by the reserve group, its end tag preceded by it; a removed
+  // block leaves its block mark; an empty block tag carries pair id 0, an unpaired end tag its own.
+  const std::u16string expected =
+      u"a\uE805n<k>\uE000\uE80A\0\0\uE000b\uE404\uE80A\0\0\uE000\uE404\uE805n</k>\uE000"
+      u"\uE405c\uE405\uE405\uE805\0<i/>\uE000e\uE404\uE805p</x>\uE000"s;
+  EXPECT_NE(units.find(expected), std::u16string::npos) << test::Printable(units);
 }
 
 // The way back walks the IF's codes over the storage's buffer, element by element only for a
