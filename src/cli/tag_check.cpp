@@ -129,12 +129,15 @@ constexpr bool EndsName(char16_t next) {
   return next == u'>' || next == u'/' || IsXmlSpace(next);
 }
 
-// Whether `source` holds "</Tu>", looked for at each '<' (found eight units at a time).
+// Whether the start tag `source` ("<Tu" and more) holds "</Tu>", looked for at each '<' after
+// its own (found eight units at a time).
 bool HoldsTuEnd(std::u16string_view source) {
-  const char16_t* const end = source.data() + source.size();
-  for (const char16_t* p = FindUnit(source.data(), end, u'<'); p != end;
-       p = FindUnit(p + 1, end, u'<')) {
-    if (end - p >= 5 && IsTuEndAt(p)) return true;
+  if (source.size() < 6) return false;
+  // A '<' in the last four units begins no "</Tu>".
+  const char16_t* const last = source.data() + source.size() - 4;
+  for (const char16_t* p = FindUnit(source.data() + 1, last, u'<'); p != last;
+       p = FindUnit(p + 1, last, u'<')) {
+    if (IsTuEndAt(p)) return true;
   }
   return false;
 }
@@ -391,14 +394,15 @@ void CIfTagGroups::AdvanceCounting(std::u16string_view text) {
   m_here.column = size - last + 1;
 }
 
-void CIfTagGroups::AdvanceText(std::u16string_view run, bool plain) {
+void CIfTagGroups::AdvanceText(std::u16string_view run, Special known) {
   // The space that the way in put after a no-break space is not written back.
   if (m_afterNbsp && !run.empty() && run.front() == u' ') run.remove_prefix(1);
   m_afterNbsp = false;
   // Most runs hold no unit that the way back changes: they are counted as they are. A '<', a
   // '&' and the '>' of a "]]>" are written as references ("&lt;", "&amp;", "&gt;"): 3, 4 and 3
   // units more. Only a no-break space (spaces next to it go) needs the escaping done.
-  if (plain || UnitsFindMarkupSpecial(run.data(), run.size()) == run.size()) {
+  if (known == Special::kNone || (known == Special::kUnknown &&
+                                  UnitsFindMarkupSpecial(run.data(), run.size()) == run.size())) {
     Advance(run);
   } else if (!AdvanceEscaped(run)) {
     std::u16string text(run);
@@ -626,7 +630,9 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
 }
 
 void CIfTagGroups::OnText(std::u16string_view run, bool plain) {
-  if (m_follow) AdvanceText(run, plain);
+  // The walk's answer holds for the run without the space that follows a no-break space too:
+  // a space is none of those units.
+  if (m_follow) AdvanceText(run, plain ? Special::kNone : Special::kSome);
 }
 
 const CIfTagGroup& CIfTagGroups::Enter(const CIfTagGroupSeen& seen) {
@@ -642,9 +648,20 @@ const CIfTagGroup& CIfTagGroups::Enter(const CIfTagGroupSeen& seen) {
 }
 
 void CIfTagGroups::Leave() {
+  Pass(m_group.source);
+}
+
+inline void CIfTagGroups::Pass(std::u16string_view source) {
   if (!m_follow) return;
-  Advance(m_group.source);
-  FollowSegments(m_group.source);
+  Advance(source);
+  FollowSegments(source);
+}
+
+inline void CIfTagGroups::PassPlaceholder(std::u16string_view source) {
+  if (!m_follow) return;
+  Advance(source);
+  // A ut placeholder is neither a no-break space nor a tag of a translation unit.
+  m_afterNbsp = false;
 }
 
 void CIfTagGroups::EndUnits() {
@@ -861,9 +878,30 @@ void CTagCheck::OnIfToken(const CIfToken& token, std::uint64_t unit) {
 }
 
 void CTagCheck::OnIfTagGroup(const CIfTagGroupSeen& group) {
-  CIfTagGroups& groups = m_state->groups;
-  OnGroup(groups.Enter(group), m_state->holds);
-  groups.Leave();
+  CState& s = *m_state;
+  if (s.against) {
+    OnGroup(s.groups.Enter(group), s.holds);
+    s.groups.Leave();
+    return;
+  }
+  // OnGroup without the sent IF (read before the conversion starts): the block a tag lies in
+  // matters to no check. Most tag groups are placeholders or have no pair id: no check looks at
+  // them, and only the place moves past them.
+  if (group.pair == 0) {
+    s.groups.Pass(group.source);
+    return;
+  }
+  if (IsPlaceholder(group.source)) {
+    s.groups.PassPlaceholder(group.source);
+    return;
+  }
+  const CIfTagGroup& g = s.groups.Enter(group);
+  if (g.end) {
+    CloseTag(g);
+  } else {
+    Nest(g, s.holds);
+  }
+  s.groups.Leave();
 }
 
 void CTagCheck::OnIfText(std::u16string_view run, bool plain) {
@@ -995,7 +1033,7 @@ void CTagCheck::Nest(const CIfTagGroup& g, bool hold) {
     s.highestStart = 0;
   }
   if (g.pair > s.highestStart) s.highestStart = g.pair;
-  if (s.seen.Add(g.pair, false)) Report(g.Place(), g.source, g.pair, kTwice);
+  if (s.seen.Add(g.pair, false)) ReportTwice(g);
   // A source that a piece holds stays there until the groups' hook is called.
   if (hold && s.groups.InPiece(g.source)) {
     if (s.heldCount == s.held.size()) s.OpenHeld();
@@ -1006,6 +1044,15 @@ void CTagCheck::Nest(const CIfTagGroup& g, bool hold) {
     if (tag.mark.segment != 0) ++s.heldInUnit;
     return;
   }
+  OpenNow(g);
+}
+
+void CTagCheck::ReportTwice(const CIfTagGroup& g) {
+  Report(g.Place(), g.source, g.pair, kTwice);
+}
+
+void CTagCheck::OpenNow(const CIfTagGroup& g) {
+  CState& s = *m_state;
   // The tags held were opened before this one.
   s.OpenHeld();
   s.Open(g.pair, g.source, [&](CTagPlace& place) { g.PlaceInto(place); });
@@ -1016,11 +1063,16 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
   const bool endSeen = s.seen.Add(g.pair, true);
   if (s.heldCount > 0 && s.held[s.heldCount - 1].pair == g.pair) {
     // The tag held last is the innermost of its id, opened last and crossed by none: closed as
-    // the common case below closes such a tag, without ever opening it.
+    // the common case of CloseOpenTag closes such a tag, without ever opening it.
     if (s.held[--s.heldCount].mark.segment != 0) --s.heldInUnit;
     ++s.steps;
     return;
   }
+  CloseOpenTag(g, endSeen);
+}
+
+void CTagCheck::CloseOpenTag(const CIfTagGroup& g, bool endSeen) {
+  CState& s = *m_state;
   s.OpenHeld();
   const std::size_t at = s.Innermost(g.pair);
   if (at != CState::kNone && at + 1 == s.open.size() && !s.open[at].crossing &&

@@ -83,12 +83,17 @@ class CIfTagGroups {
   /// Takes the next token of an IF that another reader cuts; `unit` is its position.
   void OnToken(const CIfToken& token, std::uint64_t unit);
   /// Takes the next text run, or tag group, of an IF that another reader walks (what the
-  /// tokens of a run, or of a group and the flags before it, tell).
+  /// tokens of a run, or of a group and the flags before it, tell). `plain`, as that reader
+  /// found out: the run holds none of the units that escaping looks at, or holds some.
   void OnText(std::u16string_view run, bool plain);
   /// The tag group `seen`, its place followed when asked for; Leave moves past it once it has
   /// been looked at.
   const CIfTagGroup& Enter(const CIfTagGroupSeen& seen);
   void Leave();
+  /// Enter and Leave for a group that no check looks at: only the place moves past `source`.
+  void Pass(std::u16string_view source);
+  /// Pass for a ut placeholder ("<ut" and a name's end), which says nothing of the units.
+  void PassPlaceholder(std::u16string_view source);
   /// Takes the piece of the IF that the next runs and groups of OnText and Enter may lie in
   /// (IIfTagGroupObserver::OnIfUnits): its line feeds are found a stretch at a time ahead of
   /// them, so that what lies in it between them is passed over without a look at each unit.
@@ -125,9 +130,11 @@ class CIfTagGroups {
   void Advance(std::u16string_view text);
   /// Advance, the line feeds of `text` counted.
   [[gnu::noinline]] void AdvanceCounting(std::u16string_view text);
-  /// Moves the place past a run of text of the IF, escaped as the way back writes it; `plain`
-  /// when the run is known to hold no unit that escaping changes.
-  void AdvanceText(std::u16string_view run, bool plain = false);
+  /// What is known of a run's units that escaping looks at ('<', '&', ']', U+00A0).
+  enum class Special : std::uint8_t { kUnknown, kNone, kSome };
+  /// Moves the place past a run of text of the IF, escaped as the way back writes it; `known`:
+  /// whether the run holds units that escaping looks at, when the reader found that out.
+  void AdvanceText(std::u16string_view run, Special known = Special::kUnknown);
   /// Takes what a tag group that has ended tells of the translation units.
   void FollowSegments(std::u16string_view source);
   /// FollowSegments for a start tag that may be one of those (four units or more, "<Tu").
@@ -269,6 +276,8 @@ class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
   /// `hold`: a start tag may be held (CState) rather than opened at once.
   void OnGroup(const CIfTagGroup& group, bool hold = false);
   void CloseTag(const CIfTagGroup& group);
+  /// CloseTag of an end tag that does not close the start tag held last.
+  [[gnu::noinline]] void CloseOpenTag(const CIfTagGroup& group, bool endSeen);
   /// Counts a problem of `kind`; true when it is to be handed over.
   bool Count(Kind kind);
   /// Counts a problem and hands it over unless its kind is past the limit.
@@ -283,6 +292,10 @@ class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
   void CheckNesting(const CIfTagGroup& group);
   /// CheckNesting of a tag with a pair id that is no placeholder.
   void Nest(const CIfTagGroup& group, bool hold = false);
+  /// Nest of a start tag seen before since ids last started again: appears twice.
+  [[gnu::noinline]] void ReportTwice(const CIfTagGroup& group);
+  /// Nest of a start tag that is not held: opened at once, after the tags held.
+  [[gnu::noinline]] void OpenNow(const CIfTagGroup& group);
   /// The checks against the sent IF: counts and blocks.
   void CheckAgainstSent(const CIfTagGroup& group);
 
