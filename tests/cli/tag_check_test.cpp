@@ -203,6 +203,12 @@ TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
     for (int line = 0; pair > 0x110 && line < (pair % 251 == 0 ? 1500 : 3); ++line)
       units += u"ab\n";
     units += kTexts[pair % std::size(kTexts)];
+    if (pair % 13 == 0) {
+      // A placeholder after a no-break space: the space after the placeholder is written.
+      group(0, u"\u00A0");
+      group(pair, u"<ut Type=\"start\">&lt;i&gt;</ut>");
+      units += u" ";
+    }
     units += kIfTagGroup;
     units += pair;  // never closed: every start tag is reported
     units += pair % 5 == 0 ? u"<b\nclass='x'>" : u"<b>";
