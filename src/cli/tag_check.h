@@ -238,7 +238,8 @@ class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
                      bool followPlaces = true);
   ~CTagCheck() override;
 
-  /// Reads the IF that was sent to the kernel. Throws CHResultError when it fails.
+  /// Reads the IF that was sent to the kernel, before any of the translated IF is taken. Throws
+  /// CHResultError when it fails.
   void SetSent(IByteStream& sent);
   /// Takes the next bytes of the translated IF (UTF-16 little-endian).
   void Feed(const void* bytes, std::size_t count);
