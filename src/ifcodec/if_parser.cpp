@@ -89,6 +89,12 @@ struct CTagCodesTable {
 };
 constexpr CTagCodesTable kTagCodes;
 
+// The inline single tag that stands for a U+00A0 cut out of a text.
+constexpr char16_t kNbspTag[] = {kIfTagGroup, 0, 0x00A0, kIfBoundary};
+
+// The units UnitsCopyWithoutIfCode may write past the units it copies.
+constexpr std::size_t kCopyExcess = 7;
+
 }  // namespace
 
 CIFParser::CIFParser(CDataStorage* storage, IfParserMode mode) : COrvelParser(storage) {
@@ -125,7 +131,6 @@ void CIFParser::WriteSourceText(std::u16string_view source) {
 }
 
 void CIFParser::WriteNbspText(std::u16string_view text) {
-  static constexpr char16_t kNbspTag[] = {kIfTagGroup, 0, 0x00A0, kIfBoundary};
   const char16_t* const end = text.data() + text.size();
   const char16_t* runStart = text.data();
   for (const char16_t* nbsp = FindUnit(runStart, end, 0x00A0); nbsp != end;
@@ -137,6 +142,29 @@ void CIFParser::WriteNbspText(std::u16string_view text) {
   WriteText({runStart, static_cast<std::size_t>(end - runStart)});
 }
 
+bool CIFParser::WriteNbspTextInRoom(const char16_t* text, std::size_t size, const char16_t* limit) {
+  // A U+00A0 takes the four units of its tag: no more than four units a unit, and the room a
+  // copy may write past its pieces.
+  char16_t* const room = m_storage->Utf16Room(std::size(kNbspTag) * size + kCopyExcess);
+  if (room == nullptr) return false;
+  const char16_t* const end = text + size;
+  char16_t* out = room;
+  for (const char16_t* piece = text;;) {
+    const char16_t* const nbsp = FindUnit(piece, end, 0x00A0);
+    const auto length = static_cast<std::size_t>(nbsp - piece);
+    // A unit of the code range goes through the writing piece by piece, which spells it out;
+    // nothing of the room is handed over before the end.
+    if (!UnitsCopyWithoutIfCode(piece, length, limit, out)) return false;
+    out += length;
+    if (nbsp == end) break;
+    std::memcpy(out, kNbspTag, sizeof(kNbspTag));
+    out += std::size(kNbspTag);
+    piece = nbsp + 1;
+  }
+  m_storage->CommitUtf16Room(static_cast<std::size_t>(out - room));
+  return true;
+}
+
 void CIFParser::WriteTable(const CElementTable& table) {
   // The codes before and after a tag's text are gathered here and written with it; PutUnits
   // writes each unit as PutChar would, stop check included.
@@ -146,10 +174,21 @@ void CIFParser::WriteTable(const CElementTable& table) {
   const char16_t after[5] = {kIfBoundary, kIfReserveGroup, 0, 0, kIfBoundary};
   // A text in a narrow source holds no unit of the code range (all are below U+0100): it is
   // widened straight into the output.
+  // A wide text without a unit of the code range (nearly every one) is copied straight into the
+  // output as it is checked, where the buffer has room.
   const auto writeText = [&](const CElementRecord& record) {
     table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size, const auto* limit) {
       if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
-        record.IsTag() ? WriteSourceText({units, size}) : WriteText({units, size});
+        if (record.IsTag()) {
+          WriteSourceText({units, size});
+          return;
+        }
+        char16_t* const room = m_storage->Utf16Room(size + kCopyExcess);
+        if (room != nullptr && UnitsCopyWithoutIfCode(units, size, limit, room)) {
+          m_storage->CommitUtf16Room(size);
+          return;
+        }
+        WriteText({units, size});
       } else {
         m_storage->PutNarrowUnits(units, size, limit);
       }
@@ -157,11 +196,21 @@ void CIFParser::WriteTable(const CElementTable& table) {
   };
   for (const CElementRecord& record : table.Records()) {
     if (!record.IsTag()) {
-      if ((record.bits & CElementRecord::kRecordNbsp) != 0) {
-        WriteNbspText(table.Text(record));
-      } else {
+      // A text emptied by its whitespace mode (about a tenth of the records) writes nothing.
+      if (record.textLength == 0) continue;
+      if ((record.bits & CElementRecord::kRecordNbsp) == 0) {
         writeText(record);
+        continue;
       }
+      const bool whole = table.VisitTextInBuffer(
+          record, [&](const auto* units, std::size_t size, const auto* limit) {
+            if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
+              return WriteNbspTextInRoom(units, size, limit);
+            } else {
+              return false;
+            }
+          });
+      if (!whole) WriteNbspText(table.Text(record));
       continue;
     }
     const CTagCodes& kind = kTagCodes.kinds[TagKind(record)];
