@@ -84,10 +84,6 @@ class CIFParser : public COrvelParser {
   /// Writes a text run in which a space follows every U+00A0 as its pieces: the stretches
   /// between the U+00A0 as text, each U+00A0 as an inline single tag.
   void WriteNbspText(std::u16string_view text);
-  /// WriteNbspText of the `size` units at `text` (readable up to `limit`) straight into the
-  /// output buffer, where it has room and the text holds no unit of the code range; false,
-  /// nothing written, otherwise.
-  bool WriteNbspTextInRoom(const char16_t* text, std::size_t size, const char16_t* limit);
   /// Hands `token` to the observer, if any, at unit `unit`.
   void Observe(const CIfToken& token, std::uint64_t unit) {
     if (m_observer != nullptr) m_observer->OnIfToken(token, unit);
