@@ -167,7 +167,7 @@ class CPairIdIndex {
 
   // Records that the element at `position` (ahead of the walk, which is at `current`) now
   // carries `pairId`.
-  void Add(int pairId, Position position, Position current) {
+  [[gnu::always_inline]] void Add(int pairId, Position position, Position current) {
     CGroup* group = GroupOf(pairId);
     if (group != nullptr) {
       // The slot takes the position when it is free or holds an entry no longer valid (behind
