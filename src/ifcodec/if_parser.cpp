@@ -89,6 +89,86 @@ struct CTagCodesTable {
 };
 constexpr CTagCodesTable kTagCodes;
 
+// The inline single tag that stands for a U+00A0 cut out of a text.
+constexpr char16_t kNbspTag[] = {kIfTagGroup, 0, 0x00A0, kIfBoundary};
+
+// The units UnitsCopyWithoutIfCode may write past the units it copies.
+constexpr std::size_t kCopyExcess = 7;
+
+// Room in the output buffer (CDataStorage::Utf16Room) taken for many records at once and handed
+// over when another write comes or the records end: one look at the storage's state per batch
+// instead of one per record. What the records write into it is what PutUnits of the same units
+// would write, in the same order.
+class COutputRoom {
+ public:
+  explicit COutputRoom(CDataStorage& storage) : m_storage(storage) {}
+  COutputRoom(const COutputRoom&) = delete;
+  COutputRoom& operator=(const COutputRoom&) = delete;
+
+  // Room for `n` units after those written so far, or null where the buffer has none.
+  char16_t* Take(std::size_t n) {
+    if (n <= m_left) return m_at;
+    Flush();
+    // A batch where the buffer holds one, else room for these units alone, as near the end of
+    // the buffer.
+    std::size_t size = std::max(n, kBatch);
+    char16_t* at = m_storage.Utf16Room(size);
+    if (at == nullptr && size != n) {
+      size = n;
+      at = m_storage.Utf16Room(size);
+    }
+    if (at == nullptr) return nullptr;
+    m_start = m_at = at;
+    m_left = size;
+    return at;
+  }
+  // Counts `n` units of the last Take as written.
+  void Commit(std::size_t n) {
+    m_at += n;
+    m_left -= n;
+  }
+  // Hands the units written over to the storage; a write of another kind may follow.
+  void Flush() {
+    if (m_at != m_start) m_storage.CommitUtf16Room(static_cast<std::size_t>(m_at - m_start));
+    m_start = m_at;
+    m_left = 0;
+  }
+
+ private:
+  static constexpr std::size_t kBatch = 4096;
+  CDataStorage& m_storage;
+  char16_t* m_start = nullptr;
+  char16_t* m_at = nullptr;
+  std::size_t m_left = 0;
+};
+
+// The room WriteNbspTextInto may use for a text of `size` units: a U+00A0 takes the four units
+// of its tag, and a piece's copy writes up to kCopyExcess units past it.
+constexpr std::size_t NbspTextRoom(std::size_t size) {
+  return std::size(kNbspTag) * size + kCopyExcess;
+}
+
+constexpr std::size_t kNoRoomUsed = static_cast<std::size_t>(-1);
+
+// Writes what CIFParser::WriteNbspText writes for the `size` units at `text` (readable up to
+// `limit`) into `out` (NbspTextRoom(size) units) and returns how many units that is; kNoRoomUsed
+// where the text holds a unit of the code range, which only WriteNbspText spells out.
+std::size_t WriteNbspTextInto(const char16_t* text, std::size_t size, const char16_t* limit,
+                              char16_t* const out) {
+  const char16_t* const end = text + size;
+  char16_t* at = out;
+  for (const char16_t* piece = text;;) {
+    const char16_t* const nbsp = FindUnit(piece, end, 0x00A0);
+    const auto length = static_cast<std::size_t>(nbsp - piece);
+    if (!UnitsCopyWithoutIfCode(piece, length, limit, at)) return kNoRoomUsed;
+    at += length;
+    if (nbsp == end) return static_cast<std::size_t>(at - out);
+    std::memcpy(at, kNbspTag, sizeof(kNbspTag));
+    at += std::size(kNbspTag);
+    piece = nbsp + 1;
+  }
+}
+
 }  // namespace
 
 CIFParser::CIFParser(CDataStorage* storage, IfParserMode mode) : COrvelParser(storage) {
@@ -125,7 +205,6 @@ void CIFParser::WriteSourceText(std::u16string_view source) {
 }
 
 void CIFParser::WriteNbspText(std::u16string_view text) {
-  static constexpr char16_t kNbspTag[] = {kIfTagGroup, 0, 0x00A0, kIfBoundary};
   const char16_t* const end = text.data() + text.size();
   const char16_t* runStart = text.data();
   for (const char16_t* nbsp = FindUnit(runStart, end, 0x00A0); nbsp != end;
@@ -144,29 +223,65 @@ void CIFParser::WriteTable(const CElementTable& table) {
   // What follows a tag's text: its boundary, and after a reserved start tag the reserve group's
   // codes. The same units every time; a tag writes the first one or all five.
   const char16_t after[5] = {kIfBoundary, kIfReserveGroup, 0, 0, kIfBoundary};
+  // Nearly every record goes straight into the output buffer's room, taken for many at once.
+  // Before any other write the room's units are handed over, so that the output keeps its order.
+  COutputRoom room(*m_storage);
   // A text in a narrow source holds no unit of the code range (all are below U+0100): it is
-  // widened straight into the output.
+  // widened straight into the output. A wide text without one (nearly every one) is copied
+  // there as it is checked.
   const auto writeText = [&](const CElementRecord& record) {
     table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size, const auto* limit) {
       if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
+        if (!record.IsTag()) {
+          char16_t* const out = room.Take(size + kCopyExcess);
+          if (out != nullptr && UnitsCopyWithoutIfCode(units, size, limit, out)) {
+            room.Commit(size);
+            return;
+          }
+        }
+        room.Flush();
         record.IsTag() ? WriteSourceText({units, size}) : WriteText({units, size});
       } else {
+        if (char16_t* const out = room.Take(size + kWidenPastExcess)) {
+          WidenBytesPast(units, size, limit, out);
+          room.Commit(size);
+          return;
+        }
+        room.Flush();
         m_storage->PutNarrowUnits(units, size, limit);
       }
     });
   };
   for (const CElementRecord& record : table.Records()) {
     if (!record.IsTag()) {
-      if ((record.bits & CElementRecord::kRecordNbsp) != 0) {
-        WriteNbspText(table.Text(record));
-      } else {
+      // A text emptied by its whitespace mode (about a tenth of the records) writes nothing.
+      if (record.textLength == 0) continue;
+      if ((record.bits & CElementRecord::kRecordNbsp) == 0) {
         writeText(record);
+        continue;
       }
+      const bool whole = table.VisitTextInBuffer(
+          record, [&](const auto* units, std::size_t size, const auto* limit) {
+            if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
+              char16_t* const out = room.Take(NbspTextRoom(size));
+              if (out == nullptr) return false;
+              const std::size_t written = WriteNbspTextInto(units, size, limit, out);
+              if (written == kNoRoomUsed) return false;
+              room.Commit(written);
+              return true;
+            } else {
+              return false;
+            }
+          });
+      if (whole) continue;
+      room.Flush();
+      WriteNbspText(table.Text(record));
       continue;
     }
     const CTagCodes& kind = kTagCodes.kinds[TagKind(record)];
     const std::size_t n = kind.beforeCount;
     if (kind.removed) {
+      room.Flush();
       m_storage->PutUnits(kind.before, n);
       continue;
     }
@@ -184,27 +299,29 @@ void CIFParser::WriteTable(const CElementTable& table) {
           // only units written there later are ever written out. The same room beyond the text
           // takes the excess of a narrow text's last step.
           static_assert(std::size(after) + CTagCodes::kBeforeRoom >= kWidenPastExcess);
-          char16_t* const room =
-              m_storage->Utf16Room(n + size + std::size(after) + CTagCodes::kBeforeRoom);
-          if (room == nullptr) return false;
-          std::memcpy(room, kind.before, sizeof(CTagCodes::before));
-          room[n - 1] = pairId;
+          char16_t* const out = room.Take(n + size + std::size(after) + CTagCodes::kBeforeRoom);
+          if (out == nullptr) return false;
+          std::memcpy(out, kind.before, sizeof(CTagCodes::before));
+          out[n - 1] = pairId;
           if constexpr (kWide) {
-            if (!UnitsCopyWithoutIfCode(units, size, limit, room + n)) return false;
+            if (!UnitsCopyWithoutIfCode(units, size, limit, out + n)) return false;
           } else {
-            WidenBytesPast(units, size, limit, room + n);
+            WidenBytesPast(units, size, limit, out + n);
           }
-          std::memcpy(room + n + size, after, sizeof(after));
-          m_storage->CommitUtf16Room(n + size + m);
+          std::memcpy(out + n + size, after, sizeof(after));
+          room.Commit(n + size + m);
           return true;
         });
     if (whole) continue;
+    room.Flush();
     std::memcpy(codes, kind.before, sizeof(codes));
     codes[n - 1] = pairId;
     m_storage->PutUnits(codes, n);
     writeText(record);
+    room.Flush();
     m_storage->PutUnits(after, m);
   }
+  room.Flush();
 }
 
 bool CIFParser::EndOfInput(IElementX* element) {

@@ -157,6 +157,31 @@ void CTextProcessor::DecodeEntities(std::u16string& text) const {
   text.swap(decoded);
 }
 
+namespace {
+
+// How many units after the '&' of a reference to one of the markup's own characters ("amp;",
+// "lt;", "gt;", "quot;", "apos;") `rest` starts with, its character in `unit`; 0 for any other.
+// Their names are whole (the ';' after them ends a name) and the escape table gives each the
+// same character.
+std::size_t BasicReference(std::u16string_view rest, char16_t& unit) {
+  struct CBasic {
+    std::u16string_view units;
+    char16_t unit;
+  };
+  static constexpr CBasic kBasic[] = {
+      {u"amp;", u'&'}, {u"lt;", u'<'}, {u"gt;", u'>'}, {u"quot;", u'"'}, {u"apos;", u'\''}};
+  if (rest.empty()) return 0;
+  for (const CBasic& basic : kBasic) {
+    if (rest[0] == basic.units[0] && rest.starts_with(basic.units)) {
+      unit = basic.unit;
+      return basic.units.size();
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
 bool CTextProcessor::AppendDecoded(std::u16string_view text, std::u16string& out,
                                    bool spaceAfterNbsp) {
   // One walk: a replacement is appended to the output and the walk goes on in the input after
@@ -182,6 +207,14 @@ bool CTextProcessor::AppendDecoded(std::u16string_view text, std::u16string& out
     if (text[i] == kNbsp) {
       put(kNbsp);
       ++i;
+      continue;
+    }
+    // Nearly every reference in a document is one of the markup's own characters: taken here
+    // without the copy of its name and the look-up, which give the same unit.
+    char16_t basic = 0;
+    if (const std::size_t taken = BasicReference(text.substr(i + 1), basic); taken != 0) {
+      out.push_back(basic);
+      i += 1 + taken;
       continue;
     }
     std::size_t end = i + 1;

@@ -49,6 +49,22 @@ inline std::uint16_t NextPairId(std::uint32_t& counter) {
 template <class Position>
 inline constexpr Position kNoPartner = std::numeric_limits<Position>::max();
 
+/// Calls `visit(i)` for every i in [from, to) in order, and list.CheckStopAt(i - from) before
+/// each i whose i - from is a multiple of the table's stop interval: the checks that a call of
+/// CheckStopAt at every element makes, without a test of the index at every element.
+template <class L, class Position, class F>
+inline void ForEachWithStopChecks(const L& list, Position from, Position to, F&& visit) {
+  constexpr std::size_t kInterval = CElementTable::kStopInterval;
+  for (Position block = from; block < to;) {
+    list.CheckStopAt(block - from);
+    const Position blockEnd =
+        to - block > kInterval ? static_cast<Position>(block + kInterval) : to;
+    for (Position i = block; i < blockEnd; ++i)
+      visit(i);
+    block = blockEnd;
+  }
+}
+
 // The walk works on a list through an accessor `L` with:
 //   using Position = ...;  // an unsigned type that holds every position (and one more value)
 //   std::size_t Size() const;
@@ -59,7 +75,9 @@ inline constexpr Position kNoPartner = std::numeric_limits<Position>::max();
 //   void SetPairId(std::size_t i, int id);
 //   std::vector<Position>& OpenStack(std::size_t i);  // the stack of element i's name
 //   std::uint16_t NextPairId();
-//   void CheckStopAt(std::size_t i) const;  // a stop check at the walk's i-th element
+//   void CheckStopAt(std::size_t i) const;  // a stop check at the walk's i-th element (the
+//                                           // walks call it at multiples of the table's
+//                                           // stop interval, where the table checks)
 
 /// For every TagOpen, the position of the end tag that the forward depth scan would choose, or
 /// kNoPartner: a start tag is pushed on the stack of its name, an end tag pops the innermost
@@ -120,16 +138,16 @@ class CPairIdIndex {
       return;
     }
     m_groups.resize(kSmallIds);
-    for (Position i = from; i < size; ++i) {
-      list.CheckStopAt(i - from);
-      if (!counted(i)) continue;
+    const auto end = static_cast<Position>(size);
+    ForEachWithStopChecks(list, from, end, [&](Position i) {
+      if (!counted(i)) return;
       const int pairId = list.PairId(i);
       if (IsSmall(pairId)) {
         ++m_groups[static_cast<std::size_t>(pairId)].end;  // counts the group's entries
       } else {
         m_other[pairId].push_back(i);
       }
-    }
+    });
     // Each group's entries start where the previous group's end; `end` then serves as the
     // filling cursor and ends one past the group's last entry.
     Position start = 0;
@@ -140,17 +158,16 @@ class CPairIdIndex {
       start += entries;
     }
     m_positions.resize(start);
-    for (Position i = from; i < size; ++i) {
-      list.CheckStopAt(i - from);
-      if (!counted(i)) continue;
+    ForEachWithStopChecks(list, from, end, [&](Position i) {
+      if (!counted(i)) return;
       const int pairId = list.PairId(i);
       if (IsSmall(pairId)) m_positions[m_groups[static_cast<std::size_t>(pairId)].end++] = i;
-    }
+    });
   }
 
   // Records that the element at `position` (ahead of the walk, which is at `current`) now
   // carries `pairId`.
-  void Add(int pairId, Position position, Position current) {
+  [[gnu::always_inline]] void Add(int pairId, Position position, Position current) {
     CGroup* group = GroupOf(pairId);
     if (group != nullptr) {
       // The slot takes the position when it is free or holds an entry no longer valid (behind
@@ -287,11 +304,10 @@ void PairTags(L& list, Partners& partner) {
 /// with the index of the ids ahead (null when the list holds no TagPairedOpen).
 template <class L, class Partners, class Position = typename L::Position>
 void PairTagsWalk(L& list, Partners& partner, CPairIdIndex<L>* index) {
-  const std::size_t count = list.Size();
-  for (Position i = 0; i < count; ++i) {
-    list.CheckStopAt(i);
+  const auto count = static_cast<Position>(list.Size());
+  ForEachWithStopChecks(list, Position{0}, count, [&](Position i) {
     const std::optional<TagType> type = list.Type(i);
-    if (!type) continue;
+    if (!type) return;
     switch (*type) {
       case TagType::Single:
         list.SetPairId(i, 0);
@@ -321,7 +337,7 @@ void PairTagsWalk(L& list, Partners& partner, CPairIdIndex<L>* index) {
       default:
         break;
     }
-  }
+  });
 }
 
 }  // namespace tagvert::detail

@@ -333,6 +333,37 @@ TEST(CTTXToIfConverterTest, ReservedAndRemovedTagsWriteTheirKindsCodes) {
   EXPECT_NE(units.find(expected), std::u16string::npos) << test::Printable(units);
 }
 
+// The IF writer copies texts straight into the output buffer where it has room, and writes them
+// piece by piece where it has not or where a text holds a unit of the code range, which it spells
+// out. Over a document whose texts land at every point of the buffer as it grows, both give the
+// same IF: texts with references and no-break spaces, with code-range units, and plain ones.
+TEST(CTTXToIfConverterTest, TextsCopiedStraightAsWrittenPieceByPiece) {
+  const std::u16string nbsp = kNbspTag + u" ";
+  // An inline single tag: pair id 0.
+  const auto single = [](const char16_t* source) {
+    return std::u16string(u"\uE805\0", 2) + source + u"\uE000";
+  };
+  const std::pair<std::u16string, std::u16string> pieces[] = {
+      {u"x&amp;\u00A0y", u"x&" + nbsp + u"y"},
+      {u"p\uE805q\u00A0r", u"p" + single(u"&#xE805;") + u"q" + nbsp + u"r"},
+      {u"s&lt;\uE000t", u"s<" + single(u"&#xE000;") + u"t"},
+      {u"u&gt;v", u"u>v"},
+      {u"plain", u"plain"},
+  };
+  std::u16string ttx = u"<TRADOStag><Body><Raw>";
+  std::u16string expected;
+  for (std::size_t k = 0; expected.size() < 600000; ++k) {
+    const auto& [text, written] = pieces[k % std::size(pieces)];
+    const std::u16string filler(k % 97, static_cast<char16_t>(u'a' + k % 26));
+    ttx += text + filler + u"<br/>";
+    expected += written + filler + single(u"<br/>");
+  }
+  CTagvertConverter converter;
+  const auto to = test::ToIf(Utf8Bytes(ttx + u"</Raw></Body></TRADOStag>"), &converter);
+  ASSERT_EQ(to.result, kSOk);
+  EXPECT_NE(Utf16LeUnits(to.output).find(expected), std::u16string::npos);
+}
+
 // The way back walks the IF's codes over the storage's buffer, element by element only for a
 // token observer. Both give the same TTX on a long IF whose runs, groups and group data cross
 // the ends of the buffer and the points where progress is reported.

@@ -65,6 +65,7 @@ TEST(CTextProcessorTest, DecodeEntities) {
         u"\u00C0\u00E0'\u00A6\u00A8\u00AF\u20AC\u2211"},
        {u"&amp;lt;&#38;#38;&amp;amp;amp;", u"&lt;&#38;&amp;amp;"},
        {u"&foo; & &;&&&AMP;&ampx;&\u00E9;&foo&lt;", u"&foo; & &;&&&AMP;&ampx;&\u00E9;&foo<"},
+       {u"&quot;&gt;&quo;&gt&apo;&aposx;&q;&l;&apos", u"\">&quo;>&apo;&aposx;&q;&l;'"},
        {u"&##65;&#-5;&#;&#x;&#X;&#xZ;&#abc;&#0;&#x0;&#x110000;&#99999999999999999999999;&#",
         u"&##65;&#-5;&#;&#x;&#X;&#xZ;&#abc;&#0;&#x0;&#x110000;&#99999999999999999999999;&#"},
        {u"&#x1F600;&amp;&#65536;&#x10FFFF;&#xFFFF;", u"\U0001F600&\U00010000\U0010FFFF\uFFFF"},
