@@ -182,6 +182,41 @@ inline std::size_t CopyAsciiBlocks(const std::uint8_t* in, std::size_t n, Unit* 
   return done;
 }
 
+/// Copies the leading ASCII bytes of [in, in + n) to `out` as units of `Unit` (std::uint8_t or
+/// char16_t), sixteen bytes per step while sixteen remain, up to the first non-ASCII byte;
+/// returns how many it took (n & ~15 when all of those are ASCII). Every step writes sixteen
+/// units, so up to fifteen beyond those taken: `out` has room for `n` units. Unlike
+/// CopyAsciiBlocks it also takes the ASCII bytes of a step before its first non-ASCII one, as
+/// text that mixes scripts has them around every non-ASCII word.
+template <class Unit>
+inline std::size_t CopyAsciiPrefix(const std::uint8_t* in, std::size_t n, Unit* out) {
+  std::size_t done = 0;
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+  const __m128i zero = _mm_setzero_si128();
+  while (n - done >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done));
+    if constexpr (sizeof(Unit) == 1) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), bytes);
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), _mm_unpacklo_epi8(bytes, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done + 8), _mm_unpackhi_epi8(bytes, zero));
+    }
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+    if (high != 0) return done + static_cast<std::size_t>(std::countr_zero(high));
+    done += 16;
+  }
+#else
+  while (n - done >= 16) {
+    for (std::size_t k = 0; k < 16; ++k) {
+      if (in[done + k] >= 0x80) return done + k;
+      out[done + k] = in[done + k];
+    }
+    done += 16;
+  }
+#endif
+  return done;
+}
+
 /// CopyAsciiBlocks into UTF-16 units.
 inline std::size_t WidenAsciiBlocks(const std::uint8_t* in, std::size_t n, char16_t* out) {
   return CopyAsciiBlocks(in, n, out);
