@@ -41,14 +41,15 @@ constexpr bool IsThreeByteValue(std::uint32_t value) {
   return value >= 0x800 && (value & 0xF800) != 0xD800;
 }
 
-// Decodes the run of well-formed two- and three-byte characters at buffer[pos] into `to`, up to
-// `end` (below which four bytes are buffered at every position; eight below `end8`); returns the
-// position reached: the first byte of anything else, left to DecodeUtf8Char (ASCII, four-byte
-// and ill-formed sequences, overlong forms and surrogates included). Text in Cyrillic, Greek,
-// CJK and kana is mostly such runs: a character is one word, its lead and continuation bytes
-// tested together, and three-byte ones come two to a word where they can.
+// Decodes the run of well-formed two- and three-byte characters at buffer[pos] into `to`, each
+// starting before `end` (below which four bytes are buffered), pairs of three-byte ones before
+// `pairEnd` (their second before `end`, eight bytes buffered); returns the position reached:
+// the first byte of anything else, left to DecodeUtf8Char (ASCII, four-byte and ill-formed
+// sequences, overlong forms and surrogates included). Text in Cyrillic, Greek, CJK and kana is
+// mostly such runs: a character is one word, its lead and continuation bytes tested together,
+// and three-byte ones come two to a word where they can.
 inline std::uint32_t DecodeUtf8Run(const std::uint8_t* buffer, std::uint32_t pos, std::uint32_t end,
-                                   std::uint32_t end8, char16_t*& to) {
+                                   std::uint32_t pairEnd, char16_t*& to) {
   while (pos < end) {
     const std::uint32_t w = LoadLe32(buffer + pos);
     if ((w & 0xC0C0F0) == 0x8080E0) {
@@ -58,7 +59,7 @@ inline std::uint32_t DecodeUtf8Run(const std::uint8_t* buffer, std::uint32_t pos
       *to++ = static_cast<char16_t>(value);
       pos += 3;
       // Those after it two at a time, their values in the bits 0..15 and 24..39.
-      while (pos < end8) {
+      while (pos < pairEnd) {
         const std::uint64_t x = LoadLe64(buffer + pos);
         if ((x & 0xC0C0F0C0C0F0) != 0x8080E08080E0) break;
         const std::uint64_t values =
@@ -96,9 +97,12 @@ inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t p
   while (pos < limit) {
     if (stop.load(std::memory_order_relaxed)) break;
     const std::uint32_t blockEnd = limit - pos > kStopCheckBytes ? pos + kStopCheckBytes : limit;
-    // Below `wordEnd` four bytes are buffered, below `wordEnd8` eight (DecodeUtf8Run).
+    // A character of DecodeUtf8Run starts before the block's end, with four bytes buffered
+    // (below `wordEnd`); a pair of them, the second three bytes after the first, with eight
+    // (below `pairEnd`).
     const std::uint32_t wordEnd = std::min(blockEnd, filled >= 3 ? filled - 3 : 0);
-    const std::uint32_t wordEnd8 = std::min(blockEnd, filled >= 7 ? filled - 7 : 0);
+    const std::uint32_t pairEnd =
+        std::min(blockEnd >= 3 ? blockEnd - 3 : 0, filled >= 7 ? filled - 7 : 0);
     while (pos < blockEnd) {
       const std::uint8_t* p = buffer + pos;
       const std::uint8_t b = p[0];
@@ -122,7 +126,7 @@ inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t p
         *to++ = static_cast<std::uint8_t>(((b & 0x03) << 6) | (p[1] & 0x3F));
         pos += 2;
       } else {
-        const std::uint32_t runEnd = DecodeUtf8Run(buffer, pos, wordEnd, wordEnd8, to);
+        const std::uint32_t runEnd = DecodeUtf8Run(buffer, pos, wordEnd, pairEnd, to);
         if (runEnd != pos) {
           pos = runEnd;
           continue;
