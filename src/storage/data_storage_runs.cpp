@@ -24,11 +24,71 @@ constexpr std::size_t kBackAheadSlack = 0x100000;
 // The stop unit of ReadRunBeforeCode.
 constexpr auto kIsIfCode = [](char16_t ch) { return IsIfCode(ch); };
 
+// Bytes decoded between two looks at the stop flag (the last character may end beyond them).
+constexpr std::uint32_t kStopCheckBytes = 256;
+
+// The four and the eight bytes at `p` as little-endian words (one load on most processors).
+inline std::uint32_t LoadLe32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+inline std::uint64_t LoadLe64(const std::uint8_t* p) {
+  return LoadLe32(p) | (std::uint64_t{LoadLe32(p + 4)} << 32);
+}
+
+// Whether a three-byte form's `value` is well-formed: neither overlong nor a surrogate.
+constexpr bool IsThreeByteValue(std::uint32_t value) {
+  return value >= 0x800 && (value & 0xF800) != 0xD800;
+}
+
+// Decodes the run of well-formed two- and three-byte characters at buffer[pos] into `to`, each
+// starting before `end` (below which four bytes are buffered), pairs of three-byte ones before
+// `pairEnd` (their second before `end`, eight bytes buffered); returns the position reached:
+// the first byte of anything else, left to DecodeUtf8Char (ASCII, four-byte and ill-formed
+// sequences, overlong forms and surrogates included). Text in Cyrillic, Greek, CJK and kana is
+// mostly such runs: a character is one word, its lead and continuation bytes tested together,
+// and three-byte ones come two to a word where they can.
+inline std::uint32_t DecodeUtf8Run(const std::uint8_t* buffer, std::uint32_t pos, std::uint32_t end,
+                                   std::uint32_t pairEnd, char16_t*& to) {
+  while (pos < end) {
+    const std::uint32_t w = LoadLe32(buffer + pos);
+    if ((w & 0xC0C0F0) == 0x8080E0) {
+      // 1110xxxx 10xxxxxx 10xxxxxx: U+0800..U+FFFF but the surrogates.
+      const std::uint32_t value = ((w & 0x0F) << 12) | ((w & 0x3F00) >> 2) | ((w >> 16) & 0x3F);
+      if (!IsThreeByteValue(value)) break;
+      *to++ = static_cast<char16_t>(value);
+      pos += 3;
+      // Those after it two at a time, their values in the bits 0..15 and 24..39.
+      while (pos < pairEnd) {
+        const std::uint64_t x = LoadLe64(buffer + pos);
+        if ((x & 0xC0C0F0C0C0F0) != 0x8080E08080E0) break;
+        const std::uint64_t values =
+            ((x & 0x0F00000F) << 12) | ((x & 0x3F00003F00) >> 2) | ((x & 0x3F00003F0000) >> 16);
+        const auto first = static_cast<std::uint32_t>(values & 0xFFFF);
+        const auto second = static_cast<std::uint32_t>((values >> 24) & 0xFFFF);
+        if (!IsThreeByteValue(first) || !IsThreeByteValue(second)) break;
+        to[0] = static_cast<char16_t>(first);
+        to[1] = static_cast<char16_t>(second);
+        to += 2;
+        pos += 6;
+      }
+    } else if ((w & 0xC0E0) == 0x80C0 && (w & 0x1E) != 0) {
+      // 110xxxxx 10xxxxxx with a lead of C2..DF (C0 and C1 begin only overlong forms).
+      *to++ = static_cast<char16_t>(((w & 0x1F) << 6) | ((w >> 8) & 0x3F));
+      pos += 2;
+    } else {
+      break;
+    }
+  }
+  return pos;
+}
+
 // Decodes the UTF-8 bytes buffer[pos..limit) to `to` as DecodeUtf8 does, up to a character not
 // wholly buffered (`filled` bytes are), a character beyond U+FFFF whose low half would reach
-// `hookAt`, or a stop request; returns the position reached and advances `to`. With `Unit`
-// std::uint8_t (a narrow buffer, CUnitBuffer) it also stops before the first character that
-// gives no unit below U+0100 (left to GetChar; the buffer then widens).
+// `hookAt`, or a stop request; returns the position reached and advances `to`, which has room
+// for `limit - pos` units. With `Unit` std::uint8_t (a narrow buffer, CUnitBuffer) it also
+// stops before the first character that gives no unit below U+0100 (left to GetChar; the
+// buffer then widens).
 template <class Unit>
 inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t pos,
                                      std::uint32_t limit, std::uint32_t filled,
@@ -36,42 +96,54 @@ inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t p
                                      const std::atomic<bool>& stop) {
   while (pos < limit) {
     if (stop.load(std::memory_order_relaxed)) break;
-    // ASCII bytes sixteen at a time, up to 256 between two looks at the stop flag.
-    if (limit - pos >= 16) {
-      const std::size_t ascii =
-          CopyAsciiBlocks(buffer + pos, std::min<std::uint32_t>(limit - pos, 256), to);
-      if (ascii != 0) {
-        to += ascii;
-        pos += static_cast<std::uint32_t>(ascii);
+    const std::uint32_t blockEnd = limit - pos > kStopCheckBytes ? pos + kStopCheckBytes : limit;
+    // A character of DecodeUtf8Run starts before the block's end, with four bytes buffered
+    // (below `wordEnd`); a pair of them, the second three bytes after the first, with eight
+    // (below `pairEnd`).
+    const std::uint32_t wordEnd = std::min(blockEnd, filled >= 3 ? filled - 3 : 0);
+    const std::uint32_t pairEnd =
+        std::min(blockEnd >= 3 ? blockEnd - 3 : 0, filled >= 7 ? filled - 7 : 0);
+    while (pos < blockEnd) {
+      const std::uint8_t* p = buffer + pos;
+      const std::uint8_t b = p[0];
+      if (b < 0x80) {
+        // ASCII bytes sixteen at a time, up to the first other byte, while sixteen are left:
+        // `to` has room for them.
+        if (limit - pos >= 16) {
+          const auto ascii = static_cast<std::uint32_t>(
+              CopyAsciiPrefix(p, std::min(limit - pos, kStopCheckBytes), to));
+          to += ascii;
+          pos += ascii;
+        } else {
+          *to++ = b;
+          ++pos;
+        }
         continue;
       }
-    }
-    const std::uint8_t* p = buffer + pos;
-    const std::uint8_t b = p[0];
-    if (b < 0x80) {
-      *to++ = b;
-      ++pos;
-      continue;
-    }
-    if constexpr (sizeof(Unit) == 1) {
-      // U+0080..U+00FF: lead byte 0xC2 or 0xC3 and a continuation byte (never an overlong form).
-      if ((b != 0xC2 && b != 0xC3) || filled - pos < 2 || (p[1] & 0xC0) != 0x80) break;
-      *to++ = static_cast<std::uint8_t>(((b & 0x03) << 6) | (p[1] & 0x3F));
-      pos += 2;
-      continue;
-    } else {
-      // As DecodeUtf8; a character not wholly buffered is left to GetChar, which refills.
-      const CUtf8Char c = DecodeUtf8Char(p, filled - pos);
-      if (c.length == 0) break;
-      if (c.value >= kFirstSupplementary) {
-        // The low half is delivered by a read of its own, before which the hook may act.
-        if (pos + 4 >= hookAt) break;
-        *to++ = HighSurrogateOf(c.value);
-        *to++ = LowSurrogateOf(c.value);
+      if constexpr (sizeof(Unit) == 1) {
+        // U+0080..U+00FF: lead byte 0xC2 or 0xC3 and a continuation byte (never an overlong form).
+        if ((b != 0xC2 && b != 0xC3) || filled - pos < 2 || (p[1] & 0xC0) != 0x80) return pos;
+        *to++ = static_cast<std::uint8_t>(((b & 0x03) << 6) | (p[1] & 0x3F));
+        pos += 2;
       } else {
-        *to++ = static_cast<char16_t>(c.value);
+        const std::uint32_t runEnd = DecodeUtf8Run(buffer, pos, wordEnd, pairEnd, to);
+        if (runEnd != pos) {
+          pos = runEnd;
+          continue;
+        }
+        // As DecodeUtf8; a character not wholly buffered is left to GetChar, which refills.
+        const CUtf8Char c = DecodeUtf8Char(p, filled - pos);
+        if (c.length == 0) return pos;
+        if (c.value >= kFirstSupplementary) {
+          // The low half is delivered by a read of its own, before which the hook may act.
+          if (pos + 4 >= hookAt) return pos;
+          *to++ = HighSurrogateOf(c.value);
+          *to++ = LowSurrogateOf(c.value);
+        } else {
+          *to++ = static_cast<char16_t>(c.value);
+        }
+        pos += c.length;
       }
-      pos += c.length;
     }
   }
   return pos;

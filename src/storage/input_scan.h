@@ -5,7 +5,6 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -147,39 +146,60 @@ inline void WidenBytesPast(const std::uint8_t* in, std::size_t n, const std::uin
   WidenBytes(in, n, out);
 }
 
-/// Copies the leading ASCII bytes of [in, in + n) to `out` as units of `Unit` (std::uint8_t or
-/// char16_t), sixteen at a time while sixteen remain; returns how many bytes it took (a multiple
-/// of 16, at most n). The bytes after them are left to the caller: the first non-ASCII one, or
-/// fewer than sixteen.
-template <class Unit>
-inline std::size_t CopyAsciiBlocks(const std::uint8_t* in, std::size_t n, Unit* out) {
+/// CopyAsciiBlocks (`kPrefix` false) and CopyAsciiPrefix (true): ASCII bytes sixteen per step;
+/// a step with a non-ASCII byte ends the copy, unwritten or (`kPrefix`) written whole and taken
+/// up to that byte.
+template <bool kPrefix, class Unit>
+inline std::size_t CopyAsciiSteps(const std::uint8_t* in, std::size_t n, Unit* out) {
   std::size_t done = 0;
 #if defined(TAGVERT_INPUT_SCAN_SSE2)
   const __m128i zero = _mm_setzero_si128();
   while (n - done >= 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done));
-    if (_mm_movemask_epi8(bytes) != 0) break;
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+    if (!kPrefix && high != 0) break;
     if constexpr (sizeof(Unit) == 1) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), bytes);
     } else {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done), _mm_unpacklo_epi8(bytes, zero));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done + 8), _mm_unpackhi_epi8(bytes, zero));
     }
+    if (high != 0) return done + static_cast<std::size_t>(std::countr_zero(high));
     done += 16;
   }
 #else
   while (n - done >= 16) {
-    std::uint64_t low;
-    std::uint64_t high;
-    std::memcpy(&low, in + done, 8);
-    std::memcpy(&high, in + done + 8, 8);
-    if (((low | high) & 0x8080808080808080ULL) != 0) break;
-    for (std::size_t k = 0; k < 16; ++k)
+    std::size_t ascii = 0;
+    while (ascii < 16 && in[done + ascii] < 0x80)
+      ++ascii;
+    if (!kPrefix && ascii < 16) break;
+    for (std::size_t k = 0; k < ascii; ++k)
       out[done + k] = in[done + k];
+    if (ascii < 16) return done + ascii;
     done += 16;
   }
 #endif
   return done;
+}
+
+/// Copies the leading ASCII bytes of [in, in + n) to `out` as units of `Unit` (std::uint8_t or
+/// char16_t), sixteen at a time while sixteen remain; returns how many bytes it took (a multiple
+/// of 16, at most n). The bytes after them are left to the caller: the first non-ASCII one, or
+/// fewer than sixteen.
+template <class Unit>
+inline std::size_t CopyAsciiBlocks(const std::uint8_t* in, std::size_t n, Unit* out) {
+  return CopyAsciiSteps<false>(in, n, out);
+}
+
+/// Copies the leading ASCII bytes of [in, in + n) to `out` as units of `Unit` (std::uint8_t or
+/// char16_t), sixteen bytes per step while sixteen remain, up to the first non-ASCII byte;
+/// returns how many it took (n & ~15 when all of those are ASCII). Every step writes sixteen
+/// units, so up to fifteen beyond those taken: `out` has room for `n` units. Unlike
+/// CopyAsciiBlocks it also takes the ASCII bytes of a step before its first non-ASCII one, as
+/// text that mixes scripts has them around every non-ASCII word.
+template <class Unit>
+inline std::size_t CopyAsciiPrefix(const std::uint8_t* in, std::size_t n, Unit* out) {
+  return CopyAsciiSteps<true>(in, n, out);
 }
 
 /// CopyAsciiBlocks into UTF-16 units.

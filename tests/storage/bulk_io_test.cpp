@@ -223,6 +223,57 @@ TEST_P(CBulkReadTest, WholeInputReadLikeTheUnitLoop) {
       GetParam());
 }
 
+// Runs of two- and three-byte characters, which the bulk read decodes a word (or two characters)
+// at a time, with a sequence it must leave to the general decoder, or take, after every number
+// of characters and at every alignment: surrogates, overlong forms, the edges of each range,
+// sequences cut short or followed by a stray continuation byte, four-byte characters.
+TEST_P(CBulkReadTest, CharacterRunsReadLikeTheUnitLoop) {
+  const std::vector<std::vector<std::uint8_t>> others = {{0xED, 0xA0, 0x80},
+                                                         {0xED, 0xBF, 0xBF},
+                                                         {0xED, 0x9F, 0xBF},
+                                                         {0xEE, 0x80, 0x80},
+                                                         {0xE0, 0x9F, 0xBF},
+                                                         {0xE0, 0xA0, 0x80},
+                                                         {0xEF, 0xBF, 0xBF},
+                                                         {0xE4, 0xB8},
+                                                         {0xE4, 0x41, 0xAD},
+                                                         {0xE4, 0xB8, 0xC0},
+                                                         {0xE4, 0xB8, 0xAD, 0xAD},
+                                                         {0xC1, 0xBF},
+                                                         {0xC2, 0x80},
+                                                         {0xDF, 0xBF},
+                                                         {0xC2, 0xE4},
+                                                         {0x80},
+                                                         {0xF0, 0x9F, 0x98, 0x80},
+                                                         {0xF4, 0x90, 0x80, 0x80},
+                                                         {0x41}};
+  const std::vector<std::uint8_t> cjk = {0xE4, 0xB8, 0xAD};
+  const std::vector<std::uint8_t> cyrillic = {0xD0, 0x96};
+  std::vector<std::uint8_t> bytes;
+  const auto append = [&](const std::vector<std::uint8_t>& piece, int times) {
+    for (int i = 0; i < times; ++i)
+      bytes.insert(bytes.end(), piece.begin(), piece.end());
+  };
+  for (const auto& other : others) {
+    for (int twoByte = 0; twoByte < 2; ++twoByte) {
+      for (int threeByte = 0; threeByte < 7; ++threeByte) {
+        append(cyrillic, twoByte);
+        append(cjk, threeByte);
+        append(other, 1);
+        append(cjk, 4);
+        append(cyrillic, 1);
+        append(cjk, 2);
+      }
+    }
+  }
+  const std::vector<std::uint8_t> whole = bytes;
+  append({0xE4, 0xB8}, 1);
+  ExpectBulkReadsLikeUnits({{"runs", whole, EncodingMode::Utf8, Read::All},
+                            {"runs, narrow", whole, EncodingMode::Utf8, Read::AllNarrow},
+                            {"runs, cut off", bytes, EncodingMode::Utf8, Read::All}},
+                           GetParam());
+}
+
 // Writes `text` in `mode` with PutString (PutNarrowUnits with `narrow`, for text below U+0100)
 // or PutChar unit by unit; `variant` 1 marks the IF start, 2 captures, 3 stops before the first
 // unit, 4 writes a mark first; `pieces` above 0: PutString of pieces of 1, 2, ... `pieces` units
