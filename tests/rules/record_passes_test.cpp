@@ -178,6 +178,23 @@ TEST(ClassifyRecordsTest, ConditionsCompareAttributeValues) {
   }
 }
 
+// The outcome of a tested tag is remembered by its text, in slots chosen by a few of its bytes:
+// tags whose texts differ only elsewhere (here in the tested value) share a slot, and each is
+// classified by its own attributes.
+TEST(ClassifyRecordsTest, TagsSharingAnOutcomeSlotKeepTheirOwnOutcome) {
+  CRules rules;
+  Load(rules,
+       "<Rule Name='x' Algorithm='Remove'><Attribute-Condition Name='v' "
+       "Condition='Equal' Value='1'/></Rule>");
+  CElementTable table;
+  Classify(table,
+           u"<x a=\"aa\" v=\"1\" b=\"bbbbbbbbbbbbbbbbbbbb\"/>"
+           u"<x a=\"aa\" v=\"2\" b=\"bbbbbbbbbbbbbbbbbbbb\"/>"
+           u"<x a=\"aa\" v=\"1\" b=\"bbbbbbbbbbbbbbbbbbbb\"/>",
+           rules);
+  EXPECT_EQ(Classes(table), "BXP ITP BXP");
+}
+
 // Element names s, r and v skip, remove and reserve; n, m and g normalize, remove and
 // normalize-significant the whitespace of the text runs they enclose; p has no rule. Then ut
 // placeholders take their names, types and block marks from their attributes and are paired.
