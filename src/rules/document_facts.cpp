@@ -6,6 +6,8 @@
 #include <array>
 #include <cstring>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "markup/element_table.h"
 #include "storage/char_class.h"
@@ -14,9 +16,13 @@ namespace tagvert {
 
 namespace {
 
-enum class FactName : std::uint8_t { Unknown, Other, Tu, Tuv, UserSettings };
+// Other is 0, so that the kinds of several records or-ed together tell whether any of them
+// matters.
+enum class FactName : std::uint8_t { Other, Tu, Tuv, UserSettings };
 
 FactName NameKind(std::u16string_view name) {
+  // Most names have none of the lengths, and are not put in capitals.
+  if (name.size() != 2 && name.size() != 3 && name.size() != 12) return FactName::Other;
   const std::u16string upper = StringToUpper(name);
   if (upper == u"TU") return FactName::Tu;
   if (upper == u"TUV") return FactName::Tuv;
@@ -27,13 +33,15 @@ FactName NameKind(std::u16string_view name) {
 // What a Tu or Tuv start tag gave (a unit's match, a language's place), remembered by the tag's
 // text: a document repeats a few such tags thousands of times, and tags of equal texts have
 // equal attributes. One comparison of two texts then answers, with no attribute looked up and
-// no language compared. A few texts, replaced in turn.
+// no language compared. A few texts, replaced in turn; their last eight bytes (where the
+// languages and match values of such tags stand) are compared first.
 class CTagAnswers {
  public:
   // The answer remembered for `text` (not empty), or nullptr.
   const std::size_t* Find(std::string_view text) const {
+    const std::uint64_t tail = Tail(text);
     for (const CEntry& entry : m_entries) {
-      if (entry.text.size() == text.size() &&
+      if (entry.text.size() == text.size() && entry.tail == tail &&
           std::memcmp(entry.text.data(), text.data(), text.size()) == 0) {
         return &entry.answer;
       }
@@ -44,6 +52,7 @@ class CTagAnswers {
     CEntry& entry = m_entries[m_next];
     m_next = (m_next + 1) % kEntries;
     entry.text.assign(text);
+    entry.tail = Tail(text);
     entry.answer = answer;
   }
   static constexpr std::size_t kMaxTextBytes = 256;
@@ -52,68 +61,126 @@ class CTagAnswers {
   static constexpr std::size_t kEntries = 4;
   struct CEntry {
     std::string text;  // empty: free
+    std::uint64_t tail = 0;
     std::size_t answer = 0;
   };
+  // The last eight bytes of `text`; 0 for a shorter text.
+  static std::uint64_t Tail(std::string_view text) {
+    std::uint64_t tail = 0;
+    if (text.size() >= sizeof tail)
+      std::memcpy(&tail, text.data() + text.size() - sizeof tail, sizeof tail);
+    return tail;
+  }
   std::array<CEntry, kEntries> m_entries;
   std::size_t m_next = 0;
 };
 
 }  // namespace
 
-CDocumentFacts ReadDocumentFacts(const CElementTable& table) {
-  CDocumentFacts facts;
-  std::vector<FactName> kinds(table.Names().Size(), FactName::Unknown);
-  bool settingsSeen = false;
-  CAttributeLookup lang(table, {{u"Lang", false}});
-  CAttributeLookup matchPercent(table, {{u"MatchPercent", false}});
-  CAttributeLookup languages(table, {{u"TargetLanguage", false}, {u"SourceLanguage", false}});
-  std::u16string_view values[2];
-  CTagAnswers tuvAnswers;
-  CTagAnswers tuAnswers;
-  for (const CElementRecord& record : table.Records()) {
-    // The name first: a text run has the empty one, of no kind, as have most tags, so that one
-    // test passes over nearly every record.
-    FactName& kind = kinds[record.nameId];
-    if (kind == FactName::Other) continue;
-    if (kind == FactName::Unknown) {
-      kind = NameKind(table.Names().Name(record.nameId));
-      if (kind == FactName::Other) continue;
-    }
-    if (!record.IsTag() || record.tagType == TagType::Close ||
-        record.tagType == TagType::PairedClose) {
-      continue;
-    }
-    if (kind == FactName::UserSettings && settingsSeen) continue;
-    table.CheckStop();
+namespace {
+
+// Takes the facts from the records of the names that hold them, one record at a time.
+class CFactsReader {
+ public:
+  explicit CFactsReader(const CElementTable& table)
+      : m_table(table),
+        m_lang(table, {{u"Lang", false}}),
+        m_matchPercent(table, {{u"MatchPercent", false}}),
+        m_languages(table, {{u"TargetLanguage", false}, {u"SourceLanguage", false}}) {}
+
+  // Whether `record`, of a name of some kind, tells something: a start or empty tag does.
+  static bool Tells(const CElementRecord& record) {
+    return record.IsTag() && record.tagType != TagType::Close &&
+           record.tagType != TagType::PairedClose;
+  }
+
+  // Takes what `record`, of a name of `kind` (not Other), tells (Tells). Out of line, so that
+  // the walk, which calls it for a few records in twenty, keeps its own values in registers.
+  [[gnu::noinline]] void Take(const CElementRecord& record, FactName kind) {
+    if (kind == FactName::UserSettings && m_settingsSeen) return;
+    m_table.CheckStop();
+    std::u16string_view* const values = m_values;
     if (kind == FactName::Tuv) {
       // Empty for a tag that is not plain: read each time.
-      const std::string_view text = PlainTagBytes(table, record, CTagAnswers::kMaxTextBytes);
-      if (!text.empty() && tuvAnswers.Find(text) != nullptr) continue;
+      const std::string_view text = PlainTagBytes(m_table, record, CTagAnswers::kMaxTextBytes);
+      if (!text.empty() && m_tuvAnswers.Find(text) != nullptr) return;
       values[0] = {};
-      lang.Find(record, values);
+      m_lang.Find(record, values);
       // A document names a handful of languages: a linear look-up stays cheap.
-      const auto known = std::find(facts.tuvLanguages.begin(), facts.tuvLanguages.end(), values[0]);
-      if (known == facts.tuvLanguages.end()) facts.tuvLanguages.emplace_back(values[0]);
-      if (!text.empty()) tuvAnswers.Remember(text, 0);
+      std::vector<std::u16string>& languages = m_facts.tuvLanguages;
+      if (std::find(languages.begin(), languages.end(), values[0]) == languages.end()) {
+        languages.emplace_back(values[0]);
+      }
+      if (!text.empty()) m_tuvAnswers.Remember(text, 0);
     } else if (kind == FactName::Tu) {
-      ++facts.units;
-      const std::string_view text = PlainTagBytes(table, record, CTagAnswers::kMaxTextBytes);
-      if (const std::size_t* const matched = text.empty() ? nullptr : tuAnswers.Find(text)) {
-        facts.matchedUnits += *matched;
-        continue;
+      ++m_facts.units;
+      const std::string_view text = PlainTagBytes(m_table, record, CTagAnswers::kMaxTextBytes);
+      if (const std::size_t* const matched = text.empty() ? nullptr : m_tuAnswers.Find(text)) {
+        m_facts.matchedUnits += *matched;
+        return;
       }
       // The rules skip a unit whose MatchPercent exists and is not "0".
-      const std::size_t matched = matchPercent.Find(record, values) != 0 && values[0] != u"0";
-      facts.matchedUnits += matched;
-      if (!text.empty()) tuAnswers.Remember(text, matched);
+      const std::size_t matched = m_matchPercent.Find(record, values) != 0 && values[0] != u"0";
+      m_facts.matchedUnits += matched;
+      if (!text.empty()) m_tuAnswers.Remember(text, matched);
     } else {
-      settingsSeen = true;
-      const unsigned found = languages.Find(record, values);
-      if ((found & 1) != 0) facts.targetLanguage = values[0];
-      if ((found & 2) != 0) facts.sourceLanguage = values[1];
+      m_settingsSeen = true;
+      const unsigned found = m_languages.Find(record, values);
+      if ((found & 1) != 0) m_facts.targetLanguage = values[0];
+      if ((found & 2) != 0) m_facts.sourceLanguage = values[1];
     }
   }
-  return facts;
+
+  CDocumentFacts& Facts() { return m_facts; }
+
+ private:
+  const CElementTable& m_table;
+  CDocumentFacts m_facts;
+  bool m_settingsSeen = false;
+  CAttributeLookup m_lang;
+  CAttributeLookup m_matchPercent;
+  CAttributeLookup m_languages;
+  std::u16string_view m_values[2];
+  CTagAnswers m_tuvAnswers;
+  CTagAnswers m_tuAnswers;
+};
+
+}  // namespace
+
+CDocumentFacts ReadDocumentFacts(const CElementTable& table) {
+  // The kind of every name, known before the walk: a document has a few dozen names, each of
+  // which its records carry.
+  const CNameTable& names = table.Names();
+  std::vector<FactName> kinds(names.Size());
+  for (std::size_t id = 0; id < kinds.size(); ++id) {
+    kinds[id] = NameKind(names.Name(static_cast<std::uint32_t>(id)));
+  }
+  CFactsReader reader(table);
+  // The name first: a text run has the empty one, of no kind, as have most tags, so that the
+  // walk looks at four records' kinds together and passes over nearly every group of four.
+  const FactName* const kindOf = kinds.data();
+  const CRecordVector& records = table.Records();
+  const CElementRecord* record = records.data();
+  const CElementRecord* const end = record + records.size();
+  for (; end - record >= 4; record += 4) {
+    const FactName k0 = kindOf[record[0].nameId];
+    const FactName k1 = kindOf[record[1].nameId];
+    const FactName k2 = kindOf[record[2].nameId];
+    const FactName k3 = kindOf[record[3].nameId];
+    if ((static_cast<unsigned>(k0) | static_cast<unsigned>(k1) | static_cast<unsigned>(k2) |
+         static_cast<unsigned>(k3)) == 0) {
+      continue;
+    }
+    if (k0 != FactName::Other && CFactsReader::Tells(record[0])) reader.Take(record[0], k0);
+    if (k1 != FactName::Other && CFactsReader::Tells(record[1])) reader.Take(record[1], k1);
+    if (k2 != FactName::Other && CFactsReader::Tells(record[2])) reader.Take(record[2], k2);
+    if (k3 != FactName::Other && CFactsReader::Tells(record[3])) reader.Take(record[3], k3);
+  }
+  for (; record != end; ++record) {
+    const FactName kind = kindOf[record->nameId];
+    if (kind != FactName::Other && CFactsReader::Tells(*record)) reader.Take(*record, kind);
+  }
+  return std::move(reader.Facts());
 }
 
 }  // namespace tagvert

@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "rules/record_classifier.h"
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,36 +45,93 @@ struct COutcome {
 
 // The rules that can apply to the elements of one name, in the order they are tried.
 struct CPlan {
-  bool built = false;
-  bool conditional = false;              // some rule has conditions
   std::vector<const CRule*> namedRules;  // named rules matching the name
-  COutcome fixed;                        // the outcome when no rule has conditions
 };
+
+// What the walk needs of a name for each of its records, in a few bytes per name id so that a
+// record's decision is one load beside the records: whether its rules test attributes, else
+// their outcome, with the algorithm that an unpaired element ends up with already chosen.
+struct CNameDecision {
+  static constexpr std::uint8_t kUnknown = 0;
+  static constexpr std::uint8_t kFixed = 1;
+  static constexpr std::uint8_t kConditional = 2;
+  std::uint8_t state = kUnknown;
+  COutcome fixed;  // state kFixed: the outcome
+  // state kFixed with fixed.applied: the algorithm of an element that is not a paired start
+  // tag (skip and reserve hold only for a paired start tag and its end tag).
+  Algorithm unpairedAlgorithm = Algorithm::Translate;
+  std::uint8_t unused = 0;  // eight bytes: an entry's place is the id shifted
+};
+
+static_assert(sizeof(CNameDecision) == 8);
 
 class CClassifier {
  public:
   CClassifier(CElementTable& table, const CRules* rules)
-      : m_table(table), m_rules(rules), m_plans(table.Names().Size()) {}
+      : m_table(table),
+        m_rules(rules),
+        m_plans(table.Names().Size()),
+        m_decisions(table.Names().Size()) {}
 
-  // Whether classifying `record` may read its attributes from its text.
-  bool MayReadAttributes(const CElementRecord& record) {
-    return m_rules != nullptr && record.IsTag() && Plan(record.nameId).conditional;
+  // The decisions by name id, made when first asked for (Decide); the walk keeps the pointer,
+  // which stays valid, where a member would be loaded again after each record it writes.
+  const CNameDecision* Decisions() const { return m_decisions.data(); }
+
+  // Once per distinct name: the rules that can apply, and their outcome when none of them tests
+  // an attribute.
+  [[gnu::noinline]] const CNameDecision& Decide(std::uint32_t nameId) {
+    CNameDecision& decision = m_decisions[nameId];
+    decision.state = CNameDecision::kFixed;
+    if (m_rules == nullptr) return decision;
+    const std::u16string& name = m_table.Names().Name(nameId);
+    std::vector<const CRule*>& namedRules = m_plans[nameId].namedRules;
+    bool conditional = false;
+    COutcome& fixed = decision.fixed;
+    for (const auto& rule : m_rules->GetNamelessRules()) {
+      if (!rule->m_conditions.empty()) conditional = true;
+      fixed.Apply(*rule);
+    }
+    for (const auto& rule : m_rules->GetNamedRules()) {
+      if (!NamesMatch(rule->m_name, name, rule->m_nameCaseSensitive)) continue;
+      namedRules.push_back(rule.get());
+      if (!rule->m_conditions.empty()) conditional = true;
+    }
+    if (!namedRules.empty()) fixed.Apply(*namedRules.front());
+    decision.unpairedAlgorithm =
+        fixed.algorithm == Algorithm::Remove ? Algorithm::Remove : Algorithm::Translate;
+    if (conditional) decision.state = CNameDecision::kConditional;
+    return decision;
   }
 
-  void Classify(CElementRecord& record) {
-    if (m_rules == nullptr) return;
-    const CPlan& plan = Plan(record.nameId);
-    if (!plan.conditional) {
-      plan.fixed.WriteTo(record);
+  // Classifies a paired start tag, whose name's decision is `decision`.
+  void ClassifyPaired(CElementRecord& record, const CNameDecision& decision) {
+    if (decision.state == CNameDecision::kFixed) {
+      decision.fixed.WriteTo(record);
       return;
     }
-    ClassifyByConditions(record, plan);
+    ClassifyByConditions(record);
+  }
+
+  // Classifies an element that is not a paired tag (a text run among them).
+  void ClassifyUnpaired(CElementRecord& record, const CNameDecision& decision) {
+    if (decision.state == CNameDecision::kFixed) {
+      if (decision.fixed.applied) {
+        if (decision.fixed.whitespaceSet) record.whitespace = decision.fixed.whitespace;
+        record.algorithm = decision.unpairedAlgorithm;
+        record.SetRuleType(decision.fixed.ruleType);
+        return;
+      }
+    } else {
+      ClassifyByConditions(record);
+    }
+    // Skip and reserve hold only for a paired start tag and its end tag.
+    if (record.algorithm != Algorithm::Remove) record.algorithm = Algorithm::Translate;
   }
 
  private:
   // Most records take their name's fixed outcome, inlined into the walk; the few whose rules
   // test attributes come here.
-  [[gnu::noinline]] void ClassifyByConditions(CElementRecord& record, const CPlan& plan) {
+  [[gnu::noinline]] void ClassifyByConditions(CElementRecord& record) {
     // A plain tag's outcome follows from its text, and a document repeats the same few unit
     // and language tags thousands of times: the outcome is kept by the text.
     COutcomeSlot* const slot = OutcomeSlotOf(record);
@@ -86,7 +144,7 @@ class CClassifier {
     for (const auto& rule : m_rules->GetNamelessRules()) {
       if (ConditionsHold(*rule, record)) outcome.Apply(*rule);
     }
-    for (const CRule* rule : plan.namedRules) {
+    for (const CRule* rule : m_plans[record.nameId].namedRules) {
       if (ConditionsHold(*rule, record)) {
         outcome.Apply(*rule);
         break;
@@ -112,29 +170,23 @@ class CClassifier {
     m_text = PlainTagBytes(m_table, record, kMaxOutcomeTextBytes);
     if (m_text.empty()) return nullptr;
     if (!m_outcomeSlots) m_outcomeSlots = std::make_unique<COutcomeSlot[]>(kOutcomeSlots);
-    return &m_outcomeSlots[static_cast<std::size_t>(HashTagText(m_text) >> 56)];
+    return &m_outcomeSlots[static_cast<std::size_t>(SampledHash(m_text) >> 56)];
   }
 
-  const CPlan& Plan(std::uint32_t nameId) {
-    CPlan& plan = m_plans[nameId];
-    return plan.built ? plan : BuildPlan(plan, nameId);
-  }
-
-  // Once per distinct name.
-  [[gnu::noinline]] const CPlan& BuildPlan(CPlan& plan, std::uint32_t nameId) {
-    plan.built = true;
-    const std::u16string& name = m_table.Names().Name(nameId);
-    for (const auto& rule : m_rules->GetNamelessRules()) {
-      if (!rule->m_conditions.empty()) plan.conditional = true;
-      plan.fixed.Apply(*rule);
-    }
-    for (const auto& rule : m_rules->GetNamedRules()) {
-      if (!NamesMatch(rule->m_name, name, rule->m_nameCaseSensitive)) continue;
-      plan.namedRules.push_back(rule.get());
-      if (!rule->m_conditions.empty()) plan.conditional = true;
-    }
-    if (!plan.namedRules.empty()) plan.fixed.Apply(*plan.namedRules.front());
-    return plan;
+  // A hash of a tag's text (not empty) from its size and its first, middle and last eight bytes:
+  // the unit and language tags that repeat differ in their values, which such a text of a few
+  // dozen bytes holds within those, and texts that share a slot only cost their outcome again.
+  static std::uint64_t SampledHash(std::string_view text) {
+    const std::size_t size = text.size();
+    if (size < 24) return HashTagText(text);
+    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
+    std::uint64_t first = 0;
+    std::uint64_t middle = 0;
+    std::uint64_t last = 0;
+    std::memcpy(&first, text.data(), 8);
+    std::memcpy(&middle, text.data() + size / 2 - 4, 8);
+    std::memcpy(&last, text.data() + size - 8, 8);
+    return (((size ^ first) * kMultiplier ^ middle) * kMultiplier ^ last) * kMultiplier;
   }
 
   bool ConditionsHold(const CRule& rule, const CElementRecord& record) {
@@ -186,6 +238,7 @@ class CClassifier {
   CElementTable& m_table;
   const CRules* m_rules;
   std::vector<CPlan> m_plans;
+  std::vector<CNameDecision> m_decisions;
   // The look-ups of the tested attributes, and which condition uses which.
   std::vector<std::unique_ptr<CAttributeLookup>> m_lookups;
   std::vector<std::pair<const CAttributeCondition*, CAttributeLookup*>> m_conditionLookups;
@@ -273,39 +326,51 @@ const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* ru
   constexpr std::uint32_t kPrefetchDistance = 8;
   // The records visited (the walk jumps over blocks), for the stop checks.
   std::uint32_t visited = 0;
+  const std::uint32_t prefetchEnd = count > kPrefetchDistance ? count - kPrefetchDistance : 0;
+  // The walk's data in locals: its writes of record bytes may alias any memory.
+  CElementRecord* const data = records.data();
+  const std::uint32_t* const nextOf = next.data();
+  const CNameDecision* const decisions = classifier.Decisions();
+  const auto decisionOf = [decisions, &classifier](std::uint32_t nameId) -> const CNameDecision& {
+    const CNameDecision& decision = decisions[nameId];
+    return decision.state != CNameDecision::kUnknown ? decision : classifier.Decide(nameId);
+  };
   for (std::uint32_t i = 0; i < count; ++i) {
     table.CheckStopAt(visited++);
-    if (count - i > kPrefetchDistance &&
-        classifier.MayReadAttributes(records[i + kPrefetchDistance])) {
-      table.PrefetchText(records[i + kPrefetchDistance]);
+    if (i < prefetchEnd) {
+      const CElementRecord& ahead = data[i + kPrefetchDistance];
+      if (ahead.IsTag() && decisionOf(ahead.nameId).state == CNameDecision::kConditional) {
+        table.PrefetchText(ahead);
+      }
     }
-    CElementRecord& record = records[i];
-    switch (record.tagType) {
-      case TagType::PairedOpen:
-        classifier.Classify(record);
-        if (next[i] < count) {
-          CElementRecord& end = records[next[i]];
-          end.whitespace = record.whitespace;
-          end.algorithm = record.algorithm;
-          end.SetRuleType(record.GetRuleType());
-        }
-        break;
-      case TagType::Open:
-      case TagType::Close:
-      case TagType::Single:
-        classifier.Classify(record);
-        // Skip and reserve hold only for a paired start tag and its end tag.
-        if (record.algorithm != Algorithm::Remove) record.algorithm = Algorithm::Translate;
-        break;
-      default:
-        break;
+    CElementRecord& record = data[i];
+    if (record.tagType != TagType::PairedOpen) {
+      // Neither starts a range nor is skipped: classified (but for an end tag, which took its
+      // start tag's decision), then takes what the ranges around it spread.
+      if (record.tagType != TagType::PairedClose) {
+        classifier.ClassifyUnpaired(record, decisionOf(record.nameId));
+      }
+      // Only text runs take the whitespace mode; markup in the range keeps its own.
+      if (whitespaceRange.Inside(i) && !record.IsTag()) record.whitespace = spreadWhitespace;
+      if (algorithmRange.Inside(i)) {
+        record.algorithm = spreadRemove ? Algorithm::Remove : Algorithm::Translate;
+        record.SetRuleType(RuleType::Inline);
+      }
+      continue;
     }
-    const bool startsRange = record.tagType == TagType::PairedOpen && next[i] < count;
-    if (whitespaceRange.Inside(i)) {
-      // Only text runs take the mode; markup in the range keeps its own.
-      if (!record.IsTag()) record.whitespace = spreadWhitespace;
-    } else if (!whitespaceRange.AtEnd(i) && startsRange && SpreadsWhitespace(record.whitespace)) {
-      whitespaceRange.end = next[i];
+    // A paired start tag: its end tag takes its decision before any spreading.
+    classifier.ClassifyPaired(record, decisionOf(record.nameId));
+    const std::uint32_t end = nextOf[i];
+    const bool startsRange = end < count;
+    if (startsRange) {
+      CElementRecord& endRecord = data[end];
+      endRecord.whitespace = record.whitespace;
+      endRecord.algorithm = record.algorithm;
+      endRecord.SetRuleType(record.GetRuleType());
+    }
+    if (!whitespaceRange.Inside(i) && !whitespaceRange.AtEnd(i) && startsRange &&
+        SpreadsWhitespace(record.whitespace)) {
+      whitespaceRange.end = end;
       spreadWhitespace = record.whitespace;
     }
     if (algorithmRange.Inside(i)) {
@@ -314,7 +379,7 @@ const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* ru
       record.algorithm = spreadRemove ? Algorithm::Remove : Algorithm::Translate;
       record.SetRuleType(RuleType::Inline);
     } else if (!algorithmRange.AtEnd(i) && startsRange && SpreadsAlgorithm(record.algorithm)) {
-      algorithmRange.end = next[i];
+      algorithmRange.end = end;
       spreadRemove = record.algorithm == Algorithm::Remove;
     }
     // A skipping start tag that the structuring reaches is collapsed there with everything up
@@ -323,17 +388,15 @@ const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* ru
     // content). What the walk would decide for them is lost, so it jumps over them, unless a
     // start tag among them ends beyond the block: its decision reaches its end, and its range
     // spreads past the block.
-    if (i >= resume && record.tagType == TagType::PairedOpen &&
-        record.algorithm == Algorithm::Skip) {
-      if (next[i] >= count) break;
-      resume = next[i] + 1;
+    if (i >= resume && record.algorithm == Algorithm::Skip) {
+      if (!startsRange) break;
+      resume = end + 1;
       // Where the pairs nest, a block that holds fewer records than a round of ids has no start
       // tag that ends beyond it: its end record is its start tag's own end tag (another record
       // with the same id lies a round of ids away, or is the end tag of a pair around the start
       // tag, which would cross the start tag's pair), and every start tag within pairs within.
-      if ((pairsNest && next[i] - i < detail::kPairIdRound) ||
-          !EndsBeyond(records, next, i, next[i])) {
-        i = next[i];
+      if ((pairsNest && end - i < detail::kPairIdRound) || !EndsBeyond(records, next, i, end)) {
+        i = end;
       }
     }
   }

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "rules/builtin_rules.h"
+#include "rules/document_facts.h"
 #include "rules/record_classifier.h"
 #include "rules/transml_rules.h"
 #include "rules/ttx_rules_processor.h"
@@ -175,6 +176,23 @@ TEST(ClassifyRecordsTest, ConditionsCompareAttributeValues) {
     Classify(table, u"<x Class='note big' class='second' empty=''/>", rules);
     EXPECT_EQ(Classes(table), c.holds ? "BXP" : "ITP");
   }
+}
+
+// The outcome of a tested tag is remembered by its text, in slots chosen by a few of its bytes:
+// tags whose texts differ only elsewhere (here in the tested value) share a slot, and each is
+// classified by its own attributes.
+TEST(ClassifyRecordsTest, TagsSharingAnOutcomeSlotKeepTheirOwnOutcome) {
+  CRules rules;
+  Load(rules,
+       "<Rule Name='x' Algorithm='Remove'><Attribute-Condition Name='v' "
+       "Condition='Equal' Value='1'/></Rule>");
+  CElementTable table;
+  Classify(table,
+           u"<x a=\"aa\" v=\"1\" b=\"bbbbbbbbbbbbbbbbbbbb\"/>"
+           u"<x a=\"aa\" v=\"2\" b=\"bbbbbbbbbbbbbbbbbbbb\"/>"
+           u"<x a=\"aa\" v=\"1\" b=\"bbbbbbbbbbbbbbbbbbbb\"/>",
+           rules);
+  EXPECT_EQ(Classes(table), "BXP ITP BXP");
 }
 
 // Element names s, r and v skip, remove and reserve; n, m and g normalize, remove and
@@ -372,6 +390,25 @@ TEST(RecordPassesTest, PassesStopAtTheStopFlag) {
       }
       EXPECT_TRUE(i != 0 || table.Records().empty());
     }
+  }
+}
+
+// The facts' walk looks at the records four at a time and at the last few one by one: the unit
+// and language tags count at every place in a group and in the rest.
+TEST(DocumentFactsTest, TagsCountAtEveryPlaceOfTheWalk) {
+  for (std::size_t before = 0; before < 8; ++before) {
+    SCOPED_TRACE(before);
+    std::u16string document;
+    for (std::size_t i = 0; i < before; ++i)
+      document += u"<b/>";
+    document += u"<Tu MatchPercent=\"5\"><Tuv Lang=\"x\">y";
+    CElementTable table;
+    table.Source().Assign(document);
+    ScanElements(table, true);
+    const CDocumentFacts facts = ReadDocumentFacts(table);
+    EXPECT_EQ(facts.units, 1U);
+    EXPECT_EQ(facts.matchedUnits, 1U);
+    EXPECT_EQ(facts.tuvLanguages, std::vector<std::u16string>{u"x"});
   }
 }
 
