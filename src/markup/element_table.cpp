@@ -270,12 +270,14 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
   // Cuts the whole source into the table's records, pairing each tag as it is cut out when
   // `pairing` is given.
   void Run(CElementTable& table, CFirstPairing* pairing);
-  // Reads the tag that starts at `start` (its `<`) again, for its attributes.
-  void ReadOne(std::size_t start) {
+  // Reads the tag that starts at `start` (its `<`) again, for its attributes. The grammar's
+  // calls are all inlined here, whatever room the compiler's limits for this file leave: a
+  // document whose tags are seldom plain spends a fifth of its work in this reader.
+  [[gnu::flatten]] void ReadOne(std::size_t start) {
     m_p = start + 1;
     m_attributes->clear();
     CPlainTag tag;
-    if (!ReadPlainTag(tag)) this->ReadMarkup();
+    if (!ReadPlainTag(m_s + m_p, tag)) this->ReadMarkup();
   }
   // Calls `f(nameStart, nameEnd, valueStart, valueEnd)` for the attributes of the plain tag
   // (one that ReadPlainTag reads) whose `<` is at `start`, in order, until `f` returns true:
@@ -310,24 +312,23 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
  private:
   friend class detail::CTagGrammar<CScanner>;
 
-  // Reads the markup after its `<` (at m_p) when it has the shape of nearly every tag: an
+  // Reads the markup after its `<` (at `p`) when it has the shape of nearly every tag: an
   // optional `/`, a name of ASCII name units, attributes `name="value"` or `name='value'` each
   // after white space or a quote, and `>` or `/>`. That is what the grammar reads too, with the
   // same name, type, attributes and end; here without the grammar's end check and branches
   // per unit: a name is one loop over a table, a value one search for its quote. Any other markup
   // (special markup, a stray `<`, a value without quotes, a unit outside ASCII in a name, white
-  // space around `=`, the end of the input) returns false, with m_p and the record as they were,
-  // for the grammar to read it. What it read goes into `tag`, which the cut keeps in registers
-  // rather than in the reader's members.
+  // space around `=`, the end of the input) returns false, for the grammar to read it. It leaves
+  // m_p and the record as they are. What it read goes into `tag`, which the cut keeps in
+  // registers rather than in the reader's members, as it keeps its position.
   struct CPlainTag {
     TagType type = TagType::Open;
     const Unit* name = nullptr;
     const Unit* nameEnd = nullptr;
     const Unit* end = nullptr;  // after the closing `>`
   };
-  bool ReadPlainTag(CPlainTag& tag) {
+  bool ReadPlainTag(const Unit* p, CPlainTag& tag) {
     const Unit* const end = m_s + m_n;
-    const Unit* p = m_s + m_p;
     TagType type = TagType::Open;
     if (p != end && *p == u'/') {
       type = TagType::Close;
@@ -565,6 +566,7 @@ class CFirstPairing {
       : m_table(table),
         m_records(table.Records()),
         m_counter(table.PairIdCounter()),
+        m_count(m_counter),
         m_next(table.Workspace()),
         m_lastWithId(std::size_t{1} << 16, kNone),
         m_open(std::make_unique_for_overwrite<std::uint32_t[]>(kMaxWatchedOpen)) {
@@ -590,14 +592,17 @@ class CFirstPairing {
     if (type == TagType::Close && !stack.Empty()) {
       const std::uint32_t at = stack.Back();
       stack.Pop();
-      CElementRecord& open = m_records[at];
+      // The start tag's record, found from this one's (both lie in the records' vector), which
+      // saves loading the vector's data.
+      CElementRecord& open =
+          (&record)[static_cast<std::ptrdiff_t>(at) - static_cast<std::ptrdiff_t>(i)];
       open.tagType = TagType::PairedOpen;
       record.tagType = TagType::PairedClose;
       id = open.pairId;
       Closed(at);
     } else {
       // A start tag, or an end tag left without one.
-      id = detail::NextPairId(m_counter);
+      id = detail::NextPairId(m_count);
       if (type == TagType::Open) {
         stack.Push(i);
         Opened(i);
@@ -615,6 +620,7 @@ class CFirstPairing {
     for (const std::uint32_t last : m_lastWithId) {
       if (last != kNone) m_nextData[last] = count;
     }
+    m_counter = m_count;
     m_next.resize(count);
     DiscardUnusedCapacity(m_next);
     m_table.NextBySameIdReady() = whole;
@@ -668,23 +674,30 @@ class CFirstPairing {
   // the cut, with the growth out of line: as a call it cost some 25 instructions a start or end
   // tag.
   [[gnu::always_inline]] CPositionStack& OpenStack(std::uint32_t nameId) {
-    if (nameId >= m_openByName.size()) [[unlikely]]
+    if (nameId >= m_openByNameCount) [[unlikely]]
       AddNames(nameId);
     return m_openByName[nameId];
   }
   [[gnu::noinline]] void AddNames(std::uint32_t nameId) {
     m_openByName.resize(nameId + std::size_t{1});
+    m_openByNameCount = m_openByName.size();
   }
 
   CElementTable& m_table;
   CRecordVector& m_records;
   std::uint32_t& m_counter;
+  // The counter while the scan runs, kept here and handed to the table at the end: the
+  // table's, behind a reference, was loaded and stored through it for every new id.
+  std::uint32_t m_count;
   CRecordIndexVector& m_next;
   std::uint32_t* m_nextData = nullptr;  // m_next's
   std::size_t m_nextSize = 0;
   // Per id, the last record that took it (kNone: none yet).
   std::vector<std::uint32_t> m_lastWithId;
   std::vector<CPositionStack> m_openByName;
+  // m_openByName's size, compared without the division a vector's size of 24-byte elements
+  // takes.
+  std::size_t m_openByNameCount = 0;
   // Room for kMaxWatchedOpen positions, of which only the pages that hold the deepest nesting
   // reached are ever touched.
   std::unique_ptr<std::uint32_t[]> m_open;
@@ -701,45 +714,50 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
   records.reserve(m_n / 16 + 16);
   // The index of the next record, counted here rather than read off the vector twice a record.
   auto index = static_cast<std::uint32_t>(records.size());
-  while (m_p < m_n) {
+  // The position and the end of the source as locals, which stay in registers: as members
+  // they were loaded again after every store of a record, which may write any memory. m_p is
+  // set only for the grammar (ReadOtherMarkup).
+  const Unit* const source = m_s;
+  const Unit* const sourceEnd = m_s + m_n;
+  const Unit* p = m_s + m_p;
+  while (p < sourceEnd) {
     // A stop is seen here too: cutting a large document takes seconds.
     table.CheckStopAt(index);
-    const std::size_t start = m_p;
-    if (m_s[m_p] != u'<') {
-      const Unit* const end = FindUnit(m_s + m_p, m_s + m_n, u'<');
-      m_p = static_cast<std::size_t>(end - m_s);
+    const std::size_t start = static_cast<std::size_t>(p - source);
+    if (*p != u'<') {
+      const Unit* const next = FindUnit(p, sourceEnd, u'<');
       CElementRecord text;
       text.textStart = static_cast<std::uint32_t>(start);
-      text.textLength = static_cast<std::uint32_t>(m_p - start);
+      text.textLength = static_cast<std::uint32_t>(next - p);
+      p = next;
       records.push_back(text);
       ++index;
       continue;
     }
-    ++m_p;
     CElementRecord record;
     record.SetBits(CElementRecord::kRecordTag);
     // A tag read before is taken from the memo; another of the plain shape is read and
     // remembered.
-    const auto key = CPlainTagMemo<Unit>::KeyOf(m_s + start, m_s + m_n);
-    const auto* const known = memo.Find(key, m_s + start);
+    const auto key = CPlainTagMemo<Unit>::KeyOf(p, sourceEnd);
+    const auto* const known = memo.Find(key, p);
     CPlainTag tag;
-    if (known != nullptr || ReadPlainTag(tag)) {
+    if (known != nullptr || ReadPlainTag(p + 1, tag)) {
       typename CPlainTagMemo<Unit>::CTag read;
       if (known != nullptr) {
         read = *known;
       } else {
         read.type = tag.type;
-        read.units = static_cast<std::uint32_t>(tag.end - (m_s + start));
+        read.units = static_cast<std::uint32_t>(tag.end - p);
         read.nameId = names.Id(tag.name, static_cast<std::size_t>(tag.nameEnd - tag.name),
-                               m_s + m_n, &m_name);
-        memo.Remember(key, m_s + start, read);
+                               sourceEnd, &m_name);
+        memo.Remember(key, p, read);
       }
       record.tagType = read.type;
       record.plain = 1;
       record.nameId = read.nameId;
       record.textStart = static_cast<std::uint32_t>(start);
       record.textLength = read.units;
-      m_p = start + read.units;
+      p += read.units;
       // Added here apart from other markup, so that the compiler writes this record, whose flags
       // it knows but for the type, as whole words.
       CElementRecord& added = records.emplace_back(record);
@@ -747,10 +765,13 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
       ++index;
       continue;
     }
+    m_p = start + 1;
     CElementRecord& added = records.emplace_back(ReadOtherMarkup(record, start, table, names));
+    p = source + m_p;
     if (pairing != nullptr) pairing->Visit(added, index);
     ++index;
   }
+  m_p = static_cast<std::size_t>(p - source);
 }
 
 }  // namespace
