@@ -128,7 +128,10 @@ class CPlainTagMemo {
     std::size_t bytes = 0;  // 0: no key (no `>` within reach)
     std::uint64_t first = 0;
     std::uint64_t last = 0;
-    std::size_t places[2] = {};
+    // The two slots the key may take, as two fields rather than an array, which a loop over it
+    // would keep in memory: the key stays in registers.
+    std::size_t place = 0;
+    std::size_t otherPlace = 0;
   };
   struct CTag {
     std::uint32_t units = 0;  // from `<` to `>`; 0: a free slot
@@ -159,15 +162,15 @@ class CPlainTagMemo {
     }
     constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
     const std::uint64_t hash = (key.first ^ std::rotl(key.last, 29) ^ key.bytes) * kMultiplier;
-    key.places[0] = static_cast<std::size_t>(hash >> (64 - kSlotBits));
-    key.places[1] = static_cast<std::size_t>(hash >> (56 - kSlotBits)) % kSlots;
+    key.place = static_cast<std::size_t>(hash >> (64 - kSlotBits));
+    key.otherPlace = static_cast<std::size_t>(hash >> (56 - kSlotBits)) % kSlots;
     return key;
   }
 
   // The tag remembered for the markup at `start` with key `key`, or null.
   [[gnu::always_inline]] const CTag* Find(const CKey& key, const Unit* start) {
     if (key.bytes == 0) return nullptr;
-    for (const std::size_t place : key.places) {
+    for (const std::size_t place : {key.place, key.otherPlace}) {
       CSlot& slot = m_slots[place];
       if (slot.bytes == key.bytes && slot.first == key.first && slot.last == key.last &&
           MiddleEqual(slot, reinterpret_cast<const char*>(start))) {
@@ -183,8 +186,8 @@ class CPlainTagMemo {
   // tags seen only once (dates, ids) push out each other rather than the frequent ones.
   void Remember(const CKey& key, const Unit* start, const CTag& tag) {
     if (key.bytes == 0 || key.bytes != std::size_t{tag.units} * sizeof(Unit)) return;
-    CSlot* slot = &m_slots[key.places[0]];
-    CSlot& other = m_slots[key.places[1]];
+    CSlot* slot = &m_slots[key.place];
+    CSlot& other = m_slots[key.otherPlace];
     if (slot->tag.units != 0 && (other.tag.units == 0 || (slot->hit && !other.hit))) {
       slot = &other;
     }
