@@ -2,7 +2,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "rules/record_classifier.h"
 
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -170,23 +169,7 @@ class CClassifier {
     m_text = PlainTagBytes(m_table, record, kMaxOutcomeTextBytes);
     if (m_text.empty()) return nullptr;
     if (!m_outcomeSlots) m_outcomeSlots = std::make_unique<COutcomeSlot[]>(kOutcomeSlots);
-    return &m_outcomeSlots[static_cast<std::size_t>(SampledHash(m_text) >> 56)];
-  }
-
-  // A hash of a tag's text (not empty) from its size and its first, middle and last eight bytes:
-  // the unit and language tags that repeat differ in their values, which such a text of a few
-  // dozen bytes holds within those, and texts that share a slot only cost their outcome again.
-  static std::uint64_t SampledHash(std::string_view text) {
-    const std::size_t size = text.size();
-    if (size < 24) return HashTagText(text);
-    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15u;
-    std::uint64_t first = 0;
-    std::uint64_t middle = 0;
-    std::uint64_t last = 0;
-    std::memcpy(&first, text.data(), 8);
-    std::memcpy(&middle, text.data() + size / 2 - 4, 8);
-    std::memcpy(&last, text.data() + size - 8, 8);
-    return (((size ^ first) * kMultiplier ^ middle) * kMultiplier ^ last) * kMultiplier;
+    return &m_outcomeSlots[static_cast<std::size_t>(HashTagTextSampled(m_text) >> 56)];
   }
 
   bool ConditionsHold(const CRule& rule, const CElementRecord& record) {

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -173,7 +172,7 @@ class CStructurer {
     CUtSlot* slot = nullptr;
     if (!text.empty()) {
       if (!m_utSlots) m_utSlots = std::make_unique<CUtSlot[]>(kUtSlots);
-      slot = &m_utSlots[UtSlotOf(text)];
+      slot = &m_utSlots[static_cast<std::size_t>(HashTagTextSampled(text) >> 56)];
       if (slot->text == text) {
         slot->resolved.ApplyTo(record);
         return;
@@ -221,31 +220,6 @@ class CStructurer {
     CResolvedUt resolved;
   };
   static constexpr std::size_t kUtSlots = 256;
-  // The slot of a placeholder's text (not empty): a key of its length and of eight bytes at its
-  // start, middle and end (fewer where it is shorter), where a hash of every eight bytes cost
-  // more than the look-up it served. Placeholders of one length differ in a name or a value,
-  // which lies in one of those places or moves the end; texts that meet in a slot push each
-  // other out, and the slot then holds the one read last.
-  static std::size_t UtSlotOf(std::string_view text) {
-    constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15U;
-    const std::size_t bytes = text.size();
-    const auto word = [&](std::size_t at) {
-      std::uint64_t value = 0;
-      std::memcpy(&value, text.data() + at, 8);
-      return value;
-    };
-    std::uint64_t key = bytes;
-    if (bytes >= 8) {
-      key = (key ^ word(0)) * kMultiplier;
-      key = (key ^ word(bytes / 2 - 4)) * kMultiplier;
-      key = (key ^ word(bytes - 8)) * kMultiplier;
-    } else {
-      std::uint64_t value = 0;
-      std::memcpy(&value, text.data(), bytes);
-      key = (key ^ value) * kMultiplier;
-    }
-    return static_cast<std::size_t>(key >> 56);
-  }
   static constexpr std::size_t kMaxUtTextBytes = 512;
   CElementTable& m_table;
   std::uint32_t m_utId;
