@@ -170,15 +170,36 @@ class CPlainTagMemo {
   // The tag remembered for the markup at `start` with key `key`, or null.
   [[gnu::always_inline]] const CTag* Find(const CKey& key, const Unit* start) {
     if (key.bytes == 0) return nullptr;
-    for (const std::size_t place : {key.place, key.otherPlace}) {
-      CSlot& slot = m_slots[place];
-      if (slot.bytes == key.bytes && slot.first == key.first && slot.last == key.last &&
-          MiddleEqual(slot, reinterpret_cast<const char*>(start))) {
-        slot.hit = true;
-        return &slot.tag;
-      }
-    }
+    // The two places one after the other, rather than a loop over them, which kept them in
+    // memory.
+    if (Holds(m_slots[key.place], key, start)) return Answered(key.place);
+    if (Holds(m_slots[key.otherPlace], key, start)) return Answered(key.otherPlace);
     return nullptr;
+  }
+
+  // The tag remembered for the markup at `start`, in a source that ends at `end`, when it is
+  // the one that followed the last two tags the memo gave the last time they came in that
+  // order; else null. A document's tags come in a few sequences (a unit's start tag, its
+  // language's, a placeholder's start and end), so that three tags in four are taken so: a
+  // comparison of the text with the expected one's, without the search for the `>`, the hash
+  // and the look-up. The text equals a remembered one up to its `>`, which is then the first
+  // `>` of the markup as well: the tag is the one Find would give. Not within the last
+  // kMaxBytes bytes of the source, so that the text is read without a test of its end.
+  [[gnu::always_inline]] const CTag* FindExpected(const Unit* start, const Unit* end) {
+    if (static_cast<std::size_t>(end - start) < kMaxBytes / sizeof(Unit)) return nullptr;
+    const std::size_t place = m_successors[m_context];
+    const CSlot& slot = m_slots[place];
+    const char* const bytes = reinterpret_cast<const char*>(start);
+    std::uint64_t first = 0;
+    std::memcpy(&first, bytes, 8);
+    // A free slot's mask and first word match no markup, whose first unit is a `<`.
+    if ((first & slot.firstMask) != slot.first) return nullptr;
+    if (slot.bytes > 8) {
+      std::uint64_t last = 0;
+      std::memcpy(&last, bytes + slot.bytes - 8, 8);
+      if (last != slot.last || !MiddleEqual(slot, bytes)) return nullptr;
+    }
+    return Answered(place);
   }
 
   // Remembers `tag`, read at `start` with key `key`, when the key covers it whole. Of its two
@@ -186,17 +207,21 @@ class CPlainTagMemo {
   // tags seen only once (dates, ids) push out each other rather than the frequent ones.
   void Remember(const CKey& key, const Unit* start, const CTag& tag) {
     if (key.bytes == 0 || key.bytes != std::size_t{tag.units} * sizeof(Unit)) return;
-    CSlot* slot = &m_slots[key.place];
-    CSlot& other = m_slots[key.otherPlace];
-    if (slot->tag.units != 0 && (other.tag.units == 0 || (slot->hit && !other.hit))) {
-      slot = &other;
+    std::size_t place = key.place;
+    const CSlot& other = m_slots[key.otherPlace];
+    if (m_slots[place].tag.units != 0 &&
+        (other.tag.units == 0 || (m_slots[place].hit && !other.hit))) {
+      place = key.otherPlace;
     }
-    slot->bytes = key.bytes;
-    slot->first = key.first;
-    slot->last = key.last;
-    slot->tag = tag;
-    slot->hit = false;
-    std::memcpy(slot->text, start, key.bytes);
+    CSlot& slot = m_slots[place];
+    slot.bytes = key.bytes;
+    slot.first = key.first;
+    slot.firstMask = key.bytes >= 8 ? ~std::uint64_t{0} : ~std::uint64_t{0} >> (64 - 8 * key.bytes);
+    slot.last = key.last;
+    slot.tag = tag;
+    std::memcpy(slot.text, start, key.bytes);
+    Answered(place);
+    slot.hit = false;
   }
 
  private:
@@ -240,11 +265,26 @@ class CPlainTagMemo {
   struct CSlot {
     std::size_t bytes = 0;
     std::uint64_t first = 0;
+    std::uint64_t firstMask = ~std::uint64_t{0};  // the bits of `first` that the text covers
     std::uint64_t last = 0;
     CTag tag;
     bool hit = false;
     char text[kMaxBytes];
   };
+  // Whether `slot` holds the markup at `start` with key `key`.
+  [[gnu::always_inline]] static bool Holds(const CSlot& slot, const CKey& key, const Unit* start) {
+    return slot.bytes == key.bytes && slot.first == key.first && slot.last == key.last &&
+           MiddleEqual(slot, reinterpret_cast<const char*>(start));
+  }
+  // The tag of the slot at `place`, which answered for the markup after the last two: it is
+  // expected after them the next time.
+  [[gnu::always_inline]] const CTag* Answered(std::size_t place) {
+    CSlot& slot = m_slots[place];
+    slot.hit = true;
+    m_successors[m_context] = static_cast<std::uint8_t>(place);
+    m_context = ((m_context << kSlotBits) | place) & (kContexts - 1);
+    return &slot.tag;
+  }
   // Whether the bytes between the first and last eight of the slot's text equal those at `at`.
   static bool MiddleEqual(const CSlot& slot, const char* at) {
     for (std::size_t k = 8; k + 8 < slot.bytes; k += 8) {
@@ -257,6 +297,11 @@ class CPlainTagMemo {
     return true;
   }
   std::unique_ptr<CSlot[]> m_slots;
+  // The places of the last two tags the memo gave, as one index, and per such pair the place
+  // of the tag that followed them last.
+  static constexpr std::size_t kContexts = kSlots * kSlots;
+  std::size_t m_context = 0;
+  std::unique_ptr<std::uint8_t[]> m_successors = std::make_unique<std::uint8_t[]>(kContexts);
 };
 
 // The tag reader over the decoded source. Positions index the source; `m_p` is the next unit
@@ -723,6 +768,9 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
   const Unit* const source = m_s;
   const Unit* const sourceEnd = m_s + m_n;
   const Unit* p = m_s + m_p;
+  // Whether the last markup was a plain tag: the memo's expected tag is tried only after one,
+  // so that a document whose tags the grammar reads does not pay for the comparison.
+  bool expect = false;
   while (p < sourceEnd) {
     // A stop is seen here too: cutting a large document takes seconds.
     table.CheckStopAt(index);
@@ -741,8 +789,12 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
     record.SetBits(CElementRecord::kRecordTag);
     // A tag read before is taken from the memo; another of the plain shape is read and
     // remembered.
-    const auto key = CPlainTagMemo<Unit>::KeyOf(p, sourceEnd);
-    const auto* const known = memo.Find(key, p);
+    typename CPlainTagMemo<Unit>::CKey key;
+    const auto* known = expect ? memo.FindExpected(p, sourceEnd) : nullptr;
+    if (known == nullptr) {
+      key = CPlainTagMemo<Unit>::KeyOf(p, sourceEnd);
+      known = memo.Find(key, p);
+    }
     CPlainTag tag;
     if (known != nullptr || ReadPlainTag(p + 1, tag)) {
       typename CPlainTagMemo<Unit>::CTag read;
@@ -766,8 +818,10 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
       CElementRecord& added = records.emplace_back(record);
       if (pairing != nullptr) pairing->Visit(added, index);
       ++index;
+      expect = true;
       continue;
     }
+    expect = false;
     m_p = start + 1;
     CElementRecord& added = records.emplace_back(ReadOtherMarkup(record, start, table, names));
     p = source + m_p;

@@ -119,7 +119,9 @@ TEST(CElementTableTest, ScanGivesTheElementsOfTheElementReader) {
 
 // Repeated tags are taken from what the cut remembers of their text: a tag that shares its
 // length and its first and last eight bytes with one read before, but not the bytes between, is
-// read on its own (here it is not of the plain shape, or has another type).
+// read on its own (here it is not of the plain shape, or has another type), also where the tags
+// before it were followed by the one it resembles and the input goes on for long enough that
+// the cut expects that one again.
 TEST(CElementTableTest, RepeatedTagsDifferingInTheMiddleAreReadAgain) {
   const std::u16string seen = u"<Name first=\"1\" second=\"2\" third=\"3\">";
   const std::u16string others[] = {
@@ -131,7 +133,8 @@ TEST(CElementTableTest, RepeatedTagsDifferingInTheMiddleAreReadAgain) {
   for (const std::u16string& other : others) {
     SCOPED_TRACE(Printable(other));
     ASSERT_EQ(other.size(), seen.size());
-    const std::u16string input = seen + u"x" + other + u"y" + seen + u"z" + other + seen;
+    const std::u16string input = seen + u"x" + other + u"y" + seen + u"z" + other + seen + seen +
+                                 seen + other + seen + seen + other + std::u16string(200, u'w');
     EXPECT_EQ(ReadWithTable(input), ReadWithElementReader(input));
     EXPECT_EQ(ReadWithTable(input, true), ReadWithElementReader(input));
   }
