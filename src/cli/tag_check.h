@@ -94,6 +94,30 @@ class CIfTagGroups {
   void Pass(std::u16string_view source);
   /// Pass for a ut placeholder ("<ut" and a name's end), which says nothing of the units.
   void PassPlaceholder(std::u16string_view source);
+  /// Whether `text` lies between two line feeds of the piece of OnUnits, as far as the search
+  /// for them went: it lies in the piece and holds none.
+  bool InLine(std::u16string_view text) const {
+    const auto start = reinterpret_cast<std::uintptr_t>(text.data());
+    return start >= m_noFeedFrom && start + 2 * text.size() <= m_noFeedTo;
+  }
+  /// Whether Pass of `source`, InLine, only moves the column: it is no tag that starts or ends a
+  /// translation unit or its source Tuv.
+  bool PassesInLine(std::u16string_view source) const;
+  /// Pass of a source that is InLine, out of line: the caller sets up no frame for it.
+  [[gnu::noinline]] void PassFar(std::u16string_view source);
+  /// Pass, and PassPlaceholder, of a source that is InLine and PassesInLine.
+  void PassInLine(std::u16string_view source) {
+    m_here.column += source.size();
+    m_afterNbsp = source.size() == 1 && source[0] == 0x00A0;
+  }
+  void PassPlaceholderInLine(std::u16string_view source) {
+    m_here.column += source.size();
+    m_afterNbsp = false;
+  }
+  /// The mark of a group at `unit` that Enter would hand over from here (its place not taken).
+  CIfTagGroup::CMark MarkHere(std::uint64_t unit) const {
+    return {unit, m_here.line, m_here.column, m_inSegment ? m_here.segment : 0};
+  }
   /// Takes the piece of the IF that the next runs and groups of OnText and Enter may lie in
   /// (IIfTagGroupObserver::OnIfUnits): its line feeds are found a stretch at a time ahead of
   /// them, so that what lies in it between them is passed over without a look at each unit.
@@ -230,7 +254,7 @@ inline void CIfTagGroup::PlaceInto(CTagPlace& to) const {
 /// counter per pair id (tags without a pair id are counted by their source text's hash bucket)
 /// and the block of each inline tag: memory does not grow with the document. Each tag group
 /// costs constant time (amortised), however many tags are open and however often ids repeat.
-class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
+class CTagCheck : public IIfTagGroupObserver, public IIfTokenObserver {
  public:
   /// `report` receives each problem: its place and the sentence. Without `followPlaces` the
   /// places hold only their unit (for a check whose places are never said).
@@ -274,6 +298,8 @@ class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
 
  private:
   struct CState;
+  /// OnIfTagGroup of a group that takes more than the common steps (OnIfTagGroup's).
+  [[gnu::noinline]] void OnIfTagGroupFar(const CIfTagGroupSeen& group);
   /// `hold`: a start tag may be held (CState) rather than opened at once.
   void OnGroup(const CIfTagGroup& group, bool hold = false);
   void CloseTag(const CIfTagGroup& group);
