@@ -403,7 +403,7 @@ void CIfTagGroups::AdvanceCounting(std::u16string_view text) {
   m_here.column = size - last + 1;
 }
 
-void CIfTagGroups::AdvanceText(std::u16string_view run, Special known) {
+void CIfTagGroups::AdvanceText(std::u16string_view run, Special known, std::size_t widened) {
   // The space that the way in put after a no-break space is not written back.
   if (m_afterNbsp && !run.empty() && run.front() == u' ') run.remove_prefix(1);
   m_afterNbsp = false;
@@ -413,7 +413,7 @@ void CIfTagGroups::AdvanceText(std::u16string_view run, Special known) {
   if (known == Special::kNone || (known == Special::kUnknown &&
                                   UnitsFindMarkupSpecial(run.data(), run.size()) == run.size())) {
     Advance(run);
-  } else if (!AdvanceEscaped(run)) {
+  } else if (!AdvanceEscaped(run, widened)) {
     std::u16string text(run);
     m_escaper.CollapseNbsp(text);
     m_escaper.EscapeText(text);
@@ -460,10 +460,12 @@ void CIfTagGroups::FollowPlace(CTagPlace& place) {
   if (place.words != m_sharedWords) place.words = m_sharedWords;
 }
 
-bool CIfTagGroups::AdvanceEscaped(std::u16string_view run) {
+bool CIfTagGroups::AdvanceEscaped(std::u16string_view run, std::size_t widened) {
   // The references add three units for each '<' ("&lt;") and four for each '&' ("&amp;"),
   // found by the scan for the units escaping looks at, to the column of the run as it is; a
-  // ']' that begins a "]]>" adds three, as its '>' is written "&gt;".
+  // ']' that begins a "]]>" adds three, as its '>' is written "&gt;". The writer's count, when
+  // it gives one, is that sum: the space after a no-break space that one of the two may have
+  // left out is none of those units.
   const std::size_t size = run.size();
   const auto added = [&](std::size_t at) {
     const bool cdataEnd =
@@ -478,11 +480,14 @@ bool CIfTagGroups::AdvanceEscaped(std::u16string_view run) {
     }
     return units;
   };
-  std::uint64_t units = 0;
-  for (std::size_t at = UnitsFindMarkupSpecial(run.data(), size); at < size;
-       at += 1 + UnitsFindMarkupSpecial(run.data() + at + 1, size - at - 1)) {
-    if (run[at] == 0x00A0) return false;
-    units += added(at);
+  std::uint64_t units = widened;
+  if (widened == IIfTagGroupObserver::kWidenedUnknown) {
+    units = 0;
+    for (std::size_t at = UnitsFindMarkupSpecial(run.data(), size); at < size;
+         at += 1 + UnitsFindMarkupSpecial(run.data() + at + 1, size - at - 1)) {
+      if (run[at] == 0x00A0) return false;
+      units += added(at);
+    }
   }
   const std::uint64_t line = m_here.line;
   Advance(run);
@@ -638,7 +643,7 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
   }
 }
 
-inline void CIfTagGroups::OnText(std::u16string_view run, bool plain) {
+inline void CIfTagGroups::OnText(std::u16string_view run, bool plain, std::size_t widened) {
   // Most runs are plain, follow no no-break space, lie between two line feeds and add nothing
   // to the words of their unit (there are enough, or the source Tuv's markup names it): they
   // only move the column.
@@ -649,7 +654,7 @@ inline void CIfTagGroups::OnText(std::u16string_view run, bool plain) {
   }
   // The walk's answer holds for the run without the space that follows a no-break space too:
   // a space is none of those units.
-  if (m_follow) AdvanceText(run, plain ? Special::kNone : Special::kSome);
+  if (m_follow) AdvanceText(run, plain ? Special::kNone : Special::kSome, widened);
 }
 
 const CIfTagGroup& CIfTagGroups::Enter(const CIfTagGroupSeen& seen) {
@@ -988,8 +993,8 @@ void CTagCheck::OnIfTagGroupFar(const CIfTagGroupSeen& group) {
   s.groups.Leave();
 }
 
-void CTagCheck::OnIfText(std::u16string_view run, bool plain) {
-  m_state->groups.OnText(run, plain);
+void CTagCheck::OnIfText(std::u16string_view run, bool plain, std::size_t widened) {
+  m_state->groups.OnText(run, plain, widened);
 }
 
 void CTagCheck::OnIfUnits(std::u16string_view piece) {

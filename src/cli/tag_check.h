@@ -84,8 +84,10 @@ class CIfTagGroups {
   void OnToken(const CIfToken& token, std::uint64_t unit);
   /// Takes the next text run, or tag group, of an IF that another reader walks (what the
   /// tokens of a run, or of a group and the flags before it, tell). `plain`, as that reader
-  /// found out: the run holds none of the units that escaping looks at, or holds some.
-  void OnText(std::u16string_view run, bool plain);
+  /// found out: the run holds none of the units that escaping looks at, or holds some;
+  /// `widened`, as IIfTagGroupObserver::OnIfText says it.
+  void OnText(std::u16string_view run, bool plain,
+              std::size_t widened = IIfTagGroupObserver::kWidenedUnknown);
   /// The tag group `seen`, its place followed when asked for; Leave moves past it once it has
   /// been looked at.
   const CIfTagGroup& Enter(const CIfTagGroupSeen& seen);
@@ -158,7 +160,9 @@ class CIfTagGroups {
   enum class Special : std::uint8_t { kUnknown, kNone, kSome };
   /// Moves the place past a run of text of the IF, escaped as the way back writes it; `known`:
   /// whether the run holds units that escaping looks at, when the reader found that out.
-  void AdvanceText(std::u16string_view run, Special known = Special::kUnknown);
+  /// `widened`: the units the references add to the run, when the writer counted them.
+  void AdvanceText(std::u16string_view run, Special known = Special::kUnknown,
+                   std::size_t widened = IIfTagGroupObserver::kWidenedUnknown);
   /// Takes what a tag group that has ended tells of the translation units.
   void FollowSegments(std::u16string_view source);
   /// FollowSegments for a start tag that may be one of those (four units or more, "<Tu").
@@ -176,7 +180,8 @@ class CIfTagGroups {
   void FindFeeds(std::size_t from, std::size_t to);
   /// Moves the place past a run that holds '<' or '&' (each written as a reference) or ']' but
   /// no no-break space, which needs the escaping done. False, the place unmoved, when it does.
-  bool AdvanceEscaped(std::u16string_view run);
+  /// `widened`: what the references add, when the writer counted it.
+  bool AdvanceEscaped(std::u16string_view run, std::size_t widened);
   /// Adds text to the first words of the translation unit, until there are enough.
   void AddWords(std::u16string_view text);
   /// `words` as places share them.
@@ -273,7 +278,7 @@ class CTagCheck : public IIfTagGroupObserver, public IIfTokenObserver {
   /// Takes the next tag group and text run of the translated IF as the conversion reads it
   /// (set the check as the converter's tag group observer instead of its token observer).
   void OnIfTagGroup(const CIfTagGroupSeen& group) override;
-  void OnIfText(std::u16string_view run, bool plain) override;
+  void OnIfText(std::u16string_view run, bool plain, std::size_t widened) override;
   void OnIfUnits(std::u16string_view piece) override;
   void OnIfUnitsEnd() override;
   /// Ends the translated IF: tags left open are reported.
