@@ -72,6 +72,16 @@ class CSeenIds {
     m_bits[at] = word | bit;
     return (word & bit) != 0;
   }
+  /// Add, when the word of `pair` and kind has a bit set already, so that nothing is listed:
+  /// true, `was` as Add returns it. False, nothing changed, when the word has none.
+  bool AddInWord(char16_t pair, bool end, bool& was) {
+    std::uint64_t& word = m_bits[(end ? kWords : 0) + (pair >> 6)];
+    const std::uint64_t bit = std::uint64_t{1} << (pair & 63);
+    if (word == 0) return false;
+    was = (word & bit) != 0;
+    word |= bit;
+    return true;
+  }
   void Forget() {
     for (const std::uint16_t at : m_written)
       m_bits[at] = 0;
@@ -285,8 +295,7 @@ void CIfTagGroups::FindFeeds(std::size_t from, std::size_t to) {
 inline void CIfTagGroups::Advance(std::u16string_view text) {
   // Text between the piece's start and its next line feed holds none: most text, as line feeds
   // are rare.
-  const auto start = reinterpret_cast<std::uintptr_t>(text.data());
-  if (start >= m_noFeedFrom && start + 2 * text.size() <= m_noFeedTo) {
+  if (InLine(text)) {
     m_here.column += text.size();
     return;
   }
@@ -394,7 +403,7 @@ void CIfTagGroups::AdvanceCounting(std::u16string_view text) {
   m_here.column = size - last + 1;
 }
 
-void CIfTagGroups::AdvanceText(std::u16string_view run, Special known) {
+void CIfTagGroups::AdvanceText(std::u16string_view run, Special known, std::size_t widened) {
   // The space that the way in put after a no-break space is not written back.
   if (m_afterNbsp && !run.empty() && run.front() == u' ') run.remove_prefix(1);
   m_afterNbsp = false;
@@ -404,7 +413,7 @@ void CIfTagGroups::AdvanceText(std::u16string_view run, Special known) {
   if (known == Special::kNone || (known == Special::kUnknown &&
                                   UnitsFindMarkupSpecial(run.data(), run.size()) == run.size())) {
     Advance(run);
-  } else if (!AdvanceEscaped(run)) {
+  } else if (!AdvanceEscaped(run, widened)) {
     std::u16string text(run);
     m_escaper.CollapseNbsp(text);
     m_escaper.EscapeText(text);
@@ -451,10 +460,12 @@ void CIfTagGroups::FollowPlace(CTagPlace& place) {
   if (place.words != m_sharedWords) place.words = m_sharedWords;
 }
 
-bool CIfTagGroups::AdvanceEscaped(std::u16string_view run) {
+bool CIfTagGroups::AdvanceEscaped(std::u16string_view run, std::size_t widened) {
   // The references add three units for each '<' ("&lt;") and four for each '&' ("&amp;"),
   // found by the scan for the units escaping looks at, to the column of the run as it is; a
-  // ']' that begins a "]]>" adds three, as its '>' is written "&gt;".
+  // ']' that begins a "]]>" adds three, as its '>' is written "&gt;". The writer's count, when
+  // it gives one, is that sum: the space after a no-break space that one of the two may have
+  // left out is none of those units.
   const std::size_t size = run.size();
   const auto added = [&](std::size_t at) {
     const bool cdataEnd =
@@ -469,11 +480,14 @@ bool CIfTagGroups::AdvanceEscaped(std::u16string_view run) {
     }
     return units;
   };
-  std::uint64_t units = 0;
-  for (std::size_t at = UnitsFindMarkupSpecial(run.data(), size); at < size;
-       at += 1 + UnitsFindMarkupSpecial(run.data() + at + 1, size - at - 1)) {
-    if (run[at] == 0x00A0) return false;
-    units += added(at);
+  std::uint64_t units = widened;
+  if (widened == IIfTagGroupObserver::kWidenedUnknown) {
+    units = 0;
+    for (std::size_t at = UnitsFindMarkupSpecial(run.data(), size); at < size;
+         at += 1 + UnitsFindMarkupSpecial(run.data() + at + 1, size - at - 1)) {
+      if (run[at] == 0x00A0) return false;
+      units += added(at);
+    }
   }
   const std::uint64_t line = m_here.line;
   Advance(run);
@@ -629,10 +643,18 @@ void CIfTagGroups::OnToken(const CIfToken& token, std::uint64_t unit) {
   }
 }
 
-void CIfTagGroups::OnText(std::u16string_view run, bool plain) {
+inline void CIfTagGroups::OnText(std::u16string_view run, bool plain, std::size_t widened) {
+  // Most runs are plain, follow no no-break space, lie between two line feeds and add nothing
+  // to the words of their unit (there are enough, or the source Tuv's markup names it): they
+  // only move the column.
+  if (plain && !m_afterNbsp && InLine(run) &&
+      (!m_inSegment || m_wordsInMarkup || m_words.size() > kSegmentWords)) {
+    m_here.column += run.size();
+    return;
+  }
   // The walk's answer holds for the run without the space that follows a no-break space too:
   // a space is none of those units.
-  if (m_follow) AdvanceText(run, plain ? Special::kNone : Special::kSome);
+  if (m_follow) AdvanceText(run, plain ? Special::kNone : Special::kSome, widened);
 }
 
 const CIfTagGroup& CIfTagGroups::Enter(const CIfTagGroupSeen& seen) {
@@ -655,6 +677,17 @@ inline void CIfTagGroups::Pass(std::u16string_view source) {
   if (!m_follow) return;
   Advance(source);
   FollowSegments(source);
+}
+
+inline bool CIfTagGroups::PassesInLine(std::u16string_view source) const {
+  // FollowSegments looks no further at most tags (the same tests).
+  if (source.size() < 4 || source[0] != u'<') return true;
+  if (source[1] == u'/') return !m_inSegment || source.size() < 5 || !IsTuEndAt(source.data());
+  return source[1] != u'T' || source[2] != u'u';
+}
+
+void CIfTagGroups::PassFar(std::u16string_view source) {
+  Pass(source);
 }
 
 inline void CIfTagGroups::PassPlaceholder(std::u16string_view source) {
@@ -792,6 +825,37 @@ struct CTagCheck::CState {
     uncrossed.push_back(at);
   }
 
+  // Closes the start tag held last when it is the one that the end tag `pair` closes (CloseTag's
+  // first case) and the pair id's bit needs no listing: true. False, nothing changed, otherwise.
+  bool CloseHeld(char16_t pair) {
+    bool endSeen = false;
+    if (heldCount == 0 || held[heldCount - 1].pair != pair || !seen.AddInWord(pair, true, endSeen))
+      return false;
+    if (held[--heldCount].mark.segment != 0) --heldInUnit;
+    ++steps;
+    return true;
+  }
+
+  // Holds the start tag `g` as Nest does when nothing else is to be done: ids do not start
+  // again, its id was not seen, its bit needs no listing and there is room. `inPiece`: its
+  // source lies in the piece. False, nothing changed, otherwise.
+  bool Hold(const CIfTagGroupSeen& g, bool inPiece) {
+    bool twice = false;
+    if (!holds || !inPiece || heldCount == held.size() ||
+        (g.pair < 0x1000 && highestStart >= 0xF000) || !seen.AddInWord(g.pair, false, twice) ||
+        twice) {
+      // A bit set again changes nothing.
+      return false;
+    }
+    if (g.pair > highestStart) highestStart = g.pair;
+    CHeld& tag = held[heldCount++];
+    tag.pair = g.pair;
+    tag.source = g.source;
+    tag.mark = groups.MarkHere(g.unit);
+    if (tag.mark.segment != 0) ++heldInUnit;
+    return true;
+  }
+
   // Opens the start tags held, in the order they came.
   void OpenHeld() {
     for (std::size_t i = 0; i < heldCount; ++i) {
@@ -879,6 +943,31 @@ void CTagCheck::OnIfToken(const CIfToken& token, std::uint64_t unit) {
 
 void CTagCheck::OnIfTagGroup(const CIfTagGroupSeen& group) {
   CState& s = *m_state;
+  // Without the sent IF, most groups lie between two line feeds: a group without a pair id or a
+  // ut placeholder only moves the column (unless it is a tag of a translation unit); a paired
+  // tag that closes the start tag held last, or a start tag held, hardly more. Nothing here
+  // calls out but at its end, so that the common steps set up no frame.
+  CIfTagGroups& groups = s.groups;
+  if (!s.against && groups.InLine(group.source)) {
+    if (group.pair != 0 && IsPlaceholder(group.source)) {
+      groups.PassPlaceholderInLine(group.source);
+      return;
+    }
+    // A source between two line feeds of the piece lies in it.
+    if (group.pair == 0 || (group.end ? s.CloseHeld(group.pair) : s.Hold(group, true))) {
+      if (groups.PassesInLine(group.source)) {
+        groups.PassInLine(group.source);
+      } else {
+        groups.PassFar(group.source);
+      }
+      return;
+    }
+  }
+  OnIfTagGroupFar(group);
+}
+
+void CTagCheck::OnIfTagGroupFar(const CIfTagGroupSeen& group) {
+  CState& s = *m_state;
   if (s.against) {
     OnGroup(s.groups.Enter(group), s.holds);
     s.groups.Leave();
@@ -904,8 +993,8 @@ void CTagCheck::OnIfTagGroup(const CIfTagGroupSeen& group) {
   s.groups.Leave();
 }
 
-void CTagCheck::OnIfText(std::u16string_view run, bool plain) {
-  m_state->groups.OnText(run, plain);
+void CTagCheck::OnIfText(std::u16string_view run, bool plain, std::size_t widened) {
+  m_state->groups.OnText(run, plain, widened);
 }
 
 void CTagCheck::OnIfUnits(std::u16string_view piece) {

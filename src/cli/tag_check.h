@@ -84,8 +84,10 @@ class CIfTagGroups {
   void OnToken(const CIfToken& token, std::uint64_t unit);
   /// Takes the next text run, or tag group, of an IF that another reader walks (what the
   /// tokens of a run, or of a group and the flags before it, tell). `plain`, as that reader
-  /// found out: the run holds none of the units that escaping looks at, or holds some.
-  void OnText(std::u16string_view run, bool plain);
+  /// found out: the run holds none of the units that escaping looks at, or holds some;
+  /// `widened`, as IIfTagGroupObserver::OnIfText says it.
+  void OnText(std::u16string_view run, bool plain,
+              std::size_t widened = IIfTagGroupObserver::kWidenedUnknown);
   /// The tag group `seen`, its place followed when asked for; Leave moves past it once it has
   /// been looked at.
   const CIfTagGroup& Enter(const CIfTagGroupSeen& seen);
@@ -94,6 +96,30 @@ class CIfTagGroups {
   void Pass(std::u16string_view source);
   /// Pass for a ut placeholder ("<ut" and a name's end), which says nothing of the units.
   void PassPlaceholder(std::u16string_view source);
+  /// Whether `text` lies between two line feeds of the piece of OnUnits, as far as the search
+  /// for them went: it lies in the piece and holds none.
+  bool InLine(std::u16string_view text) const {
+    const auto start = reinterpret_cast<std::uintptr_t>(text.data());
+    return start >= m_noFeedFrom && start + 2 * text.size() <= m_noFeedTo;
+  }
+  /// Whether Pass of `source`, InLine, only moves the column: it is no tag that starts or ends a
+  /// translation unit or its source Tuv.
+  bool PassesInLine(std::u16string_view source) const;
+  /// Pass of a source that is InLine, out of line: the caller sets up no frame for it.
+  [[gnu::noinline]] void PassFar(std::u16string_view source);
+  /// Pass, and PassPlaceholder, of a source that is InLine and PassesInLine.
+  void PassInLine(std::u16string_view source) {
+    m_here.column += source.size();
+    m_afterNbsp = source.size() == 1 && source[0] == 0x00A0;
+  }
+  void PassPlaceholderInLine(std::u16string_view source) {
+    m_here.column += source.size();
+    m_afterNbsp = false;
+  }
+  /// The mark of a group at `unit` that Enter would hand over from here (its place not taken).
+  CIfTagGroup::CMark MarkHere(std::uint64_t unit) const {
+    return {unit, m_here.line, m_here.column, m_inSegment ? m_here.segment : 0};
+  }
   /// Takes the piece of the IF that the next runs and groups of OnText and Enter may lie in
   /// (IIfTagGroupObserver::OnIfUnits): its line feeds are found a stretch at a time ahead of
   /// them, so that what lies in it between them is passed over without a look at each unit.
@@ -134,7 +160,9 @@ class CIfTagGroups {
   enum class Special : std::uint8_t { kUnknown, kNone, kSome };
   /// Moves the place past a run of text of the IF, escaped as the way back writes it; `known`:
   /// whether the run holds units that escaping looks at, when the reader found that out.
-  void AdvanceText(std::u16string_view run, Special known = Special::kUnknown);
+  /// `widened`: the units the references add to the run, when the writer counted them.
+  void AdvanceText(std::u16string_view run, Special known = Special::kUnknown,
+                   std::size_t widened = IIfTagGroupObserver::kWidenedUnknown);
   /// Takes what a tag group that has ended tells of the translation units.
   void FollowSegments(std::u16string_view source);
   /// FollowSegments for a start tag that may be one of those (four units or more, "<Tu").
@@ -152,7 +180,8 @@ class CIfTagGroups {
   void FindFeeds(std::size_t from, std::size_t to);
   /// Moves the place past a run that holds '<' or '&' (each written as a reference) or ']' but
   /// no no-break space, which needs the escaping done. False, the place unmoved, when it does.
-  bool AdvanceEscaped(std::u16string_view run);
+  /// `widened`: what the references add, when the writer counted it.
+  bool AdvanceEscaped(std::u16string_view run, std::size_t widened);
   /// Adds text to the first words of the translation unit, until there are enough.
   void AddWords(std::u16string_view text);
   /// `words` as places share them.
@@ -230,7 +259,7 @@ inline void CIfTagGroup::PlaceInto(CTagPlace& to) const {
 /// counter per pair id (tags without a pair id are counted by their source text's hash bucket)
 /// and the block of each inline tag: memory does not grow with the document. Each tag group
 /// costs constant time (amortised), however many tags are open and however often ids repeat.
-class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
+class CTagCheck : public IIfTagGroupObserver, public IIfTokenObserver {
  public:
   /// `report` receives each problem: its place and the sentence. Without `followPlaces` the
   /// places hold only their unit (for a check whose places are never said).
@@ -249,7 +278,7 @@ class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
   /// Takes the next tag group and text run of the translated IF as the conversion reads it
   /// (set the check as the converter's tag group observer instead of its token observer).
   void OnIfTagGroup(const CIfTagGroupSeen& group) override;
-  void OnIfText(std::u16string_view run, bool plain) override;
+  void OnIfText(std::u16string_view run, bool plain, std::size_t widened) override;
   void OnIfUnits(std::u16string_view piece) override;
   void OnIfUnitsEnd() override;
   /// Ends the translated IF: tags left open are reported.
@@ -274,6 +303,8 @@ class CTagCheck : public IIfTokenObserver, public IIfTagGroupObserver {
 
  private:
   struct CState;
+  /// OnIfTagGroup of a group that takes more than the common steps (OnIfTagGroup's).
+  [[gnu::noinline]] void OnIfTagGroupFar(const CIfTagGroupSeen& group);
   /// `hold`: a start tag may be held (CState) rather than opened at once.
   void OnGroup(const CIfTagGroup& group, bool hold = false);
   void CloseTag(const CIfTagGroup& group);

@@ -201,12 +201,14 @@ class CTtxBackWriter {
     // run as well).
     const std::size_t special = UnitsFindMarkupSpecial(units.data(), units.size());
     const bool plain = special == units.size();
-    if (m_groups != nullptr) m_groups->OnIfText(run, plain);
     if (plain && m_storage.GetOutputMode() == EncodingMode::Utf8) {
+      if (m_groups != nullptr) m_groups->OnIfText(run, true, 0);
       Put(units, isNbsp);
       return;
     }
-    PutChanged(units, special, isNbsp);
+    const std::size_t widened = PutChanged(units, special, isNbsp);
+    // Told once the run is written: the references written are counted by then.
+    if (m_groups != nullptr) m_groups->OnIfText(run, plain, widened);
   }
   void Tag(std::u16string_view units) {
     const bool isNbsp = units == kNbspSource;
@@ -229,13 +231,15 @@ class CTtxBackWriter {
 
  private:
   /// A run that the passes may change (or any run for another target), `special` the index
-  /// of its first unit UnitsFindMarkupSpecial finds; out of the common path.
-  void PutChanged(std::u16string_view units, std::size_t special, bool isNbsp) {
+  /// of its first unit UnitsFindMarkupSpecial finds; out of the common path. Returns the units
+  /// that the references written added when it counted them (IIfTagGroupObserver::OnIfText).
+  std::size_t PutChanged(std::u16string_view units, std::size_t special, bool isNbsp) {
     const bool utf8 = m_storage.GetOutputMode() == EncodingMode::Utf8;
-    if (utf8 && special < units.size() && PutEscaped(units, special)) {
+    std::size_t widened = 0;
+    if (utf8 && special < units.size() && PutEscaped(units, special, widened)) {
       if (!units.empty()) m_atStart = false;
       m_afterNbsp = isNbsp;
-      return;
+      return widened;
     }
     // A UTF-8 target encodes every unit: the escaping need not ask the storage.
     const CTextProcessor& text = utf8 ? m_anyUnitText : m_text;
@@ -244,13 +248,15 @@ class CTtxBackWriter {
     text.EscapeText(m_source);
     CTextProcessor::EscapeCDataEnd(m_source);
     Put(m_source, isNbsp);
+    return IIfTagGroupObserver::kWidenedUnknown;
   }
   /// Writes a run with a UTF-8 target as the passes of Text write it when it holds no U+00A0:
   /// '<' and '&' as their references, the '>' of every "]]>" as "&gt;" (a reference never holds
   /// a ']' or a '>', so the escaping leaves every "]]>" where it was), the stretches between as
-  /// they are. `first` is the index of the first unit UnitsFindMarkupSpecial finds. False,
-  /// nothing written, when the run holds a no-break space.
-  bool PutEscaped(std::u16string_view units, std::size_t first) {
+  /// they are. `first` is the index of the first unit UnitsFindMarkupSpecial finds; the units
+  /// the references add to the run are added to `widened`. False, nothing written, when the run
+  /// holds a no-break space.
+  bool PutEscaped(std::u16string_view units, std::size_t first, std::size_t& widened) {
     const std::size_t size = units.size();
     const auto next = [&](std::size_t from) {
       return from + UnitsFindMarkupSpecial(units.data() + from, size - from);
@@ -283,6 +289,7 @@ class CTtxBackWriter {
       }
       m_storage.PutUnits(units.data() + from, at - from);
       m_storage.PutUnits(reference.data(), reference.size());
+      widened += reference.size() - 1;
       from = at + 1;
     }
     m_storage.PutUnits(units.data() + from, size - from);

@@ -3,6 +3,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,10 +31,15 @@ class IIfTagGroupObserver {
  public:
   virtual ~IIfTagGroupObserver() = default;
   virtual void OnIfTagGroup(const CIfTagGroupSeen& group) = 0;
+  /// What OnIfText's `widened` says when the reader did not find it out.
+  static constexpr std::size_t kWidenedUnknown = SIZE_MAX;
   /// A text run, whole (the units between two codes outside any group), valid during the call
   /// only: for an observer that follows where the groups stand. `plain`: the run holds none of
   /// '<', '&', ']' and U+00A0 (UnitsFindMarkupSpecial finds none), as the reader found out.
-  virtual void OnIfText(std::u16string_view run, bool plain) = 0;
+  /// `widened`: the units that the escaping of the way back added to the run as it wrote it
+  /// (each reference's units beyond the one it stands for), when the run holds no no-break
+  /// space: 0 for a plain run; kWidenedUnknown when the reader did not count them.
+  virtual void OnIfText(std::u16string_view run, bool plain, std::size_t widened) = 0;
   /// The units of the IF piece by piece as the reader meets them, each piece before the runs
   /// and groups that end in it, and an empty piece once the IF has ended: a run or a source
   /// text handed on lies in the last piece (a view of it) unless it began in an earlier one

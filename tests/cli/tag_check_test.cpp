@@ -279,12 +279,18 @@ TEST(TagCheckTest, StartTagsHeldAlongTheConversionSayWhatOpenOnesSay) {
   for (int step = 0; step < 60000; ++step) {
     const std::uint32_t r = next(20);
     if (r == 0) {
-      tag(false, 0, u"<Tu>");
+      // Half the units' tags have pair ids: held, or closing the tag held last, while the unit
+      // changes.
+      const bool paired = next(2) == 0;
+      if (paired) open.push_back(++pair);
+      tag(false, paired ? pair : 0, u"<Tu>");
       tag(false, 0,
           u"<Tuv Lang=\"EN\">words " +
               std::u16string(1 + next(3), static_cast<char16_t>(u'a' + next(26))));
     } else if (r == 1) {
-      tag(true, 0, u"</Tu>");
+      const bool paired = !open.empty() && next(2) == 0;
+      tag(true, paired ? open.back() : 0, u"</Tu>");
+      if (paired) open.pop_back();
     } else if (r < 9) {
       open.push_back(++pair);
       tag(false, pair, r == 8 ? u"<b\nclass='x'>" : u"<b>");

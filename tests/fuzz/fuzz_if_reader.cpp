@@ -68,8 +68,9 @@ class CWalkGroups : public IIfTagGroupObserver {
   void OnIfTagGroup(const CIfTagGroupSeen& g) override {
     text += GroupText(g.unit, g.end, g.block, g.pair, g.source);
   }
-  void OnIfText(std::u16string_view run, bool plain) override {
+  void OnIfText(std::u16string_view run, bool plain, std::size_t widened) override {
     TAGVERT_FUZZ_CHECK(plain == (UnitsFindMarkupSpecial(run.data(), run.size()) == run.size()));
+    TAGVERT_FUZZ_CHECK(!plain || widened == 0);
     text += u"T" + std::u16string(run) + u"\n";
   }
   std::u16string text;
