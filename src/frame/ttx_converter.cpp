@@ -15,7 +15,6 @@
 #include "ifcodec/text_processor.h"
 #include "markup/element_table.h"
 #include "markup/sgml_parser.h"
-#include "rules/record_classifier.h"
 #include "rules/ttx_rules_processor.h"
 #include "storage/char_class.h"
 #include "storage/input_scan.h"
@@ -167,11 +166,10 @@ void CTTXToIfConverter::DoConvertToIF() {
     rules.ChooseDocumentLanguage(table, GetRules());
   }
   rules.ApplyTargetLanguage(GetRules());
-  const CRecordIndexVector& next = ClassifyRecords(table, &GetRules());
-  // Skipped blocks become opaque elements, text runs are normalised and decoded, no-break
-  // spaces are marked for cutting out, ut placeholders are named after the tags they carry and
-  // the table is paired again.
-  StructureRecords(table, next);
+  // In the same walk, skipped blocks become opaque elements, text runs are normalised and
+  // decoded, no-break spaces are marked for cutting out, ut placeholders are named after the
+  // tags they carry; then the table is paired again.
+  ClassifyAndStructureRecords(table, &GetRules());
   // The passes are done with their working room; the writing needs none.
   table.ReleaseWorkspace();
 

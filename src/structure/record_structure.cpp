@@ -12,6 +12,7 @@
 #include "ifcodec/text_processor.h"
 #include "markup/element.h"
 #include "markup/element_table.h"
+#include "rules/record_classifier_walk.h"
 #include "storage/char_class.h"
 
 #if defined(__SSE2__)
@@ -138,12 +139,22 @@ class CStructurer {
     if (innerEnd > innerStart) start.SetBits(CElementRecord::kRecordFormat);
   }
 
-  void ProcessText(CElementRecord& record) {
+  // Nearly every text needs no work, which one scan finds out in line.
+  [[gnu::always_inline]] void ProcessText(CElementRecord& record) {
     const TextWork work = m_table.VisitTextInBuffer(
         record, [&](const auto* units, std::size_t size, const auto* limit) {
           return WorkOnText(units, size, limit, record.whitespace);
         });
-    if (work == TextWork::None) return;
+    if (work != TextWork::None) WorkOn(record, work);
+  }
+
+  [[gnu::always_inline]] void ResolveUt(CElementRecord& record) {
+    if (record.nameId == m_utId) ResolveUtAttributes(record);
+  }
+
+ private:
+  // The texts that need work: a few in a hundred.
+  [[gnu::noinline]] void WorkOn(CElementRecord& record, TextWork work) {
     // White space alone, which the mode empties: nothing is left to decode or to cut.
     if (work == TextWork::Clear) {
       m_table.SetText(record, {});
@@ -164,8 +175,8 @@ class CStructurer {
     if (m_scratch != text) m_table.SetText(record, m_scratch);
   }
 
-  void ResolveUt(CElementRecord& record) {
-    if (record.nameId != m_utId) return;
+  // Out of line, so that the walk keeps its values in registers: ut is one name of many.
+  [[gnu::noinline]] void ResolveUtAttributes(CElementRecord& record) {
     // A document repeats a few placeholder blocks thousands of times, and what a block gives
     // follows from its text: it is kept by the text.
     const std::string_view text = PlainTagBytes(m_table, record, kMaxUtTextBytes);
@@ -203,7 +214,6 @@ class CStructurer {
     }
   }
 
- private:
   // What a placeholder block gives its record.
   struct CResolvedUt {
     std::uint32_t nameId = 0;
@@ -230,44 +240,86 @@ class CStructurer {
   std::u16string m_scratch;
 };
 
+// The structuring of the records in order, one at a time as a walk reaches them: the records
+// kept move down over the dropped ones, and the second pairing's first walk is done on each
+// record kept as it is written.
+class CStructuringWalk {
+ public:
+  explicit CStructuringWalk(CElementTable& table)
+      : m_table(table), m_structurer(table), m_pairing(table) {}
+
+  // Structures record `i` of `count` in `records` (the first after the last block collapsed)
+  // and writes it at `kept`, the number of records kept before it, which it advances. `next` is
+  // the next record with the same PairId. Returns the first record after it that the
+  // structuring reaches.
+  [[gnu::always_inline]] std::uint32_t Visit(CElementRecord* records, const std::uint32_t* next,
+                                             std::uint32_t count, std::uint32_t i,
+                                             std::uint32_t& kept) {
+    CElementRecord record = records[i];
+    std::uint32_t after = i + 1;
+    if (record.tagType == TagType::PairedOpen && record.algorithm == Algorithm::Skip) {
+      const std::uint32_t end = next[i];
+      m_structurer.Collapse(record, end, count);
+      after = end < count ? end + 1 : count;
+    } else if (!record.IsTag()) {
+      m_structurer.ProcessText(record);
+    }
+    m_structurer.ResolveUt(record);
+    // The workspace's entries up to `kept`, which is not after `i`, are read no more.
+    m_pairing.Add(record, kept);
+    records[kept++] = record;
+    return after;
+  }
+
+  void Finish(std::uint32_t kept) {
+    CRecordVector& records = m_table.Records();
+    records.resize(kept);
+    // The records dropped (collapsed blocks, often most of a translated document) leave their
+    // memory before the second pairing and the writing.
+    DiscardUnusedCapacity(records);
+    PairRecords(m_table, m_pairing);
+  }
+
+ private:
+  CElementTable& m_table;
+  CStructurer m_structurer;
+  CPairingStart m_pairing;
+};
+
+// Texts lie far apart in the source and are read here for the first time since the scan: they
+// are asked for some records ahead.
+constexpr std::uint32_t kPrefetchDistance = 8;
+
 }  // namespace
 
 void StructureRecords(CElementTable& table, const CRecordIndexVector& next) {
   CRecordVector& records = table.Records();
   const auto count = static_cast<std::uint32_t>(records.size());
-  CStructurer structurer(table);
-  // The second pairing's first walk is done here, on each record kept as it is written.
-  CPairingStart pairing(table);
+  CElementRecord* const data = records.data();
+  CStructuringWalk walk(table);
   // The passes that were separate walks act on each element alone, so one walk does all of
-  // them in their order; the records kept move down over the dropped ones.
+  // them in their order.
   std::uint32_t kept = 0;
-  std::uint32_t i = 0;
-  // Texts lie far apart in the source and are read here for the first time since the scan.
-  constexpr std::uint32_t kPrefetchDistance = 8;
-  while (i < count) {
+  for (std::uint32_t i = 0; i < count;) {
     // One record is kept per record visited.
     table.CheckStopAt(kept);
-    if (count - i > kPrefetchDistance) table.PrefetchText(records[i + kPrefetchDistance]);
-    CElementRecord record = records[i];
-    std::uint32_t after = i + 1;
-    if (record.tagType == TagType::PairedOpen && record.algorithm == Algorithm::Skip) {
-      const std::uint32_t end = next[i];
-      structurer.Collapse(record, end, count);
-      after = end < count ? end + 1 : count;
-    } else if (!record.IsTag()) {
-      structurer.ProcessText(record);
-    }
-    structurer.ResolveUt(record);
-    // The workspace's entries up to `kept`, which is not after `i`, are read no more.
-    pairing.Add(record, kept);
-    records[kept++] = record;
-    i = after;
+    if (count - i > kPrefetchDistance) table.PrefetchText(data[i + kPrefetchDistance]);
+    i = walk.Visit(data, next.data(), count, i, kept);
   }
-  records.resize(kept);
-  // The records dropped (collapsed blocks, often most of a translated document) leave their
-  // memory before the second pairing and the writing.
-  DiscardUnusedCapacity(records);
-  PairRecords(table, pairing);
+  walk.Finish(kept);
+}
+
+void ClassifyAndStructureRecords(CElementTable& table, const CRules* rules) {
+  const auto count = static_cast<std::uint32_t>(table.Records().size());
+  CElementRecord* const data = table.Records().data();
+  CStructuringWalk walk(table);
+  std::uint32_t kept = 0;
+  // The classification and the structuring visit the same records (those outside the blocks
+  // collapsed), each record once it has its final class: one walk over them instead of two.
+  detail::ClassifyRecordsWalk<true>(table, rules, [&](std::uint32_t i, const std::uint32_t* next) {
+    walk.Visit(data, next, count, i, kept);
+  });
+  walk.Finish(kept);
 }
 
 }  // namespace tagvert

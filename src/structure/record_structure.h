@@ -6,6 +6,8 @@
 
 namespace tagvert {
 
+class CRules;
+
 /// Structures a classified table (skipped blocks collapsed, texts normalised and decoded,
 /// no-break spaces cut out, ut placeholders resolved) in one walk that compacts the records in
 /// place, followed by the second pairing:
@@ -21,5 +23,10 @@ namespace tagvert {
 /// `next` is what ClassifyRecords returned for the table (its workspace, which the second
 /// pairing then reuses). Checks the stop flag as CheckStopAt does.
 void StructureRecords(CElementTable& table, const CRecordIndexVector& next);
+
+/// ClassifyRecords(table, rules) followed by StructureRecords with what it returned, in one walk
+/// over the records: the structuring takes each record as soon as the classification is done
+/// with it. The same records and pair ids as the two passes give.
+void ClassifyAndStructureRecords(CElementTable& table, const CRules* rules);
 
 }  // namespace tagvert

@@ -279,7 +279,8 @@ TEST(StructureRecordsTest, TextScanFindsUnitsAtEveryPlace) {
 // The scan that pairs links the records of one id and finds whether the pairs nest, which the
 // classification takes instead of its own walks: the same next records for every paired start
 // tag, and the same records after the classification and the structuring, with pairs that nest
-// or cross, inside skipped blocks or around them, and ids that come round.
+// or cross, inside skipped blocks or around them, and ids that come round. The classification
+// and the structuring in one walk (ClassifyAndStructureRecords) give the same records as well.
 TEST(ClassifyRecordsTest, LinksOfTheScanGiveWhatTheWalksGive) {
   // More start tags than a round of ids, in a skipped block whose id comes again at a start tag
   // of a rule's name.
@@ -289,15 +290,21 @@ TEST(ClassifyRecordsTest, LinksOfTheScanGiveWhatTheWalksGive) {
   const std::u16string documents[] = {
       u"<s><n></s> a\n b</n>",
       u"<n><s><a><b></a></b>x</s></n><s><p>a</p><q></s></q>",
-      u"<s><s></s><n></s></n><b><s><a>t</a></b></s>",
+      u"<s><s></s><n></s></n><b><s><a>t</a></b></s><s>",
+      u"<s>a</s>x<n> \n </n><r><s>x</s>y</r><v>a<s>b</s></v>y\u00A0z",
+      u"<Raw><df><ut Type='start' DisplayText='b'/></df>a&amp;b<ut Type='end' "
+      u"DisplayText='b'/></Raw>",
       u"<Body><s>" + units + u"</s><n><a>z</a></n></Body>",
       u"<Body><s>" + units + u"<s><a></s>y</a></s><n><a>z</a></n></Body>",
+      u"<Body>" + units + u"<s><a></s>y</a></s><n><a>z</a></n></Body>",
   };
   CRules rules;
-  Load(rules, "<Rule Name='s' Algorithm='Skip'/><Rule Name='n' Whitespace='Normalize'/>");
+  Load(rules,
+       "<Rule Name='s' Algorithm='Skip'/><Rule Name='n' Whitespace='Normalize'/>"
+       "<Rule Name='r' Algorithm='Remove'/><Rule Name='v' Algorithm='Reserve'/>");
   for (const std::u16string& document : documents) {
-    CElementTable linked, walked;
-    for (CElementTable* table : {&linked, &walked}) {
+    CElementTable linked, walked, oneWalk;
+    for (CElementTable* table : {&linked, &walked, &oneWalk}) {
       table->Source().Assign(document);
       ScanElements(*table, true);
     }
@@ -317,6 +324,9 @@ TEST(ClassifyRecordsTest, LinksOfTheScanGiveWhatTheWalksGive) {
     StructureRecords(linked, linkedNext);
     StructureRecords(walked, walkedNext);
     EXPECT_TRUE(Structured(linked) == Structured(walked));
+    ClassifyAndStructureRecords(oneWalk, &rules);
+    EXPECT_TRUE(Structured(oneWalk) == Structured(linked));
+    EXPECT_TRUE(Classes(oneWalk) == Classes(linked));
   }
 }
 
