@@ -29,8 +29,8 @@ std::u16string CodeReference(char16_t unit) {
 
 // The codes a tag writes before and after its text, decided by its kind alone: its TagType, its
 // Algorithm and whether it is a block. The decisions are made once per kind, in a table, instead
-// of once per record.
-struct CTagCodes {
+// of once per record. An entry takes thirty-two bytes, so that a kind's is found with a shift.
+struct alignas(32) CTagCodes {
   static constexpr std::size_t kBeforeRoom = 12;
   // The codes before the text; the last one counted is the pair id's place.
   char16_t before[kBeforeRoom] = {};
@@ -42,19 +42,20 @@ struct CTagCodes {
 
 constexpr std::size_t kTagKindBits = 7;
 
-// The index of a record's kind in the table of tag codes.
+// The index of a record's kind in the table of tag codes; the inline flag is taken as it is.
 inline std::size_t TagKind(const CElementRecord& record) {
   static_assert(static_cast<unsigned>(TagType::PairedClose) < 8 &&
-                static_cast<unsigned>(Algorithm::Reserve) < 8);
+                static_cast<unsigned>(Algorithm::Reserve) < 8 &&
+                CElementRecord::kRecordInline == 1);
   return static_cast<std::size_t>(record.tagType) |
          static_cast<std::size_t>(record.algorithm) << 3 |
-         ((record.bits & CElementRecord::kRecordInline) != 0 ? 0 : std::size_t{1} << 6);
+         static_cast<std::size_t>(record.bits & CElementRecord::kRecordInline) << 6;
 }
 
 constexpr CTagCodes TagCodesOfKind(std::size_t kind) {
   const auto tagType = static_cast<TagType>(kind & 7);
   const auto algorithm = static_cast<Algorithm>((kind >> 3) & 7);
-  const bool block = (kind >> 6) != 0;
+  const bool block = (kind >> 6) == 0;
   CTagCodes codes;
   std::size_t n = 0;
   if (block) codes.before[n++] = kIfBlock;
