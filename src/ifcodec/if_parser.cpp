@@ -29,8 +29,8 @@ std::u16string CodeReference(char16_t unit) {
 
 // The codes a tag writes before and after its text, decided by its kind alone: its TagType, its
 // Algorithm and whether it is a block. The decisions are made once per kind, in a table, instead
-// of once per record.
-struct CTagCodes {
+// of once per record. An entry takes thirty-two bytes, so that a kind's is found with a shift.
+struct alignas(32) CTagCodes {
   static constexpr std::size_t kBeforeRoom = 12;
   // The codes before the text; the last one counted is the pair id's place.
   char16_t before[kBeforeRoom] = {};
@@ -42,19 +42,20 @@ struct CTagCodes {
 
 constexpr std::size_t kTagKindBits = 7;
 
-// The index of a record's kind in the table of tag codes.
+// The index of a record's kind in the table of tag codes; the inline flag is taken as it is.
 inline std::size_t TagKind(const CElementRecord& record) {
   static_assert(static_cast<unsigned>(TagType::PairedClose) < 8 &&
-                static_cast<unsigned>(Algorithm::Reserve) < 8);
+                static_cast<unsigned>(Algorithm::Reserve) < 8 &&
+                CElementRecord::kRecordInline == 1);
   return static_cast<std::size_t>(record.tagType) |
          static_cast<std::size_t>(record.algorithm) << 3 |
-         ((record.bits & CElementRecord::kRecordInline) != 0 ? 0 : std::size_t{1} << 6);
+         static_cast<std::size_t>(record.bits & CElementRecord::kRecordInline) << 6;
 }
 
 constexpr CTagCodes TagCodesOfKind(std::size_t kind) {
   const auto tagType = static_cast<TagType>(kind & 7);
   const auto algorithm = static_cast<Algorithm>((kind >> 3) & 7);
-  const bool block = (kind >> 6) != 0;
+  const bool block = (kind >> 6) == 0;
   CTagCodes codes;
   std::size_t n = 0;
   if (block) codes.before[n++] = kIfBlock;
@@ -88,6 +89,10 @@ struct CTagCodesTable {
   }
 };
 constexpr CTagCodesTable kTagCodes;
+
+// What follows a tag's text: its boundary, and after a reserved start tag the reserve group's
+// codes. The same units every time; a tag writes the first one or all five.
+constexpr char16_t kCodesAfterTag[5] = {kIfBoundary, kIfReserveGroup, 0, 0, kIfBoundary};
 
 // The inline single tag that stands for a U+00A0 cut out of a text.
 constexpr char16_t kNbspTag[] = {kIfTagGroup, 0, 0x00A0, kIfBoundary};
@@ -217,12 +222,47 @@ void CIFParser::WriteNbspText(std::u16string_view text) {
 }
 
 void CIFParser::WriteTable(const CElementTable& table) {
+  // The buffers' units are read through pointers held here for the whole walk: the writes into
+  // the output would otherwise have the buffers' state loaded again for every record. The edited
+  // buffer's bounds are those VisitTextInBuffer gives for an edited text at its start.
+  CElementRecord atEdited;
+  atEdited.SetBits(CElementRecord::kRecordEdited);
+  const auto edited = table.VisitTextInBuffer(
+      atEdited, [](const auto* units, std::size_t, const auto* limit) -> CUnitSpan<char16_t> {
+        if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
+          return {units, limit};
+        } else {
+          return {};
+        }
+      });
+  const CUnitBuffer& source = table.Source();
+  if (source.Narrow()) {
+    WriteRecords(table, CUnitSpan<std::uint8_t>{source.Bytes(), source.Bytes() + source.Size()},
+                 edited);
+  } else {
+    WriteRecords(table, CUnitSpan<char16_t>{source.Data(), source.Data() + source.Size()}, edited);
+  }
+}
+
+template <class Unit>
+void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
+                             CUnitSpan<char16_t> edited) {
+  // Calls `f` with the units of the text of `record`, their count and how far they may be read,
+  // as VisitTextInBuffer does. In a wide source one call takes either buffer's units.
+  const auto visitText = [&](const CElementRecord& record, const auto& f) {
+    const bool inEdited = (record.bits & CElementRecord::kRecordEdited) != 0;
+    if constexpr (std::is_same_v<Unit, char16_t>) {
+      const CUnitSpan<char16_t> buffer = inEdited ? edited : source;
+      return f(buffer.units + record.textStart, std::size_t{record.textLength}, buffer.end);
+    } else {
+      if (inEdited)
+        return f(edited.units + record.textStart, std::size_t{record.textLength}, edited.end);
+      return f(source.units + record.textStart, std::size_t{record.textLength}, source.end);
+    }
+  };
   // The codes before and after a tag's text are gathered here and written with it; PutUnits
   // writes each unit as PutChar would, stop check included.
   char16_t codes[CTagCodes::kBeforeRoom] = {};
-  // What follows a tag's text: its boundary, and after a reserved start tag the reserve group's
-  // codes. The same units every time; a tag writes the first one or all five.
-  const char16_t after[5] = {kIfBoundary, kIfReserveGroup, 0, 0, kIfBoundary};
   // Nearly every record goes straight into the output buffer's room, taken for many at once.
   // Before any other write the room's units are handed over, so that the output keeps its order.
   COutputRoom room(*m_storage);
@@ -230,7 +270,7 @@ void CIFParser::WriteTable(const CElementTable& table) {
   // widened straight into the output. A wide text without one (nearly every one) is copied
   // there as it is checked.
   const auto writeText = [&](const CElementRecord& record) {
-    table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size, const auto* limit) {
+    visitText(record, [&](const auto* units, std::size_t size, const auto* limit) {
       if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
         if (!record.IsTag()) {
           char16_t* const out = room.Take(size + kCopyExcess);
@@ -260,8 +300,8 @@ void CIFParser::WriteTable(const CElementTable& table) {
         writeText(record);
         continue;
       }
-      const bool whole = table.VisitTextInBuffer(
-          record, [&](const auto* units, std::size_t size, const auto* limit) {
+      const bool whole =
+          visitText(record, [&](const auto* units, std::size_t size, const auto* limit) {
             if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
               char16_t* const out = room.Take(NbspTextRoom(size));
               if (out == nullptr) return false;
@@ -291,15 +331,16 @@ void CIFParser::WriteTable(const CElementTable& table) {
     // they go there in one piece instead of three bulk writes, a narrow text widened on the way.
     // A wide text that holds a unit of the code range is written by the bulk path, which turns
     // such a unit into a reference.
-    const bool whole = table.VisitTextInBuffer(
+    const bool whole = visitText(
         record, [&](const auto* units, std::size_t size, [[maybe_unused]] const auto* limit) {
           constexpr bool kWide = std::is_same_v<decltype(units), const char16_t*>;
           // The code arrays are copied whole, a fixed size being a few moves where a copy of their
           // length is a call. What they leave beyond the units counted is room not handed over:
           // only units written there later are ever written out. The same room beyond the text
           // takes the excess of a narrow text's last step.
-          static_assert(std::size(after) + CTagCodes::kBeforeRoom >= kWidenPastExcess);
-          char16_t* const out = room.Take(n + size + std::size(after) + CTagCodes::kBeforeRoom);
+          static_assert(std::size(kCodesAfterTag) + CTagCodes::kBeforeRoom >= kWidenPastExcess);
+          char16_t* const out =
+              room.Take(n + size + std::size(kCodesAfterTag) + CTagCodes::kBeforeRoom);
           if (out == nullptr) return false;
           std::memcpy(out, kind.before, sizeof(CTagCodes::before));
           out[n - 1] = pairId;
@@ -308,7 +349,7 @@ void CIFParser::WriteTable(const CElementTable& table) {
           } else {
             WidenBytesPast(units, size, limit, out + n);
           }
-          std::memcpy(out + n + size, after, sizeof(after));
+          std::memcpy(out + n + size, kCodesAfterTag, sizeof(kCodesAfterTag));
           room.Commit(n + size + m);
           return true;
         });
@@ -319,7 +360,7 @@ void CIFParser::WriteTable(const CElementTable& table) {
     m_storage->PutUnits(codes, n);
     writeText(record);
     room.Flush();
-    m_storage->PutUnits(after, m);
+    m_storage->PutUnits(kCodesAfterTag, m);
   }
   room.Flush();
 }

@@ -84,6 +84,16 @@ class CIFParser : public COrvelParser {
   /// Writes a text run in which a space follows every U+00A0 as its pieces: the stretches
   /// between the U+00A0 as text, each U+00A0 as an inline single tag.
   void WriteNbspText(std::u16string_view text);
+  /// Units [units, end) of a buffer of the table.
+  template <class Unit>
+  struct CUnitSpan {
+    const Unit* units = nullptr;
+    const Unit* end = nullptr;
+  };
+  /// WriteTable over the units of the table's source (std::uint8_t: a narrow one) and of its
+  /// edited buffer.
+  template <class Unit>
+  void WriteRecords(const CElementTable& table, CUnitSpan<Unit> source, CUnitSpan<char16_t> edited);
   /// Hands `token` to the observer, if any, at unit `unit`.
   void Observe(const CIfToken& token, std::uint64_t unit) {
     if (m_observer != nullptr) m_observer->OnIfToken(token, unit);
