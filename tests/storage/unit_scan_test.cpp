@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -138,6 +139,33 @@ TEST(CUnitScanTest, WidensInWholeStepsAsByteByByte) {
       WidenBytesPast(in.data(), length, in.data() + in.size(), widened.data());
       EXPECT_EQ(widened.substr(0, length), expected.substr(0, length));
       EXPECT_EQ(widened[length + 15], u'#');
+    }
+  }
+}
+
+// The ASCII copies into bytes, which take pairs of sixteen-byte steps while both are ASCII: for
+// every length up to 80 and a non-ASCII byte at each position (or none), the prefix copy takes
+// the bytes before it within the whole steps and the block copy the whole steps before its
+// step, each as bytes, and the block copy leaves that step unwritten.
+TEST(CUnitScanTest, CopiesAsciiBytesUpToTheFirstOther) {
+  for (std::size_t length = 0; length <= 80; ++length) {
+    for (std::size_t at = 0; at <= length; ++at) {
+      SCOPED_TRACE("length " + std::to_string(length) + ", at " + std::to_string(at));
+      std::vector<std::uint8_t> in(length);
+      for (std::size_t i = 0; i < length; ++i)
+        in[i] = static_cast<std::uint8_t>(i == at ? 0xC3 : 0x21 + i % 90);
+      const std::size_t steps = length & ~std::size_t{15};
+      const std::uint8_t* const bytes = in.data();
+      std::vector<std::uint8_t> prefix(96, 0xAA);
+      const std::size_t taken = CopyAsciiPrefix(bytes, length, prefix.data());
+      ASSERT_EQ(taken, std::min(at, steps));
+      EXPECT_TRUE(std::equal(bytes, bytes + taken, prefix.data()));
+      std::vector<std::uint8_t> blocks(96, 0xAA);
+      const std::size_t copied = CopyAsciiBlocks(bytes, length, blocks.data());
+      ASSERT_EQ(copied, std::min(at & ~std::size_t{15}, steps));
+      EXPECT_TRUE(std::equal(bytes, bytes + copied, blocks.data()));
+      EXPECT_EQ(std::count(blocks.data() + copied, blocks.data() + blocks.size(), 0xAA),
+                static_cast<std::ptrdiff_t>(blocks.size() - copied));
     }
   }
 }
