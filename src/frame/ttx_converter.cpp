@@ -10,7 +10,6 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/markup_count.h"
 #include "ifcodec/if_element_walk.h"
 #include "ifcodec/if_parser.h"
 #include "ifcodec/text_processor.h"
@@ -127,7 +126,7 @@ std::optional<CTTXToIfConverter::CInputCut> FindInputCut(const CElementTable& ta
 // only address space: its pages are never touched.
 void ReserveRecords(CElementTable& table) {
   table.Source().Visit([&table](const auto* units, std::size_t size) {
-    const std::size_t markup = CountMarkupStarts(units, units + size);
+    const std::size_t markup = CountUnit(units, units + size, u'<');
     table.Records().reserve(markup + std::min(markup + 1, size - markup));
   });
 }

@@ -223,18 +223,9 @@ void CIFParser::WriteNbspText(std::u16string_view text) {
 
 void CIFParser::WriteTable(const CElementTable& table) {
   // The buffers' units are read through pointers held here for the whole walk: the writes into
-  // the output would otherwise have the buffers' state loaded again for every record. The edited
-  // buffer's bounds are those VisitTextInBuffer gives for an edited text at its start.
-  CElementRecord atEdited;
-  atEdited.SetBits(CElementRecord::kRecordEdited);
-  const auto edited = table.VisitTextInBuffer(
-      atEdited, [](const auto* units, std::size_t, const auto* limit) -> CUnitSpan<char16_t> {
-        if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
-          return {units, limit};
-        } else {
-          return {};
-        }
-      });
+  // the output would otherwise have the buffers' state loaded again for every record.
+  const CUnitBuffer& editedTexts = table.Edited();
+  const CUnitSpan<char16_t> edited{editedTexts.Data(), editedTexts.Data() + editedTexts.Size()};
   const CUnitBuffer& source = table.Source();
   if (source.Narrow()) {
     WriteRecords(table, CUnitSpan<std::uint8_t>{source.Bytes(), source.Bytes() + source.Size()},

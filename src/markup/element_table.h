@@ -205,6 +205,8 @@ class CElementTable {
   /// The decoded input; the reader fills it before cutting it into records.
   CUnitBuffer& Source() { return m_source; }
   const CUnitBuffer& Source() const { return m_source; }
+  /// The texts that passes replaced (wide units), which edited records index.
+  const CUnitBuffer& Edited() const { return m_edited; }
   CRecordVector& Records() { return m_records; }
   const CRecordVector& Records() const { return m_records; }
   CNameTable& Names() { return m_names; }

@@ -64,27 +64,34 @@ inline const std::uint8_t* FindUnit(const std::uint8_t* p, const std::uint8_t* e
   return FindUnitOf(p, end, a, a);
 }
 
-/// How many of the units in [p, end) equal `a`; sixteen bytes per step where the processor
-/// allows. `Unit` is std::uint8_t (a narrow buffer, `a` below U+0100) or char16_t.
+/// How many of the units in [p, end) equal `a`; four steps of sixteen bytes a round with one
+/// loop test where the processor allows (the whole input is counted at once to size the element
+/// records). `Unit` is std::uint8_t (a narrow buffer, `a` below U+0100) or char16_t.
 template <class Unit>
 inline std::size_t CountUnit(const Unit* p, const Unit* end, char16_t a) {
   std::size_t count = 0;
 #if defined(TAGVERT_INPUT_SCAN_SSE2)
   constexpr std::size_t kStep = 16 / sizeof(Unit);
+  constexpr std::size_t kRound = 4 * kStep;
   const __m128i va = sizeof(Unit) == 1 ? _mm_set1_epi8(static_cast<char>(a))
                                        : _mm_set1_epi16(static_cast<short>(a));
+  // All ones in the lanes of a match in the step at `at`.
+  const auto matches = [&](const Unit* at) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    return sizeof(Unit) == 1 ? _mm_cmpeq_epi8(units, va) : _mm_cmpeq_epi16(units, va);
+  };
   const __m128i zero = _mm_setzero_si128();
-  std::size_t steps = static_cast<std::size_t>(end - p) / kStep;
-  while (steps != 0) {
-    // A match is all ones in its lane: subtracted, it adds one to each of its bytes, which
-    // count up to 255 steps before they are summed.
-    const std::size_t block = steps < 255 ? steps : 255;
-    steps -= block;
+  std::size_t rounds = static_cast<std::size_t>(end - p) / kRound;
+  while (rounds != 0) {
+    // A match subtracted adds one to each of its bytes; a byte gains at most four a round and
+    // holds 63 rounds before the bytes are summed.
+    const std::size_t block = rounds < 63 ? rounds : 63;
+    rounds -= block;
     __m128i counts = zero;
-    for (const Unit* const blockEnd = p + block * kStep; p != blockEnd; p += kStep) {
-      const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      counts = _mm_sub_epi8(
-          counts, sizeof(Unit) == 1 ? _mm_cmpeq_epi8(units, va) : _mm_cmpeq_epi16(units, va));
+    for (const Unit* const blockEnd = p + block * kRound; p != blockEnd; p += kRound) {
+      const __m128i pair0 = _mm_add_epi8(matches(p), matches(p + kStep));
+      const __m128i pair1 = _mm_add_epi8(matches(p + 2 * kStep), matches(p + 3 * kStep));
+      counts = _mm_sub_epi8(counts, _mm_add_epi8(pair0, pair1));
     }
     // Two sums of eight bytes, each below 2^16.
     const __m128i sums = _mm_sad_epu8(counts, zero);

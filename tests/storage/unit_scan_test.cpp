@@ -98,10 +98,11 @@ TEST(CUnitScanTest, CopiesThePlainAsciiPrefix) {
 }
 
 // The count of a unit that sizes the element records: over narrow and wide runs of every length
-// up to 40 (blocks of sixteen bytes and their tails), with the unit every third place, and a
-// wide unit that holds the unit's byte in its high half, which must not count; and long runs.
+// up to 140 (two rounds of four sixteen-byte steps and their tails), with the unit every third
+// place, and a wide unit that holds the unit's byte in its high half, which must not count; and
+// long runs.
 TEST(CUnitScanTest, CountsAUnitInNarrowAndWideRuns) {
-  for (std::size_t length = 0; length <= 40; ++length) {
+  for (std::size_t length = 0; length <= 140; ++length) {
     SCOPED_TRACE("length " + std::to_string(length));
     std::vector<std::uint8_t> narrow(length, u'a');
     std::u16string wide(length, 0x3C3C);
