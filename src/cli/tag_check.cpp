@@ -686,8 +686,17 @@ inline bool CIfTagGroups::PassesInLine(std::u16string_view source) const {
   return source[1] != u'T' || source[2] != u'u';
 }
 
-void CIfTagGroups::PassFar(std::u16string_view source) {
-  Pass(source);
+void CIfTagGroups::PassSegmentTagInLine(std::u16string_view source) {
+  // The source lies between two line feeds and holds four units or more starting with '<':
+  // no no-break space. It is "</Tu>" in a unit, or starts with "<Tu" (PassesInLine's tests).
+  m_here.column += source.size();
+  m_afterNbsp = false;
+  if (source[1] == u'/') {
+    Settle();
+    m_inSegment = false;
+    return;
+  }
+  FollowSegmentTag(source);
 }
 
 inline void CIfTagGroups::PassPlaceholder(std::u16string_view source) {
@@ -958,7 +967,7 @@ void CTagCheck::OnIfTagGroup(const CIfTagGroupSeen& group) {
       if (groups.PassesInLine(group.source)) {
         groups.PassInLine(group.source);
       } else {
-        groups.PassFar(group.source);
+        groups.PassSegmentTagInLine(group.source);
       }
       return;
     }

@@ -105,8 +105,10 @@ class CIfTagGroups {
   /// Whether Pass of `source`, InLine, only moves the column: it is no tag that starts or ends a
   /// translation unit or its source Tuv.
   bool PassesInLine(std::u16string_view source) const;
-  /// Pass of a source that is InLine, out of line: the caller sets up no frame for it.
-  [[gnu::noinline]] void PassFar(std::u16string_view source);
+  /// Pass of a source that is InLine but not PassesInLine (a Tu or Tuv start tag, or the end
+  /// tag of the unit open), out of line: the caller sets up no frame for it. The column moves
+  /// and the unit's tag is taken without the tests of Pass made again.
+  [[gnu::noinline]] void PassSegmentTagInLine(std::u16string_view source);
   /// Pass, and PassPlaceholder, of a source that is InLine and PassesInLine.
   void PassInLine(std::u16string_view source) {
     m_here.column += source.size();
