@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <span>
 #include <type_traits>
 #include <utility>
 
@@ -1092,13 +1094,31 @@ void PairRecords(CElementTable& table, CPairingStart& start) {
   CRecordIndexVector& partner = table.Workspace();
   // Only the start tags' entries are read, which the pass wrote.
   start.Finish();
-  partner.resize(table.Records().size());
-  std::unique_ptr<detail::CPairIdIndex<CRecordAccess>> index;
-  if (start.m_firstPairedOpen != CPairingStart::kNone) {
-    index = std::make_unique<detail::CPairIdIndex<CRecordAccess>>(access, start.m_firstPairedOpen,
-                                                                  start.m_pairedOpenWithoutId);
+  CRecordVector& records = table.Records();
+  partner.resize(records.size());
+  using CIndex = detail::CPairIdIndex<CRecordAccess>;
+  // The records' room beyond their size (those a pass dropped, written and read no more) holds
+  // the index's groups and positions where it is large enough: the index then takes no fresh
+  // pages. Otherwise that room is discarded first, so that the index's blocks do not come on
+  // top of it.
+  const bool indexed = start.m_firstPairedOpen != CPairingStart::kNone;
+  const std::size_t roomBytes = (records.capacity() - records.size()) * sizeof(CElementRecord);
+  const std::size_t needed =
+      indexed ? CIndex::RoomBytes(records.size(), start.m_firstPairedOpen) : 0;
+  const bool lend = needed != 0 && roomBytes >= needed;
+  if (!lend) DiscardUnusedCapacity(records);
+  std::unique_ptr<CIndex> index;
+  if (indexed) {
+    std::span<std::byte> room;
+    if (lend) room = {reinterpret_cast<std::byte*>(records.data() + records.size()), roomBytes};
+    index = std::make_unique<CIndex>(access, start.m_firstPairedOpen, start.m_pairedOpenWithoutId,
+                                     room);
   }
   detail::PairTagsWalk(access, partner, index.get());
+  if (lend) {
+    index.reset();
+    DiscardUnusedCapacity(records);
+  }
 }
 
 void PairRecords(CElementTable& table) {

@@ -537,7 +537,8 @@ class CPairingStart {
   bool m_pairedOpenWithoutId = false;
 };
 
-/// PairRecords of a table of paired records, which `start` saw written.
+/// PairRecords of a table of paired records, which `start` saw written. Gives back the memory of
+/// the records' room beyond their size (DiscardUnusedCapacity), which the walk may use until then.
 void PairRecords(CElementTable& table, CPairingStart& start);
 
 }  // namespace tagvert

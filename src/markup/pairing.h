@@ -3,11 +3,13 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <optional>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -119,12 +121,16 @@ void MatchOpenTags(L& list, Partners& partner, Position& firstPairedOpen,
 /// one partner ahead) and, beyond that, in a min-heap per id; a lookup takes the smallest of the
 /// first valid entries. On short lists, and for any other id value, each group is one min-heap in
 /// a map. Invalid entries are dropped as the lookups meet them.
+/// The groups and the sorted positions of a long list take their memory from `room` where it
+/// holds them (RoomBytes), else blocks of their own: a caller that has memory written and done
+/// with lends it, and the index then faults in no fresh pages.
 template <class L, class Position = typename L::Position>
 class CPairIdIndex {
  public:
   // Id 0 (text runs and single items) is searched for only when a paired start tag carries it
   // at the start of the run; new ids are never 0.
-  CPairIdIndex(L& list, Position from, bool withZero) : m_list(list) {
+  CPairIdIndex(L& list, Position from, bool withZero, std::span<std::byte> room = {})
+      : m_list(list) {
     const auto counted = [&](Position i) {
       return list.Present(i) && (list.PairId(i) != 0 || withZero);
     };
@@ -137,7 +143,11 @@ class CPairIdIndex {
       }
       return;
     }
-    m_groups.resize(kSmallIds);
+    m_groups = Take<CGroup>(room, kSmallIds);
+    if (m_groups == nullptr) {
+      m_ownGroups.resize(kSmallIds);
+      m_groups = m_ownGroups.data();
+    }
     const auto end = static_cast<Position>(size);
     ForEachWithStopChecks(list, from, end, [&](Position i) {
       if (!counted(i)) return;
@@ -151,18 +161,34 @@ class CPairIdIndex {
     // Each group's entries start where the previous group's end; `end` then serves as the
     // filling cursor and ends one past the group's last entry.
     Position start = 0;
-    for (CGroup& group : m_groups) {
+    for (CGroup& group : std::span(m_groups, kSmallIds)) {
       const Position entries = group.end;
       group.cursor = start;
       group.end = start;
       start += entries;
     }
-    m_positions.resize(start);
+    // Every entry is written below before any is read.
+    m_positions = Take<Position>(room, start);
+    if (m_positions == nullptr) {
+      m_ownPositions.resize(start);
+      m_positions = m_ownPositions.data();
+    }
     ForEachWithStopChecks(list, from, end, [&](Position i) {
       if (!counted(i)) return;
       const int pairId = list.PairId(i);
       if (IsSmall(pairId)) m_positions[m_groups[static_cast<std::size_t>(pairId)].end++] = i;
     });
+  }
+
+  // The groups and positions may lie in the room lent, which a copy would share.
+  CPairIdIndex(const CPairIdIndex&) = delete;
+  CPairIdIndex& operator=(const CPairIdIndex&) = delete;
+
+  // The bytes of room that an index of a list of `size` elements, built from `from`, takes all it
+  // needs from (0: it takes none).
+  static std::size_t RoomBytes(std::size_t size, Position from) {
+    if (size < kSmallIds) return 0;
+    return sizeof(CGroup) * kSmallIds + alignof(Position) + sizeof(Position) * (size - from);
   }
 
   // Records that the element at `position` (ahead of the walk, which is at `current`) now
@@ -235,8 +261,24 @@ class CPairIdIndex {
   }
   // The group of `pairId`, or null where its positions sit in the map.
   CGroup* GroupOf(int pairId) {
-    return !m_groups.empty() && IsSmall(pairId) ? &m_groups[static_cast<std::size_t>(pairId)]
-                                                : nullptr;
+    return m_groups != nullptr && IsSmall(pairId) ? &m_groups[static_cast<std::size_t>(pairId)]
+                                                  : nullptr;
+  }
+
+  // `count` objects of T made without a value (a group's defaults, a position not yet written)
+  // at the start of `room`, which then holds the rest; null when it does not hold them.
+  template <class T>
+  static T* Take(std::span<std::byte>& room, std::size_t count) {
+    void* at = room.data();
+    std::size_t space = room.size();
+    if (count == 0 || count > space / sizeof(T) ||
+        std::align(alignof(T), count * sizeof(T), at, space) == nullptr) {
+      return nullptr;
+    }
+    room = room.last(space - count * sizeof(T));
+    auto* const objects = static_cast<T*>(at);
+    std::uninitialized_default_construct_n(objects, count);
+    return objects;
   }
 
   // The smallest valid entry of `heap` after dropping the invalid ones before it.
@@ -251,10 +293,13 @@ class CPairIdIndex {
   }
 
   L& m_list;
-  // All the groups in one block (megabytes, so on large pages: one fault instead of hundreds).
-  std::vector<CGroup, CLargeAllocator<CGroup>> m_groups;
+  // On long lists, the kSmallIds groups and the positions sorted by id: in the room lent, or in
+  // the blocks below (a megabyte and more, so from the large allocator).
+  CGroup* m_groups = nullptr;
+  Position* m_positions = nullptr;
+  std::vector<CGroup, CLargeAllocator<CGroup>> m_ownGroups;
+  std::vector<Position, CLargeUnwrittenAllocator<Position>> m_ownPositions;
   std::vector<std::vector<Position>> m_heaps;  // the groups' heaps, made as they are needed
-  std::vector<Position, CLargeAllocator<Position>> m_positions;
   std::unordered_map<int, std::vector<Position>> m_other;
 };
 

@@ -275,8 +275,7 @@ class CStructuringWalk {
     CRecordVector& records = m_table.Records();
     records.resize(kept);
     // The records dropped (collapsed blocks, often most of a translated document) leave their
-    // memory before the second pairing and the writing.
-    DiscardUnusedCapacity(records);
+    // memory in the second pairing, which may use it first, before the writing.
     PairRecords(m_table, m_pairing);
   }
 
