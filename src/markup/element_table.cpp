@@ -797,28 +797,37 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
       key = CPlainTagMemo<Unit>::KeyOf(p, sourceEnd);
       known = memo.Find(key, p);
     }
+    // A plain tag's record is added here apart from other markup, so that the compiler writes
+    // it, whose flags it knows but for the type, as whole words; and once for a tag from the
+    // memo and once for one read, so that the memo's fields go straight from its slot into
+    // the record rather than through the stack, where the two ways met.
+    CElementRecord* plain = nullptr;
     CPlainTag tag;
-    if (known != nullptr || ReadPlainTag(p + 1, tag)) {
+    if (known != nullptr) {
+      record.tagType = known->type;
+      record.plain = 1;
+      record.textStart = static_cast<std::uint32_t>(start);
+      record.nameId = known->nameId;
+      record.textLength = known->units;
+      p += known->units;
+      plain = &records.emplace_back(record);
+    } else if (ReadPlainTag(p + 1, tag)) {
       typename CPlainTagMemo<Unit>::CTag read;
-      if (known != nullptr) {
-        read = *known;
-      } else {
-        read.type = tag.type;
-        read.units = static_cast<std::uint32_t>(tag.end - p);
-        read.nameId = names.Id(tag.name, static_cast<std::size_t>(tag.nameEnd - tag.name),
-                               sourceEnd, &m_name);
-        memo.Remember(key, p, read);
-      }
+      read.type = tag.type;
+      read.units = static_cast<std::uint32_t>(tag.end - p);
+      read.nameId =
+          names.Id(tag.name, static_cast<std::size_t>(tag.nameEnd - tag.name), sourceEnd, &m_name);
+      memo.Remember(key, p, read);
       record.tagType = read.type;
       record.plain = 1;
-      record.nameId = read.nameId;
       record.textStart = static_cast<std::uint32_t>(start);
+      record.nameId = read.nameId;
       record.textLength = read.units;
       p += read.units;
-      // Added here apart from other markup, so that the compiler writes this record, whose flags
-      // it knows but for the type, as whole words.
-      CElementRecord& added = records.emplace_back(record);
-      if (pairing != nullptr) pairing->Visit(added, index);
+      plain = &records.emplace_back(record);
+    }
+    if (plain != nullptr) {
+      if (pairing != nullptr) pairing->Visit(*plain, index);
       ++index;
       expect = true;
       continue;
