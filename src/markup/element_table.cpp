@@ -58,6 +58,76 @@ void CElementTable::SetText(CElementRecord& record, std::u16string_view text) {
   m_edited.Commit(text.size());
 }
 
+namespace {
+
+// Writes the low bytes of the `n` units at `in` to `out`; false when some unit does not fit in a
+// byte (the bytes are written all the same). Eight units a step, the last part as a step that
+// overlaps the one before, and a text of four to seven units as two such steps of four: the
+// texts replaced are mostly a few units long, where a loop's start and end cost more than
+// its steps.
+bool NarrowUnits(const char16_t* in, std::size_t n, std::uint8_t* out) {
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+  if (n >= 4) {
+    __m128i all = _mm_setzero_si128();
+    if (n >= 8) {
+      const auto step = [&](std::size_t at) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at));
+        all = _mm_or_si128(all, units);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + at), _mm_packus_epi16(units, units));
+      };
+      for (std::size_t at = 0; n - at > 8; at += 8)
+        step(at);
+      step(n - 8);
+    } else {
+      const auto step = [&](std::size_t at) {
+        const __m128i units = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + at));
+        all = _mm_or_si128(all, units);
+        const int bytes = _mm_cvtsi128_si32(_mm_packus_epi16(units, units));
+        std::memcpy(out + at, &bytes, 4);
+      };
+      step(0);
+      step(n - 4);
+    }
+    // Every unit's high byte is zero.
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi16(all, 8), _mm_setzero_si128())) ==
+           0xFFFF;
+  }
+#endif
+  char16_t all = 0;
+  for (std::size_t k = 0; k < n; ++k) {
+    all |= in[k];
+    out[k] = static_cast<std::uint8_t>(in[k]);
+  }
+  return all < 0x100;
+}
+
+}  // namespace
+
+void CElementTable::ReplaceText(CElementRecord& record, std::u16string_view text) {
+  // A text cut at its no-break spaces is written out quickly from wide units only: in a narrow
+  // source it goes to the edited buffer, as a text that does not fit does.
+  if ((record.bits & CElementRecord::kRecordEdited) != 0 || text.size() > record.textLength ||
+      (m_source.Narrow() && (record.bits & CElementRecord::kRecordNbsp) != 0)) {
+    SetText(record, text);
+    return;
+  }
+  // The source's memory is the table's own; only its views are read-only.
+  if (m_source.Narrow()) {
+    // Checked on the way: a text that does not fit leaves the record's units, which no one
+    // reads again, written in part.
+    if (!NarrowUnits(text.data(), text.size(),
+                     const_cast<std::uint8_t*>(m_source.Bytes()) + record.textStart)) {
+      SetText(record, text);
+      return;
+    }
+  } else if (!text.empty()) {
+    // `text` may be a view of the source itself.
+    std::memmove(const_cast<char16_t*>(m_source.Data()) + record.textStart, text.data(),
+                 text.size() * sizeof(char16_t));
+  }
+  record.textLength = static_cast<std::uint32_t>(text.size());
+}
+
 std::u16string_view CElementTable::AttributeName(const CAttributeSpan& span) const {
   if (span.nameStart == kMarkerNameStart) return kBrokenTagMarker;
   return {AttributeUnits() + span.nameStart, span.nameLength};

@@ -263,6 +263,12 @@ class CElementTable {
   }
   /// Replaces the text of `record` by `text` (kept in the edited buffer).
   void SetText(CElementRecord& record, std::u16string_view text);
+  /// Replaces the text of `record` by `text` as SetText does, but over the record's own units
+  /// in the source where `text` fits there: the text lies in the source, `text` is no longer
+  /// and, in a narrow source, holds only units below U+0100. The edited buffer, fresh memory,
+  /// then takes only the texts that grow. The record's units in the source must be its alone
+  /// (no other record's text may cover them), and its old text is lost.
+  void ReplaceText(CElementRecord& record, std::u16string_view text);
   /// The name of `record`.
   const std::u16string& Name(const CElementRecord& record) const {
     return m_names.Name(record.nameId);

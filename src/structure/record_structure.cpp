@@ -157,7 +157,7 @@ class CStructurer {
   [[gnu::noinline]] void WorkOn(CElementRecord& record, TextWork work) {
     // White space alone, which the mode empties: nothing is left to decode or to cut.
     if (work == TextWork::Clear) {
-      m_table.SetText(record, {});
+      m_table.ReplaceText(record, {});
       return;
     }
     // Valid until the next Text: nothing below reads another text of the table.
@@ -172,7 +172,7 @@ class CStructurer {
     if (CTextProcessor::AppendDecoded(decodable, m_scratch, true)) {
       record.SetBits(CElementRecord::kRecordNbsp);
     }
-    if (m_scratch != text) m_table.SetText(record, m_scratch);
+    if (m_scratch != text) m_table.ReplaceText(record, m_scratch);
   }
 
   // Out of line, so that the walk keeps its values in registers: ut is one name of many.

@@ -227,6 +227,33 @@ TEST(CElementTableTest, StorageGrowsPastTheLargeBlockSize) {
   }
 }
 
+// A replaced text goes over its own units in the source only where it fits there: no longer,
+// and in a narrow source no unit from U+0100 on (which a byte would cut). The other records'
+// texts stay as they were.
+TEST(CElementTableTest, ReplacedTextsGoInPlaceWhereTheyFit) {
+  for (const bool narrow : {false, true}) {
+    SCOPED_TRACE(narrow);
+    CElementTable table;
+    if (narrow) table.Source().SetNarrow();
+    table.Source().Assign(u"a&amp;b<x>c&lt;d<y>e\u00A0f<z>");
+    ScanElements(table);
+    CRecordVector& records = table.Records();
+    ASSERT_EQ(records.size(), 6u);
+    table.ReplaceText(records[0], u"a&b");
+    table.ReplaceText(records[2], u"c\u2039d");
+    table.ReplaceText(records[4], u"e\u00A0 f");
+    const std::u16string_view texts[] = {u"a&b", u"<x>", u"c\u2039d", u"<y>", u"e\u00A0 f", u"<z>"};
+    for (std::size_t i = 0; i < records.size(); ++i)
+      EXPECT_EQ(Printable(table.Text(records[i])), Printable(texts[i])) << i;
+    const auto edited = [&](std::size_t i) {
+      return (records[i].bits & CElementRecord::kRecordEdited) != 0;
+    };
+    EXPECT_FALSE(edited(0));
+    EXPECT_EQ(edited(2), narrow);
+    EXPECT_TRUE(edited(4));
+  }
+}
+
 TEST(CElementTableTest, NamesAreInternedOnce) {
   CNameTable names;
   EXPECT_EQ(names.Intern(u""), 0u);
