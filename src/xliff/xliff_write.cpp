@@ -63,19 +63,6 @@ std::string_view IdDigits(std::uint64_t id, char (&room)[20]) {
   return std::string_view(room + at, sizeof room - at);
 }
 
-template <typename String>
-void AppendId(String& out, std::uint64_t id) {
-  char room[20];
-  out += IdDigits(id, room);
-}
-
-// The data id of the code at `index` of a unit's pieces: "d1" for the first.
-template <typename String>
-void AppendDataId(String& out, std::size_t index) {
-  out += 'd';
-  AppendId(out, std::uint64_t{index} + 1);
-}
-
 // The units' XML as it is written: many megabytes appended a few bytes at a time, so that an
 // append is a test and a copy. Taken as the large buffers are and never cleared (only what is
 // written is read); room asked for ahead and never written costs no memory.
@@ -110,6 +97,13 @@ class CXmlOut {
   }
   /// Takes `bytes` bytes written in the room into the XML.
   void Commit(std::size_t bytes) { m_size += bytes; }
+  /// A literal: a copy of a size known where it is written.
+  template <std::size_t N>
+  CXmlOut& operator+=(const char (&bytes)[N]) {
+    std::memcpy(Room(N - 1), bytes, N - 1);
+    m_size += N - 1;
+    return *this;
+  }
   CXmlOut& operator+=(std::string_view bytes) {
     append(bytes.data(), bytes.size());
     return *this;
@@ -152,7 +146,7 @@ class CMarkup {
     } while (id != 0);
     return *this;
   }
-  // The data id of the code at `index` of a unit's pieces (see AppendDataId).
+  // The data id of the code at `index` of a unit's pieces: "d1" for the first.
   CMarkup& DataId(std::size_t index) {
     *this << "d";
     return Id(std::uint64_t{index} + 1);
@@ -657,49 +651,46 @@ class CWriter {
     CXmlOut& body = m_body;
     std::size_t content = 0;
     if (m_v2) {
-      body += "<unit id=\""sv;
-      AppendId(body, number);
-      body += "\" xml:space=\"preserve\">"sv;
+      ((CMarkup(body) << "<unit id=\"").Id(number) << "\" xml:space=\"preserve\">").Commit();
       if (!note.empty()) {
-        body += "<notes><note category=\"source-language-text\">"sv;
+        body += "<notes><note category=\"source-language-text\">";
         AppendXml(body, note, false, AppendShown);
-        body += "</note></notes>"sv;
+        body += "</note></notes>";
       }
       OriginalData(body);
-      body += "<segment><source>"sv;
+      body += "<segment><source>";
       content = body.size();
       Content2(body);
     } else {
-      body += "<trans-unit id=\""sv;
-      AppendId(body, number);
-      body += "\" xml:space=\"preserve\"><source>"sv;
+      ((CMarkup(body) << "<trans-unit id=\"").Id(number) << "\" xml:space=\"preserve\"><source>")
+          .Commit();
       content = body.size();
       Content12(body);
     }
     const std::size_t contentSize = body.size() - content;
-    body += "</source>"sv;
+    body += "</source>";
     if (m_targetText) {
-      body += "<target>"sv;
+      body += "<target>";
       if (m_v2) {
         Content2(body, &m_targetText);
       } else {
         Content12(body, &m_targetText);
       }
-      body += "</target>"sv;
+      body += "</target>";
     } else if (m_options.copySource) {
-      body += "<target>"sv;
+      body += "<target>";
       body.AppendOwn(content, contentSize);
-      body += "</target>"sv;
+      body += "</target>";
     }
     if (m_v2) {
-      body += "</segment></unit>\n"sv;
+      body += "</segment></unit>\n";
     } else {
       if (!note.empty()) {
-        body += "<note annotates=\"source\" from=\"source-language-text\">"sv;
+        body += "<note annotates=\"source\" from=\"source-language-text\">";
         AppendXml(body, note, false, AppendShown);
-        body += "</note>"sv;
+        body += "</note>";
       }
-      body += "</trans-unit>\n"sv;
+      body += "</trans-unit>\n";
     }
   }
 
@@ -940,15 +931,13 @@ class CWriter {
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
       if (p.text) continue;
-      if (!any) out += "<originalData>"sv;
+      if (!any) out += "<originalData>";
       any = true;
-      out += "<data id=\""sv;
-      AppendDataId(out, i);
-      out += "\">"sv;
+      ((CMarkup(out) << "<data id=\"").DataId(i) << "\">").Commit();
       AppendShownXml(out, p, false, AppendCp);
-      out += "</data>"sv;
+      out += "</data>";
     }
-    if (any) out += "</originalData>"sv;
+    if (any) out += "</originalData>";
   }
 
   const CXliffWriteOptions m_options;
