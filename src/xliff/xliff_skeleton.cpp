@@ -417,7 +417,7 @@ char* Narrow(std::u16string_view units, char* o) {
   // of them rather than waiting for a run of sixteen.
   while (end - u >= 16) {
     unsigned ascii = UnitsPackAscii16(u, o);
-    // Markup runs on: the next sixteen too, with one test for both.
+    // Markup comes in long ASCII runs: after sixteen, the next sixteen are packed at once.
     if (ascii == 0xFFFF && end - u >= 32) {
       ascii = UnitsPackAscii16(u + 16, o + 16);
       o += 16;
