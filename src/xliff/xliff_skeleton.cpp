@@ -383,24 +383,19 @@ inline char* PutNarrowed(char16_t c, char* o) {
 inline char* PutNarrowedRun(const char16_t*& u, const char16_t* end, char* o) {
   do {
     const char16_t c = *u++;
-    if (c < 0x800) {
-      o[0] = static_cast<char>(0xC0 | (c >> 6));
-      o[1] = static_cast<char>(0x80 | (c & 0x3F));
-      o += 2;
-    } else if constexpr (std::endian::native == std::endian::little) {
-      // The three bytes in one store of four (the fourth is written over or lies in the room
-      // past the units' bytes).
-      const std::uint32_t bytes = 0x8080E0u | (std::uint32_t{c} >> 12) |
-                                  ((std::uint32_t{c} << 2) & 0x3F00u) |
-                                  ((std::uint32_t{c} << 16) & 0x3F0000u);
-      std::memcpy(o, &bytes, 4);
-      o += 3;
-    } else {
-      o[0] = static_cast<char>(0xE0 | (c >> 12));
-      o[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      o[2] = static_cast<char>(0x80 | (c & 0x3F));
-      o += 3;
+    if constexpr (std::endian::native == std::endian::little) {
+      if (c >= 0x800) {
+        // The three bytes in one store of four (the fourth is written over or lies in the room
+        // past the units' bytes).
+        const std::uint32_t bytes = 0x8080E0u | (std::uint32_t{c} >> 12) |
+                                    ((std::uint32_t{c} << 2) & 0x3F00u) |
+                                    ((std::uint32_t{c} << 16) & 0x3F0000u);
+        std::memcpy(o, &bytes, 4);
+        o += 3;
+        continue;
+      }
     }
+    o = PutNarrowed(c, o);
   } while (u < end && *u >= 0x80);
   return o;
 }
