@@ -378,6 +378,7 @@ inline char* PutNarrowed(char16_t c, char* o) {
   return o;
 }
 
+#if defined(__SSE2__)
 // The units from the first one that is not ASCII on, as long as none is ASCII (IF codes come
 // several in a row: a group's code, its pair id, a flag); returns the end of their bytes.
 inline char* PutNarrowedRun(const char16_t*& u, const char16_t* end, char* o) {
@@ -399,6 +400,7 @@ inline char* PutNarrowedRun(const char16_t*& u, const char16_t* end, char* o) {
   } while (u < end && *u >= 0x80);
   return o;
 }
+#endif
 
 }  // namespace
 
