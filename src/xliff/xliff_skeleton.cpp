@@ -28,6 +28,16 @@ std::uint64_t Load64(const std::uint8_t* p) {
   std::memcpy(&v, p, sizeof v);
   return v;
 }
+// Eight bytes as a big-endian number: the first byte in the high bits.
+std::uint64_t LoadBig64(const std::uint8_t* p) {
+  std::uint64_t v = Load64(p);
+  if constexpr (std::endian::native == std::endian::little) {
+    v = ((v & 0x00000000FFFFFFFFull) << 32) | (v >> 32);
+    v = ((v & 0x0000FFFF0000FFFFull) << 16) | ((v >> 16) & 0x0000FFFF0000FFFFull);
+    v = ((v & 0x00FF00FF00FF00FFull) << 8) | ((v >> 8) & 0x00FF00FF00FF00FFull);
+  }
+  return v;
+}
 // Sizes in the plan: `bytes` bytes, little-endian.
 template <typename String>
 void PutLittle(String& out, std::uint64_t v, int bytes) {
@@ -368,35 +378,79 @@ inline char* PutNarrowed(char16_t c, char* o) {
   return o;
 }
 
+#if defined(__SSE2__)
+// The units from the first one that is not ASCII on, as long as none is ASCII (IF codes come
+// several in a row: a group's code, its pair id, a flag); returns the end of their bytes.
+inline char* PutNarrowedRun(const char16_t*& u, const char16_t* end, char* o) {
+  do {
+    const char16_t c = *u++;
+    if constexpr (std::endian::native == std::endian::little) {
+      if (c >= 0x800) {
+        // The three bytes in one store of four (the fourth is written over or lies in the room
+        // past the units' bytes).
+        const std::uint32_t bytes = 0x8080E0u | (std::uint32_t{c} >> 12) |
+                                    ((std::uint32_t{c} << 2) & 0x3F00u) |
+                                    ((std::uint32_t{c} << 16) & 0x3F0000u);
+        std::memcpy(o, &bytes, 4);
+        o += 3;
+        continue;
+      }
+    }
+    o = PutNarrowed(c, o);
+  } while (u < end && *u >= 0x80);
+  return o;
+}
+#endif
+
 }  // namespace
 
 char* Narrow(std::u16string_view units, char* o) {
   const char16_t* u = units.data();
   const char16_t* const end = u + units.size();
-  while (u < end) {
 #if defined(__SSE2__)
-    // Sixteen units packed into sixteen bytes whatever they are; the bytes from the first unit
-    // that is not ASCII on are written again below (a unit takes at least one byte, so the
-    // room for the rest holds them). IF codes come every few units: the loop goes on after
-    // each one rather than waiting for a run of sixteen.
-    if (end - u >= 16) {
-      const unsigned ascii = UnitsPackAscii16(u, o);
-      if (ascii == 0xFFFF) {
-        o += 16;
-        u += 16;
-        continue;
-      }
-      const auto run = static_cast<std::size_t>(std::countr_one(ascii));
-      o += run;
-      u += run;
-      // The units that are not ASCII from here on (IF codes come several in a row) are written
-      // before the next look.
-      do {
-        o = PutNarrowed(*u++, o);
-      } while (u < end && *u >= 0x80);
+  // Sixteen units packed into sixteen bytes whatever they are; the bytes from the first unit
+  // that is not ASCII on are written again below (a unit takes at least one byte, so the room
+  // for the rest holds them). IF codes come every few units: the loop goes on after each run
+  // of them rather than waiting for a run of sixteen.
+  while (end - u >= 16) {
+    unsigned ascii = UnitsPackAscii16(u, o);
+    // Markup comes in long ASCII runs: after sixteen, the next sixteen are packed at once.
+    if (ascii == 0xFFFF && end - u >= 32) {
+      ascii = UnitsPackAscii16(u + 16, o + 16);
+      o += 16;
+      u += 16;
+    }
+    if (ascii == 0xFFFF) {
+      o += 16;
+      u += 16;
       continue;
     }
-#else
+    const auto run = static_cast<std::size_t>(std::countr_one(ascii));
+    o += run;
+    u += run;
+    o = PutNarrowedRun(u, end, o);
+  }
+  if (u == end) return o;
+  if (units.size() >= 16) {
+    // Fewer than sixteen left: the last sixteen units are packed aside, and the bytes of those
+    // not yet written are copied from there, sixteen bytes a copy (the caller's room holds
+    // sixteen bytes past the most the units can take).
+    char packed[32];
+    const unsigned ascii = UnitsPackAscii16(end - 16, packed);
+    while (u < end) {
+      const auto skip = static_cast<std::size_t>(16 - (end - u));  // units written already
+      const auto run = std::min(static_cast<std::size_t>(std::countr_one(ascii >> skip)),
+                                static_cast<std::size_t>(end - u));
+      std::memcpy(o, packed + skip, 16);
+      o += run;
+      u += run;
+      if (u < end) o = PutNarrowedRun(u, end, o);
+    }
+    return o;
+  }
+#endif
+  while (u < end) {
+#if !defined(__SSE2__)
     if constexpr (std::endian::native == std::endian::little) {
       // Eight ASCII units at a time while they last.
       while (end - u >= 8) {
@@ -437,7 +491,8 @@ char* Narrow(std::u16string_view units, char* o) {
 
 void AppendNarrow(CLargeString& out, std::u16string_view units) {
   const std::size_t at = out.size();
-  out.resize(at + 3 * units.size());
+  // Narrow may write sixteen bytes past the units' bytes.
+  out.resize(at + 3 * units.size() + 16);
   out.resize(static_cast<std::size_t>(Narrow(units, out.data() + at) - out.data()));
 }
 
@@ -757,15 +812,22 @@ void AppendBase64To(String& out, std::string_view bytes) {
   char* o = out.data() + at;
   std::size_t line = 0;
   std::size_t i = 0;
-  // Whole lines of 57 bytes (76 characters), without the checks for the end.
+  // Whole lines of 57 bytes (76 characters), without the checks for the end: six bytes a
+  // step from one load of eight (all within the line), the last three on their own.
   for (; n - i >= 57; i += 57) {
-    for (std::size_t k = i; k < i + 57; k += 3) {
-      const std::uint32_t v = (static_cast<std::uint32_t>(in[k]) << 16) |
-                              (static_cast<std::uint32_t>(in[k + 1]) << 8) | in[k + 2];
-      std::memcpy(o, kBase64Pairs.pair[v >> 12], 2);
-      std::memcpy(o + 2, kBase64Pairs.pair[v & 0xFFF], 2);
-      o += 4;
+    for (std::size_t k = i; k < i + 54; k += 6) {
+      const std::uint64_t v = LoadBig64(in + k);
+      std::memcpy(o, kBase64Pairs.pair[v >> 52], 2);
+      std::memcpy(o + 2, kBase64Pairs.pair[(v >> 40) & 0xFFF], 2);
+      std::memcpy(o + 4, kBase64Pairs.pair[(v >> 28) & 0xFFF], 2);
+      std::memcpy(o + 6, kBase64Pairs.pair[(v >> 16) & 0xFFF], 2);
+      o += 8;
     }
+    const std::uint32_t v = (static_cast<std::uint32_t>(in[i + 54]) << 16) |
+                            (static_cast<std::uint32_t>(in[i + 55]) << 8) | in[i + 56];
+    std::memcpy(o, kBase64Pairs.pair[v >> 12], 2);
+    std::memcpy(o + 2, kBase64Pairs.pair[v & 0xFFF], 2);
+    o += 4;
     *o++ = '\n';
   }
   for (; i < n; i += 3) {

@@ -63,19 +63,6 @@ std::string_view IdDigits(std::uint64_t id, char (&room)[20]) {
   return std::string_view(room + at, sizeof room - at);
 }
 
-template <typename String>
-void AppendId(String& out, std::uint64_t id) {
-  char room[20];
-  out += IdDigits(id, room);
-}
-
-// The data id of the code at `index` of a unit's pieces: "d1" for the first.
-template <typename String>
-void AppendDataId(String& out, std::size_t index) {
-  out += 'd';
-  AppendId(out, std::uint64_t{index} + 1);
-}
-
 // The units' XML as it is written: many megabytes appended a few bytes at a time, so that an
 // append is a test and a copy. Taken as the large buffers are and never cleared (only what is
 // written is read); room asked for ahead and never written costs no memory.
@@ -110,6 +97,13 @@ class CXmlOut {
   }
   /// Takes `bytes` bytes written in the room into the XML.
   void Commit(std::size_t bytes) { m_size += bytes; }
+  /// A literal: a copy of a size known where it is written.
+  template <std::size_t N>
+  CXmlOut& operator+=(const char (&bytes)[N]) {
+    std::memcpy(Room(N - 1), bytes, N - 1);
+    m_size += N - 1;
+    return *this;
+  }
   CXmlOut& operator+=(std::string_view bytes) {
     append(bytes.data(), bytes.size());
     return *this;
@@ -128,32 +122,42 @@ class CXmlOut {
   std::size_t m_size = 0;
 };
 
-// The markup of a code around what it shows, put together on the stack and appended at once:
-// a few literals and numbers, never more than the room holds.
+// The markup of a code around what it shows, written straight into the room at the end of
+// the units' XML and taken into it at once (Commit): literals of sizes known where they are
+// written, and numbers; never more than kRoom bytes.
 class CMarkup {
  public:
-  CMarkup& operator<<(std::string_view bytes) {
-    std::memcpy(m_bytes + m_size, bytes.data(), bytes.size());
-    m_size += bytes.size();
+  explicit CMarkup(CXmlOut& out) : m_out(out), m_at(out.Room(kRoom)), m_end(m_at) {}
+  template <std::size_t N>
+  CMarkup& operator<<(const char (&bytes)[N]) {
+    std::memcpy(m_end, bytes, N - 1);
+    m_end += N - 1;
     return *this;
   }
   CMarkup& Id(std::uint64_t id) {
-    char room[20];
-    return *this << IdDigits(id, room);
+    std::size_t digits = 1;
+    for (std::uint64_t v = id; v >= 10; v /= 10)
+      ++digits;
+    m_end += digits;
+    char* o = m_end;
+    do {
+      *--o = static_cast<char>('0' + id % 10);
+      id /= 10;
+    } while (id != 0);
+    return *this;
   }
-  // The data id of the code at `index` of a unit's pieces (see AppendDataId).
+  // The data id of the code at `index` of a unit's pieces: "d1" for the first.
   CMarkup& DataId(std::size_t index) {
-    *this << "d"sv;
+    *this << "d";
     return Id(std::uint64_t{index} + 1);
   }
-  void AppendTo(CXmlOut& out) {
-    out.append(m_bytes, m_size);
-    m_size = 0;
-  }
+  void Commit() { m_out.Commit(static_cast<std::size_t>(m_end - m_at)); }
 
  private:
-  char m_bytes[160];
-  std::size_t m_size = 0;
+  static constexpr std::size_t kRoom = 160;
+  CXmlOut& m_out;
+  char* m_at;
+  char* m_end;
 };
 
 // Whether `s` starts (ends) with the literal `part`: one comparison of its bytes.
@@ -647,49 +651,46 @@ class CWriter {
     CXmlOut& body = m_body;
     std::size_t content = 0;
     if (m_v2) {
-      body += "<unit id=\""sv;
-      AppendId(body, number);
-      body += "\" xml:space=\"preserve\">"sv;
+      ((CMarkup(body) << "<unit id=\"").Id(number) << "\" xml:space=\"preserve\">").Commit();
       if (!note.empty()) {
-        body += "<notes><note category=\"source-language-text\">"sv;
+        body += "<notes><note category=\"source-language-text\">";
         AppendXml(body, note, false, AppendShown);
-        body += "</note></notes>"sv;
+        body += "</note></notes>";
       }
       OriginalData(body);
-      body += "<segment><source>"sv;
+      body += "<segment><source>";
       content = body.size();
       Content2(body);
     } else {
-      body += "<trans-unit id=\""sv;
-      AppendId(body, number);
-      body += "\" xml:space=\"preserve\"><source>"sv;
+      ((CMarkup(body) << "<trans-unit id=\"").Id(number) << "\" xml:space=\"preserve\"><source>")
+          .Commit();
       content = body.size();
       Content12(body);
     }
     const std::size_t contentSize = body.size() - content;
-    body += "</source>"sv;
+    body += "</source>";
     if (m_targetText) {
-      body += "<target>"sv;
+      body += "<target>";
       if (m_v2) {
         Content2(body, &m_targetText);
       } else {
         Content12(body, &m_targetText);
       }
-      body += "</target>"sv;
+      body += "</target>";
     } else if (m_options.copySource) {
-      body += "<target>"sv;
+      body += "<target>";
       body.AppendOwn(content, contentSize);
-      body += "</target>"sv;
+      body += "</target>";
     }
     if (m_v2) {
-      body += "</segment></unit>\n"sv;
+      body += "</segment></unit>\n";
     } else {
       if (!note.empty()) {
-        body += "<note annotates=\"source\" from=\"source-language-text\">"sv;
+        body += "<note annotates=\"source\" from=\"source-language-text\">";
         AppendXml(body, note, false, AppendShown);
-        body += "</note>"sv;
+        body += "</note>";
       }
-      body += "</trans-unit>\n"sv;
+      body += "</trans-unit>\n";
     }
   }
 
@@ -840,32 +841,43 @@ class CWriter {
         continue;
       }
       // Appended piece by piece: no string is made for a code.
-      std::string_view element = "ph";
-      std::string_view after = "\">";
       switch (p.role) {
         case Role::Open:
-          element = "bpt";
+          Code12(out, p, "<bpt id=\"", "\">", "</bpt>");
           break;
         case Role::Close:
-          element = "ept";
+          Code12(out, p, "<ept id=\"", "\">", "</ept>");
           break;
         case Role::IsolatedOpen:
-          element = "it";
-          after = "\" pos=\"open\">";
+          Code12(out, p, "<it id=\"", "\" pos=\"open\">", "</it>");
           break;
         case Role::IsolatedClose:
-          element = "it";
-          after = "\" pos=\"close\">";
+          Code12(out, p, "<it id=\"", "\" pos=\"close\">", "</it>");
           break;
         case Role::Standalone:
+          Code12(out, p, "<ph id=\"", "\">", "</ph>");
           break;
       }
-      CMarkup markup;
-      (markup << "<"sv << element << " id=\""sv).Id(p.id) << after;
-      markup.AppendTo(out);
-      AppendDisplay(out, p, false);
-      (markup << "</"sv << element << ">"sv).AppendTo(out);
     }
+  }
+
+  // A code in 1.2: `head`, its id, `after`, what it shows and `tail`.
+  template <std::size_t H, std::size_t A, std::size_t T>
+  void Code12(CXmlOut& out, const CPiece& p, const char (&head)[H], const char (&after)[A],
+              const char (&tail)[T]) const {
+    ((CMarkup(out) << head).Id(p.id) << after).Commit();
+    AppendDisplay(out, p, false);
+    (CMarkup(out) << tail).Commit();
+  }
+
+  // A code in 2.0 that is an empty element: `head`, its id, `afterId`, its data id and what it
+  // shows.
+  template <std::size_t H, std::size_t A>
+  void Code2(CXmlOut& out, const CPiece& p, std::size_t index, const char (&head)[H],
+             const char (&afterId)[A]) const {
+    (((CMarkup(out) << head).Id(p.id) << afterId).DataId(index) << "\" disp=\"").Commit();
+    AppendDisplay(out, p, true);
+    (CMarkup(out) << "\"/>").Commit();
   }
 
   void Content2(CXmlOut& out, const TargetText* text = nullptr) const {
@@ -878,47 +890,39 @@ class CWriter {
       // Appended piece by piece, as in 1.2; a pair that nests is one element, written at its
       // start with both displays.
       if (p.role == Role::Close && !p.crossing) {
-        out += "</pc>"sv;
+        (CMarkup(out) << "</pc>").Commit();
         continue;
       }
-      CMarkup markup;
       if (p.role == Role::Open && !p.crossing) {
         const auto partner = static_cast<std::size_t>(p.partner);
-        (markup << "<pc id=\""sv).Id(p.id) << "\" dataRefStart=\""sv;
-        markup.DataId(i) << "\" dataRefEnd=\""sv;
-        markup.DataId(partner) << "\" dispStart=\""sv;
-        markup.AppendTo(out);
+        CMarkup markup(out);
+        (markup << "<pc id=\"").Id(p.id) << "\" dataRefStart=\"";
+        markup.DataId(i) << "\" dataRefEnd=\"";
+        markup.DataId(partner) << "\" dispStart=\"";
+        markup.Commit();
         AppendDisplay(out, p, true);
-        out += "\" dispEnd=\""sv;
+        (CMarkup(out) << "\" dispEnd=\"").Commit();
         AppendDisplay(out, m_pieces[partner], true);
-        out += "\">"sv;
+        (CMarkup(out) << "\">").Commit();
         continue;
       }
-      std::string_view head = "<ph id=\"";
-      std::string_view afterId = "\" dataRef=\"";
       switch (p.role) {
         case Role::Open:
-          head = "<sc id=\"";
+          Code2(out, p, i, "<sc id=\"", "\" dataRef=\"");
           break;
         case Role::Close:
-          head = "<ec startRef=\"";
+          Code2(out, p, i, "<ec startRef=\"", "\" dataRef=\"");
           break;
         case Role::IsolatedOpen:
-          head = "<sc id=\"";
-          afterId = "\" isolated=\"yes\" dataRef=\"";
+          Code2(out, p, i, "<sc id=\"", "\" isolated=\"yes\" dataRef=\"");
           break;
         case Role::IsolatedClose:
-          head = "<ec id=\"";
-          afterId = "\" isolated=\"yes\" dataRef=\"";
+          Code2(out, p, i, "<ec id=\"", "\" isolated=\"yes\" dataRef=\"");
           break;
         case Role::Standalone:
+          Code2(out, p, i, "<ph id=\"", "\" dataRef=\"");
           break;
       }
-      (markup << head).Id(p.id) << afterId;
-      markup.DataId(i) << "\" disp=\""sv;
-      markup.AppendTo(out);
-      AppendDisplay(out, p, true);
-      out += "\"/>"sv;
     }
   }
 
@@ -927,15 +931,13 @@ class CWriter {
     for (std::size_t i = 0; i < m_pieces.size(); ++i) {
       const CPiece& p = m_pieces[i];
       if (p.text) continue;
-      if (!any) out += "<originalData>"sv;
+      if (!any) out += "<originalData>";
       any = true;
-      out += "<data id=\""sv;
-      AppendDataId(out, i);
-      out += "\">"sv;
+      ((CMarkup(out) << "<data id=\"").DataId(i) << "\">").Commit();
       AppendShownXml(out, p, false, AppendCp);
-      out += "</data>"sv;
+      out += "</data>";
     }
-    if (any) out += "</originalData>"sv;
+    if (any) out += "</originalData>";
   }
 
   const CXliffWriteOptions m_options;

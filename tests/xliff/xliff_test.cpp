@@ -16,6 +16,7 @@
 #include "support/xliff_feed.h"
 #include "tagvert/xliff.h"
 #include "xliff/xliff_bridge.h"
+#include "xliff/xliff_skeleton.h"
 #include "xliff/xliff_text.h"
 
 namespace tagvert {
@@ -426,6 +427,54 @@ TEST(XliffTest, XmlTextOfLettersIsThatOfEachUnit) {
       xliff::AppendXml(out, run, true, shown);
       EXPECT_EQ(out, XmlOfEachUnit(run, true)) << n << ' ' << at;
     }
+  }
+}
+
+// The skeleton's bytes are those of each unit and each group of three bytes: narrowing looks at
+// sixteen or thirty-two units at once, writes a piece's last units from a look at its last
+// sixteen and runs of IF codes four bytes a store; base64 takes six bytes a step.
+TEST(XliffTest, SkeletonBytesAreThoseOfEachUnit) {
+  const char16_t palette[] = {u'a',  u'<',   u'"',   0x7F,   0x80,   0xFC,  0x7FF,
+                              0x800, 0xE000, 0xE805, 0xD800, 0xDC00, 0xFFFF};
+  std::uint32_t seed = 1;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 400; ++round) {
+    // Mostly ASCII, as markup is, with runs of other units now and then.
+    std::u16string units;
+    const std::size_t size = next() % 90;
+    for (std::size_t k = 0; k < size; ++k)
+      units += next() % 4 == 0 ? palette[next() % std::size(palette)]
+                               : static_cast<char16_t>(u'a' + k % 26);
+    std::string expected = "x";
+    for (const char16_t c : units) {
+      if (c < 0x80) {
+        expected += static_cast<char>(c);
+      } else {
+        const bool two = c < 0x800;
+        expected += static_cast<char>(two ? 0xC0 | (c >> 6) : 0xE0 | (c >> 12));
+        if (!two) expected += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        expected += static_cast<char>(0x80 | (c & 0x3F));
+      }
+    }
+    xliff::CLargeString narrowed = "x";
+    xliff::AppendNarrow(narrowed, units);
+    ASSERT_EQ(std::string_view(narrowed), expected) << round;
+
+    const std::string bytes = expected.substr(next() % 2) + expected;
+    std::string base64;
+    for (std::size_t at = 0; at < bytes.size(); at += 3) {
+      static constexpr char kDigits[] =
+          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+      std::uint32_t v = 0;
+      for (std::size_t k = 0; k < 3; ++k)
+        v = v << 8 | (at + k < bytes.size() ? static_cast<std::uint8_t>(bytes[at + k]) : 0);
+      for (std::size_t k = 0; k < 4; ++k)
+        base64 += at + k <= bytes.size() ? kDigits[(v >> (18 - 6 * k)) & 63] : '=';
+      if (at % 57 == 54 || at + 3 >= bytes.size()) base64 += '\n';
+    }
+    std::string out;
+    xliff::AppendBase64(out, bytes);
+    ASSERT_EQ(out, base64) << round;
   }
 }
 
