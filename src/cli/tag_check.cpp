@@ -686,7 +686,10 @@ inline bool CIfTagGroups::PassesInLine(std::u16string_view source) const {
   // FollowSegments looks no further at most tags (the same tests).
   if (source.size() < 4 || source[0] != u'<') return true;
   if (source[1] == u'/') return !m_inSegment || source.size() < 5 || !IsTuEndAt(source.data());
-  return source[1] != u'T' || source[2] != u'u';
+  if (source[1] != u'T' || source[2] != u'u') return true;
+  // FollowSegmentTag's tests: a Tuv start tag in a unit that is named already (the target Tuv,
+  // after the source Tuv) changes nothing.
+  return m_wordsInMarkup && !EndsName(source[3]);
 }
 
 void CIfTagGroups::PassSegmentTagInLine(std::u16string_view source) {

@@ -103,7 +103,7 @@ class CIfTagGroups {
     return start >= m_noFeedFrom && start + 2 * text.size() <= m_noFeedTo;
   }
   /// Whether Pass of `source`, InLine, only moves the column: it is no tag that starts or ends a
-  /// translation unit or its source Tuv.
+  /// translation unit, or that may name it.
   bool PassesInLine(std::u16string_view source) const;
   /// Pass of a source that is InLine but not PassesInLine (a Tu or Tuv start tag, or the end
   /// tag of the unit open), out of line: the caller sets up no frame for it. The column moves
