@@ -455,9 +455,9 @@ void CIfTagGroups::FollowPlace(CTagPlace& place) {
     place.words.reset();
     return;
   }
-  if (!m_sharedWords) m_sharedWords = ShareWords(m_words);
+  if (!m_wordsShared) ShareWords(m_words);
   // The tags of one unit share its words: the pointer is set only when it changes.
-  if (place.words != m_sharedWords) place.words = m_sharedWords;
+  if (place.words != m_spareWords) place.words = m_spareWords;
 }
 
 bool CIfTagGroups::AdvanceEscaped(std::u16string_view run, std::size_t widened) {
@@ -496,9 +496,10 @@ bool CIfTagGroups::AdvanceEscaped(std::u16string_view run, std::size_t widened) 
   return true;
 }
 
-std::shared_ptr<const std::u16string> CIfTagGroups::ShareWords(std::u16string_view words) {
+void CIfTagGroups::ShareWords(std::u16string_view words) {
   // The string last made is taken again once no place holds it (most units leave none behind):
-  // no place sees it change.
+  // no place sees it change. Only places count as its holders, so that a unit that names none
+  // changes no count.
   if (!m_spareWords || m_spareWords.use_count() != 1) {
     m_spareWords = std::make_shared<std::u16string>();
   }
@@ -507,16 +508,18 @@ std::shared_ptr<const std::u16string> CIfTagGroups::ShareWords(std::u16string_vi
   } else {
     m_spareWords->assign(words);
   }
-  return m_spareWords;
+  m_wordsShared = true;
 }
 
 void CIfTagGroups::SettleWords(bool current) {
   if (m_wordsView.empty()) return;
   // Markup is seen only along the conversion's walk: the group handed over last is done with
   // (the unit ends as it is left).
-  if (!current && m_group.m_place.words == m_sharedWords) m_group.m_place.words.reset();
-  // The string is held by m_spareWords and m_sharedWords: any other holder is a place.
-  if (current || m_spareWords.use_count() > 2) m_spareWords->assign(m_wordsView);
+  if (!current && m_wordsShared && m_group.m_place.words == m_spareWords) {
+    m_group.m_place.words.reset();
+  }
+  // The string is held by m_spareWords: any other holder is a place.
+  if (current || m_spareWords.use_count() > 1) m_spareWords->assign(m_wordsView);
   m_wordsView = {};
 }
 
@@ -524,7 +527,7 @@ void CIfTagGroups::AddWords(std::u16string_view text) {
   if (m_words.size() > kSegmentWords) return;
   Settle();
   AppendWords(m_words, text);
-  m_sharedWords.reset();
+  m_wordsShared = false;
 }
 
 inline void CIfTagGroups::FollowSegments(std::u16string_view source) {
@@ -549,7 +552,7 @@ void CIfTagGroups::FollowSegmentTag(std::u16string_view source) {
     ++m_here.segment;
     m_words.clear();
     SettleWords(false);
-    m_sharedWords.reset();
+    m_wordsShared = false;
     m_wordsInMarkup = false;
     // A unit carried whole (already translated) holds no tag of its own to name it by.
     // Such a unit ends with its end tag: that is looked at before the whole text is searched.
@@ -567,7 +570,7 @@ void CIfTagGroups::FollowSegmentTag(std::u16string_view source) {
     const auto piece = reinterpret_cast<std::uintptr_t>(m_piece.data());
     const bool inPiece = !m_piece.empty() && start >= piece &&
                          start + 2 * markup.size() <= piece + 2 * m_piece.size();
-    m_sharedWords = ShareWords(inPiece ? std::u16string_view() : markup);
+    ShareWords(inPiece ? std::u16string_view() : markup);
     if (inPiece) m_wordsView = markup;
     m_wordsInMarkup = true;
   }
@@ -683,7 +686,10 @@ inline bool CIfTagGroups::PassesInLine(std::u16string_view source) const {
   // FollowSegments looks no further at most tags (the same tests).
   if (source.size() < 4 || source[0] != u'<') return true;
   if (source[1] == u'/') return !m_inSegment || source.size() < 5 || !IsTuEndAt(source.data());
-  return source[1] != u'T' || source[2] != u'u';
+  if (source[1] != u'T' || source[2] != u'u') return true;
+  // FollowSegmentTag's tests: a Tuv start tag in a unit that is named already (the target Tuv,
+  // after the source Tuv) changes nothing.
+  return m_wordsInMarkup && !EndsName(source[3]);
 }
 
 void CIfTagGroups::PassSegmentTagInLine(std::u16string_view source) {

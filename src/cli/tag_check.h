@@ -103,7 +103,7 @@ class CIfTagGroups {
     return start >= m_noFeedFrom && start + 2 * text.size() <= m_noFeedTo;
   }
   /// Whether Pass of `source`, InLine, only moves the column: it is no tag that starts or ends a
-  /// translation unit or its source Tuv.
+  /// translation unit, or that may name it.
   bool PassesInLine(std::u16string_view source) const;
   /// Pass of a source that is InLine but not PassesInLine (a Tu or Tuv start tag, or the end
   /// tag of the unit open), out of line: the caller sets up no frame for it. The column moves
@@ -186,8 +186,8 @@ class CIfTagGroups {
   bool AdvanceEscaped(std::u16string_view run, std::size_t widened);
   /// Adds text to the first words of the translation unit, until there are enough.
   void AddWords(std::u16string_view text);
-  /// `words` as places share them.
-  std::shared_ptr<const std::u16string> ShareWords(std::u16string_view words);
+  /// Puts `words` into the string that places share (m_spareWords).
+  void ShareWords(std::u16string_view words);
 
   /// Calls the hook of SetOnChange.
   void Settle(bool pieceGoes = false) {
@@ -202,11 +202,12 @@ class CIfTagGroups {
   bool m_inSegment = false;      ///< inside a Tu
   std::u16string m_words;        ///< its first words
   bool m_wordsInMarkup = false;  ///< the source Tuv's markup names the unit instead
-  /// m_words as the places share them; made again only after they changed.
-  std::shared_ptr<const std::u16string> m_sharedWords;
-  /// The string of the words shared last, kept to be filled again when no one else holds it.
+  /// The string of the words shared last, kept to be filled again when no place holds it.
   std::shared_ptr<std::u16string> m_spareWords;
-  /// The markup that m_sharedWords is still to be filled with (SettleWords), in the piece.
+  /// m_spareWords holds m_words (or the markup) as the places share them; set again only after
+  /// they changed.
+  bool m_wordsShared = false;
+  /// The markup that m_spareWords is still to be filled with (SettleWords), in the piece.
   std::u16string_view m_wordsView;
   bool m_afterNbsp = false;  ///< the last element was a no-break space
   CTextProcessor m_escaper{nullptr, EscapeMode::Markup};

@@ -15,6 +15,7 @@
 #include "frame/ttx_converter.h"
 #include "ifcodec/if_parser.h"
 #include "markup/pairing.h"
+#include "storage/char_class.h"
 #include "storage/memory_stream.h"
 
 namespace tagvert::cli {
@@ -192,14 +193,22 @@ TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
     units += source;
     units += kIfBoundary;
   };
+  // The words that each start tag's message quotes: those of the unit it was opened in.
+  std::vector<std::string> words;
+  std::string unitWords;
   for (char16_t pair = 0x100; pair < 0x1000; ++pair) {
     // Every other unit ends three tags after it starts: the tags after it name no words.
-    if (pair % 14 == 3) group(0, u"</Tu>");
+    if (pair % 14 == 3) {
+      group(0, u"</Tu>");
+      unitWords.clear();
+    }
     if (pair % 7 == 0) {
       // A translation unit, named by the words of its source Tuv.
       group(0, u"<Tu>");
       group(0, u"<Tuv Lang=\"EN\">unit " + std::u16string(1, pair) + u" words</Tuv>");
+      unitWords = "unit " + Utf16ToUtf8(std::u16string(1, pair)) + " words";
     }
+    words.push_back(unitWords);
     if (pair % 11 == 0) units += lowByte0A;
     // Many line feeds, and now and then a long run of them.
     for (int line = 0; pair > 0x110 && line < (pair % 251 == 0 ? 1500 : 3); ++line)
@@ -230,6 +239,9 @@ TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
   EXPECT_EQ(tokens[0].substr(0, 5), "1:19 ");
   EXPECT_EQ(tokens[2].substr(0, 5), "3:10 ");
   EXPECT_EQ(walked, tokens);
+  // A tag still open when later units are named keeps the words of its own.
+  for (std::size_t i = 0; i < tokens.size(); ++i)
+    ASSERT_TRUE(tokens[i].ends_with(" " + words[i])) << tokens[i];
   // The document's lines in characters (the text is in the Basic Multilingual Plane), after the
   // byte-order mark.
   std::vector<std::u16string> lines(1);
