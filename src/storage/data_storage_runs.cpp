@@ -83,6 +83,48 @@ inline std::uint32_t DecodeUtf8Run(const std::uint8_t* buffer, std::uint32_t pos
   return pos;
 }
 
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+// Decodes ASCII and the two-byte characters between it (U+0080..U+07FF: accented Latin letters,
+// Greek, Cyrillic) at buffer[pos..end) into `to`, which has room for `end - pos` units, while
+// sixteen bytes are left, sixteen at least at the start; returns the position reached: fewer
+// than sixteen bytes before `end`, or the first byte of anything else (three- and four-byte and
+// ill-formed sequences), left to the caller. A two-byte character may start at the last byte
+// before `end`: the byte at `end` is buffered. Text that mixes scripts has an ASCII run around
+// nearly every such character: here a step of sixteen bytes is widened to sixteen units up to
+// the first other byte, and a two-byte character there is decoded on the spot, without leaving
+// the loop for each run.
+inline std::uint32_t DecodeAsciiAndTwoByte(const std::uint8_t* buffer, std::uint32_t pos,
+                                           std::uint32_t end, char16_t*& to) {
+  const __m128i zero = _mm_setzero_si128();
+  const std::uint8_t* in = buffer + pos;
+  // The last place a step may start.
+  const std::uint8_t* const last = buffer + end - 16;
+  char16_t* out = to;
+  do {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+    // Sixteen units written, those from the first non-ASCII byte on as room.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
+    if (high != 0) {
+      const auto ascii = static_cast<std::size_t>(std::countr_zero(high));
+      in += ascii;
+      out += ascii;
+      // 110xxxxx 10xxxxxx with a lead of C2..DF (C0 and C1 begin only overlong forms).
+      const std::uint32_t w = in[0] | (std::uint32_t{in[1]} << 8);
+      if ((w & 0xC0E0) != 0x80C0 || (w & 0x1E) == 0) break;
+      *out++ = static_cast<char16_t>(((w & 0x1F) << 6) | ((w >> 8) & 0x3F));
+      in += 2;
+      continue;
+    }
+    in += 16;
+    out += 16;
+  } while (in <= last);
+  to = out;
+  return static_cast<std::uint32_t>(in - buffer);
+}
+#endif
+
 // Decodes the UTF-8 bytes buffer[pos..limit) to `to` as DecodeUtf8 does, up to a character not
 // wholly buffered (`filled` bytes are), a character beyond U+FFFF whose low half would reach
 // `hookAt`, or a stop request; returns the position reached and advances `to`, which has room
@@ -94,6 +136,8 @@ inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t p
                                      std::uint32_t limit, std::uint32_t filled,
                                      std::uint64_t hookAt, Unit*& to,
                                      const std::atomic<bool>& stop) {
+  // DecodeAsciiAndTwoByte's steps end before `stepLimit`.
+  [[maybe_unused]] const std::uint32_t stepLimit = std::min(limit, filled - 1);
   while (pos < limit) {
     if (stop.load(std::memory_order_relaxed)) break;
     const std::uint32_t blockEnd = limit - pos > kStopCheckBytes ? pos + kStopCheckBytes : limit;
@@ -107,6 +151,17 @@ inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t p
       const std::uint8_t* p = buffer + pos;
       const std::uint8_t b = p[0];
       if (b < 0x80) {
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+        if constexpr (sizeof(Unit) == 2) {
+          // With the two-byte characters between it, while sixteen bytes are left; the second
+          // byte of a character at the last one is buffered.
+          const std::uint32_t end = std::min(stepLimit, pos + kStopCheckBytes);
+          if (end - pos >= 16) {
+            pos = DecodeAsciiAndTwoByte(buffer, pos, end, to);
+            continue;
+          }
+        }
+#endif
         // ASCII bytes sixteen at a time, up to the first other byte, while sixteen are left:
         // `to` has room for them.
         if (limit - pos >= 16) {
