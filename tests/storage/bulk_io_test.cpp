@@ -275,12 +275,15 @@ TEST_P(CBulkReadTest, CharacterRunsReadLikeTheUnitLoop) {
 }
 
 // ASCII runs of every length up to two steps of sixteen bytes, each before a two-byte character
-// (which the bulk read into UTF-16 decodes between its ASCII steps) or a sequence it must leave
-// to the general decoder: the character falls at every place of a step, of a chunk and of what
-// is buffered, and the read may end on a lead byte.
+// (which the bulk read decodes between its ASCII steps) or a sequence it must leave to the
+// general decoder: the character falls at every place of a step, of a chunk and of what is
+// buffered, and the read may end on a lead byte. The characters below U+0100 come first, which
+// a narrow buffer keeps as bytes, up to U+0100, which widens it.
 TEST_P(CBulkReadTest, AsciiAndTwoByteCharactersReadLikeTheUnitLoop) {
   const std::vector<std::vector<std::uint8_t>> others = {{0xC3, 0xA9},
                                                          {0xC2, 0x80},
+                                                         {0xC3, 0xBF},
+                                                         {0xC4, 0x80},
                                                          {0xDF, 0xBF},
                                                          {0xD0, 0x96, 0xCE, 0xB6},
                                                          {0xC1, 0xBF},
@@ -305,6 +308,7 @@ TEST_P(CBulkReadTest, AsciiAndTwoByteCharactersReadLikeTheUnitLoop) {
     cutOff.push_back(0xC3);
     ExpectBulkReadsLikeUnits(
         {{"ASCII and two-byte", bytes, EncodingMode::Utf8, Read::All},
+         {"ASCII and two-byte, narrow", bytes, EncodingMode::Utf8, Read::AllNarrow},
          {"ASCII and two-byte, cut off", cutOff, EncodingMode::Utf8, Read::All}},
         GetParam());
   }
