@@ -26,6 +26,10 @@ constexpr auto kIsIfCode = [](char16_t ch) { return IsIfCode(ch); };
 
 // Bytes decoded between two looks at the stop flag (the last character may end beyond them).
 constexpr std::uint32_t kStopCheckBytes = 256;
+// Bytes DecodeAsciiAndTwoByte takes at most in one call, after which the stop flag is looked at:
+// more than a block, as a call and the block's set-up cost as much as a few steps and Latin-script
+// text has few characters that end the steps. A few microseconds of decoding.
+constexpr std::uint32_t kStepWindowBytes = 4096;
 
 // The four and the eight bytes at `p` as little-endian words (one load on most processors).
 inline std::uint32_t LoadLe32(const std::uint8_t* p) {
@@ -83,6 +87,72 @@ inline std::uint32_t DecodeUtf8Run(const std::uint8_t* buffer, std::uint32_t pos
   return pos;
 }
 
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+// Decodes ASCII and the two-byte characters between it at buffer[pos..end) into `to`, which
+// has room for `end - pos` units, while sixteen bytes are left, sixteen at least at the start;
+// returns the position reached: fewer than sixteen bytes before `end`, or the first byte of
+// anything else (three- and four-byte and ill-formed sequences; into bytes, `Unit`
+// std::uint8_t, a two-byte character beyond U+00FF too), left to the caller. A two-byte
+// character may start at the last byte before `end`: the byte at `end` is buffered. Text has
+// an ASCII run around nearly every accented Latin letter, and text that mixes scripts around
+// every Greek or Cyrillic word: here a step of sixteen bytes is copied (into UTF-16, widened)
+// up to the first other byte, and a two-byte character there is decoded on the spot, without
+// leaving the loop for each run.
+template <class Unit>
+inline std::uint32_t DecodeAsciiAndTwoByte(const std::uint8_t* buffer, std::uint32_t pos,
+                                           std::uint32_t end, Unit*& to) {
+  const __m128i zero = _mm_setzero_si128();
+  const std::uint8_t* in = buffer + pos;
+  // The last place a step may start; a step of thirty-two bytes starts before `pairBound`.
+  const std::uint8_t* const last = buffer + end - 16;
+  [[maybe_unused]] const std::uint8_t* const pairBound = buffer + (end >= 31 ? end - 31 : 0);
+  Unit* out = to;
+  do {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    if constexpr (sizeof(Unit) == 1) {
+      // Bytes to bytes: thirty-two a step while both halves are ASCII, one test for two loads
+      // (the ASCII runs of Latin-script text are long). Widened, pairs were no faster.
+      if (in < pairBound) {
+        const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
+        if (_mm_movemask_epi8(_mm_or_si128(bytes, second)) == 0) {
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), second);
+          in += 32;
+          out += 32;
+          continue;
+        }
+      }
+    }
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+    // Sixteen units written, those from the first non-ASCII byte on as room.
+    if constexpr (sizeof(Unit) == 1) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
+    }
+    if (high != 0) {
+      const auto ascii = static_cast<std::size_t>(std::countr_zero(high));
+      in += ascii;
+      out += ascii;
+      // 110xxxxx 10xxxxxx with a lead of C2..DF (C0 and C1 begin only overlong forms); into
+      // bytes, C2 or C3 (U+0080..U+00FF).
+      const std::uint32_t w = in[0] | (std::uint32_t{in[1]} << 8);
+      constexpr std::uint32_t kLeadMask = sizeof(Unit) == 1 ? 0xC0FE : 0xC0E0;
+      constexpr std::uint32_t kLead = sizeof(Unit) == 1 ? 0x80C2 : 0x80C0;
+      if ((w & kLeadMask) != kLead || (w & 0x1E) == 0) break;
+      *out++ = static_cast<Unit>(((w & 0x1F) << 6) | ((w >> 8) & 0x3F));
+      in += 2;
+      continue;
+    }
+    in += 16;
+    out += 16;
+  } while (in <= last);
+  to = out;
+  return static_cast<std::uint32_t>(in - buffer);
+}
+#endif
+
 // Decodes the UTF-8 bytes buffer[pos..limit) to `to` as DecodeUtf8 does, up to a character not
 // wholly buffered (`filled` bytes are), a character beyond U+FFFF whose low half would reach
 // `hookAt`, or a stop request; returns the position reached and advances `to`, which has room
@@ -94,6 +164,8 @@ inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t p
                                      std::uint32_t limit, std::uint32_t filled,
                                      std::uint64_t hookAt, Unit*& to,
                                      const std::atomic<bool>& stop) {
+  // DecodeAsciiAndTwoByte's steps end before `stepLimit`.
+  [[maybe_unused]] const std::uint32_t stepLimit = std::min(limit, filled - 1);
   while (pos < limit) {
     if (stop.load(std::memory_order_relaxed)) break;
     const std::uint32_t blockEnd = limit - pos > kStopCheckBytes ? pos + kStopCheckBytes : limit;
@@ -107,6 +179,15 @@ inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t p
       const std::uint8_t* p = buffer + pos;
       const std::uint8_t b = p[0];
       if (b < 0x80) {
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+        // With the two-byte characters between it, while sixteen bytes are left; the second
+        // byte of a character at the last one is buffered.
+        const std::uint32_t end = std::min(stepLimit, pos + kStepWindowBytes);
+        if (end - pos >= 16) {
+          pos = DecodeAsciiAndTwoByte(buffer, pos, end, to);
+          continue;
+        }
+#endif
         // ASCII bytes sixteen at a time, up to the first other byte, while sixteen are left:
         // `to` has room for them.
         if (limit - pos >= 16) {

@@ -64,27 +64,35 @@ inline const std::uint8_t* FindUnit(const std::uint8_t* p, const std::uint8_t* e
   return FindUnitOf(p, end, a, a);
 }
 
-/// How many of the units in [p, end) equal `a`; four steps of sixteen bytes a round with one
+/// How many of the units in [p, end) equal `a`; four steps of sixteen units a round with one
 /// loop test where the processor allows (the whole input is counted at once to size the element
 /// records). `Unit` is std::uint8_t (a narrow buffer, `a` below U+0100) or char16_t.
 template <class Unit>
 inline std::size_t CountUnit(const Unit* p, const Unit* end, char16_t a) {
   std::size_t count = 0;
 #if defined(TAGVERT_INPUT_SCAN_SSE2)
-  constexpr std::size_t kStep = 16 / sizeof(Unit);
+  constexpr std::size_t kStep = 16;
   constexpr std::size_t kRound = 4 * kStep;
-  const __m128i va = sizeof(Unit) == 1 ? _mm_set1_epi8(static_cast<char>(a))
-                                       : _mm_set1_epi16(static_cast<short>(a));
-  // All ones in the lanes of a match in the step at `at`.
+  const __m128i va = _mm_set1_epi8(static_cast<char>(a));
+  // All ones in the bytes of a match among the sixteen units at `at`. Wide units are packed into
+  // bytes first, those above U+007F saturated to 0x7F or 0x80: an ASCII `a` stays the only unit
+  // that gives its byte, so that one comparison takes sixteen wide units as well.
   const auto matches = [&](const Unit* at) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    return sizeof(Unit) == 1 ? _mm_cmpeq_epi8(units, va) : _mm_cmpeq_epi16(units, va);
+    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    if constexpr (sizeof(Unit) == 1) {
+      return _mm_cmpeq_epi8(first, va);
+    } else {
+      const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 8));
+      return _mm_cmpeq_epi8(_mm_packs_epi16(first, second), va);
+    }
   };
   const __m128i zero = _mm_setzero_si128();
   std::size_t rounds = static_cast<std::size_t>(end - p) / kRound;
+  // A wide unit other than ASCII is counted below, one at a time.
+  if (sizeof(Unit) == 2 && a >= 0x80) rounds = 0;
   while (rounds != 0) {
-    // A match subtracted adds one to each of its bytes; a byte gains at most four a round and
-    // holds 63 rounds before the bytes are summed.
+    // A match subtracted adds one to its byte; a byte gains at most four a round and holds 63
+    // rounds before the bytes are summed.
     const std::size_t block = rounds < 63 ? rounds : 63;
     rounds -= block;
     __m128i counts = zero;
@@ -97,8 +105,6 @@ inline std::size_t CountUnit(const Unit* p, const Unit* end, char16_t a) {
     const __m128i sums = _mm_sad_epu8(counts, zero);
     count += static_cast<std::size_t>(_mm_cvtsi128_si32(sums) + _mm_extract_epi16(sums, 4));
   }
-  // A wide unit counts once in each of its two bytes.
-  if constexpr (sizeof(Unit) == 2) count /= 2;
 #endif
   for (; p != end; ++p)
     count += *p == a ? 1 : 0;

@@ -274,6 +274,46 @@ TEST_P(CBulkReadTest, CharacterRunsReadLikeTheUnitLoop) {
                            GetParam());
 }
 
+// ASCII runs of every length up to two steps of sixteen bytes, each before a two-byte character
+// (which the bulk read decodes between its ASCII steps) or a sequence it must leave to the
+// general decoder: the character falls at every place of a step, of a chunk and of what is
+// buffered, and the read may end on a lead byte. The characters below U+0100 come first, which
+// a narrow buffer keeps as bytes, up to U+0100, which widens it.
+TEST_P(CBulkReadTest, AsciiAndTwoByteCharactersReadLikeTheUnitLoop) {
+  const std::vector<std::vector<std::uint8_t>> others = {{0xC3, 0xA9},
+                                                         {0xC2, 0x80},
+                                                         {0xC3, 0xBF},
+                                                         {0xC4, 0x80},
+                                                         {0xDF, 0xBF},
+                                                         {0xD0, 0x96, 0xCE, 0xB6},
+                                                         {0xC1, 0xBF},
+                                                         {0xC0, 0x80},
+                                                         {0xC2, 0x41},
+                                                         {0xC2, 0xC3},
+                                                         {0xE4, 0xB8, 0xAD},
+                                                         {0x80},
+                                                         {0xE0, 0x80},
+                                                         {0xF0, 0x9F, 0x98, 0x80},
+                                                         {0xFF}};
+  for (std::size_t shift = 0; shift < 16; ++shift) {
+    // The steps against the hooks' places (every 7 and 500 bytes) at every offset.
+    std::vector<std::uint8_t> bytes(shift, ' ');
+    for (const auto& other : others) {
+      for (std::size_t ascii = 0; ascii <= 33; ++ascii) {
+        bytes.insert(bytes.end(), ascii, static_cast<std::uint8_t>('a' + ascii % 26));
+        bytes.insert(bytes.end(), other.begin(), other.end());
+      }
+    }
+    std::vector<std::uint8_t> cutOff = bytes;
+    cutOff.push_back(0xC3);
+    ExpectBulkReadsLikeUnits(
+        {{"ASCII and two-byte", bytes, EncodingMode::Utf8, Read::All},
+         {"ASCII and two-byte, narrow", bytes, EncodingMode::Utf8, Read::AllNarrow},
+         {"ASCII and two-byte, cut off", cutOff, EncodingMode::Utf8, Read::All}},
+        GetParam());
+  }
+}
+
 // Writes `text` in `mode` with PutString (PutNarrowUnits with `narrow`, for text below U+0100)
 // or PutChar unit by unit; `variant` 1 marks the IF start, 2 captures, 3 stops before the first
 // unit, 4 writes a mark first; `pieces` above 0: PutString of pieces of 1, 2, ... `pieces` units

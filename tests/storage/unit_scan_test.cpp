@@ -99,15 +99,17 @@ TEST(CUnitScanTest, CopiesThePlainAsciiPrefix) {
 
 // The count of a unit that sizes the element records: over narrow and wide runs of every length
 // up to 140 (two rounds of four sixteen-byte steps and their tails), with the unit every third
-// place, and a wide unit that holds the unit's byte in its high half, which must not count; and
-// long runs.
+// place, and wide units that hold the unit's byte in either half, which must not count (packed
+// into bytes, they saturate); and long runs.
 TEST(CUnitScanTest, CountsAUnitInNarrowAndWideRuns) {
   for (std::size_t length = 0; length <= 140; ++length) {
     SCOPED_TRACE("length " + std::to_string(length));
     std::vector<std::uint8_t> narrow(length, u'a');
     std::u16string wide(length, 0x3C3C);
     std::size_t expected = 0;
-    for (std::size_t i = 0; i < length; i += 3) {
+    for (std::size_t i = 0; i < length; ++i) {
+      if (i % 3 == 1) wide[i] = i % 2 == 0 ? 0x013C : 0xFF3C;
+      if (i % 3 != 0) continue;
       narrow[i] = u'<';
       wide[i] = u'<';
       ++expected;
