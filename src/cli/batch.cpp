@@ -187,7 +187,7 @@ void CBatch::Run(unsigned workers) {
     const std::size_t spare =
         kMaxTemporaryOutputs - std::min<std::size_t>(workers, kMaxTemporaryOutputs);
     const std::size_t count = std::min<std::size_t>(workers, spare / 2);
-    m_commitRoom = std::min<std::size_t>(workers, spare - count);
+    m_commitRoom = count != 0 ? std::min<std::size_t>(workers, spare - count) : 0;
     try {
       for (std::size_t i = 0; i < count; ++i)
         committers.emplace_back([this] { CommitQueued(); });
