@@ -123,15 +123,16 @@ class CBatch {
   void CommitQueued();
 
   // Outputs written and waiting to be put in place. Forcing an output to the disk waits for
-  // the disk, not the processor, so one thread does it for the batch while the workers go on
-  // converting; at most `m_commitRoom` wait, so that every temporary file stays known to the
-  // stop handler.
+  // the disk, not the processor, so threads of their own do it for the batch while the workers
+  // go on converting; at most `m_commitRoom` wait, so that every temporary file stays known to
+  // the stop handler.
   struct CPending {
     const CJob* job;
     CCliOutput out;
   };
   std::mutex m_commitLock;
-  std::condition_variable m_commitChanged;
+  std::condition_variable m_queued;  // an output to put in place, or the work is done
+  std::condition_variable m_freed;   // room for a waiting output
   std::deque<CPending> m_pending;
   std::size_t m_commitRoom = 0;
   bool m_workDone = false;
@@ -176,15 +177,23 @@ void StopRunningBatch() {
 }
 
 void CBatch::Run(unsigned workers) {
-  std::thread committer;
+  std::vector<std::thread> committers;
   if (m_run.jobs.size() > 1) {
+    // One thread per worker puts outputs in place, so that the waits of one output (its sync,
+    // the release of the file it replaces, the folder's sync) overlap those of the next instead
+    // of queueing behind them; and room for one waiting output per worker. Each output being
+    // put in place or waiting holds a temporary file, within the stop handler's table of them
+    // beside the workers' own.
+    const std::size_t spare =
+        kMaxTemporaryOutputs - std::min<std::size_t>(workers, kMaxTemporaryOutputs);
+    const std::size_t count = std::min<std::size_t>(workers, spare / 2);
+    m_commitRoom = count != 0 ? std::min<std::size_t>(workers, spare - count) : 0;
     try {
-      // Room for one waiting output per worker, within the stop handler's table of them.
-      const std::size_t slots = kMaxTemporaryOutputs;
-      m_commitRoom = workers + 1 < slots ? std::min<std::size_t>(workers, slots - workers - 1) : 0;
-      if (m_commitRoom != 0) committer = std::thread([this] { CommitQueued(); });
+      for (std::size_t i = 0; i < count; ++i)
+        committers.emplace_back([this] { CommitQueued(); });
     } catch (const std::system_error&) {
-      m_commitRoom = 0;  // every worker puts its own outputs in place
+      // With no thread at all every worker puts its own outputs in place.
+      if (committers.empty()) m_commitRoom = 0;
     }
   }
   std::vector<std::thread> threads;
@@ -197,13 +206,14 @@ void CBatch::Run(unsigned workers) {
   }
   for (std::thread& thread : threads)
     thread.join();
-  if (committer.joinable()) {
+  if (!committers.empty()) {
     {
       const std::lock_guard<std::mutex> lock(m_commitLock);
       m_workDone = true;
     }
-    m_commitChanged.notify_all();
-    committer.join();
+    m_queued.notify_all();
+    for (std::thread& thread : committers)
+      thread.join();
   }
 }
 
@@ -219,20 +229,20 @@ JobOutcome CBatch::Commit(const CJob& job, CCliOutput& out) {
     lock.unlock();
     return CommitNow(job, out);
   }
-  m_commitChanged.wait(lock, [&] { return m_pending.size() < m_commitRoom; });
+  m_freed.wait(lock, [&] { return m_pending.size() < m_commitRoom; });
   m_pending.push_back({&job, std::move(out)});
-  m_commitChanged.notify_all();
+  m_queued.notify_one();
   return JobOutcome::Committing;
 }
 
 void CBatch::CommitQueued() {
   std::unique_lock<std::mutex> lock(m_commitLock);
   for (;;) {
-    m_commitChanged.wait(lock, [&] { return !m_pending.empty() || m_workDone; });
+    m_queued.wait(lock, [&] { return !m_pending.empty() || m_workDone; });
     if (m_pending.empty()) return;
     CPending next = std::move(m_pending.front());
     m_pending.pop_front();
-    m_commitChanged.notify_all();
+    m_freed.notify_one();
     lock.unlock();
     JobOutcome outcome = JobOutcome::Failed;
     try {

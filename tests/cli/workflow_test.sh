@@ -32,6 +32,14 @@ for name in a b c d; do
   [ -f "$work/new/out/$name.ttx.if" ] || fail "-O wrote no $name.ttx.if"
 done
 cmp -s "$work/new/out/a.ttx.if" "$work/in/a.ttx.if" || fail "-O gives other bytes than beside"
+# So many jobs that the temporary outputs leave no room for threads that put outputs in place:
+# the workers put their own in place, and every output is there.
+mkdir "$work/many"
+for i in $(seq 1 64); do cp "$work/in/a.ttx" "$work/many/m$i.ttx"; done
+for jobs in 63 64; do
+  expect 0 timeout 120 "$tagvert" to-if -j "$jobs" -q -O "$work/many$jobs" "$work"/many/*.ttx
+  [ "$(ls "$work/many$jobs" | wc -l)" -eq 64 ] || fail "-j $jobs: $(ls "$work/many$jobs" | wc -l) outputs"
+done
 expect 0 "$tagvert" from-if -O "$work/back" "$work"/new/out/*.if --quiet
 [ -s "$work/err" ] && fail "--quiet printed: $(cat "$work/err")"
 [ "$(ls "$work/back" | wc -l)" -eq 4 ] || fail "from-if batch: $(ls "$work/back")"
