@@ -3,6 +3,7 @@
 #include "structure/record_structure.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -117,6 +118,116 @@ TextWork WorkOnText(const Unit* const begin, std::size_t size, const Unit* const
   return special ? TextWork::Decode : TextWork::None;
 }
 
+// What DecodeBasicText gives for a text that it leaves to the full decoder.
+constexpr std::size_t kNotBasic = static_cast<std::size_t>(-1);
+
+// Takes the '&' or no-break space at `p` (before `end`) onto `out` where it is a no-break space
+// (followed by a space, `nbsp` set) or one of the references to the markup's own characters
+// ("&amp;", "&lt;", "&gt;", "&quot;", "&apos;"), as the full decoder does: advances both past it.
+// False for any other reference.
+template <class Unit>
+bool TakeBasicUnit(const Unit*& p, const Unit* const end, char16_t*& out, bool& nbsp) {
+  if (*p == kNbsp) {
+    out[0] = kNbsp;
+    out[1] = u' ';
+    out += 2;
+    ++p;
+    nbsp = true;
+    return true;
+  }
+  const Unit* const name = p + 1;
+  const std::ptrdiff_t left = end - name;
+  if (left < 3) return false;
+  std::u16string_view reference;
+  char16_t unit = 0;
+  switch (name[0]) {
+    case u'a':
+      reference = name[1] == u'm' ? u"amp;" : u"apos;";
+      unit = name[1] == u'm' ? u'&' : u'\'';
+      break;
+    case u'l':
+      reference = u"lt;";
+      unit = u'<';
+      break;
+    case u'g':
+      reference = u"gt;";
+      unit = u'>';
+      break;
+    case u'q':
+      reference = u"quot;";
+      unit = u'"';
+      break;
+    default:
+      return false;
+  }
+  if (left < static_cast<std::ptrdiff_t>(reference.size())) return false;
+  for (std::size_t k = 1; k < reference.size(); ++k) {
+    if (name[k] != reference[k]) return false;
+  }
+  *out++ = unit;
+  p = name + reference.size();
+  return true;
+}
+
+// The texts with work are nearly all decoded texts whose only references are to the markup's own
+// characters: decoded here in one vector walk that copies (and widens) as it looks, instead of a
+// widened copy, the general decoder's appends and a comparison. Writes what
+// CTextProcessor::AppendDecoded (a space after every no-break space) gives for the `size` units
+// at `p` into `out`, which has room for 2 * size + 16 units, and returns its length; kNotBasic for
+// a text with another reference or with nothing to decode. The units up to `limit` may be read.
+template <class Unit>
+std::size_t DecodeBasicText(const Unit* p, std::size_t size, const Unit* const limit,
+                            char16_t* const out, bool& nbsp) {
+  const Unit* const end = p + size;
+  char16_t* o = out;
+  bool taken = false;
+#if defined(__SSE2__)
+  constexpr std::ptrdiff_t kStep = 16 / sizeof(Unit);
+  while (p < end && limit - p >= kStep) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    unsigned special = 0;
+    if constexpr (sizeof(Unit) == 1) {
+      const __m128i zero = _mm_setzero_si128();
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_unpacklo_epi8(units, zero));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 8), _mm_unpackhi_epi8(units, zero));
+      special = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_cmpeq_epi8(units, _mm_set1_epi8('&')),
+                       _mm_cmpeq_epi8(units, _mm_set1_epi8(static_cast<char>(kNbsp))))));
+    } else {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o), units);
+      special = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16('&')),
+                       _mm_cmpeq_epi16(units, _mm_set1_epi16(static_cast<short>(kNbsp))))));
+    }
+    const std::ptrdiff_t left = end - p;
+    if (left < kStep) special &= (1U << (static_cast<unsigned>(left) * sizeof(Unit))) - 1;
+    if (special == 0) {
+      const std::ptrdiff_t step = left < kStep ? left : kStep;
+      p += step;
+      o += step;
+      continue;
+    }
+    const auto at = static_cast<std::ptrdiff_t>(static_cast<unsigned>(std::countr_zero(special)) /
+                                                sizeof(Unit));
+    p += at;
+    o += at;
+    if (!TakeBasicUnit(p, end, o, nbsp)) return kNotBasic;
+    taken = true;
+  }
+#else
+  static_cast<void>(limit);
+#endif
+  while (p < end) {
+    if (*p == u'&' || *p == kNbsp) {
+      if (!TakeBasicUnit(p, end, o, nbsp)) return kNotBasic;
+      taken = true;
+    } else {
+      *o++ = static_cast<char16_t>(*p++);
+    }
+  }
+  return taken ? static_cast<std::size_t>(o - out) : kNotBasic;
+}
+
 class CStructurer {
  public:
   explicit CStructurer(CElementTable& table)
@@ -160,6 +271,9 @@ class CStructurer {
       m_table.ReplaceText(record, {});
       return;
     }
+    if (work == TextWork::Decode && record.textLength <= kMaxBasicUnits && DecodeBasic(record)) {
+      return;
+    }
     // Valid until the next Text: nothing below reads another text of the table.
     const std::u16string_view text = m_table.Text(record);
     std::u16string_view decodable = text;
@@ -173,6 +287,22 @@ class CStructurer {
       record.SetBits(CElementRecord::kRecordNbsp);
     }
     if (m_scratch != text) m_table.ReplaceText(record, m_scratch);
+  }
+
+  // A text of up to kMaxBasicUnits whose references are all to the markup's own characters,
+  // decoded into a buffer of a fixed size (longer texts are rare, and their decoding costs little
+  // beside their length); false for any other, which WorkOn decodes in full.
+  bool DecodeBasic(CElementRecord& record) {
+    if (!m_decoded) m_decoded = std::make_unique_for_overwrite<char16_t[]>(kDecodedRoom);
+    bool nbsp = false;
+    const std::size_t length = m_table.VisitTextInBuffer(
+        record, [&](const auto* units, std::size_t size, const auto* limit) {
+          return DecodeBasicText(units, size, limit, m_decoded.get(), nbsp);
+        });
+    if (length == kNotBasic) return false;
+    if (nbsp) record.SetBits(CElementRecord::kRecordNbsp);
+    m_table.ReplaceText(record, {m_decoded.get(), length});
+    return true;
   }
 
   // Out of line, so that the walk keeps its values in registers: ut is one name of many.
@@ -229,6 +359,8 @@ class CStructurer {
     std::string text;  // the block's text as the source holds it (empty: a free slot)
     CResolvedUt resolved;
   };
+  static constexpr std::size_t kMaxBasicUnits = 2048;
+  static constexpr std::size_t kDecodedRoom = 2 * kMaxBasicUnits + 16;
   static constexpr std::size_t kUtSlots = 256;
   static constexpr std::size_t kMaxUtTextBytes = 512;
   CElementTable& m_table;
@@ -236,6 +368,7 @@ class CStructurer {
   CNameCache m_names;
   CAttributeLookup m_utAttributes;  // DisplayText, Type, Style
   std::unique_ptr<CUtSlot[]> m_utSlots;
+  std::unique_ptr<char16_t[]> m_decoded;  // DecodeBasic's, kDecodedRoom units
   std::u16string m_normalized;
   std::u16string m_scratch;
 };
