@@ -3,6 +3,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
@@ -475,6 +476,84 @@ TEST(XliffTest, SkeletonBytesAreThoseOfEachUnit) {
     std::string out;
     xliff::AppendBase64(out, bytes);
     ASSERT_EQ(out, base64) << round;
+  }
+}
+
+// Widening takes runs of ASCII many bytes a step and other units one at a time: over random
+// bytes (ASCII runs, two- and three-byte units, stray and cut ones) and any room, the units and the
+// bytes read are those of a decoder going byte by byte.
+TEST(XliffTest, WidensAsByteByByte) {
+  const std::uint8_t palette[] = {0xE0, 0x80, 0x85, 0xEE, 0xC3, 0xA9, 0xBF, 0xF5, 0x7F};
+  std::uint32_t seed = 7;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 3000; ++round) {
+    Bytes in(next() % 70);
+    for (auto& b : in)
+      b = static_cast<std::uint8_t>(next() % 3 == 0 ? palette[next() % std::size(palette)]
+                                                    : 'a' + next() % 26);
+    const std::size_t room = 1 + next() % 80;
+    const std::uint8_t* const end = in.data() + in.size();
+    std::u16string expected;
+    const std::uint8_t* q = in.data();
+    while (expected.size() < room && q < end) {
+      const std::uint8_t b = *q;
+      const std::ptrdiff_t n = b < 0x80 ? 1 : b < 0xC0 ? 0 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 0;
+      if (n == 0 || end - q < n) {
+        expected += u'\xFFFD';
+        q = n == 0 ? q + 1 : end;
+        continue;
+      }
+      char16_t c = n == 1 ? b : n == 2 ? b & 0x1F : b & 0x0F;
+      for (std::ptrdiff_t k = 1; k < n; ++k)
+        c = static_cast<char16_t>(c << 6 | (q[k] & 0x3F));
+      expected += c;
+      q += n;
+    }
+    Bytes out(2 * room + 1, 0xAA);
+    const std::uint8_t* p = in.data();
+    const std::size_t units = xliff::Widen(p, end, out.data(), room);
+    ASSERT_EQ(units, expected.size()) << round;
+    ASSERT_EQ(p, q) << round;
+    for (std::size_t k = 0; k < units; ++k)
+      ASSERT_EQ(out[2 * k] | out[2 * k + 1] << 8, expected[k]) << round << " " << k;
+    ASSERT_EQ(out[2 * room], 0xAA) << round;
+  }
+}
+
+// Base64 is read eight digits a step where it can: over random bytes, white space and pieces,
+// the bytes read are those written; a stray character stops the reading after the groups before it.
+TEST(XliffTest, ReadsBase64InPiecesAsWritten) {
+  std::uint32_t seed = 11;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 2000; ++round) {
+    std::string bytes(next() % 120, '\0');
+    for (char& b : bytes)
+      b = static_cast<char>(next());
+    std::string written, text;
+    xliff::AppendBase64(written, bytes);
+    for (const char c : written) {
+      if (next() % 16 == 0) text += " \t\r\n"[next() % 4];
+      text += c;
+    }
+    const bool stray = round % 2 == 1 && !text.empty();
+    const std::size_t bad = stray ? next() % (std::min(text.find('='), text.size()) + 1) : 0;
+    if (stray) text.insert(bad, 1, '!');
+    xliff::CBase64Reader reader;
+    xliff::CLargeString out;
+    const std::size_t cut = text.empty() ? 0 : next() % text.size();
+    const bool good = reader.Add(std::string_view(text).substr(0, cut), out) &&
+                      reader.Add(std::string_view(text).substr(cut), out);
+    if (!stray) {
+      ASSERT_TRUE(good && reader.Finish()) << round;
+      ASSERT_EQ(std::string_view(out), bytes) << round;
+      continue;
+    }
+    const auto spaces =
+        std::count_if(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(bad),
+                      [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; });
+    const std::size_t digits = bad - static_cast<std::size_t>(spaces);
+    ASSERT_FALSE(good) << round;
+    ASSERT_EQ(std::string_view(out), std::string_view(bytes).substr(0, digits / 4 * 3)) << round;
   }
 }
 
