@@ -19,6 +19,7 @@
 #include "markup/tag_grammar.h"
 #include "storage/char_class.h"
 #include "storage/input_scan.h"
+#include "storage/unit_scan.h"
 
 namespace tagvert {
 
@@ -121,6 +122,13 @@ void CElementTable::ReplaceText(CElementRecord& record, std::u16string_view text
       return;
     }
   } else if (!text.empty()) {
+    // A reference may have given a unit of the IF's code range, which the source's decoder did
+    // not see: the IF writer must look for codes in the source's texts again.
+    if (m_source.FreeOfIfCodes() &&
+        UnitsFindIfCode(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()) !=
+            text.size()) {
+      m_source.NoteIfCodeUnits();
+    }
     // `text` may be a view of the source itself.
     std::memmove(const_cast<char16_t*>(m_source.Data()) + record.textStart, text.data(),
                  text.size() * sizeof(char16_t));

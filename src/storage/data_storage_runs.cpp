@@ -40,9 +40,13 @@ inline std::uint64_t LoadLe64(const std::uint8_t* p) {
   return LoadLe32(p) | (std::uint64_t{LoadLe32(p + 4)} << 32);
 }
 
-// Whether a three-byte form's `value` is well-formed: neither overlong nor a surrogate.
+// Whether a three-byte form's `value` is taken by DecodeUtf8Run: well-formed (neither overlong
+// nor a surrogate) and not in the IF's code range, which follows the surrogates and is left with
+// them to DecodeUtf8Char (and then to GetChar, whose unit the buffer notes for the IF writer).
+// One test for both, as cheap as the test for the surrogates alone.
 constexpr bool IsThreeByteValue(std::uint32_t value) {
-  return value >= 0x800 && (value & 0xF800) != 0xD800;
+  static_assert(kIfCodeFirst == 0xE000 && kIfCodeLast == 0xEFFF);
+  return value >= 0x800 && value - 0xD800 >= 0x1800;
 }
 
 // Decodes the run of well-formed two- and three-byte characters at buffer[pos] into `to`, each
@@ -158,7 +162,8 @@ inline std::uint32_t DecodeAsciiAndTwoByte(const std::uint8_t* buffer, std::uint
 // `hookAt`, or a stop request; returns the position reached and advances `to`, which has room
 // for `limit - pos` units. With `Unit` std::uint8_t (a narrow buffer, CUnitBuffer) it also
 // stops before the first character that gives no unit below U+0100 (left to GetChar; the
-// buffer then widens).
+// buffer then widens). A unit of the IF's code range is left to GetChar as well: CUnitBuffer's
+// PushBack notes it, and the buffer's units need no other look for codes.
 template <class Unit>
 inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t pos,
                                      std::uint32_t limit, std::uint32_t filled,
@@ -214,7 +219,7 @@ inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t p
         }
         // As DecodeUtf8; a character not wholly buffered is left to GetChar, which refills.
         const CUtf8Char c = DecodeUtf8Char(p, filled - pos);
-        if (c.length == 0) return pos;
+        if (c.length == 0 || (c.value >= kIfCodeFirst && c.value <= kIfCodeLast)) return pos;
         if (c.value >= kFirstSupplementary) {
           // The low half is delivered by a read of its own, before which the hook may act.
           if (pos + 4 >= hookAt) return pos;
@@ -237,6 +242,9 @@ void CDataStorage::ReadRunBeforeLess(std::u16string& out) {
 }
 
 void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
+  // Every unit decoded here from UTF-8 or through GetChar is looked at for the IF's code range
+  // on the way (see DecodeUtf8Units and CUnitBuffer::PushBack); UTF-16 input is copied without.
+  if (out.Size() == 0 || out.Narrow()) out.MarkFreeOfIfCodes();
   // A narrow buffer is filled in bulk from UTF-8 only; other input is read into a wide one.
   if (out.Narrow() && m_inputMode != EncodingMode::Utf8) out.Widen();
   if (m_inputSize > GetInputConsumed()) {
@@ -314,6 +322,8 @@ void CDataStorage::ReadBufferedUnits(CUnitBuffer& out) {
   if (m_inputMode == EncodingMode::Utf8) {
     pos = DecodeUtf8Units(buffer, pos, limit, filled, hookAt, to, stop);
   } else {
+    // Copied as they come: the buffer may hold codes from here on.
+    out.NoteIfCodeUnits();
     // Units start at positions below `end` (a whole unit buffered, no hook due).
     const std::uint32_t end = filled > 0 ? std::min(limit, filled - 1) : 0;
     while (pos < end && !stop.load(std::memory_order_relaxed)) {
