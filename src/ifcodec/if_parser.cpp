@@ -257,15 +257,29 @@ void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
   // Nearly every record goes straight into the output buffer's room, taken for many at once.
   // Before any other write the room's units are handed over, so that the output keeps its order.
   COutputRoom room(*m_storage);
+  // A wide source that its decoder found free of the code range (CUnitBuffer::FreeOfIfCodes)
+  // has its texts copied as they are; the edited texts, and a source that may hold a code, are
+  // checked as they are copied, and a text that holds one goes to the bulk path, which turns
+  // the code into a reference.
+  [[maybe_unused]] const bool sourceFreeOfCodes = table.Source().FreeOfIfCodes();
+  [[maybe_unused]] const auto copyWide = [&](const CElementRecord& record, const char16_t* units,
+                                             std::size_t size, const char16_t* limit,
+                                             char16_t* out) {
+    if (sourceFreeOfCodes && (record.bits & CElementRecord::kRecordEdited) == 0) {
+      UnitsCopyPast(units, size, limit, out);
+      return true;
+    }
+    return UnitsCopyWithoutIfCode(units, size, limit, out);
+  };
   // A text in a narrow source holds no unit of the code range (all are below U+0100): it is
   // widened straight into the output. A wide text without one (nearly every one) is copied
-  // there as it is checked.
+  // there.
   const auto writeText = [&](const CElementRecord& record) {
     visitText(record, [&](const auto* units, std::size_t size, const auto* limit) {
       if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
         if (!record.IsTag()) {
           char16_t* const out = room.Take(size + kCopyExcess);
-          if (out != nullptr && UnitsCopyWithoutIfCode(units, size, limit, out)) {
+          if (out != nullptr && copyWide(record, units, size, limit, out)) {
             room.Commit(size);
             return;
           }
@@ -336,7 +350,7 @@ void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
           std::memcpy(out, kind.before, sizeof(CTagCodes::before));
           out[n - 1] = pairId;
           if constexpr (kWide) {
-            if (!UnitsCopyWithoutIfCode(units, size, limit, out + n)) return false;
+            if (!copyWide(record, units, size, limit, out + n)) return false;
           } else {
             WidenBytesPast(units, size, limit, out + n);
           }

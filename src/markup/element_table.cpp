@@ -19,6 +19,7 @@
 #include "markup/tag_grammar.h"
 #include "storage/char_class.h"
 #include "storage/input_scan.h"
+#include "storage/unit_scan.h"
 
 namespace tagvert {
 
@@ -101,6 +102,16 @@ bool NarrowUnits(const char16_t* in, std::size_t n, std::uint8_t* out) {
   return all < 0x100;
 }
 
+// Clears the flag of `source` that says it holds no unit of the IF's code range when `text`,
+// about to be put over its units, holds one. Out of line: the replaced texts' path stays as it
+// was for a narrow source, which cannot hold such a unit.
+[[gnu::noinline]] void NoteIfCodes(CUnitBuffer& source, std::u16string_view text) {
+  if (UnitsFindIfCode(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()) !=
+      text.size()) {
+    source.NoteIfCodeUnits();
+  }
+}
+
 }  // namespace
 
 void CElementTable::ReplaceText(CElementRecord& record, std::u16string_view text) {
@@ -121,6 +132,9 @@ void CElementTable::ReplaceText(CElementRecord& record, std::u16string_view text
       return;
     }
   } else if (!text.empty()) {
+    // A reference may have given a unit of the IF's code range, which the source's decoder did
+    // not see: the IF writer must look for codes in the source's texts again.
+    if (m_source.FreeOfIfCodes()) NoteIfCodes(m_source, text);
     // `text` may be a view of the source itself.
     std::memmove(const_cast<char16_t*>(m_source.Data()) + record.textStart, text.data(),
                  text.size() * sizeof(char16_t));

@@ -40,9 +40,17 @@ inline std::uint64_t LoadLe64(const std::uint8_t* p) {
   return LoadLe32(p) | (std::uint64_t{LoadLe32(p + 4)} << 32);
 }
 
-// Whether a three-byte form's `value` is well-formed: neither overlong nor a surrogate.
+// Whether a three-byte form's `value` is taken by DecodeUtf8Run: well-formed (neither overlong
+// nor a surrogate) and not in the IF's code range, which follows the surrogates: one test for
+// both, as cheap as the test for the surrogates alone. The first code of a buffer is left with
+// the surrogates to DecodeUtf8Char, after which DecodeUtf8Units notes it for the IF writer; once
+// noted (`ifCode`), codes are taken too (TakesNotedCode, looked at only when this fails).
 constexpr bool IsThreeByteValue(std::uint32_t value) {
-  return value >= 0x800 && (value & 0xF800) != 0xD800;
+  static_assert(kIfCodeFirst == 0xE000 && kIfCodeLast == 0xEFFF);
+  return value >= 0x800 && value - 0xD800 >= 0x1800;
+}
+constexpr bool TakesNotedCode(std::uint32_t value, bool ifCode) {
+  return ifCode && value >= kIfCodeFirst && value <= kIfCodeLast;
 }
 
 // Decodes the run of well-formed two- and three-byte characters at buffer[pos] into `to`, each
@@ -53,13 +61,13 @@ constexpr bool IsThreeByteValue(std::uint32_t value) {
 // mostly such runs: a character is one word, its lead and continuation bytes tested together,
 // and three-byte ones come two to a word where they can.
 inline std::uint32_t DecodeUtf8Run(const std::uint8_t* buffer, std::uint32_t pos, std::uint32_t end,
-                                   std::uint32_t pairEnd, char16_t*& to) {
+                                   std::uint32_t pairEnd, char16_t*& to, bool ifCode) {
   while (pos < end) {
     const std::uint32_t w = LoadLe32(buffer + pos);
     if ((w & 0xC0C0F0) == 0x8080E0) {
       // 1110xxxx 10xxxxxx 10xxxxxx: U+0800..U+FFFF but the surrogates.
       const std::uint32_t value = ((w & 0x0F) << 12) | ((w & 0x3F00) >> 2) | ((w >> 16) & 0x3F);
-      if (!IsThreeByteValue(value)) break;
+      if (!IsThreeByteValue(value) && !TakesNotedCode(value, ifCode)) break;
       *to++ = static_cast<char16_t>(value);
       pos += 3;
       // Those after it two at a time, their values in the bits 0..15 and 24..39.
@@ -70,7 +78,10 @@ inline std::uint32_t DecodeUtf8Run(const std::uint8_t* buffer, std::uint32_t pos
             ((x & 0x0F00000F) << 12) | ((x & 0x3F00003F00) >> 2) | ((x & 0x3F00003F0000) >> 16);
         const auto first = static_cast<std::uint32_t>(values & 0xFFFF);
         const auto second = static_cast<std::uint32_t>((values >> 24) & 0xFFFF);
-        if (!IsThreeByteValue(first) || !IsThreeByteValue(second)) break;
+        if ((!IsThreeByteValue(first) && !TakesNotedCode(first, ifCode)) ||
+            (!IsThreeByteValue(second) && !TakesNotedCode(second, ifCode))) {
+          break;
+        }
         to[0] = static_cast<char16_t>(first);
         to[1] = static_cast<char16_t>(second);
         to += 2;
@@ -158,12 +169,13 @@ inline std::uint32_t DecodeAsciiAndTwoByte(const std::uint8_t* buffer, std::uint
 // `hookAt`, or a stop request; returns the position reached and advances `to`, which has room
 // for `limit - pos` units. With `Unit` std::uint8_t (a narrow buffer, CUnitBuffer) it also
 // stops before the first character that gives no unit below U+0100 (left to GetChar; the
-// buffer then widens).
+// buffer then widens). A unit of the IF's code range, which DecodeUtf8Run leaves to the general
+// decoder here, sets `ifCode`: the buffer's units need no other look for codes.
 template <class Unit>
 inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t pos,
                                      std::uint32_t limit, std::uint32_t filled,
-                                     std::uint64_t hookAt, Unit*& to,
-                                     const std::atomic<bool>& stop) {
+                                     std::uint64_t hookAt, Unit*& to, const std::atomic<bool>& stop,
+                                     bool& ifCode) {
   // DecodeAsciiAndTwoByte's steps end before `stepLimit`.
   [[maybe_unused]] const std::uint32_t stepLimit = std::min(limit, filled - 1);
   while (pos < limit) {
@@ -207,7 +219,7 @@ inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t p
         *to++ = static_cast<std::uint8_t>(((b & 0x03) << 6) | (p[1] & 0x3F));
         pos += 2;
       } else {
-        const std::uint32_t runEnd = DecodeUtf8Run(buffer, pos, wordEnd, pairEnd, to);
+        const std::uint32_t runEnd = DecodeUtf8Run(buffer, pos, wordEnd, pairEnd, to, ifCode);
         if (runEnd != pos) {
           pos = runEnd;
           continue;
@@ -215,6 +227,7 @@ inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t p
         // As DecodeUtf8; a character not wholly buffered is left to GetChar, which refills.
         const CUtf8Char c = DecodeUtf8Char(p, filled - pos);
         if (c.length == 0) return pos;
+        if (c.value >= kIfCodeFirst && c.value <= kIfCodeLast) ifCode = true;
         if (c.value >= kFirstSupplementary) {
           // The low half is delivered by a read of its own, before which the hook may act.
           if (pos + 4 >= hookAt) return pos;
@@ -237,6 +250,9 @@ void CDataStorage::ReadRunBeforeLess(std::u16string& out) {
 }
 
 void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
+  // Every unit decoded here from UTF-8 or through GetChar is looked at for the IF's code range
+  // on the way (see DecodeUtf8Units and CUnitBuffer::PushBack); UTF-16 input is copied without.
+  if (out.Size() == 0 || out.Narrow()) out.MarkFreeOfIfCodes();
   // A narrow buffer is filled in bulk from UTF-8 only; other input is read into a wide one.
   if (out.Narrow() && m_inputMode != EncodingMode::Utf8) out.Widen();
   if (m_inputSize > GetInputConsumed()) {
@@ -301,7 +317,8 @@ void CDataStorage::ReadBufferedUnits(CUnitBuffer& out) {
     if (m_inputMode != EncodingMode::Utf8) return;
     std::uint8_t* const firstByte = out.ExtendBytes(limit > pos ? limit - pos : 0);
     std::uint8_t* toByte = firstByte;
-    pos = DecodeUtf8Units(buffer, pos, limit, filled, hookAt, toByte, stop);
+    bool ifCode = false;  // none in a narrow buffer
+    pos = DecodeUtf8Units(buffer, pos, limit, filled, hookAt, toByte, stop, ifCode);
     const auto units = static_cast<std::size_t>(toByte - firstByte);
     out.Commit(units);
     if (units != 0) m_lastChar = toByte[-1];
@@ -312,8 +329,12 @@ void CDataStorage::ReadBufferedUnits(CUnitBuffer& out) {
   char16_t* const first = out.Extend(limit > pos ? limit - pos : 0);
   char16_t* to = first;
   if (m_inputMode == EncodingMode::Utf8) {
-    pos = DecodeUtf8Units(buffer, pos, limit, filled, hookAt, to, stop);
+    bool ifCode = !out.FreeOfIfCodes();
+    pos = DecodeUtf8Units(buffer, pos, limit, filled, hookAt, to, stop, ifCode);
+    if (ifCode) out.NoteIfCodeUnits();
   } else {
+    // Copied as they come: the buffer may hold codes from here on.
+    out.NoteIfCodeUnits();
     // Units start at positions below `end` (a whole unit buffered, no hook due).
     const std::uint32_t end = filled > 0 ? std::min(limit, filled - 1) : 0;
     while (pos < end && !stop.load(std::memory_order_relaxed)) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string_view>
 
+#include "ifcodec/if_code_range.h"
 #include "storage/input_scan.h"
 #include "storage/large_memory.h"
 
@@ -45,6 +46,16 @@ class CUnitBuffer {
   /// The units of a narrow buffer, one byte each.
   const std::uint8_t* Bytes() const { return static_cast<const std::uint8_t*>(m_units); }
   std::size_t Size() const { return m_size; }
+  /// Whether no unit of the IF's code range (U+E000..U+EFFF) is in the buffer: true for a narrow
+  /// buffer, and for a wide one while its filler (ReadAllUnits) has found none and nothing else
+  /// wrote one. A writer of IF then copies the units as they are instead of looking for codes
+  /// in them. Units written through Extend by others than that filler must clear it
+  /// (NoteIfCodeUnits) where they may hold a code.
+  bool FreeOfIfCodes() const { return m_narrow || m_freeOfIfCodes; }
+  /// Says the units written from now on are checked for codes by their writer (ReadAllUnits).
+  void MarkFreeOfIfCodes() { m_freeOfIfCodes = true; }
+  /// Says the buffer may hold a unit of the code range.
+  void NoteIfCodeUnits() { m_freeOfIfCodes = false; }
   std::size_t Capacity() const { return m_capacity; }
   std::u16string_view View() const { return {Data(), m_size}; }
   char16_t UnitAt(std::size_t i) const { return m_narrow ? Bytes()[i] : Data()[i]; }
@@ -108,6 +119,7 @@ class CUnitBuffer {
       }
       Widen();
     }
+    if (IsIfCode(c)) m_freeOfIfCodes = false;
     *Extend(1) = c;
     ++m_size;
   }
@@ -118,6 +130,7 @@ class CUnitBuffer {
       std::copy(units.begin(), units.end(), ExtendBytes(units.size()));
     } else {
       if (m_narrow) Widen();
+      m_freeOfIfCodes = false;
       std::copy(units.begin(), units.end(), Extend(units.size()));
     }
     m_size = units.size();
@@ -159,6 +172,7 @@ class CUnitBuffer {
   std::size_t m_size = 0;
   std::size_t m_capacity = 0;
   bool m_narrow = false;
+  bool m_freeOfIfCodes = false;  // wide units: see FreeOfIfCodes
   std::unique_ptr<CPageBacker> m_backer;
   bool m_noBacker = false;  // the system could not back this block
 };

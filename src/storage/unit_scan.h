@@ -158,6 +158,25 @@ inline bool UnitsCopyWithoutIfCode(const char16_t* in, std::size_t n, const char
   return true;
 }
 
+/// Copies the `n` units at `in` to `out` as UnitsCopyWithoutIfCode does, for units known to hold
+/// no IF code: eight units a step where the input may be read up to `limit`, the last step's
+/// lanes beyond the `n` copied as room left over (`out` has room for 7 units beyond the `n`).
+inline void UnitsCopyPast(const char16_t* in, std::size_t n, const char16_t* limit, char16_t* out) {
+#if TAGVERT_UNITS_SSE2
+  const std::size_t steps = (n + 7) & ~std::size_t{7};
+  if (static_cast<std::size_t>(limit - in) >= steps) {
+    for (std::size_t done = 0; done < steps; done += 8) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + done),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + done)));
+    }
+    return;
+  }
+#else
+  static_cast<void>(limit);
+#endif
+  std::memcpy(out, in, n * sizeof(char16_t));
+}
+
 /// Copies the leading units of `s[0..n)` that markup output writes as one byte each (ASCII but
 /// the controls that XML excludes) to `out` and returns their count; `out` has room for `n`
 /// bytes.

@@ -254,6 +254,23 @@ TEST(CElementTableTest, ReplacedTextsGoInPlaceWhereTheyFit) {
   }
 }
 
+// A reference decoded into a unit of the IF's code range and put over a wide source's own units
+// makes the source say it may hold codes, which its decoder did not see; other units do not.
+TEST(CElementTableTest, ReplacedTextWithIfCodeClearsTheSourcesFlag) {
+  for (const bool code : {false, true}) {
+    SCOPED_TRACE(code);
+    CElementTable table;
+    table.Source().Assign(u"a&#xE000;b<x>\u4E2D");
+    table.Source().MarkFreeOfIfCodes();
+    ScanElements(table);
+    CRecordVector& records = table.Records();
+    ASSERT_EQ(records.size(), 3u);
+    table.ReplaceText(records[0], code ? u"a\uE000b" : u"a\uF000b");
+    EXPECT_FALSE((records[0].bits & CElementRecord::kRecordEdited) != 0);
+    EXPECT_EQ(table.Source().FreeOfIfCodes(), !code);
+  }
+}
+
 TEST(CElementTableTest, NamesAreInternedOnce) {
   CNameTable names;
   EXPECT_EQ(names.Intern(u""), 0u);

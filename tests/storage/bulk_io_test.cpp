@@ -3,9 +3,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 
+#include "ifcodec/if_code_range.h"
 #include "storage/char_class.h"
 #include "storage/data_storage.h"
 #include "storage/storage_test_util.h"
@@ -114,6 +116,13 @@ CReadOutcome ReadWith(const std::vector<std::uint8_t>& bytes, std::uint32_t chun
   for (std::size_t i = 0; i < units.Size(); ++i)
     read.push_back(units.UnitAt(i));
   outcome.runs.push_back(read);
+  if (bulk) {
+    // The IF writer copies a buffer that says it holds no code as it is: the buffer never says
+    // so of a code, and of UTF-8 input (decoded, not copied) it says so exactly.
+    const bool holdsCode = std::any_of(read.begin(), read.end(), IsIfCode);
+    EXPECT_FALSE(units.FreeOfIfCodes() && holdsCode);
+    EXPECT_TRUE(mode != EncodingMode::Utf8 || units.FreeOfIfCodes() == !holdsCode);
+  }
   // Where the hook acts between units, not only after how many bytes (the low half of a
   // four-byte character consumes none).
   outcome.hookCalls.insert(outcome.hookCalls.end(), storage.hookCounts.begin(),
@@ -272,6 +281,24 @@ TEST_P(CBulkReadTest, CharacterRunsReadLikeTheUnitLoop) {
                             {"runs, narrow", whole, EncodingMode::Utf8, Read::AllNarrow},
                             {"runs, cut off", bytes, EncodingMode::Utf8, Read::All}},
                            GetParam());
+}
+
+// One unit of the IF's code range (or of its neighbours, which are none) among three-byte
+// characters that the bulk read decodes two at a time, at either place of a pair, after ASCII
+// and after a two-byte character: each document alone, so that a code decoded without being
+// noted leaves the buffer saying it holds none (checked by ReadWith).
+TEST_P(CBulkReadTest, IfCodesInCharacterRunsAreNoted) {
+  std::vector<CReadCase> cases;
+  for (const char16_t unit : std::u16string_view(u"\uE000\uE7FF\uEFFF\uD7FF\uF000\u0800")) {
+    for (const char16_t before : {u'a', u'\u0416', u'\u4E2D'}) {
+      for (std::size_t cjk = 0; cjk < 4; ++cjk) {
+        std::u16string text(std::size_t{1200}, u'a');
+        text += before + std::u16string(cjk, u'\u4E2D') + unit + u"\u4E2D\u4E2D\u4E2Da";
+        cases.push_back({"one unit", Utf8Bytes(text), EncodingMode::Utf8, Read::All});
+      }
+    }
+  }
+  ExpectBulkReadsLikeUnits(cases, GetParam());
 }
 
 // ASCII runs of every length up to two steps of sixteen bytes, each before a two-byte character
