@@ -404,6 +404,23 @@ class CPlainTagMemo {
   }
   // Whether the bytes between the first and last eight of the slot's text equal those at `at`.
   static bool MiddleEqual(const CSlot& slot, const char* at) {
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+    if constexpr (sizeof(Unit) == 2) {
+      // Wide texts are twice as long: sixteen bytes a step, the last step overlapping the one
+      // before so that it ends where the last eight bytes begin.
+      const std::size_t middleEnd = slot.bytes - 8;
+      if (slot.bytes >= 32) {
+        const auto equal16 = [&](std::size_t k) {
+          const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slot.text + k));
+          const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + k));
+          return _mm_movemask_epi8(_mm_cmpeq_epi8(a, b)) == 0xFFFF;
+        };
+        for (std::size_t k = 8; k + 16 < middleEnd; k += 16)
+          if (!equal16(k)) return false;
+        return equal16(middleEnd - 16);
+      }
+    }
+#endif
     for (std::size_t k = 8; k + 8 < slot.bytes; k += 8) {
       std::uint64_t a = 0;
       std::uint64_t b = 0;
