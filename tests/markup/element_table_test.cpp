@@ -144,6 +144,7 @@ TEST(CElementTableTest, RepeatedTagsDifferingInTheMiddleAreReadAgain) {
       u"<Name first=\"1\" second=2\"2 third=\"3\">",
       u"<Name first=\"1\" second=\"2\"/third=\"3\">",
       u"<Name first=\"1\" secon\u00E9=\"2\" third=\"3\">",
+      u"<Name first=\"1\" second=\"2\" third<\"3\">",
   };
   for (const std::u16string& other : others) {
     SCOPED_TRACE(Printable(other));
