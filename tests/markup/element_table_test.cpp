@@ -117,6 +117,21 @@ TEST(CElementTableTest, ScanGivesTheElementsOfTheElementReader) {
   }
 }
 
+// A wide source is searched for `<` and `>` many units a step, each unit squeezed into a byte:
+// units that share a byte with `<` or `>` (U+013C, U+3C00, U+803C, U+FF3E) must not end a text
+// run or a tag, wherever they fall among the units of a step.
+TEST(CElementTableTest, WideUnitsThatShareAByteWithMarkupAreText) {
+  const std::u16string lookalikes = u"\u013C\u3C00\u803C\uFF3E\u013E\u3E3C";
+  for (std::size_t before = 0; before < 40; ++before) {
+    std::u16string text;
+    for (std::size_t k = 0; k < before; ++k)
+      text += lookalikes[k % lookalikes.size()];
+    const std::u16string input = text + u"<a b='" + text + u"'>" + text + u"</a>" + text;
+    SCOPED_TRACE(before);
+    EXPECT_EQ(ReadWithTable(input), ReadWithElementReader(input));
+  }
+}
+
 // Repeated tags are taken from what the cut remembers of their text: a tag that shares its
 // length and its first and last eight bytes with one read before, but not the bytes between, is
 // read on its own (here it is not of the plain shape, or has another type), also where the tags
@@ -129,6 +144,7 @@ TEST(CElementTableTest, RepeatedTagsDifferingInTheMiddleAreReadAgain) {
       u"<Name first=\"1\" second=2\"2 third=\"3\">",
       u"<Name first=\"1\" second=\"2\"/third=\"3\">",
       u"<Name first=\"1\" secon\u00E9=\"2\" third=\"3\">",
+      u"<Name first=\"1\" second=\"2\" third<\"3\">",
   };
   for (const std::u16string& other : others) {
     SCOPED_TRACE(Printable(other));
