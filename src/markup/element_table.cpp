@@ -196,37 +196,6 @@ struct CWideNameUnits {
 };
 const CWideNameUnits kWideNameUnits;
 
-// The first `<` in [p, end), or `end`: the search for the end of a text run. A narrow source
-// goes through FindUnit, sixteen bytes a step. A wide one takes sixteen units a step too, where
-// FindUnit takes eight: the two halves are packed into bytes with signed saturation, which
-// turns every unit above U+007F into 0x7F or 0x80, so that only a `<` gives the byte 0x3C. A
-// remainder of eight or more takes one step of eight, the last units go one at a time.
-[[gnu::always_inline]] inline const std::uint8_t* FindLess(const std::uint8_t* p,
-                                                           const std::uint8_t* end) {
-  return FindUnit(p, end, u'<');
-}
-[[gnu::always_inline]] inline const char16_t* FindLess(const char16_t* p, const char16_t* end) {
-#if defined(TAGVERT_INPUT_SCAN_SSE2)
-  const __m128i less = _mm_set1_epi8('<');
-  while (end - p >= 16) {
-    const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
-    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_packs_epi16(first, second), less));
-    if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask));
-    p += 16;
-  }
-  if (end - p >= 8) {
-    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const int mask = _mm_movemask_epi8(_mm_cmpeq_epi16(units, _mm_set1_epi16(u'<')));
-    if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask)) / 2;
-    p += 8;
-  }
-#endif
-  while (p != end && *p != u'<')
-    ++p;
-  return p;
-}
-
 // The plain tags the cut has read, by their text. A document repeats a few dozen tags (`</ut>`,
 // `<Tuv Lang="EN-US">`, the placeholders of each name) hundreds of thousands of times, and what
 // the plain reader gives for a tag (its type, its name, its end) follows from its units from `<`
@@ -353,7 +322,7 @@ class CPlainTagMemo {
     const __m128i close = sizeof(Unit) == 1 ? _mm_set1_epi8('>') : _mm_set1_epi16(u'>');
     std::size_t at = 8;
     if constexpr (sizeof(Unit) == 2) {
-      // Wide units sixteen a step, packed into bytes as FindLess packs them: only a `>` gives
+      // Wide units sixteen a step, packed into bytes as FindUnit packs them: only a `>` gives
       // the byte 0x3E. The last sixteen bytes, if any, go through the step below.
       const __m128i closeByte = _mm_set1_epi8('>');
       for (; available - at >= 32; at += 32) {
@@ -924,7 +893,7 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
     table.CheckStopAt(index);
     const std::size_t start = static_cast<std::size_t>(p - source);
     if (*p != u'<') {
-      const Unit* const next = FindLess(p, sourceEnd);
+      const Unit* const next = FindUnit(p, sourceEnd, u'<');
       CElementRecord text;
       text.textStart = static_cast<std::uint32_t>(start);
       text.textLength = static_cast<std::uint32_t>(next - p);
