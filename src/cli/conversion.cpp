@@ -262,8 +262,15 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   }
 
   CMessages messages(err, o.quiet);
+  // Made before the format test, which then tests with it rather than load the rules into one
+  // of its own. Not when the conversion's progress is watched: a converter does not report
+  // again the last step it reported, in any conversion, and the test's reading reports some.
+  CTagvertConverter converter;
+  UseCommandReading(converter, o.exactLanguage);
+  const bool bar = !o.quiet && PlatformStderrIsTerminal();
   if (!o.force) {
-    const std::string refused = CheckInputFormat(input, toIF);
+    const std::string refused =
+        CheckInputFormat(input, toIF, nullptr, o.events || bar ? nullptr : &converter);
     if (!refused.empty()) {
       messages.Error(refused);
       return ExitCode::Failed;
@@ -271,9 +278,6 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   }
   if (!MakeOutputFolders(o, {{input, output}}, messages)) return ExitCode::Failed;
 
-  CTagvertConverter converter;
-  UseCommandReading(converter, o.exactLanguage);
-  const bool bar = !o.quiet && PlatformStderrIsTerminal();
   auto listener = std::make_shared<CCliListener>(err, bar, o.events, toIF);
   std::uint32_t cookie = 0;
   // Listening first, so that --events also shows the Direction put with the code it resolved.

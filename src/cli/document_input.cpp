@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
+#include <vector>
 
 #include "cli/command_table.h"
 #include "cli/platform/cli_services.h"
@@ -216,7 +218,8 @@ std::string ExpandFolders(CCliOptions& o) {
   return {};
 }
 
-std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFailed) {
+std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFailed,
+                             CTagvertConverter* tester) {
   if (!ReadTwice(input)) return {};
   if (readFailed != nullptr) *readFailed = true;
   try {
@@ -229,9 +232,14 @@ std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFail
              "' is not an IF document (it does not begin with the IF header); --force "
              "converts it anyway.";
     }
-    CTagvertConverter converter;
-    UseCommandReading(converter);
-    const HResult hr = converter.IsFormatAvailable(
+    // A converter of its own loads its rules again: the caller's is used when there is one.
+    std::optional<CTagvertConverter> own;
+    if (tester == nullptr) {
+      own.emplace();
+      UseCommandReading(*own);
+      tester = &*own;
+    }
+    const HResult hr = tester->IsFormatAvailable(
         CEndpoint::Stream(std::make_shared<CBoundedStream>(in, kFormatTestBytes)));
     if (hr == kSOk || hr == kENotFormat) {
       if (readFailed != nullptr) *readFailed = false;
@@ -281,6 +289,24 @@ std::int32_t DirectionOf(const CCliOptions& o, const std::string& name,
   return direction;
 }
 
+namespace {
+
+// Whether `languages`, read as far as some point after the document's first UserSettings, give
+// what DirectionOf gives and says of the whole document. With a direction that is so once a Tuv
+// carries its tag exactly: the Tuvs' language is chosen at the first such one, whatever comes
+// later. Without one, all that is said is whether the document has a Tuv at all.
+bool DirectionSettled(const CCliOptions& o, const CDocumentLanguages& languages) {
+  std::optional<std::int32_t> direction = o.direction;
+  if (!direction && languages.targetLanguage) {
+    direction = DirectionOfLanguage(*languages.targetLanguage);
+  }
+  const std::vector<std::u16string>& tuvs = languages.tuvLanguages;
+  if (!direction) return !tuvs.empty();
+  return std::find(tuvs.begin(), tuvs.end(), TuvLanguageOf(*direction)) != tuvs.end();
+}
+
+}  // namespace
+
 std::optional<std::int32_t> DirectionWithoutReading(const CCliOptions& o, const std::string& input,
                                                     CMessages& messages, bool wanted) {
   if (!ReadTwice(input)) {
@@ -326,14 +352,22 @@ std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMes
   CTTXToIfConverter::DocumentReadHook hook;
   const std::int32_t direction =
       DeferDirection(o, input, messages, hook, scanned, std::move(beforeSaying));
-  converter.SetDocumentReadHook(std::move(hook));
+  // Unless the caller keeps the facts, the walk over the document ends once they settle the
+  // direction and what is said of it.
+  FactsSettled settled;
+  if (hook && scanned == nullptr) {
+    settled = [&o](const CDocumentFacts& facts) { return DirectionSettled(o, facts); };
+  }
+  converter.SetDocumentReadHook(std::move(hook), std::move(settled));
   return direction;
 }
 
 bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteStreamPtr& target,
                      CMessages& messages, CDocumentLanguages* languages) {
+  CTagvertConverter converter;
+  UseCommandReading(converter);
   if (!o.force) {
-    const std::string refused = CheckInputFormat(input, true);
+    const std::string refused = CheckInputFormat(input, true, nullptr, &converter);
     if (!refused.empty()) {
       messages.Error(refused);
       return false;
@@ -341,8 +375,6 @@ bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteS
   }
   const std::shared_ptr<CFileStream> in = OpenInputSaying(input, messages);
   if (in == nullptr) return false;
-  CTagvertConverter converter;
-  UseCommandReading(converter);
   converter.PutProperty(CVariant::String(u"Direction"),
                         CVariant::Int32(DeferDirection(o, input, messages, converter, languages)));
   const HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(target));

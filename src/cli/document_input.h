@@ -82,7 +82,10 @@ bool ReportInputCut(const std::optional<CTTXToIfConverter::CInputCut>& cut,
 /// converter's format test), the IF header for from-if. Returns an empty string when it is,
 /// else the sentence that refuses it. Standard input, a pipe or a device is not checked: it
 /// cannot be read twice. `readFailed`, when given, tells whether the sentence is a failed read.
-std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFailed = nullptr);
+/// `tester`, when given, is the converter that tests a TTX document (one set up by
+/// UseCommandReading, which can convert afterwards), else one is made for the test.
+std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFailed = nullptr,
+                             CTagvertConverter* tester = nullptr);
 
 /// The Direction for the document `name` of `languages`: --direction, else the target language
 /// it names when the kernel knows it, with what is said of the choice (as ChooseDirection).

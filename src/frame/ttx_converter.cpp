@@ -157,7 +157,8 @@ void CTTXToIfConverter::DoConvertToIF() {
   // element is classified and the decisions of paired tags spread over their content.
   std::int32_t direction = GetDirection();
   if (m_documentRead) {
-    if (const std::optional<std::int32_t> chosen = m_documentRead(ReadDocumentFacts(table)))
+    if (const std::optional<std::int32_t> chosen =
+            m_documentRead(ReadDocumentFacts(table, m_factsSettled)))
       direction = *chosen;
   }
   CTTXRulesProcessor rules;

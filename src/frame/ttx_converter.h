@@ -38,12 +38,18 @@ class CTTXToIfConverter : public virtual CTTXConverterBase {
   void DoConvertToIF() override;
   /// The cut of the last conversion to IF; nothing when its input ended where a document ends.
   const std::optional<CInputCut>& GetInputCut() const { return m_inputCut; }
-  /// Sets the hook of the conversions to IF (empty, the default, for none).
-  void SetDocumentReadHook(DocumentReadHook hook) { m_documentRead = std::move(hook); }
+  /// Sets the hook of the conversions to IF (empty, the default, for none). With `settled`, the
+  /// facts the hook gets are read only until it answers true (see ReadDocumentFacts): for a hook
+  /// that needs less than all of them.
+  void SetDocumentReadHook(DocumentReadHook hook, FactsSettled settled = {}) {
+    m_documentRead = std::move(hook);
+    m_factsSettled = std::move(settled);
+  }
 
  private:
   std::optional<CInputCut> m_inputCut;
   DocumentReadHook m_documentRead;
+  FactsSettled m_factsSettled;
 };
 
 /// Supplies the IF to TTX driver: streams the IF element by element, escapes text runs and

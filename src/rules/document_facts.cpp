@@ -82,8 +82,9 @@ namespace {
 // Takes the facts from the records of the names that hold them, one record at a time.
 class CFactsReader {
  public:
-  explicit CFactsReader(const CElementTable& table)
+  CFactsReader(const CElementTable& table, const FactsSettled& settled)
       : m_table(table),
+        m_settled(settled),
         m_lang(table, {{u"Lang", false}}),
         m_matchPercent(table, {{u"MatchPercent", false}}),
         m_languages(table, {{u"TargetLanguage", false}, {u"SourceLanguage", false}}) {}
@@ -94,47 +95,54 @@ class CFactsReader {
            record.tagType != TagType::PairedClose;
   }
 
-  // Takes what `record`, of a name of `kind` (not Other), tells (Tells). Out of line, so that
-  // the walk, which calls it for a few records in twenty, keeps its own values in registers.
-  [[gnu::noinline]] void Take(const CElementRecord& record, FactName kind) {
-    if (kind == FactName::UserSettings && m_settingsSeen) return;
+  // Takes what `record`, of a name of `kind` (not Other), tells (Tells); true when the facts
+  // are then settled and the walk ends. Out of line, so that the walk, which calls it for a few
+  // records in twenty, keeps its own values in registers.
+  [[gnu::noinline]] bool Take(const CElementRecord& record, FactName kind) {
+    if (kind == FactName::UserSettings && m_settingsSeen) return false;
     m_table.CheckStop();
     std::u16string_view* const values = m_values;
     if (kind == FactName::Tuv) {
       // Empty for a tag that is not plain: read each time.
       const std::string_view text = PlainTagBytes(m_table, record, CTagAnswers::kMaxTextBytes);
-      if (!text.empty() && m_tuvAnswers.Find(text) != nullptr) return;
+      if (!text.empty() && m_tuvAnswers.Find(text) != nullptr) return false;
       values[0] = {};
       m_lang.Find(record, values);
       // A document names a handful of languages: a linear look-up stays cheap.
       std::vector<std::u16string>& languages = m_facts.tuvLanguages;
-      if (std::find(languages.begin(), languages.end(), values[0]) == languages.end()) {
-        languages.emplace_back(values[0]);
-      }
+      const bool added =
+          std::find(languages.begin(), languages.end(), values[0]) == languages.end();
+      if (added) languages.emplace_back(values[0]);
       if (!text.empty()) m_tuvAnswers.Remember(text, 0);
-    } else if (kind == FactName::Tu) {
+      return added && m_settingsSeen && Settled();
+    }
+    if (kind == FactName::Tu) {
       ++m_facts.units;
       const std::string_view text = PlainTagBytes(m_table, record, CTagAnswers::kMaxTextBytes);
       if (const std::size_t* const matched = text.empty() ? nullptr : m_tuAnswers.Find(text)) {
         m_facts.matchedUnits += *matched;
-        return;
+        return false;
       }
       // The rules skip a unit whose MatchPercent exists and is not "0".
       const std::size_t matched = m_matchPercent.Find(record, values) != 0 && values[0] != u"0";
       m_facts.matchedUnits += matched;
       if (!text.empty()) m_tuAnswers.Remember(text, matched);
-    } else {
-      m_settingsSeen = true;
-      const unsigned found = m_languages.Find(record, values);
-      if ((found & 1) != 0) m_facts.targetLanguage = values[0];
-      if ((found & 2) != 0) m_facts.sourceLanguage = values[1];
+      return false;
     }
+    m_settingsSeen = true;
+    const unsigned found = m_languages.Find(record, values);
+    if ((found & 1) != 0) m_facts.targetLanguage = values[0];
+    if ((found & 2) != 0) m_facts.sourceLanguage = values[1];
+    return Settled();
   }
 
   CDocumentFacts& Facts() { return m_facts; }
 
  private:
+  bool Settled() const { return m_settled && m_settled(m_facts); }
+
   const CElementTable& m_table;
+  const FactsSettled& m_settled;
   CDocumentFacts m_facts;
   bool m_settingsSeen = false;
   CAttributeLookup m_lang;
@@ -147,7 +155,7 @@ class CFactsReader {
 
 }  // namespace
 
-CDocumentFacts ReadDocumentFacts(const CElementTable& table) {
+CDocumentFacts ReadDocumentFacts(const CElementTable& table, const FactsSettled& settled) {
   // The kind of every name, known before the walk: a document has a few dozen names, each of
   // which its records carry.
   const CNameTable& names = table.Names();
@@ -155,14 +163,15 @@ CDocumentFacts ReadDocumentFacts(const CElementTable& table) {
   for (std::size_t id = 0; id < kinds.size(); ++id) {
     kinds[id] = NameKind(names.Name(static_cast<std::uint32_t>(id)));
   }
-  CFactsReader reader(table);
+  CFactsReader reader(table, settled);
   // The name first: a text run has the empty one, of no kind, as have most tags, so that the
   // walk looks at four records' kinds together and passes over nearly every group of four.
   const FactName* const kindOf = kinds.data();
   const CRecordVector& records = table.Records();
   const CElementRecord* record = records.data();
   const CElementRecord* const end = record + records.size();
-  for (; end - record >= 4; record += 4) {
+  bool ended = false;
+  for (; !ended && end - record >= 4; record += 4) {
     const FactName k0 = kindOf[record[0].nameId];
     const FactName k1 = kindOf[record[1].nameId];
     const FactName k2 = kindOf[record[2].nameId];
@@ -171,14 +180,16 @@ CDocumentFacts ReadDocumentFacts(const CElementTable& table) {
          static_cast<unsigned>(k3)) == 0) {
       continue;
     }
-    if (k0 != FactName::Other && CFactsReader::Tells(record[0])) reader.Take(record[0], k0);
-    if (k1 != FactName::Other && CFactsReader::Tells(record[1])) reader.Take(record[1], k1);
-    if (k2 != FactName::Other && CFactsReader::Tells(record[2])) reader.Take(record[2], k2);
-    if (k3 != FactName::Other && CFactsReader::Tells(record[3])) reader.Take(record[3], k3);
+    // The records after the one that settles the facts are not taken.
+    ended =
+        (k0 != FactName::Other && CFactsReader::Tells(record[0]) && reader.Take(record[0], k0)) ||
+        (k1 != FactName::Other && CFactsReader::Tells(record[1]) && reader.Take(record[1], k1)) ||
+        (k2 != FactName::Other && CFactsReader::Tells(record[2]) && reader.Take(record[2], k2)) ||
+        (k3 != FactName::Other && CFactsReader::Tells(record[3]) && reader.Take(record[3], k3));
   }
-  for (; record != end; ++record) {
+  for (; !ended && record != end; ++record) {
     const FactName kind = kindOf[record->nameId];
-    if (kind != FactName::Other && CFactsReader::Tells(*record)) reader.Take(*record, kind);
+    ended = kind != FactName::Other && CFactsReader::Tells(*record) && reader.Take(*record, kind);
   }
   return std::move(reader.Facts());
 }

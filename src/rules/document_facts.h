@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,9 +27,16 @@ struct CDocumentFacts {
   std::uint64_t matchedUnits = 0;  ///< of them, those with a MatchPercent other than "0"
 };
 
+/// Whether the facts read so far answer what a caller asks of the document. Asked only once the
+/// first UserSettings has been read (its languages are then final): at that element, and again
+/// each time a Tuv adds a language.
+using FactsSettled = std::function<bool(const CDocumentFacts&)>;
+
 /// The facts of the document cut into `table` (before classification). Element and attribute
 /// names compare without case, as the rules match them; a tag's attributes are read again only
-/// for Tu, Tuv and the first UserSettings.
-CDocumentFacts ReadDocumentFacts(const CElementTable& table);
+/// for Tu, Tuv and the first UserSettings. When `settled` (if given) answers true the walk ends
+/// there: the languages of the Tuvs are then those found so far, in their order, and the units
+/// count only those before.
+CDocumentFacts ReadDocumentFacts(const CElementTable& table, const FactsSettled& settled = {});
 
 }  // namespace tagvert

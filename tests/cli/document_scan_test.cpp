@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "cli/document_input.h"
 #include "frame/ttx_converter.h"
 #include "storage/memory_stream.h"
 
@@ -119,6 +124,60 @@ TEST(ScanLanguagesTest, TheTargetsTuvLanguageAndTheMismatchWhenNoneMatches) {
     languages.sourceLanguage = row.source;
     EXPECT_EQ(TuvLanguageIn(languages, row.direction), row.chosen) << row.mismatch;
     EXPECT_EQ(TuvMismatch(languages, row.direction), row.mismatch);
+  }
+}
+
+// What the command says and writes when it converts `document` with the direction chosen from
+// its facts: read only until they settle the direction (`whole` false), or all of them.
+std::string SaidAndWritten(const std::string& document, const CCliOptions& o, bool whole) {
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / "tagvert_settled_facts_test.ttx";
+  std::ofstream(path, std::ios::binary) << document;
+  std::ostringstream err;
+  CMessages messages(err, o.quiet);
+  CTagvertConverter converter;
+  UseCommandReading(converter);
+  CDocumentLanguages facts;
+  const std::int32_t direction =
+      DeferDirection(o, path.string(), messages, converter, whole ? &facts : nullptr);
+  converter.PutProperty(CVariant::String(u"Direction"), CVariant::Int32(direction));
+  const auto target = std::make_shared<CMemoryStream>();
+  converter.ConvertToIF(CEndpoint::Stream(std::make_shared<CMemoryStream>(
+                            std::vector<std::uint8_t>(document.begin(), document.end()))),
+                        CEndpoint::Stream(target));
+  std::filesystem::remove(path);
+  const std::vector<std::uint8_t>& written = target->Bytes();
+  return err.str() + std::string(written.begin(), written.end());
+}
+
+TEST(ScanLanguagesTest, FactsReadUntilTheySettleTheDirectionSayAndWriteWhatAllOfThemDo) {
+  const std::string documents[] = {
+      // The target's exact tag after other forms of it and other languages.
+      "<TRADOStag><UserSettings SourceLanguage=\"EN-US\" TargetLanguage=\"fr-fr\"/><Tu>"
+      "<Tuv Lang=\"fr-CA\">a</Tuv><Tuv Lang=\"fr-fr\">b</Tuv><Tuv Lang=\"FR-FR\">c</Tuv></Tu>"
+      "<Tu><Tuv Lang=\"DE-DE\">d</Tuv></Tu></TRADOStag>",
+      // UserSettings after the Tuvs; a second one naming another language.
+      "<TRADOStag><Tu><Tuv Lang=\"EN-US\">a</Tuv><Tuv Lang=\"DE-DE\">b</Tuv></Tu>"
+      "<UserSettings TargetLanguage=\"DE-DE\" SourceLanguage=\"EN-US\"/>"
+      "<UserSettings TargetLanguage=\"JA-JP\"/><Tu><Tuv Lang=\"JA-JP\">c</Tuv></Tu></TRADOStag>",
+      // No exact tag: the same language further on, or none (every language is named).
+      "<TRADOStag><UserSettings TargetLanguage=\"FR-FR\"/><Tu><Tuv Lang=\"EN-US\">a</Tuv>"
+      "<Tuv Lang=\"fr\">b</Tuv></Tu><Tu><Tuv Lang=\"DE-DE\">c</Tuv></Tu></TRADOStag>",
+      "<TRADOStag><UserSettings TargetLanguage=\"FR-FR\"/><Tu><Tuv Lang=\"EN-US\">a</Tuv>"
+      "<Tuv Lang=\"DE-DE\">b</Tuv></Tu><Tu><Tuv>c</Tuv></Tu></TRADOStag>",
+      // A target the table lacks, none at all, no UserSettings; a Tuv only after them.
+      "<TRADOStag><UserSettings TargetLanguage=\"xx-YY\"/><Tu><Tuv Lang=\"FR-FR\">a</Tuv>"
+      "</Tu></TRADOStag>",
+      "<TRADOStag><UserSettings/><Tu/><Tu><Tuv Lang=\"FR-FR\">a</Tuv></Tu></TRADOStag>",
+      "<TRADOStag><Tu><Tuv Lang=\"FR-FR\">a</Tuv><Tuv Lang=\"EN-US\">b</Tuv></Tu></TRADOStag>",
+  };
+  CCliOptions given;
+  given.direction = 0x00080000;  // fr-fr
+  for (const std::string& document : documents) {
+    SCOPED_TRACE(document);
+    for (const CCliOptions& o : {CCliOptions(), given}) {
+      EXPECT_EQ(SaidAndWritten(document, o, false), SaidAndWritten(document, o, true));
+    }
   }
 }
 
