@@ -151,32 +151,34 @@ std::string SaidAndWritten(const std::string& document, const CCliOptions& o, bo
 }
 
 TEST(ScanLanguagesTest, FactsReadUntilTheySettleTheDirectionSayAndWriteWhatAllOfThemDo) {
-  const std::string documents[] = {
+  const struct {
+    std::string document;
+  } rows[] = {
       // The target's exact tag after other forms of it and other languages.
-      "<TRADOStag><UserSettings SourceLanguage=\"EN-US\" TargetLanguage=\"fr-fr\"/><Tu>"
-      "<Tuv Lang=\"fr-CA\">a</Tuv><Tuv Lang=\"fr-fr\">b</Tuv><Tuv Lang=\"FR-FR\">c</Tuv></Tu>"
-      "<Tu><Tuv Lang=\"DE-DE\">d</Tuv></Tu></TRADOStag>",
+      {"<TRADOStag><UserSettings SourceLanguage=\"EN-US\" TargetLanguage=\"fr-fr\"/><Tu>"
+       "<Tuv Lang=\"fr-CA\">a</Tuv><Tuv Lang=\"fr-fr\">b</Tuv><Tuv Lang=\"FR-FR\">c</Tuv></Tu>"
+       "<Tu><Tuv Lang=\"DE-DE\">d</Tuv></Tu></TRADOStag>"},
       // UserSettings after the Tuvs; a second one naming another language.
-      "<TRADOStag><Tu><Tuv Lang=\"EN-US\">a</Tuv><Tuv Lang=\"DE-DE\">b</Tuv></Tu>"
-      "<UserSettings TargetLanguage=\"DE-DE\" SourceLanguage=\"EN-US\"/>"
-      "<UserSettings TargetLanguage=\"JA-JP\"/><Tu><Tuv Lang=\"JA-JP\">c</Tuv></Tu></TRADOStag>",
+      {"<TRADOStag><Tu><Tuv Lang=\"EN-US\">a</Tuv><Tuv Lang=\"DE-DE\">b</Tuv></Tu>"
+       "<UserSettings TargetLanguage=\"DE-DE\" SourceLanguage=\"EN-US\"/>"
+       "<UserSettings TargetLanguage=\"JA-JP\"/><Tu><Tuv Lang=\"JA-JP\">c</Tuv></Tu></TRADOStag>"},
       // No exact tag: the same language further on, or none (every language is named).
-      "<TRADOStag><UserSettings TargetLanguage=\"FR-FR\"/><Tu><Tuv Lang=\"EN-US\">a</Tuv>"
-      "<Tuv Lang=\"fr\">b</Tuv></Tu><Tu><Tuv Lang=\"DE-DE\">c</Tuv></Tu></TRADOStag>",
-      "<TRADOStag><UserSettings TargetLanguage=\"FR-FR\"/><Tu><Tuv Lang=\"EN-US\">a</Tuv>"
-      "<Tuv Lang=\"DE-DE\">b</Tuv></Tu><Tu><Tuv>c</Tuv></Tu></TRADOStag>",
+      {"<TRADOStag><UserSettings TargetLanguage=\"FR-FR\"/><Tu><Tuv Lang=\"EN-US\">a</Tuv>"
+       "<Tuv Lang=\"fr\">b</Tuv></Tu><Tu><Tuv Lang=\"DE-DE\">c</Tuv></Tu></TRADOStag>"},
+      {"<TRADOStag><UserSettings TargetLanguage=\"FR-FR\"/><Tu><Tuv Lang=\"EN-US\">a</Tuv>"
+       "<Tuv Lang=\"DE-DE\">b</Tuv></Tu><Tu><Tuv>c</Tuv></Tu></TRADOStag>"},
       // A target the table lacks, none at all, no UserSettings; a Tuv only after them.
-      "<TRADOStag><UserSettings TargetLanguage=\"xx-YY\"/><Tu><Tuv Lang=\"FR-FR\">a</Tuv>"
-      "</Tu></TRADOStag>",
-      "<TRADOStag><UserSettings/><Tu/><Tu><Tuv Lang=\"FR-FR\">a</Tuv></Tu></TRADOStag>",
-      "<TRADOStag><Tu><Tuv Lang=\"FR-FR\">a</Tuv><Tuv Lang=\"EN-US\">b</Tuv></Tu></TRADOStag>",
+      {"<TRADOStag><UserSettings TargetLanguage=\"xx-YY\"/><Tu><Tuv Lang=\"FR-FR\">a</Tuv>"
+       "</Tu></TRADOStag>"},
+      {"<TRADOStag><UserSettings/><Tu/><Tu><Tuv Lang=\"FR-FR\">a</Tuv></Tu></TRADOStag>"},
+      {"<TRADOStag><Tu><Tuv Lang=\"FR-FR\">a</Tuv><Tuv Lang=\"EN-US\">b</Tuv></Tu></TRADOStag>"},
   };
   CCliOptions given;
   given.direction = 0x00080000;  // fr-fr
-  for (const std::string& document : documents) {
-    SCOPED_TRACE(document);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.document);
     for (const CCliOptions& o : {CCliOptions(), given}) {
-      EXPECT_EQ(SaidAndWritten(document, o, false), SaidAndWritten(document, o, true));
+      EXPECT_EQ(SaidAndWritten(row.document, o, false), SaidAndWritten(row.document, o, true));
     }
   }
 }
