@@ -111,7 +111,8 @@ std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMe
 /// the document's languages are taken when the conversion has read it (its document hook), and
 /// what is said of the choice is said then, after `beforeSaying` (which may clear a progress
 /// line). Returns the Direction to put before the conversion (--direction, else 0); `scanned`
-/// is filled when the document is read. `o`, `messages` and `scanned` must outlive the
+/// is filled when the document is read (without it, the facts are read only as far as the
+/// choice and what is said of it need). `o`, `messages` and `scanned` must outlive the
 /// conversion.
 std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
                             CTagvertConverter& converter, CDocumentLanguages* scanned = nullptr,
