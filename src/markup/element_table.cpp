@@ -276,6 +276,9 @@ class CPlainTagMemo {
     const std::size_t place = m_successors[m_context];
     const CSlot& slot = m_slots[place];
     const char* const bytes = reinterpret_cast<const char*>(start);
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+    if (!TextEqual(slot, bytes)) return nullptr;
+#else
     std::uint64_t first = 0;
     std::memcpy(&first, bytes, 8);
     // A free slot's mask and first word match no markup, whose first unit is a `<`.
@@ -285,6 +288,7 @@ class CPlainTagMemo {
       std::memcpy(&last, bytes + slot.bytes - 8, 8);
       if (last != slot.last || !MiddleEqual(slot, bytes)) return nullptr;
     }
+#endif
     return Answered(place);
   }
 
@@ -303,6 +307,7 @@ class CPlainTagMemo {
     slot.bytes = key.bytes;
     slot.first = key.first;
     slot.firstMask = key.bytes >= 8 ? ~std::uint64_t{0} : ~std::uint64_t{0} >> (64 - 8 * key.bytes);
+    slot.firstBytes = key.bytes >= 16 ? 0xFFFFu : (1u << key.bytes) - 1;
     slot.last = key.last;
     slot.tag = tag;
     std::memcpy(slot.text, start, key.bytes);
@@ -367,10 +372,53 @@ class CPlainTagMemo {
     std::uint64_t first = 0;
     std::uint64_t firstMask = ~std::uint64_t{0};  // the bits of `first` that the text covers
     std::uint64_t last = 0;
+    // The first sixteen bytes that the text covers, a bit each; a free slot's zeroed text
+    // under all sixteen matches no markup, whose first unit is a `<`.
+    std::uint32_t firstBytes = 0xFFFF;
     CTag tag;
     bool hit = false;
     char text[kMaxBytes];
   };
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+  // The bytes of the sixteen at `k` in the slot's text and at `at + k` that differ, a bit each.
+  [[gnu::always_inline]] static unsigned Differ16(const CSlot& slot, const char* at,
+                                                  std::size_t k) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slot.text + k));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + k));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, b))) ^ 0xFFFFu;
+  }
+  // Whether the 32 bytes at `k` in the slot's text and at `at + k` differ anywhere.
+  [[gnu::always_inline]] static bool Differ32(const CSlot& slot, const char* at, std::size_t k) {
+    const auto* const a = reinterpret_cast<const __m128i*>(slot.text + k);
+    const auto* const b = reinterpret_cast<const __m128i*>(at + k);
+    const __m128i equal =
+        _mm_and_si128(_mm_cmpeq_epi8(_mm_loadu_si128(a), _mm_loadu_si128(b)),
+                      _mm_cmpeq_epi8(_mm_loadu_si128(a + 1), _mm_loadu_si128(b + 1)));
+    return _mm_movemask_epi8(equal) != 0xFFFF;
+  }
+  // Whether the slot's text equals the bytes at `at`, of which at least kMaxBytes are readable.
+  // The first sixteen bytes under the slot's mask decide alone for a text of up to sixteen (a
+  // narrow tag of up to sixteen units, a wide one of up to eight). A longer text is compared
+  // from its end: the sixteen bytes that end it (32 for a wide text of more than 32), then the
+  // ones between sixteen a step (32 a step for a wide text), the steps overlapping where they
+  // meet. Which of these orders and widths each source gets is what measured best. The slot's
+  // text is kMaxBytes long, so that every load lies within it.
+  [[gnu::always_inline]] static bool TextEqual(const CSlot& slot, const char* at) {
+    if ((Differ16(slot, at, 0) & slot.firstBytes) != 0) return false;
+    if (slot.bytes <= 16) return true;
+    if constexpr (sizeof(Unit) == 1) {
+      if (Differ16(slot, at, slot.bytes - 16) != 0) return false;
+      for (std::size_t k = 16; k + 16 < slot.bytes; k += 16)
+        if (Differ16(slot, at, k) != 0) return false;
+      return true;
+    }
+    if (slot.bytes <= 32) return Differ16(slot, at, slot.bytes - 16) == 0;
+    if (Differ32(slot, at, slot.bytes - 32)) return false;
+    for (std::size_t k = 16; k + 32 < slot.bytes; k += 32)
+      if (Differ32(slot, at, k)) return false;
+    return true;
+  }
+#endif
   // Whether `slot` holds the markup at `start` with key `key`.
   [[gnu::always_inline]] static bool Holds(const CSlot& slot, const CKey& key, const Unit* start) {
     return slot.bytes == key.bytes && slot.first == key.first && slot.last == key.last &&

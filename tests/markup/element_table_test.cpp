@@ -156,6 +156,25 @@ TEST(CElementTableTest, RepeatedTagsDifferingInTheMiddleAreReadAgain) {
   }
 }
 
+// The remembered text is compared in steps of sixteen and 32 bytes whose number and overlap
+// follow from its length: a tag that differs from it in any one unit, at every length up to
+// what the cut remembers, is read on its own (a `<` in the value ends it early).
+TEST(CElementTableTest, RepeatedTagsDifferingInAnyUnitAreReadAgain) {
+  for (std::size_t length = 1; length <= 90; ++length) {
+    const std::u16string seen = u"<a b=\"" + std::u16string(length, u'v') + u"\">";
+    for (std::size_t at = 0; at < length; ++at) {
+      std::u16string other = seen;
+      other[6 + at] = u'<';
+      SCOPED_TRACE(Printable(other));
+      const std::u16string input = seen + u"x" + other + seen + seen + seen + other + seen + seen +
+                                   other + std::u16string(200, u'w');
+      const std::vector<std::u16string> expected = ReadWithElementReader(input);
+      ASSERT_EQ(ReadWithTable(input), expected);
+      ASSERT_EQ(ReadWithTable(input, true), expected);
+    }
+  }
+}
+
 TEST(CElementTableTest, AttributesBeyondSixteenBitsAreReadAgain) {
   std::u16string input = u"<a";
   constexpr std::size_t kCount = 70000;
