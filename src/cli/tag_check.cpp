@@ -744,7 +744,7 @@ struct CTagCheck::CState {
             // Marks outside a unit name nothing that changes; the views of the piece go with it.
             if (pieceGoes || s.heldInUnit > 0) s.OpenHeld();
           },
-          this);
+          this, &heldInUnit);
     }
   }
   CState(const CState&) = delete;

@@ -133,10 +133,13 @@ class CIfTagGroups {
   /// `settle` is called with `context` before the translation unit, or its words, that a place
   /// would name changes (`pieceGoes` false) and before the piece of OnUnits goes (true): a mark
   /// in a unit kept since, or a view of the piece, is turned into its place (PlaceAt) then,
-  /// while it still names what it did.
-  void SetOnChange(void (*settle)(void*, bool pieceGoes), void* context) {
+  /// while it still names what it did. `unitMarks`, when given, counts the marks in a unit kept
+  /// since: while it is 0 a change of unit or words does not call the hook.
+  void SetOnChange(void (*settle)(void*, bool pieceGoes), void* context,
+                   const std::size_t* unitMarks = nullptr) {
     m_settle = settle;
     m_settleContext = context;
+    m_unitMarks = unitMarks;
   }
   /// The place of `mark`, taken from a group handed over since the last call of SetOnChange's
   /// hook; with the unit and words that places name now.
@@ -189,14 +192,18 @@ class CIfTagGroups {
   /// Puts `words` into the string that places share (m_spareWords).
   void ShareWords(std::u16string_view words);
 
-  /// Calls the hook of SetOnChange.
+  /// Calls the hook of SetOnChange (for a change of unit or words, only when it has marks to
+  /// settle: most units keep none by then).
   void Settle(bool pieceGoes = false) {
-    if (m_settle != nullptr) m_settle(m_settleContext, pieceGoes);
+    if (m_settle != nullptr && (pieceGoes || m_unitMarks == nullptr || *m_unitMarks != 0)) {
+      m_settle(m_settleContext, pieceGoes);
+    }
   }
 
   std::function<void(const CIfTagGroup&)> m_onGroup;
   void (*m_settle)(void*, bool) = nullptr;
   void* m_settleContext = nullptr;
+  const std::size_t* m_unitMarks = nullptr;
   bool m_follow;                 ///< places are followed beyond their unit
   CTagPlace m_here;              ///< the place after what was read
   bool m_inSegment = false;      ///< inside a Tu
