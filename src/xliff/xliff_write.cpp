@@ -2,11 +2,14 @@
 // tags are inline codes, everything else the skeleton.
 // SPDX-License-Identifier: Apache-2.0
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <new>
+#include <string>
+#include <type_traits>
 #include <vector>
 
 #include "ifcodec/if_parser.h"
@@ -190,6 +193,52 @@ bool PlaceholderContent(std::u16string_view tag, std::u16string_view& content) {
   content = tag.substr(open + 1, tag.size() - 5 - open - 1);
   return true;
 }
+
+// The XML of the codes' displays written last. A document's tags repeat (the same few start
+// and end tags around its words), so a display met again is copied as its XML was written
+// instead of being written again. An entry is found by a hash of the display's units and the
+// way it was written (1.2 content, 2.0 attribute, 2.0 data) and taken only when it holds those
+// very units; entries own their copies, so nothing points into the IF.
+class CShownMemo {
+ public:
+  /// Displays outside these lengths are written every time (too short to gain, too long to keep).
+  static constexpr std::size_t kMinUnits = 4;
+  static constexpr std::size_t kMaxUnits = 1024;
+  struct CEntry {
+    std::u16string units;
+    std::string xml;
+    std::uint8_t way = kNoWay;
+  };
+  static constexpr std::uint8_t kNoWay = 0xFF;
+
+  /// The entry where `units` written in `way` are kept (which may hold others).
+  CEntry& At(std::u16string_view units, std::uint8_t way) {
+    return m_entries[static_cast<std::size_t>(Hash(units, way) >> (64 - kBits))];
+  }
+
+ private:
+  static constexpr int kBits = 8;
+  // Eight bytes a step, the last eight read again when the size is no multiple of eight (the
+  // display has at least four units); the multiplications carry every bit to the high ones.
+  static std::uint64_t Hash(std::u16string_view units, std::uint8_t way) {
+    constexpr std::uint64_t kMix = 0x9E3779B97F4A7C15ull;
+    const auto* const p = reinterpret_cast<const char*>(units.data());
+    const std::size_t bytes = units.size() * sizeof(char16_t);
+    std::uint64_t h = (std::uint64_t{bytes} << 8 | way) * kMix;
+    std::uint64_t word;
+    std::size_t at = 0;
+    for (; at + 8 <= bytes; at += 8) {
+      std::memcpy(&word, p + at, 8);
+      h = (h ^ word) * kMix;
+    }
+    if (at < bytes) {
+      std::memcpy(&word, p + bytes - 8, 8);
+      h = (h ^ word) * kMix;
+    }
+    return h;
+  }
+  std::array<CEntry, std::size_t{1} << kBits> m_entries;
+};
 
 }  // namespace
 
@@ -804,6 +853,31 @@ class CWriter {
   template <typename String, typename Other>
   void AppendShownXml(String& out, const CPiece& p, bool attribute, Other&& other) const {
     const std::u16string_view tag = Display(p);
+    if constexpr (std::is_same_v<String, CXmlOut>) {
+      if (tag.size() >= CShownMemo::kMinUnits && tag.size() <= CShownMemo::kMaxUnits) {
+        const std::uint8_t way = static_cast<std::uint8_t>(
+            (attribute ? 1 : 0) |
+            (std::is_same_v<std::decay_t<Other>, decltype(AppendCp)> ? 2 : 0));
+        CShownMemo::CEntry& entry = m_shown.At(tag, way);
+        if (entry.way == way && entry.units.size() == tag.size() &&
+            std::memcmp(entry.units.data(), tag.data(), tag.size() * sizeof(char16_t)) == 0) {
+          out.append(entry.xml.data(), entry.xml.size());
+          return;
+        }
+        const std::size_t start = out.size();
+        WriteShownXml(out, tag, attribute, other);
+        entry.way = CShownMemo::kNoWay;
+        entry.units.assign(tag);
+        entry.xml.assign(out.data() + start, out.size() - start);
+        entry.way = way;
+        return;
+      }
+    }
+    WriteShownXml(out, tag, attribute, other);
+  }
+
+  template <typename String, typename Other>
+  static void WriteShownXml(String& out, std::u16string_view tag, bool attribute, Other&& other) {
     std::u16string_view content;
     if (!PlaceholderContent(tag, content)) {
       AppendXml(out, tag, attribute, other);
@@ -942,6 +1016,7 @@ class CWriter {
 
   const CXliffWriteOptions m_options;
   TargetText m_targetText;
+  mutable CShownMemo m_shown;  ///< the displays' XML, written once
   bool m_v2;
 
   // The IF from unit m_base on, as far as it was fed (m_view), in m_window or in the piece

@@ -565,5 +565,38 @@ TEST(XliffTest, PlainTextLeavesPlaceholdersOut) {
   EXPECT_EQ(xliff::PlainText(u"a<ut>b"), u"a");
 }
 
+// A display met again is written as it was the first time in the same way, and a display that
+// differs only in its last unit, or the same display written another way (2.0 writes a code's
+// data as text and its display as an attribute), is written anew.
+TEST(XliffTest, RepeatedDisplaysAreWrittenAsTheFirst) {
+  const std::u16string block = u"\uE405\uE805\u0001<Tu>\uE000";
+  const std::u16string end = u"\uE405\uE805\u0002</Tu>\uE000";
+  auto unit = [&](const std::u16string& display) {
+    return block + u"Hello \uE805\u0003" + display + u"\uE000bold\uE404\uE805\u0003</df>\uE000" +
+           end;
+  };
+  const std::u16string units =
+      unit(u"<df Bold=\"on\">") + unit(u"<df Bold=\"on\">") + unit(u"<df Bold=\"on\"/");
+  CXliffWriteOptions options;
+  options.version = XliffVersion::V2_0;
+  xliff::CXliffWriter writer(options);
+  writer.Feed(units);
+  std::u16string source, target;
+  writer.End(source, target);
+  std::string out;
+  EXPECT_EQ(writer.Write({}, [&out](std::string_view text) { out += text; }), 3u);
+  auto count = [&out](std::string_view part) {
+    std::size_t n = 0;
+    for (std::size_t at = out.find(part); at != std::string::npos; at = out.find(part, at + 1))
+      ++n;
+    return n;
+  };
+  EXPECT_EQ(count("<data id=\"d2\">&lt;df Bold=\"on\"&gt;</data>"), 2u) << out;
+  EXPECT_EQ(count("dispStart=\"&lt;df Bold=&quot;on&quot;&gt;\""), 2u) << out;
+  EXPECT_EQ(count("<data id=\"d2\">&lt;df Bold=\"on\"/</data>"), 1u) << out;
+  EXPECT_EQ(count("dispStart=\"&lt;df Bold=&quot;on&quot;/\""), 1u) << out;
+  EXPECT_EQ(count("<data id=\"d4\">&lt;/df&gt;</data>"), 3u) << out;
+}
+
 }  // namespace
 }  // namespace tagvert
