@@ -197,6 +197,22 @@ inline std::uint32_t DecodeUtf8Units(const std::uint8_t* buffer, std::uint32_t p
         const std::uint32_t end = std::min(stepLimit, pos + kStepWindowBytes);
         if (end - pos >= 16) {
           pos = DecodeAsciiAndTwoByte(buffer, pos, end, to);
+          if constexpr (sizeof(Unit) == 2) {
+            // Text that mixes ASCII markup with CJK goes from one to the other without the
+            // block loop: where the steps stopped, a run of two- and three-byte characters
+            // whose words (and pairs' eight bytes) lie before `end`, then the steps again
+            // while sixteen bytes are left. A run that ends the steps' window early goes on in
+            // the block loop.
+            for (;;) {
+              const std::uint32_t reached =
+                  DecodeUtf8Run(buffer, pos, end - 3, end - 7, to, ifCode);
+              if (reached == pos || end - reached < 16) {
+                pos = reached;
+                break;
+              }
+              pos = DecodeAsciiAndTwoByte(buffer, reached, end, to);
+            }
+          }
           continue;
         }
 #endif

@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <random>
+#include <string_view>
 
 #include "ifcodec/if_code_range.h"
 #include "storage/char_class.h"
 #include "storage/data_storage.h"
 #include "storage/storage_test_util.h"
+#include "storage/utf8.h"
 #include "support/test_streams.h"
 
 namespace tagvert {
@@ -339,6 +342,49 @@ TEST_P(CBulkReadTest, AsciiAndTwoByteCharactersReadLikeTheUnitLoop) {
          {"ASCII and two-byte, cut off", cutOff, EncodingMode::Utf8, Read::All}},
         GetParam());
   }
+}
+
+// Random documents of ASCII runs (markup, mostly longer than a step of sixteen bytes) between
+// runs of three- and two-byte characters, which the bulk read takes from the ASCII steps
+// without the block loop, with a damaged or odd sequence now and then: overlong forms,
+// surrogates, codes (the first left to the general decoder, which notes it), sequences cut
+// short, stray continuation bytes, bytes C0, C1 and F5..FF, four-byte characters; some end
+// inside a sequence. Each is read in bulk and unit by unit.
+TEST_P(CBulkReadTest, RandomCjkAndMarkupReadLikeTheUnitLoop) {
+  const std::string_view odd[] = {
+      "\xE0\x80\x80",     "\xE0\x9F\xBF",    "\xED\xA0\x80", "\xED\xBF\xBF", "\xEE\x80\x80",
+      "\xEF\xBF\xBF",     "\xE4\xB8",        "\xE4\x41",     "\xE4\xB8\xC3", "\x80",
+      "\xBF\xBF",         "\xC0\xAF",        "\xC1\xBF",     "\xF5\x80\x80", "\xFF",
+      "\xF0\x9F\x98\x80", "\xF4\x90\x80\x80"};
+  std::mt19937 random(20261209);
+  const auto below = [&](std::uint32_t n) { return static_cast<std::uint32_t>(random() % n); };
+  std::vector<CReadCase> cases;
+  for (int document = 0; document < 6; ++document) {
+    std::vector<std::uint8_t> bytes;
+    while (bytes.size() < 3000) {
+      const std::uint32_t ascii = below(4) == 0 ? below(16) : 16 + below(40);
+      for (std::uint32_t i = 0; i < ascii; ++i)
+        bytes.push_back(static_cast<std::uint8_t>(below(5) == 0 ? '<' : 'a' + below(26)));
+      for (std::uint32_t i = below(14); i > 0; --i) {
+        // U+0800..U+FFFF but the surrogates and codes; now and then a two-byte character or
+        // a code.
+        std::uint32_t c = 0x800 + below(0xE000);
+        c = c < 0xD800 ? c : c + 0x1800;
+        if (below(6) == 0) c = 0x80 + below(0x780);
+        if (below(40) == 0) c = kIfCodeFirst + below(0x1000);
+        char utf8[4];
+        const std::size_t n = EncodeUtf8(c, utf8);
+        bytes.insert(bytes.end(), utf8, utf8 + n);
+      }
+      if (below(6) == 0) {
+        const std::string_view sequence = odd[below(static_cast<std::uint32_t>(std::size(odd)))];
+        bytes.insert(bytes.end(), sequence.begin(), sequence.end());
+      }
+    }
+    if (document % 2 == 1) bytes.insert(bytes.end(), {0xE4, 0xB8});
+    cases.push_back({"random", bytes, EncodingMode::Utf8, Read::All});
+  }
+  ExpectBulkReadsLikeUnits(cases, GetParam());
 }
 
 // Writes `text` in `mode` with PutString (PutNarrowUnits with `narrow`, for text below U+0100)
