@@ -240,15 +240,16 @@ void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
                              CUnitSpan<char16_t> edited) {
   // Calls `f` with the units of the text of `record`, their count and how far they may be read,
   // as VisitTextInBuffer does. In a wide source one call takes either buffer's units.
-  const auto visitText = [&](const CElementRecord& record, const auto& f) {
+  const auto visitText = [&](const CElementRecord& record, const auto& f)
+      __attribute__((always_inline)) {
     const bool inEdited = (record.bits & CElementRecord::kRecordEdited) != 0;
+    const std::size_t length = table.Length(record);
     if constexpr (std::is_same_v<Unit, char16_t>) {
       const CUnitSpan<char16_t> buffer = inEdited ? edited : source;
-      return f(buffer.units + record.textStart, std::size_t{record.textLength}, buffer.end);
+      return f(buffer.units + record.textStart, length, buffer.end);
     } else {
-      if (inEdited)
-        return f(edited.units + record.textStart, std::size_t{record.textLength}, edited.end);
-      return f(source.units + record.textStart, std::size_t{record.textLength}, source.end);
+      if (inEdited) return f(edited.units + record.textStart, length, edited.end);
+      return f(source.units + record.textStart, length, source.end);
     }
   };
   // The codes before and after a tag's text are gathered here and written with it; PutUnits
@@ -274,7 +275,7 @@ void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
   // A text in a narrow source holds no unit of the code range (all are below U+0100): it is
   // widened straight into the output. A wide text without one (nearly every one) is copied
   // there.
-  const auto writeText = [&](const CElementRecord& record) {
+  const auto writeText = [&](const CElementRecord& record) __attribute__((always_inline)) {
     visitText(record, [&](const auto* units, std::size_t size, const auto* limit) {
       if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
         if (!record.IsTag()) {
@@ -300,7 +301,7 @@ void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
   for (const CElementRecord& record : table.Records()) {
     if (!record.IsTag()) {
       // A text emptied by its whitespace mode (about a tenth of the records) writes nothing.
-      if (record.textLength == 0) continue;
+      if (table.Length(record) == 0) continue;
       if ((record.bits & CElementRecord::kRecordNbsp) == 0) {
         writeText(record);
         continue;

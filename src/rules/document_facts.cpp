@@ -172,10 +172,10 @@ CDocumentFacts ReadDocumentFacts(const CElementTable& table, const FactsSettled&
   const CElementRecord* const end = record + records.size();
   bool ended = false;
   for (; !ended && end - record >= 4; record += 4) {
-    const FactName k0 = kindOf[record[0].nameId];
-    const FactName k1 = kindOf[record[1].nameId];
-    const FactName k2 = kindOf[record[2].nameId];
-    const FactName k3 = kindOf[record[3].nameId];
+    const FactName k0 = kindOf[table.NameId(record[0])];
+    const FactName k1 = kindOf[table.NameId(record[1])];
+    const FactName k2 = kindOf[table.NameId(record[2])];
+    const FactName k3 = kindOf[table.NameId(record[3])];
     if ((static_cast<unsigned>(k0) | static_cast<unsigned>(k1) | static_cast<unsigned>(k2) |
          static_cast<unsigned>(k3)) == 0) {
       continue;
@@ -188,7 +188,7 @@ CDocumentFacts ReadDocumentFacts(const CElementTable& table, const FactsSettled&
         (k3 != FactName::Other && CFactsReader::Tells(record[3]) && reader.Take(record[3], k3));
   }
   for (; !ended && record != end; ++record) {
-    const FactName kind = kindOf[record->nameId];
+    const FactName kind = kindOf[table.NameId(*record)];
     ended = kind != FactName::Other && CFactsReader::Tells(*record) && reader.Take(*record, kind);
   }
   return std::move(reader.Facts());

@@ -143,7 +143,7 @@ class CClassifier {
     for (const auto& rule : m_rules->GetNamelessRules()) {
       if (ConditionsHold(*rule, record)) outcome.Apply(*rule);
     }
-    for (const CRule* rule : m_plans[record.nameId].namedRules) {
+    for (const CRule* rule : m_plans[m_table.NameId(record)].namedRules) {
       if (ConditionsHold(*rule, record)) {
         outcome.Apply(*rule);
         break;
@@ -313,7 +313,7 @@ void ClassifyRecordsWalk(CElementTable& table, const CRules* rules, Visit&& visi
     if (i < prefetchEnd) {
       const CElementRecord& ahead = data[i + kPrefetchDistance];
       if (kEveryTextAhead ||
-          (ahead.IsTag() && decisionOf(ahead.nameId).state == CNameDecision::kConditional)) {
+          (ahead.IsTag() && decisionOf(table.NameId(ahead)).state == CNameDecision::kConditional)) {
         table.PrefetchText(ahead);
       }
     }
@@ -322,7 +322,7 @@ void ClassifyRecordsWalk(CElementTable& table, const CRules* rules, Visit&& visi
       // Neither starts a range nor is skipped: classified (but for an end tag, which took its
       // start tag's decision), then takes what the ranges around it spread.
       if (record.tagType != TagType::PairedClose) {
-        classifier.ClassifyUnpaired(record, decisionOf(record.nameId));
+        classifier.ClassifyUnpaired(record, decisionOf(table.NameId(record)));
       }
       // Only text runs take the whitespace mode; markup in the range keeps its own.
       if (whitespaceRange.Inside(i) && !record.IsTag()) record.whitespace = spreadWhitespace;
@@ -334,7 +334,7 @@ void ClassifyRecordsWalk(CElementTable& table, const CRules* rules, Visit&& visi
       continue;
     }
     // A paired start tag: its end tag takes its decision before any spreading.
-    classifier.ClassifyPaired(record, decisionOf(record.nameId));
+    classifier.ClassifyPaired(record, decisionOf(table.NameId(record)));
     const std::uint32_t end = nextOf[i];
     const bool startsRange = end < count;
     if (startsRange) {

@@ -44,18 +44,18 @@ void CTTXRulesProcessor::ChooseDocumentLanguage(const CElementTable& table, cons
         record.tagType == TagType::PairedClose) {
       continue;
     }
-    if (!settingsSeen && record.nameId == settingsId) {
+    const std::uint32_t nameId = table.NameId(record);
+    if (!settingsSeen && nameId == settingsId) {
       settingsSeen = true;
       std::u16string_view source;
       if (table.FindAttribute(record, u"SourceLanguage", source)) choice.SetSourceLanguage(source);
       continue;
     }
-    std::uint8_t& kind = kinds[record.nameId];
+    std::uint8_t& kind = kinds[nameId];
     if (kind == 0) {
       kind = 2;
       for (const CRule* rule : tuvRules) {
-        if (NamesMatch(rule->m_name, names.Name(record.nameId), rule->m_nameCaseSensitive))
-          kind = 1;
+        if (NamesMatch(rule->m_name, names.Name(nameId), rule->m_nameCaseSensitive)) kind = 1;
       }
     }
     if (kind != 1) continue;

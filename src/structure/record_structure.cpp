@@ -240,10 +240,10 @@ class CStructurer {
     const CRecordVector& records = m_table.Records();
     // Nothing has edited a text yet, so the block's texts are consecutive runs of the source.
     const CElementRecord& last = records[end < count ? end : count - 1];
-    const std::uint32_t innerStart = start.textStart + start.textLength;
-    const std::uint32_t blockEnd = last.textStart + last.textLength;
+    const std::uint32_t innerStart = start.textStart + m_table.Length(start);
+    const std::uint32_t blockEnd = last.textStart + m_table.Length(last);
     const std::uint32_t innerEnd = end < count ? last.textStart : blockEnd;
-    start.textLength = blockEnd - start.textStart;
+    m_table.SetLength(start, blockEnd - start.textStart);
     start.algorithm = Algorithm::Translate;
     start.tagType = TagType::Single;
     start.pairId = 0;
@@ -260,7 +260,7 @@ class CStructurer {
   }
 
   [[gnu::always_inline]] void ResolveUt(CElementRecord& record) {
-    if (record.nameId == m_utId) ResolveUtAttributes(record);
+    if (m_table.NameId(record) == m_utId) ResolveUtAttributes(record);
   }
 
  private:
@@ -271,7 +271,8 @@ class CStructurer {
       m_table.ReplaceText(record, {});
       return;
     }
-    if (work == TextWork::Decode && record.textLength <= kMaxBasicUnits && DecodeBasic(record)) {
+    if (work == TextWork::Decode && m_table.Length(record) <= kMaxBasicUnits &&
+        DecodeBasic(record)) {
       return;
     }
     // Valid until the next Text: nothing below reads another text of the table.
@@ -315,12 +316,12 @@ class CStructurer {
       if (!m_utSlots) m_utSlots = std::make_unique<CUtSlot[]>(kUtSlots);
       slot = &m_utSlots[static_cast<std::size_t>(HashTagTextSampled(text) >> 56)];
       if (slot->text == text) {
-        slot->resolved.ApplyTo(record);
+        slot->resolved.ApplyTo(m_table, record);
         return;
       }
     }
     CResolvedUt resolved;
-    resolved.nameId = record.nameId;
+    resolved.nameId = m_table.NameId(record);
     // One walk over the attributes finds the first of each name the placeholder needs.
     std::u16string_view values[3];
     const unsigned found = m_utAttributes.Find(record, values);
@@ -337,7 +338,7 @@ class CStructurer {
       }
     }
     resolved.block = (found & 4) != 0 && values[2] == kStyleExternal;
-    resolved.ApplyTo(record);
+    resolved.ApplyTo(m_table, record);
     if (slot != nullptr) {
       slot->text = text;
       slot->resolved = resolved;
@@ -349,8 +350,8 @@ class CStructurer {
     std::uint32_t nameId = 0;
     TagType type = TagType::Single;
     bool block = false;  // Style="external"
-    void ApplyTo(CElementRecord& record) const {
-      record.nameId = nameId;
+    void ApplyTo(CElementTable& table, CElementRecord& record) const {
+      table.SetNameId(record, nameId);
       record.tagType = type;
       if (block) record.SetRuleType(RuleType::Block);
     }
@@ -448,9 +449,11 @@ void ClassifyAndStructureRecords(CElementTable& table, const CRules* rules) {
   std::uint32_t kept = 0;
   // The classification and the structuring visit the same records (those outside the blocks
   // collapsed), each record once it has its final class: one walk over them instead of two.
-  detail::ClassifyRecordsWalk<true>(table, rules, [&](std::uint32_t i, const std::uint32_t* next) {
-    walk.Visit(data, next, count, i, kept);
-  });
+  // Inlined into the walk, as its Visit is.
+  detail::ClassifyRecordsWalk<true>(
+      table, rules, [&](std::uint32_t i, const std::uint32_t* next) __attribute__((always_inline)) {
+        walk.Visit(data, next, count, i, kept);
+      });
   walk.Finish(kept);
 }
 
