@@ -461,14 +461,9 @@ class CPlainTagMemo {
       // before so that it ends where the last eight bytes begin.
       const std::size_t middleEnd = slot.bytes - 8;
       if (slot.bytes >= 32) {
-        const auto equal16 = [&](std::size_t k) {
-          const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slot.text + k));
-          const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + k));
-          return _mm_movemask_epi8(_mm_cmpeq_epi8(a, b)) == 0xFFFF;
-        };
         for (std::size_t k = 8; k + 16 < middleEnd; k += 16)
-          if (!equal16(k)) return false;
-        return equal16(middleEnd - 16);
+          if (Differ16(slot, at, k) != 0) return false;
+        return Differ16(slot, at, middleEnd - 16) == 0;
       }
     }
 #endif

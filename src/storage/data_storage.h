@@ -350,8 +350,9 @@ class CDataStorage : public CBaseStorage {
   template <class IsStop>
   bool ReadBufferedUtf16Run(std::u16string* out, IsStop& isStop, std::uint32_t limit);
   /// The bulk step of ReadAllUnits: the buffered units that GetChar would deliver without any
-  /// hook acting, decoded straight into `out`.
-  void ReadBufferedUnits(CUnitBuffer& out);
+  /// hook acting, decoded straight into `out`; those of characters that start before the input
+  /// byte `lookEnd` only, unless it is 0.
+  void ReadBufferedUnits(CUnitBuffer& out, std::uint64_t lookEnd);
   /// The slow step of the run readers: one unit through the virtual GetChar, appended to `out`
   /// (when not null) unless it is a stop unit, which is pushed back. False when the run ended.
   template <class IsStop>

@@ -17,9 +17,17 @@ namespace tagvert {
 namespace {
 
 // ReadAllUnits backs its buffer's memory ahead of the decoding after each step of input, with
-// some slack (in units) beyond what the rest of the input is expected to give.
+// some slack (in units) beyond what the rest of the input is expected to give, and at most a
+// window (in units) ahead of the units decoded: pages backed beyond the last unit are memory
+// taken fresh and given back unused.
 constexpr std::uint64_t kBackAheadStep = 0x100000;
-constexpr std::size_t kBackAheadSlack = 0x100000;
+constexpr std::size_t kBackAheadSlack = 0x10000;
+constexpr std::size_t kBackAheadWindow = 0x400000;
+
+// The bytes of UTF-8 input that ReadAllUnits decodes into a narrow buffer of their own size
+// before it takes room for the whole input: text in another script than Latin widens the buffer
+// within them, mostly, and then the narrow block of the input's size is never taken.
+constexpr std::uint32_t kFirstLookBytes = 0x10000;
 
 // The stop unit of ReadRunBeforeCode.
 constexpr auto kIsIfCode = [](char16_t ch) { return IsIfCode(ch); };
@@ -271,17 +279,30 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
   if (out.Size() == 0 || out.Narrow()) out.MarkFreeOfIfCodes();
   // A narrow buffer is filled in bulk from UTF-8 only; other input is read into a wide one.
   if (out.Narrow() && m_inputMode != EncodingMode::Utf8) out.Widen();
+  // A UTF-8 byte gives at most one unit (a four-byte character two), a UTF-16 unit takes two.
+  const auto unitsOf = [this](std::uint64_t bytes) {
+    return m_inputMode == EncodingMode::Utf16 ? bytes / 2 + 1 : bytes + 1;
+  };
+  // The room for the rest of the input, taken at once where its size is known; for a narrow
+  // buffer only once its first look is decoded (or it widened there), up to `lookEnd`.
+  std::size_t room = 0;
+  std::uint64_t lookEnd = 0;
   if (m_inputSize > GetInputConsumed()) {
-    const std::uint64_t left = m_inputSize - GetInputConsumed();
-    // A UTF-8 byte gives at most one unit (a four-byte character two), a UTF-16 unit takes two.
-    const std::uint64_t units = m_inputMode == EncodingMode::Utf16 ? left / 2 + 1 : left + 1;
+    const std::uint64_t units = unitsOf(m_inputSize - GetInputConsumed());
     // Guard: size overflow
     if (units < SIZE_MAX / sizeof(char16_t) - out.Size())
-      out.Reserve(out.Size() + static_cast<std::size_t>(units));
+      room = out.Size() + static_cast<std::size_t>(units);
+  }
+  if (out.Narrow() && room > out.Size() + kFirstLookBytes) {
+    lookEnd = GetInputConsumed() + kFirstLookBytes;
+    out.Reserve(out.Size() + kFirstLookBytes);
+  } else {
+    out.Reserve(room);
   }
   // Where the size is known, the buffer's memory is backed ahead of the decoding, up to what
   // the rest of the input gives at the rate of units per byte seen so far (all of a reserve
-  // for ASCII text, a third of it for CJK text in UTF-8), worked out again after each MiB.
+  // for ASCII text, a third of it for CJK text in UTF-8), worked out again after each MiB, and
+  // never beyond the units the rest can give or a window ahead of the units.
   const std::uint64_t firstByte = GetInputConsumed();
   const std::size_t firstUnit = out.Size();
   std::uint64_t nextBackAhead = firstByte + kBackAheadStep;
@@ -289,16 +310,23 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
     if (GetInputConsumed() < nextBackAhead || m_inputSize <= GetInputConsumed()) return;
     nextBackAhead = GetInputConsumed() + kBackAheadStep;
     const std::uint64_t consumed = GetInputConsumed() - firstByte;
-    const double left = static_cast<double>(m_inputSize - GetInputConsumed());
+    const std::uint64_t rest = m_inputSize - GetInputConsumed();
     const double rate = static_cast<double>(out.Size() - firstUnit) / static_cast<double>(consumed);
-    const double expected = left * rate * (17.0 / 16.0) + static_cast<double>(kBackAheadSlack);
-    out.BackAhead(out.Size() + static_cast<std::size_t>(std::min(expected, 0x1p52)));
+    const double expected =
+        static_cast<double>(rest) * rate * (17.0 / 16.0) + static_cast<double>(kBackAheadSlack);
+    const double most =
+        static_cast<double>(std::min<std::uint64_t>(unitsOf(rest), kBackAheadWindow));
+    out.BackAhead(out.Size() + static_cast<std::size_t>(std::min(expected, most)));
   };
   for (;;) {
+    if (lookEnd != 0 && (!out.Narrow() || GetInputConsumed() >= lookEnd)) {
+      out.Reserve(room);
+      lookEnd = 0;
+    }
     backAhead();
     if (NothingPendingToRead() && !m_endOfInput && m_inputBuffer && !StopRequested() &&
         (m_inputMode == EncodingMode::Utf8 || m_inputMode == EncodingMode::Utf16)) {
-      ReadBufferedUnits(out);
+      ReadBufferedUnits(out, lookEnd);
     }
     // One unit through the virtual GetChar: its hooks act, or it needs more bytes or decoding.
     char16_t ch = 0;
@@ -317,14 +345,18 @@ void CDataStorage::ReadAllUnits(CUnitBuffer& out) {
   }
 }
 
-void CDataStorage::ReadBufferedUnits(CUnitBuffer& out) {
+void CDataStorage::ReadBufferedUnits(CUnitBuffer& out, std::uint64_t lookEnd) {
   // Units are read in bulk while the bytes consumed before them stay below the read hook.
   const std::uint64_t bufferBase = m_inputRead - m_inputFilled;
   const std::uint64_t hookAt = m_readHookAt <= bufferBase
                                    ? 0
                                    : std::min<std::uint64_t>(m_readHookAt - bufferBase, UINT32_MAX);
   const std::uint32_t filled = m_inputFilled;
-  const std::uint32_t limit = static_cast<std::uint32_t>(std::min<std::uint64_t>(hookAt, filled));
+  std::uint32_t limit = static_cast<std::uint32_t>(std::min<std::uint64_t>(hookAt, filled));
+  // A narrow buffer's first look ends before `lookEnd` (where it is not 0); a character may
+  // start before it and end beyond.
+  if (lookEnd != 0 && lookEnd > bufferBase)
+    limit = static_cast<std::uint32_t>(std::min<std::uint64_t>(limit, lookEnd - bufferBase));
   const std::uint8_t* const buffer = m_inputBuffer.get();
   const std::atomic<bool>& stop = *m_stopFlag;
   std::uint32_t pos = m_inputPosition;
@@ -342,7 +374,11 @@ void CDataStorage::ReadBufferedUnits(CUnitBuffer& out) {
     m_inputPosition = pos;
     return;
   }
-  char16_t* const first = out.Extend(limit > pos ? limit - pos : 0);
+  // Room for a unit per byte of UTF-8 (a four-byte character gives two), per two of UTF-16: room
+  // asked beyond the units would grow a buffer reserved for the whole input at its last piece.
+  const std::uint32_t bytes = limit > pos ? limit - pos : 0;
+  char16_t* const first =
+      out.Extend(m_inputMode == EncodingMode::Utf8 ? bytes : (std::size_t{bytes} + 1) / 2);
   char16_t* to = first;
   if (m_inputMode == EncodingMode::Utf8) {
     bool ifCode = !out.FreeOfIfCodes();

@@ -4,7 +4,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "storage/large_memory.h"
 #include "storage/storage_test_util.h"
@@ -54,6 +57,57 @@ TEST(CUnitBufferTest, ReadingALargeInputBacksAheadOfTheUnits) {
   CUnitBuffer units;
   s.storage.ReadAllUnits(units);
   EXPECT_TRUE(units.View() == std::u16string(kCharacters, u'\u4E2D'));
+}
+
+// The room for the whole input is taken once and never grown at the last piece (a growth copies
+// every unit into a block of twice the size): UTF-16 input asks a unit per two bytes, and a
+// narrow buffer gets the room of the input's size after its first look at UTF-8 input, in the
+// form it has then, whether it widens within that look (a Cyrillic letter early, or one whose
+// bytes straddle its end), after it, or never. The units come out as read.
+TEST(CUnitBufferTest, ReadingALargeInputTakesItsRoomOnce) {
+  // ASCII and Latin-1 letters, one of them at bytes 65535 and 65536 (the first look's end).
+  std::string text;
+  const auto fill = [&text](std::size_t size) {
+    while (text.size() < size) {
+      if (text.size() % 7 == 0 && size - text.size() >= 2) {
+        text += "\xC3\xA9";
+      } else {
+        text += "ab<c>"[text.size() % 5];
+      }
+    }
+  };
+  fill(65535);
+  text += "\xC3\xA9";
+  fill(300000);
+  std::vector<std::uint8_t> wide;
+  for (const char16_t unit : Utf8ToUtf16(text))
+    wide.insert(wide.end(),
+                {static_cast<std::uint8_t>(unit), static_cast<std::uint8_t>(unit >> 8)});
+  test::CStorageOverBytes s16(wide, 1 << 20, EncodingMode::Utf16);
+  CUnitBuffer units16;
+  s16.storage.ReadAllUnits(units16);
+  EXPECT_TRUE(units16.View() == Utf8ToUtf16(text));
+  EXPECT_EQ(units16.Capacity(), wide.size() / 2 + 1);
+
+  for (const std::size_t at :
+       {std::size_t{200}, std::size_t{65535}, std::size_t{200000}, text.size()}) {
+    SCOPED_TRACE(at);
+    std::string bytes = text;
+    if (at != text.size()) {
+      ASSERT_NE(bytes[at] & 0xC0, 0x80);
+      bytes.insert(at, "\xD0\x96");
+    }
+    test::CStorageOverBytes s(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), 1 << 20);
+    CUnitBuffer units;
+    units.SetNarrow();
+    s.storage.ReadAllUnits(units);
+    std::u16string read;
+    for (std::size_t i = 0; i < units.Size(); ++i)
+      read.push_back(units.UnitAt(i));
+    EXPECT_TRUE(read == Utf8ToUtf16(bytes));
+    EXPECT_EQ(units.Narrow(), at == text.size());
+    EXPECT_EQ(units.Capacity(), bytes.size() + 1);
+  }
 }
 
 // Blocks given back are cut for smaller ones and joined again, never handed out twice, and the
