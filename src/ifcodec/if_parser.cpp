@@ -227,15 +227,19 @@ void CIFParser::WriteTable(const CElementTable& table) {
   const CUnitBuffer& editedTexts = table.Edited();
   const CUnitSpan<char16_t> edited{editedTexts.Data(), editedTexts.Data() + editedTexts.Size()};
   const CUnitBuffer& source = table.Source();
-  if (source.Narrow()) {
-    WriteRecords(table, CUnitSpan<std::uint8_t>{source.Bytes(), source.Bytes() + source.Size()},
-                 edited);
-  } else {
-    WriteRecords(table, CUnitSpan<char16_t>{source.Data(), source.Data() + source.Size()}, edited);
-  }
+  VisitRecordWidth(table, [&](auto mayBeWide) {
+    constexpr bool kMayBeWide = decltype(mayBeWide)::value;
+    if (source.Narrow()) {
+      WriteRecords<std::uint8_t, kMayBeWide>(
+          table, CUnitSpan<std::uint8_t>{source.Bytes(), source.Bytes() + source.Size()}, edited);
+    } else {
+      WriteRecords<char16_t, kMayBeWide>(
+          table, CUnitSpan<char16_t>{source.Data(), source.Data() + source.Size()}, edited);
+    }
+  });
 }
 
-template <class Unit>
+template <class Unit, bool kMayBeWide>
 void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
                              CUnitSpan<char16_t> edited) {
   // Calls `f` with the units of the text of `record`, their count and how far they may be read,
@@ -243,7 +247,7 @@ void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
   const auto visitText = [&](const CElementRecord& record, const auto& f)
       __attribute__((always_inline)) {
     const bool inEdited = (record.bits & CElementRecord::kRecordEdited) != 0;
-    const std::size_t length = table.Length(record);
+    const std::size_t length = table.Length<kMayBeWide>(record);
     if constexpr (std::is_same_v<Unit, char16_t>) {
       const CUnitSpan<char16_t> buffer = inEdited ? edited : source;
       return f(buffer.units + record.textStart, length, buffer.end);
@@ -301,7 +305,7 @@ void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
   for (const CElementRecord& record : table.Records()) {
     if (!record.IsTag()) {
       // A text emptied by its whitespace mode (about a tenth of the records) writes nothing.
-      if (table.Length(record) == 0) continue;
+      if (table.Length<kMayBeWide>(record) == 0) continue;
       if ((record.bits & CElementRecord::kRecordNbsp) == 0) {
         writeText(record);
         continue;

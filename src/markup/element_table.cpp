@@ -139,7 +139,12 @@ void CElementTable::ReplaceText(CElementRecord& record, std::u16string_view text
     std::memmove(const_cast<char16_t*>(m_source.Data()) + record.textStart, text.data(),
                  text.size() * sizeof(char16_t));
   }
-  SetLength(record, static_cast<std::uint32_t>(text.size()));
+  // No longer than the record's text: a record that is not wide keeps the length in its field.
+  if (record.wide == 0) {
+    record.length16 = static_cast<std::uint16_t>(text.size());
+  } else {
+    SetLength(record, static_cast<std::uint32_t>(text.size()));
+  }
 }
 
 void CElementTable::SetWide(CElementRecord& record, std::uint32_t length, std::uint32_t nameId) {
@@ -314,9 +319,14 @@ class CPlainTagMemo {
 
   // Remembers `tag`, read at `start` with key `key`, when the key covers it whole. Of its two
   // places it takes a free one, else one whose tag never answered since it was written, so that
-  // tags seen only once (dates, ids) push out each other rather than the frequent ones.
+  // tags seen only once (dates, ids) push out each other rather than the frequent ones. A tag
+  // whose name id takes more than 16 bits is read each time: the cut stores a remembered tag's
+  // length (under kMaxBytes) and name id in a record without testing them.
   void Remember(const CKey& key, const Unit* start, const CTag& tag) {
-    if (key.bytes == 0 || key.bytes != std::size_t{tag.units} * sizeof(Unit)) return;
+    if (key.bytes == 0 || key.bytes != std::size_t{tag.units} * sizeof(Unit) ||
+        tag.nameId > 0xFFFF) {
+      return;
+    }
     std::size_t place = key.place;
     const CSlot& other = m_slots[key.otherPlace];
     if (m_slots[place].tag.units != 0 &&
@@ -498,6 +508,8 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
   // Cuts the whole source into the table's records, pairing each tag as it is cut out when
   // `pairing` is given.
   void Run(CElementTable& table, CFirstPairing* pairing);
+  // Gives the text runs from record `first` on that are longer than 16 bits their length.
+  [[gnu::noinline]] void WidenLongTexts(CElementTable& table, std::uint32_t first);
   // Reads the tag that starts at `start` (its `<`) again, for its attributes. The grammar's
   // calls are all inlined here, whatever room the compiler's limits for this file leave: a
   // document whose tags are seldom plain spends a fifth of its work in this reader.
@@ -946,6 +958,11 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
   records.reserve(m_n / 16 + 16);
   // The index of the next record, counted here rather than read off the vector twice a record.
   auto index = static_cast<std::uint32_t>(records.size());
+  const std::uint32_t first = index;
+  // The lengths of the text runs or'ed together: a text run's record takes the low 16 bits of
+  // its length, and the few longer than that are found once the cut is done (WidenLongTexts).
+  // A test of each length after its store cost the cut about five instructions a text run.
+  std::uint32_t textLengths = 0;
   // The position and the end of the source as locals, which stay in registers: as members
   // they were loaded again after every store of a record, which may write any memory. m_p is
   // set only for the grammar (ReadOtherMarkup).
@@ -965,8 +982,9 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
       text.textStart = static_cast<std::uint32_t>(start);
       const auto length = static_cast<std::uint32_t>(next - p);
       CElementTable::SetLowBits(text, length, 0);
+      textLengths |= length;
       p = next;
-      table.SetHighBits(records.emplace_back(text), length, 0);
+      records.emplace_back(text);
       ++index;
       continue;
     }
@@ -992,10 +1010,10 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
       record.plain = 1;
       record.textStart = static_cast<std::uint32_t>(start);
       plainName = known->nameId;
+      // Both fit in 16 bits (Remember).
       CElementTable::SetLowBits(record, known->units, plainName);
       p += known->units;
       plain = &records.emplace_back(record);
-      table.SetHighBits(*plain, known->units, plainName);
     } else if (ReadPlainTag(p + 1, tag)) {
       typename CPlainTagMemo<Unit>::CTag read;
       read.type = tag.type;
@@ -1026,6 +1044,22 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
     ++index;
   }
   m_p = static_cast<std::size_t>(p - source);
+  if (textLengths > 0xFFFF) [[unlikely]]
+    WidenLongTexts(table, first);
+}
+
+template <bool kKeepAttributes, class Unit>
+void CScanner<kKeepAttributes, Unit>::WidenLongTexts(CElementTable& table, std::uint32_t first) {
+  // The records the cut wrote from `first` on cover the source from the first one's start to
+  // m_p, one after another: a text run ends where the next record starts.
+  CRecordVector& records = table.Records();
+  const auto count = static_cast<std::uint32_t>(records.size());
+  for (std::uint32_t i = first; i < count; ++i) {
+    CElementRecord& record = records[i];
+    if (record.IsTag()) continue;
+    const std::size_t end = i + 1 < count ? records[i + 1].textStart : m_p;
+    table.SetHighBits(record, static_cast<std::uint32_t>(end - record.textStart), 0);
+  }
 }
 
 }  // namespace
@@ -1276,8 +1310,7 @@ void PairUnpairedRecords(CElementTable& table) {
 
 }  // namespace
 
-CPairingStart::CPairingStart(CElementTable& table)
-    : m_table(table), m_partner(table.Workspace().data()) {}
+CPairingStart::CPairingStart(CElementTable& table) : m_partner(table.Workspace().data()) {}
 
 void CPairingStart::Finish() {
   for (std::uint32_t& top : m_openTop) {

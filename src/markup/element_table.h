@@ -220,17 +220,28 @@ class CElementTable {
   CNameTable& Names() { return m_names; }
   const CNameTable& Names() const { return m_names; }
 
-  /// The length of the text of `record`, in units.
+  /// Whether some record was ever written wide (its values kept by the table). Walks over the
+  /// records are instantiated for both answers (VisitRecordWidth) and read the fields of a
+  /// table without wide records straight from the record, as nearly every table is.
+  bool AnyWide() const { return !m_wideFields.empty(); }
+  /// The length of the text of `record`, in units. With `kMayBeWide` false the record must not
+  /// be wide: so is every record of a table without wide records, until a pass writes one.
+  template <bool kMayBeWide = true>
   std::uint32_t Length(const CElementRecord& record) const {
-    if (record.wide == 0) [[likely]]
-      return record.length16;
-    return WideLength(record);
+    if constexpr (kMayBeWide) {
+      if (record.wide != 0) [[unlikely]]
+        return WideLength(record);
+    }
+    return record.length16;
   }
-  /// The name id of `record` (0: no name).
+  /// The name id of `record` (0: no name), as Length.
+  template <bool kMayBeWide = true>
   std::uint32_t NameId(const CElementRecord& record) const {
-    if (record.wide == 0) [[likely]]
-      return record.name16;
-    return WideNameId(record);
+    if constexpr (kMayBeWide) {
+      if (record.wide != 0) [[unlikely]]
+        return WideNameId(record);
+    }
+    return record.name16;
   }
   /// Sets the length and the name id of `record`. Values beyond 16 bits take a new entry of the
   /// table, which is never changed afterwards: copies of the record stay valid.
@@ -252,10 +263,21 @@ class CElementTable {
     if (((length | nameId) >> 16) != 0) [[unlikely]]
       SetWide(stored, length, nameId);
   }
+  /// SetLengthAndName with the name id kept. A record that is not wide takes a value that fits
+  /// in its field alone.
   void SetLength(CElementRecord& record, std::uint32_t length) {
+    if (record.wide == 0 && length <= 0xFFFF) [[likely]] {
+      record.length16 = static_cast<std::uint16_t>(length);
+      return;
+    }
     SetLengthAndName(record, length, NameId(record));
   }
+  /// SetLengthAndName with the length kept, as SetLength.
   void SetNameId(CElementRecord& record, std::uint32_t nameId) {
+    if (record.wide == 0 && nameId <= 0xFFFF) [[likely]] {
+      record.name16 = static_cast<std::uint16_t>(nameId);
+      return;
+    }
     SetLengthAndName(record, Length(record), nameId);
   }
 
@@ -273,31 +295,28 @@ class CElementTable {
   }
   /// Calls `f(units, length)` with the text of `record` as it is stored: `const std::uint8_t*`
   /// for a text in a narrow source, else `const char16_t*`; nothing is copied.
-  template <class F>
+  template <bool kMayBeWide = true, class F>
   decltype(auto) VisitText(const CElementRecord& record, F&& f) const {
+    const std::size_t length = Length<kMayBeWide>(record);
     if ((record.bits & CElementRecord::kRecordEdited) != 0) {
-      return f(m_edited.Data() + record.textStart, std::size_t{Length(record)});
+      return f(m_edited.Data() + record.textStart, length);
     }
-    if (m_source.Narrow()) {
-      return f(m_source.Bytes() + record.textStart, std::size_t{Length(record)});
-    }
-    return f(m_source.Data() + record.textStart, std::size_t{Length(record)});
+    if (m_source.Narrow()) return f(m_source.Bytes() + record.textStart, length);
+    return f(m_source.Data() + record.textStart, length);
   }
   /// VisitText, calling `f(units, length, limit)` with the end of the buffer that holds the text
   /// as `limit`: the units from the text's end up to it may be read, for scans and copies that
   /// go a whole step at a time.
-  template <class F>
+  template <bool kMayBeWide = true, class F>
   decltype(auto) VisitTextInBuffer(const CElementRecord& record, F&& f) const {
+    const std::size_t length = Length<kMayBeWide>(record);
     if ((record.bits & CElementRecord::kRecordEdited) != 0) {
-      return f(m_edited.Data() + record.textStart, std::size_t{Length(record)},
-               m_edited.Data() + m_edited.Size());
+      return f(m_edited.Data() + record.textStart, length, m_edited.Data() + m_edited.Size());
     }
     if (m_source.Narrow()) {
-      return f(m_source.Bytes() + record.textStart, std::size_t{Length(record)},
-               m_source.Bytes() + m_source.Size());
+      return f(m_source.Bytes() + record.textStart, length, m_source.Bytes() + m_source.Size());
     }
-    return f(m_source.Data() + record.textStart, std::size_t{Length(record)},
-             m_source.Data() + m_source.Size());
+    return f(m_source.Data() + record.textStart, length, m_source.Data() + m_source.Size());
   }
   /// Starts loading the first units of the text of `record` into the cache, where the compiler
   /// offers that hint: a walk over the records that reads their texts asks for a record some
@@ -478,14 +497,28 @@ class CAttributeLookup {
   static constexpr std::size_t kMaxTextBytes = 512;
 };
 
+/// Calls `f` with std::true_type when some record of `table` is wide, else with
+/// std::false_type: a walk instantiated for both reads the fields of the records straight from
+/// them in nearly every document, and tests a flag per walk instead of one per read. A walk that
+/// writes records wide reads those it wrote with the values it wrote, not back from them.
+template <class F>
+decltype(auto) VisitRecordWidth(const CElementTable& table, F&& f) {
+  if (table.AnyWide()) [[unlikely]]
+    return f(std::true_type{});
+  return f(std::false_type{});
+}
+
 /// The text of `record` as the table's source holds it, as bytes (two per unit in a wide
 /// source), for the caches keyed by a tag's text: empty unless `record` is a plain tag
 /// (CElementRecord::plain) whose text lies in the source and takes 1 to `maxBytes` bytes.
-inline std::string_view PlainTagBytes(const CElementTable& table, const CElementRecord& record,
-                                      std::size_t maxBytes) {
+/// `kMayBeWide` as for CElementTable::Length.
+template <bool kMayBeWide = true>
+std::string_view PlainTagBytes(const CElementTable& table, const CElementRecord& record,
+                               std::size_t maxBytes) {
   if (record.plain == 0 || (record.bits & CElementRecord::kRecordEdited) != 0) return {};
   const CUnitBuffer& source = table.Source();
-  const std::size_t bytes = std::size_t{table.Length(record)} * (source.Narrow() ? 1 : 2);
+  const std::size_t bytes =
+      std::size_t{table.Length<kMayBeWide>(record)} * (source.Narrow() ? 1 : 2);
   if (bytes > maxBytes) return {};
   const char* const text = source.Narrow()
                                ? reinterpret_cast<const char*>(source.Bytes() + record.textStart)
@@ -556,20 +589,21 @@ class CPairingStart {
   CPairingStart(const CPairingStart&) = delete;
   CPairingStart& operator=(const CPairingStart&) = delete;
 
-  /// `record` is written at `position`, after every record before it.
-  [[gnu::always_inline]] void Add(const CElementRecord& record, std::uint32_t position) {
+  /// `record`, of name id `nameId`, is written at `position`, after every record before it.
+  [[gnu::always_inline]] void Add(const CElementRecord& record, std::uint32_t position,
+                                  std::uint32_t nameId) {
     switch (record.tagType) {
       case TagType::Open: {
         // The start tags of a name still open are a stack linked through their entries, which
         // take their end tags' positions once closed: the stacks take no room of their own
         // while every record is still there.
-        std::uint32_t& top = OpenTop(m_table.NameId(record));
+        std::uint32_t& top = OpenTop(nameId);
         m_partner[position] = top;
         top = position;
         break;
       }
       case TagType::Close: {
-        std::uint32_t& top = OpenTop(m_table.NameId(record));
+        std::uint32_t& top = OpenTop(nameId);
         if (top != kNone) {
           const std::uint32_t open = top;
           top = m_partner[open];
@@ -595,7 +629,6 @@ class CPairingStart {
   }
   // The start tags left open get no end tag.
   void Finish();
-  const CElementTable& m_table;
   std::uint32_t* m_partner;              // the workspace's
   std::vector<std::uint32_t> m_openTop;  // per name, the last start tag still open
   std::uint32_t m_firstPairedOpen = kNone;
