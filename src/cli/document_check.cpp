@@ -377,10 +377,10 @@ class CDocumentChecker {
     attributesRead_ = false;
     tuvLangRead_ = false;
     const Offset at = record.textStart;
-    const CNameKind& kind = kinds_[record.nameId];
+    const std::uint32_t nameId = table_.NameId(record);
+    const CNameKind& kind = kinds_[nameId];
     if (kind.anyCase != NameKind::Other) Languages(record, kind.anyCase);
-    if (record.nameId == 0 &&
-        (size < 2 || (text[1] != u'!' && text[1] != u'?' && text[1] != u'/'))) {
+    if (nameId == 0 && (size < 2 || (text[1] != u'!' && text[1] != u'?' && text[1] != u'/'))) {
       Problem(at, kStrayLess, [] { return "'<' that starts no markup (write &lt;)"; });
       return;
     }
@@ -394,14 +394,14 @@ class CDocumentChecker {
       return;
     }
     // Declarations, comments and processing instructions open nothing.
-    if (text[1] == u'!' || text[1] == u'?' || record.nameId == 0) return;
+    if (text[1] == u'!' || text[1] == u'?' || nameId == 0) return;
     const bool endTag = text[1] == u'/';
     const bool empty = !endTag && text[size - 2] == u'/';
     targets_.Element(endTag && kind.exact == NameKind::Tuv);
     if (kind.exact == NameKind::Ut && !endTag) Placeholder(record, at);
     if (kind.exact == NameKind::Tu) TranslationUnit(at, endTag, empty);
     if (kind.exact == NameKind::Tuv) Tuv(record, at, endTag, empty);
-    if (!empty) Nesting(record.nameId, at, endTag);
+    if (!empty) Nesting(nameId, at, endTag);
   }
 
   // Text: a stray '&', and whether the target Tuv holds more than white space. A text run

@@ -100,7 +100,7 @@ std::optional<CTTXToIfConverter::CInputCut> FindInputCut(const CElementTable& ta
   const std::uint32_t rootId = table.Names().Find(kRootName);
   if (rootId != CNameTable::kNoName) {
     for (const CElementRecord& record : records) {
-      if (record.nameId != rootId || !record.IsTag()) continue;
+      if (table.NameId(record) != rootId || !record.IsTag()) continue;
       cut.rootOpen = record.tagType == TagType::Open;
       break;
     }

@@ -227,28 +227,33 @@ void CIFParser::WriteTable(const CElementTable& table) {
   const CUnitBuffer& editedTexts = table.Edited();
   const CUnitSpan<char16_t> edited{editedTexts.Data(), editedTexts.Data() + editedTexts.Size()};
   const CUnitBuffer& source = table.Source();
-  if (source.Narrow()) {
-    WriteRecords(table, CUnitSpan<std::uint8_t>{source.Bytes(), source.Bytes() + source.Size()},
-                 edited);
-  } else {
-    WriteRecords(table, CUnitSpan<char16_t>{source.Data(), source.Data() + source.Size()}, edited);
-  }
+  VisitRecordWidth(table, [&](auto mayBeWide) {
+    constexpr bool kMayBeWide = decltype(mayBeWide)::value;
+    if (source.Narrow()) {
+      WriteRecords<std::uint8_t, kMayBeWide>(
+          table, CUnitSpan<std::uint8_t>{source.Bytes(), source.Bytes() + source.Size()}, edited);
+    } else {
+      WriteRecords<char16_t, kMayBeWide>(
+          table, CUnitSpan<char16_t>{source.Data(), source.Data() + source.Size()}, edited);
+    }
+  });
 }
 
-template <class Unit>
+template <class Unit, bool kMayBeWide>
 void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
                              CUnitSpan<char16_t> edited) {
   // Calls `f` with the units of the text of `record`, their count and how far they may be read,
   // as VisitTextInBuffer does. In a wide source one call takes either buffer's units.
-  const auto visitText = [&](const CElementRecord& record, const auto& f) {
+  const auto visitText = [&](const CElementRecord& record, const auto& f)
+      __attribute__((always_inline)) {
     const bool inEdited = (record.bits & CElementRecord::kRecordEdited) != 0;
+    const std::size_t length = table.Length<kMayBeWide>(record);
     if constexpr (std::is_same_v<Unit, char16_t>) {
       const CUnitSpan<char16_t> buffer = inEdited ? edited : source;
-      return f(buffer.units + record.textStart, std::size_t{record.textLength}, buffer.end);
+      return f(buffer.units + record.textStart, length, buffer.end);
     } else {
-      if (inEdited)
-        return f(edited.units + record.textStart, std::size_t{record.textLength}, edited.end);
-      return f(source.units + record.textStart, std::size_t{record.textLength}, source.end);
+      if (inEdited) return f(edited.units + record.textStart, length, edited.end);
+      return f(source.units + record.textStart, length, source.end);
     }
   };
   // The codes before and after a tag's text are gathered here and written with it; PutUnits
@@ -274,7 +279,7 @@ void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
   // A text in a narrow source holds no unit of the code range (all are below U+0100): it is
   // widened straight into the output. A wide text without one (nearly every one) is copied
   // there.
-  const auto writeText = [&](const CElementRecord& record) {
+  const auto writeText = [&](const CElementRecord& record) __attribute__((always_inline)) {
     visitText(record, [&](const auto* units, std::size_t size, const auto* limit) {
       if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
         if (!record.IsTag()) {
@@ -300,7 +305,7 @@ void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
   for (const CElementRecord& record : table.Records()) {
     if (!record.IsTag()) {
       // A text emptied by its whitespace mode (about a tenth of the records) writes nothing.
-      if (record.textLength == 0) continue;
+      if (table.Length<kMayBeWide>(record) == 0) continue;
       if ((record.bits & CElementRecord::kRecordNbsp) == 0) {
         writeText(record);
         continue;

@@ -91,8 +91,8 @@ class CIFParser : public COrvelParser {
     const Unit* end = nullptr;
   };
   /// WriteTable over the units of the table's source (std::uint8_t: a narrow one) and of its
-  /// edited buffer.
-  template <class Unit>
+  /// edited buffer; with `kMayBeWide` false, of a table without wide records.
+  template <class Unit, bool kMayBeWide>
   void WriteRecords(const CElementTable& table, CUnitSpan<Unit> source, CUnitSpan<char16_t> edited);
   /// Hands `token` to the observer, if any, at unit `unit`.
   void Observe(const CIfToken& token, std::uint64_t unit) {

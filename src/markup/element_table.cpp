@@ -49,7 +49,7 @@ void CElementTable::SetText(CElementRecord& record, std::u16string_view text) {
     ThrowHResult(kEOutOfMemory);
   }
   record.textStart = static_cast<std::uint32_t>(m_edited.Size());
-  record.textLength = static_cast<std::uint32_t>(text.size());
+  SetLength(record, static_cast<std::uint32_t>(text.size()));
   record.SetBits(CElementRecord::kRecordEdited);
   // The replaced texts of a long document take a few percent of its source: room for a
   // sixteenth of it is taken at once, which for a document of tens of megabytes means large
@@ -117,7 +117,7 @@ bool NarrowUnits(const char16_t* in, std::size_t n, std::uint8_t* out) {
 void CElementTable::ReplaceText(CElementRecord& record, std::u16string_view text) {
   // A text cut at its no-break spaces is written out quickly from wide units only: in a narrow
   // source it goes to the edited buffer, as a text that does not fit does.
-  if ((record.bits & CElementRecord::kRecordEdited) != 0 || text.size() > record.textLength ||
+  if ((record.bits & CElementRecord::kRecordEdited) != 0 || text.size() > Length(record) ||
       (m_source.Narrow() && (record.bits & CElementRecord::kRecordNbsp) != 0)) {
     SetText(record, text);
     return;
@@ -139,7 +139,32 @@ void CElementTable::ReplaceText(CElementRecord& record, std::u16string_view text
     std::memmove(const_cast<char16_t*>(m_source.Data()) + record.textStart, text.data(),
                  text.size() * sizeof(char16_t));
   }
-  record.textLength = static_cast<std::uint32_t>(text.size());
+  // No longer than the record's text: a record that is not wide keeps the length in its field.
+  if (record.wide == 0) {
+    record.length16 = static_cast<std::uint16_t>(text.size());
+  } else {
+    SetLength(record, static_cast<std::uint32_t>(text.size()));
+  }
+}
+
+void CElementTable::SetWide(CElementRecord& record, std::uint32_t length, std::uint32_t nameId) {
+  // Guard: size overflow (an index takes the two 16-bit fields)
+  if (m_wideFields.size() > std::numeric_limits<std::uint32_t>::max()) {
+    ThrowHResult(kEOutOfMemory);
+  }
+  const auto index = static_cast<std::uint32_t>(m_wideFields.size());
+  m_wideFields.push_back({length, nameId});
+  record.length16 = static_cast<std::uint16_t>(index);
+  record.name16 = static_cast<std::uint16_t>(index >> 16);
+  record.wide = 1;
+}
+
+std::uint32_t CElementTable::WideLength(const CElementRecord& record) const {
+  return m_wideFields[record.WideIndex()].length;
+}
+
+std::uint32_t CElementTable::WideNameId(const CElementRecord& record) const {
+  return m_wideFields[record.WideIndex()].nameId;
 }
 
 std::u16string_view CElementTable::AttributeName(const CAttributeSpan& span) const {
@@ -294,9 +319,14 @@ class CPlainTagMemo {
 
   // Remembers `tag`, read at `start` with key `key`, when the key covers it whole. Of its two
   // places it takes a free one, else one whose tag never answered since it was written, so that
-  // tags seen only once (dates, ids) push out each other rather than the frequent ones.
+  // tags seen only once (dates, ids) push out each other rather than the frequent ones. A tag
+  // whose name id takes more than 16 bits is read each time: the cut stores a remembered tag's
+  // length (under kMaxBytes) and name id in a record without testing them.
   void Remember(const CKey& key, const Unit* start, const CTag& tag) {
-    if (key.bytes == 0 || key.bytes != std::size_t{tag.units} * sizeof(Unit)) return;
+    if (key.bytes == 0 || key.bytes != std::size_t{tag.units} * sizeof(Unit) ||
+        tag.nameId > 0xFFFF) {
+      return;
+    }
     std::size_t place = key.place;
     const CSlot& other = m_slots[key.otherPlace];
     if (m_slots[place].tag.units != 0 &&
@@ -478,6 +508,8 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
   // Cuts the whole source into the table's records, pairing each tag as it is cut out when
   // `pairing` is given.
   void Run(CElementTable& table, CFirstPairing* pairing);
+  // Gives the text runs from record `first` on that are longer than 16 bits their length.
+  [[gnu::noinline]] void WidenLongTexts(CElementTable& table, std::uint32_t first);
   // Reads the tag that starts at `start` (its `<`) again, for its attributes. The grammar's
   // calls are all inlined here, whatever room the compiler's limits for this file leave: a
   // document whose tags are seldom plain spends a fifth of its work in this reader.
@@ -590,13 +622,16 @@ class CScanner : public detail::CTagGrammar<CScanner<kKeepAttributes, Unit>> {
     m_nameBuilt = false;
     this->ReadMarkup();
     record = m_record;
+    std::uint32_t nameId = 0;
     if (m_nameBuilt) {
-      record.nameId = table.Names().Intern(m_name);
+      nameId = table.Names().Intern(m_name);
     } else if (m_nameStart != kNoPosition) {
-      record.nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, m_s + m_n, &m_name);
+      nameId = names.Id(m_s + m_nameStart, m_nameEnd - m_nameStart, m_s + m_n, &m_name);
     }
     record.textStart = static_cast<std::uint32_t>(start);
-    record.textLength = static_cast<std::uint32_t>(m_p - start);
+    const auto length = static_cast<std::uint32_t>(m_p - start);
+    CElementTable::SetLowBits(record, length, nameId);
+    table.SetHighBits(record, length, nameId);
     return record;
   }
   // ReadPlainTag giving up after it took attributes.
@@ -787,15 +822,16 @@ class CFirstPairing {
   }
 
   // Inlined into the cut, which calls it once per tag: a call would cost a sixth of the work.
-  // `record` is the record at `i`.
-  [[gnu::always_inline]] void Visit(CElementRecord& record, std::uint32_t i) {
+  // `record` is the record at `i`, of name id `nameId` (known to the cut, which need not read it
+  // back from the record).
+  [[gnu::always_inline]] void Visit(CElementRecord& record, std::uint32_t i, std::uint32_t nameId) {
     const TagType type = record.tagType;
     if (type == TagType::Single) {
       record.pairId = 0;
       return;
     }
     if (type != TagType::Open && type != TagType::Close) return;
-    CPositionStack& stack = OpenStack(record.nameId);
+    CPositionStack& stack = OpenStack(nameId);
     std::uint16_t id = 0;
     if (type == TagType::Close && !stack.Empty()) {
       const std::uint32_t at = stack.Back();
@@ -922,6 +958,11 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
   records.reserve(m_n / 16 + 16);
   // The index of the next record, counted here rather than read off the vector twice a record.
   auto index = static_cast<std::uint32_t>(records.size());
+  const std::uint32_t first = index;
+  // The lengths of the text runs or'ed together: a text run's record takes the low 16 bits of
+  // its length, and the few longer than that are found once the cut is done (WidenLongTexts).
+  // A test of each length after its store cost the cut about five instructions a text run.
+  std::uint32_t textLengths = 0;
   // The position and the end of the source as locals, which stay in registers: as members
   // they were loaded again after every store of a record, which may write any memory. m_p is
   // set only for the grammar (ReadOtherMarkup).
@@ -939,9 +980,11 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
       const Unit* const next = FindUnit(p, sourceEnd, u'<');
       CElementRecord text;
       text.textStart = static_cast<std::uint32_t>(start);
-      text.textLength = static_cast<std::uint32_t>(next - p);
+      const auto length = static_cast<std::uint32_t>(next - p);
+      CElementTable::SetLowBits(text, length, 0);
+      textLengths |= length;
       p = next;
-      records.push_back(text);
+      records.emplace_back(text);
       ++index;
       continue;
     }
@@ -960,13 +1003,15 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
     // memo and once for one read, so that the memo's fields go straight from its slot into
     // the record rather than through the stack, where the two ways met.
     CElementRecord* plain = nullptr;
+    std::uint32_t plainName = 0;
     CPlainTag tag;
     if (known != nullptr) {
       record.tagType = known->type;
       record.plain = 1;
       record.textStart = static_cast<std::uint32_t>(start);
-      record.nameId = known->nameId;
-      record.textLength = known->units;
+      plainName = known->nameId;
+      // Both fit in 16 bits (Remember).
+      CElementTable::SetLowBits(record, known->units, plainName);
       p += known->units;
       plain = &records.emplace_back(record);
     } else if (ReadPlainTag(p + 1, tag)) {
@@ -979,13 +1024,14 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
       record.tagType = read.type;
       record.plain = 1;
       record.textStart = static_cast<std::uint32_t>(start);
-      record.nameId = read.nameId;
-      record.textLength = read.units;
+      plainName = read.nameId;
+      CElementTable::SetLowBits(record, read.units, plainName);
       p += read.units;
       plain = &records.emplace_back(record);
+      table.SetHighBits(*plain, read.units, plainName);
     }
     if (plain != nullptr) {
-      if (pairing != nullptr) pairing->Visit(*plain, index);
+      if (pairing != nullptr) pairing->Visit(*plain, index, plainName);
       ++index;
       expect = true;
       continue;
@@ -994,10 +1040,26 @@ void CScanner<kKeepAttributes, Unit>::Run(CElementTable& table, CFirstPairing* p
     m_p = start + 1;
     CElementRecord& added = records.emplace_back(ReadOtherMarkup(record, start, table, names));
     p = source + m_p;
-    if (pairing != nullptr) pairing->Visit(added, index);
+    if (pairing != nullptr) pairing->Visit(added, index, table.NameId(added));
     ++index;
   }
   m_p = static_cast<std::size_t>(p - source);
+  if (textLengths > 0xFFFF) [[unlikely]]
+    WidenLongTexts(table, first);
+}
+
+template <bool kKeepAttributes, class Unit>
+void CScanner<kKeepAttributes, Unit>::WidenLongTexts(CElementTable& table, std::uint32_t first) {
+  // The records the cut wrote from `first` on cover the source from the first one's start to
+  // m_p, one after another: a text run ends where the next record starts.
+  CRecordVector& records = table.Records();
+  const auto count = static_cast<std::uint32_t>(records.size());
+  for (std::uint32_t i = first; i < count; ++i) {
+    CElementRecord& record = records[i];
+    if (record.IsTag()) continue;
+    const std::size_t end = i + 1 < count ? records[i + 1].textStart : m_p;
+    table.SetHighBits(record, static_cast<std::uint32_t>(end - record.textStart), 0);
+  }
 }
 
 }  // namespace
@@ -1032,7 +1094,7 @@ void CElementTable::ReadAttributes(const CElementRecord& record,
   }
   // The tag reader may look at the unit after the tag before it puts it back.
   const std::size_t length =
-      std::min<std::size_t>(std::size_t{record.textLength} + 1, m_source.Size() - record.textStart);
+      std::min<std::size_t>(std::size_t{Length(record)} + 1, m_source.Size() - record.textStart);
   // The tag is read from its bytes; the spans, which count from its start, index the widened
   // copy.
   const std::uint8_t* const bytes = m_source.Bytes() + record.textStart;
@@ -1219,7 +1281,9 @@ class CRecordAccess {
   void SetType(std::size_t i, TagType type) { m_records[i].tagType = type; }
   int PairId(std::size_t i) const { return m_records[i].pairId; }
   void SetPairId(std::size_t i, int id) { m_records[i].pairId = static_cast<std::uint16_t>(id); }
-  std::vector<Position>& OpenStack(std::size_t i) { return m_openByName[m_records[i].nameId]; }
+  std::vector<Position>& OpenStack(std::size_t i) {
+    return m_openByName[m_table.NameId(m_records[i])];
+  }
   std::uint16_t NextPairId() { return detail::NextPairId(m_table.PairIdCounter()); }
   void CheckStopAt(std::size_t i) const { m_table.CheckStopAt(i); }
 
@@ -1238,7 +1302,8 @@ void PairUnpairedRecords(CElementTable& table) {
   const auto count = static_cast<std::uint32_t>(table.Records().size());
   for (std::uint32_t i = 0; i < count; ++i) {
     table.CheckStopAt(i);
-    pairing.Visit(table.Records()[i], i);
+    CElementRecord& record = table.Records()[i];
+    pairing.Visit(record, i, table.NameId(record));
   }
   pairing.Finish(true);
 }

@@ -40,32 +40,38 @@ struct CAttributeQuery {
   bool caseSensitive = true;
 };
 
-/// One text run or piece of markup, 16 bytes. Its text is a run of the source buffer, or of
+/// One text run or piece of markup, 12 bytes. Its text is a run of the source buffer, or of
 /// the edited buffer when kRecordEdited is set. A tag's attributes are not kept: they are read
 /// again from its text when a pass needs them (CElementTable::ReadAttributes), which few tags
-/// do, so that the table touches a third less memory per element.
+/// do, so that the table touches a third less memory per element. The text's length and the
+/// name id are read and written through the table (CElementTable::Length, NameId, SetLength,
+/// SetNameId, SetLengthAndName): nearly every element's fit in 16 bits each, and those of the
+/// others (a long text or tag, a document of very many names) are kept by the table.
 struct CElementRecord {
   CElementRecord()
       : tagType(TagType::Single),
         algorithm(Algorithm::Translate),
         plain(0),
-        spare(0),
+        wide(0),
         whitespace(Whitespace::Preserve),
         bits(kRecordInline) {}
 
   std::uint32_t textStart = 0;
-  std::uint32_t textLength = 0;
-  std::uint32_t nameId = 0;  ///< index into the name table (0: no name)
+  /// The text's length and the name id (0: no name) when `wide` is 0; else the low and the
+  /// high half of the index of the table's entry that holds both.
+  std::uint16_t length16 = 0;
+  std::uint16_t name16 = 0;
   std::uint16_t pairId = 0;
   TagType tagType : 3;
   Algorithm algorithm : 3;
   /// 1: a tag of the plain shape (a name, `name="value"` attributes, then `>` or `/>`), whose
   /// attributes are read again without the whole grammar and only up to the one looked for.
   std::uint8_t plain : 1;
-  /// Unused. Named so that the fields cover every bit of their bytes, which are then written
-  /// whole: a bit left out would be read and kept, and a record's first write to a page of the
-  /// table would read it first (a page faulted in for reading and then again for writing).
-  std::uint8_t spare : 1;
+  /// 1: the length or the name id did not fit in 16 bits (see length16). The fields cover every
+  /// bit of their bytes, which are then written whole: a bit left out would be read and kept,
+  /// and a record's first write to a page of the table would read it first (a page faulted in
+  /// for reading and then again for writing).
+  std::uint8_t wide : 1;
   Whitespace whitespace : 3;
   std::uint8_t bits : 5;  ///< kRecord* flags
 
@@ -88,9 +94,11 @@ struct CElementRecord {
     bits = ((bits & ~kRecordInline) | (type == RuleType::Inline ? kRecordInline : 0)) & kRecordMask;
   }
   void SetBits(std::uint8_t flags) { bits = (bits | flags) & kRecordMask; }
+  /// The index of the table's entry of a wide record.
+  std::uint32_t WideIndex() const { return std::uint32_t{name16} << 16 | length16; }
 };
 
-static_assert(sizeof(CElementRecord) == 16);
+static_assert(sizeof(CElementRecord) == 12);
 
 /// The records of a table; large ones take large pages.
 using CRecordVector = std::vector<CElementRecord, CLargeAllocator<CElementRecord>>;
@@ -194,7 +202,7 @@ class CNameCache {
 
 /// A document's elements in reading order as fixed-size records pointing into one buffer that
 /// holds the decoded input (the source), plus the interned names and a
-/// buffer for the texts that the passes change. Tables of millions of elements cost 16 bytes
+/// buffer for the texts that the passes change. Tables of millions of elements cost 12 bytes
 /// per element beside the source.
 class CElementTable {
  public:
@@ -212,44 +220,103 @@ class CElementTable {
   CNameTable& Names() { return m_names; }
   const CNameTable& Names() const { return m_names; }
 
+  /// Whether some record was ever written wide (its values kept by the table). Walks over the
+  /// records are instantiated for both answers (VisitRecordWidth) and read the fields of a
+  /// table without wide records straight from the record, as nearly every table is.
+  bool AnyWide() const { return !m_wideFields.empty(); }
+  /// The length of the text of `record`, in units. With `kMayBeWide` false the record must not
+  /// be wide: so is every record of a table without wide records, until a pass writes one.
+  template <bool kMayBeWide = true>
+  std::uint32_t Length(const CElementRecord& record) const {
+    if constexpr (kMayBeWide) {
+      if (record.wide != 0) [[unlikely]]
+        return WideLength(record);
+    }
+    return record.length16;
+  }
+  /// The name id of `record` (0: no name), as Length.
+  template <bool kMayBeWide = true>
+  std::uint32_t NameId(const CElementRecord& record) const {
+    if constexpr (kMayBeWide) {
+      if (record.wide != 0) [[unlikely]]
+        return WideNameId(record);
+    }
+    return record.name16;
+  }
+  /// Sets the length and the name id of `record`. Values beyond 16 bits take a new entry of the
+  /// table, which is never changed afterwards: copies of the record stay valid.
+  void SetLengthAndName(CElementRecord& record, std::uint32_t length, std::uint32_t nameId) {
+    record.wide = 0;
+    SetLowBits(record, length, nameId);
+    SetHighBits(record, length, nameId);
+  }
+  /// SetLengthAndName of a record that is not wide (a new one) in two steps, for the cut: the
+  /// low 16 bits of both values as the record is built (SetLowBits), then, once it is stored,
+  /// the entry of the few whose values take more (SetHighBits). A test of the values while the
+  /// record was built cost the cut nine instructions a record: the record then went through
+  /// memory rather than from registers into the table.
+  static void SetLowBits(CElementRecord& record, std::uint32_t length, std::uint32_t nameId) {
+    record.length16 = static_cast<std::uint16_t>(length);
+    record.name16 = static_cast<std::uint16_t>(nameId);
+  }
+  void SetHighBits(CElementRecord& stored, std::uint32_t length, std::uint32_t nameId) {
+    if (((length | nameId) >> 16) != 0) [[unlikely]]
+      SetWide(stored, length, nameId);
+  }
+  /// SetLengthAndName with the name id kept. A record that is not wide takes a value that fits
+  /// in its field alone.
+  void SetLength(CElementRecord& record, std::uint32_t length) {
+    if (record.wide == 0 && length <= 0xFFFF) [[likely]] {
+      record.length16 = static_cast<std::uint16_t>(length);
+      return;
+    }
+    SetLengthAndName(record, length, NameId(record));
+  }
+  /// SetLengthAndName with the length kept, as SetLength.
+  void SetNameId(CElementRecord& record, std::uint32_t nameId) {
+    if (record.wide == 0 && nameId <= 0xFFFF) [[likely]] {
+      record.name16 = static_cast<std::uint16_t>(nameId);
+      return;
+    }
+    SetLengthAndName(record, Length(record), nameId);
+  }
+
   /// The text of `record`. A text in a narrow source (CUnitBuffer) is widened into a buffer of
   /// the table: the view then holds until the next call of Text.
   std::u16string_view Text(const CElementRecord& record) const {
+    const std::uint32_t length = Length(record);
     if ((record.bits & CElementRecord::kRecordEdited) != 0) {
-      return {m_edited.Data() + record.textStart, record.textLength};
+      return {m_edited.Data() + record.textStart, length};
     }
-    if (!m_source.Narrow()) return {m_source.Data() + record.textStart, record.textLength};
-    m_widenedText.resize(record.textLength);
-    WidenBytes(m_source.Bytes() + record.textStart, record.textLength, m_widenedText.data());
+    if (!m_source.Narrow()) return {m_source.Data() + record.textStart, length};
+    m_widenedText.resize(length);
+    WidenBytes(m_source.Bytes() + record.textStart, length, m_widenedText.data());
     return m_widenedText;
   }
   /// Calls `f(units, length)` with the text of `record` as it is stored: `const std::uint8_t*`
   /// for a text in a narrow source, else `const char16_t*`; nothing is copied.
-  template <class F>
+  template <bool kMayBeWide = true, class F>
   decltype(auto) VisitText(const CElementRecord& record, F&& f) const {
+    const std::size_t length = Length<kMayBeWide>(record);
     if ((record.bits & CElementRecord::kRecordEdited) != 0) {
-      return f(m_edited.Data() + record.textStart, std::size_t{record.textLength});
+      return f(m_edited.Data() + record.textStart, length);
     }
-    if (m_source.Narrow()) {
-      return f(m_source.Bytes() + record.textStart, std::size_t{record.textLength});
-    }
-    return f(m_source.Data() + record.textStart, std::size_t{record.textLength});
+    if (m_source.Narrow()) return f(m_source.Bytes() + record.textStart, length);
+    return f(m_source.Data() + record.textStart, length);
   }
   /// VisitText, calling `f(units, length, limit)` with the end of the buffer that holds the text
   /// as `limit`: the units from the text's end up to it may be read, for scans and copies that
   /// go a whole step at a time.
-  template <class F>
+  template <bool kMayBeWide = true, class F>
   decltype(auto) VisitTextInBuffer(const CElementRecord& record, F&& f) const {
+    const std::size_t length = Length<kMayBeWide>(record);
     if ((record.bits & CElementRecord::kRecordEdited) != 0) {
-      return f(m_edited.Data() + record.textStart, std::size_t{record.textLength},
-               m_edited.Data() + m_edited.Size());
+      return f(m_edited.Data() + record.textStart, length, m_edited.Data() + m_edited.Size());
     }
     if (m_source.Narrow()) {
-      return f(m_source.Bytes() + record.textStart, std::size_t{record.textLength},
-               m_source.Bytes() + m_source.Size());
+      return f(m_source.Bytes() + record.textStart, length, m_source.Bytes() + m_source.Size());
     }
-    return f(m_source.Data() + record.textStart, std::size_t{record.textLength},
-             m_source.Data() + m_source.Size());
+    return f(m_source.Data() + record.textStart, length, m_source.Data() + m_source.Size());
   }
   /// Starts loading the first units of the text of `record` into the cache, where the compiler
   /// offers that hint: a walk over the records that reads their texts asks for a record some
@@ -271,7 +338,7 @@ class CElementTable {
   void ReplaceText(CElementRecord& record, std::u16string_view text);
   /// The name of `record`.
   const std::u16string& Name(const CElementRecord& record) const {
-    return m_names.Name(record.nameId);
+    return m_names.Name(NameId(record));
   }
 
   /// Reads the attributes of `record` (a tag) again from its source text, exactly as
@@ -374,6 +441,16 @@ class CElementTable {
   unsigned FindPlainAttributes(const CElementRecord& record,
                                std::span<const CAttributeQuery> queries,
                                std::u16string_view* values) const;
+  // Out of line: the records whose length or name id take more than 16 bits are few.
+  [[gnu::noinline]] void SetWide(CElementRecord& record, std::uint32_t length,
+                                 std::uint32_t nameId);
+  [[gnu::noinline, gnu::pure]] std::uint32_t WideLength(const CElementRecord& record) const;
+  [[gnu::noinline, gnu::pure]] std::uint32_t WideNameId(const CElementRecord& record) const;
+  struct CWideFields {
+    std::uint32_t length;
+    std::uint32_t nameId;
+  };
+  std::vector<CWideFields> m_wideFields;  // the wide records' values, only ever appended
   CNameTable m_names;
   const std::atomic<bool>* m_stopFlag = nullptr;
   std::uint32_t m_pairIdCounter = 100;
@@ -420,14 +497,28 @@ class CAttributeLookup {
   static constexpr std::size_t kMaxTextBytes = 512;
 };
 
+/// Calls `f` with std::true_type when some record of `table` is wide, else with
+/// std::false_type: a walk instantiated for both reads the fields of the records straight from
+/// them in nearly every document, and tests a flag per walk instead of one per read. A walk that
+/// writes records wide reads those it wrote with the values it wrote, not back from them.
+template <class F>
+decltype(auto) VisitRecordWidth(const CElementTable& table, F&& f) {
+  if (table.AnyWide()) [[unlikely]]
+    return f(std::true_type{});
+  return f(std::false_type{});
+}
+
 /// The text of `record` as the table's source holds it, as bytes (two per unit in a wide
 /// source), for the caches keyed by a tag's text: empty unless `record` is a plain tag
 /// (CElementRecord::plain) whose text lies in the source and takes 1 to `maxBytes` bytes.
-inline std::string_view PlainTagBytes(const CElementTable& table, const CElementRecord& record,
-                                      std::size_t maxBytes) {
+/// `kMayBeWide` as for CElementTable::Length.
+template <bool kMayBeWide = true>
+std::string_view PlainTagBytes(const CElementTable& table, const CElementRecord& record,
+                               std::size_t maxBytes) {
   if (record.plain == 0 || (record.bits & CElementRecord::kRecordEdited) != 0) return {};
   const CUnitBuffer& source = table.Source();
-  const std::size_t bytes = std::size_t{record.textLength} * (source.Narrow() ? 1 : 2);
+  const std::size_t bytes =
+      std::size_t{table.Length<kMayBeWide>(record)} * (source.Narrow() ? 1 : 2);
   if (bytes > maxBytes) return {};
   const char* const text = source.Narrow()
                                ? reinterpret_cast<const char*>(source.Bytes() + record.textStart)
@@ -498,20 +589,21 @@ class CPairingStart {
   CPairingStart(const CPairingStart&) = delete;
   CPairingStart& operator=(const CPairingStart&) = delete;
 
-  /// `record` is written at `position`, after every record before it.
-  void Add(const CElementRecord& record, std::uint32_t position) {
+  /// `record`, of name id `nameId`, is written at `position`, after every record before it.
+  [[gnu::always_inline]] void Add(const CElementRecord& record, std::uint32_t position,
+                                  std::uint32_t nameId) {
     switch (record.tagType) {
       case TagType::Open: {
         // The start tags of a name still open are a stack linked through their entries, which
         // take their end tags' positions once closed: the stacks take no room of their own
         // while every record is still there.
-        std::uint32_t& top = OpenTop(record.nameId);
+        std::uint32_t& top = OpenTop(nameId);
         m_partner[position] = top;
         top = position;
         break;
       }
       case TagType::Close: {
-        std::uint32_t& top = OpenTop(record.nameId);
+        std::uint32_t& top = OpenTop(nameId);
         if (top != kNone) {
           const std::uint32_t open = top;
           top = m_partner[open];

@@ -167,30 +167,33 @@ CDocumentFacts ReadDocumentFacts(const CElementTable& table, const FactsSettled&
   // The name first: a text run has the empty one, of no kind, as have most tags, so that the
   // walk looks at four records' kinds together and passes over nearly every group of four.
   const FactName* const kindOf = kinds.data();
-  const CRecordVector& records = table.Records();
-  const CElementRecord* record = records.data();
-  const CElementRecord* const end = record + records.size();
-  bool ended = false;
-  for (; !ended && end - record >= 4; record += 4) {
-    const FactName k0 = kindOf[record[0].nameId];
-    const FactName k1 = kindOf[record[1].nameId];
-    const FactName k2 = kindOf[record[2].nameId];
-    const FactName k3 = kindOf[record[3].nameId];
-    if ((static_cast<unsigned>(k0) | static_cast<unsigned>(k1) | static_cast<unsigned>(k2) |
-         static_cast<unsigned>(k3)) == 0) {
-      continue;
+  VisitRecordWidth(table, [&](auto mayBeWide) {
+    constexpr bool kMayBeWide = decltype(mayBeWide)::value;
+    const CRecordVector& records = table.Records();
+    const CElementRecord* record = records.data();
+    const CElementRecord* const end = record + records.size();
+    bool ended = false;
+    for (; !ended && end - record >= 4; record += 4) {
+      const FactName k0 = kindOf[table.NameId<kMayBeWide>(record[0])];
+      const FactName k1 = kindOf[table.NameId<kMayBeWide>(record[1])];
+      const FactName k2 = kindOf[table.NameId<kMayBeWide>(record[2])];
+      const FactName k3 = kindOf[table.NameId<kMayBeWide>(record[3])];
+      if ((static_cast<unsigned>(k0) | static_cast<unsigned>(k1) | static_cast<unsigned>(k2) |
+           static_cast<unsigned>(k3)) == 0) {
+        continue;
+      }
+      // The records after the one that settles the facts are not taken.
+      ended =
+          (k0 != FactName::Other && CFactsReader::Tells(record[0]) && reader.Take(record[0], k0)) ||
+          (k1 != FactName::Other && CFactsReader::Tells(record[1]) && reader.Take(record[1], k1)) ||
+          (k2 != FactName::Other && CFactsReader::Tells(record[2]) && reader.Take(record[2], k2)) ||
+          (k3 != FactName::Other && CFactsReader::Tells(record[3]) && reader.Take(record[3], k3));
     }
-    // The records after the one that settles the facts are not taken.
-    ended =
-        (k0 != FactName::Other && CFactsReader::Tells(record[0]) && reader.Take(record[0], k0)) ||
-        (k1 != FactName::Other && CFactsReader::Tells(record[1]) && reader.Take(record[1], k1)) ||
-        (k2 != FactName::Other && CFactsReader::Tells(record[2]) && reader.Take(record[2], k2)) ||
-        (k3 != FactName::Other && CFactsReader::Tells(record[3]) && reader.Take(record[3], k3));
-  }
-  for (; !ended && record != end; ++record) {
-    const FactName kind = kindOf[record->nameId];
-    ended = kind != FactName::Other && CFactsReader::Tells(*record) && reader.Take(*record, kind);
-  }
+    for (; !ended && record != end; ++record) {
+      const FactName kind = kindOf[table.NameId<kMayBeWide>(*record)];
+      ended = kind != FactName::Other && CFactsReader::Tells(*record) && reader.Take(*record, kind);
+    }
+  });
   return std::move(reader.Facts());
 }
 

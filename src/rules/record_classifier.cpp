@@ -34,7 +34,8 @@ void NextWithSamePairId(CElementTable& table) {
 }  // namespace detail
 
 const CRecordIndexVector& ClassifyRecords(CElementTable& table, const CRules* rules) {
-  detail::ClassifyRecordsWalk<false>(table, rules, [](std::uint32_t, const std::uint32_t*) {});
+  detail::ClassifyRecordsWalk<false, true>(
+      table, rules, [](std::uint32_t, const std::uint32_t*, CElementRecord&) {});
   return table.Workspace();
 }
 

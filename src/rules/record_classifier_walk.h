@@ -143,7 +143,7 @@ class CClassifier {
     for (const auto& rule : m_rules->GetNamelessRules()) {
       if (ConditionsHold(*rule, record)) outcome.Apply(*rule);
     }
-    for (const CRule* rule : m_plans[record.nameId].namedRules) {
+    for (const CRule* rule : m_plans[m_table.NameId(record)].namedRules) {
       if (ConditionsHold(*rule, record)) {
         outcome.Apply(*rule);
         break;
@@ -268,14 +268,16 @@ inline bool EndsBeyond(const CRecordVector& records, const CRecordIndexVector& n
   return false;
 }
 
-/// ClassifyRecords, calling `visit(i, next)` for every record `i` the structuring reaches (each
-/// record after the last skipped block before it, in order; a skipping start tag is visited, the
-/// records of its block are not) as soon as the record is classified: nothing the walk does
+/// ClassifyRecords, calling `visit(i, next, record)` for every record `i` the structuring reaches
+/// (each record after the last skipped block before it, in order; a skipping start tag is visited,
+/// the records of its block are not) as soon as the record is classified: nothing the walk does
 /// after that changes it. `next` is the workspace's data (the next record with the same PairId).
 /// The visit may write over the records and the workspace entries up to `i`, which the walk reads
 /// no more. With `kEveryTextAhead` the text of every record some records ahead is prefetched,
-/// else only that of the tags whose attributes the rules read.
-template <bool kEveryTextAhead, class Visit>
+/// else only that of the tags whose attributes the rules read. With `kMayBeWide` false (a table
+/// without wide records, VisitRecordWidth) the records' fields are read straight from them: the
+/// walk reads only records the visit has not reached, which are as the cut wrote them.
+template <bool kEveryTextAhead, bool kMayBeWide, class Visit>
 void ClassifyRecordsWalk(CElementTable& table, const CRules* rules, Visit&& visit) {
   CRecordVector& records = table.Records();
   NextWithSamePairId(table);
@@ -310,19 +312,20 @@ void ClassifyRecordsWalk(CElementTable& table, const CRules* rules, Visit&& visi
   };
   for (std::uint32_t i = 0; i < count; ++i) {
     table.CheckStopAt(visited++);
+    // The record's address once: a 12-byte record's index takes two steps to scale.
+    CElementRecord& record = data[i];
     if (i < prefetchEnd) {
-      const CElementRecord& ahead = data[i + kPrefetchDistance];
-      if (kEveryTextAhead ||
-          (ahead.IsTag() && decisionOf(ahead.nameId).state == CNameDecision::kConditional)) {
+      const CElementRecord& ahead = (&record)[kPrefetchDistance];
+      if (kEveryTextAhead || (ahead.IsTag() && decisionOf(table.NameId<kMayBeWide>(ahead)).state ==
+                                                   CNameDecision::kConditional)) {
         table.PrefetchText(ahead);
       }
     }
-    CElementRecord& record = data[i];
     if (record.tagType != TagType::PairedOpen) {
       // Neither starts a range nor is skipped: classified (but for an end tag, which took its
       // start tag's decision), then takes what the ranges around it spread.
       if (record.tagType != TagType::PairedClose) {
-        classifier.ClassifyUnpaired(record, decisionOf(record.nameId));
+        classifier.ClassifyUnpaired(record, decisionOf(table.NameId<kMayBeWide>(record)));
       }
       // Only text runs take the whitespace mode; markup in the range keeps its own.
       if (whitespaceRange.Inside(i) && !record.IsTag()) record.whitespace = spreadWhitespace;
@@ -330,11 +333,11 @@ void ClassifyRecordsWalk(CElementTable& table, const CRules* rules, Visit&& visi
         record.algorithm = spreadRemove ? Algorithm::Remove : Algorithm::Translate;
         record.SetRuleType(RuleType::Inline);
       }
-      if (i >= resume) visit(i, nextOf);
+      if (i >= resume) visit(i, nextOf, record);
       continue;
     }
     // A paired start tag: its end tag takes its decision before any spreading.
-    classifier.ClassifyPaired(record, decisionOf(record.nameId));
+    classifier.ClassifyPaired(record, decisionOf(table.NameId<kMayBeWide>(record)));
     const std::uint32_t end = nextOf[i];
     const bool startsRange = end < count;
     if (startsRange) {
@@ -366,7 +369,7 @@ void ClassifyRecordsWalk(CElementTable& table, const CRules* rules, Visit&& visi
     if (i < resume) continue;
     // Read before the visit, which may write another record at i.
     const bool skips = record.algorithm == Algorithm::Skip;
-    visit(i, nextOf);
+    visit(i, nextOf, record);
     if (skips) {
       if (!startsRange) break;
       resume = end + 1;

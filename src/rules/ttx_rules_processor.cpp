@@ -38,32 +38,39 @@ void CTTXRulesProcessor::ChooseDocumentLanguage(const CElementTable& table, cons
   CTuvLanguageChoice choice(m_targetLanguage);
   const CAttributeCondition& condition = *tuvRules.front()->m_conditions.front();
   CAttributeLookup lookup(table, {{condition.m_name, condition.m_nameCaseSensitive}});
-  bool settingsSeen = false;
-  for (const CElementRecord& record : table.Records()) {
-    if (!record.IsTag() || record.tagType == TagType::Close ||
-        record.tagType == TagType::PairedClose) {
-      continue;
-    }
-    if (!settingsSeen && record.nameId == settingsId) {
-      settingsSeen = true;
-      std::u16string_view source;
-      if (table.FindAttribute(record, u"SourceLanguage", source)) choice.SetSourceLanguage(source);
-      continue;
-    }
-    std::uint8_t& kind = kinds[record.nameId];
-    if (kind == 0) {
-      kind = 2;
-      for (const CRule* rule : tuvRules) {
-        if (NamesMatch(rule->m_name, names.Name(record.nameId), rule->m_nameCaseSensitive))
-          kind = 1;
+  // True once the choice is made.
+  const bool chosenEarly = VisitRecordWidth(table, [&](auto mayBeWide) {
+    constexpr bool kMayBeWide = decltype(mayBeWide)::value;
+    bool settingsSeen = false;
+    for (const CElementRecord& record : table.Records()) {
+      if (!record.IsTag() || record.tagType == TagType::Close ||
+          record.tagType == TagType::PairedClose) {
+        continue;
       }
+      const std::uint32_t nameId = table.NameId<kMayBeWide>(record);
+      if (!settingsSeen && nameId == settingsId) {
+        settingsSeen = true;
+        std::u16string_view source;
+        if (table.FindAttribute(record, u"SourceLanguage", source))
+          choice.SetSourceLanguage(source);
+        continue;
+      }
+      std::uint8_t& kind = kinds[nameId];
+      if (kind == 0) {
+        kind = 2;
+        for (const CRule* rule : tuvRules) {
+          if (NamesMatch(rule->m_name, names.Name(nameId), rule->m_nameCaseSensitive)) kind = 1;
+        }
+      }
+      if (kind != 1) continue;
+      table.CheckStop();
+      std::u16string_view lang;
+      lookup.Find(record, &lang);
+      if (choice.Offer(lang)) return true;
     }
-    if (kind != 1) continue;
-    table.CheckStop();
-    std::u16string_view lang;
-    lookup.Find(record, &lang);
-    if (choice.Offer(lang)) return;
-  }
+    return false;
+  });
+  if (chosenEarly) return;
   if (auto chosen = choice.Chosen()) m_targetLanguage = std::move(*chosen);
 }
 

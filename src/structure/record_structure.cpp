@@ -236,31 +236,48 @@ class CStructurer {
         m_names(table.Names()),
         m_utAttributes(table, {{kDisplayTextName}, {kTypeName}, {kStyleName}}) {}
 
-  void Collapse(CElementRecord& start, std::uint32_t end, std::uint32_t count) {
+  // `start`, of name id `nameId`, and the records up to `end` are as the cut wrote them: with
+  // `kMayBeWide` false none of them is wide.
+  template <bool kMayBeWide>
+  void Collapse(CElementRecord& start, std::uint32_t nameId, std::uint32_t end,
+                std::uint32_t count) {
     const CRecordVector& records = m_table.Records();
     // Nothing has edited a text yet, so the block's texts are consecutive runs of the source.
     const CElementRecord& last = records[end < count ? end : count - 1];
-    const std::uint32_t innerStart = start.textStart + start.textLength;
-    const std::uint32_t blockEnd = last.textStart + last.textLength;
+    const std::uint32_t innerStart = start.textStart + m_table.Length<kMayBeWide>(start);
+    const std::uint32_t blockEnd = last.textStart + m_table.Length<kMayBeWide>(last);
     const std::uint32_t innerEnd = end < count ? last.textStart : blockEnd;
-    start.textLength = blockEnd - start.textStart;
+    const std::uint32_t length = blockEnd - start.textStart;
+    if (!kMayBeWide && length <= 0xFFFF) {
+      start.length16 = static_cast<std::uint16_t>(length);
+    } else {
+      m_table.SetLengthAndName(start, length, nameId);
+    }
     start.algorithm = Algorithm::Translate;
     start.tagType = TagType::Single;
     start.pairId = 0;
     if (innerEnd > innerStart) start.SetBits(CElementRecord::kRecordFormat);
   }
 
-  // Nearly every text needs no work, which one scan finds out in line.
+  // Nearly every text needs no work, which one scan finds out in line. `record` is as the cut
+  // wrote it: with `kMayBeWide` false it is not wide.
+  template <bool kMayBeWide>
   [[gnu::always_inline]] void ProcessText(CElementRecord& record) {
-    const TextWork work = m_table.VisitTextInBuffer(
+    const TextWork work = m_table.VisitTextInBuffer<kMayBeWide>(
         record, [&](const auto* units, std::size_t size, const auto* limit) {
           return WorkOnText(units, size, limit, record.whitespace);
         });
     if (work != TextWork::None) WorkOn(record, work);
   }
 
-  [[gnu::always_inline]] void ResolveUt(CElementRecord& record) {
-    if (record.nameId == m_utId) ResolveUtAttributes(record);
+  // Resolves `record`, of name id `nameId`, when it is a placeholder block; returns its name id
+  // then. With `kMayBeWide` false `record` was not wide as the cut wrote it: a tag may have
+  // become wide since only as a long collapsed block.
+  template <bool kMayBeWide>
+  [[gnu::always_inline]] std::uint32_t ResolveUt(CElementRecord& record, std::uint32_t nameId) {
+    if (nameId != m_utId) return nameId;
+    if (kMayBeWide || record.wide != 0) return ResolveUtAttributes<true>(record, nameId);
+    return ResolveUtAttributes<false>(record, nameId);
   }
 
  private:
@@ -271,7 +288,8 @@ class CStructurer {
       m_table.ReplaceText(record, {});
       return;
     }
-    if (work == TextWork::Decode && record.textLength <= kMaxBasicUnits && DecodeBasic(record)) {
+    if (work == TextWork::Decode && m_table.Length(record) <= kMaxBasicUnits &&
+        DecodeBasic(record)) {
       return;
     }
     // Valid until the next Text: nothing below reads another text of the table.
@@ -306,21 +324,24 @@ class CStructurer {
   }
 
   // Out of line, so that the walk keeps its values in registers: ut is one name of many.
-  [[gnu::noinline]] void ResolveUtAttributes(CElementRecord& record) {
+  template <bool kMayBeWide>
+  [[gnu::noinline]] std::uint32_t ResolveUtAttributes(CElementRecord& record,
+                                                      std::uint32_t nameId) {
     // A document repeats a few placeholder blocks thousands of times, and what a block gives
     // follows from its text: it is kept by the text.
-    const std::string_view text = PlainTagBytes(m_table, record, kMaxUtTextBytes);
+    const std::string_view text = PlainTagBytes<kMayBeWide>(m_table, record, kMaxUtTextBytes);
     CUtSlot* slot = nullptr;
     if (!text.empty()) {
       if (!m_utSlots) m_utSlots = std::make_unique<CUtSlot[]>(kUtSlots);
       slot = &m_utSlots[static_cast<std::size_t>(HashTagTextSampled(text) >> 56)];
       if (slot->text == text) {
-        slot->resolved.ApplyTo(record);
-        return;
+        // A slot holds only name ids of 16 bits.
+        slot->resolved.ApplyTo<!kMayBeWide>(m_table, record);
+        return slot->resolved.nameId;
       }
     }
     CResolvedUt resolved;
-    resolved.nameId = record.nameId;
+    resolved.nameId = nameId;
     // One walk over the attributes finds the first of each name the placeholder needs.
     std::u16string_view values[3];
     const unsigned found = m_utAttributes.Find(record, values);
@@ -337,11 +358,17 @@ class CStructurer {
       }
     }
     resolved.block = (found & 4) != 0 && values[2] == kStyleExternal;
-    resolved.ApplyTo(record);
-    if (slot != nullptr) {
+    const bool nameFits = resolved.nameId <= 0xFFFF;
+    if (!kMayBeWide && nameFits) {
+      resolved.ApplyTo<true>(m_table, record);
+    } else {
+      resolved.ApplyTo<false>(m_table, record);
+    }
+    if (slot != nullptr && nameFits) {
       slot->text = text;
       slot->resolved = resolved;
     }
+    return resolved.nameId;
   }
 
   // What a placeholder block gives its record.
@@ -349,8 +376,14 @@ class CStructurer {
     std::uint32_t nameId = 0;
     TagType type = TagType::Single;
     bool block = false;  // Style="external"
-    void ApplyTo(CElementRecord& record) const {
-      record.nameId = nameId;
+    // With `kNameFits` the record is not wide and the name id takes 16 bits.
+    template <bool kNameFits>
+    void ApplyTo(CElementTable& table, CElementRecord& record) const {
+      if (kNameFits) {
+        record.name16 = static_cast<std::uint16_t>(nameId);
+      } else {
+        table.SetNameId(record, nameId);
+      }
       record.tagType = type;
       if (block) record.SetRuleType(RuleType::Block);
     }
@@ -384,22 +417,27 @@ class CStructuringWalk {
   // Structures record `i` of `count` in `records` (the first after the last block collapsed)
   // and writes it at `kept`, the number of records kept before it, which it advances. `next` is
   // the next record with the same PairId. Returns the first record after it that the
-  // structuring reaches.
+  // structuring reaches. With `kMayBeWide` false no record from `i` on is wide; the record
+  // visited may become wide here (a long collapsed block or replaced text), and its name id is
+  // then carried along rather than read back.
+  template <bool kMayBeWide>
   [[gnu::always_inline]] std::uint32_t Visit(CElementRecord* records, const std::uint32_t* next,
                                              std::uint32_t count, std::uint32_t i,
-                                             std::uint32_t& kept) {
-    CElementRecord record = records[i];
+                                             std::uint32_t& kept, CElementRecord& record) {
+    // `record` (records[i]) is worked on where it lies, which the walk reads no more, and then
+    // copied down: a copy on the stack went through memory twice.
+    std::uint32_t nameId = m_table.NameId<kMayBeWide>(record);
     std::uint32_t after = i + 1;
     if (record.tagType == TagType::PairedOpen && record.algorithm == Algorithm::Skip) {
       const std::uint32_t end = next[i];
-      m_structurer.Collapse(record, end, count);
+      m_structurer.Collapse<kMayBeWide>(record, nameId, end, count);
       after = end < count ? end + 1 : count;
     } else if (!record.IsTag()) {
-      m_structurer.ProcessText(record);
+      m_structurer.ProcessText<kMayBeWide>(record);
     }
-    m_structurer.ResolveUt(record);
+    nameId = m_structurer.ResolveUt<kMayBeWide>(record, nameId);
     // The workspace's entries up to `kept`, which is not after `i`, are read no more.
-    m_pairing.Add(record, kept);
+    m_pairing.Add(record, kept, nameId);
     records[kept++] = record;
     return after;
   }
@@ -436,7 +474,7 @@ void StructureRecords(CElementTable& table, const CRecordIndexVector& next) {
     // One record is kept per record visited.
     table.CheckStopAt(kept);
     if (count - i > kPrefetchDistance) table.PrefetchText(data[i + kPrefetchDistance]);
-    i = walk.Visit(data, next.data(), count, i, kept);
+    i = walk.Visit<true>(data, next.data(), count, i, kept, data[i]);
   }
   walk.Finish(kept);
 }
@@ -448,8 +486,13 @@ void ClassifyAndStructureRecords(CElementTable& table, const CRules* rules) {
   std::uint32_t kept = 0;
   // The classification and the structuring visit the same records (those outside the blocks
   // collapsed), each record once it has its final class: one walk over them instead of two.
-  detail::ClassifyRecordsWalk<true>(table, rules, [&](std::uint32_t i, const std::uint32_t* next) {
-    walk.Visit(data, next, count, i, kept);
+  // Inlined into the walk, as its Visit is.
+  VisitRecordWidth(table, [&](auto mayBeWide) {
+    constexpr bool kMayBeWide = decltype(mayBeWide)::value;
+    detail::ClassifyRecordsWalk<true, kMayBeWide>(
+        table, rules,
+        [&](std::uint32_t i, const std::uint32_t* next, CElementRecord& record) __attribute__((
+            always_inline)) { walk.Visit<kMayBeWide>(data, next, count, i, kept, record); });
   });
   walk.Finish(kept);
 }

@@ -365,8 +365,10 @@ TEST(CElementTableTest, PairingFromAPassGivesPairRecords) {
       gathered.Records().reserve(gathered.Records().size() + room / sizeof(CElementRecord) + 1);
     }
     CPairingStart start(gathered);
-    for (std::size_t i = 0; i < gathered.Records().size(); ++i)
-      start.Add(gathered.Records()[i], static_cast<std::uint32_t>(i));
+    for (std::size_t i = 0; i < gathered.Records().size(); ++i) {
+      const CElementRecord& record = gathered.Records()[i];
+      start.Add(record, static_cast<std::uint32_t>(i), gathered.NameId(record));
+    }
     PairRecords(gathered, start);
     ASSERT_EQ(gathered.Records().size(), walked.Records().size());
     if (round >= 50) {
