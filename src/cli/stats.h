@@ -19,13 +19,31 @@ class CIfCounter {
   void Feed(const char16_t* units, std::size_t count);
   void Finish();
 
+  /// Instead of the IF's pieces, a walk that knows what the IF writer writes (CountTableIf) tells
+  /// the counter its text runs and codes; Feed and these are not mixed in one count.
+  /// Counts text units from `p` up to the first code or `end`, reading units up to `limit` (at
+  /// or after `end`) for steps of several; returns where it stopped.
+  const char16_t* Text(const char16_t* p, const char16_t* end, const char16_t* limit) {
+    return CountText(p, end, limit);
+  }
+  /// Counts text units below U+0100 (a narrow buffer's; none is a code) as Text does.
+  void Text(const std::uint8_t* p, const std::uint8_t* end, const std::uint8_t* limit);
+  /// A code read in text: it ends the text run.
+  void Code() { EndRun(); }
+  /// A tag group: it ends the text run and is a tag.
+  void TagGroup() {
+    EndRun();
+    ++m_tags;
+  }
+
   std::uint64_t Runs() const { return m_runs; }
   std::uint64_t Words() const { return m_words; }
   std::uint64_t Tags() const { return m_tags; }
 
  private:
-  /// Counts the text units from `p` up to the first code or `end`; returns where it stopped.
-  const char16_t* CountText(const char16_t* p, const char16_t* end);
+  /// Counts the text units from `p` up to the first code or `end`, reading units up to `limit`
+  /// for steps of several; returns where it stopped.
+  const char16_t* CountText(const char16_t* p, const char16_t* end, const char16_t* limit);
   /// Counts one text unit outside ASCII (no code).
   void TextUnit(char16_t unit);
   void EndRun();
