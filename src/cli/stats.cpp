@@ -14,13 +14,16 @@ namespace tagvert::cli {
 
 namespace {
 
-// Characters of scripts written without spaces between words: each is counted as a word.
-bool IsCjk(char16_t c) {
-  return (c >= 0x3040 && c <= 0x30FF) ||  // hiragana, katakana
-         (c >= 0x3400 && c <= 0x4DBF) ||  // CJK extension A
-         (c >= 0x4E00 && c <= 0x9FFF) ||  // CJK unified ideographs
-         (c >= 0xAC00 && c <= 0xD7AF) ||  // Hangul syllables
-         (c >= 0xF900 && c <= 0xFAFF);    // CJK compatibility ideographs
+// Characters of scripts written without spaces between words: each is counted as a word. A
+// unit is in [lo, lo + n] when it minus lo, wrapped around, is at most n; the most frequent
+// range first.
+constexpr bool IsCjk(char16_t c) {
+  const auto in = [c](char16_t lo, char16_t n) { return static_cast<char16_t>(c - lo) <= n; };
+  return in(0x4E00, 0x9FFF - 0x4E00) ||  // CJK unified ideographs
+         in(0x3040, 0x30FF - 0x3040) ||  // hiragana, katakana
+         in(0xAC00, 0xD7AF - 0xAC00) ||  // Hangul syllables
+         in(0x3400, 0x4DBF - 0x3400) ||  // CJK extension A
+         in(0xF900, 0xFAFF - 0xF900);    // CJK compatibility ideographs
 }
 
 // What counting needs of each unit below U+0100 (none of them is a CJK character or a
@@ -46,24 +49,33 @@ const std::array<std::uint8_t, 0x100> kLatin1Class = [] {
 }
 
 #if TAGVERT_UNITS_SSE2
-// The set bits of a 16-bit mask, in a few instructions: std::popcount is a library call where
-// the target has no population count instruction (x86-64 before its second level).
+// The set bits of each byte: std::popcount is a library call where the target has no population
+// count instruction (x86-64 before its second level), and two look-ups take fewer instructions
+// than the arithmetic.
+const std::array<std::uint8_t, 0x100> kBitsOfByte = [] {
+  std::array<std::uint8_t, 0x100> bits{};
+  for (unsigned b = 1; b < 0x100; ++b)
+    bits[b] = static_cast<std::uint8_t>(bits[b >> 1] + (b & 1U));
+  return bits;
+}();
+
+// The set bits of a 16-bit mask.
 unsigned CountBits16(unsigned x) {
-  x -= (x >> 1) & 0x5555U;
-  x = (x & 0x3333U) + ((x >> 2) & 0x3333U);
-  x = (x + (x >> 4)) & 0x0F0FU;
-  return (x + (x >> 8)) & 0x1FU;
+  return kBitsOfByte[x & 0xFFU] + kBitsOfByte[(x >> 8) & 0xFFU];
 }
 
-// Counts the first `lanes` (1 to 16) of the sixteen units `bytes` holds as bytes, all of them
-// below U+0100 (the lanes beyond are masked off), `high` the lanes above ASCII: a lane mask of
-// the word units, whose starts are the set bits without a set bit before them, and one of the
-// white space units, the classes of kLatin1Class. The ASCII lanes are classed at once (a-z, A-Z,
-// 0-9: ASCII's letters and numbers; U+0009..U+000D and U+0020), the few others by the table
-// (none of them is white space).
-[[gnu::always_inline]] inline void CountLatin1Lanes(__m128i bytes, unsigned lanes, unsigned high,
-                                                    bool& inWord, bool& hasText,
-                                                    std::uint64_t& words) {
+// The lane masks of sixteen units: the word units (letters and numbers) and the white space
+// units.
+struct CLanes {
+  unsigned word = 0;
+  unsigned spaces = 0;
+};
+
+// The word and white space lanes of the units below U+0100 (`latin1`) among sixteen units that
+// `bytes` holds as bytes, `high` the lanes above ASCII: the ASCII lanes classed at once (a-z,
+// A-Z, 0-9: ASCII's letters and numbers; U+0009..U+000D and U+0020), the few others by
+// kLatin1Class (none of them is white space).
+[[gnu::always_inline]] inline CLanes Latin1Lanes(__m128i bytes, unsigned latin1, unsigned high) {
   // A byte is in [lo, lo + n) when it plus 0x80 - lo, compared signed, is below n - 0x80.
   const auto in = [&](__m128i x, char lo, char n) {
     return _mm_cmplt_epi8(_mm_add_epi8(x, _mm_set1_epi8(static_cast<char>(0x80 - lo))),
@@ -72,43 +84,31 @@ unsigned CountBits16(unsigned x) {
   const __m128i letter = in(_mm_or_si128(bytes, _mm_set1_epi8(0x20)), 'a', 26);
   const __m128i digit = in(bytes, '0', 10);
   const __m128i space = _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')), in(bytes, 9, 5));
-  auto word = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(letter, digit)));
-  const auto spaces = static_cast<unsigned>(_mm_movemask_epi8(space));
-  const unsigned mask = lanes == 16 ? 0xFFFFU : (1U << lanes) - 1;
-  if ((high & mask) != 0) {
+  CLanes lanes;
+  lanes.word = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(letter, digit))) & latin1;
+  lanes.spaces = static_cast<unsigned>(_mm_movemask_epi8(space)) & latin1;
+  if ((high & latin1) != 0) {
     alignas(16) std::uint8_t units[16];
     _mm_store_si128(reinterpret_cast<__m128i*>(units), bytes);
-    for (unsigned m = high & mask; m != 0; m &= m - 1) {
+    for (unsigned m = high & latin1; m != 0; m &= m - 1) {
       const auto lane = static_cast<unsigned>(std::countr_zero(m));
-      word |= static_cast<unsigned>(kLatin1Class[units[lane]] & kWordUnit) << lane;
+      lanes.word |= static_cast<unsigned>(kLatin1Class[units[lane]] & kWordUnit) << lane;
     }
   }
-  if ((spaces & mask) != mask) hasText = true;
+  return lanes;
+}
+
+// Counts the first `count` (1 to 16) of sixteen lanes of text classed as `lanes`: a word starts
+// at a word lane without one before it.
+[[gnu::always_inline]] inline void CountLanes(const CLanes& lanes, unsigned count, bool& inWord,
+                                              bool& hasText, std::uint64_t& words) {
+  const unsigned mask = count == 16 ? 0xFFFFU : (1U << count) - 1;
+  if ((lanes.spaces & mask) != mask) hasText = true;
+  const unsigned word = lanes.word;
   words += CountBits16(word & ~((word << 1) | (inWord ? 1U : 0U)) & mask);
-  inWord = ((word >> (lanes - 1)) & 1U) != 0;
+  inWord = ((word >> (count - 1)) & 1U) != 0;
 }
 
-// The set bits at the start of `mask`, at most `most`.
-std::size_t OnesFirst(unsigned mask, std::size_t most) {
-  return std::min(static_cast<std::size_t>(std::countr_one(mask)), most);
-}
-
-// A lane mask of the eight units of `units` that are CJK characters (IsCjk).
-[[gnu::always_inline]] inline unsigned CjkLanes8(__m128i units) {
-  const __m128i zero = _mm_setzero_si128();
-  // A unit is in [lo, hi] when it minus lo, saturated down by hi - lo, is zero.
-  const auto in = [&](char16_t lo, char16_t hi) {
-    return _mm_cmpeq_epi16(
-        _mm_subs_epu16(_mm_sub_epi16(units, _mm_set1_epi16(static_cast<short>(lo))),
-                       _mm_set1_epi16(static_cast<short>(hi - lo))),
-        zero);
-  };
-  const __m128i cjk =
-      _mm_or_si128(_mm_or_si128(_mm_or_si128(in(0x3040, 0x30FF), in(0x3400, 0x4DBF)),
-                                _mm_or_si128(in(0x4E00, 0x9FFF), in(0xAC00, 0xD7AF))),
-                   in(0xF900, 0xFAFF));
-  return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(cjk, zero)));
-}
 #endif
 
 }  // namespace
@@ -120,7 +120,7 @@ void CIfCounter::Feed(const char16_t* units, std::size_t count) {
   // reserve units) is taken whatever its value.
   std::size_t from = m_codes.TakeData(count);
   ForEachIfCode({units, count}, from, [&](std::size_t at) {
-    if (at > from && m_codes.InText()) CountText(units + from, units + at, units + at);
+    if (at > from && m_codes.InText()) CountText(units + from, units + at);
     const char16_t code = units[at];
     if (m_codes.TakeCode(code)) {
       EndRun();  // every code read in text ends a text run
@@ -130,34 +130,19 @@ void CIfCounter::Feed(const char16_t* units, std::size_t count) {
     from += m_codes.TakeData(count - from);
     return from;
   });
-  if (from < count && m_codes.InText()) CountText(units + from, units + count, units + count);
+  if (from < count && m_codes.InText()) CountText(units + from, units + count);
 }
 
-const char16_t* CIfCounter::CountText(const char16_t* p, const char16_t* end,
-                                      [[maybe_unused]] const char16_t* limit) {
+const char16_t* CIfCounter::CountText(const char16_t* p, const char16_t* end) {
   // The state in locals, so that it stays in registers over the run.
   bool inWord = m_inWord;
   bool hasText = m_runHasText;
   std::uint64_t words = m_words;
-  // A unit above U+00FF: a code ends the text, any other is counted by TextUnit.
-  const auto other = [&](char16_t unit) {
-    if (IsIfCode(unit)) return false;
-    m_inWord = inWord;
-    m_runHasText = hasText;
-    m_words = words;
-    TextUnit(unit);
-    inWord = m_inWord;
-    hasText = m_runHasText;
-    words = m_words;
-    return true;
-  };
   while (p < end) {
 #if TAGVERT_UNITS_SSE2
-    // Sixteen units a step where they may be read (the lanes past `end` are not counted): the
-    // units before the first one above U+00FF, as bytes; else the CJK characters among the
-    // first eight, each a word; else the units before the next one of either kind, one by one.
-    if (limit - p >= 16) {
-      const auto left = static_cast<std::size_t>(end - p);
+    // Sixteen units at once where there are as many, those before the first one above U+00FF,
+    // as bytes.
+    if (end - p >= 16) {
       const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8));
       const __m128i zero = _mm_setzero_si128();
@@ -165,43 +150,51 @@ const char16_t* CIfCounter::CountText(const char16_t* p, const char16_t* end,
       const auto latin1 = static_cast<unsigned>(
           _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(a, upper), zero),
                                             _mm_cmpeq_epi16(_mm_and_si128(b, upper), zero))));
-      const auto lanes = OnesFirst(latin1, left);
-      if (lanes > 0) {
+      if (const auto lanes = static_cast<unsigned>(std::countr_one(latin1)); lanes > 0) {
         const __m128i bytes = _mm_packus_epi16(a, b);
-        CountLatin1Lanes(bytes, static_cast<unsigned>(lanes),
-                         static_cast<unsigned>(_mm_movemask_epi8(bytes)), inWord, hasText, words);
+        CountLanes(Latin1Lanes(bytes, latin1, static_cast<unsigned>(_mm_movemask_epi8(bytes))),
+                   lanes, inWord, hasText, words);
         m_high = 0;
         p += lanes;
         continue;
       }
-      const unsigned cjk = CjkLanes8(a);
-      const auto ideographs = OnesFirst(cjk, left);
-      if (ideographs > 0) {
-        words += ideographs;
-        hasText = true;
-        inWord = false;
-        m_high = 0;
-        p += ideographs;
-        continue;
-      }
-      const auto others = OnesFirst(~(latin1 | cjk) & 0xFFU, left);
-      const char16_t* const stop = p + others;
-      while (p < stop && other(*p))
-        ++p;
-      if (p < stop) break;  // a code
-      continue;
     }
 #endif
+    // The units of one kind up to the next of another: those below U+0100 by the table; the
+    // letters of scripts written with spaces between words (Greek, Cyrillic, Hebrew, Arabic...:
+    // up to U+167F none is white space, a CJK character, a surrogate or a code) and CJK
+    // characters without TextUnit's tests.
     const char16_t unit = *p;
-    if (unit >= 0x100) {
-      if (!other(unit)) break;
+    if (unit < 0x100) {
+      do {
+        CountLatin1Unit(*p, inWord, hasText, words);
+      } while (++p < end && *p < 0x100);
+    } else if (unit < 0x1680) {
+      hasText = true;
+      do {
+        const bool word = CharIsAlnum(*p);
+        if (word && !inWord) ++words;
+        inWord = word;
+      } while (++p < end && *p >= 0x100 && *p < 0x1680);
+    } else if (IsCjk(unit)) {
+      hasText = true;
+      inWord = false;
+      do {
+        ++words;
+      } while (++p < end && IsCjk(*p));
+    } else {
+      if (IsIfCode(unit)) break;
+      m_inWord = inWord;
+      m_runHasText = hasText;
+      m_words = words;
+      TextUnit(unit);
+      inWord = m_inWord;
+      hasText = m_runHasText;
+      words = m_words;
       ++p;
       continue;
     }
-    // Below U+0100, the most of most text, without the general tests.
-    ++p;
     m_high = 0;
-    CountLatin1Unit(unit, inWord, hasText, words);
   }
   m_inWord = inWord;
   m_runHasText = hasText;
@@ -209,26 +202,21 @@ const char16_t* CIfCounter::CountText(const char16_t* p, const char16_t* end,
   return p;
 }
 
-void CIfCounter::Text(const std::uint8_t* p, const std::uint8_t* end,
-                      [[maybe_unused]] const std::uint8_t* limit) {
+void CIfCounter::Text(const std::uint8_t* p, const std::uint8_t* end) {
   // As CountText, without codes, CJK characters or surrogates to look for.
   bool inWord = m_inWord;
   bool hasText = m_runHasText;
   std::uint64_t words = m_words;
   if (p < end) m_high = 0;
-  while (p < end) {
 #if TAGVERT_UNITS_SSE2
-    if (limit - p >= 16) {
-      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-      const auto lanes = std::min<std::size_t>(16, static_cast<std::size_t>(end - p));
-      CountLatin1Lanes(bytes, static_cast<unsigned>(lanes),
-                       static_cast<unsigned>(_mm_movemask_epi8(bytes)), inWord, hasText, words);
-      p += lanes;
-      continue;
-    }
-#endif
-    CountLatin1Unit(*p++, inWord, hasText, words);
+  for (; end - p >= 16; p += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    CountLanes(Latin1Lanes(bytes, 0xFFFFU, static_cast<unsigned>(_mm_movemask_epi8(bytes))), 16,
+               inWord, hasText, words);
   }
+#endif
+  for (; p < end; ++p)
+    CountLatin1Unit(*p, inWord, hasText, words);
   m_inWord = inWord;
   m_runHasText = hasText;
   m_words = words;
@@ -263,13 +251,6 @@ void CIfCounter::TextUnit(char16_t unit) {
   } else {
     m_inWord = false;
   }
-}
-
-void CIfCounter::EndRun() {
-  if (m_runHasText) ++m_runs;
-  m_runHasText = false;
-  m_inWord = false;
-  m_high = 0;
 }
 
 void CIfCounter::Finish() {

@@ -21,13 +21,10 @@ class CIfCounter {
 
   /// Instead of the IF's pieces, a walk that knows what the IF writer writes (CountTableIf) tells
   /// the counter its text runs and codes; Feed and these are not mixed in one count.
-  /// Counts text units from `p` up to the first code or `end`, reading units up to `limit` (at
-  /// or after `end`) for steps of several; returns where it stopped.
-  const char16_t* Text(const char16_t* p, const char16_t* end, const char16_t* limit) {
-    return CountText(p, end, limit);
-  }
-  /// Counts text units below U+0100 (a narrow buffer's; none is a code) as Text does.
-  void Text(const std::uint8_t* p, const std::uint8_t* end, const std::uint8_t* limit);
+  /// Counts text units from `p` up to the first code or `end`; returns where it stopped.
+  const char16_t* Text(const char16_t* p, const char16_t* end) { return CountText(p, end); }
+  /// Counts text units below U+0100 (a narrow buffer's; none is a code).
+  void Text(const std::uint8_t* p, const std::uint8_t* end);
   /// A code read in text: it ends the text run.
   void Code() { EndRun(); }
   /// A tag group: it ends the text run and is a tag.
@@ -41,12 +38,16 @@ class CIfCounter {
   std::uint64_t Tags() const { return m_tags; }
 
  private:
-  /// Counts the text units from `p` up to the first code or `end`, reading units up to `limit`
-  /// for steps of several; returns where it stopped.
-  const char16_t* CountText(const char16_t* p, const char16_t* end, const char16_t* limit);
+  /// Counts the text units from `p` up to the first code or `end`; returns where it stopped.
+  const char16_t* CountText(const char16_t* p, const char16_t* end);
   /// Counts one text unit outside ASCII (no code).
   void TextUnit(char16_t unit);
-  void EndRun();
+  void EndRun() {
+    if (m_runHasText) ++m_runs;
+    m_runHasText = false;
+    m_inWord = false;
+    m_high = 0;
+  }
 
   CIfCodeState m_codes;
   bool m_inWord = false;
