@@ -12,10 +12,10 @@ namespace tagvert::cli {
 
 namespace {
 
-// A text as the IF writer writes it: a wide one as it is but for each unit of the code range,
-// which becomes an inline tag group (its reference the group's content); a narrow one, which
-// holds no such unit, as it is.
-void CountText(CIfCounter& counter, const char16_t* p, const char16_t* end) {
+// A text as the IF writer writes it (its buffer readable up to `limit`): a wide one as it is but
+// for each unit of the code range, which becomes an inline tag group (its reference the group's
+// content); a narrow one, which holds no such unit, as it is.
+void CountText(CIfCounter& counter, const char16_t* p, const char16_t* end, const char16_t*) {
   for (;;) {
     p = counter.Text(p, end);
     if (p == end) return;
@@ -24,17 +24,18 @@ void CountText(CIfCounter& counter, const char16_t* p, const char16_t* end) {
   }
 }
 
-void CountText(CIfCounter& counter, const std::uint8_t* p, const std::uint8_t* end) {
-  counter.Text(p, end);
+void CountText(CIfCounter& counter, const std::uint8_t* p, const std::uint8_t* end,
+               const std::uint8_t* limit) {
+  counter.Text(p, end, limit);
 }
 
 // A text marked kRecordNbsp: its pieces between the U+00A0 as texts, each U+00A0 an inline tag
 // group.
 template <class Unit>
-void CountNbspText(CIfCounter& counter, const Unit* p, const Unit* end) {
+void CountNbspText(CIfCounter& counter, const Unit* p, const Unit* end, const Unit* limit) {
   for (;;) {
     const Unit* const nbsp = FindUnitOf(p, end, 0x00A0, 0x00A0);
-    CountText(counter, p, nbsp);
+    CountText(counter, p, nbsp, limit);
     if (nbsp == end) return;
     counter.TagGroup();
     p = nbsp + 1;
@@ -56,13 +57,13 @@ void CountTableIf(const CElementTable& table, CIfCounter& counter) {
       }
       continue;
     }
-    table.VisitText(record, [&](const auto* units, std::size_t size) {
+    table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size, const auto* limit) {
       // A text emptied by its white space mode (about a tenth of the records) writes nothing.
       if (size == 0) return;
       if ((record.bits & CElementRecord::kRecordNbsp) != 0) {
-        CountNbspText(counter, units, units + size);
+        CountNbspText(counter, units, units + size, limit);
       } else {
-        CountText(counter, units, units + size);
+        CountText(counter, units, units + size, limit);
       }
     });
   }

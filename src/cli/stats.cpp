@@ -202,16 +202,19 @@ const char16_t* CIfCounter::CountText(const char16_t* p, const char16_t* end) {
   return p;
 }
 
-void CIfCounter::Text(const std::uint8_t* p, const std::uint8_t* end) {
+void CIfCounter::Text(const std::uint8_t* p, const std::uint8_t* end,
+                      [[maybe_unused]] const std::uint8_t* limit) {
   // As CountText, without codes, CJK characters or surrogates to look for.
   bool inWord = m_inWord;
   bool hasText = m_runHasText;
   std::uint64_t words = m_words;
   if (p < end) m_high = 0;
 #if TAGVERT_UNITS_SSE2
-  for (; end - p >= 16; p += 16) {
+  // Sixteen units a step wherever sixteen may be read: the lanes past `end` are not counted.
+  for (; p < end && limit - p >= 16; p += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    CountLanes(Latin1Lanes(bytes, 0xFFFFU, static_cast<unsigned>(_mm_movemask_epi8(bytes))), 16,
+    const auto count = static_cast<unsigned>(std::min<std::ptrdiff_t>(end - p, 16));
+    CountLanes(Latin1Lanes(bytes, 0xFFFFU, static_cast<unsigned>(_mm_movemask_epi8(bytes))), count,
                inWord, hasText, words);
   }
 #endif

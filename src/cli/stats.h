@@ -23,8 +23,9 @@ class CIfCounter {
   /// the counter its text runs and codes; Feed and these are not mixed in one count.
   /// Counts text units from `p` up to the first code or `end`; returns where it stopped.
   const char16_t* Text(const char16_t* p, const char16_t* end) { return CountText(p, end); }
-  /// Counts text units below U+0100 (a narrow buffer's; none is a code).
-  void Text(const std::uint8_t* p, const std::uint8_t* end);
+  /// Counts text units below U+0100 (a narrow buffer's; none is a code), reading units up to
+  /// `limit` (at or after `end`) for steps of several.
+  void Text(const std::uint8_t* p, const std::uint8_t* end, const std::uint8_t* limit);
   /// A code read in text: it ends the text run.
   void Code() { EndRun(); }
   /// A tag group: it ends the text run and is a tag.
