@@ -47,6 +47,7 @@ TEST(IfCounterTest, CountsTextRunsWordsAndTagGroups) {
       {"accented letters", u"Très élégant, naïve", {1, 3, 0}},
       {"CJK characters are words", u"日本語のテキスト abc", {1, 9, 0}},
       {"Hangul syllables", u"한국어", {1, 3, 0}},
+      {"a CJK character ends a word", u"abc日本def Ωμέγα語ж", {1, 7, 0}},
       {"beyond U+FFFF: plane 2 ideograph, then a letter-like symbol",
        std::u16string{0xD840, 0xDC0B, 0xD835, 0xDC00, u'x'},
        {1, 2, 0}},
