@@ -5,7 +5,6 @@
 
 #include "cli/command_table.h"
 #include "cli/document_input.h"
-#include "cli/if_record_count.h"
 #include "cli/if_units.h"
 #include "cli/platform/cli_services.h"
 #include "cli/stats.h"
@@ -52,7 +51,7 @@ bool CountDocument(const CCliOptions& o, const std::string& input, CMessages& me
   CIfCounter counter;
   const auto nothing = std::make_shared<CIfUnitSink>([](const char16_t*, std::size_t) {});
   if (!ConvertToIfInto(o, input, nothing, messages, &languages,
-                       [&counter](const CElementTable& table) { CountTableIf(table, counter); })) {
+                       [&counter](const CElementTable& table) { counter.FeedTable(table); })) {
     return false;
   }
   stats.units = languages.units;

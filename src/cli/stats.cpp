@@ -7,7 +7,9 @@
 #include <bit>
 
 #include "ifcodec/if_parser.h"
+#include "markup/element_table.h"
 #include "storage/char_class.h"
+#include "storage/input_scan.h"
 #include "storage/unit_scan.h"
 
 namespace tagvert::cli {
@@ -111,33 +113,51 @@ struct CLanes {
 
 #endif
 
-}  // namespace
-
-void CIfCounter::Feed(const char16_t* units, std::size_t count) {
-  // One walk over the piece's codes, sixty-four units a test: the units between two codes are
-  // counted when they are text and passed over when they are a group's content or skipped
-  // text, and each code moves the state as a token reader would. A group's fixed data (pair id,
-  // reserve units) is taken whatever its value.
-  std::size_t from = m_codes.TakeData(count);
-  ForEachIfCode({units, count}, from, [&](std::size_t at) {
-    if (at > from && m_codes.InText()) CountText(units + from, units + at);
-    const char16_t code = units[at];
-    if (m_codes.TakeCode(code)) {
-      EndRun();  // every code read in text ends a text run
-      if (code == kIfTagGroup) ++m_tags;
+// Counts one text unit above U+00FF that is not a code into `s`: a high surrogate waits for its
+// low half, a pair beyond U+FFFF in planes 2 and 3 is a CJK character, another pair a letter.
+[[gnu::always_inline]] inline void CountOtherUnit(CIfCounter::CState& s, char16_t unit) {
+  if (unit >= 0xD800 && unit <= 0xDBFF) {
+    s.high = unit;
+    return;
+  }
+  bool letter = false;
+  bool cjk = false;
+  if (unit >= 0xDC00 && unit <= 0xDFFF) {
+    if (s.high != 0) {
+      const std::uint32_t code = 0x10000U + ((static_cast<std::uint32_t>(s.high) - 0xD800U) << 10) +
+                                 (static_cast<std::uint32_t>(unit) - 0xDC00U);
+      cjk = code >= 0x20000 && code <= 0x3FFFF;
+      letter = !cjk;
     }
-    from = at + 1;
-    from += m_codes.TakeData(count - from);
-    return from;
-  });
-  if (from < count && m_codes.InText()) CountText(units + from, units + count);
+  } else {
+    cjk = IsCjk(unit);
+    letter = !cjk && CharIsAlnum(unit);
+  }
+  s.high = 0;
+  if (!CharIsSpace(unit)) s.hasText = true;
+  if (cjk) {
+    ++s.words;
+    s.inWord = false;
+  } else if (letter) {
+    if (!s.inWord) ++s.words;
+    s.inWord = true;
+  } else {
+    s.inWord = false;
+  }
 }
 
-const char16_t* CIfCounter::CountText(const char16_t* p, const char16_t* end) {
-  // The state in locals, so that it stays in registers over the run.
-  bool inWord = m_inWord;
-  bool hasText = m_runHasText;
-  std::uint64_t words = m_words;
+// Ends the text run: a code read in text.
+[[gnu::always_inline]] inline void EndRun(CIfCounter::CState& s) {
+  if (s.hasText) ++s.runs;
+  s.hasText = false;
+  s.inWord = false;
+  s.high = 0;
+}
+
+// Counts the text units from `p` up to the first code or `end` into `s`; returns where it
+// stopped.
+[[gnu::always_inline]] inline const char16_t* CountText(CIfCounter::CState& s, const char16_t* p,
+                                                        const char16_t* end) {
   while (p < end) {
 #if TAGVERT_UNITS_SSE2
     // Sixteen units at once where there are as many, those before the first one above U+00FF,
@@ -153,8 +173,8 @@ const char16_t* CIfCounter::CountText(const char16_t* p, const char16_t* end) {
       if (const auto lanes = static_cast<unsigned>(std::countr_one(latin1)); lanes > 0) {
         const __m128i bytes = _mm_packus_epi16(a, b);
         CountLanes(Latin1Lanes(bytes, latin1, static_cast<unsigned>(_mm_movemask_epi8(bytes))),
-                   lanes, inWord, hasText, words);
-        m_high = 0;
+                   lanes, s.inWord, s.hasText, s.words);
+        s.high = 0;
         p += lanes;
         continue;
       }
@@ -163,102 +183,146 @@ const char16_t* CIfCounter::CountText(const char16_t* p, const char16_t* end) {
     // The units of one kind up to the next of another: those below U+0100 by the table; the
     // letters of scripts written with spaces between words (Greek, Cyrillic, Hebrew, Arabic...:
     // up to U+167F none is white space, a CJK character, a surrogate or a code) and CJK
-    // characters without TextUnit's tests.
+    // characters without CountOtherUnit's tests.
     const char16_t unit = *p;
     if (unit < 0x100) {
       do {
-        CountLatin1Unit(*p, inWord, hasText, words);
+        CountLatin1Unit(*p, s.inWord, s.hasText, s.words);
       } while (++p < end && *p < 0x100);
     } else if (unit < 0x1680) {
-      hasText = true;
+      s.hasText = true;
       do {
         const bool word = CharIsAlnum(*p);
-        if (word && !inWord) ++words;
-        inWord = word;
+        if (word && !s.inWord) ++s.words;
+        s.inWord = word;
       } while (++p < end && *p >= 0x100 && *p < 0x1680);
     } else if (IsCjk(unit)) {
-      hasText = true;
-      inWord = false;
+      s.hasText = true;
+      s.inWord = false;
       do {
-        ++words;
+        ++s.words;
       } while (++p < end && IsCjk(*p));
     } else {
       if (IsIfCode(unit)) break;
-      m_inWord = inWord;
-      m_runHasText = hasText;
-      m_words = words;
-      TextUnit(unit);
-      inWord = m_inWord;
-      hasText = m_runHasText;
-      words = m_words;
+      CountOtherUnit(s, unit);
       ++p;
       continue;
     }
-    m_high = 0;
+    s.high = 0;
   }
-  m_inWord = inWord;
-  m_runHasText = hasText;
-  m_words = words;
   return p;
 }
 
-void CIfCounter::Text(const std::uint8_t* p, const std::uint8_t* end,
-                      [[maybe_unused]] const std::uint8_t* limit) {
-  // As CountText, without codes, CJK characters or surrogates to look for.
-  bool inWord = m_inWord;
-  bool hasText = m_runHasText;
-  std::uint64_t words = m_words;
-  if (p < end) m_high = 0;
+// Counts the text units below U+0100 (a narrow buffer's; none is a code) from `p` to `end` into
+// `s`, reading units up to `limit` (at or after `end`) for steps of sixteen.
+[[gnu::always_inline]] inline void CountText(CIfCounter::CState& s, const std::uint8_t* p,
+                                             const std::uint8_t* end,
+                                             [[maybe_unused]] const std::uint8_t* limit) {
+  if (p < end) s.high = 0;
 #if TAGVERT_UNITS_SSE2
   // Sixteen units a step wherever sixteen may be read: the lanes past `end` are not counted.
   for (; p < end && limit - p >= 16; p += 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const auto count = static_cast<unsigned>(std::min<std::ptrdiff_t>(end - p, 16));
     CountLanes(Latin1Lanes(bytes, 0xFFFFU, static_cast<unsigned>(_mm_movemask_epi8(bytes))), count,
-               inWord, hasText, words);
+               s.inWord, s.hasText, s.words);
   }
 #endif
   for (; p < end; ++p)
-    CountLatin1Unit(*p, inWord, hasText, words);
-  m_inWord = inWord;
-  m_runHasText = hasText;
-  m_words = words;
+    CountLatin1Unit(*p, s.inWord, s.hasText, s.words);
 }
 
-void CIfCounter::TextUnit(char16_t unit) {
-  if (unit >= 0xD800 && unit <= 0xDBFF) {
-    m_high = unit;
-    return;
+// A tag group: it ends the text run and is a tag.
+[[gnu::always_inline]] inline void CountTagGroup(CIfCounter::CState& s) {
+  EndRun(s);
+  ++s.tags;
+}
+
+// A text as the IF writer writes it (its buffer readable up to `limit`): a wide one as it is but
+// for each unit of the code range, which becomes an inline tag group (its reference the group's
+// content); a narrow one, which holds no such unit, as it is.
+[[gnu::always_inline]] inline void CountWrittenText(CIfCounter::CState& s, const char16_t* p,
+                                                    const char16_t* end, const char16_t*) {
+  for (;;) {
+    p = CountText(s, p, end);
+    if (p == end) return;
+    CountTagGroup(s);
+    ++p;
   }
-  bool letter = false;
-  bool cjk = false;
-  if (unit >= 0xDC00 && unit <= 0xDFFF) {
-    if (m_high != 0) {
-      const std::uint32_t code = 0x10000U + ((static_cast<std::uint32_t>(m_high) - 0xD800U) << 10) +
-                                 (static_cast<std::uint32_t>(unit) - 0xDC00U);
-      cjk = code >= 0x20000 && code <= 0x3FFFF;
-      letter = !cjk;
+}
+
+[[gnu::always_inline]] inline void CountWrittenText(CIfCounter::CState& s, const std::uint8_t* p,
+                                                    const std::uint8_t* end,
+                                                    const std::uint8_t* limit) {
+  CountText(s, p, end, limit);
+}
+
+}  // namespace
+
+void CIfCounter::Feed(const char16_t* units, std::size_t count) {
+  // One walk over the piece's codes, sixty-four units a test: the units between two codes are
+  // counted when they are text and passed over when they are a group's content or skipped
+  // text, and each code moves the state as a token reader would. A group's fixed data (pair id,
+  // reserve units) is taken whatever its value. The state in a local, so that it stays in
+  // registers over the walk.
+  CState s = m_state;
+  std::size_t from = m_codes.TakeData(count);
+  ForEachIfCode({units, count}, from, [&](std::size_t at) {
+    if (at > from && m_codes.InText()) CountText(s, units + from, units + at);
+    const char16_t code = units[at];
+    if (m_codes.TakeCode(code)) {
+      EndRun(s);  // every code read in text ends a text run
+      if (code == kIfTagGroup) ++s.tags;
     }
-  } else {
-    cjk = IsCjk(unit);
-    letter = !cjk && CharIsAlnum(unit);
+    from = at + 1;
+    from += m_codes.TakeData(count - from);
+    return from;
+  });
+  if (from < count && m_codes.InText()) CountText(s, units + from, units + count);
+  m_state = s;
+}
+
+void CIfCounter::FeedTable(const CElementTable& table) {
+  // The header, a group before any text, counts nothing. Then the records as CIFParser's
+  // WriteTable writes them.
+  CState s = m_state;
+  for (const CElementRecord& record : table.Records()) {
+    if (record.IsTag()) {
+      // Every tag writes its tag group, with its flags and reserve groups around it (codes that
+      // end the text run as the group does); a removed one writes only its block mark, and an
+      // inline one removed writes nothing, so that the texts around it make one run.
+      if (record.algorithm != Algorithm::Remove) {
+        CountTagGroup(s);
+      } else if (record.GetRuleType() == RuleType::Block) {
+        EndRun(s);
+      }
+      continue;
+    }
+    table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size, const auto* limit) {
+      // A text emptied by its white space mode (about a tenth of the records) writes nothing.
+      if (size == 0) return;
+      const auto* const end = units + size;
+      if ((record.bits & CElementRecord::kRecordNbsp) == 0) {
+        CountWrittenText(s, units, end, limit);
+        return;
+      }
+      // Marked for its U+00A0: its pieces between them as texts, each U+00A0 an inline tag
+      // group.
+      for (const auto* p = units;;) {
+        const auto* const nbsp = FindUnitOf(p, end, 0x00A0, 0x00A0);
+        CountWrittenText(s, p, nbsp, limit);
+        if (nbsp == end) return;
+        CountTagGroup(s);
+        p = nbsp + 1;
+      }
+    });
   }
-  m_high = 0;
-  if (!CharIsSpace(unit)) m_runHasText = true;
-  if (cjk) {
-    ++m_words;
-    m_inWord = false;
-  } else if (letter) {
-    if (!m_inWord) ++m_words;
-    m_inWord = true;
-  } else {
-    m_inWord = false;
-  }
+  m_state = s;
 }
 
 void CIfCounter::Finish() {
   m_codes.Reset();
-  EndRun();
+  EndRun(m_state);
 }
 
 }  // namespace tagvert::cli

@@ -9,7 +9,6 @@
 #include <iterator>
 
 #include "cli/document_scan.h"
-#include "cli/if_record_count.h"
 #include "frame/ttx_converter.h"
 #include "storage/memory_stream.h"
 
@@ -84,8 +83,7 @@ std::pair<CCounts, CCounts> CountBothWays(const std::string& document) {
     });
     CIfCounter counter;
     if (fromRecords) {
-      converter.SetTableHook(
-          [&counter](const CElementTable& table) { CountTableIf(table, counter); });
+      converter.SetTableHook([&counter](const CElementTable& table) { counter.FeedTable(table); });
     }
     const auto target = std::make_shared<CMemoryStream>();
     converter.ConvertToIF(CEndpoint::Stream(std::make_shared<CMemoryStream>(
