@@ -213,6 +213,14 @@ struct CLanes {
   return p;
 }
 
+// CountText out of line, for the walk over an IF's codes, which then stays small.
+[[gnu::noinline]] void CountTextApart(CIfCounter::CState& s, const char16_t* p,
+                                      const char16_t* end) {
+  CIfCounter::CState local = s;
+  CountText(local, p, end);
+  s = local;
+}
+
 // Counts the text units below U+0100 (a narrow buffer's; none is a code) from `p` to `end` into
 // `s`, reading units up to `limit` (at or after `end`) for steps of sixteen.
 [[gnu::always_inline]] inline void CountText(CIfCounter::CState& s, const std::uint8_t* p,
@@ -263,23 +271,20 @@ void CIfCounter::Feed(const char16_t* units, std::size_t count) {
   // One walk over the piece's codes, sixty-four units a test: the units between two codes are
   // counted when they are text and passed over when they are a group's content or skipped
   // text, and each code moves the state as a token reader would. A group's fixed data (pair id,
-  // reserve units) is taken whatever its value. The state in a local, so that it stays in
-  // registers over the walk.
-  CState s = m_state;
+  // reserve units) is taken whatever its value.
   std::size_t from = m_codes.TakeData(count);
   ForEachIfCode({units, count}, from, [&](std::size_t at) {
-    if (at > from && m_codes.InText()) CountText(s, units + from, units + at);
+    if (at > from && m_codes.InText()) CountTextApart(m_state, units + from, units + at);
     const char16_t code = units[at];
     if (m_codes.TakeCode(code)) {
-      EndRun(s);  // every code read in text ends a text run
-      if (code == kIfTagGroup) ++s.tags;
+      EndRun(m_state);  // every code read in text ends a text run
+      if (code == kIfTagGroup) ++m_state.tags;
     }
     from = at + 1;
     from += m_codes.TakeData(count - from);
     return from;
   });
-  if (from < count && m_codes.InText()) CountText(s, units + from, units + count);
-  m_state = s;
+  if (from < count && m_codes.InText()) CountTextApart(m_state, units + from, units + count);
 }
 
 void CIfCounter::FeedTable(const CElementTable& table) {
