@@ -129,9 +129,12 @@ TEST(IfRecordCountTest, CountsWhatTheIfWrittenFromTheRecordsHolds) {
       "ghijklmnopqrstuvwxyz0123456789\u00FF",
   };
   for (const std::string& body : bodies) {
-    documents.push_back(head + body + tail);
-    // The same body in a wide source.
-    documents.push_back(head + body + "\u0100" + tail);
+    // The body in a narrow source, then in a wide one.
+    for (const char* widening : {"", "\u0100"}) {
+      std::string document = head;
+      document.append(body).append(widening).append(tail);
+      documents.push_back(std::move(document));
+    }
   }
   for (std::size_t i = 0; i < documents.size(); ++i) {
     const auto [fromIf, fromRecords] = CountBothWays(documents[i]);
