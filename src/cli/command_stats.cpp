@@ -43,15 +43,17 @@ std::string TextStats(const std::string& name, const CStats& s) {
   return line + name + "\n";
 }
 
-// Counts one document: its units from the markup, the rest from its IF made in memory.
+// Counts one document: its units from the markup, the rest from the records its IF would be
+// written from (the IF itself is not written).
 bool CountDocument(const CCliOptions& o, const std::string& input, CMessages& messages,
                    CStats& stats) {
   CDocumentLanguages languages;
   CIfCounter counter;
-  // The IF is counted as it is written: it is never held.
-  const auto sink = std::make_shared<CIfUnitSink>(
-      [&counter](const char16_t* units, std::size_t count) { counter.Feed(units, count); });
-  if (!ConvertToIfInto(o, input, sink, messages, &languages)) return false;
+  const auto nothing = std::make_shared<CIfUnitSink>([](const char16_t*, std::size_t) {});
+  if (!ConvertToIfInto(o, input, nothing, messages, &languages,
+                       [&counter](const CElementTable& table) { counter.FeedTable(table); })) {
+    return false;
+  }
   stats.units = languages.units;
   stats.matched = languages.matchedUnits;
   counter.Finish();

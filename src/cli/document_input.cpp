@@ -363,9 +363,11 @@ std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMes
 }
 
 bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteStreamPtr& target,
-                     CMessages& messages, CDocumentLanguages* languages) {
+                     CMessages& messages, CDocumentLanguages* languages,
+                     CTTXToIfConverter::TableHook tableHook) {
   CTagvertConverter converter;
   UseCommandReading(converter);
+  converter.SetTableHook(std::move(tableHook));
   if (!o.force) {
     const std::string refused = CheckInputFormat(input, true, nullptr, &converter);
     if (!refused.empty()) {

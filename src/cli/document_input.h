@@ -126,8 +126,10 @@ std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMes
 
 /// Converts one TTX document to IF into `target`, as the commands that look at the IF need it:
 /// the input checks, the direction, the conversion. Reports what goes wrong through `messages`
-/// and returns false then; std::bad_alloc passes through.
+/// and returns false then; std::bad_alloc passes through. With `tableHook` the conversion hands
+/// its table to the hook instead of writing the IF (CTTXToIfConverter::TableHook).
 bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteStreamPtr& target,
-                     CMessages& messages, CDocumentLanguages* languages = nullptr);
+                     CMessages& messages, CDocumentLanguages* languages = nullptr,
+                     CTTXToIfConverter::TableHook tableHook = {});
 
 }  // namespace tagvert::cli

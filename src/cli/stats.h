@@ -7,6 +7,10 @@
 
 #include "ifcodec/if_tokens.h"
 
+namespace tagvert {
+class CElementTable;
+}
+
 namespace tagvert::cli {
 
 /// Counts, as IF units come: text runs that hold more than white space, their words, and tag
@@ -17,26 +21,33 @@ namespace tagvert::cli {
 class CIfCounter {
  public:
   void Feed(const char16_t* units, std::size_t count);
+  /// Instead of the IF's pieces: counts the IF that CIFParser::WriteTable writes from `table`
+  /// (classified and structured) after the header, as Feed would find it, without writing it.
+  /// The writer's decisions are made again over the records: a tag writes a tag group (its text
+  /// the group's content) unless it is removed, when it leaves its block mark or nothing; a text
+  /// is written as it is, but for a unit of the code range, which becomes a tag group holding
+  /// its reference, and, in a text marked for it, each U+00A0, which becomes a tag group of its
+  /// own. Not mixed with Feed in one count.
+  void FeedTable(const CElementTable& table);
   void Finish();
 
-  std::uint64_t Runs() const { return m_runs; }
-  std::uint64_t Words() const { return m_words; }
-  std::uint64_t Tags() const { return m_tags; }
+  std::uint64_t Runs() const { return m_state.runs; }
+  std::uint64_t Words() const { return m_state.words; }
+  std::uint64_t Tags() const { return m_state.tags; }
+
+  /// What the count holds between two pieces.
+  struct CState {
+    bool inWord = false;
+    bool hasText = false;  ///< the text run holds more than white space
+    char16_t high = 0;     ///< a high surrogate waiting for its low half
+    std::uint64_t runs = 0;
+    std::uint64_t words = 0;
+    std::uint64_t tags = 0;
+  };
 
  private:
-  /// Counts the text units from `p` up to the first code or `end`; returns where it stopped.
-  const char16_t* CountText(const char16_t* p, const char16_t* end);
-  /// Counts one text unit outside ASCII (no code).
-  void TextUnit(char16_t unit);
-  void EndRun();
-
   CIfCodeState m_codes;
-  bool m_inWord = false;
-  bool m_runHasText = false;
-  char16_t m_high = 0;  ///< a high surrogate waiting for its low half
-  std::uint64_t m_runs = 0;
-  std::uint64_t m_words = 0;
-  std::uint64_t m_tags = 0;
+  CState m_state;
 };
 
 }  // namespace tagvert::cli

@@ -174,6 +174,10 @@ void CTTXToIfConverter::DoConvertToIF() {
   // The passes are done with their working room; the writing needs none.
   table.ReleaseWorkspace();
 
+  if (m_tableHook) {
+    m_tableHook(table);
+    return;
+  }
   writer.WriteChar(kIfHeader);
   writer.WriteString(kIfFormatName);
   writer.WriteChar(kIfBoundary);

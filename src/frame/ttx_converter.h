@@ -12,6 +12,7 @@
 
 namespace tagvert {
 
+class CElementTable;
 class IIfTokenObserver;
 class IIfTagGroupObserver;
 
@@ -34,6 +35,10 @@ class CTTXToIfConverter : public virtual CTTXConverterBase {
   /// (nothing: the Direction property's). A host that would otherwise read the document ahead
   /// for them rides on the conversion's own reading.
   using DocumentReadHook = std::function<std::optional<std::int32_t>(const CDocumentFacts&)>;
+  /// Called once per conversion to IF, when set, with the document's table once it is classified
+  /// and structured, instead of writing it: the conversion then writes nothing. For a host that
+  /// wants what the IF would say (its counts, say) without paying for the IF.
+  using TableHook = std::function<void(const CElementTable&)>;
 
   void DoConvertToIF() override;
   /// The cut of the last conversion to IF; nothing when its input ended where a document ends.
@@ -45,11 +50,14 @@ class CTTXToIfConverter : public virtual CTTXConverterBase {
     m_documentRead = std::move(hook);
     m_factsSettled = std::move(settled);
   }
+  /// Sets the table hook of the conversions to IF (empty, the default, for none).
+  void SetTableHook(TableHook hook) { m_tableHook = std::move(hook); }
 
  private:
   std::optional<CInputCut> m_inputCut;
   DocumentReadHook m_documentRead;
   FactsSettled m_factsSettled;
+  TableHook m_tableHook;
 };
 
 /// Supplies the IF to TTX driver: streams the IF element by element, escapes text runs and
