@@ -352,11 +352,13 @@ std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMes
   CTTXToIfConverter::DocumentReadHook hook;
   const std::int32_t direction =
       DeferDirection(o, input, messages, hook, scanned, std::move(beforeSaying));
-  // Unless the caller keeps the facts, the walk over the document ends once they settle the
-  // direction and what is said of it.
+  // The languages are read only until they settle the direction and what is said of it; the
+  // walk over the document then ends, unless the caller keeps the facts: their units are then
+  // counted to the end.
   FactsSettled settled;
-  if (hook && scanned == nullptr) {
-    settled = [&o](const CDocumentFacts& facts) { return DirectionSettled(o, facts); };
+  if (hook) {
+    settled.languages = [&o](const CDocumentFacts& facts) { return DirectionSettled(o, facts); };
+    settled.allUnits = scanned != nullptr;
   }
   converter.SetDocumentReadHook(std::move(hook), std::move(settled));
   return direction;

@@ -111,9 +111,9 @@ std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMe
 /// the document's languages are taken when the conversion has read it (its document hook), and
 /// what is said of the choice is said then, after `beforeSaying` (which may clear a progress
 /// line). Returns the Direction to put before the conversion (--direction, else 0); `scanned`
-/// is filled when the document is read (without it, the facts are read only as far as the
-/// choice and what is said of it need). `o`, `messages` and `scanned` must outlive the
-/// conversion.
+/// is filled when the document is read: all its units, and its languages only as far as the
+/// choice and what is said of it need (the Tuvs' languages are those found until then). `o`,
+/// `messages` and `scanned` must outlive the conversion.
 std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
                             CTagvertConverter& converter, CDocumentLanguages* scanned = nullptr,
                             std::function<void()> beforeSaying = {});
@@ -127,7 +127,8 @@ std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMes
 /// Converts one TTX document to IF into `target`, as the commands that look at the IF need it:
 /// the input checks, the direction, the conversion. Reports what goes wrong through `messages`
 /// and returns false then; std::bad_alloc passes through. With `tableHook` the conversion hands
-/// its table to the hook instead of writing the IF (CTTXToIfConverter::TableHook).
+/// its table to the hook instead of writing the IF (CTTXToIfConverter::TableHook). `languages`,
+/// when given, gets the document's facts as DeferDirection's `scanned`.
 bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteStreamPtr& target,
                      CMessages& messages, CDocumentLanguages* languages = nullptr,
                      CTTXToIfConverter::TableHook tableHook = {});

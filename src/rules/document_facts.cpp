@@ -117,16 +117,7 @@ class CFactsReader {
       return added && m_settingsSeen && Settled();
     }
     if (kind == FactName::Tu) {
-      ++m_facts.units;
-      const std::string_view text = PlainTagBytes(m_table, record, CTagAnswers::kMaxTextBytes);
-      if (const std::size_t* const matched = text.empty() ? nullptr : m_tuAnswers.Find(text)) {
-        m_facts.matchedUnits += *matched;
-        return false;
-      }
-      // The rules skip a unit whose MatchPercent exists and is not "0".
-      const std::size_t matched = m_matchPercent.Find(record, values) != 0 && values[0] != u"0";
-      m_facts.matchedUnits += matched;
-      if (!text.empty()) m_tuAnswers.Remember(text, matched);
+      TakeUnit(record);
       return false;
     }
     m_settingsSeen = true;
@@ -136,10 +127,24 @@ class CFactsReader {
     return Settled();
   }
 
+  // Counts the unit that the Tu start tag `record` (Tells) begins, and whether it is matched.
+  [[gnu::noinline]] void TakeUnit(const CElementRecord& record) {
+    ++m_facts.units;
+    const std::string_view text = PlainTagBytes(m_table, record, CTagAnswers::kMaxTextBytes);
+    if (const std::size_t* const matched = text.empty() ? nullptr : m_tuAnswers.Find(text)) {
+      m_facts.matchedUnits += *matched;
+      return;
+    }
+    // The rules skip a unit whose MatchPercent exists and is not "0".
+    const std::size_t matched = m_matchPercent.Find(record, m_values) != 0 && m_values[0] != u"0";
+    m_facts.matchedUnits += matched;
+    if (!text.empty()) m_tuAnswers.Remember(text, matched);
+  }
+
   CDocumentFacts& Facts() { return m_facts; }
 
  private:
-  bool Settled() const { return m_settled && m_settled(m_facts); }
+  bool Settled() const { return m_settled.languages && m_settled.languages(m_facts); }
 
   const CElementTable& m_table;
   const FactsSettled& m_settled;
@@ -172,8 +177,13 @@ CDocumentFacts ReadDocumentFacts(const CElementTable& table, const FactsSettled&
     const CRecordVector& records = table.Records();
     const CElementRecord* record = records.data();
     const CElementRecord* const end = record + records.size();
-    bool ended = false;
-    for (; !ended && end - record >= 4; record += 4) {
+    // Whether `at`, of a name of `kind`, settles the facts once taken.
+    const auto settles = [&reader](const CElementRecord& at, FactName kind) {
+      return kind != FactName::Other && CFactsReader::Tells(at) && reader.Take(at, kind);
+    };
+    // The records after the one that settles the facts are not taken: `rest` is the first.
+    const CElementRecord* rest = nullptr;
+    for (; rest == nullptr && end - record >= 4; record += 4) {
       const FactName k0 = kindOf[table.NameId<kMayBeWide>(record[0])];
       const FactName k1 = kindOf[table.NameId<kMayBeWide>(record[1])];
       const FactName k2 = kindOf[table.NameId<kMayBeWide>(record[2])];
@@ -182,16 +192,49 @@ CDocumentFacts ReadDocumentFacts(const CElementTable& table, const FactsSettled&
            static_cast<unsigned>(k3)) == 0) {
         continue;
       }
-      // The records after the one that settles the facts are not taken.
-      ended =
-          (k0 != FactName::Other && CFactsReader::Tells(record[0]) && reader.Take(record[0], k0)) ||
-          (k1 != FactName::Other && CFactsReader::Tells(record[1]) && reader.Take(record[1], k1)) ||
-          (k2 != FactName::Other && CFactsReader::Tells(record[2]) && reader.Take(record[2], k2)) ||
-          (k3 != FactName::Other && CFactsReader::Tells(record[3]) && reader.Take(record[3], k3));
+      if (settles(record[0], k0)) {
+        rest = record + 1;
+      } else if (settles(record[1], k1)) {
+        rest = record + 2;
+      } else if (settles(record[2], k2)) {
+        rest = record + 3;
+      } else if (settles(record[3], k3)) {
+        rest = record + 4;
+      }
     }
-    for (; !ended && record != end; ++record) {
-      const FactName kind = kindOf[table.NameId<kMayBeWide>(*record)];
-      ended = kind != FactName::Other && CFactsReader::Tells(*record) && reader.Take(*record, kind);
+    for (; rest == nullptr && record != end; ++record) {
+      if (settles(*record, kindOf[table.NameId<kMayBeWide>(*record)])) rest = record + 1;
+    }
+    if (rest == nullptr || !settled.allUnits) return;
+    // The rest only for its units: a test of the name against the Tu name's id, when the
+    // document writes that name in one way only (nearly always), else against the kinds.
+    // Four records a step, as above: nearly every group of four holds no Tu.
+    const auto units = [&](auto isTu) {
+      const auto take = [&](const CElementRecord& at) {
+        if (isTu(table.NameId<kMayBeWide>(at)) && CFactsReader::Tells(at)) {
+          table.CheckStop();
+          reader.TakeUnit(at);
+        }
+      };
+      const CElementRecord* const groupsEnd = rest + (end - rest) / 4 * 4;
+      for (; rest != groupsEnd; rest += 4) {
+        if (!isTu(table.NameId<kMayBeWide>(rest[0])) && !isTu(table.NameId<kMayBeWide>(rest[1])) &&
+            !isTu(table.NameId<kMayBeWide>(rest[2])) && !isTu(table.NameId<kMayBeWide>(rest[3]))) {
+          continue;
+        }
+        for (const CElementRecord* at = rest; at != rest + 4; ++at)
+          take(*at);
+      }
+      for (; rest != end; ++rest)
+        take(*rest);
+    };
+    const auto tuNames = std::count(kinds.begin(), kinds.end(), FactName::Tu);
+    if (tuNames == 1) {
+      const auto tu = static_cast<std::uint32_t>(
+          std::find(kinds.begin(), kinds.end(), FactName::Tu) - kinds.begin());
+      units([tu](std::uint32_t id) { return id == tu; });
+    } else if (tuNames > 1) {
+      units([kindOf](std::uint32_t id) { return kindOf[id] == FactName::Tu; });
     }
   });
   return std::move(reader.Facts());
