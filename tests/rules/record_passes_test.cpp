@@ -457,5 +457,43 @@ TEST(DocumentFactsTest, TagsCountAtEveryPlaceOfTheWalk) {
   }
 }
 
+// Once the languages settle, the rest of the walk counts only the units, four records a step
+// and the last few one by one: it resumes right after the record that settled them, wherever
+// that stands in its group, and finds the Tu tags of every spelling of the name.
+TEST(DocumentFactsTest, UnitsCountedToTheEndAfterTheLanguagesSettle) {
+  for (const bool oneSpelling : {true, false}) {
+    for (std::size_t before = 0; before < 8; ++before) {
+      for (std::size_t after = 0; after < 5; ++after) {
+        SCOPED_TRACE(testing::Message() << oneSpelling << " " << before << " " << after);
+        std::u16string document = u"<UserSettings TargetLanguage=\"x\"/>";
+        for (std::size_t i = 0; i < before; ++i)
+          document += u"<b/>";
+        // The first Tuv settles the facts; the Tu right after it shares its group.
+        document += u"<Tu MatchPercent=\"5\"><Tuv Lang=\"a\"><Tu MatchPercent=\"7\"/>";
+        document += oneSpelling ? u"<Tu MatchPercent=\"0\"><Tuv Lang=\"b\"></Tuv></Tu>"
+                                : u"<tu MatchPercent=\"0\"><Tuv Lang=\"b\"></Tuv></tu>";
+        for (std::size_t i = 0; i < after; ++i)
+          document += u"<b/>";
+        document += oneSpelling ? u"<Tu MatchPercent=\"9\">" : u"<TU MatchPercent=\"9\">";
+        CElementTable table;
+        table.Source().Assign(document);
+        ScanElements(table, true);
+        const CDocumentFacts whole = ReadDocumentFacts(table);
+        EXPECT_EQ(whole.units, 4U);
+        EXPECT_EQ(whole.matchedUnits, 3U);
+        FactsSettled settled;
+        settled.languages = [](const CDocumentFacts& facts) { return !facts.tuvLanguages.empty(); };
+        settled.allUnits = true;
+        const CDocumentFacts facts = ReadDocumentFacts(table, settled);
+        EXPECT_EQ(facts.units, whole.units);
+        EXPECT_EQ(facts.matchedUnits, whole.matchedUnits);
+        EXPECT_EQ(facts.tuvLanguages, std::vector<std::u16string>{u"a"});
+        settled.allUnits = false;
+        EXPECT_EQ(ReadDocumentFacts(table, settled).units, 1U);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tagvert
