@@ -438,6 +438,14 @@ TEST(RecordPassesTest, PassesStopAtTheStopFlag) {
   }
 }
 
+// The facts of `document`, cut into a table of its own.
+CDocumentFacts FactsOf(const std::u16string& document, const FactsSettled& settled = {}) {
+  CElementTable table;
+  table.Source().Assign(document);
+  ScanElements(table, true);
+  return ReadDocumentFacts(table, settled);
+}
+
 // The facts' walk looks at the records four at a time and at the last few one by one: the unit
 // and language tags count at every place in a group and in the rest.
 TEST(DocumentFactsTest, TagsCountAtEveryPlaceOfTheWalk) {
@@ -447,10 +455,7 @@ TEST(DocumentFactsTest, TagsCountAtEveryPlaceOfTheWalk) {
     for (std::size_t i = 0; i < before; ++i)
       document += u"<b/>";
     document += u"<Tu MatchPercent=\"5\"><Tuv Lang=\"x\">y";
-    CElementTable table;
-    table.Source().Assign(document);
-    ScanElements(table, true);
-    const CDocumentFacts facts = ReadDocumentFacts(table);
+    const CDocumentFacts facts = FactsOf(document);
     EXPECT_EQ(facts.units, 1U);
     EXPECT_EQ(facts.matchedUnits, 1U);
     EXPECT_EQ(facts.tuvLanguages, std::vector<std::u16string>{u"x"});
@@ -475,21 +480,18 @@ TEST(DocumentFactsTest, UnitsCountedToTheEndAfterTheLanguagesSettle) {
         for (std::size_t i = 0; i < after; ++i)
           document += u"<b/>";
         document += oneSpelling ? u"<Tu MatchPercent=\"9\">" : u"<TU MatchPercent=\"9\">";
-        CElementTable table;
-        table.Source().Assign(document);
-        ScanElements(table, true);
-        const CDocumentFacts whole = ReadDocumentFacts(table);
+        const CDocumentFacts whole = FactsOf(document);
         EXPECT_EQ(whole.units, 4U);
         EXPECT_EQ(whole.matchedUnits, 3U);
         FactsSettled settled;
         settled.languages = [](const CDocumentFacts& facts) { return !facts.tuvLanguages.empty(); };
         settled.allUnits = true;
-        const CDocumentFacts facts = ReadDocumentFacts(table, settled);
+        const CDocumentFacts facts = FactsOf(document, settled);
         EXPECT_EQ(facts.units, whole.units);
         EXPECT_EQ(facts.matchedUnits, whole.matchedUnits);
         EXPECT_EQ(facts.tuvLanguages, std::vector<std::u16string>{u"a"});
         settled.allUnits = false;
-        EXPECT_EQ(ReadDocumentFacts(table, settled).units, 1U);
+        EXPECT_EQ(FactsOf(document, settled).units, 1U);
       }
     }
   }
