@@ -187,6 +187,15 @@ void PlatformAdviseLarge(void* block, std::size_t bytes) {
 #endif
 }
 
+void PlatformAdviseSmall(void* block, std::size_t bytes) {
+#if defined(MADV_NOHUGEPAGE)
+  ::madvise(block, LargeBlockSpan(bytes), MADV_NOHUGEPAGE);
+#else
+  (void)block;
+  (void)bytes;
+#endif
+}
+
 void PlatformFreeLarge(void* block, std::size_t bytes) {
   if (block != nullptr) ::munmap(block, LargeBlockSpan(bytes));
 }

@@ -64,6 +64,7 @@ void* PlatformAllocateLarge(std::size_t bytes) {
 
 // Windows takes no advice on the size of the pages of ordinary memory.
 void PlatformAdviseLarge(void* /*block*/, std::size_t /*bytes*/) {}
+void PlatformAdviseSmall(void* /*block*/, std::size_t /*bytes*/) {}
 
 void PlatformFreeLarge(void* block, std::size_t /*bytes*/) {
   if (block != nullptr) ::VirtualFree(block, 0, MEM_RELEASE);

@@ -22,6 +22,11 @@ void* PlatformAllocateLarge(std::size_t bytes);
 /// advice on the size of its pages that PlatformAllocateLarge gives a fresh one, for the pages
 /// it takes from now on; the pages it holds stay as they are. Implemented once per platform.
 void PlatformAdviseLarge(void* block, std::size_t bytes);
+/// Has the block of `bytes` (of PlatformAllocateLarge, or reused for them) take small pages only
+/// from now on, whatever its size: for room reserved far beyond what most documents write into
+/// it, where a large page would make memory resident that is never written. The pages it holds
+/// stay as they are. Implemented once per platform.
+void PlatformAdviseSmall(void* block, std::size_t bytes);
 /// Gives back a block of PlatformAllocateLarge with the size it was asked for.
 void PlatformFreeLarge(void* block, std::size_t bytes);
 

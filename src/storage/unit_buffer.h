@@ -75,6 +75,13 @@ class CUnitBuffer {
     m_units = units;
     m_capacity = n;
   }
+  /// Has the room that the buffer holds now take small pages only (PlatformAdviseSmall), where
+  /// it came from the system: for room reserved ahead of writes that may never come. Room that
+  /// a later growth takes has the usual pages.
+  void AdviseSmallPages() {
+    if (m_capacity * Width() >= kLargeBlockBytes)
+      PlatformAdviseSmall(m_units, m_capacity * Width());
+  }
   /// Has the system provide the memory for the first `n` units (at most the capacity) in the
   /// background, ahead of the writes (CPageBacker), where the buffer is large enough to come
   /// from the system and the system can. A writer that fills many megabytes calls this as it
