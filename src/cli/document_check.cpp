@@ -107,6 +107,11 @@ class CNameUnits {
   // Whether the '&' at `i` of the `size` units at `text` starts a reference.
   template <class Unit>
   bool StartsReference(const Unit* text, std::size_t size, std::size_t i) const {
+    // "&lt;" and "&gt;", the references a document's placeholders repeat, without the loop.
+    if (size - i >= 4 && (text[i + 1] == u'l' || text[i + 1] == u'g') && text[i + 2] == u't' &&
+        text[i + 3] == u';') {
+      return true;
+    }
     std::size_t j = i + 1;
     while (j < size && Is(text[j]))
       ++j;
