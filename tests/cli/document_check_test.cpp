@@ -45,6 +45,7 @@ TEST(CheckDocumentTest, PlaceholdersOfManyDisplayTexts) {
     document += ut("end", k);
   document += ut("start", kDisplays) + "</Tuv></Tu>\n";
   std::vector<std::string> expected;
+  expected.reserve(kDisplays + 1);
   for (int k = 0; k < kDisplays; ++k)
     expected.push_back(std::to_string(2 * kDisplays + 2 + k) + ":1 " + kEndAlone);
   expected.push_back(std::to_string(3 * kDisplays + 2) +
