@@ -3,7 +3,11 @@
 #include "cli/document_check.h"
 
 #include <algorithm>
+#include <cstring>
+#include <iterator>
+#include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -78,14 +82,9 @@ class CLines {
   bool found_ = false;
 };
 
-struct COpenElement {
-  std::uint32_t nameId;
-  Offset at;
-};
-
-template <class Unit>
-bool IsNameUnit(Unit unit) {
-  const auto c = static_cast<char16_t>(unit);
+// Whether a unit may stand in the name of a reference ("&name;" or "&#...;"): ASCII's letters,
+// digits and "_-.:#", and the letters and numbers beyond ASCII.
+bool IsNameUnit(char16_t c) {
   if (c < 0x80) {
     // ASCII's letters and digits are its only letters and numbers.
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
@@ -94,14 +93,105 @@ bool IsNameUnit(Unit unit) {
   return CharIsAlnum(c);
 }
 
-// Whether the '&' at `i` of the `size` units at `text` starts a reference "&name;" or "&#...;".
+// IsNameUnit with the answers for the units below U+0100 made once into a table: a document's
+// references ("&lt;", "&amp;") are read unit by unit.
+class CNameUnits {
+ public:
+  CNameUnits() {
+    for (unsigned c = 0; c < std::size(low_); ++c)
+      low_[c] = IsNameUnit(static_cast<char16_t>(c));
+  }
+  bool Is(std::uint8_t unit) const { return low_[unit]; }
+  bool Is(char16_t unit) const { return unit < std::size(low_) ? low_[unit] : CharIsAlnum(unit); }
+
+  // Whether the '&' at `i` of the `size` units at `text` starts a reference.
+  template <class Unit>
+  bool StartsReference(const Unit* text, std::size_t size, std::size_t i) const {
+    // "&lt;" and "&gt;", the references a document's placeholders repeat, without the loop.
+    if (size - i >= 4 && (text[i + 1] == u'l' || text[i + 1] == u'g') && text[i + 2] == u't' &&
+        text[i + 3] == u';') {
+      return true;
+    }
+    std::size_t j = i + 1;
+    while (j < size && Is(text[j]))
+      ++j;
+    return j > i + 1 && j < size && text[j] == u';';
+  }
+
+ private:
+  bool low_[0x100];
+};
+
+// The first '&' in [p, end), or `end`; the units from `end` up to `limit` may be read. Most text
+// runs between tags are shorter than a step of sixteen bytes: one load past their end, the
+// matches beyond it masked off, takes them whole where a search that stops at their end takes
+// their last part unit by unit.
 template <class Unit>
-bool StartsReference(const Unit* text, std::size_t size, std::size_t i) {
-  std::size_t j = i + 1;
-  while (j < size && IsNameUnit(text[j]))
-    ++j;
-  return j > i + 1 && j < size && text[j] == u';';
+const Unit* FindAmpersand(const Unit* p, const Unit* end, const Unit* limit) {
+#if defined(TAGVERT_INPUT_SCAN_SSE2)
+  constexpr std::size_t kStep = 16 / sizeof(Unit);
+  const __m128i amp = sizeof(Unit) == 1 ? _mm_set1_epi8('&') : _mm_set1_epi16('&');
+  while (static_cast<std::size_t>(limit - p) >= kStep) {
+    const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    auto mask = static_cast<unsigned>(_mm_movemask_epi8(
+        sizeof(Unit) == 1 ? _mm_cmpeq_epi8(units, amp) : _mm_cmpeq_epi16(units, amp)));
+    const auto left = static_cast<std::size_t>(end - p) * sizeof(Unit);
+    if (left < 16) mask &= (1U << left) - 1;
+    if (mask != 0) return p + static_cast<std::size_t>(std::countr_zero(mask)) / sizeof(Unit);
+    if (left <= 16) return end;
+    p += kStep;
+  }
+#else
+  static_cast<void>(limit);
+#endif
+  while (p != end && *p != u'&')
+    ++p;
+  return p;
 }
+
+// Facts about tags kept by the tag's text (PlainTagBytes): a document repeats the same few
+// placeholders and Tuv tags thousands of times, and what their attributes say follows from
+// the text. A text may take one of two slots, chosen by a hash of its size and sampled bytes;
+// the one used longer ago makes room. A slot taken anew holds `Facts{}`.
+template <class Facts>
+class CTagMemo {
+ public:
+  CTagMemo() : slots_(std::make_unique<CSlot[]>(kSlots)) {}
+
+  // The facts kept for `text` (not empty, at most kMaxTextBytes).
+  Facts& At(std::string_view text) {
+    const std::uint64_t key = HashTagTextSampled(text);
+    CSlot& first = slots_[static_cast<std::size_t>(key >> 58)];
+    CSlot& second = slots_[static_cast<std::size_t>((key >> 52) % kSlots)];
+    CSlot* slot = &first;
+    if (!Holds(first, text)) {
+      slot = &second;
+      if (!Holds(second, text)) {
+        if (first.used < second.used) slot = &first;
+        slot->text.assign(text);
+        slot->facts = Facts{};
+      }
+    }
+    slot->used = ++clock_;
+    return slot->facts;
+  }
+
+  static constexpr std::size_t kMaxTextBytes = 512;
+
+ private:
+  struct CSlot {
+    std::string text;  // the tag's text as the source holds it (empty: a free slot)
+    std::uint64_t used = 0;
+    Facts facts{};
+  };
+  static bool Holds(const CSlot& slot, std::string_view text) {
+    return slot.text.size() == text.size() &&
+           std::memcmp(slot.text.data(), text.data(), text.size()) == 0;
+  }
+  static constexpr std::size_t kSlots = 64;  // six bits of a key
+  std::unique_ptr<CSlot[]> slots_;
+  std::uint64_t clock_ = 0;
+};
 
 // The value of the first attribute in `attributes` (of a tag of `table`) named `name`, exactly
 // or (`anyCase`) compared without case; nothing when it has none.
@@ -152,13 +242,17 @@ class CTargetTuvs {
       if (lang.tuSerial == tuSerial_) lang.tus.push_back(closed);
     }
   }
-  // A Tuv start tag (an empty element when `empty`) with its Lang (nothing: none).
-  void TuvStart(const std::optional<std::u16string_view>& name, Offset at, bool empty) {
-    if (!name) return;
+  // The index of the language of Lang value `name`, added when new. A language keeps its
+  // index.
+  std::uint32_t LangIndex(std::u16string_view name) {
     std::size_t i = 0;
-    while (i < langs_.size() && langs_[i].name != *name)
+    while (i < langs_.size() && langs_[i].name != name)
       ++i;
-    if (i == langs_.size()) langs_.emplace_back().name = *name;
+    if (i == langs_.size()) langs_.emplace_back().name = name;
+    return static_cast<std::uint32_t>(i);
+  }
+  // A Tuv start tag (an empty element when `empty`) of the language at index `i`.
+  void TuvStart(std::uint32_t i, Offset at, bool empty) {
     CLang& lang = langs_[i];
     lang.tuSerial = tuSerial_;
     if (empty) {
@@ -235,7 +329,7 @@ class CDocumentChecker {
         kinds_(table.Names().Size()),
         utLookup_(table, {{u"Type"}, {u"Style"}, {u"LeftEdge"}, {u"DisplayText"}}),
         tuvLookup_(table, {{u"Lang", false}, {u"Lang"}}),
-        openByName_(table.Names().Size()) {
+        openTop_(table.Names().Size(), kNone) {
     // The scan has interned every name of the document.
     for (std::uint32_t id = 0; id < kinds_.size(); ++id) {
       const std::u16string& name = table.Names().Name(id);
@@ -249,20 +343,23 @@ class CDocumentChecker {
                      : upper == u"TUV"          ? NameKind::Tuv
                      : upper == u"USERSETTINGS" ? NameKind::UserSettings
                                                 : NameKind::Other;
+      kind.common = id != 0 && kind.exact != NameKind::Tuv && kind.anyCase != NameKind::Tuv &&
+                    kind.anyCase != NameKind::UserSettings;
     }
+    // Display text 0 is the empty one, which an end without a DisplayText has too.
+    displayIds_.emplace(std::u16string(), 0);
+    utTop_.push_back(kNone);
   }
 
-  // Checks every record in order.
+  // Checks every record in order. The table is the scan's alone: every record's text lies in
+  // the source. The walk is made for the source's unit type and for whether some record is
+  // wide, chosen once, so that it reads each record's text and fields straight.
   void Run() {
-    for (const CElementRecord& record : table_.Records()) {
-      table_.VisitText(record, [&](const auto* units, std::size_t size) {
-        if (record.IsTag()) {
-          Tag(record, units, size);
-        } else {
-          Text(record.textStart, units, size);
-        }
+    VisitRecordWidth(table_, [&](auto mayBeWide) {
+      table_.Source().Visit([&](const auto* units, std::size_t size) {
+        Walk<decltype(mayBeWide)::value>(units, units + size);
       });
-    }
+    });
   }
 
   const CDocumentLanguages& Languages() const { return languages_; }
@@ -280,7 +377,8 @@ class CDocumentChecker {
           },
           [&](Offset at) { Problem(at, kEmptyTarget, [&] { return "empty Tuv in " + named; }); });
     }
-    for (const COpenElement& element : open_) {
+    for (std::size_t k = 0; k < openCount_; ++k) {
+      const COpenElement& element = open_[k];
       Problem(element.at, kNeverClosed, [&] {
         return "start tag <" + Utf16ToUtf8(table_.Names().Name(element.nameId)) + "> never closed";
       });
@@ -304,15 +402,59 @@ class CDocumentChecker {
   struct CNameKind {
     NameKind exact = NameKind::Other;    // Tu, Tuv, ut or other, as written
     NameKind anyCase = NameKind::Other;  // Tu, Tuv, UserSettings or other, without case
+    // A name whose tags need no attribute but a placeholder's: not a Tuv, none that gives a
+    // language, not the empty name. Nearly every tag has one.
+    bool common = false;
   };
 
-  // Open ut placeholders: where each began and its DisplayText, which an end repeats. An end
-  // that closes one before the last leaves it in place, closed.
+  static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+  // An open element, and the one of its name opened before it that is still open (kNone: none).
+  struct COpenElement {
+    std::uint32_t nameId;
+    Offset at;
+    std::uint32_t previousOfName;
+  };
+
+  // Open ut placeholders: where each began and its DisplayText (by id), which an end repeats,
+  // and the start before it of the same DisplayText still open (kNone: none). An end that
+  // closes one before the last leaves it in place, closed.
   struct CUtStart {
     Offset at;
-    std::u16string display;
+    std::uint32_t display;
+    std::uint32_t previousOfDisplay;
     bool closed = false;
   };
+
+  // What a ut placeholder's attributes make of it: nothing to pair (external or a split left
+  // edge, or neither a start nor an end), a start or an end, and its DisplayText's id.
+  enum class UtRole : std::uint8_t { Unknown, None, Start, End };
+  struct CUtFacts {
+    UtRole role = UtRole::Unknown;
+    std::uint32_t display = 0;
+  };
+
+  // What a Tuv start tag's Lang gives: whether the Lang compared without case is among the
+  // document's languages already, and the index of the Lang compared exactly among the target
+  // check's languages (kNone: not read yet, kNoLang: the tag has none).
+  struct CTuvFacts {
+    bool noted = false;
+    std::uint32_t lang = kNone;
+  };
+  static constexpr std::uint32_t kNoLang = 0xFFFFFFFE;
+
+  template <bool kMayBeWide, class Unit>
+  void Walk(const Unit* units, const Unit* limit) {
+    for (const CElementRecord& record : table_.Records()) {
+      const Unit* const text = units + record.textStart;
+      const std::size_t size = table_.Length<kMayBeWide>(record);
+      if (record.IsTag()) {
+        Tag<kMayBeWide>(record, text, size);
+      } else {
+        Text(record.textStart, text, size, limit);
+      }
+    }
+  }
 
   // The attributes of the tag being checked, read again from its text once it is asked for.
   const std::vector<CAttributeSpan>& Attributes(const CElementRecord& record) {
@@ -341,13 +483,15 @@ class CDocumentChecker {
   }
 
   // The languages a tag names: the Lang of every Tuv and the first UserSettings' target and
-  // source language.
-  void Languages(const CElementRecord& record, NameKind kind) {
+  // source language. `tuv`: what the Tuv tag's text gave before, when it is kept.
+  [[gnu::noinline]] void Languages(const CElementRecord& record, NameKind kind, CTuvFacts* tuv) {
     if (kind == NameKind::Tuv && record.tagType != TagType::Close) {
+      if (tuv != nullptr && tuv->noted) return;
       const std::u16string_view lang = TuvLang(record, true).value_or(u""sv);
       // A document names a handful of languages: a linear look-up stays cheap.
       std::vector<std::u16string>& langs = languages_.tuvLanguages;
       if (std::find(langs.begin(), langs.end(), lang) == langs.end()) langs.emplace_back(lang);
+      if (tuv != nullptr) tuv->noted = true;
     } else if (kind == NameKind::UserSettings && !settingsSeen_) {
       settingsSeen_ = true;
       if (const auto target = AttributeOf(record, u"TargetLanguage"sv, true))
@@ -371,15 +515,44 @@ class CDocumentChecker {
     return tuvLang_[anyCase ? 0 : 1];
   }
 
-  // Checks one piece of markup, the `size` units at `text`.
-  template <class Unit>
-  void Tag(const CElementRecord& record, const Unit* text, std::size_t size) {
+  // Checks one piece of markup, the `size` units at `text`: here the start, end and empty tags
+  // of the common names (NamedTag's steps that apply to them).
+  template <bool kMayBeWide, class Unit>
+  [[gnu::always_inline]] void Tag(const CElementRecord& record, const Unit* text,
+                                  std::size_t size) {
+    const std::uint32_t nameId = table_.NameId<kMayBeWide>(record);
+    const CNameKind kind = kinds_[nameId];
+    if (!kind.common || size < 2 || text[size - 1] != u'>' || text[1] == u'!' || text[1] == u'?')
+        [[unlikely]] {
+      NamedTag<kMayBeWide>(record, text, size, nameId, kind);
+      return;
+    }
+    const Offset at = record.textStart;
+    const bool endTag = text[1] == u'/';
+    const bool empty = !endTag && text[size - 2] == u'/';
+    targets_.Element(false);
+    if (kind.exact == NameKind::Ut && !endTag) Placeholder<kMayBeWide>(record, at);
+    if (kind.exact == NameKind::Tu) TranslationUnit(at, endTag, empty);
+    if (!empty) Nesting(nameId, at, endTag);
+  }
+
+  // Checks one piece of markup: Tuv tags, those of the names that give languages, the empty
+  // name, and tags of the wrong form.
+  template <bool kMayBeWide, class Unit>
+  [[gnu::noinline]] void NamedTag(const CElementRecord& record, const Unit* text, std::size_t size,
+                                  std::uint32_t nameId, CNameKind kind) {
     attributesRead_ = false;
     tuvLangRead_ = false;
     const Offset at = record.textStart;
-    const std::uint32_t nameId = table_.NameId(record);
-    const CNameKind& kind = kinds_[nameId];
-    if (kind.anyCase != NameKind::Other) Languages(record, kind.anyCase);
+    // A Tuv tag's Lang as its text gave it before; an end tag has none to give.
+    CTuvFacts* tuv = nullptr;
+    if (kind.anyCase == NameKind::Tuv && size >= 2 && text[1] != u'/') {
+      const std::string_view bytes =
+          PlainTagBytes<kMayBeWide>(table_, record, CTagMemo<CTuvFacts>::kMaxTextBytes);
+      if (!bytes.empty()) tuv = &tuvMemo_.At(bytes);
+    }
+    if (kind.anyCase == NameKind::Tuv || kind.anyCase == NameKind::UserSettings)
+      Languages(record, kind.anyCase, tuv);
     if (nameId == 0 && (size < 2 || (text[1] != u'!' && text[1] != u'?' && text[1] != u'/'))) {
       Problem(at, kStrayLess, [] { return "'<' that starts no markup (write &lt;)"; });
       return;
@@ -398,35 +571,49 @@ class CDocumentChecker {
     const bool endTag = text[1] == u'/';
     const bool empty = !endTag && text[size - 2] == u'/';
     targets_.Element(endTag && kind.exact == NameKind::Tuv);
-    if (kind.exact == NameKind::Ut && !endTag) Placeholder(record, at);
+    if (kind.exact == NameKind::Ut && !endTag) Placeholder<kMayBeWide>(record, at);
     if (kind.exact == NameKind::Tu) TranslationUnit(at, endTag, empty);
-    if (kind.exact == NameKind::Tuv) Tuv(record, at, endTag, empty);
+    if (kind.exact == NameKind::Tuv) Tuv(record, at, endTag, empty, tuv);
     if (!empty) Nesting(nameId, at, endTag);
   }
 
   // Text: a stray '&', and whether the target Tuv holds more than white space. A text run
-  // ends before the next '<': it holds none.
+  // ends before the next '<': it holds none. The source may be read up to `limit`.
   template <class Unit>
-  void Text(Offset at, const Unit* text, std::size_t size) {
+  [[gnu::always_inline]] void Text(Offset at, const Unit* text, std::size_t size,
+                                   const Unit* limit) {
     targets_.Text(text, size);
     const Unit* const end = text + size;
-    for (const Unit* p = FindUnit(text, end, u'&'); p != end; p = FindUnit(p + 1, end, u'&')) {
+    for (const Unit* p = FindAmpersand(text, end, limit); p != end;
+         p = FindAmpersand(p + 1, end, limit)) {
       const auto i = static_cast<std::size_t>(p - text);
-      if (StartsReference(text, size, i)) continue;
-      Problem(static_cast<Offset>(at + i), kStrayAmpersand,
-              [] { return "'&' that starts no reference (write &amp;)"; });
+      if (nameUnits_.StartsReference(text, size, i)) continue;
+      StrayAmpersand(static_cast<Offset>(at + i));
     }
   }
-  // Takes the start at the end of utStarts_ out (it is the latest open one of its DisplayText).
+  [[gnu::noinline]] void StrayAmpersand(Offset at) {
+    Problem(at, kStrayAmpersand, [] { return "'&' that starts no reference (write &amp;)"; });
+  }
+
+  // Takes the start at the end of utStarts_ out; while it is open it is the latest open one of
+  // its DisplayText.
   void DropLastUtStart() {
-    if (!utStarts_.back().closed) utOpenByDisplay_[utStarts_.back().display].pop_back();
+    const CUtStart& last = utStarts_.back();
+    if (!last.closed) utTop_[last.display] = last.previousOfDisplay;
     utStarts_.pop_back();
   }
 
-  // A ut start or end placeholder pairs with its partner in the same Tuv.
-  void Placeholder(const CElementRecord& record, Offset at) {
-    // The attributes that decide, each the first of its name, found in one look-up: a
-    // document repeats the same few placeholders, whose tags the look-up has seen before.
+  // The id of a DisplayText, given when new.
+  std::uint32_t DisplayId(std::u16string_view display) {
+    const auto [found, added] =
+        displayIds_.emplace(std::u16string(display), static_cast<std::uint32_t>(utTop_.size()));
+    if (added) utTop_.push_back(kNone);
+    return found->second;
+  }
+
+  // What the attributes of the ut tag `record` make of it. The attributes that decide are each
+  // the first of its name, found in one look-up.
+  CUtFacts ReadPlaceholder(const CElementRecord& record) {
     std::u16string_view values[4];
     const unsigned given = utLookup_.Find(record, values);
     const auto value = [&](unsigned k) {
@@ -438,30 +625,51 @@ class CDocumentChecker {
     // document cut by an attribute value): it is no start or end of its own. External
     // placeholders carry the original document's skeleton, where HTML leaves end tags out at
     // will; only placeholders inside the text, which a translator moves, must pair.
-    if ((style && *style == u"external"sv) || (leftEdge && *leftEdge == u"split"sv)) return;
+    CUtFacts facts;
+    facts.role = UtRole::None;
+    if ((style && *style == u"external"sv) || (leftEdge && *leftEdge == u"split"sv)) return facts;
     const bool start = type && *type == u"start"sv;
-    if (!start && (!type || *type != u"end"sv)) return;
-    const std::u16string key(display.value_or(u""sv));
-    if (start) {
-      utOpenByDisplay_[key].push_back(utStarts_.size());
-      utStarts_.push_back({at, key});
+    if (!start && (!type || *type != u"end"sv)) return facts;
+    facts.role = start ? UtRole::Start : UtRole::End;
+    facts.display = DisplayId(display.value_or(u""sv));
+    return facts;
+  }
+
+  // A ut start or end placeholder pairs with its partner in the same Tuv. A document repeats
+  // the same few placeholders: what a tag's text makes of it is kept by the text.
+  template <bool kMayBeWide>
+  [[gnu::noinline]] void Placeholder(const CElementRecord& record, Offset at) {
+    const std::string_view bytes =
+        PlainTagBytes<kMayBeWide>(table_, record, CTagMemo<CUtFacts>::kMaxTextBytes);
+    CUtFacts facts;
+    if (bytes.empty()) {
+      facts = ReadPlaceholder(record);
+    } else {
+      CUtFacts& kept = utMemo_.At(bytes);
+      if (kept.role == UtRole::Unknown) kept = ReadPlaceholder(record);
+      facts = kept;
+    }
+    if (facts.role == UtRole::None) return;
+    const std::uint32_t display = facts.display;
+    if (facts.role == UtRole::Start) {
+      const auto index = static_cast<std::uint32_t>(utStarts_.size());
+      utStarts_.push_back({at, display, utTop_[display]});
+      utTop_[display] = index;
       return;
     }
     // The end closes the latest open start of the same display text (of any, without one) in
     // the current Tuv.
     bool matched = false;
-    if (key.empty()) {
+    if (display == 0) {
       while (utStarts_.size() > tuvUtBase_ && utStarts_.back().closed)
         utStarts_.pop_back();
       if (utStarts_.size() > tuvUtBase_) {
         DropLastUtStart();
         matched = true;
       }
-    } else if (const auto found = utOpenByDisplay_.find(key); found != utOpenByDisplay_.end() &&
-                                                              !found->second.empty() &&
-                                                              found->second.back() >= tuvUtBase_) {
-      utStarts_[found->second.back()].closed = true;
-      found->second.pop_back();
+    } else if (const std::uint32_t top = utTop_[display]; top != kNone && top >= tuvUtBase_) {
+      utStarts_[top].closed = true;
+      utTop_[display] = utStarts_[top].previousOfDisplay;
       matched = true;
     }
     if (!matched) Problem(at, kUtEndAlone, [] { return kKindWords[kUtEndAlone]; });
@@ -477,7 +685,8 @@ class CDocumentChecker {
   }
 
   // Placeholders pair within one Tuv (each Tuv is a text of its own); an empty target Tuv.
-  void Tuv(const CElementRecord& record, Offset at, bool endTag, bool empty) {
+  // `facts`: what the start tag's text gave before, when it is kept.
+  void Tuv(const CElementRecord& record, Offset at, bool endTag, bool empty, CTuvFacts* facts) {
     if (!empty && !endTag) {
       tuvUtBase_ = utStarts_.size();
     } else if (!empty) {
@@ -490,28 +699,47 @@ class CDocumentChecker {
       tuvUtBase_ = 0;
     }
     if (!endTag) {
-      targets_.TuvStart(TuvLang(record, false), at, empty);
+      std::uint32_t lang = facts != nullptr ? facts->lang : kNone;
+      if (lang == kNone) {
+        const std::optional<std::u16string_view> name = TuvLang(record, false);
+        lang = name ? targets_.LangIndex(*name) : kNoLang;
+        if (facts != nullptr) facts->lang = lang;
+      }
+      if (lang != kNoLang) targets_.TuvStart(lang, at, empty);
     } else if (!empty) {
       targets_.TuvEnd();
     }
   }
 
-  // Start and end tags nest: an end tag without a start, start tags its end leaves open.
-  void Nesting(std::uint32_t nameId, Offset at, bool endTag) {
-    std::vector<std::size_t>& ofName = openByName_[nameId];
+  // Start and end tags nest: an end tag without a start, start tags its end leaves open. Most
+  // end tags close the element opened last.
+  [[gnu::always_inline]] void Nesting(std::uint32_t nameId, Offset at, bool endTag) {
+    std::uint32_t& top = openTop_[nameId];
     if (!endTag) {
-      ofName.push_back(open_.size());
-      open_.push_back({nameId, at});
+      if (openCount_ == open_.size()) [[unlikely]]
+        open_.resize(open_.size() * 2 + 64);
+      open_[openCount_] = {nameId, at, top};
+      top = static_cast<std::uint32_t>(openCount_++);
       return;
     }
-    const std::size_t i = ofName.empty() ? 0 : ofName.back() + 1;
+    if (top + std::size_t{1} == openCount_) [[likely]] {
+      top = open_[--openCount_].previousOfName;
+      return;
+    }
+    EndTagElsewhere(nameId, at);
+  }
+
+  // An end tag whose element is not the one opened last, or is not open at all.
+  [[gnu::noinline]] void EndTagElsewhere(std::uint32_t nameId, Offset at) {
+    const std::uint32_t top = openTop_[nameId];
     const auto name = [&](std::uint32_t id) { return Utf16ToUtf8(table_.Names().Name(id)); };
-    if (i == 0) {
+    if (top == kNone) {
       Problem(at, kEndAlone, [&] { return "end tag </" + name(nameId) + "> without a start tag"; });
       return;
     }
     // Elements opened inside the one this tag closes were never closed.
-    for (std::size_t j = open_.size(); j > i; --j) {
+    const std::size_t i = std::size_t{top} + 1;
+    for (std::size_t j = openCount_; j > i; --j) {
       Problem(open_[j - 1].at, kNeverClosed, [&] {
         const auto [line, column] = lines_.At(at);
         return "start tag <" + name(open_[j - 1].nameId) + "> never closed (</" + name(nameId) +
@@ -519,9 +747,9 @@ class CDocumentChecker {
                " closes its parent)";
       });
     }
-    while (open_.size() >= i) {
-      openByName_[open_.back().nameId].pop_back();
-      open_.pop_back();
+    while (openCount_ >= i) {
+      const COpenElement& last = open_[--openCount_];
+      openTop_[last.nameId] = last.previousOfName;
     }
   }
 
@@ -533,6 +761,7 @@ class CDocumentChecker {
   std::size_t listed_[kKinds] = {};
   std::size_t notListed_[kKinds] = {};
   std::vector<CNameKind> kinds_;  // by name id
+  const CNameUnits nameUnits_;
   std::vector<CAttributeSpan> attributes_;
   bool attributesRead_ = false;  // attributes_ holds those of the tag being checked
   // The placeholders' attributes, and the Tuvs' Lang (compared without case, and exactly).
@@ -540,16 +769,22 @@ class CDocumentChecker {
   CAttributeLookup tuvLookup_;
   std::optional<std::u16string_view> tuvLang_[2];
   bool tuvLangRead_ = false;  // tuvLang_ holds those of the tag being checked
+  CTagMemo<CUtFacts> utMemo_;
+  CTagMemo<CTuvFacts> tuvMemo_;
   CDocumentLanguages languages_;
   bool settingsSeen_ = false;
+  // The open elements, the first `openCount_` of `open_`: the room grows, never the count one
+  // by one.
   std::vector<COpenElement> open_;
-  // The places in `open_` of the open elements of each name id, in order: an end tag finds the
-  // latest of its name at once, however many other elements are open.
-  std::vector<std::vector<std::size_t>> openByName_;
+  std::size_t openCount_ = 0;
+  // By name id, the place in `open_` of the latest open element of that name (kNone: none):
+  // an end tag finds it at once, however many other elements are open.
+  std::vector<std::uint32_t> openTop_;
   std::vector<CUtStart> utStarts_;
-  // The places of the open placeholders of each DisplayText, in order: an end finds its start
-  // at once.
-  std::unordered_map<std::u16string, std::vector<std::size_t>> utOpenByDisplay_;
+  // The ids of the DisplayTexts met, and by id the place in `utStarts_` of the latest open
+  // start of that DisplayText (kNone: none): an end finds its start at once.
+  std::unordered_map<std::u16string, std::uint32_t> displayIds_;
+  std::vector<std::uint32_t> utTop_;
   std::size_t tuvUtBase_ = 0;  // the placeholders opened before the current Tuv
   CTargetTuvs targets_;
 };

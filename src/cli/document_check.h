@@ -15,7 +15,7 @@
 namespace tagvert::cli {
 
 /// Reads the whole document into memory, cuts it into the element records of the conversion
-/// (memory then holds its decoded text and 16 bytes per element) and calls
+/// (memory then holds its decoded text and 12 bytes per element) and calls
 /// `report(line, column, message)` for each problem: end
 /// tags without a start, start tags never closed, ut placeholders without their partner, Tu
 /// without a Tuv whose Lang is the target's and empty Tuvs of that language, and
