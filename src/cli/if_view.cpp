@@ -24,12 +24,21 @@ constexpr char kReserveColour[] = "\x1b[35m";  // magenta: reserve groups
 constexpr char kSkippedColour[] = "\x1b[33m";  // yellow: skipped text and stray codes
 constexpr char kCutOff[] = " (cut off by the end of the IF)";
 
+// Writes the unit as four upper-case hexadecimal digits at `o`; returns the position after them.
+inline char* PutHex(char* o, char16_t unit) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  o[0] = kDigits[(unit >> 12) & 15];
+  o[1] = kDigits[(unit >> 8) & 15];
+  o[2] = kDigits[(unit >> 4) & 15];
+  o[3] = kDigits[unit & 15];
+  return o + 4;
+}
+
 // The unit as four upper-case hexadecimal digits.
 template <class Bytes>
 void AppendHex(Bytes& to, char16_t unit) {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  const char hex[4] = {kDigits[(unit >> 12) & 15], kDigits[(unit >> 8) & 15],
-                       kDigits[(unit >> 4) & 15], kDigits[unit & 15]};
+  char hex[4];
+  PutHex(hex, unit);
   to.append(hex, 4);
 }
 
@@ -59,6 +68,19 @@ void CIfView::Feed(const char16_t* units, std::size_t count) {
       if (shown) m_hasText = true;
       continue;
     }
+    if (m_mode == IfViewMode::Codes) {
+      // Every code is shown as it is, with its group's fixed data when that is in these units.
+      if (static_cast<std::size_t>(end - p) > CIfTokenReader::FixedData(unit)) {
+        p = CodeWithData(p);
+        continue;
+      }
+    } else if (m_codes.InText() && m_flags.empty()) {
+      // The common element, a tag group with its flags, in one step.
+      if (const char16_t* const after = TagGroup(p, end)) {
+        p = after;
+        continue;
+      }
+    }
     ++p;
     const bool inGroup = !m_codes.InText();
     const bool inText = m_codes.TakeCode(unit);
@@ -81,6 +103,59 @@ void CIfView::Feed(const char16_t* units, std::size_t count) {
     m_dataDue = CIfTokenReader::FixedData(unit);
     if (m_dataDue == 0) Show(m_start);
   }
+}
+
+const char16_t* CIfView::TagGroup(const char16_t* p, const char16_t* const end) {
+  // Its flags (a few at most: more are read one by one), its code and its pair id must be in
+  // these units; anything else is read code by code.
+  constexpr std::ptrdiff_t kMostFlags = 4;
+  const char16_t* q = p;
+  while (q < end && q - p < kMostFlags && IsIfFlagCode(*q))
+    ++q;
+  if (end - q < 2 || *q != kIfTagGroup) return nullptr;
+  FlushText();
+  m_group = kIfTagGroup;
+  m_pair = q[1];
+  m_hasPair = true;
+  m_state = State::Tag;
+  StartTagMarker(p, static_cast<std::size_t>(q - p));
+  const char16_t* const stop = AppendRun(m_out, q + 2, end);
+  if (stop == end) {
+    // The source text goes on in the next units: the group stays open as a code by code read
+    // leaves it.
+    m_codes.TakeCode(kIfTagGroup);
+    m_codes.TakeData(1);
+    return end;
+  }
+  // A U+E000 closes the group and belongs to it; any other code ends it and is read anew.
+  EndTagMarker(false);
+  m_state = State::Text;
+  if (m_out.size() >= kFlushAt) Flush();
+  return *stop == kIfBoundary ? stop + 1 : stop;
+}
+
+const char16_t* CIfView::CodeWithData(const char16_t* p) {
+  // As the tokens would show it: the text before it ended, the code and its group's data as
+  // numbers, a line break after every U+E000 (which closes a group or stands alone).
+  const char16_t unit = *p++;
+  FlushText();
+  m_codes.TakeCode(unit);
+  const std::size_t data = m_codes.TakeData(2);
+  char* const base = m_out.Room(6 * 3 + 1);
+  char* o = base;
+  const auto code = [&o](char16_t value) {
+    o[0] = '<';
+    o = PutHex(o + 1, value);
+    *o++ = '>';
+  };
+  code(unit);
+  for (std::size_t i = 0; i < data; ++i)
+    code(*p++);
+  m_lineStart = unit == kIfBoundary;
+  if (m_lineStart) *o++ = '\n';
+  m_out.Commit(static_cast<std::size_t>(o - base));
+  if (m_out.size() >= kFlushAt) Flush();
+  return p;
 }
 
 void CIfView::Show(const CIfToken& token) {
@@ -147,7 +222,10 @@ void CIfView::Token(const CIfToken& token) {
                 : token.code == kIfReserveGroup ? State::Reserve
                 : IsIfGroupCode(token.code)     ? State::Group
                                                 : State::Skipped;
-      if (m_state == State::Tag && !token.cutOff) StartTagMarker();
+      if (m_state == State::Tag && !token.cutOff) {
+        StartTagMarker(m_flags.data(), m_flags.size());
+        m_flags.clear();
+      }
       return;
   }
 }
@@ -174,28 +252,20 @@ void CIfView::AppendFlags(Bytes& to) {
   m_flags.clear();
 }
 
-void CIfView::StartTagMarker() {
+void CIfView::StartTagMarker(const char16_t* flags, std::size_t flagCount) {
   // The flags come before the group and its pair id with its code, so the marker is known up
   // to its source text; only a cut by the end of the IF, known at the end, is put in later.
   // Written in one piece: a line break, the colour or "{", "#PAIR", twelve bytes a flag at most,
   // ": " or the colours.
-  char* const base = m_out.Room(32 + 12 * m_flags.size());
+  char* const base = m_out.Room(32 + 12 * flagCount);
   char* o = base;
   const auto put = [&o](const auto& text) {
     std::memcpy(o, text, sizeof text - 1);
     o += sizeof text - 1;
   };
-  const auto hex = [&o](char16_t unit) {
-    constexpr char kDigits[] = "0123456789ABCDEF";
-    o[0] = kDigits[(unit >> 12) & 15];
-    o[1] = kDigits[(unit >> 8) & 15];
-    o[2] = kDigits[(unit >> 4) & 15];
-    o[3] = kDigits[unit & 15];
-    o += 4;
-  };
-  bool block = false;
-  for (const char16_t flag : m_flags)
-    block = block || flag == kIfBlock;
+  const auto hex = [&o](char16_t unit) { o = PutHex(o, unit); };
+  const char16_t* const flagsEnd = flags + flagCount;
+  const bool block = std::find(flags, flagsEnd, kIfBlock) != flagsEnd;
   if (block && !m_lineStart) {
     *o++ = '\n';
     m_lineStart = true;
@@ -207,7 +277,7 @@ void CIfView::StartTagMarker() {
     put("{#");
   }
   hex(m_pair);
-  for (const char16_t flag : m_flags) {
+  for (const char16_t flag : std::u16string_view(flags, flagCount)) {
     switch (flag) {
       case kIfBlock:
         put(" block");
@@ -224,7 +294,6 @@ void CIfView::StartTagMarker() {
         break;
     }
   }
-  m_flags.clear();
   m_cutAt = m_out.size() + static_cast<std::size_t>(o - base);
   if (colour) {
     put(" \x1b[0m\x1b[36m");  // a space, kReset, kTagColour
@@ -392,8 +461,22 @@ const char16_t* CIfView::AppendRun(CViewBytes& to, const char16_t* p, const char
       const auto lanes = static_cast<unsigned>(std::countr_one(ascii));
       o += lanes;
       p += lanes;
+      // Characters of two and three bytes (most scripts, CJK) in a loop of their own; a
+      // surrogate or a code goes to `other`.
       while (p < stop && *p >= 0x80) {
-        if (!other(*p)) {
+        const char16_t unit = *p;
+        if (unit < 0x800) {
+          o[0] = static_cast<char>(0xC0 | (unit >> 6));
+          o[1] = static_cast<char>(0x80 | (unit & 0x3F));
+          o += 2;
+          ++p;
+        } else if (static_cast<char16_t>(unit - 0xD800) >= 0x1800) {  // not U+D800..U+EFFF
+          o[0] = static_cast<char>(0xE0 | (unit >> 12));
+          o[1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+          o[2] = static_cast<char>(0x80 | (unit & 0x3F));
+          o += 3;
+          ++p;
+        } else if (!other(unit)) {
           to.Commit(static_cast<std::size_t>(o - base));
           return p;
         }

@@ -56,9 +56,17 @@ class CIfView {
   const char16_t* AppendRun(CViewBytes& to, const char16_t* p, const char16_t* end);
   /// Ends the units appended to `to`: a high surrogate still kept is no character.
   void EndUnits(CViewBytes& to);
-  /// Writes the start of the marker of the tag group that starts now, up to its source text,
-  /// which then goes straight after it.
-  void StartTagMarker();
+  /// Shows the tag group at `p` (a code read in text, no flags waiting) when its flags, its code
+  /// and its pair id are all in the units up to `end`, with its source text up to the code
+  /// that ends it or `end`; returns where the units go on, or null (nothing done) for anything
+  /// else.
+  const char16_t* TagGroup(const char16_t* p, const char16_t* end);
+  /// Codes mode: shows the code at `p` with its group's fixed data, which follows it in the
+  /// units given; returns the position after them.
+  const char16_t* CodeWithData(const char16_t* p);
+  /// Writes the start of the marker of the tag group that starts now, with the flags before
+  /// it, up to its source text, which then goes straight after it.
+  void StartTagMarker(const char16_t* flags, std::size_t flagCount);
   /// Ends that marker (`cutOff`: the IF ended inside the group).
   void EndTagMarker(bool cutOff);
   void FlushText();
