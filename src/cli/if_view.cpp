@@ -24,13 +24,25 @@ constexpr char kReserveColour[] = "\x1b[35m";  // magenta: reserve groups
 constexpr char kSkippedColour[] = "\x1b[33m";  // yellow: skipped text and stray codes
 constexpr char kCutOff[] = " (cut off by the end of the IF)";
 
+// Every byte's two upper-case hexadecimal digits.
+struct CHexPairs {
+  char digits[256][2];
+};
+constexpr CHexPairs MakeHexPairs() {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  CHexPairs pairs{};
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    pairs.digits[byte][0] = kDigits[byte >> 4];
+    pairs.digits[byte][1] = kDigits[byte & 15];
+  }
+  return pairs;
+}
+constexpr CHexPairs kHexPairs = MakeHexPairs();
+
 // Writes the unit as four upper-case hexadecimal digits at `o`; returns the position after them.
 inline char* PutHex(char* o, char16_t unit) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  o[0] = kDigits[(unit >> 12) & 15];
-  o[1] = kDigits[(unit >> 8) & 15];
-  o[2] = kDigits[(unit >> 4) & 15];
-  o[3] = kDigits[unit & 15];
+  std::memcpy(o, kHexPairs.digits[unit >> 8], 2);
+  std::memcpy(o + 2, kHexPairs.digits[unit & 0xFF], 2);
   return o + 4;
 }
 
