@@ -6,6 +6,8 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <type_traits>
 
 #include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
@@ -125,12 +127,7 @@ const char16_t* CIfView::TagGroup(const char16_t* p, const char16_t* const end) 
   while (q < end && q - p < kMostFlags && IsIfFlagCode(*q))
     ++q;
   if (end - q < 2 || *q != kIfTagGroup) return nullptr;
-  FlushText();
-  m_group = kIfTagGroup;
-  m_pair = q[1];
-  m_hasPair = true;
-  m_state = State::Tag;
-  StartTagMarker(p, static_cast<std::size_t>(q - p));
+  OpenTag(p, static_cast<std::size_t>(q - p), q[1]);
   const char16_t* const stop = AppendRun(m_out, q + 2, end);
   if (stop == end) {
     // The source text goes on in the next units: the group stays open as a code by code read
@@ -140,10 +137,23 @@ const char16_t* CIfView::TagGroup(const char16_t* p, const char16_t* const end) 
     return end;
   }
   // A U+E000 closes the group and belongs to it; any other code ends it and is read anew.
+  CloseTag();
+  return *stop == kIfBoundary ? stop + 1 : stop;
+}
+
+void CIfView::OpenTag(const char16_t* flags, std::size_t flagCount, char16_t pair) {
+  FlushText();
+  m_group = kIfTagGroup;
+  m_pair = pair;
+  m_hasPair = true;
+  m_state = State::Tag;
+  StartTagMarker(flags, flagCount);
+}
+
+void CIfView::CloseTag() {
   EndTagMarker(false);
   m_state = State::Text;
   if (m_out.size() >= kFlushAt) Flush();
-  return *stop == kIfBoundary ? stop + 1 : stop;
 }
 
 const char16_t* CIfView::CodeWithData(const char16_t* p) {
@@ -168,6 +178,163 @@ const char16_t* CIfView::CodeWithData(const char16_t* p) {
   m_out.Commit(static_cast<std::size_t>(o - base));
   if (m_out.size() >= kFlushAt) Flush();
   return p;
+}
+
+void CIfView::FeedNarrow(const std::uint8_t* bytes, std::size_t count, const std::uint8_t* limit) {
+  if (count == 0) return;
+  if (m_dataDue > 0 || m_high != 0) {
+    // A group's data or a surrogate waiting for its low half: the units, read as Feed reads
+    // them.
+    char16_t units[256];
+    for (std::size_t at = 0; at < count;) {
+      const std::size_t n = std::min(count - at, std::size(units));
+      std::copy_n(bytes + at, n, units);
+      Feed(units, n);
+      at += n;
+    }
+    return;
+  }
+  // A run as Feed writes it: no code ends it, and no unit pairs up.
+  const bool shown = m_codes.InText() || m_mode == IfViewMode::Codes;
+  CViewBytes& to = shown || m_tagInline ? m_out : m_source;
+  if (shown) m_hasText = true;
+  char* const base = to.Room(2 * count + 16);
+  char* o = base;
+  const std::uint8_t* p = bytes;
+  const std::uint8_t* const end = bytes + count;
+#if TAGVERT_UNITS_SSE2
+  // Sixteen bytes at a time (the last step reads on into the buffer, its lanes past the text
+  // masked off): the ASCII ones before the first byte from 0x80 are kept, then the bytes from
+  // 0x80 (two bytes each) up to the next ASCII one.
+  while (p < end && limit - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+    const auto left = static_cast<std::size_t>(end - p);
+    auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
+    if (left < 16) high &= (1U << left) - 1;
+    if (high == 0) {
+      const std::size_t step = std::min<std::size_t>(left, 16);
+      o += step;
+      p += step;
+      continue;
+    }
+    const auto lanes = static_cast<unsigned>(std::countr_zero(high));
+    o += lanes;
+    p += lanes;
+    while (p < end && *p >= 0x80) {
+      o[0] = static_cast<char>(0xC0 | (*p >> 6));
+      o[1] = static_cast<char>(0x80 | (*p & 0x3F));
+      o += 2;
+      ++p;
+    }
+  }
+#else
+  static_cast<void>(limit);
+#endif
+  for (; p < end; ++p) {
+    if (*p < 0x80) {
+      *o++ = static_cast<char>(*p);
+    } else {
+      o[0] = static_cast<char>(0xC0 | (*p >> 6));
+      o[1] = static_cast<char>(0x80 | (*p & 0x3F));
+      o += 2;
+    }
+  }
+  to.Commit(static_cast<std::size_t>(o - base));
+}
+
+void CIfView::FeedWide(const char16_t* units, std::size_t count, bool source) {
+  const char16_t* p = units;
+  const char16_t* const end = units + count;
+  while (p < end) {
+    if (m_dataDue == 0 && !IsIfCode(*p)) {
+      // Up to the next unit of the code range, as Feed writes a run.
+      const bool shown = m_codes.InText() || m_mode == IfViewMode::Codes;
+      CViewBytes& to = shown || m_tagInline ? m_out : m_source;
+      p = AppendRun(to, p, end);
+      if (shown) m_hasText = true;
+      continue;
+    }
+    if (!IsIfCode(*p)) {
+      Feed(p++, 1);  // a group's data
+      continue;
+    }
+    // A unit of the code range in the document: its reference in a tag's source text, the
+    // inline tag group of its reference in a text run.
+    m_units.clear();
+    if (!source) m_units += {kIfTagGroup, char16_t{0}};
+    m_units += IfCodeReference(*p++);
+    if (!source) m_units += kIfBoundary;
+    Feed(m_units.data(), m_units.size());
+  }
+}
+
+void CIfView::FeedTable(const CElementTable& table) {
+  // The header that the conversion writes before the records.
+  static constexpr char16_t kHeader[] = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
+  Feed(kHeader, std::size(kHeader));
+  for (const CElementRecord& record : table.Records()) {
+    if (record.IsTag()) {
+      const CIfTagCodes& codes = IfTagCodes(record);
+      const auto pair = static_cast<char16_t>(record.pairId & codes.idMask);
+      if (codes.removed) {
+        // Its block mark or nothing.
+        Feed(codes.before, codes.beforeCount);
+        continue;
+      }
+      // Flags, the tag group with its pair id, its text and the U+E000 that closes it (nearly
+      // every tag): shown in one step where the view reads text with no flags waiting, as
+      // TagGroup would. Otherwise the units as they would be written.
+      const std::size_t flagCount = codes.beforeCount - 2u;
+      const bool direct = m_mode != IfViewMode::Codes && codes.afterCount == 1 && flagCount <= 2 &&
+                          m_codes.InText() && m_flags.empty() &&
+                          std::all_of(codes.before, codes.before + flagCount, IsIfFlagCode);
+      if (direct) {
+        OpenTag(codes.before, flagCount, pair);
+        // The group is open from here, as a reader of the units leaves it.
+        m_codes.TakeCode(kIfTagGroup);
+        m_codes.TakeData(1);
+      } else {
+        char16_t before[CIfTagCodes::kBeforeRoom];
+        std::copy_n(codes.before, codes.beforeCount, before);
+        before[codes.beforeCount - 1] = pair;
+        Feed(before, codes.beforeCount);
+      }
+      table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size, const auto* limit) {
+        if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
+          FeedWide(units, size, true);
+        } else {
+          FeedNarrow(units, size, limit);
+        }
+      });
+      if (codes.afterCount == 1 && m_tagInline) {
+        // The U+E000 that closes the group, as Feed reads it.
+        m_codes.TakeCode(kIfBoundary);
+        CloseTag();
+        continue;
+      }
+      Feed(kIfCodesAfterTag, codes.afterCount);
+      continue;
+    }
+    table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size, const auto* limit) {
+      // A text emptied by its white space mode writes nothing; one marked for its U+00A0 is
+      // written as its pieces between them, each U+00A0 an inline tag group.
+      if (size == 0) return;
+      const auto* const end = units + size;
+      const bool nbsp = (record.bits & CElementRecord::kRecordNbsp) != 0;
+      for (const auto* p = units;;) {
+        const auto* const piece = nbsp ? std::find(p, end, 0x00A0) : end;
+        if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
+          FeedWide(p, static_cast<std::size_t>(piece - p), false);
+        } else {
+          FeedNarrow(p, static_cast<std::size_t>(piece - p), limit);
+        }
+        if (piece == end) return;
+        Feed(kIfNbspTag, std::size(kIfNbspTag));
+        p = piece + 1;
+      }
+    });
+  }
 }
 
 void CIfView::Show(const CIfToken& token) {
