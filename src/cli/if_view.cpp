@@ -203,19 +203,15 @@ void CIfView::FeedNarrow(const std::uint8_t* bytes, std::size_t count, const std
   const std::uint8_t* p = bytes;
   const std::uint8_t* const end = bytes + count;
 #if TAGVERT_UNITS_SSE2
-  // Sixteen bytes at a time (the last step reads on into the buffer, its lanes past the text
-  // masked off): the ASCII ones before the first byte from 0x80 are kept, then the bytes from
-  // 0x80 (two bytes each) up to the next ASCII one.
-  while (p < end && limit - p >= 16) {
+  // Sixteen bytes at a time: the ASCII ones before the first byte from 0x80 are kept, then the
+  // bytes from 0x80 (two bytes each) up to the next ASCII one.
+  while (end - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
-    const auto left = static_cast<std::size_t>(end - p);
-    auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
-    if (left < 16) high &= (1U << left) - 1;
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
     if (high == 0) {
-      const std::size_t step = std::min<std::size_t>(left, 16);
-      o += step;
-      p += step;
+      o += 16;
+      p += 16;
       continue;
     }
     const auto lanes = static_cast<unsigned>(std::countr_zero(high));
@@ -227,6 +223,17 @@ void CIfView::FeedNarrow(const std::uint8_t* bytes, std::size_t count, const std
       o += 2;
       ++p;
     }
+  }
+  // The last bytes in one step more where the buffer goes on, its lanes past the text masked
+  // off: the ASCII ones up to the first byte from 0x80; the rest one by one.
+  if (p < end && limit - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+    const auto left = static_cast<unsigned>(end - p);
+    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v)) & ((1U << left) - 1);
+    const unsigned lanes = high == 0 ? left : static_cast<unsigned>(std::countr_zero(high));
+    o += lanes;
+    p += lanes;
   }
 #else
   static_cast<void>(limit);
@@ -273,6 +280,11 @@ void CIfView::FeedTable(const CElementTable& table) {
   // The header that the conversion writes before the records.
   static constexpr char16_t kHeader[] = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
   Feed(kHeader, std::size(kHeader));
+  VisitRecordWidth(table, [&](auto mayBeWide) { FeedRecords<decltype(mayBeWide)::value>(table); });
+}
+
+template <bool kMayBeWide>
+void CIfView::FeedRecords(const CElementTable& table) {
   for (const CElementRecord& record : table.Records()) {
     if (record.IsTag()) {
       const CIfTagCodes& codes = IfTagCodes(record);
@@ -300,13 +312,14 @@ void CIfView::FeedTable(const CElementTable& table) {
         before[codes.beforeCount - 1] = pair;
         Feed(before, codes.beforeCount);
       }
-      table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size, const auto* limit) {
-        if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
-          FeedWide(units, size, true);
-        } else {
-          FeedNarrow(units, size, limit);
-        }
-      });
+      table.template VisitTextInBuffer<kMayBeWide>(
+          record, [&](const auto* units, std::size_t size, const auto* limit) {
+            if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
+              FeedWide(units, size, true);
+            } else {
+              FeedNarrow(units, size, limit);
+            }
+          });
       if (codes.afterCount == 1 && m_tagInline) {
         // The U+E000 that closes the group, as Feed reads it.
         m_codes.TakeCode(kIfBoundary);
@@ -316,24 +329,25 @@ void CIfView::FeedTable(const CElementTable& table) {
       Feed(kIfCodesAfterTag, codes.afterCount);
       continue;
     }
-    table.VisitTextInBuffer(record, [&](const auto* units, std::size_t size, const auto* limit) {
-      // A text emptied by its white space mode writes nothing; one marked for its U+00A0 is
-      // written as its pieces between them, each U+00A0 an inline tag group.
-      if (size == 0) return;
-      const auto* const end = units + size;
-      const bool nbsp = (record.bits & CElementRecord::kRecordNbsp) != 0;
-      for (const auto* p = units;;) {
-        const auto* const piece = nbsp ? std::find(p, end, 0x00A0) : end;
-        if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
-          FeedWide(p, static_cast<std::size_t>(piece - p), false);
-        } else {
-          FeedNarrow(p, static_cast<std::size_t>(piece - p), limit);
-        }
-        if (piece == end) return;
-        Feed(kIfNbspTag, std::size(kIfNbspTag));
-        p = piece + 1;
-      }
-    });
+    table.template VisitTextInBuffer<kMayBeWide>(
+        record, [&](const auto* units, std::size_t size, const auto* limit) {
+          // A text emptied by its white space mode writes nothing; one marked for its U+00A0 is
+          // written as its pieces between them, each U+00A0 an inline tag group.
+          if (size == 0) return;
+          const auto* const end = units + size;
+          const bool nbsp = (record.bits & CElementRecord::kRecordNbsp) != 0;
+          for (const auto* p = units;;) {
+            const auto* const piece = nbsp ? std::find(p, end, 0x00A0) : end;
+            if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
+              FeedWide(p, static_cast<std::size_t>(piece - p), false);
+            } else {
+              FeedNarrow(p, static_cast<std::size_t>(piece - p), limit);
+            }
+            if (piece == end) return;
+            Feed(kIfNbspTag, std::size(kIfNbspTag));
+            p = piece + 1;
+          }
+        });
   }
 }
 

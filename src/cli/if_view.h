@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ifcodec/if_parser.h"
 #include "ifcodec/if_tokens.h"
 #include "markup/element_table.h"
 #include "storage/byte_stream.h"
@@ -76,6 +77,9 @@ class CIfView {
   /// Starts the marker of a tag group met in text with `flagCount` flags before it (no other
   /// flags waiting) and the pair id `pair`; its source text then goes straight to the output.
   void OpenTag(const char16_t* flags, std::size_t flagCount, char16_t pair);
+  /// FeedTable's walk over the records (`kMayBeWide` as for CElementTable::Length).
+  template <bool kMayBeWide>
+  void FeedRecords(const CElementTable& table);
   /// Ends that marker: the group's U+E000, or another code, has come.
   void CloseTag();
   /// Codes mode: shows the code at `p` with its group's fixed data, which follows it in the
