@@ -676,11 +676,22 @@ const char16_t* CIfView::AppendRun(CViewBytes& to, const char16_t* p, const char
       }
     }
 #endif
-    // One by one: the rest of the step.
+    // One by one: the rest of the step (a text's last units, when the text ends its buffer).
     while (p < stop) {
       const char16_t unit = *p;
       if (unit < 0x80) {
         *o++ = static_cast<char>(unit);
+        ++p;
+      } else if (unit < 0x800) {
+        o[0] = static_cast<char>(0xC0 | (unit >> 6));
+        o[1] = static_cast<char>(0x80 | (unit & 0x3F));
+        o += 2;
+        ++p;
+      } else if (static_cast<char16_t>(unit - 0xD800) >= 0x1800) {  // not U+D800..U+EFFF
+        o[0] = static_cast<char>(0xE0 | (unit >> 12));
+        o[1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+        o[2] = static_cast<char>(0x80 | (unit & 0x3F));
+        o += 3;
         ++p;
       } else if (!other(unit)) {
         to.Commit(static_cast<std::size_t>(o - base));
