@@ -107,8 +107,7 @@ TEST(IfViewTest, ShowsFromTheRecordsWhatTheIfWrittenShows) {
   // Narrow and wide sources (one character above U+00FF makes the whole source wide), with what
   // the writer turns into tag groups, references or flags: no-break spaces, units of the code
   // range in texts and in tags (literal and as references), surrogates paired and alone at a
-  // text's end, removed and reserved tags, block and inline tags, Latin-1 letters at a text's
-  // end, long runs of ASCII.
+  // text's end, block and inline tags, Latin-1 letters at a text's end, long runs of ASCII.
   const std::string head =
       "<TRADOStag><FrontMatter><UserSettings SourceLanguage=\"EN-US\" "
       "TargetLanguage=\"DE-DE\"/></FrontMatter><Body><Raw>";
@@ -122,7 +121,7 @@ TEST(IfViewTest, ShowsFromTheRecordsWhatTheIfWrittenShows) {
       "a\uE000b\uE805c &#xE804;d \u00A0\u4E2D\u00A0e <Tu MatchPercent=\"100\"><Tuv "
       "Lang=\"EN-US\">skipped unit</Tuv><Tuv Lang=\"DE-DE\">\u00A0</Tuv></Tu>\u00A0",
       "0123456789abcdef0123456789abcdef\u00C0\u00C1 0123456789 abcdef<ut>&lt;i/&gt;</ut>"
-      "ghijklmnopqrstuvwxyz0123456789\u00FF",
+      "ghijklmnopqrstuvwxyz0123456789\u00FF"
       "<ut DisplayText=\"x\uE001\">&lt;b\uE002&gt;</ut>&#xD83D;<ut>&lt;i/&gt;</ut>x&#xD83D;"
       "<df Size=\"2\">\u00E9</df><cf bold=\"on\">\u00FC\u00FC\u00FC\u00FC\u00FC\u00FC"
       "\u00FC\u00FC\u00FC\u00FC\u00FC\u00FC\u00FC\u00FC\u00FC\u00FC\u00FC</cf>",
