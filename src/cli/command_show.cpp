@@ -85,12 +85,15 @@ bool ShowFile(const CCliOptions& o, const std::string& input, IfViewMode mode, s
         return false;
       }
     }
-    // The IF is shown as the conversion writes it: by then the document has been read whole,
-    // so that a failed read still shows nothing, and the IF is never held.
+    // The IF is shown from the conversion's classified records, as it would be written: by
+    // then the document has been read whole, so that a failed read still shows nothing, and
+    // the IF is never written or held.
     CIfView view(out, mode);
-    const auto sink = std::make_shared<CIfUnitSink>(
-        [&view](const char16_t* units, std::size_t count) { view.Feed(units, count); });
-    if (!ConvertToIfInto(o, input, sink, messages)) return false;
+    const auto nothing = std::make_shared<CIfUnitSink>([](const char16_t*, std::size_t) {});
+    if (!ConvertToIfInto(o, input, nothing, messages, nullptr,
+                         [&view](const CElementTable& table) { view.FeedTable(table); })) {
+      return false;
+    }
     view.Finish();
     return true;
   });

@@ -6,6 +6,8 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <type_traits>
 
 #include "cli/if_units.h"
 #include "ifcodec/if_parser.h"
@@ -24,12 +26,33 @@ constexpr char kReserveColour[] = "\x1b[35m";  // magenta: reserve groups
 constexpr char kSkippedColour[] = "\x1b[33m";  // yellow: skipped text and stray codes
 constexpr char kCutOff[] = " (cut off by the end of the IF)";
 
+// Every byte's two upper-case hexadecimal digits.
+struct CHexPairs {
+  char digits[256][2];
+};
+constexpr CHexPairs MakeHexPairs() {
+  constexpr char kDigits[] = "0123456789ABCDEF";
+  CHexPairs pairs{};
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    pairs.digits[byte][0] = kDigits[byte >> 4];
+    pairs.digits[byte][1] = kDigits[byte & 15];
+  }
+  return pairs;
+}
+constexpr CHexPairs kHexPairs = MakeHexPairs();
+
+// Writes the unit as four upper-case hexadecimal digits at `o`; returns the position after them.
+inline char* PutHex(char* o, char16_t unit) {
+  std::memcpy(o, kHexPairs.digits[unit >> 8], 2);
+  std::memcpy(o + 2, kHexPairs.digits[unit & 0xFF], 2);
+  return o + 4;
+}
+
 // The unit as four upper-case hexadecimal digits.
 template <class Bytes>
 void AppendHex(Bytes& to, char16_t unit) {
-  constexpr char kDigits[] = "0123456789ABCDEF";
-  const char hex[4] = {kDigits[(unit >> 12) & 15], kDigits[(unit >> 8) & 15],
-                       kDigits[(unit >> 4) & 15], kDigits[unit & 15]};
+  char hex[4];
+  PutHex(hex, unit);
   to.append(hex, 4);
 }
 
@@ -59,6 +82,19 @@ void CIfView::Feed(const char16_t* units, std::size_t count) {
       if (shown) m_hasText = true;
       continue;
     }
+    if (m_mode == IfViewMode::Codes) {
+      // Every code is shown as it is, with its group's fixed data when that is in these units.
+      if (static_cast<std::size_t>(end - p) > CIfTokenReader::FixedData(unit)) {
+        p = CodeWithData(p);
+        continue;
+      }
+    } else if (m_codes.InText() && m_flags.empty()) {
+      // The common element, a tag group with its flags, in one step.
+      if (const char16_t* const after = TagGroup(p, end)) {
+        p = after;
+        continue;
+      }
+    }
     ++p;
     const bool inGroup = !m_codes.InText();
     const bool inText = m_codes.TakeCode(unit);
@@ -80,6 +116,238 @@ void CIfView::Feed(const char16_t* units, std::size_t count) {
     m_start.code = unit;
     m_dataDue = CIfTokenReader::FixedData(unit);
     if (m_dataDue == 0) Show(m_start);
+  }
+}
+
+const char16_t* CIfView::TagGroup(const char16_t* p, const char16_t* const end) {
+  // Its flags (a few at most: more are read one by one), its code and its pair id must be in
+  // these units; anything else is read code by code.
+  constexpr std::ptrdiff_t kMostFlags = 4;
+  const char16_t* q = p;
+  while (q < end && q - p < kMostFlags && IsIfFlagCode(*q))
+    ++q;
+  if (end - q < 2 || *q != kIfTagGroup) return nullptr;
+  OpenTag(p, static_cast<std::size_t>(q - p), q[1]);
+  const char16_t* const stop = AppendRun(m_out, q + 2, end);
+  if (stop == end) {
+    // The source text goes on in the next units: the group stays open as a code by code read
+    // leaves it.
+    m_codes.TakeCode(kIfTagGroup);
+    m_codes.TakeData(1);
+    return end;
+  }
+  // A U+E000 closes the group and belongs to it; any other code ends it and is read anew.
+  CloseTag();
+  return *stop == kIfBoundary ? stop + 1 : stop;
+}
+
+void CIfView::OpenTag(const char16_t* flags, std::size_t flagCount, char16_t pair) {
+  FlushText();
+  m_group = kIfTagGroup;
+  m_pair = pair;
+  m_hasPair = true;
+  m_state = State::Tag;
+  StartTagMarker(flags, flagCount);
+}
+
+void CIfView::CloseTag() {
+  EndTagMarker(false);
+  m_state = State::Text;
+  if (m_out.size() >= kFlushAt) Flush();
+}
+
+const char16_t* CIfView::CodeWithData(const char16_t* p) {
+  // As the tokens would show it: the text before it ended, the code and its group's data as
+  // numbers, a line break after every U+E000 (which closes a group or stands alone).
+  const char16_t unit = *p++;
+  FlushText();
+  m_codes.TakeCode(unit);
+  const std::size_t data = m_codes.TakeData(2);
+  char* const base = m_out.Room(6 * 3 + 1);
+  char* o = base;
+  const auto code = [&o](char16_t value) {
+    o[0] = '<';
+    o = PutHex(o + 1, value);
+    *o++ = '>';
+  };
+  code(unit);
+  for (std::size_t i = 0; i < data; ++i)
+    code(*p++);
+  m_lineStart = unit == kIfBoundary;
+  if (m_lineStart) *o++ = '\n';
+  m_out.Commit(static_cast<std::size_t>(o - base));
+  if (m_out.size() >= kFlushAt) Flush();
+  return p;
+}
+
+void CIfView::FeedNarrow(const std::uint8_t* bytes, std::size_t count, const std::uint8_t* limit) {
+  if (count == 0) return;
+  if (m_dataDue > 0 || m_high != 0) {
+    // A group's data or a surrogate waiting for its low half: the units, read as Feed reads
+    // them.
+    char16_t units[256];
+    for (std::size_t at = 0; at < count;) {
+      const std::size_t n = std::min(count - at, std::size(units));
+      std::copy_n(bytes + at, n, units);
+      Feed(units, n);
+      at += n;
+    }
+    return;
+  }
+  // A run as Feed writes it: no code ends it, and no unit pairs up.
+  const bool shown = m_codes.InText() || m_mode == IfViewMode::Codes;
+  CViewBytes& to = shown || m_tagInline ? m_out : m_source;
+  if (shown) m_hasText = true;
+  char* const base = to.Room(2 * count + 16);
+  char* o = base;
+  const std::uint8_t* p = bytes;
+  const std::uint8_t* const end = bytes + count;
+#if TAGVERT_UNITS_SSE2
+  // Sixteen bytes at a time: the ASCII ones before the first byte from 0x80 are kept, then the
+  // bytes from 0x80 (two bytes each) up to the next ASCII one.
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
+    if (high == 0) {
+      o += 16;
+      p += 16;
+      continue;
+    }
+    const auto lanes = static_cast<unsigned>(std::countr_zero(high));
+    o += lanes;
+    p += lanes;
+    while (p < end && *p >= 0x80) {
+      o[0] = static_cast<char>(0xC0 | (*p >> 6));
+      o[1] = static_cast<char>(0x80 | (*p & 0x3F));
+      o += 2;
+      ++p;
+    }
+  }
+  // The last bytes in one step more where the buffer goes on, its lanes past the text masked
+  // off: the ASCII ones up to the first byte from 0x80; the rest one by one.
+  if (p < end && limit - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+    const auto left = static_cast<unsigned>(end - p);
+    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v)) & ((1U << left) - 1);
+    const unsigned lanes = high == 0 ? left : static_cast<unsigned>(std::countr_zero(high));
+    o += lanes;
+    p += lanes;
+  }
+#else
+  static_cast<void>(limit);
+#endif
+  for (; p < end; ++p) {
+    if (*p < 0x80) {
+      *o++ = static_cast<char>(*p);
+    } else {
+      o[0] = static_cast<char>(0xC0 | (*p >> 6));
+      o[1] = static_cast<char>(0x80 | (*p & 0x3F));
+      o += 2;
+    }
+  }
+  to.Commit(static_cast<std::size_t>(o - base));
+}
+
+void CIfView::FeedWide(const char16_t* units, std::size_t count, bool source) {
+  const char16_t* p = units;
+  const char16_t* const end = units + count;
+  while (p < end) {
+    if (m_dataDue == 0 && !IsIfCode(*p)) {
+      // Up to the next unit of the code range, as Feed writes a run.
+      const bool shown = m_codes.InText() || m_mode == IfViewMode::Codes;
+      CViewBytes& to = shown || m_tagInline ? m_out : m_source;
+      p = AppendRun(to, p, end);
+      if (shown) m_hasText = true;
+      continue;
+    }
+    if (!IsIfCode(*p)) {
+      Feed(p++, 1);  // a group's data
+      continue;
+    }
+    // A unit of the code range in the document: its reference in a tag's source text, the
+    // inline tag group of its reference in a text run.
+    m_units.clear();
+    if (!source) m_units += {kIfTagGroup, char16_t{0}};
+    m_units += IfCodeReference(*p++);
+    if (!source) m_units += kIfBoundary;
+    Feed(m_units.data(), m_units.size());
+  }
+}
+
+void CIfView::FeedTable(const CElementTable& table) {
+  // The header that the conversion writes before the records.
+  static constexpr char16_t kHeader[] = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
+  Feed(kHeader, std::size(kHeader));
+  VisitRecordWidth(table, [&](auto mayBeWide) { FeedRecords<decltype(mayBeWide)::value>(table); });
+}
+
+template <bool kMayBeWide>
+void CIfView::FeedRecords(const CElementTable& table) {
+  for (const CElementRecord& record : table.Records()) {
+    if (record.IsTag()) {
+      const CIfTagCodes& codes = IfTagCodes(record);
+      const auto pair = static_cast<char16_t>(record.pairId & codes.idMask);
+      if (codes.removed) {
+        // Its block mark or nothing.
+        Feed(codes.before, codes.beforeCount);
+        continue;
+      }
+      // Flags, the tag group with its pair id, its text and the U+E000 that closes it (nearly
+      // every tag): shown in one step where the view reads text with no flags waiting, as
+      // TagGroup would. Otherwise the units as they would be written.
+      const std::size_t flagCount = codes.beforeCount - 2u;
+      const bool direct = m_mode != IfViewMode::Codes && codes.afterCount == 1 && flagCount <= 2 &&
+                          m_codes.InText() && m_flags.empty() &&
+                          std::all_of(codes.before, codes.before + flagCount, IsIfFlagCode);
+      if (direct) {
+        OpenTag(codes.before, flagCount, pair);
+        // The group is open from here, as a reader of the units leaves it.
+        m_codes.TakeCode(kIfTagGroup);
+        m_codes.TakeData(1);
+      } else {
+        char16_t before[CIfTagCodes::kBeforeRoom];
+        std::copy_n(codes.before, codes.beforeCount, before);
+        before[codes.beforeCount - 1] = pair;
+        Feed(before, codes.beforeCount);
+      }
+      table.template VisitTextInBuffer<kMayBeWide>(
+          record, [&](const auto* units, std::size_t size, const auto* limit) {
+            if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
+              FeedWide(units, size, true);
+            } else {
+              FeedNarrow(units, size, limit);
+            }
+          });
+      if (codes.afterCount == 1 && m_tagInline) {
+        // The U+E000 that closes the group, as Feed reads it.
+        m_codes.TakeCode(kIfBoundary);
+        CloseTag();
+        continue;
+      }
+      Feed(kIfCodesAfterTag, codes.afterCount);
+      continue;
+    }
+    table.template VisitTextInBuffer<kMayBeWide>(
+        record, [&](const auto* units, std::size_t size, const auto* limit) {
+          // A text emptied by its white space mode writes nothing; one marked for its U+00A0 is
+          // written as its pieces between them, each U+00A0 an inline tag group.
+          if (size == 0) return;
+          const auto* const end = units + size;
+          const bool nbsp = (record.bits & CElementRecord::kRecordNbsp) != 0;
+          for (const auto* p = units;;) {
+            const auto* const piece = nbsp ? std::find(p, end, 0x00A0) : end;
+            if constexpr (std::is_same_v<decltype(units), const char16_t*>) {
+              FeedWide(p, static_cast<std::size_t>(piece - p), false);
+            } else {
+              FeedNarrow(p, static_cast<std::size_t>(piece - p), limit);
+            }
+            if (piece == end) return;
+            Feed(kIfNbspTag, std::size(kIfNbspTag));
+            p = piece + 1;
+          }
+        });
   }
 }
 
@@ -147,7 +415,10 @@ void CIfView::Token(const CIfToken& token) {
                 : token.code == kIfReserveGroup ? State::Reserve
                 : IsIfGroupCode(token.code)     ? State::Group
                                                 : State::Skipped;
-      if (m_state == State::Tag && !token.cutOff) StartTagMarker();
+      if (m_state == State::Tag && !token.cutOff) {
+        StartTagMarker(m_flags.data(), m_flags.size());
+        m_flags.clear();
+      }
       return;
   }
 }
@@ -174,28 +445,20 @@ void CIfView::AppendFlags(Bytes& to) {
   m_flags.clear();
 }
 
-void CIfView::StartTagMarker() {
+void CIfView::StartTagMarker(const char16_t* flags, std::size_t flagCount) {
   // The flags come before the group and its pair id with its code, so the marker is known up
   // to its source text; only a cut by the end of the IF, known at the end, is put in later.
   // Written in one piece: a line break, the colour or "{", "#PAIR", twelve bytes a flag at most,
   // ": " or the colours.
-  char* const base = m_out.Room(32 + 12 * m_flags.size());
+  char* const base = m_out.Room(32 + 12 * flagCount);
   char* o = base;
   const auto put = [&o](const auto& text) {
     std::memcpy(o, text, sizeof text - 1);
     o += sizeof text - 1;
   };
-  const auto hex = [&o](char16_t unit) {
-    constexpr char kDigits[] = "0123456789ABCDEF";
-    o[0] = kDigits[(unit >> 12) & 15];
-    o[1] = kDigits[(unit >> 8) & 15];
-    o[2] = kDigits[(unit >> 4) & 15];
-    o[3] = kDigits[unit & 15];
-    o += 4;
-  };
-  bool block = false;
-  for (const char16_t flag : m_flags)
-    block = block || flag == kIfBlock;
+  const auto hex = [&o](char16_t unit) { o = PutHex(o, unit); };
+  const char16_t* const flagsEnd = flags + flagCount;
+  const bool block = std::find(flags, flagsEnd, kIfBlock) != flagsEnd;
   if (block && !m_lineStart) {
     *o++ = '\n';
     m_lineStart = true;
@@ -207,7 +470,7 @@ void CIfView::StartTagMarker() {
     put("{#");
   }
   hex(m_pair);
-  for (const char16_t flag : m_flags) {
+  for (const char16_t flag : std::u16string_view(flags, flagCount)) {
     switch (flag) {
       case kIfBlock:
         put(" block");
@@ -224,7 +487,6 @@ void CIfView::StartTagMarker() {
         break;
     }
   }
-  m_flags.clear();
   m_cutAt = m_out.size() + static_cast<std::size_t>(o - base);
   if (colour) {
     put(" \x1b[0m\x1b[36m");  // a space, kReset, kTagColour
@@ -392,19 +654,44 @@ const char16_t* CIfView::AppendRun(CViewBytes& to, const char16_t* p, const char
       const auto lanes = static_cast<unsigned>(std::countr_one(ascii));
       o += lanes;
       p += lanes;
+      // Characters of two and three bytes (most scripts, CJK) in a loop of their own; a
+      // surrogate or a code goes to `other`.
       while (p < stop && *p >= 0x80) {
-        if (!other(*p)) {
+        const char16_t unit = *p;
+        if (unit < 0x800) {
+          o[0] = static_cast<char>(0xC0 | (unit >> 6));
+          o[1] = static_cast<char>(0x80 | (unit & 0x3F));
+          o += 2;
+          ++p;
+        } else if (static_cast<char16_t>(unit - 0xD800) >= 0x1800) {  // not U+D800..U+EFFF
+          o[0] = static_cast<char>(0xE0 | (unit >> 12));
+          o[1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+          o[2] = static_cast<char>(0x80 | (unit & 0x3F));
+          o += 3;
+          ++p;
+        } else if (!other(unit)) {
           to.Commit(static_cast<std::size_t>(o - base));
           return p;
         }
       }
     }
 #endif
-    // One by one: the rest of the step.
+    // One by one: the rest of the step (a text's last units, when the text ends its buffer).
     while (p < stop) {
       const char16_t unit = *p;
       if (unit < 0x80) {
         *o++ = static_cast<char>(unit);
+        ++p;
+      } else if (unit < 0x800) {
+        o[0] = static_cast<char>(0xC0 | (unit >> 6));
+        o[1] = static_cast<char>(0x80 | (unit & 0x3F));
+        o += 2;
+        ++p;
+      } else if (static_cast<char16_t>(unit - 0xD800) >= 0x1800) {  // not U+D800..U+EFFF
+        o[0] = static_cast<char>(0xE0 | (unit >> 12));
+        o[1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+        o[2] = static_cast<char>(0x80 | (unit & 0x3F));
+        o += 3;
         ++p;
       } else if (!other(unit)) {
         to.Commit(static_cast<std::size_t>(o - base));

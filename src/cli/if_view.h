@@ -8,7 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "ifcodec/if_parser.h"
 #include "ifcodec/if_tokens.h"
+#include "markup/element_table.h"
 #include "storage/byte_stream.h"
 #include "storage/uncleared_buffer.h"
 
@@ -39,6 +41,10 @@ class CIfView {
 
   /// Takes the next units of the IF.
   void Feed(const char16_t* units, std::size_t count);
+  /// Takes the IF that a conversion writes for the classified `table` (its header, then the
+  /// records as CIFParser::WriteTable writes them), read from the records instead of written
+  /// out: what it shows is what Feed shows for those units.
+  void FeedTable(const CElementTable& table);
   /// Ends the view: a group cut off by the end of the IF is shown as it is, marked so.
   void Finish();
 
@@ -47,6 +53,13 @@ class CIfView {
   /// What the view writes goes out in pieces of about this size, not one write per marker.
   static constexpr std::size_t kFlushAt = 1 << 16;
 
+  /// Feed for the units of `count` Latin-1 bytes (none of them a code or a surrogate), which
+  /// may be read on up to `limit`.
+  void FeedNarrow(const std::uint8_t* bytes, std::size_t count, const std::uint8_t* limit);
+  /// Feed for the IF of a text of the document: each unit of the code range as its reference
+  /// "&#xHHHH;" (`source`: a tag's source text) or as the inline tag group of that reference
+  /// (a text run).
+  void FeedWide(const char16_t* units, std::size_t count, bool source);
   /// Shows a token read from the codes (never a run).
   void Show(const CIfToken& token);
   void Token(const CIfToken& token);
@@ -56,9 +69,25 @@ class CIfView {
   const char16_t* AppendRun(CViewBytes& to, const char16_t* p, const char16_t* end);
   /// Ends the units appended to `to`: a high surrogate still kept is no character.
   void EndUnits(CViewBytes& to);
-  /// Writes the start of the marker of the tag group that starts now, up to its source text,
-  /// which then goes straight after it.
-  void StartTagMarker();
+  /// Shows the tag group at `p` (a code read in text, no flags waiting) when its flags, its code
+  /// and its pair id are all in the units up to `end`, with its source text up to the code
+  /// that ends it or `end`; returns where the units go on, or null (nothing done) for anything
+  /// else.
+  const char16_t* TagGroup(const char16_t* p, const char16_t* end);
+  /// Starts the marker of a tag group met in text with `flagCount` flags before it (no other
+  /// flags waiting) and the pair id `pair`; its source text then goes straight to the output.
+  void OpenTag(const char16_t* flags, std::size_t flagCount, char16_t pair);
+  /// FeedTable's walk over the records (`kMayBeWide` as for CElementTable::Length).
+  template <bool kMayBeWide>
+  void FeedRecords(const CElementTable& table);
+  /// Ends that marker: the group's U+E000, or another code, has come.
+  void CloseTag();
+  /// Codes mode: shows the code at `p` with its group's fixed data, which follows it in the
+  /// units given; returns the position after them.
+  const char16_t* CodeWithData(const char16_t* p);
+  /// Writes the start of the marker of the tag group that starts now, with the flags before
+  /// it, up to its source text, which then goes straight after it.
+  void StartTagMarker(const char16_t* flags, std::size_t flagCount);
   /// Ends that marker (`cutOff`: the IF ended inside the group).
   void EndTagMarker(bool cutOff);
   void FlushText();
@@ -93,6 +122,7 @@ class CIfView {
   bool m_tagInline = false;
   std::size_t m_sourceAt = 0;
   std::size_t m_cutAt = 0;
+  std::u16string m_units;  ///< the IF of a text that holds a unit of the code range
 };
 
 /// Reads the IF from `source` in pieces and shows it (memory stays flat). Throws CHResultError

@@ -16,29 +16,8 @@ namespace tagvert {
 
 namespace {
 
-// The numeric reference "&#xHHHH;" (four upper-case hexadecimal digits) that stands for a unit
-// of the code range found in the document.
-std::u16string CodeReference(char16_t unit) {
-  constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
-  std::u16string reference = u"&#x";
-  for (int shift = 12; shift >= 0; shift -= 4)
-    reference.push_back(kHexDigits[(unit >> shift) & 0xF]);
-  reference.push_back(u';');
-  return reference;
-}
-
-// The codes a tag writes before and after its text, decided by its kind alone: its TagType, its
-// Algorithm and whether it is a block. The decisions are made once per kind, in a table, instead
-// of once per record. An entry takes thirty-two bytes, so that a kind's is found with a shift.
-struct alignas(32) CTagCodes {
-  static constexpr std::size_t kBeforeRoom = 12;
-  // The codes before the text; the last one counted is the pair id's place.
-  char16_t before[kBeforeRoom] = {};
-  std::uint8_t beforeCount = 0;
-  std::uint8_t afterCount = 0;  // how many of the codes after the text (a boundary, ...) it writes
-  bool removed = false;         // a removed element leaves only its block mark (`before`)
-  char16_t idMask = 0;          // the pair id written: 0 for an empty tag
-};
+// The codes a tag writes before and after its text, one entry per kind.
+using CTagCodes = CIfTagCodes;
 
 constexpr std::size_t kTagKindBits = 7;
 
@@ -89,13 +68,6 @@ struct CTagCodesTable {
   }
 };
 constexpr CTagCodesTable kTagCodes;
-
-// What follows a tag's text: its boundary, and after a reserved start tag the reserve group's
-// codes. The same units every time; a tag writes the first one or all five.
-constexpr char16_t kCodesAfterTag[5] = {kIfBoundary, kIfReserveGroup, 0, 0, kIfBoundary};
-
-// The inline single tag that stands for a U+00A0 cut out of a text.
-constexpr char16_t kNbspTag[] = {kIfTagGroup, 0, 0x00A0, kIfBoundary};
 
 // The units UnitsCopyWithoutIfCode may write past the units it copies.
 constexpr std::size_t kCopyExcess = 7;
@@ -150,7 +122,7 @@ class COutputRoom {
 // The room WriteNbspTextInto may use for a text of `size` units: a U+00A0 takes the four units
 // of its tag, and a piece's copy writes up to kCopyExcess units past it.
 constexpr std::size_t NbspTextRoom(std::size_t size) {
-  return std::size(kNbspTag) * size + kCopyExcess;
+  return std::size(kIfNbspTag) * size + kCopyExcess;
 }
 
 constexpr std::size_t kNoRoomUsed = static_cast<std::size_t>(-1);
@@ -168,13 +140,26 @@ std::size_t WriteNbspTextInto(const char16_t* text, std::size_t size, const char
     if (!UnitsCopyWithoutIfCode(piece, length, limit, at)) return kNoRoomUsed;
     at += length;
     if (nbsp == end) return static_cast<std::size_t>(at - out);
-    std::memcpy(at, kNbspTag, sizeof(kNbspTag));
-    at += std::size(kNbspTag);
+    std::memcpy(at, kIfNbspTag, sizeof(kIfNbspTag));
+    at += std::size(kIfNbspTag);
     piece = nbsp + 1;
   }
 }
 
 }  // namespace
+
+std::u16string IfCodeReference(char16_t unit) {
+  constexpr char16_t kHexDigits[] = u"0123456789ABCDEF";
+  std::u16string reference = u"&#x";
+  for (int shift = 12; shift >= 0; shift -= 4)
+    reference.push_back(kHexDigits[(unit >> shift) & 0xF]);
+  reference.push_back(u';');
+  return reference;
+}
+
+const CIfTagCodes& IfTagCodes(const CElementRecord& record) {
+  return kTagCodes.kinds[TagKind(record)];
+}
 
 CIFParser::CIFParser(CDataStorage* storage, IfParserMode mode) : COrvelParser(storage) {
   if (m_storage == nullptr) ThrowHResult(kEPointer);
@@ -192,7 +177,7 @@ void CIFParser::WriteText(std::u16string_view text) {
     // XML readers read as the same character.
     m_storage->PutChar(kIfTagGroup);
     m_storage->PutChar(0);
-    m_storage->PutString(CodeReference(text[at]));
+    m_storage->PutString(IfCodeReference(text[at]));
     m_storage->PutChar(kIfBoundary);
     text.remove_prefix(at + 1);
   }
@@ -204,7 +189,7 @@ void CIFParser::WriteSourceText(std::u16string_view source) {
     const std::size_t at = FindIfCode(source);
     m_storage->PutUnits(source.data(), at);
     if (at == source.size()) return;
-    m_storage->PutString(CodeReference(source[at]));
+    m_storage->PutString(IfCodeReference(source[at]));
     source.remove_prefix(at + 1);
   }
 }
@@ -215,7 +200,7 @@ void CIFParser::WriteNbspText(std::u16string_view text) {
   for (const char16_t* nbsp = FindUnit(runStart, end, 0x00A0); nbsp != end;
        nbsp = FindUnit(runStart, end, 0x00A0)) {
     WriteText({runStart, static_cast<std::size_t>(nbsp - runStart)});
-    m_storage->PutUnits(kNbspTag, std::size(kNbspTag));
+    m_storage->PutUnits(kIfNbspTag, std::size(kIfNbspTag));
     runStart = nbsp + 1;
   }
   WriteText({runStart, static_cast<std::size_t>(end - runStart)});
@@ -348,9 +333,9 @@ void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
           // length is a call. What they leave beyond the units counted is room not handed over:
           // only units written there later are ever written out. The same room beyond the text
           // takes the excess of a narrow text's last step.
-          static_assert(std::size(kCodesAfterTag) + CTagCodes::kBeforeRoom >= kWidenPastExcess);
+          static_assert(std::size(kIfCodesAfterTag) + CTagCodes::kBeforeRoom >= kWidenPastExcess);
           char16_t* const out =
-              room.Take(n + size + std::size(kCodesAfterTag) + CTagCodes::kBeforeRoom);
+              room.Take(n + size + std::size(kIfCodesAfterTag) + CTagCodes::kBeforeRoom);
           if (out == nullptr) return false;
           std::memcpy(out, kind.before, sizeof(CTagCodes::before));
           out[n - 1] = pairId;
@@ -359,7 +344,7 @@ void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
           } else {
             WidenBytesPast(units, size, limit, out + n);
           }
-          std::memcpy(out + n + size, kCodesAfterTag, sizeof(kCodesAfterTag));
+          std::memcpy(out + n + size, kIfCodesAfterTag, sizeof(kIfCodesAfterTag));
           room.Commit(n + size + m);
           return true;
         });
@@ -370,7 +355,7 @@ void CIFParser::WriteRecords(const CElementTable& table, CUnitSpan<Unit> source,
     m_storage->PutUnits(codes, n);
     writeText(record);
     room.Flush();
-    m_storage->PutUnits(kCodesAfterTag, m);
+    m_storage->PutUnits(kIfCodesAfterTag, m);
   }
   room.Flush();
 }

@@ -27,6 +27,32 @@ inline constexpr char16_t kIfTagGroup = 0xE805;         ///< pair-id unit, sourc
 inline constexpr char16_t kIfReserveGroup = 0xE80A;     ///< semantic, transliterate, U+E000
 inline constexpr char16_t kIfTransMethod = 0xEC03;      ///< skipped text: the TransMethod
 
+/// What a tag's text is followed by in the IF: its boundary, and after a reserved start tag the
+/// reserve group's codes. A tag writes the first one or all five.
+inline constexpr char16_t kIfCodesAfterTag[5] = {kIfBoundary, kIfReserveGroup, 0, 0, kIfBoundary};
+/// The inline single tag that stands for a U+00A0 cut out of a text.
+inline constexpr char16_t kIfNbspTag[4] = {kIfTagGroup, 0, 0x00A0, kIfBoundary};
+
+/// The codes CIFParser::WriteTable writes around the text of a tag record, decided by its kind
+/// alone: its TagType, its Algorithm and whether it is a block. An entry takes thirty-two
+/// bytes, so that a kind's is found with a shift.
+struct alignas(32) CIfTagCodes {
+  static constexpr std::size_t kBeforeRoom = 12;
+  /// The codes before the text (block mark, reserve group, end mark, tag group); the last one
+  /// counted is the pair id's place.
+  char16_t before[kBeforeRoom] = {};
+  std::uint8_t beforeCount = 0;
+  /// How many of the codes after the text (kIfCodesAfterTag) it writes.
+  std::uint8_t afterCount = 0;
+  bool removed = false;  ///< a removed element leaves only its block mark (`before`)
+  char16_t idMask = 0;   ///< the pair id written: 0 for an empty tag
+};
+/// The codes of the tag `record`'s kind; its pair id is `record.pairId & idMask`.
+const CIfTagCodes& IfTagCodes(const CElementRecord& record);
+/// The numeric reference "&#xHHHH;" (four upper-case hexadecimal digits) that CIFParser writes
+/// for a unit of the code range found in a document's text.
+std::u16string IfCodeReference(char16_t unit);
+
 /// Constructor flags of CIFParser, combined with |.
 enum class IfParserMode : std::uint8_t {
   Read = 1,   ///< the storage's input mode becomes 2 (UTF-16)
