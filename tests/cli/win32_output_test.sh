@@ -8,9 +8,13 @@ exe="$1"
 wine_env="$2"
 . "$(dirname "$0")/test_lib.sh"
 
-# Runs tagvert.exe in the work folder (relative names: Wine maps the folder to a drive).
+# Runs tagvert.exe in the work folder (relative names: Wine maps the folder to a drive); a
+# failed run prints its status and what it wrote to standard error.
 tagvert() {
-  (cd "$work" && "$wine_env" run "$exe" "$@")
+  status=0
+  (cd "$work" && "$wine_env" run "$exe" "$@") 2>"$work/run.err" || status=$?
+  [ "$status" -eq 0 ] || echo "tagvert.exe $*: status $status: $(cat "$work/run.err")" >&2
+  return "$status"
 }
 
 {
