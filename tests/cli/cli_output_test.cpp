@@ -1,6 +1,6 @@
 // Tagvert: the table of temporary files that the command's stop handler removes, shared by the
 // platforms. (The finishing of an output, its causes and the temporary file it removes: the
-// command's fault tests, tests/cli/fault_test.sh.)
+// command's fault tests, tests/cli/fault_test.sh.) A named pipe as the input, opened once.
 // SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
@@ -8,6 +8,16 @@
 #include <string>
 
 #include "cli/platform/cli_output.h"
+#include "cli/platform/cli_services.h"
+
+#ifdef __linux__
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#endif
 
 namespace tagvert {
 namespace {
@@ -56,6 +66,42 @@ TEST(TempOutputTable, NamesAreCopiedWholeOrRefused) {
   EXPECT_EQ(table.Publish("abcdef", 3), 1);
   EXPECT_EQ(Published(table), (std::set<std::string>{fits, "abc"}));
 }
+
+#ifdef __linux__
+// Opened and closed once for a test before the real open, a named pipe would have no reader for a
+// moment: a writer writing then dies of SIGPIPE, and the command converts an empty input.
+TEST(PlatformInput, OpensANamedPipeOnce) {
+  char folder[] = "/tmp/tagvert-fifo-XXXXXX";
+  ASSERT_NE(::mkdtemp(folder), nullptr);
+  const std::string fifo = std::string(folder) + "/in";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Reader and writer at once (Linux), so that no open waits; it holds the text in the pipe.
+  const int keeper = ::open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+  ASSERT_GE(keeper, 0);
+  ASSERT_EQ(::write(keeper, "<a/>", 4), 4);
+  const int watch = ::inotify_init1(IN_NONBLOCK);
+  // Closes watched too: two opens in a row would be reported as one.
+  ASSERT_GE(::inotify_add_watch(watch, fifo.c_str(), IN_OPEN | IN_CLOSE_NOWRITE), 0);
+  {
+    const auto in = PlatformOpenInput(fifo);
+    char text[8];
+    EXPECT_EQ(in->Read(text, sizeof text), 4U);
+  }
+  alignas(inotify_event) char events[1024];
+  const ssize_t size = ::read(watch, events, sizeof events);
+  int opens = 0;
+  for (ssize_t at = 0; at < size;) {
+    const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+    opens += (event->mask & IN_OPEN) != 0 ? 1 : 0;
+    at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+  }
+  EXPECT_EQ(opens, 1);
+  ::close(watch);
+  ::close(keeper);
+  ::unlink(fifo.c_str());
+  ::rmdir(folder);
+}
+#endif
 
 }  // namespace
 }  // namespace tagvert

@@ -11,8 +11,9 @@ shim="$2"
 export ASAN_OPTIONS="${ASAN_OPTIONS:-}:verify_asan_link_order=0"
 
 # faulty VAR=VALUE... -- ARGS: runs tagvert with the shim and the fault settings; sets $status.
+# The stop signals are given their default action: the command's starter may ignore them.
 faulty() {
-  env LD_PRELOAD="$shim" "$@" >"$work/out" 2>"$work/err"
+  env --default-signal=INT,TERM,HUP,PIPE LD_PRELOAD="$shim" "$@" >"$work/out" 2>"$work/err"
   status=$?
 }
 
@@ -233,7 +234,7 @@ no_temp "named pipe"
 
 # A stop while the command waits for a reader of a named pipe: the command's own sentence.
 mkfifo "$work/noreader"
-"$tagvert" to-if "$work/doc.ttx" -o "$work/noreader" --quiet 2>"$work/err" &
+env --default-signal=INT "$tagvert" to-if "$work/doc.ttx" -o "$work/noreader" --quiet 2>"$work/err" &
 pid=$!
 sleep 0.5
 kill -s INT $pid
@@ -242,22 +243,36 @@ wait $pid
 contains "$work/err" "tagvert: the conversion of '$work/doc.ttx' was stopped; no output file was written."
 
 # Stop signals: the conventional status 128 + n, the old output untouched, no temporary file.
-# The input is a pipe kept open, so the signal surely comes while the command reads.
+# The input is a pipe kept open, so the signal surely comes while the command reads; the signals
+# are sent once the temporary output exists, when the command surely handles them. (A shell
+# starts a command in the background with SIGINT ignored: env gives it the default back.)
+# An ignored signal stays ignored (nohup): that command runs on and converts what it read.
 mkfifo "$work/slow"
-for signal in INT:130 TERM:143 HUP:129 INT+INT:130; do
+for signal in INT:130 TERM:143 HUP:129 INT+INT:130 ignored-HUP:0; do
   name="${signal%%:*}"
   want="${signal##*:}"
   echo old >"$work/target"
   (printf '<TRADOStag><Body>'; sleep 3) >"$work/slow" &
   writer=$!
-  "$tagvert" to-if "$work/slow" -o "$work/target" 2>"$work/err" &
+  if [ "$name" = ignored-HUP ]; then
+    name=HUP
+    (trap '' HUP && exec "$tagvert" to-if "$work/slow" -o "$work/target" --quiet 2>"$work/err") &
+  else
+    env --default-signal=INT,TERM,HUP "$tagvert" to-if "$work/slow" -o "$work/target" 2>"$work/err" &
+  fi
   pid=$!
-  sleep 0.5
+  until ls -A "$work" | grep -q '^\.target\.tagvert-' || ! kill -0 $pid 2>/dev/null; do sleep 0.01; done
   for one in $(echo "$name" | tr + ' '); do kill -s "$one" $pid; done
+  # The ignored signal is pending when the input ends: a handled one would still stop it.
+  [ "$want" -eq 0 ] && kill $writer
   wait $pid
   status=$?
   [ $status -eq "$want" ] || fail "SIG$name: status $status, expected $want"
-  [ "$(cat "$work/target")" = old ] || fail "SIG$name: the old output changed"
+  if [ "$want" -eq 0 ]; then
+    [ "$(cat "$work/target")" != old ] || fail "SIG$name ignored: no output"
+  else
+    [ "$(cat "$work/target")" = old ] || fail "SIG$name: the old output changed"
+  fi
   no_temp "SIG$name"
   kill $writer 2>/dev/null
   wait $writer 2>/dev/null
@@ -272,7 +287,7 @@ for run in "to-xliff $work/slow --direction fr-fr:the conversion of '$work/slow'
   rm -rf "$work/xo"
   exec 3<>"$([ "${run%% *}" = to-xliff ] && echo "$work/slow" || echo "$work/slow.xlf")"
   printf '<?xml version="1.0"?>\n<' >&3
-  "$tagvert" ${run%%:*} -O "$work/xo" 2>"$work/err" 3>&- &
+  env --default-signal=TERM "$tagvert" ${run%%:*} -O "$work/xo" 2>"$work/err" 3>&- &
   pid=$!
   while kill -0 $pid 2>/dev/null && ! ls -A "$work/xo" 2>/dev/null | grep -q 'slow.*tagvert-'; do :; done
   kill -s TERM $pid
@@ -298,7 +313,7 @@ contains "$work/err" "unit 1: code <bpt id=\"1\"> (<df Bold=\"on\">) is missing.
 
 # A reader of standard output that goes away: status 141 (SIGPIPE), as for any filter.
 awk 'BEGIN { print "<TRADOStag><Body>"; for (i = 0; i < 200000; i++) print "<b>text</b>"; print "</Body></TRADOStag>" }' >"$work/long.ttx"
-{ "$tagvert" to-if "$work/long.ttx" -o - 2>/dev/null; echo $? >"$work/status"; } | head -c 10 >/dev/null
+{ env --default-signal=PIPE "$tagvert" to-if "$work/long.ttx" -o - 2>/dev/null; echo $? >"$work/status"; } | head -c 10 >/dev/null
 [ "$(cat "$work/status")" -eq 141 ] || fail "a closed standard output gave status $(cat "$work/status")"
 
 [ "$failures" -eq 0 ] && echo "fault tests passed"

@@ -85,7 +85,8 @@ bool PlatformSameFile(const std::string& a, const std::string& b);
 /// Calls `handler` (from a signal context: it must only touch atomics) on the first request to
 /// stop: an interrupt from the keyboard, a termination or hang-up, or a closed pipe. A second
 /// request removes the temporary output and ends the process at once. A write beyond the
-/// process's file size limit fails (and is reported) instead of ending the process.
+/// process's file size limit fails (and is reported) instead of ending the process. A signal that
+/// the command's starter ignores (nohup, say) stays ignored.
 void PlatformOnInterrupt(void (*handler)());
 
 /// The number of the signal that asked to stop (2 for an interrupt from the keyboard); 0 when

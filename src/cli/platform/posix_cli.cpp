@@ -59,17 +59,6 @@ std::string ErrnoPhrase(int error) {
                    phrase.empty() ? ErrnoPhrase(error) : std::move(phrase));
 }
 
-// The errno that keeps `path` from being read as a file (EISDIR for a folder), 0 for none.
-int UnreadableError(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return errno;
-  if (S_ISDIR(st.st_mode)) return EISDIR;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  ::close(fd);
-  return 0;
-}
-
 std::atomic<void (*)()> g_interruptHandler{nullptr};
 std::atomic<int> g_requests{0};
 std::atomic<int> g_stopSignal{0};
@@ -216,9 +205,15 @@ std::string PlatformSystemErrorPhrase(HResult code) {
 std::shared_ptr<CFileStream> PlatformOpenInput(const std::string& path) {
   if (path == "-")
     return std::make_shared<detail::CPosixFileStream>(STDIN_FILENO, false, &StopSignalled);
-  if (const int error = UnreadableError(path)) ThrowFileError(error, false);
+  // Opened once: a named pipe opened and closed for a test first would let its writer see no
+  // reader (and die of SIGPIPE, or lose what it wrote) before the real open.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) ThrowFileError(errno, false);
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    ThrowFileError(EISDIR, false);
+  }
   return std::make_shared<detail::CPosixFileStream>(fd, true, &StopSignalled);
 }
 
@@ -325,8 +320,13 @@ void PlatformOnInterrupt(void (*handler)()) {
   // One handler runs at a time: a second request waits until the first has set the flag.
   for (const int number : kStopSignals)
     sigaddset(&action.sa_mask, number);
-  for (const int number : kStopSignals)
+  // A signal ignored by whoever started the command (nohup, an asynchronous list of a shell
+  // script) stays ignored: the command runs on through it, as any filter does.
+  for (const int number : kStopSignals) {
+    struct sigaction before {};
+    if (::sigaction(number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
     ::sigaction(number, &action, nullptr);
+  }
   // Beyond the file size limit a write then fails with EFBIG, which is reported like a full disk.
   ::signal(SIGXFSZ, SIG_IGN);
 }
