@@ -635,6 +635,24 @@ const char16_t* CIfView::AppendRun(CViewBytes& to, const char16_t* p, const char
     }
     return true;
   };
+  // One unit outside ASCII of two or three bytes (no surrogate, no code: not U+D800..U+EFFF):
+  // false for any other.
+  const auto plain = [&](char16_t unit) {
+    if (unit < 0x800) {
+      o[0] = static_cast<char>(0xC0 | (unit >> 6));
+      o[1] = static_cast<char>(0x80 | (unit & 0x3F));
+      o += 2;
+    } else if (static_cast<char16_t>(unit - 0xD800) >= 0x1800) {
+      o[0] = static_cast<char>(0xE0 | (unit >> 12));
+      o[1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+      o[2] = static_cast<char>(0x80 | (unit & 0x3F));
+      o += 3;
+    } else {
+      return false;
+    }
+    ++p;
+    return true;
+  };
   while (p < end) {
     const char16_t* const stop =
         p + std::min<std::size_t>(static_cast<std::size_t>(end - p), kStep);
@@ -658,18 +676,7 @@ const char16_t* CIfView::AppendRun(CViewBytes& to, const char16_t* p, const char
       // surrogate or a code goes to `other`.
       while (p < stop && *p >= 0x80) {
         const char16_t unit = *p;
-        if (unit < 0x800) {
-          o[0] = static_cast<char>(0xC0 | (unit >> 6));
-          o[1] = static_cast<char>(0x80 | (unit & 0x3F));
-          o += 2;
-          ++p;
-        } else if (static_cast<char16_t>(unit - 0xD800) >= 0x1800) {  // not U+D800..U+EFFF
-          o[0] = static_cast<char>(0xE0 | (unit >> 12));
-          o[1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-          o[2] = static_cast<char>(0x80 | (unit & 0x3F));
-          o += 3;
-          ++p;
-        } else if (!other(unit)) {
+        if (!plain(unit) && !other(unit)) {
           to.Commit(static_cast<std::size_t>(o - base));
           return p;
         }
@@ -682,18 +689,7 @@ const char16_t* CIfView::AppendRun(CViewBytes& to, const char16_t* p, const char
       if (unit < 0x80) {
         *o++ = static_cast<char>(unit);
         ++p;
-      } else if (unit < 0x800) {
-        o[0] = static_cast<char>(0xC0 | (unit >> 6));
-        o[1] = static_cast<char>(0x80 | (unit & 0x3F));
-        o += 2;
-        ++p;
-      } else if (static_cast<char16_t>(unit - 0xD800) >= 0x1800) {  // not U+D800..U+EFFF
-        o[0] = static_cast<char>(0xE0 | (unit >> 12));
-        o[1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-        o[2] = static_cast<char>(0x80 | (unit & 0x3F));
-        o += 3;
-        ++p;
-      } else if (!other(unit)) {
+      } else if (!plain(unit) && !other(unit)) {
         to.Commit(static_cast<std::size_t>(o - base));
         return p;
       }
