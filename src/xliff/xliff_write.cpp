@@ -784,7 +784,8 @@ class CWriter {
     // The starts still open, per pair id: the latest in m_openStart, each start linking to the
     // one before it with the same id (a stack per id, without a container per unit).
     if (m_openStart.empty()) m_openStart.assign(std::size_t{1} << 16, -1);
-    m_openBelow.assign(m_pieces.size(), -1);
+    // Written for a start before it is read (as the start's below): only its size matters.
+    if (m_openBelow.size() < m_pieces.size()) m_openBelow.resize(m_pieces.size());
     for (int i = 0; i < static_cast<int>(m_pieces.size()); ++i) {
       CPiece& p = m_pieces[static_cast<std::size_t>(i)];
       if (p.text || !p.tag || p.pair == 0) continue;
