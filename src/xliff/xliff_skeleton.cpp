@@ -3,8 +3,10 @@
 #include "xliff/xliff_skeleton.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <utility>
 
@@ -373,6 +375,31 @@ std::uint64_t HashBytes(std::string_view bytes) {
   return hash.Value();
 }
 
+std::uint64_t HashBytes(std::span<const std::string_view> pieces) {
+  CHash64 hash;
+  // The bytes of a word cut between two pieces wait in `word`.
+  char word[8];
+  std::size_t waiting = 0;
+  for (std::string_view bytes : pieces) {
+    if (waiting != 0) {
+      const std::size_t take = std::min(8 - waiting, bytes.size());
+      if (take != 0) std::memcpy(word + waiting, bytes.data(), take);
+      waiting += take;
+      bytes.remove_prefix(take);
+      if (waiting < 8) continue;
+      hash.AddWord(Load64(reinterpret_cast<const std::uint8_t*>(word)));
+      waiting = 0;
+    }
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8)
+      hash.AddWord(Load64(reinterpret_cast<const std::uint8_t*>(bytes.data()) + i));
+    waiting = bytes.size() - i;
+    if (waiting != 0) std::memcpy(word, bytes.data() + i, waiting);
+  }
+  hash.AddBytes(std::string_view(word, waiting));
+  return hash.Value();
+}
+
 namespace {
 
 // One unit narrowed at `o`; returns the end of its bytes.
@@ -708,20 +735,16 @@ void CPlanWriter::EndUnit() {
     m_table.Number(bytes);
 }
 
-CLargeString CPlanWriter::Finish() {
+std::array<std::string_view, 4> CPlanWriter::Finish() {
   m_table.Number(m_rawBytes);
   m_table.Number(m_rawUnits);
   const CLargeString& table = m_table.Finish();
   const CLargeString& codes = m_codes.Finish();
   const CLargeString& raw = m_raw.Finish();
-  CLargeString plan;
-  plan.reserve(16 + table.size() + codes.size() + raw.size());
-  PutLittle(plan, table.size(), 8);
-  PutLittle(plan, codes.size(), 8);
-  plan += table;
-  plan += codes;
-  plan += raw;
-  return plan;
+  m_head.clear();
+  PutLittle(m_head, table.size(), 8);
+  PutLittle(m_head, codes.size(), 8);
+  return {m_head, table, codes, raw};
 }
 
 bool SplitPlan(std::string_view plan, CPlanParts& parts) {
@@ -815,13 +838,11 @@ bool GetNumber(const std::uint8_t*& p, const std::uint8_t* end, std::uint64_t& v
 
 namespace {
 
-template <typename String>
-void AppendBase64To(String& out, std::string_view bytes) {
+// Writes `bytes` as base64 at `o`, in lines of 76 characters (Base64Size(n) characters at
+// most); returns the end of what it wrote.
+char* PutBase64(char* o, std::string_view bytes) {
   const auto* in = reinterpret_cast<const std::uint8_t*>(bytes.data());
   const std::size_t n = bytes.size();
-  const std::size_t at = out.size();
-  out.resize(at + (n + 2) / 3 * 4 + n / 57 + 2);
-  char* o = out.data() + at;
   std::size_t line = 0;
   std::size_t i = 0;
   // Whole lines of 57 bytes (76 characters), without the checks for the end: six bytes a
@@ -857,17 +878,57 @@ void AppendBase64To(String& out, std::string_view bytes) {
     }
   }
   if (line != 0) *o++ = '\n';
-  out.resize(static_cast<std::size_t>(o - out.data()));
+  return o;
 }
 
 }  // namespace
 
 void AppendBase64(std::string& out, std::string_view bytes) {
-  AppendBase64To(out, bytes);
+  const std::size_t at = out.size();
+  out.resize(at + Base64Size(bytes.size()));
+  out.resize(static_cast<std::size_t>(PutBase64(out.data() + at, bytes) - out.data()));
 }
 
-void AppendBase64(CLargeString& out, std::string_view bytes) {
-  AppendBase64To(out, bytes);
+void WriteBase64(std::span<const std::string_view> pieces,
+                 const std::function<void(std::string_view)>& write) {
+  // Whole lines at a time, so that the lines are those of the bytes written at once: a line
+  // cut between two pieces is put together in `line`, and what the last piece leaves is
+  // written as the end of the bytes.
+  constexpr std::size_t kLine = 57;
+  constexpr std::size_t kPiece = kLine * 1024;
+  const std::size_t roomSize = Base64Size(kPiece);
+  const std::unique_ptr<char[]> room(new char[roomSize]);
+  char* o = room.get();
+  const auto put = [&](std::string_view bytes) {
+    if (static_cast<std::size_t>(room.get() + roomSize - o) < Base64Size(bytes.size())) {
+      write(std::string_view(room.get(), static_cast<std::size_t>(o - room.get())));
+      o = room.get();
+    }
+    o = PutBase64(o, bytes);
+  };
+  char line[kLine];
+  std::size_t waiting = 0;
+  for (std::string_view bytes : pieces) {
+    if (waiting != 0) {
+      const std::size_t take = std::min(kLine - waiting, bytes.size());
+      if (take != 0) std::memcpy(line + waiting, bytes.data(), take);
+      waiting += take;
+      bytes.remove_prefix(take);
+      if (waiting < kLine) continue;
+      put(std::string_view(line, kLine));
+      waiting = 0;
+    }
+    while (bytes.size() >= kLine) {
+      const std::size_t whole = std::min(bytes.size(), kPiece) / kLine * kLine;
+      put(bytes.substr(0, whole));
+      bytes.remove_prefix(whole);
+    }
+    waiting = bytes.size();
+    if (waiting != 0) std::memcpy(line, bytes.data(), waiting);
+  }
+  put(std::string_view(line, waiting));
+  if (o != room.get())
+    write(std::string_view(room.get(), static_cast<std::size_t>(o - room.get())));
 }
 
 bool CBase64Reader::Add(std::string_view text, CLargeString& out) {

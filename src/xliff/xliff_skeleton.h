@@ -10,6 +10,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <condition_variable>
@@ -18,6 +19,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -103,6 +105,8 @@ class CHash64 {
 
 /// The hash of bytes, eight at a time.
 std::uint64_t HashBytes(std::string_view bytes);
+/// The same of the bytes of `pieces`, one after the other.
+std::uint64_t HashBytes(std::span<const std::string_view> pieces);
 
 /// Folds the hash of unit `number`'s source into the hash of all units (in any order).
 inline std::uint64_t FoldUnitHash(std::uint64_t all, std::size_t number, std::uint64_t unit) {
@@ -245,9 +249,10 @@ class CPlanWriter {
   void BeginUnit();
   void Code(std::u16string_view units) { m_codeBytes.push_back(m_codes.Units(units)); }
   void EndUnit();
-  /// The plan's bytes: the sizes of the table's and the codes' blocks (eight bytes each), then
-  /// the blocks of the table, of the codes and of the IF outside the units.
-  CLargeString Finish();
+  /// The plan's bytes, in pieces to be taken one after the other (valid as long as the
+  /// writer): the sizes of the table's and the codes' blocks (eight bytes each), then the
+  /// blocks of the table, of the codes and of the IF outside the units.
+  std::array<std::string_view, 4> Finish();
   /// Who compresses the blocks (see CPackPool).
   CPackPool& Pool() { return m_pool; }
 
@@ -257,6 +262,7 @@ class CPlanWriter {
   std::uint64_t m_rawBytes = 0;  ///< since the last unit
   std::uint64_t m_rawUnits = 0;
   std::vector<std::size_t> m_codeBytes;
+  std::string m_head;  ///< the plan's first bytes (Finish)
 };
 
 /// The plan as it is read: the three streams apart.
@@ -275,7 +281,14 @@ bool GetNumber(const std::uint8_t*& p, const std::uint8_t* end, std::uint64_t& v
 
 /// Appends `bytes` as base64, in lines of 76 characters.
 void AppendBase64(std::string& out, std::string_view bytes);
-void AppendBase64(CLargeString& out, std::string_view bytes);
+/// The most characters AppendBase64 appends for `n` bytes.
+constexpr std::size_t Base64Size(std::size_t n) {
+  return (n + 2) / 3 * 4 + n / 57 + 2;
+}
+/// Hands the bytes of `pieces`, one after the other, as base64 (as AppendBase64 appends them)
+/// to `write` a few lines at a time: their base64 is never held whole.
+void WriteBase64(std::span<const std::string_view> pieces,
+                 const std::function<void(std::string_view)>& write);
 
 /// Base64 text (whitespace ignored) back into bytes, piece by piece. False on any other character
 /// or a piece after the end.

@@ -361,30 +361,27 @@ class CWriter {
           " tool-id=\"tagvert\">\n<header>\n<skl><internal-file "
           "form=\"application/x-tagvert-if-skeleton\"><![CDATA[";
     }
-    CLargeString blocks = m_plan.Finish();
-    const std::uint64_t planHash = HashBytes(blocks);
+    const std::array<std::string_view, 4> plan = m_plan.Finish();
+    const std::uint64_t planHash = HashBytes(plan);
     char line[100];
     std::snprintf(line, sizeof line, "%s %016llX %016llX %010zu\n", kSkeletonMagic.data(),
                   static_cast<unsigned long long>(planHash),
                   static_cast<unsigned long long>(m_unitsHash), m_unitCount);
     out += line;
-    out.reserve(out.size() + blocks.size() / 3 * 4 + blocks.size() / 57 + 64);
-    AppendBase64(out, blocks);
-    blocks = CLargeString();
+    write(out);
+    // The skeleton goes out a piece at a time: its base64 is never held whole.
+    WriteBase64(plan, write);
 
     if (m_v2) {
-      out += "]]></skeleton>\n";
       // A file needs a unit or a group: a document with nothing to translate gets an empty
       // group.
-      if (m_unitCount == 0) out += "<group id=\"g1\"/>\n";
-      write(out);
+      write(m_unitCount == 0 ? "]]></skeleton>\n<group id=\"g1\"/>\n"sv : "]]></skeleton>\n"sv);
       write(m_body);
       write("</file>\n</xliff>\n");
     } else {
-      out +=
+      write(
           "]]></internal-file></skl>\n<tool tool-id=\"tagvert\" "
-          "tool-name=\"tagvert\"/>\n</header>\n<body>\n";
-      write(out);
+          "tool-name=\"tagvert\"/>\n</header>\n<body>\n"sv);
       write(m_body);
       write("</body>\n</file>\n</xliff>\n");
     }
@@ -787,7 +784,8 @@ class CWriter {
     // The starts still open, per pair id: the latest in m_openStart, each start linking to the
     // one before it with the same id (a stack per id, without a container per unit).
     if (m_openStart.empty()) m_openStart.assign(std::size_t{1} << 16, -1);
-    m_openBelow.assign(m_pieces.size(), -1);
+    // Written for a start before it is read (as the start's below): only its size matters.
+    if (m_openBelow.size() < m_pieces.size()) m_openBelow.resize(m_pieces.size());
     for (int i = 0; i < static_cast<int>(m_pieces.size()); ++i) {
       CPiece& p = m_pieces[static_cast<std::size_t>(i)];
       if (p.text || !p.tag || p.pair == 0) continue;

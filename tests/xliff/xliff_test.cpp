@@ -520,6 +520,32 @@ TEST(XliffTest, WidensAsByteByByte) {
   }
 }
 
+// The skeleton's bytes go out from pieces (empty ones, lines and words cut between two, pieces
+// longer than what is written at once): the base64 and the hash are those of the bytes whole.
+TEST(XliffTest, WritesAndHashesPiecesAsBytesWhole) {
+  std::uint32_t seed = 13;
+  const auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+  for (int round = 0; round < 300; ++round) {
+    std::string bytes(round % 50 == 0 ? 150000 + next() : next() % 400, '\0');
+    for (char& b : bytes)
+      b = static_cast<char>(next());
+    std::vector<std::string_view> pieces;
+    for (std::size_t at = 0; at < bytes.size() || pieces.size() < 2;) {
+      const std::size_t size =
+          std::min<std::size_t>(bytes.size() - at, next() % 3 == 0   ? 0
+                                                   : next() % 2 == 0 ? 57
+                                                                     : next() % 90000);
+      pieces.push_back(std::string_view(bytes).substr(at, size));
+      at += size;
+    }
+    std::string whole, written;
+    xliff::AppendBase64(whole, bytes);
+    xliff::WriteBase64(pieces, [&written](std::string_view piece) { written += piece; });
+    ASSERT_EQ(written, whole) << round;
+    ASSERT_EQ(xliff::HashBytes(pieces), xliff::HashBytes(bytes)) << round;
+  }
+}
+
 // Base64 is read eight digits a step where it can: over random bytes, white space and pieces,
 // the bytes read are those written; a stray character stops the reading after the groups before it.
 TEST(XliffTest, ReadsBase64InPiecesAsWritten) {
