@@ -62,6 +62,8 @@ done
 says 1 "standard input is not a TTX document (it is empty)" "$tagvert" stats - </dev/null
 expect 0 "$tagvert" to-if - -o - --force </dev/null
 mkfifo "$work/fifo"
+: >"$work/fifo" &
+says 1 "'$work/fifo' is not a TTX document (it is empty)" "$tagvert" to-if -k "$work/a.ttx" "$work/fifo" -O "$work/batch"
 cat "$work/a.ttx" >"$work/fifo" &
 says 0 "converted '$work/fifo' ($(($(wc -c <"$work/a.ttx"))) bytes)" "$tagvert" to-if "$work/fifo" -o "$work/fifo.if"
 says 0 "converted standard input ($(($(wc -c <"$work/a.ttx"))) bytes)" "$tagvert" to-if - -o "$work/fifo.if" <"$work/a.ttx"
