@@ -50,9 +50,11 @@ std::string Seconds(double seconds) {
 class CBatch {
  public:
   CBatch(const CCliOptions& o, CBatchRun run, CMessages& messages)
-      : m_options(o), m_run(std::move(run)), m_messages(messages) {
+      : m_options(o), m_run(std::move(run)), m_messages(messages), m_streamed(m_run.jobs.size()) {
+    std::uint64_t total = 0;
     for (const CJob& job : m_run.jobs)
-      m_totalBytes += job.size;
+      total += job.size;
+    m_totalBytes.store(total);
   }
 
   /// Runs the batch on `workers` threads; returns when every job has ended and every output
@@ -77,18 +79,18 @@ class CBatch {
   std::size_t Total() const { return m_run.jobs.size(); }
   std::uint64_t BytesIn() const { return m_bytesIn.load(); }
   std::uint64_t BytesOut() const { return m_bytesOut.load(); }
-  std::uint64_t TotalBytes() const { return m_totalBytes; }
 
   /// The progress line: files done, bytes read, rate and the time left.
   std::string ProgressText(double elapsed) const {
     const std::size_t done = m_converted.load() + m_failed.load();
     const std::uint64_t bytes = m_bytesIn.load() + m_bytesFailed.load();
+    const std::uint64_t total = m_totalBytes.load();
     std::string line = "  " + std::to_string(done) + "/" + std::to_string(Total()) + " files, " +
-                       Bytes(bytes) + " of " + Bytes(m_totalBytes);
+                       Bytes(bytes) + " of " + Bytes(total);
     if (elapsed > 0.0 && bytes > 0) {
       const double rate = static_cast<double>(bytes) / elapsed;
       line += ", " + Bytes(static_cast<std::uint64_t>(rate)) + "/s";
-      const double left = static_cast<double>(m_totalBytes - std::min(bytes, m_totalBytes)) / rate;
+      const double left = static_cast<double>(total - std::min(bytes, total)) / rate;
       char eta[32];
       std::snprintf(eta, sizeof eta, ", %.0f s left", left);
       line += eta;
@@ -110,6 +112,11 @@ class CBatch {
     JobOutcome Commit(const CJob& job, CCliOutput& out) override {
       return m_batch.Commit(job, out);
     }
+    void Streamed(const CJob& job, std::uint64_t bytes) override {
+      m_batch.m_streamed[m_batch.IndexOf(job)] = bytes;
+      // Known only now: the total grows by it, as the bytes read do when the job is counted.
+      m_batch.m_totalBytes.fetch_add(bytes);
+    }
 
    private:
     CBatch& m_batch;
@@ -117,6 +124,12 @@ class CBatch {
   };
 
   void Work(std::size_t slot);
+  std::size_t IndexOf(const CJob& job) const {
+    return static_cast<std::size_t>(&job - m_run.jobs.data());
+  }
+  // The bytes read of `job`: its size when the batch started, or what was read of an input
+  // without one.
+  std::uint64_t BytesOf(const CJob& job) const { return job.size + m_streamed[IndexOf(job)]; }
   void Count(const CJob& job, JobOutcome outcome);
   JobOutcome CommitNow(const CJob& job, CCliOutput& out);
   JobOutcome Commit(const CJob& job, CCliOutput& out);
@@ -140,7 +153,10 @@ class CBatch {
   const CCliOptions& m_options;
   CBatchRun m_run;
   CMessages& m_messages;
-  std::uint64_t m_totalBytes = 0;
+  // The bytes read of each job whose input has no size (Streamed); written by the job's worker
+  // before the job is counted.
+  std::vector<std::uint64_t> m_streamed;
+  std::atomic<std::uint64_t> m_totalBytes{0};
   std::atomic<std::size_t> m_next{0};
   std::atomic<bool> m_stopping{false};
   std::atomic<bool> m_closed{false};  // a failure keeps further jobs from starting
@@ -260,11 +276,11 @@ void CBatch::Count(const CJob& job, JobOutcome outcome) {
   switch (outcome) {
     case JobOutcome::Converted:
       m_converted.fetch_add(1);
-      m_bytesIn.fetch_add(job.size);
+      m_bytesIn.fetch_add(BytesOf(job));
       break;
     case JobOutcome::Failed:
       m_failed.fetch_add(1);
-      m_bytesFailed.fetch_add(job.size);
+      m_bytesFailed.fetch_add(BytesOf(job));
       // Without --keep-going the first failure ends the batch.
       if (m_options.keepGoing) break;
       if (m_run.summary) {
@@ -300,8 +316,10 @@ void CBatch::Work(std::size_t slot) {
 }
 
 // The conversion of a to-if or from-if job once its output is open.
+// `streamed`, when the input has no size (a named pipe), reads `in` and counts its bytes.
 JobOutcome ConvertTo(const CCliOptions& o, bool toIF, const CJob& job, CTagvertConverter& converter,
-                     const std::shared_ptr<CFileStream>& in, CCliListener& listener,
+                     const std::shared_ptr<CFileStream>& in,
+                     const std::shared_ptr<CStreamedInput>& streamed, CCliListener& listener,
                      CCliOutput& out, IJobContext& context) {
   CMessages& messages = context.Messages();
   std::optional<CFromIfCheck> check;
@@ -309,10 +327,12 @@ JobOutcome ConvertTo(const CCliOptions& o, bool toIF, const CJob& job, CTagvertC
     check.emplace(o, job.input, messages);
     check->Observe(converter);
   }
-  const CEndpoint source = CEndpoint::Stream(in);
+  const CEndpoint source =
+      CEndpoint::Stream(streamed != nullptr ? ByteStreamPtr(streamed) : ByteStreamPtr(in));
   const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, listener));
   const HResult hr =
       toIF ? converter.ConvertToIF(source, target) : converter.ConvertFromIF(source, target);
+  if (streamed != nullptr) context.Streamed(job, streamed->BytesRead());
   if (Failed(hr) || converter.State() == kStateStopped) {
     PlatformAbandonOutput(out);
     if (!Failed(hr) || context.Stopping()) return JobOutcome::Stopped;
@@ -355,6 +375,11 @@ JobOutcome ConvertJob(const CCliOptions& o, bool toIF, const CJob& job, IJobCont
     messages.Error("cannot read '" + job.input + "': " + e.Phrase() + ".");
     return JobOutcome::Failed;
   }
+  std::shared_ptr<CStreamedInput> streamed;
+  if (!BeginStreamedInput(o, job.input, in, toIF ? "a TTX document" : "an IF document", messages,
+                          streamed)) {
+    return context.Stopping() ? JobOutcome::Stopped : JobOutcome::Failed;
+  }
   CTagvertConverter converter;
   UseCommandReading(converter, o.exactLanguage);
   if (toIF) {
@@ -380,7 +405,7 @@ JobOutcome ConvertJob(const CCliOptions& o, bool toIF, const CJob& job, IJobCont
     return JobOutcome::Failed;
   }
   try {
-    return ConvertTo(o, toIF, job, converter, in, *listener, out, context);
+    return ConvertTo(o, toIF, job, converter, in, streamed, *listener, out, context);
   } catch (const std::bad_alloc&) {
     PlatformAbandonOutput(out);  // no temporary file stays behind
     throw;

@@ -32,6 +32,9 @@ class IJobContext {
   /// bytes; returns Converted or Failed, or Committing when the batch does it on a thread of its
   /// own while this one goes on to the next job.
   virtual JobOutcome Commit(const CJob& job, CCliOutput& out) = 0;
+  /// Counts `bytes` read from the input of `job`, which has no size of its own (a named pipe),
+  /// as read when the job is counted; before Commit.
+  virtual void Streamed(const CJob& job, std::uint64_t bytes) = 0;
 
  protected:
   ~IJobContext() = default;

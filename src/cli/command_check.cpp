@@ -56,13 +56,10 @@ struct CFindings {
 
 CFindings CheckFile(const CCliOptions& o, const std::string& input, CMessages& messages) {
   const std::shared_ptr<CFileStream> in = PlatformOpenInput(input);
-  // The target language comes from the check's own reading of the document, unless the
-  // document cannot be read twice (then as for to-if, without reading it ahead).
-  const std::optional<std::int32_t> fixed = DirectionWithoutReading(o, input, messages, true);
-  const auto chooseTarget = [&](const CDocumentLanguages& read) {
-    const CDocumentLanguages languages = fixed ? CDocumentLanguages() : read;
-    const std::int32_t direction =
-        fixed ? *fixed : DirectionOf(o, Quote(input), languages, messages);
+  // The target language comes from the check's own reading of the whole document, before it
+  // is judged: standard input and pipes are chosen for as files are.
+  const auto chooseTarget = [&](const CDocumentLanguages& languages) {
+    const std::int32_t direction = DirectionOf(o, Quote(input), languages, messages);
     return direction != 0 ? TuvLanguageIn(languages, direction) : std::u16string();
   };
   CFindings found;

@@ -72,6 +72,13 @@ bool ShowFile(const CCliOptions& o, const std::string& input, IfViewMode mode, s
       std::uint8_t block[1 << 16];
       while (const std::uint32_t n = in->Read(block, sizeof block))
         bytes.insert(bytes.end(), block, block + n);
+      // An input read once is not tested for its format; one that held nothing is refused as
+      // an empty file is.
+      if (bytes.empty() && !o.force) {
+        messages.Error(Quote(input) +
+                       " is neither IF nor TTX (it is empty); --force shows it anyway.");
+        return false;
+      }
       CMemoryStream view(std::move(bytes));
       ShowIf(view, out, mode);
       return true;

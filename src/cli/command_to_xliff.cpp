@@ -56,6 +56,7 @@ JobOutcome ConvertOne(const CCliOptions& o, bool toXliff, const std::string& inp
     return JobOutcome::Failed;
   }
   std::int32_t direction = 0;
+  std::shared_ptr<CStreamedInput> streamed;
   xliff::CBridgeHooks hooks;
   hooks.running = [&context](CTTXConverterBase* converter) { context.Running(converter); };
   if (toXliff) {
@@ -66,6 +67,8 @@ JobOutcome ConvertOne(const CCliOptions& o, bool toXliff, const std::string& inp
         return JobOutcome::Failed;
       }
     }
+    if (!BeginStreamedInput(o, input, in, "a TTX document", messages, streamed))
+      return context.Stopping() ? JobOutcome::Stopped : JobOutcome::Failed;
     direction = DeferDirection(o, input, messages, hooks.documentRead);
   }
   if (context.Stopping()) return JobOutcome::Stopped;
@@ -85,8 +88,9 @@ JobOutcome ConvertOne(const CCliOptions& o, bool toXliff, const std::string& inp
     options.original = input == "-"
                            ? "document.ttx"
                            : (slash == std::string::npos ? input : input.substr(slash + 1));
-    hr = xliff::ConvertToXliff(CEndpoint::Stream(in), CEndpoint::Stream(out.file), options, report,
-                               hooks);
+    const ByteStreamPtr source = streamed != nullptr ? ByteStreamPtr(streamed) : ByteStreamPtr(in);
+    hr = xliff::ConvertToXliff(CEndpoint::Stream(source), CEndpoint::Stream(out.file), options,
+                               report, hooks);
   } else {
     CXliffReadOptions options;
     options.strict = o.strict;

@@ -219,12 +219,12 @@ bool EndedBadly(HResult hr, const CTagvertConverter& converter, const CCliListen
   return true;
 }
 
-// The summary line of a conversion: the input and output with their sizes (`written`: the file
-// written, empty for standard output), and the time it took.
-void SayConverted(const std::string& input, bool toIF, const std::string& outputName,
-                  const std::string& written, double seconds, std::ostream& err) {
-  err << "tagvert: converted " << Quote(input);
-  if (input != "-") err << " (" << FileSize(input) << " bytes)";
+// The summary line of a conversion: the input with the bytes read (a file's size), the output
+// with its size (`written`: the file written, empty for standard output), and the time it took.
+void SayConverted(const std::string& input, std::uint64_t read, bool toIF,
+                  const std::string& outputName, const std::string& written, double seconds,
+                  std::ostream& err) {
+  err << "tagvert: converted " << Quote(input) << " (" << read << " bytes)";
   err << (toIF ? " to IF " : " to TTX ") << outputName;
   if (!written.empty()) err << " (" << FileSize(written) << " bytes)";
   char timing[32];
@@ -276,6 +276,11 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
       return ExitCode::Failed;
     }
   }
+  std::shared_ptr<CStreamedInput> streamed;
+  if (!BeginStreamedInput(o, input, in, toIF ? "a TTX document" : "an IF document", messages,
+                          streamed)) {
+    return ExitCode::Failed;
+  }
   if (!MakeOutputFolders(o, {{input, output}}, messages)) return ExitCode::Failed;
 
   auto listener = std::make_shared<CCliListener>(err, bar, o.events, toIF);
@@ -299,7 +304,8 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
     }
     check->Observe(converter);
   }
-  const CEndpoint source = CEndpoint::Stream(std::make_shared<CWatchedStream>(in, *listener));
+  const CEndpoint source = CEndpoint::Stream(std::make_shared<CWatchedStream>(
+      streamed != nullptr ? ByteStreamPtr(streamed) : ByteStreamPtr(in), *listener));
   const CEndpoint target = CEndpoint::Stream(std::make_shared<CWatchedStream>(out.file, *listener));
 
   const auto started = std::chrono::steady_clock::now();
@@ -338,7 +344,10 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
     err << "tagvert: cannot write " << outputName << ": " << e.Phrase() << ".\n";
     return ExitCode::Failed;
   }
-  if (!o.quiet) SayConverted(input, toIF, outputName, outputIsStd ? "" : out.target, seconds, err);
+  if (!o.quiet) {
+    SayConverted(input, streamed != nullptr ? streamed->BytesRead() : FileSize(input), toIF,
+                 outputName, outputIsStd ? "" : out.target, seconds, err);
+  }
   return ExitCode::Success;
 }
 

@@ -262,6 +262,27 @@ std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFail
   }
 }
 
+bool BeginStreamedInput(const CCliOptions& o, const std::string& input, const ByteStreamPtr& in,
+                        const char* format, CMessages& messages,
+                        std::shared_ptr<CStreamedInput>& streamed) {
+  streamed.reset();
+  if (ReadTwice(input)) return true;
+  auto begun = std::make_shared<CStreamedInput>(in);
+  try {
+    if (!begun->Begin() && !o.force) {
+      messages.Error(Quote(input) + " is not " + format +
+                     " (it is empty); --force converts it anyway.");
+      return false;
+    }
+  } catch (const CHResultError& e) {
+    // A read that a stop signal ended is said as the caller says a stop.
+    if (e.Code() != kEAbort) messages.Error(ReadFailure(input, e));
+    return false;
+  }
+  streamed = std::move(begun);
+  return true;
+}
+
 std::int32_t DirectionOf(const CCliOptions& o, const std::string& name,
                          const CDocumentLanguages& languages, CMessages& messages) {
   std::int32_t direction = 0;
@@ -335,8 +356,14 @@ std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMes
                             CTTXToIfConverter::DocumentReadHook& hook, CDocumentLanguages* scanned,
                             std::function<void()> beforeSaying) {
   hook = {};
-  if (const auto direction = DirectionWithoutReading(o, input, messages, scanned != nullptr))
-    return *direction;
+  // The conversion reads the whole document before the hook is called, so an input read once
+  // could be judged as a file is too; only a caller that counts the facts (stats) has it so,
+  // and its counts then do not depend on how the document reached the command. The others keep
+  // --direction or nothing for such an input.
+  if (scanned == nullptr) {
+    if (const auto direction = DirectionWithoutReading(o, input, messages, false))
+      return *direction;
+  }
   hook = [&o, name = Quote(input), &messages, scanned, beforeSaying = std::move(beforeSaying)](
              const CDocumentFacts& facts) -> std::optional<std::int32_t> {
     if (scanned != nullptr) *scanned = facts;
@@ -379,9 +406,12 @@ bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteS
   }
   const std::shared_ptr<CFileStream> in = OpenInputSaying(input, messages);
   if (in == nullptr) return false;
+  std::shared_ptr<CStreamedInput> streamed;
+  if (!BeginStreamedInput(o, input, in, "a TTX document", messages, streamed)) return false;
   converter.PutProperty(CVariant::String(u"Direction"),
                         CVariant::Int32(DeferDirection(o, input, messages, converter, languages)));
-  const HResult hr = converter.ConvertToIF(CEndpoint::Stream(in), CEndpoint::Stream(target));
+  const ByteStreamPtr source = streamed != nullptr ? ByteStreamPtr(streamed) : ByteStreamPtr(in);
+  const HResult hr = converter.ConvertToIF(CEndpoint::Stream(source), CEndpoint::Stream(target));
   if (Failed(hr)) {
     messages.Error(ConversionFailure(input, hr));
     return false;

@@ -15,6 +15,7 @@
 #include "cli/document_scan.h"
 #include "cli/messages.h"
 #include "cli/platform/cli_services.h"
+#include "cli/streams.h"
 #include "frame/ttx_converter.h"
 
 namespace tagvert::cli {
@@ -87,6 +88,17 @@ bool ReportInputCut(const std::optional<CTTXToIfConverter::CInputCut>& cut,
 std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFailed = nullptr,
                              CTagvertConverter* tester = nullptr);
 
+/// For an input that cannot be read twice (standard input, a pipe, a device), `in` (opened from
+/// `input`) behind a CStreamedInput in `streamed`, its first byte read now: such an input is
+/// not checked for its format, but one that holds no byte at all is refused as an empty file
+/// is, unless --force ("standard input is not a TTX document (it is empty); --force converts it
+/// anyway.", `format` naming what it is not: "a TTX document", "an IF document"). `streamed`
+/// stays null for a file, which is read as it is. Returns false with the sentence said when the
+/// input is refused or its first read fails (nothing is said of a read that a stop ended).
+bool BeginStreamedInput(const CCliOptions& o, const std::string& input, const ByteStreamPtr& in,
+                        const char* format, CMessages& messages,
+                        std::shared_ptr<CStreamedInput>& streamed);
+
 /// The Direction for the document `name` of `languages`: --direction, else the target language
 /// it names when the kernel knows it, with what is said of the choice (as ChooseDirection).
 std::int32_t DirectionOf(const CCliOptions& o, const std::string& name,
@@ -112,8 +124,10 @@ std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMe
 /// what is said of the choice is said then, after `beforeSaying` (which may clear a progress
 /// line). Returns the Direction to put before the conversion (--direction, else 0); `scanned`
 /// is filled when the document is read: all its units, and its languages only as far as the
-/// choice and what is said of it need (the Tuvs' languages are those found until then). `o`,
-/// `messages` and `scanned` must outlive the conversion.
+/// choice and what is said of it need (the Tuvs' languages are those found until then). With
+/// `scanned` an input that cannot be read twice is taken as a file is, its target language from
+/// the document too: the conversion has read it whole by then. `o`, `messages` and `scanned`
+/// must outlive the conversion.
 std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
                             CTagvertConverter& converter, CDocumentLanguages* scanned = nullptr,
                             std::function<void()> beforeSaying = {});

@@ -144,6 +144,58 @@ class CWatchedStream : public CForwardingStream {
   CCliListener& m_listener;
 };
 
+// An input that gives its bytes once (standard input, a named pipe, a device) as the conversion
+// reads it. Its first byte can be read ahead (Begin), so that an input that turns out to hold
+// nothing is told before any output is opened; that byte is then the first one read. Counts
+// the bytes read: such an input has no size to look up.
+class CStreamedInput : public CForwardingStream {
+ public:
+  explicit CStreamedInput(ByteStreamPtr inner) : CForwardingStream(std::move(inner)) {}
+
+  // Reads the first byte ahead (before any other read); false when the input holds none. A
+  // failed read throws.
+  bool Begin() {
+    m_held = m_inner->Read(&m_first, 1) == 1;
+    m_ended = !m_held;
+    return m_held;
+  }
+
+  std::uint32_t Read(void* buffer, std::uint32_t size) override {
+    if (size == 0 || m_ended) return 0;
+    std::uint32_t n = 0;
+    if (m_held) {
+      m_held = false;
+      *static_cast<std::uint8_t*>(buffer) = m_first;
+      // The rest in the same call; an end found here is remembered, so that a terminal is not
+      // read again once it gave its end.
+      const std::uint32_t more =
+          size > 1 ? m_inner->Read(static_cast<std::uint8_t*>(buffer) + 1, size - 1) : 0;
+      m_ended = size > 1 && more == 0;
+      n = 1 + more;
+    } else {
+      n = m_inner->Read(buffer, size);
+      m_ended = n == 0;
+    }
+    m_read += n;
+    return n;
+  }
+  std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
+  std::uint64_t Position() override {
+    // A byte read ahead and not yet handed out is not read yet.
+    const std::uint64_t at = m_inner->Position();
+    return m_held && at > 0 ? at - 1 : at;
+  }
+
+  // The bytes the conversion read.
+  std::uint64_t BytesRead() const { return m_read; }
+
+ private:
+  std::uint64_t m_read = 0;
+  std::uint8_t m_first = 0;
+  bool m_held = false;
+  bool m_ended = false;
+};
+
 // A source that ends after a given number of bytes.
 class CBoundedStream : public CForwardingStream {
  public:

@@ -40,6 +40,34 @@ cmp -s "$work/stdout.if" "$work/a.ttx.if" || fail "to-if through stdin/stdout di
 "$tagvert" from-if - -o - <"$work/a.ttx.if" >"$work/stdout.ttx" 2>/dev/null || fail "from-if - failed"
 cmp -s "$work/stdout.ttx" "$work/a.out.ttx" || fail "from-if through stdin/stdout differs"
 
+# A document read once gives what the file gives: stats' units and matched units, and the target
+# language from the document for stats and check (the name aside).
+printf '<TRADOStag><FrontMatter><UserSettings SourceLanguage="EN-US" TargetLanguage="FR-FR"/></FrontMatter><Body><Tu MatchPercent="100"><Tuv Lang="EN-US">One</Tuv><Tuv Lang="FR-FR">Un</Tuv></Tu><Tu MatchPercent="0"><Tuv Lang="EN-US">Two words</Tuv></Tu></Body></TRADOStag>' >"$work/units.ttx"
+for command in stats "stats --json" check; do
+  "$tagvert" $command "$work/units.ttx" 2>&1 | sed -e "s|'$work/units.ttx'|standard input|" -e "s|$work/units.ttx|-|" >"$work/file.out"
+  "$tagvert" $command - <"$work/units.ttx" >"$work/stdin.out" 2>&1
+  cmp -s "$work/file.out" "$work/stdin.out" || fail "$command on standard input: $(cat "$work/stdin.out")"
+done
+contains "$work/stdin.out" "-:1:187: Tu without a Tuv in FR-FR"
+
+# An empty input read once is refused as an empty file is, and nothing is written; --force
+# converts it. The summary line gives the bytes read of an input without a size.
+echo old >"$work/old"
+for command in to-if from-if to-xliff; do
+  says 1 "standard input is not a" "$tagvert" $command - -o "$work/old" </dev/null
+  says 1 "(it is empty); --force converts it anyway." "$tagvert" $command - -o - </dev/null
+  [ -s "$work/out" ] && fail "$command of an empty standard input wrote $(cat "$work/out")"
+done
+[ "$(cat "$work/old")" = old ] || fail "an empty standard input changed the old output"
+says 1 "standard input is not a TTX document (it is empty)" "$tagvert" stats - </dev/null
+expect 0 "$tagvert" to-if - -o - --force </dev/null
+mkfifo "$work/fifo"
+: >"$work/fifo" &
+says 1 "'$work/fifo' is not a TTX document (it is empty)" "$tagvert" to-if -k "$work/a.ttx" "$work/fifo" -O "$work/batch"
+cat "$work/a.ttx" >"$work/fifo" &
+says 0 "converted '$work/fifo' ($(($(wc -c <"$work/a.ttx"))) bytes)" "$tagvert" to-if "$work/fifo" -o "$work/fifo.if"
+says 0 "converted standard input ($(($(wc -c <"$work/a.ttx"))) bytes)" "$tagvert" to-if - -o "$work/fifo.if" <"$work/a.ttx"
+
 # A target in a folder that does not exist: status 1, nothing left behind.
 says 1 "cannot write '$work/nofolder/x.if': its folder does not exist." "$tagvert" to-if "$work/a.ttx" -o "$work/nofolder/x.if"
 
