@@ -357,13 +357,10 @@ std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMes
                             std::function<void()> beforeSaying) {
   hook = {};
   // The conversion reads the whole document before the hook is called, so an input read once
-  // could be judged as a file is too; only a caller that counts the facts (stats) has it so,
-  // and its counts then do not depend on how the document reached the command. The others keep
-  // --direction or nothing for such an input.
-  if (scanned == nullptr) {
-    if (const auto direction = DirectionWithoutReading(o, input, messages, false))
-      return *direction;
-  }
+  // (standard input, a pipe) is judged as a file is: what the command makes of a document does
+  // not depend on how the document reached it. Nothing to say and nothing to find: the
+  // document's languages are not looked at.
+  if (scanned == nullptr && o.direction && messages.Quiet()) return *o.direction;
   hook = [&o, name = Quote(input), &messages, scanned, beforeSaying = std::move(beforeSaying)](
              const CDocumentFacts& facts) -> std::optional<std::int32_t> {
     if (scanned != nullptr) *scanned = facts;

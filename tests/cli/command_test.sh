@@ -41,7 +41,7 @@ cmp -s "$work/stdout.if" "$work/a.ttx.if" || fail "to-if through stdin/stdout di
 cmp -s "$work/stdout.ttx" "$work/a.out.ttx" || fail "from-if through stdin/stdout differs"
 
 # A document read once gives what the file gives: stats' units and matched units, and the target
-# language from the document for stats and check (the name aside).
+# language from the document for stats, check and the conversions (the name aside).
 printf '<TRADOStag><FrontMatter><UserSettings SourceLanguage="EN-US" TargetLanguage="FR-FR"/></FrontMatter><Body><Tu MatchPercent="100"><Tuv Lang="EN-US">One</Tuv><Tuv Lang="FR-FR">Un</Tuv></Tu><Tu MatchPercent="0"><Tuv Lang="EN-US">Two words</Tuv></Tu></Body></TRADOStag>' >"$work/units.ttx"
 for command in stats "stats --json" check; do
   "$tagvert" $command "$work/units.ttx" 2>&1 | sed -e "s|'$work/units.ttx'|standard input|" -e "s|$work/units.ttx|-|" >"$work/file.out"
@@ -49,6 +49,10 @@ for command in stats "stats --json" check; do
   cmp -s "$work/file.out" "$work/stdin.out" || fail "$command on standard input: $(cat "$work/stdin.out")"
 done
 contains "$work/stdin.out" "-:1:187: Tu without a Tuv in FR-FR"
+printf '<TRADOStag><FrontMatter><UserSettings TargetLanguage="FR-FR"/></FrontMatter><Body><Tu MatchPercent="0"><Tuv Lang="EN-US">Two</Tuv><Tuv Lang="FR-FR">Two</Tuv></Tu></Body></TRADOStag>' >"$work/tuv.ttx"
+"$tagvert" to-if "$work/tuv.ttx" -o - --quiet >"$work/file.if"
+"$tagvert" to-if - -o - --quiet <"$work/tuv.ttx" >"$work/stdin.if"
+cmp -s "$work/file.if" "$work/stdin.if" || fail "to-if on standard input: another IF than the file's"
 
 # An empty input read once is refused as an empty file is, and nothing is written; --force
 # converts it. The summary line gives the bytes read of an input without a size.
