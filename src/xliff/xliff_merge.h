@@ -286,6 +286,7 @@ class CUnitMerger {
   CBlockStore m_targets;          ///< each unit's merged IF narrowed (and, kept, its source's)
   CMergeFeed::CUnitIfs m_unitIf;  ///< each unit's merged IF, for the feed
   std::size_t m_whole = 0;        ///< the units before the first not yet ended
+  CCodeIndex m_byKey;             ///< the unit's source codes by key (its room kept)
   std::vector<std::string> m_damage;
   std::vector<std::string> m_notes;
 };

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "xliff/xliff_merge.h"
 #include "xliff/xliff_text.h"
@@ -129,12 +130,14 @@ class CXliffReader {
       Root(name, attributes);
       return;
     }
-    const std::string_view local = Local(name);
+    // The name is looked at only where it matters: not inside what is skipped or inside a
+    // code's shown content (1.2) or a sub-flow.
     if (m_ignoreDepth != 0) return;
     if (m_side != nullptr) {
-      Inline(local, attributes);
+      if (m_codeDepth == 0) Inline(Local(name), attributes);
       return;
     }
+    const std::string_view local = Local(name);
     const Name parent = m_stack.empty() ? Name::Other : m_stack.back();
     const Name element = NameOf(local);
     m_stack.push_back(element);
@@ -174,7 +177,7 @@ class CXliffReader {
     }
     if (m_side != nullptr) {
       if (depth > m_sideDepth) {
-        InlineEnd(Local(name), depth);
+        InlineEnd(name, depth);
         return;
       }
       EndSide();
@@ -186,12 +189,21 @@ class CXliffReader {
       m_inSkeleton = false;
       m_merger.EndSkeleton();
     } else if (m_v2 && (element == Name::Segment || element == Name::Ignorable) && m_inUnit) {
-      m_unitSource.Append(m_segment.source);
+      // A segment without a target gives its source as its target; the unit's target is only
+      // read once a segment has one, so it is put together from then on (the segments before
+      // it, untranslated, are the unit's source so far).
       if (m_segment.hasTarget) {
+        if (!m_anyTarget) m_unitTarget.Append(m_unitSource);
         m_unitTarget.Append(m_segment.target);
         m_anyTarget = true;
-      } else {
+      } else if (m_anyTarget) {
         m_unitTarget.Append(m_segment.source);
+      }
+      // The first segment's source taken as it is, not copied.
+      if (m_unitSource.Empty()) {
+        std::swap(m_unitSource, m_segment.source);
+      } else {
+        m_unitSource.Append(m_segment.source);
       }
     } else if ((element == Name::TransUnit || element == Name::Unit) && m_inUnit) {
       if (!m_v2) {
@@ -240,12 +252,11 @@ class CXliffReader {
   }
 
   void AddCode(Role role, const char* id, std::string_view element) {
-    CCodeRef code;
-    code.role = role;
-    code.id = id ? id : "";
-    code.element = std::string(element);
     m_side->cuts.push_back(m_side->text.size());
-    m_side->codes.push_back(std::move(code));
+    CCodeRef& code = m_side->codes.emplace_back();
+    code.role = role;
+    code.id.assign(id ? id : "");
+    code.element.assign(element);
   }
 
   void Inline(std::string_view local, const XML_Char** attributes) {
@@ -299,12 +310,13 @@ class CXliffReader {
     }
   }
 
-  void InlineEnd(std::string_view local, int depth) {
+  void InlineEnd(const XML_Char* name, int depth) {
     if (m_codeDepth != 0) {
       if (depth == m_codeDepth) m_codeDepth = 0;
       return;
     }
-    if (m_v2 && local == "pc" && !m_pcIds.empty() && m_pcIds.back().first == depth) {
+    // Only a pc element's end adds a code (its name looked at last).
+    if (m_v2 && !m_pcIds.empty() && m_pcIds.back().first == depth && Local(name) == "pc") {
       AddCode(Role::Close, m_pcIds.back().second.c_str(), "pc");
       m_pcIds.pop_back();
     }

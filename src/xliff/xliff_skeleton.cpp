@@ -195,6 +195,35 @@ bool Decompress(const std::uint8_t* in, const std::uint8_t* end, std::uint8_t* o
                 std::uint8_t* outEnd) {
   std::uint8_t* const begin = out;
   for (;;) {
+    // Far from both ends, a sequence whose two lengths fit in its token (at most 14 literals, a
+    // match of at most 18 bytes) is copied without the tests the ends need: its literals and
+    // the offset lie within the input, and it writes within the output's room and slack. Only
+    // the offset is tested, as below.
+    while (end - in >= 18 && outEnd - out >= 32) {
+      const unsigned token = *in;
+      if ((token >> 4) == 15 || (token & 15) == 15) break;
+      const std::size_t count = token >> 4;
+      std::memcpy(out, in + 1, 16);
+      in += 1 + count;
+      out += count;
+      const std::size_t offset = in[0] | (static_cast<std::size_t>(in[1]) << 8);
+      in += 2;
+      if (offset == 0 || offset > static_cast<std::size_t>(out - begin)) return false;
+      const std::size_t length = (token & 15) + kMinMatch;
+      const std::uint8_t* const from = out - offset;
+      if (offset >= 16) {
+        std::memcpy(out, from, 16);
+        std::memcpy(out + 16, from + 16, 16);
+      } else if (offset >= 8) {
+        // Eight bytes a step read only bytes written before the step.
+        for (std::size_t k = 0; k < length; k += 8)
+          std::memcpy(out + k, from + k, 8);
+      } else {
+        for (std::size_t k = 0; k < length; ++k)
+          out[k] = from[k];
+      }
+      out += length;
+    }
     if (in == end) return false;
     const unsigned token = *in++;
     std::size_t count = token >> 4;

@@ -246,8 +246,8 @@ void CUnitMerger::EndUnit(const CSide& source, const CSide& target, bool anyTarg
   }
   // The codes of the source by role and id, sorted; the source's hash on the way.
   CHash64 hash;
-  CCodeIndex byKey;
-  byKey.reserve(source.codes.size());
+  CCodeIndex& byKey = m_byKey;
+  byKey.clear();
   std::size_t at = 0;
   for (std::size_t i = 0; i < source.codes.size(); ++i) {
     const CCodeRef& code = source.codes[i];

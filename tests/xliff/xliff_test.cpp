@@ -221,6 +221,33 @@ TEST(XliffTest, Version2TargetsMerge) {
     EXPECT_NE(ttx.find(text), std::string::npos) << ttx;
 }
 
+// 2.0: a unit cut into segments merges their targets in order, a segment without a target
+// giving its source, whichever segments have one.
+TEST(XliffTest, Version2SegmentsWithAndWithoutTargetsMerge) {
+  const std::string xliff = ToXliff(Document(), XliffVersion::V2_0, 0x00070000);
+  const std::string unit = "<segment><source>Second.</source></segment>";
+  ASSERT_NE(xliff.find(unit), std::string::npos);
+  const auto segment = [](const std::string& source, const std::string& target) {
+    return "<segment><source>" + source + "</source>" +
+           (target.empty() ? "" : "<target>" + target + "</target>") + "</segment>";
+  };
+  const struct {
+    std::string segments;
+    const char* text;
+  } cases[] = {
+      {segment("Sec", "SEC") + segment("ond.", ""), "SECond."},
+      {segment("Sec", "") + segment("ond.", "OND."), "SecOND."},
+      {segment("Se", "") + segment("co", "CO") + segment("nd.", ""), "SeCOnd."},
+  };
+  for (const auto& c : cases) {
+    const CMerged merged = FromXliff(Replaced(xliff, unit, c.segments));
+    ASSERT_EQ(merged.hr, kSOk) << merged.report.error;
+    EXPECT_EQ(merged.report.translated, 1u) << c.text;
+    const std::string ttx(merged.ttx.begin(), merged.ttx.end());
+    EXPECT_NE(ttx.find(c.text), std::string::npos) << c.text << "\n" << ttx;
+  }
+}
+
 // The writer is fed the IF as the conversion writes it, cut anywhere: a unit at a time (group
 // data, surrogate pairs and the front matter's tag split), and in odd pieces over an IF long
 // enough for the writer to let go of what it has written.
