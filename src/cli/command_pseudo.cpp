@@ -199,7 +199,7 @@ class CBackConversion {
 // back reading the pseudo-translated IF as the conversion to IF writes it.
 constexpr std::size_t kSlice = 1U << 16;
 bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::string& output,
-                    CMessages& messages) {
+                    const std::shared_ptr<CStreamedInput>& streamed, CMessages& messages) {
   CBackConversion back(output);
   CPseudoTranslator translator;
   const auto sink = std::make_shared<CIfUnitSink>([&](const char16_t* units, std::size_t count) {
@@ -213,7 +213,7 @@ bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::s
       back.Put(std::move(piece));
     }
   });
-  if (!ConvertToIfInto(o, input, sink, messages)) return false;
+  if (!ConvertToIfInto(o, input, sink, messages, nullptr, {}, streamed)) return false;
   CUnitBlock rest;
   translator.Finish(rest);
   back.Put(std::move(rest));
@@ -223,8 +223,13 @@ bool PseudoDocument(const CCliOptions& o, const std::string& input, const std::s
 #ifdef TAGVERT_WITH_XLIFF
 // Pseudo-translates an XLIFF written by to-xliff: the same XLIFF with every unit's target the
 // pseudo-translation of its source, which from-xliff merges into the pseudo-translated document.
-bool PseudoXliff(const std::string& input, const std::string& output, CMessages& messages) {
-  const std::shared_ptr<CFileStream> in = OpenInputSaying(input, messages);
+bool PseudoXliff(const std::string& input, const std::string& output,
+                 const std::shared_ptr<CStreamedInput>& streamed, CMessages& messages) {
+  // A pipe or a device (`streamed`) cannot change while it is read, as a file can.
+  std::shared_ptr<CFileStream> file;
+  if (streamed == nullptr) file = OpenInputSaying(input, messages);
+  IByteStream* const in =
+      streamed != nullptr ? static_cast<IByteStream*>(streamed.get()) : file.get();
   if (in == nullptr) return false;
   const std::string shown = Quote(output);
   CCliOutput out;
@@ -253,7 +258,7 @@ bool PseudoXliff(const std::string& input, const std::string& output, CMessages&
   }
   for (const std::string& warning : warnings)
     messages.Warning(warning);
-  if (in->ChangedWhileRead()) {
+  if (file != nullptr && file->ChangedWhileRead()) {
     PlatformAbandonOutput(out);
     messages.Error("cannot read " + Quote(input) +
                    ": the file changed while it was read; no output file was written.");
@@ -314,12 +319,15 @@ ExitCode Run(const CCliOptions& o, std::ostream&, std::ostream& err) {
   for (const CJob& job : jobs) {
     // One document at a time: a failure leaves only its output open.
     if (ReportingFailures(job.input, messages, [&] {
+          std::shared_ptr<CStreamedInput> streamed;
 #ifdef TAGVERT_WITH_XLIFF
-          if (IsXliff(job.input)) {
-            return PseudoXliff(job.input, job.output, messages);
+          // A pipe is told by its first bytes as a file is; they are then pseudo-translated too.
+          if (!OpenStreamedInput(o, job.input, messages, streamed)) return false;
+          if (IsXliff(job.input, streamed.get())) {
+            return PseudoXliff(job.input, job.output, streamed, messages);
           }
 #endif
-          return PseudoDocument(o, job.input, job.output, messages);
+          return PseudoDocument(o, job.input, job.output, streamed, messages);
         })) {
       ++done;
     }

@@ -65,15 +65,23 @@ bool ShowFile(const CCliOptions& o, const std::string& input, IfViewMode mode, s
   }
   return ReportingFailures(input, messages, [&] {
     const std::shared_ptr<CFileStream> in = PlatformOpenInput(input);
-    if (notIF.empty()) {
+    // An input read once is told by its first bytes as a file is; those are then read again.
+    // One that holds nothing is taken as IF, to be refused below.
+    std::shared_ptr<CStreamedInput> streamed;
+    bool isIF = notIF.empty();
+    if (!CanReadTwice(input)) {
+      streamed = std::make_shared<CStreamedInput>(in);
+      isIF = !streamed->Begin() || IsIfDocument(*streamed);
+    }
+    if (isIF) {
+      IByteStream& source = streamed != nullptr ? *streamed : static_cast<IByteStream&>(*in);
       // Read whole before anything is shown, so that a failed read shows nothing, as it does
       // for a TTX document converted in memory.
       std::vector<std::uint8_t> bytes;
       std::uint8_t block[1 << 16];
-      while (const std::uint32_t n = in->Read(block, sizeof block))
+      while (const std::uint32_t n = source.Read(block, sizeof block))
         bytes.insert(bytes.end(), block, block + n);
-      // An input read once is not tested for its format; one that held nothing is refused as
-      // an empty file is.
+      // An input read once that held nothing is refused as an empty file is.
       if (bytes.empty() && !o.force) {
         messages.Error(Quote(input) +
                        " is neither IF nor TTX (it is empty); --force shows it anyway.");
@@ -97,8 +105,9 @@ bool ShowFile(const CCliOptions& o, const std::string& input, IfViewMode mode, s
     // the IF is never written or held.
     CIfView view(out, mode);
     const auto nothing = std::make_shared<CIfUnitSink>([](const char16_t*, std::size_t) {});
-    if (!ConvertToIfInto(o, input, nothing, messages, nullptr,
-                         [&view](const CElementTable& table) { view.FeedTable(table); })) {
+    if (!ConvertToIfInto(
+            o, input, nothing, messages, nullptr,
+            [&view](const CElementTable& table) { view.FeedTable(table); }, streamed)) {
       return false;
     }
     view.Finish();

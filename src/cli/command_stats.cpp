@@ -45,13 +45,15 @@ std::string TextStats(const std::string& name, const CStats& s) {
 
 // Counts one document: its units from the markup, the rest from the records its IF would be
 // written from (the IF itself is not written).
-bool CountDocument(const CCliOptions& o, const std::string& input, CMessages& messages,
+bool CountDocument(const CCliOptions& o, const std::string& input,
+                   const std::shared_ptr<CStreamedInput>& streamed, CMessages& messages,
                    CStats& stats) {
   CDocumentLanguages languages;
   CIfCounter counter;
   const auto nothing = std::make_shared<CIfUnitSink>([](const char16_t*, std::size_t) {});
-  if (!ConvertToIfInto(o, input, nothing, messages, &languages,
-                       [&counter](const CElementTable& table) { counter.FeedTable(table); })) {
+  if (!ConvertToIfInto(
+          o, input, nothing, messages, &languages,
+          [&counter](const CElementTable& table) { counter.FeedTable(table); }, streamed)) {
     return false;
   }
   stats.units = languages.units;
@@ -67,8 +69,10 @@ bool CountDocument(const CCliOptions& o, const std::string& input, CMessages& me
 // Counts an XLIFF written by to-xliff: its units, those translated (as matched), and in the IF
 // that its units still to translate leave for translation (the document's IF without the units
 // that have a translation) the text runs, words and tags.
-bool CountXliff(const std::string& input, CMessages& messages, CStats& stats) {
-  const std::shared_ptr<CFileStream> in = OpenInputSaying(input, messages);
+bool CountXliff(const std::string& input, const std::shared_ptr<CStreamedInput>& streamed,
+                CMessages& messages, CStats& stats) {
+  ByteStreamPtr in = streamed;
+  if (in == nullptr) in = OpenInputSaying(input, messages);
   if (in == nullptr) return false;
   CXliffReadOptions options;
   options.name = input == "-" ? "standard input" : Quote(input);
@@ -138,10 +142,13 @@ ExitCode Run(const CCliOptions& o, std::ostream& out, std::ostream& err) {
   for (const std::string& input : o.inputs) {
     CStats stats;
     if (!ReportingFailures(input, messages, [&] {
+          std::shared_ptr<CStreamedInput> streamed;
 #ifdef TAGVERT_WITH_XLIFF
-          if (IsXliff(input)) return CountXliff(input, messages, stats);
+          // An input read once is told by its first bytes too, which are then counted.
+          if (!OpenStreamedInput(o, input, messages, streamed)) return false;
+          if (IsXliff(input, streamed.get())) return CountXliff(input, streamed, messages, stats);
 #endif
-          return CountDocument(o, input, messages, stats);
+          return CountDocument(o, input, streamed, messages, stats);
         })) {
       allCounted = false;
       continue;

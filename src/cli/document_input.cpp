@@ -37,21 +37,60 @@ char16_t UnitAt(const unsigned char* p) {
   return static_cast<char16_t>(p[0] | (p[1] << 8));
 }
 
+// Reads ahead from `in` until `test` tells what the input is from the bytes held ahead (the first
+// `limit` of them at most) and whether they are all it sees (the input ended, or `limit` bytes
+// are held): it answers then at the latest. So an input is read no further than what decides,
+// and a file and a stream with the same bytes get the same answer. A failed read throws.
+template <class Test>
+bool TellAhead(CStreamedInput& in, std::uint32_t limit, Test test) {
+  in.Begin();
+  for (;;) {
+    const std::string_view head = in.Ahead().substr(0, limit);
+    if (const std::optional<bool> told = test(head, in.Ended() || head.size() >= limit))
+      return *told;
+    in.ReadAhead(limit);
+  }
+}
+
 // Whether `in` begins with the IF header: its code, then the boundary that ends it within the
 // header's first units. A failed read throws.
-bool HasIfHeader(IByteStream& in) {
-  unsigned char head[2 * kIfHeaderUnits];
-  std::uint32_t got = 0;
-  while (got < sizeof head) {
-    const std::uint32_t n = in.Read(head + got, static_cast<std::uint32_t>(sizeof head) - got);
-    if (n == 0) break;
-    got += n;
-  }
-  if (got < 4 || UnitAt(head) != kIfHeader) return false;
-  for (std::uint32_t i = 2; i + 1 < got; i += 2) {
-    if (UnitAt(head + i) == kIfBoundary) return true;
-  }
-  return false;
+bool HasIfHeader(CStreamedInput& in) {
+  return TellAhead(in, 2 * kIfHeaderUnits, [](std::string_view head, bool whole) {
+    const auto* p = reinterpret_cast<const unsigned char*>(head.data());
+    if (head.size() >= 2 && UnitAt(p) != kIfHeader) return std::optional<bool>(false);
+    for (std::size_t i = 2; i + 1 < head.size(); i += 2) {
+      if (UnitAt(p + i) == kIfBoundary) return std::optional<bool>(true);
+    }
+    return whole ? std::optional<bool>(false) : std::nullopt;
+  });
+}
+
+// The bytes in which an XLIFF shows its root.
+constexpr std::uint32_t kXliffTestBytes = 4096;
+
+// Whether `in` shows an <xliff element in its first bytes that no <TRADOStag precedes. A
+// failed read throws.
+bool BeginsAsXliff(CStreamedInput& in) {
+  return TellAhead(in, kXliffTestBytes, [](std::string_view head, bool whole) {
+    // The first <xliff decides; without one, a <TRADOStag decides: an <xliff after it does not
+    // count.
+    const std::size_t xliff = head.find("<xliff");
+    if (xliff != std::string_view::npos) {
+      return std::optional<bool>(head.substr(0, xliff).find("<TRADOStag") ==
+                                 std::string_view::npos);
+    }
+    if (head.find("<TRADOStag") != std::string_view::npos) return std::optional<bool>(false);
+    return whole ? std::optional<bool>(false) : std::nullopt;
+  });
+}
+
+// Whether the name of `input` says it is an XLIFF: its extension .xlf or .xliff.
+bool NamedXliff(const std::string& input) {
+  std::string lower = input;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  });
+  return lower.ends_with(".xlf") || lower.ends_with(".xliff");
 }
 
 // "little-endian" or "big-endian" when the first bytes of `input` look like UTF-16 without a
@@ -175,23 +214,18 @@ bool CanReadTwice(const std::string& input) {
   return ReadTwice(input);
 }
 
-bool IsXliff(const std::string& input) {
-  std::string lower = input;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-  });
-  if (lower.ends_with(".xlf") || lower.ends_with(".xliff")) return true;
-  if (input == "-" || !CanReadTwice(input)) return false;
+bool IsXliff(const std::string& input, CStreamedInput* streamed) {
+  if (NamedXliff(input)) return true;
+  if (streamed != nullptr) return BeginsAsXliff(*streamed);
+  if (!CanReadTwice(input)) return false;
+  std::shared_ptr<CFileStream> in;
   try {
-    char head[4096];
-    const std::uint32_t read = PlatformOpenInput(input)->Read(head, sizeof head);
-    const std::string_view start(head, read);
-    const std::size_t xliff = start.find("<xliff");
-    return xliff != std::string_view::npos &&
-           start.substr(0, xliff).find("<TRADOStag") == std::string_view::npos;
+    in = PlatformOpenInput(input);
   } catch (const CFileError&) {
     return false;  // the command says why it cannot read it
   }
+  CStreamedInput head(in);
+  return BeginsAsXliff(head);
 }
 
 std::string ExpandFolders(CCliOptions& o) {
@@ -225,7 +259,8 @@ std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFail
   try {
     const std::shared_ptr<CFileStream> in = PlatformOpenInput(input);
     if (!toIF) {
-      const bool isIF = HasIfHeader(*in);
+      CStreamedInput head(in);
+      const bool isIF = HasIfHeader(head);
       if (readFailed != nullptr) *readFailed = false;
       if (isIF) return {};
       return "'" + input +
@@ -281,6 +316,18 @@ bool BeginStreamedInput(const CCliOptions& o, const std::string& input, const By
   }
   streamed = std::move(begun);
   return true;
+}
+
+bool OpenStreamedInput(const CCliOptions& o, const std::string& input, CMessages& messages,
+                       std::shared_ptr<CStreamedInput>& streamed) {
+  streamed.reset();
+  if (NamedXliff(input) || ReadTwice(input)) return true;
+  const std::shared_ptr<CFileStream> in = OpenInputSaying(input, messages);
+  return in != nullptr && BeginStreamedInput(o, input, in, "a TTX document", messages, streamed);
+}
+
+bool IsIfDocument(CStreamedInput& in) {
+  return HasIfHeader(in);
 }
 
 std::int32_t DirectionOf(const CCliOptions& o, const std::string& name,
@@ -390,21 +437,25 @@ std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMes
 
 bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteStreamPtr& target,
                      CMessages& messages, CDocumentLanguages* languages,
-                     CTTXToIfConverter::TableHook tableHook) {
+                     CTTXToIfConverter::TableHook tableHook,
+                     std::shared_ptr<CStreamedInput> streamed) {
   CTagvertConverter converter;
   UseCommandReading(converter);
   converter.SetTableHook(std::move(tableHook));
-  if (!o.force) {
-    const std::string refused = CheckInputFormat(input, true, nullptr, &converter);
-    if (!refused.empty()) {
-      messages.Error(refused);
-      return false;
+  // An input the caller has begun (OpenStreamedInput) has been opened, and refused when empty.
+  std::shared_ptr<CFileStream> in;
+  if (streamed == nullptr) {
+    if (!o.force) {
+      const std::string refused = CheckInputFormat(input, true, nullptr, &converter);
+      if (!refused.empty()) {
+        messages.Error(refused);
+        return false;
+      }
     }
+    in = OpenInputSaying(input, messages);
+    if (in == nullptr) return false;
+    if (!BeginStreamedInput(o, input, in, "a TTX document", messages, streamed)) return false;
   }
-  const std::shared_ptr<CFileStream> in = OpenInputSaying(input, messages);
-  if (in == nullptr) return false;
-  std::shared_ptr<CStreamedInput> streamed;
-  if (!BeginStreamedInput(o, input, in, "a TTX document", messages, streamed)) return false;
   converter.PutProperty(CVariant::String(u"Direction"),
                         CVariant::Int32(DeferDirection(o, input, messages, converter, languages)));
   const ByteStreamPtr source = streamed != nullptr ? ByteStreamPtr(streamed) : ByteStreamPtr(in);

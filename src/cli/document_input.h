@@ -48,9 +48,11 @@ std::shared_ptr<CFileStream> OpenInputSaying(const std::string& input, CMessages
 bool CanReadTwice(const std::string& input);
 
 /// Whether `input` is an XLIFF (made by to-xliff, to be read as such by stats and pseudo): by
-/// its extension (.xlf, .xliff), or, for a file that can be read twice, by an <xliff element in
-/// its first 4 KiB that no <TRADOStag precedes.
-bool IsXliff(const std::string& input);
+/// its extension (.xlf, .xliff), or by an <xliff element in its first 4 KiB that no <TRADOStag
+/// precedes. An input that cannot be read twice is told so from `streamed` (OpenStreamedInput),
+/// read ahead no further than what decides; without it, such an input is no XLIFF. A failed
+/// read of `streamed` throws.
+bool IsXliff(const std::string& input, CStreamedInput* streamed = nullptr);
 
 /// With -r, replaces each folder among the inputs by the files under it (at any depth) whose
 /// extension is the one of its command (CCommand::files, in any letter case), in the order of
@@ -99,6 +101,19 @@ bool BeginStreamedInput(const CCliOptions& o, const std::string& input, const By
                         const char* format, CMessages& messages,
                         std::shared_ptr<CStreamedInput>& streamed);
 
+/// For a command that takes XLIFF and TTX (stats, pseudo): an input that cannot be read twice and
+/// whose name does not tell that it is an XLIFF is opened and begun into `streamed` as
+/// BeginStreamedInput does for a TTX document, so that IsXliff can tell it by its first bytes
+/// as it tells a file, and what converts it then reads it from its start. `streamed` stays null
+/// otherwise. Returns false with the sentence said when the input cannot be opened or is
+/// refused.
+bool OpenStreamedInput(const CCliOptions& o, const std::string& input, CMessages& messages,
+                       std::shared_ptr<CStreamedInput>& streamed);
+
+/// Whether the streamed input `in` begins with the IF header, read ahead no further than what
+/// decides (the test CheckInputFormat makes of a file). A failed read throws.
+bool IsIfDocument(CStreamedInput& in);
+
 /// The Direction for the document `name` of `languages`: --direction, else the target language
 /// it names when the kernel knows it, with what is said of the choice (as ChooseDirection).
 std::int32_t DirectionOf(const CCliOptions& o, const std::string& name,
@@ -142,9 +157,11 @@ std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMes
 /// the input checks, the direction, the conversion. Reports what goes wrong through `messages`
 /// and returns false then; std::bad_alloc passes through. With `tableHook` the conversion hands
 /// its table to the hook instead of writing the IF (CTTXToIfConverter::TableHook). `languages`,
-/// when given, gets the document's facts as DeferDirection's `scanned`.
+/// when given, gets the document's facts as DeferDirection's `scanned`. `streamed`, when given,
+/// is the input already begun (OpenStreamedInput); what was read ahead of it is converted too.
 bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteStreamPtr& target,
                      CMessages& messages, CDocumentLanguages* languages = nullptr,
-                     CTTXToIfConverter::TableHook tableHook = {});
+                     CTTXToIfConverter::TableHook tableHook = {},
+                     std::shared_ptr<CStreamedInput> streamed = nullptr);
 
 }  // namespace tagvert::cli

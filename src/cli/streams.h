@@ -4,9 +4,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <ostream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "cli/messages.h"
 #include "cli/progress_bar.h"
@@ -145,45 +149,72 @@ class CWatchedStream : public CForwardingStream {
 };
 
 // An input that gives its bytes once (standard input, a named pipe, a device) as the conversion
-// reads it. Its first byte can be read ahead (Begin), so that an input that turns out to hold
-// nothing is told before any output is opened; that byte is then the first one read. Counts
-// the bytes read: such an input has no size to look up.
+// reads it. Its first bytes can be read ahead (Begin, ReadAhead): so that an input that turns
+// out to hold nothing is told before any output is opened, and so that the command can tell
+// what the input is from its start as it does for a file. The bytes read ahead are then the
+// first ones read. Counts the bytes read: such an input has no size to look up.
 class CStreamedInput : public CForwardingStream {
  public:
   explicit CStreamedInput(ByteStreamPtr inner) : CForwardingStream(std::move(inner)) {}
 
-  // Reads the first byte ahead (before any other read); false when the input holds none. A
-  // failed read throws.
+  // Reads the first byte ahead, the first time it is called (before any other read); whether
+  // the input holds one. A failed read throws.
   bool Begin() {
-    m_held = m_inner->Read(&m_first, 1) == 1;
-    m_ended = !m_held;
-    return m_held;
+    if (!m_begun) {
+      m_begun = true;
+      ReadAhead(1);
+    }
+    return !m_ended || !m_ahead.empty();
   }
 
+  // Reads ahead once more, as much as the input gives at once up to `limit` bytes held ahead:
+  // false when as many are held already or the input has ended. A failed read throws.
+  bool ReadAhead(std::uint32_t limit) {
+    m_begun = true;
+    if (m_ended || m_ahead.size() >= limit) return false;
+    const std::size_t held = m_ahead.size();
+    m_ahead.resize(limit);
+    const std::uint32_t n =
+        m_inner->Read(m_ahead.data() + held, static_cast<std::uint32_t>(limit - held));
+    m_ahead.resize(held + n);
+    m_ended = n == 0;
+    return n > 0;
+  }
+  // The bytes read ahead and not read yet.
+  std::string_view Ahead() const {
+    return {reinterpret_cast<const char*>(m_ahead.data()) + m_given, m_ahead.size() - m_given};
+  }
+  // Whether the input gave its end while it was read ahead.
+  bool Ended() const { return m_ended; }
+
   std::uint32_t Read(void* buffer, std::uint32_t size) override {
-    if (size == 0 || m_ended) return 0;
+    if (size == 0) return 0;
     std::uint32_t n = 0;
-    if (m_held) {
-      m_held = false;
-      *static_cast<std::uint8_t*>(buffer) = m_first;
-      // The rest in the same call; an end found here is remembered, so that a terminal is not
-      // read again once it gave its end.
-      const std::uint32_t more =
-          size > 1 ? m_inner->Read(static_cast<std::uint8_t*>(buffer) + 1, size - 1) : 0;
-      m_ended = size > 1 && more == 0;
-      n = 1 + more;
-    } else {
-      n = m_inner->Read(buffer, size);
-      m_ended = n == 0;
+    if (m_given < m_ahead.size()) {
+      n = static_cast<std::uint32_t>(std::min<std::size_t>(size, m_ahead.size() - m_given));
+      std::memcpy(buffer, m_ahead.data() + m_given, n);
+      m_given += n;
+      if (m_given == m_ahead.size()) {
+        m_ahead = {};
+        m_given = 0;
+      }
+    }
+    // The rest in the same call; an end found is remembered, so that a terminal is not read
+    // again once it gave its end.
+    if (n < size && !m_ended) {
+      const std::uint32_t more = m_inner->Read(static_cast<std::uint8_t*>(buffer) + n, size - n);
+      m_ended = more == 0;
+      n += more;
     }
     m_read += n;
     return n;
   }
   std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
   std::uint64_t Position() override {
-    // A byte read ahead and not yet handed out is not read yet.
+    // Bytes read ahead and not yet handed out are not read yet.
     const std::uint64_t at = m_inner->Position();
-    return m_held && at > 0 ? at - 1 : at;
+    const std::uint64_t ahead = m_ahead.size() - m_given;
+    return at > ahead ? at - ahead : 0;
   }
 
   // The bytes the conversion read.
@@ -191,8 +222,9 @@ class CStreamedInput : public CForwardingStream {
 
  private:
   std::uint64_t m_read = 0;
-  std::uint8_t m_first = 0;
-  bool m_held = false;
+  std::vector<std::uint8_t> m_ahead;
+  std::size_t m_given = 0;  // bytes of m_ahead already read
+  bool m_begun = false;
   bool m_ended = false;
 };
 

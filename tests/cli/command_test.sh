@@ -53,6 +53,21 @@ printf '<TRADOStag><FrontMatter><UserSettings TargetLanguage="FR-FR"/></FrontMat
 "$tagvert" to-if "$work/tuv.ttx" -o - --quiet >"$work/file.if"
 "$tagvert" to-if - -o - --quiet <"$work/tuv.ttx" >"$work/stdin.if"
 cmp -s "$work/file.if" "$work/stdin.if" || fail "to-if on standard input: another IF than the file's"
+# ... and is told by its first bytes as the file is: IF or TTX for show, XLIFF (here without its
+# extension) or TTX for stats and pseudo, whose pipe gives what the file gives.
+"$tagvert" to-xliff "$work/units.ttx" -o "$work/units.xlf" --quiet
+cp "$work/units.xlf" "$work/units-xlf"
+for run in "show units.ttx" "show a.ttx.if" "stats units-xlf" "stats --json units-xlf"; do
+  file="$work/${run##* }"
+  "$tagvert" ${run% *} "$file" 2>&1 | sed -e "s|'$file'|standard input|" -e "s|$file|-|" >"$work/file.out"
+  "$tagvert" ${run% *} - <"$file" >"$work/stdin.out" 2>&1
+  cmp -s "$work/file.out" "$work/stdin.out" || fail "$run on standard input: $(cat "$work/stdin.out")"
+done
+mkfifo "$work/xlf-fifo"
+cat "$work/units.xlf" >"$work/xlf-fifo" &
+"$tagvert" pseudo "$work/xlf-fifo" -o "$work/fifo.pseudo" -qq || fail "pseudo of an XLIFF pipe failed"
+"$tagvert" pseudo "$work/units.xlf" -o "$work/file.pseudo" -qq
+cmp -s "$work/file.pseudo" "$work/fifo.pseudo" || fail "pseudo of an XLIFF pipe: another output than the file's"
 
 # An empty input read once is refused as an empty file is, and nothing is written; --force
 # converts it. The summary line gives the bytes read of an input without a size.
