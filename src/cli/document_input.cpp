@@ -40,10 +40,10 @@ char16_t UnitAt(const unsigned char* p) {
 // Reads ahead from `in` until `test` tells what the input is from the bytes held ahead (the first
 // `limit` of them at most) and whether they are all it sees (the input ended, or `limit` bytes
 // are held): it answers then at the latest. So an input is read no further than what decides,
-// and a file and a stream with the same bytes get the same answer. A failed read throws.
+// and a file and a stream with the same bytes get the same answer. Each read asks for all that
+// is missing: a file is read once. A failed read throws.
 template <class Test>
 bool TellAhead(CStreamedInput& in, std::uint32_t limit, Test test) {
-  in.Begin();
   for (;;) {
     const std::string_view head = in.Ahead().substr(0, limit);
     if (const std::optional<bool> told = test(head, in.Ended() || head.size() >= limit))
