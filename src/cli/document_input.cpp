@@ -41,7 +41,7 @@ char16_t UnitAt(const unsigned char* p) {
 // `limit` of them at most) and whether they are all it sees (the input ended, or `limit` bytes
 // are held): it answers then at the latest. So an input is read no further than what decides,
 // and a file and a stream with the same bytes get the same answer. Each read asks for all that
-// is missing: a file is read once. A failed read throws.
+// is missing, which a file gives at once. A failed read throws.
 template <class Test>
 bool TellAhead(CStreamedInput& in, std::uint32_t limit, Test test) {
   for (;;) {
@@ -50,19 +50,6 @@ bool TellAhead(CStreamedInput& in, std::uint32_t limit, Test test) {
       return *told;
     in.ReadAhead(limit);
   }
-}
-
-// Whether `in` begins with the IF header: its code, then the boundary that ends it within the
-// header's first units. A failed read throws.
-bool HasIfHeader(CStreamedInput& in) {
-  return TellAhead(in, 2 * kIfHeaderUnits, [](std::string_view head, bool whole) {
-    const auto* p = reinterpret_cast<const unsigned char*>(head.data());
-    if (head.size() >= 2 && UnitAt(p) != kIfHeader) return std::optional<bool>(false);
-    for (std::size_t i = 2; i + 1 < head.size(); i += 2) {
-      if (UnitAt(p + i) == kIfBoundary) return std::optional<bool>(true);
-    }
-    return whole ? std::optional<bool>(false) : std::nullopt;
-  });
 }
 
 // The bytes in which an XLIFF shows its root.
@@ -260,7 +247,7 @@ std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFail
     const std::shared_ptr<CFileStream> in = PlatformOpenInput(input);
     if (!toIF) {
       CStreamedInput head(in);
-      const bool isIF = HasIfHeader(head);
+      const bool isIF = IsIfDocument(head);
       if (readFailed != nullptr) *readFailed = false;
       if (isIF) return {};
       return "'" + input +
@@ -327,7 +314,15 @@ bool OpenStreamedInput(const CCliOptions& o, const std::string& input, CMessages
 }
 
 bool IsIfDocument(CStreamedInput& in) {
-  return HasIfHeader(in);
+  // The IF header: its code, then the boundary that ends it within the header's first units.
+  return TellAhead(in, 2 * kIfHeaderUnits, [](std::string_view head, bool whole) {
+    const auto* p = reinterpret_cast<const unsigned char*>(head.data());
+    if (head.size() >= 2 && UnitAt(p) != kIfHeader) return std::optional<bool>(false);
+    for (std::size_t i = 2; i + 1 < head.size(); i += 2) {
+      if (UnitAt(p + i) == kIfBoundary) return std::optional<bool>(true);
+    }
+    return whole ? std::optional<bool>(false) : std::nullopt;
+  });
 }
 
 std::int32_t DirectionOf(const CCliOptions& o, const std::string& name,

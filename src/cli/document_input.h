@@ -110,8 +110,9 @@ bool BeginStreamedInput(const CCliOptions& o, const std::string& input, const By
 bool OpenStreamedInput(const CCliOptions& o, const std::string& input, CMessages& messages,
                        std::shared_ptr<CStreamedInput>& streamed);
 
-/// Whether the streamed input `in` begins with the IF header, read ahead no further than what
-/// decides (the test CheckInputFormat makes of a file). A failed read throws.
+/// Whether `in` begins with the IF header (its code, then the boundary that ends it within the
+/// header's first units), read ahead no further than what decides: the test of show and of
+/// CheckInputFormat, on a file or a stream alike. A failed read throws.
 bool IsIfDocument(CStreamedInput& in);
 
 /// The Direction for the document `name` of `languages`: --direction, else the target language
