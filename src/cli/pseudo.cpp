@@ -89,55 +89,38 @@ void CPseudoTranslator::EndRun(std::u16string_view run, CUnitBlock& out) {
 // Every unit is kept as it is but for the text runs, which are translated whole: the units
 // between two runs go to the output in one piece. The codes are found sixty-four units at a
 // time; the units between two codes are a text run or a group's content, and each code moves
-// the state as a token reader would: in a group or skipped text any code ends it (a U+E000
-// ending a group belongs to it), in text a group or skipped code (U+E800 and up) opens one, a
-// tag group's pair id and a reserve group's two units taken whatever their value.
+// the state as a token reader would.
 void CPseudoTranslator::Feed(std::u16string_view units, CUnitBlock& out) {
   const char16_t* const p = units.data();
   const std::size_t n = units.size();
   std::size_t kept = 0;  // the units before it are in the output
   // The state stays in registers across the calls that write the output.
-  State state = m_state;
-  std::size_t from = std::min<std::size_t>(m_dataLeft, n);  // the units from here to the next
-  std::size_t due = m_dataLeft - from;                      // code are alike
+  CIfCodeState codes = m_codes;
+  // A group's fixed data (pair id, reserve units) is kept whatever its value.
+  std::size_t from = codes.TakeData(n);  // the units from here to the next code are alike
   ForEachIfCode(units, from, [&](std::size_t at) {
-    const char16_t code = p[at];
-    if (state == State::Text) {
-      if (at > from || !m_run.empty()) {
-        out.append(p + kept, from - kept);
-        EndRun({p + from, at - from}, out);
-        kept = at;
-      }
-    } else {
-      const bool closes = code == kIfBoundary && state == State::Group;
-      state = State::Text;
-      if (closes) return from = at + 1;
+    if (codes.InText() && (at > from || !m_run.empty())) {
+      out.append(p + kept, from - kept);
+      EndRun({p + from, at - from}, out);
+      kept = at;
     }
+    codes.TakeCode(p[at]);
     from = at + 1;
-    // A code is at most U+EFFF: from U+E800 on it opens a group or skipped text.
-    if (code >= 0xE800) {
-      state = IsIfGroupCode(code) ? State::Group : State::Skipped;
-      const std::size_t data = CIfTokenReader::FixedData(code);
-      const std::size_t taken = std::min(data, n - from);
-      due = data - taken;
-      from += taken;
-    }
+    from += codes.TakeData(n - from);
     return from;
   });
-  if (from < n && state == State::Text) {
+  if (from < n && codes.InText()) {
     // A run that goes on in the next piece is kept until it ends.
     out.append(p + kept, from - kept);
     m_run.append(p + from, p + n);
     kept = n;
   }
   out.append(p + kept, n - kept);
-  m_state = state;
-  m_dataLeft = static_cast<std::uint8_t>(due);
+  m_codes = codes;
 }
 
 void CPseudoTranslator::Finish(CUnitBlock& out) {
-  m_state = State::Text;
-  m_dataLeft = 0;
+  m_codes.Reset();
   if (!m_run.empty()) EndRun({}, out);
 }
 

@@ -36,10 +36,8 @@ class CPseudoTranslator {
   /// Translates the run held in m_run, followed by `run`, into `out`.
   void EndRun(std::u16string_view run, CUnitBlock& out);
 
-  enum class State : std::uint8_t { Text, Group, Skipped };
-  State m_state = State::Text;  ///< where the last piece ended: in text, a group or skipped text
-  std::uint8_t m_dataLeft = 0;  ///< a group's fixed data units still due in the next piece
-  std::u16string m_run;         ///< the start of a run that began in an earlier piece
+  CIfCodeState m_codes;
+  std::u16string m_run;  ///< the start of a run that began in an earlier piece
 };
 
 /// Pseudo-translates a whole IF (CPseudoTranslator).
