@@ -140,10 +140,10 @@ std::int32_t ChooseDirection(const CCliOptions& o, const std::string& input, CMe
 /// what is said of the choice is said then, after `beforeSaying` (which may clear a progress
 /// line). Returns the Direction to put before the conversion (--direction, else 0); `scanned`
 /// is filled when the document is read: all its units, and its languages only as far as the
-/// choice and what is said of it need (the Tuvs' languages are those found until then). With
-/// `scanned` an input that cannot be read twice is taken as a file is, its target language from
-/// the document too: the conversion has read it whole by then. `o`, `messages` and `scanned`
-/// must outlive the conversion.
+/// choice and what is said of it need (the Tuvs' languages are those found until then). An input
+/// that cannot be read twice is taken as a file is, its target language from the document too:
+/// the conversion has read it whole by then. `o`, `messages` and `scanned` must outlive the
+/// conversion.
 std::int32_t DeferDirection(const CCliOptions& o, const std::string& input, CMessages& messages,
                             CTagvertConverter& converter, CDocumentLanguages* scanned = nullptr,
                             std::function<void()> beforeSaying = {});
