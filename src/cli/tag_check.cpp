@@ -775,13 +775,17 @@ struct CTagCheck::CState {
     char16_t pair = 0;
     bool closed = false;  // a gap in the list until it is compacted
     // The start of its source text, as much as a message quotes and one unit more (which tells
-    // that there is more), at `quoteAt` in `quotes`. Then the place's flags: the three fields,
-    // of one type, share a byte.
+    // that there is more): in place when it is short (most are), at `quoteAt` in `quotes`
+    // otherwise. Then the place's flags: the three fields, of one type, share a byte.
     std::uint8_t quoteSize : 6 = 0;
     std::uint8_t wordsInMarkup : 1 = 0;
     std::uint8_t inSent : 1 = 0;
     std::uint32_t samePair = kNone;  // the open tag with the same pair id opened before it
-    std::uint64_t quoteAt = 0;
+    union {
+      std::uint64_t quoteAt = 0;
+      char16_t quoteHere[4];
+    };
+    bool QuotedHere() const { return quoteSize <= std::size(quoteHere); }
     CIfTagGroup::CMark mark;
     std::uint32_t words = kNone;  // its entry of `words`, kNone when the place names none
     std::uint32_t crossing = 0;   // its entry of `crossings` and 1, 0 when none crossed it
@@ -808,7 +812,8 @@ struct CTagCheck::CState {
   // dropped from the end at once and from the rest once they outnumber the open tags.
   std::vector<COpen> open;
   std::size_t gaps = 0;
-  // The quotes of the tags in the list, one after another in their order.
+  // The quotes of the tags in the list that are not kept in place, one after another in their
+  // order.
   std::vector<char16_t> quotes;
   std::vector<CWords> words;
   std::vector<CCrossing> crossings;
@@ -854,8 +859,12 @@ struct CTagCheck::CState {
     opened.samePair = Innermost(pair);
     const std::size_t quoted = std::min(source.size(), kQuotedUnits + 1);
     opened.quoteSize = static_cast<std::uint8_t>(quoted & 0x3F);
-    opened.quoteAt = quotes.size();
-    quotes.insert(quotes.end(), source.data(), source.data() + quoted);
+    if (opened.QuotedHere()) {
+      std::copy_n(source.data(), quoted, opened.quoteHere);
+    } else {
+      opened.quoteAt = quotes.size();
+      quotes.insert(quotes.end(), source.data(), source.data() + quoted);
+    }
     opened.mark = {where.unit, where.line, where.column, where.segment};
     opened.wordsInMarkup = where.wordsInMarkup;
     opened.inSent = where.inSent;
@@ -873,7 +882,7 @@ struct CTagCheck::CState {
 
   // The source text of `tag` as far as a message quotes it, and one unit more.
   std::u16string_view Source(const COpen& tag) const {
-    return {quotes.data() + tag.quoteAt, tag.quoteSize};
+    return {tag.QuotedHere() ? tag.quoteHere : quotes.data() + tag.quoteAt, tag.quoteSize};
   }
 
   // The place of `tag`.
@@ -930,7 +939,7 @@ struct CTagCheck::CState {
 
   // Drops the tag at the end of the list, closed and released.
   void PopOpen() {
-    quotes.resize(open.back().quoteAt);
+    if (!open.back().QuotedHere()) quotes.resize(open.back().quoteAt);
     open.pop_back();
   }
 
@@ -1003,11 +1012,13 @@ struct CTagCheck::CState {
       moved[i] = kept;
       if (Innermost(tag.pair) == i) SetInnermost(tag.pair, kept);
       if (tag.samePair != kNone) tag.samePair = moved[tag.samePair];
-      if (tag.quoteAt != quoted) {
-        std::copy_n(quotes.data() + tag.quoteAt, tag.quoteSize, quotes.data() + quoted);
-        tag.quoteAt = quoted;
+      if (!tag.QuotedHere()) {
+        if (tag.quoteAt != quoted) {
+          std::copy_n(quotes.data() + tag.quoteAt, tag.quoteSize, quotes.data() + quoted);
+          tag.quoteAt = quoted;
+        }
+        quoted += tag.quoteSize;
       }
-      quoted += tag.quoteSize;
       if (tag.words != kNone) {
         if (tag.words != wordsWere) {
           wordsWere = tag.words;
