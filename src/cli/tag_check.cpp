@@ -770,7 +770,7 @@ struct CTagCheck::CState {
     std::uint32_t tags = 0;
   };
   // An open tag, small (a deep nesting keeps many): its place as a mark with an index of its
-  // words, its quote in `quotes`.
+  // words, its quote in place or in `quotes`.
   struct COpen {
     char16_t pair = 0;
     bool closed = false;  // a gap in the list until it is compacted
