@@ -511,7 +511,7 @@ void CIfTagGroups::ShareWords(std::u16string_view words) {
   m_wordsShared = true;
 }
 
-void CIfTagGroups::SettleWords(bool current) {
+inline void CIfTagGroups::SettleWords(bool current) {
   if (m_wordsView.empty()) return;
   // Markup is seen only along the conversion's walk: the group handed over last is done with
   // (the unit ends as it is left).
@@ -750,30 +750,48 @@ struct CTagCheck::CState {
   CState(const CState&) = delete;
   CState& operator=(const CState&) = delete;
 
-  static constexpr std::size_t kNone = SIZE_MAX;
+  // An open tag's position in the list of open tags, and none. The list never holds as many.
+  static constexpr std::uint32_t kNone = UINT32_MAX;
   // The first end tag that closed a tag opened before an open tag while that one was open:
   // misnesting when that one is closed later, a lost end tag of it otherwise. One end tag often
-  // crosses many open tags, which share it.
+  // crosses many open tags, which share it: an entry of `crossings` that counts them, free again
+  // (in `freeCrossings`) once none does.
   struct CCrossing {
-    char16_t pair;
+    char16_t pair = 0;
     std::u16string source;
     CTagPlace place;
+    std::uint32_t tags = 0;
   };
+  // The words of a translation unit that places of open tags name, shared by the open tags of
+  // the unit opened one after another, and the number of those still open. The entries are in
+  // the order of the open tags that name them; none at the end is named by none.
+  struct CWords {
+    std::shared_ptr<const std::u16string> words;
+    std::uint32_t tags = 0;
+  };
+  // An open tag, small (a deep nesting keeps many): its place as a mark with an index of its
+  // words, its quote in place or in `quotes`.
   struct COpen {
-    // User-provided, so that emplace_back() (value-initialisation) leaves the quote unzeroed:
-    // "= default" would zero it.
-    COpen() {}  // NOLINT(modernize-use-equals-default)
-    char16_t pair;
-    bool closed = false;           // a gap in the list until it is compacted
-    std::size_t samePair = kNone;  // the open tag with the same pair id opened before it
+    char16_t pair = 0;
+    bool closed = false;  // a gap in the list until it is compacted
     // The start of its source text, as much as a message quotes and one unit more (which tells
-    // that there is more), kept in place.
-    std::uint8_t quoteSize = 0;
-    char16_t quote[kQuotedUnits + 1];
-    std::u16string_view Source() const { return {quote, quoteSize}; }
-    CTagPlace place;
-    std::shared_ptr<const CCrossing> crossing;
+    // that there is more): in place when it is short (most are), at `quoteAt` in `quotes`
+    // otherwise. Then the place's flags: the three fields, of one type, share a byte.
+    std::uint8_t quoteSize : 6 = 0;
+    std::uint8_t wordsInMarkup : 1 = 0;
+    std::uint8_t inSent : 1 = 0;
+    std::uint32_t samePair = kNone;  // the open tag with the same pair id opened before it
+    union {
+      std::uint64_t quoteAt = 0;
+      char16_t quoteHere[4];
+    };
+    bool QuotedHere() const { return quoteSize <= std::size(quoteHere); }
+    CIfTagGroup::CMark mark;
+    std::uint32_t words = kNone;  // its entry of `words`, kNone when the place names none
+    std::uint32_t crossing = 0;   // its entry of `crossings` and 1, 0 when none crossed it
   };
+  static_assert(kQuotedUnits + 1 < 64, "a quote's size fits COpen::quoteSize");
+  static_assert(sizeof(COpen) <= 56 || sizeof(void*) != 8, "an open tag stays small");
   CIfTagGroups groups;
   // Most start tags are closed by an end tag before any other end tag comes: the start tags
   // opened last along the conversion's walk, nested in one another, are held here (with their
@@ -794,16 +812,20 @@ struct CTagCheck::CState {
   // dropped from the end at once and from the rest once they outnumber the open tags.
   std::vector<COpen> open;
   std::size_t gaps = 0;
+  // The quotes of the tags in the list that are not kept in place, one after another in their
+  // order.
+  std::vector<char16_t> quotes;
+  std::vector<CWords> words;
+  std::vector<CCrossing> crossings;
+  std::vector<std::uint32_t> freeCrossings;
   // Per pair id, the innermost open tag with it: the one an end tag of that id closes, kept
   // one more (0: none).
   CIdTable<std::uint32_t> innermost;
-  std::size_t Innermost(char16_t pair) const { return std::size_t{innermost[pair]} - 1; }
-  void SetInnermost(char16_t pair, std::size_t at) {
-    innermost[pair] = static_cast<std::uint32_t>(at + 1);
-  }
+  std::uint32_t Innermost(char16_t pair) const { return innermost[pair] - 1; }
+  void SetInnermost(char16_t pair, std::uint32_t at) { innermost[pair] = at + 1; }
   // The open tags not crossed yet, in ascending order: an end tag crosses every open tag opened
   // after the one it closes, the end of this list.
-  std::vector<std::size_t> uncrossed;
+  std::vector<std::uint32_t> uncrossed;
   std::uint64_t steps = 0;
   // The pair ids seen in a start tag and in an end tag since ids last started again.
   CSeenIds seen;
@@ -825,19 +847,100 @@ struct CTagCheck::CState {
   std::vector<bool> sentDamaged;
   std::uint32_t block = 0;
 
-  // Opens the start tag `pair` with its source text and place (put into it by `place`).
+  // Opens the start tag `pair` with its source text and place (put into a CTagPlace by
+  // `place`).
   template <typename PlaceInto>
   void Open(char16_t pair, std::u16string_view source, const PlaceInto& place) {
-    const std::size_t at = open.size();
-    // Made in place: an open tag is large.
+    const auto at = static_cast<std::uint32_t>(open.size());
+    CTagPlace where;
+    place(where);
     COpen& opened = open.emplace_back();
     opened.pair = pair;
     opened.samePair = Innermost(pair);
-    opened.quoteSize = static_cast<std::uint8_t>(std::min(source.size(), kQuotedUnits + 1));
-    std::copy_n(source.data(), opened.quoteSize, opened.quote);
-    place(opened.place);
+    const std::size_t quoted = std::min(source.size(), kQuotedUnits + 1);
+    opened.quoteSize = static_cast<std::uint8_t>(quoted & 0x3F);
+    if (opened.QuotedHere()) {
+      std::copy_n(source.data(), quoted, opened.quoteHere);
+    } else {
+      opened.quoteAt = quotes.size();
+      quotes.insert(quotes.end(), source.data(), source.data() + quoted);
+    }
+    opened.mark = {where.unit, where.line, where.column, where.segment};
+    opened.wordsInMarkup = where.wordsInMarkup;
+    opened.inSent = where.inSent;
+    if (where.words) {
+      // The tags of a unit opened one after another share an entry.
+      if (words.empty() || words.back().words != where.words) {
+        words.push_back({std::move(where.words), 0});
+      }
+      opened.words = static_cast<std::uint32_t>(words.size() - 1);
+      ++words.back().tags;
+    }
     SetInnermost(pair, at);
     uncrossed.push_back(at);
+  }
+
+  // The source text of `tag` as far as a message quotes it, and one unit more.
+  std::u16string_view Source(const COpen& tag) const {
+    return {tag.QuotedHere() ? tag.quoteHere : quotes.data() + tag.quoteAt, tag.quoteSize};
+  }
+
+  // The place of `tag`.
+  void PlaceOf(const COpen& tag, CTagPlace& to) const {
+    to.unit = tag.mark.unit;
+    to.line = tag.mark.line;
+    to.column = tag.mark.column;
+    to.segment = tag.mark.segment;
+    to.words = tag.words == kNone ? nullptr : words[tag.words].words;
+    to.wordsInMarkup = tag.wordsInMarkup != 0;
+    to.inSent = tag.inSent != 0;
+  }
+
+  // `tag` names its words no more: an entry named by no tag lets go of them, and goes when it
+  // is the last.
+  void ReleaseWords(COpen& tag) {
+    if (tag.words == kNone) return;
+    CWords& entry = words[tag.words];
+    tag.words = kNone;
+    if (--entry.tags != 0) return;
+    entry.words.reset();
+    while (!words.empty() && words.back().tags == 0)
+      words.pop_back();
+  }
+
+  // `tag` is crossed by no end tag any more: an entry that crosses none is free again.
+  void ReleaseCrossing(COpen& tag) {
+    if (tag.crossing == 0) return;
+    CCrossing& entry = crossings[tag.crossing - 1];
+    if (--entry.tags == 0) {
+      std::u16string().swap(entry.source);
+      entry.place.words.reset();
+      freeCrossings.push_back(tag.crossing - 1);
+    }
+    tag.crossing = 0;
+  }
+
+  // An entry of `crossings` for the end tag `g`, crossing no tag yet; its index and 1.
+  std::uint32_t NewCrossing(const CIfTagGroup& g) {
+    std::uint32_t at = 0;
+    if (freeCrossings.empty()) {
+      at = static_cast<std::uint32_t>(crossings.size());
+      crossings.emplace_back();
+    } else {
+      at = freeCrossings.back();
+      freeCrossings.pop_back();
+    }
+    CCrossing& entry = crossings[at];
+    entry.pair = g.pair;
+    entry.source.assign(g.source);
+    entry.place = g.Place();
+    return at + 1;
+  }
+
+  // Drops the tag at the end of the list, closed and released.
+  void PopOpen() {
+    if (!open.back().QuotedHere()) quotes.resize(open.back().quoteAt);
+    open.pop_back();
   }
 
   // Closes the start tag held last when it is the one that the end tag `pair` closes (CloseTag's
@@ -885,7 +988,7 @@ struct CTagCheck::CState {
   // open tags.
   void DropClosed() {
     while (!open.empty() && open.back().closed) {
-      open.pop_back();
+      PopOpen();
       --gaps;
       ++steps;
     }
@@ -895,21 +998,44 @@ struct CTagCheck::CState {
   // Drops the gaps, renumbering what refers to the open tags. Every reference names an open
   // tag: only the innermost tag of an id is ever closed, so the tags before it with the same id
   // stay open, and a closed tag leaves the uncrossed list.
+  // The quotes and the entries of the words move down with the tags (each after the last
+  // moved, none past where it was).
   [[gnu::noinline]] void Compact() {
-    std::vector<std::size_t> moved(open.size(), kNone);
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < open.size(); ++i) {
-      if (open[i].closed) continue;
+    std::vector<std::uint32_t> moved(open.size(), kNone);
+    std::uint32_t kept = 0;
+    std::size_t quoted = 0;
+    std::uint32_t wordsKept = 0;
+    std::uint32_t wordsWere = kNone;
+    for (std::uint32_t i = 0; i < open.size(); ++i) {
+      COpen& tag = open[i];
+      if (tag.closed) continue;
       moved[i] = kept;
-      if (Innermost(open[i].pair) == i) SetInnermost(open[i].pair, kept);
-      if (open[i].samePair != kNone) open[i].samePair = moved[open[i].samePair];
-      if (kept != i) open[kept] = std::move(open[i]);
+      if (Innermost(tag.pair) == i) SetInnermost(tag.pair, kept);
+      if (tag.samePair != kNone) tag.samePair = moved[tag.samePair];
+      if (!tag.QuotedHere()) {
+        if (tag.quoteAt != quoted) {
+          std::copy_n(quotes.data() + tag.quoteAt, tag.quoteSize, quotes.data() + quoted);
+          tag.quoteAt = quoted;
+        }
+        quoted += tag.quoteSize;
+      }
+      if (tag.words != kNone) {
+        if (tag.words != wordsWere) {
+          wordsWere = tag.words;
+          if (wordsKept != tag.words) words[wordsKept] = std::move(words[tag.words]);
+          ++wordsKept;
+        }
+        tag.words = wordsKept - 1;
+      }
+      if (kept != i) open[kept] = tag;
       ++kept;
     }
-    for (std::size_t& at : uncrossed)
+    for (std::uint32_t& at : uncrossed)
       at = moved[at];
     steps += open.size() + uncrossed.size();
     open.resize(kept);
+    quotes.resize(quoted);
+    words.resize(wordsKept);
     gaps = 0;
   }
 };
@@ -1178,49 +1304,47 @@ void CTagCheck::CloseTag(const CIfTagGroup& g) {
 void CTagCheck::CloseOpenTag(const CIfTagGroup& g, bool endSeen) {
   CState& s = *m_state;
   s.OpenHeld();
-  const std::size_t at = s.Innermost(g.pair);
-  if (at != CState::kNone && at + 1 == s.open.size() && !s.open[at].crossing &&
+  const std::uint32_t at = s.Innermost(g.pair);
+  if (at != CState::kNone && at + 1 == s.open.size() && s.open[at].crossing == 0 &&
       !s.uncrossed.empty() && s.uncrossed.back() == at) {
     // The common case: the tag opened last, crossed by no end tag, crosses none.
     s.uncrossed.pop_back();
     s.SetInnermost(g.pair, s.open[at].samePair);
-    s.open.pop_back();
+    s.ReleaseWords(s.open[at]);
+    s.PopOpen();
     ++s.steps;
     s.DropClosed();
   } else if (at != CState::kNone) {
     CState::COpen& closed = s.open[at];
     // The sentence is made only for a problem that is listed.
-    if (closed.crossing) {
+    if (closed.crossing != 0) {
+      const char16_t crossingPair = s.crossings[closed.crossing - 1].pair;
       s.damaged[closed.pair] = true;
-      s.damaged[closed.crossing->pair] = true;
+      s.damaged[crossingPair] = true;
+      if (SentDamaged(closed.pair) || SentDamaged(crossingPair)) s.ReleaseCrossing(closed);
     }
-    if (closed.crossing && (SentDamaged(closed.pair) || SentDamaged(closed.crossing->pair))) {
-      closed.crossing.reset();
-    }
-    if (closed.crossing && Count(kMisnested)) {
-      const CState::CCrossing& crossing = *closed.crossing;
+    if (closed.crossing != 0 && Count(kMisnested)) {
+      const CState::CCrossing& crossing = s.crossings[closed.crossing - 1];
       Send(crossing.place, crossing.source, crossing.pair, kMisnested,
-           "closes its start tag while " + Utf16ToUtf8(closed.Source().substr(0, kQuotedUnits)) +
+           "closes its start tag while " + Utf16ToUtf8(s.Source(closed).substr(0, kQuotedUnits)) +
                " (pair " + PairHex(closed.pair) + ") is still open: ");
     }
     // The tags opened after it stay open; their end tags come later (misnested) or never. Those
     // not crossed yet are the end of the uncrossed list.
-    std::shared_ptr<CState::CCrossing> crossing;
+    std::uint32_t crossing = 0;
     while (!s.uncrossed.empty() && s.uncrossed.back() > at) {
-      if (!crossing) {
-        crossing = std::make_shared<CState::CCrossing>(
-            CState::CCrossing{g.pair, std::u16string(g.source), g.Place()});
-      }
+      if (crossing == 0) crossing = s.NewCrossing(g);
       s.open[s.uncrossed.back()].crossing = crossing;
+      ++s.crossings[crossing - 1].tags;
       s.uncrossed.pop_back();
       ++s.steps;
     }
     if (!s.uncrossed.empty() && s.uncrossed.back() == at) s.uncrossed.pop_back();
     s.SetInnermost(g.pair, closed.samePair);
     closed.closed = true;
-    closed.crossing.reset();
+    s.ReleaseCrossing(closed);
     // A closed tag is never named: its place lets go of the unit's words.
-    closed.place.words.reset();
+    s.ReleaseWords(closed);
     ++s.gaps;
     s.DropClosed();
   } else {
@@ -1232,15 +1356,22 @@ void CTagCheck::Finish() {
   CState& s = *m_state;
   s.groups.Finish();
   s.OpenHeld();
+  CTagPlace place;
   for (const auto& open : s.open) {
     // A start tag that had no end tag in the sent IF either is not the kernel's doing.
     if (open.closed || (s.against && !s.sentEnd[open.pair])) continue;
-    Report(open.place, open.Source(), open.pair, kNoEnd);
+    s.PlaceOf(open, place);
+    Report(place, s.Source(open), open.pair, kNoEnd);
   }
+  place.words.reset();
   // Only the ids of open tags name one.
   for (const auto& open : s.open)
     s.innermost[open.pair] = 0;
   s.open.clear();
+  s.quotes.clear();
+  s.words.clear();
+  s.crossings.clear();
+  s.freeCrossings.clear();
   s.uncrossed.clear();
   s.gaps = 0;
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -268,6 +269,79 @@ TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
     ASSERT_LE(line, lines.size()) << token;
     ASSERT_EQ(lines[line - 1].substr(column - 1, 2), u"<b") << token;
   }
+}
+
+// Open tags closed out of order leave gaps that the list drops once they outnumber the tags still
+// open: the quotes of short and long source texts and the words of their units stay those of
+// each tag, in the messages of tags closed or left open afterwards and of tags opened since.
+TEST(TagCheckTest, OpenTagsKeepTheirQuotesAndWordsWhenClosedOnesAreDropped) {
+  std::u16string units = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
+  const auto group = [&units](bool end, char16_t pair, std::u16string_view source) {
+    if (end) units += kIfEndTag;
+    units += kIfTagGroup;
+    units += pair;
+    units += source;
+    units += kIfBoundary;
+  };
+  struct CTag {
+    char16_t pair;
+    std::u16string source;
+    std::string words;
+  };
+  std::vector<CTag> tags;
+  const auto open = [&](std::string_view words, std::size_t count) {
+    group(false, 0, u"<Tu>");
+    group(false, 0, u"<Tuv Lang=\"EN\">" + Utf8ToUtf16(words));
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::u16string n = Utf8ToUtf16(std::to_string(tags.size()));
+      // Kept in place, in the shared store, and cut short in a message.
+      const std::u16string source = tags.size() % 3 == 0 ? u"<b>"
+                                    : tags.size() % 3 == 1
+                                        ? u"<span class='c" + n + u"'>"
+                                        : u"<x n='" + n + u"' " + std::u16string(70, u'a') + u">";
+      tags.push_back({static_cast<char16_t>(0x200 + tags.size()), source, std::string(words)});
+      group(false, tags.back().pair, source);
+    }
+    group(true, 0, u"</Tu>");
+  };
+  const auto quote = [](const std::u16string& source, bool more) {
+    return Utf16ToUtf8(source.substr(0, 60)) + (more && source.size() > 60 ? "..." : "");
+  };
+  const auto hex = [](char16_t pair) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%04X", static_cast<unsigned>(pair));
+    return std::string(text);
+  };
+  open("first unit words", 16);
+  open("second unit words", 8);
+  open("third unit words", 16);
+  // Closed from the outermost on, but every fourth outside the second unit: the first end tag
+  // crosses every other tag, each later one finds its tag crossed. More tags are closed than stay
+  // open; no tag of the second unit does.
+  const auto closed = [](std::size_t i) { return i < 40 && (i % 4 != 3 || (i >= 16 && i < 24)); };
+  std::vector<std::string> expected;
+  for (std::size_t i = 0; i < 40; ++i) {
+    if (!closed(i)) continue;
+    group(true, tags[i].pair, u"</b>");
+    if (i == 0) continue;
+    expected.push_back("tag </b>, pair " + hex(tags[0].pair) + ": closes its start tag while " +
+                       quote(tags[i].source, false) + " (pair " + hex(tags[i].pair) +
+                       ") is still open: the tags are misnested | ");
+  }
+  open("fourth unit words", 5);
+  for (std::size_t i = 0; i < tags.size(); ++i) {
+    if (closed(i)) continue;
+    expected.push_back("tag " + quote(tags[i].source, true) + ", pair " + hex(tags[i].pair) +
+                       ": no end tag | " + tags[i].words);
+  }
+  const std::vector<std::uint8_t> bytes = Bytes(units);
+  std::vector<std::string> said;
+  CTagCheck check([&said](const CTagPlace& place, const std::string& text) {
+    said.push_back(text + " | " + QuoteWords(place));
+  });
+  check.Feed(bytes.data(), bytes.size());
+  check.Finish();
+  EXPECT_EQ(said, expected);
 }
 
 // Start tags that the conversion's walk holds back until an end tag closes them (nested ones,
