@@ -41,7 +41,9 @@ ByteStreamPtr OpenEndpoint(const CEndpoint& endpoint, bool forReading, bool& isF
 }  // namespace
 
 CDataStorage::CDataStorage(EncodingMode inputMode, EncodingMode outputMode)
-    : m_inputMode(inputMode), m_outputMode(outputMode) {}
+    : m_inputMode(inputMode), m_outputMode(outputMode) {
+  ResetUtf8Writer();
+}
 
 CDataStorage::~CDataStorage() {
   Close();
@@ -83,6 +85,7 @@ void CDataStorage::Open(const CEndpoint& input, const CEndpoint& output) {
   m_inputCapacity = kInitialCapacity;
   m_outputCapacity = kInitialCapacity;
   m_outputBuffer = MakeLargeBlock(m_outputCapacity);
+  ResetUtf8Writer();
   m_outputStartArmed = false;
   m_pushedBack = false;
   m_pendingLowSurrogate = 0;
@@ -320,6 +323,7 @@ void CDataStorage::SetInputMode(EncodingMode mode) {
 
 void CDataStorage::SetOutputMode(EncodingMode mode) {
   m_outputMode = mode;
+  ResetUtf8Writer();
 }
 
 void CDataStorage::SetInputMode(EncodingMode mode, std::int16_t codePage) {
@@ -331,6 +335,7 @@ void CDataStorage::SetInputMode(EncodingMode mode, std::int16_t codePage) {
 void CDataStorage::SetOutputMode(EncodingMode mode, std::int16_t codePage) {
   m_outputMode = mode;
   m_outputCodePage = codePage;
+  ResetUtf8Writer();
 }
 
 void CDataStorage::SelectInputTable() {

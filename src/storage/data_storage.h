@@ -288,6 +288,9 @@ class CDataStorage : public CBaseStorage {
   /// 0 while no output buffer exists: before Open and after Close).
   std::uint32_t GetInputCapacity() const { return m_inputCapacity; }
   std::uint32_t GetOutputCapacity() const { return m_outputCapacity; }
+  /// Whether PutUnits writes UTF-8 with the steps for runs of three-byte characters now, as
+  /// chosen at the last flush from the text written (for tests: both ways write the same bytes).
+  bool WritesThreeByteRunsInSteps() const { return m_threeByteRunsUtf8; }
   /// Total size of the source in bytes (0 when unknown) and bytes consumed so far.
   std::uint64_t GetInputSize() const { return m_inputSize; }
   std::uint64_t GetInputConsumed() const { return m_inputRead - (m_inputFilled - m_inputPosition); }
@@ -396,6 +399,17 @@ class CDataStorage : public CBaseStorage {
   void PutUtf8Unit(char16_t ch);
   /// PutUnits past its fast path: a stretch at a time, each unit as PutChar writes it.
   [[gnu::noinline]] void PutUnitsInBulk(const char16_t* s, std::size_t n);
+  /// PutUnits while UTF-8 output holds much CJK text: its fast path with an encoder that also
+  /// writes runs of three-byte characters eight units a step.
+  [[gnu::noinline]] void PutUnitsWithThreeByteRuns(const char16_t* s, std::size_t n);
+  /// Chooses how PutUnits writes UTF-8 from the block about to be flushed (m_inlineUtf8,
+  /// m_threeByteRunsUtf8).
+  void ChooseUtf8Writer();
+  /// PutUnits' UTF-8 way for a new output mode: the inline encoder, or none for another mode.
+  void ResetUtf8Writer() {
+    m_inlineUtf8 = m_outputMode == EncodingMode::Utf8;
+    m_threeByteRunsUtf8 = false;
+  }
   /// PutNarrowUnits where the units do not go straight into the output buffer.
   void PutNarrowUnitsInBulk(const std::uint8_t* s, std::size_t n);
   /// Re-derives the table pointer of the input code page.
@@ -403,6 +417,14 @@ class CDataStorage : public CBaseStorage {
 
   EncodingMode m_inputMode;
   EncodingMode m_outputMode;
+  // How PutUnits writes UTF-8 output: with the encoder inlined into it (mostly ASCII and
+  // two-byte text, the common case, which then makes no call and saves no registers for
+  // anything else), or through PutUnitsWithThreeByteRuns (CJK text). Both false for another
+  // output mode (ResetUtf8Writer); the choice between the two is made at each flush
+  // (ChooseUtf8Writer). Both ways write the same bytes. Two flags rather than one value, so that
+  // PutUnits' first test stays one comparison with memory.
+  bool m_inlineUtf8 = false;
+  bool m_threeByteRunsUtf8 = false;
   std::int16_t m_inputCodePage = 0;
   std::int16_t m_outputCodePage = 0;
   bool m_inputByteSwap = false;

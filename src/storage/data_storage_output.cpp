@@ -108,6 +108,61 @@ inline std::uint32_t PackPrintable(const __m128i v, const __m128i w, __m128i& by
 inline __m128i Load8Units(const char16_t* s) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
 }
+
+// Writes the leading units of `s[0..n)` that are three bytes in UTF-8 (U+0800..U+D7FF and
+// U+E000..U+FFFD: EncodeUtf8Unit writes them as they are) eight a step to `out`, as long as
+// nine or more units are left, and returns their count (their bytes are three times as many).
+// `out` has room for three bytes a unit: a step writes 26 bytes, the last two of them room left
+// over that the next write covers. A step that holds another unit gives the bytes of those
+// before it. CJK text is made of such runs, which the unit-by-unit path takes some twenty-five
+// instructions a unit.
+inline std::size_t EncodeThreeByteUnits(const char16_t* s, std::size_t n, std::uint8_t* out) {
+  // A unit lies in one of the two ranges when, moved to the bottom of the signed lanes, it lies
+  // below the range's length.
+  const __m128i toLow = _mm_set1_epi16(0x7800);                        // U+0800 to -0x8000
+  const __m128i lowEnd = _mm_set1_epi16(0x5000);                       // U+D800 likewise
+  const __m128i toHigh = _mm_set1_epi16(static_cast<short>(0xA000));   // U+E000 to -0x8000
+  const __m128i highEnd = _mm_set1_epi16(static_cast<short>(0x9FFE));  // U+FFFE likewise
+  const __m128i sixBits = _mm_set1_epi16(0x3F);
+  const __m128i middleBits = _mm_set1_epi16(0x3F00);
+  const __m128i leadMarks = _mm_set1_epi16(static_cast<short>(0x80E0));
+  const __m128i lastMark = _mm_set1_epi16(0x80);
+  const __m128i firstThree = _mm_set_epi32(0, 0x00FFFFFF, 0, 0x00FFFFFF);
+  const __m128i nextThree = _mm_set_epi32(0x0000FFFF, static_cast<int>(0xFF000000), 0x0000FFFF,
+                                          static_cast<int>(0xFF000000));
+  // Lanes of 32 bits that hold a unit's three bytes each, two by two as the six bytes of a
+  // 64-bit half.
+  const auto joinPairs = [&](const __m128i v) {
+    return _mm_or_si128(_mm_and_si128(v, firstThree),
+                        _mm_and_si128(_mm_srli_epi64(v, 8), nextThree));
+  };
+  std::uint8_t* p = out;
+  std::size_t i = 0;
+  while (n - i >= 9) {
+    const __m128i v = Load8Units(s + i);
+    const __m128i three = _mm_or_si128(_mm_cmplt_epi16(_mm_add_epi16(v, toLow), lowEnd),
+                                       _mm_cmplt_epi16(_mm_add_epi16(v, toHigh), highEnd));
+    const auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(three));
+    // Each unit's first two bytes as a 16-bit lane, its last byte as another.
+    const __m128i firstTwo = _mm_or_si128(_mm_or_si128(_mm_srli_epi16(v, 12), leadMarks),
+                                          _mm_and_si128(_mm_slli_epi16(v, 2), middleBits));
+    const __m128i last = _mm_or_si128(_mm_and_si128(v, sixBits), lastMark);
+    const __m128i low = joinPairs(_mm_unpacklo_epi16(firstTwo, last));
+    const __m128i high = joinPairs(_mm_unpackhi_epi16(firstTwo, last));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), low);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p + 6), _mm_unpackhi_epi64(low, low));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p + 12), high);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p + 18), _mm_unpackhi_epi64(high, high));
+    if (mask != 0xFFFF) {
+      const std::size_t k = static_cast<std::size_t>(std::countr_one(mask)) / 2;
+      i += k;
+      break;
+    }
+    i += 8;
+    p += 24;
+  }
+  return i;
+}
 #endif
 
 // Writes `s[0..n)` as UTF-8 at `out` as EncodeUtf8Unit writes each unit, up to the first
@@ -115,7 +170,12 @@ inline __m128i Load8Units(const char16_t* s) {
 // it wrote and moves `out` past their bytes. `out` has room for three bytes a unit. Printable
 // ASCII is taken sixteen units a test, the last units of a stretch as one test over its first
 // and last eight or four (the bytes of the overlap written twice, the same); a block that holds
-// other units gives the bytes of those before the first of them, and the others go one by one.
+// other units gives the bytes of those before the first of them, and the others go one by one;
+// with `kThreeByteSteps`, runs of three-byte characters with nine or more units left go eight a
+// step (EncodeThreeByteUnits). Without it the loop is the one for text of few such characters:
+// it is inlined into PutUnits, and the test and the call of the steps would cost that common
+// path registers and instructions at every call.
+template <bool kThreeByteSteps>
 inline std::size_t EncodeUtf8Run(const char16_t* s, std::size_t n, std::uint8_t*& out) {
   std::uint8_t* p = out;
   std::size_t i = 0;
@@ -185,6 +245,18 @@ inline std::size_t EncodeUtf8Run(const char16_t* s, std::size_t n, std::uint8_t*
         out = p;
         return i;
       }
+#if TAGVERT_UNITS_SSE2
+      if constexpr (kThreeByteSteps) {
+        if (n - i >= 9 && ch >= 0x800) {
+          const std::size_t three = EncodeThreeByteUnits(s + i, n - i, p);
+          if (three != 0) {
+            p += 3 * three;
+            i += three - 1;
+            continue;
+          }
+        }
+      }
+#endif
       p += EncodeUtf8Unit(p, ch);
     }
   }
@@ -192,7 +264,62 @@ inline std::size_t EncodeUtf8Run(const char16_t* s, std::size_t n, std::uint8_t*
   return n;
 }
 
+#if TAGVERT_UNITS_SSE2
+// How many of the bytes `p[0..n)` lead a three-byte UTF-8 character (0xE0..0xEF), counted in a
+// sample of 512 bytes at most: 32 windows of 16 bytes spread evenly over them (all of them when
+// fewer). Sets `looked` to the bytes counted.
+inline std::uint32_t CountThreeByteLeads(const std::uint8_t* p, std::uint32_t n,
+                                         std::uint32_t& looked) {
+  constexpr std::uint32_t kWindows = 32;
+  constexpr std::uint32_t kWindow = 16;
+  const __m128i highNibble = _mm_set1_epi8(static_cast<char>(0xF0));
+  const __m128i lead = _mm_set1_epi8(static_cast<char>(0xE0));
+  // Each window adds one to the lanes that hold a lead byte (a lane reaches 32 at most).
+  __m128i counts = _mm_setzero_si128();
+  const auto add = [&](const std::uint8_t* at) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+    counts = _mm_sub_epi8(counts, _mm_cmpeq_epi8(_mm_and_si128(v, highNibble), lead));
+  };
+  std::uint32_t extra = 0;
+  if (n >= kWindows * kWindow) {
+    const std::uint32_t stride = (n - kWindow) / (kWindows - 1);
+    for (std::uint32_t k = 0; k < kWindows; ++k)
+      add(p + k * stride);
+    looked = kWindows * kWindow;
+  } else {
+    std::uint32_t i = 0;
+    for (; i + kWindow <= n; i += kWindow)
+      add(p + i);
+    for (; i < n; ++i)
+      extra += (p[i] & 0xF0) == 0xE0 ? 1 : 0;
+    looked = n;
+  }
+  const __m128i sums = _mm_sad_epu8(counts, _mm_setzero_si128());
+  return extra + static_cast<std::uint32_t>(_mm_cvtsi128_si32(sums)) +
+         static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
+}
+#endif
+
 }  // namespace
+
+void CDataStorage::ChooseUtf8Writer() {
+#if TAGVERT_UNITS_SSE2
+  // The block about to be written says what the next one is likely to hold. Text in which about
+  // one byte in eleven or more belongs to a three-byte character (CJK: about one in three) goes
+  // the way of the steps, text with fewer than half as many (Latin and the like: none, or a
+  // lone letter here and there) the inline way; in between the choice stays, so that a document
+  // near the bound does not switch at every block. Both ways write the same bytes.
+  std::uint32_t looked = 0;
+  const std::uint32_t leads = CountThreeByteLeads(m_outputBuffer.get(), m_outputPending, looked);
+  if (32 * leads >= looked) {
+    m_inlineUtf8 = false;
+    m_threeByteRunsUtf8 = true;
+  } else if (64 * leads < looked) {
+    m_inlineUtf8 = true;
+    m_threeByteRunsUtf8 = false;
+  }
+#endif
+}
 
 void CDataStorage::Flush() {
   // The conversion has ended: a high surrogate can no longer be paired.
@@ -205,6 +332,7 @@ void CDataStorage::Flush() {
 
 void CDataStorage::WriteOutputBuffer() {
   if (m_outputPending == 0) return;
+  if (m_inlineUtf8 || m_threeByteRunsUtf8) ChooseUtf8Writer();
   if (!m_outputStream) ThrowHResult(kEPointer);
   const std::uint32_t written = m_outputStream->Write(m_outputBuffer.get(), m_outputPending);
   if (written < m_outputPending) Fail(kStateShortWrite);
@@ -320,11 +448,28 @@ void CDataStorage::PutString(const char16_t* s) {
 void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
   // Most writes are UTF-8 that PutChar would only encode, with room for three bytes a unit
   // before the point where PutUnitsInBulk would flush: written here, at one look at the state.
-  if (m_outputMode == EncodingMode::Utf8 && PlainWrite() &&
-      3 * n <= m_outputCapacity - m_outputPending && !StopRequested()) {
+  if (m_inlineUtf8 && PlainWrite() && 3 * n <= m_outputCapacity - m_outputPending &&
+      !StopRequested()) {
     std::uint8_t* const start = m_outputBuffer.get() + m_outputPending;
     std::uint8_t* p = start;
-    const std::size_t done = EncodeUtf8Run(s, n, p);
+    const std::size_t done = EncodeUtf8Run<false>(s, n, p);
+    m_outputPending += static_cast<std::uint32_t>(p - start);
+    if (done == n) return;
+    s += done;
+    n -= done;
+  } else if (m_threeByteRunsUtf8) {
+    PutUnitsWithThreeByteRuns(s, n);
+    return;
+  }
+  PutUnitsInBulk(s, n);
+}
+
+void CDataStorage::PutUnitsWithThreeByteRuns(const char16_t* s, std::size_t n) {
+  // PutUnits' fast path with the steps for runs of three-byte characters.
+  if (PlainWrite() && 3 * n <= m_outputCapacity - m_outputPending && !StopRequested()) {
+    std::uint8_t* const start = m_outputBuffer.get() + m_outputPending;
+    std::uint8_t* p = start;
+    const std::size_t done = EncodeUtf8Run<true>(s, n, p);
     m_outputPending += static_cast<std::uint32_t>(p - start);
     if (done == n) return;
     s += done;

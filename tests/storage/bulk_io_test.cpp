@@ -482,6 +482,76 @@ TEST(CBulkWriteTest, ShortPutStringsWriteLikePutChar) {
   }
 }
 
+// Runs of three-byte characters (the ends of both ranges among them) of every length up to 20,
+// each ended by a unit that a step of eight three-byte units must leave to the unit-by-unit
+// path: ASCII, two-byte, the values just outside the ranges, a pair and lone surrogates, U+FFFE
+// and U+FFFF; whole and in PutStrings of every length up to 40, so that a run ends at every
+// lane of a step and at every distance from the string's end: written as PutChar writes them.
+TEST(CBulkWriteTest, ThreeByteRunsWriteLikePutChar) {
+  const char16_t inRun[] = {0x800, 0x4E2D, 0xD7FF, 0xE000, 0xEFFF, 0xF900, 0xFFFD, 0x3042};
+  const std::u16string ends[] = {u"a",
+                                 u"\u00E9",
+                                 u"\u07FF",
+                                 u"\U0001F600",
+                                 u"\xD800"
+                                 u"a",
+                                 u"\xDFFF",
+                                 u"\uFFFE",
+                                 u"\uFFFF",
+                                 u"\t"};
+  std::u16string text;
+  std::size_t next = 0;
+  for (std::size_t length = 0; length <= 20; ++length) {
+    for (const std::u16string& end : ends) {
+      for (std::size_t k = 0; k < length; ++k)
+        text += inRun[next++ % std::size(inRun)];
+      text += end;
+    }
+  }
+  EXPECT_EQ(Write(text, EncodingMode::Utf8, 4, true), Write(text, EncodingMode::Utf8, 4, false));
+  for (const std::size_t pieces : {std::size_t{9}, std::size_t{17}, std::size_t{40}}) {
+    EXPECT_EQ(Write(text, EncodingMode::Utf8, 4, true, false, pieces),
+              Write(text, EncodingMode::Utf8, 4, false));
+  }
+}
+
+// The steps for runs of three-byte characters are taken from the first flush after a block of
+// CJK text and left after Latin text, a lone three-byte letter here and there included; a new
+// output mode leaves them at once. Written as the way back writes, a short PutString at a time,
+// the bytes are those of PutChar throughout, the UTF-16 after the change of mode among them.
+TEST(CBulkWriteTest, ThreeByteStepsFollowTheTextWritten) {
+  const std::u16string latin = u"<b>Kabel</b> kalt dr\u00FCcken, nie; ";
+  const std::u16string sparse = latin + latin + latin + u"<b>Kabel</b> kalt dr\u1E3Fcken, nie; ";
+  const std::u16string cjk =
+      u"<b>\u5E95\u5EA7</b>\u51B7\u6C34\u7684\u5E95\u5EA7\u4E4B\u524D\u7535\u7F06 ";
+  test::CStorageToSink<CHookedStorage> steps(EncodingMode::Utf8);
+  test::CStorageToSink<CHookedStorage> units(EncodingMode::Utf8);
+  const auto put = [&](const std::u16string& piece, int times) {
+    for (int k = 0; k < times; ++k) {
+      steps.storage.PutString(piece);
+      for (const char16_t unit : piece)
+        units.storage.PutChar(unit);
+    }
+  };
+  EXPECT_FALSE(steps.storage.WritesThreeByteRunsInSteps());
+  put(latin, 20000);
+  EXPECT_FALSE(steps.storage.WritesThreeByteRunsInSteps());
+  put(cjk, 20000);
+  EXPECT_TRUE(steps.storage.WritesThreeByteRunsInSteps());
+  put(sparse, 5000);
+  EXPECT_FALSE(steps.storage.WritesThreeByteRunsInSteps());
+  put(cjk, 20000);
+  EXPECT_TRUE(steps.storage.WritesThreeByteRunsInSteps());
+  steps.storage.SetOutputMode(EncodingMode::Utf16);
+  units.storage.SetOutputMode(EncodingMode::Utf16);
+  EXPECT_FALSE(steps.storage.WritesThreeByteRunsInSteps());
+  put(cjk, 100);
+  steps.storage.Flush();
+  units.storage.Flush();
+  EXPECT_EQ(steps.sink->Bytes(), units.sink->Bytes());
+  EXPECT_EQ(steps.sink->WriteSizes(), units.sink->WriteSizes());
+}
+
 }  // namespace
 }  // namespace tagvert
 
