@@ -283,8 +283,9 @@ inline std::uint32_t CountThreeByteLeads(const std::uint8_t* p, std::uint32_t n,
   std::uint32_t extra = 0;
   if (n >= kWindows * kWindow) {
     const std::uint32_t stride = (n - kWindow) / (kWindows - 1);
-    for (std::uint32_t k = 0; k < kWindows; ++k)
-      add(p + k * stride);
+    const std::uint8_t* at = p;
+    for (std::uint32_t k = 0; k < kWindows; ++k, at += stride)
+      add(at);
     looked = kWindows * kWindow;
   } else {
     std::uint32_t i = 0;
