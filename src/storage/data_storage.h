@@ -402,6 +402,10 @@ class CDataStorage : public CBaseStorage {
   /// PutUnits while UTF-8 output holds much CJK text: its fast path with an encoder that also
   /// writes runs of three-byte characters eight units a step.
   [[gnu::noinline]] void PutUnitsWithThreeByteRuns(const char16_t* s, std::size_t n);
+  /// The fast paths' part: encodes the leading units of `s[0..n)` that EncodeUtf8Run takes
+  /// into the output buffer, which has room for three bytes a unit; returns their count.
+  template <bool kThreeByteSteps>
+  [[gnu::always_inline]] std::size_t EncodeIntoOutput(const char16_t* s, std::size_t n);
   /// Chooses how PutUnits writes UTF-8 from the block about to be flushed (m_inlineUtf8,
   /// m_threeByteRunsUtf8).
   void ChooseUtf8Writer();

@@ -436,6 +436,15 @@ void CDataStorage::PutString(const char16_t* s) {
   PutUnits(s, std::char_traits<char16_t>::length(s));
 }
 
+template <bool kThreeByteSteps>
+inline std::size_t CDataStorage::EncodeIntoOutput(const char16_t* s, std::size_t n) {
+  std::uint8_t* const start = m_outputBuffer.get() + m_outputPending;
+  std::uint8_t* p = start;
+  const std::size_t done = EncodeUtf8Run<kThreeByteSteps>(s, n, p);
+  m_outputPending += static_cast<std::uint32_t>(p - start);
+  return done;
+}
+
 // The stop request in the bulk operations. Stop may come from another thread at any time, and
 // the converting thread's hooks (progress events, whose listeners may call Stop) run only inside
 // the virtual GetChar, PutChar and Fail. So within a stretch of units that involves none of those
@@ -451,10 +460,7 @@ void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
   // before the point where PutUnitsInBulk would flush: written here, at one look at the state.
   if (m_inlineUtf8 && PlainWrite() && 3 * n <= m_outputCapacity - m_outputPending &&
       !StopRequested()) {
-    std::uint8_t* const start = m_outputBuffer.get() + m_outputPending;
-    std::uint8_t* p = start;
-    const std::size_t done = EncodeUtf8Run<false>(s, n, p);
-    m_outputPending += static_cast<std::uint32_t>(p - start);
+    const std::size_t done = EncodeIntoOutput<false>(s, n);
     if (done == n) return;
     s += done;
     n -= done;
@@ -468,10 +474,7 @@ void CDataStorage::PutUnits(const char16_t* s, std::size_t n) {
 void CDataStorage::PutUnitsWithThreeByteRuns(const char16_t* s, std::size_t n) {
   // PutUnits' fast path with the steps for runs of three-byte characters.
   if (PlainWrite() && 3 * n <= m_outputCapacity - m_outputPending && !StopRequested()) {
-    std::uint8_t* const start = m_outputBuffer.get() + m_outputPending;
-    std::uint8_t* p = start;
-    const std::size_t done = EncodeUtf8Run<true>(s, n, p);
-    m_outputPending += static_cast<std::uint32_t>(p - start);
+    const std::size_t done = EncodeIntoOutput<true>(s, n);
     if (done == n) return;
     s += done;
     n -= done;

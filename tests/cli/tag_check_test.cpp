@@ -22,11 +22,14 @@
 namespace tagvert::cli {
 namespace {
 
-void AddTag(std::u16string& units, bool end, char16_t pair) {
+// A tag group: the end-tag flag, the group's code, its pair id, its source text (<b> or </b> when
+// none is given) and the boundary.
+void AddTag(std::u16string& units, bool end, char16_t pair, std::u16string_view source = {}) {
   if (end) units += kIfEndTag;
   units += kIfTagGroup;
   units += pair;
-  units += end ? u"</b>" : u"<b>";
+  if (source.empty()) source = end ? u"</b>" : u"<b>";
+  units += source;
   units += kIfBoundary;
 }
 
@@ -189,10 +192,7 @@ TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
                                             u"a & b\nc < d ", u"n\u00A0 ]]>&<\n]]> "};
   const std::u16string lowByte0A = std::u16string(100, u'\u0A0A') + u"\n\u010A";
   const auto group = [&units](char16_t pair, std::u16string_view source) {
-    units += kIfTagGroup;
-    units += pair;
-    units += source;
-    units += kIfBoundary;
+    AddTag(units, false, pair, source);
   };
   // The words that each start tag's message quotes: those of the unit it was opened in.
   std::vector<std::string> words;
@@ -277,11 +277,7 @@ TEST(TagCheckTest, PlacesAlongTheConversionAreThoseOfTheTokens) {
 TEST(TagCheckTest, OpenTagsKeepTheirQuotesAndWordsWhenClosedOnesAreDropped) {
   std::u16string units = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
   const auto group = [&units](bool end, char16_t pair, std::u16string_view source) {
-    if (end) units += kIfEndTag;
-    units += kIfTagGroup;
-    units += pair;
-    units += source;
-    units += kIfBoundary;
+    AddTag(units, end, pair, source);
   };
   struct CTag {
     char16_t pair;
@@ -351,11 +347,7 @@ TEST(TagCheckTest, OpenTagsKeepTheirQuotesAndWordsWhenClosedOnesAreDropped) {
 TEST(TagCheckTest, StartTagsHeldAlongTheConversionSayWhatOpenOnesSay) {
   std::u16string units = {kIfHeader, u'T', u'T', u'X', kIfBoundary};
   const auto tag = [&units](bool end, char16_t pair, std::u16string_view source) {
-    if (end) units += kIfEndTag;
-    units += kIfTagGroup;
-    units += pair;
-    units += source;
-    units += kIfBoundary;
+    AddTag(units, end, pair, source);
   };
   std::uint32_t random = 1;
   const auto next = [&random](std::uint32_t n) {
