@@ -111,7 +111,7 @@ cmp -s "$work/plain.if" "$work/stdin.if" || fail "to-if --force on standard inpu
 "$tagvert" to-if "$work/late.ttx" -o "$work/late.if" --quiet || fail "to-if of late.ttx failed"
 cat "$work/late.ttx" | "$tagvert" to-if - -o "$work/stdin.if" --quiet || fail "to-if of late.ttx through a pipe failed"
 cmp -s "$work/late.if" "$work/stdin.if" || fail "late.ttx through a pipe: another IF than the file's"
-{ printf '<?xml version="1.0"?>\n<TRA'; sleep 1; printf 'DOStag><Body>Hel'; sleep 1; printf 'lo</Body></TRADOStag>'; } >"$work/fifo" &
+{ printf '<?xml version="1.0"?>\n<TRA'; sleep 0.3; printf 'DOStag><Body>Hel'; sleep 0.3; printf 'lo</Body></TRADOStag>'; } >"$work/fifo" &
 expect 0 "$tagvert" to-if "$work/fifo" -o "$work/slow.if" --quiet
 { printf '<?xml version="1.0"?>\n'; cat "$work/a.ttx"; } | "$tagvert" to-if - -o - --quiet | cmp -s - "$work/slow.if" ||
   fail "a slow writer's document: another IF than the whole document's"
