@@ -377,7 +377,8 @@ JobOutcome ConvertJob(const CCliOptions& o, bool toIF, const CJob& job, IJobCont
   }
   std::shared_ptr<CStreamedInput> streamed;
   if (!BeginStreamedInput(o, job.input, in, toIF ? "a TTX document" : "an IF document", messages,
-                          streamed)) {
+                          streamed) ||
+      !CheckStreamedFormat(o, job.input, streamed.get(), toIF, messages)) {
     return context.Stopping() ? JobOutcome::Stopped : JobOutcome::Failed;
   }
   CTagvertConverter converter;

@@ -92,11 +92,13 @@ bool ShowFile(const CCliOptions& o, const std::string& input, IfViewMode mode, s
       return true;
     }
     if (!o.force) {
-      const std::string refused = CheckInputFormat(input, true, &readFailed);
+      // An input read once is tested on the bytes read ahead of it, as a file is.
+      const std::string refused =
+          CheckInputFormat(input, true, &readFailed, nullptr, streamed.get());
       if (!refused.empty()) {
         messages.Error(readFailed
                            ? refused
-                           : "'" + input + "' is neither IF nor TTX; --force shows it as TTX.");
+                           : Quote(input) + " is neither IF nor TTX; --force shows it as TTX.");
         return false;
       }
     }

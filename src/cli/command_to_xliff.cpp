@@ -67,8 +67,10 @@ JobOutcome ConvertOne(const CCliOptions& o, bool toXliff, const std::string& inp
         return JobOutcome::Failed;
       }
     }
-    if (!BeginStreamedInput(o, input, in, "a TTX document", messages, streamed))
+    if (!BeginStreamedInput(o, input, in, "a TTX document", messages, streamed) ||
+        !CheckStreamedFormat(o, input, streamed.get(), true, messages)) {
       return context.Stopping() ? JobOutcome::Stopped : JobOutcome::Failed;
+    }
     direction = DeferDirection(o, input, messages, hooks.documentRead);
   }
   if (context.Stopping()) return JobOutcome::Stopped;

@@ -268,17 +268,19 @@ ExitCode RunConversion(const CCliOptions& o, bool toIF, std::ostream& err) {
   CTagvertConverter converter;
   UseCommandReading(converter, o.exactLanguage);
   const bool bar = !o.quiet && PlatformStderrIsTerminal();
+  CTagvertConverter* const tester = o.events || bar ? nullptr : &converter;
   if (!o.force) {
-    const std::string refused =
-        CheckInputFormat(input, toIF, nullptr, o.events || bar ? nullptr : &converter);
+    const std::string refused = CheckInputFormat(input, toIF, nullptr, tester);
     if (!refused.empty()) {
       messages.Error(refused);
       return ExitCode::Failed;
     }
   }
+  // An input read once is checked on its first bytes, read ahead before any output is opened.
   std::shared_ptr<CStreamedInput> streamed;
   if (!BeginStreamedInput(o, input, in, toIF ? "a TTX document" : "an IF document", messages,
-                          streamed)) {
+                          streamed) ||
+      !CheckStreamedFormat(o, input, streamed.get(), toIF, messages, tester)) {
     return ExitCode::Failed;
   }
   if (!MakeOutputFolders(o, {{input, output}}, messages)) return ExitCode::Failed;

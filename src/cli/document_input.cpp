@@ -3,9 +3,11 @@
 #include "cli/document_input.h"
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -80,11 +82,35 @@ bool NamedXliff(const std::string& input) {
   return lower.ends_with(".xlf") || lower.ends_with(".xliff");
 }
 
-// "little-endian" or "big-endian" when the first bytes of `input` look like UTF-16 without a
-// byte-order mark: a zero byte in three units of four or more, all in the same half. Null
-// otherwise, and for what holds IF codes.
+// The bytes that the UTF-16 test looks at.
+constexpr std::uint32_t kUtf16TestBytes = 512;
+
+// "little-endian" or "big-endian" when the first bytes of an input, `head`, look like UTF-16
+// without a byte-order mark: a zero byte in three units of four or more, all in the same half.
+// Null otherwise, and for what holds IF codes.
+const char* Utf16OrderWithoutMark(std::string_view head) {
+  const auto* p = reinterpret_cast<const unsigned char*>(head.data());
+  const std::size_t got = std::min<std::size_t>(head.size(), kUtf16TestBytes);
+  std::size_t zeros[2] = {0, 0};
+  for (std::size_t i = 0; i < got; ++i)
+    zeros[i % 2] += p[i] == 0 ? 1 : 0;
+  const std::size_t units = got / 2;
+  if (units < 2 || (p[0] == 0xFF && p[1] == 0xFE) || (p[0] == 0xFE && p[1] == 0xFF)) {
+    return nullptr;
+  }
+  // IF is UTF-16 without a mark too, and its codes (U+E000..U+EFFF) show it, even in an IF
+  // whose header is damaged.
+  for (std::size_t i = 0; i + 1 < got; i += 2) {
+    if ((UnitAt(p + i) & 0xF000) == 0xE000) return nullptr;
+  }
+  if (zeros[1] * 4 >= units * 3 && zeros[0] * 4 < units) return "little-endian";
+  if (zeros[0] * 4 >= units * 3 && zeros[1] * 4 < units) return "big-endian";
+  return nullptr;
+}
+
+// The same for the file `input`, read again from its start; null when it cannot be read.
 const char* Utf16OrderWithoutMark(const std::string& input) {
-  unsigned char head[512];
+  char head[kUtf16TestBytes];
   std::uint32_t got = 0;
   try {
     const std::shared_ptr<CFileStream> in = PlatformOpenInput(input);
@@ -96,21 +122,111 @@ const char* Utf16OrderWithoutMark(const std::string& input) {
   } catch (const CHResultError&) {
     return nullptr;
   }
-  std::uint32_t zeros[2] = {0, 0};
-  for (std::uint32_t i = 0; i < got; ++i)
-    zeros[i % 2] += head[i] == 0 ? 1 : 0;
-  const std::uint32_t units = got / 2;
-  if (units < 2 || (head[0] == 0xFF && head[1] == 0xFE) || (head[0] == 0xFE && head[1] == 0xFF)) {
-    return nullptr;
+  return Utf16OrderWithoutMark(std::string_view(head, got));
+}
+
+// The same for an input read once, on its first bytes read ahead. A failed read throws.
+const char* Utf16OrderWithoutMark(CStreamedInput& in) {
+  TellAhead(in, kUtf16TestBytes, [](std::string_view, bool whole) {
+    return whole ? std::optional<bool>(true) : std::nullopt;
+  });
+  return Utf16OrderWithoutMark(in.Ahead());
+}
+
+// An input read once as a test reads it from its start, without taking its bytes from the
+// conversion: the bytes held ahead, and beyond them what is read ahead as the test asks for it.
+// So the input is read no further than the test reads, and the conversion then reads the same
+// bytes from the start. A read gives what is held when there is some, as a pipe does: the
+// reader asks again for more. A failed read throws.
+class CPeekStream : public IByteStream {
+ public:
+  explicit CPeekStream(CStreamedInput& in) : m_in(in) {}
+
+  std::uint32_t Read(void* buffer, std::uint32_t size) override {
+    if (size == 0) return 0;
+    while (m_in.Ahead().size() <= m_at) {
+      const std::uint64_t wanted = std::uint64_t{m_at} + size;
+      if (!m_in.ReadAhead(static_cast<std::uint32_t>(std::min<std::uint64_t>(wanted, UINT32_MAX))))
+        return 0;
+    }
+    const std::string_view held = m_in.Ahead().substr(m_at, size);
+    std::memcpy(buffer, held.data(), held.size());
+    m_at += held.size();
+    return static_cast<std::uint32_t>(held.size());
   }
-  // IF is UTF-16 without a mark too, and its codes (U+E000..U+EFFF) show it, even in an IF
-  // whose header is damaged.
-  for (std::uint32_t i = 0; i + 1 < got; i += 2) {
-    if ((UnitAt(head + i) & 0xF000) == 0xE000) return nullptr;
+  std::uint32_t Write(const void*, std::uint32_t) override { return 0; }
+  std::uint64_t Position() override { return m_at; }
+  bool Size(std::uint64_t&) override { return false; }
+
+ private:
+  CStreamedInput& m_in;
+  std::size_t m_at = 0;
+};
+
+// CheckInputFormat; with `stopped`, a read of `streamed` that a stop ended sets it instead of
+// giving a sentence.
+std::string FormatRefusal(const std::string& input, bool toIF, bool* readFailed,
+                          CTagvertConverter* tester, CStreamedInput* streamed, bool* stopped) {
+  if (streamed == nullptr && !ReadTwice(input)) return {};
+  if (readFailed != nullptr) *readFailed = true;
+  try {
+    // A file is read again from its start; an input read once, on what is read ahead of it.
+    std::shared_ptr<CFileStream> file;
+    if (streamed == nullptr) file = PlatformOpenInput(input);
+    if (!toIF) {
+      bool isIF;
+      if (streamed != nullptr) {
+        isIF = IsIfDocument(*streamed);
+      } else {
+        CStreamedInput head(file);
+        isIF = IsIfDocument(head);
+      }
+      if (readFailed != nullptr) *readFailed = false;
+      if (isIF) return {};
+      return Quote(input) +
+             " is not an IF document (it does not begin with the IF header); --force "
+             "converts it anyway.";
+    }
+    // A converter of its own loads its rules again: the caller's is used when there is one.
+    std::optional<CTagvertConverter> own;
+    if (tester == nullptr) {
+      own.emplace();
+      UseCommandReading(*own);
+      tester = &*own;
+    }
+    const ByteStreamPtr source = streamed != nullptr
+                                     ? ByteStreamPtr(std::make_shared<CPeekStream>(*streamed))
+                                     : ByteStreamPtr(file);
+    const HResult hr = tester->IsFormatAvailable(
+        CEndpoint::Stream(std::make_shared<CBoundedStream>(source, kFormatTestBytes)));
+    if (hr == kEAbort && stopped != nullptr) {
+      *stopped = true;
+      return {};
+    }
+    if (hr == kSOk || hr == kENotFormat) {
+      if (readFailed != nullptr) *readFailed = false;
+    }
+    if (hr == kSOk) return {};
+    if (hr == kEOutOfMemory) return OutOfMemory(input);
+    if (hr != kENotFormat) return "cannot read " + Quote(input) + ": " + ErrorPhrase(hr) + ".";
+    if (const char* order =
+            streamed != nullptr ? Utf16OrderWithoutMark(*streamed) : Utf16OrderWithoutMark(input)) {
+      return Quote(input) + " is not a TTX document as read: it looks like UTF-16 (" + order +
+             ") without a byte-order mark; convert it first (iconv -f UTF-16" +
+             (order[0] == 'l' ? "LE" : "BE") + " -t UTF-8) or --force it as UTF-8.";
+    }
+    return Quote(input) +
+           " is not a TTX document (no TRADOStag start tag among its first items); --force "
+           "converts it anyway.";
+  } catch (const CHResultError& e) {
+    if (e.Code() == kEAbort && stopped != nullptr) {
+      *stopped = true;
+      return {};
+    }
+    return ReadFailure(input, e);
+  } catch (const std::bad_alloc&) {
+    return OutOfMemory(input);
   }
-  if (zeros[1] * 4 >= units * 3 && zeros[0] * 4 < units) return "little-endian";
-  if (zeros[0] * 4 >= units * 3 && zeros[1] * 4 < units) return "big-endian";
-  return nullptr;
 }
 
 }  // namespace
@@ -240,48 +356,19 @@ std::string ExpandFolders(CCliOptions& o) {
 }
 
 std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFailed,
-                             CTagvertConverter* tester) {
-  if (!ReadTwice(input)) return {};
-  if (readFailed != nullptr) *readFailed = true;
-  try {
-    const std::shared_ptr<CFileStream> in = PlatformOpenInput(input);
-    if (!toIF) {
-      CStreamedInput head(in);
-      const bool isIF = IsIfDocument(head);
-      if (readFailed != nullptr) *readFailed = false;
-      if (isIF) return {};
-      return "'" + input +
-             "' is not an IF document (it does not begin with the IF header); --force "
-             "converts it anyway.";
-    }
-    // A converter of its own loads its rules again: the caller's is used when there is one.
-    std::optional<CTagvertConverter> own;
-    if (tester == nullptr) {
-      own.emplace();
-      UseCommandReading(*own);
-      tester = &*own;
-    }
-    const HResult hr = tester->IsFormatAvailable(
-        CEndpoint::Stream(std::make_shared<CBoundedStream>(in, kFormatTestBytes)));
-    if (hr == kSOk || hr == kENotFormat) {
-      if (readFailed != nullptr) *readFailed = false;
-    }
-    if (hr == kSOk) return {};
-    if (hr == kEOutOfMemory) return OutOfMemory(input);
-    if (hr != kENotFormat) return "cannot read '" + input + "': " + ErrorPhrase(hr) + ".";
-    if (const char* order = Utf16OrderWithoutMark(input)) {
-      return "'" + input + "' is not a TTX document as read: it looks like UTF-16 (" + order +
-             ") without a byte-order mark; convert it first (iconv -f UTF-16" +
-             (order[0] == 'l' ? "LE" : "BE") + " -t UTF-8) or --force it as UTF-8.";
-    }
-    return "'" + input +
-           "' is not a TTX document (no TRADOStag start tag among its first items); --force "
-           "converts it anyway.";
-  } catch (const CHResultError& e) {
-    return ReadFailure(input, e);
-  } catch (const std::bad_alloc&) {
-    return OutOfMemory(input);
-  }
+                             CTagvertConverter* tester, CStreamedInput* streamed) {
+  return FormatRefusal(input, toIF, readFailed, tester, streamed, nullptr);
+}
+
+bool CheckStreamedFormat(const CCliOptions& o, const std::string& input, CStreamedInput* streamed,
+                         bool toIF, CMessages& messages, CTagvertConverter* tester) {
+  if (streamed == nullptr || o.force) return true;
+  bool stopped = false;
+  const std::string refused = FormatRefusal(input, toIF, nullptr, tester, streamed, &stopped);
+  if (stopped) return false;  // said as the caller says a stop
+  if (refused.empty()) return true;
+  messages.Error(refused);
+  return false;
 }
 
 bool BeginStreamedInput(const CCliOptions& o, const std::string& input, const ByteStreamPtr& in,
@@ -437,7 +524,8 @@ bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteS
   CTagvertConverter converter;
   UseCommandReading(converter);
   converter.SetTableHook(std::move(tableHook));
-  // An input the caller has begun (OpenStreamedInput) has been opened, and refused when empty.
+  // An input the caller has begun (OpenStreamedInput) has been opened, and refused when empty;
+  // it is checked here, as one begun below is.
   std::shared_ptr<CFileStream> in;
   if (streamed == nullptr) {
     if (!o.force) {
@@ -451,6 +539,7 @@ bool ConvertToIfInto(const CCliOptions& o, const std::string& input, const ByteS
     if (in == nullptr) return false;
     if (!BeginStreamedInput(o, input, in, "a TTX document", messages, streamed)) return false;
   }
+  if (!CheckStreamedFormat(o, input, streamed.get(), true, messages, &converter)) return false;
   converter.PutProperty(CVariant::String(u"Direction"),
                         CVariant::Int32(DeferDirection(o, input, messages, converter, languages)));
   const ByteStreamPtr source = streamed != nullptr ? ByteStreamPtr(streamed) : ByteStreamPtr(in);

@@ -83,20 +83,34 @@ bool ReportInputCut(const std::optional<CTTXToIfConverter::CInputCut>& cut,
 
 /// Checks that `input` is of the format its command converts: a TTX document for to-if (the
 /// converter's format test), the IF header for from-if. Returns an empty string when it is,
-/// else the sentence that refuses it. Standard input, a pipe or a device is not checked: it
-/// cannot be read twice. `readFailed`, when given, tells whether the sentence is a failed read.
-/// `tester`, when given, is the converter that tests a TTX document (one set up by
-/// UseCommandReading, which can convert afterwards), else one is made for the test.
+/// else the sentence that refuses it. `streamed`, when given, is `input` read once (standard
+/// input, a pipe, a device) and begun (BeginStreamedInput): it is tested on its first bytes,
+/// read ahead no further than the test reads, and the conversion then reads them from the start;
+/// without it such an input is not checked. `readFailed`, when given, tells whether the
+/// sentence is a failed read. `tester`, when given, is the converter that tests a TTX document
+/// (one set up by UseCommandReading, which can convert afterwards), else one is made for the
+/// test.
 std::string CheckInputFormat(const std::string& input, bool toIF, bool* readFailed = nullptr,
-                             CTagvertConverter* tester = nullptr);
+                             CTagvertConverter* tester = nullptr,
+                             CStreamedInput* streamed = nullptr);
+
+/// The format check of an input read once that BeginStreamedInput has begun into `streamed`, as
+/// CheckInputFormat makes it for a file, with the same sentences (the input named as Quote names
+/// it): true with --force, when `streamed` is null (a file: its caller checks it before it opens
+/// it) and when the input is of the format; else false, with the sentence said (nothing is said
+/// of a read that a stop ended). The bytes read ahead are then the first ones the conversion
+/// reads.
+bool CheckStreamedFormat(const CCliOptions& o, const std::string& input, CStreamedInput* streamed,
+                         bool toIF, CMessages& messages, CTagvertConverter* tester = nullptr);
 
 /// For an input that cannot be read twice (standard input, a pipe, a device), `in` (opened from
-/// `input`) behind a CStreamedInput in `streamed`, its first byte read now: such an input is
-/// not checked for its format, but one that holds no byte at all is refused as an empty file
-/// is, unless --force ("standard input is not a TTX document (it is empty); --force converts it
-/// anyway.", `format` naming what it is not: "a TTX document", "an IF document"). `streamed`
-/// stays null for a file, which is read as it is. Returns false with the sentence said when the
-/// input is refused or its first read fails (nothing is said of a read that a stop ended).
+/// `input`) behind a CStreamedInput in `streamed`, its first byte read now, so that its format
+/// can be checked on its first bytes (CheckStreamedFormat): one that holds no byte at all is
+/// refused here as an empty file is, unless --force ("standard input is not a TTX document (it is
+/// empty); --force converts it anyway.", `format` naming what it is not: "a TTX document", "an IF
+/// document"). `streamed` stays null for a file, which is read as it is. Returns false with the
+/// sentence said when the input is refused or its first read fails (nothing is said of a read that
+/// a stop ended).
 bool BeginStreamedInput(const CCliOptions& o, const std::string& input, const ByteStreamPtr& in,
                         const char* format, CMessages& messages,
                         std::shared_ptr<CStreamedInput>& streamed);

@@ -167,16 +167,19 @@ class CStreamedInput : public CForwardingStream {
     return !m_ended || !m_ahead.empty();
   }
 
-  // Reads ahead once more, as much as the input gives at once up to `limit` bytes held ahead:
-  // false when as many are held already or the input has ended. A failed read throws.
+  // Reads ahead once more, as much as the input gives at once up to `limit` bytes held ahead
+  // (16 KiB at most a read): false when as many are held already or the input has ended. A
+  // failed read throws.
   bool ReadAhead(std::uint32_t limit) {
     m_begun = true;
     if (m_ended || m_ahead.size() >= limit) return false;
-    const std::size_t held = m_ahead.size();
-    m_ahead.resize(limit);
-    const std::uint32_t n =
-        m_inner->Read(m_ahead.data() + held, static_cast<std::uint32_t>(limit - held));
-    m_ahead.resize(held + n);
+    // Read into a block of its own, so that what is held grows by what the input gave: a pipe
+    // that gives a byte at a time costs a byte a read, whatever the reader asked for.
+    std::uint8_t block[16384];
+    const std::uint32_t want =
+        static_cast<std::uint32_t>(std::min<std::size_t>(limit - m_ahead.size(), sizeof block));
+    const std::uint32_t n = m_inner->Read(block, want);
+    m_ahead.insert(m_ahead.end(), block, block + std::min(n, want));
     m_ended = n == 0;
     return n > 0;
   }

@@ -87,6 +87,35 @@ cat "$work/a.ttx" >"$work/fifo" &
 says 0 "converted '$work/fifo' ($(($(wc -c <"$work/a.ttx"))) bytes)" "$tagvert" to-if "$work/fifo" -o "$work/fifo.if"
 says 0 "converted standard input ($(($(wc -c <"$work/a.ttx"))) bytes)" "$tagvert" to-if - -o "$work/fifo.if" <"$work/a.ttx"
 
+# An input read once that is not what the command reads is refused as the file is, with the
+# file's sentence, before any output is opened: an old output stays, nothing goes to standard
+# output. --force converts it, as it converts the file.
+printf 'hello world\n' >"$work/plain.txt"
+for command in to-if to-xliff; do
+  says 1 "standard input is not a TTX document (no TRADOStag start tag among its first items); --force converts it anyway." "$tagvert" $command - -o - <"$work/plain.txt"
+  [ -s "$work/out" ] && fail "$command of a plain text on standard input wrote $(cat "$work/out")"
+done
+says 1 "standard input is neither IF nor TTX; --force shows it as TTX." "$tagvert" show - <"$work/plain.txt"
+cat "$work/plain.txt" >"$work/fifo" &
+says 1 "'$work/fifo' is not an IF document (it does not begin with the IF header); --force converts it anyway." "$tagvert" from-if "$work/fifo" -o "$work/old"
+cat "$work/plain.txt" >"$work/fifo" &
+says 1 "'$work/fifo' is not a TTX document (no TRADOStag start tag among its first items)" "$tagvert" pseudo "$work/fifo" -o "$work/old"
+[ "$(cat "$work/old")" = old ] || fail "a refused pipe changed the old output"
+"$tagvert" to-if "$work/plain.txt" -o "$work/plain.if" --force --quiet
+"$tagvert" to-if - -o - --force --quiet <"$work/plain.txt" >"$work/stdin.if"
+cmp -s "$work/plain.if" "$work/stdin.if" || fail "to-if --force on standard input: another IF than the file's"
+# The test reads ahead as far as it needs: a root after 100 KB of white space and a comment
+# through a pipe is found as in the file, and a writer that sends the document in pieces is
+# waited for.
+{ printf '%102400s<!--%102400s-->\n' '' ''; cat "$work/a.ttx"; } >"$work/late.ttx"
+"$tagvert" to-if "$work/late.ttx" -o "$work/late.if" --quiet || fail "to-if of late.ttx failed"
+cat "$work/late.ttx" | "$tagvert" to-if - -o "$work/stdin.if" --quiet || fail "to-if of late.ttx through a pipe failed"
+cmp -s "$work/late.if" "$work/stdin.if" || fail "late.ttx through a pipe: another IF than the file's"
+{ printf '<?xml version="1.0"?>\n<TRA'; sleep 0.3; printf 'DOStag><Body>Hel'; sleep 0.3; printf 'lo</Body></TRADOStag>'; } >"$work/fifo" &
+expect 0 "$tagvert" to-if "$work/fifo" -o "$work/slow.if" --quiet
+{ printf '<?xml version="1.0"?>\n'; cat "$work/a.ttx"; } | "$tagvert" to-if - -o - --quiet | cmp -s - "$work/slow.if" ||
+  fail "a slow writer's document: another IF than the whole document's"
+
 # A target in a folder that does not exist: status 1, nothing left behind.
 says 1 "cannot write '$work/nofolder/x.if': its folder does not exist." "$tagvert" to-if "$work/a.ttx" -o "$work/nofolder/x.if"
 
