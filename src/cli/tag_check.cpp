@@ -782,7 +782,7 @@ struct CTagCheck::CState {
     std::uint8_t inSent : 1 = 0;
     std::uint32_t samePair = kNone;  // the open tag with the same pair id opened before it
     union {
-      std::uint64_t quoteAt = 0;
+      std::size_t quoteAt = 0;
       char16_t quoteHere[4];
     };
     bool QuotedHere() const { return quoteSize <= std::size(quoteHere); }
